@@ -1,0 +1,21 @@
+# The two set-up commands: `make run` and `make test`. Both install what is missing first.
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: run test build deps clean
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+run: build
+	bash scripts/run.sh $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing Telvane needs.
+# Safe to run again: it only calls apt when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake g++ pkg-config libc-bin
+  libgtest-dev googletest
+  # the client
+  libx11-dev libxt-dev libmotif-dev libxmu-dev libxext-dev
+  # the server
+  libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
+  libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxau-dev
+  # running and testing
+  xvfb xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
+  # the pass-through benchmark compares against a parsing proxy
+  xtrace
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

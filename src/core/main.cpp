@@ -1,0 +1,252 @@
+// The program's entry: reads its settings, checks the display for sharing, and runs the loop.
+#include "core/exit.h"
+#include "core/log.h"
+#include "core/main_loop.h"
+#include "core/messages.h"
+#include "core/preferences.h"
+#include "core/startup.h"
+#include "extension/share_extension.h"
+#include "platform/platform.h"
+#include "registry/host_identity.h"
+
+#include <X11/StringDefs.h>
+#include <X11/Shell.h>
+#include <X11/Xmu/Editres.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+struct NameResources {
+    String name;
+    String instance;
+    String klass;
+};
+
+struct ProblemResources {
+    String gc;
+    String font;
+    String color;
+};
+
+XtResource name_resources[] = {
+    {const_cast<char *>("name"), const_cast<char *>("Name"), XtRString, sizeof(String),
+     XtOffsetOf(NameResources, name), XtRString, nullptr},
+    {const_cast<char *>("instance"), const_cast<char *>("Instance"), XtRString, sizeof(String),
+     XtOffsetOf(NameResources, instance), XtRString, nullptr},
+    {const_cast<char *>("class"), const_cast<char *>("Class"), XtRString, sizeof(String),
+     XtOffsetOf(NameResources, klass), XtRString, nullptr},
+};
+
+XtResource problem_resources[] = {
+    {const_cast<char *>("gc"), const_cast<char *>("GC"), XtRString, sizeof(String),
+     XtOffsetOf(ProblemResources, gc), XtRString, nullptr},
+    {const_cast<char *>("font"), const_cast<char *>("Font"), XtRString, sizeof(String),
+     XtOffsetOf(ProblemResources, font), XtRString, nullptr},
+    {const_cast<char *>("color"), const_cast<char *>("Color"), XtRString, sizeof(String),
+     XtOffsetOf(ProblemResources, color), XtRString, nullptr},
+};
+
+// Reads one of the name-list subparts and fills its three lists, logging each value found.
+void read_name_lists(const char *subpart, const char *subpart_class, const char *label,
+                     char ***names, int *name_count, char ***instances, int *instance_count,
+                     char ***classes, int *class_count) {
+    NameResources values{};
+    XtGetSubresources(TopLevel, &values, subpart, subpart_class, name_resources,
+                      XtNumber(name_resources), nullptr, 0);
+    char format[80];
+    if (values.name) {
+        add_xxnames(values.name, names, name_count);
+        snprintf(format, sizeof format, ".Xdefaults %s.name: %%s", label);
+        log_msg1(format, values.name);
+    }
+    if (values.instance) {
+        add_xxnames(values.instance, instances, instance_count);
+        snprintf(format, sizeof format, ".Xdefaults %s.instance: %%s", label);
+        log_msg1(format, values.instance);
+    }
+    if (values.klass) {
+        add_xxnames(values.klass, classes, class_count);
+        snprintf(format, sizeof format, ".Xdefaults %s.class: %%s", label);
+        log_msg1(format, values.klass);
+    }
+}
+
+// A resource default cut to 20 characters, or `fallback` when unset.
+char *short_default(const char *resource, const char *fallback) {
+    const char *value = XGetDefault(display, "Telvane", resource);
+    return value ? strndup(value, 20) : strdup(fallback);
+}
+
+char *joined(const char *a, const char *b, const char *c) {
+    size_t n = strlen(a) + strlen(b) + strlen(c) + 1;
+    char *out = static_cast<char *>(malloc(n));
+    if (out) snprintf(out, n, "%s%s%s", a, b, c);
+    return out;
+}
+
+char *numbered(const char *prefix, long n) {
+    char buffer[64];
+    snprintf(buffer, sizeof buffer, "%s%ld", prefix, n);
+    return strdup(buffer);
+}
+
+}  // namespace
+
+int main(int argc, char **argv, char **envp) {
+    (void)envp;
+    // 1. Compiled-in choices, then the user's file over them.
+    PROGRAM = argv[0];
+    load_compiled_preferences();
+    use_user_defaults();
+
+    // 2. The toolkit, under the name and class "Telvane".
+    XtToolkitInitialize();
+    app_context = XtCreateApplicationContext();
+    display = XtOpenDisplay(app_context, nullptr, "Telvane", "Telvane", nullptr, 0, &argc, argv);
+    if (!display) {
+        const char *name = getenv("DISPLAY");
+        fprintf(stderr, "%s: Can't open display '%s'\n", PROGRAM, name ? name : "");
+        exit(1);
+    }
+    TopLevel = XtAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
+                                nullptr, 0);
+
+    // 3. The display's name.
+    display_name = static_cast<char *>(calloc(100, 1));
+    _gethostname(display_name, 100);
+    str2lower(display_name);
+
+    // 4. Let editres inspect the widget tree.
+    XtAddEventHandler(TopLevel, 0, True, _XEditResCheckMessages, nullptr);
+
+    // 5. The host channel, when the platform has one.
+    peer = peer_inuse();
+    if (peer != -1) {
+        peer_handle = XtAppAddInput(app_context, peer, reinterpret_cast<XtPointer>(XtInputReadMask),
+                                    peer_died, nullptr);
+    }
+
+    // 6.
+    log_msg1("Startup of Telvane to display '%s'", display_name);
+
+    // 7, 8. Windows that are never shared, or shared alone.
+    read_name_lists("dontShare", "DontShare", "dontShare", &dontShare_name, &dontShare_name_count,
+                    &dontShare_instance, &dontShare_instance_count, &dontShare_class,
+                    &dontShare_class_count);
+    read_name_lists("shareAlone", "ShareAlone", "shareAlone", &shareAlone_name,
+                    &shareAlone_name_count, &shareAlone_instance, &shareAlone_instance_count,
+                    &shareAlone_class, &shareAlone_class_count);
+
+    // 9.
+    if (true_value(XGetDefault(display, "Telvane", "preventWindowTitleChange"))) {
+        preventWindowTitleChange = 1;
+        log_msg0(".Xdefaults preventWindowTitleChange: TRUE");
+    }
+    if (true_value(XGetDefault(display, "Telvane", "omitCurtainWindow"))) {
+        omitCurtainWindow = 1;
+        log_msg0(".Xdefaults omitCurtainWindow: TRUE");
+    }
+
+    // 10. Receivers whose problems are not reported.
+    ProblemResources problems{};
+    XtGetSubresources(TopLevel, &problems, "dontReportProblems", "DontReportProblems",
+                      problem_resources, XtNumber(problem_resources), nullptr, 0);
+    if (problems.color) {
+        add_xxhosts(problems.color, &dontReport_Color_host, &dontReport_Color_count);
+        log_msg1(".Xdefaults dontReportProblems.Color: %s", problems.color);
+    }
+    if (problems.font) {
+        add_xxhosts(problems.font, &dontReport_Font_host, &dontReport_Font_count);
+        log_msg1(".Xdefaults dontReportProblems.Font: %s", problems.font);
+    }
+    if (problems.gc) {
+        add_xxhosts(problems.gc, &dontReport_GC_host, &dontReport_GC_count);
+        log_msg1(".Xdefaults dontReportProblems.GC: %s", problems.gc);
+    }
+
+    // 11. The toolkit took its own options; anything left is not ours.
+    if (argc >= 2) {
+        fprintf(stderr, "Local client Telvane does not support the %s option.\n", argv[1]);
+        exit(1);
+    }
+
+    // 12.
+    long n = display_number_of(display_name);
+
+    // 13. The executing machine.
+    char *machine = static_cast<char *>(calloc(100, 1));
+    _gethostname(machine, 100);
+    machine[95] = '\0';
+    my_hostname = str2lower(strdup(machine));
+    log_msg1("My executing-code machine is '%s'", my_hostname);
+
+    // 14. The local forms of this display's name.
+    my_local_display_name = numbered("local:", n);
+    my_unix_display_name = numbered("unix:", n);
+    my_shmlink_display_name = numbered("shmlink:", n);
+    my_null_display_name = numbered(":", n);
+    log_msg1("My local display name is '%s'", my_local_display_name);
+    log_msg1("My unix display name is '%s'", my_unix_display_name);
+    log_msg1("My shmlink display name is '%s'", my_shmlink_display_name);
+    log_msg1("My null display name is '%s'", my_null_display_name);
+
+    // 15, 16. The display's host, and the display's name on the network.
+    gethostname(machine, 100);
+    machine[95] = '\0';
+    my_display_hostname = display_host_of(display_name, machine);
+    free(machine);
+    log_msg1("My display hostname is '%s'", my_display_hostname);
+    char number[32];
+    snprintf(number, sizeof number, "%ld", n);
+    my_display_name = joined(my_display_hostname, ":", number);
+    log_msg1("My display name is '%s'", my_display_name);
+
+    // 17. The display's IPv4 address.
+    const char *ip = get_ip_name(my_display_name);
+    if (!ip) ip = "127.0.0.1";
+    char first[32];
+    snprintf(first, sizeof first, "%s", ip);
+    const char *again = get_ip_name(first);
+    my_ip_address = strdup(again ? again : "127.0.0.1");
+    if (char *colon = strchr(my_ip_address, ':')) *colon = '\0';
+    log_msg1("My IP Address is '%s'", my_ip_address);
+
+    // 18-20. Title decorations.
+    char *sender = short_default("titleSenderName", my_display_hostname);
+    log_msg1(".Xdefaults title change prepend str (titleSenderName): %s", sender);
+    char *append = short_default("appendToTitle", "SHARED");
+    log_msg1(".Xdefaults title change append str (appendToTitle): %s", append);
+    prepend_str = joined("[", sender, "] ");
+    log_msg1("My prepend to title of shared window str is '%s'", prepend_str);
+    append_str = joined(" [", append, "]");
+    log_msg1("My append to title of shared window str is '%s'", append_str);
+    free(sender);
+    free(append);
+
+    // 21. Sharing needs the server's extension.
+    tlEventType = tlInitialize(display);
+    if (tlEventType == 0) {
+        log_msg1("X-Server '%s' does not support sharing\n", display_name);
+        print_message1(0, 5, 8, "X-Server '%s' does not support sharing\n", display_name);
+        message1(nullptr, 1, MSG_INFORMATION | MSG_OK, 5, 8,
+                 "X-Server '%s' does not support sharing\n", display_name);
+        exit(1);
+    }
+
+    // 22.
+    telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
+    telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
+    tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
+
+    // 25.
+    XSetErrorHandler(myhandler);
+
+    for (;;) {
+        XEvent event;
+        XtAppNextEvent(app_context, &event);
+        XtDispatchEvent(&event);
+    }
+}

@@ -1,0 +1,131 @@
+// Catalog look-up and formatting for every notice and question; the dialog itself is in ui/.
+#include "messages.h"
+
+#include "cstring.h"
+#include "log.h"
+#include "preferences.h"
+#include "startup.h"
+#include "ui/message_dialog.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+nl_catd CatD = reinterpret_cast<nl_catd>(-1);
+
+namespace {
+
+bool catalog_tried = false;
+
+// Number of "%s" conversions in `text`, or -1 when it holds any other conversion.
+int string_conversions(const char *text) {
+    int count = 0;
+    for (const char *p = text; *p; ++p) {
+        if (*p != '%') continue;
+        ++p;
+        if (*p == '%') continue;
+        if (*p != 's') return -1;
+        ++count;
+    }
+    return count;
+}
+
+const char *or_empty(const char *s) { return s ? s : ""; }
+
+}  // namespace
+
+void open_message_catalog() {
+    if (catalog_tried) return;
+    catalog_tried = true;
+    CatD = catopen("Telvane", 0);
+    if (CatD == reinterpret_cast<nl_catd>(-1)) {
+        setenv("LANG", "C", 1);
+        CatD = catopen("Telvane", 0);
+    }
+    if (CatD == reinterpret_cast<nl_catd>(-1)) {
+        log_msg0("Could not open Message Catalog 'Telvane.cat'");
+    }
+}
+
+const char *catalog_text(int set, int number, const char *fallback, int string_args) {
+    open_message_catalog();
+    if (CatD == reinterpret_cast<nl_catd>(-1)) return fallback;
+    const char *text = catgets(CatD, set, number, fallback);
+    if (!text || !*text) return fallback;
+    int conversions = string_conversions(text);
+    if (conversions < 0 || conversions > string_args) return fallback;
+    return text;
+}
+
+char *format_message(const char *format, const char *arg1, const char *arg2, const char *arg3) {
+    if (!format) return dup_cstring("");
+    // Only "%s" and "%%" reach here, so the arguments' lengths bound the result.
+    size_t room = strlen(format) + strlen(or_empty(arg1)) + strlen(or_empty(arg2)) +
+                  strlen(or_empty(arg3)) + 1;
+    char *text = static_cast<char *>(malloc(room));
+    if (!text) return nullptr;
+    if (string_conversions(format) < 0) {
+        snprintf(text, room, "%s", format);
+    } else {
+        snprintf(text, room, format, or_empty(arg1), or_empty(arg2), or_empty(arg3));
+    }
+    return text;
+}
+
+namespace {
+
+int show(Widget parent, int level, int type, int set, int number, const char *fallback, int nargs,
+         const char *a1, const char *a2, const char *a3) {
+    if (message_suppressed(level)) return 1;
+    const char *format = catalog_text(set, number, fallback, nargs);
+    CString text(nargs == 0 ? dup_cstring(format) : format_message(format, a1, a2, a3));
+    if (!text) return 1;
+    return message_show(parent, type, set, number, text.get());
+}
+
+void print(int set, int number, const char *fallback, int nargs, const char *a1, const char *a2,
+           const char *a3) {
+    const char *format = catalog_text(set, number, fallback, nargs);
+    CString text(format_message(format, a1, a2, a3));
+    if (text) fputs(text.get(), stderr);
+}
+
+}  // namespace
+
+int message0(Widget parent, int level, int type, int set, int number, const char *fallback) {
+    return show(parent, level, type, set, number, fallback, 0, nullptr, nullptr, nullptr);
+}
+
+int message1(Widget parent, int level, int type, int set, int number, const char *fallback,
+             const char *arg1) {
+    return show(parent, level, type, set, number, fallback, 1, arg1, nullptr, nullptr);
+}
+
+int message2(Widget parent, int level, int type, int set, int number, const char *fallback,
+             const char *arg1, const char *arg2) {
+    return show(parent, level, type, set, number, fallback, 2, arg1, arg2, nullptr);
+}
+
+int message3(Widget parent, int level, int type, int set, int number, const char *fallback,
+             const char *arg1, const char *arg2, const char *arg3) {
+    return show(parent, level, type, set, number, fallback, 3, arg1, arg2, arg3);
+}
+
+void print_message1(int, int set, int number, const char *fallback, const char *arg1) {
+    print(set, number, fallback, 1, arg1, nullptr, nullptr);
+}
+
+void print_message2(int, int set, int number, const char *fallback, const char *arg1,
+                    const char *arg2) {
+    print(set, number, fallback, 2, arg1, arg2, nullptr);
+}
+
+void print_message3(int, int set, int number, const char *fallback, const char *arg1,
+                    const char *arg2, const char *arg3) {
+    print(set, number, fallback, 3, arg1, arg2, arg3);
+}
+
+int error(const char *text) {
+    if (message_suppressed(1)) return 1;
+    return message_show(nullptr, 273, 199, 199, text ? text : "");
+}

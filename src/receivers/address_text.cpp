@@ -1,0 +1,140 @@
+// Address-book text rules: cleaning, display-name normalisation, alias lines and word matching.
+#include "address_text.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+int parse_comments(char *line) {
+    if (!line) return 1;
+    char *out = line;
+    bool word_start = true;
+    for (const char *in = line; *in; ++in) {
+        char c = *in;
+        if (c == '#' && word_start) break;
+        if (c == '\n') break;
+        if (c == ' ' || c == '\t') {
+            if (!word_start) *out++ = ' ';
+            word_start = true;
+            continue;
+        }
+        *out++ = c;
+        word_start = false;
+    }
+    *out = '\0';
+    if (out == line) return 1;
+    while (out > line && out[-1] == ' ') *--out = '\0';
+    return 0;
+}
+
+char *parse_display_name(const char *name) {
+    if (!name) return nullptr;
+    size_t length = strlen(name);
+    char *copy = static_cast<char *>(malloc(length + 5));
+    if (!copy) return nullptr;
+    memcpy(copy, name, length + 1);
+    char *p = copy;
+    for (; *p && *p != ':'; ++p) *p = ascii_lower(*p);
+    if (!*p) {
+        strcat(copy, ":0.0");
+        return copy;
+    }
+    ++p;
+    if (!*p) {
+        strcat(copy, "0.0");
+        return copy;
+    }
+    while (ascii_digit(*p)) ++p;
+    if (!*p) {
+        strcat(copy, ".0");
+        return copy;
+    }
+    if (*p == '.') {
+        ++p;
+        if (!*p) {
+            strcat(copy, "0");
+            return copy;
+        }
+    }
+    while (ascii_digit(*p)) ++p;
+    if (!*p) return copy;
+    free(copy);
+    return nullptr;
+}
+
+char *final_alias_line(const char *alias, const char *display) {
+    if (!alias) alias = "";
+    if (!display) display = "";
+    size_t alias_length = strlen(alias);
+    size_t display_length = strlen(display);
+    size_t room = (alias_length < 59 ? 61 : alias_length + 2) + display_length + 1;
+    char *line = static_cast<char *>(malloc(room));
+    if (!line) return nullptr;
+    memcpy(line, alias, alias_length);
+    size_t column = alias_length;
+    if (alias_length < 59) {
+        // The column right after the alias stays blank, so the alias never runs into a dot.
+        line[column++] = ' ';
+        for (; column <= 59; ++column) line[column] = (column % 4 == 0) ? '.' : ' ';
+        line[column++] = ' ';
+    } else {
+        line[column++] = ' ';
+        line[column++] = ' ';
+    }
+    memcpy(line + column, display, display_length + 1);
+    return line;
+}
+
+char *parse_tabs(const char *text) {
+    if (!text) text = "";
+    size_t tabs = 0, length = 0;
+    for (const char *p = text; *p; ++p, ++length) tabs += (*p == '\t');
+    char *out = static_cast<char *>(malloc(length + tabs * 7 + 1));
+    if (!out) return nullptr;
+    size_t column = 0;
+    for (const char *p = text; *p; ++p) {
+        if (*p == '\t') {
+            do {
+                out[column++] = ' ';
+            } while (column % 8 != 0);
+        } else {
+            out[column++] = *p;
+        }
+    }
+    out[column] = '\0';
+    return out;
+}
+
+int grep_word_match(const char *pattern, const char *text, int ignore_case, int flags) {
+    if (!text || !*text) return 0;
+    if (!pattern) pattern = "";
+    if (!*pattern) return (flags & 1) ? 1 : 0;
+    size_t pattern_length = strlen(pattern);
+    auto same = [ignore_case](char a, char b) {
+        return ignore_case ? ascii_lower(a) == ascii_lower(b) : a == b;
+    };
+    auto try_at = [&](const char *start) {
+        size_t i = 0;
+        for (; i < pattern_length; ++i) {
+            if (!start[i] || !same(start[i], pattern[i])) return false;
+        }
+        if (flags & 1) return true;
+        return start[i] == '\0' || start[i] == ' ';
+    };
+    if ((flags & 2) && try_at(text)) return 1;
+    // Leading blanks belong to the first word, which is a candidate only with flag 2.
+    const char *first = text;
+    while (*first == ' ') ++first;
+    for (const char *p = first; *p; ++p) {
+        // A word starts after a blank; runs of blanks do not make empty words.
+        if (*p == ' ' && p[1] && p[1] != ' ' && try_at(p + 1)) return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The text rules of address books: line cleaning, display-name normalisation, the alias line
+// of a receiver row, tab expansion and word matching. Pure functions; no X, no files.
+
+// Cleans an address-file line in place: drops a comment that starts with "#" at a word's
+// start, folds runs of blanks and tabs into one blank, trims both ends. Returns 1 when
+// nothing is left (or the line is null), else 0.
+int parse_comments(char *line);
+
+// Normalises a display name to host:display.screen with the host lower-cased. Returns a
+// newly allocated name, or null when the name is illegal ("myhost:x", "a::0", "h:2.1.0").
+char *parse_display_name(const char *name);
+
+// The text of one receiver row: the alias, a dot leader to column 59, a blank, and the
+// display name from column 61; for an alias of 59 characters or more, the alias, two blanks
+// and the display name. Returns a newly allocated line.
+char *final_alias_line(const char *alias, const char *display);
+
+// A copy of `text` with each tab expanded to the next output column that is a multiple of 8.
+char *parse_tabs(const char *text);
+
+// Word matching over blank-separated words. flags 1: a prefix of a word matches; flags 2:
+// the first word is a candidate too. Returns 1 on a match, else 0.
+int grep_word_match(const char *pattern, const char *text, int ignore_case, int flags);

@@ -1,0 +1,131 @@
+// Canonical address texts, host atoms, own-display tests and file tests.
+#include "host_identity.h"
+
+#include "core/startup.h"
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <netdb.h>
+#include <sys/stat.h>
+
+char *sending_hostname = nullptr;
+
+namespace {
+
+char ip_name[30];
+
+// 1 when `name` begins with all of `own`.
+int begins_with(const char *name, const char *own) {
+    return own && name && strncmp(name, own, strlen(own)) == 0;
+}
+
+}  // namespace
+
+uint32_t get_ip_num(const char *name) {
+    if (!name) return 0xffffffffu;
+    in_addr_t address = INADDR_NONE;
+    if (isdigit(static_cast<unsigned char>(name[0]))) address = inet_addr(name);
+    if (address != INADDR_NONE) return address;
+    struct hostent *entry = gethostbyname(name);
+    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return 0xffffffffu;
+    uint32_t result;
+    memcpy(&result, entry->h_addr_list[0], sizeof result);
+    return result;
+}
+
+const char *get_ip_name(const char *display_name) {
+    if (!display_name || !*display_name) return nullptr;
+    const char *colon = strchr(display_name, ':');
+    size_t host_length = colon ? static_cast<size_t>(colon - display_name) : strlen(display_name);
+    char *host = strndup(display_name, host_length);
+    if (!host) return nullptr;
+    uint32_t address = get_ip_num(host);
+    free(host);
+    if (address == 0xffffffffu) return nullptr;
+    long display_number = 0, screen = 0;
+    if (colon) {
+        // Read as "%d.%d", with range checks so that no number can overflow the text.
+        const char *p = colon + 1;
+        char *end;
+        display_number = strtol(p, &end, 10);
+        if (end == p) display_number = 0;
+        if (end != p && *end == '.') {
+            const char *q = end + 1;
+            screen = strtol(q, &end, 10);
+            if (end == q) screen = 0;
+        }
+    }
+    if (display_number < 0 || screen < 0 || display_number > 0x7fffffff || screen > 0x7fffffff)
+        return nullptr;
+    const unsigned char *b = reinterpret_cast<const unsigned char *>(&address);
+    char text[64];
+    int n = snprintf(text, sizeof text, "%d.%d.%d.%d:%ld.%ld", b[0], b[1], b[2], b[3],
+                     display_number, screen);
+    if (n < 0 || n >= static_cast<int>(sizeof ip_name)) return nullptr;
+    memcpy(ip_name, text, static_cast<size_t>(n) + 1);
+    return ip_name;
+}
+
+Atom create_hostatom(const char *display_name, Display *dpy) {
+    if (!dpy) return static_cast<Atom>(-1);
+    const char *text = get_ip_name(display_name);
+    if (!text) return 0;
+    return XInternAtom(dpy, text, False);
+}
+
+int is_this_us(const char *name) {
+    return begins_with(name, my_display_name) || begins_with(name, my_local_display_name) ||
+           begins_with(name, my_unix_display_name) || begins_with(name, my_shmlink_display_name) ||
+           begins_with(name, my_null_display_name);
+}
+
+int is_this_sender(const char *name) {
+    if (!sending_hostname || !*sending_hostname) return 0;
+    return begins_with(name, sending_hostname);
+}
+
+int legal_anything(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0;
+}
+
+int legal_file(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 && (st.st_mode & 0x8000) != 0;
+}
+
+int legal_directory(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 && (st.st_mode & 0x4000) != 0;
+}
+
+time_t modified_time(const char *path) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return 0;
+    return st.st_mtime;
+}
+
+int timestamp_current(const char *path, char **saved_path, time_t *saved_time) {
+    time_t now = modified_time(path);
+    if (saved_path) {
+        if (*saved_path && path && strcmp(*saved_path, path) == 0 && *saved_time == now) return 1;
+        free(*saved_path);
+        *saved_path = path ? strdup(path) : nullptr;
+        *saved_time = now;
+        return 0;
+    }
+    if (*saved_time == now) return 1;
+    *saved_time = now;
+    return 0;
+}
+
+void clear_timestamp_current(char **saved_path, time_t *saved_time) {
+    if (saved_path) {
+        free(*saved_path);
+        *saved_path = nullptr;
+    }
+    if (saved_time) *saved_time = 0;
+}

@@ -1,0 +1,166 @@
+// The host-atom records of the receivers, with dense row positions.
+#include "hostatoms.h"
+
+#include "core/log.h"
+#include "core/cstring.h"
+#include "core/startup.h"
+#include "ui/input_controls.h"
+
+#include <cstring>
+
+Hostatom *first_hostatom = nullptr;
+int hostatom_count = 0;
+
+namespace {
+
+char unknown_text[] = "Unknown";
+
+Hostatom *find(Atom atom) {
+    for (Hostatom *h = first_hostatom; h; h = h->next) {
+        if (h->atom == atom) return h;
+    }
+    return nullptr;
+}
+
+bool same_text(const char *a, const char *b) {
+    return strcmp(a ? a : "", b ? b : "") == 0;
+}
+
+const char *display_name_of(Atom host) {
+    char *name = nullptr, *alias = nullptr;
+    find_hostatom_names(host, &name, &alias);
+    return name;
+}
+
+}  // namespace
+
+Atom add_hostatom(Atom atom, const char *name, const char *alias, int position) {
+    if (Hostatom *h = find(atom)) {
+        return (same_text(h->name, name) && same_text(h->alias, alias)) ? 1 : h->atom;
+    }
+    if (position <= 0 || position > hostatom_count + 1) position = hostatom_count + 1;
+    for (Hostatom *h = first_hostatom; h; h = h->next) {
+        if (h->position >= position) ++h->position;
+    }
+    auto *record = reinterpret_cast<Hostatom *>(XtMalloc(sizeof(Hostatom)));
+    record->atom = atom;
+    record->name = XtNewString(name ? name : "");
+    record->alias = XtNewString(alias ? alias : "");
+    record->widget = nullptr;
+    record->position = position;
+    record->next = first_hostatom;
+    first_hostatom = record;
+    ++hostatom_count;
+    return 0;
+}
+
+int delete_hostatom(Atom atom) {
+    Hostatom **link = &first_hostatom;
+    while (*link && (*link)->atom != atom) link = &(*link)->next;
+    Hostatom *record = *link;
+    if (!record) return 0;
+    *link = record->next;
+    int removed = record->position;
+    XtFree(record->name);
+    XtFree(record->alias);
+    if (record->widget) destroy_io_widget(record->widget);
+    XtFree(reinterpret_cast<char *>(record));
+    --hostatom_count;
+    for (Hostatom *h = first_hostatom; h; h = h->next) {
+        if (h->position > removed) --h->position;
+    }
+    return 1;
+}
+
+void delete_all_hostatoms() {
+    while (first_hostatom) delete_hostatom(first_hostatom->atom);
+}
+
+void move_hostatom(Atom atom, int position) {
+    Hostatom *record = find(atom);
+    if (!record) return;
+    if (position <= 0) position = hostatom_count;
+    int old = record->position;
+    if (old == position) return;
+    for (Hostatom *h = first_hostatom; h; h = h->next) {
+        if (h == record) continue;
+        if (h->position > old) --h->position;
+        if (h->position >= position) ++h->position;
+    }
+    record->position = position;
+}
+
+int find_hostatom_names(Atom atom, char **name, char **alias) {
+    if (Hostatom *h = find(atom)) {
+        *name = h->name;
+        *alias = h->alias;
+        return 1;
+    }
+    *name = unknown_text;
+    *alias = unknown_text;
+    return 0;
+}
+
+Atom Alias_to_hostatom(XmString item, char **name, char **alias) {
+    char *text = nullptr;
+    if (!XmStringGetLtoR(item, const_cast<char *>(XmFONTLIST_DEFAULT_TAG), &text)) return 0;
+    Atom result = 0;
+    for (Hostatom *h = first_hostatom; h; h = h->next) {
+        if (strcmp(h->alias, text) == 0) {
+            *name = h->name;
+            *alias = h->alias;
+            result = h->atom;
+            break;
+        }
+    }
+    XtFree(text);
+    return result;
+}
+
+void for_all_hostatoms(void (*fn)(Atom, char *, char *)) {
+    for (Hostatom *h = first_hostatom; h;) {
+        Hostatom *next = h->next;
+        fn(h->atom, h->name, h->alias);
+        h = next;
+    }
+}
+
+void for_all_hostatom_widgets(void (*fn)(Atom, Widget, int)) {
+    for (Hostatom *h = first_hostatom; h;) {
+        Hostatom *next = h->next;
+        fn(h->atom, h->widget, h->position);
+        h = next;
+    }
+}
+
+int set_hostatom_widget(Atom atom, Widget widget) {
+    Hostatom *h = find(atom);
+    if (!h) return 0;
+    h->widget = widget;
+    return 1;
+}
+
+int find_hostatom_widget(Atom atom, Widget *widget, int *row) {
+    Hostatom *h = find(atom);
+    if (!h) return 0;
+    *widget = h->widget;
+    *row = h->position - 1;
+    return 1;
+}
+
+Display *get_sender_display() { return display; }
+
+int log_msg1a(const char *format, Atom host) {
+    CString text(log_format(format, display_name_of(host)));
+    return log_msg0(text.get());
+}
+
+int log_msg1n1a(const char *format, int n1, Atom host) {
+    CString text(log_format(format, n1, display_name_of(host)));
+    return log_msg0(text.get());
+}
+
+int log_msg2n1a(const char *format, int n1, int n2, Atom host) {
+    CString text(log_format(format, n1, n2, display_name_of(host)));
+    return log_msg0(text.get());
+}

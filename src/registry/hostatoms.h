@@ -1,0 +1,48 @@
+#pragma once
+// The receivers the user has put into the receiver list, keyed by host atom, with their rows.
+
+#include <X11/Intrinsic.h>
+#include <Xm/Xm.h>
+
+// One receiver. Records are newest first; the display order is `position` alone.
+struct Hostatom {
+    Atom atom;       // interned from the receiver's canonical address text
+    char *name;      // display name as the user gave it
+    char *alias;     // the whole receiver-list line
+    Widget widget;   // input control, or null
+    int position;    // row, counted from 1
+    Hostatom *next;
+};
+
+extern Hostatom *first_hostatom;
+extern int hostatom_count;
+
+// Adds a receiver at `position` (0: after the last row), moving later rows down. Returns 0
+// when added, 1 when the atom exists with the same texts, else the existing atom.
+Atom add_hostatom(Atom atom, const char *name, const char *alias, int position);
+// Removes a receiver and its input control, moving later rows up. Unknown atoms: no-op.
+int delete_hostatom(Atom atom);
+// Removes every receiver.
+void delete_all_hostatoms();
+// Moves a receiver to `position` (0: last row); no-op for unknown atoms or the same row.
+void move_hostatom(Atom atom, int position);
+// Gives the record's display name and alias line (owned by the record) and returns 1;
+// "Unknown" for both and 0 when the atom is not known.
+int find_hostatom_names(Atom atom, char **name, char **alias);
+// Finds the receiver whose alias line is the text of `item`; returns its atom, or 0.
+Atom Alias_to_hostatom(XmString item, char **name, char **alias);
+// Calls fn for every receiver, newest first; fn may delete the one it is given.
+void for_all_hostatoms(void (*fn)(Atom atom, char *name, char *alias));
+// Calls fn with every receiver's input control and row, newest first.
+void for_all_hostatom_widgets(void (*fn)(Atom atom, Widget widget, int position));
+// Stores the input control of a receiver; returns 1, or 0 for an unknown atom.
+int set_hostatom_widget(Atom atom, Widget widget);
+// Gives the input control and zero-based row; returns 1, or 0 for an unknown atom.
+int find_hostatom_widget(Atom atom, Widget *widget, int *row);
+// The display connection host atoms are interned on.
+Display *get_sender_display();
+
+// Log lines naming a receiver: the host atom is printed as its display name.
+int log_msg1a(const char *format, Atom host);
+int log_msg1n1a(const char *format, int n1, Atom host);
+int log_msg2n1a(const char *format, int n1, int n2, Atom host);

@@ -1,0 +1,138 @@
+// Telvane's start-up against a real Xvfb: refusals, start-up log lines, bad resources and files.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "process.h"
+#include "xvfb.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+std::string machine_name() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    std::string s = name;
+    for (char &c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// One run of the telvane binary on a private display, with its own HOME.
+class TelvaneRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto server = XvfbServer::start();
+        ASSERT_TRUE(server) << "could not start Xvfb";
+        xvfb_.emplace(std::move(*server));
+        mkdir(home_.file(".Telvane").c_str(), 0755);
+    }
+
+    // Runs telvane with `args`, waits for it to end, and returns its exit code.
+    int run(std::vector<std::string> args, const std::string &home = "") {
+        args.insert(args.begin(), build_path("src/telvane"));
+        ChildProcess::Options options;
+        options.env_set = {{"DISPLAY", xvfb_->name()},
+                           {"HOME", home.empty() ? home_.path() : home},
+                           {"NLSPATH", build_path("resources/%N.cat")}};
+        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
+        options.stdout_path = home_.file("stdout");
+        options.stderr_path = home_.file("stderr");
+        ChildProcess p = ChildProcess::start(args, options);
+        EXPECT_TRUE(p);
+        auto status = p.wait_for_exit(std::chrono::seconds(30));
+        EXPECT_TRUE(status) << "telvane did not end";
+        return status ? exit_code(*status) : -2;
+    }
+
+    std::string err() const { return read_file(home_.file("stderr")); }
+    std::string log() const { return read_file(home_.file(".Telvane/.logfile")); }
+    void diagnostic_level() { write_file(home_.file(".Telvane/.setup"), "1 1 0 4 3 5 "); }
+
+    std::optional<XvfbServer> xvfb_;
+    ScratchDir home_;
+};
+
+// Positions of `lines` in `text`, each searched after the previous one.
+testing::AssertionResult in_order(const std::string &text, const std::vector<std::string> &lines) {
+    size_t at = 0;
+    for (const auto &line : lines) {
+        size_t found = text.find(line, at);
+        if (found == std::string::npos)
+            return testing::AssertionFailure() << "missing or out of order: " << line << "\nin:\n" << text;
+        at = found + line.size();
+    }
+    return testing::AssertionSuccess();
+}
+
+}  // namespace
+
+TEST_F(TelvaneRun, BareServerHasNoSharingAndTheProgramSaysSo) {
+    EXPECT_EQ(run({}), 1);
+    std::string display = machine_name() + xvfb_->name();
+    EXPECT_NE(err().find("X-Server '" + display + "' does not support sharing\n"), std::string::npos)
+        << err();
+}
+
+TEST_F(TelvaneRun, DiagnosticLevelLogsTheStartUpLinesInOrder) {
+    diagnostic_level();
+    EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY"}), 1);
+    std::string host = machine_name();
+    std::string n = xvfb_->name().substr(1, 1);
+    EXPECT_TRUE(in_order(log(), {
+        "Startup of Telvane to display '" + host + xvfb_->name() + "'",
+        "My executing-code machine is '" + host + xvfb_->name() + "'",
+        "My local display name is 'local:" + n + "'",
+        "My unix display name is 'unix:" + n + "'",
+        "My shmlink display name is 'shmlink:" + n + "'",
+        "My null display name is ':" + n + "'",
+        "My display hostname is '" + host + "'",
+        "My display name is '" + host + ":" + n + "'",
+        "My IP Address is '",
+        ".Xdefaults title change prepend str (titleSenderName): ABCDEFGHIJKLMNOPQRST\n",
+        ".Xdefaults title change append str (appendToTitle): SHARED\n",
+        "My prepend to title of shared window str is '[ABCDEFGHIJKLMNOPQRST] '",
+        "My append to title of shared window str is ' [SHARED]'",
+        "X-Server '" + host + xvfb_->name() + "' does not support sharing\n",
+    }));
+}
+
+TEST_F(TelvaneRun, ResourceListsAreLoggedAndBadHostWordsSkipped) {
+    diagnostic_level();
+    EXPECT_EQ(run({"-xrm", "Telvane.dontShare.name: xterm  xclock", "-xrm",
+                   "Telvane.shareAlone.class: XCalc", "-xrm",
+                   "Telvane.dontReportProblems.color: hostb:0 myhost:x", "-xrm",
+                   "Telvane.preventWindowTitleChange: yes"}),
+              1);
+    EXPECT_NE(err().find("Telvane: Problem parsing 'dontREport' strings\n"), std::string::npos) << err();
+    EXPECT_TRUE(in_order(log(), {
+        ".Xdefaults dontShare.name: xterm  xclock",
+        ".Xdefaults shareAlone.class: XCalc",
+        ".Xdefaults preventWindowTitleChange: TRUE",
+        ".Xdefaults dontReportProblems.Color: hostb:0 myhost:x",
+        "My display name is",  // start-up went on past the bad word
+    }));
+}
+
+TEST_F(TelvaneRun, UnknownOptionEndsTheProgram) {
+    EXPECT_EQ(run({"-frobnicate"}), 1);
+    EXPECT_EQ(err(), "Local client Telvane does not support the -frobnicate option.\n");
+    // The terminal's own arguments are not options of the program.
+    EXPECT_EQ(run({"-obVerbose", "-peer", "channel"}), 1);
+    EXPECT_EQ(err().find("does not support the"), std::string::npos) << err();
+}
+
+TEST_F(TelvaneRun, BadFilesAndHomesDoNotStopStartUp) {
+    // A preference file of garbage: defaults stay, the program reaches its sharing check.
+    write_file(home_.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
+    EXPECT_EQ(run({}), 1);
+    EXPECT_NE(err().find("does not support sharing"), std::string::npos);
+    // A home where nothing can be written, at diagnostic level given by a resource-free file.
+    EXPECT_EQ(run({}, "/dev/null"), 1);
+    EXPECT_NE(err().find("does not support sharing"), std::string::npos);
+    // A home that does not exist at all.
+    EXPECT_EQ(run({}, home_.file("missing/home")), 1);
+    EXPECT_NE(err().find("does not support sharing"), std::string::npos);
+}

@@ -1,0 +1,189 @@
+// Child processes, scratch directories and small file helpers for the tests.
+#include "process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace telvane::testing {
+
+ChildProcess::ChildProcess(ChildProcess &&other) noexcept
+    : pid_(other.pid_), pidfd_(other.pidfd_), status_(other.status_) {
+    other.pid_ = -1;
+    other.pidfd_ = -1;
+}
+
+ChildProcess &ChildProcess::operator=(ChildProcess &&other) noexcept {
+    if (this != &other) {
+        reap_or_kill();
+        pid_ = other.pid_;
+        pidfd_ = other.pidfd_;
+        status_ = other.status_;
+        other.pid_ = -1;
+        other.pidfd_ = -1;
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() { reap_or_kill(); }
+
+void ChildProcess::reap_or_kill() {
+    if (pid_ > 0 && !status_) {
+        kill(-pid_, SIGKILL);
+        kill(pid_, SIGKILL);
+        int st = 0;
+        waitpid(pid_, &st, 0);
+    }
+    if (pidfd_ >= 0) close(pidfd_);
+    pid_ = -1;
+    pidfd_ = -1;
+}
+
+ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Options &options) {
+    if (argv.empty()) return {};
+    int errpipe[2];
+    if (pipe2(errpipe, O_CLOEXEC) != 0) return {};
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(errpipe[0]);
+        close(errpipe[1]);
+        return {};
+    }
+    if (pid == 0) {
+        // Own process group, so that stopping the child also stops what it started.
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        for (const auto &name : options.env_unset) unsetenv(name.c_str());
+        for (const auto &[k, v] : options.env_set) setenv(k.c_str(), v.c_str(), 1);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
+        auto redirect = [](const std::string &path, int fd) {
+            if (path.empty()) return;
+            int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (f >= 0) {
+                dup2(f, fd);
+                close(f);
+            }
+        };
+        redirect(options.stdout_path, 1);
+        redirect(options.stderr_path, 2);
+        for (int fd : options.keep_fds) {
+            int flags = fcntl(fd, F_GETFD);
+            if (flags >= 0) fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
+        }
+        std::vector<char *> args;
+        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        int e = errno;
+        (void)!write(errpipe[1], &e, sizeof e);
+        _exit(127);
+    }
+    close(errpipe[1]);
+    int e = 0;
+    ssize_t n = read(errpipe[0], &e, sizeof e);
+    close(errpipe[0]);
+    if (n == sizeof e) {
+        int st;
+        waitpid(pid, &st, 0);
+        return {};
+    }
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    return ChildProcess(pid, pidfd);
+}
+
+bool ChildProcess::running() {
+    if (pid_ <= 0 || status_) return false;
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+        status_ = st;
+        return false;
+    }
+    return true;
+}
+
+std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return std::nullopt;
+    if (status_) return status_;
+    if (pidfd_ >= 0) {
+        pollfd p{pidfd_, POLLIN, 0};
+        int r;
+        do {
+            r = poll(&p, 1, static_cast<int>(limit.count()));
+        } while (r < 0 && errno == EINTR);
+        if (r == 0) return std::nullopt;
+    }
+    int st = 0;
+    if (waitpid(pid_, &st, 0) == pid_) status_ = st;
+    return status_;
+}
+
+std::optional<int> ChildProcess::stop(int sig, std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return std::nullopt;
+    if (status_) return status_;
+    kill(pid_, sig);
+    auto st = wait_for_exit(limit);
+    if (!st) {
+        kill(-pid_, SIGKILL);
+        kill(pid_, SIGKILL);
+        st = wait_for_exit(std::chrono::seconds(5));
+    }
+    return st;
+}
+
+int exit_code(int wait_status) {
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+}
+
+ScratchDir::ScratchDir() {
+    const char *tmp = getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/telvane-test-XXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) path_ = buf.data();
+}
+
+ScratchDir::~ScratchDir() {
+    if (path_.empty()) return;
+    std::error_code ec;
+    // Give back write permission first, so that tests of unwritable folders still clean up.
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec)) chmod(it->path().c_str(), 0755);
+    }
+    chmod(path_.c_str(), 0755);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void write_file(const std::string &path, const std::string &text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string build_path(const std::string &relative) {
+    return std::string(TELVANE_BUILD_DIR) + "/" + relative;
+}
+
+}  // namespace telvane::testing

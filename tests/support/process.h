@@ -1,0 +1,77 @@
+#pragma once
+// Child processes for tests: started with a death signal so that a crashed test leaves nothing behind.
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace telvane::testing {
+
+// A child process that is killed (SIGKILL to its process group) when the handle goes away.
+// Move-only. Output can be sent to files so that a test reads it after the child ended.
+class ChildProcess {
+public:
+    struct Options {
+        std::map<std::string, std::string> env_set;   // added or replaced
+        std::vector<std::string> env_unset;           // removed
+        std::string stdout_path;                      // empty: inherit
+        std::string stderr_path;                      // empty: inherit
+        std::string cwd;                              // empty: inherit
+        std::vector<int> keep_fds;                    // passed through to the child as they are
+    };
+
+    ChildProcess() = default;
+    ChildProcess(ChildProcess &&other) noexcept;
+    ChildProcess &operator=(ChildProcess &&other) noexcept;
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+    ~ChildProcess();
+
+    // Starts argv[0] (looked up in PATH). Returns an empty handle when fork or exec failed.
+    static ChildProcess start(const std::vector<std::string> &argv, const Options &options);
+    static ChildProcess start(const std::vector<std::string> &argv) { return start(argv, Options{}); }
+
+    bool running();
+    pid_t pid() const { return pid_; }
+    explicit operator bool() const { return pid_ > 0; }
+
+    // Waits for the child to end, at most `limit`; returns its wait status, or nothing on time-out.
+    std::optional<int> wait_for_exit(std::chrono::milliseconds limit);
+    // Sends `sig` to the child and waits for it; returns the wait status.
+    std::optional<int> stop(int sig = 15, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+private:
+    explicit ChildProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
+    void reap_or_kill();
+    pid_t pid_ = -1;
+    int pidfd_ = -1;
+    std::optional<int> status_;
+};
+
+// Decoded exit code of a wait status, or -1 when the child was killed by a signal.
+int exit_code(int wait_status);
+
+// A fresh scratch directory that is removed with everything in it when the handle goes away.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text);
+
+// The build tree's binaries and resources, as CMake passed them to the tests.
+std::string build_path(const std::string &relative);
+
+}  // namespace telvane::testing

@@ -1,0 +1,102 @@
+// Starts private Xvfb servers for tests and waits for them through -displayfd, never by sleeping.
+#include "xvfb.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace telvane::testing {
+
+namespace {
+
+bool port_free(int port) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool ok = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+    close(s);
+    return ok;
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Reads the display number that Xvfb writes once it is ready; -1 when it ended first.
+int read_displayfd(int fd, std::chrono::milliseconds limit) {
+    std::string text;
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return -1;
+        pollfd p{fd, POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(left.count()));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return -1;
+        char buf[32];
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) return -1;
+        text.append(buf, static_cast<size_t>(n));
+        if (text.find('\n') != std::string::npos) return std::stoi(text);
+    }
+}
+
+}  // namespace
+
+int find_free_display(int first) {
+    for (int n = first; n < first + 400; ++n) {
+        if (n <= 0 || n > 59000) continue;
+        if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+        if (exists("/tmp/.X11-unix/X" + std::to_string(n))) continue;
+        if (!port_free(6000 + n)) continue;
+        return n;
+    }
+    return -1;
+}
+
+std::optional<XvfbServer> XvfbServer::start(const Options &options) {
+    // Spread parallel test processes over the range so that they rarely race for a number.
+    std::random_device rd;
+    int next = 20 + static_cast<int>(rd() % 800);
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        int n = find_free_display(next);
+        if (n < 0) return std::nullopt;
+        next = n + 1;
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+        std::vector<std::string> argv{"Xvfb", ":" + std::to_string(n), "-displayfd",
+                                      std::to_string(fds[1]), "-screen", "0", options.screen,
+                                      "-nolisten", "local"};
+        if (options.listen_tcp) {
+            argv.insert(argv.end(), {"-listen", "tcp"});
+        } else {
+            argv.insert(argv.end(), {"-nolisten", "tcp"});
+        }
+        if (!options.access_control) argv.push_back("-ac");
+        argv.insert(argv.end(), options.extra.begin(), options.extra.end());
+        ChildProcess::Options po;
+        po.keep_fds = {fds[1]};
+        po.stdout_path = "/dev/null";
+        po.stderr_path = "/dev/null";
+        ChildProcess p = ChildProcess::start(argv, po);
+        close(fds[1]);
+        int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
+        close(fds[0]);
+        if (got == n) return XvfbServer(n, std::move(p));
+        // Somebody else took the number, or the server failed: the handle kills what is left.
+    }
+    return std::nullopt;
+}
+
+}  // namespace telvane::testing

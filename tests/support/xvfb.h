@@ -1,0 +1,40 @@
+#pragma once
+// A private Xvfb for a test: started on a free display number (never 0), reachable over TCP, always stopped.
+
+#include "process.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::testing {
+
+class XvfbServer {
+public:
+    struct Options {
+        bool access_control = false;      // false: -ac, anyone may connect
+        bool listen_tcp = true;           // other displays can reach it at 127.0.0.1:6000+N
+        std::string screen = "1024x768x24";
+        std::vector<std::string> extra;   // more Xvfb arguments
+    };
+
+    // Starts Xvfb and returns once it accepts connections (it reports its display through
+    // -displayfd). Tries several free display numbers; returns nothing when none worked.
+    static std::optional<XvfbServer> start(const Options &options);
+    static std::optional<XvfbServer> start() { return start(Options{}); }
+
+    int number() const { return number_; }
+    std::string name() const { return ":" + std::to_string(number_); }
+    std::string tcp_name() const { return "127.0.0.1:" + std::to_string(number_); }
+    ChildProcess &process() { return process_; }
+
+private:
+    XvfbServer(int number, ChildProcess process) : number_(number), process_(std::move(process)) {}
+    int number_ = -1;
+    ChildProcess process_;
+};
+
+// A display number with no lock file, no socket and a free TCP port, starting from `first`.
+int find_free_display(int first);
+
+}  // namespace telvane::testing

@@ -1,0 +1,153 @@
+// Address-book text rules: cleaning, normalisation, alias lines, tabs and word matching.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "receivers/address_text.h"
+
+#include "core/cstring.h"
+
+#include <random>
+#include <string>
+
+namespace {
+
+std::string cleaned(std::string line, int *empty = nullptr) {
+    std::vector<char> buf(line.begin(), line.end());
+    buf.push_back('\0');
+    int r = parse_comments(buf.data());
+    if (empty) *empty = r;
+    return buf.data();
+}
+
+std::string normalised(const char *name) {
+    CString out(parse_display_name(name));
+    return out ? out.get() : "<illegal>";
+}
+
+}  // namespace
+
+TEST(ParseComments, FoldsBlanksAndDropsCommentsAtWordStart) {
+    int empty = -1;
+    EXPECT_EQ(cleaned("  host1 \t Team\t\tLead   # the boss\n", &empty), "host1 Team Lead");
+    EXPECT_EQ(empty, 0);
+    EXPECT_EQ(cleaned("host#2 Second"), "host#2 Second");
+    EXPECT_EQ(cleaned("host3 a#b #c"), "host3 a#b");
+    cleaned("# only a comment", &empty);
+    EXPECT_EQ(empty, 1);
+    cleaned("", &empty);
+    EXPECT_EQ(empty, 1);
+    cleaned(" \t \n", &empty);
+    EXPECT_EQ(empty, 1);
+    EXPECT_EQ(parse_comments(nullptr), 1);
+    EXPECT_EQ(cleaned("host4 Name\nignored after newline"), "host4 Name");
+}
+
+TEST(ParseDisplayName, NormalisesLegalNamesAndRefusesOthers) {
+    EXPECT_EQ(normalised("MyHost"), "myhost:0.0");
+    EXPECT_EQ(normalised("myhost:"), "myhost:0.0");
+    EXPECT_EQ(normalised("myhost:2"), "myhost:2.0");
+    EXPECT_EQ(normalised("myhost:2."), "myhost:2.0");
+    EXPECT_EQ(normalised("myhost:2.1"), "myhost:2.1");
+    EXPECT_EQ(normalised(":0"), ":0.0");
+    EXPECT_EQ(normalised(":.5"), ":.5");
+    EXPECT_EQ(normalised("Term12:3.0"), "term12:3.0");
+    // Only the host part is lower-cased.
+    EXPECT_EQ(normalised("HOST"), "host:0.0");
+    for (const char *bad : {"myhost:x", "myhost:2.1.0", "myhost:2a", "a::0", "h:1.x"}) {
+        EXPECT_EQ(normalised(bad), "<illegal>") << bad;
+    }
+    EXPECT_EQ(parse_display_name(nullptr), nullptr);
+}
+
+TEST(FinalAliasLine, DotLeaderPutsTheDisplayAtColumn61) {
+    CString line(final_alias_line("Jo", "host:0.0"));
+    std::string s = line.get();
+    ASSERT_EQ(s.size(), 61u + 8u);
+    EXPECT_EQ(s.substr(0, 2), "Jo");
+    for (size_t c = 2; c <= 60; ++c) {
+        char want = (c % 4 == 0 && c <= 59 && c >= 4) ? '.' : ' ';
+        EXPECT_EQ(s[c], want) << "column " << c;
+    }
+    EXPECT_EQ(s.substr(61), "host:0.0");
+
+    // The column after the alias stays blank even when it is a multiple of 4.
+    CString four(final_alias_line("John", "h:0.0"));
+    EXPECT_EQ(four.get()[4], ' ');
+    EXPECT_EQ(four.get()[8], '.');
+
+    std::string long_alias(59, 'a');
+    CString wide(final_alias_line(long_alias.c_str(), "h:1.0"));
+    EXPECT_EQ(std::string(wide.get()), long_alias + "  h:1.0");
+
+    CString empty(final_alias_line("", "h:0.0"));
+    EXPECT_EQ(std::string(empty.get()).substr(61), "h:0.0");
+}
+
+TEST(ParseTabs, ExpandsToMultiplesOfEight) {
+    CString a(parse_tabs("a\tb"));
+    EXPECT_STREQ(a.get(), "a       b");
+    CString b(parse_tabs("\t\tx"));
+    EXPECT_STREQ(b.get(), "                x");
+    CString c(parse_tabs("12345678\ty"));
+    EXPECT_STREQ(c.get(), "12345678        y");
+    CString d(parse_tabs(""));
+    EXPECT_STREQ(d.get(), "");
+}
+
+TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
+    const char *line = "hosta:0.0 John Smith";
+    // Flags 0: whole alias words only, never the display name.
+    EXPECT_EQ(grep_word_match("hosta:0.0", line, 0, 0), 0);
+    EXPECT_EQ(grep_word_match("John", line, 0, 0), 1);
+    EXPECT_EQ(grep_word_match("Jo", line, 0, 0), 0);
+    EXPECT_EQ(grep_word_match("john", line, 0, 0), 0);
+    EXPECT_EQ(grep_word_match("john", line, 1, 0), 1);
+    // A pattern with a blank spans words.
+    EXPECT_EQ(grep_word_match("John Smith", line, 0, 0), 1);
+    EXPECT_EQ(grep_word_match("John Smi", line, 0, 0), 0);
+    // Flag 1: a word's beginning suffices.
+    EXPECT_EQ(grep_word_match("Jo", line, 0, 1), 1);
+    EXPECT_EQ(grep_word_match("host", line, 0, 1), 0);
+    // Flag 2: the first word is a candidate as well.
+    EXPECT_EQ(grep_word_match("hosta:0.0", line, 0, 2), 1);
+    EXPECT_EQ(grep_word_match("host", line, 0, 2), 0);
+    EXPECT_EQ(grep_word_match("host", line, 0, 3), 1);
+    // Empty texts and patterns.
+    EXPECT_EQ(grep_word_match("a", "", 0, 3), 0);
+    EXPECT_EQ(grep_word_match("", line, 0, 0), 0);
+    EXPECT_EQ(grep_word_match("", line, 0, 1), 1);
+    // A match inside a word is none.
+    EXPECT_EQ(grep_word_match("ohn", line, 0, 1), 0);
+}
+
+// Random bytes through every parser: nothing may crash, and results keep their invariants.
+TEST(AddressTextRobustness, RandomInputsKeepInvariants) {
+    std::mt19937 rng(12345);
+    for (int i = 0; i < 20000; ++i) {
+        size_t n = rng() % 80;
+        std::string s;
+        for (size_t k = 0; k < n; ++k) {
+            static const char pool[] = "ab:.0129 \t#\nXZ";
+            s.push_back((rng() % 4 == 0) ? static_cast<char>(rng() % 255 + 1)
+                                         : pool[rng() % (sizeof pool - 1)]);
+        }
+        std::string clean = cleaned(s);
+        EXPECT_EQ(clean.find("  "), std::string::npos);
+        EXPECT_EQ(clean.find('\t'), std::string::npos);
+        if (!clean.empty()) {
+            EXPECT_NE(clean.back(), ' ');
+        }
+        if (CString d{parse_display_name(s.c_str())}) {
+            // A legal name is a fixed point of normalisation.
+            CString again(parse_display_name(d.get()));
+            ASSERT_TRUE(again);
+            EXPECT_STREQ(again.get(), d.get());
+        }
+        CString tabs(parse_tabs(s.c_str()));
+        EXPECT_EQ(std::string(tabs.get()).find('\t'), std::string::npos);
+        CString alias(final_alias_line(s.c_str(), "h:0.0"));
+        EXPECT_EQ(std::string(alias.get()).substr(std::string(alias.get()).size() - 5), "h:0.0");
+        grep_word_match(s.c_str(), clean.c_str(), static_cast<int>(rng() % 2),
+                        static_cast<int>(rng() % 4));
+    }
+}

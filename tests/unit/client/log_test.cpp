@@ -1,0 +1,105 @@
+// The log file: levels, lazy open, line format, trimming to whole lines, reopen after close.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+
+#include "home_fixture.h"
+
+#include <regex>
+#include <sys/stat.h>
+
+using telvane::testing::read_file;
+using telvane::testing::write_file;
+
+namespace {
+
+class LogFile : public ScratchHome {
+protected:
+    void SetUp() override {
+        ScratchHome::SetUp();
+        user_preference.dialog_level = 4;
+        max_logfile_size = 32768;
+    }
+};
+
+}  // namespace
+
+TEST_F(LogFile, BelowDiagnosticLevelNothingIsWritten) {
+    user_preference.dialog_level = 3;
+    EXPECT_EQ(log_msg0("quiet"), 1);
+    struct stat st;
+    EXPECT_NE(stat((private_dir() + "/.logfile").c_str(), &st), 0);
+    user_preference.dialog_level = 4;
+    max_logfile_size = 0;
+    EXPECT_EQ(log_msg0("off"), 1);
+    EXPECT_NE(stat((private_dir() + "/.logfile").c_str(), &st), 0);
+}
+
+TEST_F(LogFile, LinesCarryACtimeStampAndTwoBlanks) {
+    EXPECT_EQ(log_msg1("Startup of Telvane to display '%s'", "host:1"), 1);
+    std::string text = log_text();
+    std::regex line(R"(^(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 0-9]\d \d\d:\d\d:\d\d   Startup of Telvane to display 'host:1'\n$)");
+    EXPECT_TRUE(std::regex_match(text, line)) << text;
+}
+
+TEST_F(LogFile, FormattingFamilyFillsEveryArgument) {
+    log_msg2("%s and %s", "a", nullptr);
+    log_msg3("%s%s%s", "x", "y", "z");
+    log_msg1n("n=%d", -7);
+    log_msg2n("%d,%d", 1, 2);
+    log_msg4n("%d%d%d%d", 1, 2, 3, 4);
+    log_msg5n("%d%d%d%d%d", 1, 2, 3, 4, 5);
+    log_msg1n1("window (0x%x) to '%s'", 0x1a, "h:0");
+    log_msg2n1("X Error Detected.  Error Code %d  Request Code %d  '%s'", 8, 42, "BadMatch");
+    std::string text = log_text();
+    for (const char *want : {"  a and \n", "  xyz\n", "  n=-7\n", "  1,2\n", "  1234\n", "  12345\n",
+                             "  window (0x1a) to 'h:0'\n",
+                             "  X Error Detected.  Error Code 8  Request Code 42  'BadMatch'\n"}) {
+        EXPECT_NE(text.find(want), std::string::npos) << want;
+    }
+    std::string long_message(300, 'm');
+    log_msg0(long_message.c_str());
+    EXPECT_NE(log_text().find("  " + long_message + "\n"), std::string::npos);
+}
+
+TEST_F(LogFile, TrimmingKeepsTheNewestWholeLines) {
+    mkdir(private_dir().c_str(), 0755);
+    // 40000 bytes of numbered lines, each 42 bytes long.
+    std::string old;
+    for (int i = 0; old.size() < 40000; ++i) {
+        char line[64];
+        snprintf(line, sizeof line, "line %05d ..............................\n", i);
+        old += line;
+    }
+    old.resize(40000);
+    write_file(private_dir() + "/.logfile", old);
+    EXPECT_EQ(log_msg0("after trimming"), 1);
+    std::string text = log_text();
+    size_t cut = old.find('\n', 40000 - 16384);
+    std::string kept = old.substr(cut + 1);
+    ASSERT_GE(text.size(), kept.size());
+    EXPECT_EQ(text.substr(0, kept.size()), kept);
+    EXPECT_NE(text.find("  after trimming\n", kept.size()), std::string::npos);
+    EXPECT_LT(text.size(), 16384u + 100u);
+}
+
+TEST_F(LogFile, CloseForgetsTheFileAndTheNextLineReopensIt) {
+    log_msg0("first");
+    ASSERT_NE(log_file, nullptr);
+    ASSERT_NE(saved_log_filename, nullptr);
+    logfile_close();
+    EXPECT_EQ(log_file, nullptr);
+    EXPECT_EQ(saved_log_filename, nullptr);
+    log_msg0("second");
+    std::string text = log_text();
+    EXPECT_LT(text.find("first"), text.find("second"));
+}
+
+TEST_F(LogFile, AnUnusableHomeLosesTheLineQuietly) {
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(log_msg0("lost"), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log_file, nullptr);
+}

@@ -1,0 +1,35 @@
+// Catalog texts: entries override defaults, empty and unsafe entries fall back.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/messages.h"
+
+#include "core/cstring.h"
+#include "process.h"
+
+#include <cstdlib>
+
+// The build tree's catalog is found through NLSPATH, which the test runner sets.
+TEST(Catalog, EntryOrDefault) {
+    const char *text = catalog_text(5, 8, "default %s", 1);
+    EXPECT_STREQ(text, "X-Server '%s' does not support sharing\n");
+    EXPECT_STREQ(catalog_text(77, 1, "only the default", 0), "only the default");
+    // The entry for set 199 has one "%s"; asked for none, the default must be used.
+    EXPECT_STREQ(catalog_text(199, 199, "plain", 0), "plain");
+}
+
+TEST(Catalog, FormattingUsesOnlyStringArguments) {
+    CString a(format_message("Connections refused by:\n%s\n\nTry %s", "hostb", "me", nullptr));
+    EXPECT_STREQ(a.get(), "Connections refused by:\nhostb\n\nTry me");
+    CString b(format_message("100%% %s", nullptr, nullptr, nullptr));
+    EXPECT_STREQ(b.get(), "100% ");
+    // A stray conversion is shown as text instead of reading missing arguments.
+    CString c(format_message("bad %d %n", "x", nullptr, nullptr));
+    EXPECT_STREQ(c.get(), "bad %d %n");
+}
+
+TEST(Catalog, PrintMessageWritesTheFormattedText) {
+    testing::internal::CaptureStderr();
+    print_message1(0, 5, 8, "unused", "host:3");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "X-Server 'host:3' does not support sharing\n");
+}

@@ -1,0 +1,83 @@
+// The platform layer: argument rewriting and the display's name.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> rewrite(std::vector<std::string> words) {
+    std::vector<char *> argv;
+    for (auto &w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    peer_arg = nullptr;
+    obVerbose = 0;
+    PlatformArgs out = platform_build_argv(static_cast<int>(words.size()), argv.data());
+    std::vector<std::string> result;
+    for (int i = 0; i < out.argc; ++i) result.emplace_back(out.argv[i]);
+    EXPECT_EQ(out.argv[out.argc], nullptr);
+    free(out.argv);
+    return result;
+}
+
+std::string machine() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+std::string display_of(const char *value) {
+    setenv("DISPLAY", value, 1);
+    char buffer[100];
+    _gethostname(buffer, sizeof buffer);
+    return buffer;
+}
+
+}  // namespace
+
+TEST(StartRoutine, TakesPeerAndVerboseOutOfTheVector) {
+    EXPECT_EQ(rewrite({"telvane", "-peer", "chan", "-xrm", "a:b"}),
+              (std::vector<std::string>{"telvane", "-xrm", "a:b"}));
+    EXPECT_STREQ(peer_arg, "chan");
+    EXPECT_EQ(rewrite({"telvane", "-obVerbose", "-x", "-obVerbose"}),
+              (std::vector<std::string>{"telvane", "-x"}));
+    EXPECT_EQ(obVerbose, 1);
+    // A trailing -peer has no value and is dropped.
+    EXPECT_EQ(rewrite({"telvane", "-peer"}), (std::vector<std::string>{"telvane"}));
+    EXPECT_EQ(peer_arg, nullptr);
+    EXPECT_EQ(peer_inuse(), -1);
+}
+
+TEST(StartRoutine, DisplayNameGetsThisMachineWhenItNamesNoHost) {
+    const char *old = getenv("DISPLAY");
+    std::string saved = old ? old : "";
+    EXPECT_EQ(display_of(":3"), machine() + ":3");
+    EXPECT_EQ(display_of(":3.1"), machine() + ":3.1");
+    EXPECT_EQ(display_of("unix:4"), machine() + ":4");
+    EXPECT_EQ(display_of("Term12:3.0"), "Term12:3.0");
+    char tiny[4];
+    setenv("DISPLAY", "verylonghost:0", 1);
+    _gethostname(tiny, sizeof tiny);
+    EXPECT_STREQ(tiny, "ver");
+    setenv("DISPLAY", saved.c_str(), 1);
+}
+
+TEST(StartRoutine, ProcessCallsStartPrograms) {
+    char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
+    int pid = ForkNExecv("/bin/true", argv);
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    pid = spawnse("exit 3", nullptr);
+    ASSERT_GT(pid, 0);
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_LT(ForkNExecv(nullptr, argv), 0);
+}

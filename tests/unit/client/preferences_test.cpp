@@ -1,0 +1,146 @@
+// The preference file: reading with range checks, bad and short files, saving, logging switch.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/preferences.h"
+
+#include "home_fixture.h"
+#include "core/paths.h"
+
+#include <sys/stat.h>
+
+using telvane::testing::write_file;
+using telvane::testing::read_file;
+
+namespace {
+
+class PreferenceFile : public ScratchHome {
+protected:
+    void SetUp() override {
+        ScratchHome::SetUp();
+        mkdir(private_dir().c_str(), 0755);
+        load_compiled_preferences();
+        inactivity_timeout = prog_preference[34];
+    }
+    void write_setup(const std::string &text) { write_file(private_dir() + "/.setup", text); }
+};
+
+}  // namespace
+
+TEST_F(PreferenceFile, CompiledDefaultsComeFromTheirFields) {
+    EXPECT_EQ(user_preference.case_insensitive, 1);
+    EXPECT_EQ(user_preference.automatic_highlight, 1);
+    EXPECT_EQ(user_preference.allow_input, 0);
+    EXPECT_EQ(user_preference.dialog_level, 3);
+    EXPECT_EQ(user_preference.search_level, 3);
+    EXPECT_EQ(prog_preference[18], 1);  // load the default list at start-up
+    EXPECT_EQ(prog_preference[34], 5);
+}
+
+TEST_F(PreferenceFile, ReadsAllSixValues) {
+    write_setup("0 2 1 4 1 20 ");
+    EXPECT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.case_insensitive, 0);
+    EXPECT_EQ(user_preference.automatic_highlight, 2);
+    EXPECT_EQ(user_preference.allow_input, 1);
+    EXPECT_EQ(user_preference.dialog_level, 4);
+    EXPECT_EQ(user_preference.search_level, 1);
+    EXPECT_EQ(inactivity_timeout, 20);
+}
+
+TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
+    // Dialog level 4 comes first in the file's order of checks, so the lines are logged.
+    write_setup("-1 7 2 4 0 51");
+    EXPECT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.case_insensitive, 1);
+    EXPECT_EQ(user_preference.automatic_highlight, 1);
+    EXPECT_EQ(user_preference.allow_input, 0);
+    EXPECT_EQ(user_preference.search_level, 3);
+    EXPECT_EQ(inactivity_timeout, 5);
+    std::string log = log_text();
+    for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT",
+                             "SEARCH_LEVEL", "Time Between Users Inputs"}) {
+        EXPECT_NE(log.find(std::string("User preference file '") + name +
+                           "' value out of range, using DEFAULT"),
+                  std::string::npos)
+            << name;
+    }
+    EXPECT_EQ(log.find("DIALOG_LEVEL"), std::string::npos);
+}
+
+TEST_F(PreferenceFile, BadDialogLevelFallsBackToDiagnostic) {
+    write_setup("1 1 0 9 3 5");
+    use_user_defaults();
+    EXPECT_EQ(user_preference.dialog_level, 4);
+    EXPECT_NE(log_text().find("'DIALOG_LEVEL' value out of range"), std::string::npos);
+}
+
+TEST_F(PreferenceFile, ShortAndGarbageFilesKeepTheRest) {
+    write_setup("0 2");
+    EXPECT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.case_insensitive, 0);
+    EXPECT_EQ(user_preference.automatic_highlight, 2);
+    EXPECT_EQ(user_preference.allow_input, 0);
+    EXPECT_EQ(user_preference.dialog_level, 3);
+    EXPECT_EQ(inactivity_timeout, 5);
+
+    load_compiled_preferences();
+    write_setup("1 x 1 1 1 1");
+    EXPECT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.automatic_highlight, 1);
+    EXPECT_EQ(user_preference.allow_input, 0);  // not skipped past the bad token
+
+    load_compiled_preferences();
+    write_setup(std::string("\x01\xff\x7f garbage \0\0 99999999999999999999", 40));
+    EXPECT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.dialog_level, 3);
+    EXPECT_EQ(user_preference.search_level, 3);
+}
+
+TEST_F(PreferenceFile, MissingFileKeepsDefaults) {
+    EXPECT_EQ(use_user_defaults(), 0);
+    EXPECT_EQ(user_preference.dialog_level, 3);
+}
+
+TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
+    user_preference = {0, 2, 1, 2, 1};
+    inactivity_timeout = 17;
+    ASSERT_EQ(save_user_defaults(), 1);
+    EXPECT_EQ(read_file(private_dir() + "/.setup"), "0 2 1 2 1 17 ");
+    load_compiled_preferences();
+    inactivity_timeout = 5;
+    ASSERT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.automatic_highlight, 2);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+    EXPECT_EQ(inactivity_timeout, 17);
+}
+
+TEST_F(PreferenceFile, SaveIntoUnwritableHomeFails) {
+    // A home below a device cannot hold folders, even for root.
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(save_user_defaults(), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Could not create directory '/dev/null/.Telvane'"), std::string::npos);
+}
+
+TEST_F(PreferenceFile, SaveWhereAFileBlocksTheFolderFails) {
+    rmdir(private_dir().c_str());
+    write_file(private_dir(), "not a folder");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(save_user_defaults(), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("is NOT a directory"), std::string::npos);
+}
+
+TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {
+    user_preference.dialog_level = 2;
+    EXPECT_EQ(setLogging(1), 0);
+    EXPECT_EQ(user_preference.dialog_level, 4);
+    EXPECT_EQ(setLogging(1), 1);
+    EXPECT_EQ(setLogging(0), 0);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+    EXPECT_EQ(setLogging(0), 1);
+    EXPECT_EQ(setLogging(7), 1);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+}

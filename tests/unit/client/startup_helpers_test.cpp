@@ -1,0 +1,65 @@
+// Start-up helpers: word lists, truth words, and the names derived from the display's name.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/startup.h"
+
+#include "core/cstring.h"
+
+#include <string>
+
+TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
+    char **words = nullptr;
+    int count = -1;
+    EXPECT_EQ(add_xxnames(nullptr, &words, &count), 0);
+    EXPECT_EQ(add_xxnames("", &words, &count), 0);
+    EXPECT_EQ(words, nullptr);
+    EXPECT_EQ(count, -1);
+
+    ASSERT_EQ(add_xxnames("xterm  xclock", &words, &count), 1);
+    ASSERT_EQ(count, 2);
+    EXPECT_STREQ(words[0], "xterm");
+    EXPECT_STREQ(words[1], "xclock");
+
+    std::string many;
+    for (int i = 0; i < 20; ++i) many += "\tw" + std::to_string(i) + "  ";
+    ASSERT_EQ(add_xxnames(many.c_str(), &words, &count), 1);
+    ASSERT_EQ(count, 20);
+    EXPECT_STREQ(words[19], "w19");
+
+    ASSERT_EQ(add_xxnames(" \t ", &words, &count), 1);
+    EXPECT_EQ(count, 0);
+}
+
+TEST(TrueValue, OnlyTheSixWordsAreTrue) {
+    for (const char *yes : {"TRUE", "True", "true", "YES", "Yes", "yes"}) EXPECT_EQ(true_value(yes), 1);
+    for (const char *no : {"on", "1", "tRUE", "yes ", "", "false"}) EXPECT_EQ(true_value(no), 0) << no;
+    EXPECT_EQ(true_value(nullptr), 0);
+}
+
+TEST(StrToLower, AsciiInPlace) {
+    char text[] = "Term12:3.0 ÄB";
+    str2lower(text);
+    EXPECT_STREQ(text, "term12:3.0 Äb");
+    EXPECT_EQ(str2lower(nullptr), nullptr);
+}
+
+TEST(DisplayNames, NumberAndHostFollowTheLocalForms) {
+    EXPECT_EQ(display_number_of("term12:3.0"), 3);
+    EXPECT_EQ(display_number_of(":7"), 7);
+    EXPECT_EQ(display_number_of("host:12.0"), 1);  // one digit only
+    EXPECT_EQ(display_number_of("host"), 0);
+    EXPECT_EQ(display_number_of("host:x"), 0);
+
+    CString a(display_host_of("term12:3.0", "machine"));
+    EXPECT_STREQ(a.get(), "term12");
+    for (const char *local : {"unix:3", ":3", "local:0", "shmlink:1"}) {
+        CString b(display_host_of(local, "MyMachine"));
+        EXPECT_STREQ(b.get(), "mymachine") << local;
+    }
+    std::string long_machine(98, 'M');
+    CString c(display_host_of(":0", long_machine.c_str()));
+    EXPECT_EQ(std::string(c.get()), std::string(95, 'm'));
+    CString d(display_host_of("nohostcolon", "m"));
+    EXPECT_STREQ(d.get(), "nohostcolon");
+}
