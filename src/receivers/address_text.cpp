@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -137,4 +138,39 @@ int grep_word_match(const char *pattern, const char *text, int ignore_case, int 
         if (*p == ' ' && p[1] && p[1] != ' ' && try_at(p + 1)) return 1;
     }
     return 0;
+}
+
+int parse_address_line(const char *line, AddressEntry *entry) {
+    if (!line || !entry) return 0;
+    char *copy = strdup(line);
+    if (!copy) return 0;
+    if (parse_comments(copy)) {
+        free(copy);
+        return 0;
+    }
+    char *blank = strchr(copy, ' ');
+    const char *alias = blank ? blank + 1 : copy;
+    if (blank) *blank = '\0';
+    char *display = parse_display_name(copy);
+    if (!display) {
+        free(copy);
+        return -1;
+    }
+    entry->display = display;
+    entry->alias = strdup(alias);
+    free(copy);
+    return 1;
+}
+
+int read_address_lines(const char *path, void (*fn)(const char *line, void *data), void *data) {
+    FILE *file = path ? fopen(path, "r") : nullptr;
+    if (!file) return 0;
+    char buffer[1000];
+    while (fgets(buffer, sizeof buffer, file)) {
+        size_t n = strlen(buffer);
+        if (n > 0 && buffer[n - 1] == '\n') buffer[--n] = '\0';
+        fn(buffer, data);
+    }
+    fclose(file);
+    return 1;
 }

@@ -22,3 +22,22 @@ char *parse_tabs(const char *text);
 // Word matching over blank-separated words. flags 1: a prefix of a word matches; flags 2:
 // the first word is a candidate too. Returns 1 on a match, else 0.
 int grep_word_match(const char *pattern, const char *text, int ignore_case, int flags);
+
+// One entry of an address file: the normalised display name and the alias, both newly
+// allocated. Filled by parse_address_line.
+struct AddressEntry {
+    char *display;
+    char *alias;
+};
+
+// Turns one raw address-file line into an entry: cleans it, takes the first word as the
+// display name (normalised) and the rest as the alias (the first word when there is no rest).
+// Returns 1 with `entry` filled, 0 for an empty or comment line, -1 for an illegal display
+// name (entry untouched). Called by the address-book readers.
+int parse_address_line(const char *line, AddressEntry *entry);
+
+// Reads an address file line by line as the books are read everywhere: at most 999
+// characters per read, so a longer line arrives as several lines. Calls `fn(line, data)` for
+// each raw line without its line end. Returns 1 when the file was read, 0 when it could not
+// be opened.
+int read_address_lines(const char *path, void (*fn)(const char *line, void *data), void *data);

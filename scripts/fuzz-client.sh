@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Fuzzes the client's text parsers with libFuzzer for a bounded time (default 60 s).
+# Usage: scripts/fuzz-client.sh [seconds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+out=build-fuzz
+mkdir -p "$out/corpus-address"
+clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
+  tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp -o "$out/address_text_fuzz"
+printf 'host:0.0\tJohn Smith # x\n' >"$out/corpus-address/seed1"
+printf 'MyHost:2. a  b\tc\n' >"$out/corpus-address/seed2"
+"$out/address_text_fuzz" -max_total_time="$seconds" -max_len=2048 "$out/corpus-address"
