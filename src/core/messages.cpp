@@ -126,6 +126,7 @@ void print_message3(int, int set, int number, const char *fallback, const char *
 }
 
 int error(const char *text) {
-    if (message_suppressed(1)) return 1;
-    return message_show(nullptr, 273, 199, 199, text ? text : "");
+    // Set 199 holds a bare "%s", which asks for an argument that message0 does not give, so
+    // the caller's text is always shown as it is.
+    return message0(nullptr, 1, 273, 199, 199, text ? text : "");
 }

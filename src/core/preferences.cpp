@@ -87,18 +87,12 @@ int save_user_defaults() {
     for (int32_t v : values) {
         if (fprintf(f, "%d ", v) < 0) failed = true;
     }
+    // A full disk shows up only when the buffer is written out, so the close counts too.
     if (fflush(f) != 0 || ferror(f)) failed = true;
+    if (fclose(f) != 0) failed = true;
     if (failed) {
         log_msg1("Error while writing File '%s'", path.get());
-        message1(PreferencesSH, 1, 17, 2, 27, "Error while writing File '%s'",
-                 path.get());
-        fclose(f);
-        return 0;
-    }
-    if (fclose(f) != 0) {
-        log_msg1("Error while writing File '%s'", path.get());
-        message1(PreferencesSH, 1, 17, 2, 27, "Error while writing File '%s'",
-                 path.get());
+        message1(PreferencesSH, 1, 17, 2, 27, "Error while writing File '%s'", path.get());
         return 0;
     }
     return 1;

@@ -9,7 +9,13 @@
 
 #include <cstdlib>
 
-// The build tree's catalog is found through NLSPATH, which the test runner sets.
+namespace {
+// The build tree's catalog, set before any test opens the catalog, so that the binary gives
+// the same results run by hand as under ctest.
+const bool catalog_path_set =
+    setenv("NLSPATH", telvane::testing::build_path("resources/%N.cat").c_str(), 1) == 0;
+}  // namespace
+
 TEST(Catalog, EntryOrDefault) {
     const char *text = catalog_text(5, 8, "default %s", 1);
     EXPECT_STREQ(text, "X-Server '%s' does not support sharing\n");
