@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake g++ pkg-config libc-bin
   libgtest-dev googletest
   # the client
-  libx11-dev libxt-dev libmotif-dev libxmu-dev libxext-dev
+  libx11-dev libx11-xcb-dev libxt-dev libmotif-dev libxmu-dev libxext-dev
   # the server
   libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
   libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxau-dev

@@ -8,6 +8,7 @@
 #include "extension/share_extension.h"
 #include "platform/platform.h"
 #include "registry/host_identity.h"
+#include "ui/input_controls.h"
 
 #include <X11/StringDefs.h>
 #include <X11/Shell.h>
@@ -47,6 +48,11 @@ XtResource problem_resources[] = {
      XtOffsetOf(ProblemResources, font), XtRString, nullptr},
     {const_cast<char *>("color"), const_cast<char *>("Color"), XtRString, sizeof(String),
      XtOffsetOf(ProblemResources, color), XtRString, nullptr},
+};
+
+XtResource command_line_resources[] = {
+    {const_cast<char *>("enableCommandLine"), const_cast<char *>("EnableCommandLine"), XtRInt,
+     sizeof(int), 0, XtRImmediate, reinterpret_cast<XtPointer>(0)},
 };
 
 // Reads one of the name-list subparts and fills its three lists, logging each value found.
@@ -241,12 +247,24 @@ int main(int argc, char **argv, char **envp) {
     telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
     tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
 
+    // 23. The server learns the delay between different people's inputs.
+    interactive_timeout(inactivity_timeout, inactivity_timeout);
+
+    // 24.
+    char *version = tlGetVersion(display);
+    extension_version = strdup(version ? version : "");
+    if (version) XFree(version);
+    log_msg1("Connector Version = '%s'", connector_version);
+    log_msg1("Extensions Version = '%s'", extension_version);
+
     // 25.
     XSetErrorHandler(myhandler);
 
-    for (;;) {
-        XEvent event;
-        XtAppNextEvent(app_context, &event);
-        XtDispatchEvent(&event);
-    }
+    // Whether other programs may drive Telvane; off unless the resource turns it on.
+    XtGetApplicationResources(TopLevel, &enableCommandLine, command_line_resources,
+                              XtNumber(command_line_resources), nullptr, 0);
+
+    // 30.
+    initialize_main_loop_empty();
+    for (;;) main_loop();
 }

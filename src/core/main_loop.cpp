@@ -1,5 +1,14 @@
-// The main loop's state flags; the loop itself arrives with the share extension client.
+// The program's one event loop: gathered reports first, then one event at a time, routed.
 #include "main_loop.h"
+
+#include "core/startup.h"
+#include "extension/share_events.h"
+#include "external/external_requests.h"
+#include "registry/window_properties.h"
+#include "telepointer/telepointer.h"
+#include "ui/tools.h"
+
+#include <Xm/Xm.h>
 
 int global_return_variable = -1;
 int event_messages_pending = 0;
@@ -8,3 +17,94 @@ int telepointer_message = 0;
 int whiteboard_message = 0;
 int TOPLEVEL_UNMAPPED = 0;
 int enableCommandLine = 0;
+
+namespace {
+
+// Passes the five 32-bit data words of a client message on.
+template <typename Handler>
+void with_words(const XClientMessageEvent &m, Handler handler) {
+    handler(m.data.l[0], m.data.l[1], m.data.l[2], m.data.l[3], m.data.l[4]);
+}
+
+}  // namespace
+
+int main_loop() {
+    int saved = global_return_variable;
+    global_return_variable = -1;
+    do {
+        // Reports wait while a dialog is up, so that they never stack on top of it.
+        if (event_messages_pending && !message_in_progress) process_event_messages();
+        if (telepointer_message && !message_in_progress) process_telepointer_message();
+        if (whiteboard_message && !message_in_progress) display_whiteboard_message();
+        XEvent event;
+        XtAppNextEvent(app_context, &event);
+        if (event.type == tlEventType && tlEventType != 0) {
+            main_loop_dispatch(&event);
+        } else if (event.type == PropertyNotify) {
+            // Title changes of shared windows come from other clients' windows; they must
+            // reach the property handler rather than the telepointer manager.
+            main_loop_dispatch(&event);
+        } else if (!XtWindowToWidget(event.xany.display, event.xany.window)) {
+            ProcessTelepointerEvent(display, &event);
+        } else if (event.type == ClientMessage && event.xclient.message_type == telepoint_req_atom) {
+            ProcessTelepointerEvent(display, &event);
+        } else {
+            main_loop_dispatch(&event);
+        }
+    } while (global_return_variable < 0);
+    int answer = global_return_variable;
+    global_return_variable = saved;
+    return answer;
+}
+
+int main_loop_dispatch(XEvent *event) {
+    if (event->type == PropertyNotify) property_event(event);
+    if (tlEventType != 0 && event->type == tlEventType) {
+        processTelvaneEvent(event);
+        XEvent next;
+        while (XCheckTypedEvent(display, tlEventType, &next)) processTelvaneEvent(&next);
+        return 0;
+    }
+    if (event->type == ClientMessage) {
+        const XClientMessageEvent &m = event->xclient;
+        if (m.message_type == telepoint_ack_atom && telepoint_ack_atom != 0) {
+            with_words(m, processTelepointerResponse);
+            return 0;
+        }
+        if (m.message_type == tl_external_req_atom && tl_external_req_atom != 0) {
+            if (enableCommandLine) with_words(m, processExternalCommand);
+            return 0;
+        }
+    }
+    if (TopLevel && XtIsRealized(TopLevel) && event->xany.window == XtWindow(TopLevel)) {
+        if (event->type == MapNotify) TOPLEVEL_UNMAPPED = 0;
+        if (event->type == UnmapNotify) TOPLEVEL_UNMAPPED = 1;
+    }
+    XtDispatchEvent(event);
+    return 0;
+}
+
+void initialize_main_loop_empty() {
+    for (;;) {
+        XSync(display, False);
+        // Only X events count: a pending timer alone would make XtAppNextEvent block.
+        if (!(XtAppPending(app_context) & XtIMXEvent)) break;
+        while (XtAppPending(app_context) & XtIMXEvent) {
+            XEvent event;
+            XtAppNextEvent(app_context, &event);
+            main_loop_dispatch(&event);
+        }
+    }
+}
+
+int main_loop_empty_tl() {
+    XSync(display, False);
+    if (tlEventType == 0) return 0;
+    XEvent event;
+    while (XCheckTypedEvent(display, tlEventType, &event)) processTelvaneEvent(&event);
+    return 0;
+}
+
+void update_display() {
+    if (TopLevel) XmUpdateDisplay(TopLevel);
+}

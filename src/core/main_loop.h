@@ -15,3 +15,26 @@ extern int whiteboard_message;
 extern int TOPLEVEL_UNMAPPED;
 // External requests are obeyed only while this is non-zero. Default 0.
 extern int enableCommandLine;
+
+#include <X11/Xlib.h>
+
+// Runs the event loop until an answer (global_return_variable >= 0) is given; returns it and
+// restores the variable's value from before, so that loops nest. Called by start-up forever
+// and by every modal wait.
+int main_loop();
+
+// Routes one event: property changes to the property handler (and on), share events (with
+// every further one already queued) to the share event handler, telepointer answers and
+// external requests to their handlers, the main window's map state into TOPLEVEL_UNMAPPED,
+// the rest to the toolkit. Returns 0.
+int main_loop_dispatch(XEvent *event);
+
+// Handles every event the server has sent so far. Called once at start-up.
+void initialize_main_loop_empty();
+
+// Handles every share event the server has sent so far and no other; returns 0. Called after
+// each share, unshare or disconnect request and during exit.
+int main_loop_empty_tl();
+
+// Lets the toolkit redraw the main window at once. Called during long operations.
+void update_display();

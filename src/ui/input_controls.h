@@ -5,3 +5,8 @@
 
 // Destroys a receiver's input control widget. Called when its host atom is deleted.
 void destroy_io_widget(Widget widget);
+
+// Stores delay1 (tenths of a second) as the input delay, logs the change and sends both
+// delays to the server in milliseconds. Called by start-up, the Preferences dialog and
+// external requests.
+void interactive_timeout(int delay1, int delay2);

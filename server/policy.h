@@ -1,0 +1,71 @@
+#pragma once
+// The server's decisions as pure functions: which codes the extension takes, who passes the
+// access check, which share requests are malformed, how a failed receiver connection is
+// reported, and which clients may connect.
+
+#include "connection_protocol.h"
+#include "share_wire.h"
+#include "x11_setup.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::server {
+
+// One extension as upstream reports it through QueryExtension.
+struct UpstreamExtension {
+    std::string name;
+    uint8_t major = 0;
+    uint8_t first_event = 0;
+    uint8_t first_error = 0;
+};
+
+// Picks a major opcode, first event and first error that no upstream extension uses. Event and
+// error bases of others are assumed to span a few codes, so ours stays clear of them. Nothing when
+// upstream has used up the opcode space.
+std::optional<ExtensionCodes> choose_extension_codes(const std::vector<UpstreamExtension> &upstream);
+
+// The error a share request gets instead of being executed: BadRequest for an unknown minor,
+// BadLength when the request is not exactly 16 bytes. Nothing for a well-formed request.
+std::optional<LocalAnswer> share_request_error(const wire::ShareRequest &req, size_t total_bytes);
+
+// CheckAccess's verdict: 1 when `uid` is the server's own and `address` (four bytes in network
+// order) is one of this machine's IPv4 addresses or a loopback address, else 0.
+uint32_t check_access_verdict(uint32_t uid, const std::array<uint8_t, 4> &address, uint32_t server_uid,
+                              const std::vector<std::array<uint8_t, 4>> &local_addresses);
+
+// A display name split up: "host:D.S", ":D", "unix:D".
+struct DisplayAddress {
+    std::string host;   // empty for a local display
+    int display = 0;
+    int screen = 0;
+};
+
+// Parses "host:display[.screen]"; nothing when there is no colon or the numbers are malformed.
+std::optional<DisplayAddress> parse_display_text(const std::string &text);
+
+// How a failed TCP connect to a receiver is reported (detail of a connection-failed event).
+wire::ConnectFailure classify_connect_errno(int err);
+
+// How a refused set-up on a receiver is reported: refused by our credentials when we offered any,
+// otherwise by its host access control.
+wire::ConnectFailure classify_setup_refusal(bool offered_credentials);
+
+// Who may connect to the proxy and what it shows upstream.
+struct AuthPolicy {
+    bool require_cookie = false;   // clients must present `cookie` (MIT-MAGIC-COOKIE-1)
+    std::string cookie;            // the proxy's own cookie
+    bool have_upstream_credentials = false;
+    std::string upstream_name;     // credentials forwarded upstream in the client's place
+    std::string upstream_data;
+};
+
+inline constexpr const char *kMagicCookieName = "MIT-MAGIC-COOKIE-1";
+
+// The verdict on a client's set-up request under `policy`.
+SetupVerdict decide_setup(const SetupRequest &req, const AuthPolicy &policy);
+
+}  // namespace telvane::server

@@ -1,0 +1,412 @@
+// The event loop of telvane-server: listeners, relayed connections, receivers and signals.
+#include "proxy_server.h"
+
+#include "authority.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#ifndef TELVANE_VERSION
+#define TELVANE_VERSION "0"
+#endif
+
+namespace telvane::server {
+
+namespace {
+
+enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver };
+constexpr uint64_t key(uint64_t id, Kind k) { return (id << 4) | k; }
+
+// Bytes queued towards one side before the proxy stops reading from the other side.
+constexpr size_t kBackpressure = 8u << 20;
+constexpr size_t kReadChunk = 256u << 10;
+
+void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Writes as much of `q` to `fd` as the socket takes; false on a write error.
+bool drain(int fd, ByteQueue &q) {
+    while (!q.empty()) {
+        ssize_t n = ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
+        if (n > 0) { q.consume(static_cast<size_t>(n)); continue; }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        return false;
+    }
+    return true;
+}
+
+std::string host_name() {
+    char host[256] = {0};
+    gethostname(host, sizeof host - 1);
+    return host;
+}
+
+}  // namespace
+
+// One relayed client: its socket, its socket to upstream and its protocol state.
+struct ProxyServer::Connection final : ShareRequestHandler {
+    Connection(uint64_t id_, Fd client_, Fd upstream_, const ConnectionProtocol::Config &cfg, ShareService *svc)
+        : id(id_), client(std::move(client_)), upstream(std::move(upstream_)), proto(cfg, this), service(svc) {}
+
+    LocalAnswer on_share_request(const wire::ShareRequest &req, size_t total, uint64_t seq) override {
+        return service ? service->handle(id, req, total, seq, proto.order()) : LocalAnswer::none();
+    }
+
+    uint64_t id;
+    Fd client;
+    Fd upstream;
+    ConnectionProtocol proto;
+    ShareService *service;
+    bool closing = false;       // flush what the client is owed, then close
+    bool failed = false;        // close at the end of this round
+    uint32_t client_mask = 0;
+    uint32_t upstream_mask = 0;
+};
+
+ProxyServer::ProxyServer(const ServerOptions &options) : options_(options) {}
+
+ProxyServer::~ProxyServer() {
+    if (service_) service_->shutdown();
+    connections_.clear();
+    service_.reset();
+    if (!socket_path_.empty()) unlink(socket_path_.c_str());
+    if (!lock_path_.empty()) unlink(lock_path_.c_str());
+    if (published_cookie_) withdraw_cookie(options_.display);
+}
+
+std::unique_ptr<ProxyServer> ProxyServer::create(const ServerOptions &options, std::string &error) {
+    std::unique_ptr<ProxyServer> s(new ProxyServer(options));
+    if (!s->setup(error)) return nullptr;
+    return s;
+}
+
+bool ProxyServer::claim_display(std::string &error) {
+    const std::string n = std::to_string(options_.display);
+    lock_path_ = "/tmp/.X" + n + "-lock";
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = open(lock_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
+        if (fd >= 0) {
+            char text[16];
+            int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
+            (void)!write(fd, text, static_cast<size_t>(len));
+            close(fd);
+            break;
+        }
+        // A lock left by a process that is gone may be taken over.
+        std::string old;
+        if (FILE *f = std::fopen(lock_path_.c_str(), "r")) {
+            char buf[32] = {0};
+            old = std::fgets(buf, sizeof buf, f) ? buf : "";
+            std::fclose(f);
+        }
+        int pid = std::atoi(old.c_str());
+        if (attempt == 0 && pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) {
+            unlink(lock_path_.c_str());
+            continue;
+        }
+        error = "display :" + n + " is in use";
+        lock_path_.clear();
+        return false;
+    }
+
+    mkdir("/tmp/.X11-unix", 01777);
+    socket_path_ = "/tmp/.X11-unix/X" + n;
+    unlink(socket_path_.c_str());
+    auto listen_unix = [&](const std::string &path, bool abstract) -> bool {
+        Fd s(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        size_t off = abstract ? 1 : 0;
+        std::memcpy(a.sun_path + off, path.c_str(), path.size());
+        socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + off + path.size() + (abstract ? 0 : 1));
+        if (bind(s.get(), reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(s.get(), 128) != 0) return false;
+        if (!abstract) chmod(path.c_str(), 0777);
+        listeners_.push_back(std::move(s));
+        return true;
+    };
+    if (!listen_unix(socket_path_, false)) {
+        error = "cannot listen on " + socket_path_ + ": " + std::strerror(errno);
+        socket_path_.clear();
+        return false;
+    }
+    listen_unix(socket_path_, true);  // optional: another server may hold the abstract name
+    if (options_.listen_tcp) {
+        Fd s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        int one = 1;
+        setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(6000 + options_.display));
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (bind(s.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(s.get(), 128) != 0) {
+            error = "cannot listen on TCP port " + std::to_string(6000 + options_.display) + ": " + std::strerror(errno);
+            return false;
+        }
+        listeners_.push_back(std::move(s));
+    }
+    return true;
+}
+
+bool ProxyServer::setup(std::string &error) {
+    epoll_ = Fd(epoll_create1(EPOLL_CLOEXEC));
+    auto link = UpstreamLink::connect(options_.upstream);
+    if (!link) {
+        error = "cannot connect to upstream display " + options_.upstream;
+        return false;
+    }
+    upstream_ = std::make_unique<UpstreamLink>(std::move(*link));
+    auto exts = upstream_->extensions();
+    auto codes = choose_extension_codes(exts);
+    if (!codes) {
+        error = "upstream leaves no opcode for the share extension";
+        return false;
+    }
+    protocol_config_.codes = *codes;
+    for (const auto &e : exts)
+        if (e.name == "BIG-REQUESTS") protocol_config_.bigreq_major = e.major;
+
+    if (!claim_display(error)) return false;
+
+    if (auto cred = lookup_credentials(options_.upstream)) {
+        auth_.have_upstream_credentials = true;
+        auth_.upstream_name = cred->name;
+        auth_.upstream_data = cred->data;
+        // Never more open than upstream: a cookie there means a cookie here.
+        if (options_.access_control && cred->name == kMagicCookieName) {
+            auth_.require_cookie = true;
+            auth_.cookie = random_cookie();
+            if (!publish_cookie(options_.display, auth_.cookie)) {
+                error = "cannot write the authority file";
+                return false;
+            }
+            published_cookie_ = true;
+        }
+    }
+    AuthPolicy policy = auth_;
+    protocol_config_.check_setup = [policy](const SetupRequest &r) { return decide_setup(r, policy); };
+
+    ShareService::Options so;
+    so.version_text = "Telvane Server " TELVANE_VERSION;
+    so.sender_name = host_name();
+    so.trace_path = options_.trace_path;
+    so.connect_limit = std::chrono::milliseconds(options_.connect_timeout_ms);
+    service_ = std::make_unique<ShareService>(
+        upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
+        [this](int fd, uint32_t host, bool on) {
+            if (on) watch(fd, key(host, kReceiver), EPOLLIN);
+            else unwatch(fd);
+        });
+
+    sigset_t sigs;
+    sigemptyset(&sigs);
+    sigaddset(&sigs, SIGTERM);
+    sigaddset(&sigs, SIGINT);
+    sigaddset(&sigs, SIGHUP);
+    sigprocmask(SIG_BLOCK, &sigs, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    signal_fd_ = Fd(signalfd(-1, &sigs, SFD_CLOEXEC | SFD_NONBLOCK));
+
+    for (size_t i = 0; i < listeners_.size(); ++i) watch(listeners_[i].get(), key(i, kListener), EPOLLIN);
+    watch(signal_fd_.get(), key(0, kSignal), EPOLLIN);
+    watch(service_->completion_fd(), key(0, kCompletion), EPOLLIN);
+    watch(upstream_->fd(), key(0, kOwnUpstream), EPOLLIN);
+    return true;
+}
+
+void ProxyServer::watch(int fd, uint64_t k, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.u64 = k;
+    if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev);
+}
+
+void ProxyServer::unwatch(int fd) { epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr); }
+
+std::optional<int> ProxyServer::connect_upstream() const {
+    auto d = parse_display_text(options_.upstream);
+    if (!d) return std::nullopt;
+    int s;
+    if (d->host.empty()) {
+        s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::string path = "/tmp/.X11-unix/X" + std::to_string(d->display);
+        std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+        if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            // Servers started with "-nolisten unix" keep only the abstract name.
+            std::memset(a.sun_path, 0, sizeof a.sun_path);
+            std::memcpy(a.sun_path + 1, path.c_str(), path.size());
+            socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+            if (connect(s, reinterpret_cast<sockaddr *>(&a), len) != 0) { close(s); return std::nullopt; }
+        }
+    } else {
+        std::string host = d->host == "localhost" ? "127.0.0.1" : d->host;
+        in_addr addr{};
+        if (inet_pton(AF_INET, host.c_str(), &addr) != 1) return std::nullopt;
+        s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(6000 + d->display));
+        a.sin_addr = addr;
+        if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) { close(s); return std::nullopt; }
+        int one = 1;
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    set_nonblocking(s);
+    return s;
+}
+
+void ProxyServer::accept_clients(int listen_fd) {
+    for (;;) {
+        int fd = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return;
+        Fd client(fd);
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);  // fails harmlessly on unix sockets
+        auto up = connect_upstream();
+        if (!up) continue;  // closing the client tells it upstream is gone
+        uint64_t id = next_id_++;
+        auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), protocol_config_, service_.get());
+        Connection &ref = *c;
+        connections_[id] = std::move(c);
+        watch(ref.client.get(), key(id, kClient), EPOLLIN);
+        watch(ref.upstream.get(), key(id, kUpstream), EPOLLIN);
+        ref.client_mask = ref.upstream_mask = EPOLLIN;
+    }
+}
+
+void ProxyServer::update_interest(Connection &c) {
+    uint32_t cm = 0, um = 0;
+    if (!c.closing && c.proto.upstream_out().size() < kBackpressure) cm |= EPOLLIN;
+    if (!c.proto.client_out().empty()) cm |= EPOLLOUT;
+    if (!c.closing && c.proto.client_out().size() < kBackpressure) um |= EPOLLIN;
+    if (!c.proto.upstream_out().empty()) um |= EPOLLOUT;
+    if (cm != c.client_mask) {
+        c.client_mask = cm;
+        epoll_event ev{cm, {.u64 = key(c.id, kClient)}};
+        epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, c.client.get(), &ev);
+    }
+    if (um != c.upstream_mask) {
+        c.upstream_mask = um;
+        epoll_event ev{um, {.u64 = key(c.id, kUpstream)}};
+        epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, c.upstream.get(), &ev);
+    }
+}
+
+void ProxyServer::pump(Connection &c) {
+    if (!drain(c.upstream.get(), c.proto.upstream_out())) c.failed = true;
+    if (!drain(c.client.get(), c.proto.client_out())) c.failed = true;
+    if (c.closing && c.proto.client_out().empty()) c.failed = true;
+    if (c.failed) doomed_.push_back(c.id);
+    else update_interest(c);
+}
+
+void ProxyServer::on_client(uint64_t id, uint32_t events) {
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second->failed) return;
+    Connection &c = *it->second;
+    if ((events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !c.closing) {
+        static std::vector<uint8_t> buf(kReadChunk);
+        ssize_t n = ::recv(c.client.get(), buf.data(), buf.size(), 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            c.failed = true;
+        } else if (n > 0) {
+            auto st = c.proto.from_client(buf.data(), static_cast<size_t>(n));
+            if (st == ConnectionProtocol::Status::Broken) c.failed = true;
+            if (st == ConnectionProtocol::Status::CloseAfterFlush) c.closing = true;
+        }
+    }
+    pump(c);
+}
+
+void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
+    auto it = connections_.find(id);
+    if (it == connections_.end() || it->second->failed) return;
+    Connection &c = *it->second;
+    if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
+        static std::vector<uint8_t> buf(kReadChunk);
+        ssize_t n = ::recv(c.upstream.get(), buf.data(), buf.size(), 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            c.closing = true;  // upstream dropped the client: give it what arrived, then close
+        } else if (n > 0) {
+            auto st = c.proto.from_upstream(buf.data(), static_cast<size_t>(n));
+            if (st == ConnectionProtocol::Status::Broken) c.failed = true;
+            if (st == ConnectionProtocol::Status::CloseAfterFlush) c.closing = true;
+        }
+    }
+    pump(c);
+}
+
+void ProxyServer::broadcast(const wire::ShareEvent &ev) {
+    for (auto &[id, c] : connections_) {
+        if (c->failed || !c->proto.has_sent_share_request()) continue;
+        c->proto.queue_event(ev);
+        if (!drain(c->client.get(), c->proto.client_out())) {
+            c->failed = true;
+            doomed_.push_back(id);
+        } else {
+            update_interest(*c);
+        }
+    }
+}
+
+void ProxyServer::close_connection(uint64_t id) {
+    auto it = connections_.find(id);
+    if (it == connections_.end()) return;
+    std::unique_ptr<Connection> c = std::move(it->second);
+    connections_.erase(it);
+    unwatch(c->client.get());
+    unwatch(c->upstream.get());
+    if (c->proto.has_sent_share_request() && service_) service_->connection_closed(id);
+}
+
+int ProxyServer::run() {
+    if (options_.displayfd >= 0) {
+        std::string text = std::to_string(options_.display) + "\n";
+        (void)!write(options_.displayfd, text.data(), text.size());
+        close(options_.displayfd);
+    }
+    std::vector<epoll_event> events(256);
+    for (;;) {
+        int n = epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()), -1);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return 1;
+        }
+        for (int i = 0; i < n; ++i) {
+            const uint64_t k = events[i].data.u64;
+            const uint64_t id = k >> 4;
+            switch (static_cast<Kind>(k & 15)) {
+            case kListener: accept_clients(listeners_[id].get()); break;
+            case kSignal: return 0;
+            case kCompletion: service_->collect_connections(); break;
+            case kOwnUpstream:
+                service_->upstream_readable();
+                if (upstream_->broken()) unwatch(upstream_->fd());
+                break;
+            case kClient: on_client(id, events[i].events); break;
+            case kUpstream: on_upstream(id, events[i].events); break;
+            case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
+            }
+        }
+        while (!doomed_.empty()) {
+            auto ids = std::move(doomed_);
+            doomed_.clear();
+            for (uint64_t id : ids) close_connection(id);
+        }
+    }
+}
+
+}  // namespace telvane::server

@@ -1,0 +1,72 @@
+#pragma once
+// The proxy display: listens for X clients, relays each to upstream through its own
+// ConnectionProtocol, and runs the share service on the same single-threaded event loop.
+
+#include "connection_protocol.h"
+#include "policy.h"
+#include "share_service.h"
+#include "upstream_link.h"
+#include "xcb_handles.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::server {
+
+struct ServerOptions {
+    int display = -1;               // N of ":N"
+    std::string upstream;           // display name of upstream
+    bool access_control = true;     // false with -ac
+    bool listen_tcp = true;         // false with -nolisten tcp
+    int displayfd = -1;             // where to announce readiness, -1 for none
+    std::string trace_path;         // --trace FILE
+    int connect_timeout_ms = 5000;  // limit for reaching a receiver
+};
+
+class ProxyServer {
+public:
+    // Connects to upstream, claims the display (lock file, sockets) and publishes the cookie.
+    // Nothing, with `error` set, when any of that fails.
+    static std::unique_ptr<ProxyServer> create(const ServerOptions &options, std::string &error);
+    ~ProxyServer();
+
+    // Runs until SIGTERM, SIGINT or SIGHUP; returns the exit code.
+    int run();
+
+private:
+    struct Connection;
+    explicit ProxyServer(const ServerOptions &options);
+    bool setup(std::string &error);
+    bool claim_display(std::string &error);
+    void accept_clients(int listen_fd);
+    void on_client(uint64_t id, uint32_t events);
+    void on_upstream(uint64_t id, uint32_t events);
+    void pump(Connection &c);
+    void close_connection(uint64_t id);
+    void update_interest(Connection &c);
+    void broadcast(const wire::ShareEvent &ev);
+    void watch(int fd, uint64_t key, uint32_t events);
+    void unwatch(int fd);
+    std::optional<int> connect_upstream() const;
+
+    ServerOptions options_;
+    Fd epoll_;
+    Fd signal_fd_;
+    std::vector<Fd> listeners_;
+    std::string lock_path_;
+    std::string socket_path_;
+    bool published_cookie_ = false;
+    AuthPolicy auth_;
+    ConnectionProtocol::Config protocol_config_;
+    std::unique_ptr<UpstreamLink> upstream_;
+    std::unique_ptr<ShareService> service_;
+    std::map<uint64_t, std::unique_ptr<Connection>> connections_;
+    uint64_t next_id_ = 1;
+    std::vector<uint64_t> doomed_;   // closed while their events may still be in the current batch
+};
+
+}  // namespace telvane::server

@@ -1,0 +1,185 @@
+// Reaches receiver displays and manages the mirror windows on them.
+#include "receiver_link.h"
+
+#include "byte_order.h"
+#include "policy.h"
+#include "x11_setup.h"
+
+#include <X11/X.h>
+#include <X11/Xauth.h>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace telvane::server {
+
+namespace {
+
+// A TCP connection to addr:port within `limit`; the errno of the failure otherwise.
+int tcp_connect(in_addr addr, uint16_t port, std::chrono::milliseconds limit, int &err) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) { err = errno; return -1; }
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr = addr;
+    if (connect(s, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        if (errno != EINPROGRESS) { err = errno; close(s); return -1; }
+        pollfd p{s, POLLOUT, 0};
+        int r;
+        do { r = poll(&p, 1, static_cast<int>(limit.count())); } while (r < 0 && errno == EINTR);
+        if (r == 0) { err = ETIMEDOUT; close(s); return -1; }
+        int so = 0;
+        socklen_t len = sizeof so;
+        getsockopt(s, SOL_SOCKET, SO_ERROR, &so, &len);
+        if (so != 0) { err = so; close(s); return -1; }
+    }
+    int flags = fcntl(s, F_GETFL);
+    fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+    int one = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    // A receiver that accepts but never answers must not hold this worker forever.
+    timeval tv{static_cast<time_t>(limit.count() / 1000), static_cast<suseconds_t>((limit.count() % 1000) * 1000)};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return s;
+}
+
+struct Credentials {
+    std::string name, data;
+};
+
+// The user's credentials for display `number` at `addr`, as Xlib would pick them.
+std::optional<Credentials> credentials_for(in_addr addr, int number) {
+    std::string num = std::to_string(number);
+    const char *names[] = {kMagicCookieName};
+    int lens[] = {static_cast<int>(std::strlen(kMagicCookieName))};
+    Xauth *a = XauGetBestAuthByAddr(FamilyInternet, 4, reinterpret_cast<const char *>(&addr),
+                                    static_cast<unsigned short>(num.size()), num.c_str(), 1,
+                                    const_cast<char **>(names), lens);
+    if (!a && (ntohl(addr.s_addr) >> 24) == 127) {
+        char host[256] = {0};
+        gethostname(host, sizeof host - 1);
+        a = XauGetBestAuthByAddr(FamilyLocal, static_cast<unsigned short>(std::strlen(host)), host,
+                                 static_cast<unsigned short>(num.size()), num.c_str(), 1,
+                                 const_cast<char **>(names), lens);
+    }
+    if (!a) return std::nullopt;
+    Credentials c{std::string(a->name, a->name_length), std::string(a->data, a->data_length)};
+    XauDisposeAuth(a);
+    return c;
+}
+
+// Runs the set-up exchange by hand to learn whether the receiver refuses it: xcb only reports
+// that it failed, not that the server said no.
+bool setup_refused(int fd, const std::optional<Credentials> &cred) {
+    SetupRequest req;
+    req.order = wire::ByteOrder::Lsb;
+    if (cred) { req.auth_name = cred->name; req.auth_data = cred->data; }
+    auto bytes = encode_setup_request(req);
+    if (write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return false;
+    uint8_t status = 1;
+    return read(fd, &status, 1) == 1 && status == 0;
+}
+
+}  // namespace
+
+ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit) {
+    ReceiverConnectResult out;
+    auto fail = [&](wire::ConnectFailure f, std::string why) {
+        out.failure = f;
+        out.reason = std::move(why);
+        return std::move(out);
+    };
+    auto d = parse_display_text(display_text);
+    if (!d) return fail(wire::ConnectFailure::NoIpAddress, "malformed display name");
+    out.screen = d->screen;
+    in_addr addr{};
+    std::string host = d->host.empty() || d->host == "localhost" ? "127.0.0.1" : d->host;
+    if (inet_pton(AF_INET, host.c_str(), &addr) != 1) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *res = nullptr;
+        if (getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res)
+            return fail(wire::ConnectFailure::NoIpAddress, "no IPv4 address for " + host);
+        addr = reinterpret_cast<sockaddr_in *>(res->ai_addr)->sin_addr;
+        freeaddrinfo(res);
+    }
+    const uint16_t port = static_cast<uint16_t>(6000 + d->display);
+    int err = 0;
+    int fd = tcp_connect(addr, port, limit, err);
+    if (fd < 0) return fail(classify_connect_errno(err), std::strerror(err));
+    auto cred = credentials_for(addr, d->display);
+    xcb_auth_info_t auth{};
+    if (cred) {
+        auth.namelen = static_cast<int>(cred->name.size());
+        auth.name = cred->name.data();
+        auth.datalen = static_cast<int>(cred->data.size());
+        auth.data = cred->data.data();
+    }
+    XcbConnection c(xcb_connect_to_fd(fd, cred ? &auth : nullptr));  // owns fd from here on
+    if (!c || xcb_connection_has_error(c.get())) {
+        int probe = tcp_connect(addr, port, limit, err);
+        bool refused = probe >= 0 && setup_refused(probe, cred);
+        if (probe >= 0) close(probe);
+        if (refused) return fail(classify_setup_refusal(cred.has_value()), "set-up refused");
+        return fail(wire::ConnectFailure::NoRoute, "connection broke during set-up");
+    }
+    int screens = xcb_setup_roots_length(xcb_get_setup(c.get()));
+    if (out.screen >= screens) out.screen = 0;
+    out.conn = std::move(c);
+    return out;
+}
+
+namespace {
+
+uint32_t intern(xcb_connection_t *c, const std::string &name) {
+    XcbReply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    return r ? r->atom : 0;
+}
+
+void put_property(xcb_connection_t *c, uint32_t w, uint32_t prop, const PropertyValue &v) {
+    uint32_t type = intern(c, v.type_name);
+    if (!type || (v.format != 8 && v.format != 16 && v.format != 32)) return;
+    uint32_t units = static_cast<uint32_t>(v.data.size() / (v.format / 8));
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, prop, type, v.format, units, v.data.data());
+}
+
+}  // namespace
+
+uint32_t create_mirror(xcb_connection_t *c, int screen, const MirrorLook &look) {
+    if (!c || xcb_connection_has_error(c)) return 0;
+    auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screen && it.rem; ++i) xcb_screen_next(&it);
+    xcb_screen_t *s = it.data;
+    uint32_t w = xcb_generate_id(c);
+    uint32_t values[] = {s->white_pixel};
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, s->root, look.x, look.y,
+                      std::max<uint16_t>(look.width, 1), std::max<uint16_t>(look.height, 1), 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, values);
+    if (look.title) put_property(c, w, XCB_ATOM_WM_NAME, *look.title);
+    if (look.wm_class) put_property(c, w, XCB_ATOM_WM_CLASS, *look.wm_class);
+    uint32_t server_name = intern(c, "TL_SERVER_NAME");
+    if (server_name)
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, server_name, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(look.server_name.size()), look.server_name.data());
+    xcb_map_window(c, w);
+    xcb_flush(c);
+    return w;
+}
+
+void destroy_mirror(xcb_connection_t *c, uint32_t mirror) {
+    if (!c || xcb_connection_has_error(c) || mirror == 0) return;
+    xcb_destroy_window(c, mirror);
+    xcb_flush(c);
+}
+
+}  // namespace telvane::server

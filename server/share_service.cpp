@@ -1,0 +1,317 @@
+// Executes share requests: receivers, mirrors, tags, input settings and the events that report them.
+#include "share_service.h"
+
+#include "policy.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+#include <deque>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <thread>
+#include <unistd.h>
+
+namespace telvane::server {
+
+using wire::ShareMinor;
+using wire::ShareStatus;
+
+// Finished connection attempts, handed from worker threads to the event loop.
+struct ShareService::Completion {
+    std::mutex mutex;
+    std::deque<std::pair<uint32_t, ReceiverConnectResult>> done;
+    Fd event_fd{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+};
+
+std::vector<std::array<uint8_t, 4>> local_ipv4_addresses() {
+    std::vector<std::array<uint8_t, 4>> out;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0) return out;
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET) continue;
+        auto *sin = reinterpret_cast<sockaddr_in *>(i->ifa_addr);
+        std::array<uint8_t, 4> a;
+        std::memcpy(a.data(), &sin->sin_addr.s_addr, 4);
+        out.push_back(a);
+    }
+    freeifaddrs(list);
+    return out;
+}
+
+ShareService::ShareService(UpstreamLink *upstream, Options options, Broadcast broadcast, WatchFd watch)
+    : upstream_(upstream), options_(std::move(options)), broadcast_(std::move(broadcast)),
+      watch_(std::move(watch)), local_addresses_(local_ipv4_addresses()),
+      completion_(std::make_shared<Completion>()) {
+    if (!options_.trace_path.empty()) trace_ = std::fopen(options_.trace_path.c_str(), "w");
+    version_atom_ = version_atom();
+}
+
+ShareService::~ShareService() {
+    if (trace_) std::fclose(trace_);
+}
+
+uint32_t ShareService::version_atom() {
+    if (version_atom_ == 0 && upstream_) version_atom_ = upstream_->intern(options_.version_text);
+    return version_atom_;
+}
+
+int ShareService::completion_fd() const { return completion_->event_fd.get(); }
+
+void ShareService::trace_request(const wire::ShareRequest &req, size_t total, uint64_t seq,
+                                 wire::ByteOrder order) {
+    if (!trace_) return;
+    std::fprintf(trace_,
+                 "request seq=%" PRIu64 " order=%s major=%u minor=%u name=%s length=%u bytes=%zu "
+                 "arg1=0x%08x arg2=0x%08x arg3=0x%08x\n",
+                 seq, order == wire::ByteOrder::Msb ? "msb" : "lsb", req.major, req.minor,
+                 std::string(wire::minor_name(req.minor)).c_str(), req.length, total, req.arg1,
+                 req.arg2, req.arg3);
+    std::fflush(trace_);
+}
+
+void ShareService::emit(ShareStatus status, uint32_t window, uint32_t host, uint32_t tag, uint32_t detail) {
+    wire::ShareEvent ev;
+    ev.status = static_cast<uint8_t>(status);
+    ev.window = window;
+    ev.host = host;
+    ev.tag = tag;
+    ev.detail = detail;
+    if (trace_) {
+        std::fprintf(trace_, "event status=%u window=0x%08x host=%u tag=%u detail=%u\n", ev.status,
+                     window, host, tag, detail);
+        std::fflush(trace_);
+    }
+    broadcast_(ev);
+}
+
+LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, size_t total_bytes,
+                                 uint64_t sequence, wire::ByteOrder order) {
+    trace_request(req, total_bytes, sequence, order);
+    if (auto err = share_request_error(req, total_bytes)) return *err;
+    switch (static_cast<ShareMinor>(req.minor)) {
+    case ShareMinor::ShareApplication:
+        share(conn, req.arg1, req.arg2, true);
+        return LocalAnswer::none();
+    case ShareMinor::ShareWindow:
+        share(conn, req.arg1, req.arg2, false);
+        return LocalAnswer::none();
+    case ShareMinor::UnshareWindow:
+        unshare(req.arg1, req.arg2, req.arg3);
+        return LocalAnswer::none();
+    case ShareMinor::SetInputState:
+        settings_.local_only[req.arg2] = req.arg1 == 1;
+        return LocalAnswer::none();
+    case ShareMinor::SetInputDelay:
+        settings_.delay_second_ms = req.arg1;
+        settings_.delay_first_ms = req.arg3;
+        return LocalAnswer::none();
+    case ShareMinor::AllowInput:
+    case ShareMinor::DisallowInput: {
+        const bool allow = req.minor == static_cast<uint8_t>(ShareMinor::AllowInput);
+        input_[req.arg1].allowed = allow;
+        auto r = receivers_.find(req.arg1);
+        if (r != receivers_.end() && r->second.connected)
+            emit(allow ? ShareStatus::InputAllowed : ShareStatus::InputDisallowed, 0, req.arg1);
+        return LocalAnswer::none();
+    }
+    case ShareMinor::GetVersion:
+        return LocalAnswer::reply(version_atom());
+    case ShareMinor::CheckAccess:
+        return LocalAnswer::reply(check_access_verdict(req.arg2, req.arg3_bytes,
+                                                       static_cast<uint32_t>(getuid()), local_addresses_));
+    case ShareMinor::Notify:
+    case ShareMinor::SendFocusNotify:
+    case ShareMinor::DhaClient:
+        return LocalAnswer::none();
+    }
+    return LocalAnswer::none();
+}
+
+void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool application) {
+    auto info = upstream_ ? upstream_->window_info(window) : std::nullopt;
+    if (!info || info->is_root || info->input_only) {
+        emit(ShareStatus::WindowUnsharable, window, host);
+        return;
+    }
+    auto shared_here = [&](uint32_t w) {
+        return std::any_of(shares_.begin(), shares_.end(),
+                           [&](const Share &s) { return s.host == host && s.window == w; });
+    };
+    PendingShare p{conn, {}, application ? wire::kDetailApplicationWindow : wire::kDetailSingleWindow};
+    if (application) {
+        for (uint32_t w : upstream_->application_windows(window))
+            if (!shared_here(w)) p.windows.push_back(w);
+    } else if (!shared_here(window)) {
+        p.windows.push_back(window);
+    }
+    if (p.windows.empty()) {
+        emit(ShareStatus::AlreadySharedLocal, window, host);
+        return;
+    }
+    auto it = receivers_.find(host);
+    if (it != receivers_.end()) {
+        if (it->second.connected) run_share(it->second, p);
+        else it->second.waiting.push_back(std::move(p));
+        return;
+    }
+    auto name = upstream_->atom_name(host);
+    if (!name) {
+        emit(ShareStatus::ConnectionFailed, window, host, 0,
+             static_cast<uint32_t>(wire::ConnectFailure::NoIpAddress));
+        return;
+    }
+    Receiver &r = receivers_[host];
+    r.host = host;
+    r.name = *name;
+    r.waiting.push_back(std::move(p));
+    // Reaching a receiver may take seconds; a worker does it so that nobody else waits.
+    std::shared_ptr<Completion> done = completion_;
+    std::string text = *name;
+    auto limit = options_.connect_limit;
+    std::thread([done, host, text, limit] {
+        ReceiverConnectResult res = connect_receiver(text, limit);
+        std::lock_guard<std::mutex> lock(done->mutex);
+        done->done.emplace_back(host, std::move(res));
+        uint64_t one = 1;
+        (void)!write(done->event_fd.get(), &one, sizeof one);
+    }).detach();
+}
+
+void ShareService::collect_connections() {
+    uint64_t count;
+    (void)!read(completion_->event_fd.get(), &count, sizeof count);
+    std::deque<std::pair<uint32_t, ReceiverConnectResult>> done;
+    {
+        std::lock_guard<std::mutex> lock(completion_->mutex);
+        done.swap(completion_->done);
+    }
+    for (auto &[host, res] : done) {
+        auto it = receivers_.find(host);
+        if (it == receivers_.end()) continue;
+        Receiver &r = it->second;
+        if (res.failure) {
+            uint32_t window = r.waiting.empty() || r.waiting.front().windows.empty()
+                                  ? 0 : r.waiting.front().windows.front();
+            receivers_.erase(it);
+            emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure));
+            continue;
+        }
+        r.conn = std::move(res.conn);
+        r.screen = res.screen;
+        r.connected = true;
+        watch_(xcb_get_file_descriptor(r.conn.get()), host, true);
+        emit(ShareStatus::ConnectionMade, 0, host);
+        auto waiting = std::move(r.waiting);
+        r.waiting.clear();
+        for (const auto &p : waiting) run_share(r, p);
+        close_if_idle(host);
+    }
+}
+
+void ShareService::run_share(Receiver &r, const PendingShare &p) {
+    const uint32_t tag = next_tag_++;
+    for (uint32_t w : p.windows) {
+        auto info = upstream_ ? upstream_->window_info(w) : std::nullopt;
+        if (!info) {
+            emit(ShareStatus::WindowUnsharable, w, r.host);
+            continue;
+        }
+        MirrorLook look;
+        look.width = info->width;
+        look.height = info->height;
+        look.x = info->x;
+        look.y = info->y;
+        look.title = upstream_->property(w, XCB_ATOM_WM_NAME);
+        look.wm_class = upstream_->property(w, XCB_ATOM_WM_CLASS);
+        look.server_name = options_.sender_name;
+        uint32_t mirror = create_mirror(r.conn.get(), r.screen, look);
+        shares_.push_back({tag, r.host, w, mirror, p.detail, p.owner});
+        upstream_->watch_destruction(w);
+        emit(ShareStatus::WindowShared, w, r.host, tag, p.detail);
+    }
+}
+
+void ShareService::remove_share(size_t index, bool destroy) {
+    Share s = shares_[index];
+    shares_.erase(shares_.begin() + static_cast<std::ptrdiff_t>(index));
+    auto r = receivers_.find(s.host);
+    if (destroy && r != receivers_.end()) destroy_mirror(r->second.conn.get(), s.mirror);
+    emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail);
+}
+
+void ShareService::unshare(uint32_t host, uint32_t window, uint32_t tag) {
+    for (size_t i = shares_.size(); i-- > 0;) {
+        const Share &s = shares_[i];
+        if (s.host != host) continue;
+        if (window != 0 && (s.window != window || (tag != 0 && s.tag != tag))) continue;
+        remove_share(i, true);
+    }
+    close_if_idle(host);
+}
+
+void ShareService::close_if_idle(uint32_t host) {
+    auto it = receivers_.find(host);
+    if (it == receivers_.end() || !it->second.connected || !it->second.waiting.empty()) return;
+    bool busy = std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) { return s.host == host; });
+    if (!busy) drop_receiver(host, false);
+}
+
+void ShareService::drop_receiver(uint32_t host, bool lost) {
+    auto it = receivers_.find(host);
+    if (it == receivers_.end()) return;
+    if (it->second.conn) watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
+    if (lost) {
+        emit(ShareStatus::IoError, 0, host);
+        for (size_t i = shares_.size(); i-- > 0;)
+            if (shares_[i].host == host) remove_share(i, false);
+    }
+    receivers_.erase(it);  // closes the connection, which takes any mirror left with it
+    emit(ShareStatus::ConnectionClosed, 0, host);
+}
+
+void ShareService::connection_closed(uint64_t conn) {
+    std::vector<uint32_t> hosts;
+    for (size_t i = shares_.size(); i-- > 0;) {
+        if (shares_[i].owner != conn) continue;
+        hosts.push_back(shares_[i].host);
+        remove_share(i, true);
+    }
+    for (auto &[host, r] : receivers_) {
+        auto before = r.waiting.size();
+        std::erase_if(r.waiting, [&](const PendingShare &p) { return p.owner == conn; });
+        if (r.waiting.size() != before) hosts.push_back(host);
+    }
+    for (uint32_t h : hosts) close_if_idle(h);
+}
+
+void ShareService::receiver_readable(uint32_t host) {
+    auto it = receivers_.find(host);
+    if (it == receivers_.end() || !it->second.conn) return;
+    xcb_connection_t *c = it->second.conn.get();
+    while (xcb_generic_event_t *ev = xcb_poll_for_event(c)) std::free(ev);
+    if (xcb_connection_has_error(c)) drop_receiver(host, true);
+}
+
+void ShareService::upstream_readable() {
+    if (!upstream_) return;
+    for (uint32_t w : upstream_->drain_destroyed()) {
+        std::vector<uint32_t> hosts;
+        for (size_t i = shares_.size(); i-- > 0;) {
+            if (shares_[i].window != w) continue;
+            hosts.push_back(shares_[i].host);
+            remove_share(i, true);
+        }
+        for (uint32_t h : hosts) close_if_idle(h);
+    }
+}
+
+void ShareService::shutdown() {
+    for (size_t i = shares_.size(); i-- > 0;) remove_share(i, true);
+    std::vector<uint32_t> hosts;
+    for (auto &[h, r] : receivers_) hosts.push_back(h);
+    for (uint32_t h : hosts) drop_receiver(h, false);
+}
+
+}  // namespace telvane::server

@@ -1,0 +1,125 @@
+#pragma once
+// The share extension's behaviour: answers share requests, keeps receivers, shares and input
+// settings, creates mirrors on receivers and reports everything as share events.
+
+#include "connection_protocol.h"
+#include "receiver_link.h"
+#include "share_wire.h"
+#include "upstream_link.h"
+#include "xcb_handles.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::server {
+
+// Input settings recorded for one receiver (used once input is replicated).
+struct ReceiverInput {
+    bool allowed = false;
+};
+
+// Input settings that apply to every receiver.
+struct InputSettings {
+    uint32_t delay_first_ms = 0;
+    uint32_t delay_second_ms = 0;
+    std::map<uint32_t, bool> local_only;   // application window -> takes input from the local display only
+};
+
+class ShareService {
+public:
+    struct Options {
+        std::string version_text;
+        std::string sender_name;        // this machine's host name, for TL_SERVER_NAME
+        std::string trace_path;         // empty: no trace
+        std::chrono::milliseconds connect_limit{5000};
+    };
+    // Sends one event to every connection that has sent a share request.
+    using Broadcast = std::function<void(const wire::ShareEvent &)>;
+    // Asks the owner's event loop to watch (or stop watching) a receiver connection's descriptor.
+    using WatchFd = std::function<void(int fd, uint32_t host, bool watch)>;
+
+    // `upstream` may be null when the server could not reach upstream itself; it must outlive us.
+    ShareService(UpstreamLink *upstream, Options options, Broadcast broadcast, WatchFd watch);
+    ~ShareService();
+
+    // Executes one share request of connection `conn`; called once upstream has run every earlier
+    // request of that connection. Returns the reply or error the client gets, if any.
+    LocalAnswer handle(uint64_t conn, const wire::ShareRequest &req, size_t total_bytes,
+                       uint64_t sequence, wire::ByteOrder order);
+    // Removes everything connection `conn` shared; called when it closes.
+    void connection_closed(uint64_t conn);
+
+    // Descriptor that becomes readable when a receiver connection attempt has finished.
+    int completion_fd() const;
+    // Takes in finished connection attempts; called when completion_fd() is readable.
+    void collect_connections();
+    // Reads from a receiver's connection; a broken one is dropped with its shares.
+    void receiver_readable(uint32_t host);
+    // Drains upstream events (destroyed shared windows are unshared).
+    void upstream_readable();
+    // Removes every mirror from every receiver; called at shutdown.
+    void shutdown();
+
+    const std::map<uint32_t, ReceiverInput> &receiver_input() const { return input_; }
+    const InputSettings &input_settings() const { return settings_; }
+
+private:
+    struct Share {
+        uint32_t tag;
+        uint32_t host;
+        uint32_t window;
+        uint32_t mirror;
+        uint32_t detail;
+        uint64_t owner;
+    };
+    struct PendingShare {
+        uint64_t owner;
+        std::vector<uint32_t> windows;
+        uint32_t detail;
+    };
+    struct Receiver {
+        uint32_t host = 0;
+        std::string name;
+        bool connected = false;
+        XcbConnection conn;
+        int screen = 0;
+        std::vector<PendingShare> waiting;
+    };
+    struct Completion;
+
+    void share(uint64_t conn, uint32_t host, uint32_t window, bool application);
+    void unshare(uint32_t host, uint32_t window, uint32_t tag);
+    void run_share(Receiver &r, const PendingShare &p);
+    void remove_share(size_t index, bool destroy);
+    void close_if_idle(uint32_t host);
+    void drop_receiver(uint32_t host, bool lost);
+    void emit(wire::ShareStatus status, uint32_t window, uint32_t host, uint32_t tag = 0, uint32_t detail = 0);
+    void trace_request(const wire::ShareRequest &req, size_t total, uint64_t seq, wire::ByteOrder order);
+    uint32_t version_atom();
+
+    UpstreamLink *upstream_;
+    Options options_;
+    Broadcast broadcast_;
+    WatchFd watch_;
+    std::FILE *trace_ = nullptr;
+    uint32_t version_atom_ = 0;
+    uint32_t next_tag_ = 1;
+    std::map<uint32_t, Receiver> receivers_;
+    std::vector<Share> shares_;
+    std::map<uint32_t, ReceiverInput> input_;
+    InputSettings settings_;
+    std::vector<std::array<uint8_t, 4>> local_addresses_;
+    std::shared_ptr<Completion> completion_;
+};
+
+// This machine's IPv4 addresses, each as four bytes in network order.
+std::vector<std::array<uint8_t, 4>> local_ipv4_addresses();
+
+}  // namespace telvane::server

@@ -1,0 +1,163 @@
+// Queries upstream through the server's own xcb connection.
+#include "upstream_link.h"
+
+#include <algorithm>
+#include <cstring>
+#include <xcb/res.h>
+
+namespace telvane::server {
+
+std::optional<UpstreamLink> UpstreamLink::connect(const std::string &display) {
+    XcbConnection c(xcb_connect(display.c_str(), nullptr));
+    if (!c || xcb_connection_has_error(c.get())) return std::nullopt;
+    return UpstreamLink(std::move(c));
+}
+
+std::vector<UpstreamExtension> UpstreamLink::extensions() {
+    std::vector<UpstreamExtension> out;
+    if (broken()) return out;
+    auto *c = conn_.get();
+    XcbReply<xcb_list_extensions_reply_t> list(xcb_list_extensions_reply(c, xcb_list_extensions(c), nullptr));
+    if (!list) return out;
+    std::vector<std::string> names;
+    for (auto it = xcb_list_extensions_names_iterator(list.get()); it.rem; xcb_str_next(&it))
+        names.emplace_back(xcb_str_name(it.data), xcb_str_name_length(it.data));
+    std::vector<xcb_query_extension_cookie_t> cookies;
+    for (const auto &n : names)
+        cookies.push_back(xcb_query_extension(c, static_cast<uint16_t>(n.size()), n.c_str()));
+    for (size_t i = 0; i < names.size(); ++i) {
+        XcbReply<xcb_query_extension_reply_t> r(xcb_query_extension_reply(c, cookies[i], nullptr));
+        if (r && r->present)
+            out.push_back({names[i], r->major_opcode, r->first_event, r->first_error});
+    }
+    return out;
+}
+
+uint32_t UpstreamLink::intern(const std::string &name) {
+    if (broken()) return 0;
+    auto *c = conn_.get();
+    XcbReply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    return r ? r->atom : 0;
+}
+
+std::optional<std::string> UpstreamLink::atom_name(uint32_t atom) {
+    if (broken() || atom == 0) return std::nullopt;
+    auto *c = conn_.get();
+    xcb_generic_error_t *err = nullptr;
+    XcbReply<xcb_get_atom_name_reply_t> r(xcb_get_atom_name_reply(c, xcb_get_atom_name(c, atom), &err));
+    std::free(err);
+    if (!r) return std::nullopt;
+    return std::string(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
+}
+
+std::vector<uint32_t> UpstreamLink::roots() const {
+    std::vector<uint32_t> out;
+    if (broken()) return out;
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(conn_.get())); it.rem; xcb_screen_next(&it))
+        out.push_back(it.data->root);
+    return out;
+}
+
+std::optional<WindowInfo> UpstreamLink::window_info(uint32_t window) {
+    if (broken() || window == 0) return std::nullopt;
+    auto *c = conn_.get();
+    auto ac = xcb_get_window_attributes(c, window);
+    auto gc = xcb_get_geometry(c, window);
+    xcb_generic_error_t *e1 = nullptr, *e2 = nullptr;
+    XcbReply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, ac, &e1));
+    XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, gc, &e2));
+    std::free(e1);
+    std::free(e2);
+    if (!a || !g) return std::nullopt;
+    WindowInfo w;
+    w.window = window;
+    w.root = g->root;
+    w.is_root = g->root == window;
+    w.input_only = a->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
+    w.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
+    w.x = g->x;
+    w.y = g->y;
+    w.width = g->width;
+    w.height = g->height;
+    return w;
+}
+
+std::optional<PropertyValue> UpstreamLink::property(uint32_t window, uint32_t prop) {
+    if (broken()) return std::nullopt;
+    auto *c = conn_.get();
+    XcbReply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 65536), nullptr));
+    if (!r || r->type == XCB_NONE) return std::nullopt;
+    PropertyValue v;
+    v.format = r->format;
+    auto *p = static_cast<const uint8_t *>(xcb_get_property_value(r.get()));
+    v.data.assign(p, p + xcb_get_property_value_length(r.get()));
+    auto name = atom_name(r->type);
+    if (!name) return std::nullopt;
+    v.type_name = *name;
+    return v;
+}
+
+uint32_t UpstreamLink::top_level_of(uint32_t window) {
+    auto *c = conn_.get();
+    uint32_t w = window;
+    for (int depth = 0; depth < 64 && !broken(); ++depth) {
+        XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        if (!t || t->parent == XCB_NONE || t->parent == t->root) return w;
+        w = t->parent;
+    }
+    return window;
+}
+
+std::vector<uint32_t> UpstreamLink::application_windows(uint32_t window) {
+    const uint32_t top = top_level_of(window);
+    std::vector<uint32_t> out{top};
+    if (broken()) return out;
+    auto *c = conn_.get();
+    XcbReply<xcb_res_query_clients_reply_t> clients(
+        xcb_res_query_clients_reply(c, xcb_res_query_clients(c), nullptr));
+    if (!clients) return out;
+    // The creating client is the one whose resource-id range holds the window's id.
+    uint32_t base = 0, mask = 0;
+    for (auto it = xcb_res_query_clients_clients_iterator(clients.get()); it.rem; xcb_res_client_next(&it)) {
+        if ((window & ~it.data->resource_mask) == it.data->resource_base) {
+            base = it.data->resource_base;
+            mask = it.data->resource_mask;
+        }
+    }
+    if (mask == 0) return out;
+    auto owned = [&](uint32_t w) { return (w & ~mask) == base; };
+    for (uint32_t root : roots()) {
+        XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+        if (!t) continue;
+        const xcb_window_t *kids = xcb_query_tree_children(t.get());
+        for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i) {
+            uint32_t k = kids[i];
+            if (k == top || !owned(k)) continue;
+            auto info = window_info(k);
+            if (info && info->viewable && !info->input_only) out.push_back(k);
+        }
+    }
+    return out;
+}
+
+void UpstreamLink::watch_destruction(uint32_t window) {
+    if (broken()) return;
+    uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(conn_.get(), window, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(conn_.get());
+}
+
+std::vector<uint32_t> UpstreamLink::drain_destroyed() {
+    std::vector<uint32_t> out;
+    if (!conn_) return out;
+    while (xcb_generic_event_t *ev = xcb_poll_for_event(conn_.get())) {
+        if ((ev->response_type & 0x7f) == XCB_DESTROY_NOTIFY)
+            out.push_back(reinterpret_cast<xcb_destroy_notify_event_t *>(ev)->window);
+        std::free(ev);
+    }
+    return out;
+}
+
+}  // namespace telvane::server

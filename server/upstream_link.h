@@ -1,0 +1,67 @@
+#pragma once
+// The server's own xcb connection to upstream: what it learns about extensions, atoms and
+// windows there, for the share requests it answers itself.
+
+#include "policy.h"
+#include "xcb_handles.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace telvane::server {
+
+// A window on upstream, as far as sharing cares.
+struct WindowInfo {
+    uint32_t window = 0;
+    uint32_t root = 0;
+    bool is_root = false;
+    bool input_only = false;
+    bool viewable = false;
+    int16_t x = 0, y = 0;
+    uint16_t width = 0, height = 0;
+};
+
+// A property's raw value, with its type named so that it can be re-created on another server.
+struct PropertyValue {
+    std::string type_name;
+    uint8_t format = 8;
+    std::vector<uint8_t> data;
+};
+
+class UpstreamLink {
+public:
+    // Connects to `display` (with the user's authority file). Nothing when that fails.
+    static std::optional<UpstreamLink> connect(const std::string &display);
+
+    // Every extension upstream offers, with its codes.
+    std::vector<UpstreamExtension> extensions();
+    // The atom for `name`, created when missing; 0 when upstream is gone.
+    uint32_t intern(const std::string &name);
+    // The name of `atom`; nothing when it is no atom or upstream is gone.
+    std::optional<std::string> atom_name(uint32_t atom);
+    // Facts about `window`; nothing when it does not exist.
+    std::optional<WindowInfo> window_info(uint32_t window);
+    // The value of `property` on `window`; nothing when unset.
+    std::optional<PropertyValue> property(uint32_t window, uint32_t property);
+    // The window's ancestor that is a child of the root (the window itself when it is one).
+    uint32_t top_level_of(uint32_t window);
+    // The viewable top-level windows created by the client that created `window`, found through
+    // X-Resource; at least the window's own top level.
+    std::vector<uint32_t> application_windows(uint32_t window);
+    // Asks for DestroyNotify on `window`, so that a destroyed shared window is unshared.
+    void watch_destruction(uint32_t window);
+    // Pulls every event that arrived; returns the windows whose DestroyNotify came.
+    std::vector<uint32_t> drain_destroyed();
+
+    bool broken() const { return !conn_ || xcb_connection_has_error(conn_.get()); }
+    int fd() const { return conn_ ? xcb_get_file_descriptor(conn_.get()) : -1; }
+
+private:
+    explicit UpstreamLink(XcbConnection c) : conn_(std::move(c)) {}
+    std::vector<uint32_t> roots() const;
+    XcbConnection conn_;
+};
+
+}  // namespace telvane::server

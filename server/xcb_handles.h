@@ -1,0 +1,46 @@
+#pragma once
+// RAII owners for xcb connections and replies, and a move-only file descriptor.
+
+#include <cstdlib>
+#include <memory>
+#include <unistd.h>
+#include <utility>
+#include <xcb/xcb.h>
+
+namespace telvane::server {
+
+struct XcbDisconnect {
+    void operator()(xcb_connection_t *c) const { if (c) xcb_disconnect(c); }
+};
+using XcbConnection = std::unique_ptr<xcb_connection_t, XcbDisconnect>;
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+// Owns a reply or error that xcb allocated with malloc.
+template <typename T>
+using XcbReply = std::unique_ptr<T, FreeDeleter>;
+
+// Owns one file descriptor; closes it when it goes away.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd &&o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+    Fd &operator=(Fd &&o) noexcept {
+        if (this != &o) { reset(); fd_ = std::exchange(o.fd_, -1); }
+        return *this;
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+    void reset() { if (fd_ >= 0) ::close(fd_); fd_ = -1; }
+    explicit operator bool() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace telvane::server

@@ -1,0 +1,6 @@
+#pragma once
+// Requests from other programs on the display, sent as client messages.
+
+// Obeys one external request (the message's five data words). Called by the main loop while
+// external requests are enabled.
+void processExternalCommand(long w0, long w1, long w2, long w3, long w4);

@@ -1,0 +1,11 @@
+#pragma once
+// Telepointers: the control protocol and the manager that draws shared pointers.
+
+#include <X11/Xlib.h>
+
+// The manager's entry for its requests and for events of windows that belong to no widget.
+void ProcessTelepointerEvent(Display *dpy, XEvent *event);
+// The control side's entry for the manager's answers (five data words).
+void processTelepointerResponse(long w0, long w1, long w2, long w3, long w4);
+// Shows a waiting telepointer report. Called by the main loop.
+void process_telepointer_message();

@@ -1,0 +1,4 @@
+// Tool launching; no tool is started yet.
+#include "tools.h"
+
+void display_whiteboard_message() {}

@@ -1,0 +1,178 @@
+#pragma once
+// xcb helpers for the server's integration tests: share requests sent raw, events awaited with a
+// time limit (never by sleeping), windows and properties.
+
+#include "share_wire.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/uio.h>
+#include <vector>
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
+namespace telvane::testing {
+
+struct XcbClose {
+    void operator()(xcb_connection_t *c) const { if (c) xcb_disconnect(c); }
+};
+using Xcb = std::unique_ptr<xcb_connection_t, XcbClose>;
+struct Free {
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T> using Owned = std::unique_ptr<T, Free>;
+
+// A connection to `display`, or nothing when it failed.
+inline Xcb xcb_open(const std::string &display) {
+    Xcb c(xcb_connect(display.c_str(), nullptr));
+    if (!c || xcb_connection_has_error(c.get())) return nullptr;
+    return c;
+}
+
+inline xcb_screen_t *first_screen(xcb_connection_t *c) { return xcb_setup_roots_iterator(xcb_get_setup(c)).data; }
+
+struct ShareCodes {
+    bool present = false;
+    uint8_t major = 0, first_event = 0, first_error = 0;
+};
+
+inline ShareCodes query_share(xcb_connection_t *c) {
+    const std::string name(wire::kShareExtensionName);
+    Owned<xcb_query_extension_reply_t> r(xcb_query_extension_reply(
+        c, xcb_query_extension(c, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    if (!r) return {};
+    return {r->present != 0, r->major_opcode, r->first_event, r->first_error};
+}
+
+// Sends one 16-byte share request as it is on the wire; returns its sequence number.
+inline unsigned send_share(xcb_connection_t *c, uint8_t major, uint8_t minor, uint32_t a1 = 0, uint32_t a2 = 0,
+                           uint32_t a3 = 0, uint16_t length = 4) {
+    auto bytes = wire::encode_share_request(major, minor, a1, a2, a3, wire::ByteOrder::Lsb);
+    std::vector<uint8_t> raw(bytes.begin(), bytes.end());
+    wire::put16(raw.data() + 2, length, wire::ByteOrder::Lsb);
+    raw.resize(length * 4u, 0);
+    iovec iov[3];
+    iov[2].iov_base = raw.data();
+    iov[2].iov_len = raw.size();
+    xcb_protocol_request_t req{1, nullptr, major, static_cast<uint8_t>(!wire::minor_has_reply(minor))};
+    unsigned seq = xcb_send_request(c, XCB_REQUEST_RAW | XCB_REQUEST_CHECKED, &iov[2], &req);
+    xcb_flush(c);
+    return seq;
+}
+
+// The result word of the reply to request `seq`; nothing when an error came instead.
+inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq, uint8_t *error_code = nullptr) {
+    xcb_generic_error_t *e = nullptr;
+    void *r = xcb_wait_for_reply(c, seq, &e);
+    if (e && error_code) *error_code = e->error_code;
+    std::free(e);
+    if (!r) return std::nullopt;
+    uint32_t v = wire::decode_share_reply_result(static_cast<uint8_t *>(r), wire::ByteOrder::Lsb);
+    std::free(r);
+    return v;
+}
+
+// The error code that request `seq` (without a reply) got, 0 when none.
+inline uint8_t share_error(xcb_connection_t *c, unsigned seq) {
+    xcb_void_cookie_t ck{seq};
+    Owned<xcb_generic_error_t> e(xcb_request_check(c, ck));
+    return e ? e->error_code : 0;
+}
+
+// The next event within `limit`, nothing on time-out or a broken connection.
+inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (auto *ev = xcb_poll_for_event(c)) return Owned<xcb_generic_event_t>(ev);
+        if (xcb_connection_has_error(c)) return nullptr;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return nullptr;
+        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left.count()));
+    }
+}
+
+// The next share event (other events are skipped), within `limit`.
+inline std::optional<wire::ShareEvent> next_share_event(xcb_connection_t *c, uint8_t first_event,
+                                                        std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        auto ev = next_event(c, left);
+        if (!ev) return std::nullopt;
+        if ((ev->response_type & 0x7f) == first_event)
+            return wire::decode_share_event(reinterpret_cast<uint8_t *>(ev.get()), wire::ByteOrder::Lsb);
+    }
+}
+
+inline uint32_t intern(xcb_connection_t *c, const std::string &name) {
+    Owned<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    return r ? r->atom : 0;
+}
+
+inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
+    Owned<xcb_get_property_reply_t> r(xcb_get_property_reply(
+        c, xcb_get_property(c, 0, window, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
+    if (!r) return {};
+    return std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
+                       static_cast<size_t>(xcb_get_property_value_length(r.get())));
+}
+
+// A mapped top-level window with a title and class; returns its id.
+inline uint32_t make_window(xcb_connection_t *c, const std::string &title, uint16_t w = 300, uint16_t h = 200,
+                            uint8_t cls = XCB_WINDOW_CLASS_INPUT_OUTPUT) {
+    xcb_screen_t *s = first_screen(c);
+    uint32_t id = xcb_generate_id(c);
+    xcb_create_window(c, cls == XCB_WINDOW_CLASS_INPUT_ONLY ? 0 : XCB_COPY_FROM_PARENT, id, s->root, 10, 10, w, h,
+                      0, cls, XCB_COPY_FROM_PARENT, 0, nullptr);
+    if (cls != XCB_WINDOW_CLASS_INPUT_ONLY) {
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(title.size()), title.data());
+        const char cls_text[] = "probe\0TelvaneProbe";
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                            sizeof cls_text, cls_text);
+    }
+    xcb_map_window(c, id);
+    xcb_flush(c);
+    return id;
+}
+
+// Root children of `c`'s first screen that carry property `prop`.
+inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop) {
+    std::vector<uint32_t> out;
+    Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, first_screen(c)->root), nullptr));
+    if (!t) return out;
+    auto *kids = xcb_query_tree_children(t.get());
+    for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
+        if (!get_string(c, kids[i], prop).empty()) out.push_back(kids[i]);
+    return out;
+}
+
+// Waits until a MapNotify (or, with `destroy`, a DestroyNotify) arrives for a child of the root;
+// the caller selected SubstructureNotify on the root before causing it.
+inline bool wait_root_child(xcb_connection_t *c, bool destroy, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        auto ev = next_event(c, left);
+        if (!ev) return false;
+        uint8_t t = ev->response_type & 0x7f;
+        if (t == (destroy ? XCB_DESTROY_NOTIFY : XCB_MAP_NOTIFY)) return true;
+    }
+}
+
+inline void watch_root(xcb_connection_t *c) {
+    uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, first_screen(c)->root, XCB_CW_EVENT_MASK, &mask);
+    Owned<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+}  // namespace telvane::testing

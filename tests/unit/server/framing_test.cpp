@@ -1,0 +1,333 @@
+// Framing of proxied connections: byte-exact relay, carriers for share requests, sequence numbers,
+// BIG-REQUESTS, rewritten extension replies and injected events.
+#include "connection_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace telvane::server;
+using telvane::wire::ByteOrder;
+using telvane::wire::get16;
+using telvane::wire::get32;
+using telvane::wire::put16;
+using telvane::wire::put32;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr ExtensionCodes kCodes{200, 120, 220};
+constexpr uint8_t kBigReq = 133;
+
+struct Recorder : ShareRequestHandler {
+    struct Call { telvane::wire::ShareRequest req; size_t bytes; uint64_t seq; };
+    std::vector<Call> calls;
+    LocalAnswer answer = LocalAnswer::none();
+    ConnectionProtocol *queue_on = nullptr;   // queue an event from inside the handler
+    LocalAnswer on_share_request(const telvane::wire::ShareRequest &r, size_t bytes, uint64_t seq) override {
+        calls.push_back({r, bytes, seq});
+        if (queue_on) queue_on->queue_event({0, 3, 0, 0x1234, 5, 6, 1});
+        return answer;
+    }
+};
+
+Bytes setup(ByteOrder o) {
+    Bytes b(12, 0);
+    b[0] = telvane::wire::setup_byte(o);
+    put16(b.data() + 2, 11, o);
+    return b;
+}
+
+Bytes setup_reply(ByteOrder o) {
+    Bytes b(16, 0);
+    b[0] = 1;
+    put16(b.data() + 2, 11, o);
+    put16(b.data() + 6, 2, o);  // 8 more bytes
+    return b;
+}
+
+Bytes request(uint8_t major, uint16_t units, ByteOrder o, uint8_t fill = 0xaa) {
+    Bytes b(units * 4u, fill);
+    b[0] = major;
+    b[1] = 0;
+    put16(b.data() + 2, units, o);
+    return b;
+}
+
+Bytes share(uint8_t minor, ByteOrder o, uint32_t a1 = 1, uint32_t a2 = 2, uint32_t a3 = 3) {
+    auto a = telvane::wire::encode_share_request(kCodes.major, minor, a1, a2, a3, o);
+    return Bytes(a.begin(), a.end());
+}
+
+Bytes query_extension(const std::string &name, ByteOrder o) {
+    Bytes b(8 + name.size() + telvane::wire::pad4(name.size()), 0);
+    b[0] = kOpQueryExtension;
+    put16(b.data() + 2, static_cast<uint16_t>(b.size() / 4), o);
+    put16(b.data() + 4, static_cast<uint16_t>(name.size()), o);
+    std::copy(name.begin(), name.end(), b.begin() + 8);
+    return b;
+}
+
+Bytes reply(uint16_t seq, ByteOrder o, uint32_t extra_words = 0) {
+    Bytes b(32 + extra_words * 4u, 0x55);
+    b[0] = 1;
+    put16(b.data() + 2, seq, o);
+    put32(b.data() + 4, extra_words, o);
+    return b;
+}
+
+Bytes event(uint8_t code, uint16_t seq, ByteOrder o) {
+    Bytes b(32, 0x11);
+    b[0] = code;
+    put16(b.data() + 2, seq, o);
+    return b;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes take(ByteQueue &q) {
+    Bytes b(q.data(), q.data() + q.size());
+    q.clear();
+    return b;
+}
+
+ConnectionProtocol::Config config() {
+    ConnectionProtocol::Config c;
+    c.codes = kCodes;
+    c.bigreq_major = kBigReq;
+    return c;
+}
+
+// A protocol whose set-up exchange is done.
+struct Connected {
+    explicit Connected(ByteOrder o) : order(o), proto(config(), &rec) {
+        auto s = setup(o);
+        EXPECT_EQ(proto.from_client(s.data(), s.size()), ConnectionProtocol::Status::Open);
+        auto r = setup_reply(o);
+        EXPECT_EQ(proto.from_upstream(r.data(), r.size()), ConnectionProtocol::Status::Open);
+        take(proto.upstream_out());
+        take(proto.client_out());
+    }
+    ConnectionProtocol::Status client(const Bytes &b) { return proto.from_client(b.data(), b.size()); }
+    ConnectionProtocol::Status upstream(const Bytes &b) { return proto.from_upstream(b.data(), b.size()); }
+    ByteOrder order;
+    Recorder rec;
+    ConnectionProtocol proto;
+};
+
+class Framing : public ::testing::TestWithParam<ByteOrder> {};
+
+}  // namespace
+
+TEST_P(Framing, RelaysOrdinaryTrafficByteForByteWhateverTheChunking) {
+    const ByteOrder o = GetParam();
+    Bytes in = cat({setup(o), request(1, 10, o), request(43, 1, o), request(72, 300, o), request(127, 1, o)});
+    Bytes out_in = cat({setup_reply(o), reply(2, o, 3), event(12, 2, o), reply(3, o, 0)});
+    // One byte at a time, so that every header and body is split everywhere.
+    ConnectionProtocol p(config(), nullptr);
+    for (uint8_t b : in) ASSERT_EQ(p.from_client(&b, 1), ConnectionProtocol::Status::Open);
+    for (uint8_t b : out_in) ASSERT_EQ(p.from_upstream(&b, 1), ConnectionProtocol::Status::Open);
+    EXPECT_EQ(take(p.upstream_out()), in);
+    EXPECT_EQ(take(p.client_out()), out_in);
+    EXPECT_EQ(p.requests_sent(), 4u);
+}
+
+TEST_P(Framing, ShareRequestsNeverReachUpstreamButKeepTheSequence) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    c.rec.answer = LocalAnswer::reply(42);
+    ASSERT_EQ(c.client(cat({request(127, 1, o), share(9, o), request(43, 1, o)})), ConnectionProtocol::Status::Open);
+    Bytes carrier{kOpGetInputFocus, 0, 0, 0};
+    put16(carrier.data() + 2, 1, o);
+    EXPECT_EQ(take(c.proto.upstream_out()), cat({request(127, 1, o), carrier, request(43, 1, o)}));
+    EXPECT_TRUE(c.proto.has_sent_share_request());
+    EXPECT_TRUE(c.rec.calls.empty()) << "run only once upstream has executed the earlier requests";
+
+    // Upstream answers the carrier (seq 2) and the client's own GetInputFocus (seq 3).
+    ASSERT_EQ(c.upstream(cat({reply(2, o), reply(3, o)})), ConnectionProtocol::Status::Open);
+    ASSERT_EQ(c.rec.calls.size(), 1u);
+    EXPECT_EQ(c.rec.calls[0].seq, 2u);
+    EXPECT_EQ(c.rec.calls[0].req.minor, 9);
+    EXPECT_EQ(c.rec.calls[0].req.arg3, 3u);
+    EXPECT_EQ(c.rec.calls[0].bytes, 16u);
+    auto ours = telvane::wire::encode_share_reply(2, 42, o);
+    EXPECT_EQ(take(c.proto.client_out()), cat({Bytes(ours.begin(), ours.end()), reply(3, o)}));
+}
+
+TEST_P(Framing, LocalErrorsAndEventsCarryTheShareRequestsSequence) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    c.rec.answer = LocalAnswer::error(kBadLength);
+    c.rec.queue_on = &c.proto;
+    ASSERT_EQ(c.client(share(1, o)), ConnectionProtocol::Status::Open);
+    ASSERT_EQ(c.upstream(reply(1, o)), ConnectionProtocol::Status::Open);
+    Bytes out = take(c.proto.client_out());
+    ASSERT_EQ(out.size(), 64u);
+    // The error comes first, then the event the handler queued while answering.
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[1], kBadLength);
+    EXPECT_EQ(get16(&out[2], o), 1);
+    EXPECT_EQ(get16(&out[8], o), 1);   // minor opcode
+    EXPECT_EQ(out[10], kCodes.major);
+    EXPECT_EQ(out[32], kCodes.first_event);
+    EXPECT_EQ(out[33], 3);
+    EXPECT_EQ(get16(&out[34], o), 1);
+    EXPECT_EQ(get32(&out[36], o), 0x1234u);
+}
+
+TEST_P(Framing, OverlongShareRequestIsSwallowedWhole) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    Bytes longer = share(1, o);
+    put16(longer.data() + 2, 5, o);
+    longer.insert(longer.end(), 4, 0xee);
+    ASSERT_EQ(c.client(cat({longer, request(43, 1, o)})), ConnectionProtocol::Status::Open);
+    Bytes up = take(c.proto.upstream_out());
+    ASSERT_EQ(up.size(), 8u);           // carrier + GetInputFocus, no stray bytes
+    EXPECT_EQ(up[4], 43);
+    ASSERT_EQ(c.upstream(reply(1, o)), ConnectionProtocol::Status::Open);
+    ASSERT_EQ(c.rec.calls.size(), 1u);
+    EXPECT_EQ(c.rec.calls[0].bytes, 20u);
+}
+
+TEST_P(Framing, EventsWaitForTheEndOfAPartialReply) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    ASSERT_EQ(c.client(cat({request(127, 1, o), share(1, o), request(20, 2, o)})), ConnectionProtocol::Status::Open);
+    ASSERT_EQ(c.upstream(reply(2, o)), ConnectionProtocol::Status::Open);  // carrier: swallowed
+    Bytes big = reply(3, o, 100);
+    ASSERT_EQ(c.upstream(Bytes(big.begin(), big.begin() + 100)), ConnectionProtocol::Status::Open);
+    c.proto.queue_event({0, 4, 0, 7, 8, 9, 1});
+    EXPECT_EQ(c.proto.client_out().size(), 100u);
+    ASSERT_EQ(c.upstream(Bytes(big.begin() + 100, big.end())), ConnectionProtocol::Status::Open);
+    Bytes out = take(c.proto.client_out());
+    ASSERT_EQ(out.size(), big.size() + 32);
+    EXPECT_TRUE(std::equal(big.begin(), big.end(), out.begin()));
+    EXPECT_EQ(out[big.size()], kCodes.first_event);
+    EXPECT_EQ(get16(&out[big.size() + 2], o), 3) << "the last sequence number the client has seen";
+}
+
+TEST_P(Framing, QueryExtensionForTheShareExtensionIsAnsweredPresent) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    ASSERT_EQ(c.client(cat({query_extension("ShareExtension", o), query_extension("BIG-REQUESTS", o)})),
+              ConnectionProtocol::Status::Open);
+    Bytes absent = reply(1, o);
+    absent[8] = 0; absent[9] = 0; absent[10] = 0; absent[11] = 0;
+    Bytes bigreq = reply(2, o);
+    bigreq[8] = 1; bigreq[9] = kBigReq; bigreq[10] = 0; bigreq[11] = 0;
+    ASSERT_EQ(c.upstream(cat({absent, bigreq})), ConnectionProtocol::Status::Open);
+    Bytes out = take(c.proto.client_out());
+    ASSERT_EQ(out.size(), 64u);
+    EXPECT_EQ(out[8], 1);
+    EXPECT_EQ(out[9], kCodes.major);
+    EXPECT_EQ(out[10], kCodes.first_event);
+    EXPECT_EQ(out[11], kCodes.first_error);
+    EXPECT_EQ(Bytes(out.begin() + 32, out.end()), bigreq);
+}
+
+TEST_P(Framing, ListExtensionsGainsTheShareExtension) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    ASSERT_EQ(c.client(request(kOpListExtensions, 1, o)), ConnectionProtocol::Status::Open);
+    // Two names, "SHAPE" and "XTEST": 1+5+1+5 = 12 bytes, 3 words.
+    Bytes r = reply(1, o, 3);
+    r[1] = 2;
+    const char names[] = "\x05SHAPE\x05XTEST";
+    std::copy(names, names + 12, r.begin() + 32);
+    ASSERT_EQ(c.upstream(r), ConnectionProtocol::Status::Open);
+    Bytes out = take(c.proto.client_out());
+    ASSERT_EQ(out.size() % 4, 0u);
+    EXPECT_EQ(out[1], 3);
+    EXPECT_EQ(get32(&out[4], o) * 4 + 32, out.size());
+    EXPECT_EQ(std::string(out.begin() + 32, out.begin() + 59), std::string("\x05SHAPE\x05XTEST\x0eShareExtension"));
+}
+
+TEST_P(Framing, BigRequestsOnlyAfterTheClientEnabledThem) {
+    const ByteOrder o = GetParam();
+    Bytes big(12, 0x33);
+    big[0] = 72;
+    put16(big.data() + 2, 0, o);
+    put32(big.data() + 4, 3, o);
+    {
+        Connected c(o);
+        EXPECT_EQ(c.client(big), ConnectionProtocol::Status::Broken);
+    }
+    Connected c(o);
+    ASSERT_EQ(c.client(cat({request(kBigReq, 1, o), big, request(43, 1, o)})), ConnectionProtocol::Status::Open);
+    EXPECT_EQ(take(c.proto.upstream_out()), cat({request(kBigReq, 1, o), big, request(43, 1, o)}));
+    EXPECT_EQ(c.proto.requests_sent(), 3u);
+    Bytes tiny = big;
+    put32(tiny.data() + 4, 1, o);   // shorter than its own header
+    EXPECT_EQ(c.client(tiny), ConnectionProtocol::Status::Broken);
+}
+
+TEST_P(Framing, SequenceNumbersStayExactPastSixteenBits) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    c.rec.answer = LocalAnswer::reply(7);
+    Bytes many;
+    for (int i = 0; i < 70000; ++i) {
+        auto r = request(127, 1, o);
+        many.insert(many.end(), r.begin(), r.end());
+    }
+    ASSERT_EQ(c.client(cat({many, share(9, o)})), ConnectionProtocol::Status::Open);
+    ASSERT_EQ(c.upstream(reply(static_cast<uint16_t>(70001), o)), ConnectionProtocol::Status::Open);
+    ASSERT_EQ(c.rec.calls.size(), 1u);
+    EXPECT_EQ(c.rec.calls[0].seq, 70001u);
+    Bytes out = take(c.proto.client_out());
+    EXPECT_EQ(get16(&out[2], o), static_cast<uint16_t>(70001));
+}
+
+TEST_P(Framing, SetupIsCheckedAndCredentialsReplaced) {
+    const ByteOrder o = GetParam();
+    auto cfg = config();
+    cfg.check_setup = [](const SetupRequest &r) {
+        SetupVerdict v;
+        if (r.auth_data != "good") { v.accept = false; v.refusal_reason = "No"; return v; }
+        v.replace_auth = true;
+        v.auth_name = "MIT-MAGIC-COOKIE-1";
+        v.auth_data = "upstream-cookie!";
+        return v;
+    };
+    SetupRequest req;
+    req.order = o;
+    req.auth_name = "MIT-MAGIC-COOKIE-1";
+    req.auth_data = "bad";
+    {
+        ConnectionProtocol p(cfg, nullptr);
+        auto b = encode_setup_request(req);
+        EXPECT_EQ(p.from_client(b.data(), b.size()), ConnectionProtocol::Status::CloseAfterFlush);
+        EXPECT_TRUE(p.upstream_out().empty());
+        Bytes out = take(p.client_out());
+        ASSERT_GE(out.size(), 12u);
+        EXPECT_EQ(out[0], 0);   // Failed
+        EXPECT_EQ(out[1], 2);
+        EXPECT_EQ(get16(&out[6], o) * 4u + 8, out.size());
+        EXPECT_EQ(std::string(out.begin() + 8, out.begin() + 10), "No");
+    }
+    ConnectionProtocol p(cfg, nullptr);
+    req.auth_data = "good";
+    auto b = encode_setup_request(req);
+    ASSERT_EQ(p.from_client(b.data(), b.size()), ConnectionProtocol::Status::Open);
+    Bytes up = take(p.upstream_out());
+    auto parsed = parse_setup_request(up.data(), up.size());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->auth_data, "upstream-cookie!");
+    EXPECT_EQ(parsed->order, o);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothOrders, Framing, ::testing::Values(ByteOrder::Lsb, ByteOrder::Msb),
+                         [](const auto &info) { return info.param == ByteOrder::Msb ? "Msb" : "Lsb"; });
+
+TEST(FramingGarbage, NonX11ClientIsRefused) {
+    ConnectionProtocol p(config(), nullptr);
+    const uint8_t junk[] = "GET / HTTP/1.1\r\n";
+    EXPECT_EQ(p.from_client(junk, sizeof junk - 1), ConnectionProtocol::Status::Broken);
+    EXPECT_TRUE(p.upstream_out().empty());
+}
