@@ -401,6 +401,7 @@ int ProxyServer::run() {
             case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
             }
         }
+        service_->upstream_readable(false);
         while (!doomed_.empty()) {
             auto ids = std::move(doomed_);
             doomed_.clear();

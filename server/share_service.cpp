@@ -294,9 +294,12 @@ void ShareService::receiver_readable(uint32_t host) {
     if (xcb_connection_has_error(c)) drop_receiver(host, true);
 }
 
-void ShareService::upstream_readable() {
-    if (!upstream_) return;
-    for (uint32_t w : upstream_->drain_destroyed()) {
+void ShareService::upstream_readable(bool read_socket) {
+    if (!upstream_ || shares_.empty()) {
+        if (upstream_ && read_socket) upstream_->drain_destroyed(true);
+        return;
+    }
+    for (uint32_t w : upstream_->drain_destroyed(read_socket)) {
         std::vector<uint32_t> hosts;
         for (size_t i = shares_.size(); i-- > 0;) {
             if (shares_[i].window != w) continue;

@@ -62,8 +62,9 @@ public:
     void collect_connections();
     // Reads from a receiver's connection; a broken one is dropped with its shares.
     void receiver_readable(uint32_t host);
-    // Drains upstream events (destroyed shared windows are unshared).
-    void upstream_readable();
+    // Drains upstream events (destroyed shared windows are unshared); `read_socket` false only
+    // looks at events xcb has already queued.
+    void upstream_readable(bool read_socket = true);
     // Removes every mirror from every receiver; called at shutdown.
     void shutdown();
 

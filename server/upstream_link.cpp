@@ -149,10 +149,11 @@ void UpstreamLink::watch_destruction(uint32_t window) {
     xcb_flush(conn_.get());
 }
 
-std::vector<uint32_t> UpstreamLink::drain_destroyed() {
+std::vector<uint32_t> UpstreamLink::drain_destroyed(bool read_socket) {
     std::vector<uint32_t> out;
     if (!conn_) return out;
-    while (xcb_generic_event_t *ev = xcb_poll_for_event(conn_.get())) {
+    auto next = [&] { return read_socket ? xcb_poll_for_event(conn_.get()) : xcb_poll_for_queued_event(conn_.get()); };
+    while (xcb_generic_event_t *ev = next()) {
         if ((ev->response_type & 0x7f) == XCB_DESTROY_NOTIFY)
             out.push_back(reinterpret_cast<xcb_destroy_notify_event_t *>(ev)->window);
         std::free(ev);

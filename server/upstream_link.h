@@ -52,8 +52,10 @@ public:
     std::vector<uint32_t> application_windows(uint32_t window);
     // Asks for DestroyNotify on `window`, so that a destroyed shared window is unshared.
     void watch_destruction(uint32_t window);
-    // Pulls every event that arrived; returns the windows whose DestroyNotify came.
-    std::vector<uint32_t> drain_destroyed();
+    // Pulls every event that arrived (reading the socket only when `read_socket`); returns the
+    // windows whose DestroyNotify came. Without reading, it picks up events that xcb queued while
+    // the server waited for a reply, which would otherwise wait for the next readable socket.
+    std::vector<uint32_t> drain_destroyed(bool read_socket = true);
 
     bool broken() const { return !conn_ || xcb_connection_has_error(conn_.get()); }
     int fd() const { return conn_ ? xcb_get_file_descriptor(conn_.get()) : -1; }

@@ -61,6 +61,12 @@ public:
     }
     static std::optional<ShareServer> start(const std::string &upstream) { return start(upstream, Options{}); }
 
+    ShareServer(ShareServer &&) = default;
+    ShareServer &operator=(ShareServer &&) = default;
+    // Stops the server with SIGTERM so that it removes its socket, lock file and cookie entries;
+    // the process handle kills it if it does not end in time.
+    ~ShareServer() { process_.stop(15, std::chrono::seconds(5)); }
+
     int number() const { return number_; }
     std::string name() const { return ":" + std::to_string(number_); }
     std::string tcp_name() const { return "127.0.0.1:" + std::to_string(number_); }

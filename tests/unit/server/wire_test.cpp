@@ -67,11 +67,3 @@ TEST(ShareWire, EventAndReplyLayouts) {
     EXPECT_EQ(get32(r.data() + 4, ByteOrder::Lsb), 0u);  // no extra data
     EXPECT_EQ(decode_share_reply_result(r.data(), ByteOrder::Lsb), 0xdeadbeefu);
 }
-
-TEST(ShareWire, KnownMinorsAndReplies) {
-    for (int m : {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 32}) EXPECT_TRUE(is_known_minor(static_cast<uint8_t>(m))) << m;
-    for (int m : {2, 12, 31, 33, 255}) EXPECT_FALSE(is_known_minor(static_cast<uint8_t>(m))) << m;
-    EXPECT_TRUE(minor_has_reply(9));
-    EXPECT_TRUE(minor_has_reply(10));
-    EXPECT_FALSE(minor_has_reply(1));
-}

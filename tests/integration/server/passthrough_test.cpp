@@ -1,0 +1,316 @@
+// Clients through telvane-server behave as they do directly: real programs, exact sequence
+// numbers in Xlib's synchronous mode, an MSB-first client, and clients that send garbage.
+#include "process.h"
+#include "share_server.h"
+#include "x_client.h"
+#include "xvfb.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// Xlib's internals, for sending share requests the way the client library does; they define
+// min and max as macros, hence last.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
+using namespace telvane::testing;
+using telvane::wire::ByteOrder;
+
+namespace {
+
+// Upstream Xvfb plus telvane-server in front of it.
+class Through : public ::testing::Test {
+protected:
+    void SetUp() override {
+        upstream = XvfbServer::start();
+        ASSERT_TRUE(upstream);
+        ShareServer::Options o;
+        o.trace_path = scratch.file("trace");
+        o.stderr_path = scratch.file("server.err");
+        server = ShareServer::start(upstream->name(), o);
+        ASSERT_TRUE(server);
+    }
+    std::string run_output(const std::vector<std::string> &argv) {
+        ChildProcess::Options o;
+        o.stdout_path = scratch.file("out");
+        o.stderr_path = scratch.file("err");
+        auto p = ChildProcess::start(argv, o);
+        EXPECT_TRUE(p);
+        auto st = p.wait_for_exit(std::chrono::seconds(60));
+        EXPECT_TRUE(st && exit_code(*st) == 0) << read_file(scratch.file("err"));
+        return read_file(scratch.file("out"));
+    }
+    ScratchDir scratch;
+    std::optional<XvfbServer> upstream;
+    std::optional<ShareServer> server;
+};
+
+// xdpyinfo's report without the lines that name the display or count the extensions.
+std::string comparable(const std::string &report) {
+    std::istringstream in(report);
+    std::string line, out;
+    while (std::getline(in, line)) {
+        if (line.rfind("name of display", 0) == 0 || line.find("number of extensions") != std::string::npos ||
+            line.find("ShareExtension") != std::string::npos)
+            continue;
+        out += line + "\n";
+    }
+    return out;
+}
+
+int unix_connect(int display) {
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::string path = "/tmp/.X11-unix/X" + std::to_string(display);
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) { close(s); return -1; }
+    timeval tv{20, 0};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return s;
+}
+
+bool read_exact(int fd, uint8_t *p, size_t n) {
+    while (n > 0) {
+        ssize_t r = read(fd, p, n);
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// True when the server closed `fd` (read gives end of file, or an error after the reset).
+bool closed_by_peer(int fd) {
+    uint8_t buf[4096];
+    for (;;) {
+        ssize_t r = read(fd, buf, sizeof buf);
+        if (r <= 0) return true;
+    }
+}
+
+}  // namespace
+
+TEST_F(Through, XdpyinfoSeesUpstreamPlusTheShareExtension) {
+    std::string direct = run_output({"xdpyinfo", "-display", upstream->name(), "-queryExtensions"});
+    std::string proxied = run_output({"xdpyinfo", "-display", server->name(), "-queryExtensions"});
+    EXPECT_EQ(comparable(proxied), comparable(direct));
+    EXPECT_NE(proxied.find("ShareExtension  (opcode: "), std::string::npos);
+    // Over TCP as well.
+    std::string tcp = run_output({"xdpyinfo", "-display", server->tcp_name()});
+    EXPECT_NE(tcp.find("ShareExtension"), std::string::npos);
+}
+
+TEST_F(Through, ExtensionCodesAreFreeOnUpstream) {
+    Xcb c = xcb_open(server->name());
+    ASSERT_TRUE(c);
+    ShareCodes codes = query_share(c.get());
+    ASSERT_TRUE(codes.present);
+    Xcb direct = xcb_open(upstream->name());
+    ASSERT_FALSE(query_share(direct.get()).present);
+    Owned<xcb_list_extensions_reply_t> list(xcb_list_extensions_reply(direct.get(), xcb_list_extensions(direct.get()), nullptr));
+    ASSERT_TRUE(list);
+    for (auto it = xcb_list_extensions_names_iterator(list.get()); it.rem; xcb_str_next(&it)) {
+        std::string name(xcb_str_name(it.data), xcb_str_name_length(it.data));
+        Owned<xcb_query_extension_reply_t> q(xcb_query_extension_reply(
+            direct.get(), xcb_query_extension(direct.get(), static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+        ASSERT_TRUE(q);
+        EXPECT_NE(q->major_opcode, codes.major) << name;
+        if (q->first_event) {
+            EXPECT_NE(q->first_event, codes.first_event) << name;
+        }
+        if (q->first_error) {
+            EXPECT_NE(q->first_error, codes.first_error) << name;
+        }
+    }
+}
+
+TEST_F(Through, XlibSynchronousModeLosesNoSequence) {
+    // Xlib reports sequence trouble on stderr; catch it there.
+    int saved = dup(2);
+    int log = open(scratch.file("xlib.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(log, 2);
+    Display *dpy = XOpenDisplay(server->name().c_str());
+    ASSERT_NE(dpy, nullptr);
+    XSynchronize(dpy, True);
+    int major = 0, event = 0, error = 0;
+    ASSERT_TRUE(XQueryExtension(dpy, "ShareExtension", &major, &event, &error));
+    Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 50, 50, 0, 0, 0);
+    for (int i = 0; i < 300; ++i) {
+        XInternAtom(dpy, ("TL_PROBE_" + std::to_string(i % 7)).c_str(), False);
+        XChangeProperty(dpy, w, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>("x"), 1);
+        // A share request answered by the proxy, with a reply, as the client library sends it.
+        LockDisplay(dpy);
+        xReq *req = static_cast<xReq *>(_XGetRequest(dpy, static_cast<CARD8>(major), 16));
+        req->data = 9;  // GetVersion
+        std::memset(req + 1, 0, 12);
+        xGenericReply rep;
+        Status ok = _XReply(dpy, reinterpret_cast<xReply *>(&rep), 0, xTrue);
+        UnlockDisplay(dpy);
+        SyncHandle();
+        ASSERT_TRUE(ok);
+        // And one without a reply, followed by the synchronising round trip.
+        LockDisplay(dpy);
+        req = static_cast<xReq *>(_XGetRequest(dpy, static_cast<CARD8>(major), 16));
+        req->data = 5;  // SetInputDelay
+        std::memset(req + 1, 0, 12);
+        UnlockDisplay(dpy);
+        SyncHandle();
+    }
+    int nlist = 0;
+    char **list = XListExtensions(dpy, &nlist);
+    bool listed = false;
+    for (int i = 0; i < nlist; ++i) listed = listed || std::string(list[i]) == "ShareExtension";
+    XFreeExtensionList(list);
+    XCloseDisplay(dpy);
+    dup2(saved, 2);
+    close(saved);
+    close(log);
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(read_file(scratch.file("xlib.err")), "");
+}
+
+TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
+    int s = unix_connect(server->number());
+    ASSERT_GE(s, 0);
+    const uint8_t setup[12] = {'B', 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(write(s, setup, sizeof setup), 12);
+    uint8_t head[8];
+    ASSERT_TRUE(read_exact(s, head, 8));
+    ASSERT_EQ(head[0], 1);
+    std::vector<uint8_t> rest(telvane::wire::get16(head + 6, ByteOrder::Msb) * 4u);
+    ASSERT_TRUE(read_exact(s, rest.data(), rest.size()));
+    // QueryExtension("ShareExtension"), MSB first: 8 + 14 + 2 pad bytes = 6 words.
+    uint8_t q[24] = {98, 0, 0, 6, 0, 14, 0, 0};
+    std::memcpy(q + 8, "ShareExtension", 14);
+    ASSERT_EQ(write(s, q, sizeof q), 24);
+    uint8_t r[32];
+    ASSERT_TRUE(read_exact(s, r, 32));
+    ASSERT_EQ(r[0], 1);
+    EXPECT_EQ(telvane::wire::get16(r + 2, ByteOrder::Msb), 1);
+    ASSERT_EQ(r[8], 1);
+    const uint8_t major = r[9], first_event = r[10];
+    // ShareWindow of a window that does not exist: answered by an unsharable event, sequence 2.
+    auto share = telvane::wire::encode_share_request(major, 1, 0x1234, 0x00abcdef, 0, ByteOrder::Msb);
+    ASSERT_EQ(write(s, share.data(), share.size()), 16);
+    uint8_t ev[32];
+    ASSERT_TRUE(read_exact(s, ev, 32));
+    auto e = telvane::wire::decode_share_event(ev, ByteOrder::Msb);
+    EXPECT_EQ(e.code, first_event);
+    EXPECT_EQ(e.status, 5);
+    EXPECT_EQ(e.sequence, 2);
+    EXPECT_EQ(e.window, 0x00abcdefu);
+    EXPECT_EQ(e.host, 0x1234u);
+    close(s);
+    std::string trace = read_file(scratch.file("trace"));
+    EXPECT_NE(trace.find("request seq=2 order=msb major=" + std::to_string(major) +
+                         " minor=1 name=ShareWindow length=4 bytes=16 arg1=0x00001234 arg2=0x00abcdef arg3=0x00000000"),
+              std::string::npos) << trace;
+}
+
+TEST_F(Through, GarbageKillsOnlyItsOwnConnection) {
+    Xcb bystander = xcb_open(server->name());
+    ASSERT_TRUE(bystander);
+    auto valid_setup = [](int s) {
+        const uint8_t setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        return write(s, setup, 12) == 12;
+    };
+    {   // not X11 at all
+        int s = unix_connect(server->number());
+        ASSERT_EQ(write(s, "GET / HTTP/1.0\r\n\r\n", 18), 18);
+        EXPECT_TRUE(closed_by_peer(s));
+        close(s);
+    }
+    {   // length 0 without BIG-REQUESTS
+        int s = unix_connect(server->number());
+        ASSERT_TRUE(valid_setup(s));
+        const uint8_t req[8] = {43, 0, 0, 0, 1, 0, 0, 0};
+        ASSERT_EQ(write(s, req, 8), 8);
+        EXPECT_TRUE(closed_by_peer(s));
+        close(s);
+    }
+    for (int cut : {5, 20}) {  // closed mid-set-up and mid-request
+        int s = unix_connect(server->number());
+        if (cut > 12) {
+            ASSERT_TRUE(valid_setup(s));
+            const uint8_t req[8] = {1, 0, 50, 0, 0, 0, 0, 0};  // CreateWindow claiming 200 bytes
+            ASSERT_EQ(write(s, req, 8), 8);
+        } else {
+            ASSERT_EQ(write(s, "l\0\x0b\0\0", 5), 5);
+        }
+        close(s);
+    }
+    // Everybody else carries on.
+    Owned<xcb_get_input_focus_reply_t> r(
+        xcb_get_input_focus_reply(bystander.get(), xcb_get_input_focus(bystander.get()), nullptr));
+    EXPECT_TRUE(r);
+    Xcb later = xcb_open(server->name());
+    EXPECT_TRUE(later);
+    EXPECT_TRUE(server->process().running());
+}
+
+TEST_F(Through, BigRequestsPassThrough) {
+    Xcb c = xcb_open(server->name());
+    ASSERT_TRUE(c);
+    ASSERT_GT(xcb_get_maximum_request_length(c.get()), 65535u);  // xcb enabled BIG-REQUESTS
+    xcb_screen_t *s = first_screen(c.get());
+    uint32_t w = make_window(c.get(), "big", 600, 600);
+    uint32_t gc = xcb_generate_id(c.get());
+    xcb_create_gc(c.get(), gc, w, 0, nullptr);
+    std::vector<uint8_t> pixels(600 * 600 * 4, 0x5a);   // 1.4 MB: needs a 32-bit length
+    xcb_put_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w, gc, 600, 600, 0, 0, 0, s->root_depth,
+                  static_cast<uint32_t>(pixels.size()), pixels.data());
+    Owned<xcb_get_image_reply_t> img(xcb_get_image_reply(
+        c.get(), xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, 600, 600, ~0u), nullptr));
+    ASSERT_TRUE(img);
+    const uint8_t *data = xcb_get_image_data(img.get());
+    EXPECT_EQ(data[0], 0x5a);
+    EXPECT_EQ(data[600 * 600 * 4 - 4], 0x5a);
+}
+
+TEST_F(Through, XtermRunsThroughTheServer) {
+    std::string marker = scratch.file("xterm-ran");
+    ChildProcess::Options o;
+    o.stderr_path = scratch.file("xterm.err");
+    auto p = ChildProcess::start({"xterm", "-display", server->name(), "-e", "sh", "-c", "echo ok > " + marker}, o);
+    ASSERT_TRUE(p);
+    auto st = p.wait_for_exit(std::chrono::seconds(60));
+    ASSERT_TRUE(st);
+    EXPECT_EQ(exit_code(*st), 0) << read_file(scratch.file("xterm.err"));
+    EXPECT_EQ(read_file(marker), "ok\n");
+}
+
+TEST_F(Through, MotifProgramRunsThroughTheServer) {
+    ChildProcess::Options o;
+    o.stderr_path = scratch.file("motif.err");
+    auto p = ChildProcess::start({build_path("tests/integration/server/motif_probe"), "-display", server->name()}, o);
+    ASSERT_TRUE(p);
+    auto st = p.wait_for_exit(std::chrono::seconds(60));
+    ASSERT_TRUE(st);
+    EXPECT_EQ(exit_code(*st), 0) << read_file(scratch.file("motif.err"));
+}
+
+TEST(ThroughUpstreamLoss, ServerOutlivesUpstream) {
+    auto upstream = XvfbServer::start();
+    ASSERT_TRUE(upstream);
+    auto server = ShareServer::start(upstream->name());
+    ASSERT_TRUE(server);
+    Xcb c = xcb_open(server->name());
+    ASSERT_TRUE(c);
+    upstream->process().stop();
+    // The client's connection ends with upstream's...
+    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
+    EXPECT_FALSE(r);
+    // ...new clients are turned away, and the server keeps running.
+    EXPECT_FALSE(xcb_open(server->name()));
+    EXPECT_TRUE(server->process().running());
+}
