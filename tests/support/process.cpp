@@ -187,3 +187,34 @@ std::string build_path(const std::string &relative) {
 }
 
 }  // namespace telvane::testing
+
+#include <sys/inotify.h>
+
+namespace telvane::testing {
+
+bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit) {
+    std::string folder = path.substr(0, path.find_last_of('/'));
+    int fd = inotify_init1(IN_CLOEXEC);
+    if (fd < 0) return false;
+    inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    bool found = false;
+    for (;;) {
+        if (read_file(path).find(text) != std::string::npos) {
+            found = true;
+            break;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) > 0) {
+            char buf[4096];
+            (void)!read(fd, buf, sizeof buf);
+        }
+    }
+    close(fd);
+    return found;
+}
+
+}  // namespace telvane::testing

@@ -75,3 +75,11 @@ void write_file(const std::string &path, const std::string &text);
 std::string build_path(const std::string &relative);
 
 }  // namespace telvane::testing
+
+namespace telvane::testing {
+
+// Waits until the file at `path` contains `text`, woken by inotify on its folder rather than by
+// polling. Returns true when the text appeared within `limit`.
+bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit);
+
+}  // namespace telvane::testing
