@@ -1,0 +1,114 @@
+// The extension client's requests as telvane-server receives them, and its two replies.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/startup.h"
+#include "extension/share_extension.h"
+#include "process.h"
+#include "share_server.h"
+#include "xvfb.h"
+
+#include <X11/Xlib.h>
+#include <cstdio>
+
+using namespace telvane::testing;
+
+namespace {
+
+class ExtensionClient : public ::testing::Test {
+protected:
+    void SetUp() override {
+        upstream_ = XvfbServer::start();
+        ASSERT_TRUE(upstream_);
+        ShareServer::Options options;
+        options.trace_path = scratch_.file("trace");
+        server_ = ShareServer::start(upstream_->name(), options);
+        ASSERT_TRUE(server_);
+        dpy_ = XOpenDisplay(server_->name().c_str());
+        ASSERT_NE(dpy_, nullptr);
+        display = dpy_;
+        event_ = tlInitialize(dpy_);
+        ASSERT_GT(event_, 0);
+    }
+    void TearDown() override {
+        if (dpy_) XCloseDisplay(dpy_);
+        display = nullptr;
+    }
+    // The trace line of the request with this minor and these arguments.
+    std::string line(int minor, const char *name, unsigned a1, unsigned a2, unsigned a3) {
+        char text[200];
+        snprintf(text, sizeof text,
+                 "major=%d minor=%d name=%s length=4 bytes=16 arg1=0x%08x arg2=0x%08x arg3=0x%08x",
+                 X_Share, minor, name, a1, a2, a3);
+        return text;
+    }
+
+    ScratchDir scratch_;
+    std::optional<XvfbServer> upstream_;
+    std::optional<ShareServer> server_;
+    Display *dpy_ = nullptr;
+    int event_ = 0;
+};
+
+}  // namespace
+
+TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
+    Window root = DefaultRootWindow(dpy_);
+    EXPECT_EQ(tlShareWindow(dpy_, 0x123, 0x45, 0), 1);
+    EXPECT_EQ(tlShareApplication(dpy_, 0x124, 0x46, 0), 1);
+    EXPECT_EQ(tlUnshareWindow(dpy_, 0, 0x47, 9), 1);
+    EXPECT_EQ(tlSetInputState(dpy_, 0x125, 1), 1);
+    EXPECT_EQ(tlSetInputDelay(dpy_, 500, 700), 1);
+    EXPECT_EQ(tlAllowInput(dpy_, 0x48), 1);
+    EXPECT_EQ(tlDisallowInput(dpy_, 0x49), 1);
+    tlNotify(dpy_);
+    tlSendFocusNotify(dpy_);
+    tlDHAclient(dpy_);
+    XSync(dpy_, False);
+    std::string trace = read_file(scratch_.file("trace"));
+    for (const std::string &want : {
+             line(1, "ShareWindow", 0x45, 0x123, 0),
+             line(0, "ShareApplication", 0x46, 0x124, 0),
+             line(3, "UnshareWindow", 0x47, 0, 9),
+             line(4, "SetInputState", 1, 0x125, 0),
+             line(5, "SetInputDelay", 700, static_cast<unsigned>(root), 500),
+             line(7, "AllowInput", 0x48, 0, 0),
+             line(8, "DisallowInput", 0x49, 0, 0),
+             line(6, "Notify", 0, 0, 0),
+             line(11, "SendFocusNotify", 0, 0, 0),
+             line(32, "DHAclient", 0, 0, 0),
+         }) {
+        EXPECT_NE(trace.find(want), std::string::npos) << want << "\n" << trace;
+    }
+}
+
+TEST_F(ExtensionClient, VersionAndAccessReplies) {
+    char *version = tlGetVersion(dpy_);
+    ASSERT_NE(version, nullptr);
+    EXPECT_STREQ(version, "Telvane Server 2.4");
+    XFree(version);
+    // Same user, same machine: granted.
+    EXPECT_EQ(tlCheckAccess(dpy_), 1);
+    std::string trace = read_file(scratch_.file("trace"));
+    char uid[32];
+    snprintf(uid, sizeof uid, "arg2=0x%08x", getuid());
+    EXPECT_NE(trace.find(std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid),
+              std::string::npos)
+        << trace;
+}
+
+TEST_F(ExtensionClient, SynchronousModeKeepsSequenceNumbers) {
+    XSynchronize(dpy_, True);
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 50; ++i) {
+        tlSetInputDelay(dpy_, i, i);
+        Window focus;
+        int revert;
+        XGetInputFocus(dpy_, &focus, &revert);
+    }
+    char *version = tlGetVersion(dpy_);
+    XFree(version);
+    EXPECT_EQ(tlCheckAccess(dpy_), 1);
+    XSync(dpy_, False);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
