@@ -6,15 +6,10 @@
 #include "process.h"
 #include "xvfb.h"
 
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <map>
 #include <optional>
-#include <poll.h>
-#include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace telvane::testing {
@@ -33,31 +28,21 @@ public:
     // Starts telvane-server in front of `upstream` and returns once it accepts clients; nothing
     // when it did not come up (after a few display numbers).
     static std::optional<ShareServer> start(const std::string &upstream, const Options &options) {
-        std::random_device rd;
-        int next = 900 + static_cast<int>(rd() % 800);
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            int n = find_free_display(next);
-            if (n < 0) return std::nullopt;
-            next = n + 1;
-            int fds[2];
-            if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+        auto argv_for = [&](int n, int fd) {
             std::vector<std::string> argv{build_path("server/telvane-server"), ":" + std::to_string(n),
-                                          "--upstream", upstream, "-displayfd", std::to_string(fds[1])};
+                                          "--upstream", upstream, "-displayfd", std::to_string(fd)};
             if (!options.access_control) argv.push_back("-ac");
             if (!options.listen_tcp) argv.insert(argv.end(), {"-nolisten", "tcp"});
             if (!options.trace_path.empty()) argv.insert(argv.end(), {"--trace", options.trace_path});
             argv.insert(argv.end(), options.extra.begin(), options.extra.end());
-            ChildProcess::Options po;
-            po.keep_fds = {fds[1]};
-            po.stderr_path = options.stderr_path;
-            po.env_set = options.env;
-            ChildProcess p = ChildProcess::start(argv, po);
-            close(fds[1]);
-            int got = p ? read_number(fds[0], std::chrono::seconds(20)) : -1;
-            close(fds[0]);
-            if (got == n) return ShareServer(n, std::move(p));
-        }
-        return std::nullopt;
+            return argv;
+        };
+        ChildProcess::Options po;
+        po.stderr_path = options.stderr_path;
+        po.env_set = options.env;
+        auto started = start_announced(900, argv_for, po, 8);
+        if (!started) return std::nullopt;
+        return ShareServer(started->number, std::move(started->process));
     }
     static std::optional<ShareServer> start(const std::string &upstream) { return start(upstream, Options{}); }
 
@@ -74,25 +59,6 @@ public:
 
 private:
     ShareServer(int number, ChildProcess process) : number_(number), process_(std::move(process)) {}
-
-    // The display number written to the -displayfd pipe; -1 when the server ended first.
-    static int read_number(int fd, std::chrono::milliseconds limit) {
-        std::string text;
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return -1;
-            pollfd p{fd, POLLIN, 0};
-            int r = poll(&p, 1, static_cast<int>(left.count()));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) return -1;
-            char buf[32];
-            ssize_t got = read(fd, buf, sizeof buf);
-            if (got <= 0) return -1;
-            text.append(buf, static_cast<size_t>(got));
-            if (text.find('\n') != std::string::npos) return std::stoi(text);
-        }
-    }
 
     int number_ = -1;
     ChildProcess process_;

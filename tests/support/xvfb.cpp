@@ -65,18 +65,33 @@ int find_free_display(int first) {
     return -1;
 }
 
-std::optional<XvfbServer> XvfbServer::start(const Options &options) {
-    // Spread parallel test processes over the range so that they rarely race for a number.
+std::optional<AnnouncedServer> start_announced(
+    int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
+    ChildProcess::Options options, int attempts) {
     std::random_device rd;
-    int next = 20 + static_cast<int>(rd() % 800);
-    for (int attempt = 0; attempt < 12; ++attempt) {
+    int next = first + static_cast<int>(rd() % 800);
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         int n = find_free_display(next);
         if (n < 0) return std::nullopt;
         next = n + 1;
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+        ChildProcess::Options po = options;
+        po.keep_fds.push_back(fds[1]);
+        ChildProcess p = ChildProcess::start(argv_for(n, fds[1]), po);
+        close(fds[1]);
+        int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
+        close(fds[0]);
+        if (got == n) return AnnouncedServer{n, std::move(p)};
+        // Somebody else took the number, or the server failed: the handle kills what is left.
+    }
+    return std::nullopt;
+}
+
+std::optional<XvfbServer> XvfbServer::start(const Options &options) {
+    auto argv_for = [&options](int n, int fd) {
         std::vector<std::string> argv{"Xvfb", ":" + std::to_string(n), "-displayfd",
-                                      std::to_string(fds[1]), "-screen", "0", options.screen,
+                                      std::to_string(fd), "-screen", "0", options.screen,
                                       "-nolisten", "local"};
         if (options.listen_tcp) {
             argv.insert(argv.end(), {"-listen", "tcp"});
@@ -85,18 +100,14 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
         }
         if (!options.access_control) argv.push_back("-ac");
         argv.insert(argv.end(), options.extra.begin(), options.extra.end());
-        ChildProcess::Options po;
-        po.keep_fds = {fds[1]};
-        po.stdout_path = "/dev/null";
-        po.stderr_path = "/dev/null";
-        ChildProcess p = ChildProcess::start(argv, po);
-        close(fds[1]);
-        int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
-        close(fds[0]);
-        if (got == n) return XvfbServer(n, std::move(p));
-        // Somebody else took the number, or the server failed: the handle kills what is left.
-    }
-    return std::nullopt;
+        return argv;
+    };
+    ChildProcess::Options po;
+    po.stdout_path = "/dev/null";
+    po.stderr_path = "/dev/null";
+    auto started = start_announced(20, argv_for, po, 12);
+    if (!started) return std::nullopt;
+    return XvfbServer(started->number, std::move(started->process));
 }
 
 }  // namespace telvane::testing

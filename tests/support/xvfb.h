@@ -3,6 +3,7 @@
 
 #include "process.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,5 +37,19 @@ private:
 
 // A display number with no lock file, no socket and a free TCP port, starting from `first`.
 int find_free_display(int first);
+
+// A display server that has said, through -displayfd, that it accepts clients.
+struct AnnouncedServer {
+    int number;
+    ChildProcess process;
+};
+
+// Starts the display server that `argv_for(display, fd)` describes on a free display number
+// near `first` (spread at random so parallel tests rarely race), and waits for it to write
+// its number to `fd`. Tries `attempts` numbers; nothing when none came up. Shared by the Xvfb
+// and telvane-server fixtures.
+std::optional<AnnouncedServer> start_announced(
+    int first, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
+    ChildProcess::Options options, int attempts);
 
 }  // namespace telvane::testing
