@@ -9,3 +9,5 @@ void ProcessTelepointerEvent(Display *dpy, XEvent *event);
 void processTelepointerResponse(long w0, long w1, long w2, long w3, long w4);
 // Shows a waiting telepointer report. Called by the main loop.
 void process_telepointer_message();
+// Asks the manager to remove every telepointer on `window`. Returns 0 when no manager runs.
+int delete_all_telepointers(Window window);

@@ -1,6 +1,8 @@
 // Input control widgets and the input delay; the toggles themselves come with the main window.
 #include "input_controls.h"
 
+#include <Xm/ToggleB.h>
+
 #include "core/log.h"
 #include "core/preferences.h"
 #include "core/startup.h"
@@ -15,4 +17,8 @@ void interactive_timeout(int delay1, int delay2) {
     log_msg4n("REQUEST change input delay to '%d.%0d' '%d.%0d'", delay1 / 10, delay1 % 10,
               delay2 / 10, delay2 % 10);
     tlSetInputDelay(display, delay1 * 100, delay2 * 100);
+}
+
+int input_toggle_state(Widget widget) {
+    return widget && XmIsToggleButton(widget) && XmToggleButtonGetState(widget) ? 1 : 0;
 }

@@ -10,3 +10,6 @@ void destroy_io_widget(Widget widget);
 // delays to the server in milliseconds. Called by start-up, the Preferences dialog and
 // external requests.
 void interactive_timeout(int delay1, int delay2);
+
+// 1 when `widget` is an input toggle that is set (input allowed), else 0.
+int input_toggle_state(Widget widget);

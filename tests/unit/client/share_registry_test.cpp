@@ -1,0 +1,132 @@
+// The share registry: tags and windows, newest first, cleanup, daisy list and sender status.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "registry/share_registry.h"
+
+#include <set>
+#include <vector>
+
+namespace {
+
+class Registry : public ::testing::Test {
+protected:
+    void TearDown() override {
+        while (first_tag) delete_tag(first_tag->tag);
+        while (daisy_allowed_count) delete_daisy_allowed(daisy_allowed[0]);
+    }
+    static constexpr uint32_t HA = 501, HB = 502;
+};
+
+std::vector<uint32_t> ids(SenderStatus *list) {
+    std::vector<uint32_t> out;
+    for (SenderStatus *s = list; s; s = s->next) out.push_back(s->id);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Registry, KnownTagKeepsItsFirstHostAndDetail) {
+    EXPECT_EQ(add_window(HA, 7, 0x100, 1, 0x100), 1);
+    EXPECT_EQ(add_window(HA, 7, 0x100, 1, 0x100), 0);
+    EXPECT_EQ(add_window(HB, 7, 0x101, 0, 0x999), 1);
+    TagRecord *t = find_tag(7);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->host, HA);
+    EXPECT_EQ(t->detail, 1u);
+    uint32_t picked = 0, detail = 9;
+    EXPECT_EQ(find_tag_window(7, &picked, &detail), 1);
+    EXPECT_EQ(picked, 0x100u);
+    EXPECT_EQ(detail, 1u);
+    EXPECT_EQ(find_tag_window(8, &picked, &detail), 0);
+    // Newest window first within the tag.
+    EXPECT_EQ(t->windows->window, 0x101u);
+}
+
+TEST_F(Registry, LookupsSeeTheNewestTagFirst) {
+    add_window(HA, 1, 0x100, 1, 0);
+    add_window(HA, 2, 0x100, 1, 0);
+    add_window(HB, 3, 0x100, 1, 0);
+    EXPECT_EQ(find_host_window_tag(HA, 0x100), 2u);
+    EXPECT_EQ(find_host_window_tag(HB, 0x100), 3u);
+    EXPECT_EQ(find_host_window_tag(HB, 0x200), 0u);
+    EXPECT_EQ(find_window(0, 0x100), 3);
+    EXPECT_EQ(find_window(2, 0x100), 1);
+    EXPECT_EQ(find_window(0, 0x555), 0);
+    static std::vector<uint32_t> seen;
+    seen.clear();
+    for_all_window_receivers(0x100, [](uint32_t tag, uint32_t, uint32_t) { seen.push_back(tag); });
+    EXPECT_EQ(seen, (std::vector<uint32_t>{3, 2, 1}));
+}
+
+TEST_F(Registry, LastWindowTakesItsTagAlong) {
+    add_window(HA, 1, 0x100, 1, 0);
+    add_window(HA, 1, 0x101, 1, 0);
+    EXPECT_EQ(delete_window(HA, 1, 0x100), 1);
+    EXPECT_EQ(find_is_host_sharing(HA), 1);
+    EXPECT_EQ(delete_window(HA, 1, 0x100), 0);
+    EXPECT_EQ(delete_window(HA, 9, 0x101), 0);
+    EXPECT_EQ(delete_window(HA, 1, 0x101), 1);
+    EXPECT_EQ(find_tag(1), nullptr);
+    EXPECT_EQ(find_is_host_sharing(HA), 0);
+    EXPECT_EQ(first_tag, nullptr);
+}
+
+TEST_F(Registry, DeletingAReceiversTagsLeavesTheOthers) {
+    add_window(HA, 1, 0x100, 0, 0);
+    add_window(HA, 1, 0x101, 0, 0);
+    add_window(HB, 2, 0x100, 1, 0);
+    add_window(HA, 3, 0x102, 1, 0);
+    delete_all_host_tags(HA);
+    EXPECT_EQ(find_is_host_sharing(HA), 0);
+    EXPECT_EQ(find_window(0, 0x100), 1);
+    EXPECT_NE(find_tag(2), nullptr);
+    EXPECT_EQ(delete_tag(42), 0);
+    // Iterating a host's tags may delete them.
+    add_window(HB, 4, 0x103, 1, 0);
+    for_all_host_tags(HB, [](uint32_t tag, uint32_t, uint32_t) { delete_tag(tag); });
+    EXPECT_EQ(first_tag, nullptr);
+}
+
+TEST_F(Registry, DaisyListGrowsByTenAndFillsHolesFromTheEnd) {
+    for (uint32_t w = 1; w <= 11; ++w) EXPECT_EQ(add_daisy_allowed(w), 1);
+    EXPECT_EQ(daisy_allowed_count, 11);
+    EXPECT_EQ(daisy_allowed_max, 20);
+    EXPECT_EQ(add_daisy_allowed(5), 0);
+    EXPECT_EQ(delete_daisy_allowed(5), 1);
+    EXPECT_EQ(daisy_allowed[4], 11u);
+    EXPECT_EQ(daisy_allowed_count, 10);
+    EXPECT_EQ(delete_daisy_allowed(5), 0);
+}
+
+TEST_F(Registry, SenderStatusHasFourShapes) {
+    add_window(HA, 1, 0x100, 1, 0);
+    add_window(HA, 2, 0x101, 0, 0);
+    add_window(HA, 2, 0x100, 0, 0);
+    add_window(HB, 3, 0x100, 1, 0);
+    SenderStatus *list = nullptr;
+    EXPECT_EQ(getSenderStatus(0, 0, &list), 2);
+    std::vector<uint32_t> hosts = ids(list);
+    EXPECT_EQ(std::set<uint32_t>(hosts.begin(), hosts.end()), (std::set<uint32_t>{HA, HB}));
+    freeSenderStatus(list);
+
+    // A window under two tags of one host is listed twice; order is the reverse of the walk.
+    EXPECT_EQ(getSenderStatus(0, HA, &list), 3);
+    EXPECT_EQ(ids(list), (std::vector<uint32_t>{0x100, 0x101, 0x100}));
+    EXPECT_EQ(list->flag, 0);
+    freeSenderStatus(list);
+
+    EXPECT_EQ(getSenderStatus(0x100, 0, &list), 3);
+    EXPECT_EQ(ids(list), (std::vector<uint32_t>{HA, HA, HB}));
+    EXPECT_EQ(is_in_list(HB, list), 1);
+    EXPECT_EQ(is_in_list(999, list), 0);
+    freeSenderStatus(list);
+
+    EXPECT_EQ(getSenderStatus(0x101, HA, &list), 1);
+    EXPECT_EQ(ids(list), (std::vector<uint32_t>{0x101}));
+    freeSenderStatus(list);
+    EXPECT_EQ(getSenderStatus(0x101, HB, &list), 0);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(getAllowInputStatus(HA), 0);
+    EXPECT_EQ(getAllowDaisyChain(0), 0);
+}
