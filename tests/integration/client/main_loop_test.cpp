@@ -34,6 +34,16 @@ void count_client_messages(Widget, XtPointer, XEvent *event, Boolean *) {
     if (event->type == ClientMessage) ++client_messages_seen;
 }
 
+// Sends an empty client message to the main window, as a button does to end a modal wait.
+void wake_main_window() {
+    XClientMessageEvent wake{};
+    wake.type = ClientMessage;
+    wake.window = XtWindow(TopLevel);
+    wake.format = 32;
+    XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&wake));
+    XFlush(display);
+}
+
 class InProcess : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -175,30 +185,16 @@ TEST_F(InProcess, NestedLoopsRestoreTheOuterAnswer) {
         // Inside the outer loop: a nested loop answered 5 must leave the outer one running.
         XtAppAddTimeOut(app_context, 0, [](XtPointer, XtIntervalId *) {
             global_return_variable = 5;
-            XClientMessageEvent wake{};
-            wake.type = ClientMessage;
-            wake.window = XtWindow(TopLevel);
-            wake.format = 32;
-            XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&wake));
+            wake_main_window();
         }, nullptr);
         int inner = main_loop();
         EXPECT_EQ(inner, 5);
         EXPECT_LT(global_return_variable, 0);
         global_return_variable = 9;
-        XClientMessageEvent wake{};
-        wake.type = ClientMessage;
-        wake.window = XtWindow(TopLevel);
-        wake.format = 32;
-        XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&wake));
-        XFlush(display);
+        wake_main_window();
     }, nullptr);
     // The timer needs an event to get the loop going.
-    XClientMessageEvent kick{};
-    kick.type = ClientMessage;
-    kick.window = XtWindow(TopLevel);
-    kick.format = 32;
-    XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&kick));
-    XFlush(display);
+    wake_main_window();
     EXPECT_EQ(main_loop(), 9);
     EXPECT_EQ(global_return_variable, -1);
 }
