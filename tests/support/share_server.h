@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace telvane::testing {
 
 class ShareServer {
@@ -62,6 +64,25 @@ private:
 
     int number_ = -1;
     ChildProcess process_;
+};
+
+// A test with its own upstream Xvfb and a telvane-server in front of it, tracing into the
+// test's scratch folder ("trace"). Derived fixtures call start_served from SetUp.
+class ServedDisplayTest : public ::testing::Test {
+protected:
+    // Starts both servers; a failure is reported as a fatal test failure.
+    void start_served(ShareServer::Options options = {}) {
+        upstream = XvfbServer::start();
+        ASSERT_TRUE(upstream) << "could not start Xvfb";
+        if (options.trace_path.empty()) options.trace_path = scratch.file("trace");
+        server = ShareServer::start(upstream->name(), options);
+        ASSERT_TRUE(server) << "could not start telvane-server";
+    }
+    std::string trace() const { return read_file(scratch.file("trace")); }
+
+    ScratchDir scratch;
+    std::optional<XvfbServer> upstream;
+    std::optional<ShareServer> server;
 };
 
 }  // namespace telvane::testing

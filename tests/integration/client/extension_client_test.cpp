@@ -15,16 +15,12 @@ using namespace telvane::testing;
 
 namespace {
 
-class ExtensionClient : public ::testing::Test {
+class ExtensionClient : public ServedDisplayTest {
 protected:
     void SetUp() override {
-        upstream_ = XvfbServer::start();
-        ASSERT_TRUE(upstream_);
-        ShareServer::Options options;
-        options.trace_path = scratch_.file("trace");
-        server_ = ShareServer::start(upstream_->name(), options);
-        ASSERT_TRUE(server_);
-        dpy_ = XOpenDisplay(server_->name().c_str());
+        start_served();
+        if (HasFatalFailure()) return;
+        dpy_ = XOpenDisplay(server->name().c_str());
         ASSERT_NE(dpy_, nullptr);
         display = dpy_;
         event_ = tlInitialize(dpy_);
@@ -43,9 +39,6 @@ protected:
         return text;
     }
 
-    ScratchDir scratch_;
-    std::optional<XvfbServer> upstream_;
-    std::optional<ShareServer> server_;
     Display *dpy_ = nullptr;
     int event_ = 0;
 };
@@ -65,7 +58,7 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
     tlSendFocusNotify(dpy_);
     tlDHAclient(dpy_);
     XSync(dpy_, False);
-    std::string trace = read_file(scratch_.file("trace"));
+    std::string text = trace();
     for (const std::string &want : {
              line(1, "ShareWindow", 0x45, 0x123, 0),
              line(0, "ShareApplication", 0x46, 0x124, 0),
@@ -78,7 +71,7 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
              line(11, "SendFocusNotify", 0, 0, 0),
              line(32, "DHAclient", 0, 0, 0),
          }) {
-        EXPECT_NE(trace.find(want), std::string::npos) << want << "\n" << trace;
+        EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
     }
 }
 
@@ -89,12 +82,12 @@ TEST_F(ExtensionClient, VersionAndAccessReplies) {
     XFree(version);
     // Same user, same machine: granted.
     EXPECT_EQ(tlCheckAccess(dpy_), 1);
-    std::string trace = read_file(scratch_.file("trace"));
+    std::string text = trace();
     char uid[32];
     snprintf(uid, sizeof uid, "arg2=0x%08x", getuid());
-    EXPECT_NE(trace.find(std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid),
+    EXPECT_NE(text.find(std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid),
               std::string::npos)
-        << trace;
+        << text;
 }
 
 TEST_F(ExtensionClient, SynchronousModeKeepsSequenceNumbers) {

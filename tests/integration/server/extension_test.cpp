@@ -12,23 +12,16 @@ using namespace telvane::testing;
 
 namespace {
 
-class Extension : public ::testing::Test {
+class Extension : public ServedDisplayTest {
 protected:
     void SetUp() override {
-        upstream = XvfbServer::start();
-        ASSERT_TRUE(upstream);
-        ShareServer::Options o;
-        o.trace_path = scratch.file("trace");
-        server = ShareServer::start(upstream->name(), o);
-        ASSERT_TRUE(server);
+        start_served();
+        if (HasFatalFailure()) return;
         c = xcb_open(server->name());
         ASSERT_TRUE(c);
         codes = query_share(c.get());
         ASSERT_TRUE(codes.present);
     }
-    ScratchDir scratch;
-    std::optional<XvfbServer> upstream;
-    std::optional<ShareServer> server;
     Xcb c;
     ShareCodes codes;
 };

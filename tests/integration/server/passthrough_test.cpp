@@ -27,16 +27,12 @@ using telvane::wire::ByteOrder;
 namespace {
 
 // Upstream Xvfb plus telvane-server in front of it.
-class Through : public ::testing::Test {
+class Through : public ServedDisplayTest {
 protected:
     void SetUp() override {
-        upstream = XvfbServer::start();
-        ASSERT_TRUE(upstream);
         ShareServer::Options o;
-        o.trace_path = scratch.file("trace");
         o.stderr_path = scratch.file("server.err");
-        server = ShareServer::start(upstream->name(), o);
-        ASSERT_TRUE(server);
+        start_served(o);
     }
     std::string run_output(const std::vector<std::string> &argv) {
         ChildProcess::Options o;
@@ -48,9 +44,6 @@ protected:
         EXPECT_TRUE(st && exit_code(*st) == 0) << read_file(scratch.file("err"));
         return read_file(scratch.file("out"));
     }
-    ScratchDir scratch;
-    std::optional<XvfbServer> upstream;
-    std::optional<ShareServer> server;
 };
 
 // xdpyinfo's report without the lines that name the display or count the extensions.
