@@ -9,6 +9,8 @@
 #include "platform/platform.h"
 #include "registry/host_identity.h"
 #include "ui/input_controls.h"
+#include "ui/main_window.h"
+#include "ui/message_dialog.h"
 
 #include <X11/StringDefs.h>
 #include <X11/Shell.h>
@@ -119,6 +121,8 @@ int main(int argc, char **argv, char **envp) {
     }
     TopLevel = XtAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
                                 nullptr, 0);
+    // From here on, notices are dialogs rather than lines on standard error.
+    set_message_presenter(message_show);
 
     // 3. The display's name.
     display_name = static_cast<char *>(calloc(100, 1));
@@ -263,6 +267,9 @@ int main(int argc, char **argv, char **envp) {
     // Whether other programs may drive Telvane; off unless the resource turns it on.
     XtGetApplicationResources(TopLevel, &enableCommandLine, command_line_resources,
                               XtNumber(command_line_resources), nullptr, 0);
+
+    // The main window's shell is the application shell; dialogs centre on it.
+    TelvaneSH = TopLevel;
 
     // 30.
     initialize_main_loop_empty();

@@ -5,7 +5,7 @@
 #include "log.h"
 #include "preferences.h"
 #include "startup.h"
-#include "ui/message_dialog.h"
+#include "main_loop.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +16,17 @@ nl_catd CatD = reinterpret_cast<nl_catd>(-1);
 namespace {
 
 bool catalog_tried = false;
+MessagePresenter presenter = nullptr;
+
+// Until a dialog exists, every notice still reaches the user, on standard error.
+int print_to_stderr(Widget, int type, int, int, const char *text) {
+    static const char *const kinds[] = {"Information", "Error", "Warning", "Information",
+                                        "Question", "Working"};
+    int kind = type & 15;
+    fprintf(stderr, "%s: %s: %s\n", PROGRAM ? PROGRAM : "Telvane", kinds[kind <= 5 ? kind : 0],
+            text ? text : "");
+    return 1;
+}
 
 // Number of "%s" conversions in `text`, or -1 when it holds any other conversion.
 int string_conversions(const char *text) {
@@ -33,6 +44,16 @@ int string_conversions(const char *text) {
 const char *or_empty(const char *s) { return s ? s : ""; }
 
 }  // namespace
+
+int message_suppressed(int level) {
+    return TOPLEVEL_UNMAPPED || user_preference.dialog_level < level;
+}
+
+void set_message_presenter(MessagePresenter p) { presenter = p; }
+
+int present_message(Widget parent, int type, int set, int number, const char *text) {
+    return (presenter ? presenter : print_to_stderr)(parent, type, set, number, text);
+}
 
 void open_message_catalog() {
     if (catalog_tried) return;
@@ -80,7 +101,7 @@ int show(Widget parent, int level, int type, int set, int number, const char *fa
     const char *format = catalog_text(set, number, fallback, nargs);
     CString text(nargs == 0 ? dup_cstring(format) : format_message(format, a1, a2, a3));
     if (!text) return 1;
-    return message_show(parent, type, set, number, text.get());
+    return present_message(parent, type, set, number, text.get());
 }
 
 void print(int set, int number, const char *fallback, int nargs, const char *a1, const char *a2,

@@ -56,5 +56,19 @@ void print_message3(int ignored, int set, int number, const char *fallback, cons
 // An internal error shown unchanged as an error dialog (set 199, number 199).
 int error(const char *text);
 
+// 1 when a message of `level` is not to be shown: the main window is unmapped, or the user's
+// dialog level is below `level`. Called by the message functions.
+int message_suppressed(int level);
+
+// Shows an already formatted text of a dialog `type` over `parent` and returns the answer.
+using MessagePresenter = int (*)(Widget parent, int type, int set, int number, const char *text);
+// Installs the dialog that shows messages. Until one is installed (and in programs without a
+// user interface) messages go to standard error with their kind and answer 1. Called at
+// start-up once the toolkit is open.
+void set_message_presenter(MessagePresenter presenter);
+// Shows a formatted text through the installed presenter. Called by the message functions
+// and by code that builds its own text (the version notice).
+int present_message(Widget parent, int type, int set, int number, const char *text);
+
 // Formats `format` with up to three string arguments into a newly allocated string.
 char *format_message(const char *format, const char *arg1, const char *arg2, const char *arg3);

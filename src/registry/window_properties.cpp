@@ -1,35 +1,200 @@
-// Window properties of shared windows: property tests and the daisy-chain mark's removal.
+// Window properties of shared windows: sharing marks, title marks and dialog hints.
 #include "window_properties.h"
 
 #include "core/log.h"
 #include "core/startup.h"
 #include "registry/share_registry.h"
+#include "registry/window_selection.h"
+#include "ui/window_status_dialog.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+#include <algorithm>
+#include <string>
+#include <cstring>
 
-void property_event(XEvent *event) { (void)event; }
+namespace {
 
-int is_property_set_str(Window window, const char *name) {
-    if (!display || !window || !name) return 0;
-    Atom atom = XInternAtom(display, name, False);
-    Atom type = 0;
+Atom intern(const char *name) { return XInternAtom(display, name, False); }
+
+bool ends_with(const char *text, const char *tail) {
+    size_t n = strlen(text), m = strlen(tail);
+    return n >= m && strcmp(text + n - m, tail) == 0;
+}
+
+// The window's WM_NAME through XFetchName, owned; null when it has none.
+struct XFreeDeleter {
+    void operator()(char *p) const noexcept { XFree(p); }
+};
+std::unique_ptr<char, XFreeDeleter> fetch_name(Window window) {
+    char *name = nullptr;
+    if (!XFetchName(display, window, &name)) return nullptr;
+    return std::unique_ptr<char, XFreeDeleter>(name);
+}
+
+void store_title(Window window, const char *title) {
+    XChangeProperty(display, window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(title), static_cast<int>(strlen(title)));
+}
+
+}  // namespace
+
+int is_property_set(Window window, Atom atom) {
+    if (!display || !window || !atom) return 0;
+    Atom type = None;
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char *data = nullptr;
-    int status = XGetWindowProperty(display, window, atom, 0, 0, False, AnyPropertyType, &type,
+    int status = XGetWindowProperty(display, window, atom, 0, 10, False, AnyPropertyType, &type,
                                     &format, &items, &after, &data);
     if (data) XFree(data);
     return status == Success && type != None;
 }
 
-int unset_shared_from(Window window) {
-    (void)window;
-    return 0;
+int is_property_set_str(Window window, const char *name) {
+    if (!display || !name) return 0;
+    return is_property_set(window, intern(name));
+}
+
+void set_property_str(Window window, const char *name) {
+    if (display && name) set_property(window, intern(name));
+}
+
+void delete_property_str(Window window, const char *name) {
+    if (display && name && window) XDeleteProperty(display, window, intern(name));
+}
+
+void set_property(Window window, Atom atom) {
+    if (!display || !window) return;
+    XChangeProperty(display, window, atom, XA_ATOM, 8, PropModeReplace, nullptr, 0);
+}
+
+void set_dont_share(Window window) { set_property_str(window, "TL_DONT_SHARE"); }
+
+void set_share_alone(Window window) { set_property_str(window, "TL_SHARE_ALONE"); }
+
+int set_daisy_chain(Window window) {
+    if (is_property_set_str(window, "TL_DAISY_CHAIN_ALLOWED")) return 1;
+    add_daisy_allowed(static_cast<uint32_t>(window));
+    log_msg1n("SET Daisy-chain-allowed on window (0x%x)", static_cast<int>(window));
+    set_property_str(window, "TL_DAISY_CHAIN_ALLOWED");
+    return 1;
 }
 
 int unset_daisy_chain(Window window) {
     if (!delete_daisy_allowed(static_cast<uint32_t>(window))) return 0;
     log_msg1n("UNSET Daisy-chain-allowed on window (0x%x)", static_cast<int>(window));
-    XDeleteProperty(display, window, XInternAtom(display, "TL_DAISY_CHAIN_ALLOWED", False));
+    delete_property_str(window, "TL_DAISY_CHAIN_ALLOWED");
     return 1;
+}
+
+CString marked_title(const char *name, const char *prepend, const char *append) {
+    std::string title = std::string(prepend ? prepend : "") + (name ? name : "");
+    if (append && !ends_with(title.c_str(), append)) title += append;
+    return CString(dup_cstring(title.c_str()));
+}
+
+CString unmarked_title(const char *name, const char *prepend, const char *append) {
+    if (!name || !prepend) return nullptr;
+    size_t skip = strlen(prepend);
+    if (strlen(name) < skip || strncmp(name, prepend, skip) != 0) return nullptr;
+    std::string rest(name + skip);
+    // A title such as "build [1] [SHARED]" has brackets of its own; cutting there could eat
+    // part of the real title, so the suffix goes only when it is the only bracketed part.
+    bool one_bracket = std::count(rest.begin(), rest.end(), ']') == 1;
+    if (append && one_bracket && ends_with(rest.c_str(), append)) rest.resize(rest.size() - strlen(append));
+    return CString(dup_cstring(rest.c_str()));
+}
+
+void set_shared_from(Window window) {
+    if (preventWindowTitleChange || !display || !window) return;
+    auto name = fetch_name(window);
+    if (!name) return;
+    CString title = marked_title(name.get(), prepend_str, append_str);
+    log_msg1n("SET shared-from (WM_NAME change) on window (0x%x)", static_cast<int>(window));
+    store_title(window, title.get());
+    if (!is_own_window(window)) {
+        log_msg1n("SET select-input (PropertyChangeMask) on window (0x%x)", static_cast<int>(window));
+        XSelectInput(display, window, PropertyChangeMask);
+    }
+    if (window == windowListId) window_receiver_namechange();
+}
+
+void unset_shared_from(Window window) {
+    if (preventWindowTitleChange || !display || !window) return;
+    auto name = fetch_name(window);
+    if (!name) return;
+    CString rest = unmarked_title(name.get(), prepend_str, append_str);
+    if (!rest) return;
+    log_msg1n("UNSET shared-from (WM_NAME change) on window (0x%x)", static_cast<int>(window));
+    store_title(window, rest.get());
+    if (!is_own_window(window)) {
+        log_msg1n("UNSET select-input  on window (0x%x)", static_cast<int>(window));
+        XSelectInput(display, window, NoEventMask);
+    }
+    if (window == windowListId) window_receiver_namechange();
+}
+
+void property_event(XEvent *event) {
+    if (!event || event->type != PropertyNotify) return;
+    const XPropertyEvent &p = event->xproperty;
+    if (p.window == windowListId && windowListId) window_receiver_namechange();
+    if (p.atom != XA_WM_NAME) return;
+    if (!find_window(0, static_cast<uint32_t>(p.window)) || preventWindowTitleChange) return;
+    log_msg1n("Detected WM_NAME change on window (0x%x)", static_cast<int>(p.window));
+    auto name = fetch_name(p.window);
+    // Our own marking comes back as a property change too; the prefix stops the loop.
+    if (name && prepend_str && strncmp(name.get(), prepend_str, strlen(prepend_str)) == 0) return;
+    set_shared_from(p.window);
+}
+
+unsigned long client_part(unsigned long id, unsigned long resource_mask) {
+    return id & ~resource_mask & 0x1FFFFFFFUL;
+}
+
+int is_own_window(Window window) {
+    if (!display || !TopLevel || !XtIsRealized(TopLevel)) return 0;
+    unsigned long mask = xcb_get_setup(XGetXCBConnection(display))->resource_id_mask;
+    return client_part(window, mask) == client_part(XtWindow(TopLevel), mask);
+}
+
+void set_transient_for(Widget dialog, Widget reference) {
+    if (!dialog || !XtIsRealized(dialog)) return;
+    Display *dpy = XtDisplay(dialog);
+    Window window = XtWindow(dialog);
+    if (!reference) {
+        XDeleteProperty(dpy, window, XA_WM_TRANSIENT_FOR);
+        return;
+    }
+    Window target = 1;
+    if (reference != reinterpret_cast<Widget>(1)) {
+        Widget shell = reference;
+        while (shell && !XtIsShell(shell)) shell = XtParent(shell);
+        if (!shell || !XtIsRealized(shell)) return;
+        target = XtWindow(shell);
+    }
+    XSetTransientForHint(dpy, window, target);
+}
+
+Window is_transient_for(Window window) {
+    if (!display || !window) return 0;
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    int status = XGetWindowProperty(display, window, XA_WM_TRANSIENT_FOR, 0, 1, False, XA_WINDOW,
+                                    &type, &format, &items, &after, &data);
+    Window result = 0;
+    if (status == Success && data && items > 0 && format == 32) {
+        result = static_cast<Window>(reinterpret_cast<unsigned long *>(data)[0]);
+    }
+    if (data) XFree(data);
+    return result;
+}
+
+void set_override_window_manager(Window window) {
+    if (!display || !window) return;
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    XChangeWindowAttributes(display, window, CWOverrideRedirect, &attributes);
 }

@@ -1,16 +1,69 @@
 #pragma once
-// Properties of shared windows: title marks, daisy-chain marks, and their upkeep.
+// Properties of windows on the local display: the marks that forbid, restrict or allow
+// sharing, the title mark of shared windows and its upkeep, and dialog window hints.
+//
+// A property counts as set when it exists with any type and any length; the marks are
+// written empty, so only their presence means something.
 
-#include <X11/Xlib.h>
+#include <X11/Intrinsic.h>
 
-// Re-marks a shared window's title that its client changed. Called by the main loop for
-// every PropertyNotify.
-void property_event(XEvent *event);
+#include "core/cstring.h"
 
-// 1 when `window` carries the property named `name`, else 0.
+// 1 when `window` carries the property `atom` (any type, any length), else 0; a failed read
+// counts as not set.
+int is_property_set(Window window, Atom atom);
+// The same three operations by property name; the name is interned (and created) each call.
 int is_property_set_str(Window window, const char *name);
-// Removes the title mark of a window that is shared no more. Returns 1 when a mark was removed.
-int unset_shared_from(Window window);
+void set_property_str(Window window, const char *name);
+void delete_property_str(Window window, const char *name);
+// Replaces `atom` on `window` with an empty value of type ATOM, format 8.
+void set_property(Window window, Atom atom);
+
+// Mark `window` as never to be shared, or to be shared only by itself. Called on the
+// program's own main window, busy notice and dialogs.
+void set_dont_share(Window window);
+void set_share_alone(Window window);
+
+// Allows receivers to share `window` onward. When the mark is there already (set by anyone),
+// returns 1 and changes nothing, so the mark is not counted as ours. Otherwise records the
+// window in the daisy-allowed list, logs, sets the mark and returns 1.
+int set_daisy_chain(Window window);
 // Removes TL_DAISY_CHAIN_ALLOWED when this program set it (it is in the daisy-allowed list).
 // Returns 1 when removed, 0 when the mark was not ours and was left alone.
 int unset_daisy_chain(Window window);
+
+// Marks the title of a window that is now shared: "[sender] title [SHARED]", and listens for
+// its client renaming it. Does nothing when titles are not to be changed or the window has
+// no name. Called by the share event handler for a window's first share.
+void set_shared_from(Window window);
+// Restores the title of a window that is shared no more. Called by the share event handler
+// when a window's last share ends.
+void unset_shared_from(Window window);
+
+// Re-marks a shared window's title that its client changed, and refreshes the window status
+// dialog's title for its window. Called by the main loop for every PropertyNotify.
+void property_event(XEvent *event);
+
+// The marked title for `name`: `prepend`, `name`, then `append` unless the text already ends
+// with it. Newly allocated. Pure; used by set_shared_from.
+CString marked_title(const char *name, const char *prepend, const char *append);
+// The title with its mark removed, or null when `name` does not begin with `prepend`. The
+// suffix is cut only when the rest ends with `append` and holds exactly one "]", so a title
+// that carries brackets of its own keeps them. Pure; used by unset_shared_from.
+CString unmarked_title(const char *name, const char *prepend, const char *append);
+
+// 1 when `window` belongs to this program: it agrees with the main window in every bit
+// outside the connection's resource-id mask. The program changes event selection only on
+// windows that are not its own.
+int is_own_window(Window window);
+// The client part of an identifier under `resource_mask`. Pure; used by is_own_window.
+unsigned long client_part(unsigned long id, unsigned long resource_mask);
+
+// Sets WM_TRANSIENT_FOR of `dialog`'s window: `reference` 0 deletes the hint, (Widget)1 names
+// the window id 1 (no real window, so the window manager treats the dialog as transient for
+// the whole screen), any other widget names the window of its nearest shell.
+void set_transient_for(Widget dialog, Widget reference);
+// The window WM_TRANSIENT_FOR of `window` names, or 0 when it is absent, empty or unreadable.
+Window is_transient_for(Window window);
+// Makes `window` override-redirect, so the window manager leaves it alone.
+void set_override_window_manager(Window window);

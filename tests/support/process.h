@@ -36,6 +36,8 @@ public:
 
     bool running();
     pid_t pid() const { return pid_; }
+    // Readable once the child has ended (a pidfd), or -1; for waiting on it with other files.
+    int exit_fd() const { return pidfd_; }
     explicit operator bool() const { return pid_ > 0; }
 
     // Waits for the child to end, at most `limit`; returns its wait status, or nothing on time-out.

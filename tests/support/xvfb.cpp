@@ -9,6 +9,7 @@
 #include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace telvane::testing {
@@ -30,6 +31,18 @@ bool port_free(int port) {
 bool exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
+}
+
+// A socket that nobody listens on any more, left by a server that was killed.
+bool orphan_socket(const std::string &path) {
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    bool refused = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
+    close(s);
+    return refused;
 }
 
 // Reads the display number that Xvfb writes once it is ready; -1 when it ended first.
@@ -58,7 +71,10 @@ int find_free_display(int first) {
     for (int n = first; n < first + 400; ++n) {
         if (n <= 0 || n > 59000) continue;
         if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-        if (exists("/tmp/.X11-unix/X" + std::to_string(n))) continue;
+        // Without a lock file, a socket that refuses connections is a dead server's; a new
+        // server replaces it.
+        std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
+        if (exists(socket_path) && !orphan_socket(socket_path)) continue;
         if (!port_free(6000 + n)) continue;
         return n;
     }

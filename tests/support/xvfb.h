@@ -23,6 +23,10 @@ public:
     // -displayfd). Tries several free display numbers; returns nothing when none worked.
     static std::optional<XvfbServer> start(const Options &options);
     static std::optional<XvfbServer> start() { return start(Options{}); }
+    XvfbServer(XvfbServer &&) = default;
+    XvfbServer &operator=(XvfbServer &&) = default;
+    // Ends the server with SIGTERM, so that it removes its lock file and socket.
+    ~XvfbServer() { process_.stop(15, std::chrono::seconds(5)); }
 
     int number() const { return number_; }
     std::string name() const { return ":" + std::to_string(number_); }

@@ -2,6 +2,7 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
+#include "dialog_driver.h"
 #include "process.h"
 #include "xvfb.h"
 
@@ -42,6 +43,16 @@ protected:
         options.stderr_path = home_.file("stderr");
         ChildProcess p = ChildProcess::start(args, options);
         EXPECT_TRUE(p);
+        // A refusal at start-up is also told in a dialog, which waits for its OK.
+        dialog_seen_ = false;
+        DialogDriver driver(xvfb_->name());
+        EXPECT_TRUE(driver);
+        if (Window shell = driver.wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), p.exit_fd())) {
+            dialog_seen_ = true;
+            Window ok = driver.message_button(shell, 0);
+            EXPECT_NE(ok, 0u);
+            driver.click(ok);
+        }
         auto status = p.wait_for_exit(std::chrono::seconds(30));
         EXPECT_TRUE(status) << "telvane did not end";
         return status ? exit_code(*status) : -2;
@@ -53,6 +64,7 @@ protected:
 
     std::optional<XvfbServer> xvfb_;
     ScratchDir home_;
+    bool dialog_seen_ = false;
 };
 
 // Positions of `lines` in `text`, each searched after the previous one.
@@ -74,6 +86,7 @@ TEST_F(TelvaneRun, BareServerHasNoSharingAndTheProgramSaysSo) {
     std::string display = machine_name() + xvfb_->name();
     EXPECT_NE(err().find("X-Server '" + display + "' does not support sharing\n"), std::string::npos)
         << err();
+    EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
 }
 
 TEST_F(TelvaneRun, DiagnosticLevelLogsTheStartUpLinesInOrder) {

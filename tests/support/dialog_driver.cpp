@@ -1,0 +1,119 @@
+// Finding Telvane's shells on a display and clicking in them through XTEST.
+#include "dialog_driver.h"
+
+#include <X11/Xlib-xcb.h>
+#include <X11/Xutil.h>
+#include <algorithm>
+#include <cstring>
+#include <poll.h>
+#include <vector>
+#include <xcb/xtest.h>
+
+namespace telvane::testing {
+
+namespace {
+
+bool has_instance(Display *dpy, Window window, const std::string &instance) {
+    XClassHint hint{};
+    if (!XGetClassHint(dpy, window, &hint)) return false;
+    bool match = hint.res_name && instance == hint.res_name;
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return match;
+}
+
+bool viewable(Display *dpy, Window window) {
+    XWindowAttributes a{};
+    return XGetWindowAttributes(dpy, window, &a) && a.map_state == IsViewable;
+}
+
+std::vector<Window> children(Display *dpy, Window window) {
+    Window root = 0, parent = 0, *kids = nullptr;
+    unsigned n = 0;
+    std::vector<Window> out;
+    if (XQueryTree(dpy, window, &root, &parent, &kids, &n)) {
+        out.assign(kids, kids + n);
+        if (kids) XFree(kids);
+    }
+    return out;
+}
+
+Window find_mapped_shell(Display *dpy, const std::string &instance) {
+    for (Window w : children(dpy, DefaultRootWindow(dpy))) {
+        if (has_instance(dpy, w, instance) && viewable(dpy, w)) return w;
+    }
+    return 0;
+}
+
+}  // namespace
+
+DialogDriver::DialogDriver(const std::string &display_name) {
+    dpy_ = XOpenDisplay(display_name.c_str());
+    if (dpy_) XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask);
+}
+
+DialogDriver::~DialogDriver() {
+    if (dpy_) XCloseDisplay(dpy_);
+}
+
+Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        XSync(dpy_, False);
+        if (Window w = find_mapped_shell(dpy_, instance)) return w;
+        // Every map of a top-level window wakes us; look again then.
+        while (XPending(dpy_)) {
+            XEvent e;
+            XNextEvent(dpy_, &e);
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {stop_fd, POLLIN, 0}};
+        int n = poll(fds, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (stop_fd >= 0 && n > 0 && (fds[1].revents & POLLIN)) return 0;
+    }
+}
+
+Window DialogDriver::message_button(Window shell, int index) {
+    // The shell holds the form; its buttons are the mapped children in the bottom row, and
+    // hidden buttons are unmapped.
+    auto forms = children(dpy_, shell);
+    if (forms.empty()) return 0;
+    struct Placed {
+        Window window;
+        int x, y;
+    };
+    std::vector<Placed> mapped;
+    int bottom = -1;
+    for (Window w : children(dpy_, forms.front())) {
+        XWindowAttributes a{};
+        if (!XGetWindowAttributes(dpy_, w, &a) || a.map_state != IsViewable) continue;
+        mapped.push_back({w, a.x, a.y});
+        bottom = std::max(bottom, a.y);
+    }
+    std::vector<Placed> row;
+    for (const auto &p : mapped) {
+        if (p.y == bottom) row.push_back(p);
+    }
+    std::sort(row.begin(), row.end(), [](const Placed &a, const Placed &b) { return a.x < b.x; });
+    return index >= 0 && index < static_cast<int>(row.size()) ? row[index].window : 0;
+}
+
+bool DialogDriver::click(Window window) {
+    XWindowAttributes a{};
+    if (!XGetWindowAttributes(dpy_, window, &a)) return false;
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), a.width / 2, a.height / 2, &x, &y, &child);
+    xcb_connection_t *c = XGetXCBConnection(dpy_);
+    xcb_window_t root = DefaultRootWindow(dpy_);
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
+                        static_cast<int16_t>(y), 0);
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_flush(c);
+    XSync(dpy_, False);
+    return true;
+}
+
+}  // namespace telvane::testing

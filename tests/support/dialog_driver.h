@@ -1,0 +1,39 @@
+#pragma once
+// Drives Telvane's message dialog from outside the program, as a person would: waits for it
+// to map and clicks its buttons with XTEST.
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace telvane::testing {
+
+class DialogDriver {
+public:
+    // Opens its own connection to `display_name`; check with operator bool.
+    explicit DialogDriver(const std::string &display_name);
+    ~DialogDriver();
+    DialogDriver(const DialogDriver &) = delete;
+    DialogDriver &operator=(const DialogDriver &) = delete;
+    explicit operator bool() const { return dpy_ != nullptr; }
+    Display *display() const { return dpy_; }
+
+    // Waits until a shell whose WM_CLASS instance is `instance` is mapped, at most `limit`, or
+    // until `stop_fd` (e.g. a child's exit fd; -1 for none) becomes readable. Returns the
+    // shell's window, or 0.
+    Window wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd = -1);
+
+    // The message dialog's mapped buttons, left to right, as windows; `index` 0 is the first.
+    // Returns 0 when there is no such button.
+    Window message_button(Window shell, int index);
+
+    // Moves the pointer to the middle of `window` and clicks button 1.
+    bool click(Window window);
+
+private:
+    Display *dpy_ = nullptr;
+};
+
+}  // namespace telvane::testing
