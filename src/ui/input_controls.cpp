@@ -22,3 +22,6 @@ void interactive_timeout(int delay1, int delay2) {
 int input_toggle_state(Widget widget) {
     return widget && XmIsToggleButton(widget) && XmToggleButtonGetState(widget) ? 1 : 0;
 }
+
+// The toggles live beside the receiver list's rows, which do not exist yet.
+void input_status_changed(unsigned long, int) {}

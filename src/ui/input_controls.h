@@ -13,3 +13,8 @@ void interactive_timeout(int delay1, int delay2);
 
 // 1 when `widget` is an input toggle that is set (input allowed), else 0.
 int input_toggle_state(Widget widget);
+
+// Brings receiver `host`'s input control into `state`: -1 none, 0 input forbidden, 1 input
+// allowed, 2 consent being asked ("?"). Called by the share event handler and the consent
+// handshake.
+void input_status_changed(unsigned long host, int state);

@@ -1,0 +1,209 @@
+// Share events without a display: log lines, problem lists and the grouped reports they give.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/main_loop.h"
+#include "core/messages.h"
+#include "core/startup.h"
+#include "extension/share_events.h"
+#include "extension/share_extension.h"
+#include "home_fixture.h"
+#include "registry/hostatoms.h"
+#include "registry/share_registry.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Shown {
+    int type, set, number;
+    std::string text;
+};
+std::vector<Shown> shown;
+int capture(Widget, int type, int set, int number, const char *text) {
+    shown.push_back({type, set, number, text ? text : ""});
+    return 1;
+}
+
+class ShareEvents : public ScratchHome {
+protected:
+    void SetUp() override {
+        ScratchHome::SetUp();
+        user_preference.dialog_level = 4;  // every message shown, every line logged
+        shown.clear();
+        set_message_presenter(capture);
+        add_hostatom(A, "hosta:0.0", "Alice ........ hosta:0.0", 0);
+        add_hostatom(B, "hostb:0.0", "Bob .......... hostb:0.0", 0);
+        add_hostatom(C, "hostc:0.0", "Carol ........ hostc:0.0", 0);
+    }
+    void TearDown() override {
+        process_event_messages();  // leaves no list behind for the next test
+        set_message_presenter(nullptr);
+        while (first_tag) delete_tag(first_tag->tag);
+        delete_all_hostatoms();
+        dontReport_Color_host = nullptr;
+        dontReport_Color_count = 0;
+        out_of_memory_local = 0;
+        ScratchHome::TearDown();
+    }
+    static void event(int status, unsigned host, unsigned window = 0, unsigned tag = 0, unsigned detail = 0) {
+        TelvaneEvent e{};
+        e.type = 99;
+        e.status = status;
+        e.host = host;
+        e.window = window;
+        e.tag = tag;
+        e.detail = detail;
+        processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
+    }
+    static constexpr unsigned A = 501, B = 502, C = 503;
+};
+
+}  // namespace
+
+TEST_F(ShareEvents, ListsJoinWithNewlinesAndSetThePendingFlag) {
+    event_messages_pending = 0;
+    EXPECT_NE(add_multiple_messages(&prop_changed, ""), 0) << "an empty text still fills the list";
+    ASSERT_NE(prop_changed, nullptr);
+    EXPECT_STREQ(prop_changed, "");
+    add_multiple_messages(&prop_changed, "one");
+    add_multiple_messages(&prop_changed, "two");
+    // The first text was empty, so nothing goes before "one".
+    EXPECT_STREQ(prop_changed, "one\ntwo");
+    free(prop_changed);
+    prop_changed = nullptr;
+    // With every list empty, the flag goes back to 0.
+    EXPECT_EQ(add_multiple_messages(nullptr, "x"), 0);
+    EXPECT_EQ(event_messages_pending, 0);
+}
+
+TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrder) {
+    event(1, A, 0, 0, 0);
+    event(1, B, 0, 0, 0);
+    event(1, C, 0, 0, 7);  // a reason nobody knows counts as refused
+    event(12, A);
+    event(5, B);
+    EXPECT_EQ(event_messages_pending, 1);
+    process_event_messages();
+    ASSERT_EQ(shown.size(), 3u);
+    // Errors first (refused, then windows not shared), then the lost connection.
+    EXPECT_EQ(shown[0].set, 2);
+    EXPECT_EQ(shown[0].number, 2);
+    EXPECT_EQ(shown[0].type, 17);
+    EXPECT_NE(shown[0].text.find("Connections refused by:\nAlice ........ hosta:0.0\n"
+                                 "Bob .......... hostb:0.0\nCarol ........ hostc:0.0\n\nTry using:\n"),
+              std::string::npos)
+        << shown[0].text;
+    EXPECT_EQ(shown[1].number, 9);
+    EXPECT_EQ(shown[2].set, 3);
+    EXPECT_EQ(shown[2].number, 3);
+    EXPECT_EQ(shown[2].type, 18);
+    EXPECT_EQ(event_messages_pending, 0);
+    shown.clear();
+    process_event_messages();
+    EXPECT_TRUE(shown.empty()) << "the lists were emptied";
+
+    std::string log = log_text();
+    EXPECT_NE(log.find("STATUS connection refused by 'hosta:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS Telvane cannot connect to 'hostc:0.0' as XOpenDisplay failed"), std::string::npos);
+    EXPECT_NE(log.find("STATUS io_error on 'hosta:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS window unsharable (0x0)"), std::string::npos);
+}
+
+TEST_F(ShareEvents, EachReasonOfAFailedConnectionHasItsOwnReport) {
+    const std::pair<unsigned, int> reasons[] = {{1, 28}, {2, 29}, {3, 30}, {4, 31}};
+    for (auto [detail, number] : reasons) {
+        shown.clear();
+        event(1, A, 0, 0, detail);
+        process_event_messages();
+        ASSERT_EQ(shown.size(), 1u) << detail;
+        EXPECT_EQ(shown[0].number, number);
+        EXPECT_NE(shown[0].text.find("Alice"), std::string::npos);
+    }
+}
+
+TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
+    event(101, 0);
+    event(101, 0);
+    event(101, B);
+    // A failed connection whose display ends in 0 is the local shortage too.
+    event(1, A, 0, 0, 101);
+    process_event_messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].number, 13);
+    EXPECT_EQ(shown[0].text, "X Server Out of Memory:\nlocal\nBob .......... hostb:0.0\nlocal\n"
+                             "Windows shared may have been UNshared");
+    std::string log = log_text();
+    size_t first = log.find("STATUS local server ran out of malloc() space");
+    ASSERT_NE(first, std::string::npos);
+    size_t second = log.find("STATUS local server ran out of malloc() space", first + 1);
+    ASSERT_NE(second, std::string::npos) << "the failed connection logs its own line";
+    EXPECT_EQ(log.find("STATUS local server ran out of malloc() space", second + 1), std::string::npos);
+    EXPECT_NE(log.find("STATUS receiver 'hostb:0.0' ran out of malloc() space"), std::string::npos);
+}
+
+TEST_F(ShareEvents, FiltersUnknownHostsFontsAndUnexpectedStatuses) {
+    Atom quiet[] = {B};
+    dontReport_Color_host = quiet;
+    dontReport_Color_count = 1;
+    event(11, B);   // filtered: only the log line
+    event(15, B);
+    event(16, B);
+    event(11, A);   // reported
+    event(6, C, 0); // a font with no atom
+    event(9, 999);  // a receiver nobody knows
+    event(50, A);
+    event(103, A);
+    process_event_messages();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[0].text, "Could not Match Colors on:\nAlice ........ hosta:0.0\n\n"
+                             "But windows were shared anyway,using different colors.");
+    EXPECT_EQ(shown[1].text, "Fonts missing on:\nFONT: unknown\nCarol ........ hostc:0.0\n\n\n"
+                             "But windows were shared anyway,using other fonts.");
+    EXPECT_EQ(shown[2].text, "User changed a Property on:\nUnknown\n\n"
+                             "All application windows shared to there were UNshared");
+    EXPECT_EQ(shown[3].set, 199);
+    EXPECT_EQ(shown[3].text, "2 Unexpected X Events");
+    EXPECT_EQ(unexpected_events, 0);
+    std::string log = log_text();
+    EXPECT_NE(log.find("STATUS bad-color on 'hostb:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS no-colormap on 'hostb:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS bad-font of 'FONT: unknown' on 'hostc:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS window_property_change on 'Unknown'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS unexpected Telvane event (0x32)"), std::string::npos);
+}
+
+TEST_F(ShareEvents, ReportsAboveTheUsersLevelAreDropped) {
+    user_preference.dialog_level = 2;
+    event(11, A);  // a level-3 warning
+    event(2 + 8, A);  // server time-out, level 1
+    process_event_messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].number, 1);
+    EXPECT_EQ(bad_colors, nullptr) << "a suppressed report is dropped, not kept";
+    shown.clear();
+    user_preference.dialog_level = 4;
+    process_event_messages();
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(ShareEvents, SharedAndUnsharedWindowsKeepTheRecords) {
+    event(3, A, 0x400010, 7, 0);
+    event(3, A, 0x400020, 7, 0);
+    event(3, B, 0x400010, 8, 1);
+    EXPECT_EQ(find_window(7, 0x400020), 1);
+    EXPECT_NE(find_window(0, 0x400010), 0);
+    event(4, A, 0x400010, 7);
+    EXPECT_NE(find_window(0, 0x400010), 0) << "still shared to Bob";
+    event(2, A);  // Alice's connection closed: her tag goes
+    EXPECT_EQ(find_tag(7), nullptr);
+    EXPECT_NE(find_tag(8), nullptr);
+    event(4, B, 0x400010, 8);
+    EXPECT_EQ(find_tag(8), nullptr) << "the last window took its tag along";
+    EXPECT_TRUE(shown.empty());
+    std::string log = log_text();
+    EXPECT_NE(log.find("STATUS window (0x400010) shared to 'hosta:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS unshare window (0x400010) from 'hostb:0.0'"), std::string::npos);
+    EXPECT_NE(log.find("STATUS connection-closed on 'hosta:0.0'"), std::string::npos);
+}
