@@ -68,6 +68,12 @@ void open_message_catalog() {
     }
 }
 
+void close_message_catalog() {
+    if (CatD != reinterpret_cast<nl_catd>(-1)) catclose(CatD);
+    CatD = reinterpret_cast<nl_catd>(-1);
+    catalog_tried = false;
+}
+
 const char *catalog_text(int set, int number, const char *fallback, int string_args) {
     open_message_catalog();
     if (CatD == reinterpret_cast<nl_catd>(-1)) return fallback;

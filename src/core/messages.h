@@ -29,6 +29,10 @@ extern nl_catd CatD;
 // one line and every message keeps its default text. Called by the message functions.
 void open_message_catalog();
 
+// Closes the catalog, so that the next message opens it again (under the NLSPATH of then).
+// Called at exit, and by tests that swap catalogs.
+void close_message_catalog();
+
 // The text for set and number: the catalog's entry when it is present and not empty, else
 // `fallback`. An entry whose conversions do not fit `string_args` "%s" arguments is not used,
 // so a damaged catalog cannot crash the program. The result points into the catalog or is

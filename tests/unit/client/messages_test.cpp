@@ -24,6 +24,21 @@ TEST(Catalog, EntryOrDefault) {
     EXPECT_STREQ(catalog_text(199, 199, "plain", 0), "plain");
 }
 
+TEST(Catalog, AnEmptyEntryFallsBackAndAFilledOneOverrides) {
+    telvane::testing::ScratchDir dir;
+    telvane::testing::write_file(dir.file("Telvane.msg"),
+                                 "$quote \"\n$set 3\n1 \"\"\n2 \"Over %s\"\n");
+    std::string command = "gencat " + dir.file("Telvane.cat") + " " + dir.file("Telvane.msg");
+    ASSERT_EQ(system(command.c_str()), 0);
+    close_message_catalog();
+    setenv("NLSPATH", dir.file("%N.cat").c_str(), 1);
+    EXPECT_STREQ(catalog_text(3, 1, "Default one", 0), "Default one");
+    EXPECT_STREQ(catalog_text(3, 2, "Default %s", 1), "Over %s");
+    EXPECT_STREQ(catalog_text(3, 3, "Missing", 0), "Missing");
+    close_message_catalog();
+    setenv("NLSPATH", telvane::testing::build_path("resources/%N.cat").c_str(), 1);
+}
+
 TEST(Catalog, FormattingUsesOnlyStringArguments) {
     CString a(format_message("Connections refused by:\n%s\n\nTry %s", "hostb", "me", nullptr));
     EXPECT_STREQ(a.get(), "Connections refused by:\nhostb\n\nTry me");

@@ -1,0 +1,54 @@
+// Title marks as text, own-window ids and the dialog icons' bitmaps, without a display.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "registry/window_properties.h"
+#include "ui/message_dialog.h"
+
+#include <cstring>
+
+TEST(TitleMarks, MarkAddsThePrefixAndTheSuffixOnlyOnce) {
+    EXPECT_STREQ(marked_title("xterm", "[alpha] ", " [SHARED]").get(), "[alpha] xterm [SHARED]");
+    EXPECT_STREQ(marked_title("xterm [SHARED]", "[alpha] ", " [SHARED]").get(), "[alpha] xterm [SHARED]");
+    EXPECT_STREQ(marked_title("", "[alpha] ", " [SHARED]").get(), "[alpha]  [SHARED]");
+}
+
+TEST(TitleMarks, UnmarkCutsTheSuffixOnlyWhenItIsTheOnlyBracket) {
+    EXPECT_STREQ(unmarked_title("[alpha] xterm [SHARED]", "[alpha] ", " [SHARED]").get(), "xterm");
+    // The title's own brackets keep the suffix on, so no part of the real title is lost.
+    EXPECT_STREQ(unmarked_title("[alpha] build [1] [SHARED]", "[alpha] ", " [SHARED]").get(),
+                 "build [1] [SHARED]");
+    EXPECT_STREQ(unmarked_title("[alpha] plain", "[alpha] ", " [SHARED]").get(), "plain");
+    // Not ours, or too short to be: nothing to remove.
+    EXPECT_EQ(unmarked_title("xterm [SHARED]", "[alpha] ", " [SHARED]"), nullptr);
+    EXPECT_EQ(unmarked_title("[alp", "[alpha] ", " [SHARED]"), nullptr);
+    // Marking and unmarking give the title back.
+    auto marked = marked_title("editor: notes.txt", "[beta] ", " [SHARED]");
+    EXPECT_STREQ(unmarked_title(marked.get(), "[beta] ", " [SHARED]").get(), "editor: notes.txt");
+}
+
+TEST(OwnWindows, OnlyTheBitsOutsideTheResourceMaskCount) {
+    const unsigned long mask = 0x001FFFFF;
+    EXPECT_EQ(client_part(0x04600012, mask), client_part(0x046FFFFF, mask));
+    EXPECT_NE(client_part(0x04600012, mask), client_part(0x04800012, mask));
+    // The top three bits are never part of an identifier.
+    EXPECT_EQ(client_part(0xE4600012, mask), client_part(0x04600012, mask));
+}
+
+TEST(DialogIcons, EveryKindHasATwentyByTwentyBitmap) {
+    for (int kind = 0; kind <= 6; ++kind) {
+        const auto &art = fallback_icon_art(kind);
+        for (const char *row : art) ASSERT_EQ(strlen(row), 20u) << "kind " << kind;
+        auto bytes = icon_bitmap_bytes(art);
+        // Pixel 0 of a row is bit 0 of its first byte; the four spare bits of each row stay 0.
+        for (int row = 0; row < 20; ++row) {
+            EXPECT_EQ((bytes[row * 3] & 1) != 0, art[row][0] == '#');
+            EXPECT_EQ((bytes[row * 3 + 2] >> 3) & 1, art[row][19] == '#' ? 1 : 0);
+            EXPECT_EQ(bytes[row * 3 + 2] & 0xF0, 0);
+        }
+    }
+    // Kinds outside 1 to 5 show the information icon.
+    EXPECT_EQ(&fallback_icon_art(0), &fallback_icon_art(3));
+    EXPECT_EQ(&fallback_icon_art(9), &fallback_icon_art(3));
+    EXPECT_NE(&fallback_icon_art(1), &fallback_icon_art(2));
+}
