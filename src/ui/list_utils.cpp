@@ -221,6 +221,7 @@ void set_selected_str(Widget list, const char *text, int on) {
 }
 
 int add_to_List_unique(Widget list, XmString item, int pos) {
+    if (XmListItemExists(list, item)) return 0;
     XmListAddItemUnselected(list, item, pos);
     recs_added = 1;
     view_moved(list);

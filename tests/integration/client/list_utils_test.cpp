@@ -1,0 +1,377 @@
+// List operations and character sizing on real Motif lists, texts and shells in a private Xvfb.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/startup.h"
+#include "ui/list_utils.h"
+#include "xvfb.h"
+
+#include <Xm/Form.h>
+#include <Xm/List.h>
+#include <Xm/Text.h>
+#include <X11/Shell.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace telvane::testing;
+using Rows = std::vector<std::string>;
+
+namespace {
+
+XmString item_of(const std::string &text) {
+    return XmStringCreateLtoR(const_cast<char *>(text.c_str()), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
+}
+
+Rows texts_of(XmStringTable items, int n) {
+    Rows texts;
+    for (int i = 0; i < n; ++i) {
+        char *text = nullptr;
+        XmStringGetLtoR(items[i], const_cast<char *>(XmFONTLIST_DEFAULT_TAG), &text);
+        texts.push_back(text ? text : "");
+        XtFree(text);
+    }
+    return texts;
+}
+
+int int_resource(Widget widget, const char *name) {
+    int value = -1;
+    XtVaGetValues(widget, name, &value, nullptr);
+    return value;
+}
+
+int selection_callbacks = 0;
+
+// One server and one toolkit connection for the suite: Motif keeps per-display caches that
+// are not meant to outlive their display.
+class ListUtils : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        auto server = XvfbServer::start();
+        ASSERT_TRUE(server);
+        xvfb_ = new XvfbServer(std::move(*server));
+        XtToolkitInitialize();
+        app_context = XtCreateApplicationContext();
+        int argc = 1;
+        char name[] = "telvane";
+        char *argv[] = {name, nullptr};
+        display = XtOpenDisplay(app_context, xvfb_->name().c_str(), "Telvane", "Telvane", nullptr, 0, &argc, argv);
+        ASSERT_NE(display, nullptr);
+        TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display, XtNwidth, 100,
+                                      XtNheight, 100, nullptr);
+        XtRealizeWidget(TopLevel);
+    }
+    static void TearDownTestSuite() {
+        if (display) XtCloseDisplay(display);
+        display = nullptr;
+        TopLevel = nullptr;
+        delete xvfb_;
+    }
+    void SetUp() override {
+        ASSERT_NE(display, nullptr);
+        recs_added = 0;
+        selection_callbacks = 0;
+    }
+    void TearDown() override {
+        for (Widget shell : shells_) XtDestroyWidget(shell);
+        settle();
+    }
+
+    // Lets the toolkit finish what the last calls started.
+    static void settle() {
+        XSync(display, False);
+        while (XtAppPending(app_context) & XtIMXEvent) {
+            XEvent event;
+            XtAppNextEvent(app_context, &event);
+            XtDispatchEvent(&event);
+        }
+    }
+
+    Widget new_shell() {
+        shells_.push_back(XtVaCreatePopupShell("shell", topLevelShellWidgetClass, TopLevel, nullptr));
+        return shells_.back();
+    }
+
+    // A realised scrolled list of `visible` rows holding "row 1" ... "row <items>".
+    Widget scrolled_list(int visible, int items, unsigned char policy = XmEXTENDED_SELECT) {
+        Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, new_shell(), nullptr);
+        Arg args[2];
+        XtSetArg(args[0], XmNvisibleItemCount, visible);
+        XtSetArg(args[1], XmNselectionPolicy, policy);
+        Widget list = XmCreateScrolledList(form, const_cast<char *>("list"), args, 2);
+        XtManageChild(list);
+        for (int i = 1; i <= items; ++i) add_to_list(list, ("row " + std::to_string(i)).c_str(), 0);
+        XtRealizeWidget(XtParent(form));
+        settle();
+        return list;
+    }
+
+    static Rows rows(Widget list) {
+        XmStringTable items = nullptr;
+        int count = 0;
+        XtVaGetValues(list, XmNitems, &items, XmNitemCount, &count, nullptr);
+        return texts_of(items, count);
+    }
+    static Rows selected(Widget list) {
+        XmStringTable items = nullptr;
+        int n = 0;
+        find_items_selected(list, &n, &items);
+        return texts_of(items, n);
+    }
+    static int top(Widget list) { return int_resource(list, XmNtopItemPosition); }
+
+    static XvfbServer *xvfb_;
+    std::vector<Widget> shells_;
+};
+
+XvfbServer *ListUtils::xvfb_ = nullptr;
+
+}  // namespace
+
+TEST_F(ListUtils, AddingUniqueRefusesAnEqualItemAndLeavesTheFlagAlone) {
+    Widget list = scrolled_list(5, 0);
+    EXPECT_EQ(add_to_list_unique(list, "alpha", 0), 1);
+    EXPECT_EQ(recs_added, 1);
+    EXPECT_EQ(add_to_list_unique(list, "beta", 1), 1);
+
+    recs_added = 0;
+    EXPECT_EQ(add_to_list_unique(list, "alpha", 1), 0);
+    // A localized string, as dialogs make them, is equal to the same text.
+    XmString localized = XmStringCreateLocalized(const_cast<char *>("beta"));
+    EXPECT_EQ(add_to_List_unique(list, localized, 0), 0);
+    XmStringFree(localized);
+    EXPECT_EQ(rows(list), (Rows{"beta", "alpha"}));
+    EXPECT_EQ(recs_added, 0);
+
+    EXPECT_EQ(add_to_list(list, "alpha", 0), 1);
+    EXPECT_EQ(rows(list), (Rows{"beta", "alpha", "alpha"}));
+    EXPECT_EQ(recs_added, 0);
+}
+
+TEST_F(ListUtils, FindingAndScrollingKeepAFullPageInView) {
+    Widget list = scrolled_list(10, 12);
+    int pos = -1, visible = -1, count = -1;
+    XmString item = item_of("row 5");
+    EXPECT_EQ(find_Item_in_list(list, item, &pos, &visible, &count), 1);
+    XmStringFree(item);
+    EXPECT_EQ(pos, 4);  // zero-based
+    ASSERT_EQ(visible, 10);
+    ASSERT_EQ(count, 12);
+    item = item_of("row 99");
+    EXPECT_EQ(find_Item_in_list(list, item, &pos, &visible, &count), 0);
+    XmStringFree(item);
+    EXPECT_EQ(pos, 0);
+
+    set_list_to_show_pos(list, 8);
+    EXPECT_EQ(top(list), 3);
+    set_list_to_show_pos(list, 2);
+    EXPECT_EQ(top(list), 2);
+    for (auto [text, expected] : {std::pair{"row 11", 3}, {"row 1", 1}, {"nowhere", 1}}) {
+        item = item_of(text);
+        set_list_to_show_Str(list, item);
+        XmStringFree(item);
+        EXPECT_EQ(top(list), expected) << text;
+    }
+    int shown_top = 0;
+    find_list_pos(list, &shown_top, &visible, &count);
+    EXPECT_EQ(shown_top, 1);
+}
+
+TEST_F(ListUtils, SelectingByTextKeepsOtherRowsAndNeverTogglesOff) {
+    Widget list = scrolled_list(10, 6, XmBROWSE_SELECT);
+    auto count = [](Widget, XtPointer, XtPointer) { ++selection_callbacks; };
+    XtAddCallback(list, XmNbrowseSelectionCallback, count, nullptr);
+    XtAddCallback(list, XmNmultipleSelectionCallback, count, nullptr);
+
+    set_selected_str(list, "row 2", 1);
+    set_selected_str(list, "row 5", 1);
+    set_selected_str(list, "row 2", 1);  // already selected: nothing changes
+    EXPECT_EQ(selected(list), (Rows{"row 2", "row 5"}));
+    EXPECT_EQ(int_resource(list, XmNselectionPolicy) & 0xff, XmBROWSE_SELECT);
+    set_selected_str(list, "row 2", 0);
+    EXPECT_EQ(selected(list), (Rows{"row 5"}));
+    EXPECT_EQ(selection_callbacks, 0);
+
+    EXPECT_EQ(set_selected_pos(list, 3), 1);
+    EXPECT_EQ(selected(list), (Rows{"row 3"}));
+    EXPECT_EQ(selection_callbacks, 1);
+    delete_all(list);
+    EXPECT_EQ(set_selected_pos(list, 1), 0);
+}
+
+TEST_F(ListUtils, DeletingPullsTheViewUpAndTakesSelectedRowsByPosition) {
+    Widget list = scrolled_list(10, 12);
+    set_list_to_show_pos(list, 3);
+    EXPECT_EQ(delete_item_str(list, "row 42"), 0);
+    EXPECT_EQ(delete_item_str(list, "row 1"), 1);
+    EXPECT_EQ(top(list), 2);  // rows 2..11 of the 11 left
+
+    // The copy of the selection outlives the rows it came from. The duplicate "row 4" at the
+    // end is selected, the first one is not, and only the selected one may go.
+    add_to_list(list, "row 4", 0);
+    set_selected_pos(list, 12);
+    set_selected_str(list, "row 12", 1);
+    set_selected_str(list, "row 7", 1);
+    int n = 0;
+    XmStringTable copy = nullptr;
+    replicate_selected_list(list, &n, &copy);
+    delete_selected(list);
+    EXPECT_EQ(rows(list), (Rows{"row 2", "row 3", "row 4", "row 5", "row 6", "row 8", "row 9", "row 10", "row 11"}));
+    EXPECT_EQ(top(list), 1);
+    EXPECT_EQ(texts_of(copy, n), (Rows{"row 7", "row 12", "row 4"}));
+    free_replicated_list(n, copy);
+    replicate_selected_list(list, &n, &copy);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(copy, nullptr);
+
+    delete_all(list);
+    EXPECT_TRUE(rows(list).empty());
+    delete_selected(list);
+}
+
+TEST_F(ListUtils, DefaultSizeResourcesReplaceOnlyWhatTheySet) {
+    Widget list = scrolled_list(5, 0);
+    int rows = 7, cols = 20;
+    find_default_size(list, &rows, &cols);
+    EXPECT_EQ(std::pair(rows, cols), std::pair(7, 20));
+    XrmDatabase db = XtDatabase(display);
+    XrmPutLineResource(&db, "Telvane.defaultRows: 12");
+    find_default_size(list, &rows, &cols);
+    EXPECT_EQ(std::pair(rows, cols), std::pair(12, 20));
+    XrmPutLineResource(&db, "Telvane.defaultRows: 0");
+    XrmPutLineResource(&db, "Telvane.defaultColumns: 33");
+    rows = 4;
+    find_default_size(list, &rows, &cols);
+    EXPECT_EQ(std::pair(rows, cols), std::pair(4, 33));
+    XrmPutLineResource(&db, "Telvane.defaultColumns: 0");
+}
+
+// A scrolled list in a form, its shell sized from size_ScrolledList_widget, shows exactly r
+// rows, and an item of c characters needs no horizontal scrolling while a wider one does.
+TEST_F(ListUtils, ScrolledListSizedInCharactersShowsThatManyRowsAndColumns) {
+    struct Case {
+        int rows, cols, margin, offset;
+    };
+    for (Case c : {Case{4, 20, 0, 0}, Case{7, 30, 5, 8}, Case{1, 12, 6, -1}}) {
+        SCOPED_TRACE(std::to_string(c.rows) + "x" + std::to_string(c.cols));
+        Widget shell = new_shell();
+        Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNmarginWidth, c.margin,
+                                              XmNmarginHeight, c.margin, nullptr);
+        Arg args[2];
+        XtSetArg(args[0], XmNvisibleItemCount, 1);
+        XtSetArg(args[1], XmNlistSizePolicy, XmCONSTANT);
+        Widget list = XmCreateScrolledList(form, const_cast<char *>("list"), args, 2);
+        Widget sw = XtParent(list);
+        XtVaSetValues(sw, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, XmNtopAttachment,
+                      XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+        if (c.offset >= 0)  // else the form's margins stand
+            XtVaSetValues(sw, XmNleftOffset, c.offset, XmNrightOffset, c.offset, XmNtopOffset, c.offset,
+                          XmNbottomOffset, c.offset, nullptr);
+        XtManageChild(list);
+        for (int i = 0; i < c.rows + 3; ++i) add_to_list(list, "a", 0);  // the vertical bar shows
+        XtRealizeWidget(shell);
+        settle();
+
+        int width = 0, height = 0;
+        size_ScrolledList_widget(list, c.rows, c.cols, &width, &height);
+        set_shell_size(shell, 10, 10, width, height);
+        settle();
+        EXPECT_EQ(int_resource(list, XmNvisibleItemCount), c.rows);
+        Widget horizontal = nullptr;
+        XtVaGetValues(sw, XmNhorizontalScrollBar, &horizontal, nullptr);
+        add_to_list(list, std::string(c.cols, 'M').c_str(), 0);
+        settle();
+        EXPECT_FALSE(XtIsManaged(horizontal)) << "an item of the asked width is cut";
+        add_to_list(list, std::string(c.cols + 2, 'M').c_str(), 0);
+        settle();
+        EXPECT_TRUE(XtIsManaged(horizontal)) << "the list is wider than asked for";
+    }
+}
+
+// Texts sized in characters hold that many lines and characters without scrolling, and not
+// more: a one-line field straight in a form and a multi-line scrolled text.
+TEST_F(ListUtils, TextsSizedInCharactersHoldThatManyLinesAndCharacters) {
+    // Where the first character is drawn and the first line shown, with the cursor at the end.
+    auto shown = [](Widget text, const std::string &content) {
+        XmTextSetString(text, const_cast<char *>(content.c_str()));
+        XmTextSetInsertionPosition(text, static_cast<XmTextPosition>(content.size()));
+        settle();
+        Position x = 0, y = 0;
+        XmTextPosToXY(text, 0, &x, &y);
+        return std::pair{x, XmTextGetTopCharacter(text)};
+    };
+    for (int cols : {8, 45}) {
+        Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, new_shell(), XmNmarginWidth, 4, nullptr);
+        Widget field = XtVaCreateManagedWidget("field", xmTextWidgetClass, form, XmNcolumns, 2, XmNleftAttachment,
+                                               XmATTACH_FORM, XmNleftOffset, 6, XmNrightAttachment, XmATTACH_FORM,
+                                               XmNtopAttachment, XmATTACH_FORM, nullptr);
+        XtRealizeWidget(XtParent(form));
+        int width = 0, height = 0;
+        size_Text_widget(field, 1, cols, &width, &height);
+        set_shell_size(XtParent(form), 10, 10, width, height);
+        Position home = shown(field, "M").first;
+        EXPECT_EQ(shown(field, std::string(cols, 'M')).first, home) << cols << " scrolled sideways";
+        EXPECT_LT(shown(field, std::string(cols + 1, 'M')).first, home) << cols << " is wider than asked for";
+    }
+
+    const int rows = 6, cols = 24;
+    Widget shell = new_shell();
+    Widget form = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, nullptr);
+    Arg args[3];
+    XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
+    XtSetArg(args[1], XmNrows, 1);
+    XtSetArg(args[2], XmNcolumns, 2);
+    Widget text = XmCreateScrolledText(form, const_cast<char *>("text"), args, 3);
+    XtVaSetValues(XtParent(text), XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                  XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    XtManageChild(text);
+    XtRealizeWidget(shell);
+    int width = 0, height = 0;
+    size_ScrolledText_widget(text, rows, cols, &width, &height);
+    set_shell_size(shell, 10, 10, width, height);
+    Position home = shown(text, "M").first;
+    std::string lines;
+    for (int i = 0; i < rows; ++i) lines += (i ? "\n" : "") + std::string(cols, 'M');
+    EXPECT_EQ(shown(text, lines), std::pair(home, XmTextPosition{0}));
+    EXPECT_NE(shown(text, lines + "\nM").second, 0) << "more lines than asked for";
+    EXPECT_LT(shown(text, lines + "M").first, home) << "wider than asked for";
+}
+
+TEST_F(ListUtils, ShellsGrowButNeverShrinkAndCentreOnScreen) {
+    Widget shell = new_shell();
+    XtVaSetValues(shell, XmNwidth, 400, XmNheight, 300, nullptr);
+    Widget dialog = XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, nullptr);
+    XtRealizeWidget(shell);
+    set_shell_size(shell, 50, 40, 300, 160);
+    Dimension w = 0, h = 0;
+    Boolean allow = True;
+    XtVaGetValues(shell, XmNwidth, &w, XmNheight, &h, XmNallowShellResize, &allow, nullptr);
+    EXPECT_EQ(std::pair(w, h), std::pair(Dimension{400}, Dimension{300}));
+    EXPECT_EQ(int_resource(shell, XmNminWidth), 50);
+    EXPECT_FALSE(allow);
+    set_shell_size(shell, 50, 40, 500, 100);
+    XtVaGetValues(shell, XmNwidth, &w, XmNheight, &h, nullptr);
+    EXPECT_EQ(std::pair(w, h), std::pair(Dimension{500}, Dimension{300}));
+
+    Widget reference_shell = new_shell();
+    Widget reference = XtVaCreateManagedWidget("form", xmFormWidgetClass, reference_shell, XmNwidth, 200,
+                                               XmNheight, 100, nullptr);
+    XtVaSetValues(reference_shell, XmNx, 400, XmNy, 300, nullptr);
+    XtRealizeWidget(reference_shell);
+    auto placed = [&] {
+        settle();
+        Window child;
+        int x = -1, y = -1;
+        XTranslateCoordinates(display, XtWindow(shell), DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        return std::pair{x, y};
+    };
+    center_widget(dialog, reference);
+    EXPECT_EQ(placed(), std::pair(400 + 100 - 250, 300 + 50 - 150));
+    // Near the bottom-right corner of the 1024x768 screen it is pulled back to touch the edges.
+    XtVaSetValues(reference_shell, XmNx, 900, XmNy, 700, nullptr);
+    center_widget(dialog, reference);
+    EXPECT_EQ(placed(), std::pair(1024 - 500, 768 - 300));
+    center_widget(dialog, nullptr);
+    EXPECT_EQ(placed(), std::pair(0, 0));
+}
