@@ -1,0 +1,134 @@
+// The message dialog in process: answers through the nested loop, window-manager closes,
+// levels, the screen grab, and the grouped reports read back from the dialog's text.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "extension/share_events.h"
+#include "toolkit_fixture.h"
+
+#include <Xm/Protocols.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+class MessageDialog : public ToolkitTest {
+protected:
+    // Sends the window manager's close request to the dialog's shell.
+    static void close_by_window_manager() {
+        XClientMessageEvent m{};
+        m.type = ClientMessage;
+        m.window = XtWindow(MessageSH);
+        m.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+        m.format = 32;
+        m.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
+        m.data.l[1] = CurrentTime;
+        XSendEvent(display, m.window, False, 0, reinterpret_cast<XEvent *>(&m));
+        XFlush(display);
+    }
+    static bool mapped(Widget w) {
+        XWindowAttributes a{};
+        return w && XtIsRealized(w) && XGetWindowAttributes(display, XtWindow(w), &a) && a.map_state == IsViewable;
+    }
+};
+
+}  // namespace
+
+TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
+    int in_progress = 0;
+    std::string text;
+    bool yes_shown = false, no_shown = false, ok_shown = true;
+    when_dialog_up([&] {
+        in_progress = message_in_progress;
+        text = dialog_text();
+        yes_shown = XtIsManaged(yes_button);
+        no_shown = XtIsManaged(no_button);
+        ok_shown = XtIsManaged(ok_button);
+        screenshot("question");
+        click(no_button);
+    });
+    EXPECT_EQ(message1(TelvaneSH, 1, 196, 3, 7, "Really share %s?", "xterm"), 0);
+    EXPECT_EQ(in_progress, 196615);
+    EXPECT_EQ(text, "Fonts missing on:\nxterm\n\nBut windows were shared anyway,using other fonts.")
+        << "the catalog's entry comes before the default";
+    EXPECT_TRUE(yes_shown && no_shown);
+    EXPECT_FALSE(ok_shown);
+    EXPECT_EQ(message_in_progress, 0);
+    EXPECT_FALSE(mapped(MessageSH));
+
+    when_dialog_up([&] { click(yes_button); });
+    EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 1);
+    // The same dialog is reused.
+    Widget first = MessageSH;
+    when_dialog_up([&] { close_by_window_manager(); });
+    EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 0) << "a close by the window manager says no";
+    EXPECT_EQ(MessageSH, first);
+}
+
+TEST_F(MessageDialog, LevelsAndUnmappedMainWindowSuppressAndAnswerYes) {
+    user_preference.dialog_level = 2;
+    // Were it shown, nobody would answer and the test would time out.
+    EXPECT_EQ(message0(TelvaneSH, 3, 196, 1, 900, "Hidden question?"), 1);
+    EXPECT_EQ(MessageSH, nullptr) << "nothing was even built";
+    user_preference.dialog_level = 4;
+    TOPLEVEL_UNMAPPED = 1;
+    EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Hidden question?"), 1);
+    TOPLEVEL_UNMAPPED = 0;
+}
+
+TEST_F(MessageDialog, ScreenParentHoldsThePointerUntilAnswered) {
+    int grab_by_other = -1;
+    when_dialog_up([&] {
+        Display *other = XOpenDisplay(server->name().c_str());
+        ASSERT_NE(other, nullptr);
+        grab_by_other = XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask,
+                                     GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+        XCloseDisplay(other);
+        screenshot("error");
+        click(ok_button);
+    });
+    EXPECT_EQ(message0(reinterpret_cast<Widget>(1), 1, 17, 199, 199, "Something broke inside"), 1);
+    EXPECT_EQ(grab_by_other, AlreadyGrabbed);
+    // Released again: another client can grab now.
+    Display *other = XOpenDisplay(server->name().c_str());
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync,
+                           GrabModeAsync, None, None, CurrentTime),
+              GrabSuccess);
+    XCloseDisplay(other);
+}
+
+TEST_F(MessageDialog, GroupedReportsShowOneDialogPerKindWithTheirTexts) {
+    // An unknown status and two colour problems gathered before the pass.
+    for (int status : {50, 11, 11}) {
+        TelvaneEvent e{};
+        e.type = tlEventType;
+        e.status = status;
+        e.host = 0;
+        processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
+    }
+    std::vector<std::string> texts;
+    std::function<void()> answer = [&] {
+        texts.push_back(dialog_text());
+        if (texts.size() == 1) screenshot("warning");
+        click(ok_button);
+        when_dialog_up(answer);
+    };
+    when_dialog_up(answer);
+    process_event_messages();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Could not Match Colors on:\nUnknown\nUnknown\n\n"
+                        "But windows were shared anyway,using different colors.");
+    EXPECT_EQ(texts[1], "1 Unexpected X Events");
+    EXPECT_EQ(event_messages_pending, 0);
+
+    // A report above the user's level is dropped without a dialog.
+    user_preference.dialog_level = 1;
+    TelvaneEvent e{};
+    e.type = tlEventType;
+    e.status = 11;
+    processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
+    process_event_messages();
+    EXPECT_EQ(texts.size(), 2u) << texts.back();
+    EXPECT_EQ(bad_colors, nullptr);
+}

@@ -1,0 +1,175 @@
+#pragma once
+// Telvane's toolkit state opened in the test process on a display behind telvane-server,
+// with a scratch HOME, the real message dialog, and helpers to wait for events and to answer
+// dialogs from toolkit time-outs.
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+#include "core/main_loop.h"
+#include "core/messages.h"
+#include "core/preferences.h"
+#include "core/startup.h"
+#include "dialog_driver.h"
+#include "extension/share_extension.h"
+#include "process.h"
+#include "share_server.h"
+#include "ui/help_hooks.h"
+#include "ui/main_window.h"
+#include "ui/message_dialog.h"
+
+#include <X11/Shell.h>
+#include <algorithm>
+#include <X11/StringDefs.h>
+#include <Xm/Text.h>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <poll.h>
+#include <string>
+
+namespace telvane::testing {
+
+class ToolkitTest : public ServedDisplayTest {
+protected:
+    void SetUp() override {
+        start_served();
+        if (HasFatalFailure()) return;
+        old_home_ = getenv("HOME") ? getenv("HOME") : "";
+        setenv("HOME", scratch.path().c_str(), 1);
+        logfile_close();
+        user_preference.dialog_level = 4;
+        XtToolkitInitialize();
+        app_context = XtCreateApplicationContext();
+        int argc = 1;
+        char name[] = "telvane";
+        char *argv[] = {name, nullptr};
+        display = XtOpenDisplay(app_context, server->name().c_str(), "Telvane", "Telvane", nullptr, 0,
+                                &argc, argv);
+        ASSERT_NE(display, nullptr);
+        TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
+                                      XtNwidth, 200, XtNheight, 100, nullptr);
+        XtRealizeWidget(TopLevel);
+        TelvaneSH = TopLevel;
+        tlEventType = tlInitialize(display);
+        ASSERT_NE(tlEventType, 0);
+        static char prepend[] = "[alpha] ", append[] = " [SHARED]", host[] = "alpha";
+        prepend_str = prepend;
+        append_str = append;
+        my_display_hostname = host;
+        preventWindowTitleChange = 0;
+        shows_ = 0;
+        set_message_presenter(counted_show);
+        XSync(display, False);
+    }
+
+    void TearDown() override {
+        set_message_presenter(nullptr);
+        if (app_context) XtDestroyApplicationContext(app_context);
+        app_context = nullptr;
+        display = nullptr;
+        TopLevel = TelvaneSH = nullptr;
+        // The dialog went with its display; the next one is built afresh.
+        MessageSH = Message = messTypeIcon = msg_text = nullptr;
+        ok_button = yes_button = cancel_button = no_button = help_button = nullptr;
+        msgDefaultButton = transient_for_widget = Msg_Help = nullptr;
+        pixmapError = pixmapWarning = pixmapInformation = pixmapQuestion = pixmapWorking = 0;
+        message_in_progress = 0;
+        tlEventType = 0;
+        logfile_close();
+        setenv("HOME", old_home_.c_str(), 1);
+    }
+
+    std::string log_text() const { return read_file(scratch.file(".Telvane/.logfile")); }
+
+    // Handles events as the main loop does until `done` holds, at most `limit`. Returns
+    // whether it held.
+    bool pump_until(const std::function<bool()> &done,
+                    std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            XSync(display, False);
+            while (XtAppPending(app_context) & XtIMXEvent) {
+                XEvent event;
+                XtAppNextEvent(app_context, &event);
+                main_loop_dispatch(&event);
+            }
+            if (done()) return true;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd fd{ConnectionNumber(display), POLLIN, 0};
+            poll(&fd, 1, static_cast<int>(std::min<long>(left.count(), 200)));
+        }
+        return true;
+    }
+
+    // Runs `act` from a toolkit time-out once the message dialog is up: the way a person
+    // answers it while the program waits in its nested loop.
+    void when_dialog_up(std::function<void()> act) {
+        pending_ = std::move(act);
+        // When a dialog is up right now, it is the one being answered; wait for the next.
+        after_show_ = shows_;
+        XtAppAddTimeOut(app_context, 10, on_timer, this);
+    }
+
+    // Clicks a dialog button with XTEST, as a person would.
+    void click(Widget button) {
+        DialogDriver driver(server->name());
+        ASSERT_TRUE(driver);
+        ASSERT_TRUE(driver.click(XtWindow(button)));
+    }
+
+    // The text of the dialog that is up.
+    static std::string dialog_text() {
+        char *text = XmTextGetString(msg_text);
+        std::string s = text ? text : "";
+        XtFree(text);
+        return s;
+    }
+
+    // Keeps a picture of the screen under docs/screenshots when TELVANE_SCREENSHOTS names
+    // that folder.
+    void screenshot(const std::string &name) {
+        const char *dir = getenv("TELVANE_SCREENSHOTS");
+        if (!dir) return;
+        XSync(display, False);
+        std::string crop;
+        if (MessageSH && message_in_progress) {
+            Position x = 0, y = 0;
+            Dimension w = 0, h = 0;
+            XtTranslateCoords(MessageSH, 0, 0, &x, &y);
+            XtVaGetValues(MessageSH, XtNwidth, &w, XtNheight, &h, nullptr);
+            int left = std::max(0, x - 20), top = std::max(0, y - 20);
+            crop = " -crop " + std::to_string(w + 40) + "x" + std::to_string(h + 40) + "+" +
+                   std::to_string(left) + "+" + std::to_string(top);
+        }
+        std::string command = "import -display " + upstream->name() + " -window root" + crop + " " +
+                              std::string(dir) + "/" + name + ".png";
+        EXPECT_EQ(system(command.c_str()), 0);
+    }
+
+private:
+    // Every dialog shown is counted, so that an answer goes to the dialog it was meant for.
+    static inline int shows_ = 0;
+    static int counted_show(Widget parent, int type, int set, int number, const char *text) {
+        ++shows_;
+        return message_show(parent, type, set, number, text);
+    }
+
+    static void on_timer(XtPointer self, XtIntervalId *) {
+        auto *t = static_cast<ToolkitTest *>(self);
+        // Not up yet (it is being built), or still the one answered before: look again shortly.
+        if (shows_ <= t->after_show_ || !message_in_progress || !MessageSH) {
+            XtAppAddTimeOut(app_context, 10, on_timer, self);
+            return;
+        }
+        auto act = std::move(t->pending_);
+        t->pending_ = nullptr;
+        if (act) act();
+    }
+
+    std::function<void()> pending_;
+    int after_show_ = 0;  // act on a dialog shown after this many
+    std::string old_home_;
+};
+
+}  // namespace telvane::testing
