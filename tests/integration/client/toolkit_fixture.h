@@ -47,7 +47,7 @@ protected:
                                 &argc, argv);
         ASSERT_NE(display, nullptr);
         TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
-                                      XtNwidth, 200, XtNheight, 100, nullptr);
+                                      XtNwidth, 200, XtNheight, 100, XtNx, 400, XtNy, 300, nullptr);
         XtRealizeWidget(TopLevel);
         TelvaneSH = TopLevel;
         tlEventType = tlInitialize(display);
@@ -138,8 +138,8 @@ protected:
             Dimension w = 0, h = 0;
             XtTranslateCoords(MessageSH, 0, 0, &x, &y);
             XtVaGetValues(MessageSH, XtNwidth, &w, XtNheight, &h, nullptr);
-            int left = std::max(0, x - 20), top = std::max(0, y - 20);
-            crop = " -crop " + std::to_string(w + 40) + "x" + std::to_string(h + 40) + "+" +
+            int left = std::max(0, x - 10), top = std::max(0, y - 10);
+            crop = " -crop " + std::to_string(w + 20) + "x" + std::to_string(h + 20) + "+" +
                    std::to_string(left) + "+" + std::to_string(top);
         }
         std::string command = "import -display " + upstream->name() + " -window root" + crop + " " +
