@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
+#include "home_fixture.h"
 
 #include "core/cstring.h"
 #include "process.h"
@@ -53,4 +54,20 @@ TEST(Catalog, PrintMessageWritesTheFormattedText) {
     testing::internal::CaptureStderr();
     print_message1(0, 5, 8, "unused", "host:3");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "X-Server 'host:3' does not support sharing\n");
+}
+
+class NoCatalog : public ScratchHome {};
+
+TEST_F(NoCatalog, DefaultsAreUsedAndOneLineIsLogged) {
+    user_preference.dialog_level = 4;
+    close_message_catalog();
+    setenv("NLSPATH", home_.file("nowhere/%N.cat").c_str(), 1);
+    EXPECT_STREQ(catalog_text(5, 8, "Default %s", 1), "Default %s");
+    EXPECT_STREQ(catalog_text(2, 2, "Other", 0), "Other");
+    std::string log = log_text();
+    size_t first = log.find("Could not open Message Catalog 'Telvane.cat'");
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find("Could not open Message Catalog", first + 1), std::string::npos);
+    close_message_catalog();
+    setenv("NLSPATH", telvane::testing::build_path("resources/%N.cat").c_str(), 1);
 }
