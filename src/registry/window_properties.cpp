@@ -106,18 +106,32 @@ CString unmarked_title(const char *name, const char *prepend, const char *append
     return CString(dup_cstring(rest.c_str()));
 }
 
+namespace {
+
+// Writes a new title for a (un)shared window, watches or stops watching its client's renames
+// (never on our own windows, whose events the toolkit selects), and keeps the window status
+// dialog's title in step. `marking` tells a new mark from its removal.
+void retitle(Window window, const char *title, bool marking) {
+    log_msg1n(marking ? "SET shared-from (WM_NAME change) on window (0x%x)"
+                      : "UNSET shared-from (WM_NAME change) on window (0x%x)",
+              static_cast<int>(window));
+    store_title(window, title);
+    if (!is_own_window(window)) {
+        log_msg1n(marking ? "SET select-input (PropertyChangeMask) on window (0x%x)"
+                          : "UNSET select-input  on window (0x%x)",
+                  static_cast<int>(window));
+        XSelectInput(display, window, marking ? PropertyChangeMask : NoEventMask);
+    }
+    if (window == windowListId) window_receiver_namechange();
+}
+
+}  // namespace
+
 void set_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
     auto name = fetch_name(window);
     if (!name) return;
-    CString title = marked_title(name.get(), prepend_str, append_str);
-    log_msg1n("SET shared-from (WM_NAME change) on window (0x%x)", static_cast<int>(window));
-    store_title(window, title.get());
-    if (!is_own_window(window)) {
-        log_msg1n("SET select-input (PropertyChangeMask) on window (0x%x)", static_cast<int>(window));
-        XSelectInput(display, window, PropertyChangeMask);
-    }
-    if (window == windowListId) window_receiver_namechange();
+    retitle(window, marked_title(name.get(), prepend_str, append_str).get(), true);
 }
 
 void unset_shared_from(Window window) {
@@ -125,14 +139,7 @@ void unset_shared_from(Window window) {
     auto name = fetch_name(window);
     if (!name) return;
     CString rest = unmarked_title(name.get(), prepend_str, append_str);
-    if (!rest) return;
-    log_msg1n("UNSET shared-from (WM_NAME change) on window (0x%x)", static_cast<int>(window));
-    store_title(window, rest.get());
-    if (!is_own_window(window)) {
-        log_msg1n("UNSET select-input  on window (0x%x)", static_cast<int>(window));
-        XSelectInput(display, window, NoEventMask);
-    }
-    if (window == windowListId) window_receiver_namechange();
+    if (rest) retitle(window, rest.get(), false);
 }
 
 void property_event(XEvent *event) {
