@@ -226,9 +226,13 @@ void ShareService::run_share(Receiver &r, const PendingShare &p) {
         look.title = upstream_->property(w, XCB_ATOM_WM_NAME);
         look.wm_class = upstream_->property(w, XCB_ATOM_WM_CLASS);
         look.server_name = options_.sender_name;
+        if (!upstream_->watch_destruction(w)) {
+            // Destroyed while the share was being set up: nothing left to show.
+            emit(ShareStatus::WindowUnsharable, w, r.host);
+            continue;
+        }
         uint32_t mirror = create_mirror(r.conn.get(), r.screen, look);
         shares_.push_back({tag, r.host, w, mirror, p.detail, p.owner});
-        upstream_->watch_destruction(w);
         emit(ShareStatus::WindowShared, w, r.host, tag, p.detail);
     }
 }

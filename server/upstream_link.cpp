@@ -142,11 +142,14 @@ std::vector<uint32_t> UpstreamLink::application_windows(uint32_t window) {
     return out;
 }
 
-void UpstreamLink::watch_destruction(uint32_t window) {
-    if (broken()) return;
+bool UpstreamLink::watch_destruction(uint32_t window) {
+    if (broken()) return false;
     uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    xcb_change_window_attributes(conn_.get(), window, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(conn_.get());
+    xcb_void_cookie_t cookie = xcb_change_window_attributes_checked(conn_.get(), window, XCB_CW_EVENT_MASK, &mask);
+    xcb_generic_error_t *error = xcb_request_check(conn_.get(), cookie);
+    if (!error) return true;
+    std::free(error);
+    return false;
 }
 
 std::vector<uint32_t> UpstreamLink::drain_destroyed(bool read_socket) {

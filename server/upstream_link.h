@@ -50,8 +50,11 @@ public:
     // The viewable top-level windows created by the client that created `window`, found through
     // X-Resource; at least the window's own top level.
     std::vector<uint32_t> application_windows(uint32_t window);
-    // Asks for DestroyNotify on `window`, so that a destroyed shared window is unshared.
-    void watch_destruction(uint32_t window);
+    // Asks for DestroyNotify on `window`, so that a destroyed shared window is unshared. Waits
+    // until the server has applied the selection, because the window's client may destroy it
+    // the moment it hears that the share is made. Returns false when the window is gone
+    // already.
+    bool watch_destruction(uint32_t window);
     // Pulls every event that arrived (reading the socket only when `read_socket`); returns the
     // windows whose DestroyNotify came. Without reading, it picks up events that xcb queued while
     // the server waited for a reply, which would otherwise wait for the next readable socket.
