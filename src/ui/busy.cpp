@@ -35,3 +35,11 @@ void stop_hourglass() {
 }
 
 int hourglass_depth() { return depth; }
+
+Widget BusySharing = nullptr;
+Widget BusySharingSH = nullptr;
+int isBusy = 0;
+
+void start_busy_sharing() {}
+void popup_BusySharing() {}
+void stop_busy_sharing() {}
