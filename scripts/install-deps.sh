@@ -13,7 +13,7 @@ PACKAGES=(
   libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
   libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxau-dev
   # running and testing
-  xvfb xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
+  xvfb xfonts-base xfonts-75dpi xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
   # the pass-through benchmark compares against a parsing proxy
   xtrace
 )

@@ -3,5 +3,15 @@
 
 #include <X11/Intrinsic.h>
 
+// The user's exit (Exit menu entry, window manager close): asks before closing active
+// shares and, after adding rows, before leaving. Returns 0 when the user cancels; otherwise
+// does not return.
+int exit_cleanup_ask();
+// Unshares every window from every receiver; returns when no shared window is recorded.
+void exit_cleanup_windows();
+// Unshares all windows of one receiver when it has any. Iterator callback.
+void exit_callback(Atom host, char *name, char *alias);
+// Closes the windows, logs and exits with status 0.
+void exit_cleanup_exit();
 // Input handler of the host channel: the host side has gone away.
 void peer_died(XtPointer client_data, int *source, XtInputId *id);

@@ -2,6 +2,7 @@
 #include "core/exit.h"
 #include "core/log.h"
 #include "core/main_loop.h"
+#include "ui/app_defaults.h"
 #include "core/messages.h"
 #include "core/preferences.h"
 #include "core/startup.h"
@@ -113,6 +114,7 @@ int main(int argc, char **argv, char **envp) {
     // 2. The toolkit, under the name and class "Telvane".
     XtToolkitInitialize();
     app_context = XtCreateApplicationContext();
+    XtAppSetFallbackResources(app_context, telvane_fallback_resources());
     display = XtOpenDisplay(app_context, nullptr, "Telvane", "Telvane", nullptr, 0, &argc, argv);
     if (!display) {
         const char *name = getenv("DISPLAY");
@@ -268,8 +270,12 @@ int main(int argc, char **argv, char **envp) {
     XtGetApplicationResources(TopLevel, &enableCommandLine, command_line_resources,
                               XtNumber(command_line_resources), nullptr, 0);
 
-    // The main window's shell is the application shell; dialogs centre on it.
-    TelvaneSH = TopLevel;
+    // 27. The main window; its shell is the application shell, and dialogs centre on it.
+    create_Telvane();
+    XtRealizeWidget(TopLevel);
+
+    // 28. Rows added from here on count as the user's own (exit asks about them).
+    recs_added = 0;
 
     // 30.
     initialize_main_loop_empty();

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -173,4 +174,14 @@ int read_address_lines(const char *path, void (*fn)(const char *line, void *data
     }
     fclose(file);
     return 1;
+}
+
+char *typed_form_of_row(const char *row) {
+    if (!row) return nullptr;
+    const char *blank = strrchr(row, ' ');
+    if (!blank) return nullptr;
+    size_t alias_length = static_cast<size_t>(blank - row);
+    while (alias_length > 0 && (row[alias_length - 1] == ' ' || row[alias_length - 1] == '.')) --alias_length;
+    std::string typed = std::string(blank + 1) + " " + std::string(row, alias_length);
+    return strdup(typed.c_str());
 }

@@ -41,3 +41,8 @@ int parse_address_line(const char *line, AddressEntry *entry);
 // each raw line without its line end. Returns 1 when the file was read, 0 when it could not
 // be opened.
 int read_address_lines(const char *path, void (*fn)(const char *line, void *data), void *data);
+
+// The typed form of a receiver row, for editing it: the display name (the text after the last
+// blank), one blank, then the alias (the text before the last blank without the trailing run
+// of blanks and dots of its leader). Newly allocated; null when the row has no blank.
+char *typed_form_of_row(const char *row);

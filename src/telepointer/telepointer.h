@@ -11,3 +11,12 @@ void processTelepointerResponse(long w0, long w1, long w2, long w3, long w4);
 void process_telepointer_message();
 // Asks the manager to remove every telepointer on `window`. Returns 0 when no manager runs.
 int delete_all_telepointers(Window window);
+
+// The manager's version text; empty until the manager has started.
+extern char *telepointer_version;
+// The manager's control window; 0 while no manager runs.
+extern Window telepointer_control_window;
+
+// The Add and Delete Telepointer menu actions. Return 0 when nothing was requested.
+int add_telepointer();
+int delete_telepointer();

@@ -21,3 +21,10 @@ void set_item_help(Widget widget, int number);
 void cursor_Help(Cursor cursor);
 // Takes down a help dialog that holds a grab. Called when a dialog closes.
 void popdown_Help_ifgrabbed();
+
+// Quick help for catalog set 6, `number`, over the main window. The dialogs' help callbacks.
+void form_help(Widget widget, int number);
+// Shows the version texts of the program, the server's extension and the telepointers.
+void version_help(Widget widget, XtPointer client_data, XtPointer call_data);
+// Builds the Help menu ("On_Version") on `menubar` and returns its pulldown.
+Widget create_HelpMenu(Widget menubar);

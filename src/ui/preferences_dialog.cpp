@@ -2,3 +2,7 @@
 #include "preferences_dialog.h"
 
 Widget PreferencesSH = nullptr;
+
+#include "core/log.h"
+
+void popup_Preferences() { log_msg0("Preferences dialog is not available in this build"); }

@@ -5,3 +5,6 @@
 
 // The dialog's popup shell, created on first use; null until then.
 extern Widget PreferencesSH;
+
+// Shows the Preferences dialog. Until the dialog exists this only logs.
+void popup_Preferences();
