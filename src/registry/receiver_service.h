@@ -7,6 +7,29 @@
 // The consent service's TCP port on every receiver host.
 constexpr int RECEIVER_SERVICE_PORT = 34590;
 
+// A share request that waits for the receiver's answer.
+struct PendingShare {
+    unsigned long window;
+    int kind;  // SHARE_SINGLE or SHARE_APPLICATION
+    PendingShare *next;
+};
+
+// One receiver whose consent service is being asked (or has just answered).
+struct PendingReceiver {
+    unsigned long host;     // the receiver's host atom
+    int fd;                 // the connection to its service
+    PendingShare *windows;  // queued requests, newest first
+    XtInputId input_id;     // watches fd for the answer; 0 once the answer was read
+    PendingReceiver *next;
+};
+
+// Every receiver being asked, newest first. Owned by this module.
+extern PendingReceiver *pending_list;
+
+// How long connecting to a service may block the program, in milliseconds; longer counts as
+// a connection time-out. Default 20000.
+extern int receiver_connect_timeout_ms;
+
 // Asks the consent service of receiver `host`. Returns the socket (0 or more) while the
 // question is outstanding, -1 when there is no service to ask (share without asking), -2
 // when connecting timed out (report the receiver unreachable). Called by share_please.
