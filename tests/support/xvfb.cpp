@@ -81,6 +81,26 @@ int find_free_display(int first) {
     return -1;
 }
 
+namespace {
+
+// Starts the server on display `n` and waits for its announcement; nothing when it failed.
+std::optional<AnnouncedServer> start_on(int n, const std::function<std::vector<std::string>(int, int)> &argv_for,
+                                        const ChildProcess::Options &options) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+    ChildProcess::Options po = options;
+    po.keep_fds.push_back(fds[1]);
+    ChildProcess p = ChildProcess::start(argv_for(n, fds[1]), po);
+    close(fds[1]);
+    int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
+    close(fds[0]);
+    if (got == n) return AnnouncedServer{n, std::move(p)};
+    // Somebody else took the number, or the server failed: the handle kills what is left.
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<AnnouncedServer> start_announced(
     int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
     ChildProcess::Options options, int attempts) {
@@ -90,16 +110,7 @@ std::optional<AnnouncedServer> start_announced(
         int n = find_free_display(next);
         if (n < 0) return std::nullopt;
         next = n + 1;
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
-        ChildProcess::Options po = options;
-        po.keep_fds.push_back(fds[1]);
-        ChildProcess p = ChildProcess::start(argv_for(n, fds[1]), po);
-        close(fds[1]);
-        int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
-        close(fds[0]);
-        if (got == n) return AnnouncedServer{n, std::move(p)};
-        // Somebody else took the number, or the server failed: the handle kills what is left.
+        if (auto started = start_on(n, argv_for, options)) return started;
     }
     return std::nullopt;
 }
@@ -121,7 +132,8 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     ChildProcess::Options po;
     po.stdout_path = "/dev/null";
     po.stderr_path = "/dev/null";
-    auto started = start_announced(20, argv_for, po, 12);
+    auto started = options.number >= 0 ? start_on(options.number, argv_for, po)
+                                       : start_announced(20, argv_for, po, 12);
     if (!started) return std::nullopt;
     return XvfbServer(started->number, std::move(started->process));
 }

@@ -1,5 +1,6 @@
 #pragma once
-// A private Xvfb for a test: started on a free display number (never 0), reachable over TCP, always stopped.
+// A private Xvfb for a test: started on a free display number (never 0 unless asked for),
+// reachable over TCP, always stopped.
 
 #include "process.h"
 
@@ -17,6 +18,9 @@ public:
         bool listen_tcp = true;           // other displays can reach it at 127.0.0.1:6000+N
         std::string screen = "1024x768x24";
         std::vector<std::string> extra;   // more Xvfb arguments
+        // >= 0: exactly this display number, tried once. Display 0 only inside a private
+        // network and mount namespace (tests/support/in-netns.sh), never on the machine's own.
+        int number = -1;
     };
 
     // Starts Xvfb and returns once it accepts connections (it reports its display through

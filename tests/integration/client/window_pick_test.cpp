@@ -1,0 +1,423 @@
+// Picking windows with the pointer through the real server, the sharability rules on real
+// windows, and a share request to a real receiver display.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "registry/host_identity.h"
+#include "registry/hostatoms.h"
+#include "registry/receiver_service.h"
+#include "registry/share_registry.h"
+#include "registry/window_selection.h"
+#include "toolkit_fixture.h"
+#include "ui/busy.h"
+#include "xvfb.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#include <xcb/xtest.h>
+
+#include <cstring>
+
+using namespace telvane::testing;
+
+namespace {
+
+// Another client on the served display with its own windows, as the programs people share.
+class OtherClient {
+public:
+    explicit OtherClient(const std::string &display_name) : dpy_(XOpenDisplay(display_name.c_str())) {}
+    ~OtherClient() {
+        if (dpy_) XCloseDisplay(dpy_);
+    }
+    explicit operator bool() const { return dpy_ != nullptr; }
+
+    // A mapped window at root position x, y (or in `parent`), named when `name` is given.
+    Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0) {
+        Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
+        if (name) XStoreName(dpy_, win, name);
+        XMapWindow(dpy_, win);
+        XSync(dpy_, False);
+        return win;
+    }
+    void set_class(Window win, const char *instance, const char *klass) {
+        XClassHint hint{const_cast<char *>(instance), const_cast<char *>(klass)};
+        XSetClassHint(dpy_, win, &hint);
+        XSync(dpy_, False);
+    }
+    void set_text(Window win, const char *property, const char *text) {
+        XChangeProperty(dpy_, win, XInternAtom(dpy_, property, False), XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
+        XSync(dpy_, False);
+    }
+
+private:
+    Display *dpy_;
+};
+
+// A person's hands on the served display: pointer and keyboard through XTEST.
+class Hands {
+public:
+    explicit Hands(const std::string &display_name) : driver_(display_name) {}
+    void move(int x, int y) { fake(XCB_MOTION_NOTIFY, 0, x, y); }
+    void press() { fake(XCB_BUTTON_PRESS, 1); }
+    void release() { fake(XCB_BUTTON_RELEASE, 1); }
+    void key(KeySym sym) {
+        auto code = static_cast<uint8_t>(XKeysymToKeycode(driver_.display(), sym));
+        fake(XCB_KEY_PRESS, code);
+        fake(XCB_KEY_RELEASE, code);
+    }
+
+private:
+    void fake(uint8_t type, uint8_t detail, int x = 0, int y = 0) {
+        xcb_connection_t *c = XGetXCBConnection(driver_.display());
+        xcb_window_t root = type == XCB_MOTION_NOTIFY ? DefaultRootWindow(driver_.display()) : XCB_NONE;
+        xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
+                            static_cast<int16_t>(y), 0);
+        xcb_flush(c);
+        XSync(driver_.display(), False);
+    }
+    DialogDriver driver_;
+};
+
+class WindowPick : public ToolkitTest {
+protected:
+    void SetUp() override {
+        ToolkitTest::SetUp();
+        if (HasFatalFailure()) return;
+        client.emplace(server->name());
+        ASSERT_TRUE(*client);
+    }
+    void TearDown() override {
+        while (first_tag) delete_tag(first_tag->tag);
+        delete_all_hostatoms();
+        dontShare_name = dontShare_instance = dontShare_class = nullptr;
+        dontShare_name_count = dontShare_instance_count = dontShare_class_count = 0;
+        shareAlone_name = shareAlone_instance = shareAlone_class = nullptr;
+        shareAlone_name_count = shareAlone_instance_count = shareAlone_class_count = 0;
+        free(sending_hostname);
+        sending_hostname = nullptr;
+        // The busy notice went with the display.
+        BusySharing = BusySharingSH = nullptr;
+        isBusy = 0;
+        client.reset();
+        ToolkitTest::TearDown();
+    }
+
+    // Runs `act` with XTEST hands from a toolkit time-out, that is once the pick waits.
+    void during_pick(std::function<void(Hands &)> act) {
+        act_ = std::move(act);
+        XtAppAddTimeOut(app_context, 20, [](XtPointer self, XtIntervalId *) {
+            auto *t = static_cast<WindowPick *>(self);
+            Hands hands(t->server->name());
+            t->act_(hands);
+        }, this);
+    }
+
+    // Answers every message dialog from now on with OK and keeps its text.
+    void answer_every_dialog() {
+        when_dialog_up([this] {
+            dialogs.push_back(dialog_text());
+            click(ok_button);
+            answer_every_dialog();
+        });
+    }
+
+    std::optional<OtherClient> client;
+    std::vector<std::string> dialogs;
+
+private:
+    std::function<void(Hands &)> act_;
+};
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::string hex(Window w) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
+    return text;
+}
+
+}  // namespace
+
+TEST_F(WindowPick, CancelledOrSplitClicksPickNothing) {
+    answer_every_dialog();
+    // A key ends the pick at once. The keyboard goes where the focus is: our own window.
+    XtAddEventHandler(TopLevel, KeyPressMask, False, [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
+    ASSERT_TRUE(pump_until([] {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(display, XtWindow(TopLevel), &a) && a.map_state == IsViewable;
+    }));
+    XSetInputFocus(display, XtWindow(TopLevel), RevertToPointerRoot, CurrentTime);
+    during_pick([](Hands &hands) { hands.key(XK_Escape); });
+    int x = -1, y = -1;
+    EXPECT_EQ(pick(10, &x, &y), 0u);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "No Window was Picked");
+    EXPECT_EQ(pick_timeout, 0u) << "the time-out of a cancelled pick is gone";
+
+    // Pressed on one window, released on another.
+    client->window(20, 20, 100, 100, "left");
+    client->window(200, 20, 100, 100, "right");
+    during_pick([](Hands &hands) {
+        hands.move(70, 70);
+        hands.press();
+        hands.move(250, 70);
+        hands.release();
+    });
+    EXPECT_EQ(pick(10, &x, &y), 0u);
+    ASSERT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(dialogs[1], "No Window was Picked");
+    EXPECT_EQ(count(log_text(), "Window Pick - No Window was Picked"), 2u) << log_text();
+
+    // The grab is gone after each pick: another client can take the pointer.
+    Display *other = XOpenDisplay(server->name().c_str());
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync,
+                           GrabModeAsync, None, None, CurrentTime),
+              GrabSuccess);
+    XCloseDisplay(other);
+}
+
+TEST_F(WindowPick, TimeOutEndsThePickAndWakesItWithAnEmptyMessage) {
+    answer_every_dialog();
+    int x = -1, y = -1;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pick(1, &x, &y), 0u);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(950));
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "No window was picked in 1 seconds.\nWindow Pick Timed Out");
+    EXPECT_NE(log_text().find("Window Pick - Timed Out after 1 seconds"), std::string::npos) << log_text();
+    EXPECT_EQ(pick_timeout, 0u);
+
+    // The wake-up itself: window 0, type 0, no data, to our main window.
+    pick_timeout = 99;
+    pick_timeout_callback(nullptr, nullptr);
+    EXPECT_EQ(pick_timeout, 0u);
+    XSync(display, False);
+    // Other client messages (the toolkit's own) may be queued before it; ours names no window.
+    XEvent event{};
+    bool found = false;
+    while (!found && XCheckTypedEvent(display, ClientMessage, &event)) found = event.xclient.window == 0;
+    ASSERT_TRUE(found);
+    EXPECT_EQ(event.xclient.message_type, 0u);
+    EXPECT_EQ(event.xclient.format, 32);
+    EXPECT_TRUE(event.xclient.send_event);
+    for (long word : event.xclient.data.l) EXPECT_EQ(word, 0);
+}
+
+TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
+    answer_every_dialog();
+    // A frame without a name around a named client, as window managers make them.
+    Window frame = client->window(100, 100, 200, 150);
+    Window app = client->window(10, 20, 180, 120, "editor", frame);
+    during_pick([](Hands &hands) {
+        hands.move(150, 160);
+        hands.press();
+        hands.release();
+    });
+    int x = -1, y = -1;
+    EXPECT_EQ(pick(10, &x, &y), app);
+    EXPECT_EQ(x, 150 - 100 - 10);
+    EXPECT_EQ(y, 160 - 100 - 20);
+    EXPECT_TRUE(dialogs.empty()) << dialogs.front();
+    EXPECT_NE(log_text().find("Window Pick - Picked (" + hex(frame) + ") Translated to (" + hex(app) +
+                              ") named 'editor'"),
+              std::string::npos)
+        << log_text();
+
+    // A window with no name anywhere below it.
+    client->window(400, 450, 100, 100);
+    during_pick([](Hands &hands) {
+        hands.move(450, 500);
+        hands.press();
+        hands.release();
+    });
+    EXPECT_EQ(pick(10, &x, &y), 0u);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "No Name on this window");
+}
+
+TEST_F(WindowPick, TheNameSearchIsDepthFirstInStackingOrder) {
+    Window top = client->window(10, 10, 300, 300);
+    Window lower = client->window(0, 0, 100, 100, nullptr, top);  // first in XQueryTree's list
+    client->window(0, 0, 50, 50, nullptr, lower);
+    Window deep = client->window(0, 0, 20, 20, "deep", lower);
+    client->window(150, 0, 100, 100, "upper", top);
+    EXPECT_EQ(get_window_with_name(top), deep);
+    EXPECT_EQ(get_window_with_name(deep), deep) << "the window itself comes first";
+    EXPECT_EQ(get_window_with_name(0), 0u);
+    EXPECT_EQ(get_window_with_name(client->window(0, 0, 5, 5)), 0u);
+}
+
+TEST_F(WindowPick, DontShareMarksAndListsRefuseBeforeShareAloneIsLookedAt) {
+    answer_every_dialog();
+    Window marked = client->window(0, 0, 50, 50, "marked");
+    client->set_text(marked, "TL_DONT_SHARE", "");
+    int kind = SHARE_APPLICATION;
+    EXPECT_EQ(check_for_sharable_window(marked, &kind), 0u);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "This window is designated as DONT-SHARE");
+
+    static char secret[] = "secret", xlock[] = "xlock", xterm[] = "xterm", XTerm[] = "XTerm";
+    static char *names[] = {secret}, *instances[] = {xlock}, *classes[] = {xterm, XTerm};
+    dontShare_name = names;
+    dontShare_name_count = 1;
+    dontShare_instance = instances;
+    dontShare_instance_count = 1;
+    // Only the first of these is a class; "xterm" must not match an instance.
+    dontShare_class = classes;
+    dontShare_class_count = 1;
+
+    Window by_name = client->window(0, 0, 50, 50, "secret");
+    Window by_instance = client->window(0, 0, 50, 50, "lock screen");
+    client->set_class(by_instance, "xlock", "XLock");
+    Window not_by_instance = client->window(0, 0, 50, 50, "shell");
+    client->set_class(not_by_instance, "xterm", "UXTerm");
+    Window by_class = client->window(0, 0, 50, 50, "shell");
+    client->set_class(by_class, "uxterm", "xterm");
+    EXPECT_EQ(check_for_sharable_window(by_name, &kind), 0u);
+    EXPECT_EQ(check_for_sharable_window(by_instance, &kind), 0u);
+    EXPECT_EQ(check_for_sharable_window(not_by_instance, &kind), not_by_instance);
+    EXPECT_EQ(check_for_sharable_window(by_class, &kind), 0u);
+
+    // In both a dontShare and a shareAlone list: refused, and nothing said about sharing alone.
+    static char shell[] = "shell";
+    static char *alone_names[] = {shell};
+    shareAlone_name = alone_names;
+    shareAlone_name_count = 1;
+    EXPECT_EQ(check_for_sharable_window(by_class, &kind), 0u);
+    EXPECT_EQ(kind, SHARE_APPLICATION);
+
+    EXPECT_EQ(check_for_sharable_window(0, &kind), 0u);
+    const std::string listed = "This window is designated as DONT-SHARE in '.Xdefault's";
+    EXPECT_EQ(dialogs, (std::vector<std::string>{dialogs[0], listed, listed, listed, listed}));
+    std::string log = log_text();
+    EXPECT_NE(log.find("Window (" + hex(marked) + ") is designated as DONT-SHARE"), std::string::npos) << log;
+    EXPECT_NE(log.find("Window (" + hex(by_name) + ") designated as dontShare.name in '.Xdefault's"),
+              std::string::npos);
+    EXPECT_NE(log.find("Window (" + hex(by_instance) + ") designated as dontShare.instance in '.Xdefault's"),
+              std::string::npos);
+    EXPECT_EQ(count(log, "Window (" + hex(by_class) + ") designated as dontShare.class in '.Xdefault's"), 2u);
+    EXPECT_EQ(log.find("SHARE-ALONE"), std::string::npos);
+    EXPECT_EQ(log.find("shareAlone"), std::string::npos);
+}
+
+TEST_F(WindowPick, ShareAloneMarksAndEveryMatchingEntryMakeASingleWindowShare) {
+    answer_every_dialog();
+    int kind = SHARE_APPLICATION;
+    Window plain = client->window(0, 0, 50, 50, "plain");
+    EXPECT_EQ(check_for_sharable_window(plain, &kind), plain);
+    EXPECT_EQ(kind, SHARE_APPLICATION) << "nothing to say: the asked kind stays";
+
+    Window marked = client->window(0, 0, 50, 50, "panel");
+    client->set_text(marked, "TL_SHARE_ALONE", "");
+    EXPECT_EQ(check_for_sharable_window(marked, &kind), marked);
+    EXPECT_EQ(kind, SHARE_SINGLE);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "This window is designated as SHARE-ALONE");
+
+    static char xclock[] = "xclock", other[] = "xeyes";
+    static char *instances[] = {xclock, other, xclock};
+    shareAlone_instance = instances;
+    shareAlone_instance_count = 3;
+    Window twice = client->window(0, 0, 50, 50, "clock");
+    client->set_class(twice, "xclock", "XClock");
+    kind = SHARE_APPLICATION;
+    EXPECT_EQ(check_for_sharable_window(twice, &kind), twice);
+    EXPECT_EQ(kind, SHARE_SINGLE);
+    const std::string listed = "This window is designated as SHARE-ALONE in '.Xdefault's";
+    EXPECT_EQ(dialogs, (std::vector<std::string>{dialogs[0], listed, listed}));
+    EXPECT_EQ(count(log_text(), "Window (" + hex(twice) + ") designated as shareAlone.instance in .Xdefault"), 2u)
+        << log_text();
+
+    // Share-alone notices are diagnostics: below level 4 they are not shown, the kind still changes.
+    user_preference.dialog_level = 3;
+    kind = SHARE_APPLICATION;
+    EXPECT_EQ(check_for_sharable_window(marked, &kind), marked);
+    EXPECT_EQ(kind, SHARE_SINGLE);
+    EXPECT_EQ(dialogs.size(), 3u);
+}
+
+TEST_F(WindowPick, ReceivedCopiesNeedTheDaisyChainMarkAndKeepTheirSender) {
+    answer_every_dialog();
+    int kind = SHARE_APPLICATION;
+    Window copy = client->window(0, 0, 50, 50, "[hostx] xterm [SHARED]");
+    client->set_text(copy, "TL_SERVER_NAME", "hostx:0");
+    EXPECT_EQ(check_for_sharable_window(copy, &kind), 0u);
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "Daisy-chain NOT permitted from 'hostx:0'");
+    std::string log = log_text();
+    EXPECT_NE(log.find("Window (" + hex(copy) + ") is shared from 'hostx:0'"), std::string::npos) << log;
+    EXPECT_NE(log.find("Window (" + hex(copy) + ") from 'hostx:0' is NOT daisy-chained"), std::string::npos);
+
+    client->set_text(copy, "TL_DAISY_CHAIN_ALLOWED", "");
+    EXPECT_EQ(check_for_sharable_window(copy, &kind), copy);
+    ASSERT_NE(sending_hostname, nullptr);
+    EXPECT_STREQ(sending_hostname, "hostx:0");
+    EXPECT_TRUE(is_this_sender("hostx:0.0"));
+
+    // A window of our own display forgets the sender again.
+    Window local = client->window(0, 0, 50, 50, "local");
+    EXPECT_EQ(check_for_sharable_window(local, &kind), local);
+    EXPECT_EQ(sending_hostname, nullptr);
+    EXPECT_EQ(dialogs.size(), 1u);
+}
+
+TEST_F(WindowPick, ShareWithoutAskingReachesTheReceiver) {
+    auto receiver_display = XvfbServer::start();
+    ASSERT_TRUE(receiver_display);
+    std::string name = receiver_display->tcp_name() + ".0";
+    Atom host = create_hostatom(name.c_str(), display);
+    add_hostatom(host, name.c_str(), ("Receiver ..... " + name).c_str(), 0);
+    Window app = client->window(30, 30, 120, 80, "probe");
+
+    share_please(app, host, SHARE_APPLICATION, 0);
+    EXPECT_EQ(user_picked, 0u);
+    EXPECT_EQ(pending_list, nullptr);
+    EXPECT_NE(log_text().find("REQUEST share APPLICATION window (" + hex(app) + ") to '" + name + "'"),
+              std::string::npos)
+        << log_text();
+    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(static_cast<uint32_t>(host), app) != 0; }))
+        << log_text();
+
+    // The server's copy appears on the receiver, marked with its sender.
+    Display *rx = XOpenDisplay(receiver_display->name().c_str());
+    ASSERT_NE(rx, nullptr);
+    Atom server_name = XInternAtom(rx, "TL_SERVER_NAME", False);
+    auto mirrored = [&] {
+        Window root = 0, parent = 0, *kids = nullptr;
+        unsigned n = 0;
+        bool found = false;
+        XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &kids, &n);
+        for (unsigned i = 0; i < n && !found; ++i) {
+            Atom type = None;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char *data = nullptr;
+            XGetWindowProperty(rx, kids[i], server_name, 0, 20, False, AnyPropertyType, &type, &format, &items,
+                               &after, &data);
+            found = type != None;
+            if (data) XFree(data);
+        }
+        if (kids) XFree(kids);
+        return found;
+    };
+    XSelectInput(rx, DefaultRootWindow(rx), SubstructureNotifyMask);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!mirrored() && std::chrono::steady_clock::now() < end) {
+        pollfd fd{ConnectionNumber(rx), POLLIN, 0};
+        poll(&fd, 1, 200);
+        while (XPending(rx)) {
+            XEvent e;
+            XNextEvent(rx, &e);
+        }
+    }
+    EXPECT_TRUE(mirrored());
+    XCloseDisplay(rx);
+}
