@@ -3,6 +3,7 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
+#include "other_client.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
@@ -12,49 +13,13 @@
 #include "ui/busy.h"
 #include "xvfb.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
-#include <X11/Xutil.h>
 #include <X11/keysym.h>
 #include <xcb/xtest.h>
-
-#include <cstring>
 
 using namespace telvane::testing;
 
 namespace {
-
-// Another client on the served display with its own windows, as the programs people share.
-class OtherClient {
-public:
-    explicit OtherClient(const std::string &display_name) : dpy_(XOpenDisplay(display_name.c_str())) {}
-    ~OtherClient() {
-        if (dpy_) XCloseDisplay(dpy_);
-    }
-    explicit operator bool() const { return dpy_ != nullptr; }
-
-    // A mapped window at root position x, y (or in `parent`), named when `name` is given.
-    Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0) {
-        Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
-        if (name) XStoreName(dpy_, win, name);
-        XMapWindow(dpy_, win);
-        XSync(dpy_, False);
-        return win;
-    }
-    void set_class(Window win, const char *instance, const char *klass) {
-        XClassHint hint{const_cast<char *>(instance), const_cast<char *>(klass)};
-        XSetClassHint(dpy_, win, &hint);
-        XSync(dpy_, False);
-    }
-    void set_text(Window win, const char *property, const char *text) {
-        XChangeProperty(dpy_, win, XInternAtom(dpy_, property, False), XA_STRING, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
-        XSync(dpy_, False);
-    }
-
-private:
-    Display *dpy_;
-};
 
 // A person's hands on the served display: pointer and keyboard through XTEST.
 class Hands {

@@ -1,0 +1,359 @@
+// The consent handshake with the real telvane-consent at display 0 of a receiver host. Each
+// test runs in a private network and mount namespace (tests/support/in-netns.sh), so that the
+// receiver's display 0 and the service's fixed port are the test's own.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "extension/share_events.h"
+#include "other_client.h"
+#include "registry/host_identity.h"
+#include "registry/hostatoms.h"
+#include "registry/receiver_service.h"
+#include "registry/share_registry.h"
+#include "registry/window_selection.h"
+#include "toolkit_fixture.h"
+#include "ui/busy.h"
+#include "ui/main_window.h"
+#include "xvfb.h"
+
+#include <Xm/BulletinB.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::string hex(Window w) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
+    return text;
+}
+
+class ConsentHandshake : public ToolkitTest {
+protected:
+    void SetUp() override {
+        ToolkitTest::SetUp();
+        if (HasFatalFailure()) return;
+        // The service is told who shares by this host's address, so it must resolve here.
+        static char local_host[] = "127.0.0.1";
+        my_display_hostname = local_host;
+        ASSERT_NE(get_ip_num(my_display_hostname), 0xffffffffu);
+        XvfbServer::Options at_zero;
+        at_zero.number = 0;
+        receiver_display = XvfbServer::start(at_zero);
+        ASSERT_TRUE(receiver_display) << "no Xvfb at :0 inside the namespace";
+        alias = "Receiver ..... 127.0.0.1:0";
+        host = receiver("127.0.0.1:0", alias);
+        // The column the input controls, and the "?" of a question, live in.
+        InputStatusBB = XmCreateBulletinBoard(TopLevel, const_cast<char *>("InputStatusBB"), nullptr, 0);
+        XtManageChild(InputStatusBB);
+        clients.emplace_back(std::make_unique<OtherClient>(server->name()));
+        ASSERT_TRUE(*clients.back());
+    }
+
+    void TearDown() override {
+        while (pending_list) ClosePendingConnection(pending_list->host);
+        while (first_tag) delete_tag(first_tag->tag);
+        delete_all_hostatoms();
+        receiver_connect_timeout_ms = 20000;
+        InputStatusBB = nullptr;
+        BusySharing = BusySharingSH = nullptr;
+        isBusy = 0;
+        clients.clear();
+        if (consent) consent.stop();
+        ToolkitTest::TearDown();
+    }
+
+    static Atom receiver(const std::string &name, const std::string &alias_line) {
+        Atom atom = create_hostatom(name.c_str(), display);
+        add_hostatom(atom, name.c_str(), alias_line.c_str(), 0);
+        return atom;
+    }
+
+    // Starts telvane-consent with `args`, listening at `listen`, and waits until it says so.
+    void start_consent(std::vector<std::string> args, const std::string &listen = "127.0.0.1:34590") {
+        std::vector<std::string> argv{build_path("consent/telvane-consent"), "--listen", listen};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess::Options po;
+        po.stdout_path = scratch.file("consent.log");
+        po.stderr_path = scratch.file("consent.err");
+        consent = ChildProcess::start(argv, po);
+        ASSERT_TRUE(consent);
+        ASSERT_TRUE(wait_for_text(scratch.file("consent.log"), "telvane-consent: listening on " + listen,
+                                  std::chrono::seconds(10)))
+            << read_file(scratch.file("consent.err"));
+    }
+    std::string consent_log() const { return read_file(scratch.file("consent.log")); }
+
+    // Handles events as the program's loop does, the service's answers included, until `done`
+    // holds or `limit` passes.
+    bool pump_all_until(const std::function<bool()> &done,
+                        std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            XFlush(display);
+            XtInputMask ready = XtAppPending(app_context);
+            if (ready & XtIMXEvent) {
+                XEvent event;
+                XtAppNextEvent(app_context, &event);
+                main_loop_dispatch(&event);
+                continue;
+            }
+            if (ready) {
+                XtAppProcessEvent(app_context, ready);
+                continue;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            std::vector<pollfd> fds{{ConnectionNumber(display), POLLIN, 0}};
+            for (PendingReceiver *p = pending_list; p; p = p->next) fds.push_back({p->fd, POLLIN, 0});
+            poll(fds.data(), fds.size(), static_cast<int>(std::min<long>(left.count(), 200)));
+        }
+        return true;
+    }
+
+    Window window(const char *name, size_t client = 0) {
+        while (clients.size() <= client) clients.emplace_back(std::make_unique<OtherClient>(server->name()));
+        return clients[client]->window(20, 20, 120, 80, name);
+    }
+    bool shared(Atom to, Window w) const {
+        return find_host_window_tag(static_cast<uint32_t>(to), static_cast<uint32_t>(w)) != 0;
+    }
+    static Widget input_control(Atom of) {
+        Widget widget = nullptr;
+        int row = 0;
+        find_hostatom_widget(of, &widget, &row);
+        return widget;
+    }
+    static std::vector<std::pair<unsigned long, int>> queued(Atom of) {
+        std::vector<std::pair<unsigned long, int>> out;
+        for (PendingReceiver *p = pending_list; p; p = p->next) {
+            if (p->host != of) continue;
+            for (PendingShare *s = p->windows; s; s = s->next) out.emplace_back(s->window, s->kind);
+        }
+        return out;
+    }
+    // The identity the sender gives: the full name, else login@host.
+    static std::string expected_identity() {
+        passwd *entry = getpwuid(getuid());
+        std::string full = entry && entry->pw_gecos ? entry->pw_gecos : "";
+        full = full.substr(0, full.find(','));
+        return full.empty() ? std::string(entry ? entry->pw_name : "") + "@127.0.0.1" : full;
+    }
+
+    std::optional<XvfbServer> receiver_display;
+    std::string alias;
+    Atom host = 0;
+    ChildProcess consent;
+    std::vector<std::unique_ptr<OtherClient>> clients;
+};
+
+}  // namespace
+
+TEST_F(ConsentHandshake, ConsentLetsTheWaitingShareGoThrough) {
+    start_consent({"--accept-all"});
+    Window app = window("editor");
+    EXPECT_EQ(share_please(app, host, SHARE_APPLICATION, 1), 1);
+    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{app, SHARE_APPLICATION}}));
+    EXPECT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
+    EXPECT_EQ(log_text().find("REQUEST share"), std::string::npos) << "nothing is sent before the answer";
+
+    ASSERT_TRUE(pump_all_until([&] { return shared(host, app); })) << log_text() << consent_log();
+    EXPECT_EQ(pending_list, nullptr);
+    std::string log = log_text();
+    size_t waiting = log.find("Waiting for receiver service on '127.0.0.1:0'");
+    size_t ok = log.find("Receiver service on '127.0.0.1:0' says OK to share");
+    size_t request = log.find("REQUEST share APPLICATION window (" + hex(app) + ") to '127.0.0.1:0'");
+    ASSERT_NE(request, std::string::npos) << log;
+    EXPECT_LT(waiting, ok);
+    EXPECT_LT(ok, request);
+    EXPECT_NE(consent_log().find("telvane-consent: question from 127.0.0.1 '" + expected_identity() + "'"),
+              std::string::npos)
+        << consent_log();
+    EXPECT_NE(consent_log().find("telvane-consent: answer 1 to 127.0.0.1 (accepted)"), std::string::npos);
+}
+
+TEST_F(ConsentHandshake, RefusalIsShownWithTheAliasAndNothingIsShared) {
+    start_consent({"--refuse-all"});
+    Window app = window("editor");
+    std::string text;
+    int close_while_shown = -1;
+    when_dialog_up([&] {
+        text = dialog_text();
+        // The answer is read: cancelling now finds no question outstanding.
+        close_while_shown = ClosePendingConnection(host);
+        click(ok_button);
+    });
+    EXPECT_EQ(share_please(app, host, SHARE_SINGLE, 1), 1);
+    ASSERT_TRUE(pump_all_until([&] { return !text.empty() && pending_list == nullptr; })) << log_text();
+    EXPECT_EQ(text, "Access permission denied by\n receiver(s)\n" + alias + ".");
+    EXPECT_EQ(close_while_shown, 0);
+    EXPECT_EQ(input_control(host), nullptr);
+    std::string log = log_text();
+    EXPECT_NE(log.find("Receiver service on '127.0.0.1:0' says not OK to share"), std::string::npos) << log;
+    EXPECT_EQ(log.find("REQUEST share"), std::string::npos);
+    EXPECT_FALSE(find_is_host_sharing(static_cast<uint32_t>(host)));
+    EXPECT_NE(consent_log().find("answer 0 to 127.0.0.1 (refused)"), std::string::npos) << consent_log();
+}
+
+TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerAndGoNewestFirst) {
+    start_consent({"-display", receiver_display->name()});
+    Window first = window("first", 0);
+    Window second = window("second", 1);
+    EXPECT_EQ(share_please(first, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(share_please(second, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{second, SHARE_SINGLE},
+                                                                         {first, SHARE_SINGLE}}));
+
+    // The person at the receiver accepts.
+    DialogDriver person(receiver_display->name());
+    ASSERT_TRUE(person);
+    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(20), consent.exit_fd());
+    ASSERT_NE(dialog, 0u) << consent_log() << read_file(scratch.file("consent.err"));
+    Window accept = person.message_button(dialog, 0);
+    ASSERT_NE(accept, 0u);
+    ASSERT_TRUE(person.click(accept));
+
+    ASSERT_TRUE(pump_all_until([&] { return shared(host, first) && shared(host, second); }))
+        << log_text() << consent_log();
+    std::string log = log_text();
+    size_t later = log.find("REQUEST share SINGLE window (" + hex(second) + ")");
+    size_t earlier = log.find("REQUEST share SINGLE window (" + hex(first) + ")");
+    ASSERT_NE(later, std::string::npos) << log;
+    EXPECT_LT(later, earlier);
+    EXPECT_EQ(count(consent_log(), "question from"), 1u) << consent_log();
+    EXPECT_EQ(count(log, "Waiting for receiver service"), 1u);
+}
+
+TEST_F(ConsentHandshake, OnlyDisplayZeroOfAHostIsAskedAndOnlyWhenAskingIsWanted) {
+    start_consent({"--accept-all"}, "0.0.0.0:34590");
+    XvfbServer::Options at_seven;
+    at_seven.number = 7;
+    auto seventh = XvfbServer::start(at_seven);
+    ASSERT_TRUE(seventh);
+    Atom host7 = receiver("127.0.0.1:7", "Seventh ..... 127.0.0.1:7");
+    Window a = window("a");
+    Window b = window("b");
+
+    // Display 7 has no service to ask: the share goes at once.
+    EXPECT_EQ(CallReceiver(host7), -1);
+    share_please(a, host7, SHARE_SINGLE, 1);
+    EXPECT_EQ(pending_list, nullptr);
+    EXPECT_NE(log_text().find("REQUEST share SINGLE window (" + hex(a) + ") to '127.0.0.1:7'"), std::string::npos);
+    // Not asking is the caller's choice too.
+    share_please(b, host, SHARE_SINGLE, 0);
+    EXPECT_EQ(pending_list, nullptr);
+    ASSERT_TRUE(pump_all_until([&] { return shared(host7, a) && shared(host, b); })) << log_text();
+
+    // A name without a display, or with an empty one, means display 0 and is asked.
+    Atom bare = receiver("127.0.0.2", "Bare ..... 127.0.0.2");
+    Atom empty = receiver("127.0.0.3:", "Empty ..... 127.0.0.3:");
+    int bare_fd = CallReceiver(bare);
+    EXPECT_GE(bare_fd, 0);
+    EXPECT_EQ(CallReceiver(bare), bare_fd) << "one question per receiver";
+    EXPECT_GE(CallReceiver(empty), 0);
+    // Both answers read means both questions were put.
+    ASSERT_TRUE(pump_all_until([] { return pending_list == nullptr; })) << log_text();
+    EXPECT_EQ(count(consent_log(), "question from"), 2u) << consent_log();
+}
+
+TEST_F(ConsentHandshake, WithdrawingOrCancellingEndsTheQuestionAndTheQuestionMark) {
+    start_consent({"-display", receiver_display->name()});
+    Window a = window("a", 0);
+    Window b = window("b", 1);
+    EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(share_please(b, host, SHARE_SINGLE, 1), 1);
+    ASSERT_NE(input_control(host), nullptr);
+
+    EXPECT_EQ(UnshareWindowPending(host, window("never asked for", 2)), 0);
+    EXPECT_EQ(UnshareWindowPending(host, a), 1);
+    EXPECT_NE(pending_list, nullptr) << "b still waits";
+    EXPECT_NE(input_control(host), nullptr);
+    EXPECT_EQ(ClosePendingConnection(host), 1);
+    EXPECT_EQ(pending_list, nullptr);
+    EXPECT_EQ(input_control(host), nullptr);
+    EXPECT_EQ(ClosePendingConnection(host), 0);
+    EXPECT_EQ(UnshareWindowPending(host, b), 0);
+    EXPECT_EQ(ShareWindowPending(host, b, SHARE_SINGLE), 0) << "no question outstanding";
+
+    // Asked again; withdrawing the only request ends that question too.
+    EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
+    ASSERT_NE(pending_list, nullptr);
+    EXPECT_EQ(UnshareWindowPending(host, a), 1);
+    EXPECT_EQ(pending_list, nullptr);
+    EXPECT_EQ(input_control(host), nullptr);
+    EXPECT_EQ(log_text().find("REQUEST share"), std::string::npos);
+}
+
+TEST_F(ConsentHandshake, RequestsOfOneClientMergeIntoItsApplicationShare) {
+    start_consent({"--accept-all"});
+    Window w1 = window("one", 0);
+    Window w2 = window("two", 0);
+    Window w3 = window("three", 0);
+    Window elsewhere = window("other client", 1);
+    EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
+    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{w1, SHARE_APPLICATION}}))
+        << "the application share takes the place of the single one";
+    EXPECT_EQ(share_please(w3, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(share_please(elsewhere, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{elsewhere, SHARE_SINGLE},
+                                                                         {w1, SHARE_APPLICATION}}));
+
+    ASSERT_TRUE(pump_all_until([&] { return shared(host, w1) && shared(host, elsewhere); })) << log_text();
+    std::string log = log_text();
+    EXPECT_NE(log.find("REQUEST share APPLICATION window (" + hex(w1) + ")"), std::string::npos) << log;
+    EXPECT_EQ(log.find("window (" + hex(w2) + ") to"), std::string::npos);
+    EXPECT_EQ(log.find("window (" + hex(w3) + ") to"), std::string::npos);
+    EXPECT_EQ(count(log, "REQUEST share"), 2u);
+}
+
+TEST_F(ConsentHandshake, AReceiverThatCannotBeReachedInTimeIsReportedWithoutPhysicalConnection) {
+    // A service whose queue is full never completes another connection: its host is as good as
+    // unreachable.
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(RECEIVER_SERVICE_PORT);
+    at.sin_addr.s_addr = inet_addr("127.0.0.5");
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) {
+        int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        connect(s, reinterpret_cast<sockaddr *>(&at), sizeof at);
+        fillers.push_back(s);
+    }
+    receiver_connect_timeout_ms = 300;
+    std::string far_alias = "Far away ..... 127.0.0.5:0";
+    Atom far = receiver("127.0.0.5:0", far_alias);
+    Window app = window("editor");
+
+    EXPECT_EQ(CallReceiver(far), -2);
+    share_please(app, far, SHARE_SINGLE, 1);
+    EXPECT_EQ(pending_list, nullptr);
+    std::string log = log_text();
+    EXPECT_NE(log.find("STATUS No physical connection to receiver '127.0.0.5:0'"), std::string::npos) << log;
+    EXPECT_EQ(log.find("REQUEST share"), std::string::npos);
+    std::string text;
+    when_dialog_up([&] {
+        text = dialog_text();
+        click(ok_button);
+    });
+    process_event_messages();
+    EXPECT_EQ(text, "Cannot get a physical connection to receiver(s)\n" + far_alias + ".");
+    for (int s : fillers) close(s);
+    close(listener);
+}
