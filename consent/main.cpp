@@ -1,0 +1,94 @@
+// telvane-consent's command line: reads the options, opens the display when a person is to be
+// asked, listens, and hands over to the service.
+#include "dialog.h"
+#include "handles.h"
+#include "net.h"
+#include "options.h"
+#include "service.h"
+#include "texts.h"
+
+#include <Xm/Xm.h>
+#include <X11/Shell.h>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using namespace telvane::consent;
+
+namespace {
+
+constexpr const char *kProgram = "telvane-consent";
+constexpr const char *kAppClass = "TelvaneConsent";
+
+int usage_error(const std::string &problem) {
+    std::fprintf(stderr, "%s: %s\n%s", kProgram, problem.c_str(), usage_text(kProgram).c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // A sender that disconnects before its answer is written must not end the service.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    ParsedOptions parsed = parse_options(args);
+    if (!parsed.ok) return usage_error(parsed.error);
+    const Options &o = parsed.options;
+    if (o.help) {
+        std::fputs(usage_text(kProgram).c_str(), stdout);
+        return 0;
+    }
+    // The fixed answers run without any display, so toolkit options have nothing to act on.
+    if (o.mode != AnswerMode::Ask && !o.toolkit_args.empty()) {
+        return usage_error("unknown option '" + o.toolkit_args.front() + "'");
+    }
+
+    XtToolkitInitialize();
+    AppContext app(XtCreateApplicationContext());
+    ToolkitDisplay display;
+    Widget app_shell = nullptr;
+    if (o.mode == AnswerMode::Ask) {
+        XtAppSetFallbackResources(app.get(), const_cast<String *>(kFallbackResources));
+        // The toolkit takes -display and its other options out of this vector.
+        std::vector<std::string> toolkit_args{kProgram};
+        toolkit_args.insert(toolkit_args.end(), o.toolkit_args.begin(), o.toolkit_args.end());
+        std::vector<char *> xargv;
+        for (auto &a : toolkit_args) xargv.push_back(a.data());
+        xargv.push_back(nullptr);
+        int xargc = static_cast<int>(toolkit_args.size());
+        display.reset(XtOpenDisplay(app.get(), nullptr, kProgram, kAppClass, nullptr, 0, &xargc, xargv.data()));
+        if (!display) {
+            std::fprintf(stderr, "%s: cannot open display '%s'\n", kProgram, XDisplayName(nullptr));
+            return 1;
+        }
+        if (xargc > 1) return usage_error("unknown option '" + std::string(xargv[1]) + "'");
+        app_shell = XtVaAppCreateShell(kProgram, kAppClass, applicationShellWidgetClass, display.get(),
+                                       XmNmappedWhenManaged, False, nullptr);
+    }
+
+    Listener listener = open_listener(o.listen_host, o.listen_port);
+    if (!listener.fd) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, listener.error.c_str());
+        return 1;
+    }
+    ServiceSettings settings;
+    settings.mode = o.mode;
+    settings.answer_timeout = std::chrono::seconds(o.answer_timeout_seconds);
+    settings.read_timeout = std::chrono::seconds(o.read_timeout_seconds);
+    int status = 0;
+    {
+        ConsentService service(app.get(), std::move(listener.fd), settings);
+        std::unique_ptr<ConsentDialog> dialog;
+        if (app_shell) {
+            dialog = ConsentDialog::create(app_shell, [&service](bool accepted) { service.answer_shown(accepted); });
+            service.set_dialog(dialog.get());
+        }
+        log_line(listening_line(listener.bound));
+        status = service.run();
+        service.set_dialog(nullptr);
+    }
+    if (app_shell) XtDestroyWidget(app_shell);
+    return status;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// telvane-consent's own command-line options. Anything else is left for the toolkit
+// (-display, -xrm and the like).
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace telvane::consent {
+
+// The port every Telvane sender asks on.
+constexpr uint16_t kConsentPort = 34590;
+
+// Who answers: the person at the display, or a fixed answer without any display.
+enum class AnswerMode { Ask, AcceptAll, RefuseAll };
+
+struct Options {
+    std::string listen_host;             // empty: every address
+    uint16_t listen_port = kConsentPort;  // 0: any free port
+    int answer_timeout_seconds = 30;
+    int read_timeout_seconds = 10;
+    AnswerMode mode = AnswerMode::Ask;
+    bool help = false;
+    std::vector<std::string> toolkit_args;  // what is not ours, in order, for the toolkit
+};
+
+// The outcome of reading the command line: the options, or what was wrong with it.
+struct ParsedOptions {
+    bool ok = false;
+    Options options;
+    std::string error;
+};
+
+// Reads `args` (without the program name). Our options are "--name VALUE" or "--name=VALUE";
+// other arguments beginning with a single '-' are passed on in toolkit_args; an unknown
+// "--" option, a bad value, a bare word or both fixed answers at once is an error. Called by main.
+ParsedOptions parse_options(const std::vector<std::string> &args);
+
+// The usage text for --help and errors, naming the program `program`.
+std::string usage_text(const std::string &program);
+
+}  // namespace telvane::consent

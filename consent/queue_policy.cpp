@@ -1,0 +1,72 @@
+// The question line's rules: first come first asked, one on screen, a pause between dialogs.
+#include "queue_policy.h"
+
+#include <algorithm>
+
+namespace telvane::consent {
+
+void QuestionQueue::add(ConnectionId id) { line_.push_back(id); }
+
+std::optional<ConnectionId> QuestionQueue::show_next(TimePoint now) {
+    if (shown_ || line_.empty()) return std::nullopt;
+    if (settled_at_ && now < *settled_at_ + settle_) return std::nullopt;
+    shown_ = line_.front();
+    line_.pop_front();
+    shown_deadline_ = now + answer_limit_;
+    return shown_;
+}
+
+std::optional<ConnectionId> QuestionQueue::shown() const { return shown_; }
+
+std::optional<ConnectionId> QuestionQueue::finish_shown(TimePoint now) {
+    auto id = shown_;
+    if (id) settled_at_ = now;
+    shown_.reset();
+    return id;
+}
+
+QuestionQueue::Dropped QuestionQueue::drop(ConnectionId id, TimePoint now) {
+    if (shown_ == id) {
+        finish_shown(now);
+        return Dropped::Shown;
+    }
+    auto it = std::find(line_.begin(), line_.end(), id);
+    if (it == line_.end()) return Dropped::NotQueued;
+    line_.erase(it);
+    return Dropped::Waiting;
+}
+
+std::optional<ConnectionId> QuestionQueue::overdue(TimePoint now) const {
+    if (shown_ && now >= shown_deadline_) return shown_;
+    return std::nullopt;
+}
+
+std::optional<TimePoint> QuestionQueue::next_deadline() const {
+    if (shown_) return shown_deadline_;
+    if (line_.empty()) return std::nullopt;
+    if (settled_at_) return *settled_at_ + settle_;
+    return TimePoint{};
+}
+
+std::vector<ConnectionId> Deadlines::take_due(TimePoint now) {
+    std::vector<ConnectionId> due;
+    for (auto it = limits_.begin(); it != limits_.end();) {
+        if (it->second <= now) {
+            due.push_back(it->first);
+            it = limits_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return due;
+}
+
+std::optional<TimePoint> Deadlines::earliest() const {
+    std::optional<TimePoint> first;
+    for (const auto &[id, when] : limits_) {
+        if (!first || when < *first) first = when;
+    }
+    return first;
+}
+
+}  // namespace telvane::consent

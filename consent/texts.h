@@ -1,0 +1,49 @@
+#pragma once
+// Every text the service writes: the question in the dialog, the log lines, and how a
+// sender's identity is made safe to show.
+
+#include "request_parser.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace telvane::consent {
+
+// How a connection ended, which decides the byte it gets and the reason in the log.
+enum class Outcome {
+    Accepted,
+    Refused,
+    TimedOut,         // nobody answered the dialog in time
+    TooLong,          // identity of 200 or more characters
+    NoZero,           // stream ended before the identity's zero
+    NothingInTime,    // the request was not complete within the read time-out
+    Stopping,         // the service ends with the question still open
+};
+
+// The byte sent for `outcome`: '1' for Accepted, '0' for everything else.
+char answer_byte(Outcome outcome);
+
+// "A.B.C.D".
+std::string dotted(const Ipv4Address &address);
+
+// The identity as it may be shown and logged: printable ASCII stays, a backslash becomes
+// "\\", and every other byte becomes "\xHH", so no control byte reaches the dialog or the log
+// (a newline could otherwise forge a log line).
+std::string printable_identity(std::string_view raw);
+
+// The dialog's question, e.g. "Ann Smith at 127.0.0.1 wants to share windows with this display.";
+// a sender that gave no identity is "Someone (no name given)".
+std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender);
+
+// Splits `text` into lines of at most `width` characters at spaces; a word longer than
+// `width` is cut into pieces. Used for the dialog's label, which does not wrap by itself.
+std::vector<std::string> wrap_words(std::string_view text, std::size_t width);
+
+// The log lines, without the newline.
+std::string listening_line(const std::string &address_and_port);
+std::string question_line(const Ipv4Address &sender, std::string_view raw_identity);
+std::string answer_line(const Ipv4Address &peer, Outcome outcome);
+std::string went_away_line(const Ipv4Address &peer);
+
+}  // namespace telvane::consent

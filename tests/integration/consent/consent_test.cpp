@@ -1,0 +1,428 @@
+// telvane-consent as a sender meets it: real processes, real sockets, and a private Xvfb on
+// which the dialog is answered by clicking, as a person would.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "dialog_driver.h"
+#include "process.h"
+#include "xvfb.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <regex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+
+using namespace telvane::testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Generous limits: they bound a failing test, a passing one never waits for them.
+constexpr auto kLimit = 15s;
+
+std::string request_bytes(std::array<uint8_t, 4> sender, const std::string &identity, bool zero = true) {
+    std::string bytes(sender.begin(), sender.end());
+    bytes += identity;
+    if (zero) bytes += '\0';
+    return bytes;
+}
+
+// One telvane-consent process listening on 127.0.0.1 on a free port, its output in files.
+class ConsentRun {
+public:
+    // Starts the service with `args` and waits for its "listening on" line.
+    testing::AssertionResult start(std::vector<std::string> args, ChildProcess::Options options = {}) {
+        args.insert(args.begin(), {build_path("consent/telvane-consent"), "--listen", "127.0.0.1:0"});
+        options.stdout_path = dir_.file("out");
+        options.stderr_path = dir_.file("err");
+        process = ChildProcess::start(args, options);
+        if (!process) return testing::AssertionFailure() << "could not start telvane-consent";
+        if (!wait_for_text(dir_.file("out"), "listening on 127.0.0.1:", kLimit))
+            return testing::AssertionFailure() << "no listening line; stderr:\n" << err();
+        std::smatch m;
+        std::string out = log();
+        if (!std::regex_search(out, m, std::regex("telvane-consent: listening on 127\\.0\\.0\\.1:([0-9]+)\n")))
+            return testing::AssertionFailure() << "malformed listening line:\n" << out;
+        port = std::stoi(m[1]);
+        return port > 0 ? testing::AssertionSuccess() : testing::AssertionFailure() << "port 0 printed";
+    }
+
+    std::string log() const { return read_file(dir_.file("out")); }
+    std::string err() const { return read_file(dir_.file("err")); }
+    bool wait_log(const std::string &text) { return wait_for_text(dir_.file("out"), text, kLimit); }
+
+    ChildProcess process;
+    int port = 0;
+
+private:
+    ScratchDir dir_;
+};
+
+// A sender's side of one connection.
+class Peer {
+public:
+    explicit Peer(int port) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Peer() { drop(); }
+    Peer(const Peer &) = delete;
+    Peer &operator=(const Peer &) = delete;
+    explicit operator bool() const { return fd_ >= 0; }
+
+    bool send_bytes(const std::string &bytes) {
+        return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    void half_close() { shutdown(fd_, SHUT_WR); }
+    void drop() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+    // Everything the service sends until it closes the connection; nothing when it has not
+    // closed within `limit`.
+    std::optional<std::string> answer(std::chrono::milliseconds limit = kLimit) {
+        std::string got;
+        auto end = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+            char buf[64];
+            ssize_t n = recv(fd_, buf, sizeof buf, 0);
+            if (n <= 0) return got;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+
+    // Whether the service has sent or closed anything yet, without waiting.
+    bool has_news() {
+        pollfd p{fd_, POLLIN, 0};
+        return poll(&p, 1, 0) > 0;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Without a display: fixed answers and bad requests. DISPLAY is unset, so a service that tried
+// to open one would fail to start.
+
+class Headless : public ::testing::Test {
+protected:
+    testing::AssertionResult start(std::vector<std::string> args) {
+        ChildProcess::Options o;
+        o.env_unset = {"DISPLAY"};
+        return consent.start(std::move(args), o);
+    }
+    ConsentRun consent;
+};
+
+TEST_F(Headless, AcceptAllAnswersOneWithoutADisplay) {
+    ASSERT_TRUE(start({"--accept-all"}));
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    EXPECT_EQ(peer.answer(), "1");
+    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 127.0.0.1 (accepted)\n"));
+    EXPECT_NE(consent.log().find("telvane-consent: question from 127.0.0.1 'Ann Smith'\n"), std::string::npos);
+}
+
+TEST_F(Headless, RefuseAllAnswersZero) {
+    ASSERT_TRUE(start({"--refuse-all"}));
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({10, 1, 2, 3}, "ann@desk")));
+    EXPECT_EQ(peer.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
+    EXPECT_NE(consent.log().find("question from 10.1.2.3 'ann@desk'"), std::string::npos);
+}
+
+TEST_F(Headless, IdentityOfTwoHundredCharactersIsRefusedAtOnce) {
+    // A read time-out far beyond the test's limit: the refusal must come from the length alone.
+    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
+    Peer longest(consent.port);
+    ASSERT_TRUE(longest.send_bytes(request_bytes({127, 0, 0, 1}, std::string(199, 'a'))));
+    EXPECT_EQ(longest.answer(), "1");
+
+    // No zero follows and the connection stays open: the 200th character settles it.
+    Peer too_long(consent.port);
+    ASSERT_TRUE(too_long.send_bytes(request_bytes({127, 0, 0, 2}, std::string(200, 'b'), false)));
+    EXPECT_EQ(too_long.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.2 (bad request: identity too long)\n"));
+
+    // More bytes than that, zero included, the same; the service goes on.
+    Peer flood(consent.port);
+    ASSERT_TRUE(flood.send_bytes(request_bytes({127, 0, 0, 3}, std::string(5000, 'c'))));
+    EXPECT_EQ(flood.answer(), "0");
+    Peer after(consent.port);
+    ASSERT_TRUE(after.send_bytes(request_bytes({127, 0, 0, 4}, "next")));
+    EXPECT_EQ(after.answer(), "1");
+}
+
+TEST_F(Headless, StreamEndingBeforeTheZeroIsRefused) {
+    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith", false)));
+    peer.half_close();
+    EXPECT_EQ(peer.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: no terminating zero)\n"));
+
+    // Ending before even the address is complete: the socket's own address is logged.
+    Peer short_peer(consent.port);
+    ASSERT_TRUE(short_peer.send_bytes(std::string("\x0a\x00", 2)));
+    short_peer.half_close();
+    EXPECT_EQ(short_peer.answer(), "0");
+    EXPECT_EQ(consent.log().find("question from"), std::string::npos);
+}
+
+TEST_F(Headless, SilentPeersAreRefusedInTimeAndBlockNobody) {
+    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "1"}));
+    Peer silent(consent.port);
+    Peer partial(consent.port);
+    ASSERT_TRUE(silent && partial);
+    ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
+    // Another sender is answered while both are still being waited for.
+    Peer quick(consent.port);
+    ASSERT_TRUE(quick.send_bytes(request_bytes({10, 0, 0, 1}, "quick")));
+    EXPECT_EQ(quick.answer(), "1");
+    EXPECT_FALSE(silent.has_news());
+
+    EXPECT_EQ(silent.answer(), "0");
+    EXPECT_EQ(partial.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: nothing received in time)\n"));
+    EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.9 (bad request: nothing received in time)\n"));
+
+    Peer later(consent.port);
+    ASSERT_TRUE(later.send_bytes(request_bytes({10, 0, 0, 2}, "later")));
+    EXPECT_EQ(later.answer(), "1");
+    EXPECT_TRUE(consent.process.running());
+}
+
+TEST(CommandLine, UsageHelpAndFailures) {
+    auto run = [](std::vector<std::string> args, std::string *out, std::string *err) {
+        ScratchDir dir;
+        args.insert(args.begin(), build_path("consent/telvane-consent"));
+        ChildProcess::Options o;
+        o.stdout_path = dir.file("out");
+        o.stderr_path = dir.file("err");
+        o.env_unset = {"DISPLAY"};
+        ChildProcess p = ChildProcess::start(args, o);
+        auto status = p.wait_for_exit(kLimit);
+        *out = read_file(dir.file("out"));
+        *err = read_file(dir.file("err"));
+        return status ? exit_code(*status) : -2;
+    };
+    std::string out, err;
+    EXPECT_EQ(run({"--help"}, &out, &err), 0);
+    EXPECT_NE(out.find("--accept-all"), std::string::npos);
+
+    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, {"--timeout", "soon"},
+                                          {"--accept-all", "--refuse-all"}, {"--accept-all", "-display", ":5"}}) {
+        EXPECT_EQ(run(args, &out, &err), 2) << args.front();
+        EXPECT_NE(err.find("usage:"), std::string::npos) << args.front();
+        EXPECT_TRUE(out.empty()) << out;
+    }
+
+    // Asking needs a display; without one the service says so instead of listening.
+    EXPECT_EQ(run({"--listen", "127.0.0.1:0"}, &out, &err), 1);
+    EXPECT_NE(err.find("cannot open display"), std::string::npos) << err;
+
+    // A port already taken.
+    int taken = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(taken, reinterpret_cast<sockaddr *>(&a), &len);
+    std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    EXPECT_EQ(run({"--accept-all", "--listen", where}, &out, &err), 1);
+    EXPECT_NE(err.find("cannot listen on " + where), std::string::npos) << err;
+    close(taken);
+}
+
+// ---------------------------------------------------------------------------------------------
+// With a display: the dialog on a private Xvfb, answered with XTEST clicks.
+
+class OnDisplay : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto server = XvfbServer::start();
+        ASSERT_TRUE(server) << "could not start Xvfb";
+        xvfb_.emplace(std::move(*server));
+        driver_ = std::make_unique<DialogDriver>(xvfb_->name());
+        ASSERT_TRUE(*driver_);
+    }
+
+    testing::AssertionResult start(std::vector<std::string> args = {}) {
+        args.insert(args.end(), {"-display", xvfb_->name()});
+        return consent.start(std::move(args));
+    }
+
+    // The dialog once it is up, or 0 (also when the service ended).
+    Window dialog() { return driver_->wait_for_shell("consentDialog", kLimit, consent.process.exit_fd()); }
+    Window accept_button(Window shell) { return driver_->message_button(shell, 0); }
+    Window refuse_button(Window shell) { return driver_->message_button(shell, 1); }
+    bool click(Window w) { return w && driver_->click(w); }
+    bool mapped(Window w) {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(driver_->display(), w, &a) && a.map_state == IsViewable;
+    }
+
+    std::optional<XvfbServer> xvfb_;
+    std::unique_ptr<DialogDriver> driver_;
+    ConsentRun consent;
+};
+
+TEST_F(OnDisplay, AcceptAnswersOne) {
+    ASSERT_TRUE(start());
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    Window shell = dialog();
+    ASSERT_NE(shell, 0u) << consent.err();
+
+    Display *dpy = driver_->display();
+    XClassHint hint{};
+    ASSERT_TRUE(XGetClassHint(dpy, shell, &hint));
+    EXPECT_STREQ(hint.res_name, "consentDialog");
+    EXPECT_STREQ(hint.res_class, "TelvaneConsent");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    char *title = nullptr;
+    ASSERT_TRUE(XFetchName(dpy, shell, &title));
+    EXPECT_STREQ(title, "Telvane: Share Request");
+    XFree(title);
+    EXPECT_FALSE(peer.has_news()) << "answered before anyone clicked";
+
+    ASSERT_TRUE(click(accept_button(shell)));
+    EXPECT_EQ(peer.answer(), "1");
+    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 127.0.0.1 (accepted)\n"));
+    EXPECT_FALSE(mapped(shell)) << "dialog still up after its answer";
+}
+
+TEST_F(OnDisplay, RefuseAnswersZero) {
+    ASSERT_TRUE(start());
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    Window shell = dialog();
+    ASSERT_NE(shell, 0u) << consent.err();
+    ASSERT_TRUE(click(refuse_button(shell)));
+    EXPECT_EQ(peer.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 0 to 127.0.0.1 (refused)\n"));
+}
+
+TEST_F(OnDisplay, SecondQuestionWaitsForTheFirstAnswer) {
+    ASSERT_TRUE(start());
+    Peer first(consent.port);
+    ASSERT_TRUE(first.send_bytes(request_bytes({10, 0, 0, 1}, "First")));
+    Window shell = dialog();
+    ASSERT_NE(shell, 0u) << consent.err();
+    Peer second(consent.port);
+    ASSERT_TRUE(second.send_bytes(request_bytes({10, 0, 0, 2}, "Second")));
+    ASSERT_TRUE(consent.wait_log("question from 10.0.0.2 'Second'\n"));
+
+    // The first question is on the screen; the second is read but unanswered behind it.
+    ASSERT_TRUE(click(accept_button(shell)));
+    EXPECT_EQ(first.answer(), "1");
+    EXPECT_FALSE(second.has_news()) << "the queued question was answered with the first";
+
+    shell = dialog();
+    ASSERT_NE(shell, 0u);
+    ASSERT_TRUE(click(refuse_button(shell)));
+    EXPECT_EQ(second.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.2 (refused)\n"));
+    std::string log = consent.log();
+    EXPECT_LT(log.find("answer 1 to 10.0.0.1 (accepted)"), log.find("answer 0 to 10.0.0.2 (refused)"));
+}
+
+TEST_F(OnDisplay, UnansweredQuestionTimesOut) {
+    ASSERT_TRUE(start({"--timeout", "1"}));
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    Window shell = dialog();
+    ASSERT_NE(shell, 0u) << consent.err();
+    EXPECT_EQ(peer.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (timed out)\n"));
+    EXPECT_FALSE(mapped(shell)) << "dialog left up after its time-out";
+}
+
+TEST_F(OnDisplay, PeerGoingAwayTakesItsQuestionAlong) {
+    ASSERT_TRUE(start());
+    Peer leaving(consent.port), waiting_leaver(consent.port), staying(consent.port);
+    ASSERT_TRUE(leaving.send_bytes(request_bytes({10, 0, 0, 1}, "Leaving")));
+    ASSERT_NE(dialog(), 0u) << consent.err();
+    ASSERT_TRUE(waiting_leaver.send_bytes(request_bytes({10, 0, 0, 2}, "Gives up")));
+    ASSERT_TRUE(staying.send_bytes(request_bytes({10, 0, 0, 3}, "Staying")));
+    ASSERT_TRUE(consent.wait_log("question from 10.0.0.3 'Staying'\n"));
+
+    // One that waits in line and the one on the screen go away; the dialog goes on to the third.
+    waiting_leaver.drop();
+    ASSERT_TRUE(consent.wait_log("telvane-consent: peer 10.0.0.2 went away\n"));
+    leaving.drop();
+    ASSERT_TRUE(consent.wait_log("telvane-consent: peer 10.0.0.1 went away\n"));
+    Window shell = dialog();
+    ASSERT_NE(shell, 0u);
+    ASSERT_TRUE(click(accept_button(shell)));
+    EXPECT_EQ(staying.answer(), "1");
+    EXPECT_TRUE(consent.wait_log("answer 1 to 10.0.0.3 (accepted)\n"));
+    std::string log = consent.log();
+    EXPECT_EQ(log.find("answer 1 to 10.0.0.1"), std::string::npos);
+    EXPECT_EQ(log.find("to 10.0.0.2"), std::string::npos);
+}
+
+TEST_F(OnDisplay, WindowManagerCloseRefuses) {
+    ASSERT_TRUE(start());
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    Window shell = dialog();
+    ASSERT_NE(shell, 0u) << consent.err();
+
+    // What a window manager sends when the close button of the frame is pressed.
+    Display *dpy = driver_->display();
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = shell;
+    e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, shell, False, NoEventMask, &e);
+    XFlush(dpy);
+
+    EXPECT_EQ(peer.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (refused)\n"));
+    EXPECT_TRUE(consent.process.running());
+}
+
+TEST_F(OnDisplay, TerminationRefusesOpenQuestionsAndExitsCleanly) {
+    ASSERT_TRUE(start());
+    Peer shown(consent.port), queued(consent.port);
+    ASSERT_TRUE(shown.send_bytes(request_bytes({10, 0, 0, 1}, "Shown")));
+    ASSERT_NE(dialog(), 0u) << consent.err();
+    ASSERT_TRUE(queued.send_bytes(request_bytes({10, 0, 0, 2}, "Queued")));
+    ASSERT_TRUE(consent.wait_log("question from 10.0.0.2"));
+
+    auto status = consent.process.stop(SIGTERM, kLimit);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(exit_code(*status), 0) << consent.err();
+    EXPECT_EQ(shown.answer(), "0");
+    EXPECT_EQ(queued.answer(), "0");
+    EXPECT_NE(consent.log().find("answer 0 to 10.0.0.2 (service stopping)\n"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// The question line: one shown at a time, oldest first, drops, the pause between dialogs and
+// time limits, on a clock the test moves by hand.
+#include <gtest/gtest.h>
+
+#include "queue_policy.h"
+
+using namespace telvane::consent;
+using namespace std::chrono_literals;
+
+namespace {
+
+const TimePoint t0 = TimePoint{} + 1000s;
+
+class Line : public ::testing::Test {
+protected:
+    QuestionQueue queue{30s, 400ms};
+};
+
+}  // namespace
+
+TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetween) {
+    queue.add(1);
+    queue.add(2);
+    queue.add(3);
+    EXPECT_EQ(queue.show_next(t0), 1u);
+    EXPECT_EQ(queue.show_next(t0), std::nullopt) << "a second dialog while one is up";
+    EXPECT_EQ(queue.shown(), 1u);
+    EXPECT_EQ(queue.waiting(), 2u);
+
+    EXPECT_EQ(queue.finish_shown(t0 + 5s), 1u);
+    EXPECT_EQ(queue.shown(), std::nullopt);
+    EXPECT_EQ(queue.show_next(t0 + 5s + 399ms), std::nullopt) << "no pause after the dialog went down";
+    EXPECT_EQ(queue.next_deadline(), t0 + 5s + 400ms);
+    EXPECT_EQ(queue.show_next(t0 + 5s + 400ms), 2u);
+    queue.finish_shown(t0 + 6s);
+    EXPECT_EQ(queue.show_next(t0 + 7s), 3u);
+    queue.finish_shown(t0 + 8s);
+    EXPECT_EQ(queue.show_next(t0 + 9s), std::nullopt);
+    EXPECT_EQ(queue.finish_shown(t0 + 9s), std::nullopt);
+}
+
+TEST_F(Line, DroppedQuestionsLeaveTheOrderAlone) {
+    for (ConnectionId id : {1, 2, 3, 4}) queue.add(id);
+    ASSERT_EQ(queue.show_next(t0), 1u);
+    EXPECT_EQ(queue.drop(3, t0), QuestionQueue::Dropped::Waiting);
+    EXPECT_EQ(queue.drop(3, t0), QuestionQueue::Dropped::NotQueued);
+    EXPECT_EQ(queue.drop(99, t0), QuestionQueue::Dropped::NotQueued);
+
+    // The shown one going away takes its dialog down, so the pause applies as after an answer.
+    EXPECT_EQ(queue.drop(1, t0 + 1s), QuestionQueue::Dropped::Shown);
+    EXPECT_EQ(queue.shown(), std::nullopt);
+    EXPECT_EQ(queue.show_next(t0 + 1s), std::nullopt);
+    EXPECT_EQ(queue.show_next(t0 + 2s), 2u);
+    queue.finish_shown(t0 + 2s);
+    EXPECT_EQ(queue.show_next(t0 + 3s), 4u);
+    EXPECT_EQ(queue.waiting(), 0u);
+}
+
+TEST_F(Line, ShownQuestionIsOverdueAtItsLimit) {
+    queue.add(7);
+    EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt) << "not shown, so not timing";
+    // The first question may come up at once.
+    ASSERT_TRUE(queue.next_deadline());
+    EXPECT_LE(*queue.next_deadline(), t0);
+    ASSERT_EQ(queue.show_next(t0 + 2s), 7u);
+    EXPECT_EQ(queue.next_deadline(), t0 + 32s);
+    EXPECT_EQ(queue.overdue(t0 + 32s - 1ms), std::nullopt);
+    EXPECT_EQ(queue.overdue(t0 + 32s), 7u);
+    // Waiting questions do not shorten the shown one's time.
+    queue.add(8);
+    EXPECT_EQ(queue.next_deadline(), t0 + 32s);
+    queue.finish_shown(t0 + 32s);
+    EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt);
+    EXPECT_EQ(queue.next_deadline(), t0 + 32s + 400ms);
+    queue.drop(8, t0 + 32s);
+    EXPECT_EQ(queue.next_deadline(), std::nullopt);
+}
+
+TEST(Deadlines, DueOnesAreTakenOthersStay) {
+    Deadlines d;
+    EXPECT_EQ(d.earliest(), std::nullopt);
+    d.set(1, t0 + 10s);
+    d.set(2, t0 + 5s);
+    d.set(3, t0 + 20s);
+    d.set(1, t0 + 2s);   // replaces, does not add
+    d.clear(3);
+    EXPECT_EQ(d.earliest(), t0 + 2s);
+    EXPECT_TRUE(d.take_due(t0 + 1s).empty());
+    EXPECT_EQ(d.take_due(t0 + 5s), (std::vector<ConnectionId>{1, 2}));
+    EXPECT_TRUE(d.take_due(t0 + 1h).empty());
+    EXPECT_EQ(d.earliest(), std::nullopt);
+}

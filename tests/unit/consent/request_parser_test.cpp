@@ -1,0 +1,102 @@
+// Reading requests in any pieces, the identity's length limit, and streams that end too soon.
+#include <gtest/gtest.h>
+
+#include "request_parser.h"
+
+#include <string>
+
+using namespace telvane::consent;
+using Progress = RequestParser::Progress;
+
+namespace {
+
+std::string request(const std::string &identity, bool zero = true) {
+    std::string bytes{'\x7f', '\x00', '\x00', '\x01'};
+    bytes += identity;
+    if (zero) bytes += '\0';
+    return bytes;
+}
+
+Progress feed(RequestParser &p, const std::string &bytes, std::size_t *consumed = nullptr) {
+    return p.feed(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size(), consumed);
+}
+
+}  // namespace
+
+TEST(RequestParser, SameResultWhateverThePieces) {
+    const std::string bytes = request("Ann Smith");
+    for (std::size_t piece : {bytes.size(), std::size_t{1}, std::size_t{3}, std::size_t{5}}) {
+        RequestParser p;
+        Progress last = Progress::NeedMore;
+        for (std::size_t at = 0; at < bytes.size(); at += piece) {
+            EXPECT_EQ(last, Progress::NeedMore) << "finished early with pieces of " << piece;
+            last = feed(p, bytes.substr(at, piece));
+        }
+        ASSERT_EQ(last, Progress::Complete) << "pieces of " << piece;
+        EXPECT_EQ(p.request().sender, (Ipv4Address{127, 0, 0, 1}));
+        EXPECT_EQ(p.request().identity, "Ann Smith");
+    }
+}
+
+TEST(RequestParser, StopsAtTheZeroAndKeepsItsState) {
+    RequestParser p;
+    std::size_t consumed = 0;
+    std::string bytes = request("login@host") + "trailing";
+    EXPECT_EQ(feed(p, bytes, &consumed), Progress::Complete);
+    EXPECT_EQ(consumed, 4u + 10u + 1u);
+    // Nothing more is taken, and the end of the stream changes nothing.
+    EXPECT_EQ(feed(p, "more", &consumed), Progress::Complete);
+    EXPECT_EQ(consumed, 0u);
+    EXPECT_EQ(p.end_of_stream(), Progress::Complete);
+    EXPECT_EQ(p.request().identity, "login@host");
+}
+
+TEST(RequestParser, IdentityBytesAreKeptRaw) {
+    RequestParser p;
+    std::string odd = std::string("a\nb\x01\xff", 5);
+    ASSERT_EQ(feed(p, request(odd)), Progress::Complete);
+    EXPECT_EQ(p.request().identity, odd);
+
+    RequestParser empty;
+    ASSERT_EQ(feed(empty, request("")), Progress::Complete);
+    EXPECT_EQ(empty.request().identity, "");
+}
+
+TEST(RequestParser, IdentityLengthLimit) {
+    RequestParser longest;
+    EXPECT_EQ(feed(longest, request(std::string(kMaxIdentityLength, 'x'))), Progress::Complete);
+    EXPECT_EQ(longest.request().identity.size(), 199u);
+
+    // The 200th character is refused when it arrives; no zero is waited for.
+    RequestParser too_long;
+    EXPECT_EQ(feed(too_long, request(std::string(199, 'x'), false)), Progress::NeedMore);
+    std::size_t consumed = 0;
+    EXPECT_EQ(feed(too_long, std::string("yz") + '\0', &consumed), Progress::Bad);
+    EXPECT_EQ(consumed, 1u);
+    EXPECT_EQ(too_long.error(), ParseError::IdentityTooLong);
+    EXPECT_EQ(too_long.end_of_stream(), Progress::Bad);
+    EXPECT_EQ(too_long.error(), ParseError::IdentityTooLong);
+}
+
+TEST(RequestParser, StreamEndingEarlyHasNoTerminatingZero) {
+    RequestParser nothing;
+    EXPECT_EQ(nothing.end_of_stream(), Progress::Bad);
+    EXPECT_EQ(nothing.error(), ParseError::NoTerminatingZero);
+    EXPECT_FALSE(nothing.sender());
+
+    RequestParser half_address;
+    feed(half_address, std::string("\x0a\x00", 2));
+    EXPECT_FALSE(half_address.sender());
+    EXPECT_EQ(half_address.end_of_stream(), Progress::Bad);
+
+    RequestParser no_zero;
+    feed(no_zero, request("Ann", false));
+    ASSERT_TRUE(no_zero.sender());
+    EXPECT_EQ(*no_zero.sender(), (Ipv4Address{127, 0, 0, 1}));
+    EXPECT_EQ(no_zero.end_of_stream(), Progress::Bad);
+    EXPECT_EQ(no_zero.error(), ParseError::NoTerminatingZero);
+    // A bad request takes no more bytes, even a late zero.
+    std::size_t consumed = 5;
+    EXPECT_EQ(feed(no_zero, std::string(1, '\0'), &consumed), Progress::Bad);
+    EXPECT_EQ(consumed, 0u);
+}
