@@ -105,6 +105,10 @@ bool DialogDriver::click(Window window) {
     int x = 0, y = 0;
     Window child = 0;
     XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), a.width / 2, a.height / 2, &x, &y, &child);
+    return click_at(x, y);
+}
+
+bool DialogDriver::click_at(int x, int y) {
     xcb_connection_t *c = XGetXCBConnection(dpy_);
     xcb_window_t root = DefaultRootWindow(dpy_);
     xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),

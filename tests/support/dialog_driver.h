@@ -31,6 +31,8 @@ public:
 
     // Moves the pointer to the middle of `window` and clicks button 1.
     bool click(Window window);
+    // Moves the pointer to (x, y) of the root window and clicks button 1.
+    bool click_at(int x, int y);
 
 private:
     Display *dpy_ = nullptr;
