@@ -124,14 +124,6 @@ StringProperty read_string(Window window, Atom property, long units) {
     return result;
 }
 
-bool listed(char **list, int count, const char *text) {
-    if (!text) return false;
-    for (int i = 0; i < count; ++i) {
-        if (list[i] && strcmp(list[i], text) == 0) return true;
-    }
-    return false;
-}
-
 // How many entries of `list` equal `text`; every one of them counts.
 int matches(char **list, int count, const char *text) {
     int n = 0;
@@ -308,7 +300,7 @@ Window check_for_sharable_window(Window window, int *kind) {
          "Window (0x%x) designated as dontShare.class in '.Xdefault's"},
     };
     for (const Rule &rule : dont_share) {
-        if (listed(rule.list, rule.count, rule.text)) {
+        if (matches(rule.list, rule.count, rule.text) > 0) {
             log_msg1n(rule.line, id);
             message0(TelvaneSH, 1, 275, 5, 5, "This window is designated as DONT-SHARE in '.Xdefault's");
             return 0;

@@ -8,9 +8,11 @@
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
 #include "registry/share_registry.h"
+#include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
 #include "ui/busy.h"
+#include "ui/window_status_dialog.h"
 #include "xvfb.h"
 
 #include <X11/Xlib-xcb.h>
@@ -63,6 +65,7 @@ protected:
         shareAlone_name_count = shareAlone_instance_count = shareAlone_class_count = 0;
         free(sending_hostname);
         sending_hostname = nullptr;
+        windowListId = 0;
         // The busy notice went with the display.
         BusySharing = BusySharingSH = nullptr;
         isBusy = 0;
@@ -218,6 +221,54 @@ TEST_F(WindowPick, TheNameSearchIsDepthFirstInStackingOrder) {
     EXPECT_EQ(get_window_with_name(deep), deep) << "the window itself comes first";
     EXPECT_EQ(get_window_with_name(0), 0u);
     EXPECT_EQ(get_window_with_name(client->window(0, 0, 5, 5)), 0u);
+}
+
+TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
+    answer_every_dialog();
+    Window first = client->window(20, 20, 100, 100, "first");
+    Window second = client->window(200, 20, 100, 100, "second");
+    auto click_at = [this](int x, int y) {
+        during_pick([x, y](Hands &hands) {
+            hands.move(x, y);
+            hands.press();
+            hands.release();
+        });
+    };
+    auto watched = [](Window w) {
+        XWindowAttributes a{};
+        XGetWindowAttributes(display, w, &a);
+        return (a.your_event_mask & PropertyChangeMask) != 0;
+    };
+
+    // Only a shared window can be passed onward.
+    click_at(70, 70);
+    allow_daisy_chaining();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0], "Can't Daisy-Chain before Sharing");
+    EXPECT_FALSE(is_property_set_str(first, "TL_DAISY_CHAIN_ALLOWED"));
+    add_window(77, 9, static_cast<uint32_t>(first), 1, 0);
+    click_at(70, 70);
+    allow_daisy_chaining();
+    EXPECT_TRUE(is_property_set_str(first, "TL_DAISY_CHAIN_ALLOWED"));
+
+    // The status action shows the picked window and watches its title.
+    click_at(70, 70);
+    show_receivers_of_window();
+    EXPECT_EQ(windowListId, first);
+    EXPECT_TRUE(watched(first));
+    // Choosing another keeps watching the first while it is shared ...
+    click_at(250, 70);
+    show_receivers_of_window();
+    EXPECT_EQ(windowListId, second);
+    EXPECT_TRUE(watched(first));
+    // ... and lets go of a shown window that nobody receives any more.
+    click_at(70, 70);
+    show_receivers_of_window();
+    click_at(250, 70);
+    delete_window(77, 9, static_cast<uint32_t>(first));
+    show_receivers_of_window();
+    EXPECT_FALSE(watched(first));
+    EXPECT_EQ(dialogs.size(), 1u);
 }
 
 TEST_F(WindowPick, DontShareMarksAndListsRefuseBeforeShareAloneIsLookedAt) {
