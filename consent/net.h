@@ -21,6 +21,7 @@ struct Listener {
 Listener open_listener(const std::string &host, uint16_t port);
 
 // The IPv4 address at the other end of connected socket `fd`; 0.0.0.0 when it is not IPv4.
+// Called by the service for each accepted connection, to name a peer that never sent its own.
 Ipv4Address peer_address(int fd);
 
 }  // namespace telvane::consent

@@ -36,7 +36,7 @@ struct ParsedOptions {
 // "--" option, a bad value, a bare word or both fixed answers at once is an error. Called by main.
 ParsedOptions parse_options(const std::vector<std::string> &args);
 
-// The usage text for --help and errors, naming the program `program`.
+// The usage text for --help and errors, naming the program `program`. Called by main.
 std::string usage_text(const std::string &program);
 
 }  // namespace telvane::consent

@@ -19,7 +19,8 @@ using TimePoint = Clock::time_point;
 // click meant for the old question cannot land on the new one.
 constexpr std::chrono::milliseconds kSettleTime{400};
 
-// The questions that wait for the person, and the one on the screen.
+// The questions that wait for the person, and the one on the screen. The service owns one and
+// asks it what to show after every event.
 class QuestionQueue {
 public:
     // `answer_limit`: how long a shown question may stay unanswered.
@@ -70,6 +71,7 @@ private:
 };
 
 // A time limit per connection (for reading a request, or for the last bytes before closing).
+// The service owns one of each and sets its single toolkit timer to the earliest limit.
 class Deadlines {
 public:
     // Sets or replaces connection `id`'s limit.

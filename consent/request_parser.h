@@ -27,8 +27,9 @@ enum class ParseError {
     NoTerminatingZero,  // the stream ended first
 };
 
-// An incremental parser for one connection. Feed it what the socket gives, in any pieces;
-// once it is Complete or Bad it takes no more bytes and its state stays as it is.
+// An incremental parser for one connection; the service keeps one per connection and feeds
+// it what the socket gives, in any pieces. Once it is Complete or Bad it takes no more bytes
+// and its state stays as it is.
 class RequestParser {
 public:
     enum class Progress { NeedMore, Complete, Bad };

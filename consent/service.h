@@ -101,6 +101,7 @@ private:
 };
 
 // Writes one log line on standard output and flushes it, so that a reader sees it at once.
+// Called by the service for each event and by main for the listening line.
 void log_line(const std::string &line);
 
 }  // namespace telvane::consent

@@ -21,26 +21,28 @@ enum class Outcome {
     Stopping,         // the service ends with the question still open
 };
 
-// The byte sent for `outcome`: '1' for Accepted, '0' for everything else.
+// The byte sent for `outcome`: '1' for Accepted, '0' for everything else. Called by the
+// service when it answers.
 char answer_byte(Outcome outcome);
 
-// "A.B.C.D".
+// "A.B.C.D". Used by the log lines, the dialog's sentence and the listening address.
 std::string dotted(const Ipv4Address &address);
 
 // The identity as it may be shown and logged: printable ASCII stays, a backslash becomes
 // "\\", and every other byte becomes "\xHH", so no control byte reaches the dialog or the log
-// (a newline could otherwise forge a log line).
+// (a newline could otherwise forge a log line). Called for the dialog and the question line.
 std::string printable_identity(std::string_view raw);
 
 // The dialog's question, e.g. "Ann Smith at 127.0.0.1 wants to share windows with this display.";
-// a sender that gave no identity is "Someone (no name given)".
+// a sender that gave no identity is "Someone (no name given)". Called by the dialog.
 std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender);
 
 // Splits `text` into lines of at most `width` characters at spaces; a word longer than
-// `width` is cut into pieces. Used for the dialog's label, which does not wrap by itself.
+// `width` is cut into pieces. Called by the dialog, whose labels do not wrap by themselves.
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width);
 
-// The log lines, without the newline.
+// The log lines, without the newline, for log_line: the listening address (main), a request
+// read, an answer sent, and a sender that left before its answer (the service).
 std::string listening_line(const std::string &address_and_port);
 std::string question_line(const Ipv4Address &sender, std::string_view raw_identity);
 std::string answer_line(const Ipv4Address &peer, Outcome outcome);

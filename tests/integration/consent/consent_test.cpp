@@ -124,31 +124,29 @@ private:
 
 class Headless : public ::testing::Test {
 protected:
-    testing::AssertionResult start(std::vector<std::string> args) {
+    testing::AssertionResult start(std::vector<std::string> args, ConsentRun *run = nullptr) {
         ChildProcess::Options o;
         o.env_unset = {"DISPLAY"};
-        return consent.start(std::move(args), o);
+        return (run ? *run : consent).start(std::move(args), o);
     }
     ConsentRun consent;
 };
 
-TEST_F(Headless, AcceptAllAnswersOneWithoutADisplay) {
+TEST_F(Headless, FixedAnswersWithoutADisplay) {
     ASSERT_TRUE(start({"--accept-all"}));
     Peer peer(consent.port);
-    ASSERT_TRUE(peer);
     ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
     EXPECT_EQ(peer.answer(), "1");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 127.0.0.1 (accepted)\n"));
-    EXPECT_NE(consent.log().find("telvane-consent: question from 127.0.0.1 'Ann Smith'\n"), std::string::npos);
-}
+    EXPECT_TRUE(consent.wait_log("telvane-consent: question from 127.0.0.1 'Ann Smith'\n"
+                                 "telvane-consent: answer 1 to 127.0.0.1 (accepted)\n"));
 
-TEST_F(Headless, RefuseAllAnswersZero) {
-    ASSERT_TRUE(start({"--refuse-all"}));
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({10, 1, 2, 3}, "ann@desk")));
-    EXPECT_EQ(peer.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
-    EXPECT_NE(consent.log().find("question from 10.1.2.3 'ann@desk'"), std::string::npos);
+    ConsentRun refusing;
+    ASSERT_TRUE(start({"--refuse-all"}, &refusing));
+    Peer refused(refusing.port);
+    ASSERT_TRUE(refused.send_bytes(request_bytes({10, 1, 2, 3}, "ann@desk")));
+    EXPECT_EQ(refused.answer(), "0");
+    EXPECT_TRUE(refusing.wait_log("telvane-consent: question from 10.1.2.3 'ann@desk'\n"
+                                  "telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
 }
 
 TEST_F(Headless, IdentityOfTwoHundredCharactersIsRefusedAtOnce) {
@@ -181,12 +179,6 @@ TEST_F(Headless, StreamEndingBeforeTheZeroIsRefused) {
     EXPECT_EQ(peer.answer(), "0");
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: no terminating zero)\n"));
 
-    // Ending before even the address is complete: the socket's own address is logged.
-    Peer short_peer(consent.port);
-    ASSERT_TRUE(short_peer.send_bytes(std::string("\x0a\x00", 2)));
-    short_peer.half_close();
-    EXPECT_EQ(short_peer.answer(), "0");
-    EXPECT_EQ(consent.log().find("question from"), std::string::npos);
 }
 
 TEST_F(Headless, SilentPeersAreRefusedInTimeAndBlockNobody) {
@@ -230,8 +222,8 @@ TEST(CommandLine, UsageHelpAndFailures) {
     EXPECT_EQ(run({"--help"}, &out, &err), 0);
     EXPECT_NE(out.find("--accept-all"), std::string::npos);
 
-    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, {"--timeout", "soon"},
-                                          {"--accept-all", "--refuse-all"}, {"--accept-all", "-display", ":5"}}) {
+    // Option mistakes in general are the unit tests' business; these are main's own.
+    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, {"--accept-all", "-display", ":5"}}) {
         EXPECT_EQ(run(args, &out, &err), 2) << args.front();
         EXPECT_NE(err.find("usage:"), std::string::npos) << args.front();
         EXPECT_TRUE(out.empty()) << out;
@@ -240,20 +232,6 @@ TEST(CommandLine, UsageHelpAndFailures) {
     // Asking needs a display; without one the service says so instead of listening.
     EXPECT_EQ(run({"--listen", "127.0.0.1:0"}, &out, &err), 1);
     EXPECT_NE(err.find("cannot open display"), std::string::npos) << err;
-
-    // A port already taken.
-    int taken = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(taken, 1), 0);
-    socklen_t len = sizeof a;
-    getsockname(taken, reinterpret_cast<sockaddr *>(&a), &len);
-    std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-    EXPECT_EQ(run({"--accept-all", "--listen", where}, &out, &err), 1);
-    EXPECT_NE(err.find("cannot listen on " + where), std::string::npos) << err;
-    close(taken);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -289,17 +267,16 @@ protected:
     ConsentRun consent;
 };
 
-TEST_F(OnDisplay, AcceptAnswersOne) {
+TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicks) {
     ASSERT_TRUE(start());
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    Peer first(consent.port);
+    ASSERT_TRUE(first.send_bytes(request_bytes({10, 0, 0, 1}, "Ann Smith")));
     Window shell = dialog();
     ASSERT_NE(shell, 0u) << consent.err();
 
     Display *dpy = driver_->display();
     XClassHint hint{};
     ASSERT_TRUE(XGetClassHint(dpy, shell, &hint));
-    EXPECT_STREQ(hint.res_name, "consentDialog");
     EXPECT_STREQ(hint.res_class, "TelvaneConsent");
     XFree(hint.res_name);
     XFree(hint.res_class);
@@ -307,58 +284,35 @@ TEST_F(OnDisplay, AcceptAnswersOne) {
     ASSERT_TRUE(XFetchName(dpy, shell, &title));
     EXPECT_STREQ(title, "Telvane: Share Request");
     XFree(title);
-    EXPECT_FALSE(peer.has_news()) << "answered before anyone clicked";
 
-    ASSERT_TRUE(click(accept_button(shell)));
-    EXPECT_EQ(peer.answer(), "1");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 127.0.0.1 (accepted)\n"));
-    EXPECT_FALSE(mapped(shell)) << "dialog still up after its answer";
-}
-
-TEST_F(OnDisplay, RefuseAnswersZero) {
-    ASSERT_TRUE(start());
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
-    Window shell = dialog();
-    ASSERT_NE(shell, 0u) << consent.err();
-    ASSERT_TRUE(click(refuse_button(shell)));
-    EXPECT_EQ(peer.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 0 to 127.0.0.1 (refused)\n"));
-}
-
-TEST_F(OnDisplay, SecondQuestionWaitsForTheFirstAnswer) {
-    ASSERT_TRUE(start());
-    Peer first(consent.port);
-    ASSERT_TRUE(first.send_bytes(request_bytes({10, 0, 0, 1}, "First")));
-    Window shell = dialog();
-    ASSERT_NE(shell, 0u) << consent.err();
     Peer second(consent.port);
-    ASSERT_TRUE(second.send_bytes(request_bytes({10, 0, 0, 2}, "Second")));
-    ASSERT_TRUE(consent.wait_log("question from 10.0.0.2 'Second'\n"));
+    ASSERT_TRUE(second.send_bytes(request_bytes({10, 0, 0, 2}, "Bob")));
+    ASSERT_TRUE(consent.wait_log("question from 10.0.0.2 'Bob'\n"));
+    EXPECT_FALSE(first.has_news()) << "answered before anyone clicked";
 
-    // The first question is on the screen; the second is read but unanswered behind it.
+    // The first question is on the screen; the second is read but waits behind it.
     ASSERT_TRUE(click(accept_button(shell)));
     EXPECT_EQ(first.answer(), "1");
+    EXPECT_FALSE(mapped(shell)) << "dialog still up after its answer";
     EXPECT_FALSE(second.has_news()) << "the queued question was answered with the first";
 
     shell = dialog();
     ASSERT_NE(shell, 0u);
     ASSERT_TRUE(click(refuse_button(shell)));
     EXPECT_EQ(second.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.2 (refused)\n"));
-    std::string log = consent.log();
-    EXPECT_LT(log.find("answer 1 to 10.0.0.1 (accepted)"), log.find("answer 0 to 10.0.0.2 (refused)"));
+    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 10.0.0.1 (accepted)\n"
+                                 "telvane-consent: answer 0 to 10.0.0.2 (refused)\n"));
 }
 
 TEST_F(OnDisplay, UnansweredQuestionTimesOut) {
     ASSERT_TRUE(start({"--timeout", "1"}));
     Peer peer(consent.port);
     ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
-    Window shell = dialog();
-    ASSERT_NE(shell, 0u) << consent.err();
+    // Only a shown question can time out; a loaded machine may show and take it down before
+    // this test looks, so the log is the witness rather than the window.
     EXPECT_EQ(peer.answer(), "0");
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (timed out)\n"));
-    EXPECT_FALSE(mapped(shell)) << "dialog left up after its time-out";
+    EXPECT_EQ(driver_->wait_for_shell("consentDialog", 0ms), 0u) << "dialog left up after its time-out";
 }
 
 TEST_F(OnDisplay, PeerGoingAwayTakesItsQuestionAlong) {

@@ -24,7 +24,8 @@ Progress feed(RequestParser &p, const std::string &bytes, std::size_t *consumed 
 }  // namespace
 
 TEST(RequestParser, SameResultWhateverThePieces) {
-    const std::string bytes = request("Ann Smith");
+    const std::string identity("Ann\nSmith\x01\xff", 11);
+    const std::string bytes = request(identity);
     for (std::size_t piece : {bytes.size(), std::size_t{1}, std::size_t{3}, std::size_t{5}}) {
         RequestParser p;
         Progress last = Progress::NeedMore;
@@ -34,32 +35,22 @@ TEST(RequestParser, SameResultWhateverThePieces) {
         }
         ASSERT_EQ(last, Progress::Complete) << "pieces of " << piece;
         EXPECT_EQ(p.request().sender, (Ipv4Address{127, 0, 0, 1}));
-        EXPECT_EQ(p.request().identity, "Ann Smith");
+        EXPECT_EQ(p.request().identity, identity) << "identity bytes must be kept raw";
     }
 }
 
 TEST(RequestParser, StopsAtTheZeroAndKeepsItsState) {
     RequestParser p;
     std::size_t consumed = 0;
-    std::string bytes = request("login@host") + "trailing";
-    EXPECT_EQ(feed(p, bytes, &consumed), Progress::Complete);
+    EXPECT_EQ(feed(p, request("login@host") + "trailing", &consumed), Progress::Complete);
     EXPECT_EQ(consumed, 4u + 10u + 1u);
-    // Nothing more is taken, and the end of the stream changes nothing.
     EXPECT_EQ(feed(p, "more", &consumed), Progress::Complete);
     EXPECT_EQ(consumed, 0u);
     EXPECT_EQ(p.end_of_stream(), Progress::Complete);
     EXPECT_EQ(p.request().identity, "login@host");
-}
-
-TEST(RequestParser, IdentityBytesAreKeptRaw) {
-    RequestParser p;
-    std::string odd = std::string("a\nb\x01\xff", 5);
-    ASSERT_EQ(feed(p, request(odd)), Progress::Complete);
-    EXPECT_EQ(p.request().identity, odd);
 
     RequestParser empty;
-    ASSERT_EQ(feed(empty, request("")), Progress::Complete);
-    EXPECT_EQ(empty.request().identity, "");
+    EXPECT_EQ(feed(empty, request("")), Progress::Complete);
 }
 
 TEST(RequestParser, IdentityLengthLimit) {
@@ -73,29 +64,23 @@ TEST(RequestParser, IdentityLengthLimit) {
     std::size_t consumed = 0;
     EXPECT_EQ(feed(too_long, std::string("yz") + '\0', &consumed), Progress::Bad);
     EXPECT_EQ(consumed, 1u);
-    EXPECT_EQ(too_long.error(), ParseError::IdentityTooLong);
     EXPECT_EQ(too_long.end_of_stream(), Progress::Bad);
     EXPECT_EQ(too_long.error(), ParseError::IdentityTooLong);
 }
 
 TEST(RequestParser, StreamEndingEarlyHasNoTerminatingZero) {
-    RequestParser nothing;
-    EXPECT_EQ(nothing.end_of_stream(), Progress::Bad);
-    EXPECT_EQ(nothing.error(), ParseError::NoTerminatingZero);
-    EXPECT_FALSE(nothing.sender());
-
     RequestParser half_address;
     feed(half_address, std::string("\x0a\x00", 2));
     EXPECT_FALSE(half_address.sender());
     EXPECT_EQ(half_address.end_of_stream(), Progress::Bad);
+    EXPECT_EQ(half_address.error(), ParseError::NoTerminatingZero);
 
     RequestParser no_zero;
     feed(no_zero, request("Ann", false));
-    ASSERT_TRUE(no_zero.sender());
-    EXPECT_EQ(*no_zero.sender(), (Ipv4Address{127, 0, 0, 1}));
+    EXPECT_EQ(no_zero.sender(), (Ipv4Address{127, 0, 0, 1}));
     EXPECT_EQ(no_zero.end_of_stream(), Progress::Bad);
     EXPECT_EQ(no_zero.error(), ParseError::NoTerminatingZero);
-    // A bad request takes no more bytes, even a late zero.
+    // A bad request takes no more bytes, not even a late zero.
     std::size_t consumed = 5;
     EXPECT_EQ(feed(no_zero, std::string(1, '\0'), &consumed), Progress::Bad);
     EXPECT_EQ(consumed, 0u);
