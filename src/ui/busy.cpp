@@ -40,7 +40,8 @@ void create_BusySharing() {
     BusySharing = XmCreateWorkingDialog(TopLevel, const_cast<char *>("Busy_Sharing"), args, 2);
     XmStringFree(message);
     // Nothing to press: the notice goes when the sharing is done.
-    for (unsigned char child : {XmDIALOG_OK_BUTTON, XmDIALOG_CANCEL_BUTTON, XmDIALOG_HELP_BUTTON})
+    for (unsigned char child : {XmDIALOG_OK_BUTTON, XmDIALOG_CANCEL_BUTTON, XmDIALOG_HELP_BUTTON,
+                                XmDIALOG_SEPARATOR})
         XtUnmanageChild(XmMessageBoxGetChild(BusySharing, child));
     BusySharingSH = XtParent(BusySharing);
     XtRealizeWidget(BusySharingSH);
@@ -93,4 +94,11 @@ void stop_busy_sharing() {
     }
     XtUnmanageChild(BusySharing);
     update_display();
+}
+
+void forget_busy_indicators() {
+    BusySharing = BusySharingSH = nullptr;
+    isBusy = 0;
+    cursors_on = nullptr;
+    hourglass_count = 0;
 }

@@ -25,3 +25,6 @@ void popup_BusySharing();
 // Takes the notice down after holding it 2 seconds. Called after a batch of share requests
 // and when a receiver's consent service answers.
 void stop_busy_sharing();
+
+// Forgets the notice and the cursors made for a display that has been closed.
+void forget_busy_indicators();

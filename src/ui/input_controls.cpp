@@ -155,3 +155,8 @@ void interactive_timeout(int delay1, int delay2) {
 int input_toggle_state(Widget widget) {
     return is_toggle(widget) && XmToggleButtonGadgetGetState(widget) ? 1 : 0;
 }
+
+void forget_input_controls() {
+    made_on = nullptr;
+    off_pixmap = on_pixmap = XmUNSPECIFIED_PIXMAP;
+}

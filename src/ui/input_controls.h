@@ -27,3 +27,6 @@ void interactive_timeout(int delay1, int delay2);
 
 // 1 when `widget` is an input toggle that is set (input allowed), else 0.
 int input_toggle_state(Widget widget);
+
+// Forgets the pictures made for a display that has been closed.
+void forget_input_controls();

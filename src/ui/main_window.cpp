@@ -13,7 +13,9 @@
 #include "registry/window_selection.h"
 #include "telepointer/telepointer.h"
 #include "ui/address_book.h"
+#include "ui/busy.h"
 #include "ui/help_hooks.h"
+#include "ui/input_controls.h"
 #include "ui/list_utils.h"
 #include "ui/preferences_dialog.h"
 #include "ui/receiver_entry.h"
@@ -507,4 +509,13 @@ Window unset_button(Widget toggle, Window picked_window, int x, int y) {
     XtVaGetValues(toggle, XmNx, &tx, XmNy, &ty, XmNwidth, &tw, XmNheight, &th, nullptr);
     if (px >= tx && px <= tx + tw && py >= ty && py <= ty + th) return 0;
     return picked_window;
+}
+
+void forget_main_window() {
+    Form = nullptr;
+    EditText = ReceiverList = ShareButton = UnshareButton = InputStatusBB = RLvsbW = nullptr;
+    RLvsbValue = RLvic = update_count = 0;
+    forget_input_controls();
+    forget_busy_indicators();
+    forget_receiver_list();
 }

@@ -67,3 +67,7 @@ void set_button(Widget toggle);
 // Ends such a pick: returns the picked window, or 0 when the pick timed out (picked 1) or the
 // user clicked on the toggle itself, which cancels.
 Window unset_button(Widget toggle, Window picked_window, int x, int y);
+
+// Forgets the widgets of a main window whose display has been closed, so that the next
+// create_Telvane builds afresh. Called when a display connection is dropped (tests do).
+void forget_main_window();

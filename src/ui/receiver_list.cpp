@@ -508,3 +508,9 @@ int get_selected_receivers(Atom **hosts, int *count) {
     *count = selected;
     return selected;
 }
+
+void forget_receiver_list() {
+    curtain_window.clear();
+    curtains_on = nullptr;
+    share_running = unshare_running = 0;
+}

@@ -33,3 +33,6 @@ int show_windows_shared_to(Widget widget, XtPointer client_data, XtPointer call_
 // A newly allocated array (free with free) of the host atoms of the selected rows, in
 // selection order, or null when none; returns their number. Called by external requests.
 int get_selected_receivers(Atom **hosts, int *count);
+
+// Forgets the curtains made for a display that has been closed.
+void forget_receiver_list();

@@ -9,6 +9,7 @@
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
+#include "foreign_window.h"
 #include "toolkit_fixture.h"
 #include "xvfb.h"
 
@@ -18,31 +19,6 @@
 using namespace telvane::testing;
 
 namespace {
-
-// A window of another client on the served display, as the windows people share are.
-class ForeignWindow {
-public:
-    ForeignWindow(const std::string &display_name, const char *title) {
-        dpy_ = XOpenDisplay(display_name.c_str());
-        if (!dpy_) return;
-        window_ = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 10, 10, 120, 80, 0, 0, 0);
-        XStoreName(dpy_, window_, title);
-        XMapWindow(dpy_, window_);
-        XSync(dpy_, False);
-    }
-    ~ForeignWindow() {
-        if (dpy_) XCloseDisplay(dpy_);
-    }
-    Window id() const { return window_; }
-    void rename(const char *title) {
-        XStoreName(dpy_, window_, title);
-        XSync(dpy_, False);
-    }
-
-private:
-    Display *dpy_ = nullptr;
-    Window window_ = 0;
-};
 
 class SharedWindows : public ToolkitTest {
 protected:

@@ -13,6 +13,8 @@
 #include "extension/share_extension.h"
 #include "process.h"
 #include "share_server.h"
+#include "ui/app_defaults.h"
+#include "ui/busy.h"
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
@@ -40,6 +42,7 @@ protected:
         user_preference.dialog_level = 4;
         XtToolkitInitialize();
         app_context = XtCreateApplicationContext();
+        XtAppSetFallbackResources(app_context, telvane_fallback_resources());
         int argc = 1;
         char name[] = "telvane";
         char *argv[] = {name, nullptr};
@@ -70,6 +73,8 @@ protected:
         app_context = nullptr;
         display = nullptr;
         TopLevel = TelvaneSH = nullptr;
+        // The main window and the busy notice went too.
+        forget_main_window();
         // The dialog went with its display; the next one is built afresh.
         MessageSH = Message = messTypeIcon = msg_text = nullptr;
         ok_button = yes_button = cancel_button = no_button = help_button = nullptr;
@@ -120,7 +125,16 @@ protected:
         XSync(display, False);
         DialogDriver driver(server->name());
         ASSERT_TRUE(driver);
-        ASSERT_TRUE(driver.click(XtWindow(button)));
+        if (XtIsWidget(button)) {
+            ASSERT_TRUE(driver.click(XtWindow(button)));
+            return;
+        }
+        // A gadget draws in its parent's window: click the middle of its own area.
+        Position x = 0, y = 0;
+        Dimension w = 0, h = 0;
+        XtVaGetValues(button, XtNwidth, &w, XtNheight, &h, nullptr);
+        XtTranslateCoords(button, static_cast<Position>(w / 2), static_cast<Position>(h / 2), &x, &y);
+        ASSERT_TRUE(driver.click_at(x, y));
     }
 
     // The text of the dialog that is up.
@@ -138,11 +152,13 @@ protected:
         if (!dir) return;
         XSync(display, False);
         std::string crop;
-        if (MessageSH && message_in_progress) {
+        // The dialog that is up, else the main window.
+        Widget shown = MessageSH && message_in_progress ? MessageSH : TelvaneSH;
+        if (shown && XtIsRealized(shown)) {
             Position x = 0, y = 0;
             Dimension w = 0, h = 0;
-            XtTranslateCoords(MessageSH, 0, 0, &x, &y);
-            XtVaGetValues(MessageSH, XtNwidth, &w, XtNheight, &h, nullptr);
+            XtTranslateCoords(shown, 0, 0, &x, &y);
+            XtVaGetValues(shown, XtNwidth, &w, XtNheight, &h, nullptr);
             int left = std::max(0, x - 10), top = std::max(0, y - 10);
             crop = " -crop " + std::to_string(w + 20) + "x" + std::to_string(h + 20) + "+" +
                    std::to_string(left) + "+" + std::to_string(top);

@@ -1,0 +1,173 @@
+#pragma once
+// The main window built in process on a display behind the real telvane-server, with a second
+// Xvfb as a receiver, and the helpers its tests share: rows, selections, answering every
+// dialog, clicking windows during a pick, and finding mirrors on a receiver.
+#include <gtest/gtest.h>
+
+#include "foreign_window.h"
+#include "receivers/address_text.h"
+#include "registry/host_identity.h"
+#include "registry/hostatoms.h"
+#include "registry/share_registry.h"
+#include "registry/window_properties.h"
+#include "registry/window_selection.h"
+#include "toolkit_fixture.h"
+#include "ui/list_utils.h"
+#include "ui/main_window.h"
+#include "xvfb.h"
+
+#include <X11/Xatom.h>
+#include <Xm/List.h>
+
+#include <cstring>
+#include <vector>
+
+namespace telvane::testing {
+
+class MainWindowTest : public ToolkitTest {
+protected:
+    void SetUp() override {
+        ToolkitTest::SetUp();
+        if (HasFatalFailure()) return;
+        // This display's own names, as start-up works them out, so that rows naming it are
+        // recognised.
+        own_name_ = server->tcp_name();
+        my_display_name = own_name_.data();
+        create_Telvane();
+        // The whole window on the screen, for the pointer and for pictures.
+        XtVaSetValues(TelvaneSH, XmNx, 20, XmNy, 20, nullptr);
+        ASSERT_TRUE(pump_until([] { return viewable(XtWindow(TelvaneSH)); }));
+        receiver_display = XvfbServer::start();
+        ASSERT_TRUE(receiver_display) << "could not start the receiver's Xvfb";
+    }
+
+    void TearDown() override {
+        while (first_tag) delete_tag(first_tag->tag);
+        delete_all_hostatoms();
+        my_display_name = nullptr;
+        ToolkitTest::TearDown();
+    }
+
+    static bool viewable(Window w) {
+        XWindowAttributes a{};
+        return w && XGetWindowAttributes(display, w, &a) && a.map_state == IsViewable;
+    }
+
+    // The receiver display's name as a row gives it.
+    std::string receiver_name() const { return "127.0.0.1:" + std::to_string(receiver_display->number()) + ".0"; }
+
+    // Adds a row as the matching does (appended when `position` is 0) and returns its atom.
+    static Atom add_row(const std::string &display_name, const std::string &alias, int position = 0) {
+        char *line = final_alias_line(alias.c_str(), display_name.c_str());
+        XmString item = XmStringCreateLocalized(line);
+        unsigned long result = add_to_ReceiverList(item, position, 0);
+        XmStringFree(item);
+        free(line);
+        EXPECT_LT(result, 2u) << display_name;
+        return create_hostatom(display_name.c_str(), display);
+    }
+
+    // The list's rows, top first.
+    static std::vector<std::string> rows() {
+        std::vector<std::string> out;
+        int count = 0;
+        XmStringTable items = nullptr;
+        XtVaGetValues(ReceiverList, XmNitemCount, &count, XmNitems, &items, nullptr);
+        for (int i = 0; i < count; ++i) {
+            char *text = nullptr;
+            XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
+            out.emplace_back(text ? text : "");
+            XtFree(text);
+        }
+        return out;
+    }
+
+    // Selects exactly the rows at the given one-based positions.
+    static void select_rows(std::initializer_list<int> positions) {
+        XmListDeselectAllItems(ReceiverList);
+        for (int p : positions) {
+            std::string text = rows().at(p - 1);
+            set_selected_str(ReceiverList, text.c_str(), 1);
+        }
+    }
+
+    static std::vector<int> selected_positions() {
+        int *positions = nullptr, count = 0;
+        std::vector<int> out;
+        if (XmListGetSelectedPos(ReceiverList, &positions, &count)) {
+            out.assign(positions, positions + count);
+            XtFree(reinterpret_cast<char *>(positions));
+        }
+        return out;
+    }
+
+    // Answers every dialog that comes up with the button `choose` gives (OK when it gives
+    // null), keeping each dialog's text in `texts`.
+    void answer_dialogs(std::vector<std::string> &texts, std::function<Widget()> choose = nullptr) {
+        when_dialog_up([this, &texts, choose] {
+            texts.push_back(dialog_text());
+            Widget button = choose ? choose() : nullptr;
+            if (!button) button = XtIsManaged(ok_button) ? ok_button : yes_button;
+            answer_dialogs(texts, choose);
+            click(button);
+        });
+    }
+
+    // Clicks `target` with XTEST once a window pick is waiting for it: the way a person
+    // answers "click the window to share".
+    void click_when_picking(Window target) {
+        pick_target_ = target;
+        XtAppAddTimeOut(app_context, 20, on_pick_timer, this);
+    }
+
+    // Top-level windows of the receiver display that are mirrors (they carry the sender's name).
+    std::vector<Window> mirrors() const {
+        std::vector<Window> out;
+        Display *rx = XOpenDisplay(receiver_display->name().c_str());
+        if (!rx) return out;
+        Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int n = 0;
+        XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &children, &n);
+        for (unsigned int i = 0; i < n; ++i) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char *data = nullptr;
+            if (XGetWindowProperty(rx, children[i], sender, 0, 20, False, AnyPropertyType, &type, &format, &items,
+                                   &after, &data) == Success && type != None)
+                out.push_back(children[i]);
+            if (data) XFree(data);
+        }
+        if (children) XFree(children);
+        XCloseDisplay(rx);
+        return out;
+    }
+
+    static std::string title_of(Window w) {
+        char *name = nullptr;
+        if (!XFetchName(display, w, &name)) return "<none>";
+        std::string s = name;
+        XFree(name);
+        return s;
+    }
+
+    std::optional<XvfbServer> receiver_display;
+
+private:
+    static void on_pick_timer(XtPointer self, XtIntervalId *) {
+        auto *t = static_cast<MainWindowTest *>(self);
+        // The pick is waiting once its time-out is armed; before that a click would be lost.
+        if (!pick_timeout) {
+            XtAppAddTimeOut(app_context, 20, on_pick_timer, self);
+            return;
+        }
+        DialogDriver driver(t->server->name());
+        if (driver) driver.click(t->pick_target_);
+    }
+
+    std::string own_name_;
+    Window pick_target_ = 0;
+};
+
+}  // namespace telvane::testing

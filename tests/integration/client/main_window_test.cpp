@@ -1,0 +1,282 @@
+// The main window in process behind the real telvane-server with a real receiver display:
+// sharing from the Share toggle with a real pick, the refusals, the list operations, the
+// input controls beside the rows, and the busy notice.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "main_window_fixture.h"
+#include "ui/busy.h"
+#include "ui/input_controls.h"
+#include "ui/receiver_entry.h"
+#include "ui/receiver_list.h"
+
+#include <Xm/ScrollBar.h>
+#include <Xm/ToggleB.h>
+#include <Xm/ToggleBG.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+class MainWindow : public MainWindowTest {
+protected:
+    static Widget control_of(Atom host) {
+        Widget w = nullptr;
+        int row = 0;
+        find_hostatom_widget(host, &w, &row);
+        return w;
+    }
+    static bool is_toggle(Widget w) { return w && XmIsToggleButtonGadget(w); }
+
+    // Asks the server to share `window` to `host` and waits for the window to be recorded.
+    void share_directly(Window window, Atom host) {
+        user_picked = window;
+        tlShareWindow(display, window, host, 0);
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) != 0; })) << log_text();
+        user_picked = 0;
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindow, ShareTogglePicksTheWindowAndItAppearsOnTheReceiver) {
+    Atom host = add_row(receiver_name(), "Receiver One");
+    select_rows({1});
+    ForeignWindow target(server->name(), "Shared editor", 300, 400, 160, 120);
+    click_when_picking(target.id());
+    // The person presses Share; the pick, the request and the busy notice all follow from it.
+    click(ShareButton);
+    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, target.id()) != 0; })) << log_text();
+
+    ASSERT_TRUE(pump_until([&] { return !mirrors().empty(); })) << "no mirror on the receiver";
+    EXPECT_EQ(title_of(target.id()), "[alpha] Shared editor [SHARED]");
+    EXPECT_TRUE(is_toggle(control_of(host))) << "a connected receiver gets its input toggle";
+    EXPECT_FALSE(XmToggleButtonGetState(ShareButton)) << "the toggle is released when the share is done";
+    EXPECT_EQ(isBusy, 0);
+    char expected[200];
+    snprintf(expected, sizeof expected, "REQUEST share APPLICATION window (0x%x) to '%s'",
+             static_cast<unsigned>(target.id()), receiver_name().c_str());
+    EXPECT_NE(log_text().find(expected), std::string::npos) << log_text();
+}
+
+TEST_F(MainWindow, ShareRefusesWithoutReceiversAndNamesThoseThatCannotHaveTheWindow) {
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Nobody In Receiver List");
+
+    Atom receiver = add_row(receiver_name(), "Receiver One");
+    add_row(server->tcp_name() + ".0", "Myself");
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[1], "Nobody Selected to Share to");
+    EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
+
+    // The receiver has the window already and the other row is this display: nobody is asked,
+    // and one notice names both, shown even at the lowest level.
+    ForeignWindow target(server->name(), "Notes");
+    share_directly(target.id(), receiver);
+    user_preference.dialog_level = 1;
+    select_rows({1, 2});
+    click_when_picking(target.id());
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[2], "The following users:\n" + rows()[0] + "\n" + rows()[1] +
+                            "\n\nalready have the window you're sharing");
+}
+
+TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
+    Atom first = add_row(receiver_name(), "Receiver One");
+    auto second_display = XvfbServer::start();
+    ASSERT_TRUE(second_display);
+    std::string second_name = "127.0.0.1:" + std::to_string(second_display->number()) + ".0";
+    Atom second = add_row(second_name, "Receiver Two");
+    add_row("127.0.0.1:77.0", "Nobody Home");
+    ForeignWindow a(server->name(), "Window A", 10, 10), b(server->name(), "Window B", 200, 10);
+    share_directly(a.id(), first);
+    share_directly(b.id(), first);
+    share_directly(a.id(), second);
+
+    // Unshare picks the window and takes it from the selected receivers only.
+    select_rows({1});
+    click_when_picking(a.id());
+    unshare_from_receivers(nullptr, nullptr, nullptr);
+    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(first, a.id()) == 0; }));
+    EXPECT_NE(find_host_window_tag(first, b.id()), 0u);
+    EXPECT_NE(find_host_window_tag(second, a.id()), 0u);
+
+    // Disconnect unshares everything of the selected receiver and deselects its row.
+    select_rows({2});
+    disconnect_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
+    EXPECT_TRUE(pump_until([&] { return !find_is_host_sharing(second); }));
+    EXPECT_TRUE(selected_positions().empty());
+    EXPECT_EQ(rows().size(), 3u) << "disconnecting keeps the rows";
+
+    // Delete All keeps the row that still shares and says so once.
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    clear_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
+    ASSERT_EQ(rows().size(), 1u);
+    char *name = nullptr, *alias = nullptr;
+    find_hostatom_names(first, &name, &alias);
+    EXPECT_EQ(rows()[0], alias);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
+    EXPECT_EQ(hostatom_count, 1);
+}
+
+TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
+    for (int i = 1; i <= 5; ++i) add_row("127.0.0.1:" + std::to_string(60 + i) + ".0", "Row " + std::to_string(i));
+    select_rows({3, 5});
+    move_to_top(nullptr, nullptr, nullptr);
+    auto now = rows();
+    ASSERT_EQ(now.size(), 5u);
+    EXPECT_EQ(now[0].substr(0, 5), "Row 3");
+    EXPECT_EQ(now[1].substr(0, 5), "Row 5");
+    EXPECT_EQ(now[2].substr(0, 5), "Row 1");
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
+    // The records follow the rows, so each receiver's input control stays beside its row.
+    Widget w = nullptr;
+    int row = -1;
+    find_hostatom_widget(create_hostatom("127.0.0.1:65.0", display), &w, &row);
+    EXPECT_EQ(row, 1);
+}
+
+TEST_F(MainWindow, EditPutsTheTypedFormBackAndShareSameWindowsNeedsTwo) {
+    // A row whose host need not resolve: the edit works on the row's text.
+    char *line = final_alias_line("John Smith", "myhost:0.0");
+    add_to_list_unique(ReceiverList, line, 0);
+    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line, 0);
+    free(line);
+    select_rows({1});
+    edit_receiver(nullptr, nullptr, nullptr);
+    char *typed = get_edit_text();
+    EXPECT_STREQ(typed, "myhost:0.0 John Smith");
+    XtFree(typed);
+    EXPECT_TRUE(rows().empty());
+    EXPECT_EQ(hostatom_count, 0);
+
+    add_row(receiver_name(), "Receiver One");
+    select_rows({1});
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    Atom one = create_hostatom(receiver_name().c_str(), display);
+    EXPECT_EQ(share_same_window(1, &one), 40);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Nobody Selected to Join Together");
+}
+
+TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    user_preference.dialog_level = 3;
+    put_edit_text("LocalHost:5 Ann Smith");
+    EXPECT_EQ(add_receiver(), 1);
+    ASSERT_EQ(rows().size(), 1u);
+    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ");
+    EXPECT_EQ(rows()[0].substr(rows()[0].rfind(' ') + 1), "localhost:5.0");
+    char *left = get_edit_text();
+    EXPECT_STREQ(left, "") << "an added entry empties the edit line";
+    XtFree(left);
+    EXPECT_TRUE(texts.empty()) << "below the diagnostic level nobody is asked";
+
+    put_edit_text("myhost:x");
+    EXPECT_EQ(add_receiver(), 0);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Illegal Display Name 'myhost:x'");
+    left = get_edit_text();
+    EXPECT_STREQ(left, "myhost:x");
+    XtFree(left);
+
+    // The same display under another name is refused in favour of the row already there.
+    put_edit_text("127.0.0.1:5 Someone Else");
+    add_receiver();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_NE(texts[1].find("because it uses the same display name"), std::string::npos) << texts[1];
+    EXPECT_EQ(rows().size(), 1u);
+}
+
+TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
+    std::vector<Atom> hosts;
+    for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.1:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
+    for (Atom h : hosts) input_status_changed(h, 0);
+    input_status_changed(hosts[0], 1);
+    input_status_changed(hosts[0], 1);
+    EXPECT_TRUE(XmToggleButtonGadgetGetState(control_of(hosts[0])));
+
+    XmListSetPos(ReceiverList, 4);
+    update_input_status_positions();
+    EXPECT_EQ(RLvsbValue, 3);
+    for (int i = 0; i < 10; ++i) {
+        Widget w = control_of(hosts[i]);
+        ASSERT_TRUE(w);
+        if (i < 3) {
+            EXPECT_FALSE(XtIsManaged(w)) << "row " << i + 1 << " is scrolled away";
+            continue;
+        }
+        EXPECT_TRUE(XtIsManaged(w)) << "row " << i + 1;
+        Position y = 0;
+        XtVaGetValues(w, XmNy, &y, nullptr);
+        EXPECT_EQ(y, RL_spacing * (i - 3) + 2) << "row " << i + 1;
+    }
+    // The "?" replaces the toggle while consent is asked, and the closed state removes it.
+    input_status_changed(hosts[5], 2);
+    EXPECT_FALSE(is_toggle(control_of(hosts[5])));
+    EXPECT_NE(control_of(hosts[5]), nullptr);
+    input_status_changed(hosts[5], -1);
+    EXPECT_EQ(control_of(hosts[5]), nullptr);
+    input_status_changed(12345, 0);  // an unknown receiver changes nothing
+    for (Atom h : hosts) input_status_changed(h, -1);
+    EXPECT_EQ(update_count, 0);
+}
+
+TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
+    Atom host = add_row(receiver_name(), "Design review screen");
+    add_row("127.0.0.1:51.0", "Jane Doe (lab)");
+    add_row("127.0.0.1:52.0", "Conference room");
+    user_preference.allow_input = 1;
+    ForeignWindow target(server->name(), "Allowed", 700, 500);
+    share_directly(target.id(), host);
+    // Allowing input on connection is the preference's choice; the server's answer sets it on.
+    ASSERT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; })) << trace();
+    screenshot("main-window");
+
+    click(control_of(host));
+    ASSERT_TRUE(pump_until([&] { return trace().find("name=DisallowInput") != std::string::npos; })) << trace();
+    EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 0; }));
+    EXPECT_NE(log_text().find("REQUEST disallow input from '" + receiver_name() + "'"), std::string::npos);
+
+    click(control_of(host));
+    ASSERT_TRUE(pump_until([&] {
+        std::string t = trace();
+        return t.rfind("name=AllowInput") > t.find("name=DisallowInput") && t.rfind("name=AllowInput") != std::string::npos;
+    })) << trace();
+    EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; }));
+
+    // Closing the connection takes the control away.
+    disconnect_callback(host, nullptr, nullptr);
+    EXPECT_TRUE(pump_until([&] { return control_of(host) == nullptr; }));
+}
+
+TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
+    popup_BusySharing();
+    popup_BusySharing();
+    ASSERT_TRUE(BusySharingSH);
+    EXPECT_TRUE(viewable(XtWindow(BusySharingSH)));
+    EXPECT_TRUE(is_property_set_str(XtWindow(BusySharingSH), "TL_DONT_SHARE"));
+    screenshot("busy-sharing");
+    auto start = std::chrono::steady_clock::now();
+    stop_busy_sharing();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
+    EXPECT_EQ(isBusy, 0);
+    EXPECT_TRUE(pump_until([] { return !viewable(XtWindow(BusySharingSH)); }));
+
+    // Nested hour-glass requests: only the outermost stop restores the cursor.
+    start_hourglass();
+    start_hourglass();
+    stop_hourglass();
+    EXPECT_EQ(hourglass_depth(), 1);
+    stop_hourglass();
+    EXPECT_EQ(hourglass_depth(), 0);
+}
