@@ -392,6 +392,7 @@ TEST_F(WindowPick, ShareWithoutAskingReachesTheReceiver) {
     Atom host = create_hostatom(name.c_str(), display);
     add_hostatom(host, name.c_str(), ("Receiver ..... " + name).c_str(), 0);
     Window app = client->window(30, 30, 120, 80, "probe");
+    client->set_class(app, "probe", "Probe");
 
     share_please(app, host, SHARE_APPLICATION, 0);
     EXPECT_EQ(user_picked, 0u);
@@ -403,37 +404,16 @@ TEST_F(WindowPick, ShareWithoutAskingReachesTheReceiver) {
         << log_text();
 
     // The server's copy appears on the receiver, marked with its sender.
-    Display *rx = XOpenDisplay(receiver_display->name().c_str());
-    ASSERT_NE(rx, nullptr);
-    Atom server_name = XInternAtom(rx, "TL_SERVER_NAME", False);
-    auto mirrored = [&] {
-        Window root = 0, parent = 0, *kids = nullptr;
-        unsigned n = 0;
-        bool found = false;
-        XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &kids, &n);
-        for (unsigned i = 0; i < n && !found; ++i) {
-            Atom type = None;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char *data = nullptr;
-            XGetWindowProperty(rx, kids[i], server_name, 0, 20, False, AnyPropertyType, &type, &format, &items,
-                               &after, &data);
-            found = type != None;
-            if (data) XFree(data);
-        }
-        if (kids) XFree(kids);
-        return found;
-    };
-    XSelectInput(rx, DefaultRootWindow(rx), SubstructureNotifyMask);
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!mirrored() && std::chrono::steady_clock::now() < end) {
-        pollfd fd{ConnectionNumber(rx), POLLIN, 0};
-        poll(&fd, 1, 200);
-        while (XPending(rx)) {
-            XEvent e;
-            XNextEvent(rx, &e);
-        }
-    }
-    EXPECT_TRUE(mirrored());
-    XCloseDisplay(rx);
+    DialogDriver receiver_side(receiver_display->name());
+    Window mirror = receiver_side.wait_for_shell("probe", std::chrono::seconds(10));
+    ASSERT_NE(mirror, 0u);
+    Display *rx = receiver_side.display();
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    XGetWindowProperty(rx, mirror, XInternAtom(rx, "TL_SERVER_NAME", False), 0, 20, False, AnyPropertyType,
+                       &type, &format, &items, &after, &data);
+    EXPECT_NE(type, static_cast<Atom>(None));
+    if (data) XFree(data);
 }
