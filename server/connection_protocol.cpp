@@ -145,6 +145,10 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
 
 ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data, size_t n) {
     while (n > 0) {
+        if (held_) {
+            held_bytes_.insert(held_bytes_.end(), data, data + n);
+            return Status::Open;
+        }
         if (s2c_pass_ > 0) {
             size_t take = std::min(n, s2c_pass_);
             to_client_.append(data, take);
@@ -236,6 +240,7 @@ void ConnectionProtocol::answer_share(const PendingReply &p, uint64_t seq) {
     LocalAnswer a = handler_ ? handler_->on_share_request(p.request, p.total_bytes, seq)
                              : LocalAnswer::none();
     answering_ = false;
+    if (a.hold) held_ = true;
     const uint16_t seq16 = static_cast<uint16_t>(seq);
     if (a.kind == LocalAnswer::Kind::Reply) {
         to_client_.append(wire::encode_share_reply(seq16, a.value, order_));
@@ -250,6 +255,15 @@ void ConnectionProtocol::answer_share(const PendingReply &p, uint64_t seq) {
         to_client_.append(e);
     }
     flush_events();
+}
+
+ConnectionProtocol::Status ConnectionProtocol::release_hold() {
+    if (!held_) return Status::Open;
+    held_ = false;
+    std::vector<uint8_t> bytes = std::move(held_bytes_);
+    held_bytes_.clear();
+    flush_events();
+    return bytes.empty() ? Status::Open : from_upstream(bytes.data(), bytes.size());
 }
 
 void ConnectionProtocol::queue_event(const wire::ShareEvent &event) {

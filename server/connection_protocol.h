@@ -29,7 +29,16 @@ struct LocalAnswer {
     Kind kind = Kind::None;
     uint32_t value = 0;       // the reply's result word, or the error's bad value
     uint8_t error_code = 0;   // for Kind::Error
+    // Set when the request's outcome is still open (a receiver is being reached): what upstream
+    // answers to the client's later requests waits until the outcome's events are out, so that
+    // a client's round trip after the request also brings its events.
+    bool hold = false;
     static LocalAnswer none() { return {}; }
+    static LocalAnswer held() {
+        LocalAnswer a;
+        a.hold = true;
+        return a;
+    }
     static LocalAnswer reply(uint32_t v) { return {Kind::Reply, v, 0}; }
     static LocalAnswer error(uint8_t code, uint32_t bad_value = 0) { return {Kind::Error, bad_value, code}; }
 };
@@ -79,6 +88,11 @@ public:
     // Queues a share event for the client. It is written between two upstream packets, carrying
     // the sequence number of the last request the client has seen answered.
     void queue_event(const wire::ShareEvent &event);
+
+    // While held, upstream's bytes are kept back; releasing frames them as if they had just
+    // arrived. Called once the held request's outcome has been queued with queue_event.
+    bool held() const { return held_; }
+    Status release_hold();
 
     ByteQueue &upstream_out() { return to_upstream_; }
     ByteQueue &client_out() { return to_client_; }
@@ -130,6 +144,8 @@ private:
     uint64_t last_seq_ = 0;
     std::deque<PendingReply> pending_;
     std::vector<wire::ShareEvent> events_;
+    bool held_ = false;
+    std::vector<uint8_t> held_bytes_;
 
     ByteQueue to_upstream_;
     ByteQueue to_client_;

@@ -362,6 +362,14 @@ void ProxyServer::broadcast(const wire::ShareEvent &ev) {
     }
 }
 
+void ProxyServer::release_settled() {
+    for (auto &[id, c] : connections_) {
+        if (c->failed || !c->proto.held() || service_->holds(id)) continue;
+        if (c->proto.release_hold() == ConnectionProtocol::Status::Broken) c->failed = true;
+        pump(*c);
+    }
+}
+
 void ProxyServer::close_connection(uint64_t id) {
     auto it = connections_.find(id);
     if (it == connections_.end()) return;
@@ -391,7 +399,10 @@ int ProxyServer::run() {
             switch (static_cast<Kind>(k & 15)) {
             case kListener: accept_clients(listeners_[id].get()); break;
             case kSignal: return 0;
-            case kCompletion: service_->collect_connections(); break;
+            case kCompletion:
+                service_->collect_connections();
+                release_settled();
+                break;
             case kOwnUpstream:
                 service_->upstream_readable();
                 if (upstream_->broken()) unwatch(upstream_->fd());

@@ -47,6 +47,8 @@ private:
     void on_upstream(uint64_t id, uint32_t events);
     void pump(Connection &c);
     void close_connection(uint64_t id);
+    // Lets connections whose held share requests have been settled see upstream again.
+    void release_settled();
     void update_interest(Connection &c);
     void broadcast(const wire::ShareEvent &ev);
     void watch(int fd, uint64_t key, uint32_t events);

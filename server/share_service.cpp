@@ -93,10 +93,10 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
     switch (static_cast<ShareMinor>(req.minor)) {
     case ShareMinor::ShareApplication:
         share(conn, req.arg1, req.arg2, true);
-        return LocalAnswer::none();
+        return holds(conn) ? LocalAnswer::held() : LocalAnswer::none();
     case ShareMinor::ShareWindow:
         share(conn, req.arg1, req.arg2, false);
-        return LocalAnswer::none();
+        return holds(conn) ? LocalAnswer::held() : LocalAnswer::none();
     case ShareMinor::UnshareWindow:
         unshare(req.arg1, req.arg2, req.arg3);
         return LocalAnswer::none();
@@ -177,6 +177,13 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
         uint64_t one = 1;
         (void)!write(done->event_fd.get(), &one, sizeof one);
     }).detach();
+}
+
+bool ShareService::holds(uint64_t conn) const {
+    for (const auto &[host, r] : receivers_)
+        for (const auto &p : r.waiting)
+            if (p.owner == conn) return true;
+    return false;
 }
 
 void ShareService::collect_connections() {

@@ -58,6 +58,8 @@ public:
 
     // Descriptor that becomes readable when a receiver connection attempt has finished.
     int completion_fd() const;
+    // True while a share request of connection `conn` waits for its receiver to be reached.
+    bool holds(uint64_t conn) const;
     // Takes in finished connection attempts; called when completion_fd() is readable.
     void collect_connections();
     // Reads from a receiver's connection; a broken one is dropped with its shares.

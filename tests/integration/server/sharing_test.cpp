@@ -302,3 +302,18 @@ TEST_F(Sharing, DestroyedWindowIsUnshared) {
     ASSERT_TRUE(wait_root_child(rx.get(), true));
     EXPECT_TRUE(windows_with(rx.get(), tl_server_name).empty());
 }
+
+TEST_F(Sharing, ARoundTripAfterAShareBringsItsEventsFirst) {
+    // Reaching a new receiver takes a while; a client that syncs right after asking must find
+    // the share's events already queued when its reply arrives, as clients drain them that way.
+    uint32_t w = make_window(c.get(), "synced");
+    uint32_t host = receiver_atom();
+    send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+    Owned<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
+    ASSERT_TRUE(sync);
+    std::vector<uint8_t> statuses;
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_queued_event(c.get())}) {
+        if ((ev->response_type & 0x7f) == codes.first_event) statuses.push_back(ev->pad0);
+    }
+    EXPECT_EQ(statuses, (std::vector<uint8_t>{0, 3})) << "connection made, then window shared";
+}
