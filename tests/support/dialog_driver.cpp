@@ -1,6 +1,9 @@
 // Finding Telvane's shells on a display and clicking in them through XTEST.
 #include "dialog_driver.h"
 
+#include <X11/XKBlib.h>
+#include <X11/keysym.h>
+
 #include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <algorithm>
@@ -59,13 +62,16 @@ DialogDriver::~DialogDriver() {
 Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd) {
     auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
+        // Every map of a top-level window wakes us. The events seen so far are dropped before
+        // looking, and any that the look itself read in send us round again, so that a map
+        // between the look and the wait is never lost.
         XSync(dpy_, False);
-        if (Window w = find_mapped_shell(dpy_, instance)) return w;
-        // Every map of a top-level window wakes us; look again then.
         while (XPending(dpy_)) {
             XEvent e;
             XNextEvent(dpy_, &e);
         }
+        if (Window w = find_mapped_shell(dpy_, instance)) return w;
+        if (QLength(dpy_) > 0) continue;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return 0;
         pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {stop_fd, POLLIN, 0}};
@@ -106,6 +112,54 @@ bool DialogDriver::click(Window window) {
     Window child = 0;
     XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), a.width / 2, a.height / 2, &x, &y, &child);
     return click_at(x, y);
+}
+
+bool DialogDriver::point_at(Window window) {
+    XWindowAttributes a{};
+    if (!XGetWindowAttributes(dpy_, window, &a)) return false;
+    int x = 0, y = 0;
+    Window child = 0;
+    XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), a.width / 2, a.height / 2, &x, &y, &child);
+    xcb_connection_t *c = XGetXCBConnection(dpy_);
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, DefaultRootWindow(dpy_), static_cast<int16_t>(x),
+                        static_cast<int16_t>(y), 0);
+    xcb_flush(c);
+    XSync(dpy_, False);
+    return true;
+}
+
+bool DialogDriver::press_key(unsigned long keysym, std::initializer_list<unsigned long> modifiers) {
+    xcb_connection_t *c = XGetXCBConnection(dpy_);
+    std::vector<KeyCode> held;
+    for (unsigned long m : modifiers) {
+        KeyCode code = XKeysymToKeycode(dpy_, m);
+        if (!code) return false;
+        held.push_back(code);
+    }
+    KeyCode code = XKeysymToKeycode(dpy_, keysym);
+    if (!code) return false;
+    for (KeyCode m : held) xcb_test_fake_input(c, XCB_KEY_PRESS, m, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c, XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (auto m = held.rbegin(); m != held.rend(); ++m)
+        xcb_test_fake_input(c, XCB_KEY_RELEASE, *m, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_flush(c);
+    XSync(dpy_, False);
+    return true;
+}
+
+bool DialogDriver::type_text(const std::string &text) {
+    for (char ch : text) {
+        KeySym keysym = ch == ' ' ? XK_space : ch == '\n' ? XK_Return : static_cast<KeySym>(static_cast<unsigned char>(ch));
+        KeyCode code = XKeysymToKeycode(dpy_, keysym);
+        if (!code) return false;
+        // A character on the second level of its key needs Shift.
+        bool shifted = XkbKeycodeToKeysym(dpy_, code, 0, 0) != keysym;
+        if (!press_key(keysym, shifted ? std::initializer_list<unsigned long>{XK_Shift_L}
+                                       : std::initializer_list<unsigned long>{}))
+            return false;
+    }
+    return true;
 }
 
 bool DialogDriver::click_at(int x, int y) {

@@ -5,6 +5,7 @@
 #include <X11/Xlib.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,16 @@ public:
     bool click(Window window);
     // Moves the pointer to (x, y) of the root window and clicks button 1.
     bool click_at(int x, int y);
+    // Moves the pointer to the middle of `window` without clicking (keyboard focus follows
+    // the pointer on a display without a window manager).
+    bool point_at(Window window);
+
+    // Types `text` with XTEST key presses, with Shift where a character needs it. Returns
+    // false when a character has no key on this display.
+    bool type_text(const std::string &text);
+    // Presses and releases the key of `keysym` while holding the modifier keys given as
+    // keysyms (e.g. XK_Alt_L).
+    bool press_key(unsigned long keysym, std::initializer_list<unsigned long> modifiers = {});
 
 private:
     Display *dpy_ = nullptr;

@@ -1,0 +1,147 @@
+// The real telvane program driven only through the X server, as a person would: type a
+// receiver, choose Share from the menu with the keyboard, click a window, and see it appear
+// on the receiver's display.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "dialog_driver.h"
+#include "foreign_window.h"
+#include "process.h"
+#include "share_server.h"
+#include "xvfb.h"
+
+#include <X11/keysym.h>
+#include <poll.h>
+#include <sys/stat.h>
+
+
+using namespace telvane::testing;
+
+namespace {
+
+class EndToEnd : public ServedDisplayTest {
+protected:
+    void SetUp() override {
+        start_served();
+        if (HasFatalFailure()) return;
+        receiver = XvfbServer::start();
+        ASSERT_TRUE(receiver);
+        mkdir(scratch.file(".Telvane").c_str(), 0755);
+        // Diagnostic level: the log shows each step, and typed names are confirmed.
+        write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
+    }
+
+    ChildProcess start_telvane() {
+        ChildProcess::Options options;
+        options.env_set = {{"DISPLAY", server->name()},
+                           {"HOME", scratch.path()},
+                           {"NLSPATH", build_path("resources/%N.cat")}};
+        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
+        options.stdout_path = scratch.file("stdout");
+        options.stderr_path = scratch.file("stderr");
+        return ChildProcess::start({build_path("src/telvane")}, options);
+    }
+
+    std::string log() const { return read_file(scratch.file(".Telvane/.logfile")); }
+
+    // Waits until `done` holds, looking every 50 ms, at most `limit`.
+    static bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit) {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            poll(nullptr, 0, 50);
+        }
+        return true;
+    }
+
+    // True while a menu is posted: toolkits keep small helper windows off the screen, a menu
+    // is an override-redirect window on it.
+    static bool menu_posted(Display *dpy) {
+        Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
+        unsigned int n = 0;
+        XQueryTree(dpy, root, &root, &parent, &children, &n);
+        bool posted = false;
+        for (unsigned int i = 0; i < n; ++i) {
+            XWindowAttributes a{};
+            if (!XGetWindowAttributes(dpy, children[i], &a)) continue;
+            if (a.override_redirect && a.map_state == IsViewable && a.x + a.width > 0 && a.y + a.height > 0)
+                posted = true;
+        }
+        if (children) XFree(children);
+        return posted;
+    }
+
+    // True while some client holds the pointer and no menu is posted: the window pick.
+    static bool picking(Display *dpy) {
+        if (menu_posted(dpy)) return false;
+        int status = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                  CurrentTime);
+        if (status == GrabSuccess) XUngrabPointer(dpy, CurrentTime);
+        XSync(dpy, False);
+        return status == AlreadyGrabbed;
+    }
+
+    // The receiver's top-level windows that are mirrors.
+    int mirrors() const {
+        Display *rx = XOpenDisplay(receiver->name().c_str());
+        if (!rx) return -1;
+        Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int n = 0;
+        XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &children, &n);
+        int found = 0;
+        for (unsigned int i = 0; i < n; ++i) {
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char *data = nullptr;
+            if (XGetWindowProperty(rx, children[i], sender, 0, 20, False, AnyPropertyType, &type, &format, &items,
+                                   &after, &data) == Success && type != None)
+                ++found;
+            if (data) XFree(data);
+        }
+        if (children) XFree(children);
+        XCloseDisplay(rx);
+        return found;
+    }
+
+    std::optional<XvfbServer> receiver;
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
+    ForeignWindow target(server->name(), "Quarterly plan", 600, 400, 200, 150);
+    ChildProcess telvane = start_telvane();
+    ASSERT_TRUE(telvane);
+    DialogDriver driver(server->name());
+    ASSERT_TRUE(driver);
+    Window shell = driver.wait_for_shell("Telvane", std::chrono::seconds(30), telvane.exit_fd());
+    ASSERT_NE(shell, 0u) << read_file(scratch.file("stderr"));
+
+    // The name line has the focus; the keyboard follows the pointer into the window.
+    ASSERT_TRUE(driver.point_at(shell));
+    std::string name = "127.0.0.1:" + std::to_string(receiver->number()) + ".0";
+    ASSERT_TRUE(driver.type_text(name + " Receiver display\n"));
+    // At the diagnostic level an entry found in no address book is confirmed first.
+    Window question = driver.wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd());
+    ASSERT_NE(question, 0u) << log();
+    driver.click(driver.message_button(question, 0));
+    ASSERT_TRUE(eventually([&] { return !driver.wait_for_shell("ZR_Telvane_Message", std::chrono::milliseconds(1)); },
+                           std::chrono::seconds(10)));
+
+    // Windows menu, Share a Single Window, by their mnemonics; then the pick waits for a click.
+    ASSERT_TRUE(driver.point_at(shell));
+    ASSERT_TRUE(driver.press_key(XK_w, {XK_Alt_L}));
+    ASSERT_TRUE(eventually([&] { return menu_posted(driver.display()); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(driver.press_key(XK_s));
+    ASSERT_TRUE(eventually([&] { return picking(driver.display()); }, std::chrono::seconds(10))) << log();
+    ASSERT_TRUE(driver.click(target.id()));
+
+    ASSERT_TRUE(eventually([&] { return mirrors() == 1; }, std::chrono::seconds(20))) << log();
+    char expected[160];
+    snprintf(expected, sizeof expected, "REQUEST share SINGLE window (0x%x) to '%s'",
+             static_cast<unsigned>(target.id()), name.c_str());
+    EXPECT_TRUE(eventually([&] { return log().find(expected) != std::string::npos; }, std::chrono::seconds(5))) << log();
+    EXPECT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(1))) << "telvane must still run";
+}
