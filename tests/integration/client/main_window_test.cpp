@@ -280,3 +280,57 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
     stop_hourglass();
     EXPECT_EQ(hourglass_depth(), 0);
 }
+
+TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
+    Atom host = add_row(receiver_name(), "Receiver One");
+    ForeignWindow shared(server->name(), "Shared sheet", 300, 300, 200, 150);
+    share_directly(shared.id(), host);
+    // Another window now covers the shared one.
+    ForeignWindow cover(server->name(), "Covering", 250, 250, 300, 250);
+    select_rows({1});
+    std::vector<std::string> texts;
+    int shared_at = -1, cover_at = -1, curtain_at = -1;
+    when_dialog_up([&] {
+        texts.push_back(dialog_text());
+        // While the notice is up: the shared window is above the cover, the curtain right below.
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int n = 0;
+        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &n);
+        for (unsigned int i = 0; i < n; ++i) {
+            if (children[i] == shared.id()) shared_at = static_cast<int>(i);
+            if (children[i] == cover.id()) cover_at = static_cast<int>(i);
+            XWindowAttributes a{};
+            XGetWindowAttributes(display, children[i], &a);
+            if (a.override_redirect && a.map_state == IsViewable && a.width == DisplayWidth(display, 0) &&
+                is_property_set_str(children[i], "TL_DONT_SHARE"))
+                curtain_at = static_cast<int>(i);
+        }
+        if (children) XFree(children);
+        click(ok_button);
+    });
+    EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Select OK when you are through viewing receiver's windows.");
+    // Bottom to top: the cover, the curtain hiding it, the shared window.
+    EXPECT_LT(cover_at, curtain_at);
+    EXPECT_EQ(curtain_at + 1, shared_at);
+    EXPECT_NE(log_text().find("Windows WERE re-stacked 'show_windows_shared_to'"), std::string::npos);
+}
+
+TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
+    Window shell = XtWindow(TelvaneSH);
+    Position x = 0, y = 0;
+    Dimension w = 0, h = 0;
+    XtVaGetValues(ShareButton, XmNwidth, &w, XmNheight, &h, nullptr);
+    XtTranslateCoords(ShareButton, 0, 0, &x, &y);
+    Position sx = 0, sy = 0;
+    XtTranslateCoords(TelvaneSH, 0, 0, &sx, &sy);
+    set_button(ShareButton);
+    EXPECT_TRUE(XmToggleButtonGetState(ShareButton));
+    // Corners count as the toggle; a point just outside does not.
+    EXPECT_EQ(unset_button(ShareButton, shell, x - sx + w, y - sy + h), 0u);
+    EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
+    EXPECT_EQ(unset_button(ShareButton, shell, x - sx + w + 1, y - sy), shell);
+    EXPECT_EQ(unset_button(ShareButton, 1, 0, 0), 0u) << "a timed-out pick";
+    EXPECT_EQ(unset_button(nullptr, 0x1234, 0, 0), 0x1234u);
+}
