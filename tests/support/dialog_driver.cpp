@@ -48,6 +48,21 @@ Window find_mapped_shell(Display *dpy, const std::string &instance) {
     return 0;
 }
 
+// The middle of `window` in root coordinates; false when the window is gone.
+bool centre_on_root(Display *dpy, Window window, int *x, int *y) {
+    XWindowAttributes a{};
+    if (!XGetWindowAttributes(dpy, window, &a)) return false;
+    Window child = 0;
+    XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), a.width / 2, a.height / 2, x, y, &child);
+    return true;
+}
+
+void move_pointer(Display *dpy, int x, int y) {
+    xcb_connection_t *c = XGetXCBConnection(dpy);
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, DefaultRootWindow(dpy), static_cast<int16_t>(x),
+                        static_cast<int16_t>(y), 0);
+}
+
 }  // namespace
 
 DialogDriver::DialogDriver(const std::string &display_name) {
@@ -106,24 +121,14 @@ Window DialogDriver::message_button(Window shell, int index) {
 }
 
 bool DialogDriver::click(Window window) {
-    XWindowAttributes a{};
-    if (!XGetWindowAttributes(dpy_, window, &a)) return false;
     int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), a.width / 2, a.height / 2, &x, &y, &child);
-    return click_at(x, y);
+    return centre_on_root(dpy_, window, &x, &y) && click_at(x, y);
 }
 
 bool DialogDriver::point_at(Window window) {
-    XWindowAttributes a{};
-    if (!XGetWindowAttributes(dpy_, window, &a)) return false;
     int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), a.width / 2, a.height / 2, &x, &y, &child);
-    xcb_connection_t *c = XGetXCBConnection(dpy_);
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, DefaultRootWindow(dpy_), static_cast<int16_t>(x),
-                        static_cast<int16_t>(y), 0);
-    xcb_flush(c);
+    if (!centre_on_root(dpy_, window, &x, &y)) return false;
+    move_pointer(dpy_, x, y);
     XSync(dpy_, False);
     return true;
 }
@@ -163,10 +168,8 @@ bool DialogDriver::type_text(const std::string &text) {
 }
 
 bool DialogDriver::click_at(int x, int y) {
+    move_pointer(dpy_, x, y);
     xcb_connection_t *c = XGetXCBConnection(dpy_);
-    xcb_window_t root = DefaultRootWindow(dpy_);
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
-                        static_cast<int16_t>(y), 0);
     xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     xcb_flush(c);

@@ -81,29 +81,7 @@ protected:
         return status == AlreadyGrabbed;
     }
 
-    // The receiver's top-level windows that are mirrors.
-    int mirrors() const {
-        Display *rx = XOpenDisplay(receiver->name().c_str());
-        if (!rx) return -1;
-        Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &children, &n);
-        int found = 0;
-        for (unsigned int i = 0; i < n; ++i) {
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char *data = nullptr;
-            if (XGetWindowProperty(rx, children[i], sender, 0, 20, False, AnyPropertyType, &type, &format, &items,
-                                   &after, &data) == Success && type != None)
-                ++found;
-            if (data) XFree(data);
-        }
-        if (children) XFree(children);
-        XCloseDisplay(rx);
-        return found;
-    }
+    int mirrors() const { return static_cast<int>(mirror_windows(receiver->name()).size()); }
 
     std::optional<XvfbServer> receiver;
 };

@@ -120,37 +120,8 @@ protected:
         XtAppAddTimeOut(app_context, 20, on_pick_timer, this);
     }
 
-    // Top-level windows of the receiver display that are mirrors (they carry the sender's name).
-    std::vector<Window> mirrors() const {
-        std::vector<Window> out;
-        Display *rx = XOpenDisplay(receiver_display->name().c_str());
-        if (!rx) return out;
-        Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &children, &n);
-        for (unsigned int i = 0; i < n; ++i) {
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char *data = nullptr;
-            if (XGetWindowProperty(rx, children[i], sender, 0, 20, False, AnyPropertyType, &type, &format, &items,
-                                   &after, &data) == Success && type != None)
-                out.push_back(children[i]);
-            if (data) XFree(data);
-        }
-        if (children) XFree(children);
-        XCloseDisplay(rx);
-        return out;
-    }
-
-    static std::string title_of(Window w) {
-        char *name = nullptr;
-        if (!XFetchName(display, w, &name)) return "<none>";
-        std::string s = name;
-        XFree(name);
-        return s;
-    }
+    // Top-level windows of the receiver display that are mirrors.
+    std::vector<Window> mirrors() const { return mirror_windows(receiver_display->name()); }
 
     std::optional<XvfbServer> receiver_display;
 

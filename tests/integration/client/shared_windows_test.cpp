@@ -27,13 +27,6 @@ protected:
         delete_all_hostatoms();
         ToolkitTest::TearDown();
     }
-    static std::string title_of(Window w) {
-        char *name = nullptr;
-        if (!XFetchName(display, w, &name)) return "<none>";
-        std::string s = name;
-        XFree(name);
-        return s;
-    }
     static bool watching_titles(Window w) {
         XWindowAttributes a{};
         XGetWindowAttributes(display, w, &a);

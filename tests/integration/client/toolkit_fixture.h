@@ -137,6 +137,15 @@ protected:
         ASSERT_TRUE(driver.click_at(x, y));
     }
 
+    // A window's WM_NAME, or "<none>".
+    static std::string title_of(Window w) {
+        char *name = nullptr;
+        if (!XFetchName(display, w, &name)) return "<none>";
+        std::string s = name;
+        XFree(name);
+        return s;
+    }
+
     // The text of the dialog that is up.
     static std::string dialog_text() {
         char *text = XmTextGetString(msg_text);
