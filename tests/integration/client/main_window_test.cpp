@@ -14,6 +14,8 @@
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
 
+#include <set>
+
 using namespace telvane::testing;
 
 namespace {
@@ -333,4 +335,27 @@ TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     EXPECT_EQ(unset_button(ShareButton, shell, x - sx + w + 1, y - sy), shell);
     EXPECT_EQ(unset_button(ShareButton, 1, 0, 0), 0u) << "a timed-out pick";
     EXPECT_EQ(unset_button(nullptr, 0x1234, 0, 0), 0x1234u);
+}
+
+TEST_F(MainWindow, ShareSameWindowsGivesEverySelectedReceiverTheOthersWindows) {
+    Atom first = add_row(receiver_name(), "Receiver One");
+    auto second_display = XvfbServer::start();
+    ASSERT_TRUE(second_display);
+    Atom second = add_row("127.0.0.1:" + std::to_string(second_display->number()) + ".0", "Receiver Two");
+    ForeignWindow notes(server->name(), "Notes", 300, 300);
+    share_directly(notes.id(), first);
+
+    select_rows({2, 1});
+    Atom *hosts = nullptr;
+    int count = 0;
+    EXPECT_EQ(get_selected_receivers(&hosts, &count), 2);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(std::set<Atom>(hosts, hosts + count), (std::set<Atom>{first, second}));
+    free(hosts);
+
+    share_same_window_callback(nullptr, nullptr, nullptr);
+    EXPECT_NE(find_host_window_tag(second, notes.id()), 0u) << log_text();
+    EXPECT_EQ(mirror_windows(second_display->name()).size(), 1u);
+    // Nothing twice: the receiver that had the window keeps its one share.
+    EXPECT_EQ(mirrors().size(), 1u);
 }
