@@ -38,14 +38,27 @@ char *makem_up(const char *a, const char *b, const char *c, const char *d) {
     return out;
 }
 
+namespace {
+
+// The public folders are fixed for the program, but a test, or a person trying Telvane without
+// installing it, can point them elsewhere.
+const char *public_directory(const char *variable, const char *fixed) {
+    const char *chosen = getenv(variable);
+    return chosen && *chosen ? chosen : fixed;
+}
+
+}  // namespace
+
 char *generate_path(int code, const char *name) {
     switch (code) {
     case 17:
         return makem_up(getenv("HOME"), local_directory, local_alias_directory, name);
     case 18:
-        return makem_up(global_directory, global_alias_directory, name, nullptr);
+        return makem_up(public_directory("TELVANE_PUBLIC_DIR", global_directory), global_alias_directory, name,
+                        nullptr);
     case 19:
-        return makem_up(global_directory_10_0, global_alias_directory, name, nullptr);
+        return makem_up(public_directory("TELVANE_SITE_DIR", global_directory_10_0), global_alias_directory, name,
+                        nullptr);
     case 49:
         return makem_up(getenv("HOME"), local_directory, name, nullptr);
     default:

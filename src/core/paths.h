@@ -18,7 +18,8 @@ extern const char *global_directory_10_0;  // "/etc/opt/Telvane"
 char *makem_up(const char *a, const char *b, const char *c, const char *d);
 
 // The path for a path code: 17 private books and files, 18 and 19 the two public book
-// folders, 49 the private folder itself; `name` (may be null) is appended. Returns a newly
+// folders (under $TELVANE_PUBLIC_DIR and $TELVANE_SITE_DIR instead of global_directory and
+// global_directory_10_0 when those are set), 49 the private folder itself; `name` (may be null) is appended. Returns a newly
 // allocated path, or null for any other code. Called by every module that opens a file.
 char *generate_path(int code, const char *name);
 

@@ -4,5 +4,3 @@
 #include "core/log.h"
 
 void popup_AddressBook() { log_msg0("Address book is not available in this build"); }
-
-void popup_SaveList() { log_msg0("Saving receivers is not available in this build"); }

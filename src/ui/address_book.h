@@ -3,6 +3,3 @@
 
 // Shows the address book. Until the dialog exists this tells the user so.
 void popup_AddressBook();
-// Shows the dialog that saves the selected receivers as an address book. Until the dialog
-// exists this tells the user so.
-void popup_SaveList();

@@ -19,6 +19,7 @@
 #include "ui/busy.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
+#include "ui/save_list.h"
 
 #include <Xm/List.h>
 #include <Xm/ToggleB.h>
