@@ -11,6 +11,8 @@
 #include "registry/host_identity.h"
 #include "ui/input_controls.h"
 #include "ui/main_window.h"
+#include "ui/match_dialogs.h"
+#include "ui/receiver_entry.h"
 #include "ui/message_dialog.h"
 
 #include <X11/StringDefs.h>
@@ -270,11 +272,16 @@ int main(int argc, char **argv, char **envp) {
     XtGetApplicationResources(TopLevel, &enableCommandLine, command_line_resources,
                               XtNumber(command_line_resources), nullptr, 0);
 
-    // 27. The main window; its shell is the application shell, and dialogs centre on it.
+    // 27. The main window (its shell is the application shell, and dialogs centre on it) and
+    // the two matching dialogs.
     create_Telvane();
+    create_MatchNames();
+    create_MatchFiles();
     XtRealizeWidget(TopLevel);
 
-    // 28. Rows added from here on count as the user's own (exit asks about them).
+    // 28. The default receivers; rows added from here on count as the user's own (exit asks
+    // about them).
+    if (prog_preference[18]) default_receivers();
     recs_added = 0;
 
     // 30.

@@ -185,3 +185,21 @@ char *typed_form_of_row(const char *row) {
     std::string typed = std::string(blank + 1) + " " + std::string(row, alias_length);
     return strdup(typed.c_str());
 }
+
+int display_matches_typed(const char *display_name, const char *typed) {
+    if (!display_name || !typed) return 0;
+    const char *d = display_name, *t = typed;
+    while (*d && *t && ascii_lower(*d) == ascii_lower(*t)) {
+        ++d;
+        ++t;
+    }
+    if (*t) return 0;
+    if (*d == '\0' || *d == ':') return 1;
+    if (*d != '.') return 0;
+    if (!isdigit(static_cast<unsigned char>(typed[0]))) return 1;
+    for (const char *c = typed; *c; ++c) {
+        if (*c == ':') return 1;
+        if (!isdigit(static_cast<unsigned char>(*c)) && *c != '.') return 0;
+    }
+    return 1;
+}

@@ -46,3 +46,10 @@ int read_address_lines(const char *path, void (*fn)(const char *line, void *data
 // blank), one blank, then the alias (the text before the last blank without the trailing run
 // of blanks and dots of its leader). Newly allocated; null when the row has no blank.
 char *typed_form_of_row(const char *row);
+
+// Whether the typed text `typed` names the receiver display `display_name`: compared without
+// regard to case up to the end of the typed text, which must then meet the display's end, its
+// ":", or (for a host name, or for a typed address of digits and dots) the "." of a longer
+// name. So "15.1" matches 15.1.2.3:0.0 but not 15.10.2.3:0.0, and "myhost" matches
+// myhost.example.com:0.0. Returns 1 on a match, else 0.
+int display_matches_typed(const char *display_name, const char *typed);

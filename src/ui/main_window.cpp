@@ -17,6 +17,7 @@
 #include "ui/help_hooks.h"
 #include "ui/input_controls.h"
 #include "ui/list_utils.h"
+#include "ui/match_dialogs.h"
 #include "ui/preferences_dialog.h"
 #include "ui/receiver_entry.h"
 #include "ui/receiver_list.h"
@@ -518,4 +519,5 @@ void forget_main_window() {
     forget_input_controls();
     forget_busy_indicators();
     forget_receiver_list();
+    forget_match_dialogs();
 }

@@ -13,6 +13,10 @@ extern Widget MatchFiles;
 extern Widget MatchFilesSH;
 extern Widget MatchFilesList;
 
+// 1 while the dialog's shell is mapped.
+extern int MatchNames_is_mapped;
+extern int MatchFiles_is_mapped;
+
 // Builds each dialog (hidden). Called once by start-up after the main window.
 void create_MatchNames();
 void create_MatchFiles();
@@ -39,3 +43,6 @@ void possible_MatchFiles(const char *name);
 int finish_MatchFiles(const char *dir);
 void popup_MatchFiles();
 void popdown_MatchFiles();
+
+// Forgets the dialogs of a display that has been closed.
+void forget_match_dialogs();

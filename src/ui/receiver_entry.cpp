@@ -1,87 +1,230 @@
-// The receiver name line: a typed display name (with an optional alias after it) becomes a
-// receiver row. The search of address books that may come first lands with the matching
-// dialogs; here every text is taken literally.
+// The receiver name line and the default list: a typed text is looked for as a file path, as
+// private book names, among the receivers already listed, in private book lines, then in the
+// public books, and only then taken literally.
 #include "receiver_entry.h"
 
 #include "core/log.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "core/preferences.h"
 #include "receivers/address_text.h"
+#include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "ui/busy.h"
+#include "ui/list_utils.h"
 #include "ui/main_window.h"
+#include "ui/match_dialogs.h"
 
-#include <Xm/Xm.h>
+#include <dirent.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
-// Whether a taken candidate may be selected: never, only when it is the only one, always.
-int selection_flag(int candidates, int hint) {
-    switch (user_preference.automatic_highlight) {
-    case 0: return 0;
-    case 1: return candidates == 1 ? hint : 0;
-    default: return hint;
+// The typed text while the receivers already listed are searched, and whether one matched.
+std::string callback_str;
+int callback_flag = 0;
+
+struct FreeDeleter {
+    void operator()(char *p) const noexcept { free(p); }
+};
+using Owned = std::unique_ptr<char, FreeDeleter>;
+
+int case_rule() { return user_preference.case_insensitive ? 1 : 0; }
+
+// The names of a folder's entries that are not hidden, in the order the folder gives them;
+// empty for a folder that cannot be read.
+std::vector<std::string> book_names(const char *dir) {
+    std::vector<std::string> names;
+    DIR *d = dir ? opendir(dir) : nullptr;
+    if (!d) return names;
+    while (dirent *e = readdir(d))
+        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+    closedir(d);
+    return names;
+}
+
+// Offers every book of `dir` whose name holds the text as a whole word in the file dialog.
+// Returns 1 when at least one did (the dialog then takes over).
+int match_book_names(const char *dir, const std::string &text) {
+    int found = 0;
+    for (const auto &name : book_names(dir)) {
+        if (grep_word_match(text.c_str(), name.c_str(), case_rule(), 2)) {
+            possible_MatchFiles(name.c_str());
+            found = 1;
+        }
+    }
+    if (found) finish_MatchFiles(dir);
+    return found;
+}
+
+// Reads the matching lines of every book in `dir`. Returns 1 when a line matched.
+int match_book_lines(const char *dir, const std::string &text) {
+    int found = 0;
+    for (const auto &name : book_names(dir)) {
+        std::string path = std::string(dir) + "/" + name;
+        found |= add_file_match_to_receivers(TelvaneSH, path.c_str(), text.c_str());
+    }
+    return found;
+}
+
+void match_existing(Atom, char *name, char *alias) {
+    if (grep_word_match(callback_str.c_str(), alias, case_rule(), 2) ||
+        display_matches_typed(name, callback_str.c_str())) {
+        add_to_MatchNames(alias);
+        callback_flag = 1;
     }
 }
 
-// Adds one alias line at the top; tells the user when another row has that display already.
-// Returns the admission result.
-unsigned long take_candidate(const char *line, int select) {
-    XmString item = XmStringCreateLocalized(const_cast<char *>(line));
-    unsigned long result = add_to_ReceiverList(item, 1, select);
-    XmStringFree(item);
-    if (result > 2) {
-        char *name = nullptr, *alias = nullptr;
-        find_hostatom_names(result, &name, &alias);
-        message2(TelvaneSH, 1, 0x111, 2, 4,
-                 "The new entry\n\n%s\n\nwas not added to the Receiver List\nbecause it uses the same display name\nas the existing entry\n\n%s",
-                 line, alias);
+struct LineReader {
+    Widget parent;
+    const char *text;  // null: every line
+    int matched;
+};
+
+void offer_line(const char *raw, void *data) {
+    auto *r = static_cast<LineReader *>(data);
+    if (!r->text) {
+        possible_MatchNames(r->parent, raw);
+        return;
     }
-    return result;
+    std::string line = raw;
+    parse_comments(line.data());
+    line.resize(strlen(line.c_str()));
+    if (line.empty() || !grep_word_match(r->text, line.c_str(), case_rule(), 0)) return;
+    if (possible_MatchNames(r->parent, raw)) r->matched = 1;
+}
+
+int read_lines(Widget parent, const char *path, const char *text) {
+    if (!path || !legal_file(path)) return -1;
+    LineReader reader{parent, text, 0};
+    if (!read_address_lines(path, offer_line, &reader)) return -1;
+    return reader.matched;
+}
+
+// Refuses the literal entry: the user is told and the text stays for correction.
+int keep_for_correction(const std::string &text) {
+    put_edit_text(text.c_str());
+    return 0;
 }
 
 }  // namespace
 
+int add_file_to_receivers(Widget parent, const char *path) { return read_lines(parent, path, nullptr) >= 0 ? 1 : 0; }
+
+int add_file_match_to_receivers(Widget parent, const char *path, const char *text) {
+    return read_lines(parent, path, text) > 0 ? 1 : 0;
+}
+
 int add_receiver() {
     char *typed = get_edit_text();
-    if (!typed) return 0;
-    std::string text(typed);
+    std::string text = typed ? typed : "";
     XtFree(typed);
-    std::string cleaned = text;
-    parse_comments(cleaned.data());
-    cleaned.resize(strlen(cleaned.c_str()));
-    if (cleaned.empty()) {
+    // 1. Comments and extra blanks go; nothing left is a mistake.
+    parse_comments(text.data());
+    text.resize(strlen(text.c_str()));
+    if (text.empty()) {
         message0(TelvaneSH, 3, 0x111, 2, 12, "Null Entry Given");
-        put_edit_text(cleaned.c_str());
+        put_edit_text(text.c_str());
         return 0;
+    }
+    start_hourglass();
+    clear_MatchNames();
+
+    // 3. A file path: every line of the file.
+    if (text[0] == '/' && add_file_to_receivers(TelvaneSH, text.c_str())) {
+        finish_MatchNames(2, prog_preference[11]);
+        stop_hourglass();
+        return 1;
     }
 
-    // The literal entry: first word the display, the rest (or the word itself) the alias.
-    size_t blank = cleaned.find(' ');
-    std::string first = cleaned.substr(0, blank);
-    std::string alias = blank == std::string::npos ? cleaned : cleaned.substr(blank + 1);
-    char *display_name = parse_display_name(first.c_str());
+    // 4. Private book names.
+    Owned private_dir(generate_path(17, nullptr));
+    if (match_book_names(private_dir.get(), text)) {
+        stop_hourglass();
+        return 1;
+    }
+
+    // 5, 6. Receivers already listed, then private book lines.
+    callback_str = text;
+    callback_flag = 0;
+    for_all_hostatoms(match_existing);
+    int found = callback_flag | match_book_lines(private_dir.get(), text);
+
+    // 7.
+    if (found) {
+        finish_MatchNames(1, prog_preference[13]);
+        stop_hourglass();
+        return 1;
+    }
+
+    // 8. The public books, as far as the user's search level allows.
+    bool search_public = user_preference.search_level != 1;
+    if (user_preference.search_level == 2) {
+        stop_hourglass();
+        search_public = message1(TelvaneSH, 1, 0x1c4, 1, 5, "Continue Searching the Global List for '%s'?",
+                                 text.c_str()) != 0;
+        start_hourglass();
+    }
+    if (search_public) {
+        // 9. Book names in the site folder when there is one, else in the shared one.
+        Owned site(generate_path(19, nullptr));
+        Owned shared(generate_path(18, nullptr));
+        const char *names_dir = legal_anything(site.get()) ? site.get() : shared.get();
+        if (match_book_names(names_dir, text)) {
+            stop_hourglass();
+            return 1;
+        }
+        // 10. Book lines, always in the shared folder.
+        if (match_book_lines(shared.get(), text)) {
+            finish_MatchNames(1, prog_preference[13]);
+            stop_hourglass();
+            return 1;
+        }
+    }
+
+    // 11. The literal entry: first word the display, the rest (or the word itself) the alias.
+    stop_hourglass();
+    std::string first = text.substr(0, text.find(' '));
+    Owned display_name(parse_display_name(first.c_str()));
     if (!display_name) {
         message1(TelvaneSH, 1, 0x111, 2, 3, "Illegal Display Name '%s'", first.c_str());
-        put_edit_text(cleaned.c_str());
-        return 0;
+        return keep_for_correction(text);
     }
-    if (!message1(TelvaneSH, 4, 0x1c4, 1, 4, "Unmatched Alias.\n'%s'\nEnter Anyway?", cleaned.c_str())) {
-        free(display_name);
-        put_edit_text(cleaned.c_str());
-        return 0;
-    }
-    char *line = final_alias_line(alias.c_str(), display_name);
-    free(display_name);
-    unmanage_ReceiverList();
-    unsigned long result = take_candidate(line, selection_flag(1, prog_preference[9]));
-    free(line);
-    update_input_status_positions();
-    manage_ReceiverList();
-    if (result != 2) put_edit_text("");
+    // 12. Asked only at the diagnostic level.
+    if (!message1(TelvaneSH, 4, 0x1c4, 1, 4, "Unmatched Alias.\n'%s'\nEnter Anyway?", text.c_str()))
+        return keep_for_correction(text);
+    // 13.
+    possible_MatchNames(TelvaneSH, text.c_str());
+    finish_MatchNames(1, prog_preference[9]);
     return 1;
+}
+
+int default_receivers() {
+    start_hourglass();
+    unmanage_ReceiverList();
+    if (prog_preference[16]) {
+        if (ReceiverList) delete_all(ReceiverList);
+        delete_all_hostatoms();
+    }
+    clear_MatchNames();
+    int read = 0;
+    Owned private_default(generate_path(17, local_alias_default));
+    if (add_file_to_receivers(TelvaneSH, private_default.get())) {
+        finish_MatchNames(2, prog_preference[15]);
+        read = 1;
+    } else if (user_preference.search_level == 2 || user_preference.search_level == 3) {
+        Owned public_default(generate_path(18, global_alias_default));
+        if (add_file_to_receivers(TelvaneSH, public_default.get())) {
+            finish_MatchNames(2, prog_preference[15]);
+            read = 1;
+        }
+    }
+    manage_ReceiverList();
+    stop_hourglass();
+    return read;
 }
