@@ -72,7 +72,9 @@ void track_map(Widget, XtPointer flag, XEvent *event, Boolean *) {
 void help_callback(Widget w, XtPointer number, XtPointer) { form_help(w, static_cast<int>(reinterpret_cast<long>(number))); }
 
 Widget button(Widget form, const char *name, XtCallbackProc callback, XtPointer data, int help) {
-    Widget b = XmCreatePushButton(form, const_cast<char *>(name), nullptr, 0);
+    Arg args[1];
+    XtSetArg(args[0], XmNwidth, 80);
+    Widget b = XmCreatePushButton(form, const_cast<char *>(name), args, 1);
     if (callback) XtAddCallback(b, XmNactivateCallback, callback, data);
     set_item_help(b, help);
     XtManageChild(b);

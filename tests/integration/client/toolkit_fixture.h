@@ -154,15 +154,15 @@ protected:
         return s;
     }
 
-    // Keeps a picture of the screen under docs/screenshots when TELVANE_SCREENSHOTS names
-    // that folder.
-    void screenshot(const std::string &name) {
+    // Keeps a picture of `only` (else the dialog that is up, else the main window) under
+    // docs/screenshots when TELVANE_SCREENSHOTS names that folder.
+    void screenshot(const std::string &name, Widget only = nullptr) {
         const char *dir = getenv("TELVANE_SCREENSHOTS");
         if (!dir) return;
         XSync(display, False);
         std::string crop;
         // The dialog that is up, else the main window.
-        Widget shown = MessageSH && message_in_progress ? MessageSH : TelvaneSH;
+        Widget shown = only ? only : MessageSH && message_in_progress ? MessageSH : TelvaneSH;
         if (shown && XtIsRealized(shown)) {
             Position x = 0, y = 0;
             Dimension w = 0, h = 0;

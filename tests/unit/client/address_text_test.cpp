@@ -151,3 +151,18 @@ TEST(AddressTextRobustness, RandomInputsKeepInvariants) {
                         static_cast<int>(rng() % 4));
     }
 }
+
+TEST(DisplayMatchesTyped, HostPartsAndAddressPrefixes) {
+    // An address typed in part matches only at a dot of the same address.
+    EXPECT_TRUE(display_matches_typed("15.1.2.3:0.0", "15.1"));
+    EXPECT_FALSE(display_matches_typed("15.10.2.3:0.0", "15.1"));
+    EXPECT_TRUE(display_matches_typed("15.1.2.3:0.0", "15.1.2.3:0"));
+    // A host name matches its fully qualified form and its display, regardless of case.
+    EXPECT_TRUE(display_matches_typed("myhost.example.com:0.0", "MyHost"));
+    EXPECT_TRUE(display_matches_typed("myhost:0.0", "myhost"));
+    EXPECT_FALSE(display_matches_typed("myhosts:0.0", "myhost"));
+    EXPECT_FALSE(display_matches_typed("myhost:0.0", "myhost:0.0.1"));
+    // A typed address with anything but digits and dots before the dot is no prefix of one.
+    EXPECT_FALSE(display_matches_typed("15.1a.2.3:0.0", "15.1a"));
+    EXPECT_FALSE(display_matches_typed(nullptr, "x"));
+}

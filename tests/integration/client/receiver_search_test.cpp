@@ -1,0 +1,196 @@
+// Typed receiver names searched through the listed receivers and the private and public address
+// books, the two matching dialogs answered with real clicks, and the default list at start-up.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "core/paths.h"
+#include "main_window_fixture.h"
+#include "ui/match_dialogs.h"
+#include "ui/receiver_entry.h"
+
+#include <sys/stat.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+class ReceiverSearch : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        mkdir(scratch.file(".Telvane").c_str(), 0755);
+        // Public books live in the test's own folders, never in the system's.
+        mkdir(scratch.file("public").c_str(), 0755);
+        mkdir(scratch.file("public/address_books").c_str(), 0755);
+        setenv("TELVANE_PUBLIC_DIR", scratch.file("public").c_str(), 1);
+        setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
+        create_MatchNames();
+        create_MatchFiles();
+        user_preference.dialog_level = 3;
+        user_preference.automatic_highlight = 1;  // only a lone new row is selected
+        user_preference.search_level = 3;
+    }
+    void TearDown() override {
+        unsetenv("TELVANE_PUBLIC_DIR");
+        unsetenv("TELVANE_SITE_DIR");
+        MainWindowTest::TearDown();
+    }
+    void private_book(const std::string &name, const std::string &text) {
+        write_file(scratch.file(".Telvane/" + name), text);
+    }
+    void public_book(const std::string &name, const std::string &text) {
+        write_file(scratch.file("public/address_books/" + name), text);
+    }
+    int type(const std::string &text) {
+        put_edit_text(text.c_str());
+        return add_receiver();
+    }
+    // Selects the given one-based rows of a dialog's list and presses its OK with XTEST.
+    void choose(Widget list, std::initializer_list<int> positions) {
+        XmListDeselectAllItems(list);
+        XmStringTable items = nullptr;
+        XtVaGetValues(list, XmNitems, &items, nullptr);
+        for (int p : positions) set_selected_Str(list, items[p - 1], 1);
+        click(XtNameToWidget(XtParent(XtParent(list)), "OK"));
+    }
+    static std::vector<std::string> aliases() {
+        std::vector<std::string> out;
+        for (const auto &row : rows()) {
+            char *typed = typed_form_of_row(row.c_str());
+            std::string t = typed ? typed : "";
+            free(typed);
+            out.push_back(t.substr(t.find(' ') + 1));
+        }
+        return out;
+    }
+    static bool shown(Widget shell) { return shell && viewable(XtWindow(shell)); }
+};
+
+const char *kTeam =
+    "# the team\n"
+    "127.0.0.1:11 Ann Lab\n"
+    "127.0.0.1:12 Bob Lab\n"
+    "127.0.0.1:13 Cid Lab\n"
+    "127.0.0.1:14 Dee Office\n";
+
+}  // namespace
+
+TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog) {
+    private_book("team", kTeam);
+    EXPECT_EQ(type("Office"), 1);
+    ASSERT_EQ(aliases(), (std::vector<std::string>{"Dee Office"}));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1}));
+
+    EXPECT_EQ(type("Lab"), 1);
+    ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
+    choose(MatchNamesList, {1, 3});
+    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
+    // Two chosen with Only_If_One_Entry: both go in, neither selected, the last chosen on top.
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Cid Lab", "Ann Lab", "Dee Office"}));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{3}));
+    char *left = get_edit_text();
+    EXPECT_STREQ(left, "");
+    XtFree(left);
+}
+
+TEST_F(ReceiverSearch, TakenWithoutTheDialogTheCandidatesKeepTheirOrder) {
+    private_book("pair", "127.0.0.1:21 Alpha\n127.0.0.1:22 Beta\n");
+    put_edit_text("/ignored");
+    ASSERT_EQ(add_file_to_receivers(TelvaneSH, scratch.file(".Telvane/pair").c_str()), 1);
+    finish_MatchNames(2, 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Alpha", "Beta"}));
+    EXPECT_TRUE(selected_positions().empty()) << "two rows are never selected with Only_If_One_Entry";
+}
+
+TEST_F(ReceiverSearch, ListedReceiversMatchByWordOrByDisplay) {
+    add_row("127.0.0.1:31.0", "Printer room");
+    add_row("127.0.0.2:32.0", "Spare");
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    // "127.0.0" is the start of both displays' addresses: both are offered, none added twice.
+    EXPECT_EQ(type("127.0.0"), 1);
+    ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
+    screenshot("match-names", MatchNamesSH);
+    click(XtNameToWidget(MatchNames, "Cancel"));
+    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
+    EXPECT_EQ(rows().size(), 2u);
+    char *left = get_edit_text();
+    EXPECT_STREQ(left, "127.0.0") << "a cancelled choice keeps the text";
+    XtFree(left);
+
+    // A word of an alias finds its one row: it is already there, so nothing changes.
+    EXPECT_EQ(type("printer"), 1);
+    EXPECT_EQ(rows().size(), 2u);
+    EXPECT_TRUE(texts.empty());
+}
+
+TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooks) {
+    public_book("staff", "127.0.0.1:41 Public Person\n");
+    user_preference.search_level = 1;  // Private_Only
+    user_preference.dialog_level = 4;
+    std::vector<std::string> texts;
+    answer_dialogs(texts, [] { return no_button && XtIsManaged(no_button) ? no_button : nullptr; });
+    EXPECT_EQ(type("Person"), 0) << "no public book is read; the literal entry is declined";
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Unmatched Alias.\n'Person'\nEnter Anyway?");
+
+    user_preference.search_level = 2;  // Ask_Before_Public: No stops the search there
+    texts.clear();
+    EXPECT_EQ(type("Person"), 0);
+    ASSERT_GE(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Continue Searching the Global List for 'Person'?");
+    EXPECT_TRUE(rows().empty());
+
+    user_preference.dialog_level = 3;
+    user_preference.search_level = 3;  // Private_And_Public
+    texts.clear();
+    EXPECT_EQ(type("Person"), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
+    EXPECT_TRUE(texts.empty());
+}
+
+TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
+    private_book("lab north", "127.0.0.1:51 North One\n127.0.0.1:52 North Two\n");
+    private_book("lab south", "127.0.0.1:53 South One\n");
+    private_book("kitchen", "127.0.0.1:54 Not Chosen\n");
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    EXPECT_EQ(type("lab"), 1);
+    ASSERT_TRUE(pump_until([] { return shown(MatchFilesSH); }));
+    {
+        // One of the chosen books goes away before OK.
+        int n = 0;
+        XmStringTable items = nullptr;
+        XtVaGetValues(MatchFilesList, XmNitemCount, &n, XmNitems, &items, nullptr);
+        std::string gone;
+        for (int i = 0; i < n; ++i) {
+            char *name = nullptr;
+            XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &name);
+            if (std::string(name) == "lab south") gone = name;
+            XtFree(name);
+        }
+        unlink(scratch.file(".Telvane/" + gone).c_str());
+        choose(MatchFilesList, {1, 2});
+    }
+    ASSERT_TRUE(pump_until([] { return !shown(MatchFilesSH); }));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Could not read file '" + scratch.file(".Telvane/lab south") + "' for addresses");
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"North One", "North Two"}));
+}
+
+TEST_F(ReceiverSearch, DefaultListComesFromThePrivateBookElseThePublicOne) {
+    public_book("Default", "127.0.0.1:61 Public Default\n");
+    EXPECT_EQ(default_receivers(), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Default"}));
+    EXPECT_TRUE(selected_positions().empty());
+
+    private_book("Default", "127.0.0.1:62 Mine\n127.0.0.1:63 Also Mine\n");
+    EXPECT_EQ(default_receivers(), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Mine", "Also Mine"})) << "the list starts afresh";
+
+    unlink(scratch.file(".Telvane/Default").c_str());
+    user_preference.search_level = 1;
+    EXPECT_EQ(default_receivers(), 0) << "Private_Only never reads the public default";
+    EXPECT_TRUE(rows().empty());
+}
