@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Telvane needs.
-# Safe to run again: it only calls apt when something is missing.
+# Safe to run again: it only calls apt when something is missing. With --bench it also installs
+# what bench/run-replication.sh compares against.
 set -euo pipefail
 
 PACKAGES=(
@@ -17,6 +18,11 @@ PACKAGES=(
   # the pass-through benchmark compares against a parsing proxy
   xtrace
 )
+
+# The replication benchmark compares against a VNC server and viewer; only it needs them.
+if [ "${1:-}" = "--bench" ]; then
+  PACKAGES+=(x11vnc xtightvncviewer)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,0 +1,267 @@
+// Draw-to-visible latency and frame rate of a window's copy on another display.
+//
+// The probe draws a solid patch into its own window on the drawing display with PutImage, syncs,
+// and notes the time; a watcher on the receiving display, woken by damage on the root window,
+// notes when the new colour is visible at both corners of the patch's copy. Where the copy is
+// (a mirror made by telvane-server, a VNC viewer's window, or the probe's own window when it
+// draws straight on the receiver) is found by looking for a marker colour on the receiver.
+//
+// Usage:
+//   replication_bench latency DRAW RECEIVER WIDTH HEIGHT SAMPLES [direct | share RECEIVER_NAME...]
+//   replication_bench fps DRAW RECEIVER SECONDS [share RECEIVER_NAME...]
+//   replication_bench hold DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (a static window)
+// "share" asks the drawing display's ShareExtension to share the probe's window to each named
+// receiver first (the drawing display is then a telvane-server). "direct" is the floor: once the
+// drawing is done on the drawing display, the probe itself puts the same pixels into a window of
+// its own on the receiver. Prints "window=0x..." as soon as
+// the probe's window exists (so a VNC server can be pointed at it), then one line of results.
+#include "x_client.h"
+
+#include <xcb/damage.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace telvane::testing;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr uint16_t kWindowWidth = 800, kWindowHeight = 600;
+constexpr uint32_t kMarker = 0x12ab34;
+
+struct Probe {
+    Xcb c;
+    xcb_screen_t *screen = nullptr;
+    uint32_t window = 0;
+    xcb_gcontext_t gc = 0;
+    std::vector<uint32_t> pixels;
+};
+
+struct Watcher {
+    Xcb c;
+    xcb_screen_t *screen = nullptr;
+    uint8_t damage_event = 0;
+    xcb_damage_damage_t damage = 0;
+};
+
+void sync(xcb_connection_t *c) { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+
+// Fills the patch at the window's top-left with `colour` by PutImage, the way a program that
+// renders its own pixels draws.
+void put_patch(Probe &p, uint16_t w, uint16_t h, uint32_t colour) {
+    p.pixels.assign(size_t{w} * h, colour);
+    // Rows in bands that keep each request well inside the request size limit.
+    const uint16_t band = static_cast<uint16_t>(std::max(1, 65536 / w));
+    for (uint16_t y = 0; y < h; y += band) {
+        uint16_t rows = std::min<uint16_t>(band, static_cast<uint16_t>(h - y));
+        xcb_put_image(p.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, p.window, p.gc, w, rows, 0, static_cast<int16_t>(y), 0,
+                      24, static_cast<uint32_t>(size_t{w} * rows * 4),
+                      reinterpret_cast<const uint8_t *>(p.pixels.data() + size_t{y} * w));
+    }
+}
+
+uint32_t pixel_at(Watcher &w, int x, int y) {
+    Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
+        w.c.get(),
+        xcb_get_image(w.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w.screen->root, static_cast<int16_t>(x),
+                      static_cast<int16_t>(y), 1, 1, ~0u),
+        nullptr));
+    if (!r || xcb_get_image_data_length(r.get()) < 4) return 0xffffffff;
+    uint32_t v;
+    std::memcpy(&v, xcb_get_image_data(r.get()), 4);
+    return v & 0xffffff;
+}
+
+// Waits for damage on the receiver until `done` holds, at most `limit`. Returns whether it held.
+template <typename Done> bool wait_visible(Watcher &w, Done done, std::chrono::milliseconds limit) {
+    auto end = Clock::now() + limit;
+    for (;;) {
+        if (done()) return true;
+        while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(w.c.get())}) {
+        }
+        xcb_damage_subtract(w.c.get(), w.damage, XCB_NONE, XCB_NONE);
+        xcb_flush(w.c.get());
+        if (done()) return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) return false;
+        pollfd fd{xcb_get_file_descriptor(w.c.get()), POLLIN, 0};
+        poll(&fd, 1, static_cast<int>(std::min<long>(left, 50)));
+    }
+}
+
+// Where the top-left of the marker-coloured area is on the receiver's screen, or {-1, -1}.
+std::pair<int, int> find_marker(Watcher &w) {
+    const int width = w.screen->width_in_pixels, height = w.screen->height_in_pixels;
+    for (int y0 = 0; y0 < height; y0 += 64) {
+        int rows = std::min(64, height - y0);
+        Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
+            w.c.get(),
+            xcb_get_image(w.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w.screen->root, 0, static_cast<int16_t>(y0),
+                          static_cast<uint16_t>(width), static_cast<uint16_t>(rows), ~0u),
+            nullptr));
+        if (!r) continue;
+        const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < width; ++x)
+                if ((px[size_t(y) * width + x] & 0xffffff) == kMarker) return {x, y0 + y};
+    }
+    return {-1, -1};
+}
+
+bool open_probe(Probe &p, const std::string &display) {
+    p.c = xcb_open(display);
+    if (!p.c) return false;
+    p.screen = first_screen(p.c.get());
+    p.window = xcb_generate_id(p.c.get());
+    uint32_t values[] = {0, 1};
+    xcb_create_window(p.c.get(), XCB_COPY_FROM_PARENT, p.window, p.screen->root, 0, 0, kWindowWidth, kWindowHeight, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, p.screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+                      values);
+    const char title[] = "replication probe";
+    xcb_change_property(p.c.get(), XCB_PROP_MODE_REPLACE, p.window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        sizeof title - 1, title);
+    xcb_map_window(p.c.get(), p.window);
+    p.gc = xcb_generate_id(p.c.get());
+    xcb_create_gc(p.c.get(), p.gc, p.window, 0, nullptr);
+    sync(p.c.get());
+    return true;
+}
+
+bool open_watcher(Watcher &w, const std::string &display) {
+    w.c = xcb_open(display);
+    if (!w.c) return false;
+    w.screen = first_screen(w.c.get());
+    const xcb_query_extension_reply_t *ext = xcb_get_extension_data(w.c.get(), &xcb_damage_id);
+    if (!ext || !ext->present) return false;
+    w.damage_event = ext->first_event;
+    std::free(xcb_damage_query_version_reply(w.c.get(), xcb_damage_query_version(w.c.get(), 1, 1), nullptr));
+    w.damage = xcb_generate_id(w.c.get());
+    xcb_damage_create(w.c.get(), w.damage, w.screen->root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    sync(w.c.get());
+    return true;
+}
+
+bool share_to(Probe &p, const std::vector<std::string> &receivers) {
+    ShareCodes codes = query_share(p.c.get());
+    if (!codes.present) return false;
+    for (const auto &name : receivers) {
+        uint32_t host = intern(p.c.get(), name);
+        send_share(p.c.get(), codes.major, 1 /* ShareWindow */, host, p.window, 0);
+    }
+    sync(p.c.get());
+    return true;
+}
+
+double percentile(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: %s latency DRAW RECEIVER W H SAMPLES [share NAME...] | fps DRAW RECEIVER SECONDS [share NAME...]\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::string mode = argv[1];
+    Probe p;
+    Watcher w;
+    if (!open_probe(p, argv[2]) || !open_watcher(w, argv[3])) {
+        std::fprintf(stderr, "cannot open the displays\n");
+        return 1;
+    }
+    const int first_extra = mode == "latency" ? 7 : 5;
+    std::printf("window=0x%x\n", p.window);
+    std::fflush(stdout);
+    std::vector<std::string> receivers;
+    const bool direct = argc > first_extra && std::string(argv[first_extra]) == "direct";
+    Probe copy;
+    if (direct && !open_probe(copy, argv[3])) return 1;
+    if (argc > first_extra && std::string(argv[first_extra]) == "share")
+        for (int i = first_extra + 1; i < argc; ++i) receivers.emplace_back(argv[i]);
+    if (!receivers.empty() && !share_to(p, receivers)) {
+        std::fprintf(stderr, "no ShareExtension on %s\n", argv[2]);
+        return 1;
+    }
+
+    // The whole window in the marker colour, then find its copy on the receiver.
+    put_patch(direct ? copy : p, kWindowWidth, kWindowHeight, kMarker);
+    sync(direct ? copy.c.get() : p.c.get());
+    std::pair<int, int> at{-1, -1};
+    wait_visible(w, [&] { return (at = find_marker(w)).first >= 0; }, std::chrono::seconds(60));
+    if (at.first < 0) {
+        std::fprintf(stderr, "the probe's window never showed on %s\n", argv[3]);
+        return 1;
+    }
+
+    if (mode == "latency") {
+        const uint16_t pw = static_cast<uint16_t>(std::atoi(argv[4])), ph = static_cast<uint16_t>(std::atoi(argv[5]));
+        const int samples = std::atoi(argv[6]);
+        std::vector<double> ms;
+        int lost = 0;
+        for (int i = 0; i < samples; ++i) {
+            uint32_t colour = (i % 2 ? 0x3060c0 : 0xc06030) + static_cast<uint32_t>(i % 251);
+            put_patch(p, pw, ph, colour);
+            sync(p.c.get());
+            auto t0 = Clock::now();
+            if (direct) {
+                put_patch(copy, pw, ph, colour);
+                xcb_flush(copy.c.get());
+            }
+            bool seen = wait_visible(w, [&] {
+                return pixel_at(w, at.first, at.second) == colour &&
+                       pixel_at(w, at.first + pw - 1, at.second + ph - 1) == colour;
+            }, std::chrono::seconds(5));
+            if (!seen) {
+                ++lost;
+                continue;
+            }
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        if (ms.empty()) {
+            std::printf("samples=0 lost=%d\n", lost);
+            return 1;
+        }
+        std::printf("samples=%zu lost=%d p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f\n", ms.size(), lost,
+                    percentile(ms, 0.50), percentile(ms, 0.95), percentile(ms, 0.99));
+        return 0;
+    }
+
+    if (mode == "hold") {
+        // Nothing changes; whoever measures the server's processor time does it meanwhile.
+        poll(nullptr, 0, static_cast<int>(std::atof(argv[4]) * 1000));
+        std::printf("held=%s\n", argv[4]);
+        return 0;
+    }
+
+    // Frames per second: redraw the whole window continuously; count the frames whose colour was
+    // seen on the receiver (a frame overtaken by the next one before it showed does not count).
+    const double seconds = std::atof(argv[4]);
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    int drawn = 0, shown = 0;
+    uint32_t last_seen = 0;
+    while (Clock::now() < end) {
+        uint32_t colour = 0x200000 + static_cast<uint32_t>(drawn * 7919 % 0xdfffff);
+        put_patch(p, kWindowWidth, kWindowHeight, colour);
+        xcb_flush(p.c.get());
+        ++drawn;
+        // Keep the drawing at most one frame ahead of what the receiver shows.
+        wait_visible(w, [&] {
+            uint32_t now = pixel_at(w, at.first + kWindowWidth - 1, at.second + kWindowHeight - 1);
+            if (now != last_seen) {
+                last_seen = now;
+                ++shown;
+            }
+            return now == colour;
+        }, std::chrono::milliseconds(200));
+    }
+    std::printf("drawn=%d shown=%d fps=%.1f\n", drawn, shown, shown / seconds);
+    return 0;
+}

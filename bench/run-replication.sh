@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Measures how fast a window's drawing becomes visible on another display: the probe's pixels put
+# straight onto the receiver (the floor), telvane-server's mirror, and x11vnc with a VNC viewer
+# (with its defaults, and with -defer 0 -wait 5); then telvane-server's frame rate at 800x600,
+# its fan-out to 1, 2, 4 and 8 receivers, and its processor time while a shared window is idle.
+# Everything runs in one go on private displays and prints Markdown tables.
+# Usage: bench/run-replication.sh [BUILD_DIR] [SAMPLES]   (defaults: build, 1000)
+# Needs the benchmark packages: scripts/install-deps.sh --bench
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build}"
+samples="${2:-1000}"
+server="$build/server/telvane-server"
+work="$(mktemp -d)"
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+g++ -O2 -std=c++20 -I"$root/tests/integration/server" -I"$root/common" "$root/bench/replication_bench.cpp" \
+  -o "$work/bench" $(pkg-config --cflags --libs xcb xcb-damage)
+
+free_display() {  # first display number from $1 with no lock file and no socket
+  local n=$1
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  echo "$n"
+}
+wait_display() {  # until a client can connect to $1 (bounded)
+  for _ in $(seq 1 200); do xdpyinfo -display "$1" >/dev/null 2>&1 && return 0; sleep 0.05; done
+  echo "display $1 did not come up" >&2; return 1
+}
+start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; prints its number
+  local n
+  n=$(free_display "$1")
+  Xvfb ":$n" -ac -listen tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
+  pids+=($!)
+  wait_display ":$n"
+  echo "$n"
+}
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
+sender=$(start_xvfb 3200)
+tv=$(free_display $((sender + 1)))
+"$server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
+server_pid=$!
+pids+=($server_pid)
+wait_display ":$tv"
+receivers=()
+next=$((tv + 1))
+for _ in 1 2 3 4 5 6 7 8; do
+  r=$(start_xvfb "$next")
+  receivers+=("$r")
+  next=$((r + 1))
+done
+rx=${receivers[0]}
+hz=$(getconf CLK_TCK)
+
+latency() {  # latency W H ARGS... -> "p50 p95 p99"
+  "$work/bench" latency "$@" | sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p'
+}
+
+# The VNC peer: x11vnc serves the probe's window; a viewer shows it on the receiver.
+vnc_latency() {  # W H EXTRA_X11VNC_OPTIONS...
+  local w=$1 h=$2
+  shift 2
+  local port=$((5900 + sender % 1000))
+  coproc BENCH { "$work/bench" latency ":$sender" ":$rx" "$w" "$h" "$samples"; }
+  local line id
+  read -r line <&"${BENCH[0]}"
+  id=${line#window=}
+  x11vnc -display ":$sender" -id "$id" -rfbport "$port" -localhost -nopw -forever -shared -quiet "$@" \
+    >"$work/x11vnc.log" 2>&1 &
+  local vnc=$!
+  for _ in $(seq 1 200); do grep -q "PORT=" "$work/x11vnc.log" 2>/dev/null && break; sleep 0.05; done
+  xtightvncviewer -display ":$rx" "localhost::$port" >/dev/null 2>&1 &
+  local viewer=$!
+  local result
+  result=$(sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p' <&"${BENCH[0]}")
+  kill "$viewer" "$vnc" 2>/dev/null || true
+  wait "$viewer" "$vnc" 2>/dev/null || true
+  echo "$result"
+}
+
+echo "## Draw-to-visible latency ($samples samples each, milliseconds)"
+echo
+echo "| path | patch | p50 | p95 | p99 | p50 vs floor |"
+echo "|---|---|---|---|---|---|"
+for size in "64 64" "800 600"; do
+  read -r w h <<<"$size"
+  read -r f50 f95 f99 < <(latency ":$sender" "127.0.0.1:$rx" "$w" "$h" "$samples" direct)
+  printf "| floor: PutImage straight onto the receiver | %sx%s | %s | %s | %s | 1.0x |\n" "$w" "$h" "$f50" "$f95" "$f99"
+  read -r t50 t95 t99 < <(latency ":$tv" ":$rx" "$w" "$h" "$samples" share "127.0.0.1:$rx.0")
+  awk -v a="$w" -v b="$h" -v p="$t50" -v q="$t95" -v r="$t99" -v f="$f50" \
+    'BEGIN{printf "| telvane-server mirror | %sx%s | %s | %s | %s | %.1fx |\n", a, b, p, q, r, p/f}'
+  if command -v x11vnc >/dev/null && command -v xtightvncviewer >/dev/null; then
+    read -r v50 v95 v99 < <(vnc_latency "$w" "$h")
+    awk -v a="$w" -v b="$h" -v p="$v50" -v q="$v95" -v r="$v99" -v f="$f50" -v t="$t50" \
+      'BEGIN{printf "| x11vnc defaults + xtightvncviewer | %sx%s | %s | %s | %s | %.1fx (telvane %.1fx lower) |\n", a, b, p, q, r, p/f, p/t}'
+    read -r v50 v95 v99 < <(vnc_latency "$w" "$h" -defer 0 -wait 5)
+    awk -v a="$w" -v b="$h" -v p="$v50" -v q="$v95" -v r="$v99" -v f="$f50" -v t="$t50" \
+      'BEGIN{printf "| x11vnc -defer 0 -wait 5 + xtightvncviewer | %sx%s | %s | %s | %s | %.1fx (telvane %.1fx lower) |\n", a, b, p, q, r, p/f, p/t}'
+  fi
+done
+
+echo
+echo "## Frame rate, 800x600 redrawn continuously for 10 s"
+echo
+fps=$("$work/bench" fps ":$tv" ":$rx" 10 share "127.0.0.1:$rx.0" | sed -n 's/.*fps=\([^ ]*\).*/\1/p')
+echo "telvane-server: $fps frames per second shown on the receiver (target >= 60)"
+
+echo
+echo "## Fan-out (64x64 patch, 300 samples)"
+echo
+echo "| receivers | p50 ms | p99 ms | server CPU s | CPU s per receiver |"
+echo "|---|---|---|---|---|"
+for k in 1 2 4 8; do
+  names=()
+  for r in "${receivers[@]:0:$k}"; do names+=("127.0.0.1:$r.0"); done
+  before=$(cpu_ticks "$server_pid")
+  read -r p50 _ p99 < <(latency ":$tv" ":$rx" 64 64 300 share "${names[@]}")
+  after=$(cpu_ticks "$server_pid")
+  awk -v k="$k" -v a="$p50" -v c="$p99" -v t=$((after - before)) -v hz="$hz" \
+    'BEGIN{printf "| %d | %s | %s | %.2f | %.3f |\n", k, a, c, t/hz, t/hz/k}'
+done
+
+echo
+echo "## Idle: a shared static window for 60 s"
+echo
+coproc HOLD { "$work/bench" hold ":$tv" ":$rx" 70 share "127.0.0.1:$rx.0"; }
+read -r _ <&"${HOLD[0]}"
+sleep 5
+before=$(cpu_ticks "$server_pid")
+sleep 60
+after=$(cpu_ticks "$server_pid")
+awk -v t=$((after - before)) -v hz="$hz" 'BEGIN{printf "telvane-server CPU over 60 s: %.2f s = %.2f%% (target < 1%%)\n", t/hz, 100*t/hz/60}'
+wait "$HOLD_PID" 2>/dev/null || true
