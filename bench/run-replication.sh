@@ -11,38 +11,21 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 samples="${2:-1000}"
 server="$build/server/telvane-server"
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source "$root/bench/lib.sh"
 
 g++ -O2 -std=c++20 -I"$root/tests/integration/server" -I"$root/common" "$root/bench/replication_bench.cpp" \
   -o "$work/bench" $(pkg-config --cflags --libs xcb xcb-damage)
 
-free_display() {  # first display number from $1 with no lock file and no socket
-  local n=$1
-  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-  echo "$n"
-}
-wait_display() {  # until a client can connect to $1 (bounded)
-  for _ in $(seq 1 200); do xdpyinfo -display "$1" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  echo "display $1 did not come up" >&2; return 1
-}
-start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; prints its number
-  local n
-  n=$(free_display "$1")
-  Xvfb ":$n" -ac -listen tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
+start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; sets $started
+  started=$(free_display "$1")
+  Xvfb ":$started" -ac -listen tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
   pids+=($!)
-  wait_display ":$n"
-  echo "$n"
+  wait_display ":$started"
 }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
-sender=$(start_xvfb 3200)
+start_xvfb 3200
+sender=$started
 tv=$(free_display $((sender + 1)))
 "$server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
 server_pid=$!
@@ -51,9 +34,9 @@ wait_display ":$tv"
 receivers=()
 next=$((tv + 1))
 for _ in 1 2 3 4 5 6 7 8; do
-  r=$(start_xvfb "$next")
-  receivers+=("$r")
-  next=$((r + 1))
+  start_xvfb "$next"
+  receivers+=("$started")
+  next=$((started + 1))
 done
 rx=${receivers[0]}
 hz=$(getconf CLK_TCK)
