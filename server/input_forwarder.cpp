@@ -107,8 +107,10 @@ void InputForwarder::select_mirror_input(xcb_connection_t *receiver, uint32_t mi
     XcbReply<xcb_get_window_attributes_reply_t> a(
         xcb_get_window_attributes_reply(receiver, xcb_get_window_attributes(receiver, mirror), nullptr));
     uint32_t mask = (a ? a->your_event_mask : 0) | kMirrorInput;
-    xcb_change_window_attributes(receiver, mirror, XCB_CW_EVENT_MASK, &mask);
-    xcb_flush(receiver);
+    // Waited for, so that the selection is in force before anyone hears that the window is
+    // shared: a receiver that clicks at once must not go unheard.
+    XcbReply<xcb_generic_error_t> e(xcb_request_check(
+        receiver, xcb_change_window_attributes_checked(receiver, mirror, XCB_CW_EVENT_MASK, &mask)));
 }
 
 void InputForwarder::receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev) {
@@ -308,7 +310,7 @@ bool InputForwarder::own_injection(uint32_t sequence) {
     return own_sequences_.count(sequence) > 0;
 }
 
-void InputForwarder::sender_readable() {
+bool InputForwarder::sender_readable() {
     xcb_connection_t *c = act_.get();
     bool pointer = false, keys = false;
     while (xcb_generic_event_t *raw = xcb_poll_for_event(c)) {
@@ -328,10 +330,12 @@ void InputForwarder::sender_readable() {
     }
     // Replies and events the queries left on the side are of no use to anyone.
     while (xcb_generic_event_t *ev = xcb_poll_for_queued_event(ask_.get())) std::free(ev);
-    if (!pointer && !keys) return;
-    if (!local_input_on_shared(pointer, keys)) return;
+    if (xcb_connection_has_error(c)) return false;
+    if (!pointer && !keys) return true;
+    if (!local_input_on_shared(pointer, keys)) return true;
     if (!floor_.holder || !floor_.holder->local()) trace("input local user takes the floor");
     floor_ = floor_taken_by(kLocalUser, hooks_.now());
+    return true;
 }
 
 bool InputForwarder::local_input_on_shared(bool pointer, bool keys) {

@@ -52,8 +52,9 @@ public:
     // Handles one event that arrived on receiver `host`'s connection `receiver`; events that are
     // no input to a mirror are left alone.
     void receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
-    // Takes in the local user's input from the sender; called when fd() is readable.
-    void sender_readable();
+    // Takes in the local user's input from the sender; called when fd() is readable. False once
+    // the connection to the sender is broken: fd() is of no more use then.
+    bool sender_readable();
     // Lets go on the sender of every key and button that receiver `host` holds down there; for a
     // receiver that is disallowed, loses a window or goes away.
     void release_held(uint32_t host);

@@ -412,7 +412,9 @@ int ProxyServer::run() {
             case kClient: on_client(id, events[i].events); break;
             case kUpstream: on_upstream(id, events[i].events); break;
             case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
-            case kInput: service_->input_readable(); break;
+            case kInput:
+                if (!service_->input_readable()) unwatch(service_->input_fd());
+                break;
             }
         }
         service_->upstream_readable(false);

@@ -376,8 +376,6 @@ std::optional<InputTarget> ShareService::input_target(uint32_t host, uint32_t mi
 
 int ShareService::input_fd() const { return forwarder_ ? forwarder_->fd() : -1; }
 
-void ShareService::input_readable() {
-    if (forwarder_) forwarder_->sender_readable();
-}
+bool ShareService::input_readable() { return forwarder_ && forwarder_->sender_readable(); }
 
 }  // namespace telvane::server

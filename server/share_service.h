@@ -75,8 +75,9 @@ public:
     // Descriptor that becomes readable when the local user gives input on upstream; -1 without
     // input forwarding.
     int input_fd() const;
-    // Takes in the local user's input; called when input_fd() is readable.
-    void input_readable();
+    // Takes in the local user's input; called when input_fd() is readable. False when upstream
+    // is gone and input_fd() should no longer be watched.
+    bool input_readable();
 
     const std::map<uint32_t, ReceiverInput> &receiver_input() const { return input_; }
     const InputSettings &input_settings() const { return settings_; }
