@@ -21,15 +21,15 @@
 
 namespace telvane::server {
 
-// Input settings recorded for one receiver (used once input is replicated).
+// Input settings recorded for one receiver; its input reaches shared windows only while allowed.
 struct ReceiverInput {
     bool allowed = false;
 };
 
 // Input settings that apply to every receiver.
 struct InputSettings {
-    uint32_t delay_first_ms = 0;
-    uint32_t delay_second_ms = 0;
+    uint32_t delay_first_ms = 0;    // how long a receiver keeps the input floor (docs/input.md)
+    uint32_t delay_second_ms = 0;   // how long the local user keeps it
     std::map<uint32_t, bool> local_only;   // application window -> takes input from the local display only
 };
 
