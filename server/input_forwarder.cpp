@@ -102,7 +102,7 @@ void InputForwarder::trace(const std::string &line) {
 
 void InputForwarder::select_mirror_input(xcb_connection_t *receiver, uint32_t mirror) {
     if (!receiver || xcb_connection_has_error(receiver) || mirror == 0) return;
-    // Another part of the server may select events of its own on the mirror through the same
+    // Other code in the server may select events of its own on the mirror through the same
     // connection; a selection replaces the connection's whole mask, so it is widened, not set.
     XcbReply<xcb_get_window_attributes_reply_t> a(
         xcb_get_window_attributes_reply(receiver, xcb_get_window_attributes(receiver, mirror), nullptr));
