@@ -12,7 +12,7 @@ PACKAGES=(
   libx11-dev libx11-xcb-dev libxt-dev libmotif-dev libxmu-dev libxext-dev
   # the server
   libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
-  libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxau-dev
+  libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxcb-xinput-dev libxau-dev
   # running and testing
   xvfb xfonts-base xfonts-75dpi xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
   # the pass-through benchmark compares against a parsing proxy

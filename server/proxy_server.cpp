@@ -26,7 +26,7 @@ namespace telvane::server {
 
 namespace {
 
-enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver };
+enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver, kInput };
 constexpr uint64_t key(uint64_t id, Kind k) { return (id << 4) | k; }
 
 // Bytes queued towards one side before the proxy stops reading from the other side.
@@ -202,6 +202,7 @@ bool ProxyServer::setup(std::string &error) {
     so.sender_name = host_name();
     so.trace_path = options_.trace_path;
     so.connect_limit = std::chrono::milliseconds(options_.connect_timeout_ms);
+    so.upstream_display = options_.upstream;
     service_ = std::make_unique<ShareService>(
         upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
         [this](int fd, uint32_t host, bool on) {
@@ -222,6 +223,7 @@ bool ProxyServer::setup(std::string &error) {
     watch(signal_fd_.get(), key(0, kSignal), EPOLLIN);
     watch(service_->completion_fd(), key(0, kCompletion), EPOLLIN);
     watch(upstream_->fd(), key(0, kOwnUpstream), EPOLLIN);
+    if (service_->input_fd() >= 0) watch(service_->input_fd(), key(0, kInput), EPOLLIN);
     return true;
 }
 
@@ -410,6 +412,9 @@ int ProxyServer::run() {
             case kClient: on_client(id, events[i].events); break;
             case kUpstream: on_upstream(id, events[i].events); break;
             case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
+            case kInput:
+                if (!service_->input_readable()) unwatch(service_->input_fd());
+                break;
             }
         }
         service_->upstream_readable(false);

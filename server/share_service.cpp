@@ -46,6 +46,7 @@ ShareService::ShareService(UpstreamLink *upstream, Options options, Broadcast br
       completion_(std::make_shared<Completion>()) {
     if (!options_.trace_path.empty()) trace_ = std::fopen(options_.trace_path.c_str(), "w");
     version_atom_ = version_atom();
+    forwarder_ = make_input_forwarder();
 }
 
 ShareService::~ShareService() {
@@ -111,6 +112,7 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
     case ShareMinor::DisallowInput: {
         const bool allow = req.minor == static_cast<uint8_t>(ShareMinor::AllowInput);
         input_[req.arg1].allowed = allow;
+        if (!allow && forwarder_) forwarder_->release_held(req.arg1);
         auto r = receivers_.find(req.arg1);
         if (r != receivers_.end() && r->second.connected)
             emit(allow ? ShareStatus::InputAllowed : ShareStatus::InputDisallowed, 0, req.arg1);
@@ -239,6 +241,7 @@ void ShareService::run_share(Receiver &r, const PendingShare &p) {
             continue;
         }
         uint32_t mirror = create_mirror(r.conn.get(), r.screen, look);
+        InputForwarder::select_mirror_input(r.conn.get(), mirror);
         shares_.push_back({tag, r.host, w, mirror, p.detail, p.owner});
         emit(ShareStatus::WindowShared, w, r.host, tag, p.detail);
     }
@@ -249,6 +252,7 @@ void ShareService::remove_share(size_t index, bool destroy) {
     shares_.erase(shares_.begin() + static_cast<std::ptrdiff_t>(index));
     auto r = receivers_.find(s.host);
     if (destroy && r != receivers_.end()) destroy_mirror(r->second.conn.get(), s.mirror);
+    if (forwarder_) forwarder_->release_held(s.host);
     emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail);
 }
 
@@ -273,6 +277,7 @@ void ShareService::drop_receiver(uint32_t host, bool lost) {
     auto it = receivers_.find(host);
     if (it == receivers_.end()) return;
     if (it->second.conn) watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
+    if (forwarder_) forwarder_->forget_receiver(host);
     if (lost) {
         emit(ShareStatus::IoError, 0, host);
         for (size_t i = shares_.size(); i-- > 0;)
@@ -301,7 +306,10 @@ void ShareService::receiver_readable(uint32_t host) {
     auto it = receivers_.find(host);
     if (it == receivers_.end() || !it->second.conn) return;
     xcb_connection_t *c = it->second.conn.get();
-    while (xcb_generic_event_t *ev = xcb_poll_for_event(c)) std::free(ev);
+    while (xcb_generic_event_t *ev = xcb_poll_for_event(c)) {
+        if (forwarder_) forwarder_->receiver_event(host, c, ev);
+        std::free(ev);
+    }
     if (xcb_connection_has_error(c)) drop_receiver(host, true);
 }
 
@@ -327,5 +335,47 @@ void ShareService::shutdown() {
     for (auto &[h, r] : receivers_) hosts.push_back(h);
     for (uint32_t h : hosts) drop_receiver(h, false);
 }
+
+// Input from receivers: the forwarder asks the service which window a mirror stands for and
+// whether that window takes the receiver's input; everything else lives in input_forwarder.
+
+std::unique_ptr<InputForwarder> ShareService::make_input_forwarder() {
+    if (options_.upstream_display.empty()) return nullptr;
+    InputForwarder::Hooks hooks;
+    hooks.target = [this](uint32_t host, uint32_t mirror) { return input_target(host, mirror); };
+    hooks.is_shared = [this](uint32_t window) {
+        return std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) { return s.window == window; });
+    };
+    hooks.delays = [this] { return floor_delays(settings_.delay_first_ms, settings_.delay_second_ms); };
+    hooks.trace = [this](const std::string &line) {
+        if (!trace_) return;
+        std::fprintf(trace_, "%s\n", line.c_str());
+        std::fflush(trace_);
+    };
+    std::string why;
+    auto f = InputForwarder::connect(options_.upstream_display, std::move(hooks), why);
+    if (!why.empty()) std::fprintf(stderr, "telvane-server: %s\n", why.c_str());
+    return f;
+}
+
+std::optional<InputTarget> ShareService::input_target(uint32_t host, uint32_t mirror) const {
+    auto s = std::find_if(shares_.begin(), shares_.end(),
+                          [&](const Share &x) { return x.host == host && x.mirror == mirror; });
+    if (s == shares_.end()) return std::nullopt;
+    auto in = input_.find(host);
+    InputTarget t{s->window, in != input_.end() && in->second.allowed};
+    // An application set to take input from the local display only is named by any one of its
+    // windows; its windows are those shared under the same tag.
+    for (const Share &o : shares_) {
+        auto local = settings_.local_only.find(o.window);
+        if (o.host == host && o.tag == s->tag && local != settings_.local_only.end() && local->second)
+            t.allowed = false;
+    }
+    return t;
+}
+
+int ShareService::input_fd() const { return forwarder_ ? forwarder_->fd() : -1; }
+
+bool ShareService::input_readable() { return forwarder_ && forwarder_->sender_readable(); }
 
 }  // namespace telvane::server

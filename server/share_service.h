@@ -3,6 +3,7 @@
 // settings, creates mirrors on receivers and reports everything as share events.
 
 #include "connection_protocol.h"
+#include "input_forwarder.h"
 #include "receiver_link.h"
 #include "share_wire.h"
 #include "upstream_link.h"
@@ -20,15 +21,15 @@
 
 namespace telvane::server {
 
-// Input settings recorded for one receiver (used once input is replicated).
+// Input settings recorded for one receiver; its input reaches shared windows only while allowed.
 struct ReceiverInput {
     bool allowed = false;
 };
 
 // Input settings that apply to every receiver.
 struct InputSettings {
-    uint32_t delay_first_ms = 0;
-    uint32_t delay_second_ms = 0;
+    uint32_t delay_first_ms = 0;    // how long a receiver keeps the input floor (docs/input.md)
+    uint32_t delay_second_ms = 0;   // how long the local user keeps it
     std::map<uint32_t, bool> local_only;   // application window -> takes input from the local display only
 };
 
@@ -39,6 +40,7 @@ public:
         std::string sender_name;        // this machine's host name, for TL_SERVER_NAME
         std::string trace_path;         // empty: no trace
         std::chrono::milliseconds connect_limit{5000};
+        std::string upstream_display;   // for replaying receivers' input there; empty: no input
     };
     // Sends one event to every connection that has sent a share request.
     using Broadcast = std::function<void(const wire::ShareEvent &)>;
@@ -69,6 +71,13 @@ public:
     void upstream_readable(bool read_socket = true);
     // Removes every mirror from every receiver; called at shutdown.
     void shutdown();
+
+    // Descriptor that becomes readable when the local user gives input on upstream; -1 without
+    // input forwarding.
+    int input_fd() const;
+    // Takes in the local user's input; called when input_fd() is readable. False when upstream
+    // is gone and input_fd() should no longer be watched.
+    bool input_readable();
 
     const std::map<uint32_t, ReceiverInput> &receiver_input() const { return input_; }
     const InputSettings &input_settings() const { return settings_; }
@@ -106,6 +115,8 @@ private:
     void emit(wire::ShareStatus status, uint32_t window, uint32_t host, uint32_t tag = 0, uint32_t detail = 0);
     void trace_request(const wire::ShareRequest &req, size_t total, uint64_t seq, wire::ByteOrder order);
     uint32_t version_atom();
+    std::unique_ptr<InputForwarder> make_input_forwarder();
+    std::optional<InputTarget> input_target(uint32_t host, uint32_t mirror) const;
 
     UpstreamLink *upstream_;
     Options options_;
@@ -120,6 +131,7 @@ private:
     InputSettings settings_;
     std::vector<std::array<uint8_t, 4>> local_addresses_;
     std::shared_ptr<Completion> completion_;
+    std::unique_ptr<InputForwarder> forwarder_;
 };
 
 // This machine's IPv4 addresses, each as four bytes in network order.

@@ -1,0 +1,380 @@
+// Replays receivers' input in shared windows on the sender with XTEST, under the floor rule.
+#include "input_forwarder.h"
+
+#include <cstdio>
+#include <cstring>
+#include <xcb/xinput.h>
+#include <xcb/xtest.h>
+
+namespace telvane::server {
+
+namespace {
+
+constexpr uint32_t kMirrorInput = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE |
+                                  XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE |
+                                  XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_LEAVE_WINDOW |
+                                  XCB_EVENT_MASK_FOCUS_CHANGE;
+
+KeyboardMap fetch_keyboard_map(xcb_connection_t *c) {
+    KeyboardMap map;
+    const xcb_setup_t *setup = xcb_get_setup(c);
+    const uint8_t first = setup->min_keycode;
+    const uint8_t count = static_cast<uint8_t>(setup->max_keycode - first + 1);
+    XcbReply<xcb_get_keyboard_mapping_reply_t> r(
+        xcb_get_keyboard_mapping_reply(c, xcb_get_keyboard_mapping(c, first, count), nullptr));
+    if (!r) return map;
+    map.min_keycode = first;
+    map.per_keycode = r->keysyms_per_keycode;
+    const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(r.get());
+    map.keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(r.get()));
+    return map;
+}
+
+uint32_t intern(xcb_connection_t *c, const char *name) {
+    XcbReply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    return r ? r->atom : 0;
+}
+
+const char *kind_name(InputKind k) {
+    switch (k) {
+    case InputKind::KeyPress: return "KeyPress";
+    case InputKind::KeyRelease: return "KeyRelease";
+    case InputKind::ButtonPress: return "ButtonPress";
+    case InputKind::ButtonRelease: return "ButtonRelease";
+    case InputKind::Motion: return "Motion";
+    }
+    return "?";
+}
+
+// Subscribes `c` to the raw input of every master device on every screen: raw events reach a
+// client whatever window has the pointer or the focus, and whoever grabbed the devices.
+uint8_t listen_to_raw_input(xcb_connection_t *c) {
+    const xcb_query_extension_reply_t *xi = xcb_get_extension_data(c, &xcb_input_id);
+    if (!xi || !xi->present) return 0;
+    XcbReply<xcb_input_xi_query_version_reply_t> v(
+        xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+    if (!v || v->major_version < 2) return 0;
+    struct {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1},
+           XCB_INPUT_XI_EVENT_MASK_RAW_KEY_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_KEY_RELEASE |
+               XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS | XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_RELEASE |
+               XCB_INPUT_XI_EVENT_MASK_RAW_MOTION};
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        XcbReply<xcb_generic_error_t> e(
+            xcb_request_check(c, xcb_input_xi_select_events_checked(c, it.data->root, 1, &mask.head)));
+        if (e) return 0;
+    }
+    return xi->major_opcode;
+}
+
+}  // namespace
+
+std::unique_ptr<InputForwarder> InputForwarder::connect(const std::string &display, Hooks hooks, std::string &why) {
+    XcbConnection act(xcb_connect(display.c_str(), nullptr));
+    XcbConnection ask(xcb_connect(display.c_str(), nullptr));
+    if (xcb_connection_has_error(act.get()) || xcb_connection_has_error(ask.get())) {
+        why = "cannot connect to " + display;
+        return nullptr;
+    }
+    const xcb_query_extension_reply_t *xtest = xcb_get_extension_data(act.get(), &xcb_test_id);
+    if (!xtest || !xtest->present) {
+        why = display + " has no XTEST";
+        return nullptr;
+    }
+    auto f = std::make_unique<InputForwarder>(std::move(act), std::move(ask), std::move(hooks));
+    f->xinput_opcode_ = listen_to_raw_input(f->act_.get());
+    if (!f->xinput_opcode_) why = display + " has no XInput 2: the local user's input is not seen";
+    f->accept_all_atom_ = intern(f->ask_.get(), "TL_ACCEPT_INPUT_FROM_ALL");
+    return f;
+}
+
+InputForwarder::InputForwarder(XcbConnection act, XcbConnection ask, Hooks hooks)
+    : act_(std::move(act)), ask_(std::move(ask)), hooks_(std::move(hooks)) {}
+
+int InputForwarder::fd() const { return xcb_get_file_descriptor(act_.get()); }
+
+void InputForwarder::trace(const std::string &line) {
+    if (hooks_.trace) hooks_.trace(line);
+}
+
+void InputForwarder::select_mirror_input(xcb_connection_t *receiver, uint32_t mirror) {
+    if (!receiver || xcb_connection_has_error(receiver) || mirror == 0) return;
+    // Other code in the server may select events of its own on the mirror through the same
+    // connection; a selection replaces the connection's whole mask, so it is widened, not set.
+    XcbReply<xcb_get_window_attributes_reply_t> a(
+        xcb_get_window_attributes_reply(receiver, xcb_get_window_attributes(receiver, mirror), nullptr));
+    uint32_t mask = (a ? a->your_event_mask : 0) | kMirrorInput;
+    // Waited for, so that the selection is in force before anyone hears that the window is
+    // shared: a receiver that clicks at once must not go unheard.
+    XcbReply<xcb_generic_error_t> e(xcb_request_check(
+        receiver, xcb_change_window_attributes_checked(receiver, mirror, XCB_CW_EVENT_MASK, &mask)));
+}
+
+void InputForwarder::receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev) {
+    switch (ev->response_type & 0x7f) {
+    case XCB_KEY_PRESS:
+    case XCB_KEY_RELEASE:
+    case XCB_BUTTON_PRESS:
+    case XCB_BUTTON_RELEASE:
+    case XCB_MOTION_NOTIFY:
+        forward_input(host, receiver, ev);
+        break;
+    case XCB_MAPPING_NOTIFY:
+        receiver_maps_.erase(host);
+        break;
+    case XCB_LEAVE_NOTIFY: {
+        auto *e = reinterpret_cast<const xcb_leave_notify_event_t *>(ev);
+        if (e->detail != XCB_NOTIFY_DETAIL_INFERIOR) keyboard_left(host, e->event);
+        break;
+    }
+    case XCB_FOCUS_OUT: {
+        auto *e = reinterpret_cast<const xcb_focus_out_event_t *>(ev);
+        if (e->detail != XCB_NOTIFY_DETAIL_INFERIOR) keyboard_left(host, e->event);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void InputForwarder::keyboard_left(uint32_t host, uint32_t mirror) {
+    // The releases of the keys held down will no longer come to the mirror: let go of them now
+    // rather than leave them down on the sender. Buttons stay; the receiver's implicit grab
+    // brings their releases to the mirror.
+    auto it = held_.find(host);
+    if (it == held_.end() || it->second.keys.empty() || !hooks_.target(host, mirror)) return;
+    for (auto [rx, tx] : it->second.keys) inject(XCB_KEY_RELEASE, tx);
+    it->second.keys.clear();
+    end_injection();
+}
+
+void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev) {
+    // Key, button and motion events share one layout.
+    auto *e = reinterpret_cast<const xcb_key_press_event_t *>(ev);
+    auto target = hooks_.target(host, e->event);
+    if (!target) return;
+    InputKind kind{};
+    switch (ev->response_type & 0x7f) {
+    case XCB_KEY_PRESS: kind = InputKind::KeyPress; break;
+    case XCB_KEY_RELEASE: kind = InputKind::KeyRelease; break;
+    case XCB_BUTTON_PRESS: kind = InputKind::ButtonPress; break;
+    case XCB_BUTTON_RELEASE: kind = InputKind::ButtonRelease; break;
+    default: kind = InputKind::Motion; break;
+    }
+    Held &held = held_[host];
+    ReceiverInputFacts facts;
+    facts.kind = kind;
+    facts.allowed = target->allowed;
+    facts.completes_press = kind == InputKind::KeyRelease      ? held.keys.count(e->detail) > 0
+                            : kind == InputKind::ButtonRelease ? held.buttons.count(e->detail) > 0
+                            : kind == InputKind::Motion        ? !held.buttons.empty()
+                                                               : false;
+    const auto now = hooks_.now();
+    const FloorDelays delays = hooks_.delays();
+    InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
+    if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
+        is_pointer_input(kind)) {
+        facts.accepts_all = accepts_all_at(target->window, e->event_x, e->event_y);
+        verdict = judge_receiver_input(floor_, host, now, delays, facts);
+    }
+    std::optional<uint8_t> key;
+    if (forwards(verdict) && kind == InputKind::KeyPress) {
+        key = sender_keycode(host, receiver, e->detail);
+        if (!key) {
+            char line[128];
+            std::snprintf(line, sizeof line, "input host=%u keycode=%u has no key on the sender", host, e->detail);
+            trace(line);
+            return;
+        }
+    }
+    if (kind != InputKind::Motion) {
+        char line[200];
+        std::snprintf(line, sizeof line, "input host=%u window=0x%08x %s detail=%u x=%d y=%d %s", host,
+                      target->window, kind_name(kind), e->detail, e->event_x, e->event_y, verdict_name(verdict));
+        trace(line);
+    }
+    if (!forwards(verdict)) return;
+    if (verdict == InputVerdict::Forward) floor_ = floor_taken_by(Party{host}, now);
+
+    const bool key_event = kind == InputKind::KeyPress || kind == InputKind::KeyRelease;
+    auto place = kind == InputKind::KeyRelease ? std::nullopt : place_in(target->window, e->event_x, e->event_y);
+    // A key typed while the receiver's pointer is off the mirror leaves the sender's pointer be.
+    if (place && (place->inside || !key_event)) inject(XCB_MOTION_NOTIFY, 0, place->root, place->x, place->y);
+    switch (kind) {
+    case InputKind::KeyPress:
+        focus_into(target->window);
+        inject(XCB_KEY_PRESS, *key);
+        held.keys[e->detail] = *key;
+        break;
+    case InputKind::KeyRelease:
+        inject(XCB_KEY_RELEASE, held.keys[e->detail]);
+        held.keys.erase(e->detail);
+        break;
+    case InputKind::ButtonPress:
+        inject(XCB_BUTTON_PRESS, e->detail);
+        held.buttons.insert(e->detail);
+        break;
+    case InputKind::ButtonRelease:
+        inject(XCB_BUTTON_RELEASE, e->detail);
+        held.buttons.erase(e->detail);
+        break;
+    case InputKind::Motion:
+        break;
+    }
+    end_injection();
+}
+
+std::optional<InputForwarder::Place> InputForwarder::place_in(uint32_t window, int16_t x, int16_t y) {
+    xcb_connection_t *c = ask_.get();
+    XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr));
+    if (!g) return std::nullopt;
+    XcbReply<xcb_translate_coordinates_reply_t> t(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, g->root, x, y), nullptr));
+    if (!t) return std::nullopt;
+    Place p;
+    p.root = g->root;
+    p.x = t->dst_x;
+    p.y = t->dst_y;
+    p.inside = x >= 0 && y >= 0 && x < g->width && y < g->height;
+    return p;
+}
+
+bool InputForwarder::accepts_all_at(uint32_t window, int16_t x, int16_t y) {
+    xcb_connection_t *c = ask_.get();
+    if (!accept_all_atom_) return false;
+    // From the shared window down to the deepest window under the point.
+    for (uint32_t w = window; w != XCB_NONE;) {
+        XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, w, accept_all_atom_, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
+        if (p && p->type != XCB_NONE) return true;
+        XcbReply<xcb_translate_coordinates_reply_t> t(
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, w, x, y), nullptr));
+        w = t ? t->child : XCB_NONE;
+    }
+    return false;
+}
+
+std::optional<uint8_t> InputForwarder::sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode) {
+    auto it = receiver_maps_.find(host);
+    if (it == receiver_maps_.end()) it = receiver_maps_.emplace(host, fetch_keyboard_map(receiver)).first;
+    if (!sender_map_) sender_map_ = fetch_keyboard_map(ask_.get());
+    return translate_keycode(it->second, *sender_map_, keycode);
+}
+
+bool InputForwarder::within_shared(uint32_t window) {
+    xcb_connection_t *c = ask_.get();
+    for (int depth = 0; depth < 64 && window != XCB_NONE; ++depth) {
+        if (hooks_.is_shared(window)) return true;
+        XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, window), nullptr));
+        if (!t) return false;
+        window = t->parent;
+    }
+    return false;
+}
+
+void InputForwarder::focus_into(uint32_t window) {
+    xcb_connection_t *c = ask_.get();
+    XcbReply<xcb_get_input_focus_reply_t> f(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    // The application may have put the focus on one of the window's own children; leave it there.
+    if (f && f->focus > XCB_INPUT_FOCUS_POINTER_ROOT) {
+        uint32_t w = f->focus;
+        for (int depth = 0; depth < 64 && w != XCB_NONE; ++depth) {
+            if (w == window) return;
+            XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+            w = t ? t->parent : XCB_NONE;
+        }
+    }
+    // Sent on the injecting connection so that it takes effect before the key that follows.
+    xcb_set_input_focus(act_.get(), XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+}
+
+void InputForwarder::inject(uint8_t type, uint8_t detail, uint32_t root, int16_t x, int16_t y) {
+    xcb_void_cookie_t ck = xcb_test_fake_input(act_.get(), type, detail, XCB_CURRENT_TIME, root, x, y, 0);
+    own_sequences_.insert(ck.sequence);
+}
+
+void InputForwarder::end_injection() {
+    // The local user's input that the sender handles after this carries the sequence number of
+    // this request, not that of an injection, and so is not mistaken for the forwarder's own.
+    xcb_no_operation(act_.get());
+    xcb_flush(act_.get());
+}
+
+bool InputForwarder::own_injection(uint32_t sequence) {
+    // Events come in the order of the requests they follow; injections before this one have
+    // had all their events.
+    own_sequences_.erase(own_sequences_.begin(), own_sequences_.lower_bound(sequence));
+    return own_sequences_.count(sequence) > 0;
+}
+
+bool InputForwarder::sender_readable() {
+    xcb_connection_t *c = act_.get();
+    bool pointer = false, keys = false;
+    while (xcb_generic_event_t *raw = xcb_poll_for_event(c)) {
+        XcbReply<xcb_generic_event_t> ev(raw);
+        const uint8_t type = ev->response_type & 0x7f;
+        if (type == XCB_MAPPING_NOTIFY) {
+            sender_map_.reset();
+            continue;
+        }
+        if (type != XCB_GE_GENERIC) continue;
+        auto *ge = reinterpret_cast<const xcb_ge_generic_event_t *>(ev.get());
+        if (ge->extension != xinput_opcode_ || own_injection(ge->full_sequence)) continue;
+        if (ge->event_type == XCB_INPUT_RAW_KEY_PRESS || ge->event_type == XCB_INPUT_RAW_KEY_RELEASE)
+            keys = true;
+        else
+            pointer = true;
+    }
+    // Replies and events the queries left on the side are of no use to anyone.
+    while (xcb_generic_event_t *ev = xcb_poll_for_queued_event(ask_.get())) std::free(ev);
+    if (xcb_connection_has_error(c)) return false;
+    if (!pointer && !keys) return true;
+    if (!local_input_on_shared(pointer, keys)) return true;
+    if (!floor_.holder || !floor_.holder->local()) trace("input local user takes the floor");
+    floor_ = floor_taken_by(kLocalUser, hooks_.now());
+    return true;
+}
+
+bool InputForwarder::local_input_on_shared(bool pointer, bool keys) {
+    xcb_connection_t *c = ask_.get();
+    if (keys) {
+        XcbReply<xcb_get_input_focus_reply_t> f(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        if (f && f->focus == XCB_INPUT_FOCUS_POINTER_ROOT) pointer = true;
+        else if (f && f->focus != XCB_NONE && within_shared(f->focus)) return true;
+    }
+    if (!pointer) return false;
+    // Down the windows under the pointer, from the root of its screen.
+    uint32_t w = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    XcbReply<xcb_query_pointer_reply_t> p(xcb_query_pointer_reply(c, xcb_query_pointer(c, w), nullptr));
+    if (p && p->root != w) {   // the pointer is on another screen
+        w = p->root;
+        p.reset(xcb_query_pointer_reply(c, xcb_query_pointer(c, w), nullptr));
+    }
+    for (int depth = 0; depth < 64 && p && p->child != XCB_NONE; ++depth) {
+        w = p->child;
+        if (hooks_.is_shared(w)) return true;
+        p.reset(xcb_query_pointer_reply(c, xcb_query_pointer(c, w), nullptr));
+    }
+    return false;
+}
+
+void InputForwarder::release_held(uint32_t host) {
+    auto it = held_.find(host);
+    if (it == held_.end() || (it->second.keys.empty() && it->second.buttons.empty())) return;
+    for (auto [rx, tx] : it->second.keys) inject(XCB_KEY_RELEASE, tx);
+    for (uint8_t b : it->second.buttons) inject(XCB_BUTTON_RELEASE, b);
+    it->second = Held{};
+    end_injection();
+}
+
+void InputForwarder::forget_receiver(uint32_t host) {
+    release_held(host);
+    held_.erase(host);
+    receiver_maps_.erase(host);
+    if (floor_.holder == Party{host}) floor_ = Floor{};
+}
+
+}  // namespace telvane::server

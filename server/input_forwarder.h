@@ -1,0 +1,107 @@
+#pragma once
+// Input from receivers into shared windows. Mirrors on receivers report keys, buttons, scrolling
+// and motion; each input is judged by the floor rule and, when it passes, is replayed on the
+// sender with XTEST at the same place in the shared window, with the pointer and the keyboard
+// focus brought there. The local user's own input on the sender is watched too, because it
+// takes the floor from the receivers.
+
+#include "floor_control.h"
+#include "key_mapping.h"
+#include "xcb_handles.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace telvane::server {
+
+// The shared window behind a mirror, as the share service knows it.
+struct InputTarget {
+    uint32_t window = 0;   // the window on the sender
+    bool allowed = false;  // input from the receiver is allowed and the window's application takes it
+};
+
+class InputForwarder {
+public:
+    // What the forwarder asks of the share service. Every function must be set except `trace`.
+    struct Hooks {
+        // The shared window behind `mirror` on receiver `host`; nothing for any other window.
+        std::function<std::optional<InputTarget>(uint32_t host, uint32_t mirror)> target;
+        // Whether `window` on the sender is shared to any receiver.
+        std::function<bool(uint32_t window)> is_shared;
+        // The floor delays in force.
+        std::function<FloorDelays()> delays;
+        // Writes one line to the server's trace.
+        std::function<void(const std::string &line)> trace;
+        std::function<InputClock::time_point()> now = [] { return InputClock::now(); };
+    };
+
+    // Opens the forwarder's connections to the sender `display`. Nothing, with `why` set, when
+    // the display cannot be reached or lacks XTEST. Without XInput 2 the local user's input is not
+    // seen and only the receivers compete for the floor.
+    static std::unique_ptr<InputForwarder> connect(const std::string &display, Hooks hooks, std::string &why);
+
+    // Descriptor that becomes readable when the local user's input arrives.
+    int fd() const;
+    // Asks `receiver` for the input events of `mirror`, keeping whatever else it selected there.
+    static void select_mirror_input(xcb_connection_t *receiver, uint32_t mirror);
+    // Handles one event that arrived on receiver `host`'s connection `receiver`; events that are
+    // no input to a mirror are left alone.
+    void receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
+    // Takes in the local user's input from the sender; called when fd() is readable. False once
+    // the connection to the sender is broken: fd() is of no more use then.
+    bool sender_readable();
+    // Lets go on the sender of every key and button that receiver `host` holds down there; for a
+    // receiver that is disallowed, loses a window or goes away.
+    void release_held(uint32_t host);
+    // Forgets receiver `host` entirely, letting go of what it holds; for a receiver that is gone.
+    void forget_receiver(uint32_t host);
+
+    InputForwarder(XcbConnection act, XcbConnection ask, Hooks hooks);
+
+private:
+    // What one receiver holds down on the sender through the forwarder.
+    struct Held {
+        std::map<uint8_t, uint8_t> keys;   // receiver keycode -> the sender keycode pressed for it
+        std::set<uint8_t> buttons;
+    };
+    // Where a point of a shared window is on the sender's screen.
+    struct Place {
+        uint32_t root = 0;
+        int16_t x = 0, y = 0;
+        bool inside = false;   // within the window's own area
+    };
+
+    void keyboard_left(uint32_t host, uint32_t mirror);
+    void forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
+    std::optional<Place> place_in(uint32_t window, int16_t x, int16_t y);
+    bool accepts_all_at(uint32_t window, int16_t x, int16_t y);
+    std::optional<uint8_t> sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode);
+    void focus_into(uint32_t window);
+    bool within_shared(uint32_t window);
+    bool local_input_on_shared(bool pointer, bool keys);
+    void inject(uint8_t type, uint8_t detail, uint32_t root = 0, int16_t x = 0, int16_t y = 0);
+    void end_injection();
+    bool own_injection(uint32_t sequence);
+    void trace(const std::string &line);
+
+    // `act_` injects input and hears the sender's raw input, so that the sequence number of an
+    // event tells the forwarder's own injections from the local user's input; `ask_` makes the
+    // queries, so that waiting for their replies never queues events out of sight of fd().
+    XcbConnection act_;
+    XcbConnection ask_;
+    Hooks hooks_;
+    uint8_t xinput_opcode_ = 0;
+    uint32_t accept_all_atom_ = 0;
+    Floor floor_;
+    std::optional<KeyboardMap> sender_map_;
+    std::map<uint32_t, KeyboardMap> receiver_maps_;
+    std::map<uint32_t, Held> held_;
+    std::set<uint32_t> own_sequences_;
+};
+
+}  // namespace telvane::server

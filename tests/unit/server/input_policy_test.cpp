@@ -1,0 +1,80 @@
+// The floor between the local user and the receivers, with a clock of the test's own, and key
+// translation between two keymaps.
+#include "floor_control.h"
+#include "key_mapping.h"
+
+#include <gtest/gtest.h>
+
+using namespace telvane::server;
+using namespace std::chrono_literals;
+
+namespace {
+
+const InputClock::time_point t0{};
+const FloorDelays delays = floor_delays(/*first: receivers*/ 1000, /*second: local user*/ 3000);
+constexpr uint32_t kOne = 0x101, kTwo = 0x202;
+
+ReceiverInputFacts facts(InputKind kind, bool allowed = true) {
+    ReceiverInputFacts f;
+    f.kind = kind;
+    f.allowed = allowed;
+    return f;
+}
+
+}  // namespace
+
+TEST(Floor, EachKindOfHolderKeepsItForItsOwnDelay) {
+    Floor by_receiver = floor_taken_by(Party{kOne}, t0);
+    EXPECT_TRUE(floor_admits(by_receiver, Party{kOne}, t0 + 10s, delays));
+    EXPECT_FALSE(floor_admits(by_receiver, Party{kTwo}, t0 + 999ms, delays));
+    EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0 + 1000ms, delays));
+
+    Floor by_local = floor_taken_by(kLocalUser, t0);
+    EXPECT_FALSE(floor_admits(by_local, Party{kOne}, t0 + 2999ms, delays));
+    EXPECT_TRUE(floor_admits(by_local, Party{kOne}, t0 + 3000ms, delays));
+
+    EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
+    EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0, floor_delays(0, 0)));
+}
+
+TEST(Floor, ReceiverInputIsJudgedByPermissionThenFloor) {
+    Floor f = floor_taken_by(Party{kOne}, t0);
+    const auto soon = t0 + 500ms, later = t0 + 2s;
+    EXPECT_EQ(judge_receiver_input(f, kTwo, soon, delays, facts(InputKind::KeyPress)), InputVerdict::DropFloor);
+    EXPECT_EQ(judge_receiver_input(f, kTwo, later, delays, facts(InputKind::KeyPress)), InputVerdict::Forward);
+    EXPECT_EQ(judge_receiver_input(f, kTwo, later, delays, facts(InputKind::Motion, false)),
+              InputVerdict::DropDisallowed);
+    EXPECT_EQ(judge_receiver_input(f, kOne, soon, delays, facts(InputKind::ButtonPress)), InputVerdict::Forward);
+}
+
+TEST(Floor, WindowsForEveryoneTakePointerInputButNotKeysAndLeaveTheFloorAlone) {
+    Floor f = floor_taken_by(kLocalUser, t0);
+    auto pointer = facts(InputKind::ButtonPress, false), key = facts(InputKind::KeyPress, false);
+    pointer.accepts_all = key.accepts_all = true;
+    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, pointer), InputVerdict::ForwardAside);
+    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, key), InputVerdict::DropDisallowed);
+}
+
+TEST(Floor, WhatWasPressedIsLetGoWhoeverHoldsTheFloor) {
+    Floor f = floor_taken_by(Party{kTwo}, t0);
+    auto release = facts(InputKind::KeyRelease), drag = facts(InputKind::Motion, false);
+    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, release), InputVerdict::DropUnmatched);
+    release.completes_press = drag.completes_press = true;
+    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, release), InputVerdict::ForwardAside);
+    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, drag), InputVerdict::ForwardAside);
+    EXPECT_EQ(judge_receiver_input(f, kTwo, t0, delays, release), InputVerdict::Forward);
+}
+
+TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
+    // Two keysyms per key from keycode 8: the receiver has "a A" at 10, "q Q" at 12 and "!"
+    // shifted only at 13; the sender has "q Q" at 9, "1 !" at 11 and "Q" alone at 14.
+    KeyboardMap receiver{8, 2, {0, 0, 0, 0, 'a', 'A', 0, 0, 'q', 'Q', 0, '!'}};
+    KeyboardMap sender{8, 2, {0, 0, 'q', 'Q', 0, 0, '1', '!', 0, 0, 0, 0, 'Q', 0}};
+    EXPECT_EQ(translate_keycode(receiver, sender, 12), 9);
+    EXPECT_EQ(translate_keycode(receiver, sender, 13), 11);   // found in a later column
+    EXPECT_EQ(keycode_for(sender, 'Q'), 14);                   // unshifted is preferred
+    EXPECT_FALSE(translate_keycode(receiver, sender, 10));     // no "a" on the sender
+    EXPECT_FALSE(translate_keycode(receiver, sender, 8));      // an empty key
+    EXPECT_FALSE(translate_keycode(receiver, sender, 200));    // beyond the map
+    EXPECT_FALSE(translate_keycode(receiver, sender, 3));      // below it
+}
