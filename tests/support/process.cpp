@@ -17,6 +17,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// A test that writes to a server that has just gone away must see the write fail, not be
+// killed by SIGPIPE; every test program links this file.
+[[maybe_unused]] const bool sigpipe_ignored = [] {
+    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}();
+
 namespace telvane::testing {
 
 ChildProcess::ChildProcess(ChildProcess &&other) noexcept
