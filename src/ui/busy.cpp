@@ -5,9 +5,11 @@
 #include "core/messages.h"
 #include "core/startup.h"
 #include "registry/window_properties.h"
+#include "ui/address_book.h"
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
+#include "ui/save_list.h"
 
 #include <X11/cursorfont.h>
 #include <Xm/MessageB.h>
@@ -27,6 +29,8 @@ Display *cursors_on = nullptr;
 
 void show_everywhere(Cursor cursor) {
     cursor_Telvane(cursor);
+    cursor_AddressBook(cursor);
+    cursor_SaveList(cursor);
     cursor_Help(cursor);
     update_display();
 }

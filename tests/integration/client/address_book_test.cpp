@@ -1,0 +1,345 @@
+// The address book and the save dialog on the real main window behind telvane-server: choosing
+// books, reloading only what changed on disk, copying lines into the receiver list, saving
+// rows and reading them back, and books that are broken in the ways files break.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "main_window_fixture.h"
+#include "ui/address_book.h"
+#include "ui/match_dialogs.h"
+#include "ui/save_list.h"
+
+#include <Xm/SelectioB.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+
+using namespace telvane::testing;
+
+namespace {
+
+class AddressBook : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        mkdir(scratch.file(".Telvane").c_str(), 0755);
+        // Public books live in the test's own folders, never in the system's.
+        mkdir(scratch.file("public").c_str(), 0755);
+        mkdir(scratch.file("public/address_books").c_str(), 0755);
+        setenv("TELVANE_PUBLIC_DIR", scratch.file("public").c_str(), 1);
+        setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
+        create_MatchNames();
+        user_preference.automatic_highlight = 1;  // only a lone new row is selected
+        // A notice nobody expected is answered and fails the test, rather than waiting forever.
+        answer_dialogs(unexpected_);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(unexpected_.empty()) << unexpected_.front();
+        unsetenv("TELVANE_PUBLIC_DIR");
+        unsetenv("TELVANE_SITE_DIR");
+        MainWindowTest::TearDown();
+        forget_AddressBook();
+        forget_SaveList();
+    }
+
+    std::string private_path(const std::string &name) const { return scratch.file(".Telvane/" + name); }
+    std::string public_path(const std::string &name) const { return scratch.file("public/address_books/" + name); }
+
+    // Writes a book as if it had been written `age` seconds ago, so that a later change within
+    // the same second still shows in its modification time.
+    static void write_book(const std::string &path, const std::string &text, int age = 100) {
+        write_file(path, text);
+        timespec times[2] = {{time(nullptr) - age, 0}, {time(nullptr) - age, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    }
+
+    void open_book() {
+        popup_AddressBook();
+        ASSERT_TRUE(pump_until([] { return AddressBook_is_mapped && viewable(XtWindow(AddressBookSH)); }));
+        // The test clicks faster than a person; two clicks are never one double click.
+        for (Widget list : {PrivateList, PublicList, AddressList}) XtVaSetValues(list, XmNdoubleClickInterval, 1, nullptr);
+    }
+    // Closes and opens the dialog again, as a person does to look at the books anew.
+    void reopen_book() {
+        click(XtNameToWidget(AddressBookSH, "*Close"));
+        ASSERT_TRUE(pump_until([] { return !AddressBook_is_mapped; }));
+        open_book();
+    }
+
+    static std::vector<std::string> items(Widget list) {
+        std::vector<std::string> out;
+        int count = 0;
+        XmStringTable table = nullptr;
+        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &table, nullptr);
+        for (int i = 0; i < count; ++i) {
+            char *text = nullptr;
+            XmStringGetLtoR(table[i], XmFONTLIST_DEFAULT_TAG, &text);
+            out.emplace_back(text ? text : "");
+            XtFree(text);
+        }
+        return out;
+    }
+    static std::vector<int> selected(Widget list) {
+        int *positions = nullptr, count = 0;
+        std::vector<int> out;
+        if (XmListGetSelectedPos(list, &positions, &count)) {
+            out.assign(positions, positions + count);
+            XtFree(reinterpret_cast<char *>(positions));
+        }
+        return out;
+    }
+
+    // Clicks item `pos` (one-based) of a list with XTEST, as a person picks a book.
+    void click_item(Widget list, int pos) {
+        Position x = 0, y = 0;
+        Dimension w = 0, h = 0;
+        ASSERT_TRUE(XmListPosToBounds(list, pos, &x, &y, &w, &h)) << "item " << pos << " not in view";
+        Position rx = 0, ry = 0;
+        XtTranslateCoords(list, static_cast<Position>(x + w / 2), static_cast<Position>(y + h / 2), &rx, &ry);
+        XSync(display, False);
+        DialogDriver driver(server->name());
+        ASSERT_TRUE(driver);
+        ASSERT_TRUE(driver.click_at(rx, ry));
+    }
+    void click_book(Widget list, const std::string &name) {
+        auto names = items(list);
+        auto at = std::find(names.begin(), names.end(), name);
+        ASSERT_NE(at, names.end()) << name;
+        int pos = static_cast<int>(at - names.begin()) + 1;
+        click_item(list, pos);
+        ASSERT_TRUE(pump_until([&] { return selected(list) == std::vector<int>{pos}; })) << name;
+    }
+
+    static void select_lines(std::initializer_list<int> positions) {
+        XmListDeselectAllItems(AddressList);
+        auto lines = items(AddressList);
+        for (int p : positions) set_selected_str(AddressList, lines.at(p - 1).c_str(), 1);
+    }
+
+    // Sets the save dialog's name and presses OK (or Apply) with XTEST; returns once the
+    // dialog has done with the press, its questions and notices answered.
+    void save_as(const std::string &name, bool apply = false) {
+        if (!SaveList || !XtIsManaged(SaveList)) popup_SaveList();
+        ASSERT_TRUE(pump_until([] { return viewable(XtWindow(SaveListSH)); }));
+        Widget button = XmSelectionBoxGetChild(SaveList, apply ? XmDIALOG_APPLY_BUTTON : XmDIALOG_OK_BUTTON);
+        // Added after the dialog's own, so it runs when the save has finished.
+        if (hooked_ != SaveList) {
+            for (auto child : {XmDIALOG_OK_BUTTON, XmDIALOG_APPLY_BUTTON})
+                XtAddCallback(XmSelectionBoxGetChild(SaveList, child), XmNactivateCallback,
+                              [](Widget, XtPointer self, XtPointer) { ++static_cast<AddressBook *>(self)->presses_; },
+                              this);
+            hooked_ = SaveList;
+        }
+        set_SaveList_str(name.c_str());
+        int before = presses_;
+        click(button);
+        ASSERT_TRUE(pump_until([&] { return presses_ > before; })) << name;
+    }
+
+    static std::string alias_row(const std::string &alias, const std::string &display_name) {
+        char *line = final_alias_line(alias.c_str(), display_name.c_str());
+        std::string s = line;
+        free(line);
+        return s;
+    }
+
+private:
+    std::vector<std::string> unexpected_;
+    Widget hooked_ = nullptr;
+    int presses_ = 0;
+};
+
+const char *kTeam =
+    "# the lab\n"
+    "127.0.0.1:11\tAnn   Lab   # first\n"
+    "\n"
+    "127.0.0.1:12 Bob Lab\n";
+
+}  // namespace
+
+TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
+    write_book(private_path("team"), kTeam);
+    write_book(private_path(".hidden"), "127.0.0.1:13 Hidden\n");
+    mkdir(private_path("folder").c_str(), 0755);
+    write_book(public_path("site"), "127.0.0.1:21 Front Desk\n127.0.0.1:22 Hall\n");
+    write_book(public_path("Default"), "127.0.0.1:23 Lobby\n");
+    open_book();
+    // Regular files only, hidden ones left out, by byte value.
+    EXPECT_EQ(items(PrivateList), std::vector<std::string>{"team"});
+    EXPECT_EQ(items(PublicList), (std::vector<std::string>{"Default", "site"}));
+
+    // A book's lines as stored: comments and blank lines too, tabs expanded.
+    click_book(PrivateList, "team");
+    EXPECT_EQ(items(AddressList),
+              (std::vector<std::string>{"# the lab", "127.0.0.1:11    Ann   Lab   # first", "", "127.0.0.1:12 Bob Lab"}));
+    // A public book after a private one: the private one is no longer selected.
+    click_book(PublicList, "site");
+    EXPECT_TRUE(selected(PrivateList).empty());
+    EXPECT_EQ(items(AddressList), (std::vector<std::string>{"127.0.0.1:21 Front Desk", "127.0.0.1:22 Hall"}));
+
+    // Unchanged on disk, the book is not read again: what the user selected in it stays.
+    select_lines({2});
+    reopen_book();
+    EXPECT_EQ(selected(PublicList), std::vector<int>{2});
+    EXPECT_EQ(selected(AddressList), std::vector<int>{2});
+
+    // Edited on disk: the lines are read again.
+    write_book(public_path("site"), "127.0.0.1:24 Annex\n", 50);
+    reopen_book();
+    EXPECT_EQ(items(AddressList), std::vector<std::string>{"127.0.0.1:24 Annex"});
+    EXPECT_TRUE(selected(AddressList).empty());
+
+    // Deleted: it leaves its list and its lines go. A new private book shows up.
+    unlink(public_path("site").c_str());
+    write_book(private_path("more"), "127.0.0.1:25 More\n");
+    popup_AddressBook();  // while up, opening again refreshes it
+    EXPECT_EQ(items(PublicList), std::vector<std::string>{"Default"});
+    EXPECT_EQ(items(PrivateList), (std::vector<std::string>{"more", "team"}));
+    EXPECT_TRUE(items(AddressList).empty());
+    EXPECT_TRUE(selected(PublicList).empty() && selected(PrivateList).empty());
+}
+
+TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays) {
+    write_book(private_path("team"), std::string(kTeam) + "bad:x Nobody\n127.0.0.1:14 Cid Lab\n");
+    add_row("127.0.0.1:14.0", "Cid Elsewhere");
+    write_book(public_path("Default"), "");
+    write_book(public_path("Front Desk"), "");
+    open_book();
+    click_book(PrivateList, "team");
+    // A second click deselects: no book, no lines.
+    click_item(PrivateList, 1);
+    ASSERT_TRUE(pump_until([] { return selected(PrivateList).empty(); }));
+    EXPECT_TRUE(items(AddressList).empty());
+    click_book(PrivateList, "team");
+    select_lines({1, 2, 4, 5, 6});
+    screenshot("address-book", AddressBookSH);
+
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
+    ASSERT_TRUE(pump_until([&] { return rows().size() == 3 && texts.size() == 2; })) << texts.size();
+    EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
+    EXPECT_EQ(texts[1].substr(0, 15), "The new entry\n\n");
+    // In the order of the book, at the top; two new rows, so neither is selected.
+    EXPECT_EQ(rows()[0], alias_row("Ann Lab", "127.0.0.1:11.0"));
+    EXPECT_EQ(rows()[1], alias_row("Bob Lab", "127.0.0.1:12.0"));
+    EXPECT_EQ(rows()[2], alias_row("Cid Elsewhere", "127.0.0.1:14.0"));
+    EXPECT_TRUE(selected_positions().empty());
+    EXPECT_TRUE(selected(AddressList).empty()) << "the copied lines are deselected";
+    EXPECT_EQ(items(AddressList).size(), 6u) << "and stay in the book";
+}
+
+TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
+    std::string long_alias(64, 'L');
+    add_row("127.0.0.1:31.0", "John Smith");
+    add_row("127.0.0.1:32.0", "Acme Inc.");
+    add_row("127.0.0.1:33.0", long_alias);
+    auto before = rows();
+    select_rows({1, 2, 3});
+    open_book();
+    EXPECT_TRUE(items(PrivateList).empty());
+    popup_SaveList();
+    ASSERT_TRUE(pump_until([] { return viewable(XtWindow(SaveListSH)); }));
+    screenshot("save-list", SaveListSH);
+
+    save_as("Default");
+    EXPECT_FALSE(XtIsManaged(SaveList)) << "a save takes the dialog down";
+    // Display name, a tab, the alias without its leader; the alias that ends in a dot loses
+    // it with the leader.
+    const std::string saved = "127.0.0.1:31.0\tJohn Smith\n127.0.0.1:32.0\tAcme Inc\n127.0.0.1:33.0\t" + long_alias + "\n";
+    EXPECT_EQ(read_file(private_path("Default")), saved);
+    EXPECT_EQ(items(PrivateList), std::vector<std::string>{"Default"}) << "the open book shows it at once";
+
+    // An existing book: OK asks first, and No leaves it as it was with the dialog up.
+    std::vector<std::string> texts;
+    answer_dialogs(texts, [] { return no_button; });
+    save_as("Default");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "File '" + private_path("Default") + "' Exists. \n Overwrite it?");
+    EXPECT_EQ(read_file(private_path("Default")), saved);
+    EXPECT_TRUE(XtIsManaged(SaveList));
+    // Apply appends without asking.
+    select_rows({1});
+    save_as("Default", true);
+    EXPECT_EQ(texts.size(), 1u);
+    EXPECT_EQ(read_file(private_path("Default")), saved + "127.0.0.1:31.0\tJohn Smith\n");
+
+    // Read back through the address book into an emptied list.
+    for (const auto &row : rows()) delete_item_str(ReceiverList, row.c_str());
+    delete_all_hostatoms();
+    reopen_book();
+    click_book(PrivateList, "Default");
+    select_lines({1, 2, 3});
+    click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
+    ASSERT_TRUE(pump_until([] { return rows().size() == 3; }));
+    auto after = rows();
+    EXPECT_EQ(after[0], before[0]);
+    EXPECT_EQ(after[1], alias_row("Acme Inc", "127.0.0.1:32.0"));
+    EXPECT_EQ(after[2], before[2]);
+}
+
+TEST_F(AddressBook, SaveRefusesBadNamesAndKeepsTheDialogUp) {
+    add_row("127.0.0.1:41.0", "Ann");
+    select_rows({1});
+    mkdir(private_path("folder").c_str(), 0755);
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    save_as(" \t  ");
+    save_as(".setup");
+    save_as(scratch.file(".plan"));
+    save_as("folder");
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[0], "Filename NOT specified");
+    EXPECT_EQ(texts[1], "Filename may NOT begin with a '.'");
+    EXPECT_EQ(texts[2], "Filename may NOT begin with a '.'");
+    EXPECT_EQ(texts[3], "File '" + private_path("folder") + "' is NOT writable");
+    EXPECT_NE(log_text().find("File '" + private_path("folder") + "' is NOT writable"), std::string::npos);
+    EXPECT_TRUE(XtIsManaged(SaveList));
+    EXPECT_FALSE(legal_anything(private_path(".setup").c_str()));
+    EXPECT_FALSE(legal_anything(scratch.file(".plan").c_str()));
+
+    // Blanks around a name go; a path is used as typed.
+    save_as("  Lab Team\t");
+    EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.1:41.0\tAnn\n");
+    save_as(scratch.file("elsewhere"));
+    EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.1:41.0\tAnn\n");
+    EXPECT_EQ(texts.size(), 4u);
+}
+
+TEST_F(AddressBook, BrokenBooksAreToldOrShownAsTheyAre) {
+    // Binary bytes and a line of 2500 characters: shown, the long line in pieces of 999.
+    std::string binary = "127.0.0.1:51 \x01\x7f\xff\xfe Odd\n";
+    std::string long_line(2500, 'x');
+    write_book(private_path("odd"), binary + long_line + "\n");
+    write_book(private_path("gone"), "127.0.0.1:52 Gone\n");
+    // A file where the public folder should be.
+    rmdir(scratch.file("public/address_books").c_str());
+    write_file(scratch.file("public/address_books"), "not a folder\n");
+
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    open_book();
+    ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
+    EXPECT_EQ(texts[0], "Expected Directory '" + scratch.file("public/address_books") + "' is NOT a directory");
+    EXPECT_TRUE(items(PublicList).empty());
+
+    click_book(PrivateList, "odd");
+    auto lines = items(AddressList);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], binary.substr(0, binary.size() - 1));
+    EXPECT_EQ(lines[1].size(), 999u);
+    EXPECT_EQ(lines[3].size(), 502u);
+
+    // A book that went between listing and choosing: told, and dropped from the list.
+    unlink(private_path("gone").c_str());
+    click_item(PrivateList, 1);
+    ASSERT_TRUE(pump_until([&] { return texts.size() == 2; }));
+    EXPECT_EQ(texts[1], "Could not read file '" + private_path("gone") + "' for addresses");
+    EXPECT_TRUE(pump_until([] { return items(PrivateList) == std::vector<std::string>{"odd"}; }));
+    EXPECT_TRUE(selected(PrivateList).empty());
+    EXPECT_TRUE(items(AddressList).empty());
+}
