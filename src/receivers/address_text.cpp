@@ -22,7 +22,8 @@ int parse_comments(char *line) {
         char c = *in;
         if (c == '#' && word_start) break;
         if (c == '\n') break;
-        if (c == ' ' || c == '\t') {
+        // A carriage return is a blank too, so books saved with DOS line ends read the same.
+        if (c == ' ' || c == '\t' || c == '\r') {
             if (!word_start) *out++ = ' ';
             word_start = true;
             continue;

@@ -3,7 +3,7 @@
 // of a receiver row, tab expansion and word matching. Pure functions; no X, no files.
 
 // Cleans an address-file line in place: drops a comment that starts with "#" at a word's
-// start, folds runs of blanks and tabs into one blank, trims both ends. Returns 1 when
+// start, folds runs of blanks, tabs and carriage returns into one blank, trims both ends. Returns 1 when
 // nothing is left (or the line is null), else 0.
 int parse_comments(char *line);
 

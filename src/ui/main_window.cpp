@@ -14,6 +14,7 @@
 #include "telepointer/telepointer.h"
 #include "ui/address_book.h"
 #include "ui/busy.h"
+#include "ui/save_list.h"
 #include "ui/help_hooks.h"
 #include "ui/input_controls.h"
 #include "ui/list_utils.h"
@@ -520,4 +521,6 @@ void forget_main_window() {
     forget_busy_indicators();
     forget_receiver_list();
     forget_match_dialogs();
+    forget_AddressBook();
+    forget_SaveList();
 }

@@ -42,8 +42,6 @@ protected:
         unsetenv("TELVANE_PUBLIC_DIR");
         unsetenv("TELVANE_SITE_DIR");
         MainWindowTest::TearDown();
-        forget_AddressBook();
-        forget_SaveList();
     }
 
     std::string private_path(const std::string &name) const { return scratch.file(".Telvane/" + name); }

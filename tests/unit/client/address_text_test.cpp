@@ -32,6 +32,7 @@ TEST(ParseComments, FoldsBlanksAndDropsCommentsAtWordStart) {
     EXPECT_EQ(empty, 0);
     EXPECT_EQ(cleaned("host#2 Second"), "host#2 Second");
     EXPECT_EQ(cleaned("host3 a#b #c"), "host3 a#b");
+    EXPECT_EQ(cleaned("host4:0 Dos Line\r"), "host4:0 Dos Line") << "a book saved with DOS line ends";
     cleaned("# only a comment", &empty);
     EXPECT_EQ(empty, 1);
     cleaned("", &empty);
