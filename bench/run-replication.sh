@@ -18,7 +18,7 @@ g++ -O2 -std=c++20 -I"$root/tests/integration/server" -I"$root/common" "$root/be
 
 start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; sets $started
   started=$(free_display "$1")
-  Xvfb ":$started" -ac -listen tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
+  Xvfb ":$started" -ac -noreset -listen tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
   pids+=($!)
   wait_display ":$started"
 }

@@ -37,7 +37,7 @@ start_ready() {
 
 if [ -z "${DISPLAY:-}" ]; then
   n=$(free_display 50)
-  start_ready Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp
+  start_ready Xvfb ":$n" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset
   export DISPLAY=":$n"
   echo "run: started a private display $DISPLAY"
 fi

@@ -75,6 +75,7 @@ DialogDriver::~DialogDriver() {
 }
 
 Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd) {
+    if (!dpy_) return 0;
     auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
         // Every map of a top-level window wakes us. The events seen so far are dropped before

@@ -119,7 +119,10 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     auto argv_for = [&options](int n, int fd) {
         std::vector<std::string> argv{"Xvfb", ":" + std::to_string(n), "-displayfd",
                                       std::to_string(fd), "-screen", "0", options.screen,
-                                      "-nolisten", "local"};
+                                      "-nolisten", "local",
+                                      // Without it the server resets when its last client leaves,
+                                      // and a client connecting just then is turned away.
+                                      "-noreset"};
         if (options.listen_tcp) {
             argv.insert(argv.end(), {"-listen", "tcp"});
         } else {
