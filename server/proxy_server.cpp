@@ -26,7 +26,7 @@ namespace telvane::server {
 
 namespace {
 
-enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver };
+enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver, kReplication };
 constexpr uint64_t key(uint64_t id, Kind k) { return (id << 4) | k; }
 
 // Bytes queued towards one side before the proxy stops reading from the other side.
@@ -202,6 +202,8 @@ bool ProxyServer::setup(std::string &error) {
     so.sender_name = host_name();
     so.trace_path = options_.trace_path;
     so.connect_limit = std::chrono::milliseconds(options_.connect_timeout_ms);
+    so.upstream_display = options_.upstream;
+    so.receiver_timeout = std::chrono::seconds(options_.receiver_timeout_s);
     service_ = std::make_unique<ShareService>(
         upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
         [this](int fd, uint32_t host, bool on) {
@@ -222,6 +224,7 @@ bool ProxyServer::setup(std::string &error) {
     watch(signal_fd_.get(), key(0, kSignal), EPOLLIN);
     watch(service_->completion_fd(), key(0, kCompletion), EPOLLIN);
     watch(upstream_->fd(), key(0, kOwnUpstream), EPOLLIN);
+    watch(service_->replication_fd(), key(0, kReplication), EPOLLIN);
     return true;
 }
 
@@ -410,6 +413,7 @@ int ProxyServer::run() {
             case kClient: on_client(id, events[i].events); break;
             case kUpstream: on_upstream(id, events[i].events); break;
             case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
+            case kReplication: service_->replication_ready(); break;
             }
         }
         service_->upstream_readable(false);

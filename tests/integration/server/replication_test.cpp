@@ -1,0 +1,167 @@
+// Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
+// while covered, in bursts and in child windows), size and map state, new top levels of a shared
+// application, titles and marks, converted and refused visuals, receivers that die or stop, and
+// a share passed on through a second telvane-server.
+#include "mirror_probe.h"
+#include "process.h"
+#include "share_server.h"
+#include "xvfb.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <deque>
+#include <random>
+
+using namespace telvane::testing;
+using telvane::wire::ShareEvent;
+
+namespace {
+
+constexpr uint8_t kShareApplication = 0, kShareWindow = 1;
+
+// What a test expects a window to show: pixel values row by row, changed as the test draws.
+struct Canvas {
+    uint16_t width, height;
+    std::vector<uint32_t> px;
+    Canvas(uint16_t w, uint16_t h, uint32_t colour) : width(w), height(h), px(size_t{w} * h, colour) {}
+
+    void fill(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
+        telvane::testing::fill(c, window, x, y, w, h, colour);
+        for (int yy = y; yy < y + h && yy < height; ++yy)
+            for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
+    }
+    // Puts a block of random pixels (24-bit TrueColor) with PutImage.
+    void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed) {
+        std::mt19937 rng(seed);
+        std::vector<uint32_t> block(size_t{w} * h);
+        for (auto &v : block) v = rng() & 0xffffff;
+        uint32_t gc = xcb_generate_id(c);
+        xcb_create_gc(c, gc, window, 0, nullptr);
+        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, x, y, 0, 24,
+                      static_cast<uint32_t>(block.size() * 4), reinterpret_cast<const uint8_t *>(block.data()));
+        xcb_free_gc(c, gc);
+        xcb_flush(c);
+        for (int yy = 0; yy < h; ++yy)
+            for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
+    }
+};
+
+class Replication : public ::testing::Test {
+protected:
+    struct Receiver {
+        std::optional<XvfbServer> xvfb;
+        Xcb c;
+        uint32_t marker = 0;   // TL_SERVER_NAME there
+        uint32_t host = 0;     // its host atom on the sender
+    };
+
+    void SetUp() override { start_sender({}); }
+
+    void start_sender(std::vector<std::string> extra) {
+        upstream = XvfbServer::start();
+        ASSERT_TRUE(upstream);
+        ShareServer::Options o;
+        o.trace_path = scratch.file("trace");
+        o.extra = std::move(extra);
+        o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
+        server = ShareServer::start(upstream->name(), o);
+        ASSERT_TRUE(server);
+        c = xcb_open(server->name());
+        ASSERT_TRUE(c);
+        codes = query_share(c.get());
+        ASSERT_TRUE(codes.present);
+    }
+    Receiver &add_receiver(XvfbServer::Options o = {}) {
+        auto &r = receivers.emplace_back();
+        r.xvfb = XvfbServer::start(o);
+        EXPECT_TRUE(r.xvfb);
+        if (!r.xvfb) return r;
+        r.c = xcb_open(r.xvfb->name());
+        watch_root(r.c.get());
+        r.marker = intern(r.c.get(), "TL_SERVER_NAME");
+        r.host = intern(c.get(), "127.0.0.1:" + std::to_string(r.xvfb->number()) + ".0");
+        return r;
+    }
+    ShareEvent expect_event(uint8_t status) {
+        auto ev = next_share_event(c.get(), codes.first_event);
+        EXPECT_TRUE(ev) << "no event, wanted status " << int(status);
+        if (!ev) return {};
+        EXPECT_EQ(ev->status, status);
+        return *ev;
+    }
+    // Shares `w` to `r` and returns its mirror there, after connection-made (when `first`) and
+    // window-shared.
+    uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
+        auto known = windows_with(r.c.get(), r.marker);
+        send_share(c.get(), codes.major, how, r.host, w, 0);
+        if (first) expect_event(0);
+        EXPECT_EQ(expect_event(3).window, w);
+        return wait_new_mirror(r.c.get(), r.marker, known);
+    }
+
+    ScratchDir scratch;
+    std::optional<XvfbServer> upstream;
+    std::optional<ShareServer> server;
+    Xcb c;
+    ShareCodes codes;
+    std::deque<Receiver> receivers;
+};
+
+}  // namespace
+
+TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "pixels", 160, 120);
+    Canvas canvas(160, 120, 0x204060);
+    canvas.fill(c.get(), w, 0, 0, 160, 120, 0x204060);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    canvas.noise(c.get(), w, 10, 20, 90, 70, 1);
+    EXPECT_EQ(pixels(c.get(), w, 160, 120), canvas.px) << "the sender itself shows what was drawn";
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    // Another client's window covers it and reaches past the screen's edge; drawing goes on.
+    Xcb other = xcb_open(server->name());
+    uint32_t cover = make_window(other.get(), "cover", 400, 300);
+    fill(other.get(), cover, 0, 0, 400, 300, 0xffffff);
+    sync(other.get());
+    canvas.noise(c.get(), w, 50, 0, 110, 120, 2);
+    for (int16_t y = 0; y < 120; y += 2) canvas.fill(c.get(), w, 0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    // A child window is part of the picture.
+    uint32_t child = xcb_generate_id(c.get());
+    uint32_t red = 0xff0000;
+    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, child, w, 100, 80, 30, 20, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &red);
+    xcb_map_window(c.get(), child);
+    for (int y = 80; y < 100; ++y)
+        for (int x = 100; x < 130; ++x) canvas.px[size_t(y) * 160 + x] = red;
+    fill(c.get(), child, 0, 0, 10, 10, 0x00ff00);
+    for (int y = 80; y < 90; ++y)
+        for (int x = 100; x < 110; ++x) canvas.px[size_t(y) * 160 + x] = 0x00ff00;
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+}
+
+TEST_F(Replication, MirrorFollowsSizeAndMapState) {
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "resized", 100, 80);
+    fill(c.get(), w, 0, 0, 100, 80, 0x336699);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(100 * 80, 0x336699), 100, 80));
+
+    uint32_t size[] = {180, 140};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    fill(c.get(), w, 0, 0, 180, 140, 0x996633);
+    EXPECT_TRUE(mirror.sized(180, 140));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x996633), 180, 140));
+
+    xcb_unmap_window(c.get(), w);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.viewable(false));
+    xcb_map_window(c.get(), w);
+    fill(c.get(), w, 0, 0, 180, 140, 0x123456);
+    EXPECT_TRUE(mirror.viewable(true));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x123456), 180, 140));
+}
