@@ -165,3 +165,71 @@ TEST_F(Replication, MirrorFollowsSizeAndMapState) {
     EXPECT_TRUE(mirror.viewable(true));
     EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x123456), 180, 140));
 }
+
+TEST_F(Replication, NewTopLevelJoinsTheApplicationShareAsADialogOfItsMainWindow) {
+    Receiver &r = add_receiver();
+    uint32_t main_window = make_window(c.get(), "main");
+    auto known = windows_with(r.c.get(), r.marker);
+    send_share(c.get(), codes.major, kShareApplication, r.host, main_window, 0);
+    expect_event(0);
+    ShareEvent first = expect_event(3);
+    uint32_t main_mirror = wait_new_mirror(r.c.get(), r.marker, known);
+    ASSERT_NE(main_mirror, 0u);
+
+    // A dialog of the application, transient for its main window, appears later.
+    uint32_t dialog = xcb_generate_id(c.get());
+    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, dialog, first_screen(c.get())->root, 40, 40, 120, 60, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
+                        &main_window);
+    xcb_map_window(c.get(), dialog);
+    fill(c.get(), dialog, 0, 0, 120, 60, 0x00aa55);
+    ShareEvent joined = expect_event(3);
+    EXPECT_EQ(joined.window, dialog);
+    EXPECT_EQ(joined.tag, first.tag);
+    EXPECT_EQ(joined.detail, 0u);
+    MirrorWatch dialog_mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker, {main_mirror}));
+    uint32_t main_mirror_bytes = main_mirror;
+    EXPECT_TRUE(dialog_mirror.property_is(XCB_ATOM_WM_TRANSIENT_FOR,
+                                          std::string(reinterpret_cast<char *>(&main_mirror_bytes), 4)));
+    EXPECT_TRUE(dialog_mirror.shows(std::vector<uint32_t>(120 * 60, 0x00aa55), 120, 60));
+}
+
+TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) {
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "before");
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
+
+    auto set = [&](uint32_t prop, const std::string &v) {
+        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(v.size()), v.data());
+        xcb_flush(c.get());
+    };
+    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
+    set(XCB_ATOM_WM_ICON_NAME, "icon");
+    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
+
+    uint32_t daisy_here = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED"), daisy_there = intern(r.c.get(), "TL_DAISY_CHAIN_ALLOWED");
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy_here, XCB_ATOM_ATOM, 8, 0, nullptr);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.property_is(daisy_there, ""));
+    xcb_delete_property(c.get(), w, daisy_here);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.property_is(daisy_there, "", false));
+
+    // The receiver's user closes the mirror through the window manager's protocol.
+    xcb_client_message_event_t close{};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = mirror.id();
+    close.type = intern(r.c.get(), "WM_PROTOCOLS");
+    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
+    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
+    xcb_flush(r.c.get());
+    EXPECT_EQ(expect_event(4).window, w);
+    EXPECT_EQ(expect_event(2).host, r.host);
+}
