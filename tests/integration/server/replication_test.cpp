@@ -233,3 +233,53 @@ TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) 
     EXPECT_EQ(expect_event(4).window, w);
     EXPECT_EQ(expect_event(2).host, r.host);
 }
+
+TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
+    // The middle display runs its own telvane-server; the sender's mirror is made through it.
+    auto middle = XvfbServer::start();
+    ASSERT_TRUE(middle);
+    auto middle_server = ShareServer::start(middle->name(), ShareServer::Options{});
+    ASSERT_TRUE(middle_server);
+    Xcb mid = xcb_open(middle_server->name());
+    ASSERT_TRUE(mid);
+    watch_root(mid.get());
+    ShareCodes mid_codes = query_share(mid.get());
+    Receiver &third = add_receiver();
+
+    uint32_t w = make_window(c.get(), "chained", 120, 90);
+    Canvas canvas(120, 90, 0);
+    canvas.noise(c.get(), w, 0, 0, 120, 90, 3);
+    uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), w, 0);
+    expect_event(0);
+    expect_event(3);
+    uint32_t copy = wait_new_mirror(mid.get(), intern(mid.get(), "TL_SERVER_NAME"));
+    ASSERT_NE(copy, 0u);
+    MirrorWatch copy_watch(mid.get(), copy);
+    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), ""));
+    EXPECT_TRUE(copy_watch.shows(canvas.px, 120, 90));
+
+    // Onward from the middle to the third display, which then follows the sender's drawing.
+    const uint32_t third_host = intern(mid.get(), "127.0.0.1:" + std::to_string(third.xvfb->number()) + ".0");
+    auto mid_event = [&](uint8_t status) {
+        auto ev = next_share_event(mid.get(), mid_codes.first_event);
+        EXPECT_TRUE(ev && ev->status == status) << "wanted status " << int(status) << " on the middle";
+    };
+    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
+    mid_event(0);
+    mid_event(3);
+    MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
+    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
+    canvas.noise(c.get(), w, 30, 20, 60, 40, 4);
+    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
+
+    // The sender withdraws its permission: the copy loses the mark and goes from the third display.
+    xcb_delete_property(c.get(), w, daisy);
+    xcb_flush(c.get());
+    mid_event(4);
+    mid_event(2);
+    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), "", false));
+    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
+    mid_event(5);
+}
