@@ -106,7 +106,7 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window) {
     ReceiverPipe &pipe = *pipe_it->second;
     auto found = sources_.find(window);
     if (found == sources_.end()) {
-        auto watched = capture_->watch(window);
+        auto watched = capture_->watch(window, out.out_of_memory);
         if (!watched) return out;
         Source s;
         s.gate = FrameGate(options_.timing);

@@ -23,6 +23,8 @@ bool succeeded(xcb_connection_t *c, xcb_void_cookie_t cookie, uint8_t *error_cod
     return !e;
 }
 
+constexpr uint8_t kBadAlloc = 11;
+
 }  // namespace
 
 std::unique_ptr<ShmSegment> ShmSegment::create(xcb_connection_t *c, size_t bytes, bool &out_of_memory) {
@@ -119,7 +121,8 @@ std::vector<uint32_t> CaptureLink::palette_of(uint32_t colormap, uint8_t depth) 
     return palette;
 }
 
-std::optional<CaptureLink::Watched> CaptureLink::watch(uint32_t window) {
+std::optional<CaptureLink::Watched> CaptureLink::watch(uint32_t window, bool &out_of_memory) {
+    out_of_memory = false;
     if (broken()) return std::nullopt;
     xcb_connection_t *c = conn_.get();
     Source s;
@@ -136,12 +139,17 @@ std::optional<CaptureLink::Watched> CaptureLink::watch(uint32_t window) {
     auto gc = xcb_get_geometry(c, window);
     const bool ok = succeeded(c, selected);
     // A compositing manager may hold the window redirected already (BadAccess); its storage
-    // serves us as well, so the outcome changes nothing here.
-    if (redirected) succeeded(c, *redirected);
+    // serves us as well. Only a copy that could not be allocated stops us.
+    uint8_t code = 0;
+    if (redirected && !succeeded(c, *redirected, &code)) out_of_memory = code == kBadAlloc;
     XcbReply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, ac, nullptr));
     XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, gc, nullptr));
     if (!ok || !a || !g) {
-        s.damage.release();
+        s.damage.release();  // went with the window
+        return std::nullopt;
+    }
+    if (out_of_memory) {
+        unwatch(window);
         return std::nullopt;
     }
     auto format = format_of(xcb_get_setup(c), g->depth, a->visual);

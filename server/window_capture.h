@@ -78,8 +78,9 @@ public:
         PixelFormat format;
     };
     // Starts keeping `window` off-screen, hearing its damage, structure and property changes.
-    // Nothing when the window is gone or its format is one we do not know.
-    std::optional<Watched> watch(uint32_t window);
+    // Nothing when the window is gone or its format is one we do not know, and nothing with
+    // `out_of_memory` set when upstream could not allocate the off-screen copy.
+    std::optional<Watched> watch(uint32_t window, bool &out_of_memory);
     // Stops everything watch() started for `window`.
     void unwatch(uint32_t window);
 

@@ -8,6 +8,8 @@
 #include "xvfb.h"
 
 #include <csignal>
+#include <fstream>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <deque>
 #include <random>
@@ -282,4 +284,64 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), "", false));
     send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
     mid_event(5);
+}
+
+TEST_F(Replication, ReceiverOfAnotherDepthGetsConvertedPixelsAndDirectColorIsRefused) {
+    XvfbServer::Options shallow;
+    shallow.screen = "640x480x16";
+    Receiver &r = add_receiver(shallow);
+    uint32_t w = make_window(c.get(), "colours", 80, 20);
+    const uint32_t colours[] = {0xff0000, 0x00ff00, 0x0000ff, 0x808080};
+    for (int i = 0; i < 4; ++i) fill(c.get(), w, static_cast<int16_t>(20 * i), 0, 20, 20, colours[i]);
+    sync(c.get());
+    send_share(c.get(), codes.major, kShareWindow, r.host, w, 0);
+    expect_event(0);
+    uint32_t tag = expect_event(3).tag;
+    ShareEvent colour = expect_event(11);
+    EXPECT_EQ(colour.window, w);
+    EXPECT_EQ(colour.tag, tag);
+    std::vector<uint32_t> want;
+    const uint32_t rgb565[] = {0xf800, 0x07e0, 0x001f, 0x8410};
+    for (int y = 0; y < 20; ++y)
+        for (int i = 0; i < 4; ++i) want.insert(want.end(), 20, rgb565[i]);
+    MirrorWatch mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker));
+    EXPECT_TRUE(mirror.shows(want, 80, 20));
+
+    XvfbServer::Options direct;
+    direct.extra = {"-cc", "5"};
+    Receiver &d = add_receiver(direct);
+    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
+    ShareEvent refused = expect_event(102);
+    EXPECT_EQ(refused.host, d.host);
+    EXPECT_EQ(refused.window, w);
+    EXPECT_FALSE(next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(300)));
+    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
+}
+
+TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
+    Receiver &r = add_receiver();
+    uint32_t small = make_window(c.get(), "small", 60, 40);
+    fill(c.get(), small, 0, 0, 60, 40, 0x445566);
+    MirrorWatch mirror(r.c.get(), share(r, small));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(60 * 40, 0x445566), 60, 40));
+
+    // The server may now take little more memory than it holds: not a copy of a huge window.
+    std::ifstream status("/proc/" + std::to_string(server->process().pid()) + "/status");
+    unsigned long long vm_kib = 0;
+    for (std::string key; status >> key;)
+        if (key == "VmSize:") status >> vm_kib;
+    ASSERT_GT(vm_kib, 0u);
+    const rlimit limit{(vm_kib << 10) + (256ull << 20), (vm_kib << 10) + (256ull << 20)};
+    ASSERT_EQ(prlimit(server->process().pid(), RLIMIT_AS, &limit, nullptr), 0);
+    uint32_t huge = make_window(c.get(), "huge", 10000, 10000);
+    send_share(c.get(), codes.major, kShareWindow, r.host, huge, 0);
+    ShareEvent oom = expect_event(101);
+    EXPECT_EQ(oom.window, huge);
+    EXPECT_EQ(oom.host, r.host);
+
+    fill(c.get(), small, 0, 0, 60, 40, 0x665544);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(60 * 40, 0x665544), 60, 40));
+    uint32_t another = make_window(c.get(), "another", 30, 30);
+    send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
+    EXPECT_EQ(expect_event(3).window, another);
 }
