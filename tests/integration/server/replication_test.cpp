@@ -57,7 +57,8 @@ protected:
         uint32_t host = 0;     // its host atom on the sender
     };
 
-    void SetUp() override { start_sender({}); }
+    void SetUp() override { start_sender(server_arguments()); }
+    virtual std::vector<std::string> server_arguments() { return {}; }
 
     void start_sender(std::vector<std::string> extra) {
         upstream = XvfbServer::start();
@@ -344,4 +345,54 @@ TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
     uint32_t another = make_window(c.get(), "another", 30, 30);
     send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
     EXPECT_EQ(expect_event(3).window, another);
+}
+
+namespace {
+
+// Lets a stopped process go on when the test ends, however it ends.
+struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+};
+
+}  // namespace
+
+class ReplicationTimeLimit : public Replication {
+protected:
+    std::vector<std::string> server_arguments() override { return {"--receiver-timeout", "2"}; }
+};
+
+TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOthersGoOn) {
+    Receiver &steady = add_receiver();
+    Receiver &dying = add_receiver();
+    Receiver &stuck = add_receiver();
+    uint32_t w = make_window(c.get(), "watched", 400, 300);
+    fill(c.get(), w, 0, 0, 400, 300, 0x101010);
+    MirrorWatch mirror(steady.c.get(), share(steady, w));
+    share(dying, w);
+    share(stuck, w);
+
+    dying.c.reset();
+    dying.xvfb->process().stop(9);
+    EXPECT_EQ(expect_event(12).host, dying.host);
+    EXPECT_EQ(expect_event(4).host, dying.host);
+    EXPECT_EQ(expect_event(2).host, dying.host);
+    fill(c.get(), w, 0, 0, 400, 300, 0x202020);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x202020), 400, 300));
+
+    ASSERT_EQ(kill(stuck.xvfb->process().pid(), SIGSTOP), 0);
+    Resume resume{stuck.xvfb->process().pid()};
+    // Far more than the stopped receiver's socket takes: it must not hold up the others.
+    for (uint32_t colour = 0x300000; colour < 0x300000 + 40 * 0x010101; colour += 0x010101)
+        fill(c.get(), w, 0, 0, 400, 300, colour);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x300000 + 39 * 0x010101), 400, 300));
+    auto timed_out = next_share_event(c.get(), codes.first_event, std::chrono::seconds(10));
+    ASSERT_TRUE(timed_out);
+    EXPECT_EQ(timed_out->status, 10);
+    EXPECT_EQ(timed_out->host, stuck.host);
+    EXPECT_EQ(expect_event(4).host, stuck.host);
+    EXPECT_EQ(expect_event(2).host, stuck.host);
+    fill(c.get(), w, 0, 0, 400, 300, 0x404040);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x404040), 400, 300));
+    EXPECT_TRUE(server->process().running());
 }
