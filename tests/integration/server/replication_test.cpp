@@ -145,6 +145,15 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     for (int y = 80; y < 90; ++y)
         for (int x = 100; x < 110; ++x) canvas.px[size_t(y) * 160 + x] = 0x00ff00;
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
+    MirrorWatch child_mirror(r.c.get(), share(r, child, false));
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
+    for (int y = 90; y < 100; ++y)
+        for (int x = 110; x < 130; ++x) canvas.px[size_t(y) * 160 + x] = 0x0000ff;
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 }
 
 TEST_F(Replication, MirrorFollowsSizeAndMapState) {
