@@ -114,9 +114,11 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window) {
         s.picture->format = watched->format;
         if (auto t = capture_->property(window, transient_atom_); t && t->format == 32 && t->data.size() >= 4)
             std::memcpy(&s.transient_for, t->data.data(), 4);
+        s.received_copy = capture_->property(window, server_name_atom_).has_value();
         if (s.geometry.viewable) {
+            // The first picture comes while the mirror is being made; it is painted when it arrives.
             const Rect whole{0, 0, s.geometry.width, s.geometry.height};
-            if (capture_->capture(window, {whole}, *s.picture) == CaptureResult::OutOfMemory) {
+            if (capture_->begin_capture(window, {whole}, s.picture) == CaptureResult::OutOfMemory) {
                 capture_->unwatch(window);
                 out.out_of_memory = true;
                 return out;
@@ -187,7 +189,9 @@ uint32_t Replicator::window_of(uint32_t host, uint32_t mirror) const {
 
 bool Replicator::onward_forbidden(uint32_t window) {
     if (!capture_ || !server_name_atom_) return false;
-    return capture_->property(window, server_name_atom_) && !capture_->property(window, daisy_atom_);
+    const bool forbidden = capture_->property(window, server_name_atom_) && !capture_->property(window, daisy_atom_);
+    arm_timer(options_.clock(), true);  // the round trips may have read replies the loop waits for
+    return forbidden;
 }
 
 std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb_generic_event_t *ev) {
@@ -215,20 +219,29 @@ std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb
 
 void Replicator::property_changed(uint32_t window, Source &s, uint32_t atom, bool deleted,
                                   std::vector<ReplicationNote> &notes) {
-    std::optional<PropertyValue> value;
-    if (!deleted) value = capture_->property(window, atom);
-    if (atom == transient_atom_) {
+    if (atom == server_name_atom_) s.received_copy = !deleted;
+    if (atom == daisy_atom_ && deleted && s.received_copy)
+        notes.push_back({ReplicationNote::Kind::DaisyChainRevoked, 0, window});
+    if (atom != transient_atom_ && !copied_.count(atom)) return;
+    if (deleted) property_arrived({window, atom, std::nullopt});
+    else capture_->request_property(window, atom);
+}
+
+void Replicator::property_arrived(const PropertyAnswer &a) {
+    auto it = sources_.find(a.window);
+    if (it == sources_.end()) return;
+    Source &s = it->second;
+    if (a.atom == transient_atom_) {
         s.transient_for = 0;
-        if (value && value->format == 32 && value->data.size() >= 4) std::memcpy(&s.transient_for, value->data.data(), 4);
+        if (a.value && a.value->format == 32 && a.value->data.size() >= 4)
+            std::memcpy(&s.transient_for, a.value->data.data(), 4);
         for (const auto &[host, mirror] : s.mirrors)
             pipes_.at(host)->set_property(mirror, "WM_TRANSIENT_FOR", transient_value(host, s.transient_for));
         return;
     }
-    auto copied = copied_.find(atom);
+    auto copied = copied_.find(a.atom);
     if (copied == copied_.end()) return;
-    for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->set_property(mirror, copied->second, value);
-    if (atom == daisy_atom_ && !value && capture_->property(window, server_name_atom_))
-        notes.push_back({ReplicationNote::Kind::DaisyChainRevoked, 0, window});
+    for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->set_property(mirror, copied->second, a.value);
 }
 
 void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &notes) {
@@ -291,15 +304,8 @@ void Replicator::capture_frame(uint32_t window, Source &s, std::vector<Replicati
     s.whole = false;
     s.gate.captured(options_.clock());
     if (rects.empty() || !s.geometry.viewable) return;
-    switch (capture_->capture(window, rects, *s.picture)) {
-    case CaptureResult::Done:
-        for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->repaint(mirror, rects);
-        break;
-    case CaptureResult::OutOfMemory:
+    if (capture_->begin_capture(window, rects, s.picture) == CaptureResult::OutOfMemory)
         for (const auto &[host, mirror] : s.mirrors) notes.push_back({ReplicationNote::Kind::OutOfMemory, host, window});
-        break;
-    case CaptureResult::NotViewable: break;
-    }
 }
 
 void Replicator::check_receivers(FrameTime now, std::vector<ReplicationNote> &notes) {
@@ -320,8 +326,10 @@ void Replicator::check_receivers(FrameTime now, std::vector<ReplicationNote> &no
 void Replicator::arm_timer(FrameTime now, bool at_once) {
     std::optional<FrameTime> next;
     if (at_once) next = now;
+    // A window whose capture is under way waits for its replies, which wake the loop themselves.
     for (const auto &[w, s] : sources_)
-        if (s.gate.pending() && (!next || s.gate.due() < *next)) next = s.gate.due();
+        if (s.gate.pending() && !(capture_ && capture_->capturing(w)) && (!next || s.gate.due() < *next))
+            next = s.gate.due();
     if (!pipes_.empty() && (!next || next_health_ < *next)) next = next_health_;
     itimerspec spec{};
     if (next) {
@@ -340,11 +348,18 @@ std::vector<ReplicationNote> Replicator::dispatch() {
     if (capture_ && !capture_->broken()) {
         // Everything that has arrived first, so that a whole burst lands in one frame.
         while (auto ev = capture_->next_event(true)) handle(*ev, notes);
+        // Properties first: a type never seen before costs a round trip, which may bring replies in.
+        for (const PropertyAnswer &a : capture_->collect_properties()) property_arrived(a);
+        for (const FinishedCapture &f : capture_->collect_captures()) {
+            auto it = sources_.find(f.window);
+            if (f.result != CaptureResult::Done || it == sources_.end()) continue;
+            for (const auto &[host, mirror] : it->second.mirrors) pipes_.at(host)->repaint(mirror, f.rects);
+        }
+        // A window whose previous frame is still being read waits for it: the damage meanwhile
+        // joins its next frame.
         const FrameTime now = options_.clock();
         for (auto &[w, s] : sources_)
-            if (s.gate.pending() && s.gate.due() <= now) capture_frame(w, s, notes);
-        // The captures' round trips may have queued more; they wait for the next frame.
-        while (auto ev = capture_->next_event(false)) handle(*ev, notes);
+            if (s.gate.pending() && s.gate.due() <= now && !capture_->capturing(w)) capture_frame(w, s, notes);
         if (capture_->broken()) epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, capture_->fd(), nullptr);
     }
     const FrameTime now = options_.clock();

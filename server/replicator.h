@@ -86,6 +86,7 @@ private:
         bool whole = false;          // the next frame captures everything
         SourceGeometry geometry;
         uint32_t transient_for = 0;  // WM_TRANSIENT_FOR on upstream
+        bool received_copy = false;  // carries TL_SERVER_NAME: it came from another sender
         std::map<uint32_t, uint32_t> mirrors;   // host -> mirror
     };
 
@@ -93,6 +94,7 @@ private:
     void capture_frame(uint32_t window, Source &s, std::vector<ReplicationNote> &notes);
     void property_changed(uint32_t window, Source &s, uint32_t atom, bool deleted,
                           std::vector<ReplicationNote> &notes);
+    void property_arrived(const PropertyAnswer &answer);
     std::optional<PropertyValue> transient_value(uint32_t host, uint32_t target) const;
     void check_receivers(FrameTime now, std::vector<ReplicationNote> &notes);
     void arm_timer(FrameTime now, bool at_once);

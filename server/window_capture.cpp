@@ -11,6 +11,7 @@
 #include <xcb/composite.h>
 #include <xcb/damage.h>
 #include <xcb/shm.h>
+#include <xcb/xcbext.h>
 
 namespace telvane::server {
 
@@ -89,6 +90,11 @@ std::unique_ptr<CaptureLink> CaptureLink::connect(const std::string &display) {
         XcbReply<xcb_shm_query_version_reply_t> v(xcb_shm_query_version_reply(x, xcb_shm_query_version(x), nullptr));
         link->shm_ = v != nullptr;
     }
+    // Property types by name, so that copying a title does not wait for an atom's name.
+    link->type_names_ = {{XCB_ATOM_STRING, "STRING"}, {XCB_ATOM_ATOM, "ATOM"}, {XCB_ATOM_WINDOW, "WINDOW"},
+                         {XCB_ATOM_CARDINAL, "CARDINAL"}, {XCB_ATOM_INTEGER, "INTEGER"}};
+    for (const char *name : {"UTF8_STRING", "COMPOUND_TEXT"})
+        if (uint32_t a = link->atom(name)) link->type_names_[a] = name;
     // New top levels of a shared application are found through their MapNotify on the root.
     const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(x)); it.rem; xcb_screen_next(&it)) {
@@ -170,6 +176,7 @@ void CaptureLink::unwatch(uint32_t window) {
     auto it = sources_.find(window);
     xcb_connection_t *c = conn_.get();
     if (it != sources_.end()) {
+        discard(it->second);
         if (it->second.gone) it->second.damage.release();
         sources_.erase(it);  // frees the damage, the named storage and the segment
     }
@@ -180,25 +187,15 @@ void CaptureLink::unwatch(uint32_t window) {
     xcb_flush(c);
 }
 
-bool CaptureLink::name_pixmap(Source &s, uint32_t window) {
-    xcb_connection_t *c = conn_.get();
-    const uint32_t id = xcb_generate_id(c);
-    if (!succeeded(c, xcb_composite_name_window_pixmap_checked(c, window, id))) return false;
-    s.pixmap = Xid<free_pixmap>(c, id);
-    return true;
-}
-
-CaptureResult CaptureLink::capture(uint32_t window, const std::vector<Rect> &rects, Picture &picture) {
+CaptureResult CaptureLink::begin_capture(uint32_t window, const std::vector<Rect> &rects,
+                                         std::shared_ptr<Picture> picture) {
     auto it = sources_.find(window);
     if (it == sources_.end() || broken()) return CaptureResult::NotViewable;
     Source &s = it->second;
-    if (s.gone || !s.geometry.viewable || !captures()) return CaptureResult::NotViewable;
-    if (!s.pixmap && !name_pixmap(s, window)) return CaptureResult::NotViewable;
+    if (s.gone || !s.geometry.viewable || !captures() || s.in_flight || rects.empty()) return CaptureResult::NotViewable;
     xcb_connection_t *c = conn_.get();
     const PixelFormat &f = s.format;
     const uint32_t width = s.geometry.width, height = s.geometry.height;
-    // Reset before reading: whatever is drawn from here on is reported again.
-    if (s.damage) xcb_damage_subtract(c, s.damage.get(), XCB_NONE, XCB_NONE);
 
     size_t total = 0;
     for (const Rect &r : rects) total += row_bytes(f, static_cast<uint32_t>(r.width)) * static_cast<size_t>(r.height);
@@ -210,70 +207,105 @@ CaptureResult CaptureLink::capture(uint32_t window, const std::vector<Rect> &rec
         if (!s.shm) shm_ = false;  // upstream runs elsewhere: plain GetImage from now on
     }
     {
-        std::lock_guard<std::mutex> lock(picture.mutex);
-        picture.format = f;
-        if (picture.width != width || picture.height != height || picture.bytes.empty()) {
+        std::lock_guard<std::mutex> lock(picture->mutex);
+        picture->format = f;
+        if (picture->width != width || picture->height != height || picture->bytes.empty()) {
             try {
-                picture.resize(width, height);
+                picture->resize(width, height);
             } catch (const std::bad_alloc &) {
                 return CaptureResult::OutOfMemory;
             }
         }
     }
+    // Not checked: when the window went away meanwhile, the image requests fail and say so.
+    if (!s.pixmap) {
+        s.pixmap = Xid<free_pixmap>(c, xcb_generate_id(c));
+        xcb_composite_name_window_pixmap(c, window, s.pixmap.get());
+    }
+    // Reset before reading: whatever is drawn from here on is reported again.
+    if (s.damage) xcb_damage_subtract(c, s.damage.get(), XCB_NONE, XCB_NONE);
+    InFlight flight;
+    flight.rects = rects;
+    flight.picture = std::move(picture);
     const int16_t bw = static_cast<int16_t>(s.geometry.border);
+    size_t offset = 0;
+    for (const Rect &r : rects) {
+        const auto x = static_cast<int16_t>(r.x + bw), y = static_cast<int16_t>(r.y + bw);
+        const auto w = static_cast<uint16_t>(r.width), h = static_cast<uint16_t>(r.height);
+        if (s.shm) {
+            flight.requests.push_back(xcb_shm_get_image(c, s.pixmap.get(), x, y, w, h, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                                    s.shm->id(), static_cast<uint32_t>(offset)).sequence);
+            offset += row_bytes(f, w) * h;
+        } else {
+            flight.requests.push_back(xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, s.pixmap.get(), x, y, w, h, ~0u).sequence);
+        }
+    }
+    xcb_flush(c);
+    s.in_flight = std::move(flight);
+    return CaptureResult::Started;
+}
+
+bool CaptureLink::capturing(uint32_t window) const {
+    auto it = sources_.find(window);
+    return it != sources_.end() && it->second.in_flight.has_value();
+}
+
+void CaptureLink::finish(Source &s, InFlight &f) {
+    const PixelFormat &fmt = s.format;
+    Picture &picture = *f.picture;
+    std::lock_guard<std::mutex> lock(picture.mutex);
+    // The picture kept its size since the capture began: only a capture resizes it.
     auto copy_in = [&](const Rect &r, const uint8_t *src) {
-        const size_t src_stride = row_bytes(f, static_cast<uint32_t>(r.width));
-        const size_t offset = static_cast<size_t>(r.x) * f.bits_per_pixel / 8;
+        const size_t src_stride = row_bytes(fmt, static_cast<uint32_t>(r.width));
+        const size_t offset = static_cast<size_t>(r.x) * fmt.bits_per_pixel / 8;
+        if (offset >= picture.stride) return;
         const size_t n = std::min(src_stride, picture.stride - offset);
-        for (int32_t y = 0; y < r.height; ++y)
+        for (int32_t y = 0; y < r.height && static_cast<uint32_t>(r.y + y) < picture.height; ++y)
             std::memcpy(picture.bytes.data() + static_cast<size_t>(r.y + y) * picture.stride + offset,
                         src + static_cast<size_t>(y) * src_stride, n);
     };
-    bool ok = true;
-    if (s.shm) {
-        std::vector<xcb_shm_get_image_cookie_t> cookies;
-        size_t offset = 0;
-        for (const Rect &r : rects) {
-            cookies.push_back(xcb_shm_get_image(c, s.pixmap.get(), static_cast<int16_t>(r.x + bw),
-                                                static_cast<int16_t>(r.y + bw), static_cast<uint16_t>(r.width),
-                                                static_cast<uint16_t>(r.height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
-                                                s.shm->id(), static_cast<uint32_t>(offset)));
-            offset += row_bytes(f, static_cast<uint32_t>(r.width)) * static_cast<size_t>(r.height);
-        }
-        for (auto ck : cookies) {
-            XcbReply<xcb_shm_get_image_reply_t> r(xcb_shm_get_image_reply(c, ck, nullptr));
-            ok = ok && r;
-        }
-        if (ok) {
-            std::lock_guard<std::mutex> lock(picture.mutex);
-            offset = 0;
-            for (const Rect &r : rects) {
-                copy_in(r, s.shm->data() + offset);
-                offset += row_bytes(f, static_cast<uint32_t>(r.width)) * static_cast<size_t>(r.height);
-            }
-        }
-    } else {
-        std::vector<xcb_get_image_cookie_t> cookies;
-        for (const Rect &r : rects)
-            cookies.push_back(xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, s.pixmap.get(), static_cast<int16_t>(r.x + bw),
-                                            static_cast<int16_t>(r.y + bw), static_cast<uint16_t>(r.width),
-                                            static_cast<uint16_t>(r.height), ~0u));
-        std::vector<XcbReply<xcb_get_image_reply_t>> replies;
-        for (auto ck : cookies) {
-            replies.emplace_back(xcb_get_image_reply(c, ck, nullptr));
-            ok = ok && replies.back();
-        }
-        if (ok) {
-            std::lock_guard<std::mutex> lock(picture.mutex);
-            for (size_t i = 0; i < rects.size(); ++i) copy_in(rects[i], xcb_get_image_data(replies[i].get()));
+    size_t offset = 0;
+    for (size_t i = 0; i < f.rects.size(); ++i) {
+        const Rect &r = f.rects[i];
+        if (s.shm) {
+            copy_in(r, s.shm->data() + offset);
+            offset += row_bytes(fmt, static_cast<uint32_t>(r.width)) * static_cast<size_t>(r.height);
+        } else {
+            copy_in(r, xcb_get_image_data(static_cast<xcb_get_image_reply_t *>(f.replies[i].get())));
         }
     }
-    if (!ok) {
-        // Unmapped or resized meanwhile; its event is on the way and brings a fresh capture.
-        s.pixmap.reset();
-        return CaptureResult::NotViewable;
+}
+
+void CaptureLink::discard(Source &s) {
+    if (!s.in_flight) return;
+    for (size_t i = s.in_flight->replies.size(); i < s.in_flight->requests.size(); ++i)
+        xcb_discard_reply(conn_.get(), s.in_flight->requests[i]);
+    s.in_flight.reset();
+}
+
+std::vector<FinishedCapture> CaptureLink::collect_captures() {
+    std::vector<FinishedCapture> done;
+    xcb_connection_t *c = conn_.get();
+    for (auto &[window, s] : sources_) {
+        if (!s.in_flight) continue;
+        InFlight &f = *s.in_flight;
+        while (f.replies.size() < f.requests.size()) {
+            void *reply = nullptr;
+            xcb_generic_error_t *error = nullptr;
+            if (!xcb_poll_for_reply(c, f.requests[f.replies.size()], &reply, &error)) break;
+            f.failed = f.failed || !reply;
+            std::free(error);
+            f.replies.emplace_back(reply);
+        }
+        if (f.replies.size() < f.requests.size() && !broken()) continue;
+        const bool ok = !f.failed && !broken();
+        // Unmapped or resized meanwhile: its event is on the way and brings a fresh capture.
+        if (ok) finish(s, f);
+        else s.pixmap.reset();
+        done.push_back({window, std::move(f.rects), ok ? CaptureResult::Done : CaptureResult::NotViewable});
+        s.in_flight.reset();
     }
-    return CaptureResult::Done;
+    return done;
 }
 
 std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
@@ -377,20 +409,56 @@ std::optional<std::string> CaptureLink::atom_name(uint32_t atom) {
     return std::string(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
 }
 
+std::optional<PropertyValue> CaptureLink::property_value(const xcb_get_property_reply_t *r) {
+    if (!r || r->type == XCB_NONE) return std::nullopt;
+    PropertyValue v;
+    v.format = r->format;
+    auto *p = static_cast<const uint8_t *>(xcb_get_property_value(r));
+    v.data.assign(p, p + xcb_get_property_value_length(r));
+    auto known = type_names_.find(r->type);
+    if (known != type_names_.end()) {
+        v.type_name = known->second;
+        return v;
+    }
+    // A type never seen before: asking for its name is a round trip, once.
+    auto name = atom_name(r->type);
+    if (!name) return std::nullopt;
+    type_names_[r->type] = *name;
+    v.type_name = *name;
+    return v;
+}
+
 std::optional<PropertyValue> CaptureLink::property(uint32_t window, uint32_t prop) {
     if (broken()) return std::nullopt;
     xcb_connection_t *c = conn_.get();
     XcbReply<xcb_get_property_reply_t> r(xcb_get_property_reply(
         c, xcb_get_property(c, 0, window, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 65536), nullptr));
-    if (!r || r->type == XCB_NONE) return std::nullopt;
-    PropertyValue v;
-    v.format = r->format;
-    auto *p = static_cast<const uint8_t *>(xcb_get_property_value(r.get()));
-    v.data.assign(p, p + xcb_get_property_value_length(r.get()));
-    auto name = atom_name(r->type);
-    if (!name) return std::nullopt;
-    v.type_name = *name;
-    return v;
+    return property_value(r.get());
+}
+
+void CaptureLink::request_property(uint32_t window, uint32_t prop) {
+    if (broken()) return;
+    xcb_connection_t *c = conn_.get();
+    pending_properties_.push_back(
+        {window, prop, xcb_get_property(c, 0, window, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 65536).sequence});
+    xcb_flush(c);
+}
+
+std::vector<PropertyAnswer> CaptureLink::collect_properties() {
+    std::vector<PropertyAnswer> out;
+    xcb_connection_t *c = conn_.get();
+    size_t taken = 0;
+    for (; taken < pending_properties_.size(); ++taken) {
+        const PendingProperty &p = pending_properties_[taken];
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (!broken() && !xcb_poll_for_reply(c, p.request, &reply, &error)) break;
+        std::free(error);
+        XcbReply<xcb_get_property_reply_t> r(static_cast<xcb_get_property_reply_t *>(reply));
+        out.push_back({p.window, p.atom, property_value(r.get())});
+    }
+    pending_properties_.erase(pending_properties_.begin(), pending_properties_.begin() + static_cast<std::ptrdiff_t>(taken));
+    return out;
 }
 
 }  // namespace telvane::server

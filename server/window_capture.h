@@ -1,7 +1,9 @@
 #pragma once
 // The server's capture connection to upstream: keeps shared windows in off-screen storage
 // (Composite), hears about their damage (Damage), their geometry, map state and properties, and
-// reads their pixels through shared memory (MIT-SHM) into each window's Picture.
+// reads their pixels through shared memory (MIT-SHM) into each window's Picture. Captures and
+// property reads never wait for their replies: a client of the proxy may hold the server
+// grabbed, and the proxy must go on relaying it until it lets go.
 
 #include "frame_policy.h"
 #include "pixel_format.h"
@@ -9,6 +11,7 @@
 #include "xcb_handles.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -58,7 +61,21 @@ private:
     size_t size_ = 0;
 };
 
-enum class CaptureResult { Done, NotViewable, OutOfMemory };
+enum class CaptureResult { Started, Done, NotViewable, OutOfMemory };
+
+// A capture whose replies have all come.
+struct FinishedCapture {
+    uint32_t window = 0;
+    std::vector<Rect> rects;
+    CaptureResult result = CaptureResult::Done;   // Done or NotViewable
+};
+
+// The answer to request_property().
+struct PropertyAnswer {
+    uint32_t window = 0;
+    uint32_t atom = 0;
+    std::optional<PropertyValue> value;   // nothing: unset, or the window is gone
+};
 
 class CaptureLink {
 public:
@@ -84,9 +101,15 @@ public:
     // Stops everything watch() started for `window`.
     void unwatch(uint32_t window);
 
-    // Resets the window's damage, then reads `rects` (window coordinates, inside the window) of
-    // its off-screen copy into `picture`, resizing the picture to the window first.
-    CaptureResult capture(uint32_t window, const std::vector<Rect> &rects, Picture &picture);
+    // Resets the window's damage and asks for `rects` (window coordinates, inside the window) of
+    // its off-screen copy, resizing `picture` to the window first. Started, or NotViewable when
+    // there is nothing to read, or OutOfMemory when the buffers could not be had. The pixels go
+    // into `picture` when collect_captures() finds the replies. One capture per window at a time.
+    CaptureResult begin_capture(uint32_t window, const std::vector<Rect> &rects, std::shared_ptr<Picture> picture);
+    // True while a capture of `window` waits for its replies.
+    bool capturing(uint32_t window) const;
+    // Finishes the captures whose replies have come; call after reading from the connection.
+    std::vector<FinishedCapture> collect_captures();
 
     // The next event about a watched window or a new top level; reads the socket only when
     // `read_socket`, otherwise takes what xcb queued during round trips. Nothing when none is left.
@@ -94,23 +117,43 @@ public:
 
     // The atom for `name` on upstream (created when missing); 0 when upstream is gone.
     uint32_t atom(const std::string &name);
-    // The value of `property` on `window`; nothing when unset or the window is gone.
+    // The value of `property` on `window`; nothing when unset or the window is gone. Waits for
+    // the answer: for share requests, not for the event path.
     std::optional<PropertyValue> property(uint32_t window, uint32_t property);
+    // Asks for the value of `property` on `window` without waiting; collect_properties() hands
+    // out the answers in the order asked.
+    void request_property(uint32_t window, uint32_t property);
+    std::vector<PropertyAnswer> collect_properties();
 
 private:
     static void free_pixmap(xcb_connection_t *c, uint32_t id);
     static void free_damage(xcb_connection_t *c, uint32_t id);
+    // A capture sent and not yet answered in full.
+    struct InFlight {
+        std::vector<Rect> rects;
+        std::vector<unsigned> requests;              // one image request per rectangle
+        std::vector<XcbReply<void>> replies;         // the answers so far (image data without SHM)
+        std::shared_ptr<Picture> picture;
+        bool failed = false;
+    };
     struct Source {
         SourceGeometry geometry;
         PixelFormat format;
         Xid<free_damage> damage;
         Xid<free_pixmap> pixmap;     // named off-screen storage; renamed after each map and resize
         std::unique_ptr<ShmSegment> shm;
+        std::optional<InFlight> in_flight;
         bool gone = false;
+    };
+    struct PendingProperty {
+        uint32_t window, atom;
+        unsigned request;
     };
 
     explicit CaptureLink(XcbConnection c) : conn_(std::move(c)) {}
-    bool name_pixmap(Source &s, uint32_t window);
+    void finish(Source &s, InFlight &f);
+    void discard(Source &s);
+    std::optional<PropertyValue> property_value(const xcb_get_property_reply_t *r);
     std::optional<std::string> atom_name(uint32_t atom);
     std::vector<uint32_t> palette_of(uint32_t colormap, uint8_t depth);
 
@@ -120,6 +163,8 @@ private:
     uint8_t damage_event_ = 0;
     std::vector<uint32_t> roots_;
     std::map<uint32_t, Source> sources_;
+    std::vector<PendingProperty> pending_properties_;
+    std::map<uint32_t, std::string> type_names_;   // atom -> name, for property types
 };
 
 }  // namespace telvane::server

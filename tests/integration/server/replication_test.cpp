@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <deque>
 #include <random>
+#include <xcb/xcbext.h>
 
 using namespace telvane::testing;
 using telvane::wire::ShareEvent;
@@ -176,6 +177,45 @@ TEST_F(Replication, MirrorFollowsSizeAndMapState) {
     fill(c.get(), w, 0, 0, 180, 140, 0x123456);
     EXPECT_TRUE(mirror.viewable(true));
     EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x123456), 180, 140));
+}
+
+TEST_F(Replication, AClientDrawingUnderAServerGrabIsNotHeldUp) {
+    // While the server is grabbed it answers nobody else, captures included; the proxy must go
+    // on relaying the grabbing client until it lets go.
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "grabbed", 50, 50);
+    fill(c.get(), w, 0, 0, 50, 50, 0x111111);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    // A round trip through the proxy that gives up after two seconds instead of hanging.
+    auto round_trip = [&] {
+        const unsigned seq = xcb_get_input_focus(c.get()).sequence;
+        xcb_flush(c.get());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            void *reply = nullptr;
+            xcb_generic_error_t *error = nullptr;
+            if (xcb_poll_for_reply(c.get(), seq, &reply, &error)) {
+                std::free(reply);
+                std::free(error);
+                return true;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{xcb_get_file_descriptor(c.get()), POLLIN, 0};
+            poll(&p, 1, static_cast<int>(left.count()));
+        }
+    };
+    xcb_grab_server(c.get());
+    // Long enough for frames to fall due while the grab lasts.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    uint32_t colour = 0x222222;
+    for (; std::chrono::steady_clock::now() < until; colour = (colour + 0x010101) & 0xffffff) {
+        fill(c.get(), w, 0, 0, 50, 50, colour);
+        ASSERT_TRUE(round_trip()) << "the proxy stopped relaying the grabbing client";
+    }
+    xcb_ungrab_server(c.get());
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(50 * 50, (colour - 0x010101) & 0xffffff), 50, 50));
 }
 
 TEST_F(Replication, NewTopLevelJoinsTheApplicationShareAsADialogOfItsMainWindow) {
