@@ -33,10 +33,25 @@ inline uint32_t get32(const uint8_t *p, ByteOrder order) {
     return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
 }
 
+// Reads a 24-bit value (a packed pixel) at `p` in `order`. The caller guarantees three readable bytes.
+inline uint32_t get24(const uint8_t *p, ByteOrder order) {
+    if (order == ByteOrder::Msb) return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+    return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
 // Writes a 16-bit field at `p` in `order`. The caller guarantees two writable bytes.
 inline void put16(uint8_t *p, uint16_t v, ByteOrder order) {
     if (order == ByteOrder::Msb) { p[0] = static_cast<uint8_t>(v >> 8); p[1] = static_cast<uint8_t>(v); }
     else { p[0] = static_cast<uint8_t>(v); p[1] = static_cast<uint8_t>(v >> 8); }
+}
+
+// Writes a 24-bit value (a packed pixel) at `p` in `order`. The caller guarantees three writable bytes.
+inline void put24(uint8_t *p, uint32_t v, ByteOrder order) {
+    if (order == ByteOrder::Msb) {
+        p[0] = static_cast<uint8_t>(v >> 16); p[1] = static_cast<uint8_t>(v >> 8); p[2] = static_cast<uint8_t>(v);
+    } else {
+        p[0] = static_cast<uint8_t>(v); p[1] = static_cast<uint8_t>(v >> 8); p[2] = static_cast<uint8_t>(v >> 16);
+    }
 }
 
 // Writes a 32-bit field at `p` in `order`. The caller guarantees four writable bytes.

@@ -100,18 +100,7 @@ void InputForwarder::trace(const std::string &line) {
     if (hooks_.trace) hooks_.trace(line);
 }
 
-void InputForwarder::select_mirror_input(xcb_connection_t *receiver, uint32_t mirror) {
-    if (!receiver || xcb_connection_has_error(receiver) || mirror == 0) return;
-    // Other code in the server may select events of its own on the mirror through the same
-    // connection; a selection replaces the connection's whole mask, so it is widened, not set.
-    XcbReply<xcb_get_window_attributes_reply_t> a(
-        xcb_get_window_attributes_reply(receiver, xcb_get_window_attributes(receiver, mirror), nullptr));
-    uint32_t mask = (a ? a->your_event_mask : 0) | kMirrorInput;
-    // Waited for, so that the selection is in force before anyone hears that the window is
-    // shared: a receiver that clicks at once must not go unheard.
-    XcbReply<xcb_generic_error_t> e(xcb_request_check(
-        receiver, xcb_change_window_attributes_checked(receiver, mirror, XCB_CW_EVENT_MASK, &mask)));
-}
+uint32_t InputForwarder::mirror_input_mask() { return kMirrorInput; }
 
 void InputForwarder::receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev) {
     switch (ev->response_type & 0x7f) {

@@ -47,8 +47,9 @@ public:
 
     // Descriptor that becomes readable when the local user's input arrives.
     int fd() const;
-    // Asks `receiver` for the input events of `mirror`, keeping whatever else it selected there.
-    static void select_mirror_input(xcb_connection_t *receiver, uint32_t mirror);
+    // The input events a mirror asks its receiver for; the mirror is made with them, so they are
+    // in force from its first moment on the receiver's screen.
+    static uint32_t mirror_input_mask();
     // Handles one event that arrived on receiver `host`'s connection `receiver`; events that are
     // no input to a mirror are left alone.
     void receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);

@@ -11,7 +11,7 @@ namespace {
 void usage(const char *prog) {
     std::fprintf(stderr,
                  "usage: %s :N --upstream DISPLAY [-ac] [-nolisten tcp] [-listen tcp] [-displayfd FD]\n"
-                 "          [--trace FILE] [--connect-timeout MS]\n",
+                 "          [--trace FILE] [--connect-timeout MS] [--receiver-timeout SECONDS]\n",
                  prog);
 }
 
@@ -39,6 +39,8 @@ int main(int argc, char **argv) {
         if (a == "-displayfd" && (v = next()) && parse_number(v, o.displayfd)) continue;
         if (a == "--trace" && (v = next())) { o.trace_path = v; continue; }
         if (a == "--connect-timeout" && (v = next()) && parse_number(v, o.connect_timeout_ms)) continue;
+        if (a == "--receiver-timeout" && (v = next()) && parse_number(v, o.receiver_timeout_s) && o.receiver_timeout_s > 0)
+            continue;
         usage(argv[0]);
         return 2;
     }

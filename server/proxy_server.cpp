@@ -26,7 +26,8 @@ namespace telvane::server {
 
 namespace {
 
-enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver, kInput };
+enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver, kInput,
+                       kReplication };
 constexpr uint64_t key(uint64_t id, Kind k) { return (id << 4) | k; }
 
 // Bytes queued towards one side before the proxy stops reading from the other side.
@@ -203,6 +204,7 @@ bool ProxyServer::setup(std::string &error) {
     so.trace_path = options_.trace_path;
     so.connect_limit = std::chrono::milliseconds(options_.connect_timeout_ms);
     so.upstream_display = options_.upstream;
+    so.receiver_timeout = std::chrono::seconds(options_.receiver_timeout_s);
     service_ = std::make_unique<ShareService>(
         upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
         [this](int fd, uint32_t host, bool on) {
@@ -224,6 +226,7 @@ bool ProxyServer::setup(std::string &error) {
     watch(service_->completion_fd(), key(0, kCompletion), EPOLLIN);
     watch(upstream_->fd(), key(0, kOwnUpstream), EPOLLIN);
     if (service_->input_fd() >= 0) watch(service_->input_fd(), key(0, kInput), EPOLLIN);
+    watch(service_->replication_fd(), key(0, kReplication), EPOLLIN);
     return true;
 }
 
@@ -415,6 +418,7 @@ int ProxyServer::run() {
             case kInput:
                 if (!service_->input_readable()) unwatch(service_->input_fd());
                 break;
+            case kReplication: service_->replication_ready(); break;
             }
         }
         service_->upstream_readable(false);

@@ -25,6 +25,7 @@ struct ServerOptions {
     int displayfd = -1;             // where to announce readiness, -1 for none
     std::string trace_path;         // --trace FILE
     int connect_timeout_ms = 5000;  // limit for reaching a receiver
+    int receiver_timeout_s = 30;    // a receiver that leaves a request unanswered this long is dropped
 };
 
 class ProxyServer {

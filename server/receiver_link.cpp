@@ -1,4 +1,4 @@
-// Reaches receiver displays and manages the mirror windows on them.
+// Reaches receiver displays over TCP with the user's credentials.
 #include "receiver_link.h"
 
 #include "byte_order.h"
@@ -136,50 +136,6 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     if (out.screen >= screens) out.screen = 0;
     out.conn = std::move(c);
     return out;
-}
-
-namespace {
-
-uint32_t intern(xcb_connection_t *c, const std::string &name) {
-    XcbReply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
-    return r ? r->atom : 0;
-}
-
-void put_property(xcb_connection_t *c, uint32_t w, uint32_t prop, const PropertyValue &v) {
-    uint32_t type = intern(c, v.type_name);
-    if (!type || (v.format != 8 && v.format != 16 && v.format != 32)) return;
-    uint32_t units = static_cast<uint32_t>(v.data.size() / (v.format / 8));
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, prop, type, v.format, units, v.data.data());
-}
-
-}  // namespace
-
-uint32_t create_mirror(xcb_connection_t *c, int screen, const MirrorLook &look) {
-    if (!c || xcb_connection_has_error(c)) return 0;
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int i = 0; i < screen && it.rem; ++i) xcb_screen_next(&it);
-    xcb_screen_t *s = it.data;
-    uint32_t w = xcb_generate_id(c);
-    uint32_t values[] = {s->white_pixel};
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, w, s->root, look.x, look.y,
-                      std::max<uint16_t>(look.width, 1), std::max<uint16_t>(look.height, 1), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, values);
-    if (look.title) put_property(c, w, XCB_ATOM_WM_NAME, *look.title);
-    if (look.wm_class) put_property(c, w, XCB_ATOM_WM_CLASS, *look.wm_class);
-    uint32_t server_name = intern(c, "TL_SERVER_NAME");
-    if (server_name)
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, server_name, XCB_ATOM_STRING, 8,
-                            static_cast<uint32_t>(look.server_name.size()), look.server_name.data());
-    xcb_map_window(c, w);
-    xcb_flush(c);
-    return w;
-}
-
-void destroy_mirror(xcb_connection_t *c, uint32_t mirror) {
-    if (!c || xcb_connection_has_error(c) || mirror == 0) return;
-    xcb_destroy_window(c, mirror);
-    xcb_flush(c);
 }
 
 }  // namespace telvane::server

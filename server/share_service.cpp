@@ -47,6 +47,11 @@ ShareService::ShareService(UpstreamLink *upstream, Options options, Broadcast br
     if (!options_.trace_path.empty()) trace_ = std::fopen(options_.trace_path.c_str(), "w");
     version_atom_ = version_atom();
     forwarder_ = make_input_forwarder();
+    Replicator::Options ro;
+    ro.upstream_display = options_.upstream_display;
+    ro.sender_name = options_.sender_name;
+    ro.receiver_timeout = options_.receiver_timeout;
+    replicator_ = std::make_unique<Replicator>(std::move(ro));
 }
 
 ShareService::~ShareService() {
@@ -141,15 +146,22 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
         return std::any_of(shares_.begin(), shares_.end(),
                            [&](const Share &s) { return s.host == host && s.window == w; });
     };
-    PendingShare p{conn, {}, application ? wire::kDetailApplicationWindow : wire::kDetailSingleWindow};
+    PendingShare p{conn, {}, application ? wire::kDetailApplicationWindow : wire::kDetailSingleWindow, {}};
+    // A copy received from another sender goes on only where that sender allowed it.
+    auto allowed = [&](uint32_t w) { return !replicator_->onward_forbidden(w); };
     if (application) {
+        p.client = upstream_->creator_of(window);
         for (uint32_t w : upstream_->application_windows(window))
-            if (!shared_here(w)) p.windows.push_back(w);
+            if (!shared_here(w) && allowed(w)) p.windows.push_back(w);
+    } else if (!allowed(window)) {
+        emit(ShareStatus::WindowUnsharable, window, host);
+        return;
     } else if (!shared_here(window)) {
         p.windows.push_back(window);
     }
     if (p.windows.empty()) {
-        emit(ShareStatus::AlreadySharedLocal, window, host);
+        if (application && !allowed(window)) emit(ShareStatus::WindowUnsharable, window, host);
+        else emit(ShareStatus::AlreadySharedLocal, window, host);
         return;
     }
     auto it = receivers_.find(host);
@@ -209,6 +221,13 @@ void ShareService::collect_connections() {
         }
         r.conn = std::move(res.conn);
         r.screen = res.screen;
+        if (replicator_->add_receiver(host, r.conn.get(), r.screen) == Replicator::Fit::DirectColor) {
+            // Its colours would need a colormap per mirror that we do not manage: no share.
+            auto waiting = std::move(r.waiting);
+            receivers_.erase(it);
+            for (const auto &p : waiting) emit(ShareStatus::DirectColorReceiver, p.windows.front(), host);
+            continue;
+        }
         r.connected = true;
         watch_(xcb_get_file_descriptor(r.conn.get()), host, true);
         emit(ShareStatus::ConnectionMade, 0, host);
@@ -221,37 +240,34 @@ void ShareService::collect_connections() {
 
 void ShareService::run_share(Receiver &r, const PendingShare &p) {
     const uint32_t tag = next_tag_++;
-    for (uint32_t w : p.windows) {
-        auto info = upstream_ ? upstream_->window_info(w) : std::nullopt;
-        if (!info) {
-            emit(ShareStatus::WindowUnsharable, w, r.host);
-            continue;
-        }
-        MirrorLook look;
-        look.width = info->width;
-        look.height = info->height;
-        look.x = info->x;
-        look.y = info->y;
-        look.title = upstream_->property(w, XCB_ATOM_WM_NAME);
-        look.wm_class = upstream_->property(w, XCB_ATOM_WM_CLASS);
-        look.server_name = options_.sender_name;
-        if (!upstream_->watch_destruction(w)) {
-            // Destroyed while the share was being set up: nothing left to show.
-            emit(ShareStatus::WindowUnsharable, w, r.host);
-            continue;
-        }
-        uint32_t mirror = create_mirror(r.conn.get(), r.screen, look);
-        InputForwarder::select_mirror_input(r.conn.get(), mirror);
-        shares_.push_back({tag, r.host, w, mirror, p.detail, p.owner});
-        emit(ShareStatus::WindowShared, w, r.host, tag, p.detail);
+    for (uint32_t w : p.windows) share_one(r, w, tag, p);
+}
+
+void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const PendingShare &p) {
+    if (!upstream_ || !upstream_->window_info(w) || !upstream_->watch_destruction(w)) {
+        // Destroyed while the share was being set up: nothing left to show.
+        emit(ShareStatus::WindowUnsharable, w, r.host);
+        return;
     }
+    const Replicator::Started started =
+        replicator_->start(r.host, w, forwarder_ ? InputForwarder::mirror_input_mask() : 0);
+    if (started.out_of_memory) {
+        emit(ShareStatus::OutOfMemory, w, r.host);
+        return;
+    }
+    if (!started.mirror) {
+        emit(ShareStatus::WindowUnsharable, w, r.host);
+        return;
+    }
+    shares_.push_back({tag, r.host, w, started.mirror, p.detail, p.owner, p.client});
+    emit(ShareStatus::WindowShared, w, r.host, tag, p.detail);
+    if (started.converted) emit(ShareStatus::ColorsUnmatched, w, r.host, tag);
 }
 
 void ShareService::remove_share(size_t index, bool destroy) {
     Share s = shares_[index];
     shares_.erase(shares_.begin() + static_cast<std::ptrdiff_t>(index));
-    auto r = receivers_.find(s.host);
-    if (destroy && r != receivers_.end()) destroy_mirror(r->second.conn.get(), s.mirror);
+    replicator_->stop(s.host, s.window, destroy);
     if (forwarder_) forwarder_->release_held(s.host);
     emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail);
 }
@@ -273,16 +289,17 @@ void ShareService::close_if_idle(uint32_t host) {
     if (!busy) drop_receiver(host, false);
 }
 
-void ShareService::drop_receiver(uint32_t host, bool lost) {
+void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
     auto it = receivers_.find(host);
     if (it == receivers_.end()) return;
     if (it->second.conn) watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
     if (forwarder_) forwarder_->forget_receiver(host);
     if (lost) {
-        emit(ShareStatus::IoError, 0, host);
+        emit(cause, 0, host);
         for (size_t i = shares_.size(); i-- > 0;)
             if (shares_[i].host == host) remove_share(i, false);
     }
+    replicator_->remove_receiver(host);
     receivers_.erase(it);  // closes the connection, which takes any mirror left with it
     emit(ShareStatus::ConnectionClosed, 0, host);
 }
@@ -306,11 +323,69 @@ void ShareService::receiver_readable(uint32_t host) {
     auto it = receivers_.find(host);
     if (it == receivers_.end() || !it->second.conn) return;
     xcb_connection_t *c = it->second.conn.get();
-    while (xcb_generic_event_t *ev = xcb_poll_for_event(c)) {
-        if (forwarder_) forwarder_->receiver_event(host, c, ev);
-        std::free(ev);
+    std::vector<ReplicationNote> notes;
+    while (XcbReply<xcb_generic_event_t> ev{xcb_poll_for_event(c)}) {
+        if (forwarder_) forwarder_->receiver_event(host, c, ev.get());
+        auto more = replicator_->receiver_event(host, ev.get());
+        notes.insert(notes.end(), more.begin(), more.end());
     }
-    if (xcb_connection_has_error(c)) drop_receiver(host, true);
+    if (xcb_connection_has_error(c)) {
+        drop_receiver(host, true);
+        return;
+    }
+    for (const auto &n : notes) handle_note(n);
+}
+
+int ShareService::replication_fd() const { return replicator_->fd(); }
+
+void ShareService::replication_ready() {
+    for (const auto &n : replicator_->dispatch()) handle_note(n);
+}
+
+void ShareService::handle_note(const ReplicationNote &n) {
+    using Kind = ReplicationNote::Kind;
+    switch (n.kind) {
+    case Kind::ReceiverLost: drop_receiver(n.host, true, ShareStatus::IoError); break;
+    case Kind::ReceiverTimedOut: drop_receiver(n.host, true, ShareStatus::ServerTimeout); break;
+    case Kind::MirrorClosed: unshare(n.host, n.window, 0); break;
+    case Kind::OutOfMemory:
+        for (size_t i = shares_.size(); i-- > 0;) {
+            if (shares_[i].host != n.host || shares_[i].window != n.window) continue;
+            emit(ShareStatus::OutOfMemory, n.window, n.host, shares_[i].tag, shares_[i].detail);
+            remove_share(i, true);
+        }
+        close_if_idle(n.host);
+        break;
+    case Kind::TopLevelMapped: share_new_top_level(n.window); break;
+    case Kind::DaisyChainRevoked: {
+        std::vector<uint32_t> hosts;
+        for (size_t i = shares_.size(); i-- > 0;) {
+            if (shares_[i].window != n.window) continue;
+            hosts.push_back(shares_[i].host);
+            remove_share(i, true);
+        }
+        for (uint32_t h : hosts) close_if_idle(h);
+        break;
+    }
+    }
+}
+
+void ShareService::share_new_top_level(uint32_t window) {
+    // Each receiver that holds an application share of the window's client gets it, under the
+    // tag of the first such share.
+    std::map<uint32_t, Share> by_host;
+    for (const Share &s : shares_)
+        if (s.detail == wire::kDetailApplicationWindow && s.client.owns(window)) by_host.emplace(s.host, s);
+    if (by_host.empty()) return;
+    auto info = upstream_ ? upstream_->window_info(window) : std::nullopt;
+    if (!info || info->input_only || replicator_->onward_forbidden(window)) return;
+    for (const auto &[host, s] : by_host) {
+        auto r = receivers_.find(host);
+        bool there = std::any_of(shares_.begin(), shares_.end(),
+                                 [&](const Share &o) { return o.host == host && o.window == window; });
+        if (there || r == receivers_.end() || !r->second.connected) continue;
+        share_one(r->second, window, s.tag, PendingShare{s.owner, {window}, s.detail, s.client});
+    }
 }
 
 void ShareService::upstream_readable(bool read_socket) {

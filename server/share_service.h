@@ -5,6 +5,7 @@
 #include "connection_protocol.h"
 #include "input_forwarder.h"
 #include "receiver_link.h"
+#include "replicator.h"
 #include "share_wire.h"
 #include "upstream_link.h"
 #include "xcb_handles.h"
@@ -40,7 +41,8 @@ public:
         std::string sender_name;        // this machine's host name, for TL_SERVER_NAME
         std::string trace_path;         // empty: no trace
         std::chrono::milliseconds connect_limit{5000};
-        std::string upstream_display;   // for replaying receivers' input there; empty: no input
+        std::string upstream_display;   // where shared windows are captured and receivers' input replayed
+        std::chrono::milliseconds receiver_timeout{30000};   // a silent receiver is dropped after this
     };
     // Sends one event to every connection that has sent a share request.
     using Broadcast = std::function<void(const wire::ShareEvent &)>;
@@ -71,6 +73,10 @@ public:
     void upstream_readable(bool read_socket = true);
     // Removes every mirror from every receiver; called at shutdown.
     void shutdown();
+    // Descriptor that becomes readable when replication has work (damage, frames, receivers' news).
+    int replication_fd() const;
+    // Does that work and acts on what it reports; called when replication_fd() is readable.
+    void replication_ready();
 
     // Descriptor that becomes readable when the local user gives input on upstream; -1 without
     // input forwarding.
@@ -90,11 +96,13 @@ private:
         uint32_t mirror;
         uint32_t detail;
         uint64_t owner;
+        ClientRange client;   // application shares: whose new top levels join the share
     };
     struct PendingShare {
         uint64_t owner;
         std::vector<uint32_t> windows;
         uint32_t detail;
+        ClientRange client;
     };
     struct Receiver {
         uint32_t host = 0;
@@ -109,9 +117,12 @@ private:
     void share(uint64_t conn, uint32_t host, uint32_t window, bool application);
     void unshare(uint32_t host, uint32_t window, uint32_t tag);
     void run_share(Receiver &r, const PendingShare &p);
+    void share_one(Receiver &r, uint32_t window, uint32_t tag, const PendingShare &p);
     void remove_share(size_t index, bool destroy);
     void close_if_idle(uint32_t host);
-    void drop_receiver(uint32_t host, bool lost);
+    void drop_receiver(uint32_t host, bool lost, wire::ShareStatus cause = wire::ShareStatus::IoError);
+    void handle_note(const ReplicationNote &note);
+    void share_new_top_level(uint32_t window);
     void emit(wire::ShareStatus status, uint32_t window, uint32_t host, uint32_t tag = 0, uint32_t detail = 0);
     void trace_request(const wire::ShareRequest &req, size_t total, uint64_t seq, wire::ByteOrder order);
     uint32_t version_atom();
@@ -132,6 +143,8 @@ private:
     std::vector<std::array<uint8_t, 4>> local_addresses_;
     std::shared_ptr<Completion> completion_;
     std::unique_ptr<InputForwarder> forwarder_;
+    // Last, so that its sender threads stop before the receivers' connections close.
+    std::unique_ptr<Replicator> replicator_;
 };
 
 // This machine's IPv4 addresses, each as four bytes in network order.

@@ -110,24 +110,28 @@ uint32_t UpstreamLink::top_level_of(uint32_t window) {
     return window;
 }
 
-std::vector<uint32_t> UpstreamLink::application_windows(uint32_t window) {
-    const uint32_t top = top_level_of(window);
-    std::vector<uint32_t> out{top};
+ClientRange UpstreamLink::creator_of(uint32_t window) {
+    ClientRange out;
     if (broken()) return out;
     auto *c = conn_.get();
     XcbReply<xcb_res_query_clients_reply_t> clients(
         xcb_res_query_clients_reply(c, xcb_res_query_clients(c), nullptr));
     if (!clients) return out;
     // The creating client is the one whose resource-id range holds the window's id.
-    uint32_t base = 0, mask = 0;
     for (auto it = xcb_res_query_clients_clients_iterator(clients.get()); it.rem; xcb_res_client_next(&it)) {
-        if ((window & ~it.data->resource_mask) == it.data->resource_base) {
-            base = it.data->resource_base;
-            mask = it.data->resource_mask;
-        }
+        if ((window & ~it.data->resource_mask) == it.data->resource_base)
+            out = {it.data->resource_base, it.data->resource_mask};
     }
-    if (mask == 0) return out;
-    auto owned = [&](uint32_t w) { return (w & ~mask) == base; };
+    return out;
+}
+
+std::vector<uint32_t> UpstreamLink::application_windows(uint32_t window) {
+    const uint32_t top = top_level_of(window);
+    std::vector<uint32_t> out{top};
+    const ClientRange client = creator_of(window);
+    if (client.mask == 0) return out;
+    auto *c = conn_.get();
+    auto owned = [&](uint32_t w) { return client.owns(w); };
     for (uint32_t root : roots()) {
         XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
         if (!t) continue;

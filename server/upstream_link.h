@@ -30,6 +30,12 @@ struct PropertyValue {
     std::vector<uint8_t> data;
 };
 
+// The resource-id range of one client: the windows it created.
+struct ClientRange {
+    uint32_t base = 0, mask = 0;
+    bool owns(uint32_t window) const { return mask != 0 && (window & ~mask) == base; }
+};
+
 class UpstreamLink {
 public:
     // Connects to `display` (with the user's authority file). Nothing when that fails.
@@ -50,6 +56,8 @@ public:
     // The viewable top-level windows created by the client that created `window`, found through
     // X-Resource; at least the window's own top level.
     std::vector<uint32_t> application_windows(uint32_t window);
+    // The id range of the client that created `window` (X-Resource); an empty range when unknown.
+    ClientRange creator_of(uint32_t window);
     // Asks for DestroyNotify on `window`, so that a destroyed shared window is unshared. Waits
     // until the server has applied the selection, because the window's client may destroy it
     // the moment it hears that the share is made. Returns false when the window is gone

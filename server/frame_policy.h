@@ -1,0 +1,81 @@
+#pragma once
+// When a damaged window is captured, and how its damage is cut into the rectangles that are read
+// and sent: pure decisions, driven by time points that the caller reads from its own clock.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace telvane::server {
+
+// A rectangle in a window's own coordinates.
+struct Rect {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+
+    bool empty() const { return width <= 0 || height <= 0; }
+    int64_t area() const { return empty() ? 0 : int64_t{width} * height; }
+    friend bool operator==(const Rect &, const Rect &) = default;
+};
+
+// The smallest rectangle holding both (an empty one counts as nothing).
+Rect bounding_box(const Rect &a, const Rect &b);
+// What the two have in common; empty when nothing.
+Rect intersection(const Rect &a, const Rect &b);
+
+using FrameClock = std::chrono::steady_clock;
+using FrameTime = FrameClock::time_point;
+
+// How damage is gathered into frames.
+struct FrameTiming {
+    // How long the first damage of a frame waits for the rest of its burst.
+    std::chrono::microseconds gather{250};
+    // The shortest time between two captures of one window.
+    std::chrono::microseconds min_interval{0};
+};
+
+// The frame state of one window: when its pending damage began and when it was last captured.
+// The owner feeds it the times of its (injectable) clock.
+class FrameGate {
+public:
+    explicit FrameGate(FrameTiming timing = {}) : timing_(timing) {}
+
+    // Notes damage seen at `now`; the first damage after a capture opens a frame.
+    void damaged(FrameTime now) {
+        if (!opened_) opened_ = now;
+    }
+    // True while damage waits to be captured.
+    bool pending() const { return opened_.has_value(); }
+    // When the open frame is to be captured: `gather` after it opened, and not sooner than
+    // `min_interval` after the previous capture. Only meaningful while pending().
+    FrameTime due() const;
+    // The pending damage was taken at `now`: the frame is closed.
+    void captured(FrameTime now) {
+        opened_.reset();
+        last_ = now;
+    }
+
+private:
+    FrameTiming timing_;
+    std::optional<FrameTime> opened_;
+    std::optional<FrameTime> last_;
+};
+
+// Above this many rectangles a frame is captured as its bounding box: each rectangle costs a
+// request and a reply, which many small ones do not repay.
+inline constexpr size_t kMaxCaptureRects = 24;
+// Pixels a merge may add for nothing before two rectangles are kept apart: about what one
+// more request costs.
+inline constexpr int64_t kMergeSlack = 4096;
+
+// Cuts a frame's damage into the rectangles to capture: clipped to the `width` x `height` window,
+// rectangles that lie close merged into one, at most kMaxCaptureRects of them, none contained in
+// another. Every damaged pixel inside the window is covered.
+std::vector<Rect> plan_capture(const std::vector<Rect> &damage, int32_t width, int32_t height);
+
+// Adds `more` to the damage still waiting to be sent to one receiver and replans it, so that a
+// receiver that falls behind is sent the newest pixels of the union once.
+void merge_damage(std::vector<Rect> &waiting, const std::vector<Rect> &more, int32_t width, int32_t height);
+
+}  // namespace telvane::server

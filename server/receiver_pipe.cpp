@@ -1,0 +1,313 @@
+// The per-receiver sender thread: mirror windows, their properties and their pixels.
+#include "receiver_pipe.h"
+
+#include "x11_formats.h"
+#include "xcb_handles.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <xcb/xcbext.h>
+
+namespace telvane::server {
+
+namespace {
+
+// The whole of a picture, as repaint() takes it; clipped when painted.
+constexpr Rect kEverything{0, 0, 0x7fff, 0x7fff};
+
+}  // namespace
+
+ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, Options options)
+    : c_(c), format_(std::move(format)), options_(options) {
+    root_ = screen_of(xcb_get_setup(c), screen)->root;
+    thread_ = std::thread([this] { run(); });
+}
+
+ReceiverPipe::~ReceiverPipe() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    // A thread stuck writing to a receiver that stopped reading would never see the flag; the
+    // connection goes anyway (and with it every mirror), so cut it.
+    ::shutdown(xcb_get_file_descriptor(c_), SHUT_RDWR);
+    thread_.join();
+}
+
+uint32_t ReceiverPipe::new_mirror_id() {
+    if (xcb_connection_has_error(c_)) return 0;
+    const uint32_t id = xcb_generate_id(c_);
+    return id == 0xffffffffu ? 0 : id;
+}
+
+void ReceiverPipe::push(Op op) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ops_.push_back(std::move(op));
+    }
+    wake_.notify_one();
+}
+
+void ReceiverPipe::create(uint32_t mirror, MirrorSpec spec, std::shared_ptr<Picture> picture) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pictures_[mirror] = std::move(picture);
+    }
+    Op op{Op::Kind::Create, mirror};
+    op.spec = std::move(spec);
+    push(std::move(op));
+}
+
+void ReceiverPipe::destroy(uint32_t mirror) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pictures_.erase(mirror);
+        dirty_.erase(mirror);
+    }
+    push({Op::Kind::Destroy, mirror});
+}
+
+void ReceiverPipe::set_property(uint32_t mirror, const std::string &name, std::optional<PropertyValue> value) {
+    Op op{Op::Kind::Property, mirror};
+    op.name = name;
+    op.value = std::move(value);
+    push(std::move(op));
+}
+
+void ReceiverPipe::configure(uint32_t mirror, std::optional<std::pair<int16_t, int16_t>> position, uint16_t width,
+                             uint16_t height) {
+    Op op{Op::Kind::Configure, mirror};
+    op.move = position.has_value();
+    if (position) {
+        op.spec.x = position->first;
+        op.spec.y = position->second;
+    }
+    op.spec.width = width;
+    op.spec.height = height;
+    push(std::move(op));
+}
+
+void ReceiverPipe::map(uint32_t mirror, bool mapped) { push({mapped ? Op::Kind::Map : Op::Kind::Unmap, mirror}); }
+
+void ReceiverPipe::repaint(uint32_t mirror, const std::vector<Rect> &rects) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pictures_.count(mirror)) return;
+        auto &waiting = dirty_[mirror];
+        if (rects.empty()) merge_damage(waiting, {kEverything}, kEverything.width, kEverything.height);
+        else merge_damage(waiting, rects, kEverything.width, kEverything.height);
+    }
+    wake_.notify_one();
+}
+
+std::optional<FrameClock::duration> ReceiverPipe::waiting_for(FrameTime now) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::optional<FrameTime> since = busy_since_;
+    if (ping_since_ && (!since || *ping_since_ < *since)) since = ping_since_;
+    if (!since) return std::nullopt;
+    return now - *since;
+}
+
+std::vector<uint32_t> ReceiverPipe::take_starved() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(starved_, {});
+}
+
+void ReceiverPipe::notify() {
+    if (options_.notify_fd < 0) return;
+    uint64_t one = 1;
+    (void)!write(options_.notify_fd, &one, sizeof one);
+}
+
+uint32_t ReceiverPipe::atom(const std::string &name) {
+    auto it = atoms_.find(name);
+    if (it != atoms_.end()) return it->second;
+    XcbReply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(
+        c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    const uint32_t a = r ? r->atom : 0;
+    if (a) atoms_[name] = a;
+    return a;
+}
+
+void ReceiverPipe::put_property(uint32_t mirror, const std::string &name, const PropertyValue &v) {
+    const uint32_t prop = atom(name), type = atom(v.type_name);
+    if (!prop || !type || (v.format != 8 && v.format != 16 && v.format != 32)) return;
+    const uint32_t units = static_cast<uint32_t>(v.data.size() / (v.format / 8));
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, mirror, prop, type, v.format, units, v.data.data());
+}
+
+void ReceiverPipe::put_size_hints(uint32_t mirror, uint16_t width, uint16_t height) {
+    // The mirror's size is the shared window's: ask window managers not to offer resizing.
+    constexpr uint32_t kProgramPosition = 4, kMinSize = 16, kMaxSize = 32;
+    uint32_t hints[18] = {};
+    hints[0] = kProgramPosition | kMinSize | kMaxSize;
+    hints[5] = hints[7] = width;
+    hints[6] = hints[8] = height;
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, mirror, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
+                        hints);
+}
+
+void ReceiverPipe::apply(const Op &op) {
+    switch (op.kind) {
+    case Op::Kind::Create: {
+        const MirrorSpec &s = op.spec;
+        // No background: exposed parts are painted from the picture, without a flash of white.
+        const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, XCB_GRAVITY_NORTH_WEST, s.override_redirect ? 1u : 0u,
+                                   XCB_EVENT_MASK_EXPOSURE | s.extra_events};
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, op.mirror, root_, s.x, s.y, std::max<uint16_t>(s.width, 1),
+                          std::max<uint16_t>(s.height, 1), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                          XCB_CW_BACK_PIXMAP | XCB_CW_BIT_GRAVITY | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK,
+                          values);
+        for (const auto &[name, value] : s.properties) put_property(op.mirror, name, value);
+        if (const uint32_t server_name = atom("TL_SERVER_NAME"))
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, op.mirror, server_name, XCB_ATOM_STRING, 8,
+                                static_cast<uint32_t>(s.server_name.size()), s.server_name.data());
+        const uint32_t protocols = protocols_atom(), del = delete_atom();
+        if (protocols && del)
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, op.mirror, protocols, XCB_ATOM_ATOM, 32, 1, &del);
+        put_size_hints(op.mirror, s.width, s.height);
+        if (s.mapped) xcb_map_window(c_, op.mirror);
+        break;
+    }
+    case Op::Kind::Destroy: xcb_destroy_window(c_, op.mirror); break;
+    case Op::Kind::Property:
+        if (op.value) put_property(op.mirror, op.name, *op.value);
+        else if (const uint32_t prop = atom(op.name)) xcb_delete_property(c_, op.mirror, prop);
+        break;
+    case Op::Kind::Configure: {
+        const uint32_t values[] = {static_cast<uint32_t>(static_cast<int32_t>(op.spec.x)),
+                                   static_cast<uint32_t>(static_cast<int32_t>(op.spec.y)),
+                                   std::max<uint32_t>(op.spec.width, 1), std::max<uint32_t>(op.spec.height, 1)};
+        put_size_hints(op.mirror, op.spec.width, op.spec.height);
+        if (op.move)
+            xcb_configure_window(c_, op.mirror,
+                                 XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                                     XCB_CONFIG_WINDOW_HEIGHT,
+                                 values);
+        else
+            xcb_configure_window(c_, op.mirror, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values + 2);
+        break;
+    }
+    case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;
+    case Op::Kind::Unmap: xcb_unmap_window(c_, op.mirror); break;
+    }
+}
+
+void ReceiverPipe::paint(const Paint &p) {
+    struct Piece {
+        Rect rect;
+        size_t offset, stride;
+    };
+    std::vector<Piece> pieces;
+    {
+        std::lock_guard<std::mutex> lock(p.picture->mutex);
+        const Picture &pic = *p.picture;
+        const PixelFormat &from = pic.format;
+        if (!same_layout(from, format_) && !can_convert(from, format_)) return;
+        const Rect bounds{0, 0, static_cast<int32_t>(pic.width), static_cast<int32_t>(pic.height)};
+        size_t total = 0;
+        for (const Rect &r : p.rects) {
+            Rect c = intersection(r, bounds);
+            if (c.empty()) continue;
+            const size_t stride = row_bytes(format_, static_cast<uint32_t>(c.width));
+            pieces.push_back({c, total, stride});
+            total += stride * static_cast<size_t>(c.height);
+        }
+        try {
+            if (scratch_.size() < total) scratch_.resize(total);
+        } catch (const std::bad_alloc &) {
+            std::lock_guard<std::mutex> l(mutex_);
+            starved_.push_back(p.mirror);
+            notify();
+            return;
+        }
+        for (const Piece &pc : pieces) {
+            const uint8_t *src = pic.bytes.data() + static_cast<size_t>(pc.rect.y) * pic.stride +
+                                 static_cast<size_t>(pc.rect.x) * from.bits_per_pixel / 8;
+            convert_rows(from, src, pic.stride, format_, scratch_.data() + pc.offset, pc.stride,
+                         static_cast<uint32_t>(pc.rect.width), static_cast<uint32_t>(pc.rect.height));
+        }
+    }
+    // Bands that fit a request without BIG-REQUESTS, which would cost a round trip to set up.
+    const size_t max_bytes = std::min<size_t>(size_t{xcb_get_setup(c_)->maximum_request_length} * 4 - 24, 256u << 10);
+    for (const Piece &pc : pieces) {
+        const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / pc.stride));
+        for (int32_t y = 0; y < pc.rect.height; y += band) {
+            const int32_t rows = std::min(band, pc.rect.height - y);
+            xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, p.mirror, gc_, static_cast<uint16_t>(pc.rect.width),
+                          static_cast<uint16_t>(rows), static_cast<int16_t>(pc.rect.x),
+                          static_cast<int16_t>(pc.rect.y + y), 0, format_.depth,
+                          static_cast<uint32_t>(pc.stride * static_cast<size_t>(rows)),
+                          scratch_.data() + pc.offset + static_cast<size_t>(y) * pc.stride);
+        }
+    }
+}
+
+void ReceiverPipe::heartbeat(FrameTime now) {
+    if (ping_) {
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (xcb_poll_for_reply(c_, *ping_, &reply, &error)) {
+            std::free(reply);
+            std::free(error);
+            ping_.reset();
+            std::lock_guard<std::mutex> lock(mutex_);
+            ping_since_.reset();
+        }
+    }
+    if (!ping_ && now - last_ping_ >= options_.heartbeat) {
+        ping_ = xcb_get_input_focus(c_).sequence;
+        last_ping_ = now;
+        std::lock_guard<std::mutex> lock(mutex_);
+        ping_since_ = now;
+    }
+}
+
+void ReceiverPipe::run() {
+    {
+        // Atoms and the graphics context first; a receiver that stops here is found by the
+        // time the setup has been outstanding.
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_since_ = FrameClock::now();
+    }
+    protocols_atom_ = atom("WM_PROTOCOLS");
+    delete_atom_ = atom("WM_DELETE_WINDOW");
+    gc_ = xcb_generate_id(c_);
+    const uint32_t no_exposures = 0;
+    xcb_create_gc(c_, gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &no_exposures);
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    busy_since_.reset();
+    while (!stop_) {
+        if (ops_.empty() && dirty_.empty()) wake_.wait_for(lock, options_.heartbeat);
+        if (stop_) break;
+        std::vector<Op> ops = std::exchange(ops_, {});
+        std::vector<Paint> paints;
+        for (auto &[mirror, rects] : dirty_) {
+            auto pic = pictures_.find(mirror);
+            if (pic != pictures_.end()) paints.push_back({mirror, pic->second, std::move(rects)});
+        }
+        dirty_.clear();
+        const FrameTime started = FrameClock::now();
+        busy_since_ = started;
+        lock.unlock();
+
+        for (const Op &op : ops) apply(op);
+        for (const Paint &p : paints) paint(p);
+        heartbeat(started);
+        xcb_flush(c_);
+
+        lock.lock();
+        busy_since_.reset();
+        if (xcb_connection_has_error(c_)) {
+            failed_ = true;
+            notify();
+            break;
+        }
+    }
+}
+
+}  // namespace telvane::server

@@ -1,0 +1,137 @@
+#pragma once
+// The sending side of one receiver connection: a thread of its own creates, changes and removes
+// the mirror windows there and puts the newest pixels into them, so that a slow or stopped
+// receiver never holds up the proxy. It also keeps track of how long the receiver has left a
+// request unanswered, which is how a receiver that stopped is found out.
+
+#include "frame_policy.h"
+#include "pixel_format.h"
+#include "upstream_link.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+#include <xcb/xcb.h>
+
+namespace telvane::server {
+
+// What a new mirror looks like and carries.
+struct MirrorSpec {
+    int16_t x = 0, y = 0;
+    uint16_t width = 1, height = 1;
+    bool override_redirect = false;
+    bool mapped = true;
+    std::string server_name;   // goes into TL_SERVER_NAME
+    uint32_t extra_events = 0; // asked for on the mirror besides exposures (receivers' input)
+    // Properties copied from the shared window, by name (atoms differ between servers).
+    std::vector<std::pair<std::string, PropertyValue>> properties;
+};
+
+class ReceiverPipe {
+public:
+    struct Options {
+        // How often an idle receiver is asked for a sign of life.
+        std::chrono::milliseconds heartbeat{5000};
+        // Written to (eventfd) when the connection broke or a mirror's image buffer failed.
+        int notify_fd = -1;
+    };
+
+    // Starts the thread. `c` stays owned by the caller and must outlive the pipe; `format` is
+    // the receiver screen's default format, which every mirror gets.
+    ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, Options options);
+    // Stops the thread, cutting the connection short if the thread is stuck in it.
+    ~ReceiverPipe();
+    ReceiverPipe(const ReceiverPipe &) = delete;
+    ReceiverPipe &operator=(const ReceiverPipe &) = delete;
+
+    const PixelFormat &format() const { return format_; }
+    // An id for a new mirror; 0 when the connection is broken.
+    uint32_t new_mirror_id();
+
+    // Queues work for the thread; all of it runs in the order given.
+    void create(uint32_t mirror, MirrorSpec spec, std::shared_ptr<Picture> picture);
+    void destroy(uint32_t mirror);
+    // Replaces (or, without a value, deletes) property `name` of the mirror.
+    void set_property(uint32_t mirror, const std::string &name, std::optional<PropertyValue> value);
+    // Resizes the mirror; moves it too when `position` is given.
+    void configure(uint32_t mirror, std::optional<std::pair<int16_t, int16_t>> position, uint16_t width,
+                   uint16_t height);
+    void map(uint32_t mirror, bool mapped);
+    // Marks `rects` of the mirror's picture (all of it when empty) to be sent. Marks that pile up
+    // while the receiver is behind are merged, so it gets the newest pixels once.
+    void repaint(uint32_t mirror, const std::vector<Rect> &rects);
+
+    // How long a write or a request to the receiver has gone unfinished at `now`; nothing when
+    // none is outstanding.
+    std::optional<FrameClock::duration> waiting_for(FrameTime now) const;
+    // True once the connection broke.
+    bool failed() const { return failed_.load(); }
+    // Mirrors whose image buffer could not be allocated since the last call.
+    std::vector<uint32_t> take_starved();
+    // The receiver's WM_PROTOCOLS and WM_DELETE_WINDOW atoms; 0 until the thread has them.
+    uint32_t protocols_atom() const { return protocols_atom_.load(); }
+    uint32_t delete_atom() const { return delete_atom_.load(); }
+
+private:
+    struct Op {
+        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap };
+        Op(Kind k, uint32_t m) : kind(k), mirror(m) {}
+        Kind kind;
+        uint32_t mirror = 0;
+        MirrorSpec spec;
+        std::string name;
+        std::optional<PropertyValue> value;
+        bool move = false;
+    };
+    struct Paint {
+        uint32_t mirror;
+        std::shared_ptr<Picture> picture;
+        std::vector<Rect> rects;
+    };
+
+    void push(Op op);
+    void run();
+    void apply(const Op &op);
+    void paint(const Paint &p);
+    void heartbeat(FrameTime now);
+    uint32_t atom(const std::string &name);
+    void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
+    void put_size_hints(uint32_t mirror, uint16_t width, uint16_t height);
+    void notify();
+
+    xcb_connection_t *c_;
+    uint32_t root_ = 0;
+    PixelFormat format_;
+    Options options_;
+    uint32_t gc_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::vector<Op> ops_;
+    std::map<uint32_t, std::vector<Rect>> dirty_;
+    std::map<uint32_t, std::shared_ptr<Picture>> pictures_;
+    std::optional<FrameTime> busy_since_;   // a batch of writes is under way
+    std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
+    std::vector<uint32_t> starved_;
+
+    // The thread's own.
+    std::unordered_map<std::string, uint32_t> atoms_;
+    std::optional<unsigned> ping_;
+    FrameTime last_ping_{};
+    std::vector<uint8_t> scratch_;
+
+    std::atomic<bool> failed_{false};
+    std::atomic<uint32_t> protocols_atom_{0}, delete_atom_{0};
+    std::thread thread_;
+};
+
+}  // namespace telvane::server

@@ -1,0 +1,373 @@
+// Ties captured windows to their mirrors: frames, geometry, properties and receivers' health.
+#include "replicator.h"
+
+#include "x11_formats.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+namespace telvane::server {
+
+namespace {
+
+// Properties every mirror copies from its window as they change.
+const char *const kCopiedProperties[] = {"WM_NAME", "WM_ICON_NAME", "WM_CLASS", "_NET_WM_NAME",
+                                         "_NET_WM_ICON_NAME", "TL_DAISY_CHAIN_ALLOWED"};
+
+template <typename Rep, typename Period>
+std::chrono::milliseconds clamp_ms(std::chrono::duration<Rep, Period> d, int lo, int hi) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    return std::chrono::milliseconds(std::clamp<long long>(ms, lo, hi));
+}
+
+void drain_counter(int fd) {
+    uint64_t v;
+    while (read(fd, &v, sizeof v) == static_cast<ssize_t>(sizeof v)) {
+    }
+}
+
+}  // namespace
+
+Replicator::Replicator(Options options)
+    : options_(std::move(options)), epoll_(epoll_create1(EPOLL_CLOEXEC)),
+      timer_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)),
+      news_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    auto add = [&](int fd) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev);
+    };
+    add(timer_.get());
+    add(news_.get());
+    capture_ = CaptureLink::connect(options_.upstream_display);
+    if (!capture_) return;
+    add(capture_->fd());
+    for (const char *name : kCopiedProperties)
+        if (uint32_t a = capture_->atom(name)) copied_[a] = name;
+    server_name_atom_ = capture_->atom("TL_SERVER_NAME");
+    daisy_atom_ = capture_->atom("TL_DAISY_CHAIN_ALLOWED");
+}
+
+Replicator::~Replicator() {
+    pipes_.clear();  // threads stop before the share service closes their connections
+}
+
+Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int screen) {
+    const xcb_setup_t *setup = xcb_get_setup(c);
+    const xcb_screen_t *s = screen_of(setup, screen);
+    auto format = format_of(setup, s->root_depth, s->root_visual);
+    if (format && format->visual_class == VisualClass::DirectColor) return Fit::DirectColor;
+    // A layout we cannot describe gets mirrors without pixels rather than wrong ones.
+    PixelFormat f;
+    if (format) f = *format;
+    else f.bits_per_pixel = 0;
+    ReceiverPipe::Options po;
+    po.heartbeat = clamp_ms(options_.receiver_timeout / 4, 50, 5000);
+    po.notify_fd = news_.get();
+    pipes_[host] = std::make_unique<ReceiverPipe>(c, screen, std::move(f), po);
+    reported_.erase(host);
+    arm_timer(options_.clock(), false);
+    return Fit::Ready;
+}
+
+void Replicator::remove_receiver(uint32_t host) {
+    pipes_.erase(host);
+    reported_.erase(host);
+    for (auto it = sources_.begin(); it != sources_.end();) {
+        it->second.mirrors.erase(host);
+        if (it->second.mirrors.empty()) {
+            if (capture_) capture_->unwatch(it->first);
+            it = sources_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::optional<PropertyValue> Replicator::transient_value(uint32_t host, uint32_t target) const {
+    auto s = sources_.find(target);
+    if (s == sources_.end()) return std::nullopt;
+    auto m = s->second.mirrors.find(host);
+    if (m == s->second.mirrors.end()) return std::nullopt;
+    PropertyValue v{"WINDOW", 32, std::vector<uint8_t>(4)};
+    std::memcpy(v.data.data(), &m->second, 4);
+    return v;
+}
+
+Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t extra_events) {
+    Started out;
+    auto pipe_it = pipes_.find(host);
+    if (!capture_ || pipe_it == pipes_.end()) return out;
+    ReceiverPipe &pipe = *pipe_it->second;
+    auto found = sources_.find(window);
+    if (found == sources_.end()) {
+        auto watched = capture_->watch(window, out.out_of_memory);
+        if (!watched) return out;
+        Source s;
+        s.gate = FrameGate(options_.timing);
+        s.geometry = watched->geometry;
+        s.picture->format = watched->format;
+        if (auto t = capture_->property(window, transient_atom_); t && t->format == 32 && t->data.size() >= 4)
+            std::memcpy(&s.transient_for, t->data.data(), 4);
+        s.received_copy = capture_->property(window, server_name_atom_).has_value();
+        if (s.geometry.viewable) {
+            // The first picture comes while the mirror is being made; it is painted when it arrives.
+            const Rect whole{0, 0, s.geometry.width, s.geometry.height};
+            if (capture_->begin_capture(window, {whole}, s.picture) == CaptureResult::OutOfMemory) {
+                capture_->unwatch(window);
+                out.out_of_memory = true;
+                return out;
+            }
+            s.gate.captured(options_.clock());
+        }
+        found = sources_.emplace(window, std::move(s)).first;
+    }
+    Source &s = found->second;
+    const uint32_t mirror = pipe.new_mirror_id();
+    if (!mirror) {
+        if (s.mirrors.empty()) {
+            capture_->unwatch(window);
+            sources_.erase(found);
+        }
+        return out;
+    }
+    out.mirror = mirror;
+    out.converted = !same_layout(s.picture->format, pipe.format());
+
+    MirrorSpec spec;
+    spec.x = s.geometry.x;
+    spec.y = s.geometry.y;
+    spec.width = s.geometry.width;
+    spec.height = s.geometry.height;
+    spec.override_redirect = s.geometry.override_redirect;
+    spec.mapped = s.geometry.viewable;
+    spec.server_name = options_.sender_name;
+    spec.extra_events = extra_events;
+    for (const auto &[atom, name] : copied_)
+        if (auto v = capture_->property(window, atom)) spec.properties.emplace_back(name, std::move(*v));
+    if (auto t = transient_value(host, s.transient_for)) spec.properties.emplace_back("WM_TRANSIENT_FOR", std::move(*t));
+    pipe.create(mirror, std::move(spec), s.picture);
+    pipe.repaint(mirror, {});
+    s.mirrors[host] = mirror;
+
+    // Dialogs of this window that reached the receiver first learn whom they belong to.
+    for (auto &[w, other] : sources_) {
+        auto m = other.mirrors.find(host);
+        if (other.transient_for == window && m != other.mirrors.end())
+            pipe.set_property(m->second, "WM_TRANSIENT_FOR", transient_value(host, window));
+    }
+    // Round trips may have left events queued where the socket no longer shows them.
+    arm_timer(options_.clock(), true);
+    return out;
+}
+
+void Replicator::stop(uint32_t host, uint32_t window, bool destroy_mirror) {
+    auto it = sources_.find(window);
+    if (it == sources_.end()) return;
+    auto m = it->second.mirrors.find(host);
+    if (m == it->second.mirrors.end()) return;
+    auto pipe = pipes_.find(host);
+    if (destroy_mirror && pipe != pipes_.end()) pipe->second->destroy(m->second);
+    it->second.mirrors.erase(m);
+    if (it->second.mirrors.empty()) {
+        if (capture_) capture_->unwatch(window);
+        sources_.erase(it);
+    }
+}
+
+uint32_t Replicator::window_of(uint32_t host, uint32_t mirror) const {
+    for (const auto &[w, s] : sources_) {
+        auto m = s.mirrors.find(host);
+        if (m != s.mirrors.end() && m->second == mirror) return w;
+    }
+    return 0;
+}
+
+bool Replicator::onward_forbidden(uint32_t window) {
+    if (!capture_ || !server_name_atom_) return false;
+    const bool forbidden = capture_->property(window, server_name_atom_) && !capture_->property(window, daisy_atom_);
+    arm_timer(options_.clock(), true);  // the round trips may have read replies the loop waits for
+    return forbidden;
+}
+
+std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb_generic_event_t *ev) {
+    std::vector<ReplicationNote> notes;
+    auto pipe = pipes_.find(host);
+    if (pipe == pipes_.end()) return notes;
+    switch (ev->response_type & 0x7f) {
+    case XCB_EXPOSE: {
+        // Receivers keep no hidden pixels; the picture has them all.
+        auto *e = reinterpret_cast<const xcb_expose_event_t *>(ev);
+        if (window_of(host, e->window)) pipe->second->repaint(e->window, {{e->x, e->y, e->width, e->height}});
+        break;
+    }
+    case XCB_CLIENT_MESSAGE: {
+        auto *e = reinterpret_cast<const xcb_client_message_event_t *>(ev);
+        const uint32_t protocols = pipe->second->protocols_atom();
+        if (protocols && e->type == protocols && e->format == 32 && e->data.data32[0] == pipe->second->delete_atom())
+            if (uint32_t w = window_of(host, e->window)) notes.push_back({ReplicationNote::Kind::MirrorClosed, host, w});
+        break;
+    }
+    default: break;
+    }
+    return notes;
+}
+
+void Replicator::property_changed(uint32_t window, Source &s, uint32_t atom, bool deleted,
+                                  std::vector<ReplicationNote> &notes) {
+    if (atom == server_name_atom_) s.received_copy = !deleted;
+    if (atom == daisy_atom_ && deleted && s.received_copy)
+        notes.push_back({ReplicationNote::Kind::DaisyChainRevoked, 0, window});
+    if (atom != transient_atom_ && !copied_.count(atom)) return;
+    if (deleted) property_arrived({window, atom, std::nullopt});
+    else capture_->request_property(window, atom);
+}
+
+void Replicator::property_arrived(const PropertyAnswer &a) {
+    auto it = sources_.find(a.window);
+    if (it == sources_.end()) return;
+    Source &s = it->second;
+    if (a.atom == transient_atom_) {
+        s.transient_for = 0;
+        if (a.value && a.value->format == 32 && a.value->data.size() >= 4)
+            std::memcpy(&s.transient_for, a.value->data.data(), 4);
+        for (const auto &[host, mirror] : s.mirrors)
+            pipes_.at(host)->set_property(mirror, "WM_TRANSIENT_FOR", transient_value(host, s.transient_for));
+        return;
+    }
+    auto copied = copied_.find(a.atom);
+    if (copied == copied_.end()) return;
+    for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->set_property(mirror, copied->second, a.value);
+}
+
+void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &notes) {
+    if (ev.kind == SourceEvent::Kind::TopLevelMapped) {
+        notes.push_back({ReplicationNote::Kind::TopLevelMapped, 0, ev.window});
+        return;
+    }
+    auto it = sources_.find(ev.window);
+    if (it == sources_.end()) return;
+    Source &s = it->second;
+    const FrameTime now = options_.clock();
+    switch (ev.kind) {
+    case SourceEvent::Kind::Damaged:
+        s.damage.push_back(ev.area);
+        s.gate.damaged(now);
+        break;
+    case SourceEvent::Kind::Configured: {
+        const bool resized = ev.geometry.width != s.geometry.width || ev.geometry.height != s.geometry.height;
+        const bool moved = ev.geometry.x != s.geometry.x || ev.geometry.y != s.geometry.y;
+        // Menus and other windows the window manager leaves alone go where their client puts them.
+        const bool follow_moves = ev.geometry.override_redirect && moved;
+        const bool was_viewable = s.geometry.viewable;
+        s.geometry = ev.geometry;
+        s.geometry.viewable = was_viewable;
+        if (!resized && !follow_moves) break;
+        std::optional<std::pair<int16_t, int16_t>> position;
+        if (ev.geometry.override_redirect) position = std::make_pair(ev.geometry.x, ev.geometry.y);
+        for (const auto &[host, mirror] : s.mirrors)
+            pipes_.at(host)->configure(mirror, position, ev.geometry.width, ev.geometry.height);
+        if (resized) {
+            s.whole = true;
+            s.gate.damaged(now);
+        }
+        break;
+    }
+    case SourceEvent::Kind::Mapped:
+        s.geometry.viewable = true;
+        s.whole = true;
+        s.gate.damaged(now);
+        for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, true);
+        break;
+    case SourceEvent::Kind::Unmapped:
+    case SourceEvent::Kind::Destroyed:
+        s.geometry.viewable = false;
+        s.damage.clear();
+        s.whole = false;
+        if (s.gate.pending()) s.gate.captured(now);
+        if (ev.kind == SourceEvent::Kind::Unmapped)
+            for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, false);
+        break;
+    case SourceEvent::Kind::PropertyChanged: property_changed(ev.window, s, ev.atom, ev.deleted, notes); break;
+    case SourceEvent::Kind::TopLevelMapped: break;
+    }
+}
+
+void Replicator::capture_frame(uint32_t window, Source &s, std::vector<ReplicationNote> &notes) {
+    const int32_t w = s.geometry.width, h = s.geometry.height;
+    std::vector<Rect> rects = s.whole ? std::vector<Rect>{{0, 0, w, h}} : plan_capture(s.damage, w, h);
+    s.damage.clear();
+    s.whole = false;
+    s.gate.captured(options_.clock());
+    if (rects.empty() || !s.geometry.viewable) return;
+    if (capture_->begin_capture(window, rects, s.picture) == CaptureResult::OutOfMemory)
+        for (const auto &[host, mirror] : s.mirrors) notes.push_back({ReplicationNote::Kind::OutOfMemory, host, window});
+}
+
+void Replicator::check_receivers(FrameTime now, std::vector<ReplicationNote> &notes) {
+    for (auto &[host, pipe] : pipes_) {
+        for (uint32_t mirror : pipe->take_starved())
+            if (uint32_t w = window_of(host, mirror)) notes.push_back({ReplicationNote::Kind::OutOfMemory, host, w});
+        if (reported_[host]) continue;
+        if (pipe->failed()) {
+            reported_[host] = true;
+            notes.push_back({ReplicationNote::Kind::ReceiverLost, host, 0});
+        } else if (auto waited = pipe->waiting_for(now); waited && *waited > options_.receiver_timeout) {
+            reported_[host] = true;
+            notes.push_back({ReplicationNote::Kind::ReceiverTimedOut, host, 0});
+        }
+    }
+}
+
+void Replicator::arm_timer(FrameTime now, bool at_once) {
+    std::optional<FrameTime> next;
+    if (at_once) next = now;
+    // A window whose capture is under way waits for its replies, which wake the loop themselves.
+    for (const auto &[w, s] : sources_)
+        if (s.gate.pending() && !(capture_ && capture_->capturing(w)) && (!next || s.gate.due() < *next))
+            next = s.gate.due();
+    if (!pipes_.empty() && (!next || next_health_ < *next)) next = next_health_;
+    itimerspec spec{};
+    if (next) {
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*next - now).count();
+        left = std::max<long long>(left, 1);
+        spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+        spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+    }
+    timerfd_settime(timer_.get(), 0, &spec, nullptr);
+}
+
+std::vector<ReplicationNote> Replicator::dispatch() {
+    std::vector<ReplicationNote> notes;
+    drain_counter(timer_.get());
+    drain_counter(news_.get());
+    if (capture_ && !capture_->broken()) {
+        // Everything that has arrived first, so that a whole burst lands in one frame.
+        while (auto ev = capture_->next_event(true)) handle(*ev, notes);
+        // Properties first: a type never seen before costs a round trip, which may bring replies in.
+        for (const PropertyAnswer &a : capture_->collect_properties()) property_arrived(a);
+        for (const FinishedCapture &f : capture_->collect_captures()) {
+            auto it = sources_.find(f.window);
+            if (f.result != CaptureResult::Done || it == sources_.end()) continue;
+            for (const auto &[host, mirror] : it->second.mirrors) pipes_.at(host)->repaint(mirror, f.rects);
+        }
+        // A window whose previous frame is still being read waits for it: the damage meanwhile
+        // joins its next frame.
+        const FrameTime now = options_.clock();
+        for (auto &[w, s] : sources_)
+            if (s.gate.pending() && s.gate.due() <= now && !capture_->capturing(w)) capture_frame(w, s, notes);
+        if (capture_->broken()) epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, capture_->fd(), nullptr);
+    }
+    const FrameTime now = options_.clock();
+    if (!pipes_.empty() && now >= next_health_) next_health_ = now + clamp_ms(options_.receiver_timeout / 4, 50, 1000);
+    check_receivers(FrameClock::now(), notes);
+    arm_timer(now, false);
+    return notes;
+}
+
+}  // namespace telvane::server

@@ -1,0 +1,116 @@
+#pragma once
+// Replication of shared windows onto their receivers' mirrors: each damaged region is captured
+// once, in frames, and sent to every mirror of its window; size and map state are followed;
+// titles, class and the daisy-chain mark are copied as they change; and what the share service
+// has to act on (a receiver lost or stopped, a mirror closed by its user, a new top level, a
+// capture that found no memory, a daisy-chain mark withdrawn) comes back as notes.
+
+#include "frame_policy.h"
+#include "receiver_pipe.h"
+#include "window_capture.h"
+#include "xcb_handles.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+#include <xcb/xcb.h>
+
+namespace telvane::server {
+
+// Something the share service must act on.
+struct ReplicationNote {
+    enum class Kind {
+        ReceiverLost,        // its connection broke
+        ReceiverTimedOut,    // it left a request unanswered past the time limit
+        MirrorClosed,        // its user asked the window manager to close `window`'s mirror
+        OutOfMemory,         // `window` cannot be captured or painted there any more
+        TopLevelMapped,      // `window` is a top level that was just mapped upstream
+        DaisyChainRevoked,   // `window`, a received copy, may no longer be shared onward
+    };
+    Kind kind;
+    uint32_t host = 0;
+    uint32_t window = 0;
+};
+
+class Replicator {
+public:
+    struct Options {
+        std::string upstream_display;   // where the shared windows live
+        std::string sender_name;        // goes into each mirror's TL_SERVER_NAME
+        std::chrono::milliseconds receiver_timeout{30000};
+        FrameTiming timing;
+        std::function<FrameTime()> clock = [] { return FrameClock::now(); };
+    };
+
+    explicit Replicator(Options options);
+    ~Replicator();
+
+    // Readable when dispatch() has work: capture events, a frame or health check due, a pipe's news.
+    int fd() const { return epoll_.get(); }
+    // Does that work; returns what the share service must act on.
+    std::vector<ReplicationNote> dispatch();
+
+    enum class Fit { Ready, DirectColor };
+    // Starts the sender thread of a connected receiver; `c` must outlive remove_receiver(host).
+    // A receiver whose default visual is DirectColor gets no thread and no mirrors.
+    Fit add_receiver(uint32_t host, xcb_connection_t *c, int screen);
+    // Stops the receiver's thread; called before its connection is closed.
+    void remove_receiver(uint32_t host);
+
+    struct Started {
+        uint32_t mirror = 0;        // 0: nothing was made (window gone, receiver broken, no memory)
+        bool converted = false;     // the receiver keeps pixels differently; they are converted
+        bool out_of_memory = false; // the capture's buffers could not be had
+    };
+    // Makes the mirror of `window` on `host`, asking there also for the events in `extra_events`
+    // (receivers' input), and starts replicating the window there.
+    Started start(uint32_t host, uint32_t window, uint32_t extra_events = 0);
+    // Stops replicating `window` to `host`, destroying the mirror when `destroy_mirror`.
+    void stop(uint32_t host, uint32_t window, bool destroy_mirror);
+
+    // Handles one event from a receiver's connection (exposures, close requests).
+    std::vector<ReplicationNote> receiver_event(uint32_t host, const xcb_generic_event_t *ev);
+
+    // True when `window` is a copy received from another sender that did not allow it to be
+    // shared onward (TL_SERVER_NAME without TL_DAISY_CHAIN_ALLOWED).
+    bool onward_forbidden(uint32_t window);
+
+private:
+    struct Source {
+        std::shared_ptr<Picture> picture = std::make_shared<Picture>();
+        FrameGate gate;
+        std::vector<Rect> damage;
+        bool whole = false;          // the next frame captures everything
+        SourceGeometry geometry;
+        uint32_t transient_for = 0;  // WM_TRANSIENT_FOR on upstream
+        bool received_copy = false;  // carries TL_SERVER_NAME: it came from another sender
+        std::map<uint32_t, uint32_t> mirrors;   // host -> mirror
+    };
+
+    void handle(const SourceEvent &ev, std::vector<ReplicationNote> &notes);
+    void capture_frame(uint32_t window, Source &s, std::vector<ReplicationNote> &notes);
+    void property_changed(uint32_t window, Source &s, uint32_t atom, bool deleted,
+                          std::vector<ReplicationNote> &notes);
+    void property_arrived(const PropertyAnswer &answer);
+    std::optional<PropertyValue> transient_value(uint32_t host, uint32_t target) const;
+    void check_receivers(FrameTime now, std::vector<ReplicationNote> &notes);
+    void arm_timer(FrameTime now, bool at_once);
+    uint32_t window_of(uint32_t host, uint32_t mirror) const;
+
+    Options options_;
+    std::unique_ptr<CaptureLink> capture_;
+    Fd epoll_, timer_, news_;
+    std::map<uint32_t, Source> sources_;
+    std::map<uint32_t, std::unique_ptr<ReceiverPipe>> pipes_;
+    std::map<uint32_t, bool> reported_;          // host -> its loss was reported already
+    std::map<uint32_t, std::string> copied_;     // upstream atom -> name of a property mirrors copy
+    uint32_t transient_atom_ = XCB_ATOM_WM_TRANSIENT_FOR;
+    uint32_t server_name_atom_ = 0, daisy_atom_ = 0;
+    FrameTime next_health_{};
+};
+
+}  // namespace telvane::server

@@ -1,0 +1,130 @@
+#pragma once
+// Pixels and mirrors for the replication tests: drawing known patterns, reading windows back with
+// GetImage, and waiting (on Damage and structure events, within a limit) until a mirror shows
+// what is expected.
+
+#include "x_client.h"
+
+#include <xcb/damage.h>
+
+#include <algorithm>
+#include <functional>
+
+namespace telvane::testing {
+
+// Fills a rectangle of `drawable` with the pixel value `pixel`.
+inline void fill(xcb_connection_t *c, uint32_t drawable, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t pixel) {
+    uint32_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, drawable, XCB_GC_FOREGROUND, &pixel);
+    xcb_rectangle_t r{x, y, w, h};
+    xcb_poly_fill_rectangle(c, drawable, gc, 1, &r);
+    xcb_free_gc(c, gc);
+    xcb_flush(c);
+}
+
+// The pixel values of a w x h area of `drawable` at its origin (32 or 16 bits per pixel).
+inline std::vector<uint32_t> pixels(xcb_connection_t *c, uint32_t drawable, uint16_t w, uint16_t h) {
+    Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, 0, 0, w, h, ~0u), nullptr));
+    if (!r) return {};
+    const uint8_t *d = xcb_get_image_data(r.get());
+    const size_t bytes = static_cast<size_t>(xcb_get_image_data_length(r.get()));
+    std::vector<uint32_t> out;
+    const size_t bpp = bytes / (size_t{w} * h);
+    for (size_t i = 0; i + bpp <= bytes; i += bpp) {
+        uint32_t v = 0;
+        std::memcpy(&v, d + i, bpp);
+        out.push_back(bpp == 4 ? (v & 0xffffff) : v);
+    }
+    return out;
+}
+
+inline void sync(xcb_connection_t *c) {
+    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+// Waits until `done` holds, woken by events on `c` (which the caller selected); false after `limit`.
+inline bool wait_until(xcb_connection_t *c, const std::function<bool()> &done,
+                       std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(c)}) {
+        }
+        if (done()) return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || xcb_connection_has_error(c)) return false;
+        next_event(c, left);
+    }
+}
+
+// Watches a mirror on its receiver: damage to it and its structure, so that waits wake up.
+class MirrorWatch {
+public:
+    MirrorWatch(xcb_connection_t *c, uint32_t mirror) : c_(c), mirror_(mirror) {
+        xcb_prefetch_extension_data(c, &xcb_damage_id);
+        Owned<xcb_damage_query_version_reply_t> v(
+            xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+        damage_ = xcb_generate_id(c);
+        xcb_damage_create(c, damage_, mirror, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+        uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(c, mirror, XCB_CW_EVENT_MASK, &mask);
+        sync(c);
+    }
+    uint32_t id() const { return mirror_; }
+
+    // Waits until the mirror's top-left w x h pixels are `expected`.
+    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h,
+               std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+        return wait_until(c_, [&] {
+            xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
+            return pixels(c_, mirror_, w, h) == expected;
+        }, limit);
+    }
+    // Waits until the mirror's geometry is w x h.
+    bool sized(uint16_t w, uint16_t h) {
+        return wait_until(c_, [&] {
+            Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, mirror_), nullptr));
+            return g && g->width == w && g->height == h;
+        });
+    }
+    // Waits until the mirror is (or is no longer) viewable.
+    bool viewable(bool want) {
+        return wait_until(c_, [&] {
+            Owned<xcb_get_window_attributes_reply_t> a(
+                xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, mirror_), nullptr));
+            return a && (a->map_state == XCB_MAP_STATE_VIEWABLE) == want;
+        });
+    }
+    // Waits until property `prop` of the mirror reads `value` (empty: absent).
+    bool property_is(uint32_t prop, const std::string &value, bool present = true) {
+        return wait_until(c_, [&] {
+            Owned<xcb_get_property_reply_t> r(xcb_get_property_reply(
+                c_, xcb_get_property(c_, 0, mirror_, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
+            if (!r) return false;
+            if (!present) return r->type == XCB_NONE;
+            return r->type != XCB_NONE &&
+                   std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
+                               static_cast<size_t>(xcb_get_property_value_length(r.get()))) == value;
+        });
+    }
+
+private:
+    xcb_connection_t *c_;
+    uint32_t mirror_;
+    uint32_t damage_ = 0;
+};
+
+// Waits for the next root child of `rx` carrying `marker` that is not in `known`; 0 on time-out.
+// The caller selected SubstructureNotify on the root (watch_root).
+inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std::vector<uint32_t> &known = {},
+                                std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    uint32_t found = 0;
+    wait_until(rx, [&] {
+        for (uint32_t w : windows_with(rx, marker))
+            if (std::find(known.begin(), known.end(), w) == known.end()) found = w;
+        return found != 0;
+    }, limit);
+    return found;
+}
+
+}  // namespace telvane::testing

@@ -1,0 +1,447 @@
+// Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
+// while covered, in bursts and in child windows), size and map state, new top levels of a shared
+// application, titles and marks, converted and refused visuals, receivers that die or stop, and
+// a share passed on through a second telvane-server.
+#include "mirror_probe.h"
+#include "process.h"
+#include "share_server.h"
+#include "xvfb.h"
+
+#include <csignal>
+#include <fstream>
+#include <sys/resource.h>
+#include <gtest/gtest.h>
+#include <deque>
+#include <random>
+#include <xcb/xcbext.h>
+
+using namespace telvane::testing;
+using telvane::wire::ShareEvent;
+
+namespace {
+
+constexpr uint8_t kShareApplication = 0, kShareWindow = 1;
+
+// What a test expects a window to show: pixel values row by row, changed as the test draws.
+struct Canvas {
+    uint16_t width, height;
+    std::vector<uint32_t> px;
+    Canvas(uint16_t w, uint16_t h, uint32_t colour) : width(w), height(h), px(size_t{w} * h, colour) {}
+
+    void fill(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
+        telvane::testing::fill(c, window, x, y, w, h, colour);
+        for (int yy = y; yy < y + h && yy < height; ++yy)
+            for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
+    }
+    // Puts a block of random pixels (24-bit TrueColor) with PutImage.
+    void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed) {
+        std::mt19937 rng(seed);
+        std::vector<uint32_t> block(size_t{w} * h);
+        for (auto &v : block) v = rng() & 0xffffff;
+        uint32_t gc = xcb_generate_id(c);
+        xcb_create_gc(c, gc, window, 0, nullptr);
+        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, x, y, 0, 24,
+                      static_cast<uint32_t>(block.size() * 4), reinterpret_cast<const uint8_t *>(block.data()));
+        xcb_free_gc(c, gc);
+        xcb_flush(c);
+        for (int yy = 0; yy < h; ++yy)
+            for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
+    }
+};
+
+class Replication : public ::testing::Test {
+protected:
+    struct Receiver {
+        std::optional<XvfbServer> xvfb;
+        Xcb c;
+        uint32_t marker = 0;   // TL_SERVER_NAME there
+        uint32_t host = 0;     // its host atom on the sender
+    };
+
+    void SetUp() override { start_sender(server_arguments()); }
+    virtual std::vector<std::string> server_arguments() { return {}; }
+
+    void start_sender(std::vector<std::string> extra) {
+        upstream = XvfbServer::start();
+        ASSERT_TRUE(upstream);
+        ShareServer::Options o;
+        o.trace_path = scratch.file("trace");
+        o.extra = std::move(extra);
+        o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
+        server = ShareServer::start(upstream->name(), o);
+        ASSERT_TRUE(server);
+        c = xcb_open(server->name());
+        ASSERT_TRUE(c);
+        codes = query_share(c.get());
+        ASSERT_TRUE(codes.present);
+    }
+    Receiver &add_receiver(XvfbServer::Options o = {}) {
+        auto &r = receivers.emplace_back();
+        r.xvfb = XvfbServer::start(o);
+        EXPECT_TRUE(r.xvfb);
+        if (!r.xvfb) return r;
+        r.c = xcb_open(r.xvfb->name());
+        watch_root(r.c.get());
+        r.marker = intern(r.c.get(), "TL_SERVER_NAME");
+        r.host = intern(c.get(), "127.0.0.1:" + std::to_string(r.xvfb->number()) + ".0");
+        return r;
+    }
+    ShareEvent expect_event(uint8_t status) {
+        auto ev = next_share_event(c.get(), codes.first_event);
+        EXPECT_TRUE(ev) << "no event, wanted status " << int(status);
+        if (!ev) return {};
+        EXPECT_EQ(ev->status, status);
+        return *ev;
+    }
+    // Shares `w` to `r` and returns its mirror there, after connection-made (when `first`) and
+    // window-shared.
+    uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
+        auto known = windows_with(r.c.get(), r.marker);
+        send_share(c.get(), codes.major, how, r.host, w, 0);
+        if (first) expect_event(0);
+        EXPECT_EQ(expect_event(3).window, w);
+        return wait_new_mirror(r.c.get(), r.marker, known);
+    }
+
+    ScratchDir scratch;
+    std::optional<XvfbServer> upstream;
+    std::optional<ShareServer> server;
+    Xcb c;
+    ShareCodes codes;
+    std::deque<Receiver> receivers;
+};
+
+}  // namespace
+
+TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "pixels", 160, 120);
+    Canvas canvas(160, 120, 0x204060);
+    canvas.fill(c.get(), w, 0, 0, 160, 120, 0x204060);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    canvas.noise(c.get(), w, 10, 20, 90, 70, 1);
+    EXPECT_EQ(pixels(c.get(), w, 160, 120), canvas.px) << "the sender itself shows what was drawn";
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    // Another client's window covers it and reaches past the screen's edge; drawing goes on.
+    Xcb other = xcb_open(server->name());
+    uint32_t cover = make_window(other.get(), "cover", 400, 300);
+    fill(other.get(), cover, 0, 0, 400, 300, 0xffffff);
+    sync(other.get());
+    canvas.noise(c.get(), w, 50, 0, 110, 120, 2);
+    for (int16_t y = 0; y < 120; y += 2) canvas.fill(c.get(), w, 0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    // A child window is part of the picture.
+    uint32_t child = xcb_generate_id(c.get());
+    uint32_t red = 0xff0000;
+    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, child, w, 100, 80, 30, 20, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &red);
+    xcb_map_window(c.get(), child);
+    for (int y = 80; y < 100; ++y)
+        for (int x = 100; x < 130; ++x) canvas.px[size_t(y) * 160 + x] = red;
+    fill(c.get(), child, 0, 0, 10, 10, 0x00ff00);
+    for (int y = 80; y < 90; ++y)
+        for (int x = 100; x < 110; ++x) canvas.px[size_t(y) * 160 + x] = 0x00ff00;
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+
+    // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
+    MirrorWatch child_mirror(r.c.get(), share(r, child, false));
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
+    for (int y = 90; y < 100; ++y)
+        for (int x = 110; x < 130; ++x) canvas.px[size_t(y) * 160 + x] = 0x0000ff;
+    EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+}
+
+TEST_F(Replication, MirrorFollowsSizeAndMapState) {
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "resized", 100, 80);
+    fill(c.get(), w, 0, 0, 100, 80, 0x336699);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(100 * 80, 0x336699), 100, 80));
+
+    uint32_t size[] = {180, 140};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    fill(c.get(), w, 0, 0, 180, 140, 0x996633);
+    EXPECT_TRUE(mirror.sized(180, 140));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x996633), 180, 140));
+
+    xcb_unmap_window(c.get(), w);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.viewable(false));
+    xcb_map_window(c.get(), w);
+    fill(c.get(), w, 0, 0, 180, 140, 0x123456);
+    EXPECT_TRUE(mirror.viewable(true));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x123456), 180, 140));
+}
+
+TEST_F(Replication, AClientDrawingUnderAServerGrabIsNotHeldUp) {
+    // While the server is grabbed it answers nobody else, captures included; the proxy must go
+    // on relaying the grabbing client until it lets go.
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "grabbed", 50, 50);
+    fill(c.get(), w, 0, 0, 50, 50, 0x111111);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    // A round trip through the proxy that gives up after two seconds instead of hanging.
+    auto round_trip = [&] {
+        const unsigned seq = xcb_get_input_focus(c.get()).sequence;
+        xcb_flush(c.get());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        for (;;) {
+            void *reply = nullptr;
+            xcb_generic_error_t *error = nullptr;
+            if (xcb_poll_for_reply(c.get(), seq, &reply, &error)) {
+                std::free(reply);
+                std::free(error);
+                return true;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{xcb_get_file_descriptor(c.get()), POLLIN, 0};
+            poll(&p, 1, static_cast<int>(left.count()));
+        }
+    };
+    xcb_grab_server(c.get());
+    // Long enough for frames to fall due while the grab lasts.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    uint32_t colour = 0x222222;
+    for (; std::chrono::steady_clock::now() < until; colour = (colour + 0x010101) & 0xffffff) {
+        fill(c.get(), w, 0, 0, 50, 50, colour);
+        ASSERT_TRUE(round_trip()) << "the proxy stopped relaying the grabbing client";
+    }
+    xcb_ungrab_server(c.get());
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(50 * 50, (colour - 0x010101) & 0xffffff), 50, 50));
+}
+
+TEST_F(Replication, NewTopLevelJoinsTheApplicationShareAsADialogOfItsMainWindow) {
+    Receiver &r = add_receiver();
+    uint32_t main_window = make_window(c.get(), "main");
+    auto known = windows_with(r.c.get(), r.marker);
+    send_share(c.get(), codes.major, kShareApplication, r.host, main_window, 0);
+    expect_event(0);
+    ShareEvent first = expect_event(3);
+    uint32_t main_mirror = wait_new_mirror(r.c.get(), r.marker, known);
+    ASSERT_NE(main_mirror, 0u);
+
+    // A dialog of the application, transient for its main window, appears later.
+    uint32_t dialog = xcb_generate_id(c.get());
+    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, dialog, first_screen(c.get())->root, 40, 40, 120, 60, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
+                        &main_window);
+    xcb_map_window(c.get(), dialog);
+    fill(c.get(), dialog, 0, 0, 120, 60, 0x00aa55);
+    ShareEvent joined = expect_event(3);
+    EXPECT_EQ(joined.window, dialog);
+    EXPECT_EQ(joined.tag, first.tag);
+    EXPECT_EQ(joined.detail, 0u);
+    MirrorWatch dialog_mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker, {main_mirror}));
+    uint32_t main_mirror_bytes = main_mirror;
+    EXPECT_TRUE(dialog_mirror.property_is(XCB_ATOM_WM_TRANSIENT_FOR,
+                                          std::string(reinterpret_cast<char *>(&main_mirror_bytes), 4)));
+    EXPECT_TRUE(dialog_mirror.shows(std::vector<uint32_t>(120 * 60, 0x00aa55), 120, 60));
+}
+
+TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) {
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "before");
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
+
+    auto set = [&](uint32_t prop, const std::string &v) {
+        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(v.size()), v.data());
+        xcb_flush(c.get());
+    };
+    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
+    set(XCB_ATOM_WM_ICON_NAME, "icon");
+    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
+
+    uint32_t daisy_here = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED"), daisy_there = intern(r.c.get(), "TL_DAISY_CHAIN_ALLOWED");
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy_here, XCB_ATOM_ATOM, 8, 0, nullptr);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.property_is(daisy_there, ""));
+    xcb_delete_property(c.get(), w, daisy_here);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.property_is(daisy_there, "", false));
+
+    // The receiver's user closes the mirror through the window manager's protocol.
+    xcb_client_message_event_t close{};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = mirror.id();
+    close.type = intern(r.c.get(), "WM_PROTOCOLS");
+    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
+    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
+    xcb_flush(r.c.get());
+    EXPECT_EQ(expect_event(4).window, w);
+    EXPECT_EQ(expect_event(2).host, r.host);
+}
+
+TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
+    // The middle display runs its own telvane-server; the sender's mirror is made through it.
+    auto middle = XvfbServer::start();
+    ASSERT_TRUE(middle);
+    auto middle_server = ShareServer::start(middle->name(), ShareServer::Options{});
+    ASSERT_TRUE(middle_server);
+    Xcb mid = xcb_open(middle_server->name());
+    ASSERT_TRUE(mid);
+    watch_root(mid.get());
+    ShareCodes mid_codes = query_share(mid.get());
+    Receiver &third = add_receiver();
+
+    uint32_t w = make_window(c.get(), "chained", 120, 90);
+    Canvas canvas(120, 90, 0);
+    canvas.noise(c.get(), w, 0, 0, 120, 90, 3);
+    uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), w, 0);
+    expect_event(0);
+    expect_event(3);
+    uint32_t copy = wait_new_mirror(mid.get(), intern(mid.get(), "TL_SERVER_NAME"));
+    ASSERT_NE(copy, 0u);
+    MirrorWatch copy_watch(mid.get(), copy);
+    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), ""));
+    EXPECT_TRUE(copy_watch.shows(canvas.px, 120, 90));
+
+    // Onward from the middle to the third display, which then follows the sender's drawing.
+    const uint32_t third_host = intern(mid.get(), "127.0.0.1:" + std::to_string(third.xvfb->number()) + ".0");
+    auto mid_event = [&](uint8_t status) {
+        auto ev = next_share_event(mid.get(), mid_codes.first_event);
+        EXPECT_TRUE(ev && ev->status == status) << "wanted status " << int(status) << " on the middle";
+    };
+    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
+    mid_event(0);
+    mid_event(3);
+    MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
+    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
+    canvas.noise(c.get(), w, 30, 20, 60, 40, 4);
+    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
+
+    // The sender withdraws its permission: the copy loses the mark and goes from the third display.
+    xcb_delete_property(c.get(), w, daisy);
+    xcb_flush(c.get());
+    mid_event(4);
+    mid_event(2);
+    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), "", false));
+    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
+    mid_event(5);
+}
+
+TEST_F(Replication, ReceiverOfAnotherDepthGetsConvertedPixelsAndDirectColorIsRefused) {
+    XvfbServer::Options shallow;
+    shallow.screen = "640x480x16";
+    Receiver &r = add_receiver(shallow);
+    uint32_t w = make_window(c.get(), "colours", 80, 20);
+    const uint32_t colours[] = {0xff0000, 0x00ff00, 0x0000ff, 0x808080};
+    for (int i = 0; i < 4; ++i) fill(c.get(), w, static_cast<int16_t>(20 * i), 0, 20, 20, colours[i]);
+    sync(c.get());
+    send_share(c.get(), codes.major, kShareWindow, r.host, w, 0);
+    expect_event(0);
+    uint32_t tag = expect_event(3).tag;
+    ShareEvent colour = expect_event(11);
+    EXPECT_EQ(colour.window, w);
+    EXPECT_EQ(colour.tag, tag);
+    std::vector<uint32_t> want;
+    const uint32_t rgb565[] = {0xf800, 0x07e0, 0x001f, 0x8410};
+    for (int y = 0; y < 20; ++y)
+        for (int i = 0; i < 4; ++i) want.insert(want.end(), 20, rgb565[i]);
+    MirrorWatch mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker));
+    EXPECT_TRUE(mirror.shows(want, 80, 20));
+
+    XvfbServer::Options direct;
+    direct.extra = {"-cc", "5"};
+    Receiver &d = add_receiver(direct);
+    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
+    ShareEvent refused = expect_event(102);
+    EXPECT_EQ(refused.host, d.host);
+    EXPECT_EQ(refused.window, w);
+    EXPECT_FALSE(next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(300)));
+    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
+}
+
+TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
+    Receiver &r = add_receiver();
+    uint32_t small = make_window(c.get(), "small", 60, 40);
+    fill(c.get(), small, 0, 0, 60, 40, 0x445566);
+    MirrorWatch mirror(r.c.get(), share(r, small));
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(60 * 40, 0x445566), 60, 40));
+
+    // The server may now take little more memory than it holds: not a copy of a huge window.
+    std::ifstream status("/proc/" + std::to_string(server->process().pid()) + "/status");
+    unsigned long long vm_kib = 0;
+    for (std::string key; status >> key;)
+        if (key == "VmSize:") status >> vm_kib;
+    ASSERT_GT(vm_kib, 0u);
+    const rlimit limit{(vm_kib << 10) + (256ull << 20), (vm_kib << 10) + (256ull << 20)};
+    ASSERT_EQ(prlimit(server->process().pid(), RLIMIT_AS, &limit, nullptr), 0);
+    uint32_t huge = make_window(c.get(), "huge", 10000, 10000);
+    send_share(c.get(), codes.major, kShareWindow, r.host, huge, 0);
+    ShareEvent oom = expect_event(101);
+    EXPECT_EQ(oom.window, huge);
+    EXPECT_EQ(oom.host, r.host);
+
+    fill(c.get(), small, 0, 0, 60, 40, 0x665544);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(60 * 40, 0x665544), 60, 40));
+    uint32_t another = make_window(c.get(), "another", 30, 30);
+    send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
+    EXPECT_EQ(expect_event(3).window, another);
+}
+
+namespace {
+
+// Lets a stopped process go on when the test ends, however it ends.
+struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
+};
+
+}  // namespace
+
+class ReplicationTimeLimit : public Replication {
+protected:
+    std::vector<std::string> server_arguments() override { return {"--receiver-timeout", "2"}; }
+};
+
+TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOthersGoOn) {
+    Receiver &steady = add_receiver();
+    Receiver &dying = add_receiver();
+    Receiver &stuck = add_receiver();
+    uint32_t w = make_window(c.get(), "watched", 400, 300);
+    fill(c.get(), w, 0, 0, 400, 300, 0x101010);
+    MirrorWatch mirror(steady.c.get(), share(steady, w));
+    share(dying, w);
+    share(stuck, w);
+
+    dying.c.reset();
+    dying.xvfb->process().stop(9);
+    EXPECT_EQ(expect_event(12).host, dying.host);
+    EXPECT_EQ(expect_event(4).host, dying.host);
+    EXPECT_EQ(expect_event(2).host, dying.host);
+    fill(c.get(), w, 0, 0, 400, 300, 0x202020);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x202020), 400, 300));
+
+    ASSERT_EQ(kill(stuck.xvfb->process().pid(), SIGSTOP), 0);
+    Resume resume{stuck.xvfb->process().pid()};
+    // Far more than the stopped receiver's socket takes: it must not hold up the others.
+    for (uint32_t colour = 0x300000; colour < 0x300000 + 40 * 0x010101; colour += 0x010101)
+        fill(c.get(), w, 0, 0, 400, 300, colour);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x300000 + 39 * 0x010101), 400, 300));
+    auto timed_out = next_share_event(c.get(), codes.first_event, std::chrono::seconds(10));
+    ASSERT_TRUE(timed_out);
+    EXPECT_EQ(timed_out->status, 10);
+    EXPECT_EQ(timed_out->host, stuck.host);
+    EXPECT_EQ(expect_event(4).host, stuck.host);
+    EXPECT_EQ(expect_event(2).host, stuck.host);
+    fill(c.get(), w, 0, 0, 400, 300, 0x404040);
+    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x404040), 400, 300));
+    EXPECT_TRUE(server->process().running());
+}

@@ -1,0 +1,82 @@
+// Pixel layouts: when pixels go through unchanged, and conversion where screens differ.
+#include "pixel_format.h"
+
+#include <gtest/gtest.h>
+
+using namespace telvane::server;
+using telvane::wire::ByteOrder;
+
+namespace {
+
+PixelFormat rgb888() { return {}; }
+PixelFormat rgb565() {
+    PixelFormat f;
+    f.depth = 16;
+    f.bits_per_pixel = 16;
+    f.red_mask = 0xf800;
+    f.green_mask = 0x07e0;
+    f.blue_mask = 0x001f;
+    return f;
+}
+
+}  // namespace
+
+TEST(PixelFormat, SameLayoutOnlyWhenBytesMeanTheSame) {
+    PixelFormat argb = rgb888();
+    argb.depth = 32;   // the alpha byte is unused by a depth-24 window
+    EXPECT_TRUE(same_layout(argb, rgb888()));
+    PixelFormat bgr = rgb888();
+    std::swap(bgr.red_mask, bgr.blue_mask);
+    EXPECT_FALSE(same_layout(rgb888(), bgr));
+    PixelFormat msb = rgb888();
+    msb.order = ByteOrder::Msb;
+    EXPECT_FALSE(same_layout(rgb888(), msb));
+    EXPECT_FALSE(same_layout(rgb888(), rgb565()));
+    EXPECT_EQ(row_bytes(rgb565(), 3), 8u);   // padded to 32 bits
+    EXPECT_EQ(row_bytes(rgb888(), 3), 12u);
+}
+
+TEST(PixelFormat, ConvertsBetweenDepthsOrdersAndPalettes) {
+    const uint32_t colours[] = {0xff0000, 0x00ff00, 0x0000ff, 0x808080, 0xffffff};
+    std::vector<uint8_t> src(20);
+    for (int i = 0; i < 5; ++i) telvane::wire::put32(src.data() + 4 * i, colours[i], ByteOrder::Lsb);
+    std::vector<uint8_t> dst(12);
+    convert_rows(rgb888(), src.data(), 20, rgb565(), dst.data(), 12, 5, 1);
+    const uint16_t want565[] = {0xf800, 0x07e0, 0x001f, 0x8410, 0xffff};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(telvane::wire::get16(dst.data() + 2 * i, ByteOrder::Lsb), want565[i]) << i;
+
+    // Back up to 24 bits (full channels come back exactly), into a big-endian server.
+    PixelFormat msb = rgb888();
+    msb.order = ByteOrder::Msb;
+    std::vector<uint8_t> back(20);
+    convert_rows(rgb565(), dst.data(), 12, msb, back.data(), 20, 5, 1);
+    EXPECT_EQ(telvane::wire::get32(back.data(), ByteOrder::Msb), 0xff0000u);
+    EXPECT_EQ(telvane::wire::get32(back.data() + 16, ByteOrder::Msb), 0xffffffu);
+
+    // An 8-bit indexed window goes through its palette.
+    PixelFormat indexed;
+    indexed.depth = indexed.bits_per_pixel = 8;
+    indexed.visual_class = VisualClass::PseudoColor;
+    indexed.palette = {0x000000, 0x123456, 0xabcdef};
+    ASSERT_TRUE(can_convert(indexed, rgb888()));
+    const uint8_t idx[4] = {2, 1, 0, 7};   // 7 has no entry: black
+    std::vector<uint8_t> out(16);
+    convert_rows(indexed, idx, 4, rgb888(), out.data(), 16, 4, 1);
+    EXPECT_EQ(telvane::wire::get32(out.data(), ByteOrder::Lsb), 0xabcdefu);
+    EXPECT_EQ(telvane::wire::get32(out.data() + 4, ByteOrder::Lsb), 0x123456u);
+    EXPECT_EQ(telvane::wire::get32(out.data() + 12, ByteOrder::Lsb), 0u);
+    EXPECT_FALSE(can_convert(rgb888(), indexed)) << "indexed receivers need allocated colours";
+}
+
+TEST(Picture, ResizeKeepsTheOverlap) {
+    Picture p;
+    p.resize(2, 2);
+    p.bytes[0] = 7;
+    p.bytes[p.stride + 4] = 9;   // pixel (1, 1)
+    p.resize(3, 1);
+    EXPECT_EQ(p.stride, 12u);
+    EXPECT_EQ(p.bytes[0], 7);
+    EXPECT_EQ(p.bytes.size(), 12u);
+    p.resize(2, 2);
+    EXPECT_EQ(p.bytes[p.stride + 4], 0) << "rows that were cut off come back empty";
+}
