@@ -94,22 +94,21 @@ template <typename Done> bool wait_visible(Watcher &w, Done done, std::chrono::m
     }
 }
 
-// Where the top-left of the marker-coloured area is on the receiver's screen, or {-1, -1}.
+// Where the top-left of the marker-coloured area is on the receiver's screen, or {-1, -1}. The
+// screen is read in one request, which the server answers as one picture: read in pieces, a copy
+// painted between two of them could be found at the wrong place.
 std::pair<int, int> find_marker(Watcher &w) {
     const int width = w.screen->width_in_pixels, height = w.screen->height_in_pixels;
-    for (int y0 = 0; y0 < height; y0 += 64) {
-        int rows = std::min(64, height - y0);
-        Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
-            w.c.get(),
-            xcb_get_image(w.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w.screen->root, 0, static_cast<int16_t>(y0),
-                          static_cast<uint16_t>(width), static_cast<uint16_t>(rows), ~0u),
-            nullptr));
-        if (!r) continue;
-        const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
-        for (int y = 0; y < rows; ++y)
-            for (int x = 0; x < width; ++x)
-                if ((px[size_t(y) * width + x] & 0xffffff) == kMarker) return {x, y0 + y};
-    }
+    Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
+        w.c.get(),
+        xcb_get_image(w.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w.screen->root, 0, 0, static_cast<uint16_t>(width),
+                      static_cast<uint16_t>(height), ~0u),
+        nullptr));
+    if (!r || xcb_get_image_data_length(r.get()) < width * height * 4) return {-1, -1};
+    const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if ((px[size_t(y) * width + x] & 0xffffff) == kMarker) return {x, y};
     return {-1, -1};
 }
 
