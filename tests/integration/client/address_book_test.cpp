@@ -141,18 +141,18 @@ private:
 
 const char *kTeam =
     "# the lab\n"
-    "127.0.0.1:11\tAnn   Lab   # first\n"
+    "127.0.0.2:11\tAnn   Lab   # first\n"
     "\n"
-    "127.0.0.1:12 Bob Lab\n";
+    "127.0.0.2:12 Bob Lab\n";
 
 }  // namespace
 
 TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     write_book(private_path("team"), kTeam);
-    write_book(private_path(".hidden"), "127.0.0.1:13 Hidden\n");
+    write_book(private_path(".hidden"), "127.0.0.2:13 Hidden\n");
     mkdir(private_path("folder").c_str(), 0755);
-    write_book(public_path("site"), "127.0.0.1:21 Front Desk\n127.0.0.1:22 Hall\n");
-    write_book(public_path("Default"), "127.0.0.1:23 Lobby\n");
+    write_book(public_path("site"), "127.0.0.2:21 Front Desk\n127.0.0.2:22 Hall\n");
+    write_book(public_path("Default"), "127.0.0.2:23 Lobby\n");
     open_book();
     // Regular files only, hidden ones left out, by byte value.
     EXPECT_EQ(items(PrivateList), std::vector<std::string>{"team"});
@@ -161,11 +161,11 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     // A book's lines as stored: comments and blank lines too, tabs expanded.
     click_book(PrivateList, "team");
     EXPECT_EQ(items(AddressList),
-              (std::vector<std::string>{"# the lab", "127.0.0.1:11    Ann   Lab   # first", "", "127.0.0.1:12 Bob Lab"}));
+              (std::vector<std::string>{"# the lab", "127.0.0.2:11    Ann   Lab   # first", "", "127.0.0.2:12 Bob Lab"}));
     // A public book after a private one: the private one is no longer selected.
     click_book(PublicList, "site");
     EXPECT_TRUE(selected(PrivateList).empty());
-    EXPECT_EQ(items(AddressList), (std::vector<std::string>{"127.0.0.1:21 Front Desk", "127.0.0.1:22 Hall"}));
+    EXPECT_EQ(items(AddressList), (std::vector<std::string>{"127.0.0.2:21 Front Desk", "127.0.0.2:22 Hall"}));
 
     // Unchanged on disk, the book is not read again: what the user selected in it stays.
     select_lines({2});
@@ -174,9 +174,9 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     EXPECT_EQ(selected(AddressList), std::vector<int>{2});
 
     // Edited on disk: the lines are read again.
-    write_book(public_path("site"), "127.0.0.1:24 Annex\n", 50);
+    write_book(public_path("site"), "127.0.0.2:24 Annex\n", 50);
     reopen_book();
-    EXPECT_EQ(items(AddressList), std::vector<std::string>{"127.0.0.1:24 Annex"});
+    EXPECT_EQ(items(AddressList), std::vector<std::string>{"127.0.0.2:24 Annex"});
     EXPECT_TRUE(selected(AddressList).empty());
 
     // Deleted: it leaves its list and its lines go.
@@ -188,8 +188,8 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
 }
 
 TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays) {
-    write_book(private_path("team"), std::string(kTeam) + "bad:x Nobody\n127.0.0.1:14 Cid Lab\n");
-    add_row("127.0.0.1:14.0", "Cid Elsewhere");
+    write_book(private_path("team"), std::string(kTeam) + "bad:x Nobody\n127.0.0.2:14 Cid Lab\n");
+    add_row("127.0.0.2:14.0", "Cid Elsewhere");
     write_book(public_path("Default"), "");
     write_book(public_path("Front Desk"), "");
     open_book();
@@ -209,18 +209,18 @@ TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays
     EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
     EXPECT_EQ(texts[1].substr(0, 15), "The new entry\n\n");
     // In the order of the book, at the top; two new rows, so neither is selected.
-    EXPECT_EQ(rows()[0], alias_row("Ann Lab", "127.0.0.1:11.0"));
-    EXPECT_EQ(rows()[1], alias_row("Bob Lab", "127.0.0.1:12.0"));
-    EXPECT_EQ(rows()[2], alias_row("Cid Elsewhere", "127.0.0.1:14.0"));
+    EXPECT_EQ(rows()[0], alias_row("Ann Lab", "127.0.0.2:11.0"));
+    EXPECT_EQ(rows()[1], alias_row("Bob Lab", "127.0.0.2:12.0"));
+    EXPECT_EQ(rows()[2], alias_row("Cid Elsewhere", "127.0.0.2:14.0"));
     EXPECT_TRUE(selected_positions().empty());
     EXPECT_TRUE(selected(AddressList).empty()) << "the copied lines are deselected";
 }
 
 TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     std::string long_alias(64, 'L');
-    add_row("127.0.0.1:31.0", "John Smith");
-    add_row("127.0.0.1:32.0", "Acme Inc.");
-    add_row("127.0.0.1:33.0", long_alias);
+    add_row("127.0.0.2:31.0", "John Smith");
+    add_row("127.0.0.2:32.0", "Acme Inc.");
+    add_row("127.0.0.2:33.0", long_alias);
     auto before = rows();
     select_rows({1, 2, 3});
     open_book();
@@ -232,7 +232,7 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     EXPECT_FALSE(XtIsManaged(SaveList)) << "a save takes the dialog down";
     // Display name, a tab, the alias without its leader; the alias that ends in a dot loses
     // it with the leader.
-    const std::string saved = "127.0.0.1:31.0\tJohn Smith\n127.0.0.1:32.0\tAcme Inc\n127.0.0.1:33.0\t" + long_alias + "\n";
+    const std::string saved = "127.0.0.2:31.0\tJohn Smith\n127.0.0.2:32.0\tAcme Inc\n127.0.0.2:33.0\t" + long_alias + "\n";
     EXPECT_EQ(read_file(private_path("Default")), saved);
     EXPECT_EQ(items(PrivateList), std::vector<std::string>{"Default"}) << "the open book shows it at once";
 
@@ -248,7 +248,7 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     select_rows({1});
     save_as("Default", true);
     EXPECT_EQ(texts.size(), 1u);
-    EXPECT_EQ(read_file(private_path("Default")), saved + "127.0.0.1:31.0\tJohn Smith\n");
+    EXPECT_EQ(read_file(private_path("Default")), saved + "127.0.0.2:31.0\tJohn Smith\n");
 
     // Read back through the address book into an emptied list.
     for (const auto &row : rows()) delete_item_str(ReceiverList, row.c_str());
@@ -260,12 +260,12 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     ASSERT_TRUE(pump_until([] { return rows().size() == 3; }));
     auto after = rows();
     EXPECT_EQ(after[0], before[0]);
-    EXPECT_EQ(after[1], alias_row("Acme Inc", "127.0.0.1:32.0"));
+    EXPECT_EQ(after[1], alias_row("Acme Inc", "127.0.0.2:32.0"));
     EXPECT_EQ(after[2], before[2]);
 }
 
 TEST_F(AddressBook, SaveRefusesBadNamesAndKeepsTheDialogUp) {
-    add_row("127.0.0.1:41.0", "Ann");
+    add_row("127.0.0.2:41.0", "Ann");
     select_rows({1});
     mkdir(private_path("folder").c_str(), 0755);
     std::vector<std::string> texts;
@@ -284,18 +284,18 @@ TEST_F(AddressBook, SaveRefusesBadNamesAndKeepsTheDialogUp) {
 
     // Blanks around a name go; a path is used as typed.
     save_as("  Lab Team\t");
-    EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.1:41.0\tAnn\n");
+    EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.2:41.0\tAnn\n");
     save_as(scratch.file("elsewhere"));
-    EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.1:41.0\tAnn\n");
+    EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.2:41.0\tAnn\n");
     EXPECT_EQ(texts.size(), 4u);
 }
 
 TEST_F(AddressBook, BrokenBooksAreToldOrShownAsTheyAre) {
     // Binary bytes and a line of 2500 characters: shown, the long line in pieces of 999.
-    std::string binary = "127.0.0.1:51 \x01\x7f\xff\xfe Odd\n";
+    std::string binary = "127.0.0.2:51 \x01\x7f\xff\xfe Odd\n";
     std::string long_line(2500, 'x');
     write_book(private_path("odd"), binary + long_line + "\n");
-    write_book(private_path("gone"), "127.0.0.1:52 Gone\n");
+    write_book(private_path("gone"), "127.0.0.2:52 Gone\n");
     // A file where the public folder should be.
     rmdir(scratch.file("public/address_books").c_str());
     write_file(scratch.file("public/address_books"), "not a folder\n");

@@ -94,7 +94,7 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     ASSERT_TRUE(second_display);
     std::string second_name = "127.0.0.1:" + std::to_string(second_display->number()) + ".0";
     Atom second = add_row(second_name, "Receiver Two");
-    add_row("127.0.0.1:77.0", "Nobody Home");
+    add_row("127.0.0.2:77.0", "Nobody Home");
     ForeignWindow a(server->name(), "Window A", 10, 10), b(server->name(), "Window B", 200, 10);
     share_directly(a.id(), first);
     share_directly(b.id(), first);
@@ -129,7 +129,7 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
 }
 
 TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
-    for (int i = 1; i <= 5; ++i) add_row("127.0.0.1:" + std::to_string(60 + i) + ".0", "Row " + std::to_string(i));
+    for (int i = 1; i <= 5; ++i) add_row("127.0.0.2:" + std::to_string(60 + i) + ".0", "Row " + std::to_string(i));
     select_rows({3, 5});
     move_to_top(nullptr, nullptr, nullptr);
     auto now = rows();
@@ -141,7 +141,7 @@ TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
     // The records follow the rows, so each receiver's input control stays beside its row.
     Widget w = nullptr;
     int row = -1;
-    find_hostatom_widget(create_hostatom("127.0.0.1:65.0", display), &w, &row);
+    find_hostatom_widget(create_hostatom("127.0.0.2:65.0", display), &w, &row);
     EXPECT_EQ(row, 1);
 }
 
@@ -201,7 +201,7 @@ TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
 
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
     std::vector<Atom> hosts;
-    for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.1:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
+    for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
     for (Atom h : hosts) input_status_changed(h, 0);
     input_status_changed(hosts[0], 1);
     input_status_changed(hosts[0], 1);
@@ -235,8 +235,8 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
 
 TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     Atom host = add_row(receiver_name(), "Design review screen");
-    add_row("127.0.0.1:51.0", "Jane Doe (lab)");
-    add_row("127.0.0.1:52.0", "Conference room");
+    add_row("127.0.0.2:51.0", "Jane Doe (lab)");
+    add_row("127.0.0.2:52.0", "Conference room");
     user_preference.allow_input = 1;
     ForeignWindow target(server->name(), "Allowed", 700, 500);
     share_directly(target.id(), host);

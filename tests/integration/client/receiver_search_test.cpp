@@ -69,10 +69,10 @@ protected:
 
 const char *kTeam =
     "# the team\n"
-    "127.0.0.1:11 Ann Lab\n"
-    "127.0.0.1:12 Bob Lab\n"
-    "127.0.0.1:13 Cid Lab\n"
-    "127.0.0.1:14 Dee Office\n";
+    "127.0.0.2:11 Ann Lab\n"
+    "127.0.0.2:12 Bob Lab\n"
+    "127.0.0.2:13 Cid Lab\n"
+    "127.0.0.2:14 Dee Office\n";
 
 }  // namespace
 
@@ -95,7 +95,7 @@ TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog
 }
 
 TEST_F(ReceiverSearch, TakenWithoutTheDialogTheCandidatesKeepTheirOrder) {
-    private_book("pair", "127.0.0.1:21 Alpha\n127.0.0.1:22 Beta\n");
+    private_book("pair", "127.0.0.2:21 Alpha\n127.0.0.2:22 Beta\n");
     put_edit_text("/ignored");
     ASSERT_EQ(add_file_to_receivers(TelvaneSH, scratch.file(".Telvane/pair").c_str()), 1);
     finish_MatchNames(2, 1);
@@ -104,7 +104,7 @@ TEST_F(ReceiverSearch, TakenWithoutTheDialogTheCandidatesKeepTheirOrder) {
 }
 
 TEST_F(ReceiverSearch, ListedReceiversMatchByWordOrByDisplay) {
-    add_row("127.0.0.1:31.0", "Printer room");
+    add_row("127.0.0.2:31.0", "Printer room");
     add_row("127.0.0.2:32.0", "Spare");
     std::vector<std::string> texts;
     answer_dialogs(texts);
@@ -126,7 +126,7 @@ TEST_F(ReceiverSearch, ListedReceiversMatchByWordOrByDisplay) {
 }
 
 TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooks) {
-    public_book("staff", "127.0.0.1:41 Public Person\n");
+    public_book("staff", "127.0.0.2:41 Public Person\n");
     user_preference.search_level = 1;  // Private_Only
     user_preference.dialog_level = 4;
     std::vector<std::string> texts;
@@ -151,9 +151,9 @@ TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooks) {
 }
 
 TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
-    private_book("lab north", "127.0.0.1:51 North One\n127.0.0.1:52 North Two\n");
-    private_book("lab south", "127.0.0.1:53 South One\n");
-    private_book("kitchen", "127.0.0.1:54 Not Chosen\n");
+    private_book("lab north", "127.0.0.2:51 North One\n127.0.0.2:52 North Two\n");
+    private_book("lab south", "127.0.0.2:53 South One\n");
+    private_book("kitchen", "127.0.0.2:54 Not Chosen\n");
     std::vector<std::string> texts;
     answer_dialogs(texts);
     EXPECT_EQ(type("lab"), 1);
@@ -180,12 +180,12 @@ TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
 }
 
 TEST_F(ReceiverSearch, DefaultListComesFromThePrivateBookElseThePublicOne) {
-    public_book("Default", "127.0.0.1:61 Public Default\n");
+    public_book("Default", "127.0.0.2:61 Public Default\n");
     EXPECT_EQ(default_receivers(), 1);
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Default"}));
     EXPECT_TRUE(selected_positions().empty());
 
-    private_book("Default", "127.0.0.1:62 Mine\n127.0.0.1:63 Also Mine\n");
+    private_book("Default", "127.0.0.2:62 Mine\n127.0.0.2:63 Also Mine\n");
     EXPECT_EQ(default_receivers(), 1);
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Mine", "Also Mine"})) << "the list starts afresh";
 
