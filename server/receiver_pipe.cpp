@@ -51,13 +51,13 @@ void ReceiverPipe::push(Op op) {
     wake_.notify_one();
 }
 
-void ReceiverPipe::create(uint32_t mirror, MirrorSpec spec, std::shared_ptr<Picture> picture) {
+void ReceiverPipe::create(uint32_t mirror, MirrorLook look, std::shared_ptr<Picture> picture) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         pictures_[mirror] = std::move(picture);
     }
     Op op{Op::Kind::Create, mirror};
-    op.spec = std::move(spec);
+    op.look = std::move(look);
     push(std::move(op));
 }
 
@@ -82,11 +82,11 @@ void ReceiverPipe::configure(uint32_t mirror, std::optional<std::pair<int16_t, i
     Op op{Op::Kind::Configure, mirror};
     op.move = position.has_value();
     if (position) {
-        op.spec.x = position->first;
-        op.spec.y = position->second;
+        op.look.x = position->first;
+        op.look.y = position->second;
     }
-    op.spec.width = width;
-    op.spec.height = height;
+    op.look.width = width;
+    op.look.height = height;
     push(std::move(op));
 }
 
@@ -153,7 +153,7 @@ void ReceiverPipe::put_size_hints(uint32_t mirror, uint16_t width, uint16_t heig
 void ReceiverPipe::apply(const Op &op) {
     switch (op.kind) {
     case Op::Kind::Create: {
-        const MirrorSpec &s = op.spec;
+        const MirrorLook &s = op.look;
         // No background: exposed parts are painted from the picture, without a flash of white.
         const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, XCB_GRAVITY_NORTH_WEST, s.override_redirect ? 1u : 0u,
                                    XCB_EVENT_MASK_EXPOSURE | s.extra_events};
@@ -178,10 +178,10 @@ void ReceiverPipe::apply(const Op &op) {
         else if (const uint32_t prop = atom(op.name)) xcb_delete_property(c_, op.mirror, prop);
         break;
     case Op::Kind::Configure: {
-        const uint32_t values[] = {static_cast<uint32_t>(static_cast<int32_t>(op.spec.x)),
-                                   static_cast<uint32_t>(static_cast<int32_t>(op.spec.y)),
-                                   std::max<uint32_t>(op.spec.width, 1), std::max<uint32_t>(op.spec.height, 1)};
-        put_size_hints(op.mirror, op.spec.width, op.spec.height);
+        const uint32_t values[] = {static_cast<uint32_t>(static_cast<int32_t>(op.look.x)),
+                                   static_cast<uint32_t>(static_cast<int32_t>(op.look.y)),
+                                   std::max<uint32_t>(op.look.width, 1), std::max<uint32_t>(op.look.height, 1)};
+        put_size_hints(op.mirror, op.look.width, op.look.height);
         if (op.move)
             xcb_configure_window(c_, op.mirror,
                                  XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |

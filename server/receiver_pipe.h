@@ -24,7 +24,7 @@
 namespace telvane::server {
 
 // What a new mirror looks like and carries.
-struct MirrorSpec {
+struct MirrorLook {
     int16_t x = 0, y = 0;
     uint16_t width = 1, height = 1;
     bool override_redirect = false;
@@ -57,7 +57,7 @@ public:
     uint32_t new_mirror_id();
 
     // Queues work for the thread; all of it runs in the order given.
-    void create(uint32_t mirror, MirrorSpec spec, std::shared_ptr<Picture> picture);
+    void create(uint32_t mirror, MirrorLook look, std::shared_ptr<Picture> picture);
     void destroy(uint32_t mirror);
     // Replaces (or, without a value, deletes) property `name` of the mirror.
     void set_property(uint32_t mirror, const std::string &name, std::optional<PropertyValue> value);
@@ -86,7 +86,7 @@ private:
         Op(Kind k, uint32_t m) : kind(k), mirror(m) {}
         Kind kind;
         uint32_t mirror = 0;
-        MirrorSpec spec;
+        MirrorLook look;
         std::string name;
         std::optional<PropertyValue> value;
         bool move = false;

@@ -139,19 +139,19 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     out.mirror = mirror;
     out.converted = !same_layout(s.picture->format, pipe.format());
 
-    MirrorSpec spec;
-    spec.x = s.geometry.x;
-    spec.y = s.geometry.y;
-    spec.width = s.geometry.width;
-    spec.height = s.geometry.height;
-    spec.override_redirect = s.geometry.override_redirect;
-    spec.mapped = s.geometry.viewable;
-    spec.server_name = options_.sender_name;
-    spec.extra_events = extra_events;
+    MirrorLook look;
+    look.x = s.geometry.x;
+    look.y = s.geometry.y;
+    look.width = s.geometry.width;
+    look.height = s.geometry.height;
+    look.override_redirect = s.geometry.override_redirect;
+    look.mapped = s.geometry.viewable;
+    look.server_name = options_.sender_name;
+    look.extra_events = extra_events;
     for (const auto &[atom, name] : copied_)
-        if (auto v = capture_->property(window, atom)) spec.properties.emplace_back(name, std::move(*v));
-    if (auto t = transient_value(host, s.transient_for)) spec.properties.emplace_back("WM_TRANSIENT_FOR", std::move(*t));
-    pipe.create(mirror, std::move(spec), s.picture);
+        if (auto v = capture_->property(window, atom)) look.properties.emplace_back(name, std::move(*v));
+    if (auto t = transient_value(host, s.transient_for)) look.properties.emplace_back("WM_TRANSIENT_FOR", std::move(*t));
+    pipe.create(mirror, std::move(look), s.picture);
     pipe.repaint(mirror, {});
     s.mirrors[host] = mirror;
 
@@ -332,14 +332,14 @@ void Replicator::arm_timer(FrameTime now, bool at_once) {
         if (s.gate.pending() && !(capture_ && capture_->capturing(w)) && (!next || s.gate.due() < *next))
             next = s.gate.due();
     if (!pipes_.empty() && (!next || next_health_ < *next)) next = next_health_;
-    itimerspec spec{};
+    itimerspec look{};
     if (next) {
         auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*next - now).count();
         left = std::max<long long>(left, 1);
-        spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+        look.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+        look.it_value.tv_nsec = static_cast<long>(left % 1000000000);
     }
-    timerfd_settime(timer_.get(), 0, &spec, nullptr);
+    timerfd_settime(timer_.get(), 0, &look, nullptr);
 }
 
 std::vector<ReplicationNote> Replicator::dispatch() {

@@ -14,12 +14,14 @@
 #include "toolkit_fixture.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
+#include "ui/match_dialogs.h"
 #include "xvfb.h"
 
 #include <X11/Xatom.h>
 #include <Xm/List.h>
 
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 namespace telvane::testing {
@@ -46,6 +48,22 @@ protected:
         delete_all_hostatoms();
         my_display_name = nullptr;
         ToolkitTest::TearDown();
+    }
+
+    // Gives the test its own private book folder and public folders (never the system's), and
+    // builds the name matching dialog. Undone by forget_books.
+    void use_scratch_books() {
+        mkdir(scratch.file(".Telvane").c_str(), 0755);
+        mkdir(scratch.file("public").c_str(), 0755);
+        mkdir(scratch.file("public/address_books").c_str(), 0755);
+        setenv("TELVANE_PUBLIC_DIR", scratch.file("public").c_str(), 1);
+        setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
+        create_MatchNames();
+        user_preference.automatic_highlight = 1;  // only a lone new row is selected
+    }
+    static void forget_books() {
+        unsetenv("TELVANE_PUBLIC_DIR");
+        unsetenv("TELVANE_SITE_DIR");
     }
 
     static bool viewable(Window w) {

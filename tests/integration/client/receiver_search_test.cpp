@@ -19,21 +19,13 @@ protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         if (HasFatalFailure()) return;
-        mkdir(scratch.file(".Telvane").c_str(), 0755);
-        // Public books live in the test's own folders, never in the system's.
-        mkdir(scratch.file("public").c_str(), 0755);
-        mkdir(scratch.file("public/address_books").c_str(), 0755);
-        setenv("TELVANE_PUBLIC_DIR", scratch.file("public").c_str(), 1);
-        setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
-        create_MatchNames();
+        use_scratch_books();
         create_MatchFiles();
         user_preference.dialog_level = 3;
-        user_preference.automatic_highlight = 1;  // only a lone new row is selected
         user_preference.search_level = 3;
     }
     void TearDown() override {
-        unsetenv("TELVANE_PUBLIC_DIR");
-        unsetenv("TELVANE_SITE_DIR");
+        forget_books();
         MainWindowTest::TearDown();
     }
     void private_book(const std::string &name, const std::string &text) {
