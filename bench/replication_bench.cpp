@@ -78,19 +78,24 @@ uint32_t pixel_at(Watcher &w, int x, int y) {
 }
 
 // Waits for damage on the receiver until `done` holds, at most `limit`. Returns whether it held.
+// The damage is emptied before each look, so any change that the look misses reports again; and
+// an event that xcb read in while waiting for the look's replies is taken from its queue, since
+// the socket will not wake a poll for it a second time.
 template <typename Done> bool wait_visible(Watcher &w, Done done, std::chrono::milliseconds limit) {
     auto end = Clock::now() + limit;
     for (;;) {
-        if (done()) return true;
-        while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(w.c.get())}) {
-        }
         xcb_damage_subtract(w.c.get(), w.damage, XCB_NONE, XCB_NONE);
         xcb_flush(w.c.get());
         if (done()) return true;
+        bool queued = false;
+        while (Owned<xcb_generic_event_t> ev{xcb_poll_for_queued_event(w.c.get())}) queued = true;
+        if (queued) continue;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0) return false;
         pollfd fd{xcb_get_file_descriptor(w.c.get()), POLLIN, 0};
-        poll(&fd, 1, static_cast<int>(std::min<long>(left, 50)));
+        poll(&fd, 1, static_cast<int>(left));
+        while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(w.c.get())}) {
+        }
     }
 }
 
