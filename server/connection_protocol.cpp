@@ -138,6 +138,11 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
     if (major == kOpListExtensions) pending_.push_back({client_seq_, Pending::ListExtensions, {}, total});
     if (config_.bigreq_major != 0 && major == config_.bigreq_major) bigreq_enabled_ = true;
     to_upstream_.append(c2s_buf_);
+    if (major == kOpGrabServer) grabbing_ = true;
+    if (major == kOpUngrabServer && grabbing_) {
+        grabbing_ = false;
+        ungrab_sent_at_ = to_upstream_.appended() + (total - c2s_buf_.size());
+    }
     c2s_pass_ = total - c2s_buf_.size();
     c2s_buf_.clear();
     return Status::Open;

@@ -99,6 +99,9 @@ public:
 
     bool setup_done() const { return c2s_phase_ == C2S::Requests; }
     bool has_sent_share_request() const { return share_client_; }
+    // True from the moment the client asks for a server grab until its UngrabServer has left
+    // for upstream. While so, upstream may answer nobody else, the proxy's own links included.
+    bool may_hold_grab() const { return grabbing_ || to_upstream_.taken() < ungrab_sent_at_; }
     wire::ByteOrder order() const { return order_; }
     uint64_t requests_sent() const { return client_seq_; }
     uint64_t last_sequence_seen() const { return last_seq_; }
@@ -134,6 +137,8 @@ private:
     uint64_t client_seq_ = 0;
     bool bigreq_enabled_ = false;
     bool share_client_ = false;
+    bool grabbing_ = false;
+    uint64_t ungrab_sent_at_ = 0;   // where in to_upstream_ the last UngrabServer ends
 
     // upstream -> client
     S2C s2c_phase_ = S2C::SetupReply;
@@ -155,6 +160,8 @@ private:
 inline constexpr uint8_t kOpQueryExtension = 98;
 inline constexpr uint8_t kOpListExtensions = 99;
 inline constexpr uint8_t kOpGetInputFocus = 43;
+inline constexpr uint8_t kOpGrabServer = 36;
+inline constexpr uint8_t kOpUngrabServer = 37;
 inline constexpr uint8_t kKeymapNotify = 11;
 inline constexpr uint8_t kGenericEvent = 35;
 inline constexpr uint8_t kBadRequest = 1;

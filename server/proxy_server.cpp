@@ -27,7 +27,7 @@ namespace telvane::server {
 namespace {
 
 enum Kind : uint64_t { kListener = 1, kSignal, kCompletion, kOwnUpstream, kClient, kUpstream, kReceiver, kInput,
-                       kReplication };
+                       kReplication, kService };
 constexpr uint64_t key(uint64_t id, Kind k) { return (id << 4) | k; }
 
 // Bytes queued towards one side before the proxy stops reading from the other side.
@@ -162,6 +162,7 @@ bool ProxyServer::claim_display(std::string &error) {
 
 bool ProxyServer::setup(std::string &error) {
     epoll_ = Fd(epoll_create1(EPOLL_CLOEXEC));
+    service_epoll_ = Fd(epoll_create1(EPOLL_CLOEXEC));
     auto link = UpstreamLink::connect(options_.upstream);
     if (!link) {
         error = "cannot connect to upstream display " + options_.upstream;
@@ -208,9 +209,10 @@ bool ProxyServer::setup(std::string &error) {
     service_ = std::make_unique<ShareService>(
         upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
         [this](int fd, uint32_t host, bool on) {
-            if (on) watch(fd, key(host, kReceiver), EPOLLIN);
+            if (on) watch_service(fd, key(host, kReceiver));
             else unwatch(fd);
         });
+    service_->set_grab_probe([this] { return server_grabbed(); });
 
     sigset_t sigs;
     sigemptyset(&sigs);
@@ -223,10 +225,11 @@ bool ProxyServer::setup(std::string &error) {
 
     for (size_t i = 0; i < listeners_.size(); ++i) watch(listeners_[i].get(), key(i, kListener), EPOLLIN);
     watch(signal_fd_.get(), key(0, kSignal), EPOLLIN);
-    watch(service_->completion_fd(), key(0, kCompletion), EPOLLIN);
-    watch(upstream_->fd(), key(0, kOwnUpstream), EPOLLIN);
-    if (service_->input_fd() >= 0) watch(service_->input_fd(), key(0, kInput), EPOLLIN);
-    watch(service_->replication_fd(), key(0, kReplication), EPOLLIN);
+    watch(service_epoll_.get(), key(0, kService), EPOLLIN);
+    watch_service(service_->completion_fd(), key(0, kCompletion));
+    watch_service(upstream_->fd(), key(0, kOwnUpstream));
+    if (service_->input_fd() >= 0) watch_service(service_->input_fd(), key(0, kInput));
+    watch_service(service_->replication_fd(), key(0, kReplication));
     return true;
 }
 
@@ -237,7 +240,75 @@ void ProxyServer::watch(int fd, uint64_t k, uint32_t events) {
     if (epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, fd, &ev);
 }
 
-void ProxyServer::unwatch(int fd) { epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr); }
+void ProxyServer::watch_service(int fd, uint64_t k) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = k;
+    if (epoll_ctl(service_epoll_.get(), EPOLL_CTL_ADD, fd, &ev) != 0)
+        epoll_ctl(service_epoll_.get(), EPOLL_CTL_MOD, fd, &ev);
+}
+
+void ProxyServer::unwatch(int fd) {
+    // A descriptor is in one of the two sets; removing it from the other fails harmlessly.
+    epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
+    if (service_epoll_) epoll_ctl(service_epoll_.get(), EPOLL_CTL_DEL, fd, nullptr);
+}
+
+bool ProxyServer::server_grabbed() const {
+    for (const auto &[id, c] : connections_)
+        if (!c->failed && c->proto.may_hold_grab()) return true;
+    return false;
+}
+
+void ProxyServer::follow_grab() {
+    const bool grabbed = server_grabbed();
+    if (grabbed == service_paused_) return;
+    service_paused_ = grabbed;
+    // The service's descriptors stay ready while paused; taking their set out of the main one
+    // keeps the loop from waking for them.
+    epoll_event ev{};
+    ev.events = grabbed ? 0u : static_cast<uint32_t>(EPOLLIN);
+    ev.data.u64 = key(0, kService);
+    epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, service_epoll_.get(), &ev);
+    if (grabbed) {
+        // A client whose replies wait for its share to be set up may be the one that grabbed:
+        // it would never let go. Its replies go now; the share's events follow when they come.
+        for (auto &[id, c] : connections_) {
+            if (c->failed || !c->proto.held()) continue;
+            if (c->proto.release_hold() == ConnectionProtocol::Status::Broken) c->failed = true;
+            pump(*c);
+        }
+    } else {
+        service_->grab_over();
+        service_->upstream_readable(false);
+    }
+}
+
+void ProxyServer::service_work() {
+    std::vector<epoll_event> events(64);
+    const int n = epoll_wait(service_epoll_.get(), events.data(), static_cast<int>(events.size()), 0);
+    for (int i = 0; i < n; ++i) {
+        if (server_grabbed()) return;   // what is left stays ready for after the grab
+        const uint64_t k = events[i].data.u64;
+        const uint64_t id = k >> 4;
+        switch (static_cast<Kind>(k & 15)) {
+        case kCompletion:
+            service_->collect_connections();
+            release_settled();
+            break;
+        case kOwnUpstream:
+            service_->upstream_readable();
+            if (upstream_->broken()) unwatch(upstream_->fd());
+            break;
+        case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
+        case kInput:
+            if (!service_->input_readable()) unwatch(service_->input_fd());
+            break;
+        case kReplication: service_->replication_ready(); break;
+        default: break;
+        }
+    }
+}
 
 std::optional<int> ProxyServer::connect_upstream() const {
     auto d = parse_display_text(options_.upstream);
@@ -404,29 +475,21 @@ int ProxyServer::run() {
             switch (static_cast<Kind>(k & 15)) {
             case kListener: accept_clients(listeners_[id].get()); break;
             case kSignal: return 0;
-            case kCompletion:
-                service_->collect_connections();
-                release_settled();
-                break;
-            case kOwnUpstream:
-                service_->upstream_readable();
-                if (upstream_->broken()) unwatch(upstream_->fd());
-                break;
             case kClient: on_client(id, events[i].events); break;
             case kUpstream: on_upstream(id, events[i].events); break;
-            case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
-            case kInput:
-                if (!service_->input_readable()) unwatch(service_->input_fd());
+            case kService:
+                if (!server_grabbed()) service_work();
                 break;
-            case kReplication: service_->replication_ready(); break;
+            default: break;
             }
         }
-        service_->upstream_readable(false);
         while (!doomed_.empty()) {
             auto ids = std::move(doomed_);
             doomed_.clear();
             for (uint64_t id : ids) close_connection(id);
         }
+        follow_grab();
+        if (!service_paused_) service_->upstream_readable(false);
     }
 }
 

@@ -53,11 +53,23 @@ private:
     void update_interest(Connection &c);
     void broadcast(const wire::ShareEvent &ev);
     void watch(int fd, uint64_t key, uint32_t events);
+    // Watches a descriptor of the share service's own work, which waits while the server is
+    // grabbed (see server_grabbed()).
+    void watch_service(int fd, uint64_t key);
     void unwatch(int fd);
+    // True while some client may hold the server grabbed. Upstream then answers that client
+    // alone, so nothing that waits for upstream's answers on our own links may run.
+    bool server_grabbed() const;
+    // Runs the share service's ready work, unless a grab began meanwhile.
+    void service_work();
+    // Stops or resumes the share service's work when a grab begins or ends.
+    void follow_grab();
     std::optional<int> connect_upstream() const;
 
     ServerOptions options_;
     Fd epoll_;
+    Fd service_epoll_;   // the share service's descriptors, watched as one from epoll_
+    bool service_paused_ = false;
     Fd signal_fd_;
     std::vector<Fd> listeners_;
     std::string lock_path_;

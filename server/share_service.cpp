@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <sys/eventfd.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace telvane::server {
@@ -96,7 +97,19 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
                                  uint64_t sequence, wire::ByteOrder order) {
     trace_request(req, total_bytes, sequence, order);
     if (auto err = share_request_error(req, total_bytes)) return *err;
-    switch (static_cast<ShareMinor>(req.minor)) {
+    const auto minor = static_cast<ShareMinor>(req.minor);
+    const bool asks_upstream = minor == ShareMinor::ShareApplication || minor == ShareMinor::ShareWindow ||
+                               minor == ShareMinor::UnshareWindow;
+    if (asks_upstream && grabbed_ && grabbed_()) {
+        // Only the grabbing client itself gets here during a grab; it must not be held up.
+        after_grab_.emplace_back(conn, req);
+        if (trace_) {
+            std::fprintf(trace_, "request waits for the server grab to end\n");
+            std::fflush(trace_);
+        }
+        return LocalAnswer::none();
+    }
+    switch (minor) {
     case ShareMinor::ShareApplication:
         share(conn, req.arg1, req.arg2, true);
         return holds(conn) ? LocalAnswer::held() : LocalAnswer::none();
@@ -191,6 +204,18 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
         uint64_t one = 1;
         (void)!write(done->event_fd.get(), &one, sizeof one);
     }).detach();
+}
+
+void ShareService::grab_over() {
+    auto waiting = std::exchange(after_grab_, {});
+    for (const auto &[conn, req] : waiting) {
+        switch (static_cast<ShareMinor>(req.minor)) {
+        case ShareMinor::ShareApplication: share(conn, req.arg1, req.arg2, true); break;
+        case ShareMinor::ShareWindow: share(conn, req.arg1, req.arg2, false); break;
+        case ShareMinor::UnshareWindow: unshare(req.arg1, req.arg2, req.arg3); break;
+        default: break;
+        }
+    }
 }
 
 bool ShareService::holds(uint64_t conn) const {
@@ -305,6 +330,7 @@ void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
 }
 
 void ShareService::connection_closed(uint64_t conn) {
+    std::erase_if(after_grab_, [&](const auto &w) { return w.first == conn; });
     std::vector<uint32_t> hosts;
     for (size_t i = shares_.size(); i-- > 0;) {
         if (shares_[i].owner != conn) continue;

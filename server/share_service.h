@@ -85,6 +85,13 @@ public:
     // is gone and input_fd() should no longer be watched.
     bool input_readable();
 
+    // Tells the service how to know that a client may hold the server grabbed. Upstream answers
+    // nobody else then, so the service's own questions would wait for ever: shares asked for
+    // meanwhile wait for grab_over().
+    void set_grab_probe(std::function<bool()> probe) { grabbed_ = std::move(probe); }
+    // Carries out the share requests that waited for a server grab; called when it has ended.
+    void grab_over();
+
     const std::map<uint32_t, ReceiverInput> &receiver_input() const { return input_; }
     const InputSettings &input_settings() const { return settings_; }
 
@@ -143,6 +150,8 @@ private:
     std::vector<std::array<uint8_t, 4>> local_addresses_;
     std::shared_ptr<Completion> completion_;
     std::unique_ptr<InputForwarder> forwarder_;
+    std::function<bool()> grabbed_;
+    std::vector<std::pair<uint64_t, wire::ShareRequest>> after_grab_;   // connection, request
     // Last, so that its sender threads stop before the receivers' connections close.
     std::unique_ptr<Replicator> replicator_;
 };

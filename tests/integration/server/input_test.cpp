@@ -217,3 +217,28 @@ TEST_F(ReceiverInput, AWindowThatAcceptsInputFromAllTakesADisallowedReceiversCli
     rx.click(rx.mirror, 110, 60);
     expect_click(pointer, 1, 10, 10);
 }
+
+TEST_F(ReceiverInput, InputDuringAServerGrabWaitsForItAndHoldsNobodyUp) {
+    // While a client of the sender holds the server grabbed, nothing else is answered there; the
+    // proxy's own questions about where input goes would wait for ever, and the grabbing client
+    // with them.
+    send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
+    Desk &rx = receiver(true);
+    const uint8_t key_a = keycode_of(c.get(), kXkA);
+    Xcb grabber = xcb_open(server->name());
+    ASSERT_TRUE(grabber);
+    xcb_grab_server(grabber.get());
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s));
+
+    // The local user types (only the grabbing client's own XTEST gets through now) ...
+    for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE})
+        xcb_test_fake_input(grabber.get(), type, key_a, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "the local user's input stalled the proxy";
+    // ... and a receiver clicks its mirror.
+    rx.click(rx.mirror, 30, 30);
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "a receiver's click stalled the proxy";
+
+    xcb_ungrab_server(grabber.get());
+    xcb_flush(grabber.get());
+    expect_click(window, 1, 30, 30);
+}

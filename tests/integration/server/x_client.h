@@ -97,6 +97,27 @@ inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::m
     }
 }
 
+// One round trip that gives up after `limit` instead of hanging: true when its reply came.
+inline bool round_trip_within(xcb_connection_t *c, std::chrono::milliseconds limit) {
+    const unsigned seq = xcb_get_input_focus(c).sequence;
+    xcb_flush(c);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (xcb_poll_for_reply(c, seq, &reply, &error)) {
+            std::free(reply);
+            std::free(error);
+            return true;
+        }
+        if (xcb_connection_has_error(c)) return false;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left.count()));
+    }
+}
+
 // The next share event (other events are skipped), within `limit`.
 inline std::optional<wire::ShareEvent> next_share_event(xcb_connection_t *c, uint8_t first_event,
                                                         std::chrono::milliseconds limit = std::chrono::seconds(15)) {

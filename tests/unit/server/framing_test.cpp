@@ -159,6 +159,28 @@ TEST_P(Framing, ShareRequestsNeverReachUpstreamButKeepTheSequence) {
     EXPECT_EQ(take(c.proto.client_out()), cat({Bytes(ours.begin(), ours.end()), reply(3, o)}));
 }
 
+TEST_P(Framing, AGrabCountsUntilItsUngrabHasLeftForUpstream) {
+    const ByteOrder o = GetParam();
+    Connected c(o);
+    EXPECT_FALSE(c.proto.may_hold_grab());
+    ASSERT_EQ(c.client(request(kOpGrabServer, 1, o)), ConnectionProtocol::Status::Open);
+    EXPECT_TRUE(c.proto.may_hold_grab()) << "from the moment it is asked for, even before upstream has it";
+    take(c.proto.upstream_out());
+    ASSERT_EQ(c.client(cat({request(72, 300, o), request(kOpUngrabServer, 1, o), request(43, 1, o)})),
+              ConnectionProtocol::Status::Open);
+    ByteQueue &out = c.proto.upstream_out();
+    out.consume(300 * 4 + 3);
+    EXPECT_TRUE(c.proto.may_hold_grab()) << "part of the UngrabServer is still ours";
+    out.consume(1);
+    EXPECT_FALSE(c.proto.may_hold_grab());
+    // An UngrabServer without a grab changes nothing, and another grab counts again.
+    take(out);
+    ASSERT_EQ(c.client(cat({request(kOpUngrabServer, 1, o), request(kOpGrabServer, 1, o)})),
+              ConnectionProtocol::Status::Open);
+    take(out);
+    EXPECT_TRUE(c.proto.may_hold_grab());
+}
+
 TEST_P(Framing, LocalErrorsAndEventsCarryTheShareRequestsSequence) {
     const ByteOrder o = GetParam();
     Connected c(o);
