@@ -295,6 +295,7 @@ TEST_F(Sharing, DestroyedWindowIsUnshared) {
     send_share(c.get(), codes.major, kShareWindow, host, w, 0);
     expect_event(0);
     expect_event(3);
+    ASSERT_TRUE(wait_root_child(rx.get(), false)) << "the mirror is shown before the window goes";
     xcb_destroy_window(c.get(), w);
     xcb_flush(c.get());
     EXPECT_EQ(expect_event(4).window, w);
