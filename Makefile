@@ -15,7 +15,7 @@ run: build
 	bash scripts/run.sh $(BUILD)
 
 test: build
-	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure --repeat until-pass:2
+	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 
 clean:
 	rm -rf $(BUILD)

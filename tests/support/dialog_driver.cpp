@@ -87,9 +87,9 @@ Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::mi
             XNextEvent(dpy_, &e);
         }
         if (Window w = find_mapped_shell(dpy_, instance)) return w;
-        if (QLength(dpy_) > 0) continue;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return 0;
+        if (QLength(dpy_) > 0) continue;
         pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {stop_fd, POLLIN, 0}};
         int n = poll(fds, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
         if (stop_fd >= 0 && n > 0 && (fds[1].revents & POLLIN)) return 0;
