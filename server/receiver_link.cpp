@@ -14,8 +14,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <condition_variable>
+#include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace telvane::server {
@@ -88,6 +91,42 @@ bool setup_refused(int fd, const std::optional<Credentials> &cred) {
     return read(fd, &status, 1) == 1 && status == 0;
 }
 
+// xcb waits for the set-up reply in poll() without a time limit, whatever the socket's own
+// time-outs say. A receiver that takes the connection and never answers is cut off by shutting
+// the socket down once `limit` has passed, which ends xcb's wait with a broken connection.
+class SetupWatchdog {
+public:
+    SetupWatchdog(int fd, std::chrono::milliseconds limit)
+        : thread_([this, fd, limit] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!wake_.wait_for(lock, limit, [this] { return done_; })) {
+                  fired_ = true;
+                  shutdown(fd, SHUT_RDWR);
+              }
+          }) {}
+    ~SetupWatchdog() { stop(); }
+    SetupWatchdog(const SetupWatchdog &) = delete;
+    SetupWatchdog &operator=(const SetupWatchdog &) = delete;
+
+    // Ends the watch; true when it had already cut the socket off.
+    bool stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        if (thread_.joinable()) thread_.join();
+        return fired_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool fired_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit) {
@@ -124,7 +163,10 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         auth.datalen = static_cast<int>(cred->data.size());
         auth.data = cred->data.data();
     }
+    SetupWatchdog watchdog(fd, limit);
     XcbConnection c(xcb_connect_to_fd(fd, cred ? &auth : nullptr));  // owns fd from here on
+    if (watchdog.stop())
+        return fail(wire::ConnectFailure::NoXServer, "no answer to the set-up within the time limit");
     if (!c || xcb_connection_has_error(c.get())) {
         int probe = tcp_connect(addr, port, limit, err);
         bool refused = probe >= 0 && setup_refused(probe, cred);

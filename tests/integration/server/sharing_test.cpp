@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <netinet/in.h>
 #include <set>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -317,4 +319,34 @@ TEST_F(Sharing, ARoundTripAfterAShareBringsItsEventsFirst) {
         if ((ev->response_type & 0x7f) == codes.first_event) statuses.push_back(ev->pad0);
     }
     EXPECT_EQ(statuses, (std::vector<uint8_t>{0, 3})) << "connection made, then window shared";
+}
+
+TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentReceiverFails) {
+    // A receiver that takes the connection and never speaks: the share stays under way until
+    // the time limit for reaching it.
+    struct Socket {
+        int fd;
+        ~Socket() { close(fd); }
+        int get() const { return fd; }
+    } silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000002);
+    int number = 700;
+    for (; number < 800; ++number) {
+        a.sin_port = htons(static_cast<uint16_t>(6000 + number));
+        if (bind(silent.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
+    }
+    ASSERT_EQ(listen(silent.get(), 4), 0);
+    uint32_t w = make_window(c.get(), "grabbed while sharing");
+    send_share(c.get(), codes.major, kShareWindow, host_atom("127.0.0.2:" + std::to_string(number) + ".0"), w, 0);
+    // As Motif does when it sets up a drop site: grab, ask, let go.
+    xcb_grab_server(c.get());
+    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)))
+        << "replies held for the share must not keep a grabbing client from its ungrab";
+    xcb_ungrab_server(c.get());
+    xcb_flush(c.get());
+    ShareEvent failed = expect_event(1);
+    EXPECT_EQ(failed.window, w) << "the share still ends as it would have";
+    EXPECT_EQ(failed.detail, 3u) << "a receiver that never answers counts as no X server there";
 }
