@@ -124,33 +124,26 @@ private:
 
 class Headless : public ::testing::Test {
 protected:
-    testing::AssertionResult start(std::vector<std::string> args, ConsentRun *run = nullptr) {
+    testing::AssertionResult start(std::vector<std::string> args) {
         ChildProcess::Options o;
         o.env_unset = {"DISPLAY"};
-        return (run ? *run : consent).start(std::move(args), o);
+        return consent.start(std::move(args), o);
     }
     ConsentRun consent;
 };
 
-TEST_F(Headless, FixedAnswersWithoutADisplay) {
-    ASSERT_TRUE(start({"--accept-all"}));
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
-    EXPECT_EQ(peer.answer(), "1");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: question from 127.0.0.1 'Ann Smith'\n"
-                                 "telvane-consent: answer 1 to 127.0.0.1 (accepted)\n"));
-
-    ConsentRun refusing;
-    ASSERT_TRUE(start({"--refuse-all"}, &refusing));
-    Peer refused(refusing.port);
+TEST_F(Headless, RefuseAllAnswersWithoutADisplay) {
+    ASSERT_TRUE(start({"--refuse-all"}));
+    Peer refused(consent.port);
     ASSERT_TRUE(refused.send_bytes(request_bytes({10, 1, 2, 3}, "ann@desk")));
     EXPECT_EQ(refused.answer(), "0");
-    EXPECT_TRUE(refusing.wait_log("telvane-consent: question from 10.1.2.3 'ann@desk'\n"
-                                  "telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
+    EXPECT_TRUE(consent.wait_log("telvane-consent: question from 10.1.2.3 'ann@desk'\n"
+                                 "telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
 }
 
-TEST_F(Headless, IdentityOfTwoHundredCharactersIsRefusedAtOnce) {
-    // A read time-out far beyond the test's limit: the refusal must come from the length alone.
+TEST_F(Headless, BadRequestsAreRefusedAtOnceAndTheServiceGoesOn) {
+    // Without a display, --accept-all answers by itself. A read time-out far beyond the test's
+    // limit: every refusal must come from the bytes alone.
     ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
     Peer longest(consent.port);
     ASSERT_TRUE(longest.send_bytes(request_bytes({127, 0, 0, 1}, std::string(199, 'a'))));
@@ -162,23 +155,23 @@ TEST_F(Headless, IdentityOfTwoHundredCharactersIsRefusedAtOnce) {
     EXPECT_EQ(too_long.answer(), "0");
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.2 (bad request: identity too long)\n"));
 
-    // More bytes than that, zero included, the same; the service goes on.
+    // More bytes than that, zero included, the same.
     Peer flood(consent.port);
     ASSERT_TRUE(flood.send_bytes(request_bytes({127, 0, 0, 3}, std::string(5000, 'c'))));
     EXPECT_EQ(flood.answer(), "0");
+
+    // The stream ends before the zero.
+    Peer cut(consent.port);
+    ASSERT_TRUE(cut.send_bytes(request_bytes({127, 0, 0, 4}, "Ann Smith", false)));
+    cut.half_close();
+    EXPECT_EQ(cut.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.4 (bad request: no terminating zero)\n"));
+
     Peer after(consent.port);
-    ASSERT_TRUE(after.send_bytes(request_bytes({127, 0, 0, 4}, "next")));
+    ASSERT_TRUE(after.send_bytes(request_bytes({127, 0, 0, 5}, "Ann Smith")));
     EXPECT_EQ(after.answer(), "1");
-}
-
-TEST_F(Headless, StreamEndingBeforeTheZeroIsRefused) {
-    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith", false)));
-    peer.half_close();
-    EXPECT_EQ(peer.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: no terminating zero)\n"));
-
+    EXPECT_TRUE(consent.wait_log("telvane-consent: question from 127.0.0.5 'Ann Smith'\n"
+                                 "telvane-consent: answer 1 to 127.0.0.5 (accepted)\n"));
 }
 
 TEST_F(Headless, SilentPeersAreRefusedInTimeAndBlockNobody) {
@@ -267,7 +260,7 @@ protected:
     ConsentRun consent;
 };
 
-TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicks) {
+TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicksAndAWindowManagerCloseRefuses) {
     ASSERT_TRUE(start());
     Peer first(consent.port);
     ASSERT_TRUE(first.send_bytes(request_bytes({10, 0, 0, 1}, "Ann Smith")));
@@ -300,8 +293,26 @@ TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicks) {
     ASSERT_NE(shell, 0u);
     ASSERT_TRUE(click(refuse_button(shell)));
     EXPECT_EQ(second.answer(), "0");
+
+    // Closing the dialog through the window manager refuses too.
+    Peer third(consent.port);
+    ASSERT_TRUE(third.send_bytes(request_bytes({10, 0, 0, 3}, "Cy")));
+    shell = dialog();
+    ASSERT_NE(shell, 0u);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = shell;
+    e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, shell, False, NoEventMask, &e);
+    XFlush(dpy);
+    EXPECT_EQ(third.answer(), "0");
     EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 10.0.0.1 (accepted)\n"
                                  "telvane-consent: answer 0 to 10.0.0.2 (refused)\n"));
+    EXPECT_TRUE(consent.wait_log("telvane-consent: answer 0 to 10.0.0.3 (refused)\n"));
+    EXPECT_TRUE(consent.process.running());
 }
 
 TEST_F(OnDisplay, UnansweredQuestionTimesOut) {
@@ -315,7 +326,7 @@ TEST_F(OnDisplay, UnansweredQuestionTimesOut) {
     EXPECT_EQ(driver_->wait_for_shell("consentDialog", 0ms), 0u) << "dialog left up after its time-out";
 }
 
-TEST_F(OnDisplay, PeerGoingAwayTakesItsQuestionAlong) {
+TEST_F(OnDisplay, QuestionsGoWithTheirPeerAndAreRefusedWhenTheServiceStops) {
     ASSERT_TRUE(start());
     Peer leaving(consent.port), waiting_leaver(consent.port), staying(consent.port);
     ASSERT_TRUE(leaving.send_bytes(request_bytes({10, 0, 0, 1}, "Leaving")));
@@ -337,46 +348,19 @@ TEST_F(OnDisplay, PeerGoingAwayTakesItsQuestionAlong) {
     std::string log = consent.log();
     EXPECT_EQ(log.find("answer 1 to 10.0.0.1"), std::string::npos);
     EXPECT_EQ(log.find("to 10.0.0.2"), std::string::npos);
-}
 
-TEST_F(OnDisplay, WindowManagerCloseRefuses) {
-    ASSERT_TRUE(start());
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
-    Window shell = dialog();
-    ASSERT_NE(shell, 0u) << consent.err();
-
-    // What a window manager sends when the close button of the frame is pressed.
-    Display *dpy = driver_->display();
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = shell;
-    e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(dpy, shell, False, NoEventMask, &e);
-    XFlush(dpy);
-
-    EXPECT_EQ(peer.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (refused)\n"));
-    EXPECT_TRUE(consent.process.running());
-}
-
-TEST_F(OnDisplay, TerminationRefusesOpenQuestionsAndExitsCleanly) {
-    ASSERT_TRUE(start());
+    // Termination refuses the question on the screen and the one behind it, and exits cleanly.
     Peer shown(consent.port), queued(consent.port);
-    ASSERT_TRUE(shown.send_bytes(request_bytes({10, 0, 0, 1}, "Shown")));
+    ASSERT_TRUE(shown.send_bytes(request_bytes({10, 0, 0, 4}, "Shown")));
     ASSERT_NE(dialog(), 0u) << consent.err();
-    ASSERT_TRUE(queued.send_bytes(request_bytes({10, 0, 0, 2}, "Queued")));
-    ASSERT_TRUE(consent.wait_log("question from 10.0.0.2"));
-
+    ASSERT_TRUE(queued.send_bytes(request_bytes({10, 0, 0, 5}, "Queued")));
+    ASSERT_TRUE(consent.wait_log("question from 10.0.0.5"));
     auto status = consent.process.stop(SIGTERM, kLimit);
     ASSERT_TRUE(status);
     EXPECT_EQ(exit_code(*status), 0) << consent.err();
     EXPECT_EQ(shown.answer(), "0");
     EXPECT_EQ(queued.answer(), "0");
-    EXPECT_NE(consent.log().find("answer 0 to 10.0.0.2 (service stopping)\n"), std::string::npos);
+    EXPECT_NE(consent.log().find("answer 0 to 10.0.0.5 (service stopping)\n"), std::string::npos);
 }
 
 }  // namespace

@@ -161,23 +161,49 @@ protected:
 
 }  // namespace
 
-TEST_F(ConsentHandshake, ConsentLetsTheWaitingShareGoThrough) {
-    start_consent({"--accept-all"});
-    Window app = window("editor");
-    EXPECT_EQ(share_please(app, host, SHARE_APPLICATION, 1), 1);
-    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{app, SHARE_APPLICATION}}));
+TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNewestFirst) {
+    start_consent({"-display", receiver_display->name()});
+    Window w1 = window("one", 0);
+    Window w2 = window("two", 0);
+    Window w3 = window("three", 0);
+    Window elsewhere = window("other client", 1);
+    EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
     EXPECT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
+    EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
+    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{w1, SHARE_APPLICATION}}))
+        << "the application share takes the place of the single one";
+    EXPECT_EQ(share_please(w3, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(share_please(elsewhere, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{elsewhere, SHARE_SINGLE},
+                                                                         {w1, SHARE_APPLICATION}}));
     EXPECT_EQ(log_text().find("REQUEST share"), std::string::npos) << "nothing is sent before the answer";
 
-    ASSERT_TRUE(pump_all_until([&] { return shared(host, app); })) << log_text() << consent_log();
+    // The person at the receiver accepts.
+    DialogDriver person(receiver_display->name());
+    ASSERT_TRUE(person);
+    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(20), consent.exit_fd());
+    ASSERT_NE(dialog, 0u) << consent_log() << read_file(scratch.file("consent.err"));
+    Window accept = person.message_button(dialog, 0);
+    ASSERT_NE(accept, 0u);
+    ASSERT_TRUE(person.click(accept));
+
+    ASSERT_TRUE(pump_all_until([&] { return shared(host, w1) && shared(host, elsewhere); }))
+        << log_text() << consent_log();
     EXPECT_EQ(pending_list, nullptr);
     std::string log = log_text();
     size_t waiting = log.find("Waiting for receiver service on '127.0.0.1:0'");
     size_t ok = log.find("Receiver service on '127.0.0.1:0' says OK to share");
-    size_t request = log.find("REQUEST share APPLICATION window (" + hex(app) + ") to '127.0.0.1:0'");
-    ASSERT_NE(request, std::string::npos) << log;
+    size_t newer = log.find("REQUEST share SINGLE window (" + hex(elsewhere) + ") to '127.0.0.1:0'");
+    size_t older = log.find("REQUEST share APPLICATION window (" + hex(w1) + ") to '127.0.0.1:0'");
+    ASSERT_NE(newer, std::string::npos) << log;
     EXPECT_LT(waiting, ok);
-    EXPECT_LT(ok, request);
+    EXPECT_LT(ok, newer);
+    EXPECT_LT(newer, older);
+    EXPECT_EQ(log.find("window (" + hex(w2) + ") to"), std::string::npos);
+    EXPECT_EQ(log.find("window (" + hex(w3) + ") to"), std::string::npos);
+    EXPECT_EQ(count(log, "REQUEST share"), 2u);
+    EXPECT_EQ(count(log, "Waiting for receiver service"), 1u);
+    EXPECT_EQ(count(consent_log(), "question from"), 1u) << consent_log();
     EXPECT_NE(consent_log().find("telvane-consent: question from 127.0.0.1 '" + expected_identity() + "'"),
               std::string::npos)
         << consent_log();
@@ -205,35 +231,6 @@ TEST_F(ConsentHandshake, RefusalIsShownWithTheAliasAndNothingIsShared) {
     EXPECT_EQ(log.find("REQUEST share"), std::string::npos);
     EXPECT_FALSE(find_is_host_sharing(static_cast<uint32_t>(host)));
     EXPECT_NE(consent_log().find("answer 0 to 127.0.0.1 (refused)"), std::string::npos) << consent_log();
-}
-
-TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerAndGoNewestFirst) {
-    start_consent({"-display", receiver_display->name()});
-    Window first = window("first", 0);
-    Window second = window("second", 1);
-    EXPECT_EQ(share_please(first, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(share_please(second, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{second, SHARE_SINGLE},
-                                                                         {first, SHARE_SINGLE}}));
-
-    // The person at the receiver accepts.
-    DialogDriver person(receiver_display->name());
-    ASSERT_TRUE(person);
-    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(20), consent.exit_fd());
-    ASSERT_NE(dialog, 0u) << consent_log() << read_file(scratch.file("consent.err"));
-    Window accept = person.message_button(dialog, 0);
-    ASSERT_NE(accept, 0u);
-    ASSERT_TRUE(person.click(accept));
-
-    ASSERT_TRUE(pump_all_until([&] { return shared(host, first) && shared(host, second); }))
-        << log_text() << consent_log();
-    std::string log = log_text();
-    size_t later = log.find("REQUEST share SINGLE window (" + hex(second) + ")");
-    size_t earlier = log.find("REQUEST share SINGLE window (" + hex(first) + ")");
-    ASSERT_NE(later, std::string::npos) << log;
-    EXPECT_LT(later, earlier);
-    EXPECT_EQ(count(consent_log(), "question from"), 1u) << consent_log();
-    EXPECT_EQ(count(log, "Waiting for receiver service"), 1u);
 }
 
 TEST_F(ConsentHandshake, OnlyDisplayZeroOfAHostIsAskedAndOnlyWhenAskingIsWanted) {
@@ -294,29 +291,6 @@ TEST_F(ConsentHandshake, WithdrawingOrCancellingEndsTheQuestionAndTheQuestionMar
     EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
     EXPECT_EQ(log_text().find("REQUEST share"), std::string::npos);
-}
-
-TEST_F(ConsentHandshake, RequestsOfOneClientMergeIntoItsApplicationShare) {
-    start_consent({"--accept-all"});
-    Window w1 = window("one", 0);
-    Window w2 = window("two", 0);
-    Window w3 = window("three", 0);
-    Window elsewhere = window("other client", 1);
-    EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
-    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{w1, SHARE_APPLICATION}}))
-        << "the application share takes the place of the single one";
-    EXPECT_EQ(share_please(w3, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(share_please(elsewhere, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{elsewhere, SHARE_SINGLE},
-                                                                         {w1, SHARE_APPLICATION}}));
-
-    ASSERT_TRUE(pump_all_until([&] { return shared(host, w1) && shared(host, elsewhere); })) << log_text();
-    std::string log = log_text();
-    EXPECT_NE(log.find("REQUEST share APPLICATION window (" + hex(w1) + ")"), std::string::npos) << log;
-    EXPECT_EQ(log.find("window (" + hex(w2) + ") to"), std::string::npos);
-    EXPECT_EQ(log.find("window (" + hex(w3) + ") to"), std::string::npos);
-    EXPECT_EQ(count(log, "REQUEST share"), 2u);
 }
 
 TEST_F(ConsentHandshake, AReceiverThatCannotBeReachedInTimeIsReportedWithoutPhysicalConnection) {

@@ -1,13 +1,10 @@
 // Input from receivers into a shared window: given with XTEST on the receiver's display onto the
 // mirror, heard by a client of the sender on the window itself. That input was dropped is known
 // from the server's trace, which tells its decisions, and from what the window hears next.
+#include "mirror_probe.h"
 #include "process.h"
-#include "share_server.h"
-#include "x_client.h"
-#include "xvfb.h"
 
 #include <algorithm>
-#include <deque>
 #include <gtest/gtest.h>
 #include <thread>
 #include <tuple>
@@ -18,12 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr uint8_t kShareWindow = 1, kSetInputDelay = 5, kAllowInput = 7;
 constexpr uint32_t kXkA = 0x61, kXkB = 0x62, kXkC = 0x63, kXkQ = 0x71;
-
-void sync(xcb_connection_t *c) {
-    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-}
 
 // The unshifted keysym of each keycode on `c`'s display.
 std::vector<uint32_t> keymap(xcb_connection_t *c) {
@@ -43,37 +35,29 @@ uint8_t keycode_of(xcb_connection_t *c, uint32_t keysym) {
 
 // A display where someone gives input: a receiver, or the sender itself for the local user.
 struct Desk {
-    std::optional<XvfbServer> display;
-    Xcb c;
+    xcb_connection_t *c = nullptr;
     uint32_t mirror = 0, host = 0;
 
     // Points at (x, y) of `window`, then presses and releases key or button `detail`.
     void press(uint8_t press_type, uint32_t window, int16_t x, int16_t y, uint8_t detail) {
-        uint32_t root = first_screen(c.get())->root;
-        Owned<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
-            c.get(), xcb_translate_coordinates(c.get(), window, root, x, y), nullptr));
+        uint32_t root = first_screen(c)->root;
+        Owned<xcb_translate_coordinates_reply_t> t(
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root, x, y), nullptr));
         ASSERT_TRUE(t);
-        xcb_test_fake_input(c.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, t->dst_x, t->dst_y, 0);
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, t->dst_x, t->dst_y, 0);
         for (uint8_t type : {press_type, uint8_t(press_type + 1)})   // the release follows the press
-            xcb_test_fake_input(c.get(), type, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        sync(c.get());
+            xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        sync(c);
     }
     void click(uint32_t w, int16_t x, int16_t y, uint8_t button = 1) { press(XCB_BUTTON_PRESS, w, x, y, button); }
     void type(uint32_t w, int16_t x, int16_t y, uint8_t keycode) { press(XCB_KEY_PRESS, w, x, y, keycode); }
 };
 
-class ReceiverInput : public ::testing::Test {
+class ReceiverInput : public SenderTest {
 protected:
     void SetUp() override {
-        upstream = XvfbServer::start();
-        ASSERT_TRUE(upstream);
-        ShareServer::Options o;
-        o.trace_path = scratch.file("trace");
-        server = ShareServer::start(upstream->name(), o);
-        ASSERT_TRUE(server);
-        c = xcb_open(server->name());
-        ASSERT_TRUE(c);
-        codes = query_share(c.get());
+        start_sender();
+        if (HasFatalFailure()) return;
         window = make_window(c.get(), "typed into", 300, 200);
         listen(window);
     }
@@ -83,24 +67,17 @@ protected:
         xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &mask);
         sync(c.get());
     }
-    // A new receiver with the window shared to it and its mirror found.
-    Desk &receiver(bool allowed) {
-        Desk &d = desks.emplace_back();
-        d.display = XvfbServer::start();
-        EXPECT_TRUE(d.display);
-        d.c = xcb_open(d.display->name());
-        watch_root(d.c.get());
-        d.host = intern(c.get(), "127.0.0.1:" + std::to_string(d.display->number()) + ".0");
-        send_share(c.get(), codes.major, kShareWindow, d.host, window, 0);
-        for (uint8_t status : {0, 3}) EXPECT_EQ(next_share_event(c.get(), codes.first_event)->status, status);
-        EXPECT_TRUE(wait_root_child(d.c.get(), false));
-        d.mirror = windows_with(d.c.get(), intern(d.c.get(), "TL_SERVER_NAME")).at(0);
+    // A new receiver with the window shared to it and its mirror shown.
+    Desk receiver(bool allowed) {
+        Receiver &r = add_receiver();
+        Desk d{r.c.get(), share(r, window), r.host};
+        EXPECT_TRUE(d.mirror && MirrorWatch(d.c, d.mirror).viewable(true));
         if (allowed) allow(d);
         return d;
     }
     void allow(const Desk &d) {
         send_share(c.get(), codes.major, kAllowInput, d.host);
-        EXPECT_EQ(next_share_event(c.get(), codes.first_event)->status, 7);
+        expect_event(7);
     }
     // Waits until the server has judged an input, e.g. "x=30 y=30 drop-disallowed".
     bool decided(const std::string &what) { return wait_for_text(scratch.file("trace"), what, 10s); }
@@ -125,27 +102,21 @@ protected:
         EXPECT_EQ(std::tuple(ev->event, ev->detail, ev->event_x, ev->event_y), std::tuple(on, button, x, y));
     }
 
-    ScratchDir scratch;
-    std::optional<XvfbServer> upstream;
-    std::optional<ShareServer> server;
-    Xcb c;
-    ShareCodes codes;
     uint32_t window = 0;
-    std::deque<Desk> desks;
 };
 
 }  // namespace
 
 TEST_F(ReceiverInput, AllowedClicksScrollingAndKeysArriveWhereTheyWereGiven) {
-    Desk &rx = receiver(true);
+    Desk rx = receiver(true);
     // The keyboards differ: a key that means nothing on the sender types "q" on the receiver.
-    auto rx_keys = keymap(rx.c.get()), sender_keys = keymap(c.get());
+    auto rx_keys = keymap(rx.c), sender_keys = keymap(c.get());
     uint8_t spare = 200;
     while (spare < 255 && (rx_keys[spare] || sender_keys[spare])) ++spare;
     ASSERT_FALSE(rx_keys[spare] || sender_keys[spare]);
     xcb_keysym_t q[2] = {kXkQ, 0};
-    xcb_change_keyboard_mapping(rx.c.get(), 1, spare, 2, q);
-    sync(rx.c.get());
+    xcb_change_keyboard_mapping(rx.c, 1, spare, 2, q);
+    sync(rx.c);
 
     rx.click(rx.mirror, 37, 23);
     expect_click(window, 1, 37, 23);
@@ -159,49 +130,7 @@ TEST_F(ReceiverInput, AllowedClicksScrollingAndKeysArriveWhereTheyWereGiven) {
     EXPECT_EQ(std::count(std::begin(down->keys), std::end(down->keys), 0), 32);
 }
 
-TEST_F(ReceiverInput, DisallowedInputIsDroppedUntilAllowed) {
-    Desk &rx = receiver(false);
-    rx.click(rx.mirror, 30, 30);
-    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
-    rx.type(rx.mirror, 31, 31, keycode_of(rx.c.get(), kXkA));
-    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
-    allow(rx);
-    rx.click(rx.mirror, 40, 45);
-    expect_click(window, 1, 40, 45);
-}
-
-TEST_F(ReceiverInput, TheFloorPassesOnlyOnceTheHoldersDelayHasPassed) {
-    const auto delay = 1500ms;
-    send_share(c.get(), codes.major, kSetInputDelay, delay.count(), first_screen(c.get())->root, delay.count());
-    Desk &one = receiver(true), &two = receiver(true);
-
-    // The local user types into the window on the sender itself.
-    Desk local;
-    local.c = xcb_open(upstream->name());
-    local.type(window, 5, 5, keycode_of(local.c.get(), kXkA));
-    ASSERT_TRUE(decided("input local user takes the floor"));
-    expect_key(kXkA);
-    one.click(one.mirror, 20, 20);
-    ASSERT_TRUE(decided("x=20 y=20 drop-floor"));
-
-    // Time has to pass here: the delay is what is tested.
-    std::this_thread::sleep_for(delay + 200ms);
-    one.type(one.mirror, 21, 21, keycode_of(one.c.get(), kXkA));
-    expect_key(kXkA);
-    // The holder goes on: what the server replays for it on the sender is not the local user's.
-    one.click(one.mirror, 24, 24);
-    expect_click(window, 1, 24, 24);
-    ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
-    const auto last_of_one = std::chrono::steady_clock::now();
-    two.type(two.mirror, 22, 22, keycode_of(two.c.get(), kXkC));
-    ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
-
-    std::this_thread::sleep_until(last_of_one + delay + 200ms);
-    two.type(two.mirror, 23, 23, keycode_of(two.c.get(), kXkB));
-    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
-}
-
-TEST_F(ReceiverInput, AWindowThatAcceptsInputFromAllTakesADisallowedReceiversClicks) {
+TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneUntilAllowed) {
     // A telepointer: a child of the shared window that everyone may point with.
     uint32_t pointer = xcb_generate_id(c.get());
     xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, pointer, window, 100, 50, 25, 25, 0,
@@ -210,12 +139,51 @@ TEST_F(ReceiverInput, AWindowThatAcceptsInputFromAllTakesADisallowedReceiversCli
                         XCB_ATOM_ATOM, 8, 0, nullptr);
     xcb_map_window(c.get(), pointer);
     listen(pointer);
-    Desk &rx = receiver(false);
+    Desk rx = receiver(false);
 
-    rx.click(rx.mirror, 90, 45);   // beside it, on the window itself
+    rx.click(rx.mirror, 30, 30);
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
+    rx.type(rx.mirror, 31, 31, keycode_of(rx.c, kXkA));
+    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
+    rx.click(rx.mirror, 90, 45);   // beside the telepointer, on the window itself
     ASSERT_TRUE(decided("x=90 y=45 drop-disallowed"));
     rx.click(rx.mirror, 110, 60);
     expect_click(pointer, 1, 10, 10);
+
+    allow(rx);
+    rx.click(rx.mirror, 40, 45);
+    expect_click(window, 1, 40, 45);
+}
+
+TEST_F(ReceiverInput, TheFloorPassesOnlyOnceTheHoldersDelayHasPassed) {
+    const auto delay = 1500ms;
+    send_share(c.get(), codes.major, kSetInputDelay, delay.count(), first_screen(c.get())->root, delay.count());
+    Desk one = receiver(true), two = receiver(true);
+
+    // The local user types into the window on the sender itself.
+    Xcb at_sender = xcb_open(upstream->name());
+    Desk local{at_sender.get()};
+    local.type(window, 5, 5, keycode_of(local.c, kXkA));
+    ASSERT_TRUE(decided("input local user takes the floor"));
+    expect_key(kXkA);
+    one.click(one.mirror, 20, 20);
+    ASSERT_TRUE(decided("x=20 y=20 drop-floor"));
+
+    // Time has to pass here: the delay is what is tested.
+    std::this_thread::sleep_for(delay + 200ms);
+    one.type(one.mirror, 21, 21, keycode_of(one.c, kXkA));
+    expect_key(kXkA);
+    // The holder goes on: what the server replays for it on the sender is not the local user's.
+    one.click(one.mirror, 24, 24);
+    expect_click(window, 1, 24, 24);
+    ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
+    const auto last_of_one = std::chrono::steady_clock::now();
+    two.type(two.mirror, 22, 22, keycode_of(two.c, kXkC));
+    ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
+
+    std::this_thread::sleep_until(last_of_one + delay + 200ms);
+    two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
+    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
 }
 
 TEST_F(ReceiverInput, InputDuringAServerGrabWaitsForItAndHoldsNobodyUp) {
@@ -223,7 +191,7 @@ TEST_F(ReceiverInput, InputDuringAServerGrabWaitsForItAndHoldsNobodyUp) {
     // proxy's own questions about where input goes would wait for ever, and the grabbing client
     // with them.
     send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
-    Desk &rx = receiver(true);
+    Desk rx = receiver(true);
     const uint8_t key_a = keycode_of(c.get(), kXkA);
     Xcb grabber = xcb_open(server->name());
     ASSERT_TRUE(grabber);

@@ -1,13 +1,15 @@
 #pragma once
-// Pixels and mirrors for the replication tests: drawing known patterns, reading windows back with
-// GetImage, and waiting (on Damage and structure events, within a limit) until a mirror shows
-// what is expected.
+// Pixels and mirrors for the tests that share windows: drawing known patterns, reading windows
+// back with GetImage, waiting (on Damage and structure events, within a limit) until a mirror
+// shows what is expected, and a sender with receivers to share to.
 
+#include "share_server.h"
 #include "x_client.h"
 
 #include <xcb/damage.h>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 
 namespace telvane::testing {
@@ -39,21 +41,16 @@ inline std::vector<uint32_t> pixels(xcb_connection_t *c, uint32_t drawable, uint
     return out;
 }
 
-inline void sync(xcb_connection_t *c) {
-    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-}
-
 // Waits until `done` holds, woken by events on `c` (which the caller selected); false after `limit`.
 inline bool wait_until(xcb_connection_t *c, const std::function<bool()> &done,
                        std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(c)}) {
         }
         if (done()) return true;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || xcb_connection_has_error(c)) return false;
-        next_event(c, left);
+        if (time_left(deadline).count() == 0 || xcb_connection_has_error(c)) return false;
+        next_event(c, time_left(deadline));
     }
 }
 
@@ -126,5 +123,67 @@ inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std
     }, limit);
     return found;
 }
+
+// Waits until `rx` has no root child carrying `marker` any more.
+inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker) {
+    return wait_until(rx, [&] { return windows_with(rx, marker).empty(); });
+}
+
+inline constexpr uint8_t kShareApplication = 0, kShareWindow = 1, kUnshare = 3, kSetInputDelay = 5, kAllowInput = 7,
+                         kDisallowInput = 8, kGetVersion = 9;
+
+// A sender: an upstream Xvfb with telvane-server in front of it (tracing into "trace"), a client
+// `c` of it that speaks the share extension, and receivers, each a private Xvfb.
+class SenderTest : public ServedDisplayTest {
+protected:
+    struct Receiver {
+        std::optional<XvfbServer> xvfb;
+        Xcb c;
+        uint32_t marker = 0;   // TL_SERVER_NAME there
+        uint32_t host = 0;     // its host atom on the sender
+    };
+
+    void start_sender(ShareServer::Options o = {}) {
+        o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
+        start_served(o);
+        if (HasFatalFailure()) return;
+        c = xcb_open(server->name());
+        ASSERT_TRUE(c);
+        codes = query_share(c.get());
+        ASSERT_TRUE(codes.present);
+    }
+    Receiver &add_receiver(XvfbServer::Options o = {}) {
+        auto &r = receivers.emplace_back();
+        r.xvfb = XvfbServer::start(o);
+        EXPECT_TRUE(r.xvfb) << "could not start a receiver";
+        if (!r.xvfb) return r;
+        r.c = xcb_open(r.xvfb->name());
+        watch_root(r.c.get());
+        r.marker = intern(r.c.get(), "TL_SERVER_NAME");
+        r.host = intern(c.get(), "127.0.0.1:" + std::to_string(r.xvfb->number()) + ".0");
+        return r;
+    }
+    // The next share event on `on` (the sender's client when not given), which should have `status`.
+    wire::ShareEvent expect_event(uint8_t status, xcb_connection_t *on = nullptr) {
+        auto ev = next_share_event(on ? on : c.get(), codes.first_event);
+        EXPECT_TRUE(ev) << "no event, wanted status " << int(status);
+        if (!ev) return {};
+        EXPECT_EQ(ev->status, status);
+        return *ev;
+    }
+    // Shares `w` to `r` and returns its mirror there, after connection-made (when `first`) and
+    // window-shared.
+    uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
+        auto known = windows_with(r.c.get(), r.marker);
+        send_share(c.get(), codes.major, how, r.host, w, 0);
+        if (first) expect_event(0);
+        EXPECT_EQ(expect_event(3).window, w);
+        return wait_new_mirror(r.c.get(), r.marker, known);
+    }
+
+    Xcb c;
+    ShareCodes codes;
+    std::deque<Receiver> receivers;
+};
 
 }  // namespace telvane::testing

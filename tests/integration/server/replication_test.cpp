@@ -1,7 +1,7 @@
 // Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
-// while covered, in bursts and in child windows), size and map state, new top levels of a shared
-// application, titles and marks, converted and refused visuals, receivers that die or stop, and
-// a share passed on through a second telvane-server.
+// while covered, in bursts and in child windows), size and map state, drawing under a server grab,
+// titles and marks, converted and refused visuals, receivers that die or stop, and a share passed
+// on through a second telvane-server.
 #include "mirror_probe.h"
 #include "process.h"
 #include "share_server.h"
@@ -11,16 +11,12 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <gtest/gtest.h>
-#include <deque>
 #include <random>
-#include <xcb/xcbext.h>
 
 using namespace telvane::testing;
 using telvane::wire::ShareEvent;
 
 namespace {
-
-constexpr uint8_t kShareApplication = 0, kShareWindow = 1;
 
 // What a test expects a window to show: pixel values row by row, changed as the test draws.
 struct Canvas {
@@ -28,10 +24,14 @@ struct Canvas {
     std::vector<uint32_t> px;
     Canvas(uint16_t w, uint16_t h, uint32_t colour) : width(w), height(h), px(size_t{w} * h, colour) {}
 
-    void fill(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
-        telvane::testing::fill(c, window, x, y, w, h, colour);
+    // Notes that the area shows `colour` now.
+    void paint(int x, int y, int w, int h, uint32_t colour) {
         for (int yy = y; yy < y + h && yy < height; ++yy)
             for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
+    }
+    void fill(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
+        telvane::testing::fill(c, window, x, y, w, h, colour);
+        paint(x, y, w, h, colour);
     }
     // Puts a block of random pixels (24-bit TrueColor) with PutImage.
     void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed) {
@@ -49,66 +49,9 @@ struct Canvas {
     }
 };
 
-class Replication : public ::testing::Test {
+class Replication : public SenderTest {
 protected:
-    struct Receiver {
-        std::optional<XvfbServer> xvfb;
-        Xcb c;
-        uint32_t marker = 0;   // TL_SERVER_NAME there
-        uint32_t host = 0;     // its host atom on the sender
-    };
-
-    void SetUp() override { start_sender(server_arguments()); }
-    virtual std::vector<std::string> server_arguments() { return {}; }
-
-    void start_sender(std::vector<std::string> extra) {
-        upstream = XvfbServer::start();
-        ASSERT_TRUE(upstream);
-        ShareServer::Options o;
-        o.trace_path = scratch.file("trace");
-        o.extra = std::move(extra);
-        o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
-        server = ShareServer::start(upstream->name(), o);
-        ASSERT_TRUE(server);
-        c = xcb_open(server->name());
-        ASSERT_TRUE(c);
-        codes = query_share(c.get());
-        ASSERT_TRUE(codes.present);
-    }
-    Receiver &add_receiver(XvfbServer::Options o = {}) {
-        auto &r = receivers.emplace_back();
-        r.xvfb = XvfbServer::start(o);
-        EXPECT_TRUE(r.xvfb);
-        if (!r.xvfb) return r;
-        r.c = xcb_open(r.xvfb->name());
-        watch_root(r.c.get());
-        r.marker = intern(r.c.get(), "TL_SERVER_NAME");
-        r.host = intern(c.get(), "127.0.0.1:" + std::to_string(r.xvfb->number()) + ".0");
-        return r;
-    }
-    ShareEvent expect_event(uint8_t status) {
-        auto ev = next_share_event(c.get(), codes.first_event);
-        EXPECT_TRUE(ev) << "no event, wanted status " << int(status);
-        if (!ev) return {};
-        EXPECT_EQ(ev->status, status);
-        return *ev;
-    }
-    // Shares `w` to `r` and returns its mirror there, after connection-made (when `first`) and
-    // window-shared.
-    uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
-        auto known = windows_with(r.c.get(), r.marker);
-        send_share(c.get(), codes.major, how, r.host, w, 0);
-        if (first) expect_event(0);
-        EXPECT_EQ(expect_event(3).window, w);
-        return wait_new_mirror(r.c.get(), r.marker, known);
-    }
-
-    ScratchDir scratch;
-    std::optional<XvfbServer> upstream;
-    std::optional<ShareServer> server;
-    Xcb c;
-    ShareCodes codes;
-    std::deque<Receiver> receivers;
+    void SetUp() override { start_sender(); }
 };
 
 }  // namespace
@@ -140,11 +83,9 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, child, w, 100, 80, 30, 20, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &red);
     xcb_map_window(c.get(), child);
-    for (int y = 80; y < 100; ++y)
-        for (int x = 100; x < 130; ++x) canvas.px[size_t(y) * 160 + x] = red;
+    canvas.paint(100, 80, 30, 20, red);
     fill(c.get(), child, 0, 0, 10, 10, 0x00ff00);
-    for (int y = 80; y < 90; ++y)
-        for (int x = 100; x < 110; ++x) canvas.px[size_t(y) * 160 + x] = 0x00ff00;
+    canvas.paint(100, 80, 10, 10, 0x00ff00);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
     // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
@@ -152,8 +93,7 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
     fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
-    for (int y = 90; y < 100; ++y)
-        for (int x = 110; x < 130; ++x) canvas.px[size_t(y) * 160 + x] = 0x0000ff;
+    canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 }
 
@@ -206,35 +146,6 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     xcb_flush(c.get());
     EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(50 * 50, (colour - 0x010101) & 0xffffff), 50, 50));
     EXPECT_EQ(expect_event(3).window, dialog) << "the window mapped under the grab joins the share after it";
-}
-
-TEST_F(Replication, NewTopLevelJoinsTheApplicationShareAsADialogOfItsMainWindow) {
-    Receiver &r = add_receiver();
-    uint32_t main_window = make_window(c.get(), "main");
-    auto known = windows_with(r.c.get(), r.marker);
-    send_share(c.get(), codes.major, kShareApplication, r.host, main_window, 0);
-    expect_event(0);
-    ShareEvent first = expect_event(3);
-    uint32_t main_mirror = wait_new_mirror(r.c.get(), r.marker, known);
-    ASSERT_NE(main_mirror, 0u);
-
-    // A dialog of the application, transient for its main window, appears later.
-    uint32_t dialog = xcb_generate_id(c.get());
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, dialog, first_screen(c.get())->root, 40, 40, 120, 60, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
-                        &main_window);
-    xcb_map_window(c.get(), dialog);
-    fill(c.get(), dialog, 0, 0, 120, 60, 0x00aa55);
-    ShareEvent joined = expect_event(3);
-    EXPECT_EQ(joined.window, dialog);
-    EXPECT_EQ(joined.tag, first.tag);
-    EXPECT_EQ(joined.detail, 0u);
-    MirrorWatch dialog_mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker, {main_mirror}));
-    uint32_t main_mirror_bytes = main_mirror;
-    EXPECT_TRUE(dialog_mirror.property_is(XCB_ATOM_WM_TRANSIENT_FOR,
-                                          std::string(reinterpret_cast<char *>(&main_mirror_bytes), 4)));
-    EXPECT_TRUE(dialog_mirror.shows(std::vector<uint32_t>(120 * 60, 0x00aa55), 120, 60));
 }
 
 TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) {
@@ -396,9 +307,13 @@ struct Resume {
 
 }  // namespace
 
-class ReplicationTimeLimit : public Replication {
+class ReplicationTimeLimit : public SenderTest {
 protected:
-    std::vector<std::string> server_arguments() override { return {"--receiver-timeout", "2"}; }
+    void SetUp() override {
+        ShareServer::Options o;
+        o.extra = {"--receiver-timeout", "2"};
+        start_sender(o);
+    }
 };
 
 TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOthersGoOn) {
@@ -414,7 +329,9 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     dying.c.reset();
     dying.xvfb->process().stop(9);
     EXPECT_EQ(expect_event(12).host, dying.host);
-    EXPECT_EQ(expect_event(4).host, dying.host);
+    ShareEvent unshared = expect_event(4);
+    EXPECT_EQ(unshared.host, dying.host);
+    EXPECT_EQ(unshared.window, w);
     EXPECT_EQ(expect_event(2).host, dying.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x202020);
     EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x202020), 400, 300));

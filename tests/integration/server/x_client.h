@@ -4,6 +4,7 @@
 
 #include "share_wire.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -84,16 +85,30 @@ inline uint8_t share_error(xcb_connection_t *c, unsigned seq) {
     return e ? e->error_code : 0;
 }
 
+// One round trip, waited for without a limit.
+inline void sync(xcb_connection_t *c) {
+    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+// What is left of the time until `deadline`, never less than zero.
+inline std::chrono::milliseconds time_left(std::chrono::steady_clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return std::max(left, std::chrono::milliseconds(0));
+}
+
+// Waits up to `limit` for `c`'s socket to become readable.
+inline void wait_readable(xcb_connection_t *c, std::chrono::milliseconds limit) {
+    pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+    poll(&p, 1, static_cast<int>(limit.count()));
+}
+
 // The next event within `limit`, nothing on time-out or a broken connection.
 inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         if (auto *ev = xcb_poll_for_event(c)) return Owned<xcb_generic_event_t>(ev);
-        if (xcb_connection_has_error(c)) return nullptr;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return nullptr;
-        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-        poll(&p, 1, static_cast<int>(left.count()));
+        if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return nullptr;
+        wait_readable(c, time_left(deadline));
     }
 }
 
@@ -110,26 +125,19 @@ inline bool round_trip_within(xcb_connection_t *c, std::chrono::milliseconds lim
             std::free(error);
             return true;
         }
-        if (xcb_connection_has_error(c)) return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-        poll(&p, 1, static_cast<int>(left.count()));
+        if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return false;
+        wait_readable(c, time_left(deadline));
     }
 }
 
 // The next share event (other events are skipped), within `limit`.
 inline std::optional<wire::ShareEvent> next_share_event(xcb_connection_t *c, uint8_t first_event,
                                                         std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        auto ev = next_event(c, left);
-        if (!ev) return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (auto ev = next_event(c, time_left(deadline)))
         if ((ev->response_type & 0x7f) == first_event)
             return wire::decode_share_event(reinterpret_cast<uint8_t *>(ev.get()), wire::ByteOrder::Lsb);
-    }
+    return std::nullopt;
 }
 
 inline uint32_t intern(xcb_connection_t *c, const std::string &name) {
@@ -176,24 +184,12 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop) {
     return out;
 }
 
-// Waits until a MapNotify (or, with `destroy`, a DestroyNotify) arrives for a child of the root;
-// the caller selected SubstructureNotify on the root before causing it.
-inline bool wait_root_child(xcb_connection_t *c, bool destroy, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        auto ev = next_event(c, left);
-        if (!ev) return false;
-        uint8_t t = ev->response_type & 0x7f;
-        if (t == (destroy ? XCB_DESTROY_NOTIFY : XCB_MAP_NOTIFY)) return true;
-    }
-}
-
+// Selects structure events of the root's children, so that waits on `c` wake up when mirrors come
+// and go.
 inline void watch_root(xcb_connection_t *c) {
     uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, first_screen(c)->root, XCB_CW_EVENT_MASK, &mask);
-    Owned<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    sync(c);
 }
 
 }  // namespace telvane::testing

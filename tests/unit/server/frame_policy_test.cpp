@@ -41,15 +41,6 @@ TEST(FrameGate, BurstWaitsForGatherAndCapturesAreSpacedByTheInterval) {
     EXPECT_EQ(gate.due(), t0 + 42ms);
 }
 
-TEST(FrameGate, DefaultsCaptureAlmostAtOnce) {
-    FrameGate gate;
-    gate.damaged(t0);
-    EXPECT_LE(gate.due() - t0, 1ms);
-    gate.captured(t0);
-    gate.damaged(t0 + 100us);
-    EXPECT_LE(gate.due() - (t0 + 100us), 1ms);
-}
-
 TEST(PlanCapture, ClipsMergesNeighboursAndKeepsDistantRectsApart) {
     // Off-window parts go, empty ones vanish.
     EXPECT_EQ(plan_capture({{-10, -10, 20, 20}, {5, 5, 0, 3}}, 100, 100), (std::vector<Rect>{{0, 0, 10, 10}}));

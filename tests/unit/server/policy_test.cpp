@@ -1,4 +1,4 @@
-// The server's decisions: extension codes, request validation, access, failure details, set-up.
+// The server's decisions: extension codes, access, failure details, set-up.
 #include "policy.h"
 
 #include <cerrno>
@@ -28,21 +28,6 @@ TEST(ExtensionCodes, StayClearOfEverythingUpstreamUses) {
     std::vector<UpstreamExtension> full;
     for (int m = 128; m <= 255; ++m) full.push_back({"X" + std::to_string(m), static_cast<uint8_t>(m), 0, 0});
     EXPECT_FALSE(choose_extension_codes(full));
-}
-
-TEST(ShareRequestErrors, UnknownMinorBeforeWrongLength) {
-    telvane::wire::ShareRequest r;
-    r.minor = 1;
-    EXPECT_FALSE(share_request_error(r, 16));
-    auto e = share_request_error(r, 20);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->error_code, kBadLength);
-    r.minor = 2;   // never assigned
-    e = share_request_error(r, 20);
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->error_code, kBadRequest);
-    r.minor = 32;
-    EXPECT_FALSE(share_request_error(r, 16));
 }
 
 TEST(CheckAccess, NeedsOurUidAndOneOfOurAddresses) {
