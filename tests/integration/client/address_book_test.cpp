@@ -60,31 +60,10 @@ protected:
         open_book();
     }
 
-    static std::vector<std::string> items(Widget list) {
-        std::vector<std::string> out;
-        int count = 0;
-        XmStringTable table = nullptr;
-        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &table, nullptr);
-        for (int i = 0; i < count; ++i) {
-            char *text = nullptr;
-            XmStringGetLtoR(table[i], XmFONTLIST_DEFAULT_TAG, &text);
-            out.emplace_back(text ? text : "");
-            XtFree(text);
-        }
-        return out;
-    }
-    static std::vector<int> selected(Widget list) {
-        int *positions = nullptr, count = 0;
-        if (!XmListGetSelectedPos(list, &positions, &count)) return {};
-        std::vector<int> out(positions, positions + count);
-        XtFree(reinterpret_cast<char *>(positions));
-        return out;
-    }
-
     // Clicks the book `name` with XTEST, as a person picks a book, and unless `wait` is false
     // waits until it is selected.
     void click_book(Widget list, const std::string &name, bool wait = true) {
-        auto names = items(list);
+        auto names = rows(list);
         int pos = static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin()) + 1;
         DialogDriver driver(server->name());
         ASSERT_TRUE(driver);
@@ -102,18 +81,12 @@ protected:
         // lost; like a person, click again, but only while the book is still not selected.
         bool chosen = false;
         for (int attempt = 0; attempt < 3 && !chosen; ++attempt) {
-            chosen = pump_until([&] { return selected(list) == std::vector<int>{pos}; }, std::chrono::seconds(4));
-            if (!chosen && selected(list).empty()) {
+            chosen = pump_until([&] { return selected_positions(list) == std::vector<int>{pos}; }, std::chrono::seconds(4));
+            if (!chosen && selected_positions(list).empty()) {
                 ASSERT_TRUE(click());
             }
         }
         ASSERT_TRUE(chosen) << name;
-    }
-
-    static void select_lines(std::initializer_list<int> positions) {
-        XmListDeselectAllItems(AddressList);
-        auto lines = items(AddressList);
-        for (int p : positions) set_selected_str(AddressList, lines.at(p - 1).c_str(), 1);
     }
 
     // Sets the save dialog's name and presses OK (or Apply) with XTEST; returns once the
@@ -130,13 +103,6 @@ protected:
         click(button);
         EXPECT_TRUE(pump_until([&] { return done > 0; })) << name;
         XtRemoveCallback(button, XmNactivateCallback, count, &done);
-    }
-
-    static std::string alias_row(const std::string &alias, const std::string &display_name) {
-        char *line = final_alias_line(alias.c_str(), display_name.c_str());
-        std::string s = line;
-        free(line);
-        return s;
     }
 
 private:
@@ -159,36 +125,36 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     write_book(public_path("Default"), "127.0.0.2:23 Lobby\n");
     open_book();
     // Regular files only, hidden ones left out, by byte value.
-    EXPECT_EQ(items(PrivateList), std::vector<std::string>{"team"});
-    EXPECT_EQ(items(PublicList), (std::vector<std::string>{"Default", "site"}));
+    EXPECT_EQ(rows(PrivateList), std::vector<std::string>{"team"});
+    EXPECT_EQ(rows(PublicList), (std::vector<std::string>{"Default", "site"}));
 
     // A book's lines as stored: comments and blank lines too, tabs expanded.
     click_book(PrivateList, "team");
-    EXPECT_EQ(items(AddressList),
+    EXPECT_EQ(rows(AddressList),
               (std::vector<std::string>{"# the lab", "127.0.0.2:11    Ann   Lab   # first", "", "127.0.0.2:12 Bob Lab"}));
     // A public book after a private one: the private one is no longer selected.
     click_book(PublicList, "site");
-    EXPECT_TRUE(selected(PrivateList).empty());
-    EXPECT_EQ(items(AddressList), (std::vector<std::string>{"127.0.0.2:21 Front Desk", "127.0.0.2:22 Hall"}));
+    EXPECT_TRUE(selected_positions(PrivateList).empty());
+    EXPECT_EQ(rows(AddressList), (std::vector<std::string>{"127.0.0.2:21 Front Desk", "127.0.0.2:22 Hall"}));
 
     // Unchanged on disk, the book is not read again: what the user selected in it stays.
-    select_lines({2});
+    select_rows({2}, AddressList);
     reopen_book();
-    EXPECT_EQ(selected(PublicList), std::vector<int>{2});
-    EXPECT_EQ(selected(AddressList), std::vector<int>{2});
+    EXPECT_EQ(selected_positions(PublicList), std::vector<int>{2});
+    EXPECT_EQ(selected_positions(AddressList), std::vector<int>{2});
 
     // Edited on disk: the lines are read again.
     write_book(public_path("site"), "127.0.0.2:24 Annex\n", 50);
     reopen_book();
-    EXPECT_EQ(items(AddressList), std::vector<std::string>{"127.0.0.2:24 Annex"});
-    EXPECT_TRUE(selected(AddressList).empty());
+    EXPECT_EQ(rows(AddressList), std::vector<std::string>{"127.0.0.2:24 Annex"});
+    EXPECT_TRUE(selected_positions(AddressList).empty());
 
     // Deleted: it leaves its list and its lines go.
     unlink(public_path("site").c_str());
     popup_AddressBook();  // while up, opening again refreshes it
-    EXPECT_EQ(items(PublicList), std::vector<std::string>{"Default"});
-    EXPECT_TRUE(items(AddressList).empty());
-    EXPECT_TRUE(selected(PublicList).empty() && selected(PrivateList).empty());
+    EXPECT_EQ(rows(PublicList), std::vector<std::string>{"Default"});
+    EXPECT_TRUE(rows(AddressList).empty());
+    EXPECT_TRUE(selected_positions(PublicList).empty() && selected_positions(PrivateList).empty());
 }
 
 TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays) {
@@ -200,10 +166,10 @@ TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays
     click_book(PrivateList, "team");
     // A second click deselects: no book, no lines.
     click_book(PrivateList, "team", false);
-    ASSERT_TRUE(pump_until([] { return selected(PrivateList).empty(); }));
-    EXPECT_TRUE(items(AddressList).empty());
+    ASSERT_TRUE(pump_until([] { return selected_positions(PrivateList).empty(); }));
+    EXPECT_TRUE(rows(AddressList).empty());
     click_book(PrivateList, "team");
-    select_lines({1, 2, 4, 5, 6});
+    select_rows({1, 2, 4, 5, 6}, AddressList);
     screenshot("address-book", AddressBookSH);
 
     std::vector<std::string> texts;
@@ -217,7 +183,7 @@ TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays
     EXPECT_EQ(rows()[1], alias_row("Bob Lab", "127.0.0.2:12.0"));
     EXPECT_EQ(rows()[2], alias_row("Cid Elsewhere", "127.0.0.2:14.0"));
     EXPECT_TRUE(selected_positions().empty());
-    EXPECT_TRUE(selected(AddressList).empty()) << "the copied lines are deselected";
+    EXPECT_TRUE(selected_positions(AddressList).empty()) << "the copied lines are deselected";
 }
 
 TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
@@ -238,7 +204,7 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     // it with the leader.
     const std::string saved = "127.0.0.2:31.0\tJohn Smith\n127.0.0.2:32.0\tAcme Inc\n127.0.0.2:33.0\t" + long_alias + "\n";
     EXPECT_EQ(read_file(private_path("Default")), saved);
-    EXPECT_EQ(items(PrivateList), std::vector<std::string>{"Default"}) << "the open book shows it at once";
+    EXPECT_EQ(rows(PrivateList), std::vector<std::string>{"Default"}) << "the open book shows it at once";
 
     // An existing book: OK asks first, and No leaves it as it was with the dialog up.
     std::vector<std::string> texts;
@@ -259,7 +225,7 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     delete_all_hostatoms();
     reopen_book();
     click_book(PrivateList, "Default");
-    select_lines({1, 2, 3});
+    select_rows({1, 2, 3}, AddressList);
     click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
     ASSERT_TRUE(pump_until([] { return rows().size() == 3; }));
     auto after = rows();
@@ -309,10 +275,10 @@ TEST_F(AddressBook, BrokenBooksAreToldOrShownAsTheyAre) {
     open_book();
     ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
     EXPECT_EQ(texts[0], "Expected Directory '" + scratch.file("public/address_books") + "' is NOT a directory");
-    EXPECT_TRUE(items(PublicList).empty());
+    EXPECT_TRUE(rows(PublicList).empty());
 
     click_book(PrivateList, "odd");
-    auto lines = items(AddressList);
+    auto lines = rows(AddressList);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], binary.substr(0, binary.size() - 1));
     EXPECT_EQ(lines[1].size(), 999u);
@@ -323,7 +289,7 @@ TEST_F(AddressBook, BrokenBooksAreToldOrShownAsTheyAre) {
     click_book(PrivateList, "gone", false);
     ASSERT_TRUE(pump_until([&] { return texts.size() == 2; }));
     EXPECT_EQ(texts[1], "Could not read file '" + private_path("gone") + "' for addresses");
-    EXPECT_TRUE(pump_until([] { return items(PrivateList) == std::vector<std::string>{"odd"}; }));
-    EXPECT_TRUE(selected(PrivateList).empty());
-    EXPECT_TRUE(items(AddressList).empty());
+    EXPECT_TRUE(pump_until([] { return rows(PrivateList) == std::vector<std::string>{"odd"}; }));
+    EXPECT_TRUE(selected_positions(PrivateList).empty());
+    EXPECT_TRUE(rows(AddressList).empty());
 }

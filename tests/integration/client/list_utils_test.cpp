@@ -2,7 +2,7 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
+#include "toolkit_fixture.h"
 #include "ui/list_utils.h"
 #include "xvfb.h"
 
@@ -51,16 +51,7 @@ protected:
         auto server = XvfbServer::start();
         ASSERT_TRUE(server);
         xvfb_ = new XvfbServer(std::move(*server));
-        XtToolkitInitialize();
-        app_context = XtCreateApplicationContext();
-        int argc = 1;
-        char name[] = "telvane";
-        char *argv[] = {name, nullptr};
-        display = XtOpenDisplay(app_context, xvfb_->name().c_str(), "Telvane", "Telvane", nullptr, 0, &argc, argv);
-        ASSERT_NE(display, nullptr);
-        TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display, XtNwidth, 100,
-                                      XtNheight, 100, nullptr);
-        XtRealizeWidget(TopLevel);
+        ASSERT_TRUE(open_toolkit(xvfb_->name()));
     }
     static void TearDownTestSuite() {
         if (display) XtCloseDisplay(display);

@@ -2,13 +2,9 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
-#include "core/main_loop.h"
-#include "core/startup.h"
-#include "extension/share_extension.h"
+#include "toolkit_fixture.h"
 #include "xvfb.h"
 
-#include <X11/Shell.h>
-#include <X11/StringDefs.h>
 #include <cstring>
 // Last, for the event hooks: it defines min and max as macros.
 #include <X11/Xlibint.h>
@@ -50,17 +46,7 @@ protected:
         auto server = XvfbServer::start();
         ASSERT_TRUE(server);
         xvfb_.emplace(std::move(*server));
-        XtToolkitInitialize();
-        app_context = XtCreateApplicationContext();
-        int argc = 1;
-        char name[] = "telvane";
-        char *argv[] = {name, nullptr};
-        std::string where = xvfb_->name();
-        display = XtOpenDisplay(app_context, where.c_str(), "Telvane", "Telvane", nullptr, 0, &argc, argv);
-        ASSERT_NE(display, nullptr);
-        TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
-                                      XtNwidth, 100, XtNheight, 100, nullptr);
-        XtRealizeWidget(TopLevel);
+        ASSERT_TRUE(open_toolkit(xvfb_->name()));
         XSync(display, False);
         errors_seen = 0;
         client_messages_seen = 0;

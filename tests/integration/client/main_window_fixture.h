@@ -15,6 +15,7 @@
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
 #include "ui/match_dialogs.h"
+#include "ui/receiver_entry.h"
 #include "xvfb.h"
 
 #include <X11/Xatom.h>
@@ -66,31 +67,32 @@ protected:
         unsetenv("TELVANE_SITE_DIR");
     }
 
-    static bool viewable(Window w) {
-        XWindowAttributes a{};
-        return w && XGetWindowAttributes(display, w, &a) && a.map_state == IsViewable;
-    }
-
     // The receiver display's name as a row gives it.
-    std::string receiver_name() const { return "127.0.0.1:" + std::to_string(receiver_display->number()) + ".0"; }
+    std::string receiver_name() const { return receiver_display->tcp_name() + ".0"; }
+
+    // The receiver list's row for `alias` at `display_name`.
+    static std::string alias_row(const std::string &alias, const std::string &display_name) {
+        char *line = final_alias_line(alias.c_str(), display_name.c_str());
+        std::string s = line;
+        free(line);
+        return s;
+    }
 
     // Adds a row as the matching does (appended when `position` is 0) and returns its atom.
     static Atom add_row(const std::string &display_name, const std::string &alias, int position = 0) {
-        char *line = final_alias_line(alias.c_str(), display_name.c_str());
-        XmString item = XmStringCreateLocalized(line);
+        XmString item = XmStringCreateLocalized(alias_row(alias, display_name).data());
         unsigned long result = add_to_ReceiverList(item, position, 0);
         XmStringFree(item);
-        free(line);
         EXPECT_LT(result, 2u) << display_name;
         return create_hostatom(display_name.c_str(), display);
     }
 
-    // The list's rows, top first.
-    static std::vector<std::string> rows() {
+    // A list's rows, top first.
+    static std::vector<std::string> rows(Widget list = ReceiverList) {
         std::vector<std::string> out;
         int count = 0;
         XmStringTable items = nullptr;
-        XtVaGetValues(ReceiverList, XmNitemCount, &count, XmNitems, &items, nullptr);
+        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
         for (int i = 0; i < count; ++i) {
             char *text = nullptr;
             XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
@@ -101,34 +103,26 @@ protected:
     }
 
     // Selects exactly the rows at the given one-based positions.
-    static void select_rows(std::initializer_list<int> positions) {
-        XmListDeselectAllItems(ReceiverList);
-        for (int p : positions) {
-            std::string text = rows().at(p - 1);
-            set_selected_str(ReceiverList, text.c_str(), 1);
-        }
+    static void select_rows(std::initializer_list<int> positions, Widget list = ReceiverList) {
+        XmListDeselectAllItems(list);
+        auto texts = rows(list);
+        for (int p : positions) set_selected_str(list, texts.at(p - 1).c_str(), 1);
     }
 
-    static std::vector<int> selected_positions() {
+    static std::vector<int> selected_positions(Widget list = ReceiverList) {
         int *positions = nullptr, count = 0;
-        std::vector<int> out;
-        if (XmListGetSelectedPos(ReceiverList, &positions, &count)) {
-            out.assign(positions, positions + count);
-            XtFree(reinterpret_cast<char *>(positions));
-        }
+        if (!XmListGetSelectedPos(list, &positions, &count)) return {};
+        std::vector<int> out(positions, positions + count);
+        XtFree(reinterpret_cast<char *>(positions));
         return out;
     }
 
-    // Answers every dialog that comes up with the button `choose` gives (OK when it gives
-    // null), keeping each dialog's text in `texts`.
-    void answer_dialogs(std::vector<std::string> &texts, std::function<Widget()> choose = nullptr) {
-        when_dialog_up([this, &texts, choose] {
-            texts.push_back(dialog_text());
-            Widget button = choose ? choose() : nullptr;
-            if (!button) button = XtIsManaged(ok_button) ? ok_button : yes_button;
-            answer_dialogs(texts, choose);
-            click(button);
-        });
+    // The receiver name line's text.
+    static std::string edit_text() {
+        char *text = get_edit_text();
+        std::string s = text ? text : "";
+        XtFree(text);
+        return s;
     }
 
     // Clicks `target` with XTEST once a window pick is waiting for it: the way a person

@@ -55,10 +55,12 @@ TEST_F(MainWindow, ShareTogglePicksTheWindowAndItAppearsOnTheReceiver) {
     EXPECT_TRUE(is_toggle(control_of(host))) << "a connected receiver gets its input toggle";
     EXPECT_FALSE(XmToggleButtonGetState(ShareButton)) << "the toggle is released when the share is done";
     EXPECT_EQ(isBusy, 0);
-    char expected[200];
-    snprintf(expected, sizeof expected, "REQUEST share APPLICATION window (0x%x) to '%s'",
-             static_cast<unsigned>(target.id()), receiver_name().c_str());
-    EXPECT_NE(log_text().find(expected), std::string::npos) << log_text();
+    EXPECT_EQ(user_picked, 0u);
+    std::string log = log_text();
+    EXPECT_NE(log.find("REQUEST share APPLICATION window (" + hex(target.id()) + ") to '" + receiver_name() + "'"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("STATUS connection-made on '" + receiver_name() + "'"), std::string::npos);
 }
 
 TEST_F(MainWindow, ShareRefusesWithoutReceiversAndNamesThoseThatCannotHaveTheWindow) {
@@ -92,8 +94,7 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     Atom first = add_row(receiver_name(), "Receiver One");
     auto second_display = XvfbServer::start();
     ASSERT_TRUE(second_display);
-    std::string second_name = "127.0.0.1:" + std::to_string(second_display->number()) + ".0";
-    Atom second = add_row(second_name, "Receiver Two");
+    Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
     add_row("127.0.0.2:77.0", "Nobody Home");
     ForeignWindow a(server->name(), "Window A", 10, 10), b(server->name(), "Window B", 200, 10);
     share_directly(a.id(), first);
@@ -108,10 +109,14 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     EXPECT_NE(find_host_window_tag(first, b.id()), 0u);
     EXPECT_NE(find_host_window_tag(second, a.id()), 0u);
 
-    // Disconnect unshares everything of the selected receiver and deselects its row.
+    EXPECT_EQ(title_of(a.id()), "[alpha] Window A [SHARED]") << "still shared to the second";
+
+    // Disconnect unshares everything of the selected receiver and deselects its row; the window
+    // nobody receives any more loses its title marks.
     select_rows({2});
     disconnect_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
     EXPECT_TRUE(pump_until([&] { return !find_is_host_sharing(second); }));
+    EXPECT_TRUE(pump_until([&] { return title_of(a.id()) == "Window A"; })) << title_of(a.id());
     EXPECT_TRUE(selected_positions().empty());
     EXPECT_EQ(rows().size(), 3u) << "disconnecting keeps the rows";
 
@@ -145,28 +150,16 @@ TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
     EXPECT_EQ(row, 1);
 }
 
-TEST_F(MainWindow, EditPutsTheTypedFormBackAndShareSameWindowsNeedsTwo) {
+TEST_F(MainWindow, EditPutsTheTypedFormBack) {
     // A row whose host need not resolve: the edit works on the row's text.
-    char *line = final_alias_line("John Smith", "myhost:0.0");
-    add_to_list_unique(ReceiverList, line, 0);
-    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line, 0);
-    free(line);
+    std::string line = alias_row("John Smith", "myhost:0.0");
+    add_to_list_unique(ReceiverList, line.c_str(), 0);
+    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
     select_rows({1});
     edit_receiver(nullptr, nullptr, nullptr);
-    char *typed = get_edit_text();
-    EXPECT_STREQ(typed, "myhost:0.0 John Smith");
-    XtFree(typed);
+    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
     EXPECT_TRUE(rows().empty());
     EXPECT_EQ(hostatom_count, 0);
-
-    add_row(receiver_name(), "Receiver One");
-    select_rows({1});
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    Atom one = create_hostatom(receiver_name().c_str(), display);
-    EXPECT_EQ(share_same_window(1, &one), 40);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Nobody Selected to Join Together");
 }
 
 TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
@@ -178,18 +171,14 @@ TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
     ASSERT_EQ(rows().size(), 1u);
     EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ");
     EXPECT_EQ(rows()[0].substr(rows()[0].rfind(' ') + 1), "localhost:5.0");
-    char *left = get_edit_text();
-    EXPECT_STREQ(left, "") << "an added entry empties the edit line";
-    XtFree(left);
+    EXPECT_EQ(edit_text(), "") << "an added entry empties the edit line";
     EXPECT_TRUE(texts.empty()) << "below the diagnostic level nobody is asked";
 
     put_edit_text("myhost:x");
     EXPECT_EQ(add_receiver(), 0);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], "Illegal Display Name 'myhost:x'");
-    left = get_edit_text();
-    EXPECT_STREQ(left, "myhost:x");
-    XtFree(left);
+    EXPECT_EQ(edit_text(), "myhost:x");
 
     // The same display under another name is refused in favour of the row already there.
     put_edit_text("127.0.0.1:5 Someone Else");
@@ -341,9 +330,17 @@ TEST_F(MainWindow, ShareSameWindowsGivesEverySelectedReceiverTheOthersWindows) {
     Atom first = add_row(receiver_name(), "Receiver One");
     auto second_display = XvfbServer::start();
     ASSERT_TRUE(second_display);
-    Atom second = add_row("127.0.0.1:" + std::to_string(second_display->number()) + ".0", "Receiver Two");
+    Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
     ForeignWindow notes(server->name(), "Notes", 300, 300);
     share_directly(notes.id(), first);
+
+    // One receiver alone has nobody to join.
+    select_rows({1});
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    EXPECT_EQ(share_same_window(1, &first), 40);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Nobody Selected to Join Together");
 
     select_rows({2, 1});
     Atom *hosts = nullptr;
@@ -358,4 +355,5 @@ TEST_F(MainWindow, ShareSameWindowsGivesEverySelectedReceiverTheOthersWindows) {
     EXPECT_EQ(mirror_windows(second_display->name()).size(), 1u);
     // Nothing twice: the receiver that had the window keeps its one share.
     EXPECT_EQ(mirrors().size(), 1u);
+    EXPECT_EQ(texts.size(), 1u) << texts.back();
 }

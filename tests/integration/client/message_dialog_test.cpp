@@ -1,5 +1,5 @@
 // The message dialog in process: answers through the nested loop, window-manager closes,
-// levels, the screen grab, and the grouped reports read back from the dialog's text.
+// levels, the screen grab, and grouped reports shown one dialog after another.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
@@ -26,10 +26,6 @@ protected:
         XSendEvent(display, m.window, False, 0, reinterpret_cast<XEvent *>(&m));
         XFlush(display);
     }
-    static bool mapped(Widget w) {
-        XWindowAttributes a{};
-        return w && XtIsRealized(w) && XGetWindowAttributes(display, XtWindow(w), &a) && a.map_state == IsViewable;
-    }
 };
 
 }  // namespace
@@ -54,7 +50,7 @@ TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     EXPECT_TRUE(yes_shown && no_shown);
     EXPECT_FALSE(ok_shown);
     EXPECT_EQ(message_in_progress, 0);
-    EXPECT_FALSE(mapped(MessageSH));
+    EXPECT_FALSE(viewable(XtWindow(MessageSH)));
 
     when_dialog_up([&] {
         in_progress = message_in_progress;
@@ -83,23 +79,13 @@ TEST_F(MessageDialog, LevelsAndUnmappedMainWindowSuppressAndAnswerYes) {
 TEST_F(MessageDialog, ScreenParentHoldsThePointerUntilAnswered) {
     int grab_by_other = -1;
     when_dialog_up([&] {
-        Display *other = XOpenDisplay(server->name().c_str());
-        ASSERT_NE(other, nullptr);
-        grab_by_other = XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask,
-                                     GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-        XCloseDisplay(other);
+        grab_by_other = grab_pointer_from_another_client();
         screenshot("error");
         click(ok_button);
     });
     EXPECT_EQ(message0(reinterpret_cast<Widget>(1), 1, 17, 199, 199, "Something broke inside"), 1);
     EXPECT_EQ(grab_by_other, AlreadyGrabbed);
-    // Released again: another client can grab now.
-    Display *other = XOpenDisplay(server->name().c_str());
-    ASSERT_NE(other, nullptr);
-    EXPECT_EQ(XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync,
-                           GrabModeAsync, None, None, CurrentTime),
-              GrabSuccess);
-    XCloseDisplay(other);
+    EXPECT_EQ(grab_pointer_from_another_client(), GrabSuccess) << "released again";
 }
 
 TEST_F(MessageDialog, GroupedReportsShowOneDialogPerKindWithTheirTexts) {
@@ -112,27 +98,14 @@ TEST_F(MessageDialog, GroupedReportsShowOneDialogPerKindWithTheirTexts) {
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
     }
     std::vector<std::string> texts;
-    std::function<void()> answer = [&] {
-        texts.push_back(dialog_text());
+    answer_dialogs(texts, [&] {
         if (texts.size() == 1) screenshot("warning");
-        click(ok_button);
-        when_dialog_up(answer);
-    };
-    when_dialog_up(answer);
+        return nullptr;
+    });
     process_event_messages();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[0], "Could not Match Colors on:\nUnknown\nUnknown\n\n"
                         "But windows were shared anyway,using different colors.");
     EXPECT_EQ(texts[1], "1 Unexpected X Events");
     EXPECT_EQ(event_messages_pending, 0);
-
-    // A report above the user's level is dropped without a dialog.
-    user_preference.dialog_level = 1;
-    TelvaneEvent e{};
-    e.type = tlEventType;
-    e.status = 11;
-    processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
-    process_event_messages();
-    EXPECT_EQ(texts.size(), 2u) << texts.back();
-    EXPECT_EQ(bad_colors, nullptr);
 }

@@ -1,5 +1,5 @@
-// Shared windows in process behind the real telvane-server: title marks on real windows, the
-// records that the server's events make and remove, and failures gathered into one report.
+// Shared windows in process behind the real telvane-server: title and daisy-chain marks and
+// dialog owners on real windows, and failures the server reports gathered into one report.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 #include "registry/hostatoms.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
-#include "registry/window_selection.h"
 #include "foreign_window.h"
 #include "toolkit_fixture.h"
 #include "xvfb.h"
@@ -27,42 +26,18 @@ protected:
         delete_all_hostatoms();
         ToolkitTest::TearDown();
     }
-    static bool watching_titles(Window w) {
-        XWindowAttributes a{};
-        XGetWindowAttributes(display, w, &a);
-        return (a.your_event_mask & PropertyChangeMask) != 0;
-    }
-    static size_t count(const std::string &text, const std::string &what) {
-        size_t n = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-        return n;
-    }
-    // Registers the receiver `name` as the receiver list would, and returns its host atom.
-    static Atom receiver(const std::string &name, const std::string &alias) {
-        Atom host = create_hostatom(name.c_str(), display);
-        add_hostatom(host, name.c_str(), alias.c_str(), 0);
-        return host;
-    }
 };
 
 }  // namespace
 
-TEST_F(SharedWindows, TitlesAreMarkedOnceAndUnmarkedWithTheirOwnBracketsKept) {
+TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     ForeignWindow plain(server->name(), "xterm");
-    ForeignWindow suffixed(server->name(), "log [SHARED]");
-    ForeignWindow bracketed(server->name(), "[alpha] build [1] [SHARED]");
-
     set_shared_from(plain.id());
     EXPECT_EQ(title_of(plain.id()), "[alpha] xterm [SHARED]");
     EXPECT_TRUE(watching_titles(plain.id()));
-    set_shared_from(suffixed.id());
-    EXPECT_EQ(title_of(suffixed.id()), "[alpha] log [SHARED]");
-
     unset_shared_from(plain.id());
     EXPECT_EQ(title_of(plain.id()), "xterm");
     EXPECT_FALSE(watching_titles(plain.id()));
-    unset_shared_from(bracketed.id());
-    EXPECT_EQ(title_of(bracketed.id()), "build [1] [SHARED]");
 
     // Our own main window is never put under watch.
     XStoreName(display, XtWindow(TopLevel), "Telvane");
@@ -94,7 +69,7 @@ TEST_F(SharedWindows, AClientRenamingASharedWindowGetsItsTitleMarkedAgain) {
     pump_until([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(title_of(editor.id()), "[alpha] by hand");
     std::string log = log_text();
-    EXPECT_EQ(count(log, "SET shared-from (WM_NAME change)"), 2u) << log;
+    EXPECT_EQ(count_of(log, "SET shared-from (WM_NAME change)"), 2u) << log;
     EXPECT_NE(log.find("Detected WM_NAME change on window (0x"), std::string::npos);
 }
 
@@ -111,7 +86,7 @@ TEST_F(SharedWindows, PreventWindowTitleChangeLeavesTitlesAndEventsAlone) {
     EXPECT_EQ(log_text().find("shared-from"), std::string::npos);
 }
 
-TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlace) {
+TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOwner) {
     ForeignWindow ours(server->name(), "ours");
     ForeignWindow theirs(server->name(), "theirs");
     set_property_str(theirs.id(), "TL_DAISY_CHAIN_ALLOWED");
@@ -122,11 +97,7 @@ TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlace) {
     EXPECT_EQ(unset_daisy_chain(ours.id()), 1);
     EXPECT_FALSE(is_property_set_str(ours.id(), "TL_DAISY_CHAIN_ALLOWED"));
 
-    // The other marks and hints on real windows.
-    set_dont_share(ours.id());
-    EXPECT_TRUE(is_property_set_str(ours.id(), "TL_DONT_SHARE"));
-    delete_property_str(ours.id(), "TL_DONT_SHARE");
-    EXPECT_FALSE(is_property_set_str(ours.id(), "TL_DONT_SHARE"));
+    // A dialog's owner: a shell, the screen (1), or none.
     Widget dialog = XtVaCreatePopupShell("probe", transientShellWidgetClass, TopLevel, XtNwidth, 10,
                                          XtNheight, 10, nullptr);
     XtRealizeWidget(dialog);
@@ -136,39 +107,6 @@ TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlace) {
     EXPECT_EQ(is_transient_for(XtWindow(dialog)), 1u);
     set_transient_for(dialog, nullptr);
     EXPECT_EQ(is_transient_for(XtWindow(dialog)), 0u);
-    set_override_window_manager(XtWindow(dialog));
-    XWindowAttributes a{};
-    XGetWindowAttributes(display, XtWindow(dialog), &a);
-    EXPECT_TRUE(a.override_redirect);
-}
-
-TEST_F(SharedWindows, ServerEventsRecordTheShareAndItsEnd) {
-    auto receiver_display = XvfbServer::start();
-    ASSERT_TRUE(receiver_display);
-    std::string name = "127.0.0.1:" + std::to_string(receiver_display->number()) + ".0";
-    Atom host = receiver(name, "Receiver ..... " + name);
-    ForeignWindow probe(server->name(), "probe");
-    user_picked = probe.id();
-    tlShareWindow(display, probe.id(), host, 0);
-    ASSERT_TRUE(pump_until([&] { return find_window(0, static_cast<uint32_t>(probe.id())) != 0; }))
-        << log_text();
-    user_picked = 0;
-    uint32_t tag = find_host_window_tag(static_cast<uint32_t>(host), static_cast<uint32_t>(probe.id()));
-    ASSERT_NE(tag, 0u);
-    uint32_t picked = 0, detail = 9;
-    find_tag_window(tag, &picked, &detail);
-    EXPECT_EQ(picked, probe.id());
-    EXPECT_EQ(detail, 1u);
-    EXPECT_EQ(title_of(probe.id()), "[alpha] probe [SHARED]");
-
-    tlUnshareWindow(display, probe.id(), host, tag);
-    ASSERT_TRUE(pump_until([&] { return find_window(0, static_cast<uint32_t>(probe.id())) == 0; }));
-    EXPECT_EQ(find_tag(tag), nullptr);
-    EXPECT_EQ(title_of(probe.id()), "probe");
-    std::string log = log_text();
-    EXPECT_NE(log.find("STATUS connection-made on '" + name + "'"), std::string::npos) << log;
-    EXPECT_NE(log.find("STATUS unshare window (0x"), std::string::npos);
-    EXPECT_FALSE(event_messages_pending);
 }
 
 TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
@@ -181,7 +119,8 @@ TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
         next = n + 1;
         std::string name = "127.0.0.1:" + std::to_string(n) + ".0";
         aliases.push_back("Nobody " + std::to_string(i) + " ...... " + name);
-        hosts.push_back(receiver(name, aliases.back()));
+        hosts.push_back(create_hostatom(name.c_str(), display));
+        add_hostatom(hosts.back(), name.c_str(), aliases.back().c_str(), 0);
     }
     ForeignWindow probe(server->name(), "probe");
     for (Atom host : hosts) tlShareWindow(display, probe.id(), host, 0);
@@ -189,12 +128,7 @@ TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
         return no_Xserver && std::count(no_Xserver, no_Xserver + strlen(no_Xserver), '\n') == 2;
     }, std::chrono::seconds(10))) << log_text();
     std::vector<std::string> texts;
-    std::function<void()> answer = [&] {
-        texts.push_back(dialog_text());
-        click(ok_button);
-        when_dialog_up(answer);
-    };
-    when_dialog_up(answer);
+    answer_dialogs(texts);
     process_event_messages();
     ASSERT_EQ(texts.size(), 1u) << testing::PrintToString(texts) << log_text();
     EXPECT_EQ(texts[0], "No X Server running on receiver(s)\n" + aliases[0] + "\n" + aliases[1] + "\n" +

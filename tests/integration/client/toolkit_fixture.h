@@ -24,12 +24,45 @@
 #include <X11/StringDefs.h>
 #include <Xm/Text.h>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <poll.h>
 #include <string>
+#include <vector>
 
 namespace telvane::testing {
+
+// Opens the toolkit on `display_name` as the program does, with a realised top-level shell.
+// The compiled-in app-defaults are left out unless asked for.
+inline bool open_toolkit(const std::string &display_name, bool app_defaults = false) {
+    XtToolkitInitialize();
+    app_context = XtCreateApplicationContext();
+    if (app_defaults) XtAppSetFallbackResources(app_context, telvane_fallback_resources());
+    int argc = 1;
+    char name[] = "telvane";
+    char *argv[] = {name, nullptr};
+    display = XtOpenDisplay(app_context, display_name.c_str(), "Telvane", "Telvane", nullptr, 0, &argc, argv);
+    if (!display) return false;
+    TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display, XtNwidth, 200,
+                                  XtNheight, 100, XtNx, 400, XtNy, 300, nullptr);
+    XtRealizeWidget(TopLevel);
+    return true;
+}
+
+// How often `what` occurs in `text`.
+inline size_t count_of(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A window id as the log prints it.
+inline std::string hex(Window w) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
+    return text;
+}
 
 class ToolkitTest : public ServedDisplayTest {
 protected:
@@ -40,18 +73,7 @@ protected:
         setenv("HOME", scratch.path().c_str(), 1);
         logfile_close();
         user_preference.dialog_level = 4;
-        XtToolkitInitialize();
-        app_context = XtCreateApplicationContext();
-        XtAppSetFallbackResources(app_context, telvane_fallback_resources());
-        int argc = 1;
-        char name[] = "telvane";
-        char *argv[] = {name, nullptr};
-        display = XtOpenDisplay(app_context, server->name().c_str(), "Telvane", "Telvane", nullptr, 0,
-                                &argc, argv);
-        ASSERT_NE(display, nullptr);
-        TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
-                                      XtNwidth, 200, XtNheight, 100, XtNx, 400, XtNy, 300, nullptr);
-        XtRealizeWidget(TopLevel);
+        ASSERT_TRUE(open_toolkit(server->name(), true));
         TelvaneSH = TopLevel;
         tlEventType = tlInitialize(display);
         ASSERT_NE(tlEventType, 0);
@@ -118,6 +140,18 @@ protected:
         XtAppAddTimeOut(app_context, 10, on_timer, this);
     }
 
+    // Answers every dialog that comes up with the button `choose` gives (OK when it gives
+    // null), keeping each dialog's text in `texts`.
+    void answer_dialogs(std::vector<std::string> &texts, std::function<Widget()> choose = nullptr) {
+        when_dialog_up([this, &texts, choose] {
+            texts.push_back(dialog_text());
+            Widget button = choose ? choose() : nullptr;
+            if (!button) button = XtIsManaged(ok_button) ? ok_button : yes_button;
+            answer_dialogs(texts, choose);
+            click(button);
+        });
+    }
+
     // Clicks a dialog button with XTEST, as a person would.
     void click(Widget button) {
         // Our own requests pass the server in front of the display on our connection; the
@@ -135,6 +169,29 @@ protected:
         XtVaGetValues(button, XtNwidth, &w, XtNheight, &h, nullptr);
         XtTranslateCoords(button, static_cast<Position>(w / 2), static_cast<Position>(h / 2), &x, &y);
         ASSERT_TRUE(driver.click_at(x, y));
+    }
+
+    static bool viewable(Window w) {
+        XWindowAttributes a{};
+        return w && XGetWindowAttributes(display, w, &a) && a.map_state == IsViewable;
+    }
+
+    // Whether we follow the renames of `w`.
+    static bool watching_titles(Window w) {
+        XWindowAttributes a{};
+        XGetWindowAttributes(display, w, &a);
+        return (a.your_event_mask & PropertyChangeMask) != 0;
+    }
+
+    // What another client gets when it tries to grab the pointer: GrabSuccess unless somebody
+    // holds it.
+    int grab_pointer_from_another_client() const {
+        Display *other = XOpenDisplay(server->name().c_str());
+        if (!other) return -1;
+        int result = XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync,
+                                  GrabModeAsync, None, None, CurrentTime);
+        XCloseDisplay(other);
+        return result;
     }
 
     // A window's WM_NAME, or "<none>".

@@ -1,19 +1,17 @@
-// Picking windows with the pointer through the real server, the sharability rules on real
-// windows, and a share request to a real receiver display.
+// Picking windows with the pointer through the real server, and the sharability rules on real
+// windows.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "other_client.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
-#include "registry/receiver_service.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
 #include "ui/busy.h"
 #include "ui/window_status_dialog.h"
-#include "xvfb.h"
 
 #include <X11/Xlib-xcb.h>
 #include <X11/keysym.h>
@@ -22,31 +20,6 @@
 using namespace telvane::testing;
 
 namespace {
-
-// A person's hands on the served display: pointer and keyboard through XTEST.
-class Hands {
-public:
-    explicit Hands(const std::string &display_name) : driver_(display_name) {}
-    void move(int x, int y) { fake(XCB_MOTION_NOTIFY, 0, x, y); }
-    void press() { fake(XCB_BUTTON_PRESS, 1); }
-    void release() { fake(XCB_BUTTON_RELEASE, 1); }
-    void key(KeySym sym) {
-        auto code = static_cast<uint8_t>(XKeysymToKeycode(driver_.display(), sym));
-        fake(XCB_KEY_PRESS, code);
-        fake(XCB_KEY_RELEASE, code);
-    }
-
-private:
-    void fake(uint8_t type, uint8_t detail, int x = 0, int y = 0) {
-        xcb_connection_t *c = XGetXCBConnection(driver_.display());
-        xcb_window_t root = type == XCB_MOTION_NOTIFY ? DefaultRootWindow(driver_.display()) : XCB_NONE;
-        xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
-                            static_cast<int16_t>(y), 0);
-        xcb_flush(c);
-        XSync(driver_.display(), False);
-    }
-    DialogDriver driver_;
-};
 
 class WindowPick : public ToolkitTest {
 protected:
@@ -73,56 +46,38 @@ protected:
         ToolkitTest::TearDown();
     }
 
-    // Runs `act` with XTEST hands from a toolkit time-out, that is once the pick waits.
-    void during_pick(std::function<void(Hands &)> act) {
+    // Runs `act` with a person's hands (XTEST) from a toolkit time-out, that is once the pick
+    // waits.
+    void during_pick(std::function<void(DialogDriver &)> act) {
         act_ = std::move(act);
         XtAppAddTimeOut(app_context, 20, [](XtPointer self, XtIntervalId *) {
             auto *t = static_cast<WindowPick *>(self);
-            Hands hands(t->server->name());
+            DialogDriver hands(t->server->name());
             t->act_(hands);
         }, this);
     }
 
-    // Answers every message dialog from now on with OK and keeps its text.
-    void answer_every_dialog() {
-        when_dialog_up([this] {
-            dialogs.push_back(dialog_text());
-            click(ok_button);
-            answer_every_dialog();
-        });
+    // Clicks the point x, y of the screen once the pick waits.
+    void click_during_pick(int x, int y) {
+        during_pick([x, y](DialogDriver &hands) { hands.click_at(x, y); });
     }
 
     std::optional<OtherClient> client;
     std::vector<std::string> dialogs;
 
 private:
-    std::function<void(Hands &)> act_;
+    std::function<void(DialogDriver &)> act_;
 };
-
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-std::string hex(Window w) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
-    return text;
-}
 
 }  // namespace
 
 TEST_F(WindowPick, CancelledOrSplitClicksPickNothing) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     // A key ends the pick at once. The keyboard goes where the focus is: our own window.
     XtAddEventHandler(TopLevel, KeyPressMask, False, [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
-    ASSERT_TRUE(pump_until([] {
-        XWindowAttributes a{};
-        return XGetWindowAttributes(display, XtWindow(TopLevel), &a) && a.map_state == IsViewable;
-    }));
+    ASSERT_TRUE(pump_until([] { return viewable(XtWindow(TopLevel)); }));
     XSetInputFocus(display, XtWindow(TopLevel), RevertToPointerRoot, CurrentTime);
-    during_pick([](Hands &hands) { hands.key(XK_Escape); });
+    during_pick([](DialogDriver &hands) { hands.press_key(XK_Escape); });
     int x = -1, y = -1;
     EXPECT_EQ(pick(10, &x, &y), 0u);
     ASSERT_EQ(dialogs.size(), 1u);
@@ -132,28 +87,26 @@ TEST_F(WindowPick, CancelledOrSplitClicksPickNothing) {
     // Pressed on one window, released on another.
     client->window(20, 20, 100, 100, "left");
     client->window(200, 20, 100, 100, "right");
-    during_pick([](Hands &hands) {
-        hands.move(70, 70);
-        hands.press();
-        hands.move(250, 70);
-        hands.release();
+    during_pick([](DialogDriver &hands) {
+        xcb_connection_t *c = XGetXCBConnection(hands.display());
+        Window root = DefaultRootWindow(hands.display());
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, 70, 70, 0);
+        xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, 250, 70, 0);
+        xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_flush(c);
+        XSync(hands.display(), False);
     });
     EXPECT_EQ(pick(10, &x, &y), 0u);
     ASSERT_EQ(dialogs.size(), 2u);
     EXPECT_EQ(dialogs[1], "No Window was Picked");
-    EXPECT_EQ(count(log_text(), "Window Pick - No Window was Picked"), 2u) << log_text();
+    EXPECT_EQ(count_of(log_text(), "Window Pick - No Window was Picked"), 2u) << log_text();
 
-    // The grab is gone after each pick: another client can take the pointer.
-    Display *other = XOpenDisplay(server->name().c_str());
-    ASSERT_NE(other, nullptr);
-    EXPECT_EQ(XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync,
-                           GrabModeAsync, None, None, CurrentTime),
-              GrabSuccess);
-    XCloseDisplay(other);
+    EXPECT_EQ(grab_pointer_from_another_client(), GrabSuccess) << "the pick's grab is gone";
 }
 
 TEST_F(WindowPick, TimeOutEndsThePickAndWakesItWithAnEmptyMessage) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     int x = -1, y = -1;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(pick(1, &x, &y), 0u);
@@ -180,15 +133,11 @@ TEST_F(WindowPick, TimeOutEndsThePickAndWakesItWithAnEmptyMessage) {
 }
 
 TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     // A frame without a name around a named client, as window managers make them.
     Window frame = client->window(100, 100, 200, 150);
     Window app = client->window(10, 20, 180, 120, "editor", frame);
-    during_pick([](Hands &hands) {
-        hands.move(150, 160);
-        hands.press();
-        hands.release();
-    });
+    click_during_pick(150, 160);
     int x = -1, y = -1;
     EXPECT_EQ(pick(10, &x, &y), app);
     EXPECT_EQ(x, 150 - 100 - 10);
@@ -201,11 +150,7 @@ TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
 
     // A window with no name anywhere below it.
     client->window(400, 450, 100, 100);
-    during_pick([](Hands &hands) {
-        hands.move(450, 500);
-        hands.press();
-        hands.release();
-    });
+    click_during_pick(450, 500);
     EXPECT_EQ(pick(10, &x, &y), 0u);
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0], "No Name on this window");
@@ -224,55 +169,43 @@ TEST_F(WindowPick, TheNameSearchIsDepthFirstInStackingOrder) {
 }
 
 TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     Window first = client->window(20, 20, 100, 100, "first");
     Window second = client->window(200, 20, 100, 100, "second");
-    auto click_at = [this](int x, int y) {
-        during_pick([x, y](Hands &hands) {
-            hands.move(x, y);
-            hands.press();
-            hands.release();
-        });
-    };
-    auto watched = [](Window w) {
-        XWindowAttributes a{};
-        XGetWindowAttributes(display, w, &a);
-        return (a.your_event_mask & PropertyChangeMask) != 0;
-    };
 
     // Only a shared window can be passed onward.
-    click_at(70, 70);
+    click_during_pick(70, 70);
     allow_daisy_chaining();
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0], "Can't Daisy-Chain before Sharing");
     EXPECT_FALSE(is_property_set_str(first, "TL_DAISY_CHAIN_ALLOWED"));
     add_window(77, 9, static_cast<uint32_t>(first), 1, 0);
-    click_at(70, 70);
+    click_during_pick(70, 70);
     allow_daisy_chaining();
     EXPECT_TRUE(is_property_set_str(first, "TL_DAISY_CHAIN_ALLOWED"));
 
     // The status action shows the picked window and watches its title.
-    click_at(70, 70);
+    click_during_pick(70, 70);
     show_receivers_of_window();
     EXPECT_EQ(windowListId, first);
-    EXPECT_TRUE(watched(first));
+    EXPECT_TRUE(watching_titles(first));
     // Choosing another keeps watching the first while it is shared ...
-    click_at(250, 70);
+    click_during_pick(250, 70);
     show_receivers_of_window();
     EXPECT_EQ(windowListId, second);
-    EXPECT_TRUE(watched(first));
+    EXPECT_TRUE(watching_titles(first));
     // ... and lets go of a shown window that nobody receives any more.
-    click_at(70, 70);
+    click_during_pick(70, 70);
     show_receivers_of_window();
-    click_at(250, 70);
+    click_during_pick(250, 70);
     delete_window(77, 9, static_cast<uint32_t>(first));
     show_receivers_of_window();
-    EXPECT_FALSE(watched(first));
+    EXPECT_FALSE(watching_titles(first));
     EXPECT_EQ(dialogs.size(), 1u);
 }
 
 TEST_F(WindowPick, DontShareMarksAndListsRefuseBeforeShareAloneIsLookedAt) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     Window marked = client->window(0, 0, 50, 50, "marked");
     client->set_text(marked, "TL_DONT_SHARE", "");
     int kind = SHARE_APPLICATION;
@@ -319,13 +252,13 @@ TEST_F(WindowPick, DontShareMarksAndListsRefuseBeforeShareAloneIsLookedAt) {
               std::string::npos);
     EXPECT_NE(log.find("Window (" + hex(by_instance) + ") designated as dontShare.instance in '.Xdefault's"),
               std::string::npos);
-    EXPECT_EQ(count(log, "Window (" + hex(by_class) + ") designated as dontShare.class in '.Xdefault's"), 2u);
+    EXPECT_EQ(count_of(log, "Window (" + hex(by_class) + ") designated as dontShare.class in '.Xdefault's"), 2u);
     EXPECT_EQ(log.find("SHARE-ALONE"), std::string::npos);
     EXPECT_EQ(log.find("shareAlone"), std::string::npos);
 }
 
 TEST_F(WindowPick, ShareAloneMarksAndEveryMatchingEntryMakeASingleWindowShare) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     int kind = SHARE_APPLICATION;
     Window plain = client->window(0, 0, 50, 50, "plain");
     EXPECT_EQ(check_for_sharable_window(plain, &kind), plain);
@@ -349,7 +282,7 @@ TEST_F(WindowPick, ShareAloneMarksAndEveryMatchingEntryMakeASingleWindowShare) {
     EXPECT_EQ(kind, SHARE_SINGLE);
     const std::string listed = "This window is designated as SHARE-ALONE in '.Xdefault's";
     EXPECT_EQ(dialogs, (std::vector<std::string>{dialogs[0], listed, listed}));
-    EXPECT_EQ(count(log_text(), "Window (" + hex(twice) + ") designated as shareAlone.instance in .Xdefault"), 2u)
+    EXPECT_EQ(count_of(log_text(), "Window (" + hex(twice) + ") designated as shareAlone.instance in .Xdefault"), 2u)
         << log_text();
 
     // Share-alone notices are diagnostics: below level 4 they are not shown, the kind still changes.
@@ -361,7 +294,7 @@ TEST_F(WindowPick, ShareAloneMarksAndEveryMatchingEntryMakeASingleWindowShare) {
 }
 
 TEST_F(WindowPick, ReceivedCopiesNeedTheDaisyChainMarkAndKeepTheirSender) {
-    answer_every_dialog();
+    answer_dialogs(dialogs);
     int kind = SHARE_APPLICATION;
     Window copy = client->window(0, 0, 50, 50, "[hostx] xterm [SHARED]");
     client->set_text(copy, "TL_SERVER_NAME", "hostx:0");
@@ -383,37 +316,4 @@ TEST_F(WindowPick, ReceivedCopiesNeedTheDaisyChainMarkAndKeepTheirSender) {
     EXPECT_EQ(check_for_sharable_window(local, &kind), local);
     EXPECT_EQ(sending_hostname, nullptr);
     EXPECT_EQ(dialogs.size(), 1u);
-}
-
-TEST_F(WindowPick, ShareWithoutAskingReachesTheReceiver) {
-    auto receiver_display = XvfbServer::start();
-    ASSERT_TRUE(receiver_display);
-    std::string name = receiver_display->tcp_name() + ".0";
-    Atom host = create_hostatom(name.c_str(), display);
-    add_hostatom(host, name.c_str(), ("Receiver ..... " + name).c_str(), 0);
-    Window app = client->window(30, 30, 120, 80, "probe");
-    client->set_class(app, "probe", "Probe");
-
-    share_please(app, host, SHARE_APPLICATION, 0);
-    EXPECT_EQ(user_picked, 0u);
-    EXPECT_EQ(pending_list, nullptr);
-    EXPECT_NE(log_text().find("REQUEST share APPLICATION window (" + hex(app) + ") to '" + name + "'"),
-              std::string::npos)
-        << log_text();
-    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(static_cast<uint32_t>(host), app) != 0; }))
-        << log_text();
-
-    // The server's copy appears on the receiver, marked with its sender.
-    DialogDriver receiver_side(receiver_display->name());
-    Window mirror = receiver_side.wait_for_shell("probe", std::chrono::seconds(10));
-    ASSERT_NE(mirror, 0u);
-    Display *rx = receiver_side.display();
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char *data = nullptr;
-    XGetWindowProperty(rx, mirror, XInternAtom(rx, "TL_SERVER_NAME", False), 0, 20, False, AnyPropertyType,
-                       &type, &format, &items, &after, &data);
-    EXPECT_NE(type, static_cast<Atom>(None));
-    if (data) XFree(data);
 }

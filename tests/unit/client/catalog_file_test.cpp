@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -53,28 +54,19 @@ std::vector<Entry> read_catalog_source() {
     const std::string path = std::string(TELVANE_SOURCE_DIR) + "/resources/Telvane.msg";
     std::ifstream in(path);
     EXPECT_TRUE(in) << "cannot read " << path;
+    static const std::regex message(R"re(([0-9]+) +"(.*)")re");
     std::vector<Entry> entries;
-    int set = 0;
-    int line_number = 0;
+    int set = 0, line_number = 0;
     std::string line;
+    std::smatch m;
     while (std::getline(in, line)) {
         ++line_number;
-        if (line.empty()) continue;
-        if (line.rfind("$set ", 0) == 0) {
+        if (line.rfind("$set ", 0) == 0)
             set = std::atoi(line.c_str() + 5);
-            continue;
-        }
-        if (line[0] == '$') continue;
-        size_t digits = line.find_first_not_of("0123456789");
-        size_t open = digits == std::string::npos ? digits : line.find_first_not_of(' ', digits);
-        if (digits == 0 || digits == std::string::npos || line[digits] != ' ' ||
-            open == std::string::npos || line[open] != '"' || line.size() < open + 2 ||
-            line.back() != '"') {
+        else if (std::regex_match(line, m, message))
+            entries.push_back({set, std::stoi(m[1]), unescape(m[2], line_number), line_number});
+        else if (!line.empty() && line[0] != '$')
             ADD_FAILURE() << "line " << line_number << " is not `number \"text\"`: " << line;
-            continue;
-        }
-        std::string raw = line.substr(open + 1, line.size() - open - 2);
-        entries.push_back({set, std::atoi(line.c_str()), unescape(raw, line_number), line_number});
     }
     return entries;
 }

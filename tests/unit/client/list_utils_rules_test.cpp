@@ -4,25 +4,23 @@
 
 #include "ui/list_utils.h"
 
-TEST(ListTopRow, ThePositionItselfWhileAFullPageFollows) {
-    EXPECT_EQ(list_top_for(1, 10, 12), 1);
-    EXPECT_EQ(list_top_for(3, 10, 12), 3);  // rows 3..12: exactly one page
-    EXPECT_EQ(list_top_for(5, 3, 100), 5);
-}
-
-TEST(ListTopRow, TheLastFullPageWhenFewerRowsFollow) {
-    EXPECT_EQ(list_top_for(8, 10, 12), 3);
-    EXPECT_EQ(list_top_for(4, 10, 12), 3);
-    EXPECT_EQ(list_top_for(12, 10, 12), 3);
-    EXPECT_EQ(list_top_for(50, 10, 12), 3);  // past the end
-    EXPECT_EQ(list_top_for(7, 1, 7), 7);     // a one-row list shows the row itself
-}
-
-TEST(ListTopRow, NeverAboveTheFirstRow) {
-    EXPECT_EQ(list_top_for(5, 10, 6), 1);  // the whole list fits
-    EXPECT_EQ(list_top_for(1, 10, 0), 1);  // empty
-    EXPECT_EQ(list_top_for(0, 10, 12), 1);
-    EXPECT_EQ(list_top_for(-4, 3, 12), 1);
+TEST(ListTopRow, APositionWithAFullPageBelowElseTheLastFullPageNeverAboveRowOne) {
+    struct Case {
+        int position, visible, count, top;
+    };
+    for (Case c : {
+             Case{1, 10, 12, 1}, {3, 10, 12, 3},  // rows 3..12: exactly one page
+             {5, 3, 100, 5},
+             {8, 10, 12, 3}, {4, 10, 12, 3}, {12, 10, 12, 3},
+             {50, 10, 12, 3},                     // past the end
+             {7, 1, 7, 7},                        // a one-row list shows the row itself
+             {5, 10, 6, 1},                       // the whole list fits
+             {1, 10, 0, 1},                       // empty
+             {0, 10, 12, 1}, {-4, 3, 12, 1},
+         }) {
+        EXPECT_EQ(list_top_for(c.position, c.visible, c.count), c.top)
+            << c.position << " of " << c.count << ", " << c.visible << " visible";
+    }
 }
 
 TEST(UnsetDimension, AboveAThousandPixelsTheFallbackStands) {
@@ -34,40 +32,22 @@ TEST(UnsetDimension, AboveAThousandPixelsTheFallbackStands) {
     EXPECT_EQ(dimension_or(-5, 4), -5);      // negative offsets are real offsets
 }
 
-namespace {
-constexpr int kScreenW = 1024, kScreenH = 768;
-ShellPlace place(int cx, int cy, int w, int h) { return centred_place(cx, cy, w, h, kScreenW, kScreenH); }
-}  // namespace
-
-TEST(CentredPlace, CentresOnTheReferenceWhenThereIsRoom) {
-    ShellPlace p = place(500, 400, 300, 200);
-    EXPECT_EQ(p.x, 350);
-    EXPECT_EQ(p.y, 300);
-    // Odd sizes: the extra pixel goes right and down.
-    p = place(500, 400, 301, 201);
-    EXPECT_EQ(p.x, 350);
-    EXPECT_EQ(p.y, 300);
-}
-
-TEST(CentredPlace, PulledBackToTouchTheRightAndBottomEdges) {
-    ShellPlace p = place(1000, 760, 300, 200);
-    EXPECT_EQ(p.x, kScreenW - 300);
-    EXPECT_EQ(p.y, kScreenH - 200);
-    // Exactly touching is left alone.
-    p = place(kScreenW - 150, kScreenH - 100, 300, 200);
-    EXPECT_EQ(p.x, kScreenW - 300);
-    EXPECT_EQ(p.y, kScreenH - 200);
-}
-
-TEST(CentredPlace, NegativeCoordinatesBecomeZero) {
-    ShellPlace p = place(0, 0, 300, 200);  // no reference: centred on the origin
-    EXPECT_EQ(p.x, 0);
-    EXPECT_EQ(p.y, 0);
-    p = place(100, 600, 300, 200);
-    EXPECT_EQ(p.x, 0);
-    EXPECT_EQ(p.y, 500);
-    // Larger than the screen: pulled left past the origin, then its top-left corner shows.
-    p = place(512, 384, 1500, 900);
-    EXPECT_EQ(p.x, 0);
-    EXPECT_EQ(p.y, 0);
+// Centred on the reference when there is room, pulled back to touch the right and bottom
+// edges, and never at negative coordinates, on a 1024x768 screen.
+TEST(CentredPlace, CentredThenKeptOnTheScreen) {
+    struct Case {
+        int cx, cy, w, h, x, y;
+    };
+    for (Case c : {
+             Case{500, 400, 300, 200, 350, 300},
+             {500, 400, 301, 201, 350, 300},     // odd sizes: the extra pixel goes right and down
+             {1000, 760, 300, 200, 724, 568},    // pulled back
+             {874, 668, 300, 200, 724, 568},     // exactly touching is left alone
+             {0, 0, 300, 200, 0, 0},             // no reference: centred on the origin
+             {100, 600, 300, 200, 0, 500},
+             {512, 384, 1500, 900, 0, 0},        // larger than the screen: its top-left corner shows
+         }) {
+        ShellPlace p = centred_place(c.cx, c.cy, c.w, c.h, 1024, 768);
+        EXPECT_EQ(std::pair(p.x, p.y), std::pair(c.x, c.y)) << c.cx << "," << c.cy << " " << c.w << "x" << c.h;
+    }
 }

@@ -27,14 +27,15 @@ protected:
 
 }  // namespace
 
-TEST_F(PreferenceFile, CompiledDefaultsComeFromTheirFields) {
+TEST_F(PreferenceFile, MissingFileKeepsTheCompiledDefaults) {
+    EXPECT_EQ(use_user_defaults(), 0);
     EXPECT_EQ(user_preference.case_insensitive, 1);
     EXPECT_EQ(user_preference.automatic_highlight, 1);
     EXPECT_EQ(user_preference.allow_input, 0);
     EXPECT_EQ(user_preference.dialog_level, 3);
     EXPECT_EQ(user_preference.search_level, 3);
     EXPECT_EQ(prog_preference[18], 1);  // load the default list at start-up
-    EXPECT_EQ(prog_preference[34], 5);
+    EXPECT_EQ(inactivity_timeout, 5);
 }
 
 TEST_F(PreferenceFile, ReadsAllSixValues) {
@@ -66,9 +67,8 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
             << name;
     }
     EXPECT_EQ(log.find("DIALOG_LEVEL"), std::string::npos);
-}
 
-TEST_F(PreferenceFile, BadDialogLevelFallsBackToDiagnostic) {
+    // A bad dialog level falls back to diagnostic, not to the compiled default.
     write_setup("1 1 0 9 3 5");
     use_user_defaults();
     EXPECT_EQ(user_preference.dialog_level, 4);
@@ -97,11 +97,6 @@ TEST_F(PreferenceFile, ShortAndGarbageFilesKeepTheRest) {
     EXPECT_EQ(user_preference.search_level, 3);
 }
 
-TEST_F(PreferenceFile, MissingFileKeepsDefaults) {
-    EXPECT_EQ(use_user_defaults(), 0);
-    EXPECT_EQ(user_preference.dialog_level, 3);
-}
-
 TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
     user_preference = {0, 2, 1, 2, 1};
     inactivity_timeout = 17;
@@ -115,22 +110,19 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
     EXPECT_EQ(inactivity_timeout, 17);
 }
 
-TEST_F(PreferenceFile, SaveIntoUnwritableHomeFails) {
-    // A home below a device cannot hold folders, even for root.
-    setenv("HOME", "/dev/null", 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(save_user_defaults(), 0);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Could not create directory '/dev/null/.Telvane'"), std::string::npos);
-}
-
-TEST_F(PreferenceFile, SaveWhereAFileBlocksTheFolderFails) {
+TEST_F(PreferenceFile, SaveFailsWhereNoFolderCanBeMadeOrAFileBlocksIt) {
     rmdir(private_dir().c_str());
     write_file(private_dir(), "not a folder");
     testing::internal::CaptureStderr();
     EXPECT_EQ(save_user_defaults(), 0);
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("is NOT a directory"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("is NOT a directory"), std::string::npos);
+
+    // A home below a device cannot hold folders, even for root.
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(save_user_defaults(), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Could not create directory '/dev/null/.Telvane'"),
+              std::string::npos);
 }
 
 TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {

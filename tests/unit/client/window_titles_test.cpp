@@ -7,13 +7,11 @@
 
 #include <cstring>
 
-TEST(TitleMarks, MarkAddsThePrefixAndTheSuffixOnlyOnce) {
+TEST(TitleMarks, SuffixAddedOnlyOnceAndCutOnlyWhenItIsTheOnlyBracket) {
     EXPECT_STREQ(marked_title("xterm", "[alpha] ", " [SHARED]").get(), "[alpha] xterm [SHARED]");
     EXPECT_STREQ(marked_title("xterm [SHARED]", "[alpha] ", " [SHARED]").get(), "[alpha] xterm [SHARED]");
     EXPECT_STREQ(marked_title("", "[alpha] ", " [SHARED]").get(), "[alpha]  [SHARED]");
-}
 
-TEST(TitleMarks, UnmarkCutsTheSuffixOnlyWhenItIsTheOnlyBracket) {
     EXPECT_STREQ(unmarked_title("[alpha] xterm [SHARED]", "[alpha] ", " [SHARED]").get(), "xterm");
     // The title's own brackets keep the suffix on, so no part of the real title is lost.
     EXPECT_STREQ(unmarked_title("[alpha] build [1] [SHARED]", "[alpha] ", " [SHARED]").get(),
