@@ -103,7 +103,8 @@ void connection_failed(const TelvaneEvent &e, const Names &n) {
     }
     size_t length = strlen(n.name);
     // The server gives this reason when our own server could not make room for the new
-    // connection; a receiver named as display 0 is then taken to be the local shortage.
+    // connection. Any display name whose last character is the digit 0 ("host:0", but also
+    // "host:3.0") is then taken to be that local shortage; the rule is the program's own.
     if (e.detail == 101 && length > 0 && n.name[length - 1] == '0') {
         log_msg0("STATUS local server ran out of malloc() space");
         add_multiple_messages(&out_of_mem, "local");

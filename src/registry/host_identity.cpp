@@ -3,7 +3,9 @@
 
 #include "core/startup.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -100,6 +102,21 @@ int legal_file(const char *path) {
 int legal_directory(const char *path) {
     struct stat st;
     return path && stat(path, &st) == 0 && (st.st_mode & 0x4000) != 0;
+}
+
+std::optional<std::vector<std::string>> book_file_names(const char *dir) {
+    DIR *d = dir ? opendir(dir) : nullptr;
+    if (!d) return std::nullopt;
+    std::vector<std::string> names;
+    while (dirent *entry = readdir(d)) {
+        if (entry->d_name[0] == '.') continue;
+        std::string full = std::string(dir) + "/" + entry->d_name;
+        if (legal_file(full.c_str())) names.emplace_back(entry->d_name);
+    }
+    closedir(d);
+    // std::string compares its characters as unsigned, as strcmp does.
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 time_t modified_time(const char *path) {

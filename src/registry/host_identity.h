@@ -4,6 +4,9 @@
 #include <X11/Xlib.h>
 #include <cstdint>
 #include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
 
 // The IPv4 address of a host name, in network byte order: a dotted address is parsed,
 // anything else is looked up. Returns 0xffffffff when there is none.
@@ -28,6 +31,12 @@ int is_this_sender(const char *name);
 int legal_anything(const char *path);
 int legal_file(const char *path);
 int legal_directory(const char *path);
+
+// The address books in folder `dir`: the names of its files (hidden ones, sub-folders and
+// devices left out), sorted by byte value. Nothing when the folder cannot be opened. Shared by
+// the address book dialog and the search of book names, so that both offer the same books in
+// the same order.
+std::optional<std::vector<std::string>> book_file_names(const char *dir);
 
 // The file's modification time, or 0 when stat fails.
 time_t modified_time(const char *path);

@@ -10,7 +10,6 @@
 
 #include <Xm/List.h>
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -67,8 +66,8 @@ int read_address_file(Widget list, const char *path) {
 
 int read_directory_into_listwidget(Widget list, const char *path) {
     empty_list(list);
-    DIR *dir = path ? opendir(path) : nullptr;
-    if (!dir) {
+    auto names = book_file_names(path);
+    if (!names) {
         if (path && legal_file(path)) {
             log_msg1("Expected Directory '%s' is NOT a directory", path);
             message1(list, 1, 0x111, 2, 6, "Expected Directory '%s' is NOT a directory", path);
@@ -78,18 +77,7 @@ int read_directory_into_listwidget(Widget list, const char *path) {
         XtManageChild(list);
         return 1;
     }
-    std::vector<std::string> names;
-    names.reserve(100);
-    while (dirent *entry = readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        std::string full = std::string(path) + "/" + entry->d_name;
-        // A sub-folder or a device is no book, whatever its name.
-        if (legal_file(full.c_str())) names.emplace_back(entry->d_name);
-    }
-    closedir(dir);
-    // By byte value: std::string compares its characters as unsigned, as strcmp does.
-    std::sort(names.begin(), names.end());
-    fill_list(list, names);
+    fill_list(list, *names);
     XtManageChild(list);
     return 1;
 }

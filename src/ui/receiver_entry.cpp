@@ -15,7 +15,6 @@
 #include "ui/main_window.h"
 #include "ui/match_dialogs.h"
 
-#include <dirent.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -36,23 +35,11 @@ using Owned = std::unique_ptr<char, FreeDeleter>;
 
 int case_rule() { return user_preference.case_insensitive ? 1 : 0; }
 
-// The names of a folder's entries that are not hidden, in the order the folder gives them;
-// empty for a folder that cannot be read.
-std::vector<std::string> book_names(const char *dir) {
-    std::vector<std::string> names;
-    DIR *d = dir ? opendir(dir) : nullptr;
-    if (!d) return names;
-    while (dirent *e = readdir(d))
-        if (e->d_name[0] != '.') names.emplace_back(e->d_name);
-    closedir(d);
-    return names;
-}
-
 // Offers every book of `dir` whose name holds the text as a whole word in the file dialog.
 // Returns 1 when at least one did (the dialog then takes over).
 int match_book_names(const char *dir, const std::string &text) {
     int found = 0;
-    for (const auto &name : book_names(dir)) {
+    for (const auto &name : book_file_names(dir).value_or(std::vector<std::string>{})) {
         if (grep_word_match(text.c_str(), name.c_str(), case_rule(), 2)) {
             possible_MatchFiles(name.c_str());
             found = 1;
@@ -65,7 +52,7 @@ int match_book_names(const char *dir, const std::string &text) {
 // Reads the matching lines of every book in `dir`. Returns 1 when a line matched.
 int match_book_lines(const char *dir, const std::string &text) {
     int found = 0;
-    for (const auto &name : book_names(dir)) {
+    for (const auto &name : book_file_names(dir).value_or(std::vector<std::string>{})) {
         std::string path = std::string(dir) + "/" + name;
         found |= add_file_match_to_receivers(TelvaneSH, path.c_str(), text.c_str());
     }

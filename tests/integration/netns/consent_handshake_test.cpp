@@ -28,18 +28,6 @@ using namespace telvane::testing;
 
 namespace {
 
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-std::string hex(Window w) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
-    return text;
-}
-
 class ConsentHandshake : public ToolkitTest {
 protected:
     void SetUp() override {
@@ -201,9 +189,9 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     EXPECT_LT(newer, older);
     EXPECT_EQ(log.find("window (" + hex(w2) + ") to"), std::string::npos);
     EXPECT_EQ(log.find("window (" + hex(w3) + ") to"), std::string::npos);
-    EXPECT_EQ(count(log, "REQUEST share"), 2u);
-    EXPECT_EQ(count(log, "Waiting for receiver service"), 1u);
-    EXPECT_EQ(count(consent_log(), "question from"), 1u) << consent_log();
+    EXPECT_EQ(count_of(log, "REQUEST share"), 2u);
+    EXPECT_EQ(count_of(log, "Waiting for receiver service"), 1u);
+    EXPECT_EQ(count_of(consent_log(), "question from"), 1u) << consent_log();
     EXPECT_NE(consent_log().find("telvane-consent: question from 127.0.0.1 '" + expected_identity() + "'"),
               std::string::npos)
         << consent_log();
@@ -262,7 +250,7 @@ TEST_F(ConsentHandshake, OnlyDisplayZeroOfAHostIsAskedAndOnlyWhenAskingIsWanted)
     EXPECT_GE(CallReceiver(empty), 0);
     // Both answers read means both questions were put.
     ASSERT_TRUE(pump_all_until([] { return pending_list == nullptr; })) << log_text();
-    EXPECT_EQ(count(consent_log(), "question from"), 2u) << consent_log();
+    EXPECT_EQ(count_of(consent_log(), "question from"), 2u) << consent_log();
 }
 
 TEST_F(ConsentHandshake, WithdrawingOrCancellingEndsTheQuestionAndTheQuestionMark) {
