@@ -4,6 +4,7 @@
 #include "authority.h"
 
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -280,12 +281,11 @@ void ProxyServer::follow_grab() {
         }
     } else {
         service_->grab_over();
-        service_->upstream_readable(false);
     }
 }
 
 void ProxyServer::service_work() {
-    std::vector<epoll_event> events(64);
+    std::array<epoll_event, 64> events;
     const int n = epoll_wait(service_epoll_.get(), events.data(), static_cast<int>(events.size()), 0);
     for (int i = 0; i < n; ++i) {
         if (server_grabbed()) return;   // what is left stays ready for after the grab
