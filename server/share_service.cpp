@@ -101,7 +101,8 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
     const bool asks_upstream = minor == ShareMinor::ShareApplication || minor == ShareMinor::ShareWindow ||
                                minor == ShareMinor::UnshareWindow;
     if (asks_upstream && grabbed_ && grabbed_()) {
-        // Only the grabbing client itself gets here during a grab; it must not be held up.
+        // Upstream answers only the grabbing client now, so the questions a share asks would
+        // wait for ever: the request waits for the grab's end instead, and holds nobody up.
         after_grab_.emplace_back(conn, req);
         if (trace_) {
             std::fprintf(trace_, "request waits for the server grab to end\n");

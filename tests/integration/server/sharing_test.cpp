@@ -279,4 +279,13 @@ TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentRece
     ShareEvent failed = expect_event(1);
     EXPECT_EQ(failed.window, w) << "the share still ends as it would have";
     EXPECT_EQ(failed.detail, 3u) << "a receiver that never answers counts as no X server there";
+
+    // A share asked for under the grabbing client's own grab is carried out once it lets go.
+    xcb_grab_server(c.get());
+    send_share(c.get(), codes.major, kShareWindow, rx->host, w, 0);
+    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a share under the grab stalled the proxy";
+    xcb_ungrab_server(c.get());
+    xcb_flush(c.get());
+    expect_event(0);
+    EXPECT_EQ(expect_event(3).window, w);
 }
