@@ -24,6 +24,13 @@ inline void fill(xcb_connection_t *c, uint32_t drawable, int16_t x, int16_t y, u
     xcb_flush(c);
 }
 
+// A mapped top-level window of `c` filled with `colour`; returns its id.
+inline uint32_t solid_window(xcb_connection_t *c, const std::string &title, uint16_t w, uint16_t h, uint32_t colour) {
+    uint32_t id = make_window(c, title, w, h);
+    fill(c, id, 0, 0, w, h, colour);
+    return id;
+}
+
 // The pixel values of a w x h area of `drawable` at its origin (32 or 16 bits per pixel).
 inline std::vector<uint32_t> pixels(xcb_connection_t *c, uint32_t drawable, uint16_t w, uint16_t h) {
     Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
@@ -76,6 +83,10 @@ public:
             xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
             return pixels(c_, mirror_, w, h) == expected;
         }, limit);
+    }
+    // Waits until the mirror's w x h pixels all show `colour`.
+    bool shows_solid(uint32_t colour, uint16_t w, uint16_t h) {
+        return shows(std::vector<uint32_t>(size_t{w} * h, colour), w, h);
     }
     // Waits until the mirror's geometry is w x h.
     bool sized(uint16_t w, uint16_t h) {

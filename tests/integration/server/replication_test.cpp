@@ -99,16 +99,15 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
 
 TEST_F(Replication, MirrorFollowsSizeAndMapState) {
     Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "resized", 100, 80);
-    fill(c.get(), w, 0, 0, 100, 80, 0x336699);
+    uint32_t w = solid_window(c.get(), "resized", 100, 80, 0x336699);
     MirrorWatch mirror(r.c.get(), share(r, w));
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(100 * 80, 0x336699), 100, 80));
+    EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
 
     uint32_t size[] = {180, 140};
     xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
     fill(c.get(), w, 0, 0, 180, 140, 0x996633);
     EXPECT_TRUE(mirror.sized(180, 140));
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x996633), 180, 140));
+    EXPECT_TRUE(mirror.shows_solid(0x996633, 180, 140));
 
     xcb_unmap_window(c.get(), w);
     xcb_flush(c.get());
@@ -116,7 +115,7 @@ TEST_F(Replication, MirrorFollowsSizeAndMapState) {
     xcb_map_window(c.get(), w);
     fill(c.get(), w, 0, 0, 180, 140, 0x123456);
     EXPECT_TRUE(mirror.viewable(true));
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(180 * 140, 0x123456), 180, 140));
+    EXPECT_TRUE(mirror.shows_solid(0x123456, 180, 140));
 }
 
 TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
@@ -124,8 +123,7 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     // included; the proxy must go on relaying the grabbing client until it lets go, and catch
     // up afterwards.
     Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "grabbed", 50, 50);
-    fill(c.get(), w, 0, 0, 50, 50, 0x111111);
+    uint32_t w = solid_window(c.get(), "grabbed", 50, 50, 0x111111);
     MirrorWatch mirror(r.c.get(), share(r, w, true, kShareApplication));
     xcb_grab_server(c.get());
     // Long enough for frames to fall due while the grab lasts.
@@ -144,7 +142,7 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
     xcb_ungrab_server(c.get());
     xcb_flush(c.get());
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(50 * 50, (colour - 0x010101) & 0xffffff), 50, 50));
+    EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
     EXPECT_EQ(expect_event(3).window, dialog) << "the window mapped under the grab joins the share after it";
 }
 
@@ -271,10 +269,9 @@ TEST_F(Replication, ReceiverOfAnotherDepthGetsConvertedPixelsAndDirectColorIsRef
 
 TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
     Receiver &r = add_receiver();
-    uint32_t small = make_window(c.get(), "small", 60, 40);
-    fill(c.get(), small, 0, 0, 60, 40, 0x445566);
+    uint32_t small = solid_window(c.get(), "small", 60, 40, 0x445566);
     MirrorWatch mirror(r.c.get(), share(r, small));
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(60 * 40, 0x445566), 60, 40));
+    EXPECT_TRUE(mirror.shows_solid(0x445566, 60, 40));
 
     // The server may now take little more memory than it holds: not a copy of a huge window.
     std::ifstream status("/proc/" + std::to_string(server->process().pid()) + "/status");
@@ -291,7 +288,7 @@ TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
     EXPECT_EQ(oom.host, r.host);
 
     fill(c.get(), small, 0, 0, 60, 40, 0x665544);
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(60 * 40, 0x665544), 60, 40));
+    EXPECT_TRUE(mirror.shows_solid(0x665544, 60, 40));
     uint32_t another = make_window(c.get(), "another", 30, 30);
     send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
     EXPECT_EQ(expect_event(3).window, another);
@@ -320,8 +317,7 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     Receiver &steady = add_receiver();
     Receiver &dying = add_receiver();
     Receiver &stuck = add_receiver();
-    uint32_t w = make_window(c.get(), "watched", 400, 300);
-    fill(c.get(), w, 0, 0, 400, 300, 0x101010);
+    uint32_t w = solid_window(c.get(), "watched", 400, 300, 0x101010);
     MirrorWatch mirror(steady.c.get(), share(steady, w));
     share(dying, w);
     share(stuck, w);
@@ -334,14 +330,14 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     EXPECT_EQ(unshared.window, w);
     EXPECT_EQ(expect_event(2).host, dying.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x202020);
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x202020), 400, 300));
+    EXPECT_TRUE(mirror.shows_solid(0x202020, 400, 300));
 
     ASSERT_EQ(kill(stuck.xvfb->process().pid(), SIGSTOP), 0);
     Resume resume{stuck.xvfb->process().pid()};
     // Far more than the stopped receiver's socket takes: it must not hold up the others.
     for (uint32_t colour = 0x300000; colour < 0x300000 + 40 * 0x010101; colour += 0x010101)
         fill(c.get(), w, 0, 0, 400, 300, colour);
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x300000 + 39 * 0x010101), 400, 300));
+    EXPECT_TRUE(mirror.shows_solid(0x300000 + 39 * 0x010101, 400, 300));
     auto timed_out = next_share_event(c.get(), codes.first_event, std::chrono::seconds(10));
     ASSERT_TRUE(timed_out);
     EXPECT_EQ(timed_out->status, 10);
@@ -349,6 +345,6 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     EXPECT_EQ(expect_event(4).host, stuck.host);
     EXPECT_EQ(expect_event(2).host, stuck.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x404040);
-    EXPECT_TRUE(mirror.shows(std::vector<uint32_t>(400 * 300, 0x404040), 400, 300));
+    EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
     EXPECT_TRUE(server->process().running());
 }
