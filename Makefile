@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: run test build deps clean
+.PHONY: run test build deps clean coverage
 
 deps:
 	bash scripts/install-deps.sh
@@ -17,5 +17,9 @@ run: build
 test: build
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 
+# Line, branch and function coverage of every test run, per folder (see docs/testing.md).
+coverage:
+	bash scripts/coverage.sh build-coverage
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-coverage

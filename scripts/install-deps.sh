@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, running and testing Telvane needs.
 # Safe to run again: it only calls apt when something is missing. With --bench it also installs
-# what bench/run-replication.sh compares against.
+# what bench/run-replication.sh compares against, with --coverage what `make coverage` reports with.
 set -euo pipefail
 
 PACKAGES=(
@@ -20,9 +20,13 @@ PACKAGES=(
 )
 
 # The replication benchmark compares against a VNC server and viewer; only it needs them.
-if [ "${1:-}" = "--bench" ]; then
-  PACKAGES+=(x11vnc xtightvncviewer)
-fi
+for arg in "$@"; do
+  case "$arg" in
+    --bench) PACKAGES+=(x11vnc xtightvncviewer) ;;
+    --coverage) PACKAGES+=(gcovr) ;;
+    *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${PACKAGES[@]}"; do

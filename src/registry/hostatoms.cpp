@@ -1,8 +1,8 @@
 // The host-atom records of the receivers, with dense row positions.
 #include "hostatoms.h"
 
-#include "core/log.h"
 #include "core/cstring.h"
+#include "core/log.h"
 #include "core/startup.h"
 #include "ui/input_controls.h"
 

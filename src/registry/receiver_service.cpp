@@ -6,11 +6,11 @@
 #include "core/messages.h"
 #include "core/startup.h"
 #include "external/external_requests.h"
+#include "receivers/busy.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
-#include "ui/busy.h"
 #include "ui/input_controls.h"
 #include "ui/main_window.h"
 

@@ -8,12 +8,12 @@
 #include "core/startup.h"
 #include "extension/share_events.h"
 #include "extension/share_extension.h"
+#include "receivers/busy.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
-#include "ui/busy.h"
 #include "ui/main_window.h"
 #include "ui/window_status_dialog.h"
 

@@ -5,8 +5,8 @@
 #include "core/main_loop.h"
 #include "core/messages.h"
 #include "core/startup.h"
+#include "receivers/busy.h"
 #include "registry/window_properties.h"
-#include "ui/busy.h"
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
 

@@ -12,10 +12,10 @@
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
+#include "receivers/match_dialogs.h"
+#include "receivers/receiver_entry.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
-#include "ui/match_dialogs.h"
-#include "ui/receiver_entry.h"
 #include "xvfb.h"
 
 #include <X11/Xatom.h>

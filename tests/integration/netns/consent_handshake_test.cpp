@@ -12,7 +12,7 @@
 #include "registry/share_registry.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
-#include "ui/busy.h"
+#include "receivers/busy.h"
 #include "ui/main_window.h"
 #include "xvfb.h"
 

@@ -7,14 +7,14 @@
 #include "core/paths.h"
 #include "core/preferences.h"
 #include "core/startup.h"
+#include "receivers/address_lists.h"
+#include "receivers/busy.h"
+#include "receivers/match_dialogs.h"
 #include "registry/host_identity.h"
 #include "registry/window_properties.h"
-#include "ui/address_lists.h"
-#include "ui/busy.h"
 #include "ui/help_hooks.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
-#include "ui/match_dialogs.h"
 
 #include <X11/Shell.h>
 #include <Xm/Form.h>

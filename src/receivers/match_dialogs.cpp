@@ -7,13 +7,13 @@
 #include "core/preferences.h"
 #include "core/startup.h"
 #include "receivers/address_text.h"
+#include "receivers/receiver_entry.h"
 #include "registry/hostatoms.h"
 #include "registry/window_properties.h"
 #include "ui/help_hooks.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
-#include "ui/receiver_entry.h"
 
 #include <X11/Shell.h>
 #include <Xm/Form.h>

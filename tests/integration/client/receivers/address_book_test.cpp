@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "ui/address_book.h"
-#include "ui/match_dialogs.h"
-#include "ui/save_list.h"
+#include "receivers/address_book.h"
+#include "receivers/match_dialogs.h"
+#include "receivers/save_list.h"
 
 #include <Xm/SelectioB.h>
 

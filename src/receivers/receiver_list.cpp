@@ -8,18 +8,18 @@
 #include "core/startup.h"
 #include "extension/share_events.h"
 #include "extension/share_extension.h"
+#include "receivers/address_book.h"
 #include "receivers/address_text.h"
+#include "receivers/busy.h"
+#include "receivers/save_list.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
-#include "ui/address_book.h"
-#include "ui/busy.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
-#include "ui/save_list.h"
 
 #include <Xm/List.h>
 #include <Xm/ToggleB.h>

@@ -4,12 +4,12 @@
 #include "core/main_loop.h"
 #include "core/messages.h"
 #include "core/startup.h"
+#include "receivers/address_book.h"
+#include "receivers/save_list.h"
 #include "registry/window_properties.h"
-#include "ui/address_book.h"
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
-#include "ui/save_list.h"
 
 #include <X11/cursorfont.h>
 #include <Xm/MessageB.h>

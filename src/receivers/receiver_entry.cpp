@@ -8,12 +8,12 @@
 #include "core/paths.h"
 #include "core/preferences.h"
 #include "receivers/address_text.h"
+#include "receivers/busy.h"
+#include "receivers/match_dialogs.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
-#include "ui/busy.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
-#include "ui/match_dialogs.h"
 
 
 #include <cstdlib>

@@ -4,8 +4,8 @@
 #include "core/log.h"
 #include "core/messages.h"
 #include "receivers/address_text.h"
+#include "receivers/busy.h"
 #include "registry/host_identity.h"
-#include "ui/busy.h"
 #include "ui/list_utils.h"
 
 #include <Xm/List.h>

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "ui/busy.h"
+#include "receivers/busy.h"
+#include "receivers/receiver_entry.h"
+#include "receivers/receiver_list.h"
 #include "ui/input_controls.h"
-#include "ui/receiver_entry.h"
-#include "ui/receiver_list.h"
 
 #include <Xm/ScrollBar.h>
 #include <Xm/ToggleB.h>

@@ -5,8 +5,8 @@
 
 #include "core/paths.h"
 #include "main_window_fixture.h"
-#include "ui/match_dialogs.h"
-#include "ui/receiver_entry.h"
+#include "receivers/match_dialogs.h"
+#include "receivers/receiver_entry.h"
 
 #include <sys/stat.h>
 

@@ -10,7 +10,7 @@
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
-#include "ui/busy.h"
+#include "receivers/busy.h"
 #include "ui/window_status_dialog.h"
 
 #include <X11/Xlib-xcb.h>
