@@ -83,6 +83,9 @@ ProxyServer::~ProxyServer() {
     if (service_) service_->shutdown();
     connections_.clear();
     service_.reset();
+    // Stop answering on every name before giving the number up, so that a server that claims
+    // it next never shares a name with us.
+    listeners_.clear();
     if (!socket_path_.empty()) unlink(socket_path_.c_str());
     if (!lock_path_.empty()) unlink(lock_path_.c_str());
     if (published_cookie_) withdraw_cookie(options_.display);
@@ -97,13 +100,32 @@ std::unique_ptr<ProxyServer> ProxyServer::create(const ServerOptions &options, s
 bool ProxyServer::claim_display(std::string &error) {
     const std::string n = std::to_string(options_.display);
     lock_path_ = "/tmp/.X" + n + "-lock";
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = open(lock_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
-        if (fd >= 0) {
-            char text[16];
-            int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
-            (void)!write(fd, text, static_cast<size_t>(len));
-            close(fd);
+    // The lock appears with its process id already in it: an X server that found it empty
+    // would take it for a broken lock, remove it and claim the number as well.
+    const std::string temp_path = "/tmp/.tX" + n + "-lock." + std::to_string(getpid());
+    {
+        unlink(temp_path.c_str());
+        int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
+        if (fd < 0) {
+            error = "cannot write " + temp_path + ": " + std::strerror(errno);
+            lock_path_.clear();
+            return false;
+        }
+        char text[16];
+        int len = std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(getpid()));
+        bool written = write(fd, text, static_cast<size_t>(len)) == len;
+        close(fd);
+        if (!written) {
+            unlink(temp_path.c_str());
+            error = "cannot write " + temp_path;
+            lock_path_.clear();
+            return false;
+        }
+    }
+    bool locked = false;
+    for (int attempt = 0; attempt < 2 && !locked; ++attempt) {
+        if (link(temp_path.c_str(), lock_path_.c_str()) == 0) {
+            locked = true;
             break;
         }
         // A lock left by a process that is gone may be taken over.
@@ -118,6 +140,10 @@ bool ProxyServer::claim_display(std::string &error) {
             unlink(lock_path_.c_str());
             continue;
         }
+        break;
+    }
+    unlink(temp_path.c_str());
+    if (!locked) {
         error = "display :" + n + " is in use";
         lock_path_.clear();
         return false;
@@ -126,24 +152,31 @@ bool ProxyServer::claim_display(std::string &error) {
     mkdir("/tmp/.X11-unix", 01777);
     socket_path_ = "/tmp/.X11-unix/X" + n;
     unlink(socket_path_.c_str());
-    auto listen_unix = [&](const std::string &path, bool abstract) -> bool {
+    // Listens on `path` or its abstract twin; 0, or the errno of the failed call.
+    auto listen_unix = [&](const std::string &path, bool abstract) -> int {
         Fd s(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         sockaddr_un a{};
         a.sun_family = AF_UNIX;
         size_t off = abstract ? 1 : 0;
         std::memcpy(a.sun_path + off, path.c_str(), path.size());
         socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + off + path.size() + (abstract ? 0 : 1));
-        if (bind(s.get(), reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(s.get(), 128) != 0) return false;
+        if (bind(s.get(), reinterpret_cast<sockaddr *>(&a), len) != 0 || listen(s.get(), 128) != 0) return errno;
         if (!abstract) chmod(path.c_str(), 0777);
         listeners_.push_back(std::move(s));
-        return true;
+        return 0;
     };
-    if (!listen_unix(socket_path_, false)) {
-        error = "cannot listen on " + socket_path_ + ": " + std::strerror(errno);
+    if (int e = listen_unix(socket_path_, false)) {
+        error = "cannot listen on " + socket_path_ + ": " + std::strerror(e);
         socket_path_.clear();
         return false;
     }
-    listen_unix(socket_path_, true);  // optional: another server may hold the abstract name
+    // Clients try the abstract name first. When another process holds it (a server whose lock
+    // lives in another /tmp, say), they would reach that process instead of us: the number is
+    // taken, as an X server would say too.
+    if (listen_unix(socket_path_, true) == EADDRINUSE) {
+        error = "display :" + n + " is in use (abstract socket " + socket_path_ + ")";
+        return false;
+    }
     if (options_.listen_tcp) {
         Fd s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         int one = 1;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 namespace telvane::testing {
 
@@ -54,6 +55,21 @@ public:
     // the process handle kills it if it does not end in time.
     ~ShareServer() { process_.stop(15, std::chrono::seconds(5)); }
 
+    // Why a client cannot open this server's display, for a test's failure message: what a new
+    // connection gets now, whether the process still runs, and what it printed (when its
+    // standard error went to `stderr_path`).
+    std::string diagnosis(const std::string &stderr_path = "") {
+        int screen = 0;
+        xcb_connection_t *c = xcb_connect(name().c_str(), &screen);
+        int error = xcb_connection_has_error(c);
+        xcb_disconnect(c);
+        std::string text = "a new connection to " + name() + (error ? " fails with xcb error " + std::to_string(error)
+                                                                    : " opens now");
+        text += process_.running() ? "; the server runs" : "; the server has ended";
+        if (!stderr_path.empty()) text += "; it said: " + read_file(stderr_path);
+        return text;
+    }
+
     int number() const { return number_; }
     std::string name() const { return ":" + std::to_string(number_); }
     std::string tcp_name() const { return "127.0.0.1:" + std::to_string(number_); }
@@ -75,10 +91,13 @@ protected:
         upstream = XvfbServer::start();
         ASSERT_TRUE(upstream) << "could not start Xvfb";
         if (options.trace_path.empty()) options.trace_path = scratch.file("trace");
+        if (options.stderr_path == "/dev/null") options.stderr_path = scratch.file("server.log");
         server = ShareServer::start(upstream->name(), options);
         ASSERT_TRUE(server) << "could not start telvane-server";
     }
     std::string trace() const { return read_file(scratch.file("trace")); }
+    // What the server said on its standard error.
+    std::string server_log() const { return read_file(scratch.file("server.log")); }
 
     ScratchDir scratch;
     std::optional<XvfbServer> upstream;

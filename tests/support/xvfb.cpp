@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -26,6 +28,21 @@ bool port_free(int port) {
     bool ok = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     close(s);
     return ok;
+}
+
+// Whether some process, perhaps one whose lock file lives in another /tmp, holds the abstract
+// socket name of display `n`; clients of ":n" would reach it before any server we start.
+bool abstract_name_taken(int n) {
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    std::memcpy(a.sun_path + 1, name.data(), name.size());
+    auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    bool taken = bind(s, reinterpret_cast<sockaddr *>(&a), len) != 0 && errno == EADDRINUSE;
+    close(s);
+    return taken;
 }
 
 bool exists(const std::string &path) {
@@ -76,6 +93,7 @@ int find_free_display(int first) {
         std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
         if (exists(socket_path) && !orphan_socket(socket_path)) continue;
         if (!port_free(6000 + n)) continue;
+        if (abstract_name_taken(n)) continue;
         return n;
     }
     return -1;

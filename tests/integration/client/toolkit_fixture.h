@@ -73,7 +73,7 @@ protected:
         setenv("HOME", scratch.path().c_str(), 1);
         logfile_close();
         user_preference.dialog_level = 4;
-        ASSERT_TRUE(open_toolkit(server->name(), true));
+        ASSERT_TRUE(open_toolkit(server->name(), true)) << server->diagnosis(scratch.file("server.log"));
         TelvaneSH = TopLevel;
         tlEventType = tlInitialize(display);
         ASSERT_NE(tlEventType, 0);
