@@ -22,6 +22,7 @@ mkdir -p "$out"
 # only the compiler made (exception unwinding, unreachable ones) are left out.
 gcovr --root . --object-directory "$build" \
   --filter 'src/' --filter 'server/' --filter 'consent/' --filter 'common/' \
+  --exclude-directories '.*/CMakeFiles/[0-9.]+' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --json "$out/coverage.json" --html-details "$out/index.html" --print-summary
 python3 scripts/coverage-report.py "$out/coverage.json" | tee "$out/folders.txt"

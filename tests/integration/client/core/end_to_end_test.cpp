@@ -11,9 +11,10 @@
 #include "xvfb.h"
 
 #include <X11/keysym.h>
+#include <csignal>
 #include <poll.h>
 #include <sys/stat.h>
-
+#include <sys/wait.h>
 
 using namespace telvane::testing;
 
@@ -96,6 +97,13 @@ TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
     ASSERT_TRUE(driver);
     Window shell = driver.wait_for_shell("Telvane", std::chrono::seconds(30), telvane.exit_fd());
     ASSERT_NE(shell, 0u) << read_file(scratch.file("stderr"));
+    // Start-up went through the server: both versions are known and the input delay was sent.
+    for (const char *line : {"REQUEST change input delay to '0.5' '0.5'",
+                             "Connector Version = '@(#)Telvane 2.4 Connector  - 1995'",
+                             "Extensions Version = 'Telvane Server 2.4'"})
+        EXPECT_TRUE(eventually([&] { return log().find(line) != std::string::npos; }, std::chrono::seconds(5)))
+            << line << "\n" << log();
+    EXPECT_EQ(log().find("does not support sharing"), std::string::npos);
 
     // The name line has the focus; the keyboard follows the pointer into the window.
     ASSERT_TRUE(driver.point_at(shell));
@@ -142,5 +150,10 @@ TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
     snprintf(expected, sizeof expected, "REQUEST share SINGLE window (0x%x) to '%s'",
              static_cast<unsigned>(target.id()), name.c_str());
     EXPECT_TRUE(eventually([&] { return log().find(expected) != std::string::npos; }, std::chrono::seconds(5))) << log();
+    // Still in its main loop, ended by nothing it met, and silent on its standard error.
     EXPECT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(1))) << "telvane must still run";
+    auto status = telvane.stop();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+    EXPECT_EQ(read_file(scratch.file("stderr")), "");
 }
