@@ -254,3 +254,34 @@ TEST(ThroughUpstreamLoss, ServerOutlivesUpstream) {
     EXPECT_FALSE(xcb_open(server->name()));
     EXPECT_TRUE(server->process().running());
 }
+
+// Clients of ":N" try the abstract socket name first. A process that holds it, whatever its
+// lock file says, would get our clients, so the number counts as taken and nothing of ours
+// is left behind.
+TEST(DisplayClaim, AHeldAbstractNameMeansTheNumberIsTaken) {
+    auto upstream = XvfbServer::start();
+    ASSERT_TRUE(upstream);
+    const int n = find_free_display(upstream->number() + 1);
+    ASSERT_GT(n, 0);
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    int holder = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    memcpy(a.sun_path + 1, name.data(), name.size());
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr *>(&a),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())), 0);
+    ScratchDir scratch;
+    ChildProcess::Options options;
+    options.stderr_path = scratch.file("stderr");
+    auto server = ChildProcess::start({build_path("server/telvane-server"), ":" + std::to_string(n), "--upstream",
+                                       upstream->name(), "-ac"}, options);
+    ASSERT_TRUE(server);
+    auto status = server.wait_for_exit(std::chrono::seconds(20));
+    close(holder);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(exit_code(*status), 1);
+    EXPECT_NE(read_file(scratch.file("stderr")).find("display :" + std::to_string(n) + " is in use"), std::string::npos)
+        << read_file(scratch.file("stderr"));
+    EXPECT_NE(access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK), 0) << "the lock stays behind";
+    EXPECT_NE(access(name.c_str(), F_OK), 0) << "the socket stays behind";
+}
