@@ -7,7 +7,10 @@
 #include "home_fixture.h"
 #include "core/paths.h"
 
+#include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 using telvane::testing::write_file;
 using telvane::testing::read_file;
@@ -27,26 +30,34 @@ protected:
 
 }  // namespace
 
-TEST_F(PreferenceFile, MissingFileKeepsTheCompiledDefaults) {
-    EXPECT_EQ(use_user_defaults(), 0);
-    EXPECT_EQ(user_preference.case_insensitive, 1);
-    EXPECT_EQ(user_preference.automatic_highlight, 1);
-    EXPECT_EQ(user_preference.allow_input, 0);
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_EQ(user_preference.search_level, 3);
+// Each file, and what reading it leaves: case, highlight, input, dialog level, search level and
+// the input delay. What a file does not give keeps the compiled default.
+TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
+    struct Case {
+        const char *name;
+        std::optional<std::string> file;
+        int read, values[6];
+    };
+    const Case cases[] = {
+        {"missing", std::nullopt, 0, {1, 1, 0, 3, 3, 5}},
+        {"all six", "0 2 1 4 1 20 ", 1, {0, 2, 1, 4, 1, 20}},
+        {"short", "0 2", 1, {0, 2, 0, 3, 3, 5}},
+        {"stops at a bad word", "1 x 1 1 1 1", 1, {1, 1, 0, 3, 3, 5}},
+        {"binary", std::string("\x01\xff\x7f garbage \0\0 99999999999999999999", 40), 1, {1, 1, 0, 3, 3, 5}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        load_compiled_preferences();
+        inactivity_timeout = prog_preference[34];
+        unlink((private_dir() + "/.setup").c_str());
+        if (c.file) write_setup(*c.file);
+        EXPECT_EQ(use_user_defaults(), c.read);
+        const int got[6] = {user_preference.case_insensitive, user_preference.automatic_highlight,
+                            user_preference.allow_input, user_preference.dialog_level,
+                            user_preference.search_level, inactivity_timeout};
+        EXPECT_EQ(std::vector<int>(got, got + 6), std::vector<int>(c.values, c.values + 6));
+    }
     EXPECT_EQ(prog_preference[18], 1);  // load the default list at start-up
-    EXPECT_EQ(inactivity_timeout, 5);
-}
-
-TEST_F(PreferenceFile, ReadsAllSixValues) {
-    write_setup("0 2 1 4 1 20 ");
-    EXPECT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.case_insensitive, 0);
-    EXPECT_EQ(user_preference.automatic_highlight, 2);
-    EXPECT_EQ(user_preference.allow_input, 1);
-    EXPECT_EQ(user_preference.dialog_level, 4);
-    EXPECT_EQ(user_preference.search_level, 1);
-    EXPECT_EQ(inactivity_timeout, 20);
 }
 
 TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
@@ -73,28 +84,6 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
     use_user_defaults();
     EXPECT_EQ(user_preference.dialog_level, 4);
     EXPECT_NE(log_text().find("'DIALOG_LEVEL' value out of range"), std::string::npos);
-}
-
-TEST_F(PreferenceFile, ShortAndGarbageFilesKeepTheRest) {
-    write_setup("0 2");
-    EXPECT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.case_insensitive, 0);
-    EXPECT_EQ(user_preference.automatic_highlight, 2);
-    EXPECT_EQ(user_preference.allow_input, 0);
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_EQ(inactivity_timeout, 5);
-
-    load_compiled_preferences();
-    write_setup("1 x 1 1 1 1");
-    EXPECT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.automatic_highlight, 1);
-    EXPECT_EQ(user_preference.allow_input, 0);  // not skipped past the bad token
-
-    load_compiled_preferences();
-    write_setup(std::string("\x01\xff\x7f garbage \0\0 99999999999999999999", 40));
-    EXPECT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_EQ(user_preference.search_level, 3);
 }
 
 TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
