@@ -96,8 +96,6 @@ protected:
         ASSERT_TRUE(server) << "could not start telvane-server";
     }
     std::string trace() const { return read_file(scratch.file("trace")); }
-    // What the server said on its standard error.
-    std::string server_log() const { return read_file(scratch.file("server.log")); }
 
     ScratchDir scratch;
     std::optional<XvfbServer> upstream;
