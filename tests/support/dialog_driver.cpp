@@ -16,6 +16,32 @@ namespace telvane::testing {
 
 namespace {
 
+// The shells belong to another program, which may destroy them between our looking and our
+// asking (it ends while we search). Errors on our own connection are therefore expected and
+// mean "gone"; those of any other connection go to whoever handled them before.
+Display *quiet_display = nullptr;
+XErrorHandler outer_handler = nullptr;
+
+int ignore_own_errors(Display *dpy, XErrorEvent *event) {
+    if (dpy == quiet_display) return 0;
+    return outer_handler ? outer_handler(dpy, event) : 0;
+}
+
+class QuietErrors {
+public:
+    explicit QuietErrors(Display *dpy) {
+        quiet_display = dpy;
+        outer_handler = XSetErrorHandler(ignore_own_errors);
+    }
+    ~QuietErrors() {
+        XSync(quiet_display, False);
+        XSetErrorHandler(outer_handler);
+        quiet_display = nullptr;
+    }
+    QuietErrors(const QuietErrors &) = delete;
+    QuietErrors &operator=(const QuietErrors &) = delete;
+};
+
 bool has_instance(Display *dpy, Window window, const std::string &instance) {
     XClassHint hint{};
     if (!XGetClassHint(dpy, window, &hint)) return false;
@@ -76,6 +102,7 @@ DialogDriver::~DialogDriver() {
 
 Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd) {
     if (!dpy_) return 0;
+    QuietErrors quiet(dpy_);
     auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
         // Every map of a top-level window wakes us. The events seen so far are dropped before
@@ -99,6 +126,7 @@ Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::mi
 Window DialogDriver::message_button(Window shell, int index) {
     // The shell holds the form; its buttons are the mapped children in the bottom row, and
     // hidden buttons are unmapped.
+    QuietErrors quiet(dpy_);
     auto forms = children(dpy_, shell);
     if (forms.empty()) return 0;
     struct Placed {
@@ -122,11 +150,13 @@ Window DialogDriver::message_button(Window shell, int index) {
 }
 
 bool DialogDriver::click(Window window) {
+    QuietErrors quiet(dpy_);
     int x = 0, y = 0;
     return centre_on_root(dpy_, window, &x, &y) && click_at(x, y);
 }
 
 bool DialogDriver::point_at(Window window) {
+    QuietErrors quiet(dpy_);
     int x = 0, y = 0;
     if (!centre_on_root(dpy_, window, &x, &y)) return false;
     move_pointer(dpy_, x, y);
