@@ -4,7 +4,7 @@
 // dialog, clicking windows during a pick, and finding mirrors on a receiver.
 #include <gtest/gtest.h>
 
-#include "foreign_window.h"
+#include "other_client.h"
 #include "receivers/address_text.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"

@@ -1,6 +1,6 @@
 #pragma once
-// Another client on a test display with windows of its own, as the programs people share:
-// named or not, nested, with WM_CLASS and string properties.
+// Other clients on a test display with windows of their own, as the programs people share:
+// named or not, nested, with WM_CLASS and string properties; and the mirrors on a receiver.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace telvane::testing {
 
@@ -39,9 +40,52 @@ public:
                         reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
         XSync(dpy_, False);
     }
+    void rename(Window win, const char *title) {
+        XStoreName(dpy_, win, title);
+        XSync(dpy_, False);
+    }
 
 private:
     Display *dpy_;
 };
+
+// One titled window of a client of its own, as people share them; gone with the object.
+class ForeignWindow : OtherClient {
+public:
+    ForeignWindow(const std::string &display_name, const char *title, int x = 10, int y = 10, int width = 120,
+                  int height = 80)
+        : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
+    Window id() const { return window_; }
+    void rename(const char *title) { OtherClient::rename(window_, title); }
+
+private:
+    Window window_;
+};
+
+// The top-level windows of `display_name` that are mirrors of shared windows: they carry the
+// sender's name in TL_SERVER_NAME. Empty when the display cannot be opened.
+inline std::vector<Window> mirror_windows(const std::string &display_name) {
+    std::vector<Window> out;
+    Display *rx = XOpenDisplay(display_name.c_str());
+    if (!rx) return out;
+    Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned int n = 0;
+    XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &children, &n);
+    for (unsigned int i = 0; i < n; ++i) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char *data = nullptr;
+        if (XGetWindowProperty(rx, children[i], sender, 0, 20, False, AnyPropertyType, &type, &format, &items, &after,
+                               &data) == Success &&
+            type != None)
+            out.push_back(children[i]);
+        if (data) XFree(data);
+    }
+    if (children) XFree(children);
+    XCloseDisplay(rx);
+    return out;
+}
 
 }  // namespace telvane::testing

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "dialog_driver.h"
-#include "foreign_window.h"
+#include "other_client.h"
 #include "process.h"
 #include "share_server.h"
 #include "xvfb.h"

@@ -8,7 +8,7 @@
 #include "registry/hostatoms.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
-#include "foreign_window.h"
+#include "other_client.h"
 #include "toolkit_fixture.h"
 #include "xvfb.h"
 
