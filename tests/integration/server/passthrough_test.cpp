@@ -1,25 +1,18 @@
-// Clients through telvane-server behave as they do directly: real programs, exact sequence
-// numbers in Xlib's synchronous mode, an MSB-first client, and clients that send garbage.
+// Clients through telvane-server behave as they do directly: real programs, an MSB-first
+// client, big requests, and clients that send garbage.
 #include "process.h"
 #include "share_server.h"
 #include "x_client.h"
 #include "xvfb.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-// Xlib's internals, for sending share requests the way the client library does; they define
-// min and max as macros, hence last.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xlibint.h>
-#undef min
-#undef max
 
 using namespace telvane::testing;
 using telvane::wire::ByteOrder;
@@ -100,46 +93,6 @@ TEST_F(Through, XdpyinfoSeesUpstreamPlusTheShareExtension) {
     // Over TCP as well.
     std::string tcp = run_output({"xdpyinfo", "-display", server->tcp_name()});
     EXPECT_NE(tcp.find("ShareExtension"), std::string::npos);
-}
-
-TEST_F(Through, XlibSynchronousModeLosesNoSequence) {
-    // Xlib reports sequence trouble on stderr; catch it there.
-    int saved = dup(2);
-    int log = open(scratch.file("xlib.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(log, 2);
-    Display *dpy = XOpenDisplay(server->name().c_str());
-    ASSERT_NE(dpy, nullptr);
-    XSynchronize(dpy, True);
-    int major = 0, event = 0, error = 0;
-    ASSERT_TRUE(XQueryExtension(dpy, "ShareExtension", &major, &event, &error));
-    Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 50, 50, 0, 0, 0);
-    for (int i = 0; i < 300; ++i) {
-        XInternAtom(dpy, ("TL_PROBE_" + std::to_string(i % 7)).c_str(), False);
-        XChangeProperty(dpy, w, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>("x"), 1);
-        // A share request answered by the proxy, with a reply, as the client library sends it.
-        LockDisplay(dpy);
-        xReq *req = static_cast<xReq *>(_XGetRequest(dpy, static_cast<CARD8>(major), 16));
-        req->data = 9;  // GetVersion
-        std::memset(req + 1, 0, 12);
-        xGenericReply rep;
-        Status ok = _XReply(dpy, reinterpret_cast<xReply *>(&rep), 0, xTrue);
-        UnlockDisplay(dpy);
-        SyncHandle();
-        ASSERT_TRUE(ok);
-        // And one without a reply, followed by the synchronising round trip.
-        LockDisplay(dpy);
-        req = static_cast<xReq *>(_XGetRequest(dpy, static_cast<CARD8>(major), 16));
-        req->data = 5;  // SetInputDelay
-        std::memset(req + 1, 0, 12);
-        UnlockDisplay(dpy);
-        SyncHandle();
-    }
-    XCloseDisplay(dpy);
-    dup2(saved, 2);
-    close(saved);
-    close(log);
-    EXPECT_EQ(read_file(scratch.file("xlib.err")), "");
 }
 
 TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
