@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "registry/hostatoms.h"
 #include "registry/share_registry.h"
+#include "telepointer/telepointer.h"
 
 #include <cstdlib>
 
@@ -32,6 +33,7 @@ void exit_cleanup_windows() {
 }
 
 void exit_cleanup_exit() {
+    kill_telepointer();
     if (TopLevel && XtIsRealized(TopLevel)) XUnmapWindow(XtDisplay(TopLevel), XtWindow(TopLevel));
     if (display) XSync(display, False);
     log_msg0("Exiting Telvane ..... Done");

@@ -10,6 +10,8 @@
 #include "receivers/match_dialogs.h"
 #include "receivers/receiver_entry.h"
 #include "registry/host_identity.h"
+#include "telepointer/tele_manager.h"
+#include "telepointer/telepointer.h"
 #include "ui/app_defaults.h"
 #include "ui/input_controls.h"
 #include "ui/main_window.h"
@@ -279,10 +281,18 @@ int main(int argc, char **argv, char **envp) {
     create_MatchFiles();
     XtRealizeWidget(TopLevel);
 
+    // 26. The telepointer manager, once the main window has a window: it answers there, and
+    // without answers neither the program nor an external requester would learn a
+    // telepointer's id.
+    InitTelepointer(display, XtWindow(TopLevel), 0, 0);
+
     // 28. The default receivers; rows added from here on count as the user's own (exit asks
     // about them).
     if (prog_preference[18]) default_receivers();
     recs_added = 0;
+
+    // 29.
+    init_telepointer();
 
     // 30.
     initialize_main_loop_empty();

@@ -5,6 +5,7 @@
 #include "extension/share_events.h"
 #include "external/external_requests.h"
 #include "registry/window_properties.h"
+#include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
 #include "ui/tools.h"
 

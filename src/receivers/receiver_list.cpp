@@ -458,7 +458,7 @@ int show_windows_shared_to(Widget, XtPointer, XtPointer) {
                 continue;
             }
             if (other_above) {
-                if (!is_own_window(child)) XSelectInput(display, child, StructureNotifyMask);
+                if (!is_own_window(child)) update_event_selection(child, StructureNotifyMask, 0);
                 XReconfigureWMWindow(display, child, s, mask, &changes);
                 restacked = true;
                 last_restacked = child;
@@ -489,7 +489,12 @@ int show_windows_shared_to(Widget, XtPointer, XtPointer) {
     for (int i = 0; i < shown_count; ++i) {
         Window top = shown_tops[i];
         if (!top || is_own_window(top)) continue;
-        XSelectInput(display, top, find_window(0, static_cast<uint32_t>(top)) ? PropertyChangeMask : NoEventMask);
+        // A window still shared keeps its title watch, and its structure watch for the
+        // telepointers in it.
+        if (find_window(0, static_cast<uint32_t>(top)))
+            update_event_selection(top, PropertyChangeMask, 0);
+        else
+            update_event_selection(top, 0, PropertyChangeMask | StructureNotifyMask);
     }
     return 1;
 }

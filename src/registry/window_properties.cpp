@@ -120,7 +120,7 @@ void retitle(Window window, const char *title, bool marking) {
         log_msg1n(marking ? "SET select-input (PropertyChangeMask) on window (0x%x)"
                           : "UNSET select-input  on window (0x%x)",
                   static_cast<int>(window));
-        XSelectInput(display, window, marking ? PropertyChangeMask : NoEventMask);
+        update_event_selection(window, marking ? PropertyChangeMask : 0, marking ? 0 : PropertyChangeMask);
     }
     if (window == windowListId) window_receiver_namechange();
 }
@@ -204,4 +204,10 @@ void set_override_window_manager(Window window) {
     XSetWindowAttributes attributes{};
     attributes.override_redirect = True;
     XChangeWindowAttributes(display, window, CWOverrideRedirect, &attributes);
+}
+
+void update_event_selection(Window window, long add, long remove) {
+    XWindowAttributes attributes{};
+    if (!XGetWindowAttributes(display, window, &attributes)) return;
+    XSelectInput(display, window, (attributes.your_event_mask | add) & ~remove);
 }

@@ -56,6 +56,11 @@ CString unmarked_title(const char *name, const char *prepend, const char *append
 // outside the connection's resource-id mask. The program changes event selection only on
 // windows that are not its own.
 int is_own_window(Window window);
+// Turns the bits `add` on and `remove` off in this client's event selection on `window`,
+// keeping the rest: the title watch, the restacking wait and the telepointers each select on
+// shared windows, and none may undo another's. Used wherever the program selects input on
+// windows of other clients.
+void update_event_selection(Window window, long add, long remove);
 // The client part of an identifier under `resource_mask`. Pure; used by is_own_window.
 unsigned long client_part(unsigned long id, unsigned long resource_mask);
 

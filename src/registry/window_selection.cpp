@@ -387,7 +387,7 @@ void show_receivers_of_window() {
     // The window shown before is watched only for its title; once nobody receives it, its
     // title is ours to forget.
     if (windowListId && !find_window(0, static_cast<uint32_t>(windowListId)) && !is_own_window(windowListId)) {
-        XSelectInput(display, windowListId, NoEventMask);
+        update_event_selection(windowListId, 0, PropertyChangeMask);
     }
     int x = 0, y = 0;
     Window window = pick(10, &x, &y);
@@ -398,7 +398,7 @@ void show_receivers_of_window() {
         window_receiver_namechange();
         for_all_window_receivers(static_cast<uint32_t>(window), window_receiver_callback);
         popup_WindowStatus();
-        if (!is_own_window(window)) XSelectInput(display, window, PropertyChangeMask);
+        if (!is_own_window(window)) update_event_selection(window, PropertyChangeMask, 0);
     }
     already_called = 0;
 }

@@ -1,0 +1,33 @@
+#pragma once
+// The telepointer rules that need no X: hot spots, turning the arrow, keeping the 25 by 25
+// window inside its shared window, the style of a new telepointer, the nearest one to a point.
+
+// A telepointer window's width and height.
+constexpr int TELE_SIZE = 25;
+
+// Directions 0 up-left, 1 up-right, 2 down-right, 3 down-left; 4 to 7 the same inverted.
+// The hot spot inside the window, by direction. Used by the manager and the rules below.
+int tele_hot_x(int direction);
+int tele_hot_y(int direction);
+
+// The direction after turning towards `side` (1 left, 2 up, 3 right, 4 down), keeping the
+// colour half; directions that already point that way stay. Used by swap_tele.
+int tele_turned(int direction, int side);
+
+// Where move_tele puts a telepointer whose hot spot is asked for at (x, y) of a parent of
+// `width` by `height`: the window's top-left corner, the direction after any turns, and
+// whether an edge rule applied (then a drag warps the pointer onto the new hot spot).
+struct TelePlace {
+    int left = 0, top = 0;
+    int direction = 0;
+    bool at_edge = false;
+};
+TelePlace tele_place(int direction, int width, int height, int x, int y, bool keep);
+
+// The style (1 to 5) for a new telepointer, given how many of each style its window already
+// has (`counts[0]` for style 1): the least used, the lowest number on a tie. Used by create_tele.
+int tele_new_style(const int counts[5]);
+
+// The squared distance from (x, y) to the centre of a telepointer recorded at (tx, ty), or -1
+// when it is too far to count (999999 or more). Used by delete_tele.
+long tele_distance(int tx, int ty, int x, int y);
