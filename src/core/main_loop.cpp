@@ -39,23 +39,24 @@ int main_loop() {
         if (whiteboard_message && !message_in_progress) display_whiteboard_message();
         XEvent event;
         XtAppNextEvent(app_context, &event);
-        if (event.type == tlEventType && tlEventType != 0) {
-            main_loop_dispatch(&event);
-        } else if (event.type == PropertyNotify) {
-            // Title changes of shared windows come from other clients' windows; they must
-            // reach the property handler rather than the telepointer manager.
-            main_loop_dispatch(&event);
-        } else if (!XtWindowToWidget(event.xany.display, event.xany.window)) {
-            ProcessTelepointerEvent(display, &event);
-        } else if (event.type == ClientMessage && event.xclient.message_type == telepoint_req_atom) {
-            ProcessTelepointerEvent(display, &event);
-        } else {
-            main_loop_dispatch(&event);
-        }
+        main_loop_route(&event);
     } while (global_return_variable < 0);
     int answer = global_return_variable;
     global_return_variable = saved;
     return answer;
+}
+
+int main_loop_route(XEvent *event) {
+    if (event->type == tlEventType && tlEventType != 0) return main_loop_dispatch(event);
+    // Title changes of shared windows come from other clients' windows; they must reach the
+    // property handler rather than the telepointer manager.
+    if (event->type == PropertyNotify) return main_loop_dispatch(event);
+    if (!XtWindowToWidget(event->xany.display, event->xany.window) ||
+        (event->type == ClientMessage && event->xclient.message_type == telepoint_req_atom)) {
+        ProcessTelepointerEvent(display, event);
+        return 0;
+    }
+    return main_loop_dispatch(event);
 }
 
 int main_loop_dispatch(XEvent *event) {

@@ -23,6 +23,12 @@ extern int enableCommandLine;
 // and by every modal wait.
 int main_loop();
 
+// Routes one event as the main loop does: share events and property changes to
+// main_loop_dispatch, telepointer requests and events of windows that belong to no widget to
+// the telepointer manager, the rest to main_loop_dispatch. Returns 0. Called by main_loop and
+// by whatever handles events in its place.
+int main_loop_route(XEvent *event);
+
 // Routes one event: property changes to the property handler (and on), share events (with
 // every further one already queued) to the share event handler, telepointer answers and
 // external requests to their handlers, the main window's map state into TOPLEVEL_UNMAPPED,

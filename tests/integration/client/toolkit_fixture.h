@@ -120,7 +120,7 @@ protected:
             while (XtAppPending(app_context) & XtIMXEvent) {
                 XEvent event;
                 XtAppNextEvent(app_context, &event);
-                main_loop_dispatch(&event);
+                main_loop_route(&event);
             }
             if (done()) return true;
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());

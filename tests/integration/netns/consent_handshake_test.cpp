@@ -95,7 +95,7 @@ protected:
             if (ready & XtIMXEvent) {
                 XEvent event;
                 XtAppNextEvent(app_context, &event);
-                main_loop_dispatch(&event);
+                main_loop_route(&event);
                 continue;
             }
             if (ready) {
