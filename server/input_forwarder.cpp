@@ -163,10 +163,15 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
                                                                : false;
     const auto now = hooks_.now();
     const FloorDelays delays = hooks_.delays();
+    // A press over a window for everyone's pointing goes to that window, whoever may type.
+    uint32_t direct = 0;
+    if (kind == InputKind::ButtonPress)
+        direct = held.buttons.empty() ? accepts_all_at(target->window, e->event_x, e->event_y) : held.direct;
     InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
     if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
         is_pointer_input(kind)) {
-        facts.accepts_all = accepts_all_at(target->window, e->event_x, e->event_y);
+        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0
+                                                           : accepts_all_at(target->window, e->event_x, e->event_y) != 0;
         verdict = judge_receiver_input(floor_, host, now, delays, facts);
     }
     std::optional<uint8_t> key;
@@ -192,6 +197,24 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
     auto place = kind == InputKind::KeyRelease ? std::nullopt : place_in(target->window, e->event_x, e->event_y);
     // A key typed while the receiver's pointer is off the mirror leaves the sender's pointer be.
     if (place && (place->inside || !key_event)) inject(XCB_MOTION_NOTIFY, 0, place->root, place->x, place->y);
+    if (kind == InputKind::ButtonPress && held.buttons.empty()) held.direct = direct;
+    if (held.direct && !key_event) {
+        // The pointer moves for real, so that the window's client finds it where the receiver
+        // has it; the buttons go to that window alone.
+        Place at = place.value_or(Place{});
+        if (kind == InputKind::ButtonPress) {
+            deliver(XCB_BUTTON_PRESS, e->detail, held.direct, target->window, e->event_x, e->event_y, at, held);
+            held.buttons.insert(e->detail);
+        } else if (kind == InputKind::ButtonRelease) {
+            deliver(XCB_BUTTON_RELEASE, e->detail, held.direct, target->window, e->event_x, e->event_y, at, held);
+            held.buttons.erase(e->detail);
+            if (held.buttons.empty()) held.direct = 0;
+        } else if (!held.buttons.empty()) {
+            deliver(XCB_MOTION_NOTIFY, 0, held.direct, target->window, e->event_x, e->event_y, at, held);
+        }
+        end_injection();
+        return;
+    }
     switch (kind) {
     case InputKind::KeyPress:
         focus_into(target->window);
@@ -231,19 +254,43 @@ std::optional<InputForwarder::Place> InputForwarder::place_in(uint32_t window, i
     return p;
 }
 
-bool InputForwarder::accepts_all_at(uint32_t window, int16_t x, int16_t y) {
+uint32_t InputForwarder::accepts_all_at(uint32_t window, int16_t x, int16_t y) {
     xcb_connection_t *c = ask_.get();
-    if (!accept_all_atom_) return false;
-    // From the shared window down to the deepest window under the point.
+    if (!accept_all_atom_) return 0;
+    // From the shared window down to the deepest window under the point. The property is read
+    // now, from the sender's server: a telepointer has it before it is mapped, and so before
+    // any receiver can see it.
+    uint32_t found = 0;
     for (uint32_t w = window; w != XCB_NONE;) {
         XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(
             c, xcb_get_property(c, 0, w, accept_all_atom_, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
-        if (p && p->type != XCB_NONE) return true;
+        if (p && p->type != XCB_NONE) found = w;
         XcbReply<xcb_translate_coordinates_reply_t> t(
             xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, w, x, y), nullptr));
         w = t ? t->child : XCB_NONE;
     }
-    return false;
+    return found;
+}
+
+void InputForwarder::deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
+                             const Place &place, const Held &held) {
+    xcb_connection_t *c = ask_.get();
+    XcbReply<xcb_translate_coordinates_reply_t> t(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, to, x, y), nullptr));
+    xcb_button_press_event_t ev{};   // button and motion events share this layout
+    ev.response_type = type;
+    ev.detail = detail;
+    ev.root = place.root;
+    ev.event = to;
+    ev.root_x = place.x;
+    ev.root_y = place.y;
+    ev.event_x = t ? t->dst_x : 0;
+    ev.event_y = t ? t->dst_y : 0;
+    ev.same_screen = 1;
+    for (uint8_t b : held.buttons)
+        if (b >= 1 && b <= 5) ev.state = static_cast<uint16_t>(ev.state | (XCB_BUTTON_MASK_1 << (b - 1)));
+    // With no event mask the event goes to the client that made the window.
+    xcb_send_event(act_.get(), 0, to, 0, reinterpret_cast<const char *>(&ev));
 }
 
 std::optional<uint8_t> InputForwarder::sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode) {

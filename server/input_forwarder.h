@@ -69,6 +69,10 @@ private:
     struct Held {
         std::map<uint8_t, uint8_t> keys;   // receiver keycode -> the sender keycode pressed for it
         std::set<uint8_t> buttons;
+        // The window that takes pointer input from everyone (a telepointer) where the buttons
+        // held went down: their presses, the drag and the releases are delivered to it
+        // directly, since on the sender's screen another window may lie over it.
+        uint32_t direct = 0;
     };
     // Where a point of a shared window is on the sender's screen.
     struct Place {
@@ -80,7 +84,13 @@ private:
     void keyboard_left(uint32_t host, uint32_t mirror);
     void forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
     std::optional<Place> place_in(uint32_t window, int16_t x, int16_t y);
-    bool accepts_all_at(uint32_t window, int16_t x, int16_t y);
+    // The deepest window under (x, y) of `window`, from `window` down, that takes pointer
+    // input from every receiver; 0 when none does.
+    uint32_t accepts_all_at(uint32_t window, int16_t x, int16_t y);
+    // Delivers a button or motion event at (x, y) of shared `window` to `to`, as the server
+    // would have, with the buttons of `held` in its state.
+    void deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
+                 const Place &place, const Held &held);
     std::optional<uint8_t> sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode);
     void focus_into(uint32_t window);
     bool within_shared(uint32_t window);

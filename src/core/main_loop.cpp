@@ -48,6 +48,11 @@ int main_loop() {
 
 int main_loop_route(XEvent *event) {
     if (event->type == tlEventType && tlEventType != 0) return main_loop_dispatch(event);
+    // The manager's answers name its control window and external requests their requester's;
+    // neither is a widget's, and both are for the handlers in main_loop_dispatch.
+    if (event->type == ClientMessage && event->xclient.message_type != 0 &&
+        (event->xclient.message_type == telepoint_ack_atom || event->xclient.message_type == tl_external_req_atom))
+        return main_loop_dispatch(event);
     // Title changes of shared windows come from other clients' windows; they must reach the
     // property handler rather than the telepointer manager.
     if (event->type == PropertyNotify) return main_loop_dispatch(event);

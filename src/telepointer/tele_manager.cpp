@@ -229,6 +229,25 @@ void InitTelepointer(Display *dpy, Window reply, int, int) {
     }
 }
 
+void forget_tele_manager() {
+    while (first_tele) {
+        TeleRecord *t = first_tele;
+        unlink_tele(t);
+        free(t);
+    }
+    while (first_telepointer) {
+        TeleListRecord *r = first_telepointer;
+        first_telepointer = r->next;
+        free(r);
+    }
+    free(pix);
+    pix = nullptr;
+    cursor_seen = cursor_warp_up = cursor_warp_dn = cursor_none = 0;
+    main_window = reply_window = 0;
+    version_atom = allow_input = 0;
+    telepointer_control_window = 0;
+}
+
 void ProcessTelepointerEvent(Display *dpy, XEvent *event) {
     switch (event->type) {
     case ButtonPress:

@@ -34,6 +34,11 @@ extern TeleListRecord *first_telepointer;
 // by start-up; x and y are not used.
 void InitTelepointer(Display *dpy, Window reply_window, int x, int y);
 
+// Forgets every telepointer, record and X resource of the manager without asking the server,
+// for a display that has gone away; InitTelepointer starts afresh after it. For whoever closes
+// the display the manager was started on (the program itself never does).
+void forget_tele_manager();
+
 // The manager's side of the main loop: control requests and every event of a window that
 // belongs to no widget.
 void ProcessTelepointerEvent(Display *dpy, XEvent *event);

@@ -14,6 +14,7 @@
 #include "process.h"
 #include "share_server.h"
 #include "receivers/busy.h"
+#include "telepointer/tele_manager.h"
 #include "ui/app_defaults.h"
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
@@ -97,6 +98,8 @@ protected:
         TopLevel = TelvaneSH = nullptr;
         // The main window and the busy notice went too.
         forget_main_window();
+        forget_tele_manager();
+        telepointer_message = 0;
         // The dialog went with its display; the next one is built afresh.
         MessageSH = Message = messTypeIcon = msg_text = nullptr;
         ok_button = yes_button = cancel_button = no_button = help_button = nullptr;

@@ -1,0 +1,249 @@
+// Telepointers in process behind the real telvane-server with two receivers: the manager's
+// rules on a real shared window, the menu actions with real clicks, and a receiver without
+// input permission dragging a telepointer that the other receiver sees move.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "main_window_fixture.h"
+#include "telepointer/tele_manager.h"
+#include "telepointer/tele_rules.h"
+#include "telepointer/telepointer.h"
+
+#include <X11/Xlib-xcb.h>
+#include <xcb/xtest.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+class Telepointers : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
+        telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
+        InitTelepointer(display, XtWindow(TopLevel), 0, 0);
+        ASSERT_TRUE(pump_until([&] { return log_text().find("Telepointer Version = '") != std::string::npos; }))
+            << log_text();
+        host = add_row(receiver_name(), "Receiver One");
+    }
+
+    void TearDown() override {
+        telepoint_req_atom = telepoint_ack_atom = 0;
+        MainWindowTest::TearDown();
+    }
+
+    // Shares `window` to `to` and waits until it is recorded.
+    void share(Window window, Atom to) {
+        user_picked = window;
+        tlShareWindow(display, window, to, 0);
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(to, window) != 0; })) << log_text();
+        user_picked = 0;
+    }
+
+    // Sends a control request as the program does and handles events until `done` holds.
+    bool request(long code, Window window, long a, long b, const std::function<bool()> &done, long origin = 2) {
+        send_event(display, XtWindow(TopLevel), telepointer_control_window, telepoint_req_atom, code,
+                   static_cast<long>(window), a, b, origin);
+        return pump_until(done);
+    }
+
+    static std::vector<TeleRecord *> teles() {
+        std::vector<TeleRecord *> out;
+        for (TeleRecord *t = first_tele; t; t = t->next) out.push_back(t);
+        return out;
+    }
+    static TeleRecord *newest() { return first_tele; }
+    bool create(Window parent, int x, int y) {
+        size_t before = teles().size();
+        return request(3, parent, x, y, [&] { return teles().size() == before + 1; });
+    }
+    // Where a telepointer's window is inside its parent.
+    static std::pair<int, int> corner(const TeleRecord *t) {
+        Window root = 0;
+        int x = 0, y = 0;
+        unsigned w = 0, h = 0, border = 0, depth = 0;
+        XGetGeometry(display, t->window, &root, &x, &y, &w, &h, &border, &depth);
+        return {x, y};
+    }
+
+    Atom host = 0;
+};
+
+// Counts the pixels of `colour` in the w x h area at (x, y) of `window` on `dpy`.
+int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, unsigned long colour) {
+    XImage *image = XGetImage(dpy, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes,
+                              ZPixmap);
+    if (!image) return -1;
+    int n = 0;
+    for (int j = 0; j < h; ++j)
+        for (int i = 0; i < w; ++i) n += XGetPixel(image, i, j) == colour;
+    XDestroyImage(image);
+    return n;
+}
+
+}  // namespace
+
+TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
+    ForeignWindow target(server->name(), "Plan", 300, 300, 100, 80);
+    share(target.id(), host);
+    // Five get their own numbers, the sixth starts again at 1.
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(create(target.id(), 10 + 12 * i, 20)) << i;
+    std::vector<int> styles;
+    for (TeleRecord *t : teles()) styles.insert(styles.begin(), t->style);
+    EXPECT_EQ(styles, (std::vector<int>{1, 2, 3, 4, 5, 1}));
+    for (TeleRecord *t : teles()) EXPECT_TRUE(is_property_set_str(t->window, "TL_ACCEPT_INPUT_FROM_ALL"));
+    screenshot("telepointers-sender", nullptr);
+
+    // A style 3 goes; the next new one is a 3 again.
+    Window three = 0;
+    for (TeleRecord *t : teles())
+        if (t->style == 3) three = t->window;
+    ASSERT_TRUE(request(13, target.id(), static_cast<long>(three), 0, [&] { return !find_tele(three, nullptr); }));
+    ASSERT_TRUE(create(target.id(), 50, 50));
+    EXPECT_EQ(newest()->style, 3);
+
+    // At the right edge the arrow turns to point right and the window stays inside.
+    ASSERT_TRUE(create(target.id(), 99, 40));
+    EXPECT_LE(corner(newest()).first, 75);
+    EXPECT_EQ(newest()->direction, 1);
+
+    // Nothing near a point 1000 pixels away: the user's delete is answered with a failure,
+    // which waits for the main loop to tell the user.
+    ASSERT_TRUE(request(5, target.id(), 1050, 1040, [] { return telepointer_message == 1; }));
+    EXPECT_EQ(teles().size(), 7u);
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    process_telepointer_message();
+    EXPECT_EQ(texts, (std::vector<std::string>{"There is no telepointer there"}));
+
+    // Unsharing takes the window's telepointers with it.
+    tlUnshareWindow(display, target.id(), host, find_host_window_tag(host, target.id()));
+    ASSERT_TRUE(pump_until([&] { return teles().empty(); })) << log_text();
+    EXPECT_TRUE(pump_until([&] {
+        return log_text().find("Telepointer ACK - Destroyed ALL telepointers on window (" + hex(target.id()) + ")") !=
+               std::string::npos;
+    })) << log_text();
+}
+
+TEST_F(Telepointers, MenuActionsWithRealClicksAndTheirNotices) {
+    ForeignWindow shared(server->name(), "Shared", 300, 300, 200, 150);
+    ForeignWindow other(server->name(), "Not shared", 600, 300, 100, 100);
+    share(shared.id(), host);
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    // Windows menu, then the item: real clicks, and a real pick of the window.
+    auto choose = [&](const char *item, Window pick_target) {
+        DialogDriver driver(server->name());
+        Widget cascade = XtNameToWidget(TelvaneSH, "*Windows");
+        Widget entry = XtNameToWidget(TelvaneSH, "*menu2.Add_Telepointer");
+        ASSERT_TRUE(cascade && entry);
+        entry = XtNameToWidget(XtParent(entry), item);
+        ASSERT_TRUE(entry);
+        XSync(display, False);
+        ASSERT_TRUE(driver.click(XtWindow(cascade)));
+        ASSERT_TRUE(pump_until([&] { return viewable(XtWindow(XtParent(entry))); }));
+        click_when_picking(pick_target);
+        click(entry);
+    };
+    choose("Add_Telepointer", shared.id());
+    ASSERT_TRUE(pump_until([&] { return teles().size() == 1; })) << log_text();
+    EXPECT_EQ(newest()->parent, shared.id());
+    EXPECT_NE(log_text().find("Telepointer REQUEST - Create telepointer on window (" + hex(shared.id()) + ")"),
+              std::string::npos);
+    ASSERT_TRUE(pump_until([&] { return first_telepointer && first_telepointer->id == newest()->window; }))
+        << "the creation's answer records the id";
+
+    choose("Add_Telepointer", other.id());
+    ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
+    EXPECT_EQ(texts[0], "Can Not put a Telepointer in an UNshared Window");
+
+    // A delete picks the telepointer's own window: the point is in the shared window.
+    choose("Delete_Telepointer", newest()->window);
+    EXPECT_TRUE(pump_until([&] { return teles().empty(); })) << log_text();
+
+    telepointer_control_window = 0;
+    EXPECT_EQ(add_telepointer(), 0);
+    EXPECT_EQ(delete_telepointer(), 0);
+    EXPECT_EQ(delete_all_telepointers(shared.id()), 0);
+    ASSERT_TRUE(pump_until([&] { return texts.size() == 3; }));
+    EXPECT_EQ(texts[1], "Telepointers code NOT runing");
+    EXPECT_EQ(texts[2], "Telepointers code NOT runing");
+}
+
+// Covered or not on the sender's screen, a telepointer goes where a receiver without input
+// permission drags it, and the other receiver sees it there.
+class TelepointerDrag : public Telepointers, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) {
+    auto second = XvfbServer::start();
+    ASSERT_TRUE(second);
+    Atom host_b = add_row(second->tcp_name() + ".0", "Receiver Two");
+    ForeignWindow target(server->name(), "Drawing", 200, 200, 240, 180);
+    share(target.id(), host);
+    share(target.id(), host_b);
+    tlDisallowInput(display, host);
+    ASSERT_TRUE(create(target.id(), 40, 40));
+    // Another window over the telepointer and its way on the sender's screen.
+    std::optional<ForeignWindow> cover;
+    if (GetParam()) cover.emplace(server->name(), "Cover", 220, 220, 200, 120);
+    TeleRecord *t = newest();
+    const Window tele = t->window;
+
+    // The mirrors show it where the sender has it: a white glyph on the black window.
+    Display *a = XOpenDisplay(receiver_display->name().c_str());
+    Display *b = XOpenDisplay(second->name().c_str());
+    ASSERT_TRUE(a && b);
+    auto mirror_on = [](Display *dpy, const std::string &name) {
+        auto found = mirror_windows(name);
+        return found.empty() ? Window{0} : found.front();
+    };
+    Window mirror_a = 0, mirror_b = 0;
+    ASSERT_TRUE(pump_until([&] {
+        mirror_a = mirror_on(a, receiver_display->name());
+        mirror_b = mirror_on(b, second->name());
+        return mirror_a && mirror_b && pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) > 200;
+    })) << "the telepointer is not in the second mirror";
+    EXPECT_EQ(pixels_of(b, mirror_b, 140, 100, 25, 25, WhitePixel(b, 0)), 0);
+
+    // Receiver A drags it with button 2 to (140, 100) of the mirror.
+    xcb_connection_t *c = XGetXCBConnection(a);
+    Window root_a = DefaultRootWindow(a), child = 0;
+    int ax = 0, ay = 0;
+    XTranslateCoordinates(a, mirror_a, root_a, 0, 0, &ax, &ay, &child);
+    auto move = [&](int x, int y) {
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_a, static_cast<int16_t>(ax + x),
+                            static_cast<int16_t>(ay + y), 0);
+        xcb_flush(c);
+        XSync(a, False);
+    };
+    move(t->x - tele_hot_x(t->direction) + 12, t->y - tele_hot_y(t->direction) + 12);
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 2, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    XSync(a, False);
+    ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction >= 4; })) << trace();
+    for (int step = 1; step <= 10; ++step) move(52 + 10 * step, 52 + 6 * step);
+    ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->x > 130 && t->y > 90; }))
+        << t->x << "," << t->y << "\n" << trace();
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 2, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    XSync(a, False);
+    ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction < 4; }));
+    EXPECT_NE(trace().find("forward-aside"), std::string::npos) << trace();
+    // Button 3 there gives it the next number.
+    const int style = t->style;
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    XSync(a, False);
+    EXPECT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->style == style % 5 + 1; }));
+
+    auto [left, top] = corner(t);
+    EXPECT_TRUE(pump_until([&] {
+        return pixels_of(b, mirror_b, left, top, 25, 25, WhitePixel(b, 0)) > 200 &&
+               pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) == 0;
+    })) << "the second mirror does not show the new place";
+    XCloseDisplay(a);
+    XCloseDisplay(b);
+}
+
+INSTANTIATE_TEST_SUITE_P(OnTheSendersScreen, TelepointerDrag, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "Covered" : "InView"; });
