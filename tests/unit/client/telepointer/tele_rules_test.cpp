@@ -1,0 +1,87 @@
+// Telepointer rules and the external requesters' bookkeeping, without an X server.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "telepointer/tele_manager.h"
+#include "telepointer/tele_rules.h"
+
+#include <vector>
+
+TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
+    struct Case {
+        int direction, width, height, x, y;
+        bool keep;
+        TelePlace want;
+    };
+    const Case cases[] = {
+        // Well inside: the hot spot is where it was asked for.
+        {0, 100, 100, 40, 40, true, {39, 39, 0, false}},
+        // The right edge of a 100-pixel window: turned right, and no further right than 75.
+        {0, 100, 100, 99, 40, true, {75, 39, 1, true}},
+        // The same while dragging: the hot spot's own place, not the asked one, is kept.
+        {0, 100, 100, 99, 40, false, {75, 39, 1, true}},
+        // The left edge flips an arrow pointing right, the colour half stays, and the hot spot
+        // stays on the asked point.
+        {5, 100, 100, 10, 40, true, {9, 39, 4, true}},
+        {1, 100, 100, 2, 40, false, {0, 39, 0, true}},
+        // Bottom, then top.
+        {0, 100, 60, 40, 59, true, {39, 35, 3, true}},
+        {2, 100, 100, 40, 3, true, {17, 2, 1, true}},
+        // A parent narrower than a telepointer: dragged into it, it ends at left 0.
+        {0, 20, 100, 10, 40, false, {0, 39, 0, true}},
+    };
+    for (const Case &c : cases) {
+        TelePlace got = tele_place(c.direction, c.width, c.height, c.x, c.y, c.keep);
+        SCOPED_TRACE(testing::Message() << "direction " << c.direction << " at " << c.x << "," << c.y << " in "
+                                        << c.width << "x" << c.height << (c.keep ? " keep" : " drag"));
+        EXPECT_EQ(got.left, c.want.left);
+        EXPECT_EQ(got.top, c.want.top);
+        EXPECT_EQ(got.direction, c.want.direction);
+        EXPECT_EQ(got.at_edge, c.want.at_edge);
+    }
+}
+
+TEST(TeleTurn, EachSideChangesOnlyTheArrowsThatPointAway) {
+    // Rows: up-left .. down-left, then the inverted four; columns: left, up, right, down.
+    const int want[8][4] = {{0, 0, 1, 3}, {0, 1, 1, 2}, {3, 1, 2, 2}, {3, 0, 2, 3},
+                            {4, 4, 5, 7}, {4, 5, 5, 6}, {7, 5, 6, 6}, {7, 4, 6, 7}};
+    for (int d = 0; d < 8; ++d)
+        for (int side = 1; side <= 4; ++side) EXPECT_EQ(tele_turned(d, side), want[d][side - 1]) << d << " " << side;
+}
+
+TEST(TeleStyle, LeastUsedNumberLowestFirst) {
+    const std::vector<std::pair<std::vector<int>, int>> cases = {
+        {{0, 0, 0, 0, 0}, 1}, {{1, 1, 0, 0, 0}, 3}, {{1, 1, 1, 1, 1}, 1}, {{2, 2, 1, 2, 2}, 3}, {{1, 0, 1, 0, 0}, 2}};
+    for (const auto &[counts, style] : cases) EXPECT_EQ(tele_new_style(counts.data()), style);
+    // Nearest by the recorded place plus 12; a million squared pixels is too far.
+    EXPECT_EQ(tele_distance(10, 10, 22, 22), 0);
+    EXPECT_EQ(tele_distance(0, 0, 15, 16), 25);
+    EXPECT_EQ(tele_distance(0, 0, 1012, 12), -1);
+}
+
+TEST(TeleList, IdsFollowTheirRequestsAndGoWithTheirWindow) {
+    // Two external adds on window 7 wait for their ids; the user's own on window 8 has one.
+    EXPECT_EQ(addtoTeleList(0, 7, 101), 0u);
+    EXPECT_EQ(addtoTeleList(0, 7, 102), 0u);
+    EXPECT_EQ(addtoTeleList(55, 8, 0), 0u);
+    // The most recently added waiting record gets the first answer.
+    EXPECT_EQ(addtoTeleList(41, 7, 0), 102u);
+    EXPECT_EQ(addtoTeleList(42, 7, 0), 101u);
+    EXPECT_EQ(findLatestTele(7), 42u) << "the earliest recorded";
+    EXPECT_EQ(getWIDfromTID(41), 7u);
+    EXPECT_EQ(getWIDfromTID(99), 0u);
+    notifyTeleList(4, 56, 8);  // the user's: recorded silently
+    EXPECT_EQ(findLatestTele(8), 55u);
+
+    notifyTeleList(6, 41, 0);
+    EXPECT_EQ(getWIDfromTID(41), 0u);
+    // A new waiting record anywhere goes with answer 11 of any window.
+    addtoTeleList(0, 9, 103);
+    notifyTeleList(11, 0, 7);
+    EXPECT_EQ(findLatestTele(7), 0u);
+    EXPECT_EQ(addtoTeleList(60, 9, 0), 0u) << "the waiting record on window 9 went too";
+    EXPECT_EQ(findLatestTele(8), 55u);
+    deletefromTeleList(0, 8);
+    deletefromTeleList(60, 0);
+    EXPECT_EQ(first_telepointer, nullptr);
+}
