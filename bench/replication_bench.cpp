@@ -49,8 +49,6 @@ struct Watcher {
     xcb_damage_damage_t damage = 0;
 };
 
-void sync(xcb_connection_t *c) { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
-
 // Fills the patch at the window's top-left with `colour` by PutImage, the way a program that
 // renders its own pixels draws.
 void put_patch(Probe &p, uint16_t w, uint16_t h, uint32_t colour) {

@@ -9,7 +9,7 @@ rounds="${2:-3}"
 server="$build/server/telvane-server"
 source "$root/bench/lib.sh"
 
-g++ -O2 -std=c++20 "$root/bench/passthrough_bench.cpp" -o "$work/bench" $(pkg-config --cflags --libs xcb)
+cp "$build/bench/passthrough_bench" "$work/bench"
 
 
 up=$(free_display 3100)

@@ -13,8 +13,7 @@ samples="${2:-1000}"
 server="$build/server/telvane-server"
 source "$root/bench/lib.sh"
 
-g++ -O2 -std=c++20 -I"$root/tests/integration/server" -I"$root/common" "$root/bench/replication_bench.cpp" \
-  -o "$work/bench" $(pkg-config --cflags --libs xcb xcb-damage)
+cp "$build/bench/replication_bench" "$work/bench"
 
 start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; sets $started
   started=$(free_display "$1")

@@ -29,10 +29,10 @@ def arrow_up_left():
                 on.add((x, y))
             if abs(x - y) <= 1 and 4 <= x <= 20 and 4 <= y <= 20:  # the shaft
                 on.add((x, y))
-    for b in (15, 18, 21):                                    # the feathers
+    for b in (14, 17, 20):                      # the feathers, slanting back towards the tail
         for k in range(1, 4):
-            on.add((b, b - k - 1))
-            on.add((b - k - 1, b))
+            on.add((b + k + 1, b))
+            on.add((b, b + k + 1))
     return on
 
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
+#include "telepointer/tele_glyphs.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/tele_rules.h"
 #include "telepointer/telepointer.h"
@@ -83,7 +84,50 @@ int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, unsigned 
     return n;
 }
 
+// Keeps a picture of the w x h area at (x, y) of `display_name`'s screen under the folder that
+// TELVANE_SCREENSHOTS names; nothing when it names none.
+void picture(const std::string &display_name, int x, int y, int w, int h, const std::string &name) {
+    const char *dir = getenv("TELVANE_SCREENSHOTS");
+    if (!dir) return;
+    std::string command = "import -display " + display_name + " -window root -crop " + std::to_string(w) + "x" +
+                          std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y) + " " + dir + "/" +
+                          name + ".png";
+    EXPECT_EQ(system(command.c_str()), 0);
+}
+
 }  // namespace
+
+// Every glyph as the manager draws it: the five styles down, the four directions across, in
+// normal and in inverted colours. Each hot spot lies on the arrow's head.
+TEST_F(Telepointers, GlyphSheet) {
+    for (int g = 0; g < 20; ++g) {
+        const int hot_x = tele_hot_x(g % 4), hot_y = tele_hot_y(g % 4);
+        EXPECT_TRUE(tele_bits[g][hot_y * 4 + hot_x / 8] >> (hot_x % 8) & 1) << "glyph " << g;
+        for (int other = 0; other < g; ++other) EXPECT_NE(memcmp(tele_bits[g], tele_bits[other], 100), 0) << g;
+    }
+    const int screen = DefaultScreen(display);
+    Window sheet = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 500, 8 * 35 + 10, 5 * 35 + 10, 0, 0,
+                                       0x808080);
+    for (int style = 0; style < 5; ++style) {
+        for (int direction = 0; direction < 8; ++direction) {
+            const bool inverted = direction >= 4;
+            Pixmap glyph = XCreatePixmapFromBitmapData(
+                display, sheet, reinterpret_cast<char *>(const_cast<unsigned char *>(tele_bits[style * 4 + direction % 4])),
+                TELE_SIZE, TELE_SIZE, inverted ? WhitePixel(display, screen) : BlackPixel(display, screen),
+                inverted ? BlackPixel(display, screen) : WhitePixel(display, screen),
+                static_cast<unsigned>(DefaultDepth(display, screen)));
+            Window cell = XCreateSimpleWindow(display, sheet, 10 + 35 * direction, 10 + 35 * style, TELE_SIZE,
+                                              TELE_SIZE, 0, 0, 0);
+            XSetWindowBackgroundPixmap(display, cell, glyph);
+            XFreePixmap(display, glyph);
+            XMapWindow(display, cell);
+        }
+    }
+    XMapWindow(display, sheet);
+    XSync(display, False);
+    picture(upstream->name(), 10, 500, 8 * 35 + 10, 5 * 35 + 10, "telepointer-glyphs");
+    XDestroyWindow(display, sheet);
+}
 
 TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
     ForeignWindow target(server->name(), "Plan", 300, 300, 100, 80);
@@ -94,7 +138,6 @@ TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
     for (TeleRecord *t : teles()) styles.insert(styles.begin(), t->style);
     EXPECT_EQ(styles, (std::vector<int>{1, 2, 3, 4, 5, 1}));
     for (TeleRecord *t : teles()) EXPECT_TRUE(is_property_set_str(t->window, "TL_ACCEPT_INPUT_FROM_ALL"));
-    screenshot("telepointers-sender", nullptr);
 
     // A style 3 goes; the next new one is a 3 again.
     Window three = 0;
@@ -190,6 +233,8 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     if (GetParam()) cover.emplace(server->name(), "Cover", 220, 220, 200, 120);
     TeleRecord *t = newest();
     const Window tele = t->window;
+    // Four more, away from its way, so that the mirrors show all five numbers.
+    for (auto [x, y] : {std::pair{110, 30}, {200, 30}, {30, 150}, {200, 150}}) ASSERT_TRUE(create(target.id(), x, y));
 
     // The mirrors show it where the sender has it: a white glyph on the black window.
     Display *a = XOpenDisplay(receiver_display->name().c_str());
@@ -206,6 +251,14 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
         return mirror_a && mirror_b && pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) > 200;
     })) << "the telepointer is not in the second mirror";
     EXPECT_EQ(pixels_of(b, mirror_b, 140, 100, 25, 25, WhitePixel(b, 0)), 0);
+    if (!GetParam()) {
+        int bx = 0, by = 0;
+        Window ignored = 0;
+        XTranslateCoordinates(b, mirror_b, DefaultRootWindow(b), 0, 0, &bx, &by, &ignored);
+        ASSERT_TRUE(pump_until([&] { return pixels_of(b, mirror_b, 200, 150, 25, 25, WhitePixel(b, 0)) > 200; }));
+        picture(upstream->name(), 190, 190, 260, 200, "telepointers-sender");
+        picture(second->name(), bx - 10, by - 10, 260, 200, "telepointers-receiver");
+    }
 
     // Receiver A drags it with button 2 to (140, 100) of the mirror.
     xcb_connection_t *c = XGetXCBConnection(a);
