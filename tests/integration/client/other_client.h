@@ -40,6 +40,10 @@ public:
                         reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
         XSync(dpy_, False);
     }
+    void resize(Window win, unsigned width, unsigned height) {
+        XResizeWindow(dpy_, win, width, height);
+        XSync(dpy_, False);
+    }
     void rename(Window win, const char *title) {
         XStoreName(dpy_, win, title);
         XSync(dpy_, False);
@@ -57,6 +61,7 @@ public:
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
     void rename(const char *title) { OtherClient::rename(window_, title); }
+    void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 
 private:
     Window window_;

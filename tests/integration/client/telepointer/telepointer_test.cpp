@@ -152,6 +152,10 @@ TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
     EXPECT_LE(corner(newest()).first, 75);
     EXPECT_EQ(newest()->direction, 1);
 
+    // The window shrinks: its telepointers follow its new edge.
+    target.resize(60, 80);
+    ASSERT_TRUE(pump_until([&] { return corner(newest()).first <= 35; })) << corner(newest()).first;
+
     // Nothing near a point 1000 pixels away: the user's delete is answered with a failure,
     // which waits for the main loop to tell the user.
     ASSERT_TRUE(request(5, target.id(), 1050, 1040, [] { return telepointer_message == 1; }));
@@ -160,6 +164,16 @@ TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
     answer_dialogs(texts);
     process_telepointer_message();
     EXPECT_EQ(texts, (std::vector<std::string>{"There is no telepointer there"}));
+
+    // A window that goes takes its telepointers, and the program hears of it.
+    std::optional<ForeignWindow> brief;
+    brief.emplace(server->name(), "Brief", 600, 300, 100, 80);
+    share(brief->id(), host);
+    ASSERT_TRUE(create(brief->id(), 20, 20));
+    const std::string gone = "Telepointer ACK - Destroyed ALL telepointers on window (" + hex(brief->id()) + ")";
+    brief.reset();
+    EXPECT_TRUE(pump_until([&] { return log_text().find(gone) != std::string::npos; })) << log_text();
+    EXPECT_EQ(teles().size(), 7u);
 
     // Unsharing takes the window's telepointers with it.
     tlUnshareWindow(display, target.id(), host, find_host_window_tag(host, target.id()));
