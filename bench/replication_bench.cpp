@@ -15,6 +15,7 @@
 // drawing is done on the drawing display, the probe itself puts the same pixels into a window of
 // its own on the receiver. Prints "window=0x..." as soon as
 // the probe's window exists (so a VNC server can be pointed at it), then one line of results.
+#include "percentile.h"
 #include "x_client.h"
 
 #include <xcb/damage.h>
@@ -157,11 +158,6 @@ bool share_to(Probe &p, const std::vector<std::string> &receivers) {
     }
     sync(p.c.get());
     return true;
-}
-
-double percentile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 //   them; A_NAME, B_NAME: the same displays as the server names receivers ("127.0.0.1:N.0").
 // Prints one line: drags=N drag_p50_ms=... drag_p95_ms=... drag_p99_ms=... draw_p50_ms=...
 #include "core/startup.h"
+#include "percentile.h"
 #include "extension/share_extension.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/tele_rules.h"
@@ -80,11 +81,6 @@ template <typename Done> bool until(Done done) {
         poll(&fd, 1, 1);
     }
     return true;
-}
-
-double percentile(std::vector<double> v, double q) {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
 }
 
 }  // namespace
