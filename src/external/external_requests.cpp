@@ -1,16 +1,537 @@
-// External requests: the status reply is in place; no request is obeyed yet.
+// External requests: the commands other programs send, their replies and properties, and the
+// replies that wait for a share's outcome.
 #include "external_requests.h"
 
+#include "core/cstring.h"
+#include "core/log.h"
+#include "core/main_loop.h"
+#include "core/preferences.h"
 #include "core/startup.h"
+#include "external/remote_auth.h"
+#include "extension/share_extension.h"
+#include "receivers/busy.h"
+#include "receivers/match_dialogs.h"
+#include "receivers/receiver_list.h"
+#include "registry/hostatoms.h"
+#include "registry/share_registry.h"
+#include "registry/window_properties.h"
 #include "registry/window_selection.h"
+#include "telepointer/tele_manager.h"
+#include "telepointer/telepointer.h"
+#include "ui/input_controls.h"
+#include "ui/main_window.h"
 
-void processExternalCommand(long, long, long, long, long) {}
+#include <X11/Xatom.h>
 
-// No requester can be waiting while no request is obeyed.
-void sendEXTStatusMessage(unsigned long, int, unsigned long) {}
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+PendingReply *clTool_pend_list = nullptr;
+
+namespace {
+
+// The most a requester's property is read for: 1000 32-bit units.
+constexpr long kPropertyUnits = 1000;
+
+Atom external_request_atom = 0;
+
+Window main_window_id() { return TopLevel && XtIsRealized(TopLevel) ? XtWindow(TopLevel) : 0; }
+
+// Reads a property of the requester; false when it is missing or cannot be read. `data` is
+// XFree'd by the caller.
+bool read_property(uint32_t requester, Atom property, Atom *type, int *format, unsigned long *items,
+                   unsigned char **data) {
+    *data = nullptr;
+    if (!requester || !property) return false;
+    unsigned long after = 0;
+    if (XGetWindowProperty(display, requester, property, 0, kPropertyUnits, False, AnyPropertyType, type, format,
+                           items, &after, data) != Success) {
+        *data = nullptr;
+        return false;
+    }
+    if (*type == None) {
+        if (*data) XFree(*data);
+        *data = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// The receiver's name as the registry has it, or "".
+const char *host_name(Atom host) {
+    char *name = nullptr, *alias = nullptr;
+    return find_hostatom_names(host, &name, &alias) && name ? name : "";
+}
+
+void set_host_name(uint32_t requester, Atom host, bool with_zero) {
+    const char *name = host_name(host);
+    XChangeProperty(display, requester, host, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(name), static_cast<int>(strlen(name) + (with_zero ? 1 : 0)));
+}
+
+void final_reply(long requester, long w2, long w3, int status, long x = 0, long y = 0) {
+    if (!requester) return;
+    sendStatusMessage(static_cast<unsigned long>(requester), w3, w2, status, x, y);
+    log_msg5n("sendStatusMessage([%d][%d][%d][%d][%d])", static_cast<int>(w3), static_cast<int>(w2), status,
+              static_cast<int>(x), static_cast<int>(y));
+}
+
+// Asks the telepointer manager, on the external requester's behalf.
+void tele_request(long code, long window, long a, long b) {
+    send_event(display, main_window_id(), telepointer_control_window, telepoint_req_atom, code, window, a, b, 1);
+}
+
+int access_check(long w2, long w3) {
+    int result = verify_auth(static_cast<int32_t>(w2), static_cast<uint32_t>(w3));
+    log_msg2n(result ? "REMOTE Access 'OK', UID(%d), Host(%u)" : "REMOTE Access 'DENIED', UID(%d), Host(%u)",
+              static_cast<int>(w2), static_cast<int>(w3));
+    return result;
+}
+
+int share_command(long command, long requester, long w2, long w3) {
+    const auto window = static_cast<uint32_t>(w2), host = static_cast<uint32_t>(w3);
+    int mode = command == 13 ? SHARE_APPLICATION : SHARE_SINGLE;
+    if (!validate_receiver(host, static_cast<uint32_t>(requester))) return 40;
+    if (find_host_window_tag(host, window)) return 22;
+    if (!check_for_sharable_window(window, &mode)) return 23;
+    const bool answer_now = saveStatusMessage(static_cast<uint32_t>(requester), host, window) == 1;
+    share_please(window, host, mode, 1);
+    stop_busy_sharing();
+    log_msg1n1a(command == 13 ? "REMOTE share window(0x%x) to host '%s'" : "REMOTE share_alone window(0x%x) to host '%s'",
+                static_cast<int>(w2), host);
+    return answer_now ? 0 : -1;
+}
+
+int options_command(long w4) {
+    int b4 = 0, b3 = 0, b2 = 0, b1 = 0, b0 = 0;
+    unsigned value = 0;
+    decode_OptsMask(&b4, &b3, &b2, &b1, &b0, &value, static_cast<unsigned long>(w4));
+    if (b2) {
+        setLogging(1);
+        log_msg0("Set Loggin Options: On");
+    } else if (b1) {
+        setLogging(0);
+        log_msg0("Set Loggin Options: Off");
+    }
+    if (b0) {
+        interactive_timeout(static_cast<int>(value), static_cast<int>(value));
+        log_msg4n("REMOTE set delay time to '%d.%0d' '%d.%0d'", static_cast<int>(value / 10),
+                  static_cast<int>(value % 10), static_cast<int>(value / 10), static_cast<int>(value % 10));
+    }
+    return 0;
+}
+
+// Command 24; returns the status and the window its reply names.
+int delete_teles_command(long w2, long w3, long w4, long *named) {
+    const auto window = static_cast<Window>(w2);
+    Window id = 0;
+    *named = w2;
+    if (w4 == -1) {
+        id = findLatestTele(window);
+        if (!id) {
+            log_msg1n("No telepointers in window(0x%x)", static_cast<int>(w2));
+            return 31;
+        }
+    } else if (w2 != 0) {
+        if (!findLatestTele(window)) {
+            log_msg1n("No telepointers in window(0x%x)", static_cast<int>(w2));
+            return 31;
+        }
+        if (w3 == -1) {
+            log_msg1n("Delete all telepointers on window(0x%x)", static_cast<int>(w2));
+            tele_request(10, w2, -1, w4);
+        } else {
+            log_msg4n("Delete telepointer on window(0x%x) at (%d, %d)", static_cast<int>(w2), static_cast<int>(w3),
+                      static_cast<int>(w4), 0);
+            tele_request(5, w2, w3, w4);
+        }
+        return 0;
+    } else {
+        id = static_cast<Window>(w3);
+    }
+    const Window parent = getWIDfromTID(id);
+    if (!parent) {
+        log_msg1n("No telepointer with id (0x%x)", static_cast<int>(id));
+        return 31;
+    }
+    log_msg2n("Delete telepointer on window(0x%x) id (0x%x)", static_cast<int>(parent), static_cast<int>(id));
+    tele_request(13, static_cast<long>(parent), static_cast<long>(id), w4);
+    *named = static_cast<long>(parent);
+    return 0;
+}
+
+}  // namespace
+
+void processExternalCommand(long command, long requester, long w2, long w3, long w4) {
+    log_msg5n("Process Ext Cmd:([%d][%d][%d][%d][%d])", static_cast<int>(command), static_cast<int>(requester),
+              static_cast<int>(w2), static_cast<int>(w3), static_cast<int>(w4));
+    const auto req = static_cast<uint32_t>(requester);
+    int status = 0;
+    switch (command) {
+    case 10: {
+        int result = access_check(w2, w3);
+        if (requester) sendStatusMessage(req, result, TLCMDConnector_is_visible, result, 0, 0);
+        return;
+    }
+    case 11: {
+        int x = 0, y = 0;
+        Window picked = pick(10, &x, &y);
+        if (picked) {
+            log_msg1n("REMOTE request to PICK window (0x%x)", static_cast<int>(picked));
+            final_reply(requester, static_cast<long>(picked), w3, 0, x, y);
+        } else {
+            log_msg0("ERROR on REMOTE request to PICK window.");
+            final_reply(requester, 0, w3, 20);
+        }
+        return;
+    }
+    case 12:
+        status = send_receivers_selected_to_CL(req);
+        if (status == 0) return;
+        break;
+    case 13:
+    case 14:
+        status = share_command(command, requester, w2, w3);
+        if (status < 0) return;  // answered when the share's outcome is known
+        break;
+    case 15:
+        status = processShareSameCmd(req, w2, w3);
+        if (status == 0) {
+            log_msg0("Share Same windows SUCCESSFUL");
+            return;
+        }
+        log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
+        break;
+    case 17: {
+        uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(w2));
+        if (tag) {
+            tlUnshareWindow(display, static_cast<Window>(w2), static_cast<Atom>(w3), tag);
+            main_loop_empty_tl();
+            log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(w2), static_cast<Atom>(w3));
+        } else {
+            log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(w2), static_cast<Atom>(w3));
+        }
+        break;
+    }
+    case 18:
+        disconnect_callback(static_cast<Atom>(w3), nullptr, nullptr);
+        break;
+    case 20:
+        if (!find_is_host_sharing(static_cast<uint32_t>(w3))) {
+            log_msg1a("Cannot Change Input State, host'%s' not shared to", static_cast<Atom>(w3));
+            status = 42;
+        } else if (w2 == 1) {
+            tlAllowInput(display, static_cast<Atom>(w3));
+            log_msg1a("REMOTE Allow Input on host'%s'", static_cast<Atom>(w3));
+        } else {
+            tlDisallowInput(display, static_cast<Atom>(w3));
+            log_msg1a("REMOTE Disallow Input to host'%s'", static_cast<Atom>(w3));
+        }
+        break;
+    case 21:
+        status = options_command(w4);
+        break;
+    case 22:
+        if (!find_window(0, static_cast<uint32_t>(w2))) {
+            log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(w2));
+            status = 49;
+        } else {
+            set_daisy_chain(static_cast<Window>(w2));
+            log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(w2));
+        }
+        break;
+    case 23:
+        if (!find_window(0, static_cast<uint32_t>(w2))) {
+            log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(w2));
+            status = 30;
+            break;
+        }
+        if (w3 == -1) {
+            int x = 0, y = 0;
+            find_win_center(static_cast<Window>(w2), &x, &y);
+            w3 = x;
+            w4 = y;
+        }
+        addtoTeleList(0, static_cast<Window>(w2), req);
+        tele_request(3, w2, w3, w4);
+        log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(w2));
+        return;
+    case 24: {
+        long named = w2;
+        status = delete_teles_command(w2, w3, w4, &named);
+        final_reply(requester, named, w3, status);
+        return;
+    }
+    case 25:
+        sendTeleInfo(static_cast<Window>(w2), req);
+        log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(w2));
+        return;
+    case 26:
+        if (initialize_auth_file()) {
+            log_msg0("ERROR:INVALID REMOTE Access Authorization Data.");
+            status = 7;
+        } else {
+            log_msg0("Updated REMOTE Access Authorization Data.");
+        }
+        break;
+    case 27: {
+        SenderStatus *list = nullptr;
+        int count = getSenderStatus(static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), &list);
+        if (count == 0) {
+            log_msg1n1a("Get Sender Status, NO SHARING to win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
+            freeSenderStatus(list);
+            status = 24;
+            break;
+        }
+        log_msg1n1a("Get Sender Status, win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
+        report_SenderStatus(list, req, static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), count);
+        freeSenderStatus(list);
+        return;
+    }
+    default:
+        log_msg0("UNKNOWN COMMAND LINE REQUEST!");
+        status = 69;
+        break;
+    }
+    final_reply(requester, w2, w3, status);
+}
 
 int sendStatusMessage(unsigned long requester, long r0, long r1, long r2, long r3, long r4) {
     if (!requester) return 1;
-    Window from = TopLevel && XtIsRealized(TopLevel) ? XtWindow(TopLevel) : 0;
-    return send_event(display, from, requester, tl_external_req_atom, r0, r1, r2, r3, r4);
+    return send_event(display, main_window_id(), requester, tl_external_req_atom, r0, r1, r2, r3, r4);
+}
+
+int saveStatusMessage(uint32_t requester, uint32_t host, uint32_t window) {
+    if (find_is_host_sharing(host) == 1) return 1;
+    auto *record = static_cast<PendingReply *>(malloc(sizeof(PendingReply)));
+    // Without memory the requester is answered at once rather than never.
+    if (!record) return 1;
+    *record = PendingReply{requester, host, window, nullptr};
+    PendingReply **tail = &clTool_pend_list;
+    while (*tail) tail = &(*tail)->next;
+    *tail = record;
+    return 0;
+}
+
+void sendEXTStatusMessage(unsigned long host, int status, unsigned long window) {
+    for (PendingReply **link = &clTool_pend_list; *link;) {
+        PendingReply *r = *link;
+        if (r->host == host && (window == 0 || r->window == window)) {
+            sendStatusMessage(r->requester, r->host, r->window, status, 0, 0);
+            *link = r->next;
+            free(r);
+        } else {
+            link = &r->next;
+        }
+    }
+}
+
+void initializeStatusPend() {
+    while (clTool_pend_list) {
+        PendingReply *next = clTool_pend_list->next;
+        free(clTool_pend_list);
+        clTool_pend_list = next;
+    }
+}
+
+int validate_receiver(uint32_t host, uint32_t requester) {
+    char *name = nullptr, *alias = nullptr;
+    if (find_hostatom_names(host, &name, &alias)) return 1;
+    if (CLadd_receiver(requester, host, 1, 0) == 0) {
+        log_msg1a("ADDED HOST '%s' TO RECEIVERLIST", host);
+        return 1;
+    }
+    log_msg1a("ERROR ADDING HOST '%s' TO RECEIVERLIST", host);
+    return 0;
+}
+
+int CLadd_receiver(uint32_t requester, uint32_t host, int, int flag) {
+    // An atom the server does not know gives no name (and a logged X error).
+    char *atom_name = host ? XGetAtomName(display, host) : nullptr;
+    if (!atom_name) return 40;
+    char name[256];
+    int result = 40;
+    if (getHostnameFromCLwinID(requester, host, name) == 0 && possible_MatchNames(TopLevel, name)) {
+        finish_MatchNames(1, flag != 0);
+        result = 0;
+    }
+    XFree(atom_name);
+    return result;
+}
+
+int getHostnameFromCLwinID(uint32_t requester, Atom property, char *buffer) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned char *data = nullptr;
+    if (!read_property(requester, property, &type, &format, &items, &data)) return 1;
+    bool ok = format == 8 && items > 0 && items < 256 && memchr(data, '\0', items) == nullptr;
+    // A name followed by its terminating zero counts as the name.
+    if (!ok && format == 8 && items > 0 && items <= 256 && data[items - 1] == '\0' &&
+        memchr(data, '\0', items - 1) == nullptr) {
+        ok = items > 1;
+        --items;
+    }
+    if (ok) {
+        memcpy(buffer, data, items);
+        buffer[items] = '\0';
+    }
+    XFree(data);
+    return ok ? 0 : 1;
+}
+
+void decode_OptsMask(int *b4, int *b3, int *b2, int *b1, int *b0, unsigned *value, unsigned long mask) {
+    if (mask & 0x1) {
+        *b0 = 1;
+        *value = static_cast<unsigned>((mask & 0xffffffffu) >> 16);
+    }
+    if (mask & 0x2) *b1 = 1;
+    if (mask & 0x4) *b2 = 1;
+    if (mask & 0x8) *b3 = 1;
+    if (mask & 0x10) *b4 = 1;
+    log_msg5n("RETURN:decode_OptsMask([%d][%d][%d][%d][%d])", *b4, *b3, *b2, *b1, *b0);
+}
+
+Atom *getRhostList(uint32_t requester, int *count) {
+    *count = 0;
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0;
+    unsigned char *data = nullptr;
+    if (!read_property(requester, tl_external_req_atom, &type, &format, &items, &data) || format != 32) {
+        if (data) XFree(data);
+        log_msg0("ERROR:get rhost list, NULL at XGetWindowProperty()");
+        return nullptr;
+    }
+    if (items < 2) {
+        XFree(data);
+        log_msg0("ERROR: less than 2 rhost in share same list");
+        return nullptr;
+    }
+    auto *list = static_cast<Atom *>(malloc(items * sizeof(Atom)));
+    if (list) {
+        // Xlib hands 32-bit items over as longs.
+        const auto *words = reinterpret_cast<const long *>(data);
+        for (unsigned long i = 0; i < items; ++i) list[i] = static_cast<Atom>(words[i] & 0xffffffff);
+        *count = static_cast<int>(items);
+    }
+    XFree(data);
+    return list;
+}
+
+int processShareSameCmd(uint32_t requester, long w2, long w3) {
+    Atom *list = nullptr;
+    int count = 0;
+    if (w2 != -1 && w3 != -1) {
+        list = static_cast<Atom *>(malloc(2 * sizeof(Atom)));
+        if (list) {
+            list[0] = static_cast<Atom>(w2);
+            list[1] = static_cast<Atom>(w3);
+            count = 2;
+        }
+    } else {
+        list = getRhostList(requester, &count);
+    }
+    if (!list) {
+        sendStatusMessage(requester, w3, w2, 40, 0, 0);
+        log_msg5n("sendStatusMessage([%d][%d][%d][%d][%d])", static_cast<int>(w3), static_cast<int>(w2), 40, 0, 0);
+        return 40;
+    }
+    int result = 0;
+    for (int i = 0; i < count;) {
+        if (validate_receiver(static_cast<uint32_t>(list[i]), requester)) {
+            ++i;
+            continue;
+        }
+        sendStatusMessage(requester, static_cast<long>(list[i]), 0, 40, 0, 0);
+        char *name = XGetAtomName(display, list[i]);
+        CString line(log_format("REMOTE ShareSame ILLEGAL HOST[%s] Status to CLwin[%d]", name ? name : "",
+                                static_cast<int>(requester)));
+        log_msg0(line.get());
+        if (name) XFree(name);
+        list[i] = list[count - 1];
+        --count;
+        result = 40;
+    }
+    if (count < 2) {
+        if (count == 1) {
+            sendStatusMessage(requester, static_cast<long>(list[0]), 0, 61, 0, 0);
+            CString line(log_format("REMOTE ShareSameERROR RECEIVER[%s] Status to CLwin[%d]", host_name(list[0]),
+                                    static_cast<int>(requester)));
+            log_msg0(line.get());
+        }
+        free(list);
+        return result ? result : 61;
+    }
+    result = share_same_window(count, list);
+    if (result == 0) {
+        for (int i = 0; i < count; ++i)
+            if (saveStatusMessage(requester, static_cast<uint32_t>(list[i]), 0) == 1)
+                sendStatusMessage(requester, static_cast<long>(list[i]), 0, 0, 0, 0);
+    }
+    free(list);
+    return result;
+}
+
+int send_receivers_selected_to_CL(uint32_t requester) {
+    Atom *hosts = nullptr;
+    int count = 0;
+    if (!get_selected_receivers(&hosts, &count) || count == 0) {
+        free(hosts);
+        return 41;
+    }
+    for (int i = 0; i < count; ++i) set_host_name(requester, hosts[i], false);
+    if (count <= 5) {
+        long words[5] = {};
+        for (int i = 0; i < count; ++i) words[i] = static_cast<long>(hosts[i]);
+        sendStatusMessage(requester, words[0], words[1], words[2], words[3], words[4]);
+    } else {
+        std::vector<long> items(hosts, hosts + count);
+        XChangeProperty(display, requester, tl_external_req_atom, XA_STRING, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char *>(items.data()), count);
+        sendStatusMessage(requester, -1, -1, -1, -1, -1);
+    }
+    free(hosts);
+    return 0;
+}
+
+void report_SenderStatus(SenderStatus *list, uint32_t requester, uint32_t window, uint32_t host, int count) {
+    if (count <= 0) {
+        sendStatusMessage(requester, host, window, 0, 0, 0);
+        return;
+    }
+    std::vector<long> items(static_cast<size_t>(count));
+    int front = 0, back = count - 1, flagged = 0;
+    for (SenderStatus *s = list; s && front <= back; s = s->next) {
+        if (s->flag) {
+            items[static_cast<size_t>(front++)] = s->id;
+            ++flagged;
+        } else {
+            items[static_cast<size_t>(back--)] = s->id;
+        }
+    }
+    XChangeProperty(display, requester, tl_external_req_atom, XA_INTEGER, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char *>(items.data()), count);
+    if (host) {
+        set_host_name(requester, host, true);
+        sendStatusMessage(requester, host, -1, 0, getAllowInputStatus(host), flagged);
+    } else {
+        for (long item : items) set_host_name(requester, static_cast<Atom>(item), true);
+        sendStatusMessage(requester, -1, window, 0, flagged, getAllowDaisyChain(window));
+    }
+}
+
+int validate_CL_operation() {
+    int access = tlCheckAccess(display);
+    if (access != 1) return access;
+    if (!external_request_atom) external_request_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", True);
+    if (!external_request_atom || XGetSelectionOwner(display, external_request_atom) == None) return 1;
+    return 2;
+}
+
+void initialize_CL_operation(Widget widget) {
+    Atom selection = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
+    XSetSelectionOwner(display, selection, XtWindow(widget), CurrentTime);
+    if (initialize_auth_file()) log_msg0("ERROR: Init Authorization, INVALID DATA.");
 }

@@ -1,0 +1,102 @@
+// The remote access authorization list and its file.
+#include "remote_auth.h"
+
+#include "core/cstring.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "registry/host_identity.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+AuthRecord *auth_data = nullptr;
+
+namespace {
+
+// Reads one line of at most 255 characters into `line`. The rest of a longer line is read and
+// dropped, so that it is not taken for lines of its own. Returns false at the end of the file.
+bool read_line(FILE *file, char (&line)[256]) {
+    if (!fgets(line, sizeof line, file)) return false;
+    size_t length = strlen(line);
+    if (length > 0 && line[length - 1] != '\n' && !feof(file)) {
+        int c;
+        while ((c = fgetc(file)) != EOF && c != '\n') {
+        }
+    }
+    return true;
+}
+
+bool blank(const char *text) {
+    for (; *text; ++text)
+        if (!isspace(static_cast<unsigned char>(*text))) return false;
+    return true;
+}
+
+}  // namespace
+
+int initialize_auth_file() {
+    CString path(generate_path(17, local_auth_file));
+    if (!path) {
+        log_msg0("ERROR: Init Authorization: auth_file_path_err.");
+        return 1;
+    }
+    FILE *file = fopen(path.get(), "r");
+    if (!file) {
+        log_msg0("ERROR: Init Authorization: NO_auth_file.");
+        return 1;
+    }
+    CLfreeAuthList(&auth_data);
+    bool bad = false;
+    char line[256];
+    while (read_line(file, line)) {
+        if (char *comment = strchr(line, '#')) *comment = '\0';
+        if (blank(line)) continue;
+        int uid = 0;
+        char host[256];
+        if (sscanf(line, "%d %255s", &uid, host) != 2) continue;
+        auto *record = static_cast<AuthRecord *>(malloc(sizeof(AuthRecord)));
+        if (!record) {
+            log_msg0("ERROR: Init Authorization: Mem_alloc_err.");
+            fclose(file);
+            CLfreeAuthList(&auth_data);
+            return 1;
+        }
+        uint32_t address = get_ip_num(host);
+        if (address == 0xffffffffu) {
+            free(record);
+            log_msg1("ERROR: Init Authorization:Bad_entry[%s].", line);
+            bad = true;
+            continue;
+        }
+        *record = AuthRecord{uid, address, auth_data};
+        auth_data = record;
+    }
+    fclose(file);
+    if (!auth_data) {
+        log_msg0("ERROR: Init Authorization: empty_auth_file.");
+        return 1;
+    }
+    if (bad) {
+        log_msg0("ERROR: Init REMOTE Access Authorization.");
+        return 1;
+    }
+    log_msg0("Init REMOTE Access Authorization: OK.");
+    return 0;
+}
+
+int verify_auth(int32_t uid, uint32_t host) {
+    int found = 0;
+    for (AuthRecord *r = auth_data; r && !found; r = r->next) found = r->uid == uid && r->host == host;
+    log_msg1n("COMAND LINE:Verify Authorization Status=[%d].", found);
+    return found;
+}
+
+void CLfreeAuthList(AuthRecord **head) {
+    while (*head) {
+        AuthRecord *next = (*head)->next;
+        free(*head);
+        *head = next;
+    }
+}
