@@ -2,6 +2,7 @@
 #include "host_identity.h"
 
 #include "core/startup.h"
+#include "receiver_address.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -26,48 +27,12 @@ int begins_with(const char *name, const char *own) {
 
 }  // namespace
 
-uint32_t get_ip_num(const char *name) {
-    if (!name) return 0xffffffffu;
-    in_addr_t address = INADDR_NONE;
-    if (isdigit(static_cast<unsigned char>(name[0]))) address = inet_addr(name);
-    if (address != INADDR_NONE) return address;
-    struct hostent *entry = gethostbyname(name);
-    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) return 0xffffffffu;
-    uint32_t result;
-    memcpy(&result, entry->h_addr_list[0], sizeof result);
-    return result;
-}
+uint32_t get_ip_num(const char *name) { return telvane::names::host_address(name); }
 
 const char *get_ip_name(const char *display_name) {
-    if (!display_name || !*display_name) return nullptr;
-    const char *colon = strchr(display_name, ':');
-    size_t host_length = colon ? static_cast<size_t>(colon - display_name) : strlen(display_name);
-    char *host = strndup(display_name, host_length);
-    if (!host) return nullptr;
-    uint32_t address = get_ip_num(host);
-    free(host);
-    if (address == 0xffffffffu) return nullptr;
-    long display_number = 0, screen = 0;
-    if (colon) {
-        // Read as "%d.%d", with range checks so that no number can overflow the text.
-        const char *p = colon + 1;
-        char *end;
-        display_number = strtol(p, &end, 10);
-        if (end == p) display_number = 0;
-        if (end != p && *end == '.') {
-            const char *q = end + 1;
-            screen = strtol(q, &end, 10);
-            if (end == q) screen = 0;
-        }
-    }
-    if (display_number < 0 || screen < 0 || display_number > 0x7fffffff || screen > 0x7fffffff)
-        return nullptr;
-    const unsigned char *b = reinterpret_cast<const unsigned char *>(&address);
-    char text[64];
-    int n = snprintf(text, sizeof text, "%d.%d.%d.%d:%ld.%ld", b[0], b[1], b[2], b[3],
-                     display_number, screen);
-    if (n < 0 || n >= static_cast<int>(sizeof ip_name)) return nullptr;
-    memcpy(ip_name, text, static_cast<size_t>(n) + 1);
+    std::string text = telvane::names::canonical_display(display_name);
+    if (text.empty()) return nullptr;
+    memcpy(ip_name, text.c_str(), text.size() + 1);
     return ip_name;
 }
 
