@@ -1,0 +1,473 @@
+// telvane-request's subcommands, replies and outcome texts, without X.
+#include "commands.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace telvane::request {
+
+namespace {
+
+struct Spec {
+    const char *name;
+    long code;
+    const char *arguments;
+    const char *what;
+};
+
+const Spec kSpecs[] = {
+    {"access", 10, "UID HOST", "whether user UID on HOST may use the request interface"},
+    {"pick", 11, "", "let the user click a window; prints it and the point in it"},
+    {"receivers", 12, "", "the receivers selected in Telvane's list"},
+    {"share", 13, "WINDOW RECEIVER", "share WINDOW's whole application to RECEIVER"},
+    {"share-alone", 14, "WINDOW RECEIVER", "share WINDOW alone to RECEIVER"},
+    {"share-same", 15, "RECEIVER RECEIVER...", "share every window shared to any of them to all of them"},
+    {"unshare", 17, "WINDOW RECEIVER", "stop sharing WINDOW to RECEIVER"},
+    {"disconnect", 18, "RECEIVER", "unshare everything from RECEIVER"},
+    {"allow-input", 20, "RECEIVER", "let RECEIVER's input into the shared windows"},
+    {"forbid-input", 20, "RECEIVER", "keep RECEIVER's input out"},
+    {"delay", 21, "SECONDS", "the delay between different people's inputs (tenths count)"},
+    {"logging", 21, "on|off", "turn Telvane's log file on or off"},
+    {"daisy-chain", 22, "WINDOW", "let receivers of WINDOW share it onward"},
+    {"telepointer add", 23, "WINDOW [X Y]", "a telepointer at X Y of WINDOW (its centre without them)"},
+    {"telepointer delete", 24, "WINDOW [X Y | --all] | --id ID", "the telepointer nearest X Y, the earliest, all, or by id"},
+    {"telepointer list", 25, "WINDOW", "the ids of WINDOW's telepointers"},
+    {"status", 27, "[WINDOW | RECEIVER]", "who receives WINDOW, or what RECEIVER receives"},
+    {"reload-access", 26, "", "read the access file ~/.Telvane/.cmd_access again"},
+};
+
+const Spec *find_spec(const std::string &name) {
+    for (const Spec &s : kSpecs)
+        if (name == s.name) return &s;
+    return nullptr;
+}
+
+bool number(const std::string &text, long *out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char *end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 0);
+    if (*end || errno) return false;
+    *out = v;
+    return true;
+}
+
+// A window id ("0x1a00003" or decimal); `--name TITLE` is handled by the caller.
+bool window_id(const std::string &text, uint32_t *out) {
+    long v = 0;
+    if (!number(text, &v) || v <= 0 || v > 0x1fffffff) return false;
+    *out = static_cast<uint32_t>(v);
+    return true;
+}
+
+std::string hex(long v) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(v) & 0xffffffffUL);
+    return text;
+}
+
+// Takes a window (an id, or --name TITLE) from the front of `rest`.
+bool take_window(std::vector<std::string> &rest, WindowArg *w, std::string *error) {
+    if (rest.empty()) {
+        *error = "a window is missing (an id such as 0x1a00003, or --name TITLE)";
+        return false;
+    }
+    if (rest[0] == "--name") {
+        if (rest.size() < 2 || rest[1].empty()) {
+            *error = "--name needs a window title";
+            return false;
+        }
+        w->title = rest[1];
+        rest.erase(rest.begin(), rest.begin() + 2);
+        return true;
+    }
+    if (!window_id(rest[0], &w->id)) {
+        *error = "'" + rest[0] + "' is not a window id";
+        return false;
+    }
+    rest.erase(rest.begin());
+    return true;
+}
+
+bool parse_command(Command &c, std::vector<std::string> rest, std::string *error) {
+    const std::string &n = c.name;
+    auto receiver = [&](size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            if (rest.empty()) {
+                *error = "a receiver display name is missing";
+                return false;
+            }
+            if (rest.front().size() >= 255) {
+                *error = "a receiver name of 255 characters or more";
+                return false;
+            }
+            c.receivers.push_back(rest.front());
+            rest.erase(rest.begin());
+        }
+        return true;
+    };
+    auto window = [&] {
+        WindowArg w;
+        if (!take_window(rest, &w, error)) return false;
+        c.window = w;
+        return true;
+    };
+    bool ok = true;
+    if (n == "access") {
+        long uid = 0;
+        if (rest.size() != 2 || !number(rest[0], &uid)) {
+            *error = "access needs a numeric user id and a host";
+            return false;
+        }
+        c.w2 = uid;
+        c.host = rest[1];
+        rest.clear();
+    } else if (n == "share" || n == "share-alone" || n == "unshare") {
+        ok = window() && receiver(1);
+    } else if (n == "share-same") {
+        if (rest.size() < 2) {
+            *error = "share-same needs at least two receivers";
+            return false;
+        }
+        ok = receiver(rest.size());
+    } else if (n == "disconnect" || n == "allow-input" || n == "forbid-input") {
+        ok = receiver(1);
+        c.w2 = n == "allow-input" ? 1 : 0;
+    } else if (n == "delay") {
+        double seconds = 0;
+        char *end = nullptr;
+        if (rest.size() != 1 || (seconds = std::strtod(rest[0].c_str(), &end), *end) || seconds < 0 ||
+            seconds > 6553.5) {
+            *error = "delay needs a number of seconds from 0 to 6553.5";
+            return false;
+        }
+        rest.clear();
+        c.w4 = 0x1 | (static_cast<long>(seconds * 10 + 0.5) << 16);
+    } else if (n == "logging") {
+        if (rest.size() != 1 || (rest[0] != "on" && rest[0] != "off")) {
+            *error = "logging needs on or off";
+            return false;
+        }
+        c.w4 = rest[0] == "on" ? 0x4 : 0x2;
+        rest.clear();
+    } else if (n == "daisy-chain" || n == "telepointer list") {
+        ok = window();
+    } else if (n == "telepointer add") {
+        ok = window();
+        c.w3 = -1;
+        if (ok && rest.size() == 2) {
+            ok = number(rest[0], &c.w3) && number(rest[1], &c.w4) && c.w3 >= 0 && c.w4 >= 0;
+            if (!ok) *error = "X and Y must be numbers of 0 or more";
+            rest.clear();
+        }
+    } else if (n == "telepointer delete") {
+        if (!rest.empty() && rest[0] == "--id") {
+            long id = 0;
+            if (rest.size() != 2 || !number(rest[1], &id) || id <= 0) {
+                *error = "--id needs a telepointer id";
+                return false;
+            }
+            c.w2 = 0;
+            c.w3 = id;
+            c.w4 = 0;
+            rest.clear();
+        } else {
+            ok = window();
+            c.w3 = 0;
+            c.w4 = -1;  // the earliest
+            if (ok && rest.size() == 1 && rest[0] == "--all") {
+                c.w3 = -1;
+                c.w4 = 0;
+                rest.clear();
+            } else if (ok && rest.size() == 2) {
+                ok = number(rest[0], &c.w3) && number(rest[1], &c.w4) && c.w3 >= 0 && c.w4 >= 0;
+                if (!ok) *error = "X and Y must be numbers of 0 or more";
+                rest.clear();
+            }
+        }
+    } else if (n == "status") {
+        if (rest.size() == 1 && rest[0].find(':') != std::string::npos) {
+            ok = receiver(1);
+        } else if (!rest.empty()) {
+            ok = window();
+        }
+    }
+    if (ok && !rest.empty()) {
+        *error = "unexpected '" + rest[0] + "'";
+        return false;
+    }
+    return ok;
+}
+
+const std::map<long, const char *> kStatus = {
+    {0, "done"},
+    {1, "authorized"},
+    {7, "the access file could not be loaded cleanly"},
+    {9, "the local X server ran out of memory"},
+    {11, "the receiver refused access"},
+    {12, "the connection was refused, or the receiver's display could not be opened"},
+    {13, "no physical connection to the receiver"},
+    {14, "no X server running on the receiver"},
+    {15, "the receiver's name has no IP address"},
+    {16, "the server timed out"},
+    {17, "input/output error on the connection"},
+    {20, "no window was picked"},
+    {22, "the window is already shared (or waiting to be) to that receiver"},
+    {23, "the window may not be shared"},
+    {24, "nothing is shared for that window or receiver"},
+    {30, "the window is not shared: no telepointer there"},
+    {31, "no such telepointer"},
+    {40, "the receiver is not valid (it cannot be added to the receiver list)"},
+    {41, "no receiver is selected in the receiver list"},
+    {42, "nothing is shared to that receiver"},
+    {49, "the window is not shared: it cannot be daisy-chained"},
+    {61, "share-same needs two valid receivers"},
+    {62, "none of the receivers has a shared window"},
+    {64, "the pending share was withdrawn, or its connection closed"},
+    {69, "Telvane does not know that request"},
+};
+
+std::string name_of(uint32_t id, const std::vector<std::pair<uint32_t, std::string>> &names) {
+    for (const auto &[key, text] : names)
+        if (key == id) return text;
+    return hex(id);
+}
+
+std::string json_quote(const std::string &s) {
+    std::string out = "\"";
+    for (unsigned char ch : s) {
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += static_cast<char>(ch);
+        } else if (ch < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", ch);
+            out += esc;
+        } else {
+            out += static_cast<char>(ch);
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+Parsed parse(const std::vector<std::string> &args) {
+    Parsed p;
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string &a = args[i];
+        if (a == "--json") {
+            p.options.json = true;
+        } else if (a == "--help" || a == "-h") {
+            p.options.help = true;
+        } else if (a == "--display" || a == "--timeout") {
+            if (i + 1 == args.size()) {
+                p.error = a + " needs a value";
+                return p;
+            }
+            const std::string &v = args[++i];
+            if (a == "--display") {
+                p.options.display = v;
+            } else {
+                char *end = nullptr;
+                p.options.timeout = std::strtod(v.c_str(), &end);
+                if (*end || !(p.options.timeout > 0) || p.options.timeout > 86400) {
+                    p.error = "--timeout needs a number of seconds above 0";
+                    return p;
+                }
+            }
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (rest.empty()) {
+        if (p.options.help) p.ok = true;
+        else p.error = "no command given";
+        return p;
+    }
+    std::string name = rest[0];
+    rest.erase(rest.begin());
+    if (name == "telepointer") {
+        if (rest.empty()) {
+            if (p.options.help) {
+                p.options.help_for = name;
+                p.ok = true;
+                return p;
+            }
+            p.error = "telepointer needs add, delete or list";
+            return p;
+        }
+        name += " " + rest[0];
+        rest.erase(rest.begin());
+    }
+    const Spec *spec = find_spec(name);
+    if (!spec) {
+        p.error = "unknown command '" + name + "'";
+        return p;
+    }
+    p.options.help_for = name;
+    if (p.options.help) {
+        p.ok = true;
+        return p;
+    }
+    Command &c = p.options.command;
+    c.name = name;
+    c.code = spec->code;
+    p.ok = parse_command(c, rest, &p.error);
+    return p;
+}
+
+std::string usage(const std::string &subcommand) {
+    std::string out;
+    for (const Spec &s : kSpecs) {
+        if (!subcommand.empty() && std::string(s.name).rfind(subcommand, 0) != 0) continue;
+        out += "  telvane-request " + std::string(s.name) + (*s.arguments ? " " : "") + s.arguments + "\n      " +
+               s.what + "\n";
+    }
+    std::string head = "usage: telvane-request [--display D] [--timeout SECONDS] [--json] COMMAND ARGS...\n";
+    std::string tail =
+        "\nWINDOW is a window id (0x1a00003) or --name TITLE; RECEIVER is a display name such as\n"
+        "host:0 or 192.0.2.7:1.0. Telvane must accept requests (resource Telvane.enableCommandLine: 1).\n"
+        "Exit status: 0 when done, else the status code Telvane answered (its meaning is printed),\n"
+        "1 for a refused access check, 2 for a usage error, 3 when Telvane cannot be reached.\n";
+    return head + out + tail;
+}
+
+bool complete(const long words[5], const std::vector<uint32_t> &hosts, const std::vector<Reply> &replies) {
+    if (replies.empty()) return false;
+    if (words[0] != 15) return true;
+    // Share-same: a reply for every receiver, or the final reply (it repeats words 2 and 3).
+    std::vector<bool> answered(hosts.size(), false);
+    for (const Reply &r : replies) {
+        if (r.w[1] != 0 && r.w[1] == words[2] && r.w[0] == words[3]) return true;
+        for (size_t i = 0; i < hosts.size(); ++i)
+            if (r.w[1] == 0 && static_cast<uint32_t>(r.w[0]) == hosts[i]) answered[i] = true;
+    }
+    for (bool a : answered)
+        if (!a) return false;
+    return true;
+}
+
+std::string status_text(long status) {
+    auto it = kStatus.find(status);
+    return it != kStatus.end() ? it->second : "unknown status " + std::to_string(status);
+}
+
+Outcome describe(const Command &c, const long words[5], const std::vector<Reply> &replies,
+                 const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items) {
+    Outcome o;
+    auto add = [&](const std::string &k, const std::string &v) { o.fields.emplace_back(k, v); };
+    auto status = [&](long s) {
+        add("status", std::to_string(s));
+        add("meaning", status_text(s));
+        o.exit_status = s == 0 ? 0 : static_cast<int>(s > 125 ? 125 : s);
+    };
+    add("command", c.name);
+    if (replies.empty()) {
+        add("status", "none");
+        add("meaning", "no reply from Telvane in time");
+        o.exit_status = 3;
+        return o;
+    }
+    const long *w = replies.back().w;
+    auto list = [&](const std::string &key, const std::vector<uint32_t> &ids, bool by_name) {
+        std::string text;
+        for (uint32_t id : ids) text += (text.empty() ? "" : " ") + (by_name ? name_of(id, names) : hex(id));
+        add(key, text);
+    };
+    switch (c.code) {
+    case 10:
+        add("access", w[0] == 1 ? "authorized" : "refused");
+        o.exit_status = w[0] == 1 ? 0 : 1;
+        break;
+    case 11:
+        status(w[2]);
+        if (w[2] == 0) {
+            add("window", hex(w[1]));
+            add("x", std::to_string(w[3]));
+            add("y", std::to_string(w[4]));
+        }
+        break;
+    case 12: {
+        if (w[0] == 0 && w[1] == 0 && w[2] == 41) {
+            status(41);
+            break;
+        }
+        std::vector<uint32_t> hosts;
+        if (w[0] == -1) hosts = items;
+        else
+            for (long v : replies.back().w)
+                if (v) hosts.push_back(static_cast<uint32_t>(v));
+        status(0);
+        list("receivers", hosts, true);
+        break;
+    }
+    case 15: {
+        long final_status = 0;
+        for (const Reply &r : replies) {
+            if (r.w[1] == 0) {
+                add("receiver " + name_of(static_cast<uint32_t>(r.w[0]), names), std::to_string(r.w[2]) + " (" +
+                                                                                         status_text(r.w[2]) + ")");
+                if (r.w[2] && !final_status) final_status = r.w[2];
+            } else {
+                final_status = r.w[2];
+            }
+        }
+        status(final_status);
+        break;
+    }
+    case 23:
+        status(w[2]);
+        if (w[2] == 0) add("telepointer", hex(w[3]));
+        break;
+    case 25: {
+        std::vector<uint32_t> ids;
+        if (w[0] == -1) ids = items;
+        else
+            for (long v : {w[0], w[3], w[4]})
+                if (v) ids.push_back(static_cast<uint32_t>(v));
+        status(0);
+        list("telepointers", ids, false);
+        break;
+    }
+    case 27:
+        status(w[2]);
+        if (w[2] != 0) break;
+        if (c.receivers.empty()) {
+            const auto allowed = static_cast<size_t>(w[3]);
+            list("receivers", items, true);
+            std::vector<uint32_t> with_input(items.begin(), items.begin() + std::min(allowed, items.size()));
+            list("input allowed", with_input, true);
+            add("daisy chain", w[4] ? "allowed" : "not allowed");
+        } else {
+            const auto flagged = static_cast<size_t>(w[4]);
+            list("windows", items, false);
+            std::vector<uint32_t> daisy(items.begin(), items.begin() + std::min(flagged, items.size()));
+            list("daisy chain allowed", daisy, false);
+            add("input", w[3] ? "allowed" : "not allowed");
+        }
+        break;
+    default:
+        status(w[2]);
+        break;
+    }
+    (void)words;
+    return o;
+}
+
+std::string render(const Outcome &o, bool json) {
+    std::string out;
+    if (!json) {
+        for (const auto &[k, v] : o.fields) out += k + ": " + v + "\n";
+        return out;
+    }
+    out = "{";
+    for (size_t i = 0; i < o.fields.size(); ++i)
+        out += (i ? ", " : "") + json_quote(o.fields[i].first) + ": " + json_quote(o.fields[i].second);
+    return out + "}\n";
+}
+
+}  // namespace telvane::request

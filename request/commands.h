@@ -1,0 +1,74 @@
+#pragma once
+// telvane-request's commands without X: the subcommands and their arguments, when the replies
+// to a request are complete, and the readable and JSON texts of an outcome.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace telvane::request {
+
+// A window named on the command line: by id, or by title to be looked up on the display.
+struct WindowArg {
+    uint32_t id = 0;
+    std::string title;  // set for --name
+};
+
+// One subcommand, parsed. The words that need the display (window ids found by title, receiver
+// atoms, a host's address) are filled in by the caller from `window`, `receivers` and `host`.
+struct Command {
+    std::string name;                    // "share", "telepointer list", ...
+    long code = 0;                       // the request's command code
+    std::optional<WindowArg> window;     // goes into word 2
+    std::vector<std::string> receivers;  // display names; the first goes into word 3
+    std::string host;                    // access: the host whose address goes into word 3
+    long w2 = 0, w3 = 0, w4 = 0;         // the words the command line gives directly
+};
+
+struct Options {
+    std::string display;  // empty: $DISPLAY
+    double timeout = 30;  // seconds to wait for the replies
+    bool json = false;
+    bool help = false;
+    std::string help_for;  // the subcommand whose help was asked for
+    Command command;
+};
+
+struct Parsed {
+    bool ok = false;
+    std::string error;  // for the user, when not ok
+    Options options;
+};
+
+// Reads the command line (without the program name).
+Parsed parse(const std::vector<std::string> &args);
+// The usage text: the whole list, or one subcommand's when `subcommand` names one.
+std::string usage(const std::string &subcommand = "");
+
+// One status reply: the five words.
+struct Reply {
+    long w[5] = {};
+};
+
+// Whether the replies so far answer the request `words` (as sent) in full; `hosts` are the
+// receivers' atoms of a share-same request.
+bool complete(const long words[5], const std::vector<uint32_t> &hosts, const std::vector<Reply> &replies);
+
+// The meaning of a status code.
+std::string status_text(long status);
+
+// What the replies say: the exit status and named fields, in order.
+struct Outcome {
+    int exit_status = 0;
+    std::vector<std::pair<std::string, std::string>> fields;
+};
+// `names` gives the text for atoms and windows the replies mention (receiver names read from
+// the requester's properties); `items` is the list property a reply points to.
+Outcome describe(const Command &command, const long words[5], const std::vector<Reply> &replies,
+                 const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items);
+// The outcome as "key: value" lines, or as one JSON object.
+std::string render(const Outcome &outcome, bool json);
+
+}  // namespace telvane::request

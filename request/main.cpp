@@ -1,0 +1,198 @@
+// telvane-request: sends one external request to a running Telvane and prints the outcome.
+#include "commands.h"
+#include "receiver_address.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+using namespace telvane::request;
+
+namespace {
+
+struct DisplayCloser {
+    void operator()(Display *d) const { XCloseDisplay(d); }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// Telvane's requests are about windows that may vanish meanwhile; a window that went away is
+// an answer, not a reason to stop.
+int quiet_errors(Display *, XErrorEvent *) { return 0; }
+
+bool has_class(Display *dpy, Window w, const char *klass) {
+    XClassHint hint{};
+    if (!XGetClassHint(dpy, w, &hint)) return false;
+    bool match = hint.res_class && std::string(hint.res_class) == klass;
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+    return match;
+}
+
+bool has_title(Display *dpy, Window w, const std::string &title) {
+    char *name = nullptr;
+    if (!XFetchName(dpy, w, &name) || !name) return false;
+    bool match = title == name;
+    XFree(name);
+    return match;
+}
+
+// The first window below `top`, depth first, that `test` accepts (window managers put frames
+// around the windows people know).
+template <typename Test> Window find_below(Display *dpy, Window top, Test test, int depth = 0) {
+    Window root = 0, parent = 0, *kids = nullptr;
+    unsigned n = 0;
+    if (depth > 8 || !XQueryTree(dpy, top, &root, &parent, &kids, &n)) return 0;
+    Window found = 0;
+    for (unsigned i = n; i-- > 0 && !found;)
+        if (test(kids[i])) found = kids[i];
+    for (unsigned i = n; i-- > 0 && !found;) found = find_below(dpy, kids[i], test, depth + 1);
+    if (kids) XFree(kids);
+    return found;
+}
+
+// The text of property `atom` on `w`, or "".
+std::string text_property(Display *dpy, Window w, Atom atom) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    std::string out;
+    if (XGetWindowProperty(dpy, w, atom, 0, 1000, False, AnyPropertyType, &type, &format, &items, &after, &data) ==
+            Success &&
+        data && format == 8)
+        out.assign(reinterpret_cast<char *>(data), strnlen(reinterpret_cast<char *>(data), items));
+    if (data) XFree(data);
+    return out;
+}
+
+std::vector<uint32_t> list_property(Display *dpy, Window w, Atom atom) {
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    std::vector<uint32_t> out;
+    if (XGetWindowProperty(dpy, w, atom, 0, 1000, False, AnyPropertyType, &type, &format, &items, &after, &data) ==
+            Success &&
+        data && format == 32) {
+        const auto *longs = reinterpret_cast<const long *>(data);
+        for (unsigned long i = 0; i < items; ++i) out.push_back(static_cast<uint32_t>(longs[i]));
+    }
+    if (data) XFree(data);
+    return out;
+}
+
+int fail(const std::string &message, int status) {
+    std::fprintf(stderr, "telvane-request: %s\n", message.c_str());
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Parsed parsed = parse(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed.ok) return fail(parsed.error + "\n" + usage(), 2);
+    const Options &o = parsed.options;
+    if (o.help) {
+        std::fputs(usage(o.help_for).c_str(), stdout);
+        return 0;
+    }
+    DisplayPtr dpy(XOpenDisplay(o.display.empty() ? nullptr : o.display.c_str()));
+    if (!dpy) return fail("cannot open display " + o.display, 3);
+    XSetErrorHandler(quiet_errors);
+    Display *d = dpy.get();
+    const Window root = DefaultRootWindow(d);
+    Window telvane = find_below(d, root, [&](Window w) { return has_class(d, w, "Telvane"); });
+    if (!telvane) return fail("no Telvane main window on this display", 3);
+    const Atom request_atom = XInternAtom(d, "TL_EXTERNAL_REQUEST", False);
+
+    // The requester window: replies and properties come to it.
+    Window requester = XCreateSimpleWindow(d, root, 0, 0, 1, 1, 0, 0, 0);
+    const Command &c = o.command;
+    long words[5] = {c.code, static_cast<long>(requester), c.w2, c.w3, c.w4};
+    if (c.window) {
+        Window w = c.window->id;
+        if (!c.window->title.empty()) {
+            w = find_below(d, root, [&](Window x) { return has_title(d, x, c.window->title); });
+            if (!w) return fail("no window titled '" + c.window->title + "'", 2);
+        }
+        words[2] = static_cast<long>(w);
+    }
+    std::vector<uint32_t> hosts;
+    for (const std::string &name : c.receivers) {
+        std::string canonical = telvane::names::canonical_display(name.c_str());
+        if (canonical.empty()) return fail("'" + name + "' is not a display name whose host resolves", 2);
+        Atom atom = XInternAtom(d, canonical.c_str(), False);
+        hosts.push_back(static_cast<uint32_t>(atom));
+        // Telvane reads the receiver's name from here when it does not know the receiver yet.
+        XChangeProperty(d, requester, atom, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(name.c_str()), static_cast<int>(name.size()));
+    }
+    if (c.code == 15 && hosts.size() == 2) {
+        words[2] = hosts[0];
+        words[3] = hosts[1];
+    } else if (c.code == 15) {
+        std::vector<long> items(hosts.begin(), hosts.end());
+        XChangeProperty(d, requester, request_atom, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char *>(items.data()), static_cast<int>(items.size()));
+        words[2] = words[3] = -1;
+    } else if (!hosts.empty()) {
+        words[3] = hosts[0];
+        if (c.code == 27) words[2] = 0;
+    }
+    if (c.code == 10) {
+        uint32_t address = telvane::names::host_address(c.host.c_str());
+        if (address == 0xffffffffu) return fail("host '" + c.host + "' does not resolve", 2);
+        words[3] = static_cast<long>(address);
+    }
+
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = telvane;
+    event.xclient.message_type = request_atom;
+    event.xclient.format = 32;
+    for (int i = 0; i < 5; ++i) event.xclient.data.l[i] = words[i];
+    XSendEvent(d, telvane, False, NoEventMask, &event);
+    XSync(d, False);
+
+    std::vector<Reply> replies;
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(o.timeout);
+    while (!complete(words, hosts, replies)) {
+        while (XPending(d) && !complete(words, hosts, replies)) {
+            XNextEvent(d, &event);
+            if (event.type != ClientMessage || event.xclient.message_type != request_atom) continue;
+            Reply r;
+            for (int i = 0; i < 5; ++i) r.w[i] = event.xclient.data.l[i];
+            replies.push_back(r);
+        }
+        if (complete(words, hosts, replies)) break;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd fd{ConnectionNumber(d), POLLIN, 0};
+        poll(&fd, 1, static_cast<int>(left.count()));
+    }
+
+    // What the replies point to: a list on the requester window, receivers' names by atom.
+    std::vector<uint32_t> items = list_property(d, requester, request_atom);
+    if (c.code == 15 || c.code == 23 || c.code == 24) items.clear();
+    std::vector<std::pair<uint32_t, std::string>> names;
+    std::vector<uint32_t> named = items;
+    for (const Reply &r : replies)
+        for (long v : r.w)
+            if (v > 0) named.push_back(static_cast<uint32_t>(v));
+    for (uint32_t id : named) {
+        std::string text = text_property(d, requester, static_cast<Atom>(id));
+        if (!text.empty()) names.emplace_back(id, text);
+    }
+    Outcome outcome = describe(c, words, replies, names, items);
+    std::fputs(render(outcome, o.json).c_str(), stdout);
+    XDestroyWindow(d, requester);
+    return outcome.exit_status;
+}
