@@ -36,12 +36,19 @@ bool has_class(Display *dpy, Window w, const char *klass) {
     return match;
 }
 
+// A window's title is `title`, or `title` with the marks Telvane puts on shared windows'
+// titles ("[sender] title [SHARED]").
 bool has_title(Display *dpy, Window w, const std::string &title) {
-    char *name = nullptr;
-    if (!XFetchName(dpy, w, &name) || !name) return false;
-    bool match = title == name;
-    XFree(name);
-    return match;
+    char *fetched = nullptr;
+    if (!XFetchName(dpy, w, &fetched) || !fetched) return false;
+    std::string name = fetched;
+    XFree(fetched);
+    if (name == title) return true;
+    if (name.size() < title.size() + 6 || name[0] != '[' || name.back() != ']') return false;
+    size_t open = name.find("] ");
+    size_t close = name.rfind(" [");
+    return open != std::string::npos && close != std::string::npos && close > open &&
+           name.substr(open + 2, close - open - 2) == title;
 }
 
 // The first window below `top`, depth first, that `test` accepts (window managers put frames

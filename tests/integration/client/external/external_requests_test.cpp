@@ -1,0 +1,241 @@
+// External requests in process behind the real telvane-server: telvane-request as the driver,
+// a raw sender for requests the tool would never make, and a real receiver Xvfb.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "external/external_requests.h"
+#include "external/remote_auth.h"
+#include "main_window_fixture.h"
+#include "telepointer/tele_manager.h"
+#include "telepointer/telepointer.h"
+
+#include <X11/Xatom.h>
+#include <arpa/inet.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+// A program of its own on the display that sends raw requests and collects the replies.
+class RawRequester {
+public:
+    explicit RawRequester(const std::string &name) : dpy_(XOpenDisplay(name.c_str())) {
+        window = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 1, 1, 0, 0, 0);
+        atom_ = XInternAtom(dpy_, "TL_EXTERNAL_REQUEST", False);
+        XSync(dpy_, False);
+    }
+    ~RawRequester() { XCloseDisplay(dpy_); }
+    void send(Window to, long code, long w2, long w3, long w4, bool with_requester = true) {
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = to;
+        e.xclient.message_type = atom_;
+        e.xclient.format = 32;
+        long words[5] = {code, with_requester ? static_cast<long>(window) : 0, w2, w3, w4};
+        for (int i = 0; i < 5; ++i) e.xclient.data.l[i] = words[i];
+        XSendEvent(dpy_, to, False, NoEventMask, &e);
+        XSync(dpy_, False);
+    }
+    // The replies that have come so far, each as its five words.
+    std::vector<std::vector<long>> &replies() {
+        XSync(dpy_, False);
+        while (XPending(dpy_)) {
+            XEvent e;
+            XNextEvent(dpy_, &e);
+            if (e.type == ClientMessage && e.xclient.message_type == atom_)
+                got_.push_back(std::vector<long>(e.xclient.data.l, e.xclient.data.l + 5));
+        }
+        return got_;
+    }
+    void set_text(Atom property, const std::string &text) {
+        XChangeProperty(dpy_, window, property, XA_STRING, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
+        XSync(dpy_, False);
+    }
+    Display *display() const { return dpy_; }
+    Window window = 0;
+
+private:
+    Display *dpy_;
+    Atom atom_ = 0;
+    std::vector<std::vector<long>> got_;
+};
+
+class ExternalRequests : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        if (HasFatalFailure()) return;
+        tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
+        telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
+        telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
+        enableCommandLine = 1;
+        raw.emplace(server->name());
+    }
+    void TearDown() override {
+        raw.reset();
+        initializeStatusPend();
+        CLfreeAuthList(&auth_data);
+        enableCommandLine = 0;
+        tl_external_req_atom = telepoint_req_atom = telepoint_ack_atom = 0;
+        MainWindowTest::TearDown();
+    }
+
+    struct Run {
+        int status;
+        std::string out;
+    };
+    // Runs telvane-request with `args` while the program handles events; its exit status and
+    // standard output.
+    Run request(std::vector<std::string> args) {
+        args.insert(args.begin(), {build_path("request/telvane-request"), "--display", server->name()});
+        ChildProcess::Options options;
+        options.stdout_path = scratch.file("request.out");
+        options.stderr_path = scratch.file("request.err");
+        ChildProcess p = ChildProcess::start(args, options);
+        EXPECT_TRUE(p);
+        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        auto status = p.wait_for_exit(std::chrono::seconds(5));
+        return {status ? exit_code(*status) : -1,
+                read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"))};
+    }
+    // Sends a raw request and handles events until `count` replies have come.
+    std::vector<std::vector<long>> raw_request(long code, long w2, long w3, long w4, size_t count = 1) {
+        size_t before = raw->replies().size();
+        raw->send(XtWindow(TopLevel), code, w2, w3, w4);
+        EXPECT_TRUE(pump_until([&] { return raw->replies().size() >= before + count; }, std::chrono::seconds(10)))
+            << log_text();
+        auto &all = raw->replies();
+        return std::vector<std::vector<long>>(all.begin() + static_cast<long>(before), all.end());
+    }
+    void share(Window window, Atom to) {
+        user_picked = window;
+        tlShareWindow(display, window, to, 0);
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(to, window) != 0; })) << log_text();
+        user_picked = 0;
+    }
+    std::optional<RawRequester> raw;
+};
+
+}  // namespace
+
+TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
+    ForeignWindow target(server->name(), "Report", 300, 300, 160, 120);
+    const std::string rx = "127.0.0.1:" + std::to_string(receiver_display->number());
+    Run run = request({"share-alone", "--name", "Report", rx});
+    EXPECT_EQ(run.status, 0) << run.out << log_text();
+    EXPECT_NE(run.out.find("status: 0"), std::string::npos) << run.out;
+    ASSERT_TRUE(pump_until([&] { return mirrors().size() == 1; })) << "no mirror on the receiver";
+    EXPECT_EQ(rows().size(), 1u) << "the receiver joined the list";
+    // A second share to a receiver already connected is answered at once.
+    ForeignWindow notes(server->name(), "Notes", 500, 300, 100, 100);
+    run = request({"--json", "share", "--name", "Notes", rx});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("\"status\": \"0\""), std::string::npos) << run.out;
+    // Again: already shared.
+    run = request({"share", "--name", "Notes", rx});
+    EXPECT_EQ(run.status, 22) << run.out;
+
+    run = request({"status", rx});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("windows: "), std::string::npos) << run.out;
+    run = request({"unshare", "--name", "Notes", rx});
+    EXPECT_EQ(run.status, 0) << run.out;
+    run = request({"unshare", "--name", "Notes", rx});
+    EXPECT_EQ(run.status, 0) << "not shared: logged, still status 0";
+    EXPECT_NE(log_text().find("Cannot Unshare window(" + hex(notes.id()) + ") is not shared to"), std::string::npos);
+    run = request({"telepointer", "delete", "--name", "Report"});
+    EXPECT_EQ(run.status, 31) << run.out;
+    EXPECT_NE(run.out.find("no such telepointer"), std::string::npos) << run.out;
+    EXPECT_EQ(request({"share", "0x1234"}).status, 2) << "usage errors are the tool's own";
+}
+
+TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
+    // Unknown codes, requester 0, disabled requests.
+    for (long code : {16L, 19L, 9L, 28L}) EXPECT_EQ(raw_request(code, 0, 0, 0)[0][2], 69) << code;
+    raw->send(XtWindow(TopLevel), 26, 0, 0, 0, false);
+    ASSERT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 1; }));
+    enableCommandLine = 0;
+    raw->send(XtWindow(TopLevel), 26, 0, 0, 0);
+    EXPECT_FALSE(pump_until([&] { return raw->replies().size() > 4; }, std::chrono::milliseconds(300)))
+        << "requester 0 and a disabled interface get no reply";
+    EXPECT_EQ(count_of(log_text(), "Process Ext Cmd:([26]"), 1u) << "the disabled one was dropped";
+    enableCommandLine = 1;
+
+    // Daisy chain and input changes need something shared; 21 sets logging on and 5.0 s.
+    ForeignWindow lone(server->name(), "Lone");
+    EXPECT_EQ(raw_request(22, static_cast<long>(lone.id()), 0, 0)[0][2], 49);
+    EXPECT_EQ(raw_request(20, 1, static_cast<long>(XInternAtom(display, "127.0.0.1:77.0", False)), 0)[0][2], 42);
+    EXPECT_EQ(raw_request(23, static_cast<long>(lone.id()), -1, 0)[0][2], 30);
+    EXPECT_EQ(raw_request(21, 0, 0, 0x1 | 0x4 | (50L << 16))[0][2], 0);
+    EXPECT_NE(log_text().find("REMOTE set delay time to '5.0' '5.0'"), std::string::npos);
+    EXPECT_NE(log_text().find("RETURN:decode_OptsMask([0][0][1][0][1])"), std::string::npos);
+
+    // Share-same with one known receiver and one that cannot be added (no name property).
+    Atom known = add_row(receiver_name(), "Receiver One");
+    Atom unknown = XInternAtom(display, "10.99.99.99:5.0", False);
+    auto replies = raw_request(15, static_cast<long>(known), static_cast<long>(unknown), 0, 3);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
+    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
+    EXPECT_EQ(replies[2][2], 40);
+
+    // A requester that is gone by the time of the reply, and a name property of 300 characters.
+    raw->set_text(unknown, std::string(300, 'x'));
+    EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), static_cast<long>(unknown), 0)[0][2], 40);
+    raw.reset();
+    RawRequester gone(server->name());
+    gone.send(XtWindow(TopLevel), 26, 0, 0, 0);
+    XDestroyWindow(gone.display(), gone.window);
+    XSync(gone.display(), False);
+    EXPECT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 2; }));
+    raw.emplace(server->name());
+    EXPECT_EQ(raw_request(69, 0, 0, 0)[0][2], 69) << "the program survived";
+}
+
+TEST_F(ExternalRequests, SelectedReceiversInTheWordsUpToFiveThenInTheProperty) {
+    EXPECT_EQ(raw_request(12, 0, 0, 0)[0][2], 41);
+    std::vector<Atom> hosts;
+    for (int i = 1; i <= 6; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(80 + i) + ".0", "R" + std::to_string(i)));
+    select_rows({1, 2, 3, 4, 5});
+    auto words = raw_request(12, 0, 0, 0)[0];
+    EXPECT_EQ(words, (std::vector<long>(hosts.begin(), hosts.begin() + 5)));
+    select_rows({1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(raw_request(12, 0, 0, 0)[0], (std::vector<long>(5, -1)));
+    Run run = request({"receivers"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("127.0.0.2:86.0"), std::string::npos) << run.out;
+}
+
+TEST_F(ExternalRequests, TelepointersByCommandLine) {
+    InitTelepointer(display, XtWindow(TopLevel), 0, 0);
+    ForeignWindow target(server->name(), "Board", 300, 300, 200, 150);
+    share(target.id(), add_row(receiver_name(), "Receiver One"));
+    Run run = request({"telepointer", "add", "--name", "Board"});
+    EXPECT_EQ(run.status, 0) << run.out << log_text();
+    ASSERT_TRUE(first_tele);
+    EXPECT_NE(run.out.find("telepointer: " + hex(first_tele->window)), std::string::npos) << run.out;
+    EXPECT_EQ((std::pair{first_tele->x, first_tele->y}), (std::pair{100, 75})) << "the window's centre";
+    run = request({"telepointer", "list", "--name", "Board"});
+    EXPECT_NE(run.out.find("telepointers: " + hex(first_tele->window)), std::string::npos) << run.out;
+    run = request({"telepointer", "delete", "--name", "Board"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
+}
+
+TEST_F(ExternalRequests, AccessChecksFollowTheFileAsLastLoaded) {
+    const long me = 1204;
+    const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
+    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 0) << "nothing loaded yet";
+    EXPECT_NE(log_text().find("COMAND LINE:Verify Authorization Status=[0]."), std::string::npos);
+    mkdir(scratch.file(".Telvane").c_str(), 0755);
+    write_file(scratch.file(".Telvane/.cmd_access"), "# who may ask\n1204 127.0.0.1# glued comment\n");
+    EXPECT_EQ(request({"reload-access"}).status, 0) << log_text();
+    Run run = request({"access", "1204", "127.0.0.1"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(request({"access", "1205", "127.0.0.1"}).status, 1);
+    // Deleted: the reload fails and the list stays.
+    unlink(scratch.file(".Telvane/.cmd_access").c_str());
+    EXPECT_EQ(request({"reload-access"}).status, 7);
+    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 1);
+}
