@@ -36,6 +36,20 @@ constexpr long kPropertyUnits = 1000;
 
 Atom external_request_atom = 0;
 
+// The name of an atom a requester gave, or null when the server has no such atom. The error
+// that answers an unknown atom is the expected refusal here, so it is kept out of the
+// program's error log.
+int ignore_error(Display *, XErrorEvent *) { return 0; }
+char *requested_atom_name(Atom atom) {
+    if (!atom) return nullptr;
+    XSync(display, False);
+    XErrorHandler outer = XSetErrorHandler(ignore_error);
+    char *name = XGetAtomName(display, atom);
+    XSync(display, False);
+    XSetErrorHandler(outer);
+    return name;
+}
+
 Window main_window_id() { return TopLevel && XtIsRealized(TopLevel) ? XtWindow(TopLevel) : 0; }
 
 // Reads a property of the requester; false when it is missing or cannot be read. `data` is
@@ -347,8 +361,7 @@ int validate_receiver(uint32_t host, uint32_t requester) {
 }
 
 int CLadd_receiver(uint32_t requester, uint32_t host, int, int flag) {
-    // An atom the server does not know gives no name (and a logged X error).
-    char *atom_name = host ? XGetAtomName(display, host) : nullptr;
+    char *atom_name = requested_atom_name(host);
     if (!atom_name) return 40;
     char name[256];
     int result = 40;
@@ -445,7 +458,7 @@ int processShareSameCmd(uint32_t requester, long w2, long w3) {
             continue;
         }
         sendStatusMessage(requester, static_cast<long>(list[i]), 0, 40, 0, 0);
-        char *name = XGetAtomName(display, list[i]);
+        char *name = requested_atom_name(list[i]);
         CString line(log_format("REMOTE ShareSame ILLEGAL HOST[%s] Status to CLwin[%d]", name ? name : "",
                                 static_cast<int>(requester)));
         log_msg0(line.get());

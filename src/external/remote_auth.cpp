@@ -15,17 +15,20 @@ AuthRecord *auth_data = nullptr;
 
 namespace {
 
-// Reads one line of at most 255 characters into `line`. The rest of a longer line is read and
-// dropped, so that it is not taken for lines of its own. Returns false at the end of the file.
+// Reads one line, keeping at most its first 255 characters; the rest of a longer line is read
+// and dropped, so that it is not taken for lines of its own. A zero byte ends what the line
+// says. Returns false at the end of the file.
 bool read_line(FILE *file, char (&line)[256]) {
-    if (!fgets(line, sizeof line, file)) return false;
-    size_t length = strlen(line);
-    if (length > 0 && line[length - 1] != '\n' && !feof(file)) {
-        int c;
-        while ((c = fgetc(file)) != EOF && c != '\n') {
-        }
+    size_t n = 0;
+    int c = EOF;
+    bool any = false;
+    while ((c = fgetc(file)) != EOF) {
+        any = true;
+        if (n < sizeof line - 1) line[n++] = static_cast<char>(c);
+        if (c == '\n') break;
     }
-    return true;
+    line[n] = '\0';
+    return any;
 }
 
 bool blank(const char *text) {

@@ -11,6 +11,7 @@
 
 #include <X11/Xatom.h>
 #include <arpa/inet.h>
+#include <random>
 
 using namespace telvane::testing;
 
@@ -238,4 +239,35 @@ TEST_F(ExternalRequests, AccessChecksFollowTheFileAsLastLoaded) {
     unlink(scratch.file(".Telvane/.cmd_access").c_str());
     EXPECT_EQ(request({"reload-access"}).status, 7);
     EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 1);
+}
+
+// Random words for every command but the pick (which waits for a person), against a registry
+// with a receiver, a shared window and a telepointer in it: refusals, never a crash.
+TEST_F(ExternalRequests, RandomWordsAgainstALiveRegistryNeverStopTheProgram) {
+    InitTelepointer(display, XtWindow(TopLevel), 0, 0);
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    ForeignWindow target(server->name(), "Target", 300, 300, 120, 90);
+    Atom host = add_row(receiver_name(), "Receiver One");
+    share(target.id(), host);
+    Window tele = 0;
+    create_tele(display, target.id(), 20, 20, &tele);
+    std::mt19937 random(11);
+    const long interesting[] = {0, -1, 1, 5, 41, 1000000, static_cast<long>(target.id()), static_cast<long>(host),
+                                static_cast<long>(tele), static_cast<long>(raw->window), 0x7fffffff};
+    auto word = [&] {
+        return random() % 3 ? interesting[random() % std::size(interesting)] : static_cast<long>(random());
+    };
+    for (int i = 0; i < 300; ++i) {
+        long code = 10 + static_cast<long>(random() % 18);
+        if (code == 11) code = 26;
+        raw->send(XtWindow(TopLevel), code, word(), word(), word(), random() % 4 != 0);
+        if (i % 20 == 0) pump_until([] { return false; }, std::chrono::milliseconds(50));
+    }
+    // Everything sent is handled before the last question, which must still be answered.
+    raw->send(XtWindow(TopLevel), 99, 0, 0, 0);
+    EXPECT_TRUE(pump_until([&] {
+        auto &all = raw->replies();
+        return !all.empty() && all.back() == std::vector<long>{0, 0, 69, 0, 0};
+    })) << "the program stopped answering";
 }

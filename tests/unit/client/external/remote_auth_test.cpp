@@ -1,0 +1,86 @@
+// The access file: what each kind of file leaves in the list and says in the log, and random
+// files that must never stop the reader.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "external/remote_auth.h"
+#include "home_fixture.h"
+
+#include <arpa/inet.h>
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+class AccessFile : public ScratchHome {
+protected:
+    void SetUp() override {
+        ScratchHome::SetUp();
+        user_preference.dialog_level = 4;
+        mkdir(private_dir().c_str(), 0755);
+    }
+    void TearDown() override {
+        CLfreeAuthList(&auth_data);
+        ScratchHome::TearDown();
+    }
+    void write(const std::string &text) { telvane::testing::write_file(private_dir() + "/.cmd_access", text); }
+    static int records() {
+        int n = 0;
+        for (AuthRecord *r = auth_data; r; r = r->next) ++n;
+        return n;
+    }
+};
+
+const uint32_t kLocal = inet_addr("127.0.0.1");
+
+}  // namespace
+
+TEST_F(AccessFile, EachKindOfFileLeavesItsListAndLogLine) {
+    struct Case {
+        const char *text;
+        int result, records;
+        const char *log;
+    };
+    const Case cases[] = {
+        {"1204 127.0.0.1\n", 0, 1, "Init REMOTE Access Authorization: OK."},
+        {"# only\n   # comments\n\n", 1, 0, "ERROR: Init Authorization: empty_auth_file."},
+        {"1204 127.0.0.1#glued\nx 10.0.0.1\n1204 127.0.0.1\n", 0, 2, "Init REMOTE Access Authorization: OK."},
+        {"7 no-such-host.invalid\n8 127.0.0.1\n", 1, 1, "ERROR: Init Authorization:Bad_entry[7 no-such-host.invalid\n]."},
+        {"5 127.0.0.1", 0, 1, "Init REMOTE Access Authorization: OK."},  // no final newline
+        {"\x01\xff\x00\x7f binary\n9 127.0.0.1\n", 0, 1, "OK."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        CLfreeAuthList(&auth_data);
+        write(std::string(c.text, c.text == cases[5].text ? 24 : strlen(c.text)));
+        EXPECT_EQ(initialize_auth_file(), c.result);
+        EXPECT_EQ(records(), c.records);
+        EXPECT_NE(log_text().find(c.log), std::string::npos) << log_text();
+    }
+    // A line far over 255 characters is cut, its rest not taken for lines of its own.
+    write("1 127.0.0.1 " + std::string(600, 'z') + " 2 127.0.0.1\n3 127.0.0.1\n");
+    EXPECT_EQ(initialize_auth_file(), 0);
+    EXPECT_EQ(records(), 2);
+    EXPECT_EQ(verify_auth(3, kLocal), 1);
+    EXPECT_EQ(verify_auth(2, kLocal), 0);
+    // A file that has gone keeps the list that was loaded.
+    unlink((private_dir() + "/.cmd_access").c_str());
+    EXPECT_EQ(initialize_auth_file(), 1);
+    EXPECT_EQ(records(), 2);
+    EXPECT_NE(log_text().find("ERROR: Init Authorization: NO_auth_file."), std::string::npos);
+    EXPECT_NE(log_text().find("COMAND LINE:Verify Authorization Status=[1]."), std::string::npos);
+}
+
+TEST_F(AccessFile, RandomFilesNeverStopTheReader) {
+    std::mt19937 random(7);
+    const std::string pieces[] = {"1204", " ", "\t", "127.0.0.1", "#", "\n", "-5", "999999999999", "\0", "\xff", "x"};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (int i = random() % 40; i > 0; --i) text += pieces[random() % std::size(pieces)];
+        if (round % 10 == 0) text += std::string(random() % 700, 'a' + round % 26);
+        write(text);
+        int result = initialize_auth_file();
+        EXPECT_TRUE(result == 0 || result == 1);
+        for (AuthRecord *r = auth_data; r; r = r->next) EXPECT_NE(r->host, 0xffffffffu);
+    }
+}

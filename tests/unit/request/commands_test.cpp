@@ -1,0 +1,79 @@
+// telvane-request's command line, the end of a request's replies, and the outcome texts.
+#include "commands.h"
+
+#include <gtest/gtest.h>
+
+using namespace telvane::request;
+
+TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
+    struct Case {
+        std::vector<std::string> args;
+        long code, w2, w3, w4;
+        size_t receivers;
+    };
+    const Case cases[] = {
+        {{"access", "1204", "hostx"}, 10, 1204, 0, 0, 0},
+        {{"share", "0x400001", "h:0"}, 13, 0, 0, 0, 1},
+        {{"share-same", "a:0", "b:0", "c:0"}, 15, 0, 0, 0, 3},
+        {{"allow-input", "h:0"}, 20, 1, 0, 0, 1},
+        {{"forbid-input", "h:0"}, 20, 0, 0, 0, 1},
+        {{"delay", "5"}, 21, 0, 0, 0x1 | (50L << 16), 0},
+        {{"logging", "on"}, 21, 0, 0, 0x4, 0},
+        {{"logging", "off"}, 21, 0, 0, 0x2, 0},
+        {{"telepointer", "add", "0x400001"}, 23, 0, -1, 0, 0},
+        {{"telepointer", "add", "0x400001", "10", "20"}, 23, 0, 10, 20, 0},
+        {{"telepointer", "delete", "0x400001"}, 24, 0, 0, -1, 0},
+        {{"telepointer", "delete", "0x400001", "--all"}, 24, 0, -1, 0, 0},
+        {{"telepointer", "delete", "--id", "0x600002"}, 24, 0, 0x600002, 0, 0},
+        {{"status", "h:0"}, 27, 0, 0, 0, 1},
+        {{"status", "--name", "Editor"}, 27, 0, 0, 0, 0},
+        {{"--json", "reload-access", "--timeout", "2"}, 26, 0, 0, 0, 0},
+    };
+    for (const Case &c : cases) {
+        Parsed p = parse(c.args);
+        SCOPED_TRACE(c.args.front());
+        ASSERT_TRUE(p.ok) << p.error;
+        const Command &cmd = p.options.command;
+        EXPECT_EQ(cmd.code, c.code);
+        EXPECT_EQ(std::vector<long>({cmd.w2, cmd.w3, cmd.w4}), std::vector<long>({c.w2, c.w3, c.w4}));
+        EXPECT_EQ(cmd.receivers.size(), c.receivers);
+    }
+    EXPECT_EQ(parse({"share", "--name", "Editor", "h:0"}).options.command.window->title, "Editor");
+    for (std::vector<std::string> bad :
+         {std::vector<std::string>{}, {"frob"}, {"share", "0x40"}, {"share", "window", "h:0"}, {"share-same", "a:0"},
+          {"delay", "-1"}, {"logging", "maybe"}, {"telepointer"}, {"telepointer", "add", "0x4", "1"},
+          {"disconnect", std::string(255, 'h')}, {"pick", "extra"}, {"--timeout", "0", "pick"}})
+        EXPECT_FALSE(parse(bad).ok) << (bad.empty() ? "" : bad[0]);
+    EXPECT_NE(usage("telepointer").find("telepointer delete"), std::string::npos);
+}
+
+TEST(RequestReplies, ShareSameEndsWithEveryReceiverOrTheFinalReply) {
+    const long words[5] = {15, 99, 501, 502, 0};
+    const std::vector<uint32_t> hosts{501, 502};
+    EXPECT_FALSE(complete(words, hosts, {}));
+    EXPECT_FALSE(complete(words, hosts, {Reply{{501, 0, 0, 0, 0}}}));
+    EXPECT_TRUE(complete(words, hosts, {Reply{{501, 0, 0, 0, 0}}, Reply{{502, 0, 12, 0, 0}}}));
+    EXPECT_TRUE(complete(words, hosts, {Reply{{501, 0, 40, 0, 0}}, Reply{{502, 501, 40, 0, 0}}}));
+    const long share[5] = {13, 99, 7, 501, 0};
+    EXPECT_TRUE(complete(share, hosts, {Reply{{501, 7, 0, 0, 0}}}));
+}
+
+TEST(RequestOutcome, StatusesBecomeExitCodesAndTexts) {
+    Parsed p = parse({"share", "0x400001", "h:0"});
+    const long words[5] = {13, 99, 0x400001, 501, 0};
+    Outcome ok = describe(p.options.command, words, {Reply{{501, 0x400001, 0, 0, 0}}}, {}, {});
+    EXPECT_EQ(ok.exit_status, 0);
+    Outcome refused = describe(p.options.command, words, {Reply{{501, 0x400001, 14, 0, 0}}}, {}, {});
+    EXPECT_EQ(refused.exit_status, 14);
+    EXPECT_EQ(render(refused, false), "command: share\nstatus: 14\nmeaning: no X server running on the receiver\n");
+    EXPECT_EQ(describe(p.options.command, words, {}, {}, {}).exit_status, 3) << "no reply in time";
+
+    Parsed status = parse({"status", "--name", "Editor"});
+    const long sw[5] = {27, 99, 0x400001, 0, 0};
+    Outcome o = describe(status.options.command, sw, {Reply{{-1, 0x400001, 0, 1, 1}}}, {{501, "a:0.0"}, {502, "b\"0"}},
+                         {501, 502});
+    EXPECT_EQ(render(o, true),
+              "{\"command\": \"status\", \"status\": \"0\", \"meaning\": \"done\", \"receivers\": \"a:0.0 b\\\"0\", "
+              "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\"}\n");
+    EXPECT_EQ(status_text(77), "unknown status 77");
+}
