@@ -323,7 +323,9 @@ Parsed parse(const std::vector<std::string> &args) {
 std::string usage(const std::string &subcommand) {
     std::string out;
     for (const Spec &s : kSpecs) {
-        if (!subcommand.empty() && std::string(s.name).rfind(subcommand, 0) != 0) continue;
+        // "telepointer" names its three subcommands; any other name only itself.
+        const std::string name = s.name;
+        if (!subcommand.empty() && name != subcommand && name.rfind(subcommand + " ", 0) != 0) continue;
         out += "  telvane-request " + std::string(s.name) + (*s.arguments ? " " : "") + s.arguments + "\n      " +
                s.what + "\n";
     }

@@ -49,5 +49,7 @@ if [ -x "$build/server/telvane-server" ]; then
   echo "run: telvane-server offers sharing on $DISPLAY"
 fi
 
-"$build/src/telvane" || status=$?
+# Scripts on this display may drive Telvane with telvane-request; TELVANE_REQUESTS=0 turns
+# that off.
+"$build/src/telvane" -xrm "Telvane.enableCommandLine: ${TELVANE_REQUESTS:-1}" || status=$?
 exit "${status:-0}"
