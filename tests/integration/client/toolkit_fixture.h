@@ -78,6 +78,10 @@ protected:
         TelvaneSH = TopLevel;
         tlEventType = tlInitialize(display);
         ASSERT_NE(tlEventType, 0);
+        // The atoms start-up interns for telepointers and external requests.
+        telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
+        telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
+        tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
         static char prepend[] = "[alpha] ", append[] = " [SHARED]", host[] = "alpha";
         prepend_str = prepend;
         append_str = append;
@@ -107,6 +111,7 @@ protected:
         pixmapError = pixmapWarning = pixmapInformation = pixmapQuestion = pixmapWorking = 0;
         message_in_progress = 0;
         tlEventType = 0;
+        telepoint_req_atom = telepoint_ack_atom = tl_external_req_atom = 0;
         logfile_close();
         setenv("HOME", old_home_.c_str(), 1);
     }

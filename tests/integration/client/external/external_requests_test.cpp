@@ -67,9 +67,6 @@ protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         if (HasFatalFailure()) return;
-        tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
-        telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
-        telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
         enableCommandLine = 1;
         raw.emplace(server->name());
     }
@@ -78,7 +75,6 @@ protected:
         initializeStatusPend();
         CLfreeAuthList(&auth_data);
         enableCommandLine = 0;
-        tl_external_req_atom = telepoint_req_atom = telepoint_ack_atom = 0;
         MainWindowTest::TearDown();
     }
 

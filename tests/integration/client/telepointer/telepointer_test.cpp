@@ -22,17 +22,10 @@ protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         if (HasFatalFailure()) return;
-        telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
-        telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
         InitTelepointer(display, XtWindow(TopLevel), 0, 0);
         ASSERT_TRUE(pump_until([&] { return log_text().find("Telepointer Version = '") != std::string::npos; }))
             << log_text();
         host = add_row(receiver_name(), "Receiver One");
-    }
-
-    void TearDown() override {
-        telepoint_req_atom = telepoint_ack_atom = 0;
-        MainWindowTest::TearDown();
     }
 
     // Shares `window` to `to` and waits until it is recorded.
