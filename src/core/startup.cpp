@@ -65,12 +65,15 @@ void append_grown(T **array, int *count, T item) {
 
 int add_xxnames(const char *value, char ***array, int *count) {
     if (!value || !*value) return 0;
-    char *copy = strdup(value);
-    if (!copy) return 0;
+    // The copy starts at the first word, so that words[0] is the copy itself and a caller
+    // can free the words with free(words[0]).
+    while (blank(*value)) ++value;
+    char *copy = *value ? strdup(value) : nullptr;
+    if (*value && !copy) return 0;
     char **words = static_cast<char **>(malloc(sizeof(char *) * 8));
     if (!words) abort();
     int n = 0;
-    for (char *p = copy; *p;) {
+    for (char *p = copy; p && *p;) {
         while (*p && blank(*p)) *p++ = '\0';
         if (!*p) break;
         append_grown(&words, &n, p);

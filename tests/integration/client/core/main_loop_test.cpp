@@ -134,6 +134,36 @@ TEST_F(InProcess, ExternalRequestsAreDroppedWhileDisabled) {
     EXPECT_EQ(client_messages_seen, 1);
 }
 
+TEST_F(InProcess, DontReportWordsBecomeAtomsWhateverTheirBlanks) {
+    struct Case {
+        const char *value;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"hostb:0", {"hostb:0.0"}},
+        {" hostb:0", {"hostb:0.0"}},
+        {"\tHostB:1.2\t\t hostc:3 ", {"hostb:1.2", "hostc:3.0"}},
+        {"  myhost:x  hostb:0", {"hostb:0.0"}},  // the bad word is skipped, the rest kept
+        {" \t ", {}},
+    };
+    for (const Case &c : cases) {
+        Atom *atoms = nullptr;
+        int count = -1;
+        ASSERT_EQ(add_xxhosts(c.value, &atoms, &count), 1) << c.value;
+        ASSERT_EQ(count, static_cast<int>(c.names.size())) << c.value;
+        for (int i = 0; i < count; ++i) {
+            char *name = XGetAtomName(display, atoms[i]);
+            EXPECT_EQ(name, c.names[i]) << c.value;
+            XFree(name);
+        }
+        free(atoms);
+    }
+    Atom *untouched = nullptr;
+    int count = -1;
+    EXPECT_EQ(add_xxhosts("", &untouched, &count), 0);
+    EXPECT_EQ(count, -1);
+}
+
 TEST_F(InProcess, MapStateOfTheMainWindowIsFollowed) {
     XtAddEventHandler(TopLevel, StructureNotifyMask, False,
                       [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
