@@ -9,9 +9,23 @@
 #include "platform/platform.h"
 #include "registry/hostatoms.h"
 #include "registry/share_registry.h"
+#include "receivers/address_book.h"
 #include "telepointer/telepointer.h"
+#include "ui/main_window.h"
+#include "ui/preferences_dialog.h"
+#include "ui/window_status_dialog.h"
 
 #include <cstdlib>
+
+int already_called = 0;
+
+namespace {
+
+// Set while exit_cleanup_ask runs: a second Exit (the window manager's close of the main
+// window while the question is up) must not ask again on top of the first.
+int asking = 0;
+
+}  // namespace
 
 void exit_callback(Atom host, char *, char *) {
     if (!find_is_host_sharing(static_cast<uint32_t>(host))) return;
@@ -34,19 +48,42 @@ void exit_cleanup_windows() {
 
 void exit_cleanup_exit() {
     kill_telepointer();
-    if (TopLevel && XtIsRealized(TopLevel)) XUnmapWindow(XtDisplay(TopLevel), XtWindow(TopLevel));
+    popdown_AddressBook();
+    popdown_WindowStatus();
+    popdown_Preferences();
+    popdown_Telvane();
     if (display) XSync(display, False);
     log_msg0("Exiting Telvane ..... Done");
     exit(0);
 }
 
 int exit_cleanup_ask() {
-    if (first_tag && !message0(TopLevel, 1, 0xc4, 1, 2, "Close active connections?")) return 0;
+    if (asking) return 0;
+    asking = 1;
+    if (first_tag && !message0(TopLevel, 1, 0xc4, 1, 2, "Close active connections?")) {
+        asking = 0;
+        return 0;
+    }
     exit_cleanup_windows();
-    if (recs_added && !message0(TopLevel, 3, 0xc4, 1, 3, "Do you really want\nto exit Telvane?")) return 0;
+    if (recs_added && !message0(TopLevel, 3, 0xc4, 1, 3, "Do you really want\nto exit Telvane?")) {
+        asking = 0;
+        return 0;
+    }
     exit_cleanup_exit();
     return 0;
 }
+
+void exit_now_callback() {
+    if (already_called) {
+        log_msg0("Exit already in progress, request ignored");
+        return;
+    }
+    already_called = 1;
+    exit_cleanup_ask();
+    already_called = 0;
+}
+
+void signal_catcher() {}
 
 void peer_died(XtPointer, int *, XtInputId *) {
     peer_is_dead();

@@ -15,3 +15,10 @@ void exit_callback(Atom host, char *name, char *alias);
 void exit_cleanup_exit();
 // Input handler of the host channel: the host side has gone away.
 void peer_died(XtPointer client_data, int *source, XtInputId *id);
+// Set while exit_now_callback runs.
+extern int already_called;
+// The platform's request to exit: behaves as exit_cleanup_ask, and ignores a request that
+// arrives while an earlier one still runs (a question open in a nested loop).
+void exit_now_callback();
+// Offered to the platform for signals that should not end the program; does nothing.
+void signal_catcher();

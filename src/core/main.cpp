@@ -118,6 +118,8 @@ int main(int argc, char **argv, char **envp) {
     // 2. The toolkit, under the name and class "Telvane".
     XtToolkitInitialize();
     app_context = XtCreateApplicationContext();
+    // The desktop's stand-in for the terminal's host channel and its exit requests.
+    platform_watch_signals(app_context);
     XtAppSetFallbackResources(app_context, telvane_fallback_resources());
     display = XtOpenDisplay(app_context, nullptr, "Telvane", "Telvane", nullptr, 0, &argc, argv);
     if (!display) {

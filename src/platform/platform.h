@@ -6,10 +6,19 @@
 // creating processes and for naming the terminal. On an ordinary Linux desktop none of that
 // exists, so this layer supplies the same operations from POSIX:
 //   - the start routine (start.cpp) rewrites the argument vector as the loader would;
-//   - there is no host channel: peer_init does nothing useful and peer_inuse() answers -1;
+//   - the host channel is the desktop session: once platform_watch_signals has run,
+//     peer_inuse() names a pipe that becomes readable when SIGTERM or SIGHUP says that the
+//     session is going away (logout, kill), so the program's own channel watch unshares
+//     everything and exits, as it would when a terminal's host went away;
+//   - SIGINT asks the program to exit as its Exit menu entry does (exit_now_callback); other
+//     signals that would end the program for no reason of its own go to signal_catcher;
 //   - _gethostname names the display Telvane runs on, prefixed with this machine's name;
-//   - ForkNExecv and spawnse are fork/exec.
+//   - ForkNExecv and spawnse are fork/exec; a program that cannot be executed is reported
+//     to the program through cannot_exec.
+// Signal handlers only write a byte into a pipe; the work is done from the toolkit's loop.
 // A terminal port replaces this file's implementation and keeps the interface.
+
+#include <X11/Intrinsic.h>
 
 #include <cstddef>
 
@@ -43,12 +52,18 @@ char **platform_copy_environ(char **envp);
 // display the toolkit will open rather than $DISPLAY. Called by the start routine.
 void platform_note_display(int argc, char **argv);
 
+// Installs the signal handlers described above and registers their pipe with the toolkit of
+// `app`. Returns 1, or 0 when the pipes cannot be made (signals then keep their defaults).
+// Called once by start-up as soon as the toolkit is open.
+int platform_watch_signals(XtAppContext app);
+
 // Opens the channel to the host that launched the program. There is no channel here, so it
 // only records that one was asked for. Called by start-up when peer_arg is set.
 void peer_init(const char *host, const char *arg);
 // Switches the channel to threaded mode; a no-op here.
 void peer_goThreaded();
-// The channel's file descriptor, or -1 when no channel is in use (always -1 here).
+// The channel's file descriptor: the session pipe while signals are watched and the channel
+// is not dead, else -1.
 int peer_inuse();
 // Tells the platform that the channel has closed. Called by the exit path.
 void peer_is_dead();
@@ -59,8 +74,14 @@ void peer_is_dead();
 int _gethostname(char *buffer, size_t length);
 
 // Starts the program at `path` with the null-ended `argv` as a new process. Returns the new
-// process id, or a negative value on failure. Called by tool launching.
+// process id, or -1 when it cannot be started or executed (then cannot_exec has been called).
+// Called by tool launching.
 int ForkNExecv(const char *path, char *const argv[]);
-// Starts `command` through /bin/sh with the given environment. Returns the new process id,
-// or a negative value on failure. Called by tool launching.
+// Starts the command line `command` (split into words as a shell would, without command
+// substitution; the first word is looked up in PATH) with the environment `envp`. Returns the
+// new process id, or -1 when it cannot be split, started or executed (then cannot_exec has
+// been called). Called by tool launching.
 int spawnse(const char *command, char *const envp[]);
+
+// Forgets the signal watch: restores the default handlers and closes the pipes. For tests.
+void platform_forget_signals();

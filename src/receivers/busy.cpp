@@ -9,6 +9,8 @@
 #include "registry/window_properties.h"
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
+#include "ui/preferences_dialog.h"
+#include "ui/window_status_dialog.h"
 #include "ui/message_dialog.h"
 
 #include <X11/cursorfont.h>
@@ -30,6 +32,8 @@ Display *cursors_on = nullptr;
 void show_everywhere(Cursor cursor) {
     cursor_Telvane(cursor);
     cursor_AddressBook(cursor);
+    cursor_Preferences(cursor);
+    cursor_WindowStatus(cursor);
     cursor_SaveList(cursor);
     cursor_Help(cursor);
     update_display();

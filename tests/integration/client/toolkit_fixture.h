@@ -19,6 +19,8 @@
 #include "ui/help_hooks.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
+#include "ui/preferences_dialog.h"
+#include "ui/window_status_dialog.h"
 
 #include <X11/Shell.h>
 #include <algorithm>
@@ -103,6 +105,8 @@ protected:
         // The main window and the busy notice went too.
         forget_main_window();
         forget_tele_manager();
+        forget_WindowStatus();
+        forget_Preferences();
         telepointer_message = 0;
         // The dialog went with its display; the next one is built afresh.
         MessageSH = Message = messTypeIcon = msg_text = nullptr;

@@ -152,8 +152,12 @@ TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
     EXPECT_TRUE(eventually([&] { return log().find(expected) != std::string::npos; }, std::chrono::seconds(5))) << log();
     // Still in its main loop, ended by nothing it met, and silent on its standard error.
     EXPECT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(1))) << "telvane must still run";
+    // The session ends: the share goes with it, without a question, and the exit is clean.
     auto status = telvane.stop();
     ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM);
+    EXPECT_EQ(exit_code(*status), 0);
+    EXPECT_EQ(mirrors(), 0);
+    EXPECT_NE(log().find("REQUEST unshare ALL windows from '" + name + "'"), std::string::npos) << log();
+    EXPECT_NE(log().find("Exiting Telvane ..... Done"), std::string::npos) << log();
     EXPECT_EQ(read_file(scratch.file("stderr")), "");
 }

@@ -189,6 +189,9 @@ TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
     show_receivers_of_window();
     EXPECT_EQ(windowListId, first);
     EXPECT_TRUE(watching_titles(first));
+    // The status dialog came up; out of the way of the next clicks.
+    ASSERT_NE(WindowStatusSH, nullptr);
+    XtVaSetValues(WindowStatusSH, XmNx, 500, XmNy, 400, nullptr);
     // Choosing another keeps watching the first while it is shared ...
     click_during_pick(250, 70);
     show_receivers_of_window();

@@ -4,6 +4,8 @@
 
 #include "platform/platform.h"
 
+#include "core/main_loop.h"
+
 #include <cstdlib>
 #include <string>
 #include <sys/wait.h>
@@ -75,9 +77,21 @@ TEST(StartRoutine, ProcessCallsStartPrograms) {
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    pid = spawnse("exit 3", nullptr);
+    // A command line is split as a shell would, and its program found in PATH.
+    pid = spawnse("sh -c 'exit 3'", nullptr);
     ASSERT_GT(pid, 0);
     waitpid(pid, &status, 0);
     EXPECT_EQ(WEXITSTATUS(status), 3);
     EXPECT_LT(ForkNExecv(nullptr, argv), 0);
+
+    // What cannot be executed is refused at once and reported for the main loop to show.
+    for (const char *command : {"no-such-tool-anywhere -grab", "", "tool $(touch /tmp/x)", "'open"}) {
+        whiteboard_message = 0;
+        EXPECT_EQ(spawnse(command, nullptr), -1) << command;
+        EXPECT_EQ(whiteboard_message, 1) << command;
+    }
+    whiteboard_message = 0;
+    EXPECT_EQ(ForkNExecv("/nonexistent/tool", argv), -1);
+    EXPECT_EQ(whiteboard_message, 1);
+    whiteboard_message = 0;
 }
