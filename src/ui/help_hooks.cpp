@@ -47,7 +47,8 @@ Widget quick_help(Widget dialog, Widget parent, int set, int number, const char 
         }
     }
     if (!text || !*text) text = "Help Not Available";
-    XmString string = XmStringCreateLocalized(const_cast<char *>(text));
+    // Help texts run over several lines.
+    XmString string = XmStringCreateLtoR(const_cast<char *>(text), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
     XtVaSetValues(dialog, XmNmessageString, string, nullptr);
     XmStringFree(string);
     XtManageChild(dialog);

@@ -6,6 +6,8 @@
 
 // The quick-help dialog of the message dialog's Help button; null until first used.
 extern Widget Msg_Help;
+// The quick-help dialog of the dialogs' Help buttons and help keys; null until first used.
+extern Widget Form_Help;
 
 // Shows the catalog text of set and number in `dialog` (created as "QHelp" on `parent` when
 // null); a number of 0 or less, or an empty entry, gives `fallback`, and an empty fallback

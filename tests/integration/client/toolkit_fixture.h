@@ -228,7 +228,8 @@ protected:
     void screenshot(const std::string &name, Widget only = nullptr) {
         const char *dir = getenv("TELVANE_SCREENSHOTS");
         if (!dir) return;
-        XSync(display, False);
+        // Drawn first: the dialog has just been mapped and its exposures wait.
+        pump_until([] { return false; }, std::chrono::milliseconds(300));
         std::string crop;
         // The dialog that is up, else the main window.
         Widget shown = only ? only : MessageSH && message_in_progress ? MessageSH : TelvaneSH;

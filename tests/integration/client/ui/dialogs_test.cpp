@@ -1,0 +1,256 @@
+// The window status and preferences dialogs and the dialogs' quick help, driven by real
+// clicks on a display behind the real server.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "main_window_fixture.h"
+#include "receivers/address_book.h"
+#include "telepointer/telepointer.h"
+#include "ui/help_hooks.h"
+#include "ui/input_controls.h"
+#include "ui/preferences_dialog.h"
+#include "ui/window_status_dialog.h"
+
+#include <Xm/Label.h>
+#include <Xm/MessageB.h>
+#include <Xm/Scale.h>
+#include <Xm/ToggleB.h>
+
+#include <algorithm>
+
+using namespace telvane::testing;
+
+namespace {
+
+class Dialogs : public MainWindowTest {
+protected:
+    // The text of a label widget.
+    static std::string label_of(Widget label) {
+        XmString s = nullptr;
+        XtVaGetValues(label, XmNlabelString, &s, nullptr);
+        char *text = nullptr;
+        XmStringGetLtoR(s, XmFONTLIST_DEFAULT_TAG, &text);
+        std::string out = text ? text : "";
+        XtFree(text);
+        XmStringFree(s);
+        return out;
+    }
+    // Shares `window` to `host` and waits for the server's answer.
+    void share(Window window, Atom host) {
+        user_picked = window;
+        tlShareWindow(display, window, host, 0);
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) != 0; })) << log_text();
+        user_picked = 0;
+    }
+    void unshare(Window window, Atom host) {
+        tlUnshareWindow(display, window, host, find_host_window_tag(host, window));
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) == 0; })) << log_text();
+    }
+    // Chooses `window` with the status action, as the menu item does.
+    void choose(Window window) {
+        click_when_picking(window);
+        show_receivers_of_window();
+        ASSERT_EQ(windowListId, window);
+        ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 1; }));
+    }
+    static bool showing_list() { return XtIsManaged(StatusListSW) && !XtIsManaged(NoStatusList); }
+    static bool showing_not_shared() { return !XtIsManaged(StatusListSW) && XtIsManaged(NoStatusList); }
+
+    static Widget pref(const char *name) { return XtNameToWidget(PreferencesSH, (std::string("*") + name).c_str()); }
+    static bool is_on(const char *name) { return XmToggleButtonGetState(pref(name)); }
+    void open_preferences() {
+        popup_Preferences();
+        ASSERT_TRUE(pump_until([] { return viewable(XtWindow(PreferencesSH)); }));
+    }
+    // Presses a button or toggle of the preferences dialog.
+    void press(const char *name) {
+        click(pref(name));
+        XSync(display, False);
+        pump_until([] { return false; }, std::chrono::milliseconds(50));
+    }
+    void press_and_wait_closed(const char *name) {
+        click(pref(name));
+        ASSERT_TRUE(pump_until([] { return !viewable(XtWindow(PreferencesSH)); })) << name;
+    }
+};
+
+}  // namespace
+
+TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
+    auto second = XvfbServer::start();
+    ASSERT_TRUE(second);
+    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    ForeignWindow lone(server->name(), "Lone", 520, 300, 100, 100);
+    // Two receivers under the same alias.
+    Atom one = add_row(receiver_name(), "Twin");
+    Atom two = add_row(second->tcp_name() + ".0", "Twin");
+
+    choose(lone.id());
+    XtVaSetValues(WindowStatusSH, XmNx, 20, XmNy, 420, nullptr);
+    EXPECT_TRUE(showing_not_shared()) << "a window shared to nobody";
+    EXPECT_EQ(label_of(StatusTitle), "Lone");
+    screenshot("window-status-not-shared", WindowStatusSH);
+
+    share(report.id(), one);
+    share(report.id(), two);
+    choose(report.id());
+    EXPECT_TRUE(showing_list());
+    const std::string line_one = alias_row("Twin", receiver_name()), line_two = alias_row("Twin", second->tcp_name() + ".0");
+    auto listed = rows(StatusList);
+    std::sort(listed.begin(), listed.end());
+    std::vector<std::string> expected{line_one, line_two};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+    EXPECT_NE(label_of(StatusTitle).find("Report"), std::string::npos) << label_of(StatusTitle);
+    screenshot("window-status", WindowStatusSH);
+    report.rename("Minutes");
+    EXPECT_TRUE(pump_until([&] { return label_of(StatusTitle).find("Minutes") != std::string::npos; }))
+        << label_of(StatusTitle);
+
+    // Each unshare takes one of the equal items; the last switches to the label.
+    unshare(report.id(), one);
+    EXPECT_EQ(rows(StatusList), std::vector<std::string>{line_two});
+    EXPECT_TRUE(showing_list());
+    unshare(report.id(), two);
+    EXPECT_TRUE(rows(StatusList).empty());
+    EXPECT_TRUE(showing_not_shared());
+    // Equal items: each removal takes one.
+    add_WindowStatus("Twin");
+    add_WindowStatus("Twin");
+    delete_WindowStatus("Twin");
+    EXPECT_EQ(rows(StatusList), std::vector<std::string>{"Twin"});
+    delete_WindowStatus("Twin");
+    EXPECT_TRUE(showing_not_shared());
+
+    // Choose_Another_Window starts a pick of its own.
+    click_when_picking(lone.id());
+    click(ChooseAnotherWindow);
+    ASSERT_TRUE(pump_until([&] { return windowListId == lone.id(); }));
+    EXPECT_FALSE(XmToggleButtonGetState(ChooseAnotherWindow)) << "the toggle is off after the pick";
+
+    // Close pops it down; the window manager's close of an unmapped dialog changes nothing.
+    click(XtNameToWidget(WindowStatusSH, "*Close"));
+    ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
+    delete_WS_callback(WindowStatusSH, nullptr, nullptr);
+    EXPECT_EQ(WindowStatus_is_mapped, 0);
+}
+
+TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
+    // Level 1 has no toggle; OK keeps it.
+    user_preference = {0, 0, 1, 1, 1};
+    inactivity_timeout = 20;
+    open_preferences();
+    screenshot("preferences", PreferencesSH);
+    for (const char *level : {"Diagnostic", "Normal", "Experienced"}) EXPECT_FALSE(is_on(level)) << level;
+    for (const char *shown : {"Case_Sensitive", "Always_Off", "Input_Allowed", "Private_Only"})
+        EXPECT_TRUE(is_on(shown)) << shown;
+    int value = -1;
+    XmScaleGetValue(pref("scale"), &value);
+    EXPECT_EQ(value, 20);
+    press_and_wait_closed("OK");
+    EXPECT_EQ(user_preference.dialog_level, 1);
+    EXPECT_EQ(inactivity_timeout, 20);
+
+    // Reset shows the compiled-in values; Cancel forgets them, and the next popup shows the
+    // values in use again.
+    open_preferences();
+    press("Reset");
+    for (const char *shown : {"Case_Insensitive", "Only_If_One_Entry", "Input_Disallowed", "Normal", "Private_And_Public"})
+        EXPECT_TRUE(is_on(shown)) << shown;
+    XmScaleGetValue(pref("scale"), &value);
+    EXPECT_EQ(value, 5);
+    press_and_wait_closed("Cancel");
+    EXPECT_EQ(user_preference.case_insensitive, 0);
+    EXPECT_EQ(user_preference.search_level, 1);
+    EXPECT_EQ(inactivity_timeout, 20);
+    open_preferences();
+    EXPECT_TRUE(is_on("Case_Sensitive"));
+    press_and_wait_closed("Cancel");
+
+    // Normal at level 3 closes the log without a line; Diagnostic writes its line, and going
+    // back to Normal writes the OFF line before the level drops.
+    user_preference.dialog_level = 3;
+    open_preferences();
+    press("Normal");
+    press_and_wait_closed("OK");
+    EXPECT_EQ(user_preference.dialog_level, 3);
+    EXPECT_EQ(log_text().find("Diagnostic Level Turned"), std::string::npos);
+    open_preferences();
+    press("Diagnostic");
+    press_and_wait_closed("OK");
+    EXPECT_EQ(user_preference.dialog_level, 4);
+    open_preferences();
+    press("Normal");
+    press_and_wait_closed("OK");
+    EXPECT_EQ(user_preference.dialog_level, 3);
+    std::string text = log_text();
+    size_t on = text.find("Diagnostic Level Turned ON"), off = text.find("Diagnostic Level Turned OFF");
+    EXPECT_NE(on, std::string::npos) << text;
+    EXPECT_NE(off, std::string::npos) << text;
+    EXPECT_LT(on, off);
+
+    // Save applies and writes the file, which reads back as it was shown.
+    open_preferences();
+    press("Case_Insensitive");
+    press("Always_On");
+    press("Ask_Before_Public");
+    XmScaleSetValue(pref("scale"), 12);
+    press_and_wait_closed("Save");
+    EXPECT_EQ(read_file(scratch.file(".Telvane/.setup")), "1 2 1 3 2 12 ");
+    user_preference = {0, 0, 0, 4, 1};
+    inactivity_timeout = 0;
+    ASSERT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(user_preference.case_insensitive, 1);
+    EXPECT_EQ(user_preference.automatic_highlight, 2);
+    EXPECT_EQ(user_preference.allow_input, 1);
+    EXPECT_EQ(user_preference.dialog_level, 3);
+    EXPECT_EQ(user_preference.search_level, 2);
+    EXPECT_EQ(inactivity_timeout, 12);
+}
+
+TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepointers) {
+    use_scratch_books();
+    create_MatchFiles();
+    popup_AddressBook();
+    ForeignWindow lone(server->name(), "Lone", 520, 300, 100, 100);
+    choose(lone.id());
+    const struct {
+        const char *dialog;
+        Widget form;
+        int topic;
+    } helps[] = {
+        {"main window", XtNameToWidget(TelvaneSH, "*Form"), 3},
+        {"address book", XtNameToWidget(AddressBookSH, "*Form"), 1},
+        {"matching names", XtNameToWidget(MatchNamesSH, "*form"), 2},
+        {"matching files", XtNameToWidget(MatchFilesSH, "*form"), 6},
+        {"window status", XtNameToWidget(WindowStatusSH, "*Form"), 5},
+    };
+    open_message_catalog();
+    ASSERT_NE(CatD, reinterpret_cast<nl_catd>(-1)) << "the built catalog is found through NLSPATH";
+    for (const auto &h : helps) {
+        ASSERT_NE(h.form, nullptr) << h.dialog;
+        XtCallCallbacks(h.form, XmNhelpCallback, nullptr);
+        ASSERT_NE(Form_Help, nullptr);
+        XmString s = nullptr;
+        XtVaGetValues(Form_Help, XmNmessageString, &s, nullptr);
+        // Every line of it, not only the first segment; the line breaks are not given back.
+        char *shown = static_cast<char *>(
+            XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0, XmOUTPUT_ALL));
+        std::string text = shown ? shown : "";
+        XtFree(shown);
+        XmStringFree(s);
+        std::string entry = catgets(CatD, 6, h.topic, "");
+        entry.erase(std::remove(entry.begin(), entry.end(), '\n'), entry.end());
+        EXPECT_EQ(text, entry) << h.dialog;
+        EXPECT_EQ(text.find("No Help Available"), std::string::npos) << h.dialog;
+    }
+    screenshot("quick-help", XtParent(Form_Help));
+
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    telepointer_version = const_cast<char *>("Telvane 2.3 Telepointer - 1994");
+    version_help(nullptr, nullptr, nullptr);
+    ASSERT_TRUE(pump_until([&] { return !texts.empty() && !message_in_progress; }));
+    EXPECT_NE(texts[0].find("Telvane 2.3 Telepointer - 1994"), std::string::npos) << texts[0];
+    EXPECT_NE(texts[0].find("Telvane 2.4 Connector"), std::string::npos) << texts[0];
+}
