@@ -159,6 +159,9 @@ bool DialogDriver::point_at(Window window) {
     QuietErrors quiet(dpy_);
     int x = 0, y = 0;
     if (!centre_on_root(dpy_, window, &x, &y)) return false;
+    // Through the corner of the screen first: a window that came up under a pointer that
+    // has not moved sees no EnterNotify, and Motif then takes no keys.
+    move_pointer(dpy_, 0, 0);
     move_pointer(dpy_, x, y);
     XSync(dpy_, False);
     return true;

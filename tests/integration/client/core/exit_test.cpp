@@ -4,105 +4,16 @@
 #include <gtest/gtest.h>
 
 #include "core/exit.h"
-#include "dialog_driver.h"
 #include "main_window_fixture.h"
-#include "process.h"
-#include "share_server.h"
-#include "xvfb.h"
+#include "program_fixture.h"
 
 #include <csignal>
-#include <sys/stat.h>
 
 using namespace telvane::testing;
 
 namespace {
 
-// The real program on a display behind the real server, taking external requests, with a
-// real receiver display.
-class ExitRun : public ServedDisplayTest {
-protected:
-    void SetUp() override {
-        start_served();
-        if (HasFatalFailure()) return;
-        receiver = XvfbServer::start();
-        ASSERT_TRUE(receiver);
-        mkdir(scratch.file(".Telvane").c_str(), 0755);
-        write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
-        driver.emplace(server->name());
-        ASSERT_TRUE(*driver);
-    }
-
-    // Starts telvane and waits for its main window.
-    void start() {
-        ChildProcess::Options options;
-        options.env_set = {{"DISPLAY", server->name()},
-                           {"HOME", scratch.path()},
-                           {"NLSPATH", build_path("resources/%N.cat")}};
-        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
-        options.stdout_path = scratch.file("stdout");
-        options.stderr_path = scratch.file("stderr");
-        telvane = ChildProcess::start({build_path("src/telvane"), "-xrm", "Telvane.enableCommandLine: 1"}, options);
-        ASSERT_TRUE(telvane);
-        main_shell = driver->wait_for_shell("Telvane", std::chrono::seconds(30), telvane.exit_fd());
-        ASSERT_NE(main_shell, 0u) << read_file(scratch.file("stderr"));
-        // The program is in its loop once it has said that telepointers run.
-        ASSERT_TRUE(wait_for_log("Telepointer started")) << log();
-    }
-
-    bool wait_for_log(const std::string &text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        return wait_for_text(scratch.file(".Telvane/.logfile"), text, limit);
-    }
-    std::string log() const { return read_file(scratch.file(".Telvane/.logfile")); }
-    std::string rx() const { return "127.0.0.1:" + std::to_string(receiver->number()) + ".0"; }
-    int mirrors() const { return static_cast<int>(mirror_windows(receiver->name()).size()); }
-
-    // Shares the window titled `title` to the receiver with telvane-request.
-    void share(const char *title) {
-        ChildProcess::Options options;
-        options.stdout_path = scratch.file("request.out");
-        options.stderr_path = scratch.file("request.out");
-        ChildProcess request = ChildProcess::start(
-            {build_path("request/telvane-request"), "--display", server->name(), "share", "--name", title, rx()},
-            options);
-        auto status = request.wait_for_exit(std::chrono::seconds(40));
-        ASSERT_TRUE(status);
-        ASSERT_EQ(exit_code(*status), 0) << read_file(scratch.file("request.out")) << log();
-    }
-
-    // Waits for the question dialog and presses its button `index` (0 Yes, 1 No).
-    void answer(int index) {
-        Window question = driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd());
-        ASSERT_NE(question, 0u) << log();
-        Window button = driver->message_button(question, index);
-        ASSERT_NE(button, 0u);
-        ASSERT_TRUE(driver->click(button));
-    }
-
-    // The window manager's close of the main window.
-    void close_main_window() {
-        Display *dpy = driver->display();
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = main_shell;
-        e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(dpy, main_shell, False, NoEventMask, &e);
-        XSync(dpy, False);
-    }
-
-    // Waits for the program to end; its exit code, or -2 when it did not.
-    int exit_status() {
-        auto status = telvane.wait_for_exit(std::chrono::seconds(20));
-        return status ? exit_code(*status) : -2;
-    }
-
-    std::optional<XvfbServer> receiver;
-    std::optional<DialogDriver> driver;
-    ChildProcess telvane;
-    Window main_shell = 0;
-};
+using ExitRun = ProgramRun;
 
 // Where line `a` is found before line `b` in `text`.
 bool before(const std::string &text, const std::string &a, const std::string &b) {
@@ -143,7 +54,7 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     start();
     if (HasFatalFailure()) return;
     share("Report");
-    ASSERT_EQ(mirrors(), 1);
+    ASSERT_TRUE(mirrors_become(1));
 
     // Interrupted while sharing: the program asks first; a second request meanwhile is not
     // asked again, and No keeps everything as it was.
@@ -162,7 +73,7 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     ASSERT_NE(driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd()), 0u);
     kill(telvane.pid(), SIGTERM);
     EXPECT_EQ(exit_status(), 0) << log();
-    EXPECT_EQ(mirrors(), 0);
+    EXPECT_TRUE(mirrors_become(0));
     EXPECT_TRUE(before(log(), "REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"))
         << log();
     EXPECT_EQ(log().find("AGAIN"), std::string::npos) << "the server answered the first request";
@@ -173,13 +84,13 @@ TEST_F(ExitRun, YesToBothQuestionsUnsharesAndExits) {
     start();
     if (HasFatalFailure()) return;
     share("Notes");
-    ASSERT_EQ(mirrors(), 1);
+    ASSERT_TRUE(mirrors_become(1));
     kill(telvane.pid(), SIGINT);
     answer(0);
     // The request added a row, so leaving is asked about too.
     answer(0);
     EXPECT_EQ(exit_status(), 0) << log();
-    EXPECT_EQ(mirrors(), 0);
+    EXPECT_TRUE(mirrors_become(0));
     EXPECT_TRUE(before(log(), "REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"));
 }
 

@@ -1,0 +1,175 @@
+#pragma once
+// The real telvane program on a display behind the real server, taking external requests,
+// with a real receiver display, and the helpers its tests share: waiting for log lines,
+// sharing with telvane-request, answering questions, and the window manager's close.
+#include <gtest/gtest.h>
+
+#include "dialog_driver.h"
+#include "other_client.h"
+#include "process.h"
+#include "share_server.h"
+#include "xvfb.h"
+
+#include <X11/keysym.h>
+#include <map>
+#include <poll.h>
+#include <sys/stat.h>
+
+namespace telvane::testing {
+
+// The real program on a display behind the real server, taking external requests, with a
+// real receiver display.
+class ProgramRun : public ServedDisplayTest {
+protected:
+    void SetUp() override {
+        start_served();
+        if (HasFatalFailure()) return;
+        receiver = XvfbServer::start();
+        ASSERT_TRUE(receiver);
+        mkdir(scratch.file(".Telvane").c_str(), 0755);
+        write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
+        driver.emplace(server->name());
+        ASSERT_TRUE(*driver);
+    }
+
+    // Waits until the main window of the run before has gone from the screen: the server
+    // takes it down only once it has seen its client go, and the next run may get the same id.
+    void wait_until_earlier_gone() {
+        if (!main_shell) return;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < end) {
+            Display *dpy = driver->display();
+            Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
+            unsigned int n = 0;
+            XQueryTree(dpy, root, &root, &parent, &children, &n);
+            bool there = false;
+            for (unsigned int i = 0; i < n; ++i) there = there || children[i] == main_shell;
+            if (children) XFree(children);
+            if (!there) break;
+            poll(nullptr, 0, 20);
+        }
+        main_shell = 0;
+    }
+
+    // Starts telvane with `env` added to its environment (an empty value removes the
+    // variable) and waits until it runs its loop.
+    void start(const std::map<std::string, std::string> &env = {}) {
+        ChildProcess::Options options;
+        options.env_set = {{"DISPLAY", server->name()},
+                           {"HOME", scratch.path()},
+                           {"NLSPATH", build_path("resources/%N.cat")}};
+        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
+        for (const auto &[name, value] : env) {
+            if (value.empty()) {
+                options.env_unset.push_back(name);
+            } else {
+                options.env_set[name] = value;
+            }
+        }
+        options.stdout_path = scratch.file("stdout");
+        options.stderr_path = scratch.file("stderr");
+        wait_until_earlier_gone();
+        telvane = ChildProcess::start({build_path("src/telvane"), "-xrm", "Telvane.enableCommandLine: 1"}, options);
+        ASSERT_TRUE(telvane);
+        main_shell = driver->wait_for_shell("Telvane", std::chrono::seconds(30), telvane.exit_fd());
+        ASSERT_NE(main_shell, 0u) << read_file(scratch.file("stderr"));
+        // The program is in its loop once it has said that telepointers run.
+        ASSERT_TRUE(wait_for_log("Telepointer started")) << log();
+    }
+
+    bool wait_for_log(const std::string &text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        return wait_for_text(scratch.file(".Telvane/.logfile"), text, limit);
+    }
+    std::string log() const { return read_file(scratch.file(".Telvane/.logfile")); }
+    std::string rx() const { return "127.0.0.1:" + std::to_string(receiver->number()) + ".0"; }
+    int mirrors() const { return static_cast<int>(mirror_windows(receiver->name()).size()); }
+    // Whether the receiver shows `n` mirrors within 10 seconds; they come and go on the
+    // server's own time, after the program has heard of the share.
+    bool mirrors_become(int n) const {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (mirrors() != n) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            poll(nullptr, 0, 20);
+        }
+        return true;
+    }
+
+    // Shares the window titled `title` to the receiver with telvane-request.
+    void share(const char *title) {
+        ChildProcess::Options options;
+        options.stdout_path = scratch.file("request.out");
+        options.stderr_path = scratch.file("request.out");
+        ChildProcess request = ChildProcess::start(
+            {build_path("request/telvane-request"), "--display", server->name(), "share", "--name", title, rx()},
+            options);
+        auto status = request.wait_for_exit(std::chrono::seconds(40));
+        ASSERT_TRUE(status);
+        ASSERT_EQ(exit_code(*status), 0) << read_file(scratch.file("request.out")) << log();
+    }
+
+    // Waits for the question dialog and presses its button `index` (0 Yes, 1 No).
+    void answer(int index) {
+        Window question = driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd());
+        ASSERT_NE(question, 0u) << log();
+        Window button = driver->message_button(question, index);
+        ASSERT_NE(button, 0u);
+        ASSERT_TRUE(driver->click(button));
+    }
+
+    // The window manager's close of the main window.
+    void close_main_window() {
+        Display *dpy = driver->display();
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = main_shell;
+        e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(dpy, main_shell, False, NoEventMask, &e);
+        XSync(dpy, False);
+    }
+
+    // Chooses a menu item as a person does with the keyboard: Alt and the menu's mnemonic,
+    // then the item's. Returns false when the menu did not open.
+    // A press that the program did not see yet as its own (its window only just mapped) is
+    // made again, as a person would.
+    bool choose_menu_item(unsigned long menu_key, unsigned long item_key) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (!driver->point_at(main_shell) || !driver->press_key(menu_key, {XK_Alt_L})) return false;
+            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (!menu_posted(driver->display()) && std::chrono::steady_clock::now() < end) poll(nullptr, 0, 20);
+            if (menu_posted(driver->display())) return driver->press_key(item_key);
+        }
+        return false;
+    }
+
+    // True while a menu is posted: an override-redirect window on the screen.
+    static bool menu_posted(Display *dpy) {
+        Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
+        unsigned int n = 0;
+        XQueryTree(dpy, root, &root, &parent, &children, &n);
+        bool posted = false;
+        for (unsigned int i = 0; i < n; ++i) {
+            XWindowAttributes a{};
+            if (!XGetWindowAttributes(dpy, children[i], &a)) continue;
+            if (a.override_redirect && a.map_state == IsViewable && a.x + a.width > 0 && a.y + a.height > 0)
+                posted = true;
+        }
+        if (children) XFree(children);
+        return posted;
+    }
+
+    // Waits for the program to end; its exit code, or -2 when it did not.
+    int exit_status() {
+        auto status = telvane.wait_for_exit(std::chrono::seconds(20));
+        return status ? exit_code(*status) : -2;
+    }
+
+    std::optional<XvfbServer> receiver;
+    std::optional<DialogDriver> driver;
+    ChildProcess telvane;
+    Window main_shell = 0;
+};
+
+}  // namespace telvane::testing

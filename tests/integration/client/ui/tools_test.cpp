@@ -1,0 +1,73 @@
+// The Tools menu of the real program: which command each road starts, and the message when a
+// tool cannot be run.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "program_fixture.h"
+
+#include <sys/stat.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+class Tools : public ProgramRun {
+protected:
+    // A program that writes its arguments, one line per run, into `record`, then runs `then`.
+    std::string recorder(const std::string &path, const std::string &record, const std::string &then = "") {
+        write_file(path, "#!/bin/sh\necho \"$*\" >> " + record + "\n" + then);
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+    // Chooses Create Whiteboard and then Create Snapshot, waiting after each for `record` to
+    // hold its line.
+    void launch_both(const std::string &record, const std::string &whiteboard_line, const std::string &snapshot_line) {
+        ASSERT_TRUE(choose_menu_item(XK_t, XK_w));
+        ASSERT_TRUE(wait_for_text(record, whiteboard_line + "\n", std::chrono::seconds(20))) << read_file(record) << log();
+        ASSERT_TRUE(choose_menu_item(XK_t, XK_s));
+        ASSERT_TRUE(wait_for_text(record, snapshot_line + "\n", std::chrono::seconds(20))) << read_file(record) << log();
+        EXPECT_EQ(read_file(record), whiteboard_line + "\n" + snapshot_line + "\n");
+    }
+};
+
+}  // namespace
+
+TEST_F(Tools, TheViewerRoadRunsTheCommandWithGrabForTheSnapshot) {
+    // VIEWER unset: "whiteboard" from PATH; VIEWER a path: that path, whole.
+    mkdir(scratch.file("bin").c_str(), 0755);
+    mkdir(scratch.file("tools").c_str(), 0755);
+    recorder(scratch.file("bin/whiteboard"), scratch.file("plain"));
+    start({{"VIEWER", ""}, {"XTHOME", scratch.file("none")}, {"PATH", scratch.file("bin") + ":/usr/bin:/bin"}});
+    if (HasFatalFailure()) return;
+    { SCOPED_TRACE("plain"); launch_both(scratch.file("plain"), "", "-grab"); }
+    telvane.stop();
+
+    recorder(scratch.file("tools/board"), scratch.file("viewer"));
+    start({{"VIEWER", scratch.file("tools/board")}, {"XTHOME", scratch.file("none")}});
+    if (HasFatalFailure()) return;
+    { SCOPED_TRACE("viewer"); launch_both(scratch.file("viewer"), "", "-grab"); }
+    EXPECT_NE(log().find("Starting tool '" + scratch.file("tools/board") + " -grab'"), std::string::npos) << log();
+}
+
+TEST_F(Tools, TheToolsHomeRoadRunsThroughTheUsersShell) {
+    // The tool sits at $XTHOME/../bin/zrxt.whiteboard; the user's shell runs it.
+    mkdir(scratch.file("xthome").c_str(), 0755);
+    mkdir(scratch.file("bin").c_str(), 0755);
+    std::string tool = recorder(scratch.file("bin/zrxt.whiteboard"), scratch.file("tool"));
+    recorder(scratch.file("myshell"), scratch.file("shell"), "exec /bin/sh \"$@\"\n");
+    start({{"VIEWER", scratch.file("unused")}, {"XTHOME", scratch.file("xthome")}, {"SHELL", scratch.file("myshell")}});
+    if (HasFatalFailure()) return;
+    launch_both(scratch.file("tool"), "--", "-- -grab");
+    std::string path = scratch.file("xthome") + "/../bin/zrxt.whiteboard";
+    EXPECT_EQ(read_file(scratch.file("shell")), "-c " + path + " --\n-c " + path + " -- -grab\n");
+}
+
+TEST_F(Tools, AToolThatCannotBeRunIsToldAndLogged) {
+    start({{"VIEWER", scratch.file("no/such/board")}, {"XTHOME", scratch.file("none")}});
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(choose_menu_item(XK_t, XK_s));
+    answer(0);
+    EXPECT_TRUE(wait_for_log("The whiteboard process '" + scratch.file("no/such/board") + "' cannot be run"))
+        << log();
+    EXPECT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(1))) << "telvane must still run";
+}
