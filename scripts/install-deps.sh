@@ -10,6 +10,8 @@ PACKAGES=(
   libgtest-dev googletest
   # the client
   libx11-dev libx11-xcb-dev libxt-dev libmotif-dev libxmu-dev libxext-dev
+  # the whiteboard saves PNG and XPM pictures
+  libpng-dev libxpm-dev
   # the server
   libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
   libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxcb-xinput-dev libxau-dev

@@ -1,0 +1,265 @@
+// telvane-whiteboard from outside, as its users meet it: drawing with the pens and the
+// eraser, saving, the snapshot's drag, and drawing on it together from receivers.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+#include <gtest/gtest.h>
+
+#include "program_fixture.h"
+
+#include <X11/Xlib-xcb.h>
+#include <X11/Xutil.h>
+#include <algorithm>
+#include <xcb/xtest.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+// The children of `w`, left to right and then top to bottom.
+std::vector<Window> children_of(Display *dpy, Window w) {
+    Window root = 0, parent = 0, *kids = nullptr;
+    unsigned int n = 0;
+    std::vector<Window> out;
+    if (!XQueryTree(dpy, w, &root, &parent, &kids, &n)) return out;
+    out.assign(kids, kids + n);
+    if (kids) XFree(kids);
+    auto place = [dpy](Window c) {
+        XWindowAttributes a{};
+        XGetWindowAttributes(dpy, c, &a);
+        return std::make_pair(a.y, a.x);
+    };
+    std::sort(out.begin(), out.end(), [&](Window a, Window b) {
+        auto pa = place(a), pb = place(b);
+        return pa.second != pb.second && pa.first == pb.first ? pa.second < pb.second : pa < pb;
+    });
+    return out;
+}
+
+// The pixel at (x, y) of `w` as 0xRRGGBB on a 24-bit TrueColor display.
+unsigned long pixel_at(Display *dpy, Window w, int x, int y) {
+    XImage *image = XGetImage(dpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return 0xdeadbeef;
+    unsigned long p = XGetPixel(image, 0, 0) & 0xffffff;
+    XDestroyImage(image);
+    return p;
+}
+
+// Drags with button 1 from (x0, y0) to (x1, y1) of `w` in ten steps, with XTEST on `dpy`.
+void drag(Display *dpy, Window w, int x0, int y0, int x1, int y1) {
+    xcb_connection_t *c = XGetXCBConnection(dpy);
+    Window child = 0;
+    int rx = 0, ry = 0;
+    XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x0, y0, &rx, &ry, &child);
+    xcb_window_t root = DefaultRootWindow(dpy);
+    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, rx, ry, 0);
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (int i = 1; i <= 10; ++i)
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, rx + (x1 - x0) * i / 10,
+                            ry + (y1 - y0) * i / 10, 0);
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_flush(c);
+    XSync(dpy, False);
+}
+
+bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        poll(nullptr, 0, 20);
+    }
+    return true;
+}
+
+// What ImageMagick reads at (x, y) of a picture file, as "#RRGGBB".
+std::string file_pixel(const std::string &path, int x, int y) {
+    std::string command = "convert '" + path + "' -crop 1x1+" + std::to_string(x) + "+" + std::to_string(y) +
+                          " -depth 8 -format '#%[hex:p{0,0}]' info:- 2>&1";
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, p)) out += buffer;
+        pclose(p);
+    }
+    return out.substr(0, 7);
+}
+
+class Whiteboard : public ProgramRun {
+protected:
+    // Starts the board on the display behind the server, in `cwd`, and finds its parts.
+    void start_board(std::vector<std::string> args = {}) {
+        args.insert(args.begin(), build_path("whiteboard/telvane-whiteboard"));
+        ChildProcess::Options options;
+        options.env_set = {{"DISPLAY", server->name()}};
+        options.cwd = scratch.path();
+        options.stderr_path = scratch.file("board.err");
+        board_process = ChildProcess::start(args, options);
+        ASSERT_TRUE(board_process);
+    }
+    void find_parts() {
+        shell = driver->wait_for_shell("telvane-whiteboard", std::chrono::seconds(20), board_process.exit_fd());
+        ASSERT_NE(shell, 0u) << read_file(scratch.file("board.err"));
+        Display *dpy = driver->display();
+        auto form = children_of(dpy, shell);
+        ASSERT_EQ(form.size(), 1u);
+        auto parts = children_of(dpy, form[0]);
+        ASSERT_EQ(parts.size(), 2u) << "the tool bar above the board";
+        tools = children_of(dpy, parts[0]);
+        ASSERT_EQ(tools.size(), 4u) << "the pens, Clear, Save and Quit";
+        pens = children_of(dpy, tools[0]);
+        ASSERT_EQ(pens.size(), 5u);
+        area = parts[1];
+        // Drawn once it has been exposed: its first pixel is the background.
+        XSync(dpy, False);
+    }
+    unsigned long at(int x, int y) { return pixel_at(driver->display(), area, x, y); }
+    void save_as(const std::string &name) {
+        ASSERT_TRUE(driver->click(tools[2]));
+        Window dialog = driver->wait_for_shell("Save_Board_popup", std::chrono::seconds(10), board_process.exit_fd());
+        ASSERT_NE(dialog, 0u);
+        // The name line offers the last name, selected: typing replaces it.
+        ASSERT_TRUE(driver->point_at(dialog));
+        ASSERT_TRUE(driver->type_text(scratch.file(name) + "\n"));
+    }
+
+    ChildProcess board_process;
+    Window shell = 0, area = 0;
+    std::vector<Window> tools, pens;
+};
+
+constexpr unsigned long kWhite = 0xffffff, kBlack = 0x000000, kRed3 = 0xcd0000;
+
+}  // namespace
+
+TEST_F(Whiteboard, PensEraserClearAndSavedPictures) {
+    start_board();
+    find_parts();
+    if (HasFatalFailure()) return;
+    Display *dpy = driver->display();
+    ASSERT_TRUE(eventually([&] { return at(5, 5) == kWhite; }));
+    drag(dpy, area, 40, 50, 240, 50);
+    ASSERT_TRUE(eventually([&] { return at(140, 50) == kBlack; }));
+    ASSERT_TRUE(driver->click(pens[1]));  // Red
+    drag(dpy, area, 40, 100, 240, 100);
+    ASSERT_TRUE(eventually([&] { return at(140, 100) == kRed3; }));
+
+    save_as("board.png");
+    ASSERT_TRUE(eventually([&] { return file_pixel(scratch.file("board.png"), 140, 100) == "#CD0000"; }))
+        << file_pixel(scratch.file("board.png"), 140, 100);
+    EXPECT_EQ(file_pixel(scratch.file("board.png"), 140, 50), "#000000");
+    EXPECT_EQ(file_pixel(scratch.file("board.png"), 5, 5), "#FFFFFF");
+    save_as("board.XPM");
+    ASSERT_TRUE(eventually([&] { return file_pixel(scratch.file("board.XPM"), 140, 100) == "#CD0000"; }));
+    // A name that asks for no known format is refused in a dialog.
+    save_as("board.txt");
+    Window problem = driver->wait_for_shell("Problem_popup", std::chrono::seconds(10), board_process.exit_fd());
+    ASSERT_NE(problem, 0u);
+    driver->click(driver->message_button(problem, 0));
+
+    // The eraser takes a line away; Clear takes everything.
+    ASSERT_TRUE(driver->click(pens[4]));
+    drag(dpy, area, 100, 50, 180, 50);
+    ASSERT_TRUE(eventually([&] { return at(140, 50) == kWhite; }));
+    EXPECT_EQ(at(60, 50), kBlack);
+    ASSERT_TRUE(driver->click(tools[1]));
+    ASSERT_TRUE(eventually([&] { return at(140, 100) == kWhite && at(60, 50) == kWhite; }));
+    ASSERT_TRUE(driver->click(tools[3]));  // Quit
+    auto status = board_process.wait_for_exit(std::chrono::seconds(10));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(exit_code(*status), 0);
+}
+
+TEST_F(Whiteboard, TheSnapshotsDragBecomesTheBackgroundAndTheEraserGivesItBack) {
+    Display *dpy = driver->display();
+    XColor red{};
+    red.red = 0xcdcd;
+    XAllocColor(dpy, DefaultColormap(dpy, DefaultScreen(dpy)), &red);
+    Window target = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 300, 200, 300, 200, 0, 0, red.pixel);
+    XMapWindow(dpy, target);
+    XSync(dpy, False);
+    ASSERT_TRUE(eventually([&] { return pixel_at(dpy, DefaultRootWindow(dpy), 400, 300) == kRed3; }));
+
+    start_board({"--", "-grab"});
+    // The drag begins once the board holds the pointer.
+    ASSERT_TRUE(eventually([&] {
+        int status = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                  CurrentTime);
+        if (status == GrabSuccess) XUngrabPointer(dpy, CurrentTime);
+        XSync(dpy, False);
+        return status == AlreadyGrabbed;
+    }));
+    drag(dpy, DefaultRootWindow(dpy), 320, 220, 470, 320);
+    find_parts();
+    if (HasFatalFailure()) return;
+    XWindowAttributes a{};
+    XGetWindowAttributes(dpy, area, &a);
+    EXPECT_EQ(a.width, 151);
+    EXPECT_EQ(a.height, 101);
+    ASSERT_TRUE(eventually([&] { return at(75, 50) == kRed3; }));
+    drag(dpy, area, 20, 50, 130, 50);
+    ASSERT_TRUE(eventually([&] { return at(75, 50) == kBlack; }));
+    ASSERT_TRUE(driver->click(pens[4]));
+    drag(dpy, area, 20, 50, 130, 50);
+    EXPECT_TRUE(eventually([&] { return at(75, 50) == kRed3; })) << "the eraser paints the snapshot back";
+    XDestroyWindow(dpy, target);
+}
+
+TEST_F(Whiteboard, TwoReceiversDrawOnASharedBoardTogether) {
+    // Input allowed from the start, and no delay between different people's input.
+    write_file(scratch.file(".Telvane/.setup"), "1 1 1 4 3 0 ");
+    auto second = XvfbServer::start();
+    ASSERT_TRUE(second);
+    start();
+    if (HasFatalFailure()) return;
+    start_board();
+    find_parts();
+    if (HasFatalFailure()) return;
+    share("Whiteboard");
+    if (HasFatalFailure()) return;
+    std::string second_rx = "127.0.0.1:" + std::to_string(second->number()) + ".0";
+    {
+        ChildProcess::Options options;
+        options.stdout_path = options.stderr_path = scratch.file("request2.out");
+        ChildProcess request = ChildProcess::start({build_path("request/telvane-request"), "--display", server->name(),
+                                                    "share", "--name", "Whiteboard", second_rx},
+                                                   options);
+        auto status = request.wait_for_exit(std::chrono::seconds(40));
+        ASSERT_TRUE(status && exit_code(*status) == 0) << read_file(scratch.file("request2.out"));
+    }
+    ASSERT_TRUE(mirrors_become(1));
+    ASSERT_TRUE(eventually([&] { return mirror_windows(second->name()).size() == 1; }));
+
+    // Each receiver draws on its own mirror: one line across, one down.
+    const struct {
+        std::string display;
+        int x0, y0, x1, y1;
+        int check_x, check_y;
+    } hands[] = {{receiver->name(), 40, 60, 300, 60, 170, 60}, {second->name(), 170, 100, 170, 300, 170, 200}};
+    for (const auto &hand : hands) {
+        Display *rx = XOpenDisplay(hand.display.c_str());
+        ASSERT_NE(rx, nullptr);
+        Window mirror = mirror_windows(hand.display).at(0);
+        // The board inside the mirror lies where it lies inside the shared window.
+        Window child = 0;
+        int bx = 0, by = 0;
+        XTranslateCoordinates(driver->display(), area, shell, 0, 0, &bx, &by, &child);
+        auto mirror_area = [&](int x, int y) { return std::make_pair(bx + x, by + y); };
+        auto [mx0, my0] = mirror_area(hand.x0, hand.y0);
+        auto [mx1, my1] = mirror_area(hand.x1, hand.y1);
+        drag(rx, mirror, mx0, my0, mx1, my1);
+        EXPECT_TRUE(eventually([&] { return at(hand.check_x, hand.check_y) == kBlack; })) << hand.display << "\n"
+                                                                                         << trace();
+        // Every receiver sees both lines.
+        EXPECT_TRUE(eventually([&] {
+            auto [cx, cy] = mirror_area(hand.check_x, hand.check_y);
+            return pixel_at(rx, mirror, cx, cy) == kBlack;
+        })) << hand.display;
+        XCloseDisplay(rx);
+    }
+    if (const char *dir = getenv("TELVANE_SCREENSHOTS")) {
+        for (const auto &[name, display] : {std::pair{"whiteboard-sender", upstream->name()},
+                                           std::pair{"whiteboard-receiver", second->name()}}) {
+            std::string command = "import -display " + display + " -window root -crop 700x560+0+0 " +
+                                  std::string(dir) + "/" + name + ".png";
+            EXPECT_EQ(system(command.c_str()), 0);
+        }
+    }
+}
