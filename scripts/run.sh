@@ -7,6 +7,10 @@ set -euo pipefail
 build=${1:-build}
 build=$(cd "$build" && pwd)
 export NLSPATH="$build/resources/%N.cat${NLSPATH:+:$NLSPATH}"
+# The Tools menu starts $VIEWER; the whiteboard built here unless the user chose another.
+if [ -z "${VIEWER:-}" ] && [ -x "$build/whiteboard/telvane-whiteboard" ]; then
+  export VIEWER="$build/whiteboard/telvane-whiteboard"
+fi
 
 pids=()
 cleanup() {
