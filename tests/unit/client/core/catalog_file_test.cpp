@@ -126,6 +126,20 @@ TEST_F(CatalogFile, EveryEntryIsStoredAsWritten) {
     }
 }
 
+TEST_F(CatalogFile, EveryHelpNumberOfTheDialogsHasItsOwnText) {
+    // The dialogs' help topics (address book 1, matching names 2, main window 3, window status
+    // 5, matching files 6) and their controls' item numbers, as the dialogs hand them over.
+    std::vector<int> numbers = {1, 2, 3, 5, 6, 500, 501, 503, 504, 505};
+    for (int base : {100, 200, 300, 600})
+        for (int k = 0; k <= (base == 100 ? 5 : base == 300 ? 6 : 4); ++k) numbers.push_back(base + k);
+    for (int n : numbers) {
+        const Entry *e = find(6, n);
+        ASSERT_NE(e, nullptr) << "help number " << n << " has no text";
+        EXPECT_EQ(e->text.find("No Help Available"), std::string::npos) << n;
+        EXPECT_GT(e->text.size(), 10u) << n;
+    }
+}
+
 TEST_F(CatalogFile, EntriesUseOnlyStringConversions) {
     // The message functions format every text with string arguments only; any other
     // conversion would read an argument of the wrong type.
