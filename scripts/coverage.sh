@@ -21,7 +21,7 @@ mkdir -p "$out"
 # Only the programs' own code counts; tests, benchmarks and system headers do not. Branches that
 # only the compiler made (exception unwinding, unreachable ones) are left out.
 gcovr --root . --object-directory "$build" \
-  --filter 'src/' --filter 'server/' --filter 'consent/' --filter 'common/' \
+  --filter 'src/' --filter 'server/' --filter 'consent/' --filter 'common/' --filter 'request/' --filter 'whiteboard/' \
   --exclude-directories '.*/CMakeFiles/[0-9.]+' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --json "$out/coverage.json" --html-details "$out/index.html" --print-summary

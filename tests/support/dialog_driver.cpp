@@ -211,4 +211,24 @@ bool DialogDriver::click_at(int x, int y) {
     return true;
 }
 
+bool DialogDriver::drag(Window window, int x0, int y0, int x1, int y1, Display *on) {
+    Display *dpy = on ? on : dpy_;
+    QuietErrors quiet(dpy);
+    xcb_connection_t *c = XGetXCBConnection(dpy);
+    Window root = DefaultRootWindow(dpy), child = 0;
+    int rx = 0, ry = 0;
+    if (!XTranslateCoordinates(dpy, window, root, x0, y0, &rx, &ry, &child)) return false;
+    auto move = [&](int x, int y) {
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
+                            static_cast<int16_t>(y), 0);
+    };
+    move(rx, ry);
+    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    for (int i = 1; i <= 10; ++i) move(rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
+    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_flush(c);
+    XSync(dpy, False);
+    return true;
+}
+
 }  // namespace telvane::testing

@@ -34,6 +34,9 @@ public:
     bool click(Window window);
     // Moves the pointer to (x, y) of the root window and clicks button 1.
     bool click_at(int x, int y);
+    // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps. `window` may
+    // belong to another display than this driver's when `on` is that display's connection.
+    bool drag(Window window, int x0, int y0, int x1, int y1, Display *on = nullptr);
     // Moves the pointer to the middle of `window` without clicking (keyboard focus follows
     // the pointer on a display without a window manager).
     bool point_at(Window window);

@@ -224,4 +224,13 @@ bool wait_for_text(const std::string &path, const std::string &text, std::chrono
     return found;
 }
 
+bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit) {
+    auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        poll(nullptr, 0, 20);
+    }
+    return true;
+}
+
 }  // namespace telvane::testing

@@ -2,6 +2,7 @@
 // Child processes for tests: started with a death signal so that a crashed test leaves nothing behind.
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -72,6 +73,10 @@ private:
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &text);
+
+// Waits until `done` holds, looking every 20 ms, at most `limit`. For state that another
+// process or display changes on its own time, where there is no event of ours to wait for.
+bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // The build tree's binaries and resources, as CMake passed them to the tests.
 std::string build_path(const std::string &relative);

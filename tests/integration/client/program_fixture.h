@@ -36,8 +36,7 @@ protected:
     // takes it down only once it has seen its client go, and the next run may get the same id.
     void wait_until_earlier_gone() {
         if (!main_shell) return;
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < end) {
+        eventually([&] {
             Display *dpy = driver->display();
             Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
             unsigned int n = 0;
@@ -45,9 +44,8 @@ protected:
             bool there = false;
             for (unsigned int i = 0; i < n; ++i) there = there || children[i] == main_shell;
             if (children) XFree(children);
-            if (!there) break;
-            poll(nullptr, 0, 20);
-        }
+            return !there;
+        });
         main_shell = 0;
     }
 
@@ -86,12 +84,7 @@ protected:
     // Whether the receiver shows `n` mirrors within 10 seconds; they come and go on the
     // server's own time, after the program has heard of the share.
     bool mirrors_become(int n) const {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (mirrors() != n) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            poll(nullptr, 0, 20);
-        }
-        return true;
+        return eventually([&] { return mirrors() == n; });
     }
 
     // Shares the window titled `title` to the receiver with telvane-request.
@@ -137,9 +130,8 @@ protected:
     bool choose_menu_item(unsigned long menu_key, unsigned long item_key) {
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (!driver->point_at(main_shell) || !driver->press_key(menu_key, {XK_Alt_L})) return false;
-            auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-            while (!menu_posted(driver->display()) && std::chrono::steady_clock::now() < end) poll(nullptr, 0, 20);
-            if (menu_posted(driver->display())) return driver->press_key(item_key);
+            if (eventually([&] { return menu_posted(driver->display()); }, std::chrono::seconds(2)))
+                return driver->press_key(item_key);
         }
         return false;
     }

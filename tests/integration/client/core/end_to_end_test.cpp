@@ -4,74 +4,14 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
-#include "dialog_driver.h"
-#include "other_client.h"
-#include "process.h"
-#include "share_server.h"
-#include "xvfb.h"
-
-#include <X11/keysym.h>
-#include <csignal>
-#include <poll.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
+#include "program_fixture.h"
 
 using namespace telvane::testing;
 
 namespace {
 
-class EndToEnd : public ServedDisplayTest {
+class EndToEnd : public ProgramRun {
 protected:
-    void SetUp() override {
-        start_served();
-        if (HasFatalFailure()) return;
-        receiver = XvfbServer::start();
-        ASSERT_TRUE(receiver);
-        mkdir(scratch.file(".Telvane").c_str(), 0755);
-        // Diagnostic level: the log shows each step, and typed names are confirmed.
-        write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
-    }
-
-    ChildProcess start_telvane() {
-        ChildProcess::Options options;
-        options.env_set = {{"DISPLAY", server->name()},
-                           {"HOME", scratch.path()},
-                           {"NLSPATH", build_path("resources/%N.cat")}};
-        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
-        options.stdout_path = scratch.file("stdout");
-        options.stderr_path = scratch.file("stderr");
-        return ChildProcess::start({build_path("src/telvane")}, options);
-    }
-
-    std::string log() const { return read_file(scratch.file(".Telvane/.logfile")); }
-
-    // Waits until `done` holds, looking every 50 ms, at most `limit`.
-    static bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit) {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            poll(nullptr, 0, 50);
-        }
-        return true;
-    }
-
-    // True while a menu is posted: toolkits keep small helper windows off the screen, a menu
-    // is an override-redirect window on it.
-    static bool menu_posted(Display *dpy) {
-        Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        XQueryTree(dpy, root, &root, &parent, &children, &n);
-        bool posted = false;
-        for (unsigned int i = 0; i < n; ++i) {
-            XWindowAttributes a{};
-            if (!XGetWindowAttributes(dpy, children[i], &a)) continue;
-            if (a.override_redirect && a.map_state == IsViewable && a.x + a.width > 0 && a.y + a.height > 0)
-                posted = true;
-        }
-        if (children) XFree(children);
-        return posted;
-    }
-
     // True while some client holds the pointer and no menu is posted: the window pick.
     static bool picking(Display *dpy) {
         if (menu_posted(dpy)) return false;
@@ -81,22 +21,16 @@ protected:
         XSync(dpy, False);
         return status == AlreadyGrabbed;
     }
-
-    int mirrors() const { return static_cast<int>(mirror_windows(receiver->name()).size()); }
-
-    std::optional<XvfbServer> receiver;
 };
 
 }  // namespace
 
 TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
     ForeignWindow target(server->name(), "Quarterly plan", 600, 400, 200, 150);
-    ChildProcess telvane = start_telvane();
-    ASSERT_TRUE(telvane);
-    DialogDriver driver(server->name());
-    ASSERT_TRUE(driver);
-    Window shell = driver.wait_for_shell("Telvane", std::chrono::seconds(30), telvane.exit_fd());
-    ASSERT_NE(shell, 0u) << read_file(scratch.file("stderr"));
+    start();
+    if (HasFatalFailure()) return;
+    DialogDriver &driver = *this->driver;
+    Window shell = main_shell;
     // Start-up went through the server: both versions are known and the input delay was sent.
     for (const char *line : {"REQUEST change input delay to '0.5' '0.5'",
                              "Connector Version = '@(#)Telvane 2.4 Connector  - 1995'",
@@ -107,7 +41,7 @@ TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
 
     // The name line has the focus; the keyboard follows the pointer into the window.
     ASSERT_TRUE(driver.point_at(shell));
-    std::string name = "127.0.0.1:" + std::to_string(receiver->number()) + ".0";
+    std::string name = rx();
     ASSERT_TRUE(driver.type_text(name + " Receiver display\n"));
     // At the diagnostic level an entry found in no address book is confirmed first.
     Window question = driver.wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd());

@@ -5,10 +5,8 @@
 
 #include "program_fixture.h"
 
-#include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <algorithm>
-#include <xcb/xtest.h>
 
 using namespace telvane::testing;
 
@@ -41,32 +39,6 @@ unsigned long pixel_at(Display *dpy, Window w, int x, int y) {
     unsigned long p = XGetPixel(image, 0, 0) & 0xffffff;
     XDestroyImage(image);
     return p;
-}
-
-// Drags with button 1 from (x0, y0) to (x1, y1) of `w` in ten steps, with XTEST on `dpy`.
-void drag(Display *dpy, Window w, int x0, int y0, int x1, int y1) {
-    xcb_connection_t *c = XGetXCBConnection(dpy);
-    Window child = 0;
-    int rx = 0, ry = 0;
-    XTranslateCoordinates(dpy, w, DefaultRootWindow(dpy), x0, y0, &rx, &ry, &child);
-    xcb_window_t root = DefaultRootWindow(dpy);
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, rx, ry, 0);
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    for (int i = 1; i <= 10; ++i)
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, rx + (x1 - x0) * i / 10,
-                            ry + (y1 - y0) * i / 10, 0);
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(c);
-    XSync(dpy, False);
-}
-
-bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        poll(nullptr, 0, 20);
-    }
-    return true;
 }
 
 // What ImageMagick reads at (x, y) of a picture file, as "#RRGGBB".
@@ -139,12 +111,11 @@ TEST_F(Whiteboard, PensEraserClearAndSavedPictures) {
     start_board();
     find_parts();
     if (HasFatalFailure()) return;
-    Display *dpy = driver->display();
     ASSERT_TRUE(eventually([&] { return at(5, 5) == kWhite; }));
-    drag(dpy, area, 40, 50, 240, 50);
+    driver->drag(area, 40, 50, 240, 50);
     ASSERT_TRUE(eventually([&] { return at(140, 50) == kBlack; }));
     ASSERT_TRUE(driver->click(pens[1]));  // Red
-    drag(dpy, area, 40, 100, 240, 100);
+    driver->drag(area, 40, 100, 240, 100);
     ASSERT_TRUE(eventually([&] { return at(140, 100) == kRed3; }));
 
     save_as("board.png");
@@ -162,7 +133,7 @@ TEST_F(Whiteboard, PensEraserClearAndSavedPictures) {
 
     // The eraser takes a line away; Clear takes everything.
     ASSERT_TRUE(driver->click(pens[4]));
-    drag(dpy, area, 100, 50, 180, 50);
+    driver->drag(area, 100, 50, 180, 50);
     ASSERT_TRUE(eventually([&] { return at(140, 50) == kWhite; }));
     EXPECT_EQ(at(60, 50), kBlack);
     ASSERT_TRUE(driver->click(tools[1]));
@@ -192,7 +163,7 @@ TEST_F(Whiteboard, TheSnapshotsDragBecomesTheBackgroundAndTheEraserGivesItBack) 
         XSync(dpy, False);
         return status == AlreadyGrabbed;
     }));
-    drag(dpy, DefaultRootWindow(dpy), 320, 220, 470, 320);
+    driver->drag(DefaultRootWindow(dpy), 320, 220, 470, 320);
     find_parts();
     if (HasFatalFailure()) return;
     XWindowAttributes a{};
@@ -200,10 +171,10 @@ TEST_F(Whiteboard, TheSnapshotsDragBecomesTheBackgroundAndTheEraserGivesItBack) 
     EXPECT_EQ(a.width, 151);
     EXPECT_EQ(a.height, 101);
     ASSERT_TRUE(eventually([&] { return at(75, 50) == kRed3; }));
-    drag(dpy, area, 20, 50, 130, 50);
+    driver->drag(area, 20, 50, 130, 50);
     ASSERT_TRUE(eventually([&] { return at(75, 50) == kBlack; }));
     ASSERT_TRUE(driver->click(pens[4]));
-    drag(dpy, area, 20, 50, 130, 50);
+    driver->drag(area, 20, 50, 130, 50);
     EXPECT_TRUE(eventually([&] { return at(75, 50) == kRed3; })) << "the eraser paints the snapshot back";
     XDestroyWindow(dpy, target);
 }
@@ -250,7 +221,7 @@ TEST_F(Whiteboard, TwoReceiversDrawOnASharedBoardTogether) {
         auto mirror_area = [&](int x, int y) { return std::make_pair(bx + x, by + y); };
         auto [mx0, my0] = mirror_area(hand.x0, hand.y0);
         auto [mx1, my1] = mirror_area(hand.x1, hand.y1);
-        drag(rx, mirror, mx0, my0, mx1, my1);
+        driver->drag(mirror, mx0, my0, mx1, my1, rx);
         EXPECT_TRUE(eventually([&] { return at(hand.check_x, hand.check_y) == kBlack; })) << hand.display << "\n"
                                                                                          << trace();
         // Every receiver sees both lines.
