@@ -81,6 +81,7 @@ ProxyServer::ProxyServer(const ServerOptions &options) : options_(options) {}
 
 ProxyServer::~ProxyServer() {
     if (service_) service_->shutdown();
+    if (upstream_) upstream_->unmark_roots(identity_);
     connections_.clear();
     service_.reset();
     // Stop answering on every name before giving the number up, so that a server that claims
@@ -240,6 +241,15 @@ bool ProxyServer::setup(std::string &error) {
     so.connect_limit = std::chrono::milliseconds(options_.connect_timeout_ms);
     so.upstream_display = options_.upstream;
     so.receiver_timeout = std::chrono::seconds(options_.receiver_timeout_s);
+    // A name of our own, so that several servers in front of one display keep their marks apart.
+    std::string token = random_cookie();
+    identity_ = "_TELVANE_SERVER_";
+    for (unsigned char ch : token.substr(0, 8)) {
+        static const char digits[] = "0123456789abcdef";
+        identity_ += digits[ch >> 4];
+        identity_ += digits[ch & 15];
+    }
+    if (upstream_->mark_roots(identity_)) so.identity = identity_;
     service_ = std::make_unique<ShareService>(
         upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
         [this](int fd, uint32_t host, bool on) {

@@ -75,6 +75,7 @@ private:
     std::string lock_path_;
     std::string socket_path_;
     bool published_cookie_ = false;
+    std::string identity_;   // the root property that tells receivers that are this display
     AuthPolicy auth_;
     ConnectionProtocol::Config protocol_config_;
     std::unique_ptr<UpstreamLink> upstream_;

@@ -129,7 +129,26 @@ private:
 
 }  // namespace
 
-ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit) {
+namespace {
+
+// Whether a root window of `c` carries the property `identity`. The atom is only looked up,
+// never made: a display that has never heard the name is not ours.
+bool carries_identity(xcb_connection_t *c, const std::string &identity) {
+    XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(identity.size()), identity.c_str()), nullptr));
+    if (!atom || atom->atom == XCB_ATOM_NONE) return false;
+    for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, it.data->root, atom->atom, XCB_ATOM_ANY, 0, 1), nullptr));
+        if (p && p->type != XCB_ATOM_NONE) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit,
+                                       const std::string &identity) {
     ReceiverConnectResult out;
     auto fail = [&](wire::ConnectFailure f, std::string why) {
         out.failure = f;
@@ -176,6 +195,11 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     }
     int screens = xcb_setup_roots_length(xcb_get_setup(c.get()));
     if (out.screen >= screens) out.screen = 0;
+    if (!identity.empty() && carries_identity(c.get(), identity)) {
+        out.is_self = true;
+        out.reason = "the receiver is this display itself";
+        return out;
+    }
     out.conn = std::move(c);
     return out;
 }

@@ -18,11 +18,15 @@ struct ReceiverConnectResult {
     int screen = 0;
     std::optional<wire::ConnectFailure> failure;
     std::string reason;   // for the log
+    bool is_self = false; // the receiver is the display this server stands in front of
 };
 
 // Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S") over TCP,
 // offering the user's credentials for it. Blocks up to `limit` for the TCP connect; meant to run
-// on a worker thread. The result owns the connection.
-ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit);
+// on a worker thread. The result owns the connection. When `identity` is given and a root
+// window of the receiver carries a property of that name, the receiver is this server's own
+// display: is_self is set and no connection is kept.
+ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit,
+                                       const std::string &identity = "");
 
 }  // namespace telvane::server

@@ -198,8 +198,9 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     std::shared_ptr<Completion> done = completion_;
     std::string text = *name;
     auto limit = options_.connect_limit;
-    std::thread([done, host, text, limit] {
-        ReceiverConnectResult res = connect_receiver(text, limit);
+    std::string identity = options_.identity;
+    std::thread([done, host, text, limit, identity] {
+        ReceiverConnectResult res = connect_receiver(text, limit, identity);
         std::lock_guard<std::mutex> lock(done->mutex);
         done->done.emplace_back(host, std::move(res));
         uint64_t one = 1;
@@ -238,6 +239,19 @@ void ShareService::collect_connections() {
         auto it = receivers_.find(host);
         if (it == receivers_.end()) continue;
         Receiver &r = it->second;
+        if (res.is_self) {
+            // A mirror would stand on top of its own original, and input would chase itself.
+            auto waiting = std::move(r.waiting);
+            const std::string name = r.name;
+            receivers_.erase(it);
+            if (trace_) {
+                std::fprintf(trace_, "receiver %s is this display itself: share refused\n", name.c_str());
+                std::fflush(trace_);
+            }
+            for (const auto &p : waiting)
+                for (uint32_t w : p.windows) emit(ShareStatus::AlreadySharedLocal, w, host);
+            continue;
+        }
         if (res.failure) {
             uint32_t window = r.waiting.empty() || r.waiting.front().windows.empty()
                                   ? 0 : r.waiting.front().windows.front();

@@ -43,6 +43,7 @@ public:
         std::chrono::milliseconds connect_limit{5000};
         std::string upstream_display;   // where shared windows are captured and receivers' input replayed
         std::chrono::milliseconds receiver_timeout{30000};   // a silent receiver is dropped after this
+        std::string identity;           // the root property that marks this display (mark_roots)
     };
     // Sends one event to every connection that has sent a share request.
     using Broadcast = std::function<void(const wire::ShareEvent &)>;

@@ -51,6 +51,24 @@ std::optional<std::string> UpstreamLink::atom_name(uint32_t atom) {
     return std::string(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
 }
 
+bool UpstreamLink::mark_roots(const std::string &name) {
+    uint32_t atom = intern(name);
+    if (!atom) return false;
+    auto *c = conn_.get();
+    for (uint32_t root : roots())
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom, XCB_ATOM_STRING, 8, 1, "1");
+    XcbReply<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return static_cast<bool>(sync);
+}
+
+void UpstreamLink::unmark_roots(const std::string &name) {
+    if (broken() || name.empty()) return;
+    uint32_t atom = intern(name);
+    auto *c = conn_.get();
+    for (uint32_t root : roots()) xcb_delete_property(c, root, atom);
+    xcb_flush(c);
+}
+
 std::vector<uint32_t> UpstreamLink::roots() const {
     std::vector<uint32_t> out;
     if (broken()) return out;

@@ -68,6 +68,13 @@ public:
     // the server waited for a reply, which would otherwise wait for the next readable socket.
     std::vector<uint32_t> drain_destroyed(bool read_socket = true);
 
+    // Puts a property named `name` on every root window, so that a receiver that turns out to
+    // be this very display can be told by it, whatever name reached it. Returns false when
+    // upstream is gone. Called once at start-up.
+    bool mark_roots(const std::string &name);
+    // Takes that property away again. Called at shutdown.
+    void unmark_roots(const std::string &name);
+
     bool broken() const { return !conn_ || xcb_connection_has_error(conn_.get()); }
     int fd() const { return conn_ ? xcb_get_file_descriptor(conn_.get()) : -1; }
 

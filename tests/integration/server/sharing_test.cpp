@@ -289,3 +289,22 @@ TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentRece
     expect_event(0);
     EXPECT_EQ(expect_event(3).window, w);
 }
+
+TEST_F(Sharing, AShareToThisDisplayItselfIsRefusedUnderEveryName) {
+    // The server's own display and the one it stands in front of, by address and by host name:
+    // every road leads to the same screen, where a mirror would cover its own original.
+    const std::string names[] = {server->tcp_name() + ".0", upstream->tcp_name() + ".0",
+                                 host_name() + ":" + std::to_string(server->number()) + ".0"};
+    for (const std::string &name : names) {
+        const uint32_t w = make_window(c.get(), "Self probe");
+        const uint32_t host = host_atom(name);
+        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        ShareEvent e = expect_event(100);
+        EXPECT_EQ(e.window, w) << name;
+        EXPECT_EQ(e.host, host) << name;
+        EXPECT_NE(trace().find("is this display itself: share refused"), std::string::npos) << name;
+    }
+    EXPECT_TRUE(windows_with(c.get(), intern(c.get(), "TL_SERVER_NAME")).empty()) << "no mirror was made here";
+    // A real receiver is still served.
+    EXPECT_NE(share(*rx, make_window(c.get(), "Other probe")), 0u);
+}
