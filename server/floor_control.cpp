@@ -31,6 +31,37 @@ InputVerdict judge_receiver_input(const Floor &floor, uint32_t host, InputClock:
     return facts.allowed ? InputVerdict::DropFloor : InputVerdict::DropDisallowed;
 }
 
+InputPassage input_passage(const InputWhere &w) {
+    if (w.synthetic) return InputPassage::DropSynthetic;
+    switch (w.kind) {
+    case InputKind::KeyPress:
+    case InputKind::KeyRelease:
+        return InputPassage::Pass;
+    case InputKind::ButtonRelease:
+        return w.inside ? InputPassage::Pass : InputPassage::PassAtEdge;
+    case InputKind::Motion:
+        if (w.buttons_held) return w.inside ? InputPassage::Pass : InputPassage::PassAtEdge;
+        [[fallthrough]];
+    case InputKind::ButtonPress:
+        // A second button during a drag that left the window is a new press out there.
+        if (!w.inside) return InputPassage::DropOutside;
+        if (w.covered && !w.buttons_held) return InputPassage::DropCovered;
+        return InputPassage::Pass;
+    }
+    return InputPassage::DropOutside;
+}
+
+const char *passage_name(InputPassage p) {
+    switch (p) {
+    case InputPassage::Pass: return "pass";
+    case InputPassage::PassAtEdge: return "pass-at-edge";
+    case InputPassage::DropSynthetic: return "drop-synthetic";
+    case InputPassage::DropOutside: return "drop-outside";
+    case InputPassage::DropCovered: return "drop-covered";
+    }
+    return "unknown";
+}
+
 const char *verdict_name(InputVerdict v) {
     switch (v) {
     case InputVerdict::Forward: return "forward";

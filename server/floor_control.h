@@ -75,6 +75,35 @@ enum class InputVerdict : uint8_t {
 InputVerdict judge_receiver_input(const Floor &floor, uint32_t host, InputClock::time_point now,
                                   const FloorDelays &delays, const ReceiverInputFacts &facts);
 
+// Where an input from a receiver may go on the sender, whatever the floor: never anywhere but
+// into the shared window.
+enum class InputPassage : uint8_t {
+    Pass,            // into the shared window as it is
+    PassAtEdge,      // the drag's motion or release, brought back to the window's edge
+    DropSynthetic,   // sent by a client of the receiver, not given by its person
+    DropOutside,     // a press or pointing outside the window's area
+    DropCovered,     // another, unshared window lies over the window at that point
+};
+
+// What is known about where an input from a receiver lands.
+struct InputWhere {
+    InputKind kind = InputKind::Motion;
+    bool synthetic = false;     // the event's send-event bit is set
+    bool inside = false;        // its coordinates lie within the shared window's area
+    bool covered = false;       // on the sender, a window other than the shared one or its own
+                                // children is on top at that point
+    bool buttons_held = false;  // a press of this receiver went through and is still down
+};
+
+// The passage of one input. Keys are judged by the focus, not the point: only synthetic keys
+// are dropped here. A press needs an uncovered point inside the window; motion and releases
+// while a press is held (the sender's own grab takes them to the window) are brought back to
+// the edge when outside; other motion needs what a press needs.
+InputPassage input_passage(const InputWhere &where);
+
+// The passage's name in the server's trace.
+const char *passage_name(InputPassage p);
+
 // Whether the verdict lets the input reach the sender.
 constexpr bool forwards(InputVerdict v) { return v == InputVerdict::Forward || v == InputVerdict::ForwardAside; }
 

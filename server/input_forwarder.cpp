@@ -1,6 +1,8 @@
 // Replays receivers' input in shared windows on the sender with XTEST, under the floor rule.
 #include "input_forwarder.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstring>
 #include <xcb/xinput.h>
@@ -154,6 +156,40 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
     default: kind = InputKind::Motion; break;
     }
     Held &held = held_[host];
+    const bool key_event = kind == InputKind::KeyPress || kind == InputKind::KeyRelease;
+    int16_t ex = e->event_x, ey = e->event_y;
+    // Where it would land comes before the floor: input that may not land takes no floor.
+    auto place = kind == InputKind::KeyRelease ? std::nullopt : place_in(target->window, ex, ey);
+    if (!place && !key_event) return;
+    // A press over a window for everyone's pointing goes to that window, whoever may type.
+    uint32_t direct = 0;
+    if (kind == InputKind::ButtonPress)
+        direct = held.buttons.empty() ? accepts_all_at(target->window, ex, ey) : held.direct;
+    InputWhere where;
+    where.kind = kind;
+    where.synthetic = (ev->response_type & 0x80) != 0;
+    where.inside = place && place->inside;
+    where.buttons_held = !held.buttons.empty();
+    // Windows for everyone's pointing are reached directly even where something covers them.
+    if (!where.synthetic && where.inside && !where.buttons_held && !direct && !held.direct)
+        where.covered = !reaches(target->window, *place);
+    const InputPassage passage = input_passage(where);
+    if (passage != InputPassage::Pass && passage != InputPassage::PassAtEdge) {
+        if (kind != InputKind::Motion) {
+            char line[200];
+            std::snprintf(line, sizeof line, "input host=%u window=0x%08x %s detail=%u x=%d y=%d %s", host,
+                          target->window, kind_name(kind), e->detail, ex, ey, passage_name(passage));
+            trace(line);
+        }
+        return;
+    }
+    if (passage == InputPassage::PassAtEdge && place) {
+        ex = std::clamp<int16_t>(ex, 0, static_cast<int16_t>(place->width - 1));
+        ey = std::clamp<int16_t>(ey, 0, static_cast<int16_t>(place->height - 1));
+        place = place_in(target->window, ex, ey);
+        if (!place) return;
+    }
+
     ReceiverInputFacts facts;
     facts.kind = kind;
     facts.allowed = target->allowed;
@@ -163,15 +199,10 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
                                                                : false;
     const auto now = hooks_.now();
     const FloorDelays delays = hooks_.delays();
-    // A press over a window for everyone's pointing goes to that window, whoever may type.
-    uint32_t direct = 0;
-    if (kind == InputKind::ButtonPress)
-        direct = held.buttons.empty() ? accepts_all_at(target->window, e->event_x, e->event_y) : held.direct;
     InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
     if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
         is_pointer_input(kind)) {
-        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0
-                                                           : accepts_all_at(target->window, e->event_x, e->event_y) != 0;
+        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0 : accepts_all_at(target->window, ex, ey) != 0;
         verdict = judge_receiver_input(floor_, host, now, delays, facts);
     }
     std::optional<uint8_t> key;
@@ -187,30 +218,30 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
     if (kind != InputKind::Motion) {
         char line[200];
         std::snprintf(line, sizeof line, "input host=%u window=0x%08x %s detail=%u x=%d y=%d %s", host,
-                      target->window, kind_name(kind), e->detail, e->event_x, e->event_y, verdict_name(verdict));
+                      target->window, kind_name(kind), e->detail, ex, ey, verdict_name(verdict));
         trace(line);
     }
     if (!forwards(verdict)) return;
     if (verdict == InputVerdict::Forward) floor_ = floor_taken_by(Party{host}, now);
 
-    const bool key_event = kind == InputKind::KeyPress || kind == InputKind::KeyRelease;
-    auto place = kind == InputKind::KeyRelease ? std::nullopt : place_in(target->window, e->event_x, e->event_y);
-    // A key typed while the receiver's pointer is off the mirror leaves the sender's pointer be.
-    if (place && (place->inside || !key_event)) inject(XCB_MOTION_NOTIFY, 0, place->root, place->x, place->y);
+    // A key typed while the receiver's pointer is off the mirror, or over a part of the window
+    // that something covers on the sender, leaves the sender's pointer be.
+    if (place && (!key_event || (place->inside && !where.covered)))
+        inject(XCB_MOTION_NOTIFY, 0, place->root, place->x, place->y);
     if (kind == InputKind::ButtonPress && held.buttons.empty()) held.direct = direct;
     if (held.direct && !key_event) {
         // The pointer moves for real, so that the window's client finds it where the receiver
         // has it; the buttons go to that window alone.
         Place at = place.value_or(Place{});
         if (kind == InputKind::ButtonPress) {
-            deliver(XCB_BUTTON_PRESS, e->detail, held.direct, target->window, e->event_x, e->event_y, at, held);
+            deliver(XCB_BUTTON_PRESS, e->detail, held.direct, target->window, ex, ey, at, held);
             held.buttons.insert(e->detail);
         } else if (kind == InputKind::ButtonRelease) {
-            deliver(XCB_BUTTON_RELEASE, e->detail, held.direct, target->window, e->event_x, e->event_y, at, held);
+            deliver(XCB_BUTTON_RELEASE, e->detail, held.direct, target->window, ex, ey, at, held);
             held.buttons.erase(e->detail);
             if (held.buttons.empty()) held.direct = 0;
         } else if (!held.buttons.empty()) {
-            deliver(XCB_MOTION_NOTIFY, 0, held.direct, target->window, e->event_x, e->event_y, at, held);
+            deliver(XCB_MOTION_NOTIFY, 0, held.direct, target->window, ex, ey, at, held);
         }
         end_injection();
         return;
@@ -251,7 +282,24 @@ std::optional<InputForwarder::Place> InputForwarder::place_in(uint32_t window, i
     p.x = t->dst_x;
     p.y = t->dst_y;
     p.inside = x >= 0 && y >= 0 && x < g->width && y < g->height;
+    p.width = g->width;
+    p.height = g->height;
     return p;
+}
+
+bool InputForwarder::reaches(uint32_t window, const Place &place) {
+    xcb_connection_t *c = ask_.get();
+    // Down from the root through the windows that contain the point, as the server finds the
+    // window an event goes to; the shared window must be on that road.
+    uint32_t w = place.root;
+    for (int depth = 0; depth < 64 && w != XCB_NONE; ++depth) {
+        if (w == window) return true;
+        XcbReply<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, place.root, w, place.x, place.y), nullptr));
+        if (!t) return false;
+        w = t->child;
+    }
+    return false;
 }
 
 uint32_t InputForwarder::accepts_all_at(uint32_t window, int16_t x, int16_t y) {

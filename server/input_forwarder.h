@@ -79,11 +79,15 @@ private:
         uint32_t root = 0;
         int16_t x = 0, y = 0;
         bool inside = false;   // within the window's own area
+        uint16_t width = 0, height = 0;   // of the window
     };
 
     void keyboard_left(uint32_t host, uint32_t mirror);
     void forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
     std::optional<Place> place_in(uint32_t window, int16_t x, int16_t y);
+    // Whether an event at `place` would reach `window` or one of its children: no other window
+    // lies over it there on the sender's screen.
+    bool reaches(uint32_t window, const Place &place);
     // The deepest window under (x, y) of `window`, from `window` down, that takes pointer
     // input from every receiver; 0 when none does.
     uint32_t accepts_all_at(uint32_t window, int16_t x, int16_t y);

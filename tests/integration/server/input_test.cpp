@@ -130,6 +130,68 @@ TEST_F(ReceiverInput, AllowedClicksScrollingAndKeysArriveWhereTheyWereGiven) {
     EXPECT_EQ(std::count(std::begin(down->keys), std::end(down->keys), 0), 32);
 }
 
+TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotShared) {
+    // Another program's window, never shared, lies over the right half of the shared one.
+    Xcb other = xcb_open(upstream->name());
+    const uint32_t cover = xcb_generate_id(other.get());
+    const uint32_t heard_mask = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
+    xcb_create_window(other.get(), XCB_COPY_FROM_PARENT, cover, first_screen(other.get())->root, 160, 10, 150, 200, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &heard_mask);
+    xcb_map_window(other.get(), cover);
+    sync(other.get());
+    send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
+    Desk rx = receiver(true);
+
+    // A click where the other window lies is not given; a key there goes to the shared window.
+    rx.click(rx.mirror, 200, 50);
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=200 y=50 drop-covered"));
+    rx.type(rx.mirror, 201, 51, keycode_of(rx.c, kXkA));
+    expect_key(kXkA);
+
+    // What a client of the receiver sends to the mirror is nobody's input.
+    xcb_button_press_event_t forged{};
+    forged.response_type = XCB_BUTTON_PRESS;
+    forged.detail = 1;
+    forged.event = rx.mirror;
+    forged.root = first_screen(rx.c)->root;
+    forged.event_x = forged.event_y = 40;
+    forged.same_screen = 1;
+    xcb_send_event(rx.c, 0, rx.mirror, XCB_EVENT_MASK_BUTTON_PRESS, reinterpret_cast<const char *>(&forged));
+    sync(rx.c);
+    ASSERT_TRUE(decided("x=40 y=40 drop-synthetic"));
+
+    // A drag that leaves the mirror ends at its edge, and a press out there is not given.
+    uint32_t root = first_screen(rx.c)->root;
+    auto to = [&](int16_t x, int16_t y) {
+        Owned<xcb_translate_coordinates_reply_t> t(
+            xcb_translate_coordinates_reply(rx.c, xcb_translate_coordinates(rx.c, rx.mirror, root, x, y), nullptr));
+        xcb_test_fake_input(rx.c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, t->dst_x, t->dst_y, 0);
+    };
+    to(50, 60);
+    xcb_test_fake_input(rx.c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync(rx.c);
+    expect_click(window, 1, 50, 60);
+    to(340, 60);
+    xcb_test_fake_input(rx.c, XCB_BUTTON_PRESS, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync(rx.c);
+    ASSERT_TRUE(decided("ButtonPress detail=3 x=340 y=60 drop-outside"));
+    xcb_test_fake_input(rx.c, XCB_BUTTON_RELEASE, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(rx.c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync(rx.c);
+    auto release = heard(XCB_BUTTON_RELEASE);
+    ASSERT_TRUE(release);
+    EXPECT_EQ(std::tuple(release->event, release->detail, release->event_x), std::tuple(window, uint8_t(1), int16_t(299)));
+
+    // The other window heard nothing of it all.
+    sync(other.get());
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(other.get())}) {
+        const uint8_t type = ev->response_type & 0x7f;
+        EXPECT_NE(type, XCB_BUTTON_PRESS);
+        EXPECT_NE(type, XCB_BUTTON_RELEASE);
+        EXPECT_NE(type, XCB_KEY_PRESS);
+    }
+}
+
 TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneUntilAllowed) {
     // A telepointer: a child of the shared window that everyone may point with.
     uint32_t pointer = xcb_generate_id(c.get());

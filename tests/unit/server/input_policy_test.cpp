@@ -65,6 +65,36 @@ TEST(Floor, WhatWasPressedIsLetGoWhoeverHoldsTheFloor) {
     EXPECT_EQ(judge_receiver_input(f, kTwo, t0, delays, release), InputVerdict::Forward);
 }
 
+TEST(Passage, InputLandsOnlyInTheSharedWindow) {
+    using K = InputKind;
+    using P = InputPassage;
+    const struct {
+        K kind;
+        bool synthetic, inside, covered, held;
+        P want;
+    } cases[] = {
+        {K::ButtonPress, false, true, false, false, P::Pass},
+        {K::ButtonPress, true, true, false, false, P::DropSynthetic},
+        {K::KeyPress, true, true, false, false, P::DropSynthetic},
+        {K::ButtonPress, false, false, false, false, P::DropOutside},
+        {K::ButtonPress, false, true, true, false, P::DropCovered},
+        {K::ButtonPress, false, false, false, true, P::DropOutside},   // a second button out there
+        {K::ButtonPress, false, true, true, true, P::Pass},            // the sender's grab takes it
+        {K::Motion, false, false, false, true, P::PassAtEdge},
+        {K::Motion, false, true, true, true, P::Pass},
+        {K::Motion, false, true, true, false, P::DropCovered},
+        {K::Motion, false, false, false, false, P::DropOutside},
+        {K::ButtonRelease, false, false, false, true, P::PassAtEdge},
+        {K::ButtonRelease, false, true, true, true, P::Pass},
+        {K::KeyPress, false, false, true, false, P::Pass},             // keys go by the focus
+        {K::KeyRelease, false, false, false, false, P::Pass},
+    };
+    for (const auto &c : cases) {
+        InputWhere w{c.kind, c.synthetic, c.inside, c.covered, c.held};
+        EXPECT_EQ(input_passage(w), c.want) << int(c.kind) << c.synthetic << c.inside << c.covered << c.held;
+    }
+}
+
 TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
     // Two keysyms per key from keycode 8: the receiver has "a A" at 10, "q Q" at 12 and "!"
     // shifted only at 13; the sender has "q Q" at 9, "1 !" at 11 and "Q" alone at 14.
