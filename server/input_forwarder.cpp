@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 #include <xcb/xinput.h>
 #include <xcb/xtest.h>
 
@@ -51,12 +52,13 @@ const char *kind_name(InputKind k) {
 
 // Subscribes `c` to the raw input of every master device on every screen: raw events reach a
 // client whatever window has the pointer or the focus, and whoever grabbed the devices.
-uint8_t listen_to_raw_input(xcb_connection_t *c) {
+uint8_t listen_to_raw_input(xcb_connection_t *c, bool *multi_pointer) {
     const xcb_query_extension_reply_t *xi = xcb_get_extension_data(c, &xcb_input_id);
     if (!xi || !xi->present) return 0;
     XcbReply<xcb_input_xi_query_version_reply_t> v(
         xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
     if (!v || v->major_version < 2) return 0;
+    *multi_pointer = v->major_version > 2 || v->minor_version >= 2;
     struct {
         xcb_input_event_mask_t head;
         uint32_t bits;
@@ -87,7 +89,8 @@ std::unique_ptr<InputForwarder> InputForwarder::connect(const std::string &displ
         return nullptr;
     }
     auto f = std::make_unique<InputForwarder>(std::move(act), std::move(ask), std::move(hooks));
-    f->xinput_opcode_ = listen_to_raw_input(f->act_.get());
+    f->display_ = display;
+    f->xinput_opcode_ = listen_to_raw_input(f->act_.get(), &f->multi_pointer_);
     if (!f->xinput_opcode_) why = display + " has no XInput 2: the local user's input is not seen";
     f->accept_all_atom_ = intern(f->ask_.get(), "TL_ACCEPT_INPUT_FROM_ALL");
     return f;
@@ -95,6 +98,97 @@ std::unique_ptr<InputForwarder> InputForwarder::connect(const std::string &displ
 
 InputForwarder::InputForwarder(XcbConnection act, XcbConnection ask, Hooks hooks)
     : act_(std::move(act)), ask_(std::move(ask)), hooks_(std::move(hooks)) {}
+
+InputForwarder::~InputForwarder() {
+    while (!devices_.empty()) drop_devices(devices_.begin()->first);
+}
+
+InputForwarder::Devices *InputForwarder::devices_for(uint32_t host) {
+    auto it = devices_.find(host);
+    if (it != devices_.end()) return &it->second;
+    if (!multi_pointer_) {
+        if (!said_core_) trace("input: the sender has no XInput 2.2; receivers' input drives the core pointer");
+        said_core_ = true;
+        return nullptr;
+    }
+    const std::string name =
+        "telvane " + (hooks_.receiver_name ? hooks_.receiver_name(host) : std::to_string(host));
+    xcb_connection_t *c = ask_.get();
+    // AddMaster: a pointer "<name> pointer" and a keyboard "<name> keyboard", each with an XTEST
+    // slave the server makes for it.
+    std::vector<uint8_t> change(sizeof(xcb_input_add_master_t) + (name.size() + 3) / 4 * 4, 0);
+    auto *add = reinterpret_cast<xcb_input_add_master_t *>(change.data());
+    add->type = XCB_INPUT_HIERARCHY_CHANGE_TYPE_ADD_MASTER;
+    add->len = static_cast<uint16_t>(change.size() / 4);
+    add->name_len = static_cast<uint16_t>(name.size());
+    add->send_core = 1;
+    add->enable = 1;
+    std::memcpy(change.data() + sizeof *add, name.data(), name.size());
+    XcbReply<xcb_generic_error_t> failed(xcb_request_check(
+        c, xcb_input_xi_change_hierarchy_checked(c, 1, reinterpret_cast<xcb_input_hierarchy_change_t *>(change.data()))));
+    Devices d;
+    if (!failed) {
+        XcbReply<xcb_input_xi_query_device_reply_t> all(
+            xcb_input_xi_query_device_reply(c, xcb_input_xi_query_device(c, XCB_INPUT_DEVICE_ALL), nullptr));
+        for (auto i = all ? xcb_input_xi_query_device_infos_iterator(all.get()) : xcb_input_xi_device_info_iterator_t{};
+             all && i.rem; xcb_input_xi_device_info_next(&i)) {
+            std::string n(xcb_input_xi_device_info_name(i.data), xcb_input_xi_device_info_name_length(i.data));
+            if (i.data->type == XCB_INPUT_DEVICE_TYPE_MASTER_POINTER && n == name + " pointer") d.pointer = i.data->deviceid;
+            if (i.data->type == XCB_INPUT_DEVICE_TYPE_MASTER_KEYBOARD && n == name + " keyboard")
+                d.keyboard = i.data->deviceid;
+        }
+    }
+    if (d.pointer && d.keyboard) {
+        d.conn = XcbConnection(xcb_connect(display_.c_str(), nullptr));
+        xcb_connection_t *dc = d.conn.get();
+        XcbReply<xcb_input_xi_query_version_reply_t> v(
+            xcb_input_xi_query_version_reply(dc, xcb_input_xi_query_version(dc, 2, 2), nullptr));
+        XcbReply<xcb_generic_error_t> refused(
+            v ? xcb_request_check(dc, xcb_input_xi_set_client_pointer_checked(dc, XCB_NONE, d.pointer)) : nullptr);
+        if (v && !refused && !xcb_connection_has_error(dc)) {
+            char line[160];
+            std::snprintf(line, sizeof line, "input host=%u has its own pointer %u and keyboard %u", host, d.pointer,
+                          d.keyboard);
+            trace(line);
+            return &devices_.emplace(host, std::move(d)).first->second;
+        }
+    }
+    // Whatever was made goes again; this receiver drives the core devices.
+    if (d.pointer) {
+        xcb_input_remove_master_t remove{};
+        remove.type = XCB_INPUT_HIERARCHY_CHANGE_TYPE_REMOVE_MASTER;
+        remove.len = sizeof remove / 4;
+        remove.deviceid = d.pointer;
+        remove.return_mode = XCB_INPUT_CHANGE_MODE_FLOAT;
+        xcb_input_xi_change_hierarchy(c, 1, reinterpret_cast<xcb_input_hierarchy_change_t *>(&remove));
+        xcb_flush(c);
+    }
+    if (!said_core_) trace("input: no devices of its own for a receiver; its input drives the core pointer");
+    said_core_ = true;
+    return nullptr;
+}
+
+void InputForwarder::drop_devices(uint32_t host) {
+    auto it = devices_.find(host);
+    if (it == devices_.end()) return;
+    xcb_connection_t *c = ask_.get();
+    xcb_input_remove_master_t remove{};
+    remove.type = XCB_INPUT_HIERARCHY_CHANGE_TYPE_REMOVE_MASTER;
+    remove.len = sizeof remove / 4;
+    remove.deviceid = it->second.pointer;
+    remove.return_mode = XCB_INPUT_CHANGE_MODE_FLOAT;
+    xcb_input_xi_change_hierarchy(c, 1, reinterpret_cast<xcb_input_hierarchy_change_t *>(&remove));
+    XcbReply<xcb_get_input_focus_reply_t> sync(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    devices_.erase(it);
+    char line[96];
+    std::snprintf(line, sizeof line, "input host=%u gives its devices back", host);
+    trace(line);
+}
+
+xcb_connection_t *InputForwarder::injecting_for(uint32_t host) {
+    Devices *d = devices_for(host);
+    return d ? d->conn.get() : nullptr;
+}
 
 int InputForwarder::fd() const { return xcb_get_file_descriptor(act_.get()); }
 
@@ -137,6 +231,7 @@ void InputForwarder::keyboard_left(uint32_t host, uint32_t mirror) {
     // brings their releases to the mirror.
     auto it = held_.find(host);
     if (it == held_.end() || it->second.keys.empty() || !hooks_.target(host, mirror)) return;
+    inject_ = injecting_for(host);
     for (auto [rx, tx] : it->second.keys) inject(XCB_KEY_RELEASE, tx);
     it->second.keys.clear();
     end_injection();
@@ -223,6 +318,9 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
     }
     if (!forwards(verdict)) return;
     if (verdict == InputVerdict::Forward) floor_ = floor_taken_by(Party{host}, now);
+    // A telepointer's manager follows the core pointer while it is dragged, so that drag moves
+    // the core pointer; everything else goes through the receiver's own devices.
+    inject_ = !key_event && (direct || held.direct) ? nullptr : injecting_for(host);
 
     // A key typed while the receiver's pointer is off the mirror, or over a part of the window
     // that something covers on the sender, leaves the sender's pointer be.
@@ -248,7 +346,7 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
     }
     switch (kind) {
     case InputKind::KeyPress:
-        focus_into(target->window);
+        focus_into(host, target->window);
         inject(XCB_KEY_PRESS, *key);
         held.keys[e->detail] = *key;
         break;
@@ -359,28 +457,47 @@ bool InputForwarder::within_shared(uint32_t window) {
     return false;
 }
 
-void InputForwarder::focus_into(uint32_t window) {
+void InputForwarder::focus_into(uint32_t host, uint32_t window) {
     xcb_connection_t *c = ask_.get();
-    XcbReply<xcb_get_input_focus_reply_t> f(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    auto dev = devices_.find(host);
+    uint32_t focus = XCB_NONE;
+    if (dev != devices_.end()) {
+        XcbReply<xcb_input_xi_get_focus_reply_t> f(
+            xcb_input_xi_get_focus_reply(c, xcb_input_xi_get_focus(c, dev->second.keyboard), nullptr));
+        if (f) focus = f->focus;
+    } else {
+        XcbReply<xcb_get_input_focus_reply_t> f(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        if (f) focus = f->focus;
+    }
     // The application may have put the focus on one of the window's own children; leave it there.
-    if (f && f->focus > XCB_INPUT_FOCUS_POINTER_ROOT) {
-        uint32_t w = f->focus;
+    if (focus > XCB_INPUT_FOCUS_POINTER_ROOT) {
+        uint32_t w = focus;
         for (int depth = 0; depth < 64 && w != XCB_NONE; ++depth) {
             if (w == window) return;
             XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
             w = t ? t->parent : XCB_NONE;
         }
     }
-    // Sent on the injecting connection so that it takes effect before the key that follows.
-    xcb_set_input_focus(act_.get(), XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    // Sent on the injecting connection so that it takes effect before the key that follows; a
+    // receiver with a keyboard of its own moves only that keyboard's focus.
+    if (dev != devices_.end())
+        xcb_input_xi_set_focus(dev->second.conn.get(), window, XCB_CURRENT_TIME, dev->second.keyboard);
+    else
+        xcb_set_input_focus(act_.get(), XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
 }
 
 void InputForwarder::inject(uint8_t type, uint8_t detail, uint32_t root, int16_t x, int16_t y) {
+    if (inject_) {
+        xcb_test_fake_input(inject_, type, detail, XCB_CURRENT_TIME, root, x, y, 0);
+        return;
+    }
     xcb_void_cookie_t ck = xcb_test_fake_input(act_.get(), type, detail, XCB_CURRENT_TIME, root, x, y, 0);
     own_sequences_.insert(ck.sequence);
 }
 
 void InputForwarder::end_injection() {
+    if (inject_) xcb_flush(inject_);
+    inject_ = nullptr;
     // The local user's input that the sender handles after this carries the sequence number of
     // this request, not that of an injection, and so is not mistaken for the forwarder's own.
     xcb_no_operation(act_.get());
@@ -407,6 +524,12 @@ bool InputForwarder::sender_readable() {
         if (type != XCB_GE_GENERIC) continue;
         auto *ge = reinterpret_cast<const xcb_ge_generic_event_t *>(ev.get());
         if (ge->extension != xinput_opcode_ || own_injection(ge->full_sequence)) continue;
+        // Raw events name the master they went through: a receiver's own devices are not the
+        // local user.
+        const uint16_t master = reinterpret_cast<const xcb_input_raw_key_press_event_t *>(ge)->deviceid;
+        if (std::any_of(devices_.begin(), devices_.end(),
+                        [&](const auto &d) { return d.second.pointer == master || d.second.keyboard == master; }))
+            continue;
         if (ge->event_type == XCB_INPUT_RAW_KEY_PRESS || ge->event_type == XCB_INPUT_RAW_KEY_RELEASE)
             keys = true;
         else
@@ -447,11 +570,15 @@ bool InputForwarder::local_input_on_shared(bool pointer, bool keys) {
 
 void InputForwarder::release_held(uint32_t host) {
     auto it = held_.find(host);
-    if (it == held_.end() || (it->second.keys.empty() && it->second.buttons.empty())) return;
-    for (auto [rx, tx] : it->second.keys) inject(XCB_KEY_RELEASE, tx);
-    for (uint8_t b : it->second.buttons) inject(XCB_BUTTON_RELEASE, b);
-    it->second = Held{};
-    end_injection();
+    if (it != held_.end() && !(it->second.keys.empty() && it->second.buttons.empty())) {
+        inject_ = injecting_for(host);
+        for (auto [rx, tx] : it->second.keys) inject(XCB_KEY_RELEASE, tx);
+        for (uint8_t b : it->second.buttons) inject(XCB_BUTTON_RELEASE, b);
+        it->second = Held{};
+        end_injection();
+    }
+    // Its pointer and keyboard go with the permission; they come again with its next input.
+    drop_devices(host);
 }
 
 void InputForwarder::forget_receiver(uint32_t host) {

@@ -1,9 +1,11 @@
 #pragma once
 // Input from receivers into shared windows. Mirrors on receivers report keys, buttons, scrolling
-// and motion; each input is judged by the floor rule and, when it passes, is replayed on the
-// sender with XTEST at the same place in the shared window, with the pointer and the keyboard
-// focus brought there. The local user's own input on the sender is watched too, because it
-// takes the floor from the receivers.
+// and motion; each input is judged by where it lands and by the floor rule and, when it passes,
+// is replayed on the sender with XTEST at the same place in the shared window. Where the sender
+// has XInput 2.2, each receiver gets a pointer and keyboard of its own there (a master pair with
+// its own cursor), so the local user's pointer and focus are never moved; elsewhere the core
+// devices are driven. The local user's own input on the sender is watched too, because it takes
+// the floor from the receivers.
 
 #include "floor_control.h"
 #include "key_mapping.h"
@@ -38,6 +40,8 @@ public:
         // Writes one line to the server's trace.
         std::function<void(const std::string &line)> trace;
         std::function<InputClock::time_point()> now = [] { return InputClock::now(); };
+        // The receiver's display name, to name its devices on the sender; its atom when unset.
+        std::function<std::string(uint32_t host)> receiver_name;
     };
 
     // Opens the forwarder's connections to the sender `display`. Nothing, with `why` set, when
@@ -63,6 +67,10 @@ public:
     void forget_receiver(uint32_t host);
 
     InputForwarder(XcbConnection act, XcbConnection ask, Hooks hooks);
+    // Removes every receiver's devices from the sender.
+    ~InputForwarder();
+    InputForwarder(const InputForwarder &) = delete;
+    InputForwarder &operator=(const InputForwarder &) = delete;
 
 private:
     // What one receiver holds down on the sender through the forwarder.
@@ -82,6 +90,18 @@ private:
         uint16_t width = 0, height = 0;   // of the window
     };
 
+    // One receiver's own devices on the sender.
+    struct Devices {
+        XcbConnection conn;   // its client pointer is `pointer`, so its XTEST input goes through them
+        uint16_t pointer = 0, keyboard = 0;
+    };
+    // The receiver's devices, made on first use; null where the sender cannot have them, and
+    // then the core devices are driven.
+    Devices *devices_for(uint32_t host);
+    void drop_devices(uint32_t host);
+    // The connection that the injections for `host` go through.
+    xcb_connection_t *injecting_for(uint32_t host);
+
     void keyboard_left(uint32_t host, uint32_t mirror);
     void forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
     std::optional<Place> place_in(uint32_t window, int16_t x, int16_t y);
@@ -96,7 +116,7 @@ private:
     void deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
                  const Place &place, const Held &held);
     std::optional<uint8_t> sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode);
-    void focus_into(uint32_t window);
+    void focus_into(uint32_t host, uint32_t window);
     bool within_shared(uint32_t window);
     bool local_input_on_shared(bool pointer, bool keys);
     void inject(uint8_t type, uint8_t detail, uint32_t root = 0, int16_t x = 0, int16_t y = 0);
@@ -111,6 +131,11 @@ private:
     XcbConnection ask_;
     Hooks hooks_;
     uint8_t xinput_opcode_ = 0;
+    bool multi_pointer_ = false;     // the sender has XInput 2.2
+    bool said_core_ = false;         // the trace has said that the core devices are driven
+    std::string display_;
+    std::map<uint32_t, Devices> devices_;
+    xcb_connection_t *inject_ = nullptr;   // where the injection under way goes; null: act_
     uint32_t accept_all_atom_ = 0;
     Floor floor_;
     std::optional<KeyboardMap> sender_map_;

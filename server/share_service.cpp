@@ -463,6 +463,10 @@ std::unique_ptr<InputForwarder> ShareService::make_input_forwarder() {
         return std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) { return s.window == window; });
     };
     hooks.delays = [this] { return floor_delays(settings_.delay_first_ms, settings_.delay_second_ms); };
+    hooks.receiver_name = [this](uint32_t host) {
+        auto it = receivers_.find(host);
+        return it != receivers_.end() ? it->second.name : std::to_string(host);
+    };
     hooks.trace = [this](const std::string &line) {
         if (!trace_) return;
         std::fprintf(trace_, "%s\n", line.c_str());

@@ -130,6 +130,53 @@ TEST_F(ReceiverInput, AllowedClicksScrollingAndKeysArriveWhereTheyWereGiven) {
     EXPECT_EQ(std::count(std::begin(down->keys), std::end(down->keys), 0), 32);
 }
 
+TEST_F(ReceiverInput, EachReceiverActsThroughItsOwnDevicesAndTheLocalUserKeepsTheirs) {
+    send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
+    // The local user works in a window of their own, with the focus and the pointer there.
+    Xcb local = xcb_open(upstream->name());
+    xcb_connection_t *lc = local.get();
+    const uint32_t mine = xcb_generate_id(lc);
+    const uint32_t keys_mask = XCB_EVENT_MASK_KEY_PRESS;
+    xcb_create_window(lc, XCB_COPY_FROM_PARENT, mine, first_screen(lc)->root, 400, 300, 120, 90, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &keys_mask);
+    xcb_map_window(lc, mine);
+    xcb_test_fake_input(lc, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, first_screen(lc)->root, 450, 350, 0);
+    xcb_set_input_focus(lc, XCB_INPUT_FOCUS_PARENT, mine, XCB_CURRENT_TIME);
+    sync(lc);
+    Desk one = receiver(true), two = receiver(true);
+
+    one.click(one.mirror, 37, 23);
+    expect_click(window, 1, 37, 23);
+    two.click(two.mirror, 80, 60);
+    expect_click(window, 1, 80, 60);
+    one.type(one.mirror, 40, 30, keycode_of(one.c, kXkA));
+    expect_key(kXkA);
+    // The local pointer stayed where the local user left it.
+    Owned<xcb_query_pointer_reply_t> at(xcb_query_pointer_reply(lc, xcb_query_pointer(lc, first_screen(lc)->root), nullptr));
+    ASSERT_TRUE(at);
+    EXPECT_EQ(std::pair(at->root_x, at->root_y), std::pair(int16_t(450), int16_t(350)));
+    // Meanwhile the local user types into their own window, where their focus still is.
+    for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE})
+        xcb_test_fake_input(lc, type, keycode_of(lc, kXkB), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync(lc);
+    bool heard_b = false;
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; !heard_b && std::chrono::steady_clock::now() < deadline;) {
+        auto ev = next_event(lc, 100ms);
+        if (ev && (ev->response_type & 0x7f) == XCB_KEY_PRESS)
+            heard_b = reinterpret_cast<xcb_key_press_event_t *>(ev.get())->event == mine;
+    }
+    EXPECT_TRUE(heard_b) << "the local user's key went elsewhere";
+
+    Owned<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(lc, xcb_get_input_focus(lc), nullptr));
+    EXPECT_EQ(focus->focus, mine);
+    // Each receiver has a pointer of its own on the sender, until its input is forbidden.
+    EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " has its own pointer"));
+    EXPECT_TRUE(decided("input host=" + std::to_string(two.host) + " has its own pointer"));
+    send_share(c.get(), codes.major, kDisallowInput, one.host);
+    expect_event(8);
+    EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " gives its devices back"));
+}
+
 TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotShared) {
     // Another program's window, never shared, lies over the right half of the shared one.
     Xcb other = xcb_open(upstream->name());
