@@ -1,6 +1,8 @@
 // The per-receiver sender thread: mirror windows, their properties and their pixels.
 #include "receiver_pipe.h"
 
+#include "encoding.h"
+
 #include "x11_formats.h"
 #include "xcb_handles.h"
 
@@ -66,6 +68,7 @@ void ReceiverPipe::destroy(uint32_t mirror) {
         std::lock_guard<std::mutex> lock(mutex_);
         pictures_.erase(mirror);
         dirty_.erase(mirror);
+        lost_.erase(mirror);
     }
     push({Op::Kind::Destroy, mirror});
 }
@@ -99,6 +102,16 @@ void ReceiverPipe::repaint(uint32_t mirror, const std::vector<Rect> &rects) {
         auto &waiting = dirty_[mirror];
         if (rects.empty()) merge_damage(waiting, {kEverything}, kEverything.width, kEverything.height);
         else merge_damage(waiting, rects, kEverything.width, kEverything.height);
+    }
+    wake_.notify_one();
+}
+
+void ReceiverPipe::repaint_lost(uint32_t mirror, const std::vector<Rect> &rects) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!pictures_.count(mirror)) return;
+        merge_damage(lost_[mirror], rects.empty() ? std::vector<Rect>{kEverything} : rects, kEverything.width,
+                     kEverything.height);
     }
     wake_.notify_one();
 }
@@ -172,7 +185,10 @@ void ReceiverPipe::apply(const Op &op) {
         if (s.mapped) xcb_map_window(c_, op.mirror);
         break;
     }
-    case Op::Kind::Destroy: xcb_destroy_window(c_, op.mirror); break;
+    case Op::Kind::Destroy:
+        xcb_destroy_window(c_, op.mirror);
+        shown_.erase(op.mirror);
+        break;
     case Op::Kind::Property:
         if (op.value) put_property(op.mirror, op.name, *op.value);
         else if (const uint32_t prop = atom(op.name)) xcb_delete_property(c_, op.mirror, prop);
@@ -197,52 +213,156 @@ void ReceiverPipe::apply(const Op &op) {
 }
 
 void ReceiverPipe::paint(const Paint &p) {
-    struct Piece {
-        Rect rect;
-        size_t offset, stride;
-    };
-    std::vector<Piece> pieces;
-    {
-        std::lock_guard<std::mutex> lock(p.picture->mutex);
-        const Picture &pic = *p.picture;
-        const PixelFormat &from = pic.format;
-        if (!same_layout(from, format_) && !can_convert(from, format_)) return;
-        const Rect bounds{0, 0, static_cast<int32_t>(pic.width), static_cast<int32_t>(pic.height)};
-        size_t total = 0;
-        for (const Rect &r : p.rects) {
-            Rect c = intersection(r, bounds);
-            if (c.empty()) continue;
-            const size_t stride = row_bytes(format_, static_cast<uint32_t>(c.width));
-            pieces.push_back({c, total, stride});
-            total += stride * static_cast<size_t>(c.height);
+    std::lock_guard<std::mutex> lock(p.picture->mutex);
+    const Picture &pic = *p.picture;
+    const PixelFormat &from = pic.format;
+    if (!same_layout(from, format_) && !can_convert(from, format_)) return;
+    const Rect bounds{0, 0, static_cast<int32_t>(pic.width), static_cast<int32_t>(pic.height)};
+    const int bpp = format_.bits_per_pixel / 8;
+    Shown &sh = shown_[p.mirror];
+    try {
+        if (sh.width != pic.width || sh.height != pic.height) {
+            sh = Shown{};
+            sh.width = pic.width;
+            sh.height = pic.height;
+            sh.stride = row_bytes(format_, pic.width);
+            sh.bytes.assign(sh.stride * pic.height, 0);
         }
+    } catch (const std::bad_alloc &) {
+        shown_.erase(p.mirror);
+        std::lock_guard<std::mutex> l(mutex_);
+        starved_.push_back(p.mirror);
+        notify();
+        return;
+    }
+    auto shown_block = [&](const Rect &r) {
+        return PixelBlock{sh.bytes.data() + static_cast<size_t>(r.y) * sh.stride + static_cast<size_t>(r.x) * bpp,
+                          sh.stride, r.width, r.height, bpp, format_.order == wire::ByteOrder::Msb};
+    };
+    auto remember = [&](const Rect &r, const PixelBlock &b) {
+        for (int32_t y = 0; y < r.height; ++y)
+            std::memcpy(sh.bytes.data() + static_cast<size_t>(r.y + y) * sh.stride + static_cast<size_t>(r.x) * bpp,
+                        b.row(y), b.row_length());
+    };
+
+    // Lost parts first, whole; then the damage, against what the receiver shows.
+    std::vector<std::pair<Rect, bool>> work;
+    for (const Rect &r : p.lost) work.push_back({r, true});
+    for (const Rect &r : p.rects) work.push_back({r, !sh.known});
+    for (const auto &[r, whole] : work) {
+        const Rect c = intersection(r, bounds);
+        if (c.empty()) continue;
+        const size_t stride = row_bytes(format_, static_cast<uint32_t>(c.width));
         try {
-            if (scratch_.size() < total) scratch_.resize(total);
+            if (scratch_.size() < stride * static_cast<size_t>(c.height)) scratch_.resize(stride * c.height);
         } catch (const std::bad_alloc &) {
             std::lock_guard<std::mutex> l(mutex_);
             starved_.push_back(p.mirror);
             notify();
             return;
         }
-        for (const Piece &pc : pieces) {
-            const uint8_t *src = pic.bytes.data() + static_cast<size_t>(pc.rect.y) * pic.stride +
-                                 static_cast<size_t>(pc.rect.x) * from.bits_per_pixel / 8;
-            convert_rows(from, src, pic.stride, format_, scratch_.data() + pc.offset, pc.stride,
-                         static_cast<uint32_t>(pc.rect.width), static_cast<uint32_t>(pc.rect.height));
+        const uint8_t *src = pic.bytes.data() + static_cast<size_t>(c.y) * pic.stride +
+                             static_cast<size_t>(c.x) * from.bits_per_pixel / 8;
+        convert_rows(from, src, pic.stride, format_, scratch_.data(), stride, static_cast<uint32_t>(c.width),
+                     static_cast<uint32_t>(c.height));
+        const PixelBlock now{scratch_.data(), stride, c.width, c.height, bpp, format_.order == wire::ByteOrder::Msb};
+        if (whole) {
+            send_block(p.mirror, c, now);
+            remember(c, now);
+            if (c == bounds) sh.known = true;
+            continue;
+        }
+        // A scroll: what the receiver has moves on the mirror itself.
+        PixelBlock before = shown_block(c);
+        if (auto dy = vertical_scroll(before, now)) {
+            const int32_t d = *dy, h = c.height - std::abs(d);
+            xcb_copy_area(c_, p.mirror, p.mirror, copy_gc_, static_cast<int16_t>(c.x),
+                          static_cast<int16_t>(c.y + std::max(d, 0)), static_cast<int16_t>(c.x),
+                          static_cast<int16_t>(c.y + std::max(-d, 0)), static_cast<uint16_t>(c.width),
+                          static_cast<uint16_t>(h));
+            std::vector<uint8_t> moved(static_cast<size_t>(h) * before.row_length());
+            for (int32_t y = 0; y < h; ++y)
+                std::memcpy(moved.data() + static_cast<size_t>(y) * before.row_length(), before.row(y + std::max(d, 0)),
+                            before.row_length());
+            for (int32_t y = 0; y < h; ++y)
+                std::memcpy(sh.bytes.data() + static_cast<size_t>(c.y + std::max(-d, 0) + y) * sh.stride +
+                                static_cast<size_t>(c.x) * bpp,
+                            moved.data() + static_cast<size_t>(y) * before.row_length(), before.row_length());
+        } else if (auto dx = horizontal_scroll(before, now)) {
+            const int32_t d = *dx, w = c.width - std::abs(d);
+            xcb_copy_area(c_, p.mirror, p.mirror, copy_gc_, static_cast<int16_t>(c.x + std::max(d, 0)),
+                          static_cast<int16_t>(c.y), static_cast<int16_t>(c.x + std::max(-d, 0)),
+                          static_cast<int16_t>(c.y), static_cast<uint16_t>(w), static_cast<uint16_t>(c.height));
+            for (int32_t y = 0; y < c.height; ++y) {
+                uint8_t *row = sh.bytes.data() + static_cast<size_t>(c.y + y) * sh.stride + static_cast<size_t>(c.x) * bpp;
+                std::memmove(row + static_cast<size_t>(std::max(-d, 0)) * bpp, row + static_cast<size_t>(std::max(d, 0)) * bpp,
+                             static_cast<size_t>(w) * bpp);
+            }
+        }
+        // Then only the rows that still differ.
+        before = shown_block(c);
+        for (const Rect &strip : changed_rows(before, now)) {
+            const Rect at{c.x, c.y + strip.y, c.width, strip.height};
+            const PixelBlock part{now.row(strip.y), now.stride, c.width, strip.height, bpp, now.msb_first};
+            send_block(p.mirror, at, part);
+            remember(at, part);
         }
     }
+}
+
+void ReceiverPipe::send_block(uint32_t mirror, const Rect &rect, const PixelBlock &block) {
+    const EncodingChoice how = choose_encoding(block);
+    const xcb_setup_t *setup = xcb_get_setup(c_);
+    if (how.how == Encoding::Solid) {
+        xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND, &how.foreground);
+        const xcb_rectangle_t r{static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y),
+                                static_cast<uint16_t>(rect.width), static_cast<uint16_t>(rect.height)};
+        xcb_poly_fill_rectangle(c_, mirror, gc_, 1, &r);
+        return;
+    }
+    // Bytes of a bitmap can be filled one by one where the unit is a byte or the byte order
+    // agrees with the bit order; elsewhere two colours go raw.
+    const bool msb_bits = setup->bitmap_format_bit_order == XCB_IMAGE_ORDER_MSB_FIRST;
+    const bool bytewise = setup->bitmap_format_scanline_unit == 8 ||
+                          (setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST) == msb_bits;
+    if (how.how == Encoding::TwoColour && bytewise) {
+        const std::vector<uint8_t> bits = bitmap_rows(block, how.foreground, setup->bitmap_format_scanline_pad, msb_bits);
+        const size_t stride = block.height > 0 ? bits.size() / static_cast<size_t>(block.height) : 0;
+        const uint32_t colours[] = {how.foreground, how.background};
+        xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND, colours);
+        const size_t max_bytes = std::min<size_t>(size_t{setup->maximum_request_length} * 4 - 24, 256u << 10);
+        const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / std::max<size_t>(stride, 1)));
+        for (int32_t y = 0; y < block.height; y += band) {
+            const int32_t rows = std::min(band, block.height - y);
+            xcb_put_image(c_, XCB_IMAGE_FORMAT_XY_BITMAP, mirror, gc_, static_cast<uint16_t>(rect.width),
+                          static_cast<uint16_t>(rows), static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y + y),
+                          0, 1, static_cast<uint32_t>(stride * static_cast<size_t>(rows)),
+                          bits.data() + static_cast<size_t>(y) * stride);
+        }
+        return;
+    }
+    put_raw(mirror, rect, block.data, block.stride);
+}
+
+void ReceiverPipe::put_raw(uint32_t mirror, const Rect &rect, const uint8_t *data, size_t stride) {
     // Bands that fit a request without BIG-REQUESTS, which would cost a round trip to set up.
     const size_t max_bytes = std::min<size_t>(size_t{xcb_get_setup(c_)->maximum_request_length} * 4 - 24, 256u << 10);
-    for (const Piece &pc : pieces) {
-        const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / pc.stride));
-        for (int32_t y = 0; y < pc.rect.height; y += band) {
-            const int32_t rows = std::min(band, pc.rect.height - y);
-            xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, p.mirror, gc_, static_cast<uint16_t>(pc.rect.width),
-                          static_cast<uint16_t>(rows), static_cast<int16_t>(pc.rect.x),
-                          static_cast<int16_t>(pc.rect.y + y), 0, format_.depth,
-                          static_cast<uint32_t>(pc.stride * static_cast<size_t>(rows)),
-                          scratch_.data() + pc.offset + static_cast<size_t>(y) * pc.stride);
+    const size_t row = row_bytes(format_, static_cast<uint32_t>(rect.width));
+    const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / row));
+    for (int32_t y = 0; y < rect.height; y += band) {
+        const int32_t rows = std::min(band, rect.height - y);
+        // The rows of a strip lie `stride` apart in the picture; the request wants them packed.
+        const uint8_t *first = data + static_cast<size_t>(y) * stride;
+        std::vector<uint8_t> packed;
+        if (stride != row) {
+            packed.resize(row * static_cast<size_t>(rows));
+            for (int32_t i = 0; i < rows; ++i)
+                std::memcpy(packed.data() + static_cast<size_t>(i) * row, first + static_cast<size_t>(i) * stride, row);
+            first = packed.data();
         }
+        xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, mirror, gc_, static_cast<uint16_t>(rect.width),
+                      static_cast<uint16_t>(rows), static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y + y), 0,
+                      format_.depth, static_cast<uint32_t>(row * static_cast<size_t>(rows)), first);
     }
 }
 
@@ -278,19 +398,30 @@ void ReceiverPipe::run() {
     gc_ = xcb_generate_id(c_);
     const uint32_t no_exposures = 0;
     xcb_create_gc(c_, gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &no_exposures);
+    copy_gc_ = xcb_generate_id(c_);
+    const uint32_t exposures = 1;
+    xcb_create_gc(c_, copy_gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &exposures);
 
     std::unique_lock<std::mutex> lock(mutex_);
     busy_since_.reset();
     while (!stop_) {
-        if (ops_.empty() && dirty_.empty()) wake_.wait_for(lock, options_.heartbeat);
+        if (ops_.empty() && dirty_.empty() && lost_.empty()) wake_.wait_for(lock, options_.heartbeat);
         if (stop_) break;
         std::vector<Op> ops = std::exchange(ops_, {});
         std::vector<Paint> paints;
         for (auto &[mirror, rects] : dirty_) {
             auto pic = pictures_.find(mirror);
-            if (pic != pictures_.end()) paints.push_back({mirror, pic->second, std::move(rects)});
+            if (pic != pictures_.end()) paints.push_back({mirror, pic->second, std::move(rects), {}});
+        }
+        for (auto &[mirror, rects] : lost_) {
+            auto pic = pictures_.find(mirror);
+            if (pic == pictures_.end()) continue;
+            auto same = std::find_if(paints.begin(), paints.end(), [&](const Paint &q) { return q.mirror == mirror; });
+            if (same != paints.end()) same->lost = std::move(rects);
+            else paints.push_back({mirror, pic->second, {}, std::move(rects)});
         }
         dirty_.clear();
+        lost_.clear();
         const FrameTime started = FrameClock::now();
         busy_since_ = started;
         lock.unlock();

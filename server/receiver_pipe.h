@@ -68,6 +68,9 @@ public:
     // Marks `rects` of the mirror's picture (all of it when empty) to be sent. Marks that pile up
     // while the receiver is behind are merged, so it gets the newest pixels once.
     void repaint(uint32_t mirror, const std::vector<Rect> &rects);
+    // As repaint, for parts of the mirror the receiver lost (exposures): they are sent whole,
+    // whatever the receiver was sent before.
+    void repaint_lost(uint32_t mirror, const std::vector<Rect> &rects);
 
     // How long a write or a request to the receiver has gone unfinished at `now`; nothing when
     // none is outstanding.
@@ -95,12 +98,23 @@ private:
         uint32_t mirror;
         std::shared_ptr<Picture> picture;
         std::vector<Rect> rects;
+        std::vector<Rect> lost;
+    };
+    // What the receiver shows of one mirror, in its own format, as this pipe last sent it.
+    struct Shown {
+        uint32_t width = 0, height = 0;
+        size_t stride = 0;
+        std::vector<uint8_t> bytes;
+        bool known = false;   // the whole mirror has been sent since it was made or resized
     };
 
     void push(Op op);
     void run();
     void apply(const Op &op);
     void paint(const Paint &p);
+    // Sends the pixels `block` for `rect` of the mirror in the fewest bytes it knows.
+    void send_block(uint32_t mirror, const Rect &rect, const struct PixelBlock &block);
+    void put_raw(uint32_t mirror, const Rect &rect, const uint8_t *data, size_t stride);
     void heartbeat(FrameTime now);
     uint32_t atom(const std::string &name);
     void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
@@ -118,6 +132,7 @@ private:
     bool stop_ = false;
     std::vector<Op> ops_;
     std::map<uint32_t, std::vector<Rect>> dirty_;
+    std::map<uint32_t, std::vector<Rect>> lost_;
     std::map<uint32_t, std::shared_ptr<Picture>> pictures_;
     std::optional<FrameTime> busy_since_;   // a batch of writes is under way
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
@@ -128,6 +143,8 @@ private:
     std::optional<unsigned> ping_;
     FrameTime last_ping_{};
     std::vector<uint8_t> scratch_;
+    std::unordered_map<uint32_t, Shown> shown_;
+    uint32_t copy_gc_ = 0;   // for scrolls on the mirror: it reports what the copy could not find
 
     std::atomic<bool> failed_{false};
     std::atomic<uint32_t> protocols_atom_{0}, delete_atom_{0};

@@ -203,7 +203,14 @@ std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb
     case XCB_EXPOSE: {
         // Receivers keep no hidden pixels; the picture has them all.
         auto *e = reinterpret_cast<const xcb_expose_event_t *>(ev);
-        if (window_of(host, e->window)) pipe->second->repaint(e->window, {{e->x, e->y, e->width, e->height}});
+        if (window_of(host, e->window)) pipe->second->repaint_lost(e->window, {{e->x, e->y, e->width, e->height}});
+        break;
+    }
+    case XCB_GRAPHICS_EXPOSURE: {
+        // A scroll copied from a part of the mirror the receiver did not have: send it whole.
+        auto *e = reinterpret_cast<const xcb_graphics_exposure_event_t *>(ev);
+        if (window_of(host, e->drawable))
+            pipe->second->repaint_lost(e->drawable, {{e->x, e->y, e->width, e->height}});
         break;
     }
     case XCB_CLIENT_MESSAGE: {

@@ -33,11 +33,13 @@ struct Canvas {
         telvane::testing::fill(c, window, x, y, w, h, colour);
         paint(x, y, w, h, colour);
     }
-    // Puts a block of random pixels (24-bit TrueColor) with PutImage.
-    void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed) {
+    // Puts a block of random pixels (24-bit TrueColor) with PutImage; with `colours` given,
+    // each pixel is one of those, as text is.
+    void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
+               std::vector<uint32_t> colours = {}) {
         std::mt19937 rng(seed);
         std::vector<uint32_t> block(size_t{w} * h);
-        for (auto &v : block) v = rng() & 0xffffff;
+        for (auto &v : block) v = colours.empty() ? rng() & 0xffffff : colours[rng() % colours.size()];
         uint32_t gc = xcb_generate_id(c);
         xcb_create_gc(c, gc, window, 0, nullptr);
         xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, x, y, 0, 24,
@@ -46,6 +48,19 @@ struct Canvas {
         xcb_flush(c);
         for (int yy = 0; yy < h; ++yy)
             for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
+    }
+    // Copies the area (x, y, w, h) of the window by (dx, dy), as a terminal scrolls.
+    void scroll(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, int16_t dx,
+                int16_t dy) {
+        uint32_t gc = xcb_generate_id(c);
+        xcb_create_gc(c, gc, window, 0, nullptr);
+        xcb_copy_area(c, window, window, gc, x, y, static_cast<int16_t>(x + dx), static_cast<int16_t>(y + dy), w, h);
+        xcb_free_gc(c, gc);
+        xcb_flush(c);
+        std::vector<uint32_t> before = px;
+        for (int yy = 0; yy < h; ++yy)
+            for (int xx = 0; xx < w; ++xx)
+                px[size_t(y + dy + yy) * width + x + dx + xx] = before[size_t(y + yy) * width + x + xx];
     }
 };
 
@@ -95,6 +110,39 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
+}
+
+TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
+    // Every way pixels travel: fills, two-colour text, scrolls both ways, raw noise, and a scroll
+    // whose source the receiver had lost under another window of its own.
+    Receiver &r = add_receiver();
+    uint32_t w = make_window(c.get(), "encodings", 200, 160);
+    Canvas canvas(200, 160, 0xffffff);
+    canvas.fill(c.get(), w, 0, 0, 200, 160, 0xffffff);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    const std::vector<uint32_t> text{0xffffff, 0x000000};
+    for (int16_t line = 0; line < 8; ++line)
+        canvas.noise(c.get(), w, 4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
+    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160));
+    for (int round = 0; round < 3; ++round) {
+        canvas.scroll(c.get(), w, 0, 13, 200, 147, 0, -13);
+        canvas.fill(c.get(), w, 0, 147, 200, 13, 0xffffff);
+        canvas.noise(c.get(), w, 4, 147, 180, 11, 40u + round, text);
+        EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "scroll " << round;
+    }
+    canvas.scroll(c.get(), w, 8, 0, 192, 160, -8, 0);
+    canvas.fill(c.get(), w, 192, 0, 8, 160, 0x3366cc);
+    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "sideways";
+    canvas.noise(c.get(), w, 30, 30, 60, 40, 7);
+    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "noise";
+    // A window on the receiver over the mirror's top half: the next scroll copies from there.
+    uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
+    sync(r.c.get());
+    canvas.scroll(c.get(), w, 0, 13, 200, 147, 0, -13);
+    canvas.noise(c.get(), w, 4, 147, 180, 11, 99, text);
+    xcb_destroy_window(r.c.get(), over);
+    sync(r.c.get());
+    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "after the receiver lost part of it";
 }
 
 TEST_F(Replication, MirrorFollowsSizeAndMapState) {
