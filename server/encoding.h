@@ -55,8 +55,9 @@ std::optional<int32_t> vertical_scroll(const PixelBlock &before, const PixelBloc
 // The same for a horizontal scroll: column x of `now` equals column x + dx of `before`.
 std::optional<int32_t> horizontal_scroll(const PixelBlock &before, const PixelBlock &now);
 
-// The rows of `now` that differ from `before`, as runs: rectangles of the block's full width,
-// in block coordinates, top first. Runs closer than `join` rows are joined.
+// The rows of `now` that differ from `before`, as runs: rectangles in block coordinates, top
+// first, each as narrow as the pixels that differ in its rows. Runs closer than `join` rows
+// are joined.
 std::vector<Rect> changed_rows(const PixelBlock &before, const PixelBlock &now, int32_t join = 2);
 
 }  // namespace telvane::server

@@ -266,10 +266,11 @@ void ReceiverPipe::paint(const Paint &p) {
         convert_rows(from, src, pic.stride, format_, scratch_.data(), stride, static_cast<uint32_t>(c.width),
                      static_cast<uint32_t>(c.height));
         const PixelBlock now{scratch_.data(), stride, c.width, c.height, bpp, format_.order == wire::ByteOrder::Msb};
-        if (whole) {
+        // A single colour is one fill whatever was there: no need to look further.
+        if (whole || choose_encoding(now).how == Encoding::Solid) {
             send_block(p.mirror, c, now);
             remember(c, now);
-            if (c == bounds) sh.known = true;
+            if (whole && c == bounds) sh.known = true;
             continue;
         }
         // A scroll: what the receiver has moves on the mirror itself.
@@ -302,8 +303,9 @@ void ReceiverPipe::paint(const Paint &p) {
         // Then only the rows that still differ.
         before = shown_block(c);
         for (const Rect &strip : changed_rows(before, now)) {
-            const Rect at{c.x, c.y + strip.y, c.width, strip.height};
-            const PixelBlock part{now.row(strip.y), now.stride, c.width, strip.height, bpp, now.msb_first};
+            const Rect at{c.x + strip.x, c.y + strip.y, strip.width, strip.height};
+            const PixelBlock part{now.row(strip.y) + static_cast<size_t>(strip.x) * bpp, now.stride, strip.width,
+                                  strip.height, bpp, now.msb_first};
             send_block(p.mirror, at, part);
             remember(at, part);
         }

@@ -101,9 +101,10 @@ TEST(Encoding, ScrollsAreFoundByTheirShift) {
 TEST(Encoding, OnlyChangedRowsAreSentAndNearRunsJoin) {
     Pic before(16, 20), now(16, 20);
     for (int32_t y : {2, 3, 5, 12}) now.at(7, y) = 0;
+    now.at(9, 3) = 0;
     const auto runs = changed_rows(before.block(), now.block());
     ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(runs[0], (Rect{0, 2, 16, 4})) << "rows 2, 3 and 5 with the gap of one between";
-    EXPECT_EQ(runs[1], (Rect{0, 12, 16, 1}));
+    EXPECT_EQ(runs[0], (Rect{7, 2, 3, 4})) << "rows 2, 3 and 5 with the gap of one between, columns 7 to 9";
+    EXPECT_EQ(runs[1], (Rect{7, 12, 1, 1}));
     EXPECT_TRUE(changed_rows(before.block(), before.block()).empty());
 }

@@ -1,0 +1,101 @@
+// Helpers of bench/run-bytes.sh, which counts the bytes one receiver gets per workload:
+//   bytes_bench share DISPLAY WINDOW RECEIVER_NAME   shares WINDOW and keeps the share until
+//                                                    its standard input closes ("shared" once
+//                                                    the server said so)
+//   bytes_bench type DISPLAY WINDOW COUNT            types COUNT letters into WINDOW with XTEST
+//   bytes_bench noise DISPLAY WINDOW                 puts one window-sized picture of random pixels
+#include "x_client.h"
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xtest.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+int share(const char *display, uint32_t window, const char *receiver) {
+    Xcb c = xcb_open(display);
+    ShareCodes codes = query_share(c.get());
+    if (!codes.present) return 1;
+    const uint32_t host = intern(c.get(), receiver);
+    send_share(c.get(), codes.major, 1 /* ShareWindow */, host, window, 0);
+    for (;;) {
+        auto ev = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20));
+        if (!ev) return 1;
+        if (ev->status == 3) break;
+        if (ev->status != 0) return 1;
+    }
+    std::printf("shared\n");
+    std::fflush(stdout);
+    char b;
+    while (read(0, &b, 1) > 0) {
+    }
+    return 0;
+}
+
+int type(const char *display, uint32_t window, int count) {
+    Xcb c = xcb_open(display);
+    xcb_connection_t *x = c.get();
+    const xcb_setup_t *s = xcb_get_setup(x);
+    Owned<xcb_get_keyboard_mapping_reply_t> map(xcb_get_keyboard_mapping_reply(
+        x, xcb_get_keyboard_mapping(x, s->min_keycode, s->max_keycode - s->min_keycode + 1), nullptr));
+    std::vector<uint8_t> letters;
+    for (int k = s->min_keycode; k <= s->max_keycode; ++k) {
+        uint32_t sym = xcb_get_keyboard_mapping_keysyms(map.get())[(k - s->min_keycode) * map->keysyms_per_keycode];
+        if (sym >= 'a' && sym <= 'z') letters.push_back(static_cast<uint8_t>(k));
+    }
+    if (letters.empty()) return 1;
+    Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr));
+    Owned<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
+        x, xcb_translate_coordinates(x, window, g->root, g->width / 2, g->height / 2), nullptr));
+    xcb_test_fake_input(x, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, g->root, t->dst_x, t->dst_y, 0);
+    for (int i = 0; i < count; ++i) {
+        const uint8_t k = letters[static_cast<size_t>(i) % letters.size()];
+        xcb_test_fake_input(x, XCB_KEY_PRESS, k, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        xcb_test_fake_input(x, XCB_KEY_RELEASE, k, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        sync(x);
+        usleep(20 * 1000);   // a fast typist, one frame per letter
+    }
+    return 0;
+}
+
+int noise(const char *display, uint32_t window) {
+    Xcb c = xcb_open(display);
+    xcb_connection_t *x = c.get();
+    // Into the toolkit's widget window, which covers the shell's own.
+    for (;;) {
+        Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(x, xcb_query_tree(x, window), nullptr));
+        if (!t || xcb_query_tree_children_length(t.get()) == 0) break;
+        window = xcb_query_tree_children(t.get())[0];
+    }
+    Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr));
+    std::mt19937 rng(7);
+    const uint16_t w = g->width, band = 64;
+    uint32_t gc = xcb_generate_id(x);
+    xcb_create_gc(x, gc, window, 0, nullptr);
+    for (uint16_t y = 0; y < g->height; y += band) {
+        const uint16_t h = static_cast<uint16_t>(std::min<int>(band, g->height - y));
+        std::vector<uint32_t> px(size_t{w} * h);
+        for (auto &p : px) p = rng() & 0xffffff;
+        xcb_put_image(x, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, 0, static_cast<int16_t>(y), 0, g->depth,
+                      static_cast<uint32_t>(px.size() * 4), reinterpret_cast<const uint8_t *>(px.data()));
+    }
+    sync(x);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "share" && argc == 5) return share(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), argv[4]);
+    if (mode == "type" && argc == 5) return type(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), std::stoi(argv[4]));
+    if (mode == "noise" && argc == 4) return noise(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)));
+    std::fprintf(stderr, "usage: %s share DISPLAY WINDOW RECEIVER | type DISPLAY WINDOW COUNT | noise DISPLAY WINDOW\n",
+                 argv[0]);
+    return 2;
+}

@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Counts the bytes that one receiver gets per workload, on its socket, for telvane-server before
+# the encodings (built here from git, BASE_REV), telvane-server now, and x11vnc with a VNC viewer
+# at its default encoding; then the draw-to-visible latency of both servers. One run, medians of
+# RUNS repetitions, Markdown tables on standard output.
+# Usage: bench/run-bytes.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
+# Needs the benchmark packages: scripts/install-deps.sh --bench
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build}"
+runs="${2:-3}"
+base_rev="${BASE_REV:-dc07df4^}"
+clock_seconds="${CLOCK_SECONDS:-30}"
+source "$root/bench/lib.sh"
+trap 'git -C "$root" worktree remove --force "$work/base" >/dev/null 2>&1 || true; cleanup' EXIT
+
+echo "building telvane-server at $base_rev for comparison ..." >&2
+git -C "$root" worktree add --detach "$work/base" "$base_rev" >/dev/null 2>&1
+cmake -S "$work/base" -B "$work/base-build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+make -C "$work/base-build" -j"$(nproc)" telvane-server >/dev/null
+declare -A servers=([before]="$work/base-build/server/telvane-server" [after]="$build/server/telvane-server")
+tool="$build/bench/bytes_bench"
+
+start_xvfb() {  # display number from $1 upwards, TCP on; sets $started
+  started=$(free_display "$1")
+  Xvfb ":$started" -ac -noreset -listen tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
+  pids+=($!)
+  wait_display ":$started"
+}
+count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
+settle() {  # until column $1 of the count stops growing for a second (at most a minute)
+  local last now
+  last=$(count "$1")
+  for _ in $(seq 1 60); do
+    sleep 1
+    now=$(count "$1")
+    [ "$now" = "$last" ] && return 0
+    last=$now
+  done
+}
+window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
+wait_window() {  # display title -> id
+  local id=""
+  for _ in $(seq 1 200); do id=$(window_id "$1" "$2"); [ -n "$id" ] && break; sleep 0.05; done
+  echo "$id"
+}
+
+start_xvfb 3300
+sender=$started
+start_xvfb $((sender + 1))
+rx=$started
+relay_display=$(free_display $((rx + 1)))
+tv=$(free_display $((relay_display + 1)))
+
+start_app() {  # workload display -> sets $app_pid and $app_window
+  case "$1" in
+    typing) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c 'stty -echoctl; exec cat >/dev/null' & ;;
+    scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
+    xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
+    noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
+  esac
+  app_pid=$!
+  app_window=$(wait_window "$2" bench-app)
+}
+run_workload() {  # workload display
+  case "$1" in
+    typing) "$tool" type "$2" "$app_window" 200 ;;
+    scroll) touch "$work/go" ;;
+    xclock) sleep "$clock_seconds" ;;
+    noise) "$tool" noise "$2" "$app_window" ;;
+  esac
+}
+
+# One measurement with telvane-server $1 and workload $2: prints the workload's bytes.
+telvane_once() {
+  local server=$1 workload=$2
+  rm -f "$work/go" "$work/count"
+  "$server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
+  local spid=$!
+  wait_display ":$tv"
+  python3 "$root/bench/byte_relay.py" $((6000 + relay_display)) $((6000 + rx)) "$work/count" &
+  local relay=$!
+  start_app "$workload" ":$tv"
+  sleep 0.5
+  coproc SHARE { "$tool" share ":$tv" "$app_window" "127.0.0.1:$relay_display.0"; }
+  local line
+  read -r line <&"${SHARE[0]}"
+  settle 1
+  local before
+  before=$(count 1)
+  run_workload "$workload" ":$tv"
+  settle 1
+  echo $(( $(count 1) - before ))
+  kill "$app_pid" "$SHARE_PID" "$relay" "$spid" 2>/dev/null || true
+  wait "$app_pid" "$SHARE_PID" "$relay" "$spid" 2>/dev/null || true
+}
+
+vnc_once() {
+  local workload=$1
+  rm -f "$work/go" "$work/count"
+  start_app "$workload" ":$sender"
+  local port=$((5900 + sender % 1000)) relay_port=$((5950 + sender % 1000))
+  x11vnc -display ":$sender" -id "$app_window" -rfbport "$port" -localhost -nopw -forever -shared -quiet \
+    >"$work/x11vnc.log" 2>&1 &
+  local vnc=$!
+  for _ in $(seq 1 200); do grep -q "PORT=" "$work/x11vnc.log" 2>/dev/null && break; sleep 0.05; done
+  python3 "$root/bench/byte_relay.py" "$relay_port" "$port" "$work/count" &
+  local relay=$!
+  sleep 0.3
+  xtightvncviewer -display ":$rx" "localhost::$relay_port" >/dev/null 2>&1 &
+  local viewer=$!
+  sleep 2
+  settle 2
+  local before
+  before=$(count 2)
+  run_workload "$workload" ":$sender"
+  settle 2
+  echo $(( $(count 2) - before ))
+  kill "$app_pid" "$viewer" "$vnc" "$relay" 2>/dev/null || true
+  wait "$app_pid" "$viewer" "$vnc" "$relay" 2>/dev/null || true
+}
+
+median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+
+echo "## Bytes one receiver gets per workload (median of $runs runs)"
+echo
+echo "| workload | telvane-server before | telvane-server now | now / before | x11vnc + xtightvncviewer |"
+echo "|---|---|---|---|---|"
+for workload in typing scroll xclock noise; do
+  declare -A result=()
+  for which in before after; do
+    result[$which]=$(for _ in $(seq 1 "$runs"); do telvane_once "${servers[$which]}" "$workload"; done | median)
+  done
+  vnc="n/a"
+  if command -v x11vnc >/dev/null && command -v xtightvncviewer >/dev/null; then
+    vnc=$(for _ in $(seq 1 "$runs"); do vnc_once "$workload"; done | median)
+  fi
+  case "$workload" in
+    typing) what="typing 200 characters into an xterm" ;;
+    scroll) what="\`seq 2000\` in an 80x24 xterm" ;;
+    xclock) what="xclock -update 1 for $clock_seconds s" ;;
+    noise) what="one 800x600 picture of random pixels" ;;
+  esac
+  awk -v w="$what" -v b="${result[before]}" -v a="${result[after]}" -v v="$vnc" \
+    'BEGIN{printf "| %s | %d | %d | %.3f | %s |\n", w, b, a, (b > 0 ? a / b : 0), v}'
+done
+
+echo
+echo "## Draw-to-visible latency, 800x600 patch (300 samples, ms, median of $runs runs of p50)"
+echo
+echo "| telvane-server | p50 |"
+echo "|---|---|"
+for which in before after; do
+  p=$(for _ in $(seq 1 "$runs"); do
+    "${servers[$which]}" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
+    spid=$!
+    wait_display ":$tv"
+    "$build/bench/replication_bench" latency ":$tv" ":$rx" 800 600 300 share "127.0.0.1:$rx.0" |
+      sed -n 's/.*p50_ms=\([^ ]*\).*/\1/p'
+    kill "$spid"; wait "$spid" 2>/dev/null || true
+  done | median)
+  echo "| $which | $p |"
+done
