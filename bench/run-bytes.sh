@@ -3,15 +3,27 @@
 # the encodings (built here from git, BASE_REV), telvane-server now, and x11vnc with a VNC viewer
 # at its default encoding; then the draw-to-visible latency of both servers. One run, medians of
 # RUNS repetitions, Markdown tables on standard output.
+# With THROTTLE set (e.g. THROTTLE=100mbit) everything runs in a network namespace of its own
+# whose loopback tc limits to that rate: every receiver link and the VNC link go through it,
+# while the server reaches its upstream over a local socket. The tables then also give how long
+# each workload took to settle on the receiver.
 # Usage: bench/run-bytes.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
 # Needs the benchmark packages: scripts/install-deps.sh --bench
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+if [ -n "${THROTTLE:-}" ] && [ -z "${IN_THROTTLED_NETNS:-}" ]; then
+  build_arg=$(cd "${1:-$root/build}" && pwd)
+  exec env IN_THROTTLED_NETNS=1 "$root/tests/support/in-netns.sh" bash "$root/bench/run-bytes.sh" "$build_arg" "${2:-3}"
+fi
+if [ -n "${IN_THROTTLED_NETNS:-}" ]; then
+  tc qdisc add dev lo root tbf rate "$THROTTLE" burst 64kb latency 200ms
+fi
 build="${1:-$root/build}"
 runs="${2:-3}"
 base_rev="${BASE_REV:-dc07df4^}"
 clock_seconds="${CLOCK_SECONDS:-30}"
 source "$root/bench/lib.sh"
+settle_rows=""
 trap 'git -C "$root" worktree remove --force "$work/base" >/dev/null 2>&1 || true; cleanup' EXIT
 
 echo "building telvane-server at $base_rev for comparison ..." >&2
@@ -28,15 +40,31 @@ start_xvfb() {  # display number from $1 upwards, TCP on; sets $started
   wait_display ":$started"
 }
 count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
-settle() {  # until column $1 of the count stops growing for a second (at most a minute)
-  local last now
+settle() {  # until column $1 of the count stops growing for a second (at most a minute);
+  # sets $settled_at to when it last grew (seconds since the epoch, 0.1 s steps)
+  local last now quiet=0
   last=$(count "$1")
-  for _ in $(seq 1 60); do
-    sleep 1
+  settled_at=$(date +%s.%N)
+  for _ in $(seq 1 600); do
+    sleep 0.1
     now=$(count "$1")
-    [ "$now" = "$last" ] && return 0
-    last=$now
+    if [ "$now" = "$last" ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -ge 10 ] && return 0
+    else
+      quiet=0
+      settled_at=$(date +%s.%N)
+      last=$now
+    fi
   done
+}
+quiet_or_wait() {  # column workload: a ticking clock never falls quiet, so it is cut at a time
+  if [ "$2" = xclock ]; then
+    sleep 2
+    settled_at=$(date +%s.%N)
+  else
+    settle "$1"
+  fi
 }
 window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
 wait_window() {  # display title -> id
@@ -85,12 +113,13 @@ telvane_once() {
   coproc SHARE { "$tool" share ":$tv" "$app_window" "127.0.0.1:$relay_display.0"; }
   local line
   read -r line <&"${SHARE[0]}"
-  settle 1
-  local before
+  quiet_or_wait 1 "$workload"
+  local before started
   before=$(count 1)
+  started=$(date +%s.%N)
   run_workload "$workload" ":$tv"
-  settle 1
-  echo $(( $(count 1) - before ))
+  quiet_or_wait 1 "$workload"
+  echo "$(( $(count 1) - before )) $(awk -v a="$settled_at" -v b="$started" 'BEGIN{printf "%.2f", a - b}')"
   kill "$app_pid" "$SHARE_PID" "$relay" "$spid" 2>/dev/null || true
   wait "$app_pid" "$SHARE_PID" "$relay" "$spid" 2>/dev/null || true
 }
@@ -110,30 +139,43 @@ vnc_once() {
   xtightvncviewer -display ":$rx" "localhost::$relay_port" >/dev/null 2>&1 &
   local viewer=$!
   sleep 2
-  settle 2
-  local before
+  quiet_or_wait 2 "$workload"
+  local before started
   before=$(count 2)
+  started=$(date +%s.%N)
   run_workload "$workload" ":$sender"
-  settle 2
-  echo $(( $(count 2) - before ))
+  quiet_or_wait 2 "$workload"
+  echo "$(( $(count 2) - before )) $(awk -v a="$settled_at" -v b="$started" 'BEGIN{printf "%.2f", a - b}')"
   kill "$app_pid" "$viewer" "$vnc" "$relay" 2>/dev/null || true
   wait "$app_pid" "$viewer" "$vnc" "$relay" 2>/dev/null || true
 }
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
+median() {  # of column $1 of the lines read
+  awk -v c="$1" '{print $c}' | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+}
+measure() {  # runs "$@" $runs times; sets $bytes and $seconds to the medians
+  local lines
+  lines=$(for _ in $(seq 1 "$runs"); do "$@"; done)
+  bytes=$(median 1 <<<"$lines")
+  seconds=$(median 2 <<<"$lines")
+}
 
-echo "## Bytes one receiver gets per workload (median of $runs runs)"
+echo "## Bytes one receiver gets per workload${THROTTLE:+, receiver link limited to $THROTTLE} (median of $runs runs)"
 echo
 echo "| workload | telvane-server before | telvane-server now | now / before | x11vnc + xtightvncviewer |"
 echo "|---|---|---|---|---|"
 for workload in typing scroll xclock noise; do
-  declare -A result=()
+  declare -A result=() took=()
   for which in before after; do
-    result[$which]=$(for _ in $(seq 1 "$runs"); do telvane_once "${servers[$which]}" "$workload"; done | median)
+    measure telvane_once "${servers[$which]}" "$workload"
+    result[$which]=$bytes
+    took[$which]=$seconds
   done
-  vnc="n/a"
+  vnc="n/a" vnc_took="n/a"
   if command -v x11vnc >/dev/null && command -v xtightvncviewer >/dev/null; then
-    vnc=$(for _ in $(seq 1 "$runs"); do vnc_once "$workload"; done | median)
+    measure vnc_once "$workload"
+    vnc=$bytes
+    vnc_took=$seconds
   fi
   case "$workload" in
     typing) what="typing 200 characters into an xterm" ;;
@@ -143,7 +185,16 @@ for workload in typing scroll xclock noise; do
   esac
   awk -v w="$what" -v b="${result[before]}" -v a="${result[after]}" -v v="$vnc" \
     'BEGIN{printf "| %s | %d | %d | %.3f | %s |\n", w, b, a, (b > 0 ? a / b : 0), v}'
+  settle_rows+="| $what | ${took[before]} | ${took[after]} | $vnc_took |"$'\n'
 done
+if [ -n "${THROTTLE:-}" ]; then
+  echo
+  echo "## Seconds from the start of the workload until the receiver's link fell quiet"
+  echo
+  echo "| workload | telvane-server before | telvane-server now | x11vnc + xtightvncviewer |"
+  echo "|---|---|---|---|"
+  printf "%s" "$settle_rows"
+fi
 
 echo
 echo "## Draw-to-visible latency, 800x600 patch (300 samples, ms, median of $runs runs of p50)"
@@ -158,6 +209,6 @@ for which in before after; do
     "$build/bench/replication_bench" latency ":$tv" ":$rx" 800 600 300 share "127.0.0.1:$rx.0" |
       sed -n 's/.*p50_ms=\([^ ]*\).*/\1/p'
     kill "$spid"; wait "$spid" 2>/dev/null || true
-  done | median)
+  done | median 1)
   echo "| $which | $p |"
 done
