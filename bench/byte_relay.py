@@ -1,22 +1,31 @@
 #!/usr/bin/env python3
 """Relays TCP connections from LISTEN_PORT to TARGET_PORT on 127.0.0.1 and counts the bytes each
-way, for bench/run-bytes.sh. Every 100 ms it writes "to_target from_target" into COUNT_FILE."""
+way, for bench/run-bytes.sh. Every 100 ms it writes "to_target from_target" into COUNT_FILE.
+With a fourth argument, bytes per second, each direction is held to that rate, as a link of that
+speed would (its bandwidth, not its latency)."""
 import socket
 import sys
 import threading
 import time
 
 listen_port, target_port, count_file = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
+rate = float(sys.argv[4]) if len(sys.argv) > 4 else 0.0
 counts = [0, 0]
 lock = threading.Lock()
 
 
 def pump(src, dst, index):
+    free_at = time.monotonic()  # when the emulated link has sent everything so far
     try:
         while True:
             data = src.recv(65536)
             if not data:
                 break
+            if rate > 0:
+                now = time.monotonic()
+                free_at = max(free_at, now) + len(data) / rate
+                if free_at > now:
+                    time.sleep(free_at - now)
             dst.sendall(data)
             with lock:
                 counts[index] += len(data)

@@ -3,20 +3,20 @@
 # the encodings (built here from git, BASE_REV), telvane-server now, and x11vnc with a VNC viewer
 # at its default encoding; then the draw-to-visible latency of both servers. One run, medians of
 # RUNS repetitions, Markdown tables on standard output.
-# With THROTTLE set (e.g. THROTTLE=100mbit) everything runs in a network namespace of its own
-# whose loopback tc limits to that rate: every receiver link and the VNC link go through it,
-# while the server reaches its upstream over a local socket. The tables then also give how long
-# each workload took to settle on the receiver.
+# With THROTTLE set (e.g. THROTTLE=100mbit) the relay that counts the receiver's bytes also holds
+# them to that rate, both for telvane-server's receiver link and the VNC link, and the tables then
+# also give how long each workload took to settle on the receiver.
 # Usage: bench/run-bytes.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
 # Needs the benchmark packages: scripts/install-deps.sh --bench
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-if [ -n "${THROTTLE:-}" ] && [ -z "${IN_THROTTLED_NETNS:-}" ]; then
-  build_arg=$(cd "${1:-$root/build}" && pwd)
-  exec env IN_THROTTLED_NETNS=1 "$root/tests/support/in-netns.sh" bash "$root/bench/run-bytes.sh" "$build_arg" "${2:-3}"
-fi
-if [ -n "${IN_THROTTLED_NETNS:-}" ]; then
-  tc qdisc add dev lo root tbf rate "$THROTTLE" burst 64kb latency 200ms
+rate=0
+if [ -n "${THROTTLE:-}" ]; then
+  case "$THROTTLE" in
+    *mbit) rate=$(( ${THROTTLE%mbit} * 1000000 / 8 )) ;;
+    *kbit) rate=$(( ${THROTTLE%kbit} * 1000 / 8 )) ;;
+    *) echo "THROTTLE: give a rate like 100mbit" >&2; exit 2 ;;
+  esac
 fi
 build="${1:-$root/build}"
 runs="${2:-3}"
@@ -106,7 +106,7 @@ telvane_once() {
   "$server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
   local spid=$!
   wait_display ":$tv"
-  python3 "$root/bench/byte_relay.py" $((6000 + relay_display)) $((6000 + rx)) "$work/count" &
+  python3 "$root/bench/byte_relay.py" $((6000 + relay_display)) $((6000 + rx)) "$work/count" "$rate" &
   local relay=$!
   start_app "$workload" ":$tv"
   sleep 0.5
@@ -133,7 +133,7 @@ vnc_once() {
     >"$work/x11vnc.log" 2>&1 &
   local vnc=$!
   for _ in $(seq 1 200); do grep -q "PORT=" "$work/x11vnc.log" 2>/dev/null && break; sleep 0.05; done
-  python3 "$root/bench/byte_relay.py" "$relay_port" "$port" "$work/count" &
+  python3 "$root/bench/byte_relay.py" "$relay_port" "$port" "$work/count" "$rate" &
   local relay=$!
   sleep 0.3
   xtightvncviewer -display ":$rx" "localhost::$relay_port" >/dev/null 2>&1 &

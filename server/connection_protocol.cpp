@@ -106,13 +106,17 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
         ++client_seq_;
         share_client_ = true;
         pending_.push_back({client_seq_, Pending::ShareCarrier, req, total});
-        // Upstream never sees share requests. It gets a GetInputFocus in their place instead:
-        // that keeps its sequence count equal to the client's, and its reply tells us when
-        // every earlier request of this client has been executed.
-        uint8_t carrier[4] = {kOpGetInputFocus, 0, 0, 0};
-        put16(carrier + 2, 1, order_);
-        to_upstream_.append(carrier, sizeof carrier);
+        send_carrier();
         c2s_discard_ = total - want;
+        c2s_buf_.clear();
+        return Status::Open;
+    }
+
+    if (!config_.passes_fds && reply_carries_fd(major, c2s_buf_[1])) {
+        ++client_seq_;
+        pending_.push_back({client_seq_, Pending::Refused, {}, total, major, c2s_buf_[1]});
+        send_carrier();
+        c2s_discard_ = total - c2s_buf_.size();
         c2s_buf_.clear();
         return Status::Open;
     }
@@ -146,6 +150,24 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
     c2s_pass_ = total - c2s_buf_.size();
     c2s_buf_.clear();
     return Status::Open;
+}
+
+// Upstream never sees a request answered here. It gets a GetInputFocus in its place instead:
+// that keeps its sequence count equal to the client's, and its reply tells us when every
+// earlier request of this client has been executed.
+void ConnectionProtocol::send_carrier() {
+    uint8_t carrier[4] = {kOpGetInputFocus, 0, 0, 0};
+    put16(carrier + 2, 1, order_);
+    to_upstream_.append(carrier, sizeof carrier);
+}
+
+// The requests whose reply brings a descriptor: MIT-SHM CreateSegment, and DRI3 Open,
+// BufferFromPixmap, FDFromFence and BuffersFromPixmap.
+bool ConnectionProtocol::reply_carries_fd(uint8_t major, uint8_t minor) const {
+    if (config_.shm_major != 0 && major == config_.shm_major) return minor == 7;
+    if (config_.dri3_major != 0 && major == config_.dri3_major)
+        return minor == 1 || minor == 3 || minor == 5 || minor == 8;
+    return false;
 }
 
 ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data, size_t n) {
@@ -202,6 +224,19 @@ ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data
                     s2c_buf_.clear();
                     s2c_discard_ = extra;
                     answer_share(p, seq);
+                    continue;
+                } else if (p.kind == Pending::Refused) {
+                    pending_.pop_front();
+                    last_seq_ = seq;
+                    s2c_buf_.clear();
+                    s2c_discard_ = extra;
+                    std::array<uint8_t, wire::kPacketBytes> e{};
+                    e[1] = kBadAlloc;
+                    put16(e.data() + 2, static_cast<uint16_t>(seq), order_);
+                    put16(e.data() + 8, p.minor, order_);
+                    e[10] = p.major;
+                    to_client_.append(e);
+                    if (extra == 0) flush_events();
                     continue;
                 } else if (p.kind == Pending::QueryExtension) {
                     pending_.pop_front();

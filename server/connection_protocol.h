@@ -69,6 +69,11 @@ public:
         ExtensionCodes codes;
         uint8_t bigreq_major = 0;   // upstream's BIG-REQUESTS opcode, 0 when it has none
         std::function<SetupVerdict(const SetupRequest &)> check_setup;  // empty: accept all
+        // False for a client that cannot take descriptors (TCP). Requests whose reply carries
+        // one are then refused here with BadAlloc, as an X server refuses them on such a link.
+        bool passes_fds = true;
+        uint8_t shm_major = 0;    // upstream's MIT-SHM opcode, 0 when it has none
+        uint8_t dri3_major = 0;   // upstream's DRI3 opcode, 0 when it has none
     };
 
     enum class Status {
@@ -109,18 +114,22 @@ public:
 private:
     enum class C2S { Setup, Requests, Dead };
     enum class S2C { SetupReply, Packets };
-    enum class Pending { ShareCarrier, QueryExtension, ListExtensions };
+    enum class Pending { ShareCarrier, QueryExtension, ListExtensions, Refused };
     struct PendingReply {
         uint64_t sequence;
         Pending kind;
         wire::ShareRequest request;
         size_t total_bytes;
+        uint8_t major = 0;   // for Refused: the request refused
+        uint8_t minor = 0;
     };
 
     bool gather(std::vector<uint8_t> &buf, size_t want, const uint8_t *&data, size_t &n);
     Status client_setup();
     Status client_request_header(const uint8_t *&data, size_t &n);
     uint64_t full_sequence(uint16_t low) const;
+    bool reply_carries_fd(uint8_t major, uint8_t minor) const;
+    void send_carrier();
     void flush_events();
     void answer_share(const PendingReply &p, uint64_t seq);
     std::vector<uint8_t> rewrite_list_extensions(const std::vector<uint8_t> &reply) const;
@@ -166,6 +175,7 @@ inline constexpr uint8_t kKeymapNotify = 11;
 inline constexpr uint8_t kGenericEvent = 35;
 inline constexpr uint8_t kBadRequest = 1;
 inline constexpr uint8_t kBadLength = 16;
+inline constexpr uint8_t kBadAlloc = 11;
 
 // Largest request the proxy collects whole to inspect (QueryExtension); longer ones pass through.
 inline constexpr size_t kMaxInspectedRequest = 1 << 16;

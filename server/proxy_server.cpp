@@ -16,6 +16,7 @@
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -37,16 +38,80 @@ constexpr size_t kReadChunk = 256u << 10;
 
 void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-// Writes as much of `q` to `fd` as the socket takes; false on a write error.
+// The most descriptors one message carries (the kernel's limit for SCM_RIGHTS).
+constexpr size_t kMaxFdsPerMessage = 253;
+// Descriptors queued on one connection before the proxy stops reading from its sender: each
+// costs a slot in our descriptor table, which every other connection needs as well.
+constexpr size_t kMaxQueuedFds = 512;
+
+// Writes as much of `q` to `fd` as the socket takes, each descriptor with its own byte; false on
+// a write error.
 bool drain(int fd, ByteQueue &q) {
+    static std::vector<int> fds;
     while (!q.empty()) {
-        ssize_t n = ::send(fd, q.data(), q.size(), MSG_NOSIGNAL);
-        if (n > 0) { q.consume(static_cast<size_t>(n)); continue; }
+        const size_t len = q.next_write(q.size(), fds, kMaxFdsPerMessage);
+        if (len == 0) return true;
+        ssize_t n;
+        if (fds.empty()) {
+            n = ::send(fd, q.data(), len, MSG_NOSIGNAL);
+        } else {
+            iovec iov{const_cast<uint8_t *>(q.data()), len};
+            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxFdsPerMessage)];
+            msghdr m{};
+            m.msg_iov = &iov;
+            m.msg_iovlen = 1;
+            m.msg_control = control;
+            m.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
+            cmsghdr *cm = CMSG_FIRSTHDR(&m);
+            cm->cmsg_level = SOL_SOCKET;
+            cm->cmsg_type = SCM_RIGHTS;
+            cm->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+            std::memcpy(CMSG_DATA(cm), fds.data(), sizeof(int) * fds.size());
+            n = ::sendmsg(fd, &m, MSG_NOSIGNAL);
+        }
+        if (n > 0) { q.written(static_cast<size_t>(n), fds.size()); continue; }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
         return false;
     }
     return true;
+}
+
+// Reads what `fd` has into `buf`. Descriptors that came with the bytes are handed to `keep`
+// (closed there when the connection cannot pass them on). Returns recv's result; -1 with
+// EPROTO when descriptors were lost because too many came at once.
+template <typename Keep>
+ssize_t receive(int fd, std::vector<uint8_t> &buf, Keep &&keep) {
+    iovec iov{buf.data(), buf.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxFdsPerMessage)];
+    msghdr m{};
+    m.msg_iov = &iov;
+    m.msg_iovlen = 1;
+    m.msg_control = control;
+    m.msg_controllen = sizeof control;
+    ssize_t n = ::recvmsg(fd, &m, MSG_CMSG_CLOEXEC);
+    if (n < 0) return n;
+    for (cmsghdr *cm = CMSG_FIRSTHDR(&m); cm; cm = CMSG_NXTHDR(&m, cm)) {
+        if (cm->cmsg_level != SOL_SOCKET || cm->cmsg_type != SCM_RIGHTS) continue;
+        const size_t count = (cm->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int one;
+            std::memcpy(&one, CMSG_DATA(cm) + i * sizeof(int), sizeof one);
+            keep(Fd(one));
+        }
+    }
+    if (m.msg_flags & MSG_CTRUNC) {
+        errno = EPROTO;
+        return -1;
+    }
+    return n;
+}
+
+// True for a socket that can carry descriptors (a local one).
+bool passes_fds(int fd) {
+    int domain = 0;
+    socklen_t len = sizeof domain;
+    return getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0 && domain == AF_UNIX;
 }
 
 std::string host_name() {
@@ -60,7 +125,8 @@ std::string host_name() {
 // One relayed client: its socket, its socket to upstream and its protocol state.
 struct ProxyServer::Connection final : ShareRequestHandler {
     Connection(uint64_t id_, Fd client_, Fd upstream_, const ConnectionProtocol::Config &cfg, ShareService *svc)
-        : id(id_), client(std::move(client_)), upstream(std::move(upstream_)), proto(cfg, this), service(svc) {}
+        : id(id_), client(std::move(client_)), upstream(std::move(upstream_)), proto(cfg, this), service(svc),
+          local(cfg.passes_fds) {}
 
     LocalAnswer on_share_request(const wire::ShareRequest &req, size_t total, uint64_t seq) override {
         return service ? service->handle(id, req, total, seq, proto.order()) : LocalAnswer::none();
@@ -71,6 +137,7 @@ struct ProxyServer::Connection final : ShareRequestHandler {
     Fd upstream;
     ConnectionProtocol proto;
     ShareService *service;
+    bool local;                 // the client can take descriptors
     bool closing = false;       // flush what the client is owed, then close
     bool failed = false;        // close at the end of this round
     uint32_t client_mask = 0;
@@ -211,8 +278,11 @@ bool ProxyServer::setup(std::string &error) {
         return false;
     }
     protocol_config_.codes = *codes;
-    for (const auto &e : exts)
+    for (const auto &e : exts) {
         if (e.name == "BIG-REQUESTS") protocol_config_.bigreq_major = e.major;
+        if (e.name == "MIT-SHM") protocol_config_.shm_major = e.major;
+        if (e.name == "DRI3") protocol_config_.dri3_major = e.major;
+    }
 
     if (!claim_display(error)) return false;
 
@@ -397,7 +467,9 @@ void ProxyServer::accept_clients(int listen_fd) {
         auto up = connect_upstream();
         if (!up) continue;  // closing the client tells it upstream is gone
         uint64_t id = next_id_++;
-        auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), protocol_config_, service_.get());
+        ConnectionProtocol::Config config = protocol_config_;
+        config.passes_fds = passes_fds(fd);
+        auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), config, service_.get());
         Connection &ref = *c;
         connections_[id] = std::move(c);
         watch(ref.client.get(), key(id, kClient), EPOLLIN);
@@ -408,9 +480,13 @@ void ProxyServer::accept_clients(int listen_fd) {
 
 void ProxyServer::update_interest(Connection &c) {
     uint32_t cm = 0, um = 0;
-    if (!c.closing && c.proto.upstream_out().size() < kBackpressure) cm |= EPOLLIN;
+    if (!c.closing && c.proto.upstream_out().size() < kBackpressure &&
+        c.proto.upstream_out().fds_queued() < kMaxQueuedFds)
+        cm |= EPOLLIN;
     if (!c.proto.client_out().empty()) cm |= EPOLLOUT;
-    if (!c.closing && c.proto.client_out().size() < kBackpressure) um |= EPOLLIN;
+    if (!c.closing && c.proto.client_out().size() < kBackpressure &&
+        c.proto.client_out().fds_queued() < kMaxQueuedFds)
+        um |= EPOLLIN;
     if (!c.proto.upstream_out().empty()) um |= EPOLLOUT;
     if (cm != c.client_mask) {
         c.client_mask = cm;
@@ -438,7 +514,9 @@ void ProxyServer::on_client(uint64_t id, uint32_t events) {
     Connection &c = *it->second;
     if ((events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !c.closing) {
         static std::vector<uint8_t> buf(kReadChunk);
-        ssize_t n = ::recv(c.client.get(), buf.data(), buf.size(), 0);
+        // Descriptors go upstream with the first byte of what they came with, or earlier:
+        // the X server keeps them in order until a request takes one.
+        ssize_t n = receive(c.client.get(), buf, [&](Fd fd) { c.proto.upstream_out().attach(std::move(fd)); });
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             c.failed = true;
         } else if (n > 0) {
@@ -456,7 +534,11 @@ void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
     Connection &c = *it->second;
     if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
         static std::vector<uint8_t> buf(kReadChunk);
-        ssize_t n = ::recv(c.upstream.get(), buf.data(), buf.size(), 0);
+        // A client on TCP cannot take descriptors; requests that would bring one are refused
+        // before they reach upstream, so any other is closed here.
+        ssize_t n = receive(c.upstream.get(), buf, [&](Fd fd) {
+            if (c.local) c.proto.client_out().attach(std::move(fd));
+        });
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             c.closing = true;  // upstream dropped the client: give it what arrived, then close
         } else if (n > 0) {

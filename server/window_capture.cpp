@@ -24,8 +24,6 @@ bool succeeded(xcb_connection_t *c, xcb_void_cookie_t cookie, uint8_t *error_cod
     return !e;
 }
 
-constexpr uint8_t kBadAlloc = 11;
-
 }  // namespace
 
 std::unique_ptr<ShmSegment> ShmSegment::create(xcb_connection_t *c, size_t bytes, bool &out_of_memory) {

@@ -339,6 +339,57 @@ TEST_P(Framing, SetupIsCheckedAndCredentialsReplaced) {
     EXPECT_EQ(parsed->order, o);
 }
 
+// A TCP client cannot take the descriptor that these replies bring: the request is refused
+// with BadAlloc, as the X server does when it cannot write the descriptor, and the requests
+// around it keep their sequence numbers. Requests that send a descriptor pass: upstream itself
+// finds none with them and answers as it would answer such a client.
+TEST_P(Framing, RepliesWithDescriptorsAreRefusedToClientsThatCannotTakeThem) {
+    const ByteOrder o = GetParam();
+    constexpr uint8_t kShm = 130, kDri3 = 150;
+    struct Case { uint8_t major, minor; bool refused; };
+    const Case cases[] = {{kShm, 7, true},   {kShm, 6, false}, {kShm, 3, false}, {kDri3, 1, true},
+                          {kDri3, 3, true},  {kDri3, 5, true}, {kDri3, 8, true}, {kDri3, 2, false},
+                          {kDri3, 0, false}, {77, 7, false}};
+    for (bool local : {true, false}) {
+        for (const Case &k : cases) {
+            SCOPED_TRACE(testing::Message() << "local " << local << " major " << int(k.major) << " minor " << int(k.minor));
+            auto cfg = config();
+            cfg.shm_major = kShm;
+            cfg.dri3_major = kDri3;
+            cfg.passes_fds = local;
+            ConnectionProtocol p(cfg, nullptr);
+            auto s = setup(o);
+            p.from_client(s.data(), s.size());
+            auto r = setup_reply(o);
+            p.from_upstream(r.data(), r.size());
+            take(p.upstream_out());
+            take(p.client_out());
+            Bytes req = request(k.major, 3, o);
+            req[1] = k.minor;
+            Bytes in = cat({request(1, 2, o), req, request(43, 1, o)});
+            ASSERT_EQ(p.from_client(in.data(), in.size()), ConnectionProtocol::Status::Open);
+            Bytes up = take(p.upstream_out());
+            const bool refused = k.refused && !local;
+            if (!refused) {
+                EXPECT_EQ(up, in);
+                continue;
+            }
+            // Upstream gets a 4-byte stand-in in its place, and answers it like any request.
+            EXPECT_EQ(up, cat({request(1, 2, o), request(kOpGetInputFocus, 1, o, 0), request(43, 1, o)}));
+            Bytes answers = cat({reply(2, o), reply(3, o)});
+            ASSERT_EQ(p.from_upstream(answers.data(), answers.size()), ConnectionProtocol::Status::Open);
+            Bytes out = take(p.client_out());
+            ASSERT_EQ(out.size(), 64u);
+            EXPECT_EQ(out[0], 0);
+            EXPECT_EQ(out[1], kBadAlloc);
+            EXPECT_EQ(get16(&out[2], o), 2);
+            EXPECT_EQ(get16(&out[8], o), k.minor);
+            EXPECT_EQ(out[10], k.major);
+            EXPECT_EQ(Bytes(out.begin() + 32, out.end()), reply(3, o));
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothOrders, Framing, ::testing::Values(ByteOrder::Lsb, ByteOrder::Msb),
                          [](const auto &info) { return info.param == ByteOrder::Msb ? "Msb" : "Lsb"; });
 
