@@ -12,7 +12,18 @@ using wire::put16;
 using wire::put32;
 
 ConnectionProtocol::ConnectionProtocol(Config config, ShareRequestHandler *handler)
-    : config_(std::move(config)), handler_(handler) {}
+    : config_(std::move(config)), handler_(handler) {
+    // The requests that do more than pass: ours, the two that list extensions, the grab pair,
+    // BIG-REQUESTS' enable, and those whose reply brings a descriptor the client cannot take.
+    for (uint8_t op : {config_.codes.major, kOpQueryExtension, kOpListExtensions, kOpGrabServer,
+                       kOpUngrabServer, config_.bigreq_major})
+        inspected_[op] = true;
+    if (!config_.passes_fds) {
+        inspected_[config_.shm_major] = true;
+        inspected_[config_.dri3_major] = true;
+    }
+    inspected_[0] = true;   // no such request: the slow path reports it as it always has
+}
 
 bool ConnectionProtocol::gather(std::vector<uint8_t> &buf, size_t want, const uint8_t *&data,
                                 size_t &n) {
@@ -52,10 +63,40 @@ ConnectionProtocol::Status ConnectionProtocol::from_client(const uint8_t *data, 
             if (s != Status::Open) return s;
             continue;
         }
+        if (c2s_buf_.empty()) {
+            // Most requests are only counted and forwarded: take a run of them in one go.
+            const size_t run = ordinary_run(data, n);
+            if (run > 0) {
+                to_upstream_.append(data, run);
+                data += run;
+                n -= run;
+                continue;
+            }
+        }
         Status s = client_request_header(data, n);
         if (s != Status::Open) return s;
     }
     return Status::Open;
+}
+
+// Counts the requests at the front of `data` that need nothing but their sequence number, and
+// returns how many bytes they take. A request cut off at the end counts as well: the rest of it
+// passes as it arrives. Stops at the first request that has to be looked at more closely.
+size_t ConnectionProtocol::ordinary_run(const uint8_t *data, size_t n) {
+    size_t run = 0;
+    while (n - run >= 4) {
+        const uint8_t *h = data + run;
+        const size_t units = get16(h + 2, order_);
+        if (units == 0 || inspected_[h[0]]) break;
+        ++client_seq_;
+        const size_t total = units * 4;
+        if (total > n - run) {
+            c2s_pass_ = total - (n - run);
+            return n;
+        }
+        run += total;
+    }
+    return run;
 }
 
 ConnectionProtocol::Status ConnectionProtocol::client_setup() {

@@ -8,6 +8,7 @@
 #include "share_wire.h"
 #include "x11_setup.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -127,6 +128,7 @@ private:
     bool gather(std::vector<uint8_t> &buf, size_t want, const uint8_t *&data, size_t &n);
     Status client_setup();
     Status client_request_header(const uint8_t *&data, size_t &n);
+    size_t ordinary_run(const uint8_t *data, size_t n);
     uint64_t full_sequence(uint16_t low) const;
     bool reply_carries_fd(uint8_t major, uint8_t minor) const;
     void send_carrier();
@@ -148,6 +150,7 @@ private:
     bool share_client_ = false;
     bool grabbing_ = false;
     uint64_t ungrab_sent_at_ = 0;   // where in to_upstream_ the last UngrabServer ends
+    std::array<bool, 256> inspected_{};   // majors that take the slow path
 
     // upstream -> client
     S2C s2c_phase_ = S2C::SetupReply;
