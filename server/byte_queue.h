@@ -23,6 +23,7 @@ class ByteQueue {
 public:
     void append(const uint8_t *p, size_t n) {
         if (n == 0) return;
+        settle();
         if (head_ > 0 && head_ == buf_.size()) compact_all();
         buf_.insert(buf_.end(), p, p + n);
         appended_ += n;
@@ -30,14 +31,39 @@ public:
     template <typename Container>
     void append(const Container &c) { append(c.data(), c.size()); }
 
+    // Queues `n` bytes without copying them: they stay where they are until written or until
+    // settle(), which the lender calls before it reuses that memory. Bytes that only pass
+    // through a relay are so written straight from its read buffer.
+    void lend(const uint8_t *p, size_t n) {
+        if (n == 0) return;
+        if (lent_len_ > 0 && p != lent_ + lent_len_) settle();
+        if (lent_len_ == 0) lent_ = p;
+        lent_len_ += n;
+        appended_ += n;
+    }
+    // Copies what is still lent into the queue's own storage.
+    void settle() {
+        if (lent_len_ == 0) return;
+        if (head_ > 0 && head_ == buf_.size()) compact_all();
+        buf_.insert(buf_.end(), lent_, lent_ + lent_len_);
+        lent_len_ = 0;
+    }
+
+    // The queued bytes in at most two pieces: the queue's own (data(), owned_size()), then the
+    // lent ones (lent_data(), size() - owned_size()).
     const uint8_t *data() const { return buf_.data() + head_; }
-    size_t size() const { return buf_.size() - head_; }
+    size_t owned_size() const { return buf_.size() - head_; }
+    const uint8_t *lent_data() const { return lent_; }
+    size_t size() const { return owned_size() + lent_len_; }
     bool empty() const { return size() == 0; }
 
     // Drops `n` bytes from the front (n <= size()).
     void consume(size_t n) {
-        head_ += n;
         taken_ += n;
+        const size_t own = std::min(n, owned_size());
+        lent_ += n - own;
+        lent_len_ -= n - own;
+        head_ += own;
         if (head_ == buf_.size()) compact_all();
         else if (head_ > (1u << 20) && head_ * 2 > buf_.size()) {
             buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(head_));
@@ -46,9 +72,10 @@ public:
     }
     // Drops every byte and every descriptor (closing them).
     void clear() {
-        taken_ += buf_.size() - head_;
+        taken_ += size();
         buf_.clear();
         head_ = 0;
+        lent_len_ = 0;
         fds_.clear();
     }
 
@@ -106,6 +133,8 @@ private:
     uint64_t appended_ = 0;
     uint64_t taken_ = 0;
     std::deque<TiedFd> fds_;
+    const uint8_t *lent_ = nullptr;
+    size_t lent_len_ = 0;
 };
 
 }  // namespace telvane::server

@@ -35,12 +35,13 @@ bool ConnectionProtocol::gather(std::vector<uint8_t> &buf, size_t want, const ui
     return buf.size() >= want;
 }
 
-ConnectionProtocol::Status ConnectionProtocol::from_client(const uint8_t *data, size_t n) {
+ConnectionProtocol::Status ConnectionProtocol::from_client(const uint8_t *data, size_t n, bool lend) {
+    lending_ = lend;
     while (n > 0) {
         if (c2s_phase_ == C2S::Dead) return Status::CloseAfterFlush;
         if (c2s_pass_ > 0) {
             size_t take = std::min(n, c2s_pass_);
-            to_upstream_.append(data, take);
+            pass(to_upstream_, data, take);
             data += take;
             n -= take;
             c2s_pass_ -= take;
@@ -67,7 +68,7 @@ ConnectionProtocol::Status ConnectionProtocol::from_client(const uint8_t *data, 
             // Most requests are only counted and forwarded: take a run of them in one go.
             const size_t run = ordinary_run(data, n);
             if (run > 0) {
-                to_upstream_.append(data, run);
+                pass(to_upstream_, data, run);
                 data += run;
                 n -= run;
                 continue;
@@ -77,6 +78,12 @@ ConnectionProtocol::Status ConnectionProtocol::from_client(const uint8_t *data, 
         if (s != Status::Open) return s;
     }
     return Status::Open;
+}
+
+// Queues bytes that pass unchanged: lent when the caller allows it, copied otherwise.
+void ConnectionProtocol::pass(ByteQueue &q, const uint8_t *data, size_t n) {
+    if (lending_) q.lend(data, n);
+    else q.append(data, n);
 }
 
 // Counts the requests at the front of `data` that need nothing but their sequence number, and
@@ -211,7 +218,8 @@ bool ConnectionProtocol::reply_carries_fd(uint8_t major, uint8_t minor) const {
     return false;
 }
 
-ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data, size_t n) {
+ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data, size_t n, bool lend) {
+    lending_ = lend;
     while (n > 0) {
         if (held_) {
             held_bytes_.insert(held_bytes_.end(), data, data + n);
@@ -219,7 +227,7 @@ ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data
         }
         if (s2c_pass_ > 0) {
             size_t take = std::min(n, s2c_pass_);
-            to_client_.append(data, take);
+            pass(to_client_, data, take);
             data += take;
             n -= take;
             s2c_pass_ -= take;

@@ -86,10 +86,13 @@ public:
     // `handler` must outlive the object; it may be null (share requests then get no answer).
     ConnectionProtocol(Config config, ShareRequestHandler *handler);
 
-    // Frames bytes the client sent. Forwarded bytes go to upstream_out(), local answers to client_out().
-    Status from_client(const uint8_t *data, size_t n);
-    // Frames bytes upstream sent. They go to client_out(), rewritten where the extension shows.
-    Status from_upstream(const uint8_t *data, size_t n);
+    // Frames bytes the client sent. Forwarded bytes go to upstream_out(), local answers to
+    // client_out(). With `lend`, bytes that pass unchanged stay in `data` (ByteQueue::lend) until
+    // the caller settles both queues, which it must do before that memory changes.
+    Status from_client(const uint8_t *data, size_t n, bool lend = false);
+    // Frames bytes upstream sent. They go to client_out(), rewritten where the extension shows;
+    // `lend` as for from_client.
+    Status from_upstream(const uint8_t *data, size_t n, bool lend = false);
 
     // Queues a share event for the client. It is written between two upstream packets, carrying
     // the sequence number of the last request the client has seen answered.
@@ -129,6 +132,7 @@ private:
     Status client_setup();
     Status client_request_header(const uint8_t *&data, size_t &n);
     size_t ordinary_run(const uint8_t *data, size_t n);
+    void pass(ByteQueue &q, const uint8_t *data, size_t n);
     uint64_t full_sequence(uint16_t low) const;
     bool reply_carries_fd(uint8_t major, uint8_t minor) const;
     void send_carrier();
@@ -151,6 +155,7 @@ private:
     bool grabbing_ = false;
     uint64_t ungrab_sent_at_ = 0;   // where in to_upstream_ the last UngrabServer ends
     std::array<bool, 256> inspected_{};   // majors that take the slow path
+    bool lending_ = false;                // inside a call that lends its bytes
 
     // upstream -> client
     S2C s2c_phase_ = S2C::SetupReply;

@@ -45,28 +45,32 @@ constexpr size_t kMaxFdsPerMessage = 253;
 constexpr size_t kMaxQueuedFds = 512;
 
 // Writes as much of `q` to `fd` as the socket takes, each descriptor with its own byte; false on
-// a write error.
+// a write error. The queue's own bytes and its lent ones go in one call.
 bool drain(int fd, ByteQueue &q) {
     static std::vector<int> fds;
     while (!q.empty()) {
         const size_t len = q.next_write(q.size(), fds, kMaxFdsPerMessage);
         if (len == 0) return true;
+        const size_t own = std::min(len, q.owned_size());
+        iovec iov[2] = {{const_cast<uint8_t *>(q.data()), own},
+                        {const_cast<uint8_t *>(q.lent_data()), len - own}};
         ssize_t n;
-        if (fds.empty()) {
-            n = ::send(fd, q.data(), len, MSG_NOSIGNAL);
+        if (fds.empty() && (own == len || own == 0)) {
+            n = ::send(fd, own ? iov[0].iov_base : iov[1].iov_base, len, MSG_NOSIGNAL);
         } else {
-            iovec iov{const_cast<uint8_t *>(q.data()), len};
             alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxFdsPerMessage)];
             msghdr m{};
-            m.msg_iov = &iov;
-            m.msg_iovlen = 1;
-            m.msg_control = control;
-            m.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
-            cmsghdr *cm = CMSG_FIRSTHDR(&m);
-            cm->cmsg_level = SOL_SOCKET;
-            cm->cmsg_type = SCM_RIGHTS;
-            cm->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
-            std::memcpy(CMSG_DATA(cm), fds.data(), sizeof(int) * fds.size());
+            m.msg_iov = own ? iov : iov + 1;
+            m.msg_iovlen = (own && len > own) ? 2 : 1;
+            if (!fds.empty()) {
+                m.msg_control = control;
+                m.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
+                cmsghdr *cm = CMSG_FIRSTHDR(&m);
+                cm->cmsg_level = SOL_SOCKET;
+                cm->cmsg_type = SCM_RIGHTS;
+                cm->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+                std::memcpy(CMSG_DATA(cm), fds.data(), sizeof(int) * fds.size());
+            }
             n = ::sendmsg(fd, &m, MSG_NOSIGNAL);
         }
         if (n > 0) { q.written(static_cast<size_t>(n), fds.size()); continue; }
@@ -508,6 +512,12 @@ void ProxyServer::pump(Connection &c) {
     else update_interest(c);
 }
 
+// What the socket did not take of the read buffer is copied before the buffer is read into again.
+void ProxyServer::settle(Connection &c) {
+    c.proto.upstream_out().settle();
+    c.proto.client_out().settle();
+}
+
 void ProxyServer::on_client(uint64_t id, uint32_t events) {
     auto it = connections_.find(id);
     if (it == connections_.end() || it->second->failed) return;
@@ -520,12 +530,13 @@ void ProxyServer::on_client(uint64_t id, uint32_t events) {
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             c.failed = true;
         } else if (n > 0) {
-            auto st = c.proto.from_client(buf.data(), static_cast<size_t>(n));
+            auto st = c.proto.from_client(buf.data(), static_cast<size_t>(n), true);
             if (st == ConnectionProtocol::Status::Broken) c.failed = true;
             if (st == ConnectionProtocol::Status::CloseAfterFlush) c.closing = true;
         }
     }
     pump(c);
+    settle(c);
 }
 
 void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
@@ -542,12 +553,13 @@ void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
             c.closing = true;  // upstream dropped the client: give it what arrived, then close
         } else if (n > 0) {
-            auto st = c.proto.from_upstream(buf.data(), static_cast<size_t>(n));
+            auto st = c.proto.from_upstream(buf.data(), static_cast<size_t>(n), true);
             if (st == ConnectionProtocol::Status::Broken) c.failed = true;
             if (st == ConnectionProtocol::Status::CloseAfterFlush) c.closing = true;
         }
     }
     pump(c);
+    settle(c);
 }
 
 void ProxyServer::broadcast(const wire::ShareEvent &ev) {

@@ -47,6 +47,7 @@ private:
     void on_client(uint64_t id, uint32_t events);
     void on_upstream(uint64_t id, uint32_t events);
     void pump(Connection &c);
+    void settle(Connection &c);
     void close_connection(uint64_t id);
     // Lets connections whose held share requests have been settled see upstream again.
     void release_settled();

@@ -97,3 +97,49 @@ TEST(PassedDescriptors, AreClosedOnceWhenSentDroppedOrLeftBehind) {
     // The queue went away with one still queued; closing it again would be an error now.
     EXPECT_FALSE(is_open(fds[4]));
 }
+
+// Lent bytes keep their place among copied ones through partial writes, and settling copies
+// exactly what was not yet written, so that the lender may reuse its buffer.
+TEST(ByteQueue, LentBytesKeepTheirOrder) {
+    struct Case {
+        const char *script;   // "a3": append 3; "l3": lend 3 (next bytes of the source);
+                              // "w2": write 2; "s": settle and scribble over the source
+        const char *expect;   // every byte written, in order
+    };
+    const Case cases[] = {
+        {"l4w4", "ABCD"},
+        {"a2l3w5", "xxABC"},
+        {"l3a2w5", "ABCxx"},
+        {"l3w1sw2", "ABC"},
+        {"l2l2w1sl1w4", "ABCDE"},
+        {"a1l2w2sa1w2", "xABx"},
+    };
+    for (const auto &c : cases) {
+        std::vector<uint8_t> source(32);
+        for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>('A' + i);
+        size_t next = 0;
+        ByteQueue q;
+        std::string out;
+        for (const char *p = c.script; *p; ++p) {
+            const size_t k = p[1] >= '0' && p[1] <= '9' ? static_cast<size_t>(p[1] - '0') : 0;
+            if (*p == 'a') {
+                std::vector<uint8_t> xs(k, 'x');
+                q.append(xs);
+            } else if (*p == 'l') {
+                q.lend(source.data() + next, k);
+                next += k;
+            } else if (*p == 'w') {
+                const size_t own = std::min(k, q.owned_size());
+                out.append(reinterpret_cast<const char *>(q.data()), own);
+                out.append(reinterpret_cast<const char *>(q.lent_data()), k - own);
+                q.written(k, 0);
+            } else if (*p == 's') {
+                q.settle();
+                std::fill(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(next), '?');
+            }
+            if (k) ++p;
+        }
+        EXPECT_EQ(out, c.expect) << c.script;
+        EXPECT_TRUE(q.empty()) << c.script;
+    }
+}
