@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
 # Measures telvane-server's pass-through cost against a direct connection, a bare socat relay
-# and xtrace, in one run, and prints a Markdown table of the results and their ratios.
-# Usage: bench/run-passthrough.sh [BUILD_DIR] [ROUNDS]   (defaults: build, 3 rounds; best round counts)
+# and xtrace, in one run, and prints Markdown tables of the medians and their ratios.
+# Rounds are interleaved (every path once per round) so that the machine's drift falls on all
+# paths alike. Usage: bench/run-passthrough.sh [BUILD_DIR] [ROUNDS] [X11PERF_SECONDS]
+# (defaults: build, 3 rounds, 2 s per x11perf test).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 rounds="${2:-3}"
+secs="${3:-2}"
 server="$build/server/telvane-server"
 source "$root/bench/lib.sh"
+sockets=()
+trap 'cleanup; rm -f "${sockets[@]}"' EXIT
 
 cp "$build/bench/passthrough_bench" "$work/bench"
 
-
 up=$(free_display 3100)
-exec 3>"$work/up.fd"
-Xvfb ":$up" -ac -nolisten tcp -screen 0 1024x768x24 -displayfd 3 >/dev/null 2>&1 & pids+=($!)
-exec 3>&-
+Xvfb ":$up" -ac -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 & pids+=($!)
 wait_display ":$up"
 
 tv=$(free_display $((up + 1)))
@@ -23,33 +25,54 @@ tv=$(free_display $((up + 1)))
 wait_display ":$tv"
 
 relay=$(free_display $((tv + 1)))
-socat "UNIX-LISTEN:/tmp/.X11-unix/X$relay,fork,unlink-early" "UNIX-CONNECT:/tmp/.X11-unix/X$up" & pids+=($!)
 touch "/tmp/.X$relay-lock"
+sockets+=("/tmp/.X$relay-lock" "/tmp/.X11-unix/X$relay")
+socat "UNIX-LISTEN:/tmp/.X11-unix/X$relay,fork,unlink-early" "UNIX-CONNECT:/tmp/.X11-unix/X$up" & pids+=($!)
 wait_display ":$relay"
 
 xt=$(free_display $((relay + 1)))
+# xtrace makes its own socket and does not remove it when killed.
+sockets+=("/tmp/.X11-unix/X$xt" "/tmp/.X$xt-lock")
 xtrace -n -k -d ":$up" -D ":$xt" -o /dev/null >/dev/null 2>&1 & pids+=($!)
 wait_display ":$xt"
 
-declare -A rtt bulk
-for name in direct telvane socat xtrace; do
-  case $name in direct) d=":$up";; telvane) d=":$tv";; socat) d=":$relay";; xtrace) d=":$xt";; esac
-  best_rtt=""; best_bulk=""
-  for _ in $(seq 1 "$rounds"); do
-    read -r r b < <("$work/bench" "$d" | sed 's/rtt_us=//; s/bulk_mb_s=//')
-    if [ -z "$best_rtt" ] || awk "BEGIN{exit !($r < $best_rtt)}"; then best_rtt=$r; fi
-    if [ -z "$best_bulk" ] || awk "BEGIN{exit !($b > $best_bulk)}"; then best_bulk=$b; fi
-  done
-  rtt[$name]=$best_rtt; bulk[$name]=$best_bulk
-done
-rm -f "/tmp/.X$relay-lock" "/tmp/.X11-unix/X$relay"
+median() { sort -g | awk '{v[NR]=$1} END{print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+display_of() { case $1 in direct) echo ":$up";; telvane) echo ":$tv";; socat) echo ":$relay";; xtrace) echo ":$xt";; esac; }
 
+paths=(direct telvane socat xtrace)
+perfpaths=(direct telvane socat)
+tests=(noop putimage10 putimage500 getimage500 rect10 seg10 ftext copywinwin10 shmput500)
+for r in $(seq 1 "$rounds"); do
+  for p in "${paths[@]}"; do
+    read -r rt b < <("$work/bench" "$(display_of "$p")" | sed 's/rtt_us=//; s/bulk_mb_s=//')
+    echo "$rt" >>"$work/rtt.$p"; echo "$b" >>"$work/bulk.$p"
+  done
+  for t in "${tests[@]}"; do
+    for p in "${perfpaths[@]}"; do
+      x11perf -display "$(display_of "$p")" -repeat 1 -time "$secs" "-$t" 2>/dev/null |
+        grep -oE '\([ 0-9.]+/sec\)' | tr -d '(/sec) ' >>"$work/x.$t.$p" || echo 0 >>"$work/x.$t.$p"
+    done
+  done
+done
+
+m() { median <"$work/$1"; }
+echo "Round trip and 1 MB PutImage throughput, median of $rounds rounds:"
+echo
 echo "| path | round trip (us) | vs direct | bulk (MB/s) | vs direct |"
 echo "|---|---|---|---|---|"
-for name in direct telvane socat xtrace; do
-  awk -v n="$name" -v r="${rtt[$name]}" -v b="${bulk[$name]}" -v dr="${rtt[direct]}" -v db="${bulk[direct]}" \
+for p in "${paths[@]}"; do
+  awk -v n="$p" -v r="$(m rtt.$p)" -v b="$(m bulk.$p)" -v dr="$(m rtt.direct)" -v db="$(m bulk.direct)" \
     'BEGIN{printf "| %s | %.2f | %.2fx | %.0f | %.2fx |\n", n, r, r/dr, b, b/db}'
 done
 echo
-awk -v t="${rtt[telvane]}" -v s="${rtt[socat]}" -v tb="${bulk[telvane]}" -v db="${bulk[direct]}" -v xb="${bulk[xtrace]}" \
-  'BEGIN{printf "telvane round trip / socat relay: %.2fx (target <= 1.15)\ntelvane bulk / direct: %.2fx (target >= 0.5)\ntelvane bulk / xtrace: %.2fx (target >= 2)\n", t/s, tb/db, tb/xb}'
+echo "x11perf, operations per second, median of $rounds rounds of $secs s:"
+echo
+echo "| test | direct | telvane | socat | telvane/direct | telvane/socat |"
+echo "|---|---|---|---|---|---|"
+for t in "${tests[@]}"; do
+  awk -v t="$t" -v d="$(m x.$t.direct)" -v v="$(m x.$t.telvane)" -v s="$(m x.$t.socat)" \
+    'BEGIN{printf "| %s | %.0f | %.0f | %.0f | %.2f | %.2f |\n", t, d, v, s, (d>0)?v/d:0, (s>0)?v/s:0}'
+done
+echo
+awk -v t="$(m rtt.telvane)" -v s="$(m rtt.socat)" -v tb="$(m bulk.telvane)" -v db="$(m bulk.direct)" -v xb="$(m bulk.xtrace)" \
+  'BEGIN{printf "telvane round trip / socat relay: %.2fx (target <= 1.15)\ntelvane bulk / direct: %.2fx\ntelvane bulk / xtrace: %.2fx\n", t/s, tb/db, tb/xb}'
