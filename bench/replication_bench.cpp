@@ -1,20 +1,23 @@
-// Draw-to-visible latency and frame rate of a window's copy on another display.
+// Draw-to-visible latency and frame rate of a window's copy on other displays.
 //
-// The probe draws a solid patch into its own window on the drawing display with PutImage, syncs,
-// and notes the time; a watcher on the receiving display, woken by damage on the root window,
-// notes when the new colour is visible at both corners of the patch's copy. Where the copy is
-// (a mirror made by telvane-server, a VNC viewer's window, or the probe's own window when it
-// draws straight on the receiver) is found by looking for a marker colour on the receiver.
+// The probe notes the time, draws a solid patch into its own window on the drawing display with
+// PutImage and flushes; a watcher on each receiving display, woken by damage on the root window,
+// waits until the new colour is visible at both corners of the patch's copy. A sample ends when
+// the last receiver shows it. Where the copy is (a mirror made by telvane-server, a VNC viewer's
+// window, or the probe's own window when it draws straight on the receiver) is found by looking
+// for a marker colour on each receiver.
 //
 // Usage:
-//   replication_bench latency DRAW RECEIVER WIDTH HEIGHT SAMPLES [direct | share RECEIVER_NAME...]
+//   replication_bench latency DRAW RECEIVERS WIDTH HEIGHT SAMPLES [direct | share RECEIVER_NAME...]
 //   replication_bench fps DRAW RECEIVER SECONDS [share RECEIVER_NAME...]
 //   replication_bench hold DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (a static window)
+// RECEIVERS is one display or several separated by commas; all of them are watched.
 // "share" asks the drawing display's ShareExtension to share the probe's window to each named
-// receiver first (the drawing display is then a telvane-server). "direct" is the floor: once the
-// drawing is done on the drawing display, the probe itself puts the same pixels into a window of
-// its own on the receiver. Prints "window=0x..." as soon as
-// the probe's window exists (so a VNC server can be pointed at it), then one line of results.
+// receiver first (the drawing display is then a telvane-server). "direct" is the floor: the probe
+// draws on the drawing display, waits until that is done, and puts the same pixels into a window
+// of its own on the (first) receiver; its clock starts before the first draw too. Prints
+// "window=0x..." as soon as the probe's window exists (so a VNC server can be pointed at it),
+// then one line of results.
 #include "percentile.h"
 #include "x_client.h"
 
@@ -116,6 +119,21 @@ std::pair<int, int> find_marker(Watcher &w) {
     return {-1, -1};
 }
 
+// Whether every pixel of the w x h area at `at` on the receiver is `colour`: a frame counts as
+// shown only when none of it is torn or missing.
+bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t height, uint32_t colour) {
+    Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
+        w.c.get(),
+        xcb_get_image(w.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w.screen->root, static_cast<int16_t>(at.first),
+                      static_cast<int16_t>(at.second), width, height, ~0u),
+        nullptr));
+    if (!r || xcb_get_image_data_length(r.get()) < int{width} * height * 4) return false;
+    const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
+    for (size_t i = 0; i < size_t{width} * height; ++i)
+        if ((px[i] & 0xffffff) != colour) return false;
+    return true;
+}
+
 bool open_probe(Probe &p, const std::string &display) {
     p.c = xcb_open(display);
     if (!p.c) return false;
@@ -170,18 +188,28 @@ int main(int argc, char **argv) {
     }
     const std::string mode = argv[1];
     Probe p;
-    Watcher w;
-    if (!open_probe(p, argv[2]) || !open_watcher(w, argv[3])) {
+    std::vector<std::string> watched;
+    for (std::string rest = argv[3];;) {
+        const size_t comma = rest.find(',');
+        watched.push_back(rest.substr(0, comma));
+        if (comma == std::string::npos) break;
+        rest.erase(0, comma + 1);
+    }
+    std::vector<Watcher> watchers(watched.size());
+    bool opened = open_probe(p, argv[2]);
+    for (size_t i = 0; opened && i < watched.size(); ++i) opened = open_watcher(watchers[i], watched[i]);
+    if (!opened) {
         std::fprintf(stderr, "cannot open the displays\n");
         return 1;
     }
+    Watcher &w = watchers.front();
     const int first_extra = mode == "latency" ? 7 : 5;
     std::printf("window=0x%x\n", p.window);
     std::fflush(stdout);
     std::vector<std::string> receivers;
     const bool direct = argc > first_extra && std::string(argv[first_extra]) == "direct";
     Probe copy;
-    if (direct && !open_probe(copy, argv[3])) return 1;
+    if (direct && !open_probe(copy, watched.front())) return 1;
     if (argc > first_extra && std::string(argv[first_extra]) == "share")
         for (int i = first_extra + 1; i < argc; ++i) receivers.emplace_back(argv[i]);
     if (!receivers.empty() && !share_to(p, receivers)) {
@@ -189,15 +217,19 @@ int main(int argc, char **argv) {
         return 1;
     }
 
-    // The whole window in the marker colour, then find its copy on the receiver.
+    // The whole window in the marker colour, then find its copy on each receiver.
     put_patch(direct ? copy : p, kWindowWidth, kWindowHeight, kMarker);
     sync(direct ? copy.c.get() : p.c.get());
-    std::pair<int, int> at{-1, -1};
-    wait_visible(w, [&] { return (at = find_marker(w)).first >= 0; }, std::chrono::seconds(60));
-    if (at.first < 0) {
-        std::fprintf(stderr, "the probe's window never showed on %s\n", argv[3]);
-        return 1;
+    std::vector<std::pair<int, int>> where(watchers.size(), {-1, -1});
+    for (size_t i = 0; i < watchers.size(); ++i) {
+        wait_visible(watchers[i], [&] { return (where[i] = find_marker(watchers[i])).first >= 0; },
+                     std::chrono::seconds(60));
+        if (where[i].first < 0) {
+            std::fprintf(stderr, "the probe's window never showed on %s\n", watched[i].c_str());
+            return 1;
+        }
     }
+    const std::pair<int, int> at = where.front();
 
     if (mode == "latency") {
         const uint16_t pw = static_cast<uint16_t>(std::atoi(argv[4])), ph = static_cast<uint16_t>(std::atoi(argv[5]));
@@ -206,17 +238,24 @@ int main(int argc, char **argv) {
         int lost = 0;
         for (int i = 0; i < samples; ++i) {
             uint32_t colour = (i % 2 ? 0x3060c0 : 0xc06030) + static_cast<uint32_t>(i % 251);
+            const auto t0 = Clock::now();
             put_patch(p, pw, ph, colour);
-            sync(p.c.get());
-            auto t0 = Clock::now();
             if (direct) {
+                sync(p.c.get());
                 put_patch(copy, pw, ph, colour);
                 xcb_flush(copy.c.get());
+            } else {
+                xcb_flush(p.c.get());
             }
-            bool seen = wait_visible(w, [&] {
-                return pixel_at(w, at.first, at.second) == colour &&
-                       pixel_at(w, at.first + pw - 1, at.second + ph - 1) == colour;
-            }, std::chrono::seconds(5));
+            // The receivers in turn: the sample ends when the last one has shown it.
+            bool seen = true;
+            for (size_t r = 0; seen && r < watchers.size(); ++r) {
+                Watcher &rw = watchers[r];
+                const auto [x, y] = where[r];
+                seen = wait_visible(rw, [&] {
+                    return pixel_at(rw, x, y) == colour && pixel_at(rw, x + pw - 1, y + ph - 1) == colour;
+                }, std::chrono::seconds(5));
+            }
             if (!seen) {
                 ++lost;
                 continue;
@@ -239,26 +278,24 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    // Frames per second: redraw the whole window continuously; count the frames whose colour was
-    // seen on the receiver (a frame overtaken by the next one before it showed does not count).
+    // Frames per second: redraw the whole window continuously; count the frames that showed on
+    // the receiver whole, every pixel in the new colour (a frame overtaken by the next one, or
+    // shown torn, does not count). The far corner is looked at first, which is cheap; the whole
+    // frame is read only once that has changed.
     const double seconds = std::atof(argv[4]);
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
     int drawn = 0, shown = 0;
-    uint32_t last_seen = 0;
     while (Clock::now() < end) {
         uint32_t colour = 0x200000 + static_cast<uint32_t>(drawn * 7919 % 0xdfffff);
         put_patch(p, kWindowWidth, kWindowHeight, colour);
         xcb_flush(p.c.get());
         ++drawn;
         // Keep the drawing at most one frame ahead of what the receiver shows.
-        wait_visible(w, [&] {
-            uint32_t now = pixel_at(w, at.first + kWindowWidth - 1, at.second + kWindowHeight - 1);
-            if (now != last_seen) {
-                last_seen = now;
-                ++shown;
-            }
-            return now == colour;
-        }, std::chrono::milliseconds(200));
+        if (wait_visible(w, [&] {
+                return pixel_at(w, at.first + kWindowWidth - 1, at.second + kWindowHeight - 1) == colour &&
+                       frame_is(w, at, kWindowWidth, kWindowHeight, colour);
+            }, std::chrono::milliseconds(200)))
+            ++shown;
     }
     std::printf("drawn=%d shown=%d fps=%.1f\n", drawn, shown, shown / seconds);
     return 0;

@@ -3,7 +3,8 @@
 # and xtrace, in one run, and prints Markdown tables of the medians and their ratios.
 # Rounds are interleaved (every path once per round) so that the machine's drift falls on all
 # paths alike. Usage: bench/run-passthrough.sh [BUILD_DIR] [ROUNDS] [X11PERF_SECONDS]
-# (defaults: build, 3 rounds, 2 s per x11perf test).
+# (defaults: build, 3 rounds, 2 s per x11perf test). With BEFORE=/path/to/telvane-server, an
+# earlier build is measured in the same rounds as a fifth path, "before".
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -24,7 +25,15 @@ tv=$(free_display $((up + 1)))
 "$server" ":$tv" --upstream ":$up" -ac -nolisten tcp 2>/dev/null & pids+=($!)
 wait_display ":$tv"
 
-relay=$(free_display $((tv + 1)))
+last=$tv
+if [ -n "${BEFORE:-}" ]; then
+  old=$(free_display $((tv + 1)))
+  "$BEFORE" ":$old" --upstream ":$up" -ac -nolisten tcp 2>/dev/null & pids+=($!)
+  wait_display ":$old"
+  last=$old
+fi
+
+relay=$(free_display $((last + 1)))
 touch "/tmp/.X$relay-lock"
 sockets+=("/tmp/.X$relay-lock" "/tmp/.X11-unix/X$relay")
 socat "UNIX-LISTEN:/tmp/.X11-unix/X$relay,fork,unlink-early" "UNIX-CONNECT:/tmp/.X11-unix/X$up" & pids+=($!)
@@ -37,10 +46,11 @@ xtrace -n -k -d ":$up" -D ":$xt" -o /dev/null >/dev/null 2>&1 & pids+=($!)
 wait_display ":$xt"
 
 median() { sort -g | awk '{v[NR]=$1} END{print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-display_of() { case $1 in direct) echo ":$up";; telvane) echo ":$tv";; socat) echo ":$relay";; xtrace) echo ":$xt";; esac; }
+display_of() { case $1 in direct) echo ":$up";; telvane) echo ":$tv";; socat) echo ":$relay";; xtrace) echo ":$xt";; before) echo ":$old";; esac; }
 
 paths=(direct telvane socat xtrace)
 perfpaths=(direct telvane socat)
+if [ -n "${BEFORE:-}" ]; then paths+=(before); perfpaths+=(before); fi
 tests=(noop putimage10 putimage500 getimage500 rect10 seg10 ftext copywinwin10 shmput500)
 for r in $(seq 1 "$rounds"); do
   for p in "${paths[@]}"; do
@@ -67,11 +77,21 @@ done
 echo
 echo "x11perf, operations per second, median of $rounds rounds of $secs s:"
 echo
-echo "| test | direct | telvane | socat | telvane/direct | telvane/socat |"
-echo "|---|---|---|---|---|---|"
+if [ -n "${BEFORE:-}" ]; then
+  echo "| test | direct | telvane | socat | before | telvane/direct | telvane/socat | before/direct |"
+  echo "|---|---|---|---|---|---|---|---|"
+else
+  echo "| test | direct | telvane | socat | telvane/direct | telvane/socat |"
+  echo "|---|---|---|---|---|---|"
+fi
 for t in "${tests[@]}"; do
-  awk -v t="$t" -v d="$(m x.$t.direct)" -v v="$(m x.$t.telvane)" -v s="$(m x.$t.socat)" \
-    'BEGIN{printf "| %s | %.0f | %.0f | %.0f | %.2f | %.2f |\n", t, d, v, s, (d>0)?v/d:0, (s>0)?v/s:0}'
+  b=""; [ -n "${BEFORE:-}" ] && b=$(m "x.$t.before")
+  awk -v t="$t" -v d="$(m x.$t.direct)" -v v="$(m x.$t.telvane)" -v s="$(m x.$t.socat)" -v b="$b" \
+    'BEGIN{printf "| %s | %.0f | %.0f | %.0f |", t, d, v, s
+           if (b != "") printf " %.0f |", b
+           printf " %.2f | %.2f |", (d>0)?v/d:0, (s>0)?v/s:0
+           if (b != "") printf " %.2f |", (d>0)?b/d:0
+           printf "\n"}'
 done
 echo
 awk -v t="$(m rtt.telvane)" -v s="$(m rtt.socat)" -v tb="$(m bulk.telvane)" -v db="$(m bulk.direct)" -v xb="$(m bulk.xtrace)" \
