@@ -1,10 +1,20 @@
 // libFuzzer target for the proxy's framing: arbitrary client and upstream byte streams, in
-// arbitrary chunks, must never crash, hang or let the sequence count run backwards.
+// arbitrary chunks, must never crash, hang or let the sequence count run backwards. Each input
+// also runs twice side by side: once copied and drained whole after every chunk, once lent from
+// a read buffer that is scribbled over after each chunk, drained in partial writes, with
+// descriptors attached to chunks. Both must write the same bytes, the descriptors must leave
+// with the first byte queued after them (or just after, past the kernel's limit per message), and none may stay open at the end.
 #include "connection_protocol.h"
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 using namespace telvane::server;
 
@@ -24,10 +34,99 @@ struct Handler : ShareRequestHandler {
     }
 };
 
+// What one side of the relay has written: the bytes, and for each descriptor the offset of
+// the byte it left with.
+struct Sink {
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> fd_at;
+};
+
+// Writes at most `limit` bytes of `q` into `sink` the way the proxy's drain does, honouring the
+// descriptors' places; closes what it sent, as the kernel's copy would be the peer's.
+void drain_into(ByteQueue &q, Sink &sink, size_t limit) {
+    static std::vector<int> fds;
+    while (!q.empty() && limit > 0) {
+        size_t len = q.next_write(limit, fds, 253);
+        if (len == 0) return;
+        const size_t own = std::min(len, q.owned_size());
+        sink.bytes.insert(sink.bytes.end(), q.data(), q.data() + own);
+        sink.bytes.insert(sink.bytes.end(), q.lent_data(), q.lent_data() + (len - own));
+        for (size_t i = 0; i < fds.size(); ++i) sink.fd_at.push_back(q.taken());
+        q.written(len, fds.size());
+        limit -= len;
+    }
+}
+
+ConnectionProtocol::Config config_for(const uint8_t *data) {
+    ConnectionProtocol::Config cfg;
+    cfg.codes = {200, 120, 220};
+    cfg.bigreq_major = 133;
+    cfg.shm_major = 130;
+    cfg.passes_fds = (data[0] & 2) == 0;
+    return cfg;
+}
+
+// The side-by-side run. The lent side's partial writes come from the input, so every cut of a
+// write against a request or a descriptor gets tried.
+void differential(const uint8_t *data, size_t size) {
+    std::vector<int> made;   // every descriptor handed to the relay; all closed at the end
+    {
+        Handler ha, hb;
+        ConnectionProtocol a(config_for(data), &ha), b(config_for(data), &hb);
+        Sink up_a, cl_a, up_b, cl_b;
+        std::vector<uint8_t> read_buf;
+        const size_t chunk = 1 + (data[1] % 64);
+        size_t pos = 2, step = 0;
+        std::vector<uint64_t> fd_due;   // the upstream byte each one is tied to
+
+        while (pos < size) {
+            const bool from_client = (data[pos] & 0x80) == 0;
+            const size_t n = std::min(chunk, size - pos);
+            read_buf.assign(data + pos, data + pos + n);
+            if (from_client && (data[pos] & 0x40)) {
+                fd_due.push_back(b.upstream_out().appended());
+                made.push_back(eventfd(0, EFD_CLOEXEC));
+                b.upstream_out().attach(Fd(made.back()));
+            }
+            auto sa = from_client ? a.from_client(data + pos, n) : a.from_upstream(data + pos, n);
+            auto sb = from_client ? b.from_client(read_buf.data(), n, true) : b.from_upstream(read_buf.data(), n, true);
+            if (sa != sb) std::abort();
+            drain_into(a.upstream_out(), up_a, SIZE_MAX);
+            drain_into(a.client_out(), cl_a, SIZE_MAX);
+            const size_t cut = data[(pos + step) % size];
+            drain_into(b.upstream_out(), up_b, cut);
+            drain_into(b.client_out(), cl_b, cut / 2);
+            b.upstream_out().settle();
+            b.client_out().settle();
+            std::memset(read_buf.data(), 0xa5, read_buf.size());
+            pos += n;
+            ++step;
+            if (sa == ConnectionProtocol::Status::Broken) break;
+        }
+        drain_into(b.upstream_out(), up_b, SIZE_MAX);
+        drain_into(b.client_out(), cl_b, SIZE_MAX);
+        if (up_a.bytes != up_b.bytes || cl_a.bytes != cl_b.bytes) std::abort();
+        // Descriptors leave in order, each with the first byte that was queued after it came;
+        // one only later when the ones before it filled a message (the kernel's limit per
+        // message), and then with the very next byte.
+        const auto &at = up_b.fd_at;
+        if (at.size() > fd_due.size()) std::abort();
+        size_t same = 0;
+        for (size_t i = 0; i < at.size(); ++i) {
+            same = (i > 0 && at[i] == at[i - 1]) ? same + 1 : 1;
+            if (at[i] < fd_due[i] || same > 253 || (i > 0 && at[i] < at[i - 1])) std::abort();
+            if (at[i] > fd_due[i] && (i == 0 || at[i - 1] + 1 < at[i])) std::abort();
+        }
+    }
+    for (int fd : made)
+        if (fcntl(fd, F_GETFD) != -1) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
+    differential(data, size);
     ConnectionProtocol::Config cfg;
     cfg.codes = {200, 120, 220};
     cfg.bigreq_major = 133;
