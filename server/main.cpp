@@ -10,7 +10,7 @@ namespace {
 
 void usage(const char *prog) {
     std::fprintf(stderr,
-                 "usage: %s :N --upstream DISPLAY [-ac] [-nolisten tcp] [-listen tcp] [-displayfd FD]\n"
+                 "usage: %s :N --upstream DISPLAY [-ac] [-listen tcp] [-nolisten tcp] [-displayfd FD]\n"
                  "          [--trace FILE] [--connect-timeout MS] [--receiver-timeout SECONDS]\n",
                  prog);
 }

@@ -110,4 +110,29 @@ SetupVerdict decide_setup(const SetupRequest &req, const AuthPolicy &policy) {
     return v;
 }
 
+bool host_admits(const HostAccess &access, const PeerIdentity &peer) {
+    if (!access.enabled) return true;
+    // An IPv4 client reached over an IPv6 socket arrives as ::ffff:a.b.c.d.
+    std::string v4 = peer.address;
+    static const char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\xff', '\xff'};
+    if (v4.size() == 16 && v4.compare(0, 12, std::string(mapped, 12)) == 0) v4 = v4.substr(12);
+    for (const HostEntry &h : access.hosts) {
+        if (peer.local) {
+            if (h.family == kFamilyLocalHost) return true;
+            if (h.family != kFamilyServerInterpreted) continue;
+            const size_t nul = h.address.find('\0');
+            if (nul == std::string::npos) continue;
+            const std::string type = h.address.substr(0, nul), value = h.address.substr(nul + 1);
+            if (type == "localuser" && !peer.user.empty() && value == peer.user) return true;
+            if (type == "localgroup")
+                for (const auto &g : peer.groups)
+                    if (g == value) return true;
+        } else if ((h.family == kFamilyInternet && v4.size() == 4 && h.address == v4) ||
+                   (h.family == kFamilyInternet6 && peer.address.size() == 16 && h.address == peer.address)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace telvane::server

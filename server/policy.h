@@ -68,4 +68,33 @@ inline constexpr const char *kMagicCookieName = "MIT-MAGIC-COOKIE-1";
 // The verdict on a client's set-up request under `policy`.
 SetupVerdict decide_setup(const SetupRequest &req, const AuthPolicy &policy);
 
+// Upstream's host access list (ListHosts): whether it is enforced, and its entries as X
+// names them (family 0 Internet, 6 InternetV6, 252 LocalHost, 5 ServerInterpreted with
+// "type\0value").
+struct HostEntry {
+    uint8_t family = 0;
+    std::string address;
+};
+struct HostAccess {
+    bool enabled = true;
+    std::vector<HostEntry> hosts;
+};
+inline constexpr uint8_t kFamilyInternet = 0, kFamilyInternet6 = 6, kFamilyServerInterpreted = 5,
+                         kFamilyLocalHost = 252;
+
+// Who is connecting to the proxy: a local client with its user and groups (from the socket's
+// peer credentials), or a TCP client with its address (4 or 16 bytes, network order).
+struct PeerIdentity {
+    bool local = true;
+    std::string user;
+    std::vector<std::string> groups;
+    std::string address;
+};
+
+// Whether upstream's host access would let `peer` in by itself, without credentials: so a
+// client that upstream refuses when it connects directly is refused by the proxy as well,
+// although the proxy reaches upstream as a local client. Called on each connection when
+// upstream asks no cookie.
+bool host_admits(const HostAccess &access, const PeerIdentity &peer);
+
 }  // namespace telvane::server

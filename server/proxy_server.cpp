@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -116,6 +118,49 @@ bool passes_fds(int fd) {
     int domain = 0;
     socklen_t len = sizeof domain;
     return getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0 && domain == AF_UNIX;
+}
+
+// Who is on the other end of an accepted socket, as upstream's host access would judge it.
+PeerIdentity identify_peer(int fd) {
+    PeerIdentity peer;
+    sockaddr_storage ss{};
+    socklen_t len = sizeof ss;
+    if (getpeername(fd, reinterpret_cast<sockaddr *>(&ss), &len) == 0 && ss.ss_family == AF_INET) {
+        const auto &a = reinterpret_cast<const sockaddr_in &>(ss).sin_addr;
+        peer.local = false;
+        peer.address.assign(reinterpret_cast<const char *>(&a), 4);
+        return peer;
+    }
+    if (ss.ss_family == AF_INET6) {
+        const auto &a = reinterpret_cast<const sockaddr_in6 &>(ss).sin6_addr;
+        peer.local = false;
+        peer.address.assign(reinterpret_cast<const char *>(&a), 16);
+        return peer;
+    }
+    ucred cred{};
+    socklen_t cl = sizeof cred;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0) return peer;
+    std::vector<char> buf(16384);
+    passwd pw{}, *pwp = nullptr;
+    if (getpwuid_r(cred.uid, &pw, buf.data(), buf.size(), &pwp) != 0 || !pwp) return peer;
+    peer.user = pw.pw_name;
+    int count = 64;
+    std::vector<gid_t> gids(static_cast<size_t>(count));
+    if (getgrouplist(pw.pw_name, cred.gid, gids.data(), &count) < 0) count = 0;
+    for (int i = 0; i < count; ++i) {
+        group gr{}, *grp = nullptr;
+        std::vector<char> gbuf(16384);
+        if (getgrgid_r(gids[static_cast<size_t>(i)], &gr, gbuf.data(), gbuf.size(), &grp) == 0 && grp)
+            peer.groups.emplace_back(gr.gr_name);
+    }
+    return peer;
+}
+
+std::string printable_address(const PeerIdentity &peer) {
+    if (peer.local) return "local user " + (peer.user.empty() ? std::string("?") : peer.user);
+    char text[INET6_ADDRSTRLEN] = "?";
+    inet_ntop(peer.address.size() == 4 ? AF_INET : AF_INET6, peer.address.data(), text, sizeof text);
+    return text;
 }
 
 std::string host_name() {
@@ -305,6 +350,7 @@ bool ProxyServer::setup(std::string &error) {
             published_cookie_ = true;
         }
     }
+    if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
     AuthPolicy policy = auth_;
     protocol_config_.check_setup = [policy](const SetupRequest &r) { return decide_setup(r, policy); };
 
@@ -473,6 +519,15 @@ void ProxyServer::accept_clients(int listen_fd) {
         uint64_t id = next_id_++;
         ConnectionProtocol::Config config = protocol_config_;
         config.passes_fds = passes_fds(fd);
+        if (!admitted(fd)) {
+            // Refused the way upstream refuses such a client: at set-up, with its reason.
+            config.check_setup = [](const SetupRequest &) {
+                SetupVerdict v;
+                v.accept = false;
+                v.refusal_reason = "Authorization required, but no authorization protocol specified";
+                return v;
+            };
+        }
         auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), config, service_.get());
         Connection &ref = *c;
         connections_[id] = std::move(c);
@@ -480,6 +535,20 @@ void ProxyServer::accept_clients(int listen_fd) {
         watch(ref.upstream.get(), key(id, kUpstream), EPOLLIN);
         ref.client_mask = ref.upstream_mask = EPOLLIN;
     }
+}
+
+// Without a cookie of its own, the proxy lets in whom upstream's host access lets in. The list
+// is asked anew for each connection, but not while a client holds the server grabbed: upstream
+// would not answer before the grab ends, and the grab's end has to pass through this loop.
+bool ProxyServer::admitted(int fd) {
+    if (!options_.access_control || auth_.require_cookie) return true;
+    if (!server_grabbed())
+        if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
+    const PeerIdentity peer = identify_peer(fd);
+    if (host_admits(host_access_, peer)) return true;
+    std::fprintf(stderr, "telvane-server: refused a client (%s): upstream's host access does not admit it\n",
+                 printable_address(peer).c_str());
+    return false;
 }
 
 void ProxyServer::update_interest(Connection &c) {

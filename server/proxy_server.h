@@ -21,7 +21,7 @@ struct ServerOptions {
     int display = -1;               // N of ":N"
     std::string upstream;           // display name of upstream
     bool access_control = true;     // false with -ac
-    bool listen_tcp = true;         // false with -nolisten tcp
+    bool listen_tcp = false;        // true with -listen tcp: like X servers, TCP only when asked
     int displayfd = -1;             // where to announce readiness, -1 for none
     std::string trace_path;         // --trace FILE
     int connect_timeout_ms = 5000;  // limit for reaching a receiver
@@ -51,6 +51,9 @@ private:
     void close_connection(uint64_t id);
     // Lets connections whose held share requests have been settled see upstream again.
     void release_settled();
+    // Whether the client on `fd` may in: always with -ac or when clients need the proxy's cookie,
+    // otherwise when upstream's host access admits it. Logs a refusal. Called by accept_clients.
+    bool admitted(int fd);
     void update_interest(Connection &c);
     void broadcast(const wire::ShareEvent &ev);
     void watch(int fd, uint64_t key, uint32_t events);
@@ -78,6 +81,7 @@ private:
     bool published_cookie_ = false;
     std::string identity_;   // the root property that tells receivers that are this display
     AuthPolicy auth_;
+    HostAccess host_access_;   // upstream's, as last asked
     ConnectionProtocol::Config protocol_config_;
     std::unique_ptr<UpstreamLink> upstream_;
     std::unique_ptr<ShareService> service_;

@@ -33,6 +33,20 @@ std::vector<UpstreamExtension> UpstreamLink::extensions() {
     return out;
 }
 
+std::optional<HostAccess> UpstreamLink::host_access() {
+    if (broken()) return std::nullopt;
+    auto *c = conn_.get();
+    XcbReply<xcb_list_hosts_reply_t> r(xcb_list_hosts_reply(c, xcb_list_hosts(c), nullptr));
+    if (!r) return std::nullopt;
+    HostAccess access;
+    access.enabled = r->mode == XCB_ACCESS_CONTROL_ENABLE;
+    for (auto it = xcb_list_hosts_hosts_iterator(r.get()); it.rem; xcb_host_next(&it)) {
+        const auto *addr = reinterpret_cast<const char *>(xcb_host_address(it.data));
+        access.hosts.push_back({it.data->family, std::string(addr, xcb_host_address_length(it.data))});
+    }
+    return access;
+}
+
 uint32_t UpstreamLink::intern(const std::string &name) {
     if (broken()) return 0;
     auto *c = conn_.get();

@@ -43,6 +43,9 @@ public:
 
     // Every extension upstream offers, with its codes.
     std::vector<UpstreamExtension> extensions();
+    // Upstream's host access list and whether it is enforced; nothing when upstream is gone.
+    // The proxy asks it as connections come, while no client holds the server grabbed.
+    std::optional<HostAccess> host_access();
     // The atom for `name`, created when missing; 0 when upstream is gone.
     uint32_t intern(const std::string &name);
     // The name of `atom`; nothing when it is no atom or upstream is gone.

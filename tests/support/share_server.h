@@ -21,7 +21,7 @@ class ShareServer {
 public:
     struct Options {
         bool access_control = false;                // false: -ac
-        bool listen_tcp = true;                     // false: -nolisten tcp
+        std::optional<bool> listen_tcp = true;      // -listen tcp, -nolisten tcp, or neither
         std::string trace_path;                     // --trace FILE when set
         std::string stderr_path = "/dev/null";
         std::map<std::string, std::string> env;     // e.g. XAUTHORITY
@@ -35,7 +35,7 @@ public:
             std::vector<std::string> argv{build_path("server/telvane-server"), ":" + std::to_string(n),
                                           "--upstream", upstream, "-displayfd", std::to_string(fd)};
             if (!options.access_control) argv.push_back("-ac");
-            if (!options.listen_tcp) argv.insert(argv.end(), {"-nolisten", "tcp"});
+            if (options.listen_tcp) argv.insert(argv.end(), {*options.listen_tcp ? "-listen" : "-nolisten", "tcp"});
             if (!options.trace_path.empty()) argv.insert(argv.end(), {"--trace", options.trace_path});
             argv.insert(argv.end(), options.extra.begin(), options.extra.end());
             return argv;

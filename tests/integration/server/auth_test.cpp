@@ -1,7 +1,14 @@
-// MIT-MAGIC-COOKIE-1: the proxy display is never more open than upstream.
+// Access: the proxy display is never more open than upstream, by cookie or by host access.
 #include "process.h"
 #include "share_server.h"
+#include "x_client.h"
 #include "xvfb.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -43,7 +50,90 @@ protected:
     std::optional<XvfbServer> upstream;
 };
 
+// What an X server answers a set-up without credentials from `source` (an address of this
+// machine) over TCP to display `number`: 1 accepted, 0 refused, -1 no connection or no answer.
+int setup_from(const char *source, int number) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    to.sin_port = htons(static_cast<uint16_t>(6000 + number));
+    int verdict = -1;
+    const uint8_t setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    uint8_t first = 0xff;
+    pollfd p{s, POLLIN, 0};
+    if (bind(s, reinterpret_cast<sockaddr *>(&from), sizeof from) == 0 &&
+        connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0 && write(s, setup, sizeof setup) == 12 &&
+        poll(&p, 1, 10000) == 1 && read(s, &first, 1) == 1)
+        verdict = first == 1 ? 1 : first == 0 ? 0 : -1;
+    close(s);
+    return verdict;
+}
+
+// Upstream without cookies, with host access enforced: the proxy asks nothing of its clients
+// but must turn away whom upstream turns away, though upstream sees them all as its local client.
+class HostAccess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        XvfbServer::Options o;
+        o.access_control = true;
+        upstream = XvfbServer::start(o);
+        ASSERT_TRUE(upstream);
+        ShareServer::Options so;
+        so.access_control = true;
+        so.stderr_path = scratch.file("server.err");
+        server = ShareServer::start(upstream->name(), so);
+        ASSERT_TRUE(server);
+    }
+    ScratchDir scratch;
+    std::optional<XvfbServer> upstream;
+    std::optional<ShareServer> server;
+};
+
 }  // namespace
+
+TEST_F(HostAccess, TheProxyAdmitsWhomUpstreamAdmits) {
+    for (const char *source : {"127.0.0.1", "127.0.0.2"}) {
+        const int direct = setup_from(source, upstream->number());
+        ASSERT_NE(direct, -1) << source;
+        EXPECT_EQ(setup_from(source, server->number()), direct) << "from " << source;
+    }
+    EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 0) << "upstream should refuse an unlisted host";
+    EXPECT_NE(read_file(scratch.file("server.err")).find("refused a client (127.0.0.2)"), std::string::npos);
+
+    // A local client gets in, as it does upstream.
+    Xcb local = xcb_open(server->name());
+    ASSERT_TRUE(local);
+
+    // The list is asked anew: a host upstream lets in later is let in by the proxy as well.
+    const uint8_t host[4] = {127, 0, 0, 2};
+    Xcb admin = xcb_open(upstream->name());
+    xcb_change_hosts(admin.get(), XCB_HOST_MODE_INSERT, XCB_FAMILY_INTERNET, 4, host);
+    sync(admin.get());
+    EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 1);
+    EXPECT_EQ(setup_from("127.0.0.2", server->number()), 1);
+    EXPECT_TRUE(server->process().running());
+}
+
+TEST(Listening, TcpOnlyWhenAskedFor) {
+    auto upstream = XvfbServer::start();
+    ASSERT_TRUE(upstream);
+    ShareServer::Options o;
+    o.listen_tcp = false;
+    auto quiet = ShareServer::start(upstream->name(), o);
+    ASSERT_TRUE(quiet);
+    EXPECT_EQ(setup_from("127.0.0.1", quiet->number()), -1) << "no TCP port without -listen tcp";
+    // Without either option the server listens on its sockets only, as current X servers do.
+    o.listen_tcp.reset();
+    auto plain = ShareServer::start(upstream->name(), o);
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(setup_from("127.0.0.1", plain->number()), -1);
+    o.listen_tcp = true;
+    auto open = ShareServer::start(upstream->name(), o);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(setup_from("127.0.0.1", open->number()), 1);
+}
 
 TEST_F(Cookie, OnlyClientsWithTheServersOwnCookieGetIn) {
     auto server = start_server(true);
@@ -60,6 +150,10 @@ TEST_F(Cookie, OnlyClientsWithTheServersOwnCookieGetIn) {
     ASSERT_EQ(run({"xauth", "-f", scratch.file("stolen.auth"), "add", server->name(), "MIT-MAGIC-COOKIE-1",
                    kUpstreamCookie}), 0);
     EXPECT_NE(run({"xdpyinfo", "-display", server->name()}, scratch.file("stolen.auth")), 0);
+    // Over TCP alike.
+    EXPECT_EQ(run({"xdpyinfo", "-display", server->tcp_name()}, user_auth()), 0);
+    EXPECT_NE(run({"xdpyinfo", "-display", server->tcp_name()}, "/dev/null"), 0);
+    EXPECT_EQ(setup_from("127.0.0.1", server->number()), 0);
     EXPECT_TRUE(server->process().running());
 
     // Its entries go when it does.

@@ -92,3 +92,37 @@ TEST(SetupDecision, CookieRequiredAndSwapped) {
     EXPECT_TRUE(v.accept);
     EXPECT_EQ(v.auth_data, "upstream-secret!");
 }
+
+TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
+    const std::string v4("\x7f\x00\x00\x02", 4);
+    const std::string mapped = std::string(10, '\0') + "\xff\xff" + v4;
+    const std::string v6 = std::string(15, '\0') + "\x01";
+    auto si = [](const char *type, const char *value) {
+        return HostEntry{kFamilyServerInterpreted, std::string(type) + '\0' + value};
+    };
+    const PeerIdentity alice{true, "alice", {"staff"}, ""};
+    const PeerIdentity tcp4{false, "", {}, v4}, tcp_mapped{false, "", {}, mapped}, tcp6{false, "", {}, v6};
+    struct Case {
+        const char *what;
+        HostAccess access;
+        PeerIdentity peer;
+        bool admitted;
+    } cases[] = {
+        {"access control off", {false, {}}, tcp4, true},
+        {"empty list", {true, {}}, alice, false},
+        {"LOCAL: admits local clients", {true, {{kFamilyLocalHost, ""}}}, alice, true},
+        {"LOCAL: is no TCP address", {true, {{kFamilyLocalHost, ""}}}, tcp4, false},
+        {"localuser by name", {true, {si("localuser", "alice")}}, alice, true},
+        {"another localuser", {true, {si("localuser", "bob")}}, alice, false},
+        {"localgroup", {true, {si("localgroup", "staff")}}, alice, true},
+        {"localuser is no TCP address", {true, {si("localuser", "alice")}}, tcp4, false},
+        {"malformed server-interpreted", {true, {{kFamilyServerInterpreted, "localuser"}}}, alice, false},
+        {"listed IPv4", {true, {{kFamilyInternet, v4}}}, tcp4, true},
+        {"IPv4 through an IPv6 socket", {true, {{kFamilyInternet, v4}}}, tcp_mapped, true},
+        {"unlisted IPv4", {true, {{kFamilyInternet, std::string("\x7f\x00\x00\x01", 4)}}}, tcp4, false},
+        {"IPv4 entry is no local user", {true, {{kFamilyInternet, v4}}}, alice, false},
+        {"listed IPv6", {true, {{kFamilyInternet6, v6}}}, tcp6, true},
+        {"IPv6 entry against IPv4", {true, {{kFamilyInternet6, mapped}}}, tcp4, false},
+    };
+    for (const auto &c : cases) EXPECT_EQ(host_admits(c.access, c.peer), c.admitted) << c.what;
+}
