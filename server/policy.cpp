@@ -92,8 +92,8 @@ wire::ConnectFailure classify_setup_refusal(bool offered_credentials) {
 
 SetupVerdict decide_setup(const SetupRequest &req, const AuthPolicy &policy) {
     SetupVerdict v;
-    if (policy.require_cookie &&
-        (req.auth_name != kMagicCookieName || req.auth_data != policy.cookie)) {
+    const bool ours = !policy.cookie.empty() && req.auth_name == kMagicCookieName && req.auth_data == policy.cookie;
+    if (policy.require_cookie && !ours) {
         v.accept = false;
         v.refusal_reason = req.auth_name.empty() ? "Authorization required, but no authorization protocol specified"
                                                  : "Invalid MIT-MAGIC-COOKIE-1 key";
@@ -103,14 +103,14 @@ SetupVerdict decide_setup(const SetupRequest &req, const AuthPolicy &policy) {
         v.replace_auth = true;
         v.auth_name = policy.upstream_name;
         v.auth_data = policy.upstream_data;
-    } else if (policy.require_cookie) {
+    } else if (ours || policy.require_cookie) {
         // Our cookie means nothing upstream; never pass it on.
         v.replace_auth = true;
     }
     return v;
 }
 
-bool host_admits(const HostAccess &access, const PeerIdentity &peer) {
+bool host_admits(const HostAccess &access, const PeerIdentity &peer, const std::vector<HostEntry> &own_addresses) {
     if (!access.enabled) return true;
     // An IPv4 client reached over an IPv6 socket arrives as ::ffff:a.b.c.d.
     std::string v4 = peer.address;
@@ -119,6 +119,8 @@ bool host_admits(const HostAccess &access, const PeerIdentity &peer) {
     for (const HostEntry &h : access.hosts) {
         if (peer.local) {
             if (h.family == kFamilyLocalHost) return true;
+            for (const HostEntry &own : own_addresses)
+                if (own.family == h.family && own.address == h.address) return true;
             if (h.family != kFamilyServerInterpreted) continue;
             const size_t nul = h.address.find('\0');
             if (nul == std::string::npos) continue;

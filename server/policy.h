@@ -93,8 +93,10 @@ struct PeerIdentity {
 
 // Whether upstream's host access would let `peer` in by itself, without credentials: so a
 // client that upstream refuses when it connects directly is refused by the proxy as well,
-// although the proxy reaches upstream as a local client. Called on each connection when
-// upstream asks no cookie.
-bool host_admits(const HostAccess &access, const PeerIdentity &peer);
+// although the proxy reaches upstream as a local client. Local clients are let in by the
+// LocalHost entry, by a matching localuser or localgroup entry, or, as X servers do, by any
+// listed address of this machine's own (`own_addresses`, as host entries). Called on each
+// local connection when upstream asks no cookie.
+bool host_admits(const HostAccess &access, const PeerIdentity &peer, const std::vector<HostEntry> &own_addresses = {});
 
 }  // namespace telvane::server

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pwd.h>
@@ -154,6 +155,25 @@ PeerIdentity identify_peer(int fd) {
             peer.groups.emplace_back(gr.gr_name);
     }
     return peer;
+}
+
+// This machine's own addresses as host entries: a listed one lets local clients in.
+std::vector<HostEntry> own_addresses() {
+    std::vector<HostEntry> out;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) != 0) return out;
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr) continue;
+        if (i->ifa_addr->sa_family == AF_INET) {
+            const auto &a = reinterpret_cast<const sockaddr_in *>(i->ifa_addr)->sin_addr;
+            out.push_back({kFamilyInternet, std::string(reinterpret_cast<const char *>(&a), 4)});
+        } else if (i->ifa_addr->sa_family == AF_INET6) {
+            const auto &a = reinterpret_cast<const sockaddr_in6 *>(i->ifa_addr)->sin6_addr;
+            out.push_back({kFamilyInternet6, std::string(reinterpret_cast<const char *>(&a), 16)});
+        }
+    }
+    freeifaddrs(list);
+    return out;
 }
 
 std::string printable_address(const PeerIdentity &peer) {
@@ -339,15 +359,21 @@ bool ProxyServer::setup(std::string &error) {
         auth_.have_upstream_credentials = true;
         auth_.upstream_name = cred->name;
         auth_.upstream_data = cred->data;
-        // Never more open than upstream: a cookie there means a cookie here.
-        if (options_.access_control && cred->name == kMagicCookieName) {
-            auth_.require_cookie = true;
-            auth_.cookie = random_cookie();
-            if (!publish_cookie(options_.display, auth_.cookie)) {
-                error = "cannot write the authority file";
-                return false;
-            }
+    }
+    if (options_.access_control) {
+        // Never more open than upstream: a cookie there means a cookie here for everyone. Without
+        // one, clients over TCP still need ours (upstream would judge them by an address the
+        // proxy hides), and local clients need it unless upstream's host access lets them in.
+        auth_.require_cookie = auth_.have_upstream_credentials && auth_.upstream_name == kMagicCookieName;
+        auth_.cookie = random_cookie();
+        if (publish_cookie(options_.display, auth_.cookie)) {
             published_cookie_ = true;
+        } else if (auth_.require_cookie) {
+            error = "cannot write the authority file";
+            return false;
+        } else {
+            std::fprintf(stderr, "telvane-server: cannot write the authority file; clients over TCP cannot get in\n");
+            auth_.cookie.clear();
         }
     }
     if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
@@ -519,15 +545,7 @@ void ProxyServer::accept_clients(int listen_fd) {
         uint64_t id = next_id_++;
         ConnectionProtocol::Config config = protocol_config_;
         config.passes_fds = passes_fds(fd);
-        if (!admitted(fd)) {
-            // Refused the way upstream refuses such a client: at set-up, with its reason.
-            config.check_setup = [](const SetupRequest &) {
-                SetupVerdict v;
-                v.accept = false;
-                v.refusal_reason = "Authorization required, but no authorization protocol specified";
-                return v;
-            };
-        }
+        config.check_setup = setup_check(fd);
         auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), config, service_.get());
         Connection &ref = *c;
         connections_[id] = std::move(c);
@@ -537,18 +555,24 @@ void ProxyServer::accept_clients(int listen_fd) {
     }
 }
 
-// Without a cookie of its own, the proxy lets in whom upstream's host access lets in. The list
-// is asked anew for each connection, but not while a client holds the server grabbed: upstream
-// would not answer before the grab ends, and the grab's end has to pass through this loop.
-bool ProxyServer::admitted(int fd) {
-    if (!options_.access_control || auth_.require_cookie) return true;
-    if (!server_grabbed())
-        if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
+// The set-up check for the client on `fd`. Whether it needs the proxy's cookie is decided now,
+// from who it is; upstream's host list is asked anew for each local client, but not while a
+// client holds the server grabbed: upstream would not answer before the grab ends, and the
+// grab's end has to pass through this loop.
+std::function<SetupVerdict(const SetupRequest &)> ProxyServer::setup_check(int fd) {
+    AuthPolicy policy = auth_;
+    if (!options_.access_control) return [policy](const SetupRequest &r) { return decide_setup(r, policy); };
     const PeerIdentity peer = identify_peer(fd);
-    if (host_admits(host_access_, peer)) return true;
-    std::fprintf(stderr, "telvane-server: refused a client (%s): upstream's host access does not admit it\n",
-                 printable_address(peer).c_str());
-    return false;
+    if (!policy.require_cookie && peer.local && !server_grabbed())
+        if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
+    policy.require_cookie = policy.require_cookie || !peer.local || !host_admits(host_access_, peer, own_addresses());
+    const std::string who = printable_address(peer);
+    return [policy, who](const SetupRequest &r) {
+        SetupVerdict v = decide_setup(r, policy);
+        if (!v.accept)
+            std::fprintf(stderr, "telvane-server: refused a client (%s): %s\n", who.c_str(), v.refusal_reason.c_str());
+        return v;
+    };
 }
 
 void ProxyServer::update_interest(Connection &c) {

@@ -8,6 +8,7 @@
 #include "upstream_link.h"
 #include "xcb_handles.h"
 
+#include <functional>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -51,9 +52,10 @@ private:
     void close_connection(uint64_t id);
     // Lets connections whose held share requests have been settled see upstream again.
     void release_settled();
-    // Whether the client on `fd` may in: always with -ac or when clients need the proxy's cookie,
-    // otherwise when upstream's host access admits it. Logs a refusal. Called by accept_clients.
-    bool admitted(int fd);
+    // The set-up check for a client just accepted on `fd`: with -ac everyone; otherwise the
+    // proxy's cookie, which local clients may do without when upstream needs no cookie and its
+    // host access admits them. Refusals are logged. Called by accept_clients.
+    std::function<SetupVerdict(const SetupRequest &)> setup_check(int fd);
     void update_interest(Connection &c);
     void broadcast(const wire::ShareEvent &ev);
     void watch(int fd, uint64_t key, uint32_t events);

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 using namespace telvane::testing;
@@ -71,8 +73,9 @@ int setup_from(const char *source, int number) {
     return verdict;
 }
 
-// Upstream without cookies, with host access enforced: the proxy asks nothing of its clients
-// but must turn away whom upstream turns away, though upstream sees them all as its local client.
+// Upstream without cookies, with host access enforced (as `make run` starts it): the proxy
+// must not let in more than upstream would, though upstream sees all of them as its own local
+// client. It publishes a cookie of its own, which clients over TCP need.
 class HostAccess : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -83,8 +86,19 @@ protected:
         ShareServer::Options so;
         so.access_control = true;
         so.stderr_path = scratch.file("server.err");
+        so.env["XAUTHORITY"] = scratch.file("user.auth");
         server = ShareServer::start(upstream->name(), so);
         ASSERT_TRUE(server);
+    }
+    // xdpyinfo's exit status on `display` with the authority file `xauthority`.
+    int xdpyinfo(const std::string &display, const std::string &xauthority) {
+        ChildProcess::Options o;
+        o.stdout_path = o.stderr_path = "/dev/null";
+        o.env_set["XAUTHORITY"] = xauthority;
+        auto p = ChildProcess::start({"xdpyinfo", "-display", display}, o);
+        if (!p) return -1;
+        auto st = p.wait_for_exit(std::chrono::seconds(30));
+        return st ? exit_code(*st) : -1;
     }
     ScratchDir scratch;
     std::optional<XvfbServer> upstream;
@@ -93,26 +107,31 @@ protected:
 
 }  // namespace
 
-TEST_F(HostAccess, TheProxyAdmitsWhomUpstreamAdmits) {
-    for (const char *source : {"127.0.0.1", "127.0.0.2"}) {
-        const int direct = setup_from(source, upstream->number());
-        ASSERT_NE(direct, -1) << source;
-        EXPECT_EQ(setup_from(source, server->number()), direct) << "from " << source;
-    }
-    EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 0) << "upstream should refuse an unlisted host";
+TEST_F(HostAccess, TcpNeedsTheCookieAndLocalClientsWhatUpstreamAsks) {
+    const std::string cookie = scratch.file("user.auth");
+    // Upstream turns away a TCP client from an unlisted address; so does the proxy, and over TCP
+    // it asks its cookie of everyone.
+    EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 0);
+    EXPECT_EQ(setup_from("127.0.0.2", server->number()), 0);
+    EXPECT_EQ(setup_from("127.0.0.1", server->number()), 0);
     EXPECT_NE(read_file(scratch.file("server.err")).find("refused a client (127.0.0.2)"), std::string::npos);
+    EXPECT_EQ(xdpyinfo(server->tcp_name(), cookie), 0) << "the published cookie opens TCP";
+    EXPECT_NE(xdpyinfo(server->tcp_name(), "/dev/null"), 0);
 
-    // A local client gets in, as it does upstream.
-    Xcb local = xcb_open(server->name());
-    ASSERT_TRUE(local);
-
-    // The list is asked anew: a host upstream lets in later is let in by the proxy as well.
-    const uint8_t host[4] = {127, 0, 0, 2};
+    // Local clients get in without a cookie while upstream lets local clients in...
+    EXPECT_EQ(xdpyinfo(server->name(), "/dev/null"), 0);
+    // ...and not once it stops doing so: the list is asked for each connection.
     Xcb admin = xcb_open(upstream->name());
-    xcb_change_hosts(admin.get(), XCB_HOST_MODE_INSERT, XCB_FAMILY_INTERNET, 4, host);
+    ASSERT_TRUE(admin);
+    // Every entry goes: a listed address of this machine's own would let local clients in too.
+    Owned<xcb_list_hosts_reply_t> hosts(xcb_list_hosts_reply(admin.get(), xcb_list_hosts(admin.get()), nullptr));
+    ASSERT_TRUE(hosts);
+    for (auto it = xcb_list_hosts_hosts_iterator(hosts.get()); it.rem; xcb_host_next(&it))
+        xcb_change_hosts(admin.get(), XCB_HOST_MODE_DELETE, it.data->family,
+                         static_cast<uint16_t>(xcb_host_address_length(it.data)), xcb_host_address(it.data));
     sync(admin.get());
-    EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 1);
-    EXPECT_EQ(setup_from("127.0.0.2", server->number()), 1);
+    EXPECT_NE(xdpyinfo(upstream->name(), "/dev/null"), 0) << "upstream should refuse local clients now";
+    EXPECT_NE(xdpyinfo(server->name(), "/dev/null"), 0);
     EXPECT_TRUE(server->process().running());
 }
 
@@ -143,17 +162,18 @@ TEST_F(Cookie, OnlyClientsWithTheServersOwnCookieGetIn) {
     std::string listed = read_file(scratch.file("out"));
     EXPECT_NE(listed.find("MIT-MAGIC-COOKIE-1"), std::string::npos);
     EXPECT_EQ(listed.find(kUpstreamCookie), std::string::npos) << "upstream's cookie must not be reused";
-
-    EXPECT_EQ(run({"xdpyinfo", "-display", server->name()}, user_auth()), 0);
-    EXPECT_NE(run({"xdpyinfo", "-display", server->name()}, "/dev/null"), 0);
-    // Upstream's cookie is no key to the proxy.
-    ASSERT_EQ(run({"xauth", "-f", scratch.file("stolen.auth"), "add", server->name(), "MIT-MAGIC-COOKIE-1",
-                   kUpstreamCookie}), 0);
-    EXPECT_NE(run({"xdpyinfo", "-display", server->name()}, scratch.file("stolen.auth")), 0);
-    // Over TCP alike.
-    EXPECT_EQ(run({"xdpyinfo", "-display", server->tcp_name()}, user_auth()), 0);
-    EXPECT_NE(run({"xdpyinfo", "-display", server->tcp_name()}, "/dev/null"), 0);
-    EXPECT_EQ(setup_from("127.0.0.1", server->number()), 0);
+    // Over the unix socket and TCP alike: the published cookie opens the display; none, a wrong
+    // one and upstream's own do not.
+    for (const std::string &display : {server->name(), server->tcp_name()}) {
+        for (const char *name : {"stolen.auth", "wrong.auth"}) std::remove(scratch.file(name).c_str());
+        ASSERT_EQ(run({"xauth", "-f", scratch.file("stolen.auth"), "add", display, "MIT-MAGIC-COOKIE-1", kUpstreamCookie}), 0);
+        ASSERT_EQ(run({"xauth", "-f", scratch.file("wrong.auth"), "add", display, "MIT-MAGIC-COOKIE-1",
+                       "00112233445566778899aabbccddeeff"}), 0);
+        EXPECT_EQ(run({"xdpyinfo", "-display", display}, user_auth()), 0) << display;
+        EXPECT_NE(run({"xdpyinfo", "-display", display}, "/dev/null"), 0) << display;
+        EXPECT_NE(run({"xdpyinfo", "-display", display}, scratch.file("wrong.auth")), 0) << display;
+        EXPECT_NE(run({"xdpyinfo", "-display", display}, scratch.file("stolen.auth")), 0) << display;
+    }
     EXPECT_TRUE(server->process().running());
 
     // Its entries go when it does.

@@ -125,4 +125,8 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
         {"IPv6 entry against IPv4", {true, {{kFamilyInternet6, mapped}}}, tcp4, false},
     };
     for (const auto &c : cases) EXPECT_EQ(host_admits(c.access, c.peer), c.admitted) << c.what;
+    // A listed address of this machine's own lets local clients in, as X servers do.
+    const std::vector<HostEntry> own{{kFamilyInternet, v4}};
+    EXPECT_TRUE(host_admits({true, {{kFamilyInternet, v4}}}, alice, own));
+    EXPECT_FALSE(host_admits({true, {{kFamilyInternet6, v6}}}, alice, own));
 }
