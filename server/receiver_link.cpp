@@ -96,14 +96,20 @@ bool setup_refused(int fd, const std::optional<Credentials> &cred) {
 // the socket down once `limit` has passed, which ends xcb's wait with a broken connection.
 class SetupWatchdog {
 public:
-    SetupWatchdog(int fd, std::chrono::milliseconds limit)
-        : thread_([this, fd, limit] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              if (!wake_.wait_for(lock, limit, [this] { return done_; })) {
-                  fired_ = true;
-                  shutdown(fd, SHUT_RDWR);
-              }
-          }) {}
+    // Without a thread to watch, nothing is started: watching() says so.
+    SetupWatchdog(int fd, std::chrono::milliseconds limit) {
+        try {
+            thread_ = std::thread([this, fd, limit] {
+                std::unique_lock<std::mutex> lock(mutex_);
+                if (!wake_.wait_for(lock, limit, [this] { return done_; })) {
+                    fired_ = true;
+                    shutdown(fd, SHUT_RDWR);
+                }
+            });
+        } catch (const std::exception &) {
+        }
+    }
+    bool watching() const { return thread_.joinable(); }
     ~SetupWatchdog() { stop(); }
     SetupWatchdog(const SetupWatchdog &) = delete;
     SetupWatchdog &operator=(const SetupWatchdog &) = delete;
@@ -183,6 +189,10 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         auth.data = cred->data.data();
     }
     SetupWatchdog watchdog(fd, limit);
+    if (!watchdog.watching()) {
+        close(fd);
+        return fail(wire::ConnectFailure::NoRoute, "no thread to watch the set-up");
+    }
     XcbConnection c(xcb_connect_to_fd(fd, cred ? &auth : nullptr));  // owns fd from here on
     if (watchdog.stop())
         return fail(wire::ConnectFailure::NoXServer, "no answer to the set-up within the time limit");

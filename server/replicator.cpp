@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
@@ -69,7 +70,12 @@ Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int
     ReceiverPipe::Options po;
     po.heartbeat = clamp_ms(options_.receiver_timeout / 4, 50, 5000);
     po.notify_fd = news_.get();
-    pipes_[host] = std::make_unique<ReceiverPipe>(c, screen, std::move(f), po);
+    try {
+        pipes_[host] = std::make_unique<ReceiverPipe>(c, screen, std::move(f), po);
+    } catch (const std::exception &) {  // no thread or no memory: this receiver fails, the server goes on
+        pipes_.erase(host);
+        return Fit::NoResources;
+    }
     reported_.erase(host);
     arm_timer(options_.clock(), false);
     return Fit::Ready;

@@ -54,9 +54,10 @@ public:
     // Does that work; returns what the share service must act on.
     std::vector<ReplicationNote> dispatch();
 
-    enum class Fit { Ready, DirectColor };
+    enum class Fit { Ready, DirectColor, NoResources };
     // Starts the sender thread of a connected receiver; `c` must outlive remove_receiver(host).
-    // A receiver whose default visual is DirectColor gets no thread and no mirrors.
+    // A receiver whose default visual is DirectColor gets no thread and no mirrors; NoResources
+    // when the thread or its memory could not be had.
     Fit add_receiver(uint32_t host, xcb_connection_t *c, int screen);
     // Stops the receiver's thread; called before its connection is closed.
     void remove_receiver(uint32_t host);

@@ -199,13 +199,22 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     std::string text = *name;
     auto limit = options_.connect_limit;
     std::string identity = options_.identity;
-    std::thread([done, host, text, limit, identity] {
-        ReceiverConnectResult res = connect_receiver(text, limit, identity);
-        std::lock_guard<std::mutex> lock(done->mutex);
-        done->done.emplace_back(host, std::move(res));
-        uint64_t one = 1;
-        (void)!write(done->event_fd.get(), &one, sizeof one);
-    }).detach();
+    try {
+        std::thread([done, host, text, limit, identity] {
+            ReceiverConnectResult res = connect_receiver(text, limit, identity);
+            std::lock_guard<std::mutex> lock(done->mutex);
+            done->done.emplace_back(host, std::move(res));
+            uint64_t one = 1;
+            (void)!write(done->event_fd.get(), &one, sizeof one);
+        }).detach();
+    } catch (const std::exception &) {
+        // No thread to be had (too many pending, or a memory limit): this share fails, the
+        // server goes on.
+        auto waiting = std::move(r.waiting);
+        receivers_.erase(host);
+        for (const auto &p : waiting)
+            for (uint32_t w : p.windows) emit(ShareStatus::OutOfMemory, w, host);
+    }
 }
 
 void ShareService::grab_over() {
@@ -261,11 +270,15 @@ void ShareService::collect_connections() {
         }
         r.conn = std::move(res.conn);
         r.screen = res.screen;
-        if (replicator_->add_receiver(host, r.conn.get(), r.screen) == Replicator::Fit::DirectColor) {
-            // Its colours would need a colormap per mirror that we do not manage: no share.
+        const Replicator::Fit fit = replicator_->add_receiver(host, r.conn.get(), r.screen);
+        if (fit != Replicator::Fit::Ready) {
+            // DirectColor: its colours would need a colormap per mirror that we do not manage.
+            // NoResources: no thread or memory for its sender. Either way, no share.
+            const ShareStatus status =
+                fit == Replicator::Fit::DirectColor ? ShareStatus::DirectColorReceiver : ShareStatus::OutOfMemory;
             auto waiting = std::move(r.waiting);
             receivers_.erase(it);
-            for (const auto &p : waiting) emit(ShareStatus::DirectColorReceiver, p.windows.front(), host);
+            for (const auto &p : waiting) emit(status, p.windows.front(), host);
             continue;
         }
         r.connected = true;

@@ -10,6 +10,8 @@
 #include <map>
 #include <netinet/in.h>
 #include <set>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -288,6 +290,61 @@ TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentRece
     xcb_flush(c.get());
     expect_event(0);
     EXPECT_EQ(expect_event(3).window, w);
+}
+
+TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
+    // Each receiver being reached costs threads. Under an address-space limit a few of them can
+    // start; the rest of the shares fail with OutOfMemory instead of taking the server down.
+    struct Socket {
+        int fd;
+        ~Socket() { close(fd); }
+    } silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000002);
+    int number = 800;
+    for (; number < 900; ++number) {
+        a.sin_port = htons(static_cast<uint16_t>(6000 + number));
+        if (bind(silent.fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
+    }
+    ASSERT_EQ(listen(silent.fd, 64), 0);
+    const pid_t pid = server->process().pid();
+    long vm_kb = 0;
+    std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) vm_kb = std::stol(line.substr(7));
+    ASSERT_GT(vm_kb, 0);
+    const rlimit limit{static_cast<rlim_t>(vm_kb + 40 * 1024) * 1024, RLIM_INFINITY};
+    ASSERT_EQ(prlimit(pid, RLIMIT_AS, &limit, nullptr), 0);
+
+    // One client per share: a client's shares are taken one after the other, so only several
+    // clients have many receivers being reached at once.
+    const uint32_t w = make_window(c.get(), "many pending");
+    constexpr int kShares = 24;
+    std::vector<Xcb> clients;
+    std::vector<uint32_t> hosts;
+    for (int i = 0; i < kShares; ++i) {
+        clients.push_back(xcb_open(server->name()));
+        ASSERT_TRUE(clients.back());
+        hosts.push_back(intern(clients.back().get(), "127.0.0.2:" + std::to_string(number) + "." + std::to_string(i)));
+        send_share(clients.back().get(), codes.major, kShareWindow, hosts.back(), w, 0);
+    }
+    std::map<uint8_t, int> outcomes;
+    for (int i = 0; i < kShares; ++i) {
+        for (;;) {
+            auto e = next_share_event(clients[static_cast<size_t>(i)].get(), codes.first_event, std::chrono::seconds(20));
+            ASSERT_TRUE(e) << "share " << i << " never ended";
+            if (e->host != hosts[static_cast<size_t>(i)]) continue;
+            ++outcomes[e->status];
+            break;
+        }
+    }
+    EXPECT_GT(outcomes[101], 0) << "the limit should have cost some shares their thread";
+    EXPECT_EQ(outcomes[101] + outcomes[1], kShares);
+    EXPECT_TRUE(server->process().running());
+    const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
+    prlimit(pid, RLIMIT_AS, &none, nullptr);
+    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)));
 }
 
 TEST_F(Sharing, AShareToThisDisplayItselfIsRefusedUnderEveryName) {
