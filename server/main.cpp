@@ -1,4 +1,5 @@
 // telvane-server's command line: a new X display in front of an existing one.
+#include "policy.h"
 #include "proxy_server.h"
 
 #include <cstdio>
@@ -46,6 +47,11 @@ int main(int argc, char **argv) {
     }
     if (o.display < 0 || o.upstream.empty()) {
         usage(argv[0]);
+        return 2;
+    }
+    if (o.display > telvane::server::kMaxDisplayNumber) {
+        std::fprintf(stderr, "telvane-server: display :%d has no TCP port; the highest is :%d\n", o.display,
+                     telvane::server::kMaxDisplayNumber);
         return 2;
     }
     std::string error;

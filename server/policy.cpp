@@ -74,7 +74,7 @@ std::optional<DisplayAddress> parse_display_text(const std::string &text) {
         out = std::atoi(s.c_str());
         return true;
     };
-    if (!parse(num, d.display) || !parse(scr, d.screen)) return std::nullopt;
+    if (!parse(num, d.display) || !parse(scr, d.screen) || d.display > kMaxDisplayNumber) return std::nullopt;
     return d;
 }
 

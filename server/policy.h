@@ -44,7 +44,11 @@ struct DisplayAddress {
     int screen = 0;
 };
 
-// Parses "host:display[.screen]"; nothing when there is no colon or the numbers are malformed.
+// The highest display number whose TCP port (6000 + N) exists.
+inline constexpr int kMaxDisplayNumber = 65535 - 6000;
+
+// Parses "host:display[.screen]"; nothing when there is no colon, the numbers are malformed or
+// the display number is above kMaxDisplayNumber.
 std::optional<DisplayAddress> parse_display_text(const std::string &text);
 
 // How a failed TCP connect to a receiver is reported (detail of a connection-failed event).

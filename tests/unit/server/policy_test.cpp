@@ -53,7 +53,8 @@ TEST(DisplayText, CanonicalAndShortForms) {
     d = parse_display_text("unix:4");
     ASSERT_TRUE(d);
     EXPECT_EQ(d->host, "");
-    for (const char *bad : {"hostonly", "h:", "h:x", "h:1.", "h:-1", "h:1.2.3"})
+    EXPECT_TRUE(parse_display_text("h:59535"));
+    for (const char *bad : {"hostonly", "h:", "h:x", "h:1.", "h:-1", "h:1.2.3", "h:59536", "h:65535"})
         EXPECT_FALSE(parse_display_text(bad)) << bad;
 }
 
