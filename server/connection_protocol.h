@@ -184,6 +184,7 @@ inline constexpr uint8_t kGenericEvent = 35;
 inline constexpr uint8_t kBadRequest = 1;
 inline constexpr uint8_t kBadLength = 16;
 inline constexpr uint8_t kBadAlloc = 11;
+inline constexpr uint8_t kBadAccess = 10;
 
 // Largest request the proxy collects whole to inspect (QueryExtension); longer ones pass through.
 inline constexpr size_t kMaxInspectedRequest = 1 << 16;

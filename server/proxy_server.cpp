@@ -397,7 +397,7 @@ bool ProxyServer::setup(std::string &error) {
     }
     if (upstream_->mark_roots(identity_)) so.identity = identity_;
     service_ = std::make_unique<ShareService>(
-        upstream_.get(), so, [this](const wire::ShareEvent &ev) { broadcast(ev); },
+        upstream_.get(), so, [this](const wire::ShareEvent &ev, const std::vector<uint64_t> &to) { deliver(ev, to); },
         [this](int fd, uint32_t host, bool on) {
             if (on) watch_service(fd, key(host, kReceiver));
             else unwatch(fd);
@@ -655,15 +655,18 @@ void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
     settle(c);
 }
 
-void ProxyServer::broadcast(const wire::ShareEvent &ev) {
-    for (auto &[id, c] : connections_) {
-        if (c->failed || !c->proto.has_sent_share_request()) continue;
-        c->proto.queue_event(ev);
-        if (!drain(c->client.get(), c->proto.client_out())) {
-            c->failed = true;
+void ProxyServer::deliver(const wire::ShareEvent &ev, const std::vector<uint64_t> &to) {
+    for (uint64_t id : to) {
+        auto it = connections_.find(id);
+        if (it == connections_.end()) continue;
+        Connection &c = *it->second;
+        if (c.failed || !c.proto.has_sent_share_request()) continue;
+        c.proto.queue_event(ev);
+        if (!drain(c.client.get(), c.proto.client_out())) {
+            c.failed = true;
             doomed_.push_back(id);
         } else {
-            update_interest(*c);
+            update_interest(c);
         }
     }
 }

@@ -57,7 +57,8 @@ private:
     // host access admits them. Refusals are logged. Called by accept_clients.
     std::function<SetupVerdict(const SetupRequest &)> setup_check(int fd);
     void update_interest(Connection &c);
-    void broadcast(const wire::ShareEvent &ev);
+    // Queues a share event for each of the connections `to` (the share service names them).
+    void deliver(const wire::ShareEvent &ev, const std::vector<uint64_t> &to);
     void watch(int fd, uint64_t key, uint32_t events);
     // Watches a descriptor of the share service's own work, which waits while the server is
     // grabbed (see server_grabbed()).

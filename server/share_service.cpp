@@ -78,7 +78,8 @@ void ShareService::trace_request(const wire::ShareRequest &req, size_t total, ui
     std::fflush(trace_);
 }
 
-void ShareService::emit(ShareStatus status, uint32_t window, uint32_t host, uint32_t tag, uint32_t detail) {
+void ShareService::emit(ShareStatus status, uint32_t window, uint32_t host, uint32_t tag, uint32_t detail,
+                        uint64_t to) {
     wire::ShareEvent ev;
     ev.status = static_cast<uint8_t>(status);
     ev.window = window;
@@ -90,7 +91,25 @@ void ShareService::emit(ShareStatus status, uint32_t window, uint32_t host, uint
                      window, host, tag, detail);
         std::fflush(trace_);
     }
-    broadcast_(ev);
+    std::vector<uint64_t> recipients;
+    if (to != kConcerned) {
+        recipients.push_back(to);
+    } else if (auto it = concerned_.find(host); it != concerned_.end()) {
+        recipients.assign(it->second.begin(), it->second.end());
+    }
+    broadcast_(ev, recipients);
+}
+
+bool ShareService::may_change(uint64_t conn, uint32_t host, uint32_t window, uint32_t tag) const {
+    bool mine = false, others = false;
+    for (const Share &s : shares_) {
+        if (s.host != host || (window != 0 && (s.window != window || (tag != 0 && s.tag != tag)))) continue;
+        (s.owner == conn ? mine : others) = true;
+    }
+    if (window == 0)
+        if (auto r = receivers_.find(host); r != receivers_.end())
+            for (const auto &p : r->second.waiting) (p.owner == conn ? mine : others) = true;
+    return mine || !others;
 }
 
 LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, size_t total_bytes,
@@ -118,11 +137,21 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
         share(conn, req.arg1, req.arg2, false);
         return holds(conn) ? LocalAnswer::held() : LocalAnswer::none();
     case ShareMinor::UnshareWindow:
-        unshare(req.arg1, req.arg2, req.arg3);
+        // Another client's shares are not this one's to take away.
+        if (!may_change(conn, req.arg1, req.arg2, req.arg3))
+            return LocalAnswer::error(kBadAccess, req.arg2 ? req.arg2 : req.arg1);
+        unshare(req.arg1, req.arg2, req.arg3, conn);
         return LocalAnswer::none();
-    case ShareMinor::SetInputState:
+    case ShareMinor::SetInputState: {
+        // Only for an application this client shares: so the table holds no more entries than
+        // there are shares.
+        const bool own = std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) {
+            return s.owner == conn && (s.window == req.arg2 || s.client.owns(req.arg2));
+        });
+        if (!own) return LocalAnswer::error(kBadAccess, req.arg2);
         settings_.local_only[req.arg2] = req.arg1 == 1;
         return LocalAnswer::none();
+    }
     case ShareMinor::SetInputDelay:
         settings_.delay_second_ms = req.arg1;
         settings_.delay_first_ms = req.arg3;
@@ -130,11 +159,18 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
     case ShareMinor::AllowInput:
     case ShareMinor::DisallowInput: {
         const bool allow = req.minor == static_cast<uint8_t>(ShareMinor::AllowInput);
-        input_[req.arg1].allowed = allow;
-        if (!allow && forwarder_) forwarder_->release_held(req.arg1);
-        auto r = receivers_.find(req.arg1);
-        if (r != receivers_.end() && r->second.connected)
-            emit(allow ? ShareStatus::InputAllowed : ShareStatus::InputDisallowed, 0, req.arg1);
+        const uint32_t host = req.arg1;
+        if (!may_change(conn, host, 0, 0)) return LocalAnswer::error(kBadAccess, host);
+        auto r = receivers_.find(host);
+        const bool known = r != receivers_.end() || input_.count(host);
+        if (allow && !known && input_.size() >= kMaxInputHosts) return LocalAnswer::error(kBadAlloc, host);
+        if (allow || r != receivers_.end()) input_[host].allowed = allow;
+        else input_.erase(host);   // forbidden is what a receiver without an entry gets
+        if (!allow && forwarder_) forwarder_->release_held(host);
+        if (r != receivers_.end() && r->second.connected) {
+            concerned_[host].insert(conn);
+            emit(allow ? ShareStatus::InputAllowed : ShareStatus::InputDisallowed, 0, host);
+        }
         return LocalAnswer::none();
     }
     case ShareMinor::GetVersion:
@@ -153,7 +189,7 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
 void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool application) {
     auto info = upstream_ ? upstream_->window_info(window) : std::nullopt;
     if (!info || info->is_root || info->input_only) {
-        emit(ShareStatus::WindowUnsharable, window, host);
+        emit(ShareStatus::WindowUnsharable, window, host, 0, 0, conn);
         return;
     }
     auto shared_here = [&](uint32_t w) {
@@ -168,18 +204,19 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
         for (uint32_t w : upstream_->application_windows(window))
             if (!shared_here(w) && allowed(w)) p.windows.push_back(w);
     } else if (!allowed(window)) {
-        emit(ShareStatus::WindowUnsharable, window, host);
+        emit(ShareStatus::WindowUnsharable, window, host, 0, 0, conn);
         return;
     } else if (!shared_here(window)) {
         p.windows.push_back(window);
     }
     if (p.windows.empty()) {
-        if (application && !allowed(window)) emit(ShareStatus::WindowUnsharable, window, host);
-        else emit(ShareStatus::AlreadySharedLocal, window, host);
+        if (application && !allowed(window)) emit(ShareStatus::WindowUnsharable, window, host, 0, 0, conn);
+        else emit(ShareStatus::AlreadySharedLocal, window, host, 0, 0, conn);
         return;
     }
     auto it = receivers_.find(host);
     if (it != receivers_.end()) {
+        concerned_[host].insert(conn);
         if (it->second.connected) run_share(it->second, p);
         else it->second.waiting.push_back(std::move(p));
         return;
@@ -187,9 +224,10 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     auto name = upstream_->atom_name(host);
     if (!name) {
         emit(ShareStatus::ConnectionFailed, window, host, 0,
-             static_cast<uint32_t>(wire::ConnectFailure::NoIpAddress));
+             static_cast<uint32_t>(wire::ConnectFailure::NoIpAddress), conn);
         return;
     }
+    concerned_[host].insert(conn);
     Receiver &r = receivers_[host];
     r.host = host;
     r.name = *name;
@@ -213,7 +251,8 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
         auto waiting = std::move(r.waiting);
         receivers_.erase(host);
         for (const auto &p : waiting)
-            for (uint32_t w : p.windows) emit(ShareStatus::OutOfMemory, w, host);
+            for (uint32_t w : p.windows) emit(ShareStatus::OutOfMemory, w, host, 0, 0, p.owner);
+        concerned_.erase(host);
     }
 }
 
@@ -223,7 +262,7 @@ void ShareService::grab_over() {
         switch (static_cast<ShareMinor>(req.minor)) {
         case ShareMinor::ShareApplication: share(conn, req.arg1, req.arg2, true); break;
         case ShareMinor::ShareWindow: share(conn, req.arg1, req.arg2, false); break;
-        case ShareMinor::UnshareWindow: unshare(req.arg1, req.arg2, req.arg3); break;
+        case ShareMinor::UnshareWindow: unshare(req.arg1, req.arg2, req.arg3, conn); break;
         default: break;
         }
     }
@@ -258,7 +297,8 @@ void ShareService::collect_connections() {
                 std::fflush(trace_);
             }
             for (const auto &p : waiting)
-                for (uint32_t w : p.windows) emit(ShareStatus::AlreadySharedLocal, w, host);
+                for (uint32_t w : p.windows) emit(ShareStatus::AlreadySharedLocal, w, host, 0, 0, p.owner);
+            concerned_.erase(host);
             continue;
         }
         if (res.failure) {
@@ -266,6 +306,7 @@ void ShareService::collect_connections() {
                                   ? 0 : r.waiting.front().windows.front();
             receivers_.erase(it);
             emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure));
+            concerned_.erase(host);
             continue;
         }
         r.conn = std::move(res.conn);
@@ -278,7 +319,8 @@ void ShareService::collect_connections() {
                 fit == Replicator::Fit::DirectColor ? ShareStatus::DirectColorReceiver : ShareStatus::OutOfMemory;
             auto waiting = std::move(r.waiting);
             receivers_.erase(it);
-            for (const auto &p : waiting) emit(status, p.windows.front(), host);
+            for (const auto &p : waiting) emit(status, p.windows.front(), host, 0, 0, p.owner);
+            concerned_.erase(host);
             continue;
         }
         r.connected = true;
@@ -299,22 +341,22 @@ void ShareService::run_share(Receiver &r, const PendingShare &p) {
 void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const PendingShare &p) {
     if (!upstream_ || !upstream_->window_info(w) || !upstream_->watch_destruction(w)) {
         // Destroyed while the share was being set up: nothing left to show.
-        emit(ShareStatus::WindowUnsharable, w, r.host);
+        emit(ShareStatus::WindowUnsharable, w, r.host, 0, 0, p.owner);
         return;
     }
     const Replicator::Started started =
         replicator_->start(r.host, w, forwarder_ ? InputForwarder::mirror_input_mask() : 0);
     if (started.out_of_memory) {
-        emit(ShareStatus::OutOfMemory, w, r.host);
+        emit(ShareStatus::OutOfMemory, w, r.host, 0, 0, p.owner);
         return;
     }
     if (!started.mirror) {
-        emit(ShareStatus::WindowUnsharable, w, r.host);
+        emit(ShareStatus::WindowUnsharable, w, r.host, 0, 0, p.owner);
         return;
     }
     shares_.push_back({tag, r.host, w, started.mirror, p.detail, p.owner, p.client});
-    emit(ShareStatus::WindowShared, w, r.host, tag, p.detail);
-    if (started.converted) emit(ShareStatus::ColorsUnmatched, w, r.host, tag);
+    emit(ShareStatus::WindowShared, w, r.host, tag, p.detail, p.owner);
+    if (started.converted) emit(ShareStatus::ColorsUnmatched, w, r.host, tag, 0, p.owner);
 }
 
 void ShareService::remove_share(size_t index, bool destroy) {
@@ -322,13 +364,16 @@ void ShareService::remove_share(size_t index, bool destroy) {
     shares_.erase(shares_.begin() + static_cast<std::ptrdiff_t>(index));
     replicator_->stop(s.host, s.window, destroy);
     if (forwarder_) forwarder_->release_held(s.host);
-    emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail);
+    // Input rules of an application no longer shared anywhere go with it.
+    if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; }))
+        settings_.local_only.erase(s.window);
+    emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail, s.owner);
 }
 
-void ShareService::unshare(uint32_t host, uint32_t window, uint32_t tag) {
+void ShareService::unshare(uint32_t host, uint32_t window, uint32_t tag, std::optional<uint64_t> owner) {
     for (size_t i = shares_.size(); i-- > 0;) {
         const Share &s = shares_[i];
-        if (s.host != host) continue;
+        if (s.host != host || (owner && s.owner != *owner)) continue;
         if (window != 0 && (s.window != window || (tag != 0 && s.tag != tag))) continue;
         remove_share(i, true);
     }
@@ -355,6 +400,7 @@ void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
     replicator_->remove_receiver(host);
     receivers_.erase(it);  // closes the connection, which takes any mirror left with it
     emit(ShareStatus::ConnectionClosed, 0, host);
+    concerned_.erase(host);
 }
 
 void ShareService::connection_closed(uint64_t conn) {
@@ -371,6 +417,7 @@ void ShareService::connection_closed(uint64_t conn) {
         if (r.waiting.size() != before) hosts.push_back(host);
     }
     for (uint32_t h : hosts) close_if_idle(h);
+    for (auto &[host, conns] : concerned_) conns.erase(conn);
 }
 
 void ShareService::receiver_readable(uint32_t host) {
@@ -405,7 +452,7 @@ void ShareService::handle_note(const ReplicationNote &n) {
     case Kind::OutOfMemory:
         for (size_t i = shares_.size(); i-- > 0;) {
             if (shares_[i].host != n.host || shares_[i].window != n.window) continue;
-            emit(ShareStatus::OutOfMemory, n.window, n.host, shares_[i].tag, shares_[i].detail);
+            emit(ShareStatus::OutOfMemory, n.window, n.host, shares_[i].tag, shares_[i].detail, shares_[i].owner);
             remove_share(i, true);
         }
         close_if_idle(n.host);

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,9 @@ public:
         std::chrono::milliseconds receiver_timeout{30000};   // a silent receiver is dropped after this
         std::string identity;           // the root property that marks this display (mark_roots)
     };
-    // Sends one event to every connection that has sent a share request.
-    using Broadcast = std::function<void(const wire::ShareEvent &)>;
+    // Sends one event to the connections named (those that made the share it is about, or
+    // that have shares to its receiver).
+    using Broadcast = std::function<void(const wire::ShareEvent &, const std::vector<uint64_t> &)>;
     // Asks the owner's event loop to watch (or stop watching) a receiver connection's descriptor.
     using WatchFd = std::function<void(int fd, uint32_t host, bool watch)>;
 
@@ -123,7 +125,12 @@ private:
     struct Completion;
 
     void share(uint64_t conn, uint32_t host, uint32_t window, bool application);
-    void unshare(uint32_t host, uint32_t window, uint32_t tag);
+    // Removes the shares to `host` of `window` (0: every window) under `tag` (0: any); only
+    // those of `owner` when it is given.
+    void unshare(uint32_t host, uint32_t window, uint32_t tag, std::optional<uint64_t> owner = std::nullopt);
+    // Whether connection `conn` may change what is shared to `host` (`window` 0: any window):
+    // false when others have shares there that match and it has none.
+    bool may_change(uint64_t conn, uint32_t host, uint32_t window, uint32_t tag) const;
     void run_share(Receiver &r, const PendingShare &p);
     void share_one(Receiver &r, uint32_t window, uint32_t tag, const PendingShare &p);
     void remove_share(size_t index, bool destroy);
@@ -131,7 +138,11 @@ private:
     void drop_receiver(uint32_t host, bool lost, wire::ShareStatus cause = wire::ShareStatus::IoError);
     void handle_note(const ReplicationNote &note);
     void share_new_top_level(uint32_t window);
-    void emit(wire::ShareStatus status, uint32_t window, uint32_t host, uint32_t tag = 0, uint32_t detail = 0);
+    // `to` is the one connection the event is for; kConcerned: every connection with shares to
+    // `host`, made or under way.
+    static constexpr uint64_t kConcerned = ~uint64_t{0};
+    void emit(wire::ShareStatus status, uint32_t window, uint32_t host, uint32_t tag = 0, uint32_t detail = 0,
+              uint64_t to = kConcerned);
     void trace_request(const wire::ShareRequest &req, size_t total, uint64_t seq, wire::ByteOrder order);
     uint32_t version_atom();
     std::unique_ptr<InputForwarder> make_input_forwarder();
@@ -146,7 +157,8 @@ private:
     uint32_t next_tag_ = 1;
     std::map<uint32_t, Receiver> receivers_;
     std::vector<Share> shares_;
-    std::map<uint32_t, ReceiverInput> input_;
+    std::map<uint32_t, ReceiverInput> input_;   // at most kMaxInputHosts entries
+    std::map<uint32_t, std::set<uint64_t>> concerned_;   // receiver -> connections with shares there
     InputSettings settings_;
     std::vector<std::array<uint8_t, 4>> local_addresses_;
     std::shared_ptr<Completion> completion_;
@@ -156,6 +168,10 @@ private:
     // Last, so that its sender threads stop before the receivers' connections close.
     std::unique_ptr<Replicator> replicator_;
 };
+
+// Receivers whose input setting is kept before any share to them exists; AllowInput for one
+// more gets BadAlloc.
+inline constexpr size_t kMaxInputHosts = 1024;
 
 // This machine's IPv4 addresses, each as four bytes in network order.
 std::vector<std::array<uint8_t, 4>> local_ipv4_addresses();
