@@ -258,8 +258,22 @@ int message_show(Widget parent, int type, int set, int number, const char *text)
     update_display();
     create_Message();
     if (!MessageSH) return 1;
-    // Never leave an already shown message under a new one.
-    if (message_in_progress) popdown_Message();
+    // A message already up belongs to a caller whose nested loop is below this call. It is not
+    // taken down: this one waits until it is answered, and that caller's loop finds its answer
+    // when this call returns. Otherwise that loop would wait for an answer that never comes.
+    int earlier_answer = -1;
+    if (message_in_progress) {
+        const int saved = global_return_variable;
+        global_return_variable = -1;
+        while (global_return_variable < 0 && message_in_progress) {
+            XEvent event;
+            XtAppNextEvent(app_context, &event);
+            main_loop_route(&event);
+        }
+        earlier_answer = global_return_variable;
+        global_return_variable = saved;
+        if (message_in_progress) popdown_Message();
+    }
     XmTextSetString(msg_text, const_cast<char *>(text ? text : ""));
     XmTextShowPosition(msg_text, 0);
     size_text(text ? text : "");
@@ -284,6 +298,7 @@ int message_show(Widget parent, int type, int set, int number, const char *text)
     }
     int answer = main_loop();
     popdown_Message();
+    if (earlier_answer >= 0) global_return_variable = earlier_answer;
     return answer;
 }
 

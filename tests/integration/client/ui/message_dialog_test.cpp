@@ -14,6 +14,7 @@ namespace {
 
 class MessageDialog : public ToolkitTest {
 protected:
+    std::string report;   // the text of a report answered from a time-out
     // Sends the window manager's close request to the dialog's shell.
     static void close_by_window_manager() {
         XClientMessageEvent m{};
@@ -63,6 +64,42 @@ TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     when_dialog_up([&] { close_by_window_manager(); });
     EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 0) << "a close by the window manager says no";
     EXPECT_EQ(MessageSH, first);
+}
+
+TEST_F(MessageDialog, AMessageThatComesDuringAQuestionWaitsItsTurn) {
+    using Self = std::remove_pointer_t<decltype(this)>;
+    std::string question;
+    int report_answer = -2;
+    bool question_up_while_report_waits = false;
+    when_dialog_up([&] {
+        question = dialog_text();
+        // A report comes while the question is up; the person answers the question first, then
+        // the report once it shows.
+        struct Person {
+            static void answer_question(XtPointer self, XtIntervalId *) { static_cast<Self *>(self)->click(no_button); }
+            static void answer_report(XtPointer self, XtIntervalId *) {
+                auto *t = static_cast<Self *>(self);
+                if (message_in_progress && t->dialog_text() == "Missing font") {
+                    t->report = t->dialog_text();
+                    t->click(ok_button);
+                } else {
+                    XtAppAddTimeOut(app_context, 10, answer_report, self);
+                }
+            }
+        };
+        XtAppAddTimeOut(app_context, 10, Person::answer_question, this);
+        XtAppAddTimeOut(app_context, 10, Person::answer_report, this);
+        question_up_while_report_waits = message_in_progress != 0;
+        report_answer = message_show(TelvaneSH, 16, 1, 3, "Missing font");
+    });
+    EXPECT_EQ(message1(TelvaneSH, 1, 196, 1, 4, "Enter '%s'?", "myhost:0.0 John Smith"), 0)
+        << "the question ends with its own answer";
+    EXPECT_TRUE(question_up_while_report_waits);
+    EXPECT_EQ(report_answer, 1);
+    EXPECT_NE(question.find("Enter Anyway?"), std::string::npos) << question;
+    EXPECT_EQ(report, "Missing font");
+    EXPECT_EQ(message_in_progress, 0);
+    EXPECT_FALSE(viewable(XtWindow(MessageSH)));
 }
 
 TEST_F(MessageDialog, LevelsAndUnmappedMainWindowSuppressAndAnswerYes) {
