@@ -8,7 +8,7 @@ seconds=${1:-60}
 out=build-fuzz
 mkdir -p "$out/corpus-address"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-  tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp -o "$out/address_text_fuzz"
+  tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp -o "$out/address_text_fuzz"
 printf 'host:0.0\tJohn Smith # x\n' >"$out/corpus-address/seed1"
 printf 'MyHost:2. a  b\tc\n' >"$out/corpus-address/seed2"
 "$out/address_text_fuzz" -max_total_time="$seconds" -max_len=2048 "$out/corpus-address"

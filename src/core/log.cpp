@@ -4,6 +4,7 @@
 #include "cstring.h"
 #include "paths.h"
 #include "preferences.h"
+#include "platform/files.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -38,13 +39,13 @@ int trim_log() {
     enum { COPY_SIZE = 10240 };
     CString buffer(static_cast<char *>(malloc(COPY_SIZE)));
     if (!buffer) return 1;
-    FILE *writer = fopen(saved_log_filename, "r+");
+    FILE *writer = platform_fopen_regular(saved_log_filename, "r+");
     if (!writer) {
         forget_log();
         return 0;
     }
     rewind(writer);
-    FILE *reader = fopen(saved_log_filename, "r");
+    FILE *reader = platform_fopen_regular(saved_log_filename, "r");
     if (!reader) {
         fclose(writer);
         forget_log();
@@ -107,7 +108,7 @@ int log_msg0(const char *text) {
         if (!make_directory_if_needed(17)) return 0;
         saved_log_filename = generate_path(17, log_filename);
         if (!saved_log_filename) return 0;
-        log_file = fopen(saved_log_filename, "a+");
+        log_file = platform_fopen_regular(saved_log_filename, "a+");
         if (!log_file) {
             free(saved_log_filename);
             saved_log_filename = nullptr;

@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "paths.h"
 #include "ui/preferences_dialog.h"
+#include "platform/files.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +49,7 @@ void load_compiled_preferences() {
 int use_user_defaults() {
     CString path(generate_path(49, local_default_settings));
     if (!path) return 0;
-    FILE *f = fopen(path.get(), "r");
+    FILE *f = platform_fopen_regular(path.get(), "r");
     if (!f) return 0;
     int32_t *fields[] = {&user_preference.case_insensitive, &user_preference.automatic_highlight,
                          &user_preference.allow_input, &user_preference.dialog_level,
@@ -73,7 +74,7 @@ int save_user_defaults() {
     if (!make_directory_if_needed(49)) return 0;
     CString path(generate_path(49, local_default_settings));
     if (!path) return 0;
-    FILE *f = fopen(path.get(), "w");
+    FILE *f = platform_fopen_regular(path.get(), "w");
     if (!f) {
         log_msg1("Could not open file '%s' to save defaults in", path.get());
         message1(PreferencesSH, 1, 273, 2, 7,

@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "registry/host_identity.h"
+#include "platform/files.h"
 
 #include <cctype>
 #include <cstdio>
@@ -45,7 +46,7 @@ int initialize_auth_file() {
         log_msg0("ERROR: Init Authorization: auth_file_path_err.");
         return 1;
     }
-    FILE *file = fopen(path.get(), "r");
+    FILE *file = platform_fopen_regular(path.get(), "r");
     if (!file) {
         log_msg0("ERROR: Init Authorization: NO_auth_file.");
         return 1;

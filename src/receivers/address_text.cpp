@@ -1,6 +1,8 @@
 // Address-book text rules: cleaning, display-name normalisation, alias lines and word matching.
 #include "address_text.h"
 
+#include "platform/files.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <cstdio>
@@ -165,7 +167,7 @@ int parse_address_line(const char *line, AddressEntry *entry) {
 }
 
 int read_address_lines(const char *path, void (*fn)(const char *line, void *data), void *data) {
-    FILE *file = path ? fopen(path, "r") : nullptr;
+    FILE *file = path ? platform_fopen_regular(path, "r") : nullptr;
     if (!file) return 0;
     char buffer[1000];
     while (fgets(buffer, sizeof buffer, file)) {

@@ -14,6 +14,7 @@
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
+#include "platform/files.h"
 
 #include <Xm/Protocols.h>
 #include <Xm/SelectioB.h>
@@ -156,7 +157,7 @@ void ok_SL_callback(Widget, XtPointer client, XtPointer) {
     if (!append && legal_file(path.c_str()) &&
         !message1(SaveList, 1, 0xc4, 1, 1, "File '%s' Exists. \n Overwrite it?", path.c_str()))
         return;
-    FILE *file = fopen(path.c_str(), append ? "a" : "w");
+    FILE *file = platform_fopen_regular(path.c_str(), append ? "a" : "w");
     if (!file) {
         log_msg1("File '%s' is NOT writable", path.c_str());
         message1(SaveList, 1, 0x111, 2, 1, "File '%s' is NOT writable", path.c_str());

@@ -2,12 +2,15 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
+#include "platform/files.h"
 #include "platform/platform.h"
 
 #include "core/main_loop.h"
+#include "process.h"
 
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -95,3 +98,47 @@ TEST(StartRoutine, ProcessCallsStartPrograms) {
     EXPECT_EQ(whiteboard_message, 1);
     whiteboard_message = 0;
 }
+
+TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
+    telvane::testing::ScratchDir scratch;
+    const std::string file = scratch.file("plain"), fifo = scratch.file("fifo"), fresh = scratch.file("fresh");
+    FILE *w = fopen(file.c_str(), "w");
+    ASSERT_NE(w, nullptr);
+    fputs("kept", w);
+    fclose(w);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        const char *mode;
+        bool opens;
+        int error;
+    } cases[] = {
+        {file, "r", true, 0},        {file, "r+", true, 0},       {file, "a+", true, 0},
+        {fifo, "r", false, EINVAL},  {fifo, "a+", false, EINVAL}, {fifo, "w", false, ENXIO},  // no reader: refused at once
+        {scratch.file(""), "r", false, EISDIR}, {"/dev/null", "r", false, EINVAL},
+        {scratch.file("missing"), "r", false, ENOENT}, {file, "x", false, EINVAL},
+    };
+    for (const auto &c : cases) {
+        errno = 0;
+        FILE *f = platform_fopen_regular(c.path.c_str(), c.mode);
+        EXPECT_EQ(f != nullptr, c.opens) << c.path << " " << c.mode;
+        if (f) fclose(f);
+        else EXPECT_EQ(errno, c.error) << c.path << " " << c.mode;
+    }
+    // Reading what is there, and "w" empties only a regular file, and makes a new one.
+    FILE *r = platform_fopen_regular(file.c_str(), "r");
+    ASSERT_NE(r, nullptr);
+    char text[8] = {};
+    EXPECT_EQ(fread(text, 1, sizeof text, r), 4u);
+    fclose(r);
+    FILE *made = platform_fopen_regular(fresh.c_str(), "w");
+    ASSERT_NE(made, nullptr);
+    fclose(made);
+    FILE *emptied = platform_fopen_regular(file.c_str(), "w");
+    ASSERT_NE(emptied, nullptr);
+    fclose(emptied);
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+}
+
