@@ -124,8 +124,9 @@ void ConsentDialog::build() {
                     reinterpret_cast<unsigned char *>(&above), 1);
 }
 
-void ConsentDialog::show(const std::string &shown_identity, const Ipv4Address &sender, int timeout_seconds) {
-    std::string who = question_sentence(shown_identity, sender);
+void ConsentDialog::show(const std::string &shown_identity, const Ipv4Address &sender, const Ipv4Address &peer,
+                         int timeout_seconds) {
+    std::string who = question_sentence(shown_identity, sender, peer);
     // The sentence minus its fixed tail is "<identity> at <address>": that part stands out.
     const std::string tail = " wants to share windows with this display.";
     std::string head = who.substr(0, who.size() - tail.size());

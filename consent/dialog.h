@@ -29,10 +29,12 @@ public:
     ConsentDialog(const ConsentDialog &) = delete;
     ConsentDialog &operator=(const ConsentDialog &) = delete;
 
-    // Shows the question of `shown_identity` (already made printable) at `sender`, noting that
+    // Shows the question of `shown_identity` (already made printable) at `sender`, with `peer`,
+    // the address the connection comes from, beside it when it differs; notes that
     // it is refused after `timeout_seconds`; centred on the screen and raised above other
     // windows. Called by the service when a question's turn comes.
-    void show(const std::string &shown_identity, const Ipv4Address &sender, int timeout_seconds);
+    void show(const std::string &shown_identity, const Ipv4Address &sender, const Ipv4Address &peer,
+              int timeout_seconds);
 
     // Takes the dialog down and waits until the display server has done so, so that the
     // answer, sent next, never arrives while the old dialog is still up. Called by the service.

@@ -5,7 +5,24 @@
 
 namespace telvane::consent {
 
-void QuestionQueue::add(ConnectionId id) { line_.push_back(id); }
+QuestionQueue::Admission QuestionQueue::add(ConnectionId id, std::uint32_t peer) {
+    if (per_peer_[peer] >= kMaxQuestionsPerPeer) return Admission::PeerBusy;
+    if (line_.size() >= kMaxQuestionsWaiting) {
+        if (per_peer_[peer] == 0) per_peer_.erase(peer);
+        return Admission::Full;
+    }
+    ++per_peer_[peer];
+    peer_of_[id] = peer;
+    line_.push_back(id);
+    return Admission::Queued;
+}
+
+void QuestionQueue::forget(ConnectionId id) {
+    auto it = peer_of_.find(id);
+    if (it == peer_of_.end()) return;
+    if (--per_peer_[it->second] <= 0) per_peer_.erase(it->second);
+    peer_of_.erase(it);
+}
 
 std::optional<ConnectionId> QuestionQueue::show_next(TimePoint now) {
     if (shown_ || line_.empty()) return std::nullopt;
@@ -20,7 +37,10 @@ std::optional<ConnectionId> QuestionQueue::shown() const { return shown_; }
 
 std::optional<ConnectionId> QuestionQueue::finish_shown(TimePoint now) {
     auto id = shown_;
-    if (id) settled_at_ = now;
+    if (id) {
+        settled_at_ = now;
+        forget(*id);
+    }
     shown_.reset();
     return id;
 }
@@ -33,6 +53,7 @@ QuestionQueue::Dropped QuestionQueue::drop(ConnectionId id, TimePoint now) {
     auto it = std::find(line_.begin(), line_.end(), id);
     if (it == line_.end()) return Dropped::NotQueued;
     line_.erase(it);
+    forget(id);
     return Dropped::Waiting;
 }
 

@@ -15,6 +15,11 @@ using ConnectionId = std::uint64_t;
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
 
+// Questions one address may have in the line or on the screen at once, and questions that may
+// wait behind the shown one.
+constexpr int kMaxQuestionsPerPeer = 4;
+constexpr std::size_t kMaxQuestionsWaiting = 16;
+
 // After a dialog goes down, the next question waits this long before it comes up, so that a
 // click meant for the old question cannot land on the new one.
 constexpr std::chrono::milliseconds kSettleTime{400};
@@ -28,9 +33,14 @@ public:
                            std::chrono::milliseconds settle = kSettleTime)
         : answer_limit_(answer_limit), settle_(settle) {}
 
-    // Puts the question of connection `id` at the end of the line. Called when its request
-    // has been read.
-    void add(ConnectionId id);
+    // Whether a question was let into the line.
+    enum class Admission { Queued, PeerBusy, Full };
+    // Puts the question of connection `id`, which came from the address `peer` (any number
+    // that names it), at the end of the line, unless that address has kMaxQuestionsPerPeer
+    // questions in already or the line holds kMaxQuestionsWaiting: so a flood from one address,
+    // or from many, cannot make a genuine question wait for hours. Called when its request
+    // has been read; the caller refuses what is not queued.
+    Admission add(ConnectionId id, std::uint32_t peer);
 
     // The question to put up now, which from here on counts as shown and whose answer time
     // starts at `now`. Nothing while another is shown, while the line is empty, or while the
@@ -68,6 +78,10 @@ private:
     std::optional<ConnectionId> shown_;
     TimePoint shown_deadline_{};
     std::optional<TimePoint> settled_at_;
+    std::map<ConnectionId, std::uint32_t> peer_of_;   // every question in, shown or waiting
+    std::map<std::uint32_t, int> per_peer_;
+
+    void forget(ConnectionId id);
 };
 
 // A time limit per connection (for reading a request, or for the last bytes before closing).

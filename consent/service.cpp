@@ -214,8 +214,13 @@ void ConsentService::request_complete(ConnectionId id) {
     case AnswerMode::RefuseAll: finish(id, Outcome::Refused); return;
     case AnswerMode::Ask: break;
     }
+    const uint32_t peer = uint32_t{c.peer[0]} << 24 | uint32_t{c.peer[1]} << 16 | uint32_t{c.peer[2]} << 8 | c.peer[3];
+    switch (queue_.add(id, peer)) {
+    case QuestionQueue::Admission::Queued: break;
+    case QuestionQueue::Admission::PeerBusy: finish(id, Outcome::PeerBusy); return;
+    case QuestionQueue::Admission::Full: finish(id, Outcome::QueueFull); return;
+    }
     c.phase = Phase::Waiting;
-    queue_.add(id);
     show_next_question();
 }
 
@@ -263,7 +268,8 @@ void ConsentService::show_next_question() {
     auto id = queue_.show_next(Clock::now());
     if (!id) return;
     const Request &r = connections_.at(*id).parser.request();
-    dialog_->show(printable_identity(r.identity), r.sender, static_cast<int>(settings_.answer_timeout.count()));
+    dialog_->show(printable_identity(r.identity), r.sender, connections_.at(*id).peer,
+                  static_cast<int>(settings_.answer_timeout.count()));
 }
 
 void ConsentService::answer_shown(bool accepted) {

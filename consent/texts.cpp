@@ -16,6 +16,8 @@ const char *outcome_reason(Outcome outcome) {
     case Outcome::NoZero: return "bad request: no terminating zero";
     case Outcome::NothingInTime: return "bad request: nothing received in time";
     case Outcome::Stopping: return "service stopping";
+    case Outcome::PeerBusy: return "refused: too many questions from this address";
+    case Outcome::QueueFull: return "refused: too many questions waiting";
     }
     return "refused";
 }
@@ -49,9 +51,14 @@ std::string printable_identity(std::string_view raw) {
     return out;
 }
 
-std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender) {
+std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender,
+                              const Ipv4Address &peer) {
     std::string who = shown_identity.empty() ? "Someone (no name given)" : std::string(shown_identity);
-    return who + " at " + dotted(sender) + " wants to share windows with this display.";
+    // The address in the request is the sender's claim; where the connection really comes from
+    // is shown beside it when the two differ.
+    std::string from = dotted(sender);
+    if (peer != sender) from += " (connecting from " + dotted(peer) + ")";
+    return who + " at " + from + " wants to share windows with this display.";
 }
 
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {

@@ -19,6 +19,8 @@ enum class Outcome {
     NoZero,           // stream ended before the identity's zero
     NothingInTime,    // the request was not complete within the read time-out
     Stopping,         // the service ends with the question still open
+    PeerBusy,         // its address has as many questions in as it may
+    QueueFull,        // too many questions wait already
 };
 
 // The byte sent for `outcome`: '1' for Accepted, '0' for everything else. Called by the
@@ -35,7 +37,8 @@ std::string printable_identity(std::string_view raw);
 
 // The dialog's question, e.g. "Ann Smith at 127.0.0.1 wants to share windows with this display.";
 // a sender that gave no identity is "Someone (no name given)". Called by the dialog.
-std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender);
+std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender,
+                              const Ipv4Address &peer);
 
 // Splits `text` into lines of at most `width` characters at spaces; a word longer than
 // `width` is cut into pieces. Called by the dialog, whose labels do not wrap by themselves.

@@ -19,9 +19,9 @@ protected:
 }  // namespace
 
 TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetween) {
-    queue.add(1);
-    queue.add(2);
-    queue.add(3);
+    queue.add(1, static_cast<std::uint32_t>(1));
+    queue.add(2, static_cast<std::uint32_t>(2));
+    queue.add(3, static_cast<std::uint32_t>(3));
     EXPECT_EQ(queue.show_next(t0), 1u);
     EXPECT_EQ(queue.show_next(t0), std::nullopt) << "a second dialog while one is up";
     EXPECT_EQ(queue.shown(), 1u);
@@ -40,7 +40,7 @@ TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetween) {
 }
 
 TEST_F(Line, DroppedQuestionsLeaveTheOrderAlone) {
-    for (ConnectionId id : {1, 2, 3, 4}) queue.add(id);
+    for (ConnectionId id : {1, 2, 3, 4}) queue.add(id, static_cast<std::uint32_t>(id));
     ASSERT_EQ(queue.show_next(t0), 1u);
     EXPECT_EQ(queue.drop(3, t0), QuestionQueue::Dropped::Waiting);
     EXPECT_EQ(queue.drop(3, t0), QuestionQueue::Dropped::NotQueued);
@@ -57,7 +57,7 @@ TEST_F(Line, DroppedQuestionsLeaveTheOrderAlone) {
 }
 
 TEST_F(Line, ShownQuestionIsOverdueAtItsLimit) {
-    queue.add(7);
+    queue.add(7, static_cast<std::uint32_t>(7));
     EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt) << "not shown, so not timing";
     // The first question may come up at once.
     ASSERT_TRUE(queue.next_deadline());
@@ -67,7 +67,7 @@ TEST_F(Line, ShownQuestionIsOverdueAtItsLimit) {
     EXPECT_EQ(queue.overdue(t0 + 32s - 1ms), std::nullopt);
     EXPECT_EQ(queue.overdue(t0 + 32s), 7u);
     // Waiting questions do not shorten the shown one's time.
-    queue.add(8);
+    queue.add(8, static_cast<std::uint32_t>(8));
     EXPECT_EQ(queue.next_deadline(), t0 + 32s);
     queue.finish_shown(t0 + 32s);
     EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt);
@@ -87,4 +87,25 @@ TEST(Deadlines, DueOnesAreTakenOthersStay) {
     EXPECT_EQ(d.take_due(t0 + 5s), (std::vector<ConnectionId>{1, 2}));
     EXPECT_TRUE(d.take_due(t0 + 1h).empty());
     EXPECT_EQ(d.earliest(), std::nullopt);
+}
+
+TEST_F(Line, OneAddressCannotFloodTheLineAndTheLineHasAnEnd) {
+    using A = QuestionQueue::Admission;
+    const std::uint32_t flooder = 0x0a000001, genuine = 0x0a000002;
+    ConnectionId id = 1;
+    for (int i = 0; i < kMaxQuestionsPerPeer; ++i) EXPECT_EQ(queue.add(id++, flooder), A::Queued);
+    EXPECT_EQ(queue.add(id++, flooder), A::PeerBusy);
+    EXPECT_EQ(queue.add(id++, genuine), A::Queued) << "another address still gets in";
+    // Shown or waiting, a question counts until it is settled; then its address may ask again.
+    ASSERT_EQ(queue.show_next(t0), std::optional<ConnectionId>(1));
+    EXPECT_EQ(queue.add(id++, flooder), A::PeerBusy);
+    queue.finish_shown(t0);
+    EXPECT_EQ(queue.add(id++, flooder), A::Queued);
+    EXPECT_EQ(queue.drop(2, t0), QuestionQueue::Dropped::Waiting);
+    EXPECT_EQ(queue.add(id++, flooder), A::Queued);
+    // Many addresses: the line stops at its limit.
+    std::uint32_t peer = 0x0b000000;
+    while (queue.waiting() < kMaxQuestionsWaiting) ASSERT_EQ(queue.add(id++, ++peer), A::Queued);
+    EXPECT_EQ(queue.add(id++, ++peer), A::Full);
+    EXPECT_EQ(queue.add(id++, peer), A::Full) << "a refused question does not count against its address";
 }

@@ -34,3 +34,12 @@ TEST(WrapWords, LinesStayWithinWidthAndKeepEveryWord) {
     }
     EXPECT_EQ(rejoined, "Dr.|Bartholomew|Featherston|ehaugh-Mont|gomery at|10.1.2.3|");
 }
+
+TEST(QuestionSentence, ShowsWhereTheConnectionComesFromWhenItIsNotTheClaim) {
+    const Ipv4Address claimed{192, 168, 1, 23}, other{10, 0, 0, 9};
+    EXPECT_EQ(question_sentence("Ann Smith", claimed, claimed),
+              "Ann Smith at 192.168.1.23 wants to share windows with this display.");
+    EXPECT_EQ(question_sentence("", claimed, other),
+              "Someone (no name given) at 192.168.1.23 (connecting from 10.0.0.9) wants to share windows with "
+              "this display.");
+}
