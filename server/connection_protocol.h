@@ -101,6 +101,9 @@ public:
     // While held, upstream's bytes are kept back; releasing frames them as if they had just
     // arrived. Called once the held request's outcome has been queued with queue_event.
     bool held() const { return held_; }
+    // Bytes of upstream's kept back while held; the proxy stops reading upstream for this
+    // connection while they are many, as it does for a client that does not read.
+    size_t held_size() const { return held_bytes_.size(); }
     Status release_hold();
 
     ByteQueue &upstream_out() { return to_upstream_; }

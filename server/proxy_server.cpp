@@ -581,7 +581,7 @@ void ProxyServer::update_interest(Connection &c) {
         c.proto.upstream_out().fds_queued() < kMaxQueuedFds)
         cm |= EPOLLIN;
     if (!c.proto.client_out().empty()) cm |= EPOLLOUT;
-    if (!c.closing && c.proto.client_out().size() < kBackpressure &&
+    if (!c.closing && c.proto.client_out().size() < kBackpressure && c.proto.held_size() < kBackpressure &&
         c.proto.client_out().fds_queued() < kMaxQueuedFds)
         um |= EPOLLIN;
     if (!c.proto.upstream_out().empty()) um |= EPOLLOUT;

@@ -379,6 +379,58 @@ TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)));
 }
 
+TEST_F(Sharing, RepliesHeldForAShareUnderWayTakeBoundedMemory) {
+    // While a share waits for its receiver, upstream's answers to the client's later requests are
+    // kept back. A client that asks for much meanwhile must not make the server keep it all.
+    struct Socket {
+        int fd;
+        ~Socket() { close(fd); }
+    } silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(0x7f000002);
+    int number = 900;
+    for (; number < 1000; ++number) {
+        a.sin_port = htons(static_cast<uint16_t>(6000 + number));
+        if (bind(silent.fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
+    }
+    ASSERT_EQ(listen(silent.fd, 4), 0);
+    auto rss_kb = [pid = server->process().pid()] {
+        std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return 0L;
+    };
+    const long before = rss_kb();
+    const uint32_t w = make_window(c.get(), "held");
+    send_share(c.get(), codes.major, kShareWindow, host_atom("127.0.0.2:" + std::to_string(number) + ".0"), w, 0);
+    // 100 pictures of the whole screen, 3 MB each.
+    xcb_screen_t *screen = first_screen(c.get());
+    std::vector<xcb_get_image_cookie_t> asked;
+    for (int i = 0; i < 100; ++i)
+        asked.push_back(xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0, screen->width_in_pixels,
+                                      screen->height_in_pixels, ~0u));
+    xcb_flush(c.get());
+    // Until the share fails (the receiver never answers), the server's memory is watched.
+    long peak = before;
+    std::optional<ShareEvent> failed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!failed && std::chrono::steady_clock::now() < deadline) {
+        peak = std::max(peak, rss_kb());
+        failed = next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(failed) << "the share never ended";
+    EXPECT_EQ(failed->status, 1);
+    EXPECT_LT(peak - before, 64L * 1024) << "the server kept " << (peak - before) / 1024 << " MB for one client";
+    // Every reply comes, whole, once the share is settled.
+    for (auto cookie : asked) {
+        Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(c.get(), cookie, nullptr));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(xcb_get_image_data_length(r.get()), int{screen->width_in_pixels} * screen->height_in_pixels * 4);
+    }
+    EXPECT_TRUE(server->process().running());
+}
+
 TEST_F(Sharing, AShareToThisDisplayItselfIsRefusedUnderEveryName) {
     // The server's own display and the one it stands in front of, by address and by host name:
     // every road leads to the same screen, where a mirror would cover its own original.
