@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: run test build deps clean coverage
+.PHONY: run test build deps clean coverage fuzz
 
 deps:
 	bash scripts/install-deps.sh
@@ -16,10 +16,16 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
+	bash scripts/fuzz.sh 20
+
+# Every fuzz target for a longer while (FUZZ_SECONDS each).
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # Line, branch and function coverage of every test run, per folder (see docs/testing.md).
 coverage:
 	bash scripts/coverage.sh build-coverage
 
 clean:
-	rm -rf $(BUILD) build-coverage
+	rm -rf $(BUILD) build-coverage build-fuzz

@@ -21,6 +21,8 @@ PACKAGES=(
   xvfb xfonts-base xfonts-75dpi xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
   # the pass-through benchmark compares against a parsing proxy
   xtrace
+  # the fuzz targets: clang's libFuzzer with its sanitizers
+  clang libclang-rt-14-dev
 )
 
 # The replication benchmark compares against a VNC server and viewer; only it needs them.

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds every libFuzzer target (clang, with ASan and UBSan) and runs each for a bounded time
+# on a copy of its corpus in tests/fuzz/corpus/. A crash fails the run; its input is left in
+# build-fuzz/<target>/ for adding to the corpus once fixed.
+# Usage: scripts/fuzz.sh [SECONDS per target] (default 60)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+seconds="${1:-60}"
+out="$root/build-fuzz"
+flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+
+# name, sources, include folders, longest input
+targets=(
+  "framing|tests/fuzz/framing_fuzz.cpp server/connection_protocol.cpp server/x11_setup.cpp|common server|65536"
+  "address_text|tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp|src|2048"
+  "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512"
+)
+status=0
+for t in "${targets[@]}"; do
+  IFS='|' read -r name sources includes max_len <<<"$t"
+  dir="$out/$name"
+  mkdir -p "$dir/corpus"
+  cp "$root/tests/fuzz/corpus/$name/"* "$dir/corpus/"
+  args=()
+  for s in $sources; do args+=("$root/$s"); done
+  for i in $includes; do args+=("-I$root/$i"); done
+  clang++ "${flags[@]}" "${args[@]}" -o "$dir/fuzz"
+  echo "fuzz: $name for ${seconds} s"
+  if ! (cd "$dir" && ./fuzz -max_total_time="$seconds" -max_len="$max_len" -rss_limit_mb=2048 -timeout=10 \
+          -print_final_stats=1 corpus 2>"$dir/log"); then
+    echo "fuzz: $name FAILED; see $dir/log and the crash-* input there" >&2
+    tail -30 "$dir/log" >&2
+    status=1
+  fi
+  grep -E "stat::number_of_executed_units" "$dir/log" | sed "s/^/fuzz: $name /" || true
+done
+exit "$status"
