@@ -9,22 +9,24 @@ seconds="${1:-60}"
 out="$root/build-fuzz"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
 
-# name, sources, include folders, longest input
+# name, sources, include folders, longest input, libraries
 targets=(
-  "framing|tests/fuzz/framing_fuzz.cpp server/connection_protocol.cpp server/x11_setup.cpp|common server|65536"
-  "address_text|tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp|src|2048"
-  "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512"
+  "framing|tests/fuzz/framing_fuzz.cpp server/connection_protocol.cpp server/x11_setup.cpp|common server|65536|"
+  "setup_reader|tests/fuzz/setup_reader_fuzz.cpp server/x11_formats.cpp|common server|16384|-lxcb"
+  "address_text|tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp|src|2048|"
+  "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512|"
 )
 status=0
 for t in "${targets[@]}"; do
-  IFS='|' read -r name sources includes max_len <<<"$t"
+  IFS='|' read -r name sources includes max_len libs <<<"$t"
   dir="$out/$name"
   mkdir -p "$dir/corpus"
   cp "$root/tests/fuzz/corpus/$name/"* "$dir/corpus/"
   args=()
   for s in $sources; do args+=("$root/$s"); done
   for i in $includes; do args+=("-I$root/$i"); done
-  clang++ "${flags[@]}" "${args[@]}" -o "$dir/fuzz"
+  # shellcheck disable=SC2086
+  clang++ "${flags[@]}" "${args[@]}" -o "$dir/fuzz" $libs
   echo "fuzz: $name for ${seconds} s"
   if ! (cd "$dir" && ./fuzz -max_total_time="$seconds" -max_len="$max_len" -rss_limit_mb=2048 -timeout=10 \
           -print_final_stats=1 corpus 2>"$dir/log"); then

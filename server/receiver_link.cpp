@@ -3,6 +3,7 @@
 
 #include "byte_order.h"
 #include "policy.h"
+#include "x11_formats.h"
 #include "x11_setup.h"
 
 #include <X11/X.h>
@@ -203,6 +204,9 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         if (refused) return fail(classify_setup_refusal(cred.has_value()), "set-up refused");
         return fail(wire::ConnectFailure::NoRoute, "connection broke during set-up");
     }
+    // A receiver is whatever the user named: its set-up is read only once it holds together.
+    if (!setup_fits(xcb_get_setup(c.get())))
+        return fail(wire::ConnectFailure::NoXServer, "the receiver's set-up does not hold together");
     int screens = xcb_setup_roots_length(xcb_get_setup(c.get()));
     if (out.screen >= screens) out.screen = 0;
     if (!identity.empty() && carries_identity(c.get(), identity)) {

@@ -3,6 +3,35 @@
 
 namespace telvane::server {
 
+bool setup_fits(const uint8_t *data, size_t size) {
+    if (!data || size < sizeof(xcb_setup_t)) return false;
+    const auto *setup = reinterpret_cast<const xcb_setup_t *>(data);
+    if (setup->roots_len == 0) return false;
+    auto pad4 = [](size_t n) { return (n + 3) & ~size_t{3}; };
+    size_t at = sizeof(xcb_setup_t) + pad4(setup->vendor_len);
+    at += size_t{setup->pixmap_formats_len} * sizeof(xcb_format_t);
+    if (at > size) return false;
+    for (unsigned s = 0; s < setup->roots_len; ++s) {
+        if (size - at < sizeof(xcb_screen_t)) return false;
+        const auto *screen = reinterpret_cast<const xcb_screen_t *>(data + at);
+        at += sizeof(xcb_screen_t);
+        for (unsigned d = 0; d < screen->allowed_depths_len; ++d) {
+            if (size - at < sizeof(xcb_depth_t)) return false;
+            const auto *depth = reinterpret_cast<const xcb_depth_t *>(data + at);
+            at += sizeof(xcb_depth_t);
+            const size_t visuals = size_t{depth->visuals_len} * sizeof(xcb_visualtype_t);
+            if (size - at < visuals) return false;
+            at += visuals;
+        }
+    }
+    return true;
+}
+
+bool setup_fits(const xcb_setup_t *setup) {
+    if (!setup) return false;
+    return setup_fits(reinterpret_cast<const uint8_t *>(setup), 8 + size_t{setup->length} * 4);
+}
+
 std::optional<PixelFormat> format_of(const xcb_setup_t *setup, uint8_t depth, uint32_t visual) {
     PixelFormat f;
     f.depth = depth;

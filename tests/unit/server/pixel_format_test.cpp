@@ -1,7 +1,11 @@
 // Pixel layouts: when pixels go through unchanged, and conversion where screens differ.
 #include "pixel_format.h"
+#include "x11_formats.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
 
 using namespace telvane::server;
 using telvane::wire::ByteOrder;
@@ -80,3 +84,36 @@ TEST(Picture, ResizeKeepsTheOverlap) {
     p.resize(2, 2);
     EXPECT_EQ(p.bytes[p.stride + 4], 0) << "rows that were cut off come back empty";
 }
+
+TEST(SetupFits, OnlyASetupWhoseCountsFitIsRead) {
+    // One format, one screen with one depth of one visual: 40 + 8 + 40 + 8 + 24 bytes.
+    std::vector<uint8_t> setup(120, 0);
+    auto *head = reinterpret_cast<xcb_setup_t *>(setup.data());
+    head->roots_len = 1;
+    head->pixmap_formats_len = 1;
+    auto *screen = reinterpret_cast<xcb_screen_t *>(setup.data() + 48);
+    screen->allowed_depths_len = 1;
+    auto *depth = reinterpret_cast<xcb_depth_t *>(setup.data() + 88);
+    depth->depth = 24;
+    depth->visuals_len = 1;
+    EXPECT_TRUE(setup_fits(setup.data(), setup.size()));
+    for (size_t cut : {119u, 96u, 88u, 60u, 40u, 0u}) EXPECT_FALSE(setup_fits(setup.data(), cut)) << cut;
+    struct Lie {
+        const char *what;
+        std::function<void()> tell, undo;
+    } lies[] = {
+        {"visuals", [&] { depth->visuals_len = 1000; }, [&] { depth->visuals_len = 1; }},
+        {"depths", [&] { screen->allowed_depths_len = 0xff; }, [&] { screen->allowed_depths_len = 1; }},
+        {"screens", [&] { head->roots_len = 2; }, [&] { head->roots_len = 1; }},
+        {"no screen", [&] { head->roots_len = 0; }, [&] { head->roots_len = 1; }},
+        {"formats", [&] { head->pixmap_formats_len = 0xff; }, [&] { head->pixmap_formats_len = 1; }},
+        {"vendor", [&] { head->vendor_len = 0xffff; }, [&] { head->vendor_len = 0; }},
+    };
+    for (const auto &lie : lies) {
+        lie.tell();
+        EXPECT_FALSE(setup_fits(setup.data(), setup.size())) << lie.what;
+        lie.undo();
+    }
+    EXPECT_TRUE(setup_fits(setup.data(), setup.size()));
+}
+
