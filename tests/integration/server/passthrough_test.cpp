@@ -166,6 +166,49 @@ TEST_F(Through, GarbageKillsOnlyItsOwnConnection) {
     EXPECT_TRUE(server->process().running());
 }
 
+TEST_F(Through, HostileClientsLeaveOthersServedAndMemoryBounded) {
+    auto rss_kb = [pid = server->process().pid()] {
+        std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return 0L;
+    };
+    const long before = rss_kb();
+    const uint8_t setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // A set-up, then nothing, not even reading the answer.
+    int mute = unix_connect(server->number());
+    ASSERT_EQ(write(mute, setup, 12), 12);
+    // Ten thousand requests for pictures, whose 400 MB of replies it never reads.
+    Xcb greedy = xcb_open(server->name());
+    ASSERT_TRUE(greedy);
+    const xcb_window_t root = first_screen(greedy.get())->root;
+    for (int i = 0; i < 10000; ++i)
+        xcb_get_image(greedy.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, 100, 100, ~0u);
+    xcb_flush(greedy.get());
+    // One that grabs the server and dies.
+    {
+        Xcb grabber = xcb_open(server->name());
+        ASSERT_TRUE(grabber);
+        xcb_grab_server(grabber.get());
+        sync(grabber.get());
+    }
+    // Thousands of connections opened and dropped, half of them in the middle of a set-up.
+    for (int i = 0; i < 2000; ++i) {
+        int s = unix_connect(server->number());
+        ASSERT_GE(s, 0) << "connection " << i;
+        if (i % 2) (void)!write(s, setup, 7);
+        close(s);
+    }
+    // Meanwhile a normal client is served.
+    run_output({"xdpyinfo", "-display", server->name()});
+    EXPECT_TRUE(server->process().running());
+    const long after = rss_kb();
+    EXPECT_LT(after - before, 64L * 1024) << "the proxy holds " << (after - before) / 1024 << " MB more";
+    RecordProperty("rss_before_kb", static_cast<int>(before));
+    RecordProperty("rss_after_kb", static_cast<int>(after));
+    close(mute);
+}
+
 TEST_F(Through, BigRequestsPassThrough) {
     Xcb c = xcb_open(server->name());
     ASSERT_TRUE(c);
