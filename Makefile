@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: run test build deps clean coverage fuzz
+.PHONY: run test build deps clean coverage fuzz test-asan
 
 deps:
 	bash scripts/install-deps.sh
@@ -18,6 +18,12 @@ test: build
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 	bash scripts/fuzz.sh 20
 
+# The whole suite on a build with ASan and UBSan (longer than `make test`; not run by CI).
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVANE_SANITIZE=ON
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest -j$(JOBS) --output-on-failure
+
 # Every fuzz target for a longer while (FUZZ_SECONDS each).
 FUZZ_SECONDS ?= 300
 fuzz: deps
@@ -28,4 +34,4 @@ coverage:
 	bash scripts/coverage.sh build-coverage
 
 clean:
-	rm -rf $(BUILD) build-coverage build-fuzz
+	rm -rf $(BUILD) build-coverage build-fuzz build-asan
