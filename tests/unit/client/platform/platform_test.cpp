@@ -9,6 +9,7 @@
 #include "process.h"
 
 #include <cstdlib>
+#include <deque>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,7 +18,11 @@
 
 namespace {
 
-std::vector<std::string> rewrite(std::vector<std::string> words) {
+std::vector<std::string> rewrite(std::vector<std::string> given) {
+    // The start routine keeps pointers into the vector (peer_arg), as the program's own vector
+    // lives for ever; so do the test's.
+    static std::deque<std::vector<std::string>> alive;
+    std::vector<std::string> &words = alive.emplace_back(std::move(given));
     std::vector<char *> argv;
     for (auto &w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
