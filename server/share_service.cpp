@@ -302,6 +302,10 @@ void ShareService::collect_connections() {
             continue;
         }
         if (res.failure) {
+            if (trace_) {
+                std::fprintf(trace_, "receiver %s not reached: %s\n", r.name.c_str(), res.reason.c_str());
+                std::fflush(trace_);
+            }
             uint32_t window = r.waiting.empty() || r.waiting.front().windows.empty()
                                   ? 0 : r.waiting.front().windows.front();
             receivers_.erase(it);

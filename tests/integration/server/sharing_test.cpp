@@ -14,6 +14,10 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <cstring>
+#include <thread>
+#include <sys/un.h>
 
 using namespace telvane::testing;
 using telvane::wire::ShareEvent;
@@ -429,6 +433,100 @@ TEST_F(Sharing, RepliesHeldForAShareUnderWayTakeBoundedMemory) {
         EXPECT_EQ(xcb_get_image_data_length(r.get()), int{screen->width_in_pixels} * screen->height_in_pixels * 4);
     }
     EXPECT_TRUE(server->process().running());
+}
+
+namespace {
+
+// A receiver that is no X server: on 127.0.0.2 at a free display number, it reads each
+// connection's set-up request and answers with `answer`, then stays silent until it goes.
+class FakeReceiver {
+public:
+    explicit FakeReceiver(std::vector<uint8_t> answer) : answer_(std::move(answer)) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7f000002);
+        for (number_ = 1000; number_ < 1100; ++number_) {
+            a.sin_port = htons(static_cast<uint16_t>(6000 + number_));
+            if (bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
+        }
+        listen(fd_, 8);
+        thread_ = std::thread([this] {
+            for (;;) {
+                int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c < 0) return;
+                uint8_t request[12];
+                if (read(c, request, sizeof request) > 0) (void)!write(c, answer_.data(), answer_.size());
+                clients_.push_back(c);
+            }
+        });
+    }
+    ~FakeReceiver() {
+        shutdown(fd_, SHUT_RDWR);
+        thread_.join();
+        close(fd_);
+        for (int c : clients_) close(c);
+    }
+    std::string name() const { return "127.0.0.2:" + std::to_string(number_) + ".0"; }
+
+private:
+    std::vector<uint8_t> answer_;
+    int fd_ = -1;
+    int number_ = 0;
+    std::thread thread_;
+    std::vector<int> clients_;
+};
+
+// The set-up an X server sent when asked through a raw socket: its whole reply.
+std::vector<uint8_t> real_setup(int display) {
+    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    const std::string path = "/tmp/.X11-unix/X" + std::to_string(display);
+    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    std::vector<uint8_t> reply;
+    const uint8_t request[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && write(s, request, 12) == 12) {
+        uint8_t buf[65536];
+        size_t want = 8;
+        while (reply.size() < want) {
+            ssize_t n = read(s, buf, sizeof buf);
+            if (n <= 0) break;
+            reply.insert(reply.end(), buf, buf + n);
+            if (reply.size() >= 8) want = 8 + 4 * size_t(reply[6] | reply[7] << 8);
+        }
+    }
+    close(s);
+    return reply;
+}
+
+}  // namespace
+
+TEST_F(Sharing, ReceiversThatAreNoXServerFailTheShareAndNothingElse) {
+    std::vector<uint8_t> lying = real_setup(rx->xvfb->number());
+    ASSERT_GT(lying.size(), 40u);
+    lying[28] = 200;   // two hundred screens in a set-up that holds one
+    std::vector<uint8_t> half = real_setup(rx->xvfb->number());
+    half.resize(half.size() / 2);   // then silence
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> answer;
+    } cases[] = {{"absurd counts", lying}, {"half a set-up", half}, {"garbage", std::vector<uint8_t>(64, 0xee)}};
+    const uint32_t w = make_window(c.get(), "to no X server");
+    for (const auto &k : cases) {
+        FakeReceiver fake(k.answer);
+        const uint32_t host = host_atom(fake.name());
+        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        auto e = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20));
+        ASSERT_TRUE(e) << k.what;
+        EXPECT_EQ(e->status, 1) << k.what;
+        EXPECT_EQ(e->host, host) << k.what;
+    }
+    EXPECT_NE(read_file(scratch.file("trace")).find("set-up does not hold together"), std::string::npos)
+        << "the absurd set-up should have been caught before it was read";
+    // The sender and a real receiver go on.
+    EXPECT_TRUE(server->process().running());
+    share(*rx, w);
 }
 
 TEST_F(Sharing, AShareToThisDisplayItselfIsRefusedUnderEveryName) {
