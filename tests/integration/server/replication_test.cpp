@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sys/resource.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <random>
 
 using namespace telvane::testing;
@@ -372,6 +373,10 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
 
     dying.c.reset();
     dying.xvfb->process().stop(9);
+    // Killed outright, it leaves its lock and socket behind: they are the test's to take away.
+    const std::string number = std::to_string(dying.xvfb->number());
+    unlink(("/tmp/.X" + number + "-lock").c_str());
+    unlink(("/tmp/.X11-unix/X" + number).c_str());
     EXPECT_EQ(expect_event(12).host, dying.host);
     ShareEvent unshared = expect_event(4);
     EXPECT_EQ(unshared.host, dying.host);
