@@ -10,14 +10,14 @@ namespace telvane::request {
 
 namespace {
 
-struct Spec {
+struct CommandInfo {
     const char *name;
     long code;
     const char *arguments;
     const char *what;
 };
 
-const Spec kSpecs[] = {
+const CommandInfo kCommands[] = {
     {"access", 10, "UID HOST", "whether user UID on HOST may use the request interface"},
     {"pick", 11, "", "let the user click a window; prints it and the point in it"},
     {"receivers", 12, "", "the receivers selected in Telvane's list"},
@@ -38,8 +38,8 @@ const Spec kSpecs[] = {
     {"reload-access", 26, "", "read the access file ~/.Telvane/.cmd_access again"},
 };
 
-const Spec *find_spec(const std::string &name) {
-    for (const Spec &s : kSpecs)
+const CommandInfo *find_command(const std::string &name) {
+    for (const CommandInfo &s : kCommands)
         if (name == s.name) return &s;
     return nullptr;
 }
@@ -303,8 +303,8 @@ Parsed parse(const std::vector<std::string> &args) {
         name += " " + rest[0];
         rest.erase(rest.begin());
     }
-    const Spec *spec = find_spec(name);
-    if (!spec) {
+    const CommandInfo *info = find_command(name);
+    if (!info) {
         p.error = "unknown command '" + name + "'";
         return p;
     }
@@ -315,14 +315,14 @@ Parsed parse(const std::vector<std::string> &args) {
     }
     Command &c = p.options.command;
     c.name = name;
-    c.code = spec->code;
+    c.code = info->code;
     p.ok = parse_command(c, rest, &p.error);
     return p;
 }
 
 std::string usage(const std::string &subcommand) {
     std::string out;
-    for (const Spec &s : kSpecs) {
+    for (const CommandInfo &s : kCommands) {
         // "telepointer" names its three subcommands; any other name only itself.
         const std::string name = s.name;
         if (!subcommand.empty() && name != subcommand && name.rfind(subcommand + " ", 0) != 0) continue;

@@ -147,11 +147,14 @@ PeerIdentity identify_peer(int fd) {
     peer.user = pw.pw_name;
     int count = 64;
     std::vector<gid_t> gids(static_cast<size_t>(count));
-    if (getgrouplist(pw.pw_name, cred.gid, gids.data(), &count) < 0) count = 0;
+    // Too small a list is answered with the size it needs.
+    if (getgrouplist(peer.user.c_str(), cred.gid, gids.data(), &count) < 0) {
+        gids.resize(static_cast<size_t>(count));
+        if (getgrouplist(peer.user.c_str(), cred.gid, gids.data(), &count) < 0) count = 0;
+    }
     for (int i = 0; i < count; ++i) {
         group gr{}, *grp = nullptr;
-        std::vector<char> gbuf(16384);
-        if (getgrgid_r(gids[static_cast<size_t>(i)], &gr, gbuf.data(), gbuf.size(), &grp) == 0 && grp)
+        if (getgrgid_r(gids[static_cast<size_t>(i)], &gr, buf.data(), buf.size(), &grp) == 0 && grp)
             peer.groups.emplace_back(gr.gr_name);
     }
     return peer;

@@ -72,6 +72,9 @@ private:
 };
 
 std::string read_file(const std::string &path);
+
+// The resident memory of process `pid` in kB (VmRSS), or 0 when it cannot be read.
+long resident_kb(pid_t pid);
 void write_file(const std::string &path, const std::string &text);
 
 // Waits until `done` holds, looking every 20 ms, at most `limit`. For state that another

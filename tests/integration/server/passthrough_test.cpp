@@ -167,12 +167,7 @@ TEST_F(Through, GarbageKillsOnlyItsOwnConnection) {
 }
 
 TEST_F(Through, HostileClientsLeaveOthersServedAndMemoryBounded) {
-    auto rss_kb = [pid = server->process().pid()] {
-        std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        return 0L;
-    };
+    auto rss_kb = [pid = server->process().pid()] { return resident_kb(pid); };
     const long before = rss_kb();
     const uint8_t setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     // A set-up, then nothing, not even reading the answer.

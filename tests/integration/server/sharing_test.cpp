@@ -30,6 +30,32 @@ std::string host_name() {
     return h;
 }
 
+// A TCP listener on 127.0.0.2 at the first display number from 700 whose port is free there:
+// a receiver that takes connections and never speaks, unless its owner makes it.
+struct SilentReceiver {
+    int fd = -1;
+    int number = 0;
+    explicit SilentReceiver(int backlog = 8) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7f000002);
+        for (number = 700; number < 1100; ++number) {
+            a.sin_port = htons(static_cast<uint16_t>(6000 + number));
+            if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
+        }
+        if (number == 1100 || listen(fd, backlog) != 0) number = -1;
+    }
+    ~SilentReceiver() { close(fd); }
+    SilentReceiver(const SilentReceiver &) = delete;
+    SilentReceiver &operator=(const SilentReceiver &) = delete;
+    bool listening() const { return number > 0; }
+    // Its display name with screen `screen`, as the client names receivers.
+    std::string name(int screen = 0) const {
+        return "127.0.0.2:" + std::to_string(number) + "." + std::to_string(screen);
+    }
+};
+
 class Sharing : public SenderTest {
 protected:
     void SetUp() override {
@@ -292,22 +318,10 @@ TEST_F(SharingRefused, EachReasonForFailingToReachAReceiverHasItsDetail) {
 TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentReceiverFails) {
     // A receiver that takes the connection and never speaks: the share stays under way until
     // the time limit for reaching it.
-    struct Socket {
-        int fd;
-        ~Socket() { close(fd); }
-        int get() const { return fd; }
-    } silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7f000002);
-    int number = 700;
-    for (; number < 800; ++number) {
-        a.sin_port = htons(static_cast<uint16_t>(6000 + number));
-        if (bind(silent.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
-    }
-    ASSERT_EQ(listen(silent.get(), 4), 0);
+    SilentReceiver silent(4);
+    ASSERT_TRUE(silent.listening());
     uint32_t w = make_window(c.get(), "grabbed while sharing");
-    send_share(c.get(), codes.major, kShareWindow, host_atom("127.0.0.2:" + std::to_string(number) + ".0"), w, 0);
+    send_share(c.get(), codes.major, kShareWindow, host_atom(silent.name()), w, 0);
     // As Motif does when it sets up a drop site: grab, ask, let go.
     xcb_grab_server(c.get());
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)))
@@ -331,19 +345,8 @@ TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentRece
 TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
     // Each receiver being reached costs threads. Under an address-space limit a few of them can
     // start; the rest of the shares fail with OutOfMemory instead of taking the server down.
-    struct Socket {
-        int fd;
-        ~Socket() { close(fd); }
-    } silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7f000002);
-    int number = 800;
-    for (; number < 900; ++number) {
-        a.sin_port = htons(static_cast<uint16_t>(6000 + number));
-        if (bind(silent.fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
-    }
-    ASSERT_EQ(listen(silent.fd, 64), 0);
+    SilentReceiver silent(64);
+    ASSERT_TRUE(silent.listening());
     const pid_t pid = server->process().pid();
     long vm_kb = 0;
     std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
@@ -362,7 +365,7 @@ TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
     for (int i = 0; i < kShares; ++i) {
         clients.push_back(xcb_open(server->name()));
         ASSERT_TRUE(clients.back());
-        hosts.push_back(intern(clients.back().get(), "127.0.0.2:" + std::to_string(number) + "." + std::to_string(i)));
+        hosts.push_back(intern(clients.back().get(), silent.name(i)));
         send_share(clients.back().get(), codes.major, kShareWindow, hosts.back(), w, 0);
     }
     std::map<uint8_t, int> outcomes;
@@ -386,28 +389,12 @@ TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
 TEST_F(Sharing, RepliesHeldForAShareUnderWayTakeBoundedMemory) {
     // While a share waits for its receiver, upstream's answers to the client's later requests are
     // kept back. A client that asks for much meanwhile must not make the server keep it all.
-    struct Socket {
-        int fd;
-        ~Socket() { close(fd); }
-    } silent{socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(0x7f000002);
-    int number = 900;
-    for (; number < 1000; ++number) {
-        a.sin_port = htons(static_cast<uint16_t>(6000 + number));
-        if (bind(silent.fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
-    }
-    ASSERT_EQ(listen(silent.fd, 4), 0);
-    auto rss_kb = [pid = server->process().pid()] {
-        std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        return 0L;
-    };
+    SilentReceiver silent(4);
+    ASSERT_TRUE(silent.listening());
+    auto rss_kb = [pid = server->process().pid()] { return resident_kb(pid); };
     const long before = rss_kb();
     const uint32_t w = make_window(c.get(), "held");
-    send_share(c.get(), codes.major, kShareWindow, host_atom("127.0.0.2:" + std::to_string(number) + ".0"), w, 0);
+    send_share(c.get(), codes.major, kShareWindow, host_atom(silent.name()), w, 0);
     // 100 pictures of the whole screen, 3 MB each.
     xcb_screen_t *screen = first_screen(c.get());
     std::vector<xcb_get_image_cookie_t> asked;
@@ -442,18 +429,9 @@ namespace {
 class FakeReceiver {
 public:
     explicit FakeReceiver(std::vector<uint8_t> answer) : answer_(std::move(answer)) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(0x7f000002);
-        for (number_ = 1000; number_ < 1100; ++number_) {
-            a.sin_port = htons(static_cast<uint16_t>(6000 + number_));
-            if (bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) break;
-        }
-        listen(fd_, 8);
         thread_ = std::thread([this] {
             for (;;) {
-                int c = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                int c = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (c < 0) return;
                 uint8_t request[12];
                 if (read(c, request, sizeof request) > 0) (void)!write(c, answer_.data(), answer_.size());
@@ -462,17 +440,15 @@ public:
         });
     }
     ~FakeReceiver() {
-        shutdown(fd_, SHUT_RDWR);
+        shutdown(listener_.fd, SHUT_RDWR);
         thread_.join();
-        close(fd_);
         for (int c : clients_) close(c);
     }
-    std::string name() const { return "127.0.0.2:" + std::to_string(number_) + ".0"; }
+    std::string name() const { return listener_.name(); }
 
 private:
     std::vector<uint8_t> answer_;
-    int fd_ = -1;
-    int number_ = 0;
+    SilentReceiver listener_;
     std::thread thread_;
     std::vector<int> clients_;
 };
