@@ -2,12 +2,20 @@
 # Builds every libFuzzer target (clang, with ASan and UBSan) and runs each for a bounded time
 # on a copy of its corpus in tests/fuzz/corpus/. A crash fails the run; its input is left in
 # build-fuzz/<target>/ for adding to the corpus once fixed.
-# Usage: scripts/fuzz.sh [SECONDS per target] (default 60)
+# Usage: scripts/fuzz.sh [SECONDS per target (default 60)] [TARGET, to run that one alone]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
+only="${2:-}"
 out="$root/build-fuzz"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+
+# The share service with everything it reaches; it runs without an upstream display.
+share_service="server/share_service.cpp server/replicator.cpp server/receiver_pipe.cpp server/window_capture.cpp \
+server/input_forwarder.cpp server/receiver_link.cpp server/upstream_link.cpp server/policy.cpp \
+server/frame_policy.cpp server/encoding.cpp server/pixel_format.cpp server/floor_control.cpp \
+server/key_mapping.cpp server/x11_formats.cpp server/x11_setup.cpp"
+share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lpthread"
 
 # name, sources, include folders, longest input, libraries
 targets=(
@@ -15,10 +23,12 @@ targets=(
   "setup_reader|tests/fuzz/setup_reader_fuzz.cpp server/x11_formats.cpp|common server|16384|-lxcb"
   "address_text|tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp|src|2048|"
   "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512|"
+  "share_requests|tests/fuzz/share_requests_fuzz.cpp $share_service|common server|4096|$share_libs"
 )
 status=0
 for t in "${targets[@]}"; do
   IFS='|' read -r name sources includes max_len libs <<<"$t"
+  [[ -n "$only" && "$name" != "$only" ]] && continue
   dir="$out/$name"
   mkdir -p "$dir/corpus"
   cp "$root/tests/fuzz/corpus/$name/"* "$dir/corpus/"

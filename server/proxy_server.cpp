@@ -492,7 +492,9 @@ void ProxyServer::service_work() {
             service_->upstream_readable();
             if (upstream_->broken()) unwatch(upstream_->fd());
             break;
-        case kReceiver: service_->receiver_readable(static_cast<uint32_t>(id)); break;
+        case kReceiver:
+            if (service_->receiver_readable(static_cast<uint32_t>(id))) receiver_backlog_.insert(static_cast<uint32_t>(id));
+            break;
         case kInput:
             if (!service_->input_readable()) unwatch(service_->input_fd());
             break;
@@ -700,7 +702,9 @@ int ProxyServer::run() {
     }
     std::vector<epoll_event> events(256);
     for (;;) {
-        int n = epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()), -1);
+        // Events left in a receiver's queue show on no descriptor: come back for them at once.
+        const bool backlog = !receiver_backlog_.empty() && !server_grabbed();
+        int n = epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()), backlog ? 0 : -1);
         if (n < 0) {
             if (errno == EINTR) continue;
             return 1;
@@ -726,6 +730,9 @@ int ProxyServer::run() {
         }
         follow_grab();
         if (!service_paused_) service_->upstream_readable(false);
+        if (!server_grabbed())
+            for (uint32_t host : std::exchange(receiver_backlog_, {}))
+                if (service_->receiver_readable(host)) receiver_backlog_.insert(host);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,6 +92,7 @@ private:
     std::map<uint64_t, std::unique_ptr<Connection>> connections_;
     uint64_t next_id_ = 1;
     std::vector<uint64_t> doomed_;   // closed while their events may still be in the current batch
+    std::set<uint32_t> receiver_backlog_;   // receivers whose events were left for the next turn
 };
 
 }  // namespace telvane::server

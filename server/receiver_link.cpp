@@ -8,8 +8,10 @@
 
 #include <X11/X.h>
 #include <X11/Xauth.h>
+#include <xcb/xcbext.h>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
@@ -138,16 +140,57 @@ private:
 
 namespace {
 
-// Whether a root window of `c` carries the property `identity`. The atom is only looked up,
-// never made: a display that has never heard the name is not ours.
-bool carries_identity(xcb_connection_t *c, const std::string &identity) {
-    XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(identity.size()), identity.c_str()), nullptr));
-    if (!atom || atom->atom == XCB_ATOM_NONE) return false;
+// The most events a receiver may send before its first answer. An X server that has just
+// accepted us has nothing to tell; a stream of them is a receiver that wants to fill our memory.
+constexpr int kMaxEventsBeforeAnswer = 1000;
+
+// Waits until `deadline` for the answer to request `sequence`, throwing away (and counting)
+// whatever events come first: xcb's own wait has no time limit and keeps every event. Returns
+// the reply, or nothing when the receiver did not answer in time, answered out of turn (a reply
+// under another request's number, which xcb reports as no reply at all), sent an error, broke
+// the connection or flooded events; `why` then says which.
+XcbReply<void> bounded_reply(xcb_connection_t *c, unsigned sequence, std::chrono::steady_clock::time_point deadline,
+                             int &events, std::string &why) {
+    xcb_flush(c);
+    for (;;) {
+        while (xcb_generic_event_t *ev = xcb_poll_for_event(c)) {
+            std::free(ev);
+            if (++events > kMaxEventsBeforeAnswer) { why = "it sends events without end"; return {}; }
+        }
+        if (xcb_connection_has_error(c)) { why = "the connection broke"; return {}; }
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (xcb_poll_for_reply(c, sequence, &reply, &error)) {
+            std::free(error);
+            if (!reply) why = error ? "it answers with an error" : "it answers out of turn";
+            return XcbReply<void>(reply);
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) { why = "no answer within the time limit"; return {}; }
+        pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR) { why = "poll failed"; return {}; }
+    }
+}
+
+// Whether a root window of `c` carries the property `identity` (or, with no identity, nothing
+// more than that the receiver answers as an X server does). The atom is only looked up, never
+// made: a display that has never heard the name is not ours. Nothing when the receiver does not
+// answer properly; `why` then says how.
+std::optional<bool> carries_identity(xcb_connection_t *c, const std::string &identity,
+                                     std::chrono::steady_clock::time_point deadline, std::string &why) {
+    // Without an identity to look for, any name serves to see the receiver answer in turn.
+    const std::string name = identity.empty() ? "WM_NAME" : identity;
+    int events = 0;
+    XcbReply<void> a = bounded_reply(
+        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(name.size()), name.c_str()).sequence, deadline, events, why);
+    if (!a) return std::nullopt;
+    const xcb_atom_t atom = static_cast<xcb_intern_atom_reply_t *>(a.get())->atom;
+    if (identity.empty() || atom == XCB_ATOM_NONE) return false;
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
-        XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, it.data->root, atom->atom, XCB_ATOM_ANY, 0, 1), nullptr));
-        if (p && p->type != XCB_ATOM_NONE) return true;
+        XcbReply<void> p = bounded_reply(
+            c, xcb_get_property(c, 0, it.data->root, atom, XCB_ATOM_ANY, 0, 1).sequence, deadline, events, why);
+        if (!p) return std::nullopt;
+        if (static_cast<xcb_get_property_reply_t *>(p.get())->type != XCB_ATOM_NONE) return true;
     }
     return false;
 }
@@ -209,7 +252,10 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         return fail(wire::ConnectFailure::NoXServer, "the receiver's set-up does not hold together");
     int screens = xcb_setup_roots_length(xcb_get_setup(c.get()));
     if (out.screen >= screens) out.screen = 0;
-    if (!identity.empty() && carries_identity(c.get(), identity)) {
+    std::string why;
+    const std::optional<bool> self = carries_identity(c.get(), identity, std::chrono::steady_clock::now() + limit, why);
+    if (!self) return fail(wire::ConnectFailure::NoXServer, "the receiver is no X server: " + why);
+    if (*self) {
         out.is_self = true;
         out.reason = "the receiver is this display itself";
         return out;

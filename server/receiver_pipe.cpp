@@ -373,6 +373,9 @@ void ReceiverPipe::heartbeat(FrameTime now) {
         void *reply = nullptr;
         xcb_generic_error_t *error = nullptr;
         if (xcb_poll_for_reply(c_, *ping_, &reply, &error)) {
+            // This request always has a reply: none at all means the receiver answered under
+            // another request's number, and nothing it sends can be matched up any more.
+            if (!reply && !error) out_of_turn_ = true;
             std::free(reply);
             std::free(error);
             ping_.reset();
@@ -418,7 +421,8 @@ void ReceiverPipe::run() {
         for (auto &[mirror, rects] : lost_) {
             auto pic = pictures_.find(mirror);
             if (pic == pictures_.end()) continue;
-            auto same = std::find_if(paints.begin(), paints.end(), [&](const Paint &q) { return q.mirror == mirror; });
+            const uint32_t id = mirror;   // a structured binding cannot be captured by every compiler we build with
+            auto same = std::find_if(paints.begin(), paints.end(), [&](const Paint &q) { return q.mirror == id; });
             if (same != paints.end()) same->lost = std::move(rects);
             else paints.push_back({mirror, pic->second, {}, std::move(rects)});
         }
@@ -435,7 +439,7 @@ void ReceiverPipe::run() {
 
         lock.lock();
         busy_since_.reset();
-        if (xcb_connection_has_error(c_)) {
+        if (xcb_connection_has_error(c_) || out_of_turn_) {
             failed_ = true;
             notify();
             break;

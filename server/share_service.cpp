@@ -424,21 +424,36 @@ void ShareService::connection_closed(uint64_t conn) {
     for (auto &[host, conns] : concerned_) conns.erase(conn);
 }
 
-void ShareService::receiver_readable(uint32_t host) {
+bool ShareService::receiver_readable(uint32_t host) {
     auto it = receivers_.find(host);
-    if (it == receivers_.end() || !it->second.conn) return;
+    if (it == receivers_.end() || !it->second.conn) return false;
     xcb_connection_t *c = it->second.conn.get();
     std::vector<ReplicationNote> notes;
-    while (XcbReply<xcb_generic_event_t> ev{xcb_poll_for_event(c)}) {
+    int taken = 0;
+    while (taken < kReceiverEventsPerTurn) {
+        XcbReply<xcb_generic_event_t> ev{xcb_poll_for_event(c)};
+        if (!ev) break;
+        ++taken;
         if (forwarder_) forwarder_->receiver_event(host, c, ev.get());
         auto more = replicator_->receiver_event(host, ev.get());
         notes.insert(notes.end(), more.begin(), more.end());
     }
     if (xcb_connection_has_error(c)) {
         drop_receiver(host, true);
-        return;
+        return false;
+    }
+    const bool more = taken == kReceiverEventsPerTurn;
+    it->second.full_turns = more ? it->second.full_turns + 1 : 0;
+    if (it->second.full_turns >= kFloodTurns) {
+        if (trace_) {
+            std::fprintf(trace_, "receiver %s floods events: dropped\n", it->second.name.c_str());
+            std::fflush(trace_);
+        }
+        drop_receiver(host, true);
+        return false;
     }
     for (const auto &n : notes) handle_note(n);
+    return more && receivers_.count(host);
 }
 
 int ShareService::replication_fd() const { return replicator_->fd(); }
@@ -486,8 +501,9 @@ void ShareService::share_new_top_level(uint32_t window) {
     if (!info || info->input_only || replicator_->onward_forbidden(window)) return;
     for (const auto &[host, s] : by_host) {
         auto r = receivers_.find(host);
+        const uint32_t to = host;   // a structured binding cannot be captured by every compiler we build with
         bool there = std::any_of(shares_.begin(), shares_.end(),
-                                 [&](const Share &o) { return o.host == host && o.window == window; });
+                                 [&](const Share &o) { return o.host == to && o.window == window; });
         if (there || r == receivers_.end() || !r->second.connected) continue;
         share_one(r->second, window, s.tag, PendingShare{s.owner, {window}, s.detail, s.client});
     }

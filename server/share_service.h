@@ -69,8 +69,13 @@ public:
     bool holds(uint64_t conn) const;
     // Takes in finished connection attempts; called when completion_fd() is readable.
     void collect_connections();
-    // Reads from a receiver's connection; a broken one is dropped with its shares.
-    void receiver_readable(uint32_t host);
+    // Reads from a receiver's connection, at most kReceiverEventsPerTurn events at a time so that
+    // a receiver flooding events cannot keep the loop from everyone else; a broken one, and one
+    // that floods for kFloodTurns in a row, is dropped with its shares (IoError). True when it stopped at that bound: the caller calls again soon,
+    // since the rest may already sit in xcb's queue where no descriptor shows it.
+    bool receiver_readable(uint32_t host);
+    static constexpr int kReceiverEventsPerTurn = 1024;
+    static constexpr int kFloodTurns = 64;
     // Drains upstream events (destroyed shared windows are unshared); `read_socket` false only
     // looks at events xcb has already queued.
     void upstream_readable(bool read_socket = true);
@@ -121,6 +126,10 @@ private:
         XcbConnection conn;
         int screen = 0;
         std::vector<PendingShare> waiting;
+        // How many turns in a row have ended at kReceiverEventsPerTurn. An X server sends a few
+        // events for what its user does; one that keeps this up for kFloodTurns sends more than
+        // anyone can read, and xcb would pile its events up in our memory.
+        int full_turns = 0;
     };
     struct Completion;
 

@@ -9,12 +9,14 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <arpa/inet.h>
+#include <atomic>
 #include <cstring>
 #include <thread>
 #include <sys/un.h>
@@ -425,21 +427,42 @@ TEST_F(Sharing, RepliesHeldForAShareUnderWayTakeBoundedMemory) {
 namespace {
 
 // A receiver that is no X server: on 127.0.0.2 at a free display number, it reads each
-// connection's set-up request and answers with `answer`, then stays silent until it goes.
+// connection's set-up request and answers with `answer`. Then it stays silent, answers every
+// request under a wrong sequence number, or floods events, until the connection or it goes.
 class FakeReceiver {
 public:
-    explicit FakeReceiver(std::vector<uint8_t> answer) : answer_(std::move(answer)) {
+    enum class Then { Silence, OutOfTurn, Flood };
+    FakeReceiver(std::vector<uint8_t> answer, Then then) : answer_(std::move(answer)), then_(then) {
         thread_ = std::thread([this] {
             for (;;) {
                 int c = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (c < 0) return;
-                uint8_t request[12];
-                if (read(c, request, sizeof request) > 0) (void)!write(c, answer_.data(), answer_.size());
                 clients_.push_back(c);
+                uint8_t request[4096];
+                if (read(c, request, sizeof request) <= 0 ||
+                    send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL) != ssize_t(answer_.size()))
+                    continue;
+                const timeval brief{0, 100000};   // so that the flood sees the end of the test
+                setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &brief, sizeof brief);
+                setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
+                if (then_ == Then::OutOfTurn) {
+                    uint8_t reply[32] = {1, 0, 0x77, 0x77};   // a reply to request 0x7777, never made
+                    while (!stop_) {
+                        ssize_t n = read(c, request, sizeof request);
+                        if (n == 0 || (n < 0 && errno != EAGAIN)) break;
+                        if (n > 0 && send(c, reply, sizeof reply, MSG_NOSIGNAL) < 0) break;
+                    }
+                } else if (then_ == Then::Flood) {
+                    std::vector<uint8_t> events(32 * 1024, 0);
+                    for (size_t i = 0; i < events.size(); i += 32) events[i] = XCB_EXPOSE;
+                    while (!stop_ && (send(c, events.data(), events.size(), MSG_NOSIGNAL) > 0 || errno == EAGAIN)) {
+                    }
+                }
             }
         });
     }
     ~FakeReceiver() {
+        stop_ = true;
         shutdown(listener_.fd, SHUT_RDWR);
         thread_.join();
         for (int c : clients_) close(c);
@@ -448,6 +471,8 @@ public:
 
 private:
     std::vector<uint8_t> answer_;
+    Then then_;
+    std::atomic<bool> stop_{false};
     SilentReceiver listener_;
     std::thread thread_;
     std::vector<int> clients_;
@@ -479,27 +504,184 @@ std::vector<uint8_t> real_setup(int display) {
 }  // namespace
 
 TEST_F(Sharing, ReceiversThatAreNoXServerFailTheShareAndNothingElse) {
-    std::vector<uint8_t> lying = real_setup(rx->xvfb->number());
-    ASSERT_GT(lying.size(), 40u);
+    const std::vector<uint8_t> setup = real_setup(rx->xvfb->number());
+    ASSERT_GT(setup.size(), 40u);
+    std::vector<uint8_t> lying = setup;
     lying[28] = 200;   // two hundred screens in a set-up that holds one
-    std::vector<uint8_t> half = real_setup(rx->xvfb->number());
-    half.resize(half.size() / 2);   // then silence
+    std::vector<uint8_t> half(setup.begin(), setup.begin() + setup.size() / 2);
+    using Then = FakeReceiver::Then;
     struct Case {
         const char *what;
         std::vector<uint8_t> answer;
-    } cases[] = {{"absurd counts", lying}, {"half a set-up", half}, {"garbage", std::vector<uint8_t>(64, 0xee)}};
+        Then then;
+        const char *traced;   // why the server says it gave up
+    } cases[] = {
+        {"absurd counts", lying, Then::Silence, "set-up does not hold together"},
+        {"half a set-up", half, Then::Silence, "no answer to the set-up"},
+        {"garbage", std::vector<uint8_t>(64, 0xee), Then::Silence, "not reached"},
+        {"replies under wrong sequence numbers", setup, Then::OutOfTurn, "answers out of turn"},
+        {"an event flood", setup, Then::Flood, "sends events without end"},
+    };
     const uint32_t w = make_window(c.get(), "to no X server");
+    const long before = resident_kb(server->process().pid());
     for (const auto &k : cases) {
-        FakeReceiver fake(k.answer);
+        FakeReceiver fake(k.answer, k.then);
         const uint32_t host = host_atom(fake.name());
         send_share(c.get(), codes.major, kShareWindow, host, w, 0);
         auto e = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20));
         ASSERT_TRUE(e) << k.what;
         EXPECT_EQ(e->status, 1) << k.what;
         EXPECT_EQ(e->host, host) << k.what;
+        EXPECT_NE(trace().find(k.traced), std::string::npos) << k.what << "\n" << trace();
     }
-    EXPECT_NE(read_file(scratch.file("trace")).find("set-up does not hold together"), std::string::npos)
-        << "the absurd set-up should have been caught before it was read";
+    EXPECT_LT(resident_kb(server->process().pid()) - before, 32L * 1024) << "a fake receiver made the server grow";
+    // The sender and a real receiver go on.
+    EXPECT_TRUE(server->process().running());
+    share(*rx, w);
+}
+
+namespace {
+
+// A relay on 127.0.0.2 in front of a real receiver's TCP port that, while `flood` is set, slips
+// Expose events for `target` between the packets the receiver sends, under the sequence number
+// of the last real one so that they read as the receiver's own.
+class FloodingRelay {
+public:
+    explicit FloodingRelay(int receiver_display) : port_(static_cast<uint16_t>(6000 + receiver_display)) {
+        thread_ = std::thread([this] {
+            int client = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) return;
+            int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(port_);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(server, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0) {
+                std::thread up([&] { copy(client, server); });
+                down(server, client);
+                shutdown(server, SHUT_RDWR);
+                shutdown(client, SHUT_RDWR);
+                up.join();
+            }
+            close(server);
+            close(client);
+        });
+    }
+    ~FloodingRelay() {
+        stop_ = true;
+        shutdown(listener_.fd, SHUT_RDWR);
+        thread_.join();
+    }
+    std::string name() const { return listener_.name(); }
+    std::atomic<bool> flood{false};
+    std::atomic<uint32_t> target{0};   // the window the Expose events name
+    std::atomic<long> injected{0};
+    static constexpr size_t kBatch = 8192;
+
+private:
+    void copy(int from, int to) {
+        uint8_t buf[65536];
+        for (ssize_t n; (n = read(from, buf, sizeof buf)) > 0;)
+            if (send(to, buf, size_t(n), MSG_NOSIGNAL) != n) return;
+    }
+    // The receiver's bytes to the server, whole packets at a time, with the flood between them.
+    void down(int from, int to) {
+        std::vector<uint8_t> pending;
+        bool setup_done = false;
+        uint8_t last_seq[2] = {0, 0};
+        uint8_t buf[65536];
+        while (!stop_) {
+            pollfd p{from, POLLIN, 0};
+            if (poll(&p, 1, flood ? 0 : 100) > 0) {
+                ssize_t n = read(from, buf, sizeof buf);
+                if (n <= 0) return;
+                pending.insert(pending.end(), buf, buf + n);
+            }
+            size_t whole = 0;
+            for (;;) {
+                const size_t at = whole, left = pending.size() - at;
+                size_t len;
+                if (!setup_done) {
+                    if (left < 8) break;
+                    len = 8 + 4 * size_t(pending[at + 6] | pending[at + 7] << 8);
+                } else {
+                    if (left < 32) break;
+                    const uint8_t type = pending[at] & 0x7f;
+                    len = 32;
+                    if (type == 1 || type == XCB_GE_GENERIC)
+                        len += 4 * size_t(pending[at + 4] | pending[at + 5] << 8 | pending[at + 6] << 16 |
+                                          uint32_t(pending[at + 7]) << 24);
+                    last_seq[0] = pending[at + 2];
+                    last_seq[1] = pending[at + 3];
+                }
+                if (left < len) break;
+                whole += len;
+                setup_done = true;
+            }
+            if (whole && send(to, pending.data(), whole, MSG_NOSIGNAL) != ssize_t(whole)) return;
+            pending.erase(pending.begin(), pending.begin() + long(whole));
+            if (flood && setup_done) {
+                std::vector<uint8_t> events(32 * kBatch, 0);
+                const uint32_t window = target;
+                for (size_t i = 0; i < events.size(); i += 32) {
+                    xcb_expose_event_t e{};
+                    e.response_type = XCB_EXPOSE;
+                    e.sequence = uint16_t(last_seq[0] | last_seq[1] << 8);
+                    e.window = window;
+                    e.width = 1 + i % 50;
+                    e.height = 1 + i % 30;
+                    std::memcpy(&events[i], &e, sizeof e);
+                }
+                if (send(to, events.data(), events.size(), MSG_NOSIGNAL) != ssize_t(events.size())) return;
+                injected += kBatch;
+            }
+        }
+    }
+
+    uint16_t port_;
+    std::atomic<bool> stop_{false};
+    SilentReceiver listener_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(Sharing, AReceiverThatFloodsEventsIsDroppedAndStarvesNobody) {
+    FloodingRelay relay(rx->xvfb->number());
+    Receiver &flooder = receivers.emplace_back();
+    flooder.c = xcb_open(rx->xvfb->name());
+    watch_root(flooder.c.get());
+    flooder.marker = rx->marker;
+    flooder.host = host_atom(relay.name());
+    const uint32_t w = make_window(c.get(), "Flooded probe");
+    const uint32_t mirror = share(flooder, w);
+    ASSERT_NE(mirror, 0u);
+    const long before = resident_kb(server->process().pid());
+    long peak = before;
+    relay.target = mirror;   // each one asks for a repaint, the costliest event a mirror gets
+    relay.flood = true;
+    // Meanwhile the server answers its other clients at once.
+    Xcb other = xcb_open(server->name());
+    ASSERT_TRUE(other);
+    const auto asked = std::chrono::steady_clock::now();
+    sync(other.get());
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2)) << "the flood held up the server";
+    // More than anyone can read, for longer than a second: the receiver is dropped.
+    std::optional<ShareEvent> lost;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!lost && std::chrono::steady_clock::now() < until) {
+        peak = std::max(peak, resident_kb(server->process().pid()));
+        lost = next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(lost) << "the flood went on for ever; " << relay.injected << " events";
+    EXPECT_EQ(lost->status, 12);
+    EXPECT_EQ(lost->host, flooder.host);
+    std::optional<ShareEvent> closed;   // its share is withdrawn (4), then the connection closed
+    while ((closed = next_share_event(c.get(), codes.first_event)) && closed->status != 2) EXPECT_EQ(closed->status, 4);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(closed->host, flooder.host);
+    EXPECT_NE(trace().find("floods events: dropped"), std::string::npos);
+    EXPECT_LT(peak - before, 64L * 1024) << "the flood made the server grow";
     // The sender and a real receiver go on.
     EXPECT_TRUE(server->process().running());
     share(*rx, w);

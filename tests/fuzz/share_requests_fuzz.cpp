@@ -1,0 +1,70 @@
+// libFuzzer target for the share requests as the service executes them: a script of requests
+// from eight client connections, in either byte order and with any length, some connections
+// closing between them, run against a live service that has no upstream display. Nothing may
+// crash; every answer and event goes to the connection that asked; the input tables stay within
+// their bounds and forget nothing they should keep.
+#include "share_service.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+using namespace telvane::server;
+using namespace telvane::wire;
+
+namespace {
+
+uint64_t asking = 0;      // the connection whose request runs now
+bool stray_event = false; // an event went to someone else
+
+std::unique_ptr<ShareService> make_service() {
+    ShareService::Options o;
+    o.version_text = "fuzz";
+    o.sender_name = "fuzz";
+    auto broadcast = [](const ShareEvent &, const std::vector<uint64_t> &to) {
+        for (uint64_t c : to)
+            if (c != asking) stray_event = true;
+    };
+    return std::make_unique<ShareService>(nullptr, o, broadcast, [](int, uint32_t, bool) {});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    // The service must not find a display of the machine it runs on.
+    unsetenv("DISPLAY");
+    return 0;
+}
+
+// Each record: one control byte (connection, byte order, or "this connection closes"), two
+// bytes of total length in 4-byte units, then the request's first 16 bytes.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    static std::unique_ptr<ShareService> service = make_service();
+    constexpr size_t kRecord = 1 + 2 + kShareRequestBytes;
+    for (size_t at = 0; at + kRecord <= size; at += kRecord) {
+        const uint8_t control = data[at];
+        asking = control & 7;
+        if (control & 0x80) {
+            service->connection_closed(asking);
+            continue;
+        }
+        const ByteOrder order = (control & 0x40) ? ByteOrder::Msb : ByteOrder::Lsb;
+        const size_t total = 4 * size_t(data[at + 1] | data[at + 2] << 8);
+        const ShareRequest req = decode_share_request(data + at + 3, order);
+        const LocalAnswer answer = service->handle(asking, req, total, at, order);
+        // A request of any other size than its fixed one is refused before it does anything.
+        if (total != kShareRequestBytes && answer.kind != LocalAnswer::Kind::Error) std::abort();
+        if (stray_event) std::abort();
+        // Without upstream nothing can be shared, so nothing may claim an application's input.
+        if (!service->input_settings().local_only.empty()) std::abort();
+        if (service->receiver_input().size() > kMaxInputHosts) std::abort();
+    }
+    // Whatever the script did, a closed connection leaves nothing waiting.
+    for (uint64_t c = 0; c < 8; ++c) {
+        service->connection_closed(c);
+        if (service->holds(c)) std::abort();
+    }
+    return 0;
+}
