@@ -23,6 +23,8 @@ targets=(
   "setup_reader|tests/fuzz/setup_reader_fuzz.cpp server/x11_formats.cpp|common server|16384|-lxcb"
   "address_text|tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp|src|2048|"
   "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512|"
+  "preference_file|tests/fuzz/preference_file_fuzz.cpp src/core/setup_file.cpp|src|1024|"
+  "auth_file|tests/fuzz/auth_file_fuzz.cpp src/external/auth_file.cpp|src|4096|"
   "share_requests|tests/fuzz/share_requests_fuzz.cpp $share_service|common server|4096|$share_libs"
 )
 status=0

@@ -2,6 +2,7 @@
 #include "preferences.h"
 
 #include "cstring.h"
+#include "setup_file.h"
 #include "log.h"
 #include "messages.h"
 #include "paths.h"
@@ -26,16 +27,6 @@ namespace {
 // The level remembered by setLogging(1); 0 while none is remembered.
 int dialog_user_pref = 0;
 
-// Replaces `value` by `fallback` with a log line when it lies outside [low, high],
-// compared as unsigned so that negative values are out of range too.
-void check_range(int32_t &value, uint32_t low, uint32_t high, int32_t fallback, const char *name) {
-    uint32_t v = static_cast<uint32_t>(value);
-    if (v < low || v > high) {
-        value = fallback;
-        log_msg1("User preference file '%s' value out of range, using DEFAULT", name);
-    }
-}
-
 }  // namespace
 
 void load_compiled_preferences() {
@@ -51,21 +42,18 @@ int use_user_defaults() {
     if (!path) return 0;
     FILE *f = platform_fopen_regular(path.get(), "r");
     if (!f) return 0;
-    int32_t *fields[] = {&user_preference.case_insensitive, &user_preference.automatic_highlight,
-                         &user_preference.allow_input, &user_preference.dialog_level,
-                         &user_preference.search_level, &inactivity_timeout};
-    // A number that cannot be read stops the reading: it and every later field keep their values.
-    for (int32_t *field : fields) {
-        int value;
-        if (fscanf(f, "%d", &value) != 1) break;
-        *field = value;
-    }
-    check_range(user_preference.case_insensitive, 0, 1, 1, "CASE_INSENSITIVE");
-    check_range(user_preference.automatic_highlight, 0, 2, 1, "AUTOMATIC_HIGHLIGHT");
-    check_range(user_preference.allow_input, 0, 1, 0, "AALLOW_INPUT");
-    check_range(user_preference.dialog_level, 1, 4, 4, "DIALOG_LEVEL");
-    check_range(user_preference.search_level, 1, 3, 3, "SEARCH_LEVEL");
-    check_range(inactivity_timeout, 0, 50, 5, "Time Between Users Inputs");
+    int32_t *fields[SETUP_FIELD_COUNT] = {&user_preference.case_insensitive, &user_preference.automatic_highlight,
+                                          &user_preference.allow_input,      &user_preference.dialog_level,
+                                          &user_preference.search_level,     &inactivity_timeout};
+    int32_t values[SETUP_FIELD_COUNT];
+    for (int i = 0; i < SETUP_FIELD_COUNT; ++i) values[i] = *fields[i];
+    read_setup_numbers(f, values);
+    for (int i = 0; i < SETUP_FIELD_COUNT; ++i) *fields[i] = values[i];
+    // Field by field, in file order: whether a line is logged depends on the dialog level, which
+    // is itself one of the fields.
+    for (int i = 0; i < SETUP_FIELD_COUNT; ++i)
+        if (hold_setup_field(i, *fields[i]))
+            log_msg1("User preference file '%s' value out of range, using DEFAULT", setup_field_name(i));
     fclose(f);
     return 1;
 }

@@ -1,6 +1,7 @@
 // The remote access authorization list and its file.
 #include "remote_auth.h"
 
+#include "auth_file.h"
 #include "core/cstring.h"
 #include "core/log.h"
 #include "core/paths.h"
@@ -13,32 +14,6 @@
 #include <cstring>
 
 AuthRecord *auth_data = nullptr;
-
-namespace {
-
-// Reads one line, keeping at most its first 255 characters; the rest of a longer line is read
-// and dropped, so that it is not taken for lines of its own. A zero byte ends what the line
-// says. Returns false at the end of the file.
-bool read_line(FILE *file, char (&line)[256]) {
-    size_t n = 0;
-    int c = EOF;
-    bool any = false;
-    while ((c = fgetc(file)) != EOF) {
-        any = true;
-        if (n < sizeof line - 1) line[n++] = static_cast<char>(c);
-        if (c == '\n') break;
-    }
-    line[n] = '\0';
-    return any;
-}
-
-bool blank(const char *text) {
-    for (; *text; ++text)
-        if (!isspace(static_cast<unsigned char>(*text))) return false;
-    return true;
-}
-
-}  // namespace
 
 int initialize_auth_file() {
     CString path(generate_path(17, local_auth_file));
@@ -53,13 +28,9 @@ int initialize_auth_file() {
     }
     CLfreeAuthList(&auth_data);
     bool bad = false;
-    char line[256];
-    while (read_line(file, line)) {
-        if (char *comment = strchr(line, '#')) *comment = '\0';
-        if (blank(line)) continue;
-        int uid = 0;
-        char host[256];
-        if (sscanf(line, "%d %255s", &uid, host) != 2) continue;
+    char line[256], host[256];
+    int32_t uid = 0;
+    while (next_auth_entry(file, uid, host, line)) {
         auto *record = static_cast<AuthRecord *>(malloc(sizeof(AuthRecord)));
         if (!record) {
             log_msg0("ERROR: Init Authorization: Mem_alloc_err.");

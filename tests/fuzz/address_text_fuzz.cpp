@@ -1,4 +1,5 @@
-// libFuzzer target for the address-book text rules and the preference file reader's inputs.
+// libFuzzer target for the address-book text rules: nothing crashes, and every result keeps
+// the shape the rest of the program relies on.
 #include "receivers/address_text.h"
 
 #include <cstdint>
@@ -12,6 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     std::string line = s;
     parse_comments(line.data());
+    line.resize(strlen(line.c_str()));
+    // Cleaned text has single blanks, no tabs, nothing at its end.
+    if (line.find("  ") != std::string::npos || line.find('\t') != std::string::npos ||
+        (!line.empty() && line.back() == ' '))
+        abort();
 
     if (char *d = parse_display_name(s)) {
         char *again = parse_display_name(d);
@@ -19,8 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         free(again);
         free(d);
     }
-    free(parse_tabs(s));
-    free(final_alias_line(s, "h:0.0"));
+    char *tabs = parse_tabs(s);
+    if (strchr(tabs, '\t')) abort();
+    free(tabs);
+    char *alias = final_alias_line(s, "h:0.0");
+    const size_t n = strlen(alias);
+    if (n < 5 || strcmp(alias + n - 5, "h:0.0") != 0) abort();   // the display ends the line
+    free(alias);
 
     AddressEntry entry{};
     if (parse_address_line(s, &entry) == 1) {

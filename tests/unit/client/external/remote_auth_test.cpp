@@ -1,5 +1,5 @@
-// The access file: what each kind of file leaves in the list and says in the log, and random
-// files that must never stop the reader.
+// The access file: what each kind of file leaves in the list and says in the log (what any
+// file at all does to the reader is the fuzz target's business).
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include "home_fixture.h"
 
 #include <arpa/inet.h>
-#include <random>
 #include <sys/stat.h>
 
 namespace {
@@ -69,18 +68,4 @@ TEST_F(AccessFile, EachKindOfFileLeavesItsListAndLogLine) {
     EXPECT_EQ(records(), 2);
     EXPECT_NE(log_text().find("ERROR: Init Authorization: NO_auth_file."), std::string::npos);
     EXPECT_NE(log_text().find("COMAND LINE:Verify Authorization Status=[1]."), std::string::npos);
-}
-
-TEST_F(AccessFile, RandomFilesNeverStopTheReader) {
-    std::mt19937 random(7);
-    const std::string pieces[] = {"1204", " ", "\t", "127.0.0.1", "#", "\n", "-5", "999999999999", "\0", "\xff", "x"};
-    for (int round = 0; round < 300; ++round) {
-        std::string text;
-        for (int i = random() % 40; i > 0; --i) text += pieces[random() % std::size(pieces)];
-        if (round % 10 == 0) text += std::string(random() % 700, 'a' + round % 26);
-        write(text);
-        int result = initialize_auth_file();
-        EXPECT_TRUE(result == 0 || result == 1);
-        for (AuthRecord *r = auth_data; r; r = r->next) EXPECT_NE(r->host, 0xffffffffu);
-    }
 }

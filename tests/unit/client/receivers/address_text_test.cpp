@@ -6,7 +6,6 @@
 
 #include "core/cstring.h"
 
-#include <random>
 #include <string>
 
 namespace {
@@ -119,38 +118,6 @@ TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
     EXPECT_EQ(grep_word_match("", line, 0, 1), 1);
     // A match inside a word is none.
     EXPECT_EQ(grep_word_match("ohn", line, 0, 1), 0);
-}
-
-// Random bytes through every parser: nothing may crash, and results keep their invariants.
-TEST(AddressTextRobustness, RandomInputsKeepInvariants) {
-    std::mt19937 rng(12345);
-    for (int i = 0; i < 20000; ++i) {
-        size_t n = rng() % 80;
-        std::string s;
-        for (size_t k = 0; k < n; ++k) {
-            static const char pool[] = "ab:.0129 \t#\nXZ";
-            s.push_back((rng() % 4 == 0) ? static_cast<char>(rng() % 255 + 1)
-                                         : pool[rng() % (sizeof pool - 1)]);
-        }
-        std::string clean = cleaned(s);
-        EXPECT_EQ(clean.find("  "), std::string::npos);
-        EXPECT_EQ(clean.find('\t'), std::string::npos);
-        if (!clean.empty()) {
-            EXPECT_NE(clean.back(), ' ');
-        }
-        if (CString d{parse_display_name(s.c_str())}) {
-            // A legal name is a fixed point of normalisation.
-            CString again(parse_display_name(d.get()));
-            ASSERT_TRUE(again);
-            EXPECT_STREQ(again.get(), d.get());
-        }
-        CString tabs(parse_tabs(s.c_str()));
-        EXPECT_EQ(std::string(tabs.get()).find('\t'), std::string::npos);
-        CString alias(final_alias_line(s.c_str(), "h:0.0"));
-        EXPECT_EQ(std::string(alias.get()).substr(std::string(alias.get()).size() - 5), "h:0.0");
-        grep_word_match(s.c_str(), clean.c_str(), static_cast<int>(rng() % 2),
-                        static_cast<int>(rng() % 4));
-    }
 }
 
 TEST(DisplayMatchesTyped, HostPartsAndAddressPrefixes) {
