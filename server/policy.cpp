@@ -56,6 +56,21 @@ uint32_t check_access_verdict(uint32_t uid, const std::array<uint8_t, 4> &addres
     return 0;
 }
 
+std::optional<std::string> unmarked_title(const std::string &now, const std::string &before) {
+    // "[name] ": a bracketed word without "]" of its own, and a blank.
+    if (now.size() < before.size() + 3 || now[0] != '[') return std::nullopt;
+    const size_t close = now.find(']');
+    if (close == std::string::npos || close + 1 >= now.size() || now[close + 1] != ' ') return std::nullopt;
+    const std::string rest = now.substr(close + 2);
+    if (rest.compare(0, before.size(), before) != 0) return std::nullopt;
+    const std::string tail = rest.substr(before.size());
+    // " [word]", unless the title already ended with one and the mark left it alone.
+    const bool word = tail.size() >= 3 && tail[0] == ' ' && tail[1] == '[' && tail.back() == ']' &&
+                      tail.find(']') == tail.size() - 1;
+    if (!word && !(tail.empty() && !before.empty() && before.back() == ']')) return std::nullopt;
+    return before;
+}
+
 std::optional<DisplayAddress> parse_display_text(const std::string &text) {
     auto colon = text.rfind(':');
     if (colon == std::string::npos) return std::nullopt;

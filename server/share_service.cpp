@@ -358,6 +358,9 @@ void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const Pendin
         emit(ShareStatus::WindowUnsharable, w, r.host, 0, 0, p.owner);
         return;
     }
+    if (!titles_before_.count(w))
+        if (auto title = upstream_->property(w, XCB_ATOM_WM_NAME); title && title->format == 8)
+            titles_before_[w] = std::string(title->data.begin(), title->data.end());
     shares_.push_back({tag, r.host, w, started.mirror, p.detail, p.owner, p.client});
     emit(ShareStatus::WindowShared, w, r.host, tag, p.detail, p.owner);
     if (started.converted) emit(ShareStatus::ColorsUnmatched, w, r.host, tag, 0, p.owner);
@@ -369,8 +372,10 @@ void ShareService::remove_share(size_t index, bool destroy) {
     replicator_->stop(s.host, s.window, destroy);
     if (forwarder_) forwarder_->release_held(s.host);
     // Input rules of an application no longer shared anywhere go with it.
-    if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; }))
+    if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; })) {
         settings_.local_only.erase(s.window);
+        titles_before_.erase(s.window);
+    }
     emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail, s.owner);
 }
 
@@ -410,11 +415,17 @@ void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
 void ShareService::connection_closed(uint64_t conn) {
     std::erase_if(after_grab_, [&](const auto &w) { return w.first == conn; });
     std::vector<uint32_t> hosts;
+    std::map<uint32_t, std::string> titles;
     for (size_t i = shares_.size(); i-- > 0;) {
         if (shares_[i].owner != conn) continue;
+        if (auto t = titles_before_.find(shares_[i].window); t != titles_before_.end()) titles.insert(*t);
         hosts.push_back(shares_[i].host);
         remove_share(i, true);
     }
+    // A client that shared and died (kill -9) could not take its marks off the titles. Upstream
+    // is asked later, on the loop's time, since a grab may hold it now.
+    for (auto &[window, before] : titles)
+        if (!titles_before_.count(window)) titles_to_restore_.emplace_back(window, std::move(before));
     for (auto &[host, r] : receivers_) {
         auto before = r.waiting.size();
         std::erase_if(r.waiting, [&](const PendingShare &p) { return p.owner == conn; });
@@ -510,6 +521,18 @@ void ShareService::share_new_top_level(uint32_t window) {
 }
 
 void ShareService::upstream_readable(bool read_socket) {
+    for (const auto &[window, before] : std::exchange(titles_to_restore_, {})) {
+        if (!upstream_) break;
+        auto now = upstream_->property(window, XCB_ATOM_WM_NAME);
+        if (!now || now->format != 8) continue;
+        if (auto title = unmarked_title(std::string(now->data.begin(), now->data.end()), before)) {
+            upstream_->set_title(window, *title);
+            if (trace_) {
+                std::fprintf(trace_, "title of 0x%08x given back: %s\n", window, title->c_str());
+                std::fflush(trace_);
+            }
+        }
+    }
     if (!upstream_ || shares_.empty()) {
         if (upstream_ && read_socket) upstream_->drain_destroyed(true);
         return;

@@ -131,3 +131,31 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     EXPECT_TRUE(host_admits({true, {{kFamilyInternet, v4}}}, alice, own));
     EXPECT_FALSE(host_admits({true, {{kFamilyInternet6, v6}}}, alice, own));
 }
+
+TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
+    const struct {
+        const char *now, *before;
+        const char *back;   // nullptr: left as it is
+    } cases[] = {
+        {"[alpha] xterm [SHARED]", "xterm", "xterm"},
+        {"[alpha] build [1] [SHARED]", "build [1]", "build [1]"},
+        {"[alpha] report [SHARED]", "report [SHARED]", "report [SHARED]"},   // the suffix was there already
+        {"[alpha] xterm", "xterm", nullptr},                                  // no suffix, and none before
+        {"xterm", "xterm", nullptr},                                          // never marked, or unmarked since
+        {"[alpha] vim notes.txt [SHARED]", "vim", nullptr},                   // renamed by its own client
+        {"[al]pha] xterm [SHARED]", "xterm", nullptr},
+        {"[alpha] xterm [SHA]RED]", "xterm", nullptr},
+        {"[alpha]xterm [SHARED]", "xterm", nullptr},
+        {"[alpha]  [SHARED]", "", ""},
+        {"", "", nullptr},
+    };
+    for (const auto &c : cases) {
+        auto back = unmarked_title(c.now, c.before);
+        if (c.back) {
+            ASSERT_TRUE(back) << c.now;
+            EXPECT_EQ(*back, c.back) << c.now;
+        } else {
+            EXPECT_FALSE(back) << c.now << " -> " << *back;
+        }
+    }
+}

@@ -123,3 +123,49 @@ TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
     EXPECT_EQ(count_of(text, "AGAIN"), 1u) << text;
     EXPECT_TRUE(pump_until([&] { return mirror_windows(receiver_display->name()).empty(); }));
 }
+
+namespace {
+
+// The receiver's whole screen, pixel by pixel.
+std::vector<char> screen_of(const std::string &display_name) {
+    std::vector<char> out;
+    Display *dpy = XOpenDisplay(display_name.c_str());
+    if (!dpy) return out;
+    XImage *image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, DisplayWidth(dpy, 0), DisplayHeight(dpy, 0), AllPlanes,
+                              ZPixmap);
+    if (image) {
+        out.assign(image->data, image->data + image->bytes_per_line * image->height);
+        XDestroyImage(image);
+    }
+    XCloseDisplay(dpy);
+    return out;
+}
+
+std::string title_of(Display *dpy, Window w) {
+    char *name = nullptr;
+    XFetchName(dpy, w, &name);
+    std::string out = name ? name : "";
+    if (name) XFree(name);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
+    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    const std::vector<char> before = screen_of(receiver->name());
+    start();
+    if (HasFatalFailure()) return;
+    share("Report");
+    ASSERT_TRUE(mirrors_become(1));
+    Display *dpy = driver->display();
+    ASSERT_TRUE(eventually([&] { return title_of(dpy, report.id()) != "Report"; })) << "the title was never marked";
+    kill(telvane.pid(), SIGKILL);
+    ASSERT_NE(exit_status(), 0);
+    const auto killed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(eventually([&] { return mirrors() == 0; }, std::chrono::seconds(1))) << "a mirror outlived its sharer";
+    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
+    EXPECT_TRUE(eventually([&] { return screen_of(receiver->name()) == before; }, std::chrono::seconds(1)))
+        << "the receiver's screen kept a trace of the mirror";
+    EXPECT_TRUE(eventually([&] { return title_of(dpy, report.id()) == "Report"; })) << title_of(dpy, report.id());
+}
