@@ -146,6 +146,10 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
     const uint8_t major = c2s_buf_[0];
 
     if (major == config_.codes.major) {
+        // Ours to answer, so ours to bound: a share request is 16 bytes, and one that claims more
+        // than the core protocol's longest request would have us swallow up to 16 GB of what
+        // follows. The connection is refused instead.
+        if (total > kMaxShareRequestBytes) return Status::Broken;
         size_t want = std::min<size_t>(total, wire::kShareRequestBytes);
         if (!gather(c2s_buf_, want, data, n)) return Status::Open;
         std::array<uint8_t, wire::kShareRequestBytes> raw{};

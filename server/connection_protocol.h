@@ -191,6 +191,9 @@ inline constexpr uint8_t kBadAccess = 10;
 
 // Largest request the proxy collects whole to inspect (QueryExtension); longer ones pass through.
 inline constexpr size_t kMaxInspectedRequest = 1 << 16;
+// The longest share request taken (and answered with BadLength): the core protocol's maximum
+// request length, 65535 units of 4 bytes. Longer ones close the connection.
+inline constexpr size_t kMaxShareRequestBytes = 65535 * 4;
 // Largest ListExtensions reply the proxy rewrites; longer ones are a broken upstream.
 inline constexpr size_t kMaxRewrittenReply = 1 << 20;
 

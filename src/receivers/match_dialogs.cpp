@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 Widget MatchNames = nullptr;
 Widget MatchNamesSH = nullptr;
@@ -39,6 +41,18 @@ namespace {
 
 char *multiple_dir_name = nullptr;
 
+// The candidates of the search under way, in the order found. The name dialog's list is given
+// them only when the user has to choose: laid out in it line by line, a book of many thousand
+// lines would take minutes. Made on first use.
+struct Candidates {
+    std::vector<std::string> lines;
+    std::unordered_set<std::string> seen;
+};
+Candidates &candidates() {
+    static auto *c = new Candidates;
+    return *c;
+}
+
 // The selection flag for new rows: never, only for a lone row, or as the caller hints.
 int highlight_flag(int count, int hint) {
     switch (user_preference.automatic_highlight) {
@@ -48,17 +62,24 @@ int highlight_flag(int count, int hint) {
     }
 }
 
+// Tells over `parent` that the candidate `line` was not added because the receiver `existing`
+// already has its display.
+void tell_duplicate(Widget parent, const char *line, unsigned long existing) {
+    char *name = nullptr, *alias = nullptr;
+    find_hostatom_names(existing, &name, &alias);
+    message2(parent, 1, 0x111, 2, 4,
+             "The new entry\n\n%s\n\nwas not added to the Receiver List\nbecause it uses the same display name\nas the existing entry\n\n%s",
+             line, alias);
+}
+
 // Adds one candidate at the top of the receiver list and tells over `parent` when another
 // row already uses its display. Returns the admission result.
 unsigned long take(Widget parent, XmString candidate, int flag) {
     unsigned long result = add_to_ReceiverList(candidate, 1, flag);
     if (result > 2) {
-        char *line = nullptr, *name = nullptr, *alias = nullptr;
+        char *line = nullptr;
         XmStringGetLtoR(candidate, XmFONTLIST_DEFAULT_TAG, &line);
-        find_hostatom_names(result, &name, &alias);
-        message2(parent, 1, 0x111, 2, 4,
-                 "The new entry\n\n%s\n\nwas not added to the Receiver List\nbecause it uses the same display name\nas the existing entry\n\n%s",
-                 line ? line : "", alias);
+        tell_duplicate(parent, line ? line : "", result);
         XtFree(line);
     }
     return result;
@@ -258,38 +279,49 @@ int possible_MatchNames(Widget parent, const char *line) {
 }
 
 void add_to_MatchNames(const char *text) {
-    if (!MatchNamesList) create_MatchNames();
-    if (MatchNamesList) add_to_list_unique(MatchNamesList, text, 0);
+    if (!text) return;
+    Candidates &c = candidates();
+    if (c.seen.insert(text).second) c.lines.emplace_back(text);
 }
 
 void clear_MatchNames() {
+    candidates().lines.clear();
+    candidates().seen.clear();
     if (MatchNamesList) XmListDeleteAllItems(MatchNamesList);
 }
 
 void finish_MatchNames(int mode, int hint) {
-    int count = item_count(MatchNamesList);
+    const int count = static_cast<int>(candidates().lines.size());
     if (count == 0) {
         log_msg0("Entry contains no receivers, nothing added to Receiver List");
         message0(TelvaneSH, 1, 0x13, 5, 16, "Entry contains no receiver addresses,\nnothing added to receivers list");
         return;
     }
     if (mode == 1 && count > 1) {
+        if (!MatchNamesList) create_MatchNames();
+        if (MatchNamesList) {
+            std::vector<XmString> items;
+            for (const std::string &line : candidates().lines)
+                items.push_back(XmStringCreateLtoR(const_cast<char *>(line.c_str()),
+                                                   const_cast<char *>(XmFONTLIST_DEFAULT_TAG)));
+            XmListDeleteAllItems(MatchNamesList);
+            XmListAddItemsUnselected(MatchNamesList, items.data(), count, 0);
+            for (XmString item : items) XmStringFree(item);
+        }
         popup_MatchNames();
         return;
     }
     int flag = highlight_flag(count, hint);
     unmanage_ReceiverList();
-    // Copies: admitting a row may show a dialog, whose loop may change the candidates.
-    int n = 0;
-    XmStringTable items = nullptr, copies = nullptr;
-    XtVaGetValues(MatchNamesList, XmNitems, &items, nullptr);
-    copies = reinterpret_cast<XmStringTable>(XtMalloc(static_cast<Cardinal>(sizeof(XmString) * count)));
-    for (n = 0; n < count; ++n) copies[n] = XmStringCopy(items[n]);
+    // A copy: telling of a row that could not be taken runs a dialog, whose loop may start
+    // another search.
+    const std::vector<std::string> lines = candidates().lines;
+    const std::vector<unsigned long> results = add_many_to_ReceiverList(lines, flag);
     bool unresolved = false;
-    for (int i = count - 1; i >= 0; --i)
-        if (take(TelvaneSH, copies[i], flag) == 2) unresolved = true;
-    free_replicated_list(count, copies);
-    update_input_status_positions();
+    for (size_t i = results.size(); i-- > 0;) {
+        if (results[i] == 2) unresolved = true;
+        else if (results[i] > 2) tell_duplicate(TelvaneSH, lines[i].c_str(), results[i]);
+    }
     manage_ReceiverList();
     clear_MatchNames();
     if (!unresolved) put_edit_text("");

@@ -7,6 +7,7 @@
 #include "ui/input_controls.h"
 
 #include <cstring>
+#include <unordered_map>
 
 Hostatom *first_hostatom = nullptr;
 int hostatom_count = 0;
@@ -15,11 +16,37 @@ namespace {
 
 char unknown_text[] = "Unknown";
 
+// The records by atom, beside the list: a book of many thousand receivers is read in one go,
+// and a walk of the list for every line would take minutes. Made on first use.
+std::unordered_map<Atom, Hostatom *> &index() {
+    static auto *by_atom = new std::unordered_map<Atom, Hostatom *>;
+    return *by_atom;
+}
+
 Hostatom *find(Atom atom) {
-    for (Hostatom *h = first_hostatom; h; h = h->next) {
-        if (h->atom == atom) return h;
-    }
-    return nullptr;
+    auto it = index().find(atom);
+    return it == index().end() ? nullptr : it->second;
+}
+
+Hostatom *make_record(Atom atom, const char *name, const char *alias, int position) {
+    auto *record = reinterpret_cast<Hostatom *>(XtMalloc(sizeof(Hostatom)));
+    record->atom = atom;
+    record->name = XtNewString(name ? name : "");
+    record->alias = XtNewString(alias ? alias : "");
+    record->widget = nullptr;
+    record->position = position;
+    record->next = first_hostatom;
+    first_hostatom = record;
+    index()[atom] = record;
+    ++hostatom_count;
+    return record;
+}
+
+void free_record(Hostatom *record) {
+    XtFree(record->name);
+    XtFree(record->alias);
+    if (record->widget) destroy_io_widget(record->widget);
+    XtFree(reinterpret_cast<char *>(record));
 }
 
 bool same_text(const char *a, const char *b) {
@@ -42,16 +69,14 @@ Atom add_hostatom(Atom atom, const char *name, const char *alias, int position) 
     for (Hostatom *h = first_hostatom; h; h = h->next) {
         if (h->position >= position) ++h->position;
     }
-    auto *record = reinterpret_cast<Hostatom *>(XtMalloc(sizeof(Hostatom)));
-    record->atom = atom;
-    record->name = XtNewString(name ? name : "");
-    record->alias = XtNewString(alias ? alias : "");
-    record->widget = nullptr;
-    record->position = position;
-    record->next = first_hostatom;
-    first_hostatom = record;
-    ++hostatom_count;
+    make_record(atom, name, alias, position);
     return 0;
+}
+
+void add_hostatoms_on_top(const Atom *atoms, const char *const *names, const char *const *aliases, int count) {
+    if (count <= 0) return;
+    for (Hostatom *h = first_hostatom; h; h = h->next) h->position += count;
+    for (int i = 0; i < count; ++i) make_record(atoms[i], names[i], aliases[i], i + 1);
 }
 
 int delete_hostatom(Atom atom) {
@@ -61,10 +86,8 @@ int delete_hostatom(Atom atom) {
     if (!record) return 0;
     *link = record->next;
     int removed = record->position;
-    XtFree(record->name);
-    XtFree(record->alias);
-    if (record->widget) destroy_io_widget(record->widget);
-    XtFree(reinterpret_cast<char *>(record));
+    index().erase(atom);
+    free_record(record);
     --hostatom_count;
     for (Hostatom *h = first_hostatom; h; h = h->next) {
         if (h->position > removed) --h->position;
@@ -73,7 +96,13 @@ int delete_hostatom(Atom atom) {
 }
 
 void delete_all_hostatoms() {
-    while (first_hostatom) delete_hostatom(first_hostatom->atom);
+    // In one pass: no row is left whose position would need moving up.
+    while (Hostatom *record = first_hostatom) {
+        first_hostatom = record->next;
+        free_record(record);
+    }
+    index().clear();
+    hostatom_count = 0;
 }
 
 void move_hostatom(Atom atom, int position) {

@@ -20,6 +20,10 @@ extern int hostatom_count;
 // Adds a receiver at `position` (0: after the last row), moving later rows down. Returns 0
 // when added, 1 when the atom exists with the same texts, else the existing atom.
 Atom add_hostatom(Atom atom, const char *name, const char *alias, int position);
+// Puts `count` new receivers into rows 1 to `count` in the order given, moving every row there
+// was down by `count` in one pass. The atoms must be distinct and unknown. Returns nothing.
+// Called by add_many_to_ReceiverList, which has checked them.
+void add_hostatoms_on_top(const Atom *atoms, const char *const *names, const char *const *aliases, int count);
 // Removes a receiver and its input control, moving later rows up. Unknown atoms: no-op.
 int delete_hostatom(Atom atom);
 // Removes every receiver.

@@ -41,6 +41,7 @@
 #include <Xm/ToggleB.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <cstdlib>
 #include <cstring>
 
@@ -460,6 +461,126 @@ unsigned long add_to_ReceiverList(XmString item, int position, int select) {
     }
     XmStringFree(shown);
     XtFree(text);
+    return result;
+}
+
+std::vector<unsigned long> add_many_to_ReceiverList(const std::vector<std::string> &lines, int select) {
+    // Items made as the matching dialog makes them, so that they compare equal to its own.
+    auto make_item = [](const char *text) {
+        return XmStringCreateLtoR(const_cast<char *>(text), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
+    };
+    const size_t n = lines.size();
+    std::vector<unsigned long> result(n, 0);
+    std::vector<std::string> names(n), texts(n);
+    std::vector<bool> malformed(n, false);
+    std::vector<char *> asked;   // canonical texts to intern, in line order
+    std::vector<size_t> asked_for;
+    for (size_t i = 0; i < n; ++i) {
+        const size_t blank = lines[i].rfind(' ');
+        if (blank == std::string::npos || blank + 1 == lines[i].size()) {
+            malformed[i] = true;
+            continue;
+        }
+        names[i] = lines[i].substr(blank + 1);
+        if (const char *text = get_ip_name(names[i].c_str())) {
+            texts[i] = text;
+            asked_for.push_back(i);
+        }
+    }
+    for (size_t i : asked_for) asked.push_back(texts[i].data());
+    // A hundred-odd atoms to an exchange with the server, not one round trip per line. Larger
+    // batches cost more than they save: the library looks through its queue of outstanding
+    // replies for each one that comes.
+    constexpr size_t kAtomsPerExchange = 128;
+    std::vector<Atom> atoms(n, 0);
+    Display *dpy = get_sender_display();
+    if (!dpy) {
+        std::fill(atoms.begin(), atoms.end(), static_cast<Atom>(-1));
+    } else {
+        std::vector<Atom> got(asked.size(), 0);
+        for (size_t from = 0; from < asked.size(); from += kAtomsPerExchange) {
+            const size_t count = std::min(kAtomsPerExchange, asked.size() - from);
+            XInternAtoms(dpy, asked.data() + from, static_cast<int>(count), False, got.data() + from);
+        }
+        for (size_t k = 0; k < asked.size(); ++k) atoms[asked_for[k]] = got[k];
+    }
+    // Admitted as one add at the top after another, last line first, so that the new rows stand
+    // in the lines' own order and a line meets the same rivals it would meet added alone.
+    std::unordered_map<Atom, size_t> fresh;
+    std::vector<size_t> added;
+    for (size_t i = n; i-- > 0;) {
+        if (malformed[i]) continue;
+        const Atom atom = atoms[i];
+        if (atom == 0 || atom == static_cast<Atom>(-1)) {
+            result[i] = 2;
+            continue;
+        }
+        char *old_name = nullptr, *old_alias = nullptr;
+        if (find_hostatom_names(atom, &old_name, &old_alias)) {
+            result[i] = (names[i] == old_name && lines[i] == old_alias) ? 1 : atom;
+        } else if (auto f = fresh.find(atom); f != fresh.end()) {
+            result[i] = (names[i] == names[f->second] && lines[i] == lines[f->second]) ? 1 : atom;
+        } else {
+            fresh[atom] = i;
+            added.push_back(i);
+        }
+    }
+    std::reverse(added.begin(), added.end());
+    std::vector<Atom> new_atoms;
+    std::vector<const char *> new_names, new_lines;
+    for (size_t i : added) {
+        new_atoms.push_back(atoms[i]);
+        new_names.push_back(names[i].c_str());
+        new_lines.push_back(lines[i].c_str());
+    }
+    add_hostatoms_on_top(new_atoms.data(), new_names.data(), new_lines.data(), static_cast<int>(added.size()));
+    if (ReceiverList && !added.empty()) {
+        std::vector<XmString> items;
+        for (const char *line : new_lines) items.push_back(make_item(line));
+        XmListAddItemsUnselected(ReceiverList, items.data(), static_cast<int>(items.size()), 1);
+        for (XmString item : items) XmStringFree(item);
+        recs_added = 1;
+    }
+    if (ReceiverList && select) {
+        // Rows that were there already are selected too, as adding them alone would.
+        unsigned char policy = XmBROWSE_SELECT;
+        XtVaGetValues(ReceiverList, XmNselectionPolicy, &policy, nullptr);
+        XtVaSetValues(ReceiverList, XmNselectionPolicy, XmMULTIPLE_SELECT, nullptr);
+        for (size_t row = 1; row <= added.size(); ++row) XmListSelectPos(ReceiverList, static_cast<int>(row), False);
+        for (size_t i = 0; i < n; ++i) {
+            if (malformed[i] || result[i] == 0 || result[i] == 2) continue;
+            char *old_name = nullptr, *old_alias = nullptr;
+            find_hostatom_names(atoms[i], &old_name, &old_alias);
+            XmString shown = make_item(old_alias);
+            const int pos = XmListItemPos(ReceiverList, shown);
+            if (pos > 0 && !XmListPosSelected(ReceiverList, pos)) XmListSelectPos(ReceiverList, pos, False);
+            XmStringFree(shown);
+        }
+        XtVaSetValues(ReceiverList, XmNselectionPolicy, policy, nullptr);
+    }
+    if (ReceiverList) {
+        // The first line's row comes into view, as it was the last one added.
+        for (size_t i = 0; i < n; ++i) {
+            if (malformed[i] || result[i] == 2) continue;
+            char *old_name = nullptr, *old_alias = nullptr;
+            find_hostatom_names(atoms[i], &old_name, &old_alias);
+            XmString shown = make_item(old_alias);
+            set_list_to_show_Str(ReceiverList, shown);
+            XmStringFree(shown);
+            break;
+        }
+        update_input_status_positions();
+    }
+    // What could not be taken is told last line first, as adding one after another would.
+    for (size_t i = n; i-- > 0;) {
+        if (malformed[i]) {
+            error("PROGRAMMING ERROR \n missing THE blank in alias_line");
+        } else if (result[i] == 2) {
+            message1(TelvaneSH, 1, MSG_ERROR | MSG_OK | 0x100, 2, 28,
+                     "Telvane cannot convert host name\n\n%s\n\nto an IP address because the host\nname could not be found.",
+                     names[i].c_str());
+        }
+    }
     return result;
 }
 

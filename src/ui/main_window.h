@@ -5,6 +5,9 @@
 #include <X11/Intrinsic.h>
 #include <Xm/Xm.h>
 
+#include <string>
+#include <vector>
+
 // The main window's shell (TopLevel itself once the window is built).
 extern Widget TelvaneSH;
 // The receiver name field, the receiver list, the Share and Unshare toggles, the board of
@@ -55,6 +58,12 @@ void unmanage_ReceiverList();
 // told), or the host atom of the receiver that already has that display. Selects the row
 // when `select` is set and scrolls to it. Called by the matching of typed names and files.
 unsigned long add_to_ReceiverList(XmString item, int position, int select);
+// Adds many alias lines at once, as add_to_ReceiverList at the top would one after another from
+// the last line to the first, so that they stand in their own order: one result per line, under
+// the same rules, with the same messages. Asks the server for every atom in one exchange and
+// lays the list out once, so that a book of a hundred thousand lines reads in well under a
+// second. Called by finish_MatchNames when it takes every candidate.
+std::vector<unsigned long> add_many_to_ReceiverList(const std::vector<std::string> &lines, int select);
 
 // Moves every receiver's input control level with its row, showing only those of visible
 // rows. Called after every change of the list's rows or view.

@@ -282,6 +282,18 @@ TEST_P(Framing, BigRequestsOnlyAfterTheClientEnabledThem) {
     Bytes tiny = big;
     put32(tiny.data() + 4, 1, o);   // shorter than its own header
     EXPECT_EQ(c.client(tiny), ConnectionProtocol::Status::Broken);
+    // A share request may be long enough to be refused with BadLength, but not so long that
+    // what follows would be swallowed as its body.
+    for (uint32_t units : {65535u, 65536u, 0xffffffffu}) {
+        Connected s(o);
+        ASSERT_EQ(s.client(request(kBigReq, 1, o)), ConnectionProtocol::Status::Open);
+        Bytes claim(12, 0);
+        claim[0] = kCodes.major;
+        claim[1] = 1;
+        put32(claim.data() + 4, units, o);
+        EXPECT_EQ(s.client(claim), units <= 65535 ? ConnectionProtocol::Status::Open : ConnectionProtocol::Status::Broken)
+            << units;
+    }
 }
 
 TEST_P(Framing, SequenceNumbersStayExactPastSixteenBits) {

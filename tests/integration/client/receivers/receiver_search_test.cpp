@@ -82,10 +82,24 @@ TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog
 }
 
 TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
-    private_book("pair", "127.0.0.2:21 Alpha\n127.0.0.2:22 Beta\n");
+    std::vector<std::string> told;
+    answer_dialogs(told);
+    add_row("127.0.0.2:20.0", "Listed");
+    // Lines that cannot all become rows: the same display under another name, as a row there
+    // is already and within the book, the same line twice, and a host that does not resolve.
+    private_book("pair", "127.0.0.2:21 Alpha\n127.0.0.2:20 Listed Again\n127.0.0.2:22 Beta\n"
+                         "127.0.0.2:21.0 Alpha Again\n127.0.0.2:22 Beta\nno-such-host.invalid:0 Nowhere\n");
     EXPECT_EQ(type(scratch.file(".Telvane/pair")), 1);
-    EXPECT_EQ(aliases(), (std::vector<std::string>{"Alpha", "Beta"}));
+    // The lines go in from the last to the first, each on top: so the later of two lines for
+    // one display is the one kept, and the book's order stands.
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Beta", "Alpha Again", "Listed"}));
     EXPECT_TRUE(selected_positions().empty()) << "two rows are never selected with Only_If_One_Entry";
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_NE(told[0].find("cannot convert host"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("no-such-host.invalid:0"), std::string::npos) << told[0];
+    EXPECT_NE(told[1].find("Listed Again"), std::string::npos) << told[1];
+    EXPECT_NE(told[2].find("entry\n\nAlpha Again"), std::string::npos) << "the row kept is the later line: " << told[2];
+    EXPECT_EQ(edit_text(), scratch.file(".Telvane/pair")) << "a line that did not resolve keeps the text";
 }
 
 TEST_F(ReceiverSearch, ListedReceiversMatchByWordOrByDisplay) {
