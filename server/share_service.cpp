@@ -122,6 +122,7 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
     if (asks_upstream && grabbed_ && grabbed_()) {
         // Upstream answers only the grabbing client now, so the questions a share asks would
         // wait for ever: the request waits for the grab's end instead, and holds nobody up.
+        if (after_grab_.size() >= kMaxWaitingShares) return LocalAnswer::error(kBadAlloc, req.arg2);
         after_grab_.emplace_back(conn, req);
         if (trace_) {
             std::fprintf(trace_, "request waits for the server grab to end\n");
@@ -216,9 +217,17 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     }
     auto it = receivers_.find(host);
     if (it != receivers_.end()) {
+        if (!it->second.connected && it->second.waiting.size() >= kMaxWaitingShares) {
+            emit(ShareStatus::OutOfMemory, window, host, 0, 0, conn);
+            return;
+        }
         concerned_[host].insert(conn);
         if (it->second.connected) run_share(it->second, p);
         else it->second.waiting.push_back(std::move(p));
+        return;
+    }
+    if (receivers_.size() >= kMaxReceivers) {
+        emit(ShareStatus::OutOfMemory, window, host, 0, 0, conn);
         return;
     }
     auto name = upstream_->atom_name(host);

@@ -185,6 +185,11 @@ private:
 // Receivers whose input setting is kept before any share to them exists; AllowInput for one
 // more gets BadAlloc.
 inline constexpr size_t kMaxInputHosts = 1024;
+// Receivers connected or being reached at once; a share to one more fails with OutOfMemory.
+inline constexpr size_t kMaxReceivers = 256;
+// Share requests waiting, for one receiver being reached or for a server grab to end; one more
+// fails with OutOfMemory, or with BadAlloc while a grab holds it.
+inline constexpr size_t kMaxWaitingShares = 4096;
 
 // This machine's IPv4 addresses, each as four bytes in network order.
 std::vector<std::array<uint8_t, 4>> local_ipv4_addresses();
