@@ -2,21 +2,38 @@
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: run test build deps clean coverage fuzz test-asan
+PREFIX ?= /usr/local
+
+.PHONY: run test build configure programs deps clean coverage fuzz test-asan install deb
 
 deps:
 	bash scripts/install-deps.sh
 
-build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+
+# The programs alone, for a first window sooner; `build` adds the tests and benchmarks.
+programs: configure
+	cmake --build $(BUILD) -j$(JOBS) --target programs
+
+build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+run: programs
 	bash scripts/run.sh $(BUILD)
 
 test: build
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 	bash scripts/fuzz.sh 20
+	bash scripts/test-deb.sh $(BUILD)
+
+# Everything a user needs, under PREFIX (and DESTDIR, for staging).
+install: programs
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, under /usr, into $(BUILD)/telvane_<version>_<arch>.deb.
+deb: programs
+	cd $(BUILD) && cpack -G DEB
 
 # The whole suite on a build with ASan and UBSan (longer than `make test`; not run by CI).
 test-asan: deps

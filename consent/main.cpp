@@ -40,6 +40,10 @@ int main(int argc, char **argv) {
         std::fputs(usage_text(kProgram).c_str(), stdout);
         return 0;
     }
+    if (o.version) {
+        std::printf("%s %s\n", kProgram, TELVANE_VERSION);
+        return 0;
+    }
     // The fixed answers run without any display, so toolkit options have nothing to act on.
     if (o.mode != AnswerMode::Ask && !o.toolkit_args.empty()) {
         return usage_error("unknown option '" + o.toolkit_args.front() + "'");

@@ -67,13 +67,15 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
             value = args[++i];
             return true;
         };
-        bool flag = name == "--help" || name == "--accept-all" || name == "--refuse-all";
+        bool flag = name == "--help" || name == "--version" || name == "--accept-all" || name == "--refuse-all";
         if (flag && has_value) {
             r.error = name + " takes no value";
             return r;
         }
         if (name == "--help") {
             o.help = true;
+        } else if (name == "--version") {
+            o.version = true;
         } else if (name == "--accept-all") {
             accept_all = true;
         } else if (name == "--refuse-all") {
@@ -106,7 +108,7 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
 std::string usage_text(const std::string &program) {
     return "usage: " + program +
            " [--listen ADDR:PORT] [--timeout SECONDS] [--read-timeout SECONDS]\n"
-           "       [--accept-all | --refuse-all] [-display DISPLAY] [toolkit options] [--help]\n"
+           "       [--accept-all | --refuse-all] [-display DISPLAY] [toolkit options] [--help] [--version]\n"
            "\n"
            "Asks the person at this display whether a Telvane sender may share windows here.\n"
            "  --listen ADDR:PORT      where to listen (default: all addresses, port 34590; port 0: any free one)\n"
@@ -114,7 +116,9 @@ std::string usage_text(const std::string &program) {
            "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 10)\n"
            "  --accept-all            accept every well-formed request without asking; opens no display\n"
            "  --refuse-all            refuse every request without asking; opens no display\n"
-           "  --help                  show this text\n";
+           "  -display DISPLAY        where to ask (default: $DISPLAY); other X toolkit options apply too\n"
+           "  --help                  show this text\n"
+           "  --version               show the version\n";
 }
 
 }  // namespace telvane::consent

@@ -21,6 +21,7 @@ struct Options {
     int read_timeout_seconds = 10;
     AnswerMode mode = AnswerMode::Ask;
     bool help = false;
+    bool version = false;   // --version
     std::vector<std::string> toolkit_args;  // what is not ours, in order, for the toolkit
 };
 

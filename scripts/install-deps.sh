@@ -23,6 +23,8 @@ PACKAGES=(
   xtrace
   # the fuzz targets: clang's libFuzzer with its sanitizers
   clang libclang-rt-14-dev
+  # packaging and its checks: the .deb (dpkg-shlibdeps, file), man pages, the desktop entry
+  dpkg-dev file mandoc desktop-file-utils
 )
 
 # The replication benchmark compares against a VNC server and viewer; only it needs them.
@@ -34,9 +36,11 @@ for arg in "$@"; do
   esac
 done
 
+# Unpacked and configured counts as there, also while a trigger of another package is still
+# to run ("triggers-pending", "triggers-awaited"): apt would only wait for a lock to say so.
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -Eq '^install ok (installed|triggers-pending|triggers-awaited)$'; then
     missing+=("$p")
   fi
 done

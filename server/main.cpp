@@ -9,11 +9,24 @@
 
 namespace {
 
-void usage(const char *prog) {
-    std::fprintf(stderr,
-                 "usage: %s :N --upstream DISPLAY [-ac] [-listen tcp] [-nolisten tcp] [-displayfd FD]\n"
-                 "          [--trace FILE] [--connect-timeout MS] [--receiver-timeout SECONDS]\n",
-                 prog);
+// The whole usage: what --help prints, and what a mistake gets to stderr.
+void usage(const char *prog, FILE *to) {
+    std::fprintf(to,
+                 "usage: %s :N --upstream DISPLAY [options]\n"
+                 "\n"
+                 "A new X display :N in front of the display DISPLAY, with the ShareExtension.\n"
+                 "  :N                          the display to serve, 0 to %d (required)\n"
+                 "  --upstream DISPLAY          the X display to stand in front of (required; -upstream too)\n"
+                 "  -ac                         let in every client, without the cookie (default: access control on)\n"
+                 "  -listen tcp                 also listen on TCP port 6000+N (default: local sockets only)\n"
+                 "  -nolisten tcp               do not listen on TCP (the default)\n"
+                 "  -displayfd FD               write N and a newline to descriptor FD once ready (default: none)\n"
+                 "  --trace FILE                write every share request and event to FILE (default: none)\n"
+                 "  --connect-timeout MS        give up reaching a receiver after MS milliseconds (default 5000)\n"
+                 "  --receiver-timeout SECONDS  drop a receiver that leaves a request unanswered this long (default 30)\n"
+                 "  --help                      show this text\n"
+                 "  --version                   show the version\n",
+                 prog, telvane::server::kMaxDisplayNumber);
 }
 
 bool parse_number(const char *s, int &out) {
@@ -30,6 +43,14 @@ int main(int argc, char **argv) {
     telvane::server::ServerOptions o;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
+        if (a == "--help" || a == "-help") {
+            usage(argv[0], stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("telvane-server %s\n", TELVANE_VERSION);
+            return 0;
+        }
         auto next = [&]() -> const char * { return i + 1 < argc ? argv[++i] : nullptr; };
         const char *v = nullptr;
         if (a[0] == ':' && parse_number(a.c_str() + 1, o.display)) continue;
@@ -42,11 +63,12 @@ int main(int argc, char **argv) {
         if (a == "--connect-timeout" && (v = next()) && parse_number(v, o.connect_timeout_ms)) continue;
         if (a == "--receiver-timeout" && (v = next()) && parse_number(v, o.receiver_timeout_s) && o.receiver_timeout_s > 0)
             continue;
-        usage(argv[0]);
+        std::fprintf(stderr, "%s: unknown or incomplete option '%s'\n", argv[0], a.c_str());
+        usage(argv[0], stderr);
         return 2;
     }
     if (o.display < 0 || o.upstream.empty()) {
-        usage(argv[0]);
+        usage(argv[0], stderr);
         return 2;
     }
     if (o.display > telvane::server::kMaxDisplayNumber) {

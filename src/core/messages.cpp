@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <cstring>
 
 nl_catd CatD = reinterpret_cast<nl_catd>(-1);
@@ -58,6 +59,14 @@ int present_message(Widget parent, int type, int set, int number, const char *te
 void open_message_catalog() {
     if (catalog_tried) return;
     catalog_tried = true;
+    // Installed under another prefix than /usr, the catalog is where the C library does not look
+    // by itself: without a path of the user's own, ours comes first, then the library's usual one.
+    if (!getenv("NLSPATH")) {
+        const std::string installed = std::string(TELVANE_PREFIX) + "/share/locale/";
+        const std::string path = installed + "%L/LC_MESSAGES/%N:" + installed + "C/LC_MESSAGES/%N:" +
+                                 "/usr/share/locale/%L/LC_MESSAGES/%N:/usr/share/locale/C/LC_MESSAGES/%N";
+        setenv("NLSPATH", path.c_str(), 0);
+    }
     CatD = catopen("Telvane", 0);
     if (CatD == reinterpret_cast<nl_catd>(-1)) {
         setenv("LANG", "C", 1);

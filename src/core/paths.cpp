@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 
 const char *local_directory = ".Telvane";
@@ -47,6 +48,18 @@ const char *public_directory(const char *variable, const char *fixed) {
     return chosen && *chosen ? chosen : fixed;
 }
 
+// The public folder: where TELVANE_PUBLIC_DIR points, else the fixed one, else (when that does
+// not exist and Telvane was installed under another prefix) the one installed with the program.
+const char *public_books_directory() {
+    const char *chosen = public_directory("TELVANE_PUBLIC_DIR", global_directory);
+    if (chosen != global_directory) return chosen;
+    struct stat st;
+    static const std::string installed = std::string(TELVANE_PREFIX) + "/lib/X11/Telvane";
+    if (stat(global_directory, &st) != 0 && stat(installed.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return installed.c_str();
+    return global_directory;
+}
+
 }  // namespace
 
 char *generate_path(int code, const char *name) {
@@ -54,8 +67,7 @@ char *generate_path(int code, const char *name) {
     case 17:
         return makem_up(getenv("HOME"), local_directory, local_alias_directory, name);
     case 18:
-        return makem_up(public_directory("TELVANE_PUBLIC_DIR", global_directory), global_alias_directory, name,
-                        nullptr);
+        return makem_up(public_books_directory(), global_alias_directory, name, nullptr);
     case 19:
         return makem_up(public_directory("TELVANE_SITE_DIR", global_directory_10_0), global_alias_directory, name,
                         nullptr);
