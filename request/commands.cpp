@@ -263,6 +263,8 @@ Parsed parse(const std::vector<std::string> &args) {
             p.options.json = true;
         } else if (a == "--help" || a == "-h") {
             p.options.help = true;
+        } else if (a == "--version") {
+            p.options.version = true;
         } else if (a == "--display" || a == "--timeout") {
             if (i + 1 == args.size()) {
                 p.error = a + " needs a value";
@@ -284,7 +286,7 @@ Parsed parse(const std::vector<std::string> &args) {
         }
     }
     if (rest.empty()) {
-        if (p.options.help) p.ok = true;
+        if (p.options.help || p.options.version) p.ok = true;
         else p.error = "no command given";
         return p;
     }
@@ -329,7 +331,14 @@ std::string usage(const std::string &subcommand) {
         out += "  telvane-request " + std::string(s.name) + (*s.arguments ? " " : "") + s.arguments + "\n      " +
                s.what + "\n";
     }
-    std::string head = "usage: telvane-request [--display D] [--timeout SECONDS] [--json] COMMAND ARGS...\n";
+    std::string head =
+        "usage: telvane-request [--display D] [--timeout SECONDS] [--json] COMMAND ARGS...\n"
+        "       telvane-request [COMMAND] --help | --version\n"
+        "  --display D        the display Telvane runs on (default: $DISPLAY)\n"
+        "  --timeout SECONDS  how long to wait for the replies (default 30)\n"
+        "  --json             print one JSON object instead of \"key: value\" lines\n"
+        "  --help             this text, or one command's; --version: the version\n"
+        "commands:\n";
     std::string tail =
         "\nWINDOW is a window id (0x1a00003) or --name TITLE; RECEIVER is a display name such as\n"
         "host:0 or 192.0.2.7:1.0. Telvane must accept requests (resource Telvane.enableCommandLine: 1).\n"

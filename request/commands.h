@@ -32,6 +32,7 @@ struct Options {
     double timeout = 30;  // seconds to wait for the replies
     bool json = false;
     bool help = false;
+    bool version = false;   // --version
     std::string help_for;  // the subcommand whose help was asked for
     Command command;
 };

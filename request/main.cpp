@@ -107,6 +107,10 @@ int main(int argc, char **argv) {
     Parsed parsed = parse(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.ok) return fail(parsed.error + "\n" + usage(), 2);
     const Options &o = parsed.options;
+    if (o.version) {
+        std::printf("telvane-request %s\n", TELVANE_VERSION);
+        return 0;
+    }
     if (o.help) {
         std::fputs(usage(o.help_for).c_str(), stdout);
         return 0;
