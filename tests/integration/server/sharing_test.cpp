@@ -229,12 +229,19 @@ TEST_F(Sharing, WindowsThatCannotBeSharedAreRefusedWithoutConnecting) {
 }
 
 TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) {
+    const xcb_screen_t *rx_screen = xcb_setup_roots_iterator(xcb_get_setup(rx->c.get())).data;
+    auto rx_screen_pixels = [&] {
+        return pixels(rx->c.get(), rx_screen->root, rx_screen->width_in_pixels, rx_screen->height_in_pixels);
+    };
+    const std::vector<uint32_t> before = rx_screen_pixels();
     for (bool destroy : {true, false}) {
         SCOPED_TRACE(destroy ? "window destroyed" : "client disconnected");
-        uint32_t w = make_window(c.get(), "short-lived");
+        uint32_t w = solid_window(c.get(), "short-lived", 120, 90, 0x00c0ffee);
         share(*rx, w);
         const uint32_t mirror = wait_new_mirror(rx->c.get(), rx->marker);
         ASSERT_TRUE(mirror && MirrorWatch(rx->c.get(), mirror).viewable(true)) << "shown before the window goes";
+        ASSERT_TRUE(eventually([&] { return rx_screen_pixels() != before; }, std::chrono::seconds(5)))
+            << "the mirror never showed";
         if (destroy) {
             xcb_destroy_window(c.get(), w);
             xcb_flush(c.get());
@@ -247,6 +254,7 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
         }
         EXPECT_TRUE(wait_until(rx->c.get(), [&] { return windows_with(rx->c.get(), rx->marker).empty(); },
                                std::chrono::seconds(1)));
+        EXPECT_EQ(rx_screen_pixels(), before) << "the receiver's screen kept a trace of the mirror";
     }
 }
 
