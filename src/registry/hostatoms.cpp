@@ -76,7 +76,8 @@ Atom add_hostatom(Atom atom, const char *name, const char *alias, int position) 
 void add_hostatoms_on_top(const Atom *atoms, const char *const *names, const char *const *aliases, int count) {
     if (count <= 0) return;
     for (Hostatom *h = first_hostatom; h; h = h->next) h->position += count;
-    for (int i = 0; i < count; ++i) make_record(atoms[i], names[i], aliases[i], i + 1);
+    // Last row first, so that the records stand newest first as adding them one by one leaves them.
+    for (int i = count; i-- > 0;) make_record(atoms[i], names[i], aliases[i], i + 1);
 }
 
 int delete_hostatom(Atom atom) {

@@ -549,12 +549,11 @@ std::vector<unsigned long> add_many_to_ReceiverList(const std::vector<std::strin
         for (size_t row = 1; row <= added.size(); ++row) XmListSelectPos(ReceiverList, static_cast<int>(row), False);
         for (size_t i = 0; i < n; ++i) {
             if (malformed[i] || result[i] == 0 || result[i] == 2) continue;
-            char *old_name = nullptr, *old_alias = nullptr;
-            find_hostatom_names(atoms[i], &old_name, &old_alias);
-            XmString shown = make_item(old_alias);
-            const int pos = XmListItemPos(ReceiverList, shown);
-            if (pos > 0 && !XmListPosSelected(ReceiverList, pos)) XmListSelectPos(ReceiverList, pos, False);
-            XmStringFree(shown);
+            // The record knows its row: no search of the list for each line.
+            Widget control = nullptr;
+            int row = -1;
+            if (!find_hostatom_widget(atoms[i], &control, &row)) continue;
+            if (!XmListPosSelected(ReceiverList, row + 1)) XmListSelectPos(ReceiverList, row + 1, False);
         }
         XtVaSetValues(ReceiverList, XmNselectionPolicy, policy, nullptr);
     }

@@ -100,6 +100,11 @@ TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
     EXPECT_NE(told[1].find("Listed Again"), std::string::npos) << told[1];
     EXPECT_NE(told[2].find("entry\n\nAlpha Again"), std::string::npos) << "the row kept is the later line: " << told[2];
     EXPECT_EQ(edit_text(), scratch.file(".Telvane/pair")) << "a line that did not resolve keeps the text";
+    // A lone line that is a row already: nothing new, and the row there is the one selected.
+    private_book("one", "127.0.0.2:22 Beta\n");
+    EXPECT_EQ(type(scratch.file(".Telvane/one")), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Beta", "Alpha Again", "Listed"}));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1}));
 }
 
 TEST_F(ReceiverSearch, ListedReceiversMatchByWordOrByDisplay) {
