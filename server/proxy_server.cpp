@@ -703,7 +703,7 @@ int ProxyServer::run() {
     std::vector<epoll_event> events(256);
     for (;;) {
         // Events left in a receiver's queue show on no descriptor: come back for them at once.
-        const bool backlog = !receiver_backlog_.empty() && !server_grabbed();
+        const bool backlog = !receiver_backlog_.empty() && !service_paused_;
         int n = epoll_wait(epoll_.get(), events.data(), static_cast<int>(events.size()), backlog ? 0 : -1);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -729,10 +729,11 @@ int ProxyServer::run() {
             for (uint64_t id : ids) close_connection(id);
         }
         follow_grab();
-        if (!service_paused_) service_->upstream_readable(false);
-        if (!server_grabbed())
+        if (!service_paused_) {
+            service_->upstream_readable(false);
             for (uint32_t host : std::exchange(receiver_backlog_, {}))
                 if (service_->receiver_readable(host)) receiver_backlog_.insert(host);
+        }
     }
 }
 

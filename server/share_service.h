@@ -71,8 +71,9 @@ public:
     void collect_connections();
     // Reads from a receiver's connection, at most kReceiverEventsPerTurn events at a time so that
     // a receiver flooding events cannot keep the loop from everyone else; a broken one, and one
-    // that floods for kFloodTurns in a row, is dropped with its shares (IoError). True when it stopped at that bound: the caller calls again soon,
-    // since the rest may already sit in xcb's queue where no descriptor shows it.
+    // that floods for kFloodTurns in a row, is dropped with its shares (IoError). True when it
+    // stopped at that bound: the caller calls again soon, since the rest may already sit in
+    // xcb's queue where no descriptor shows it.
     bool receiver_readable(uint32_t host);
     static constexpr int kReceiverEventsPerTurn = 1024;
     static constexpr int kFloodTurns = 64;

@@ -35,12 +35,4 @@ bool hold_setup_field(int i, int32_t &value) {
     return true;
 }
 
-unsigned read_setup_values(FILE *file, int32_t (&values)[SETUP_FIELD_COUNT]) {
-    read_setup_numbers(file, values);
-    unsigned replaced = 0;
-    for (int i = 0; i < SETUP_FIELD_COUNT; ++i)
-        if (hold_setup_field(i, values[i])) replaced |= 1u << i;
-    return replaced;
-}
-
 const char *setup_field_name(int i) { return i >= 0 && i < SETUP_FIELD_COUNT ? kRanges[i].name : ""; }

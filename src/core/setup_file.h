@@ -10,15 +10,12 @@ enum { SETUP_FIELD_COUNT = 6 };
 
 // Reads up to SETUP_FIELD_COUNT numbers from `file` over `values`; a number that cannot be
 // read stops the reading, and it and every later field keep the values they had. Called by
-// use_user_defaults and read_setup_values.
+// use_user_defaults.
 void read_setup_numbers(FILE *file, int32_t (&values)[SETUP_FIELD_COUNT]);
 
 // Replaces field `i` by its default when `value` lies outside the field's range. Returns true
 // when it did, for the caller to log with setup_field_name(i).
 bool hold_setup_field(int i, int32_t &value);
-
-// Both of the above, every field: returns a mask with bit i set for each field replaced.
-unsigned read_setup_values(FILE *file, int32_t (&values)[SETUP_FIELD_COUNT]);
 
 // The name a log line gives field `i` (0 <= i < SETUP_FIELD_COUNT).
 const char *setup_field_name(int i);

@@ -8,7 +8,6 @@
 #include "registry/host_identity.h"
 #include "platform/files.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

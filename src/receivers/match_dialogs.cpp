@@ -301,9 +301,7 @@ void finish_MatchNames(int mode, int hint) {
         if (!MatchNamesList) create_MatchNames();
         if (MatchNamesList) {
             std::vector<XmString> items;
-            for (const std::string &line : candidates().lines)
-                items.push_back(XmStringCreateLtoR(const_cast<char *>(line.c_str()),
-                                                   const_cast<char *>(XmFONTLIST_DEFAULT_TAG)));
+            for (const std::string &line : candidates().lines) items.push_back(make_item(line.c_str()));
             XmListDeleteAllItems(MatchNamesList);
             XmListAddItemsUnselected(MatchNamesList, items.data(), count, 0);
             for (XmString item : items) XmStringFree(item);

@@ -47,9 +47,6 @@ void view_moved(Widget list) {
     if (ReceiverList && list == ReceiverList) update_input_status_positions();
 }
 
-XmString make_item(const char *text) {
-    return XmStringCreateLtoR(const_cast<char *>(text), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
-}
 
 // Moves the view to the top row that keeps `pos` in sight once the list holds `count_after`
 // items; the caller is about to delete down to that count.
@@ -218,6 +215,10 @@ void set_selected_str(Widget list, const char *text, int on) {
     XmString item = make_item(text);
     set_selected_Str(list, item, on);
     XmStringFree(item);
+}
+
+XmString make_item(const char *text) {
+    return XmStringCreateLtoR(const_cast<char *>(text), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
 }
 
 int add_to_List_unique(Widget list, XmString item, int pos) {

@@ -106,6 +106,11 @@ void set_selected_str(Widget list, const char *text, int on);
 int add_to_List_unique(Widget list, XmString item, int pos);
 int add_to_list_unique(Widget list, const char *text, int pos);
 
+// A list item of `text` as every list of the program makes them (so that equal texts compare
+// equal); the caller frees it with XmStringFree. Called by the list helpers and by whoever
+// fills a list in one call.
+XmString make_item(const char *text);
+
 // Adds `text` unselected at `pos` even when an equal item exists. Returns 1.
 int add_to_list(Widget list, const char *text, int pos);
 

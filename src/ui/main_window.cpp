@@ -465,10 +465,6 @@ unsigned long add_to_ReceiverList(XmString item, int position, int select) {
 }
 
 std::vector<unsigned long> add_many_to_ReceiverList(const std::vector<std::string> &lines, int select) {
-    // Items made as the matching dialog makes them, so that they compare equal to its own.
-    auto make_item = [](const char *text) {
-        return XmStringCreateLtoR(const_cast<char *>(text), const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
-    };
     const size_t n = lines.size();
     std::vector<unsigned long> result(n, 0);
     std::vector<std::string> names(n), texts(n);
