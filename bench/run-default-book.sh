@@ -8,8 +8,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 shift || true
-sizes=("${@:-10000 100000}")
-read -r -a sizes <<<"${sizes[*]}"
+[ $# -eq 0 ] && set -- 10000 100000
+sizes=("$@")
 source "$root/bench/lib.sh"
 
 up=$(free_display 3400)

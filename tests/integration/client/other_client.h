@@ -12,6 +12,15 @@
 
 namespace telvane::testing {
 
+// A window's WM_NAME on `dpy`, or "<none>".
+inline std::string window_title(Display *dpy, Window w) {
+    char *name = nullptr;
+    if (!XFetchName(dpy, w, &name) || !name) return "<none>";
+    std::string s = name;
+    XFree(name);
+    return s;
+}
+
 class OtherClient {
 public:
     explicit OtherClient(const std::string &display_name) : dpy_(XOpenDisplay(display_name.c_str())) {}

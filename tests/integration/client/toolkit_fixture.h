@@ -11,6 +11,7 @@
 #include "core/startup.h"
 #include "dialog_driver.h"
 #include "extension/share_extension.h"
+#include "other_client.h"
 #include "process.h"
 #include "share_server.h"
 #include "receivers/busy.h"
@@ -207,13 +208,7 @@ protected:
     }
 
     // A window's WM_NAME, or "<none>".
-    static std::string title_of(Window w) {
-        char *name = nullptr;
-        if (!XFetchName(display, w, &name)) return "<none>";
-        std::string s = name;
-        XFree(name);
-        return s;
-    }
+    static std::string title_of(Window w) { return window_title(display, w); }
 
     // The text of the dialog that is up.
     static std::string dialog_text() {

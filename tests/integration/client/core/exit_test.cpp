@@ -141,14 +141,6 @@ std::vector<char> screen_of(const std::string &display_name) {
     return out;
 }
 
-std::string title_of(Display *dpy, Window w) {
-    char *name = nullptr;
-    XFetchName(dpy, w, &name);
-    std::string out = name ? name : "";
-    if (name) XFree(name);
-    return out;
-}
-
 }  // namespace
 
 TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
@@ -159,7 +151,7 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     share("Report");
     ASSERT_TRUE(mirrors_become(1));
     Display *dpy = driver->display();
-    ASSERT_TRUE(eventually([&] { return title_of(dpy, report.id()) != "Report"; })) << "the title was never marked";
+    ASSERT_TRUE(eventually([&] { return window_title(dpy, report.id()) != "Report"; })) << "the title was never marked";
     kill(telvane.pid(), SIGKILL);
     ASSERT_NE(exit_status(), 0);
     const auto killed = std::chrono::steady_clock::now();
@@ -167,5 +159,5 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
     EXPECT_TRUE(eventually([&] { return screen_of(receiver->name()) == before; }, std::chrono::seconds(1)))
         << "the receiver's screen kept a trace of the mirror";
-    EXPECT_TRUE(eventually([&] { return title_of(dpy, report.id()) == "Report"; })) << title_of(dpy, report.id());
+    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; })) << window_title(dpy, report.id());
 }
