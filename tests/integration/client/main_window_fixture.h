@@ -132,6 +132,19 @@ protected:
         XtAppAddTimeOut(app_context, 20, on_pick_timer, this);
     }
 
+    // Asks the server to share `window` to `host` as a finished pick would, and waits until the
+    // share is recorded; unshare waits until it is gone.
+    void share(Window window, Atom host) {
+        user_picked = window;
+        tlShareWindow(display, window, host, 0);
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) != 0; })) << log_text();
+        user_picked = 0;
+    }
+    void unshare(Window window, Atom host) {
+        tlUnshareWindow(display, window, host, find_host_window_tag(host, window));
+        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) == 0; })) << log_text();
+    }
+
     // Top-level windows of the receiver display that are mirrors.
     std::vector<Window> mirrors() const { return mirror_windows(receiver_display->name()); }
 

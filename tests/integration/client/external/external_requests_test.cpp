@@ -105,12 +105,6 @@ protected:
         auto &all = raw->replies();
         return std::vector<std::vector<long>>(all.begin() + static_cast<long>(before), all.end());
     }
-    void share(Window window, Atom to) {
-        user_picked = window;
-        tlShareWindow(display, window, to, 0);
-        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(to, window) != 0; })) << log_text();
-        user_picked = 0;
-    }
     std::optional<RawRequester> raw;
 };
 

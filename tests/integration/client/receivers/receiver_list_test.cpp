@@ -29,14 +29,6 @@ protected:
         return w;
     }
     static bool is_toggle(Widget w) { return w && XmIsToggleButtonGadget(w); }
-
-    // Asks the server to share `window` to `host` and waits for the window to be recorded.
-    void share_directly(Window window, Atom host) {
-        user_picked = window;
-        tlShareWindow(display, window, host, 0);
-        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) != 0; })) << log_text();
-        user_picked = 0;
-    }
 };
 
 }  // namespace
@@ -80,7 +72,7 @@ TEST_F(MainWindow, ShareRefusesWithoutReceiversAndNamesThoseThatCannotHaveTheWin
     // The receiver has the window already and the other row is this display: nobody is asked,
     // and one notice names both, shown even at the lowest level.
     ForeignWindow target(server->name(), "Notes");
-    share_directly(target.id(), receiver);
+    share(target.id(), receiver);
     user_preference.dialog_level = 1;
     select_rows({1, 2});
     click_when_picking(target.id());
@@ -97,9 +89,9 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
     add_row("127.0.0.2:77.0", "Nobody Home");
     ForeignWindow a(server->name(), "Window A", 10, 10), b(server->name(), "Window B", 200, 10);
-    share_directly(a.id(), first);
-    share_directly(b.id(), first);
-    share_directly(a.id(), second);
+    share(a.id(), first);
+    share(b.id(), first);
+    share(a.id(), second);
 
     // Unshare picks the window and takes it from the selected receivers only.
     select_rows({1});
@@ -228,7 +220,7 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     add_row("127.0.0.2:52.0", "Conference room");
     user_preference.allow_input = 1;
     ForeignWindow target(server->name(), "Allowed", 700, 500);
-    share_directly(target.id(), host);
+    share(target.id(), host);
     // Allowing input on connection is the preference's choice; the server's answer sets it on.
     ASSERT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; })) << trace();
     screenshot("main-window");
@@ -275,7 +267,7 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
 TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     Atom host = add_row(receiver_name(), "Receiver One");
     ForeignWindow shared(server->name(), "Shared sheet", 300, 300, 200, 150);
-    share_directly(shared.id(), host);
+    share(shared.id(), host);
     // Another window now covers the shared one.
     ForeignWindow cover(server->name(), "Covering", 250, 250, 300, 250);
     select_rows({1});
@@ -332,7 +324,7 @@ TEST_F(MainWindow, ShareSameWindowsGivesEverySelectedReceiverTheOthersWindows) {
     ASSERT_TRUE(second_display);
     Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
     ForeignWindow notes(server->name(), "Notes", 300, 300);
-    share_directly(notes.id(), first);
+    share(notes.id(), first);
 
     // One receiver alone has nobody to join.
     select_rows({1});

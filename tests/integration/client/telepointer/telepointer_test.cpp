@@ -28,14 +28,6 @@ protected:
         host = add_row(receiver_name(), "Receiver One");
     }
 
-    // Shares `window` to `to` and waits until it is recorded.
-    void share(Window window, Atom to) {
-        user_picked = window;
-        tlShareWindow(display, window, to, 0);
-        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(to, window) != 0; })) << log_text();
-        user_picked = 0;
-    }
-
     // Sends a control request as the program does and handles events until `done` holds.
     bool request(long code, Window window, long a, long b, const std::function<bool()> &done, long origin = 2) {
         send_event(display, XtWindow(TopLevel), telepointer_control_window, telepoint_req_atom, code,

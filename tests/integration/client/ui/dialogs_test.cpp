@@ -35,17 +35,6 @@ protected:
         XmStringFree(s);
         return out;
     }
-    // Shares `window` to `host` and waits for the server's answer.
-    void share(Window window, Atom host) {
-        user_picked = window;
-        tlShareWindow(display, window, host, 0);
-        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) != 0; })) << log_text();
-        user_picked = 0;
-    }
-    void unshare(Window window, Atom host) {
-        tlUnshareWindow(display, window, host, find_host_window_tag(host, window));
-        ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, window) == 0; })) << log_text();
-    }
     // Chooses `window` with the status action, as the menu item does.
     void choose(Window window) {
         click_when_picking(window);
