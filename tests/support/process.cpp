@@ -240,4 +240,14 @@ bool eventually(const std::function<bool()> &done, std::chrono::milliseconds lim
     return true;
 }
 
+bool screenshot_area(const std::string &display_name, const std::string &name, int x, int y, int w, int h) {
+    const char *dir = getenv("TELVANE_SCREENSHOTS");
+    if (!dir) return true;
+    std::string command = "import -display " + display_name + " -window root";
+    if (w > 0)
+        command += " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
+                   std::to_string(y);
+    return system((command + " " + dir + "/" + name + ".png").c_str()) == 0;
+}
+
 }  // namespace telvane::testing

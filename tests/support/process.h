@@ -73,6 +73,13 @@ private:
 
 std::string read_file(const std::string &path);
 
+// How often `what` occurs in `text`.
+inline size_t count_of(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 // The resident memory of process `pid` in kB (VmRSS), or 0 when it cannot be read.
 long resident_kb(pid_t pid);
 void write_file(const std::string &path, const std::string &text);
@@ -80,6 +87,12 @@ void write_file(const std::string &path, const std::string &text);
 // Waits until `done` holds, looking every 20 ms, at most `limit`. For state that another
 // process or display changes on its own time, where there is no event of ours to wait for.
 bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Keeps ImageMagick's picture of the w x h area at (x, y) of `display_name`'s screen (the whole
+// screen when w is 0) as NAME.png in the folder TELVANE_SCREENSHOTS names. True when it is kept
+// or nobody asked for pictures.
+bool screenshot_area(const std::string &display_name, const std::string &name, int x = 0, int y = 0, int w = 0,
+                     int h = 0);
 
 // The build tree's binaries and resources, as CMake passed them to the tests.
 std::string build_path(const std::string &relative);

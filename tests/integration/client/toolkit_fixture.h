@@ -54,13 +54,6 @@ inline bool open_toolkit(const std::string &display_name, bool app_defaults = fa
     return true;
 }
 
-// How often `what` occurs in `text`.
-inline size_t count_of(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
 // A window id as the log prints it.
 inline std::string hex(Window w) {
     char text[32];
@@ -221,25 +214,18 @@ protected:
     // Keeps a picture of `only` (else the dialog that is up, else the main window) under
     // docs/screenshots when TELVANE_SCREENSHOTS names that folder.
     void screenshot(const std::string &name, Widget only = nullptr) {
-        const char *dir = getenv("TELVANE_SCREENSHOTS");
-        if (!dir) return;
+        if (!getenv("TELVANE_SCREENSHOTS")) return;
         // Drawn first: the dialog has just been mapped and its exposures wait.
         pump_until([] { return false; }, std::chrono::milliseconds(300));
-        std::string crop;
-        // The dialog that is up, else the main window.
         Widget shown = only ? only : MessageSH && message_in_progress ? MessageSH : TelvaneSH;
+        Position x = 0, y = 0;
+        Dimension w = 0, h = 0;
         if (shown && XtIsRealized(shown)) {
-            Position x = 0, y = 0;
-            Dimension w = 0, h = 0;
             XtTranslateCoords(shown, 0, 0, &x, &y);
             XtVaGetValues(shown, XtNwidth, &w, XtNheight, &h, nullptr);
-            int left = std::max(0, x - 10), top = std::max(0, y - 10);
-            crop = " -crop " + std::to_string(w + 20) + "x" + std::to_string(h + 20) + "+" +
-                   std::to_string(left) + "+" + std::to_string(top);
         }
-        std::string command = "import -display " + upstream->name() + " -window root" + crop + " " +
-                              std::string(dir) + "/" + name + ".png";
-        EXPECT_EQ(system(command.c_str()), 0);
+        EXPECT_TRUE(screenshot_area(upstream->name(), name, std::max(0, x - 10), std::max(0, y - 10), w ? w + 20 : 0,
+                                    h + 20));
     }
 
 private:

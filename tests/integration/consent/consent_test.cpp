@@ -145,33 +145,28 @@ TEST_F(Headless, BadRequestsAreRefusedAtOnceAndTheServiceGoesOn) {
     // Without a display, --accept-all answers by itself. A read time-out far beyond the test's
     // limit: every refusal must come from the bytes alone.
     ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
-    Peer longest(consent.port);
-    ASSERT_TRUE(longest.send_bytes(request_bytes({127, 0, 0, 1}, std::string(199, 'a'))));
-    EXPECT_EQ(longest.answer(), "1");
-
-    // No zero follows and the connection stays open: the 200th character settles it.
-    Peer too_long(consent.port);
-    ASSERT_TRUE(too_long.send_bytes(request_bytes({127, 0, 0, 2}, std::string(200, 'b'), false)));
-    EXPECT_EQ(too_long.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.2 (bad request: identity too long)\n"));
-
-    // More bytes than that, zero included, the same.
-    Peer flood(consent.port);
-    ASSERT_TRUE(flood.send_bytes(request_bytes({127, 0, 0, 3}, std::string(5000, 'c'))));
-    EXPECT_EQ(flood.answer(), "0");
-
-    // The stream ends before the zero.
-    Peer cut(consent.port);
-    ASSERT_TRUE(cut.send_bytes(request_bytes({127, 0, 0, 4}, "Ann Smith", false)));
-    cut.half_close();
-    EXPECT_EQ(cut.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.4 (bad request: no terminating zero)\n"));
-
-    Peer after(consent.port);
-    ASSERT_TRUE(after.send_bytes(request_bytes({127, 0, 0, 5}, "Ann Smith")));
-    EXPECT_EQ(after.answer(), "1");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: question from 127.0.0.5 'Ann Smith'\n"
-                                 "telvane-consent: answer 1 to 127.0.0.5 (accepted)\n"));
+    struct Case {
+        uint8_t last;   // the sender is 127.0.0.<last>
+        std::string identity;
+        bool zero, half_close;
+        const char *answer, *logged;
+    } cases[] = {
+        {1, std::string(199, 'a'), true, false, "1", "answer 1 to 127.0.0.1 (accepted)\n"},
+        // No zero follows and the connection stays open: the 200th character settles it.
+        {2, std::string(200, 'b'), false, false, "0", "answer 0 to 127.0.0.2 (bad request: identity too long)\n"},
+        {3, std::string(5000, 'c'), true, false, "0", "answer 0 to 127.0.0.3 (bad request: identity too long)\n"},
+        {4, "Ann Smith", false, true, "0", "answer 0 to 127.0.0.4 (bad request: no terminating zero)\n"},
+        // And the service goes on.
+        {5, "Ann Smith", true, false, "1",
+         "telvane-consent: question from 127.0.0.5 'Ann Smith'\ntelvane-consent: answer 1 to 127.0.0.5 (accepted)\n"},
+    };
+    for (const Case &k : cases) {
+        Peer peer(consent.port);
+        ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, k.last}, k.identity, k.zero))) << int(k.last);
+        if (k.half_close) peer.half_close();
+        EXPECT_EQ(peer.answer(), k.answer) << int(k.last);
+        EXPECT_TRUE(consent.wait_log(k.logged)) << consent.log();
+    }
 }
 
 TEST_F(Headless, SilentPeersAreRefusedInTimeAndBlockNobody) {

@@ -69,17 +69,6 @@ int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, unsigned 
     return n;
 }
 
-// Keeps a picture of the w x h area at (x, y) of `display_name`'s screen under the folder that
-// TELVANE_SCREENSHOTS names; nothing when it names none.
-void picture(const std::string &display_name, int x, int y, int w, int h, const std::string &name) {
-    const char *dir = getenv("TELVANE_SCREENSHOTS");
-    if (!dir) return;
-    std::string command = "import -display " + display_name + " -window root -crop " + std::to_string(w) + "x" +
-                          std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y) + " " + dir + "/" +
-                          name + ".png";
-    EXPECT_EQ(system(command.c_str()), 0);
-}
-
 }  // namespace
 
 // Every glyph as the manager draws it: the five styles down, the four directions across, in
@@ -110,7 +99,7 @@ TEST_F(Telepointers, GlyphSheet) {
     }
     XMapWindow(display, sheet);
     XSync(display, False);
-    picture(upstream->name(), 10, 500, 8 * 35 + 10, 5 * 35 + 10, "telepointer-glyphs");
+    EXPECT_TRUE(screenshot_area(upstream->name(), "telepointer-glyphs", 10, 500, 8 * 35 + 10, 5 * 35 + 10));
     XDestroyWindow(display, sheet);
 }
 
@@ -255,8 +244,8 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
         Window ignored = 0;
         XTranslateCoordinates(b, mirror_b, DefaultRootWindow(b), 0, 0, &bx, &by, &ignored);
         ASSERT_TRUE(pump_until([&] { return pixels_of(b, mirror_b, 200, 150, 25, 25, WhitePixel(b, 0)) > 200; }));
-        picture(upstream->name(), 190, 190, 260, 200, "telepointers-sender");
-        picture(second->name(), bx - 10, by - 10, 260, 200, "telepointers-receiver");
+        EXPECT_TRUE(screenshot_area(upstream->name(), "telepointers-sender", 190, 190, 260, 200));
+        EXPECT_TRUE(screenshot_area(second->name(), "telepointers-receiver", bx - 10, by - 10, 260, 200));
     }
 
     // Receiver A drags it with button 2 to (140, 100) of the mirror.

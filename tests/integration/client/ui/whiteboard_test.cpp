@@ -89,11 +89,9 @@ protected:
         ASSERT_NE(dialog, 0u);
         // The name line offers the last name, selected: typing replaces it.
         ASSERT_TRUE(driver->point_at(dialog));
-        if (const char *dir = getenv("TELVANE_SCREENSHOTS"); dir && name == "board.png") {
+        if (getenv("TELVANE_SCREENSHOTS") && name == "board.png") {
             poll(nullptr, 0, 300);
-            EXPECT_EQ(system(("import -display " + upstream->name() + " -window root -crop 700x560+0+0 " + dir +
-                              "/whiteboard-save.png").c_str()),
-                      0);
+            EXPECT_TRUE(screenshot_area(upstream->name(), "whiteboard-save", 0, 0, 700, 560));
         }
         ASSERT_TRUE(driver->type_text(scratch.file(name) + "\n"));
     }
@@ -231,14 +229,10 @@ TEST_F(Whiteboard, TwoReceiversDrawOnASharedBoardTogether) {
         })) << hand.display;
         XCloseDisplay(rx);
     }
-    if (const char *dir = getenv("TELVANE_SCREENSHOTS")) {
+    if (getenv("TELVANE_SCREENSHOTS")) {
         // The busy notice stays up two seconds after the last share; the picture is of the board.
         eventually([&] { return !driver->wait_for_shell("Busy_Sharing_popup", std::chrono::milliseconds(1)); });
-        for (const auto &[name, display] : {std::pair{"whiteboard-sender", upstream->name()},
-                                           std::pair{"whiteboard-receiver", second->name()}}) {
-            std::string command = "import -display " + display + " -window root -crop 700x560+0+0 " +
-                                  std::string(dir) + "/" + name + ".png";
-            EXPECT_EQ(system(command.c_str()), 0);
-        }
+        EXPECT_TRUE(screenshot_area(upstream->name(), "whiteboard-sender", 0, 0, 700, 560));
+        EXPECT_TRUE(screenshot_area(second->name(), "whiteboard-receiver", 0, 0, 700, 560));
     }
 }
