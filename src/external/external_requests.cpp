@@ -184,8 +184,9 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
     int status = 0;
     switch (command) {
     case 10: {
-        int result = access_check(w2, w3);
-        if (requester) sendStatusMessage(req, result, TLCMDConnector_is_visible, result, 0, 0);
+        // Its own final reply, logged as every final reply is.
+        const int result = access_check(w2, w3);
+        final_reply(requester, TLCMDConnector_is_visible, result, result);
         return;
     }
     case 11: {

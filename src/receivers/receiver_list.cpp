@@ -463,10 +463,11 @@ int show_windows_shared_to(Widget, XtPointer, XtPointer) {
                 restacked = true;
                 last_restacked = child;
             }
+            // A foreign window met above stays above every later one too: each is put just
+            // below the one before, so none is left behind it.
             mask = CWStackMode | CWSibling;
             changes.stack_mode = Below;
             changes.sibling = child;
-            other_above = false;
         }
         if (children) XFree(children);
         XConfigureWindow(display, curtain_window[s], mask, &changes);

@@ -96,11 +96,13 @@ void for_all_window_receivers(uint32_t window, void (*fn)(uint32_t, uint32_t, ui
     for (TagRecord *t = first_tag; t;) {
         TagRecord *next_tag = t->next;
         uint32_t tag = t->tag, host = t->host;
-        for (WindowRecord *w = t->windows; w;) {
-            WindowRecord *next = w->next;
-            if (w->window == window) fn(tag, host, window);
-            w = next;
-        }
+        // A tag holds a window once: after the call, whatever it did to this tag, go on with
+        // the next one, never with this tag's window records, which it may have freed.
+        for (WindowRecord *w = t->windows; w; w = w->next)
+            if (w->window == window) {
+                fn(tag, host, window);
+                break;
+            }
         t = next_tag;
     }
 }

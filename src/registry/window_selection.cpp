@@ -165,6 +165,11 @@ Window select_window(Display *dpy, int seconds, int *x, int *y) {
         } else if (event.type == ButtonRelease) {
             // A release without a press is the end of a click that began before the pick.
             if (pressed_seen) {
+                // A time-out that fired while this release was being read wins over it.
+                if (!pick_timeout) {
+                    release_pick(dpy);
+                    return 1;
+                }
                 release = event.xbutton;
                 released = window_of_button_event(dpy, event.xbutton);
                 break;

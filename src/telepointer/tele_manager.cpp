@@ -48,10 +48,11 @@ void initialize_tele(Display *dpy, Window) {
             for (int direction = 0; direction < 8; ++direction) {
                 const bool inverted = direction >= 4;
                 const unsigned char *bits = tele_bits[(style - 1) * 4 + direction % 4];
-                pix[s][(style - 1) * 8 + direction] = XCreatePixmapFromBitmapData(
-                    dpy, RootWindow(dpy, s), reinterpret_cast<char *>(const_cast<unsigned char *>(bits)), TELE_SIZE,
-                    TELE_SIZE, inverted ? white : black, inverted ? black : white,
-                    static_cast<unsigned>(DefaultDepth(dpy, s)));
+                const int at = (style - 1) * 8 + direction;
+                pix[s][at] = XCreatePixmapFromBitmapData(
+                    dpy, RootWindow(dpy, s), reinterpret_cast<char *>(const_cast<unsigned char *>(bits)),
+                    static_cast<unsigned>(pix_size_width[at]), static_cast<unsigned>(pix_size_height[at]),
+                    inverted ? white : black, inverted ? black : white, static_cast<unsigned>(DefaultDepth(dpy, s)));
             }
         }
     }

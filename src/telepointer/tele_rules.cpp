@@ -9,15 +9,9 @@ enum : int { UpLeft, UpRight, DownRight, DownLeft };
 
 }  // namespace
 
-int tele_hot_x(int direction) {
-    int d = direction % 4;
-    return d == UpRight || d == DownRight ? 23 : 1;
-}
+int tele_hot_x(int direction) { return hotX[(direction % 8 + 8) % 8]; }
 
-int tele_hot_y(int direction) {
-    int d = direction % 4;
-    return d == DownRight || d == DownLeft ? 23 : 1;
-}
+int tele_hot_y(int direction) { return hotY[(direction % 8 + 8) % 8]; }
 
 int tele_turned(int direction, int side) {
     const int half = direction - direction % 4;

@@ -2,11 +2,24 @@
 // The telepointer rules that need no X: hot spots, turning the arrow, keeping the 25 by 25
 // window inside its shared window, the style of a new telepointer, the nearest one to a point.
 
+#include <array>
+
 // A telepointer window's width and height.
 constexpr int TELE_SIZE = 25;
 
+// The glyph tables' sizes, one per pixmap (style - 1) * 8 + direction, all TELE_SIZE.
+inline constexpr std::array<int, 40> pix_size_width = [] {
+    std::array<int, 40> sizes{};
+    sizes.fill(TELE_SIZE);
+    return sizes;
+}();
+inline constexpr std::array<int, 40> pix_size_height = pix_size_width;
+
 // Directions 0 up-left, 1 up-right, 2 down-right, 3 down-left; 4 to 7 the same inverted.
-// The hot spot inside the window, by direction. Used by the manager and the rules below.
+// The hot spot inside the window, by direction: the tables, and readers that take any
+// direction. Used by the manager and the rules below.
+inline constexpr int hotX[8] = {1, 23, 23, 1, 1, 23, 23, 1};
+inline constexpr int hotY[8] = {1, 1, 23, 23, 1, 1, 23, 23};
 int tele_hot_x(int direction);
 int tele_hot_y(int direction);
 

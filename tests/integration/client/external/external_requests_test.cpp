@@ -219,6 +219,7 @@ TEST_F(ExternalRequests, AccessChecksFollowTheFileAsLastLoaded) {
     const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
     EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 0) << "nothing loaded yet";
     EXPECT_NE(log_text().find("COMAND LINE:Verify Authorization Status=[0]."), std::string::npos);
+    EXPECT_NE(log_text().find("sendStatusMessage([0][1][0][0][0])"), std::string::npos) << "its reply is logged";
     mkdir(scratch.file(".Telvane").c_str(), 0755);
     write_file(scratch.file(".Telvane/.cmd_access"), "# who may ask\n1204 127.0.0.1# glued comment\n");
     EXPECT_EQ(request({"reload-access"}).status, 0) << log_text();

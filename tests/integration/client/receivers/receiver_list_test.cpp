@@ -267,12 +267,14 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
 TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     Atom host = add_row(receiver_name(), "Receiver One");
     ForeignWindow shared(server->name(), "Shared sheet", 300, 300, 200, 150);
+    ForeignWindow notes(server->name(), "Shared notes", 320, 320, 200, 150);
     share(shared.id(), host);
-    // Another window now covers the shared one.
+    share(notes.id(), host);
+    // Another window now covers both shared ones.
     ForeignWindow cover(server->name(), "Covering", 250, 250, 300, 250);
     select_rows({1});
     std::vector<std::string> texts;
-    int shared_at = -1, cover_at = -1, curtain_at = -1;
+    int shared_at = -1, notes_at = -1, cover_at = -1, curtain_at = -1;
     when_dialog_up([&] {
         texts.push_back(dialog_text());
         // While the notice is up: the shared window is above the cover, the curtain right below.
@@ -281,6 +283,7 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
         XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &n);
         for (unsigned int i = 0; i < n; ++i) {
             if (children[i] == shared.id()) shared_at = static_cast<int>(i);
+            if (children[i] == notes.id()) notes_at = static_cast<int>(i);
             if (children[i] == cover.id()) cover_at = static_cast<int>(i);
             XWindowAttributes a{};
             XGetWindowAttributes(display, children[i], &a);
@@ -294,9 +297,10 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], "Select OK when you are through viewing receiver's windows.");
-    // Bottom to top: the cover, the curtain hiding it, the shared window.
+    // Bottom to top: the cover, the curtain hiding it, the shared windows in their own order.
     EXPECT_LT(cover_at, curtain_at);
     EXPECT_EQ(curtain_at + 1, shared_at);
+    EXPECT_EQ(shared_at + 1, notes_at);
     EXPECT_NE(log_text().find("Windows WERE re-stacked 'show_windows_shared_to'"), std::string::npos);
 }
 
