@@ -83,7 +83,10 @@ void offer_line(const char *raw, void *data) {
     parse_comments(line.data());
     line.resize(strlen(line.c_str()));
     if (line.empty() || !grep_word_match(r->text, line.c_str(), case_rule(), 0)) return;
-    if (possible_MatchNames(r->parent, raw)) r->matched = 1;
+    // A matching line counts even when its display name is refused: the search ends with
+    // this book rather than going on to treat the text as a display name of its own.
+    r->matched = 1;
+    possible_MatchNames(r->parent, raw);
 }
 
 int read_lines(Widget parent, const char *path, const char *text) {

@@ -150,6 +150,15 @@ TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooks) {
     EXPECT_EQ(type("Person"), 1);
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
     EXPECT_TRUE(texts.empty());
+
+    // A private line that matches but names no display ends the search with that book: the
+    // public books and the literal entry are not tried.
+    private_book("broken", "bad:x Second Person\n");
+    public_book("more", "127.0.0.2:42 Second Public\n");
+    EXPECT_EQ(type("Second"), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
 }
 
 TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
