@@ -121,7 +121,7 @@ void create_Preferences() {
                                              XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
                                              nullptr);
     Widget above = separator(form, "sep4", heading);
-    above = label_below(form, "Receiver_List_Control", above);
+    above = separator(form, "sep6", label_below(form, "Receiver_List_Control", above));
     // The radio boxes sit in a column of their own right of the widest label.
     const char *separators_after[] = {nullptr, nullptr, "sep8", "sep7", "sep13"};
     Widget labels[5];
