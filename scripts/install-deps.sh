@@ -15,6 +15,8 @@ PACKAGES=(
   # the server
   libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
   libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxcb-xinput-dev libxau-dev
+  # display links to receivers: TLS and compression
+  libssl-dev libzstd-dev
   # tests of clients that pass descriptors: raw xcb (MIT-SHM, Present, SYNC), Qt 5 and GTK 3
   libxcb-present-dev libxcb-sync-dev python3-pyqt5 python3-gi python3-gi-cairo gir1.2-gtk-3.0
   # running and testing

@@ -1,0 +1,68 @@
+#pragma once
+// The X stream of a display link: bytes from a plain socket are compressed with zstd, flushed at
+// the end of every batch read, and written into the TLS connection as one record where they fit;
+// what comes out of TLS is decompressed and written to the plain socket. Both sides of a link
+// (telvane-server's end and the receiver's telvane-consent) run the same relay.
+
+#include <openssl/ssl.h>
+#include <zstd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace telvane::link {
+
+// The compression level of the link, chosen by measurement (docs/benchmarks.md): the X stream's
+// repeats are short and frequent, and higher levels cost time per batch for little gain.
+inline constexpr int kCompressionLevel = 1;
+
+// Bytes either direction may hold back (read but not yet written on) before the relay stops
+// reading from that direction's source.
+inline constexpr std::size_t kMaxBuffered = 4u << 20;
+
+struct CCtxFree { void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); } };
+struct DCtxFree { void operator()(ZSTD_DCtx *d) const { ZSTD_freeDCtx(d); } };
+
+// One direction's compressor and the other's decompressor.
+class LinkCodec {
+public:
+    LinkCodec();
+    bool ok() const { return cctx_ && dctx_; }
+
+    // Appends to `out` the compressed form of `in`, flushed so that the peer can decompress all
+    // of it at once. False on a compressor error.
+    bool compress(std::string_view in, std::string &out);
+
+    // Appends to `out` what `in` decompresses to, stopping once `out` holds `limit` bytes.
+    // Returns how much of `in` was used (the rest is for a later call), or kCorrupt.
+    static constexpr std::size_t kCorrupt = static_cast<std::size_t>(-1);
+    std::size_t decompress(std::string_view in, std::string &out, std::size_t limit);
+
+private:
+    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx_;
+    std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx_;
+};
+
+// Why a relay ended.
+enum class RelayEnd { PlainClosed, PeerClosed, Stopped, Failed };
+
+// Byte counts of one relay, for logs and benchmarks.
+struct RelayCounts {
+    std::uint64_t plain_in = 0, plain_out = 0;   // X bytes read from and written to the plain side
+    std::uint64_t wire_in = 0, wire_out = 0;     // compressed bytes read from and written into TLS
+};
+
+// Relays between the plain socket `plain_fd` and the TLS connection `ssl` (its socket set
+// non-blocking here) until either side ends, an error occurs, or `stop_fd` becomes readable
+// (-1: none). Leaves both descriptors open; the caller closes them. `why` says what failed.
+// Runs on the calling thread: a thread of its own per link.
+RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why);
+
+// Writes all of `data` into `ssl` (blocking socket), as few records as OpenSSL allows. False
+// on failure. Used for the link's opening words.
+bool write_all(SSL *ssl, std::string_view data);
+
+}  // namespace telvane::link
