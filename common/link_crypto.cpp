@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace telvane::link {
+namespace telvane::tlslink {
 
 namespace {
 
@@ -190,4 +190,4 @@ SslCtx make_link_context(const Identity &id, bool server) {
     return ctx;
 }
 
-}  // namespace telvane::link
+}  // namespace telvane::tlslink

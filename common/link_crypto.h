@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-namespace telvane::link {
+namespace telvane::tlslink {
 
 struct PkeyFree { void operator()(EVP_PKEY *k) const { EVP_PKEY_free(k); } };
 struct X509Free { void operator()(X509 *x) const { X509_free(x); } };
@@ -59,4 +59,4 @@ SslCtx make_link_context(const Identity &id, bool server);
 // The text of OpenSSL's newest queued error (and clears the queue), for logs.
 std::string last_tls_error();
 
-}  // namespace telvane::link
+}  // namespace telvane::tlslink

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cctype>
 
-namespace telvane::link {
+namespace telvane::tlslink {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::string allowed_sender_line(const std::string &fingerprint, const std::strin
     return lower(fingerprint) + " " + shown + "\n";
 }
 
-}  // namespace telvane::link
+}  // namespace telvane::tlslink

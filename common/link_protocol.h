@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace telvane::link {
+namespace telvane::tlslink {
 
 // The port a receiver's telvane-consent takes display links on.
 inline constexpr uint16_t kLinkPort = 34591;
@@ -87,4 +87,4 @@ bool is_fingerprint(std::string_view text);
 std::string known_receiver_line(const std::string &address, const std::string &fingerprint);
 std::string allowed_sender_line(const std::string &fingerprint, const std::string &identity);
 
-}  // namespace telvane::link
+}  // namespace telvane::tlslink

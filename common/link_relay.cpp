@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace telvane::link {
+namespace telvane::tlslink {
 
 LinkCodec::LinkCodec() : cctx_(ZSTD_createCCtx()), dctx_(ZSTD_createDCtx()) {
     if (cctx_) ZSTD_CCtx_setParameter(cctx_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
@@ -233,4 +233,4 @@ RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, st
     return Relay(plain_fd, ssl, stop_fd, counts, why).run();
 }
 
-}  // namespace telvane::link
+}  // namespace telvane::tlslink

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace telvane::link {
+namespace telvane::tlslink {
 
 // The compression level of the link, chosen by measurement (docs/benchmarks.md): the X stream's
 // repeats are short and frequent, and higher levels cost time per batch for little gain.
@@ -65,4 +65,4 @@ RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, st
 // on failure. Used for the link's opening words.
 bool write_all(SSL *ssl, std::string_view data);
 
-}  // namespace telvane::link
+}  // namespace telvane::tlslink

@@ -24,6 +24,8 @@ void usage(const char *prog, FILE *to) {
                  "  --trace FILE                write every share request and event to FILE (default: none)\n"
                  "  --connect-timeout MS        give up reaching a receiver after MS milliseconds (default 5000)\n"
                  "  --receiver-timeout SECONDS  drop a receiver that leaves a request unanswered this long (default 30)\n"
+                 "  --receivers any|secure      secure: reach receivers only through their encrypted link (default any:\n"
+                 "                              plain X11 over TCP where a receiver host offers no link)\n"
                  "  --help                      show this text\n"
                  "  --version                   show the version\n",
                  prog, telvane::server::kMaxDisplayNumber);
@@ -63,6 +65,10 @@ int main(int argc, char **argv) {
         if (a == "--connect-timeout" && (v = next()) && parse_number(v, o.connect_timeout_ms)) continue;
         if (a == "--receiver-timeout" && (v = next()) && parse_number(v, o.receiver_timeout_s) && o.receiver_timeout_s > 0)
             continue;
+        if (a == "--receivers" && (v = next())) {
+            if (std::strcmp(v, "secure") == 0) { o.roads = telvane::server::ReceiverRoads::Secure; continue; }
+            if (std::strcmp(v, "any") == 0) { o.roads = telvane::server::ReceiverRoads::Any; continue; }
+        }
         std::fprintf(stderr, "%s: unknown or incomplete option '%s'\n", argv[0], a.c_str());
         usage(argv[0], stderr);
         return 2;

@@ -399,6 +399,10 @@ bool ProxyServer::setup(std::string &error) {
         identity_ += digits[ch & 15];
     }
     if (upstream_->mark_roots(identity_)) so.identity = identity_;
+    std::string link_error;
+    so.gateway = std::make_shared<const GatewaySettings>(load_gateway_settings(options_.roads, link_error));
+    if (!link_error.empty())
+        std::fprintf(stderr, "telvane-server: no encrypted links to receivers: %s\n", link_error.c_str());
     service_ = std::make_unique<ShareService>(
         upstream_.get(), so, [this](const wire::ShareEvent &ev, const std::vector<uint64_t> &to) { deliver(ev, to); },
         [this](int fd, uint32_t host, bool on) {

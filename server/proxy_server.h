@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "receiver_gateway.h"
+
 namespace telvane::server {
 
 struct ServerOptions {
@@ -28,6 +30,7 @@ struct ServerOptions {
     std::string trace_path;         // --trace FILE
     int connect_timeout_ms = 5000;  // limit for reaching a receiver
     int receiver_timeout_s = 30;    // a receiver that leaves a request unanswered this long is dropped
+    ReceiverRoads roads = ReceiverRoads::Any;   // --receivers: may a receiver be reached plainly
 };
 
 class ProxyServer {

@@ -2,6 +2,7 @@
 #include "receiver_link.h"
 
 #include "byte_order.h"
+#include "link_protocol.h"
 #include "policy.h"
 #include "x11_formats.h"
 #include "x11_setup.h"
@@ -198,7 +199,7 @@ std::optional<bool> carries_identity(xcb_connection_t *c, const std::string &ide
 }  // namespace
 
 ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit,
-                                       const std::string &identity) {
+                                       const std::string &identity, const GatewaySettings *gateway) {
     ReceiverConnectResult out;
     auto fail = [&](wire::ConnectFailure f, std::string why) {
         out.failure = f;
@@ -222,9 +223,31 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     }
     const uint16_t port = static_cast<uint16_t>(6000 + d->display);
     int err = 0;
-    int fd = tcp_connect(addr, port, limit, err);
-    if (fd < 0) return fail(classify_connect_errno(err), std::strerror(err));
-    auto cred = credentials_for(addr, d->display);
+    int fd = -1;
+    bool linked = false;
+    if (gateway) {
+        int g = tcp_connect(addr, tlslink::kLinkPort, limit, err);
+        if (g >= 0) {
+            GatewayAttempt a = open_gateway(g, addr, d->display, limit, *gateway);
+            if (a.kind == GatewayAttempt::Kind::Failed) return fail(*a.failure, a.reason);
+            fd = a.fd;
+            linked = true;
+            out.route = a.reason;
+        } else if (err != ECONNREFUSED) {
+            // Nothing answers at all, not even a refusal: the plain road would find the same.
+            return fail(wire::ConnectFailure::NoRoute, std::strerror(err));
+        }
+    }
+    if (!linked) {
+        if (gateway && gateway->roads == ReceiverRoads::Secure)
+            return fail(wire::ConnectFailure::AuthorizationRejected,
+                        "no encrypted link to " + host + ", and plain links are refused (--receivers secure)");
+        fd = tcp_connect(addr, port, limit, err);
+        if (fd < 0) return fail(classify_connect_errno(err), std::strerror(err));
+        out.route = "link to " + host + " is plain X11: not encrypted";
+    }
+    // Through a link, the receiver's service offers its own user's credentials to its display.
+    auto cred = linked ? std::nullopt : credentials_for(addr, d->display);
     xcb_auth_info_t auth{};
     if (cred) {
         auth.namelen = static_cast<int>(cred->name.size());
@@ -240,6 +263,8 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     XcbConnection c(xcb_connect_to_fd(fd, cred ? &auth : nullptr));  // owns fd from here on
     if (watchdog.stop())
         return fail(wire::ConnectFailure::NoXServer, "no answer to the set-up within the time limit");
+    if ((!c || xcb_connection_has_error(c.get())) && linked)
+        return fail(wire::ConnectFailure::NoXServer, "the display behind the link refused the set-up");
     if (!c || xcb_connection_has_error(c.get())) {
         int probe = tcp_connect(addr, port, limit, err);
         bool refused = probe >= 0 && setup_refused(probe, cred);

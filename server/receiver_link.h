@@ -2,6 +2,7 @@
 // Connections to receiver displays: reaching them, with the reason when that fails. What is then
 // sent over them is receiver_pipe's business.
 
+#include "receiver_gateway.h"
 #include "share_wire.h"
 #include "upstream_link.h"
 #include "xcb_handles.h"
@@ -19,14 +20,18 @@ struct ReceiverConnectResult {
     std::optional<wire::ConnectFailure> failure;
     std::string reason;   // for the log
     bool is_self = false; // the receiver is the display this server stands in front of
+    std::string route;    // how it was reached (encrypted link or plain X11), for the trace
 };
 
-// Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S") over TCP,
-// offering the user's credentials for it. Blocks up to `limit` for the TCP connect; meant to run
+// Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S"): through the
+// encrypted link of the receiver host's telvane-consent when `gateway` is given and the host
+// takes links, otherwise over plain X11 TCP with the user's credentials for it (unless the
+// gateway settings refuse plain roads). Blocks up to `limit` for the TCP connect; meant to run
 // on a worker thread. The result owns the connection. When `identity` is given and a root
 // window of the receiver carries a property of that name, the receiver is this server's own
 // display: is_self is set and no connection is kept.
 ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit,
-                                       const std::string &identity = "");
+                                       const std::string &identity = "",
+                                       const GatewaySettings *gateway = nullptr);
 
 }  // namespace telvane::server

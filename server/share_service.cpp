@@ -246,9 +246,10 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     std::string text = *name;
     auto limit = options_.connect_limit;
     std::string identity = options_.identity;
+    std::shared_ptr<const GatewaySettings> gateway = options_.gateway;
     try {
-        std::thread([done, host, text, limit, identity] {
-            ReceiverConnectResult res = connect_receiver(text, limit, identity);
+        std::thread([done, host, text, limit, identity, gateway] {
+            ReceiverConnectResult res = connect_receiver(text, limit, identity, gateway.get());
             std::lock_guard<std::mutex> lock(done->mutex);
             done->done.emplace_back(host, std::move(res));
             uint64_t one = 1;
@@ -321,6 +322,10 @@ void ShareService::collect_connections() {
             emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure));
             concerned_.erase(host);
             continue;
+        }
+        if (trace_ && !res.route.empty()) {
+            std::fprintf(trace_, "receiver %s reached: %s\n", r.name.c_str(), res.route.c_str());
+            std::fflush(trace_);
         }
         r.conn = std::move(res.conn);
         r.screen = res.screen;

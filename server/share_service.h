@@ -45,6 +45,7 @@ public:
         std::string upstream_display;   // where shared windows are captured and receivers' input replayed
         std::chrono::milliseconds receiver_timeout{30000};   // a silent receiver is dropped after this
         std::string identity;           // the root property that marks this display (mark_roots)
+        std::shared_ptr<const GatewaySettings> gateway;   // null: receivers only by plain X11
     };
     // Sends one event to the connections named (those that made the share it is about, or
     // that have shares to its receiver).

@@ -1,0 +1,54 @@
+#pragma once
+// The sender's end of an encrypted display link: TLS to the receiver host's telvane-consent on
+// port 34591, its key checked against the receivers met before, the receiver user's yes, and a
+// relay thread that hands the X stream to xcb through a local socket.
+
+#include "link_crypto.h"
+#include "share_wire.h"
+
+#include <netinet/in.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace telvane::server {
+
+// Which roads to receivers the server takes.
+enum class ReceiverRoads { Any, Secure };
+
+// What every link attempt needs; made once at start by the server and shared by the workers.
+struct GatewaySettings {
+    ReceiverRoads roads = ReceiverRoads::Any;
+    std::shared_ptr<const tlslink::Identity> identity;   // null: the key could not be loaded, no links
+    std::shared_ptr<tlslink::SslCtx> context;
+    std::string known_receivers_path;                 // ~/.Telvane/known_receivers
+    std::string sender_identity;                      // the user's name, as the consent question shows it
+    std::chrono::milliseconds answer_limit{120000};   // how long the receiver's user may think
+};
+
+// The settings for the user running the server: its key in ~/.Telvane (made on first use), the
+// known-receivers file beside it, and the user's name. `error` says why links cannot be made
+// (the settings then have no identity and every receiver is reached plainly, or not at all under
+// Secure). Called once by the server at start.
+GatewaySettings load_gateway_settings(ReceiverRoads roads, std::string &error);
+
+// The outcome of trying a receiver host's gateway.
+struct GatewayAttempt {
+    enum class Kind { Linked, Failed } kind = Kind::Failed;
+    int fd = -1;                              // Linked: the local end xcb talks to (the caller owns it)
+    std::optional<wire::ConnectFailure> failure;   // Failed
+    std::string reason;                       // for the trace, whatever the kind
+};
+
+// Runs the link over `tcp_fd`, a blocking socket connected to the link port of the receiver
+// host at `addr`, which it takes over: the handshake, the key check, the request for display
+// `display`. Failed with the failure to report, or Linked with a descriptor whose far end a
+// detached relay thread serves until either end closes. Blocks up to `limit` for the handshake
+// and up to the settings' answer limit for the receiver user's yes; runs on a receiver worker
+// thread (connect_receiver).
+GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::milliseconds limit,
+                            const GatewaySettings &settings);
+
+}  // namespace telvane::server
