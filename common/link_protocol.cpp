@@ -1,6 +1,8 @@
 // The link's opening words and the fingerprint files' lines, read and written.
 #include "link_protocol.h"
 
+#include "byte_order.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -62,6 +64,33 @@ HelloParser::State HelloParser::feed(std::string_view bytes) {
     if (zero == std::string_view::npos) return state_;
     rest_.assign(bytes.substr(zero + 1));
     return state_ = State::Done;
+}
+
+namespace {
+constexpr std::size_t padded(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
+}  // namespace
+
+std::size_t setup_request_length(std::string_view bytes) {
+    if (bytes.empty()) return 0;
+    wire::ByteOrder order;
+    if (!wire::order_from_setup_byte(static_cast<uint8_t>(bytes[0]), order)) return kNotSetup;
+    if (bytes.size() < 12) return 0;
+    const auto *p = reinterpret_cast<const uint8_t *>(bytes.data());
+    return 12 + padded(wire::get16(p + 6, order)) + padded(wire::get16(p + 8, order));
+}
+
+std::string replace_setup_auth(std::string_view request, const std::string &name, const std::string &data) {
+    wire::ByteOrder order = wire::ByteOrder::Lsb;
+    wire::order_from_setup_byte(static_cast<uint8_t>(request[0]), order);
+    std::string out(request.substr(0, 12));
+    auto *p = reinterpret_cast<uint8_t *>(out.data());
+    wire::put16(p + 6, static_cast<uint16_t>(name.size()), order);
+    wire::put16(p + 8, static_cast<uint16_t>(data.size()), order);
+    out += name;
+    out.resize(padded(out.size()), '\0');
+    out += data;
+    out.resize(padded(out.size()), '\0');
+    return out;
 }
 
 bool is_fingerprint(std::string_view text) {

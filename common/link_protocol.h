@@ -56,6 +56,16 @@ private:
     State state_ = State::NeedMore;
 };
 
+// The length of the X connection set-up request at the start of `bytes`, once its fixed part
+// has come (0 before); kNotSetup when the first byte names no byte order. Used by the receiver's
+// service, which puts its own user's credentials into the sender's set-up.
+inline constexpr std::size_t kNotSetup = static_cast<std::size_t>(-1);
+std::size_t setup_request_length(std::string_view bytes);
+
+// The whole set-up request `request` with its authorization replaced by `name` and `data`
+// (both empty: none), in the request's byte order.
+std::string replace_setup_auth(std::string_view request, const std::string &name, const std::string &data);
+
 // One remembered peer: a key (the receiver's address, or the sender's identity text) and its
 // fingerprint, with the line it stands on (1-based) for messages that tell people what to edit.
 struct PeerEntry {

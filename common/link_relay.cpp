@@ -1,6 +1,8 @@
 // Pumps an X stream between a plain socket and a TLS connection, compressed on the TLS side.
 #include "link_relay.h"
 
+#include "link_protocol.h"
+
 #include <openssl/err.h>
 
 #include <algorithm>
@@ -67,8 +69,9 @@ void set_nonblocking(int fd) {
 // The state of one relay; run() is the loop.
 class Relay {
 public:
-    Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why)
-        : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(256 * 1024) {}
+    Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why, const SetupAuth *auth)
+        : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(256 * 1024),
+          auth_(auth) {}
 
     RelayEnd run() {
         if (!codec_.ok()) return fail("no compressor");
@@ -143,12 +146,14 @@ private:
         for (;;) {
             if (!from_tls_.empty()) {
                 compact(to_plain_, plain_off_);
-                const std::size_t used = codec_.decompress(from_tls_, to_plain_, plain_off_ + kMaxBuffered);
+                std::string &into = auth_ ? setup_ : to_plain_;
+                const std::size_t used = codec_.decompress(from_tls_, into, plain_off_ + kMaxBuffered);
                 if (used == LinkCodec::kCorrupt) {
                     fail("the peer's stream does not decompress");
                     return false;
                 }
                 from_tls_.erase(0, used);
+                if (auth_ && !take_setup()) return false;
                 if (!from_tls_.empty()) return true;   // no room: the plain side must drain first
             }
             if (tls_eof_ || to_plain_.size() - plain_off_ >= kMaxBuffered) return true;
@@ -167,6 +172,22 @@ private:
             fail("TLS: " + last_error());
             return false;
         }
+    }
+
+    // Once the sender's set-up request is whole, it goes on with our credentials, and so does
+    // whatever followed it.
+    bool take_setup() {
+        const std::size_t len = setup_request_length(setup_);
+        if (len == kNotSetup) {
+            fail("the link does not start with an X set-up");
+            return false;
+        }
+        if (len == 0 || setup_.size() < len) return true;
+        to_plain_ += replace_setup_auth(std::string_view(setup_).substr(0, len), auth_->name, auth_->data);
+        to_plain_.append(setup_, len);
+        setup_.clear();
+        auth_ = nullptr;
+        return true;
     }
 
     bool flush_tls() {
@@ -220,8 +241,9 @@ private:
     RelayCounts &counts_;
     std::string &why_;
     std::vector<char> buf_;
+    const SetupAuth *auth_;   // until the set-up has gone on
     LinkCodec codec_;
-    std::string to_tls_, to_plain_, from_tls_;
+    std::string to_tls_, to_plain_, from_tls_, setup_;
     std::size_t tls_off_ = 0, plain_off_ = 0;
     bool plain_eof_ = false, tls_eof_ = false;
     bool write_wants_read_ = false, read_wants_write_ = false;
@@ -229,8 +251,9 @@ private:
 
 }  // namespace
 
-RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why) {
-    return Relay(plain_fd, ssl, stop_fd, counts, why).run();
+RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why,
+                    const SetupAuth *setup_auth) {
+    return Relay(plain_fd, ssl, stop_fd, counts, why, setup_auth).run();
 }
 
 }  // namespace telvane::tlslink

@@ -55,11 +55,18 @@ struct RelayCounts {
     std::uint64_t wire_in = 0, wire_out = 0;     // compressed bytes read from and written into TLS
 };
 
+// Credentials put into the X set-up that comes out of the link, in place of the sender's.
+struct SetupAuth {
+    std::string name, data;
+};
+
 // Relays between the plain socket `plain_fd` and the TLS connection `ssl` (its socket set
 // non-blocking here) until either side ends, an error occurs, or `stop_fd` becomes readable
-// (-1: none). Leaves both descriptors open; the caller closes them. `why` says what failed.
-// Runs on the calling thread: a thread of its own per link.
-RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why);
+// (-1: none). With `setup_auth`, the first thing out of the link must be an X set-up request,
+// and it goes on with these credentials. Leaves both descriptors open; the caller closes them.
+// `why` says what failed. Runs on the calling thread: a thread of its own per link.
+RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why,
+                    const SetupAuth *setup_auth = nullptr);
 
 // Writes all of `data` into `ssl` (blocking socket), as few records as OpenSSL allows. False
 // on failure. Used for the link's opening words.

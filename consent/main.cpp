@@ -2,6 +2,7 @@
 // asked, listens, and hands over to the service.
 #include "dialog.h"
 #include "handles.h"
+#include "link_service.h"
 #include "net.h"
 #include "options.h"
 #include "service.h"
@@ -11,6 +12,7 @@
 #include <X11/Shell.h>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,32 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "%s: %s\n", kProgram, listener.error.c_str());
         return 1;
     }
+    // The link port, and our key for it: a service that cannot have either still asks.
+    Listener link_listener;
+    std::string link_key;
+    LinkSettings link_settings;
+    link_settings.mode = o.mode;
+    link_settings.answer_limit = std::chrono::seconds(o.answer_timeout_seconds);
+    if (o.links) {
+        const char *home = std::getenv("HOME");
+        std::string error = "HOME is not set";
+        std::optional<telvane::tlslink::Identity> id;
+        if (home && *home) {
+            const std::string folder = std::string(home) + "/.Telvane";
+            link_settings.allowed_senders_path = folder + "/allowed_senders";
+            id = telvane::tlslink::load_or_create_identity(folder, "telvane-consent", error);
+        }
+        if (id) {
+            auto ctx = telvane::tlslink::make_link_context(*id, true);
+            if (ctx) link_settings.context = std::make_shared<telvane::tlslink::SslCtx>(std::move(ctx));
+            else error = telvane::tlslink::last_tls_error();
+        }
+        if (link_settings.context) link_listener = open_listener(o.link_host, o.link_port);
+        else std::fprintf(stderr, "%s: no encrypted display links: %s\n", kProgram, error.c_str());
+        if (link_settings.context && !link_listener.fd)
+            std::fprintf(stderr, "%s: no encrypted display links: %s\n", kProgram, link_listener.error.c_str());
+        if (link_listener.fd) link_key = telvane::tlslink::short_fingerprint(id->fingerprint);
+    }
     ServiceSettings settings;
     settings.mode = o.mode;
     settings.answer_timeout = std::chrono::seconds(o.answer_timeout_seconds);
@@ -90,7 +118,13 @@ int main(int argc, char **argv) {
             service.set_dialog(dialog.get());
         }
         log_line(listening_line(listener.bound));
+        std::unique_ptr<LinkService> links;
+        if (link_listener.fd) log_line("links on " + link_listener.bound + ", key " + link_key);
+        if (link_listener.fd)
+            links = std::make_unique<LinkService>(app.get(), std::move(link_listener.fd), link_settings,
+                                                  service.recent_yes(), nullptr);
         status = service.run();
+        links.reset();
         service.set_dialog(nullptr);
     }
     if (app_shell) XtDestroyWidget(app_shell);

@@ -85,6 +85,13 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
                 r.error = "--listen needs ADDR:PORT";
                 return r;
             }
+        } else if (name == "--link-listen") {
+            if (take_value() && value == "off") {
+                o.links = false;
+            } else if (value.empty() || !parse_listen(value, o.link_host, o.link_port)) {
+                r.error = "--link-listen needs ADDR:PORT or off";
+                return r;
+            }
         } else if (name == "--timeout" || name == "--read-timeout") {
             int &target = name == "--timeout" ? o.answer_timeout_seconds : o.read_timeout_seconds;
             if (!take_value() || !parse_seconds(value, target)) {
@@ -107,14 +114,18 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
 
 std::string usage_text(const std::string &program) {
     return "usage: " + program +
-           " [--listen ADDR:PORT] [--timeout SECONDS] [--read-timeout SECONDS]\n"
+           " [--listen ADDR:PORT] [--link-listen ADDR:PORT|off] [--timeout SECONDS]\n"
+           "       [--read-timeout SECONDS]\n"
            "       [--accept-all | --refuse-all] [-display DISPLAY] [toolkit options] [--help] [--version]\n"
            "\n"
            "Asks the person at this display whether a Telvane sender may share windows here.\n"
            "  --listen ADDR:PORT      where to listen (default: all addresses, port 34590; port 0: any free one)\n"
+           "  --link-listen ADDR:PORT where senders open encrypted display links (default: all addresses,\n"
+           "                          port 34591; off: take none)\n"
            "  --timeout SECONDS       refuse a question nobody answers within this time (default 30)\n"
            "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 10)\n"
-           "  --accept-all            accept every well-formed request without asking; opens no display\n"
+           "  --accept-all            accept every well-formed request and link without asking; opens no\n"
+           "                          display to ask on (links still need a display to relay to)\n"
            "  --refuse-all            refuse every request without asking; opens no display\n"
            "  -display DISPLAY        where to ask (default: $DISPLAY); other X toolkit options apply too\n"
            "  --help                  show this text\n"

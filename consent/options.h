@@ -17,6 +17,9 @@ enum class AnswerMode { Ask, AcceptAll, RefuseAll };
 struct Options {
     std::string listen_host;             // empty: every address
     uint16_t listen_port = kConsentPort;  // 0: any free port
+    bool links = true;                   // take display links at all (--link-listen off: no)
+    std::string link_host;               // empty: every address
+    uint16_t link_port = 34591;          // 0: any free port
     int answer_timeout_seconds = 30;
     int read_timeout_seconds = 10;
     AnswerMode mode = AnswerMode::Ask;

@@ -231,6 +231,11 @@ void ConsentService::finish(ConnectionId id, Outcome outcome) {
     read_deadlines_.clear(id);
     queue_.drop(id, Clock::now());
     log_line(answer_line(log_address(c), outcome));
+    if (outcome == Outcome::Accepted) {
+        std::uint32_t key = 0;
+        for (uint8_t b : c.peer) key = (key << 8) | b;
+        recent_yes_.record(key, LinkClock::now());
+    }
     char byte = answer_byte(outcome);
     // One byte into an empty send buffer does not block; a peer that is gone is not our problem.
     (void)!send(c.fd.get(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);

@@ -5,6 +5,7 @@
 
 #include "dialog.h"
 #include "handles.h"
+#include "link_policy.h"
 #include "options.h"
 #include "queue_policy.h"
 #include "request_parser.h"
@@ -40,6 +41,10 @@ public:
     // The dialog's Accept (true) or Refuse / window close (false) for the shown question.
     // Called by the dialog's handler.
     void answer_shown(bool accepted);
+
+    // The yes answers of the last minute by address, which let a display link in without a
+    // second question. Read by the link service.
+    const RecentYes &recent_yes() const { return recent_yes_; }
 
     // Runs the loop until SIGTERM or SIGINT, then refuses what is still open and closes every
     // connection. Returns the exit status: 0, or 1 when the service could not be set up.
@@ -98,6 +103,7 @@ private:
     UniqueFd signal_write_;
     XtInputId signal_input_ = 0;
     bool stopping_ = false;
+    RecentYes recent_yes_;
 };
 
 // Writes one log line on standard output and flushes it, so that a reader sees it at once.

@@ -1,0 +1,301 @@
+// Accepts display links, decides on them in the main loop, and relays each on its own thread.
+#include "link_service.h"
+
+#include "link_relay.h"
+#include "net.h"
+#include "service.h"
+#include "texts.h"
+
+#include <X11/Xauth.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace telvane::consent {
+
+namespace {
+
+std::uint32_t key_of(const Ipv4Address &a) {
+    return (std::uint32_t{a[0]} << 24) | (std::uint32_t{a[1]} << 16) | (std::uint32_t{a[2]} << 8) | a[3];
+}
+
+std::string read_small_file(const std::string &path) {
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return text;
+    char buf[8192];
+    ssize_t n;
+    while (text.size() < (1u << 20) && (n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
+void set_timeouts(int fd, std::chrono::seconds limit) {
+    timeval tv{static_cast<time_t>(limit.count()), 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+// A connection to display `display` of this host through its local socket (the file, then the
+// abstract name Linux servers also offer); -1 when neither takes it.
+int connect_display(const std::string &dir, int display) {
+    const std::string path = dir + "/X" + std::to_string(display);
+    for (int abstract = 0; abstract < 2; ++abstract) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return -1;
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        if (path.size() + 1 >= sizeof sa.sun_path) { close(fd); return -1; }
+        std::memcpy(sa.sun_path + abstract, path.c_str(), path.size());
+        const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + abstract + path.size() + (abstract ? 0 : 1));
+        if (connect(fd, reinterpret_cast<sockaddr *>(&sa), len) == 0) return fd;
+        close(fd);
+    }
+    return -1;
+}
+
+// This user's credentials for display `display` of this host, as Xlib would pick them for its
+// local socket; none when the authority file has none (the display may not want any).
+tlslink::SetupAuth local_credentials(int display) {
+    tlslink::SetupAuth auth;
+    char host[256] = {0};
+    gethostname(host, sizeof host - 1);
+    const std::string num = std::to_string(display);
+    static const char cookie[] = "MIT-MAGIC-COOKIE-1";
+    const char *names[] = {cookie};
+    int lens[] = {static_cast<int>(sizeof cookie - 1)};
+    Xauth *a = XauGetBestAuthByAddr(FamilyLocal, static_cast<unsigned short>(std::strlen(host)), host,
+                                    static_cast<unsigned short>(num.size()), num.c_str(), 1,
+                                    const_cast<char **>(names), lens);
+    if (a) {
+        auth.name.assign(a->name, a->name_length);
+        auth.data.assign(a->data, a->data_length);
+        XauDisposeAuth(a);
+    }
+    return auth;
+}
+
+}  // namespace
+
+LinkService::LinkService(XtAppContext app, UniqueFd listener, LinkSettings settings, const RecentYes &recent, Ask ask)
+    : app_(app), listener_(std::move(listener)), settings_(std::move(settings)), recent_(recent), ask_(std::move(ask)) {
+    int p[2];
+    if (pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) { news_read_ = UniqueFd(p[0]); news_write_ = UniqueFd(p[1]); }
+    if (pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) { stop_read_ = UniqueFd(p[0]); stop_write_ = UniqueFd(p[1]); }
+    listener_input_ = XtAppAddInput(app_, listener_.get(), reinterpret_cast<XtPointer>(XtInputReadMask),
+                                    listener_ready, this);
+    news_input_ = XtAppAddInput(app_, news_read_.get(), reinterpret_cast<XtPointer>(XtInputReadMask), news_ready, this);
+}
+
+LinkService::~LinkService() {
+    if (listener_input_) XtRemoveInput(listener_input_);
+    if (news_input_) XtRemoveInput(news_input_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        for (auto &[id, l] : links_)
+            if (l.verdict == Verdict::Pending) l.verdict = Verdict::Refuse;
+    }
+    decided_.notify_all();
+    (void)!write(stop_write_.get(), "s", 1);
+    for (auto &[id, l] : links_)
+        if (l.thread.joinable()) l.thread.join();
+}
+
+void LinkService::listener_ready(XtPointer client, int *, XtInputId *) {
+    static_cast<LinkService *>(client)->accept_pending();
+}
+
+void LinkService::news_ready(XtPointer client, int *, XtInputId *) {
+    auto *self = static_cast<LinkService *>(client);
+    char msg[9];
+    while (read(self->news_read_.get(), msg, sizeof msg) == static_cast<ssize_t>(sizeof msg)) {
+        LinkId id;
+        std::memcpy(&id, msg + 1, sizeof id);
+        if (msg[0] == 'q') self->question_ready(id);
+        else self->ended(id);
+    }
+}
+
+void LinkService::post(char kind, LinkId id) {
+    char msg[9];
+    msg[0] = kind;
+    std::memcpy(msg + 1, &id, sizeof id);
+    // Nine bytes into a pipe are written whole or not at all; a full pipe means the main loop
+    // is gone, and nobody is left to tell.
+    (void)!write(news_write_.get(), msg, sizeof msg);
+}
+
+void LinkService::accept_pending() {
+    for (;;) {
+        int fd = accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        const Ipv4Address peer = peer_address(fd);
+        if (!counter_.admit(key_of(peer))) {
+            log_line("link from " + dotted(peer) + " refused: too many links open");
+            close(fd);
+            continue;
+        }
+        const LinkId id = next_id_++;
+        std::lock_guard<std::mutex> lock(mutex_);
+        Link &l = links_[id];
+        l.peer = peer;
+        l.peer_key = key_of(peer);
+        try {
+            l.thread = std::thread([this, id, fd, peer] { run(id, fd, peer); });
+        } catch (const std::exception &) {
+            log_line("link from " + dotted(peer) + " refused: no thread for it");
+            close(fd);
+            counter_.release(l.peer_key);
+            links_.erase(id);
+        }
+    }
+}
+
+void LinkService::question_ready(LinkId id) {
+    LinkQuestion q;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = links_.find(id);
+        if (it == links_.end()) return;
+        q = it->second.question;
+    }
+    log_line("link from " + dotted(q.peer) + " for " + printable_identity(q.identity) + ", key " +
+             tlslink::short_fingerprint(q.fingerprint));
+    switch (decide_link(settings_.mode, remembered(q.fingerprint), recent_.recent(key_of(q.peer), LinkClock::now()))) {
+    case LinkDecision::Accept: decide(id, Verdict::Accept); return;
+    case LinkDecision::Refuse: decide(id, Verdict::Refuse); return;
+    case LinkDecision::Ask: break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        links_[id].asked = true;
+    }
+    if (ask_) ask_(id, q);
+    else decide(id, Verdict::Refuse);
+}
+
+void LinkService::answer(LinkId id, bool accepted, bool always) {
+    LinkQuestion q;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = links_.find(id);
+        if (it == links_.end() || it->second.verdict != Verdict::Pending) return;
+        q = it->second.question;
+    }
+    if (accepted && always) remember(q);
+    decide(id, accepted ? Verdict::Accept : Verdict::Refuse);
+}
+
+void LinkService::decide(LinkId id, Verdict verdict) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = links_.find(id);
+        if (it == links_.end() || it->second.verdict != Verdict::Pending) return;
+        it->second.verdict = verdict;
+    }
+    decided_.notify_all();
+}
+
+void LinkService::ended(LinkId id) {
+    std::thread t;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = links_.find(id);
+        if (it == links_.end()) return;
+        t = std::move(it->second.thread);
+        counter_.release(it->second.peer_key);
+        links_.erase(it);
+    }
+    if (t.joinable()) t.join();
+}
+
+bool LinkService::remembered(const std::string &fingerprint) const {
+    if (settings_.allowed_senders_path.empty()) return false;
+    for (const auto &e : tlslink::read_peer_lines(read_small_file(settings_.allowed_senders_path), true))
+        if (e.fingerprint == fingerprint) return true;
+    return false;
+}
+
+void LinkService::remember(const LinkQuestion &q) const {
+    if (settings_.allowed_senders_path.empty()) return;
+    int fd = open(settings_.allowed_senders_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        log_line("cannot remember the sender: " + settings_.allowed_senders_path + ": " + std::strerror(errno));
+        return;
+    }
+    const std::string line = tlslink::allowed_sender_line(q.fingerprint, printable_identity(q.identity));
+    if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+        log_line("cannot remember the sender: " + settings_.allowed_senders_path + ": " + std::strerror(errno));
+    close(fd);
+}
+
+void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
+    UniqueFd sock(fd);
+    const std::string who = "link from " + dotted(peer);
+    auto end = [&](const std::string &why) {
+        if (!why.empty()) log_line(who + " " + why);
+        post('e', id);
+    };
+    tlslink::Ssl ssl(settings_.context ? SSL_new(settings_.context->get()) : nullptr);
+    if (!ssl || SSL_set_fd(ssl.get(), fd) != 1) return end("refused: no TLS");
+    set_timeouts(fd, kLinkHandshakeLimit);
+    const auto deadline = LinkClock::now() + kLinkHandshakeLimit;
+    if (SSL_accept(ssl.get()) != 1) return end("failed: TLS handshake: " + tlslink::last_tls_error());
+    const std::string fingerprint = tlslink::peer_fingerprint(ssl.get());
+    tlslink::HelloParser hello;
+    char buf[256];
+    while (hello.feed({}) == tlslink::HelloParser::State::NeedMore) {
+        if (LinkClock::now() > deadline) return end("refused: its opening words did not come in time");
+        const int n = SSL_read(ssl.get(), buf, sizeof buf);
+        if (n <= 0) return end("ended before its opening words");
+        hello.feed(std::string_view(buf, static_cast<std::size_t>(n)));
+    }
+    if (hello.feed({}) == tlslink::HelloParser::State::Bad) return end("refused: " + hello.error());
+    if (!hello.rest().empty()) return end("refused: it spoke before its answer");
+
+    Verdict verdict;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Link &l = links_[id];
+        l.question.peer = peer;
+        std::memcpy(l.question.sender.data(), &hello.hello().sender_address, 4);
+        l.question.identity = hello.hello().identity;
+        l.question.fingerprint = fingerprint;
+        post('q', id);
+        // The person has the dialog's own time limit; this one only ends a wait nobody will end.
+        decided_.wait_for(lock, settings_.answer_limit + std::chrono::seconds(5),
+                          [&] { return l.verdict != Verdict::Pending || stopping_; });
+        if (l.verdict == Verdict::Pending) l.verdict = Verdict::Refuse;
+        verdict = l.verdict;
+    }
+    auto say = [&](tlslink::LinkAnswer a) {
+        const char byte = static_cast<char>(a);
+        return SSL_write(ssl.get(), &byte, 1) == 1;
+    };
+    if (verdict != Verdict::Accept) {
+        say(tlslink::LinkAnswer::Refused);
+        SSL_shutdown(ssl.get());
+        return end("refused");
+    }
+    const int display = hello.hello().display;
+    UniqueFd x(connect_display(settings_.socket_dir, display));
+    if (!x) {
+        say(tlslink::LinkAnswer::NoDisplay);
+        SSL_shutdown(ssl.get());
+        return end("refused: no display :" + std::to_string(display) + " here");
+    }
+    const tlslink::SetupAuth auth = local_credentials(display);
+    if (!say(tlslink::LinkAnswer::Linked)) return end("ended before its answer");
+    log_line(who + " relayed to display :" + std::to_string(display));
+    tlslink::RelayCounts counts;
+    std::string why;
+    const tlslink::RelayEnd how = tlslink::relay_link(x.get(), ssl.get(), stop_read_.get(), counts, why, &auth);
+    end(std::string(how == tlslink::RelayEnd::Failed ? "failed: " + why : "ended") + " (" +
+        std::to_string(counts.wire_in) + " bytes in, " + std::to_string(counts.wire_out) + " out)");
+}
+
+}  // namespace telvane::consent
