@@ -135,7 +135,7 @@ void LinkService::accept_pending() {
         if (fd < 0) return;
         const Ipv4Address peer = peer_address(fd);
         if (!counter_.admit(key_of(peer))) {
-            log_line("link from " + dotted(peer) + " refused: too many links open");
+            log_line("telvane-consent: link from " + dotted(peer) + " refused: too many links open");
             close(fd);
             continue;
         }
@@ -147,7 +147,7 @@ void LinkService::accept_pending() {
         try {
             l.thread = std::thread([this, id, fd, peer] { run(id, fd, peer); });
         } catch (const std::exception &) {
-            log_line("link from " + dotted(peer) + " refused: no thread for it");
+            log_line("telvane-consent: link from " + dotted(peer) + " refused: no thread for it");
             close(fd);
             counter_.release(l.peer_key);
             links_.erase(id);
@@ -163,7 +163,7 @@ void LinkService::question_ready(LinkId id) {
         if (it == links_.end()) return;
         q = it->second.question;
     }
-    log_line("link from " + dotted(q.peer) + " for " + printable_identity(q.identity) + ", key " +
+    log_line("telvane-consent: link from " + dotted(q.peer) + " for " + printable_identity(q.identity) + ", key " +
              tlslink::short_fingerprint(q.fingerprint));
     switch (decide_link(settings_.mode, remembered(q.fingerprint), recent_.recent(key_of(q.peer), LinkClock::now()))) {
     case LinkDecision::Accept: decide(id, Verdict::Accept); return;
@@ -224,18 +224,18 @@ void LinkService::remember(const LinkQuestion &q) const {
     if (settings_.allowed_senders_path.empty()) return;
     int fd = open(settings_.allowed_senders_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
-        log_line("cannot remember the sender: " + settings_.allowed_senders_path + ": " + std::strerror(errno));
+        log_line("telvane-consent: cannot remember the sender: " + settings_.allowed_senders_path + ": " + std::strerror(errno));
         return;
     }
     const std::string line = tlslink::allowed_sender_line(q.fingerprint, printable_identity(q.identity));
     if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-        log_line("cannot remember the sender: " + settings_.allowed_senders_path + ": " + std::strerror(errno));
+        log_line("telvane-consent: cannot remember the sender: " + settings_.allowed_senders_path + ": " + std::strerror(errno));
     close(fd);
 }
 
 void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     UniqueFd sock(fd);
-    const std::string who = "link from " + dotted(peer);
+    const std::string who = "telvane-consent: link from " + dotted(peer);
     auto end = [&](const std::string &why) {
         if (!why.empty()) log_line(who + " " + why);
         post('e', id);

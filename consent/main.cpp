@@ -119,7 +119,7 @@ int main(int argc, char **argv) {
         }
         log_line(listening_line(listener.bound));
         std::unique_ptr<LinkService> links;
-        if (link_listener.fd) log_line("links on " + link_listener.bound + ", key " + link_key);
+        if (link_listener.fd) log_line("telvane-consent: links on " + link_listener.bound + ", key " + link_key);
         if (link_listener.fd)
             links = std::make_unique<LinkService>(app.get(), std::move(link_listener.fd), link_settings,
                                                   service.recent_yes(), nullptr);

@@ -14,8 +14,9 @@ flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 share_service="server/share_service.cpp server/replicator.cpp server/receiver_pipe.cpp server/window_capture.cpp \
 server/input_forwarder.cpp server/receiver_link.cpp server/upstream_link.cpp server/policy.cpp \
 server/frame_policy.cpp server/encoding.cpp server/pixel_format.cpp server/floor_control.cpp \
-server/key_mapping.cpp server/x11_formats.cpp server/x11_setup.cpp"
-share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lpthread"
+server/key_mapping.cpp server/x11_formats.cpp server/x11_setup.cpp server/receiver_gateway.cpp \
+common/link_crypto.cpp common/link_relay.cpp common/link_protocol.cpp"
+share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lssl -lcrypto -lzstd -lpthread"
 
 # name, sources, include folders, longest input, libraries
 targets=(
@@ -26,6 +27,7 @@ targets=(
   "preference_file|tests/fuzz/preference_file_fuzz.cpp src/core/setup_file.cpp|src|1024|"
   "auth_file|tests/fuzz/auth_file_fuzz.cpp src/external/auth_file.cpp|src|4096|"
   "share_requests|tests/fuzz/share_requests_fuzz.cpp $share_service|common server|4096|$share_libs"
+  "link_opening|tests/fuzz/link_opening_fuzz.cpp common/link_protocol.cpp|common|1024|"
 )
 status=0
 for t in "${targets[@]}"; do

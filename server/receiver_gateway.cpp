@@ -83,6 +83,23 @@ std::string check_pin(const GatewaySettings &s, const std::string &address, cons
     return {};
 }
 
+// Our TLS context, with the key loaded or made on first use; null when there can be none.
+SSL_CTX *our_context(const GatewaySettings &s) {
+    GatewayKey &k = *s.key;
+    std::lock_guard<std::mutex> lock(k.mutex);
+    if (!k.tried) {
+        k.tried = true;
+        if (s.folder.empty()) {
+            k.error = "HOME is not set";
+        } else {
+            k.identity = tlslink::load_or_create_identity(s.folder, "telvane-server " + s.sender_identity, k.error);
+            if (k.identity) k.context = tlslink::make_link_context(*k.identity, false);
+            if (k.identity && !k.context) k.error = "cannot set up TLS: " + tlslink::last_tls_error();
+        }
+    }
+    return k.context.get();
+}
+
 GatewayAttempt failed(wire::ConnectFailure f, std::string why) {
     GatewayAttempt a;
     a.kind = GatewayAttempt::Kind::Failed;
@@ -102,18 +119,8 @@ GatewaySettings load_gateway_settings(ReceiverRoads roads, std::string &error) {
         error = "HOME is not set, so there is no key for encrypted links";
         return s;
     }
-    const std::string folder = std::string(home) + "/.Telvane";
-    s.known_receivers_path = folder + "/known_receivers";
-    auto id = tlslink::load_or_create_identity(folder, "telvane-server " + s.sender_identity, error);
-    if (!id) return s;
-    auto shared = std::make_shared<const tlslink::Identity>(std::move(*id));
-    tlslink::SslCtx ctx = tlslink::make_link_context(*shared, false);
-    if (!ctx) {
-        error = "cannot set up TLS: " + tlslink::last_tls_error();
-        return s;
-    }
-    s.identity = std::move(shared);
-    s.context = std::make_shared<tlslink::SslCtx>(std::move(ctx));
+    s.folder = std::string(home) + "/.Telvane";
+    s.known_receivers_path = s.folder + "/known_receivers";
     return s;
 }
 
@@ -122,11 +129,13 @@ GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::
     char text[INET_ADDRSTRLEN] = {0};
     inet_ntop(AF_INET, &addr, text, sizeof text);
     const std::string address = text;
-    if (!settings.identity || !settings.context) {
+    SSL_CTX *context = our_context(settings);
+    if (!context) {
         close(tcp_fd);
-        return failed(wire::ConnectFailure::AuthorizationRejected, "no key of our own for an encrypted link");
+        return failed(wire::ConnectFailure::AuthorizationRejected,
+                      "no key of our own for an encrypted link: " + settings.key->error);
     }
-    tlslink::Ssl ssl(SSL_new(settings.context->get()));
+    tlslink::Ssl ssl(SSL_new(context));
     if (!ssl || SSL_set_fd(ssl.get(), tcp_fd) != 1) {
         close(tcp_fd);
         return failed(wire::ConnectFailure::NoRoute, "no memory for TLS");

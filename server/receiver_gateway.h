@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -18,20 +19,29 @@ namespace telvane::server {
 // Which roads to receivers the server takes.
 enum class ReceiverRoads { Any, Secure };
 
+// Our key and the TLS context made from it, loaded (or made) when the first link is tried, so
+// that a user who never meets a receiver with a link gets no files.
+struct GatewayKey {
+    std::mutex mutex;
+    bool tried = false;
+    std::optional<tlslink::Identity> identity;
+    tlslink::SslCtx context;
+    std::string error;   // why there is no key, once tried
+};
+
 // What every link attempt needs; made once at start by the server and shared by the workers.
 struct GatewaySettings {
     ReceiverRoads roads = ReceiverRoads::Any;
-    std::shared_ptr<const tlslink::Identity> identity;   // null: the key could not be loaded, no links
-    std::shared_ptr<tlslink::SslCtx> context;
+    std::string folder;                               // ~/.Telvane; empty: no links (no HOME)
+    std::shared_ptr<GatewayKey> key = std::make_shared<GatewayKey>();
     std::string known_receivers_path;                 // ~/.Telvane/known_receivers
     std::string sender_identity;                      // the user's name, as the consent question shows it
     std::chrono::milliseconds answer_limit{120000};   // how long the receiver's user may think
 };
 
-// The settings for the user running the server: its key in ~/.Telvane (made on first use), the
-// known-receivers file beside it, and the user's name. `error` says why links cannot be made
-// (the settings then have no identity and every receiver is reached plainly, or not at all under
-// Secure). Called once by the server at start.
+// The settings for the user running the server: its key's folder ~/.Telvane, the
+// known-receivers file there, and the user's name. `error` says why links cannot be made (no
+// HOME). Called once by the server at start.
 GatewaySettings load_gateway_settings(ReceiverRoads roads, std::string &error);
 
 // The outcome of trying a receiver host's gateway.
