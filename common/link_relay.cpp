@@ -37,7 +37,8 @@ bool LinkCodec::compress(std::string_view in, std::string &out) {
 
 std::size_t LinkCodec::decompress(std::string_view in, std::string &out, std::size_t limit) {
     ZSTD_inBuffer input{in.data(), in.size(), 0};
-    while (input.pos < input.size && out.size() < limit) {
+    // A full output buffer may leave more inside the decoder even when all input is taken.
+    while ((input.pos < input.size || holds_output_) && out.size() < limit) {
         const std::size_t start = out.size();
         const std::size_t room = std::min<std::size_t>(ZSTD_DStreamOutSize(), limit - start);
         out.resize(start + room);
@@ -45,7 +46,7 @@ std::size_t LinkCodec::decompress(std::string_view in, std::string &out, std::si
         const std::size_t r = ZSTD_decompressStream(dctx_.get(), &output, &input);
         out.resize(start + output.pos);
         if (ZSTD_isError(r)) return kCorrupt;
-        if (output.pos == 0 && input.pos == input.size) break;
+        holds_output_ = output.pos == room;
     }
     return input.pos;
 }
@@ -90,7 +91,7 @@ public:
             // Bytes OpenSSL holds already, or compressed input still to be opened, make no
             // descriptor readable: go round without waiting.
             const bool room = to_plain_.size() - plain_off_ < kMaxBuffered;
-            const bool ready_inside = room && (!from_tls_.empty() || SSL_has_pending(ssl_));
+            const bool ready_inside = room && (!from_tls_.empty() || codec_.holds_output() || SSL_has_pending(ssl_));
             pollfd p[3] = {};
             p[0].fd = plain_;
             if (!plain_eof_ && to_tls_.size() - tls_off_ < kMaxBuffered) p[0].events |= POLLIN;
@@ -144,7 +145,7 @@ private:
 
     bool read_tls() {
         for (;;) {
-            if (!from_tls_.empty()) {
+            if (!from_tls_.empty() || codec_.holds_output()) {
                 compact(to_plain_, plain_off_);
                 std::string &into = auth_ ? setup_ : to_plain_;
                 const std::size_t used = codec_.decompress(from_tls_, into, plain_off_ + kMaxBuffered);
@@ -154,7 +155,8 @@ private:
                 }
                 from_tls_.erase(0, used);
                 if (auth_ && !take_setup()) return false;
-                if (!from_tls_.empty()) return true;   // no room: the plain side must drain first
+                // No room: the plain side must drain first.
+                if (!from_tls_.empty() || codec_.holds_output()) return true;
             }
             if (tls_eof_ || to_plain_.size() - plain_off_ >= kMaxBuffered) return true;
             const int n = SSL_read(ssl_, buf_.data(), static_cast<int>(buf_.size()));

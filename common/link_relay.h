@@ -40,10 +40,13 @@ public:
     // Returns how much of `in` was used (the rest is for a later call), or kCorrupt.
     static constexpr std::size_t kCorrupt = static_cast<std::size_t>(-1);
     std::size_t decompress(std::string_view in, std::string &out, std::size_t limit);
+    // Whether the decompressor may hold output that did not fit the last call's limit.
+    bool holds_output() const { return holds_output_; }
 
 private:
     std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx_;
     std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx_;
+    bool holds_output_ = false;
 };
 
 // Why a relay ended.

@@ -1,0 +1,74 @@
+// The display link's pure and local parts: pinning receivers, the compressed stream, and the
+// key file's guard.
+#include <gtest/gtest.h>
+
+#include "link_crypto.h"
+#include "link_protocol.h"
+#include "link_relay.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sys/stat.h>
+
+using namespace telvane::tlslink;
+
+namespace {
+
+const std::string kA(64, 'a'), kB(64, 'b');
+
+TEST(Link, ReceiversArePinnedByTheirFirstKeyAndAChangeNamesTheLineToDelete) {
+    const auto entries = read_peer_lines("# known\n10.0.0.1 " + kA + "\n10.0.0.2 short\n10.0.0.3 " +
+                                             std::string(64, 'C') + "\n", false);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(judge_receiver(entries, "10.0.0.1", kA).kind, PinVerdict::Kind::Known);
+    EXPECT_EQ(judge_receiver(entries, "10.0.0.3", std::string(64, 'c')).kind, PinVerdict::Kind::Known);
+    EXPECT_EQ(judge_receiver(entries, "10.0.0.2", kA).kind, PinVerdict::Kind::New);
+    const PinVerdict changed = judge_receiver(entries, "10.0.0.1", kB);
+    EXPECT_EQ(changed.kind, PinVerdict::Kind::Changed);
+    EXPECT_EQ(changed.line, 2);
+    EXPECT_EQ(changed.pinned, kA);
+    // What the sender appends reads back as the same pin.
+    EXPECT_EQ(judge_receiver(read_peer_lines(known_receiver_line("10.0.0.9", kB), false), "10.0.0.9", kB).kind,
+              PinVerdict::Kind::Known);
+    // A remembered sender's line cannot be split by its identity.
+    EXPECT_EQ(read_peer_lines(allowed_sender_line(kA, "Ann\n" + kB + " x"), true).size(), 1u);
+}
+
+TEST(Link, EveryBatchDecompressesWholeOnItsOwnAndRepeatsShrink) {
+    LinkCodec sender, receiver;
+    std::mt19937 random(7);
+    std::string noise(5000, '\0');
+    for (char &c : noise) c = static_cast<char>(random());
+    const std::string typing = std::string(32, '\x02') + "key press of one character......";
+    std::size_t typed_wire = 0;
+    for (const std::string &batch : {typing, noise, typing, std::string(300000, 'x'), typing}) {
+        std::string wire, out;
+        ASSERT_TRUE(sender.compress(batch, wire));
+        // Flushed: the batch comes out whole from its own bytes, with nothing held back.
+        ASSERT_EQ(receiver.decompress(wire, out, 1 << 20), wire.size());
+        EXPECT_TRUE(out == batch) << out.size() << " bytes out of " << batch.size();
+        if (batch == typing) typed_wire = wire.size();
+    }
+    EXPECT_LT(typed_wire, typing.size() / 2);
+    std::string out;
+    EXPECT_EQ(receiver.decompress("not zstd at all", out, 1 << 20), LinkCodec::kCorrupt);
+}
+
+TEST(Link, AKeyOthersCanReadIsRefusedAndAKeptKeyKeepsItsFingerprint) {
+    char folder[] = "/tmp/link_test_XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    std::string error;
+    auto made = load_or_create_identity(folder, "test", error);
+    ASSERT_TRUE(made) << error;
+    auto again = load_or_create_identity(folder, "test", error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(made->fingerprint, again->fingerprint);
+    EXPECT_EQ(short_fingerprint(made->fingerprint).size(), 19u);
+    chmod((std::string(folder) + "/" + kKeyFile).c_str(), 0644);
+    EXPECT_FALSE(load_or_create_identity(folder, "test", error));
+    EXPECT_NE(error.find("chmod 600"), std::string::npos) << error;
+    std::system(("rm -rf " + std::string(folder)).c_str());
+}
+
+}  // namespace
