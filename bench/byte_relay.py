@@ -1,26 +1,75 @@
 #!/usr/bin/env python3
-"""Relays TCP connections from LISTEN_PORT to TARGET_PORT on 127.0.0.1 and counts the bytes each
-way, for bench/run-bytes.sh. Every 100 ms it writes "to_target from_target" into COUNT_FILE.
-With a fourth argument, bytes per second, each direction is held to that rate, as a link of that
-speed would (its bandwidth, not its latency)."""
+"""Relays TCP connections from LISTEN to TARGET and counts the bytes each way, for the benchmarks
+and the tests of display links. Each is a port on 127.0.0.1 or ADDR:PORT. Every 100 ms it writes
+"to_target from_target" into COUNT_FILE. With RATE, bytes per second, each direction is held to
+that rate, as a link of that speed would (its bandwidth). --delay-ms holds every chunk back that
+long in each direction, as a long link would (its latency). --flip-after N changes the Nth byte
+sent towards the target, as a faulty or hostile network would."""
+import argparse
+import queue
 import socket
 import sys
 import threading
 import time
 
-listen_port, target_port, count_file = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]
-rate = float(sys.argv[4]) if len(sys.argv) > 4 else 0.0
+parser = argparse.ArgumentParser()
+parser.add_argument("listen")
+parser.add_argument("target")
+parser.add_argument("count_file")
+parser.add_argument("rate", nargs="?", type=float, default=0.0)
+parser.add_argument("--delay-ms", type=float, default=0.0)
+parser.add_argument("--flip-after", type=int, default=0)
+args = parser.parse_args()
+
+
+def address(text):
+    host, _, port = text.rpartition(":")
+    return (host or "127.0.0.1", int(port))
+
+
+rate, count_file, delay = args.rate, args.count_file, args.delay_ms / 1000.0
 counts = [0, 0]
 lock = threading.Lock()
 
 
 def pump(src, dst, index):
     free_at = time.monotonic()  # when the emulated link has sent everything so far
+    sent = 0
+    late = queue.Queue()
+    if delay > 0:
+        def send_late():
+            try:
+                while True:
+                    due, chunk = late.get()
+                    if chunk is None:
+                        break
+                    while time.monotonic() < due:
+                        time.sleep(due - time.monotonic())
+                    dst.sendall(chunk)
+                    with lock:
+                        counts[index] += len(chunk)
+            except OSError:
+                pass
+            for s in (src, dst):
+                try:
+                    s.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+        threading.Thread(target=send_late, daemon=True).start()
     try:
         while True:
             data = src.recv(65536)
             if not data:
                 break
+            if index == 0 and args.flip_after and sent < args.flip_after <= sent + len(data):
+                at = args.flip_after - sent - 1
+                data = data[:at] + bytes([data[at] ^ 0x40]) + data[at + 1:]
+            sent += len(data)
+            if delay > 0:
+                # Every chunk arrives `delay` after it left, in order: a writer sends it then,
+                # while this reader goes on reading.
+                late.put((time.monotonic() + delay, data))
+                continue
             if rate > 0:
                 now = time.monotonic()
                 free_at = max(free_at, now) + len(data) / rate
@@ -31,6 +80,9 @@ def pump(src, dst, index):
                 counts[index] += len(data)
     except OSError:
         pass
+    if delay > 0:
+        late.put((0, None))
+        return
     for s in (src, dst):
         try:
             s.shutdown(socket.SHUT_RDWR)
@@ -51,12 +103,16 @@ def writer():
 
 server = socket.socket()
 server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-server.bind(("127.0.0.1", listen_port))
+server.bind(address(args.listen))
 server.listen(8)
 threading.Thread(target=writer, daemon=True).start()
 while True:
     client, _ = server.accept()
-    target = socket.create_connection(("127.0.0.1", target_port))
+    try:
+        target = socket.create_connection(address(args.target))
+    except OSError:
+        client.close()
+        continue
     for s in (client, target):
         s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     threading.Thread(target=pump, args=(client, target, 0), daemon=True).start()

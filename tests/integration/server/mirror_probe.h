@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <deque>
 #include <functional>
+#include <random>
 
 namespace telvane::testing {
 
@@ -22,6 +23,22 @@ inline void fill(xcb_connection_t *c, uint32_t drawable, int16_t x, int16_t y, u
     xcb_poly_fill_rectangle(c, drawable, gc, 1, &r);
     xcb_free_gc(c, gc);
     xcb_flush(c);
+}
+
+// Puts a w x h block of random 24-bit pixels (seeded by `seed`) at (x, y) of `window`, or of
+// `colours` picked at random; returns the block.
+inline std::vector<uint32_t> put_noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w,
+                                       uint16_t h, uint32_t seed, const std::vector<uint32_t> &colours = {}) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> block(size_t{w} * h);
+    for (auto &v : block) v = colours.empty() ? rng() & 0xffffff : colours[rng() % colours.size()];
+    uint32_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, x, y, 0, 24, static_cast<uint32_t>(block.size() * 4),
+                  reinterpret_cast<const uint8_t *>(block.data()));
+    xcb_free_gc(c, gc);
+    xcb_flush(c);
+    return block;
 }
 
 // A mapped top-level window of `c` filled with `colour`; returns its id.

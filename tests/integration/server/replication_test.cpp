@@ -38,15 +38,7 @@ struct Canvas {
     // each pixel is one of those, as text is.
     void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
                std::vector<uint32_t> colours = {}) {
-        std::mt19937 rng(seed);
-        std::vector<uint32_t> block(size_t{w} * h);
-        for (auto &v : block) v = colours.empty() ? rng() & 0xffffff : colours[rng() % colours.size()];
-        uint32_t gc = xcb_generate_id(c);
-        xcb_create_gc(c, gc, window, 0, nullptr);
-        xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, x, y, 0, 24,
-                      static_cast<uint32_t>(block.size() * 4), reinterpret_cast<const uint8_t *>(block.data()));
-        xcb_free_gc(c, gc);
-        xcb_flush(c);
+        const std::vector<uint32_t> block = put_noise(c, window, x, y, w, h, seed, colours);
         for (int yy = 0; yy < h; ++yy)
             for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
     }

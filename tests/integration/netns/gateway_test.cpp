@@ -1,0 +1,150 @@
+// Shares through a receiver host's encrypted link: the receiver's Xvfb takes no TCP at all, its
+// telvane-consent (at 127.0.0.2, a host of its own inside the test's network namespace) is the
+// only way in. Each phase is what a user meets: a yes, a no, a receiver with a new key, a
+// network that alters a byte, a host without the link, and a sender that takes no plain road.
+#include "mirror_probe.h"
+
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace telvane::testing;
+namespace wire = telvane::wire;
+
+namespace {
+
+constexpr uint8_t kFailed = 1;
+
+class Gateway : public SenderTest {
+protected:
+    void SetUp() override {
+        for (const char *home : {"sender", "receiver"}) mkdir(scratch.file(home).c_str(), 0700);
+        ShareServer::Options o;
+        o.env["HOME"] = scratch.file("sender");
+        if (secure) o.extra = {"--receivers", "secure"};
+        start_sender(o);
+        if (HasFatalFailure()) return;
+        XvfbServer::Options no_tcp;
+        no_tcp.listen_tcp = false;
+        rx = &add_receiver(no_tcp);
+        ASSERT_TRUE(rx->xvfb);
+        number = std::to_string(rx->xvfb->number());
+    }
+    void TearDown() override { stop_consent(); }
+
+    // (Re)starts the receiver host's service with `args`, its key in the receiver's home.
+    void start_consent(std::vector<std::string> args) {
+        stop_consent();
+        std::vector<std::string> argv{build_path("consent/telvane-consent"), "--listen", "127.0.0.2:34590",
+                                      "--link-listen", "127.0.0.2:34591"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildProcess::Options po;
+        po.env_set["HOME"] = scratch.file("receiver");
+        po.stdout_path = scratch.file("consent.log");
+        po.stderr_path = scratch.file("consent.err");
+        consent = ChildProcess::start(argv, po);
+        ASSERT_TRUE(consent);
+        ASSERT_TRUE(wait_for_text(scratch.file("consent.log"), "listening on", std::chrono::seconds(10)))
+            << read_file(scratch.file("consent.err"));
+    }
+    void stop_consent() {
+        if (consent) consent.stop(15, std::chrono::seconds(5));
+    }
+
+    // Shares `w` to display `number` of `address` and returns the first event that answers.
+    wire::ShareEvent share_to(const std::string &address, uint32_t w) {
+        const uint32_t host = intern(c.get(), address + ":" + number + ".0");
+        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        auto ev = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20));
+        EXPECT_TRUE(ev) << "no answer to the share";
+        return ev.value_or(wire::ShareEvent{});
+    }
+    // A failure with `detail` came, and nothing reached the receiver's display.
+    void expect_refused(const std::string &address, uint32_t w, uint32_t detail) {
+        const wire::ShareEvent ev = share_to(address, w);
+        EXPECT_EQ(ev.status, kFailed);
+        EXPECT_EQ(ev.detail, detail);
+        EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
+    }
+
+    bool secure = false;   // the sender takes no plain road
+    Receiver *rx = nullptr;
+    std::string number;
+    ChildProcess consent;
+};
+
+class SecureSender : public Gateway {
+protected:
+    void SetUp() override {
+        secure = true;
+        Gateway::SetUp();
+    }
+};
+
+TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
+    uint32_t w = make_window(c.get(), "through the link", 120, 90);
+    for (int16_t y = 0; y < 90; y += 10) fill(c.get(), w, 0, y, 120, 10, 0x102030u * static_cast<uint32_t>(y / 10 + 1));
+    sync(c.get());
+    const auto expected = pixels(c.get(), w, 120, 90);
+
+    // The user says no: access denied, and nothing reaches the display.
+    start_consent({"--refuse-all"});
+    expect_refused("127.0.0.2", w, 4);
+    EXPECT_NE(read_file(scratch.file("consent.log")).find("link from 127.0.0.1 refused"), std::string::npos);
+
+    // A yes: the mirror is exact, the road is in the trace, the receiver's key is remembered.
+    start_consent({"--accept-all"});
+    EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
+    EXPECT_EQ(expect_event(3).window, w);
+    MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
+    EXPECT_TRUE(mirror.shows(expected, 120, 90));
+    fill(c.get(), w, 30, 30, 40, 20, 0xff00ff);
+    sync(c.get());
+    EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
+    EXPECT_NE(trace().find("reached: link to 127.0.0.2 encrypted"), std::string::npos) << trace();
+    const std::string known = read_file(scratch.file("sender/.Telvane/known_receivers"));
+    EXPECT_EQ(known.rfind("127.0.0.2 ", 0), 0u) << known;
+    send_share(c.get(), codes.major, kUnshare, intern(c.get(), "127.0.0.2:" + number + ".0"), w, 0);
+    EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
+    expect_event(4);
+    expect_event(2);
+
+    // The receiver got a new key: refused, and the trace says which line to delete.
+    stop_consent();
+    std::remove(scratch.file("receiver/.Telvane/link_key.pem").c_str());
+    start_consent({"--accept-all"});
+    expect_refused("127.0.0.2", w, 4);
+    EXPECT_NE(trace().find("known_receivers line 1 has"), std::string::npos) << trace();
+
+    // A network that alters one byte after the handshake: the link fails, the share reports
+    // it, and the server goes on.
+    ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
+                                              "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"},
+                                             {});
+    ASSERT_TRUE(wait_for_text(scratch.file("count"), "0 0", std::chrono::seconds(10)));
+    std::ofstream(scratch.file("sender/.Telvane/known_receivers"), std::ios::trunc).flush();
+    auto ended = [](const wire::ShareEvent &e) { return e.status == kFailed || e.status == 2 || e.status == 12; };
+    auto ev = share_to("127.0.0.3", w);
+    // Drawing makes traffic until the altered byte has gone through.
+    for (uint32_t i = 0; i < 40 && !ended(ev); ++i) {
+        put_noise(c.get(), w, 0, 0, 120, 90, i);
+        ev = next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500)).value_or(wire::ShareEvent{});
+    }
+    EXPECT_TRUE(ended(ev)) << "status " << int(ev.status);
+    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(5)));
+    while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {
+    }
+
+    // A host without the link and without an X server on TCP: no X server, as before links.
+    start_consent({"--accept-all", "--link-listen", "off"});
+    expect_refused("127.0.0.2", w, 3);
+}
+
+TEST_F(SecureSender, ReachesNoReceiverWithoutALink) {
+    Receiver &plain = add_receiver();
+    uint32_t w = make_window(c.get(), "secure only", 50, 50);
+    send_share(c.get(), codes.major, kShareWindow, plain.host, w, 0);
+    EXPECT_EQ(expect_event(kFailed).detail, 4u);
+    EXPECT_NE(trace().find("plain links are refused"), std::string::npos) << trace();
+}
+
+}  // namespace
