@@ -113,7 +113,7 @@ std::string usage_text(const std::string &program) {
            "Asks the person at this display whether a Telvane sender may share windows here.\n"
            "  --listen ADDR:PORT      where to listen (default: all addresses, port 34590; port 0: any free one)\n"
            "  --timeout SECONDS       refuse a question nobody answers within this time (default 30)\n"
-           "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 10)\n"
+           "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 5)\n"
            "  --accept-all            accept every well-formed request without asking; opens no display\n"
            "  --refuse-all            refuse every request without asking; opens no display\n"
            "  -display DISPLAY        where to ask (default: $DISPLAY); other X toolkit options apply too\n"
