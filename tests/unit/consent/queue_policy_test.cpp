@@ -1,5 +1,5 @@
 // The question line: one shown at a time, oldest first, drops, the pause between dialogs and
-// time limits, on a clock the test moves by hand; and the connections an address may hold.
+// time limits, on a clock the test moves by hand.
 #include <gtest/gtest.h>
 
 #include "queue_policy.h"
@@ -108,23 +108,4 @@ TEST_F(Line, OneAddressCannotFloodTheLineAndTheLineHasAnEnd) {
     while (queue.waiting() < kMaxQuestionsWaiting) ASSERT_EQ(queue.add(id++, ++peer), A::Queued);
     EXPECT_EQ(queue.add(id++, ++peer), A::Full);
     EXPECT_EQ(queue.add(id++, peer), A::Full) << "a refused question does not count against its address";
-
-    // Before any question: open connections count, whatever they have sent, until they close.
-    using C = ConnectionLimits::Admission;
-    ConnectionLimits limits;
-    for (int i = 0; i < kMaxConnectionsPerPeer; ++i) ASSERT_EQ(limits.open(flooder), C::Open);
-    EXPECT_EQ(limits.open(flooder), C::PeerFull);
-    EXPECT_EQ(limits.open(flooder), C::PeerStillFull) << "a burst is logged once";
-    EXPECT_EQ(limits.open(genuine), C::Open);
-    limits.close(flooder);
-    EXPECT_EQ(limits.open(flooder), C::Open);
-    EXPECT_EQ(limits.open(flooder), C::PeerStillFull) << "the burst goes on while it holds connections";
-    for (int i = 0; i < kMaxConnectionsPerPeer; ++i) limits.close(flooder);
-    for (int i = 0; i < kMaxConnectionsPerPeer; ++i) ASSERT_EQ(limits.open(flooder), C::Open);
-    EXPECT_EQ(limits.open(flooder), C::PeerFull) << "a new burst after the last one ended";
-    // Many addresses: the total stops them, and a close makes room again.
-    while (!limits.full()) ASSERT_EQ(limits.open(++peer), C::Open);
-    EXPECT_EQ(limits.open(++peer), C::AllFull);
-    limits.close(genuine);
-    EXPECT_EQ(limits.open(genuine), C::Open);
 }
