@@ -38,7 +38,9 @@ Listener open_listener(const std::string &host, uint16_t port) {
     }
     int on = 1;
     setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd.get(), 64) != 0) {
+    // The kernel's largest queue: when it is full new connections are dropped and their senders
+    // try again only after a second or more, so a burst from one address must not fill it.
+    if (bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd.get(), SOMAXCONN) != 0) {
         result.error = "cannot listen on " + (host.empty() ? std::string("*") : host) + ":" +
                        std::to_string(port) + ": " + std::strerror(errno);
         return result;

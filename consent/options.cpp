@@ -123,7 +123,7 @@ std::string usage_text(const std::string &program) {
            "  --link-listen ADDR:PORT where senders open encrypted display links (default: all addresses,\n"
            "                          port 34591; off: take none)\n"
            "  --timeout SECONDS       refuse a question nobody answers within this time (default 30)\n"
-           "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 10)\n"
+           "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 5)\n"
            "  --accept-all            accept every well-formed request and link without asking; opens no\n"
            "                          display to ask on (links still need a display to relay to)\n"
            "  --refuse-all            refuse every request without asking; opens no display\n"

@@ -21,7 +21,9 @@ struct Options {
     std::string link_host;               // empty: every address
     uint16_t link_port = 34591;          // 0: any free port
     int answer_timeout_seconds = 30;
-    int read_timeout_seconds = 10;
+    // A real sender writes its whole request as soon as it is connected; a few seconds cover a
+    // slow network, and a connection that trickles its bytes holds a slot no longer than this.
+    int read_timeout_seconds = 5;
     AnswerMode mode = AnswerMode::Ask;
     bool help = false;
     bool version = false;   // --version

@@ -1,7 +1,9 @@
-// The question line's rules: first come first asked, one on screen, a pause between dialogs.
+// The question line's rules (first come first asked, one on screen, a pause between dialogs)
+// and how many connections an address may hold.
 #include "queue_policy.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace telvane::consent {
 
@@ -67,6 +69,24 @@ std::optional<TimePoint> QuestionQueue::next_deadline() const {
     if (line_.empty()) return std::nullopt;
     if (settled_at_) return *settled_at_ + settle_;
     return TimePoint{};
+}
+
+ConnectionLimits::Admission ConnectionLimits::open(std::uint32_t peer) {
+    if (full()) return Admission::AllFull;
+    PerPeer &p = per_peer_[peer];
+    if (p.open >= kMaxConnectionsPerPeer) {
+        return std::exchange(p.refusing, true) ? Admission::PeerStillFull : Admission::PeerFull;
+    }
+    ++p.open;
+    ++total_;
+    return Admission::Open;
+}
+
+void ConnectionLimits::close(std::uint32_t peer) {
+    auto it = per_peer_.find(peer);
+    if (it == per_peer_.end()) return;
+    --total_;
+    if (--it->second.open == 0) per_peer_.erase(it);
 }
 
 std::vector<ConnectionId> Deadlines::take_due(TimePoint now) {

@@ -1,6 +1,7 @@
 #pragma once
-// Which question is put to the person and when: one at a time, oldest first, with time limits.
-// Pure bookkeeping over connection ids and a clock the caller passes in, so tests choose the time.
+// Which connections may stay open, and which question is put to the person and when: one at a
+// time, oldest first, with time limits. Pure bookkeeping over connection ids, addresses and a
+// clock the caller passes in, so tests choose the time.
 
 #include <chrono>
 #include <cstdint>
@@ -19,6 +20,13 @@ using TimePoint = Clock::time_point;
 // wait behind the shown one.
 constexpr int kMaxQuestionsPerPeer = 4;
 constexpr std::size_t kMaxQuestionsWaiting = 16;
+
+// Connections one address may hold open at once, whatever they have sent so far (a request
+// trickled in a byte at a time holds its connection as long as a whole one does), and
+// connections open in all. A connection beyond its address's limit is refused as it comes, so
+// one address never fills the service; beyond the total, connections wait in the kernel's queue.
+constexpr int kMaxConnectionsPerPeer = 8;
+constexpr std::size_t kMaxConnections = 256;
 
 // After a dialog goes down, the next question waits this long before it comes up, so that a
 // click meant for the old question cannot land on the new one.
@@ -82,6 +90,31 @@ private:
     std::map<std::uint32_t, int> per_peer_;
 
     void forget(ConnectionId id);
+};
+
+// Open connections counted per address, for deciding whether a new one may stay. The service
+// owns one, asks it at every accept and tells it of every close.
+class ConnectionLimits {
+public:
+    // Refused connections come in bursts: the first refusal of a burst is PeerFull, the rest
+    // PeerStillFull, until the address has no connection open, so a flood is logged once.
+    enum class Admission { Open, PeerFull, PeerStillFull, AllFull };
+    // Counts a new connection from `peer` (any number that names the address) when both its
+    // address's limit and the total allow it; the caller closes it at once otherwise.
+    Admission open(std::uint32_t peer);
+    // A connection from `peer` that open() let in has closed.
+    void close(std::uint32_t peer);
+    // Whether the total is reached, so that the caller leaves new connections in the kernel's
+    // queue for now.
+    bool full() const { return total_ >= kMaxConnections; }
+
+private:
+    struct PerPeer {
+        int open = 0;
+        bool refusing = false;
+    };
+    std::map<std::uint32_t, PerPeer> per_peer_;   // only addresses with a connection open
+    std::size_t total_ = 0;
 };
 
 // A time limit per connection (for reading a request, or for the last bytes before closing).

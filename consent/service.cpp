@@ -17,8 +17,9 @@ namespace telvane::consent {
 
 namespace {
 
-// More connections than this wait in the kernel's backlog until some close.
-constexpr std::size_t kMaxConnections = 256;
+// Connections taken from the listener in one turn of the loop, so that a flood of them never
+// keeps the loop from reading the ones already open.
+constexpr int kAcceptBatch = 64;
 // How long an answered peer may go on sending before its connection is closed regardless.
 // Draining first makes the close orderly, so the peer reads its answer rather than a reset.
 constexpr std::chrono::seconds kDrainTime{2};
@@ -49,6 +50,11 @@ void guarded(const char *what, Body &&body) {
 
 Outcome outcome_of(ParseError error) {
     return error == ParseError::IdentityTooLong ? Outcome::TooLong : Outcome::NoZero;
+}
+
+// The number that names an address in the limits and the question line.
+uint32_t address_key(const Ipv4Address &a) {
+    return uint32_t{a[0]} << 24 | uint32_t{a[1]} << 16 | uint32_t{a[2]} << 8 | a[3];
 }
 
 }  // namespace
@@ -132,7 +138,11 @@ void ConsentService::listener_ready(XtPointer client, int *, XtInputId *) {
 }
 
 void ConsentService::accept_all_pending() {
-    while (connections_.size() < kMaxConnections) {
+    for (int taken = 0; taken < kAcceptBatch; ++taken) {
+        if (limits_.full()) {
+            set_accepting(false);
+            return;
+        }
         int fd = accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -144,17 +154,27 @@ void ConsentService::accept_all_pending() {
             accept_resume_ = Clock::now() + kAcceptRetry;
             return;
         }
+        UniqueFd accepted(fd);
+        Ipv4Address peer = peer_address(fd);
+        auto admission = limits_.open(address_key(peer));
+        if (admission != ConnectionLimits::Admission::Open) {
+            // Refused before anything is read: a definite no, and the descriptor goes at once.
+            // One log line per burst, so that a flood cannot flood the log as well.
+            if (admission == ConnectionLimits::Admission::PeerFull) log_line(connections_refused_line(peer));
+            char no = answer_byte(Outcome::Refused);
+            (void)!send(fd, &no, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            continue;
+        }
         ConnectionId id = next_id_++;
         Connection c;
-        c.fd = UniqueFd(fd);
-        c.peer = peer_address(fd);
+        c.fd = std::move(accepted);
+        c.peer = peer;
         c.watch = std::make_unique<Watch>(Watch{this, id});
         c.input = XtAppAddInput(app_, fd, reinterpret_cast<XtPointer>(XtInputReadMask), connection_ready,
                                 c.watch.get());
         connections_.emplace(id, std::move(c));
         read_deadlines_.set(id, Clock::now() + settings_.read_timeout);
     }
-    set_accepting(false);
 }
 
 void ConsentService::connection_ready(XtPointer client, int *, XtInputId *) {
@@ -214,8 +234,7 @@ void ConsentService::request_complete(ConnectionId id) {
     case AnswerMode::RefuseAll: finish(id, Outcome::Refused); return;
     case AnswerMode::Ask: break;
     }
-    const uint32_t peer = uint32_t{c.peer[0]} << 24 | uint32_t{c.peer[1]} << 16 | uint32_t{c.peer[2]} << 8 | c.peer[3];
-    switch (queue_.add(id, peer)) {
+    switch (queue_.add(id, address_key(c.peer))) {
     case QuestionQueue::Admission::Queued: break;
     case QuestionQueue::Admission::PeerBusy: finish(id, Outcome::PeerBusy); return;
     case QuestionQueue::Admission::Full: finish(id, Outcome::QueueFull); return;
@@ -261,6 +280,7 @@ void ConsentService::close_connection(ConnectionId id) {
     auto it = connections_.find(id);
     if (it == connections_.end()) return;
     if (it->second.input) XtRemoveInput(it->second.input);
+    limits_.close(address_key(it->second.peer));
     read_deadlines_.clear(id);
     close_deadlines_.clear(id);
     queue_.drop(id, Clock::now());

@@ -22,7 +22,7 @@ namespace telvane::consent {
 struct ServiceSettings {
     AnswerMode mode = AnswerMode::Ask;
     std::chrono::seconds answer_timeout{30};
-    std::chrono::seconds read_timeout{10};
+    std::chrono::seconds read_timeout{Options{}.read_timeout_seconds};
 };
 
 class ConsentService {
@@ -95,6 +95,7 @@ private:
     std::map<ConnectionId, Connection> connections_;
     ConnectionId next_id_ = 1;
     QuestionQueue queue_;
+    ConnectionLimits limits_;
     Deadlines read_deadlines_;
     Deadlines close_deadlines_;
     std::optional<TimePoint> accept_resume_;   // accepting paused after running out of descriptors

@@ -108,4 +108,8 @@ std::string answer_line(const Ipv4Address &peer, Outcome outcome) {
 
 std::string went_away_line(const Ipv4Address &peer) { return kPrefix + "peer " + dotted(peer) + " went away"; }
 
+std::string connections_refused_line(const Ipv4Address &peer) {
+    return kPrefix + "connections from " + dotted(peer) + " refused: too many open";
+}
+
 }  // namespace telvane::consent

@@ -45,10 +45,12 @@ std::string question_sentence(std::string_view shown_identity, const Ipv4Address
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width);
 
 // The log lines, without the newline, for log_line: the listening address (main), a request
-// read, an answer sent, and a sender that left before its answer (the service).
+// read, an answer sent, a sender that left before its answer, and the start of a burst of
+// connections refused because their address holds as many as it may (the service).
 std::string listening_line(const std::string &address_and_port);
 std::string question_line(const Ipv4Address &sender, std::string_view raw_identity);
 std::string answer_line(const Ipv4Address &peer, Outcome outcome);
 std::string went_away_line(const Ipv4Address &peer);
+std::string connections_refused_line(const Ipv4Address &peer);
 
 }  // namespace telvane::consent

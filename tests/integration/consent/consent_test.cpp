@@ -8,6 +8,7 @@
 #include "xvfb.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
@@ -64,16 +65,20 @@ private:
     ScratchDir dir_;
 };
 
-// A sender's side of one connection.
+// A sender's side of one connection, from 127.0.0.<from>; SOCK_NONBLOCK in `flags` connects later.
 class Peer {
 public:
-    explicit Peer(int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit Peer(int port, uint8_t from = 1, int flags = 0) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
+        timeval limit{kLimit.count(), 0};   // a connect the service never takes fails in time
+        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         sockaddr_in a{};
         a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + from);
+        bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
         a.sin_port = htons(static_cast<uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        if (connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && !(errno == EINPROGRESS && flags & SOCK_NONBLOCK)) {
             close(fd_);
             fd_ = -1;
         }
@@ -190,6 +195,28 @@ TEST_F(Headless, SilentPeersAreRefusedInTimeAndBlockNobody) {
     ASSERT_TRUE(later.send_bytes(request_bytes({10, 0, 0, 2}, "later")));
     EXPECT_EQ(later.answer(), "1");
     EXPECT_TRUE(consent.process.running());
+}
+
+TEST_F(Headless, ASlowFloodFromOneAddressDelaysNobodyElse) {
+    // --accept-all answers a whole request at once, so any wait is the flood's doing; and the
+    // flood's connections never time out here, so only the bound on their number makes room.
+    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
+    std::vector<std::unique_ptr<Peer>> flood(1000);
+    // More rounds than the 8 connections an address may hold: each genuine one must free its place.
+    for (int round = 1; round <= 10; ++round) {
+        // 127.0.0.2 reopens each connection the service closed and begins a request on it.
+        for (auto &p : flood) {
+            if (p && !p->has_news()) continue;
+            p = std::make_unique<Peer>(consent.port, 2, SOCK_NONBLOCK);
+            p->send_bytes("\x7f");
+        }
+        auto asked = std::chrono::steady_clock::now();
+        Peer genuine(consent.port, 3);
+        ASSERT_TRUE(genuine.send_bytes(request_bytes({127, 0, 0, 3}, "genuine"))) << "its connection never taken";
+        EXPECT_EQ(genuine.answer(1s), "1") << round;
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << round;
+    }
+    EXPECT_EQ(count_of(consent.log(), "connections from 127.0.0.2 refused: too many open\n"), 1u) << consent.log();
 }
 
 TEST(CommandLine, UsageHelpAndFailures) {
