@@ -7,6 +7,7 @@
 #include <Xm/Label.h>
 #include <Xm/Protocols.h>
 #include <Xm/PushB.h>
+#include <Xm/ToggleB.h>
 #include <Xm/Xm.h>
 #include <X11/Shell.h>
 #include <X11/Xatom.h>
@@ -94,6 +95,13 @@ void ConsentDialog::build() {
                                     XmNtopOffset, 10, XmNleftAttachment, XmATTACH_OPPOSITE_WIDGET,
                                     XmNleftWidget, message_, XmNrightAttachment, XmATTACH_FORM, nullptr);
 
+    // Only a display link's question offers to remember its sender, by its key.
+    XmString remember = XmStringCreateLocalized(const_cast<char *>("Always allow this sender"));
+    always_ = XtVaCreateWidget("always", xmToggleButtonWidgetClass, form_, XmNlabelString, remember,
+                               XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, note_, XmNtopOffset, 8,
+                               XmNleftAttachment, XmATTACH_OPPOSITE_WIDGET, XmNleftWidget, message_, nullptr);
+    XmStringFree(remember);
+
     // Refuse is the default: a person typing Return into another window when the dialog
     // appears must not let a share in by accident.
     auto make_button = [&](const char *name, const char *text) {
@@ -125,7 +133,7 @@ void ConsentDialog::build() {
 }
 
 void ConsentDialog::show(const std::string &shown_identity, const Ipv4Address &sender, const Ipv4Address &peer,
-                         int timeout_seconds) {
+                         int timeout_seconds, const std::string &key) {
     std::string who = question_sentence(shown_identity, sender, peer);
     // The sentence minus its fixed tail is "<identity> at <address>": that part stands out.
     const std::string tail = " wants to share windows with this display.";
@@ -135,7 +143,20 @@ void ConsentDialog::show(const std::string &shown_identity, const Ipv4Address &s
     set_label(message_, text);
     std::string note = "Unanswered, it is refused in " + std::to_string(timeout_seconds) +
                        (timeout_seconds == 1 ? " second." : " seconds.");
+    if (!key.empty()) note = "Its key begins " + key + ". " + note;
     set_label(note_, lines_string(wrap_words(note, kLineWidth), "note", nullptr));
+    // The buttons hang below the toggle when it is there, below the note when not: a form
+    // does not look past an unmanaged widget.
+    // The form is laid out afresh, so that the shell takes the new height.
+    XmToggleButtonSetState(always_, False, False);
+    XtUnmanageChild(form_);
+    if (key.empty()) XtUnmanageChild(always_);
+    for (Widget b : {accept_, refuse_}) XtVaSetValues(b, XmNtopWidget, key.empty() ? note_ : always_, nullptr);
+    if (!key.empty()) XtManageChild(always_);
+    XtManageChild(form_);
+    XtWidgetGeometry wanted{};
+    XtQueryGeometry(form_, nullptr, &wanted);
+    if (wanted.request_mode & CWHeight) XtVaSetValues(shell_, XmNheight, wanted.height, nullptr);
 
     // Centre on the screen at the size the new text gives.
     Dimension w = 0, h = 0;
@@ -151,6 +172,8 @@ void ConsentDialog::show(const std::string &shown_identity, const Ipv4Address &s
     XFlush(XtDisplay(shell_));
     shown_ = true;
 }
+
+bool ConsentDialog::always() const { return XtIsManaged(always_) && XmToggleButtonGetState(always_); }
 
 void ConsentDialog::hide() {
     if (!shown_) return;

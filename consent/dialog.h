@@ -32,9 +32,13 @@ public:
     // Shows the question of `shown_identity` (already made printable) at `sender`, with `peer`,
     // the address the connection comes from, beside it when it differs; notes that
     // it is refused after `timeout_seconds`; centred on the screen and raised above other
-    // windows. Called by the service when a question's turn comes.
+    // windows. A display link's question also names the sender's key (`key`, its short form)
+    // and offers to always allow that sender. Called by the service when a question's turn comes.
     void show(const std::string &shown_identity, const Ipv4Address &sender, const Ipv4Address &peer,
-              int timeout_seconds);
+              int timeout_seconds, const std::string &key = "");
+
+    // Whether "Always allow this sender" is set for the shown link question.
+    bool always() const;
 
     // Takes the dialog down and waits until the display server has done so, so that the
     // answer, sent next, never arrives while the old dialog is still up. Called by the service.
@@ -54,6 +58,7 @@ private:
     Widget icon_ = nullptr;
     Widget message_ = nullptr;
     Widget note_ = nullptr;
+    Widget always_ = nullptr;
     Widget accept_ = nullptr;
     Widget refuse_ = nullptr;
     AnswerHandler on_answer_;

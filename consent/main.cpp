@@ -121,8 +121,14 @@ int main(int argc, char **argv) {
         std::unique_ptr<LinkService> links;
         if (link_listener.fd) log_line("telvane-consent: links on " + link_listener.bound + ", key " + link_key);
         if (link_listener.fd)
-            links = std::make_unique<LinkService>(app.get(), std::move(link_listener.fd), link_settings,
-                                                  service.recent_yes(), nullptr);
+            links = std::make_unique<LinkService>(
+                app.get(), std::move(link_listener.fd), link_settings, service.recent_yes(),
+                [&service, &links](LinkId id, const LinkQuestion &q) {
+                    service.ask_link(q.sender, q.peer, q.identity, telvane::tlslink::short_fingerprint(q.fingerprint),
+                                     [&links, id](bool accepted, bool always) {
+                                         if (links) links->answer(id, accepted, always);
+                                     });
+                });
         status = service.run();
         links.reset();
         service.set_dialog(nullptr);

@@ -109,6 +109,7 @@ int ConsentService::run() {
 
 void ConsentService::stop_all() {
     if (dialog_) dialog_->hide();
+    for (auto &[id, ask] : std::exchange(link_asks_, {})) ask.answer(false, false);
     std::vector<ConnectionId> ids;
     for (const auto &[id, c] : connections_) ids.push_back(id);
     for (ConnectionId id : ids) {
@@ -250,11 +251,7 @@ void ConsentService::finish(ConnectionId id, Outcome outcome) {
     read_deadlines_.clear(id);
     queue_.drop(id, Clock::now());
     log_line(answer_line(log_address(c), outcome));
-    if (outcome == Outcome::Accepted) {
-        std::uint32_t key = 0;
-        for (uint8_t b : c.peer) key = (key << 8) | b;
-        recent_yes_.record(key, LinkClock::now());
-    }
+    if (outcome == Outcome::Accepted) recent_yes_.record(address_key(c.peer), LinkClock::now());
     char byte = answer_byte(outcome);
     // One byte into an empty send buffer does not block; a peer that is gone is not our problem.
     (void)!send(c.fd.get(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -288,10 +285,38 @@ void ConsentService::close_connection(ConnectionId id) {
     if (!accept_resume_ && !stopping_) set_accepting(true);
 }
 
+void ConsentService::ask_link(const Ipv4Address &sender, const Ipv4Address &peer, const std::string &identity,
+                              const std::string &key, LinkAnswer answer) {
+    if (!dialog_ || stopping_) return answer(false, false);
+    const ConnectionId id = next_id_++;
+    if (queue_.add(id, address_key(peer)) != QuestionQueue::Admission::Queued) {
+        log_line("telvane-consent: link from " + dotted(peer) + " refused: too many questions");
+        return answer(false, false);
+    }
+    link_asks_.emplace(id, LinkAsk{sender, peer, identity, key, std::move(answer)});
+    show_next_question();
+    reschedule();
+}
+
+void ConsentService::finish_link(ConnectionId id, bool accepted, bool always) {
+    auto it = link_asks_.find(id);
+    if (it == link_asks_.end()) return;
+    LinkAsk ask = std::move(it->second);
+    link_asks_.erase(it);
+    queue_.drop(id, Clock::now());
+    ask.answer(accepted, always);
+}
+
 void ConsentService::show_next_question() {
     if (!dialog_ || stopping_) return;
     auto id = queue_.show_next(Clock::now());
     if (!id) return;
+    if (auto link = link_asks_.find(*id); link != link_asks_.end()) {
+        const LinkAsk &a = link->second;
+        dialog_->show(printable_identity(a.identity), a.sender, a.peer,
+                      static_cast<int>(settings_.answer_timeout.count()), a.key);
+        return;
+    }
     const Request &r = connections_.at(*id).parser.request();
     dialog_->show(printable_identity(r.identity), r.sender, connections_.at(*id).peer,
                   static_cast<int>(settings_.answer_timeout.count()));
@@ -299,9 +324,11 @@ void ConsentService::show_next_question() {
 
 void ConsentService::answer_shown(bool accepted) {
     auto id = queue_.finish_shown(Clock::now());
+    const bool always = dialog_ && dialog_->always();
     if (dialog_) dialog_->hide();
     if (!id) return;
-    finish(*id, accepted ? Outcome::Accepted : Outcome::Refused);
+    if (link_asks_.count(*id)) finish_link(*id, accepted, always);
+    else finish(*id, accepted ? Outcome::Accepted : Outcome::Refused);
     show_next_question();
     reschedule();
 }
@@ -312,7 +339,8 @@ void ConsentService::expire(TimePoint now) {
     if (auto id = queue_.overdue(now)) {
         queue_.finish_shown(now);
         if (dialog_) dialog_->hide();
-        finish(*id, Outcome::TimedOut);
+        if (link_asks_.count(*id)) finish_link(*id, false, false);
+        else finish(*id, Outcome::TimedOut);
     }
     if (accept_resume_ && now >= *accept_resume_) {
         accept_resume_.reset();

@@ -14,6 +14,7 @@
 #include <X11/Intrinsic.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -41,6 +42,14 @@ public:
     // The dialog's Accept (true) or Refuse / window close (false) for the shown question.
     // Called by the dialog's handler.
     void answer_shown(bool accepted);
+
+    // Puts a display link's question to the person, in turn with the share questions and under
+    // the same limits: `answer` gets the person's answer and whether to always allow the sender
+    // (the short form of whose key is `key`), or no when the line is full, nobody answers in
+    // time or the service stops. Called by the link service.
+    using LinkAnswer = std::function<void(bool accepted, bool always)>;
+    void ask_link(const Ipv4Address &sender, const Ipv4Address &peer, const std::string &identity,
+                  const std::string &key, LinkAnswer answer);
 
     // The yes answers of the last minute by address, which let a display link in without a
     // second question. Read by the link service.
@@ -81,6 +90,7 @@ private:
     void peer_gone(ConnectionId id);
     void close_connection(ConnectionId id);
     void show_next_question();
+    void finish_link(ConnectionId id, bool accepted, bool always);
     void expire(TimePoint now);
     void reschedule();
     void set_accepting(bool on);
@@ -105,6 +115,13 @@ private:
     XtInputId signal_input_ = 0;
     bool stopping_ = false;
     RecentYes recent_yes_;
+    // Display links' questions, numbered among the connections so that the line tells them apart.
+    struct LinkAsk {
+        Ipv4Address sender{}, peer{};
+        std::string identity, key;
+        LinkAnswer answer;
+    };
+    std::map<ConnectionId, LinkAsk> link_asks_;
 };
 
 // Writes one log line on standard output and flushes it, so that a reader sees it at once.

@@ -2,7 +2,14 @@
 // telvane-consent (at 127.0.0.2, a host of its own inside the test's network namespace) is the
 // only way in. Each phase is what a user meets: a yes, a no, a receiver with a new key, a
 // network that alters a byte, a host without the link, and a sender that takes no plain road.
+// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
+#include "dialog_driver.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sys/stat.h>
@@ -91,8 +98,24 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_refused("127.0.0.2", w, 4);
     EXPECT_NE(read_file(scratch.file("consent.log")).find("link from 127.0.0.1 refused"), std::string::npos);
 
-    // A yes: the mirror is exact, the road is in the trace, the receiver's key is remembered.
-    start_consent({"--accept-all"});
+    // The person says yes to a share question from this host: for a minute that yes lets its
+    // link in without asking again (nobody would click, and the question would time out). The
+    // mirror is exact, the road is in the trace, the receiver's key is remembered.
+    start_consent({"-display", rx->xvfb->name(), "--timeout", "5"});
+    int ask = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(34590);
+    inet_pton(AF_INET, "127.0.0.2", &at.sin_addr);
+    ASSERT_EQ(connect(ask, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    ASSERT_EQ(write(ask, "\x7f\0\0\x01Ann\0", 8), 8);
+    DialogDriver person(rx->xvfb->name());
+    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
+    ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 0)));
+    char answer = 0;
+    EXPECT_EQ(read(ask, &answer, 1), 1);
+    EXPECT_EQ(answer, '1');
+    close(ask);
     EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
