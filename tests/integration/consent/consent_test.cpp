@@ -39,7 +39,9 @@ class ConsentRun {
 public:
     // Starts the service with `args` and waits for its "listening on" line.
     testing::AssertionResult start(std::vector<std::string> args, ChildProcess::Options options = {}) {
-        args.insert(args.begin(), {build_path("consent/telvane-consent"), "--listen", "127.0.0.1:0"});
+        // No link port: the machine's own 34591 is not a test's to take.
+        args.insert(args.begin(),
+                    {build_path("consent/telvane-consent"), "--listen", "127.0.0.1:0", "--link-listen", "off"});
         options.stdout_path = dir_.file("out");
         options.stderr_path = dir_.file("err");
         process = ChildProcess::start(args, options);

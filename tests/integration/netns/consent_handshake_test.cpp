@@ -71,7 +71,8 @@ protected:
 
     // Starts telvane-consent with `args`, listening at `listen`, and waits until it says so.
     void start_consent(std::vector<std::string> args, const std::string &listen = "127.0.0.1:34590") {
-        std::vector<std::string> argv{build_path("consent/telvane-consent"), "--listen", listen};
+        // The handshake alone: shares go to the receiver's X server, not through a link.
+        std::vector<std::string> argv{build_path("consent/telvane-consent"), "--listen", listen, "--link-listen", "off"};
         argv.insert(argv.end(), args.begin(), args.end());
         ChildProcess::Options po;
         po.stdout_path = scratch.file("consent.log");
