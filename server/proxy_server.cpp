@@ -14,6 +14,7 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -211,6 +212,7 @@ struct ProxyServer::Connection final : ShareRequestHandler {
     ShareService *service;
     bool local;                 // the client can take descriptors
     bool closing = false;       // flush what the client is owed, then close
+    bool upstream_ended = false;   // upstream closed its end; the socket is out of the poll set
     bool failed = false;        // close at the end of this round
     uint32_t client_mask = 0;
     uint32_t upstream_mask = 0;
@@ -590,6 +592,7 @@ void ProxyServer::update_interest(Connection &c) {
         c.proto.client_out().fds_queued() < kMaxQueuedFds)
         um |= EPOLLIN;
     if (!c.proto.upstream_out().empty()) um |= EPOLLOUT;
+    if (c.upstream_ended) um = c.upstream_mask;
     if (cm != c.client_mask) {
         c.client_mask = cm;
         epoll_event ev{cm, {.u64 = key(c.id, kClient)}};
@@ -649,7 +652,12 @@ void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
             if (c.local) c.proto.client_out().attach(std::move(fd));
         });
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            c.closing = true;  // upstream dropped the client: give it what arrived, then close
+            // Upstream dropped the client: give it what arrived, then close. The hung-up socket
+            // leaves the poll set, where it would wake every wait until the client has read.
+            c.closing = true;
+            c.upstream_ended = true;
+            unwatch(c.upstream.get());
+            client_link_ended_ = true;
         } else if (n > 0) {
             auto st = c.proto.from_upstream(buf.data(), static_cast<size_t>(n), true);
             if (st == ConnectionProtocol::Status::Broken) c.failed = true;
@@ -734,7 +742,26 @@ int ProxyServer::run() {
             for (uint32_t host : std::exchange(receiver_backlog_, {}))
                 if (service_->receiver_readable(host)) receiver_backlog_.insert(host);
         }
+        if (upstream_gone()) return leave_without_upstream();
     }
+}
+
+bool ProxyServer::upstream_gone() {
+    if (upstream_->broken() || service_->capture_lost()) return true;
+    if (!std::exchange(client_link_ended_, false)) return false;
+    // Upstream never closes half of a link, so a closed read side means it is gone.
+    pollfd p{upstream_->fd(), POLLRDHUP, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP));
+}
+
+int ProxyServer::leave_without_upstream() {
+    std::fprintf(stderr, "telvane-server: upstream display %s is gone; closing %zu client(s) and exiting\n",
+                 options_.upstream.c_str(), connections_.size());
+    for (auto &[id, c] : connections_) drain(c->client.get(), c->proto.client_out());
+    // Closing the sockets also takes them out of the poll set. The lock, the sockets and the
+    // cookie go with this object, as on SIGTERM.
+    connections_.clear();
+    return kExitUpstreamGone;
 }
 
 }  // namespace telvane::server

@@ -19,6 +19,10 @@
 
 namespace telvane::server {
 
+// The exit code when the display we stand in front of has gone (its connection or the capture
+// link ended). Written in the man page.
+inline constexpr int kExitUpstreamGone = 3;
+
 struct ServerOptions {
     int display = -1;               // N of ":N"
     std::string upstream;           // display name of upstream
@@ -37,7 +41,8 @@ public:
     static std::unique_ptr<ProxyServer> create(const ServerOptions &options, std::string &error);
     ~ProxyServer();
 
-    // Runs until SIGTERM, SIGINT or SIGHUP; returns the exit code.
+    // Runs until SIGTERM, SIGINT or SIGHUP (exit code 0) or until upstream is gone
+    // (kExitUpstreamGone).
     int run();
 
 private:
@@ -73,6 +78,13 @@ private:
     // Stops or resumes the share service's work when a grab begins or ends.
     void follow_grab();
     std::optional<int> connect_upstream() const;
+    // True when upstream is gone: our own link or the capture link found it closed, or, after a
+    // client's link to it ended, our own link has hung up (its reading waits while a client
+    // holds the server grabbed).
+    bool upstream_gone();
+    // Closes every client as an X server that goes away does, after one try at writing what
+    // each is owed, and says so in one line; returns kExitUpstreamGone.
+    int leave_without_upstream();
 
     ServerOptions options_;
     Fd epoll_;
@@ -93,6 +105,7 @@ private:
     uint64_t next_id_ = 1;
     std::vector<uint64_t> doomed_;   // closed while their events may still be in the current batch
     std::set<uint32_t> receiver_backlog_;   // receivers whose events were left for the next turn
+    bool client_link_ended_ = false;   // upstream closed a client's link in this turn
 };
 
 }  // namespace telvane::server
