@@ -755,8 +755,9 @@ bool ProxyServer::upstream_gone() {
 }
 
 int ProxyServer::leave_without_upstream() {
-    std::fprintf(stderr, "telvane-server: upstream display %s is gone; closing %zu client(s) and exiting\n",
-                 options_.upstream.c_str(), connections_.size());
+    std::fprintf(stderr, "telvane-server: upstream display %s is gone (%s ended); closing %zu client(s) and exiting\n",
+                 options_.upstream.c_str(), service_->capture_lost() ? "the capture link" : "our connection",
+                 connections_.size());
     for (auto &[id, c] : connections_) drain(c->client.get(), c->proto.client_out());
     // Closing the sockets also takes them out of the poll set. The lock, the sockets and the
     // cookie go with this object, as on SIGTERM.

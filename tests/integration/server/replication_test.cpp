@@ -401,3 +401,31 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
     EXPECT_TRUE(server->process().running());
 }
+
+TEST_F(ReplicationTimeLimit, TheServerEndsWithItsUpstreamAlsoAfterAReceiverTimedOut) {
+    // A receiver that stops answering is dropped first: taking its window off the capture link
+    // used to race upstream's death, and a link found broken there kept the loop spinning.
+    Receiver &stuck = add_receiver();
+    uint32_t w = solid_window(c.get(), "left behind", 400, 300, 0x101010);
+    share(stuck, w);
+    ASSERT_EQ(kill(stuck.xvfb->process().pid(), SIGSTOP), 0);
+    Resume resume{stuck.xvfb->process().pid()};
+    for (uint32_t colour = 0x300000; colour < 0x300000 + 40 * 0x010101; colour += 0x010101)
+        fill(c.get(), w, 0, 0, 400, 300, colour);
+    EXPECT_EQ(expect_event(10).host, stuck.host);
+
+    const std::string number = std::to_string(server->number());
+    upstream->process().stop(9);
+    auto st = server->process().wait_for_exit(std::chrono::seconds(2));
+    ASSERT_TRUE(st) << "the server outlived its upstream";
+    EXPECT_EQ(exit_code(*st), 3);
+    EXPECT_NE(read_file(scratch.file("server.log")).find("upstream display " + upstream->name() + " is gone"),
+              std::string::npos);
+    std::free(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
+    EXPECT_NE(xcb_connection_has_error(c.get()), 0) << "a client of the server stayed open";
+    EXPECT_NE(access(("/tmp/.X" + number + "-lock").c_str(), F_OK), 0);
+    EXPECT_NE(access(("/tmp/.X11-unix/X" + number).c_str(), F_OK), 0);
+    // Upstream, killed outright, leaves its own behind: the test's to take away.
+    unlink(("/tmp/.X" + std::to_string(upstream->number()) + "-lock").c_str());
+    unlink(("/tmp/.X11-unix/X" + std::to_string(upstream->number())).c_str());
+}
