@@ -142,6 +142,12 @@ PeerIdentity identify_peer(int fd) {
     ucred cred{};
     socklen_t cl = sizeof cred;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0) return peer;
+    // Its program, whose name X servers look at (counts_as_local).
+    if (FILE *f = std::fopen(("/proc/" + std::to_string(cred.pid) + "/cmdline").c_str(), "re")) {
+        char text[256] = {0};
+        if (std::fgets(text, sizeof text, f)) peer.command = text;   // stops at argv[0]'s end
+        std::fclose(f);
+    }
     std::vector<char> buf(16384);
     passwd pw{}, *pwp = nullptr;
     if (getpwuid_r(cred.uid, &pw, buf.data(), buf.size(), &pwp) != 0 || !pwp) return peer;
@@ -352,11 +358,9 @@ bool ProxyServer::setup(std::string &error) {
         return false;
     }
     protocol_config_.codes = *codes;
-    for (const auto &e : exts) {
+    for (const auto &e : exts)
         if (e.name == "BIG-REQUESTS") protocol_config_.bigreq_major = e.major;
-        if (e.name == "MIT-SHM") protocol_config_.shm_major = e.major;
-        if (e.name == "DRI3") protocol_config_.dri3_major = e.major;
-    }
+    extensions_ = exts;
 
     if (!claim_display(error)) return false;
 
@@ -552,7 +556,12 @@ void ProxyServer::accept_clients(int listen_fd) {
         uint64_t id = next_id_++;
         ConnectionProtocol::Config config = protocol_config_;
         config.passes_fds = passes_fds(fd);
-        config.check_setup = setup_check(fd);
+        const PeerIdentity peer = identify_peer(fd);
+        const std::vector<HostEntry> own = own_addresses();
+        config.check_setup = setup_check(peer, own);
+        // Upstream takes every request from us as from a local client: what it would refuse
+        // this client on a direct connection is refused here.
+        config.refused = refused_requests(counts_as_local(peer, own), config.passes_fds, extensions_);
         auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), config, service_.get());
         Connection &ref = *c;
         connections_[id] = std::move(c);
@@ -562,17 +571,17 @@ void ProxyServer::accept_clients(int listen_fd) {
     }
 }
 
-// The set-up check for the client on `fd`. Whether it needs the proxy's cookie is decided now,
+// The set-up check for the client `peer`. Whether it needs the proxy's cookie is decided now,
 // from who it is; upstream's host list is asked anew for each local client, but not while a
 // client holds the server grabbed: upstream would not answer before the grab ends, and the
 // grab's end has to pass through this loop.
-std::function<SetupVerdict(const SetupRequest &)> ProxyServer::setup_check(int fd) {
+std::function<SetupVerdict(const SetupRequest &)> ProxyServer::setup_check(const PeerIdentity &peer,
+                                                                           const std::vector<HostEntry> &own) {
     AuthPolicy policy = auth_;
     if (!options_.access_control) return [policy](const SetupRequest &r) { return decide_setup(r, policy); };
-    const PeerIdentity peer = identify_peer(fd);
     if (!policy.require_cookie && peer.local && !server_grabbed())
         if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
-    policy.require_cookie = policy.require_cookie || !peer.local || !host_admits(host_access_, peer, own_addresses());
+    policy.require_cookie = policy.require_cookie || !peer.local || !host_admits(host_access_, peer, own);
     const std::string who = printable_address(peer);
     return [policy, who](const SetupRequest &r) {
         SetupVerdict v = decide_setup(r, policy);

@@ -58,10 +58,12 @@ private:
     void close_connection(uint64_t id);
     // Lets connections whose held share requests have been settled see upstream again.
     void release_settled();
-    // The set-up check for a client just accepted on `fd`: with -ac everyone; otherwise the
+    // The set-up check for a client just accepted, `peer`: with -ac everyone; otherwise the
     // proxy's cookie, which local clients may do without when upstream needs no cookie and its
-    // host access admits them. Refusals are logged. Called by accept_clients.
-    std::function<SetupVerdict(const SetupRequest &)> setup_check(int fd);
+    // host access admits them (`own`: this machine's addresses). Refusals are logged. Called by
+    // accept_clients.
+    std::function<SetupVerdict(const SetupRequest &)> setup_check(const PeerIdentity &peer,
+                                                                  const std::vector<HostEntry> &own);
     void update_interest(Connection &c);
     // Queues a share event for each of the connections `to` (the share service names them).
     void deliver(const wire::ShareEvent &ev, const std::vector<uint64_t> &to);
@@ -99,6 +101,7 @@ private:
     AuthPolicy auth_;
     HostAccess host_access_;   // upstream's, as last asked
     ConnectionProtocol::Config protocol_config_;
+    std::vector<UpstreamExtension> extensions_;   // upstream's, for the requests refused to clients
     std::unique_ptr<UpstreamLink> upstream_;
     std::unique_ptr<ShareService> service_;
     std::map<uint64_t, std::unique_ptr<Connection>> connections_;

@@ -1,6 +1,7 @@
 // The server's decisions: extension codes, access, failure details, set-up.
 #include "policy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <gtest/gtest.h>
 
@@ -101,8 +102,8 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     auto si = [](const char *type, const char *value) {
         return HostEntry{kFamilyServerInterpreted, std::string(type) + '\0' + value};
     };
-    const PeerIdentity alice{true, "alice", {"staff"}, ""};
-    const PeerIdentity tcp4{false, "", {}, v4}, tcp_mapped{false, "", {}, mapped}, tcp6{false, "", {}, v6};
+    const PeerIdentity alice{true, "alice", {"staff"}, "", ""};
+    const PeerIdentity tcp4{false, "", {}, v4, ""}, tcp_mapped{false, "", {}, mapped, ""}, tcp6{false, "", {}, v6, ""};
     struct Case {
         const char *what;
         HostAccess access;
@@ -130,6 +131,32 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     const std::vector<HostEntry> own{{kFamilyInternet, v4}};
     EXPECT_TRUE(host_admits({true, {{kFamilyInternet, v4}}}, alice, own));
     EXPECT_FALSE(host_admits({true, {{kFamilyInternet6, v6}}}, alice, own));
+}
+
+// Local as X servers count it, for the requests they keep to local clients: ssh carries clients
+// of other hosts, and over TCP only this machine's own addresses count, not all of 127/8.
+TEST(Locality, CountsAsLocalWhomUpstreamWould) {
+    const std::string lo("\x7f\x00\x00\x01", 4), other("\x7f\x00\x00\x03", 4), v6 = std::string(15, '\0') + "\x01";
+    const std::vector<HostEntry> own{{kFamilyInternet, lo}, {kFamilyInternet6, v6}};
+    auto unix_peer = [](const char *command) { return PeerIdentity{true, "alice", {}, "", command}; };
+    auto tcp_peer = [](const std::string &address) { return PeerIdentity{false, "", {}, address, ""}; };
+    const struct {
+        PeerIdentity peer;
+        bool local;
+    } cases[] = {
+        {unix_peer("xterm"), true},           {unix_peer(""), true},
+        {unix_peer("/usr/bin/ssh"), false},   {unix_peer("ssh: alice@far"), false},
+        {unix_peer("sshd"), true},            {tcp_peer(lo), true},
+        {tcp_peer(other), false},             {tcp_peer(std::string(10, '\0') + "\xff\xff" + lo), true},
+        {tcp_peer(v6), true},                 {tcp_peer(std::string(16, '\0')), false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(counts_as_local(c.peer, own), c.local) << c.peer.command << " " << c.peer.address.size();
+    // An extension's own error is counted from the base upstream gave it.
+    auto refused = refused_requests(false, false, {{"XFree86-VidModeExtension", 140, 0, 170}});
+    EXPECT_TRUE(std::any_of(refused.begin(), refused.end(), [](const RefusedRequest &r) {
+        return r.major == 140 && r.first_minor == 15 && r.error == 175;
+    }));
 }
 
 TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
