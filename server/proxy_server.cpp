@@ -601,7 +601,7 @@ void ProxyServer::update_interest(Connection &c) {
         c.proto.client_out().fds_queued() < kMaxQueuedFds)
         um |= EPOLLIN;
     if (!c.proto.upstream_out().empty()) um |= EPOLLOUT;
-    if (c.upstream_ended) um = c.upstream_mask;
+    if (c.upstream_ended) um = c.upstream_mask;   // its socket is out of the poll set for good
     if (cm != c.client_mask) {
         c.client_mask = cm;
         epoll_event ev{cm, {.u64 = key(c.id, kClient)}};
