@@ -86,6 +86,8 @@ public:
     int replication_fd() const;
     // Does that work and acts on what it reports; called when replication_fd() is readable.
     void replication_ready();
+    // True once the link that captures shared windows on upstream has ended.
+    bool capture_lost() const { return replicator_->capture_lost(); }
 
     // Descriptor that becomes readable when the local user gives input on upstream; -1 without
     // input forwarding.
