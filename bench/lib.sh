@@ -5,6 +5,7 @@
 # every table: a check that it runs to its end (what `make test` does), whose figures mean nothing.
 work="$(mktemp -d)"
 pids=()
+claims=()
 quick="${QUICK:-0}"
 run_limit="${RUN_LIMIT:-900}"   # seconds that one run of a measuring program may take
 
@@ -40,7 +41,7 @@ cleanup() {
   local failed=""
   [ -e "$work/failed" ] && failed=1
   stop "${pids[@]}"
-  rm -rf "$work"
+  rm -rf "$work" "${claims[@]}"
   if [ -n "$failed" ]; then exit 1; fi
 }
 trap cleanup EXIT
@@ -97,4 +98,13 @@ start_display() {  # FROM COMMAND...
   done
   echo "bench: $1 did not come up on a free display" >&2
   return 1
+}
+claim() {  # takes the lock of the first free display number from $1, as an X server does, for a
+  # program that stands in for a display without taking its lock (a relay); sets $claimed and
+  # adds the lock to $claims, which cleanup() removes
+  claimed=$(free_display "$1")
+  until (set -o noclobber; printf '%10d\n' $$ >"/tmp/.X$claimed-lock") 2>/dev/null; do
+    claimed=$(free_display $((claimed + 1)))
+  done
+  claims+=("/tmp/.X$claimed-lock")
 }
