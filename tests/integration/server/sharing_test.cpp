@@ -234,9 +234,9 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
         return pixels(rx->c.get(), rx_screen->root, rx_screen->width_in_pixels, rx_screen->height_in_pixels);
     };
     const std::vector<uint32_t> before = rx_screen_pixels();
-    // Then three clients in a row go with their shares. Upstream gives each the id range of the
-    // client before, so each window has the id of a shared window that is gone, and each must
-    // have its own mirror all the same.
+    // A shared window destroyed, then three clients in a row that go with their shares. Upstream
+    // gives each new client the id range of the one before, so every window has the id of a
+    // shared window that is gone, and each must have its own mirror all the same.
     Xcb direct = xcb_open(upstream->name());
     auto gone_upstream = [&](uint32_t w) {
         Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(direct.get(), xcb_get_geometry(direct.get(), w), nullptr));
