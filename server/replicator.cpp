@@ -305,6 +305,10 @@ void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &not
         if (s.gate.pending()) s.gate.captured(now);
         if (ev.kind == SourceEvent::Kind::Unmapped)
             for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, false);
+        // Dialogs stop belonging to it: a window that gets its id later is another window.
+        if (ev.kind == SourceEvent::Kind::Destroyed)
+            for (auto &[w, other] : sources_)
+                if (other.transient_for == ev.window) other.transient_for = 0;
         break;
     case SourceEvent::Kind::PropertyChanged: property_changed(ev.window, s, ev.atom, ev.deleted, notes); break;
     case SourceEvent::Kind::TopLevelMapped: break;

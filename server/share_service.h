@@ -149,6 +149,12 @@ private:
     void close_if_idle(uint32_t host);
     void drop_receiver(uint32_t host, bool lost, wire::ShareStatus cause = wire::ShareStatus::IoError);
     void handle_note(const ReplicationNote &note);
+    // Drops what is kept about the windows upstream has destroyed (reading the socket only when
+    // `read_socket`); before anything new is kept about a window, since its id may be one of theirs.
+    void forget_destroyed(bool read_socket);
+    // Drops everything kept about `window`, which upstream destroyed: its shares, the title to
+    // give back, its input rule, its place in shares waiting for a receiver.
+    void window_gone(uint32_t window);
     void share_new_top_level(uint32_t window);
     // `to` is the one connection the event is for; kConcerned: every connection with shares to
     // `host`, made or under way.
