@@ -7,7 +7,9 @@
 # them to that rate, both for telvane-server's receiver link and the VNC link, and the tables then
 # also give how long each workload took to settle on the receiver.
 # Usage: bench/run-bytes.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
-# Needs the benchmark packages: scripts/install-deps.sh --bench
+# With BEFORE=/path/to/telvane-server, that binary is "before" instead of one built from BASE_REV.
+# Needs the benchmark packages: scripts/install-deps.sh --bench (without them the x11vnc column is
+# n/a). QUICK=1 types 20 characters, counts a link as quiet after 0.3 s and takes 5 latency samples.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 rate=0
@@ -24,20 +26,31 @@ base_rev="${BASE_REV:-dc07df4^}"
 clock_seconds="${CLOCK_SECONDS:-30}"
 source "$root/bench/lib.sh"
 settle_rows=""
-trap 'git -C "$root" worktree remove --force "$work/base" >/dev/null 2>&1 || true; cleanup' EXIT
-
-echo "building telvane-server at $base_rev for comparison ..." >&2
-git -C "$root" worktree add --detach "$work/base" "$base_rev" >/dev/null 2>&1
-cmake -S "$work/base" -B "$work/base-build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-make -C "$work/base-build" -j"$(nproc)" telvane-server >/dev/null
-declare -A servers=([before]="$work/base-build/server/telvane-server" [after]="$build/server/telvane-server")
+typed=200 quiet_ticks=10 latency_samples=300
+[ "$quick" = 1 ] && typed=20 quiet_ticks=3 latency_samples=5
+before="${BEFORE:-}"
+if [ -z "$before" ]; then
+  trap 'git -C "$root" worktree remove --force "$work/base" >/dev/null 2>&1 || true; cleanup' EXIT
+  echo "building telvane-server at $base_rev for comparison ..." >&2
+  git -C "$root" worktree add --detach "$work/base" "$base_rev" >/dev/null 2>&1
+  cmake -S "$work/base" -B "$work/base-build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  make -C "$work/base-build" -j"$(nproc)" telvane-server >/dev/null
+  before="$work/base-build/server/telvane-server"
+fi
+declare -A servers=([before]="$before" [after]="$build/server/telvane-server")
 tool="$build/bench/bytes_bench"
 
 start_xvfb() {  # display number from $1 upwards, TCP on; sets $started
-  started=$(free_display "$1")
-  Xvfb ":$started" -ac -noreset -listen tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
-  pids+=($!)
-  wait_display ":$started"
+  start_display "$1" Xvfb :N -ac -noreset -listen tcp -screen 0 1024x768x24
+}
+start_relay() {  # LISTEN_PORT TARGET_PORT: the counting relay, once it listens; sets $relay
+  rm -f "$work/count"
+  python3 "$root/bench/byte_relay.py" "$1" "$2" "$work/count" "$rate" &
+  relay=$!
+  pids+=("$relay")
+  for _ in $(seq 1 200); do [ -e "$work/count" ] && return 0; running "$relay" || break; sleep 0.05; done
+  echo "bench: the relay did not start on port $1" >&2
+  touch "$work/failed"
 }
 count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
 settle() {  # until column $1 of the count stops growing for a second (at most a minute);
@@ -50,7 +63,7 @@ settle() {  # until column $1 of the count stops growing for a second (at most a
     now=$(count "$1")
     if [ "$now" = "$last" ]; then
       quiet=$((quiet + 1))
-      [ "$quiet" -ge 10 ] && return 0
+      [ "$quiet" -ge "$quiet_ticks" ] && return 0
     else
       quiet=0
       settled_at=$(date +%s.%N)
@@ -77,8 +90,9 @@ start_xvfb 3300
 sender=$started
 start_xvfb $((sender + 1))
 rx=$started
-relay_display=$(free_display $((rx + 1)))
-tv=$(free_display $((relay_display + 1)))
+claim $((rx + 1))   # the relay stands in for this display over TCP
+relay_display=$claimed
+tv=$((relay_display + 1))
 
 start_app() {  # workload display -> sets $app_pid and $app_window
   case "$1" in
@@ -88,56 +102,62 @@ start_app() {  # workload display -> sets $app_pid and $app_window
     noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
   esac
   app_pid=$!
+  pids+=("$app_pid")
   app_window=$(wait_window "$2" bench-app)
 }
 run_workload() {  # workload display
   case "$1" in
-    typing) "$tool" type "$2" "$app_window" 200 ;;
+    typing) bounded "$tool" type "$2" "$app_window" "$typed" ;;
     scroll) touch "$work/go" ;;
     xclock) sleep "$clock_seconds" ;;
-    noise) "$tool" noise "$2" "$app_window" ;;
+    noise) bounded "$tool" noise "$2" "$app_window" ;;
   esac
 }
 
 # One measurement with telvane-server $1 and workload $2: prints the workload's bytes.
 telvane_once() {
   local server=$1 workload=$2
-  rm -f "$work/go" "$work/count"
-  "$server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
-  local spid=$!
-  wait_display ":$tv"
-  python3 "$root/bench/byte_relay.py" $((6000 + relay_display)) $((6000 + rx)) "$work/count" "$rate" &
-  local relay=$!
-  start_app "$workload" ":$tv"
+  rm -f "$work/go"
+  start_display "$tv" "$server" :N --upstream ":$sender" -ac -nolisten tcp
+  local spid=${pids[-1]} display=$started
+  start_relay $((6000 + relay_display)) $((6000 + rx))
+  start_app "$workload" ":$display"
   sleep 0.5
-  coproc SHARE { "$tool" share ":$tv" "$app_window" "127.0.0.1:$relay_display.0"; }
-  local line
-  read -r line <&"${SHARE[0]}"
+  coproc SHARE { exec "${limited[@]}" "$tool" share ":$display" "$app_window" "127.0.0.1:$relay_display.0"; }
+  local share=$SHARE_PID line
+  pids+=("$share")
+  read -r -t 60 line <&"${SHARE[0]}" || true
   quiet_or_wait 1 "$workload"
   local before started
   before=$(count 1)
   started=$(date +%s.%N)
-  run_workload "$workload" ":$tv"
+  run_workload "$workload" ":$display"
   quiet_or_wait 1 "$workload"
-  echo "$(( $(count 1) - before )) $(awk -v a="$settled_at" -v b="$started" 'BEGIN{printf "%.2f", a - b}')"
-  kill "$app_pid" "$SHARE_PID" "$relay" "$spid" 2>/dev/null || true
-  wait "$app_pid" "$SHARE_PID" "$relay" "$spid" 2>/dev/null || true
+  echo "$(( $(count 1) - before )) $(awk -v a="$settled_at" -v b="$started" 'BEGIN{printf "%.2f", a - b}')" >>"$work/lines"
+  stop "$app_pid" "$share" "$relay" "$spid"
 }
 
 vnc_once() {
   local workload=$1
-  rm -f "$work/go" "$work/count"
+  rm -f "$work/go"
   start_app "$workload" ":$sender"
-  local port=$((5900 + sender % 1000)) relay_port=$((5950 + sender % 1000))
-  x11vnc -display ":$sender" -id "$app_window" -rfbport "$port" -localhost -nopw -forever -shared -quiet \
-    >"$work/x11vnc.log" 2>&1 &
-  local vnc=$!
-  for _ in $(seq 1 200); do grep -q "PORT=" "$work/x11vnc.log" 2>/dev/null && break; sleep 0.05; done
-  python3 "$root/bench/byte_relay.py" "$relay_port" "$port" "$work/count" "$rate" &
-  local relay=$!
-  sleep 0.3
+  # x11vnc takes the first free port from there and names it: a VNC server already on a port is
+  # someone else's. The relay's port is one that the kernel found free.
+  x11vnc -display ":$sender" -id "$app_window" -autoport $((5900 + sender % 1000)) -localhost -nopw -forever \
+    -shared -quiet >"$work/x11vnc.log" 2>&1 &
+  local vnc=$! port="" relay_port
+  pids+=("$vnc")
+  for _ in $(seq 1 200); do
+    port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+  [ -n "$port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
+  relay_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  start_relay "$relay_port" "${port:-0}"
   xtightvncviewer -display ":$rx" "localhost::$relay_port" >/dev/null 2>&1 &
   local viewer=$!
+  pids+=("$viewer")
   sleep 2
   quiet_or_wait 2 "$workload"
   local before started
@@ -145,9 +165,8 @@ vnc_once() {
   started=$(date +%s.%N)
   run_workload "$workload" ":$sender"
   quiet_or_wait 2 "$workload"
-  echo "$(( $(count 2) - before )) $(awk -v a="$settled_at" -v b="$started" 'BEGIN{printf "%.2f", a - b}')"
-  kill "$app_pid" "$viewer" "$vnc" "$relay" 2>/dev/null || true
-  wait "$app_pid" "$viewer" "$vnc" "$relay" 2>/dev/null || true
+  echo "$(( $(count 2) - before )) $(awk -v a="$settled_at" -v b="$started" 'BEGIN{printf "%.2f", a - b}')" >>"$work/lines"
+  stop "$app_pid" "$viewer" "$vnc" "$relay"
 }
 
 median() {  # of column $1 of the lines read
@@ -155,7 +174,9 @@ median() {  # of column $1 of the lines read
 }
 measure() {  # runs "$@" $runs times; sets $bytes and $seconds to the medians
   local lines
-  lines=$(for _ in $(seq 1 "$runs"); do "$@"; done)
+  rm -f "$work/lines"
+  for _ in $(seq 1 "$runs"); do "$@"; done
+  lines=$(cat "$work/lines")
   bytes=$(median 1 <<<"$lines")
   seconds=$(median 2 <<<"$lines")
 }
@@ -178,7 +199,7 @@ for workload in typing scroll xclock noise; do
     vnc_took=$seconds
   fi
   case "$workload" in
-    typing) what="typing 200 characters into an xterm" ;;
+    typing) what="typing $typed characters into an xterm" ;;
     scroll) what="\`seq 2000\` in an 80x24 xterm" ;;
     xclock) what="xclock -update 1 for $clock_seconds s" ;;
     noise) what="one 800x600 picture of random pixels" ;;
@@ -197,18 +218,18 @@ if [ -n "${THROTTLE:-}" ]; then
 fi
 
 echo
-echo "## Draw-to-visible latency, 800x600 patch (300 samples, ms, median of $runs runs of p50)"
+echo "## Draw-to-visible latency, 800x600 patch ($latency_samples samples, ms, median of $runs runs of p50)"
 echo
 echo "| telvane-server | p50 |"
 echo "|---|---|"
 for which in before after; do
-  p=$(for _ in $(seq 1 "$runs"); do
-    "${servers[$which]}" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
-    spid=$!
-    wait_display ":$tv"
-    "$build/bench/replication_bench" latency ":$tv" ":$rx" 800 600 300 share "127.0.0.1:$rx.0" |
-      sed -n 's/.*p50_ms=\([^ ]*\).*/\1/p'
-    kill "$spid"; wait "$spid" 2>/dev/null || true
-  done | median 1)
+  for _ in $(seq 1 "$runs"); do
+    start_display "$tv" "${servers[$which]}" :N --upstream ":$sender" -ac -nolisten tcp
+    bounded "$build/bench/replication_bench" latency ":$started" ":$rx" 800 600 "$latency_samples" share "127.0.0.1:$rx.0" |
+      sed -n 's/.*p50_ms=\([^ ]*\).*/\1/p' >>"$work/p50"
+    stop "${pids[-1]}"
+  done
+  p=$(median 1 <"$work/p50")
+  rm -f "$work/p50"
   echo "| $which | $p |"
 done

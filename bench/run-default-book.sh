@@ -12,14 +12,10 @@ shift || true
 sizes=("$@")
 source "$root/bench/lib.sh"
 
-up=$(free_display 3400)
-Xvfb ":$up" -nolisten tcp -noreset -screen 0 1024x768x24 >/dev/null 2>&1 &
-pids+=($!)
-wait_display ":$up"
-tv=$(free_display $((up + 1)))
-"$build/server/telvane-server" ":$tv" --upstream ":$up" -ac 2>/dev/null &
-pids+=($!)
-wait_display ":$tv"
+start_display 3400 Xvfb :N -nolisten tcp -noreset -screen 0 1024x768x24
+up=$started
+start_display $((up + 1)) "$build/server/telvane-server" :N --upstream ":$up" -ac
+tv=$started
 
 book() {  # a home folder whose Default book has $1 lines (none at all for 0)
   local home="$work/home-$1"
@@ -37,14 +33,15 @@ started_in() {  # seconds from starting $1 with HOME=$2 until it runs its loop
   local t0 t1
   t0=$(date +%s%N)
   DISPLAY=":$tv" HOME="$home" NLSPATH="$build/resources/%N.cat" "$program" >/dev/null 2>&1 &
-  local pid=$!
+  local pid=$! limit=$((t0 + run_limit * 1000000000))
+  pids+=("$pid")
   until grep -q "Telepointer started" "$log" 2>/dev/null; do
-    kill -0 "$pid" 2>/dev/null || { echo "telvane ended early" >&2; return 1; }
+    running "$pid" || { echo "telvane ended early" >&2; touch "$work/failed"; return 1; }
+    [ "$(date +%s%N)" -lt "$limit" ] || { echo "telvane did not start in time" >&2; touch "$work/failed"; break; }
     sleep 0.005
   done
   t1=$(date +%s%N)
-  kill "$pid"
-  wait "$pid" 2>/dev/null || true
+  stop "$pid"
   awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }'
 }
 median() { printf '%s\n' "$@" | sort -g | sed -n "$(( ($# + 1) / 2 ))p"; }

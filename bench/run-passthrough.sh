@@ -4,7 +4,8 @@
 # Rounds are interleaved (every path once per round) so that the machine's drift falls on all
 # paths alike. Usage: bench/run-passthrough.sh [BUILD_DIR] [ROUNDS] [X11PERF_SECONDS]
 # (defaults: build, 3 rounds, 2 s per x11perf test). With BEFORE=/path/to/telvane-server, an
-# earlier build is measured in the same rounds as a fifth path, "before".
+# earlier build is measured in the same rounds as a fifth path, "before". QUICK=1 runs each
+# program a few times only (x11perf a fixed 10 repetitions), to see the script through.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -13,35 +14,34 @@ secs="${3:-2}"
 server="$build/server/telvane-server"
 source "$root/bench/lib.sh"
 sockets=()
-trap 'cleanup; rm -f "${sockets[@]}"' EXIT
+trap 'rm -f "${sockets[@]}"; cleanup' EXIT
+bench_args=() perf_args=(-time "$secs") perf_text="$secs s"
+[ "$quick" = 1 ] && bench_args=(100 2) perf_args=(-reps 10) perf_text="10 repetitions"
 
 cp "$build/bench/passthrough_bench" "$work/bench"
 
-up=$(free_display 3100)
-Xvfb ":$up" -ac -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 & pids+=($!)
-wait_display ":$up"
-
-tv=$(free_display $((up + 1)))
-"$server" ":$tv" --upstream ":$up" -ac -nolisten tcp 2>/dev/null & pids+=($!)
-wait_display ":$tv"
+start_display 3100 Xvfb :N -ac -nolisten tcp -screen 0 1024x768x24
+up=$started
+start_display $((up + 1)) "$server" :N --upstream ":$up" -ac -nolisten tcp
+tv=$started
 
 last=$tv
 if [ -n "${BEFORE:-}" ]; then
-  old=$(free_display $((tv + 1)))
-  "$BEFORE" ":$old" --upstream ":$up" -ac -nolisten tcp 2>/dev/null & pids+=($!)
-  wait_display ":$old"
+  start_display $((tv + 1)) "$BEFORE" :N --upstream ":$up" -ac -nolisten tcp
+  old=$started
   last=$old
 fi
 
-relay=$(free_display $((last + 1)))
-touch "/tmp/.X$relay-lock"
-sockets+=("/tmp/.X$relay-lock" "/tmp/.X11-unix/X$relay")
-socat "UNIX-LISTEN:/tmp/.X11-unix/X$relay,fork,unlink-early" "UNIX-CONNECT:/tmp/.X11-unix/X$up" & pids+=($!)
+claim $((last + 1))
+relay=$claimed
+sockets+=("/tmp/.X11-unix/X$relay")
+socat "UNIX-LISTEN:/tmp/.X11-unix/X$relay,fork" "UNIX-CONNECT:/tmp/.X11-unix/X$up" & pids+=($!)
 wait_display ":$relay"
 
-xt=$(free_display $((relay + 1)))
 # xtrace makes its own socket and does not remove it when killed.
-sockets+=("/tmp/.X11-unix/X$xt" "/tmp/.X$xt-lock")
+claim $((relay + 1))
+xt=$claimed
+sockets+=("/tmp/.X11-unix/X$xt")
 xtrace -n -k -d ":$up" -D ":$xt" -o /dev/null >/dev/null 2>&1 & pids+=($!)
 wait_display ":$xt"
 
@@ -54,12 +54,12 @@ if [ -n "${BEFORE:-}" ]; then paths+=(before); perfpaths+=(before); fi
 tests=(noop putimage10 putimage500 getimage500 rect10 seg10 ftext copywinwin10 shmput500)
 for r in $(seq 1 "$rounds"); do
   for p in "${paths[@]}"; do
-    read -r rt b < <("$work/bench" "$(display_of "$p")" | sed 's/rtt_us=//; s/bulk_mb_s=//')
+    read -r rt b < <(bounded "$work/bench" "$(display_of "$p")" "${bench_args[@]}" | sed 's/rtt_us=//; s/bulk_mb_s=//')
     echo "$rt" >>"$work/rtt.$p"; echo "$b" >>"$work/bulk.$p"
   done
   for t in "${tests[@]}"; do
     for p in "${perfpaths[@]}"; do
-      x11perf -display "$(display_of "$p")" -repeat 1 -time "$secs" "-$t" 2>/dev/null |
+      bounded x11perf -display "$(display_of "$p")" -repeat 1 "${perf_args[@]}" "-$t" 2>/dev/null |
         grep -oE '\([ 0-9.]+/sec\)' | tr -d '(/sec) ' >>"$work/x.$t.$p" || echo 0 >>"$work/x.$t.$p"
     done
   done
@@ -75,7 +75,7 @@ for p in "${paths[@]}"; do
     'BEGIN{printf "| %s | %.2f | %.2fx | %.0f | %.2fx |\n", n, r, r/dr, b, b/db}'
 done
 echo
-echo "x11perf, operations per second, median of $rounds rounds of $secs s:"
+echo "x11perf, operations per second, median of $rounds rounds of $perf_text:"
 echo
 if [ -n "${BEFORE:-}" ]; then
   echo "| test | direct | telvane | socat | before | telvane/direct | telvane/socat | before/direct |"

@@ -5,7 +5,8 @@
 # its fan-out to 1, 2, 4 and 8 receivers, and its processor time while a shared window is idle.
 # Everything runs in one go on private displays and prints Markdown tables.
 # Usage: bench/run-replication.sh [BUILD_DIR] [SAMPLES]   (defaults: build, 1000)
-# Needs the benchmark packages: scripts/install-deps.sh --bench
+# Needs the benchmark packages: scripts/install-deps.sh --bench (without them the VNC rows are left
+# out). QUICK=1 also cuts the frame-rate and idle runs to a second each and fan-out to SAMPLES.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -14,22 +15,19 @@ server="$build/server/telvane-server"
 source "$root/bench/lib.sh"
 
 cp "$build/bench/replication_bench" "$work/bench"
+fps_seconds=10 fan_samples=300 idle_seconds=60 idle_settle=5
+[ "$quick" = 1 ] && fps_seconds=1 fan_samples=$samples idle_seconds=1 idle_settle=0
 
 start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; sets $started
-  started=$(free_display "$1")
-  Xvfb ":$started" -ac -noreset -listen tcp -screen 0 1280x1024x24 >/dev/null 2>&1 &
-  pids+=($!)
-  wait_display ":$started"
+  start_display "$1" Xvfb :N -ac -noreset -listen tcp -screen 0 1280x1024x24
 }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 start_xvfb 3200
 sender=$started
-tv=$(free_display $((sender + 1)))
-"$server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
-server_pid=$!
-pids+=($server_pid)
-wait_display ":$tv"
+start_display $((sender + 1)) "$server" :N --upstream ":$sender" -ac -nolisten tcp
+tv=$started
+server_pid=${pids[-1]}
 receivers=()
 next=$((tv + 1))
 for _ in 1 2 3 4 5 6 7 8; do
@@ -41,28 +39,41 @@ rx=${receivers[0]}
 hz=$(getconf CLK_TCK)
 
 latency() {  # latency W H ARGS... -> "p50 p95 p99"
-  "$work/bench" latency "$@" | sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p'
+  bounded "$work/bench" latency "$@" | sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p'
 }
 
 # The VNC peer: x11vnc serves the probe's window; a viewer shows it on the receiver.
 vnc_latency() {  # W H EXTRA_X11VNC_OPTIONS...
   local w=$1 h=$2
   shift 2
-  local port=$((5900 + sender % 1000))
-  coproc BENCH { "$work/bench" latency ":$sender" ":$rx" "$w" "$h" "$samples"; }
-  local line id
-  read -r line <&"${BENCH[0]}"
+  coproc BENCH { exec "${limited[@]}" "$work/bench" latency ":$sender" ":$rx" "$w" "$h" "$samples"; }
+  local probe=$BENCH_PID line="" id port="" vnc viewer=""
+  pids+=("$probe")
+  read -r -t 30 line <&"${BENCH[0]}" || true
   id=${line#window=}
-  x11vnc -display ":$sender" -id "$id" -rfbport "$port" -localhost -nopw -forever -shared -quiet "$@" \
-    >"$work/x11vnc.log" 2>&1 &
-  local vnc=$!
-  for _ in $(seq 1 200); do grep -q "PORT=" "$work/x11vnc.log" 2>/dev/null && break; sleep 0.05; done
-  xtightvncviewer -display ":$rx" "localhost::$port" >/dev/null 2>&1 &
-  local viewer=$!
+  # x11vnc takes the first free port from there and names it; a VNC server already on a port is
+  # someone else's and never looked at.
+  x11vnc -display ":$sender" -id "$id" -autoport $((5900 + sender % 1000)) -localhost -nopw -forever -shared \
+    -quiet "$@" >"$work/x11vnc.log" 2>&1 &
+  vnc=$!
+  pids+=("$vnc")
+  for _ in $(seq 1 200); do
+    port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+  if [ -n "$port" ]; then
+    xtightvncviewer -display ":$rx" "localhost::$port" >/dev/null 2>&1 &
+    viewer=$!
+    pids+=("$viewer")
+  else
+    echo "bench: x11vnc did not start" >&2
+    touch "$work/failed"
+  fi
   local result
-  result=$(sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p' <&"${BENCH[0]}")
-  kill "$viewer" "$vnc" 2>/dev/null || true
-  wait "$viewer" "$vnc" 2>/dev/null || true
+  result=$(timeout "$run_limit" sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p' <&"${BENCH[0]}" || true)
+  stop $viewer "$vnc" "$probe"
+  [ -n "$result" ] || touch "$work/failed"
   echo "$result"
 }
 
@@ -88,13 +99,13 @@ for size in "64 64" "800 600"; do
 done
 
 echo
-echo "## Frame rate, 800x600 redrawn continuously for 10 s (a frame counts when all of it shows)"
+echo "## Frame rate, 800x600 redrawn continuously for $fps_seconds s (a frame counts when all of it shows)"
 echo
-fps=$("$work/bench" fps ":$tv" ":$rx" 10 share "127.0.0.1:$rx.0" | sed -n 's/.*fps=\([^ ]*\).*/\1/p')
+fps=$(bounded "$work/bench" fps ":$tv" ":$rx" "$fps_seconds" share "127.0.0.1:$rx.0" | sed -n 's/.*fps=\([^ ]*\).*/\1/p')
 echo "telvane-server: $fps frames per second shown on the receiver (target >= 60)"
 
 echo
-echo "## Fan-out (64x64 patch, 300 samples; a sample ends when the watched receivers show it)"
+echo "## Fan-out (64x64 patch, $fan_samples samples; a sample ends when the watched receivers show it)"
 echo
 echo "| receivers | watched | p50 ms | p99 ms | server CPU s | CPU s per receiver |"
 echo "|---|---|---|---|---|---|"
@@ -102,7 +113,7 @@ fan_row() {  # fan_row K WATCHED_LABEL WATCHED_DISPLAYS
   local k=$1 label=$2 watch=$3 names=() r before after p50 p99
   for r in "${receivers[@]:0:$k}"; do names+=("127.0.0.1:$r.0"); done
   before=$(cpu_ticks "$server_pid")
-  read -r p50 _ p99 < <(latency ":$tv" "$watch" 64 64 300 share "${names[@]}")
+  read -r p50 _ p99 < <(latency ":$tv" "$watch" 64 64 "$fan_samples" share "${names[@]}")
   after=$(cpu_ticks "$server_pid")
   awk -v k="$k" -v l="$label" -v a="$p50" -v c="$p99" -v t=$((after - before)) -v hz="$hz" \
     'BEGIN{printf "| %d | %s | %s | %s | %.2f | %.3f |\n", k, l, a, c, t/hz, t/hz/k}'
@@ -114,13 +125,15 @@ all=$(printf ':%s,' "${receivers[@]}")
 fan_row 8 "all 8" "${all%,}"
 
 echo
-echo "## Idle: a shared static window for 60 s"
+echo "## Idle: a shared static window for $idle_seconds s"
 echo
-coproc HOLD { "$work/bench" hold ":$tv" ":$rx" 70 share "127.0.0.1:$rx.0"; }
-read -r _ <&"${HOLD[0]}"
-sleep 5
+coproc HOLD { exec "${limited[@]}" "$work/bench" hold ":$tv" ":$rx" $((idle_seconds + idle_settle + 10)) share "127.0.0.1:$rx.0"; }
+pids+=("$HOLD_PID")
+read -r -t 60 _ <&"${HOLD[0]}" || true
+sleep "$idle_settle"
 before=$(cpu_ticks "$server_pid")
-sleep 60
+sleep "$idle_seconds"
 after=$(cpu_ticks "$server_pid")
-awk -v t=$((after - before)) -v hz="$hz" 'BEGIN{printf "telvane-server CPU over 60 s: %.2f s = %.2f%% (target < 1%%)\n", t/hz, 100*t/hz/60}'
-wait "$HOLD_PID" 2>/dev/null || true
+awk -v t=$((after - before)) -v hz="$hz" -v s="$idle_seconds" \
+  'BEGIN{printf "telvane-server CPU over %d s: %.2f s = %.2f%% (target < 1%%)\n", s, t/hz, 100*t/hz/s}'
+stop "$HOLD_PID"

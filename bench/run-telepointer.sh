@@ -10,17 +10,12 @@ drags="${2:-300}"
 source "$root/bench/lib.sh"
 
 start_xvfb() {  # an Xvfb reachable over TCP from display $1 upwards; sets $started
-  started=$(free_display "$1")
-  Xvfb ":$started" -ac -noreset -listen tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
-  pids+=($!)
-  wait_display ":$started"
+  start_display "$1" Xvfb :N -ac -noreset -listen tcp -screen 0 1024x768x24
 }
 start_xvfb 3300
 sender=$started
-tv=$(free_display $((sender + 1)))
-"$build/server/telvane-server" ":$tv" --upstream ":$sender" -ac -nolisten tcp 2>/dev/null &
-pids+=($!)
-wait_display ":$tv"
+start_display $((sender + 1)) "$build/server/telvane-server" :N --upstream ":$sender" -ac -nolisten tcp
+tv=$started
 start_xvfb $((tv + 1))
 a=$started
 start_xvfb $((a + 1))
@@ -28,7 +23,7 @@ b=$started
 
 runs=()
 for run in 1 2 3; do
-  runs+=("$("$build/bench/telepointer_bench" ":$tv" ":$a" ":$b" "127.0.0.1:$a.0" "127.0.0.1:$b.0" "$drags")")
+  runs+=("$(bounded "$build/bench/telepointer_bench" ":$tv" ":$a" ":$b" "127.0.0.1:$a.0" "127.0.0.1:$b.0" "$drags")")
 done
 median() {  # median of field $1 over the runs
   for r in "${runs[@]}"; do sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$r"; done | sort -g | sed -n 2p

@@ -14,14 +14,11 @@ using wire::put32;
 ConnectionProtocol::ConnectionProtocol(Config config, ShareRequestHandler *handler)
     : config_(std::move(config)), handler_(handler) {
     // The requests that do more than pass: ours, the two that list extensions, the grab pair,
-    // BIG-REQUESTS' enable, and those whose reply brings a descriptor the client cannot take.
+    // BIG-REQUESTS' enable, and those this client is refused.
     for (uint8_t op : {config_.codes.major, kOpQueryExtension, kOpListExtensions, kOpGrabServer,
                        kOpUngrabServer, config_.bigreq_major})
         inspected_[op] = true;
-    if (!config_.passes_fds) {
-        inspected_[config_.shm_major] = true;
-        inspected_[config_.dri3_major] = true;
-    }
+    for (const RefusedRequest &r : config_.refused) inspected_[r.major] = true;
     inspected_[0] = true;   // no such request: the slow path reports it as it always has
 }
 
@@ -164,9 +161,9 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
         return Status::Open;
     }
 
-    if (!config_.passes_fds && reply_carries_fd(major, c2s_buf_[1])) {
+    if (auto error = refusal(major, c2s_buf_[1])) {
         ++client_seq_;
-        pending_.push_back({client_seq_, Pending::Refused, {}, total, major, c2s_buf_[1]});
+        pending_.push_back({client_seq_, Pending::Refused, {}, total, major, c2s_buf_[1], *error});
         send_carrier();
         c2s_discard_ = total - c2s_buf_.size();
         c2s_buf_.clear();
@@ -213,13 +210,10 @@ void ConnectionProtocol::send_carrier() {
     to_upstream_.append(carrier, sizeof carrier);
 }
 
-// The requests whose reply brings a descriptor: MIT-SHM CreateSegment, and DRI3 Open,
-// BufferFromPixmap, FDFromFence and BuffersFromPixmap.
-bool ConnectionProtocol::reply_carries_fd(uint8_t major, uint8_t minor) const {
-    if (config_.shm_major != 0 && major == config_.shm_major) return minor == 7;
-    if (config_.dri3_major != 0 && major == config_.dri3_major)
-        return minor == 1 || minor == 3 || minor == 5 || minor == 8;
-    return false;
+std::optional<uint8_t> ConnectionProtocol::refusal(uint8_t major, uint8_t minor) const {
+    for (const RefusedRequest &r : config_.refused)
+        if (r.major == major && minor >= r.first_minor && minor <= r.last_minor) return r.error;
+    return std::nullopt;
 }
 
 ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data, size_t n, bool lend) {
@@ -284,7 +278,7 @@ ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data
                     s2c_buf_.clear();
                     s2c_discard_ = extra;
                     std::array<uint8_t, wire::kPacketBytes> e{};
-                    e[1] = kBadAlloc;
+                    e[1] = p.error;
                     put16(e.data() + 2, static_cast<uint16_t>(seq), order_);
                     put16(e.data() + 8, p.minor, order_);
                     e[10] = p.major;

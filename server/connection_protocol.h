@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,14 @@ struct LocalAnswer {
     static LocalAnswer error(uint8_t code, uint32_t bad_value = 0) { return {Kind::Error, bad_value, code}; }
 };
 
+// A request the proxy answers itself with an error, never letting upstream see it: one that
+// upstream would refuse this client on a direct connection (policy.h refused_requests).
+struct RefusedRequest {
+    uint8_t major = 0;
+    uint8_t first_minor = 0, last_minor = 255;   // the second byte of the request, inclusive
+    uint8_t error = 0;
+};
+
 // What the proxy does with a client's set-up request.
 struct SetupVerdict {
     bool accept = true;
@@ -70,11 +79,8 @@ public:
         ExtensionCodes codes;
         uint8_t bigreq_major = 0;   // upstream's BIG-REQUESTS opcode, 0 when it has none
         std::function<SetupVerdict(const SetupRequest &)> check_setup;  // empty: accept all
-        // False for a client that cannot take descriptors (TCP). Requests whose reply carries
-        // one are then refused here with BadAlloc, as an X server refuses them on such a link.
-        bool passes_fds = true;
-        uint8_t shm_major = 0;    // upstream's MIT-SHM opcode, 0 when it has none
-        uint8_t dri3_major = 0;   // upstream's DRI3 opcode, 0 when it has none
+        bool passes_fds = true;   // false for a client that cannot take descriptors (TCP)
+        std::vector<RefusedRequest> refused;   // the first that matches a request answers it
     };
 
     enum class Status {
@@ -127,8 +133,9 @@ private:
         Pending kind;
         wire::ShareRequest request;
         size_t total_bytes;
-        uint8_t major = 0;   // for Refused: the request refused
+        uint8_t major = 0;   // for Refused: the request refused and its error
         uint8_t minor = 0;
+        uint8_t error = 0;
     };
 
     bool gather(std::vector<uint8_t> &buf, size_t want, const uint8_t *&data, size_t &n);
@@ -137,7 +144,7 @@ private:
     size_t ordinary_run(const uint8_t *data, size_t n);
     void pass(ByteQueue &q, const uint8_t *data, size_t n);
     uint64_t full_sequence(uint16_t low) const;
-    bool reply_carries_fd(uint8_t major, uint8_t minor) const;
+    std::optional<uint8_t> refusal(uint8_t major, uint8_t minor) const;
     void send_carrier();
     void flush_events();
     void answer_share(const PendingReply &p, uint64_t seq);
@@ -188,6 +195,7 @@ inline constexpr uint8_t kBadRequest = 1;
 inline constexpr uint8_t kBadLength = 16;
 inline constexpr uint8_t kBadAlloc = 11;
 inline constexpr uint8_t kBadAccess = 10;
+inline constexpr uint8_t kBadMatch = 8;
 
 // Largest request the proxy collects whole to inspect (QueryExtension); longer ones pass through.
 inline constexpr size_t kMaxInspectedRequest = 1 << 16;

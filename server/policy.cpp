@@ -1,6 +1,7 @@
 // Pure decisions of the server: extension codes, request validation, access, failure details, set-up.
 #include "policy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -125,12 +126,20 @@ SetupVerdict decide_setup(const SetupRequest &req, const AuthPolicy &policy) {
     return v;
 }
 
+namespace {
+
+// An IPv4 client reached over an IPv6 socket arrives as ::ffff:a.b.c.d; this is a.b.c.d.
+std::string unmapped(const std::string &address) {
+    static const char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\xff', '\xff'};
+    if (address.size() == 16 && address.compare(0, 12, std::string(mapped, 12)) == 0) return address.substr(12);
+    return address;
+}
+
+}  // namespace
+
 bool host_admits(const HostAccess &access, const PeerIdentity &peer, const std::vector<HostEntry> &own_addresses) {
     if (!access.enabled) return true;
-    // An IPv4 client reached over an IPv6 socket arrives as ::ffff:a.b.c.d.
-    std::string v4 = peer.address;
-    static const char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\xff', '\xff'};
-    if (v4.size() == 16 && v4.compare(0, 12, std::string(mapped, 12)) == 0) v4 = v4.substr(12);
+    const std::string v4 = unmapped(peer.address);
     for (const HostEntry &h : access.hosts) {
         if (peer.local) {
             if (h.family == kFamilyLocalHost) return true;
@@ -150,6 +159,83 @@ bool host_admits(const HostAccess &access, const PeerIdentity &peer, const std::
         }
     }
     return false;
+}
+
+bool counts_as_local(const PeerIdentity &peer, const std::vector<HostEntry> &own_addresses) {
+    if (peer.local) {
+        // The program's name as X servers read it: up to its first colon, without its folder.
+        const size_t start = std::min(peer.command.find_first_not_of(':'), peer.command.size());
+        std::string name = peer.command.substr(start);
+        name = name.substr(0, name.find(':'));
+        return name.substr(name.rfind('/') + 1) != "ssh";
+    }
+    const std::string address = unmapped(peer.address);
+    const uint8_t family = address.size() == 4 ? kFamilyInternet : kFamilyInternet6;
+    for (const HostEntry &own : own_addresses)
+        if (own.family == family && own.address == address) return true;
+    return false;
+}
+
+namespace {
+
+// Requests that X servers (Xorg, Xvfb) keep to clients they count as local, from their access
+// checks. A row applies to a client that is not `unless`, for minors first..last of the extension
+// (any second byte of a core request). `error` is a core error, or with `own_error` the offset of
+// one of the extension's own errors. The first row that matches a request decides.
+enum class Unless { Local, UnixSocket };
+struct LocalOnlyRow {
+    const char *extension;   // nullptr: the core request `core_major`
+    uint8_t core_major;
+    uint8_t first_minor, last_minor;
+    Unless unless;
+    uint8_t error;
+    bool own_error;
+};
+
+constexpr uint8_t kOpChangeHosts = 109, kOpSetAccessControl = 111;
+constexpr uint8_t kClientNotLocal = 0, kVidModeClientNotLocal = 5;
+
+const LocalOnlyRow kLocalOnly[] = {
+    {nullptr, kOpChangeHosts, 0, 255, Unless::Local, kBadAccess, false},
+    {nullptr, kOpSetAccessControl, 0, 255, Unless::Local, kBadAccess, false},
+    // Attach is judged by the client's own credentials, which only a unix socket carries; others
+    // may attach only segments open to everyone. The proxy refuses them all: a segment of this
+    // machine is of no use to a client elsewhere.
+    {"MIT-SHM", 0, 1, 1, Unless::UnixSocket, kBadAccess, false},
+    // CreateSegment answers with a descriptor, which TCP cannot carry; so do DRI3's Open,
+    // BufferFromPixmap, FDFromFence and BuffersFromPixmap.
+    {"MIT-SHM", 0, 7, 7, Unless::UnixSocket, kBadAlloc, false},
+    {"DRI3", 0, 0, 255, Unless::Local, kBadMatch, false},
+    {"DRI3", 0, 1, 1, Unless::UnixSocket, kBadAlloc, false},
+    {"DRI3", 0, 3, 3, Unless::UnixSocket, kBadAlloc, false},
+    {"DRI3", 0, 5, 5, Unless::UnixSocket, kBadAlloc, false},
+    {"DRI3", 0, 8, 8, Unless::UnixSocket, kBadAlloc, false},
+    {"DRI2", 0, 1, 255, Unless::Local, kBadRequest, false},   // all but QueryVersion
+    {"XFree86-DGA", 0, 0, 255, Unless::Local, kClientNotLocal, true},
+    // VidMode's requests that change the screen: ModModeLine, SwitchMode, LockModeSwitch,
+    // AddModeLine, DeleteModeLine, SwitchToMode, SetViewPort, SetGamma, SetGammaRamp.
+    {"XFree86-VidModeExtension", 0, 2, 3, Unless::Local, kVidModeClientNotLocal, true},
+    {"XFree86-VidModeExtension", 0, 5, 5, Unless::Local, kVidModeClientNotLocal, true},
+    {"XFree86-VidModeExtension", 0, 7, 8, Unless::Local, kVidModeClientNotLocal, true},
+    {"XFree86-VidModeExtension", 0, 10, 10, Unless::Local, kVidModeClientNotLocal, true},
+    {"XFree86-VidModeExtension", 0, 12, 12, Unless::Local, kVidModeClientNotLocal, true},
+    {"XFree86-VidModeExtension", 0, 15, 15, Unless::Local, kVidModeClientNotLocal, true},
+    {"XFree86-VidModeExtension", 0, 18, 18, Unless::Local, kVidModeClientNotLocal, true},
+};
+
+}  // namespace
+
+std::vector<RefusedRequest> refused_requests(bool local, bool unix_socket, const std::vector<UpstreamExtension> &upstream) {
+    std::vector<RefusedRequest> out;
+    for (const LocalOnlyRow &row : kLocalOnly) {
+        if (row.unless == Unless::Local ? local : unix_socket) continue;
+        if (!row.extension) out.push_back({row.core_major, 0, 255, row.error});
+        for (const UpstreamExtension &e : upstream)
+            if (row.extension && e.name == row.extension)
+                out.push_back({e.major, row.first_minor, row.last_minor,
+                               static_cast<uint8_t>(row.own_error ? e.first_error + row.error : row.error)});
+    }
+    return out;
 }
 
 }  // namespace telvane::server

@@ -100,6 +100,7 @@ struct PeerIdentity {
     std::string user;
     std::vector<std::string> groups;
     std::string address;
+    std::string command;   // a local client's program as it was started (its argv[0])
 };
 
 // Whether upstream's host access would let `peer` in by itself, without credentials: so a
@@ -109,5 +110,19 @@ struct PeerIdentity {
 // listed address of this machine's own (`own_addresses`, as host entries). Called on each
 // local connection when upstream asks no cookie.
 bool host_admits(const HostAccess &access, const PeerIdentity &peer, const std::vector<HostEntry> &own_addresses = {});
+
+// Whether an X server counts `peer` as a local client, for the requests it keeps to local
+// clients: on a unix socket, unless its program is ssh (which carries clients of other hosts);
+// over TCP, only from one of this machine's own addresses (`own_addresses`, as host entries:
+// 127.0.0.1 is one, 127.0.0.3 is not). Called for each new connection.
+bool counts_as_local(const PeerIdentity &peer, const std::vector<HostEntry> &own_addresses);
+
+// The requests the proxy refuses a client itself, with the error upstream would give it if the
+// client connected there directly: upstream takes every request from the proxy, its own local
+// client. `local` is counts_as_local; `unix_socket` says that the client's credentials (and
+// descriptors) reach us. Extension requests get the opcodes and error codes of `upstream`; those
+// it does not offer are left out. The table is written in docs/reliability.md. Called for each
+// new connection.
+std::vector<RefusedRequest> refused_requests(bool local, bool unix_socket, const std::vector<UpstreamExtension> &upstream);
 
 }  // namespace telvane::server

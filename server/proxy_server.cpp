@@ -14,6 +14,7 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
@@ -141,6 +142,12 @@ PeerIdentity identify_peer(int fd) {
     ucred cred{};
     socklen_t cl = sizeof cred;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &cl) != 0) return peer;
+    // Its program, whose name X servers look at (counts_as_local).
+    if (FILE *f = std::fopen(("/proc/" + std::to_string(cred.pid) + "/cmdline").c_str(), "re")) {
+        char text[256] = {0};
+        if (std::fgets(text, sizeof text, f)) peer.command = text;   // stops at argv[0]'s end
+        std::fclose(f);
+    }
     std::vector<char> buf(16384);
     passwd pw{}, *pwp = nullptr;
     if (getpwuid_r(cred.uid, &pw, buf.data(), buf.size(), &pwp) != 0 || !pwp) return peer;
@@ -211,6 +218,7 @@ struct ProxyServer::Connection final : ShareRequestHandler {
     ShareService *service;
     bool local;                 // the client can take descriptors
     bool closing = false;       // flush what the client is owed, then close
+    bool upstream_ended = false;   // upstream closed its end; the socket is out of the poll set
     bool failed = false;        // close at the end of this round
     uint32_t client_mask = 0;
     uint32_t upstream_mask = 0;
@@ -350,11 +358,9 @@ bool ProxyServer::setup(std::string &error) {
         return false;
     }
     protocol_config_.codes = *codes;
-    for (const auto &e : exts) {
+    for (const auto &e : exts)
         if (e.name == "BIG-REQUESTS") protocol_config_.bigreq_major = e.major;
-        if (e.name == "MIT-SHM") protocol_config_.shm_major = e.major;
-        if (e.name == "DRI3") protocol_config_.dri3_major = e.major;
-    }
+    extensions_ = exts;
 
     if (!claim_display(error)) return false;
 
@@ -554,7 +560,12 @@ void ProxyServer::accept_clients(int listen_fd) {
         uint64_t id = next_id_++;
         ConnectionProtocol::Config config = protocol_config_;
         config.passes_fds = passes_fds(fd);
-        config.check_setup = setup_check(fd);
+        const PeerIdentity peer = identify_peer(fd);
+        const std::vector<HostEntry> own = own_addresses();
+        config.check_setup = setup_check(peer, own);
+        // Upstream takes every request from us as from a local client: what it would refuse
+        // this client on a direct connection is refused here.
+        config.refused = refused_requests(counts_as_local(peer, own), config.passes_fds, extensions_);
         auto c = std::make_unique<Connection>(id, std::move(client), Fd(*up), config, service_.get());
         Connection &ref = *c;
         connections_[id] = std::move(c);
@@ -564,17 +575,17 @@ void ProxyServer::accept_clients(int listen_fd) {
     }
 }
 
-// The set-up check for the client on `fd`. Whether it needs the proxy's cookie is decided now,
+// The set-up check for the client `peer`. Whether it needs the proxy's cookie is decided now,
 // from who it is; upstream's host list is asked anew for each local client, but not while a
 // client holds the server grabbed: upstream would not answer before the grab ends, and the
 // grab's end has to pass through this loop.
-std::function<SetupVerdict(const SetupRequest &)> ProxyServer::setup_check(int fd) {
+std::function<SetupVerdict(const SetupRequest &)> ProxyServer::setup_check(const PeerIdentity &peer,
+                                                                           const std::vector<HostEntry> &own) {
     AuthPolicy policy = auth_;
     if (!options_.access_control) return [policy](const SetupRequest &r) { return decide_setup(r, policy); };
-    const PeerIdentity peer = identify_peer(fd);
     if (!policy.require_cookie && peer.local && !server_grabbed())
         if (auto access = upstream_->host_access()) host_access_ = std::move(*access);
-    policy.require_cookie = policy.require_cookie || !peer.local || !host_admits(host_access_, peer, own_addresses());
+    policy.require_cookie = policy.require_cookie || !peer.local || !host_admits(host_access_, peer, own);
     const std::string who = printable_address(peer);
     return [policy, who](const SetupRequest &r) {
         SetupVerdict v = decide_setup(r, policy);
@@ -594,6 +605,7 @@ void ProxyServer::update_interest(Connection &c) {
         c.proto.client_out().fds_queued() < kMaxQueuedFds)
         um |= EPOLLIN;
     if (!c.proto.upstream_out().empty()) um |= EPOLLOUT;
+    if (c.upstream_ended) um = c.upstream_mask;   // its socket is out of the poll set for good
     if (cm != c.client_mask) {
         c.client_mask = cm;
         epoll_event ev{cm, {.u64 = key(c.id, kClient)}};
@@ -653,7 +665,12 @@ void ProxyServer::on_upstream(uint64_t id, uint32_t events) {
             if (c.local) c.proto.client_out().attach(std::move(fd));
         });
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            c.closing = true;  // upstream dropped the client: give it what arrived, then close
+            // Upstream dropped the client: give it what arrived, then close. The hung-up socket
+            // leaves the poll set, where it would wake every wait until the client has read.
+            c.closing = true;
+            c.upstream_ended = true;
+            unwatch(c.upstream.get());
+            client_link_ended_ = true;
         } else if (n > 0) {
             auto st = c.proto.from_upstream(buf.data(), static_cast<size_t>(n), true);
             if (st == ConnectionProtocol::Status::Broken) c.failed = true;
@@ -738,7 +755,27 @@ int ProxyServer::run() {
             for (uint32_t host : std::exchange(receiver_backlog_, {}))
                 if (service_->receiver_readable(host)) receiver_backlog_.insert(host);
         }
+        if (upstream_gone()) return leave_without_upstream();
     }
+}
+
+bool ProxyServer::upstream_gone() {
+    if (upstream_->broken() || service_->capture_lost()) return true;
+    if (!std::exchange(client_link_ended_, false)) return false;
+    // Upstream never closes half of a link, so a closed read side means it is gone.
+    pollfd p{upstream_->fd(), POLLRDHUP, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLRDHUP));
+}
+
+int ProxyServer::leave_without_upstream() {
+    std::fprintf(stderr, "telvane-server: upstream display %s is gone (%s ended); closing %zu client(s) and exiting\n",
+                 options_.upstream.c_str(), service_->capture_lost() ? "the capture link" : "our connection",
+                 connections_.size());
+    for (auto &[id, c] : connections_) drain(c->client.get(), c->proto.client_out());
+    // Closing the sockets also takes them out of the poll set. The lock, the sockets and the
+    // cookie go with this object, as on SIGTERM.
+    connections_.clear();
+    return kExitUpstreamGone;
 }
 
 }  // namespace telvane::server

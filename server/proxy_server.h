@@ -21,6 +21,10 @@
 
 namespace telvane::server {
 
+// The exit code when the display we stand in front of has gone (its connection or the capture
+// link ended). Written in the man page.
+inline constexpr int kExitUpstreamGone = 3;
+
 struct ServerOptions {
     int display = -1;               // N of ":N"
     std::string upstream;           // display name of upstream
@@ -40,7 +44,8 @@ public:
     static std::unique_ptr<ProxyServer> create(const ServerOptions &options, std::string &error);
     ~ProxyServer();
 
-    // Runs until SIGTERM, SIGINT or SIGHUP; returns the exit code.
+    // Runs until SIGTERM, SIGINT or SIGHUP (exit code 0) or until upstream is gone
+    // (kExitUpstreamGone).
     int run();
 
 private:
@@ -56,10 +61,12 @@ private:
     void close_connection(uint64_t id);
     // Lets connections whose held share requests have been settled see upstream again.
     void release_settled();
-    // The set-up check for a client just accepted on `fd`: with -ac everyone; otherwise the
+    // The set-up check for a client just accepted, `peer`: with -ac everyone; otherwise the
     // proxy's cookie, which local clients may do without when upstream needs no cookie and its
-    // host access admits them. Refusals are logged. Called by accept_clients.
-    std::function<SetupVerdict(const SetupRequest &)> setup_check(int fd);
+    // host access admits them (`own`: this machine's addresses). Refusals are logged. Called by
+    // accept_clients.
+    std::function<SetupVerdict(const SetupRequest &)> setup_check(const PeerIdentity &peer,
+                                                                  const std::vector<HostEntry> &own);
     void update_interest(Connection &c);
     // Queues a share event for each of the connections `to` (the share service names them).
     void deliver(const wire::ShareEvent &ev, const std::vector<uint64_t> &to);
@@ -76,6 +83,13 @@ private:
     // Stops or resumes the share service's work when a grab begins or ends.
     void follow_grab();
     std::optional<int> connect_upstream() const;
+    // True when upstream is gone: our own link or the capture link found it closed, or, after a
+    // client's link to it ended, our own link has hung up (its reading waits while a client
+    // holds the server grabbed).
+    bool upstream_gone();
+    // Closes every client as an X server that goes away does, after one try at writing what
+    // each is owed, and says so in one line; returns kExitUpstreamGone.
+    int leave_without_upstream();
 
     ServerOptions options_;
     Fd epoll_;
@@ -90,12 +104,14 @@ private:
     AuthPolicy auth_;
     HostAccess host_access_;   // upstream's, as last asked
     ConnectionProtocol::Config protocol_config_;
+    std::vector<UpstreamExtension> extensions_;   // upstream's, for the requests refused to clients
     std::unique_ptr<UpstreamLink> upstream_;
     std::unique_ptr<ShareService> service_;
     std::map<uint64_t, std::unique_ptr<Connection>> connections_;
     uint64_t next_id_ = 1;
     std::vector<uint64_t> doomed_;   // closed while their events may still be in the current batch
     std::set<uint32_t> receiver_backlog_;   // receivers whose events were left for the next turn
+    bool client_link_ended_ = false;   // upstream closed a client's link in this turn
 };
 
 }  // namespace telvane::server

@@ -305,6 +305,10 @@ void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &not
         if (s.gate.pending()) s.gate.captured(now);
         if (ev.kind == SourceEvent::Kind::Unmapped)
             for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, false);
+        // Dialogs stop belonging to it: a window that gets its id later is another window.
+        if (ev.kind == SourceEvent::Kind::Destroyed)
+            for (auto &[w, other] : sources_)
+                if (other.transient_for == ev.window) other.transient_for = 0;
         break;
     case SourceEvent::Kind::PropertyChanged: property_changed(ev.window, s, ev.atom, ev.deleted, notes); break;
     case SourceEvent::Kind::TopLevelMapped: break;
@@ -341,8 +345,9 @@ void Replicator::arm_timer(FrameTime now, bool at_once) {
     std::optional<FrameTime> next;
     if (at_once) next = now;
     // A window whose capture is under way waits for its replies, which wake the loop themselves.
+    // Frames wait for a link that can take them: a broken one would be retried at once, for ever.
     for (const auto &[w, s] : sources_)
-        if (s.gate.pending() && !(capture_ && capture_->capturing(w)) && (!next || s.gate.due() < *next))
+        if (capture_ && !capture_->broken() && s.gate.pending() && !capture_->capturing(w) && (!next || s.gate.due() < *next))
             next = s.gate.due();
     if (!pipes_.empty() && (!next || next_health_ < *next)) next = next_health_;
     itimerspec look{};
@@ -374,7 +379,13 @@ std::vector<ReplicationNote> Replicator::dispatch() {
         const FrameTime now = options_.clock();
         for (auto &[w, s] : sources_)
             if (s.gate.pending() && s.gate.due() <= now && !capture_->capturing(w)) capture_frame(w, s, notes);
-        if (capture_->broken()) epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, capture_->fd(), nullptr);
+    }
+    // Whoever found the link broken (the reads above, or the flush or round trip of a share
+    // being set up or taken down), its hung-up descriptor leaves the set: left in, it would wake
+    // every wait at once for ever.
+    if (capture_lost() && !capture_unwatched_) {
+        epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, capture_->fd(), nullptr);
+        capture_unwatched_ = true;
     }
     const FrameTime now = options_.clock();
     if (!pipes_.empty() && now >= next_health_) next_health_ = now + clamp_ms(options_.receiver_timeout / 4, 50, 1000);

@@ -53,6 +53,9 @@ public:
     int fd() const { return epoll_.get(); }
     // Does that work; returns what the share service must act on.
     std::vector<ReplicationNote> dispatch();
+    // True once the link that captures shared windows on upstream has ended: upstream is gone
+    // for the server as well.
+    bool capture_lost() const { return capture_ && capture_->broken(); }
 
     enum class Fit { Ready, DirectColor, NoResources };
     // Starts the sender thread of a connected receiver; `c` must outlive remove_receiver(host).
@@ -112,6 +115,7 @@ private:
     uint32_t transient_atom_ = XCB_ATOM_WM_TRANSIENT_FOR;
     uint32_t server_name_atom_ = 0, daisy_atom_ = 0;
     FrameTime next_health_{};
+    bool capture_unwatched_ = false;   // its broken link's descriptor is out of epoll_
 };
 
 }  // namespace telvane::server

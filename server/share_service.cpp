@@ -189,6 +189,8 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
 
 void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool application) {
     auto info = upstream_ ? upstream_->window_info(window) : std::nullopt;
+    // Windows destroyed before upstream answered go first: one of them may have had this id.
+    forget_destroyed(false);
     if (!info || info->is_root || info->input_only) {
         emit(ShareStatus::WindowUnsharable, window, host, 0, 0, conn);
         return;
@@ -203,8 +205,8 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     if (application) {
         p.client = upstream_->creator_of(window);
         for (uint32_t w : upstream_->application_windows(window))
-            if (!shared_here(w) && allowed(w)) p.windows.push_back(w);
-    } else if (!allowed(window)) {
+            if (!shared_here(w) && allowed(w) && upstream_->watch_destruction(w)) p.windows.push_back(w);
+    } else if (!allowed(window) || (!shared_here(window) && !upstream_->watch_destruction(window))) {
         emit(ShareStatus::WindowUnsharable, window, host, 0, 0, conn);
         return;
     } else if (!shared_here(window)) {
@@ -357,8 +359,9 @@ void ShareService::run_share(Receiver &r, const PendingShare &p) {
 }
 
 void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const PendingShare &p) {
-    if (!upstream_ || !upstream_->window_info(w) || !upstream_->watch_destruction(w)) {
-        // Destroyed while the share was being set up: nothing left to show.
+    if (!upstream_ || !upstream_->window_info(w) || !upstream_->watching(w)) {
+        // Destroyed while the share was being set up (another window may have its id by now):
+        // nothing left to show.
         emit(ShareStatus::WindowUnsharable, w, r.host, 0, 0, p.owner);
         return;
     }
@@ -385,11 +388,14 @@ void ShareService::remove_share(size_t index, bool destroy) {
     shares_.erase(shares_.begin() + static_cast<std::ptrdiff_t>(index));
     replicator_->stop(s.host, s.window, destroy);
     if (forwarder_) forwarder_->release_held(s.host);
-    // Input rules of an application no longer shared anywhere go with it.
-    if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; })) {
-        settings_.local_only.erase(s.window);
+    if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; }))
         titles_before_.erase(s.window);
-    }
+    // Input rules of an application no longer shared anywhere go with it, under whichever of
+    // its windows they were set.
+    std::erase_if(settings_.local_only, [&](const auto &rule) {
+        return std::none_of(shares_.begin(), shares_.end(),
+                            [&](const Share &o) { return o.window == rule.first || o.client.owns(rule.first); });
+    });
     emit(ShareStatus::WindowUnshared, s.window, s.host, s.tag, s.detail, s.owner);
 }
 
@@ -518,12 +524,15 @@ void ShareService::handle_note(const ReplicationNote &n) {
 void ShareService::share_new_top_level(uint32_t window) {
     // Each receiver that holds an application share of the window's client gets it, under the
     // tag of the first such share.
+    auto joins = [&](const Share &s) { return s.detail == wire::kDetailApplicationWindow && s.client.owns(window); };
+    if (!upstream_ || std::none_of(shares_.begin(), shares_.end(), joins)) return;
+    auto info = upstream_->window_info(window);
+    forget_destroyed(false);   // an earlier window of this id is no longer shared anywhere
+    if (!info || info->input_only || replicator_->onward_forbidden(window) || !upstream_->watch_destruction(window))
+        return;
     std::map<uint32_t, Share> by_host;
     for (const Share &s : shares_)
-        if (s.detail == wire::kDetailApplicationWindow && s.client.owns(window)) by_host.emplace(s.host, s);
-    if (by_host.empty()) return;
-    auto info = upstream_ ? upstream_->window_info(window) : std::nullopt;
-    if (!info || info->input_only || replicator_->onward_forbidden(window)) return;
+        if (joins(s)) by_host.emplace(s.host, s);
     for (const auto &[host, s] : by_host) {
         auto r = receivers_.find(host);
         const uint32_t to = host;   // a structured binding cannot be captured by every compiler we build with
@@ -535,10 +544,12 @@ void ShareService::share_new_top_level(uint32_t window) {
 }
 
 void ShareService::upstream_readable(bool read_socket) {
+    if (!upstream_) return;
+    forget_destroyed(read_socket);
     for (const auto &[window, before] : std::exchange(titles_to_restore_, {})) {
-        if (!upstream_) break;
         auto now = upstream_->property(window, XCB_ATOM_WM_NAME);
-        if (!now || now->format != 8) continue;
+        // Only to the window that was shared: its id may name another window by now.
+        if (!now || now->format != 8 || !upstream_->watching(window)) continue;
         if (auto title = unmarked_title(std::string(now->data.begin(), now->data.end()), before)) {
             upstream_->set_title(window, *title);
             if (trace_) {
@@ -547,19 +558,29 @@ void ShareService::upstream_readable(bool read_socket) {
             }
         }
     }
-    if (!upstream_ || shares_.empty()) {
-        if (upstream_ && read_socket) upstream_->drain_destroyed(true);
-        return;
+}
+
+void ShareService::forget_destroyed(bool read_socket) {
+    if (upstream_)
+        for (uint32_t w : upstream_->drain_destroyed(read_socket)) window_gone(w);
+}
+
+void ShareService::window_gone(uint32_t window) {
+    std::vector<uint32_t> hosts;
+    for (size_t i = shares_.size(); i-- > 0;) {
+        if (shares_[i].window != window) continue;
+        hosts.push_back(shares_[i].host);
+        remove_share(i, true);
     }
-    for (uint32_t w : upstream_->drain_destroyed(read_socket)) {
-        std::vector<uint32_t> hosts;
-        for (size_t i = shares_.size(); i-- > 0;) {
-            if (shares_[i].window != w) continue;
-            hosts.push_back(shares_[i].host);
-            remove_share(i, true);
-        }
-        for (uint32_t h : hosts) close_if_idle(h);
+    std::erase_if(titles_to_restore_, [&](const auto &t) { return t.first == window; });
+    settings_.local_only.erase(window);
+    // Shares waiting for their receiver lose the window now, as they would when it is reached.
+    for (auto &[host, r] : receivers_) {
+        for (PendingShare &p : r.waiting)
+            if (std::erase(p.windows, window)) emit(ShareStatus::WindowUnsharable, window, host, 0, 0, p.owner);
+        std::erase_if(r.waiting, [](const PendingShare &p) { return p.windows.empty(); });
     }
+    for (uint32_t h : hosts) close_if_idle(h);
 }
 
 void ShareService::shutdown() {

@@ -87,6 +87,8 @@ public:
     int replication_fd() const;
     // Does that work and acts on what it reports; called when replication_fd() is readable.
     void replication_ready();
+    // True once the link that captures shared windows on upstream has ended.
+    bool capture_lost() const { return replicator_->capture_lost(); }
 
     // Descriptor that becomes readable when the local user gives input on upstream; -1 without
     // input forwarding.
@@ -148,6 +150,12 @@ private:
     void close_if_idle(uint32_t host);
     void drop_receiver(uint32_t host, bool lost, wire::ShareStatus cause = wire::ShareStatus::IoError);
     void handle_note(const ReplicationNote &note);
+    // Drops what is kept about the windows upstream has destroyed (reading the socket only when
+    // `read_socket`); before anything new is kept about a window, since its id may be one of theirs.
+    void forget_destroyed(bool read_socket);
+    // Drops everything kept about `window`, which upstream destroyed: its shares, the title to
+    // give back, its input rule, its place in shares waiting for a receiver.
+    void window_gone(uint32_t window);
     void share_new_top_level(uint32_t window);
     // `to` is the one connection the event is for; kConcerned: every connection with shares to
     // `host`, made or under way.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <xcb/res.h>
 
 namespace telvane::server {
@@ -189,22 +190,36 @@ bool UpstreamLink::watch_destruction(uint32_t window) {
     if (broken()) return false;
     uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_void_cookie_t cookie = xcb_change_window_attributes_checked(conn_.get(), window, XCB_CW_EVENT_MASK, &mask);
-    xcb_generic_error_t *error = xcb_request_check(conn_.get(), cookie);
-    if (!error) return true;
-    std::free(error);
-    return false;
+    XcbReply<xcb_generic_error_t> error(xcb_request_check(conn_.get(), cookie));
+    // The end of a window that had this id before is queued by now and goes to that window.
+    take_events(false);
+    if (error) return false;
+    watched_[window] = cookie.sequence;
+    return true;
+}
+
+bool UpstreamLink::watching(uint32_t window) {
+    take_events(false);
+    return watched_.count(window) > 0;
+}
+
+void UpstreamLink::take_events(bool read_socket) {
+    if (!conn_) return;
+    auto *c = conn_.get();
+    for (;;) {
+        XcbReply<xcb_generic_event_t> ev(read_socket ? xcb_poll_for_event(c) : xcb_poll_for_queued_event(c));
+        if (!ev) return;
+        if ((ev->response_type & 0x7f) != XCB_DESTROY_NOTIFY) continue;
+        auto w = watched_.find(reinterpret_cast<xcb_destroy_notify_event_t *>(ev.get())->window);
+        if (w == watched_.end() || static_cast<int32_t>(ev->full_sequence - w->second) < 0) continue;
+        destroyed_.push_back(w->first);
+        watched_.erase(w);
+    }
 }
 
 std::vector<uint32_t> UpstreamLink::drain_destroyed(bool read_socket) {
-    std::vector<uint32_t> out;
-    if (!conn_) return out;
-    auto next = [&] { return read_socket ? xcb_poll_for_event(conn_.get()) : xcb_poll_for_queued_event(conn_.get()); };
-    while (xcb_generic_event_t *ev = next()) {
-        if ((ev->response_type & 0x7f) == XCB_DESTROY_NOTIFY)
-            out.push_back(reinterpret_cast<xcb_destroy_notify_event_t *>(ev)->window);
-        std::free(ev);
-    }
-    return out;
+    take_events(read_socket);
+    return std::exchange(destroyed_, {});
 }
 
 }  // namespace telvane::server

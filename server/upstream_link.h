@@ -6,6 +6,7 @@
 #include "xcb_handles.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,14 +65,20 @@ public:
     std::vector<uint32_t> application_windows(uint32_t window);
     // The id range of the client that created `window` (X-Resource); an empty range when unknown.
     ClientRange creator_of(uint32_t window);
-    // Asks for DestroyNotify on `window`, so that a destroyed shared window is unshared. Waits
-    // until the server has applied the selection, because the window's client may destroy it
-    // the moment it hears that the share is made. Returns false when the window is gone
-    // already.
+    // Follows the window that has the id `window` now: its end, and no earlier window's under
+    // the same id, is reported by drain_destroyed(). Waits until the server has applied the
+    // selection, because the window's client may destroy it the moment it hears that the share
+    // is made. Returns false when no window has this id. Called by the share service for every
+    // window it is asked to share, before it keeps anything about it.
     bool watch_destruction(uint32_t window);
+    // Whether the window last watched under this id has not been destroyed, as far as the events
+    // read so far tell (a round trip just before reads them all); false too when a newer window
+    // has the id by now.
+    bool watching(uint32_t window);
     // Pulls every event that arrived (reading the socket only when `read_socket`); returns the
-    // windows whose DestroyNotify came. Without reading, it picks up events that xcb queued while
-    // the server waited for a reply, which would otherwise wait for the next readable socket.
+    // watched windows destroyed since the last call. Without reading, it picks up events that
+    // xcb queued while the server waited for a reply, which would otherwise wait for the next
+    // readable socket.
     std::vector<uint32_t> drain_destroyed(bool read_socket = true);
 
     // Puts a property named `name` on every root window, so that a receiver that turns out to
@@ -87,7 +94,14 @@ public:
 private:
     explicit UpstreamLink(XcbConnection c) : conn_(std::move(c)) {}
     std::vector<uint32_t> roots() const;
+    void take_events(bool read_socket);
     XcbConnection conn_;
+    // Watched window -> the sequence number of the request that began watching it. An X server
+    // reuses the ids of a client that went for the next client, so a DestroyNotify numbered
+    // before the watch is about an earlier window under the same id. An entry goes with the
+    // window's DestroyNotify.
+    std::map<uint32_t, uint32_t> watched_;
+    std::vector<uint32_t> destroyed_;   // watched windows destroyed, not yet handed out
 };
 
 }  // namespace telvane::server

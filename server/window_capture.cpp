@@ -133,6 +133,7 @@ std::optional<CaptureLink::Watched> CaptureLink::watch(uint32_t window, bool &ou
     // Events first, so that whatever changes after the geometry is read is heard about.
     const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     auto selected = xcb_change_window_attributes_checked(c, window, XCB_CW_EVENT_MASK, &mask);
+    s.since = selected.sequence;
     std::optional<xcb_void_cookie_t> redirected;
     if (captures()) {
         redirected = xcb_composite_redirect_window_checked(c, window, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
@@ -173,12 +174,15 @@ std::optional<CaptureLink::Watched> CaptureLink::watch(uint32_t window, bool &ou
 void CaptureLink::unwatch(uint32_t window) {
     auto it = sources_.find(window);
     xcb_connection_t *c = conn_.get();
+    bool gone = false;
     if (it != sources_.end()) {
         discard(it->second);
-        if (it->second.gone) it->second.damage.release();
+        gone = it->second.gone;
+        if (gone) it->second.damage.release();
         sources_.erase(it);  // frees the damage, the named storage and the segment
     }
-    if (broken()) return;
+    // A destroyed window's id may name another client's window by now: that one is left alone.
+    if (broken() || gone) return;
     const uint32_t none = 0;
     xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &none);
     if (captures()) xcb_composite_unredirect_window(c, window, XCB_COMPOSITE_REDIRECT_AUTOMATIC);
@@ -306,6 +310,12 @@ std::vector<FinishedCapture> CaptureLink::collect_captures() {
     return done;
 }
 
+CaptureLink::Source *CaptureLink::current(uint32_t window, const xcb_generic_event_t *ev) {
+    auto it = sources_.find(window);
+    if (it == sources_.end() || static_cast<int32_t>(ev->full_sequence - it->second.since) < 0) return nullptr;
+    return &it->second;
+}
+
 std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
     xcb_connection_t *c = conn_.get();
     for (;;) {
@@ -315,7 +325,7 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
         SourceEvent out;
         if (damage_event_ && type == damage_event_ + XCB_DAMAGE_NOTIFY) {
             auto *d = reinterpret_cast<xcb_damage_notify_event_t *>(ev.get());
-            if (!sources_.count(d->drawable)) continue;
+            if (!current(d->drawable, ev.get())) continue;
             out.kind = SourceEvent::Kind::Damaged;
             out.window = d->drawable;
             out.area = {d->area.x, d->area.y, d->area.width, d->area.height};
@@ -324,11 +334,11 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
         switch (type) {
         case XCB_CONFIGURE_NOTIFY: {
             auto *e = reinterpret_cast<xcb_configure_notify_event_t *>(ev.get());
-            auto it = sources_.find(e->window);
-            if (e->event != e->window || it == sources_.end()) continue;
-            SourceGeometry &g = it->second.geometry;
+            Source *s = current(e->window, ev.get());
+            if (e->event != e->window || !s) continue;
+            SourceGeometry &g = s->geometry;
             // New storage comes with a new size; the old name would show the old picture.
-            if (g.width != e->width || g.height != e->height || g.border != e->border_width) it->second.pixmap.reset();
+            if (g.width != e->width || g.height != e->height || g.border != e->border_width) s->pixmap.reset();
             g.x = e->x;
             g.y = e->y;
             g.width = e->width;
@@ -342,10 +352,10 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
         }
         case XCB_MAP_NOTIFY: {
             auto *e = reinterpret_cast<xcb_map_notify_event_t *>(ev.get());
-            auto it = sources_.find(e->window);
-            if (e->event == e->window && it != sources_.end()) {
-                it->second.geometry.viewable = true;
-                it->second.pixmap.reset();
+            Source *s = current(e->window, ev.get());
+            if (e->event == e->window && s) {
+                s->geometry.viewable = true;
+                s->pixmap.reset();
                 out.kind = SourceEvent::Kind::Mapped;
             } else if (std::find(roots_.begin(), roots_.end(), e->event) != roots_.end()) {
                 out.kind = SourceEvent::Kind::TopLevelMapped;
@@ -357,28 +367,28 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
         }
         case XCB_UNMAP_NOTIFY: {
             auto *e = reinterpret_cast<xcb_unmap_notify_event_t *>(ev.get());
-            auto it = sources_.find(e->window);
-            if (e->event != e->window || it == sources_.end()) continue;
-            it->second.geometry.viewable = false;
-            it->second.pixmap.reset();
+            Source *s = current(e->window, ev.get());
+            if (e->event != e->window || !s) continue;
+            s->geometry.viewable = false;
+            s->pixmap.reset();
             out.kind = SourceEvent::Kind::Unmapped;
             out.window = e->window;
             return out;
         }
         case XCB_DESTROY_NOTIFY: {
             auto *e = reinterpret_cast<xcb_destroy_notify_event_t *>(ev.get());
-            auto it = sources_.find(e->window);
-            if (e->event != e->window || it == sources_.end()) continue;
-            it->second.gone = true;
-            it->second.damage.release();  // the server freed it with the window
-            it->second.pixmap.reset();
+            Source *s = current(e->window, ev.get());
+            if (e->event != e->window || !s) continue;
+            s->gone = true;
+            s->damage.release();  // the server freed it with the window
+            s->pixmap.reset();
             out.kind = SourceEvent::Kind::Destroyed;
             out.window = e->window;
             return out;
         }
         case XCB_PROPERTY_NOTIFY: {
             auto *e = reinterpret_cast<xcb_property_notify_event_t *>(ev.get());
-            if (!sources_.count(e->window)) continue;
+            if (!current(e->window, ev.get())) continue;
             out.kind = SourceEvent::Kind::PropertyChanged;
             out.window = e->window;
             out.atom = e->atom;
@@ -453,6 +463,9 @@ std::vector<PropertyAnswer> CaptureLink::collect_properties() {
         if (!broken() && !xcb_poll_for_reply(c, p.request, &reply, &error)) break;
         std::free(error);
         XcbReply<xcb_get_property_reply_t> r(static_cast<xcb_get_property_reply_t *>(reply));
+        // An answer about an earlier window under the same id is no answer for this one.
+        auto s = sources_.find(p.window);
+        if (s == sources_.end() || static_cast<int32_t>(p.request - s->second.since) < 0) continue;
         out.push_back({p.window, p.atom, property_value(r.get())});
     }
     pending_properties_.erase(pending_properties_.begin(), pending_properties_.begin() + static_cast<std::ptrdiff_t>(taken));

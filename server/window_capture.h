@@ -144,6 +144,9 @@ private:
         std::unique_ptr<ShmSegment> shm;
         std::optional<InFlight> in_flight;
         bool gone = false;
+        // The sequence number of the request that began watching the window: what came before
+        // it is about an earlier window that had the same id, which an X server gives out again.
+        uint32_t since = 0;
     };
     struct PendingProperty {
         uint32_t window, atom;
@@ -153,6 +156,8 @@ private:
     explicit CaptureLink(XcbConnection c) : conn_(std::move(c)) {}
     void finish(Source &s, InFlight &f);
     void discard(Source &s);
+    // The source of `window`, unless `ev` came before it was watched; null otherwise.
+    Source *current(uint32_t window, const xcb_generic_event_t *ev);
     std::optional<PropertyValue> property_value(const xcb_get_property_reply_t *r);
     std::optional<std::string> atom_name(uint32_t atom);
     std::vector<uint32_t> palette_of(uint32_t colormap, uint8_t depth);

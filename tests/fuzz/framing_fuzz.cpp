@@ -61,8 +61,8 @@ ConnectionProtocol::Config config_for(const uint8_t *data) {
     ConnectionProtocol::Config cfg;
     cfg.codes = {200, 120, 220};
     cfg.bigreq_major = 133;
-    cfg.shm_major = 130;
     cfg.passes_fds = (data[0] & 2) == 0;
+    if (!cfg.passes_fds) cfg.refused = {{130, 7, 7, kBadAlloc}, {109, 0, 255, kBadAccess}};
     return cfg;
 }
 

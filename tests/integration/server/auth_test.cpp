@@ -135,6 +135,45 @@ TEST_F(HostAccess, TcpNeedsTheCookieAndLocalClientsWhatUpstreamAsks) {
     EXPECT_TRUE(server->process().running());
 }
 
+// What upstream keeps to local clients is refused by the proxy to the others, though upstream
+// takes it all from the proxy: 127.0.0.3 is no address of this machine's, 127.0.0.1 is one.
+TEST_F(HostAccess, RequestsKeptToLocalClientsAreRefusedToOthersWithTheirError) {
+    ChildProcess::Options po;
+    po.stdout_path = scratch.file("cookie");
+    ChildProcess::start({"xauth", "-f", scratch.file("user.auth"), "nlist", server->name()}, po)
+        .wait_for_exit(std::chrono::seconds(30));
+    const std::string entries = read_file(scratch.file("cookie")), hex = entries.substr(entries.rfind(' ') + 1, 32);
+    std::string cookie;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) cookie += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    Xcb admin = xcb_open(upstream->name());
+    const uint8_t far[4] = {127, 0, 0, 9};
+    for (const std::string source : {"127.0.0.3", "127.0.0.1", "unix"}) {
+        SCOPED_TRACE(source);
+        Xcb c(source == "unix" ? xcb_connect(server->name().c_str(), nullptr) : nullptr);
+        if (!c) {
+            int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in from{AF_INET, 0, {}, {}},
+                to{AF_INET, htons(static_cast<uint16_t>(6000 + server->number())), {htonl(INADDR_LOOPBACK)}, {}};
+            inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+            ASSERT_TRUE(bind(s, reinterpret_cast<sockaddr *>(&from), sizeof from) == 0 &&
+                        connect(s, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0);
+            xcb_auth_info_t auth{18, const_cast<char *>("MIT-MAGIC-COOKIE-1"), 16, cookie.data()};
+            c.reset(xcb_connect_to_fd(s, &auth));
+        }
+        ASSERT_FALSE(xcb_connection_has_error(c.get()));
+        Owned<xcb_generic_error_t> off(xcb_request_check(c.get(), xcb_set_access_control_checked(c.get(), 0)));
+        Owned<xcb_generic_error_t> host(xcb_request_check(
+            c.get(), xcb_change_hosts_checked(c.get(), XCB_HOST_MODE_INSERT, XCB_FAMILY_INTERNET, 4, far)));
+        const int expected = source == "127.0.0.3" ? 10 : 0;   // BadAccess, as upstream answers it
+        EXPECT_EQ(off ? off->error_code : 0, expected);
+        EXPECT_EQ(host ? host->error_code : 0, expected);
+        EXPECT_EQ(setup_from("127.0.0.9", upstream->number()), expected ? 0 : 1) << "upstream's access control";
+        xcb_set_access_control(admin.get(), 1);
+        xcb_change_hosts(admin.get(), XCB_HOST_MODE_DELETE, XCB_FAMILY_INTERNET, 4, far);
+        sync(admin.get());
+    }
+}
+
 TEST(Listening, TcpOnlyWhenAskedFor) {
     auto upstream = XvfbServer::start();
     ASSERT_TRUE(upstream);

@@ -230,7 +230,7 @@ TEST_F(Through, XtermAndAMotifProgramRunThroughTheServer) {
     run_output({build_path("tests/integration/server/motif_probe"), "-display", server->name()});
 }
 
-TEST(ThroughUpstreamLoss, ServerOutlivesUpstream) {
+TEST(ThroughUpstreamLoss, ServerEndsWithUpstreamAndLeavesNothingBehind) {
     auto upstream = XvfbServer::start();
     ASSERT_TRUE(upstream);
     auto server = ShareServer::start(upstream->name());
@@ -238,12 +238,15 @@ TEST(ThroughUpstreamLoss, ServerOutlivesUpstream) {
     Xcb c = xcb_open(server->name());
     ASSERT_TRUE(c);
     upstream->process().stop();
-    // The client's connection ends with upstream's...
+    // The client's connection ends with upstream's, and so does the server, as an X server would.
     Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
     EXPECT_FALSE(r);
-    // ...new clients are turned away, and the server keeps running.
-    EXPECT_FALSE(xcb_open(server->name()));
-    EXPECT_TRUE(server->process().running());
+    auto status = server->process().wait_for_exit(std::chrono::seconds(2));
+    ASSERT_TRUE(status) << "the server outlived its upstream";
+    EXPECT_EQ(exit_code(*status), 3);
+    const std::string n = std::to_string(server->number());
+    EXPECT_NE(access(("/tmp/.X" + n + "-lock").c_str(), F_OK), 0);
+    EXPECT_NE(access(("/tmp/.X11-unix/X" + n).c_str(), F_OK), 0);
 }
 
 // Clients of ":N" try the abstract socket name first. A process that holds it, whatever its

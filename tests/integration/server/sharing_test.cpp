@@ -234,9 +234,23 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
         return pixels(rx->c.get(), rx_screen->root, rx_screen->width_in_pixels, rx_screen->height_in_pixels);
     };
     const std::vector<uint32_t> before = rx_screen_pixels();
-    for (bool destroy : {true, false}) {
-        SCOPED_TRACE(destroy ? "window destroyed" : "client disconnected");
+    // A shared window destroyed, then three clients in a row that go with their shares. Upstream
+    // gives each new client the id range of the one before, so every window has the id of a
+    // shared window that is gone, and each must have its own mirror all the same.
+    Xcb direct = xcb_open(upstream->name());
+    auto gone_upstream = [&](uint32_t w) {
+        Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(direct.get(), xcb_get_geometry(direct.get(), w), nullptr));
+        return !g;
+    };
+    uint32_t first = 0;
+    for (int round = 0; round < 4; ++round) {
+        const bool destroy = round == 0;
+        SCOPED_TRACE(destroy ? "window destroyed" : "client disconnected, round " + std::to_string(round));
+        if (!c) c = xcb_open(server->name());
+        ASSERT_TRUE(c);
         uint32_t w = solid_window(c.get(), "short-lived", 120, 90, 0x00c0ffee);
+        if (round == 0) first = w;
+        EXPECT_EQ(w, first) << "upstream gave this client another id range";
         share(*rx, w);
         const uint32_t mirror = wait_new_mirror(rx->c.get(), rx->marker);
         ASSERT_TRUE(mirror && MirrorWatch(rx->c.get(), mirror).viewable(true)) << "shown before the window goes";
@@ -255,6 +269,10 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
         EXPECT_TRUE(wait_until(rx->c.get(), [&] { return windows_with(rx->c.get(), rx->marker).empty(); },
                                std::chrono::seconds(1)));
         EXPECT_EQ(rx_screen_pixels(), before) << "the receiver's screen kept a trace of the mirror";
+        // The next client comes once upstream has let this one go, with its last window.
+        const uint32_t last = destroy ? make_window(c.get(), "last", 10, 10) : w;
+        c.reset();
+        EXPECT_TRUE(eventually([&] { return gone_upstream(last); }, std::chrono::seconds(5)));
     }
 }
 

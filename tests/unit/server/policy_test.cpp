@@ -101,8 +101,8 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     auto si = [](const char *type, const char *value) {
         return HostEntry{kFamilyServerInterpreted, std::string(type) + '\0' + value};
     };
-    const PeerIdentity alice{true, "alice", {"staff"}, ""};
-    const PeerIdentity tcp4{false, "", {}, v4}, tcp_mapped{false, "", {}, mapped}, tcp6{false, "", {}, v6};
+    const PeerIdentity alice{true, "alice", {"staff"}, "", ""};
+    const PeerIdentity tcp4{false, "", {}, v4, ""}, tcp_mapped{false, "", {}, mapped, ""}, tcp6{false, "", {}, v6, ""};
     struct Case {
         const char *what;
         HostAccess access;
@@ -130,6 +130,13 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     const std::vector<HostEntry> own{{kFamilyInternet, v4}};
     EXPECT_TRUE(host_admits({true, {{kFamilyInternet, v4}}}, alice, own));
     EXPECT_FALSE(host_admits({true, {{kFamilyInternet6, v6}}}, alice, own));
+}
+
+// ssh carries clients of other hosts over its own local connection: X servers count it as remote.
+TEST(Locality, SshIsNoLocalClient) {
+    for (const char *program : {"/usr/bin/ssh", "ssh: alice@far"})
+        EXPECT_FALSE(counts_as_local({true, "", {}, "", program}, {})) << program;
+    EXPECT_TRUE(counts_as_local({true, "", {}, "", "sshd"}, {}));
 }
 
 TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
