@@ -11,7 +11,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <xcb/xtest.h>
+
 #include <fstream>
+#include <tuple>
 #include <sys/stat.h>
 
 using namespace telvane::testing;
@@ -124,6 +127,27 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
     EXPECT_NE(trace().find("reached: link to 127.0.0.2 encrypted"), std::string::npos) << trace();
+    // Input allowed: a click on the mirror comes back over the link to where it was given.
+    const uint32_t buttons = XCB_EVENT_MASK_BUTTON_PRESS;
+    xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &buttons);
+    send_share(c.get(), codes.major, kAllowInput, intern(c.get(), "127.0.0.2:" + number + ".0"));
+    expect_event(7);
+    xcb_connection_t *rc = rx->c.get();
+    Owned<xcb_translate_coordinates_reply_t> at_mirror(xcb_translate_coordinates_reply(
+        rc, xcb_translate_coordinates(rc, mirror.id(), first_screen(rc)->root, 37, 23), nullptr));
+    ASSERT_TRUE(at_mirror);
+    xcb_test_fake_input(rc, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, first_screen(rc)->root, at_mirror->dst_x,
+                        at_mirror->dst_y, 0);
+    xcb_test_fake_input(rc, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    xcb_test_fake_input(rc, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    sync(rc);
+    Owned<xcb_generic_event_t> click;
+    while (!click || (click->response_type & 0x7f) != XCB_BUTTON_PRESS) {
+        click = next_event(c.get(), std::chrono::seconds(10));
+        ASSERT_TRUE(click) << "the click did not come back";
+    }
+    auto *press = reinterpret_cast<xcb_button_press_event_t *>(click.get());
+    EXPECT_EQ(std::tuple(press->event, press->event_x, press->event_y), std::tuple(w, int16_t{37}, int16_t{23}));
     const std::string known = read_file(scratch.file("sender/.Telvane/known_receivers"));
     EXPECT_EQ(known.rfind("127.0.0.2 ", 0), 0u) << known;
     send_share(c.get(), codes.major, kUnshare, intern(c.get(), "127.0.0.2:" + number + ".0"), w, 0);
