@@ -93,6 +93,7 @@ LinkService::LinkService(XtAppContext app, UniqueFd listener, LinkSettings setti
 LinkService::~LinkService() {
     if (listener_input_) XtRemoveInput(listener_input_);
     if (news_input_) XtRemoveInput(news_input_);
+    if (watch_timer_) XtRemoveTimeOut(watch_timer_);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -132,7 +133,7 @@ void LinkService::post(char kind, LinkId id) {
 void LinkService::accept_pending() {
     for (;;) {
         int fd = accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) return;
+        if (fd < 0) break;
         const Ipv4Address peer = peer_address(fd);
         if (!counter_.admit(key_of(peer))) {
             log_line("telvane-consent: link from " + dotted(peer) + " refused: too many links open");
@@ -144,15 +145,41 @@ void LinkService::accept_pending() {
         Link &l = links_[id];
         l.peer = peer;
         l.peer_key = key_of(peer);
+        l.fd = UniqueFd(fd);
+        l.accepted_at = LinkClock::now();
         try {
             l.thread = std::thread([this, id, fd, peer] { run(id, fd, peer); });
         } catch (const std::exception &) {
             log_line("telvane-consent: link from " + dotted(peer) + " refused: no thread for it");
-            close(fd);
             counter_.release(l.peer_key);
             links_.erase(id);
         }
     }
+    cut_slow_handshakes();
+}
+
+void LinkService::watch_fired(XtPointer client, XtIntervalId *) {
+    auto *self = static_cast<LinkService *>(client);
+    self->watch_timer_ = 0;
+    self->cut_slow_handshakes();
+}
+
+// A socket's own time-out bounds each read, not the whole handshake: a peer that trickles a
+// byte now and then would hold its thread for ever. So the main loop cuts off, by shutting the
+// socket down, every link that has not said its opening words within the limit.
+void LinkService::cut_slow_handshakes() {
+    bool waiting = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto now = LinkClock::now();
+        for (auto &[id, l] : links_) {
+            if (l.spoken) continue;
+            if (now - l.accepted_at > kLinkHandshakeLimit) shutdown(l.fd.get(), SHUT_RDWR);
+            else waiting = true;
+        }
+    }
+    if (waiting && !watch_timer_)
+        watch_timer_ = XtAppAddTimeOut(app_, static_cast<unsigned long>(kHandshakeWatch.count()), watch_fired, this);
 }
 
 void LinkService::question_ready(LinkId id) {
@@ -234,7 +261,6 @@ void LinkService::remember(const LinkQuestion &q) const {
 }
 
 void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
-    UniqueFd sock(fd);
     const std::string who = "telvane-consent: link from " + dotted(peer);
     auto end = [&](const std::string &why) {
         if (!why.empty()) log_line(who + " " + why);
@@ -265,6 +291,7 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
         std::memcpy(l.question.sender.data(), &hello.hello().sender_address, 4);
         l.question.identity = hello.hello().identity;
         l.question.fingerprint = fingerprint;
+        l.spoken = true;
         post('q', id);
         // The person has the dialog's own time limit; this one only ends a wait nobody will end.
         decided_.wait_for(lock, settings_.answer_limit + std::chrono::seconds(5),

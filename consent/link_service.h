@@ -34,6 +34,9 @@ struct LinkQuestion {
     std::string fingerprint;   // the sender's key
 };
 
+// How often links still in their handshake are looked at.
+constexpr std::chrono::milliseconds kHandshakeWatch{500};
+
 struct LinkSettings {
     AnswerMode mode = AnswerMode::Ask;
     std::shared_ptr<tlslink::SslCtx> context;   // the accepting side's, with our key
@@ -64,12 +67,14 @@ public:
 private:
     enum class Verdict { Pending, Accept, Refuse };
     struct Link {
-        UniqueFd fd;
+        UniqueFd fd;                         // closed here once its thread has ended
         Ipv4Address peer{};
         std::uint32_t peer_key = 0;
         LinkQuestion question;
         Verdict verdict = Verdict::Pending;
         bool asked = false;
+        bool spoken = false;                 // its opening words have come
+        LinkClock::time_point accepted_at;
         std::thread thread;
     };
 
@@ -98,6 +103,9 @@ private:
     std::map<LinkId, Link> links_;
     UniqueFd news_read_, news_write_;  // threads tell the main loop: 'q' question, 'e' ended
     XtInputId news_input_ = 0;
+    XtIntervalId watch_timer_ = 0;       // while links are in their handshake
+    static void watch_fired(XtPointer client, XtIntervalId *id);
+    void cut_slow_handshakes();
     UniqueFd stop_read_, stop_write_;  // written once at the end: every relay stops
     bool stopping_ = false;
 };
