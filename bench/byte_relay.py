@@ -32,6 +32,14 @@ counts = [0, 0]
 lock = threading.Lock()
 
 
+def close_both(*sockets):
+    for s in sockets:
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
 def pump(src, dst, index):
     free_at = time.monotonic()  # when the emulated link has sent everything so far
     sent = 0
@@ -50,11 +58,7 @@ def pump(src, dst, index):
                         counts[index] += len(chunk)
             except OSError:
                 pass
-            for s in (src, dst):
-                try:
-                    s.shutdown(socket.SHUT_RDWR)
-                except OSError:
-                    pass
+            close_both(src, dst)
         threading.Thread(target=send_late, daemon=True).start()
     try:
         while True:
@@ -83,11 +87,7 @@ def pump(src, dst, index):
     if delay > 0:
         late.put((0, None))
         return
-    for s in (src, dst):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
+    close_both(src, dst)
 
 
 def writer():
