@@ -127,6 +127,8 @@ int main(int argc, char **argv, char **envp) {
         fprintf(stderr, "%s: Can't open display '%s'\n", PROGRAM, name ? name : "");
         exit(1);
     }
+    // Losing the display ends the program, but never without a word in the log.
+    XSetIOErrorHandler(display_lost);
     TopLevel = XtAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
                                 nullptr, 0);
     // From here on, notices are dialogs rather than lines on standard error.

@@ -27,6 +27,13 @@ int tele_turned(int direction, int side) {
 }
 
 TelePlace tele_place(int direction, int width, int height, int x, int y, bool keep) {
+    // Requests carry any 32-bit numbers; X's own coordinates fit well inside this range, and
+    // nothing below can overflow within it.
+    constexpr int kFar = 1 << 20;
+    x = std::clamp(x, -kFar, kFar);
+    y = std::clamp(y, -kFar, kFar);
+    width = std::clamp(width, 0, kFar);
+    height = std::clamp(height, 0, kFar);
     TelePlace p;
     p.direction = direction;
     p.left = x - tele_hot_x(direction);
