@@ -74,6 +74,9 @@ int tele_new_style(const int counts[5]) {
 
 long tele_distance(int tx, int ty, int x, int y) {
     long dx = static_cast<long>(tx) + 12 - x, dy = static_cast<long>(ty) + 12 - y;
+    // A request's point can be anywhere in 32 bits; 1000 away on either axis is too far anyway,
+    // and the squares below stay small.
+    if (dx <= -1000 || dx >= 1000 || dy <= -1000 || dy >= 1000) return -1;
     long d = dx * dx + dy * dy;
     return d < 999999 ? d : -1;
 }
