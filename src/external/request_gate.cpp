@@ -70,5 +70,3 @@ long monotonic_ms() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000 + now.tv_nsec / 1000000;
 }
-
-int waiting_requests() { return waiting_count; }

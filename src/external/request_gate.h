@@ -39,6 +39,3 @@ bool protocol_format_ok(int format, long now_ms, void (*log)(const char *line));
 
 // The monotonic clock the program passes as `now_ms`.
 long monotonic_ms();
-
-// How many requests wait now. For the fuzz target's checks.
-int waiting_requests();
