@@ -1,8 +1,6 @@
-// libFuzzer target for request and telepointer words. Requests go through the gate to a handler
-// that, for picks and every third command, takes the next messages inside its own wait as a
-// pick or a dialog does; telepointer words go to the placement and distance rules. Handlers
-// never run inside one another (a pick refused during a pick aside), every request let in is
-// handled exactly once, and a telepointer stays inside a parent it fits in.
+// libFuzzer target for request and telepointer words: requests through the gate to a handler
+// that takes the next messages inside its own wait, as a pick or a dialog does, never nested but
+// for a pick refused during a pick, each once; telepointer words to the placement rules.
 #include "external/request_gate.h"
 #include "telepointer/tele_rules.h"
 
