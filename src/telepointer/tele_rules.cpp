@@ -62,6 +62,10 @@ TelePlace tele_place(int direction, int width, int height, int x, int y, bool ke
         turn(2, &p.top, tele_hot_y);
         p.top = std::max(p.top, 0);
     }
+    // Turning away from the left or top edge moves the window by the hot spots' distance, which
+    // in a parent less than 47 pixels across can carry it past the other edge again.
+    p.left = std::max(0, std::min(p.left, width - TELE_SIZE));
+    p.top = std::max(0, std::min(p.top, height - TELE_SIZE));
     return p;
 }
 
