@@ -29,8 +29,6 @@ void with_words(const XClientMessageEvent &m, Handler handler) {
     handler(m.data.l[0], m.data.l[1], m.data.l[2], m.data.l[3], m.data.l[4]);
 }
 
-void log_line(const char *line) { log_msg0(line); }
-
 // A message of the program's own protocols in another format than 32 carries words that were
 // never sent; it is dropped here, before any handler reads them.
 bool malformed_protocol_message(const XEvent *event) {
@@ -38,7 +36,7 @@ bool malformed_protocol_message(const XEvent *event) {
     const Atom type = event->xclient.message_type;
     if (type == 0 || (type != telepoint_req_atom && type != telepoint_ack_atom && type != tl_external_req_atom))
         return false;
-    return !protocol_format_ok(event->xclient.format, monotonic_ms(), log_line);
+    return !protocol_format_ok(event->xclient.format, monotonic_ms(), log_msg0);
 }
 
 }  // namespace

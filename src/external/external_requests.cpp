@@ -178,12 +178,11 @@ int delete_teles_command(long w2, long w3, long w4, long *named) {
 
 void obey_request(const RequestWords &r) { processExternalCommand(r.w[0], r.w[1], r.w[2], r.w[3], r.w[4]); }
 bool picking() { return pick_in_progress != 0; }
-void log_line(const char *line) { log_msg0(line); }
 
 }  // namespace
 
 void take_external_request(const XClientMessageEvent &m) {
-    const RequestGate gate{obey_request, picking, log_line, monotonic_ms};
+    const RequestGate gate{obey_request, picking, log_msg0, monotonic_ms};
     take_request(m.format, RequestWords{{m.data.l[0], m.data.l[1], m.data.l[2], m.data.l[3], m.data.l[4]}}, gate);
 }
 

@@ -19,7 +19,7 @@ long last_bad_ms = 0;
 
 }  // namespace
 
-bool protocol_format_ok(int format, long now_ms, void (*log)(const char *line)) {
+bool protocol_format_ok(int format, long now_ms, int (*log)(const char *line)) {
     if (format == 32) {
         in_bad_burst = false;
         return true;

@@ -16,7 +16,7 @@ struct RequestGate {
     void (*obey)(const RequestWords &words);
     // Whether a pick holds the pointer now.
     bool (*picking)();
-    void (*log)(const char *line);
+    int (*log)(const char *line);
     // A clock in milliseconds that never goes back.
     long (*now_ms)();
 };
@@ -35,7 +35,7 @@ RequestFate take_request(int format, const RequestWords &words, const RequestGat
 // otherwise logs the first of a burst of such messages and returns false. A burst ends with a
 // message of format 32 or after two seconds without another of the wrong format, so a flood
 // costs one line however long it lasts. Called for requests and telepointer messages alike.
-bool protocol_format_ok(int format, long now_ms, void (*log)(const char *line));
+bool protocol_format_ok(int format, long now_ms, int (*log)(const char *line));
 
 // The monotonic clock the program passes as `now_ms`.
 long monotonic_ms();

@@ -47,7 +47,7 @@ void take_next() {
             std::abort();
         return;
     }
-    static const RequestGate gate{obey, [] { return picking != 0; }, [](const char *) {}, [] { return now; }};
+    static const RequestGate gate{obey, [] { return picking != 0; }, [](const char *) { return 1; }, [] { return now; }};
     const int format = (control & 0xc) == 0 ? 8 : (control & 0xc) == 4 ? 16 : 32;
     const RequestFate fate = take_request(format, RequestWords{{w[0] % 32, w[1], w[2], w[3], w[4]}}, gate);
     let_in += fate == RequestFate::Obeyed || fate == RequestFate::Waiting || fate == RequestFate::NotPicked;
