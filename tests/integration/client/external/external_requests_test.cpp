@@ -339,7 +339,8 @@ TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
         // One run serves every row until one ends it.
         if (!telvane.running()) {
             remove(scratch.file(".Telvane/.logfile").c_str());
-            start();
+            // A sanitizer build keeps freed memory aside; the flood row wants it used again at once.
+            start({{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
             if (HasFatalFailure()) return;
         }
         raw.replies().clear();
