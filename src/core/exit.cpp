@@ -85,6 +85,12 @@ void exit_now_callback() {
 
 void signal_catcher() {}
 
+void exit_unasked(const char *why) {
+    log_msg0(why);
+    exit_cleanup_windows();
+    exit_cleanup_exit();
+}
+
 void peer_died(XtPointer, int *, XtInputId *) {
     peer_is_dead();
     exit_cleanup_windows();

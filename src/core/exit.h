@@ -13,6 +13,10 @@ void exit_cleanup_windows();
 void exit_callback(Atom host, char *name, char *alias);
 // Closes the windows, logs and exits with status 0.
 void exit_cleanup_exit();
+// Ends the program in order without asking anything: logs `why`, unshares everything, closes
+// the windows, logs and exits with status 0. Called when nobody can be asked: the telepointer
+// manager told to stop, the main window destroyed under the program.
+void exit_unasked(const char *why);
 // Input handler of the host channel: the host side has gone away.
 void peer_died(XtPointer client_data, int *source, XtInputId *id);
 // Set while exit_now_callback runs.

@@ -110,12 +110,12 @@ char *numbered(const char *prefix, long n) {
 
 int main(int argc, char **argv, char **envp) {
     (void)envp;
-    // 1. Compiled-in choices, then the user's file over them.
+    // Compiled-in choices, then the user's file over them.
     PROGRAM = argv[0];
     load_compiled_preferences();
     use_user_defaults();
 
-    // 2. The toolkit, under the name and class "Telvane".
+    // The toolkit, under the name and class "Telvane".
     XtToolkitInitialize();
     app_context = XtCreateApplicationContext();
     // The desktop's stand-in for the terminal's host channel and its exit requests.
@@ -127,30 +127,31 @@ int main(int argc, char **argv, char **envp) {
         fprintf(stderr, "%s: Can't open display '%s'\n", PROGRAM, name ? name : "");
         exit(1);
     }
+    // Losing the display ends the program, but never without a word in the log.
+    XSetIOErrorHandler(display_lost);
     TopLevel = XtAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display,
                                 nullptr, 0);
     // From here on, notices are dialogs rather than lines on standard error.
     set_message_presenter(message_show);
 
-    // 3. The display's name.
+    // The display's name.
     display_name = static_cast<char *>(calloc(100, 1));
     _gethostname(display_name, 100);
     str2lower(display_name);
 
-    // 4. Let editres inspect the widget tree.
+    // Let editres inspect the widget tree.
     XtAddEventHandler(TopLevel, 0, True, _XEditResCheckMessages, nullptr);
 
-    // 5. The host channel, when the platform has one.
+    // The host channel, when the platform has one.
     peer = peer_inuse();
     if (peer != -1) {
         peer_handle = XtAppAddInput(app_context, peer, reinterpret_cast<XtPointer>(XtInputReadMask),
                                     peer_died, nullptr);
     }
 
-    // 6.
     log_msg1("Startup of Telvane to display '%s'", display_name);
 
-    // 7, 8. Windows that are never shared, or shared alone.
+    // Windows that are never shared, or shared alone.
     read_name_lists("dontShare", "DontShare", "dontShare", &dontShare_name, &dontShare_name_count,
                     &dontShare_instance, &dontShare_instance_count, &dontShare_class,
                     &dontShare_class_count);
@@ -158,7 +159,6 @@ int main(int argc, char **argv, char **envp) {
                     &shareAlone_name_count, &shareAlone_instance, &shareAlone_instance_count,
                     &shareAlone_class, &shareAlone_class_count);
 
-    // 9.
     if (true_value(XGetDefault(display, "Telvane", "preventWindowTitleChange"))) {
         preventWindowTitleChange = 1;
         log_msg0(".Xdefaults preventWindowTitleChange: TRUE");
@@ -168,7 +168,7 @@ int main(int argc, char **argv, char **envp) {
         log_msg0(".Xdefaults omitCurtainWindow: TRUE");
     }
 
-    // 10. Receivers whose problems are not reported.
+    // Receivers whose problems are not reported.
     ProblemResources problems{};
     XtGetSubresources(TopLevel, &problems, "dontReportProblems", "DontReportProblems",
                       problem_resources, XtNumber(problem_resources), nullptr, 0);
@@ -185,23 +185,22 @@ int main(int argc, char **argv, char **envp) {
         log_msg1(".Xdefaults dontReportProblems.GC: %s", problems.gc);
     }
 
-    // 11. The toolkit took its own options; anything left is not ours.
+    // The toolkit took its own options; anything left is not ours.
     if (argc >= 2) {
         fprintf(stderr, "Local client Telvane does not support the %s option.\n", argv[1]);
         exit(1);
     }
 
-    // 12.
     long n = display_number_of(display_name);
 
-    // 13. The executing machine.
+    // The executing machine.
     char *machine = static_cast<char *>(calloc(100, 1));
     _gethostname(machine, 100);
     machine[95] = '\0';
     my_hostname = str2lower(strdup(machine));
     log_msg1("My executing-code machine is '%s'", my_hostname);
 
-    // 14. The local forms of this display's name.
+    // The local forms of this display's name.
     my_local_display_name = numbered("local:", n);
     my_unix_display_name = numbered("unix:", n);
     my_shmlink_display_name = numbered("shmlink:", n);
@@ -211,7 +210,7 @@ int main(int argc, char **argv, char **envp) {
     log_msg1("My shmlink display name is '%s'", my_shmlink_display_name);
     log_msg1("My null display name is '%s'", my_null_display_name);
 
-    // 15, 16. The display's host, and the display's name on the network.
+    // The display's host, and the display's name on the network.
     gethostname(machine, 100);
     machine[95] = '\0';
     my_display_hostname = display_host_of(display_name, machine);
@@ -222,7 +221,7 @@ int main(int argc, char **argv, char **envp) {
     my_display_name = joined(my_display_hostname, ":", number);
     log_msg1("My display name is '%s'", my_display_name);
 
-    // 17. The display's IPv4 address.
+    // The display's IPv4 address.
     const char *ip = get_ip_name(my_display_name);
     if (!ip) ip = "127.0.0.1";
     char first[32];
@@ -232,7 +231,7 @@ int main(int argc, char **argv, char **envp) {
     if (char *colon = strchr(my_ip_address, ':')) *colon = '\0';
     log_msg1("My IP Address is '%s'", my_ip_address);
 
-    // 18-20. Title decorations.
+    // Title decorations.
     char *sender = short_default("titleSenderName", my_display_hostname);
     log_msg1(".Xdefaults title change prepend str (titleSenderName): %s", sender);
     char *append = short_default("appendToTitle", "SHARED");
@@ -244,7 +243,7 @@ int main(int argc, char **argv, char **envp) {
     free(sender);
     free(append);
 
-    // 21. Sharing needs the server's extension.
+    // Sharing needs the server's extension.
     tlEventType = tlInitialize(display);
     if (tlEventType == 0) {
         log_msg1("X-Server '%s' does not support sharing\n", display_name);
@@ -254,49 +253,44 @@ int main(int argc, char **argv, char **envp) {
         exit(1);
     }
 
-    // 22.
     telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
     telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
     tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
 
-    // 23. The server learns the delay between different people's inputs.
+    // The server learns the delay between different people's inputs.
     interactive_timeout(inactivity_timeout, inactivity_timeout);
 
-    // 24.
     char *version = tlGetVersion(display);
     extension_version = strdup(version ? version : "");
     if (version) XFree(version);
     log_msg1("Connector Version = '%s'", connector_version);
     log_msg1("Extensions Version = '%s'", extension_version);
 
-    // 25.
     XSetErrorHandler(myhandler);
 
     // Whether other programs may drive Telvane; off unless the resource turns it on.
     XtGetApplicationResources(TopLevel, &enableCommandLine, command_line_resources,
                               XtNumber(command_line_resources), nullptr, 0);
 
-    // 27. The main window (its shell is the application shell, and dialogs centre on it) and
+    // The main window (its shell is the application shell, and dialogs centre on it) and
     // the two matching dialogs.
     create_Telvane();
     create_MatchNames();
     create_MatchFiles();
     XtRealizeWidget(TopLevel);
 
-    // 26. The telepointer manager, once the main window has a window: it answers there, and
+    // The telepointer manager, once the main window has a window: it answers there, and
     // without answers neither the program nor an external requester would learn a
     // telepointer's id.
     InitTelepointer(display, XtWindow(TopLevel), 0, 0);
 
-    // 28. The default receivers; rows added from here on count as the user's own (exit asks
+    // The default receivers; rows added from here on count as the user's own (exit asks
     // about them).
     if (prog_preference[18]) default_receivers();
     recs_added = 0;
 
-    // 29.
     init_telepointer();
 
-    // 30.
     initialize_main_loop_empty();
     for (;;) main_loop();
 }

@@ -1,9 +1,11 @@
 // The program's one event loop: gathered reports first, then one event at a time, routed.
 #include "main_loop.h"
 
+#include "core/log.h"
 #include "core/startup.h"
 #include "extension/share_events.h"
 #include "external/external_requests.h"
+#include "external/request_gate.h"
 #include "registry/window_properties.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
@@ -27,6 +29,16 @@ void with_words(const XClientMessageEvent &m, Handler handler) {
     handler(m.data.l[0], m.data.l[1], m.data.l[2], m.data.l[3], m.data.l[4]);
 }
 
+// A message of the program's own protocols in another format than 32 carries words that were
+// never sent; it is dropped here, before any handler reads them.
+bool malformed_protocol_message(const XEvent *event) {
+    if (event->type != ClientMessage) return false;
+    const Atom type = event->xclient.message_type;
+    if (type == 0 || (type != telepoint_req_atom && type != telepoint_ack_atom && type != tl_external_req_atom))
+        return false;
+    return !protocol_format_ok(event->xclient.format, monotonic_ms(), log_msg0);
+}
+
 }  // namespace
 
 int main_loop() {
@@ -47,6 +59,7 @@ int main_loop() {
 }
 
 int main_loop_route(XEvent *event) {
+    if (malformed_protocol_message(event)) return 0;
     if (event->type == tlEventType && tlEventType != 0) return main_loop_dispatch(event);
     // The manager's answers name its control window and external requests their requester's;
     // neither is a widget's, and both are for the handlers in main_loop_dispatch.
@@ -65,6 +78,7 @@ int main_loop_route(XEvent *event) {
 }
 
 int main_loop_dispatch(XEvent *event) {
+    if (malformed_protocol_message(event)) return 0;
     if (event->type == PropertyNotify) property_event(event);
     if (tlEventType != 0 && event->type == tlEventType) {
         processTelvaneEvent(event);
@@ -79,7 +93,7 @@ int main_loop_dispatch(XEvent *event) {
             return 0;
         }
         if (m.message_type == tl_external_req_atom && tl_external_req_atom != 0) {
-            if (enableCommandLine) with_words(m, processExternalCommand);
+            if (enableCommandLine) take_external_request(m);
             return 0;
         }
     }

@@ -20,7 +20,7 @@ enum { PROG_PREFERENCE_COUNT = 35 };
 // The compiled-in settings; start-up copies fields 2, 10, 29, 17 and 33 into user_preference.
 extern const int32_t prog_preference[PROG_PREFERENCE_COUNT];
 
-// Fills user_preference from the compiled-in defaults (start-up step 1).
+// Fills user_preference from the compiled-in defaults (the first thing start-up does).
 void load_compiled_preferences();
 
 // Reads ".setup" over the current values, range-checks each (out-of-range values are

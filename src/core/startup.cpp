@@ -138,6 +138,13 @@ int myhandler(Display *dpy, XErrorEvent *error_event) {
     return 0;
 }
 
+int display_lost(Display *dpy) {
+    const char *name = dpy ? DisplayString(dpy) : "";
+    log_msg1("Display '%s' connection lost, exiting", name);
+    fprintf(stderr, "%s: display '%s' connection lost\n", PROGRAM ? PROGRAM : "Telvane", name);
+    exit(1);
+}
+
 long display_number_of(const char *name) {
     int n = 0;
     if (!name) return 0;

@@ -68,6 +68,10 @@ char *str2lower(char *text);
 // The X error handler: ignores BadWindow, logs and prints every other error, and goes on.
 int myhandler(Display *dpy, XErrorEvent *error_event);
 
+// The X I/O error handler: the display connection is gone. Logs "Display '...' connection
+// lost", says so on standard error and exits with status 1; it never returns.
+int display_lost(Display *dpy);
+
 // The display number N of a display name: the first digit after its ":" (only one digit is
 // read), or 0 when there is none.
 long display_number_of(const char *name);

@@ -8,6 +8,7 @@
 #include "core/preferences.h"
 #include "core/startup.h"
 #include "external/remote_auth.h"
+#include "external/request_gate.h"
 #include "extension/share_extension.h"
 #include "receivers/busy.h"
 #include "receivers/match_dialogs.h"
@@ -175,7 +176,15 @@ int delete_teles_command(long w2, long w3, long w4, long *named) {
     return 0;
 }
 
+void obey_request(const RequestWords &r) { processExternalCommand(r.w[0], r.w[1], r.w[2], r.w[3], r.w[4]); }
+bool picking() { return pick_in_progress != 0; }
+
 }  // namespace
+
+void take_external_request(const XClientMessageEvent &m) {
+    const RequestGate gate{obey_request, picking, log_msg0, monotonic_ms};
+    take_request(m.format, RequestWords{{m.data.l[0], m.data.l[1], m.data.l[2], m.data.l[3], m.data.l[4]}}, gate);
+}
 
 void processExternalCommand(long command, long requester, long w2, long w3, long w4) {
     log_msg5n("Process Ext Cmd:([%d][%d][%d][%d][%d])", static_cast<int>(command), static_cast<int>(requester),

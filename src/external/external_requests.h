@@ -21,6 +21,11 @@ extern PendingReply *clTool_pend_list;
 // three arguments). Called by the main loop while external requests are enabled.
 void processExternalCommand(long command, long requester, long w2, long w3, long w4);
 
+// Takes one client message on TL_EXTERNAL_REQUEST: ignored unless of format 32, obeyed at
+// once, or kept until the request in progress is done. Called by the main loop while external
+// requests are enabled.
+void take_external_request(const XClientMessageEvent &message);
+
 // Sends a status reply (a TL_EXTERNAL_REQUEST client message from the main window with the
 // five words) to `requester`. Returns 1 without sending for requester 0, else 0 when sent and
 // 1 when not. Used by the request handler and the telepointer bookkeeping.

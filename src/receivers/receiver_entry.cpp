@@ -114,7 +114,7 @@ int add_receiver() {
     char *typed = get_edit_text();
     std::string text = typed ? typed : "";
     XtFree(typed);
-    // 1. Comments and extra blanks go; nothing left is a mistake.
+    // Comments and extra blanks go; nothing left is a mistake.
     parse_comments(text.data());
     text.resize(strlen(text.c_str()));
     if (text.empty()) {
@@ -125,34 +125,33 @@ int add_receiver() {
     start_hourglass();
     clear_MatchNames();
 
-    // 3. A file path: every line of the file.
+    // A file path: every line of the file.
     if (text[0] == '/' && add_file_to_receivers(TelvaneSH, text.c_str())) {
         finish_MatchNames(2, prog_preference[11]);
         stop_hourglass();
         return 1;
     }
 
-    // 4. Private book names.
+    // Private book names.
     Owned private_dir(generate_path(17, nullptr));
     if (match_book_names(private_dir.get(), text)) {
         stop_hourglass();
         return 1;
     }
 
-    // 5, 6. Receivers already listed, then private book lines.
+    // Receivers already listed, then private book lines.
     callback_str = text;
     callback_flag = 0;
     for_all_hostatoms(match_existing);
     int found = callback_flag | match_book_lines(private_dir.get(), text);
 
-    // 7.
     if (found) {
         finish_MatchNames(1, prog_preference[13]);
         stop_hourglass();
         return 1;
     }
 
-    // 8. The public books, as far as the user's search level allows.
+    // The public books, as far as the user's search level allows.
     bool search_public = user_preference.search_level != 1;
     if (user_preference.search_level == 2) {
         stop_hourglass();
@@ -161,7 +160,7 @@ int add_receiver() {
         start_hourglass();
     }
     if (search_public) {
-        // 9. Book names in the site folder when there is one, else in the shared one.
+        // Book names in the site folder when there is one, else in the shared one.
         Owned site(generate_path(19, nullptr));
         Owned shared(generate_path(18, nullptr));
         const char *names_dir = legal_anything(site.get()) ? site.get() : shared.get();
@@ -169,7 +168,7 @@ int add_receiver() {
             stop_hourglass();
             return 1;
         }
-        // 10. Book lines, always in the shared folder.
+        // Book lines, always in the shared folder.
         if (match_book_lines(shared.get(), text)) {
             finish_MatchNames(1, prog_preference[13]);
             stop_hourglass();
@@ -177,7 +176,7 @@ int add_receiver() {
         }
     }
 
-    // 11. The literal entry: first word the display, the rest (or the word itself) the alias.
+    // The literal entry: first word the display, the rest (or the word itself) the alias.
     stop_hourglass();
     std::string first = text.substr(0, text.find(' '));
     Owned display_name(parse_display_name(first.c_str()));
@@ -185,10 +184,9 @@ int add_receiver() {
         message1(TelvaneSH, 1, 0x111, 2, 3, "Illegal Display Name '%s'", first.c_str());
         return keep_for_correction(text);
     }
-    // 12. Asked only at the diagnostic level.
+    // Asked only at the diagnostic level.
     if (!message1(TelvaneSH, 4, 0x1c4, 1, 4, "Unmatched Alias.\n'%s'\nEnter Anyway?", text.c_str()))
         return keep_for_correction(text);
-    // 13.
     possible_MatchNames(TelvaneSH, text.c_str());
     finish_MatchNames(1, prog_preference[9]);
     return 1;

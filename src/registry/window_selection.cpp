@@ -28,6 +28,7 @@
 
 Window user_picked = 0;
 XtIntervalId pick_timeout = 0;
+int pick_in_progress = 0;
 
 namespace {
 
@@ -211,9 +212,17 @@ void pick_timeout_callback(XtPointer, XtIntervalId *) {
 }
 
 Window pick(int seconds, int *x, int *y) {
+    // The pick's own wait hands out events, and a request among them may ask for a pick: a
+    // second one inside the first would grab again and wait its own time-out, and so on.
+    if (pick_in_progress) {
+        log_msg0("Window Pick - another pick is running, none made");
+        return 0;
+    }
     update_display();
     int px = 0, py = 0;
+    pick_in_progress = 1;
     Window picked = select_window(display, seconds, &px, &py);
+    pick_in_progress = 0;
     if (picked == 1) {
         char text[32];
         snprintf(text, sizeof text, "%ld", static_cast<long>(seconds));

@@ -13,6 +13,10 @@ extern Window user_picked;
 // The pending time-out of a pick, or 0 once it has fired or while no pick runs.
 extern XtIntervalId pick_timeout;
 
+// 1 while a pick holds the pointer. A second pick asked for meanwhile, from the menu or a
+// request, gets no window at once and grabs nothing.
+extern int pick_in_progress;
+
 // Share kinds: one window alone, or the window's whole application.
 constexpr int SHARE_SINGLE = 1;
 constexpr int SHARE_APPLICATION = 2;
@@ -24,7 +28,7 @@ constexpr int SHARE_APPLICATION = 2;
 Window select_window(Display *dpy, int seconds, int *x, int *y);
 
 // The user-level pick: the named client window under the pointer, or 0 after telling the
-// user why there is none. *x, *y is the pick point in that window. Called by every
+// user why there is none (without a word while another pick runs). *x, *y is the pick point in that window. Called by every
 // operation that asks the user for a window.
 Window pick(int seconds, int *x, int *y);
 

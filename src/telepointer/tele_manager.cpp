@@ -2,8 +2,10 @@
 // and the ids kept for external requesters.
 #include "tele_manager.h"
 
+#include "core/exit.h"
 #include "core/startup.h"
 #include "external/external_requests.h"
+#include "registry/share_registry.h"
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "tele_glyphs.h"
@@ -73,6 +75,19 @@ void make_cursors(Display *dpy, Window control) {
     XFreePixmap(dpy, blank);
 }
 
+// Drops the bookkeeping of a window that has gone, waiting records included.
+void forget_window_records(Window window) {
+    for (TeleListRecord **link = &first_telepointer; *link;) {
+        TeleListRecord *r = *link;
+        if (r->window == window) {
+            *link = r->next;
+            free(r);
+        } else {
+            link = &r->next;
+        }
+    }
+}
+
 // Sends an answer from the control window to the reply window, when there is one.
 void answer(Display *dpy, long w0, long w1, long w2, long w3, long w4) {
     if (!reply_window) return;
@@ -105,9 +120,7 @@ void destroy_tele(Display *dpy, TeleRecord *t) {
     free(t);
 }
 
-int screen_of(Display *dpy, Window window) {
-    XWindowAttributes a{};
-    if (!XGetWindowAttributes(dpy, window, &a)) return 0;
+int screen_of(Display *dpy, const XWindowAttributes &a) {
     for (int s = 0; s < ScreenCount(dpy); ++s)
         if (ScreenOfDisplay(dpy, s) == a.screen) return s;
     return 0;
@@ -127,7 +140,10 @@ void do_request(Display *dpy, const XClientMessageEvent &m) {
     Window id = 0, parent = 0;
     switch (request) {
     case CreateRequest:
-        if (create_tele(dpy, window, static_cast<int>(m.data.l[2]), static_cast<int>(m.data.l[3]), &id))
+        // Only a shared window gets one: any client can send this request, and a window
+        // nobody shares, or one that does not exist, must cost nothing.
+        if (find_window(0, static_cast<uint32_t>(window)) &&
+            create_tele(dpy, window, static_cast<int>(m.data.l[2]), static_cast<int>(m.data.l[3]), &id))
             answer(dpy, CreatedAnswer, static_cast<long>(id), static_cast<long>(window), 0, origin);
         else
             answer(dpy, FailedAnswer, CreateRequest, static_cast<long>(window), 0, origin);
@@ -155,7 +171,7 @@ void do_request(Display *dpy, const XClientMessageEvent &m) {
         destroy_all_teles(dpy);
         answer(dpy, StoppedAnswer, static_cast<long>(main_window), 0, 0, origin);
         XSync(dpy, False);
-        exit(0);
+        exit_unasked("Telepointer manager told to stop: exiting");
     default:
         break;
     }
@@ -264,8 +280,11 @@ void ProcessTelepointerEvent(Display *dpy, XEvent *event) {
         if (event->xvisibility.state != VisibilityUnobscured) raise_teles(dpy, event->xvisibility.window);
         break;
     case DestroyNotify: {
+        // Any client can send a DestroyNotify; only the server's own says that a window went.
+        if (event->xany.send_event) break;
         const Window gone = event->xdestroywindow.window;
-        if (reply_window && gone == reply_window) exit(0);
+        if (reply_window && gone == reply_window) exit_unasked("Main window destroyed: exiting");
+        forget_window_records(gone);
         if (delete_window_teles(dpy, gone) && reply_window)
             answer(dpy, WindowDeletedAnswer, 0, static_cast<long>(gone), 0, 0);
         break;
@@ -282,7 +301,9 @@ void ProcessTelepointerEvent(Display *dpy, XEvent *event) {
 }
 
 int create_tele(Display *dpy, Window parent, int x, int y, Window *id) {
-    if (!parent) return 0;
+    // A parent that does not exist would leave a record whose window was never made.
+    XWindowAttributes attributes_of_parent{};
+    if (!parent || !XGetWindowAttributes(dpy, parent, &attributes_of_parent)) return 0;
     Window window = XCreateSimpleWindow(dpy, parent, 0, 0, TELE_SIZE, TELE_SIZE, 0, 0, 0);
     if (!window) return 0;
     XSetWindowAttributes attributes{};
@@ -295,7 +316,7 @@ int create_tele(Display *dpy, Window parent, int x, int y, Window *id) {
     }
     t->parent = parent;
     t->window = window;
-    t->screen = screen_of(dpy, parent);
+    t->screen = screen_of(dpy, attributes_of_parent);
     t->x = x;
     t->y = y;
     push_front(t);
@@ -520,6 +541,9 @@ void deletefromTeleList(Window id, Window window) {
 void notifyTeleList(int event, Window id, Window window) {
     switch (event) {
     case CreatedAnswer: {
+        // Answers come through the server, so anyone can send one: only a telepointer the
+        // manager really made is recorded.
+        if (!find_tele(id, nullptr)) break;
         Window requester = addtoTeleList(id, window, 0);
         sendStatusMessage(requester, 0, static_cast<long>(window), 0, static_cast<long>(id), 0);
         break;

@@ -27,6 +27,13 @@ int tele_turned(int direction, int side) {
 }
 
 TelePlace tele_place(int direction, int width, int height, int x, int y, bool keep) {
+    // Requests carry any 32-bit numbers; X's own coordinates fit well inside this range, and
+    // nothing below can overflow within it.
+    constexpr int kFar = 1 << 20;
+    x = std::clamp(x, -kFar, kFar);
+    y = std::clamp(y, -kFar, kFar);
+    width = std::clamp(width, 0, kFar);
+    height = std::clamp(height, 0, kFar);
     TelePlace p;
     p.direction = direction;
     p.left = x - tele_hot_x(direction);
@@ -55,6 +62,10 @@ TelePlace tele_place(int direction, int width, int height, int x, int y, bool ke
         turn(2, &p.top, tele_hot_y);
         p.top = std::max(p.top, 0);
     }
+    // Turning away from the left or top edge moves the window by the hot spots' distance, which
+    // in a parent less than 47 pixels across can carry it past the other edge again.
+    p.left = std::max(0, std::min(p.left, width - TELE_SIZE));
+    p.top = std::max(0, std::min(p.top, height - TELE_SIZE));
     return p;
 }
 
@@ -67,6 +78,9 @@ int tele_new_style(const int counts[5]) {
 
 long tele_distance(int tx, int ty, int x, int y) {
     long dx = static_cast<long>(tx) + 12 - x, dy = static_cast<long>(ty) + 12 - y;
+    // A request's point can be anywhere in 32 bits; 1000 away on either axis is too far anyway,
+    // and the squares below stay small.
+    if (dx <= -1000 || dx >= 1000 || dy <= -1000 || dy >= 1000) return -1;
     long d = dx * dx + dy * dy;
     return d < 999999 ? d : -1;
 }

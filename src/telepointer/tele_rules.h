@@ -29,7 +29,8 @@ int tele_turned(int direction, int side);
 
 // Where move_tele puts a telepointer whose hot spot is asked for at (x, y) of a parent of
 // `width` by `height`: the window's top-left corner, the direction after any turns, and
-// whether an edge rule applied (then a drag warps the pointer onto the new hot spot).
+// whether an edge rule applied (then a drag warps the pointer onto the new hot spot). Any
+// numbers are safe: those far outside X's coordinates count as far beyond the edge.
 struct TelePlace {
     int left = 0, top = 0;
     int direction = 0;

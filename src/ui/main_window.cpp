@@ -190,7 +190,7 @@ Widget label(Widget parent, const char *name) {
 Widget create_Telvane() {
     if (Form) return TelvaneSH;
     Display *dpy = XtDisplay(TopLevel);
-    // 1, 2. The shell: hidden when only other programs drive us, and closed only by asking.
+    // The shell: hidden when only other programs drive us, and closed only by asking.
     if (!TLCMDConnector_is_visible) {
         TOPLEVEL_UNMAPPED = 1;
         XtVaSetValues(TopLevel, XmNmappedWhenManaged, False, nullptr);
@@ -202,7 +202,7 @@ Widget create_Telvane() {
     XmAddWMProtocolCallback(TopLevel, delete_atom, close_by_window_manager, nullptr);
     TelvaneSH = TopLevel;
 
-    // 3. The tree, in its order.
+    // The tree, in its order.
     Form = XmCreateForm(TelvaneSH, const_cast<char *>("Form"), nullptr, 0);
     XtAddCallback(Form, XmNhelpCallback, form_help_callback, reinterpret_cast<XtPointer>(3L));
     Widget menu = XmCreateMenuBar(Form, const_cast<char *>("Menu"), nullptr, 0);
@@ -287,7 +287,7 @@ Widget create_Telvane() {
                   XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, frame, XmNleftOffset, 4,
                   XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
 
-    // 4. Every way the list's view can move re-places the input controls.
+    // Every way the list's view can move re-places the input controls.
     XtVaGetValues(list_sw, XmNverticalScrollBar, &RLvsbW, nullptr);
     if (RLvsbW) {
         for (const char *reason : {XmNincrementCallback, XmNdecrementCallback, XmNpageIncrementCallback,
@@ -299,13 +299,13 @@ Widget create_Telvane() {
     XtAddCallback(ReceiverList, XmNextendedSelectionCallback, reposition, nullptr);
     XtAddCallback(ReceiverList, XmNbrowseSelectionCallback, reposition, nullptr);
 
-    // 5. Row geometry, and the input column two toggles wide.
+    // Row geometry, and the input column two toggles wide.
     read_row_geometry();
     Dimension column = static_cast<Dimension>(2 * RL_spacing + 4);
     XtVaSetValues(frame, XmNwidth, column, XmNheight, column, nullptr);
     XtVaSetValues(InputStatusBB, XmNwidth, column, XmNheight, column, nullptr);
 
-    // 6. Default sizes.
+    // Default sizes.
     int rows = 1, cols = 20, text_w = 0, text_h = 0;
     find_default_size(EditText, &rows, &cols);
     size_Text_widget(EditText, rows, cols, &text_w, &text_h);
@@ -317,7 +317,7 @@ Widget create_Telvane() {
     size_ScrolledList_widget(ReceiverList, rows, cols, &list_w, &list_h);
     XtVaSetValues(ReceiverList, XmNvisibleItemCount, rows, nullptr);
 
-    // 7. Manage, realise, help numbers, icon, never shared, focus on the name line.
+    // Manage, realise, help numbers, icon, never shared, focus on the name line.
     Widget children[] = {menu, name_label, EditText, ShareButton, UnshareButton, disconnect,
                          input_label, list_label, frame};
     XtManageChildren(children, XtNumber(children));

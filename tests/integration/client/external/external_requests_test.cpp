@@ -6,6 +6,7 @@
 #include "external/external_requests.h"
 #include "external/remote_auth.h"
 #include "main_window_fixture.h"
+#include "program_fixture.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
 
@@ -27,14 +28,14 @@ public:
     }
     ~RawRequester() { XCloseDisplay(dpy_); }
     void send(Window to, long code, long w2, long w3, long w4, bool with_requester = true) {
+        send_words(to, atom_, 32, {code, with_requester ? static_cast<long>(window) : 0, w2, w3, w4});
+    }
+    // Any five words of any type and format, `times` over.
+    void send_words(Window to, Atom type, int format, std::array<long, 5> words, int times = 1) {
         XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = to;
-        e.xclient.message_type = atom_;
-        e.xclient.format = 32;
-        long words[5] = {code, with_requester ? static_cast<long>(window) : 0, w2, w3, w4};
+        e.xclient = {ClientMessage, 0, False, dpy_, to, type, format, {}};
         for (int i = 0; i < 5; ++i) e.xclient.data.l[i] = words[i];
-        XSendEvent(dpy_, to, False, NoEventMask, &e);
+        for (int i = 0; i < times; ++i) XSendEvent(dpy_, to, False, NoEventMask, &e);
         XSync(dpy_, False);
     }
     // The replies that have come so far, each as its five words.
@@ -261,4 +262,89 @@ TEST_F(ExternalRequests, RandomWordsAgainstALiveRegistryNeverStopTheProgram) {
         auto &all = raw->replies();
         return !all.empty() && all.back() == std::vector<long>{0, 0, 69, 0, 0};
     })) << "the program stopped answering";
+}
+
+namespace {
+
+using HostileRun = ProgramRun;
+
+}  // namespace
+
+// Another client's hostile messages against the real telvane: it survives them, frees
+// the pointer, stays small, and ends only through its orderly exit or, its display gone, saying so.
+TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
+    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    RawRequester raw(server->name());
+    Display *dpy = raw.display();
+    const Atom request = XInternAtom(dpy, "TL_EXTERNAL_REQUEST", False), tele = XInternAtom(dpy, "TELEPOINT_REQ", False);
+    auto replies = [&](size_t n) { return eventually([&] { return raw.replies().size() >= n; }) ? n : raw.replies().size(); };
+    // An unknown command's reply after everything sent shows it all handled.
+    auto settled = [&] {
+        const size_t n = raw.replies().size() + 1;
+        raw.send(main_shell, 69, 0, 0, 0);
+        return replies(n) == n && raw.replies().back()[2] == 69;
+    };
+    const std::pair<const char *, std::function<void()>> rows[] = {
+        {"1,000 picks in a burst", [&] {
+             raw.send_words(main_shell, request, 32, {11, static_cast<long>(raw.window), 0, 0, 0}, 1000);
+             ASSERT_EQ(replies(999), 999u) << log();
+             ASSERT_TRUE(driver->click(report.id()));
+             ASSERT_EQ(replies(1000), 1000u);
+             EXPECT_EQ(std::count_if(raw.replies().begin(), raw.replies().end(), [](auto &r) { return r[2] == 20; }), 999);
+             EXPECT_EQ(raw.replies().back()[1], static_cast<long>(report.id())) << "the first pick picked";
+             EXPECT_EQ(XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                    CurrentTime), GrabSuccess);
+             XUngrabPointer(dpy, CurrentTime);
+         }},
+        {"formats 8 and 16, a forged DestroyNotify of the main window", [&] {
+             for (int format : {8, 16, 8}) raw.send_words(main_shell, request, format, {26, static_cast<long>(raw.window)});
+             raw.send_words(main_shell, tele, 16, {8, 0, 0, 0, 1});
+             XEvent e{};
+             e.xdestroywindow = {DestroyNotify, 0, True, dpy, 0x1234, main_shell};
+             XSendEvent(dpy, main_shell, False, NoEventMask, &e);
+             ASSERT_TRUE(settled()) << log();
+             EXPECT_EQ(raw.replies().size(), 1u);
+             EXPECT_EQ(count_of(log(), "Client message of format"), 1u) << log();
+         }},
+        {"20,000 telepointers for a window that does not exist", [&] {
+             // In bursts of 500, so that Xlib's event queue, which keeps its peak, stays as long;
+             // the first half sets it.
+             long before = 0;
+             for (int i = 0; i < 80; ++i) {
+                 if (i == 40) before = resident_kb(telvane.pid());
+                 raw.send_words(main_shell, tele, 32, {3, 0x7ffffff0, 1, 1, 1}, 500);
+                 ASSERT_TRUE(settled());
+             }
+             EXPECT_LT(resident_kb(telvane.pid()) - before, 300) << "kB grown";
+             EXPECT_EQ(log().find("Telepointer ACK - Created"), std::string::npos);
+         }},
+        {"the telepointer manager told to stop", [&] {
+             share("Report");
+             ASSERT_TRUE(mirrors_become(1));
+             raw.send_words(main_shell, tele, 32, {8, 0, 0, 0, 1});
+             EXPECT_EQ(exit_status(), 0);
+             EXPECT_TRUE(mirrors_become(0));
+             const size_t unshare = log().find("REQUEST unshare ALL windows from '" + rx() + "'");
+             EXPECT_LT(unshare, log().find("Exiting Telvane ..... Done", unshare)) << log();
+         }},
+        {"the display gone", [&] {
+             XKillClient(dpy, main_shell);
+             XSync(dpy, False);
+             EXPECT_NE(exit_status(), 0);
+             EXPECT_NE(log().find("connection lost"), std::string::npos) << log();
+         }},
+    };
+    for (const auto &[what, act] : rows) {
+        SCOPED_TRACE(what);
+        // One run serves every row until one ends it.
+        if (!telvane.running()) {
+            remove(scratch.file(".Telvane/.logfile").c_str());
+            // A sanitizer build keeps freed memory aside; the flood row wants it used again at once.
+            start({{"ASAN_OPTIONS", "detect_leaks=0:quarantine_size_mb=0"}});
+            if (HasFatalFailure()) return;
+        }
+        raw.replies().clear();
+        act();
+        if (HasFatalFailure()) return;
+    }
 }
