@@ -22,7 +22,9 @@ build: configure
 run: programs
 	bash scripts/run.sh $(BUILD)
 
+# The benchmark scripts run once each as tests, x11vnc and its viewer included, so those come too.
 test: build
+	bash scripts/install-deps.sh --bench
 	cd $(BUILD) && ctest -j$(JOBS) --output-on-failure
 	bash scripts/fuzz.sh 20
 	bash scripts/test-deb.sh $(BUILD)
