@@ -12,12 +12,17 @@
 
 namespace telvane::testing {
 
-// A window's WM_NAME on `dpy`, or "<none>".
-inline std::string window_title(Display *dpy, Window w) {
-    char *name = nullptr;
-    if (!XFetchName(dpy, w, &name) || !name) return "<none>";
-    std::string s = name;
-    XFree(name);
+// A window's WM_NAME on `dpy` (or its UTF-8 _NET_WM_NAME when `net`), or "<none>".
+inline std::string window_title(Display *dpy, Window w, bool net = false) {
+    unsigned char *name = nullptr;
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    Atom property = net ? XInternAtom(dpy, "_NET_WM_NAME", False) : XA_WM_NAME;
+    XGetWindowProperty(dpy, w, property, 0, 1000, False, AnyPropertyType, &type, &format, &items, &after, &name);
+    const bool ok = name && type == (net ? XInternAtom(dpy, "UTF8_STRING", False) : XA_STRING);
+    std::string s = ok ? std::string(reinterpret_cast<char *>(name), items) : "<none>";
+    if (name) XFree(name);
     return s;
 }
 
@@ -57,6 +62,13 @@ public:
         XStoreName(dpy_, win, title);
         XSync(dpy_, False);
     }
+    // Sets the UTF-8 title that current toolkits set beside WM_NAME.
+    void rename_net(Window win, const char *title) {
+        XChangeProperty(dpy_, win, XInternAtom(dpy_, "_NET_WM_NAME", False), XInternAtom(dpy_, "UTF8_STRING", False),
+                        8, PropModeReplace, reinterpret_cast<const unsigned char *>(title),
+                        static_cast<int>(strlen(title)));
+        XSync(dpy_, False);
+    }
 
 private:
     Display *dpy_;
@@ -70,6 +82,7 @@ public:
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
     void rename(const char *title) { OtherClient::rename(window_, title); }
+    void rename_net(const char *title) { OtherClient::rename_net(window_, title); }
     void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 
 private:

@@ -32,11 +32,18 @@ protected:
 
 TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     ForeignWindow plain(server->name(), "xterm");
-    set_shared_from(plain.id());
+    ForeignWindow gtk(server->name(), "Fichiers");
+    gtk.rename_net("Fichiers — é");
+    for (Window w : {plain.id(), gtk.id()}) set_shared_from(w);
     EXPECT_EQ(title_of(plain.id()), "[alpha] xterm [SHARED]");
+    EXPECT_EQ(title_of(plain.id(), true), "<none>") << "no _NET_WM_NAME where there was none";
+    EXPECT_EQ(title_of(gtk.id()), "[alpha] Fichiers [SHARED]");
+    EXPECT_EQ(title_of(gtk.id(), true), "[alpha] Fichiers — é [SHARED]");
     EXPECT_TRUE(watching_titles(plain.id()));
-    unset_shared_from(plain.id());
+    for (Window w : {plain.id(), gtk.id()}) unset_shared_from(w);
     EXPECT_EQ(title_of(plain.id()), "xterm");
+    EXPECT_EQ(title_of(gtk.id(), true), "Fichiers — é");
+    EXPECT_EQ(title_of(gtk.id()), "Fichiers");
     EXPECT_FALSE(watching_titles(plain.id()));
 
     // Our own main window is never put under watch.
@@ -64,12 +71,17 @@ TEST_F(SharedWindows, AClientRenamingASharedWindowGetsItsTitleMarkedAgain) {
     editor.rename("notes.txt (modified)");
     ASSERT_TRUE(pump_until([&] { return title_of(editor.id()) == "[alpha] notes.txt (modified) [SHARED]"; }))
         << title_of(editor.id()) << log_text();
+    // A toolkit that sets _NET_WM_NAME only now gets it marked alone; WM_NAME keeps one mark.
+    editor.rename_net("notes.txt — 2");
+    ASSERT_TRUE(pump_until([&] { return title_of(editor.id(), true) == "[alpha] notes.txt — 2 [SHARED]"; }))
+        << title_of(editor.id(), true) << log_text();
+    EXPECT_EQ(title_of(editor.id()), "[alpha] notes.txt (modified) [SHARED]");
     // Our own change comes back as an event too; it must not start another round.
     editor.rename("[alpha] by hand");
     pump_until([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(title_of(editor.id()), "[alpha] by hand");
     std::string log = log_text();
-    EXPECT_EQ(count_of(log, "SET shared-from (WM_NAME change)"), 2u) << log;
+    EXPECT_EQ(count_of(log, "SET shared-from (WM_NAME change)"), 3u) << log;
     EXPECT_NE(log.find("Detected WM_NAME change on window (0x"), std::string::npos);
 }
 
