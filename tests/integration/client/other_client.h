@@ -12,17 +12,14 @@
 
 namespace telvane::testing {
 
-// A window's WM_NAME on `dpy` (or its UTF-8 _NET_WM_NAME when `net`), or "<none>".
+// A window's WM_NAME on `dpy` (its _NET_WM_NAME when `net`), or "<none>" when it has none of
+// the right type (STRING, or UTF8_STRING).
 inline std::string window_title(Display *dpy, Window w, bool net = false) {
-    unsigned char *name = nullptr;
-    Atom type = 0;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    Atom property = net ? XInternAtom(dpy, "_NET_WM_NAME", False) : XA_WM_NAME;
-    XGetWindowProperty(dpy, w, property, 0, 1000, False, AnyPropertyType, &type, &format, &items, &after, &name);
-    const bool ok = name && type == (net ? XInternAtom(dpy, "UTF8_STRING", False) : XA_STRING);
-    std::string s = ok ? std::string(reinterpret_cast<char *>(name), items) : "<none>";
-    if (name) XFree(name);
+    XTextProperty t{};
+    if (!XGetTextProperty(dpy, w, &t, net ? XInternAtom(dpy, "_NET_WM_NAME", False) : XA_WM_NAME)) return "<none>";
+    const bool ok = t.value && t.encoding == (net ? XInternAtom(dpy, "UTF8_STRING", False) : XA_STRING);
+    std::string s = ok ? std::string(reinterpret_cast<char *>(t.value), t.nitems) : "<none>";
+    if (t.value) XFree(t.value);
     return s;
 }
 
@@ -49,9 +46,9 @@ public:
         XSetClassHint(dpy_, win, &hint);
         XSync(dpy_, False);
     }
-    void set_text(Window win, const char *property, const char *text) {
-        XChangeProperty(dpy_, win, XInternAtom(dpy_, property, False), XA_STRING, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
+    void set_text(Window win, const char *property, const char *text, const char *type = "STRING") {
+        XChangeProperty(dpy_, win, XInternAtom(dpy_, property, False), XInternAtom(dpy_, type, False), 8,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
         XSync(dpy_, False);
     }
     void resize(Window win, unsigned width, unsigned height) {
@@ -60,13 +57,6 @@ public:
     }
     void rename(Window win, const char *title) {
         XStoreName(dpy_, win, title);
-        XSync(dpy_, False);
-    }
-    // Sets the UTF-8 title that current toolkits set beside WM_NAME.
-    void rename_net(Window win, const char *title) {
-        XChangeProperty(dpy_, win, XInternAtom(dpy_, "_NET_WM_NAME", False), XInternAtom(dpy_, "UTF8_STRING", False),
-                        8, PropModeReplace, reinterpret_cast<const unsigned char *>(title),
-                        static_cast<int>(strlen(title)));
         XSync(dpy_, False);
     }
 
@@ -82,7 +72,8 @@ public:
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
     void rename(const char *title) { OtherClient::rename(window_, title); }
-    void rename_net(const char *title) { OtherClient::rename_net(window_, title); }
+    // The UTF-8 title that current toolkits set beside WM_NAME.
+    void rename_net(const char *title) { set_text(window_, "_NET_WM_NAME", title, "UTF8_STRING"); }
     void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 
 private:

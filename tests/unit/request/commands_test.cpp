@@ -94,7 +94,5 @@ TEST(RequestWindowByTitle, OnlyViewableClientWindowsOnTheScreenCount) {
     std::vector<uint32_t> ids;
     for (const TitledWindow &t : windows_titled(clients, "Board", 1024, 768)) ids.push_back(t.id);
     EXPECT_EQ(ids, (std::vector<uint32_t>{4, 6}));
-    EXPECT_EQ(several_titled("Board", windows_titled(clients, "Board", 1024, 768)),
-              "2 windows are titled 'Board'; name one by its id:\n  0x4  160x160+300+200\n  0x6  100x100+1000+700");
-    EXPECT_TRUE(windows_titled(clients, "Board", 1000, 700).size() == 1) << "window 6 is off a smaller screen";
+    EXPECT_EQ(windows_titled(clients, "Board", 1000, 700).size(), 1u) << "window 6 is off a smaller screen";
 }
