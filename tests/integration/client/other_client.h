@@ -72,7 +72,6 @@ public:
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
     void rename(const char *title) { OtherClient::rename(window_, title); }
-    // The UTF-8 title that current toolkits set beside WM_NAME.
     void rename_net(const char *title) { set_text(window_, "_NET_WM_NAME", title, "UTF8_STRING"); }
     void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 

@@ -154,7 +154,6 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     Display *dpy = driver->display();
     ASSERT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) != "Report — Q4"; }))
         << "the title was never marked";
-    EXPECT_NE(window_title(dpy, report.id()), "Report");
     kill(telvane.pid(), SIGKILL);
     ASSERT_NE(exit_status(), 0);
     const auto killed = std::chrono::steady_clock::now();
@@ -163,6 +162,5 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     EXPECT_TRUE(eventually([&] { return screen_of(receiver->name()) == before; }, std::chrono::seconds(1)))
         << "the receiver's screen kept a trace of the mirror";
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; })) << window_title(dpy, report.id());
-    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }))
-        << window_title(dpy, report.id(), true);
+    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }));
 }
