@@ -229,6 +229,42 @@ const std::map<long, const char *> kStatus = {
     {69, "Telvane does not know that request"},
 };
 
+}  // namespace
+
+bool title_matches(const std::string &name, const std::string &title) {
+    if (name == title) return true;
+    if (name.size() < title.size() + 6 || name[0] != '[' || name.back() != ']') return false;
+    size_t open = name.find("] ");
+    size_t close = name.rfind(" [");
+    return open != std::string::npos && close != std::string::npos && close > open &&
+           name.substr(open + 2, close - open - 2) == title;
+}
+
+std::vector<TitledWindow> windows_titled(const std::vector<TitledWindow> &clients, const std::string &title,
+                                         unsigned screen_width, unsigned screen_height) {
+    std::vector<TitledWindow> out;
+    for (const TitledWindow &w : clients) {
+        const bool on_screen = w.x < static_cast<long>(screen_width) && w.y < static_cast<long>(screen_height) &&
+                               w.x + static_cast<long>(w.width) > 0 && w.y + static_cast<long>(w.height) > 0;
+        if (w.viewable && on_screen && (w.managed || !w.override_redirect) &&
+            (title_matches(w.title, title) || title_matches(w.net_title, title)))
+            out.push_back(w);
+    }
+    return out;
+}
+
+std::string several_titled(const std::string &title, const std::vector<TitledWindow> &matches) {
+    std::string out = std::to_string(matches.size()) + " windows are titled '" + title + "'; name one by its id:";
+    for (const TitledWindow &w : matches) {
+        char line[80];
+        std::snprintf(line, sizeof line, "\n  %s  %ux%u%+d%+d", hex(w.id).c_str(), w.width, w.height, w.x, w.y);
+        out += line;
+    }
+    return out;
+}
+
+namespace {
+
 std::string name_of(uint32_t id, const std::vector<std::pair<uint32_t, std::string>> &names) {
     for (const auto &[key, text] : names)
         if (key == id) return text;
@@ -340,10 +376,11 @@ std::string usage(const std::string &subcommand) {
         "  --help             this text, or one command's; --version: the version\n"
         "commands:\n";
     std::string tail =
-        "\nWINDOW is a window id (0x1a00003) or --name TITLE; RECEIVER is a display name such as\n"
-        "host:0 or 192.0.2.7:1.0. Telvane must accept requests (resource Telvane.enableCommandLine: 1).\n"
-        "Exit status: 0 when done, else the status code Telvane answered (its meaning is printed),\n"
-        "1 for a refused access check, 2 for a usage error, 3 when Telvane cannot be reached.\n";
+        "\nWINDOW is a window id (0x1a00003) or --name TITLE (the one visible window with that title);\n"
+        "RECEIVER is a display name such as host:0 or 192.0.2.7:1.0. Telvane must accept requests\n"
+        "(resource Telvane.enableCommandLine: 1). Exit status: 0 when done, else the status code\n"
+        "Telvane answered (its meaning is printed), 1 for a refused access check, 2 for a usage error\n"
+        "or a title that names no window or several, 3 when Telvane cannot be reached.\n";
     return head + out + tail;
 }
 

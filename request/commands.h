@@ -16,6 +16,30 @@ struct WindowArg {
     std::string title;  // set for --name
 };
 
+// A window that `--name TITLE` may mean, as the display shows it.
+struct TitledWindow {
+    uint32_t id = 0;
+    std::string title, net_title;  // WM_NAME and _NET_WM_NAME; "" when unset
+    bool managed = false;          // carries WM_STATE: a client window of a window manager
+    bool viewable = false, override_redirect = false;
+    int x = 0, y = 0;  // on the root
+    unsigned width = 0, height = 0;
+};
+
+// Whether a window titled `name` is one that `title` names: the same text, or the text with
+// Telvane's marks around it ("[sender] TITLE [SHARED]").
+bool title_matches(const std::string &name, const std::string &title);
+
+// Of the display's client windows (for each top-level window, its client window with WM_STATE,
+// or the top-level window itself when it has none), those that `--name TITLE` names: viewable,
+// at least partly on the screen, and with WM_STATE, or not override-redirect on a display
+// without a window manager, so that hidden toolkit windows and menus never count.
+std::vector<TitledWindow> windows_titled(const std::vector<TitledWindow> &clients, const std::string &title,
+                                         unsigned screen_width, unsigned screen_height);
+
+// The refusal for a title that several windows carry: each one's id and geometry.
+std::string several_titled(const std::string &title, const std::vector<TitledWindow> &matches);
+
 // One subcommand, parsed. The words that need the display (window ids found by title, receiver
 // atoms, a host's address) are filled in by the caller from `window`, `receivers` and `host`.
 struct Command {

@@ -4,6 +4,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xmu/WinUtil.h>
 #include <X11/Xutil.h>
 
 #include <chrono>
@@ -36,21 +37,6 @@ bool has_class(Display *dpy, Window w, const char *klass) {
     return match;
 }
 
-// A window's title is `title`, or `title` with the marks Telvane puts on shared windows'
-// titles ("[sender] title [SHARED]").
-bool has_title(Display *dpy, Window w, const std::string &title) {
-    char *fetched = nullptr;
-    if (!XFetchName(dpy, w, &fetched) || !fetched) return false;
-    std::string name = fetched;
-    XFree(fetched);
-    if (name == title) return true;
-    if (name.size() < title.size() + 6 || name[0] != '[' || name.back() != ']') return false;
-    size_t open = name.find("] ");
-    size_t close = name.rfind(" [");
-    return open != std::string::npos && close != std::string::npos && close > open &&
-           name.substr(open + 2, close - open - 2) == title;
-}
-
 // The first window below `top`, depth first, that `test` accepts (window managers put frames
 // around the windows people know).
 template <typename Test> Window find_below(Display *dpy, Window top, Test test, int depth = 0) {
@@ -77,6 +63,42 @@ std::string text_property(Display *dpy, Window w, Atom atom) {
         data && format == 8)
         out.assign(reinterpret_cast<char *>(data), strnlen(reinterpret_cast<char *>(data), items));
     if (data) XFree(data);
+    return out;
+}
+
+// The display's client windows, one for each top-level window: the window with WM_STATE
+// that Xmu finds in it (window managers put frames around the windows people know), or the
+// top-level window itself when it holds none.
+std::vector<TitledWindow> client_windows(Display *dpy, Window root) {
+    std::vector<TitledWindow> out;
+    Window r = 0, parent = 0, *tops = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, root, &r, &parent, &tops, &n)) return out;
+    const Atom wm_state = XInternAtom(dpy, "WM_STATE", False), net_name = XInternAtom(dpy, "_NET_WM_NAME", False);
+    for (unsigned i = 0; i < n; ++i) {
+        TitledWindow t;
+        Window w = XmuClientWindow(dpy, tops[i]), child = 0;
+        Atom type = None;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char *data = nullptr;
+        t.managed = XGetWindowProperty(dpy, w, wm_state, 0, 0, False, AnyPropertyType, &type, &format, &items,
+                                       &after, &data) == Success && type != None;
+        if (data) XFree(data);
+        if (!t.managed) w = tops[i];
+        XWindowAttributes a{};
+        if (!XGetWindowAttributes(dpy, w, &a) || !XTranslateCoordinates(dpy, w, root, 0, 0, &t.x, &t.y, &child))
+            continue;
+        t.id = static_cast<uint32_t>(w);
+        t.viewable = a.map_state == IsViewable;
+        t.override_redirect = a.override_redirect;
+        t.width = static_cast<unsigned>(a.width);
+        t.height = static_cast<unsigned>(a.height);
+        t.title = text_property(dpy, w, XA_WM_NAME);
+        t.net_title = text_property(dpy, w, net_name);
+        out.push_back(t);
+    }
+    if (tops) XFree(tops);
     return out;
 }
 
@@ -131,8 +153,14 @@ int main(int argc, char **argv) {
     if (c.window) {
         Window w = c.window->id;
         if (!c.window->title.empty()) {
-            w = find_below(d, root, [&](Window x) { return has_title(d, x, c.window->title); });
-            if (!w) return fail("no window titled '" + c.window->title + "'", 2);
+            // Toolkits keep hidden windows with the same title as their visible ones: only a
+            // window people can see counts, and a title that two carry is refused.
+            auto found = windows_titled(client_windows(d, root), c.window->title,
+                                        static_cast<unsigned>(DisplayWidth(d, DefaultScreen(d))),
+                                        static_cast<unsigned>(DisplayHeight(d, DefaultScreen(d))));
+            if (found.empty()) return fail("no window titled '" + c.window->title + "'", 2);
+            if (found.size() > 1) return fail(several_titled(c.window->title, found), 2);
+            w = found[0].id;
         }
         words[2] = static_cast<long>(w);
     }

@@ -47,6 +47,10 @@ ShareService::ShareService(UpstreamLink *upstream, Options options, Broadcast br
       completion_(std::make_shared<Completion>()) {
     if (!options_.trace_path.empty()) trace_ = std::fopen(options_.trace_path.c_str(), "w");
     version_atom_ = version_atom();
+    if (upstream_) {
+        net_wm_name_ = upstream_->intern("_NET_WM_NAME");
+        utf8_string_ = upstream_->intern("UTF8_STRING");
+    }
     forwarder_ = make_input_forwarder();
     Replicator::Options ro;
     ro.upstream_display = options_.upstream_display;
@@ -375,9 +379,10 @@ void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const Pendin
         emit(ShareStatus::WindowUnsharable, w, r.host, 0, 0, p.owner);
         return;
     }
-    if (!titles_before_.count(w))
-        if (auto title = upstream_->property(w, XCB_ATOM_WM_NAME); title && title->format == 8)
-            titles_before_[w] = std::string(title->data.begin(), title->data.end());
+    for (uint32_t prop : {uint32_t{XCB_ATOM_WM_NAME}, net_wm_name_})
+        if (prop && !titles_before_.count({w, prop}))
+            if (auto title = upstream_->property(w, prop); title && title->format == 8)
+                titles_before_[{w, prop}] = std::string(title->data.begin(), title->data.end());
     shares_.push_back({tag, r.host, w, started.mirror, p.detail, p.owner, p.client});
     emit(ShareStatus::WindowShared, w, r.host, tag, p.detail, p.owner);
     if (started.converted) emit(ShareStatus::ColorsUnmatched, w, r.host, tag, 0, p.owner);
@@ -389,7 +394,7 @@ void ShareService::remove_share(size_t index, bool destroy) {
     replicator_->stop(s.host, s.window, destroy);
     if (forwarder_) forwarder_->release_held(s.host);
     if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; }))
-        titles_before_.erase(s.window);
+        std::erase_if(titles_before_, [&](const auto &t) { return t.first.first == s.window; });
     // Input rules of an application no longer shared anywhere go with it, under whichever of
     // its windows they were set.
     std::erase_if(settings_.local_only, [&](const auto &rule) {
@@ -435,17 +440,18 @@ void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
 void ShareService::connection_closed(uint64_t conn) {
     std::erase_if(after_grab_, [&](const auto &w) { return w.first == conn; });
     std::vector<uint32_t> hosts;
-    std::map<uint32_t, std::string> titles;
+    std::map<TitleKey, std::string> titles;
     for (size_t i = shares_.size(); i-- > 0;) {
         if (shares_[i].owner != conn) continue;
-        if (auto t = titles_before_.find(shares_[i].window); t != titles_before_.end()) titles.insert(*t);
+        for (const auto &t : titles_before_)
+            if (t.first.first == shares_[i].window) titles.insert(t);
         hosts.push_back(shares_[i].host);
         remove_share(i, true);
     }
     // A client that shared and died (kill -9) could not take its marks off the titles. Upstream
     // is asked later, on the loop's time, since a grab may hold it now.
-    for (auto &[window, before] : titles)
-        if (!titles_before_.count(window)) titles_to_restore_.emplace_back(window, std::move(before));
+    for (auto &[key, before] : titles)
+        if (!titles_before_.count(key)) titles_to_restore_.emplace_back(key, std::move(before));
     for (auto &[host, r] : receivers_) {
         auto before = r.waiting.size();
         std::erase_if(r.waiting, [&](const PendingShare &p) { return p.owner == conn; });
@@ -546,12 +552,13 @@ void ShareService::share_new_top_level(uint32_t window) {
 void ShareService::upstream_readable(bool read_socket) {
     if (!upstream_) return;
     forget_destroyed(read_socket);
-    for (const auto &[window, before] : std::exchange(titles_to_restore_, {})) {
-        auto now = upstream_->property(window, XCB_ATOM_WM_NAME);
+    for (const auto &[key, before] : std::exchange(titles_to_restore_, {})) {
+        const auto [window, prop] = key;
+        auto now = upstream_->property(window, prop);
         // Only to the window that was shared: its id may name another window by now.
         if (!now || now->format != 8 || !upstream_->watching(window)) continue;
         if (auto title = unmarked_title(std::string(now->data.begin(), now->data.end()), before)) {
-            upstream_->set_title(window, *title);
+            upstream_->set_title(window, prop, prop == XCB_ATOM_WM_NAME ? XCB_ATOM_STRING : utf8_string_, *title);
             if (trace_) {
                 std::fprintf(trace_, "title of 0x%08x given back: %s\n", window, title->c_str());
                 std::fflush(trace_);
@@ -572,7 +579,7 @@ void ShareService::window_gone(uint32_t window) {
         hosts.push_back(shares_[i].host);
         remove_share(i, true);
     }
-    std::erase_if(titles_to_restore_, [&](const auto &t) { return t.first == window; });
+    std::erase_if(titles_to_restore_, [&](const auto &t) { return t.first.first == window; });
     settings_.local_only.erase(window);
     // Shares waiting for their receiver lose the window now, as they would when it is reached.
     for (auto &[host, r] : receivers_) {

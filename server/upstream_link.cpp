@@ -132,9 +132,9 @@ std::optional<PropertyValue> UpstreamLink::property(uint32_t window, uint32_t pr
     return v;
 }
 
-void UpstreamLink::set_title(uint32_t window, const std::string &title) {
-    if (broken()) return;
-    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+void UpstreamLink::set_title(uint32_t window, uint32_t property, uint32_t type, const std::string &title) {
+    if (broken() || !type) return;
+    xcb_change_property(conn_.get(), XCB_PROP_MODE_REPLACE, window, property, type, 8,
                         static_cast<uint32_t>(title.size()), title.data());
     xcb_flush(conn_.get());
 }

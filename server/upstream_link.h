@@ -55,9 +55,9 @@ public:
     std::optional<WindowInfo> window_info(uint32_t window);
     // The value of `property` on `window`; nothing when unset.
     std::optional<PropertyValue> property(uint32_t window, uint32_t property);
-    // Gives `window` the title `title` (WM_NAME, STRING). Called by the share service to take
-    // away the mark of a client that died.
-    void set_title(uint32_t window, const std::string &title);
+    // Gives `window` the title `title` in `property` (WM_NAME or _NET_WM_NAME) of `type`. Called
+    // by the share service to take away the mark of a client that died.
+    void set_title(uint32_t window, uint32_t property, uint32_t type, const std::string &title);
     // The window's ancestor that is a child of the root (the window itself when it is one).
     uint32_t top_level_of(uint32_t window);
     // The viewable top-level windows created by the client that created `window`, found through

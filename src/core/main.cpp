@@ -191,6 +191,7 @@ int main(int argc, char **argv, char **envp) {
         exit(1);
     }
 
+    // The display number, every digit of it (display_number_of says why).
     long n = display_number_of(display_name);
 
     // The executing machine.

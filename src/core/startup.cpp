@@ -146,11 +146,14 @@ int display_lost(Display *dpy) {
 }
 
 long display_number_of(const char *name) {
-    int n = 0;
-    if (!name) return 0;
-    if (sscanf(name, "%*[^:]:%1d", &n) == 1) return n;
-    if (sscanf(name, ":%1d", &n) == 1) return n;
-    return 0;
+    // We read the whole number, not only its first digit: "make run" puts the server at :60
+    // and up and ssh forwards displays from :10, and with one digit display :101 took itself
+    // for vm:1 and refused shares to a receiver at vm:102 as if it were this display.
+    const char *colon = name ? strchr(name, ':') : nullptr;
+    if (!colon || colon[1] < '0' || colon[1] > '9') return 0;
+    char *end = nullptr;
+    long n = strtol(colon + 1, &end, 10);
+    return n > 0x7fffffff ? 0 : n;
 }
 
 char *display_host_of(const char *name, const char *machine) {

@@ -72,8 +72,8 @@ int myhandler(Display *dpy, XErrorEvent *error_event);
 // lost", says so on standard error and exits with status 1; it never returns.
 int display_lost(Display *dpy);
 
-// The display number N of a display name: the first digit after its ":" (only one digit is
-// read), or 0 when there is none.
+// The display number N of a display name: the whole number after its first ":", or 0 when
+// there is none (or it is beyond any display's).
 long display_number_of(const char *name);
 
 // The host part of the display: this machine's lower-cased name (at most 95 characters) for

@@ -20,9 +20,12 @@ namespace {
 
 char ip_name[30];
 
-// 1 when `name` begins with all of `own`.
+// 1 when `name` begins with all of `own` and the match ends where a host, display number or
+// screen ends: "vm:1" is not the display "vm:102.0", nor "hostb" the host "hostbc".
 int begins_with(const char *name, const char *own) {
-    return own && name && strncmp(name, own, strlen(own)) == 0;
+    if (!own || !*own || !name) return 0;
+    size_t n = strlen(own);
+    return strncmp(name, own, n) == 0 && (name[n] == '\0' || name[n] == '.' || name[n] == ':');
 }
 
 }  // namespace

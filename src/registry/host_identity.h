@@ -21,10 +21,12 @@ const char *get_ip_name(const char *display_name);
 // otherwise the atom interned from the canonical text. Same display, same atom.
 Atom create_hostatom(const char *display_name, Display *dpy);
 
-// 1 when `name` begins with one of the program's own display names, else 0.
+// 1 when `name` begins with one of the program's own display names, else 0. A match ends
+// where a number or host ends, so display :1 is not display :102.
 int is_this_us(const char *name);
 
-// 1 when a sender of the picked window is known and `name` begins with it, else 0.
+// 1 when a sender of the picked window is known and `name` begins with it (ending as above),
+// else 0.
 int is_this_sender(const char *name);
 
 // File tests over stat: something there, a regular file, a folder.

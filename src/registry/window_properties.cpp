@@ -10,8 +10,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
 #include <algorithm>
-#include <string>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -22,18 +23,36 @@ bool ends_with(const char *text, const char *tail) {
     return n >= m && strcmp(text + n - m, tail) == 0;
 }
 
-// The window's WM_NAME through XFetchName, owned; null when it has none.
-struct XFreeDeleter {
-    void operator()(char *p) const noexcept { XFree(p); }
-};
-std::unique_ptr<char, XFreeDeleter> fetch_name(Window window) {
+// Current toolkits (GTK, Qt) and window managers show _NET_WM_NAME, in UTF-8, rather than
+// WM_NAME; a shared window's mark goes on both titles it has.
+Atom net_wm_name() { return intern("_NET_WM_NAME"); }
+
+// The text of title property `property` of `window`: WM_NAME as XFetchName reads it (type
+// STRING), _NET_WM_NAME as UTF-8. Nothing when the window has no such title.
+std::optional<std::string> fetch_title(Window window, Atom property) {
+    std::optional<std::string> text;
     char *name = nullptr;
-    if (!XFetchName(display, window, &name)) return nullptr;
-    return std::unique_ptr<char, XFreeDeleter>(name);
+    if (property == XA_WM_NAME) {
+        if (XFetchName(display, window, &name) && name) text.emplace(name);
+        if (name) XFree(name);
+        return text;
+    }
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *data = nullptr;
+    const Atom utf8 = intern("UTF8_STRING");
+    if (XGetWindowProperty(display, window, property, 0, 1000, False, utf8, &type, &format, &items, &after,
+                           &data) == Success &&
+        data && type == utf8 && format == 8)
+        text.emplace(reinterpret_cast<char *>(data), strnlen(reinterpret_cast<char *>(data), items));
+    if (data) XFree(data);
+    return text;
 }
 
-void store_title(Window window, const char *title) {
-    XChangeProperty(display, window, XA_WM_NAME, XA_STRING, 8, PropModeReplace,
+void store_title(Window window, Atom property, const char *title) {
+    Atom type = property == XA_WM_NAME ? XA_STRING : intern("UTF8_STRING");
+    XChangeProperty(display, window, property, type, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char *>(title), static_cast<int>(strlen(title)));
 }
 
@@ -108,14 +127,16 @@ CString unmarked_title(const char *name, const char *prepend, const char *append
 
 namespace {
 
-// Writes a new title for a (un)shared window, watches or stops watching its client's renames
-// (never on our own windows, whose events the toolkit selects), and keeps the window status
-// dialog's title in step. `marking` tells a new mark from its removal.
-void retitle(Window window, const char *title, bool marking) {
+// Writes new titles for a (un)shared window, WM_NAME and _NET_WM_NAME where given, watches or
+// stops watching its client's renames (never on our own windows, whose events the toolkit
+// selects), and keeps the window status dialog's title in step. `marking` tells a new mark
+// from its removal.
+void retitle(Window window, const char *title, const char *net_title, bool marking) {
     log_msg1n(marking ? "SET shared-from (WM_NAME change) on window (0x%x)"
                       : "UNSET shared-from (WM_NAME change) on window (0x%x)",
               static_cast<int>(window));
-    store_title(window, title);
+    if (title) store_title(window, XA_WM_NAME, title);
+    if (net_title) store_title(window, net_wm_name(), net_title);
     if (!is_own_window(window)) {
         log_msg1n(marking ? "SET select-input (PropertyChangeMask) on window (0x%x)"
                           : "UNSET select-input  on window (0x%x)",
@@ -129,30 +150,39 @@ void retitle(Window window, const char *title, bool marking) {
 
 void set_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
-    auto name = fetch_name(window);
+    auto name = fetch_title(window, XA_WM_NAME);
     if (!name) return;
-    retitle(window, marked_title(name.get(), prepend_str, append_str).get(), true);
+    // A window without _NET_WM_NAME gets none: its window manager shows WM_NAME.
+    auto net = fetch_title(window, net_wm_name());
+    CString net_title = net ? marked_title(net->c_str(), prepend_str, append_str) : nullptr;
+    retitle(window, marked_title(name->c_str(), prepend_str, append_str).get(), net_title.get(), true);
 }
 
 void unset_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
-    auto name = fetch_name(window);
+    auto name = fetch_title(window, XA_WM_NAME);
     if (!name) return;
-    CString rest = unmarked_title(name.get(), prepend_str, append_str);
-    if (rest) retitle(window, rest.get(), false);
+    auto net = fetch_title(window, net_wm_name());
+    CString rest = unmarked_title(name->c_str(), prepend_str, append_str);
+    CString net_rest = net ? unmarked_title(net->c_str(), prepend_str, append_str) : nullptr;
+    if (rest || net_rest) retitle(window, rest.get(), net_rest.get(), false);
 }
 
 void property_event(XEvent *event) {
     if (!event || event->type != PropertyNotify) return;
     const XPropertyEvent &p = event->xproperty;
     if (p.window == windowListId && windowListId) window_receiver_namechange();
-    if (p.atom != XA_WM_NAME) return;
+    const bool net = p.atom == net_wm_name();
+    if (p.atom != XA_WM_NAME && !net) return;
     if (!find_window(0, static_cast<uint32_t>(p.window)) || preventWindowTitleChange) return;
-    log_msg1n("Detected WM_NAME change on window (0x%x)", static_cast<int>(p.window));
-    auto name = fetch_name(p.window);
-    // Our own marking comes back as a property change too; the prefix stops the loop.
-    if (name && prepend_str && strncmp(name.get(), prepend_str, strlen(prepend_str)) == 0) return;
-    set_shared_from(p.window);
+    log_msg1n(net ? "Detected _NET_WM_NAME change on window (0x%x)" : "Detected WM_NAME change on window (0x%x)",
+              static_cast<int>(p.window));
+    auto name = fetch_title(p.window, p.atom);
+    // Our own marking comes back as a property change too; the prefix stops the loop. Each
+    // title is marked again alone, so that the other keeps its one mark.
+    if (!name || (prepend_str && name->compare(0, strlen(prepend_str), prepend_str) == 0)) return;
+    CString title = marked_title(name->c_str(), prepend_str, append_str);
+    retitle(p.window, net ? nullptr : title.get(), net ? title.get() : nullptr, true);
 }
 
 unsigned long client_part(unsigned long id, unsigned long resource_mask) {

@@ -12,12 +12,14 @@
 
 namespace telvane::testing {
 
-// A window's WM_NAME on `dpy`, or "<none>".
-inline std::string window_title(Display *dpy, Window w) {
-    char *name = nullptr;
-    if (!XFetchName(dpy, w, &name) || !name) return "<none>";
-    std::string s = name;
-    XFree(name);
+// A window's WM_NAME on `dpy` (its _NET_WM_NAME when `net`), or "<none>" when it has none of
+// the right type (STRING, or UTF8_STRING).
+inline std::string window_title(Display *dpy, Window w, bool net = false) {
+    XTextProperty t{};
+    if (!XGetTextProperty(dpy, w, &t, net ? XInternAtom(dpy, "_NET_WM_NAME", False) : XA_WM_NAME)) return "<none>";
+    const bool ok = t.value && t.encoding == (net ? XInternAtom(dpy, "UTF8_STRING", False) : XA_STRING);
+    std::string s = ok ? std::string(reinterpret_cast<char *>(t.value), t.nitems) : "<none>";
+    if (t.value) XFree(t.value);
     return s;
 }
 
@@ -44,9 +46,9 @@ public:
         XSetClassHint(dpy_, win, &hint);
         XSync(dpy_, False);
     }
-    void set_text(Window win, const char *property, const char *text) {
-        XChangeProperty(dpy_, win, XInternAtom(dpy_, property, False), XA_STRING, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
+    void set_text(Window win, const char *property, const char *text, const char *type = "STRING") {
+        XChangeProperty(dpy_, win, XInternAtom(dpy_, property, False), XInternAtom(dpy_, type, False), 8,
+                        PropModeReplace, reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
         XSync(dpy_, False);
     }
     void resize(Window win, unsigned width, unsigned height) {
@@ -70,6 +72,7 @@ public:
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
     void rename(const char *title) { OtherClient::rename(window_, title); }
+    void rename_net(const char *title) { set_text(window_, "_NET_WM_NAME", title, "UTF8_STRING"); }
     void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 
 private:

@@ -201,7 +201,7 @@ protected:
     }
 
     // A window's WM_NAME, or "<none>".
-    static std::string title_of(Window w) { return window_title(display, w); }
+    static std::string title_of(Window w, bool net = false) { return window_title(display, w, net); }
 
     // The text of the dialog that is up.
     static std::string dialog_text() {

@@ -77,3 +77,16 @@ TEST(RequestOutcome, StatusesBecomeExitCodesAndTexts) {
               "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\"}\n");
     EXPECT_EQ(status_text(77), "unknown status 77");
 }
+
+TEST(RequestWindowByTitle, OnlyViewableClientWindowsOnTheScreenCount) {
+    // id, WM_NAME, _NET_WM_NAME, WM_STATE, viewable, override-redirect, x, y, width, height
+    const std::vector<TitledWindow> clients = {
+        {1, "Board", "", false, true, false, -100, -100, 1, 1},   // mapped, but off the screen
+        {2, "Board", "", false, true, true, 10, 10, 50, 50},      // a menu without a window manager
+        {3, "[alpha] Board [SHARED]", "", true, true, false, 300, 200, 160, 160},
+        {4, "", "Board", false, true, false, 1000, 700, 100, 100},   // _NET_WM_NAME alone, a corner on screen
+    };
+    std::vector<uint32_t> ids;
+    for (const TitledWindow &t : windows_titled(clients, "Board", 1024, 768)) ids.push_back(t.id);
+    EXPECT_EQ(ids, (std::vector<uint32_t>{3, 4}));
+}

@@ -145,13 +145,15 @@ std::vector<char> screen_of(const std::string &display_name) {
 
 TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    report.rename_net("Report — Q4");
     const std::vector<char> before = screen_of(receiver->name());
     start();
     if (HasFatalFailure()) return;
     share("Report");
     ASSERT_TRUE(mirrors_become(1));
     Display *dpy = driver->display();
-    ASSERT_TRUE(eventually([&] { return window_title(dpy, report.id()) != "Report"; })) << "the title was never marked";
+    ASSERT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) != "Report — Q4"; }))
+        << "the title was never marked";
     kill(telvane.pid(), SIGKILL);
     ASSERT_NE(exit_status(), 0);
     const auto killed = std::chrono::steady_clock::now();
@@ -160,4 +162,5 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     EXPECT_TRUE(eventually([&] { return screen_of(receiver->name()) == before; }, std::chrono::seconds(1)))
         << "the receiver's screen kept a trace of the mirror";
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; })) << window_title(dpy, report.id());
+    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }));
 }

@@ -113,6 +113,9 @@ protected:
 
 TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     ForeignWindow target(server->name(), "Report", 300, 300, 160, 120);
+    // A toolkit's hidden 1x1 window with the same title is never the one meant.
+    XStoreName(display, XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0), "Report");
+    XSync(display, False);
     const std::string rx = "127.0.0.1:" + std::to_string(receiver_display->number());
     Run run = request({"share-alone", "--name", "Report", rx});
     EXPECT_EQ(run.status, 0) << run.out << log_text();
@@ -131,6 +134,7 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     run = request({"status", rx});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("windows: "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(hex(target.id())), std::string::npos) << "not the hidden window: " << run.out;
     run = request({"unshare", "--name", "Notes", rx});
     EXPECT_EQ(run.status, 0) << run.out;
     run = request({"unshare", "--name", "Notes", rx});
@@ -140,6 +144,12 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     EXPECT_EQ(run.status, 31) << run.out;
     EXPECT_NE(run.out.find("no such telepointer"), std::string::npos) << run.out;
     EXPECT_EQ(request({"share", "0x1234"}).status, 2) << "usage errors are the tool's own";
+    // Two windows people can see under one title: refused, both listed to choose from by id.
+    ForeignWindow other(server->name(), "Report", 50, 60, 70, 80);
+    run = request({"share", "--name", "Report", rx});
+    EXPECT_EQ(run.status, 2) << run.out;
+    EXPECT_NE(run.out.find(hex(target.id()) + "  160x120+300+300\n  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(hex(other.id()) + "  70x80+50+60"), std::string::npos) << run.out;
 }
 
 TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {

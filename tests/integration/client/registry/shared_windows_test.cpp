@@ -32,11 +32,14 @@ protected:
 
 TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     ForeignWindow plain(server->name(), "xterm");
+    plain.rename_net("xterm — é");
     set_shared_from(plain.id());
     EXPECT_EQ(title_of(plain.id()), "[alpha] xterm [SHARED]");
+    EXPECT_EQ(title_of(plain.id(), true), "[alpha] xterm — é [SHARED]");
     EXPECT_TRUE(watching_titles(plain.id()));
     unset_shared_from(plain.id());
     EXPECT_EQ(title_of(plain.id()), "xterm");
+    EXPECT_EQ(title_of(plain.id(), true), "xterm — é");
     EXPECT_FALSE(watching_titles(plain.id()));
 
     // Our own main window is never put under watch.
@@ -64,12 +67,17 @@ TEST_F(SharedWindows, AClientRenamingASharedWindowGetsItsTitleMarkedAgain) {
     editor.rename("notes.txt (modified)");
     ASSERT_TRUE(pump_until([&] { return title_of(editor.id()) == "[alpha] notes.txt (modified) [SHARED]"; }))
         << title_of(editor.id()) << log_text();
+    EXPECT_EQ(title_of(editor.id(), true), "<none>") << "no _NET_WM_NAME where there was none";
+    editor.rename_net("notes.txt — 2");
+    ASSERT_TRUE(pump_until([&] { return title_of(editor.id(), true) == "[alpha] notes.txt — 2 [SHARED]"; }))
+        << title_of(editor.id(), true) << log_text();
+    EXPECT_EQ(title_of(editor.id()), "[alpha] notes.txt (modified) [SHARED]");
     // Our own change comes back as an event too; it must not start another round.
     editor.rename("[alpha] by hand");
     pump_until([] { return false; }, std::chrono::milliseconds(300));
     EXPECT_EQ(title_of(editor.id()), "[alpha] by hand");
     std::string log = log_text();
-    EXPECT_EQ(count_of(log, "SET shared-from (WM_NAME change)"), 2u) << log;
+    EXPECT_EQ(count_of(log, "SET shared-from (WM_NAME change)"), 3u) << log;
     EXPECT_NE(log.find("Detected WM_NAME change on window (0x"), std::string::npos);
 }
 

@@ -60,7 +60,8 @@ TEST(StrToLower, AsciiInPlace) {
 TEST(DisplayNames, NumberAndHostFollowTheLocalForms) {
     EXPECT_EQ(display_number_of("term12:3.0"), 3);
     EXPECT_EQ(display_number_of(":7"), 7);
-    EXPECT_EQ(display_number_of("host:12.0"), 1);  // one digit only
+    EXPECT_EQ(display_number_of("host:12.0"), 12);
+    EXPECT_EQ(display_number_of(":101"), 101);
     EXPECT_EQ(display_number_of("host"), 0);
     EXPECT_EQ(display_number_of("host:x"), 0);
 

@@ -54,6 +54,7 @@ TEST(OwnDisplay, MatchesEveryLocalFormAndTheSender) {
     EXPECT_EQ(is_this_us("unix:3"), 1);
     EXPECT_EQ(is_this_us("myhost:4.0"), 0);
     EXPECT_EQ(is_this_us("otherhost:3.0"), 0);
+    EXPECT_EQ(is_this_us("myhost:31.0"), 0) << "display 3 is not display 31";
     my_display_name = my_local_display_name = my_unix_display_name = nullptr;
     my_shmlink_display_name = my_null_display_name = nullptr;
 
@@ -66,6 +67,10 @@ TEST(OwnDisplay, MatchesEveryLocalFormAndTheSender) {
     sending_hostname = sender;
     EXPECT_EQ(is_this_sender("hostb:0.0"), 1);
     EXPECT_EQ(is_this_sender("hostc:0.0"), 0);
+    char bare[] = "hostb";  // as the server writes it: the host alone
+    sending_hostname = bare;
+    EXPECT_EQ(is_this_sender("hostb:4.0"), 1);
+    EXPECT_EQ(is_this_sender("hostbc:0.0"), 0);
     sending_hostname = nullptr;
 }
 
