@@ -23,7 +23,10 @@ constexpr Rect kEverything{0, 0, 0x7fff, 0x7fff};
 
 ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, Options options)
     : c_(c), format_(std::move(format)), options_(options) {
-    root_ = screen_of(xcb_get_setup(c), screen)->root;
+    const xcb_screen_t *s = screen_of(xcb_get_setup(c), screen);
+    root_ = s->root;
+    screen_w_ = s->width_in_pixels;
+    screen_h_ = s->height_in_pixels;
     thread_ = std::thread([this] { run(); });
 }
 
@@ -95,6 +98,18 @@ void ReceiverPipe::configure(uint32_t mirror, std::optional<std::pair<int16_t, i
 
 void ReceiverPipe::map(uint32_t mirror, bool mapped) { push({mapped ? Op::Kind::Map : Op::Kind::Unmap, mirror}); }
 
+void ReceiverPipe::set_size_hints(uint32_t mirror, std::vector<uint8_t> hints) {
+    Op op{Op::Kind::SizeHints, mirror};
+    op.look.size_hints = std::move(hints);
+    push(std::move(op));
+}
+
+void ReceiverPipe::restack(std::vector<uint32_t> mirrors) {
+    Op op{Op::Kind::Restack, 0};
+    op.order = std::move(mirrors);
+    push(std::move(op));
+}
+
 void ReceiverPipe::repaint(uint32_t mirror, const std::vector<Rect> &rects) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -152,13 +167,15 @@ void ReceiverPipe::put_property(uint32_t mirror, const std::string &name, const 
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, mirror, prop, type, v.format, units, v.data.data());
 }
 
-void ReceiverPipe::put_size_hints(uint32_t mirror, uint16_t width, uint16_t height) {
-    // The mirror's size is the shared window's: ask window managers not to offer resizing.
-    constexpr uint32_t kProgramPosition = 4, kMinSize = 16, kMaxSize = 32;
+void ReceiverPipe::put_size_hints(uint32_t mirror, const MirrorLook &look) {
+    // The window's own limits, so that the mirror can be resized where the window can; and the
+    // place we chose as the user's, which window managers keep instead of asking for one.
+    constexpr uint32_t kUserPosition = 1, kProgramPosition = 4;
     uint32_t hints[18] = {};
-    hints[0] = kProgramPosition | kMinSize | kMaxSize;
-    hints[5] = hints[7] = width;
-    hints[6] = hints[8] = height;
+    std::memcpy(hints, look.size_hints.data(), std::min(look.size_hints.size(), sizeof hints));
+    // (Window managers take the place from the window itself; the old fields for it stay as the
+    // window had them.)
+    hints[0] |= kUserPosition | kProgramPosition;
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, mirror, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18,
                         hints);
 }
@@ -166,7 +183,20 @@ void ReceiverPipe::put_size_hints(uint32_t mirror, uint16_t width, uint16_t heig
 void ReceiverPipe::apply(const Op &op) {
     switch (op.kind) {
     case Op::Kind::Create: {
-        const MirrorLook &s = op.look;
+        MirrorLook s = op.look;
+        // Beside the mirror it belongs with, as its window is beside that one on the sender, and
+        // fully on this screen.
+        std::optional<Point> shift;
+        if (s.anchor) {
+            XcbReply<xcb_translate_coordinates_reply_t> at(
+                xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, s.anchor, root_, 0, 0), nullptr));
+            if (at) shift = Point{at->dst_x - s.anchor_x, at->dst_y - s.anchor_y};
+        }
+        const Point at = place_mirror({s.x, s.y, s.width, s.height}, shift, screen_w_, screen_h_,
+                                      s.override_redirect ? Decoration{} : kManagedDecoration);
+        shift_[op.mirror] = {at.x - s.x, at.y - s.y};
+        s.x = static_cast<int16_t>(at.x);
+        s.y = static_cast<int16_t>(at.y);
         // No background: exposed parts are painted from the picture, without a flash of white.
         const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, XCB_GRAVITY_NORTH_WEST, s.override_redirect ? 1u : 0u,
                                    XCB_EVENT_MASK_EXPOSURE | s.extra_events};
@@ -181,23 +211,27 @@ void ReceiverPipe::apply(const Op &op) {
         const uint32_t protocols = protocols_atom(), del = delete_atom();
         if (protocols && del)
             xcb_change_property(c_, XCB_PROP_MODE_REPLACE, op.mirror, protocols, XCB_ATOM_ATOM, 32, 1, &del);
-        put_size_hints(op.mirror, s.width, s.height);
+        if (!s.override_redirect) put_size_hints(op.mirror, s);
         if (s.mapped) xcb_map_window(c_, op.mirror);
         break;
     }
     case Op::Kind::Destroy:
         xcb_destroy_window(c_, op.mirror);
         shown_.erase(op.mirror);
+        shift_.erase(op.mirror);
         break;
     case Op::Kind::Property:
         if (op.value) put_property(op.mirror, op.name, *op.value);
         else if (const uint32_t prop = atom(op.name)) xcb_delete_property(c_, op.mirror, prop);
         break;
     case Op::Kind::Configure: {
-        const uint32_t values[] = {static_cast<uint32_t>(static_cast<int32_t>(op.look.x)),
-                                   static_cast<uint32_t>(static_cast<int32_t>(op.look.y)),
+        // A menu that moves keeps the shift its mirror got, and stays on the screen.
+        auto shift = shift_.find(op.mirror);
+        const Point at = place_mirror({op.look.x, op.look.y, op.look.width, op.look.height},
+                                      shift != shift_.end() ? std::optional<Point>(shift->second) : std::nullopt,
+                                      screen_w_, screen_h_);
+        const uint32_t values[] = {static_cast<uint32_t>(at.x), static_cast<uint32_t>(at.y),
                                    std::max<uint32_t>(op.look.width, 1), std::max<uint32_t>(op.look.height, 1)};
-        put_size_hints(op.mirror, op.look.width, op.look.height);
         if (op.move)
             xcb_configure_window(c_, op.mirror,
                                  XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
@@ -205,6 +239,13 @@ void ReceiverPipe::apply(const Op &op) {
                                  values);
         else
             xcb_configure_window(c_, op.mirror, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values + 2);
+        break;
+    }
+    case Op::Kind::SizeHints: put_size_hints(op.mirror, op.look); break;
+    case Op::Kind::Restack: {
+        // Each raised in turn ends above the one before; a window manager gets it as a request.
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        for (uint32_t m : op.order) xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         break;
     }
     case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;

@@ -5,6 +5,7 @@
 // request unanswered, which is how a receiver that stopped is found out.
 
 #include "frame_policy.h"
+#include "mirror_layout.h"
 #include "pixel_format.h"
 #include "upstream_link.h"
 
@@ -25,8 +26,14 @@ namespace telvane::server {
 
 // What a new mirror looks like and carries.
 struct MirrorLook {
-    int16_t x = 0, y = 0;
+    int16_t x = 0, y = 0;           // the window's place on the sender's screen
     uint16_t width = 1, height = 1;
+    // A mirror of the same share there already, and where its window is on the sender's screen:
+    // the new one keeps its place beside it (0: none).
+    uint32_t anchor = 0;
+    int16_t anchor_x = 0, anchor_y = 0;
+    // The window's WM_NORMAL_HINTS (its own limits to resizing), empty when it has none.
+    std::vector<uint8_t> size_hints;
     bool override_redirect = false;
     bool mapped = true;
     std::string server_name;   // goes into TL_SERVER_NAME
@@ -65,6 +72,10 @@ public:
     void configure(uint32_t mirror, std::optional<std::pair<int16_t, int16_t>> position, uint16_t width,
                    uint16_t height);
     void map(uint32_t mirror, bool mapped);
+    // Gives the mirror the window's new WM_NORMAL_HINTS (empty: it has none any more).
+    void set_size_hints(uint32_t mirror, std::vector<uint8_t> hints);
+    // Stacks `mirrors` in this order, bottom to top, above the receiver's other windows.
+    void restack(std::vector<uint32_t> mirrors);
     // Marks `rects` of the mirror's picture (all of it when empty) to be sent. Marks that pile up
     // while the receiver is behind are merged, so it gets the newest pixels once.
     void repaint(uint32_t mirror, const std::vector<Rect> &rects);
@@ -85,7 +96,7 @@ public:
 
 private:
     struct Op {
-        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap };
+        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap, SizeHints, Restack };
         Op(Kind k, uint32_t m) : kind(k), mirror(m) {}
         Kind kind;
         uint32_t mirror = 0;
@@ -93,6 +104,7 @@ private:
         std::string name;
         std::optional<PropertyValue> value;
         bool move = false;
+        std::vector<uint32_t> order;   // Restack
     };
     struct Paint {
         uint32_t mirror;
@@ -118,11 +130,12 @@ private:
     void heartbeat(FrameTime now);
     uint32_t atom(const std::string &name);
     void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
-    void put_size_hints(uint32_t mirror, uint16_t width, uint16_t height);
+    void put_size_hints(uint32_t mirror, const MirrorLook &look);
     void notify();
 
     xcb_connection_t *c_;
     uint32_t root_ = 0;
+    int32_t screen_w_ = 0, screen_h_ = 0;
     PixelFormat format_;
     Options options_;
     uint32_t gc_ = 0;
@@ -145,6 +158,9 @@ private:
     FrameTime last_ping_{};
     std::vector<uint8_t> scratch_;
     std::unordered_map<uint32_t, Shown> shown_;
+    // How far each mirror was moved from its window's place on the sender: menus keep that
+    // shift as they move.
+    std::unordered_map<uint32_t, Point> shift_;
     uint32_t copy_gc_ = 0;   // for scrolls on the mirror: it reports what the copy could not find
 
     std::atomic<bool> failed_{false};

@@ -84,8 +84,10 @@ Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int
 void Replicator::remove_receiver(uint32_t host) {
     pipes_.erase(host);
     reported_.erase(host);
+    stacked_.erase(host);
     for (auto it = sources_.begin(); it != sources_.end();) {
         it->second.mirrors.erase(host);
+        it->second.groups.erase(host);
         if (it->second.mirrors.empty()) {
             if (capture_) capture_->unwatch(it->first);
             it = sources_.erase(it);
@@ -105,7 +107,8 @@ std::optional<PropertyValue> Replicator::transient_value(uint32_t host, uint32_t
     return v;
 }
 
-Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t extra_events) {
+Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t extra_events, uint32_t group,
+                                      uint32_t anchor) {
     Started out;
     auto pipe_it = pipes_.find(host);
     if (!capture_ || pipe_it == pipes_.end()) return out;
@@ -146,8 +149,27 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     out.converted = !same_layout(s.picture->format, pipe.format());
 
     MirrorLook look;
-    look.x = s.geometry.x;
-    look.y = s.geometry.y;
+    const auto here = capture_->describe(window);
+    look.x = here ? static_cast<int16_t>(here->place.x) : s.geometry.x;
+    look.y = here ? static_cast<int16_t>(here->place.y) : s.geometry.y;
+    // The mirror it keeps its place beside: the named one, the one it is transient for, or any
+    // other of its group there.
+    auto mirrored = [&](uint32_t w) {
+        auto o = sources_.find(w);
+        return w && o != sources_.end() && o->second.mirrors.count(host) ? &o->second : nullptr;
+    };
+    uint32_t beside = mirrored(anchor) ? anchor : mirrored(s.transient_for) ? s.transient_for : 0;
+    for (const auto &[w, other] : sources_) {
+        auto g = other.groups.find(host);
+        if (!beside && group && w != window && g != other.groups.end() && g->second == group) beside = w;
+    }
+    if (auto there = beside ? capture_->describe(beside) : std::nullopt) {
+        look.anchor = sources_.at(beside).mirrors.at(host);
+        look.anchor_x = static_cast<int16_t>(there->place.x);
+        look.anchor_y = static_cast<int16_t>(there->place.y);
+    }
+    if (auto hints = capture_->property(window, XCB_ATOM_WM_NORMAL_HINTS); hints && hints->format == 32)
+        look.size_hints = std::move(hints->data);
     look.width = s.geometry.width;
     look.height = s.geometry.height;
     look.override_redirect = s.geometry.override_redirect;
@@ -160,6 +182,8 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     pipe.create(mirror, std::move(look), s.picture);
     pipe.repaint(mirror, {});
     s.mirrors[host] = mirror;
+    s.groups[host] = group;
+    restack_wanted_ = true;
 
     // Dialogs of this window that reached the receiver first learn whom they belong to.
     for (auto &[w, other] : sources_) {
@@ -180,6 +204,7 @@ void Replicator::stop(uint32_t host, uint32_t window, bool destroy_mirror) {
     auto pipe = pipes_.find(host);
     if (destroy_mirror && pipe != pipes_.end()) pipe->second->destroy(m->second);
     it->second.mirrors.erase(m);
+    it->second.groups.erase(host);
     if (it->second.mirrors.empty()) {
         if (capture_) capture_->unwatch(window);
         sources_.erase(it);
@@ -199,6 +224,30 @@ bool Replicator::onward_forbidden(uint32_t window) {
     const bool forbidden = capture_->property(window, server_name_atom_) && !capture_->property(window, daisy_atom_);
     arm_timer(options_.clock(), true);  // the round trips may have read replies the loop waits for
     return forbidden;
+}
+
+bool Replicator::goes_with(uint32_t window, uint32_t owner) {
+    if (!capture_) return false;
+    auto popup = capture_->describe(window);
+    auto place = capture_->describe(owner);
+    arm_timer(options_.clock(), true);  // the round trips may have read replies the loop waits for
+    return popup && place && telvane::server::goes_with(*popup, owner, place->place);
+}
+
+void Replicator::restack(const std::vector<uint32_t> &root_children) {
+    std::map<uint32_t, uint32_t> tops;
+    for (const auto &[w, s] : sources_)
+        if (uint32_t top = capture_->top_of(w); top && s.geometry.viewable) tops[w] = top;
+    const std::vector<uint32_t> order = stacking_order(root_children, tops);
+    for (auto &[host, pipe] : pipes_) {
+        std::vector<uint32_t> mirrors;
+        for (uint32_t w : order)
+            if (auto m = sources_.at(w).mirrors.find(host); m != sources_.at(w).mirrors.end()) mirrors.push_back(m->second);
+        // Only a change among the mirrors themselves: the receiver's user may have raised one.
+        if (mirrors.size() < 2 || stacked_[host] == mirrors) continue;
+        stacked_[host] = mirrors;
+        pipe->restack(std::move(mirrors));
+    }
 }
 
 std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb_generic_event_t *ev) {
@@ -236,7 +285,7 @@ void Replicator::property_changed(uint32_t window, Source &s, uint32_t atom, boo
     if (atom == server_name_atom_) s.received_copy = !deleted;
     if (atom == daisy_atom_ && deleted && s.received_copy)
         notes.push_back({ReplicationNote::Kind::DaisyChainRevoked, 0, window});
-    if (atom != transient_atom_ && !copied_.count(atom)) return;
+    if (atom != transient_atom_ && atom != XCB_ATOM_WM_NORMAL_HINTS && !copied_.count(atom)) return;
     if (deleted) property_arrived({window, atom, std::nullopt});
     else capture_->request_property(window, atom);
 }
@@ -253,6 +302,12 @@ void Replicator::property_arrived(const PropertyAnswer &a) {
             pipes_.at(host)->set_property(mirror, "WM_TRANSIENT_FOR", transient_value(host, s.transient_for));
         return;
     }
+    if (a.atom == XCB_ATOM_WM_NORMAL_HINTS) {
+        std::vector<uint8_t> hints;
+        if (a.value && a.value->format == 32) hints = a.value->data;
+        for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->set_size_hints(mirror, hints);
+        return;
+    }
     auto copied = copied_.find(a.atom);
     if (copied == copied_.end()) return;
     for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->set_property(mirror, copied->second, a.value);
@@ -261,6 +316,10 @@ void Replicator::property_arrived(const PropertyAnswer &a) {
 void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &notes) {
     if (ev.kind == SourceEvent::Kind::TopLevelMapped) {
         notes.push_back({ReplicationNote::Kind::TopLevelMapped, 0, ev.window});
+        return;
+    }
+    if (ev.kind == SourceEvent::Kind::Restacked) {
+        restack_wanted_ = true;
         return;
     }
     auto it = sources_.find(ev.window);
@@ -303,15 +362,18 @@ void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &not
         s.damage.clear();
         s.whole = false;
         if (s.gate.pending()) s.gate.captured(now);
-        if (ev.kind == SourceEvent::Kind::Unmapped)
+        if (ev.kind == SourceEvent::Kind::Unmapped) {
             for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, false);
+            notes.push_back({ReplicationNote::Kind::Unmapped, 0, ev.window});
+        }
         // Dialogs stop belonging to it: a window that gets its id later is another window.
         if (ev.kind == SourceEvent::Kind::Destroyed)
             for (auto &[w, other] : sources_)
                 if (other.transient_for == ev.window) other.transient_for = 0;
         break;
     case SourceEvent::Kind::PropertyChanged: property_changed(ev.window, s, ev.atom, ev.deleted, notes); break;
-    case SourceEvent::Kind::TopLevelMapped: break;
+    case SourceEvent::Kind::TopLevelMapped:
+    case SourceEvent::Kind::Restacked: break;
     }
 }
 
@@ -369,6 +431,9 @@ std::vector<ReplicationNote> Replicator::dispatch() {
         while (auto ev = capture_->next_event(true)) handle(*ev, notes);
         // Properties first: a type never seen before costs a round trip, which may bring replies in.
         for (const PropertyAnswer &a : capture_->collect_properties()) property_arrived(a);
+        if (capture_->collect_tops()) restack_wanted_ = true;
+        if (auto children = capture_->collect_stacking()) restack(*children);
+        if (restack_wanted_ && capture_->request_stacking()) restack_wanted_ = false;
         for (const FinishedCapture &f : capture_->collect_captures()) {
             auto it = sources_.find(f.window);
             if (f.result != CaptureResult::Done || it == sources_.end()) continue;

@@ -30,6 +30,7 @@ struct ReplicationNote {
         OutOfMemory,         // `window` cannot be captured or painted there any more
         TopLevelMapped,      // `window` is a top level that was just mapped upstream
         DaisyChainRevoked,   // `window`, a received copy, may no longer be shared onward
+        Unmapped,            // `window` was unmapped upstream
     };
     Kind kind;
     uint32_t host = 0;
@@ -71,8 +72,11 @@ public:
         bool out_of_memory = false; // the capture's buffers could not be had
     };
     // Makes the mirror of `window` on `host`, asking there also for the events in `extra_events`
-    // (receivers' input), and starts replicating the window there.
-    Started start(uint32_t host, uint32_t window, uint32_t extra_events = 0);
+    // (receivers' input), and starts replicating the window there. Mirrors of one `group` (a
+    // share's tag) keep their windows' layout there; a mirror of `anchor` (the window a menu
+    // goes with), or of the window it is transient for, is the one it keeps its place beside.
+    Started start(uint32_t host, uint32_t window, uint32_t extra_events = 0, uint32_t group = 0,
+                  uint32_t anchor = 0);
     // Stops replicating `window` to `host`, destroying the mirror when `destroy_mirror`.
     void stop(uint32_t host, uint32_t window, bool destroy_mirror);
 
@@ -82,6 +86,9 @@ public:
     // True when `window` is a copy received from another sender that did not allow it to be
     // shared onward (TL_SERVER_NAME without TL_DAISY_CHAIN_ALLOWED).
     bool onward_forbidden(uint32_t window);
+    // True when `window`, just mapped by the client of `owner`, which is shared alone, goes along
+    // with it (mirror_layout.h goes_with). Waits for upstream's answers.
+    bool goes_with(uint32_t window, uint32_t owner);
 
 private:
     struct Source {
@@ -93,6 +100,7 @@ private:
         uint32_t transient_for = 0;  // WM_TRANSIENT_FOR on upstream
         bool received_copy = false;  // carries TL_SERVER_NAME: it came from another sender
         std::map<uint32_t, uint32_t> mirrors;   // host -> mirror
+        std::map<uint32_t, uint32_t> groups;    // host -> the group its mirror there belongs to
     };
 
     void handle(const SourceEvent &ev, std::vector<ReplicationNote> &notes);
@@ -102,6 +110,8 @@ private:
     void property_arrived(const PropertyAnswer &answer);
     std::optional<PropertyValue> transient_value(uint32_t host, uint32_t target) const;
     void check_receivers(FrameTime now, std::vector<ReplicationNote> &notes);
+    // Stacks every receiver's mirrors as `root_children` (the sender's, bottom to top) has them.
+    void restack(const std::vector<uint32_t> &root_children);
     void arm_timer(FrameTime now, bool at_once);
     uint32_t window_of(uint32_t host, uint32_t mirror) const;
 
@@ -116,6 +126,8 @@ private:
     uint32_t server_name_atom_ = 0, daisy_atom_ = 0;
     FrameTime next_health_{};
     bool capture_unwatched_ = false;   // its broken link's descriptor is out of epoll_
+    bool restack_wanted_ = false;      // the sender's top levels may have changed their order
+    std::map<uint32_t, std::vector<uint32_t>> stacked_;   // host -> its mirrors as last stacked
 };
 
 }  // namespace telvane::server

@@ -151,7 +151,8 @@ LocalAnswer ShareService::handle(uint64_t conn, const wire::ShareRequest &req, s
         // Only for an application this client shares: so the table holds no more entries than
         // there are shares.
         const bool own = std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) {
-            return s.owner == conn && (s.window == req.arg2 || s.client.owns(req.arg2));
+            return s.owner == conn &&
+                   (s.window == req.arg2 || (s.detail == wire::kDetailApplicationWindow && s.client.owns(req.arg2)));
         });
         if (!own) return LocalAnswer::error(kBadAccess, req.arg2);
         settings_.local_only[req.arg2] = req.arg1 == 1;
@@ -206,8 +207,8 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
     PendingShare p{conn, {}, application ? wire::kDetailApplicationWindow : wire::kDetailSingleWindow, {}};
     // A copy received from another sender goes on only where that sender allowed it.
     auto allowed = [&](uint32_t w) { return !replicator_->onward_forbidden(w); };
+    p.client = upstream_->creator_of(window);
     if (application) {
-        p.client = upstream_->creator_of(window);
         for (uint32_t w : upstream_->application_windows(window))
             if (!shared_here(w) && allowed(w) && upstream_->watch_destruction(w)) p.windows.push_back(w);
     } else if (!allowed(window) || (!shared_here(window) && !upstream_->watch_destruction(window))) {
@@ -370,7 +371,13 @@ void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const Pendin
         return;
     }
     const Replicator::Started started =
-        replicator_->start(r.host, w, forwarder_ ? InputForwarder::mirror_input_mask() : 0);
+        replicator_->start(r.host, w, forwarder_ ? InputForwarder::mirror_input_mask() : 0, tag, p.follows);
+    if (p.follows) {
+        // A menu or dialog that goes with a window shared alone: part of that share, not one of
+        // its own, so its client hears nothing of it and its title keeps no mark.
+        if (started.mirror) shares_.push_back({tag, r.host, w, started.mirror, p.detail, p.owner, p.client, p.follows});
+        return;
+    }
     if (started.out_of_memory) {
         emit(ShareStatus::OutOfMemory, w, r.host, 0, 0, p.owner);
         return;
@@ -392,6 +399,11 @@ void ShareService::remove_share(size_t index, bool destroy) {
     Share s = shares_[index];
     shares_.erase(shares_.begin() + static_cast<std::ptrdiff_t>(index));
     replicator_->stop(s.host, s.window, destroy);
+    if (s.follows) return;
+    // Its menus and dialogs go with it. They came after it, so callers that walk the shares
+    // backwards have passed them already.
+    for (size_t i = shares_.size(); i-- > index;)
+        if (shares_[i].host == s.host && shares_[i].follows == s.window) remove_share(i, destroy);
     if (forwarder_) forwarder_->release_held(s.host);
     if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &o) { return o.window == s.window; }))
         std::erase_if(titles_before_, [&](const auto &t) { return t.first.first == s.window; });
@@ -514,6 +526,11 @@ void ShareService::handle_note(const ReplicationNote &n) {
         close_if_idle(n.host);
         break;
     case Kind::TopLevelMapped: share_new_top_level(n.window); break;
+    case Kind::Unmapped:
+        // A menu or dialog that went with a window shared alone goes when it is unmapped.
+        for (size_t i = shares_.size(); i-- > 0;)
+            if (shares_[i].window == n.window && shares_[i].follows) remove_share(i, true);
+        break;
     case Kind::DaisyChainRevoked: {
         std::vector<uint32_t> hosts;
         for (size_t i = shares_.size(); i-- > 0;) {
@@ -531,21 +548,30 @@ void ShareService::share_new_top_level(uint32_t window) {
     // Each receiver that holds an application share of the window's client gets it, under the
     // tag of the first such share.
     auto joins = [&](const Share &s) { return s.detail == wire::kDetailApplicationWindow && s.client.owns(window); };
-    if (!upstream_ || std::none_of(shares_.begin(), shares_.end(), joins)) return;
+    // A window shared alone takes along its client's menus over it and dialogs for it.
+    auto may_carry = [&](const Share &s) {
+        return s.detail == wire::kDetailSingleWindow && !s.follows && s.window != window && s.client.owns(window);
+    };
+    if (!upstream_ || std::none_of(shares_.begin(), shares_.end(), [&](const Share &s) { return joins(s) || may_carry(s); }))
+        return;
     auto info = upstream_->window_info(window);
     forget_destroyed(false);   // an earlier window of this id is no longer shared anywhere
     if (!info || info->input_only || replicator_->onward_forbidden(window) || !upstream_->watch_destruction(window))
         return;
     std::map<uint32_t, Share> by_host;
-    for (const Share &s : shares_)
-        if (joins(s)) by_host.emplace(s.host, s);
+    std::map<uint32_t, bool> carried;   // window shared alone -> the new window goes with it
+    for (const Share &s : shares_) {
+        if (may_carry(s) && !carried.count(s.window)) carried[s.window] = replicator_->goes_with(window, s.window);
+        if (joins(s) || (may_carry(s) && carried[s.window])) by_host.emplace(s.host, s);
+    }
     for (const auto &[host, s] : by_host) {
         auto r = receivers_.find(host);
         const uint32_t to = host;   // a structured binding cannot be captured by every compiler we build with
         bool there = std::any_of(shares_.begin(), shares_.end(),
                                  [&](const Share &o) { return o.host == to && o.window == window; });
         if (there || r == receivers_.end() || !r->second.connected) continue;
-        share_one(r->second, window, s.tag, PendingShare{s.owner, {window}, s.detail, s.client});
+        const uint32_t follows = s.detail == wire::kDetailSingleWindow ? s.window : 0;
+        share_one(r->second, window, s.tag, PendingShare{s.owner, {window}, s.detail, s.client, follows});
     }
 }
 

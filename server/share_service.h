@@ -115,13 +115,15 @@ private:
         uint32_t mirror;
         uint32_t detail;
         uint64_t owner;
-        ClientRange client;   // application shares: whose new top levels join the share
+        ClientRange client;   // whose new top levels join an application share, or go with a window shared alone
+        uint32_t follows = 0; // a menu or dialog: the window shared alone that it goes with
     };
     struct PendingShare {
         uint64_t owner;
         std::vector<uint32_t> windows;
         uint32_t detail;
         ClientRange client;
+        uint32_t follows = 0;
     };
     struct Receiver {
         uint32_t host = 0;

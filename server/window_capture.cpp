@@ -166,6 +166,13 @@ std::optional<CaptureLink::Watched> CaptureLink::watch(uint32_t window, bool &ou
     s.format = *format;
     s.geometry = {g->x, g->y, g->width, g->height, g->border_width, a->map_state == XCB_MAP_STATE_VIEWABLE,
                   a->override_redirect != 0};
+    // Which child of the root holds it (a window manager's frame may), for its mirrors' stacking.
+    for (uint32_t w = window, steps = 0; w && steps < 64; ++steps) {
+        XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        if (!t || t->parent == XCB_NONE) break;
+        if (t->parent == t->root) s.top = w;
+        w = t->parent == t->root ? 0 : t->parent;
+    }
     Watched out{s.geometry, s.format};
     sources_[window] = std::move(s);
     return out;
@@ -334,6 +341,10 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
         switch (type) {
         case XCB_CONFIGURE_NOTIFY: {
             auto *e = reinterpret_cast<xcb_configure_notify_event_t *>(ev.get());
+            if (std::find(roots_.begin(), roots_.end(), e->event) != roots_.end()) {
+                out.kind = SourceEvent::Kind::Restacked;
+                return out;
+            }
             Source *s = current(e->window, ev.get());
             if (e->event != e->window || !s) continue;
             SourceGeometry &g = s->geometry;
@@ -385,6 +396,23 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
             out.kind = SourceEvent::Kind::Destroyed;
             out.window = e->window;
             return out;
+        }
+        case XCB_CIRCULATE_NOTIFY:
+            out.kind = SourceEvent::Kind::Restacked;
+            return out;
+        case XCB_REPARENT_NOTIFY: {
+            // A window manager took a shared window into its frame, or gave it back.
+            auto *e = reinterpret_cast<xcb_reparent_notify_event_t *>(ev.get());
+            Source *s = current(e->window, ev.get());
+            if (e->event != e->window || !s) continue;
+            s->top = 0;
+            if (std::find(roots_.begin(), roots_.end(), e->parent) != roots_.end()) {
+                s->top = e->window;
+                out.kind = SourceEvent::Kind::Restacked;
+                return out;
+            }
+            ask_top(e->window, e->parent);
+            continue;
         }
         case XCB_PROPERTY_NOTIFY: {
             auto *e = reinterpret_cast<xcb_property_notify_event_t *>(ev.get());
@@ -469,6 +497,88 @@ std::vector<PropertyAnswer> CaptureLink::collect_properties() {
         out.push_back({p.window, p.atom, property_value(r.get())});
     }
     pending_properties_.erase(pending_properties_.begin(), pending_properties_.begin() + static_cast<std::ptrdiff_t>(taken));
+    return out;
+}
+
+}  // namespace telvane::server
+
+namespace telvane::server {
+
+uint32_t CaptureLink::top_of(uint32_t window) const {
+    auto it = sources_.find(window);
+    return it == sources_.end() ? 0 : it->second.top;
+}
+
+void CaptureLink::ask_top(uint32_t window, uint32_t at) {
+    if (broken()) return;
+    pending_tops_.push_back({window, at, xcb_query_tree(conn_.get(), at).sequence});
+    xcb_flush(conn_.get());
+}
+
+bool CaptureLink::collect_tops() {
+    xcb_connection_t *c = conn_.get();
+    bool found = false;
+    while (!pending_tops_.empty()) {
+        const PendingTop p = pending_tops_.front();
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (broken() || !xcb_poll_for_reply(c, p.request, &reply, &error)) break;
+        pending_tops_.erase(pending_tops_.begin());
+        std::free(error);
+        XcbReply<xcb_query_tree_reply_t> t(static_cast<xcb_query_tree_reply_t *>(reply));
+        auto s = sources_.find(p.window);
+        // Gone meanwhile, or reparented again: a newer question is on its way.
+        if (!t || s == sources_.end() || s->second.top != 0 ||
+            std::any_of(pending_tops_.begin(), pending_tops_.end(), [&](const PendingTop &q) { return q.window == p.window; }))
+            continue;
+        if (t->parent == t->root) {
+            s->second.top = p.at;
+            found = true;
+        } else if (t->parent != XCB_NONE) {
+            ask_top(p.window, t->parent);
+        }
+    }
+    return found;
+}
+
+bool CaptureLink::request_stacking() {
+    if (broken() || stacking_request_ || roots_.empty()) return false;
+    stacking_request_ = xcb_query_tree(conn_.get(), roots_.front()).sequence;
+    xcb_flush(conn_.get());
+    return true;
+}
+
+std::optional<std::vector<uint32_t>> CaptureLink::collect_stacking() {
+    if (!stacking_request_ || broken()) return std::nullopt;
+    void *reply = nullptr;
+    xcb_generic_error_t *error = nullptr;
+    if (!xcb_poll_for_reply(conn_.get(), *stacking_request_, &reply, &error)) return std::nullopt;
+    stacking_request_.reset();
+    std::free(error);
+    XcbReply<xcb_query_tree_reply_t> t(static_cast<xcb_query_tree_reply_t *>(reply));
+    if (!t) return std::nullopt;
+    const xcb_window_t *children = xcb_query_tree_children(t.get());
+    return std::vector<uint32_t>(children, children + xcb_query_tree_children_length(t.get()));
+}
+
+std::optional<NewWindow> CaptureLink::describe(uint32_t window) {
+    if (broken()) return std::nullopt;
+    xcb_connection_t *c = conn_.get();
+    auto ac = xcb_get_window_attributes(c, window);
+    auto gc = xcb_get_geometry(c, window);
+    auto pc = xcb_get_property(c, 0, window, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1);
+    XcbReply<xcb_get_window_attributes_reply_t> a(xcb_get_window_attributes_reply(c, ac, nullptr));
+    XcbReply<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, gc, nullptr));
+    XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(c, pc, nullptr));
+    if (!a || !g) return std::nullopt;
+    XcbReply<xcb_translate_coordinates_reply_t> at(
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, g->root, 0, 0), nullptr));
+    if (!at) return std::nullopt;
+    NewWindow out;
+    out.place = {at->dst_x, at->dst_y, g->width, g->height};
+    out.override_redirect = a->override_redirect != 0;
+    if (p && p->format == 32 && xcb_get_property_value_length(p.get()) >= 4)
+        std::memcpy(&out.transient_for, xcb_get_property_value(p.get()), 4);
     return out;
 }
 

@@ -6,6 +6,7 @@
 // grabbed, and the proxy must go on relaying it until it lets go.
 
 #include "frame_policy.h"
+#include "mirror_layout.h"
 #include "pixel_format.h"
 #include "upstream_link.h"
 #include "xcb_handles.h"
@@ -22,15 +23,16 @@ namespace telvane::server {
 
 // A window's place, size and state on upstream.
 struct SourceGeometry {
-    int16_t x = 0, y = 0;
+    int16_t x = 0, y = 0;   // in its parent, which may be a window manager's frame
     uint16_t width = 1, height = 1, border = 0;
     bool viewable = false;
     bool override_redirect = false;
 };
 
-// Something that happened to a watched window, or a window that became a new top level.
+// Something that happened to a watched window, or a window that became a new top level, or a
+// change in the order of the root's children (Restacked).
 struct SourceEvent {
-    enum class Kind { Damaged, Configured, Mapped, Unmapped, Destroyed, PropertyChanged, TopLevelMapped };
+    enum class Kind { Damaged, Configured, Mapped, Unmapped, Destroyed, PropertyChanged, TopLevelMapped, Restacked };
     Kind kind = Kind::Damaged;
     uint32_t window = 0;
     Rect area;                 // Damaged: in the window's coordinates
@@ -115,6 +117,20 @@ public:
     // `read_socket`, otherwise takes what xcb queued during round trips. Nothing when none is left.
     std::optional<SourceEvent> next_event(bool read_socket);
 
+    // The ancestor of a watched window that is a child of the root (a window manager's frame, or
+    // the window itself); 0 while unknown. Kept up to date as the window is reparented.
+    uint32_t top_of(uint32_t window) const;
+    // Reads the answers that find reparented windows' top levels; true when one became known.
+    bool collect_tops();
+    // Asks for the order of the first screen's top levels without waiting; collect_stacking()
+    // hands it out (bottom to top) once it has come. One question at a time: false while one is
+    // out (or the link is broken).
+    bool request_stacking();
+    std::optional<std::vector<uint32_t>> collect_stacking();
+    // Where `window` is on the screen, whether it is override-redirect and whom it is transient
+    // for; nothing when it is gone. Waits for the answers: for share decisions, not the event path.
+    std::optional<NewWindow> describe(uint32_t window);
+
     // The atom for `name` on upstream (created when missing); 0 when upstream is gone.
     uint32_t atom(const std::string &name);
     // The value of `property` on `window`; nothing when unset or the window is gone. Waits for
@@ -144,10 +160,17 @@ private:
         std::unique_ptr<ShmSegment> shm;
         std::optional<InFlight> in_flight;
         bool gone = false;
+        uint32_t top = 0;            // see top_of()
         // The sequence number of the request that began watching the window: what came before
         // it is about an earlier window that had the same id, which an X server gives out again.
         uint32_t since = 0;
     };
+    // A step up the tree towards a reparented window's top level: QueryTree of `at`.
+    struct PendingTop {
+        uint32_t window, at;
+        unsigned request;
+    };
+    void ask_top(uint32_t window, uint32_t at);
     struct PendingProperty {
         uint32_t window, atom;
         unsigned request;
@@ -169,6 +192,8 @@ private:
     std::vector<uint32_t> roots_;
     std::map<uint32_t, Source> sources_;
     std::vector<PendingProperty> pending_properties_;
+    std::vector<PendingTop> pending_tops_;
+    std::optional<unsigned> stacking_request_;
     std::map<uint32_t, std::string> type_names_;   // atom -> name, for property types
 };
 

@@ -1,0 +1,49 @@
+// Where mirrors go on a receiver's screen, their stacking and which new windows go with a window.
+#include "mirror_layout.h"
+
+#include <gtest/gtest.h>
+
+using namespace telvane::server;
+
+TEST(MirrorLayout, MirrorsAreMovedInWholeKeepingTheirShareLayout) {
+    struct Row {
+        const char *what;
+        Rect sender;
+        std::optional<Point> shift;
+        Decoration decoration;
+        Point want;
+    } rows[] = {
+        {"fits where it is", {100, 50, 200, 100}, {}, {}, {100, 50}},
+        {"xcalc at +700+450 on 640x480", {700, 450, 226, 300}, {}, {}, {414, 180}},
+        {"room kept for the frame", {500, 400, 100, 50}, {}, kManagedDecoration, {500, 398}},
+        {"off the top left", {-30, -10, 100, 100}, {}, {}, {0, 0}},
+        {"larger than the screen", {50, 60, 900, 500}, {}, {}, {0, 0}},
+        {"a menu follows its window's shift", {620, 300, 80, 120}, Point{-300, -20}, {}, {320, 280}},
+        {"shifted and still out: moved in", {991, 400, 120, 200}, Point{-100, 0}, {}, {520, 280}},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(place_mirror(r.sender, r.shift, 640, 480, r.decoration), r.want) << r.what;
+}
+
+TEST(MirrorLayout, StackingFollowsTheRootChildrenThroughFrames) {
+    // 10 and 20 are frames holding the shared 11 and 21; 30 is shared unframed, 40 is not shared.
+    const std::map<uint32_t, uint32_t> tops{{11, 10}, {21, 20}, {30, 30}};
+    EXPECT_EQ(stacking_order({20, 40, 30, 10}, tops), (std::vector<uint32_t>{21, 30, 11}));
+    EXPECT_EQ(stacking_order({10, 20}, tops), (std::vector<uint32_t>{11, 21})) << "an unmapped one's frame is gone";
+}
+
+TEST(MirrorLayout, MenusOverTheWindowAndItsDialogsGoWithIt) {
+    const Rect owner{100, 100, 300, 200};
+    struct Row {
+        const char *what;
+        NewWindow popup;
+        bool want;
+    } rows[] = {
+        {"menu over it", {{380, 150, 120, 200}, true, 0}, true},
+        {"menu elsewhere", {{500, 150, 120, 200}, true, 0}, false},
+        {"managed window over it", {{150, 150, 100, 100}, false, 0}, false},
+        {"its dialog, anywhere", {{600, 500, 100, 100}, false, 7}, true},
+        {"another window's dialog over it", {{150, 150, 100, 100}, false, 8}, false},
+    };
+    for (const Row &r : rows) EXPECT_EQ(goes_with(r.popup, 7, owner), r.want) << r.what;
+}
