@@ -235,9 +235,11 @@ bool Replicator::goes_with(uint32_t window, uint32_t owner) {
 }
 
 void Replicator::restack(const std::vector<uint32_t> &root_children) {
+    // Menus and tooltips stay out: they lie above everything anyway, and a window manager's
+    // frame raised on request could end above them.
     std::map<uint32_t, uint32_t> tops;
     for (const auto &[w, s] : sources_)
-        if (uint32_t top = capture_->top_of(w); top && s.geometry.viewable) tops[w] = top;
+        if (uint32_t top = capture_->top_of(w); top && s.geometry.viewable && !s.geometry.override_redirect) tops[w] = top;
     const std::vector<uint32_t> order = stacking_order(root_children, tops);
     for (auto &[host, pipe] : pipes_) {
         std::vector<uint32_t> mirrors;

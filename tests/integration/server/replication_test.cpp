@@ -400,3 +400,126 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     EXPECT_EQ(exit_code(*ended), 3);
     EXPECT_EQ(count_of(read_file(scratch.file("server.log")), "upstream display " + upstream->name() + " is gone"), 1u);
 }
+
+namespace {
+
+// A window's place on its screen and its size.
+struct Place {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool inside(int w, int h) const { return x >= 0 && y >= 0 && x + width <= w && y + height <= h; }
+    bool overlaps(const Place &o) const {
+        return x < o.x + o.width && o.x < x + width && y < o.y + o.height && o.y < y + height;
+    }
+};
+Place place_of(xcb_connection_t *c, uint32_t w) {
+    Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
+    Owned<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, w, first_screen(c)->root, 0, 0), nullptr));
+    if (!g || !t) return {};
+    return {t->dst_x, t->dst_y, g->width, g->height};
+}
+
+// Where the top level holding `w` (its window manager's frame, or itself) lies among the root's
+// children, counted from the bottom; -1 when it is not found.
+int stacking_place(xcb_connection_t *c, uint32_t w) {
+    for (int steps = 0; steps < 8; ++steps) {
+        Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
+        if (!t) return -1;
+        if (t->parent != t->root) {
+            w = t->parent;
+            continue;
+        }
+        Owned<xcb_query_tree_reply_t> top(xcb_query_tree_reply(c, xcb_query_tree(c, t->root), nullptr));
+        const xcb_window_t *kids = xcb_query_tree_children(top.get());
+        for (int i = 0; i < xcb_query_tree_children_length(top.get()); ++i)
+            if (kids[i] == w) return i;
+    }
+    return -1;
+}
+
+// The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
+class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override { start_sender(); }
+    // Starts the row's window manager on `r`'s display and waits until it manages the screen.
+    void manage(Receiver &r) {
+        if (GetParam() == "none") return;
+        ChildProcess::Options o;
+        o.env_set = {{"DISPLAY", r.xvfb->name()}, {"HOME", scratch.path()}};
+        o.stdout_path = o.stderr_path = scratch.file(GetParam() + ".log");
+        wm = ChildProcess::start({GetParam()}, o);
+        ASSERT_TRUE(wm);
+        // Ready once it frames a window of ours (asked again each time: one may drop requests
+        // while it starts).
+        uint32_t probe = make_window(r.c.get(), "probe", 20, 20);
+        ASSERT_TRUE(eventually([&] {
+            xcb_map_window(r.c.get(), probe);
+            Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(r.c.get(), xcb_query_tree(r.c.get(), probe), nullptr));
+            return t && t->parent != t->root;
+        })) << GetParam() << " did not take the screen";
+        xcb_destroy_window(r.c.get(), probe);
+    }
+    ChildProcess wm;
+};
+
+}  // namespace
+
+TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenusOfTheirWindow) {
+    XvfbServer::Options small;
+    small.screen = "640x480x24";
+    Receiver &r = add_receiver(small);
+    ASSERT_NO_FATAL_FAILURE(manage(r));
+    xcb_connection_t *rx = r.c.get();
+
+    // Near the sender's right edge, beyond a smaller receiver's; the mirror is moved in whole.
+    uint32_t w = solid_window(c.get(), "edge", 200, 150, 0x2060a0);
+    const uint32_t at[] = {800, 500};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, at);
+    sync(c.get());
+    MirrorWatch mirror(rx, share(r, w));
+    EXPECT_TRUE(mirror.shows_solid(0x2060a0, 200, 150));
+    ASSERT_TRUE(eventually([&] { return place_of(rx, mirror.id()).inside(640, 480); }))
+        << "at " << place_of(rx, mirror.id()).x << "," << place_of(rx, mirror.id()).y;
+    // It asks for no fixed size, so window managers offer resizing.
+    Owned<xcb_get_property_reply_t> hints(xcb_get_property_reply(
+        rx, xcb_get_property(rx, 0, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18), nullptr));
+    ASSERT_TRUE(hints && xcb_get_property_value_length(hints.get()) >= 4);
+    EXPECT_EQ(*static_cast<const uint32_t *>(xcb_get_property_value(hints.get())) & (16u | 32u), 0u);
+
+    // A menu of the same client over it comes along, on the screen and over the window's mirror,
+    // and goes when it is unmapped.
+    const auto before = windows_with(rx, r.marker);
+    uint32_t menu = xcb_generate_id(c.get());
+    const uint32_t look[] = {0xffaa00, 1};
+    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, menu, first_screen(c.get())->root, 900, 560, 100, 120, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
+                      look);
+    xcb_map_window(c.get(), menu);
+    xcb_flush(c.get());
+    const uint32_t menu_mirror = wait_new_mirror(rx, r.marker, before);
+    ASSERT_NE(menu_mirror, 0u) << "the menu did not reach the receiver";
+    MirrorWatch menu_watch(rx, menu_mirror);
+    EXPECT_TRUE(menu_watch.shows_solid(0xffaa00, 100, 120));
+    const Place menu_place = place_of(rx, menu_mirror);
+    EXPECT_TRUE(menu_place.inside(640, 480));
+    EXPECT_TRUE(menu_place.overlaps(place_of(rx, mirror.id())));
+    if (GetParam() == "twm") screenshot_area(r.xvfb->name(), "replication-twm-receiver");
+    xcb_unmap_window(c.get(), menu);
+    xcb_flush(c.get());
+    EXPECT_TRUE(wait_until(rx, [&] { return windows_with(rx, r.marker) == before; })) << "the menu's mirror stayed";
+
+    // Two shared windows keep the sender's order as it changes.
+    uint32_t other = solid_window(c.get(), "other", 120, 90, 0x40a040);
+    MirrorWatch other_mirror(rx, share(r, other, false));
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    for (uint32_t raised : {w, other}) {
+        xcb_configure_window(c.get(), raised, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_flush(c.get());
+        const uint32_t top = raised == w ? mirror.id() : other_mirror.id(), below = raised == w ? other_mirror.id() : mirror.id();
+        EXPECT_TRUE(eventually([&] { return stacking_place(rx, top) > stacking_place(rx, below); }))
+            << "the mirror of the raised window stays below";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ReceiverWindowManager, ::testing::Values("none", "twm", "openbox"),
+                         [](const auto &row) { return row.param; });

@@ -173,14 +173,18 @@ inline uint32_t make_window(xcb_connection_t *c, const std::string &title, uint1
     return id;
 }
 
-// Root children of `c`'s first screen that carry property `prop`.
-inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop) {
+// Top levels of `c`'s first screen that carry property `prop`: root children, or windows that a
+// window manager keeps inside its frames (`depth` levels down).
+inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, uint32_t under = 0, int depth = 3) {
     std::vector<uint32_t> out;
-    Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, first_screen(c)->root), nullptr));
+    Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, under ? under : first_screen(c)->root), nullptr));
     if (!t) return out;
     auto *kids = xcb_query_tree_children(t.get());
-    for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
+    for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i) {
         if (!get_string(c, kids[i], prop).empty()) out.push_back(kids[i]);
+        else if (depth > 1)
+            for (uint32_t w : windows_with(c, prop, kids[i], depth - 1)) out.push_back(w);
+    }
     return out;
 }
 
