@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace telvane::server {
 
@@ -25,6 +26,14 @@ namespace telvane::server {
 struct InputTarget {
     uint32_t window = 0;   // the window on the sender
     bool allowed = false;  // input from the receiver is allowed and the window's application takes it
+    // The menus that go with the window, each with its mirror's place on the receiver's screen:
+    // while a press on the window's mirror holds the receiver's pointer, what lies over one of
+    // them goes to it.
+    struct Popup {
+        uint32_t window;
+        int32_t x, y, width, height;
+    };
+    std::vector<Popup> popups;
 };
 
 class InputForwarder {

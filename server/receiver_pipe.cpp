@@ -139,6 +139,13 @@ std::optional<FrameClock::duration> ReceiverPipe::waiting_for(FrameTime now) con
     return now - *since;
 }
 
+std::optional<Rect> ReceiverPipe::placed(uint32_t mirror) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = placed_.find(mirror);
+    if (it == placed_.end()) return std::nullopt;
+    return it->second;
+}
+
 std::vector<uint32_t> ReceiverPipe::take_starved() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(starved_, {});
@@ -195,6 +202,10 @@ void ReceiverPipe::apply(const Op &op) {
         const Point at = place_mirror({s.x, s.y, s.width, s.height}, shift, screen_w_, screen_h_,
                                       s.override_redirect ? Decoration{} : kManagedDecoration);
         shift_[op.mirror] = {at.x - s.x, at.y - s.y};
+        if (s.override_redirect) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            placed_[op.mirror] = {at.x, at.y, s.width, s.height};
+        }
         s.x = static_cast<int16_t>(at.x);
         s.y = static_cast<int16_t>(at.y);
         // No background: exposed parts are painted from the picture, without a flash of white.
@@ -219,6 +230,10 @@ void ReceiverPipe::apply(const Op &op) {
         xcb_destroy_window(c_, op.mirror);
         shown_.erase(op.mirror);
         shift_.erase(op.mirror);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            placed_.erase(op.mirror);
+        }
         break;
     case Op::Kind::Property:
         if (op.value) put_property(op.mirror, op.name, *op.value);
@@ -232,6 +247,10 @@ void ReceiverPipe::apply(const Op &op) {
                                       screen_w_, screen_h_);
         const uint32_t values[] = {static_cast<uint32_t>(at.x), static_cast<uint32_t>(at.y),
                                    std::max<uint32_t>(op.look.width, 1), std::max<uint32_t>(op.look.height, 1)};
+        if (op.move) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (placed_.count(op.mirror)) placed_[op.mirror] = {at.x, at.y, op.look.width, op.look.height};
+        }
         if (op.move)
             xcb_configure_window(c_, op.mirror,
                                  XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |

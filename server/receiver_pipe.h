@@ -93,6 +93,9 @@ public:
     // The receiver's WM_PROTOCOLS and WM_DELETE_WINDOW atoms; 0 until the thread has them.
     uint32_t protocols_atom() const { return protocols_atom_.load(); }
     uint32_t delete_atom() const { return delete_atom_.load(); }
+    // Where the thread last put an override-redirect mirror on the receiver's screen (no window
+    // manager moves those); nothing before it has, and for other mirrors.
+    std::optional<Rect> placed(uint32_t mirror) const;
 
 private:
     struct Op {
@@ -151,6 +154,7 @@ private:
     bool out_of_turn_ = false;              // pipe thread only: the receiver's answers lost their order
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
     std::vector<uint32_t> starved_;
+    std::unordered_map<uint32_t, Rect> placed_;
 
     // The thread's own.
     std::unordered_map<std::string, uint32_t> atoms_;

@@ -234,6 +234,11 @@ bool Replicator::goes_with(uint32_t window, uint32_t owner) {
     return popup && place && telvane::server::goes_with(*popup, owner, place->place);
 }
 
+std::optional<Rect> Replicator::placed(uint32_t host, uint32_t mirror) const {
+    auto pipe = pipes_.find(host);
+    return pipe == pipes_.end() ? std::nullopt : pipe->second->placed(mirror);
+}
+
 void Replicator::restack(const std::vector<uint32_t> &root_children) {
     // Menus and tooltips stay out: they lie above everything anyway, and a window manager's
     // frame raised on request could end above them.

@@ -89,6 +89,9 @@ public:
     // True when `window`, just mapped by the client of `owner`, which is shared alone, goes along
     // with it (mirror_layout.h goes_with). Waits for upstream's answers.
     bool goes_with(uint32_t window, uint32_t owner);
+    // Where the override-redirect mirror `mirror` lies on `host`'s screen, as far as its thread
+    // has put it there.
+    std::optional<Rect> placed(uint32_t host, uint32_t mirror) const;
 
 private:
     struct Source {

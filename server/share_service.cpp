@@ -654,7 +654,10 @@ std::optional<InputTarget> ShareService::input_target(uint32_t host, uint32_t mi
                           [&](const Share &x) { return x.host == host && x.mirror == mirror; });
     if (s == shares_.end()) return std::nullopt;
     auto in = input_.find(host);
-    InputTarget t{s->window, in != input_.end() && in->second.allowed};
+    InputTarget t{s->window, in != input_.end() && in->second.allowed, {}};
+    for (const Share &o : shares_)
+        if (o.host == host && o.follows == s->window)
+            if (auto r = replicator_->placed(host, o.mirror)) t.popups.push_back({o.window, r->x, r->y, r->width, r->height});
     // An application set to take input from the local display only is named by any one of its
     // windows; its windows are those shared under the same tag.
     for (const Share &o : shares_) {

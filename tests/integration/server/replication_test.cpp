@@ -503,7 +503,6 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     const Place menu_place = place_of(rx, menu_mirror);
     EXPECT_TRUE(menu_place.inside(640, 480));
     EXPECT_TRUE(menu_place.overlaps(place_of(rx, mirror.id())));
-    if (GetParam() == "twm") screenshot_area(r.xvfb->name(), "replication-twm-receiver");
     xcb_unmap_window(c.get(), menu);
     xcb_flush(c.get());
     EXPECT_TRUE(wait_until(rx, [&] { return windows_with(rx, r.marker) == before; })) << "the menu's mirror stayed";
