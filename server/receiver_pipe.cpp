@@ -210,7 +210,7 @@ void ReceiverPipe::apply(const Op &op) {
         s.y = static_cast<int16_t>(at.y);
         // No background: exposed parts are painted from the picture, without a flash of white.
         const uint32_t values[] = {XCB_BACK_PIXMAP_NONE, XCB_GRAVITY_NORTH_WEST, s.override_redirect ? 1u : 0u,
-                                   XCB_EVENT_MASK_EXPOSURE | s.extra_events};
+                                   XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY | s.extra_events};
         xcb_create_window(c_, XCB_COPY_FROM_PARENT, op.mirror, root_, s.x, s.y, std::max<uint16_t>(s.width, 1),
                           std::max<uint16_t>(s.height, 1), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                           XCB_CW_BACK_PIXMAP | XCB_CW_BIT_GRAVITY | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK,

@@ -120,6 +120,7 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
         Source s;
         s.gate = FrameGate(options_.timing);
         s.geometry = watched->geometry;
+        s.sizes_given = {{s.geometry.width, s.geometry.height}};
         s.picture->format = watched->format;
         if (auto t = capture_->property(window, transient_atom_); t && t->format == 32 && t->data.size() >= 4)
             std::memcpy(&s.transient_for, t->data.data(), 4);
@@ -234,6 +235,17 @@ bool Replicator::goes_with(uint32_t window, uint32_t owner) {
     return popup && place && telvane::server::goes_with(*popup, owner, place->place);
 }
 
+void Replicator::give_size(Source &s, std::optional<std::pair<int16_t, int16_t>> position) {
+    s.sizes_given.emplace_back(s.geometry.width, s.geometry.height);
+    if (s.sizes_given.size() > 4) s.sizes_given.erase(s.sizes_given.begin());
+    for (const auto &[host, mirror] : s.mirrors)
+        pipes_.at(host)->configure(mirror, position, s.geometry.width, s.geometry.height);
+}
+
+void Replicator::resize_window(uint32_t window, uint16_t width, uint16_t height) {
+    if (capture_ && sources_.count(window)) capture_->resize(window, width, height);
+}
+
 std::optional<Rect> Replicator::placed(uint32_t host, uint32_t mirror) const {
     auto pipe = pipes_.find(host);
     return pipe == pipes_.end() ? std::nullopt : pipe->second->placed(mirror);
@@ -273,6 +285,18 @@ std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb
         auto *e = reinterpret_cast<const xcb_graphics_exposure_event_t *>(ev);
         if (window_of(host, e->drawable))
             pipe->second->repaint_lost(e->drawable, {{e->x, e->y, e->width, e->height}});
+        break;
+    }
+    case XCB_CONFIGURE_NOTIFY: {
+        // A size that we did not give it: the receiver's user resized the mirror.
+        auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(ev);
+        const uint32_t w = e->event == e->window ? window_of(host, e->window) : 0;
+        if (!w || e->override_redirect) break;
+        const Source &s = sources_.at(w);
+        const std::pair<uint16_t, uint16_t> size{e->width, e->height};
+        if (size != std::make_pair(s.geometry.width, s.geometry.height) &&
+            std::find(s.sizes_given.begin(), s.sizes_given.end(), size) == s.sizes_given.end())
+            notes.push_back({ReplicationNote::Kind::MirrorResized, host, w, e->width, e->height});
         break;
     }
     case XCB_CLIENT_MESSAGE: {
@@ -349,8 +373,7 @@ void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &not
         if (!resized && !follow_moves) break;
         std::optional<std::pair<int16_t, int16_t>> position;
         if (ev.geometry.override_redirect) position = std::make_pair(ev.geometry.x, ev.geometry.y);
-        for (const auto &[host, mirror] : s.mirrors)
-            pipes_.at(host)->configure(mirror, position, ev.geometry.width, ev.geometry.height);
+        give_size(s, position);
         if (resized) {
             s.whole = true;
             s.gate.damaged(now);

@@ -31,10 +31,12 @@ struct ReplicationNote {
         TopLevelMapped,      // `window` is a top level that was just mapped upstream
         DaisyChainRevoked,   // `window`, a received copy, may no longer be shared onward
         Unmapped,            // `window` was unmapped upstream
+        MirrorResized,       // the receiver's user gave `window`'s mirror the size `width` x `height`
     };
     Kind kind;
     uint32_t host = 0;
     uint32_t window = 0;
+    uint16_t width = 0, height = 0;
 };
 
 class Replicator {
@@ -92,6 +94,9 @@ public:
     // Where the override-redirect mirror `mirror` lies on `host`'s screen, as far as its thread
     // has put it there.
     std::optional<Rect> placed(uint32_t host, uint32_t mirror) const;
+    // Asks upstream to give `window` the size its mirror on `host` was given there; the share
+    // service calls it for receivers whose input the window takes.
+    void resize_window(uint32_t window, uint16_t width, uint16_t height);
 
 private:
     struct Source {
@@ -104,7 +109,11 @@ private:
         bool received_copy = false;  // carries TL_SERVER_NAME: it came from another sender
         std::map<uint32_t, uint32_t> mirrors;   // host -> mirror
         std::map<uint32_t, uint32_t> groups;    // host -> the group its mirror there belongs to
+        // The sizes its mirrors were last given (by us): a mirror's ConfigureNotify with one of
+        // them is our own doing, late, not its user's.
+        std::vector<std::pair<uint16_t, uint16_t>> sizes_given;
     };
+    void give_size(Source &s, std::optional<std::pair<int16_t, int16_t>> position);
 
     void handle(const SourceEvent &ev, std::vector<ReplicationNote> &notes);
     void capture_frame(uint32_t window, Source &s, std::vector<ReplicationNote> &notes);

@@ -526,6 +526,16 @@ void ShareService::handle_note(const ReplicationNote &n) {
         close_if_idle(n.host);
         break;
     case Kind::TopLevelMapped: share_new_top_level(n.window); break;
+    case Kind::MirrorResized: {
+        // Resizing the window is input: only a receiver whose input it takes may do it. Other
+        // receivers' mirrors keep the size they were given there, showing part of the window
+        // (setting it back could start a tug of war with a window manager that keeps it so).
+        auto s = std::find_if(shares_.begin(), shares_.end(),
+                              [&](const Share &x) { return x.host == n.host && x.window == n.window; });
+        auto target = s != shares_.end() ? input_target(n.host, s->mirror) : std::nullopt;
+        if (target && target->allowed) replicator_->resize_window(n.window, n.width, n.height);
+        break;
+    }
     case Kind::Unmapped:
         // A menu or dialog that went with a window shared alone goes when it is unmapped.
         for (size_t i = shares_.size(); i-- > 0;)

@@ -561,6 +561,13 @@ std::optional<std::vector<uint32_t>> CaptureLink::collect_stacking() {
     return std::vector<uint32_t>(children, children + xcb_query_tree_children_length(t.get()));
 }
 
+void CaptureLink::resize(uint32_t window, uint16_t width, uint16_t height) {
+    if (broken()) return;
+    const uint32_t size[] = {width, height};
+    xcb_configure_window(conn_.get(), window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    xcb_flush(conn_.get());
+}
+
 std::optional<NewWindow> CaptureLink::describe(uint32_t window) {
     if (broken()) return std::nullopt;
     xcb_connection_t *c = conn_.get();

@@ -131,6 +131,9 @@ public:
     // for; nothing when it is gone. Waits for the answers: for share decisions, not the event path.
     std::optional<NewWindow> describe(uint32_t window);
 
+    // Asks for `window` to get the size `width` x `height` (its window manager, if any, decides).
+    void resize(uint32_t window, uint16_t width, uint16_t height);
+
     // The atom for `name` on upstream (created when missing); 0 when upstream is gone.
     uint32_t atom(const std::string &name);
     // The value of `property` on `window`; nothing when unset or the window is gone. Waits for

@@ -485,6 +485,13 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
         rx, xcb_get_property(rx, 0, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18), nullptr));
     ASSERT_TRUE(hints && xcb_get_property_value_length(hints.get()) >= 4);
     EXPECT_EQ(*static_cast<const uint32_t *>(xcb_get_property_value(hints.get())) & (16u | 32u), 0u);
+    // A receiver whose input is allowed resizes the window through its mirror.
+    send_share(c.get(), codes.major, kAllowInput, r.host);
+    expect_event(7);
+    const uint32_t size[] = {260, 180};
+    xcb_configure_window(rx, mirror.id(), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    xcb_flush(rx);
+    EXPECT_TRUE(eventually([&] { return place_of(c.get(), w).width == 260 && place_of(c.get(), w).height == 180; }));
 
     // A menu of the same client over it comes along, on the screen and over the window's mirror,
     // and goes when it is unmapped.
