@@ -13,7 +13,6 @@ TEST(MirrorLayout, MirrorsAreMovedInWholeKeepingTheirShareLayout) {
         Decoration decoration;
         Point want;
     } rows[] = {
-        {"fits where it is", {100, 50, 200, 100}, {}, {}, {100, 50}},
         {"xcalc at +700+450 on 640x480", {700, 450, 226, 300}, {}, {}, {414, 180}},
         {"room kept for the frame", {500, 400, 100, 50}, {}, kManagedDecoration, {500, 398}},
         {"off the top left", {-30, -10, 100, 100}, {}, {}, {0, 0}},
