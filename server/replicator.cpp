@@ -88,6 +88,7 @@ void Replicator::remove_receiver(uint32_t host) {
     for (auto it = sources_.begin(); it != sources_.end();) {
         it->second.mirrors.erase(host);
         it->second.groups.erase(host);
+        it->second.shown_on.erase(host);
         if (it->second.mirrors.empty()) {
             if (capture_) capture_->unwatch(it->first);
             it = sources_.erase(it);
@@ -206,6 +207,7 @@ void Replicator::stop(uint32_t host, uint32_t window, bool destroy_mirror) {
     if (destroy_mirror && pipe != pipes_.end()) pipe->second->destroy(m->second);
     it->second.mirrors.erase(m);
     it->second.groups.erase(host);
+    it->second.shown_on.erase(host);
     if (it->second.mirrors.empty()) {
         if (capture_) capture_->unwatch(window);
         sources_.erase(it);
@@ -287,11 +289,16 @@ std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb
             pipe->second->repaint_lost(e->drawable, {{e->x, e->y, e->width, e->height}});
         break;
     }
+    case XCB_MAP_NOTIFY: {
+        auto *e = reinterpret_cast<const xcb_map_notify_event_t *>(ev);
+        if (uint32_t w = e->event == e->window ? window_of(host, e->window) : 0) sources_.at(w).shown_on.insert(host);
+        break;
+    }
     case XCB_CONFIGURE_NOTIFY: {
         // A size that we did not give it: the receiver's user resized the mirror.
         auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(ev);
         const uint32_t w = e->event == e->window ? window_of(host, e->window) : 0;
-        if (!w || e->override_redirect) break;
+        if (!w || e->override_redirect || !sources_.at(w).shown_on.count(host)) break;
         const Source &s = sources_.at(w);
         const std::pair<uint16_t, uint16_t> size{e->width, e->height};
         if (size != std::make_pair(s.geometry.width, s.geometry.height) &&

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 #include <xcb/xcb.h>
@@ -112,6 +113,9 @@ private:
         // The sizes its mirrors were last given (by us): a mirror's ConfigureNotify with one of
         // them is our own doing, late, not its user's.
         std::vector<std::pair<uint16_t, uint16_t>> sizes_given;
+        // Hosts where its mirror has been mapped: what a window manager does to a mirror while
+        // it takes it in (keeping it inside the screen) is no user's resize.
+        std::set<uint32_t> shown_on;
     };
     void give_size(Source &s, std::optional<std::pair<int16_t, int16_t>> position);
 
