@@ -86,13 +86,20 @@ protected:
     // Runs telvane-request with `args` while the program handles events; its exit status and
     // standard output.
     Run request(std::vector<std::string> args) {
+        ChildProcess p = start_request(std::move(args));
+        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        return ended(p);
+    }
+    ChildProcess start_request(std::vector<std::string> args) {
         args.insert(args.begin(), {build_path("request/telvane-request"), "--display", server->name()});
         ChildProcess::Options options;
         options.stdout_path = scratch.file("request.out");
         options.stderr_path = scratch.file("request.err");
         ChildProcess p = ChildProcess::start(args, options);
         EXPECT_TRUE(p);
-        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        return p;
+    }
+    Run ended(ChildProcess &p) {
         auto status = p.wait_for_exit(std::chrono::seconds(5));
         return {status ? exit_code(*status) : -1,
                 read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"))};
@@ -193,6 +200,33 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 2; }));
     raw.emplace(server->name());
     EXPECT_EQ(raw_request(69, 0, 0, 0)[0][2], 69) << "the program survived";
+}
+
+TEST_F(ExternalRequests, AReplyThatWaitsForTheUsersOkIsLateNotLost) {
+    // A received copy without daisy chaining: the refusal (23) is shown before it is answered.
+    ForeignWindow copy(server->name(), "Copy");
+    XChangeProperty(display, copy.id(), XInternAtom(display, "TL_SERVER_NAME", False), XA_STRING, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>("hosta"), 5);
+    const std::vector<std::string> share = {"share-alone", hex(copy.id()), receiver_name()};
+    std::vector<std::string> args = {"--timeout", "1"};
+    args.insert(args.end(), share.begin(), share.end());
+    ChildProcess late = start_request(args);
+    std::vector<std::string> texts;
+    // OK is pressed only once the tool has given up.
+    answer_dialogs(texts, [&] { return late.wait_for_exit(std::chrono::seconds(10)), nullptr; });
+    ASSERT_TRUE(pump_until([&] { return !texts.empty(); }, std::chrono::seconds(20)));
+    Run run = ended(late);
+    EXPECT_EQ(run.status, 4) << run.out;
+    EXPECT_NE(run.out.find("no reply yet: Telvane may be showing a message to its user; the outcome follows when it "
+                           "is answered"),
+              std::string::npos)
+        << run.out;
+    args = {"--wait-for-user", "--json"};
+    args.insert(args.end(), share.begin(), share.end());
+    run = request(args);
+    EXPECT_EQ(run.status, 23) << run.out;
+    EXPECT_NE(run.out.find("\"status\": \"23\""), std::string::npos) << run.out;
+    EXPECT_EQ(texts.size(), 2u);
 }
 
 TEST_F(ExternalRequests, SelectedReceiversInTheWordsUpToFiveThenInTheProperty) {
