@@ -179,6 +179,11 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(21, 0, 0, 0x1 | 0x4 | (50L << 16))[0][2], 0);
     EXPECT_NE(log_text().find("REMOTE set delay time to '5.0' '5.0'"), std::string::npos);
     EXPECT_NE(log_text().find("RETURN:decode_OptsMask([0][0][1][0][1])"), std::string::npos);
+    // The delay reaches the server, in milliseconds; off and on together turn logging on.
+    EXPECT_NE(trace().find("name=SetInputDelay length=4 bytes=16 arg1=0x00001388"), std::string::npos);
+    user_preference.dialog_level = 2;
+    EXPECT_EQ(raw_request(21, 0, 0, 0x2 | 0x4)[0][2], 0);
+    EXPECT_EQ(user_preference.dialog_level, 4);
 
     // Share-same with one known receiver and one that cannot be added (no name property).
     Atom known = add_row(receiver_name(), "Receiver One");
@@ -188,6 +193,15 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
     EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
     EXPECT_EQ(replies[2][2], 40);
+    // With w3 = -1 the list is the property's, whatever w2 says.
+    std::array<long, 2> listed = {static_cast<long>(unknown), static_cast<long>(known)};
+    XChangeProperty(raw->display(), raw->window, XInternAtom(raw->display(), "TL_EXTERNAL_REQUEST", False), XA_ATOM,
+                    32, PropModeReplace, reinterpret_cast<unsigned char *>(listed.data()), 2);
+    replies = raw_request(15, 5, -1, 0, 3);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
+    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
+    EXPECT_EQ(replies[2], (std::vector<long>{-1, 5, 40, 0, 0}));
 
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
     raw->set_text(unknown, std::string(300, 'x'));
