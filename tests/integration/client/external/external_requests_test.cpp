@@ -6,6 +6,7 @@
 #include "external/external_requests.h"
 #include "external/remote_auth.h"
 #include "main_window_fixture.h"
+#include "registry/host_identity.h"
 #include "program_fixture.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
@@ -157,6 +158,17 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find(hex(target.id()) + "  160x120+300+300\n  "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(hex(other.id()) + "  70x80+50+60"), std::string::npos) << run.out;
+
+    // Share-same with a second receiver: a reply for each receiver and no final one, the second
+    // once its connection is made.
+    std::optional<XvfbServer> second = XvfbServer::start();
+    ASSERT_TRUE(second);
+    Atom sharing = create_hostatom(rx.c_str(), display), joining = add_row(second->tcp_name() + ".0", "Second");
+    auto replies = raw_request(15, static_cast<long>(sharing), static_cast<long>(joining), 0, 2);
+    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(sharing), 0, 0, 0, 0}));
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(joining), 0, 0, 0, 0}));
+    EXPECT_TRUE(pump_until([&] { return mirror_windows(second->name()).size() == 1; }));
 }
 
 TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
