@@ -143,6 +143,8 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("windows: "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(hex(target.id())), std::string::npos) << "not the hidden window: " << run.out;
+    run = request({"status"});
+    EXPECT_NE(run.out.find("\ninput " + rx + ".0: not allowed\n"), std::string::npos) << run.out;
     run = request({"unshare", "--name", "Notes", rx});
     EXPECT_EQ(run.status, 0) << run.out;
     run = request({"unshare", "--name", "Notes", rx});
