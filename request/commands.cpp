@@ -297,6 +297,8 @@ Parsed parse(const std::vector<std::string> &args) {
         const std::string &a = args[i];
         if (a == "--json") {
             p.options.json = true;
+        } else if (a == "--wait-for-user") {
+            p.options.wait_for_user = true;
         } else if (a == "--help" || a == "-h") {
             p.options.help = true;
         } else if (a == "--version") {
@@ -368,10 +370,11 @@ std::string usage(const std::string &subcommand) {
                s.what + "\n";
     }
     std::string head =
-        "usage: telvane-request [--display D] [--timeout SECONDS] [--json] COMMAND ARGS...\n"
+        "usage: telvane-request [--display D] [--timeout SECONDS | --wait-for-user] [--json] COMMAND ARGS...\n"
         "       telvane-request [COMMAND] --help | --version\n"
         "  --display D        the display Telvane runs on (default: $DISPLAY)\n"
         "  --timeout SECONDS  how long to wait for the replies (default 30)\n"
+        "  --wait-for-user    wait as long as a message of Telvane's waits for its user\n"
         "  --json             print one JSON object instead of \"key: value\" lines\n"
         "  --help             this text, or one command's; --version: the version\n"
         "commands:\n";
@@ -380,7 +383,8 @@ std::string usage(const std::string &subcommand) {
         "RECEIVER is a display name such as host:0 or 192.0.2.7:1.0. Telvane must accept requests\n"
         "(resource Telvane.enableCommandLine: 1). Exit status: 0 when done, else the status code\n"
         "Telvane answered (its meaning is printed), 1 for a refused access check, 2 for a usage error\n"
-        "or a title that names no window or several, 3 when Telvane cannot be reached.\n";
+        "or a title that names no window or several, 3 when Telvane cannot be reached, 4 when it has\n"
+        "not answered yet (a message of its own may be waiting for its user).\n";
     return head + out + tail;
 }
 
@@ -404,8 +408,20 @@ std::string status_text(long status) {
     return it != kStatus.end() ? it->second : "unknown status " + std::to_string(status);
 }
 
+bool lists_all_receivers(const Command &c) { return c.code == 27 && !c.window && c.receivers.empty(); }
+
+Outcome failure(const std::string &command, const std::string &message, int exit_status) {
+    Outcome o;
+    if (!command.empty()) o.fields.emplace_back("command", command);
+    o.fields.emplace_back("status", "none");
+    o.fields.emplace_back("error", message);
+    o.exit_status = exit_status;
+    return o;
+}
+
 Outcome describe(const Command &c, const long words[5], const std::vector<Reply> &replies,
-                 const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items) {
+                 const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items,
+                 const std::vector<std::pair<uint32_t, bool>> &inputs) {
     Outcome o;
     auto add = [&](const std::string &k, const std::string &v) { o.fields.emplace_back(k, v); };
     auto status = [&](long s) {
@@ -415,9 +431,12 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     };
     add("command", c.name);
     if (replies.empty()) {
+        // Telvane answers some requests only once its user has answered the message it shows
+        // first (a refused daisy chain, a refused consent); it is on the display, so it is alive.
         add("status", "none");
-        add("meaning", "no reply from Telvane in time");
-        o.exit_status = 3;
+        add("meaning", "no reply yet: Telvane may be showing a message to its user; the outcome follows when it is "
+                       "answered");
+        o.exit_status = 4;
         return o;
     }
     const long *w = replies.back().w;
@@ -484,7 +503,14 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     case 27:
         status(w[2]);
         if (w[2] != 0) break;
-        if (c.receivers.empty()) {
+        if (lists_all_receivers(c)) {
+            // Asked about no window, Telvane lists its receivers without their input states;
+            // those came from each receiver's own status.
+            list("receivers", items, true);
+            for (uint32_t host : items)
+                for (const auto &[id, allowed] : inputs)
+                    if (id == host) add("input " + name_of(host, names), allowed ? "allowed" : "not allowed");
+        } else if (c.receivers.empty()) {
             const auto allowed = static_cast<size_t>(w[3]);
             list("receivers", items, true);
             std::vector<uint32_t> with_input(items.begin(), items.begin() + std::min(allowed, items.size()));

@@ -55,6 +55,7 @@ struct Options {
     std::string display;  // empty: $DISPLAY
     double timeout = 30;  // seconds to wait for the replies
     bool json = false;
+    bool wait_for_user = false;  // --wait-for-user: no time limit
     bool help = false;
     bool version = false;   // --version
     std::string help_for;  // the subcommand whose help was asked for
@@ -90,9 +91,17 @@ struct Outcome {
     std::vector<std::pair<std::string, std::string>> fields;
 };
 // `names` gives the text for atoms and windows the replies mention (receiver names read from
-// the requester's properties); `items` is the list property a reply points to.
+// the requester's properties); `items` is the list property a reply points to; `inputs` holds,
+// for `status` without an argument, each receiver's input state as its own status gave it.
+// No reply means Telvane, found on the display, has not answered yet: exit status 4.
 Outcome describe(const Command &command, const long words[5], const std::vector<Reply> &replies,
-                 const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items);
+                 const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items,
+                 const std::vector<std::pair<uint32_t, bool>> &inputs = {});
+// Whether the command is `status` without an argument, which asks each receiver's input state
+// afterwards.
+bool lists_all_receivers(const Command &command);
+// An outcome that is only an error of the tool's own: a usage error (2), no Telvane (3).
+Outcome failure(const std::string &command, const std::string &message, int exit_status);
 // The outcome as "key: value" lines, or as one JSON object.
 std::string render(const Outcome &outcome, bool json);
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <vector>
@@ -118,16 +119,59 @@ std::vector<uint32_t> list_property(Display *dpy, Window w, Atom atom) {
     return out;
 }
 
+// With --json the one JSON object goes to standard output, errors included.
+bool json_output = false;
+std::string command_name;
+
 int fail(const std::string &message, int status) {
-    std::fprintf(stderr, "telvane-request: %s\n", message.c_str());
+    if (json_output) std::fputs(render(failure(command_name, message, status), true).c_str(), stdout);
+    else std::fprintf(stderr, "telvane-request: %s\n", message.c_str());
     return status;
+}
+
+// Sends one request to Telvane's window and collects its replies until they are complete, the
+// time is up (none with `deadline` unset), or Telvane's window goes away (`gone` set).
+std::vector<Reply> exchange(Display *d, Window telvane, Atom request_atom, const long words[5],
+                            const std::vector<uint32_t> &hosts, std::optional<std::chrono::steady_clock::time_point> deadline,
+                            bool *gone) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = telvane;
+    event.xclient.message_type = request_atom;
+    event.xclient.format = 32;
+    for (int i = 0; i < 5; ++i) event.xclient.data.l[i] = words[i];
+    XSendEvent(d, telvane, False, NoEventMask, &event);
+    XSync(d, False);
+    std::vector<Reply> replies;
+    while (!complete(words, hosts, replies) && !*gone) {
+        while (XPending(d) && !complete(words, hosts, replies)) {
+            XNextEvent(d, &event);
+            if (event.type == DestroyNotify && event.xdestroywindow.window == telvane) *gone = true;
+            if (event.type != ClientMessage || event.xclient.message_type != request_atom) continue;
+            Reply r;
+            for (int i = 0; i < 5; ++i) r.w[i] = event.xclient.data.l[i];
+            replies.push_back(r);
+        }
+        if (complete(words, hosts, replies) || *gone) break;
+        int wait = -1;
+        if (deadline) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            wait = static_cast<int>(left.count());
+        }
+        pollfd fd{ConnectionNumber(d), POLLIN, 0};
+        poll(&fd, 1, wait);
+    }
+    return replies;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
     Parsed parsed = parse(std::vector<std::string>(argv + 1, argv + argc));
-    if (!parsed.ok) return fail(parsed.error + "\n" + usage(), 2);
+    json_output = parsed.options.json;
+    command_name = parsed.options.command.name;
+    if (!parsed.ok) return fail(json_output ? parsed.error : parsed.error + "\n" + usage(), 2);
     const Options &o = parsed.options;
     if (o.version) {
         std::printf("telvane-request %s\n", TELVANE_VERSION);
@@ -144,6 +188,8 @@ int main(int argc, char **argv) {
     const Window root = DefaultRootWindow(d);
     Window telvane = find_below(d, root, [&](Window w) { return has_class(d, w, "Telvane"); });
     if (!telvane) return fail("no Telvane main window on this display", 3);
+    // Telvane going away ends a wait that has no limit.
+    XSelectInput(d, telvane, StructureNotifyMask);
     const Atom request_atom = XInternAtom(d, "TL_EXTERNAL_REQUEST", False);
 
     // The requester window: replies and properties come to it.
@@ -192,31 +238,13 @@ int main(int argc, char **argv) {
         words[3] = static_cast<long>(address);
     }
 
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = telvane;
-    event.xclient.message_type = request_atom;
-    event.xclient.format = 32;
-    for (int i = 0; i < 5; ++i) event.xclient.data.l[i] = words[i];
-    XSendEvent(d, telvane, False, NoEventMask, &event);
-    XSync(d, False);
-
-    std::vector<Reply> replies;
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(o.timeout);
-    while (!complete(words, hosts, replies)) {
-        while (XPending(d) && !complete(words, hosts, replies)) {
-            XNextEvent(d, &event);
-            if (event.type != ClientMessage || event.xclient.message_type != request_atom) continue;
-            Reply r;
-            for (int i = 0; i < 5; ++i) r.w[i] = event.xclient.data.l[i];
-            replies.push_back(r);
-        }
-        if (complete(words, hosts, replies)) break;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd fd{ConnectionNumber(d), POLLIN, 0};
-        poll(&fd, 1, static_cast<int>(left.count()));
-    }
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    if (!o.wait_for_user)
+        deadline = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(o.timeout));
+    bool gone = false;
+    std::vector<Reply> replies = exchange(d, telvane, request_atom, words, hosts, deadline, &gone);
+    if (gone && replies.empty()) return fail("Telvane went away before it answered", 3);
 
     // What the replies point to: a list on the requester window, receivers' names by atom.
     std::vector<uint32_t> items = list_property(d, requester, request_atom);
@@ -230,7 +258,15 @@ int main(int argc, char **argv) {
         std::string text = text_property(d, requester, static_cast<Atom>(id));
         if (!text.empty()) names.emplace_back(id, text);
     }
-    Outcome outcome = describe(c, words, replies, names, items);
+    // Each receiver's own status tells whether its input is allowed.
+    std::vector<std::pair<uint32_t, bool>> inputs;
+    if (lists_all_receivers(c) && !replies.empty() && replies.back().w[2] == 0)
+        for (uint32_t host : items) {
+            const long ask[5] = {27, static_cast<long>(requester), 0, static_cast<long>(host), 0};
+            std::vector<Reply> answer = exchange(d, telvane, request_atom, ask, {}, deadline, &gone);
+            if (!answer.empty() && answer.back().w[2] == 0) inputs.emplace_back(host, answer.back().w[3] != 0);
+        }
+    Outcome outcome = describe(c, words, replies, names, items, inputs);
     std::fputs(render(outcome, o.json).c_str(), stdout);
     XDestroyWindow(d, requester);
     return outcome.exit_status;

@@ -12,6 +12,17 @@ if [ -z "${VIEWER:-}" ] && [ -x "$build/whiteboard/telvane-whiteboard" ]; then
   export VIEWER="$build/whiteboard/telvane-whiteboard"
 fi
 
+# The public address books: where TELVANE_PUBLIC_DIR points, else the installed ones, else
+# (nothing installed) the example books of this tree, so that the address book is not empty.
+if [ -z "${TELVANE_PUBLIC_DIR:-}" ]; then
+  prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+  if [ ! -d /usr/lib/X11/Telvane/address_books ] && [ ! -d "${prefix:-/usr/local}/lib/X11/Telvane/address_books" ]; then
+    export TELVANE_PUBLIC_DIR
+    TELVANE_PUBLIC_DIR="$(cd "$(dirname "$0")/.." && pwd)/resources"
+    echo "run: public address books from $TELVANE_PUBLIC_DIR/address_books"
+  fi
+fi
+
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done

@@ -3,10 +3,12 @@
 
 #include "log.h"
 #include "receivers/address_text.h"
+#include "receiver_address.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 char *PROGRAM = nullptr;
 XtAppContext app_context = nullptr;
@@ -98,7 +100,15 @@ int add_xxhosts(const char *value, Atom **array, int *count) {
             fprintf(stderr, "Telvane: Problem parsing 'dontREport' strings\n");
             continue;
         }
-        append_grown(&atoms, &stored, XInternAtom(display, name, False));
+        // A receiver is known by the atom of its address text ("127.0.0.1:5.0"), whatever name
+        // the user typed for it; the atom of the word itself ("localhost:5.0") would match only
+        // receivers written as addresses. So each word is resolved as a typed receiver is.
+        std::string address = telvane::names::canonical_display(name);
+        if (address.empty()) {
+            log_msg1("dontReportProblems: '%s' does not resolve to an address; left out", name);
+        } else {
+            append_grown(&atoms, &stored, XInternAtom(display, address.c_str(), False));
+        }
         free(name);
     }
     if (n > 0) free(words[0]);

@@ -56,7 +56,8 @@ extern int recs_added;
 int add_xxnames(const char *value, char ***array, int *count);
 
 // Like add_xxnames, but each word must be a display name and is stored as the atom of its
-// normalised form; a word that is not is reported on standard error and skipped.
+// address text, the atom that names a receiver typed so; a word that is not a display name is
+// reported on standard error and skipped, one whose host does not resolve is logged and skipped.
 int add_xxhosts(const char *value, Atom **array, int *count);
 
 // 1 for exactly "TRUE", "True", "true", "YES", "Yes" or "yes"; 0 for anything else.

@@ -21,6 +21,7 @@
 #include <Xm/Text.h>
 #include <Xm/TextF.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,12 @@ void ok_SL_callback(Widget, XtPointer client, XtPointer) {
     std::string name = trimmed(typed.get());
     if (name.empty()) {
         message0(SaveList, 1, 0x11, 2, 25, "Filename NOT specified");
+        return;
+    }
+    // Control characters never show in the book lists: Ctrl+A before ".hidden" makes a name
+    // that looks hidden and is not. Such a name is refused as a hidden one is.
+    if (std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
+        message0(SaveList, 1, 0x11, 2, 21, "Filename may NOT begin with a '.'");
         return;
     }
     std::string path;

@@ -63,7 +63,8 @@ TelePlace tele_place(int direction, int width, int height, int x, int y, bool ke
         p.top = std::max(p.top, 0);
     }
     // Turning away from the left or top edge moves the window by the hot spots' distance, which
-    // in a parent less than 47 pixels across can carry it past the other edge again.
+    // in a parent less than 47 pixels across can carry it past the other edge again. A parent
+    // narrower (or lower) than a telepointer keeps it at left 0 (top 0).
     p.left = std::max(0, std::min(p.left, width - TELE_SIZE));
     p.top = std::max(0, std::min(p.top, height - TELE_SIZE));
     return p;

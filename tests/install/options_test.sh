@@ -24,7 +24,7 @@ check "$build/server/telvane-server" "$src/server/telvane-server.1" \
 check "$build/consent/telvane-consent" "$src/consent/telvane-consent.1" \
   --listen --timeout --read-timeout --accept-all --refuse-all -display --help --version
 check "$build/whiteboard/telvane-whiteboard" "$src/whiteboard/telvane-whiteboard.1" -grab --help --version
-check "$build/request/telvane-request" "$src/request/telvane-request.1" --display --timeout --json --help --version
+check "$build/request/telvane-request" "$src/request/telvane-request.1" --display --timeout --wait-for-user --json --help --version
 mandoc -T lint -W warning "$src/src/telvane.1" || fail "telvane.1 does not lint clean"
 for program in "$build/server/telvane-server --no-such-option" "$build/consent/telvane-consent --no-such-option"; do
   set +e

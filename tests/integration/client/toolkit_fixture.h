@@ -105,7 +105,7 @@ protected:
         // The dialog went with its display; the next one is built afresh.
         MessageSH = Message = messTypeIcon = msg_text = nullptr;
         ok_button = yes_button = cancel_button = no_button = help_button = nullptr;
-        msgDefaultButton = transient_for_widget = Msg_Help = nullptr;
+        msgDefaultButton = transient_for_widget = Msg_Help = Form_Help = Main_Help = nullptr;
         pixmapError = pixmapWarning = pixmapInformation = pixmapQuestion = pixmapWorking = 0;
         message_in_progress = 0;
         tlEventType = 0;

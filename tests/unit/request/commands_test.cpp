@@ -66,7 +66,11 @@ TEST(RequestOutcome, StatusesBecomeExitCodesAndTexts) {
     Outcome refused = describe(p.options.command, words, {Reply{{501, 0x400001, 14, 0, 0}}}, {}, {});
     EXPECT_EQ(refused.exit_status, 14);
     EXPECT_EQ(render(refused, false), "command: share\nstatus: 14\nmeaning: no X server running on the receiver\n");
-    EXPECT_EQ(describe(p.options.command, words, {}, {}, {}).exit_status, 3) << "no reply in time";
+    Outcome late = describe(p.options.command, words, {}, {}, {});
+    EXPECT_EQ(late.exit_status, 4) << "Telvane is there, its reply is late";
+    EXPECT_EQ(late.fields.back().second,
+              "no reply yet: Telvane may be showing a message to its user; the outcome follows when it is answered");
+    EXPECT_EQ(render(failure("", "no command given", 2), true), "{\"status\": \"none\", \"error\": \"no command given\"}\n");
 
     Parsed status = parse({"status", "--name", "Editor"});
     const long sw[5] = {27, 99, 0x400001, 0, 0};
@@ -75,6 +79,14 @@ TEST(RequestOutcome, StatusesBecomeExitCodesAndTexts) {
     EXPECT_EQ(render(o, true),
               "{\"command\": \"status\", \"status\": \"0\", \"meaning\": \"done\", \"receivers\": \"a:0.0 b\\\"0\", "
               "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\"}\n");
+    // Without an argument: each receiver's input as its own status gave it.
+    Parsed all = parse({"--wait-for-user", "status"});
+    EXPECT_TRUE(all.options.wait_for_user);
+    const long aw[5] = {27, 99, 0, 0, 0};
+    o = describe(all.options.command, aw, {Reply{{-1, 0, 0, 0, 0}}}, {{501, "a:0.0"}, {502, "b:0.0"}}, {501, 502},
+                 {{502, true}, {501, false}});
+    EXPECT_EQ(render(o, false), "command: status\nstatus: 0\nmeaning: done\nreceivers: a:0.0 b:0.0\n"
+                                "input a:0.0: not allowed\ninput b:0.0: allowed\n");
     EXPECT_EQ(status_text(77), "unknown status 77");
 }
 

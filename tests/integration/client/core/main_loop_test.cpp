@@ -2,6 +2,9 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
+#include "extension/share_events.h"
+#include "registry/host_identity.h"
+#include "registry/hostatoms.h"
 #include "toolkit_fixture.h"
 #include "xvfb.h"
 
@@ -134,16 +137,17 @@ TEST_F(InProcess, ExternalRequestsAreDroppedWhileDisabled) {
     EXPECT_EQ(client_messages_seen, 1);
 }
 
-TEST_F(InProcess, DontReportWordsBecomeAtomsWhateverTheirBlanks) {
+TEST_F(InProcess, DontReportWordsBecomeReceiversAtomsWhateverTheirBlanks) {
     struct Case {
         const char *value;
         std::vector<std::string> names;
     };
+    // Each word names a receiver by its address text, as the receiver typed so is named.
     const Case cases[] = {
-        {"hostb:0", {"hostb:0.0"}},
-        {" hostb:0", {"hostb:0.0"}},
-        {"\tHostB:1.2\t\t hostc:3 ", {"hostb:1.2", "hostc:3.0"}},
-        {"  myhost:x  hostb:0", {"hostb:0.0"}},  // the bad word is skipped, the rest kept
+        {"localhost:7", {"127.0.0.1:7.0"}},
+        {"\tLocalHost:1.2\t\t 127.0.0.2:3 ", {"127.0.0.1:1.2", "127.0.0.2:3.0"}},
+        // A word that is no display name, or whose host does not resolve, is left out.
+        {"  myhost:x  no-such-host.invalid:0 127.0.0.2:0", {"127.0.0.2:0.0"}},
         {" \t ", {}},
     };
     for (const Case &c : cases) {
@@ -162,6 +166,21 @@ TEST_F(InProcess, DontReportWordsBecomeAtomsWhateverTheirBlanks) {
     int count = -1;
     EXPECT_EQ(add_xxhosts("", &untouched, &count), 0);
     EXPECT_EQ(count, -1);
+
+    // dontReportProblems.color: localhost:7 silences the colour report of the receiver typed
+    // as localhost:7.
+    Atom host = create_hostatom("localhost:7", display);
+    add_hostatom(host, "localhost:7.0", "localhost:7.0", 0);
+    ASSERT_EQ(add_xxhosts("localhost:7", &dontReport_Color_host, &dontReport_Color_count), 1);
+    TelvaneEvent bad_color{};
+    bad_color.status = 11;
+    bad_color.host = static_cast<unsigned>(host);
+    processTelvaneEvent(reinterpret_cast<XEvent *>(&bad_color));
+    EXPECT_EQ(bad_colors, nullptr);
+    free(dontReport_Color_host);
+    dontReport_Color_host = nullptr;
+    dontReport_Color_count = 0;
+    delete_all_hostatoms();
 }
 
 TEST_F(InProcess, MapStateOfTheMainWindowIsFollowed) {

@@ -108,7 +108,7 @@ TEST_F(TelvaneRun, ResourceListsAreLoggedAndBadHostWordsSkipped) {
     diagnostic_level();
     EXPECT_EQ(run({"-xrm", "Telvane.dontShare.name: xterm  xclock", "-xrm",
                    "Telvane.shareAlone.class: XCalc", "-xrm",
-                   "Telvane.dontReportProblems.color: \\ hostb:0\tmyhost:x ", "-xrm",
+                   "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
                    "Telvane.preventWindowTitleChange: yes"}),
               1);
     EXPECT_NE(err().find("Telvane: Problem parsing 'dontREport' strings\n"), std::string::npos) << err();
@@ -116,7 +116,8 @@ TEST_F(TelvaneRun, ResourceListsAreLoggedAndBadHostWordsSkipped) {
         ".Xdefaults dontShare.name: xterm  xclock",
         ".Xdefaults shareAlone.class: XCalc",
         ".Xdefaults preventWindowTitleChange: TRUE",
-        ".Xdefaults dontReportProblems.Color:  hostb:0\tmyhost:x",
+        "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
+        ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",
         "My display name is",  // start-up went on past the bad word
     }));
 }

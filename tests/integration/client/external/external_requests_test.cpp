@@ -6,6 +6,7 @@
 #include "external/external_requests.h"
 #include "external/remote_auth.h"
 #include "main_window_fixture.h"
+#include "registry/host_identity.h"
 #include "program_fixture.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
@@ -86,13 +87,20 @@ protected:
     // Runs telvane-request with `args` while the program handles events; its exit status and
     // standard output.
     Run request(std::vector<std::string> args) {
+        ChildProcess p = start_request(std::move(args));
+        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        return ended(p);
+    }
+    ChildProcess start_request(std::vector<std::string> args) {
         args.insert(args.begin(), {build_path("request/telvane-request"), "--display", server->name()});
         ChildProcess::Options options;
         options.stdout_path = scratch.file("request.out");
         options.stderr_path = scratch.file("request.err");
         ChildProcess p = ChildProcess::start(args, options);
         EXPECT_TRUE(p);
-        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        return p;
+    }
+    Run ended(ChildProcess &p) {
         auto status = p.wait_for_exit(std::chrono::seconds(5));
         return {status ? exit_code(*status) : -1,
                 read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"))};
@@ -135,6 +143,8 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("windows: "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(hex(target.id())), std::string::npos) << "not the hidden window: " << run.out;
+    run = request({"status"});
+    EXPECT_NE(run.out.find("\ninput " + rx + ".0: not allowed\n"), std::string::npos) << run.out;
     run = request({"unshare", "--name", "Notes", rx});
     EXPECT_EQ(run.status, 0) << run.out;
     run = request({"unshare", "--name", "Notes", rx});
@@ -150,6 +160,17 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     EXPECT_EQ(run.status, 2) << run.out;
     EXPECT_NE(run.out.find(hex(target.id()) + "  160x120+300+300\n  "), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(hex(other.id()) + "  70x80+50+60"), std::string::npos) << run.out;
+
+    // Share-same with a second receiver: a reply for each receiver and no final one, the second
+    // once its connection is made.
+    std::optional<XvfbServer> second = XvfbServer::start();
+    ASSERT_TRUE(second);
+    Atom sharing = create_hostatom(rx.c_str(), display), joining = add_row(second->tcp_name() + ".0", "Second");
+    auto replies = raw_request(15, static_cast<long>(sharing), static_cast<long>(joining), 0, 2);
+    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(sharing), 0, 0, 0, 0}));
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(joining), 0, 0, 0, 0}));
+    EXPECT_TRUE(pump_until([&] { return mirror_windows(second->name()).size() == 1; }));
 }
 
 TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
@@ -172,6 +193,11 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(21, 0, 0, 0x1 | 0x4 | (50L << 16))[0][2], 0);
     EXPECT_NE(log_text().find("REMOTE set delay time to '5.0' '5.0'"), std::string::npos);
     EXPECT_NE(log_text().find("RETURN:decode_OptsMask([0][0][1][0][1])"), std::string::npos);
+    // The delay reaches the server, in milliseconds; off and on together turn logging on.
+    EXPECT_NE(trace().find("name=SetInputDelay length=4 bytes=16 arg1=0x00001388"), std::string::npos);
+    user_preference.dialog_level = 2;
+    EXPECT_EQ(raw_request(21, 0, 0, 0x2 | 0x4)[0][2], 0);
+    EXPECT_EQ(user_preference.dialog_level, 4);
 
     // Share-same with one known receiver and one that cannot be added (no name property).
     Atom known = add_row(receiver_name(), "Receiver One");
@@ -181,6 +207,15 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
     EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
     EXPECT_EQ(replies[2][2], 40);
+    // With w3 = -1 the list is the property's, whatever w2 says.
+    std::array<long, 2> listed = {static_cast<long>(unknown), static_cast<long>(known)};
+    XChangeProperty(raw->display(), raw->window, XInternAtom(raw->display(), "TL_EXTERNAL_REQUEST", False), XA_ATOM,
+                    32, PropModeReplace, reinterpret_cast<unsigned char *>(listed.data()), 2);
+    replies = raw_request(15, 5, -1, 0, 3);
+    ASSERT_EQ(replies.size(), 3u);
+    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
+    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
+    EXPECT_EQ(replies[2], (std::vector<long>{-1, 5, 40, 0, 0}));
 
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
     raw->set_text(unknown, std::string(300, 'x'));
@@ -193,6 +228,33 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 2; }));
     raw.emplace(server->name());
     EXPECT_EQ(raw_request(69, 0, 0, 0)[0][2], 69) << "the program survived";
+}
+
+TEST_F(ExternalRequests, AReplyThatWaitsForTheUsersOkIsLateNotLost) {
+    // A received copy without daisy chaining: the refusal (23) is shown before it is answered.
+    ForeignWindow copy(server->name(), "Copy");
+    XChangeProperty(display, copy.id(), XInternAtom(display, "TL_SERVER_NAME", False), XA_STRING, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>("hosta"), 5);
+    const std::vector<std::string> share = {"share-alone", hex(copy.id()), receiver_name()};
+    std::vector<std::string> args = {"--timeout", "1"};
+    args.insert(args.end(), share.begin(), share.end());
+    ChildProcess late = start_request(args);
+    std::vector<std::string> texts;
+    // OK is pressed only once the tool has given up.
+    answer_dialogs(texts, [&] { return late.wait_for_exit(std::chrono::seconds(10)), nullptr; });
+    ASSERT_TRUE(pump_until([&] { return !texts.empty(); }, std::chrono::seconds(20)));
+    Run run = ended(late);
+    EXPECT_EQ(run.status, 4) << run.out;
+    EXPECT_NE(run.out.find("no reply yet: Telvane may be showing a message to its user; the outcome follows when it "
+                           "is answered"),
+              std::string::npos)
+        << run.out;
+    args = {"--wait-for-user", "--json"};
+    args.insert(args.end(), share.begin(), share.end());
+    run = request(args);
+    EXPECT_EQ(run.status, 23) << run.out;
+    EXPECT_NE(run.out.find("\"status\": \"23\""), std::string::npos) << run.out;
+    EXPECT_EQ(texts.size(), 2u);
 }
 
 TEST_F(ExternalRequests, SelectedReceiversInTheWordsUpToFiveThenInTheProperty) {

@@ -244,20 +244,26 @@ TEST_F(AddressBook, SaveRefusesBadNamesAndKeepsTheDialogUp) {
     save_as(".setup");
     save_as(scratch.file(".plan"));
     save_as("folder");
-    ASSERT_EQ(texts.size(), 4u);
+    // Ctrl+A typed before a name; a tab inside one.
+    save_as("\001.hidden");
+    save_as("Lab\tTeam");
+    ASSERT_EQ(texts.size(), 6u);
     EXPECT_EQ(texts[0], "Filename NOT specified");
     EXPECT_EQ(texts[1], "Filename may NOT begin with a '.'");
     EXPECT_EQ(texts[2], "Filename may NOT begin with a '.'");
     EXPECT_EQ(texts[3], "File '" + private_path("folder") + "' is NOT writable");
+    EXPECT_EQ(texts[4], "Filename may NOT begin with a '.'");
+    EXPECT_EQ(texts[5], "Filename may NOT begin with a '.'");
     EXPECT_TRUE(XtIsManaged(SaveList));
     EXPECT_FALSE(legal_anything(private_path(".setup").c_str()));
+    EXPECT_FALSE(legal_anything(private_path("\001.hidden").c_str()));
 
     // Blanks around a name go; a path is used as typed.
     save_as("  Lab Team\t");
     EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.2:41.0\tAnn\n");
     save_as(scratch.file("elsewhere"));
     EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.2:41.0\tAnn\n");
-    EXPECT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts.size(), 6u);
 }
 
 TEST_F(AddressBook, BrokenBooksAreToldOrShownAsTheyAre) {

@@ -6,6 +6,7 @@
 #include "main_window_fixture.h"
 #include "receivers/address_book.h"
 #include "telepointer/telepointer.h"
+#include "help/xkh.h"
 #include "ui/help_hooks.h"
 #include "ui/input_controls.h"
 #include "ui/preferences_dialog.h"
@@ -197,6 +198,20 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     EXPECT_EQ(inactivity_timeout, 12);
 }
 
+namespace {
+
+// What a help dialog shows: its text area, or with `topic` false its stringData.
+std::string shown_text(Widget dialog, bool topic = false) {
+    char *text = nullptr;
+    if (topic) text = XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT));
+    else XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
+    std::string out = text ? text : "";
+    if (topic) XtFree(text);
+    return out;
+}
+
+}  // namespace
+
 TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepointers) {
     use_scratch_books();
     create_MatchFiles();
@@ -220,20 +235,27 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
         ASSERT_NE(h.form, nullptr) << h.dialog;
         XtCallCallbacks(h.form, XmNhelpCallback, nullptr);
         ASSERT_NE(Form_Help, nullptr);
-        XmString s = nullptr;
-        XtVaGetValues(Form_Help, XmNmessageString, &s, nullptr);
-        // Every line of it, not only the first segment; the line breaks are not given back.
-        char *shown = static_cast<char *>(
-            XmStringUnparse(s, nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0, XmOUTPUT_ALL));
-        std::string text = shown ? shown : "";
-        XtFree(shown);
-        XmStringFree(s);
-        std::string entry = catgets(CatD, 6, h.topic, "");
-        entry.erase(std::remove(entry.begin(), entry.end(), '\n'), entry.end());
-        EXPECT_EQ(text, entry) << h.dialog;
-        EXPECT_EQ(text.find("No Help Available"), std::string::npos) << h.dialog;
+        EXPECT_EQ(shown_text(Form_Help), catgets(CatD, 6, h.topic, "")) << h.dialog;
     }
     screenshot("quick-help", XtParent(Form_Help));
+    // Number 0 never asks the catalog; a number it lacks gives the default.
+    EXPECT_EQ(shown_text(quick_help(Form_Help, TopLevel, 6, 0, "Zero")), "Zero");
+    form_help(nullptr, 99);
+    EXPECT_EQ(shown_text(Form_Help), "No Help Available");
+    // Help windows are titled in words, with only Close left of the quick dialog's buttons.
+    EXPECT_EQ(title_of(XtWindow(XtParent(Form_Help))), "Quick Help");
+    EXPECT_FALSE(XtIsManaged(XkhQuickDialogGetChild(Form_Help, XkhQUICK_MORE_BUTTON)));
+    EXPECT_TRUE(XtIsManaged(XkhQuickDialogGetChild(Form_Help, XkhQUICK_CLOSE_BUTTON)));
+
+    // The help volume's two topics, each as the window's title and its text.
+    for (long client : {0L, 810L}) {
+        menu_help(nullptr, reinterpret_cast<XtPointer>(client));
+        ASSERT_TRUE(pump_until([] { return viewable(XtWindow(XtParent(Main_Help))); }));
+        std::string text = shown_text(Main_Help, true);
+        EXPECT_EQ(title_of(XtWindow(XtParent(Main_Help))), client ? "Troubleshooting" : "Telvane Help");
+        EXPECT_NE(text.find(client ? "xhost" : "telvane(1)"), std::string::npos) << text;
+        screenshot(client ? "help-troubleshooting" : "help-home", XtParent(Main_Help));
+    }
 
     std::vector<std::string> texts;
     answer_dialogs(texts);
@@ -241,5 +263,5 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
     version_help(nullptr, nullptr, nullptr);
     ASSERT_TRUE(pump_until([&] { return !texts.empty() && !message_in_progress; }));
     EXPECT_NE(texts[0].find("Telvane 2.3 Telepointer - 1994"), std::string::npos) << texts[0];
-    EXPECT_NE(texts[0].find("Telvane 2.4 Connector"), std::string::npos) << texts[0];
+    EXPECT_EQ(texts[0].rfind("Telvane 2.4 Connector  - 1995\n", 0), 0u) << "without its marker: " << texts[0];
 }

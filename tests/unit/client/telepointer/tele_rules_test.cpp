@@ -29,6 +29,10 @@ TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
         {2, 100, 100, 40, 3, true, {17, 2, 1, true}},
         // A parent narrower than a telepointer: dragged into it, it ends at left 0.
         {0, 20, 100, 10, 40, false, {0, 39, 0, true}},
+        // A 100-pixel window shrunk below 25 pixels keeps its telepointer at left 0, top 0.
+        {0, 20, 100, 50, 40, true, {0, 39, 0, true}},
+        {0, 100, 20, 40, 50, true, {39, 0, 0, true}},
+        {0, 10, 10, 50, 50, true, {0, 0, 0, true}},
     };
     for (const Case &c : cases) {
         TelePlace got = tele_place(c.direction, c.width, c.height, c.x, c.y, c.keep);
