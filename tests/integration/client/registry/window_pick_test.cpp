@@ -148,6 +148,15 @@ TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
               std::string::npos)
         << log_text();
 
+    // A manager's frame that carries a name of its own: the client window inside it, known by
+    // its WM_STATE, is what is picked.
+    Window named_frame = client->window(500, 100, 200, 150, "frame");
+    Window managed = client->window(0, 20, 200, 130, nullptr, named_frame);
+    Window view = client->window(0, 0, 200, 130, "view", managed);
+    client->set_text(managed, "WM_STATE", "");
+    click_during_pick(600, 200);
+    EXPECT_EQ(pick(10, &x, &y), view);
+
     // A window with no name anywhere below it.
     client->window(400, 450, 100, 100);
     click_during_pick(450, 500);
