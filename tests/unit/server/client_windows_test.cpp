@@ -1,67 +1,29 @@
-// Client windows and an application's top levels found through window managers' frames.
+// Client windows and an application's top levels, looked for through window managers' frames.
 #include "client_windows.h"
 
 #include <gtest/gtest.h>
 
 using namespace telvane::server;
 
-namespace {
-
-constexpr uint32_t kRoot = 0x50d;
-// Ids as an X server hands them out: the window manager's, the shared client's, another's.
-const ClientRange kApp{0x400000, 0x1fffff};
-
-TreeWindow win(uint32_t id, uint32_t parent, bool wm_state = false, bool viewable = true) {
-    return {id, parent, wm_state, viewable, false};
-}
-
-// A desktop under a reparenting window manager (frames 0x2000xx): the application's main window
-// and dialog in frames among decorations, its iconified palette in an unmapped frame, its open
-// menu straight on the root, another client's window in a frame, and that client's window
-// holding an embedded window of the application without WM_STATE.
-const WindowTree kManaged{
-    win(0x200100, kRoot), win(0x200101, 0x200100), win(0x200102, 0x200101), win(0x400016, 0x200100, true),
-    win(0x400017, 0x400016),
-    win(0x200200, kRoot), win(0x200201, 0x200200), win(0x400030, 0x200200, true),
-    win(0x200300, kRoot, false, false), win(0x400040, 0x200300, true, false),
-    win(0x400050, kRoot),
-    win(0x200400, kRoot), win(0x600016, 0x200400, true),
-    win(0x600020, kRoot), win(0x400060, 0x600020),
-};
-// The same without a window manager: top levels straight on the root, no WM_STATE anywhere.
-const WindowTree kBare{
-    win(0x400016, kRoot), win(0x400017, 0x400016), win(0x400030, kRoot), win(0x400040, kRoot, false, false),
-    win(0x600016, kRoot),
-};
-
-}  // namespace
-
-TEST(ClientWindows, AFrameStandsForTheClientWindowInsideIt) {
-    struct Row {
-        const char *what;
-        const WindowTree &tree;
-        uint32_t asked, client, top;
+TEST(ClientWindows, FramesStandForTheClientWindowsTheyHold) {
+    auto w = [](uint32_t id, uint32_t parent, bool state = false, bool viewable = true) {
+        return TreeWindow{id, parent, state, viewable, false};
     };
-    const Row rows[] = {
-        {"frame", kManaged, 0x200100, 0x400016, 0x400016},
-        {"decoration of a frame", kManaged, 0x200102, 0x200102, 0x400016},
-        {"client window", kManaged, 0x400016, 0x400016, 0x400016},
-        {"inside a client window", kManaged, 0x400017, 0x400017, 0x400016},
-        {"menu on the root", kManaged, 0x400050, 0x400050, 0x400050},
-        {"no window manager", kBare, 0x400016, 0x400016, 0x400016},
-        {"inside, no window manager", kBare, 0x400017, 0x400017, 0x400016},
-        {"unknown window", kBare, 0x123, 0x123, 0x123},
-    };
-    for (const Row &r : rows) {
-        EXPECT_EQ(client_window(r.tree, r.asked), r.client) << r.what;
-        EXPECT_EQ(top_level_client(r.tree, r.asked), r.top) << r.what;
+    // Under a manager (frames 0x2xxxxx): the application's (0x4xxxxx) main window beside a title
+    // bar, its dialog, its iconified palette, its menu on the root, another client's framed window,
+    // and that client's window holding one of the application's without WM_STATE.
+    const WindowTree tree{w(0x200100, 1), w(0x200101, 0x200100), w(0x400016, 0x200100, true), w(0x400017, 0x400016),
+                          w(0x200200, 1), w(0x400030, 0x200200, true), w(0x200300, 1, false, false),
+                          w(0x400040, 0x200300, true, false), w(0x400050, 1), w(0x200400, 1),
+                          w(0x600016, 0x200400, true), w(0x600020, 1), w(0x400060, 0x600020)};
+    // Window asked for, its client window, its top-level client window.
+    const uint32_t rows[][3] = {{0x200100, 0x400016, 0x400016}, {0x200101, 0x200101, 0x400016},
+                                {0x400017, 0x400017, 0x400016}, {0x400050, 0x400050, 0x400050},
+                                {0x400060, 0x400060, 0x600020}, {0x999, 0x999, 0x999}};
+    for (const auto &r : rows) {
+        EXPECT_EQ(client_window(tree, r[0]), r[1]) << std::hex << r[0];
+        EXPECT_EQ(top_level_client(tree, r[0]), r[2]) << std::hex << r[0];
     }
-}
-
-TEST(ClientWindows, AnApplicationIsItsViewableClientWindowsWhereverTheyWereReparented) {
-    EXPECT_EQ(application_windows(kManaged, kApp, 0x400016),
+    EXPECT_EQ(application_windows(tree, {0x400000, 0x1fffff}, 0x400016),
               (std::vector<uint32_t>{0x400016, 0x400030, 0x400050}));
-    EXPECT_EQ(application_windows(kBare, kApp, 0x400030), (std::vector<uint32_t>{0x400030, 0x400016}));
-    // A client nobody knows has only the window asked for.
-    EXPECT_EQ(application_windows(kManaged, ClientRange{}, 0x400016), (std::vector<uint32_t>{0x400016}));
 }
