@@ -18,8 +18,7 @@ TEST(ClientWindows, FramesStandForTheClientWindowsTheyHold) {
                           w(0x600016, 0x200400, true), w(0x600020, 1), w(0x400060, 0x600020)};
     // Window asked for, its client window, its top-level client window.
     const uint32_t rows[][3] = {{0x200100, 0x400016, 0x400016}, {0x200101, 0x200101, 0x400016},
-                                {0x400017, 0x400017, 0x400016}, {0x400050, 0x400050, 0x400050},
-                                {0x400060, 0x400060, 0x600020}, {0x999, 0x999, 0x999}};
+                                {0x400017, 0x400017, 0x400016}, {0x400060, 0x400060, 0x600020}};
     for (const auto &r : rows) {
         EXPECT_EQ(client_window(tree, r[0]), r[1]) << std::hex << r[0];
         EXPECT_EQ(top_level_client(tree, r[0]), r[2]) << std::hex << r[0];

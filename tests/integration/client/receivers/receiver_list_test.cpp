@@ -55,18 +55,14 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     Window editor = app.window(300, 400, 160, 120, "Shared editor"), palette = app.window(600, 400, 100, 90, "Palette");
     ForeignWindow notes(server->name(), "Notes", 40, 400);
     for (Window w : {editor, palette, notes.id()})
-        ASSERT_TRUE(!GetParam() || eventually([&] { return has_wm_state(upstream->name(), w); }));
+        ASSERT_TRUE(!GetParam() || pump_until([&] { return is_property_set_str(w, "WM_STATE"); }));
 
     // Share: every client window of the application clicked, and one that comes later.
     click_when_picking(editor);
     click(ShareButton);
-    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, editor) && find_host_window_tag(host, palette); }))
-        << log_text();
+    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, editor) && find_host_window_tag(host, palette); }));
     EXPECT_TRUE(pump_until([&] { return mirrors().size() == 2; })) << mirrors().size();
     EXPECT_EQ(title_of(palette), "[alpha] Palette [SHARED]");
-    EXPECT_TRUE(is_toggle(control_of(host))) << "a connected receiver gets its input toggle";
-    EXPECT_FALSE(XmToggleButtonGetState(ShareButton)) << "the toggle is released when the share is done";
-    EXPECT_EQ(isBusy, 0);
     Window dialog = app.window(100, 300, 80, 60, "Find");
     EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, dialog) != 0; })) << log_text();
     // Share a Single Window.
