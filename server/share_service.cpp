@@ -200,6 +200,8 @@ void ShareService::share(uint64_t conn, uint32_t host, uint32_t window, bool app
         emit(ShareStatus::WindowUnsharable, window, host, 0, 0, conn);
         return;
     }
+    // A window manager's frame is never shared: what it frames is.
+    if (!application) window = upstream_->client_window(window);
     auto shared_here = [&](uint32_t w) {
         return std::any_of(shares_.begin(), shares_.end(),
                            [&](const Share &s) { return s.host == host && s.window == w; });
@@ -554,15 +556,18 @@ void ShareService::handle_note(const ReplicationNote &n) {
     }
 }
 
-void ShareService::share_new_top_level(uint32_t window) {
+void ShareService::share_new_top_level(uint32_t top) {
     // Each receiver that holds an application share of the window's client gets it, under the
-    // tag of the first such share.
+    // tag of the first such share. Under a window manager the new top level is its frame, and
+    // the client window inside it is what joins.
+    if (!upstream_ || shares_.empty()) return;
+    const uint32_t window = upstream_->client_window(top);
     auto joins = [&](const Share &s) { return s.detail == wire::kDetailApplicationWindow && s.client.owns(window); };
     // A window shared alone takes along its client's menus over it and dialogs for it.
     auto may_carry = [&](const Share &s) {
         return s.detail == wire::kDetailSingleWindow && !s.follows && s.window != window && s.client.owns(window);
     };
-    if (!upstream_ || std::none_of(shares_.begin(), shares_.end(), [&](const Share &s) { return joins(s) || may_carry(s); }))
+    if (std::none_of(shares_.begin(), shares_.end(), [&](const Share &s) { return joins(s) || may_carry(s); }))
         return;
     auto info = upstream_->window_info(window);
     forget_destroyed(false);   // an earlier window of this id is no longer shared anywhere

@@ -158,7 +158,7 @@ private:
     // Drops everything kept about `window`, which upstream destroyed: its shares, the title to
     // give back, its input rule, its place in shares waiting for a receiver.
     void window_gone(uint32_t window);
-    void share_new_top_level(uint32_t window);
+    void share_new_top_level(uint32_t top);
     // `to` is the one connection the event is for; kConcerned: every connection with shares to
     // `host`, made or under way.
     static constexpr uint64_t kConcerned = ~uint64_t{0};

@@ -139,15 +139,51 @@ void UpstreamLink::set_title(uint32_t window, uint32_t property, uint32_t type, 
     xcb_flush(conn_.get());
 }
 
-uint32_t UpstreamLink::top_level_of(uint32_t window) {
+WindowTree UpstreamLink::tree_below(const std::vector<uint32_t> &tops) {
+    WindowTree tree;
+    if (broken()) return tree;
     auto *c = conn_.get();
-    uint32_t w = window;
-    for (int depth = 0; depth < 64 && !broken(); ++depth) {
-        XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-        if (!t || t->parent == XCB_NONE || t->parent == t->root) return w;
-        w = t->parent;
+    if (!wm_state_) wm_state_ = intern("WM_STATE");
+    // One level at a time, every question of a level sent before the first answer is read.
+    std::vector<std::pair<uint32_t, uint32_t>> level;   // window, parent
+    for (uint32_t t : tops) level.emplace_back(t, 0);
+    for (int depth = 0; !level.empty() && depth <= kFrameDepth; ++depth) {
+        struct Asked {
+            xcb_get_window_attributes_cookie_t attributes;
+            xcb_get_property_cookie_t state;
+            xcb_query_tree_cookie_t tree;
+        };
+        std::vector<Asked> asked;
+        for (const auto &[w, parent] : level)
+            asked.push_back({xcb_get_window_attributes(c, w),
+                             xcb_get_property(c, 0, w, wm_state_, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+                             xcb_query_tree(c, w)});
+        std::vector<std::pair<uint32_t, uint32_t>> next;
+        for (size_t i = 0; i < level.size(); ++i) {
+            XcbReply<xcb_get_window_attributes_reply_t> a(
+                xcb_get_window_attributes_reply(c, asked[i].attributes, nullptr));
+            XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(c, asked[i].state, nullptr));
+            XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, asked[i].tree, nullptr));
+            if (!a || !t) continue;   // gone meanwhile
+            TreeWindow w;
+            w.id = level[i].first;
+            w.parent = level[i].second ? level[i].second : t->parent;
+            w.wm_state = p && p->type != XCB_NONE;
+            w.viewable = a->map_state == XCB_MAP_STATE_VIEWABLE;
+            w.input_only = a->_class == XCB_WINDOW_CLASS_INPUT_ONLY;
+            tree.push_back(w);
+            // A client window's inside is its own; an unmapped window holds nothing viewable.
+            if (w.wm_state || !w.viewable) continue;
+            const xcb_window_t *kids = xcb_query_tree_children(t.get());
+            for (int k = 0; k < xcb_query_tree_children_length(t.get()); ++k) next.emplace_back(kids[k], w.id);
+        }
+        level = std::move(next);
     }
-    return window;
+    return tree;
+}
+
+uint32_t UpstreamLink::client_window(uint32_t window) {
+    return server::client_window(tree_below({window}), window);
 }
 
 ClientRange UpstreamLink::creator_of(uint32_t window) {
@@ -166,24 +202,36 @@ ClientRange UpstreamLink::creator_of(uint32_t window) {
 }
 
 std::vector<uint32_t> UpstreamLink::application_windows(uint32_t window) {
-    const uint32_t top = top_level_of(window);
-    std::vector<uint32_t> out{top};
-    const ClientRange client = creator_of(window);
-    if (client.mask == 0) return out;
+    if (broken()) return {window};
     auto *c = conn_.get();
-    auto owned = [&](uint32_t w) { return client.owns(w); };
+    if (!wm_state_) wm_state_ = intern("WM_STATE");
+    // The window's ancestors up to its child of the root, each with or without WM_STATE.
+    WindowTree tree;
+    uint32_t w = window;
+    for (int depth = 0; depth < 64; ++depth) {
+        auto tc = xcb_query_tree(c, w);
+        auto pc = xcb_get_property(c, 0, w, wm_state_, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+        XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, tc, nullptr));
+        XcbReply<xcb_get_property_reply_t> p(xcb_get_property_reply(c, pc, nullptr));
+        if (!t) break;
+        tree.push_back({w, t->parent, p && p->type != XCB_NONE, true, false});
+        if (t->parent == XCB_NONE || t->parent == t->root) break;
+        w = t->parent;
+    }
+    for (const TreeWindow &below : tree_below({w}))
+        if (std::none_of(tree.begin(), tree.end(), [&](const TreeWindow &a) { return a.id == below.id; }))
+            tree.push_back(below);
+    const uint32_t top = top_level_client(tree, window);
+    const ClientRange client = creator_of(top);
+    if (client.mask == 0) return {top};
+    std::vector<uint32_t> tops;
     for (uint32_t root : roots()) {
         XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
         if (!t) continue;
         const xcb_window_t *kids = xcb_query_tree_children(t.get());
-        for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i) {
-            uint32_t k = kids[i];
-            if (k == top || !owned(k)) continue;
-            auto info = window_info(k);
-            if (info && info->viewable && !info->input_only) out.push_back(k);
-        }
+        tops.insert(tops.end(), kids, kids + xcb_query_tree_children_length(t.get()));
     }
-    return out;
+    return server::application_windows(tree_below(tops), client, top);
 }
 
 bool UpstreamLink::watch_destruction(uint32_t window) {

@@ -2,6 +2,7 @@
 // The server's own xcb connection to upstream: what it learns about extensions, atoms and
 // windows there, for the share requests it answers itself.
 
+#include "client_windows.h"
 #include "policy.h"
 #include "xcb_handles.h"
 
@@ -31,12 +32,6 @@ struct PropertyValue {
     std::vector<uint8_t> data;
 };
 
-// The resource-id range of one client: the windows it created.
-struct ClientRange {
-    uint32_t base = 0, mask = 0;
-    bool owns(uint32_t window) const { return mask != 0 && (window & ~mask) == base; }
-};
-
 class UpstreamLink {
 public:
     // Connects to `display` (with the user's authority file). Nothing when that fails.
@@ -58,10 +53,13 @@ public:
     // Gives `window` the title `title` in `property` (WM_NAME or _NET_WM_NAME) of `type`. Called
     // by the share service to take away the mark of a client that died.
     void set_title(uint32_t window, uint32_t property, uint32_t type, const std::string &title);
-    // The window's ancestor that is a child of the root (the window itself when it is one).
-    uint32_t top_level_of(uint32_t window);
-    // The viewable top-level windows created by the client that created `window`, found through
-    // X-Resource; at least the window's own top level.
+    // The client window that `window` stands for: the one inside it when it is a window
+    // manager's frame, else `window` itself (client_windows.h). Called for every single window
+    // asked for and every new top level of a shared application.
+    uint32_t client_window(uint32_t window);
+    // The viewable top-level client windows of the client that created the top-level client
+    // window holding `window`, wherever window managers reparented them, that one first; never
+    // a frame. Called for application shares.
     std::vector<uint32_t> application_windows(uint32_t window);
     // The id range of the client that created `window` (X-Resource); an empty range when unknown.
     ClientRange creator_of(uint32_t window);
@@ -94,6 +92,11 @@ public:
 private:
     explicit UpstreamLink(XcbConnection c) : conn_(std::move(c)) {}
     std::vector<uint32_t> roots() const;
+    // `tops` and the windows below them down to kFrameDepth levels, not below a window with
+    // WM_STATE: enough to find the client window in any window manager's frame.
+    WindowTree tree_below(const std::vector<uint32_t> &tops);
+    static constexpr int kFrameDepth = 4;
+    uint32_t wm_state_ = 0;
     void take_events(bool read_socket);
     XcbConnection conn_;
     // Watched window -> the sequence number of the request that began watching it. An X server

@@ -105,7 +105,9 @@ int access_check(long w2, long w3) {
 }
 
 int share_command(long command, long requester, long w2, long w3) {
-    const auto window = static_cast<uint32_t>(w2), host = static_cast<uint32_t>(w3);
+    // A window manager's frame named by the requester stands for the client window inside it.
+    const auto window = static_cast<uint32_t>(client_window_of(static_cast<Window>(w2)));
+    const auto host = static_cast<uint32_t>(w3);
     int mode = command == 13 ? SHARE_APPLICATION : SHARE_SINGLE;
     if (!validate_receiver(host, static_cast<uint32_t>(requester))) return 40;
     if (find_host_window_tag(host, window)) return 22;

@@ -18,6 +18,7 @@
 #include "ui/window_status_dialog.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xmu/WinUtil.h>
 // The close-display hook that lets the kept cursor and atoms follow their connection.
 #include <X11/Xlibint.h>
 #include <X11/cursorfont.h>
@@ -235,7 +236,9 @@ Window pick(int seconds, int *x, int *y) {
         message0(TelvaneSH, 3, 17, 2, 17, "No Window was Picked");
         return 0;
     }
-    Window named = get_window_with_name(picked);
+    // The press landed on a window manager's frame when there is one; the name search starts
+    // at the client window inside it, so that a frame's own name or title bar never counts.
+    Window named = get_window_with_name(client_window_of(picked));
     if (!named) {
         log_msg1n("Window Pick - No name for window (0x%x)", static_cast<int>(picked));
         message0(TelvaneSH, 1, 17, 2, 10, "No Name on this window");
@@ -250,6 +253,11 @@ Window pick(int seconds, int *x, int *y) {
     Window child = 0;
     XTranslateCoordinates(display, picked, named, px, py, x, y, &child);
     return named;
+}
+
+Window client_window_of(Window window) {
+    if (!window || !display) return window;
+    return XmuClientWindow(display, window);
 }
 
 Window get_window_with_name(Window window) {

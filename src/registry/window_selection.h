@@ -35,6 +35,12 @@ Window pick(int seconds, int *x, int *y);
 // The first window that has a name, depth first from `window` itself; 0 when none.
 Window get_window_with_name(Window window);
 
+// The client window that `window` stands for: the window inside it that carries WM_STATE when
+// `window` is a window manager's frame, else `window` itself (also with no window manager).
+// What is shared, marked and shown is always a client window, never its frame. Called by pick
+// and for the windows that external requests name.
+Window client_window_of(Window window);
+
 // Returns `window` when it may be shared and 0 when not (after telling the user why); sets
 // *kind to SHARE_SINGLE when the window may only be shared alone. Also records the sender
 // of a received copy in sending_hostname. Called before every share request.

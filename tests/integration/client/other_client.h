@@ -37,6 +37,8 @@ public:
     Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0) {
         Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
         if (name) XStoreName(dpy_, win, name);
+        XSizeHints where{USPosition | USSize};   // window managers keep it there, under the tests' clicks
+        XSetWMNormalHints(dpy_, win, &where);
         XMapWindow(dpy_, win);
         XSync(dpy_, False);
         return win;

@@ -1,6 +1,6 @@
 // The main window in process behind the real telvane-server with a real receiver display:
-// sharing from the Share toggle with a real pick, the refusals, the list operations, the
-// input controls beside the rows, and the busy notice.
+// sharing, Window Status and unsharing by real picks with and without window managers, the
+// refusals, the list operations, the input controls beside the rows, and the busy notice.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include "receivers/receiver_entry.h"
 #include "receivers/receiver_list.h"
 #include "ui/input_controls.h"
+#include "ui/window_status_dialog.h"
+#include "window_manager.h"
 
 #include <Xm/ScrollBar.h>
 #include <Xm/ToggleB.h>
@@ -33,27 +35,54 @@ protected:
 
 }  // namespace
 
-TEST_F(MainWindow, ShareTogglePicksTheWindowAndItAppearsOnTheReceiver) {
+// With no window manager, twm and openbox on the sender: the windows clicked, never their
+// frames, are shared, marked, shown in Window Status and unshared.
+class SenderDesktop : public MainWindow, public ::testing::WithParamInterface<const char *> {
+protected:
+    void SetUp() override {
+        MainWindow::SetUp();
+        if (HasFatalFailure() || !GetParam()) return;
+        wm = start_window_manager(upstream->name(), GetParam(), scratch);
+        ASSERT_TRUE(wm) << GetParam();
+    }
+    ChildProcess wm;
+};
+
+TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFrames) {
     Atom host = add_row(receiver_name(), "Receiver One");
     select_rows({1});
-    ForeignWindow target(server->name(), "Shared editor", 300, 400, 160, 120);
-    click_when_picking(target.id());
-    // The person presses Share; the pick, the request and the busy notice all follow from it.
-    click(ShareButton);
-    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, target.id()) != 0; })) << log_text();
+    OtherClient app(server->name());
+    Window editor = app.window(300, 400, 160, 120, "Shared editor"), palette = app.window(600, 400, 100, 90, "Palette");
+    ForeignWindow notes(server->name(), "Notes", 40, 400);
+    for (Window w : {editor, palette, notes.id()})
+        ASSERT_TRUE(!GetParam() || pump_until([&] { return is_property_set_str(w, "WM_STATE"); }));
 
-    ASSERT_TRUE(pump_until([&] { return !mirrors().empty(); })) << "no mirror on the receiver";
-    EXPECT_EQ(title_of(target.id()), "[alpha] Shared editor [SHARED]");
-    EXPECT_TRUE(is_toggle(control_of(host))) << "a connected receiver gets its input toggle";
-    EXPECT_FALSE(XmToggleButtonGetState(ShareButton)) << "the toggle is released when the share is done";
-    EXPECT_EQ(isBusy, 0);
-    EXPECT_EQ(user_picked, 0u);
-    std::string log = log_text();
-    EXPECT_NE(log.find("REQUEST share APPLICATION window (" + hex(target.id()) + ") to '" + receiver_name() + "'"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("STATUS connection-made on '" + receiver_name() + "'"), std::string::npos);
+    // Share: every client window of the application clicked, and one that comes later.
+    click_when_picking(editor);
+    click(ShareButton);
+    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, editor) && find_host_window_tag(host, palette); }));
+    EXPECT_TRUE(pump_until([&] { return mirrors().size() == 2; })) << mirrors().size();
+    EXPECT_EQ(title_of(palette), "[alpha] Palette [SHARED]");
+    Window dialog = app.window(100, 300, 80, 60, "Find");
+    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, dialog) != 0; })) << log_text();
+    // Share a Single Window.
+    click_when_picking(notes.id());
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
+    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, notes.id()) != 0; })) << log_text();
+
+    // Window Status names the receiver; Unshare takes the window away and gives its title back.
+    click_when_picking(editor);
+    show_receivers_of_window();
+    EXPECT_EQ(rows(StatusList).size(), 1u);
+    popdown_WindowStatus();
+    click_when_picking(editor);
+    unshare_from_receivers(nullptr, nullptr, nullptr);
+    EXPECT_TRUE(pump_until([&] { return title_of(editor) == "Shared editor"; })) << title_of(editor);
+    EXPECT_EQ(find_host_window_tag(host, editor), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
+                         [](const auto &row) { return std::string(row.param ? row.param : "none"); });
 
 TEST_F(MainWindow, ShareRefusesWithoutReceiversAndNamesThoseThatCannotHaveTheWindow) {
     std::vector<std::string> texts;

@@ -134,9 +134,12 @@ TEST_F(WindowPick, TimeOutEndsThePickAndWakesItWithAnEmptyMessage) {
 
 TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
     answer_dialogs(dialogs);
-    // A frame without a name around a named client, as window managers make them.
-    Window frame = client->window(100, 100, 200, 150);
-    Window app = client->window(10, 20, 180, 120, "editor", frame);
+    // A window manager's frame, with a name of its own, around a client window (WM_STATE) whose
+    // named part lies inside it: the name search starts at the client window.
+    Window frame = client->window(100, 100, 200, 150, "frame");
+    Window managed = client->window(0, 0, 200, 150, nullptr, frame);
+    Window app = client->window(10, 20, 180, 120, "editor", managed);
+    client->set_text(managed, "WM_STATE", "");
     click_during_pick(150, 160);
     int x = -1, y = -1;
     EXPECT_EQ(pick(10, &x, &y), app);
