@@ -9,9 +9,10 @@
 # shown. Markdown tables on standard output.
 # Usage: bench/run-gateway.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
 # PARTS picks what runs (default "latency bytes cpu share"), WORKLOADS the byte workloads
-# (default "typing scroll xclock noise"). The receiver host is a few addresses of 127.0.0.0/8
-# of this run's own; nothing may listen on port 34591 of every address (a telvane-consent with
-# its default --link-listen), or the direct road would find it. QUICK=1: a few samples, seconds.
+# (default "typing scroll xclock noise"); VNC=0 leaves x11vnc out. The receiver host is a few
+# addresses of 127.0.0.0/8 of this run's own; nothing may listen on port 34591 of every address
+# (a telvane-consent with its default --link-listen), or the direct road would find it.
+# QUICK=1: a few samples, seconds.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -222,7 +223,7 @@ bytes_once() {
 }
 if [[ " $parts " == *" bytes "* ]]; then
   have_vnc=""
-  command -v x11vnc >/dev/null && command -v xtightvncviewer >/dev/null && have_vnc=1
+  [ "${VNC:-1}" = 1 ] && command -v x11vnc >/dev/null && command -v xtightvncviewer >/dev/null && have_vnc=1
   echo "## Bytes on the wire per workload (median of $runs runs)"
   echo
   echo "Towards the receiver, TLS records included; in brackets, both directions."
