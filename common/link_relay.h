@@ -15,9 +15,12 @@
 
 namespace telvane::tlslink {
 
-// The compression level of the link, chosen by measurement (docs/benchmarks.md): the X stream's
-// repeats are short and frequent, and higher levels cost time per batch for little gain.
-inline constexpr int kCompressionLevel = 1;
+// The compression level of the link, chosen by measurement (docs/benchmarks.md): -1, zstd's
+// first fast level, which finds the X stream's repeats (glyphs, fills, the same requests again)
+// as well as levels 1 and 3 do, since they are what makes it small, and skips the entropy coding
+// of the rest, which at level 1 cost the sender twice its processor time per frame of raw
+// pixels to take a seventh off them.
+inline constexpr int kCompressionLevel = -1;
 
 // Bytes either direction may hold back (read but not yet written on) before the relay stops
 // reading from that direction's source.
