@@ -51,8 +51,9 @@ def pump(src, dst, index):
                     due, chunk = late.get()
                     if chunk is None:
                         break
-                    while time.monotonic() < due:
-                        time.sleep(due - time.monotonic())
+                    # The time left, read once: read twice, it can be below zero the second time.
+                    while (left := due - time.monotonic()) > 0:
+                        time.sleep(left)
                     dst.sendall(chunk)
                     with lock:
                         counts[index] += len(chunk)

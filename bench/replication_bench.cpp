@@ -10,6 +10,7 @@
 // Usage:
 //   replication_bench latency DRAW RECEIVERS WIDTH HEIGHT SAMPLES [direct | share RECEIVER_NAME...]
 //   replication_bench fps DRAW RECEIVER SECONDS [share RECEIVER_NAME...]
+//   replication_bench fps-noise DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (random pixels)
 //   replication_bench hold DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (a static window)
 // RECEIVERS is one display or several separated by commas; all of them are watched.
 // "share" asks the drawing display's ShareExtension to share the probe's window to each named
@@ -17,7 +18,8 @@
 // draws on the drawing display, waits until that is done, and puts the same pixels into a window
 // of its own on the (first) receiver; its clock starts before the first draw too. Prints
 // "window=0x..." as soon as the probe's window exists (so a VNC server can be pointed at it),
-// then one line of results.
+// then, with "share", "shown_ms=..." (from the share request until the first copy shows), then one
+// line of results.
 #include "percentile.h"
 #include "x_client.h"
 
@@ -27,6 +29,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -119,9 +122,22 @@ std::pair<int, int> find_marker(Watcher &w) {
     return {-1, -1};
 }
 
-// Whether every pixel of the w x h area at `at` on the receiver is `colour`: a frame counts as
-// shown only when none of it is torn or missing.
-bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t height, uint32_t colour) {
+// Fills the whole window with random pixels, a picture no encoding makes smaller.
+void put_noise(Probe &p, std::mt19937 &rng) {
+    p.pixels.resize(size_t{kWindowWidth} * kWindowHeight);
+    for (auto &px : p.pixels) px = rng() & 0xffffff;
+    const uint16_t band = 65536 / kWindowWidth;
+    for (uint16_t y = 0; y < kWindowHeight; y += band) {
+        const uint16_t rows = std::min<uint16_t>(band, static_cast<uint16_t>(kWindowHeight - y));
+        xcb_put_image(p.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, p.window, p.gc, kWindowWidth, rows, 0,
+                      static_cast<int16_t>(y), 0, 24, uint32_t{kWindowWidth} * rows * 4,
+                      reinterpret_cast<const uint8_t *>(p.pixels.data() + size_t{y} * kWindowWidth));
+    }
+}
+
+// Whether the w x h area at `at` on the receiver shows `expected` (row by row), every pixel: a
+// frame counts as shown only when none of it is torn or missing.
+bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t height, const std::vector<uint32_t> &expected) {
     Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(
         w.c.get(),
         xcb_get_image(w.c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w.screen->root, static_cast<int16_t>(at.first),
@@ -130,7 +146,7 @@ bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t heigh
     if (!r || xcb_get_image_data_length(r.get()) < int{width} * height * 4) return false;
     const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
     for (size_t i = 0; i < size_t{width} * height; ++i)
-        if ((px[i] & 0xffffff) != colour) return false;
+        if ((px[i] & 0xffffff) != expected[i]) return false;
     return true;
 }
 
@@ -212,6 +228,7 @@ int main(int argc, char **argv) {
     if (direct && !open_probe(copy, watched.front())) return 1;
     if (argc > first_extra && std::string(argv[first_extra]) == "share")
         for (int i = first_extra + 1; i < argc; ++i) receivers.emplace_back(argv[i]);
+    const auto share_start = Clock::now();
     if (!receivers.empty() && !share_to(p, receivers)) {
         std::fprintf(stderr, "no ShareExtension on %s\n", argv[2]);
         return 1;
@@ -230,6 +247,10 @@ int main(int argc, char **argv) {
         }
     }
     const std::pair<int, int> at = where.front();
+    if (!receivers.empty()) {
+        std::printf("shown_ms=%.3f\n", std::chrono::duration<double, std::milli>(Clock::now() - share_start).count());
+        std::fflush(stdout);
+    }
 
     if (mode == "latency") {
         const uint16_t pw = static_cast<uint16_t>(std::atoi(argv[4])), ph = static_cast<uint16_t>(std::atoi(argv[5]));
@@ -278,22 +299,25 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    // Frames per second: redraw the whole window continuously; count the frames that showed on
-    // the receiver whole, every pixel in the new colour (a frame overtaken by the next one, or
-    // shown torn, does not count). The far corner is looked at first, which is cheap; the whole
-    // frame is read only once that has changed.
+    // Frames per second: redraw the whole window continuously (in one new colour, or with
+    // fps-noise in new random pixels); count the frames that showed on the receiver whole, every
+    // pixel as drawn (a frame overtaken by the next one, or shown torn, does not count). The far
+    // corner is looked at first, which is cheap; the whole frame is read only once that has changed.
+    const bool noise = mode == "fps-noise";
+    std::mt19937 rng(7);
     const double seconds = std::atof(argv[4]);
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
     int drawn = 0, shown = 0;
     while (Clock::now() < end) {
-        uint32_t colour = 0x200000 + static_cast<uint32_t>(drawn * 7919 % 0xdfffff);
-        put_patch(p, kWindowWidth, kWindowHeight, colour);
+        if (noise) put_noise(p, rng);
+        else put_patch(p, kWindowWidth, kWindowHeight, 0x200000 + static_cast<uint32_t>(drawn * 7919 % 0xdfffff));
         xcb_flush(p.c.get());
         ++drawn;
         // Keep the drawing at most one frame ahead of what the receiver shows.
+        const uint32_t corner = p.pixels.back();
         if (wait_visible(w, [&] {
-                return pixel_at(w, at.first + kWindowWidth - 1, at.second + kWindowHeight - 1) == colour &&
-                       frame_is(w, at, kWindowWidth, kWindowHeight, colour);
+                return pixel_at(w, at.first + kWindowWidth - 1, at.second + kWindowHeight - 1) == corner &&
+                       frame_is(w, at, kWindowWidth, kWindowHeight, p.pixels);
             }, std::chrono::milliseconds(200)))
             ++shown;
     }

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,6 +69,13 @@ void set_nonblocking(int fd) {
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+// Each record goes out as soon as it is written: a small one must not wait for the peer's
+// acknowledgement of the one before, as X's replies and input events would.
+void set_nodelay(int fd) {
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
 // The state of one relay; run() is the loop.
 class Relay {
 public:
@@ -78,6 +87,7 @@ public:
         if (!codec_.ok()) return fail("no compressor");
         set_nonblocking(plain_);
         set_nonblocking(tls_);
+        set_nodelay(tls_);
         for (;;) {
             if (!flush_tls() || !flush_plain()) return RelayEnd::Failed;
             if (plain_eof_ && to_tls_.size() == tls_off_) {

@@ -3,6 +3,7 @@
 // titles and marks, converted and refused visuals, receivers that die or stop, and a share passed
 // on through a second telvane-server.
 #include "mirror_probe.h"
+#include "window_manager.h"
 #include "process.h"
 #include "share_server.h"
 #include "xvfb.h"
@@ -426,20 +427,8 @@ protected:
     // Starts the row's window manager on `r`'s display and waits until it manages the screen.
     void manage(Receiver &r) {
         if (GetParam() == "none") return;
-        ChildProcess::Options o;
-        o.env_set = {{"DISPLAY", r.xvfb->name()}, {"HOME", scratch.path()}};
-        o.stdout_path = o.stderr_path = scratch.file(GetParam() + ".log");
-        wm = ChildProcess::start({GetParam()}, o);
-        ASSERT_TRUE(wm);
-        // Ready once it frames a window of ours (asked again each time: one may drop requests
-        // while it starts).
-        uint32_t probe = make_window(r.c.get(), "probe", 20, 20);
-        ASSERT_TRUE(eventually([&] {
-            xcb_map_window(r.c.get(), probe);
-            Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(r.c.get(), xcb_query_tree(r.c.get(), probe), nullptr));
-            return t && t->parent != t->root;
-        })) << GetParam() << " did not take the screen";
-        xcb_destroy_window(r.c.get(), probe);
+        wm = start_window_manager(r.xvfb->name(), GetParam(), scratch);
+        ASSERT_TRUE(wm) << GetParam() << " did not take the screen";
     }
     ChildProcess wm;
 };

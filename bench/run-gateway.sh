@@ -1,0 +1,327 @@
+#!/usr/bin/env bash
+# Both roads from telvane-server to a receiver, in one run: the gateway (an encrypted, compressed
+# link to the receiver host's telvane-consent, which relays to its Xvfb through the unix socket)
+# and the direct road (X11 over TCP to the receiver's Xvfb). Measures, each the median of RUNS
+# runs with the roads taken in turn: draw-to-visible p50 on loopback and through the byte relay
+# holding each direction DELAY_MS (25) back; bytes on the wire for the four workloads of
+# run-bytes.sh, with x11vnc beside them; processor time per frame of telvane-server and of the
+# receiver's telvane-consent under continuous 800x600 redraw; the time from Share to the mirror
+# shown. Markdown tables on standard output.
+# Usage: bench/run-gateway.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
+# PARTS picks what runs (default "latency bytes cpu share"), WORKLOADS the byte workloads
+# (default "typing scroll xclock noise"); VNC=0 leaves x11vnc out. The receiver host is a few
+# addresses of 127.0.0.0/8 of this run's own; nothing may listen on port 34591 of every address
+# (a telvane-consent with its default --link-listen), or the direct road would find it.
+# QUICK=1: a few samples, seconds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build}"
+runs="${2:-3}"
+source "$root/bench/lib.sh"
+parts="${PARTS:-latency bytes cpu share}"
+workloads="${WORKLOADS:-typing scroll xclock noise}"
+delay_ms="${DELAY_MS:-25}"
+clock_seconds="${CLOCK_SECONDS:-30}"
+samples=300 far_samples=100 typed=200 quiet_ticks=10 fps_seconds=10
+[ "$quick" = 1 ] && samples=5 far_samples=3 typed=20 quiet_ticks=3 fps_seconds=1 clock_seconds=1
+rtt_ms=$((2 * delay_ms))
+server="$build/server/telvane-server"
+consent="$build/consent/telvane-consent"
+tool="$build/bench/bytes_bench"
+probe="$build/bench/replication_bench"
+hz=$(getconf CLK_TCK)
+
+answers() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }  # whether something listens on $1:$2
+# The receiver host's addresses: .1 its telvane-consent, .2 the relay in front of its link port,
+# .3 where only its X server answers (nothing on 34591, so the server goes the plain road).
+net=""
+for i in $(seq 0 19); do
+  n=$(( ($$ + i * 7919) % 32000 ))
+  try="127.$((64 + n / 250)).$((n % 250 + 1))"
+  answers "$try.1" 34591 || answers "$try.1" 34590 || answers "$try.2" 34591 || answers "$try.3" 34591 || { net=$try; break; }
+done
+[ -n "$net" ] || { echo "bench: port 34591 answers on every loopback address tried" >&2; exit 1; }
+addr_c=$net.1 addr_g=$net.2 addr_d=$net.3
+
+start_display 3400 Xvfb :N -ac -noreset -nolisten tcp -screen 0 1280x1024x24
+sender=$started
+start_display $((sender + 1)) Xvfb :N -ac -noreset -listen tcp -screen 0 1280x1024x24
+rx=$started
+claim $((rx + 1))   # the direct road's relay stands in for this display
+relay_display=$claimed
+mkdir -p "$work/sender" "$work/receiver"
+start_display $((relay_display + 1)) env HOME="$work/sender" XAUTHORITY="$work/sender/.Xauthority" \
+  "$server" :N --upstream ":$sender" -ac -nolisten tcp --trace "$work/trace"
+tv=$started
+server_pid=${pids[-1]}
+env HOME="$work/receiver" XAUTHORITY="$work/receiver/.Xauthority" "$consent" --listen "$addr_c:34590" \
+  --link-listen "$addr_c:34591" --accept-all >"$work/consent.log" 2>&1 &
+consent_pid=$!
+pids+=("$consent_pid")
+for _ in $(seq 1 200); do grep -q "links on" "$work/consent.log" && break; sleep 0.05; done
+grep -q "links on" "$work/consent.log" || { cat "$work/consent.log" >&2; echo "bench: telvane-consent did not start" >&2; exit 1; }
+
+start_relay() {  # LISTEN TARGET [--delay-ms MS]: the counting relay, once it listens; sets $relay
+  rm -f "$work/count"
+  python3 "$root/bench/byte_relay.py" "$1" "$2" "$work/count" "${@:3}" &
+  relay=$!
+  pids+=("$relay")
+  for _ in $(seq 1 200); do [ -e "$work/count" ] && return 0; running "$relay" || break; sleep 0.05; done
+  echo "bench: the relay did not start on $1" >&2
+  touch "$work/failed"
+}
+count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
+# Sets up road $1 (gateway, direct) over $2: loopback (nothing between), relay (the counting
+# relay) or delayed (the relay holding each direction $delay_ms back). Sets $name, the receiver
+# to share to, and $relay ("" on loopback).
+open_road() {
+  local opts=()
+  relay=""
+  [ "$2" = delayed ] && opts=(--delay-ms "$delay_ms")
+  case "$1/$2" in
+    gateway/loopback) name="$addr_c:$rx.0" ;;
+    direct/loopback) name="$addr_d:$rx.0" ;;
+    gateway/*) start_relay "$addr_g:34591" "$addr_c:34591" "${opts[@]}"; name="$addr_g:$rx.0" ;;
+    direct/*) start_relay "$addr_d:$((6000 + relay_display))" "127.0.0.1:$((6000 + rx))" "${opts[@]}"
+      name="$addr_d:$relay_display.0" ;;
+  esac
+}
+close_road() { [ -z "$relay" ] || stop "$relay"; }
+# Whether the last share to $name went road $1, as the server's trace says: a figure of the
+# wrong road fails the run.
+check_road() {
+  local line want="encrypted"
+  [ "$1" = direct ] && want="plain"
+  line=$(grep "receiver $name reached:" "$work/trace" | tail -n 1 || true)
+  case "$line" in
+    *"$want"*) ;;
+    *) echo "bench: the share to $name did not go the $1 road: ${line:-no trace}" >&2; touch "$work/failed" ;;
+  esac
+}
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+median() { sort -n | awk '{a[NR]=$1} END {print (NR ? a[int((NR+1)/2)] : "n/a")}'; }
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }   # the value of KEY=VALUE in a result line
+
+# --- draw-to-visible ---------------------------------------------------------------------------
+if [[ " $parts " == *" latency "* ]]; then
+  echo "## Draw-to-visible p50, gateway vs direct (ms, median of $runs runs; $samples samples a run on loopback, $far_samples at ${rtt_ms} ms)"
+  echo
+  echo "| patch | network | direct | gateway | gateway - direct | gateway / direct | target | met |"
+  echo "|---|---|---|---|---|---|---|---|"
+  for net_kind in loopback delayed; do
+    n=$samples
+    [ "$net_kind" = delayed ] && n=$far_samples
+    for size in "64 64" "800 600"; do
+      read -r w h <<<"$size"
+      rm -f "$work/p50.direct" "$work/p50.gateway"
+      for _ in $(seq 1 "$runs"); do
+        for road in direct gateway; do
+          open_road "$road" "$net_kind"
+          bounded "$probe" latency ":$tv" ":$rx" "$w" "$h" "$n" share "$name" | field p50_ms >>"$work/p50.$road" || true
+          check_road "$road"
+          close_road
+        done
+      done
+      d=$(median <"$work/p50.direct")
+      g=$(median <"$work/p50.gateway")
+      awk -v s="${w}x$h" -v k="$net_kind" -v d="$d" -v g="$g" -v r="$rtt_ms" 'BEGIN{
+        if (k == "loopback") { net = "loopback"; tgt = "<= direct + 0.5"; ok = g <= d + 0.5 }
+        else { net = r " ms round trip"; tgt = "<= 1.05x direct"; ok = g <= 1.05 * d }
+        printf "| %s | %s | %.3f | %.3f | %+.3f | %.3f | %s | %s |\n", s, net, d, g, g - d, (d > 0 ? g / d : 0), tgt, (ok ? "yes" : "no")}'
+    done
+  done
+  echo
+fi
+
+# --- bytes on the wire --------------------------------------------------------------------------
+window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
+wait_window() {  # display title -> id
+  local id=""
+  for _ in $(seq 1 200); do id=$(window_id "$1" "$2"); [ -n "$id" ] && break; sleep 0.05; done
+  echo "$id"
+}
+start_app() {  # workload display -> sets $app_pid and $app_window
+  case "$1" in
+    typing) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c 'stty -echoctl; exec cat >/dev/null' & ;;
+    scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
+    xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
+    noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
+  esac
+  app_pid=$!
+  pids+=("$app_pid")
+  app_window=$(wait_window "$2" bench-app)
+}
+run_workload() {  # workload display
+  case "$1" in
+    typing) bounded "$tool" type "$2" "$app_window" "$typed" || true ;;
+    scroll) touch "$work/go" ;;
+    xclock) sleep "$clock_seconds" ;;
+    noise) bounded "$tool" noise "$2" "$app_window" || true ;;
+  esac
+}
+settle() {  # until the relay's count stops growing for a second (at most a minute); a ticking
+  # clock never falls quiet, so it is cut at a time
+  local last now quiet=0
+  if [ "$1" = xclock ]; then sleep 2; return; fi
+  last=$(cat "$work/count" 2>/dev/null || true)
+  for _ in $(seq 1 600); do
+    sleep 0.1
+    now=$(cat "$work/count" 2>/dev/null || true)
+    if [ "$now" = "$last" ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -ge "$quiet_ticks" ] && return 0
+    else
+      quiet=0
+      last=$now
+    fi
+  done
+}
+# One workload $2 on road $1 (gateway, direct, x11vnc): appends "towards the receiver, back" to
+# $work/bytes.$1, counted from the start of the workload until its link falls quiet.
+bytes_once() {
+  local road=$1 workload=$2 share vnc="" port="" viewer="" t0 b0 to back
+  rm -f "$work/go"
+  if [ "$road" = x11vnc ]; then
+    start_app "$workload" ":$sender"
+    # x11vnc takes the first free port from there and names it: a VNC server already on a port
+    # is someone else's. The relay listens on a port that the kernel found free.
+    x11vnc -display ":$sender" -id "$app_window" -autoport $((5900 + sender % 1000)) -localhost -nopw -forever \
+      -shared -quiet >"$work/x11vnc.log" 2>&1 &
+    vnc=$!
+    pids+=("$vnc")
+    for _ in $(seq 1 200); do
+      port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
+      [ -n "$port" ] && break
+      sleep 0.05
+    done
+    [ -n "$port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
+    local free
+    free=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    start_relay "127.0.0.1:$free" "127.0.0.1:${port:-0}"
+    xtightvncviewer -display ":$rx" "localhost::$free" >/dev/null 2>&1 &
+    viewer=$!
+    pids+=("$viewer")
+    sleep 2
+    to=2 back=1   # the VNC server is the relay's target
+  else
+    open_road "$road" relay
+    start_app "$workload" ":$tv"
+    sleep 0.5
+    coproc SHARE { exec "${limited[@]}" "$tool" share ":$tv" "$app_window" "$name"; }
+    share=$SHARE_PID
+    pids+=("$share")
+    read -r -t 60 _ <&"${SHARE[0]}" || true
+    check_road "$road"
+    to=1 back=2
+  fi
+  settle "$workload"
+  t0=$(count "$to") b0=$(count "$back")
+  run_workload "$workload" ":$([ "$road" = x11vnc ] && echo "$sender" || echo "$tv")"
+  settle "$workload"
+  echo "$(( $(count "$to") - t0 )) $(( $(count "$back") - b0 ))" >>"$work/bytes.$road"
+  if [ "$road" = x11vnc ]; then stop "$app_pid" "$viewer" "$vnc" "$relay"; else stop "$app_pid" "$share" "$relay"; fi
+}
+if [[ " $parts " == *" bytes "* ]]; then
+  have_vnc=""
+  [ "${VNC:-1}" = 1 ] && command -v x11vnc >/dev/null && command -v xtightvncviewer >/dev/null && have_vnc=1
+  echo "## Bytes on the wire per workload (median of $runs runs)"
+  echo
+  echo "Towards the receiver, TLS records included; in brackets, both directions."
+  echo
+  echo "| workload | direct | gateway | gateway / direct | x11vnc + xtightvncviewer | target | met |"
+  echo "|---|---|---|---|---|---|---|"
+  for workload in $workloads; do
+    rm -f "$work"/bytes.*
+    for _ in $(seq 1 "$runs"); do
+      for road in direct gateway ${have_vnc:+x11vnc}; do bytes_once "$road" "$workload"; done
+    done
+    declare -A towards=() both=()
+    for road in direct gateway x11vnc; do
+      touch "$work/bytes.$road"   # none for x11vnc when it is left out: n/a
+      towards[$road]=$(awk '{print $1}' "$work/bytes.$road" | median)
+      both[$road]=$(awk '{print $1 + $2}' "$work/bytes.$road" | median)
+    done
+    case "$workload" in
+      typing) what="typing $typed characters into an xterm" ;;
+      scroll) what="\`seq 2000\` in an 80x24 xterm" ;;
+      xclock) what="xclock -update 1 for $clock_seconds s" ;;
+      noise) what="one 800x600 picture of random pixels" ;;
+    esac
+    awk -v what="$what" -v k="$workload" -v d="${towards[direct]}" -v g="${towards[gateway]}" -v v="${towards[x11vnc]}" \
+      -v db="${both[direct]}" -v gb="${both[gateway]}" -v vb="${both[x11vnc]}" -v typed="$typed" 'BEGIN{
+        tgt = "-"; ok = "-"
+        if (k == "typing") { tgt = "<= 50 a character"; ok = (g / typed <= 50 ? "yes" : "no") ", " sprintf("%.1f", g / typed) " (direct " sprintf("%.1f", d / typed) ")" }
+        if (k == "xclock") { tgt = "<= 0.5x direct"; ok = (g <= 0.5 * d ? "yes" : "no") }
+        if (k == "noise") { tgt = "<= 1.02x direct"; ok = (g <= 1.02 * d ? "yes" : "no") }
+        printf "| %s | %s (%s) | %s (%s) | %.3f | %s (%s) | %s | %s |\n", what, d, db, g, gb, (d > 0 ? g / d : 0), v, vb, tgt, ok}'
+  done
+  echo
+fi
+
+# --- processor time per frame -------------------------------------------------------------------
+if [[ " $parts " == *" cpu "* ]]; then
+  echo "## Processor time per frame, 800x600 redrawn continuously for $fps_seconds s on loopback (median of $runs runs)"
+  echo
+  echo "User + system time over the run divided by the frames drawn, in ms; the receiver's"
+  echo "telvane-consent has nothing to do on the direct road."
+  echo
+  echo "| frames | road | frames shown a second | telvane-server ms a frame | telvane-consent ms a frame | sender vs direct | target | met |"
+  echo "|---|---|---|---|---|---|---|---|"
+  for kind in fps fps-noise; do
+    rm -f "$work"/cpu.*
+    for _ in $(seq 1 "$runs"); do
+      for road in direct gateway; do
+        open_road "$road" loopback
+        s0=$(cpu_ticks "$server_pid") c0=$(cpu_ticks "$consent_pid")
+        line=$(bounded "$probe" "$kind" ":$tv" ":$rx" "$fps_seconds" share "$name" | tail -n 1 || true)
+        s1=$(cpu_ticks "$server_pid") c1=$(cpu_ticks "$consent_pid")
+        check_road "$road"
+        drawn=$(field drawn <<<"$line")
+        fps=$(field fps <<<"$line")
+        [ -n "$drawn" ] && [ "$drawn" -gt 0 ] || { touch "$work/failed"; drawn=1; fps=0; }
+        awk -v s=$((s1 - s0)) -v c=$((c1 - c0)) -v n="$drawn" -v hz="$hz" -v f="$fps" \
+          'BEGIN{printf "%.4f %.4f %s\n", 1000 * s / hz / n, 1000 * c / hz / n, f}' >>"$work/cpu.$road"
+      done
+    done
+    what="one colour"
+    [ "$kind" = fps-noise ] && what="random pixels"
+    ds=$(awk '{print $1}' "$work/cpu.direct" | median)
+    for road in direct gateway; do
+      s=$(awk '{print $1}' "$work/cpu.$road" | median)
+      c=$(awk '{print $2}' "$work/cpu.$road" | median)
+      f=$(awk '{print $3}' "$work/cpu.$road" | median)
+      awk -v what="$what" -v r="$road" -v s="$s" -v c="$c" -v f="$f" -v d="$ds" 'BEGIN{
+        ratio = (d > 0 ? sprintf("%.2fx", s / d) : "n/a")
+        tgt = (r == "gateway" ? "<= 1.5x direct" : "-")
+        ok = (r == "gateway" ? (d > 0 && s <= 1.5 * d ? "yes" : "no") : "-")
+        printf "| %s | %s | %s | %.3f | %s | %s | %s | %s |\n", what, r, f, s, (r == "direct" ? "-" : sprintf("%.3f", c)), ratio, tgt, ok}'
+    done
+  done
+  echo
+fi
+
+# --- Share to the mirror shown ------------------------------------------------------------------
+if [[ " $parts " == *" share "* ]]; then
+  echo "## From Share to the mirror shown (ms, median of $runs runs)"
+  echo
+  echo "| network | direct | gateway | gateway - direct | in round trips | target | met |"
+  echo "|---|---|---|---|---|---|---|"
+  for net_kind in loopback delayed; do
+    rm -f "$work/shown.direct" "$work/shown.gateway"
+    for _ in $(seq 1 "$runs"); do
+      for road in direct gateway; do
+        open_road "$road" "$net_kind"
+        bounded "$probe" hold ":$tv" ":$rx" 0 share "$name" | field shown_ms >>"$work/shown.$road" || true
+        check_road "$road"
+        close_road
+      done
+    done
+    d=$(median <"$work/shown.direct")
+    g=$(median <"$work/shown.gateway")
+    awk -v k="$net_kind" -v d="$d" -v g="$g" -v r="$rtt_ms" 'BEGIN{
+      if (k == "loopback") { net = "loopback"; trips = "-"; tgt = "-"; ok = "-" }
+      else { net = r " ms round trip"; trips = sprintf("%.2f", (g - d) / r); tgt = "<= direct + 2 round trips"; ok = (g <= d + 2 * r ? "yes" : "no") }
+      printf "| %s | %.1f | %.1f | %+.1f | %s | %s | %s |\n", net, d, g, g - d, trips, tgt, ok}'
+  done
+  echo
+fi
