@@ -108,3 +108,64 @@ claim() {  # takes the lock of the first free display number from $1, as an X se
   done
   claims+=("/tmp/.X$claimed-lock")
 }
+
+# The counting relay (bench/byte_relay.py) from LISTEN to TARGET (each a port on 127.0.0.1 or
+# ADDR:PORT), with the relay's further arguments (a rate, --delay-ms ...), once it listens; sets
+# $relay. count N reads its Nth count: 1 towards the target, 2 back.
+start_relay() {  # LISTEN TARGET [ARGS...]
+  rm -f "$work/count"
+  python3 "$root/bench/byte_relay.py" "$1" "$2" "$work/count" "${@:3}" &
+  relay=$!
+  pids+=("$relay")
+  for _ in $(seq 1 200); do [ -e "$work/count" ] && return 0; running "$relay" || break; sleep 0.05; done
+  echo "bench: the relay did not start on $1" >&2
+  touch "$work/failed"
+}
+count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
+
+# x11vnc serving window $2 of display $1 (more x11vnc arguments after them); it takes the first
+# free port from 5900 + the display's number and names it, since a VNC server already on a port is
+# someone else's. Sets $vnc and $vnc_port (empty, and the run failed, when it did not start).
+start_x11vnc() {  # DISPLAY WINDOW [ARGS...]
+  local n=${1#:}
+  x11vnc -display "$1" -id "$2" -autoport $((5900 + n % 1000)) -localhost -nopw -forever -shared -quiet "${@:3}" \
+    >"$work/x11vnc.log" 2>&1 &
+  vnc=$!
+  pids+=("$vnc")
+  vnc_port=""
+  for _ in $(seq 1 200); do
+    vnc_port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
+    [ -n "$vnc_port" ] && break
+    sleep 0.05
+  done
+  [ -n "$vnc_port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
+}
+
+# The workloads of the byte counts, each an application on the sender titled "bench-app":
+# typing into an xterm, a scrolling xterm, a ticking xclock, random pixels in a window. They use
+# $tool (bytes_bench), $typed and $clock_seconds, which the script sets.
+window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
+wait_window() {  # display title -> id
+  local id=""
+  for _ in $(seq 1 200); do id=$(window_id "$1" "$2"); [ -n "$id" ] && break; sleep 0.05; done
+  echo "$id"
+}
+start_app() {  # workload display -> sets $app_pid and $app_window
+  case "$1" in
+    typing) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c 'stty -echoctl; exec cat >/dev/null' & ;;
+    scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
+    xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
+    noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
+  esac
+  app_pid=$!
+  pids+=("$app_pid")
+  app_window=$(wait_window "$2" bench-app)
+}
+run_workload() {  # workload display; a failure fails the script at its end
+  case "$1" in
+    typing) bounded "$tool" type "$2" "$app_window" "$typed" || true ;;
+    scroll) touch "$work/go" ;;
+    xclock) sleep "$clock_seconds" ;;
+    noise) bounded "$tool" noise "$2" "$app_window" || true ;;
+  esac
+}

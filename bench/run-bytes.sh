@@ -43,16 +43,14 @@ tool="$build/bench/bytes_bench"
 start_xvfb() {  # display number from $1 upwards, TCP on; sets $started
   start_display "$1" Xvfb :N -ac -noreset -listen tcp -screen 0 1024x768x24
 }
-start_relay() {  # LISTEN_PORT TARGET_PORT: the counting relay, once it listens; sets $relay
-  rm -f "$work/count"
-  python3 "$root/bench/byte_relay.py" "$1" "$2" "$work/count" "$rate" &
-  relay=$!
-  pids+=("$relay")
-  for _ in $(seq 1 200); do [ -e "$work/count" ] && return 0; running "$relay" || break; sleep 0.05; done
-  echo "bench: the relay did not start on port $1" >&2
-  touch "$work/failed"
-}
-count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
+
+start_xvfb 3300
+sender=$started
+start_xvfb $((sender + 1))
+rx=$started
+claim $((rx + 1))   # the relay stands in for this display over TCP
+relay_display=$claimed
+tv=$((relay_display + 1))
 settle() {  # until column $1 of the count stops growing for a second (at most a minute);
   # sets $settled_at to when it last grew (seconds since the epoch, 0.1 s steps)
   local last now quiet=0
@@ -79,40 +77,6 @@ quiet_or_wait() {  # column workload: a ticking clock never falls quiet, so it i
     settle "$1"
   fi
 }
-window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
-wait_window() {  # display title -> id
-  local id=""
-  for _ in $(seq 1 200); do id=$(window_id "$1" "$2"); [ -n "$id" ] && break; sleep 0.05; done
-  echo "$id"
-}
-
-start_xvfb 3300
-sender=$started
-start_xvfb $((sender + 1))
-rx=$started
-claim $((rx + 1))   # the relay stands in for this display over TCP
-relay_display=$claimed
-tv=$((relay_display + 1))
-
-start_app() {  # workload display -> sets $app_pid and $app_window
-  case "$1" in
-    typing) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c 'stty -echoctl; exec cat >/dev/null' & ;;
-    scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
-    xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
-    noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
-  esac
-  app_pid=$!
-  pids+=("$app_pid")
-  app_window=$(wait_window "$2" bench-app)
-}
-run_workload() {  # workload display
-  case "$1" in
-    typing) bounded "$tool" type "$2" "$app_window" "$typed" ;;
-    scroll) touch "$work/go" ;;
-    xclock) sleep "$clock_seconds" ;;
-    noise) bounded "$tool" noise "$2" "$app_window" ;;
-  esac
-}
 
 # One measurement with telvane-server $1 and workload $2: prints the workload's bytes.
 telvane_once() {
@@ -120,7 +84,7 @@ telvane_once() {
   rm -f "$work/go"
   start_display "$tv" "$server" :N --upstream ":$sender" -ac -nolisten tcp
   local spid=${pids[-1]} display=$started
-  start_relay $((6000 + relay_display)) $((6000 + rx))
+  start_relay $((6000 + relay_display)) $((6000 + rx)) "$rate"
   start_app "$workload" ":$display"
   sleep 0.5
   coproc SHARE { exec "${limited[@]}" "$tool" share ":$display" "$app_window" "127.0.0.1:$relay_display.0"; }
@@ -141,20 +105,11 @@ vnc_once() {
   local workload=$1
   rm -f "$work/go"
   start_app "$workload" ":$sender"
-  # x11vnc takes the first free port from there and names it: a VNC server already on a port is
-  # someone else's. The relay's port is one that the kernel found free.
-  x11vnc -display ":$sender" -id "$app_window" -autoport $((5900 + sender % 1000)) -localhost -nopw -forever \
-    -shared -quiet >"$work/x11vnc.log" 2>&1 &
-  local vnc=$! port="" relay_port
-  pids+=("$vnc")
-  for _ in $(seq 1 200); do
-    port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
-  [ -n "$port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
+  # The relay's port is one that the kernel found free.
+  start_x11vnc ":$sender" "$app_window"
+  local relay_port
   relay_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  start_relay "$relay_port" "${port:-0}"
+  start_relay "$relay_port" "${vnc_port:-0}" "$rate"
   xtightvncviewer -display ":$rx" "localhost::$relay_port" >/dev/null 2>&1 &
   local viewer=$!
   pids+=("$viewer")

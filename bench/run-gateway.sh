@@ -61,16 +61,6 @@ pids+=("$consent_pid")
 for _ in $(seq 1 200); do grep -q "links on" "$work/consent.log" && break; sleep 0.05; done
 grep -q "links on" "$work/consent.log" || { cat "$work/consent.log" >&2; echo "bench: telvane-consent did not start" >&2; exit 1; }
 
-start_relay() {  # LISTEN TARGET [--delay-ms MS]: the counting relay, once it listens; sets $relay
-  rm -f "$work/count"
-  python3 "$root/bench/byte_relay.py" "$1" "$2" "$work/count" "${@:3}" &
-  relay=$!
-  pids+=("$relay")
-  for _ in $(seq 1 200); do [ -e "$work/count" ] && return 0; running "$relay" || break; sleep 0.05; done
-  echo "bench: the relay did not start on $1" >&2
-  touch "$work/failed"
-}
-count() { cut -d' ' -f"$1" "$work/count" 2>/dev/null || echo 0; }
 # Sets up road $1 (gateway, direct) over $2: loopback (nothing between), relay (the counting
 # relay) or delayed (the relay holding each direction $delay_ms back). Sets $name, the receiver
 # to share to, and $relay ("" on loopback).
@@ -134,31 +124,6 @@ if [[ " $parts " == *" latency "* ]]; then
 fi
 
 # --- bytes on the wire --------------------------------------------------------------------------
-window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
-wait_window() {  # display title -> id
-  local id=""
-  for _ in $(seq 1 200); do id=$(window_id "$1" "$2"); [ -n "$id" ] && break; sleep 0.05; done
-  echo "$id"
-}
-start_app() {  # workload display -> sets $app_pid and $app_window
-  case "$1" in
-    typing) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c 'stty -echoctl; exec cat >/dev/null' & ;;
-    scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
-    xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
-    noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
-  esac
-  app_pid=$!
-  pids+=("$app_pid")
-  app_window=$(wait_window "$2" bench-app)
-}
-run_workload() {  # workload display
-  case "$1" in
-    typing) bounded "$tool" type "$2" "$app_window" "$typed" || true ;;
-    scroll) touch "$work/go" ;;
-    xclock) sleep "$clock_seconds" ;;
-    noise) bounded "$tool" noise "$2" "$app_window" || true ;;
-  esac
-}
 settle() {  # until the relay's count stops growing for a second (at most a minute); a ticking
   # clock never falls quiet, so it is cut at a time
   local last now quiet=0
@@ -179,25 +144,15 @@ settle() {  # until the relay's count stops growing for a second (at most a minu
 # One workload $2 on road $1 (gateway, direct, x11vnc): appends "towards the receiver, back" to
 # $work/bytes.$1, counted from the start of the workload until its link falls quiet.
 bytes_once() {
-  local road=$1 workload=$2 share vnc="" port="" viewer="" t0 b0 to back
+  local road=$1 workload=$2 share vnc="" viewer="" t0 b0 to back
   rm -f "$work/go"
   if [ "$road" = x11vnc ]; then
     start_app "$workload" ":$sender"
-    # x11vnc takes the first free port from there and names it: a VNC server already on a port
-    # is someone else's. The relay listens on a port that the kernel found free.
-    x11vnc -display ":$sender" -id "$app_window" -autoport $((5900 + sender % 1000)) -localhost -nopw -forever \
-      -shared -quiet >"$work/x11vnc.log" 2>&1 &
-    vnc=$!
-    pids+=("$vnc")
-    for _ in $(seq 1 200); do
-      port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
-      [ -n "$port" ] && break
-      sleep 0.05
-    done
-    [ -n "$port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
+    # The relay listens on a port that the kernel found free.
+    start_x11vnc ":$sender" "$app_window"
     local free
     free=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-    start_relay "127.0.0.1:$free" "127.0.0.1:${port:-0}"
+    start_relay "127.0.0.1:$free" "127.0.0.1:${vnc_port:-0}"
     xtightvncviewer -display ":$rx" "localhost::$free" >/dev/null 2>&1 &
     viewer=$!
     pids+=("$viewer")

@@ -47,28 +47,15 @@ vnc_latency() {  # W H EXTRA_X11VNC_OPTIONS...
   local w=$1 h=$2
   shift 2
   coproc BENCH { exec "${limited[@]}" "$work/bench" latency ":$sender" ":$rx" "$w" "$h" "$samples"; }
-  local probe=$BENCH_PID line="" id port="" vnc viewer=""
+  local probe=$BENCH_PID line="" id vnc viewer=""
   pids+=("$probe")
   read -r -t 30 line <&"${BENCH[0]}" || true
   id=${line#window=}
-  # x11vnc takes the first free port from there and names it; a VNC server already on a port is
-  # someone else's and never looked at.
-  x11vnc -display ":$sender" -id "$id" -autoport $((5900 + sender % 1000)) -localhost -nopw -forever -shared \
-    -quiet "$@" >"$work/x11vnc.log" 2>&1 &
-  vnc=$!
-  pids+=("$vnc")
-  for _ in $(seq 1 200); do
-    port=$(sed -n 's/^PORT=//p' "$work/x11vnc.log" 2>/dev/null)
-    [ -n "$port" ] && break
-    sleep 0.05
-  done
-  if [ -n "$port" ]; then
-    xtightvncviewer -display ":$rx" "localhost::$port" >/dev/null 2>&1 &
+  start_x11vnc ":$sender" "$id" "$@"
+  if [ -n "$vnc_port" ]; then
+    xtightvncviewer -display ":$rx" "localhost::$vnc_port" >/dev/null 2>&1 &
     viewer=$!
     pids+=("$viewer")
-  else
-    echo "bench: x11vnc did not start" >&2
-    touch "$work/failed"
   fi
   local result
   result=$(timeout "$run_limit" sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p' <&"${BENCH[0]}" || true)
