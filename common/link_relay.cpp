@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace telvane::tlslink {
@@ -79,9 +80,9 @@ void set_nodelay(int fd) {
 // The state of one relay; run() is the loop.
 class Relay {
 public:
-    Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why, const SetupAuth *auth)
+    Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why, const RelayStart &start)
         : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(256 * 1024),
-          auth_(auth) {}
+          auth_(start.setup_auth), answer_(start.answer), from_tls_(start.early) {}
 
     RelayEnd run() {
         if (!codec_.ok()) return fail("no compressor");
@@ -155,7 +156,15 @@ private:
 
     bool read_tls() {
         for (;;) {
-            if (!from_tls_.empty() || codec_.holds_output()) {
+            if (answer_ && !from_tls_.empty()) {
+                const char answer = from_tls_[0];
+                from_tls_.erase(0, 1);
+                if (!std::exchange(answer_, nullptr)(answer)) {
+                    fail("the receiver's service said no");
+                    return false;
+                }
+            }
+            if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
                 compact(to_plain_, plain_off_);
                 std::string &into = auth_ ? setup_ : to_plain_;
                 const std::size_t used = codec_.decompress(from_tls_, into, plain_off_ + kMaxBuffered);
@@ -254,8 +263,10 @@ private:
     std::string &why_;
     std::vector<char> buf_;
     const SetupAuth *auth_;   // until the set-up has gone on
+    std::function<bool(char)> answer_;   // until the answer has come
+    std::string from_tls_;
     LinkCodec codec_;
-    std::string to_tls_, to_plain_, from_tls_, setup_;
+    std::string to_tls_, to_plain_, setup_;
     std::size_t tls_off_ = 0, plain_off_ = 0;
     bool plain_eof_ = false, tls_eof_ = false;
     bool write_wants_read_ = false, read_wants_write_ = false;
@@ -264,8 +275,8 @@ private:
 }  // namespace
 
 RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why,
-                    const SetupAuth *setup_auth) {
-    return Relay(plain_fd, ssl, stop_fd, counts, why, setup_auth).run();
+                    const RelayStart &start) {
+    return Relay(plain_fd, ssl, stop_fd, counts, why, start).run();
 }
 
 }  // namespace telvane::tlslink

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,13 +67,25 @@ struct SetupAuth {
     std::string name, data;
 };
 
+// How a relay begins, where its link's first bytes are special.
+struct RelayStart {
+    // The receiver's end: the first thing out of the link must be an X set-up request, and it
+    // goes on with these credentials.
+    const SetupAuth *setup_auth = nullptr;
+    // The receiver's end: link bytes already read together with the opening words.
+    std::string early;
+    // The sender's end: the first byte out of the link is the service's answer, which the
+    // sender's X set-up did not wait for; handed here, the relay goes on only when this returns
+    // true.
+    std::function<bool(char)> answer;
+};
+
 // Relays between the plain socket `plain_fd` and the TLS connection `ssl` (its socket set
 // non-blocking here) until either side ends, an error occurs, or `stop_fd` becomes readable
-// (-1: none). With `setup_auth`, the first thing out of the link must be an X set-up request,
-// and it goes on with these credentials. Leaves both descriptors open; the caller closes them.
+// (-1: none), beginning as `start` says. Leaves both descriptors open; the caller closes them.
 // `why` says what failed. Runs on the calling thread: a thread of its own per link.
 RelayEnd relay_link(int plain_fd, SSL *ssl, int stop_fd, RelayCounts &counts, std::string &why,
-                    const SetupAuth *setup_auth = nullptr);
+                    const RelayStart &start = {});
 
 // Writes all of `data` into `ssl` (blocking socket), as few records as OpenSSL allows. False
 // on failure. Used for the link's opening words.

@@ -281,7 +281,6 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
         hello.feed(std::string_view(buf, static_cast<std::size_t>(n)));
     }
     if (hello.feed({}) == tlslink::HelloParser::State::Bad) return end("refused: " + hello.error());
-    if (!hello.rest().empty()) return end("refused: it spoke before its answer");
 
     Verdict verdict;
     {
@@ -320,7 +319,11 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     log_line(who + " relayed to display :" + std::to_string(display));
     tlslink::RelayCounts counts;
     std::string why;
-    const tlslink::RelayEnd how = tlslink::relay_link(x.get(), ssl.get(), stop_read_.get(), counts, why, &auth);
+    // The sender's X set-up may have come right behind its opening words.
+    tlslink::RelayStart start;
+    start.setup_auth = &auth;
+    start.early = hello.rest();
+    const tlslink::RelayEnd how = tlslink::relay_link(x.get(), ssl.get(), stop_read_.get(), counts, why, start);
     end(std::string(how == tlslink::RelayEnd::Failed ? "failed: " + why : "ended") + " (" +
         std::to_string(counts.wire_in) + " bytes in, " + std::to_string(counts.wire_out) + " out)");
 }

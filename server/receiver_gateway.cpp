@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <mutex>
 #include <pwd.h>
 #include <sys/socket.h>
@@ -156,33 +157,31 @@ GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::
     tlslink::Hello hello{self.sin_addr.s_addr, static_cast<uint16_t>(display), settings.sender_identity};
     if (!tlslink::write_all(ssl.get(), tlslink::encode_hello(hello)))
         return failed(wire::ConnectFailure::NoRoute, "the link to " + address + " broke: " + tlslink::last_tls_error());
-    set_timeouts(tcp_fd, settings.answer_limit);
-    char answer = 0;
-    const int n = SSL_read(ssl.get(), &answer, 1);
-    if (n != 1) return failed(wire::ConnectFailure::AuthorizationRejected, "receiver " + address + " gave no answer");
-    switch (static_cast<tlslink::LinkAnswer>(answer)) {
-    case tlslink::LinkAnswer::Linked: break;
-    case tlslink::LinkAnswer::NoDisplay:
-        return failed(wire::ConnectFailure::NoXServer, "receiver " + address + " has no display :" + std::to_string(display));
-    case tlslink::LinkAnswer::Busy:
-        return failed(wire::ConnectFailure::NoRoute, "receiver " + address + " takes no more links");
-    default:
-        return failed(wire::ConnectFailure::AuthorizationRejected, "the user at receiver " + address + " said no");
-    }
-
+    // The X set-up goes out right behind the opening words, without waiting for the answer: the
+    // relay takes the answer as the first byte out of the link, and the set-up's reply follows it
+    // only when the answer was yes. That saves the link one round trip.
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return failed(wire::ConnectFailure::NoRoute, std::string("no local socket: ") + std::strerror(errno));
     const timeval none{0, 0};
     setsockopt(tcp_fd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
     setsockopt(tcp_fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
+    auto answer = std::make_shared<std::promise<char>>();
     try {
         SSL *raw = ssl.get();
-        std::thread([raw, tcp = tcp_fd, local = pair[1]] {
+        std::thread([raw, tcp = tcp_fd, local = pair[1], answer] {
             tlslink::Ssl owned(raw);
             tlslink::RelayCounts counts;
             std::string why;
-            tlslink::relay_link(local, owned.get(), -1, counts, why);
+            bool answered = false;
+            tlslink::RelayStart start;
+            start.answer = [&](char a) {
+                answer->set_value(a);
+                answered = true;
+                return static_cast<tlslink::LinkAnswer>(a) == tlslink::LinkAnswer::Linked;
+            };
+            tlslink::relay_link(local, owned.get(), -1, counts, why, start);
+            if (!answered) answer->set_value(0);
             close(local);
             owned.reset();
             close(tcp);
@@ -197,8 +196,27 @@ GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::
     GatewayAttempt a;
     a.kind = GatewayAttempt::Kind::Linked;
     a.fd = pair[0];
+    a.answer = answer->get_future().share();
     a.reason = "link to " + address + " encrypted, receiver key " + tlslink::short_fingerprint(fingerprint);
     return a;
+}
+
+GatewayAttempt refusal(const GatewayAttempt &linked, const std::string &address, int display,
+                       std::chrono::milliseconds limit) {
+    const char a = linked.answer.valid() && linked.answer.wait_for(limit) == std::future_status::ready
+                       ? linked.answer.get() : 0;
+    switch (static_cast<tlslink::LinkAnswer>(a)) {
+    case tlslink::LinkAnswer::Linked:
+        return failed(wire::ConnectFailure::NoXServer, "the display behind the link refused the set-up");
+    case tlslink::LinkAnswer::NoDisplay:
+        return failed(wire::ConnectFailure::NoXServer, "receiver " + address + " has no display :" + std::to_string(display));
+    case tlslink::LinkAnswer::Busy:
+        return failed(wire::ConnectFailure::NoRoute, "receiver " + address + " takes no more links");
+    case tlslink::LinkAnswer::Refused:
+        return failed(wire::ConnectFailure::AuthorizationRejected, "the user at receiver " + address + " said no");
+    default:
+        return failed(wire::ConnectFailure::AuthorizationRejected, "receiver " + address + " gave no answer");
+    }
 }
 
 }  // namespace telvane::server

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -48,6 +49,7 @@ GatewaySettings load_gateway_settings(ReceiverRoads roads, std::string &error);
 struct GatewayAttempt {
     enum class Kind { Linked, Failed } kind = Kind::Failed;
     int fd = -1;                              // Linked: the local end xcb talks to (the caller owns it)
+    std::shared_future<char> answer;          // Linked: the service's answer, once it has come (0: none)
     std::optional<wire::ConnectFailure> failure;   // Failed
     std::string reason;                       // for the trace, whatever the kind
 };
@@ -60,5 +62,11 @@ struct GatewayAttempt {
 // thread (connect_receiver).
 GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::milliseconds limit,
                             const GatewaySettings &settings);
+
+// Why a link that `open_gateway` made could not carry an X set-up: the service's answer (waited
+// for up to `limit`), as the failure to report. Called by connect_receiver when xcb's set-up
+// through the link failed.
+GatewayAttempt refusal(const GatewayAttempt &linked, const std::string &address, int display,
+                       std::chrono::milliseconds limit);
 
 }  // namespace telvane::server

@@ -225,14 +225,15 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     int err = 0;
     int fd = -1;
     bool linked = false;
+    GatewayAttempt link;
     if (gateway) {
         int g = tcp_connect(addr, tlslink::kLinkPort, limit, err);
         if (g >= 0) {
-            GatewayAttempt a = open_gateway(g, addr, d->display, limit, *gateway);
-            if (a.kind == GatewayAttempt::Kind::Failed) return fail(*a.failure, a.reason);
-            fd = a.fd;
+            link = open_gateway(g, addr, d->display, limit, *gateway);
+            if (link.kind == GatewayAttempt::Kind::Failed) return fail(*link.failure, link.reason);
+            fd = link.fd;
             linked = true;
-            out.route = a.reason;
+            out.route = link.reason;
         } else if (err != ECONNREFUSED) {
             // Nothing answers at all, not even a refusal: the plain road would find the same.
             return fail(wire::ConnectFailure::NoRoute, std::strerror(err));
@@ -255,7 +256,8 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         auth.datalen = static_cast<int>(cred->data.size());
         auth.data = cred->data.data();
     }
-    SetupWatchdog watchdog(fd, limit);
+    // Through a link the set-up's reply waits for the receiver's user, who may take a while.
+    SetupWatchdog watchdog(fd, linked ? gateway->answer_limit : limit);
     if (!watchdog.watching()) {
         close(fd);
         return fail(wire::ConnectFailure::NoRoute, "no thread to watch the set-up");
@@ -263,8 +265,10 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     XcbConnection c(xcb_connect_to_fd(fd, cred ? &auth : nullptr));  // owns fd from here on
     if (watchdog.stop())
         return fail(wire::ConnectFailure::NoXServer, "no answer to the set-up within the time limit");
-    if ((!c || xcb_connection_has_error(c.get())) && linked)
-        return fail(wire::ConnectFailure::NoXServer, "the display behind the link refused the set-up");
+    if ((!c || xcb_connection_has_error(c.get())) && linked) {
+        GatewayAttempt why = refusal(link, host, d->display, limit);
+        return fail(*why.failure, why.reason);
+    }
     if (!c || xcb_connection_has_error(c.get())) {
         int probe = tcp_connect(addr, port, limit, err);
         bool refused = probe >= 0 && setup_refused(probe, cred);

@@ -599,7 +599,7 @@ void ShareService::upstream_readable(bool read_socket) {
         // Only to the window that was shared: its id may name another window by now.
         if (!now || now->format != 8 || !upstream_->watching(window)) continue;
         if (auto title = unmarked_title(std::string(now->data.begin(), now->data.end()), before)) {
-            upstream_->set_title(window, prop, prop == XCB_ATOM_WM_NAME ? XCB_ATOM_STRING : utf8_string_, *title);
+            upstream_->set_title(window, prop, prop == XCB_ATOM_WM_NAME ? uint32_t{XCB_ATOM_STRING} : utf8_string_, *title);
             if (trace_) {
                 std::fprintf(trace_, "title of 0x%08x given back: %s\n", window, title->c_str());
                 std::fflush(trace_);
