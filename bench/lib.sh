@@ -161,6 +161,14 @@ start_app() {  # workload display -> sets $app_pid and $app_window
   pids+=("$app_pid")
   app_window=$(wait_window "$2" bench-app)
 }
+workload_text() {  # workload -> how its table row names it
+  case "$1" in
+    typing) echo "typing $typed characters into an xterm" ;;
+    scroll) echo "\`seq 2000\` in an 80x24 xterm" ;;
+    xclock) echo "xclock -update 1 for $clock_seconds s" ;;
+    noise) echo "one 800x600 picture of random pixels" ;;
+  esac
+}
 run_workload() {  # workload display; a failure fails the script at its end
   case "$1" in
     typing) bounded "$tool" type "$2" "$app_window" "$typed" || true ;;

@@ -153,12 +153,7 @@ for workload in typing scroll xclock noise; do
     vnc=$bytes
     vnc_took=$seconds
   fi
-  case "$workload" in
-    typing) what="typing $typed characters into an xterm" ;;
-    scroll) what="\`seq 2000\` in an 80x24 xterm" ;;
-    xclock) what="xclock -update 1 for $clock_seconds s" ;;
-    noise) what="one 800x600 picture of random pixels" ;;
-  esac
+  what=$(workload_text "$workload")
   awk -v w="$what" -v b="${result[before]}" -v a="${result[after]}" -v v="$vnc" \
     'BEGIN{printf "| %s | %d | %d | %.3f | %s |\n", w, b, a, (b > 0 ? a / b : 0), v}'
   settle_rows+="| $what | ${took[before]} | ${took[after]} | $vnc_took |"$'\n'

@@ -196,12 +196,7 @@ if [[ " $parts " == *" bytes "* ]]; then
       towards[$road]=$(awk '{print $1}' "$work/bytes.$road" | median)
       both[$road]=$(awk '{print $1 + $2}' "$work/bytes.$road" | median)
     done
-    case "$workload" in
-      typing) what="typing $typed characters into an xterm" ;;
-      scroll) what="\`seq 2000\` in an 80x24 xterm" ;;
-      xclock) what="xclock -update 1 for $clock_seconds s" ;;
-      noise) what="one 800x600 picture of random pixels" ;;
-    esac
+    what=$(workload_text "$workload")
     awk -v what="$what" -v k="$workload" -v d="${towards[direct]}" -v g="${towards[gateway]}" -v v="${towards[x11vnc]}" \
       -v db="${both[direct]}" -v gb="${both[gateway]}" -v vb="${both[x11vnc]}" -v typed="$typed" 'BEGIN{
         tgt = "-"; ok = "-"
