@@ -134,9 +134,10 @@ void ok_SL_callback(Widget, XtPointer client, XtPointer) {
         return;
     }
     // Control characters never show in the book lists: Ctrl+A before ".hidden" makes a name
-    // that looks hidden and is not. Such a name is refused as a hidden one is.
+    // that looks hidden and is not. The catalog has no text for such a name, so this one is
+    // ours, numbered past the catalog's own.
     if (std::any_of(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
-        message0(SaveList, 1, 0x11, 2, 21, "Filename may NOT begin with a '.'");
+        message0(SaveList, 1, 0x11, 2, 40, "Filename may NOT contain control characters");
         return;
     }
     std::string path;

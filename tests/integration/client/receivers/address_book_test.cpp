@@ -252,8 +252,8 @@ TEST_F(AddressBook, SaveRefusesBadNamesAndKeepsTheDialogUp) {
     EXPECT_EQ(texts[1], "Filename may NOT begin with a '.'");
     EXPECT_EQ(texts[2], "Filename may NOT begin with a '.'");
     EXPECT_EQ(texts[3], "File '" + private_path("folder") + "' is NOT writable");
-    EXPECT_EQ(texts[4], "Filename may NOT begin with a '.'");
-    EXPECT_EQ(texts[5], "Filename may NOT begin with a '.'");
+    EXPECT_EQ(texts[4], "Filename may NOT contain control characters");
+    EXPECT_EQ(texts[5], "Filename may NOT contain control characters");
     EXPECT_TRUE(XtIsManaged(SaveList));
     EXPECT_FALSE(legal_anything(private_path(".setup").c_str()));
     EXPECT_FALSE(legal_anything(private_path("\001.hidden").c_str()));
