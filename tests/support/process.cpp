@@ -241,13 +241,25 @@ bool eventually(const std::function<bool()> &done, std::chrono::milliseconds lim
 }
 
 bool screenshot_area(const std::string &display_name, const std::string &name, int x, int y, int w, int h) {
+    // Without a folder to keep it in, the picture is still taken and looked at, then thrown away.
     const char *dir = getenv("TELVANE_SCREENSHOTS");
-    if (!dir) return true;
+    const std::string file = dir ? std::string(dir) + "/" + name + ".png"
+                                 : "/tmp/telvane-shot-" + std::to_string(getpid()) + "-" + name + ".png";
     std::string command = "import -display " + display_name + " -window root";
     if (w > 0)
         command += " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
                    std::to_string(y);
-    return system((command + " " + dir + "/" + name + ".png").c_str()) == 0;
+    bool drawn = false;
+    if (system((command + " " + file).c_str()) == 0) {
+        // An area of one colour holds nothing that was drawn.
+        if (FILE *colours = popen(("identify -format %k " + file).c_str(), "r")) {
+            int count = 0;
+            drawn = fscanf(colours, "%d", &count) == 1 && count > 1;
+            pclose(colours);
+        }
+    }
+    if (!dir) unlink(file.c_str());
+    return drawn;
 }
 
 }  // namespace telvane::testing

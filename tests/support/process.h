@@ -89,8 +89,8 @@ void write_file(const std::string &path, const std::string &text);
 bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // Keeps ImageMagick's picture of the w x h area at (x, y) of `display_name`'s screen (the whole
-// screen when w is 0) as NAME.png in the folder TELVANE_SCREENSHOTS names. True when it is kept
-// or nobody asked for pictures.
+// screen when w is 0) as NAME.png in the folder TELVANE_SCREENSHOTS names (thrown away when it names
+// none). True when the picture was taken and shows more than one colour: something was drawn.
 bool screenshot_area(const std::string &display_name, const std::string &name, int x = 0, int y = 0, int w = 0,
                      int h = 0);
 

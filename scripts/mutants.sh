@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Plants each fault of tests/mutants.txt, one at a time, in a scratch copy of the tree, builds it,
+# runs the tests the line names, and says whether they caught it.
+#
+# Usage: scripts/mutants.sh [options] [PATTERN...]
+#   PATTERN          run only mutants whose name or file matches one of these (grep -E)
+#   --list FILE      the mutant list (default tests/mutants.txt)
+#   --check          only check that every snippet is found once in its file; build nothing
+#   --timeout S      limit for each test (default 120) and, times four, for one mutant's tests
+#   --build DIR      the build directory under which the scratch tree lives (default build)
+#   --keep           keep the scratch tree and its build for the next run (faster; default: remove)
+#   --strict         a mutant that survives fails the run as well
+#
+# The scratch tree is a detached git worktree of HEAD with the uncommitted changes copied in,
+# at DIR/mutants/tree, built in DIR/mutants/build with ccache. Prints "killed", "survived",
+# "not applied" (snippet missing or not unique, or the mutant does not build) or "no tests" per
+# mutant and a summary line. Exits 1 when any mutant is not applied or names no test.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+list=$root/tests/mutants.txt
+build=build
+timeout_s=120
+check_only=0 keep=0 strict=0
+patterns=()
+jobs=${JOBS:-2}
+while [ $# -gt 0 ]; do
+  case $1 in
+    --list) list=$(realpath "$2"); shift 2 ;;
+    --check) check_only=1; shift ;;
+    --timeout) timeout_s=$2; shift 2 ;;
+    --build) build=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    --strict) strict=1; shift ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    -*) echo "mutants: unknown option $1" >&2; exit 2 ;;
+    *) patterns+=("$1"); shift ;;
+  esac
+done
+case $build in /*) ;; *) build=$root/$build ;; esac
+
+# One mutant a line: NAME @@ FILE @@ ORIGINAL @@ REPLACEMENT @@ TESTS (see tests/mutants.txt).
+# Prints the selected lines' fields separated by ASCII unit separators, or fails on a bad line.
+parse() {
+  python3 - "$list" "${patterns[@]}" <<'EOF'
+import re, sys
+path, pats = sys.argv[1], sys.argv[2:]
+names, bad = set(), 0
+for n, line in enumerate(open(path), 1):
+    if not line.strip() or line.lstrip().startswith('#'):
+        continue
+    f = [x.strip() for x in line.rstrip('\n').split('@@')]
+    if len(f) != 5 or not all(f[i] for i in (0, 1, 2, 4)) or f[0] in names:
+        print(f'{path}:{n}: needs NAME @@ FILE @@ ORIGINAL @@ REPLACEMENT @@ TESTS, a new NAME', file=sys.stderr)
+        bad = 1
+        continue
+    names.add(f[0])
+    if pats and not any(re.search(p, f[0]) or re.search(p, f[1]) for p in pats):
+        continue
+    print('\x1f'.join(f))
+sys.exit(bad)
+EOF
+}
+
+# Replaces ORIGINAL by REPLACEMENT in FILE under TREE; fails unless ORIGINAL is there exactly once.
+# With --restore, puts back the copy the last replacement kept.
+apply() {
+  python3 - "$@" <<'EOF'
+import os, sys
+if sys.argv[1] == '--restore':
+    os.replace(sys.argv[2] + '.unmutated', sys.argv[2])
+    sys.exit(0)
+path, old, new = sys.argv[1:4]
+try:
+    text = open(path).read()
+except OSError as e:
+    print(f'cannot read {path}: {e.strerror}', file=sys.stderr); sys.exit(1)
+count = text.count(old)
+if count != 1:
+    print(f'snippet found {count} times in {path}', file=sys.stderr); sys.exit(1)
+open(path + '.unmutated', 'w').write(text)
+open(path, 'w').write(text.replace(old, new))
+EOF
+}
+
+selected=$(parse) || exit 1
+[ -n "$selected" ] || { echo "mutants: none selected" >&2; exit 1; }
+
+if [ "$check_only" = 1 ]; then
+  errors=0 total=0
+  while IFS=$'\x1f' read -r name file old new tests; do
+    total=$((total + 1))
+    c=$(python3 -c 'import sys; print(open(sys.argv[1]).read().count(sys.argv[2]))' "$root/$file" "$old" 2>/dev/null || echo 0)
+    [ "$c" = 1 ] || { echo "$name: snippet found ${c} times in $file"; errors=$((errors + 1)); }
+  done <<<"$selected"
+  echo "mutants: $total checked, $errors not applicable"
+  [ "$errors" = 0 ]; exit
+fi
+
+scratch=$build/mutants
+tree=$scratch/tree
+bdir=$scratch/build
+log=$scratch/log
+cleanup() {
+  [ -f "$tree/.mutant-file" ] && apply --restore "$tree/$(cat "$tree/.mutant-file")" && rm -f "$tree/.mutant-file"
+  if [ "$keep" = 0 ]; then
+    git -C "$root" worktree remove --force "$tree" 2>/dev/null
+    rm -rf "$scratch"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+mkdir -p "$scratch"
+if [ ! -d "$tree" ]; then
+  git -C "$root" worktree add --detach "$tree" HEAD >/dev/null 2>&1 || { echo "mutants: cannot make $tree" >&2; exit 1; }
+else
+  git -C "$tree" checkout --detach --force "$(git -C "$root" rev-parse HEAD)" >/dev/null 2>&1
+  git -C "$tree" clean -fdq
+fi
+# What is not committed yet counts too.
+(cd "$root" && git diff HEAD --binary) | git -C "$tree" apply --allow-empty 2>/dev/null
+(cd "$root" && git ls-files --others --exclude-standard -z) | (cd "$root" && xargs -0 -r cp --parents -t "$tree")
+
+echo "mutants: building the unmutated tree in $bdir"
+cmake -S "$tree" -B "$bdir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >"$log" 2>&1 &&
+  cmake --build "$bdir" -j"$jobs" >>"$log" 2>&1 || { echo "mutants: the unmutated tree does not build (see $log)" >&2; keep=1; exit 1; }
+
+total=0 killed=0 survived=0 errors=0 start=$SECONDS
+survivors=()
+while IFS=$'\x1f' read -r name file old new tests; do
+  total=$((total + 1))
+  t0=$SECONDS
+  if ! why=$(apply "$tree/$file" "$old" "$new" 2>&1); then
+    printf '%-34s not applied (%s)\n' "$name" "$why"
+    errors=$((errors + 1)); continue
+  fi
+  echo "$file" >"$tree/.mutant-file"
+  if ! cmake --build "$bdir" -j"$jobs" >"$log" 2>&1; then
+    result="not applied (does not build)"; errors=$((errors + 1))
+  elif ! (cd "$bdir" && ctest -N -R "$tests" | grep -q '^ *Test *#'); then
+    result="no tests match '$tests'"; errors=$((errors + 1))
+  elif (cd "$bdir" && timeout $((timeout_s * 4)) ctest -R "$tests" -j"$jobs" --timeout "$timeout_s" \
+          --stop-on-failure >"$log" 2>&1); then
+    result=survived; survived=$((survived + 1)); survivors+=("$name")
+  else
+    result=killed; killed=$((killed + 1))
+  fi
+  apply --restore "$tree/$file"; rm -f "$tree/.mutant-file"
+  printf '%-34s %-10s %4ss  %s\n' "$name" "$result" $((SECONDS - t0)) "$file"
+done <<<"$selected"
+
+echo "mutants: $total, killed $killed, survived $survived, not applied $errors ($(( (SECONDS - start) / 60 )) min)"
+[ ${#survivors[@]} -eq 0 ] || echo "survived: ${survivors[*]}"
+[ "$errors" = 0 ] || exit 1
+[ "$strict" = 0 ] || [ "$survived" = 0 ]
