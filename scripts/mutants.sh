@@ -10,17 +10,22 @@
 #   --build DIR      the build directory under which the scratch tree lives (default build)
 #   --keep           keep the scratch tree and its build for the next run (faster; default: remove)
 #   --strict         a mutant that survives fails the run as well
+#   --base REV       plant the faults in REV as committed (say, main before a change to the tests)
+#                    instead of HEAD with the uncommitted changes
+#   --no-baseline    skip running the named tests on the unmutated tree first
 #
 # The scratch tree is a detached git worktree of HEAD with the uncommitted changes copied in,
-# at DIR/mutants/tree, built in DIR/mutants/build with ccache. Prints "killed", "survived",
-# "not applied" (snippet missing or not unique, or the mutant does not build) or "no tests" per
-# mutant and a summary line. Exits 1 when any mutant is not applied or names no test.
+# at DIR/mutants/tree, built in its own build/ folder with ccache. First the tests the selected
+# mutants name run once on the unmutated tree: a mutant whose tests fail there proves nothing and
+# is reported "baseline fails". Then per mutant: "killed", "survived", "not applied" (snippet
+# missing or not unique, or the mutant does not build) or "no tests", and a summary line. Exits 1
+# when any mutant is not applied, names no test, or has tests that fail without it.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tests/mutants.txt
 build=build
 timeout_s=120
-check_only=0 keep=0 strict=0
+check_only=0 keep=0 strict=0 base="" baseline=1
 patterns=()
 jobs=${JOBS:-2}
 while [ $# -gt 0 ]; do
@@ -31,6 +36,8 @@ while [ $# -gt 0 ]; do
     --build) build=$2; shift 2 ;;
     --keep) keep=1; shift ;;
     --strict) strict=1; shift ;;
+    --base) base=$2; shift 2 ;;
+    --no-baseline) baseline=0; shift ;;
     -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     -*) echo "mutants: unknown option $1" >&2; exit 2 ;;
     *) patterns+=("$1"); shift ;;
@@ -82,6 +89,20 @@ open(path, 'w').write(text.replace(old, new))
 EOF
 }
 
+# The build targets the tests matching $1 run, and the programs: a mutant relinks only those.
+# Tests that are scripts rather than test programs need everything.
+targets() {
+  (cd "$bdir" && ctest --show-only=json-v1 -R "$1") | python3 -c '
+import json, os, sys
+names = set()
+for t in json.load(sys.stdin).get("tests", []):
+    exe = os.path.basename((t.get("command") or [""])[0])
+    if not exe or exe in ("bash", "sh", "python3"):
+        sys.exit(0)
+    names.add(exe)
+print("--target programs " + " ".join(sorted(names)))'
+}
+
 selected=$(parse) || exit 1
 [ -n "$selected" ] || { echo "mutants: none selected" >&2; exit 1; }
 
@@ -98,7 +119,7 @@ fi
 
 scratch=$build/mutants
 tree=$scratch/tree
-bdir=$scratch/build
+bdir=$tree/build   # where a worktree keeps its build: the same relative paths hit the ccache
 log=$scratch/log
 cleanup() {
   [ -f "$tree/.mutant-file" ] && apply --restore "$tree/$(cat "$tree/.mutant-file")" && rm -f "$tree/.mutant-file"
@@ -111,32 +132,51 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 mkdir -p "$scratch"
+rev=$(git -C "$root" rev-parse "${base:-HEAD}") || exit 1
 if [ ! -d "$tree" ]; then
-  git -C "$root" worktree add --detach "$tree" HEAD >/dev/null 2>&1 || { echo "mutants: cannot make $tree" >&2; exit 1; }
+  git -C "$root" worktree add --detach "$tree" "$rev" >/dev/null 2>&1 || { echo "mutants: cannot make $tree" >&2; exit 1; }
 else
-  git -C "$tree" checkout --detach --force "$(git -C "$root" rev-parse HEAD)" >/dev/null 2>&1
+  git -C "$tree" checkout --detach --force "$rev" >/dev/null 2>&1
   git -C "$tree" clean -fdq
 fi
-# What is not committed yet counts too.
-(cd "$root" && git diff HEAD --binary) | git -C "$tree" apply --allow-empty 2>/dev/null
-(cd "$root" && git ls-files --others --exclude-standard -z) | (cd "$root" && xargs -0 -r cp --parents -t "$tree")
+if [ -z "$base" ]; then
+  # What is not committed yet counts too.
+  (cd "$root" && git diff HEAD --binary) | git -C "$tree" apply --allow-empty 2>/dev/null
+  (cd "$root" && git ls-files --others --exclude-standard -z) | (cd "$root" && xargs -0 -r cp --parents -t "$tree")
+fi
 
 echo "mutants: building the unmutated tree in $bdir"
 cmake -S "$tree" -B "$bdir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >"$log" 2>&1 &&
   cmake --build "$bdir" -j"$jobs" >>"$log" 2>&1 || { echo "mutants: the unmutated tree does not build (see $log)" >&2; keep=1; exit 1; }
 
+# Tests that fail without any fault planted would pass every mutant off as killed.
+failing=""
+if [ "$baseline" = 1 ]; then
+  union=$(cut -d$'\x1f' -f5 <<<"$selected" | sort -u | paste -sd'|')
+  echo "mutants: running the named tests on the unmutated tree"
+  (cd "$bdir" && ctest -R "$union" -j"$jobs" --timeout "$timeout_s" >"$scratch/baseline.log" 2>&1)
+  failing=$(sed -n 's/^ *[0-9]*% tests passed.*//; s/^\t *[0-9]* - \([^ ]*\) .*/\1/p' "$scratch/baseline.log")
+  [ -z "$failing" ] || echo "mutants: failing without a fault: $(echo $failing)"
+fi
+
 total=0 killed=0 survived=0 errors=0 start=$SECONDS
 survivors=()
 while IFS=$'\x1f' read -r name file old new tests; do
   total=$((total + 1))
   t0=$SECONDS
+  bad=""
+  for t in $failing; do grep -qE "$tests" <<<"$t" && bad="$bad $t"; done
+  if [ -n "$bad" ]; then
+    printf '%-34s baseline fails (%s)\n' "$name" "${bad# }"
+    errors=$((errors + 1)); continue
+  fi
   if ! why=$(apply "$tree/$file" "$old" "$new" 2>&1); then
     printf '%-34s not applied (%s)\n' "$name" "$why"
     errors=$((errors + 1)); continue
   fi
   echo "$file" >"$tree/.mutant-file"
-  if ! cmake --build "$bdir" -j"$jobs" >"$log" 2>&1; then
+  if ! cmake --build "$bdir" -j"$jobs" $(targets "$tests") >"$log" 2>&1; then
     result="not applied (does not build)"; errors=$((errors + 1))
   elif ! (cd "$bdir" && ctest -N -R "$tests" | grep -q '^ *Test *#'); then
     result="no tests match '$tests'"; errors=$((errors + 1))
@@ -150,7 +190,7 @@ while IFS=$'\x1f' read -r name file old new tests; do
   printf '%-34s %-10s %4ss  %s\n' "$name" "$result" $((SECONDS - t0)) "$file"
 done <<<"$selected"
 
-echo "mutants: $total, killed $killed, survived $survived, not applied $errors ($(( (SECONDS - start) / 60 )) min)"
+echo "mutants: $total, killed $killed, survived $survived, not applied or baseline failing $errors ($(( (SECONDS - start) / 60 )) min)"
 [ ${#survivors[@]} -eq 0 ] || echo "survived: ${survivors[*]}"
 [ "$errors" = 0 ] || exit 1
 [ "$strict" = 0 ] || [ "$survived" = 0 ]

@@ -285,6 +285,26 @@ TEST_F(ExternalRequests, TelepointersByCommandLine) {
     run = request({"telepointer", "delete", "--name", "Board"});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
+
+    // Four or more go into the requester's property, after what it holds already.
+    for (Window id : {0x11, 0x12, 0x13, 0x14}) addtoTeleList(id, target.id(), 0);
+    unsigned long listed = 0;
+    for (TeleListRecord *r = first_telepointer; r; r = r->next) listed += r->window == target.id();
+    const Atom property = XInternAtom(raw->display(), "TL_EXTERNAL_REQUEST", False);
+    long held = 0x99;
+    XChangeProperty(raw->display(), raw->window, property, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char *>(&held), 1);
+    EXPECT_EQ(raw_request(25, static_cast<long>(target.id()), 0, 0)[0][0], -1);
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    XGetWindowProperty(raw->display(), raw->window, property, 0, 100, False, XA_WINDOW, &type, &format, &count, &after,
+                       &data);
+    EXPECT_EQ(count, listed + 1);
+    if (data && count) EXPECT_EQ(reinterpret_cast<long *>(data)[0], held);
+    if (data) XFree(data);
+    deletefromTeleList(0, target.id());
 }
 
 TEST_F(ExternalRequests, AccessChecksFollowTheFileAsLastLoaded) {

@@ -54,7 +54,14 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     EXPECT_TRUE(is_own_window(XtWindow(TopLevel)));
     EXPECT_FALSE(is_own_window(plain.id()));
 
+    // A window that went away is no X error worth a line; any other error is logged.
+    XMapWindow(display, 0x3ffffff0);
+    EXPECT_EQ(XGetAtomName(display, 0x3ffffff0), nullptr);
+    XSync(display, False);
+
     std::string log = log_text();
+    EXPECT_EQ(count_of(log, "X Error Detected."), 1u) << log;
+    EXPECT_NE(log.find("X Error Detected.  Error Code 5  Request Code 17"), std::string::npos);
     EXPECT_NE(log.find("SET select-input (PropertyChangeMask) on window (0x"), std::string::npos);
     EXPECT_NE(log.find("UNSET select-input  on window (0x"), std::string::npos);
 }

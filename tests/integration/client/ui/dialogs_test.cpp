@@ -107,6 +107,9 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     // Equal items: each removal takes one.
     add_WindowStatus("Twin");
     add_WindowStatus("Twin");
+    add_WindowStatus("Newest");
+    EXPECT_EQ(rows(StatusList), (std::vector<std::string>{"Newest", "Twin", "Twin"})) << "a new alias comes first";
+    delete_WindowStatus("Newest");
     delete_WindowStatus("Twin");
     EXPECT_EQ(rows(StatusList), std::vector<std::string>{"Twin"});
     delete_WindowStatus("Twin");
@@ -118,7 +121,11 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     ASSERT_TRUE(pump_until([&] { return windowListId == lone.id(); }));
     EXPECT_FALSE(XmToggleButtonGetState(ChooseAnotherWindow)) << "the toggle is off after the pick";
 
-    // Close pops it down; the window manager's close of an unmapped dialog changes nothing.
+    // The window manager's close pops it down, as Close does; on an unmapped dialog it changes nothing.
+    delete_WS_callback(WindowStatusSH, nullptr, nullptr);
+    ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
+    XtPopup(WindowStatusSH, XtGrabNone);
+    ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped != 0; }));
     click(XtNameToWidget(WindowStatusSH, "*Close"));
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
     delete_WS_callback(WindowStatusSH, nullptr, nullptr);
@@ -196,6 +203,13 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     EXPECT_EQ(user_preference.dialog_level, 3);
     EXPECT_EQ(user_preference.search_level, 2);
     EXPECT_EQ(inactivity_timeout, 12);
+    // OK applies the input setting and Experienced's level as well.
+    open_preferences();
+    press("Experienced");
+    press("Input_Disallowed");
+    press_and_wait_closed("OK");
+    EXPECT_EQ(user_preference.dialog_level, 2);
+    EXPECT_EQ(user_preference.allow_input, 0);
 }
 
 namespace {

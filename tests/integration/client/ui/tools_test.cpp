@@ -6,6 +6,7 @@
 #include "program_fixture.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace telvane::testing;
 
@@ -54,12 +55,16 @@ TEST_F(Tools, TheToolsHomeRoadRunsThroughTheUsersShell) {
     mkdir(scratch.file("xthome").c_str(), 0755);
     mkdir(scratch.file("bin").c_str(), 0755);
     std::string tool = recorder(scratch.file("bin/zrxt.whiteboard"), scratch.file("tool"));
-    recorder(scratch.file("myshell"), scratch.file("shell"), "exec /bin/sh \"$@\"\n");
-    start({{"VIEWER", scratch.file("unused")}, {"XTHOME", scratch.file("xthome")}, {"SHELL", scratch.file("myshell")}});
+    // The shell is bash under a name of its own: it writes down the name it was given as argv[0]
+    // (its $0) and the line it runs.
+    ASSERT_EQ(symlink("/bin/bash", scratch.file("myshell").c_str()), 0);
+    write_file(scratch.file("shell-start"), "echo \"$0 -c $BASH_EXECUTION_STRING\" >> " + scratch.file("shell") + "\n");
+    start({{"VIEWER", scratch.file("unused")}, {"XTHOME", scratch.file("xthome")}, {"SHELL", scratch.file("myshell")},
+           {"BASH_ENV", scratch.file("shell-start")}});
     if (HasFatalFailure()) return;
     launch_both(scratch.file("tool"), "--", "-- -grab");
     std::string path = scratch.file("xthome") + "/../bin/zrxt.whiteboard";
-    EXPECT_EQ(read_file(scratch.file("shell")), "-c " + path + " --\n-c " + path + " -- -grab\n");
+    EXPECT_EQ(read_file(scratch.file("shell")), "myshell -c " + path + " --\nmyshell -c " + path + " -- -grab\n");
 }
 
 TEST_F(Tools, AToolThatCannotBeRunIsToldAndLogged) {
