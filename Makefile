@@ -4,7 +4,7 @@ JOBS ?= 2
 
 PREFIX ?= /usr/local
 
-.PHONY: run test build configure programs deps clean coverage fuzz test-asan install deb
+.PHONY: run test build configure programs deps clean coverage fuzz test-asan install deb mutants
 
 deps:
 	bash scripts/install-deps.sh
@@ -51,6 +51,11 @@ fuzz: deps
 # Line, branch and function coverage of every test run, per folder (see docs/testing.md).
 coverage:
 	bash scripts/coverage.sh build-coverage
+
+# Plants each fault of tests/mutants.txt in a scratch tree and runs the tests named for it; not part
+# of `make test` (see docs/testing.md). MUTANTS picks some by name or file, e.g. MUTANTS=floor-.
+mutants: deps
+	bash scripts/mutants.sh $(MUTANTS)
 
 clean:
 	rm -rf $(BUILD) build-coverage build-fuzz build-asan

@@ -121,6 +121,7 @@ scratch=$build/mutants
 tree=$scratch/tree
 bdir=$tree/build   # where a worktree keeps its build: the same relative paths hit the ccache
 log=$scratch/log
+logs=$build/mutants-logs   # each mutant's test output, kept after the run
 cleanup() {
   [ -f "$tree/.mutant-file" ] && apply --restore "$tree/$(cat "$tree/.mutant-file")" && rm -f "$tree/.mutant-file"
   if [ "$keep" = 0 ]; then
@@ -131,7 +132,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$scratch"
+mkdir -p "$scratch" "$logs"
 rev=$(git -C "$root" rev-parse "${base:-HEAD}") || exit 1
 if [ ! -d "$tree" ]; then
   git -C "$root" worktree add --detach "$tree" "$rev" >/dev/null 2>&1 || { echo "mutants: cannot make $tree" >&2; exit 1; }
@@ -178,16 +179,18 @@ while IFS=$'\x1f' read -r name file old new tests; do
   echo "$file" >"$tree/.mutant-file"
   if ! cmake --build "$bdir" -j"$jobs" $(targets "$tests") >"$log" 2>&1; then
     result="not applied (does not build)"; errors=$((errors + 1))
-  elif ! (cd "$bdir" && ctest -N -R "$tests" | grep -q '^ *Test *#'); then
+  elif [ "$(cd "$bdir" && ctest -N -R "$tests" | grep -c '^ *Test *#')" = 0 ]; then
     result="no tests match '$tests'"; errors=$((errors + 1))
   elif (cd "$bdir" && timeout $((timeout_s * 4)) ctest -R "$tests" -j"$jobs" --timeout "$timeout_s" \
-          --stop-on-failure >"$log" 2>&1); then
+          --stop-on-failure >"$logs/$name.log" 2>&1); then
     result=survived; survived=$((survived + 1)); survivors+=("$name")
   else
-    result=killed; killed=$((killed + 1))
+    # The first test that failed, or the time limit that ended them.
+    by=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .*\*\*\*.*/\1/p' "$logs/$name.log" | head -1)
+    result="killed (${by:-time limit})"; killed=$((killed + 1))
   fi
   apply --restore "$tree/$file"; rm -f "$tree/.mutant-file"
-  printf '%-34s %-10s %4ss  %s\n' "$name" "$result" $((SECONDS - t0)) "$file"
+  printf '%-34s %4ss  %s\n' "$name" $((SECONDS - t0)) "$result"
 done <<<"$selected"
 
 echo "mutants: $total, killed $killed, survived $survived, not applied or baseline failing $errors ($(( (SECONDS - start) / 60 )) min)"
