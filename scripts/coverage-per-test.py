@@ -13,7 +13,7 @@ on that list may still check something no other test checks: read it before cutt
 import collections, glob, json, os, re, subprocess, sys
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..'))
-PROGRAM = tuple(os.path.join(ROOT, d) + '/' for d in ('src', 'server', 'consent', 'common'))
+PROGRAM = tuple(os.path.join(ROOT, d) + '/' for d in ('src', 'server', 'consent', 'common', 'request', 'whiteboard'))
 
 
 def reached(build):
@@ -58,7 +58,9 @@ def test_sizes():
         text = open(path).read().splitlines()
         starts = [(i, m) for i, l in enumerate(text) if (m := re.match(r'\s*TEST(?:_F|_P)?\((\w+),\s*(\w+)\)', l))]
         for k, (i, m) in enumerate(starts):
+            # A test ends at its closing brace; helpers after it are not part of it.
             end = starts[k + 1][0] if k + 1 < len(starts) else len(text)
+            end = next((j + 1 for j in range(i, end) if text[j].rstrip() == '}'), end)
             sizes[f'{m[1]}.{m[2]}'] = (sum(1 for l in text[i:end] if l.strip()), os.path.relpath(path, ROOT))
     return sizes
 

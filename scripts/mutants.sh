@@ -13,6 +13,8 @@
 #   --base REV       plant the faults in REV as committed (say, main before a change to the tests)
 #                    instead of HEAD with the uncommitted changes
 #   --no-baseline    skip running the named tests on the unmutated tree first
+#   --full COV.json  also run every test that reached the mutated line, by the per-test coverage
+#                    that scripts/coverage-per-test.py wrote to COV.json
 #
 # The scratch tree is a detached git worktree of HEAD with the uncommitted changes copied in,
 # at DIR/mutants/tree, built in its own build/ folder with ccache. First the tests the selected
@@ -25,7 +27,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 list=$root/tests/mutants.txt
 build=build
 timeout_s=120
-check_only=0 keep=0 strict=0 base="" baseline=1
+check_only=0 keep=0 strict=0 base="" baseline=1 full=""
 patterns=()
 jobs=${JOBS:-2}
 while [ $# -gt 0 ]; do
@@ -38,6 +40,7 @@ while [ $# -gt 0 ]; do
     --strict) strict=1; shift ;;
     --base) base=$2; shift 2 ;;
     --no-baseline) baseline=0; shift ;;
+    --full) full=$(realpath "$2"); shift 2 ;;
     -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     -*) echo "mutants: unknown option $1" >&2; exit 2 ;;
     *) patterns+=("$1"); shift ;;
@@ -101,6 +104,19 @@ for t in json.load(sys.stdin).get("tests", []):
         sys.exit(0)
     names.add(exe)
 print("--target programs " + " ".join(sorted(names)))'
+}
+
+# The named tests' regex widened by every test that reached the line of $3 in file $2, by the
+# per-test coverage file $1.
+reaching() {
+  python3 - "$@" "$root" <<'EOF2'
+import json, re, sys
+cov, file, old, named, root = sys.argv[1:6]
+text = open(f'{root}/{file}').read()
+where = f'{file}:{text[:text.find(old)].count(chr(10)) + 1}'
+names = [re.escape(n) for n, d in json.load(open(cov)).items() if where in d['lines']]
+print('|'.join([named] + [f'^{n}$' for n in names]))
+EOF2
 }
 
 selected=$(parse) || exit 1
@@ -177,6 +193,7 @@ while IFS=$'\x1f' read -r name file old new tests; do
     errors=$((errors + 1)); continue
   fi
   echo "$file" >"$tree/.mutant-file"
+  [ -z "$full" ] || tests=$(reaching "$full" "$file" "$old" "$tests")
   if ! cmake --build "$bdir" -j"$jobs" $(targets "$tests") >"$log" 2>&1; then
     result="not applied (does not build)"; errors=$((errors + 1))
   elif [ "$(cd "$bdir" && ctest -N -R "$tests" | grep -c '^ *Test *#')" = 0 ]; then
