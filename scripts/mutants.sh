@@ -145,8 +145,18 @@ cleanup() {
     rm -rf "$scratch"
   fi
 }
+# Builds and tests run in a session of their own, so that an interrupted run stops them all.
+child=0
+run() {
+  setsid "$@" &
+  child=$!
+  wait "$child"
+  local status=$?
+  child=0
+  return "$status"
+}
 trap cleanup EXIT
-trap 'exit 130' INT TERM
+trap '[ "$child" = 0 ] || kill -- -"$child" 2>/dev/null; exit 130' INT TERM
 
 mkdir -p "$scratch" "$logs"
 rev=$(git -C "$root" rev-parse "${base:-HEAD}") || exit 1
@@ -163,16 +173,16 @@ if [ -z "$base" ]; then
 fi
 
 echo "mutants: building the unmutated tree in $bdir"
-cmake -S "$tree" -B "$bdir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+run cmake -S "$tree" -B "$bdir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >"$log" 2>&1 &&
-  cmake --build "$bdir" -j"$jobs" >>"$log" 2>&1 || { echo "mutants: the unmutated tree does not build (see $log)" >&2; keep=1; exit 1; }
+  run cmake --build "$bdir" -j"$jobs" >>"$log" 2>&1 || { echo "mutants: the unmutated tree does not build (see $log)" >&2; keep=1; exit 1; }
 
 # Tests that fail without any fault planted would pass every mutant off as killed.
 failing=""
 if [ "$baseline" = 1 ]; then
   union=$(cut -d$'\x1f' -f5 <<<"$selected" | sort -u | paste -sd'|')
   echo "mutants: running the named tests on the unmutated tree"
-  (cd "$bdir" && ctest -R "$union" -j"$jobs" --timeout "$timeout_s" >"$scratch/baseline.log" 2>&1)
+  run ctest --test-dir "$bdir" -R "$union" -j"$jobs" --timeout "$timeout_s" >"$scratch/baseline.log" 2>&1
   failing=$(sed -n 's/^ *[0-9]*% tests passed.*//; s/^\t *[0-9]* - \([^ ]*\) .*/\1/p' "$scratch/baseline.log")
   [ -z "$failing" ] || echo "mutants: failing without a fault: $(echo $failing)"
 fi
@@ -194,12 +204,12 @@ while IFS=$'\x1f' read -r name file old new tests; do
   fi
   echo "$file" >"$tree/.mutant-file"
   [ -z "$full" ] || tests=$(reaching "$full" "$file" "$old" "$tests")
-  if ! cmake --build "$bdir" -j"$jobs" $(targets "$tests") >"$log" 2>&1; then
+  if ! run cmake --build "$bdir" -j"$jobs" $(targets "$tests") >"$log" 2>&1; then
     result="not applied (does not build)"; errors=$((errors + 1))
   elif [ "$(cd "$bdir" && ctest -N -R "$tests" | grep -c '^ *Test *#')" = 0 ]; then
     result="no tests match '$tests'"; errors=$((errors + 1))
-  elif (cd "$bdir" && timeout $((timeout_s * 4)) ctest -R "$tests" -j"$jobs" --timeout "$timeout_s" \
-          --stop-on-failure >"$logs/$name.log" 2>&1); then
+  elif run timeout $((timeout_s * 4)) ctest --test-dir "$bdir" -R "$tests" -j"$jobs" --timeout "$timeout_s" \
+          --stop-on-failure >"$logs/$name.log" 2>&1; then
     result=survived; survived=$((survived + 1)); survivors+=("$name")
   else
     # The first test that failed, or the time limit that ended them.

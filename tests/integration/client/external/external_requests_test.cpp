@@ -3,6 +3,7 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
+#include "extension/share_events.h"
 #include "external/external_requests.h"
 #include "external/remote_auth.h"
 #include "main_window_fixture.h"
@@ -216,6 +217,25 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
     EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
     EXPECT_EQ(replies[2], (std::vector<long>{-1, 5, 40, 0, 0}));
+
+    // A share that fails answers its waiting requester with the code of the reason.
+    const Atom far = XInternAtom(display, "10.99.99.98:0.0", False);
+    const struct {
+        int status;
+        unsigned detail;
+        long code;
+    } failures[] = {{1, 2, 13}, {1, 3, 14}, {10, 0, 16}, {12, 0, 17}};
+    for (const auto &f : failures) {
+        saveStatusMessage(static_cast<uint32_t>(raw->window), static_cast<uint32_t>(far), 0);
+        TelvaneEvent e{};
+        e.status = f.status;
+        e.host = static_cast<unsigned>(far);
+        e.detail = f.detail;
+        const size_t before = raw->replies().size();
+        processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
+        ASSERT_TRUE(pump_until([&] { return raw->replies().size() > before; }));
+        EXPECT_EQ(raw->replies()[before][2], f.code) << "status " << f.status << " detail " << f.detail;
+    }
 
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
     raw->set_text(unknown, std::string(300, 'x'));
