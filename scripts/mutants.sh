@@ -208,7 +208,7 @@ while IFS=$'\x1f' read -r name file old new tests; do
     result="not applied (does not build)"; errors=$((errors + 1))
   elif [ "$(cd "$bdir" && ctest -N -R "$tests" | grep -c '^ *Test *#')" = 0 ]; then
     result="no tests match '$tests'"; errors=$((errors + 1))
-  elif run timeout $((timeout_s * 4)) ctest --test-dir "$bdir" -R "$tests" -j"$jobs" --timeout "$timeout_s" \
+  elif run timeout $((timeout_s * 4)) ctest --test-dir "$bdir" -R "$tests" -j"$jobs" --timeout "$timeout_s" --output-on-failure \
           --stop-on-failure >"$logs/$name.log" 2>&1; then
     result=survived; survived=$((survived + 1)); survivors+=("$name")
   else
