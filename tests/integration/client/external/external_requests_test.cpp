@@ -224,7 +224,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
         int status;
         unsigned detail;
         long code;
-    } failures[] = {{1, 2, 13}, {1, 3, 14}, {10, 0, 16}, {12, 0, 17}};
+    } failures[] = {{1, 0, 12}, {1, 2, 13}, {1, 3, 14}, {1, 4, 11}, {10, 0, 16}, {12, 0, 17}};
     for (const auto &f : failures) {
         saveStatusMessage(static_cast<uint32_t>(raw->window), static_cast<uint32_t>(far), 0);
         TelvaneEvent e{};

@@ -77,6 +77,9 @@ TEST_F(Registry, DeletingAReceiversTagsLeavesTheOthers) {
     add_window(HA, 1, 0x101, 0, 0);
     add_window(HB, 2, 0x100, 1, 0);
     add_window(HA, 3, 0x102, 1, 0);
+    static int windows_of_b = 0;
+    for_all_host_windows(HB, [](uint32_t, uint32_t, uint32_t, uint32_t) { ++windows_of_b; });
+    EXPECT_EQ(windows_of_b, 1) << "only that receiver's windows";
     delete_all_host_tags(HA);
     EXPECT_EQ(find_is_host_sharing(HA), 0);
     EXPECT_EQ(find_window(0, 0x100), 1);
