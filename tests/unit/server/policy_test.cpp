@@ -92,6 +92,13 @@ TEST(SetupDecision, CookieRequiredAndSwapped) {
     v = decide_setup(r, p);
     EXPECT_TRUE(v.accept);
     EXPECT_EQ(v.auth_data, "upstream-secret!");
+    // Without credentials for upstream, our cookie is taken away, never passed on.
+    p.have_upstream_credentials = false;
+    r.auth_name = kMagicCookieName;
+    r.auth_data = p.cookie;
+    v = decide_setup(r, p);
+    EXPECT_TRUE(v.replace_auth);
+    EXPECT_EQ(v.auth_data, "");
 }
 
 TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
