@@ -99,11 +99,12 @@ targets() {
 import json, os, sys
 names = set()
 for t in json.load(sys.stdin).get("tests", []):
-    exe = os.path.basename((t.get("command") or [""])[0])
-    if not exe or exe in ("bash", "sh", "python3"):
+    # The test program, also when a script runs it (as the network namespace script does).
+    built = [c for c in t.get("command") or [] if c.startswith(sys.argv[1] + "/")]
+    if not built:
         sys.exit(0)
-    names.add(exe)
-print("--target programs " + " ".join(sorted(names)))'
+    names.add(os.path.basename(built[0]))
+print("--target programs " + " ".join(sorted(names)))' "$bdir"
 }
 
 # The named tests' regex widened by every test that reached the line of $3 in file $2, by the
