@@ -18,6 +18,7 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
         {{"allow-input", "h:0"}, 20, 1, 0, 0, 1},
         {{"forbid-input", "h:0"}, 20, 0, 0, 0, 1},
         {{"delay", "5"}, 21, 0, 0, 0x1 | (50L << 16), 0},
+        {{"delay", "0.25"}, 21, 0, 0, 0x1 | (3L << 16), 0},   // tenths, rounded
         {{"logging", "on"}, 21, 0, 0, 0x4, 0},
         {{"logging", "off"}, 21, 0, 0, 0x2, 0},
         {{"telepointer", "add", "0x400001"}, 23, 0, -1, 0, 0},
@@ -41,7 +42,7 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
     EXPECT_EQ(parse({"share", "--name", "Editor", "h:0"}).options.command.window->title, "Editor");
     for (std::vector<std::string> bad :
          {std::vector<std::string>{}, {"frob"}, {"share", "0x40"}, {"share", "window", "h:0"}, {"share-same", "a:0"},
-          {"delay", "-1"}, {"logging", "maybe"}, {"telepointer"}, {"telepointer", "add", "0x4", "1"},
+          {"delay", "-1"}, {"delay", "6553.6"}, {"logging", "maybe"}, {"telepointer"}, {"telepointer", "add", "0x4", "1"},
           {"disconnect", std::string(255, 'h')}, {"pick", "extra"}, {"--timeout", "0", "pick"}})
         EXPECT_FALSE(parse(bad).ok) << (bad.empty() ? "" : bad[0]);
     EXPECT_NE(usage("telepointer").find("telepointer delete"), std::string::npos);
@@ -97,6 +98,7 @@ TEST(RequestWindowByTitle, OnlyViewableClientWindowsOnTheScreenCount) {
         {2, "Board", "", false, true, true, 10, 10, 50, 50},      // a menu without a window manager
         {3, "[alpha] Board [SHARED]", "", true, true, false, 300, 200, 160, 160},
         {4, "", "Board", false, true, false, 1000, 700, 100, 100},   // _NET_WM_NAME alone, a corner on screen
+        {5, "x] Board [SHARED]", "", true, true, false, 300, 200, 160, 160},   // no mark of ours
     };
     std::vector<uint32_t> ids;
     for (const TitledWindow &t : windows_titled(clients, "Board", 1024, 768)) ids.push_back(t.id);
