@@ -27,18 +27,9 @@ TEST(MirrorLayout, MirrorsAreMovedInWholeKeepingTheirShareLayout) {
 TEST(MirrorLayout, StackingFollowsTheRootChildrenThroughFramesLeavingOneTopLevelsWindowsUnordered) {
     // 10 and 20 are frames holding the shared 11 and 21; 30 is shared unframed, 40 is not shared;
     // 12 is a child of 11, shared alone as well.
-    const std::map<uint32_t, uint32_t> tops{{11, 10}, {21, 20}, {30, 30}};
-    struct Row {
-        const char *what;
-        std::vector<uint32_t> root_children;
-        std::map<uint32_t, uint32_t> tops;
-        StackGroups want;
-    } rows[] = {
-        {"through frames", {20, 40, 30, 10}, tops, {{21}, {30}, {11}}},
-        {"an unmapped one's frame is gone", {10, 20}, tops, {{11}, {21}}},
-        {"a shared child goes with its window's group", {20, 10}, {{11, 10}, {12, 10}, {21, 20}}, {{21}, {11, 12}}},
-    };
-    for (const Row &r : rows) EXPECT_EQ(stacking_order(r.root_children, r.tops), r.want) << r.what;
+    const std::map<uint32_t, uint32_t> tops{{11, 10}, {21, 20}, {30, 30}, {12, 10}};
+    EXPECT_EQ(stacking_order({20, 40, 30, 10}, tops), (StackGroups{{21}, {30}, {11, 12}}));
+    EXPECT_EQ(stacking_order({10, 20}, tops), (StackGroups{{11, 12}, {21}})) << "an unmapped one's frame is gone";
 }
 
 TEST(MirrorLayout, MenusOverTheWindowAndItsDialogsGoWithIt) {
