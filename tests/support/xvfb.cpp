@@ -99,9 +99,8 @@ int find_free_display(int first) {
     return -1;
 }
 
-std::optional<AnnouncedServer> start_announced_at(int n,
-                                                  const std::function<std::vector<std::string>(int, int)> &argv_for,
-                                                  const ChildProcess::Options &options) {
+std::optional<AnnouncedServer> start_announced_at(
+    int n, const std::function<std::vector<std::string>(int, int)> &argv_for, const ChildProcess::Options &options) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
     ChildProcess::Options po = options;

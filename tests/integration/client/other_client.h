@@ -33,8 +33,7 @@ public:
     OtherClient &operator=(const OtherClient &) = delete;
     explicit operator bool() const { return dpy_ != nullptr; }
 
-    // A mapped window at x, y of `parent` (0: the root), named when `name` is given, a dialog
-    // of `owner` when one is given.
+    // A mapped window at x, y of `parent` (0: the root), named when `name` is given, a dialog of `owner`.
     Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0, Window owner = 0) {
         Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
         if (name) XStoreName(dpy_, win, name);

@@ -158,8 +158,7 @@ protected:
         return status ? exit_code(*status) : -2;
     }
 
-    // How the server in front of the program's display and the receiver are started.
-    ShareServer::Options served_options;
+    ShareServer::Options served_options;   // for the server in front of the program's display
     XvfbServer::Options receiver_options;
     std::optional<XvfbServer> receiver;
     std::optional<DialogDriver> driver;
