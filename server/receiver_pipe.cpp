@@ -104,7 +104,7 @@ void ReceiverPipe::set_size_hints(uint32_t mirror, std::vector<uint8_t> hints) {
     push(std::move(op));
 }
 
-void ReceiverPipe::restack(std::vector<uint32_t> mirrors) {
+void ReceiverPipe::restack(StackGroups mirrors) {
     Op op{Op::Kind::Restack, 0};
     op.order = std::move(mirrors);
     push(std::move(op));
@@ -264,12 +264,38 @@ void ReceiverPipe::apply(const Op &op) {
     case Op::Kind::Restack: {
         // Each raised in turn ends above the one before; a window manager gets it as a request.
         const uint32_t above = XCB_STACK_MODE_ABOVE;
-        for (uint32_t m : op.order) xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        for (const std::vector<uint32_t> &group : op.order)
+            for (uint32_t m : group.size() > 1 ? as_stacked(group) : group)
+                xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         break;
     }
     case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;
     case Op::Kind::Unmap: xcb_unmap_window(c_, op.mirror); break;
     }
+}
+
+std::vector<uint32_t> ReceiverPipe::as_stacked(const std::vector<uint32_t> &mirrors) {
+    // Each mirror's child of the root: a window manager's frame here, or the mirror itself.
+    std::map<uint32_t, uint32_t> tops;
+    for (uint32_t m : mirrors) {
+        uint32_t at = m;
+        for (int depth = 0; depth < 16; ++depth) {
+            XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c_, xcb_query_tree(c_, at), nullptr));
+            if (!t || t->parent == XCB_NONE) break;
+            if (t->parent == t->root) {
+                tops[m] = at;
+                break;
+            }
+            at = t->parent;
+        }
+    }
+    XcbReply<xcb_query_tree_reply_t> root(xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr));
+    if (!root) return mirrors;
+    const xcb_window_t *kids = xcb_query_tree_children(root.get());
+    std::vector<uint32_t> out;
+    for (const auto &group : stacking_order({kids, kids + xcb_query_tree_children_length(root.get())}, tops))
+        out.insert(out.end(), group.begin(), group.end());
+    return out;
 }
 
 void ReceiverPipe::paint(const Paint &p) {

@@ -74,8 +74,9 @@ public:
     void map(uint32_t mirror, bool mapped);
     // Gives the mirror the window's new WM_NORMAL_HINTS (empty: it has none any more).
     void set_size_hints(uint32_t mirror, std::vector<uint8_t> hints);
-    // Stacks `mirrors` in this order, bottom to top, above the receiver's other windows.
-    void restack(std::vector<uint32_t> mirrors);
+    // Stacks the groups of `mirrors` in this order, bottom to top, above the receiver's other
+    // windows; the mirrors of one group keep their order there.
+    void restack(StackGroups mirrors);
     // Marks `rects` of the mirror's picture (all of it when empty) to be sent. Marks that pile up
     // while the receiver is behind are merged, so it gets the newest pixels once.
     void repaint(uint32_t mirror, const std::vector<Rect> &rects);
@@ -107,7 +108,7 @@ private:
         std::string name;
         std::optional<PropertyValue> value;
         bool move = false;
-        std::vector<uint32_t> order;   // Restack
+        StackGroups order;             // Restack
     };
     struct Paint {
         uint32_t mirror;
@@ -132,6 +133,8 @@ private:
     void put_raw(uint32_t mirror, const Rect &rect, const uint8_t *data, size_t stride);
     void heartbeat(FrameTime now);
     uint32_t atom(const std::string &name);
+    // `mirrors` in the order they lie on the receiver, bottom to top; those gone are left out.
+    std::vector<uint32_t> as_stacked(const std::vector<uint32_t> &mirrors);
     void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
     void put_size_hints(uint32_t mirror, const MirrorLook &look);
     void notify();

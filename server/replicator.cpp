@@ -259,12 +259,17 @@ void Replicator::restack(const std::vector<uint32_t> &root_children) {
     std::map<uint32_t, uint32_t> tops;
     for (const auto &[w, s] : sources_)
         if (uint32_t top = capture_->top_of(w); top && s.geometry.viewable && !s.geometry.override_redirect) tops[w] = top;
-    const std::vector<uint32_t> order = stacking_order(root_children, tops);
+    const StackGroups order = stacking_order(root_children, tops);
     for (auto &[host, pipe] : pipes_) {
-        std::vector<uint32_t> mirrors;
-        for (uint32_t w : order)
-            if (auto m = sources_.at(w).mirrors.find(host); m != sources_.at(w).mirrors.end()) mirrors.push_back(m->second);
-        // Only a change among the mirrors themselves: the receiver's user may have raised one.
+        StackGroups mirrors;
+        for (const std::vector<uint32_t> &group : order) {
+            std::vector<uint32_t> here;
+            for (uint32_t w : group)
+                if (auto m = sources_.at(w).mirrors.find(host); m != sources_.at(w).mirrors.end()) here.push_back(m->second);
+            if (!here.empty()) mirrors.push_back(std::move(here));
+        }
+        // Only a change among the mirrors of different top levels: the receiver's user may have
+        // raised one, and one top level's mirrors lie as that user put them.
         if (mirrors.size() < 2 || stacked_[host] == mirrors) continue;
         stacked_[host] = mirrors;
         pipe->restack(std::move(mirrors));

@@ -143,7 +143,7 @@ private:
     FrameTime next_health_{};
     bool capture_unwatched_ = false;   // its broken link's descriptor is out of epoll_
     bool restack_wanted_ = false;      // the sender's top levels may have changed their order
-    std::map<uint32_t, std::vector<uint32_t>> stacked_;   // host -> its mirrors as last stacked
+    std::map<uint32_t, StackGroups> stacked_;   // host -> its mirrors as last stacked
 };
 
 }  // namespace telvane::server

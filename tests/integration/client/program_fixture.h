@@ -22,9 +22,9 @@ namespace telvane::testing {
 class ProgramRun : public ServedDisplayTest {
 protected:
     void SetUp() override {
-        start_served();
+        start_served(served_options);
         if (HasFatalFailure()) return;
-        receiver = XvfbServer::start();
+        receiver = XvfbServer::start(receiver_options);
         ASSERT_TRUE(receiver);
         mkdir(scratch.file(".Telvane").c_str(), 0755);
         write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
@@ -158,6 +158,8 @@ protected:
         return status ? exit_code(*status) : -2;
     }
 
+    ShareServer::Options served_options;   // for the server in front of the program's display
+    XvfbServer::Options receiver_options;
     std::optional<XvfbServer> receiver;
     std::optional<DialogDriver> driver;
     ChildProcess telvane;

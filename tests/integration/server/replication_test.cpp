@@ -98,10 +98,10 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
     // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
-    // Its own mirror is moved out of the way, as the server may stack it over the parent's.
+    // Raised over the child's own mirror, the parent's stays there: the two have no order on the sender.
     MirrorWatch child_mirror(r.c.get(), share(r, child, false));
-    const uint32_t away[] = {900, 700};
-    xcb_configure_window(r.c.get(), child_mirror.id(), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, away);
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
     fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));

@@ -12,6 +12,11 @@ namespace {
 
 class EndToEnd : public ProgramRun {
 protected:
+    // Three-digit display numbers that begin alike, as `make run` and ssh give people.
+    EndToEnd() {
+        served_options.number = find_free_display(100 + getpid() % 40);
+        receiver_options.number = find_free_display(served_options.number + 1);
+    }
     // True while some client holds the pointer and no menu is posted: the window pick.
     static bool picking(Display *dpy) {
         if (menu_posted(dpy)) return false;

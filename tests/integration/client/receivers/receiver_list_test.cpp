@@ -53,8 +53,9 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     select_rows({1});
     OtherClient app(server->name());
     Window editor = app.window(300, 400, 160, 120, "Shared editor"), palette = app.window(600, 400, 100, 90, "Palette");
-    ForeignWindow notes(server->name(), "Notes", 40, 400);
-    for (Window w : {editor, palette, notes.id()})
+    OtherClient tool(server->name());
+    Window notes = tool.window(40, 400, 120, 80, "Notes");
+    for (Window w : {editor, palette, notes})
         ASSERT_TRUE(!GetParam() || pump_until([&] { return is_property_set_str(w, "WM_STATE"); }));
 
     // Share: every client window of the application clicked, and one that comes later.
@@ -65,10 +66,12 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     EXPECT_EQ(title_of(palette), "[alpha] Palette [SHARED]");
     Window dialog = app.window(100, 300, 80, 60, "Find");
     EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, dialog) != 0; })) << log_text();
-    // Share a Single Window.
-    click_when_picking(notes.id());
+    // Share a Single Window: a dialog of its client for it comes along, wherever it is put.
+    click_when_picking(notes);
     share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, notes.id()) != 0; })) << log_text();
+    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, notes) != 0; })) << log_text();
+    tool.window(700, 100, 90, 60, "Replace", 0, notes);
+    EXPECT_TRUE(pump_until([&] { return mirrors().size() == 5; })) << mirrors().size();
 
     // Window Status names the receiver; Unshare takes the window away and gives its title back.
     click_when_picking(editor);
