@@ -54,46 +54,51 @@ uint8_t error_of(xcb_connection_t *c, xcb_void_cookie_t cookie) {
     return e ? e->error_code : 0;
 }
 
-// Through the server's unix socket, where descriptors travel, and directly as the reference.
-class Descriptors : public ServedDisplayTest, public ::testing::WithParamInterface<bool> {
+// The root child of `c`'s first screen titled `title` (WM_NAME), waited for up to `limit`; 0 when
+// none came. For windows of programs the test started, whose ids it cannot know.
+uint32_t wait_titled(xcb_connection_t *c, const std::string &title,
+                            std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+    uint32_t found = 0;
+    eventually([&] {
+        Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, first_screen(c)->root), nullptr));
+        for (int i = 0; t && i < xcb_query_tree_children_length(t.get()); ++i)
+            if (get_string(c, xcb_query_tree_children(t.get())[i], XCB_ATOM_WM_NAME) == title)
+                found = xcb_query_tree_children(t.get())[i];
+        return found != 0;
+    }, limit);
+    return found;
+}
+
+// Through the server's unix socket, where descriptors travel.
+class Descriptors : public ServedDisplayTest {
 protected:
     void SetUp() override {
         ShareServer::Options o;
         o.stderr_path = scratch.file("server.err");
         start_served(o);
+        if (HasFatalFailure()) return;
+        c = xcb_open(server->name());
+        ASSERT_TRUE(c);
+        at_upstream = xcb_open(upstream->name());
+        ASSERT_TRUE(at_upstream);
     }
-    std::string display() const { return GetParam() ? server->name() : upstream->name(); }
 
-    // Runs `argv` on `shown` and waits for its top-level window `title`: nothing when it
-    // never showed.
-    std::optional<uint32_t> start_client(std::vector<std::string> argv, const std::string &shown,
-                                         const std::string &title, Xcb &c) {
+    // Runs the probe script `script` on `shown` and returns its top-level window `title`, looked
+    // for upstream: 0 when it never showed.
+    uint32_t start_client(const std::string &script, const std::string &shown, const std::string &title) {
         ChildProcess::Options o;
-        o.env_set["DISPLAY"] = shown;
-        o.env_set["QT_QPA_PLATFORM"] = "xcb";
-        o.env_set["NO_AT_BRIDGE"] = "1";
-        o.env_set["GDK_BACKEND"] = "x11";
+        o.env_set = {{"DISPLAY", shown}, {"QT_QPA_PLATFORM", "xcb"}, {"NO_AT_BRIDGE", "1"}, {"GDK_BACKEND", "x11"}};
         o.stderr_path = scratch.file("client.err");
-        clients.push_back(ChildProcess::start(argv, o));
-        std::optional<uint32_t> found;
-        eventually([&] {
-            Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c.get(), xcb_query_tree(c.get(), first_screen(c.get())->root), nullptr));
-            if (!t) return false;
-            auto *kids = xcb_query_tree_children(t.get());
-            for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
-                if (get_string(c.get(), kids[i], XCB_ATOM_WM_NAME) == title) found = kids[i];
-            return found.has_value();
-        }, std::chrono::seconds(30));
-        return found;
+        clients.push_back(ChildProcess::start({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/" + script}, o));
+        return wait_titled(at_upstream.get(), title);
     }
+    Xcb c, at_upstream;
     std::vector<ChildProcess> clients;
 };
 
 }  // namespace
 
-TEST_P(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
-    Xcb c = xcb_open(display());
-    ASSERT_TRUE(c);
+TEST_F(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
     Owned<xcb_shm_query_version_reply_t> v(xcb_shm_query_version_reply(c.get(), xcb_shm_query_version(c.get()), nullptr));
     ASSERT_TRUE(v);
     ASSERT_GE(v->major_version * 100 + v->minor_version, 102) << "MIT-SHM 1.2 is what passes descriptors";
@@ -150,9 +155,7 @@ TEST_P(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(10)));
 }
 
-TEST_P(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
-    Xcb c = xcb_open(display());
-    ASSERT_TRUE(c);
+TEST_F(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
     Owned<xcb_present_query_version_reply_t> pv(
         xcb_present_query_version_reply(c.get(), xcb_present_query_version(c.get(), 1, 2), nullptr));
     ASSERT_TRUE(pv);
@@ -190,15 +193,13 @@ TEST_P(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
     EXPECT_EQ(read_back(c.get(), w), want);
 }
 
-TEST_P(Descriptors, AQt5ProgramMapsAndDraws) {
-    Xcb c = xcb_open(upstream->name());
-    ASSERT_TRUE(c);
-    auto w = start_client({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/qt_probe.py"}, display(), "qt-probe", c);
-    ASSERT_TRUE(w) << read_file(scratch.file("client.err"));
+TEST_F(Descriptors, Qt5AndGtk3ProgramsDrawThroughTheServer) {
+    const uint32_t qt = start_client("qt_probe.py", server->name(), "qt-probe");
+    ASSERT_TRUE(qt) << read_file(scratch.file("client.err"));
     // Qt keeps its picture in a shared segment and copies it to the window from there: the
     // colours it painted show only when the segment's descriptor got through.
     auto pixel = [&](int x, int y) {
-        auto img = read_back(c.get(), *w, 200, 150);
+        auto img = read_back(at_upstream.get(), qt, 200, 150);
         if (img.size() < 200u * 150 * 4) return 0u;
         const uint8_t *p = &img[(size_t(y) * 200 + x) * 4];
         return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
@@ -207,71 +208,42 @@ TEST_P(Descriptors, AQt5ProgramMapsAndDraws) {
                            std::chrono::seconds(20)))
         << std::hex << pixel(150, 100) << " " << pixel(30, 30) << "\n" << read_file(scratch.file("client.err"));
     EXPECT_TRUE(clients.back().running());
-}
+    clients.clear();
 
-// GTK draws the same picture whichever way it reaches the X server.
-TEST(DescriptorsGtk, AGtk3ProgramDrawsThroughTheServerAsItDoesDirectly) {
-    ScratchDir scratch;
-    auto upstream = XvfbServer::start();
-    ASSERT_TRUE(upstream);
-    auto server = ShareServer::start(upstream->name());
-    ASSERT_TRUE(server);
-    Xcb c = xcb_open(upstream->name());
-    ASSERT_TRUE(c);
+    // GTK draws the same picture whichever way it reaches the X server.
     std::vector<uint8_t> pictures[2];
     for (int through = 0; through < 2; ++through) {
-        ChildProcess::Options o;
-        o.env_set["NO_AT_BRIDGE"] = "1";
-        o.env_set["GDK_BACKEND"] = "x11";
-        o.stderr_path = scratch.file("gtk.err");
-        auto p = ChildProcess::start({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/gtk_probe.py", "--display",
-                                      through ? server->name() : upstream->name()}, o);
-        std::optional<uint32_t> w;
-        eventually([&] {
-            Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c.get(), xcb_query_tree(c.get(), first_screen(c.get())->root), nullptr));
-            if (!t) return false;
-            auto *kids = xcb_query_tree_children(t.get());
-            for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
-                if (get_string(c.get(), kids[i], XCB_ATOM_WM_NAME) == "gtk-probe") w = kids[i];
-            return w.has_value();
-        }, std::chrono::seconds(30));
-        ASSERT_TRUE(w) << read_file(scratch.file("gtk.err"));
+        const uint32_t w = start_client("gtk_probe.py", through ? server->name() : upstream->name(), "gtk-probe");
+        ASSERT_TRUE(w) << read_file(scratch.file("client.err"));
         // Drawn once the picture stops changing and is not the background any more.
         std::vector<uint8_t> last;
         bool drawn = eventually([&] {
-            auto now = read_back(c.get(), *w, 200, 150);
+            auto now = read_back(at_upstream.get(), w, 200, 150);
             bool same = !now.empty() && now == last && now[0] != now[200 * 75 * 4 + 400];
             last = std::move(now);
             return same;
         }, std::chrono::seconds(20));
-        EXPECT_TRUE(drawn) << read_file(scratch.file("gtk.err"));
+        EXPECT_TRUE(drawn) << read_file(scratch.file("client.err"));
         pictures[through] = last;
-        p.stop();
+        clients.clear();
     }
     ASSERT_FALSE(pictures[0].empty());
     EXPECT_TRUE(pictures[0] == pictures[1]) << "GTK's picture differs through the server";
 }
 
-INSTANTIATE_TEST_SUITE_P(DirectAndThrough, Descriptors, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "Through" : "Direct"; });
-
 // A TCP client cannot take a descriptor. The server is refused what would bring one, with the
 // error the X server itself gives when it cannot write the descriptor, and the connection
 // goes on.
-TEST(DescriptorsOverTcp, ASegmentThatWouldComeAsADescriptorIsRefused) {
-    auto upstream = XvfbServer::start();
-    ASSERT_TRUE(upstream);
-    auto server = ShareServer::start(upstream->name());
-    ASSERT_TRUE(server);
-    Xcb c = xcb_open(server->tcp_name());
-    ASSERT_TRUE(c);
-    uint32_t seg = xcb_generate_id(c.get());
+TEST_F(Descriptors, ASegmentThatWouldComeAsADescriptorIsRefusedOverTcp) {
+    Xcb tcp = xcb_open(server->tcp_name());
+    ASSERT_TRUE(tcp);
+    uint32_t seg = xcb_generate_id(tcp.get());
     xcb_generic_error_t *raw = nullptr;
     Owned<xcb_shm_create_segment_reply_t> r(
-        xcb_shm_create_segment_reply(c.get(), xcb_shm_create_segment(c.get(), seg, 4096, 0), &raw));
+        xcb_shm_create_segment_reply(tcp.get(), xcb_shm_create_segment(tcp.get(), seg, 4096, 0), &raw));
     Owned<xcb_generic_error_t> e(raw);
     EXPECT_FALSE(r);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->error_code, XCB_ALLOC);
-    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(10)));
+    EXPECT_TRUE(round_trip_within(tcp.get(), std::chrono::seconds(10)));
 }
