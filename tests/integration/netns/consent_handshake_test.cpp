@@ -14,15 +14,11 @@
 #include "toolkit_fixture.h"
 #include "receivers/busy.h"
 #include "ui/main_window.h"
+#include "sockets.h"
 #include "xvfb.h"
 
 #include <Xm/BulletinB.h>
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace telvane::testing;
 
@@ -294,11 +290,7 @@ TEST_F(ConsentHandshake, AReceiverThatCannotBeReachedInTimeIsReportedWithoutPhys
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
     ASSERT_EQ(listen(listener, 0), 0);
     std::vector<int> fillers;
-    for (int i = 0; i < 2; ++i) {
-        int s = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        connect(s, reinterpret_cast<sockaddr *>(&at), sizeof at);
-        fillers.push_back(s);
-    }
+    for (int i = 0; i < 2; ++i) fillers.push_back(tcp_connect("", "127.0.0.5", RECEIVER_SERVICE_PORT, SOCK_NONBLOCK));
     receiver_connect_timeout_ms = 300;
     std::string far_alias = "Far away ..... 127.0.0.5:0";
     Atom far = receiver("127.0.0.5:0", far_alias);
