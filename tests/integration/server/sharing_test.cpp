@@ -118,6 +118,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgain) {
     const uint32_t w2 = make_window(c.get(), "two");
     send_share(c.get(), codes.major, kShareWindow, host, w2, 0);
     EXPECT_NE(expect_event(3).tag, shared.tag);
+    ASSERT_NE(wait_new_mirror(rx->c.get(), rx->marker, {mirror_id}), 0u);
 
     // Another client may not change the shares: each of these gets BadAccess.
     Xcb other = xcb_open(server->name());
