@@ -40,18 +40,15 @@ uint8_t error_of(xcb_connection_t *c, xcb_void_cookie_t cookie) {
     return e ? e->error_code : 0;
 }
 
-// The root child of `c`'s first screen titled `title` (WM_NAME), waited for up to `limit`; 0 when
-// none came. For windows of programs the test started, whose ids it cannot know.
-uint32_t wait_titled(xcb_connection_t *c, const std::string &title,
-                     std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+// The root child of `c`'s first screen titled `title`, waited for; 0 when none came. For windows
+// of programs the test started, whose ids it cannot know.
+uint32_t wait_titled(xcb_connection_t *c, const std::string &title) {
     uint32_t found = 0;
     eventually([&] {
-        Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c, xcb_query_tree(c, first_screen(c)->root), nullptr));
-        for (int i = 0; t && i < xcb_query_tree_children_length(t.get()); ++i)
-            if (get_string(c, xcb_query_tree_children(t.get())[i], XCB_ATOM_WM_NAME) == title)
-                found = xcb_query_tree_children(t.get())[i];
+        for (uint32_t w : windows_with(c, XCB_ATOM_WM_NAME, 0, 1))
+            if (get_string(c, w, XCB_ATOM_WM_NAME) == title) found = w;
         return found != 0;
-    }, limit);
+    }, std::chrono::seconds(30));
     return found;
 }
 
