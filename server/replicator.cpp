@@ -88,6 +88,7 @@ void Replicator::remove_receiver(uint32_t host) {
     for (auto it = sources_.begin(); it != sources_.end();) {
         it->second.mirrors.erase(host);
         it->second.groups.erase(host);
+        it->second.painted_with.erase(host);
         it->second.shown_on.erase(host);
         if (it->second.mirrors.empty()) {
             if (capture_) capture_->unwatch(it->first);
@@ -181,8 +182,14 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     for (const auto &[atom, name] : copied_)
         if (auto v = capture_->property(window, atom)) look.properties.emplace_back(name, std::move(*v));
     if (auto t = transient_value(host, s.transient_for)) look.properties.emplace_back("WM_TRANSIENT_FOR", std::move(*t));
-    pipe.create(mirror, std::move(look), s.picture);
-    pipe.repaint(mirror, {});
+    // Receivers whose screens keep pixels alike share one encoding of the window's frames.
+    std::shared_ptr<MirrorGroup> painted_with;
+    for (const auto &[other, g] : s.painted_with)
+        if (same_screen_layout(g->layout(), pipe.layout())) painted_with = g;
+    if (!painted_with) painted_with = std::make_shared<MirrorGroup>(pipe.layout(), s.picture);
+    s.painted_with[host] = painted_with;
+    pipe.create(mirror, std::move(look), std::move(painted_with));
+    pipe.repaint(mirror);
     s.mirrors[host] = mirror;
     s.groups[host] = group;
     restack_wanted_ = true;
@@ -207,6 +214,7 @@ void Replicator::stop(uint32_t host, uint32_t window, bool destroy_mirror) {
     if (destroy_mirror && pipe != pipes_.end()) pipe->second->destroy(m->second);
     it->second.mirrors.erase(m);
     it->second.groups.erase(host);
+    it->second.painted_with.erase(host);
     it->second.shown_on.erase(host);
     if (it->second.mirrors.empty()) {
         if (capture_) capture_->unwatch(window);
@@ -479,7 +487,11 @@ std::vector<ReplicationNote> Replicator::dispatch() {
         for (const FinishedCapture &f : capture_->collect_captures()) {
             auto it = sources_.find(f.window);
             if (f.result != CaptureResult::Done || it == sources_.end()) continue;
-            for (const auto &[host, mirror] : it->second.mirrors) pipes_.at(host)->repaint(mirror, f.rects);
+            // Each group takes the damage once; its members come for the frame when they are free.
+            std::set<MirrorGroup *> damaged;
+            for (const auto &[host, g] : it->second.painted_with)
+                if (damaged.insert(g.get()).second) g->damage(f.rects);
+            for (const auto &[host, mirror] : it->second.mirrors) pipes_.at(host)->repaint(mirror);
         }
         // A window whose previous frame is still being read waits for it: the damage meanwhile
         // joins its next frame.
