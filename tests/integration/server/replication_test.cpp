@@ -1,6 +1,7 @@
 // Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
 // while covered, in bursts and in child windows), size and map state, drawing under a server grab,
-// titles and marks, converted and refused visuals, receivers that die or stop, and a share passed
+// titles and marks, converted and refused visuals, receivers that die or stop, a classroom of
+// receivers sharing one encoding while one of them is stopped, and a share passed
 // on through a second telvane-server.
 #include "mirror_probe.h"
 #include "window_manager.h"
@@ -401,6 +402,48 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     ASSERT_TRUE(ended) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*ended), 3);
     EXPECT_EQ(count_of(read_file(scratch.file("server.log")), "upstream display " + upstream->name() + " is gone"), 1u);
+}
+
+TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenCatchesUp) {
+    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own.
+    std::vector<Receiver *> rx;
+    for (int i = 0; i < 7; ++i) rx.push_back(&add_receiver());
+    XvfbServer::Options shallow;
+    shallow.screen = "640x480x16";
+    rx.push_back(&add_receiver(shallow));
+    uint32_t w = make_window(c.get(), "lesson", 400, 300);
+    Canvas canvas(400, 300, 0x204060);
+    canvas.fill(c.get(), w, 0, 0, 400, 300, 0x204060);
+    std::vector<std::unique_ptr<MirrorWatch>> mirrors;
+    for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
+    expect_event(11);   // the 16-bit receiver's pixels are converted
+    const auto in_16_bits = [](std::vector<uint32_t> px) {
+        const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
+        for (uint32_t &p : px)
+            p = channel(p >> 16, 31) << 11 | channel((p >> 8) & 0xff, 63) << 5 | channel(p & 0xff, 31);
+        return px;
+    };
+    const auto all_show = [&](size_t skip) {
+        for (size_t i = 0; i < mirrors.size(); ++i)
+            if (i != skip && !mirrors[i]->shows(i == 7 ? in_16_bits(canvas.px) : canvas.px, 400, 300)) return false;
+        return true;
+    };
+    ASSERT_TRUE(all_show(~size_t{0}));
+
+    // Far more than the stopped receiver's socket takes; the others show every frame meanwhile.
+    pid_t stopped = rx[3]->xvfb->process().pid();
+    ASSERT_EQ(kill(stopped, SIGSTOP), 0);
+    Resume resume{stopped};
+    for (uint32_t frame = 0; frame < 40; ++frame) {
+        canvas.noise(c.get(), w, 0, 0, 400, 300, 100 + frame);
+        if (frame % 4 == 1) canvas.scroll(c.get(), w, 0, 10, 400, 290, 0, -7);
+        ASSERT_TRUE(all_show(3)) << "frame " << frame;
+    }
+    kill(stopped, SIGCONT);
+    EXPECT_TRUE(mirrors[3]->shows(canvas.px, 400, 300)) << "the stopped receiver caught up";
+    canvas.fill(c.get(), w, 20, 30, 50, 40, 0x00ff00);
+    canvas.scroll(c.get(), w, 0, 0, 400, 280, 0, 20);
+    EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 }
 
 namespace {
