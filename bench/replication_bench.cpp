@@ -158,6 +158,20 @@ bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t heigh
     return true;
 }
 
+// Whether every receiver in turn comes to show the w x h patch at its copy's place (`where`) with
+// `first` at its top-left corner and `last` at the bottom-right one, each within 5 s.
+bool all_show(std::vector<Watcher> &watchers, const std::vector<std::pair<int, int>> &where, int w, int h,
+              uint32_t first, uint32_t last) {
+    for (size_t r = 0; r < watchers.size(); ++r) {
+        Watcher &rw = watchers[r];
+        const auto [x, y] = where[r];
+        if (!wait_visible(rw, [&] { return pixel_at(rw, x, y) == first && pixel_at(rw, x + w - 1, y + h - 1) == last; },
+                          std::chrono::seconds(5)))
+            return false;
+    }
+    return true;
+}
+
 bool open_probe(Probe &p, const std::string &display) {
     p.c = xcb_open(display);
     if (!p.c) return false;
@@ -277,15 +291,7 @@ int main(int argc, char **argv) {
                 xcb_flush(p.c.get());
             }
             // The receivers in turn: the sample ends when the last one has shown it.
-            bool seen = true;
-            for (size_t r = 0; seen && r < watchers.size(); ++r) {
-                Watcher &rw = watchers[r];
-                const auto [x, y] = where[r];
-                seen = wait_visible(rw, [&] {
-                    return pixel_at(rw, x, y) == colour && pixel_at(rw, x + pw - 1, y + ph - 1) == colour;
-                }, std::chrono::seconds(5));
-            }
-            if (!seen) {
+            if (!all_show(watchers, where, pw, ph, colour, colour)) {
                 ++lost;
                 continue;
             }
@@ -317,16 +323,7 @@ int main(int argc, char **argv) {
             }
             put_window(p);
             xcb_flush(p.c.get());
-            bool seen = true;
-            for (size_t r = 0; seen && r < watchers.size(); ++r) {
-                Watcher &rw = watchers[r];
-                const auto [x, y] = where[r];
-                seen = wait_visible(rw, [&] {
-                    return pixel_at(rw, x, y) == p.pixels.front() &&
-                           pixel_at(rw, x + kWindowWidth - 1, y + kWindowHeight - 1) == p.pixels.back();
-                }, std::chrono::seconds(5));
-            }
-            if (seen) ++frames;
+            if (all_show(watchers, where, kWindowWidth, kWindowHeight, p.pixels.front(), p.pixels.back())) ++frames;
         }
         std::printf("classroom frames=%d\n", frames);
         return 0;
