@@ -15,7 +15,7 @@ build="${1:-$root/build}"
 rounds="${2:-3}"
 base_rev="${BASE_REV:-main}"
 source "$root/bench/lib.sh"
-seconds=6 counts=(1 8 32) latency_samples=300
+seconds=${RUN_SECONDS:-6} counts=(${COUNTS:-1 8 32}) latency_samples=300
 [ "$quick" = 1 ] && seconds=0.5 counts=(1 2) latency_samples=5 rounds=1
 before="${BEFORE:-}"
 [ -n "$before" ] || build_before "$base_rev"

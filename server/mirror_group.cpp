@@ -198,8 +198,19 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
     while (frames_.size() > keep) frames_.pop_front();
 }
 
-MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rect> &lost) {
+void MirrorGroup::join(const void *who, std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(members_mutex_);
+    members_[who] = std::move(wake);
+}
+
+void MirrorGroup::leave(const void *who) {
+    std::lock_guard<std::mutex> lock(members_mutex_);
+    members_.erase(who);
+}
+
+MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller) {
     CatchUp out;
+    bool encoded = false;
     std::vector<std::pair<Rect, size_t>> alone;   // rectangles sent alone, with their pixels' place in `copy`
     std::vector<uint8_t> copy;
     size_t copy_stride_bpp = 0;
@@ -215,6 +226,7 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
         if (everything || !rects.empty()) {
             try {
                 encode(std::move(rects), everything);
+                encoded = true;
             } catch (const std::bad_alloc &) {
                 // The copy may be half updated: everything goes whole next time, to every member.
                 known_ = false;
@@ -260,6 +272,11 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
             for (int32_t y = 0; y < c.height; ++y)
                 std::memcpy(copy.data() + at + static_cast<size_t>(y) * from.row_length(), from.row(y), from.row_length());
         }
+    }
+    if (encoded) {
+        std::lock_guard<std::mutex> lock(members_mutex_);
+        for (const auto &[who, wake] : members_)
+            if (who != caller) wake();
     }
     for (const auto &[c, at] : alone) {
         const size_t row = static_cast<size_t>(c.width) * copy_stride_bpp;

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -83,11 +85,18 @@ public:
         std::vector<std::shared_ptr<const EncodedFrame>> frames;   // the group's, in order
         EncodedFrame alone;   // then this: what it missed or lost, whole from the group's copy
     };
-    // Called by the thread of a member that shows frame `shows` and lost `lost` of its mirror:
-    // encodes the damage waiting, once for the whole group, and returns what brings this member
-    // to the newest frame with its lost parts painted again. A member's own part is encoded
-    // after the group's lock is let go. Throws std::bad_alloc when memory runs out.
-    CatchUp catch_up(uint64_t shows, const std::vector<Rect> &lost);
+    // Called by the thread of member `caller` that shows frame `shows` and lost `lost` of its
+    // mirror: encodes the damage waiting, once for the whole group, then wakes the other members
+    // for the new frame; returns what brings this member to the newest frame with its lost parts
+    // painted again. A member's own part is encoded after the group's lock is let go. Throws
+    // std::bad_alloc when memory runs out.
+    CatchUp catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller = nullptr);
+
+    // Members: `wake` asks member `who`'s thread to come for the newest frame. The replicator
+    // wakes one idle member when damage arrives; the one that encodes wakes the rest, so that
+    // they do not queue up behind it. A member leaves before its thread goes.
+    void join(const void *who, std::function<void()> wake);
+    void leave(const void *who);
 
 private:
     void encode(std::vector<Rect> rects, bool everything);
@@ -100,6 +109,9 @@ private:
     std::mutex pending_mutex_;   // the replicator's only lock here
     std::vector<Rect> pending_;
     bool everything_ = true;     // the whole picture waits (a new group, or after a failure)
+
+    std::mutex members_mutex_;   // taken alone, or last
+    std::map<const void *, std::function<void()>> members_;
 
     std::mutex work_;            // members' threads: the copy and the frames
     uint32_t width_ = 0, height_ = 0;

@@ -126,6 +126,11 @@ void ReceiverPipe::repaint_lost(uint32_t mirror, const std::vector<Rect> &rects)
     wake_.notify_one();
 }
 
+bool ReceiverPipe::idle() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !busy_since_ && ops_.empty() && dirty_.empty() && lost_.empty() && !failed_.load();
+}
+
 std::optional<FrameClock::duration> ReceiverPipe::waiting_for(FrameTime now) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::optional<FrameTime> since = busy_since_;
@@ -298,7 +303,7 @@ void ReceiverPipe::paint(const Paint &p) {
     const uint64_t shows = at == shows_.end() ? kShowsNothing : at->second;
     MirrorGroup::CatchUp up;
     try {
-        up = p.group->catch_up(shows, p.lost);
+        up = p.group->catch_up(shows, p.lost, this);
     } catch (const std::bad_alloc &) {
         std::lock_guard<std::mutex> l(mutex_);
         starved_.push_back(p.mirror);

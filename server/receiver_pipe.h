@@ -90,6 +90,8 @@ public:
     // whatever the receiver was sent before.
     void repaint_lost(uint32_t mirror, const std::vector<Rect> &rects);
 
+    // True while the thread waits for work: it would come at once.
+    bool idle() const;
     // How long a write or a request to the receiver has gone unfinished at `now`; nothing when
     // none is outstanding.
     std::optional<FrameClock::duration> waiting_for(FrameTime now) const;

@@ -55,6 +55,9 @@ Replicator::Replicator(Options options)
 }
 
 Replicator::~Replicator() {
+    // No thread may wake a pipe that is gone.
+    for (auto &[w, s] : sources_)
+        for (const auto &[host, g] : s.painted_with) g->leave(pipes_.at(host).get());
     pipes_.clear();  // threads stop before the share service closes their connections
 }
 
@@ -82,6 +85,9 @@ Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int
 }
 
 void Replicator::remove_receiver(uint32_t host) {
+    if (auto pipe = pipes_.find(host); pipe != pipes_.end())
+        for (auto &[w, s] : sources_)
+            if (auto g = s.painted_with.find(host); g != s.painted_with.end()) g->second->leave(pipe->second.get());
     pipes_.erase(host);
     reported_.erase(host);
     stacked_.erase(host);
@@ -188,6 +194,7 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
         if (same_screen_layout(g->layout(), pipe.layout())) painted_with = g;
     if (!painted_with) painted_with = std::make_shared<MirrorGroup>(pipe.layout(), s.picture);
     s.painted_with[host] = painted_with;
+    painted_with->join(&pipe, [&pipe, mirror] { pipe.repaint(mirror); });
     pipe.create(mirror, std::move(look), std::move(painted_with));
     pipe.repaint(mirror);
     s.mirrors[host] = mirror;
@@ -214,7 +221,10 @@ void Replicator::stop(uint32_t host, uint32_t window, bool destroy_mirror) {
     if (destroy_mirror && pipe != pipes_.end()) pipe->second->destroy(m->second);
     it->second.mirrors.erase(m);
     it->second.groups.erase(host);
-    it->second.painted_with.erase(host);
+    if (auto g = it->second.painted_with.find(host); g != it->second.painted_with.end()) {
+        if (pipe != pipes_.end()) g->second->leave(pipe->second.get());
+        it->second.painted_with.erase(g);
+    }
     it->second.shown_on.erase(host);
     if (it->second.mirrors.empty()) {
         if (capture_) capture_->unwatch(window);
@@ -487,11 +497,18 @@ std::vector<ReplicationNote> Replicator::dispatch() {
         for (const FinishedCapture &f : capture_->collect_captures()) {
             auto it = sources_.find(f.window);
             if (f.result != CaptureResult::Done || it == sources_.end()) continue;
-            // Each group takes the damage once; its members come for the frame when they are free.
-            std::set<MirrorGroup *> damaged;
-            for (const auto &[host, g] : it->second.painted_with)
-                if (damaged.insert(g.get()).second) g->damage(f.rects);
-            for (const auto &[host, mirror] : it->second.mirrors) pipes_.at(host)->repaint(mirror);
+            // Each group takes the damage once, and one idle member encodes it and wakes the
+            // others; when none is idle, all are asked, and the first that is free encodes.
+            Source &s = it->second;
+            std::map<MirrorGroup *, uint32_t> leaders;   // group -> the idle member's host, 0: none
+            for (const auto &[host, g] : s.painted_with) {
+                auto [at, fresh] = leaders.emplace(g.get(), 0);
+                if (fresh) g->damage(f.rects);
+                if (!at->second && pipes_.at(host)->idle()) at->second = host;
+            }
+            for (const auto &[host, g] : s.painted_with)
+                if (const uint32_t leader = leaders[g.get()]; !leader || leader == host)
+                    pipes_.at(host)->repaint(s.mirrors.at(host));
         }
         // A window whose previous frame is still being read waits for it: the damage meanwhile
         // joins its next frame.
