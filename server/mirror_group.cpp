@@ -82,17 +82,17 @@ void MirrorGroup::damage(const std::vector<Rect> &rects) {
     else merge_damage(pending_, rects, kEverything.width, kEverything.height);
 }
 
+uint8_t *MirrorGroup::shown_at(int32_t x, int32_t y) {
+    return shown_.data() + static_cast<size_t>(y) * stride_ + static_cast<size_t>(x) * (layout_.format.bits_per_pixel / 8);
+}
+
 PixelBlock MirrorGroup::shown_block(const Rect &r) {
-    const int bpp = layout_.format.bits_per_pixel / 8;
-    return {shown_.data() + static_cast<size_t>(r.y) * stride_ + static_cast<size_t>(r.x) * bpp, stride_, r.width,
-            r.height, bpp, layout_.format.order == wire::ByteOrder::Msb};
+    return {shown_at(r.x, r.y), stride_, r.width, r.height, layout_.format.bits_per_pixel / 8,
+            layout_.format.order == wire::ByteOrder::Msb};
 }
 
 void MirrorGroup::remember(const Rect &at, const PixelBlock &block) {
-    const int bpp = layout_.format.bits_per_pixel / 8;
-    for (int32_t y = 0; y < at.height; ++y)
-        std::memcpy(shown_.data() + static_cast<size_t>(at.y + y) * stride_ + static_cast<size_t>(at.x) * bpp,
-                    block.row(y), block.row_length());
+    for (int32_t y = 0; y < at.height; ++y) std::memcpy(shown_at(at.x, at.y + y), block.row(y), block.row_length());
 }
 
 void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
@@ -159,10 +159,9 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
             const size_t n = before.row_length();
             // Rows move towards the gap, so the copy walks away from it.
             if (d > 0)
-                for (int32_t y = 0; y < h; ++y) std::memmove(const_cast<uint8_t *>(before.row(y)), before.row(y + d), n);
+                for (int32_t y = 0; y < h; ++y) std::memmove(shown_at(c.x, c.y + y), before.row(y + d), n);
             else
-                for (int32_t y = h - 1; y >= 0; --y)
-                    std::memmove(const_cast<uint8_t *>(before.row(y - d)), before.row(y), n);
+                for (int32_t y = h - 1; y >= 0; --y) std::memmove(shown_at(c.x, c.y + y - d), before.row(y), n);
         } else if (auto dx = horizontal_scroll(before, now)) {
             const int32_t d = *dx, w = c.width - std::abs(d);
             DrawOp op;
@@ -172,7 +171,7 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
             op.from_y = c.y;
             frame->ops.push_back(op);
             for (int32_t y = 0; y < c.height; ++y) {
-                uint8_t *row = const_cast<uint8_t *>(before.row(y));
+                uint8_t *row = shown_at(c.x, c.y + y);
                 std::memmove(row + static_cast<size_t>(std::max(-d, 0)) * bpp,
                              row + static_cast<size_t>(std::max(d, 0)) * bpp, static_cast<size_t>(w) * bpp);
             }

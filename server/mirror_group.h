@@ -101,6 +101,7 @@ public:
 private:
     void encode(std::vector<Rect> rects, bool everything);
     void remember(const Rect &at, const PixelBlock &block);
+    uint8_t *shown_at(int32_t x, int32_t y);
     PixelBlock shown_block(const Rect &r);
 
     const ScreenLayout layout_;
