@@ -131,12 +131,8 @@ std::vector<char> screen_of(const std::string &display_name) {
     std::vector<char> out;
     Display *dpy = XOpenDisplay(display_name.c_str());
     if (!dpy) return out;
-    XImage *image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, DisplayWidth(dpy, 0), DisplayHeight(dpy, 0), AllPlanes,
-                              ZPixmap);
-    if (image) {
+    if (Image image = image_of(dpy, DefaultRootWindow(dpy), 0, 0, DisplayWidth(dpy, 0), DisplayHeight(dpy, 0)))
         out.assign(image->data, image->data + image->bytes_per_line * image->height);
-        XDestroyImage(image);
-    }
     XCloseDisplay(dpy);
     return out;
 }

@@ -307,20 +307,17 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     when_dialog_up([&] {
         texts.push_back(dialog_text());
         // While the notice is up: the shared window is above the cover, the curtain right below.
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &n);
-        for (unsigned int i = 0; i < n; ++i) {
-            if (children[i] == shared.id()) shared_at = static_cast<int>(i);
-            if (children[i] == notes.id()) notes_at = static_cast<int>(i);
-            if (children[i] == cover.id()) cover_at = static_cast<int>(i);
+        auto stack = children_of(display);
+        for (int i = 0; i < static_cast<int>(stack.size()); ++i) {
+            if (stack[i] == shared.id()) shared_at = i;
+            if (stack[i] == notes.id()) notes_at = i;
+            if (stack[i] == cover.id()) cover_at = i;
             XWindowAttributes a{};
-            XGetWindowAttributes(display, children[i], &a);
+            XGetWindowAttributes(display, stack[i], &a);
             if (a.override_redirect && a.map_state == IsViewable && a.width == DisplayWidth(display, 0) &&
-                is_property_set_str(children[i], "TL_DONT_SHARE"))
-                curtain_at = static_cast<int>(i);
+                is_property_set_str(stack[i], "TL_DONT_SHARE"))
+                curtain_at = i;
         }
-        if (children) XFree(children);
         click(ok_button);
     });
     EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);

@@ -57,18 +57,6 @@ protected:
     Atom host = 0;
 };
 
-// Counts the pixels of `colour` in the w x h area at (x, y) of `window` on `dpy`.
-int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, unsigned long colour) {
-    XImage *image = XGetImage(dpy, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes,
-                              ZPixmap);
-    if (!image) return -1;
-    int n = 0;
-    for (int j = 0; j < h; ++j)
-        for (int i = 0; i < w; ++i) n += XGetPixel(image, i, j) == colour;
-    XDestroyImage(image);
-    return n;
-}
-
 }  // namespace
 
 // Every glyph as the manager draws it: the five styles down, the four directions across, in

@@ -5,6 +5,7 @@
 
 #include "extension/share_events.h"
 #include "toolkit_fixture.h"
+#include "x_probe.h"
 
 #include <Xm/Protocols.h>
 
@@ -15,18 +16,6 @@ namespace {
 class MessageDialog : public ToolkitTest {
 protected:
     std::string report;   // the text of a report answered from a time-out
-    // Sends the window manager's close request to the dialog's shell.
-    static void close_by_window_manager() {
-        XClientMessageEvent m{};
-        m.type = ClientMessage;
-        m.window = XtWindow(MessageSH);
-        m.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-        m.format = 32;
-        m.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-        m.data.l[1] = CurrentTime;
-        XSendEvent(display, m.window, False, 0, reinterpret_cast<XEvent *>(&m));
-        XFlush(display);
-    }
 };
 
 }  // namespace
@@ -61,7 +50,7 @@ TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     EXPECT_EQ(in_progress, 196615);
     // The same dialog is reused.
     Widget first = MessageSH;
-    when_dialog_up([&] { close_by_window_manager(); });
+    when_dialog_up([&] { close_by_window_manager(display, XtWindow(MessageSH)); });
     EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 0) << "a close by the window manager says no";
     EXPECT_EQ(MessageSH, first);
 }
