@@ -8,6 +8,7 @@
 #include "other_client.h"
 #include "process.h"
 #include "share_server.h"
+#include "text_checks.h"
 #include "x_probe.h"
 #include "xvfb.h"
 

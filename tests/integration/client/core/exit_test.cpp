@@ -42,8 +42,8 @@ TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
         }
         EXPECT_EQ(exit_status(), 0) << log();
         std::string text = log();
-        EXPECT_NE(text.find("Exiting Telvane ..... Done"), std::string::npos) << text;
-        EXPECT_EQ(text.find("REQUEST unshare"), std::string::npos) << text;
+        EXPECT_TRUE(contains(text, "Exiting Telvane ..... Done"));
+        EXPECT_FALSE(contains(text, "REQUEST unshare"));
         EXPECT_EQ(read_file(scratch.file("stderr")), "");
         remove(scratch.file(".Telvane/.logfile").c_str());
     }
@@ -65,7 +65,7 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     answer(1);
     ASSERT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(300))) << "No must keep the program running";
     EXPECT_EQ(mirrors(), 1);
-    EXPECT_EQ(log().find("REQUEST unshare"), std::string::npos);
+    EXPECT_FALSE(contains(log(), "REQUEST unshare"));
 
     // The window manager's close asks the same question; while it is up, the session ends:
     // everything is unshared without waiting for an answer, and the exit is clean.
@@ -76,7 +76,7 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     EXPECT_TRUE(mirrors_become(0));
     EXPECT_TRUE(before(log(), "REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"))
         << log();
-    EXPECT_EQ(log().find("AGAIN"), std::string::npos) << "the server answered the first request";
+    EXPECT_FALSE(contains(log(), "AGAIN")) << "the server answered the first request";
 }
 
 TEST_F(ExitRun, YesToBothQuestionsUnsharesAndExits) {

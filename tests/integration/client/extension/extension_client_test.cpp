@@ -6,6 +6,7 @@
 #include "extension/share_extension.h"
 #include "process.h"
 #include "share_server.h"
+#include "text_checks.h"
 #include "xvfb.h"
 
 #include <X11/Xlib.h>
@@ -75,7 +76,7 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
              line(11, "SendFocusNotify", 0, 0, 0),
              line(32, "DHAclient", 0, 0, 0),
          }) {
-        EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+        EXPECT_TRUE(contains(text, want)) << want << "\n";
     }
 }
 
@@ -89,9 +90,7 @@ TEST_F(ExtensionClient, VersionAndAccessReplies) {
     std::string text = trace();
     char uid[32];
     snprintf(uid, sizeof uid, "arg2=0x%08x", getuid());
-    EXPECT_NE(text.find(std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid),
-              std::string::npos)
-        << text;
+    EXPECT_TRUE(contains(text, std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid));
 }
 
 TEST_F(ExtensionClient, SynchronousModeKeepsSequenceNumbers) {

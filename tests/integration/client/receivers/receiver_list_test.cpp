@@ -205,7 +205,7 @@ TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
     put_edit_text("127.0.0.1:5 Someone Else");
     add_receiver();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[1].find("because it uses the same display name"), std::string::npos) << texts[1];
+    EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
     EXPECT_EQ(rows().size(), 1u);
 }
 
@@ -257,7 +257,7 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     click(control_of(host));
     ASSERT_TRUE(pump_until([&] { return trace().find("name=DisallowInput") != std::string::npos; })) << trace();
     EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 0; }));
-    EXPECT_NE(log_text().find("REQUEST disallow input from '" + receiver_name() + "'"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "REQUEST disallow input from '" + receiver_name() + "'"));
 
     click(control_of(host));
     ASSERT_TRUE(pump_until([&] {
@@ -327,7 +327,7 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     EXPECT_LT(cover_at, curtain_at);
     EXPECT_EQ(curtain_at + 1, shared_at);
     EXPECT_EQ(shared_at + 1, notes_at);
-    EXPECT_NE(log_text().find("Windows WERE re-stacked 'show_windows_shared_to'"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
 }
 
 TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {

@@ -55,8 +55,8 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     EXPECT_FALSE(is_own_window(plain.id()));
 
     std::string log = log_text();
-    EXPECT_NE(log.find("SET select-input (PropertyChangeMask) on window (0x"), std::string::npos);
-    EXPECT_NE(log.find("UNSET select-input  on window (0x"), std::string::npos);
+    EXPECT_TRUE(contains(log, "SET select-input (PropertyChangeMask) on window (0x"));
+    EXPECT_TRUE(contains(log, "UNSET select-input  on window (0x"));
 }
 
 TEST_F(SharedWindows, AClientRenamingASharedWindowGetsItsTitleMarkedAgain) {
@@ -78,7 +78,7 @@ TEST_F(SharedWindows, AClientRenamingASharedWindowGetsItsTitleMarkedAgain) {
     EXPECT_EQ(title_of(editor.id()), "[alpha] by hand");
     std::string log = log_text();
     EXPECT_EQ(count_of(log, "SET shared-from (WM_NAME change)"), 3u) << log;
-    EXPECT_NE(log.find("Detected WM_NAME change on window (0x"), std::string::npos);
+    EXPECT_TRUE(contains(log, "Detected WM_NAME change on window (0x"));
 }
 
 TEST_F(SharedWindows, PreventWindowTitleChangeLeavesTitlesAndEventsAlone) {
@@ -91,7 +91,7 @@ TEST_F(SharedWindows, PreventWindowTitleChangeLeavesTitlesAndEventsAlone) {
     w.rename("[alpha] xclock [SHARED]");
     unset_shared_from(w.id());
     EXPECT_EQ(title_of(w.id()), "[alpha] xclock [SHARED]");
-    EXPECT_EQ(log_text().find("shared-from"), std::string::npos);
+    EXPECT_FALSE(contains(log_text(), "shared-from"));
 }
 
 TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOwner) {

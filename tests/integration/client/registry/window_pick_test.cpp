@@ -113,7 +113,7 @@ TEST_F(WindowPick, TimeOutEndsThePickAndWakesItWithAnEmptyMessage) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(950));
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0], "No window was picked in 1 seconds.\nWindow Pick Timed Out");
-    EXPECT_NE(log_text().find("Window Pick - Timed Out after 1 seconds"), std::string::npos) << log_text();
+    EXPECT_TRUE(contains(log_text(), "Window Pick - Timed Out after 1 seconds"));
     EXPECT_EQ(pick_timeout, 0u);
 
     // The wake-up itself: window 0, type 0, no data, to our main window.
@@ -146,10 +146,8 @@ TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
     EXPECT_EQ(x, 150 - 100 - 10);
     EXPECT_EQ(y, 160 - 100 - 20);
     EXPECT_TRUE(dialogs.empty()) << dialogs.front();
-    EXPECT_NE(log_text().find("Window Pick - Picked (" + hex(frame) + ") Translated to (" + hex(app) +
-                              ") named 'editor'"),
-              std::string::npos)
-        << log_text();
+    EXPECT_TRUE(contains(log_text(),
+                         "Window Pick - Picked (" + hex(frame) + ") Translated to (" + hex(app) + ") named 'editor'"));
 
     // A window with no name anywhere below it.
     client->window(400, 450, 100, 100);
@@ -248,9 +246,8 @@ TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
                                                  "This window is designated as DONT-SHARE in '.Xdefault's",
                                                  alone + " in '.Xdefault's", alone, alone + " in '.Xdefault's"}));
     std::string log = log_text();
-    EXPECT_NE(log.find("Window (" + hex(marked) + ") is designated as DONT-SHARE"), std::string::npos) << log;
-    EXPECT_NE(log.find("Window (" + hex(by_class) + ") designated as dontShare.class in '.Xdefault's"),
-              std::string::npos);
+    EXPECT_TRUE(contains(log, "Window (" + hex(marked) + ") is designated as DONT-SHARE"));
+    EXPECT_TRUE(contains(log, "Window (" + hex(by_class) + ") designated as dontShare.class in '.Xdefault's"));
     EXPECT_EQ(count_of(log, "Window (" + hex(panel) + ") designated as"), 2u);
 
     // A received copy: refused without the daisy-chain mark, its sender kept with it, and
@@ -261,8 +258,8 @@ TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
     EXPECT_EQ(check(copy), 0u);
     EXPECT_EQ(dialogs, std::vector<std::string>{"Daisy-chain NOT permitted from 'hostx:0'"});
     log = log_text();
-    EXPECT_NE(log.find("Window (" + hex(copy) + ") is shared from 'hostx:0'"), std::string::npos) << log;
-    EXPECT_NE(log.find("Window (" + hex(copy) + ") from 'hostx:0' is NOT daisy-chained"), std::string::npos);
+    EXPECT_TRUE(contains(log, "Window (" + hex(copy) + ") is shared from 'hostx:0'"));
+    EXPECT_TRUE(contains(log, "Window (" + hex(copy) + ") from 'hostx:0' is NOT daisy-chained"));
     client->set_text(copy, "TL_DAISY_CHAIN_ALLOWED", "");
     EXPECT_EQ(check(copy, &kind), copy);
     EXPECT_EQ(kind, SHARE_APPLICATION);

@@ -169,8 +169,7 @@ TEST_F(Telepointers, MenuActionsWithRealClicksAndTheirNotices) {
     choose("Add_Telepointer", shared.id());
     ASSERT_TRUE(pump_until([&] { return teles().size() == 1; })) << log_text();
     EXPECT_EQ(newest()->parent, shared.id());
-    EXPECT_NE(log_text().find("Telepointer REQUEST - Create telepointer on window (" + hex(shared.id()) + ")"),
-              std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "Telepointer REQUEST - Create telepointer on window (" + hex(shared.id()) + ")"));
     ASSERT_TRUE(pump_until([&] { return first_telepointer && first_telepointer->id == newest()->window; }))
         << "the creation's answer records the id";
 
@@ -257,7 +256,7 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 2, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
     XSync(a, False);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction < 4; }));
-    EXPECT_NE(trace().find("forward-aside"), std::string::npos) << trace();
+    EXPECT_TRUE(contains(trace(), "forward-aside"));
     // Button 3 there gives it the next number.
     const int style = t->style;
     xcb_test_fake_input(c, XCB_BUTTON_PRESS, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);

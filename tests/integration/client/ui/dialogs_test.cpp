@@ -91,7 +91,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     std::vector<std::string> expected{line_one, line_two};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(listed, expected);
-    EXPECT_NE(label_of(StatusTitle).find("Report"), std::string::npos) << label_of(StatusTitle);
+    EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));
     screenshot("window-status", WindowStatusSH);
     report.rename("Minutes");
     EXPECT_TRUE(pump_until([&] { return label_of(StatusTitle).find("Minutes") != std::string::npos; }))
@@ -164,7 +164,7 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     press("Normal");
     press_and_wait_closed("OK");
     EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_EQ(log_text().find("Diagnostic Level Turned"), std::string::npos);
+    EXPECT_FALSE(contains(log_text(), "Diagnostic Level Turned"));
     open_preferences();
     press("Diagnostic");
     press_and_wait_closed("OK");
@@ -253,7 +253,7 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
         ASSERT_TRUE(pump_until([] { return viewable(XtWindow(XtParent(Main_Help))); }));
         std::string text = shown_text(Main_Help, true);
         EXPECT_EQ(title_of(XtWindow(XtParent(Main_Help))), client ? "Troubleshooting" : "Telvane Help");
-        EXPECT_NE(text.find(client ? "xhost" : "telvane(1)"), std::string::npos) << text;
+        EXPECT_TRUE(contains(text, client ? "xhost" : "telvane(1)"));
         screenshot(client ? "help-troubleshooting" : "help-home", XtParent(Main_Help));
     }
 
@@ -262,6 +262,6 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
     telepointer_version = const_cast<char *>("Telvane 2.3 Telepointer - 1994");
     version_help(nullptr, nullptr, nullptr);
     ASSERT_TRUE(pump_until([&] { return !texts.empty() && !message_in_progress; }));
-    EXPECT_NE(texts[0].find("Telvane 2.3 Telepointer - 1994"), std::string::npos) << texts[0];
+    EXPECT_TRUE(contains(texts[0], "Telvane 2.3 Telepointer - 1994"));
     EXPECT_EQ(texts[0].rfind("Telvane 2.4 Connector  - 1995\n", 0), 0u) << "without its marker: " << texts[0];
 }

@@ -85,7 +85,7 @@ TEST_F(MessageDialog, AMessageThatComesDuringAQuestionWaitsItsTurn) {
         << "the question ends with its own answer";
     EXPECT_TRUE(question_up_while_report_waits);
     EXPECT_EQ(report_answer, 1);
-    EXPECT_NE(question.find("Enter Anyway?"), std::string::npos) << question;
+    EXPECT_TRUE(contains(question, "Enter Anyway?"));
     EXPECT_EQ(report, "Missing font");
     EXPECT_EQ(message_in_progress, 0);
     EXPECT_FALSE(viewable(XtWindow(MessageSH)));

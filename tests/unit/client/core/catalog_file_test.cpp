@@ -6,6 +6,7 @@
 #include "core/cstring.h"
 #include "core/messages.h"
 #include "process.h"
+#include "text_checks.h"
 
 #include <nl_types.h>
 
@@ -14,6 +15,8 @@
 #include <regex>
 #include <string>
 #include <vector>
+
+using telvane::testing::contains;
 
 namespace {
 
@@ -135,7 +138,7 @@ TEST_F(CatalogFile, EveryHelpNumberOfTheDialogsHasItsOwnText) {
     for (int n : numbers) {
         const Entry *e = find(6, n);
         ASSERT_NE(e, nullptr) << "help number " << n << " has no text";
-        EXPECT_EQ(e->text.find("No Help Available"), std::string::npos) << n;
+        EXPECT_FALSE(contains(e->text, "No Help Available")) << n;
         EXPECT_GT(e->text.size(), 10u) << n;
     }
 }

@@ -48,7 +48,6 @@ TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceIsRefused) {
     telvane::testing::write_file(private_dir(), "x");
     testing::internal::CaptureStderr();
     EXPECT_EQ(make_directory_if_needed(49), 0);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Expected Directory '" + private_dir() +
-                                                          "' is NOT a directory"),
-              std::string::npos);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(),
+                         "Expected Directory '" + private_dir() + "' is NOT a directory"));
 }
