@@ -124,25 +124,9 @@ TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
     EXPECT_TRUE(pump_until([&] { return mirror_windows(receiver_display->name()).empty(); }));
 }
 
-namespace {
-
-// The receiver's whole screen, pixel by pixel.
-std::vector<char> screen_of(const std::string &display_name) {
-    std::vector<char> out;
-    Display *dpy = XOpenDisplay(display_name.c_str());
-    if (!dpy) return out;
-    if (Image image = image_of(dpy, DefaultRootWindow(dpy), 0, 0, DisplayWidth(dpy, 0), DisplayHeight(dpy, 0)))
-        out.assign(image->data, image->data + image->bytes_per_line * image->height);
-    XCloseDisplay(dpy);
-    return out;
-}
-
-}  // namespace
-
 TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     report.rename_net("Report — Q4");
-    const std::vector<char> before = screen_of(receiver->name());
     start();
     if (HasFatalFailure()) return;
     share("Report");
@@ -152,11 +136,9 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
         << "the title was never marked";
     kill(telvane.pid(), SIGKILL);
     ASSERT_NE(exit_status(), 0);
-    const auto killed = std::chrono::steady_clock::now();
+    // The server takes the mirrors away as for any client that goes (its own tests look at the
+    // receiver's screen); here the titles must come back as they were.
     EXPECT_TRUE(eventually([&] { return mirrors() == 0; }, std::chrono::seconds(1))) << "a mirror outlived its sharer";
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
-    EXPECT_TRUE(eventually([&] { return screen_of(receiver->name()) == before; }, std::chrono::seconds(1)))
-        << "the receiver's screen kept a trace of the mirror";
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; })) << window_title(dpy, report.id());
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }));
 }

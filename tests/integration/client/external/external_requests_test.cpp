@@ -228,6 +228,24 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 2; }));
     raw.emplace(server->name());
     EXPECT_EQ(raw_request(69, 0, 0, 0)[0][2], 69) << "the program survived";
+
+    // Access checks follow the file as last loaded; the log is read from here on.
+    const long me = 1204;
+    const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
+    const size_t logged = log_text().size();
+    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 0) << "nothing loaded yet";
+    EXPECT_TRUE(contains(log_text().substr(logged), "COMAND LINE:Verify Authorization Status=[0]."));
+    EXPECT_TRUE(contains(log_text().substr(logged), "sendStatusMessage([0][1][0][0][0])")) << "its reply is logged";
+    mkdir(scratch.file(".Telvane").c_str(), 0755);
+    write_file(scratch.file(".Telvane/.cmd_access"), "# who may ask\n1204 127.0.0.1# glued comment\n");
+    EXPECT_EQ(request({"reload-access"}).status, 0) << log_text();
+    Run run = request({"access", "1204", "127.0.0.1"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(request({"access", "1205", "127.0.0.1"}).status, 1);
+    // Deleted: the reload fails and the list stays.
+    unlink(scratch.file(".Telvane/.cmd_access").c_str());
+    EXPECT_EQ(request({"reload-access"}).status, 7);
+    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 1);
 }
 
 TEST_F(ExternalRequests, AReplyThatWaitsForTheUsersOkIsLateNotLost) {
@@ -269,10 +287,15 @@ TEST_F(ExternalRequests, SelectedReceiversInTheWordsUpToFiveThenInTheProperty) {
     EXPECT_TRUE(contains(run.out, "127.0.0.2:86.0"));
 }
 
-TEST_F(ExternalRequests, TelepointersByCommandLine) {
+// Telepointers by command line on a shared window; then random words for every command but
+// the pick (which waits for a person), against that live registry: refusals, never a crash.
+TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProgram) {
     InitTelepointer(display, XtWindow(TopLevel), 0, 0);
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
     ForeignWindow target(server->name(), "Board", 300, 300, 200, 150);
-    share(target.id(), add_row(receiver_name(), "Receiver One"));
+    Atom host = add_row(receiver_name(), "Receiver One");
+    share(target.id(), host);
     Run run = request({"telepointer", "add", "--name", "Board"});
     EXPECT_EQ(run.status, 0) << run.out << log_text();
     ASSERT_TRUE(first_tele);
@@ -283,35 +306,7 @@ TEST_F(ExternalRequests, TelepointersByCommandLine) {
     run = request({"telepointer", "delete", "--name", "Board"});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
-}
 
-TEST_F(ExternalRequests, AccessChecksFollowTheFileAsLastLoaded) {
-    const long me = 1204;
-    const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
-    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 0) << "nothing loaded yet";
-    EXPECT_TRUE(contains(log_text(), "COMAND LINE:Verify Authorization Status=[0]."));
-    EXPECT_TRUE(contains(log_text(), "sendStatusMessage([0][1][0][0][0])")) << "its reply is logged";
-    mkdir(scratch.file(".Telvane").c_str(), 0755);
-    write_file(scratch.file(".Telvane/.cmd_access"), "# who may ask\n1204 127.0.0.1# glued comment\n");
-    EXPECT_EQ(request({"reload-access"}).status, 0) << log_text();
-    Run run = request({"access", "1204", "127.0.0.1"});
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(request({"access", "1205", "127.0.0.1"}).status, 1);
-    // Deleted: the reload fails and the list stays.
-    unlink(scratch.file(".Telvane/.cmd_access").c_str());
-    EXPECT_EQ(request({"reload-access"}).status, 7);
-    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 1);
-}
-
-// Random words for every command but the pick (which waits for a person), against a registry
-// with a receiver, a shared window and a telepointer in it: refusals, never a crash.
-TEST_F(ExternalRequests, RandomWordsAgainstALiveRegistryNeverStopTheProgram) {
-    InitTelepointer(display, XtWindow(TopLevel), 0, 0);
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    ForeignWindow target(server->name(), "Target", 300, 300, 120, 90);
-    Atom host = add_row(receiver_name(), "Receiver One");
-    share(target.id(), host);
     Window tele = 0;
     create_tele(display, target.id(), 20, 20, &tele);
     std::mt19937 random(11);

@@ -1,9 +1,8 @@
 // The message dialog in process: answers through the nested loop, window-manager closes,
-// levels, the screen grab, and grouped reports shown one dialog after another.
+// levels and the screen grab.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
-#include "extension/share_events.h"
 #include "toolkit_fixture.h"
 #include "x_probe.h"
 
@@ -112,26 +111,4 @@ TEST_F(MessageDialog, ScreenParentHoldsThePointerUntilAnswered) {
     EXPECT_EQ(message0(reinterpret_cast<Widget>(1), 1, 17, 199, 199, "Something broke inside"), 1);
     EXPECT_EQ(grab_by_other, AlreadyGrabbed);
     EXPECT_EQ(grab_pointer_from_another_client(), GrabSuccess) << "released again";
-}
-
-TEST_F(MessageDialog, GroupedReportsShowOneDialogPerKindWithTheirTexts) {
-    // An unknown status and two colour problems gathered before the pass.
-    for (int status : {50, 11, 11}) {
-        TelvaneEvent e{};
-        e.type = tlEventType;
-        e.status = status;
-        e.host = 0;
-        processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
-    }
-    std::vector<std::string> texts;
-    answer_dialogs(texts, [&] {
-        if (texts.size() == 1) screenshot("warning");
-        return nullptr;
-    });
-    process_event_messages();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "Could not Match Colors on:\nUnknown\nUnknown\n\n"
-                        "But windows were shared anyway,using different colors.");
-    EXPECT_EQ(texts[1], "1 Unexpected X Events");
-    EXPECT_EQ(event_messages_pending, 0);
 }

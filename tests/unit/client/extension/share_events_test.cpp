@@ -12,6 +12,7 @@
 #include "registry/share_registry.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -88,15 +89,11 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrder) {
     process_event_messages();
     ASSERT_EQ(shown.size(), 3u);
     // Errors first (refused, then windows not shared), then the lost connection.
-    EXPECT_EQ(shown[0].set, 2);
-    EXPECT_EQ(shown[0].number, 2);
-    EXPECT_EQ(shown[0].type, 17);
+    EXPECT_EQ(std::tuple(shown[0].type, shown[0].set, shown[0].number), std::tuple(17, 2, 2));
     EXPECT_TRUE(contains(shown[0].text, "Connections refused by:\nAlice ........ hosta:0.0\nBob .......... hostb:0.0\n"
                                         "Carol ........ hostc:0.0\n\nTry using:\n"));
     EXPECT_EQ(shown[1].number, 9);
-    EXPECT_EQ(shown[2].set, 3);
-    EXPECT_EQ(shown[2].number, 3);
-    EXPECT_EQ(shown[2].type, 18);
+    EXPECT_EQ(std::tuple(shown[2].type, shown[2].set, shown[2].number), std::tuple(18, 3, 3));
     EXPECT_EQ(event_messages_pending, 0);
     shown.clear();
     process_event_messages();
