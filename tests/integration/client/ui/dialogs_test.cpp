@@ -104,10 +104,10 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     unshare(report.id(), two);
     EXPECT_TRUE(rows(StatusList).empty());
     EXPECT_TRUE(showing_not_shared());
-    // Equal items: each removal takes one.
-    add_WindowStatus("Twin");
-    add_WindowStatus("Twin");
-    delete_WindowStatus("Twin");
+    // A new alias goes first; of equal ones each removal takes one.
+    for (const char *alias : {"Other", "Twin", "Twin"}) add_WindowStatus(alias);
+    EXPECT_EQ(rows(StatusList), (std::vector<std::string>{"Twin", "Twin", "Other"}));
+    for (const char *alias : {"Twin", "Other"}) delete_WindowStatus(alias);
     EXPECT_EQ(rows(StatusList), std::vector<std::string>{"Twin"});
     delete_WindowStatus("Twin");
     EXPECT_TRUE(showing_not_shared());
@@ -118,7 +118,11 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     ASSERT_TRUE(pump_until([&] { return windowListId == lone.id(); }));
     EXPECT_FALSE(XmToggleButtonGetState(ChooseAnotherWindow)) << "the toggle is off after the pick";
 
-    // Close pops it down; the window manager's close of an unmapped dialog changes nothing.
+    // The window manager's close pops it down, and so does Close; the window manager's close of
+    // an unmapped dialog changes nothing.
+    close_by_window_manager(display, XtWindow(WindowStatusSH));
+    ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
+    choose(lone.id());
     click(XtNameToWidget(WindowStatusSH, "*Close"));
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
     delete_WS_callback(WindowStatusSH, nullptr, nullptr);

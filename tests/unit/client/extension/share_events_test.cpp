@@ -202,3 +202,16 @@ TEST_F(ShareEvents, SharedAndUnsharedWindowsKeepTheRecords) {
     EXPECT_TRUE(contains(log, "STATUS unshare window (0x400010) from 'hostb:0.0'"));
     EXPECT_TRUE(contains(log, "STATUS connection-closed on 'hosta:0.0'"));
 }
+
+TEST(StatusAnswers, EachFailureAnswersTheWaitingRequesterWithItsOwnCode) {
+    // Made; refused, no address, no connection, no X server, no permission, any other reason,
+    // the local shortage only on a display ending in 0; time-out, i/o error; and no answers.
+    const std::tuple<int, unsigned, const char *, int> cases[] = {
+        {0, 0, "h:1.0", 0},  {1, 0, "h:1.0", 12},   {1, 1, "h:1.0", 15},    {1, 2, "h:1.0", 13},
+        {1, 3, "h:1.0", 14}, {1, 4, "h:1.0", 11},   {1, 7, "h:1.0", 12},    {1, 101, "h:3.0", 9},
+        {1, 101, "h:0.1", 12}, {1, 101, "", 12},    {10, 0, "h:1.0", 16},   {12, 0, "h:1.0", 17},
+        {11, 0, "h:1.0", -1}, {2, 0, "h:1.0", -1},  {5, 0, "h:1.0", -1},
+    };
+    for (auto [status, detail, name, code] : cases)
+        EXPECT_EQ(status_answer(status, detail, name), code) << status << "/" << detail << " on " << name;
+}
