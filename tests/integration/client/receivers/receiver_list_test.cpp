@@ -171,19 +171,7 @@ TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
     EXPECT_EQ(row, 1);
 }
 
-TEST_F(MainWindow, EditPutsTheTypedFormBack) {
-    // A row whose host need not resolve: the edit works on the row's text.
-    std::string line = alias_row("John Smith", "myhost:0.0");
-    add_to_list_unique(ReceiverList, line.c_str(), 0);
-    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
-    select_rows({1});
-    edit_receiver(nullptr, nullptr, nullptr);
-    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
-    EXPECT_TRUE(rows().empty());
-    EXPECT_EQ(hostatom_count, 0);
-}
-
-TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
+TEST_F(MainWindow, TypedNamesBecomeRowsIllegalOnesStayForCorrectionAndEditPutsThemBack) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
     user_preference.dialog_level = 3;
@@ -207,6 +195,18 @@ TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
     EXPECT_EQ(rows().size(), 1u);
+
+    // Edit puts a row's typed form back on the line, from the row's text: its host need not
+    // resolve.
+    std::string line = alias_row("John Smith", "myhost:0.0");
+    add_to_list_unique(ReceiverList, line.c_str(), 0);
+    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
+    select_rows({2});
+    edit_receiver(nullptr, nullptr, nullptr);
+    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
+    ASSERT_EQ(rows().size(), 1u);
+    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ") << "the edited row went, with its record";
+    EXPECT_EQ(hostatom_count, 1);
 }
 
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {

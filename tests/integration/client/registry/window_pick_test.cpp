@@ -132,7 +132,7 @@ TEST_F(WindowPick, TimeOutEndsThePickAndWakesItWithAnEmptyMessage) {
     for (long word : event.xclient.data.l) EXPECT_EQ(word, 0);
 }
 
-TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
+TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInItFoundDepthFirst) {
     answer_dialogs(dialogs);
     // A window manager's frame, with a name of its own, around a client window (WM_STATE) whose
     // named part lies inside it: the name search starts at the client window.
@@ -155,9 +155,8 @@ TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInIt) {
     EXPECT_EQ(pick(10, &x, &y), 0u);
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_EQ(dialogs[0], "No Name on this window");
-}
 
-TEST_F(WindowPick, TheNameSearchIsDepthFirstInStackingOrder) {
+    // The name search is depth first in stacking order.
     Window top = client->window(10, 10, 300, 300);
     Window lower = client->window(0, 0, 100, 100, nullptr, top);  // first in XQueryTree's list
     client->window(0, 0, 50, 50, nullptr, lower);
