@@ -306,6 +306,21 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     run = request({"telepointer", "delete", "--name", "Board"});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
+    // Four ids or more go into the requester's property, after what it held.
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(request({"telepointer", "add", "--name", "Board"}).status, 0);
+    const Atom listed = XInternAtom(raw->display(), "TL_EXTERNAL_REQUEST", False);
+    const long held = 0x1234;
+    XChangeProperty(raw->display(), raw->window, listed, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&held), 1);
+    EXPECT_EQ(raw_request(25, static_cast<long>(target.id()), 0, 0)[0][0], -1);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char *ids = nullptr;
+    XGetWindowProperty(raw->display(), raw->window, listed, 0, 100, False, XA_WINDOW, &type, &format, &items, &after, &ids);
+    EXPECT_EQ(items, 5u);
+    EXPECT_EQ(ids ? reinterpret_cast<long *>(ids)[0] : 0, held);
+    XFree(ids);
 
     Window tele = 0;
     create_tele(display, target.id(), 20, 20, &tele);

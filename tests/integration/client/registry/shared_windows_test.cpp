@@ -57,6 +57,13 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     std::string log = log_text();
     EXPECT_TRUE(contains(log, "SET select-input (PropertyChangeMask) on window (0x"));
     EXPECT_TRUE(contains(log, "UNSET select-input  on window (0x"));
+
+    // The program's error handler passes over a window that has gone and logs other errors.
+    XMapWindow(display, 0x7ffffff0);
+    XFree(XGetAtomName(display, 0x7ffffff));
+    XSync(display, False);
+    EXPECT_FALSE(contains(log_text(), "Error Code 3 "));
+    EXPECT_TRUE(contains(log_text(), "X Error Detected.  Error Code 5  Request Code 17  'BadAtom"));
 }
 
 TEST_F(SharedWindows, AClientRenamingASharedWindowGetsItsTitleMarkedAgain) {
