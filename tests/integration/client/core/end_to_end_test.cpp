@@ -1,7 +1,6 @@
 // The real telvane program driven only through the X server, as a person would: type a
 // receiver, choose Share from the menu with the keyboard, click a window, and see it appear
 // on the receiver's display.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "program_fixture.h"

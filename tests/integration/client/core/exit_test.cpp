@@ -1,6 +1,5 @@
 // Leaving Telvane by every road: the Exit questions, the window manager's close, the signals a
 // desktop sends, and a receiver whose answers never come. Nothing may stay shared behind it.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/exit.h"

@@ -1,5 +1,4 @@
 // The main loop and the extension client in process, against a real Xvfb.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"

@@ -1,5 +1,4 @@
 // Telvane's start-up against a real Xvfb: refusals, start-up log lines, bad resources and files.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "dialog_driver.h"

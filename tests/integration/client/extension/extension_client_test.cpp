@@ -1,5 +1,4 @@
 // The extension client's requests as telvane-server receives them, and its two replies.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/startup.h"

@@ -1,6 +1,5 @@
 // External requests in process behind the real telvane-server: telvane-request as the driver,
 // a raw sender for requests the tool would never make, and a real receiver Xvfb.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "external/external_requests.h"

@@ -1,7 +1,6 @@
 // The address book and the save dialog on the real main window behind telvane-server: choosing
 // books, reloading only what changed on disk, copying lines into the receiver list, saving
 // rows and reading them back, and books that are broken in the ways files break.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"

@@ -1,7 +1,6 @@
 // The main window in process behind the real telvane-server with a real receiver display:
 // sharing, Window Status and unsharing by real picks with and without window managers, the
 // refusals, the list operations, the input controls beside the rows, and the busy notice.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"

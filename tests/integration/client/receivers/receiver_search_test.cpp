@@ -1,6 +1,5 @@
 // Typed receiver names searched through the listed receivers and the private and public address
 // books, the two matching dialogs answered with real clicks, and the default list at start-up.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/paths.h"

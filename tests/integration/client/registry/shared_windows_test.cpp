@@ -1,6 +1,5 @@
 // Shared windows in process behind the real telvane-server: title and daisy-chain marks and
 // dialog owners on real windows, and failures the server reports gathered into one report.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"

@@ -1,6 +1,5 @@
 // Picking windows with the pointer through the real server, and the sharability rules on real
 // windows.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "other_client.h"

@@ -1,7 +1,6 @@
 // Telepointers in process behind the real telvane-server with two receivers: the manager's
 // rules on a real shared window, the menu actions with real clicks, and a receiver without
 // input permission dragging a telepointer that the other receiver sees move.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"

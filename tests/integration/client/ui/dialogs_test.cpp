@@ -1,6 +1,5 @@
 // The window status and preferences dialogs and the dialogs' quick help, driven by real
 // clicks on a display behind the real server.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"

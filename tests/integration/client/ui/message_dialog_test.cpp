@@ -1,6 +1,5 @@
 // The message dialog in process: answers through the nested loop, window-manager closes,
 // levels and the screen grab.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "toolkit_fixture.h"

@@ -1,6 +1,5 @@
 // The Tools menu of the real program: which command each road starts, and the message when a
 // tool cannot be run.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "program_fixture.h"

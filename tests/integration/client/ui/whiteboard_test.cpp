@@ -1,6 +1,5 @@
 // telvane-whiteboard from outside, as its users meet it: drawing with the pens and the
 // eraser, saving, the snapshot's drag, and drawing on it together from receivers.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "program_fixture.h"

@@ -1,6 +1,5 @@
 // The shipped message catalog: every entry of resources/Telvane.msg reaches the compiled
 // catalog as written, uses only "%s" conversions, and fits what its callers pass.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/cstring.h"

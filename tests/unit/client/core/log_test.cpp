@@ -1,5 +1,4 @@
 // The log file: levels, lazy open, line format, trimming to whole lines, reopen after close.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/log.h"

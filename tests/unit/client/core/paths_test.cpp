@@ -1,5 +1,4 @@
 // Path codes and the private folder.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/paths.h"

@@ -1,5 +1,4 @@
 // The preference file: reading with range checks, bad and short files, saving, logging switch.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/preferences.h"

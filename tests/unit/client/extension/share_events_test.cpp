@@ -1,5 +1,4 @@
 // Share events without a display: log lines, problem lists and the grouped reports they give.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/main_loop.h"

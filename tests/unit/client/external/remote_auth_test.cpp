@@ -1,6 +1,5 @@
 // The access file: what each kind of file leaves in the list and says in the log (what any
 // file at all does to the reader is the fuzz target's business).
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "external/remote_auth.h"
