@@ -6,6 +6,7 @@
 #include "dialog_driver.h"
 #include "process.h"
 #include "sockets.h"
+#include "x_probe.h"
 #include "xvfb.h"
 
 #include <csignal>
@@ -298,15 +299,7 @@ TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicksAndAWindowManagerCloseRefuse
     ASSERT_TRUE(third.send_bytes(request_bytes({10, 0, 0, 3}, "Cy")));
     shell = dialog();
     ASSERT_NE(shell, 0u);
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = shell;
-    e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(dpy, shell, False, NoEventMask, &e);
-    XFlush(dpy);
+    close_by_window_manager(dpy, shell);
     EXPECT_EQ(third.answer(), "0");
     EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 10.0.0.1 (accepted)\n"
                                  "telvane-consent: answer 0 to 10.0.0.2 (refused)\n"));
