@@ -62,6 +62,17 @@ bounded() {  # runs "$@" for at most $run_limit seconds; a failure fails the scr
   return "$rc"
 }
 
+# Builds telvane-server at git revision $1 in the scratch folder, for tables of before and now;
+# sets $before. The worktree goes when the script ends.
+build_before() {  # REV
+  trap 'git -C "$root" worktree remove --force "$work/base" >/dev/null 2>&1 || true; cleanup' EXIT
+  echo "building telvane-server at $1 for comparison ..." >&2
+  git -C "$root" worktree add --detach "$work/base" "$1" >/dev/null 2>&1
+  cmake -S "$work/base" -B "$work/base-build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  make -C "$work/base-build" -j"$(nproc)" telvane-server >/dev/null
+  before="$work/base-build/server/telvane-server"
+}
+
 free_display() {  # first display number from $1 with no lock file and no socket
   local n=$1
   while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done

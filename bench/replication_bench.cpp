@@ -12,6 +12,9 @@
 //   replication_bench fps DRAW RECEIVER SECONDS [share RECEIVER_NAME...]
 //   replication_bench fps-noise DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (random pixels)
 //   replication_bench hold DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (a static window)
+//   replication_bench classroom-solid|classroom-noise DRAW RECEIVERS SECONDS [share RECEIVER_NAME...]
+//     (whole frames in one new colour, or random pixels XOR a new colour, each drawn once the last
+//     receiver shows the one before; prints "classroom frames=N")
 // RECEIVERS is one display or several separated by commas; all of them are watched.
 // "share" asks the drawing display's ShareExtension to share the probe's window to each named
 // receiver first (the drawing display is then a telvane-server). "direct" is the floor: the probe
@@ -122,10 +125,8 @@ std::pair<int, int> find_marker(Watcher &w) {
     return {-1, -1};
 }
 
-// Fills the whole window with random pixels, a picture no encoding makes smaller.
-void put_noise(Probe &p, std::mt19937 &rng) {
-    p.pixels.resize(size_t{kWindowWidth} * kWindowHeight);
-    for (auto &px : p.pixels) px = rng() & 0xffffff;
+// Puts the probe's `pixels`, the size of the whole window.
+void put_window(Probe &p) {
     const uint16_t band = 65536 / kWindowWidth;
     for (uint16_t y = 0; y < kWindowHeight; y += band) {
         const uint16_t rows = std::min<uint16_t>(band, static_cast<uint16_t>(kWindowHeight - y));
@@ -133,6 +134,13 @@ void put_noise(Probe &p, std::mt19937 &rng) {
                       static_cast<int16_t>(y), 0, 24, uint32_t{kWindowWidth} * rows * 4,
                       reinterpret_cast<const uint8_t *>(p.pixels.data() + size_t{y} * kWindowWidth));
     }
+}
+
+// Fills the whole window with random pixels, a picture no encoding makes smaller.
+void put_noise(Probe &p, std::mt19937 &rng) {
+    p.pixels.resize(size_t{kWindowWidth} * kWindowHeight);
+    for (auto &px : p.pixels) px = rng() & 0xffffff;
+    put_window(p);
 }
 
 // Whether the w x h area at `at` on the receiver shows `expected` (row by row), every pixel: a
@@ -147,6 +155,20 @@ bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t heigh
     const auto *px = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
     for (size_t i = 0; i < size_t{width} * height; ++i)
         if ((px[i] & 0xffffff) != expected[i]) return false;
+    return true;
+}
+
+// Whether every receiver in turn comes to show the w x h patch at its copy's place (`where`) with
+// `first` at its top-left corner and `last` at the bottom-right one, each within 5 s.
+bool all_show(std::vector<Watcher> &watchers, const std::vector<std::pair<int, int>> &where, int w, int h,
+              uint32_t first, uint32_t last) {
+    for (size_t r = 0; r < watchers.size(); ++r) {
+        Watcher &rw = watchers[r];
+        const auto [x, y] = where[r];
+        if (!wait_visible(rw, [&] { return pixel_at(rw, x, y) == first && pixel_at(rw, x + w - 1, y + h - 1) == last; },
+                          std::chrono::seconds(5)))
+            return false;
+    }
     return true;
 }
 
@@ -269,15 +291,7 @@ int main(int argc, char **argv) {
                 xcb_flush(p.c.get());
             }
             // The receivers in turn: the sample ends when the last one has shown it.
-            bool seen = true;
-            for (size_t r = 0; seen && r < watchers.size(); ++r) {
-                Watcher &rw = watchers[r];
-                const auto [x, y] = where[r];
-                seen = wait_visible(rw, [&] {
-                    return pixel_at(rw, x, y) == colour && pixel_at(rw, x + pw - 1, y + ph - 1) == colour;
-                }, std::chrono::seconds(5));
-            }
-            if (!seen) {
+            if (!all_show(watchers, where, pw, ph, colour, colour)) {
                 ++lost;
                 continue;
             }
@@ -289,6 +303,29 @@ int main(int argc, char **argv) {
         }
         std::printf("samples=%zu lost=%d p50_ms=%.3f p95_ms=%.3f p99_ms=%.3f\n", ms.size(), lost,
                     percentile(ms, 0.50), percentile(ms, 0.95), percentile(ms, 0.99));
+        return 0;
+    }
+
+    if (mode == "classroom-solid" || mode == "classroom-noise") {
+        // As fast as the last receiver shows each frame: its far corners, on every receiver.
+        std::mt19937 rng(7);
+        std::vector<uint32_t> noise(size_t{kWindowWidth} * kWindowHeight);
+        for (auto &px : noise) px = rng() & 0xffffff;
+        const auto end = Clock::now() + std::chrono::duration<double>(std::atof(argv[4]));
+        int frames = 0;
+        for (uint32_t i = 1; Clock::now() < end; ++i) {
+            const uint32_t colour = (i * 2654435761u) & 0xffffff;
+            if (mode == "classroom-solid") {
+                p.pixels.assign(noise.size(), colour);
+            } else {
+                p.pixels.resize(noise.size());
+                for (size_t k = 0; k < noise.size(); ++k) p.pixels[k] = noise[k] ^ colour;
+            }
+            put_window(p);
+            xcb_flush(p.c.get());
+            if (all_show(watchers, where, kWindowWidth, kWindowHeight, p.pixels.front(), p.pixels.back())) ++frames;
+        }
+        std::printf("classroom frames=%d\n", frames);
         return 0;
     }
 

@@ -29,14 +29,7 @@ settle_rows=""
 typed=200 quiet_ticks=10 latency_samples=300
 [ "$quick" = 1 ] && typed=20 quiet_ticks=3 latency_samples=5
 before="${BEFORE:-}"
-if [ -z "$before" ]; then
-  trap 'git -C "$root" worktree remove --force "$work/base" >/dev/null 2>&1 || true; cleanup' EXIT
-  echo "building telvane-server at $base_rev for comparison ..." >&2
-  git -C "$root" worktree add --detach "$work/base" "$base_rev" >/dev/null 2>&1
-  cmake -S "$work/base" -B "$work/base-build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  make -C "$work/base-build" -j"$(nproc)" telvane-server >/dev/null
-  before="$work/base-build/server/telvane-server"
-fi
+[ -n "$before" ] || build_before "$base_rev"
 declare -A servers=([before]="$before" [after]="$build/server/telvane-server")
 tool="$build/bench/bytes_bench"
 

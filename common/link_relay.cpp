@@ -19,35 +19,56 @@
 
 namespace telvane::tlslink {
 
+char *ByteQueue::room(std::size_t n) {
+    if (capacity_ - tail_ >= n) return buf_.get() + tail_;
+    const std::size_t used = size();
+    if (capacity_ - used >= n && head_ >= used) {
+        // Moving what is left costs less than the space it frees.
+        std::memmove(buf_.get(), data(), used);
+    } else {
+        const std::size_t capacity = std::max({2 * capacity_, used + n, std::size_t{64} << 10});
+        auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+        if (used) std::memcpy(bigger.get(), data(), used);
+        buf_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+    head_ = 0;
+    tail_ = used;
+    return buf_.get() + tail_;
+}
+
+void ByteQueue::append(std::string_view bytes) {
+    if (bytes.empty()) return;
+    std::memcpy(room(bytes.size()), bytes.data(), bytes.size());
+    commit(bytes.size());
+}
+
 LinkCodec::LinkCodec() : cctx_(ZSTD_createCCtx()), dctx_(ZSTD_createDCtx()) {
     if (cctx_) ZSTD_CCtx_setParameter(cctx_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
     // The peer's window is bounded, so that its stream cannot make us keep more than 8 MB.
     if (dctx_) ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, 23);
 }
 
-bool LinkCodec::compress(std::string_view in, std::string &out) {
+bool LinkCodec::compress(std::string_view in, ByteQueue &out) {
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     for (;;) {
-        const std::size_t start = out.size();
-        out.resize(start + ZSTD_compressBound(in.size()) + 64);
-        ZSTD_outBuffer output{out.data() + start, out.size() - start, 0};
+        const std::size_t room = ZSTD_compressBound(in.size() - input.pos) + 64;
+        ZSTD_outBuffer output{out.room(room), room, 0};
         const std::size_t left = ZSTD_compressStream2(cctx_.get(), &output, &input, ZSTD_e_flush);
-        out.resize(start + output.pos);
+        out.commit(output.pos);
         if (ZSTD_isError(left)) return false;
         if (left == 0) return true;
     }
 }
 
-std::size_t LinkCodec::decompress(std::string_view in, std::string &out, std::size_t limit) {
+std::size_t LinkCodec::decompress(std::string_view in, ByteQueue &out, std::size_t limit) {
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     // A full output buffer may leave more inside the decoder even when all input is taken.
     while ((input.pos < input.size || holds_output_) && out.size() < limit) {
-        const std::size_t start = out.size();
-        const std::size_t room = std::min<std::size_t>(ZSTD_DStreamOutSize(), limit - start);
-        out.resize(start + room);
-        ZSTD_outBuffer output{out.data() + start, room, 0};
+        const std::size_t room = std::min<std::size_t>(ZSTD_DStreamOutSize(), limit - out.size());
+        ZSTD_outBuffer output{out.room(room), room, 0};
         const std::size_t r = ZSTD_decompressStream(dctx_.get(), &output, &input);
-        out.resize(start + output.pos);
+        out.commit(output.pos);
         if (ZSTD_isError(r)) return kCorrupt;
         holds_output_ = output.pos == room;
     }
@@ -77,39 +98,64 @@ void set_nodelay(int fd) {
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+// The most one SSL_read returns: a TLS record's plaintext.
+constexpr std::size_t kRecordRoom = 16 << 10;
+
+// The most one read from the plain side takes: a picture of a large window in a few reads.
+constexpr std::size_t kReadSize = 1 << 20;
+
+// TLS records pass through a buffer of this size on their way to and from the socket, so that
+// the many records of a large batch go out in a few large writes: each write into a TCP socket
+// costs about as much again in the network stack whatever its size.
+constexpr int kWireBuffer = 512 << 10;
+
+struct BioFree { void operator()(BIO *b) const { BIO_free(b); } };
+
 // The state of one relay; run() is the loop.
 class Relay {
 public:
     Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why, const RelayStart &start)
-        : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(256 * 1024),
-          auth_(start.setup_auth), answer_(start.answer), from_tls_(start.early) {}
+        : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(kReadSize),
+          auth_(start.setup_auth), answer_(start.answer) {
+        from_tls_.append(start.early);
+    }
 
     RelayEnd run() {
         if (!codec_.ok()) return fail("no compressor");
+        // From here on TLS reads and writes a buffer pair, and the loop moves its far end's bytes
+        // to and from the socket.
+        BIO *inner = nullptr, *outer = nullptr;
+        if (BIO_new_bio_pair(&inner, kWireBuffer, &outer, kWireBuffer) != 1) return fail("no buffer for the link");
+        wire_.reset(outer);
+        SSL_set_bio(ssl_, inner, inner);
         set_nonblocking(plain_);
         set_nonblocking(tls_);
         set_nodelay(tls_);
         for (;;) {
             if (!flush_tls() || !flush_plain()) return RelayEnd::Failed;
-            if (plain_eof_ && to_tls_.size() == tls_off_) {
+            if (plain_eof_ && to_tls_.empty() && BIO_ctrl_pending(wire_.get()) == 0) {
                 SSL_shutdown(ssl_);
+                send_wire();   // the closing alert, if the socket takes it
                 return RelayEnd::PlainClosed;
             }
-            if (tls_eof_ && from_tls_.empty() && to_plain_.size() == plain_off_) {
+            if (tls_eof_ && from_tls_.empty() && to_plain_.empty()) {
                 shutdown(plain_, SHUT_WR);
                 return RelayEnd::PeerClosed;
             }
-            // Bytes OpenSSL holds already, or compressed input still to be opened, make no
-            // descriptor readable: go round without waiting.
-            const bool room = to_plain_.size() - plain_off_ < kMaxBuffered;
-            const bool ready_inside = room && (!from_tls_.empty() || codec_.holds_output() || SSL_has_pending(ssl_));
+            // Bytes OpenSSL holds already, records waiting in the buffer pair, or compressed input
+            // still to be opened, make no descriptor readable: go round without waiting.
+            const bool room = to_plain_.size() < kMaxBuffered;
+            const bool ready_inside = room && (!from_tls_.empty() || codec_.holds_output() || SSL_has_pending(ssl_) ||
+                                               BIO_ctrl_pending(SSL_get_rbio(ssl_)) > 0);
             pollfd p[3] = {};
             p[0].fd = plain_;
-            if (!plain_eof_ && to_tls_.size() - tls_off_ < kMaxBuffered) p[0].events |= POLLIN;
-            if (to_plain_.size() > plain_off_) p[0].events |= POLLOUT;
+            if (!plain_eof_ && to_tls_.size() < kMaxBuffered) p[0].events |= POLLIN;
+            if (!to_plain_.empty()) p[0].events |= POLLOUT;
             p[1].fd = tls_;
-            if ((!tls_eof_ && room) || write_wants_read_) p[1].events |= POLLIN;
-            if ((to_tls_.size() > tls_off_ && !write_wants_read_) || read_wants_write_) p[1].events |= POLLOUT;
+            if (!wire_eof_ && BIO_ctrl_get_write_guarantee(wire_.get()) > 0 &&
+                ((!tls_eof_ && room) || write_wants_read_))
+                p[1].events |= POLLIN;
+            if (BIO_ctrl_pending(wire_.get()) > 0) p[1].events |= POLLOUT;
             // A descriptor with nothing to wait for stays out: a hung-up one would wake us for ever.
             if (p[0].events == 0) p[0].fd = -1;
             if (p[1].events == 0) p[1].fd = -1;
@@ -121,6 +167,7 @@ public:
             if (p[0].revents & (POLLIN | POLLHUP | POLLERR)) {
                 if (!read_plain()) return RelayEnd::Failed;
             }
+            if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) receive_wire();
             if (ready_inside || (p[1].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR))) {
                 write_wants_read_ = false;
                 if (!read_tls()) return RelayEnd::Failed;
@@ -144,7 +191,6 @@ private:
             return true;
         }
         counts_.plain_in += static_cast<std::uint64_t>(n);
-        compact(to_tls_, tls_off_);
         const std::size_t before = to_tls_.size();
         if (!codec_.compress(std::string_view(buf_.data(), static_cast<std::size_t>(n)), to_tls_)) {
             fail("compression failed");
@@ -157,31 +203,31 @@ private:
     bool read_tls() {
         for (;;) {
             if (answer_ && !from_tls_.empty()) {
-                const char answer = from_tls_[0];
-                from_tls_.erase(0, 1);
+                const char answer = from_tls_.data()[0];
+                from_tls_.consume(1);
                 if (!std::exchange(answer_, nullptr)(answer)) {
                     fail("the receiver's service said no");
                     return false;
                 }
             }
             if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
-                compact(to_plain_, plain_off_);
-                std::string &into = auth_ ? setup_ : to_plain_;
-                const std::size_t used = codec_.decompress(from_tls_, into, plain_off_ + kMaxBuffered);
+                ByteQueue &into = auth_ ? setup_ : to_plain_;
+                const std::size_t used = codec_.decompress(from_tls_.view(), into, kMaxBuffered);
                 if (used == LinkCodec::kCorrupt) {
                     fail("the peer's stream does not decompress");
                     return false;
                 }
-                from_tls_.erase(0, used);
+                from_tls_.consume(used);
                 if (auth_ && !take_setup()) return false;
                 // No room: the plain side must drain first.
                 if (!from_tls_.empty() || codec_.holds_output()) return true;
             }
-            if (tls_eof_ || to_plain_.size() - plain_off_ >= kMaxBuffered) return true;
-            const int n = SSL_read(ssl_, buf_.data(), static_cast<int>(buf_.size()));
+            if (tls_eof_ || to_plain_.size() >= kMaxBuffered) return true;
+            // Straight into the queue the decompressor reads: a record is at most 16 kB.
+            const int n = SSL_read(ssl_, from_tls_.room(kRecordRoom), static_cast<int>(kRecordRoom));
             if (n > 0) {
                 counts_.wire_in += static_cast<std::uint64_t>(n);
-                from_tls_.assign(buf_.data(), static_cast<std::size_t>(n));
+                from_tls_.commit(static_cast<std::size_t>(n));
                 continue;
             }
             const int err = SSL_get_error(ssl_, n);
@@ -198,38 +244,81 @@ private:
     // Once the sender's set-up request is whole, it goes on with our credentials, and so does
     // whatever followed it.
     bool take_setup() {
-        const std::size_t len = setup_request_length(setup_);
+        const std::size_t len = setup_request_length(setup_.view());
         if (len == kNotSetup) {
             fail("the link does not start with an X set-up");
             return false;
         }
         if (len == 0 || setup_.size() < len) return true;
-        to_plain_ += replace_setup_auth(std::string_view(setup_).substr(0, len), auth_->name, auth_->data);
-        to_plain_.append(setup_, len);
+        to_plain_.append(replace_setup_auth(setup_.view().substr(0, len), auth_->name, auth_->data));
+        to_plain_.append(setup_.view().substr(len));
         setup_.clear();
         auth_ = nullptr;
         return true;
     }
 
+    // Writes what waits for TLS as records into the buffer pair, and the pair's bytes into
+    // the socket, until either is done or the socket is full.
     bool flush_tls() {
-        while (to_tls_.size() > tls_off_) {
-            const std::size_t len = std::min<std::size_t>(to_tls_.size() - tls_off_, 1 << 14);
-            const int n = SSL_write(ssl_, to_tls_.data() + tls_off_, static_cast<int>(len));
-            if (n > 0) { tls_off_ += static_cast<std::size_t>(n); continue; }
-            const int err = SSL_get_error(ssl_, n);
-            if (err == SSL_ERROR_WANT_WRITE) return true;
-            if (err == SSL_ERROR_WANT_READ) { write_wants_read_ = true; return true; }
-            fail("TLS: " + last_error());
+        for (;;) {
+            bool pair_full = false;
+            while (!to_tls_.empty() && !write_wants_read_) {
+                const std::size_t len = std::min<std::size_t>(to_tls_.size(), 1 << 14);
+                const int n = SSL_write(ssl_, to_tls_.data(), static_cast<int>(len));
+                if (n > 0) { to_tls_.consume(static_cast<std::size_t>(n)); continue; }
+                const int err = SSL_get_error(ssl_, n);
+                if (err == SSL_ERROR_WANT_WRITE) { pair_full = true; break; }
+                if (err == SSL_ERROR_WANT_READ) { write_wants_read_ = true; break; }
+                fail("TLS: " + last_error());
+                return false;
+            }
+            const std::size_t before = BIO_ctrl_pending(wire_.get());
+            if (!send_wire()) return false;
+            if (!pair_full || BIO_ctrl_pending(wire_.get()) == before) return true;
+        }
+    }
+
+    // Moves records from the buffer pair into the socket until it is empty or the socket is
+    // full. False when the socket broke.
+    bool send_wire() {
+        for (;;) {
+            char *bytes = nullptr;
+            const int ready = BIO_nread0(wire_.get(), &bytes);
+            if (ready <= 0) return true;
+            const ssize_t n = send(tls_, bytes, static_cast<std::size_t>(ready), MSG_NOSIGNAL);
+            if (n > 0) {
+                BIO_nread(wire_.get(), &bytes, static_cast<int>(n));
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+            fail("TLS: the connection broke");
             return false;
         }
-        return true;
+    }
+
+    // Moves what the socket has into the buffer pair, as far as it has room. The socket's end
+    // (or its failure) is passed on as the pair's end, which TLS then reads as the peer's.
+    void receive_wire() {
+        while (!wire_eof_) {
+            char *room = nullptr;
+            const int free = BIO_nwrite0(wire_.get(), &room);
+            if (free <= 0) return;
+            const ssize_t n = recv(tls_, room, static_cast<std::size_t>(free), 0);
+            if (n > 0) {
+                BIO_nwrite(wire_.get(), &room, static_cast<int>(n));
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+            wire_eof_ = true;
+            BIO_shutdown_wr(wire_.get());
+        }
     }
 
     bool flush_plain() {
-        while (to_plain_.size() > plain_off_) {
-            const ssize_t n = write(plain_, to_plain_.data() + plain_off_, to_plain_.size() - plain_off_);
+        while (!to_plain_.empty()) {
+            const ssize_t n = write(plain_, to_plain_.data(), to_plain_.size());
             if (n > 0) {
-                plain_off_ += static_cast<std::size_t>(n);
+                to_plain_.consume(static_cast<std::size_t>(n));
                 counts_.plain_out += static_cast<std::uint64_t>(n);
                 continue;
             }
@@ -238,12 +327,6 @@ private:
             return false;
         }
         return true;
-    }
-
-    static void compact(std::string &s, std::size_t &off) {
-        if (off == 0) return;
-        s.erase(0, off);
-        off = 0;
     }
 
     static std::string last_error() {
@@ -264,10 +347,11 @@ private:
     std::vector<char> buf_;
     const SetupAuth *auth_;   // until the set-up has gone on
     std::function<bool(char)> answer_;   // until the answer has come
-    std::string from_tls_;
+    ByteQueue from_tls_;
     LinkCodec codec_;
-    std::string to_tls_, to_plain_, setup_;
-    std::size_t tls_off_ = 0, plain_off_ = 0;
+    ByteQueue to_tls_, to_plain_, setup_;
+    std::unique_ptr<BIO, BioFree> wire_;   // the far end of the pair TLS reads and writes
+    bool wire_eof_ = false;
     bool plain_eof_ = false, tls_eof_ = false;
     bool write_wants_read_ = false, read_wants_write_ = false;
 };

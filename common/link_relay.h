@@ -27,6 +27,32 @@ inline constexpr int kCompressionLevel = -1;
 // reading from that direction's source.
 inline constexpr std::size_t kMaxBuffered = 4u << 20;
 
+// A byte buffer written at its back and read from its front. Making room never fills bytes that
+// are about to be overwritten, and the contents move to the front only when the back is full, so
+// a batch costs no more passes over its bytes than the compressor and the socket make.
+class ByteQueue {
+public:
+    const char *data() const { return buf_.get() + head_; }
+    std::size_t size() const { return tail_ - head_; }
+    bool empty() const { return head_ == tail_; }
+    std::string_view view() const { return {data(), size()}; }
+    // Drops `n` bytes from the front.
+    void consume(std::size_t n) {
+        head_ += n;
+        if (head_ == tail_) head_ = tail_ = 0;
+    }
+    void clear() { head_ = tail_ = 0; }
+    // Makes room for at least `n` bytes at the back and returns where they go; commit() then
+    // says how many were written.
+    char *room(std::size_t n);
+    void commit(std::size_t n) { tail_ += n; }
+    void append(std::string_view bytes);
+
+private:
+    std::unique_ptr<char[]> buf_;
+    std::size_t capacity_ = 0, head_ = 0, tail_ = 0;
+};
+
 struct CCtxFree { void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); } };
 struct DCtxFree { void operator()(ZSTD_DCtx *d) const { ZSTD_freeDCtx(d); } };
 
@@ -38,12 +64,12 @@ public:
 
     // Appends to `out` the compressed form of `in`, flushed so that the peer can decompress all
     // of it at once. False on a compressor error.
-    bool compress(std::string_view in, std::string &out);
+    bool compress(std::string_view in, ByteQueue &out);
 
     // Appends to `out` what `in` decompresses to, stopping once `out` holds `limit` bytes.
     // Returns how much of `in` was used (the rest is for a later call), or kCorrupt.
     static constexpr std::size_t kCorrupt = static_cast<std::size_t>(-1);
-    std::size_t decompress(std::string_view in, std::string &out, std::size_t limit);
+    std::size_t decompress(std::string_view in, ByteQueue &out, std::size_t limit);
     // Whether the decompressor may hold output that did not fit the last call's limit.
     bool holds_output() const { return holds_output_; }
 

@@ -22,14 +22,15 @@ Point place_mirror(const Rect &sender, std::optional<Point> shift, int32_t scree
             fit(moved.y, sender.height, decoration.bottom, screen_h)};
 }
 
-std::vector<uint32_t> stacking_order(const std::vector<uint32_t> &root_children,
-                                     const std::map<uint32_t, uint32_t> &tops) {
+StackGroups stacking_order(const std::vector<uint32_t> &root_children, const std::map<uint32_t, uint32_t> &tops) {
     std::multimap<uint32_t, uint32_t> by_top;
     for (const auto &[window, top] : tops) by_top.emplace(top, window);
-    std::vector<uint32_t> order;
+    StackGroups order;
     for (uint32_t child : root_children) {
         auto [from, to] = by_top.equal_range(child);
-        for (auto it = from; it != to; ++it) order.push_back(it->second);
+        if (from == to) continue;
+        order.emplace_back();
+        for (auto it = from; it != to; ++it) order.back().push_back(it->second);
     }
     return order;
 }

@@ -34,11 +34,14 @@ inline constexpr Decoration kManagedDecoration{12, 32};
 Point place_mirror(const Rect &sender, std::optional<Point> shift, int32_t screen_w, int32_t screen_h,
                    Decoration decoration = {});
 
-// The shared windows in `tops` (window -> its ancestor that is a child of the root) in the order
-// `root_children` (bottom to top, as QueryTree lists them) has their ancestors; windows whose
-// ancestor is not listed are left out. Called by the replicator when the sender's windows restack.
-std::vector<uint32_t> stacking_order(const std::vector<uint32_t> &root_children,
-                                     const std::map<uint32_t, uint32_t> &tops);
+// The shared windows in `tops` (window -> its ancestor that is a child of the root), one group
+// for each such ancestor, in the order `root_children` (bottom to top, as QueryTree lists them)
+// has them; windows whose ancestor is not listed are left out. Windows of one group (a child
+// shared as well as the window that holds it) have no order among themselves on the sender:
+// their mirrors keep the one they have. Called by the replicator when the sender's windows
+// restack, and by receiver threads to read that order back.
+using StackGroups = std::vector<std::vector<uint32_t>>;
+StackGroups stacking_order(const std::vector<uint32_t> &root_children, const std::map<uint32_t, uint32_t> &tops);
 
 // What is known of a window that a client has just mapped on the root.
 struct NewWindow {

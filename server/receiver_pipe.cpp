@@ -1,8 +1,6 @@
 // The per-receiver sender thread: mirror windows, their properties and their pixels.
 #include "receiver_pipe.h"
 
-#include "encoding.h"
-
 #include "x11_formats.h"
 #include "xcb_handles.h"
 
@@ -14,16 +12,14 @@
 
 namespace telvane::server {
 
-namespace {
-
-// The whole of a picture, as repaint() takes it; clipped when painted.
-constexpr Rect kEverything{0, 0, 0x7fff, 0x7fff};
-
-}  // namespace
-
 ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, Options options)
-    : c_(c), format_(std::move(format)), options_(options) {
-    const xcb_screen_t *s = screen_of(xcb_get_setup(c), screen);
+    : c_(c), options_(options) {
+    const xcb_setup_t *setup = xcb_get_setup(c);
+    layout_.format = std::move(format);
+    layout_.bitmap_unit = setup->bitmap_format_scanline_unit;
+    layout_.bitmap_pad = setup->bitmap_format_scanline_pad;
+    layout_.bitmap_msb_first = setup->bitmap_format_bit_order == XCB_IMAGE_ORDER_MSB_FIRST;
+    const xcb_screen_t *s = screen_of(setup, screen);
     root_ = s->root;
     screen_w_ = s->width_in_pixels;
     screen_h_ = s->height_in_pixels;
@@ -56,10 +52,10 @@ void ReceiverPipe::push(Op op) {
     wake_.notify_one();
 }
 
-void ReceiverPipe::create(uint32_t mirror, MirrorLook look, std::shared_ptr<Picture> picture) {
+void ReceiverPipe::create(uint32_t mirror, MirrorLook look, std::shared_ptr<MirrorGroup> group) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pictures_[mirror] = std::move(picture);
+        groups_[mirror] = std::move(group);
     }
     Op op{Op::Kind::Create, mirror};
     op.look = std::move(look);
@@ -69,7 +65,7 @@ void ReceiverPipe::create(uint32_t mirror, MirrorLook look, std::shared_ptr<Pict
 void ReceiverPipe::destroy(uint32_t mirror) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        pictures_.erase(mirror);
+        groups_.erase(mirror);
         dirty_.erase(mirror);
         lost_.erase(mirror);
     }
@@ -104,19 +100,17 @@ void ReceiverPipe::set_size_hints(uint32_t mirror, std::vector<uint8_t> hints) {
     push(std::move(op));
 }
 
-void ReceiverPipe::restack(std::vector<uint32_t> mirrors) {
+void ReceiverPipe::restack(StackGroups mirrors) {
     Op op{Op::Kind::Restack, 0};
     op.order = std::move(mirrors);
     push(std::move(op));
 }
 
-void ReceiverPipe::repaint(uint32_t mirror, const std::vector<Rect> &rects) {
+void ReceiverPipe::repaint(uint32_t mirror) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!pictures_.count(mirror)) return;
-        auto &waiting = dirty_[mirror];
-        if (rects.empty()) merge_damage(waiting, {kEverything}, kEverything.width, kEverything.height);
-        else merge_damage(waiting, rects, kEverything.width, kEverything.height);
+        if (!groups_.count(mirror)) return;
+        dirty_.insert(mirror);
     }
     wake_.notify_one();
 }
@@ -124,11 +118,17 @@ void ReceiverPipe::repaint(uint32_t mirror, const std::vector<Rect> &rects) {
 void ReceiverPipe::repaint_lost(uint32_t mirror, const std::vector<Rect> &rects) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!pictures_.count(mirror)) return;
+        if (!groups_.count(mirror)) return;
+        constexpr Rect kEverything{0, 0, 0x7fff, 0x7fff};
         merge_damage(lost_[mirror], rects.empty() ? std::vector<Rect>{kEverything} : rects, kEverything.width,
                      kEverything.height);
     }
     wake_.notify_one();
+}
+
+bool ReceiverPipe::idle() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !busy_since_ && ops_.empty() && dirty_.empty() && lost_.empty() && !failed_.load();
 }
 
 std::optional<FrameClock::duration> ReceiverPipe::waiting_for(FrameTime now) const {
@@ -228,7 +228,7 @@ void ReceiverPipe::apply(const Op &op) {
     }
     case Op::Kind::Destroy:
         xcb_destroy_window(c_, op.mirror);
-        shown_.erase(op.mirror);
+        shows_.erase(op.mirror);
         shift_.erase(op.mirror);
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -264,7 +264,9 @@ void ReceiverPipe::apply(const Op &op) {
     case Op::Kind::Restack: {
         // Each raised in turn ends above the one before; a window manager gets it as a request.
         const uint32_t above = XCB_STACK_MODE_ABOVE;
-        for (uint32_t m : op.order) xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        for (const std::vector<uint32_t> &group : op.order)
+            for (uint32_t m : group.size() > 1 ? as_stacked(group) : group)
+                xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         break;
     }
     case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;
@@ -272,159 +274,87 @@ void ReceiverPipe::apply(const Op &op) {
     }
 }
 
-void ReceiverPipe::paint(const Paint &p) {
-    std::lock_guard<std::mutex> lock(p.picture->mutex);
-    const Picture &pic = *p.picture;
-    const PixelFormat &from = pic.format;
-    if (!same_layout(from, format_) && !can_convert(from, format_)) return;
-    const Rect bounds{0, 0, static_cast<int32_t>(pic.width), static_cast<int32_t>(pic.height)};
-    const int bpp = format_.bits_per_pixel / 8;
-    Shown &sh = shown_[p.mirror];
-    try {
-        if (sh.width != pic.width || sh.height != pic.height) {
-            sh = Shown{};
-            sh.width = pic.width;
-            sh.height = pic.height;
-            sh.stride = row_bytes(format_, pic.width);
-            sh.bytes.assign(sh.stride * pic.height, 0);
+std::vector<uint32_t> ReceiverPipe::as_stacked(const std::vector<uint32_t> &mirrors) {
+    // Each mirror's child of the root: a window manager's frame here, or the mirror itself.
+    std::map<uint32_t, uint32_t> tops;
+    for (uint32_t m : mirrors) {
+        uint32_t at = m;
+        for (int depth = 0; depth < 16; ++depth) {
+            XcbReply<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c_, xcb_query_tree(c_, at), nullptr));
+            if (!t || t->parent == XCB_NONE) break;
+            if (t->parent == t->root) {
+                tops[m] = at;
+                break;
+            }
+            at = t->parent;
         }
+    }
+    XcbReply<xcb_query_tree_reply_t> root(xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr));
+    if (!root) return mirrors;
+    const xcb_window_t *kids = xcb_query_tree_children(root.get());
+    std::vector<uint32_t> out;
+    for (const auto &group : stacking_order({kids, kids + xcb_query_tree_children_length(root.get())}, tops))
+        out.insert(out.end(), group.begin(), group.end());
+    return out;
+}
+
+void ReceiverPipe::paint(const Paint &p) {
+    auto at = shows_.find(p.mirror);
+    const uint64_t shows = at == shows_.end() ? kShowsNothing : at->second;
+    MirrorGroup::CatchUp up;
+    try {
+        up = p.group->catch_up(shows, p.lost, this);
     } catch (const std::bad_alloc &) {
-        shown_.erase(p.mirror);
         std::lock_guard<std::mutex> l(mutex_);
         starved_.push_back(p.mirror);
         notify();
         return;
     }
-    auto shown_block = [&](const Rect &r) {
-        return PixelBlock{sh.bytes.data() + static_cast<size_t>(r.y) * sh.stride + static_cast<size_t>(r.x) * bpp,
-                          sh.stride, r.width, r.height, bpp, format_.order == wire::ByteOrder::Msb};
-    };
-    auto remember = [&](const Rect &r, const PixelBlock &b) {
-        for (int32_t y = 0; y < r.height; ++y)
-            std::memcpy(sh.bytes.data() + static_cast<size_t>(r.y + y) * sh.stride + static_cast<size_t>(r.x) * bpp,
-                        b.row(y), b.row_length());
-    };
+    for (const auto &frame : up.frames) write_frame(p.mirror, *frame);
+    write_frame(p.mirror, up.alone);
+    shows_[p.mirror] = up.shows;
+}
 
-    // Lost parts first, whole; then the damage, against what the receiver shows.
-    std::vector<std::pair<Rect, bool>> work;
-    for (const Rect &r : p.lost) work.push_back({r, true});
-    for (const Rect &r : p.rects) work.push_back({r, !sh.known});
-    for (const auto &[r, whole] : work) {
-        const Rect c = intersection(r, bounds);
-        if (c.empty()) continue;
-        const size_t stride = row_bytes(format_, static_cast<uint32_t>(c.width));
-        try {
-            if (scratch_.size() < stride * static_cast<size_t>(c.height)) scratch_.resize(stride * c.height);
-        } catch (const std::bad_alloc &) {
-            std::lock_guard<std::mutex> l(mutex_);
-            starved_.push_back(p.mirror);
-            notify();
-            return;
+void ReceiverPipe::write_frame(uint32_t mirror, const EncodedFrame &frame) {
+    for (const DrawOp &op : frame.ops) {
+        const Rect &r = op.at;
+        switch (op.kind) {
+        case DrawOp::Kind::Fill: {
+            xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND, &op.foreground);
+            const xcb_rectangle_t rect{static_cast<int16_t>(r.x), static_cast<int16_t>(r.y),
+                                       static_cast<uint16_t>(r.width), static_cast<uint16_t>(r.height)};
+            xcb_poly_fill_rectangle(c_, mirror, gc_, 1, &rect);
+            break;
         }
-        const uint8_t *src = pic.bytes.data() + static_cast<size_t>(c.y) * pic.stride +
-                             static_cast<size_t>(c.x) * from.bits_per_pixel / 8;
-        convert_rows(from, src, pic.stride, format_, scratch_.data(), stride, static_cast<uint32_t>(c.width),
-                     static_cast<uint32_t>(c.height));
-        const PixelBlock now{scratch_.data(), stride, c.width, c.height, bpp, format_.order == wire::ByteOrder::Msb};
-        // A single colour is one fill whatever was there: no need to look further.
-        if (whole || choose_encoding(now).how == Encoding::Solid) {
-            send_block(p.mirror, c, now);
-            remember(c, now);
-            if (whole && c == bounds) sh.known = true;
-            continue;
+        case DrawOp::Kind::Copy:
+            xcb_copy_area(c_, mirror, mirror, copy_gc_, static_cast<int16_t>(op.from_x), static_cast<int16_t>(op.from_y),
+                          static_cast<int16_t>(r.x), static_cast<int16_t>(r.y), static_cast<uint16_t>(r.width),
+                          static_cast<uint16_t>(r.height));
+            break;
+        case DrawOp::Kind::Bitmap: {
+            const uint32_t colours[] = {op.foreground, op.background};
+            xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND, colours);
+            put_rows(mirror, XCB_IMAGE_FORMAT_XY_BITMAP, 1, r, frame.data.data() + op.offset, op.stride);
+            break;
         }
-        // A scroll: what the receiver has moves on the mirror itself.
-        PixelBlock before = shown_block(c);
-        if (auto dy = vertical_scroll(before, now)) {
-            const int32_t d = *dy, h = c.height - std::abs(d);
-            xcb_copy_area(c_, p.mirror, p.mirror, copy_gc_, static_cast<int16_t>(c.x),
-                          static_cast<int16_t>(c.y + std::max(d, 0)), static_cast<int16_t>(c.x),
-                          static_cast<int16_t>(c.y + std::max(-d, 0)), static_cast<uint16_t>(c.width),
-                          static_cast<uint16_t>(h));
-            std::vector<uint8_t> moved(static_cast<size_t>(h) * before.row_length());
-            for (int32_t y = 0; y < h; ++y)
-                std::memcpy(moved.data() + static_cast<size_t>(y) * before.row_length(), before.row(y + std::max(d, 0)),
-                            before.row_length());
-            for (int32_t y = 0; y < h; ++y)
-                std::memcpy(sh.bytes.data() + static_cast<size_t>(c.y + std::max(-d, 0) + y) * sh.stride +
-                                static_cast<size_t>(c.x) * bpp,
-                            moved.data() + static_cast<size_t>(y) * before.row_length(), before.row_length());
-        } else if (auto dx = horizontal_scroll(before, now)) {
-            const int32_t d = *dx, w = c.width - std::abs(d);
-            xcb_copy_area(c_, p.mirror, p.mirror, copy_gc_, static_cast<int16_t>(c.x + std::max(d, 0)),
-                          static_cast<int16_t>(c.y), static_cast<int16_t>(c.x + std::max(-d, 0)),
-                          static_cast<int16_t>(c.y), static_cast<uint16_t>(w), static_cast<uint16_t>(c.height));
-            for (int32_t y = 0; y < c.height; ++y) {
-                uint8_t *row = sh.bytes.data() + static_cast<size_t>(c.y + y) * sh.stride + static_cast<size_t>(c.x) * bpp;
-                std::memmove(row + static_cast<size_t>(std::max(-d, 0)) * bpp, row + static_cast<size_t>(std::max(d, 0)) * bpp,
-                             static_cast<size_t>(w) * bpp);
-            }
-        }
-        // Then only the rows that still differ.
-        before = shown_block(c);
-        for (const Rect &strip : changed_rows(before, now)) {
-            const Rect at{c.x + strip.x, c.y + strip.y, strip.width, strip.height};
-            const PixelBlock part{now.row(strip.y) + static_cast<size_t>(strip.x) * bpp, now.stride, strip.width,
-                                  strip.height, bpp, now.msb_first};
-            send_block(p.mirror, at, part);
-            remember(at, part);
+        case DrawOp::Kind::Raw:
+            put_rows(mirror, XCB_IMAGE_FORMAT_Z_PIXMAP, layout_.format.depth, r, frame.data.data() + op.offset,
+                     op.stride);
+            break;
         }
     }
 }
 
-void ReceiverPipe::send_block(uint32_t mirror, const Rect &rect, const PixelBlock &block) {
-    const EncodingChoice how = choose_encoding(block);
-    const xcb_setup_t *setup = xcb_get_setup(c_);
-    if (how.how == Encoding::Solid) {
-        xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND, &how.foreground);
-        const xcb_rectangle_t r{static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y),
-                                static_cast<uint16_t>(rect.width), static_cast<uint16_t>(rect.height)};
-        xcb_poly_fill_rectangle(c_, mirror, gc_, 1, &r);
-        return;
-    }
-    // Bytes of a bitmap can be filled one by one where the unit is a byte or the byte order
-    // agrees with the bit order; elsewhere two colours go raw.
-    const bool msb_bits = setup->bitmap_format_bit_order == XCB_IMAGE_ORDER_MSB_FIRST;
-    const bool bytewise = setup->bitmap_format_scanline_unit == 8 ||
-                          (setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST) == msb_bits;
-    if (how.how == Encoding::TwoColour && bytewise) {
-        const std::vector<uint8_t> bits = bitmap_rows(block, how.foreground, setup->bitmap_format_scanline_pad, msb_bits);
-        const size_t stride = block.height > 0 ? bits.size() / static_cast<size_t>(block.height) : 0;
-        const uint32_t colours[] = {how.foreground, how.background};
-        xcb_change_gc(c_, gc_, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND, colours);
-        const size_t max_bytes = std::min<size_t>(size_t{setup->maximum_request_length} * 4 - 24, 256u << 10);
-        const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / std::max<size_t>(stride, 1)));
-        for (int32_t y = 0; y < block.height; y += band) {
-            const int32_t rows = std::min(band, block.height - y);
-            xcb_put_image(c_, XCB_IMAGE_FORMAT_XY_BITMAP, mirror, gc_, static_cast<uint16_t>(rect.width),
-                          static_cast<uint16_t>(rows), static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y + y),
-                          0, 1, static_cast<uint32_t>(stride * static_cast<size_t>(rows)),
-                          bits.data() + static_cast<size_t>(y) * stride);
-        }
-        return;
-    }
-    put_raw(mirror, rect, block.data, block.stride);
-}
-
-void ReceiverPipe::put_raw(uint32_t mirror, const Rect &rect, const uint8_t *data, size_t stride) {
+void ReceiverPipe::put_rows(uint32_t mirror, uint8_t format, uint8_t depth, const Rect &rect, const uint8_t *data,
+                            size_t stride) {
     // Bands that fit a request without BIG-REQUESTS, which would cost a round trip to set up.
     const size_t max_bytes = std::min<size_t>(size_t{xcb_get_setup(c_)->maximum_request_length} * 4 - 24, 256u << 10);
-    const size_t row = row_bytes(format_, static_cast<uint32_t>(rect.width));
-    const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / row));
+    const int32_t band = std::max<int32_t>(1, static_cast<int32_t>(max_bytes / std::max<size_t>(stride, 1)));
     for (int32_t y = 0; y < rect.height; y += band) {
         const int32_t rows = std::min(band, rect.height - y);
-        // The rows of a strip lie `stride` apart in the picture; the request wants them packed.
-        const uint8_t *first = data + static_cast<size_t>(y) * stride;
-        std::vector<uint8_t> packed;
-        if (stride != row) {
-            packed.resize(row * static_cast<size_t>(rows));
-            for (int32_t i = 0; i < rows; ++i)
-                std::memcpy(packed.data() + static_cast<size_t>(i) * row, first + static_cast<size_t>(i) * stride, row);
-            first = packed.data();
-        }
-        xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, mirror, gc_, static_cast<uint16_t>(rect.width),
-                      static_cast<uint16_t>(rows), static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y + y), 0,
-                      format_.depth, static_cast<uint32_t>(row * static_cast<size_t>(rows)), first);
+        xcb_put_image(c_, format, mirror, gc_, static_cast<uint16_t>(rect.width), static_cast<uint16_t>(rows),
+                      static_cast<int16_t>(rect.x), static_cast<int16_t>(rect.y + y), 0, depth,
+                      static_cast<uint32_t>(stride * static_cast<size_t>(rows)), data + static_cast<size_t>(y) * stride);
     }
 }
 
@@ -474,17 +404,17 @@ void ReceiverPipe::run() {
         if (stop_) break;
         std::vector<Op> ops = std::exchange(ops_, {});
         std::vector<Paint> paints;
-        for (auto &[mirror, rects] : dirty_) {
-            auto pic = pictures_.find(mirror);
-            if (pic != pictures_.end()) paints.push_back({mirror, pic->second, std::move(rects), {}});
+        for (uint32_t mirror : dirty_) {
+            auto group = groups_.find(mirror);
+            if (group != groups_.end()) paints.push_back({mirror, group->second, {}});
         }
         for (auto &[mirror, rects] : lost_) {
-            auto pic = pictures_.find(mirror);
-            if (pic == pictures_.end()) continue;
+            auto group = groups_.find(mirror);
+            if (group == groups_.end()) continue;
             const uint32_t id = mirror;   // a structured binding cannot be captured by every compiler we build with
             auto same = std::find_if(paints.begin(), paints.end(), [&](const Paint &q) { return q.mirror == id; });
             if (same != paints.end()) same->lost = std::move(rects);
-            else paints.push_back({mirror, pic->second, {}, std::move(rects)});
+            else paints.push_back({mirror, group->second, std::move(rects)});
         }
         dirty_.clear();
         lost_.clear();

@@ -5,6 +5,7 @@
 // request unanswered, which is how a receiver that stopped is found out.
 
 #include "frame_policy.h"
+#include "mirror_group.h"
 #include "mirror_layout.h"
 #include "pixel_format.h"
 #include "upstream_link.h"
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -59,12 +61,15 @@ public:
     ReceiverPipe(const ReceiverPipe &) = delete;
     ReceiverPipe &operator=(const ReceiverPipe &) = delete;
 
-    const PixelFormat &format() const { return format_; }
+    const PixelFormat &format() const { return layout_.format; }
+    // How the receiver's screen keeps pixels: receivers alike share their mirrors' groups.
+    const ScreenLayout &layout() const { return layout_; }
     // An id for a new mirror; 0 when the connection is broken.
     uint32_t new_mirror_id();
 
     // Queues work for the thread; all of it runs in the order given.
-    void create(uint32_t mirror, MirrorLook look, std::shared_ptr<Picture> picture);
+    // `group` encodes the mirror's pixels for every receiver that shows them like this one.
+    void create(uint32_t mirror, MirrorLook look, std::shared_ptr<MirrorGroup> group);
     void destroy(uint32_t mirror);
     // Replaces (or, without a value, deletes) property `name` of the mirror.
     void set_property(uint32_t mirror, const std::string &name, std::optional<PropertyValue> value);
@@ -74,15 +79,19 @@ public:
     void map(uint32_t mirror, bool mapped);
     // Gives the mirror the window's new WM_NORMAL_HINTS (empty: it has none any more).
     void set_size_hints(uint32_t mirror, std::vector<uint8_t> hints);
-    // Stacks `mirrors` in this order, bottom to top, above the receiver's other windows.
-    void restack(std::vector<uint32_t> mirrors);
-    // Marks `rects` of the mirror's picture (all of it when empty) to be sent. Marks that pile up
-    // while the receiver is behind are merged, so it gets the newest pixels once.
-    void repaint(uint32_t mirror, const std::vector<Rect> &rects);
+    // Stacks the groups of `mirrors` in this order, bottom to top, above the receiver's other
+    // windows; the mirrors of one group keep their order there.
+    void restack(StackGroups mirrors);
+    // Asks the thread to bring the mirror to its group's newest frame (the caller marked the
+    // damage on the group). A receiver that is behind does not get a queue of old frames: it
+    // catches up from the group's copy once.
+    void repaint(uint32_t mirror);
     // As repaint, for parts of the mirror the receiver lost (exposures): they are sent whole,
     // whatever the receiver was sent before.
     void repaint_lost(uint32_t mirror, const std::vector<Rect> &rects);
 
+    // True while the thread waits for work: it would come at once.
+    bool idle() const;
     // How long a write or a request to the receiver has gone unfinished at `now`; nothing when
     // none is outstanding.
     std::optional<FrameClock::duration> waiting_for(FrameTime now) const;
@@ -107,31 +116,26 @@ private:
         std::string name;
         std::optional<PropertyValue> value;
         bool move = false;
-        std::vector<uint32_t> order;   // Restack
+        StackGroups order;             // Restack
     };
     struct Paint {
         uint32_t mirror;
-        std::shared_ptr<Picture> picture;
-        std::vector<Rect> rects;
+        std::shared_ptr<MirrorGroup> group;
         std::vector<Rect> lost;
-    };
-    // What the receiver shows of one mirror, in its own format, as this pipe last sent it.
-    struct Shown {
-        uint32_t width = 0, height = 0;
-        size_t stride = 0;
-        std::vector<uint8_t> bytes;
-        bool known = false;   // the whole mirror has been sent since it was made or resized
     };
 
     void push(Op op);
     void run();
     void apply(const Op &op);
     void paint(const Paint &p);
-    // Sends the pixels `block` for `rect` of the mirror in the fewest bytes it knows.
-    void send_block(uint32_t mirror, const Rect &rect, const struct PixelBlock &block);
-    void put_raw(uint32_t mirror, const Rect &rect, const uint8_t *data, size_t stride);
+    // Writes the requests of `frame` for the mirror.
+    void write_frame(uint32_t mirror, const EncodedFrame &frame);
+    // Puts rows of an image (`format` ZPixmap or XYBitmap) in bands below the request size limit.
+    void put_rows(uint32_t mirror, uint8_t format, uint8_t depth, const Rect &rect, const uint8_t *data, size_t stride);
     void heartbeat(FrameTime now);
     uint32_t atom(const std::string &name);
+    // `mirrors` in the order they lie on the receiver, bottom to top; those gone are left out.
+    std::vector<uint32_t> as_stacked(const std::vector<uint32_t> &mirrors);
     void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
     void put_size_hints(uint32_t mirror, const MirrorLook &look);
     void notify();
@@ -139,7 +143,7 @@ private:
     xcb_connection_t *c_;
     uint32_t root_ = 0;
     int32_t screen_w_ = 0, screen_h_ = 0;
-    PixelFormat format_;
+    ScreenLayout layout_;
     Options options_;
     uint32_t gc_ = 0;
 
@@ -147,9 +151,9 @@ private:
     std::condition_variable wake_;
     bool stop_ = false;
     std::vector<Op> ops_;
-    std::map<uint32_t, std::vector<Rect>> dirty_;
+    std::set<uint32_t> dirty_;
     std::map<uint32_t, std::vector<Rect>> lost_;
-    std::map<uint32_t, std::shared_ptr<Picture>> pictures_;
+    std::map<uint32_t, std::shared_ptr<MirrorGroup>> groups_;
     std::optional<FrameTime> busy_since_;   // a batch of writes is under way
     bool out_of_turn_ = false;              // pipe thread only: the receiver's answers lost their order
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
@@ -160,8 +164,8 @@ private:
     std::unordered_map<std::string, uint32_t> atoms_;
     std::optional<unsigned> ping_;
     FrameTime last_ping_{};
-    std::vector<uint8_t> scratch_;
-    std::unordered_map<uint32_t, Shown> shown_;
+    // The group frame each mirror shows, as far as this thread has written it.
+    std::unordered_map<uint32_t, uint64_t> shows_;
     // How far each mirror was moved from its window's place on the sender: menus keep that
     // shift as they move.
     std::unordered_map<uint32_t, Point> shift_;

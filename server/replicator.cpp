@@ -55,6 +55,9 @@ Replicator::Replicator(Options options)
 }
 
 Replicator::~Replicator() {
+    // No thread may wake a pipe that is gone.
+    for (auto &[w, s] : sources_)
+        for (const auto &[host, g] : s.painted_with) g->leave(pipes_.at(host).get());
     pipes_.clear();  // threads stop before the share service closes their connections
 }
 
@@ -82,12 +85,16 @@ Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int
 }
 
 void Replicator::remove_receiver(uint32_t host) {
+    if (auto pipe = pipes_.find(host); pipe != pipes_.end())
+        for (auto &[w, s] : sources_)
+            if (auto g = s.painted_with.find(host); g != s.painted_with.end()) g->second->leave(pipe->second.get());
     pipes_.erase(host);
     reported_.erase(host);
     stacked_.erase(host);
     for (auto it = sources_.begin(); it != sources_.end();) {
         it->second.mirrors.erase(host);
         it->second.groups.erase(host);
+        it->second.painted_with.erase(host);
         it->second.shown_on.erase(host);
         if (it->second.mirrors.empty()) {
             if (capture_) capture_->unwatch(it->first);
@@ -181,8 +188,15 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     for (const auto &[atom, name] : copied_)
         if (auto v = capture_->property(window, atom)) look.properties.emplace_back(name, std::move(*v));
     if (auto t = transient_value(host, s.transient_for)) look.properties.emplace_back("WM_TRANSIENT_FOR", std::move(*t));
-    pipe.create(mirror, std::move(look), s.picture);
-    pipe.repaint(mirror, {});
+    // Receivers whose screens keep pixels alike share one encoding of the window's frames.
+    std::shared_ptr<MirrorGroup> painted_with;
+    for (const auto &[other, g] : s.painted_with)
+        if (same_screen_layout(g->layout(), pipe.layout())) painted_with = g;
+    if (!painted_with) painted_with = std::make_shared<MirrorGroup>(pipe.layout(), s.picture);
+    s.painted_with[host] = painted_with;
+    painted_with->join(&pipe, [&pipe, mirror] { pipe.repaint(mirror); });
+    pipe.create(mirror, std::move(look), std::move(painted_with));
+    pipe.repaint(mirror);
     s.mirrors[host] = mirror;
     s.groups[host] = group;
     restack_wanted_ = true;
@@ -207,6 +221,10 @@ void Replicator::stop(uint32_t host, uint32_t window, bool destroy_mirror) {
     if (destroy_mirror && pipe != pipes_.end()) pipe->second->destroy(m->second);
     it->second.mirrors.erase(m);
     it->second.groups.erase(host);
+    if (auto g = it->second.painted_with.find(host); g != it->second.painted_with.end()) {
+        if (pipe != pipes_.end()) g->second->leave(pipe->second.get());
+        it->second.painted_with.erase(g);
+    }
     it->second.shown_on.erase(host);
     if (it->second.mirrors.empty()) {
         if (capture_) capture_->unwatch(window);
@@ -259,12 +277,17 @@ void Replicator::restack(const std::vector<uint32_t> &root_children) {
     std::map<uint32_t, uint32_t> tops;
     for (const auto &[w, s] : sources_)
         if (uint32_t top = capture_->top_of(w); top && s.geometry.viewable && !s.geometry.override_redirect) tops[w] = top;
-    const std::vector<uint32_t> order = stacking_order(root_children, tops);
+    const StackGroups order = stacking_order(root_children, tops);
     for (auto &[host, pipe] : pipes_) {
-        std::vector<uint32_t> mirrors;
-        for (uint32_t w : order)
-            if (auto m = sources_.at(w).mirrors.find(host); m != sources_.at(w).mirrors.end()) mirrors.push_back(m->second);
-        // Only a change among the mirrors themselves: the receiver's user may have raised one.
+        StackGroups mirrors;
+        for (const std::vector<uint32_t> &group : order) {
+            std::vector<uint32_t> here;
+            for (uint32_t w : group)
+                if (auto m = sources_.at(w).mirrors.find(host); m != sources_.at(w).mirrors.end()) here.push_back(m->second);
+            if (!here.empty()) mirrors.push_back(std::move(here));
+        }
+        // Only a change among the mirrors of different top levels: the receiver's user may have
+        // raised one, and one top level's mirrors lie as that user put them.
         if (mirrors.size() < 2 || stacked_[host] == mirrors) continue;
         stacked_[host] = mirrors;
         pipe->restack(std::move(mirrors));
@@ -474,7 +497,18 @@ std::vector<ReplicationNote> Replicator::dispatch() {
         for (const FinishedCapture &f : capture_->collect_captures()) {
             auto it = sources_.find(f.window);
             if (f.result != CaptureResult::Done || it == sources_.end()) continue;
-            for (const auto &[host, mirror] : it->second.mirrors) pipes_.at(host)->repaint(mirror, f.rects);
+            // Each group takes the damage once, and one idle member encodes it and wakes the
+            // others; when none is idle, all are asked, and the first that is free encodes.
+            Source &s = it->second;
+            std::map<MirrorGroup *, uint32_t> leaders;   // group -> the idle member's host, 0: none
+            for (const auto &[host, g] : s.painted_with) {
+                auto [at, fresh] = leaders.emplace(g.get(), 0);
+                if (fresh) g->damage(f.rects);
+                if (!at->second && pipes_.at(host)->idle()) at->second = host;
+            }
+            for (const auto &[host, g] : s.painted_with)
+                if (const uint32_t leader = leaders[g.get()]; !leader || leader == host)
+                    pipes_.at(host)->repaint(s.mirrors.at(host));
         }
         // A window whose previous frame is still being read waits for it: the damage meanwhile
         // joins its next frame.

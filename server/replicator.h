@@ -110,6 +110,8 @@ private:
         bool received_copy = false;  // carries TL_SERVER_NAME: it came from another sender
         std::map<uint32_t, uint32_t> mirrors;   // host -> mirror
         std::map<uint32_t, uint32_t> groups;    // host -> the group its mirror there belongs to
+        // host -> the receivers' group that encodes its mirror's pixels (one per screen layout)
+        std::map<uint32_t, std::shared_ptr<MirrorGroup>> painted_with;
         // The sizes its mirrors were last given (by us): a mirror's ConfigureNotify with one of
         // them is our own doing, late, not its user's.
         std::vector<std::pair<uint16_t, uint16_t>> sizes_given;
@@ -143,7 +145,7 @@ private:
     FrameTime next_health_{};
     bool capture_unwatched_ = false;   // its broken link's descriptor is out of epoll_
     bool restack_wanted_ = false;      // the sender's top levels may have changed their order
-    std::map<uint32_t, std::vector<uint32_t>> stacked_;   // host -> its mirrors as last stacked
+    std::map<uint32_t, StackGroups> stacked_;   // host -> its mirrors as last stacked
 };
 
 }  // namespace telvane::server

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <utility>
 #include <xcb/composite.h>
 #include <xcb/damage.h>
 #include <xcb/shm.h>
@@ -542,23 +543,28 @@ bool CaptureLink::collect_tops() {
 }
 
 bool CaptureLink::request_stacking() {
-    if (broken() || stacking_request_ || roots_.empty()) return false;
-    stacking_request_ = xcb_query_tree(conn_.get(), roots_.front()).sequence;
+    if (broken() || !stacking_requests_.empty() || roots_.empty()) return false;
+    stacking_.clear();
+    for (uint32_t root : roots_) stacking_requests_.push_back(xcb_query_tree(conn_.get(), root).sequence);
     xcb_flush(conn_.get());
     return true;
 }
 
 std::optional<std::vector<uint32_t>> CaptureLink::collect_stacking() {
-    if (!stacking_request_ || broken()) return std::nullopt;
-    void *reply = nullptr;
-    xcb_generic_error_t *error = nullptr;
-    if (!xcb_poll_for_reply(conn_.get(), *stacking_request_, &reply, &error)) return std::nullopt;
-    stacking_request_.reset();
-    std::free(error);
-    XcbReply<xcb_query_tree_reply_t> t(static_cast<xcb_query_tree_reply_t *>(reply));
-    if (!t) return std::nullopt;
-    const xcb_window_t *children = xcb_query_tree_children(t.get());
-    return std::vector<uint32_t>(children, children + xcb_query_tree_children_length(t.get()));
+    // The screens' answers come in the order asked.
+    while (!stacking_requests_.empty() && !broken()) {
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        if (!xcb_poll_for_reply(conn_.get(), stacking_requests_.front(), &reply, &error)) return std::nullopt;
+        stacking_requests_.erase(stacking_requests_.begin());
+        std::free(error);
+        XcbReply<xcb_query_tree_reply_t> t(static_cast<xcb_query_tree_reply_t *>(reply));
+        if (!t) continue;
+        const xcb_window_t *children = xcb_query_tree_children(t.get());
+        stacking_.insert(stacking_.end(), children, children + xcb_query_tree_children_length(t.get()));
+        if (stacking_requests_.empty()) return std::exchange(stacking_, {});
+    }
+    return std::nullopt;
 }
 
 void CaptureLink::resize(uint32_t window, uint16_t width, uint16_t height) {

@@ -122,9 +122,9 @@ public:
     uint32_t top_of(uint32_t window) const;
     // Reads the answers that find reparented windows' top levels; true when one became known.
     bool collect_tops();
-    // Asks for the order of the first screen's top levels without waiting; collect_stacking()
-    // hands it out (bottom to top) once it has come. One question at a time: false while one is
-    // out (or the link is broken).
+    // Asks for the order of every screen's top levels without waiting; collect_stacking() hands
+    // it out (bottom to top, screen after screen) once all have come. One question at a time:
+    // false while one is out (or the link is broken).
     bool request_stacking();
     std::optional<std::vector<uint32_t>> collect_stacking();
     // Where `window` is on the screen, whether it is override-redirect and whom it is transient
@@ -196,7 +196,8 @@ private:
     std::map<uint32_t, Source> sources_;
     std::vector<PendingProperty> pending_properties_;
     std::vector<PendingTop> pending_tops_;
-    std::optional<unsigned> stacking_request_;
+    std::vector<unsigned> stacking_requests_;   // one for each screen's root, not yet answered
+    std::vector<uint32_t> stacking_;            // the top levels of the screens answered so far
     std::map<uint32_t, std::string> type_names_;   // atom -> name, for property types
 };
 

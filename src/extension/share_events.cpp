@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 char *refused_connection = nullptr, *no_ip_addr = nullptr, *no_connect = nullptr,
      *no_Xserver = nullptr, *no_permission = nullptr, *refused_windows = nullptr,
@@ -72,48 +73,39 @@ void answer(Atom host, int code) { sendEXTStatusMessage(host, code, 0); }
 
 // A failed connection: the reason is in the event's detail.
 void connection_failed(const TelvaneEvent &e, const Names &n) {
+    const int code = status_answer(1, e.detail, n.name);
     switch (e.detail) {
     case 0:
         log_msg1("STATUS connection refused by '%s'", n.name);
         add_multiple_messages(&refused_connection, n.alias);
-        answer(e.host, 12);
-        return;
+        break;
     case 1:
         log_msg1("STATUS Telvane cannot convert host name '%s' to an IP address", n.name);
         add_multiple_messages(&no_ip_addr, n.alias);
-        answer(e.host, 15);
-        return;
+        break;
     case 2:
         log_msg1("STATUS No physical connection to receiver '%s'", n.name);
         add_multiple_messages(&no_connect, n.alias);
-        answer(e.host, 13);
-        return;
+        break;
     case 3:
         log_msg1("STATUS No X server running on receiver '%s'", n.name);
         add_multiple_messages(&no_Xserver, n.alias);
-        answer(e.host, 14);
-        return;
+        break;
     case 4:
         log_msg1("STATUS Access permission denied by receiver '%s'", n.name);
         add_multiple_messages(&no_permission, n.alias);
-        answer(e.host, 11);
-        return;
+        break;
     default:
+        if (code == 9) {
+            log_msg0("STATUS local server ran out of malloc() space");
+            add_multiple_messages(&out_of_mem, "local");
+        } else {
+            log_msg1("STATUS Telvane cannot connect to '%s' as XOpenDisplay failed", n.name);
+            add_multiple_messages(&refused_connection, n.alias);
+        }
         break;
     }
-    size_t length = strlen(n.name);
-    // The server gives this reason when our own server could not make room for the new
-    // connection. Any display name whose last character is the digit 0 ("host:0", but also
-    // "host:3.0") is then taken to be that local shortage; the rule is the program's own.
-    if (e.detail == 101 && length > 0 && n.name[length - 1] == '0') {
-        log_msg0("STATUS local server ran out of malloc() space");
-        add_multiple_messages(&out_of_mem, "local");
-        answer(e.host, 9);
-        return;
-    }
-    log_msg1("STATUS Telvane cannot connect to '%s' as XOpenDisplay failed", n.name);
-    add_multiple_messages(&refused_connection, n.alias);
-    answer(e.host, 12);
+    answer(e.host, code);
 }
 
 // The name of the font whose atom a bad-font event carries; "FONT: unknown" for none.
@@ -134,6 +126,25 @@ CString take(char **list) {
 }
 
 }  // namespace
+
+int status_answer(int status, unsigned detail, const char *name) {
+    switch (status) {
+    case 0: return 0;
+    case 10: return 16;  // the server timed out
+    case 12: return 17;  // input/output error on the connection
+    case 1: break;
+    default: return -1;
+    }
+    // Refused, no address for the name, no physical connection, no X server, no permission.
+    static const int by_detail[] = {12, 15, 13, 14, 11};
+    if (detail < std::size(by_detail)) return by_detail[detail];
+    // The server gives reason 101 when our own server could not make room for the new
+    // connection. Any display name whose last character is the digit 0 ("host:0", but also
+    // "host:3.0") is then taken to be that local shortage; the rule is the program's own.
+    const size_t length = name ? strlen(name) : 0;
+    if (detail == 101 && length > 0 && name[length - 1] == '0') return 9;
+    return 12;
+}
 
 int add_multiple_messages(char **list, const char *text) {
     if (!list) return recompute_pending();
@@ -163,7 +174,7 @@ void processTelvaneEvent(XEvent *event) {
             tlAllowInput(display, host);
         }
         input_status_changed(host, 0);
-        answer(host, 0);
+        answer(host, status_answer(0, 0, n.name));
         break;
     case 1:
         connection_failed(e, n);
@@ -217,7 +228,7 @@ void processTelvaneEvent(XEvent *event) {
     case 10:
         log_msg1("STATUS server-timeout  on '%s'", n.name);
         add_multiple_messages(&server_timeout, n.alias);
-        answer(host, 16);
+        answer(host, status_answer(10, 0, n.name));
         break;
     case 11:
         log_msg1("STATUS bad-color on '%s'", n.name);
@@ -227,7 +238,7 @@ void processTelvaneEvent(XEvent *event) {
     case 12:
         log_msg1("STATUS io_error on '%s'", n.name);
         add_multiple_messages(&io_timeout, n.alias);
-        answer(host, 17);
+        answer(host, status_answer(12, 0, n.name));
         break;
     case 13:
         log_msg1("STATUS bad GC function on '%s'", n.name);

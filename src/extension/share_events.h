@@ -24,6 +24,11 @@ extern int out_of_memory_local;
 // drain after each request.
 void processTelvaneEvent(XEvent *event);
 
+// The answer a requester waiting on a receiver gets for share status `status`: for a failed
+// connection (1) by its `detail`, where a shortage (101) on a display `name` ending in 0 is the
+// local one; -1 for a status that answers nobody. Called by processTelvaneEvent.
+int status_answer(int status, unsigned detail, const char *name);
+
 // Appends `text` to `*list` (a newline between old and new content), then sets
 // event_messages_pending from all lists and the counter. Returns non-zero exactly when it
 // set the flag. Called by processTelvaneEvent.

@@ -104,9 +104,8 @@ int access_check(long w2, long w3) {
     return result;
 }
 
-int share_command(long command, long requester, long w2, long w3) {
-    // A window manager's frame named by the requester stands for the client window inside it.
-    const auto window = static_cast<uint32_t>(client_window_of(static_cast<Window>(w2)));
+// Commands 13 and 14; `window` is the client window that `w2` stands for.
+int share_command(long command, long requester, long w2, long w3, uint32_t window) {
     const auto host = static_cast<uint32_t>(w3);
     int mode = command == 13 ? SHARE_APPLICATION : SHARE_SINGLE;
     if (!validate_receiver(host, static_cast<uint32_t>(requester))) return 40;
@@ -193,6 +192,9 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
               static_cast<int>(w2), static_cast<int>(w3), static_cast<int>(w4));
     const auto req = static_cast<uint32_t>(requester);
     int status = 0;
+    // A window manager's frame named by the requester stands for the client window inside it.
+    const bool about_window = command == 13 || command == 14 || command == 17 || (command >= 22 && command <= 25);
+    const auto window = static_cast<long>(about_window ? client_window_of(static_cast<Window>(w2)) : w2);
     switch (command) {
     case 10: {
         // Its own final reply, logged as every final reply is.
@@ -218,7 +220,7 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         break;
     case 13:
     case 14:
-        status = share_command(command, requester, w2, w3);
+        status = share_command(command, requester, w2, w3, static_cast<uint32_t>(window));
         if (status < 0) return;  // answered when the share's outcome is known
         break;
     case 15:
@@ -230,13 +232,13 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
         break;
     case 17: {
-        uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(w2));
+        uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(window));
         if (tag) {
-            tlUnshareWindow(display, static_cast<Window>(w2), static_cast<Atom>(w3), tag);
+            tlUnshareWindow(display, static_cast<Window>(window), static_cast<Atom>(w3), tag);
             main_loop_empty_tl();
-            log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(w2), static_cast<Atom>(w3));
+            log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(window), static_cast<Atom>(w3));
         } else {
-            log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(w2), static_cast<Atom>(w3));
+            log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(window), static_cast<Atom>(w3));
         }
         break;
     }
@@ -259,39 +261,39 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         status = options_command(w4);
         break;
     case 22:
-        if (!find_window(0, static_cast<uint32_t>(w2))) {
-            log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(w2));
+        if (!find_window(0, static_cast<uint32_t>(window))) {
+            log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(window));
             status = 49;
         } else {
-            set_daisy_chain(static_cast<Window>(w2));
-            log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(w2));
+            set_daisy_chain(static_cast<Window>(window));
+            log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(window));
         }
         break;
     case 23:
-        if (!find_window(0, static_cast<uint32_t>(w2))) {
-            log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(w2));
+        if (!find_window(0, static_cast<uint32_t>(window))) {
+            log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(window));
             status = 30;
             break;
         }
         if (w3 == -1) {
             int x = 0, y = 0;
-            find_win_center(static_cast<Window>(w2), &x, &y);
+            find_win_center(static_cast<Window>(window), &x, &y);
             w3 = x;
             w4 = y;
         }
-        addtoTeleList(0, static_cast<Window>(w2), req);
-        tele_request(3, w2, w3, w4);
-        log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(w2));
+        addtoTeleList(0, static_cast<Window>(window), req);
+        tele_request(3, window, w3, w4);
+        log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(window));
         return;
     case 24: {
         long named = w2;
-        status = delete_teles_command(w2, w3, w4, &named);
+        status = delete_teles_command(window, w3, w4, &named);
         final_reply(requester, named, w3, status);
         return;
     }
     case 25:
-        sendTeleInfo(static_cast<Window>(w2), req);
-        log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(w2));
+        sendTeleInfo(static_cast<Window>(window), req);
+        log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(window));
         return;
     case 26:
         if (initialize_auth_file()) {

@@ -12,6 +12,7 @@
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
+#include "registry/sharability.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
 #include "ui/main_window.h"
@@ -124,16 +125,6 @@ StringProperty read_string(Window window, Atom property, long units) {
     }
     result.bytes = items;
     return result;
-}
-
-// How many entries of `list` equal `text`; every one of them counts.
-int matches(char **list, int count, const char *text) {
-    int n = 0;
-    if (!text) return 0;
-    for (int i = 0; i < count; ++i) {
-        if (list[i] && strcmp(list[i], text) == 0) ++n;
-    }
-    return n;
 }
 
 // Set while show_receivers_of_window waits for its pick, so a second activation is ignored.
@@ -281,75 +272,47 @@ Window check_for_sharable_window(Window window, int *kind) {
     if (!window) return 0;
     intern_marks();
     const int id = static_cast<int>(window);
-    if (is_property_set(window, tl_dont_share)) {
-        log_msg1n("Window (0x%x) is designated as DONT-SHARE", id);
-        message0(TelvaneSH, 1, 19, 5, 4, "This window is designated as DONT-SHARE");
-        return 0;
-    }
-
-    free(sending_hostname);
-    sending_hostname = nullptr;
-    if (is_property_set(window, tl_server_name)) {
-        StringProperty sender = read_string(window, tl_server_name, 20);
-        if (sender.text) sending_hostname = dup_cstring(sender.text.get());
-        log_msg1n1("Window (0x%x) is shared from '%s'", id, sending_hostname);
-        if (!is_property_set(window, tl_daisy_chain_allowed)) {
-            log_msg1n1("Window (0x%x) from '%s' is NOT daisy-chained", id, sending_hostname);
-            message1(TelvaneSH, 1, 273, 2, 13, "Daisy-chain NOT permitted from '%s'",
-                     sending_hostname ? sending_hostname : "");
-            return 0;
+    WindowMarks marks;
+    marks.dont_share = is_property_set(window, tl_dont_share);
+    if (!marks.dont_share) {
+        // The sender of a received copy is recorded whether or not it may be passed on.
+        free(sending_hostname);
+        sending_hostname = nullptr;
+        marks.received = is_property_set(window, tl_server_name);
+        if (marks.received) {
+            StringProperty sender = read_string(window, tl_server_name, 20);
+            if (sender.text) sending_hostname = dup_cstring(sender.text.get());
+            log_msg1n1("Window (0x%x) is shared from '%s'", id, sending_hostname);
+            marks.daisy_chain_allowed = is_property_set(window, tl_daisy_chain_allowed);
         }
     }
-
     StringProperty name = read_string(window, XA_WM_NAME, 100);
     StringProperty wm_class = read_string(window, XA_WM_CLASS, 100);
-    const char *instance = wm_class.text.get();
-    const char *class_name = nullptr;
-    if (instance && strlen(instance) + 1 < wm_class.bytes) class_name = instance + strlen(instance) + 1;
-
-    struct Rule {
-        char **list;
-        int count;
-        const char *text;
-        const char *line;
+    marks.name = name.text.get();
+    marks.instance = wm_class.text.get();
+    if (marks.instance && strlen(marks.instance) + 1 < wm_class.bytes)
+        marks.class_name = marks.instance + strlen(marks.instance) + 1;
+    marks.share_alone = is_property_set(window, tl_share_alone);
+    const SharingLists lists{
+        {{dontShare_name, dontShare_name_count},
+         {dontShare_instance, dontShare_instance_count},
+         {dontShare_class, dontShare_class_count}},
+        {{shareAlone_name, shareAlone_name_count},
+         {shareAlone_instance, shareAlone_instance_count},
+         {shareAlone_class, shareAlone_class_count}},
     };
-    const Rule dont_share[] = {
-        {dontShare_name, dontShare_name_count, name.text.get(),
-         "Window (0x%x) designated as dontShare.name in '.Xdefault's"},
-        {dontShare_instance, dontShare_instance_count, instance,
-         "Window (0x%x) designated as dontShare.instance in '.Xdefault's"},
-        {dontShare_class, dontShare_class_count, class_name,
-         "Window (0x%x) designated as dontShare.class in '.Xdefault's"},
-    };
-    for (const Rule &rule : dont_share) {
-        if (matches(rule.list, rule.count, rule.text) > 0) {
-            log_msg1n(rule.line, id);
-            message0(TelvaneSH, 1, 275, 5, 5, "This window is designated as DONT-SHARE in '.Xdefault's");
-            return 0;
+    const Sharability verdict = sharability(marks, lists);
+    for (const SharabilityNotice &n : verdict.notices) {
+        if (n.names_sender) {
+            log_msg1n1(n.log_line, id, sending_hostname);
+            message1(TelvaneSH, n.level, n.type, n.set, n.number, n.text, sending_hostname ? sending_hostname : "");
+        } else {
+            log_msg1n(n.log_line, id);
+            message0(TelvaneSH, n.level, n.type, n.set, n.number, n.text);
         }
     }
-
-    if (is_property_set(window, tl_share_alone)) {
-        log_msg1n("Window (0x%x) designated as SHARE-ALONE", id);
-        message0(TelvaneSH, 4, 19, 5, 3, "This window is designated as SHARE-ALONE");
-        *kind = SHARE_SINGLE;
-    }
-    const Rule share_alone[] = {
-        {shareAlone_name, shareAlone_name_count, name.text.get(),
-         "Window (0x%x) designated as shareAlone.name in .Xdefault"},
-        {shareAlone_instance, shareAlone_instance_count, instance,
-         "Window (0x%x) designated as shareAlone.instance in .Xdefault"},
-        {shareAlone_class, shareAlone_class_count, class_name,
-         "Window (0x%x) designated as shareAlone.class in .Xdefault"},
-    };
-    for (const Rule &rule : share_alone) {
-        // Every matching entry is reported, not only the first.
-        for (int n = matches(rule.list, rule.count, rule.text); n > 0; --n) {
-            log_msg1n(rule.line, id);
-            message0(TelvaneSH, 4, 19, 5, 9, "This window is designated as SHARE-ALONE in '.Xdefault's");
-            *kind = SHARE_SINGLE;
-        }
-    }
+    if (!verdict.sharable) return 0;
+    if (verdict.alone) *kind = SHARE_SINGLE;
     return window;
 }
 

@@ -1,6 +1,8 @@
 // Finding Telvane's shells on a display and clicking in them through XTEST.
 #include "dialog_driver.h"
 
+#include "x_probe.h"
+
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
 
@@ -56,19 +58,8 @@ bool viewable(Display *dpy, Window window) {
     return XGetWindowAttributes(dpy, window, &a) && a.map_state == IsViewable;
 }
 
-std::vector<Window> children(Display *dpy, Window window) {
-    Window root = 0, parent = 0, *kids = nullptr;
-    unsigned n = 0;
-    std::vector<Window> out;
-    if (XQueryTree(dpy, window, &root, &parent, &kids, &n)) {
-        out.assign(kids, kids + n);
-        if (kids) XFree(kids);
-    }
-    return out;
-}
-
 Window find_mapped_shell(Display *dpy, const std::string &instance) {
-    for (Window w : children(dpy, DefaultRootWindow(dpy))) {
+    for (Window w : children_of(dpy)) {
         if (has_instance(dpy, w, instance) && viewable(dpy, w)) return w;
     }
     return 0;
@@ -127,7 +118,7 @@ Window DialogDriver::message_button(Window shell, int index) {
     // The shell holds the form; its buttons are the mapped children in the bottom row, and
     // hidden buttons are unmapped.
     QuietErrors quiet(dpy_);
-    auto forms = children(dpy_, shell);
+    auto forms = children_of(dpy_, shell);
     if (forms.empty()) return 0;
     struct Placed {
         Window window;
@@ -135,7 +126,7 @@ Window DialogDriver::message_button(Window shell, int index) {
     };
     std::vector<Placed> mapped;
     int bottom = -1;
-    for (Window w : children(dpy_, forms.front())) {
+    for (Window w : children_of(dpy_, forms.front())) {
         XWindowAttributes a{};
         if (!XGetWindowAttributes(dpy_, w, &a) || a.map_state != IsViewable) continue;
         mapped.push_back({w, a.x, a.y});

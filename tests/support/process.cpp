@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -156,6 +157,13 @@ int exit_code(int wait_status) {
     return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
 }
 
+int run_program(const std::vector<std::string> &argv, const ChildProcess::Options &options,
+                std::chrono::milliseconds limit) {
+    ChildProcess p = ChildProcess::start(argv, options);
+    auto status = p ? p.wait_for_exit(limit) : std::nullopt;
+    return status ? exit_code(*status) : -1;
+}
+
 ScratchDir::ScratchDir() {
     const char *tmp = getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/telvane-test-XXXXXX";
@@ -184,11 +192,24 @@ std::string read_file(const std::string &path) {
     return out.str();
 }
 
-long resident_kb(pid_t pid) {
+namespace {
+
+// A "Vm...:" line of /proc/PID/status in kB, or 0.
+long status_kb(pid_t pid, const std::string &key) {
     std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
     for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
     return 0;
+}
+
+}  // namespace
+
+long resident_kb(pid_t pid) { return status_kb(pid, "VmRSS:"); }
+
+bool limit_address_space(pid_t pid, long more_kb) {
+    const long now = status_kb(pid, "VmSize:");
+    const rlimit limit{more_kb < 0 ? RLIM_INFINITY : static_cast<rlim_t>(now + more_kb) * 1024, RLIM_INFINITY};
+    return now > 0 && prlimit(pid, RLIMIT_AS, &limit, nullptr) == 0;
 }
 
 void write_file(const std::string &path, const std::string &text) {

@@ -57,6 +57,11 @@ private:
 // Decoded exit code of a wait status, or -1 when the child was killed by a signal.
 int exit_code(int wait_status);
 
+// Runs `argv` to its end, at most `limit`, and returns its exit code: -1 when it did not start,
+// was killed by a signal or ran out of time (then it is killed).
+int run_program(const std::vector<std::string> &argv, const ChildProcess::Options &options = {},
+                std::chrono::milliseconds limit = std::chrono::seconds(30));
+
 // A fresh scratch directory that is removed with everything in it when the handle goes away.
 class ScratchDir {
 public:
@@ -82,6 +87,10 @@ inline size_t count_of(const std::string &text, const std::string &what) {
 
 // The resident memory of process `pid` in kB (VmRSS), or 0 when it cannot be read.
 long resident_kb(pid_t pid);
+// Limits the address space of process `pid` to what it maps now plus `more_kb`, or lifts the
+// limit when `more_kb` is negative: for tests of what a program does when memory runs out.
+// False when it could not be set.
+bool limit_address_space(pid_t pid, long more_kb);
 void write_file(const std::string &path, const std::string &text);
 
 // Waits until `done` holds, looking every 20 ms, at most `limit`. For state that another

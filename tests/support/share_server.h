@@ -26,6 +26,7 @@ public:
         std::string stderr_path = "/dev/null";
         std::map<std::string, std::string> env;     // e.g. XAUTHORITY
         std::vector<std::string> extra;             // more arguments
+        int number = -1;                            // >= 0: exactly this display number, tried once
     };
 
     // Starts telvane-server in front of `upstream` and returns once it accepts clients; nothing
@@ -43,7 +44,8 @@ public:
         ChildProcess::Options po;
         po.stderr_path = options.stderr_path;
         po.env_set = options.env;
-        auto started = start_announced(900, argv_for, po, 8);
+        auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
+                                           : start_announced(900, argv_for, po, 8);
         if (!started) return std::nullopt;
         return ShareServer(started->number, std::move(started->process));
     }

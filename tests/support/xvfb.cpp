@@ -99,11 +99,8 @@ int find_free_display(int first) {
     return -1;
 }
 
-namespace {
-
-// Starts the server on display `n` and waits for its announcement; nothing when it failed.
-std::optional<AnnouncedServer> start_on(int n, const std::function<std::vector<std::string>(int, int)> &argv_for,
-                                        const ChildProcess::Options &options) {
+std::optional<AnnouncedServer> start_announced_at(
+    int n, const std::function<std::vector<std::string>(int, int)> &argv_for, const ChildProcess::Options &options) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
     ChildProcess::Options po = options;
@@ -117,8 +114,6 @@ std::optional<AnnouncedServer> start_on(int n, const std::function<std::vector<s
     return std::nullopt;
 }
 
-}  // namespace
-
 std::optional<AnnouncedServer> start_announced(
     int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
     ChildProcess::Options options, int attempts) {
@@ -128,7 +123,7 @@ std::optional<AnnouncedServer> start_announced(
         int n = find_free_display(next);
         if (n < 0) return std::nullopt;
         next = n + 1;
-        if (auto started = start_on(n, argv_for, options)) return started;
+        if (auto started = start_announced_at(n, argv_for, options)) return started;
     }
     return std::nullopt;
 }
@@ -153,7 +148,7 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     ChildProcess::Options po;
     po.stdout_path = "/dev/null";
     po.stderr_path = "/dev/null";
-    auto started = options.number >= 0 ? start_on(options.number, argv_for, po)
+    auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
                                        : start_announced(20, argv_for, po, 12);
     if (!started) return std::nullopt;
     return XvfbServer(started->number, std::move(started->process));

@@ -59,5 +59,9 @@ struct AnnouncedServer {
 std::optional<AnnouncedServer> start_announced(
     int first, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
     ChildProcess::Options options, int attempts);
+// As start_announced, on display `n` alone, tried once.
+std::optional<AnnouncedServer> start_announced_at(
+    int n, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
+    const ChildProcess::Options &options);
 
 }  // namespace telvane::testing

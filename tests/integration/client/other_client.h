@@ -6,6 +6,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "x_probe.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,10 +35,11 @@ public:
     OtherClient &operator=(const OtherClient &) = delete;
     explicit operator bool() const { return dpy_ != nullptr; }
 
-    // A mapped window at x, y of `parent` (0: the root), named when `name` is given.
-    Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0) {
+    // A mapped window at x, y of `parent` (0: the root), named when `name` is given, a dialog of `owner`.
+    Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0, Window owner = 0) {
         Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
         if (name) XStoreName(dpy_, win, name);
+        if (owner) XSetTransientForHint(dpy_, win, owner);
         XSizeHints where{USPosition | USSize};   // window managers keep it there, under the tests' clicks
         XSetWMNormalHints(dpy_, win, &where);
         XMapWindow(dpy_, win);
@@ -88,21 +91,17 @@ inline std::vector<Window> mirror_windows(const std::string &display_name) {
     Display *rx = XOpenDisplay(display_name.c_str());
     if (!rx) return out;
     Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned int n = 0;
-    XQueryTree(rx, DefaultRootWindow(rx), &root, &parent, &children, &n);
-    for (unsigned int i = 0; i < n; ++i) {
+    for (Window w : children_of(rx)) {
         Atom type = 0;
         int format = 0;
         unsigned long items = 0, after = 0;
         unsigned char *data = nullptr;
-        if (XGetWindowProperty(rx, children[i], sender, 0, 20, False, AnyPropertyType, &type, &format, &items, &after,
-                               &data) == Success &&
+        if (XGetWindowProperty(rx, w, sender, 0, 20, False, AnyPropertyType, &type, &format, &items, &after, &data) ==
+                Success &&
             type != None)
-            out.push_back(children[i]);
+            out.push_back(w);
         if (data) XFree(data);
     }
-    if (children) XFree(children);
     XCloseDisplay(rx);
     return out;
 }

@@ -8,9 +8,12 @@
 #include "other_client.h"
 #include "process.h"
 #include "share_server.h"
+#include "text_checks.h"
+#include "x_probe.h"
 #include "xvfb.h"
 
 #include <X11/keysym.h>
+#include <algorithm>
 #include <map>
 #include <poll.h>
 #include <sys/stat.h>
@@ -22,9 +25,9 @@ namespace telvane::testing {
 class ProgramRun : public ServedDisplayTest {
 protected:
     void SetUp() override {
-        start_served();
+        start_served(served_options);
         if (HasFatalFailure()) return;
-        receiver = XvfbServer::start();
+        receiver = XvfbServer::start(receiver_options);
         ASSERT_TRUE(receiver);
         mkdir(scratch.file(".Telvane").c_str(), 0755);
         write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
@@ -37,14 +40,8 @@ protected:
     void wait_until_earlier_gone() {
         if (!main_shell) return;
         eventually([&] {
-            Display *dpy = driver->display();
-            Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
-            unsigned int n = 0;
-            XQueryTree(dpy, root, &root, &parent, &children, &n);
-            bool there = false;
-            for (unsigned int i = 0; i < n; ++i) there = there || children[i] == main_shell;
-            if (children) XFree(children);
-            return !there;
+            auto top = children_of(driver->display());
+            return std::find(top.begin(), top.end(), main_shell) == top.end();
         });
         main_shell = 0;
     }
@@ -110,18 +107,7 @@ protected:
     }
 
     // The window manager's close of the main window.
-    void close_main_window() {
-        Display *dpy = driver->display();
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = main_shell;
-        e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(dpy, main_shell, False, NoEventMask, &e);
-        XSync(dpy, False);
-    }
+    void close_main_window() { close_by_window_manager(driver->display(), main_shell); }
 
     // Chooses a menu item as a person does with the keyboard: Alt and the menu's mnemonic,
     // then the item's. Returns false when the menu did not open.
@@ -138,17 +124,13 @@ protected:
 
     // True while a menu is posted: an override-redirect window on the screen.
     static bool menu_posted(Display *dpy) {
-        Window root = DefaultRootWindow(dpy), parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        XQueryTree(dpy, root, &root, &parent, &children, &n);
         bool posted = false;
-        for (unsigned int i = 0; i < n; ++i) {
+        for (Window w : children_of(dpy)) {
             XWindowAttributes a{};
-            if (!XGetWindowAttributes(dpy, children[i], &a)) continue;
+            if (!XGetWindowAttributes(dpy, w, &a)) continue;
             if (a.override_redirect && a.map_state == IsViewable && a.x + a.width > 0 && a.y + a.height > 0)
                 posted = true;
         }
-        if (children) XFree(children);
         return posted;
     }
 
@@ -158,6 +140,8 @@ protected:
         return status ? exit_code(*status) : -2;
     }
 
+    ShareServer::Options served_options;   // for the server in front of the program's display
+    XvfbServer::Options receiver_options;
     std::optional<XvfbServer> receiver;
     std::optional<DialogDriver> driver;
     ChildProcess telvane;

@@ -14,6 +14,7 @@
 #include "other_client.h"
 #include "process.h"
 #include "share_server.h"
+#include "text_checks.h"
 #include "receivers/busy.h"
 #include "telepointer/tele_manager.h"
 #include "ui/app_defaults.h"

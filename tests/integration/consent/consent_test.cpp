@@ -5,16 +5,13 @@
 
 #include "dialog_driver.h"
 #include "process.h"
+#include "sockets.h"
+#include "x_probe.h"
 #include "xvfb.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <csignal>
-#include <netinet/in.h>
 #include <poll.h>
 #include <regex>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -44,6 +41,7 @@ public:
                     {build_path("consent/telvane-consent"), "--listen", "127.0.0.1:0", "--link-listen", "off"});
         options.stdout_path = dir_.file("out");
         options.stderr_path = dir_.file("err");
+        std::remove(options.stdout_path.c_str());   // a restart must not read the last run's port
         process = ChildProcess::start(args, options);
         if (!process) return testing::AssertionFailure() << "could not start telvane-consent";
         if (!wait_for_text(dir_.file("out"), "listening on 127.0.0.1:", kLimit))
@@ -70,21 +68,8 @@ private:
 // A sender's side of one connection, from 127.0.0.<from>; SOCK_NONBLOCK in `flags` connects later.
 class Peer {
 public:
-    explicit Peer(int port, uint8_t from = 1, int flags = 0) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
-        timeval limit{kLimit.count(), 0};   // a connect the service never takes fails in time
-        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + from);
-        bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && !(errno == EINPROGRESS && flags & SOCK_NONBLOCK)) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
+    explicit Peer(int port, uint8_t from = 1, int flags = 0)
+        : fd_(tcp_connect("127.0.0." + std::to_string(from), "127.0.0.1", port, flags)) {}
     ~Peer() { drop(); }
     Peer(const Peer &) = delete;
     Peer &operator=(const Peer &) = delete;
@@ -139,16 +124,36 @@ protected:
     ConsentRun consent;
 };
 
-TEST_F(Headless, RefuseAllAnswersWithoutADisplay) {
+TEST_F(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutDelayingOthers) {
     ASSERT_TRUE(start({"--refuse-all"}));
     Peer refused(consent.port);
     ASSERT_TRUE(refused.send_bytes(request_bytes({10, 1, 2, 3}, "ann@desk")));
     EXPECT_EQ(refused.answer(), "0");
     EXPECT_TRUE(consent.wait_log("telvane-consent: question from 10.1.2.3 'ann@desk'\n"
                                  "telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
-}
 
-TEST_F(Headless, BadRequestsAreRefusedAtOnceAndTheServiceGoesOn) {
+    // Silent peers are refused in time and block nobody.
+    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "1"}));
+    Peer silent(consent.port);
+    Peer partial(consent.port);
+    ASSERT_TRUE(silent && partial);
+    ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
+    // Another sender is answered while both are still being waited for.
+    Peer quick(consent.port);
+    ASSERT_TRUE(quick.send_bytes(request_bytes({10, 0, 0, 1}, "quick")));
+    EXPECT_EQ(quick.answer(), "1");
+    EXPECT_FALSE(silent.has_news());
+
+    EXPECT_EQ(silent.answer(), "0");
+    EXPECT_EQ(partial.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: nothing received in time)\n"));
+    EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.9 (bad request: nothing received in time)\n"));
+
+    Peer later(consent.port);
+    ASSERT_TRUE(later.send_bytes(request_bytes({10, 0, 0, 2}, "later")));
+    EXPECT_EQ(later.answer(), "1");
+    EXPECT_TRUE(consent.process.running());
+
     // Without a display, --accept-all answers by itself. A read time-out far beyond the test's
     // limit: every refusal must come from the bytes alone.
     ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
@@ -174,35 +179,9 @@ TEST_F(Headless, BadRequestsAreRefusedAtOnceAndTheServiceGoesOn) {
         EXPECT_EQ(peer.answer(), k.answer) << int(k.last);
         EXPECT_TRUE(consent.wait_log(k.logged)) << consent.log();
     }
-}
 
-TEST_F(Headless, SilentPeersAreRefusedInTimeAndBlockNobody) {
-    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "1"}));
-    Peer silent(consent.port);
-    Peer partial(consent.port);
-    ASSERT_TRUE(silent && partial);
-    ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
-    // Another sender is answered while both are still being waited for.
-    Peer quick(consent.port);
-    ASSERT_TRUE(quick.send_bytes(request_bytes({10, 0, 0, 1}, "quick")));
-    EXPECT_EQ(quick.answer(), "1");
-    EXPECT_FALSE(silent.has_news());
-
-    EXPECT_EQ(silent.answer(), "0");
-    EXPECT_EQ(partial.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: nothing received in time)\n"));
-    EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.9 (bad request: nothing received in time)\n"));
-
-    Peer later(consent.port);
-    ASSERT_TRUE(later.send_bytes(request_bytes({10, 0, 0, 2}, "later")));
-    EXPECT_EQ(later.answer(), "1");
-    EXPECT_TRUE(consent.process.running());
-}
-
-TEST_F(Headless, ASlowFloodFromOneAddressDelaysNobodyElse) {
     // --accept-all answers a whole request at once, so any wait is the flood's doing; and the
     // flood's connections never time out here, so only the bound on their number makes room.
-    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
     std::vector<std::unique_ptr<Peer>> flood(1000);
     // More rounds than the 8 connections an address may hold: each genuine one must free its place.
     for (int round = 1; round <= 10; ++round) {
@@ -221,7 +200,7 @@ TEST_F(Headless, ASlowFloodFromOneAddressDelaysNobodyElse) {
     EXPECT_EQ(count_of(consent.log(), "connections from 127.0.0.2 refused: too many open\n"), 1u) << consent.log();
 }
 
-TEST(CommandLine, UsageHelpAndFailures) {
+TEST(CommandLine, UsageAndFailures) {
     auto run = [](std::vector<std::string> args, std::string *out, std::string *err) {
         ScratchDir dir;
         args.insert(args.begin(), build_path("consent/telvane-consent"));
@@ -229,16 +208,13 @@ TEST(CommandLine, UsageHelpAndFailures) {
         o.stdout_path = dir.file("out");
         o.stderr_path = dir.file("err");
         o.env_unset = {"DISPLAY"};
-        ChildProcess p = ChildProcess::start(args, o);
-        auto status = p.wait_for_exit(kLimit);
+        const int code = run_program(args, o, kLimit);
         *out = read_file(dir.file("out"));
         *err = read_file(dir.file("err"));
-        return status ? exit_code(*status) : -2;
+        return code;
     };
+    // --help and --version are the install tests' business.
     std::string out, err;
-    EXPECT_EQ(run({"--help"}, &out, &err), 0);
-    EXPECT_NE(out.find("--accept-all"), std::string::npos);
-
     // Option mistakes in general are the unit tests' business; these are main's own.
     for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, {"--accept-all", "-display", ":5"}}) {
         EXPECT_EQ(run(args, &out, &err), 2) << args.front();
@@ -323,15 +299,7 @@ TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicksAndAWindowManagerCloseRefuse
     ASSERT_TRUE(third.send_bytes(request_bytes({10, 0, 0, 3}, "Cy")));
     shell = dialog();
     ASSERT_NE(shell, 0u);
-    XEvent e{};
-    e.xclient.type = ClientMessage;
-    e.xclient.window = shell;
-    e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
-    e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
-    XSendEvent(dpy, shell, False, NoEventMask, &e);
-    XFlush(dpy);
+    close_by_window_manager(dpy, shell);
     EXPECT_EQ(third.answer(), "0");
     EXPECT_TRUE(consent.wait_log("telvane-consent: answer 1 to 10.0.0.1 (accepted)\n"
                                  "telvane-consent: answer 0 to 10.0.0.2 (refused)\n"));
@@ -339,18 +307,7 @@ TEST_F(OnDisplay, QuestionsAreAnsweredInTurnByClicksAndAWindowManagerCloseRefuse
     EXPECT_TRUE(consent.process.running());
 }
 
-TEST_F(OnDisplay, UnansweredQuestionTimesOut) {
-    ASSERT_TRUE(start({"--timeout", "1"}));
-    Peer peer(consent.port);
-    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
-    // Only a shown question can time out; a loaded machine may show and take it down before
-    // this test looks, so the log is the witness rather than the window.
-    EXPECT_EQ(peer.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (timed out)\n"));
-    EXPECT_EQ(driver_->wait_for_shell("consentDialog", 0ms), 0u) << "dialog left up after its time-out";
-}
-
-TEST_F(OnDisplay, QuestionsGoWithTheirPeerAndAreRefusedWhenTheServiceStops) {
+TEST_F(OnDisplay, QuestionsGoWithTheirPeerAreRefusedWhenTheServiceStopsAndTimeOut) {
     ASSERT_TRUE(start());
     Peer leaving(consent.port), waiting_leaver(consent.port), staying(consent.port);
     ASSERT_TRUE(leaving.send_bytes(request_bytes({10, 0, 0, 1}, "Leaving")));
@@ -385,6 +342,15 @@ TEST_F(OnDisplay, QuestionsGoWithTheirPeerAndAreRefusedWhenTheServiceStops) {
     EXPECT_EQ(shown.answer(), "0");
     EXPECT_EQ(queued.answer(), "0");
     EXPECT_NE(consent.log().find("answer 0 to 10.0.0.5 (service stopping)\n"), std::string::npos);
+
+    // Only a shown question can time out; a loaded machine may show and take it down before
+    // this test looks, so the log is the witness rather than the window.
+    ASSERT_TRUE(start({"--timeout", "1"}));
+    Peer peer(consent.port);
+    ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    EXPECT_EQ(peer.answer(), "0");
+    EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (timed out)\n"));
+    EXPECT_EQ(driver_->wait_for_shell("consentDialog", 0ms), 0u) << "dialog left up after its time-out";
 }
 
 }  // namespace

@@ -5,11 +5,7 @@
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "dialog_driver.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "sockets.h"
 
 #include <xcb/xtest.h>
 
@@ -105,12 +101,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     // link in without asking again (nobody would click, and the question would time out). The
     // mirror is exact, the road is in the trace, the receiver's key is remembered.
     start_consent({"-display", rx->xvfb->name(), "--timeout", "5"});
-    int ask = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(34590);
-    inet_pton(AF_INET, "127.0.0.2", &at.sin_addr);
-    ASSERT_EQ(connect(ask, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    int ask = tcp_connect("", "127.0.0.2", 34590);
+    ASSERT_GE(ask, 0);
     ASSERT_EQ(write(ask, "\x7f\0\0\x01Ann\0", 8), 8);
     DialogDriver person(rx->xvfb->name());
     Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));

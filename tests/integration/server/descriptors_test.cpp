@@ -1,10 +1,7 @@
 // Clients that pass file descriptors work through telvane-server as they do directly:
 // MIT-SHM segments handed over as descriptors and made by the server, Present with a fence,
 // and real Qt 5 and GTK 3 programs, which draw that way.
-#include "process.h"
-#include "share_server.h"
-#include "x_client.h"
-#include "xvfb.h"
+#include "mirror_probe.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -19,22 +16,11 @@ namespace {
 
 constexpr uint16_t kW = 64, kH = 48;
 
-// A ZPixmap of kW x kH in the 24-bit depth of the test servers, every pixel different.
-std::vector<uint8_t> pattern(uint8_t seed) {
-    std::vector<uint8_t> p(size_t{kW} * kH * 4);
-    for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(i * 7 + seed + i / 251);
-    for (size_t i = 3; i < p.size(); i += 4) p[i] = 0;   // the unused byte reads back as 0
+// Pixel values of kW x kH in the 24-bit depth of the test servers, every one different.
+std::vector<uint32_t> pattern(uint8_t seed) {
+    std::vector<uint32_t> p(size_t{kW} * kH);
+    for (size_t i = 0; i < p.size(); ++i) p[i] = (static_cast<uint32_t>(i) * 0x9e3779b1u + seed) & 0xffffff;
     return p;
-}
-
-std::vector<uint8_t> read_back(xcb_connection_t *c, uint32_t drawable, uint16_t w = kW, uint16_t h = kH) {
-    Owned<xcb_get_image_reply_t> img(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, 0, 0, w, h, ~0u), nullptr));
-    if (!img) return {};
-    const uint8_t *d = xcb_get_image_data(img.get());
-    std::vector<uint8_t> out(d, d + xcb_get_image_data_length(img.get()));
-    for (size_t i = 3; i < out.size(); i += 4) out[i] = 0;
-    return out;
 }
 
 // A pixmap of kW x kH and a graphics context on it.
@@ -54,105 +40,96 @@ uint8_t error_of(xcb_connection_t *c, xcb_void_cookie_t cookie) {
     return e ? e->error_code : 0;
 }
 
-// Through the server's unix socket, where descriptors travel, and directly as the reference.
-class Descriptors : public ServedDisplayTest, public ::testing::WithParamInterface<bool> {
+// The root child of `c`'s first screen titled `title`, waited for; 0 when none came. For windows
+// of programs the test started, whose ids it cannot know.
+uint32_t wait_titled(xcb_connection_t *c, const std::string &title) {
+    uint32_t found = 0;
+    eventually([&] {
+        for (uint32_t w : windows_with(c, XCB_ATOM_WM_NAME, 0, 1))
+            if (get_string(c, w, XCB_ATOM_WM_NAME) == title) found = w;
+        return found != 0;
+    }, std::chrono::seconds(30));
+    return found;
+}
+
+// Through the server's unix socket, where descriptors travel.
+class Descriptors : public ServedDisplayTest {
 protected:
     void SetUp() override {
         ShareServer::Options o;
         o.stderr_path = scratch.file("server.err");
         start_served(o);
+        if (HasFatalFailure()) return;
+        c = xcb_open(server->name());
+        ASSERT_TRUE(c);
+        at_upstream = xcb_open(upstream->name());
+        ASSERT_TRUE(at_upstream);
     }
-    std::string display() const { return GetParam() ? server->name() : upstream->name(); }
 
-    // Runs `argv` on `shown` and waits for its top-level window `title`: nothing when it
-    // never showed.
-    std::optional<uint32_t> start_client(std::vector<std::string> argv, const std::string &shown,
-                                         const std::string &title, Xcb &c) {
+    // Runs the probe script `script` on `shown` and returns its top-level window `title`, looked
+    // for upstream: 0 when it never showed.
+    uint32_t start_client(const std::string &script, const std::string &shown, const std::string &title) {
         ChildProcess::Options o;
-        o.env_set["DISPLAY"] = shown;
-        o.env_set["QT_QPA_PLATFORM"] = "xcb";
-        o.env_set["NO_AT_BRIDGE"] = "1";
-        o.env_set["GDK_BACKEND"] = "x11";
+        o.env_set = {{"DISPLAY", shown}, {"QT_QPA_PLATFORM", "xcb"}, {"NO_AT_BRIDGE", "1"}, {"GDK_BACKEND", "x11"}};
         o.stderr_path = scratch.file("client.err");
-        clients.push_back(ChildProcess::start(argv, o));
-        std::optional<uint32_t> found;
-        eventually([&] {
-            Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c.get(), xcb_query_tree(c.get(), first_screen(c.get())->root), nullptr));
-            if (!t) return false;
-            auto *kids = xcb_query_tree_children(t.get());
-            for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
-                if (get_string(c.get(), kids[i], XCB_ATOM_WM_NAME) == title) found = kids[i];
-            return found.has_value();
-        }, std::chrono::seconds(30));
-        return found;
+        clients.push_back(ChildProcess::start({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/" + script}, o));
+        return wait_titled(at_upstream.get(), title);
     }
+    Xcb c, at_upstream;
     std::vector<ChildProcess> clients;
 };
 
 }  // namespace
 
-TEST_P(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
-    Xcb c = xcb_open(display());
-    ASSERT_TRUE(c);
+TEST_F(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
     Owned<xcb_shm_query_version_reply_t> v(xcb_shm_query_version_reply(c.get(), xcb_shm_query_version(c.get()), nullptr));
     ASSERT_TRUE(v);
     ASSERT_GE(v->major_version * 100 + v->minor_version, 102) << "MIT-SHM 1.2 is what passes descriptors";
     xcb_screen_t *s = first_screen(c.get());
     const size_t bytes = size_t{kW} * kH * 4;
 
-    // The client's own memory, handed over as a descriptor.
-    {
-        int fd = memfd_create("telvane-test", MFD_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(bytes)), 0);
-        auto *mem = static_cast<uint8_t *>(mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
-        ASSERT_NE(mem, MAP_FAILED);
-        auto want = pattern(1);
-        std::memcpy(mem, want.data(), bytes);
+    // First the client's own memory, handed over as a descriptor; then a segment the server
+    // makes and hands back as a descriptor in its reply, several times in a row so that each
+    // reply meets its own descriptor.
+    for (uint8_t round = 0; round < 4; ++round) {
         uint32_t seg = xcb_generate_id(c.get());
-        ASSERT_EQ(error_of(c.get(), xcb_shm_attach_fd_checked(c.get(), seg, fd, 0)), 0);   // xcb closes fd
-        Target t = target(c.get());
-        xcb_shm_put_image(c.get(), t.pixmap, t.gc, kW, kH, 0, 0, kW, kH, 0, 0, s->root_depth,
-                          XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg, 0);
-        EXPECT_EQ(read_back(c.get(), t.pixmap), want);
-        xcb_shm_detach(c.get(), seg);
-        munmap(mem, bytes);
-    }
-    // A segment the server makes and hands back as a descriptor in its reply, several times
-    // in a row so that each reply meets its own descriptor.
-    for (uint8_t round = 0; round < 3; ++round) {
-        uint32_t seg = xcb_generate_id(c.get());
-        Owned<xcb_shm_create_segment_reply_t> r(xcb_shm_create_segment_reply(
-            c.get(), xcb_shm_create_segment(c.get(), seg, static_cast<uint32_t>(bytes), 0), nullptr));
-        ASSERT_TRUE(r);
-        ASSERT_EQ(r->nfd, 1);
-        int fd = xcb_shm_create_segment_reply_fds(c.get(), r.get())[0];
+        int fd = -1;
+        if (round == 0) {
+            fd = memfd_create("telvane-test", MFD_CLOEXEC);
+            ASSERT_EQ(ftruncate(fd, static_cast<off_t>(bytes)), 0);
+            ASSERT_EQ(error_of(c.get(), xcb_shm_attach_fd_checked(c.get(), seg, dup(fd), 0)), 0);   // xcb closes it
+        } else {
+            Owned<xcb_shm_create_segment_reply_t> r(xcb_shm_create_segment_reply(
+                c.get(), xcb_shm_create_segment(c.get(), seg, static_cast<uint32_t>(bytes), 0), nullptr));
+            ASSERT_TRUE(r);
+            ASSERT_EQ(r->nfd, 1);
+            fd = xcb_shm_create_segment_reply_fds(c.get(), r.get())[0];
+        }
         auto *mem = static_cast<uint8_t *>(mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
-        ASSERT_NE(mem, MAP_FAILED);
         close(fd);
-        auto want = pattern(static_cast<uint8_t>(10 + round));
+        ASSERT_NE(mem, MAP_FAILED);
+        const auto want = pattern(static_cast<uint8_t>(10 + round));
         std::memcpy(mem, want.data(), bytes);
         Target t = target(c.get());
         xcb_shm_put_image(c.get(), t.pixmap, t.gc, kW, kH, 0, 0, kW, kH, 0, 0, s->root_depth,
                           XCB_IMAGE_FORMAT_Z_PIXMAP, 0, seg, 0);
-        EXPECT_EQ(read_back(c.get(), t.pixmap), want);
+        EXPECT_EQ(pixels(c.get(), t.pixmap, kW, kH), want) << int(round);
         // And the other way: the server writes into the segment.
         std::memset(mem, 0, bytes);
         Owned<xcb_shm_get_image_reply_t> g(xcb_shm_get_image_reply(
             c.get(), xcb_shm_get_image(c.get(), t.pixmap, 0, 0, kW, kH, ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, seg, 0), nullptr));
         ASSERT_TRUE(g);
-        std::vector<uint8_t> got(mem, mem + bytes);
-        for (size_t i = 3; i < got.size(); i += 4) got[i] = 0;
-        EXPECT_EQ(got, want);
+        std::vector<uint32_t> got(want.size());
+        std::memcpy(got.data(), mem, bytes);
+        for (uint32_t &v : got) v &= 0xffffff;   // the unused byte
+        EXPECT_EQ(got, want) << int(round);
         xcb_shm_detach(c.get(), seg);
         munmap(mem, bytes);
     }
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(10)));
 }
 
-TEST_P(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
-    Xcb c = xcb_open(display());
-    ASSERT_TRUE(c);
+TEST_F(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
     Owned<xcb_present_query_version_reply_t> pv(
         xcb_present_query_version_reply(c.get(), xcb_present_query_version(c.get(), 1, 2), nullptr));
     ASSERT_TRUE(pv);
@@ -167,7 +144,7 @@ TEST_P(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
     Target t = target(c.get());
     auto want = pattern(3);
     xcb_put_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, t.pixmap, t.gc, kW, kH, 0, 0, 0, s->root_depth,
-                  static_cast<uint32_t>(want.size()), want.data());
+                  static_cast<uint32_t>(want.size() * 4), reinterpret_cast<const uint8_t *>(want.data()));
     uint32_t fence = xcb_generate_id(c.get());
     xcb_sync_create_fence(c.get(), w, fence, 0);
     xcb_present_pixmap(c.get(), w, t.pixmap, 1, 0, 0, 0, 0, 0, 0, fence, XCB_PRESENT_OPTION_NONE, 0, 0, 0, 0, nullptr);
@@ -187,91 +164,58 @@ TEST_P(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
     Owned<xcb_sync_query_fence_reply_t> f(xcb_sync_query_fence_reply(c.get(), xcb_sync_query_fence(c.get(), fence), nullptr));
     ASSERT_TRUE(f);
     EXPECT_TRUE(f->triggered);
-    EXPECT_EQ(read_back(c.get(), w), want);
+    EXPECT_EQ(pixels(c.get(), w, kW, kH), want);
 }
 
-TEST_P(Descriptors, AQt5ProgramMapsAndDraws) {
-    Xcb c = xcb_open(upstream->name());
-    ASSERT_TRUE(c);
-    auto w = start_client({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/qt_probe.py"}, display(), "qt-probe", c);
-    ASSERT_TRUE(w) << read_file(scratch.file("client.err"));
+TEST_F(Descriptors, Qt5AndGtk3ProgramsDrawThroughTheServer) {
+    const uint32_t qt = start_client("qt_probe.py", server->name(), "qt-probe");
+    ASSERT_TRUE(qt) << read_file(scratch.file("client.err"));
     // Qt keeps its picture in a shared segment and copies it to the window from there: the
     // colours it painted show only when the segment's descriptor got through.
     auto pixel = [&](int x, int y) {
-        auto img = read_back(c.get(), *w, 200, 150);
-        if (img.size() < 200u * 150 * 4) return 0u;
-        const uint8_t *p = &img[(size_t(y) * 200 + x) * 4];
-        return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+        auto img = pixels(at_upstream.get(), qt, 200, 150);
+        return img.size() == 200u * 150 ? img[size_t(y) * 200 + x] : 0u;
     };
     EXPECT_TRUE(eventually([&] { return pixel(150, 100) == 0x2090d0u && pixel(30, 30) == 0xf0e010u; },
                            std::chrono::seconds(20)))
         << std::hex << pixel(150, 100) << " " << pixel(30, 30) << "\n" << read_file(scratch.file("client.err"));
     EXPECT_TRUE(clients.back().running());
-}
+    clients.clear();
 
-// GTK draws the same picture whichever way it reaches the X server.
-TEST(DescriptorsGtk, AGtk3ProgramDrawsThroughTheServerAsItDoesDirectly) {
-    ScratchDir scratch;
-    auto upstream = XvfbServer::start();
-    ASSERT_TRUE(upstream);
-    auto server = ShareServer::start(upstream->name());
-    ASSERT_TRUE(server);
-    Xcb c = xcb_open(upstream->name());
-    ASSERT_TRUE(c);
-    std::vector<uint8_t> pictures[2];
+    // GTK draws the same picture whichever way it reaches the X server.
+    std::vector<uint32_t> pictures[2];
     for (int through = 0; through < 2; ++through) {
-        ChildProcess::Options o;
-        o.env_set["NO_AT_BRIDGE"] = "1";
-        o.env_set["GDK_BACKEND"] = "x11";
-        o.stderr_path = scratch.file("gtk.err");
-        auto p = ChildProcess::start({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/gtk_probe.py", "--display",
-                                      through ? server->name() : upstream->name()}, o);
-        std::optional<uint32_t> w;
-        eventually([&] {
-            Owned<xcb_query_tree_reply_t> t(xcb_query_tree_reply(c.get(), xcb_query_tree(c.get(), first_screen(c.get())->root), nullptr));
-            if (!t) return false;
-            auto *kids = xcb_query_tree_children(t.get());
-            for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i)
-                if (get_string(c.get(), kids[i], XCB_ATOM_WM_NAME) == "gtk-probe") w = kids[i];
-            return w.has_value();
-        }, std::chrono::seconds(30));
-        ASSERT_TRUE(w) << read_file(scratch.file("gtk.err"));
+        const uint32_t w = start_client("gtk_probe.py", through ? server->name() : upstream->name(), "gtk-probe");
+        ASSERT_TRUE(w) << read_file(scratch.file("client.err"));
         // Drawn once the picture stops changing and is not the background any more.
-        std::vector<uint8_t> last;
+        std::vector<uint32_t> last;
         bool drawn = eventually([&] {
-            auto now = read_back(c.get(), *w, 200, 150);
-            bool same = !now.empty() && now == last && now[0] != now[200 * 75 * 4 + 400];
+            auto now = pixels(at_upstream.get(), w, 200, 150);
+            bool same = !now.empty() && now == last && now[0] != now[200 * 75 + 100];
             last = std::move(now);
             return same;
         }, std::chrono::seconds(20));
-        EXPECT_TRUE(drawn) << read_file(scratch.file("gtk.err"));
+        EXPECT_TRUE(drawn) << read_file(scratch.file("client.err"));
         pictures[through] = last;
-        p.stop();
+        clients.clear();
     }
     ASSERT_FALSE(pictures[0].empty());
     EXPECT_TRUE(pictures[0] == pictures[1]) << "GTK's picture differs through the server";
 }
 
-INSTANTIATE_TEST_SUITE_P(DirectAndThrough, Descriptors, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "Through" : "Direct"; });
-
 // A TCP client cannot take a descriptor. The server is refused what would bring one, with the
 // error the X server itself gives when it cannot write the descriptor, and the connection
 // goes on.
-TEST(DescriptorsOverTcp, ASegmentThatWouldComeAsADescriptorIsRefused) {
-    auto upstream = XvfbServer::start();
-    ASSERT_TRUE(upstream);
-    auto server = ShareServer::start(upstream->name());
-    ASSERT_TRUE(server);
-    Xcb c = xcb_open(server->tcp_name());
-    ASSERT_TRUE(c);
-    uint32_t seg = xcb_generate_id(c.get());
+TEST_F(Descriptors, ASegmentThatWouldComeAsADescriptorIsRefusedOverTcp) {
+    Xcb tcp = xcb_open(server->tcp_name());
+    ASSERT_TRUE(tcp);
+    uint32_t seg = xcb_generate_id(tcp.get());
     xcb_generic_error_t *raw = nullptr;
     Owned<xcb_shm_create_segment_reply_t> r(
-        xcb_shm_create_segment_reply(c.get(), xcb_shm_create_segment(c.get(), seg, 4096, 0), &raw));
+        xcb_shm_create_segment_reply(tcp.get(), xcb_shm_create_segment(tcp.get(), seg, 4096, 0), &raw));
     Owned<xcb_generic_error_t> e(raw);
     EXPECT_FALSE(r);
     ASSERT_TRUE(e);
     EXPECT_EQ(e->error_code, XCB_ALLOC);
-    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(10)));
+    EXPECT_TRUE(round_trip_within(tcp.get(), std::chrono::seconds(10)));
 }

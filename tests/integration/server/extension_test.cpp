@@ -17,7 +17,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Extension, GetVersionNamesTheServersVersionOnUpstream) {
+TEST_F(Extension, VersionAccessCheckErrorsAndTheTraceOfEveryRequest) {
     auto atom = share_reply(c.get(), send_share(c.get(), codes.major, 9));
     ASSERT_TRUE(atom);
     ASSERT_NE(*atom, 0u);
@@ -28,9 +28,7 @@ TEST_F(Extension, GetVersionNamesTheServersVersionOnUpstream) {
     ASSERT_TRUE(name);
     std::string text(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
     EXPECT_EQ(text.rfind("Telvane Server ", 0), 0u) << text;
-}
-
-TEST_F(Extension, CheckAccessWantsOurUserOnThisMachine) {
+    // CheckAccess wants our user on this machine.
     auto ip = [](uint8_t a, uint8_t b, uint8_t c_, uint8_t d) {
         uint8_t bytes[4] = {a, b, c_, d};
         return telvane::wire::get32(bytes, telvane::wire::ByteOrder::Lsb);  // as the client's memory holds it
@@ -39,9 +37,7 @@ TEST_F(Extension, CheckAccessWantsOurUserOnThisMachine) {
     EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(127, 0, 0, 1))), 1u);
     EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me + 1, ip(127, 0, 0, 1))), 0u);
     EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(192, 0, 2, 77))), 0u);
-}
-
-TEST_F(Extension, MalformedRequestsGetProtocolErrors) {
+    // Malformed requests get protocol errors.
     EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 2)), 1);     // BadRequest
     EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 40, 0, 0, 0, 5)), 1) << "before BadLength";
     EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 7, 1, 0, 0, 5)), 16);  // BadLength
@@ -53,9 +49,7 @@ TEST_F(Extension, MalformedRequestsGetProtocolErrors) {
     EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 6)), 0);
     EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 32)), 0);
     EXPECT_TRUE(share_reply(c.get(), send_share(c.get(), codes.major, 9)));
-}
-
-TEST_F(Extension, TraceShowsEveryRequestAsReceived) {
+    // The trace shows every request as received.
     const uint32_t root = first_screen(c.get())->root;
     unsigned s1 = send_share(c.get(), codes.major, 5, 500, root, 500);   // SetInputDelay(500, 500)
     unsigned s2 = send_share(c.get(), codes.major, 3, 77, 0, 12);        // UnshareWindow all from 77

@@ -107,30 +107,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ReceiverInput, AllowedClicksScrollingAndKeysArriveWhereTheyWereGiven) {
-    Desk rx = receiver(true);
-    // The keyboards differ: a key that means nothing on the sender types "q" on the receiver.
-    auto rx_keys = keymap(rx.c), sender_keys = keymap(c.get());
-    uint8_t spare = 200;
-    while (spare < 255 && (rx_keys[spare] || sender_keys[spare])) ++spare;
-    ASSERT_FALSE(rx_keys[spare] || sender_keys[spare]);
-    xcb_keysym_t q[2] = {kXkQ, 0};
-    xcb_change_keyboard_mapping(rx.c, 1, spare, 2, q);
-    sync(rx.c);
-
-    rx.click(rx.mirror, 37, 23);
-    expect_click(window, 1, 37, 23);
-    rx.click(rx.mirror, 150, 120, 4);   // scrolling
-    expect_click(window, 4, 150, 120);
-    rx.type(rx.mirror, 60, 40, spare);
-    expect_key(kXkQ);
-    ASSERT_TRUE(heard(XCB_KEY_RELEASE));
-    // Nothing is left pressed on the sender.
-    Owned<xcb_query_keymap_reply_t> down(xcb_query_keymap_reply(c.get(), xcb_query_keymap(c.get()), nullptr));
-    EXPECT_EQ(std::count(std::begin(down->keys), std::end(down->keys), 0), 32);
-}
-
-TEST_F(ReceiverInput, EachReceiverActsThroughItsOwnDevicesAndTheLocalUserKeepsTheirs) {
+TEST_F(ReceiverInput, ClicksScrollingAndKeysArriveWhereGivenThroughEachReceiversOwnDevices) {
     send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
     // The local user works in a window of their own, with the focus and the pointer there.
     Xcb local = xcb_open(upstream->name());
@@ -144,9 +121,25 @@ TEST_F(ReceiverInput, EachReceiverActsThroughItsOwnDevicesAndTheLocalUserKeepsTh
     xcb_set_input_focus(lc, XCB_INPUT_FOCUS_PARENT, mine, XCB_CURRENT_TIME);
     sync(lc);
     Desk one = receiver(true), two = receiver(true);
+    // The keyboards differ: a key that means nothing on the sender types "q" on the receiver.
+    auto rx_keys = keymap(one.c), sender_keys = keymap(c.get());
+    uint8_t spare = 200;
+    while (spare < 255 && (rx_keys[spare] || sender_keys[spare])) ++spare;
+    ASSERT_FALSE(rx_keys[spare] || sender_keys[spare]);
+    xcb_keysym_t q[2] = {kXkQ, 0};
+    xcb_change_keyboard_mapping(one.c, 1, spare, 2, q);
+    sync(one.c);
 
     one.click(one.mirror, 37, 23);
     expect_click(window, 1, 37, 23);
+    one.click(one.mirror, 150, 120, 4);   // scrolling
+    expect_click(window, 4, 150, 120);
+    one.type(one.mirror, 60, 40, spare);
+    expect_key(kXkQ);
+    ASSERT_TRUE(heard(XCB_KEY_RELEASE));
+    // Nothing is left pressed on the sender.
+    Owned<xcb_query_keymap_reply_t> down(xcb_query_keymap_reply(c.get(), xcb_query_keymap(c.get()), nullptr));
+    EXPECT_EQ(std::count(std::begin(down->keys), std::end(down->keys), 0), 32);
     two.click(two.mirror, 80, 60);
     expect_click(window, 1, 80, 60);
     one.type(one.mirror, 40, 30, keycode_of(one.c, kXkA));
@@ -177,7 +170,7 @@ TEST_F(ReceiverInput, EachReceiverActsThroughItsOwnDevicesAndTheLocalUserKeepsTh
     EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " gives its devices back"));
 }
 
-TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotShared) {
+TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotSharedAndWaitsOutAServerGrab) {
     // Another program's window, never shared, lies over the right half of the shared one.
     Xcb other = xcb_open(upstream->name());
     const uint32_t cover = xcb_generate_id(other.get());
@@ -237,6 +230,27 @@ TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotShared) {
         EXPECT_NE(type, XCB_BUTTON_RELEASE);
         EXPECT_NE(type, XCB_KEY_PRESS);
     }
+
+    // While a client of the sender holds the server grabbed, nothing else is answered there; the
+    // proxy's own questions about where input goes would wait for ever, and the grabbing client
+    // with them.
+    const uint8_t key_a = keycode_of(c.get(), kXkA);
+    Xcb grabber = xcb_open(server->name());
+    ASSERT_TRUE(grabber);
+    xcb_grab_server(grabber.get());
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s));
+
+    // The local user types (only the grabbing client's own XTEST gets through now) ...
+    for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE})
+        xcb_test_fake_input(grabber.get(), type, key_a, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "the local user's input stalled the proxy";
+    // ... and a receiver clicks its mirror.
+    rx.click(rx.mirror, 30, 30);
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "a receiver's click stalled the proxy";
+
+    xcb_ungrab_server(grabber.get());
+    xcb_flush(grabber.get());
+    expect_click(window, 1, 30, 30);
 }
 
 TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneUntilAllowed) {
@@ -293,29 +307,4 @@ TEST_F(ReceiverInput, TheFloorPassesOnlyOnceTheHoldersDelayHasPassed) {
     std::this_thread::sleep_until(last_of_one + delay + 200ms);
     two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
     expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
-}
-
-TEST_F(ReceiverInput, InputDuringAServerGrabWaitsForItAndHoldsNobodyUp) {
-    // While a client of the sender holds the server grabbed, nothing else is answered there; the
-    // proxy's own questions about where input goes would wait for ever, and the grabbing client
-    // with them.
-    send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
-    Desk rx = receiver(true);
-    const uint8_t key_a = keycode_of(c.get(), kXkA);
-    Xcb grabber = xcb_open(server->name());
-    ASSERT_TRUE(grabber);
-    xcb_grab_server(grabber.get());
-    ASSERT_TRUE(round_trip_within(grabber.get(), 2s));
-
-    // The local user types (only the grabbing client's own XTEST gets through now) ...
-    for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE})
-        xcb_test_fake_input(grabber.get(), type, key_a, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "the local user's input stalled the proxy";
-    // ... and a receiver clicks its mirror.
-    rx.click(rx.mirror, 30, 30);
-    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "a receiver's click stalled the proxy";
-
-    xcb_ungrab_server(grabber.get());
-    xcb_flush(grabber.get());
-    expect_click(window, 1, 30, 30);
 }

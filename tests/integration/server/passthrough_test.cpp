@@ -2,17 +2,12 @@
 // client, big requests, and clients that send garbage.
 #include "process.h"
 #include "share_server.h"
+#include "sockets.h"
 #include "x_client.h"
 #include "xvfb.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <X11/Xlib.h>
 
 using namespace telvane::testing;
 using telvane::wire::ByteOrder;
@@ -31,10 +26,7 @@ protected:
         ChildProcess::Options o;
         o.stdout_path = scratch.file("out");
         o.stderr_path = scratch.file("err");
-        auto p = ChildProcess::start(argv, o);
-        EXPECT_TRUE(p);
-        auto st = p.wait_for_exit(std::chrono::seconds(60));
-        EXPECT_TRUE(st && exit_code(*st) == 0) << argv.front() << ": " << read_file(scratch.file("err"));
+        EXPECT_EQ(run_program(argv, o, std::chrono::seconds(60)), 0) << argv.front() << ": " << read_file(scratch.file("err"));
         return read_file(scratch.file("out"));
     }
 };
@@ -50,18 +42,6 @@ std::string comparable(const std::string &report) {
         out += line + "\n";
     }
     return out;
-}
-
-int unix_connect(int display) {
-    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::string path = "/tmp/.X11-unix/X" + std::to_string(display);
-    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
-    if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) { close(s); return -1; }
-    timeval tv{20, 0};
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    return s;
 }
 
 bool read_exact(int fd, uint8_t *p, size_t n) {
@@ -85,7 +65,7 @@ bool closed_by_peer(int fd) {
 
 }  // namespace
 
-TEST_F(Through, XdpyinfoSeesUpstreamPlusTheShareExtension) {
+TEST_F(Through, RealClientsSeeUpstreamPlusTheShareExtension) {
     std::string direct = run_output({"xdpyinfo", "-display", upstream->name(), "-queryExtensions"});
     std::string proxied = run_output({"xdpyinfo", "-display", server->name(), "-queryExtensions"});
     EXPECT_EQ(comparable(proxied), comparable(direct));
@@ -93,13 +73,33 @@ TEST_F(Through, XdpyinfoSeesUpstreamPlusTheShareExtension) {
     // Over TCP as well.
     std::string tcp = run_output({"xdpyinfo", "-display", server->tcp_name()});
     EXPECT_NE(tcp.find("ShareExtension"), std::string::npos);
+    std::string marker = scratch.file("xterm-ran");
+    run_output({"xterm", "-display", server->name(), "-e", "sh", "-c", "echo ok > " + marker});
+    EXPECT_EQ(read_file(marker), "ok\n");
+    run_output({build_path("tests/integration/server/motif_probe"), "-display", server->name()});
+
+    // Big requests pass through.
+    Xcb c = xcb_open(server->name());
+    ASSERT_TRUE(c);
+    ASSERT_GT(xcb_get_maximum_request_length(c.get()), 65535u);  // xcb enabled BIG-REQUESTS
+    uint32_t w = make_window(c.get(), "big", 600, 600);
+    uint32_t gc = xcb_generate_id(c.get());
+    xcb_create_gc(c.get(), gc, w, 0, nullptr);
+    std::vector<uint8_t> pixels(600 * 600 * 4, 0x5a);   // 1.4 MB: needs a 32-bit length
+    xcb_put_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w, gc, 600, 600, 0, 0, 0, first_screen(c.get())->root_depth,
+                  static_cast<uint32_t>(pixels.size()), pixels.data());
+    Owned<xcb_get_image_reply_t> img(xcb_get_image_reply(
+        c.get(), xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, 600, 600, ~0u), nullptr));
+    ASSERT_TRUE(img);
+    EXPECT_EQ(xcb_get_image_data(img.get())[0], 0x5a);
+    EXPECT_EQ(xcb_get_image_data(img.get())[600 * 600 * 4 - 4], 0x5a);
 }
 
 TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
     int s = unix_connect(server->number());
     ASSERT_GE(s, 0);
     const uint8_t setup[12] = {'B', 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0};
-    ASSERT_EQ(write(s, setup, sizeof setup), 12);
+    ASSERT_EQ(write(s, setup, 12), 12);
     uint8_t head[8];
     ASSERT_TRUE(read_exact(s, head, 8));
     ASSERT_EQ(head[0], 1);
@@ -133,46 +133,27 @@ TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
               std::string::npos) << trace;
 }
 
-TEST_F(Through, GarbageKillsOnlyItsOwnConnection) {
+TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndMemoryStaysBounded) {
     Xcb bystander = xcb_open(server->name());
     ASSERT_TRUE(bystander);
-    auto valid_setup = [](int s) {
-        const uint8_t setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        return write(s, setup, 12) == 12;
-    };
+    auto rss_kb = [pid = server->process().pid()] { return resident_kb(pid); };
+    const long before = rss_kb();
     {   // length 0 without BIG-REQUESTS
         int s = unix_connect(server->number());
-        ASSERT_TRUE(valid_setup(s));
+        ASSERT_EQ(write(s, kSetupLsb, 12), 12);
         const uint8_t req[8] = {43, 0, 0, 0, 1, 0, 0, 0};
         ASSERT_EQ(write(s, req, 8), 8);
         EXPECT_TRUE(closed_by_peer(s));
         close(s);
     }
-    for (int cut : {5, 20}) {  // closed mid-set-up and mid-request
-        int s = unix_connect(server->number());
-        if (cut > 12) {
-            ASSERT_TRUE(valid_setup(s));
-            const uint8_t req[8] = {1, 0, 50, 0, 0, 0, 0, 0};  // CreateWindow claiming 200 bytes
-            ASSERT_EQ(write(s, req, 8), 8);
-        } else {
-            ASSERT_EQ(write(s, "l\0\x0b\0\0", 5), 5);
-        }
-        close(s);
-    }
-    // Everybody else carries on.
-    EXPECT_TRUE(round_trip_within(bystander.get(), std::chrono::seconds(10)));
-    Xcb later = xcb_open(server->name());
-    EXPECT_TRUE(later);
-    EXPECT_TRUE(server->process().running());
-}
-
-TEST_F(Through, HostileClientsLeaveOthersServedAndMemoryBounded) {
-    auto rss_kb = [pid = server->process().pid()] { return resident_kb(pid); };
-    const long before = rss_kb();
-    const uint8_t setup[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Closed mid-request: CreateWindow claiming 200 bytes.
+    int cut = unix_connect(server->number());
+    const uint8_t create[8] = {1, 0, 50, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(write(cut, kSetupLsb, 12) == 12 && write(cut, create, 8) == 8);
+    close(cut);
     // A set-up, then nothing, not even reading the answer.
     int mute = unix_connect(server->number());
-    ASSERT_EQ(write(mute, setup, 12), 12);
+    ASSERT_EQ(write(mute, kSetupLsb, 12), 12);
     // Ten thousand requests for pictures, whose 400 MB of replies it never reads.
     Xcb greedy = xcb_open(server->name());
     ASSERT_TRUE(greedy);
@@ -191,10 +172,11 @@ TEST_F(Through, HostileClientsLeaveOthersServedAndMemoryBounded) {
     for (int i = 0; i < 2000; ++i) {
         int s = unix_connect(server->number());
         ASSERT_GE(s, 0) << "connection " << i;
-        if (i % 2) (void)!write(s, setup, 7);
+        if (i % 2) (void)!write(s, kSetupLsb, 7);
         close(s);
     }
-    // Meanwhile a normal client is served.
+    // Everybody else carries on: a normal client is served.
+    EXPECT_TRUE(round_trip_within(bystander.get(), std::chrono::seconds(10)));
     run_output({"xdpyinfo", "-display", server->name()});
     EXPECT_TRUE(server->process().running());
     const long after = rss_kb();
@@ -204,57 +186,16 @@ TEST_F(Through, HostileClientsLeaveOthersServedAndMemoryBounded) {
     close(mute);
 }
 
-TEST_F(Through, BigRequestsPassThrough) {
-    Xcb c = xcb_open(server->name());
-    ASSERT_TRUE(c);
-    ASSERT_GT(xcb_get_maximum_request_length(c.get()), 65535u);  // xcb enabled BIG-REQUESTS
-    xcb_screen_t *s = first_screen(c.get());
-    uint32_t w = make_window(c.get(), "big", 600, 600);
-    uint32_t gc = xcb_generate_id(c.get());
-    xcb_create_gc(c.get(), gc, w, 0, nullptr);
-    std::vector<uint8_t> pixels(600 * 600 * 4, 0x5a);   // 1.4 MB: needs a 32-bit length
-    xcb_put_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w, gc, 600, 600, 0, 0, 0, s->root_depth,
-                  static_cast<uint32_t>(pixels.size()), pixels.data());
-    Owned<xcb_get_image_reply_t> img(xcb_get_image_reply(
-        c.get(), xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, 600, 600, ~0u), nullptr));
-    ASSERT_TRUE(img);
-    const uint8_t *data = xcb_get_image_data(img.get());
-    EXPECT_EQ(data[0], 0x5a);
-    EXPECT_EQ(data[600 * 600 * 4 - 4], 0x5a);
-}
-
-TEST_F(Through, XtermAndAMotifProgramRunThroughTheServer) {
-    std::string marker = scratch.file("xterm-ran");
-    run_output({"xterm", "-display", server->name(), "-e", "sh", "-c", "echo ok > " + marker});
-    EXPECT_EQ(read_file(marker), "ok\n");
-    run_output({build_path("tests/integration/server/motif_probe"), "-display", server->name()});
-}
-
-TEST(ThroughUpstreamLoss, ServerEndsWithUpstreamAndLeavesNothingBehind) {
-    auto upstream = XvfbServer::start();
-    ASSERT_TRUE(upstream);
-    auto server = ShareServer::start(upstream->name());
-    ASSERT_TRUE(server);
-    Xcb c = xcb_open(server->name());
-    ASSERT_TRUE(c);
-    upstream->process().stop();
-    // The client's connection ends with upstream's, and so does the server, as an X server would.
-    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
-    EXPECT_FALSE(r);
-    auto status = server->process().wait_for_exit(std::chrono::seconds(2));
-    ASSERT_TRUE(status) << "the server outlived its upstream";
-    EXPECT_EQ(exit_code(*status), 3);
-    const std::string n = std::to_string(server->number());
-    EXPECT_NE(access(("/tmp/.X" + n + "-lock").c_str(), F_OK), 0);
-    EXPECT_NE(access(("/tmp/.X11-unix/X" + n).c_str(), F_OK), 0);
-}
-
 // Clients of ":N" try the abstract socket name first. A process that holds it, whatever its
-// lock file says, would get our clients, so the number counts as taken and nothing of ours
-// is left behind.
-TEST(DisplayClaim, AHeldAbstractNameMeansTheNumberIsTaken) {
+// lock file says, would get our clients, so the number counts as taken. A server that ends,
+// refused its number or with its upstream, leaves nothing of its own behind.
+TEST(DisplayLifecycle, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNothingBehind) {
     auto upstream = XvfbServer::start();
     ASSERT_TRUE(upstream);
+    auto nothing_left = [](int n) {
+        return access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0 &&
+               access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0;
+    };
     const int n = find_free_display(upstream->number() + 1);
     ASSERT_GT(n, 0);
     const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
@@ -267,15 +208,23 @@ TEST(DisplayClaim, AHeldAbstractNameMeansTheNumberIsTaken) {
     ScratchDir scratch;
     ChildProcess::Options options;
     options.stderr_path = scratch.file("stderr");
-    auto server = ChildProcess::start({build_path("server/telvane-server"), ":" + std::to_string(n), "--upstream",
-                                       upstream->name(), "-ac"}, options);
-    ASSERT_TRUE(server);
-    auto status = server.wait_for_exit(std::chrono::seconds(20));
+    EXPECT_EQ(run_program({build_path("server/telvane-server"), ":" + std::to_string(n), "--upstream", upstream->name(),
+                           "-ac"}, options, std::chrono::seconds(20)), 1);
     close(holder);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(exit_code(*status), 1);
     EXPECT_NE(read_file(scratch.file("stderr")).find("display :" + std::to_string(n) + " is in use"), std::string::npos)
         << read_file(scratch.file("stderr"));
-    EXPECT_NE(access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK), 0) << "the lock stays behind";
-    EXPECT_NE(access(name.c_str(), F_OK), 0) << "the socket stays behind";
+    EXPECT_TRUE(nothing_left(n));
+
+    auto server = ShareServer::start(upstream->name());
+    ASSERT_TRUE(server);
+    Xcb c = xcb_open(server->name());
+    ASSERT_TRUE(c);
+    upstream->process().stop();
+    // The client's connection ends with upstream's, and so does the server, as an X server would.
+    Owned<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr));
+    EXPECT_FALSE(r);
+    auto status = server->process().wait_for_exit(std::chrono::seconds(2));
+    ASSERT_TRUE(status) << "the server outlived its upstream";
+    EXPECT_EQ(exit_code(*status), 3);
+    EXPECT_TRUE(nothing_left(server->number()));
 }

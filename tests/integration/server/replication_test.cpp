@@ -1,6 +1,7 @@
 // Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
 // while covered, in bursts and in child windows), size and map state, drawing under a server grab,
-// titles and marks, converted and refused visuals, receivers that die or stop, and a share passed
+// titles and marks, converted and refused visuals, receivers that die or stop, a classroom of
+// receivers sharing one encoding while one of them is stopped, and a share passed
 // on through a second telvane-server.
 #include "mirror_probe.h"
 #include "window_manager.h"
@@ -98,10 +99,10 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
     // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
-    // Its own mirror is moved out of the way, as the server may stack it over the parent's.
+    // Raised over the child's own mirror, the parent's stays there: the two have no order on the sender.
     MirrorWatch child_mirror(r.c.get(), share(r, child, false));
-    const uint32_t away[] = {900, 700};
-    xcb_configure_window(r.c.get(), child_mirror.id(), XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, away);
+    const uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
     fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
@@ -401,6 +402,46 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     ASSERT_TRUE(ended) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*ended), 3);
     EXPECT_EQ(count_of(read_file(scratch.file("server.log")), "upstream display " + upstream->name() + " is gone"), 1u);
+}
+
+TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenCatchesUp) {
+    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own.
+    std::vector<Receiver *> rx;
+    for (int i = 0; i < 7; ++i) rx.push_back(&add_receiver());
+    XvfbServer::Options shallow;
+    shallow.screen = "640x480x16";
+    rx.push_back(&add_receiver(shallow));
+    uint32_t w = solid_window(c.get(), "lesson", 400, 300, 0x204060);
+    Canvas canvas(400, 300, 0x204060);
+    std::vector<std::unique_ptr<MirrorWatch>> mirrors;
+    for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
+    expect_event(11);   // the 16-bit receiver's pixels are converted
+    const auto in_16_bits = [](std::vector<uint32_t> px) {
+        const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
+        for (uint32_t &p : px)
+            p = channel(p >> 16, 31) << 11 | channel((p >> 8) & 0xff, 63) << 5 | channel(p & 0xff, 31);
+        return px;
+    };
+    const auto all_show = [&](size_t skip) {
+        for (size_t i = 0; i < mirrors.size(); ++i)
+            if (i != skip && !mirrors[i]->shows(i == 7 ? in_16_bits(canvas.px) : canvas.px, 400, 300)) return false;
+        return true;
+    };
+    ASSERT_TRUE(all_show(~size_t{0}));
+
+    // Far more than the stopped receiver's socket takes; the others show every frame meanwhile.
+    pid_t stopped = rx[3]->xvfb->process().pid();
+    ASSERT_EQ(kill(stopped, SIGSTOP), 0);
+    Resume resume{stopped};
+    for (uint32_t frame = 0; frame < 40; ++frame) {
+        canvas.noise(c.get(), w, 0, 0, 400, 300, 100 + frame);
+        if (frame % 4 == 1) canvas.scroll(c.get(), w, 0, 10, 400, 290, 0, -7);
+        ASSERT_TRUE(all_show(3)) << "frame " << frame;
+    }
+    kill(stopped, SIGCONT);
+    EXPECT_TRUE(mirrors[3]->shows(canvas.px, 400, 300)) << "the stopped receiver caught up";
+    canvas.scroll(c.get(), w, 0, 0, 400, 280, 0, 20);
+    EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 }
 
 namespace {

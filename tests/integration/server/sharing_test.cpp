@@ -4,22 +4,16 @@
 #include "mirror_probe.h"
 #include "process.h"
 #include "share_server.h"
+#include "sockets.h"
 #include "xvfb.h"
 
 #include <gtest/gtest.h>
 #include <map>
-#include <netinet/in.h>
 #include <poll.h>
 #include <set>
-#include <sstream>
-#include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
-#include <arpa/inet.h>
 #include <atomic>
-#include <cstring>
 #include <thread>
-#include <sys/un.h>
 
 using namespace telvane::testing;
 using telvane::wire::ShareEvent;
@@ -87,7 +81,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Sharing, WindowAppearsOnTheReceiverAndGoesAgain) {
+TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgain) {
     uint32_t w = make_window(c.get(), "Shared probe", 321, 123);
     const uint32_t host = rx->host;
     send_share(c.get(), codes.major, kShareWindow, host, w, 0);
@@ -118,71 +112,60 @@ TEST_F(Sharing, WindowAppearsOnTheReceiverAndGoesAgain) {
     EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("probe\0TelvaneProbe\0", 19)));
     EXPECT_TRUE(mirror.sized(321, 123));
 
-    // The same window again to the same receiver.
+    // The same window again to the same receiver; another window with a tag of its own.
     send_share(c.get(), codes.major, kShareWindow, host, w, 0);
     EXPECT_EQ(expect_event(100).window, w);
+    const uint32_t w2 = make_window(c.get(), "two");
+    send_share(c.get(), codes.major, kShareWindow, host, w2, 0);
+    EXPECT_NE(expect_event(3).tag, shared.tag);
+    ASSERT_NE(wait_new_mirror(rx->c.get(), rx->marker, {mirror_id}), 0u);
 
-    send_share(c.get(), codes.major, kUnshare, host, w, shared.tag);
-    ShareEvent gone = expect_event(4);
-    EXPECT_EQ(gone.window, w);
-    EXPECT_EQ(gone.tag, shared.tag);
-    EXPECT_EQ(expect_event(2).host, host);
-    EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
-}
-
-TEST_F(Sharing, ASharesSettingsAndEventsBelongToTheClientThatMadeIt) {
-    const uint32_t w = make_window(c.get(), "Owned probe");
-    share(*rx, w);
+    // Another client may not change the shares: each of these gets BadAccess.
     Xcb other = xcb_open(server->name());
     ASSERT_TRUE(other);
-    // Another client may not change it: each of these gets BadAccess.
     struct Attempt {
         const char *what;
         uint8_t minor;
         uint32_t a1, a2, a3;
     } attempts[] = {
-        {"AllowInput", kAllowInput, rx->host, 0, 0},
-        {"DisallowInput", kDisallowInput, rx->host, 0, 0},
-        {"UnshareWindow of all", kUnshare, rx->host, 0, 0},
-        {"UnshareWindow of the window", kUnshare, rx->host, w, 0},
+        {"AllowInput", kAllowInput, host, 0, 0},
+        {"DisallowInput", kDisallowInput, host, 0, 0},
+        {"UnshareWindow of all", kUnshare, host, 0, 0},
+        {"UnshareWindow of the window", kUnshare, host, w, 0},
         {"SetInputState", 4, 1, w, 0},
     };
     for (const auto &a : attempts)
         EXPECT_EQ(share_error(other.get(), send_share(other.get(), codes.major, a.minor, a.a1, a.a2, a.a3)), 10) << a.what;
     sync(rx->c.get());
-    EXPECT_EQ(windows_with(rx->c.get(), rx->marker).size(), 1u) << "the share must stay";
+    EXPECT_EQ(windows_with(rx->c.get(), rx->marker).size(), 2u) << "the shares must stay";
 
-    // Its owner may, and only the owner hears of it.
+    // Its owner may, and input settings of a connected receiver are confirmed by events.
     EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 4, 1, w, 0)), 0);
-    send_share(c.get(), codes.major, kAllowInput, rx->host);
-    expect_event(7);
-    send_share(c.get(), codes.major, kUnshare, rx->host, 0, 0);
-    expect_event(4);
-    expect_event(2);
-    sync(other.get());
-    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(other.get())})
-        EXPECT_NE(ev->response_type & 0x7f, codes.first_event) << "another client's share events reached this one";
-}
-
-TEST_F(Sharing, UnshareWithWindowZeroRemovesEverythingSharedToTheReceiver) {
-    const uint32_t host = rx->host;
-    uint32_t w1 = make_window(c.get(), "one"), w2 = make_window(c.get(), "two");
-    send_share(c.get(), codes.major, kShareWindow, host, w1, 0);
-    expect_event(0);
-    uint32_t t1 = expect_event(3).tag;
-    send_share(c.get(), codes.major, kShareWindow, host, w2, 0);
-    uint32_t t2 = expect_event(3).tag;
-    EXPECT_NE(t1, t2);
-    // Input settings of a connected receiver are confirmed by events.
     send_share(c.get(), codes.major, kAllowInput, host);
     EXPECT_EQ(expect_event(7).host, host);
     send_share(c.get(), codes.major, kDisallowInput, host);
     EXPECT_EQ(expect_event(8).host, host);
 
+    // Window zero removes everything shared to the receiver.
     send_share(c.get(), codes.major, kUnshare, host, 0, 0);
     std::set<uint32_t> removed{expect_event(4).window, expect_event(4).window};
-    EXPECT_EQ(removed, (std::set<uint32_t>{w1, w2}));
+    EXPECT_EQ(removed, (std::set<uint32_t>{w, w2}));
     expect_event(2);
+    // A window unshared by its tag goes, and with the last one the connection.
+    send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+    expect_event(0);
+    const uint32_t tag = expect_event(3).tag;
+    ASSERT_NE(wait_new_mirror(rx->c.get(), rx->marker), 0u);
+    send_share(c.get(), codes.major, kUnshare, host, w, tag);
+    ShareEvent gone = expect_event(4);
+    EXPECT_EQ(gone.window, w);
+    EXPECT_EQ(gone.tag, tag);
+    EXPECT_EQ(expect_event(2).host, host);
+    EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
+    // Only the owner heard of any of it.
+    sync(other.get());
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(other.get())})
+        EXPECT_NE(ev->response_type & 0x7f, codes.first_event) << "another client's share events reached this one";
 }
 
 TEST_F(Sharing, ApplicationSharesEveryTopLevelOfTheCreatingClientAndDialogsThatComeLater) {
@@ -314,10 +297,7 @@ protected:
     void run(const std::vector<std::string> &argv) {
         ChildProcess::Options o;
         o.stdout_path = o.stderr_path = "/dev/null";
-        auto p = ChildProcess::start(argv, o);
-        ASSERT_TRUE(p);
-        auto st = p.wait_for_exit(std::chrono::seconds(20));
-        ASSERT_TRUE(st && exit_code(*st) == 0);
+        ASSERT_EQ(run_program(argv, o), 0) << argv.front();
     }
     std::optional<XvfbServer> closed, guarded;
 };
@@ -343,22 +323,42 @@ TEST_F(SharingRefused, EachReasonForFailingToReachAReceiverHasItsDetail) {
     }
 }
 
-TEST_F(Sharing, AClientThatGrabsWhileItsShareIsUnderWayIsNotHeldUpAndASilentReceiverFails) {
+TEST_F(Sharing, RepliesHeldForAShareUnderWayHoldUpNoGrabTakeBoundedMemoryAndASilentReceiverFails) {
     // A receiver that takes the connection and never speaks: the share stays under way until
-    // the time limit for reaching it.
+    // the time limit for reaching it. Meanwhile upstream's answers to the client's later
+    // requests are kept back.
     SilentReceiver silent(4);
     ASSERT_TRUE(silent.listening());
-    uint32_t w = make_window(c.get(), "grabbed while sharing");
+    const long before = resident_kb(server->process().pid());
+    uint32_t w = make_window(c.get(), "held while sharing");
     send_share(c.get(), codes.major, kShareWindow, host_atom(silent.name()), w, 0);
     // As Motif does when it sets up a drop site: grab, ask, let go.
     xcb_grab_server(c.get());
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)))
         << "replies held for the share must not keep a grabbing client from its ungrab";
     xcb_ungrab_server(c.get());
+    // A client that asks for much meanwhile must not make the server keep it all: 100 pictures
+    // of the whole screen, 3 MB each.
+    xcb_screen_t *screen = first_screen(c.get());
+    std::vector<xcb_get_image_cookie_t> asked;
+    for (int i = 0; i < 100; ++i)
+        asked.push_back(xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0, screen->width_in_pixels,
+                                      screen->height_in_pixels, ~0u));
     xcb_flush(c.get());
-    ShareEvent failed = expect_event(1);
-    EXPECT_EQ(failed.window, w) << "the share still ends as it would have";
-    EXPECT_EQ(failed.detail, 3u) << "a receiver that never answers counts as no X server there";
+    // Until the share fails, the server's memory is watched.
+    long peak = before;
+    const std::optional<ShareEvent> failed = next_event_watching_memory(peak);
+    ASSERT_TRUE(failed) << "the share never ended";
+    EXPECT_EQ(failed->status, 1);
+    EXPECT_EQ(failed->window, w) << "the share still ends as it would have";
+    EXPECT_EQ(failed->detail, 3u) << "a receiver that never answers counts as no X server there";
+    EXPECT_LT(peak - before, 64L * 1024) << "the server kept " << (peak - before) / 1024 << " MB for one client";
+    // Every reply comes, whole, once the share is settled.
+    for (auto cookie : asked) {
+        Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(c.get(), cookie, nullptr));
+        ASSERT_TRUE(r);
+        EXPECT_EQ(xcb_get_image_data_length(r.get()), int{screen->width_in_pixels} * screen->height_in_pixels * 4);
+    }
 
     // A share asked for under the grabbing client's own grab is carried out once it lets go.
     xcb_grab_server(c.get());
@@ -375,14 +375,7 @@ TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
     // start; the rest of the shares fail with OutOfMemory instead of taking the server down.
     SilentReceiver silent(64);
     ASSERT_TRUE(silent.listening());
-    const pid_t pid = server->process().pid();
-    long vm_kb = 0;
-    std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmSize:", 0) == 0) vm_kb = std::stol(line.substr(7));
-    ASSERT_GT(vm_kb, 0);
-    const rlimit limit{static_cast<rlim_t>(vm_kb + 40 * 1024) * 1024, RLIM_INFINITY};
-    ASSERT_EQ(prlimit(pid, RLIMIT_AS, &limit, nullptr), 0);
+    ASSERT_TRUE(limit_address_space(server->process().pid(), 40 * 1024));
 
     // One client per share: a client's shares are taken one after the other, so only several
     // clients have many receivers being reached at once.
@@ -409,39 +402,8 @@ TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
     EXPECT_GT(outcomes[101], 0) << "the limit should have cost some shares their thread";
     EXPECT_EQ(outcomes[101] + outcomes[1], kShares);
     EXPECT_TRUE(server->process().running());
-    const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
-    prlimit(pid, RLIMIT_AS, &none, nullptr);
+    limit_address_space(server->process().pid(), -1);
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)));
-}
-
-TEST_F(Sharing, RepliesHeldForAShareUnderWayTakeBoundedMemory) {
-    // While a share waits for its receiver, upstream's answers to the client's later requests are
-    // kept back. A client that asks for much meanwhile must not make the server keep it all.
-    SilentReceiver silent(4);
-    ASSERT_TRUE(silent.listening());
-    const long before = resident_kb(server->process().pid());
-    const uint32_t w = make_window(c.get(), "held");
-    send_share(c.get(), codes.major, kShareWindow, host_atom(silent.name()), w, 0);
-    // 100 pictures of the whole screen, 3 MB each.
-    xcb_screen_t *screen = first_screen(c.get());
-    std::vector<xcb_get_image_cookie_t> asked;
-    for (int i = 0; i < 100; ++i)
-        asked.push_back(xcb_get_image(c.get(), XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, 0, 0, screen->width_in_pixels,
-                                      screen->height_in_pixels, ~0u));
-    xcb_flush(c.get());
-    // Until the share fails (the receiver never answers), the server's memory is watched.
-    long peak = before;
-    const std::optional<ShareEvent> failed = next_event_watching_memory(peak);
-    ASSERT_TRUE(failed) << "the share never ended";
-    EXPECT_EQ(failed->status, 1);
-    EXPECT_LT(peak - before, 64L * 1024) << "the server kept " << (peak - before) / 1024 << " MB for one client";
-    // Every reply comes, whole, once the share is settled.
-    for (auto cookie : asked) {
-        Owned<xcb_get_image_reply_t> r(xcb_get_image_reply(c.get(), cookie, nullptr));
-        ASSERT_TRUE(r);
-        EXPECT_EQ(xcb_get_image_data_length(r.get()), int{screen->width_in_pixels} * screen->height_in_pixels * 4);
-    }
-    EXPECT_TRUE(server->process().running());
 }
 
 namespace {
@@ -500,24 +462,15 @@ private:
 
 // The set-up an X server sent when asked through a raw socket: its whole reply.
 std::vector<uint8_t> real_setup(int display) {
-    int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    const std::string path = "/tmp/.X11-unix/X" + std::to_string(display);
-    std::memcpy(a.sun_path, path.c_str(), path.size() + 1);
+    int s = unix_connect(display);
     std::vector<uint8_t> reply;
-    const uint8_t request[12] = {'l', 0, 11, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    if (connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 && write(s, request, 12) == 12) {
-        uint8_t buf[65536];
-        size_t want = 8;
-        while (reply.size() < want) {
-            ssize_t n = read(s, buf, sizeof buf);
-            if (n <= 0) break;
-            reply.insert(reply.end(), buf, buf + n);
-            if (reply.size() >= 8) want = 8 + 4 * size_t(reply[6] | reply[7] << 8);
-        }
+    uint8_t buf[65536];
+    ssize_t n = s >= 0 ? write(s, kSetupLsb, 12) : -1;
+    for (size_t want = 8; n > 0 && reply.size() < want;) {
+        if ((n = read(s, buf, sizeof buf)) > 0) reply.insert(reply.end(), buf, buf + n);
+        if (reply.size() >= 8) want = 8 + 4 * size_t(reply[6] | reply[7] << 8);
     }
-    close(s);
+    if (s >= 0) close(s);
     return reply;
 }
 

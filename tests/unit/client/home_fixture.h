@@ -4,11 +4,14 @@
 #include "core/log.h"
 #include "core/preferences.h"
 #include "process.h"
+#include "text_checks.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <string>
+
+using telvane::testing::contains;
 
 class ScratchHome : public ::testing::Test {
 protected:

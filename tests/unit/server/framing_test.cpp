@@ -105,7 +105,7 @@ ConnectionProtocol::Config config() {
 
 // A protocol whose set-up exchange is done.
 struct Connected {
-    explicit Connected(ByteOrder o) : order(o), proto(config(), &rec) {
+    explicit Connected(ByteOrder o, const ConnectionProtocol::Config &cfg = config()) : order(o), proto(cfg, &rec) {
         auto s = setup(o);
         EXPECT_EQ(proto.from_client(s.data(), s.size()), ConnectionProtocol::Status::Open);
         auto r = setup_reply(o);
@@ -367,27 +367,20 @@ TEST_P(Framing, RefusedRequestsGetTheirErrorHereAndUpstreamNeverSeesThem) {
         auto cfg = config();
         cfg.refused = {{kShm, 7, 7, kBadAlloc}, {kShm, 1, 1, kBadAccess}, {kDri3, 0, 255, kBadMatch},
                        {kDri3, 8, 8, kBadAlloc}, {109, 0, 255, kBadAccess}, {111, 0, 255, kBadAccess}};
-        ConnectionProtocol p(cfg, nullptr);
-        auto s = setup(o);
-        p.from_client(s.data(), s.size());
-        auto r = setup_reply(o);
-        p.from_upstream(r.data(), r.size());
-        take(p.upstream_out());
-        take(p.client_out());
+        Connected c(o, cfg);
         Bytes req = request(k.major, 3, o);
         req[1] = k.minor;
         Bytes in = cat({request(1, 2, o), req, request(43, 1, o)});
-        ASSERT_EQ(p.from_client(in.data(), in.size()), ConnectionProtocol::Status::Open);
-        Bytes up = take(p.upstream_out());
+        ASSERT_EQ(c.client(in), ConnectionProtocol::Status::Open);
+        Bytes up = take(c.proto.upstream_out());
         if (!k.error) {
             EXPECT_EQ(up, in);
             continue;
         }
         // Upstream gets a 4-byte stand-in in its place, and answers it like any request.
         EXPECT_EQ(up, cat({request(1, 2, o), request(kOpGetInputFocus, 1, o, 0), request(43, 1, o)}));
-        Bytes answers = cat({reply(2, o), reply(3, o)});
-        ASSERT_EQ(p.from_upstream(answers.data(), answers.size()), ConnectionProtocol::Status::Open);
-        Bytes out = take(p.client_out());
+        ASSERT_EQ(c.upstream(cat({reply(2, o), reply(3, o)})), ConnectionProtocol::Status::Open);
+        Bytes out = take(c.proto.client_out());
         ASSERT_EQ(out.size(), 64u);
         EXPECT_EQ(out[0], 0);
         EXPECT_EQ(out[1], k.error);

@@ -24,11 +24,12 @@ TEST(MirrorLayout, MirrorsAreMovedInWholeKeepingTheirShareLayout) {
         EXPECT_EQ(place_mirror(r.sender, r.shift, 640, 480, r.decoration), r.want) << r.what;
 }
 
-TEST(MirrorLayout, StackingFollowsTheRootChildrenThroughFrames) {
-    // 10 and 20 are frames holding the shared 11 and 21; 30 is shared unframed, 40 is not shared.
-    const std::map<uint32_t, uint32_t> tops{{11, 10}, {21, 20}, {30, 30}};
-    EXPECT_EQ(stacking_order({20, 40, 30, 10}, tops), (std::vector<uint32_t>{21, 30, 11}));
-    EXPECT_EQ(stacking_order({10, 20}, tops), (std::vector<uint32_t>{11, 21})) << "an unmapped one's frame is gone";
+TEST(MirrorLayout, StackingFollowsTheRootChildrenThroughFramesLeavingOneTopLevelsWindowsUnordered) {
+    // 10 and 20 are frames holding the shared 11 and 21; 30 is shared unframed, 40 is not shared;
+    // 12 is a child of 11, shared alone as well.
+    const std::map<uint32_t, uint32_t> tops{{11, 10}, {21, 20}, {30, 30}, {12, 10}};
+    EXPECT_EQ(stacking_order({20, 40, 30, 10}, tops), (StackGroups{{21}, {30}, {11, 12}}));
+    EXPECT_EQ(stacking_order({10, 20}, tops), (StackGroups{{11, 12}, {21}})) << "an unmapped one's frame is gone";
 }
 
 TEST(MirrorLayout, MenusOverTheWindowAndItsDialogsGoWithIt) {

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace telvane::server;
 using telvane::wire::ConnectFailure;
@@ -40,20 +41,15 @@ TEST(CheckAccess, NeedsOurUidAndOneOfOurAddresses) {
 }
 
 TEST(DisplayText, CanonicalAndShortForms) {
-    auto d = parse_display_text("192.168.1.7:3.1");
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->host, "192.168.1.7");
-    EXPECT_EQ(d->display, 3);
-    EXPECT_EQ(d->screen, 1);
-    d = parse_display_text(":12");
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->host, "");
-    EXPECT_EQ(d->display, 12);
-    EXPECT_EQ(d->screen, 0);
-    d = parse_display_text("unix:4");
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->host, "");
-    EXPECT_TRUE(parse_display_text("h:59535"));
+    const struct {
+        const char *text, *host;
+        int display, screen;
+    } good[] = {{"192.168.1.7:3.1", "192.168.1.7", 3, 1}, {":12", "", 12, 0}, {"unix:4", "", 4, 0}, {"h:59535", "h", 59535, 0}};
+    for (const auto &g : good) {
+        auto d = parse_display_text(g.text);
+        ASSERT_TRUE(d) << g.text;
+        EXPECT_EQ(std::tuple(d->host, d->display, d->screen), std::tuple(std::string(g.host), g.display, g.screen)) << g.text;
+    }
     for (const char *bad : {"hostonly", "h:", "h:x", "h:1.", "h:-1", "h:1.2.3", "h:59536", "h:65535"})
         EXPECT_FALSE(parse_display_text(bad)) << bad;
 }

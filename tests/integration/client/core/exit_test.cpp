@@ -1,6 +1,5 @@
 // Leaving Telvane by every road: the Exit questions, the window manager's close, the signals a
 // desktop sends, and a receiver whose answers never come. Nothing may stay shared behind it.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/exit.h"
@@ -42,8 +41,8 @@ TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
         }
         EXPECT_EQ(exit_status(), 0) << log();
         std::string text = log();
-        EXPECT_NE(text.find("Exiting Telvane ..... Done"), std::string::npos) << text;
-        EXPECT_EQ(text.find("REQUEST unshare"), std::string::npos) << text;
+        EXPECT_TRUE(contains(text, "Exiting Telvane ..... Done"));
+        EXPECT_FALSE(contains(text, "REQUEST unshare"));
         EXPECT_EQ(read_file(scratch.file("stderr")), "");
         remove(scratch.file(".Telvane/.logfile").c_str());
     }
@@ -65,7 +64,7 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     answer(1);
     ASSERT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(300))) << "No must keep the program running";
     EXPECT_EQ(mirrors(), 1);
-    EXPECT_EQ(log().find("REQUEST unshare"), std::string::npos);
+    EXPECT_FALSE(contains(log(), "REQUEST unshare"));
 
     // The window manager's close asks the same question; while it is up, the session ends:
     // everything is unshared without waiting for an answer, and the exit is clean.
@@ -76,7 +75,7 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     EXPECT_TRUE(mirrors_become(0));
     EXPECT_TRUE(before(log(), "REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"))
         << log();
-    EXPECT_EQ(log().find("AGAIN"), std::string::npos) << "the server answered the first request";
+    EXPECT_FALSE(contains(log(), "AGAIN")) << "the server answered the first request";
 }
 
 TEST_F(ExitRun, YesToBothQuestionsUnsharesAndExits) {
@@ -124,29 +123,9 @@ TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
     EXPECT_TRUE(pump_until([&] { return mirror_windows(receiver_display->name()).empty(); }));
 }
 
-namespace {
-
-// The receiver's whole screen, pixel by pixel.
-std::vector<char> screen_of(const std::string &display_name) {
-    std::vector<char> out;
-    Display *dpy = XOpenDisplay(display_name.c_str());
-    if (!dpy) return out;
-    XImage *image = XGetImage(dpy, DefaultRootWindow(dpy), 0, 0, DisplayWidth(dpy, 0), DisplayHeight(dpy, 0), AllPlanes,
-                              ZPixmap);
-    if (image) {
-        out.assign(image->data, image->data + image->bytes_per_line * image->height);
-        XDestroyImage(image);
-    }
-    XCloseDisplay(dpy);
-    return out;
-}
-
-}  // namespace
-
 TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     report.rename_net("Report — Q4");
-    const std::vector<char> before = screen_of(receiver->name());
     start();
     if (HasFatalFailure()) return;
     share("Report");
@@ -156,11 +135,9 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
         << "the title was never marked";
     kill(telvane.pid(), SIGKILL);
     ASSERT_NE(exit_status(), 0);
-    const auto killed = std::chrono::steady_clock::now();
+    // The server takes the mirrors away as for any client that goes (its own tests look at the
+    // receiver's screen); here the titles must come back as they were.
     EXPECT_TRUE(eventually([&] { return mirrors() == 0; }, std::chrono::seconds(1))) << "a mirror outlived its sharer";
-    EXPECT_LT(std::chrono::steady_clock::now() - killed, std::chrono::seconds(1));
-    EXPECT_TRUE(eventually([&] { return screen_of(receiver->name()) == before; }, std::chrono::seconds(1)))
-        << "the receiver's screen kept a trace of the mirror";
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; })) << window_title(dpy, report.id());
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }));
 }

@@ -1,5 +1,4 @@
 // The main loop and the extension client in process, against a real Xvfb.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
@@ -28,11 +27,6 @@ int count_errors(Display *, XErrorEvent *) {
     return 0;
 }
 
-int client_messages_seen = 0;
-void count_client_messages(Widget, XtPointer, XEvent *event, Boolean *) {
-    if (event->type == ClientMessage) ++client_messages_seen;
-}
-
 // Sends an empty client message to the main window, as a button does to end a modal wait.
 void wake_main_window() {
     XClientMessageEvent wake{};
@@ -52,7 +46,6 @@ protected:
         ASSERT_TRUE(open_toolkit(xvfb_->name()));
         XSync(display, False);
         errors_seen = 0;
-        client_messages_seen = 0;
         XSetErrorHandler(count_errors);
         int major, error;
         ASSERT_TRUE(XQueryExtension(display, "XFIXES", &major, &kFakeShareEvent, &error));
@@ -115,26 +108,6 @@ TEST_F(InProcess, SentShareEventsDecodeWithTheSendEventBitAndOneDispatchTakesThe
     main_loop_dispatch(&event);
     XEvent rest;
     EXPECT_FALSE(XCheckTypedEvent(display, kFakeShareEvent, &rest)) << "the rest of the burst is left queued";
-}
-
-TEST_F(InProcess, ExternalRequestsAreDroppedWhileDisabled) {
-    tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
-    XtAddEventHandler(TopLevel, 0, True, count_client_messages, nullptr);
-    XClientMessageEvent m{};
-    m.type = ClientMessage;
-    m.display = display;
-    m.window = XtWindow(TopLevel);
-    m.message_type = tl_external_req_atom;
-    m.format = 32;
-    enableCommandLine = 0;
-    XEvent event;
-    memcpy(&event, &m, sizeof m);
-    main_loop_dispatch(&event);
-    EXPECT_EQ(client_messages_seen, 0);
-    // Any other client message goes on to the toolkit.
-    event.xclient.message_type = XInternAtom(display, "SOMETHING_ELSE", False);
-    main_loop_dispatch(&event);
-    EXPECT_EQ(client_messages_seen, 1);
 }
 
 TEST_F(InProcess, DontReportWordsBecomeReceiversAtomsWhateverTheirBlanks) {

@@ -1,9 +1,9 @@
 // Telvane's start-up against a real Xvfb: refusals, start-up log lines, bad resources and files.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "dialog_driver.h"
 #include "process.h"
+#include "text_checks.h"
 #include "xvfb.h"
 
 #include <sys/stat.h>
@@ -111,7 +111,7 @@ TEST_F(TelvaneRun, ResourceListsAreLoggedAndBadHostWordsSkipped) {
                    "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
                    "Telvane.preventWindowTitleChange: yes"}),
               1);
-    EXPECT_NE(err().find("Telvane: Problem parsing 'dontREport' strings\n"), std::string::npos) << err();
+    EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
     EXPECT_TRUE(in_order(log(), {
         ".Xdefaults dontShare.name: xterm  xclock",
         ".Xdefaults shareAlone.class: XCalc",
@@ -127,7 +127,7 @@ TEST_F(TelvaneRun, UnknownOptionEndsTheProgram) {
     EXPECT_EQ(err(), "Local client Telvane does not support the -frobnicate option.\n");
     // The terminal's own arguments are not options of the program.
     EXPECT_EQ(run({"-obVerbose", "-peer", "channel"}), 1);
-    EXPECT_EQ(err().find("does not support the"), std::string::npos) << err();
+    EXPECT_FALSE(contains(err(), "does not support the"));
 }
 
 TEST_F(TelvaneRun, BareServerHasNoSharingAndBadFilesAndHomesDoNotStopStartUp) {
@@ -135,14 +135,12 @@ TEST_F(TelvaneRun, BareServerHasNoSharingAndBadFilesAndHomesDoNotStopStartUp) {
     // says, on standard error and in a dialog, that the bare server cannot share.
     write_file(home_.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
     EXPECT_EQ(run({}), 1);
-    EXPECT_NE(err().find("X-Server '" + machine_name() + xvfb_->name() + "' does not support sharing\n"),
-              std::string::npos)
-        << err();
+    EXPECT_TRUE(contains(err(), "X-Server '" + machine_name() + xvfb_->name() + "' does not support sharing\n"));
     EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
     // A home where nothing can be written, at diagnostic level given by a resource-free file.
     EXPECT_EQ(run({}, "/dev/null"), 1);
-    EXPECT_NE(err().find("does not support sharing"), std::string::npos);
+    EXPECT_TRUE(contains(err(), "does not support sharing"));
     // A home that does not exist at all.
     EXPECT_EQ(run({}, home_.file("missing/home")), 1);
-    EXPECT_NE(err().find("does not support sharing"), std::string::npos);
+    EXPECT_TRUE(contains(err(), "does not support sharing"));
 }

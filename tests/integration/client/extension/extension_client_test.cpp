@@ -1,11 +1,11 @@
 // The extension client's requests as telvane-server receives them, and its two replies.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/startup.h"
 #include "extension/share_extension.h"
 #include "process.h"
 #include "share_server.h"
+#include "text_checks.h"
 #include "xvfb.h"
 
 #include <X11/Xlib.h>
@@ -45,7 +45,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
+TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStep) {
     // The server refuses SetInputState for a window this client does not share (BadAccess);
     // only the layout counts here.
     XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
@@ -62,7 +62,7 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
     tlDHAclient(dpy_);
     XSync(dpy_, False);
     XSetErrorHandler(before);
-    std::string text = trace();
+    const std::string text = trace();
     for (const std::string &want : {
              line(1, "ShareWindow", 0x45, 0x123, 0),
              line(0, "ShareApplication", 0x46, 0x124, 0),
@@ -75,26 +75,21 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayout) {
              line(11, "SendFocusNotify", 0, 0, 0),
              line(32, "DHAclient", 0, 0, 0),
          }) {
-        EXPECT_NE(text.find(want), std::string::npos) << want << "\n" << text;
+        EXPECT_TRUE(contains(text, want));
     }
-}
 
-TEST_F(ExtensionClient, VersionAndAccessReplies) {
+    // The two replies.
     char *version = tlGetVersion(dpy_);
     ASSERT_NE(version, nullptr);
     EXPECT_STREQ(version, "Telvane Server 2.4");
     XFree(version);
     // Same user, same machine: granted.
     EXPECT_EQ(tlCheckAccess(dpy_), 1);
-    std::string text = trace();
     char uid[32];
     snprintf(uid, sizeof uid, "arg2=0x%08x", getuid());
-    EXPECT_NE(text.find(std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid),
-              std::string::npos)
-        << text;
-}
+    EXPECT_TRUE(contains(trace(), std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid));
 
-TEST_F(ExtensionClient, SynchronousModeKeepsSequenceNumbers) {
+    // Synchronous mode keeps the sequence numbers in step.
     XSynchronize(dpy_, True);
     testing::internal::CaptureStderr();
     for (int i = 0; i < 50; ++i) {
@@ -103,8 +98,7 @@ TEST_F(ExtensionClient, SynchronousModeKeepsSequenceNumbers) {
         int revert;
         XGetInputFocus(dpy_, &focus, &revert);
     }
-    char *version = tlGetVersion(dpy_);
-    XFree(version);
+    XFree(tlGetVersion(dpy_));
     EXPECT_EQ(tlCheckAccess(dpy_), 1);
     XSync(dpy_, False);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");

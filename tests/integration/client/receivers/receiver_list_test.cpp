@@ -1,7 +1,6 @@
 // The main window in process behind the real telvane-server with a real receiver display:
 // sharing, Window Status and unsharing by real picks with and without window managers, the
 // refusals, the list operations, the input controls beside the rows, and the busy notice.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -53,8 +52,9 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     select_rows({1});
     OtherClient app(server->name());
     Window editor = app.window(300, 400, 160, 120, "Shared editor"), palette = app.window(600, 400, 100, 90, "Palette");
-    ForeignWindow notes(server->name(), "Notes", 40, 400);
-    for (Window w : {editor, palette, notes.id()})
+    OtherClient tool(server->name());
+    Window notes = tool.window(40, 400, 120, 80, "Notes");
+    for (Window w : {editor, palette, notes})
         ASSERT_TRUE(!GetParam() || pump_until([&] { return is_property_set_str(w, "WM_STATE"); }));
 
     // Share: every client window of the application clicked, and one that comes later.
@@ -65,10 +65,12 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     EXPECT_EQ(title_of(palette), "[alpha] Palette [SHARED]");
     Window dialog = app.window(100, 300, 80, 60, "Find");
     EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, dialog) != 0; })) << log_text();
-    // Share a Single Window.
-    click_when_picking(notes.id());
+    // Share a Single Window: a dialog of its client for it comes along, wherever it is put.
+    click_when_picking(notes);
     share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, notes.id()) != 0; })) << log_text();
+    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, notes) != 0; })) << log_text();
+    tool.window(700, 100, 90, 60, "Replace", 0, notes);
+    EXPECT_TRUE(pump_until([&] { return mirrors().size() == 5; })) << mirrors().size();
 
     // Window Status names the receiver; Unshare takes the window away and gives its title back.
     click_when_picking(editor);
@@ -171,19 +173,7 @@ TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
     EXPECT_EQ(row, 1);
 }
 
-TEST_F(MainWindow, EditPutsTheTypedFormBack) {
-    // A row whose host need not resolve: the edit works on the row's text.
-    std::string line = alias_row("John Smith", "myhost:0.0");
-    add_to_list_unique(ReceiverList, line.c_str(), 0);
-    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
-    select_rows({1});
-    edit_receiver(nullptr, nullptr, nullptr);
-    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
-    EXPECT_TRUE(rows().empty());
-    EXPECT_EQ(hostatom_count, 0);
-}
-
-TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
+TEST_F(MainWindow, TypedNamesBecomeRowsIllegalOnesStayForCorrectionAndEditPutsThemBack) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
     user_preference.dialog_level = 3;
@@ -205,8 +195,20 @@ TEST_F(MainWindow, TypedNamesBecomeRowsAndIllegalOnesStayForCorrection) {
     put_edit_text("127.0.0.1:5 Someone Else");
     add_receiver();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_NE(texts[1].find("because it uses the same display name"), std::string::npos) << texts[1];
+    EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
     EXPECT_EQ(rows().size(), 1u);
+
+    // Edit puts a row's typed form back on the line, from the row's text: its host need not
+    // resolve.
+    std::string line = alias_row("John Smith", "myhost:0.0");
+    add_to_list_unique(ReceiverList, line.c_str(), 0);
+    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
+    select_rows({2});
+    edit_receiver(nullptr, nullptr, nullptr);
+    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
+    ASSERT_EQ(rows().size(), 1u);
+    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ") << "the edited row went, with its record";
+    EXPECT_EQ(hostatom_count, 1);
 }
 
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
@@ -257,7 +259,7 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     click(control_of(host));
     ASSERT_TRUE(pump_until([&] { return trace().find("name=DisallowInput") != std::string::npos; })) << trace();
     EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 0; }));
-    EXPECT_NE(log_text().find("REQUEST disallow input from '" + receiver_name() + "'"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "REQUEST disallow input from '" + receiver_name() + "'"));
 
     click(control_of(host));
     ASSERT_TRUE(pump_until([&] {
@@ -307,20 +309,17 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     when_dialog_up([&] {
         texts.push_back(dialog_text());
         // While the notice is up: the shared window is above the cover, the curtain right below.
-        Window root = 0, parent = 0, *children = nullptr;
-        unsigned int n = 0;
-        XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &n);
-        for (unsigned int i = 0; i < n; ++i) {
-            if (children[i] == shared.id()) shared_at = static_cast<int>(i);
-            if (children[i] == notes.id()) notes_at = static_cast<int>(i);
-            if (children[i] == cover.id()) cover_at = static_cast<int>(i);
+        auto stack = children_of(display);
+        for (int i = 0; i < static_cast<int>(stack.size()); ++i) {
+            if (stack[i] == shared.id()) shared_at = i;
+            if (stack[i] == notes.id()) notes_at = i;
+            if (stack[i] == cover.id()) cover_at = i;
             XWindowAttributes a{};
-            XGetWindowAttributes(display, children[i], &a);
+            XGetWindowAttributes(display, stack[i], &a);
             if (a.override_redirect && a.map_state == IsViewable && a.width == DisplayWidth(display, 0) &&
-                is_property_set_str(children[i], "TL_DONT_SHARE"))
-                curtain_at = static_cast<int>(i);
+                is_property_set_str(stack[i], "TL_DONT_SHARE"))
+                curtain_at = i;
         }
-        if (children) XFree(children);
         click(ok_button);
     });
     EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
@@ -330,7 +329,7 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     EXPECT_LT(cover_at, curtain_at);
     EXPECT_EQ(curtain_at + 1, shared_at);
     EXPECT_EQ(shared_at + 1, notes_at);
-    EXPECT_NE(log_text().find("Windows WERE re-stacked 'show_windows_shared_to'"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
 }
 
 TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {

@@ -1,6 +1,5 @@
 // The window status and preferences dialogs and the dialogs' quick help, driven by real
 // clicks on a display behind the real server.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -91,7 +90,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     std::vector<std::string> expected{line_one, line_two};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(listed, expected);
-    EXPECT_NE(label_of(StatusTitle).find("Report"), std::string::npos) << label_of(StatusTitle);
+    EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));
     screenshot("window-status", WindowStatusSH);
     report.rename("Minutes");
     EXPECT_TRUE(pump_until([&] { return label_of(StatusTitle).find("Minutes") != std::string::npos; }))
@@ -104,13 +103,10 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     unshare(report.id(), two);
     EXPECT_TRUE(rows(StatusList).empty());
     EXPECT_TRUE(showing_not_shared());
-    // Equal items: each removal takes one.
-    add_WindowStatus("Twin");
-    add_WindowStatus("Twin");
-    add_WindowStatus("Newest");
-    EXPECT_EQ(rows(StatusList), (std::vector<std::string>{"Newest", "Twin", "Twin"})) << "a new alias comes first";
-    delete_WindowStatus("Newest");
-    delete_WindowStatus("Twin");
+    // A new alias goes first; of equal ones each removal takes one.
+    for (const char *alias : {"Other", "Twin", "Twin"}) add_WindowStatus(alias);
+    EXPECT_EQ(rows(StatusList), (std::vector<std::string>{"Twin", "Twin", "Other"}));
+    for (const char *alias : {"Twin", "Other"}) delete_WindowStatus(alias);
     EXPECT_EQ(rows(StatusList), std::vector<std::string>{"Twin"});
     delete_WindowStatus("Twin");
     EXPECT_TRUE(showing_not_shared());
@@ -121,11 +117,11 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     ASSERT_TRUE(pump_until([&] { return windowListId == lone.id(); }));
     EXPECT_FALSE(XmToggleButtonGetState(ChooseAnotherWindow)) << "the toggle is off after the pick";
 
-    // The window manager's close pops it down, as Close does; on an unmapped dialog it changes nothing.
-    delete_WS_callback(WindowStatusSH, nullptr, nullptr);
+    // The window manager's close pops it down, and so does Close; the window manager's close of
+    // an unmapped dialog changes nothing.
+    close_by_window_manager(display, XtWindow(WindowStatusSH));
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
-    XtPopup(WindowStatusSH, XtGrabNone);
-    ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped != 0; }));
+    choose(lone.id());
     click(XtNameToWidget(WindowStatusSH, "*Close"));
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
     delete_WS_callback(WindowStatusSH, nullptr, nullptr);
@@ -171,7 +167,7 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     press("Normal");
     press_and_wait_closed("OK");
     EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_EQ(log_text().find("Diagnostic Level Turned"), std::string::npos);
+    EXPECT_FALSE(contains(log_text(), "Diagnostic Level Turned"));
     open_preferences();
     press("Diagnostic");
     press_and_wait_closed("OK");
@@ -186,30 +182,17 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     EXPECT_NE(off, std::string::npos) << text;
     EXPECT_LT(on, off);
 
-    // Save applies and writes the file, which reads back as it was shown.
+    // Save applies every choice and writes the file (which the preference file's own test reads).
     open_preferences();
-    press("Case_Insensitive");
-    press("Always_On");
-    press("Ask_Before_Public");
+    for (const char *choice : {"Case_Insensitive", "Always_On", "Input_Disallowed", "Experienced", "Ask_Before_Public"})
+        press(choice);
     XmScaleSetValue(pref("scale"), 12);
     press_and_wait_closed("Save");
-    EXPECT_EQ(read_file(scratch.file(".Telvane/.setup")), "1 2 1 3 2 12 ");
-    user_preference = {0, 0, 0, 4, 1};
-    inactivity_timeout = 0;
-    ASSERT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.case_insensitive, 1);
-    EXPECT_EQ(user_preference.automatic_highlight, 2);
-    EXPECT_EQ(user_preference.allow_input, 1);
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_EQ(user_preference.search_level, 2);
-    EXPECT_EQ(inactivity_timeout, 12);
-    // OK applies the input setting and Experienced's level as well.
-    open_preferences();
-    press("Experienced");
-    press("Input_Disallowed");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 2);
-    EXPECT_EQ(user_preference.allow_input, 0);
+    EXPECT_EQ(read_file(scratch.file(".Telvane/.setup")), "1 2 0 2 2 12 ");
+    EXPECT_EQ((std::vector<int>{user_preference.case_insensitive, user_preference.automatic_highlight,
+                                user_preference.allow_input, user_preference.dialog_level, user_preference.search_level,
+                                inactivity_timeout}),
+              (std::vector<int>{1, 2, 0, 2, 2, 12}));
 }
 
 namespace {
@@ -267,7 +250,7 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
         ASSERT_TRUE(pump_until([] { return viewable(XtWindow(XtParent(Main_Help))); }));
         std::string text = shown_text(Main_Help, true);
         EXPECT_EQ(title_of(XtWindow(XtParent(Main_Help))), client ? "Troubleshooting" : "Telvane Help");
-        EXPECT_NE(text.find(client ? "xhost" : "telvane(1)"), std::string::npos) << text;
+        EXPECT_TRUE(contains(text, client ? "xhost" : "telvane(1)"));
         screenshot(client ? "help-troubleshooting" : "help-home", XtParent(Main_Help));
     }
 
@@ -276,6 +259,6 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
     telepointer_version = const_cast<char *>("Telvane 2.3 Telepointer - 1994");
     version_help(nullptr, nullptr, nullptr);
     ASSERT_TRUE(pump_until([&] { return !texts.empty() && !message_in_progress; }));
-    EXPECT_NE(texts[0].find("Telvane 2.3 Telepointer - 1994"), std::string::npos) << texts[0];
+    EXPECT_TRUE(contains(texts[0], "Telvane 2.3 Telepointer - 1994"));
     EXPECT_EQ(texts[0].rfind("Telvane 2.4 Connector  - 1995\n", 0), 0u) << "without its marker: " << texts[0];
 }

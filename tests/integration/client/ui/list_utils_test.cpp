@@ -1,5 +1,4 @@
 // List operations and character sizing on real Motif lists, texts and shells in a private Xvfb.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "toolkit_fixture.h"

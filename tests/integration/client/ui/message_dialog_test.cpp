@@ -1,10 +1,9 @@
 // The message dialog in process: answers through the nested loop, window-manager closes,
-// levels, the screen grab, and grouped reports shown one dialog after another.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
+// levels and the screen grab.
 #include <gtest/gtest.h>
 
-#include "extension/share_events.h"
 #include "toolkit_fixture.h"
+#include "x_probe.h"
 
 #include <Xm/Protocols.h>
 
@@ -15,18 +14,6 @@ namespace {
 class MessageDialog : public ToolkitTest {
 protected:
     std::string report;   // the text of a report answered from a time-out
-    // Sends the window manager's close request to the dialog's shell.
-    static void close_by_window_manager() {
-        XClientMessageEvent m{};
-        m.type = ClientMessage;
-        m.window = XtWindow(MessageSH);
-        m.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-        m.format = 32;
-        m.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-        m.data.l[1] = CurrentTime;
-        XSendEvent(display, m.window, False, 0, reinterpret_cast<XEvent *>(&m));
-        XFlush(display);
-    }
 };
 
 }  // namespace
@@ -61,7 +48,7 @@ TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     EXPECT_EQ(in_progress, 196615);
     // The same dialog is reused.
     Widget first = MessageSH;
-    when_dialog_up([&] { close_by_window_manager(); });
+    when_dialog_up([&] { close_by_window_manager(display, XtWindow(MessageSH)); });
     EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 0) << "a close by the window manager says no";
     EXPECT_EQ(MessageSH, first);
 }
@@ -96,7 +83,7 @@ TEST_F(MessageDialog, AMessageThatComesDuringAQuestionWaitsItsTurn) {
         << "the question ends with its own answer";
     EXPECT_TRUE(question_up_while_report_waits);
     EXPECT_EQ(report_answer, 1);
-    EXPECT_NE(question.find("Enter Anyway?"), std::string::npos) << question;
+    EXPECT_TRUE(contains(question, "Enter Anyway?"));
     EXPECT_EQ(report, "Missing font");
     EXPECT_EQ(message_in_progress, 0);
     EXPECT_FALSE(viewable(XtWindow(MessageSH)));
@@ -123,26 +110,4 @@ TEST_F(MessageDialog, ScreenParentHoldsThePointerUntilAnswered) {
     EXPECT_EQ(message0(reinterpret_cast<Widget>(1), 1, 17, 199, 199, "Something broke inside"), 1);
     EXPECT_EQ(grab_by_other, AlreadyGrabbed);
     EXPECT_EQ(grab_pointer_from_another_client(), GrabSuccess) << "released again";
-}
-
-TEST_F(MessageDialog, GroupedReportsShowOneDialogPerKindWithTheirTexts) {
-    // An unknown status and two colour problems gathered before the pass.
-    for (int status : {50, 11, 11}) {
-        TelvaneEvent e{};
-        e.type = tlEventType;
-        e.status = status;
-        e.host = 0;
-        processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
-    }
-    std::vector<std::string> texts;
-    answer_dialogs(texts, [&] {
-        if (texts.size() == 1) screenshot("warning");
-        return nullptr;
-    });
-    process_event_messages();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "Could not Match Colors on:\nUnknown\nUnknown\n\n"
-                        "But windows were shared anyway,using different colors.");
-    EXPECT_EQ(texts[1], "1 Unexpected X Events");
-    EXPECT_EQ(event_messages_pending, 0);
 }

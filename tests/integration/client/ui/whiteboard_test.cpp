@@ -1,6 +1,5 @@
 // telvane-whiteboard from outside, as its users meet it: drawing with the pens and the
 // eraser, saving, the snapshot's drag, and drawing on it together from receivers.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "program_fixture.h"
@@ -13,13 +12,8 @@ using namespace telvane::testing;
 namespace {
 
 // The children of `w`, left to right and then top to bottom.
-std::vector<Window> children_of(Display *dpy, Window w) {
-    Window root = 0, parent = 0, *kids = nullptr;
-    unsigned int n = 0;
-    std::vector<Window> out;
-    if (!XQueryTree(dpy, w, &root, &parent, &kids, &n)) return out;
-    out.assign(kids, kids + n);
-    if (kids) XFree(kids);
+std::vector<Window> laid_out(Display *dpy, Window w) {
+    std::vector<Window> out = children_of(dpy, w);
     auto place = [dpy](Window c) {
         XWindowAttributes a{};
         XGetWindowAttributes(dpy, c, &a);
@@ -30,15 +24,6 @@ std::vector<Window> children_of(Display *dpy, Window w) {
         return pa.second != pb.second && pa.first == pb.first ? pa.second < pb.second : pa < pb;
     });
     return out;
-}
-
-// The pixel at (x, y) of `w` as 0xRRGGBB on a 24-bit TrueColor display.
-unsigned long pixel_at(Display *dpy, Window w, int x, int y) {
-    XImage *image = XGetImage(dpy, w, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image) return 0xdeadbeef;
-    unsigned long p = XGetPixel(image, 0, 0) & 0xffffff;
-    XDestroyImage(image);
-    return p;
 }
 
 // What ImageMagick reads at (x, y) of a picture file, as "#RRGGBB".
@@ -70,13 +55,13 @@ protected:
         shell = driver->wait_for_shell("telvane-whiteboard", std::chrono::seconds(20), board_process.exit_fd());
         ASSERT_NE(shell, 0u) << read_file(scratch.file("board.err"));
         Display *dpy = driver->display();
-        auto form = children_of(dpy, shell);
+        auto form = laid_out(dpy, shell);
         ASSERT_EQ(form.size(), 1u);
-        auto parts = children_of(dpy, form[0]);
+        auto parts = laid_out(dpy, form[0]);
         ASSERT_EQ(parts.size(), 2u) << "the tool bar above the board";
-        tools = children_of(dpy, parts[0]);
+        tools = laid_out(dpy, parts[0]);
         ASSERT_EQ(tools.size(), 4u) << "the pens, Clear, Save and Quit";
-        pens = children_of(dpy, tools[0]);
+        pens = laid_out(dpy, tools[0]);
         ASSERT_EQ(pens.size(), 5u);
         area = parts[1];
         // Drawn once it has been exposed: its first pixel is the background.

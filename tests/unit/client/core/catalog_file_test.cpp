@@ -1,11 +1,11 @@
 // The shipped message catalog: every entry of resources/Telvane.msg reaches the compiled
 // catalog as written, uses only "%s" conversions, and fits what its callers pass.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/cstring.h"
 #include "core/messages.h"
 #include "process.h"
+#include "text_checks.h"
 
 #include <nl_types.h>
 
@@ -14,6 +14,8 @@
 #include <regex>
 #include <string>
 #include <vector>
+
+using telvane::testing::contains;
 
 namespace {
 
@@ -135,7 +137,7 @@ TEST_F(CatalogFile, EveryHelpNumberOfTheDialogsHasItsOwnText) {
     for (int n : numbers) {
         const Entry *e = find(6, n);
         ASSERT_NE(e, nullptr) << "help number " << n << " has no text";
-        EXPECT_EQ(e->text.find("No Help Available"), std::string::npos) << n;
+        EXPECT_FALSE(contains(e->text, "No Help Available")) << n;
         EXPECT_GT(e->text.size(), 10u) << n;
     }
 }

@@ -1,5 +1,4 @@
 // The log file: levels, lazy open, line format, trimming to whole lines, reopen after close.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/log.h"
@@ -56,11 +55,11 @@ TEST_F(LogFile, FormattingFamilyFillsEveryArgument) {
     for (const char *want : {"  a and \n", "  xyz\n", "  n=-7\n", "  1,2\n", "  1234\n", "  12345\n",
                              "  window (0x1a) to 'h:0'\n",
                              "  X Error Detected.  Error Code 8  Request Code 42  'BadMatch'\n"}) {
-        EXPECT_NE(text.find(want), std::string::npos) << want;
+        EXPECT_TRUE(contains(text, want)) << want;
     }
     std::string long_message(300, 'm');
     log_msg0(long_message.c_str());
-    EXPECT_NE(log_text().find("  " + long_message + "\n"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "  " + long_message + "\n"));
 }
 
 TEST_F(LogFile, TrimmingKeepsTheNewestWholeLines) {

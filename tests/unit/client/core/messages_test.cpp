@@ -1,5 +1,4 @@
 // Catalog texts: entries override defaults, empty and unsafe entries fall back.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/messages.h"

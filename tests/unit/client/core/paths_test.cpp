@@ -1,5 +1,4 @@
 // Path codes and the private folder.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/paths.h"
@@ -48,7 +47,6 @@ TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceIsRefused) {
     telvane::testing::write_file(private_dir(), "x");
     testing::internal::CaptureStderr();
     EXPECT_EQ(make_directory_if_needed(49), 0);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Expected Directory '" + private_dir() +
-                                                          "' is NOT a directory"),
-              std::string::npos);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(),
+                         "Expected Directory '" + private_dir() + "' is NOT a directory"));
 }

@@ -1,5 +1,4 @@
 // The preference file: reading with range checks, bad and short files, saving, logging switch.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/preferences.h"
@@ -72,18 +71,17 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
     std::string log = log_text();
     for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT",
                              "SEARCH_LEVEL", "Time Between Users Inputs"}) {
-        EXPECT_NE(log.find(std::string("User preference file '") + name +
-                           "' value out of range, using DEFAULT"),
-                  std::string::npos)
+        EXPECT_TRUE(contains(log,
+                             std::string("User preference file '") + name + "' value out of range, using DEFAULT"))
             << name;
     }
-    EXPECT_EQ(log.find("DIALOG_LEVEL"), std::string::npos);
+    EXPECT_FALSE(contains(log, "DIALOG_LEVEL"));
 
     // A bad dialog level falls back to diagnostic, not to the compiled default.
     write_setup("1 1 0 9 3 5");
     use_user_defaults();
     EXPECT_EQ(user_preference.dialog_level, 4);
-    EXPECT_NE(log_text().find("'DIALOG_LEVEL' value out of range"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "'DIALOG_LEVEL' value out of range"));
 }
 
 TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
@@ -104,14 +102,13 @@ TEST_F(PreferenceFile, SaveFailsWhereNoFolderCanBeMadeOrAFileBlocksIt) {
     write_file(private_dir(), "not a folder");
     testing::internal::CaptureStderr();
     EXPECT_EQ(save_user_defaults(), 0);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("is NOT a directory"), std::string::npos);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "is NOT a directory"));
 
     // A home below a device cannot hold folders, even for root.
     setenv("HOME", "/dev/null", 1);
     testing::internal::CaptureStderr();
     EXPECT_EQ(save_user_defaults(), 0);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("Could not create directory '/dev/null/.Telvane'"),
-              std::string::npos);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "Could not create directory '/dev/null/.Telvane'"));
 }
 
 TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {

@@ -1,5 +1,4 @@
 // Start-up helpers: word lists, truth words, and the names derived from the display's name.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "core/startup.h"

@@ -1,5 +1,4 @@
 // The platform layer: argument rewriting and the display's name.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "platform/files.h"

@@ -1,5 +1,4 @@
 // Reading address files: entries, comments, over-long lines and binary bytes.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "receivers/address_text.h"

@@ -1,5 +1,4 @@
 // Address-book text rules: cleaning, normalisation, alias lines, tabs and word matching.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "receivers/address_text.h"

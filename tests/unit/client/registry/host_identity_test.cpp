@@ -1,5 +1,4 @@
 // Canonical address texts, own-display tests and the file timestamps.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "registry/host_identity.h"

@@ -1,5 +1,4 @@
 // Host-atom records: dense rows through add, delete and move, and the look-ups.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "registry/hostatoms.h"

@@ -1,5 +1,4 @@
 // The share registry: tags and windows, newest first, cleanup, daisy list and sender status.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "registry/share_registry.h"

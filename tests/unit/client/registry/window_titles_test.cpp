@@ -1,5 +1,4 @@
 // Title marks as text, own-window ids and the dialog icons' bitmaps, without a display.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "registry/window_properties.h"

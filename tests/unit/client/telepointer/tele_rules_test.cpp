@@ -1,5 +1,4 @@
 // Telepointer rules and the external requesters' bookkeeping, without an X server.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "telepointer/tele_manager.h"

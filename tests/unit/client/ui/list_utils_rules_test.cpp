@@ -1,5 +1,4 @@
 // The arithmetic behind list scrolling, unset dimensions and dialog placement, without X.
-// gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
 #include "ui/list_utils.h"

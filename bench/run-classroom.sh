@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# A classroom: one 800x600 window shared to 1, 8 and 32 receivers, redrawn whole as fast as the
+# last receiver shows each frame, in solid colours and in random pixels XOR a new colour (no fill
+# applies). Per run a fresh telvane-server; its processor time (user + system) per frame shown on
+# every receiver, its peak memory, and the draw-to-visible latency at one receiver; telvane-server
+# before (built here from git, BASE_REV, default main) and now, in the same rounds. The receivers'
+# Xvfb run under nice 19, so that the server is what is measured. Medians of ROUNDS runs, Markdown
+# tables on standard output.
+# Usage: bench/run-classroom.sh [BUILD_DIR] [ROUNDS]   (defaults: build, 3)
+# With BEFORE=/path/to/telvane-server, that binary is "before" instead of one built from BASE_REV.
+# QUICK=1: 1 and 2 receivers, half a second a run, one round, 5 latency samples.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${1:-$root/build}"
+rounds="${2:-3}"
+base_rev="${BASE_REV:-main}"
+source "$root/bench/lib.sh"
+seconds=${RUN_SECONDS:-6} counts=(${COUNTS:-1 8 32}) latency_samples=300
+[ "$quick" = 1 ] && seconds=0.5 counts=(1 2) latency_samples=5 rounds=1
+before="${BEFORE:-}"
+[ -n "$before" ] || build_before "$base_rev"
+declare -A servers=([before]="$before" [after]="$build/server/telvane-server")
+cp "$build/bench/replication_bench" "$work/bench"
+hz=$(getconf CLK_TCK)
+
+start_display 3400 Xvfb :N -ac -noreset -listen tcp -screen 0 1024x768x24
+sender=$started
+receivers=()
+next=$((sender + 1))
+for _ in $(seq 1 "${counts[-1]}"); do
+  start_display "$next" nice -n 19 Xvfb :N -ac -noreset -listen tcp -screen 0 1024x768x24
+  receivers+=("$started")
+  next=$((started + 1))
+done
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+peak_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
+median() { sort -g | awk '{v[NR] = $1} END {print NR ? v[int((NR + 1) / 2)] : "n/a"}'; }
+
+# One run: a fresh server (which) shares the probe's window to the first K receivers; the probe
+# draws KIND frames for $seconds s. Appends "cpu_ms_per_frame frames_per_s peak_MB" to
+# $work/which-K-KIND.
+classroom() {  # which K KIND
+  local which=$1 k=$2 kind=$3 names=() watch="" r pid probe line="" t0 t1 frames=""
+  start_display $((next + 1)) "${servers[$which]}" :N --upstream ":$sender" -ac -nolisten tcp
+  local tv=$started
+  pid=${pids[-1]}
+  for r in "${receivers[@]:0:$k}"; do names+=("127.0.0.1:$r.0"); watch+=":$r,"; done
+  coproc PROBE { exec "${limited[@]}" "$work/bench" "classroom-$kind" ":$tv" "${watch%,}" "$seconds" share "${names[@]}"; }
+  probe=$PROBE_PID
+  pids+=("$probe")
+  # Counting starts once every receiver shows the window.
+  while read -r -t 300 line <&"${PROBE[0]}"; do case "$line" in shown_ms=*) break ;; esac; done
+  t0=$(cpu_ticks "$pid")
+  read -r -t 300 line <&"${PROBE[0]}" || true
+  t1=$(cpu_ticks "$pid")
+  frames=$(sed -n 's/^classroom frames=//p' <<<"$line")
+  if [ -z "$frames" ] || [ "$frames" -eq 0 ]; then
+    echo "bench: no frame showed ($which, $k receivers, $kind)" >&2
+    touch "$work/failed"
+    frames=1
+  fi
+  awk -v t=$((t1 - t0)) -v hz="$hz" -v f="$frames" -v s="$seconds" -v m="$(peak_kib "$pid")" \
+    'BEGIN{printf "%.3f %.1f %.1f\n", 1000 * t / hz / f, f / s, m / 1024}' >>"$work/$which-$k-$kind"
+  stop "$probe" "$pid"
+}
+latency() {  # which: appends the p50 at one receiver, 800x600 patches, to $work/which-latency
+  local which=$1
+  start_display $((next + 1)) "${servers[$which]}" :N --upstream ":$sender" -ac -nolisten tcp
+  local tv=$started pid=${pids[-1]}
+  bounded "$work/bench" latency ":$tv" ":${receivers[0]}" 800 600 "$latency_samples" share "127.0.0.1:${receivers[0]}.0" |
+    sed -n 's/.*p50_ms=\([^ ]*\).*/\1/p' >>"$work/$which-latency"  || true
+  stop "$pid"
+}
+
+# Rounds interleave everything, so that the machine's drift falls on both builds alike.
+for _ in $(seq 1 "$rounds"); do
+  for which in before after; do
+    for kind in solid noise; do
+      for k in "${counts[@]}"; do classroom "$which" "$k" "$kind"; done
+    done
+    latency "$which"
+  done
+done
+
+col() { cut -d' ' -f"$2" "$work/$1" | median; }
+echo "## Fan-out to a classroom, 800x600 ($seconds s a run, median of $rounds runs; CPU = telvane-server user + system)"
+echo
+echo "| frames | receivers | before: frames/s | before: CPU ms/frame | before: vs 1 | now: frames/s | now: CPU ms/frame | now: vs 1 |"
+echo "|---|---|---|---|---|---|---|---|"
+for kind in solid noise; do
+  label="solid colour"
+  [ "$kind" = noise ] && label="noise XOR a new colour"
+  for k in "${counts[@]}"; do
+    awk -v l="$label" -v k="$k" -v bf="$(col "before-$k-$kind" 2)" -v bc="$(col "before-$k-$kind" 1)" \
+      -v b1="$(col "before-1-$kind" 1)" -v af="$(col "after-$k-$kind" 2)" -v ac="$(col "after-$k-$kind" 1)" \
+      -v a1="$(col "after-1-$kind" 1)" \
+      'BEGIN{printf "| %s | %d | %s | %s | %.2fx | %s | %s | %.2fx |\n", l, k, bf, bc, bc/b1, af, ac, ac/a1}'
+  done
+done
+echo
+echo "## Peak memory of telvane-server (VmHWM, MB, median of the runs; noise frames)"
+echo
+echo "| receivers | before | now | now vs 1 receiver |"
+echo "|---|---|---|---|"
+for k in "${counts[@]}"; do
+  awk -v k="$k" -v b="$(col "before-$k-noise" 3)" -v a="$(col "after-$k-noise" 3)" -v a1="$(col "after-1-noise" 3)" \
+    'BEGIN{printf "| %d | %s | %s | %.2fx |\n", k, b, a, a/a1}'
+done
+echo
+echo "## Draw-to-visible latency at one receiver (800x600 patches, $latency_samples samples, p50 ms, median of $rounds runs)"
+echo
+echo "| before | now | now vs before |"
+echo "|---|---|---|"
+awk -v b="$(median <"$work/before-latency")" -v a="$(median <"$work/after-latency")" \
+  'BEGIN{printf "| %s | %s | %.2fx |\n", b, a, a/b}'

@@ -1,0 +1,103 @@
+// Receivers' groups: who shares one encoding, how a member catches up, and that every member's
+// mirror, painted by what it was sent, ends as the picture: in step, behind, new or lost parts.
+// (Resizes and exposures are covered end to end in the replication tests.)
+#include "mirror_group.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <random>
+
+using namespace telvane::server;
+
+TEST(MirrorGroup, GroupingAndCatchUpRules) {
+    ScreenLayout a, b = a;
+    b.bitmap_msb_first = true;
+    EXPECT_TRUE(same_screen_layout(a, a));
+    EXPECT_FALSE(same_screen_layout(a, b)) << "bitmaps (or pixels) kept otherwise: another group";
+    const struct {
+        uint64_t shows, newest, oldest_kept;
+        CatchUpWay way;
+    } rows[] = {
+        {kShowsNothing, 0, 1, CatchUpWay::InStep},   // nothing encoded yet
+        {kShowsNothing, 3, 1, CatchUpWay::Replay},   // the first frame paints everything
+        {kShowsNothing, 9, 2, CatchUpWay::Alone},
+        {7, 7, 5, CatchUpWay::InStep},
+        {4, 7, 5, CatchUpWay::Replay},
+        {3, 7, 5, CatchUpWay::Alone},                // behind what is kept: leaves, then rejoins
+    };
+    for (const auto &r : rows) EXPECT_EQ(catch_up_way(r.shows, r.newest, r.oldest_kept), r.way) << r.shows;
+    EXPECT_EQ(frames_kept({500, 100, 100}, 250), 1u) << "the newest is kept whatever its size";
+}
+
+namespace {
+
+// A receiver's mirror (32 bits, LSB first) as what it was sent paints it.
+struct Screen {
+    int32_t w, h;
+    std::vector<uint32_t> px = std::vector<uint32_t>(size_t(w) * h, 0xdead);
+    uint64_t shows = kShowsNothing;
+    void apply(const EncodedFrame &f) {
+        for (const DrawOp &op : f.ops) {
+            const std::vector<uint32_t> before = px;
+            for (int32_t y = 0; y < op.at.height; ++y)
+                for (int32_t x = 0; x < op.at.width; ++x) {
+                    const uint8_t *row = f.data.data() + op.offset + size_t(y) * op.stride;
+                    uint32_t v = op.foreground;
+                    if (op.kind == DrawOp::Kind::Copy) v = before[size_t(op.from_y + y) * w + op.from_x + x];
+                    if (op.kind == DrawOp::Kind::Bitmap) v = (row[x / 8] >> (x % 8)) & 1 ? op.foreground : op.background;
+                    if (op.kind == DrawOp::Kind::Raw) std::memcpy(&v, row + 4 * x, 4);
+                    px[size_t(op.at.y + y) * w + op.at.x + x] = v;
+                }
+        }
+    }
+    // What it was sent, for comparing members.
+    std::vector<const EncodedFrame *> catch_up(MirrorGroup &g, std::vector<Rect> lost = {}) {
+        MirrorGroup::CatchUp up = g.catch_up(shows, lost, this);
+        std::vector<const EncodedFrame *> got;
+        for (const auto &f : up.frames) apply(*f), got.push_back(f.get());
+        apply(up.alone);
+        shows = up.shows;
+        return got;
+    }
+};
+
+// Draws into the picture as the capture does, under its lock: noise, a scroll, text, a fill.
+void draw(Picture &pic, int step) {
+    std::lock_guard<std::mutex> lock(pic.mutex);
+    std::mt19937 rng(static_cast<uint32_t>(step));
+    auto *px = reinterpret_cast<uint32_t *>(pic.bytes.data());
+    const uint32_t w = pic.width, h = pic.height;
+    if (step % 4 == 0) for (uint32_t i = 0; i < w * h; ++i) px[i] = rng() & 0xffffff;
+    if (step % 4 == 1) std::memmove(px, px + 3 * w, size_t{w} * (h - 3) * 4);
+    if (step % 4 == 2) for (uint32_t i = 0; i < w * 10; ++i) px[i] = rng() % 3 ? 0xffffff : 0;
+    if (step % 4 == 3) std::fill(px + w * 20, px + w * 30, 0x336699u);
+}
+
+}  // namespace
+
+TEST(MirrorGroup, EveryMemberEndsWithThePictureWhetherInStepBehindNewOrWithLostParts) {
+    auto pic = std::make_shared<Picture>();
+    pic->resize(64, 48);
+    MirrorGroup group(ScreenLayout{}, pic);
+    const auto exact = [&](const Screen &s) { return std::memcmp(s.px.data(), pic->bytes.data(), pic->bytes.size()) == 0; };
+    Screen a{64, 48}, b{64, 48}, slow{64, 48};
+    // The slow one stays away for more frames than the group keeps.
+    for (int step = 0; step < 14; ++step) {
+        draw(*pic, step);
+        group.damage({{0, 0, 64, 48}});
+        EXPECT_EQ(a.catch_up(group), b.catch_up(group)) << "one encoding for both";
+        ASSERT_TRUE(exact(a) && exact(b)) << "step " << step;
+        if (step == 0 || step == 2) slow.catch_up(group);   // then two frames behind: it replays them
+        EXPECT_TRUE(step != 2 || exact(slow));
+    }
+    slow.catch_up(group);
+    EXPECT_TRUE(exact(slow)) << "caught up alone from the group's copy";
+    EXPECT_EQ(slow.shows, a.shows) << "and back in step";
+
+    // A member that lost part of its mirror gets it again; a new member, all of it.
+    std::fill(b.px.begin(), b.px.begin() + 64 * 5, 0u);
+    b.catch_up(group, {{0, 0, 64, 5}});
+    Screen late{64, 48};
+    late.catch_up(group);
+    EXPECT_TRUE(exact(b) && exact(late));
+}
