@@ -146,6 +146,36 @@ bool DialogDriver::click(Window window) {
     return centre_on_root(dpy_, window, &x, &y) && click_at(x, y);
 }
 
+bool DialogDriver::click_until_gone(Window shell, Window button, int stop_fd) {
+    QuietErrors quiet(dpy_);
+    XSelectInput(dpy_, shell, StructureNotifyMask);
+    XSync(dpy_, False);
+    auto went = [&] {
+        XEvent e;
+        XPending(dpy_);
+        return XCheckTypedWindowEvent(dpy_, shell, UnmapNotify, &e) ||
+               XCheckTypedWindowEvent(dpy_, shell, DestroyNotify, &e);
+    };
+    bool gone = !viewable(dpy_, shell);
+    for (int attempt = 0; attempt < 5 && !gone; ++attempt) {
+        int x = 0, y = 0;
+        if (!centre_on_root(dpy_, button, &x, &y) || !click_at(x, y)) {
+            gone = !viewable(dpy_, shell);
+            break;
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (!(gone = went())) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {stop_fd, POLLIN, 0}};
+            const int n = poll(fds, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+            if (stop_fd >= 0 && n > 0 && (fds[1].revents & POLLIN)) return true;
+        }
+    }
+    XSelectInput(dpy_, shell, NoEventMask);
+    return gone;
+}
+
 bool DialogDriver::point_at(Window window) {
     QuietErrors quiet(dpy_);
     int x = 0, y = 0;

@@ -32,6 +32,12 @@ public:
 
     // Moves the pointer to the middle of `window` and clicks button 1.
     bool click(Window window);
+    // Clicks `button` of the dialog `shell` until the shell unmaps or is destroyed, clicking
+    // again (at most five times) where a click did not take, as a person does: a click that
+    // comes while the dialog is still being set up is lost. The same shell may come back for a
+    // next question, so its going is seen as an event, not looked for. Stops when `stop_fd`
+    // becomes readable. Returns whether the shell went (or the program ended).
+    bool click_until_gone(Window shell, Window button, int stop_fd = -1);
     // Moves the pointer to (x, y) of the root window and clicks button 1.
     bool click_at(int x, int y);
     // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps. `window` may

@@ -103,7 +103,7 @@ protected:
         ASSERT_NE(question, 0u) << log();
         Window button = driver->message_button(question, index);
         ASSERT_NE(button, 0u);
-        ASSERT_TRUE(driver->click(button));
+        ASSERT_TRUE(driver->click_until_gone(question, button, telvane.exit_fd())) << log();
     }
 
     // The window manager's close of the main window.
