@@ -51,7 +51,27 @@ TEST(Link, EveryBatchDecompressesWholeOnItsOwnAndRepeatsShrink) {
         if (batch == typing) typed_wire = wire.size();
     }
     EXPECT_LT(typed_wire, typing.size() / 2);
-    ByteQueue out;
+    // Large batches: raw pixels go as they are, pictures that shrink are compressed, and the
+    // stream reads back the same when it arrives a few bytes at a time into a small output.
+    std::string pixels(300000, '\0');
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = i % 4 == 3 ? '\0' : static_cast<char>(random());
+    ByteQueue wire, out;
+    std::string sent;
+    for (const std::string &batch : {pixels, typing, pixels, std::string(300000, 'y'), pixels}) {
+        ASSERT_TRUE(sender.compress(batch, wire));
+        EXPECT_EQ(sender.sent_raw(), batch == pixels);
+        sent += batch;
+    }
+    EXPECT_LT(wire.size(), 3 * pixels.size() + 2000);
+    for (std::size_t at = 0; at < wire.size();) {
+        const std::size_t n = std::min<std::size_t>(wire.size() - at, 777);
+        const std::size_t used = receiver.decompress(wire.view().substr(at, n), out, out.size() + 5000);
+        ASSERT_NE(used, LinkCodec::kCorrupt);
+        at += used;
+    }
+    while (receiver.holds_output()) ASSERT_NE(receiver.decompress({}, out, out.size() + 5000), LinkCodec::kCorrupt);
+    EXPECT_TRUE(out.view() == sent) << out.size() << " bytes out of " << sent.size();
+    out.clear();
     EXPECT_EQ(receiver.decompress("not zstd at all", out, 1 << 20), LinkCodec::kCorrupt);
 }
 
