@@ -100,7 +100,7 @@ bool LinkCodec::zstd_stream(std::string_view in, ZSTD_EndDirective end, ByteQueu
     }
 }
 
-bool LinkCodec::compress(std::string_view in, ByteQueue &out) {
+bool LinkCodec::pack(std::string_view in, ByteQueue &out) {
     sent_raw_ = !shrinks(in);
     if (!sent_raw_) {
         frame_open_ = true;
@@ -110,11 +110,16 @@ bool LinkCodec::compress(std::string_view in, ByteQueue &out) {
     // the next compressed batch begins a new one.
     if (frame_open_ && !zstd_stream({}, ZSTD_e_end, out)) return false;
     frame_open_ = false;
-    char *at = out.room(kSkippableHead + in.size());
+    char *at = out.room(kSkippableHead);
     put_le32(at, kSkippableMagic);
     put_le32(at + 4, static_cast<std::uint32_t>(in.size()));
-    std::memcpy(at + kSkippableHead, in.data(), in.size());
-    out.commit(kSkippableHead + in.size());
+    out.commit(kSkippableHead);
+    return true;
+}
+
+bool LinkCodec::compress(std::string_view in, ByteQueue &out) {
+    if (!pack(in, out)) return false;
+    if (sent_raw_) out.append(in);
     return true;
 }
 
@@ -288,12 +293,41 @@ private:
             return true;
         }
         counts_.plain_in += static_cast<std::uint64_t>(n);
+        const std::string_view batch(buf_.data(), static_cast<std::size_t>(n));
         const std::size_t before = to_tls_.size();
-        if (!codec_.compress(std::string_view(buf_.data(), static_cast<std::size_t>(n)), to_tls_)) {
+        if (!codec_.pack(batch, to_tls_)) {
             fail("compression failed");
             return false;
         }
         counts_.wire_out += to_tls_.size() - before;
+        return !codec_.sent_raw() || send_raw(batch);
+    }
+
+    // A batch sent as it is goes into TLS from the read buffer once what was queued before it
+    // has gone; only what the socket cannot take yet is copied into the queue.
+    bool send_raw(std::string_view bytes) {
+        counts_.wire_out += bytes.size();
+        if (!flush_tls()) return false;
+        while (to_tls_.empty() && !bytes.empty() && !write_wants_read_) {
+            const int n = SSL_write(ssl_, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 14)));
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+                continue;
+            }
+            const int err = SSL_get_error(ssl_, n);
+            if (err == SSL_ERROR_WANT_READ) {
+                write_wants_read_ = true;
+                break;
+            }
+            if (err != SSL_ERROR_WANT_WRITE) {
+                fail("TLS: " + last_error());
+                return false;
+            }
+            const std::size_t pending = BIO_ctrl_pending(wire_.get());
+            if (!send_wire()) return false;
+            if (BIO_ctrl_pending(wire_.get()) == pending) break;   // the socket is full
+        }
+        to_tls_.append(bytes);
         return true;
     }
 

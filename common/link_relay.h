@@ -71,8 +71,12 @@ public:
     // of it at once; or, for a large batch whose samples do not shrink, the batch itself in a
     // skippable frame behind the end of the open zstd frame. False on a compressor error.
     bool compress(std::string_view in, ByteQueue &out);
-    // Whether compress() sent its last batch as it was.
+    // Whether compress() or pack() sent its last batch as it was.
     bool sent_raw() const { return sent_raw_; }
+    // As compress(), except that a batch sent as it is stays with the caller: `out` gets what
+    // goes before it (the open frame's end, the skippable frame's head), and the caller writes
+    // the batch's own bytes right behind, from where they are. The relay's sending side uses it.
+    bool pack(std::string_view in, ByteQueue &out);
 
     // Appends to `out` what `in` decompresses to, stopping once `out` holds `limit` bytes.
     // Returns how much of `in` was used (the rest is for a later call), or kCorrupt.
