@@ -1,6 +1,8 @@
-// Framing of proxied connections: byte-exact relay, carriers for share requests, sequence numbers,
+// The share extension's wire layouts, checked against hand-written bytes, and the framing of
+// proxied connections: byte-exact relay, carriers for share requests, sequence numbers,
 // BIG-REQUESTS, rewritten extension replies and injected events.
 #include "connection_protocol.h"
+#include "share_wire.h"
 
 #include <gtest/gtest.h>
 
@@ -9,12 +11,37 @@
 #include <vector>
 
 using namespace telvane::server;
-using telvane::wire::ByteOrder;
-using telvane::wire::get16;
-using telvane::wire::get32;
-using telvane::wire::put16;
-using telvane::wire::put32;
+using namespace telvane::wire;
 using Bytes = std::vector<uint8_t>;
+
+TEST(ShareWire, RequestLayoutMatchesTheProtocolTable) {
+    // SetInputDelay(500, 500) as an MSB-first client writes it: second delay, root, first delay.
+    auto b = encode_share_request(200, 5, 500, 0x3d2, 500, ByteOrder::Msb);
+    const std::vector<uint8_t> want{200, 5, 0, 4, 0, 0, 1, 0xf4, 0, 0, 3, 0xd2, 0, 0, 1, 0xf4};
+    EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.end()), want);
+
+    auto lsb = encode_share_request(200, 10, 0, 1000, 0x0100007f, ByteOrder::Lsb);
+    ShareRequest r = decode_share_request(lsb.data(), ByteOrder::Lsb);
+    EXPECT_EQ(std::tuple(r.minor, r.length, r.arg2), std::tuple(10, 4, 1000u));
+    // The address word keeps its network-order bytes whatever the connection's order.
+    EXPECT_EQ(r.arg3_bytes, (std::array<uint8_t, 4>{127, 0, 0, 1}));
+}
+
+TEST(ShareWire, EventAndReplyLayouts) {
+    ShareEvent ev{127, 3, 0x1234, 0x00400001, 77, 9, 1};
+    auto b = encode_share_event(ev, ByteOrder::Msb);
+    // code, status, sequence; window, host, an unused word, tag, detail.
+    EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 24),
+              (std::vector<uint8_t>{127, 3, 0x12, 0x34, 0, 0x40, 0, 1, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1}));
+    ShareEvent back = decode_share_event(b.data(), ByteOrder::Msb);
+    EXPECT_EQ(std::tuple(back.tag, back.sequence), std::tuple(9u, 0x1234));
+
+    // Reply, sequence 7, no extra data, result word.
+    auto r = encode_share_reply(7, 0xdeadbeef, ByteOrder::Lsb);
+    EXPECT_EQ(std::vector<uint8_t>(r.begin(), r.begin() + 12),
+              (std::vector<uint8_t>{1, 0, 7, 0, 0, 0, 0, 0, 0xef, 0xbe, 0xad, 0xde}));
+    EXPECT_EQ(decode_share_reply_result(r.data(), ByteOrder::Lsb), 0xdeadbeefu);
+}
 
 namespace {
 
@@ -22,11 +49,11 @@ constexpr ExtensionCodes kCodes{200, 120, 220};
 constexpr uint8_t kBigReq = 133;
 
 struct Recorder : ShareRequestHandler {
-    struct Call { telvane::wire::ShareRequest req; size_t bytes; uint64_t seq; };
+    struct Call { ShareRequest req; size_t bytes; uint64_t seq; };
     std::vector<Call> calls;
     LocalAnswer answer = LocalAnswer::none();
     ConnectionProtocol *queue_on = nullptr;   // queue an event from inside the handler
-    LocalAnswer on_share_request(const telvane::wire::ShareRequest &r, size_t bytes, uint64_t seq) override {
+    LocalAnswer on_share_request(const ShareRequest &r, size_t bytes, uint64_t seq) override {
         calls.push_back({r, bytes, seq});
         if (queue_on) queue_on->queue_event({0, 3, 0, 0x1234, 5, 6, 1});
         return answer;
@@ -35,7 +62,7 @@ struct Recorder : ShareRequestHandler {
 
 Bytes setup(ByteOrder o) {
     Bytes b(12, 0);
-    b[0] = telvane::wire::setup_byte(o);
+    b[0] = setup_byte(o);
     put16(b.data() + 2, 11, o);
     return b;
 }
@@ -57,7 +84,7 @@ Bytes request(uint8_t major, uint16_t units, ByteOrder o, uint8_t fill = 0xaa) {
 }
 
 Bytes share(uint8_t minor, ByteOrder o, uint32_t a1 = 1, uint32_t a2 = 2, uint32_t a3 = 3) {
-    auto a = telvane::wire::encode_share_request(kCodes.major, minor, a1, a2, a3, o);
+    auto a = encode_share_request(kCodes.major, minor, a1, a2, a3, o);
     return Bytes(a.begin(), a.end());
 }
 
@@ -148,7 +175,7 @@ TEST_P(Framing, ShareRequestsNeverReachUpstreamButKeepTheSequence) {
     ASSERT_EQ(c.rec.calls.size(), 1u);
     EXPECT_EQ(std::tuple(c.rec.calls[0].seq, c.rec.calls[0].req.minor, c.rec.calls[0].req.arg3, c.rec.calls[0].bytes),
               std::tuple(uint64_t{2}, uint8_t{9}, uint32_t{3}, size_t{16}));
-    auto ours = telvane::wire::encode_share_reply(2, 42, o);
+    auto ours = encode_share_reply(2, 42, o);
     EXPECT_EQ(c.down(), cat({Bytes(ours.begin(), ours.end()), reply(3, o)}));
 
     // Past 16 bits the handler still gets the exact number, the client its low half.

@@ -1,4 +1,6 @@
-// Catalog texts: entries override defaults, empty and unsafe entries fall back.
+// Catalog texts: entries override defaults, empty and unsafe entries fall back; and the shipped
+// catalog: every entry of resources/Telvane.msg reaches the compiled catalog as written, uses only
+// "%s" conversions, and fits what its callers pass.
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
@@ -8,6 +10,11 @@
 #include "process.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -65,4 +72,121 @@ TEST_F(NoCatalog, DefaultsAreUsedAndOneLineIsLogged) {
     EXPECT_NE(first, std::string::npos) << log;
     EXPECT_EQ(log.find("Could not open Message Catalog", first + 1), std::string::npos);
     use_catalog(kBuiltCatalog);
+}
+
+namespace {
+
+struct Entry {
+    int set, number;
+    std::string text;  // with gencat's escapes resolved
+    int line;          // in the source file, for failure messages
+};
+
+// Resolves the escapes the catalog source uses. Anything else is reported, so that a text
+// gencat would read differently from what was meant does not slip through.
+std::string unescape(const std::string &raw, int line) {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\') {
+            out += raw[i];
+            continue;
+        }
+        static const std::map<char, char> escapes{{'n', '\n'}, {'t', '\t'}, {'\\', '\\'}, {'"', '"'}};
+        auto known = i + 1 < raw.size() ? escapes.find(raw[++i]) : escapes.end();
+        if (known != escapes.end()) out += known->second;
+        else ADD_FAILURE() << "line " << line << ": unexpected escape, or a backslash at the end";
+    }
+    return out;
+}
+
+// The catalog source: "$set N" starts a set, other "$" lines are comments or directives, and
+// each message is `number "text"` on one line.
+const std::vector<Entry> &entries() {
+    static const std::vector<Entry> read = [] {
+        const std::string path = std::string(TELVANE_SOURCE_DIR) + "/resources/Telvane.msg";
+        std::ifstream in(path);
+        EXPECT_TRUE(in) << "cannot read " << path;
+        static const std::regex message(R"re(([0-9]+) +"(.*)")re");
+        std::vector<Entry> out;
+        int set = 0, number = 0;
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            if (line.rfind("$set ", 0) == 0) set = std::atoi(line.c_str() + 5);
+            else if (std::regex_match(line, m, message)) out.push_back({set, std::stoi(m[1]), unescape(m[2], number), number});
+            else if (!line.empty() && line[0] != '$') ADD_FAILURE() << "line " << number << " is not `number \"text\"`: " << line;
+        }
+        return out;
+    }();
+    return read;
+}
+
+const Entry *find(int set, int number) {
+    for (const Entry &e : entries())
+        if (e.set == set && e.number == number) return &e;
+    return nullptr;
+}
+
+// What the program takes for an entry called with `args` strings: the entry itself only when
+// its conversions are all "%s" and no more than that.
+std::string used(int set, int number, int args) { return catalog_text(set, number, "<not used>", args); }
+
+}  // namespace
+
+TEST(CatalogFile, EveryEntryIsStoredAsWrittenWithOnlyStringConversions) {
+    ASSERT_GT(entries().size(), 50u);
+    for (size_t i = 0; i < entries().size(); ++i) {
+        const Entry &e = entries()[i];
+        SCOPED_TRACE("set " + std::to_string(e.set) + " number " + std::to_string(e.number) +
+                     " (line " + std::to_string(e.line) + ")");
+        // Sets ascend and numbers ascend within a set: a repeated pair would silently replace
+        // the earlier text in the compiled catalog.
+        if (i > 0) {
+            const Entry &before = entries()[i - 1];
+            EXPECT_TRUE(before.set < e.set || (before.set == e.set && before.number < e.number));
+        }
+        EXPECT_GT(e.set, 0);
+        EXPECT_GT(e.number, 0);
+        EXPECT_EQ(used(e.set, e.number, 9), e.text);
+    }
+}
+
+TEST(CatalogFile, EveryHelpNumberOfTheDialogsHasItsOwnText) {
+    // The dialogs' help topics (address book 1, matching names 2, main window 3, window status
+    // 5, matching files 6) and their controls' item numbers, as the dialogs hand them over.
+    std::vector<int> numbers = {1, 2, 3, 5, 6, 500, 501, 503, 504, 505};
+    for (int base : {100, 200, 300, 600})
+        for (int k = 0; k <= (base == 100 ? 5 : base == 300 ? 6 : 4); ++k) numbers.push_back(base + k);
+    for (int n : numbers) {
+        const Entry *e = find(6, n);
+        ASSERT_NE(e, nullptr) << "help number " << n << " has no text";
+        EXPECT_FALSE(contains(e->text, "No Help Available")) << n;
+        EXPECT_GT(e->text.size(), 10u) << n;
+    }
+}
+
+TEST(CatalogFile, EntriesFitTheirCallers) {
+    // The refused-connections report passes the receivers first and this display's host
+    // second.
+    CString refused(format_message(catalog_text(2, 2, "unused %s %s", 2), "hostb", "mine", nullptr));
+    EXPECT_STREQ(refused.get(),
+                 "Connections refused by:\nhostb\n\nTry using:\n/usr/bin/X11/xhost mine\n"
+                 "on the remote machine.");
+    // The refusal of a second row for the same display names the new line, then the old one;
+    // the version text is laid out with exactly five strings.
+    for (auto [set, number, args] : {std::tuple{2, 4, 2}, {6, 7, 5}}) {
+        ASSERT_NE(find(set, number), nullptr) << set << "/" << number;
+        EXPECT_EQ(used(set, number, args), find(set, number)->text) << set << "/" << number;
+        EXPECT_EQ(used(set, number, args - 1), "<not used>") << set << "/" << number;
+    }
+    // Number 11 of set 2 serves several "Nobody Selected to ..." notices; with any text there
+    // they would all say the same thing.
+    EXPECT_EQ(find(2, 11), nullptr);
+    EXPECT_STREQ(catalog_text(2, 11, "Nobody Selected to Move", 0), "Nobody Selected to Move");
+    // Notices shown without arguments must not ask for one, or the catalog text is passed
+    // over for the default.
+    for (auto [set, number] : {std::pair{1, 2}, {1, 3}, {1, 7}, {2, 8}, {2, 17}, {4, 1}, {5, 6}, {5, 10}, {5, 12}}) {
+        ASSERT_NE(find(set, number), nullptr) << set << "/" << number;
+        EXPECT_EQ(used(set, number, 0), find(set, number)->text) << set << "/" << number;
+    }
 }
