@@ -66,9 +66,8 @@ TEST(PixelFormat, ConvertsBetweenDepthsOrdersAndPalettes) {
     const uint8_t idx[4] = {2, 1, 0, 7};   // 7 has no entry: black
     std::vector<uint8_t> out(16);
     convert_rows(indexed, idx, 4, rgb888(), out.data(), 16, 4, 1);
-    EXPECT_EQ(telvane::wire::get32(out.data(), ByteOrder::Lsb), 0xabcdefu);
-    EXPECT_EQ(telvane::wire::get32(out.data() + 4, ByteOrder::Lsb), 0x123456u);
-    EXPECT_EQ(telvane::wire::get32(out.data() + 12, ByteOrder::Lsb), 0u);
+    for (auto [i, colour] : {std::pair{0, 0xabcdefu}, {1, 0x123456u}, {3, 0u}})
+        EXPECT_EQ(telvane::wire::get32(out.data() + 4 * i, ByteOrder::Lsb), colour) << i;
     EXPECT_FALSE(can_convert(rgb888(), indexed)) << "indexed receivers need allocated colours";
 }
 

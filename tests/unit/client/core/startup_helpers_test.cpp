@@ -15,17 +15,13 @@ TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
     EXPECT_EQ(add_xxnames("", &words, &count), 0);
     EXPECT_EQ(count, -1) << "a refused value changes nothing";
 
-    struct Case {
-        const char *value;
-        std::vector<std::string> words;
-    };
     std::string many;
     std::vector<std::string> many_words;
     for (int i = 0; i < 20; ++i) {
         many += "\tw" + std::to_string(i) + "  ";
         many_words.push_back("w" + std::to_string(i));
     }
-    const Case cases[] = {
+    const std::pair<const char *, std::vector<std::string>> cases[] = {
         {"xterm  xclock", {"xterm", "xclock"}},
         {" xterm", {"xterm"}},
         {"\t\txterm\t", {"xterm"}},
@@ -33,10 +29,9 @@ TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
         {" \t ", {}},
         {many.c_str(), many_words},
     };
-    for (const Case &c : cases) {
-        ASSERT_EQ(add_xxnames(c.value, &words, &count), 1) << c.value;
-        ASSERT_EQ(count, static_cast<int>(c.words.size())) << c.value;
-        for (int i = 0; i < count; ++i) EXPECT_EQ(words[i], c.words[i]) << c.value;
+    for (const auto &[value, want] : cases) {
+        ASSERT_EQ(add_xxnames(value, &words, &count), 1) << value;
+        EXPECT_EQ(std::vector<std::string>(words, words + count), want) << value;
         // The words live in one copy that starts at the first of them, as add_xxhosts frees it.
         if (count > 0) free(words[0]);
         free(words);
