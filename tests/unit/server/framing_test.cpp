@@ -233,15 +233,16 @@ TEST_P(Framing, OverlongShareRequestIsSwallowedWholeUpToTheCoreLimit) {
     ASSERT_EQ(c.rec.calls.size(), 1u);
     EXPECT_EQ(c.rec.calls[0].bytes, 20u);
     // Up to the core protocol's longest request, but not so long that what follows would be
-    // swallowed as its body: beyond, the connection is refused.
-    for (uint32_t units : {65535u, 65536u, 0xffffffffu}) {
+    // swallowed as its body, nor shorter than its own header: else the connection is refused.
+    // (Big requests before the client enabled them are refused in the pass-through tests.)
+    for (uint32_t units : {65535u, 65536u, 0xffffffffu, 1u}) {
         Connected big(o);
         ASSERT_EQ(big.client(request(kBigReq, 1, o)), St::Open);
         Bytes claim(12, 0);
         claim[0] = kCodes.major;
         claim[1] = 1;
         put32(claim.data() + 4, units, o);
-        EXPECT_EQ(big.client(claim), units <= 65535 ? St::Open : St::Broken) << units;
+        EXPECT_EQ(big.client(claim), units > 1 && units <= 65535 ? St::Open : St::Broken) << units;
     }
 }
 
@@ -258,20 +259,6 @@ TEST_P(Framing, EventsWaitForTheEndOfAPartialReply) {
     EXPECT_EQ(Bytes(out.begin(), out.begin() + big.size()), big);
     EXPECT_EQ(out[big.size()], kCodes.first_event);
     EXPECT_EQ(get16(&out[big.size() + 2], o), 3) << "the last sequence number the client has seen";
-}
-
-TEST_P(Framing, BigRequestsOnlyAfterTheClientEnabledThem) {
-    Bytes big(12, 0x33);
-    big[0] = 72;
-    put16(big.data() + 2, 0, o);
-    put32(big.data() + 4, 3, o);
-    EXPECT_EQ(Connected(o).client(big), St::Broken);
-    ASSERT_EQ(c.client(cat({request(kBigReq, 1, o), big, request(43, 1, o)})), St::Open);
-    EXPECT_EQ(c.up(), cat({request(kBigReq, 1, o), big, request(43, 1, o)}));
-    EXPECT_EQ(c.proto.requests_sent(), 3u);
-    Bytes tiny = big;
-    put32(tiny.data() + 4, 1, o);   // shorter than its own header
-    EXPECT_EQ(c.client(tiny), St::Broken);
 }
 
 // A refused client gets Failed with the reason, and upstream nothing. (The credentials an
