@@ -273,8 +273,10 @@ TEST_P(Framing, RefusedSetupIsAnsweredHere) {
     };
     SetupRequest req;
     req.order = o;
+    req.auth_name = "MIT-MAGIC-COOKIE-1";
     ConnectionProtocol p(cfg, nullptr);
     auto b = encode_setup_request(req);
+    EXPECT_FALSE(parse_setup_request(b.data(), b.size() - 1)) << "a set-up longer than its bytes is not read";
     EXPECT_EQ(p.from_client(b.data(), b.size()), St::CloseAfterFlush);
     EXPECT_TRUE(p.upstream_out().empty());
     Bytes out = take(p.client_out());

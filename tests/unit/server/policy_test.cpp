@@ -148,6 +148,7 @@ TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
         {"[al]pha] xterm [SHARED]", "xterm", nullptr},
         {"[alpha] xterm [SHA]RED]", "xterm", nullptr},
         {"[alpha]xterm [SHARED]", "xterm", nullptr},
+        {"(alpha] xterm [SHARED]", "xterm", nullptr},
         {"[alpha]  [SHARED]", "", ""},
         {"", "", nullptr},
     };
