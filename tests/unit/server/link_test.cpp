@@ -18,9 +18,12 @@ namespace {
 const std::string kA(64, 'a'), kB(64, 'b');
 
 TEST(Link, ReceiversArePinnedByTheirFirstKeyAndAChangeNamesTheLineToDelete) {
-    const auto entries = read_peer_lines("# known\n10.0.0.1 " + kA + "\n10.0.0.2 short\n10.0.0.3 " +
-                                             std::string(64, 'C') + "\n", false);
-    ASSERT_EQ(entries.size(), 2u);
+    // A line whose key is not 64 hex digits is no pin; a second line for an address does not
+    // replace the first.
+    const auto entries = read_peer_lines("# known\n10.0.0.1 " + kA + "\n10.0.0.2 short\n10.0.0.3 " + std::string(64, 'C') +
+                                             "\n10.0.0.4 " + std::string(63, 'd') + "\n10.0.0.1 " + std::string(64, 'd') + "\n",
+                                         false);
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(judge_receiver(entries, "10.0.0.1", kA).kind, PinVerdict::Kind::Known);
     EXPECT_EQ(judge_receiver(entries, "10.0.0.3", std::string(64, 'c')).kind, PinVerdict::Kind::Known);
     EXPECT_EQ(judge_receiver(entries, "10.0.0.2", kA).kind, PinVerdict::Kind::New);
