@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "telepointer/tele_glyphs.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/tele_rules.h"
 #include "telepointer/telepointer.h"
@@ -22,17 +21,21 @@ protected:
         MainWindowTest::SetUp();
         if (HasFatalFailure()) return;
         InitTelepointer(display, XtWindow(TopLevel), 0, 0);
-        ASSERT_TRUE(pump_until([&] { return log_text().find("Telepointer Version = '") != std::string::npos; }))
-            << log_text();
+        ASSERT_TRUE(logged("Telepointer Version = '")) << log_text();
         host = add_row(receiver_name(), "Receiver One");
     }
 
     // Sends a control request as the program does and handles events until `done` holds.
-    bool request(long code, Window window, long a, long b, const std::function<bool()> &done, long origin = 2) {
+    bool request(long code, Window window, long a, long b, const std::function<bool()> &done) {
         send_event(display, XtWindow(TopLevel), telepointer_control_window, telepoint_req_atom, code,
-                   static_cast<long>(window), a, b, origin);
+                   static_cast<long>(window), a, b, 2);
         return pump_until(done);
     }
+    bool logged(const std::string &line) {
+        return pump_until([&] { return contains(log_text(), line); });
+    }
+    // The manager's answer that a window's telepointers are gone.
+    bool all_destroyed_on(Window w) { return logged("Telepointer ACK - Destroyed ALL telepointers on window (" + hex(w) + ")"); }
 
     static std::vector<TeleRecord *> teles() {
         std::vector<TeleRecord *> out;
@@ -57,38 +60,6 @@ protected:
 };
 
 }  // namespace
-
-// Every glyph as the manager draws it: the five styles down, the four directions across, in
-// normal and in inverted colours. Each hot spot lies on the arrow's head.
-TEST_F(Telepointers, GlyphSheet) {
-    for (int g = 0; g < 20; ++g) {
-        const int hot_x = tele_hot_x(g % 4), hot_y = tele_hot_y(g % 4);
-        EXPECT_TRUE(tele_bits[g][hot_y * 4 + hot_x / 8] >> (hot_x % 8) & 1) << "glyph " << g;
-        for (int other = 0; other < g; ++other) EXPECT_NE(memcmp(tele_bits[g], tele_bits[other], 100), 0) << g;
-    }
-    const int screen = DefaultScreen(display);
-    Window sheet = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 500, 8 * 35 + 10, 5 * 35 + 10, 0, 0,
-                                       0x808080);
-    for (int style = 0; style < 5; ++style) {
-        for (int direction = 0; direction < 8; ++direction) {
-            const bool inverted = direction >= 4;
-            Pixmap glyph = XCreatePixmapFromBitmapData(
-                display, sheet, reinterpret_cast<char *>(const_cast<unsigned char *>(tele_bits[style * 4 + direction % 4])),
-                TELE_SIZE, TELE_SIZE, inverted ? WhitePixel(display, screen) : BlackPixel(display, screen),
-                inverted ? BlackPixel(display, screen) : WhitePixel(display, screen),
-                static_cast<unsigned>(DefaultDepth(display, screen)));
-            Window cell = XCreateSimpleWindow(display, sheet, 10 + 35 * direction, 10 + 35 * style, TELE_SIZE,
-                                              TELE_SIZE, 0, 0, 0);
-            XSetWindowBackgroundPixmap(display, cell, glyph);
-            XFreePixmap(display, glyph);
-            XMapWindow(display, cell);
-        }
-    }
-    XMapWindow(display, sheet);
-    XSync(display, False);
-    EXPECT_TRUE(screenshot_area(upstream->name(), "telepointer-glyphs", 10, 500, 8 * 35 + 10, 5 * 35 + 10));
-    XDestroyWindow(display, sheet);
-}
 
 TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
     ForeignWindow target(server->name(), "Plan", 300, 300, 100, 80);
@@ -131,18 +102,15 @@ TEST_F(Telepointers, StylesEdgesDeletesAndUnshareOnARealSharedWindow) {
     brief.emplace(server->name(), "Brief", 600, 300, 100, 80);
     share(brief->id(), host);
     ASSERT_TRUE(create(brief->id(), 20, 20));
-    const std::string gone = "Telepointer ACK - Destroyed ALL telepointers on window (" + hex(brief->id()) + ")";
+    const Window gone = brief->id();
     brief.reset();
-    EXPECT_TRUE(pump_until([&] { return log_text().find(gone) != std::string::npos; })) << log_text();
+    EXPECT_TRUE(all_destroyed_on(gone)) << log_text();
     EXPECT_EQ(teles().size(), 7u);
 
     // Unsharing takes the window's telepointers with it.
     tlUnshareWindow(display, target.id(), host, find_host_window_tag(host, target.id()));
     ASSERT_TRUE(pump_until([&] { return teles().empty(); })) << log_text();
-    EXPECT_TRUE(pump_until([&] {
-        return log_text().find("Telepointer ACK - Destroyed ALL telepointers on window (" + hex(target.id()) + ")") !=
-               std::string::npos;
-    })) << log_text();
+    EXPECT_TRUE(all_destroyed_on(target.id())) << log_text();
 }
 
 TEST_F(Telepointers, MenuActionsWithRealClicksAndTheirNotices) {
@@ -214,25 +182,18 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     Display *a = XOpenDisplay(receiver_display->name().c_str());
     Display *b = XOpenDisplay(second->name().c_str());
     ASSERT_TRUE(a && b);
-    auto mirror_on = [](Display *dpy, const std::string &name) {
+    auto first_mirror = [](const std::string &name) {
         auto found = mirror_windows(name);
         return found.empty() ? Window{0} : found.front();
     };
     Window mirror_a = 0, mirror_b = 0;
     ASSERT_TRUE(pump_until([&] {
-        mirror_a = mirror_on(a, receiver_display->name());
-        mirror_b = mirror_on(b, second->name());
-        return mirror_a && mirror_b && pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) > 200;
-    })) << "the telepointer is not in the second mirror";
+        mirror_a = first_mirror(receiver_display->name());
+        mirror_b = first_mirror(second->name());
+        return mirror_a && mirror_b && pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) > 200 &&
+               pixels_of(b, mirror_b, 200, 150, 25, 25, WhitePixel(b, 0)) > 200;
+    })) << "the telepointers are not in the second mirror";
     EXPECT_EQ(pixels_of(b, mirror_b, 140, 100, 25, 25, WhitePixel(b, 0)), 0);
-    if (!GetParam()) {
-        int bx = 0, by = 0;
-        Window ignored = 0;
-        XTranslateCoordinates(b, mirror_b, DefaultRootWindow(b), 0, 0, &bx, &by, &ignored);
-        ASSERT_TRUE(pump_until([&] { return pixels_of(b, mirror_b, 200, 150, 25, 25, WhitePixel(b, 0)) > 200; }));
-        EXPECT_TRUE(screenshot_area(upstream->name(), "telepointers-sender", 190, 190, 260, 200));
-        EXPECT_TRUE(screenshot_area(second->name(), "telepointers-receiver", bx - 10, by - 10, 260, 200));
-    }
 
     // Receiver A drags it with button 2 to (140, 100) of the mirror.
     xcb_connection_t *c = XGetXCBConnection(a);
