@@ -35,7 +35,9 @@ protected:
         return pump_until([&] { return contains(log_text(), line); });
     }
     // The manager's answer that a window's telepointers are gone.
-    bool all_destroyed_on(Window w) { return logged("Telepointer ACK - Destroyed ALL telepointers on window (" + hex(w) + ")"); }
+    bool all_destroyed_on(Window w) {
+        return logged("Telepointer ACK - Destroyed ALL telepointers on window (" + hex(w) + ")");
+    }
 
     static std::vector<TeleRecord *> teles() {
         std::vector<TeleRecord *> out;
