@@ -12,9 +12,7 @@
 #include "receivers/busy.h"
 #include "ui/window_status_dialog.h"
 
-#include <X11/Xlib-xcb.h>
 #include <X11/keysym.h>
-#include <xcb/xtest.h>
 
 using namespace telvane::testing;
 
@@ -84,16 +82,7 @@ TEST_F(WindowPick, AKeyASplitClickOrTheTimeOutPickNothing) {
     // Pressed on one window, released on another.
     client->window(20, 20, 100, 100, "left");
     client->window(200, 20, 100, 100, "right");
-    during_pick([](DialogDriver &hands) {
-        xcb_connection_t *c = XGetXCBConnection(hands.display());
-        Window root = DefaultRootWindow(hands.display());
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, 70, 70, 0);
-        xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, 250, 70, 0);
-        xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_flush(c);
-        XSync(hands.display(), False);
-    });
+    during_pick([](DialogDriver &hands) { hands.drag(DefaultRootWindow(hands.display()), 70, 70, 250, 70); });
     EXPECT_EQ(pick(10, &x, &y), 0u);
     EXPECT_EQ(count_of(log_text(), "Window Pick - No Window was Picked"), 2u) << log_text();
     EXPECT_EQ(grab_pointer_from_another_client(), GrabSuccess) << "the pick's grab is gone";
