@@ -28,10 +28,7 @@ int count_errors(Display *, XErrorEvent *) {
 
 // Sends an empty client message to the main window, as a button does to end a modal wait.
 void wake_main_window() {
-    XClientMessageEvent wake{};
-    wake.type = ClientMessage;
-    wake.window = XtWindow(TopLevel);
-    wake.format = 32;
+    XClientMessageEvent wake{.type = ClientMessage, .window = XtWindow(TopLevel), .format = 32};
     XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&wake));
     XFlush(display);
 }
@@ -67,15 +64,14 @@ protected:
             memcpy(out, reinterpret_cast<char *>(in) + 64, 32);
             return True;
         });
-        unsigned char raw[32] = {};
+        e.xany.type = kFakeShareEvent;
+        auto *raw = reinterpret_cast<unsigned char *>(&e) + 64;
         raw[0] = kFakeShareEvent;
         raw[1] = static_cast<unsigned char>(status);
         memcpy(raw + 4, &window, 4);
         memcpy(raw + 8, &host, 4);
         memcpy(raw + 16, &tag, 4);
         memcpy(raw + 20, &detail, 4);
-        e.xany.type = kFakeShareEvent;
-        memcpy(reinterpret_cast<char *>(&e) + 64, raw, 32);
         XSendEvent(other, XtWindow(TopLevel), False, 0, &e);
         XSync(other, False);
         XCloseDisplay(other);
