@@ -182,13 +182,14 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
         return found.empty() ? Window{0} : found.front();
     };
     Window mirror_a = 0, mirror_b = 0;
+    // How much of a telepointer's square at x, y of the second mirror is white.
+    auto white = [&](int x, int y) { return pixels_of(b, mirror_b, x, y, 25, 25, WhitePixel(b, 0)); };
     ASSERT_TRUE(pump_until([&] {
         mirror_a = first_mirror(receiver_display->name());
         mirror_b = first_mirror(second->name());
-        return mirror_a && mirror_b && pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) > 200 &&
-               pixels_of(b, mirror_b, 200, 150, 25, 25, WhitePixel(b, 0)) > 200;
+        return mirror_a && mirror_b && white(40, 40) > 200 && white(200, 150) > 200;
     })) << "the telepointers are not in the second mirror";
-    EXPECT_EQ(pixels_of(b, mirror_b, 140, 100, 25, 25, WhitePixel(b, 0)), 0);
+    EXPECT_EQ(white(140, 100), 0);
 
     // Receiver A drags it with button 2 to (140, 100) of the mirror.
     xcb_connection_t *c = XGetXCBConnection(a);
@@ -201,29 +202,28 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
         xcb_flush(c);
         XSync(a, False);
     };
+    auto button = [&](uint8_t type, uint8_t number) {
+        xcb_test_fake_input(c, type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        XSync(a, False);
+    };
     move(t->x - tele_hot_x(t->direction) + 12, t->y - tele_hot_y(t->direction) + 12);
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 2, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    XSync(a, False);
+    button(XCB_BUTTON_PRESS, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction >= 4; })) << trace();
     for (int step = 1; step <= 10; ++step) move(52 + 10 * step, 52 + 6 * step);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->x > 130 && t->y > 90; }))
         << t->x << "," << t->y << "\n" << trace();
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 2, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    XSync(a, False);
+    button(XCB_BUTTON_RELEASE, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction < 4; }));
     EXPECT_TRUE(contains(trace(), "forward-aside"));
     // Button 3 there gives it the next number.
     const int style = t->style;
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 3, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    XSync(a, False);
+    button(XCB_BUTTON_PRESS, 3);
+    button(XCB_BUTTON_RELEASE, 3);
     EXPECT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->style == style % 5 + 1; }));
 
     auto [left, top] = corner(t);
-    EXPECT_TRUE(pump_until([&] {
-        return pixels_of(b, mirror_b, left, top, 25, 25, WhitePixel(b, 0)) > 200 &&
-               pixels_of(b, mirror_b, 40, 40, 25, 25, WhitePixel(b, 0)) == 0;
-    })) << "the second mirror does not show the new place";
+    EXPECT_TRUE(pump_until([&] { return white(left, top) > 200 && white(40, 40) == 0; }))
+        << "the second mirror does not show the new place";
     XCloseDisplay(a);
     XCloseDisplay(b);
 }
