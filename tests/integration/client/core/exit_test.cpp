@@ -14,26 +14,21 @@ using namespace telvane::testing;
 using ExitRun = ProgramRun;
 
 TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
-    const struct {
-        const char *how;
-        int signal;  // 0: the window manager's close
-    } roads[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"window manager", 0}};
-    for (const auto &road : roads) {
-        SCOPED_TRACE(road.how);
+    // 0: the window manager's close.
+    for (auto [how, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"WM", 0}}) {
+        SCOPED_TRACE(how);
         start();
         if (HasFatalFailure()) return;
         // Signals that are no reason to end are caught and passed by.
         kill(telvane.pid(), SIGUSR1);
         kill(telvane.pid(), SIGPIPE);
-        if (road.signal) {
-            kill(telvane.pid(), road.signal);
-        } else {
+        if (signal)
+            kill(telvane.pid(), signal);
+        else
             close_main_window();
-        }
         EXPECT_EQ(exit_status(), 0) << log();
-        std::string text = log();
-        EXPECT_TRUE(contains(text, "Exiting Telvane ..... Done"));
-        EXPECT_FALSE(contains(text, "REQUEST unshare"));
+        EXPECT_TRUE(contains(log(), "Exiting Telvane ..... Done"));
+        EXPECT_FALSE(contains(log(), "REQUEST unshare"));
         EXPECT_EQ(read_file(scratch.file("stderr")), "");
         remove(scratch.file(".Telvane/.logfile").c_str());
     }

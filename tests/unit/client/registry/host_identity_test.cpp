@@ -55,11 +55,10 @@ TEST(FileTests, KindsAndTimestamps) {
     ScratchDir dir;
     std::string file = dir.file("book");
     write_file(file, "h:0 Somebody\n");
-    EXPECT_EQ(legal_file(file.c_str()), 1);
-    EXPECT_EQ(legal_directory(file.c_str()), 0);
-    EXPECT_EQ(legal_directory(dir.path().c_str()), 1);
-    EXPECT_EQ(legal_file(dir.path().c_str()), 0);
-    EXPECT_EQ(legal_anything(dir.file("missing").c_str()), 0);
+    for (auto [path, is_file, is_dir] : {std::tuple{file, 1, 0}, {dir.path(), 0, 1}, {dir.file("missing"), 0, 0}}) {
+        EXPECT_EQ(std::pair(legal_file(path.c_str()), legal_directory(path.c_str())), std::pair(is_file, is_dir));
+        EXPECT_EQ(legal_anything(path.c_str()), is_file | is_dir) << path;
+    }
     EXPECT_EQ(modified_time(dir.file("missing").c_str()), 0);
 
     char *saved = nullptr;
