@@ -74,7 +74,7 @@ TEST_F(ShareEvents, ListsJoinWithNewlinesAndSetThePendingFlag) {
     EXPECT_EQ(event_messages_pending, 0);
 }
 
-TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrder) {
+TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonItsOwn) {
     event(1, A, 0, 0, 0);
     event(1, B, 0, 0, 0);
     event(1, C, 0, 0, 7);  // a reason nobody knows counts as refused
@@ -98,9 +98,8 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrder) {
                              "STATUS Telvane cannot connect to 'hostc:0.0' as XOpenDisplay failed",
                              "STATUS window unsharable (0x0)"})
         EXPECT_TRUE(contains(log_text(), line));
-}
 
-TEST_F(ShareEvents, EachReasonOfAFailedConnectionHasItsOwnReport) {
+    // Each other reason of a failed connection has a report of its own.
     const std::pair<unsigned, int> reasons[] = {{1, 28}, {2, 29}, {3, 30}, {4, 31}};
     for (auto [detail, number] : reasons) {
         shown.clear();
