@@ -44,18 +44,15 @@ protected:
         for (TeleRecord *t = first_tele; t; t = t->next) out.push_back(t);
         return out;
     }
-    static TeleRecord *newest() { return first_tele; }
     bool create(Window parent, int x, int y) {
         size_t before = teles().size();
         return request(3, parent, x, y, [&] { return teles().size() == before + 1; });
     }
     // Where a telepointer's window is inside its parent.
     static std::pair<int, int> corner(const TeleRecord *t) {
-        Window root = 0;
-        int x = 0, y = 0;
-        unsigned w = 0, h = 0, border = 0, depth = 0;
-        XGetGeometry(display, t->window, &root, &x, &y, &w, &h, &border, &depth);
-        return {x, y};
+        XWindowAttributes a{};
+        XGetWindowAttributes(display, t->window, &a);
+        return {a.x, a.y};
     }
 
     Atom host = 0;
@@ -79,16 +76,16 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
         if (t->style == 3) three = t->window;
     ASSERT_TRUE(request(13, target.id(), static_cast<long>(three), 0, [&] { return !find_tele(three, nullptr); }));
     ASSERT_TRUE(create(target.id(), 50, 50));
-    EXPECT_EQ(newest()->style, 3);
+    EXPECT_EQ(first_tele->style, 3);
 
     // At the right edge the arrow turns to point right and the window stays inside.
     ASSERT_TRUE(create(target.id(), 99, 40));
-    EXPECT_LE(corner(newest()).first, 75);
-    EXPECT_EQ(newest()->direction, 1);
+    EXPECT_LE(corner(first_tele).first, 75);
+    EXPECT_EQ(first_tele->direction, 1);
 
     // The window shrinks: its telepointers follow its new edge.
     target.resize(60, 80);
-    ASSERT_TRUE(pump_until([&] { return corner(newest()).first <= 35; })) << corner(newest()).first;
+    ASSERT_TRUE(pump_until([&] { return corner(first_tele).first <= 35; })) << corner(first_tele).first;
 
     // Nothing near a point 1000 pixels away: the user's delete is answered with a failure,
     // which waits for the main loop to tell the user.
@@ -132,14 +129,14 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     };
     choose("Add_Telepointer", target.id());
     ASSERT_TRUE(pump_until([&] { return teles().size() == 1; })) << log_text();
-    EXPECT_EQ(newest()->parent, target.id());
+    EXPECT_EQ(first_tele->parent, target.id());
     EXPECT_TRUE(contains(log_text(), "Telepointer REQUEST - Create telepointer on window (" + hex(target.id()) + ")"));
-    ASSERT_TRUE(pump_until([&] { return first_telepointer && first_telepointer->id == newest()->window; }))
+    ASSERT_TRUE(pump_until([&] { return first_telepointer && first_telepointer->id == first_tele->window; }))
         << "the creation's answer records the id";
     choose("Add_Telepointer", other.id());
     ASSERT_TRUE(pump_until([&] { return texts.size() == 2; }));
     // A delete picks the telepointer's own window: the point is in the shared window.
-    choose("Delete_Telepointer", newest()->window);
+    choose("Delete_Telepointer", first_tele->window);
     EXPECT_TRUE(pump_until([&] { return teles().empty(); })) << log_text();
 
     telepointer_control_window = 0;
@@ -168,7 +165,7 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     // Another window over the telepointer and its way on the sender's screen.
     std::optional<ForeignWindow> cover;
     if (GetParam()) cover.emplace(server->name(), "Cover", 220, 220, 200, 120);
-    TeleRecord *t = newest();
+    TeleRecord *t = first_tele;
     const Window tele = t->window;
     // Four more, away from its way, so that the mirrors show all five numbers.
     for (auto [x, y] : {std::pair{110, 30}, {200, 30}, {30, 150}, {200, 150}}) ASSERT_TRUE(create(target.id(), x, y));
