@@ -113,12 +113,11 @@ TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOw
     Widget dialog = XtVaCreatePopupShell("probe", transientShellWidgetClass, TopLevel, XtNwidth, 10,
                                          XtNheight, 10, nullptr);
     XtRealizeWidget(dialog);
-    set_transient_for(dialog, TopLevel);
-    EXPECT_EQ(is_transient_for(XtWindow(dialog)), XtWindow(TopLevel));
-    set_transient_for(dialog, reinterpret_cast<Widget>(1));
-    EXPECT_EQ(is_transient_for(XtWindow(dialog)), 1u);
-    set_transient_for(dialog, nullptr);
-    EXPECT_EQ(is_transient_for(XtWindow(dialog)), 0u);
+    const std::pair<Widget, Window> owners[] = {{TopLevel, XtWindow(TopLevel)}, {reinterpret_cast<Widget>(1), 1}, {}};
+    for (auto [owner, want] : owners) {
+        set_transient_for(dialog, owner);
+        EXPECT_EQ(is_transient_for(XtWindow(dialog)), want);
+    }
 }
 
 TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {

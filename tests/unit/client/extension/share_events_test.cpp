@@ -185,7 +185,8 @@ TEST_F(ShareEvents, SharedAndUnsharedWindowsKeepTheRecords) {
     EXPECT_EQ(find_tag(8), nullptr) << "the last window took its tag along";
     EXPECT_TRUE(shown.empty());
     for (const char *line : {"STATUS window (0x400010) shared to 'hosta:0.0'",
-                             "STATUS unshare window (0x400010) from 'hostb:0.0'", "STATUS connection-closed on 'hosta:0.0'"})
+                             "STATUS connection-closed on 'hosta:0.0'",
+                             "STATUS unshare window (0x400010) from 'hostb:0.0'"})
         EXPECT_TRUE(contains(log_text(), line));
 }
 
