@@ -50,9 +50,7 @@ protected:
         EXPECT_TRUE(driver);
         if (Window shell = driver.wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), p.exit_fd())) {
             dialog_seen_ = true;
-            Window ok = driver.message_button(shell, 0);
-            EXPECT_NE(ok, 0u);
-            driver.click(ok);
+            EXPECT_TRUE(driver.click(driver.message_button(shell, 0)));
         }
         auto status = p.wait_for_exit(std::chrono::seconds(30));
         EXPECT_TRUE(status) << "telvane did not end";
