@@ -108,8 +108,7 @@ TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInItFoundDepthFirst)
     click_during_pick(150, 160);
     int x = -1, y = -1;
     EXPECT_EQ(pick(10, &x, &y), app);
-    EXPECT_EQ(x, 150 - 100 - 10);
-    EXPECT_EQ(y, 160 - 100 - 20);
+    EXPECT_EQ(std::pair(x, y), std::pair(150 - 100 - 10, 160 - 100 - 20));
     EXPECT_TRUE(dialogs.empty()) << dialogs.front();
     EXPECT_TRUE(contains(log_text(),
                          "Window Pick - Picked (" + hex(frame) + ") Translated to (" + hex(app) + ") named 'editor'"));
@@ -118,8 +117,7 @@ TEST_F(WindowPick, APickGivesTheNamedClientWindowAndThePointInItFoundDepthFirst)
     client->window(400, 450, 100, 100);
     click_during_pick(450, 500);
     EXPECT_EQ(pick(10, &x, &y), 0u);
-    ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0], "No Name on this window");
+    EXPECT_EQ(dialogs, std::vector<std::string>{"No Name on this window"});
 
     // The name search is depth first in stacking order.
     Window top = client->window(10, 10, 300, 300);
@@ -141,8 +139,7 @@ TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
     // Only a shared window can be passed onward.
     click_during_pick(70, 70);
     allow_daisy_chaining();
-    ASSERT_EQ(dialogs.size(), 1u);
-    EXPECT_EQ(dialogs[0], "Can't Daisy-Chain before Sharing");
+    EXPECT_EQ(dialogs, std::vector<std::string>{"Can't Daisy-Chain before Sharing"});
     EXPECT_FALSE(is_property_set_str(first, "TL_DAISY_CHAIN_ALLOWED"));
     add_window(77, 9, static_cast<uint32_t>(first), 1, 0);
     click_during_pick(70, 70);
