@@ -68,7 +68,8 @@ protected:
 
 }  // namespace
 
-TEST_F(TelvaneRun, DiagnosticLevelLogsTheStartUpLinesAndResourcesInOrderAndSkipsBadHostWords) {
+TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
+    // At the diagnostic level: the start-up lines and the resources in order, a bad host word skipped.
     diagnostic_level();
     EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
                    "Telvane.dontShare.name: xterm  xclock", "-xrm", "Telvane.shareAlone.class: XCalc", "-xrm",
@@ -102,9 +103,7 @@ TEST_F(TelvaneRun, DiagnosticLevelLogsTheStartUpLinesAndResourcesInOrderAndSkips
         "My append to title of shared window str is ' [SHARED]'",
         "X-Server '" + host + xvfb_->name() + "' does not support sharing\n",
     }));
-}
 
-TEST_F(TelvaneRun, BadOptionsEndItAndBadFilesAndHomesDoNotStopStartUpOnABareServer) {
     EXPECT_EQ(run({"-frobnicate"}), 1);
     EXPECT_EQ(err(), "Local client Telvane does not support the -frobnicate option.\n");
     // The terminal's own arguments are not options of the program.
