@@ -86,43 +86,47 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
                          [](const auto &row) { return std::string(row.param ? row.param : "none"); });
 
-TEST_F(MainWindow, ShareRefusesWithoutReceiversAndNamesThoseThatCannotHaveTheWindow) {
+// Share and Share Same refuse what nobody can receive; Unshare, Disconnect and Delete All take
+// only what the selected rows have and keep the rows that still share.
+TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
     share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Nobody In Receiver List");
-
-    Atom receiver = add_row(receiver_name(), "Receiver One");
-    add_row(server->tcp_name() + ".0", "Myself");
-    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[1], "Nobody Selected to Share to");
-    EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
-
-    // The receiver has the window already and the other row is this display: nobody is asked,
-    // and one notice names both, shown even at the lowest level.
-    ForeignWindow target(server->name(), "Notes");
-    share(target.id(), receiver);
-    user_preference.dialog_level = 1;
-    select_rows({1, 2});
-    click_when_picking(target.id());
-    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[2], "The following users:\n" + rows()[0] + "\n" + rows()[1] +
-                            "\n\nalready have the window you're sharing");
-}
-
-TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     Atom first = add_row(receiver_name(), "Receiver One");
     auto second_display = XvfbServer::start();
     ASSERT_TRUE(second_display);
     Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
-    add_row("127.0.0.2:77.0", "Nobody Home");
-    ForeignWindow a(server->name(), "Window A", 10, 10), b(server->name(), "Window B", 200, 10);
+    add_row(server->tcp_name() + ".0", "Myself");
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
+    EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
+    ForeignWindow a(server->name(), "Window A", 600, 600), b(server->name(), "Window B", 800, 600);
     share(a.id(), first);
     share(b.id(), first);
-    share(a.id(), second);
+    // The first receiver has the window already and the third row is this display: nobody is
+    // asked, and one notice names both, shown even at the lowest level.
+    user_preference.dialog_level = 1;
+    select_rows({1, 3});
+    click_when_picking(a.id());
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
+    user_preference.dialog_level = 4;
+    select_rows({1});
+    EXPECT_EQ(share_same_window(1, &first), 40) << "one receiver alone has nobody to join";
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "Nobody In Receiver List", "Nobody Selected to Share to",
+                         "The following users:\n" + rows()[0] + "\n" + rows()[2] + "\n\nalready have the window you're sharing",
+                         "Nobody Selected to Join Together"}));
+
+    // Share Same gives the second receiver the first one's windows, and the first nothing twice.
+    select_rows({2, 1});
+    Atom *hosts = nullptr;
+    int count = 0;
+    EXPECT_EQ(get_selected_receivers(&hosts, &count), 2);
+    EXPECT_EQ(std::set<Atom>(hosts, hosts + count), (std::set<Atom>{first, second}));
+    free(hosts);
+    share_same_window_callback(nullptr, nullptr, nullptr);
+    EXPECT_NE(find_host_window_tag(second, a.id()), 0u) << log_text();
+    EXPECT_TRUE(pump_until([&] { return mirror_windows(second_display->name()).size() == 2; }));
+    EXPECT_EQ(mirrors().size(), 2u);
 
     // Unshare picks the window and takes it from the selected receivers only.
     select_rows({1});
@@ -131,7 +135,6 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     EXPECT_TRUE(pump_until([&] { return find_host_window_tag(first, a.id()) == 0; }));
     EXPECT_NE(find_host_window_tag(first, b.id()), 0u);
     EXPECT_NE(find_host_window_tag(second, a.id()), 0u);
-
     EXPECT_EQ(title_of(a.id()), "[alpha] Window A [SHARED]") << "still shared to the second";
 
     // Disconnect unshares everything of the selected receiver and deselects its row; the window
@@ -144,33 +147,11 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     EXPECT_EQ(rows().size(), 3u) << "disconnecting keeps the rows";
 
     // Delete All keeps the row that still shares and says so once.
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
     clear_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    ASSERT_EQ(rows().size(), 1u);
-    char *name = nullptr, *alias = nullptr;
-    find_hostatom_names(first, &name, &alias);
-    EXPECT_EQ(rows()[0], alias);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
+    EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Receiver One", receiver_name())});
+    ASSERT_EQ(texts.size(), 5u);
+    EXPECT_EQ(texts[4], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
     EXPECT_EQ(hostatom_count, 1);
-}
-
-TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
-    for (int i = 1; i <= 5; ++i) add_row("127.0.0.2:" + std::to_string(60 + i) + ".0", "Row " + std::to_string(i));
-    select_rows({3, 5});
-    move_to_top(nullptr, nullptr, nullptr);
-    auto now = rows();
-    ASSERT_EQ(now.size(), 5u);
-    EXPECT_EQ(now[0].substr(0, 5), "Row 3");
-    EXPECT_EQ(now[1].substr(0, 5), "Row 5");
-    EXPECT_EQ(now[2].substr(0, 5), "Row 1");
-    EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
-    // The records follow the rows, so each receiver's input control stays beside its row.
-    Widget w = nullptr;
-    int row = -1;
-    find_hostatom_widget(create_hostatom("127.0.0.2:65.0", display), &w, &row);
-    EXPECT_EQ(row, 1);
 }
 
 TEST_F(MainWindow, TypedNamesBecomeRowsIllegalOnesStayForCorrectionAndEditPutsThemBack) {
@@ -211,7 +192,8 @@ TEST_F(MainWindow, TypedNamesBecomeRowsIllegalOnesStayForCorrectionAndEditPutsTh
     EXPECT_EQ(hostatom_count, 1);
 }
 
-TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
+// Each receiver's input control stays beside its row as the list scrolls and as rows move.
+TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     std::vector<Atom> hosts;
     for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
     for (Atom h : hosts) input_status_changed(h, 0);
@@ -243,6 +225,19 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
     input_status_changed(12345, 0);  // an unknown receiver changes nothing
     for (Atom h : hosts) input_status_changed(h, -1);
     EXPECT_EQ(update_count, 0);
+
+    // Move to Top keeps the order and the selection, and the records follow the rows.
+    select_rows({3, 5});
+    move_to_top(nullptr, nullptr, nullptr);
+    const auto now = rows();
+    EXPECT_EQ(now[0], alias_row("R3", "127.0.0.2:43.0"));
+    EXPECT_EQ(now[1], alias_row("R5", "127.0.0.2:45.0"));
+    EXPECT_EQ(now[2], alias_row("R1", "127.0.0.2:41.0"));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
+    Widget w = nullptr;
+    int row = -1;
+    find_hostatom_widget(hosts[4], &w, &row);
+    EXPECT_EQ(row, 1);
 }
 
 TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
@@ -305,30 +300,28 @@ TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
     ForeignWindow cover(server->name(), "Covering", 250, 250, 300, 250);
     select_rows({1});
     std::vector<std::string> texts;
-    int shared_at = -1, notes_at = -1, cover_at = -1, curtain_at = -1;
+    std::vector<Window> stack;
+    Window curtain = 0;
     when_dialog_up([&] {
         texts.push_back(dialog_text());
-        // While the notice is up: the shared window is above the cover, the curtain right below.
-        auto stack = children_of(display);
-        for (int i = 0; i < static_cast<int>(stack.size()); ++i) {
-            if (stack[i] == shared.id()) shared_at = i;
-            if (stack[i] == notes.id()) notes_at = i;
-            if (stack[i] == cover.id()) cover_at = i;
+        stack = children_of(display);
+        for (Window w : stack) {
             XWindowAttributes a{};
-            XGetWindowAttributes(display, stack[i], &a);
+            XGetWindowAttributes(display, w, &a);
             if (a.override_redirect && a.map_state == IsViewable && a.width == DisplayWidth(display, 0) &&
-                is_property_set_str(stack[i], "TL_DONT_SHARE"))
-                curtain_at = i;
+                is_property_set_str(w, "TL_DONT_SHARE"))
+                curtain = w;
         }
         click(ok_button);
     });
     EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Select OK when you are through viewing receiver's windows.");
-    // Bottom to top: the cover, the curtain hiding it, the shared windows in their own order.
-    EXPECT_LT(cover_at, curtain_at);
-    EXPECT_EQ(curtain_at + 1, shared_at);
-    EXPECT_EQ(shared_at + 1, notes_at);
+    EXPECT_EQ(texts, std::vector<std::string>{"Select OK when you are through viewing receiver's windows."});
+    // While the notice was up, bottom to top: the cover, the curtain hiding it, the shared
+    // windows in their own order.
+    auto at = [&](Window w) { return std::find(stack.begin(), stack.end(), w) - stack.begin(); };
+    EXPECT_LT(at(cover.id()), at(curtain));
+    EXPECT_EQ(at(curtain) + 1, at(shared.id()));
+    EXPECT_EQ(at(shared.id()) + 1, at(notes.id()));
     EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
 }
 
@@ -348,36 +341,4 @@ TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     EXPECT_EQ(unset_button(ShareButton, shell, x - sx + w + 1, y - sy), shell);
     EXPECT_EQ(unset_button(ShareButton, 1, 0, 0), 0u) << "a timed-out pick";
     EXPECT_EQ(unset_button(nullptr, 0x1234, 0, 0), 0x1234u);
-}
-
-TEST_F(MainWindow, ShareSameWindowsGivesEverySelectedReceiverTheOthersWindows) {
-    Atom first = add_row(receiver_name(), "Receiver One");
-    auto second_display = XvfbServer::start();
-    ASSERT_TRUE(second_display);
-    Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
-    ForeignWindow notes(server->name(), "Notes", 300, 300);
-    share(notes.id(), first);
-
-    // One receiver alone has nobody to join.
-    select_rows({1});
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    EXPECT_EQ(share_same_window(1, &first), 40);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Nobody Selected to Join Together");
-
-    select_rows({2, 1});
-    Atom *hosts = nullptr;
-    int count = 0;
-    EXPECT_EQ(get_selected_receivers(&hosts, &count), 2);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(std::set<Atom>(hosts, hosts + count), (std::set<Atom>{first, second}));
-    free(hosts);
-
-    share_same_window_callback(nullptr, nullptr, nullptr);
-    EXPECT_NE(find_host_window_tag(second, notes.id()), 0u) << log_text();
-    EXPECT_EQ(mirror_windows(second_display->name()).size(), 1u);
-    // Nothing twice: the receiver that had the window keeps its one share.
-    EXPECT_EQ(mirrors().size(), 1u);
-    EXPECT_EQ(texts.size(), 1u) << texts.back();
 }
