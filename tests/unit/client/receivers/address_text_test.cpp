@@ -25,20 +25,20 @@ std::string normalised(const char *name) {
 }  // namespace
 
 TEST(ParseComments, FoldsBlanksAndDropsCommentsAtWordStart) {
-    int empty = -1;
-    EXPECT_EQ(cleaned("  host1 \t Team\t\tLead   # the boss\n", &empty), "host1 Team Lead");
-    EXPECT_EQ(empty, 0);
-    EXPECT_EQ(cleaned("host#2 Second"), "host#2 Second");
-    EXPECT_EQ(cleaned("host3 a#b #c"), "host3 a#b");
-    EXPECT_EQ(cleaned("host4:0 Dos Line\r"), "host4:0 Dos Line") << "a book saved with DOS line ends";
-    cleaned("# only a comment", &empty);
-    EXPECT_EQ(empty, 1);
-    cleaned("", &empty);
-    EXPECT_EQ(empty, 1);
-    cleaned(" \t \n", &empty);
-    EXPECT_EQ(empty, 1);
+    const std::pair<const char *, const char *> lines[] = {
+        {"  host1 \t Team\t\tLead   # the boss\n", "host1 Team Lead"},
+        {"host#2 Second", "host#2 Second"},
+        {"host3 a#b #c", "host3 a#b"},
+        {"host4:0 Dos Line\r", "host4:0 Dos Line"},  // a book saved with DOS line ends
+        {"host4 Name\nignored after newline", "host4 Name"},
+        {"# only a comment", ""}, {"", ""}, {" \t \n", ""},
+    };
+    for (const auto &[line, kept] : lines) {
+        int empty = -1;
+        EXPECT_EQ(cleaned(line, &empty), kept) << line;
+        EXPECT_EQ(empty, *kept == '\0') << line;
+    }
     EXPECT_EQ(parse_comments(nullptr), 1);
-    EXPECT_EQ(cleaned("host4 Name\nignored after newline"), "host4 Name");
 }
 
 TEST(ParseDisplayName, NormalisesLegalNamesAndRefusesOthers) {
@@ -83,40 +83,31 @@ TEST(FinalAliasLine, DotLeaderPutsTheDisplayAtColumn61) {
 }
 
 TEST(ParseTabs, ExpandsToMultiplesOfEight) {
-    CString a(parse_tabs("a\tb"));
-    EXPECT_STREQ(a.get(), "a       b");
-    CString b(parse_tabs("\t\tx"));
-    EXPECT_STREQ(b.get(), "                x");
-    CString c(parse_tabs("12345678\ty"));
-    EXPECT_STREQ(c.get(), "12345678        y");
-    CString d(parse_tabs(""));
-    EXPECT_STREQ(d.get(), "");
+    const std::pair<const char *, const char *> texts[] = {
+        {"a\tb", "a       b"}, {"\t\tx", "                x"}, {"12345678\ty", "12345678        y"}, {"", ""}};
+    for (const auto &[text, expanded] : texts) EXPECT_STREQ(CString(parse_tabs(text)).get(), expanded) << text;
 }
 
 TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
     const char *line = "hosta:0.0 John Smith";
-    // Flags 0: whole alias words only, never the display name.
-    EXPECT_EQ(grep_word_match("hosta:0.0", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("John", line, 0, 0), 1);
-    EXPECT_EQ(grep_word_match("Jo", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("john", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("john", line, 1, 0), 1);
-    // A pattern with a blank spans words.
-    EXPECT_EQ(grep_word_match("John Smith", line, 0, 0), 1);
-    EXPECT_EQ(grep_word_match("John Smi", line, 0, 0), 0);
-    // Flag 1: a word's beginning suffices.
-    EXPECT_EQ(grep_word_match("Jo", line, 0, 1), 1);
-    EXPECT_EQ(grep_word_match("host", line, 0, 1), 0);
-    // Flag 2: the first word is a candidate as well.
-    EXPECT_EQ(grep_word_match("hosta:0.0", line, 0, 2), 1);
-    EXPECT_EQ(grep_word_match("host", line, 0, 2), 0);
-    EXPECT_EQ(grep_word_match("host", line, 0, 3), 1);
-    // Empty texts and patterns.
-    EXPECT_EQ(grep_word_match("a", "", 0, 3), 0);
-    EXPECT_EQ(grep_word_match("", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("", line, 0, 1), 1);
-    // A match inside a word is none.
-    EXPECT_EQ(grep_word_match("ohn", line, 0, 1), 0);
+    const struct {
+        const char *pattern, *text;
+        int ignore_case, flags, match;
+    } cases[] = {
+        // Flags 0: whole alias words only, never the display name; a pattern with a blank spans
+        // words.
+        {"hosta:0.0", line, 0, 0, 0}, {"John", line, 0, 0, 1}, {"Jo", line, 0, 0, 0}, {"john", line, 0, 0, 0},
+        {"john", line, 1, 0, 1}, {"John Smith", line, 0, 0, 1}, {"John Smi", line, 0, 0, 0},
+        // Flag 1: a word's beginning suffices, never a match inside a word; flag 2: the first word
+        // is a candidate as well.
+        {"Jo", line, 0, 1, 1}, {"host", line, 0, 1, 0}, {"ohn", line, 0, 1, 0},
+        {"hosta:0.0", line, 0, 2, 1}, {"host", line, 0, 2, 0}, {"host", line, 0, 3, 1},
+        // Empty texts and patterns.
+        {"a", "", 0, 3, 0}, {"", line, 0, 0, 0}, {"", line, 0, 1, 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(grep_word_match(c.pattern, c.text, c.ignore_case, c.flags), c.match)
+            << c.pattern << " in '" << c.text << "' " << c.ignore_case << c.flags;
 }
 
 TEST(DisplayMatchesTyped, HostPartsAndAddressPrefixes) {
