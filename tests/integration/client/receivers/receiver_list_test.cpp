@@ -29,17 +29,16 @@ protected:
         find_hostatom_widget(host, &w, &row);
         return w;
     }
-    static bool is_toggle(Widget w) { return w && XmIsToggleButtonGadget(w); }
 };
 
 }  // namespace
 
 // With no window manager, twm and openbox on the sender: the windows clicked, never their
 // frames, are shared, marked, shown in Window Status and unshared.
-class SenderDesktop : public MainWindow, public ::testing::WithParamInterface<const char *> {
+class SenderDesktop : public MainWindowTest, public ::testing::WithParamInterface<const char *> {
 protected:
     void SetUp() override {
-        MainWindow::SetUp();
+        MainWindowTest::SetUp();
         if (HasFatalFailure() || !GetParam()) return;
         wm = start_window_manager(upstream->name(), GetParam(), scratch);
         ASSERT_TRUE(wm) << GetParam();
@@ -86,8 +85,9 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
                          [](const auto &row) { return std::string(row.param ? row.param : "none"); });
 
-// Share and Share Same refuse what nobody can receive; Unshare, Disconnect and Delete All take
-// only what the selected rows have and keep the rows that still share.
+// Share and Share Same refuse what nobody can receive; Identify shows what a receiver has;
+// Unshare, Disconnect and Delete All take only what the selected rows have and keep the rows
+// that still share.
 TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
@@ -102,6 +102,33 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     ForeignWindow a(server->name(), "Window A", 600, 600), b(server->name(), "Window B", 800, 600);
     share(a.id(), first);
     share(b.id(), first);
+    {
+        // Identify raises the receiver's windows in their own order above one that covers them;
+        // while its notice is up a curtain lies right below them.
+        ForeignWindow cover(server->name(), "Covering", 550, 550, 500, 250);
+        select_rows({1});
+        std::vector<Window> stack;
+        Window curtain = 0;
+        when_dialog_up([&] {
+            texts.push_back(dialog_text());
+            stack = children_of(display);
+            for (Window w : stack) {
+                XWindowAttributes attributes{};
+                XGetWindowAttributes(display, w, &attributes);
+                if (attributes.override_redirect && attributes.map_state == IsViewable &&
+                    attributes.width == DisplayWidth(display, 0) && is_property_set_str(w, "TL_DONT_SHARE"))
+                    curtain = w;
+            }
+            answer_dialogs(texts);
+            click(ok_button);
+        });
+        EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
+        auto at = [&](Window w) { return std::find(stack.begin(), stack.end(), w) - stack.begin(); };
+        EXPECT_LT(at(cover.id()), at(curtain));
+        EXPECT_EQ(at(curtain) + 1, at(a.id()));
+        EXPECT_EQ(at(a.id()) + 1, at(b.id()));
+        EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
+    }
     // The first receiver has the window already and the third row is this display: nobody is
     // asked, and one notice names both, shown even at the lowest level.
     user_preference.dialog_level = 1;
@@ -113,6 +140,7 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     EXPECT_EQ(share_same_window(1, &first), 40) << "one receiver alone has nobody to join";
     EXPECT_EQ(texts, (std::vector<std::string>{
                          "Nobody In Receiver List", "Nobody Selected to Share to",
+                         "Select OK when you are through viewing receiver's windows.",
                          "The following users:\n" + rows()[0] + "\n" + rows()[2] + "\n\nalready have the window you're sharing",
                          "Nobody Selected to Join Together"}));
 
@@ -149,8 +177,8 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     // Delete All keeps the row that still shares and says so once.
     clear_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
     EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Receiver One", receiver_name())});
-    ASSERT_EQ(texts.size(), 5u);
-    EXPECT_EQ(texts[4], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[5], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
     EXPECT_EQ(hostatom_count, 1);
 }
 
@@ -218,8 +246,8 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     }
     // The "?" replaces the toggle while consent is asked, and the closed state removes it.
     input_status_changed(hosts[5], 2);
-    EXPECT_FALSE(is_toggle(control_of(hosts[5])));
-    EXPECT_NE(control_of(hosts[5]), nullptr);
+    ASSERT_NE(control_of(hosts[5]), nullptr);
+    EXPECT_FALSE(XmIsToggleButtonGadget(control_of(hosts[5])));
     input_status_changed(hosts[5], -1);
     EXPECT_EQ(control_of(hosts[5]), nullptr);
     input_status_changed(12345, 0);  // an unknown receiver changes nothing
@@ -288,41 +316,6 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
     EXPECT_EQ(hourglass_depth(), 1);
     stop_hourglass();
     EXPECT_EQ(hourglass_depth(), 0);
-}
-
-TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
-    Atom host = add_row(receiver_name(), "Receiver One");
-    ForeignWindow shared(server->name(), "Shared sheet", 300, 300, 200, 150);
-    ForeignWindow notes(server->name(), "Shared notes", 320, 320, 200, 150);
-    share(shared.id(), host);
-    share(notes.id(), host);
-    // Another window now covers both shared ones.
-    ForeignWindow cover(server->name(), "Covering", 250, 250, 300, 250);
-    select_rows({1});
-    std::vector<std::string> texts;
-    std::vector<Window> stack;
-    Window curtain = 0;
-    when_dialog_up([&] {
-        texts.push_back(dialog_text());
-        stack = children_of(display);
-        for (Window w : stack) {
-            XWindowAttributes a{};
-            XGetWindowAttributes(display, w, &a);
-            if (a.override_redirect && a.map_state == IsViewable && a.width == DisplayWidth(display, 0) &&
-                is_property_set_str(w, "TL_DONT_SHARE"))
-                curtain = w;
-        }
-        click(ok_button);
-    });
-    EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(texts, std::vector<std::string>{"Select OK when you are through viewing receiver's windows."});
-    // While the notice was up, bottom to top: the cover, the curtain hiding it, the shared
-    // windows in their own order.
-    auto at = [&](Window w) { return std::find(stack.begin(), stack.end(), w) - stack.begin(); };
-    EXPECT_LT(at(cover.id()), at(curtain));
-    EXPECT_EQ(at(curtain) + 1, at(shared.id()));
-    EXPECT_EQ(at(shared.id()) + 1, at(notes.id()));
-    EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
 }
 
 TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
