@@ -182,44 +182,6 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     EXPECT_EQ(hostatom_count, 1);
 }
 
-TEST_F(MainWindow, TypedNamesBecomeRowsIllegalOnesStayForCorrectionAndEditPutsThemBack) {
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    user_preference.dialog_level = 3;
-    put_edit_text("LocalHost:5 Ann Smith");
-    EXPECT_EQ(add_receiver(), 1);
-    ASSERT_EQ(rows().size(), 1u);
-    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ");
-    EXPECT_EQ(rows()[0].substr(rows()[0].rfind(' ') + 1), "localhost:5.0");
-    EXPECT_EQ(edit_text(), "") << "an added entry empties the edit line";
-    EXPECT_TRUE(texts.empty()) << "below the diagnostic level nobody is asked";
-
-    put_edit_text("myhost:x");
-    EXPECT_EQ(add_receiver(), 0);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Illegal Display Name 'myhost:x'");
-    EXPECT_EQ(edit_text(), "myhost:x");
-
-    // The same display under another name is refused in favour of the row already there.
-    put_edit_text("127.0.0.1:5 Someone Else");
-    add_receiver();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
-    EXPECT_EQ(rows().size(), 1u);
-
-    // Edit puts a row's typed form back on the line, from the row's text: its host need not
-    // resolve.
-    std::string line = alias_row("John Smith", "myhost:0.0");
-    add_to_list_unique(ReceiverList, line.c_str(), 0);
-    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
-    select_rows({2});
-    edit_receiver(nullptr, nullptr, nullptr);
-    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
-    ASSERT_EQ(rows().size(), 1u);
-    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ") << "the edited row went, with its record";
-    EXPECT_EQ(hostatom_count, 1);
-}
-
 // Each receiver's input control stays beside its row as the list scrolls and as rows move.
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     std::vector<Atom> hosts;

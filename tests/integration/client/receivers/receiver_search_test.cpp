@@ -6,6 +6,7 @@
 #include "main_window_fixture.h"
 #include "receivers/match_dialogs.h"
 #include "receivers/receiver_entry.h"
+#include "receivers/receiver_list.h"
 
 #include <sys/stat.h>
 
@@ -106,24 +107,48 @@ TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
     EXPECT_EQ(selected_positions(), (std::vector<int>{1}));
 }
 
-TEST_F(ReceiverSearch, ListedReceiversMatchByWordOrByDisplay) {
-    add_row("127.0.0.2:31.0", "Printer room");
-    add_row("127.0.0.2:32.0", "Spare");
+TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
-    // "127.0.0" is the start of both displays' addresses: both are offered, none added twice.
+    EXPECT_EQ(type("LocalHost:5 Ann Smith"), 1);
+    EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Ann Smith", "localhost:5.0")});
+    EXPECT_EQ(edit_text(), "") << "an added entry empties the edit line";
+    EXPECT_TRUE(texts.empty()) << "below the diagnostic level nobody is asked";
+    EXPECT_EQ(type("myhost:x"), 0);
+    EXPECT_EQ(edit_text(), "myhost:x") << "left for correction";
+    // The same display under another name is refused in favour of the row already there.
+    type("127.0.0.1:5 Someone Else");
+    EXPECT_EQ(rows().size(), 1u);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Illegal Display Name 'myhost:x'");
+    EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
+
+    // Edit puts a row's typed form back on the line, from the row's text: its host need not
+    // resolve.
+    std::string line = alias_row("John Smith", "myhost:0.0");
+    add_to_list_unique(ReceiverList, line.c_str(), 0);
+    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
+    select_rows({2});
+    edit_receiver(nullptr, nullptr, nullptr);
+    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
+    EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went, with its record";
+    EXPECT_EQ(hostatom_count, 1);
+
+    // Listed receivers match by the start of the display's address, both offered, none added
+    // twice, a cancelled choice keeping the text; a word of an alias finds its one row, there
+    // already, so nothing changes.
+    add_row("127.0.0.2:31.0", "Printer room");
+    add_row("127.0.0.2:32.0", "Spare");
     EXPECT_EQ(type("127.0.0"), 1);
     ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
     screenshot("match-names", MatchNamesSH);
     click(XtNameToWidget(MatchNames, "Cancel"));
     ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
-    EXPECT_EQ(rows().size(), 2u);
-    EXPECT_EQ(edit_text(), "127.0.0") << "a cancelled choice keeps the text";
-
-    // A word of an alias finds its one row: it is already there, so nothing changes.
+    EXPECT_EQ(rows().size(), 3u);
+    EXPECT_EQ(edit_text(), "127.0.0");
     EXPECT_EQ(type("printer"), 1);
-    EXPECT_EQ(rows().size(), 2u);
-    EXPECT_TRUE(texts.empty());
+    EXPECT_EQ(rows().size(), 3u);
+    EXPECT_EQ(texts.size(), 2u);
 }
 
 TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooks) {
