@@ -1,14 +1,12 @@
 // The main window in process behind the real telvane-server with a real receiver display:
-// sharing, Window Status and unsharing by real picks with and without window managers, the
-// refusals, the list operations, the input controls beside the rows, and the busy notice.
+// sharing and unsharing by real picks with and without window managers, the refusals, the list
+// operations, the input controls beside the rows, and the busy notice.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
 #include "receivers/busy.h"
-#include "receivers/receiver_entry.h"
 #include "receivers/receiver_list.h"
 #include "ui/input_controls.h"
-#include "ui/window_status_dialog.h"
 #include "window_manager.h"
 
 #include <Xm/ScrollBar.h>
@@ -34,7 +32,7 @@ protected:
 }  // namespace
 
 // With no window manager, twm and openbox on the sender: the windows clicked, never their
-// frames, are shared, marked, shown in Window Status and unshared.
+// frames, are shared, marked and unshared.
 class SenderDesktop : public MainWindowTest, public ::testing::WithParamInterface<const char *> {
 protected:
     void SetUp() override {
@@ -71,11 +69,7 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     tool.window(700, 100, 90, 60, "Replace", 0, notes);
     EXPECT_TRUE(pump_until([&] { return mirrors().size() == 5; })) << mirrors().size();
 
-    // Window Status names the receiver; Unshare takes the window away and gives its title back.
-    click_when_picking(editor);
-    show_receivers_of_window();
-    EXPECT_EQ(rows(StatusList).size(), 1u);
-    popdown_WindowStatus();
+    // Unshare takes the window away and gives its title back.
     click_when_picking(editor);
     unshare_from_receivers(nullptr, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return title_of(editor) == "Shared editor"; })) << title_of(editor);

@@ -59,27 +59,18 @@ TEST(ParseDisplayName, NormalisesLegalNamesAndRefusesOthers) {
 }
 
 TEST(FinalAliasLine, DotLeaderPutsTheDisplayAtColumn61) {
-    CString line(final_alias_line("Jo", "host:0.0"));
-    std::string s = line.get();
+    auto line = [](const std::string &alias, const char *display) {
+        return std::string(CString(final_alias_line(alias.c_str(), display)).get());
+    };
+    const std::string s = line("Jo", "host:0.0");
     ASSERT_EQ(s.size(), 61u + 8u);
     EXPECT_EQ(s.substr(0, 2), "Jo");
-    for (size_t c = 2; c <= 60; ++c) {
-        char want = (c % 4 == 0 && c <= 59 && c >= 4) ? '.' : ' ';
-        EXPECT_EQ(s[c], want) << "column " << c;
-    }
+    for (size_t c = 2; c <= 60; ++c) EXPECT_EQ(s[c], (c % 4 == 0 && c <= 59 && c >= 4) ? '.' : ' ') << "column " << c;
     EXPECT_EQ(s.substr(61), "host:0.0");
-
     // The column after the alias stays blank even when it is a multiple of 4.
-    CString four(final_alias_line("John", "h:0.0"));
-    EXPECT_EQ(four.get()[4], ' ');
-    EXPECT_EQ(four.get()[8], '.');
-
-    std::string long_alias(59, 'a');
-    CString wide(final_alias_line(long_alias.c_str(), "h:1.0"));
-    EXPECT_EQ(std::string(wide.get()), long_alias + "  h:1.0");
-
-    CString empty(final_alias_line("", "h:0.0"));
-    EXPECT_EQ(std::string(empty.get()).substr(61), "h:0.0");
+    EXPECT_EQ(line("John", "h:0.0").substr(4, 5), "    .");
+    EXPECT_EQ(line(std::string(59, 'a'), "h:1.0"), std::string(59, 'a') + "  h:1.0");
+    EXPECT_EQ(line("", "h:0.0").substr(61), "h:0.0");
 }
 
 TEST(ParseTabs, ExpandsToMultiplesOfEight) {
