@@ -236,6 +236,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     // file is loaded is refused and its reply logged; a deleted file keeps the list loaded.
     const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
     EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0][0], 0);
+    EXPECT_TRUE(contains(log_text(), "REMOTE Access 'DENIED', UID(1204)"));
     EXPECT_TRUE(contains(log_text(), "sendStatusMessage([0][1][0][0][0])"));
     mkdir(scratch.file(".Telvane").c_str(), 0755);
     write_file(scratch.file(".Telvane/.cmd_access"), "1204 127.0.0.1\n");
@@ -304,6 +305,8 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     EXPECT_EQ(items, 5u);
     EXPECT_EQ(ids ? reinterpret_cast<long *>(ids)[0] : 0, held);
     XFree(ids);
+    expect_request({"telepointer", "delete", "--name", "Board", "--all"}, 0);
+    EXPECT_TRUE(pump_until([] { return first_tele == nullptr; })) << "all four deleted";
 
     Window tele = 0;
     create_tele(display, target.id(), 20, 20, &tele);
