@@ -151,9 +151,21 @@ TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     EXPECT_EQ(texts.size(), 2u);
 }
 
-TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooks) {
-    public_book("staff", "127.0.0.2:41 Public Person\n");
+TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooksAndTheDefaultList) {
+    // The default list comes from the private book, else the public one, and starts afresh.
+    public_book("Default", "127.0.0.2:61 Public Default\n");
+    EXPECT_EQ(default_receivers(), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Default"}));
+    EXPECT_TRUE(selected_positions().empty());
+    private_book("Default", "127.0.0.2:62 Mine\n127.0.0.2:63 Also Mine\n");
+    EXPECT_EQ(default_receivers(), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Mine", "Also Mine"}));
+    unlink(scratch.file(".Telvane/Default").c_str());
     user_preference.search_level = 1;  // Private_Only
+    EXPECT_EQ(default_receivers(), 0) << "Private_Only never reads the public default";
+    EXPECT_TRUE(rows().empty());
+
+    public_book("staff", "127.0.0.2:41 Public Person\n");
     user_preference.dialog_level = 4;
     std::vector<std::string> texts;
     answer_dialogs(texts, [] { return no_button && XtIsManaged(no_button) ? no_button : nullptr; });
@@ -202,20 +214,4 @@ TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], "Could not read file '" + scratch.file(".Telvane/lab south") + "' for addresses");
     EXPECT_EQ(aliases(), (std::vector<std::string>{"North One", "North Two"}));
-}
-
-TEST_F(ReceiverSearch, DefaultListComesFromThePrivateBookElseThePublicOne) {
-    public_book("Default", "127.0.0.2:61 Public Default\n");
-    EXPECT_EQ(default_receivers(), 1);
-    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Default"}));
-    EXPECT_TRUE(selected_positions().empty());
-
-    private_book("Default", "127.0.0.2:62 Mine\n127.0.0.2:63 Also Mine\n");
-    EXPECT_EQ(default_receivers(), 1);
-    EXPECT_EQ(aliases(), (std::vector<std::string>{"Mine", "Also Mine"})) << "the list starts afresh";
-
-    unlink(scratch.file(".Telvane/Default").c_str());
-    user_preference.search_level = 1;
-    EXPECT_EQ(default_receivers(), 0) << "Private_Only never reads the public default";
-    EXPECT_TRUE(rows().empty());
 }
