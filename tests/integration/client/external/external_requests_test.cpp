@@ -86,21 +86,6 @@ protected:
         int status;
         std::string out;
     };
-    // Runs telvane-request with `args` while the program handles events; its exit status and
-    // standard output.
-    Run request(std::vector<std::string> args) {
-        ChildProcess p = start_request(std::move(args));
-        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
-        return ended(p);
-    }
-    // Runs telvane-request and checks its exit status and that its output holds `text`;
-    // returns the output.
-    std::string expect_request(std::vector<std::string> args, int status, const std::string &text = "") {
-        Run run = request(args);
-        EXPECT_EQ(run.status, status) << args[0] << ": " << run.out << log_text();
-        EXPECT_TRUE(contains(run.out, text)) << args[0];
-        return run.out;
-    }
     ChildProcess start_request(std::vector<std::string> args) {
         args.insert(args.begin(), {build_path("request/telvane-request"), "--display", server->name()});
         ChildProcess::Options options;
@@ -110,10 +95,21 @@ protected:
         EXPECT_TRUE(p);
         return p;
     }
+    // The exit status and output of a telvane-request run that has ended.
     Run ended(ChildProcess &p) {
         auto status = p.wait_for_exit(std::chrono::seconds(5));
         return {status ? exit_code(*status) : -1,
                 read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"))};
+    }
+    // Runs telvane-request with `args` while the program handles events, and checks its exit
+    // status and that its output holds `text`; returns the output.
+    std::string expect_request(std::vector<std::string> args, int status, const std::string &text = "") {
+        ChildProcess p = start_request(args);
+        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        Run run = ended(p);
+        EXPECT_EQ(run.status, status) << args[0] << ": " << run.out << log_text();
+        EXPECT_TRUE(contains(run.out, text)) << args[0];
+        return run.out;
     }
     // Sends a raw request and handles events until `count` replies have come.
     Replies raw_request(long code, long w2, long w3, long w4, size_t count = 1) {
@@ -293,7 +289,7 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     expect_request({"telepointer", "delete", "--name", "Board"}, 0);
     EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
     // Four ids or more go into the requester's property, after what it held.
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(request({"telepointer", "add", "--name", "Board"}).status, 0);
+    for (int i = 0; i < 4; ++i) expect_request({"telepointer", "add", "--name", "Board"}, 0);
     const long held = 0x1234;
     raw->set_property(raw->atom, XA_WINDOW, 32, &held, 1);
     EXPECT_EQ(raw_request(25, static_cast<long>(target.id()), 0, 0)[0][0], -1);
