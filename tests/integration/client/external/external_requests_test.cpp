@@ -20,6 +20,7 @@ using namespace telvane::testing;
 namespace {
 
 using Replies = std::vector<std::vector<long>>;
+using HostileRun = ProgramRun;
 
 // A program of its own on the display that sends raw requests and collects the replies.
 class RawRequester {
@@ -325,12 +326,6 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
         return !all.empty() && all.back() == std::vector<long>{0, 0, 69, 0, 0};
     })) << "the program stopped answering";
 }
-
-namespace {
-
-using HostileRun = ProgramRun;
-
-}  // namespace
 
 // Another client's hostile messages against the real telvane: it survives them, frees
 // the pointer, stays small, and ends only through its orderly exit or, its display gone, saying so.
