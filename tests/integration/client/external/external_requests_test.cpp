@@ -19,17 +19,20 @@ using namespace telvane::testing;
 
 namespace {
 
+using Replies = std::vector<std::vector<long>>;
+using HostileRun = ProgramRun;
+
 // A program of its own on the display that sends raw requests and collects the replies.
 class RawRequester {
 public:
     explicit RawRequester(const std::string &name) : dpy_(XOpenDisplay(name.c_str())) {
         window = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 1, 1, 0, 0, 0);
-        atom_ = XInternAtom(dpy_, "TL_EXTERNAL_REQUEST", False);
+        atom = XInternAtom(dpy_, "TL_EXTERNAL_REQUEST", False);
         XSync(dpy_, False);
     }
     ~RawRequester() { XCloseDisplay(dpy_); }
     void send(Window to, long code, long w2, long w3, long w4, bool with_requester = true) {
-        send_words(to, atom_, 32, {code, with_requester ? static_cast<long>(window) : 0, w2, w3, w4});
+        send_words(to, atom, 32, {code, with_requester ? static_cast<long>(window) : 0, w2, w3, w4});
     }
     // Any five words of any type and format, `times` over.
     void send_words(Window to, Atom type, int format, std::array<long, 5> words, int times = 1) {
@@ -40,28 +43,28 @@ public:
         XSync(dpy_, False);
     }
     // The replies that have come so far, each as its five words.
-    std::vector<std::vector<long>> &replies() {
+    Replies &replies() {
         XSync(dpy_, False);
         while (XPending(dpy_)) {
             XEvent e;
             XNextEvent(dpy_, &e);
-            if (e.type == ClientMessage && e.xclient.message_type == atom_)
+            if (e.type == ClientMessage && e.xclient.message_type == atom)
                 got_.push_back(std::vector<long>(e.xclient.data.l, e.xclient.data.l + 5));
         }
         return got_;
     }
-    void set_text(Atom property, const std::string &text) {
-        XChangeProperty(dpy_, window, property, XA_STRING, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>(text.data()), static_cast<int>(text.size()));
+    // Replaces the requester's `property` with `n` items.
+    void set_property(Atom property, Atom type, int format, const void *items, int n) {
+        XChangeProperty(dpy_, window, property, type, format, PropModeReplace, static_cast<const unsigned char *>(items), n);
         XSync(dpy_, False);
     }
     Display *display() const { return dpy_; }
     Window window = 0;
+    Atom atom = 0;
 
 private:
     Display *dpy_;
-    Atom atom_ = 0;
-    std::vector<std::vector<long>> got_;
+    Replies got_;
 };
 
 class ExternalRequests : public MainWindowTest {
@@ -84,13 +87,6 @@ protected:
         int status;
         std::string out;
     };
-    // Runs telvane-request with `args` while the program handles events; its exit status and
-    // standard output.
-    Run request(std::vector<std::string> args) {
-        ChildProcess p = start_request(std::move(args));
-        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
-        return ended(p);
-    }
     ChildProcess start_request(std::vector<std::string> args) {
         args.insert(args.begin(), {build_path("request/telvane-request"), "--display", server->name()});
         ChildProcess::Options options;
@@ -100,19 +96,30 @@ protected:
         EXPECT_TRUE(p);
         return p;
     }
+    // The exit status and output of a telvane-request run that has ended.
     Run ended(ChildProcess &p) {
         auto status = p.wait_for_exit(std::chrono::seconds(5));
         return {status ? exit_code(*status) : -1,
                 read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"))};
     }
+    // Runs telvane-request with `args` while the program handles events, and checks its exit
+    // status and that its output holds `text`; returns the output.
+    std::string expect_request(std::vector<std::string> args, int status, const std::string &text = "") {
+        ChildProcess p = start_request(args);
+        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        Run run = ended(p);
+        EXPECT_EQ(run.status, status) << args[0] << ": " << run.out << log_text();
+        EXPECT_TRUE(contains(run.out, text)) << args[0];
+        return run.out;
+    }
     // Sends a raw request and handles events until `count` replies have come.
-    std::vector<std::vector<long>> raw_request(long code, long w2, long w3, long w4, size_t count = 1) {
+    Replies raw_request(long code, long w2, long w3, long w4, size_t count = 1) {
         size_t before = raw->replies().size();
         raw->send(XtWindow(TopLevel), code, w2, w3, w4);
         EXPECT_TRUE(pump_until([&] { return raw->replies().size() >= before + count; }, std::chrono::seconds(10)))
             << log_text();
         auto &all = raw->replies();
-        return std::vector<std::vector<long>>(all.begin() + static_cast<long>(before), all.end());
+        return Replies(all.begin() + static_cast<long>(before), all.end());
     }
     std::optional<RawRequester> raw;
 };
@@ -125,51 +132,31 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiver) {
     XStoreName(display, XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0), "Report");
     XSync(display, False);
     const std::string rx = "127.0.0.1:" + std::to_string(receiver_display->number());
-    Run run = request({"share-alone", "--name", "Report", rx});
-    EXPECT_EQ(run.status, 0) << run.out << log_text();
-    EXPECT_TRUE(contains(run.out, "status: 0"));
+    expect_request({"share-alone", "--name", "Report", rx}, 0, "status: 0");
     ASSERT_TRUE(pump_until([&] { return mirrors().size() == 1; })) << "no mirror on the receiver";
     EXPECT_EQ(rows().size(), 1u) << "the receiver joined the list";
-    // A second share to a receiver already connected is answered at once.
+    // To a receiver already connected: answered at once; a second time: already shared.
     ForeignWindow notes(server->name(), "Notes", 500, 300, 100, 100);
-    run = request({"--json", "share", "--name", "Notes", rx});
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(contains(run.out, "\"status\": \"0\""));
-    // Again: already shared.
-    run = request({"share", "--name", "Notes", rx});
-    EXPECT_EQ(run.status, 22) << run.out;
-
-    run = request({"status", rx});
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(contains(run.out, "windows: "));
-    EXPECT_TRUE(contains(run.out, hex(target.id()))) << "not the hidden window: ";
-    run = request({"status"});
-    EXPECT_TRUE(contains(run.out, "\ninput " + rx + ".0: not allowed\n"));
-    run = request({"unshare", "--name", "Notes", rx});
-    EXPECT_EQ(run.status, 0) << run.out;
-    run = request({"unshare", "--name", "Notes", rx});
-    EXPECT_EQ(run.status, 0) << "not shared: logged, still status 0";
+    expect_request({"--json", "share", "--name", "Notes", rx}, 0, "\"status\": \"0\"");
+    expect_request({"share", "--name", "Notes", rx}, 22);
+    expect_request({"status", rx}, 0, hex(target.id()));  // not the hidden window
+    expect_request({"status"}, 0, "\ninput " + rx + ".0: not allowed\n");
+    expect_request({"unshare", "--name", "Notes", rx}, 0);
+    expect_request({"unshare", "--name", "Notes", rx}, 0);  // not shared: logged, still status 0
     EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes.id()) + ") is not shared to"));
-    run = request({"telepointer", "delete", "--name", "Report"});
-    EXPECT_EQ(run.status, 31) << run.out;
-    EXPECT_TRUE(contains(run.out, "no such telepointer"));
-    EXPECT_EQ(request({"share", "0x1234"}).status, 2) << "usage errors are the tool's own";
+    expect_request({"telepointer", "delete", "--name", "Report"}, 31, "no such telepointer");
+    expect_request({"share", "0x1234"}, 2);  // usage errors are the tool's own
     // Two windows people can see under one title: refused, both listed to choose from by id.
     ForeignWindow other(server->name(), "Report", 50, 60, 70, 80);
-    run = request({"share", "--name", "Report", rx});
-    EXPECT_EQ(run.status, 2) << run.out;
-    EXPECT_TRUE(contains(run.out, hex(target.id()) + "  160x120+300+300\n  "));
-    EXPECT_TRUE(contains(run.out, hex(other.id()) + "  70x80+50+60"));
+    const std::string out = expect_request({"share", "--name", "Report", rx}, 2, hex(target.id()) + "  160x120+300+300\n  ");
+    EXPECT_TRUE(contains(out, hex(other.id()) + "  70x80+50+60"));
 
     // Share-same with a second receiver: a reply for each receiver and no final one, the second
     // once its connection is made.
     std::optional<XvfbServer> second = XvfbServer::start();
     ASSERT_TRUE(second);
-    Atom sharing = create_hostatom(rx.c_str(), display), joining = add_row(second->tcp_name() + ".0", "Second");
-    auto replies = raw_request(15, static_cast<long>(sharing), static_cast<long>(joining), 0, 2);
-    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(sharing), 0, 0, 0, 0}));
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(joining), 0, 0, 0, 0}));
+    const long sharing = create_hostatom(rx.c_str(), display), joining = add_row(second->tcp_name() + ".0", "Second");
+    EXPECT_EQ(raw_request(15, sharing, joining, 0, 2), (Replies{{sharing, 0, 0, 0, 0}, {joining, 0, 0, 0, 0}}));
     EXPECT_TRUE(pump_until([&] { return mirror_windows(second->name()).size() == 1; }));
 }
 
@@ -199,23 +186,17 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(21, 0, 0, 0x2 | 0x4)[0][2], 0);
     EXPECT_EQ(user_preference.dialog_level, 4);
 
-    // Share-same with one known receiver and one that cannot be added (no name property).
-    Atom known = add_row(receiver_name(), "Receiver One");
-    Atom unknown = XInternAtom(display, "10.99.99.99:5.0", False);
-    auto replies = raw_request(15, static_cast<long>(known), static_cast<long>(unknown), 0, 3);
+    // Share-same with one known receiver and one that cannot be added (no name property); then
+    // with w3 = -1 the list is the property's, whatever w2 says.
+    const long known = add_row(receiver_name(), "Receiver One");
+    const long unknown = XInternAtom(display, "10.99.99.99:5.0", False);
+    auto replies = raw_request(15, known, unknown, 0, 3);
     ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
-    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
+    EXPECT_EQ(Replies(replies.begin(), replies.begin() + 2), (Replies{{unknown, 0, 40, 0, 0}, {known, 0, 61, 0, 0}}));
     EXPECT_EQ(replies[2][2], 40);
-    // With w3 = -1 the list is the property's, whatever w2 says.
-    std::array<long, 2> listed = {static_cast<long>(unknown), static_cast<long>(known)};
-    XChangeProperty(raw->display(), raw->window, XInternAtom(raw->display(), "TL_EXTERNAL_REQUEST", False), XA_ATOM,
-                    32, PropModeReplace, reinterpret_cast<unsigned char *>(listed.data()), 2);
-    replies = raw_request(15, 5, -1, 0, 3);
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_EQ(replies[0], (std::vector<long>{static_cast<long>(unknown), 0, 40, 0, 0}));
-    EXPECT_EQ(replies[1], (std::vector<long>{static_cast<long>(known), 0, 61, 0, 0}));
-    EXPECT_EQ(replies[2], (std::vector<long>{-1, 5, 40, 0, 0}));
+    const long listed[] = {unknown, known};
+    raw->set_property(raw->atom, XA_ATOM, 32, listed, 2);
+    EXPECT_EQ(raw_request(15, 5, -1, 0, 3), (Replies{{unknown, 0, 40, 0, 0}, {known, 0, 61, 0, 0}, {-1, 5, 40, 0, 0}}));
 
     // A share that fails answers its waiting requester: the event's status and detail reach
     // the rule (its table is StatusAnswers).
@@ -238,8 +219,8 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     }
 
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
-    raw->set_text(unknown, std::string(300, 'x'));
-    EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), static_cast<long>(unknown), 0)[0][2], 40);
+    raw->set_property(unknown, XA_STRING, 8, std::string(300, 'x').data(), 300);
+    EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), unknown, 0)[0][2], 40);
     raw.reset();
     RawRequester gone(server->name());
     gone.send(XtWindow(TopLevel), 26, 0, 0, 0);
@@ -247,25 +228,21 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     XSync(gone.display(), False);
     EXPECT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 2; }));
     raw.emplace(server->name());
-    EXPECT_EQ(raw_request(69, 0, 0, 0)[0][2], 69) << "the program survived";
 
-    // Access checks follow the file as last loaded; the log is read from here on.
-    const long me = 1204;
+    // Access checks (the file's rules are AccessFile's) through the tool: a check before any
+    // file is loaded is refused and its reply logged; a deleted file keeps the list loaded.
     const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
-    const size_t logged = log_text().size();
-    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 0) << "nothing loaded yet";
-    EXPECT_TRUE(contains(log_text().substr(logged), "COMAND LINE:Verify Authorization Status=[0]."));
-    EXPECT_TRUE(contains(log_text().substr(logged), "sendStatusMessage([0][1][0][0][0])")) << "its reply is logged";
+    EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0][0], 0);
+    EXPECT_TRUE(contains(log_text(), "REMOTE Access 'DENIED', UID(1204)"));
+    EXPECT_TRUE(contains(log_text(), "sendStatusMessage([0][1][0][0][0])"));
     mkdir(scratch.file(".Telvane").c_str(), 0755);
-    write_file(scratch.file(".Telvane/.cmd_access"), "# who may ask\n1204 127.0.0.1# glued comment\n");
-    EXPECT_EQ(request({"reload-access"}).status, 0) << log_text();
-    Run run = request({"access", "1204", "127.0.0.1"});
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(request({"access", "1205", "127.0.0.1"}).status, 1);
-    // Deleted: the reload fails and the list stays.
+    write_file(scratch.file(".Telvane/.cmd_access"), "1204 127.0.0.1\n");
+    expect_request({"reload-access"}, 0);
+    expect_request({"access", "1204", "127.0.0.1"}, 0);
+    expect_request({"access", "1205", "127.0.0.1"}, 1);
     unlink(scratch.file(".Telvane/.cmd_access").c_str());
-    EXPECT_EQ(request({"reload-access"}).status, 7);
-    EXPECT_EQ(raw_request(10, me, loopback, 0)[0][0], 1);
+    expect_request({"reload-access"}, 7);
+    EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0][0], 1);
 }
 
 TEST_F(ExternalRequests, AReplyThatWaitsForTheUsersOkIsLateNotLost) {
@@ -273,38 +250,27 @@ TEST_F(ExternalRequests, AReplyThatWaitsForTheUsersOkIsLateNotLost) {
     ForeignWindow copy(server->name(), "Copy");
     XChangeProperty(display, copy.id(), XInternAtom(display, "TL_SERVER_NAME", False), XA_STRING, 8,
                     PropModeReplace, reinterpret_cast<const unsigned char *>("hosta"), 5);
-    const std::vector<std::string> share = {"share-alone", hex(copy.id()), receiver_name()};
-    std::vector<std::string> args = {"--timeout", "1"};
-    args.insert(args.end(), share.begin(), share.end());
-    ChildProcess late = start_request(args);
+    ChildProcess late = start_request({"--timeout", "1", "share-alone", hex(copy.id()), receiver_name()});
     std::vector<std::string> texts;
     // OK is pressed only once the tool has given up.
     answer_dialogs(texts, [&] { return late.wait_for_exit(std::chrono::seconds(10)), nullptr; });
     ASSERT_TRUE(pump_until([&] { return !texts.empty(); }, std::chrono::seconds(20)));
     Run run = ended(late);
     EXPECT_EQ(run.status, 4) << run.out;
-    EXPECT_TRUE(contains(run.out, "no reply yet: Telvane may be showing a message to its user; the outcome follows "
-                                  "when it is answered"));
-    args = {"--wait-for-user", "--json"};
-    args.insert(args.end(), share.begin(), share.end());
-    run = request(args);
-    EXPECT_EQ(run.status, 23) << run.out;
-    EXPECT_TRUE(contains(run.out, "\"status\": \"23\""));
+    EXPECT_TRUE(contains(run.out, "no reply yet: Telvane may be showing a message to its user"));
+    expect_request({"--wait-for-user", "--json", "share-alone", hex(copy.id()), receiver_name()}, 23, "\"status\": \"23\"");
     EXPECT_EQ(texts.size(), 2u);
 }
 
 TEST_F(ExternalRequests, SelectedReceiversInTheWordsUpToFiveThenInTheProperty) {
     EXPECT_EQ(raw_request(12, 0, 0, 0)[0][2], 41);
-    std::vector<Atom> hosts;
+    std::vector<long> hosts;
     for (int i = 1; i <= 6; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(80 + i) + ".0", "R" + std::to_string(i)));
     select_rows({1, 2, 3, 4, 5});
-    auto words = raw_request(12, 0, 0, 0)[0];
-    EXPECT_EQ(words, (std::vector<long>(hosts.begin(), hosts.begin() + 5)));
+    EXPECT_EQ(raw_request(12, 0, 0, 0)[0], (std::vector<long>(hosts.begin(), hosts.begin() + 5)));
     select_rows({1, 2, 3, 4, 5, 6});
     EXPECT_EQ(raw_request(12, 0, 0, 0)[0], (std::vector<long>(5, -1)));
-    Run run = request({"receivers"});
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_TRUE(contains(run.out, "127.0.0.2:86.0"));
+    expect_request({"receivers"}, 0, "127.0.0.2:86.0");
 }
 
 // Telepointers by command line on a shared window; then random words for every command but
@@ -316,31 +282,28 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     ForeignWindow target(server->name(), "Board", 300, 300, 200, 150);
     Atom host = add_row(receiver_name(), "Receiver One");
     share(target.id(), host);
-    Run run = request({"telepointer", "add", "--name", "Board"});
-    EXPECT_EQ(run.status, 0) << run.out << log_text();
+    const std::string added = expect_request({"telepointer", "add", "--name", "Board"}, 0);
     ASSERT_TRUE(first_tele);
-    EXPECT_TRUE(contains(run.out, "telepointer: " + hex(first_tele->window)));
+    EXPECT_TRUE(contains(added, "telepointer: " + hex(first_tele->window)));
     EXPECT_EQ((std::pair{first_tele->x, first_tele->y}), (std::pair{100, 75})) << "the window's centre";
-    run = request({"telepointer", "list", "--name", "Board"});
-    EXPECT_TRUE(contains(run.out, "telepointers: " + hex(first_tele->window)));
-    run = request({"telepointer", "delete", "--name", "Board"});
-    EXPECT_EQ(run.status, 0) << run.out;
+    expect_request({"telepointer", "list", "--name", "Board"}, 0, "telepointers: " + hex(first_tele->window));
+    expect_request({"telepointer", "delete", "--name", "Board"}, 0);
     EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
     // Four ids or more go into the requester's property, after what it held.
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(request({"telepointer", "add", "--name", "Board"}).status, 0);
-    const Atom listed = XInternAtom(raw->display(), "TL_EXTERNAL_REQUEST", False);
+    for (int i = 0; i < 4; ++i) expect_request({"telepointer", "add", "--name", "Board"}, 0);
     const long held = 0x1234;
-    XChangeProperty(raw->display(), raw->window, listed, XA_WINDOW, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char *>(&held), 1);
+    raw->set_property(raw->atom, XA_WINDOW, 32, &held, 1);
     EXPECT_EQ(raw_request(25, static_cast<long>(target.id()), 0, 0)[0][0], -1);
     Atom type = 0;
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char *ids = nullptr;
-    XGetWindowProperty(raw->display(), raw->window, listed, 0, 100, False, XA_WINDOW, &type, &format, &items, &after, &ids);
+    XGetWindowProperty(raw->display(), raw->window, raw->atom, 0, 100, False, XA_WINDOW, &type, &format, &items, &after, &ids);
     EXPECT_EQ(items, 5u);
     EXPECT_EQ(ids ? reinterpret_cast<long *>(ids)[0] : 0, held);
     XFree(ids);
+    expect_request({"telepointer", "delete", "--name", "Board", "--all"}, 0);
+    EXPECT_TRUE(pump_until([] { return first_tele == nullptr; })) << "all four deleted";
 
     Window tele = 0;
     create_tele(display, target.id(), 20, 20, &tele);
@@ -364,19 +327,13 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     })) << "the program stopped answering";
 }
 
-namespace {
-
-using HostileRun = ProgramRun;
-
-}  // namespace
-
 // Another client's hostile messages against the real telvane: it survives them, frees
 // the pointer, stays small, and ends only through its orderly exit or, its display gone, saying so.
 TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     RawRequester raw(server->name());
     Display *dpy = raw.display();
-    const Atom request = XInternAtom(dpy, "TL_EXTERNAL_REQUEST", False), tele = XInternAtom(dpy, "TELEPOINT_REQ", False);
+    const Atom request = raw.atom, tele = XInternAtom(dpy, "TELEPOINT_REQ", False);
     auto replies = [&](size_t n) { return eventually([&] { return raw.replies().size() >= n; }) ? n : raw.replies().size(); };
     // An unknown command's reply after everything sent shows it all handled.
     auto settled = [&] {

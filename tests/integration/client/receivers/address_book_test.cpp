@@ -1,11 +1,15 @@
-// The address book and the save dialog on the real main window behind telvane-server: choosing
-// books, reloading only what changed on disk, copying lines into the receiver list, saving
-// rows and reading them back, and books that are broken in the ways files break.
+// The address books on the real main window behind telvane-server. The address book and save
+// dialogs: choosing books, reloading only what changed on disk, copying lines into the receiver
+// list, saving rows and reading them back, books broken in the ways files break. The search of
+// typed names through the listed receivers and the books, its two matching dialogs answered with
+// real clicks, and the default list at start-up.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
 #include "receivers/address_book.h"
 #include "receivers/match_dialogs.h"
+#include "receivers/receiver_entry.h"
+#include "receivers/receiver_list.h"
 #include "receivers/save_list.h"
 
 #include <Xm/SelectioB.h>
@@ -20,23 +24,33 @@ using namespace telvane::testing;
 
 namespace {
 
-class AddressBook : public MainWindowTest {
+// The main window with private and public books of the test's own.
+class Books : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         if (HasFatalFailure()) return;
         use_scratch_books();
-        // A notice nobody expected is answered and fails the test, rather than waiting forever.
-        answer_dialogs(unexpected_);
     }
     void TearDown() override {
-        EXPECT_TRUE(unexpected_.empty()) << unexpected_.front();
         forget_books();
         MainWindowTest::TearDown();
     }
-
     std::string private_path(const std::string &name) const { return scratch.file(".Telvane/" + name); }
     std::string public_path(const std::string &name) const { return scratch.file("public/address_books/" + name); }
+};
+
+class AddressBook : public Books {
+protected:
+    void SetUp() override {
+        Books::SetUp();
+        // A notice nobody expected is answered and fails the test, rather than waiting forever.
+        if (!HasFatalFailure()) answer_dialogs(unexpected_);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(unexpected_.empty()) << unexpected_.front();
+        Books::TearDown();
+    }
 
     // Writes a book as if it had been written `age` seconds ago, so that a later change within
     // the same second still shows in its modification time.
@@ -81,9 +95,7 @@ protected:
         bool chosen = false;
         for (int attempt = 0; attempt < 3 && !chosen; ++attempt) {
             chosen = pump_until([&] { return selected_positions(list) == std::vector<int>{pos}; }, std::chrono::seconds(4));
-            if (!chosen && selected_positions(list).empty()) {
-                ASSERT_TRUE(click());
-            }
+            if (!chosen && selected_positions(list).empty()) ASSERT_TRUE(click());
         }
         ASSERT_TRUE(chosen) << name;
     }
@@ -114,24 +126,68 @@ const char *kTeam =
     "\n"
     "127.0.0.2:12 Bob Lab\n";
 
+class ReceiverSearch : public Books {
+protected:
+    void SetUp() override {
+        Books::SetUp();
+        if (HasFatalFailure()) return;
+        create_MatchFiles();
+        user_preference.dialog_level = 3;
+        user_preference.search_level = 3;
+    }
+    int type(const std::string &text) {
+        put_edit_text(text.c_str());
+        return add_receiver();
+    }
+    // Selects the given one-based rows of a dialog's list and presses its OK with XTEST.
+    void choose(Widget list, std::initializer_list<int> positions) {
+        select_rows(positions, list);
+        click(XtNameToWidget(XtParent(XtParent(list)), "OK"));
+    }
+    static std::vector<std::string> aliases() {
+        std::vector<std::string> out;
+        for (const auto &row : rows()) {
+            char *typed = typed_form_of_row(row.c_str());
+            std::string t = typed ? typed : "";
+            free(typed);
+            out.push_back(t.substr(t.find(' ') + 1));
+        }
+        return out;
+    }
+    static bool shown(Widget shell) { return shell && viewable(XtWindow(shell)); }
+};
+
+const char *kOffice =
+    "# the team\n"
+    "127.0.0.2:11 Ann Lab\n"
+    "127.0.0.2:12 Bob Lab\n"
+    "127.0.0.2:13 Cid Lab\n"
+    "127.0.0.2:14 Dee Office\n";
+
 }  // namespace
 
 TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     write_book(private_path("team"), kTeam);
+    write_book(private_path("gone"), "127.0.0.2:52 Gone\n");
     write_book(private_path(".hidden"), "127.0.0.2:13 Hidden\n");
     mkdir(private_path("folder").c_str(), 0755);
     write_book(public_path("site"), "127.0.0.2:21 Front Desk\n127.0.0.2:22 Hall\n");
     write_book(public_path("Default"), "127.0.0.2:23 Lobby\n");
     open_book();
     // Regular files only, hidden ones left out, by byte value.
-    EXPECT_EQ(rows(PrivateList), std::vector<std::string>{"team"});
+    EXPECT_EQ(rows(PrivateList), (std::vector<std::string>{"gone", "team"}));
     EXPECT_EQ(rows(PublicList), (std::vector<std::string>{"Default", "site"}));
 
-    // A book's lines as stored: comments and blank lines too, tabs expanded.
+    // A book's lines as stored: comments and blank lines too, tabs expanded. A second click
+    // deselects it: no book, no lines.
     click_book(PrivateList, "team");
     EXPECT_EQ(rows(AddressList),
               (std::vector<std::string>{"# the lab", "127.0.0.2:11    Ann   Lab   # first", "", "127.0.0.2:12 Bob Lab"}));
+    click_book(PrivateList, "team", false);
+    ASSERT_TRUE(pump_until([] { return selected_positions(PrivateList).empty(); }));
+    EXPECT_TRUE(rows(AddressList).empty());
     // A public book after a private one: the private one is no longer selected.
+    click_book(PrivateList, "team");
     click_book(PublicList, "site");
     EXPECT_TRUE(selected_positions(PrivateList).empty());
     EXPECT_EQ(rows(AddressList), (std::vector<std::string>{"127.0.0.2:21 Front Desk", "127.0.0.2:22 Hall"}));
@@ -141,51 +197,58 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     reopen_book();
     EXPECT_EQ(selected_positions(PublicList), std::vector<int>{2});
     EXPECT_EQ(selected_positions(AddressList), std::vector<int>{2});
-
     // Edited on disk: the lines are read again.
     write_book(public_path("site"), "127.0.0.2:24 Annex\n", 50);
     reopen_book();
     EXPECT_EQ(rows(AddressList), std::vector<std::string>{"127.0.0.2:24 Annex"});
     EXPECT_TRUE(selected_positions(AddressList).empty());
-
     // Deleted: it leaves its list and its lines go.
     unlink(public_path("site").c_str());
     popup_AddressBook();  // while up, opening again refreshes it
     EXPECT_EQ(rows(PublicList), std::vector<std::string>{"Default"});
     EXPECT_TRUE(rows(AddressList).empty());
     EXPECT_TRUE(selected_positions(PublicList).empty() && selected_positions(PrivateList).empty());
+
+    // A book that went between listing and choosing: told, and dropped from the list.
+    unlink(private_path("gone").c_str());
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    click_book(PrivateList, "gone", false);
+    ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
+    EXPECT_EQ(texts[0], "Could not read file '" + private_path("gone") + "' for addresses");
+    EXPECT_TRUE(pump_until([] { return rows(PrivateList) == std::vector<std::string>{"team"}; }));
+    EXPECT_TRUE(selected_positions(PrivateList).empty());
+    EXPECT_TRUE(rows(AddressList).empty());
 }
 
 TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays) {
     write_book(private_path("team"), std::string(kTeam) + "bad:x Nobody\n127.0.0.2:14 Cid Lab\n");
     add_row("127.0.0.2:14.0", "Cid Elsewhere");
-    write_book(public_path("Default"), "");
-    write_book(public_path("Front Desk"), "");
+    // A file where the public folder should be.
+    rmdir(scratch.file("public/address_books").c_str());
+    write_file(scratch.file("public/address_books"), "not a folder\n");
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
     open_book();
-    click_book(PrivateList, "team");
-    // A second click deselects: no book, no lines.
-    click_book(PrivateList, "team", false);
-    ASSERT_TRUE(pump_until([] { return selected_positions(PrivateList).empty(); }));
-    EXPECT_TRUE(rows(AddressList).empty());
+    ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
+    EXPECT_EQ(texts[0], "Expected Directory '" + scratch.file("public/address_books") + "' is NOT a directory");
+    EXPECT_TRUE(rows(PublicList).empty());
+
     click_book(PrivateList, "team");
     select_rows({1, 2, 4, 5, 6}, AddressList);
     screenshot("address-book", AddressBookSH);
-
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
     click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
-    ASSERT_TRUE(pump_until([&] { return rows().size() == 3 && texts.size() == 2; })) << texts.size();
-    EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
-    EXPECT_EQ(texts[1].substr(0, 15), "The new entry\n\n");
+    ASSERT_TRUE(pump_until([&] { return rows().size() == 3 && texts.size() == 3; })) << texts.size();
+    EXPECT_EQ(texts[1], "Illegal Display Name 'bad:x'");
+    EXPECT_EQ(texts[2].substr(0, 15), "The new entry\n\n");
     // In the order of the book, at the top; two new rows, so neither is selected.
-    EXPECT_EQ(rows()[0], alias_row("Ann Lab", "127.0.0.2:11.0"));
-    EXPECT_EQ(rows()[1], alias_row("Bob Lab", "127.0.0.2:12.0"));
-    EXPECT_EQ(rows()[2], alias_row("Cid Elsewhere", "127.0.0.2:14.0"));
+    EXPECT_EQ(rows(), (std::vector<std::string>{alias_row("Ann Lab", "127.0.0.2:11.0"), alias_row("Bob Lab", "127.0.0.2:12.0"),
+                                                alias_row("Cid Elsewhere", "127.0.0.2:14.0")}));
     EXPECT_TRUE(selected_positions().empty());
     EXPECT_TRUE(selected_positions(AddressList).empty()) << "the copied lines are deselected";
 }
 
-TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
+TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceiversAndBadNamesAreRefused) {
     std::string long_alias(64, 'L');
     add_row("127.0.0.2:31.0", "John Smith");
     add_row("127.0.0.2:32.0", "Acme Inc.");
@@ -207,17 +270,34 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
 
     // An existing book: OK asks first, and No leaves it as it was with the dialog up.
     std::vector<std::string> texts;
-    answer_dialogs(texts, [] { return no_button; });
+    answer_dialogs(texts, [] { return no_button && XtIsManaged(no_button) ? no_button : nullptr; });
     save_as("Default");
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "File '" + private_path("Default") + "' Exists. \n Overwrite it?");
+    EXPECT_EQ(texts, std::vector<std::string>{"File '" + private_path("Default") + "' Exists. \n Overwrite it?"});
     EXPECT_EQ(read_file(private_path("Default")), saved);
     EXPECT_TRUE(XtIsManaged(SaveList));
     // Apply appends without asking.
     select_rows({1});
     save_as("Default", true);
-    EXPECT_EQ(texts.size(), 1u);
     EXPECT_EQ(read_file(private_path("Default")), saved + "127.0.0.2:31.0\tJohn Smith\n");
+
+    // Names refused with the dialog kept up: none, a leading dot (Ctrl+A typed before it too),
+    // a folder, control characters.
+    mkdir(private_path("folder").c_str(), 0755);
+    const std::string refused[] = {" \t  ", ".setup", scratch.file(".plan"), "folder", "\001.hidden", "Lab\tTeam"};
+    for (const auto &name : refused) save_as(name);
+    const std::string dot = "Filename may NOT begin with a '.'", control = "Filename may NOT contain control characters";
+    EXPECT_EQ(std::vector<std::string>(texts.begin() + 1, texts.end()),
+              (std::vector<std::string>{"Filename NOT specified", dot, dot,
+                                        "File '" + private_path("folder") + "' is NOT writable", control, control}));
+    EXPECT_TRUE(XtIsManaged(SaveList));
+    EXPECT_FALSE(legal_anything(private_path(".setup").c_str()));
+    EXPECT_FALSE(legal_anything(private_path("\001.hidden").c_str()));
+    // Blanks around a name go; a path is used as typed.
+    save_as("  Lab Team\t");
+    EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.2:31.0\tJohn Smith\n");
+    save_as(scratch.file("elsewhere"));
+    EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.2:31.0\tJohn Smith\n");
+    EXPECT_EQ(texts.size(), 7u);
 
     // Read back through the address book into an emptied list.
     for (const auto &row : rows()) delete_item_str(ReceiverList, row.c_str());
@@ -227,70 +307,156 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceivers) {
     select_rows({1, 2, 3}, AddressList);
     click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
     ASSERT_TRUE(pump_until([] { return rows().size() == 3; }));
-    auto after = rows();
-    EXPECT_EQ(after[0], before[0]);
-    EXPECT_EQ(after[1], alias_row("Acme Inc", "127.0.0.2:32.0"));
-    EXPECT_EQ(after[2], before[2]);
+    EXPECT_EQ(rows(), (std::vector<std::string>{before[0], alias_row("Acme Inc", "127.0.0.2:32.0"), before[2]}));
 }
 
-TEST_F(AddressBook, SaveRefusesBadNamesAndKeepsTheDialogUp) {
-    add_row("127.0.0.2:41.0", "Ann");
-    select_rows({1});
-    mkdir(private_path("folder").c_str(), 0755);
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    save_as(" \t  ");
-    save_as(".setup");
-    save_as(scratch.file(".plan"));
-    save_as("folder");
-    // Ctrl+A typed before a name; a tab inside one.
-    save_as("\001.hidden");
-    save_as("Lab\tTeam");
-    const std::string dot = "Filename may NOT begin with a '.'", control = "Filename may NOT contain control characters";
-    EXPECT_EQ(texts, (std::vector<std::string>{"Filename NOT specified", dot, dot,
-                                               "File '" + private_path("folder") + "' is NOT writable", control, control}));
-    EXPECT_TRUE(XtIsManaged(SaveList));
-    EXPECT_FALSE(legal_anything(private_path(".setup").c_str()));
-    EXPECT_FALSE(legal_anything(private_path("\001.hidden").c_str()));
+TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog) {
+    write_file(private_path("team"), kOffice);
+    EXPECT_EQ(type("Office"), 1);
+    ASSERT_EQ(aliases(), (std::vector<std::string>{"Dee Office"}));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1}));
 
-    // Blanks around a name go; a path is used as typed.
-    save_as("  Lab Team\t");
-    EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.2:41.0\tAnn\n");
-    save_as(scratch.file("elsewhere"));
-    EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.2:41.0\tAnn\n");
-    EXPECT_EQ(texts.size(), 6u);
+    EXPECT_EQ(type("Lab"), 1);
+    ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
+    choose(MatchNamesList, {1, 3});
+    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
+    // Two chosen with Only_If_One_Entry: both go in, neither selected, the last chosen on top.
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Cid Lab", "Ann Lab", "Dee Office"}));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{3}));
+    EXPECT_EQ(edit_text(), "");
 }
 
-TEST_F(AddressBook, BrokenBooksAreToldOrShownAsTheyAre) {
-    // Binary bytes and a line of 2500 characters: shown, the long line in pieces of 999.
-    std::string binary = "127.0.0.2:51 \x01\x7f\xff\xfe Odd\n";
-    std::string long_line(2500, 'x');
-    write_book(private_path("odd"), binary + long_line + "\n");
-    write_book(private_path("gone"), "127.0.0.2:52 Gone\n");
-    // A file where the public folder should be.
-    rmdir(scratch.file("public/address_books").c_str());
-    write_file(scratch.file("public/address_books"), "not a folder\n");
+TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
+    std::vector<std::string> told;
+    answer_dialogs(told);
+    add_row("127.0.0.2:20.0", "Listed");
+    // Lines that cannot all become rows: the same display under another name, as a row there
+    // is already and within the book, the same line twice, and a host that does not resolve.
+    write_file(private_path("pair"), "127.0.0.2:21 Alpha\n127.0.0.2:20 Listed Again\n127.0.0.2:22 Beta\n"
+                         "127.0.0.2:21.0 Alpha Again\n127.0.0.2:22 Beta\nno-such-host.invalid:0 Nowhere\n");
+    EXPECT_EQ(type(private_path("pair")), 1);
+    // The lines go in from the last to the first, each on top: so the later of two lines for
+    // one display is the one kept, and the book's order stands.
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Beta", "Alpha Again", "Listed"}));
+    EXPECT_TRUE(selected_positions().empty()) << "two rows are never selected with Only_If_One_Entry";
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_TRUE(contains(told[0], "cannot convert host"));
+    EXPECT_TRUE(contains(told[0], "no-such-host.invalid:0"));
+    EXPECT_TRUE(contains(told[1], "Listed Again"));
+    EXPECT_TRUE(contains(told[2], "entry\n\nAlpha Again")) << "the row kept is the later line: ";
+    EXPECT_EQ(edit_text(), private_path("pair")) << "a line that did not resolve keeps the text";
+    // A lone line that is a row already: nothing new, and the row there is the one selected.
+    write_file(private_path("one"), "127.0.0.2:22 Beta\n");
+    EXPECT_EQ(type(private_path("one")), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Beta", "Alpha Again", "Listed"}));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1}));
+}
 
+TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
-    open_book();
-    ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
-    EXPECT_EQ(texts[0], "Expected Directory '" + scratch.file("public/address_books") + "' is NOT a directory");
-    EXPECT_TRUE(rows(PublicList).empty());
+    EXPECT_EQ(type("LocalHost:5 Ann Smith"), 1);
+    EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Ann Smith", "localhost:5.0")});
+    EXPECT_EQ(edit_text(), "") << "an added entry empties the edit line";
+    EXPECT_TRUE(texts.empty()) << "below the diagnostic level nobody is asked";
+    EXPECT_EQ(type("myhost:x"), 0);
+    EXPECT_EQ(edit_text(), "myhost:x") << "left for correction";
+    // The same display under another name is refused in favour of the row already there.
+    type("127.0.0.1:5 Someone Else");
+    EXPECT_EQ(rows().size(), 1u);
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Illegal Display Name 'myhost:x'");
+    EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
 
-    click_book(PrivateList, "odd");
-    auto lines = rows(AddressList);
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], binary.substr(0, binary.size() - 1));
-    EXPECT_EQ(lines[1].size(), 999u);
-    EXPECT_EQ(lines[3].size(), 502u);
+    // Edit puts a row's typed form back on the line, from the row's text: its host need not
+    // resolve.
+    std::string line = alias_row("John Smith", "myhost:0.0");
+    add_to_list_unique(ReceiverList, line.c_str(), 0);
+    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
+    select_rows({2});
+    edit_receiver(nullptr, nullptr, nullptr);
+    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
+    EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went, with its record";
+    EXPECT_EQ(hostatom_count, 1);
 
-    // A book that went between listing and choosing: told, and dropped from the list.
-    unlink(private_path("gone").c_str());
-    click_book(PrivateList, "gone", false);
-    ASSERT_TRUE(pump_until([&] { return texts.size() == 2; }));
-    EXPECT_EQ(texts[1], "Could not read file '" + private_path("gone") + "' for addresses");
-    EXPECT_TRUE(pump_until([] { return rows(PrivateList) == std::vector<std::string>{"odd"}; }));
-    EXPECT_TRUE(selected_positions(PrivateList).empty());
-    EXPECT_TRUE(rows(AddressList).empty());
+    // Listed receivers match by the start of the display's address, both offered, none added
+    // twice, a cancelled choice keeping the text; a word of an alias finds its one row, there
+    // already, so nothing changes.
+    add_row("127.0.0.2:31.0", "Printer room");
+    add_row("127.0.0.2:32.0", "Spare");
+    EXPECT_EQ(type("127.0.0"), 1);
+    ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
+    screenshot("match-names", MatchNamesSH);
+    click(XtNameToWidget(MatchNames, "Cancel"));
+    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
+    EXPECT_EQ(rows().size(), 3u);
+    EXPECT_EQ(edit_text(), "127.0.0");
+    EXPECT_EQ(type("printer"), 1);
+    EXPECT_EQ(rows().size(), 3u);
+    EXPECT_EQ(texts.size(), 2u);
+}
+
+TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooksAndTheDefaultList) {
+    // The default list comes from the private book, else the public one, and starts afresh.
+    write_file(public_path("Default"), "127.0.0.2:61 Public Default\n");
+    EXPECT_EQ(default_receivers(), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Default"}));
+    EXPECT_TRUE(selected_positions().empty());
+    write_file(private_path("Default"), "127.0.0.2:62 Mine\n127.0.0.2:63 Also Mine\n");
+    EXPECT_EQ(default_receivers(), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Mine", "Also Mine"}));
+    unlink(private_path("Default").c_str());
+    user_preference.search_level = 1;  // Private_Only
+    EXPECT_EQ(default_receivers(), 0) << "Private_Only never reads the public default";
+    EXPECT_TRUE(rows().empty());
+
+    write_file(public_path("staff"), "127.0.0.2:41 Public Person\n");
+    user_preference.dialog_level = 4;
+    std::vector<std::string> texts;
+    answer_dialogs(texts, [] { return no_button && XtIsManaged(no_button) ? no_button : nullptr; });
+    EXPECT_EQ(type("Person"), 0) << "no public book is read; the literal entry is declined";
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Unmatched Alias.\n'Person'\nEnter Anyway?");
+
+    user_preference.search_level = 2;  // Ask_Before_Public: No stops the search there
+    texts.clear();
+    EXPECT_EQ(type("Person"), 0);
+    ASSERT_GE(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Continue Searching the Global List for 'Person'?");
+    EXPECT_TRUE(rows().empty());
+
+    user_preference.dialog_level = 3;
+    user_preference.search_level = 3;  // Private_And_Public
+    texts.clear();
+    EXPECT_EQ(type("Person"), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
+    EXPECT_TRUE(texts.empty());
+
+    // A private line that matches but names no display ends the search with that book: the
+    // public books and the literal entry are not tried.
+    write_file(private_path("broken"), "bad:x Second Person\n");
+    write_file(public_path("more"), "127.0.0.2:42 Second Public\n");
+    EXPECT_EQ(type("Second"), 1);
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
+}
+
+TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
+    write_file(private_path("lab north"), "127.0.0.2:51 North One\n127.0.0.2:52 North Two\n");
+    write_file(private_path("lab south"), "127.0.0.2:53 South One\n");
+    write_file(private_path("kitchen"), "127.0.0.2:54 Not Chosen\n");
+    mkdir(private_path("lab archive").c_str(), 0755);   // a folder is no book
+    std::vector<std::string> texts;
+    answer_dialogs(texts);
+    EXPECT_EQ(type("lab"), 1);
+    ASSERT_TRUE(pump_until([] { return shown(MatchFilesSH); }));
+    // Offered in the address book's order; one of the chosen books goes away before OK.
+    ASSERT_EQ(rows(MatchFilesList), (std::vector<std::string>{"lab north", "lab south"}));
+    unlink(private_path("lab south").c_str());
+    choose(MatchFilesList, {1, 2});
+    ASSERT_TRUE(pump_until([] { return !shown(MatchFilesSH); }));
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "Could not read file '" + private_path("lab south") + "' for addresses");
+    EXPECT_EQ(aliases(), (std::vector<std::string>{"North One", "North Two"}));
 }

@@ -1,14 +1,12 @@
 // The main window in process behind the real telvane-server with a real receiver display:
-// sharing, Window Status and unsharing by real picks with and without window managers, the
-// refusals, the list operations, the input controls beside the rows, and the busy notice.
+// sharing and unsharing by real picks with and without window managers, the refusals, the list
+// operations, the input controls beside the rows, and the busy notice.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
 #include "receivers/busy.h"
-#include "receivers/receiver_entry.h"
 #include "receivers/receiver_list.h"
 #include "ui/input_controls.h"
-#include "ui/window_status_dialog.h"
 #include "window_manager.h"
 
 #include <Xm/ScrollBar.h>
@@ -29,17 +27,16 @@ protected:
         find_hostatom_widget(host, &w, &row);
         return w;
     }
-    static bool is_toggle(Widget w) { return w && XmIsToggleButtonGadget(w); }
 };
 
 }  // namespace
 
 // With no window manager, twm and openbox on the sender: the windows clicked, never their
-// frames, are shared, marked, shown in Window Status and unshared.
-class SenderDesktop : public MainWindow, public ::testing::WithParamInterface<const char *> {
+// frames, are shared, marked and unshared.
+class SenderDesktop : public MainWindowTest, public ::testing::WithParamInterface<const char *> {
 protected:
     void SetUp() override {
-        MainWindow::SetUp();
+        MainWindowTest::SetUp();
         if (HasFatalFailure() || !GetParam()) return;
         wm = start_window_manager(upstream->name(), GetParam(), scratch);
         ASSERT_TRUE(wm) << GetParam();
@@ -72,11 +69,7 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     tool.window(700, 100, 90, 60, "Replace", 0, notes);
     EXPECT_TRUE(pump_until([&] { return mirrors().size() == 5; })) << mirrors().size();
 
-    // Window Status names the receiver; Unshare takes the window away and gives its title back.
-    click_when_picking(editor);
-    show_receivers_of_window();
-    EXPECT_EQ(rows(StatusList).size(), 1u);
-    popdown_WindowStatus();
+    // Unshare takes the window away and gives its title back.
     click_when_picking(editor);
     unshare_from_receivers(nullptr, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return title_of(editor) == "Shared editor"; })) << title_of(editor);
@@ -86,43 +79,76 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
                          [](const auto &row) { return std::string(row.param ? row.param : "none"); });
 
-TEST_F(MainWindow, ShareRefusesWithoutReceiversAndNamesThoseThatCannotHaveTheWindow) {
+// Share and Share Same refuse what nobody can receive; Identify shows what a receiver has;
+// Unshare, Disconnect and Delete All take only what the selected rows have and keep the rows
+// that still share.
+TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
     share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Nobody In Receiver List");
-
-    Atom receiver = add_row(receiver_name(), "Receiver One");
-    add_row(server->tcp_name() + ".0", "Myself");
-    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[1], "Nobody Selected to Share to");
-    EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
-
-    // The receiver has the window already and the other row is this display: nobody is asked,
-    // and one notice names both, shown even at the lowest level.
-    ForeignWindow target(server->name(), "Notes");
-    share(target.id(), receiver);
-    user_preference.dialog_level = 1;
-    select_rows({1, 2});
-    click_when_picking(target.id());
-    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[2], "The following users:\n" + rows()[0] + "\n" + rows()[1] +
-                            "\n\nalready have the window you're sharing");
-}
-
-TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     Atom first = add_row(receiver_name(), "Receiver One");
     auto second_display = XvfbServer::start();
     ASSERT_TRUE(second_display);
     Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
-    add_row("127.0.0.2:77.0", "Nobody Home");
-    ForeignWindow a(server->name(), "Window A", 10, 10), b(server->name(), "Window B", 200, 10);
+    add_row(server->tcp_name() + ".0", "Myself");
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
+    EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
+    ForeignWindow a(server->name(), "Window A", 600, 600), b(server->name(), "Window B", 800, 600);
     share(a.id(), first);
     share(b.id(), first);
-    share(a.id(), second);
+    {
+        // Identify raises the receiver's windows in their own order above one that covers them;
+        // while its notice is up a curtain lies right below them.
+        ForeignWindow cover(server->name(), "Covering", 550, 550, 500, 250);
+        select_rows({1});
+        std::vector<Window> stack;
+        Window curtain = 0;
+        when_dialog_up([&] {
+            texts.push_back(dialog_text());
+            stack = children_of(display);
+            for (Window w : stack) {
+                XWindowAttributes attributes{};
+                XGetWindowAttributes(display, w, &attributes);
+                if (attributes.override_redirect && attributes.map_state == IsViewable &&
+                    attributes.width == DisplayWidth(display, 0) && is_property_set_str(w, "TL_DONT_SHARE"))
+                    curtain = w;
+            }
+            answer_dialogs(texts);
+            click(ok_button);
+        });
+        EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
+        auto at = [&](Window w) { return std::find(stack.begin(), stack.end(), w) - stack.begin(); };
+        EXPECT_LT(at(cover.id()), at(curtain));
+        EXPECT_EQ(at(curtain) + 1, at(a.id()));
+        EXPECT_EQ(at(a.id()) + 1, at(b.id()));
+        EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
+    }
+    // The first receiver has the window already and the third row is this display: nobody is
+    // asked, and one notice names both, shown even at the lowest level.
+    user_preference.dialog_level = 1;
+    select_rows({1, 3});
+    click_when_picking(a.id());
+    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
+    user_preference.dialog_level = 4;
+    select_rows({1});
+    EXPECT_EQ(share_same_window(1, &first), 40) << "one receiver alone has nobody to join";
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "Nobody In Receiver List", "Nobody Selected to Share to",
+                         "Select OK when you are through viewing receiver's windows.",
+                         "The following users:\n" + rows()[0] + "\n" + rows()[2] + "\n\nalready have the window you're sharing",
+                         "Nobody Selected to Join Together"}));
+
+    // Share Same gives the second receiver the first one's windows, and the first nothing twice.
+    select_rows({2, 1});
+    Atom *hosts = nullptr;
+    int count = 0;
+    EXPECT_EQ(get_selected_receivers(&hosts, &count), 2);
+    EXPECT_EQ(std::set<Atom>(hosts, hosts + count), (std::set<Atom>{first, second}));
+    free(hosts);
+    share_same_window_callback(nullptr, nullptr, nullptr);
+    EXPECT_NE(find_host_window_tag(second, a.id()), 0u) << log_text();
+    EXPECT_TRUE(pump_until([&] { return mirror_windows(second_display->name()).size() == 2; }));
+    EXPECT_EQ(mirrors().size(), 2u);
 
     // Unshare picks the window and takes it from the selected receivers only.
     select_rows({1});
@@ -131,7 +157,6 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     EXPECT_TRUE(pump_until([&] { return find_host_window_tag(first, a.id()) == 0; }));
     EXPECT_NE(find_host_window_tag(first, b.id()), 0u);
     EXPECT_NE(find_host_window_tag(second, a.id()), 0u);
-
     EXPECT_EQ(title_of(a.id()), "[alpha] Window A [SHARED]") << "still shared to the second";
 
     // Disconnect unshares everything of the selected receiver and deselects its row; the window
@@ -144,74 +169,15 @@ TEST_F(MainWindow, UnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     EXPECT_EQ(rows().size(), 3u) << "disconnecting keeps the rows";
 
     // Delete All keeps the row that still shares and says so once.
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
     clear_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    ASSERT_EQ(rows().size(), 1u);
-    char *name = nullptr, *alias = nullptr;
-    find_hostatom_names(first, &name, &alias);
-    EXPECT_EQ(rows()[0], alias);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
+    EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Receiver One", receiver_name())});
+    ASSERT_EQ(texts.size(), 6u);
+    EXPECT_EQ(texts[5], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
     EXPECT_EQ(hostatom_count, 1);
 }
 
-TEST_F(MainWindow, MoveToTopKeepsTheOrderAndTheSelection) {
-    for (int i = 1; i <= 5; ++i) add_row("127.0.0.2:" + std::to_string(60 + i) + ".0", "Row " + std::to_string(i));
-    select_rows({3, 5});
-    move_to_top(nullptr, nullptr, nullptr);
-    auto now = rows();
-    ASSERT_EQ(now.size(), 5u);
-    EXPECT_EQ(now[0].substr(0, 5), "Row 3");
-    EXPECT_EQ(now[1].substr(0, 5), "Row 5");
-    EXPECT_EQ(now[2].substr(0, 5), "Row 1");
-    EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
-    // The records follow the rows, so each receiver's input control stays beside its row.
-    Widget w = nullptr;
-    int row = -1;
-    find_hostatom_widget(create_hostatom("127.0.0.2:65.0", display), &w, &row);
-    EXPECT_EQ(row, 1);
-}
-
-TEST_F(MainWindow, TypedNamesBecomeRowsIllegalOnesStayForCorrectionAndEditPutsThemBack) {
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    user_preference.dialog_level = 3;
-    put_edit_text("LocalHost:5 Ann Smith");
-    EXPECT_EQ(add_receiver(), 1);
-    ASSERT_EQ(rows().size(), 1u);
-    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ");
-    EXPECT_EQ(rows()[0].substr(rows()[0].rfind(' ') + 1), "localhost:5.0");
-    EXPECT_EQ(edit_text(), "") << "an added entry empties the edit line";
-    EXPECT_TRUE(texts.empty()) << "below the diagnostic level nobody is asked";
-
-    put_edit_text("myhost:x");
-    EXPECT_EQ(add_receiver(), 0);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Illegal Display Name 'myhost:x'");
-    EXPECT_EQ(edit_text(), "myhost:x");
-
-    // The same display under another name is refused in favour of the row already there.
-    put_edit_text("127.0.0.1:5 Someone Else");
-    add_receiver();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_TRUE(contains(texts[1], "because it uses the same display name"));
-    EXPECT_EQ(rows().size(), 1u);
-
-    // Edit puts a row's typed form back on the line, from the row's text: its host need not
-    // resolve.
-    std::string line = alias_row("John Smith", "myhost:0.0");
-    add_to_list_unique(ReceiverList, line.c_str(), 0);
-    add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);
-    select_rows({2});
-    edit_receiver(nullptr, nullptr, nullptr);
-    EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
-    ASSERT_EQ(rows().size(), 1u);
-    EXPECT_EQ(rows()[0].substr(0, 10), "Ann Smith ") << "the edited row went, with its record";
-    EXPECT_EQ(hostatom_count, 1);
-}
-
-TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
+// Each receiver's input control stays beside its row as the list scrolls and as rows move.
+TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     std::vector<Atom> hosts;
     for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
     for (Atom h : hosts) input_status_changed(h, 0);
@@ -236,13 +202,26 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrolls) {
     }
     // The "?" replaces the toggle while consent is asked, and the closed state removes it.
     input_status_changed(hosts[5], 2);
-    EXPECT_FALSE(is_toggle(control_of(hosts[5])));
-    EXPECT_NE(control_of(hosts[5]), nullptr);
+    ASSERT_NE(control_of(hosts[5]), nullptr);
+    EXPECT_FALSE(XmIsToggleButtonGadget(control_of(hosts[5])));
     input_status_changed(hosts[5], -1);
     EXPECT_EQ(control_of(hosts[5]), nullptr);
     input_status_changed(12345, 0);  // an unknown receiver changes nothing
     for (Atom h : hosts) input_status_changed(h, -1);
     EXPECT_EQ(update_count, 0);
+
+    // Move to Top keeps the order and the selection, and the records follow the rows.
+    select_rows({3, 5});
+    move_to_top(nullptr, nullptr, nullptr);
+    const auto now = rows();
+    EXPECT_EQ(now[0], alias_row("R3", "127.0.0.2:43.0"));
+    EXPECT_EQ(now[1], alias_row("R5", "127.0.0.2:45.0"));
+    EXPECT_EQ(now[2], alias_row("R1", "127.0.0.2:41.0"));
+    EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
+    Widget w = nullptr;
+    int row = -1;
+    find_hostatom_widget(hosts[4], &w, &row);
+    EXPECT_EQ(row, 1);
 }
 
 TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
@@ -295,43 +274,6 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
     EXPECT_EQ(hourglass_depth(), 0);
 }
 
-TEST_F(MainWindow, IdentifyRaisesTheReceiversWindowsInFrontOfACurtain) {
-    Atom host = add_row(receiver_name(), "Receiver One");
-    ForeignWindow shared(server->name(), "Shared sheet", 300, 300, 200, 150);
-    ForeignWindow notes(server->name(), "Shared notes", 320, 320, 200, 150);
-    share(shared.id(), host);
-    share(notes.id(), host);
-    // Another window now covers both shared ones.
-    ForeignWindow cover(server->name(), "Covering", 250, 250, 300, 250);
-    select_rows({1});
-    std::vector<std::string> texts;
-    int shared_at = -1, notes_at = -1, cover_at = -1, curtain_at = -1;
-    when_dialog_up([&] {
-        texts.push_back(dialog_text());
-        // While the notice is up: the shared window is above the cover, the curtain right below.
-        auto stack = children_of(display);
-        for (int i = 0; i < static_cast<int>(stack.size()); ++i) {
-            if (stack[i] == shared.id()) shared_at = i;
-            if (stack[i] == notes.id()) notes_at = i;
-            if (stack[i] == cover.id()) cover_at = i;
-            XWindowAttributes a{};
-            XGetWindowAttributes(display, stack[i], &a);
-            if (a.override_redirect && a.map_state == IsViewable && a.width == DisplayWidth(display, 0) &&
-                is_property_set_str(stack[i], "TL_DONT_SHARE"))
-                curtain_at = i;
-        }
-        click(ok_button);
-    });
-    EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Select OK when you are through viewing receiver's windows.");
-    // Bottom to top: the cover, the curtain hiding it, the shared windows in their own order.
-    EXPECT_LT(cover_at, curtain_at);
-    EXPECT_EQ(curtain_at + 1, shared_at);
-    EXPECT_EQ(shared_at + 1, notes_at);
-    EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
-}
-
 TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     Window shell = XtWindow(TelvaneSH);
     Position x = 0, y = 0;
@@ -348,36 +290,4 @@ TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     EXPECT_EQ(unset_button(ShareButton, shell, x - sx + w + 1, y - sy), shell);
     EXPECT_EQ(unset_button(ShareButton, 1, 0, 0), 0u) << "a timed-out pick";
     EXPECT_EQ(unset_button(nullptr, 0x1234, 0, 0), 0x1234u);
-}
-
-TEST_F(MainWindow, ShareSameWindowsGivesEverySelectedReceiverTheOthersWindows) {
-    Atom first = add_row(receiver_name(), "Receiver One");
-    auto second_display = XvfbServer::start();
-    ASSERT_TRUE(second_display);
-    Atom second = add_row(second_display->tcp_name() + ".0", "Receiver Two");
-    ForeignWindow notes(server->name(), "Notes", 300, 300);
-    share(notes.id(), first);
-
-    // One receiver alone has nobody to join.
-    select_rows({1});
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
-    EXPECT_EQ(share_same_window(1, &first), 40);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Nobody Selected to Join Together");
-
-    select_rows({2, 1});
-    Atom *hosts = nullptr;
-    int count = 0;
-    EXPECT_EQ(get_selected_receivers(&hosts, &count), 2);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(std::set<Atom>(hosts, hosts + count), (std::set<Atom>{first, second}));
-    free(hosts);
-
-    share_same_window_callback(nullptr, nullptr, nullptr);
-    EXPECT_NE(find_host_window_tag(second, notes.id()), 0u) << log_text();
-    EXPECT_EQ(mirror_windows(second_display->name()).size(), 1u);
-    // Nothing twice: the receiver that had the window keeps its one share.
-    EXPECT_EQ(mirrors().size(), 1u);
-    EXPECT_EQ(texts.size(), 1u) << texts.back();
 }

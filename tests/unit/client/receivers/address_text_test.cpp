@@ -1,11 +1,18 @@
-// Address-book text rules: cleaning, normalisation, alias lines, tabs and word matching.
+// Address-book text rules: cleaning, normalisation, alias lines, tabs and word matching; and
+// reading address files: entries, comments, over-long lines and binary bytes.
 #include <gtest/gtest.h>
 
 #include "receivers/address_text.h"
 
 #include "core/cstring.h"
+#include "process.h"
 
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+using telvane::testing::ScratchDir;
+using telvane::testing::write_file;
 
 namespace {
 
@@ -22,23 +29,51 @@ std::string normalised(const char *name) {
     return out ? out.get() : "<illegal>";
 }
 
+using Entry = std::pair<std::string, std::string>;
+
+struct Read {
+    std::vector<std::string> raw;
+    std::vector<Entry> entries;
+    int illegal = 0;
+};
+
+// Each line of a book holding `text` as it is read, and the entries parsed from them.
+Read read_book(const std::string &text) {
+    ScratchDir dir;
+    write_file(dir.file("book"), text);
+    Read r;
+    auto take = [](const char *line, void *data) {
+        auto *r = static_cast<Read *>(data);
+        r->raw.emplace_back(line);
+        AddressEntry e{};
+        const int got = parse_address_line(line, &e);
+        r->illegal += got < 0;
+        if (got != 1) return;
+        r->entries.emplace_back(e.display, e.alias);
+        free(e.display);
+        free(e.alias);
+    };
+    EXPECT_EQ(read_address_lines(dir.file("book").c_str(), take, &r), 1);
+    return r;
+}
+
 }  // namespace
 
 TEST(ParseComments, FoldsBlanksAndDropsCommentsAtWordStart) {
-    int empty = -1;
-    EXPECT_EQ(cleaned("  host1 \t Team\t\tLead   # the boss\n", &empty), "host1 Team Lead");
-    EXPECT_EQ(empty, 0);
-    EXPECT_EQ(cleaned("host#2 Second"), "host#2 Second");
-    EXPECT_EQ(cleaned("host3 a#b #c"), "host3 a#b");
-    EXPECT_EQ(cleaned("host4:0 Dos Line\r"), "host4:0 Dos Line") << "a book saved with DOS line ends";
-    cleaned("# only a comment", &empty);
-    EXPECT_EQ(empty, 1);
-    cleaned("", &empty);
-    EXPECT_EQ(empty, 1);
-    cleaned(" \t \n", &empty);
-    EXPECT_EQ(empty, 1);
+    const std::pair<const char *, const char *> lines[] = {
+        {"  host1 \t Team\t\tLead   # the boss\n", "host1 Team Lead"},
+        {"host#2 Second", "host#2 Second"},
+        {"host3 a#b #c", "host3 a#b"},
+        {"host4:0 Dos Line\r", "host4:0 Dos Line"},  // a book saved with DOS line ends
+        {"host4 Name\nignored after newline", "host4 Name"},
+        {"# only a comment", ""}, {"", ""}, {" \t \n", ""},
+    };
+    for (const auto &[line, kept] : lines) {
+        int empty = -1;
+        EXPECT_EQ(cleaned(line, &empty), kept) << line;
+        EXPECT_EQ(empty, *kept == '\0') << line;
+    }
     EXPECT_EQ(parse_comments(nullptr), 1);
-    EXPECT_EQ(cleaned("host4 Name\nignored after newline"), "host4 Name");
 }
 
 TEST(ParseDisplayName, NormalisesLegalNamesAndRefusesOthers) {
@@ -59,64 +94,46 @@ TEST(ParseDisplayName, NormalisesLegalNamesAndRefusesOthers) {
 }
 
 TEST(FinalAliasLine, DotLeaderPutsTheDisplayAtColumn61) {
-    CString line(final_alias_line("Jo", "host:0.0"));
-    std::string s = line.get();
+    auto line = [](const std::string &alias, const char *display) {
+        return std::string(CString(final_alias_line(alias.c_str(), display)).get());
+    };
+    const std::string s = line("Jo", "host:0.0");
     ASSERT_EQ(s.size(), 61u + 8u);
     EXPECT_EQ(s.substr(0, 2), "Jo");
-    for (size_t c = 2; c <= 60; ++c) {
-        char want = (c % 4 == 0 && c <= 59 && c >= 4) ? '.' : ' ';
-        EXPECT_EQ(s[c], want) << "column " << c;
-    }
+    for (size_t c = 2; c <= 60; ++c) EXPECT_EQ(s[c], (c % 4 == 0 && c <= 59 && c >= 4) ? '.' : ' ') << "column " << c;
     EXPECT_EQ(s.substr(61), "host:0.0");
-
     // The column after the alias stays blank even when it is a multiple of 4.
-    CString four(final_alias_line("John", "h:0.0"));
-    EXPECT_EQ(four.get()[4], ' ');
-    EXPECT_EQ(four.get()[8], '.');
-
-    std::string long_alias(59, 'a');
-    CString wide(final_alias_line(long_alias.c_str(), "h:1.0"));
-    EXPECT_EQ(std::string(wide.get()), long_alias + "  h:1.0");
-
-    CString empty(final_alias_line("", "h:0.0"));
-    EXPECT_EQ(std::string(empty.get()).substr(61), "h:0.0");
+    EXPECT_EQ(line("John", "h:0.0").substr(4, 5), "    .");
+    EXPECT_EQ(line(std::string(59, 'a'), "h:1.0"), std::string(59, 'a') + "  h:1.0");
+    EXPECT_EQ(line("", "h:0.0").substr(61), "h:0.0");
 }
 
 TEST(ParseTabs, ExpandsToMultiplesOfEight) {
-    CString a(parse_tabs("a\tb"));
-    EXPECT_STREQ(a.get(), "a       b");
-    CString b(parse_tabs("\t\tx"));
-    EXPECT_STREQ(b.get(), "                x");
-    CString c(parse_tabs("12345678\ty"));
-    EXPECT_STREQ(c.get(), "12345678        y");
-    CString d(parse_tabs(""));
-    EXPECT_STREQ(d.get(), "");
+    const std::pair<const char *, const char *> texts[] = {
+        {"a\tb", "a       b"}, {"\t\tx", "                x"}, {"12345678\ty", "12345678        y"}, {"", ""}};
+    for (const auto &[text, expanded] : texts) EXPECT_STREQ(CString(parse_tabs(text)).get(), expanded) << text;
 }
 
 TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
     const char *line = "hosta:0.0 John Smith";
-    // Flags 0: whole alias words only, never the display name.
-    EXPECT_EQ(grep_word_match("hosta:0.0", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("John", line, 0, 0), 1);
-    EXPECT_EQ(grep_word_match("Jo", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("john", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("john", line, 1, 0), 1);
-    // A pattern with a blank spans words.
-    EXPECT_EQ(grep_word_match("John Smith", line, 0, 0), 1);
-    EXPECT_EQ(grep_word_match("John Smi", line, 0, 0), 0);
-    // Flag 1: a word's beginning suffices.
-    EXPECT_EQ(grep_word_match("Jo", line, 0, 1), 1);
-    EXPECT_EQ(grep_word_match("host", line, 0, 1), 0);
-    // Flag 2: the first word is a candidate as well.
-    EXPECT_EQ(grep_word_match("hosta:0.0", line, 0, 2), 1);
-    EXPECT_EQ(grep_word_match("host", line, 0, 2), 0);
-    EXPECT_EQ(grep_word_match("host", line, 0, 3), 1);
-    // Empty texts and patterns.
-    EXPECT_EQ(grep_word_match("a", "", 0, 3), 0);
-    EXPECT_EQ(grep_word_match("", line, 0, 0), 0);
-    EXPECT_EQ(grep_word_match("", line, 0, 1), 1);
-    // A match inside a word is none.
-    EXPECT_EQ(grep_word_match("ohn", line, 0, 1), 0);
+    const struct {
+        const char *pattern, *text;
+        int ignore_case, flags, match;
+    } cases[] = {
+        // Flags 0: whole alias words only, never the display name; a pattern with a blank spans
+        // words.
+        {"hosta:0.0", line, 0, 0, 0}, {"John", line, 0, 0, 1}, {"Jo", line, 0, 0, 0}, {"john", line, 0, 0, 0},
+        {"john", line, 1, 0, 1}, {"John Smith", line, 0, 0, 1}, {"John Smi", line, 0, 0, 0},
+        // Flag 1: a word's beginning suffices, never a match inside a word; flag 2: the first word
+        // is a candidate as well.
+        {"Jo", line, 0, 1, 1}, {"host", line, 0, 1, 0}, {"ohn", line, 0, 1, 0},
+        {"hosta:0.0", line, 0, 2, 1}, {"host", line, 0, 2, 0}, {"host", line, 0, 3, 1},
+        // Empty texts and patterns.
+        {"a", "", 0, 3, 0}, {"", line, 0, 0, 0}, {"", line, 0, 1, 1},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(grep_word_match(c.pattern, c.text, c.ignore_case, c.flags), c.match)
+            << c.pattern << " in '" << c.text << "' " << c.ignore_case << c.flags;
 }
 
 TEST(DisplayMatchesTyped, HostPartsAndAddressPrefixes) {
@@ -132,4 +149,22 @@ TEST(DisplayMatchesTyped, HostPartsAndAddressPrefixes) {
     // A typed address with anything but digits and dots before the dot is no prefix of one.
     EXPECT_FALSE(display_matches_typed("15.1a.2.3:0.0", "15.1a"));
     EXPECT_FALSE(display_matches_typed(nullptr, "x"));
+}
+
+TEST(AddressFile, EntriesCommentsLongLinesAndBinaryBytes) {
+    Read r = read_book("# team\n\nhostA:1\tJohn   Smith  # lead\nSoloHost\nbad:x Nobody\nlast:2.1 No Newline");
+    EXPECT_EQ(r.entries, (std::vector<Entry>{{"hosta:1.0", "John Smith"}, {"solohost:0.0", "SoloHost"}, {"last:2.1", "No Newline"}}));
+    EXPECT_EQ(r.illegal, 1);
+
+    // 5000 characters arrive as pieces of at most 999; binary bytes are read, a NUL ends a line.
+    r = read_book("h1:0 " + std::string(4995, 'x') + "\n" + std::string("h2:0 bin\x01\x02\xff\x7f\n", 13) +
+                  std::string("h3:0 nul\0after\n", 15));
+    ASSERT_GE(r.raw.size(), 6u);
+    for (const auto &line : r.raw) EXPECT_LE(line.size(), 999u);
+    EXPECT_EQ(r.entries.front().first, "h1:0.0");
+    EXPECT_EQ(r.entries.back(), Entry("h3:0.0", "nul"));
+
+    // A missing file, or none named, is not read.
+    EXPECT_EQ(read_address_lines("/nonexistent/book", [](const char *, void *) {}, nullptr), 0);
+    EXPECT_EQ(read_address_lines(nullptr, [](const char *, void *) {}, nullptr), 0);
 }
