@@ -88,19 +88,7 @@ protected:
     }
 
     // A list's rows, top first.
-    static std::vector<std::string> rows(Widget list = ReceiverList) {
-        std::vector<std::string> out;
-        int count = 0;
-        XmStringTable items = nullptr;
-        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
-        for (int i = 0; i < count; ++i) {
-            char *text = nullptr;
-            XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
-            out.emplace_back(text ? text : "");
-            XtFree(text);
-        }
-        return out;
-    }
+    static std::vector<std::string> rows(Widget list = ReceiverList) { return list_rows(list); }
 
     // Selects exactly the rows at the given one-based positions.
     static void select_rows(std::initializer_list<int> positions, Widget list = ReceiverList) {

@@ -40,7 +40,8 @@ public:
         Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
         if (name) XStoreName(dpy_, win, name);
         if (owner) XSetTransientForHint(dpy_, win, owner);
-        XSizeHints where{USPosition | USSize};   // window managers keep it there, under the tests' clicks
+        XSizeHints where{};
+        where.flags = USPosition | USSize;   // window managers keep it there, under the tests' clicks
         XSetWMNormalHints(dpy_, win, &where);
         XMapWindow(dpy_, win);
         XSync(dpy_, False);

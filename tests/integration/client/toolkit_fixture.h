@@ -25,9 +25,10 @@
 #include "ui/window_status_dialog.h"
 
 #include <X11/Shell.h>
-#include <algorithm>
 #include <X11/StringDefs.h>
+#include <Xm/List.h>
 #include <Xm/Text.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,6 +61,26 @@ inline std::string hex(Window w) {
     char text[32];
     snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
     return text;
+}
+
+// The texts of `n` compound strings.
+inline std::vector<std::string> texts_of(XmStringTable items, int n) {
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) {
+        char *text = nullptr;
+        XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
+        out.emplace_back(text ? text : "");
+        XtFree(text);
+    }
+    return out;
+}
+
+// A list's rows, top first.
+inline std::vector<std::string> list_rows(Widget list) {
+    int count = 0;
+    XmStringTable items = nullptr;
+    XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
+    return texts_of(items, count);
 }
 
 class ToolkitTest : public ServedDisplayTest {

@@ -16,7 +16,7 @@
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>
 
-#include <algorithm>
+#include <set>
 
 using namespace telvane::testing;
 
@@ -28,10 +28,7 @@ protected:
     static std::string label_of(Widget label) {
         XmString s = nullptr;
         XtVaGetValues(label, XmNlabelString, &s, nullptr);
-        char *text = nullptr;
-        XmStringGetLtoR(s, XmFONTLIST_DEFAULT_TAG, &text);
-        std::string out = text ? text : "";
-        XtFree(text);
+        std::string out = texts_of(&s, 1).at(0);
         XmStringFree(s);
         return out;
     }
@@ -42,24 +39,37 @@ protected:
         ASSERT_EQ(windowListId, window);
         ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 1; }));
     }
+    // What a help dialog shows: its text area, or with `topic` false its stringData.
+    static std::string shown_text(Widget dialog, bool topic = false) {
+        char *text = nullptr;
+        if (topic) text = XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT));
+        else XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
+        std::string out = text ? text : "";
+        if (topic) XtFree(text);
+        return out;
+    }
     static bool showing_list() { return XtIsManaged(StatusListSW) && !XtIsManaged(NoStatusList); }
     static bool showing_not_shared() { return !XtIsManaged(StatusListSW) && XtIsManaged(NoStatusList); }
 
     static Widget pref(const char *name) { return XtNameToWidget(PreferencesSH, (std::string("*") + name).c_str()); }
     static bool is_on(const char *name) { return XmToggleButtonGetState(pref(name)); }
-    void open_preferences() {
+    static int delay_shown() {
+        int value = -1;
+        XmScaleGetValue(pref("scale"), &value);
+        return value;
+    }
+    // Pops the preferences dialog up and presses its buttons and toggles `choices` in turn.
+    void open_preferences(std::initializer_list<const char *> choices = {}) {
         popup_Preferences();
         ASSERT_TRUE(pump_until([] { return viewable(XtWindow(PreferencesSH)); }));
+        for (const char *name : choices) {
+            click(pref(name));
+            pump_until([] { return false; }, std::chrono::milliseconds(50));
+        }
     }
-    // Presses a button or toggle of the preferences dialog.
-    void press(const char *name) {
-        click(pref(name));
-        XSync(display, False);
-        pump_until([] { return false; }, std::chrono::milliseconds(50));
-    }
-    void press_and_wait_closed(const char *name) {
-        click(pref(name));
-        ASSERT_TRUE(pump_until([] { return !viewable(XtWindow(PreferencesSH)); })) << name;
+    void close_preferences(const char *button = "OK") {
+        click(pref(button));
+        ASSERT_TRUE(pump_until([] { return !viewable(XtWindow(PreferencesSH)); })) << button;
     }
 };
 
@@ -86,10 +96,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     EXPECT_TRUE(showing_list());
     const std::string line_one = alias_row("Twin", receiver_name()), line_two = alias_row("Twin", second->tcp_name() + ".0");
     auto listed = rows(StatusList);
-    std::sort(listed.begin(), listed.end());
-    std::vector<std::string> expected{line_one, line_two};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(std::multiset(listed.begin(), listed.end()), (std::multiset{line_one, line_two}));
     EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));
     screenshot("window-status", WindowStatusSH);
     report.rename("Minutes");
@@ -137,77 +144,49 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     for (const char *level : {"Diagnostic", "Normal", "Experienced"}) EXPECT_FALSE(is_on(level)) << level;
     for (const char *shown : {"Case_Sensitive", "Always_Off", "Input_Allowed", "Private_Only"})
         EXPECT_TRUE(is_on(shown)) << shown;
-    int value = -1;
-    XmScaleGetValue(pref("scale"), &value);
-    EXPECT_EQ(value, 20);
-    press_and_wait_closed("OK");
+    EXPECT_EQ(delay_shown(), 20);
+    close_preferences();
     EXPECT_EQ(user_preference.dialog_level, 1);
     EXPECT_EQ(inactivity_timeout, 20);
 
     // Reset shows the compiled-in values; Cancel forgets them, and the next popup shows the
     // values in use again.
-    open_preferences();
-    press("Reset");
+    open_preferences({"Reset"});
     for (const char *shown : {"Case_Insensitive", "Only_If_One_Entry", "Input_Disallowed", "Normal", "Private_And_Public"})
         EXPECT_TRUE(is_on(shown)) << shown;
-    XmScaleGetValue(pref("scale"), &value);
-    EXPECT_EQ(value, 5);
-    press_and_wait_closed("Cancel");
-    EXPECT_EQ(user_preference.case_insensitive, 0);
-    EXPECT_EQ(user_preference.search_level, 1);
-    EXPECT_EQ(inactivity_timeout, 20);
+    EXPECT_EQ(delay_shown(), 5);
+    close_preferences("Cancel");
+    EXPECT_EQ(std::tuple(user_preference.case_insensitive, user_preference.search_level, inactivity_timeout),
+              std::tuple(0, 1, 20));
     open_preferences();
     EXPECT_TRUE(is_on("Case_Sensitive"));
-    press_and_wait_closed("Cancel");
+    close_preferences("Cancel");
 
     // Normal at level 3 closes the log without a line; Diagnostic writes its line, and going
     // back to Normal writes the OFF line before the level drops.
     user_preference.dialog_level = 3;
-    open_preferences();
-    press("Normal");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_FALSE(contains(log_text(), "Diagnostic Level Turned"));
-    open_preferences();
-    press("Diagnostic");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 4);
-    open_preferences();
-    press("Normal");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 3);
+    for (auto [level, expected] : {std::pair{"Normal", 3}, {"Diagnostic", 4}, {"Normal", 3}}) {
+        if (expected == 4) {
+            EXPECT_FALSE(contains(log_text(), "Diagnostic Level Turned"));
+        }
+        open_preferences({level});
+        close_preferences();
+        EXPECT_EQ(user_preference.dialog_level, expected) << level;
+    }
     std::string text = log_text();
-    size_t on = text.find("Diagnostic Level Turned ON"), off = text.find("Diagnostic Level Turned OFF");
-    EXPECT_NE(on, std::string::npos) << text;
-    EXPECT_NE(off, std::string::npos) << text;
-    EXPECT_LT(on, off);
+    EXPECT_NE(text.find("Diagnostic Level Turned OFF"), std::string::npos) << text;
+    EXPECT_LT(text.find("Diagnostic Level Turned ON"), text.find("Diagnostic Level Turned OFF")) << text;
 
     // Save applies every choice and writes the file (which the preference file's own test reads).
-    open_preferences();
-    for (const char *choice : {"Case_Insensitive", "Always_On", "Input_Disallowed", "Experienced", "Ask_Before_Public"})
-        press(choice);
+    open_preferences({"Case_Insensitive", "Always_On", "Input_Disallowed", "Experienced", "Ask_Before_Public"});
     XmScaleSetValue(pref("scale"), 12);
-    press_and_wait_closed("Save");
+    close_preferences("Save");
     EXPECT_EQ(read_file(scratch.file(".Telvane/.setup")), "1 2 0 2 2 12 ");
     EXPECT_EQ((std::vector<int>{user_preference.case_insensitive, user_preference.automatic_highlight,
                                 user_preference.allow_input, user_preference.dialog_level, user_preference.search_level,
                                 inactivity_timeout}),
               (std::vector<int>{1, 2, 0, 2, 2, 12}));
 }
-
-namespace {
-
-// What a help dialog shows: its text area, or with `topic` false its stringData.
-std::string shown_text(Widget dialog, bool topic = false) {
-    char *text = nullptr;
-    if (topic) text = XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT));
-    else XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
-    std::string out = text ? text : "";
-    if (topic) XtFree(text);
-    return out;
-}
-
-}  // namespace
 
 TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepointers) {
     use_scratch_books();
