@@ -92,7 +92,7 @@ protected:
         setenv("HOME", scratch.path().c_str(), 1);
         logfile_close();
         user_preference.dialog_level = 4;
-        ASSERT_TRUE(open_toolkit(server->name(), true)) << server->diagnosis(scratch.file("server.log"));
+        ASSERT_TRUE(open_toolkit(server->name(), app_defaults)) << server->diagnosis(scratch.file("server.log"));
         TelvaneSH = TopLevel;
         tlEventType = tlInitialize(display);
         ASSERT_NE(tlEventType, 0);
@@ -249,6 +249,8 @@ protected:
         EXPECT_TRUE(screenshot_area(upstream->name(), name, std::max(0, x - 10), std::max(0, y - 10), w ? w + 20 : 0,
                                     h + 20));
     }
+
+    bool app_defaults = true;   // the compiled-in resources, as the program has them
 
 private:
     // Every dialog shown is counted, so that an answer goes to the dialog it was meant for.

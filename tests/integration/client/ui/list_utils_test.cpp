@@ -1,9 +1,8 @@
-// List operations and character sizing on real Motif lists, texts and shells in a private Xvfb.
+// List operations and character sizing on real Motif lists, texts and shells.
 #include <gtest/gtest.h>
 
 #include "toolkit_fixture.h"
 #include "ui/list_utils.h"
-#include "xvfb.h"
 
 #include <Xm/Form.h>
 #include <Xm/List.h>
@@ -21,45 +20,16 @@ int int_resource(Widget widget, const char *name) {
 }
 int top(Widget list) { return int_resource(list, XmNtopItemPosition); }
 
-// Lets the toolkit finish what the last calls started.
-void settle() {
-    XSync(display, False);
-    while (XtAppPending(app_context) & XtIMXEvent) {
-        XEvent event;
-        XtAppNextEvent(app_context, &event);
-        XtDispatchEvent(&event);
-    }
-}
-
-// One server and one toolkit connection for the suite: Motif keeps per-display caches that
-// are not meant to outlive their display.
-class ListUtils : public ::testing::Test {
+class ListUtils : public ToolkitTest {
 protected:
-    static void SetUpTestSuite() {
-        auto server = XvfbServer::start();
-        ASSERT_TRUE(server);
-        xvfb_ = new XvfbServer(std::move(*server));
-        ASSERT_TRUE(open_toolkit(xvfb_->name()));
-    }
-    static void TearDownTestSuite() {
-        if (display) XtCloseDisplay(display);
-        display = nullptr;
-        TopLevel = nullptr;
-        delete xvfb_;
-    }
-    void SetUp() override {
-        ASSERT_NE(display, nullptr);
-        recs_added = 0;
-    }
-    void TearDown() override {
-        for (Widget shell : shells_) XtDestroyWidget(shell);
-        settle();
-    }
+    ListUtils() { app_defaults = false; }
+    // Lets the toolkit finish what the last calls started.
+    void settle() { pump_until([] { return false; }, std::chrono::milliseconds(0)); }
 
     // A new shell holding a form with `margin` around its children.
     Widget new_form(int margin = 0) {
-        shells_.push_back(XtVaCreatePopupShell("shell", topLevelShellWidgetClass, TopLevel, nullptr));
-        return XtVaCreateManagedWidget("form", xmFormWidgetClass, shells_.back(), XmNmarginWidth, margin,
+        Widget shell = XtVaCreatePopupShell("shell", topLevelShellWidgetClass, TopLevel, nullptr);
+        return XtVaCreateManagedWidget("form", xmFormWidgetClass, shell, XmNmarginWidth, margin,
                                        XmNmarginHeight, margin, nullptr);
     }
 
@@ -83,17 +53,13 @@ protected:
         find_items_selected(list, &n, &items);
         return texts_of(items, n);
     }
-
-    static XvfbServer *xvfb_;
-    std::vector<Widget> shells_;
 };
-
-XvfbServer *ListUtils::xvfb_ = nullptr;
 
 }  // namespace
 
 TEST_F(ListUtils, AddingUniqueRefusesAnEqualItemAndLeavesTheFlagAlone) {
     Widget list = scrolled_list(5, 0);
+    recs_added = 0;
     EXPECT_EQ(add_to_list_unique(list, "alpha", 0), 1);
     EXPECT_EQ(recs_added, 1);
     EXPECT_EQ(add_to_list_unique(list, "beta", 1), 1);
@@ -180,7 +146,6 @@ TEST_F(ListUtils, DefaultSizeResourcesReplaceOnlyWhatTheySet) {
         find_default_size(list, &rows, &cols);
         EXPECT_EQ(std::pair(rows, cols), expected) << line;
     }
-    XrmPutLineResource(&db, "Telvane.defaultColumns: 0");
 }
 
 // A scrolled list in a form, its shell sized from size_ScrolledList_widget, shows exactly r
@@ -225,7 +190,7 @@ TEST_F(ListUtils, ScrolledListSizedInCharactersShowsThatManyRowsAndColumns) {
 // more: a one-line field straight in a form and a multi-line scrolled text.
 TEST_F(ListUtils, TextsSizedInCharactersHoldThatManyLinesAndCharacters) {
     // Where the first character is drawn and the first line shown, with the cursor at the end.
-    auto shown = [](Widget text, const std::string &content) {
+    auto shown = [this](Widget text, const std::string &content) {
         XmTextSetString(text, const_cast<char *>(content.c_str()));
         XmTextSetInsertionPosition(text, static_cast<XmTextPosition>(content.size()));
         settle();

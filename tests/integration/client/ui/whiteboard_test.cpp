@@ -10,7 +10,7 @@ using namespace telvane::testing;
 
 namespace {
 
-// The children of `w`, left to right and then top to bottom.
+// The children of `w`, top to bottom and then left to right.
 std::vector<Window> laid_out(Display *dpy, Window w) {
     std::vector<Window> out = children_of(dpy, w);
     auto place = [dpy](Window c) {
@@ -18,23 +18,18 @@ std::vector<Window> laid_out(Display *dpy, Window w) {
         XGetWindowAttributes(dpy, c, &a);
         return std::make_pair(a.y, a.x);
     };
-    std::sort(out.begin(), out.end(), [&](Window a, Window b) {
-        auto pa = place(a), pb = place(b);
-        return pa.second != pb.second && pa.first == pb.first ? pa.second < pb.second : pa < pb;
-    });
+    std::sort(out.begin(), out.end(), [&](Window a, Window b) { return place(a) < place(b); });
     return out;
 }
 
 // What ImageMagick reads at (x, y) of a picture file, as "#RRGGBB".
 std::string file_pixel(const std::string &path, int x, int y) {
-    std::string command = "convert '" + path + "' -crop 1x1+" + std::to_string(x) + "+" + std::to_string(y) +
-                          " -depth 8 -format '#%[hex:p{0,0}]' info:- 2>&1";
-    char buffer[256] = "";
-    if (FILE *p = popen(command.c_str(), "r")) {
-        if (!fgets(buffer, sizeof buffer, p)) buffer[0] = 0;
-        pclose(p);
-    }
-    return std::string(buffer).substr(0, 7);
+    ChildProcess::Options options;
+    options.stdout_path = options.stderr_path = path + ".pixel";
+    run_program({"convert", path, "-crop", "1x1+" + std::to_string(x) + "+" + std::to_string(y), "-depth", "8",
+                 "-format", "#%[hex:p{0,0}]", "info:-"},
+                options);
+    return read_file(path + ".pixel").substr(0, 7);
 }
 
 class Whiteboard : public ProgramRun {
