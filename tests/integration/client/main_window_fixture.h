@@ -106,12 +106,7 @@ protected:
     }
 
     // The receiver name line's text.
-    static std::string edit_text() {
-        char *text = get_edit_text();
-        std::string s = text ? text : "";
-        XtFree(text);
-        return s;
-    }
+    static std::string edit_text() { return taken_text(get_edit_text()); }
 
     // Clicks `target` with XTEST once a window pick is waiting for it: the way a person
     // answers "click the window to share".

@@ -35,6 +35,7 @@
 #include <functional>
 #include <poll.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telvane::testing {
@@ -63,14 +64,20 @@ inline std::string hex(Window w) {
     return text;
 }
 
+// The text of a string the toolkit allocated, which it frees.
+inline std::string taken_text(char *text) {
+    std::string s = text ? text : "";
+    XtFree(text);
+    return s;
+}
+
 // The texts of `n` compound strings.
 inline std::vector<std::string> texts_of(XmStringTable items, int n) {
     std::vector<std::string> out;
     for (int i = 0; i < n; ++i) {
         char *text = nullptr;
         XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
-        out.emplace_back(text ? text : "");
-        XtFree(text);
+        out.push_back(taken_text(text));
     }
     return out;
 }
@@ -226,12 +233,7 @@ protected:
     static std::string title_of(Window w, bool net = false) { return window_title(display, w, net); }
 
     // The text of the dialog that is up.
-    static std::string dialog_text() {
-        char *text = XmTextGetString(msg_text);
-        std::string s = text ? text : "";
-        XtFree(text);
-        return s;
-    }
+    static std::string dialog_text() { return taken_text(XmTextGetString(msg_text)); }
 
     // Keeps a picture of `only` (else the dialog that is up, else the main window) under
     // docs/screenshots when TELVANE_SCREENSHOTS names that folder.
@@ -267,9 +269,7 @@ private:
             XtAppAddTimeOut(app_context, 10, on_timer, self);
             return;
         }
-        auto act = std::move(t->pending_);
-        t->pending_ = nullptr;
-        if (act) act();
+        if (auto act = std::exchange(t->pending_, nullptr)) act();
     }
 
     std::function<void()> pending_;
