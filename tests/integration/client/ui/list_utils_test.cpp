@@ -57,7 +57,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ListUtils, AddingUniqueRefusesAnEqualItemAndLeavesTheFlagAlone) {
+TEST_F(ListUtils, AddingUniqueFindingSelectingAndDeletingRows) {
     Widget list = scrolled_list(5, 0);
     recs_added = 0;
     EXPECT_EQ(add_to_list_unique(list, "alpha", 0), 1);
@@ -72,12 +72,10 @@ TEST_F(ListUtils, AddingUniqueRefusesAnEqualItemAndLeavesTheFlagAlone) {
     EXPECT_EQ(add_to_list(list, "alpha", 0), 1);
     EXPECT_EQ(list_rows(list), (Rows{"beta", "alpha", "alpha"}));
     EXPECT_EQ(recs_added, 0);
-}
 
-// Finding and scrolling by item (the top row's arithmetic has its own table), and selecting by
-// text, which keeps other rows, never toggles off and calls no callback.
-TEST_F(ListUtils, FindScrollAndSelectByText) {
-    Widget list = scrolled_list(10, 12, XmBROWSE_SELECT);
+    // Finding and scrolling by item (the top row's arithmetic has its own table), and selecting by
+    // text, which keeps other rows, never toggles off and calls no callback.
+    list = scrolled_list(10, 12, XmBROWSE_SELECT);
     int pos = -1, visible = -1, count = -1;
     for (auto [text, found, at] : {std::tuple{"row 5", 1, 4}, {"row 99", 0, 0}}) {
         XmString item = XmStringCreateLocalized(const_cast<char *>(text));
@@ -106,10 +104,9 @@ TEST_F(ListUtils, FindScrollAndSelectByText) {
     EXPECT_EQ(callbacks, 1);
     delete_all(list);
     EXPECT_EQ(set_selected_pos(list, 1), 0);
-}
 
-TEST_F(ListUtils, DeletingPullsTheViewUpAndTakesSelectedRowsByPosition) {
-    Widget list = scrolled_list(10, 12);
+    // Deleting pulls the view up and takes selected rows by position.
+    list = scrolled_list(10, 12);
     set_list_to_show_pos(list, 3);
     EXPECT_EQ(delete_item_str(list, "row 42"), 0);
     EXPECT_EQ(delete_item_str(list, "row 1"), 1);
@@ -136,7 +133,7 @@ TEST_F(ListUtils, DeletingPullsTheViewUpAndTakesSelectedRowsByPosition) {
     delete_selected(list);
 }
 
-TEST_F(ListUtils, DefaultSizeResourcesReplaceOnlyWhatTheySet) {
+TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
     Widget list = scrolled_list(5, 0);
     XrmDatabase db = XtDatabase(display);
     int rows = 7, cols = 20;
@@ -146,11 +143,10 @@ TEST_F(ListUtils, DefaultSizeResourcesReplaceOnlyWhatTheySet) {
         find_default_size(list, &rows, &cols);
         EXPECT_EQ(std::pair(rows, cols), expected) << line;
     }
-}
 
-// A scrolled list in a form, its shell sized from size_ScrolledList_widget, shows exactly r
-// rows, and an item of c characters needs no horizontal scrolling while a wider one does.
-TEST_F(ListUtils, ScrolledListSizedInCharactersShowsThatManyRowsAndColumns) {
+    // A scrolled list in a form, its shell sized from size_ScrolledList_widget, shows exactly r
+    // rows, and an item of c characters needs no horizontal scrolling while a wider one does.
+    int width = 0, height = 0;
     struct Case {
         int rows, cols, margin, offset;
     };
@@ -171,7 +167,6 @@ TEST_F(ListUtils, ScrolledListSizedInCharactersShowsThatManyRowsAndColumns) {
         for (int i = 0; i < c.rows + 3; ++i) add_to_list(list, "a", 0);  // the vertical bar shows
         XtRealizeWidget(XtParent(form));
         settle();
-        int width = 0, height = 0;
         size_ScrolledList_widget(list, c.rows, c.cols, &width, &height);
         set_shell_size(XtParent(form), 10, 10, width, height);
         settle();
@@ -184,11 +179,9 @@ TEST_F(ListUtils, ScrolledListSizedInCharactersShowsThatManyRowsAndColumns) {
             EXPECT_EQ(XtIsManaged(horizontal), more != 0) << "a row " << more << " characters wider than asked for";
         }
     }
-}
 
-// Texts sized in characters hold that many lines and characters without scrolling, and not
-// more: a one-line field straight in a form and a multi-line scrolled text.
-TEST_F(ListUtils, TextsSizedInCharactersHoldThatManyLinesAndCharacters) {
+    // Texts sized in characters hold that many lines and characters without scrolling, and not
+    // more: a one-line field straight in a form and a multi-line scrolled text.
     // Where the first character is drawn and the first line shown, with the cursor at the end.
     auto shown = [this](Widget text, const std::string &content) {
         XmTextSetString(text, const_cast<char *>(content.c_str()));
@@ -198,7 +191,6 @@ TEST_F(ListUtils, TextsSizedInCharactersHoldThatManyLinesAndCharacters) {
         XmTextPosToXY(text, 0, &x, &y);
         return std::pair{x, XmTextGetTopCharacter(text)};
     };
-    int width = 0, height = 0;
     for (int cols : {8, 45}) {
         Widget form = new_form(4);
         Widget field = XtVaCreateManagedWidget("field", xmTextWidgetClass, form, XmNcolumns, 2, XmNleftAttachment,
@@ -212,7 +204,8 @@ TEST_F(ListUtils, TextsSizedInCharactersHoldThatManyLinesAndCharacters) {
         EXPECT_LT(shown(field, std::string(cols + 1, 'M')).first, home) << cols << " is wider than asked for";
     }
 
-    const int rows = 6, cols = 24;
+    rows = 6;
+    cols = 24;
     Widget form = new_form();
     Arg args[3];
     XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
@@ -231,21 +224,19 @@ TEST_F(ListUtils, TextsSizedInCharactersHoldThatManyLinesAndCharacters) {
     EXPECT_EQ(shown(text, lines), std::pair(home, XmTextPosition{0}));
     EXPECT_NE(shown(text, lines + "\nM").second, 0) << "more lines than asked for";
     EXPECT_LT(shown(text, lines + "M").first, home) << "wider than asked for";
-}
 
-// Shells grow but never shrink; a dialog is centred on its reference's shell, or on the
-// origin without one (keeping it on the screen has its own table).
-TEST_F(ListUtils, ShellsGrowButNeverShrinkAndCentreOnTheirReference) {
+    // Shells grow but never shrink; a dialog is centred on its reference's shell, or on the
+    // origin without one (keeping it on the screen has its own table).
     Widget dialog = new_form();
     Widget shell = XtParent(dialog);
     XtVaSetValues(shell, XmNwidth, 400, XmNheight, 300, nullptr);
     XtRealizeWidget(shell);
     Dimension w = 0, h = 0;
     Boolean allow = True;
-    for (auto [width, height, grown] : {std::tuple{300, 160, std::pair(400, 300)}, {500, 100, {500, 300}}}) {
-        set_shell_size(shell, 50, 40, width, height);
+    for (auto [asked_w, asked_h, grown] : {std::tuple{300, 160, std::pair(400, 300)}, {500, 100, {500, 300}}}) {
+        set_shell_size(shell, 50, 40, asked_w, asked_h);
         XtVaGetValues(shell, XmNwidth, &w, XmNheight, &h, XmNallowShellResize, &allow, nullptr);
-        EXPECT_EQ((std::pair<int, int>(w, h)), grown) << width << "x" << height;
+        EXPECT_EQ((std::pair<int, int>(w, h)), grown) << asked_w << "x" << asked_h;
     }
     EXPECT_EQ(int_resource(shell, XmNminWidth), 50);
     EXPECT_FALSE(allow);
