@@ -73,13 +73,12 @@ protected:
         return eventually([&] { return mirrors() == n; });
     }
 
-    // Shares the window titled `title` with telvane-request, to the receiver unless `to` names
-    // another display.
-    void share(const char *title, const std::string &to = "") {
+    // Shares the window titled `title` to the receiver with telvane-request.
+    void share(const char *title) {
         ChildProcess::Options options;
         options.stdout_path = options.stderr_path = scratch.file("request.out");
         ASSERT_EQ(run_program({build_path("request/telvane-request"), "--display", server->name(), "share", "--name",
-                               title, to.empty() ? rx() : to},
+                               title, rx()},
                               options, std::chrono::seconds(40)),
                   0)
             << read_file(scratch.file("request.out")) << log();

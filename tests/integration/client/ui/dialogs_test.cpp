@@ -7,12 +7,9 @@
 #include "telepointer/telepointer.h"
 #include "help/xkh.h"
 #include "ui/help_hooks.h"
-#include "ui/input_controls.h"
 #include "ui/preferences_dialog.h"
 #include "ui/window_status_dialog.h"
 
-#include <Xm/Label.h>
-#include <Xm/MessageB.h>
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>
 
