@@ -14,10 +14,11 @@ namespace telvane::tlslink {
 // The port a receiver's telvane-consent takes display links on.
 inline constexpr uint16_t kLinkPort = 34591;
 
-// The opening of a link, sent by the sender inside TLS: "TVL1", the sender's IPv4 address as it
+// The opening of a link, sent by the sender inside TLS: "TVL2", the sender's IPv4 address as it
 // names itself (network byte order), the display number wanted on the receiver's host (two
-// bytes, most significant first), then the sender's identity text ended by one zero byte.
-inline constexpr char kHelloMagic[4] = {'T', 'V', 'L', '1'};
+// bytes, most significant first), then the sender's identity text ended by one zero byte. The
+// digit is the stream's version: "TVL1" peers knew no raw batches, and now fail the magic.
+inline constexpr char kHelloMagic[4] = {'T', 'V', 'L', '2'};
 inline constexpr std::size_t kMaxIdentity = 199;
 
 struct Hello {

@@ -43,36 +43,138 @@ void ByteQueue::append(std::string_view bytes) {
     commit(bytes.size());
 }
 
-LinkCodec::LinkCodec() : cctx_(ZSTD_createCCtx()), dctx_(ZSTD_createDCtx()) {
+namespace {
+
+// zstd's skippable frames begin with one of sixteen magic numbers, from this one on, then the
+// length of their contents; both little-endian. Decompressors pass over them, so the link's
+// stream stays a zstd stream, but its own decompressing side hands their contents on.
+constexpr std::uint32_t kSkippableMagic = 0x184D2A50;
+constexpr std::size_t kSkippableHead = 8;
+
+// The samples a large batch is judged by, and what they must shrink to for it to be compressed.
+constexpr std::size_t kSampleSize = 4096;
+constexpr std::size_t kSampleShrunk = kSampleSize * 15 / 16;
+
+void put_le32(char *at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>(v >> (8 * i));
+}
+
+std::uint32_t get_le32(const char *at) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(at[i])) << (8 * i);
+    return v;
+}
+
+}  // namespace
+
+LinkCodec::LinkCodec() : cctx_(ZSTD_createCCtx()), probe_(ZSTD_createCCtx()), dctx_(ZSTD_createDCtx()) {
     if (cctx_) ZSTD_CCtx_setParameter(cctx_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
+    if (probe_) ZSTD_CCtx_setParameter(probe_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
     // The peer's window is bounded, so that its stream cannot make us keep more than 8 MB.
     if (dctx_) ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, 23);
 }
 
-bool LinkCodec::compress(std::string_view in, ByteQueue &out) {
+// Three samples from inside a large batch, each compressed alone at the link's level: raw
+// pixels come out no smaller, and then the whole batch is not worth zstd's pass over it.
+bool LinkCodec::shrinks(std::string_view in) {
+    if (in.size() < kRawTrySize || in.size() > UINT32_MAX) return true;
+    char out[ZSTD_COMPRESSBOUND(kSampleSize)];
+    int shrank = 0;
+    for (std::size_t i = 1; i <= 3; ++i) {
+        const std::size_t n = ZSTD_compress2(probe_.get(), out, sizeof out,
+                                             in.data() + in.size() * i / 4 - kSampleSize / 2, kSampleSize);
+        if (ZSTD_isError(n) || n <= kSampleShrunk) ++shrank;
+    }
+    return shrank >= 2;
+}
+
+bool LinkCodec::zstd_stream(std::string_view in, ZSTD_EndDirective end, ByteQueue &out) {
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     for (;;) {
         const std::size_t room = ZSTD_compressBound(in.size() - input.pos) + 64;
         ZSTD_outBuffer output{out.room(room), room, 0};
-        const std::size_t left = ZSTD_compressStream2(cctx_.get(), &output, &input, ZSTD_e_flush);
+        const std::size_t left = ZSTD_compressStream2(cctx_.get(), &output, &input, end);
         out.commit(output.pos);
         if (ZSTD_isError(left)) return false;
         if (left == 0) return true;
     }
 }
 
+bool LinkCodec::pack(std::string_view in, ByteQueue &out) {
+    sent_raw_ = !shrinks(in);
+    if (!sent_raw_) {
+        frame_open_ = true;
+        return zstd_stream(in, ZSTD_e_flush, out);
+    }
+    // A skippable frame may only stand between frames: the open one ends first (3 bytes), and
+    // the next compressed batch begins a new one.
+    if (frame_open_ && !zstd_stream({}, ZSTD_e_end, out)) return false;
+    frame_open_ = false;
+    char *at = out.room(kSkippableHead);
+    put_le32(at, kSkippableMagic);
+    put_le32(at + 4, static_cast<std::uint32_t>(in.size()));
+    out.commit(kSkippableHead);
+    return true;
+}
+
+bool LinkCodec::compress(std::string_view in, ByteQueue &out) {
+    if (!pack(in, out)) return false;
+    if (sent_raw_) out.append(in);
+    return true;
+}
+
 std::size_t LinkCodec::decompress(std::string_view in, ByteQueue &out, std::size_t limit) {
-    ZSTD_inBuffer input{in.data(), in.size(), 0};
-    // A full output buffer may leave more inside the decoder even when all input is taken.
-    while ((input.pos < input.size || holds_output_) && out.size() < limit) {
+    std::size_t used = 0;
+    // Collects a frame's first bytes into head_, across calls; true once it holds `want`.
+    auto take_head = [&](std::size_t want) {
+        const std::size_t n = std::min(want - head_.size(), in.size() - used);
+        head_.append(in.data() + used, n);
+        used += n;
+        return head_.size() == want;
+    };
+    while (out.size() < limit) {
+        if (in_ == In::Between) {
+            if (!take_head(4)) return used;
+            // Anything but a skippable frame is zstd's to judge, its first bytes included.
+            in_ = (get_le32(head_.data()) & ~0xFu) == kSkippableMagic ? In::RawHead : In::Zstd;
+        }
+        if (in_ == In::RawHead) {
+            if (!take_head(kSkippableHead)) return used;
+            raw_left_ = get_le32(head_.data() + 4);
+            head_.clear();
+            in_ = raw_left_ ? In::Raw : In::Between;
+            continue;
+        }
+        if (in_ == In::Raw) {
+            const std::size_t n = std::min({std::size_t{raw_left_}, in.size() - used, limit - out.size()});
+            if (n == 0) return used;
+            out.append(in.substr(used, n));
+            used += n;
+            raw_left_ -= static_cast<std::uint32_t>(n);
+            if (raw_left_ == 0) in_ = In::Between;
+            continue;
+        }
+        // Inside a zstd frame: the first bytes kept in head_ go in before the caller's.
+        const std::string_view src = head_.empty() ? in.substr(used) : std::string_view(head_);
+        if (src.empty() && !holds_output_) return used;
+        ZSTD_inBuffer input{src.data(), src.size(), 0};
         const std::size_t room = std::min<std::size_t>(ZSTD_DStreamOutSize(), limit - out.size());
         ZSTD_outBuffer output{out.room(room), room, 0};
         const std::size_t r = ZSTD_decompressStream(dctx_.get(), &output, &input);
         out.commit(output.pos);
         if (ZSTD_isError(r)) return kCorrupt;
+        // A full output buffer may leave more inside the decoder even when all input is taken.
         holds_output_ = output.pos == room;
+        if (head_.empty()) used += input.pos;
+        else head_.erase(0, input.pos);
+        if (r == 0) {   // the frame has ended and all of it is out
+            in_ = In::Between;
+            holds_output_ = false;
+        } else if (input.pos == 0 && output.pos == 0) {
+            return used;
+        }
     }
-    return input.pos;
+    return used;
 }
 
 bool write_all(SSL *ssl, std::string_view data) {
@@ -191,12 +293,41 @@ private:
             return true;
         }
         counts_.plain_in += static_cast<std::uint64_t>(n);
+        const std::string_view batch(buf_.data(), static_cast<std::size_t>(n));
         const std::size_t before = to_tls_.size();
-        if (!codec_.compress(std::string_view(buf_.data(), static_cast<std::size_t>(n)), to_tls_)) {
+        if (!codec_.pack(batch, to_tls_)) {
             fail("compression failed");
             return false;
         }
         counts_.wire_out += to_tls_.size() - before;
+        return !codec_.sent_raw() || send_raw(batch);
+    }
+
+    // A batch sent as it is goes into TLS from the read buffer once what was queued before it
+    // has gone; only what the socket cannot take yet is copied into the queue.
+    bool send_raw(std::string_view bytes) {
+        counts_.wire_out += bytes.size();
+        if (!flush_tls()) return false;
+        while (to_tls_.empty() && !bytes.empty() && !write_wants_read_) {
+            const int n = SSL_write(ssl_, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 14)));
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+                continue;
+            }
+            const int err = SSL_get_error(ssl_, n);
+            if (err == SSL_ERROR_WANT_READ) {
+                write_wants_read_ = true;
+                break;
+            }
+            if (err != SSL_ERROR_WANT_WRITE) {
+                fail("TLS: " + last_error());
+                return false;
+            }
+            const std::size_t pending = BIO_ctrl_pending(wire_.get());
+            if (!send_wire()) return false;
+            if (BIO_ctrl_pending(wire_.get()) == pending) break;   // the socket is full
+        }
+        to_tls_.append(bytes);
         return true;
     }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The X stream of a display link: bytes from a plain socket are compressed with zstd, flushed at
 // the end of every batch read, and written into the TLS connection as one record where they fit;
-// what comes out of TLS is decompressed and written to the plain socket. Both sides of a link
+// what comes out of TLS is decompressed and written to the plain socket. A large batch that zstd
+// could not shrink (raw pixels) goes as it is, in a skippable frame, and the decompressing side
+// passes that frame's contents on. Both sides of a link
 // (telvane-server's end and the receiver's telvane-consent) run the same relay.
 
 #include <openssl/ssl.h>
@@ -56,15 +58,25 @@ private:
 struct CCtxFree { void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); } };
 struct DCtxFree { void operator()(ZSTD_DCtx *d) const { ZSTD_freeDCtx(d); } };
 
+// Batches from this size on are tried for whether compressing them is worth a pass over them.
+inline constexpr std::size_t kRawTrySize = 64u << 10;
+
 // One direction's compressor and the other's decompressor.
 class LinkCodec {
 public:
     LinkCodec();
-    bool ok() const { return cctx_ && dctx_; }
+    bool ok() const { return cctx_ && dctx_ && probe_; }
 
     // Appends to `out` the compressed form of `in`, flushed so that the peer can decompress all
-    // of it at once. False on a compressor error.
+    // of it at once; or, for a large batch whose samples do not shrink, the batch itself in a
+    // skippable frame behind the end of the open zstd frame. False on a compressor error.
     bool compress(std::string_view in, ByteQueue &out);
+    // Whether compress() or pack() sent its last batch as it was.
+    bool sent_raw() const { return sent_raw_; }
+    // As compress(), except that a batch sent as it is stays with the caller: `out` gets what
+    // goes before it (the open frame's end, the skippable frame's head), and the caller writes
+    // the batch's own bytes right behind, from where they are. The relay's sending side uses it.
+    bool pack(std::string_view in, ByteQueue &out);
 
     // Appends to `out` what `in` decompresses to, stopping once `out` holds `limit` bytes.
     // Returns how much of `in` was used (the rest is for a later call), or kCorrupt.
@@ -74,9 +86,19 @@ public:
     bool holds_output() const { return holds_output_; }
 
 private:
-    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx_;
+    bool shrinks(std::string_view in);
+    bool zstd_stream(std::string_view in, ZSTD_EndDirective end, ByteQueue &out);
+
+    std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx_, probe_;
     std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx_;
+    bool frame_open_ = false;    // the compressor has begun a frame it has not ended
+    bool sent_raw_ = false;
     bool holds_output_ = false;
+    // Where the decompressing side is: between frames, reading a skippable frame's 8-byte head
+    // (`head_`), passing `raw_left_` bytes of its contents on, or inside a zstd frame.
+    enum class In { Between, RawHead, Raw, Zstd } in_ = In::Between;
+    std::string head_;
+    std::uint32_t raw_left_ = 0;
 };
 
 // Why a relay ended.

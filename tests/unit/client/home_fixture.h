@@ -16,13 +16,8 @@ using telvane::testing::contains;
 class ScratchHome : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char *old = getenv("HOME");
-        old_home_ = old ? old : "";
         setenv("HOME", home_.path().c_str(), 1);
         logfile_close();
-        saved_ = user_preference;
-        saved_delay_ = inactivity_timeout;
-        saved_limit_ = max_logfile_size;
     }
     void TearDown() override {
         logfile_close();
@@ -37,8 +32,9 @@ protected:
     telvane::testing::ScratchDir home_;
 
 private:
-    std::string old_home_;
-    UserPreference saved_{};
-    int32_t saved_delay_ = 0;
-    int saved_limit_ = 0;
+    // What the test may change, as it was when the fixture was made.
+    const std::string old_home_ = getenv("HOME") ? getenv("HOME") : "";
+    const UserPreference saved_ = user_preference;
+    const int32_t saved_delay_ = inactivity_timeout;
+    const int saved_limit_ = max_logfile_size;
 };

@@ -3,28 +3,27 @@
 
 #include "options.h"
 
+#include <tuple>
+
 using namespace telvane::consent;
 
-TEST(Options, DefaultsAndBothValueForms) {
-    auto p = parse_options({});
+TEST(Options, DefaultsBothValueFormsAndToolkitOptionsPassedOnInOrder) {
+    // What a command line sets: where to listen, the mode and both time limits.
+    const auto parsed = [](std::vector<std::string> args) {
+        auto p = parse_options(args);
+        EXPECT_TRUE(p.ok) << p.error;
+        const Options &o = p.options;
+        return std::tuple(o.listen_host, o.listen_port, o.mode, o.answer_timeout_seconds, o.read_timeout_seconds);
+    };
+    EXPECT_EQ(parsed({}), std::tuple("", 34590, AnswerMode::Ask, 30, 5));
+    EXPECT_EQ(parsed({"--listen", "127.0.0.1:0", "--timeout=5", "--read-timeout", "2", "--refuse-all"}),
+              std::tuple("127.0.0.1", 0, AnswerMode::RefuseAll, 5, 2));
+    EXPECT_EQ(parsed({"--listen=*:5000", "--accept-all", "--timeout", "3"}),
+              std::tuple("", 5000, AnswerMode::AcceptAll, 3, 5));
+    auto p = parse_options({"-display", ":5", "--timeout", "3", "-xrm", "*background: grey", "-iconic"});
     ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.listen_host, "");
-    EXPECT_EQ(p.options.listen_port, 34590);
-    EXPECT_EQ(p.options.mode, AnswerMode::Ask);
-
-    p = parse_options({"--listen", "127.0.0.1:0", "--timeout=5", "--read-timeout", "2", "--refuse-all"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.listen_host, "127.0.0.1");
-    EXPECT_EQ(p.options.listen_port, 0);
-    EXPECT_EQ(p.options.answer_timeout_seconds, 5);
-    EXPECT_EQ(p.options.read_timeout_seconds, 2);
-    EXPECT_EQ(p.options.mode, AnswerMode::RefuseAll);
-
-    p = parse_options({"--listen=*:5000", "--accept-all"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.listen_host, "");
-    EXPECT_EQ(p.options.listen_port, 5000);
-    EXPECT_EQ(p.options.mode, AnswerMode::AcceptAll);
+    EXPECT_EQ(p.options.answer_timeout_seconds, 3);
+    EXPECT_EQ(p.options.toolkit_args, (std::vector<std::string>{"-display", ":5", "-xrm", "*background: grey", "-iconic"}));
 }
 
 TEST(Options, MistakesAreErrors) {
@@ -39,12 +38,4 @@ TEST(Options, MistakesAreErrors) {
         EXPECT_FALSE(p.ok) << args.front() << (args.size() > 1 ? " " + args[1] : "");
         EXPECT_FALSE(p.error.empty());
     }
-}
-
-TEST(Options, ToolkitOptionsPassThroughInOrder) {
-    auto p = parse_options({"-display", ":5", "--timeout", "3", "-xrm", "*background: grey", "-iconic"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.answer_timeout_seconds, 3);
-    EXPECT_EQ(p.options.toolkit_args,
-              (std::vector<std::string>{"-display", ":5", "-xrm", "*background: grey", "-iconic"}));
 }

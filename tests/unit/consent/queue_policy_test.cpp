@@ -19,9 +19,7 @@ protected:
 }  // namespace
 
 TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetween) {
-    queue.add(1, static_cast<std::uint32_t>(1));
-    queue.add(2, static_cast<std::uint32_t>(2));
-    queue.add(3, static_cast<std::uint32_t>(3));
+    for (ConnectionId id : {1, 2, 3}) queue.add(id, static_cast<std::uint32_t>(id));
     EXPECT_EQ(queue.show_next(t0), 1u);
     EXPECT_EQ(queue.show_next(t0), std::nullopt) << "a second dialog while one is up";
     EXPECT_EQ(queue.shown(), 1u);

@@ -69,19 +69,16 @@ TEST(RequestParser, IdentityLengthLimit) {
 }
 
 TEST(RequestParser, StreamEndingEarlyHasNoTerminatingZero) {
-    RequestParser half_address;
-    feed(half_address, std::string("\x0a\x00", 2));
-    EXPECT_FALSE(half_address.sender());
-    EXPECT_EQ(half_address.end_of_stream(), Progress::Bad);
-    EXPECT_EQ(half_address.error(), ParseError::NoTerminatingZero);
-
-    RequestParser no_zero;
-    feed(no_zero, request("Ann", false));
-    EXPECT_EQ(no_zero.sender(), (Ipv4Address{127, 0, 0, 1}));
-    EXPECT_EQ(no_zero.end_of_stream(), Progress::Bad);
-    EXPECT_EQ(no_zero.error(), ParseError::NoTerminatingZero);
-    // A bad request takes no more bytes, not even a late zero.
-    std::size_t consumed = 5;
-    EXPECT_EQ(feed(no_zero, std::string(1, '\0'), &consumed), Progress::Bad);
-    EXPECT_EQ(consumed, 0u);
+    const std::optional<Ipv4Address> none, localhost = Ipv4Address{127, 0, 0, 1};
+    for (auto [bytes, sender] : {std::pair{std::string("\x0a\x00", 2), none}, {request("Ann", false), localhost}}) {
+        RequestParser p;
+        feed(p, bytes);
+        EXPECT_EQ(p.sender(), sender);
+        EXPECT_EQ(p.end_of_stream(), Progress::Bad);
+        EXPECT_EQ(p.error(), ParseError::NoTerminatingZero);
+        // A bad request takes no more bytes, not even a late zero.
+        std::size_t consumed = 5;
+        EXPECT_EQ(feed(p, std::string(1, '\0'), &consumed), Progress::Bad);
+        EXPECT_EQ(consumed, 0u);
+    }
 }

@@ -15,7 +15,13 @@ using telvane::server::Fd;
 
 namespace {
 
-Fd open_null() { return Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC)); }
+// Attaches a new descriptor to `q` and returns its number.
+int attach_one(ByteQueue &q) {
+    Fd fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    const int number = fd.get();
+    q.attach(std::move(fd));
+    return number;
+}
 bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
 
 // Builds a queue from a script ("3" appends three bytes, "f" attaches a descriptor), then writes
@@ -23,16 +29,9 @@ bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
 // `max_fds` descriptors a message. Returns the writes as "bytes/descriptors" words.
 std::string writes(const std::string &script, size_t per_write, size_t max_fds) {
     ByteQueue q;
-    std::vector<int> attached;
     for (char ch : script) {
-        if (ch == 'f') {
-            Fd fd = open_null();
-            attached.push_back(fd.get());
-            q.attach(std::move(fd));
-        } else {
-            std::vector<uint8_t> bytes(static_cast<size_t>(ch - '0'), 0x5a);
-            q.append(bytes);
-        }
+        if (ch == 'f') attach_one(q);
+        else q.append(std::vector<uint8_t>(static_cast<size_t>(ch - '0'), 0x5a));
     }
     std::string out;
     std::vector<int> fds;
@@ -72,9 +71,7 @@ TEST(PassedDescriptors, AreClosedOnceWhenSentDroppedOrLeftBehind) {
     {
         ByteQueue q;
         for (int i = 0; i < 3; ++i) {
-            Fd fd = open_null();
-            fds.push_back(fd.get());
-            q.attach(std::move(fd));
+            fds.push_back(attach_one(q));
             q.append(std::vector<uint8_t>(4, 1));
         }
         std::vector<int> due;
@@ -85,14 +82,10 @@ TEST(PassedDescriptors, AreClosedOnceWhenSentDroppedOrLeftBehind) {
         q.clear();                      // the peer went away mid-request
         EXPECT_FALSE(is_open(fds[1]));
         EXPECT_FALSE(is_open(fds[2]));
-        Fd late = open_null();
-        fds.push_back(late.get());
-        q.attach(std::move(late));
+        fds.push_back(attach_one(q));
         EXPECT_EQ(q.drop_due_fds(), 1u);   // a peer on TCP cannot take it
         EXPECT_FALSE(is_open(fds[3]));
-        Fd kept = open_null();
-        fds.push_back(kept.get());
-        q.attach(std::move(kept));
+        fds.push_back(attach_one(q));
     }
     // The queue went away with one still queued; closing it again would be an error now.
     EXPECT_FALSE(is_open(fds[4]));
@@ -123,8 +116,7 @@ TEST(ByteQueue, LentBytesKeepTheirOrder) {
         for (const char *p = c.script; *p; ++p) {
             const size_t k = p[1] >= '0' && p[1] <= '9' ? static_cast<size_t>(p[1] - '0') : 0;
             if (*p == 'a') {
-                std::vector<uint8_t> xs(k, 'x');
-                q.append(xs);
+                q.append(std::vector<uint8_t>(k, 'x'));
             } else if (*p == 'l') {
                 q.lend(source.data() + next, k);
                 next += k;

@@ -35,12 +35,10 @@ TEST(Encoding, SolidTwoColoursOrRaw) {
     three.at(3, 4) = 0;
     three.at(5, 5) = 0xff0000;
     EncodingChoice c = choose_encoding(solid.block());
-    EXPECT_EQ(c.how, Encoding::Solid);
-    EXPECT_EQ(c.foreground, 0x123456u);
+    EXPECT_EQ(std::tuple(c.how, c.foreground), std::tuple(Encoding::Solid, 0x123456u));
     c = choose_encoding(text.block());
-    EXPECT_EQ(c.how, Encoding::TwoColour);
-    EXPECT_EQ(c.foreground, 0u) << "the colour that is not the corner's";
-    EXPECT_EQ(c.background, 0xffffffu);
+    // The foreground is the colour that is not the corner's.
+    EXPECT_EQ(std::tuple(c.how, c.foreground, c.background), std::tuple(Encoding::TwoColour, 0u, 0xffffffu));
     EXPECT_EQ(choose_encoding(three.block()).how, Encoding::Raw);
     // Byte order and narrower pixels read the same values.
     const uint8_t msb[] = {0x00, 0x12, 0x34, 0x56};
@@ -52,16 +50,9 @@ TEST(Encoding, SolidTwoColoursOrRaw) {
 TEST(Encoding, BitmapRowsFollowBitOrderAndPad) {
     Pic p(10, 2);
     p.at(0, 0) = p.at(9, 0) = p.at(1, 1) = 0;
-    const auto lsb = bitmap_rows(p.block(), 0, 32, false);
-    ASSERT_EQ(lsb.size(), 8u) << "10 bits padded to 32 per row";
-    EXPECT_EQ(lsb[0], 0x01);
-    EXPECT_EQ(lsb[1], 0x02);   // pixel 9
-    EXPECT_EQ(lsb[4], 0x02);   // pixel 1 of the second row
-    const auto msb = bitmap_rows(p.block(), 0, 8, true);
-    ASSERT_EQ(msb.size(), 4u);
-    EXPECT_EQ(msb[0], 0x80);
-    EXPECT_EQ(msb[1], 0x40);
-    EXPECT_EQ(msb[2], 0x40);
+    // Ten bits padded to 32 a row, least significant bit first; then padded to 8, most first.
+    EXPECT_EQ(bitmap_rows(p.block(), 0, 32, false), (std::vector<uint8_t>{0x01, 0x02, 0, 0, 0x02, 0, 0, 0}));
+    EXPECT_EQ(bitmap_rows(p.block(), 0, 8, true), (std::vector<uint8_t>{0x80, 0x40, 0x40, 0}));
 }
 
 TEST(Encoding, ScrollsAreFoundByTheirShift) {
@@ -76,11 +67,7 @@ TEST(Encoding, ScrollsAreFoundByTheirShift) {
         for (int32_t y = 0; y < 65; ++y)
             for (int32_t x = 0; x < 64; ++x)
                 if (y + c.dy >= 0 && y + c.dy < 65) now.at(x, y) = before.at(x, y + c.dy);
-        auto dy = vertical_scroll(before.block(), now.block());
-        EXPECT_EQ(dy.has_value(), c.found) << c.dy;
-        if (c.found && dy) {
-            EXPECT_EQ(*dy, c.dy);
-        }
+        EXPECT_EQ(vertical_scroll(before.block(), now.block()), c.found ? std::optional(c.dy) : std::nullopt) << c.dy;
     }
     // New text everywhere is no scroll; nor is a blank picture against blank.
     Pic other(64, 65);
@@ -93,9 +80,7 @@ TEST(Encoding, ScrollsAreFoundByTheirShift) {
     Pic moved(64, 20);
     for (int32_t y = 0; y < 20; ++y)
         for (int32_t x = 0; x + 8 < 64; ++x) moved.at(x, y) = side.at(x + 8, y);
-    auto dx = horizontal_scroll(side.block(), moved.block());
-    ASSERT_TRUE(dx);
-    EXPECT_EQ(*dx, 8);
+    EXPECT_EQ(horizontal_scroll(side.block(), moved.block()), 8);
 }
 
 TEST(Encoding, OnlyChangedRowsAreSentAndNearRunsJoin) {

@@ -14,55 +14,45 @@ const InputClock::time_point t0{};
 const FloorDelays delays = floor_delays(/*first: receivers*/ 1000, /*second: local user*/ 3000);
 constexpr uint32_t kOne = 0x101, kTwo = 0x202;
 
-ReceiverInputFacts facts(InputKind kind, bool allowed = true) {
-    ReceiverInputFacts f;
-    f.kind = kind;
-    f.allowed = allowed;
-    return f;
-}
-
 }  // namespace
 
 TEST(Floor, EachKindOfHolderKeepsItForItsOwnDelay) {
-    Floor by_receiver = floor_taken_by(Party{kOne}, t0);
+    const Floor by_receiver = floor_taken_by(Party{kOne}, t0), by_local = floor_taken_by(kLocalUser, t0);
     EXPECT_TRUE(floor_admits(by_receiver, Party{kOne}, t0 + 10s, delays));
     EXPECT_FALSE(floor_admits(by_receiver, Party{kTwo}, t0 + 999ms, delays));
     EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0 + 1000ms, delays));
-
-    Floor by_local = floor_taken_by(kLocalUser, t0);
     EXPECT_FALSE(floor_admits(by_local, Party{kOne}, t0 + 2999ms, delays));
     EXPECT_TRUE(floor_admits(by_local, Party{kOne}, t0 + 3000ms, delays));
-
     EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
     EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0, floor_delays(0, 0)));
 }
 
-TEST(Floor, ReceiverInputIsJudgedByPermissionThenFloor) {
-    Floor f = floor_taken_by(Party{kOne}, t0);
-    const auto soon = t0 + 500ms, later = t0 + 2s;
-    EXPECT_EQ(judge_receiver_input(f, kTwo, soon, delays, facts(InputKind::KeyPress)), InputVerdict::DropFloor);
-    EXPECT_EQ(judge_receiver_input(f, kTwo, later, delays, facts(InputKind::KeyPress)), InputVerdict::Forward);
-    EXPECT_EQ(judge_receiver_input(f, kTwo, later, delays, facts(InputKind::Motion, false)),
-              InputVerdict::DropDisallowed);
-    EXPECT_EQ(judge_receiver_input(f, kOne, soon, delays, facts(InputKind::ButtonPress)), InputVerdict::Forward);
-}
-
-TEST(Floor, WindowsForEveryoneTakePointerInputButNotKeysAndLeaveTheFloorAlone) {
-    Floor f = floor_taken_by(kLocalUser, t0);
-    auto pointer = facts(InputKind::ButtonPress, false), key = facts(InputKind::KeyPress, false);
-    pointer.accepts_all = key.accepts_all = true;
-    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, pointer), InputVerdict::ForwardAside);
-    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, key), InputVerdict::DropDisallowed);
-}
-
-TEST(Floor, WhatWasPressedIsLetGoWhoeverHoldsTheFloor) {
-    Floor f = floor_taken_by(Party{kTwo}, t0);
-    auto release = facts(InputKind::KeyRelease), drag = facts(InputKind::Motion, false);
-    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, release), InputVerdict::DropUnmatched);
-    release.completes_press = drag.completes_press = true;
-    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, release), InputVerdict::ForwardAside);
-    EXPECT_EQ(judge_receiver_input(f, kOne, t0, delays, drag), InputVerdict::ForwardAside);
-    EXPECT_EQ(judge_receiver_input(f, kTwo, t0, delays, release), InputVerdict::Forward);
+// Permission first, then what was pressed, then the floor: pointer input on a window for
+// everyone, and releases of what went through, pass beside the floor without taking it.
+TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
+    using K = InputKind;
+    using V = InputVerdict;
+    const struct {
+        Party holder;
+        uint32_t from;
+        std::chrono::milliseconds at;
+        ReceiverInputFacts facts;   // kind, allowed, accepts_all, completes_press
+        V want;
+    } rows[] = {
+        {Party{kOne}, kTwo, 500ms, {K::KeyPress, true}, V::DropFloor},
+        {Party{kOne}, kTwo, 2s, {K::KeyPress, true}, V::Forward},
+        {Party{kOne}, kTwo, 2s, {K::Motion, false}, V::DropDisallowed},
+        {Party{kOne}, kOne, 500ms, {K::ButtonPress, true}, V::Forward},
+        {kLocalUser, kOne, 0ms, {K::ButtonPress, false, true}, V::ForwardAside},
+        {kLocalUser, kOne, 0ms, {K::KeyPress, false, true}, V::DropDisallowed},
+        {Party{kTwo}, kOne, 0ms, {K::KeyRelease, true}, V::DropUnmatched},
+        {Party{kTwo}, kOne, 0ms, {K::KeyRelease, true, false, true}, V::ForwardAside},
+        {Party{kTwo}, kOne, 0ms, {K::Motion, false, false, true}, V::ForwardAside},
+        {Party{kTwo}, kTwo, 0ms, {K::KeyRelease, true, false, true}, V::Forward},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(judge_receiver_input(floor_taken_by(r.holder, t0), r.from, t0 + r.at, delays, r.facts), r.want)
+            << "row " << &r - rows;
 }
 
 TEST(Passage, InputLandsOnlyInTheSharedWindow) {

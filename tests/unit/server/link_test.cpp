@@ -18,9 +18,12 @@ namespace {
 const std::string kA(64, 'a'), kB(64, 'b');
 
 TEST(Link, ReceiversArePinnedByTheirFirstKeyAndAChangeNamesTheLineToDelete) {
-    const auto entries = read_peer_lines("# known\n10.0.0.1 " + kA + "\n10.0.0.2 short\n10.0.0.3 " +
-                                             std::string(64, 'C') + "\n", false);
-    ASSERT_EQ(entries.size(), 2u);
+    // A line whose key is not 64 hex digits is no pin; a second line for an address does not
+    // replace the first.
+    const auto entries = read_peer_lines("# known\n10.0.0.1 " + kA + "\n10.0.0.2 short\n10.0.0.3 " + std::string(64, 'C') +
+                                             "\n10.0.0.4 " + std::string(63, 'd') + "\n10.0.0.1 " + std::string(64, 'd') + "\n",
+                                         false);
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(judge_receiver(entries, "10.0.0.1", kA).kind, PinVerdict::Kind::Known);
     EXPECT_EQ(judge_receiver(entries, "10.0.0.3", std::string(64, 'c')).kind, PinVerdict::Kind::Known);
     EXPECT_EQ(judge_receiver(entries, "10.0.0.2", kA).kind, PinVerdict::Kind::New);
@@ -51,7 +54,27 @@ TEST(Link, EveryBatchDecompressesWholeOnItsOwnAndRepeatsShrink) {
         if (batch == typing) typed_wire = wire.size();
     }
     EXPECT_LT(typed_wire, typing.size() / 2);
-    ByteQueue out;
+    // Large batches: raw pixels go as they are, pictures that shrink are compressed, and the
+    // stream reads back the same when it arrives a few bytes at a time into a small output.
+    std::string pixels(300000, '\0');
+    for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = i % 4 == 3 ? '\0' : static_cast<char>(random());
+    ByteQueue wire, out;
+    std::string sent;
+    for (const std::string &batch : {pixels, typing, pixels, std::string(300000, 'y'), pixels}) {
+        ASSERT_TRUE(sender.compress(batch, wire));
+        EXPECT_EQ(sender.sent_raw(), batch == pixels);
+        sent += batch;
+    }
+    EXPECT_LT(wire.size(), 3 * pixels.size() + 2000);
+    for (std::size_t at = 0; at < wire.size();) {
+        const std::size_t n = std::min<std::size_t>(wire.size() - at, 777);
+        const std::size_t used = receiver.decompress(wire.view().substr(at, n), out, out.size() + 5000);
+        ASSERT_NE(used, LinkCodec::kCorrupt);
+        at += used;
+    }
+    while (receiver.holds_output()) ASSERT_NE(receiver.decompress({}, out, out.size() + 5000), LinkCodec::kCorrupt);
+    EXPECT_TRUE(out.view() == sent) << out.size() << " bytes out of " << sent.size();
+    out.clear();
     EXPECT_EQ(receiver.decompress("not zstd at all", out, 1 << 20), LinkCodec::kCorrupt);
 }
 

@@ -22,6 +22,14 @@ PixelFormat rgb565() {
     f.blue_mask = 0x001f;
     return f;
 }
+// An 8-bit window whose pixels index `palette`.
+PixelFormat indexed(std::vector<uint32_t> palette) {
+    PixelFormat f;
+    f.depth = f.bits_per_pixel = 8;
+    f.visual_class = VisualClass::PseudoColor;
+    f.palette = std::move(palette);
+    return f;
+}
 
 }  // namespace
 
@@ -36,6 +44,8 @@ TEST(PixelFormat, SameLayoutOnlyWhenBytesMeanTheSame) {
     msb.order = ByteOrder::Msb;
     EXPECT_FALSE(same_layout(rgb888(), msb));
     EXPECT_FALSE(same_layout(rgb888(), rgb565()));
+    EXPECT_TRUE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x808080})));
+    EXPECT_FALSE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x804000})));
     EXPECT_EQ(row_bytes(rgb565(), 3), 8u);   // padded to 32 bits
     EXPECT_EQ(row_bytes(rgb888(), 3), 12u);
 }
@@ -58,18 +68,14 @@ TEST(PixelFormat, ConvertsBetweenDepthsOrdersAndPalettes) {
     EXPECT_EQ(telvane::wire::get32(back.data() + 16, ByteOrder::Msb), 0xffffffu);
 
     // An 8-bit indexed window goes through its palette.
-    PixelFormat indexed;
-    indexed.depth = indexed.bits_per_pixel = 8;
-    indexed.visual_class = VisualClass::PseudoColor;
-    indexed.palette = {0x000000, 0x123456, 0xabcdef};
-    ASSERT_TRUE(can_convert(indexed, rgb888()));
+    const PixelFormat eight = indexed({0x000000, 0x123456, 0xabcdef});
+    ASSERT_TRUE(can_convert(eight, rgb888()));
     const uint8_t idx[4] = {2, 1, 0, 7};   // 7 has no entry: black
     std::vector<uint8_t> out(16);
-    convert_rows(indexed, idx, 4, rgb888(), out.data(), 16, 4, 1);
-    EXPECT_EQ(telvane::wire::get32(out.data(), ByteOrder::Lsb), 0xabcdefu);
-    EXPECT_EQ(telvane::wire::get32(out.data() + 4, ByteOrder::Lsb), 0x123456u);
-    EXPECT_EQ(telvane::wire::get32(out.data() + 12, ByteOrder::Lsb), 0u);
-    EXPECT_FALSE(can_convert(rgb888(), indexed)) << "indexed receivers need allocated colours";
+    convert_rows(eight, idx, 4, rgb888(), out.data(), 16, 4, 1);
+    for (auto [i, colour] : {std::pair{0, 0xabcdefu}, {1, 0x123456u}, {3, 0u}})
+        EXPECT_EQ(telvane::wire::get32(out.data() + 4 * i, ByteOrder::Lsb), colour) << i;
+    EXPECT_FALSE(can_convert(rgb888(), eight)) << "indexed receivers need allocated colours";
 }
 
 TEST(Picture, ResizeKeepsTheOverlap) {

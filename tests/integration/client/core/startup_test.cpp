@@ -4,6 +4,7 @@
 #include "dialog_driver.h"
 #include "process.h"
 #include "text_checks.h"
+#include "text_order.h"
 #include "xvfb.h"
 
 #include <sys/stat.h>
@@ -49,9 +50,7 @@ protected:
         EXPECT_TRUE(driver);
         if (Window shell = driver.wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), p.exit_fd())) {
             dialog_seen_ = true;
-            Window ok = driver.message_button(shell, 0);
-            EXPECT_NE(ok, 0u);
-            driver.click(ok);
+            EXPECT_TRUE(driver.click(driver.message_button(shell, 0)));
         }
         auto status = p.wait_for_exit(std::chrono::seconds(30));
         EXPECT_TRUE(status) << "telvane did not end";
@@ -67,25 +66,27 @@ protected:
     bool dialog_seen_ = false;
 };
 
-// Positions of `lines` in `text`, each searched after the previous one.
-testing::AssertionResult in_order(const std::string &text, const std::vector<std::string> &lines) {
-    size_t at = 0;
-    for (const auto &line : lines) {
-        size_t found = text.find(line, at);
-        if (found == std::string::npos)
-            return testing::AssertionFailure() << "missing or out of order: " << line << "\nin:\n" << text;
-        at = found + line.size();
-    }
-    return testing::AssertionSuccess();
-}
-
 }  // namespace
 
-TEST_F(TelvaneRun, DiagnosticLevelLogsTheStartUpLinesInOrder) {
+TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
+    // At the diagnostic level: the start-up lines and the resources in order, a bad host word skipped.
     diagnostic_level();
-    EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY"}), 1);
+    EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
+                   "Telvane.dontShare.name: xterm  xclock", "-xrm", "Telvane.shareAlone.class: XCalc", "-xrm",
+                   "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
+                   "Telvane.preventWindowTitleChange: yes"}),
+              1);
+    EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
     std::string host = machine_name();
     std::string n = xvfb_->name().substr(1);  // every digit: test displays are :20 and up
+    EXPECT_TRUE(in_order(log(), {
+        ".Xdefaults dontShare.name: xterm  xclock",
+        ".Xdefaults shareAlone.class: XCalc",
+        ".Xdefaults preventWindowTitleChange: TRUE",
+        "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
+        ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",
+        "My display name is",  // start-up went on past the bad word
+    }));
     EXPECT_TRUE(in_order(log(), {
         "Startup of Telvane to display '" + host + xvfb_->name() + "'",
         "My executing-code machine is '" + host + xvfb_->name() + "'",
@@ -102,45 +103,22 @@ TEST_F(TelvaneRun, DiagnosticLevelLogsTheStartUpLinesInOrder) {
         "My append to title of shared window str is ' [SHARED]'",
         "X-Server '" + host + xvfb_->name() + "' does not support sharing\n",
     }));
-}
 
-TEST_F(TelvaneRun, ResourceListsAreLoggedAndBadHostWordsSkipped) {
-    diagnostic_level();
-    EXPECT_EQ(run({"-xrm", "Telvane.dontShare.name: xterm  xclock", "-xrm",
-                   "Telvane.shareAlone.class: XCalc", "-xrm",
-                   "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
-                   "Telvane.preventWindowTitleChange: yes"}),
-              1);
-    EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
-    EXPECT_TRUE(in_order(log(), {
-        ".Xdefaults dontShare.name: xterm  xclock",
-        ".Xdefaults shareAlone.class: XCalc",
-        ".Xdefaults preventWindowTitleChange: TRUE",
-        "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
-        ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",
-        "My display name is",  // start-up went on past the bad word
-    }));
-}
-
-TEST_F(TelvaneRun, UnknownOptionEndsTheProgram) {
     EXPECT_EQ(run({"-frobnicate"}), 1);
     EXPECT_EQ(err(), "Local client Telvane does not support the -frobnicate option.\n");
     // The terminal's own arguments are not options of the program.
     EXPECT_EQ(run({"-obVerbose", "-peer", "channel"}), 1);
     EXPECT_FALSE(contains(err(), "does not support the"));
-}
 
-TEST_F(TelvaneRun, BareServerHasNoSharingAndBadFilesAndHomesDoNotStopStartUp) {
     // A preference file of garbage: defaults stay, the program reaches its sharing check and
     // says, on standard error and in a dialog, that the bare server cannot share.
     write_file(home_.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
     EXPECT_EQ(run({}), 1);
     EXPECT_TRUE(contains(err(), "X-Server '" + machine_name() + xvfb_->name() + "' does not support sharing\n"));
     EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
-    // A home where nothing can be written, at diagnostic level given by a resource-free file.
-    EXPECT_EQ(run({}, "/dev/null"), 1);
-    EXPECT_TRUE(contains(err(), "does not support sharing"));
-    // A home that does not exist at all.
-    EXPECT_EQ(run({}, home_.file("missing/home")), 1);
-    EXPECT_TRUE(contains(err(), "does not support sharing"));
+    // A home where nothing can be written, and one that does not exist at all.
+    for (const std::string &home : {std::string("/dev/null"), home_.file("missing/home")}) {
+        EXPECT_EQ(run({}, home), 1);
+        EXPECT_TRUE(contains(err(), "does not support sharing")) << home;
+    }
 }

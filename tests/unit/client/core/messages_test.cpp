@@ -1,4 +1,6 @@
-// Catalog texts: entries override defaults, empty and unsafe entries fall back.
+// Catalog texts: entries override defaults, empty and unsafe entries fall back; and the shipped
+// catalog: every entry of resources/Telvane.msg reaches the compiled catalog as written, uses only
+// "%s" conversions, and fits what its callers pass.
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
@@ -8,15 +10,28 @@
 #include "process.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
 
 namespace {
-// The build tree's catalog, set before any test opens the catalog, so that the binary gives
-// the same results run by hand as under ctest.
-const bool catalog_path_set =
-    setenv("NLSPATH", telvane::testing::build_path("resources/%N.cat").c_str(), 1) == 0;
+
+const std::string kBuiltCatalog = telvane::testing::build_path("resources/%N.cat");
+// Set before any test opens the catalog, so that the binary gives the same results run by hand
+// as under ctest.
+const bool catalog_path_set = setenv("NLSPATH", kBuiltCatalog.c_str(), 1) == 0;
+
+// Closes the program's catalog; the next text is looked for through `nlspath`.
+void use_catalog(const std::string &nlspath) {
+    close_message_catalog();
+    setenv("NLSPATH", nlspath.c_str(), 1);
+}
+
 }  // namespace
 
-TEST(Catalog, EntryOrDefault) {
+TEST(Catalog, EntryOrDefaultFormattedWithStringArgumentsOnly) {
     // Without a presenter the formatted entry goes to standard error.
     testing::internal::CaptureStderr();
     print_message1(0, 5, 8, "unused", "host:3");
@@ -24,24 +39,7 @@ TEST(Catalog, EntryOrDefault) {
     EXPECT_STREQ(catalog_text(77, 1, "only the default", 0), "only the default");
     // The entry for set 199 has one "%s"; asked for none, the default must be used.
     EXPECT_STREQ(catalog_text(199, 199, "plain", 0), "plain");
-}
 
-TEST(Catalog, AnEmptyEntryFallsBackAndAFilledOneOverrides) {
-    telvane::testing::ScratchDir dir;
-    telvane::testing::write_file(dir.file("Telvane.msg"),
-                                 "$quote \"\n$set 3\n1 \"\"\n2 \"Over %s\"\n");
-    std::string command = "gencat " + dir.file("Telvane.cat") + " " + dir.file("Telvane.msg");
-    ASSERT_EQ(system(command.c_str()), 0);
-    close_message_catalog();
-    setenv("NLSPATH", dir.file("%N.cat").c_str(), 1);
-    EXPECT_STREQ(catalog_text(3, 1, "Default one", 0), "Default one");
-    EXPECT_STREQ(catalog_text(3, 2, "Default %s", 1), "Over %s");
-    EXPECT_STREQ(catalog_text(3, 3, "Missing", 0), "Missing");
-    close_message_catalog();
-    setenv("NLSPATH", telvane::testing::build_path("resources/%N.cat").c_str(), 1);
-}
-
-TEST(Catalog, FormattingUsesOnlyStringArguments) {
     CString a(format_message("Connections refused by:\n%s\n\nTry %s", "hostb", "me", nullptr));
     EXPECT_STREQ(a.get(), "Connections refused by:\nhostb\n\nTry me");
     CString b(format_message("100%% %s", nullptr, nullptr, nullptr));
@@ -51,18 +49,140 @@ TEST(Catalog, FormattingUsesOnlyStringArguments) {
     EXPECT_STREQ(c.get(), "bad %d %n");
 }
 
+TEST(Catalog, AnEmptyEntryFallsBackAndAFilledOneOverrides) {
+    telvane::testing::ScratchDir dir;
+    telvane::testing::write_file(dir.file("Telvane.msg"), "$quote \"\n$set 3\n1 \"\"\n2 \"Over %s\"\n");
+    ASSERT_EQ(system(("gencat " + dir.file("Telvane.cat") + " " + dir.file("Telvane.msg")).c_str()), 0);
+    use_catalog(dir.file("%N.cat"));
+    EXPECT_STREQ(catalog_text(3, 1, "Default one", 0), "Default one");
+    EXPECT_STREQ(catalog_text(3, 2, "Default %s", 1), "Over %s");
+    EXPECT_STREQ(catalog_text(3, 3, "Missing", 0), "Missing");
+    use_catalog(kBuiltCatalog);
+}
+
 class NoCatalog : public ScratchHome {};
 
 TEST_F(NoCatalog, DefaultsAreUsedAndOneLineIsLogged) {
     user_preference.dialog_level = 4;
-    close_message_catalog();
-    setenv("NLSPATH", home_.file("nowhere/%N.cat").c_str(), 1);
+    use_catalog(home_.file("nowhere/%N.cat"));
     EXPECT_STREQ(catalog_text(5, 8, "Default %s", 1), "Default %s");
     EXPECT_STREQ(catalog_text(2, 2, "Other", 0), "Other");
     std::string log = log_text();
     size_t first = log.find("Could not open Message Catalog 'Telvane.cat'");
     EXPECT_NE(first, std::string::npos) << log;
     EXPECT_EQ(log.find("Could not open Message Catalog", first + 1), std::string::npos);
-    close_message_catalog();
-    setenv("NLSPATH", telvane::testing::build_path("resources/%N.cat").c_str(), 1);
+    use_catalog(kBuiltCatalog);
+}
+
+namespace {
+
+struct Entry {
+    int set, number;
+    std::string text;  // with gencat's escapes resolved
+    int line;          // in the source file, for failure messages
+};
+
+// Resolves the escapes the catalog source uses. Anything else is reported, so that a text
+// gencat would read differently from what was meant does not slip through.
+std::string unescape(const std::string &raw, int line) {
+    std::string out;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\') {
+            out += raw[i];
+            continue;
+        }
+        static const std::map<char, char> escapes{{'n', '\n'}, {'t', '\t'}, {'\\', '\\'}, {'"', '"'}};
+        auto known = i + 1 < raw.size() ? escapes.find(raw[++i]) : escapes.end();
+        if (known != escapes.end()) out += known->second;
+        else ADD_FAILURE() << "line " << line << ": unexpected escape, or a backslash at the end";
+    }
+    return out;
+}
+
+// The catalog source: "$set N" starts a set, other "$" lines are comments or directives, and
+// each message is `number "text"` on one line.
+const std::vector<Entry> &entries() {
+    static const std::vector<Entry> read = [] {
+        const std::string path = std::string(TELVANE_SOURCE_DIR) + "/resources/Telvane.msg";
+        std::ifstream in(path);
+        EXPECT_TRUE(in) << "cannot read " << path;
+        static const std::regex message(R"re(([0-9]+) +"(.*)")re");
+        std::vector<Entry> out;
+        int set = 0, number = 0;
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            if (line.rfind("$set ", 0) == 0) set = std::atoi(line.c_str() + 5);
+            else if (std::regex_match(line, m, message)) out.push_back({set, std::stoi(m[1]), unescape(m[2], number), number});
+            else if (!line.empty() && line[0] != '$') ADD_FAILURE() << "line " << number << " is not `number \"text\"`: " << line;
+        }
+        return out;
+    }();
+    return read;
+}
+
+const Entry *find(int set, int number) {
+    for (const Entry &e : entries())
+        if (e.set == set && e.number == number) return &e;
+    return nullptr;
+}
+
+// What the program takes for an entry called with `args` strings: the entry itself only when
+// its conversions are all "%s" and no more than that.
+std::string used(int set, int number, int args) { return catalog_text(set, number, "<not used>", args); }
+
+}  // namespace
+
+TEST(CatalogFile, EveryEntryIsStoredAsWrittenWithOnlyStringConversions) {
+    ASSERT_GT(entries().size(), 50u);
+    for (size_t i = 0; i < entries().size(); ++i) {
+        const Entry &e = entries()[i];
+        SCOPED_TRACE("set " + std::to_string(e.set) + " number " + std::to_string(e.number) +
+                     " (line " + std::to_string(e.line) + ")");
+        // Sets ascend and numbers ascend within a set: a repeated pair would silently replace
+        // the earlier text in the compiled catalog.
+        if (i > 0) {
+            const Entry &before = entries()[i - 1];
+            EXPECT_TRUE(before.set < e.set || (before.set == e.set && before.number < e.number));
+        }
+        EXPECT_GT(e.set, 0);
+        EXPECT_GT(e.number, 0);
+        EXPECT_EQ(used(e.set, e.number, 9), e.text);
+    }
+}
+
+TEST(CatalogFile, EveryHelpNumberOfTheDialogsHasItsOwnText) {
+    // The dialogs' help topics (address book 1, matching names 2, main window 3, window status
+    // 5, matching files 6) and their controls' item numbers, as the dialogs hand them over.
+    std::vector<int> numbers = {1, 2, 3, 5, 6, 500, 501, 503, 504, 505};
+    for (int base : {100, 200, 300, 600})
+        for (int k = 0; k <= (base == 100 ? 5 : base == 300 ? 6 : 4); ++k) numbers.push_back(base + k);
+    for (int n : numbers) {
+        const Entry *e = find(6, n);
+        ASSERT_NE(e, nullptr) << "help number " << n << " has no text";
+        EXPECT_FALSE(contains(e->text, "No Help Available")) << n;
+        EXPECT_GT(e->text.size(), 10u) << n;
+    }
+}
+
+TEST(CatalogFile, EntriesFitTheirCallers) {
+    // The refused-connections report passes the receivers first and this display's host
+    // second.
+    CString refused(format_message(catalog_text(2, 2, "unused %s %s", 2), "hostb", "mine", nullptr));
+    EXPECT_STREQ(refused.get(),
+                 "Connections refused by:\nhostb\n\nTry using:\n/usr/bin/X11/xhost mine\n"
+                 "on the remote machine.");
+    // The refusal of a second row for the same display names the new line, then the old one;
+    // the version text is laid out with exactly five strings.
+    for (auto [set, number, args] : {std::tuple{2, 4, 2}, {6, 7, 5}}) {
+        ASSERT_NE(find(set, number), nullptr) << set << "/" << number;
+        EXPECT_EQ(used(set, number, args), find(set, number)->text) << set << "/" << number;
+        EXPECT_EQ(used(set, number, args - 1), "<not used>") << set << "/" << number;
+    }
+    // Notices shown without arguments must not ask for one, or the catalog text is passed
+    // over for the default.
+    for (auto [set, number] : {std::pair{1, 2}, {1, 3}, {1, 7}, {2, 8}, {2, 17}, {4, 1}, {5, 6}, {5, 10}, {5, 12}}) {
+        ASSERT_NE(find(set, number), nullptr) << set << "/" << number;
+        EXPECT_EQ(used(set, number, 0), find(set, number)->text) << set << "/" << number;
+    }
 }

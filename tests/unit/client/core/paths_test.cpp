@@ -9,33 +9,31 @@
 #include <sys/stat.h>
 
 TEST(MakemUp, JoinsOnlyNonEmptyParts) {
-    CString a(makem_up("/home/u", ".Telvane", "", "Default"));
-    EXPECT_STREQ(a.get(), "/home/u/.Telvane/Default");
-    CString b(makem_up(nullptr, ".Telvane", nullptr, nullptr));
-    EXPECT_STREQ(b.get(), ".Telvane");
-    CString c(makem_up("", nullptr, "", nullptr));
-    EXPECT_STREQ(c.get(), "");
+    EXPECT_STREQ(CString(makem_up("/home/u", ".Telvane", "", "Default")).get(), "/home/u/.Telvane/Default");
+    EXPECT_STREQ(CString(makem_up(nullptr, ".Telvane", nullptr, nullptr)).get(), ".Telvane");
+    EXPECT_STREQ(CString(makem_up("", nullptr, "", nullptr)).get(), "");
 }
 
 class PathCodes : public ScratchHome {};
 
 TEST_F(PathCodes, EveryCodeHasItsFolder) {
-    std::string home = home_.path();
-    CString p17(generate_path(17, "Default"));
-    EXPECT_EQ(std::string(p17.get()), home + "/.Telvane/Default");
-    CString p49(generate_path(49, ".setup"));
-    EXPECT_EQ(std::string(p49.get()), home + "/.Telvane/.setup");
-    CString p18(generate_path(18, "Default"));
-    EXPECT_STREQ(p18.get(), "/usr/lib/X11/Telvane/address_books/Default");
-    CString p19(generate_path(19, nullptr));
-    EXPECT_STREQ(p19.get(), "/etc/opt/Telvane/address_books");
-    EXPECT_EQ(generate_path(20, "x"), nullptr);
+    const std::string home = home_.path();
+    const struct {
+        int code;
+        const char *name;
+        std::string path;   // empty: no path for the code
+    } cases[] = {{17, "Default", home + "/.Telvane/Default"}, {49, ".setup", home + "/.Telvane/.setup"},
+                 {18, "Default", "/usr/lib/X11/Telvane/address_books/Default"},
+                 {19, nullptr, "/etc/opt/Telvane/address_books"}, {20, "x", ""}};
+    for (const auto &c : cases) {
+        CString p(generate_path(c.code, c.name));
+        EXPECT_EQ(p ? p.get() : "", c.path) << c.code;
+    }
     unsetenv("HOME");
-    CString rel(generate_path(17, nullptr));
-    EXPECT_STREQ(rel.get(), ".Telvane");
+    EXPECT_STREQ(CString(generate_path(17, nullptr)).get(), ".Telvane");
 }
 
-TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceIsRefused) {
+TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceOrAHomeOnADeviceIsRefused) {
     EXPECT_EQ(make_directory_if_needed(17), 1);
     struct stat st;
     ASSERT_EQ(stat(private_dir().c_str(), &st), 0);
@@ -49,4 +47,9 @@ TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceIsRefused) {
     EXPECT_EQ(make_directory_if_needed(49), 0);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(),
                          "Expected Directory '" + private_dir() + "' is NOT a directory"));
+    // A home below a device cannot hold folders, even for root.
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(make_directory_if_needed(49), 0);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "Could not create directory '/dev/null/.Telvane'"));
 }

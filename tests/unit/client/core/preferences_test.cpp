@@ -6,6 +6,7 @@
 #include "home_fixture.h"
 #include "core/paths.h"
 
+#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,36 +26,38 @@ protected:
         inactivity_timeout = prog_preference[34];
     }
     void write_setup(const std::string &text) { write_file(private_dir() + "/.setup", text); }
+    // What the file sets, in its order: case, highlight, input, dialog level, search level and
+    // the input delay.
+    static std::vector<int> values() {
+        return {user_preference.case_insensitive, user_preference.automatic_highlight, user_preference.allow_input,
+                user_preference.dialog_level, user_preference.search_level, inactivity_timeout};
+    }
 };
 
 }  // namespace
 
-// Each file, and what reading it leaves: case, highlight, input, dialog level, search level and
-// the input delay. What a file does not give keeps the compiled default.
+// What a file does not give keeps the compiled default.
 TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
-    struct Case {
+    const struct {
         const char *name;
         std::optional<std::string> file;
-        int read, values[6];
-    };
-    const Case cases[] = {
+        int read;
+        std::vector<int> values;
+    } cases[] = {
         {"missing", std::nullopt, 0, {1, 1, 0, 3, 3, 5}},
         {"all six", "0 2 1 4 1 20 ", 1, {0, 2, 1, 4, 1, 20}},
         {"short", "0 2", 1, {0, 2, 0, 3, 3, 5}},
         {"stops at a bad word", "1 x 1 1 1 1", 1, {1, 1, 0, 3, 3, 5}},
         {"binary", std::string("\x01\xff\x7f garbage \0\0 99999999999999999999", 35), 1, {1, 1, 0, 3, 3, 5}},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         load_compiled_preferences();
         inactivity_timeout = prog_preference[34];
         unlink((private_dir() + "/.setup").c_str());
         if (c.file) write_setup(*c.file);
         EXPECT_EQ(use_user_defaults(), c.read);
-        const int got[6] = {user_preference.case_insensitive, user_preference.automatic_highlight,
-                            user_preference.allow_input, user_preference.dialog_level,
-                            user_preference.search_level, inactivity_timeout};
-        EXPECT_EQ(std::vector<int>(got, got + 6), std::vector<int>(c.values, c.values + 6));
+        EXPECT_EQ(values(), c.values);
     }
     EXPECT_EQ(prog_preference[18], 1);  // load the default list at start-up
 }
@@ -63,16 +66,11 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
     // Dialog level 4 comes first in the file's order of checks, so the lines are logged.
     write_setup("-1 7 2 4 0 51");
     EXPECT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.case_insensitive, 1);
-    EXPECT_EQ(user_preference.automatic_highlight, 1);
-    EXPECT_EQ(user_preference.allow_input, 0);
-    EXPECT_EQ(user_preference.search_level, 3);
-    EXPECT_EQ(inactivity_timeout, 5);
+    EXPECT_EQ(values(), (std::vector<int>{1, 1, 0, 4, 3, 5}));
     std::string log = log_text();
-    for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT",
-                             "SEARCH_LEVEL", "Time Between Users Inputs"}) {
-        EXPECT_TRUE(contains(log,
-                             std::string("User preference file '") + name + "' value out of range, using DEFAULT"))
+    for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT", "SEARCH_LEVEL",
+                             "Time Between Users Inputs"}) {
+        EXPECT_TRUE(contains(log, std::string("User preference file '") + name + "' value out of range, using DEFAULT"))
             << name;
     }
     EXPECT_FALSE(contains(log, "DIALOG_LEVEL"));
@@ -84,7 +82,7 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
     EXPECT_TRUE(contains(log_text(), "'DIALOG_LEVEL' value out of range"));
 }
 
-TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
+TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMade) {
     user_preference = {0, 2, 1, 2, 1};
     inactivity_timeout = 17;
     ASSERT_EQ(save_user_defaults(), 1);
@@ -92,23 +90,13 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBack) {
     load_compiled_preferences();
     inactivity_timeout = 5;
     ASSERT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(user_preference.automatic_highlight, 2);
-    EXPECT_EQ(user_preference.dialog_level, 2);
-    EXPECT_EQ(inactivity_timeout, 17);
-}
+    EXPECT_EQ(values(), (std::vector<int>{0, 2, 1, 2, 1, 17}));
 
-TEST_F(PreferenceFile, SaveFailsWhereNoFolderCanBeMadeOrAFileBlocksIt) {
-    rmdir(private_dir().c_str());
+    std::filesystem::remove_all(private_dir());
     write_file(private_dir(), "not a folder");
     testing::internal::CaptureStderr();
     EXPECT_EQ(save_user_defaults(), 0);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "is NOT a directory"));
-
-    // A home below a device cannot hold folders, even for root.
-    setenv("HOME", "/dev/null", 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(save_user_defaults(), 0);
-    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "Could not create directory '/dev/null/.Telvane'"));
 }
 
 TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {

@@ -14,6 +14,8 @@
 #include <tuple>
 #include <vector>
 
+using telvane::testing::count_of;
+
 namespace {
 
 struct Shown {
@@ -48,13 +50,7 @@ protected:
         ScratchHome::TearDown();
     }
     static void event(int status, unsigned host, unsigned window = 0, unsigned tag = 0, unsigned detail = 0) {
-        TelvaneEvent e{};
-        e.type = 99;
-        e.status = status;
-        e.host = host;
-        e.window = window;
-        e.tag = tag;
-        e.detail = detail;
+        TelvaneEvent e{.type = 99, .window = window, .host = host, .status = status, .tag = tag, .detail = detail};
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
     }
     static constexpr unsigned A = 501, B = 502, C = 503;
@@ -78,7 +74,7 @@ TEST_F(ShareEvents, ListsJoinWithNewlinesAndSetThePendingFlag) {
     EXPECT_EQ(event_messages_pending, 0);
 }
 
-TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrder) {
+TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonItsOwn) {
     event(1, A, 0, 0, 0);
     event(1, B, 0, 0, 0);
     event(1, C, 0, 0, 7);  // a reason nobody knows counts as refused
@@ -98,14 +94,12 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrder) {
     process_event_messages();
     EXPECT_TRUE(shown.empty()) << "the lists were emptied";
 
-    std::string log = log_text();
-    EXPECT_TRUE(contains(log, "STATUS connection refused by 'hosta:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS Telvane cannot connect to 'hostc:0.0' as XOpenDisplay failed"));
-    EXPECT_TRUE(contains(log, "STATUS io_error on 'hosta:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS window unsharable (0x0)"));
-}
+    for (const char *line : {"STATUS connection refused by 'hosta:0.0'", "STATUS io_error on 'hosta:0.0'",
+                             "STATUS Telvane cannot connect to 'hostc:0.0' as XOpenDisplay failed",
+                             "STATUS window unsharable (0x0)"})
+        EXPECT_TRUE(contains(log_text(), line));
 
-TEST_F(ShareEvents, EachReasonOfAFailedConnectionHasItsOwnReport) {
+    // Each other reason of a failed connection has a report of its own.
     const std::pair<unsigned, int> reasons[] = {{1, 28}, {2, 29}, {3, 30}, {4, 31}};
     for (auto [detail, number] : reasons) {
         shown.clear();
@@ -128,13 +122,9 @@ TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
     EXPECT_EQ(shown[0].number, 13);
     EXPECT_EQ(shown[0].text, "X Server Out of Memory:\nlocal\nBob .......... hostb:0.0\nlocal\n"
                              "Windows shared may have been UNshared");
-    std::string log = log_text();
-    size_t first = log.find("STATUS local server ran out of malloc() space");
-    ASSERT_NE(first, std::string::npos);
-    size_t second = log.find("STATUS local server ran out of malloc() space", first + 1);
-    ASSERT_NE(second, std::string::npos) << "the failed connection logs its own line";
-    EXPECT_EQ(log.find("STATUS local server ran out of malloc() space", second + 1), std::string::npos);
-    EXPECT_TRUE(contains(log, "STATUS receiver 'hostb:0.0' ran out of malloc() space"));
+    // The failed connection logs its own line.
+    EXPECT_EQ(count_of(log_text(), "STATUS local server ran out of malloc() space"), 2u) << log_text();
+    EXPECT_TRUE(contains(log_text(), "STATUS receiver 'hostb:0.0' ran out of malloc() space"));
 }
 
 TEST_F(ShareEvents, FiltersUnknownHostsFontsAndUnexpectedStatuses) {
@@ -160,12 +150,10 @@ TEST_F(ShareEvents, FiltersUnknownHostsFontsAndUnexpectedStatuses) {
     EXPECT_EQ(shown[3].set, 199);
     EXPECT_EQ(shown[3].text, "2 Unexpected X Events");
     EXPECT_EQ(unexpected_events, 0);
-    std::string log = log_text();
-    EXPECT_TRUE(contains(log, "STATUS bad-color on 'hostb:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS no-colormap on 'hostb:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS bad-font of 'FONT: unknown' on 'hostc:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS window_property_change on 'Unknown'"));
-    EXPECT_TRUE(contains(log, "STATUS unexpected Telvane event (0x32)"));
+    for (const char *line : {"STATUS bad-color on 'hostb:0.0'", "STATUS no-colormap on 'hostb:0.0'",
+                             "STATUS bad-font of 'FONT: unknown' on 'hostc:0.0'",
+                             "STATUS window_property_change on 'Unknown'", "STATUS unexpected Telvane event (0x32)"})
+        EXPECT_TRUE(contains(log_text(), line));
 }
 
 TEST_F(ShareEvents, ReportsAboveTheUsersLevelAreDropped) {
@@ -196,10 +184,10 @@ TEST_F(ShareEvents, SharedAndUnsharedWindowsKeepTheRecords) {
     event(4, B, 0x400010, 8);
     EXPECT_EQ(find_tag(8), nullptr) << "the last window took its tag along";
     EXPECT_TRUE(shown.empty());
-    std::string log = log_text();
-    EXPECT_TRUE(contains(log, "STATUS window (0x400010) shared to 'hosta:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS unshare window (0x400010) from 'hostb:0.0'"));
-    EXPECT_TRUE(contains(log, "STATUS connection-closed on 'hosta:0.0'"));
+    for (const char *line : {"STATUS window (0x400010) shared to 'hosta:0.0'",
+                             "STATUS connection-closed on 'hosta:0.0'",
+                             "STATUS unshare window (0x400010) from 'hostb:0.0'"})
+        EXPECT_TRUE(contains(log_text(), line));
 }
 
 TEST(StatusAnswers, EachFailureAnswersTheWaitingRequesterWithItsOwnCode) {

@@ -78,38 +78,30 @@ TEST(StartRoutine, DisplayNameGetsThisMachineWhenItNamesNoHost) {
 }
 
 TEST(StartRoutine, ProcessCallsStartPrograms) {
+    const auto exit_code = [](int pid) {
+        int status = -1;
+        if (pid > 0) waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
     char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
-    int pid = ForkNExecv("/bin/true", argv);
-    ASSERT_GT(pid, 0);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(exit_code(ForkNExecv("/bin/true", argv)), 0);
     // A command line is split as a shell would, and its program found in PATH.
-    pid = spawnse("sh -c 'exit 3'", nullptr);
-    ASSERT_GT(pid, 0);
-    waitpid(pid, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(exit_code(spawnse("sh -c 'exit 3'", nullptr)), 3);
     EXPECT_LT(ForkNExecv(nullptr, argv), 0);
 
     // What cannot be executed is refused at once and reported for the main loop to show.
-    for (const char *command : {"no-such-tool-anywhere -grab", "", "tool $(touch /tmp/x)", "'open"}) {
+    for (const char *command : {"no-such-tool-anywhere -grab", "", "tool $(touch /tmp/x)", "'open", "/nonexistent/tool"}) {
         whiteboard_message = 0;
-        EXPECT_EQ(spawnse(command, nullptr), -1) << command;
+        EXPECT_EQ(command[0] == '/' ? ForkNExecv(command, argv) : spawnse(command, nullptr), -1) << command;
         EXPECT_EQ(whiteboard_message, 1) << command;
     }
-    whiteboard_message = 0;
-    EXPECT_EQ(ForkNExecv("/nonexistent/tool", argv), -1);
-    EXPECT_EQ(whiteboard_message, 1);
     whiteboard_message = 0;
 }
 
 TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
     telvane::testing::ScratchDir scratch;
     const std::string file = scratch.file("plain"), fifo = scratch.file("fifo"), fresh = scratch.file("fresh");
-    FILE *w = fopen(file.c_str(), "w");
-    ASSERT_NE(w, nullptr);
-    fputs("kept", w);
-    fclose(w);
+    telvane::testing::write_file(file, "kept");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     struct Case {
         std::string path;
@@ -121,28 +113,20 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
         {fifo, "r", false, EINVAL},  {fifo, "a+", false, EINVAL}, {fifo, "w", false, ENXIO},  // no reader: refused at once
         {scratch.file(""), "r", false, EISDIR}, {"/dev/null", "r", false, EINVAL},
         {scratch.file("missing"), "r", false, ENOENT}, {file, "x", false, EINVAL},
+        {fresh, "w", true, 0},       {file, "w", true, 0},
     };
     for (const auto &c : cases) {
+        if (c.path == file && c.mode[0] == 'w') {
+            EXPECT_EQ(telvane::testing::read_file(file), "kept");
+        }
         errno = 0;
         FILE *f = platform_fopen_regular(c.path.c_str(), c.mode);
         EXPECT_EQ(f != nullptr, c.opens) << c.path << " " << c.mode;
         if (f) fclose(f);
         else EXPECT_EQ(errno, c.error) << c.path << " " << c.mode;
     }
-    // Reading what is there, and "w" empties only a regular file, and makes a new one.
-    FILE *r = platform_fopen_regular(file.c_str(), "r");
-    ASSERT_NE(r, nullptr);
-    char text[8] = {};
-    EXPECT_EQ(fread(text, 1, sizeof text, r), 4u);
-    fclose(r);
-    FILE *made = platform_fopen_regular(fresh.c_str(), "w");
-    ASSERT_NE(made, nullptr);
-    fclose(made);
-    FILE *emptied = platform_fopen_regular(file.c_str(), "w");
-    ASSERT_NE(emptied, nullptr);
-    fclose(emptied);
+    // "w" makes a new file and empties a regular one.
     struct stat st {};
-    ASSERT_EQ(stat(file.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 0);
+    EXPECT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(telvane::testing::read_file(file), "");
 }
-

@@ -25,29 +25,26 @@ protected:
 }  // namespace
 
 TEST_F(Hostatoms, RowsStayDense) {
-    four();
-    add_hostatom(T, "t", "t line", 2);
-    EXPECT_EQ(rows(), (std::map<Atom, int>{{P, 1}, {T, 2}, {Q, 3}, {R, 4}, {S, 5}}));
-    delete_all_hostatoms();
-
-    four();
-    delete_hostatom(Q);
-    EXPECT_EQ(rows(), (std::map<Atom, int>{{P, 1}, {R, 2}, {S, 3}}));
-    EXPECT_EQ(hostatom_count, 3);
-    delete_hostatom(999);
-    EXPECT_EQ(hostatom_count, 3);
-    delete_all_hostatoms();
-
-    four();
-    move_hostatom(S, 1);
-    EXPECT_EQ(rows(), (std::map<Atom, int>{{S, 1}, {P, 2}, {Q, 3}, {R, 4}}));
-    delete_all_hostatoms();
-
-    four();
-    move_hostatom(P, 0);
-    EXPECT_EQ(rows(), (std::map<Atom, int>{{Q, 1}, {R, 2}, {S, 3}, {P, 4}}));
-    move_hostatom(Q, 1);
-    EXPECT_EQ(rows(), (std::map<Atom, int>{{Q, 1}, {R, 2}, {S, 3}, {P, 4}}));
+    using Rows = std::map<Atom, int>;
+    const struct {
+        const char *what;
+        void (*change)();
+        Rows want;
+    } cases[] = {
+        {"added at row 2", [] { add_hostatom(T, "t", "t line", 2); }, {{P, 1}, {T, 2}, {Q, 3}, {R, 4}, {S, 5}}},
+        {"deleted, and one unknown", [] { delete_hostatom(Q); delete_hostatom(999); }, {{P, 1}, {R, 2}, {S, 3}}},
+        {"moved to the top", [] { move_hostatom(S, 1); }, {{S, 1}, {P, 2}, {Q, 3}, {R, 4}}},
+        {"moved to the end, then where it is", [] { move_hostatom(P, 0); move_hostatom(Q, 1); },
+         {{Q, 1}, {R, 2}, {S, 3}, {P, 4}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        four();
+        c.change();
+        EXPECT_EQ(rows(), c.want);
+        EXPECT_EQ(hostatom_count, static_cast<int>(c.want.size()));
+        delete_all_hostatoms();
+    }
 }
 
 TEST_F(Hostatoms, SecondFormOfTheSameDisplayKeepsTheFirstTexts) {
@@ -64,19 +61,9 @@ TEST_F(Hostatoms, SecondFormOfTheSameDisplayKeepsTheFirstTexts) {
     EXPECT_STREQ(alias, "Unknown");
 }
 
-TEST_F(Hostatoms, WidgetAndRowLookups) {
+TEST_F(Hostatoms, IteratingMayDeleteTheRecordAtHand) {
     four();
-    Widget w = nullptr;
-    int row = -1;
-    EXPECT_EQ(find_hostatom_widget(P, &w, &row), 1);
-    EXPECT_EQ(row, 0);
-    EXPECT_EQ(w, nullptr);
-    EXPECT_EQ(find_hostatom_widget(T, &w, &row), 0);
-    EXPECT_EQ(set_hostatom_widget(T, nullptr), 0);
-    int seen = 0;
-    // Iterating may delete the record at hand.
     for_all_hostatoms([](Atom a, char *, char *) { delete_hostatom(a); });
-    for (Hostatom *h = first_hostatom; h; h = h->next) ++seen;
-    EXPECT_EQ(seen, 0);
+    EXPECT_EQ(first_hostatom, nullptr);
     EXPECT_EQ(hostatom_count, 0);
 }

@@ -1,9 +1,11 @@
 // Telepointer rules and the external requesters' bookkeeping, without an X server.
 #include <gtest/gtest.h>
 
+#include "telepointer/tele_glyphs.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/tele_rules.h"
 
+#include <cstring>
 #include <vector>
 
 TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
@@ -50,6 +52,15 @@ TEST(TeleTurn, EachSideChangesOnlyTheArrowsThatPointAway) {
                             {4, 4, 5, 7}, {4, 5, 5, 6}, {7, 5, 6, 6}, {7, 4, 6, 7}};
     for (int d = 0; d < 8; ++d)
         for (int side = 1; side <= 4; ++side) EXPECT_EQ(tele_turned(d, side), want[d][side - 1]) << d << " " << side;
+}
+
+// Five styles by four directions, each its own, with the hot spot on the arrow's head.
+TEST(TeleGlyphs, EachIsItsOwnWithTheHotSpotOnTheArrowsHead) {
+    for (int g = 0; g < 20; ++g) {
+        const int hot_x = tele_hot_x(g % 4), hot_y = tele_hot_y(g % 4);
+        EXPECT_TRUE(tele_bits[g][hot_y * 4 + hot_x / 8] >> (hot_x % 8) & 1) << "glyph " << g;
+        for (int other = 0; other < g; ++other) EXPECT_NE(memcmp(tele_bits[g], tele_bits[other], 100), 0) << g;
+    }
 }
 
 TEST(TeleStyle, LeastUsedNumberLowestFirst) {
