@@ -88,19 +88,7 @@ protected:
     }
 
     // A list's rows, top first.
-    static std::vector<std::string> rows(Widget list = ReceiverList) {
-        std::vector<std::string> out;
-        int count = 0;
-        XmStringTable items = nullptr;
-        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
-        for (int i = 0; i < count; ++i) {
-            char *text = nullptr;
-            XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
-            out.emplace_back(text ? text : "");
-            XtFree(text);
-        }
-        return out;
-    }
+    static std::vector<std::string> rows(Widget list = ReceiverList) { return list_rows(list); }
 
     // Selects exactly the rows at the given one-based positions.
     static void select_rows(std::initializer_list<int> positions, Widget list = ReceiverList) {
@@ -118,12 +106,7 @@ protected:
     }
 
     // The receiver name line's text.
-    static std::string edit_text() {
-        char *text = get_edit_text();
-        std::string s = text ? text : "";
-        XtFree(text);
-        return s;
-    }
+    static std::string edit_text() { return taken_text(get_edit_text()); }
 
     // Clicks `target` with XTEST once a window pick is waiting for it: the way a person
     // answers "click the window to share".

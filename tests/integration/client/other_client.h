@@ -8,6 +8,7 @@
 
 #include "x_probe.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,7 +41,8 @@ public:
         Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
         if (name) XStoreName(dpy_, win, name);
         if (owner) XSetTransientForHint(dpy_, win, owner);
-        XSizeHints where{USPosition | USSize};   // window managers keep it there, under the tests' clicks
+        XSizeHints where{};
+        where.flags = USPosition | USSize;   // window managers keep it there, under the tests' clicks
         XSetWMNormalHints(dpy_, win, &where);
         XMapWindow(dpy_, win);
         XSync(dpy_, False);
@@ -92,15 +94,10 @@ inline std::vector<Window> mirror_windows(const std::string &display_name) {
     if (!rx) return out;
     Atom sender = XInternAtom(rx, "TL_SERVER_NAME", False);
     for (Window w : children_of(rx)) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long items = 0, after = 0;
-        unsigned char *data = nullptr;
-        if (XGetWindowProperty(rx, w, sender, 0, 20, False, AnyPropertyType, &type, &format, &items, &after, &data) ==
-                Success &&
-            type != None)
-            out.push_back(w);
-        if (data) XFree(data);
+        int n = 0;
+        Atom *names = XListProperties(rx, w, &n);
+        if (names && std::find(names, names + n, sender) != names + n) out.push_back(w);
+        if (names) XFree(names);
     }
     XCloseDisplay(rx);
     return out;

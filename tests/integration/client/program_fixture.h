@@ -20,8 +20,6 @@
 
 namespace telvane::testing {
 
-// The real program on a display behind the real server, taking external requests, with a
-// real receiver display.
 class ProgramRun : public ServedDisplayTest {
 protected:
     void SetUp() override {
@@ -35,17 +33,6 @@ protected:
         ASSERT_TRUE(*driver);
     }
 
-    // Waits until the main window of the run before has gone from the screen: the server
-    // takes it down only once it has seen its client go, and the next run may get the same id.
-    void wait_until_earlier_gone() {
-        if (!main_shell) return;
-        eventually([&] {
-            auto top = children_of(driver->display());
-            return std::find(top.begin(), top.end(), main_shell) == top.end();
-        });
-        main_shell = 0;
-    }
-
     // Starts telvane with `env` added to its environment (an empty value removes the
     // variable) and waits until it runs its loop.
     void start(const std::map<std::string, std::string> &env = {}) {
@@ -55,15 +42,17 @@ protected:
                            {"NLSPATH", build_path("resources/%N.cat")}};
         options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
         for (const auto &[name, value] : env) {
-            if (value.empty()) {
-                options.env_unset.push_back(name);
-            } else {
-                options.env_set[name] = value;
-            }
+            if (value.empty()) options.env_unset.push_back(name);
+            else options.env_set[name] = value;
         }
         options.stdout_path = scratch.file("stdout");
         options.stderr_path = scratch.file("stderr");
-        wait_until_earlier_gone();
+        // The server takes the main window of a run before down only once it has seen its
+        // client go, and this run may get the same id.
+        if (main_shell) eventually([&] {
+            auto top = children_of(driver->display());
+            return std::find(top.begin(), top.end(), main_shell) == top.end();
+        });
         telvane = ChildProcess::start({build_path("src/telvane"), "-xrm", "Telvane.enableCommandLine: 1"}, options);
         ASSERT_TRUE(telvane);
         main_shell = driver->wait_for_shell("Telvane", std::chrono::seconds(30), telvane.exit_fd());
@@ -87,14 +76,12 @@ protected:
     // Shares the window titled `title` to the receiver with telvane-request.
     void share(const char *title) {
         ChildProcess::Options options;
-        options.stdout_path = scratch.file("request.out");
-        options.stderr_path = scratch.file("request.out");
-        ChildProcess request = ChildProcess::start(
-            {build_path("request/telvane-request"), "--display", server->name(), "share", "--name", title, rx()},
-            options);
-        auto status = request.wait_for_exit(std::chrono::seconds(40));
-        ASSERT_TRUE(status);
-        ASSERT_EQ(exit_code(*status), 0) << read_file(scratch.file("request.out")) << log();
+        options.stdout_path = options.stderr_path = scratch.file("request.out");
+        ASSERT_EQ(run_program({build_path("request/telvane-request"), "--display", server->name(), "share", "--name",
+                               title, rx()},
+                              options, std::chrono::seconds(40)),
+                  0)
+            << read_file(scratch.file("request.out")) << log();
     }
 
     // Waits for the question dialog and presses its button `index` (0 Yes, 1 No).
@@ -110,9 +97,8 @@ protected:
     void close_main_window() { close_by_window_manager(driver->display(), main_shell); }
 
     // Chooses a menu item as a person does with the keyboard: Alt and the menu's mnemonic,
-    // then the item's. Returns false when the menu did not open.
-    // A press that the program did not see yet as its own (its window only just mapped) is
-    // made again, as a person would.
+    // then the item's, pressing again where the program did not see the press yet (its window
+    // only just mapped). Returns false when the menu did not open.
     bool choose_menu_item(unsigned long menu_key, unsigned long item_key) {
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (!driver->point_at(main_shell) || !driver->press_key(menu_key, {XK_Alt_L})) return false;
@@ -124,14 +110,12 @@ protected:
 
     // True while a menu is posted: an override-redirect window on the screen.
     static bool menu_posted(Display *dpy) {
-        bool posted = false;
-        for (Window w : children_of(dpy)) {
+        auto top = children_of(dpy);
+        return std::any_of(top.begin(), top.end(), [dpy](Window w) {
             XWindowAttributes a{};
-            if (!XGetWindowAttributes(dpy, w, &a)) continue;
-            if (a.override_redirect && a.map_state == IsViewable && a.x + a.width > 0 && a.y + a.height > 0)
-                posted = true;
-        }
-        return posted;
+            return XGetWindowAttributes(dpy, w, &a) && a.override_redirect && a.map_state == IsViewable &&
+                   a.x + a.width > 0 && a.y + a.height > 0;
+        });
     }
 
     // Waits for the program to end; its exit code, or -2 when it did not.

@@ -25,15 +25,17 @@
 #include "ui/window_status_dialog.h"
 
 #include <X11/Shell.h>
-#include <algorithm>
 #include <X11/StringDefs.h>
+#include <Xm/List.h>
 #include <Xm/Text.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <poll.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telvane::testing {
@@ -62,6 +64,32 @@ inline std::string hex(Window w) {
     return text;
 }
 
+// The text of a string the toolkit allocated, which it frees.
+inline std::string taken_text(char *text) {
+    std::string s = text ? text : "";
+    XtFree(text);
+    return s;
+}
+
+// The texts of `n` compound strings.
+inline std::vector<std::string> texts_of(XmStringTable items, int n) {
+    std::vector<std::string> out;
+    for (int i = 0; i < n; ++i) {
+        char *text = nullptr;
+        XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
+        out.push_back(taken_text(text));
+    }
+    return out;
+}
+
+// A list's rows, top first.
+inline std::vector<std::string> list_rows(Widget list) {
+    int count = 0;
+    XmStringTable items = nullptr;
+    XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
+    return texts_of(items, count);
+}
+
 class ToolkitTest : public ServedDisplayTest {
 protected:
     void SetUp() override {
@@ -71,7 +99,7 @@ protected:
         setenv("HOME", scratch.path().c_str(), 1);
         logfile_close();
         user_preference.dialog_level = 4;
-        ASSERT_TRUE(open_toolkit(server->name(), true)) << server->diagnosis(scratch.file("server.log"));
+        ASSERT_TRUE(open_toolkit(server->name(), app_defaults)) << server->diagnosis(scratch.file("server.log"));
         TelvaneSH = TopLevel;
         tlEventType = tlInitialize(display);
         ASSERT_NE(tlEventType, 0);
@@ -205,12 +233,7 @@ protected:
     static std::string title_of(Window w, bool net = false) { return window_title(display, w, net); }
 
     // The text of the dialog that is up.
-    static std::string dialog_text() {
-        char *text = XmTextGetString(msg_text);
-        std::string s = text ? text : "";
-        XtFree(text);
-        return s;
-    }
+    static std::string dialog_text() { return taken_text(XmTextGetString(msg_text)); }
 
     // Keeps a picture of `only` (else the dialog that is up, else the main window) under
     // docs/screenshots when TELVANE_SCREENSHOTS names that folder.
@@ -229,6 +252,8 @@ protected:
                                     h + 20));
     }
 
+    bool app_defaults = true;   // the compiled-in resources, as the program has them
+
 private:
     // Every dialog shown is counted, so that an answer goes to the dialog it was meant for.
     static inline int shows_ = 0;
@@ -244,9 +269,7 @@ private:
             XtAppAddTimeOut(app_context, 10, on_timer, self);
             return;
         }
-        auto act = std::move(t->pending_);
-        t->pending_ = nullptr;
-        if (act) act();
+        if (auto act = std::exchange(t->pending_, nullptr)) act();
     }
 
     std::function<void()> pending_;

@@ -7,16 +7,13 @@
 #include "telepointer/telepointer.h"
 #include "help/xkh.h"
 #include "ui/help_hooks.h"
-#include "ui/input_controls.h"
 #include "ui/preferences_dialog.h"
 #include "ui/window_status_dialog.h"
 
-#include <Xm/Label.h>
-#include <Xm/MessageB.h>
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>
 
-#include <algorithm>
+#include <set>
 
 using namespace telvane::testing;
 
@@ -28,10 +25,7 @@ protected:
     static std::string label_of(Widget label) {
         XmString s = nullptr;
         XtVaGetValues(label, XmNlabelString, &s, nullptr);
-        char *text = nullptr;
-        XmStringGetLtoR(s, XmFONTLIST_DEFAULT_TAG, &text);
-        std::string out = text ? text : "";
-        XtFree(text);
+        std::string out = texts_of(&s, 1).at(0);
         XmStringFree(s);
         return out;
     }
@@ -42,30 +36,94 @@ protected:
         ASSERT_EQ(windowListId, window);
         ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 1; }));
     }
+    // What a help dialog shows: its text area, or with `topic` false its stringData.
+    static std::string shown_text(Widget dialog, bool topic = false) {
+        if (topic) return taken_text(XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT)));
+        char *text = nullptr;
+        XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
+        return text ? text : "";
+    }
     static bool showing_list() { return XtIsManaged(StatusListSW) && !XtIsManaged(NoStatusList); }
     static bool showing_not_shared() { return !XtIsManaged(StatusListSW) && XtIsManaged(NoStatusList); }
 
     static Widget pref(const char *name) { return XtNameToWidget(PreferencesSH, (std::string("*") + name).c_str()); }
     static bool is_on(const char *name) { return XmToggleButtonGetState(pref(name)); }
-    void open_preferences() {
+    static int delay_shown() {
+        int value = -1;
+        XmScaleGetValue(pref("scale"), &value);
+        return value;
+    }
+    // Pops the preferences dialog up and presses its buttons and toggles `choices` in turn.
+    void open_preferences(std::initializer_list<const char *> choices = {}) {
         popup_Preferences();
         ASSERT_TRUE(pump_until([] { return viewable(XtWindow(PreferencesSH)); }));
+        for (const char *name : choices) {
+            click(pref(name));
+            pump_until([] { return false; }, std::chrono::milliseconds(50));
+        }
     }
-    // Presses a button or toggle of the preferences dialog.
-    void press(const char *name) {
-        click(pref(name));
-        XSync(display, False);
-        pump_until([] { return false; }, std::chrono::milliseconds(50));
-    }
-    void press_and_wait_closed(const char *name) {
-        click(pref(name));
-        ASSERT_TRUE(pump_until([] { return !viewable(XtWindow(PreferencesSH)); })) << name;
+    void close_preferences(const char *button = "OK") {
+        click(pref(button));
+        ASSERT_TRUE(pump_until([] { return !viewable(XtWindow(PreferencesSH)); })) << button;
     }
 };
 
 }  // namespace
 
-TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
+TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
+    // Level 1 has no toggle; OK keeps it.
+    user_preference = {0, 0, 1, 1, 1};
+    inactivity_timeout = 20;
+    open_preferences();
+    screenshot("preferences", PreferencesSH);
+    for (const char *level : {"Diagnostic", "Normal", "Experienced"}) EXPECT_FALSE(is_on(level)) << level;
+    for (const char *shown : {"Case_Sensitive", "Always_Off", "Input_Allowed", "Private_Only"})
+        EXPECT_TRUE(is_on(shown)) << shown;
+    EXPECT_EQ(delay_shown(), 20);
+    close_preferences();
+    EXPECT_EQ(user_preference.dialog_level, 1);
+    EXPECT_EQ(inactivity_timeout, 20);
+
+    // Reset shows the compiled-in values; Cancel forgets them, and the next popup shows the
+    // values in use again.
+    open_preferences({"Reset"});
+    for (const char *shown : {"Case_Insensitive", "Only_If_One_Entry", "Input_Disallowed", "Normal", "Private_And_Public"})
+        EXPECT_TRUE(is_on(shown)) << shown;
+    EXPECT_EQ(delay_shown(), 5);
+    close_preferences("Cancel");
+    EXPECT_EQ(std::tuple(user_preference.case_insensitive, user_preference.search_level, inactivity_timeout),
+              std::tuple(0, 1, 20));
+    open_preferences();
+    EXPECT_TRUE(is_on("Case_Sensitive"));
+    close_preferences("Cancel");
+
+    // Normal at level 3 closes the log without a line; Diagnostic writes its line, and going
+    // back to Normal writes the OFF line before the level drops.
+    user_preference.dialog_level = 3;
+    for (auto [level, expected] : {std::pair{"Normal", 3}, {"Diagnostic", 4}, {"Normal", 3}}) {
+        if (expected == 4) {
+            EXPECT_FALSE(contains(log_text(), "Diagnostic Level Turned"));
+        }
+        open_preferences({level});
+        close_preferences();
+        EXPECT_EQ(user_preference.dialog_level, expected) << level;
+    }
+    std::string text = log_text();
+    EXPECT_NE(text.find("Diagnostic Level Turned OFF"), std::string::npos) << text;
+    EXPECT_LT(text.find("Diagnostic Level Turned ON"), text.find("Diagnostic Level Turned OFF")) << text;
+
+    // Save applies every choice and writes the file (which the preference file's own test reads).
+    open_preferences({"Case_Insensitive", "Always_On", "Input_Disallowed", "Experienced", "Ask_Before_Public"});
+    XmScaleSetValue(pref("scale"), 12);
+    close_preferences("Save");
+    EXPECT_EQ(read_file(scratch.file(".Telvane/.setup")), "1 2 0 2 2 12 ");
+    EXPECT_EQ((std::vector<int>{user_preference.case_insensitive, user_preference.automatic_highlight,
+                                user_preference.allow_input, user_preference.dialog_level, user_preference.search_level,
+                                inactivity_timeout}),
+              (std::vector<int>{1, 2, 0, 2, 2, 12}));
+}
+
+TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsText) {
     auto second = XvfbServer::start();
     ASSERT_TRUE(second);
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
@@ -86,10 +144,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     EXPECT_TRUE(showing_list());
     const std::string line_one = alias_row("Twin", receiver_name()), line_two = alias_row("Twin", second->tcp_name() + ".0");
     auto listed = rows(StatusList);
-    std::sort(listed.begin(), listed.end());
-    std::vector<std::string> expected{line_one, line_two};
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(std::multiset(listed.begin(), listed.end()), (std::multiset{line_one, line_two}));
     EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));
     screenshot("window-status", WindowStatusSH);
     report.rename("Minutes");
@@ -126,113 +181,20 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitle) {
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
     delete_WS_callback(WindowStatusSH, nullptr, nullptr);
     EXPECT_EQ(WindowStatus_is_mapped, 0);
-}
 
-TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
-    // Level 1 has no toggle; OK keeps it.
-    user_preference = {0, 0, 1, 1, 1};
-    inactivity_timeout = 20;
-    open_preferences();
-    screenshot("preferences", PreferencesSH);
-    for (const char *level : {"Diagnostic", "Normal", "Experienced"}) EXPECT_FALSE(is_on(level)) << level;
-    for (const char *shown : {"Case_Sensitive", "Always_Off", "Input_Allowed", "Private_Only"})
-        EXPECT_TRUE(is_on(shown)) << shown;
-    int value = -1;
-    XmScaleGetValue(pref("scale"), &value);
-    EXPECT_EQ(value, 20);
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 1);
-    EXPECT_EQ(inactivity_timeout, 20);
-
-    // Reset shows the compiled-in values; Cancel forgets them, and the next popup shows the
-    // values in use again.
-    open_preferences();
-    press("Reset");
-    for (const char *shown : {"Case_Insensitive", "Only_If_One_Entry", "Input_Disallowed", "Normal", "Private_And_Public"})
-        EXPECT_TRUE(is_on(shown)) << shown;
-    XmScaleGetValue(pref("scale"), &value);
-    EXPECT_EQ(value, 5);
-    press_and_wait_closed("Cancel");
-    EXPECT_EQ(user_preference.case_insensitive, 0);
-    EXPECT_EQ(user_preference.search_level, 1);
-    EXPECT_EQ(inactivity_timeout, 20);
-    open_preferences();
-    EXPECT_TRUE(is_on("Case_Sensitive"));
-    press_and_wait_closed("Cancel");
-
-    // Normal at level 3 closes the log without a line; Diagnostic writes its line, and going
-    // back to Normal writes the OFF line before the level drops.
-    user_preference.dialog_level = 3;
-    open_preferences();
-    press("Normal");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    EXPECT_FALSE(contains(log_text(), "Diagnostic Level Turned"));
-    open_preferences();
-    press("Diagnostic");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 4);
-    open_preferences();
-    press("Normal");
-    press_and_wait_closed("OK");
-    EXPECT_EQ(user_preference.dialog_level, 3);
-    std::string text = log_text();
-    size_t on = text.find("Diagnostic Level Turned ON"), off = text.find("Diagnostic Level Turned OFF");
-    EXPECT_NE(on, std::string::npos) << text;
-    EXPECT_NE(off, std::string::npos) << text;
-    EXPECT_LT(on, off);
-
-    // Save applies every choice and writes the file (which the preference file's own test reads).
-    open_preferences();
-    for (const char *choice : {"Case_Insensitive", "Always_On", "Input_Disallowed", "Experienced", "Ask_Before_Public"})
-        press(choice);
-    XmScaleSetValue(pref("scale"), 12);
-    press_and_wait_closed("Save");
-    EXPECT_EQ(read_file(scratch.file(".Telvane/.setup")), "1 2 0 2 2 12 ");
-    EXPECT_EQ((std::vector<int>{user_preference.case_insensitive, user_preference.automatic_highlight,
-                                user_preference.allow_input, user_preference.dialog_level, user_preference.search_level,
-                                inactivity_timeout}),
-              (std::vector<int>{1, 2, 0, 2, 2, 12}));
-}
-
-namespace {
-
-// What a help dialog shows: its text area, or with `topic` false its stringData.
-std::string shown_text(Widget dialog, bool topic = false) {
-    char *text = nullptr;
-    if (topic) text = XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT));
-    else XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
-    std::string out = text ? text : "";
-    if (topic) XtFree(text);
-    return out;
-}
-
-}  // namespace
-
-TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepointers) {
+    // Every dialog's help shows its own catalog text.
     use_scratch_books();
     create_MatchFiles();
     popup_AddressBook();
-    ForeignWindow lone(server->name(), "Lone", 520, 300, 100, 100);
-    choose(lone.id());
-    const struct {
-        const char *dialog;
-        Widget form;
-        int topic;
-    } helps[] = {
-        {"main window", XtNameToWidget(TelvaneSH, "*Form"), 3},
-        {"address book", XtNameToWidget(AddressBookSH, "*Form"), 1},
-        {"matching names", XtNameToWidget(MatchNamesSH, "*form"), 2},
-        {"matching files", XtNameToWidget(MatchFilesSH, "*form"), 6},
-        {"window status", XtNameToWidget(WindowStatusSH, "*Form"), 5},
-    };
     open_message_catalog();
     ASSERT_NE(CatD, reinterpret_cast<nl_catd>(-1)) << "the built catalog is found through NLSPATH";
-    for (const auto &h : helps) {
-        ASSERT_NE(h.form, nullptr) << h.dialog;
-        XtCallCallbacks(h.form, XmNhelpCallback, nullptr);
+    for (auto [form, topic] : {std::pair{XtNameToWidget(TelvaneSH, "*Form"), 3}, {XtNameToWidget(AddressBookSH, "*Form"), 1},
+                               {XtNameToWidget(MatchNamesSH, "*form"), 2}, {XtNameToWidget(MatchFilesSH, "*form"), 6},
+                               {XtNameToWidget(WindowStatusSH, "*Form"), 5}}) {
+        ASSERT_NE(form, nullptr) << topic;
+        XtCallCallbacks(form, XmNhelpCallback, nullptr);
         ASSERT_NE(Form_Help, nullptr);
-        EXPECT_EQ(shown_text(Form_Help), catgets(CatD, 6, h.topic, "")) << h.dialog;
+        EXPECT_EQ(shown_text(Form_Help), catgets(CatD, 6, topic, "")) << topic;
     }
     screenshot("quick-help", XtParent(Form_Help));
     // Number 0 never asks the catalog; a number it lacks gives the default.
@@ -262,3 +224,4 @@ TEST_F(Dialogs, EveryDialogsHelpShowsItsCatalogTextAndTheVersionNamesTheTelepoin
     EXPECT_TRUE(contains(texts[0], "Telvane 2.3 Telepointer - 1994"));
     EXPECT_EQ(texts[0].rfind("Telvane 2.4 Connector  - 1995\n", 0), 0u) << "without its marker: " << texts[0];
 }
+

@@ -1,33 +1,32 @@
-// The message dialog in process: answers through the nested loop, window-manager closes,
-// levels and the screen grab.
+// The message dialog in process: levels, answers through the nested loop, window-manager
+// closes, a report queued behind a question, and the screen grab.
 #include <gtest/gtest.h>
 
 #include "toolkit_fixture.h"
-#include "x_probe.h"
-
-#include <Xm/Protocols.h>
 
 using namespace telvane::testing;
 
-namespace {
+using MessageDialog = ToolkitTest;
 
-class MessageDialog : public ToolkitTest {
-protected:
-    std::string report;   // the text of a report answered from a time-out
-};
+TEST_F(MessageDialog, LevelsAnswersQueuedReportsAndTheScreenGrab) {
+    using Self = std::remove_pointer_t<decltype(this)>;
+    // Suppressed questions answer yes; were one shown, nobody would answer and the test would
+    // time out.
+    user_preference.dialog_level = 2;
+    EXPECT_EQ(message0(TelvaneSH, 3, 196, 1, 900, "Hidden question?"), 1);
+    EXPECT_EQ(MessageSH, nullptr) << "nothing was even built";
+    user_preference.dialog_level = 4;
+    TOPLEVEL_UNMAPPED = 1;
+    EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Hidden question?"), 1);
+    TOPLEVEL_UNMAPPED = 0;
 
-}  // namespace
-
-TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     int in_progress = 0;
     std::string text;
-    bool yes_shown = false, no_shown = false, ok_shown = true;
+    bool buttons = false;
     when_dialog_up([&] {
         in_progress = message_in_progress;
         text = dialog_text();
-        yes_shown = XtIsManaged(yes_button);
-        no_shown = XtIsManaged(no_button);
-        ok_shown = XtIsManaged(ok_button);
+        buttons = XtIsManaged(yes_button) && XtIsManaged(no_button) && !XtIsManaged(ok_button);
         screenshot("question");
         click(no_button);
     });
@@ -35,8 +34,7 @@ TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     EXPECT_EQ(in_progress, 65540);
     EXPECT_EQ(text, "Unmatched Alias.\n'myhost:0.0 John Smith'\nEnter Anyway?")
         << "the catalog's entry comes before the default";
-    EXPECT_TRUE(yes_shown && no_shown);
-    EXPECT_FALSE(ok_shown);
+    EXPECT_TRUE(buttons) << "Yes and No, no OK";
     EXPECT_EQ(message_in_progress, 0);
     EXPECT_FALSE(viewable(XtWindow(MessageSH)));
 
@@ -46,34 +44,24 @@ TEST_F(MessageDialog, QuestionsAreAnsweredThroughTheNestedLoop) {
     });
     EXPECT_EQ(message1(TelvaneSH, 1, 196, 3, 7, "Missing %s", "font"), 1);
     EXPECT_EQ(in_progress, 196615);
-    // The same dialog is reused.
     Widget first = MessageSH;
     when_dialog_up([&] { close_by_window_manager(display, XtWindow(MessageSH)); });
     EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 0) << "a close by the window manager says no";
-    EXPECT_EQ(MessageSH, first);
-}
+    EXPECT_EQ(MessageSH, first) << "the same dialog is reused";
 
-TEST_F(MessageDialog, AMessageThatComesDuringAQuestionWaitsItsTurn) {
-    using Self = std::remove_pointer_t<decltype(this)>;
-    std::string question;
+    // A report that comes while a question is up waits its turn: the person answers the
+    // question first, then the report once it shows.
+    struct Person {
+        static void answer_question(XtPointer self, XtIntervalId *) { static_cast<Self *>(self)->click(no_button); }
+        static void answer_report(XtPointer self, XtIntervalId *) {
+            if (message_in_progress && dialog_text() == "Missing font") static_cast<Self *>(self)->click(ok_button);
+            else XtAppAddTimeOut(app_context, 10, answer_report, self);
+        }
+    };
     int report_answer = -2;
     bool question_up_while_report_waits = false;
     when_dialog_up([&] {
-        question = dialog_text();
-        // A report comes while the question is up; the person answers the question first, then
-        // the report once it shows.
-        struct Person {
-            static void answer_question(XtPointer self, XtIntervalId *) { static_cast<Self *>(self)->click(no_button); }
-            static void answer_report(XtPointer self, XtIntervalId *) {
-                auto *t = static_cast<Self *>(self);
-                if (message_in_progress && t->dialog_text() == "Missing font") {
-                    t->report = t->dialog_text();
-                    t->click(ok_button);
-                } else {
-                    XtAppAddTimeOut(app_context, 10, answer_report, self);
-                }
-            }
-        };
+        text = dialog_text();
         XtAppAddTimeOut(app_context, 10, Person::answer_question, this);
         XtAppAddTimeOut(app_context, 10, Person::answer_report, this);
         question_up_while_report_waits = message_in_progress != 0;
@@ -82,25 +70,12 @@ TEST_F(MessageDialog, AMessageThatComesDuringAQuestionWaitsItsTurn) {
     EXPECT_EQ(message1(TelvaneSH, 1, 196, 1, 4, "Enter '%s'?", "myhost:0.0 John Smith"), 0)
         << "the question ends with its own answer";
     EXPECT_TRUE(question_up_while_report_waits);
-    EXPECT_EQ(report_answer, 1);
-    EXPECT_TRUE(contains(question, "Enter Anyway?"));
-    EXPECT_EQ(report, "Missing font");
+    EXPECT_EQ(report_answer, 1) << "the report was answered once shown";
+    EXPECT_TRUE(contains(text, "Enter Anyway?"));
     EXPECT_EQ(message_in_progress, 0);
     EXPECT_FALSE(viewable(XtWindow(MessageSH)));
-}
 
-TEST_F(MessageDialog, LevelsAndUnmappedMainWindowSuppressAndAnswerYes) {
-    user_preference.dialog_level = 2;
-    // Were it shown, nobody would answer and the test would time out.
-    EXPECT_EQ(message0(TelvaneSH, 3, 196, 1, 900, "Hidden question?"), 1);
-    EXPECT_EQ(MessageSH, nullptr) << "nothing was even built";
-    user_preference.dialog_level = 4;
-    TOPLEVEL_UNMAPPED = 1;
-    EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Hidden question?"), 1);
-    TOPLEVEL_UNMAPPED = 0;
-}
-
-TEST_F(MessageDialog, ScreenParentHoldsThePointerUntilAnswered) {
+    // Over the screen the dialog holds the pointer until answered.
     int grab_by_other = -1;
     when_dialog_up([&] {
         grab_by_other = grab_pointer_from_another_client();
