@@ -11,7 +11,9 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <utility>
 #include <sys/prctl.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -27,32 +29,34 @@
 
 namespace telvane::testing {
 
-ChildProcess::ChildProcess(ChildProcess &&other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), status_(other.status_) {
-    other.pid_ = -1;
-    other.pidfd_ = -1;
-}
+ChildProcess::ChildProcess(ChildProcess &&other) noexcept { *this = std::move(other); }
 
 ChildProcess &ChildProcess::operator=(ChildProcess &&other) noexcept {
     if (this != &other) {
         reap_or_kill();
-        pid_ = other.pid_;
-        pidfd_ = other.pidfd_;
+        pid_ = std::exchange(other.pid_, -1);
+        pidfd_ = std::exchange(other.pidfd_, -1);
         status_ = other.status_;
-        other.pid_ = -1;
-        other.pidfd_ = -1;
     }
     return *this;
 }
 
 ChildProcess::~ChildProcess() { reap_or_kill(); }
 
+namespace {
+
+// Kills the child and whatever it started in its process group.
+void kill_group(pid_t pid) {
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+}
+
+}  // namespace
+
 void ChildProcess::reap_or_kill() {
     if (pid_ > 0 && !status_) {
-        kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
-        int st = 0;
-        waitpid(pid_, &st, 0);
+        kill_group(pid_);
+        waitpid(pid_, nullptr, 0);
     }
     if (pidfd_ >= 0) close(pidfd_);
     pid_ = -1;
@@ -105,8 +109,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
     ssize_t n = read(errpipe[0], &e, sizeof e);
     close(errpipe[0]);
     if (n == sizeof e) {
-        int st;
-        waitpid(pid, &st, 0);
+        waitpid(pid, nullptr, 0);
         return {};
     }
     int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -127,14 +130,7 @@ bool ChildProcess::running() {
 std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) {
     if (pid_ <= 0) return std::nullopt;
     if (status_) return status_;
-    if (pidfd_ >= 0) {
-        pollfd p{pidfd_, POLLIN, 0};
-        int r;
-        do {
-            r = poll(&p, 1, static_cast<int>(limit.count()));
-        } while (r < 0 && errno == EINTR);
-        if (r == 0) return std::nullopt;
-    }
+    if (pidfd_ >= 0 && wait_readable(pidfd_, std::chrono::steady_clock::now() + limit) <= 0) return std::nullopt;
     int st = 0;
     if (waitpid(pid_, &st, 0) == pid_) status_ = st;
     return status_;
@@ -146,8 +142,7 @@ std::optional<int> ChildProcess::stop(int sig, std::chrono::milliseconds limit) 
     kill(pid_, sig);
     auto st = wait_for_exit(limit);
     if (!st) {
-        kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
+        kill_group(pid_);
         st = wait_for_exit(std::chrono::seconds(5));
     }
     return st;
@@ -221,32 +216,27 @@ std::string build_path(const std::string &relative) {
     return std::string(TELVANE_BUILD_DIR) + "/" + relative;
 }
 
-}  // namespace telvane::testing
-
-#include <sys/inotify.h>
-
-namespace telvane::testing {
+int wait_readable(int fd, std::chrono::steady_clock::time_point end, int stop_fd) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd p[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+        const int n = poll(p, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 0;
+        return p[1].revents & POLLIN ? -1 : 1;
+    }
+}
 
 bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit) {
-    std::string folder = path.substr(0, path.find_last_of('/'));
-    int fd = inotify_init1(IN_CLOEXEC);
+    const int fd = inotify_init1(IN_CLOEXEC);
     if (fd < 0) return false;
-    inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
-    auto deadline = std::chrono::steady_clock::now() + limit;
+    inotify_add_watch(fd, path.substr(0, path.find_last_of('/')).c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
+    const auto end = std::chrono::steady_clock::now() + limit;
     bool found = false;
-    for (;;) {
-        if (read_file(path).find(text) != std::string::npos) {
-            found = true;
-            break;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) > 0) {
-            char buf[4096];
-            (void)!read(fd, buf, sizeof buf);
-        }
+    while (!(found = read_file(path).find(text) != std::string::npos) && wait_readable(fd, end) > 0) {
+        char buf[4096];
+        (void)!read(fd, buf, sizeof buf);
     }
     close(fd);
     return found;

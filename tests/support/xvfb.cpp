@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -18,31 +17,30 @@ namespace telvane::testing {
 
 namespace {
 
+// The errno of binding (or with `join`, connecting) a fresh socket to `a`; 0 when it worked.
+template <typename Address>
+int socket_errno(const Address &a, bool join, socklen_t len = sizeof(Address)) {
+    const int s = socket(reinterpret_cast<const sockaddr &>(a).sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return errno;
+    const auto *at = reinterpret_cast<const sockaddr *>(&a);
+    const int e = (join ? connect(s, at, len) : bind(s, at, len)) == 0 ? 0 : errno;
+    close(s);
+    return e;
+}
+
 bool port_free(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bool ok = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
+    return socket_errno(a, false) == 0;
 }
 
-// Whether some process, perhaps one whose lock file lives in another /tmp, holds the abstract
-// socket name of display `n`; clients of ":n" would reach it before any server we start.
-bool abstract_name_taken(int n) {
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (s < 0) return false;
+// The unix socket address of `path`; in the abstract namespace (a leading zero) when `abstract`.
+sockaddr_un unix_address(const std::string &path, bool abstract) {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
-    std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
-    std::memcpy(a.sun_path + 1, name.data(), name.size());
-    auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    bool taken = bind(s, reinterpret_cast<sockaddr *>(&a), len) != 0 && errno == EADDRINUSE;
-    close(s);
-    return taken;
+    std::memcpy(a.sun_path + abstract, path.data(), path.size());
+    return a;
 }
 
 bool exists(const std::string &path) {
@@ -50,36 +48,17 @@ bool exists(const std::string &path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-// A socket that nobody listens on any more, left by a server that was killed.
-bool orphan_socket(const std::string &path) {
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    bool refused = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
-    close(s);
-    return refused;
-}
-
-// Reads the display number that Xvfb writes once it is ready; -1 when it ended first.
+// Reads the display number that the server writes once it is ready; -1 when it ended first.
 int read_displayfd(int fd, std::chrono::milliseconds limit) {
     std::string text;
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return -1;
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, static_cast<int>(left.count()));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return -1;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (text.find('\n') == std::string::npos) {
         char buf[32];
-        ssize_t n = read(fd, buf, sizeof buf);
+        const ssize_t n = wait_readable(fd, end) > 0 ? read(fd, buf, sizeof buf) : 0;
         if (n <= 0) return -1;
         text.append(buf, static_cast<size_t>(n));
-        if (text.find('\n') != std::string::npos) return std::stoi(text);
     }
+    return std::stoi(text);
 }
 
 }  // namespace
@@ -89,11 +68,14 @@ int find_free_display(int first) {
         if (n <= 0 || n > 59000) continue;
         if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
         // Without a lock file, a socket that refuses connections is a dead server's; a new
-        // server replaces it.
-        std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
-        if (exists(socket_path) && !orphan_socket(socket_path)) continue;
-        if (!port_free(6000 + n)) continue;
-        if (abstract_name_taken(n)) continue;
+        // server replaces it. Some process (whose lock file lives in another /tmp) may hold
+        // the abstract name: clients of ":n" would reach it before any server we start.
+        const std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
+        if (exists(socket_path) && socket_errno(unix_address(socket_path, false), true) != ECONNREFUSED) continue;
+        const auto abstract = unix_address(socket_path, true);
+        if (!port_free(6000 + n) ||
+            socket_errno(abstract, false, offsetof(sockaddr_un, sun_path) + 1 + socket_path.size()) == EADDRINUSE)
+            continue;
         return n;
     }
     return -1;
@@ -136,11 +118,7 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
                                       // Without it the server resets when its last client leaves,
                                       // and a client connecting just then is turned away.
                                       "-noreset"};
-        if (options.listen_tcp) {
-            argv.insert(argv.end(), {"-listen", "tcp"});
-        } else {
-            argv.insert(argv.end(), {"-nolisten", "tcp"});
-        }
+        argv.insert(argv.end(), {options.listen_tcp ? "-listen" : "-nolisten", "tcp"});
         if (!options.access_control) argv.push_back("-ac");
         argv.insert(argv.end(), options.extra.begin(), options.extra.end());
         return argv;
