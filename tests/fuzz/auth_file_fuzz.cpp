@@ -1,6 +1,5 @@
-// libFuzzer target for the remote access authorization file: whatever it holds, reading it
-// never crashes, ends, and yields only entries of a number and one word of at most 255
-// characters. The hosts are not resolved: that would ask the network.
+// libFuzzer target for the remote access file: reading it never crashes, ends, and yields only
+// entries of a number and one word of at most 255 characters (not resolved: no network).
 #include "external/auth_file.h"
 
 #include <cctype>
@@ -16,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     char host[256], line[256];
     size_t entries = 0;
     while (next_auth_entry(f, uid, host, line)) {
-        // Each entry takes at least two bytes of the file ("0 x" less its blank): no loop
-        // without progress.
+        // Each entry takes at least two bytes of the file: no loop without progress.
         if (++entries > size) std::abort();
         const size_t n = strnlen(host, sizeof host);
         if (n == 0 || n > 255 || strnlen(line, sizeof line) > 255 || strchr(line, '#')) std::abort();

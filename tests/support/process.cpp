@@ -84,18 +84,13 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
         auto redirect = [](const std::string &path, int fd) {
             if (path.empty()) return;
-            int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (f >= 0) {
-                dup2(f, fd);
-                close(f);
-            }
+            const int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(f, fd);   // a file that cannot be opened leaves the stream as it was
+            close(f);
         };
         redirect(options.stdout_path, 1);
         redirect(options.stderr_path, 2);
-        for (int fd : options.keep_fds) {
-            int flags = fcntl(fd, F_GETFD);
-            if (flags >= 0) fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
-        }
+        for (int fd : options.keep_fds) fcntl(fd, F_SETFD, 0);   // FD_CLOEXEC is the only flag
         std::vector<char *> args;
         for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
@@ -119,12 +114,9 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
 bool ChildProcess::running() {
     if (pid_ <= 0 || status_) return false;
     int st = 0;
-    pid_t r = waitpid(pid_, &st, WNOHANG);
-    if (r == pid_) {
-        status_ = st;
-        return false;
-    }
-    return true;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+    status_ = st;
+    return false;
 }
 
 std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) {
@@ -162,9 +154,7 @@ int run_program(const std::vector<std::string> &argv, const ChildProcess::Option
 ScratchDir::ScratchDir() {
     const char *tmp = getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/telvane-test-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
+    if (mkdtemp(templ.data())) path_ = templ;
 }
 
 ScratchDir::~ScratchDir() {
@@ -260,14 +250,12 @@ bool screenshot_area(const std::string &display_name, const std::string &name, i
     if (w > 0)
         command += " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
                    std::to_string(y);
+    // An area of one colour holds nothing that was drawn.
     bool drawn = false;
-    if (system((command + " " + file).c_str()) == 0) {
-        // An area of one colour holds nothing that was drawn.
-        if (FILE *colours = popen(("identify -format %k " + file).c_str(), "r")) {
-            int count = 0;
-            drawn = fscanf(colours, "%d", &count) == 1 && count > 1;
-            pclose(colours);
-        }
+    if (FILE *colours = popen((command + " " + file + " && identify -format %k " + file).c_str(), "r")) {
+        int count = 0;
+        drawn = fscanf(colours, "%d", &count) == 1 && count > 1;
+        pclose(colours);
     }
     if (!dir) unlink(file.c_str());
     return drawn;

@@ -91,7 +91,7 @@ std::optional<AnnouncedServer> start_announced_at(
     close(fds[1]);
     int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
     close(fds[0]);
-    if (got == n) return AnnouncedServer{n, std::move(p)};
+    if (got == n) return AnnouncedServer(n, std::move(p));
     // Somebody else took the number, or the server failed: the handle kills what is left.
     return std::nullopt;
 }
@@ -129,7 +129,7 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
                                        : start_announced(20, argv_for, po, 12);
     if (!started) return std::nullopt;
-    return XvfbServer(started->number, std::move(started->process));
+    return XvfbServer(std::move(*started));
 }
 
 }  // namespace telvane::testing

@@ -28,9 +28,7 @@ protected:
         if (secure) o.extra = {"--receivers", "secure"};
         start_sender(o);
         if (HasFatalFailure()) return;
-        XvfbServer::Options no_tcp;
-        no_tcp.listen_tcp = false;
-        rx = &add_receiver(no_tcp);
+        rx = &add_receiver({.listen_tcp = false});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
