@@ -186,18 +186,12 @@ bool DialogDriver::point_at(Window window) {
 }
 
 bool DialogDriver::press_key(unsigned long keysym, std::initializer_list<unsigned long> modifiers) {
-    std::vector<KeyCode> held;
-    for (unsigned long m : modifiers) {
-        KeyCode code = XKeysymToKeycode(dpy_, m);
-        if (!code) return false;
-        held.push_back(code);
-    }
-    KeyCode code = XKeysymToKeycode(dpy_, keysym);
-    if (!code) return false;
-    for (KeyCode m : held) fake(dpy_, XCB_KEY_PRESS, m);
-    fake(dpy_, XCB_KEY_PRESS, code);
-    fake(dpy_, XCB_KEY_RELEASE, code);
-    for (auto m = held.rbegin(); m != held.rend(); ++m) fake(dpy_, XCB_KEY_RELEASE, *m);
+    std::vector<KeyCode> keys;   // the modifiers, then the key; released the other way round
+    for (unsigned long m : modifiers) keys.push_back(XKeysymToKeycode(dpy_, m));
+    keys.push_back(XKeysymToKeycode(dpy_, keysym));
+    if (std::count(keys.begin(), keys.end(), 0)) return false;
+    for (KeyCode k : keys) fake(dpy_, XCB_KEY_PRESS, k);
+    for (auto k = keys.rbegin(); k != keys.rend(); ++k) fake(dpy_, XCB_KEY_RELEASE, *k);
     return flush(dpy_);
 }
 
@@ -207,10 +201,8 @@ bool DialogDriver::type_text(const std::string &text) {
         KeyCode code = XKeysymToKeycode(dpy_, keysym);
         if (!code) return false;
         // A character on the second level of its key needs Shift.
-        bool shifted = XkbKeycodeToKeysym(dpy_, code, 0, 0) != keysym;
-        if (!press_key(keysym, shifted ? std::initializer_list<unsigned long>{XK_Shift_L}
-                                       : std::initializer_list<unsigned long>{}))
-            return false;
+        const bool shifted = XkbKeycodeToKeysym(dpy_, code, 0, 0) != keysym;
+        if (!(shifted ? press_key(keysym, {XK_Shift_L}) : press_key(keysym))) return false;
     }
     return true;
 }

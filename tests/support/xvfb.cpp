@@ -1,16 +1,13 @@
 // Starts private Xvfb servers for tests and waits for them through -displayfd, never by sleeping.
 #include "xvfb.h"
 
-#include <arpa/inet.h>
+#include "sockets.h"
+
 #include <cerrno>
 #include <cstddef>
-#include <cstring>
 #include <fcntl.h>
-#include <netinet/in.h>
+#include <filesystem>
 #include <random>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace telvane::testing {
@@ -26,26 +23,6 @@ int socket_errno(const Address &a, bool join, socklen_t len = sizeof(Address)) {
     const int e = (join ? connect(s, at, len) : bind(s, at, len)) == 0 ? 0 : errno;
     close(s);
     return e;
-}
-
-bool port_free(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return socket_errno(a, false) == 0;
-}
-
-// The unix socket address of `path`; in the abstract namespace (a leading zero) when `abstract`.
-sockaddr_un unix_address(const std::string &path, bool abstract) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::memcpy(a.sun_path + abstract, path.data(), path.size());
-    return a;
-}
-
-bool exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
 }
 
 // Reads the display number that the server writes once it is ready; -1 when it ended first.
@@ -66,14 +43,14 @@ int read_displayfd(int fd, std::chrono::milliseconds limit) {
 int find_free_display(int first) {
     for (int n = first; n < first + 400; ++n) {
         if (n <= 0 || n > 59000) continue;
-        if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+        if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
         // Without a lock file, a socket that refuses connections is a dead server's; a new
         // server replaces it. Some process (whose lock file lives in another /tmp) may hold
         // the abstract name: clients of ":n" would reach it before any server we start.
         const std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
-        if (exists(socket_path) && socket_errno(unix_address(socket_path, false), true) != ECONNREFUSED) continue;
+        if (std::filesystem::exists(socket_path) && socket_errno(unix_address(socket_path), true) != ECONNREFUSED) continue;
         const auto abstract = unix_address(socket_path, true);
-        if (!port_free(6000 + n) ||
+        if (socket_errno(inet_address("", 6000 + n), false) != 0 ||
             socket_errno(abstract, false, offsetof(sockaddr_un, sun_path) + 1 + socket_path.size()) == EADDRINUSE)
             continue;
         return n;
