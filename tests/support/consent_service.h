@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telvane::testing {
@@ -59,9 +60,8 @@ class Peer {
 public:
     Peer(const std::string &to, int port, const std::string &from = "127.0.0.1", int flags = 0)
         : fd_(tcp_connect(from, to, port, flags)) {}
+    Peer(Peer &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     ~Peer() { drop(); }
-    Peer(const Peer &) = delete;
-    Peer &operator=(const Peer &) = delete;
     explicit operator bool() const { return fd_ >= 0; }
 
     bool send_bytes(const std::string &bytes) {

@@ -28,6 +28,13 @@ Peer sender(int port, int from = 1, int flags = 0) {
     return Peer("127.0.0.1", port, "127.0.0." + std::to_string(from), flags);
 }
 
+// A sender at 127.0.0.1 that has asked for `identity`, claiming to be `claim`.
+Peer asking(int port, std::array<uint8_t, 4> claim, const std::string &identity) {
+    Peer p = sender(port);
+    EXPECT_TRUE(p.send_bytes(request_bytes(claim, identity))) << identity;
+    return p;
+}
+
 // Without a display: fixed answers and bad requests. DISPLAY is unset, so a service that tried
 // to open one would fail to start.
 TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutDelayingOthers) {
@@ -36,8 +43,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
     no_display.env_unset = {"DISPLAY"};
     auto start = [&](std::vector<std::string> args) { return consent.start(std::move(args), "127.0.0.1:0", no_display); };
     ASSERT_TRUE(start({"--refuse-all"}));
-    auto refused = sender(consent.port);
-    ASSERT_TRUE(refused.send_bytes(request_bytes({10, 1, 2, 3}, "ann@desk")));
+    auto refused = asking(consent.port, {10, 1, 2, 3}, "ann@desk");
     EXPECT_EQ(refused.answer(), "0");
     EXPECT_TRUE(consent.wait_log("telvane-consent: question from 10.1.2.3 'ann@desk'\n"
                                  "telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
@@ -49,8 +55,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
     ASSERT_TRUE(silent && partial);
     ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
     // Another sender is answered while both are still being waited for.
-    auto quick = sender(consent.port);
-    ASSERT_TRUE(quick.send_bytes(request_bytes({10, 0, 0, 1}, "quick")));
+    auto quick = asking(consent.port, {10, 0, 0, 1}, "quick");
     EXPECT_EQ(quick.answer(), "1");
     EXPECT_FALSE(silent.has_news());
 
@@ -59,8 +64,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: nothing received in time)\n"));
     EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.9 (bad request: nothing received in time)\n"));
 
-    auto later = sender(consent.port);
-    ASSERT_TRUE(later.send_bytes(request_bytes({10, 0, 0, 2}, "later")));
+    auto later = asking(consent.port, {10, 0, 0, 2}, "later");
     EXPECT_EQ(later.answer(), "1");
     EXPECT_TRUE(consent.process.running());
 
@@ -147,8 +151,7 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
         return button && driver.click(button);
     };
 
-    auto first = sender(consent.port);
-    ASSERT_TRUE(first.send_bytes(request_bytes({10, 0, 0, 1}, "Ann Smith")));
+    auto first = asking(consent.port, {10, 0, 0, 1}, "Ann Smith");
     Window shell = dialog();
     ASSERT_NE(shell, 0u) << consent.err();
 
@@ -163,8 +166,7 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     EXPECT_STREQ(title, "Telvane: Share Request");
     XFree(title);
 
-    auto second = sender(consent.port);
-    ASSERT_TRUE(second.send_bytes(request_bytes({10, 0, 0, 2}, "Bob")));
+    auto second = asking(consent.port, {10, 0, 0, 2}, "Bob");
     ASSERT_TRUE(consent.wait_log("question from 10.0.0.2 'Bob'\n"));
     EXPECT_FALSE(first.has_news()) << "answered before anyone clicked";
 
@@ -179,8 +181,7 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     EXPECT_EQ(second.answer(), "0");
 
     // Closing the dialog through the window manager refuses too.
-    auto third = sender(consent.port);
-    ASSERT_TRUE(third.send_bytes(request_bytes({10, 0, 0, 3}, "Cy")));
+    auto third = asking(consent.port, {10, 0, 0, 3}, "Cy");
     shell = dialog();
     ASSERT_NE(shell, 0u);
     close_by_window_manager(dpy, shell);
@@ -190,11 +191,10 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     EXPECT_TRUE(consent.wait_log("telvane-consent: answer 0 to 10.0.0.3 (refused)\n"));
 
     // Questions go with their peer.
-    auto leaving = sender(consent.port), waiting_leaver = sender(consent.port), staying = sender(consent.port);
-    ASSERT_TRUE(leaving.send_bytes(request_bytes({10, 0, 1, 1}, "Leaving")));
+    auto leaving = asking(consent.port, {10, 0, 1, 1}, "Leaving");
     ASSERT_NE(dialog(), 0u) << consent.err();
-    ASSERT_TRUE(waiting_leaver.send_bytes(request_bytes({10, 0, 1, 2}, "Gives up")));
-    ASSERT_TRUE(staying.send_bytes(request_bytes({10, 0, 1, 3}, "Staying")));
+    auto waiting_leaver = asking(consent.port, {10, 0, 1, 2}, "Gives up");
+    auto staying = asking(consent.port, {10, 0, 1, 3}, "Staying");
     ASSERT_TRUE(consent.wait_log("question from 10.0.1.3 'Staying'\n"));
 
     // One that waits in line and the one on the screen go away; the dialog goes on to the third.
@@ -210,10 +210,9 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     EXPECT_EQ(log.find("to 10.0.1.2"), std::string::npos);
 
     // Termination refuses the question on the screen and the one behind it, and exits cleanly.
-    auto shown = sender(consent.port), queued = sender(consent.port);
-    ASSERT_TRUE(shown.send_bytes(request_bytes({10, 0, 1, 4}, "Shown")));
+    auto shown = asking(consent.port, {10, 0, 1, 4}, "Shown");
     ASSERT_NE(dialog(), 0u) << consent.err();
-    ASSERT_TRUE(queued.send_bytes(request_bytes({10, 0, 1, 5}, "Queued")));
+    auto queued = asking(consent.port, {10, 0, 1, 5}, "Queued");
     ASSERT_TRUE(consent.wait_log("question from 10.0.1.5"));
     auto status = consent.process.stop(SIGTERM, kLimit);
     ASSERT_TRUE(status);
@@ -225,8 +224,7 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     // Only a shown question can time out; a loaded machine may show and take it down before
     // this test looks, so the log is the witness rather than the window.
     ASSERT_TRUE(consent.start({"-display", xvfb->name(), "--timeout", "1"}));
-    auto late = sender(consent.port);
-    ASSERT_TRUE(late.send_bytes(request_bytes({127, 0, 0, 1}, "Ann Smith")));
+    auto late = asking(consent.port, {127, 0, 0, 1}, "Ann Smith");
     EXPECT_EQ(late.answer(), "0");
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (timed out)\n"));
     EXPECT_EQ(driver.wait_for_shell("consentDialog", 0ms), 0u) << "dialog left up after its time-out";
