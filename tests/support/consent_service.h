@@ -45,7 +45,9 @@ public:
 
     std::string log() const { return read_file(dir_.file("out")); }
     std::string err() const { return read_file(dir_.file("err")); }
-    bool wait_log(const std::string &text) const { return wait_for_text(dir_.file("out"), text, std::chrono::seconds(15)); }
+    bool wait_log(const std::string &text) const {
+        return wait_for_text(dir_.file("out"), text, std::chrono::seconds(15));
+    }
 
     ChildProcess process;
     int port = 0;

@@ -44,8 +44,7 @@ public:
         ChildProcess::Options po;
         po.stderr_path = options.stderr_path;
         po.env_set = options.env;
-        auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
-                                           : start_announced(900, argv_for, po, 8);
+        auto started = start_announced(options.number, 900, argv_for, po, 8);
         if (!started) return std::nullopt;
         return ShareServer(std::move(*started));
     }

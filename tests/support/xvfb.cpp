@@ -38,26 +38,7 @@ int read_displayfd(int fd, std::chrono::milliseconds limit) {
     return std::stoi(text);
 }
 
-}  // namespace
-
-int find_free_display(int first) {
-    for (int n = first; n < first + 400; ++n) {
-        if (n <= 0 || n > 59000) continue;
-        if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-        // Without a lock file, a socket that refuses connections is a dead server's; a new
-        // server replaces it. Some process (whose lock file lives in another /tmp) may hold
-        // the abstract name: clients of ":n" would reach it before any server we start.
-        const std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
-        if (std::filesystem::exists(socket_path) && socket_errno(unix_address(socket_path), true) != ECONNREFUSED) continue;
-        const auto abstract = unix_address(socket_path, true);
-        if (socket_errno(inet_address("", 6000 + n), false) != 0 ||
-            socket_errno(abstract, false, offsetof(sockaddr_un, sun_path) + 1 + socket_path.size()) == EADDRINUSE)
-            continue;
-        return n;
-    }
-    return -1;
-}
-
+// Starts the server on display `n` alone.
 std::optional<AnnouncedServer> start_announced_at(
     int n, const std::function<std::vector<std::string>(int, int)> &argv_for, const ChildProcess::Options &options) {
     int fds[2];
@@ -73,9 +54,30 @@ std::optional<AnnouncedServer> start_announced_at(
     return std::nullopt;
 }
 
+}  // namespace
+
+int find_free_display(int first) {
+    for (int n = first; n < first + 400; ++n) {
+        if (n <= 0 || n > 59000) continue;
+        if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+        // Without a lock file, a socket that refuses connections is a dead server's; a new
+        // server replaces it. Some process (whose lock file lives in another /tmp) may hold
+        // the abstract name: clients of ":n" would reach it before any server we start.
+        const std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
+        const auto abstract = unix_address(socket_path, true);
+        if ((std::filesystem::exists(socket_path) && socket_errno(unix_address(socket_path), true) != ECONNREFUSED) ||
+            socket_errno(inet_address("", 6000 + n), false) != 0 ||
+            socket_errno(abstract, false, offsetof(sockaddr_un, sun_path) + 1 + socket_path.size()) == EADDRINUSE)
+            continue;
+        return n;
+    }
+    return -1;
+}
+
 std::optional<AnnouncedServer> start_announced(
-    int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
-    ChildProcess::Options options, int attempts) {
+    int number, int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
+    const ChildProcess::Options &options, int attempts) {
+    if (number >= 0) return start_announced_at(number, argv_for, options);
     std::random_device rd;
     int next = first + static_cast<int>(rd() % 800);
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -103,8 +105,7 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     ChildProcess::Options po;
     po.stdout_path = "/dev/null";
     po.stderr_path = "/dev/null";
-    auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
-                                       : start_announced(20, argv_for, po, 12);
+    auto started = start_announced(options.number, 20, argv_for, po, 12);
     if (!started) return std::nullopt;
     return XvfbServer(std::move(*started));
 }

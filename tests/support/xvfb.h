@@ -54,16 +54,12 @@ private:
 // A display number with no lock file, no socket and a free TCP port, starting from `first`.
 int find_free_display(int first);
 
-// Starts the display server that `argv_for(display, fd)` describes on a free display number
-// near `first` (spread at random so parallel tests rarely race), and waits for it to write
-// its number to `fd`. Tries `attempts` numbers; nothing when none came up. Shared by the Xvfb
-// and telvane-server fixtures.
+// Starts the display server that `argv_for(display, fd)` describes on display `number`, tried
+// once, or when that is negative on `attempts` free numbers near `first` (spread at random so
+// parallel tests rarely race), and waits for it to write its number to `fd`; nothing when none
+// came up. Shared by the Xvfb and telvane-server fixtures.
 std::optional<AnnouncedServer> start_announced(
-    int first, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
-    ChildProcess::Options options, int attempts);
-// As start_announced, on display `n` alone, tried once.
-std::optional<AnnouncedServer> start_announced_at(
-    int n, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
-    const ChildProcess::Options &options);
+    int number, int first, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
+    const ChildProcess::Options &options, int attempts);
 
 }  // namespace telvane::testing

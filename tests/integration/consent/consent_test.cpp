@@ -39,9 +39,9 @@ Peer asking(int port, std::array<uint8_t, 4> claim, const std::string &identity)
 // to open one would fail to start.
 TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutDelayingOthers) {
     ConsentService consent;
-    ChildProcess::Options no_display;
-    no_display.env_unset = {"DISPLAY"};
-    auto start = [&](std::vector<std::string> args) { return consent.start(std::move(args), "127.0.0.1:0", no_display); };
+    auto start = [&](std::vector<std::string> args) {
+        return consent.start(std::move(args), "127.0.0.1:0", {.env_unset = {"DISPLAY"}});
+    };
     ASSERT_TRUE(start({"--refuse-all"}));
     auto refused = asking(consent.port, {10, 1, 2, 3}, "ann@desk");
     EXPECT_EQ(refused.answer(), "0");
