@@ -4,15 +4,12 @@
 // writes with descriptors attached: the same bytes come out, and every descriptor leaves in
 // order with its byte and is closed at the end.
 #include "connection_protocol.h"
+#include "fuzz_target.h"
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 using namespace telvane::server;

@@ -3,10 +3,7 @@
 // pick refused during a pick, each once; telepointer words to the placement rules.
 #include "external/request_gate.h"
 #include "telepointer/tele_rules.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include "fuzz_target.h"
 
 namespace {
 

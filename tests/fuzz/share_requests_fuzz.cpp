@@ -2,12 +2,7 @@
 // connections in either byte order and any length, some connections closing between them. Nothing
 // crashes, every event goes to the connection that asked, the input tables keep their bounds.
 #include "share_service.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include "fuzz_target.h"
 
 using namespace telvane::server;
 using namespace telvane::wire;
