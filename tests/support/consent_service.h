@@ -39,9 +39,7 @@ public:
         if (port <= 0) return ::testing::AssertionFailure() << "no port in the listening line:\n" << out;
         return ::testing::AssertionSuccess();
     }
-    void stop() {
-        if (process) process.stop(15, std::chrono::seconds(5));
-    }
+    void stop() { process.stop(); }
 
     std::string log() const { return read_file(dir_.file("out")); }
     std::string err() const { return read_file(dir_.file("err")); }

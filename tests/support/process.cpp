@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
 #include <utility>
@@ -172,9 +173,7 @@ ScratchDir::~ScratchDir() {
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 namespace {
@@ -198,8 +197,7 @@ bool limit_address_space(pid_t pid, long more_kb) {
 }
 
 void write_file(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string build_path(const std::string &relative) {

@@ -54,8 +54,7 @@ public:
     // connection gets now, whether the process still runs, and what it printed (when its
     // standard error went to `stderr_path`).
     std::string diagnosis(const std::string &stderr_path = "") {
-        int screen = 0;
-        xcb_connection_t *c = xcb_connect(name().c_str(), &screen);
+        xcb_connection_t *c = xcb_connect(name().c_str(), nullptr);
         int error = xcb_connection_has_error(c);
         xcb_disconnect(c);
         std::string text = "a new connection to " + name() + (error ? " fails with xcb error " + std::to_string(error)
