@@ -23,14 +23,9 @@ std::string request_bytes(std::array<uint8_t, 4> sender, const std::string &iden
     return std::string(sender.begin(), sender.end()) + identity + (zero ? std::string(1, '\0') : "");
 }
 
-// A sender at 127.0.0.<from>.
-Peer sender(int port, int from = 1, int flags = 0) {
-    return Peer("127.0.0.1", port, "127.0.0." + std::to_string(from), flags);
-}
-
 // A sender at 127.0.0.1 that has asked for `identity`, claiming to be `claim`.
 Peer asking(int port, std::array<uint8_t, 4> claim, const std::string &identity) {
-    Peer p = sender(port);
+    Peer p("127.0.0.1", port);
     EXPECT_TRUE(p.send_bytes(request_bytes(claim, identity))) << identity;
     return p;
 }
@@ -50,8 +45,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
 
     // Silent peers are refused in time and block nobody.
     ASSERT_TRUE(start({"--accept-all", "--read-timeout", "1"}));
-    auto silent = sender(consent.port);
-    auto partial = sender(consent.port);
+    Peer silent("127.0.0.1", consent.port), partial("127.0.0.1", consent.port);
     ASSERT_TRUE(silent && partial);
     ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
     // Another sender is answered while both are still being waited for.
@@ -87,7 +81,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
          "telvane-consent: question from 127.0.0.5 'Ann Smith'\ntelvane-consent: answer 1 to 127.0.0.5 (accepted)\n"},
     };
     for (const Case &k : cases) {
-        auto peer = sender(consent.port);
+        Peer peer("127.0.0.1", consent.port);
         ASSERT_TRUE(peer.send_bytes(request_bytes({127, 0, 0, k.last}, k.identity, k.zero))) << int(k.last);
         if (k.half_close) peer.half_close();
         EXPECT_EQ(peer.answer(), k.answer) << int(k.last);
@@ -106,7 +100,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
             p->send_bytes("\x7f");
         }
         auto asked = std::chrono::steady_clock::now();
-        auto genuine = sender(consent.port, 3);
+        Peer genuine("127.0.0.1", consent.port, "127.0.0.3");
         ASSERT_TRUE(genuine.send_bytes(request_bytes({127, 0, 0, 3}, "genuine"))) << "its connection never taken";
         EXPECT_EQ(genuine.answer(1s), "1") << round;
         EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s) << round;
