@@ -108,11 +108,7 @@ Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::mi
         // Every map of a top-level window wakes us. The events seen so far are dropped before
         // looking, and any that the look itself read in send us round again, so that a map
         // between the look and the wait is never lost.
-        XSync(dpy_, False);
-        while (XPending(dpy_)) {
-            XEvent e;
-            XNextEvent(dpy_, &e);
-        }
+        XSync(dpy_, True);
         if (Window w = find_mapped_shell(dpy_, instance)) return w;
         if (std::chrono::steady_clock::now() >= end) return 0;
         if (QLength(dpy_) == 0 && wait_readable(ConnectionNumber(dpy_), end, stop_fd) < 0) return 0;
