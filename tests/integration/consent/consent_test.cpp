@@ -112,11 +112,8 @@ TEST(CommandLine, UsageAndFailures) {
     ScratchDir dir;
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), build_path("consent/telvane-consent"));
-        ChildProcess::Options o;
-        o.stdout_path = dir.file("out");
-        o.stderr_path = dir.file("err");
-        o.env_unset = {"DISPLAY"};
-        return run_program(args, o, kLimit);
+        return run_program(
+            args, {.env_unset = {"DISPLAY"}, .stdout_path = dir.file("out"), .stderr_path = dir.file("err")}, kLimit);
     };
     // Option mistakes in general are the unit tests' business, --help and --version the install
     // tests'; these are main's own.

@@ -35,9 +35,8 @@ protected:
 
     // (Re)starts the receiver host's service with `args`, its key in the receiver's home.
     ::testing::AssertionResult start_consent(std::vector<std::string> args) {
-        ChildProcess::Options po;
-        po.env_set["HOME"] = scratch.file("receiver");
-        return consent.start(std::move(args), "127.0.0.2:34590", po, "127.0.0.2:34591");
+        return consent.start(std::move(args), "127.0.0.2:34590", {.env_set = {{"HOME", scratch.file("receiver")}}},
+                             "127.0.0.2:34591");
     }
 
     // Shares `w` to display `number` of `address` and returns the first event that answers.
