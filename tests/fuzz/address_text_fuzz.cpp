@@ -1,10 +1,8 @@
 // libFuzzer target for the address-book text rules: nothing crashes, and every result keeps
 // the shape the rest of the program relies on.
 #include "receivers/address_text.h"
+#include "fuzz_target.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -1,10 +1,7 @@
 // libFuzzer target for the consent service's request reader: any bytes, in any pieces, give
 // the same verdict, and a complete request always keeps to the identity's limits.
 #include "request_parser.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include "fuzz_target.h"
 
 using telvane::consent::RequestParser;
 

@@ -1,19 +1,15 @@
-// libFuzzer target for the proxy's framing: arbitrary client and upstream byte streams, in
-// arbitrary chunks, must never crash, hang or let the sequence count run backwards. Each input
-// also runs twice side by side: once copied and drained whole after every chunk, once lent from
-// a read buffer that is scribbled over after each chunk, drained in partial writes, with
-// descriptors attached to chunks. Both must write the same bytes, the descriptors must leave
-// with the first byte queued after them (or just after, past the kernel's limit per message), and none may stay open at the end.
+// libFuzzer target for the proxy's framing: client and upstream byte streams in any chunks never
+// crash, hang or run the sequence count backwards. Each input also runs side by side copied and
+// drained whole, and lent from a buffer scribbled over after each chunk, drained in partial
+// writes with descriptors attached: the same bytes come out, and every descriptor leaves in
+// order with its byte and is closed at the end.
 #include "connection_protocol.h"
+#include "fuzz_target.h"
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 using namespace telvane::server;
@@ -57,11 +53,12 @@ void drain_into(ByteQueue &q, Sink &sink, size_t limit) {
     }
 }
 
-ConnectionProtocol::Config config_for(const uint8_t *data) {
+// The proxy's set-up; for the side-by-side run a client without descriptors when the input says.
+ConnectionProtocol::Config config_for(const uint8_t *data, bool side_by_side = true) {
     ConnectionProtocol::Config cfg;
     cfg.codes = {200, 120, 220};
     cfg.bigreq_major = 133;
-    cfg.passes_fds = (data[0] & 2) == 0;
+    cfg.passes_fds = !side_by_side || (data[0] & 2) == 0;
     if (!cfg.passes_fds) cfg.refused = {{130, 7, 7, kBadAlloc}, {109, 0, 255, kBadAccess}};
     return cfg;
 }
@@ -127,9 +124,7 @@ void differential(const uint8_t *data, size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
     differential(data, size);
-    ConnectionProtocol::Config cfg;
-    cfg.codes = {200, 120, 220};
-    cfg.bigreq_major = 133;
+    ConnectionProtocol::Config cfg = config_for(data, false);
     if (data[0] & 1) {
         cfg.check_setup = [](const SetupRequest &r) {
             SetupVerdict v;

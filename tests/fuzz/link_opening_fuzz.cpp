@@ -1,10 +1,8 @@
-// libFuzzer target for what a display link reads before its X stream: the sender's opening
-// words in any pieces, the X set-up whose credentials the receiver's service replaces, and the
-// two fingerprint files.
+// libFuzzer target for what a display link reads before its X stream: the opening words in any
+// pieces, the X set-up whose credentials the receiver replaces, and the fingerprint files.
 #include "link_protocol.h"
+#include "fuzz_target.h"
 
-#include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 using namespace telvane::tlslink;

@@ -1,10 +1,7 @@
 // libFuzzer target for the preference file: whatever ".setup" holds, reading it never crashes
 // and leaves every field within its range.
 #include "core/setup_file.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+#include "fuzz_target.h"
 
 namespace {
 
@@ -15,12 +12,11 @@ const struct {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    FILE *f = fmemopen(const_cast<uint8_t *>(data), size, "r");
+    const auto f = input_file(data, size);
     if (!f) return 0;
     // Start from values out of every range, so that a field left unchecked shows.
     int32_t values[SETUP_FIELD_COUNT] = {-1, -1, -1, -1, -1, -1};
-    read_setup_numbers(f, values);
-    fclose(f);
+    read_setup_numbers(f.get(), values);
     // As the program reads it: field by field, each held to its range.
     for (int i = 0; i < SETUP_FIELD_COUNT; ++i) {
         const bool in_range = values[i] >= kRange[i].low && values[i] <= kRange[i].high;

@@ -1,12 +1,9 @@
-// libFuzzer target for request and telepointer words: requests through the gate to a handler
-// that takes the next messages inside its own wait, as a pick or a dialog does, never nested but
-// for a pick refused during a pick, each once; telepointer words to the placement rules.
+// libFuzzer target for request and telepointer words: requests through the gate to a handler that
+// takes the next ones inside its own wait (as a pick or a dialog does), never nested but for a
+// pick refused during a pick, each once; telepointer words to the placement rules.
 #include "external/request_gate.h"
 #include "telepointer/tele_rules.h"
-
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
+#include "fuzz_target.h"
 
 namespace {
 

@@ -1,11 +1,8 @@
-// libFuzzer target for reading an X server's set-up as a receiver sends it: whatever the bytes,
-// a set-up that setup_fits() lets through must be readable whole, every screen, depth and
-// visual, without reading past its end (AddressSanitizer sees to that).
+// libFuzzer target for a receiver's X set-up: one that setup_fits() lets through is readable
+// whole, every screen, depth and visual, without reading past its end (AddressSanitizer sees).
 #include "x11_formats.h"
+#include "fuzz_target.h"
 
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 using namespace telvane::server;

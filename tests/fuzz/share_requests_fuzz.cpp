@@ -1,15 +1,8 @@
-// libFuzzer target for the share requests as the service executes them: a script of requests
-// from eight client connections, in either byte order and with any length, some connections
-// closing between them, run against a live service that has no upstream display. Nothing may
-// crash; every answer and event goes to the connection that asked; the input tables stay within
-// their bounds and forget nothing they should keep.
+// libFuzzer target for the share service without an upstream display: requests from eight
+// connections in either byte order and any length, some connections closing between them. Nothing
+// crashes, every event goes to the connection that asked, the input tables keep their bounds.
 #include "share_service.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include "fuzz_target.h"
 
 using namespace telvane::server;
 using namespace telvane::wire;

@@ -1,6 +1,7 @@
 // Finding Telvane's shells on a display and clicking in them through XTEST.
 #include "dialog_driver.h"
 
+#include "process.h"
 #include "x_probe.h"
 
 #include <X11/XKBlib.h>
@@ -10,7 +11,6 @@
 #include <X11/Xutil.h>
 #include <algorithm>
 #include <cstring>
-#include <poll.h>
 #include <vector>
 #include <xcb/xtest.h>
 
@@ -74,10 +74,19 @@ bool centre_on_root(Display *dpy, Window window, int *x, int *y) {
     return true;
 }
 
-void move_pointer(Display *dpy, int x, int y) {
-    xcb_connection_t *c = XGetXCBConnection(dpy);
-    xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, DefaultRootWindow(dpy), static_cast<int16_t>(x),
+// One XTEST event: a key or button `detail` pressed or released, or the pointer moved to (x, y)
+// of the root window.
+void fake(Display *dpy, uint8_t type, uint8_t detail, int x = 0, int y = 0) {
+    xcb_test_fake_input(XGetXCBConnection(dpy), type, detail, XCB_CURRENT_TIME,
+                        type == XCB_MOTION_NOTIFY ? DefaultRootWindow(dpy) : XCB_NONE, static_cast<int16_t>(x),
                         static_cast<int16_t>(y), 0);
+}
+
+// Sends what was faked and waits until the server has taken it.
+bool flush(Display *dpy) {
+    xcb_flush(XGetXCBConnection(dpy));
+    XSync(dpy, False);
+    return true;
 }
 
 }  // namespace
@@ -94,23 +103,15 @@ DialogDriver::~DialogDriver() {
 Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd) {
     if (!dpy_) return 0;
     QuietErrors quiet(dpy_);
-    auto end = std::chrono::steady_clock::now() + limit;
+    const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
         // Every map of a top-level window wakes us. The events seen so far are dropped before
         // looking, and any that the look itself read in send us round again, so that a map
         // between the look and the wait is never lost.
-        XSync(dpy_, False);
-        while (XPending(dpy_)) {
-            XEvent e;
-            XNextEvent(dpy_, &e);
-        }
+        XSync(dpy_, True);
         if (Window w = find_mapped_shell(dpy_, instance)) return w;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return 0;
-        if (QLength(dpy_) > 0) continue;
-        pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {stop_fd, POLLIN, 0}};
-        int n = poll(fds, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
-        if (stop_fd >= 0 && n > 0 && (fds[1].revents & POLLIN)) return 0;
+        if (std::chrono::steady_clock::now() >= end) return 0;
+        if (QLength(dpy_) == 0 && wait_readable(ConnectionNumber(dpy_), end, stop_fd) < 0) return 0;
     }
 }
 
@@ -124,18 +125,15 @@ Window DialogDriver::message_button(Window shell, int index) {
         Window window;
         int x, y;
     };
-    std::vector<Placed> mapped;
+    std::vector<Placed> row;
     int bottom = -1;
     for (Window w : children_of(dpy_, forms.front())) {
         XWindowAttributes a{};
         if (!XGetWindowAttributes(dpy_, w, &a) || a.map_state != IsViewable) continue;
-        mapped.push_back({w, a.x, a.y});
+        row.push_back({w, a.x, a.y});
         bottom = std::max(bottom, a.y);
     }
-    std::vector<Placed> row;
-    for (const auto &p : mapped) {
-        if (p.y == bottom) row.push_back(p);
-    }
+    std::erase_if(row, [&](const Placed &p) { return p.y != bottom; });
     std::sort(row.begin(), row.end(), [](const Placed &a, const Placed &b) { return a.x < b.x; });
     return index >= 0 && index < static_cast<int>(row.size()) ? row[index].window : 0;
 }
@@ -164,12 +162,8 @@ bool DialogDriver::click_until_gone(Window shell, Window button, int stop_fd) {
             break;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        while (!(gone = went())) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
-            pollfd fds[2] = {{ConnectionNumber(dpy_), POLLIN, 0}, {stop_fd, POLLIN, 0}};
-            const int n = poll(fds, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
-            if (stop_fd >= 0 && n > 0 && (fds[1].revents & POLLIN)) return true;
+        for (int woken = 1; !(gone = went()) && woken > 0;) {
+            if ((woken = wait_readable(ConnectionNumber(dpy_), end, stop_fd)) < 0) return true;
         }
     }
     XSelectInput(dpy_, shell, NoEventMask);
@@ -182,30 +176,19 @@ bool DialogDriver::point_at(Window window) {
     if (!centre_on_root(dpy_, window, &x, &y)) return false;
     // Through the corner of the screen first: a window that came up under a pointer that
     // has not moved sees no EnterNotify, and Motif then takes no keys.
-    move_pointer(dpy_, 0, 0);
-    move_pointer(dpy_, x, y);
-    XSync(dpy_, False);
-    return true;
+    fake(dpy_, XCB_MOTION_NOTIFY, 0, 0, 0);
+    fake(dpy_, XCB_MOTION_NOTIFY, 0, x, y);
+    return flush(dpy_);
 }
 
 bool DialogDriver::press_key(unsigned long keysym, std::initializer_list<unsigned long> modifiers) {
-    xcb_connection_t *c = XGetXCBConnection(dpy_);
-    std::vector<KeyCode> held;
-    for (unsigned long m : modifiers) {
-        KeyCode code = XKeysymToKeycode(dpy_, m);
-        if (!code) return false;
-        held.push_back(code);
-    }
-    KeyCode code = XKeysymToKeycode(dpy_, keysym);
-    if (!code) return false;
-    for (KeyCode m : held) xcb_test_fake_input(c, XCB_KEY_PRESS, m, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(c, XCB_KEY_PRESS, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(c, XCB_KEY_RELEASE, code, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    for (auto m = held.rbegin(); m != held.rend(); ++m)
-        xcb_test_fake_input(c, XCB_KEY_RELEASE, *m, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(c);
-    XSync(dpy_, False);
-    return true;
+    std::vector<KeyCode> keys;   // the modifiers, then the key; released the other way round
+    for (unsigned long m : modifiers) keys.push_back(XKeysymToKeycode(dpy_, m));
+    keys.push_back(XKeysymToKeycode(dpy_, keysym));
+    if (std::count(keys.begin(), keys.end(), 0)) return false;
+    for (KeyCode k : keys) fake(dpy_, XCB_KEY_PRESS, k);
+    for (auto k = keys.rbegin(); k != keys.rend(); ++k) fake(dpy_, XCB_KEY_RELEASE, *k);
+    return flush(dpy_);
 }
 
 bool DialogDriver::type_text(const std::string &text) {
@@ -214,42 +197,30 @@ bool DialogDriver::type_text(const std::string &text) {
         KeyCode code = XKeysymToKeycode(dpy_, keysym);
         if (!code) return false;
         // A character on the second level of its key needs Shift.
-        bool shifted = XkbKeycodeToKeysym(dpy_, code, 0, 0) != keysym;
-        if (!press_key(keysym, shifted ? std::initializer_list<unsigned long>{XK_Shift_L}
-                                       : std::initializer_list<unsigned long>{}))
-            return false;
+        const bool shifted = XkbKeycodeToKeysym(dpy_, code, 0, 0) != keysym;
+        if (!(shifted ? press_key(keysym, {XK_Shift_L}) : press_key(keysym))) return false;
     }
     return true;
 }
 
 bool DialogDriver::click_at(int x, int y) {
-    move_pointer(dpy_, x, y);
-    xcb_connection_t *c = XGetXCBConnection(dpy_);
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(c);
-    XSync(dpy_, False);
-    return true;
+    fake(dpy_, XCB_MOTION_NOTIFY, 0, x, y);
+    fake(dpy_, XCB_BUTTON_PRESS, 1);
+    fake(dpy_, XCB_BUTTON_RELEASE, 1);
+    return flush(dpy_);
 }
 
 bool DialogDriver::drag(Window window, int x0, int y0, int x1, int y1, Display *on) {
     Display *dpy = on ? on : dpy_;
     QuietErrors quiet(dpy);
-    xcb_connection_t *c = XGetXCBConnection(dpy);
-    Window root = DefaultRootWindow(dpy), child = 0;
+    Window child = 0;
     int rx = 0, ry = 0;
-    if (!XTranslateCoordinates(dpy, window, root, x0, y0, &rx, &ry, &child)) return false;
-    auto move = [&](int x, int y) {
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, static_cast<int16_t>(x),
-                            static_cast<int16_t>(y), 0);
-    };
-    move(rx, ry);
-    xcb_test_fake_input(c, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    for (int i = 1; i <= 10; ++i) move(rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
-    xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_flush(c);
-    XSync(dpy, False);
-    return true;
+    if (!XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), x0, y0, &rx, &ry, &child)) return false;
+    fake(dpy, XCB_MOTION_NOTIFY, 0, rx, ry);
+    fake(dpy, XCB_BUTTON_PRESS, 1);
+    for (int i = 1; i <= 10; ++i) fake(dpy, XCB_MOTION_NOTIFY, 0, rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
+    fake(dpy, XCB_BUTTON_RELEASE, 1);
+    return flush(dpy);
 }
 
 }  // namespace telvane::testing

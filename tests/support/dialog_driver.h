@@ -1,6 +1,6 @@
 #pragma once
-// Drives Telvane's message dialog from outside the program, as a person would: waits for it
-// to map and clicks its buttons with XTEST.
+// Drives Telvane's dialogs from outside the program, as a person would: waits for them to map
+// and clicks and types with XTEST.
 
 #include <X11/Xlib.h>
 
@@ -21,37 +21,31 @@ public:
     explicit operator bool() const { return dpy_ != nullptr; }
     Display *display() const { return dpy_; }
 
-    // Waits until a shell whose WM_CLASS instance is `instance` is mapped, at most `limit`, or
-    // until `stop_fd` (e.g. a child's exit fd; -1 for none) becomes readable. Returns the
-    // shell's window, or 0.
+    // The mapped shell whose WM_CLASS instance is `instance`, waited for at most `limit` or until
+    // `stop_fd` (e.g. a child's exit fd; -1 for none) becomes readable; 0 when none came.
     Window wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd = -1);
 
-    // The message dialog's mapped buttons, left to right, as windows; `index` 0 is the first.
-    // Returns 0 when there is no such button.
+    // The message dialog's mapped button `index`, counted from the left from 0; 0 when none.
     Window message_button(Window shell, int index);
 
     // Moves the pointer to the middle of `window` and clicks button 1.
     bool click(Window window);
-    // Clicks `button` of the dialog `shell` until the shell unmaps or is destroyed, clicking
-    // again (at most five times) where a click did not take, as a person does: a click that
-    // comes while the dialog is still being set up is lost. The same shell may come back for a
-    // next question, so its going is seen as an event, not looked for. Stops when `stop_fd`
-    // becomes readable. Returns whether the shell went (or the program ended).
+    // Clicks `button` of the dialog `shell` until the shell unmaps or is destroyed (an event: the
+    // same shell may come back for a next question), again where a click did not take (one
+    // during the dialog's set-up is lost), at most five times. Stops when `stop_fd` becomes
+    // readable. Returns whether the shell went (or the program ended).
     bool click_until_gone(Window shell, Window button, int stop_fd = -1);
     // Moves the pointer to (x, y) of the root window and clicks button 1.
     bool click_at(int x, int y);
-    // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps. `window` may
-    // belong to another display than this driver's when `on` is that display's connection.
+    // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps, on the display
+    // `on` when given (another connection than this driver's).
     bool drag(Window window, int x0, int y0, int x1, int y1, Display *on = nullptr);
-    // Moves the pointer to the middle of `window` without clicking (keyboard focus follows
-    // the pointer on a display without a window manager).
+    // Moves the pointer to the middle of `window`: keyboard focus follows it without a window manager.
     bool point_at(Window window);
 
-    // Types `text` with XTEST key presses, with Shift where a character needs it. Returns
-    // false when a character has no key on this display.
+    // Types `text` with XTEST, with Shift where needed; false when a character has no key here.
     bool type_text(const std::string &text);
-    // Presses and releases the key of `keysym` while holding the modifier keys given as
-    // keysyms (e.g. XK_Alt_L).
+    // Presses and releases the key of `keysym` while holding the modifiers (keysyms, e.g. XK_Alt_L).
     bool press_key(unsigned long keysym, std::initializer_list<unsigned long> modifiers = {});
 
 private:

@@ -9,9 +9,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sstream>
+#include <utility>
 #include <sys/prctl.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -27,32 +30,34 @@
 
 namespace telvane::testing {
 
-ChildProcess::ChildProcess(ChildProcess &&other) noexcept
-    : pid_(other.pid_), pidfd_(other.pidfd_), status_(other.status_) {
-    other.pid_ = -1;
-    other.pidfd_ = -1;
-}
+ChildProcess::ChildProcess(ChildProcess &&other) noexcept { *this = std::move(other); }
 
 ChildProcess &ChildProcess::operator=(ChildProcess &&other) noexcept {
     if (this != &other) {
         reap_or_kill();
-        pid_ = other.pid_;
-        pidfd_ = other.pidfd_;
+        pid_ = std::exchange(other.pid_, -1);
+        pidfd_ = std::exchange(other.pidfd_, -1);
         status_ = other.status_;
-        other.pid_ = -1;
-        other.pidfd_ = -1;
     }
     return *this;
 }
 
 ChildProcess::~ChildProcess() { reap_or_kill(); }
 
+namespace {
+
+// Kills the child and whatever it started in its process group.
+void kill_group(pid_t pid) {
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+}
+
+}  // namespace
+
 void ChildProcess::reap_or_kill() {
     if (pid_ > 0 && !status_) {
-        kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
-        int st = 0;
-        waitpid(pid_, &st, 0);
+        kill_group(pid_);
+        waitpid(pid_, nullptr, 0);
     }
     if (pidfd_ >= 0) close(pidfd_);
     pid_ = -1;
@@ -80,18 +85,13 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
         auto redirect = [](const std::string &path, int fd) {
             if (path.empty()) return;
-            int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (f >= 0) {
-                dup2(f, fd);
-                close(f);
-            }
+            const int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(f, fd);   // a file that cannot be opened leaves the stream as it was
+            close(f);
         };
         redirect(options.stdout_path, 1);
         redirect(options.stderr_path, 2);
-        for (int fd : options.keep_fds) {
-            int flags = fcntl(fd, F_GETFD);
-            if (flags >= 0) fcntl(fd, F_SETFD, flags & ~FD_CLOEXEC);
-        }
+        for (int fd : options.keep_fds) fcntl(fd, F_SETFD, 0);   // FD_CLOEXEC is the only flag
         std::vector<char *> args;
         for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
@@ -105,8 +105,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
     ssize_t n = read(errpipe[0], &e, sizeof e);
     close(errpipe[0]);
     if (n == sizeof e) {
-        int st;
-        waitpid(pid, &st, 0);
+        waitpid(pid, nullptr, 0);
         return {};
     }
     int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -116,25 +115,15 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
 bool ChildProcess::running() {
     if (pid_ <= 0 || status_) return false;
     int st = 0;
-    pid_t r = waitpid(pid_, &st, WNOHANG);
-    if (r == pid_) {
-        status_ = st;
-        return false;
-    }
-    return true;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+    status_ = st;
+    return false;
 }
 
 std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) {
     if (pid_ <= 0) return std::nullopt;
     if (status_) return status_;
-    if (pidfd_ >= 0) {
-        pollfd p{pidfd_, POLLIN, 0};
-        int r;
-        do {
-            r = poll(&p, 1, static_cast<int>(limit.count()));
-        } while (r < 0 && errno == EINTR);
-        if (r == 0) return std::nullopt;
-    }
+    if (pidfd_ >= 0 && wait_readable(pidfd_, std::chrono::steady_clock::now() + limit) <= 0) return std::nullopt;
     int st = 0;
     if (waitpid(pid_, &st, 0) == pid_) status_ = st;
     return status_;
@@ -146,8 +135,7 @@ std::optional<int> ChildProcess::stop(int sig, std::chrono::milliseconds limit) 
     kill(pid_, sig);
     auto st = wait_for_exit(limit);
     if (!st) {
-        kill(-pid_, SIGKILL);
-        kill(pid_, SIGKILL);
+        kill_group(pid_);
         st = wait_for_exit(std::chrono::seconds(5));
     }
     return st;
@@ -167,9 +155,7 @@ int run_program(const std::vector<std::string> &argv, const ChildProcess::Option
 ScratchDir::ScratchDir() {
     const char *tmp = getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/telvane-test-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
+    if (mkdtemp(templ.data())) path_ = templ;
 }
 
 ScratchDir::~ScratchDir() {
@@ -187,9 +173,7 @@ ScratchDir::~ScratchDir() {
 
 std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 namespace {
@@ -213,40 +197,34 @@ bool limit_address_space(pid_t pid, long more_kb) {
 }
 
 void write_file(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::string build_path(const std::string &relative) {
     return std::string(TELVANE_BUILD_DIR) + "/" + relative;
 }
 
-}  // namespace telvane::testing
-
-#include <sys/inotify.h>
-
-namespace telvane::testing {
+int wait_readable(int fd, std::chrono::steady_clock::time_point end, int stop_fd) {
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return 0;
+        pollfd p[2] = {{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
+        const int n = poll(p, stop_fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 0;
+        return p[1].revents & POLLIN ? -1 : 1;
+    }
+}
 
 bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit) {
-    std::string folder = path.substr(0, path.find_last_of('/'));
-    int fd = inotify_init1(IN_CLOEXEC);
+    const int fd = inotify_init1(IN_CLOEXEC);
     if (fd < 0) return false;
-    inotify_add_watch(fd, folder.c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
-    auto deadline = std::chrono::steady_clock::now() + limit;
+    inotify_add_watch(fd, path.substr(0, path.find_last_of('/')).c_str(), IN_MODIFY | IN_CREATE | IN_CLOSE_WRITE);
+    const auto end = std::chrono::steady_clock::now() + limit;
     bool found = false;
-    for (;;) {
-        if (read_file(path).find(text) != std::string::npos) {
-            found = true;
-            break;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) > 0) {
-            char buf[4096];
-            (void)!read(fd, buf, sizeof buf);
-        }
+    while (!(found = read_file(path).find(text) != std::string::npos) && wait_readable(fd, end) > 0) {
+        char buf[4096];
+        (void)!read(fd, buf, sizeof buf);
     }
     close(fd);
     return found;
@@ -270,14 +248,12 @@ bool screenshot_area(const std::string &display_name, const std::string &name, i
     if (w > 0)
         command += " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
                    std::to_string(y);
+    // An area of one colour holds nothing that was drawn.
     bool drawn = false;
-    if (system((command + " " + file).c_str()) == 0) {
-        // An area of one colour holds nothing that was drawn.
-        if (FILE *colours = popen(("identify -format %k " + file).c_str(), "r")) {
-            int count = 0;
-            drawn = fscanf(colours, "%d", &count) == 1 && count > 1;
-            pclose(colours);
-        }
+    if (FILE *colours = popen((command + " " + file + " && identify -format %k " + file).c_str(), "r")) {
+        int count = 0;
+        drawn = fscanf(colours, "%d", &count) == 1 && count > 1;
+        pclose(colours);
     }
     if (!dir) unlink(file.c_str());
     return drawn;

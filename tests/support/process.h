@@ -76,7 +76,9 @@ private:
     std::string path_;
 };
 
+// The whole file, or "" when it cannot be read; write_file replaces it.
 std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text);
 
 // How often `what` occurs in `text`.
 inline size_t count_of(const std::string &text, const std::string &what) {
@@ -87,31 +89,28 @@ inline size_t count_of(const std::string &text, const std::string &what) {
 
 // The resident memory of process `pid` in kB (VmRSS), or 0 when it cannot be read.
 long resident_kb(pid_t pid);
-// Limits the address space of process `pid` to what it maps now plus `more_kb`, or lifts the
-// limit when `more_kb` is negative: for tests of what a program does when memory runs out.
-// False when it could not be set.
+// Limits the address space of process `pid` to what it maps now plus `more_kb` (lifts it when
+// negative), for tests of running out of memory. False when it could not be set.
 bool limit_address_space(pid_t pid, long more_kb);
-void write_file(const std::string &path, const std::string &text);
 
-// Waits until `done` holds, looking every 20 ms, at most `limit`. For state that another
-// process or display changes on its own time, where there is no event of ours to wait for.
+// Waits until `done` holds, looking every 20 ms, at most `limit`: for state another process
+// changes on its own time, with no event of ours to wait for.
 bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-// Keeps ImageMagick's picture of the w x h area at (x, y) of `display_name`'s screen (the whole
-// screen when w is 0) as NAME.png in the folder TELVANE_SCREENSHOTS names (thrown away when it names
-// none). True when the picture was taken and shows more than one colour: something was drawn.
+// Waits until the file at `path` contains `text`, woken by inotify on its folder, at most `limit`.
+bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit);
+
+// Waits until `fd` is readable, at most until `end`: 1 when it is, 0 on time-out, -1 when
+// `stop_fd` (-1 for none) became readable first.
+int wait_readable(int fd, std::chrono::steady_clock::time_point end, int stop_fd = -1);
+
+// Keeps ImageMagick's picture of the w x h area at (x, y) of `display_name` (the whole screen when
+// w is 0) as NAME.png in $TELVANE_SCREENSHOTS (else thrown away). True when it shows more than
+// one colour: something was drawn.
 bool screenshot_area(const std::string &display_name, const std::string &name, int x = 0, int y = 0, int w = 0,
                      int h = 0);
 
 // The build tree's binaries and resources, as CMake passed them to the tests.
 std::string build_path(const std::string &relative);
-
-}  // namespace telvane::testing
-
-namespace telvane::testing {
-
-// Waits until the file at `path` contains `text`, woken by inotify on its folder rather than by
-// polling. Returns true when the text appeared within `limit`.
-bool wait_for_text(const std::string &path, const std::string &text, std::chrono::milliseconds limit);
 
 }  // namespace telvane::testing

@@ -17,7 +17,7 @@
 
 namespace telvane::testing {
 
-class ShareServer {
+class ShareServer : public AnnouncedServer {
 public:
     struct Options {
         bool access_control = false;                // false: -ac
@@ -44,44 +44,28 @@ public:
         ChildProcess::Options po;
         po.stderr_path = options.stderr_path;
         po.env_set = options.env;
-        auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
-                                           : start_announced(900, argv_for, po, 8);
+        auto started = start_announced(options.number, 900, argv_for, po, 8);
         if (!started) return std::nullopt;
-        return ShareServer(started->number, std::move(started->process));
+        return ShareServer(std::move(*started));
     }
     static std::optional<ShareServer> start(const std::string &upstream) { return start(upstream, Options{}); }
-
-    ShareServer(ShareServer &&) = default;
-    ShareServer &operator=(ShareServer &&) = default;
-    // Stops the server with SIGTERM so that it removes its socket, lock file and cookie entries;
-    // the process handle kills it if it does not end in time.
-    ~ShareServer() { process_.stop(15, std::chrono::seconds(5)); }
 
     // Why a client cannot open this server's display, for a test's failure message: what a new
     // connection gets now, whether the process still runs, and what it printed (when its
     // standard error went to `stderr_path`).
     std::string diagnosis(const std::string &stderr_path = "") {
-        int screen = 0;
-        xcb_connection_t *c = xcb_connect(name().c_str(), &screen);
+        xcb_connection_t *c = xcb_connect(name().c_str(), nullptr);
         int error = xcb_connection_has_error(c);
         xcb_disconnect(c);
         std::string text = "a new connection to " + name() + (error ? " fails with xcb error " + std::to_string(error)
                                                                     : " opens now");
-        text += process_.running() ? "; the server runs" : "; the server has ended";
+        text += process().running() ? "; the server runs" : "; the server has ended";
         if (!stderr_path.empty()) text += "; it said: " + read_file(stderr_path);
         return text;
     }
 
-    int number() const { return number_; }
-    std::string name() const { return ":" + std::to_string(number_); }
-    std::string tcp_name() const { return "127.0.0.1:" + std::to_string(number_); }
-    ChildProcess &process() { return process_; }
-
 private:
-    ShareServer(int number, ChildProcess process) : number_(number), process_(std::move(process)) {}
-
-    int number_ = -1;
-    ChildProcess process_;
+    explicit ShareServer(AnnouncedServer started) : AnnouncedServer(std::move(started)) {}
 };
 
 // A test with its own upstream Xvfb and a telvane-server in front of it, tracing into the

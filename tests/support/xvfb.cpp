@@ -1,104 +1,44 @@
 // Starts private Xvfb servers for tests and waits for them through -displayfd, never by sleeping.
 #include "xvfb.h"
 
-#include <arpa/inet.h>
+#include "sockets.h"
+
 #include <cerrno>
 #include <cstddef>
-#include <cstring>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
+#include <filesystem>
 #include <random>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace telvane::testing {
 
 namespace {
 
-bool port_free(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bool ok = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+// The errno of binding (or with `join`, connecting) a fresh socket to `a`; 0 when it worked.
+template <typename Address>
+int socket_errno(const Address &a, bool join, socklen_t len = sizeof(Address)) {
+    const int s = socket(reinterpret_cast<const sockaddr &>(a).sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return errno;
+    const auto *at = reinterpret_cast<const sockaddr *>(&a);
+    const int e = (join ? connect(s, at, len) : bind(s, at, len)) == 0 ? 0 : errno;
     close(s);
-    return ok;
+    return e;
 }
 
-// Whether some process, perhaps one whose lock file lives in another /tmp, holds the abstract
-// socket name of display `n`; clients of ":n" would reach it before any server we start.
-bool abstract_name_taken(int n) {
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
-    std::memcpy(a.sun_path + 1, name.data(), name.size());
-    auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    bool taken = bind(s, reinterpret_cast<sockaddr *>(&a), len) != 0 && errno == EADDRINUSE;
-    close(s);
-    return taken;
-}
-
-bool exists(const std::string &path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-// A socket that nobody listens on any more, left by a server that was killed.
-bool orphan_socket(const std::string &path) {
-    int s = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (s < 0) return false;
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-    bool refused = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
-    close(s);
-    return refused;
-}
-
-// Reads the display number that Xvfb writes once it is ready; -1 when it ended first.
+// Reads the display number that the server writes once it is ready; -1 when it ended first.
 int read_displayfd(int fd, std::chrono::milliseconds limit) {
     std::string text;
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return -1;
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, static_cast<int>(left.count()));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return -1;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (text.find('\n') == std::string::npos) {
         char buf[32];
-        ssize_t n = read(fd, buf, sizeof buf);
+        const ssize_t n = wait_readable(fd, end) > 0 ? read(fd, buf, sizeof buf) : 0;
         if (n <= 0) return -1;
         text.append(buf, static_cast<size_t>(n));
-        if (text.find('\n') != std::string::npos) return std::stoi(text);
     }
+    return std::stoi(text);
 }
 
-}  // namespace
-
-int find_free_display(int first) {
-    for (int n = first; n < first + 400; ++n) {
-        if (n <= 0 || n > 59000) continue;
-        if (exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-        // Without a lock file, a socket that refuses connections is a dead server's; a new
-        // server replaces it.
-        std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
-        if (exists(socket_path) && !orphan_socket(socket_path)) continue;
-        if (!port_free(6000 + n)) continue;
-        if (abstract_name_taken(n)) continue;
-        return n;
-    }
-    return -1;
-}
-
+// Starts the server on display `n` alone.
 std::optional<AnnouncedServer> start_announced_at(
     int n, const std::function<std::vector<std::string>(int, int)> &argv_for, const ChildProcess::Options &options) {
     int fds[2];
@@ -109,14 +49,35 @@ std::optional<AnnouncedServer> start_announced_at(
     close(fds[1]);
     int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
     close(fds[0]);
-    if (got == n) return AnnouncedServer{n, std::move(p)};
+    if (got == n) return AnnouncedServer(n, std::move(p));
     // Somebody else took the number, or the server failed: the handle kills what is left.
     return std::nullopt;
 }
 
+}  // namespace
+
+int find_free_display(int first) {
+    for (int n = first; n < first + 400; ++n) {
+        if (n <= 0 || n > 59000) continue;
+        if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+        // Without a lock file, a socket that refuses connections is a dead server's; a new
+        // server replaces it. Some process (whose lock file lives in another /tmp) may hold
+        // the abstract name: clients of ":n" would reach it before any server we start.
+        const std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
+        const auto abstract = unix_address(socket_path, true);
+        if ((std::filesystem::exists(socket_path) && socket_errno(unix_address(socket_path), true) != ECONNREFUSED) ||
+            socket_errno(inet_address("", 6000 + n), false) != 0 ||
+            socket_errno(abstract, false, offsetof(sockaddr_un, sun_path) + 1 + socket_path.size()) == EADDRINUSE)
+            continue;
+        return n;
+    }
+    return -1;
+}
+
 std::optional<AnnouncedServer> start_announced(
-    int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
-    ChildProcess::Options options, int attempts) {
+    int number, int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
+    const ChildProcess::Options &options, int attempts) {
+    if (number >= 0) return start_announced_at(number, argv_for, options);
     std::random_device rd;
     int next = first + static_cast<int>(rd() % 800);
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -136,11 +97,7 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
                                       // Without it the server resets when its last client leaves,
                                       // and a client connecting just then is turned away.
                                       "-noreset"};
-        if (options.listen_tcp) {
-            argv.insert(argv.end(), {"-listen", "tcp"});
-        } else {
-            argv.insert(argv.end(), {"-nolisten", "tcp"});
-        }
+        argv.insert(argv.end(), {options.listen_tcp ? "-listen" : "-nolisten", "tcp"});
         if (!options.access_control) argv.push_back("-ac");
         argv.insert(argv.end(), options.extra.begin(), options.extra.end());
         return argv;
@@ -148,10 +105,9 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     ChildProcess::Options po;
     po.stdout_path = "/dev/null";
     po.stderr_path = "/dev/null";
-    auto started = options.number >= 0 ? start_announced_at(options.number, argv_for, po)
-                                       : start_announced(20, argv_for, po, 12);
+    auto started = start_announced(options.number, 20, argv_for, po, 12);
     if (!started) return std::nullopt;
-    return XvfbServer(started->number, std::move(started->process));
+    return XvfbServer(std::move(*started));
 }
 
 }  // namespace telvane::testing

@@ -11,7 +11,26 @@
 
 namespace telvane::testing {
 
-class XvfbServer {
+// A display server that has said, through -displayfd, that it accepts clients. Ends with
+// SIGTERM, so that it removes its lock file and socket; the process handle kills it if it lingers.
+class AnnouncedServer {
+public:
+    AnnouncedServer(int number, ChildProcess process) : number_(number), process_(std::move(process)) {}
+    AnnouncedServer(AnnouncedServer &&) = default;
+    AnnouncedServer &operator=(AnnouncedServer &&) = default;
+    ~AnnouncedServer() { process_.stop(15, std::chrono::seconds(5)); }
+
+    int number() const { return number_; }
+    std::string name() const { return ":" + std::to_string(number_); }
+    std::string tcp_name() const { return "127.0.0.1:" + std::to_string(number_); }
+    ChildProcess &process() { return process_; }
+
+private:
+    int number_ = -1;
+    ChildProcess process_;
+};
+
+class XvfbServer : public AnnouncedServer {
 public:
     struct Options {
         bool access_control = false;      // false: -ac, anyone may connect
@@ -23,45 +42,24 @@ public:
         int number = -1;
     };
 
-    // Starts Xvfb and returns once it accepts connections (it reports its display through
-    // -displayfd). Tries several free display numbers; returns nothing when none worked.
+    // Starts Xvfb and returns once it accepts connections. Tries several free display numbers;
+    // returns nothing when none worked.
     static std::optional<XvfbServer> start(const Options &options);
     static std::optional<XvfbServer> start() { return start(Options{}); }
-    XvfbServer(XvfbServer &&) = default;
-    XvfbServer &operator=(XvfbServer &&) = default;
-    // Ends the server with SIGTERM, so that it removes its lock file and socket.
-    ~XvfbServer() { process_.stop(15, std::chrono::seconds(5)); }
-
-    int number() const { return number_; }
-    std::string name() const { return ":" + std::to_string(number_); }
-    std::string tcp_name() const { return "127.0.0.1:" + std::to_string(number_); }
-    ChildProcess &process() { return process_; }
 
 private:
-    XvfbServer(int number, ChildProcess process) : number_(number), process_(std::move(process)) {}
-    int number_ = -1;
-    ChildProcess process_;
+    explicit XvfbServer(AnnouncedServer started) : AnnouncedServer(std::move(started)) {}
 };
 
 // A display number with no lock file, no socket and a free TCP port, starting from `first`.
 int find_free_display(int first);
 
-// A display server that has said, through -displayfd, that it accepts clients.
-struct AnnouncedServer {
-    int number;
-    ChildProcess process;
-};
-
-// Starts the display server that `argv_for(display, fd)` describes on a free display number
-// near `first` (spread at random so parallel tests rarely race), and waits for it to write
-// its number to `fd`. Tries `attempts` numbers; nothing when none came up. Shared by the Xvfb
-// and telvane-server fixtures.
+// Starts the display server that `argv_for(display, fd)` describes on display `number`, tried
+// once, or when that is negative on `attempts` free numbers near `first` (spread at random so
+// parallel tests rarely race), and waits for it to write its number to `fd`; nothing when none
+// came up. Shared by the Xvfb and telvane-server fixtures.
 std::optional<AnnouncedServer> start_announced(
-    int first, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
-    ChildProcess::Options options, int attempts);
-// As start_announced, on display `n` alone, tried once.
-std::optional<AnnouncedServer> start_announced_at(
-    int n, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
-    const ChildProcess::Options &options);
+    int number, int first, const std::function<std::vector<std::string>(int display, int fd)> &argv_for,
+    const ChildProcess::Options &options, int attempts);
 
 }  // namespace telvane::testing

@@ -14,7 +14,8 @@
 #include "toolkit_fixture.h"
 #include "receivers/busy.h"
 #include "ui/main_window.h"
-#include "sockets.h"
+#include "consent_service.h"
+#include "text_checks.h"
 #include "xvfb.h"
 
 #include <Xm/BulletinB.h>
@@ -33,9 +34,7 @@ protected:
         static char local_host[] = "127.0.0.1";
         my_display_hostname = local_host;
         ASSERT_NE(get_ip_num(my_display_hostname), 0xffffffffu);
-        XvfbServer::Options at_zero;
-        at_zero.number = 0;
-        receiver_display = XvfbServer::start(at_zero);
+        receiver_display = XvfbServer::start({.number = 0});
         ASSERT_TRUE(receiver_display) << "no Xvfb at :0 inside the namespace";
         alias = "Receiver ..... 127.0.0.1:0";
         host = receiver("127.0.0.1:0", alias);
@@ -55,7 +54,7 @@ protected:
         BusySharing = BusySharingSH = nullptr;
         isBusy = 0;
         clients.clear();
-        if (consent) consent.stop();
+        consent.stop();
         ToolkitTest::TearDown();
     }
 
@@ -65,48 +64,13 @@ protected:
         return atom;
     }
 
-    // Starts telvane-consent with `args`, listening at `listen`, and waits until it says so.
-    void start_consent(std::vector<std::string> args, const std::string &listen = "127.0.0.1:34590") {
-        // The handshake alone: shares go to the receiver's X server, not through a link.
-        std::vector<std::string> argv{build_path("consent/telvane-consent"), "--listen", listen, "--link-listen", "off"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ChildProcess::Options po;
-        po.stdout_path = scratch.file("consent.log");
-        po.stderr_path = scratch.file("consent.err");
-        std::remove(po.stdout_path.c_str());   // a restart must not find the last run's line
-        consent = ChildProcess::start(argv, po);
-        ASSERT_TRUE(consent);
-        ASSERT_TRUE(wait_for_text(scratch.file("consent.log"), "telvane-consent: listening on " + listen,
-                                  std::chrono::seconds(10)))
-            << read_file(scratch.file("consent.err"));
-    }
-    std::string consent_log() const { return read_file(scratch.file("consent.log")); }
-
-    // Handles events as the program's loop does, the service's answers included, until `done`
-    // holds or `limit` passes.
-    bool pump_all_until(const std::function<bool()> &done,
-                        std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            XFlush(display);
-            XtInputMask ready = XtAppPending(app_context);
-            if (ready & XtIMXEvent) {
-                XEvent event;
-                XtAppNextEvent(app_context, &event);
-                main_loop_route(&event);
-                continue;
-            }
-            if (ready) {
-                XtAppProcessEvent(app_context, ready);
-                continue;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            std::vector<pollfd> fds{{ConnectionNumber(display), POLLIN, 0}};
-            for (PendingReceiver *p = pending_list; p; p = p->next) fds.push_back({p->fd, POLLIN, 0});
-            poll(fds.data(), fds.size(), static_cast<int>(std::min<long>(left.count(), 200)));
-        }
-        return true;
+    // Handles events as the program's loop does, the service's answers and time-outs included,
+    // until `done` holds or `limit` passes.
+    bool pump_all_until(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        return pump_until([&] {
+            while (XtInputMask other = XtAppPending(app_context) & ~XtIMXEvent) XtAppProcessEvent(app_context, other);
+            return done();
+        }, limit);
     }
 
     Window window(const char *name, size_t client = 0) {
@@ -141,17 +105,15 @@ protected:
     std::optional<XvfbServer> receiver_display;
     std::string alias;
     Atom host = 0;
-    ChildProcess consent;
+    ConsentService consent;
     std::vector<std::unique_ptr<OtherClient>> clients;
 };
 
 }  // namespace
 
 TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNewestFirst) {
-    start_consent({"-display", receiver_display->name()});
-    Window w1 = window("one", 0);
-    Window w2 = window("two", 0);
-    Window w3 = window("three", 0);
+    ASSERT_TRUE(consent.start({"-display", receiver_display->name()}, "127.0.0.1:34590"));
+    Window w1 = window("one", 0), w2 = window("two", 0), w3 = window("three", 0);
     Window elsewhere = window("other client", 1);
     EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
     EXPECT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
@@ -162,19 +124,17 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     EXPECT_EQ(share_please(elsewhere, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{elsewhere, SHARE_SINGLE},
                                                                          {w1, SHARE_APPLICATION}}));
-    EXPECT_EQ(log_text().find("REQUEST share"), std::string::npos) << "nothing is sent before the answer";
+    EXPECT_FALSE(contains(log_text(), "REQUEST share")) << "nothing is sent before the answer";
 
     // The person at the receiver accepts.
     DialogDriver person(receiver_display->name());
     ASSERT_TRUE(person);
-    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(20), consent.exit_fd());
-    ASSERT_NE(dialog, 0u) << consent_log() << read_file(scratch.file("consent.err"));
-    Window accept = person.message_button(dialog, 0);
-    ASSERT_NE(accept, 0u);
-    ASSERT_TRUE(person.click(accept));
+    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(20), consent.process.exit_fd());
+    ASSERT_NE(dialog, 0u) << consent.log() << consent.err();
+    ASSERT_TRUE(person.click(person.message_button(dialog, 0)));
 
     ASSERT_TRUE(pump_all_until([&] { return shared(host, w1) && shared(host, elsewhere); }))
-        << log_text() << consent_log();
+        << log_text() << consent.log();
     EXPECT_EQ(pending_list, nullptr);
     std::string log = log_text();
     size_t waiting = log.find("Waiting for receiver service on '127.0.0.1:0'");
@@ -185,20 +145,16 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     EXPECT_LT(waiting, ok);
     EXPECT_LT(ok, newer);
     EXPECT_LT(newer, older);
-    EXPECT_EQ(log.find("window (" + hex(w2) + ") to"), std::string::npos);
-    EXPECT_EQ(log.find("window (" + hex(w3) + ") to"), std::string::npos);
-    EXPECT_EQ(count_of(log, "REQUEST share"), 2u);
+    EXPECT_NE(older, std::string::npos) << log;
+    EXPECT_EQ(count_of(log, "REQUEST share"), 2u) << "the merged shares " << hex(w2) << " and " << hex(w3) << " went";
     EXPECT_EQ(count_of(log, "Waiting for receiver service"), 1u);
-    EXPECT_EQ(count_of(consent_log(), "question from"), 1u) << consent_log();
-    EXPECT_NE(consent_log().find("telvane-consent: question from 127.0.0.1 '" + expected_identity() + "'"),
-              std::string::npos)
-        << consent_log();
-    EXPECT_NE(consent_log().find("telvane-consent: answer 1 to 127.0.0.1 (accepted)"), std::string::npos);
+    EXPECT_EQ(count_of(consent.log(), "question from"), 1u) << consent.log();
+    EXPECT_TRUE(contains(consent.log(), "telvane-consent: question from 127.0.0.1 '" + expected_identity() + "'"));
+    EXPECT_TRUE(contains(consent.log(), "telvane-consent: answer 1 to 127.0.0.1 (accepted)"));
 }
 
-
 TEST_F(ConsentHandshake, RefusalsUnreachableServicesAndHostsNotAskedEachGoTheirOwnWay) {
-    start_consent({"--refuse-all"});
+    ASSERT_TRUE(consent.start({"--refuse-all"}, "127.0.0.1:34590"));
     Window app = window("editor");
     std::string text;
     int close_while_shown = -1;
@@ -213,11 +169,10 @@ TEST_F(ConsentHandshake, RefusalsUnreachableServicesAndHostsNotAskedEachGoTheirO
     EXPECT_EQ(text, "Access permission denied by\n receiver(s)\n" + alias + ".");
     EXPECT_EQ(close_while_shown, 0);
     EXPECT_EQ(input_control(host), nullptr);
-    std::string log = log_text();
-    EXPECT_NE(log.find("Receiver service on '127.0.0.1:0' says not OK to share"), std::string::npos) << log;
-    EXPECT_EQ(log.find("REQUEST share"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "Receiver service on '127.0.0.1:0' says not OK to share"));
+    EXPECT_FALSE(contains(log_text(), "REQUEST share"));
     EXPECT_FALSE(find_is_host_sharing(static_cast<uint32_t>(host)));
-    EXPECT_NE(consent_log().find("answer 0 to 127.0.0.1 (refused)"), std::string::npos) << consent_log();
+    EXPECT_TRUE(contains(consent.log(), "answer 0 to 127.0.0.1 (refused)"));
 
     // A service whose queue is full never completes another connection: its host is as good as
     // unreachable.
@@ -238,9 +193,8 @@ TEST_F(ConsentHandshake, RefusalsUnreachableServicesAndHostsNotAskedEachGoTheirO
     EXPECT_EQ(CallReceiver(far), -2);
     share_please(window("far editor"), far, SHARE_SINGLE, 1);
     EXPECT_EQ(pending_list, nullptr);
-    log = log_text();
-    EXPECT_NE(log.find("STATUS No physical connection to receiver '127.0.0.5:0'"), std::string::npos) << log;
-    EXPECT_EQ(log.find("REQUEST share"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "STATUS No physical connection to receiver '127.0.0.5:0'"));
+    EXPECT_FALSE(contains(log_text(), "REQUEST share"));
     text.clear();
     when_dialog_up([&] {
         text = dialog_text();
@@ -253,20 +207,17 @@ TEST_F(ConsentHandshake, RefusalsUnreachableServicesAndHostsNotAskedEachGoTheirO
     receiver_connect_timeout_ms = 20000;
 
     // Only display 0 of a host is asked, and only when asking is wanted.
-    start_consent({"--accept-all"}, "0.0.0.0:34590");
-    XvfbServer::Options at_seven;
-    at_seven.number = 7;
-    auto seventh = XvfbServer::start(at_seven);
+    ASSERT_TRUE(consent.start({"--accept-all"}, "0.0.0.0:34590"));
+    auto seventh = XvfbServer::start({.number = 7});
     ASSERT_TRUE(seventh);
     Atom host7 = receiver("127.0.0.1:7", "Seventh ..... 127.0.0.1:7");
-    Window a = window("a");
-    Window b = window("b");
+    Window a = window("a"), b = window("b");
 
     // Display 7 has no service to ask: the share goes at once.
     EXPECT_EQ(CallReceiver(host7), -1);
     share_please(a, host7, SHARE_SINGLE, 1);
     EXPECT_EQ(pending_list, nullptr);
-    EXPECT_NE(log_text().find("REQUEST share SINGLE window (" + hex(a) + ") to '127.0.0.1:7'"), std::string::npos);
+    EXPECT_TRUE(contains(log_text(), "REQUEST share SINGLE window (" + hex(a) + ") to '127.0.0.1:7'"));
     // Not asking is the caller's choice too.
     share_please(b, host, SHARE_SINGLE, 0);
     EXPECT_EQ(pending_list, nullptr);
@@ -281,13 +232,12 @@ TEST_F(ConsentHandshake, RefusalsUnreachableServicesAndHostsNotAskedEachGoTheirO
     EXPECT_GE(CallReceiver(empty), 0);
     // Both answers read means both questions were put.
     ASSERT_TRUE(pump_all_until([] { return pending_list == nullptr; })) << log_text();
-    EXPECT_EQ(count_of(consent_log(), "question from"), 2u) << consent_log();
+    EXPECT_EQ(count_of(consent.log(), "question from"), 2u) << consent.log();
 }
 
 TEST_F(ConsentHandshake, WithdrawingOrCancellingEndsTheQuestionAndTheQuestionMark) {
-    start_consent({"-display", receiver_display->name()});
-    Window a = window("a", 0);
-    Window b = window("b", 1);
+    ASSERT_TRUE(consent.start({"-display", receiver_display->name()}, "127.0.0.1:34590"));
+    Window a = window("a", 0), b = window("b", 1);
     EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(share_please(b, host, SHARE_SINGLE, 1), 1);
     ASSERT_NE(input_control(host), nullptr);
@@ -309,6 +259,6 @@ TEST_F(ConsentHandshake, WithdrawingOrCancellingEndsTheQuestionAndTheQuestionMar
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
     EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
-    EXPECT_EQ(log_text().find("REQUEST share"), std::string::npos);
+    EXPECT_FALSE(contains(log_text(), "REQUEST share"));
 }
 

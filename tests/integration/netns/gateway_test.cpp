@@ -4,10 +4,9 @@
 // network that alters a byte, a host without the link, and a sender that takes no plain road.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
+#include "consent_service.h"
 #include "dialog_driver.h"
-#include "sockets.h"
-
-#include <xcb/xtest.h>
+#include "text_checks.h"
 
 #include <fstream>
 #include <tuple>
@@ -29,31 +28,15 @@ protected:
         if (secure) o.extra = {"--receivers", "secure"};
         start_sender(o);
         if (HasFatalFailure()) return;
-        XvfbServer::Options no_tcp;
-        no_tcp.listen_tcp = false;
-        rx = &add_receiver(no_tcp);
+        rx = &add_receiver({.listen_tcp = false});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
-    void TearDown() override { stop_consent(); }
 
     // (Re)starts the receiver host's service with `args`, its key in the receiver's home.
-    void start_consent(std::vector<std::string> args) {
-        stop_consent();
-        std::vector<std::string> argv{build_path("consent/telvane-consent"), "--listen", "127.0.0.2:34590",
-                                      "--link-listen", "127.0.0.2:34591"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        ChildProcess::Options po;
-        po.env_set["HOME"] = scratch.file("receiver");
-        po.stdout_path = scratch.file("consent.log");
-        po.stderr_path = scratch.file("consent.err");
-        consent = ChildProcess::start(argv, po);
-        ASSERT_TRUE(consent);
-        ASSERT_TRUE(wait_for_text(scratch.file("consent.log"), "listening on", std::chrono::seconds(10)))
-            << read_file(scratch.file("consent.err"));
-    }
-    void stop_consent() {
-        if (consent) consent.stop(15, std::chrono::seconds(5));
+    ::testing::AssertionResult start_consent(std::vector<std::string> args) {
+        return consent.start(std::move(args), "127.0.0.2:34590", {.env_set = {{"HOME", scratch.file("receiver")}}},
+                             "127.0.0.2:34591");
     }
 
     // Shares `w` to display `number` of `address` and returns the first event that answers.
@@ -75,7 +58,7 @@ protected:
     bool secure = false;   // the sender takes no plain road
     Receiver *rx = nullptr;
     std::string number;
-    ChildProcess consent;
+    ConsentService consent;
 };
 
 class SecureSender : public Gateway {
@@ -93,24 +76,20 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     const auto expected = pixels(c.get(), w, 120, 90);
 
     // The user says no: access denied, and nothing reaches the display.
-    start_consent({"--refuse-all"});
+    ASSERT_TRUE(start_consent({"--refuse-all"}));
     expect_refused("127.0.0.2", w, 4);
-    EXPECT_NE(read_file(scratch.file("consent.log")).find("link from 127.0.0.1 refused"), std::string::npos);
+    EXPECT_TRUE(contains(consent.log(), "link from 127.0.0.1 refused"));
 
     // The person says yes to a share question from this host: for a minute that yes lets its
     // link in without asking again (nobody would click, and the question would time out). The
     // mirror is exact, the road is in the trace, the receiver's key is remembered.
-    start_consent({"-display", rx->xvfb->name(), "--timeout", "5"});
-    int ask = tcp_connect("", "127.0.0.2", 34590);
-    ASSERT_GE(ask, 0);
-    ASSERT_EQ(write(ask, "\x7f\0\0\x01Ann\0", 8), 8);
+    ASSERT_TRUE(start_consent({"-display", rx->xvfb->name(), "--timeout", "5"}));
+    Peer ask("127.0.0.2", 34590, "");
+    ASSERT_TRUE(ask.send_bytes(std::string("\x7f\0\0\x01" "Ann", 8)));
     DialogDriver person(rx->xvfb->name());
     Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
     ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 0)));
-    char answer = 0;
-    EXPECT_EQ(read(ask, &answer, 1), 1);
-    EXPECT_EQ(answer, '1');
-    close(ask);
+    EXPECT_EQ(ask.answer(), "1");
     EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
@@ -118,21 +97,13 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     fill(c.get(), w, 30, 30, 40, 20, 0xff00ff);
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
-    EXPECT_NE(trace().find("reached: link to 127.0.0.2 encrypted"), std::string::npos) << trace();
+    EXPECT_TRUE(contains(trace(), "reached: link to 127.0.0.2 encrypted"));
     // Input allowed: a click on the mirror comes back over the link to where it was given.
     const uint32_t buttons = XCB_EVENT_MASK_BUTTON_PRESS;
     xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &buttons);
     send_share(c.get(), codes.major, kAllowInput, intern(c.get(), "127.0.0.2:" + number + ".0"));
     expect_event(7);
-    xcb_connection_t *rc = rx->c.get();
-    Owned<xcb_translate_coordinates_reply_t> at_mirror(xcb_translate_coordinates_reply(
-        rc, xcb_translate_coordinates(rc, mirror.id(), first_screen(rc)->root, 37, 23), nullptr));
-    ASSERT_TRUE(at_mirror);
-    xcb_test_fake_input(rc, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, first_screen(rc)->root, at_mirror->dst_x,
-                        at_mirror->dst_y, 0);
-    xcb_test_fake_input(rc, XCB_BUTTON_PRESS, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    xcb_test_fake_input(rc, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-    sync(rc);
+    ASSERT_TRUE(person.drag(mirror.id(), 37, 23, 37, 23));   // a drag that goes nowhere is a click
     Owned<xcb_generic_event_t> click;
     while (!click || (click->response_type & 0x7f) != XCB_BUTTON_PRESS) {
         click = next_event(c.get(), std::chrono::seconds(10));
@@ -148,11 +119,11 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_event(2);
 
     // The receiver got a new key: refused, and the trace says which line to delete.
-    stop_consent();
+    consent.stop();
     std::remove(scratch.file("receiver/.Telvane/link_key.pem").c_str());
-    start_consent({"--accept-all"});
+    ASSERT_TRUE(start_consent({"--accept-all"}));
     expect_refused("127.0.0.2", w, 4);
-    EXPECT_NE(trace().find("known_receivers line 1 has"), std::string::npos) << trace();
+    EXPECT_TRUE(contains(trace(), "known_receivers line 1 has"));
 
     // A network that alters one byte after the handshake: the link fails, the share reports
     // it, and the server goes on.
@@ -174,7 +145,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     }
 
     // A host without the link and without an X server on TCP: no X server, as before links.
-    start_consent({"--accept-all", "--link-listen", "off"});
+    ASSERT_TRUE(start_consent({"--accept-all", "--link-listen", "off"}));
     expect_refused("127.0.0.2", w, 3);
 }
 
@@ -183,7 +154,7 @@ TEST_F(SecureSender, ReachesNoReceiverWithoutALink) {
     uint32_t w = make_window(c.get(), "secure only", 50, 50);
     send_share(c.get(), codes.major, kShareWindow, plain.host, w, 0);
     EXPECT_EQ(expect_event(kFailed).detail, 4u);
-    EXPECT_NE(trace().find("plain links are refused"), std::string::npos) << trace();
+    EXPECT_TRUE(contains(trace(), "plain links are refused"));
 }
 
 }  // namespace
