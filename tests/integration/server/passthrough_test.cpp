@@ -76,7 +76,6 @@ TEST_F(Through, RealClientsSeeUpstreamPlusTheShareExtension) {
     std::string marker = scratch.file("xterm-ran");
     run_output({"xterm", "-display", server->name(), "-e", "sh", "-c", "echo ok > " + marker});
     EXPECT_EQ(read_file(marker), "ok\n");
-    run_output({build_path("tests/integration/server/motif_probe"), "-display", server->name()});
 
     // Big requests pass through.
     Xcb c = xcb_open(server->name());

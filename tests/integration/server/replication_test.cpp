@@ -10,8 +10,6 @@
 #include "xvfb.h"
 
 #include <csignal>
-#include <fstream>
-#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <random>
@@ -88,10 +86,7 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
     // A child window is part of the picture.
-    uint32_t child = xcb_generate_id(c.get());
-    uint32_t red = 0xff0000;
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, child, w, 100, 80, 30, 20, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &red);
+    const uint32_t red = 0xff0000, child = new_window(c.get(), w, 100, 80, 30, 20, XCB_CW_BACK_PIXEL, &red);
     xcb_map_window(c.get(), child);
     canvas.paint(100, 80, 30, 20, red);
     fill(c.get(), child, 0, 0, 10, 10, 0x00ff00);
@@ -141,27 +136,6 @@ TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "after the receiver lost part of it";
 }
 
-TEST_F(Replication, MirrorFollowsSizeAndMapState) {
-    Receiver &r = add_receiver();
-    uint32_t w = solid_window(c.get(), "resized", 100, 80, 0x336699);
-    MirrorWatch mirror(r.c.get(), share(r, w));
-    EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
-
-    uint32_t size[] = {180, 140};
-    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-    fill(c.get(), w, 0, 0, 180, 140, 0x996633);
-    EXPECT_TRUE(mirror.sized(180, 140));
-    EXPECT_TRUE(mirror.shows_solid(0x996633, 180, 140));
-
-    xcb_unmap_window(c.get(), w);
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.viewable(false));
-    xcb_map_window(c.get(), w);
-    fill(c.get(), w, 0, 0, 180, 140, 0x123456);
-    EXPECT_TRUE(mirror.viewable(true));
-    EXPECT_TRUE(mirror.shows_solid(0x123456, 180, 140));
-}
-
 TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     // While the server is grabbed it answers nobody else, captures and the proxy's own questions
     // included; the proxy must go on relaying the grabbing client until it lets go, and catch
@@ -179,9 +153,7 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     }
     // A new top level of the shared application, as a window manager maps one under its grab.
     // (Beside the window: on the receiver, a copy on top would hide what the other shows.)
-    uint32_t dialog = xcb_generate_id(c.get());
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, dialog, first_screen(c.get())->root, 300, 300, 60, 40, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
     xcb_map_window(c.get(), dialog);
     ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
     xcb_ungrab_server(c.get());
@@ -279,59 +251,32 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     mid_event(5);
 }
 
-TEST_F(Replication, ReceiverOfAnotherDepthGetsConvertedPixelsAndDirectColorIsRefused) {
-    XvfbServer::Options shallow;
-    shallow.screen = "640x480x16";
-    Receiver &r = add_receiver(shallow);
-    uint32_t w = make_window(c.get(), "colours", 80, 20);
-    const uint32_t colours[] = {0xff0000, 0x00ff00, 0x0000ff, 0x808080};
-    for (int i = 0; i < 4; ++i) fill(c.get(), w, static_cast<int16_t>(20 * i), 0, 20, 20, colours[i]);
-    sync(c.get());
-    send_share(c.get(), codes.major, kShareWindow, r.host, w, 0);
-    expect_event(0);
-    uint32_t tag = expect_event(3).tag;
-    ShareEvent colour = expect_event(11);
-    EXPECT_EQ(colour.window, w);
-    EXPECT_EQ(colour.tag, tag);
-    std::vector<uint32_t> want;
-    const uint32_t rgb565[] = {0xf800, 0x07e0, 0x001f, 0x8410};
-    for (int y = 0; y < 20; ++y)
-        for (int i = 0; i < 4; ++i) want.insert(want.end(), 20, rgb565[i]);
-    MirrorWatch mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker));
-    EXPECT_TRUE(mirror.shows(want, 80, 20));
-
-    XvfbServer::Options direct;
-    direct.extra = {"-cc", "5"};
-    Receiver &d = add_receiver(direct);
-    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
-    ShareEvent refused = expect_event(102);
-    EXPECT_EQ(refused.host, d.host);
-    EXPECT_EQ(refused.window, w);
-    EXPECT_FALSE(next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(300)));
-    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
-}
-
-TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
+TEST_F(Replication, MirrorFollowsSizeAndMapStateAndACaptureWithoutMemoryFailsThatShareAlone) {
     Receiver &r = add_receiver();
-    uint32_t small = solid_window(c.get(), "small", 60, 40, 0x445566);
-    MirrorWatch mirror(r.c.get(), share(r, small));
-    EXPECT_TRUE(mirror.shows_solid(0x445566, 60, 40));
+    uint32_t w = solid_window(c.get(), "resized", 100, 80, 0x336699);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
+    uint32_t size[] = {180, 140};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    fill(c.get(), w, 0, 0, 180, 140, 0x996633);
+    EXPECT_TRUE(mirror.sized(180, 140));
+    EXPECT_TRUE(mirror.shows_solid(0x996633, 180, 140));
+    xcb_unmap_window(c.get(), w);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.viewable(false));
+    xcb_map_window(c.get(), w);
+    fill(c.get(), w, 0, 0, 180, 140, 0x123456);
+    EXPECT_TRUE(mirror.viewable(true));
+    EXPECT_TRUE(mirror.shows_solid(0x123456, 180, 140));
 
     // The server may now take little more memory than it holds: not a copy of a huge window.
-    std::ifstream status("/proc/" + std::to_string(server->process().pid()) + "/status");
-    unsigned long long vm_kib = 0;
-    for (std::string key; status >> key;)
-        if (key == "VmSize:") status >> vm_kib;
-    ASSERT_GT(vm_kib, 0u);
-    const rlimit limit{(vm_kib << 10) + (256ull << 20), (vm_kib << 10) + (256ull << 20)};
-    ASSERT_EQ(prlimit(server->process().pid(), RLIMIT_AS, &limit, nullptr), 0);
+    ASSERT_TRUE(limit_address_space(server->process().pid(), 256 * 1024));
     uint32_t huge = make_window(c.get(), "huge", 10000, 10000);
     send_share(c.get(), codes.major, kShareWindow, r.host, huge, 0);
     ShareEvent oom = expect_event(101);
     EXPECT_EQ(oom.window, huge);
     EXPECT_EQ(oom.host, r.host);
-
-    fill(c.get(), small, 0, 0, 60, 40, 0x665544);
+    fill(c.get(), w, 0, 0, 60, 40, 0x665544);
     EXPECT_TRUE(mirror.shows_solid(0x665544, 60, 40));
     uint32_t another = make_window(c.get(), "another", 30, 30);
     send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
@@ -405,7 +350,8 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
 }
 
 TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenCatchesUp) {
-    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own.
+    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own,
+    // and one with DirectColor is refused.
     std::vector<Receiver *> rx;
     for (int i = 0; i < 7; ++i) rx.push_back(&add_receiver());
     XvfbServer::Options shallow;
@@ -415,7 +361,14 @@ TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenC
     Canvas canvas(400, 300, 0x204060);
     std::vector<std::unique_ptr<MirrorWatch>> mirrors;
     for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
-    expect_event(11);   // the 16-bit receiver's pixels are converted
+    ShareEvent converted = expect_event(11);   // the 16-bit receiver's pixels are converted
+    EXPECT_EQ(std::pair(converted.window, converted.host), std::pair(w, rx[7]->host));
+    XvfbServer::Options direct;
+    direct.extra = {"-cc", "5"};
+    Receiver &d = add_receiver(direct);
+    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
+    EXPECT_EQ(expect_event(102).host, d.host);
+    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
     const auto in_16_bits = [](std::vector<uint32_t> px) {
         const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
         for (uint32_t &p : px)
@@ -509,11 +462,8 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     // A menu of the same client over it comes along, on the screen and over the window's mirror,
     // and goes when it is unmapped.
     const auto before = windows_with(rx, r.marker);
-    uint32_t menu = xcb_generate_id(c.get());
     const uint32_t look[] = {0xffaa00, 1};
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, menu, first_screen(c.get())->root, 900, 560, 100, 120, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
-                      look);
+    const uint32_t menu = new_window(c.get(), 0, 900, 560, 100, 120, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, look);
     xcb_map_window(c.get(), menu);
     xcb_flush(c.get());
     const uint32_t menu_mirror = wait_new_mirror(rx, r.marker, before);

@@ -194,9 +194,7 @@ TEST_F(Sharing, ApplicationSharesEveryTopLevelOfTheCreatingClientAndDialogsThatC
     }));
 
     // A dialog of the application, transient for its main window, appears later.
-    uint32_t dialog = xcb_generate_id(c.get());
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, dialog, first_screen(c.get())->root, 40, 40, 120, 60, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const uint32_t dialog = new_window(c.get(), 0, 40, 40, 120, 60);
     xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
                         &main_window);
     xcb_map_window(c.get(), dialog);

@@ -154,6 +154,15 @@ inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t pro
                        static_cast<size_t>(xcb_get_property_value_length(r.get())));
 }
 
+// An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
+inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int16_t y, uint16_t w, uint16_t h,
+                           uint32_t mask = 0, const uint32_t *values = nullptr) {
+    const uint32_t id = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, id, parent ? parent : first_screen(c)->root, x, y, w, h, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, mask, values);
+    return id;
+}
+
 // A mapped top-level window with a title and class; returns its id.
 inline uint32_t make_window(xcb_connection_t *c, const std::string &title, uint16_t w = 300, uint16_t h = 200,
                             uint8_t cls = XCB_WINDOW_CLASS_INPUT_OUTPUT) {
