@@ -188,14 +188,12 @@ TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndMemoryStaysBounded)
 // Clients of ":N" try the abstract socket name first. A process that holds it, whatever its
 // lock file says, would get our clients, so the number counts as taken. A server that ends,
 // refused its number or with its upstream, leaves nothing of its own behind.
-TEST(DisplayLifecycle, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNothingBehind) {
-    auto upstream = XvfbServer::start();
-    ASSERT_TRUE(upstream);
+TEST_F(Through, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNothingBehind) {
     auto nothing_left = [](int n) {
         return access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0 &&
                access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) != 0;
     };
-    const int n = find_free_display(upstream->number() + 1);
+    const int n = find_free_display(server->number() + 1);
     ASSERT_GT(n, 0);
     const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
     int holder = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -204,7 +202,6 @@ TEST(DisplayLifecycle, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNoth
     memcpy(a.sun_path + 1, name.data(), name.size());
     ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr *>(&a),
                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())), 0);
-    ScratchDir scratch;
     ChildProcess::Options options;
     options.stderr_path = scratch.file("stderr");
     EXPECT_EQ(run_program({build_path("server/telvane-server"), ":" + std::to_string(n), "--upstream", upstream->name(),
@@ -214,8 +211,6 @@ TEST(DisplayLifecycle, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNoth
         << read_file(scratch.file("stderr"));
     EXPECT_TRUE(nothing_left(n));
 
-    auto server = ShareServer::start(upstream->name());
-    ASSERT_TRUE(server);
     Xcb c = xcb_open(server->name());
     ASSERT_TRUE(c);
     upstream->process().stop();
@@ -225,5 +220,6 @@ TEST(DisplayLifecycle, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNoth
     auto status = server->process().wait_for_exit(std::chrono::seconds(2));
     ASSERT_TRUE(status) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*status), 3);
+    EXPECT_EQ(count_of(read_file(scratch.file("server.err")), "upstream display " + upstream->name() + " is gone"), 1u);
     EXPECT_TRUE(nothing_left(server->number()));
 }
