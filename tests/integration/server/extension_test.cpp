@@ -9,12 +9,7 @@
 using namespace telvane::testing;
 
 namespace {
-
-class Extension : public SenderTest {
-protected:
-    void SetUp() override { start_sender(); }
-};
-
+class Extension : public SenderTest {};
 }  // namespace
 
 TEST_F(Extension, VersionAccessCheckErrorsAndTheTraceOfEveryRequest) {

@@ -1,8 +1,5 @@
-// Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
-// while covered, in bursts and in child windows), size and map state, drawing under a server grab,
-// titles and marks, converted and refused visuals, receivers that die or stop, a classroom of
-// receivers sharing one encoding while one of them is stopped, and a share passed
-// on through a second telvane-server.
+// Replication of shared windows onto receivers: pixels, size, map state, titles and marks, under
+// a server grab, other depths, receivers that die or stop, and a share passed on onward.
 #include "mirror_probe.h"
 #include "window_manager.h"
 #include "process.h"
@@ -15,7 +12,6 @@
 #include <random>
 
 using namespace telvane::testing;
-using telvane::wire::ShareEvent;
 
 namespace {
 
@@ -57,9 +53,12 @@ struct Canvas {
     }
 };
 
-class Replication : public SenderTest {
-protected:
-    void SetUp() override { start_sender(); }
+class Replication : public SenderTest {};
+
+// Lets a stopped process go on when the test ends, however it ends.
+struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
 };
 
 }  // namespace
@@ -159,7 +158,7 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     xcb_ungrab_server(c.get());
     xcb_flush(c.get());
     EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
-    EXPECT_EQ(expect_event(3).window, dialog) << "the window mapped under the grab joins the share after it";
+    expect_event(3, dialog);   // the window mapped under the grab joins the share after it
 }
 
 TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) {
@@ -197,8 +196,8 @@ TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) 
     close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
     xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
     xcb_flush(r.c.get());
-    EXPECT_EQ(expect_event(4).window, w);
-    EXPECT_EQ(expect_event(2).host, r.host);
+    expect_event(4, w);
+    expect_event(2, {}, r.host);
 }
 
 TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
@@ -273,25 +272,13 @@ TEST_F(Replication, MirrorFollowsSizeAndMapStateAndACaptureWithoutMemoryFailsTha
     ASSERT_TRUE(limit_address_space(server->process().pid(), 256 * 1024));
     uint32_t huge = make_window(c.get(), "huge", 10000, 10000);
     send_share(c.get(), codes.major, kShareWindow, r.host, huge, 0);
-    ShareEvent oom = expect_event(101);
-    EXPECT_EQ(oom.window, huge);
-    EXPECT_EQ(oom.host, r.host);
+    expect_event(101, huge, r.host);
     fill(c.get(), w, 0, 0, 60, 40, 0x665544);
     EXPECT_TRUE(mirror.shows_solid(0x665544, 60, 40));
     uint32_t another = make_window(c.get(), "another", 30, 30);
     send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
-    EXPECT_EQ(expect_event(3).window, another);
+    expect_event(3, another);
 }
-
-namespace {
-
-// Lets a stopped process go on when the test ends, however it ends.
-struct Resume {
-    pid_t pid;
-    ~Resume() { kill(pid, SIGCONT); }
-};
-
-}  // namespace
 
 class ReplicationTimeLimit : public SenderTest {
 protected:
@@ -317,11 +304,9 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     const std::string number = std::to_string(dying.xvfb->number());
     unlink(("/tmp/.X" + number + "-lock").c_str());
     unlink(("/tmp/.X11-unix/X" + number).c_str());
-    EXPECT_EQ(expect_event(12).host, dying.host);
-    ShareEvent unshared = expect_event(4);
-    EXPECT_EQ(unshared.host, dying.host);
-    EXPECT_EQ(unshared.window, w);
-    EXPECT_EQ(expect_event(2).host, dying.host);
+    expect_event(12, {}, dying.host);
+    expect_event(4, w, dying.host);
+    expect_event(2, {}, dying.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x202020);
     EXPECT_TRUE(mirror.shows_solid(0x202020, 400, 300));
 
@@ -331,12 +316,9 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     for (uint32_t colour = 0x300000; colour < 0x300000 + 40 * 0x010101; colour += 0x010101)
         fill(c.get(), w, 0, 0, 400, 300, colour);
     EXPECT_TRUE(mirror.shows_solid(0x300000 + 39 * 0x010101, 400, 300));
-    auto timed_out = next_share_event(c.get(), codes.first_event, std::chrono::seconds(10));
-    ASSERT_TRUE(timed_out);
-    EXPECT_EQ(timed_out->status, 10);
-    EXPECT_EQ(timed_out->host, stuck.host);
-    EXPECT_EQ(expect_event(4).host, stuck.host);
-    EXPECT_EQ(expect_event(2).host, stuck.host);
+    expect_event(10, {}, stuck.host);
+    expect_event(4, w, stuck.host);
+    expect_event(2, {}, stuck.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x404040);
     EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
     EXPECT_TRUE(server->process().running());
@@ -354,13 +336,12 @@ TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenC
     Canvas canvas(400, 300, 0x204060);
     std::vector<std::unique_ptr<MirrorWatch>> mirrors;
     for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
-    ShareEvent converted = expect_event(11);   // the 16-bit receiver's pixels are converted
-    EXPECT_EQ(std::pair(converted.window, converted.host), std::pair(w, rx[7]->host));
+    expect_event(11, w, rx[7]->host);   // the 16-bit receiver's pixels are converted
     XvfbServer::Options direct;
     direct.extra = {"-cc", "5"};
     Receiver &d = add_receiver(direct);
     send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
-    EXPECT_EQ(expect_event(102).host, d.host);
+    expect_event(102, w, d.host);
     EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
     const auto in_16_bits = [](std::vector<uint32_t> px) {
         const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
@@ -411,7 +392,6 @@ Place place_of(xcb_connection_t *c, uint32_t w) {
 // The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
 class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {
 protected:
-    void SetUp() override { start_sender(); }
     // Starts the row's window manager on `r`'s display and waits until it manages the screen.
     void manage(Receiver &r) {
         if (GetParam() == "none") return;

@@ -96,10 +96,13 @@ inline std::chrono::milliseconds time_left(std::chrono::steady_clock::time_point
     return std::max(left, std::chrono::milliseconds(0));
 }
 
-// Waits up to `limit` for `c`'s socket to become readable.
-inline void wait_readable(xcb_connection_t *c, std::chrono::milliseconds limit) {
+// Waits until `c`'s socket is readable or `deadline` has passed; false when it had passed
+// already or the connection is broken.
+inline bool wait_readable(xcb_connection_t *c, std::chrono::steady_clock::time_point deadline) {
+    if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return false;
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-    poll(&p, 1, static_cast<int>(limit.count()));
+    poll(&p, 1, static_cast<int>(time_left(deadline).count()));
+    return true;
 }
 
 // The next event within `limit`, nothing on time-out or a broken connection.
@@ -107,8 +110,7 @@ inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::m
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         if (auto *ev = xcb_poll_for_event(c)) return Owned<xcb_generic_event_t>(ev);
-        if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return nullptr;
-        wait_readable(c, time_left(deadline));
+        if (!wait_readable(c, deadline)) return nullptr;
     }
 }
 
@@ -125,8 +127,7 @@ inline bool round_trip_within(xcb_connection_t *c, std::chrono::milliseconds lim
             std::free(error);
             return true;
         }
-        if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return false;
-        wait_readable(c, time_left(deadline));
+        if (!wait_readable(c, deadline)) return false;
     }
 }
 
@@ -146,12 +147,18 @@ inline uint32_t intern(xcb_connection_t *c, const std::string &name) {
     return r ? r->atom : 0;
 }
 
-inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
+// Property `prop` of `window` as bytes; nothing when the window has no such property.
+inline std::optional<std::string> get_property(xcb_connection_t *c, uint32_t window, uint32_t prop) {
     Owned<xcb_get_property_reply_t> r(xcb_get_property_reply(
         c, xcb_get_property(c, 0, window, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
-    if (!r) return {};
+    if (!r || r->type == XCB_NONE) return std::nullopt;
     return std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
                        static_cast<size_t>(xcb_get_property_value_length(r.get())));
+}
+
+// Property `prop` of `window`, empty when it has none.
+inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
+    return get_property(c, window, prop).value_or("");
 }
 
 // An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
