@@ -1,5 +1,5 @@
-// Clients through telvane-server behave as they do directly: real programs, an MSB-first
-// client, big requests, and clients that send garbage.
+// Clients through telvane-server behave as they do directly: real programs, an MSB-first client,
+// big requests, clients that send garbage, and the display's own life.
 #include "process.h"
 #include "share_server.h"
 #include "sockets.h"
@@ -44,25 +44,6 @@ std::string comparable(const std::string &report) {
     return out;
 }
 
-bool read_exact(int fd, uint8_t *p, size_t n) {
-    while (n > 0) {
-        ssize_t r = read(fd, p, n);
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
-
-// True when the server closed `fd` (read gives end of file, or an error after the reset).
-bool closed_by_peer(int fd) {
-    uint8_t buf[4096];
-    for (;;) {
-        ssize_t r = read(fd, buf, sizeof buf);
-        if (r <= 0) return true;
-    }
-}
-
 }  // namespace
 
 TEST_F(Through, RealClientsSeeUpstreamPlusTheShareExtension) {
@@ -73,9 +54,6 @@ TEST_F(Through, RealClientsSeeUpstreamPlusTheShareExtension) {
     // Over TCP as well.
     std::string tcp = run_output({"xdpyinfo", "-display", server->tcp_name()});
     EXPECT_NE(tcp.find("ShareExtension"), std::string::npos);
-    std::string marker = scratch.file("xterm-ran");
-    run_output({"xterm", "-display", server->name(), "-e", "sh", "-c", "echo ok > " + marker});
-    EXPECT_EQ(read_file(marker), "ok\n");
 
     // Big requests pass through.
     Xcb c = xcb_open(server->name());
@@ -100,16 +78,16 @@ TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
     const uint8_t setup[12] = {'B', 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0};
     ASSERT_EQ(write(s, setup, 12), 12);
     uint8_t head[8];
-    ASSERT_TRUE(read_exact(s, head, 8));
+    ASSERT_EQ(recv(s, head, 8, MSG_WAITALL), 8);
     ASSERT_EQ(head[0], 1);
     std::vector<uint8_t> rest(telvane::wire::get16(head + 6, ByteOrder::Msb) * 4u);
-    ASSERT_TRUE(read_exact(s, rest.data(), rest.size()));
+    ASSERT_EQ(recv(s, rest.data(), rest.size(), MSG_WAITALL), ssize_t(rest.size()));
     // QueryExtension("ShareExtension"), MSB first: 8 + 14 + 2 pad bytes = 6 words.
     uint8_t q[24] = {98, 0, 0, 6, 0, 14, 0, 0};
     std::memcpy(q + 8, "ShareExtension", 14);
     ASSERT_EQ(write(s, q, sizeof q), 24);
     uint8_t r[32];
-    ASSERT_TRUE(read_exact(s, r, 32));
+    ASSERT_EQ(recv(s, r, 32, MSG_WAITALL), 32);
     ASSERT_EQ(r[0], 1);
     EXPECT_EQ(telvane::wire::get16(r + 2, ByteOrder::Msb), 1);
     ASSERT_EQ(r[8], 1);
@@ -118,13 +96,10 @@ TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
     auto share = telvane::wire::encode_share_request(major, 1, 0x1234, 0x00abcdef, 0, ByteOrder::Msb);
     ASSERT_EQ(write(s, share.data(), share.size()), 16);
     uint8_t ev[32];
-    ASSERT_TRUE(read_exact(s, ev, 32));
+    ASSERT_EQ(recv(s, ev, 32, MSG_WAITALL), 32);
     auto e = telvane::wire::decode_share_event(ev, ByteOrder::Msb);
-    EXPECT_EQ(e.code, first_event);
-    EXPECT_EQ(e.status, 5);
-    EXPECT_EQ(e.sequence, 2);
-    EXPECT_EQ(e.window, 0x00abcdefu);
-    EXPECT_EQ(e.host, 0x1234u);
+    EXPECT_EQ(std::tuple(e.code, int(e.status), int(e.sequence), e.window, e.host),
+              std::tuple(first_event, 5, 2, 0x00abcdefu, 0x1234u));
     close(s);
     std::string trace = read_file(scratch.file("trace"));
     EXPECT_NE(trace.find("request seq=2 order=msb major=" + std::to_string(major) +
@@ -135,14 +110,17 @@ TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
 TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndMemoryStaysBounded) {
     Xcb bystander = xcb_open(server->name());
     ASSERT_TRUE(bystander);
-    auto rss_kb = [pid = server->process().pid()] { return resident_kb(pid); };
-    const long before = rss_kb();
+    const long before = resident_kb(server->process().pid());
     {   // length 0 without BIG-REQUESTS
         int s = unix_connect(server->number());
         ASSERT_EQ(write(s, kSetupLsb, 12), 12);
         const uint8_t req[8] = {43, 0, 0, 0, 1, 0, 0, 0};
         ASSERT_EQ(write(s, req, 8), 8);
-        EXPECT_TRUE(closed_by_peer(s));
+        uint8_t buf[4096];
+        ssize_t r;
+        while ((r = read(s, buf, sizeof buf)) > 0) {
+        }
+        EXPECT_TRUE(r == 0 || errno == ECONNRESET) << "the server kept the connection open";
         close(s);
     }
     // Closed mid-request: CreateWindow claiming 200 bytes.
@@ -178,10 +156,7 @@ TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndMemoryStaysBounded)
     EXPECT_TRUE(round_trip_within(bystander.get(), std::chrono::seconds(10)));
     run_output({"xdpyinfo", "-display", server->name()});
     EXPECT_TRUE(server->process().running());
-    const long after = rss_kb();
-    EXPECT_LT(after - before, 64L * 1024) << "the proxy holds " << (after - before) / 1024 << " MB more";
-    RecordProperty("rss_before_kb", static_cast<int>(before));
-    RecordProperty("rss_after_kb", static_cast<int>(after));
+    EXPECT_LT(resident_kb(server->process().pid()) - before, 64L * 1024) << "the proxy grew";
     close(mute);
 }
 
