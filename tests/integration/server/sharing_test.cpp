@@ -386,23 +386,38 @@ TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
 
 namespace {
 
-// A receiver that is no X server: on 127.0.0.2 at a free display number, it reads each
-// connection's set-up request and answers with `answer`. Then it stays silent, answers every
-// request under a wrong sequence number, or floods events, until the connection or it goes.
+// A receiver on 127.0.0.2 at a free display number that is no honest X server. It answers each
+// connection's set-up request with `answer` (or, with none, relays to the real receiver at
+// display `relay` until `misbehave` is set), then stays silent, answers every request under a
+// wrong sequence number, or floods KeymapNotify events: those carry no sequence number, so they
+// read as its own whatever it was answering.
 class FakeReceiver {
 public:
     enum class Then { Silence, OutOfTurn, Flood };
-    FakeReceiver(std::vector<uint8_t> answer, Then then) : answer_(std::move(answer)), then_(then) {
-        thread_ = std::thread([this] {
+    FakeReceiver(std::vector<uint8_t> answer, Then then, int relay = -1) : answer_(std::move(answer)), then_(then) {
+        misbehave = relay < 0;
+        thread_ = std::thread([this, relay] {
             for (;;) {
                 int c = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (c < 0) return;
                 clients_.push_back(c);
-                uint8_t request[4096];
-                if (read(c, request, sizeof request) <= 0 ||
-                    send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL) != ssize_t(answer_.size()))
+                uint8_t request[65536];
+                if (relay >= 0) {
+                    real_ = tcp_connect("", "127.0.0.1", 6000 + relay);
+                    while (!misbehave && !stop_) {
+                        pollfd p[2] = {{c, POLLIN, 0}, {real_, POLLIN, 0}};
+                        if (poll(p, 2, 100) <= 0) continue;
+                        for (int i = 0; i < 2; ++i) {
+                            if (!p[i].revents) continue;
+                            const ssize_t n = read(p[i].fd, request, sizeof request);
+                            if (n <= 0 || send(p[1 - i].fd, request, size_t(n), MSG_NOSIGNAL) != n) return;
+                        }
+                    }
+                } else if (read(c, request, sizeof request) <= 0 ||
+                           send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL) != ssize_t(answer_.size())) {
                     continue;
-                const timeval brief{0, 100000};   // so that the flood sees the end of the test
+                }
+                const timeval brief{0, 100000};   // so that the fake sees the end of the test
                 setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &brief, sizeof brief);
                 setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
                 if (then_ == Then::OutOfTurn) {
@@ -413,8 +428,8 @@ public:
                         if (n > 0 && send(c, reply, sizeof reply, MSG_NOSIGNAL) < 0) break;
                     }
                 } else if (then_ == Then::Flood) {
-                    std::vector<uint8_t> events(32 * 1024, 0);
-                    for (size_t i = 0; i < events.size(); i += 32) events[i] = XCB_EXPOSE;
+                    std::vector<uint8_t> events(32 * 8192, 0);
+                    for (size_t i = 0; i < events.size(); i += 32) events[i] = XCB_KEYMAP_NOTIFY;
                     while (!stop_ && (send(c, events.data(), events.size(), MSG_NOSIGNAL) > 0 || errno == EAGAIN)) {
                     }
                 }
@@ -426,8 +441,10 @@ public:
         shutdown(listener_.fd, SHUT_RDWR);
         thread_.join();
         for (int c : clients_) close(c);
+        if (real_ >= 0) close(real_);
     }
     std::string name() const { return listener_.name(); }
+    std::atomic<bool> misbehave;
 
 private:
     std::vector<uint8_t> answer_;
@@ -436,6 +453,7 @@ private:
     SilentReceiver listener_;
     std::thread thread_;
     std::vector<int> clients_;
+    int real_ = -1;
 };
 
 // The set-up an X server sent when asked through a raw socket: its whole reply.
@@ -489,67 +507,8 @@ TEST_F(Sharing, ReceiversThatAreNoXServerFailTheShareAndNothingElse) {
     share(*rx, w);
 }
 
-namespace {
-
-// A relay on 127.0.0.2 in front of a real receiver's TCP port. Once `flood` is set it passes on
-// nothing more from the receiver and sends KeymapNotify events without end instead: they carry
-// no sequence number, so they read as the receiver's own whatever it was answering.
-class FloodingRelay {
-public:
-    explicit FloodingRelay(int receiver_display) {
-        thread_ = std::thread([this, port = 6000 + receiver_display] {
-            int client = accept4(listener_.fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) return;
-            const timeval brief{0, 100000};   // so that the flood sees the end of the test
-            setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &brief, sizeof brief);
-            int server = tcp_connect("", "127.0.0.1", port);
-            std::thread up([&] {
-                uint8_t buf[65536];
-                for (ssize_t n; (n = read(client, buf, sizeof buf)) > 0;)
-                    if (send(server, buf, size_t(n), MSG_NOSIGNAL) != n) return;
-            });
-            down(server, client);
-            shutdown(server, SHUT_RDWR);
-            shutdown(client, SHUT_RDWR);
-            up.join();
-            close(server);
-            close(client);
-        });
-    }
-    ~FloodingRelay() {
-        stop_ = true;
-        shutdown(listener_.fd, SHUT_RDWR);
-        thread_.join();
-    }
-    std::string name() const { return listener_.name(); }
-    std::atomic<bool> flood{false};
-
-private:
-    void down(int from, int to) {
-        std::vector<uint8_t> events(32 * 8192, 0);
-        for (size_t i = 0; i < events.size(); i += 32) events[i] = XCB_KEYMAP_NOTIFY;
-        uint8_t buf[65536];
-        while (!stop_) {
-            if (flood) {
-                if (send(to, events.data(), events.size(), MSG_NOSIGNAL) < 0 && errno != EAGAIN) return;
-                continue;
-            }
-            pollfd p{from, POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            const ssize_t n = read(from, buf, sizeof buf);
-            if (n <= 0 || send(to, buf, size_t(n), MSG_NOSIGNAL) != n) return;
-        }
-    }
-
-    std::atomic<bool> stop_{false};
-    SilentReceiver listener_;
-    std::thread thread_;
-};
-
-}  // namespace
-
 TEST_F(Sharing, AReceiverThatFloodsEventsIsDroppedAndStarvesNobody) {
-    FloodingRelay relay(rx->xvfb->number());
+    FakeReceiver relay({}, FakeReceiver::Then::Flood, rx->xvfb->number());
     Receiver &flooder = receivers.emplace_back();
     flooder.c = xcb_open(rx->xvfb->name());
     watch_root(flooder.c.get());
@@ -560,7 +519,7 @@ TEST_F(Sharing, AReceiverThatFloodsEventsIsDroppedAndStarvesNobody) {
     ASSERT_NE(mirror, 0u);
     const long before = resident_kb(server->process().pid());
     long peak = before;
-    relay.flood = true;
+    relay.misbehave = true;
     // Meanwhile the server answers its other clients at once.
     Xcb other = xcb_open(server->name());
     ASSERT_TRUE(other);
