@@ -161,45 +161,6 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     expect_event(3, dialog);   // the window mapped under the grab joins the share after it
 }
 
-TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) {
-    Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "before");
-    MirrorWatch mirror(r.c.get(), share(r, w));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
-
-    auto set = [&](uint32_t prop, const std::string &v) {
-        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
-                            static_cast<uint32_t>(v.size()), v.data());
-        xcb_flush(c.get());
-    };
-    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
-    set(XCB_ATOM_WM_ICON_NAME, "icon");
-    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
-
-    uint32_t daisy_here = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED"), daisy_there = intern(r.c.get(), "TL_DAISY_CHAIN_ALLOWED");
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy_here, XCB_ATOM_ATOM, 8, 0, nullptr);
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.property_is(daisy_there, ""));
-    xcb_delete_property(c.get(), w, daisy_here);
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.property_is(daisy_there, "", false));
-
-    // The receiver's user closes the mirror through the window manager's protocol.
-    xcb_client_message_event_t close{};
-    close.response_type = XCB_CLIENT_MESSAGE;
-    close.format = 32;
-    close.window = mirror.id();
-    close.type = intern(r.c.get(), "WM_PROTOCOLS");
-    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
-    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
-    xcb_flush(r.c.get());
-    expect_event(4, w);
-    expect_event(2, {}, r.host);
-}
-
 TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
     // The middle display runs its own telvane-server; the sender's mirror is made through it.
     auto middle = XvfbServer::start();
@@ -250,11 +211,24 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     mid_event(5);
 }
 
-TEST_F(Replication, MirrorFollowsSizeAndMapStateAndACaptureWithoutMemoryFailsThatShareAlone) {
+TEST_F(Replication, SizeMapStateTitlesAndClassFollowACaptureWithoutMemoryFailsAloneAndClosingTheMirrorUnshares) {
     Receiver &r = add_receiver();
-    uint32_t w = solid_window(c.get(), "resized", 100, 80, 0x336699);
+    uint32_t w = solid_window(c.get(), "before", 100, 80, 0x336699);
     MirrorWatch mirror(r.c.get(), share(r, w));
     EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
+    auto set = [&](uint32_t prop, const std::string &v) {
+        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(v.size()), v.data());
+        xcb_flush(c.get());
+    };
+    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
+    set(XCB_ATOM_WM_ICON_NAME, "icon");
+    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
+
     uint32_t size[] = {180, 140};
     xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
     fill(c.get(), w, 0, 0, 180, 140, 0x996633);
@@ -278,6 +252,17 @@ TEST_F(Replication, MirrorFollowsSizeAndMapStateAndACaptureWithoutMemoryFailsTha
     uint32_t another = make_window(c.get(), "another", 30, 30);
     send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
     expect_event(3, another);
+
+    // The receiver's user closes the mirror through the window manager's protocol.
+    xcb_client_message_event_t close{};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = mirror.id();
+    close.type = intern(r.c.get(), "WM_PROTOCOLS");
+    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
+    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
+    xcb_flush(r.c.get());
+    expect_event(4, w, r.host);
 }
 
 class ReplicationTimeLimit : public SenderTest {
