@@ -62,9 +62,7 @@ TEST_F(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
     xcb_screen_t *s = first_screen(c.get());
     const size_t bytes = size_t{kW} * kH * 4;
 
-    // First the client's own memory, handed over as a descriptor; then a segment the server
-    // makes and hands back as a descriptor in its reply, several times in a row so that each
-    // reply meets its own descriptor.
+    // The client's own memory as a descriptor; then segments the server makes and hands back.
     for (uint8_t round = 0; round < 4; ++round) {
         uint32_t seg = xcb_generate_id(c.get());
         int fd = -1;
@@ -141,9 +139,7 @@ TEST_F(Descriptors, PresentShowsAPixmapAndTriggersItsIdleFence) {
     EXPECT_EQ(pixels(c.get(), w, kW, kH), want);
 }
 
-// A TCP client cannot take a descriptor. The server is refused what would bring one, with the
-// error the X server itself gives when it cannot write the descriptor, and the connection
-// goes on.
+// A TCP client cannot take a descriptor: what would bring one gets the X server's BadAlloc.
 TEST_F(Descriptors, ASegmentThatWouldComeAsADescriptorIsRefusedOverTcp) {
     Xcb tcp = xcb_open(server->tcp_name());
     ASSERT_TRUE(tcp);

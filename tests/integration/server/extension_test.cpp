@@ -1,5 +1,4 @@
-// The share extension's requests that the server answers by itself: version, access check,
-// input settings, errors, and the trace of decoded requests.
+// The share extension's requests that the server answers by itself, its errors, and its trace.
 #include "mirror_probe.h"
 #include "process.h"
 

@@ -1,6 +1,5 @@
-// Input from receivers into a shared window: given with XTEST on the receiver's display onto the
-// mirror, heard by a client of the sender on the window itself. That input was dropped is known
-// from the server's trace, which tells its decisions, and from what the window hears next.
+// Input from receivers, given with XTEST onto mirrors and heard on the shared window; what was
+// dropped is told by the server's trace.
 #include "mirror_probe.h"
 #include "process.h"
 
@@ -219,9 +218,7 @@ TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotSharedAndWaitsOutAServerG
         EXPECT_NE(type, XCB_KEY_PRESS);
     }
 
-    // While a client of the sender holds the server grabbed, nothing else is answered there; the
-    // proxy's own questions about where input goes would wait for ever, and the grabbing client
-    // with them.
+    // Under a client's server grab the proxy's own questions about input would wait for ever.
     const uint8_t key_a = keycode_of(c.get(), kXkA);
     Xcb grabber = xcb_open(server->name());
     ASSERT_TRUE(grabber);

@@ -1,7 +1,6 @@
 #pragma once
-// Pixels and mirrors for the tests that share windows: drawing known patterns, reading windows
-// back with GetImage, waiting (on Damage and structure events, within a limit) until a mirror
-// shows what is expected, and a sender with receivers to share to.
+// Pixels and mirrors for the tests that share windows: drawing, reading back, waiting until a
+// mirror shows what is expected, and a sender with receivers to share to.
 
 #include "share_server.h"
 #include "x_client.h"
@@ -197,8 +196,7 @@ protected:
                   std::tuple(int(status), window.value_or(ev->window), host.value_or(ev->host)));
         return *ev;
     }
-    // Shares `w` to `r` and returns its mirror there, after connection-made (when `first`) and
-    // window-shared.
+    // Shares `w` to `r`: its mirror there, after connection-made (when `first`) and window-shared.
     uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
         auto known = windows_with(r.c.get(), r.marker);
         send_share(c.get(), codes.major, how, r.host, w, 0);

@@ -160,9 +160,8 @@ TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndMemoryStaysBounded)
     close(mute);
 }
 
-// Clients of ":N" try the abstract socket name first. A process that holds it, whatever its
-// lock file says, would get our clients, so the number counts as taken. A server that ends,
-// refused its number or with its upstream, leaves nothing of its own behind.
+// A number whose abstract socket is held is taken (clients try that first); a server that ends,
+// refused its number or with its upstream, leaves nothing behind.
 TEST_F(Through, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNothingBehind) {
     auto nothing_left = [](int n) {
         return access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) != 0 &&

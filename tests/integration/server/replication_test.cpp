@@ -30,8 +30,7 @@ struct Canvas {
         telvane::testing::fill(c, window, x, y, w, h, colour);
         paint(x, y, w, h, colour);
     }
-    // Puts a block of random pixels (24-bit TrueColor) with PutImage; with `colours` given,
-    // each pixel is one of those, as text is.
+    // Puts a block of random pixels, or of `colours` when given (as text is).
     void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
                std::vector<uint32_t> colours = {}) {
         const std::vector<uint32_t> block = put_noise(c, window, x, y, w, h, seed, colours);
@@ -92,8 +91,7 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     canvas.paint(100, 80, 10, 10, 0x00ff00);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
-    // Raised over the child's own mirror, the parent's stays there: the two have no order on the sender.
+    // Shared on its own as well, the child's mirror has no order against its parent's, which shows it.
     MirrorWatch child_mirror(r.c.get(), share(r, child, false));
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
@@ -103,8 +101,7 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
 }
 
 TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
-    // Every way pixels travel: fills, two-colour text, scrolls both ways, raw noise, and a scroll
-    // whose source the receiver had lost under another window of its own.
+    // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
     Receiver &r = add_receiver();
     uint32_t w = make_window(c.get(), "encodings", 200, 160);
     Canvas canvas(200, 160, 0xffffff);
@@ -136,9 +133,7 @@ TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
 }
 
 TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
-    // While the server is grabbed it answers nobody else, captures and the proxy's own questions
-    // included; the proxy must go on relaying the grabbing client until it lets go, and catch
-    // up afterwards.
+    // Under the grab upstream answers no capture: the proxy relays the grabber and catches up after.
     Receiver &r = add_receiver();
     uint32_t w = solid_window(c.get(), "grabbed", 50, 50, 0x111111);
     MirrorWatch mirror(r.c.get(), share(r, w, true, kShareApplication));
@@ -150,8 +145,7 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
         fill(c.get(), w, 0, 0, 50, 50, colour);
         ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "the proxy stopped relaying the grabbing client";
     }
-    // A new top level of the shared application, as a window manager maps one under its grab.
-    // (Beside the window: on the receiver, a copy on top would hide what the other shows.)
+    // A new top level of the application, beside the window, as a window manager maps one.
     const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
     xcb_map_window(c.get(), dialog);
     ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
@@ -417,8 +411,7 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     xcb_flush(rx);
     EXPECT_TRUE(eventually([&] { return place_of(c.get(), w).width == 260 && place_of(c.get(), w).height == 180; }));
 
-    // A menu of the same client over it comes along, on the screen and over the window's mirror,
-    // and goes when it is unmapped.
+    // A menu of the same client comes along over the window's mirror, and goes when unmapped.
     const auto before = windows_with(rx, r.marker);
     const uint32_t look[] = {0xffaa00, 1};
     const uint32_t menu = new_window(c.get(), 0, 900, 560, 100, 120, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, look);

@@ -25,8 +25,7 @@ std::string host_name() {
     return h;
 }
 
-// A TCP listener on 127.0.0.2 at the first display number from 700 whose port is free there:
-// a receiver that takes connections and never speaks, unless its owner makes it.
+// A receiver on 127.0.0.2 at the first free display number from 700 that never speaks.
 struct SilentReceiver {
     int fd = -1;
     int number = 0;
@@ -60,8 +59,7 @@ protected:
         if (HasFatalFailure()) return;
         rx = &add_receiver();
     }
-    // The next share event within 20 s, with the server's largest resident size meanwhile
-    // raised into `peak_kb`.
+    // The next share event within 20 s, the server's largest resident size meanwhile into `peak_kb`.
     std::optional<ShareEvent> next_event_watching_memory(long &peak_kb) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         std::optional<ShareEvent> e;
@@ -82,8 +80,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgain) {
     uint32_t w = make_window(c.get(), "Shared probe", 321, 123);
     const uint32_t host = rx->host;
     send_share(c.get(), codes.major, kShareWindow, host, w, 0);
-    // Reaching a new receiver takes a while; a client that syncs right after asking must find
-    // the share's events already queued when its reply arrives, as clients drain them that way.
+    // A client that syncs right after asking finds the share's events queued with the reply.
     sync(c.get());
     std::vector<ShareEvent> queued;
     while (Owned<xcb_generic_event_t> ev{xcb_poll_for_queued_event(c.get())})
@@ -255,8 +252,7 @@ bool close_to_network(const std::string &display) {
     return hosts != nullptr;
 }
 
-// Receivers that turn the server away: one by host access alone, one that wants a cookie which
-// the server's authority file has wrong.
+// Receivers that turn the server away: by host access, and by a cookie it has wrong.
 class SharingRefused : public Sharing {
 protected:
     void SetUp() override {
@@ -303,9 +299,7 @@ TEST_F(SharingRefused, EachReasonForFailingToReachAReceiverHasItsDetail) {
 }
 
 TEST_F(Sharing, RepliesHeldForAShareUnderWayHoldUpNoGrabTakeBoundedMemoryAndASilentReceiverFails) {
-    // A receiver that takes the connection and never speaks: the share stays under way until
-    // the time limit for reaching it. Meanwhile upstream's answers to the client's later
-    // requests are kept back.
+    // A silent receiver keeps the share under way, and upstream's later replies held back.
     SilentReceiver silent(4);
     ASSERT_TRUE(silent.listening());
     const long before = resident_kb(server->process().pid());
@@ -316,8 +310,7 @@ TEST_F(Sharing, RepliesHeldForAShareUnderWayHoldUpNoGrabTakeBoundedMemoryAndASil
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2)))
         << "replies held for the share must not keep a grabbing client from its ungrab";
     xcb_ungrab_server(c.get());
-    // A client that asks for much meanwhile must not make the server keep it all: 100 pictures
-    // of the whole screen, 3 MB each.
+    // 100 pictures of the whole screen meanwhile, 3 MB each, must not all be kept.
     xcb_screen_t *screen = first_screen(c.get());
     std::vector<xcb_get_image_cookie_t> asked;
     for (int i = 0; i < 100; ++i)
@@ -349,14 +342,12 @@ TEST_F(Sharing, RepliesHeldForAShareUnderWayHoldUpNoGrabTakeBoundedMemoryAndASil
 }
 
 TEST_F(Sharing, SharesThatFindNoThreadFailAndTheServerGoesOn) {
-    // Each receiver being reached costs threads. Under an address-space limit a few of them can
-    // start; the rest of the shares fail with OutOfMemory instead of taking the server down.
+    // Reaching a receiver costs threads: under a memory limit the shares that get none fail.
     SilentReceiver silent(64);
     ASSERT_TRUE(silent.listening());
     ASSERT_TRUE(limit_address_space(server->process().pid(), 40 * 1024));
 
-    // One client per share: a client's shares are taken one after the other, so only several
-    // clients have many receivers being reached at once.
+    // One client per share, as a client's shares are taken one after the other.
     const uint32_t w = make_window(c.get(), "many pending");
     constexpr int kShares = 24;
     std::vector<Xcb> clients;
@@ -542,8 +533,7 @@ TEST_F(Sharing, AReceiverThatFloodsEventsIsDroppedAndStarvesNobody) {
 }
 
 TEST_F(Sharing, WindowsThatCannotBeSharedAndSharesToThisDisplayItselfAreRefusedWithoutConnecting) {
-    // The server's own display and the one it stands in front of, by address and by host name:
-    // every road leads to the same screen, where a mirror would cover its own original.
+    // The server's own display and upstream, by address and host name: a mirror would cover its original.
     const std::string self_names[] = {server->tcp_name() + ".0", upstream->tcp_name() + ".0",
                                       host_name() + ":" + std::to_string(server->number()) + ".0"};
     const uint32_t input_only = make_window(c.get(), "", 10, 10, XCB_WINDOW_CLASS_INPUT_ONLY);

@@ -204,8 +204,7 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, ui
     return out;
 }
 
-// Selects structure events of the root's children, so that waits on `c` wake up when mirrors come
-// and go.
+// Selects the root's SubstructureNotify, so that waits on `c` wake up when mirrors come and go.
 inline void watch_root(xcb_connection_t *c) {
     uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, first_screen(c)->root, XCB_CW_EVENT_MASK, &mask);
