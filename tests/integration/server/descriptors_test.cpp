@@ -34,18 +34,11 @@ Target target(xcb_connection_t *c) {
     return t;
 }
 
-uint8_t error_of(xcb_connection_t *c, xcb_void_cookie_t cookie) {
-    Owned<xcb_generic_error_t> e(xcb_request_check(c, cookie));
-    return e ? e->error_code : 0;
-}
-
 // Through the server's unix socket, where descriptors travel.
 class Descriptors : public ServedDisplayTest {
 protected:
     void SetUp() override {
-        ShareServer::Options o;
-        o.stderr_path = scratch.file("server.err");
-        start_served(o);
+        start_served();
         if (HasFatalFailure()) return;
         c = xcb_open(server->name());
         ASSERT_TRUE(c);
@@ -69,7 +62,7 @@ TEST_F(Descriptors, ShmSegmentsPassedAndMadeByTheServerCarryTheirPixels) {
         if (round == 0) {
             fd = memfd_create("telvane-test", MFD_CLOEXEC);
             ASSERT_EQ(ftruncate(fd, static_cast<off_t>(bytes)), 0);
-            ASSERT_EQ(error_of(c.get(), xcb_shm_attach_fd_checked(c.get(), seg, dup(fd), 0)), 0);   // xcb closes it
+            ASSERT_EQ(error_of(c.get(), xcb_shm_attach_fd_checked(c.get(), seg, dup(fd), 0).sequence), 0);   // xcb closes it
         } else {
             Owned<xcb_shm_create_segment_reply_t> r(xcb_shm_create_segment_reply(
                 c.get(), xcb_shm_create_segment(c.get(), seg, static_cast<uint32_t>(bytes), 0), nullptr));

@@ -29,19 +29,19 @@ TEST_F(Extension, VersionAccessCheckErrorsAndTheTraceOfEveryRequest) {
     EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me + 1, ip(127, 0, 0, 1))), 0u);
     EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(192, 0, 2, 77))), 0u);
     // Malformed requests get protocol errors.
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 2)), 1);     // BadRequest
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 40, 0, 0, 0, 5)), 1) << "before BadLength";
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 7, 1, 0, 0, 5)), 16);  // BadLength
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 6, 0, 0, 0, 3)), 16);
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 2)), 1);     // BadRequest
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 40, 0, 0, 0, 5)), 1) << "before BadLength";
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 7, 1, 0, 0, 5)), 16);  // BadLength
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6, 0, 0, 0, 3)), 16);
     uint8_t err = 0;
     EXPECT_FALSE(share_reply(c.get(), send_share(c.get(), codes.major, 9, 0, 0, 0, 2), &err));
     EXPECT_EQ(err, 16);
     // Requests that are fine get no error, and the connection is still in step.
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 6)), 0);
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 32)), 0);
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6)), 0);
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 32)), 0);
     EXPECT_TRUE(share_reply(c.get(), send_share(c.get(), codes.major, 9)));
     // The trace shows each request as received.
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 4, 1, 0x00600001)), 10)
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, 0x00600001)), 10)
         << "BadAccess: the window is not shared by this client";
     EXPECT_NE(trace().find("order=lsb major=" + std::to_string(codes.major) +
                            " minor=4 name=SetInputState length=4 bytes=16 arg1=0x00000001 arg2=0x00600001"),

@@ -17,11 +17,7 @@ namespace {
 // Upstream Xvfb plus telvane-server in front of it.
 class Through : public ServedDisplayTest {
 protected:
-    void SetUp() override {
-        ShareServer::Options o;
-        o.stderr_path = scratch.file("server.err");
-        start_served(o);
-    }
+    void SetUp() override { start_served(); }
     std::string run_output(const std::vector<std::string> &argv) {
         ChildProcess::Options o;
         o.stdout_path = scratch.file("out");
@@ -194,6 +190,6 @@ TEST_F(Through, AHeldNumberIsTakenAndTheServerEndsWithUpstreamLeavingNothingBehi
     auto status = server->process().wait_for_exit(std::chrono::seconds(2));
     ASSERT_TRUE(status) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*status), 3);
-    EXPECT_EQ(count_of(read_file(scratch.file("server.err")), "upstream display " + upstream->name() + " is gone"), 1u);
+    EXPECT_EQ(count_of(read_file(scratch.file("server.log")), "upstream display " + upstream->name() + " is gone"), 1u);
     EXPECT_TRUE(nothing_left(server->number()));
 }

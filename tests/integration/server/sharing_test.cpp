@@ -125,12 +125,12 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgain) {
         {"SetInputState", 4, 1, w, 0},
     };
     for (const auto &a : attempts)
-        EXPECT_EQ(share_error(other.get(), send_share(other.get(), codes.major, a.minor, a.a1, a.a2, a.a3)), 10) << a.what;
+        EXPECT_EQ(error_of(other.get(), send_share(other.get(), codes.major, a.minor, a.a1, a.a2, a.a3)), 10) << a.what;
     sync(rx->c.get());
     EXPECT_EQ(windows_with(rx->c.get(), rx->marker).size(), 2u) << "the shares must stay";
 
     // Its owner may, and input settings of a connected receiver are confirmed by events.
-    EXPECT_EQ(share_error(c.get(), send_share(c.get(), codes.major, 4, 1, w, 0)), 0);
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, w, 0)), 0);
     send_share(c.get(), codes.major, kAllowInput, host);
     expect_event(7, {}, host);
     send_share(c.get(), codes.major, kDisallowInput, host);
@@ -239,19 +239,6 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
 
 namespace {
 
-// Takes every network address off `display`'s access list; false when it could not get in.
-bool close_to_network(const std::string &display) {
-    Xcb admin = xcb_open(display);
-    if (!admin) return false;
-    Owned<xcb_list_hosts_reply_t> hosts(xcb_list_hosts_reply(admin.get(), xcb_list_hosts(admin.get()), nullptr));
-    for (auto it = xcb_list_hosts_hosts_iterator(hosts.get()); hosts && it.rem; xcb_host_next(&it))
-        if (it.data->family == XCB_FAMILY_INTERNET || it.data->family == XCB_FAMILY_INTERNET_6)
-            xcb_change_hosts(admin.get(), XCB_HOST_MODE_DELETE, it.data->family, xcb_host_address_length(it.data),
-                             xcb_host_address(it.data));
-    sync(admin.get());
-    return hosts != nullptr;
-}
-
 // Receivers that turn the server away: by host access, and by a cookie it has wrong.
 class SharingRefused : public Sharing {
 protected:
@@ -283,8 +270,7 @@ protected:
 
 TEST_F(SharingRefused, EachReasonForFailingToReachAReceiverHasItsDetail) {
     // Xvfb lets this machine in by default: its addresses must not be a way in either.
-    ASSERT_TRUE(close_to_network(closed->name()));
-    close_to_network(guarded->name());
+    ASSERT_TRUE(drop_hosts(xcb_open(closed->name()).get(), true));
     const std::pair<std::string, uint32_t> cases[] = {
         {"127.0.0.1:" + std::to_string(find_free_display(rx->xvfb->number() + 1)) + ".0", 3},  // no X server
         {"no-such-host.invalid:0.0", 1},                                                      // no address

@@ -79,7 +79,7 @@ inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq, ui
 }
 
 // The error code that request `seq` (without a reply) got, 0 when none.
-inline uint8_t share_error(xcb_connection_t *c, unsigned seq) {
+inline uint8_t error_of(xcb_connection_t *c, unsigned seq) {
     xcb_void_cookie_t ck{seq};
     Owned<xcb_generic_error_t> e(xcb_request_check(c, ck));
     return e ? e->error_code : 0;
@@ -202,6 +202,19 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, ui
             for (uint32_t w : windows_with(c, prop, kids[i], depth - 1)) out.push_back(w);
     }
     return out;
+}
+
+// Takes the entries of `c`'s display's access list off it, those of the network only when
+// `network_only`; false when it could not read the list.
+inline bool drop_hosts(xcb_connection_t *c, bool network_only) {
+    Owned<xcb_list_hosts_reply_t> hosts(c ? xcb_list_hosts_reply(c, xcb_list_hosts(c), nullptr) : nullptr);
+    if (!hosts) return false;
+    for (auto it = xcb_list_hosts_hosts_iterator(hosts.get()); it.rem; xcb_host_next(&it))
+        if (!network_only || it.data->family == XCB_FAMILY_INTERNET || it.data->family == XCB_FAMILY_INTERNET_6)
+            xcb_change_hosts(c, XCB_HOST_MODE_DELETE, it.data->family, static_cast<uint16_t>(xcb_host_address_length(it.data)),
+                             xcb_host_address(it.data));
+    sync(c);
+    return true;
 }
 
 // Selects the root's SubstructureNotify, so that waits on `c` wake up when mirrors come and go.
