@@ -1,9 +1,7 @@
 // Access: the proxy display is never more open than upstream, by cookie or by host access.
-#include "process.h"
 #include "share_server.h"
 #include "sockets.h"
 #include "x_client.h"
-#include "xvfb.h"
 
 #include <poll.h>
 
@@ -64,9 +62,7 @@ TEST(HostAccess, TcpNeedsTheCookieAndLocalClientsWhatUpstreamAsks) {
     }
 
     // What upstream keeps to local clients the proxy refuses the others (127.0.0.3 is no address of ours).
-    ChildProcess::Options po;
-    po.stdout_path = scratch.file("cookie");
-    run_program({"xauth", "-f", scratch.file("user.auth"), "nlist", server->name()}, po);
+    run_with({"xauth", "-f", scratch.file("user.auth"), "nlist", server->name()}, "", scratch.file("cookie"));
     const std::string entries = read_file(scratch.file("cookie")), hex = entries.substr(entries.rfind(' ') + 1, 32);
     std::string cookie;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) cookie += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));

@@ -1,6 +1,5 @@
 // The share extension's requests that the server answers by itself, its errors, and its trace.
 #include "mirror_probe.h"
-#include "process.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,6 @@
 // Input from receivers, given with XTEST onto mirrors and heard on the shared window; what was
 // dropped is told by the server's trace.
 #include "mirror_probe.h"
-#include "process.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -156,8 +155,6 @@ TEST_F(ReceiverInput, ClicksScrollingAndKeysArriveWhereGivenThroughEachReceivers
     auto b = heard(XCB_KEY_PRESS, lc);
     EXPECT_TRUE(b && b->event == mine) << "the local user's key went elsewhere";
 
-    Owned<xcb_get_input_focus_reply_t> focus(xcb_get_input_focus_reply(lc, xcb_get_input_focus(lc), nullptr));
-    EXPECT_EQ(focus->focus, mine);
     // Each receiver has a pointer of its own on the sender, until its input is forbidden.
     EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " has its own pointer"));
     EXPECT_TRUE(decided("input host=" + std::to_string(two.host) + " has its own pointer"));
@@ -211,12 +208,8 @@ TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotSharedAndWaitsOutAServerG
 
     // The other window heard nothing of it all.
     sync(other.get());
-    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(other.get())}) {
-        const uint8_t type = ev->response_type & 0x7f;
-        EXPECT_NE(type, XCB_BUTTON_PRESS);
-        EXPECT_NE(type, XCB_BUTTON_RELEASE);
-        EXPECT_NE(type, XCB_KEY_PRESS);
-    }
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(other.get())})
+        EXPECT_TRUE((ev->response_type & 0x7f) < XCB_KEY_PRESS || (ev->response_type & 0x7f) > XCB_BUTTON_RELEASE);
 
     // Under a client's server grab the proxy's own questions about input would wait for ever.
     const uint8_t key_a = keycode_of(c.get(), kXkA);

@@ -2,14 +2,10 @@
 // a server grab, other depths, receivers that die or stop, and a share passed on onward.
 #include "mirror_probe.h"
 #include "window_manager.h"
-#include "process.h"
-#include "share_server.h"
-#include "xvfb.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <random>
 
 using namespace telvane::testing;
 
@@ -369,16 +365,7 @@ Place place_of(xcb_connection_t *c, uint32_t w) {
 }
 
 // The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
-class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {
-protected:
-    // Starts the row's window manager on `r`'s display and waits until it manages the screen.
-    void manage(Receiver &r) {
-        if (GetParam() == "none") return;
-        wm = start_window_manager(r.xvfb->name(), GetParam(), scratch);
-        ASSERT_TRUE(wm) << GetParam() << " did not take the screen";
-    }
-    ChildProcess wm;
-};
+class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {};
 
 }  // namespace
 
@@ -386,7 +373,8 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     XvfbServer::Options small;
     small.screen = "640x480x24";
     Receiver &r = add_receiver(small);
-    ASSERT_NO_FATAL_FAILURE(manage(r));
+    ChildProcess wm = GetParam() == "none" ? ChildProcess() : start_window_manager(r.xvfb->name(), GetParam(), scratch);
+    ASSERT_TRUE(GetParam() == "none" || wm) << GetParam() << " did not take the screen";
     xcb_connection_t *rx = r.c.get();
 
     // Near the sender's right edge, beyond a smaller receiver's; the mirror is moved in whole.

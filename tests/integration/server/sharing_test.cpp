@@ -1,10 +1,7 @@
 // Sharing windows from the display behind telvane-server to other displays: events in order,
 // mirrors, unsharing, cleanup, and every failure from the condition that causes it.
 #include "mirror_probe.h"
-#include "process.h"
-#include "share_server.h"
 #include "sockets.h"
-#include "xvfb.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -113,11 +110,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgain) {
     // Another client may not change the shares: each of these gets BadAccess.
     Xcb other = xcb_open(server->name());
     ASSERT_TRUE(other);
-    struct Attempt {
-        const char *what;
-        uint8_t minor;
-        uint32_t a1, a2, a3;
-    } attempts[] = {
+    struct { const char *what; uint8_t minor; uint32_t a1, a2, a3; } attempts[] = {
         {"AllowInput", kAllowInput, host, 0, 0},
         {"DisallowInput", kDisallowInput, host, 0, 0},
         {"UnshareWindow of all", kUnshare, host, 0, 0},
@@ -202,10 +195,6 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
     // A shared window destroyed, then three clients in a row that go with their shares. Each new
     // client gets the id range of the one before, yet each window must get its own mirror.
     Xcb direct = xcb_open(upstream->name());
-    auto gone_upstream = [&](uint32_t w) {
-        Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(direct.get(), xcb_get_geometry(direct.get(), w), nullptr));
-        return !g;
-    };
     uint32_t first = 0;
     for (int round = 0; round < 4; ++round) {
         const bool destroy = round == 0;
@@ -233,7 +222,9 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
         // The next client comes once upstream has let this one go, with its last window.
         const uint32_t last = destroy ? make_window(c.get(), "last", 10, 10) : w;
         c.reset();
-        EXPECT_TRUE(eventually([&] { return gone_upstream(last); }, std::chrono::seconds(5)));
+        EXPECT_TRUE(eventually([&] {
+            return !Owned<xcb_get_geometry_reply_t>(xcb_get_geometry_reply(direct.get(), xcb_get_geometry(direct.get(), last), nullptr));
+        }, std::chrono::seconds(5)));
     }
 }
 
