@@ -11,31 +11,34 @@ using namespace telvane::testing;
 
 namespace {
 
-// What a test expects a window to show: pixel values row by row, changed as the test draws.
+// A window of `c` filled with `colour`, and what it should show: pixel values row by row, changed
+// as the test draws.
 struct Canvas {
+    xcb_connection_t *c;
+    uint32_t window;
     uint16_t width, height;
     std::vector<uint32_t> px;
-    Canvas(uint16_t w, uint16_t h, uint32_t colour) : width(w), height(h), px(size_t{w} * h, colour) {}
+    Canvas(xcb_connection_t *c, const std::string &title, uint16_t w, uint16_t h, uint32_t colour)
+        : c(c), window(solid_window(c, title, w, h, colour)), width(w), height(h), px(size_t{w} * h, colour) {}
 
     // Notes that the area shows `colour` now.
     void paint(int x, int y, int w, int h, uint32_t colour) {
         for (int yy = y; yy < y + h && yy < height; ++yy)
             for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
     }
-    void fill(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
+    void fill(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
         telvane::testing::fill(c, window, x, y, w, h, colour);
         paint(x, y, w, h, colour);
     }
     // Puts a block of random pixels, or of `colours` when given (as text is).
-    void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
+    void noise(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
                std::vector<uint32_t> colours = {}) {
         const std::vector<uint32_t> block = put_noise(c, window, x, y, w, h, seed, colours);
         for (int yy = 0; yy < h; ++yy)
             for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
     }
     // Copies the area (x, y, w, h) of the window by (dx, dy), as a terminal scrolls.
-    void scroll(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, int16_t dx,
-                int16_t dy) {
+    void scroll(int16_t x, int16_t y, uint16_t w, uint16_t h, int16_t dx, int16_t dy) {
         uint32_t gc = xcb_generate_id(c);
         xcb_create_gc(c, gc, window, 0, nullptr);
         xcb_copy_area(c, window, window, gc, x, y, static_cast<int16_t>(x + dx), static_cast<int16_t>(y + dy), w, h);
@@ -60,13 +63,12 @@ struct Resume {
 
 TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "pixels", 160, 120);
-    Canvas canvas(160, 120, 0x204060);
-    canvas.fill(c.get(), w, 0, 0, 160, 120, 0x204060);
+    Canvas canvas(c.get(), "pixels", 160, 120, 0x204060);
+    const uint32_t w = canvas.window;
     MirrorWatch mirror(r.c.get(), share(r, w));
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    canvas.noise(c.get(), w, 10, 20, 90, 70, 1);
+    canvas.noise(10, 20, 90, 70, 1);
     EXPECT_EQ(pixels(c.get(), w, 160, 120), canvas.px) << "the sender itself shows what was drawn";
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
@@ -75,8 +77,8 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     uint32_t cover = make_window(other.get(), "cover", 400, 300);
     fill(other.get(), cover, 0, 0, 400, 300, 0xffffff);
     sync(other.get());
-    canvas.noise(c.get(), w, 50, 0, 110, 120, 2);
-    for (int16_t y = 0; y < 120; y += 2) canvas.fill(c.get(), w, 0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
+    canvas.noise(50, 0, 110, 120, 2);
+    for (int16_t y = 0; y < 120; y += 2) canvas.fill(0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
     // A child window is part of the picture.
@@ -99,30 +101,28 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
 TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
     // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
     Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "encodings", 200, 160);
-    Canvas canvas(200, 160, 0xffffff);
-    canvas.fill(c.get(), w, 0, 0, 200, 160, 0xffffff);
-    MirrorWatch mirror(r.c.get(), share(r, w));
+    Canvas canvas(c.get(), "encodings", 200, 160, 0xffffff);
+    MirrorWatch mirror(r.c.get(), share(r, canvas.window));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
-        canvas.noise(c.get(), w, 4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
+        canvas.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160));
     for (int round = 0; round < 3; ++round) {
-        canvas.scroll(c.get(), w, 0, 13, 200, 147, 0, -13);
-        canvas.fill(c.get(), w, 0, 147, 200, 13, 0xffffff);
-        canvas.noise(c.get(), w, 4, 147, 180, 11, 40u + round, text);
+        canvas.scroll(0, 13, 200, 147, 0, -13);
+        canvas.fill(0, 147, 200, 13, 0xffffff);
+        canvas.noise(4, 147, 180, 11, 40u + round, text);
         EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "scroll " << round;
     }
-    canvas.scroll(c.get(), w, 8, 0, 192, 160, -8, 0);
-    canvas.fill(c.get(), w, 192, 0, 8, 160, 0x3366cc);
+    canvas.scroll(8, 0, 192, 160, -8, 0);
+    canvas.fill(192, 0, 8, 160, 0x3366cc);
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "sideways";
-    canvas.noise(c.get(), w, 30, 30, 60, 40, 7);
+    canvas.noise(30, 30, 60, 40, 7);
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "noise";
     // A window on the receiver over the mirror's top half: the next scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
-    canvas.scroll(c.get(), w, 0, 13, 200, 147, 0, -13);
-    canvas.noise(c.get(), w, 4, 147, 180, 11, 99, text);
+    canvas.scroll(0, 13, 200, 147, 0, -13);
+    canvas.noise(4, 147, 180, 11, 99, text);
     xcb_destroy_window(r.c.get(), over);
     sync(r.c.get());
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "after the receiver lost part of it";
@@ -163,9 +163,9 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     ShareCodes mid_codes = query_share(mid.get());
     Receiver &third = add_receiver();
 
-    uint32_t w = make_window(c.get(), "chained", 120, 90);
-    Canvas canvas(120, 90, 0);
-    canvas.noise(c.get(), w, 0, 0, 120, 90, 3);
+    Canvas canvas(c.get(), "chained", 120, 90, 0);
+    canvas.noise(0, 0, 120, 90, 3);
+    const uint32_t w = canvas.window;
     uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
     xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
     send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), w, 0);
@@ -188,7 +188,7 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     mid_event(3);
     MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
     EXPECT_TRUE(far.shows(canvas.px, 120, 90));
-    canvas.noise(c.get(), w, 30, 20, 60, 40, 4);
+    canvas.noise(30, 20, 60, 40, 4);
     EXPECT_TRUE(far.shows(canvas.px, 120, 90));
 
     // The sender withdraws its permission: the copy loses the mark and goes from the third display.
@@ -307,8 +307,8 @@ TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenC
     XvfbServer::Options shallow;
     shallow.screen = "640x480x16";
     rx.push_back(&add_receiver(shallow));
-    uint32_t w = solid_window(c.get(), "lesson", 400, 300, 0x204060);
-    Canvas canvas(400, 300, 0x204060);
+    Canvas canvas(c.get(), "lesson", 400, 300, 0x204060);
+    const uint32_t w = canvas.window;
     std::vector<std::unique_ptr<MirrorWatch>> mirrors;
     for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
     expect_event(11, w, rx[7]->host);   // the 16-bit receiver's pixels are converted
@@ -336,13 +336,13 @@ TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenC
     ASSERT_EQ(kill(stopped, SIGSTOP), 0);
     Resume resume{stopped};
     for (uint32_t frame = 0; frame < 40; ++frame) {
-        canvas.noise(c.get(), w, 0, 0, 400, 300, 100 + frame);
-        if (frame % 4 == 1) canvas.scroll(c.get(), w, 0, 10, 400, 290, 0, -7);
+        canvas.noise(0, 0, 400, 300, 100 + frame);
+        if (frame % 4 == 1) canvas.scroll(0, 10, 400, 290, 0, -7);
         ASSERT_TRUE(all_show(3)) << "frame " << frame;
     }
     kill(stopped, SIGCONT);
     EXPECT_TRUE(mirrors[3]->shows(canvas.px, 400, 300)) << "the stopped receiver caught up";
-    canvas.scroll(c.get(), w, 0, 0, 400, 280, 0, 20);
+    canvas.scroll(0, 0, 400, 280, 0, 20);
     EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 }
 

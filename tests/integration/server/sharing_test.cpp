@@ -234,8 +234,8 @@ namespace {
 class SharingRefused : public Sharing {
 protected:
     void SetUp() override {
-        run({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
-             "00112233445566778899aabbccddeeff"});
+        ASSERT_EQ(run_program({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
+                               "00112233445566778899aabbccddeeff"}), 0);
         XvfbServer::Options o;
         o.access_control = true;
         closed = XvfbServer::start(o);
@@ -244,15 +244,10 @@ protected:
         guarded = XvfbServer::start(o);
         ASSERT_TRUE(guarded);
         for (const std::string &name : {guarded->tcp_name(), "localhost:" + std::to_string(guarded->number())})
-            run({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
-                 "ffeeddccbbaa99887766554433221100"});
+            ASSERT_EQ(run_program({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
+                                   "ffeeddccbbaa99887766554433221100"}), 0);
         server_env["XAUTHORITY"] = scratch.file("server.auth");
         Sharing::SetUp();
-    }
-    void run(const std::vector<std::string> &argv) {
-        ChildProcess::Options o;
-        o.stdout_path = o.stderr_path = "/dev/null";
-        ASSERT_EQ(run_program(argv, o), 0) << argv.front();
     }
     std::optional<XvfbServer> closed, guarded;
 };
