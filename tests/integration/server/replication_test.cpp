@@ -155,7 +155,7 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     // The middle display runs its own telvane-server; the sender's mirror is made through it.
     auto middle = XvfbServer::start();
     ASSERT_TRUE(middle);
-    auto middle_server = ShareServer::start(middle->name(), ShareServer::Options{});
+    auto middle_server = ShareServer::start(middle->name());
     ASSERT_TRUE(middle_server);
     Xcb mid = xcb_open(middle_server->name());
     ASSERT_TRUE(mid);
