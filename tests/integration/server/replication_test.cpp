@@ -297,6 +297,12 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     fill(c.get(), w, 0, 0, 400, 300, 0x404040);
     EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
     EXPECT_TRUE(server->process().running());
+
+    // Upstream's end is the server's after a time-out too (it once spun at a full core instead).
+    upstream->process().stop();
+    auto ended = server->process().wait_for_exit(std::chrono::seconds(2));
+    ASSERT_TRUE(ended) << "the server outlived its upstream";
+    EXPECT_EQ(exit_code(*ended), 3);
 }
 
 TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenCatchesUp) {
