@@ -437,16 +437,10 @@ TEST_F(Sharing, ReceiversThatAreNoXServerFailTheShareAndNothingElse) {
     ASSERT_GT(setup.size(), 40u);
     std::vector<uint8_t> lying = setup;
     lying[28] = 200;   // two hundred screens in a set-up that holds one
-    std::vector<uint8_t> half(setup.begin(), setup.begin() + setup.size() / 2);
     using Then = FakeReceiver::Then;
-    struct Case {
-        const char *what;
-        std::vector<uint8_t> answer;
-        Then then;
-        const char *traced;   // why the server says it gave up
-    } cases[] = {
+    struct { const char *what; std::vector<uint8_t> answer; Then then; const char *traced; } cases[] = {
         {"absurd counts", lying, Then::Silence, "set-up does not hold together"},
-        {"half a set-up", half, Then::Silence, "no answer to the set-up"},
+        {"half a set-up", {setup.begin(), setup.begin() + setup.size() / 2}, Then::Silence, "no answer to the set-up"},
         {"garbage", std::vector<uint8_t>(64, 0xee), Then::Silence, "not reached"},
         {"replies under wrong sequence numbers", setup, Then::OutOfTurn, "answers out of turn"},
         {"an event flood", setup, Then::Flood, "sends events without end"},
@@ -506,16 +500,13 @@ TEST_F(Sharing, WindowsThatCannotBeSharedAndSharesToThisDisplayItselfAreRefusedW
     const std::string self_names[] = {server->tcp_name() + ".0", upstream->tcp_name() + ".0",
                                       host_name() + ":" + std::to_string(server->number()) + ".0"};
     const uint32_t input_only = make_window(c.get(), "", 10, 10, XCB_WINDOW_CLASS_INPUT_ONLY);
-    struct Case {
-        uint32_t window, host;
-        uint8_t status;
-    } cases[] = {
+    struct { uint32_t window, host; uint8_t status; } cases[] = {
         {first_screen(c.get())->root, rx->host, 5}, {input_only, rx->host, 5}, {0x07ffff00u, rx->host, 5},
         {make_window(c.get(), "Self probe"), intern(c.get(), self_names[0]), 100},
         {make_window(c.get(), "Self probe"), intern(c.get(), self_names[1]), 100},
         {make_window(c.get(), "Self probe"), intern(c.get(), self_names[2]), 100},
     };
-    for (const Case &k : cases) {
+    for (const auto &k : cases) {
         SCOPED_TRACE(testing::Message() << "window " << k.window << " status " << int(k.status));
         send_share(c.get(), codes.major, kShareWindow, k.host, k.window, 0);
         expect_event(k.status, k.window, k.host);
