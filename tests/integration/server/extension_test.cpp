@@ -12,8 +12,7 @@ class Extension : public SenderTest {};
 
 TEST_F(Extension, VersionAccessCheckErrorsAndTheTraceOfEveryRequest) {
     auto atom = share_reply(c.get(), send_share(c.get(), codes.major, 9));
-    ASSERT_TRUE(atom);
-    ASSERT_NE(*atom, 0u);
+    ASSERT_TRUE(atom && *atom);
     // The atom lives on upstream, so a direct client can read its name too.
     Xcb direct = xcb_open(upstream->name());
     Owned<xcb_get_atom_name_reply_t> name(
@@ -33,8 +32,7 @@ TEST_F(Extension, VersionAccessCheckErrorsAndTheTraceOfEveryRequest) {
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 7, 1, 0, 0, 5)), 16);  // BadLength
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6, 0, 0, 0, 3)), 16);
     uint8_t err = 0;
-    EXPECT_FALSE(share_reply(c.get(), send_share(c.get(), codes.major, 9, 0, 0, 0, 2), &err));
-    EXPECT_EQ(err, 16);
+    EXPECT_TRUE(!share_reply(c.get(), send_share(c.get(), codes.major, 9, 0, 0, 0, 2), &err) && err == 16) << int(err);
     // Requests that are fine get no error, and the connection is still in step.
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6)), 0);
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 32)), 0);
