@@ -1,7 +1,6 @@
 #pragma once
-// Pixels and mirrors for the tests that share windows: drawing known patterns, reading windows
-// back with GetImage, waiting (on Damage and structure events, within a limit) until a mirror
-// shows what is expected, and a sender with receivers to share to.
+// Pixels and mirrors for the tests that share windows: drawing, reading back, waiting until a
+// mirror shows what is expected, and a sender with receivers to share to.
 
 #include "share_server.h"
 #include "x_client.h"
@@ -123,13 +122,8 @@ public:
     // Waits until property `prop` of the mirror reads `value` (empty: absent).
     bool property_is(uint32_t prop, const std::string &value, bool present = true) {
         return wait_until(c_, [&] {
-            Owned<xcb_get_property_reply_t> r(xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, mirror_, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
-            if (!r) return false;
-            if (!present) return r->type == XCB_NONE;
-            return r->type != XCB_NONE &&
-                   std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
-                               static_cast<size_t>(xcb_get_property_value_length(r.get()))) == value;
+            const auto now = get_property(c_, mirror_, prop);
+            return present ? now == value : !now;
         });
     }
 
@@ -171,6 +165,7 @@ protected:
         uint32_t host = 0;     // its host atom on the sender
     };
 
+    void SetUp() override { start_sender(); }
     void start_sender(ShareServer::Options o = {}) {
         o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
         start_served(o);
@@ -191,21 +186,22 @@ protected:
         r.host = intern(c.get(), "127.0.0.1:" + std::to_string(r.xvfb->number()) + ".0");
         return r;
     }
-    // The next share event on `on` (the sender's client when not given), which should have `status`.
-    wire::ShareEvent expect_event(uint8_t status, xcb_connection_t *on = nullptr) {
-        auto ev = next_share_event(on ? on : c.get(), codes.first_event);
+    // The sender's client's next share event, which should have `status` and, when given, name
+    // `window` and `host`.
+    wire::ShareEvent expect_event(uint8_t status, std::optional<uint32_t> window = {}, std::optional<uint32_t> host = {}) {
+        auto ev = next_share_event(c.get(), codes.first_event);
         EXPECT_TRUE(ev) << "no event, wanted status " << int(status);
         if (!ev) return {};
-        EXPECT_EQ(ev->status, status);
+        EXPECT_EQ(std::tuple(int(ev->status), ev->window, ev->host),
+                  std::tuple(int(status), window.value_or(ev->window), host.value_or(ev->host)));
         return *ev;
     }
-    // Shares `w` to `r` and returns its mirror there, after connection-made (when `first`) and
-    // window-shared.
+    // Shares `w` to `r`: its mirror there, after connection-made (when `first`) and window-shared.
     uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
         auto known = windows_with(r.c.get(), r.marker);
         send_share(c.get(), codes.major, how, r.host, w, 0);
         if (first) expect_event(0);
-        EXPECT_EQ(expect_event(3).window, w);
+        expect_event(3, w);
         return wait_new_mirror(r.c.get(), r.marker, known);
     }
 

@@ -1,52 +1,44 @@
-// Replication of shared windows onto receivers: the mirror's pixels against what was drawn (also
-// while covered, in bursts and in child windows), size and map state, drawing under a server grab,
-// titles and marks, converted and refused visuals, receivers that die or stop, a classroom of
-// receivers sharing one encoding while one of them is stopped, and a share passed
-// on through a second telvane-server.
+// Replication of shared windows onto receivers: pixels, size, map state, titles and marks, under
+// a server grab, other depths, receivers that die or stop, and a share passed on onward.
 #include "mirror_probe.h"
 #include "window_manager.h"
-#include "process.h"
-#include "share_server.h"
-#include "xvfb.h"
 
 #include <csignal>
-#include <fstream>
-#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
-#include <random>
 
 using namespace telvane::testing;
-using telvane::wire::ShareEvent;
 
 namespace {
 
-// What a test expects a window to show: pixel values row by row, changed as the test draws.
+// A window of `c` filled with `colour`, and what it should show: pixel values row by row, changed
+// as the test draws.
 struct Canvas {
+    xcb_connection_t *c;
+    uint32_t window;
     uint16_t width, height;
     std::vector<uint32_t> px;
-    Canvas(uint16_t w, uint16_t h, uint32_t colour) : width(w), height(h), px(size_t{w} * h, colour) {}
+    Canvas(xcb_connection_t *c, const std::string &title, uint16_t w, uint16_t h, uint32_t colour)
+        : c(c), window(solid_window(c, title, w, h, colour)), width(w), height(h), px(size_t{w} * h, colour) {}
 
     // Notes that the area shows `colour` now.
     void paint(int x, int y, int w, int h, uint32_t colour) {
         for (int yy = y; yy < y + h && yy < height; ++yy)
             for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
     }
-    void fill(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
+    void fill(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t colour) {
         telvane::testing::fill(c, window, x, y, w, h, colour);
         paint(x, y, w, h, colour);
     }
-    // Puts a block of random pixels (24-bit TrueColor) with PutImage; with `colours` given,
-    // each pixel is one of those, as text is.
-    void noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
+    // Puts a block of random pixels, or of `colours` when given (as text is).
+    void noise(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
                std::vector<uint32_t> colours = {}) {
         const std::vector<uint32_t> block = put_noise(c, window, x, y, w, h, seed, colours);
         for (int yy = 0; yy < h; ++yy)
             for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
     }
     // Copies the area (x, y, w, h) of the window by (dx, dy), as a terminal scrolls.
-    void scroll(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w, uint16_t h, int16_t dx,
-                int16_t dy) {
+    void scroll(int16_t x, int16_t y, uint16_t w, uint16_t h, int16_t dx, int16_t dy) {
         uint32_t gc = xcb_generate_id(c);
         xcb_create_gc(c, gc, window, 0, nullptr);
         xcb_copy_area(c, window, window, gc, x, y, static_cast<int16_t>(x + dx), static_cast<int16_t>(y + dy), w, h);
@@ -59,22 +51,24 @@ struct Canvas {
     }
 };
 
-class Replication : public SenderTest {
-protected:
-    void SetUp() override { start_sender(); }
+class Replication : public SenderTest {};
+
+// Lets a stopped process go on when the test ends, however it ends.
+struct Resume {
+    pid_t pid;
+    ~Resume() { kill(pid, SIGCONT); }
 };
 
 }  // namespace
 
 TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "pixels", 160, 120);
-    Canvas canvas(160, 120, 0x204060);
-    canvas.fill(c.get(), w, 0, 0, 160, 120, 0x204060);
+    Canvas canvas(c.get(), "pixels", 160, 120, 0x204060);
+    const uint32_t w = canvas.window;
     MirrorWatch mirror(r.c.get(), share(r, w));
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    canvas.noise(c.get(), w, 10, 20, 90, 70, 1);
+    canvas.noise(10, 20, 90, 70, 1);
     EXPECT_EQ(pixels(c.get(), w, 160, 120), canvas.px) << "the sender itself shows what was drawn";
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
@@ -83,23 +77,19 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     uint32_t cover = make_window(other.get(), "cover", 400, 300);
     fill(other.get(), cover, 0, 0, 400, 300, 0xffffff);
     sync(other.get());
-    canvas.noise(c.get(), w, 50, 0, 110, 120, 2);
-    for (int16_t y = 0; y < 120; y += 2) canvas.fill(c.get(), w, 0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
+    canvas.noise(50, 0, 110, 120, 2);
+    for (int16_t y = 0; y < 120; y += 2) canvas.fill(0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
     // A child window is part of the picture.
-    uint32_t child = xcb_generate_id(c.get());
-    uint32_t red = 0xff0000;
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, child, w, 100, 80, 30, 20, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                      XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, &red);
+    const uint32_t red = 0xff0000, child = new_window(c.get(), w, 100, 80, 30, 20, XCB_CW_BACK_PIXEL, &red);
     xcb_map_window(c.get(), child);
     canvas.paint(100, 80, 30, 20, red);
     fill(c.get(), child, 0, 0, 10, 10, 0x00ff00);
     canvas.paint(100, 80, 10, 10, 0x00ff00);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    // Shared on its own as well, the child is kept off-screen separately; its parent still shows it.
-    // Raised over the child's own mirror, the parent's stays there: the two have no order on the sender.
+    // Shared on its own as well, the child's mirror has no order against its parent's, which shows it.
     MirrorWatch child_mirror(r.c.get(), share(r, child, false));
     const uint32_t above = XCB_STACK_MODE_ABOVE;
     xcb_configure_window(r.c.get(), mirror.id(), XCB_CONFIG_WINDOW_STACK_MODE, &above);
@@ -109,63 +99,37 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
 }
 
 TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
-    // Every way pixels travel: fills, two-colour text, scrolls both ways, raw noise, and a scroll
-    // whose source the receiver had lost under another window of its own.
+    // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
     Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "encodings", 200, 160);
-    Canvas canvas(200, 160, 0xffffff);
-    canvas.fill(c.get(), w, 0, 0, 200, 160, 0xffffff);
-    MirrorWatch mirror(r.c.get(), share(r, w));
+    Canvas canvas(c.get(), "encodings", 200, 160, 0xffffff);
+    MirrorWatch mirror(r.c.get(), share(r, canvas.window));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
-        canvas.noise(c.get(), w, 4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
+        canvas.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160));
     for (int round = 0; round < 3; ++round) {
-        canvas.scroll(c.get(), w, 0, 13, 200, 147, 0, -13);
-        canvas.fill(c.get(), w, 0, 147, 200, 13, 0xffffff);
-        canvas.noise(c.get(), w, 4, 147, 180, 11, 40u + round, text);
+        canvas.scroll(0, 13, 200, 147, 0, -13);
+        canvas.fill(0, 147, 200, 13, 0xffffff);
+        canvas.noise(4, 147, 180, 11, 40u + round, text);
         EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "scroll " << round;
     }
-    canvas.scroll(c.get(), w, 8, 0, 192, 160, -8, 0);
-    canvas.fill(c.get(), w, 192, 0, 8, 160, 0x3366cc);
+    canvas.scroll(8, 0, 192, 160, -8, 0);
+    canvas.fill(192, 0, 8, 160, 0x3366cc);
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "sideways";
-    canvas.noise(c.get(), w, 30, 30, 60, 40, 7);
+    canvas.noise(30, 30, 60, 40, 7);
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "noise";
     // A window on the receiver over the mirror's top half: the next scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
-    canvas.scroll(c.get(), w, 0, 13, 200, 147, 0, -13);
-    canvas.noise(c.get(), w, 4, 147, 180, 11, 99, text);
+    canvas.scroll(0, 13, 200, 147, 0, -13);
+    canvas.noise(4, 147, 180, 11, 99, text);
     xcb_destroy_window(r.c.get(), over);
     sync(r.c.get());
     EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "after the receiver lost part of it";
 }
 
-TEST_F(Replication, MirrorFollowsSizeAndMapState) {
-    Receiver &r = add_receiver();
-    uint32_t w = solid_window(c.get(), "resized", 100, 80, 0x336699);
-    MirrorWatch mirror(r.c.get(), share(r, w));
-    EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
-
-    uint32_t size[] = {180, 140};
-    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-    fill(c.get(), w, 0, 0, 180, 140, 0x996633);
-    EXPECT_TRUE(mirror.sized(180, 140));
-    EXPECT_TRUE(mirror.shows_solid(0x996633, 180, 140));
-
-    xcb_unmap_window(c.get(), w);
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.viewable(false));
-    xcb_map_window(c.get(), w);
-    fill(c.get(), w, 0, 0, 180, 140, 0x123456);
-    EXPECT_TRUE(mirror.viewable(true));
-    EXPECT_TRUE(mirror.shows_solid(0x123456, 180, 140));
-}
-
 TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
-    // While the server is grabbed it answers nobody else, captures and the proxy's own questions
-    // included; the proxy must go on relaying the grabbing client until it lets go, and catch
-    // up afterwards.
+    // Under the grab upstream answers no capture: the proxy relays the grabber and catches up after.
     Receiver &r = add_receiver();
     uint32_t w = solid_window(c.get(), "grabbed", 50, 50, 0x111111);
     MirrorWatch mirror(r.c.get(), share(r, w, true, kShareApplication));
@@ -177,63 +141,21 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
         fill(c.get(), w, 0, 0, 50, 50, colour);
         ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "the proxy stopped relaying the grabbing client";
     }
-    // A new top level of the shared application, as a window manager maps one under its grab.
-    // (Beside the window: on the receiver, a copy on top would hide what the other shows.)
-    uint32_t dialog = xcb_generate_id(c.get());
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, dialog, first_screen(c.get())->root, 300, 300, 60, 40, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    // A new top level of the application, beside the window, as a window manager maps one.
+    const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
     xcb_map_window(c.get(), dialog);
     ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
     xcb_ungrab_server(c.get());
     xcb_flush(c.get());
     EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
-    EXPECT_EQ(expect_event(3).window, dialog) << "the window mapped under the grab joins the share after it";
-}
-
-TEST_F(Replication, TitlesClassAndDaisyMarkFollowAndClosingTheMirrorUnsharesIt) {
-    Receiver &r = add_receiver();
-    uint32_t w = make_window(c.get(), "before");
-    MirrorWatch mirror(r.c.get(), share(r, w));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
-
-    auto set = [&](uint32_t prop, const std::string &v) {
-        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
-                            static_cast<uint32_t>(v.size()), v.data());
-        xcb_flush(c.get());
-    };
-    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
-    set(XCB_ATOM_WM_ICON_NAME, "icon");
-    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
-    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
-
-    uint32_t daisy_here = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED"), daisy_there = intern(r.c.get(), "TL_DAISY_CHAIN_ALLOWED");
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy_here, XCB_ATOM_ATOM, 8, 0, nullptr);
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.property_is(daisy_there, ""));
-    xcb_delete_property(c.get(), w, daisy_here);
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.property_is(daisy_there, "", false));
-
-    // The receiver's user closes the mirror through the window manager's protocol.
-    xcb_client_message_event_t close{};
-    close.response_type = XCB_CLIENT_MESSAGE;
-    close.format = 32;
-    close.window = mirror.id();
-    close.type = intern(r.c.get(), "WM_PROTOCOLS");
-    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
-    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
-    xcb_flush(r.c.get());
-    EXPECT_EQ(expect_event(4).window, w);
-    EXPECT_EQ(expect_event(2).host, r.host);
+    expect_event(3, dialog);   // the window mapped under the grab joins the share after it
 }
 
 TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
     // The middle display runs its own telvane-server; the sender's mirror is made through it.
     auto middle = XvfbServer::start();
     ASSERT_TRUE(middle);
-    auto middle_server = ShareServer::start(middle->name(), ShareServer::Options{});
+    auto middle_server = ShareServer::start(middle->name());
     ASSERT_TRUE(middle_server);
     Xcb mid = xcb_open(middle_server->name());
     ASSERT_TRUE(mid);
@@ -241,9 +163,9 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     ShareCodes mid_codes = query_share(mid.get());
     Receiver &third = add_receiver();
 
-    uint32_t w = make_window(c.get(), "chained", 120, 90);
-    Canvas canvas(120, 90, 0);
-    canvas.noise(c.get(), w, 0, 0, 120, 90, 3);
+    Canvas canvas(c.get(), "chained", 120, 90, 0);
+    canvas.noise(0, 0, 120, 90, 3);
+    const uint32_t w = canvas.window;
     uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
     xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
     send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), w, 0);
@@ -266,7 +188,7 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     mid_event(3);
     MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
     EXPECT_TRUE(far.shows(canvas.px, 120, 90));
-    canvas.noise(c.get(), w, 30, 20, 60, 40, 4);
+    canvas.noise(30, 20, 60, 40, 4);
     EXPECT_TRUE(far.shows(canvas.px, 120, 90));
 
     // The sender withdraws its permission: the copy loses the mark and goes from the third display.
@@ -279,74 +201,59 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     mid_event(5);
 }
 
-TEST_F(Replication, ReceiverOfAnotherDepthGetsConvertedPixelsAndDirectColorIsRefused) {
-    XvfbServer::Options shallow;
-    shallow.screen = "640x480x16";
-    Receiver &r = add_receiver(shallow);
-    uint32_t w = make_window(c.get(), "colours", 80, 20);
-    const uint32_t colours[] = {0xff0000, 0x00ff00, 0x0000ff, 0x808080};
-    for (int i = 0; i < 4; ++i) fill(c.get(), w, static_cast<int16_t>(20 * i), 0, 20, 20, colours[i]);
-    sync(c.get());
-    send_share(c.get(), codes.major, kShareWindow, r.host, w, 0);
-    expect_event(0);
-    uint32_t tag = expect_event(3).tag;
-    ShareEvent colour = expect_event(11);
-    EXPECT_EQ(colour.window, w);
-    EXPECT_EQ(colour.tag, tag);
-    std::vector<uint32_t> want;
-    const uint32_t rgb565[] = {0xf800, 0x07e0, 0x001f, 0x8410};
-    for (int y = 0; y < 20; ++y)
-        for (int i = 0; i < 4; ++i) want.insert(want.end(), 20, rgb565[i]);
-    MirrorWatch mirror(r.c.get(), wait_new_mirror(r.c.get(), r.marker));
-    EXPECT_TRUE(mirror.shows(want, 80, 20));
-
-    XvfbServer::Options direct;
-    direct.extra = {"-cc", "5"};
-    Receiver &d = add_receiver(direct);
-    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
-    ShareEvent refused = expect_event(102);
-    EXPECT_EQ(refused.host, d.host);
-    EXPECT_EQ(refused.window, w);
-    EXPECT_FALSE(next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(300)));
-    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
-}
-
-TEST_F(Replication, ACaptureWithoutMemoryFailsThatShareAlone) {
+TEST_F(Replication, SizeMapStateTitlesAndClassFollowACaptureWithoutMemoryFailsAloneAndClosingTheMirrorUnshares) {
     Receiver &r = add_receiver();
-    uint32_t small = solid_window(c.get(), "small", 60, 40, 0x445566);
-    MirrorWatch mirror(r.c.get(), share(r, small));
-    EXPECT_TRUE(mirror.shows_solid(0x445566, 60, 40));
+    uint32_t w = solid_window(c.get(), "before", 100, 80, 0x336699);
+    MirrorWatch mirror(r.c.get(), share(r, w));
+    EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
+    auto set = [&](uint32_t prop, const std::string &v) {
+        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
+                            static_cast<uint32_t>(v.size()), v.data());
+        xcb_flush(c.get());
+    };
+    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
+    set(XCB_ATOM_WM_ICON_NAME, "icon");
+    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
+    EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
+
+    uint32_t size[] = {180, 140};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    fill(c.get(), w, 0, 0, 180, 140, 0x996633);
+    EXPECT_TRUE(mirror.sized(180, 140));
+    EXPECT_TRUE(mirror.shows_solid(0x996633, 180, 140));
+    xcb_unmap_window(c.get(), w);
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.viewable(false));
+    xcb_map_window(c.get(), w);
+    fill(c.get(), w, 0, 0, 180, 140, 0x123456);
+    EXPECT_TRUE(mirror.viewable(true));
+    EXPECT_TRUE(mirror.shows_solid(0x123456, 180, 140));
 
     // The server may now take little more memory than it holds: not a copy of a huge window.
-    std::ifstream status("/proc/" + std::to_string(server->process().pid()) + "/status");
-    unsigned long long vm_kib = 0;
-    for (std::string key; status >> key;)
-        if (key == "VmSize:") status >> vm_kib;
-    ASSERT_GT(vm_kib, 0u);
-    const rlimit limit{(vm_kib << 10) + (256ull << 20), (vm_kib << 10) + (256ull << 20)};
-    ASSERT_EQ(prlimit(server->process().pid(), RLIMIT_AS, &limit, nullptr), 0);
+    ASSERT_TRUE(limit_address_space(server->process().pid(), 256 * 1024));
     uint32_t huge = make_window(c.get(), "huge", 10000, 10000);
     send_share(c.get(), codes.major, kShareWindow, r.host, huge, 0);
-    ShareEvent oom = expect_event(101);
-    EXPECT_EQ(oom.window, huge);
-    EXPECT_EQ(oom.host, r.host);
-
-    fill(c.get(), small, 0, 0, 60, 40, 0x665544);
+    expect_event(101, huge, r.host);
+    fill(c.get(), w, 0, 0, 60, 40, 0x665544);
     EXPECT_TRUE(mirror.shows_solid(0x665544, 60, 40));
     uint32_t another = make_window(c.get(), "another", 30, 30);
     send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
-    EXPECT_EQ(expect_event(3).window, another);
+    expect_event(3, another);
+
+    // The receiver's user closes the mirror through the window manager's protocol.
+    xcb_client_message_event_t close{};
+    close.response_type = XCB_CLIENT_MESSAGE;
+    close.format = 32;
+    close.window = mirror.id();
+    close.type = intern(r.c.get(), "WM_PROTOCOLS");
+    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
+    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
+    xcb_flush(r.c.get());
+    expect_event(4, w, r.host);
 }
-
-namespace {
-
-// Lets a stopped process go on when the test ends, however it ends.
-struct Resume {
-    pid_t pid;
-    ~Resume() { kill(pid, SIGCONT); }
-};
-
-}  // namespace
 
 class ReplicationTimeLimit : public SenderTest {
 protected:
@@ -372,11 +279,9 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     const std::string number = std::to_string(dying.xvfb->number());
     unlink(("/tmp/.X" + number + "-lock").c_str());
     unlink(("/tmp/.X11-unix/X" + number).c_str());
-    EXPECT_EQ(expect_event(12).host, dying.host);
-    ShareEvent unshared = expect_event(4);
-    EXPECT_EQ(unshared.host, dying.host);
-    EXPECT_EQ(unshared.window, w);
-    EXPECT_EQ(expect_event(2).host, dying.host);
+    expect_event(12, {}, dying.host);
+    expect_event(4, w, dying.host);
+    expect_event(2, {}, dying.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x202020);
     EXPECT_TRUE(mirror.shows_solid(0x202020, 400, 300));
 
@@ -386,36 +291,39 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     for (uint32_t colour = 0x300000; colour < 0x300000 + 40 * 0x010101; colour += 0x010101)
         fill(c.get(), w, 0, 0, 400, 300, colour);
     EXPECT_TRUE(mirror.shows_solid(0x300000 + 39 * 0x010101, 400, 300));
-    auto timed_out = next_share_event(c.get(), codes.first_event, std::chrono::seconds(10));
-    ASSERT_TRUE(timed_out);
-    EXPECT_EQ(timed_out->status, 10);
-    EXPECT_EQ(timed_out->host, stuck.host);
-    EXPECT_EQ(expect_event(4).host, stuck.host);
-    EXPECT_EQ(expect_event(2).host, stuck.host);
+    expect_event(10, {}, stuck.host);
+    expect_event(4, w, stuck.host);
+    expect_event(2, {}, stuck.host);
     fill(c.get(), w, 0, 0, 400, 300, 0x404040);
     EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
     EXPECT_TRUE(server->process().running());
 
-    // Upstream's end is the server's, time-outs before it or not.
+    // Upstream's end is the server's after a time-out too (it once spun at a full core instead).
     upstream->process().stop();
     auto ended = server->process().wait_for_exit(std::chrono::seconds(2));
     ASSERT_TRUE(ended) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*ended), 3);
-    EXPECT_EQ(count_of(read_file(scratch.file("server.log")), "upstream display " + upstream->name() + " is gone"), 1u);
 }
 
 TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenCatchesUp) {
-    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own.
+    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own,
+    // and one with DirectColor is refused.
     std::vector<Receiver *> rx;
     for (int i = 0; i < 7; ++i) rx.push_back(&add_receiver());
     XvfbServer::Options shallow;
     shallow.screen = "640x480x16";
     rx.push_back(&add_receiver(shallow));
-    uint32_t w = solid_window(c.get(), "lesson", 400, 300, 0x204060);
-    Canvas canvas(400, 300, 0x204060);
+    Canvas canvas(c.get(), "lesson", 400, 300, 0x204060);
+    const uint32_t w = canvas.window;
     std::vector<std::unique_ptr<MirrorWatch>> mirrors;
     for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
-    expect_event(11);   // the 16-bit receiver's pixels are converted
+    expect_event(11, w, rx[7]->host);   // the 16-bit receiver's pixels are converted
+    XvfbServer::Options direct;
+    direct.extra = {"-cc", "5"};
+    Receiver &d = add_receiver(direct);
+    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
+    expect_event(102, w, d.host);
+    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
     const auto in_16_bits = [](std::vector<uint32_t> px) {
         const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
         for (uint32_t &p : px)
@@ -434,13 +342,13 @@ TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenC
     ASSERT_EQ(kill(stopped, SIGSTOP), 0);
     Resume resume{stopped};
     for (uint32_t frame = 0; frame < 40; ++frame) {
-        canvas.noise(c.get(), w, 0, 0, 400, 300, 100 + frame);
-        if (frame % 4 == 1) canvas.scroll(c.get(), w, 0, 10, 400, 290, 0, -7);
+        canvas.noise(0, 0, 400, 300, 100 + frame);
+        if (frame % 4 == 1) canvas.scroll(0, 10, 400, 290, 0, -7);
         ASSERT_TRUE(all_show(3)) << "frame " << frame;
     }
     kill(stopped, SIGCONT);
     EXPECT_TRUE(mirrors[3]->shows(canvas.px, 400, 300)) << "the stopped receiver caught up";
-    canvas.scroll(c.get(), w, 0, 0, 400, 280, 0, 20);
+    canvas.scroll(0, 0, 400, 280, 0, 20);
     EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 }
 
@@ -463,17 +371,7 @@ Place place_of(xcb_connection_t *c, uint32_t w) {
 }
 
 // The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
-class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {
-protected:
-    void SetUp() override { start_sender(); }
-    // Starts the row's window manager on `r`'s display and waits until it manages the screen.
-    void manage(Receiver &r) {
-        if (GetParam() == "none") return;
-        wm = start_window_manager(r.xvfb->name(), GetParam(), scratch);
-        ASSERT_TRUE(wm) << GetParam() << " did not take the screen";
-    }
-    ChildProcess wm;
-};
+class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {};
 
 }  // namespace
 
@@ -481,7 +379,8 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     XvfbServer::Options small;
     small.screen = "640x480x24";
     Receiver &r = add_receiver(small);
-    ASSERT_NO_FATAL_FAILURE(manage(r));
+    ChildProcess wm = GetParam() == "none" ? ChildProcess() : start_window_manager(r.xvfb->name(), GetParam(), scratch);
+    ASSERT_TRUE(GetParam() == "none" || wm) << GetParam() << " did not take the screen";
     xcb_connection_t *rx = r.c.get();
 
     // Near the sender's right edge, beyond a smaller receiver's; the mirror is moved in whole.
@@ -506,14 +405,10 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     xcb_flush(rx);
     EXPECT_TRUE(eventually([&] { return place_of(c.get(), w).width == 260 && place_of(c.get(), w).height == 180; }));
 
-    // A menu of the same client over it comes along, on the screen and over the window's mirror,
-    // and goes when it is unmapped.
+    // A menu of the same client comes along over the window's mirror, and goes when unmapped.
     const auto before = windows_with(rx, r.marker);
-    uint32_t menu = xcb_generate_id(c.get());
     const uint32_t look[] = {0xffaa00, 1};
-    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, menu, first_screen(c.get())->root, 900, 560, 100, 120, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT,
-                      look);
+    const uint32_t menu = new_window(c.get(), 0, 900, 560, 100, 120, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, look);
     xcb_map_window(c.get(), menu);
     xcb_flush(c.get());
     const uint32_t menu_mirror = wait_new_mirror(rx, r.marker, before);

@@ -79,7 +79,7 @@ inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq, ui
 }
 
 // The error code that request `seq` (without a reply) got, 0 when none.
-inline uint8_t share_error(xcb_connection_t *c, unsigned seq) {
+inline uint8_t error_of(xcb_connection_t *c, unsigned seq) {
     xcb_void_cookie_t ck{seq};
     Owned<xcb_generic_error_t> e(xcb_request_check(c, ck));
     return e ? e->error_code : 0;
@@ -96,10 +96,13 @@ inline std::chrono::milliseconds time_left(std::chrono::steady_clock::time_point
     return std::max(left, std::chrono::milliseconds(0));
 }
 
-// Waits up to `limit` for `c`'s socket to become readable.
-inline void wait_readable(xcb_connection_t *c, std::chrono::milliseconds limit) {
+// Waits until `c`'s socket is readable or `deadline` has passed; false when it had passed
+// already or the connection is broken.
+inline bool wait_readable(xcb_connection_t *c, std::chrono::steady_clock::time_point deadline) {
+    if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return false;
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
-    poll(&p, 1, static_cast<int>(limit.count()));
+    poll(&p, 1, static_cast<int>(time_left(deadline).count()));
+    return true;
 }
 
 // The next event within `limit`, nothing on time-out or a broken connection.
@@ -107,8 +110,7 @@ inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::m
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         if (auto *ev = xcb_poll_for_event(c)) return Owned<xcb_generic_event_t>(ev);
-        if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return nullptr;
-        wait_readable(c, time_left(deadline));
+        if (!wait_readable(c, deadline)) return nullptr;
     }
 }
 
@@ -125,8 +127,7 @@ inline bool round_trip_within(xcb_connection_t *c, std::chrono::milliseconds lim
             std::free(error);
             return true;
         }
-        if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return false;
-        wait_readable(c, time_left(deadline));
+        if (!wait_readable(c, deadline)) return false;
     }
 }
 
@@ -146,12 +147,27 @@ inline uint32_t intern(xcb_connection_t *c, const std::string &name) {
     return r ? r->atom : 0;
 }
 
-inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
+// Property `prop` of `window` as bytes; nothing when the window has no such property.
+inline std::optional<std::string> get_property(xcb_connection_t *c, uint32_t window, uint32_t prop) {
     Owned<xcb_get_property_reply_t> r(xcb_get_property_reply(
         c, xcb_get_property(c, 0, window, prop, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr));
-    if (!r) return {};
+    if (!r || r->type == XCB_NONE) return std::nullopt;
     return std::string(static_cast<const char *>(xcb_get_property_value(r.get())),
                        static_cast<size_t>(xcb_get_property_value_length(r.get())));
+}
+
+// Property `prop` of `window`, empty when it has none.
+inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
+    return get_property(c, window, prop).value_or("");
+}
+
+// An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
+inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int16_t y, uint16_t w, uint16_t h,
+                           uint32_t mask = 0, const uint32_t *values = nullptr) {
+    const uint32_t id = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, id, parent ? parent : first_screen(c)->root, x, y, w, h, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, mask, values);
+    return id;
 }
 
 // A mapped top-level window with a title and class; returns its id.
@@ -188,8 +204,20 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, ui
     return out;
 }
 
-// Selects structure events of the root's children, so that waits on `c` wake up when mirrors come
-// and go.
+// Takes the entries of `c`'s display's access list off it, those of the network only when
+// `network_only`; false when it could not read the list.
+inline bool drop_hosts(xcb_connection_t *c, bool network_only) {
+    Owned<xcb_list_hosts_reply_t> hosts(c ? xcb_list_hosts_reply(c, xcb_list_hosts(c), nullptr) : nullptr);
+    if (!hosts) return false;
+    for (auto it = xcb_list_hosts_hosts_iterator(hosts.get()); it.rem; xcb_host_next(&it))
+        if (!network_only || it.data->family == XCB_FAMILY_INTERNET || it.data->family == XCB_FAMILY_INTERNET_6)
+            xcb_change_hosts(c, XCB_HOST_MODE_DELETE, it.data->family, static_cast<uint16_t>(xcb_host_address_length(it.data)),
+                             xcb_host_address(it.data));
+    sync(c);
+    return true;
+}
+
+// Selects the root's SubstructureNotify, so that waits on `c` wake up when mirrors come and go.
 inline void watch_root(xcb_connection_t *c) {
     uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, first_screen(c)->root, XCB_CW_EVENT_MASK, &mask);
