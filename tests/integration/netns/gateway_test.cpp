@@ -28,15 +28,18 @@ protected:
         if (secure) o.extra = {"--receivers", "secure"};
         start_sender(o);
         if (HasFatalFailure()) return;
-        rx = &add_receiver({.listen_tcp = false});
+        XvfbServer::Options no_tcp;
+        no_tcp.listen_tcp = false;
+        rx = &add_receiver(no_tcp);
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
 
     // (Re)starts the receiver host's service with `args`, its key in the receiver's home.
     ::testing::AssertionResult start_consent(std::vector<std::string> args) {
-        return consent.start(std::move(args), "127.0.0.2:34590", {.env_set = {{"HOME", scratch.file("receiver")}}},
-                             "127.0.0.2:34591");
+        ChildProcess::Options o;
+        o.env_set = {{"HOME", scratch.file("receiver")}};
+        return consent.start(std::move(args), "127.0.0.2:34590", o, "127.0.0.2:34591");
     }
 
     // Shares `w` to display `number` of `address` and returns the first event that answers.

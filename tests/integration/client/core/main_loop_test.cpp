@@ -28,7 +28,10 @@ int count_errors(Display *, XErrorEvent *) {
 
 // Sends an empty client message to the main window, as a button does to end a modal wait.
 void wake_main_window() {
-    XClientMessageEvent wake{.type = ClientMessage, .window = XtWindow(TopLevel), .format = 32};
+    XClientMessageEvent wake{};
+    wake.type = ClientMessage;
+    wake.window = XtWindow(TopLevel);
+    wake.format = 32;
     XSendEvent(display, XtWindow(TopLevel), False, 0, reinterpret_cast<XEvent *>(&wake));
     XFlush(display);
 }

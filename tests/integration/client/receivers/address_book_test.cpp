@@ -95,7 +95,9 @@ protected:
         bool chosen = false;
         for (int attempt = 0; attempt < 3 && !chosen; ++attempt) {
             chosen = pump_until([&] { return selected_positions(list) == std::vector<int>{pos}; }, std::chrono::seconds(4));
-            if (!chosen && selected_positions(list).empty()) ASSERT_TRUE(click());
+            if (!chosen && selected_positions(list).empty()) {
+                ASSERT_TRUE(click());
+            }
         }
         ASSERT_TRUE(chosen) << name;
     }

@@ -50,7 +50,8 @@ protected:
         ScratchHome::TearDown();
     }
     static void event(int status, unsigned host, unsigned window = 0, unsigned tag = 0, unsigned detail = 0) {
-        TelvaneEvent e{.type = 99, .window = window, .host = host, .status = status, .tag = tag, .detail = detail};
+        TelvaneEvent e{};
+        e.type = 99, e.window = window, e.host = host, e.status = status, e.tag = tag, e.detail = detail;
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
     }
     static constexpr unsigned A = 501, B = 502, C = 503;
