@@ -23,7 +23,7 @@ mkdir -p "$out"
 gcovr --root . --object-directory "$build" \
   --filter 'src/' --filter 'server/' --filter 'consent/' --filter 'common/' --filter 'request/' --filter 'whiteboard/' \
   --exclude-directories '.*/CMakeFiles/[0-9.]+' \
-  --exclude-throw-branches --exclude-unreachable-branches \
+  --exclude-throw-branches --exclude-unreachable-branches --gcov-ignore-parse-errors \
   --json "$out/coverage.json" --html-details "$out/index.html" --print-summary
 python3 scripts/coverage-report.py "$out/coverage.json" | tee "$out/folders.txt"
 if [ "$status" -ne 0 ]; then
