@@ -193,9 +193,11 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
     };
     const std::vector<uint32_t> before = rx_screen_pixels();
     // A shared window destroyed, then three clients in a row that go with their shares. Each new
-    // client gets the id range of the one before, yet each window must get its own mirror.
+    // client mostly gets the id range of the one before (another connection of the server's may
+    // take the freed slot first), yet each window must get its own mirror.
     Xcb direct = xcb_open(upstream->name());
     uint32_t first = 0;
+    int reused = 0;
     for (int round = 0; round < 4; ++round) {
         const bool destroy = round == 0;
         SCOPED_TRACE(destroy ? "window destroyed" : "client disconnected, round " + std::to_string(round));
@@ -203,7 +205,7 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
         ASSERT_TRUE(c);
         uint32_t w = solid_window(c.get(), "short-lived", 120, 90, 0x00c0ffee);
         if (round == 0) first = w;
-        EXPECT_EQ(w, first) << "upstream gave this client another id range";
+        reused += round > 0 && w == first;
         const uint32_t mirror = share(*rx, w);
         ASSERT_TRUE(mirror && MirrorWatch(rx->c.get(), mirror).viewable(true)) << "shown before the window goes";
         ASSERT_TRUE(eventually([&] { return rx_screen_pixels() != before; }, std::chrono::seconds(5)))
@@ -226,6 +228,7 @@ TEST_F(Sharing, DestroyingTheWindowOrDisconnectingItsClientLeavesNothingBehind) 
             return !Owned<xcb_get_geometry_reply_t>(xcb_get_geometry_reply(direct.get(), xcb_get_geometry(direct.get(), last), nullptr));
         }, std::chrono::seconds(5)));
     }
+    EXPECT_GE(reused, 1) << "no client got the ids of a window that was shared before";
 }
 
 namespace {
