@@ -1,12 +1,16 @@
 // telvane-request's subcommands, replies and outcome texts, without X.
 #include "commands.h"
 
+#include "request_codes.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 
 namespace telvane::request {
+
+using namespace request_codes;
 
 namespace {
 
@@ -18,24 +22,24 @@ struct CommandInfo {
 };
 
 const CommandInfo kCommands[] = {
-    {"access", 10, "UID HOST", "whether user UID on HOST may use the request interface"},
-    {"pick", 11, "", "let the user click a window; prints it and the point in it"},
-    {"receivers", 12, "", "the receivers selected in Telvane's list"},
-    {"share", 13, "WINDOW RECEIVER", "share WINDOW's whole application to RECEIVER"},
-    {"share-alone", 14, "WINDOW RECEIVER", "share WINDOW alone to RECEIVER"},
-    {"share-same", 15, "RECEIVER RECEIVER...", "share every window shared to any of them to all of them"},
-    {"unshare", 17, "WINDOW RECEIVER", "stop sharing WINDOW to RECEIVER"},
-    {"disconnect", 18, "RECEIVER", "unshare everything from RECEIVER"},
-    {"allow-input", 20, "RECEIVER", "let RECEIVER's input into the shared windows"},
-    {"forbid-input", 20, "RECEIVER", "keep RECEIVER's input out"},
-    {"delay", 21, "SECONDS", "the delay between different people's inputs (tenths count)"},
-    {"logging", 21, "on|off", "turn Telvane's log file on or off"},
-    {"daisy-chain", 22, "WINDOW", "let receivers of WINDOW share it onward"},
-    {"telepointer add", 23, "WINDOW [X Y]", "a telepointer at X Y of WINDOW (its centre without them)"},
-    {"telepointer delete", 24, "WINDOW [X Y | --all] | --id ID", "the telepointer nearest X Y, the earliest, all, or by id"},
-    {"telepointer list", 25, "WINDOW", "the ids of WINDOW's telepointers"},
-    {"status", 27, "[WINDOW | RECEIVER]", "who receives WINDOW, or what RECEIVER receives"},
-    {"reload-access", 26, "", "read the access file ~/.Telvane/.cmd_access again"},
+    {"access", kAccessCheck, "UID HOST", "whether user UID on HOST may use the request interface"},
+    {"pick", kPick, "", "let the user click a window; prints it and the point in it"},
+    {"receivers", kSelectedReceivers, "", "the receivers selected in Telvane's list"},
+    {"share", kShareApplication, "WINDOW RECEIVER", "share WINDOW's whole application to RECEIVER"},
+    {"share-alone", kShareWindow, "WINDOW RECEIVER", "share WINDOW alone to RECEIVER"},
+    {"share-same", kShareSameWindows, "RECEIVER RECEIVER...", "share every window shared to any of them to all of them"},
+    {"unshare", kUnshare, "WINDOW RECEIVER", "stop sharing WINDOW to RECEIVER"},
+    {"disconnect", kDisconnect, "RECEIVER", "unshare everything from RECEIVER"},
+    {"allow-input", kInput, "RECEIVER", "let RECEIVER's input into the shared windows"},
+    {"forbid-input", kInput, "RECEIVER", "keep RECEIVER's input out"},
+    {"delay", kDelayOrLogging, "SECONDS", "the delay between different people's inputs (tenths count)"},
+    {"logging", kDelayOrLogging, "on|off", "turn Telvane's log file on or off"},
+    {"daisy-chain", kDaisyChain, "WINDOW", "let receivers of WINDOW share it onward"},
+    {"telepointer add", kTelepointerAdd, "WINDOW [X Y]", "a telepointer at X Y of WINDOW (its centre without them)"},
+    {"telepointer delete", kTelepointerDelete, "WINDOW [X Y | --all] | --id ID", "the telepointer nearest X Y, the earliest, all, or by id"},
+    {"telepointer list", kTelepointerList, "WINDOW", "the ids of WINDOW's telepointers"},
+    {"status", kSenderStatus, "[WINDOW | RECEIVER]", "who receives WINDOW, or what RECEIVER receives"},
+    {"reload-access", kReloadAccess, "", "read the access file ~/.Telvane/.cmd_access again"},
 };
 
 const CommandInfo *find_command(const std::string &name) {
@@ -408,7 +412,7 @@ std::string status_text(long status) {
     return it != kStatus.end() ? it->second : "unknown status " + std::to_string(status);
 }
 
-bool lists_all_receivers(const Command &c) { return c.code == 27 && !c.window && c.receivers.empty(); }
+bool lists_all_receivers(const Command &c) { return c.code == kSenderStatus && !c.window && c.receivers.empty(); }
 
 Outcome failure(const std::string &command, const std::string &message, int exit_status) {
     Outcome o;
@@ -446,11 +450,11 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
         add(key, text);
     };
     switch (c.code) {
-    case 10:
+    case kAccessCheck:
         add("access", w[0] == 1 ? "authorized" : "refused");
         o.exit_status = w[0] == 1 ? 0 : 1;
         break;
-    case 11:
+    case kPick:
         status(w[2]);
         if (w[2] == 0) {
             add("window", hex(w[1]));
@@ -458,9 +462,9 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
             add("y", std::to_string(w[4]));
         }
         break;
-    case 12: {
-        if (w[0] == 0 && w[1] == 0 && w[2] == 41) {
-            status(41);
+    case kSelectedReceivers: {
+        if (w[0] == 0 && w[1] == 0 && w[2] == kNobodySelected) {
+            status(kNobodySelected);
             break;
         }
         std::vector<uint32_t> hosts;
@@ -472,7 +476,7 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
         list("receivers", hosts, true);
         break;
     }
-    case 15: {
+    case kShareSameWindows: {
         long final_status = 0;
         for (const Reply &r : replies) {
             if (r.w[1] == 0) {
@@ -486,11 +490,11 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
         status(final_status);
         break;
     }
-    case 23:
+    case kTelepointerAdd:
         status(w[2]);
         if (w[2] == 0) add("telepointer", hex(w[3]));
         break;
-    case 25: {
+    case kTelepointerList: {
         std::vector<uint32_t> ids;
         if (w[0] == -1) ids = items;
         else
@@ -500,7 +504,7 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
         list("telepointers", ids, false);
         break;
     }
-    case 27:
+    case kSenderStatus:
         status(w[2]);
         if (w[2] != 0) break;
         if (lists_all_receivers(c)) {

@@ -1,6 +1,7 @@
 // telvane-request: sends one external request to a running Telvane and prints the outcome.
 #include "commands.h"
 #include "receiver_address.h"
+#include "request_codes.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 using namespace telvane::request;
+using namespace telvane::request_codes;
 
 namespace {
 
@@ -220,19 +222,19 @@ int main(int argc, char **argv) {
         XChangeProperty(d, requester, atom, XA_STRING, 8, PropModeReplace,
                         reinterpret_cast<const unsigned char *>(name.c_str()), static_cast<int>(name.size()));
     }
-    if (c.code == 15 && hosts.size() == 2) {
+    if (c.code == kShareSameWindows && hosts.size() == 2) {
         words[2] = hosts[0];
         words[3] = hosts[1];
-    } else if (c.code == 15) {
+    } else if (c.code == kShareSameWindows) {
         std::vector<long> items(hosts.begin(), hosts.end());
         XChangeProperty(d, requester, request_atom, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<unsigned char *>(items.data()), static_cast<int>(items.size()));
         words[2] = words[3] = -1;
     } else if (!hosts.empty()) {
         words[3] = hosts[0];
-        if (c.code == 27) words[2] = 0;
+        if (c.code == kSenderStatus) words[2] = 0;
     }
-    if (c.code == 10) {
+    if (c.code == kAccessCheck) {
         uint32_t address = telvane::names::host_address(c.host.c_str());
         if (address == 0xffffffffu) return fail("host '" + c.host + "' does not resolve", 2);
         words[3] = static_cast<long>(address);
@@ -248,7 +250,7 @@ int main(int argc, char **argv) {
 
     // What the replies point to: a list on the requester window, receivers' names by atom.
     std::vector<uint32_t> items = list_property(d, requester, request_atom);
-    if (c.code == 15 || c.code == 23 || c.code == 24) items.clear();
+    if (c.code == kShareSameWindows || c.code == kTelepointerAdd || c.code == kTelepointerDelete) items.clear();
     std::vector<std::pair<uint32_t, std::string>> names;
     std::vector<uint32_t> named = items;
     for (const Reply &r : replies)

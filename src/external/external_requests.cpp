@@ -22,6 +22,8 @@
 #include "ui/input_controls.h"
 #include "ui/main_window.h"
 
+#include "request_codes.h"
+
 #include <X11/Xatom.h>
 
 #include <cstdlib>
@@ -29,6 +31,8 @@
 #include <vector>
 
 PendingReply *clTool_pend_list = nullptr;
+
+using namespace telvane::request_codes;
 
 namespace {
 
@@ -196,13 +200,13 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
     const bool about_window = command == 13 || command == 14 || command == 17 || (command >= 22 && command <= 25);
     const auto window = static_cast<long>(about_window ? client_window_of(static_cast<Window>(w2)) : w2);
     switch (command) {
-    case 10: {
+    case kAccessCheck: {
         // Its own final reply, logged as every final reply is.
         const int result = access_check(w2, w3);
         final_reply(requester, TLCMDConnector_is_visible, result, result);
         return;
     }
-    case 11: {
+    case kPick: {
         int x = 0, y = 0;
         Window picked = pick(10, &x, &y);
         if (picked) {
@@ -214,16 +218,16 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         }
         return;
     }
-    case 12:
+    case kSelectedReceivers:
         status = send_receivers_selected_to_CL(req);
         if (status == 0) return;
         break;
-    case 13:
-    case 14:
+    case kShareApplication:
+    case kShareWindow:
         status = share_command(command, requester, w2, w3, static_cast<uint32_t>(window));
         if (status < 0) return;  // answered when the share's outcome is known
         break;
-    case 15:
+    case kShareSameWindows:
         status = processShareSameCmd(req, w2, w3);
         if (status == 0) {
             log_msg0("Share Same windows SUCCESSFUL");
@@ -231,7 +235,7 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         }
         log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
         break;
-    case 17: {
+    case kUnshare: {
         uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(window));
         if (tag) {
             tlUnshareWindow(display, static_cast<Window>(window), static_cast<Atom>(w3), tag);
@@ -242,10 +246,10 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         }
         break;
     }
-    case 18:
+    case kDisconnect:
         disconnect_callback(static_cast<Atom>(w3), nullptr, nullptr);
         break;
-    case 20:
+    case kInput:
         if (!find_is_host_sharing(static_cast<uint32_t>(w3))) {
             log_msg1a("Cannot Change Input State, host'%s' not shared to", static_cast<Atom>(w3));
             status = 42;
@@ -257,10 +261,10 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
             log_msg1a("REMOTE Disallow Input to host'%s'", static_cast<Atom>(w3));
         }
         break;
-    case 21:
+    case kDelayOrLogging:
         status = options_command(w4);
         break;
-    case 22:
+    case kDaisyChain:
         if (!find_window(0, static_cast<uint32_t>(window))) {
             log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(window));
             status = 49;
@@ -269,7 +273,7 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
             log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(window));
         }
         break;
-    case 23:
+    case kTelepointerAdd:
         if (!find_window(0, static_cast<uint32_t>(window))) {
             log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(window));
             status = 30;
@@ -285,17 +289,17 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
         tele_request(3, window, w3, w4);
         log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(window));
         return;
-    case 24: {
+    case kTelepointerDelete: {
         long named = w2;
         status = delete_teles_command(window, w3, w4, &named);
         final_reply(requester, named, w3, status);
         return;
     }
-    case 25:
+    case kTelepointerList:
         sendTeleInfo(static_cast<Window>(window), req);
         log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(window));
         return;
-    case 26:
+    case kReloadAccess:
         if (initialize_auth_file()) {
             log_msg0("ERROR:INVALID REMOTE Access Authorization Data.");
             status = 7;
@@ -303,7 +307,7 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
             log_msg0("Updated REMOTE Access Authorization Data.");
         }
         break;
-    case 27: {
+    case kSenderStatus: {
         SenderStatus *list = nullptr;
         int count = getSenderStatus(static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), &list);
         if (count == 0) {

@@ -1,12 +1,13 @@
 // The gate of external requests: format check, one request at a time, a bounded queue.
 #include "request_gate.h"
 
+#include "request_codes.h"
+
 #include <cstdio>
 #include <ctime>
 
 namespace {
 
-constexpr long kPickCommand = 11;
 // Two seconds without a message of the wrong format end its burst.
 constexpr long kBurstGapMs = 2000;
 
@@ -40,7 +41,7 @@ RequestFate take_request(int format, const RequestWords &words, const RequestGat
     if (obeying) {
         // A pick refuses at once while another runs; waiting instead would hold the pointer
         // again for every pick asked for meanwhile.
-        if (words.w[0] == kPickCommand && gate.picking()) {
+        if (words.w[0] == telvane::request_codes::kPick && gate.picking()) {
             gate.obey(words);
             return RequestFate::NotPicked;
         }
