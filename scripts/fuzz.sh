@@ -27,7 +27,7 @@ targets=(
   "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512|"
   "preference_file|tests/fuzz/preference_file_fuzz.cpp src/core/setup_file.cpp|src|1024|"
   "auth_file|tests/fuzz/auth_file_fuzz.cpp src/external/auth_file.cpp|src|4096|"
-  "requests|tests/fuzz/requests_fuzz.cpp src/external/request_gate.cpp src/telepointer/tele_rules.cpp|src|4096|"
+  "requests|tests/fuzz/requests_fuzz.cpp src/external/request_gate.cpp src/telepointer/tele_rules.cpp|src common|4096|"
   "share_requests|tests/fuzz/share_requests_fuzz.cpp $share_service|common server|4096|$share_libs"
   "link_opening|tests/fuzz/link_opening_fuzz.cpp common/link_protocol.cpp|common|1024|"
 )
