@@ -78,6 +78,9 @@ apply() {
 import os, sys
 if sys.argv[1] == '--restore':
     os.replace(sys.argv[2] + '.unmutated', sys.argv[2])
+    # The copy is older than the mutant's objects: without a new time the build would keep them,
+    # and the mutant would stay in every later mutant's programs.
+    os.utime(sys.argv[2])
     sys.exit(0)
 path, old, new = sys.argv[1:4]
 try:
