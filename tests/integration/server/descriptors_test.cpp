@@ -35,7 +35,8 @@ Target target(xcb_connection_t *c) {
     return t;
 }
 
-// Through the server's unix socket, where descriptors travel.
+// Through the server's unix socket, where descriptors travel; real toolkit programs are found
+// upstream by their titles.
 class Descriptors : public ServedDisplayTest {
 protected:
     void SetUp() override {
@@ -43,16 +44,6 @@ protected:
         if (HasFatalFailure()) return;
         c = xcb_open(server->name());
         ASSERT_TRUE(c);
-    }
-    Xcb c;
-};
-
-// Real toolkit programs: a probe script shown on `shown`, found upstream by its title.
-class Toolkits : public ServedDisplayTest {
-protected:
-    void SetUp() override {
-        start_served();
-        if (HasFatalFailure()) return;
         at_upstream = xcb_open(upstream->name());
         ASSERT_TRUE(at_upstream);
     }
@@ -70,13 +61,13 @@ protected:
         }, std::chrono::seconds(30));
         return found;
     }
-    Xcb at_upstream;
+    Xcb c, at_upstream;
     std::vector<ChildProcess> clients;
 };
 
 }  // namespace
 
-TEST_F(Toolkits, Qt5AndGtk3ProgramsDrawThroughTheServer) {
+TEST_F(Descriptors, Qt5AndGtk3ProgramsDrawThroughTheServer) {
     const uint32_t qt = start_client("qt_probe.py", server->name(), "qt-probe");
     ASSERT_TRUE(qt) << read_file(scratch.file("client.err"));
     // Qt keeps its picture in a shared segment and copies it to the window from there: the
