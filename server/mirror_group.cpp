@@ -207,7 +207,8 @@ void MirrorGroup::leave(const void *who) {
     members_.erase(who);
 }
 
-MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller) {
+MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller,
+                                           bool may_encode) {
     CatchUp out;
     bool encoded = false;
     std::vector<std::pair<Rect, size_t>> alone;   // rectangles sent alone, with their pixels' place in `copy`
@@ -216,8 +217,8 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
     {
         std::lock_guard<std::mutex> lock(work_);
         std::vector<Rect> rects;
-        bool everything;
-        {
+        bool everything = false;
+        if (may_encode) {
             std::lock_guard<std::mutex> p(pending_mutex_);
             rects = std::exchange(pending_, {});
             everything = std::exchange(everything_, false);

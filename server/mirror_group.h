@@ -89,12 +89,15 @@ public:
     // mirror: encodes the damage waiting, once for the whole group, then wakes the other members
     // for the new frame; returns what brings this member to the newest frame with its lost parts
     // painted again. A member's own part is encoded after the group's lock is let go. Throws
-    // std::bad_alloc when memory runs out.
-    CatchUp catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller = nullptr);
+    // std::bad_alloc when memory runs out. With `may_encode` false (a member served by another's
+    // thread) the damage waiting is left for the next member that comes, and nobody is woken.
+    CatchUp catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller = nullptr,
+                     bool may_encode = true);
 
-    // Members: `wake` asks member `who`'s thread to come for the newest frame. The replicator
-    // wakes one idle member when damage arrives; the one that encodes wakes the rest, so that
-    // they do not queue up behind it. A member leaves before its thread goes.
+    // Members: `wake` asks member `who` to come for the newest frame (or writes it for them). The
+    // replicator wakes one idle member when damage arrives; the one that encodes wakes the rest,
+    // so that they do not queue up behind it. A member leaves before its thread goes; `wake` is
+    // called with the members' lock held, so leaving waits for a wake under way.
     void join(const void *who, std::function<void()> wake);
     void leave(const void *who);
 

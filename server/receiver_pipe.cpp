@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xcbext.h>
@@ -124,6 +126,59 @@ void ReceiverPipe::repaint_lost(uint32_t mirror, const std::vector<Rect> &rects)
                      kEverything.height);
     }
     wake_.notify_one();
+}
+
+void ReceiverPipe::serve(uint32_t mirror) {
+    std::unique_lock<std::mutex> writing(writer_, std::try_to_lock);
+    std::shared_ptr<MirrorGroup> group;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!writing || stop_ || failed_ || !ops_.empty() || lost_.count(mirror)) {
+            // Busy, or something must go before this paint: the thread comes for it.
+            writing = {};
+        } else if (auto g = groups_.find(mirror); g != groups_.end()) {
+            group = g->second;
+            busy_since_ = FrameClock::now();
+        } else {
+            return;   // the mirror went
+        }
+    }
+    if (!group) return repaint(mirror);
+    auto at = shows_.find(mirror);
+    MirrorGroup::CatchUp up;
+    bool written = false;
+    try {
+        up = group->catch_up(at == shows_.end() ? kShowsNothing : at->second, {}, this, false);
+        size_t bytes = up.alone.data.size() + 32 * up.alone.ops.size();
+        for (const auto &frame : up.frames) bytes += frame->data.size() + 32 * frame->ops.size();
+        if (takes_now(bytes)) {
+            for (const auto &frame : up.frames) write_frame(mirror, *frame);
+            write_frame(mirror, up.alone);
+            shows_[mirror] = up.shows;
+            xcb_flush(c_);
+            written = true;
+        }
+    } catch (const std::bad_alloc &) {
+    }
+    writing.unlock();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy_since_.reset();
+        if (written && xcb_connection_has_error(c_)) {
+            failed_ = true;
+            notify();
+        }
+    }
+    if (!written) repaint(mirror);
+}
+
+bool ReceiverPipe::takes_now(size_t bytes) const {
+    const int fd = xcb_get_file_descriptor(c_);
+    int queued = 0, room = 0;
+    socklen_t len = sizeof room;
+    if (ioctl(fd, SIOCOUTQ, &queued) != 0 || getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, &len) != 0) return false;
+    // The kernel counts each byte about twice against the buffer, with the packets' overhead.
+    return static_cast<size_t>(queued) * 2 + bytes * 2 + 65536 < static_cast<size_t>(room);
 }
 
 bool ReceiverPipe::idle() const {
@@ -422,10 +477,13 @@ void ReceiverPipe::run() {
         busy_since_ = started;
         lock.unlock();
 
-        for (const Op &op : ops) apply(op);
-        for (const Paint &p : paints) paint(p);
-        heartbeat(started);
-        xcb_flush(c_);
+        {
+            std::lock_guard<std::mutex> writing(writer_);
+            for (const Op &op : ops) apply(op);
+            for (const Paint &p : paints) paint(p);
+            heartbeat(started);
+            xcb_flush(c_);
+        }
 
         lock.lock();
         busy_since_.reset();

@@ -194,7 +194,7 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
         if (same_screen_layout(g->layout(), pipe.layout())) painted_with = g;
     if (!painted_with) painted_with = std::make_shared<MirrorGroup>(pipe.layout(), s.picture);
     s.painted_with[host] = painted_with;
-    painted_with->join(&pipe, [&pipe, mirror] { pipe.repaint(mirror); });
+    painted_with->join(&pipe, [&pipe, mirror] { pipe.serve(mirror); });
     pipe.create(mirror, std::move(look), std::move(painted_with));
     pipe.repaint(mirror);
     s.mirrors[host] = mirror;
