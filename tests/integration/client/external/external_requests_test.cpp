@@ -83,10 +83,6 @@ protected:
         MainWindowTest::TearDown();
     }
 
-    struct Run {
-        int status;
-        std::string out;
-    };
     ChildProcess start_request(std::vector<std::string> args) {
         args.insert(args.begin(), {build_path("request/telvane-request"), "--display", server->name()});
         ChildProcess::Options options;
@@ -96,21 +92,19 @@ protected:
         EXPECT_TRUE(p);
         return p;
     }
-    // The exit status and output of a telvane-request run that has ended.
-    Run ended(ChildProcess &p) {
-        auto status = p.wait_for_exit(std::chrono::seconds(5));
-        return {status ? exit_code(*status) : -1,
-                read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"))};
+    // Handles events until a telvane-request run ends, and checks its exit status and that its
+    // output holds `text`; returns the output.
+    std::string expect_ended(ChildProcess &p, int status, const std::string &text = "") {
+        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
+        auto ended = p.wait_for_exit(std::chrono::seconds(5));
+        const std::string out = read_file(scratch.file("request.out")) + read_file(scratch.file("request.err"));
+        EXPECT_EQ(ended ? exit_code(*ended) : -1, status) << out << log_text();
+        EXPECT_TRUE(contains(out, text)) << out;
+        return out;
     }
-    // Runs telvane-request with `args` while the program handles events, and checks its exit
-    // status and that its output holds `text`; returns the output.
     std::string expect_request(std::vector<std::string> args, int status, const std::string &text = "") {
         ChildProcess p = start_request(args);
-        EXPECT_TRUE(pump_until([&] { return !p.running(); }, std::chrono::seconds(40)));
-        Run run = ended(p);
-        EXPECT_EQ(run.status, status) << args[0] << ": " << run.out << log_text();
-        EXPECT_TRUE(contains(run.out, text)) << args[0];
-        return run.out;
+        return expect_ended(p, status, text);
     }
     // Sends a raw request and handles events until `count` replies have come.
     Replies raw_request(long code, long w2, long w3, long w4, size_t count = 1) {
@@ -201,21 +195,16 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     // A share that fails answers its waiting requester: the event's status and detail reach
     // the rule (its table is StatusAnswers).
     const Atom far = XInternAtom(display, "10.99.99.98:0.0", False);
-    const struct {
-        int status;
-        unsigned detail;
-        long code;
-    } failures[] = {{1, 2, 13}, {10, 0, 16}, {12, 0, 17}};
-    for (const auto &f : failures) {
+    for (auto [status, detail, code] : {std::tuple{1, 2u, 13L}, {10, 0u, 16L}, {12, 0u, 17L}}) {
         saveStatusMessage(static_cast<uint32_t>(raw->window), static_cast<uint32_t>(far), 0);
         TelvaneEvent e{};
-        e.status = f.status;
+        e.status = status;
         e.host = static_cast<unsigned>(far);
-        e.detail = f.detail;
+        e.detail = detail;
         const size_t before = raw->replies().size();
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
         ASSERT_TRUE(pump_until([&] { return raw->replies().size() > before; }));
-        EXPECT_EQ(raw->replies()[before][2], f.code) << "status " << f.status << " detail " << f.detail;
+        EXPECT_EQ(raw->replies()[before][2], code) << "status " << status << " detail " << detail;
     }
 
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
@@ -255,9 +244,7 @@ TEST_F(ExternalRequests, AReplyThatWaitsForTheUsersOkIsLateNotLost) {
     // OK is pressed only once the tool has given up.
     answer_dialogs(texts, [&] { return late.wait_for_exit(std::chrono::seconds(10)), nullptr; });
     ASSERT_TRUE(pump_until([&] { return !texts.empty(); }, std::chrono::seconds(20)));
-    Run run = ended(late);
-    EXPECT_EQ(run.status, 4) << run.out;
-    EXPECT_TRUE(contains(run.out, "no reply yet: Telvane may be showing a message to its user"));
+    expect_ended(late, 4, "no reply yet: Telvane may be showing a message to its user");
     expect_request({"--wait-for-user", "--json", "share-alone", hex(copy.id()), receiver_name()}, 23, "\"status\": \"23\"");
     EXPECT_EQ(texts.size(), 2u);
 }

@@ -147,12 +147,9 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
     // A scrolled list in a form, its shell sized from size_ScrolledList_widget, shows exactly r
     // rows, and an item of c characters needs no horizontal scrolling while a wider one does.
     int width = 0, height = 0;
-    struct Case {
-        int rows, cols, margin, offset;
-    };
-    for (Case c : {Case{4, 20, 0, 0}, Case{7, 30, 5, 8}, Case{1, 12, 6, -1}}) {
-        SCOPED_TRACE(std::to_string(c.rows) + "x" + std::to_string(c.cols));
-        Widget form = new_form(c.margin);
+    for (auto [visible, chars, margin, offset] : {std::tuple{4, 20, 0, 0}, {7, 30, 5, 8}, {1, 12, 6, -1}}) {
+        SCOPED_TRACE(std::to_string(visible) + "x" + std::to_string(chars));
+        Widget form = new_form(margin);
         Arg args[2];
         XtSetArg(args[0], XmNvisibleItemCount, 1);
         XtSetArg(args[1], XmNlistSizePolicy, XmCONSTANT);
@@ -160,21 +157,21 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
         Widget sw = XtParent(list);
         XtVaSetValues(sw, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, XmNtopAttachment,
                       XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
-        if (c.offset >= 0)  // else the form's margins stand
-            XtVaSetValues(sw, XmNleftOffset, c.offset, XmNrightOffset, c.offset, XmNtopOffset, c.offset,
-                          XmNbottomOffset, c.offset, nullptr);
+        if (offset >= 0)  // else the form's margins stand
+            XtVaSetValues(sw, XmNleftOffset, offset, XmNrightOffset, offset, XmNtopOffset, offset,
+                          XmNbottomOffset, offset, nullptr);
         XtManageChild(list);
-        for (int i = 0; i < c.rows + 3; ++i) add_to_list(list, "a", 0);  // the vertical bar shows
+        for (int i = 0; i < visible + 3; ++i) add_to_list(list, "a", 0);  // the vertical bar shows
         XtRealizeWidget(XtParent(form));
         settle();
-        size_ScrolledList_widget(list, c.rows, c.cols, &width, &height);
+        size_ScrolledList_widget(list, visible, chars, &width, &height);
         set_shell_size(XtParent(form), 10, 10, width, height);
         settle();
-        EXPECT_EQ(int_resource(list, XmNvisibleItemCount), c.rows);
+        EXPECT_EQ(int_resource(list, XmNvisibleItemCount), visible);
         Widget horizontal = nullptr;
         XtVaGetValues(sw, XmNhorizontalScrollBar, &horizontal, nullptr);
         for (int more : {0, 2}) {
-            add_to_list(list, std::string(c.cols + more, 'M').c_str(), 0);
+            add_to_list(list, std::string(chars + more, 'M').c_str(), 0);
             settle();
             EXPECT_EQ(XtIsManaged(horizontal), more != 0) << "a row " << more << " characters wider than asked for";
         }

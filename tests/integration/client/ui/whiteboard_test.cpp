@@ -13,12 +13,11 @@ namespace {
 // The children of `w`, top to bottom and then left to right.
 std::vector<Window> laid_out(Display *dpy, Window w) {
     std::vector<Window> out = children_of(dpy, w);
-    auto place = [dpy](Window c) {
+    std::ranges::sort(out, {}, [dpy](Window c) {
         XWindowAttributes a{};
         XGetWindowAttributes(dpy, c, &a);
-        return std::make_pair(a.y, a.x);
-    };
-    std::sort(out.begin(), out.end(), [&](Window a, Window b) { return place(a) < place(b); });
+        return std::pair(a.y, a.x);
+    });
     return out;
 }
 
@@ -95,13 +94,12 @@ TEST_F(Whiteboard, PensEraserSavedPicturesAndTheSnapshotsDrag) {
     driver->drag(area, 40, 100, 240, 100);
     ASSERT_TRUE(becomes(140, 100, kRed3));
 
-    save_as("board.png");
-    ASSERT_TRUE(eventually([&] { return file_pixel(scratch.file("board.png"), 140, 100) == "#CD0000"; }))
-        << file_pixel(scratch.file("board.png"), 140, 100);
-    EXPECT_EQ(file_pixel(scratch.file("board.png"), 140, 50), "#000000");
-    EXPECT_EQ(file_pixel(scratch.file("board.png"), 5, 5), "#FFFFFF");
-    save_as("board.XPM");
-    ASSERT_TRUE(eventually([&] { return file_pixel(scratch.file("board.XPM"), 140, 100) == "#CD0000"; }));
+    for (const char *name : {"board.png", "board.XPM"}) {
+        const std::string path = scratch.file(name);
+        save_as(name);
+        ASSERT_TRUE(eventually([&] { return file_pixel(path, 140, 100) == "#CD0000"; })) << file_pixel(path, 140, 100);
+        EXPECT_EQ(file_pixel(path, 140, 50) + file_pixel(path, 5, 5), "#000000#FFFFFF") << name;
+    }
     // A name that asks for no known format is refused in a dialog.
     save_as("board.txt");
     Window problem = driver->wait_for_shell("Problem_popup", std::chrono::seconds(10), board.exit_fd());
@@ -123,10 +121,7 @@ TEST_F(Whiteboard, PensEraserSavedPicturesAndTheSnapshotsDrag) {
     // With -grab the dragged area of the screen becomes the background, which the eraser
     // paints back.
     Display *dpy = driver->display();
-    XColor red{};
-    red.red = 0xcdcd;
-    XAllocColor(dpy, DefaultColormap(dpy, DefaultScreen(dpy)), &red);
-    Window target = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 300, 200, 300, 200, 0, 0, red.pixel);
+    Window target = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 300, 200, 300, 200, 0, 0, kRed3);
     XMapWindow(dpy, target);
     ASSERT_TRUE(eventually([&] { return pixel_at(dpy, DefaultRootWindow(dpy), 400, 300) == kRed3; }));
     start_board({"--", "-grab"});

@@ -37,12 +37,10 @@ TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
     };
     for (const Case &c : cases) {
         TelePlace got = tele_place(c.direction, c.width, c.height, c.x, c.y, c.keep);
-        SCOPED_TRACE(testing::Message() << "direction " << c.direction << " at " << c.x << "," << c.y << " in "
-                                        << c.width << "x" << c.height << (c.keep ? " keep" : " drag"));
-        EXPECT_EQ(got.left, c.want.left);
-        EXPECT_EQ(got.top, c.want.top);
-        EXPECT_EQ(got.direction, c.want.direction);
-        EXPECT_EQ(got.at_edge, c.want.at_edge);
+        EXPECT_EQ(std::tuple(got.left, got.top, got.direction, got.at_edge),
+                  std::tuple(c.want.left, c.want.top, c.want.direction, c.want.at_edge))
+            << "direction " << c.direction << " at " << c.x << "," << c.y << " in " << c.width << "x" << c.height
+            << (c.keep ? " keep" : " drag");
     }
 }
 

@@ -23,12 +23,10 @@ TEST(ListTopRow, APositionWithAFullPageBelowElseTheLastFullPageNeverAboveRowOne)
 }
 
 TEST(UnsetDimension, AboveAThousandPixelsTheFallbackStands) {
-    EXPECT_EQ(dimension_or(0, 3), 0);
-    EXPECT_EQ(dimension_or(1000, 3), 1000);
-    EXPECT_EQ(dimension_or(1001, 3), 3);
-    EXPECT_EQ(dimension_or(0xFFFF, 2), 2);   // Motif's mark for an unset dimension
-    EXPECT_EQ(dimension_or(0x7FFFFFFFL, 0), 0);
-    EXPECT_EQ(dimension_or(-5, 4), -5);      // negative offsets are real offsets
+    // 0xFFFF is Motif's mark for an unset dimension; negative offsets are real offsets.
+    for (auto [value, fallback, want] : {std::tuple{0L, 3, 0}, {1000L, 3, 1000}, {1001L, 3, 3}, {0xFFFFL, 2, 2},
+                                         {0x7FFFFFFFL, 0, 0}, {-5L, 4, -5}})
+        EXPECT_EQ(dimension_or(value, fallback), want) << value;
 }
 
 // Centred on the reference when there is room, pulled back to touch the right and bottom
