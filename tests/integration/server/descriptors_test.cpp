@@ -65,7 +65,7 @@ TEST_F(Descriptors, Gtk3ProgramDrawsAlikeThroughTheServer) {
         EXPECT_TRUE(eventually([&] {
             uint32_t w = 0;
             for (uint32_t top : windows_with(at_upstream.get(), XCB_ATOM_WM_NAME, 0, 1))
-                if (get_string(at_upstream.get(), top, XCB_ATOM_WM_NAME) == "gtk-probe") w = top;
+                if (get_property(at_upstream.get(), top, XCB_ATOM_WM_NAME) == "gtk-probe") w = top;
             auto now = w ? pixels(at_upstream.get(), w, 200, 150) : std::vector<uint32_t>{};
             const bool same = !now.empty() && now == last && now[0] != now[200 * 75 + 100];
             last = std::move(now);

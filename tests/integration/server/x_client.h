@@ -156,11 +156,6 @@ inline std::optional<std::string> get_property(xcb_connection_t *c, uint32_t win
                        static_cast<size_t>(xcb_get_property_value_length(r.get())));
 }
 
-// Property `prop` of `window`, empty when it has none.
-inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
-    return get_property(c, window, prop).value_or("");
-}
-
 // An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
 inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int16_t y, uint16_t w, uint16_t h,
                            uint32_t mask = 0, const uint32_t *values = nullptr) {
@@ -197,7 +192,7 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, ui
     if (!t) return out;
     auto *kids = xcb_query_tree_children(t.get());
     for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i) {
-        if (!get_string(c, kids[i], prop).empty()) out.push_back(kids[i]);
+        if (get_property(c, kids[i], prop)) out.push_back(kids[i]);
         else if (depth > 1)
             for (uint32_t w : windows_with(c, prop, kids[i], depth - 1)) out.push_back(w);
     }
