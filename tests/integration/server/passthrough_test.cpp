@@ -40,7 +40,7 @@ std::string comparable(const std::string &report) {
 
 }  // namespace
 
-TEST_F(Through, RealClientsSeeUpstreamPlusTheShareExtension) {
+TEST_F(Through, RealAndMsbFirstClientsSeeUpstreamPlusTheShareExtension) {
     std::string direct = run_output({"xdpyinfo", "-display", upstream->name(), "-queryExtensions"});
     std::string proxied = run_output({"xdpyinfo", "-display", server->name(), "-queryExtensions"});
     EXPECT_EQ(comparable(proxied), comparable(direct));
@@ -53,9 +53,8 @@ TEST_F(Through, RealClientsSeeUpstreamPlusTheShareExtension) {
     const uint32_t w = make_window(c.get(), "big", 600, 600);
     const auto drawn = put_noise(c.get(), w, 0, 0, 600, 600, 1);
     EXPECT_TRUE(pixels(c.get(), w, 600, 600) == drawn);
-}
 
-TEST_F(Through, MsbFirstClientGetsItsOwnByteOrder) {
+    // A client that puts the most significant byte first gets its own byte order.
     int s = unix_connect(server->number());
     ASSERT_GE(s, 0);
     const uint8_t setup[12] = {'B', 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0};
