@@ -155,7 +155,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgain) {
     sync(rx->c.get());
     EXPECT_EQ(windows_with(rx->c.get(), rx->marker).size(), 2u) << "the shares must stay";
 
-    // Its owner may (input settings are confirmed by events, which the input tests check).
+    // Its owner may.
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, w, 0)), 0);
 
     // Window zero removes everything shared to the receiver.
