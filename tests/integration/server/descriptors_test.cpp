@@ -16,13 +16,6 @@ namespace {
 
 constexpr uint16_t kW = 64, kH = 48;
 
-// Pixel values of kW x kH in the 24-bit depth of the test servers, every one different.
-std::vector<uint32_t> pattern(uint8_t seed) {
-    std::vector<uint32_t> p(size_t{kW} * kH);
-    for (size_t i = 0; i < p.size(); ++i) p[i] = (static_cast<uint32_t>(i) * 0x9e3779b1u + seed) & 0xffffff;
-    return p;
-}
-
 // A pixmap of kW x kH and a graphics context on it.
 struct Target {
     uint32_t pixmap, gc;
@@ -99,7 +92,9 @@ TEST_F(Descriptors, ShmSegmentsCarryTheirPixelsAndAreRefusedOverTcpAndPresentTri
         auto *mem = static_cast<uint8_t *>(mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
         close(fd);
         ASSERT_NE(mem, MAP_FAILED);
-        const auto want = pattern(static_cast<uint8_t>(10 + round));
+        std::vector<uint32_t> want(size_t{kW} * kH);   // random 24-bit pixel values
+        std::mt19937 rng(round);
+        for (uint32_t &v : want) v = rng() & 0xffffff;
         std::memcpy(mem, want.data(), bytes);
         Target t = target(c.get());
         xcb_shm_put_image(c.get(), t.pixmap, t.gc, kW, kH, 0, 0, kW, kH, 0, 0, s->root_depth,
