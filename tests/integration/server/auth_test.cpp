@@ -1,6 +1,7 @@
 // Access: the proxy display is never more open than upstream, by cookie or by host access.
 #include "share_server.h"
 #include "sockets.h"
+#include "text_checks.h"
 #include "x_client.h"
 
 #include <poll.h>
@@ -93,7 +94,7 @@ TEST(HostAccess, TcpNeedsTheCookieAndLocalClientsWhatUpstreamAsks) {
     EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 0);
     EXPECT_EQ(setup_from("127.0.0.2", server->number()), 0);
     EXPECT_EQ(setup_from("127.0.0.1", server->number()), 0);
-    EXPECT_NE(read_file(scratch.file("server.err")).find("refused a client (127.0.0.2)"), std::string::npos);
+    EXPECT_TRUE(contains(read_file(scratch.file("server.err")), "refused a client (127.0.0.2)"));
     EXPECT_EQ(run_with({"xdpyinfo", "-display", server->tcp_name()}, user_auth), 0) << "the published cookie opens TCP";
     EXPECT_NE(run_with({"xdpyinfo", "-display", server->tcp_name()}, "/dev/null"), 0);
 
@@ -127,8 +128,8 @@ TEST(Cookie, OnlyClientsWithTheServersOwnCookieGetIn) {
     ASSERT_TRUE(server);
     ASSERT_EQ(run_with({"xauth", "-f", user_auth, "list", server->name()}, "", out), 0);
     std::string listed = read_file(out);
-    EXPECT_NE(listed.find("MIT-MAGIC-COOKIE-1"), std::string::npos);
-    EXPECT_EQ(listed.find(kUpstreamCookie), std::string::npos) << "upstream's cookie must not be reused";
+    EXPECT_TRUE(contains(listed, "MIT-MAGIC-COOKIE-1"));
+    EXPECT_FALSE(contains(listed, kUpstreamCookie)) << "upstream's cookie must not be reused";
     // Over unix and TCP alike: the published cookie opens it; none, a wrong one and upstream's do not.
     for (const std::string &display : {server->name(), server->tcp_name()}) {
         for (const char *name : {"stolen.auth", "wrong.auth"}) std::remove(scratch.file(name).c_str());

@@ -2,6 +2,7 @@
 // a server grab, other depths, receivers that die or stop, and a share passed on onward.
 #include "mirror_probe.h"
 #include "window_manager.h"
+#include "x_probe.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -244,14 +245,8 @@ TEST_F(Replication, SizeMapStateTitlesAndClassFollowACaptureWithoutMemoryFailsAl
     expect_event(3, another);
 
     // The receiver's user closes the mirror through the window manager's protocol.
-    xcb_client_message_event_t close{};
-    close.response_type = XCB_CLIENT_MESSAGE;
-    close.format = 32;
-    close.window = mirror.id();
-    close.type = intern(r.c.get(), "WM_PROTOCOLS");
-    close.data.data32[0] = intern(r.c.get(), "WM_DELETE_WINDOW");
-    xcb_send_event(r.c.get(), 0, mirror.id(), 0, reinterpret_cast<const char *>(&close));
-    xcb_flush(r.c.get());
+    std::unique_ptr<Display, decltype(&XCloseDisplay)> at_receiver(XOpenDisplay(r.xvfb->name().c_str()), XCloseDisplay);
+    close_by_window_manager(at_receiver.get(), mirror.id());
     expect_event(4, w, r.host);
 }
 

@@ -108,10 +108,10 @@ inline bool wait_readable(xcb_connection_t *c, std::chrono::steady_clock::time_p
 // The next event within `limit`, nothing on time-out or a broken connection.
 inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (auto *ev = xcb_poll_for_event(c)) return Owned<xcb_generic_event_t>(ev);
-        if (!wait_readable(c, deadline)) return nullptr;
+    xcb_generic_event_t *ev = nullptr;
+    while (!(ev = xcb_poll_for_event(c)) && wait_readable(c, deadline)) {
     }
+    return Owned<xcb_generic_event_t>(ev);
 }
 
 // One round trip that gives up after `limit` instead of hanging: true when its reply came.
@@ -119,16 +119,13 @@ inline bool round_trip_within(xcb_connection_t *c, std::chrono::milliseconds lim
     const unsigned seq = xcb_get_input_focus(c).sequence;
     xcb_flush(c);
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        void *reply = nullptr;
-        xcb_generic_error_t *error = nullptr;
-        if (xcb_poll_for_reply(c, seq, &reply, &error)) {
-            std::free(reply);
-            std::free(error);
-            return true;
-        }
+    void *reply = nullptr;
+    xcb_generic_error_t *error = nullptr;
+    while (!xcb_poll_for_reply(c, seq, &reply, &error))
         if (!wait_readable(c, deadline)) return false;
-    }
+    std::free(reply);
+    std::free(error);
+    return true;
 }
 
 // The next share event (other events are skipped), within `limit`.
@@ -156,11 +153,6 @@ inline std::optional<std::string> get_property(xcb_connection_t *c, uint32_t win
                        static_cast<size_t>(xcb_get_property_value_length(r.get())));
 }
 
-// Property `prop` of `window`, empty when it has none.
-inline std::string get_string(xcb_connection_t *c, uint32_t window, uint32_t prop) {
-    return get_property(c, window, prop).value_or("");
-}
-
 // An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
 inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int16_t y, uint16_t w, uint16_t h,
                            uint32_t mask = 0, const uint32_t *values = nullptr) {
@@ -173,17 +165,13 @@ inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int1
 // A mapped top-level window with a title and class; returns its id.
 inline uint32_t make_window(xcb_connection_t *c, const std::string &title, uint16_t w = 300, uint16_t h = 200,
                             uint8_t cls = XCB_WINDOW_CLASS_INPUT_OUTPUT) {
-    xcb_screen_t *s = first_screen(c);
-    uint32_t id = xcb_generate_id(c);
-    xcb_create_window(c, cls == XCB_WINDOW_CLASS_INPUT_ONLY ? 0 : XCB_COPY_FROM_PARENT, id, s->root, 10, 10, w, h,
-                      0, cls, XCB_COPY_FROM_PARENT, 0, nullptr);
-    if (cls != XCB_WINDOW_CLASS_INPUT_ONLY) {
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            static_cast<uint32_t>(title.size()), title.data());
-        const char cls_text[] = "probe\0TelvaneProbe";
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                            sizeof cls_text, cls_text);
-    }
+    const uint32_t id = xcb_generate_id(c);
+    xcb_create_window(c, cls == XCB_WINDOW_CLASS_INPUT_ONLY ? 0 : XCB_COPY_FROM_PARENT, id, first_screen(c)->root, 10,
+                      10, w, h, 0, cls, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(title.size()), title.data());
+    const char cls_text[] = "probe\0TelvaneProbe";
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof cls_text, cls_text);
     xcb_map_window(c, id);
     xcb_flush(c);
     return id;
@@ -197,7 +185,7 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, ui
     if (!t) return out;
     auto *kids = xcb_query_tree_children(t.get());
     for (int i = 0; i < xcb_query_tree_children_length(t.get()); ++i) {
-        if (!get_string(c, kids[i], prop).empty()) out.push_back(kids[i]);
+        if (get_property(c, kids[i], prop)) out.push_back(kids[i]);
         else if (depth > 1)
             for (uint32_t w : windows_with(c, prop, kids[i], depth - 1)) out.push_back(w);
     }
