@@ -223,9 +223,8 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDisk) {
     EXPECT_TRUE(rows(AddressList).empty());
 }
 
-TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays) {
-    write_book(private_path("team"), std::string(kTeam) + "bad:x Nobody\n127.0.0.2:14 Cid Lab\n");
-    add_row("127.0.0.2:14.0", "Cid Elsewhere");
+TEST_F(AddressBook, CopyTakesTheEntriesAndPassesOverCommentsAndIllegalNames) {
+    write_book(private_path("team"), std::string(kTeam) + "bad:x Nobody\n");
     // A file where the public folder should be.
     rmdir(scratch.file("public/address_books").c_str());
     write_file(scratch.file("public/address_books"), "not a folder\n");
@@ -237,15 +236,13 @@ TEST_F(AddressBook, CopyTakesTheEntriesPassesOverCommentsAndRefusesTakenDisplays
     EXPECT_TRUE(rows(PublicList).empty());
 
     click_book(PrivateList, "team");
-    select_rows({1, 2, 4, 5, 6}, AddressList);
+    select_rows({1, 2, 4, 5}, AddressList);
     screenshot("address-book", AddressBookSH);
     click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
-    ASSERT_TRUE(pump_until([&] { return rows().size() == 3 && texts.size() == 3; })) << texts.size();
+    ASSERT_TRUE(pump_until([&] { return rows().size() == 2 && texts.size() == 2; })) << texts.size();
     EXPECT_EQ(texts[1], "Illegal Display Name 'bad:x'");
-    EXPECT_EQ(texts[2].substr(0, 15), "The new entry\n\n");
     // In the order of the book, at the top; two new rows, so neither is selected.
-    EXPECT_EQ(rows(), (std::vector<std::string>{alias_row("Ann Lab", "127.0.0.2:11.0"), alias_row("Bob Lab", "127.0.0.2:12.0"),
-                                                alias_row("Cid Elsewhere", "127.0.0.2:14.0")}));
+    EXPECT_EQ(rows(), (std::vector<std::string>{alias_row("Ann Lab", "127.0.0.2:11.0"), alias_row("Bob Lab", "127.0.0.2:12.0")}));
     EXPECT_TRUE(selected_positions().empty());
     EXPECT_TRUE(selected_positions(AddressList).empty()) << "the copied lines are deselected";
 }
