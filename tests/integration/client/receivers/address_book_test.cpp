@@ -24,33 +24,23 @@ using namespace telvane::testing;
 
 namespace {
 
-// The main window with private and public books of the test's own.
-class Books : public MainWindowTest {
+// The main window with private and public books of the test's own. A notice nobody expected is
+// answered and fails the test, rather than waiting forever.
+class AddressBook : public MainWindowTest {
 protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         if (HasFatalFailure()) return;
         use_scratch_books();
+        answer_dialogs(unexpected_);
     }
     void TearDown() override {
+        EXPECT_TRUE(unexpected_.empty()) << unexpected_.front();
         forget_books();
         MainWindowTest::TearDown();
     }
     std::string private_path(const std::string &name) const { return scratch.file(".Telvane/" + name); }
     std::string public_path(const std::string &name) const { return scratch.file("public/address_books/" + name); }
-};
-
-class AddressBook : public Books {
-protected:
-    void SetUp() override {
-        Books::SetUp();
-        // A notice nobody expected is answered and fails the test, rather than waiting forever.
-        if (!HasFatalFailure()) answer_dialogs(unexpected_);
-    }
-    void TearDown() override {
-        EXPECT_TRUE(unexpected_.empty()) << unexpected_.front();
-        Books::TearDown();
-    }
 
     // Writes a book as if it had been written `age` seconds ago, so that a later change within
     // the same second still shows in its modification time.
@@ -128,10 +118,10 @@ const char *kTeam =
     "\n"
     "127.0.0.2:12 Bob Lab\n";
 
-class ReceiverSearch : public Books {
+class ReceiverSearch : public AddressBook {
 protected:
     void SetUp() override {
-        Books::SetUp();
+        AddressBook::SetUp();
         if (HasFatalFailure()) return;
         create_MatchFiles();
         user_preference.dialog_level = 3;
@@ -158,13 +148,6 @@ protected:
     }
     static bool shown(Widget shell) { return shell && viewable(XtWindow(shell)); }
 };
-
-const char *kOffice =
-    "# the team\n"
-    "127.0.0.2:11 Ann Lab\n"
-    "127.0.0.2:12 Bob Lab\n"
-    "127.0.0.2:13 Cid Lab\n"
-    "127.0.0.2:14 Dee Office\n";
 
 }  // namespace
 
@@ -310,7 +293,8 @@ TEST_F(AddressBook, SavedRowsReadBackAsTheSameReceiversAndBadNamesAreRefused) {
 }
 
 TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog) {
-    write_file(private_path("team"), kOffice);
+    write_file(private_path("team"), "# the team\n127.0.0.2:11 Ann Lab\n127.0.0.2:12 Bob Lab\n127.0.0.2:13 Cid Lab\n"
+                                     "127.0.0.2:14 Dee Office\n");
     EXPECT_EQ(type("Office"), 1);
     ASSERT_EQ(aliases(), (std::vector<std::string>{"Dee Office"}));
     EXPECT_EQ(selected_positions(), (std::vector<int>{1}));
