@@ -29,6 +29,7 @@ protected:
         if (HasFatalFailure()) return;
         client.emplace(server->name());
         ASSERT_TRUE(*client);
+        answer_dialogs(dialogs);
     }
     void TearDown() override {
         while (first_tag) delete_tag(first_tag->tag);
@@ -64,7 +65,7 @@ protected:
     }
 
     std::optional<OtherClient> client;
-    std::vector<std::string> dialogs;
+    std::vector<std::string> dialogs;  // every notice's text, answered
 
 private:
     std::function<void(DialogDriver &)> act_;
@@ -75,7 +76,6 @@ class SharedWindows : public WindowPick {};
 }  // namespace
 
 TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowFoundDepthFirst) {
-    answer_dialogs(dialogs);
     // A key ends the pick at once. The keyboard goes where the focus is: our own window.
     XtAddEventHandler(TopLevel, KeyPressMask, False, [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
     ASSERT_TRUE(pump_until([] { return viewable(XtWindow(TopLevel)); }));
@@ -133,7 +133,6 @@ TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowFoundD
 }
 
 TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
-    answer_dialogs(dialogs);
     Window first = client->window(20, 20, 100, 100, "first");
     Window second = client->window(200, 20, 100, 100, "second");
 
@@ -173,7 +172,6 @@ TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
 // The rules are a table of their own; here each mark and text is read from a real window, and
 // what the rules say reaches the log and the dialogs.
 TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
-    answer_dialogs(dialogs);
     static char xterm[] = "xterm", shell[] = "shell";
     static char *classes[] = {xterm}, *names[] = {shell};
     dontShare_class = classes;
@@ -328,10 +326,8 @@ TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
     ASSERT_TRUE(pump_until([&] {
         return no_Xserver && std::count(no_Xserver, no_Xserver + strlen(no_Xserver), '\n') == 2;
     }, std::chrono::seconds(10))) << log_text();
-    std::vector<std::string> texts;
-    answer_dialogs(texts);
     process_event_messages();
-    EXPECT_EQ(texts, std::vector<std::string>{"No X Server running on receiver(s)\n" + aliases[0] + "\n" + aliases[1] +
+    EXPECT_EQ(dialogs, std::vector<std::string>{"No X Server running on receiver(s)\n" + aliases[0] + "\n" + aliases[1] +
                                               "\n" + aliases[2] + "."})
         << log_text();
     EXPECT_EQ(no_Xserver, nullptr);
