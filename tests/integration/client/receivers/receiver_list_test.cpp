@@ -19,15 +19,15 @@ using namespace telvane::testing;
 
 namespace {
 
-class MainWindow : public MainWindowTest {
-protected:
-    static Widget control_of(Atom host) {
-        Widget w = nullptr;
-        int row = 0;
-        find_hostatom_widget(host, &w, &row);
-        return w;
-    }
-};
+using MainWindow = MainWindowTest;
+
+// A receiver's input control beside its row, or null.
+Widget control_of(Atom host) {
+    Widget w = nullptr;
+    int row = 0;
+    find_hostatom_widget(host, &w, &row);
+    return w;
+}
 
 }  // namespace
 
@@ -176,7 +176,6 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     EXPECT_EQ(hostatom_count, 1);
 }
 
-// Each receiver's input control stays beside its row as the list scrolls and as rows move.
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     std::vector<Atom> hosts;
     for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
@@ -273,11 +272,10 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
 
 TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     Window shell = XtWindow(TelvaneSH);
-    Position x = 0, y = 0;
+    Position x = 0, y = 0, sx = 0, sy = 0;
     Dimension w = 0, h = 0;
     XtVaGetValues(ShareButton, XmNwidth, &w, XmNheight, &h, nullptr);
     XtTranslateCoords(ShareButton, 0, 0, &x, &y);
-    Position sx = 0, sy = 0;
     XtTranslateCoords(TelvaneSH, 0, 0, &sx, &sy);
     set_button(ShareButton);
     EXPECT_TRUE(XmToggleButtonGetState(ShareButton));
