@@ -128,7 +128,6 @@ TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowFoundD
     client->window(150, 0, 100, 100, "upper", top);
     EXPECT_EQ(get_window_with_name(top), deep);
     EXPECT_EQ(get_window_with_name(deep), deep) << "the window itself comes first";
-    EXPECT_EQ(get_window_with_name(0), 0u);
     EXPECT_EQ(get_window_with_name(client->window(0, 0, 5, 5)), 0u);
 }
 
@@ -194,7 +193,6 @@ TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
     Window panel = client->window(0, 0, 50, 50, "shell");
     client->set_text(panel, "TL_SHARE_ALONE", "");
     EXPECT_EQ(check(panel), std::pair(panel, int{SHARE_SINGLE}));
-    EXPECT_EQ(check(0).first, 0u);
     const std::string alone = "This window is designated as SHARE-ALONE";
     EXPECT_EQ(dialogs, (std::vector<std::string>{"This window is designated as DONT-SHARE",
                                                  "This window is designated as DONT-SHARE in '.Xdefault's", alone,
