@@ -302,8 +302,7 @@ TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Alpha", "Beta", "Listed"}));
     EXPECT_TRUE(selected_positions().empty()) << "two rows are never selected with Only_If_One_Entry";
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_TRUE(contains(texts[0], "cannot convert host"));
-    EXPECT_TRUE(contains(texts[0], "no-such-host.invalid:0"));
+    EXPECT_TRUE(contains(texts[0], "cannot convert host") && contains(texts[0], "no-such-host.invalid:0")) << texts[0];
     EXPECT_TRUE(contains(texts[1], "Listed Again") && contains(texts[1], "because it uses the same display name")) << texts[1];
     EXPECT_EQ(edit_text(), private_path("pair")) << "a line that did not resolve keeps the text";
     // A lone line that is a row already: nothing new, and the row there is the one selected.
@@ -369,8 +368,7 @@ TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooksAndTheDefaultList) {
     user_preference.dialog_level = 4;
     answer_dialogs(texts, [] { return no_button && XtIsManaged(no_button) ? no_button : nullptr; });
     EXPECT_EQ(type("Person"), 0) << "no public book is read; the literal entry is declined";
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Unmatched Alias.\n'Person'\nEnter Anyway?");
+    EXPECT_EQ(texts, std::vector<std::string>{"Unmatched Alias.\n'Person'\nEnter Anyway?"});
 
     user_preference.search_level = 2;  // Ask_Before_Public: No stops the search there
     texts.clear();
@@ -392,8 +390,8 @@ TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooksAndTheDefaultList) {
     write_file(public_path("more"), "127.0.0.2:42 Second Public\n");
     EXPECT_EQ(type("Second"), 1);
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
+    EXPECT_EQ(texts, (std::vector<std::string>{"Illegal Display Name 'bad:x'",
+                                               "Entry contains no receiver addresses,\nnothing added to receivers list"}));
 }
 
 TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
@@ -408,7 +406,6 @@ TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
     unlink(private_path("lab south").c_str());
     choose(MatchFilesList, {1, 2});
     ASSERT_TRUE(pump_until([] { return !shown(MatchFilesSH); }));
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Could not read file '" + private_path("lab south") + "' for addresses");
+    EXPECT_EQ(texts, std::vector<std::string>{"Could not read file '" + private_path("lab south") + "' for addresses"});
     EXPECT_EQ(aliases(), (std::vector<std::string>{"North One", "North Two"}));
 }
