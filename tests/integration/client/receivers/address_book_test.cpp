@@ -62,8 +62,7 @@ protected:
         open_book();
     }
 
-    // Clicks the book `name` with XTEST, as a person picks a book, and unless `wait` is false
-    // waits until it is selected.
+    // Clicks the book `name` with XTEST and, unless `wait` is false, waits until it is selected.
     void click_book(Widget list, const std::string &name, bool wait = true) {
         auto names = rows(list);
         int pos = static_cast<int>(std::find(names.begin(), names.end(), name) - names.begin()) + 1;
@@ -294,8 +293,7 @@ TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog
 
 TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
     add_row("127.0.0.2:20.0", "Listed");
-    // Lines that cannot all become rows: the same display under another name as a row there is
-    // already, and a host that does not resolve.
+    // Among new lines, one for a listed display under another name and a host that does not resolve.
     write_file(private_path("pair"),
                "127.0.0.2:21 Alpha\n127.0.0.2:20 Listed Again\n127.0.0.2:22 Beta\nno-such-host.invalid:0 Nowhere\n");
     EXPECT_EQ(type(private_path("pair")), 1);
@@ -321,8 +319,7 @@ TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     EXPECT_EQ(edit_text(), "myhost:x") << "left for correction";
     EXPECT_EQ(texts, std::vector<std::string>{"Illegal Display Name 'myhost:x'"});
 
-    // Edit puts a row's typed form back on the line, from the row's text: its host need not
-    // resolve.
+    // Edit puts a row's typed form back on the line, from its text: the host need not resolve.
     std::string line = alias_row("John Smith", "myhost:0.0");
     add_to_list_unique(ReceiverList, line.c_str(), 0);
     add_hostatom(XInternAtom(display, "10.9.8.7:0.0", False), "myhost:0.0", line.c_str(), 0);

@@ -48,8 +48,7 @@ protected:
         ToolkitTest::TearDown();
     }
 
-    // Runs `act` with a person's hands (XTEST) from a toolkit time-out, that is once the pick
-    // waits.
+    // Runs `act` with a person's hands (XTEST) once the pick waits, from a toolkit time-out.
     void during_pick(std::function<void(DialogDriver &)> act) {
         act_ = std::move(act);
         XtAppAddTimeOut(app_context, 20, [](XtPointer self, XtIntervalId *) {
