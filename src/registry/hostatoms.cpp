@@ -6,6 +6,7 @@
 #include "core/startup.h"
 #include "ui/input_controls.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -60,6 +61,40 @@ const char *display_name_of(Atom host) {
 }
 
 }  // namespace
+
+std::optional<std::string> alias_line_display(const std::string &line) {
+    const size_t blank = line.rfind(' ');
+    if (blank == std::string::npos || blank + 1 == line.size()) return std::nullopt;
+    return line.substr(blank + 1);
+}
+
+RowAdmission admit_alias_lines(const std::vector<std::string> &lines, const std::vector<Atom> &atoms) {
+    const size_t n = lines.size();
+    RowAdmission out{std::vector<unsigned long>(n, 0), {}};
+    // So that the new rows stand in the lines' own order and a line meets the same rivals it
+    // would meet added alone.
+    std::unordered_map<Atom, size_t> fresh;
+    for (size_t i = n; i-- > 0;) {
+        const std::optional<std::string> name = alias_line_display(lines[i]);
+        if (!name) continue;
+        const Atom atom = atoms[i];
+        if (atom == 0 || atom == static_cast<Atom>(-1)) {
+            out.result[i] = 2;
+            continue;
+        }
+        char *old_name = nullptr, *old_alias = nullptr;
+        if (find_hostatom_names(atom, &old_name, &old_alias)) {
+            out.result[i] = (*name == old_name && lines[i] == old_alias) ? 1 : atom;
+        } else if (auto f = fresh.find(atom); f != fresh.end()) {
+            out.result[i] = lines[i] == lines[f->second] ? 1 : atom;
+        } else {
+            fresh[atom] = i;
+            out.added.push_back(i);
+        }
+    }
+    std::reverse(out.added.begin(), out.added.end());
+    return out;
+}
 
 Atom add_hostatom(Atom atom, const char *name, const char *alias, int position) {
     if (Hostatom *h = find(atom)) {

@@ -4,6 +4,10 @@
 #include <X11/Intrinsic.h>
 #include <Xm/Xm.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 // One receiver. Records are newest first; the display order is `position` alone.
 struct Hostatom {
     Atom atom;       // interned from the receiver's canonical address text
@@ -24,6 +28,19 @@ Atom add_hostatom(Atom atom, const char *name, const char *alias, int position);
 // was down by `count` in one pass. The atoms must be distinct and unknown. Returns nothing.
 // Called by add_many_to_ReceiverList, which has checked them.
 void add_hostatoms_on_top(const Atom *atoms, const char *const *names, const char *const *aliases, int count);
+// The display name at the end of a receiver-list line (after its last blank), or nothing when
+// the line has none. Called by admit_alias_lines and add_many_to_ReceiverList.
+std::optional<std::string> alias_line_display(const std::string &line);
+// What a batch of receiver-list lines becomes, given each line's host atom (0 or -1: the host
+// is unknown), decided as adding them at the top one after another, last line first, would.
+struct RowAdmission {
+    // Per line, as add_hostatom answers: 0 a new row (or a line with no display name), 1 the
+    // same line is a row already, 2 the host is unknown, else the atom that has the display.
+    std::vector<unsigned long> result;
+    std::vector<size_t> added;  // the lines that become rows, in the lines' order
+};
+// Decides it against the records there are; changes nothing. Called by add_many_to_ReceiverList.
+RowAdmission admit_alias_lines(const std::vector<std::string> &lines, const std::vector<Atom> &atoms);
 // Removes a receiver and its input control, moving later rows up. Unknown atoms: no-op.
 int delete_hostatom(Atom atom);
 // Removes every receiver.

@@ -41,7 +41,6 @@
 #include <Xm/ToggleB.h>
 
 #include <algorithm>
-#include <unordered_map>
 #include <cstdlib>
 #include <cstring>
 
@@ -466,18 +465,17 @@ unsigned long add_to_ReceiverList(XmString item, int position, int select) {
 
 std::vector<unsigned long> add_many_to_ReceiverList(const std::vector<std::string> &lines, int select) {
     const size_t n = lines.size();
-    std::vector<unsigned long> result(n, 0);
     std::vector<std::string> names(n), texts(n);
     std::vector<bool> malformed(n, false);
     std::vector<char *> asked;   // canonical texts to intern, in line order
     std::vector<size_t> asked_for;
     for (size_t i = 0; i < n; ++i) {
-        const size_t blank = lines[i].rfind(' ');
-        if (blank == std::string::npos || blank + 1 == lines[i].size()) {
+        const std::optional<std::string> name = alias_line_display(lines[i]);
+        if (!name) {
             malformed[i] = true;
             continue;
         }
-        names[i] = lines[i].substr(blank + 1);
+        names[i] = *name;
         if (const char *text = get_ip_name(names[i].c_str())) {
             texts[i] = text;
             asked_for.push_back(i);
@@ -500,28 +498,9 @@ std::vector<unsigned long> add_many_to_ReceiverList(const std::vector<std::strin
         }
         for (size_t k = 0; k < asked.size(); ++k) atoms[asked_for[k]] = got[k];
     }
-    // Admitted as one add at the top after another, last line first, so that the new rows stand
-    // in the lines' own order and a line meets the same rivals it would meet added alone.
-    std::unordered_map<Atom, size_t> fresh;
-    std::vector<size_t> added;
-    for (size_t i = n; i-- > 0;) {
-        if (malformed[i]) continue;
-        const Atom atom = atoms[i];
-        if (atom == 0 || atom == static_cast<Atom>(-1)) {
-            result[i] = 2;
-            continue;
-        }
-        char *old_name = nullptr, *old_alias = nullptr;
-        if (find_hostatom_names(atom, &old_name, &old_alias)) {
-            result[i] = (names[i] == old_name && lines[i] == old_alias) ? 1 : atom;
-        } else if (auto f = fresh.find(atom); f != fresh.end()) {
-            result[i] = (names[i] == names[f->second] && lines[i] == lines[f->second]) ? 1 : atom;
-        } else {
-            fresh[atom] = i;
-            added.push_back(i);
-        }
-    }
-    std::reverse(added.begin(), added.end());
+    RowAdmission admission = admit_alias_lines(lines, atoms);
+    std::vector<unsigned long> result = std::move(admission.result);
+    const std::vector<size_t> &added = admission.added;
     std::vector<Atom> new_atoms;
     std::vector<const char *> new_names, new_lines;
     for (size_t i : added) {

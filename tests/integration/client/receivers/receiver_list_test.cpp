@@ -19,15 +19,15 @@ using namespace telvane::testing;
 
 namespace {
 
-class MainWindow : public MainWindowTest {
-protected:
-    static Widget control_of(Atom host) {
-        Widget w = nullptr;
-        int row = 0;
-        find_hostatom_widget(host, &w, &row);
-        return w;
-    }
-};
+using MainWindow = MainWindowTest;
+
+// A receiver's input control beside its row, or null.
+Widget control_of(Atom host) {
+    Widget w = nullptr;
+    int row = 0;
+    find_hostatom_widget(host, &w, &row);
+    return w;
+}
 
 }  // namespace
 
@@ -176,7 +176,6 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     EXPECT_EQ(hostatom_count, 1);
 }
 
-// Each receiver's input control stays beside its row as the list scrolls and as rows move.
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     std::vector<Atom> hosts;
     for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
@@ -188,17 +187,14 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     XmListSetPos(ReceiverList, 4);
     update_input_status_positions();
     EXPECT_EQ(RLvsbValue, 3);
+    // Rows 1 to 3 are scrolled away.
     for (int i = 0; i < 10; ++i) {
         Widget w = control_of(hosts[i]);
         ASSERT_TRUE(w);
-        if (i < 3) {
-            EXPECT_FALSE(XtIsManaged(w)) << "row " << i + 1 << " is scrolled away";
-            continue;
-        }
-        EXPECT_TRUE(XtIsManaged(w)) << "row " << i + 1;
         Position y = 0;
         XtVaGetValues(w, XmNy, &y, nullptr);
-        EXPECT_EQ(y, RL_spacing * (i - 3) + 2) << "row " << i + 1;
+        EXPECT_EQ(XtIsManaged(w), i >= 3) << "row " << i + 1;
+        EXPECT_TRUE(i < 3 || y == RL_spacing * (i - 3) + 2) << "row " << i + 1 << " at " << y;
     }
     // The "?" replaces the toggle while consent is asked, and the closed state removes it.
     input_status_changed(hosts[5], 2);
@@ -213,10 +209,10 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     // Move to Top keeps the order and the selection, and the records follow the rows.
     select_rows({3, 5});
     move_to_top(nullptr, nullptr, nullptr);
-    const auto now = rows();
-    EXPECT_EQ(now[0], alias_row("R3", "127.0.0.2:43.0"));
-    EXPECT_EQ(now[1], alias_row("R5", "127.0.0.2:45.0"));
-    EXPECT_EQ(now[2], alias_row("R1", "127.0.0.2:41.0"));
+    auto now = rows();
+    now.resize(3);
+    EXPECT_EQ(now, (std::vector<std::string>{alias_row("R3", "127.0.0.2:43.0"), alias_row("R5", "127.0.0.2:45.0"),
+                                             alias_row("R1", "127.0.0.2:41.0")}));
     EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
     Widget w = nullptr;
     int row = -1;
@@ -276,11 +272,10 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
 
 TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     Window shell = XtWindow(TelvaneSH);
-    Position x = 0, y = 0;
+    Position x = 0, y = 0, sx = 0, sy = 0;
     Dimension w = 0, h = 0;
     XtVaGetValues(ShareButton, XmNwidth, &w, XmNheight, &h, nullptr);
     XtTranslateCoords(ShareButton, 0, 0, &x, &y);
-    Position sx = 0, sy = 0;
     XtTranslateCoords(TelvaneSH, 0, 0, &sx, &sy);
     set_button(ShareButton);
     EXPECT_TRUE(XmToggleButtonGetState(ShareButton));

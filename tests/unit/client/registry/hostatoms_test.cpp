@@ -1,9 +1,12 @@
-// Host-atom records: dense rows through add, delete and move, and the look-ups.
+// Host-atom records: dense rows through add, delete and move, the look-ups, and how a batch of
+// receiver-list lines is taken.
 #include <gtest/gtest.h>
 
 #include "registry/hostatoms.h"
 
 #include <map>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -24,7 +27,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Hostatoms, RowsStayDense) {
+TEST_F(Hostatoms, RowsStayDenseWhateverChangesThem) {
     using Rows = std::map<Atom, int>;
     const struct {
         const char *what;
@@ -45,6 +48,11 @@ TEST_F(Hostatoms, RowsStayDense) {
         EXPECT_EQ(hostatom_count, static_cast<int>(c.want.size()));
         delete_all_hostatoms();
     }
+    // Iterating may delete the record at hand.
+    four();
+    for_all_hostatoms([](Atom a, char *, char *) { delete_hostatom(a); });
+    EXPECT_EQ(first_hostatom, nullptr);
+    EXPECT_EQ(hostatom_count, 0);
 }
 
 TEST_F(Hostatoms, SecondFormOfTheSameDisplayKeepsTheFirstTexts) {
@@ -61,9 +69,15 @@ TEST_F(Hostatoms, SecondFormOfTheSameDisplayKeepsTheFirstTexts) {
     EXPECT_STREQ(alias, "Unknown");
 }
 
-TEST_F(Hostatoms, IteratingMayDeleteTheRecordAtHand) {
-    four();
-    for_all_hostatoms([](Atom a, char *, char *) { delete_hostatom(a); });
-    EXPECT_EQ(first_hostatom, nullptr);
-    EXPECT_EQ(hostatom_count, 0);
+TEST_F(Hostatoms, ABatchOfLinesIsTakenAsAddingItsLinesOneAfterAnotherWould) {
+    add_hostatom(P, "h:1.0", "Listed h:1.0", 0);
+    const std::vector<std::string> lines = {"Alpha h:2.0", "Listed Again h:1.0", "Listed h:1.0", "Beta h:3.0",
+                                            "Alpha Again h:2.0", "Beta h:3.0", "Nowhere x:0.0", "Unknown y:0.0",
+                                            "NoDisplay", "Trailing "};
+    RowAdmission got = admit_alias_lines(lines, {Q, P, P, R, Q, R, 0, static_cast<Atom>(-1), S, T});
+    // The later of two lines for one display is kept and the earlier refused; the same line
+    // twice, or a row's own line again, is taken as the row there is.
+    EXPECT_EQ(got.result, (std::vector<unsigned long>{Q, P, 1, 1, 0, 0, 2, 2, 0, 0}));
+    EXPECT_EQ(got.added, (std::vector<size_t>{4, 5}));
+    EXPECT_EQ(hostatom_count, 1) << "deciding adds nothing";
 }

@@ -40,22 +40,6 @@ TEST_F(Registry, KnownTagKeepsItsFirstHostAndDetail) {
     EXPECT_EQ(t->windows->window, 0x101u);
 }
 
-TEST_F(Registry, LookupsSeeTheNewestTagFirst) {
-    add_window(HA, 1, 0x100, 1, 0);
-    add_window(HA, 2, 0x100, 1, 0);
-    add_window(HB, 3, 0x100, 1, 0);
-    EXPECT_EQ(find_host_window_tag(HA, 0x100), 2u);
-    EXPECT_EQ(find_host_window_tag(HB, 0x100), 3u);
-    EXPECT_EQ(find_host_window_tag(HB, 0x200), 0u);
-    EXPECT_EQ(find_window(0, 0x100), 3);
-    EXPECT_EQ(find_window(2, 0x100), 1);
-    EXPECT_EQ(find_window(0, 0x555), 0);
-    static std::vector<uint32_t> seen;
-    seen.clear();
-    for_all_window_receivers(0x100, [](uint32_t tag, uint32_t, uint32_t) { seen.push_back(tag); });
-    EXPECT_EQ(seen, (std::vector<uint32_t>{3, 2, 1}));
-}
-
 TEST_F(Registry, LastWindowTakesItsTagAlong) {
     add_window(HA, 1, 0x100, 1, 0);
     add_window(HA, 1, 0x101, 1, 0);
@@ -98,11 +82,21 @@ TEST_F(Registry, DaisyListRefusesRepeatsAndFillsHolesFromTheEnd) {
               (std::vector<uint32_t>{1, 2, 3, 4, 11, 6, 7, 8, 9, 10}));
 }
 
-TEST_F(Registry, SenderStatusHasFourShapes) {
+TEST_F(Registry, LookupsSeeTheNewestTagFirstAndSenderStatusHasFourShapes) {
     add_window(HA, 1, 0x100, 1, 0);
     add_window(HA, 2, 0x101, 0, 0);
     add_window(HA, 2, 0x100, 0, 0);
     add_window(HB, 3, 0x100, 1, 0);
+    EXPECT_EQ(find_host_window_tag(HA, 0x100), 2u);
+    EXPECT_EQ(find_host_window_tag(HB, 0x100), 3u);
+    EXPECT_EQ(find_host_window_tag(HB, 0x200), 0u);
+    EXPECT_EQ(find_window(0, 0x100), 3);
+    EXPECT_EQ(find_window(2, 0x100), 1);
+    EXPECT_EQ(find_window(0, 0x555), 0);
+    static std::vector<uint32_t> seen;
+    for_all_window_receivers(0x100, [](uint32_t tag, uint32_t, uint32_t) { seen.push_back(tag); });
+    EXPECT_EQ(seen, (std::vector<uint32_t>{3, 2, 1}));
+
     SenderStatus *list = nullptr;
     EXPECT_EQ(getSenderStatus(0, 0, &list), 2);
     std::vector<uint32_t> hosts = ids(list);

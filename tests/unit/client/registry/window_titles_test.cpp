@@ -7,21 +7,19 @@
 #include <cstring>
 
 TEST(TitleMarks, SuffixAddedOnlyOnceAndCutOnlyWhenItIsTheOnlyBracket) {
-    EXPECT_STREQ(marked_title("xterm", "[alpha] ", " [SHARED]").get(), "[alpha] xterm [SHARED]");
-    EXPECT_STREQ(marked_title("xterm [SHARED]", "[alpha] ", " [SHARED]").get(), "[alpha] xterm [SHARED]");
-    EXPECT_STREQ(marked_title("", "[alpha] ", " [SHARED]").get(), "[alpha]  [SHARED]");
-
-    EXPECT_STREQ(unmarked_title("[alpha] xterm [SHARED]", "[alpha] ", " [SHARED]").get(), "xterm");
-    // The title's own brackets keep the suffix on, so no part of the real title is lost.
-    EXPECT_STREQ(unmarked_title("[alpha] build [1] [SHARED]", "[alpha] ", " [SHARED]").get(),
-                 "build [1] [SHARED]");
-    EXPECT_STREQ(unmarked_title("[alpha] plain", "[alpha] ", " [SHARED]").get(), "plain");
-    // Not ours, or too short to be: nothing to remove.
-    EXPECT_EQ(unmarked_title("xterm [SHARED]", "[alpha] ", " [SHARED]"), nullptr);
-    EXPECT_EQ(unmarked_title("[alp", "[alpha] ", " [SHARED]"), nullptr);
+    const char *pre = "[alpha] ", *post = " [SHARED]";
+    const std::pair<const char *, const char *> marked[] = {
+        {"xterm", "[alpha] xterm [SHARED]"}, {"xterm [SHARED]", "[alpha] xterm [SHARED]"}, {"", "[alpha]  [SHARED]"}};
+    for (auto [title, want] : marked) EXPECT_STREQ(marked_title(title, pre, post).get(), want) << title;
+    // The title's own brackets keep the suffix on, so no part of the real title is lost. Not ours,
+    // or too short to be: nothing to remove.
+    const std::pair<const char *, const char *> unmarked[] = {
+        {"[alpha] xterm [SHARED]", "xterm"}, {"[alpha] build [1] [SHARED]", "build [1] [SHARED]"},
+        {"[alpha] plain", "plain"}, {"xterm [SHARED]", nullptr}, {"[alp", nullptr}};
+    for (auto [title, want] : unmarked) EXPECT_STREQ(unmarked_title(title, pre, post).get(), want) << title;
     // Marking and unmarking give the title back.
-    auto marked = marked_title("editor: notes.txt", "[beta] ", " [SHARED]");
-    EXPECT_STREQ(unmarked_title(marked.get(), "[beta] ", " [SHARED]").get(), "editor: notes.txt");
+    auto twice = marked_title("editor: notes.txt", "[beta] ", post);
+    EXPECT_STREQ(unmarked_title(twice.get(), "[beta] ", post).get(), "editor: notes.txt");
 }
 
 TEST(OwnWindows, OnlyTheBitsOutsideTheResourceMaskCount) {
