@@ -46,28 +46,34 @@ protected:
 
 // GTK draws the same picture whichever way it reaches the X server, through extensions Motif
 // never asks for.
-TEST_F(Descriptors, Gtk3ProgramDrawsAlikeThroughTheServer) {
-    std::vector<uint32_t> pictures[2];
-    for (const int through : {0, 1}) {
-        ChildProcess::Options o;
-        o.env_set = {{"DISPLAY", through ? server->name() : upstream->name()}, {"NO_AT_BRIDGE", "1"}, {"GDK_BACKEND", "x11"}};
-        o.stderr_path = scratch.file("client.err");
-        ChildProcess gtk = ChildProcess::start({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/gtk_probe.py"}, o);
-        // Drawn once its window shows a picture that stops changing and is not the background any more.
-        std::vector<uint32_t> last;
-        EXPECT_TRUE(eventually([&] {
-            uint32_t w = 0;
-            for (uint32_t top : windows_with(at_upstream.get(), XCB_ATOM_WM_NAME, 0, 1))
-                if (get_property(at_upstream.get(), top, XCB_ATOM_WM_NAME) == "gtk-probe") w = top;
-            auto now = w ? pixels(at_upstream.get(), w, 200, 150) : std::vector<uint32_t>{};
-            const bool same = !now.empty() && now == last && now[0] != now[200 * 75 + 100];
-            last = std::move(now);
-            return same;
-        }, std::chrono::seconds(30))) << read_file(scratch.file("client.err"));
-        pictures[through] = last;
+TEST_F(Descriptors, Qt5AndGtk3ProgramsDrawAlikeThroughTheServer) {
+    // Qt keeps its picture in a shared segment whose descriptor must get through; GTK renders.
+    for (const std::string toolkit : {"qt", "gtk"}) {
+        SCOPED_TRACE(toolkit);
+        std::vector<uint32_t> pictures[2];
+        for (const int through : {0, 1}) {
+            ChildProcess::Options o;
+            o.env_set = {{"DISPLAY", through ? server->name() : upstream->name()}, {"NO_AT_BRIDGE", "1"},
+                         {"GDK_BACKEND", "x11"}, {"QT_QPA_PLATFORM", "xcb"}};
+            o.stderr_path = scratch.file("client.err");
+            ChildProcess program =
+                ChildProcess::start({"/usr/bin/python3", TELVANE_TEST_SOURCE_DIR "/" + toolkit + "_probe.py"}, o);
+            // Drawn once its window shows a picture that stops changing and is not the background any more.
+            std::vector<uint32_t> last;
+            EXPECT_TRUE(eventually([&] {
+                uint32_t w = 0;
+                for (uint32_t top : windows_with(at_upstream.get(), XCB_ATOM_WM_NAME, 0, 1))
+                    if (get_property(at_upstream.get(), top, XCB_ATOM_WM_NAME) == toolkit + "-probe") w = top;
+                auto now = w ? pixels(at_upstream.get(), w, 200, 150) : std::vector<uint32_t>{};
+                const bool same = !now.empty() && now == last && now[0] != now[200 * 75 + 100];
+                last = std::move(now);
+                return same;
+            }, std::chrono::seconds(30))) << read_file(scratch.file("client.err"));
+            pictures[through] = last;
+        }
+        ASSERT_FALSE(pictures[0].empty());
+        EXPECT_TRUE(pictures[0] == pictures[1]) << "the picture differs through the server";
     }
-    ASSERT_FALSE(pictures[0].empty());
-    EXPECT_TRUE(pictures[0] == pictures[1]) << "GTK's picture differs through the server";
 }
 
 TEST_F(Descriptors, ShmSegmentsCarryTheirPixelsAndAreRefusedOverTcpAndPresentTriggersItsIdleFence) {
