@@ -57,13 +57,6 @@ inline bool open_toolkit(const std::string &display_name, bool app_defaults = fa
     return true;
 }
 
-// A window id as the log prints it.
-inline std::string hex(Window w) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
-    return text;
-}
-
 // The text of a string the toolkit allocated, which it frees.
 inline std::string taken_text(char *text) {
     std::string s = text ? text : "";

@@ -72,10 +72,8 @@ TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
     ASSERT_TRUE(picked) << log();
 
     ASSERT_TRUE(eventually([&] { return mirrors() == 1; }, std::chrono::seconds(20))) << log();
-    char expected[160];
-    snprintf(expected, sizeof expected, "REQUEST share SINGLE window (0x%x) to '%s'",
-             static_cast<unsigned>(target.id()), name.c_str());
-    EXPECT_TRUE(wait_for_log(expected, std::chrono::seconds(5))) << log();
+    EXPECT_TRUE(wait_for_log("REQUEST share SINGLE window (" + hex(target.id()) + ") to '" + name + "'",
+                             std::chrono::seconds(5))) << log();
     // Leaving asks first, and again as the typed receiver added a row; Yes to both unshares
     // everything before the clean exit.
     kill(telvane.pid(), SIGINT);

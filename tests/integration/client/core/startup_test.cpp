@@ -1,13 +1,9 @@
 // Telvane's start-up against a real Xvfb: refusals, start-up log lines, bad resources and files.
 #include <gtest/gtest.h>
 
-#include "dialog_driver.h"
-#include "process.h"
-#include "text_checks.h"
+#include "program_fixture.h"
 #include "text_order.h"
-#include "xvfb.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace telvane::testing;
@@ -22,55 +18,34 @@ std::string machine_name() {
     return s;
 }
 
-// One run of the telvane binary on a private display, with its own HOME.
-class TelvaneRun : public ::testing::Test {
+// Runs of the telvane binary on the bare display behind the server, which cannot share.
+class TelvaneRun : public ProgramRun {
 protected:
-    void SetUp() override {
-        auto server = XvfbServer::start();
-        ASSERT_TRUE(server) << "could not start Xvfb";
-        xvfb_.emplace(std::move(*server));
-        mkdir(home_.file(".Telvane").c_str(), 0755);
-    }
-
-    // Runs telvane with `args`, waits for it to end, and returns its exit code.
+    // Runs telvane with `args` (HOME at `home`, else the scratch folder), answers the dialog
+    // that tells of a refusal at start-up, waits for it to end, and returns its exit code.
     int run(std::vector<std::string> args, const std::string &home = "") {
         args.insert(args.begin(), build_path("src/telvane"));
-        ChildProcess::Options options;
-        options.env_set = {{"DISPLAY", xvfb_->name()},
-                           {"HOME", home.empty() ? home_.path() : home},
-                           {"NLSPATH", build_path("resources/%N.cat")}};
-        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
-        options.stdout_path = home_.file("stdout");
-        options.stderr_path = home_.file("stderr");
-        ChildProcess p = ChildProcess::start(args, options);
+        ChildProcess p = ChildProcess::start(args, telvane_options(upstream->name(), home.empty() ? scratch.path() : home));
         EXPECT_TRUE(p);
-        // A refusal at start-up is also told in a dialog, which waits for its OK.
         dialog_seen_ = false;
-        DialogDriver driver(xvfb_->name());
-        EXPECT_TRUE(driver);
-        if (Window shell = driver.wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), p.exit_fd())) {
+        if (Window shell = driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), p.exit_fd())) {
             dialog_seen_ = true;
-            EXPECT_TRUE(driver.click(driver.message_button(shell, 0)));
+            EXPECT_TRUE(driver->click(driver->message_button(shell, 0)));
         }
         auto status = p.wait_for_exit(std::chrono::seconds(30));
         EXPECT_TRUE(status) << "telvane did not end";
         return status ? exit_code(*status) : -2;
     }
 
-    std::string err() const { return read_file(home_.file("stderr")); }
-    std::string log() const { return read_file(home_.file(".Telvane/.logfile")); }
-    void diagnostic_level() { write_file(home_.file(".Telvane/.setup"), "1 1 0 4 3 5 "); }
-
-    std::optional<XvfbServer> xvfb_;
-    ScratchDir home_;
+    std::string err() const { return read_file(scratch.file("stderr")); }
     bool dialog_seen_ = false;
 };
 
 }  // namespace
 
 TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
-    // At the diagnostic level: the start-up lines and the resources in order, a bad host word skipped.
-    diagnostic_level();
+    // At the diagnostic level (the fixture's preferences): the start-up lines and the resources
+    // in order, a bad host word skipped.
     EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
                    "Telvane.dontShare.name: xterm  xclock", "-xrm", "Telvane.shareAlone.class: XCalc", "-xrm",
                    "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
@@ -78,7 +53,7 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
               1);
     EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
     std::string host = machine_name();
-    std::string n = xvfb_->name().substr(1);  // every digit: test displays are :20 and up
+    std::string n = upstream->name().substr(1);  // every digit: test displays are :20 and up
     EXPECT_TRUE(in_order(log(), {
         ".Xdefaults dontShare.name: xterm  xclock",
         ".Xdefaults shareAlone.class: XCalc",
@@ -88,8 +63,8 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         "My display name is",  // start-up went on past the bad word
     }));
     EXPECT_TRUE(in_order(log(), {
-        "Startup of Telvane to display '" + host + xvfb_->name() + "'",
-        "My executing-code machine is '" + host + xvfb_->name() + "'",
+        "Startup of Telvane to display '" + host + upstream->name() + "'",
+        "My executing-code machine is '" + host + upstream->name() + "'",
         "My local display name is 'local:" + n + "'",
         "My unix display name is 'unix:" + n + "'",
         "My shmlink display name is 'shmlink:" + n + "'",
@@ -101,7 +76,7 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         ".Xdefaults title change append str (appendToTitle): SHARED\n",
         "My prepend to title of shared window str is '[ABCDEFGHIJKLMNOPQRST] '",
         "My append to title of shared window str is ' [SHARED]'",
-        "X-Server '" + host + xvfb_->name() + "' does not support sharing\n",
+        "X-Server '" + host + upstream->name() + "' does not support sharing\n",
     }));
 
     EXPECT_EQ(run({"-frobnicate"}), 1);
@@ -112,12 +87,12 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
 
     // A preference file of garbage: defaults stay, the program reaches its sharing check and
     // says, on standard error and in a dialog, that the bare server cannot share.
-    write_file(home_.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
+    write_file(scratch.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
     EXPECT_EQ(run({}), 1);
-    EXPECT_TRUE(contains(err(), "X-Server '" + machine_name() + xvfb_->name() + "' does not support sharing\n"));
+    EXPECT_TRUE(contains(err(), "X-Server '" + host + upstream->name() + "' does not support sharing\n"));
     EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
     // A home where nothing can be written, and one that does not exist at all.
-    for (const std::string &home : {std::string("/dev/null"), home_.file("missing/home")}) {
+    for (const std::string &home : {std::string("/dev/null"), scratch.file("missing/home")}) {
         EXPECT_EQ(run({}, home), 1);
         EXPECT_TRUE(contains(err(), "does not support sharing")) << home;
     }

@@ -22,6 +22,10 @@ protected:
     void SetUp() override {
         ScratchHome::SetUp();
         mkdir(private_dir().c_str(), 0755);
+        reset();
+    }
+    // The compiled defaults, as before any file is read.
+    static void reset() {
         load_compiled_preferences();
         inactivity_timeout = prog_preference[34];
     }
@@ -52,8 +56,7 @@ TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        load_compiled_preferences();
-        inactivity_timeout = prog_preference[34];
+        reset();
         unlink((private_dir() + "/.setup").c_str());
         if (c.file) write_setup(*c.file);
         EXPECT_EQ(use_user_defaults(), c.read);
@@ -67,13 +70,10 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
     write_setup("-1 7 2 4 0 51");
     EXPECT_EQ(use_user_defaults(), 1);
     EXPECT_EQ(values(), (std::vector<int>{1, 1, 0, 4, 3, 5}));
-    std::string log = log_text();
     for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT", "SEARCH_LEVEL",
-                             "Time Between Users Inputs"}) {
-        EXPECT_TRUE(contains(log, std::string("User preference file '") + name + "' value out of range, using DEFAULT"))
-            << name;
-    }
-    EXPECT_FALSE(contains(log, "DIALOG_LEVEL"));
+                             "Time Between Users Inputs"})
+        EXPECT_TRUE(contains(log_text(), std::string("User preference file '") + name + "' value out of range, using DEFAULT"));
+    EXPECT_FALSE(contains(log_text(), "DIALOG_LEVEL"));
 
     // A bad dialog level falls back to diagnostic, not to the compiled default.
     write_setup("1 1 0 9 3 5");
@@ -87,8 +87,7 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMa
     inactivity_timeout = 17;
     ASSERT_EQ(save_user_defaults(), 1);
     EXPECT_EQ(read_file(private_dir() + "/.setup"), "0 2 1 2 1 17 ");
-    load_compiled_preferences();
-    inactivity_timeout = 5;
+    reset();
     ASSERT_EQ(use_user_defaults(), 1);
     EXPECT_EQ(values(), (std::vector<int>{0, 2, 1, 2, 1, 17}));
 

@@ -35,17 +35,12 @@ std::vector<std::string> rewrite(std::vector<std::string> given) {
     return result;
 }
 
-std::string machine() {
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
-std::string display_of(const char *value) {
+// The display name _gethostname gives for DISPLAY `value`, cut to `length` bytes.
+std::string display_of(const char *value, size_t length = 100) {
     setenv("DISPLAY", value, 1);
-    char buffer[100];
-    _gethostname(buffer, sizeof buffer);
-    return buffer;
+    std::vector<char> buffer(length);
+    _gethostname(buffer.data(), length);
+    return buffer.data();
 }
 
 }  // namespace
@@ -64,16 +59,14 @@ TEST(StartRoutine, TakesPeerAndVerboseOutOfTheVector) {
 }
 
 TEST(StartRoutine, DisplayNameGetsThisMachineWhenItNamesNoHost) {
-    const char *old = getenv("DISPLAY");
-    std::string saved = old ? old : "";
-    EXPECT_EQ(display_of(":3"), machine() + ":3");
-    EXPECT_EQ(display_of(":3.1"), machine() + ":3.1");
-    EXPECT_EQ(display_of("unix:4"), machine() + ":4");
+    const std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+    char machine[256] = {};
+    gethostname(machine, sizeof machine - 1);
+    EXPECT_EQ(display_of(":3"), machine + std::string(":3"));
+    EXPECT_EQ(display_of(":3.1"), machine + std::string(":3.1"));
+    EXPECT_EQ(display_of("unix:4"), machine + std::string(":4"));
     EXPECT_EQ(display_of("Term12:3.0"), "Term12:3.0");
-    char tiny[4];
-    setenv("DISPLAY", "verylonghost:0", 1);
-    _gethostname(tiny, sizeof tiny);
-    EXPECT_STREQ(tiny, "ver");
+    EXPECT_EQ(display_of("verylonghost:0", 4), "ver");
     setenv("DISPLAY", saved.c_str(), 1);
 }
 
@@ -116,9 +109,7 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
         {fresh, "w", true, 0},       {file, "w", true, 0},
     };
     for (const auto &c : cases) {
-        if (c.path == file && c.mode[0] == 'w') {
-            EXPECT_EQ(telvane::testing::read_file(file), "kept");
-        }
+        if (c.path == file && c.mode[0] == 'w') EXPECT_EQ(telvane::testing::read_file(file), "kept");
         errno = 0;
         FILE *f = platform_fopen_regular(c.path.c_str(), c.mode);
         EXPECT_EQ(f != nullptr, c.opens) << c.path << " " << c.mode;
@@ -126,7 +117,6 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
         else EXPECT_EQ(errno, c.error) << c.path << " " << c.mode;
     }
     // "w" makes a new file and empties a regular one.
-    struct stat st {};
-    EXPECT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(access(fresh.c_str(), F_OK), 0);
     EXPECT_EQ(telvane::testing::read_file(file), "");
 }
