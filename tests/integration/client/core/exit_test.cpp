@@ -14,7 +14,7 @@ using namespace telvane::testing;
 using ExitRun = ProgramRun;
 
 TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
-    // 0: the window manager's close.
+    // Signal 0 stands for the window manager's close.
     for (auto [how, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"WM", 0}}) {
         SCOPED_TRACE(how);
         start();
@@ -22,10 +22,8 @@ TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
         // Signals that are no reason to end are caught and passed by.
         kill(telvane.pid(), SIGUSR1);
         kill(telvane.pid(), SIGPIPE);
-        if (signal)
-            kill(telvane.pid(), signal);
-        else
-            close_main_window();
+        if (signal) kill(telvane.pid(), signal);
+        else close_main_window();
         EXPECT_EQ(exit_status(), 0) << log();
         EXPECT_TRUE(contains(log(), "Exiting Telvane ..... Done"));
         EXPECT_FALSE(contains(log(), "REQUEST unshare"));
@@ -87,17 +85,15 @@ TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
     Atom real = add_row(receiver_name(), "Receiver One");
     share(report.id(), real);
     // A share the server knows nothing of: its receiver will never answer the unshare.
-    Atom silent = XInternAtom(display, "10.99.99.99:5.0", False);
-    add_hostatom(silent, "10.99.99.99:5.0", "Silent", 0);
+    const std::string silent_name = "10.99.99.99:5.0", text_of_unshare = "REQUEST unshare ALL windows from '";
+    Atom silent = XInternAtom(display, silent_name.c_str(), False);
+    add_hostatom(silent, silent_name.c_str(), "Silent", 0);
     add_window(static_cast<uint32_t>(silent), 4242, static_cast<uint32_t>(report.id()), 1, 0);
 
     exit_cleanup_windows();
     EXPECT_EQ(first_tag, nullptr) << "every record is gone, answered or not";
-    std::string text = log_text();
-    const std::string real_name = receiver_name(), silent_name = "10.99.99.99:5.0";
-    EXPECT_EQ(count_of(text, "REQUEST unshare ALL windows from '" + real_name + "'\n"), 1u) << text;
-    EXPECT_TRUE(in_order(text, {"REQUEST unshare ALL windows from '" + silent_name + "'\n",
-                                "REQUEST unshare ALL windows from '" + silent_name + "' AGAIN"}));
-    EXPECT_EQ(count_of(text, "AGAIN"), 1u) << text;
-    EXPECT_TRUE(pump_until([&] { return mirror_windows(receiver_display->name()).empty(); }));
+    EXPECT_EQ(count_of(log_text(), text_of_unshare + receiver_name() + "'\n"), 1u) << log_text();
+    EXPECT_TRUE(in_order(log_text(), {text_of_unshare + silent_name + "'\n", text_of_unshare + silent_name + "' AGAIN"}));
+    EXPECT_EQ(count_of(log_text(), "AGAIN"), 1u) << log_text();
+    EXPECT_TRUE(pump_until([&] { return mirrors().empty(); }));
 }

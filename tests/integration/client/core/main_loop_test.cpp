@@ -39,9 +39,8 @@ void wake_main_window() {
 class InProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto server = XvfbServer::start();
-        ASSERT_TRUE(server);
-        xvfb_.emplace(std::move(*server));
+        xvfb_ = XvfbServer::start();
+        ASSERT_TRUE(xvfb_);
         ASSERT_TRUE(open_toolkit(xvfb_->name()));
         XSync(display, False);
         errors_seen = 0;
@@ -71,10 +70,8 @@ protected:
         auto *raw = reinterpret_cast<unsigned char *>(&e) + 64;
         raw[0] = kFakeShareEvent;
         raw[1] = static_cast<unsigned char>(status);
-        memcpy(raw + 4, &window, 4);
-        memcpy(raw + 8, &host, 4);
-        memcpy(raw + 16, &tag, 4);
-        memcpy(raw + 20, &detail, 4);
+        const uint32_t words[] = {window, host, 0, tag, detail};  // from byte 4 on
+        memcpy(raw + 4, words, sizeof words);
         XSendEvent(other, XtWindow(TopLevel), False, 0, &e);
         XSync(other, False);
         XCloseDisplay(other);

@@ -12,10 +12,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <string>
 #include <vector>
+
+using telvane::testing::write_file;
 
 namespace {
 
@@ -30,9 +31,11 @@ void use_catalog(const std::string &nlspath) {
     setenv("NLSPATH", nlspath.c_str(), 1);
 }
 
+class Catalog : public ScratchHome {};
+
 }  // namespace
 
-TEST(Catalog, EntryOrDefaultFormattedWithStringArgumentsOnly) {
+TEST_F(Catalog, EntryOrDefaultFormattedWithStringArgumentsOnly) {
     // Without a presenter the formatted entry goes to standard error.
     testing::internal::CaptureStderr();
     print_message1(0, 5, 8, "unused", "host:3");
@@ -41,29 +44,20 @@ TEST(Catalog, EntryOrDefaultFormattedWithStringArgumentsOnly) {
     // The entry for set 199 has one "%s"; asked for none, the default must be used.
     EXPECT_STREQ(catalog_text(199, 199, "plain", 0), "plain");
 
-    CString a(format_message("Connections refused by:\n%s\n\nTry %s", "hostb", "me", nullptr));
-    EXPECT_STREQ(a.get(), "Connections refused by:\nhostb\n\nTry me");
-    CString b(format_message("100%% %s", nullptr, nullptr, nullptr));
-    EXPECT_STREQ(b.get(), "100% ");
+    EXPECT_STREQ(CString(format_message("Try %s\n%s", "hostb", "me", nullptr)).get(), "Try hostb\nme");
+    EXPECT_STREQ(CString(format_message("100%% %s", nullptr, nullptr, nullptr)).get(), "100% ");
     // A stray conversion is shown as text instead of reading missing arguments.
-    CString c(format_message("bad %d %n", "x", nullptr, nullptr));
-    EXPECT_STREQ(c.get(), "bad %d %n");
+    EXPECT_STREQ(CString(format_message("bad %d %n", "x", nullptr, nullptr)).get(), "bad %d %n");
 }
 
-TEST(Catalog, AnEmptyEntryFallsBackAndAFilledOneOverrides) {
-    telvane::testing::ScratchDir dir;
-    telvane::testing::write_file(dir.file("Telvane.msg"), "$quote \"\n$set 3\n1 \"\"\n2 \"Over %s\"\n");
-    ASSERT_EQ(system(("gencat " + dir.file("Telvane.cat") + " " + dir.file("Telvane.msg")).c_str()), 0);
-    use_catalog(dir.file("%N.cat"));
+TEST_F(Catalog, AnEmptyEntryFallsBackAFilledOneOverridesAndWithoutACatalogOneLineIsLogged) {
+    write_file(home_.file("Telvane.msg"), "$quote \"\n$set 3\n1 \"\"\n2 \"Over %s\"\n");
+    ASSERT_EQ(system(("gencat " + home_.file("Telvane.cat") + " " + home_.file("Telvane.msg")).c_str()), 0);
+    use_catalog(home_.file("%N.cat"));
     EXPECT_STREQ(catalog_text(3, 1, "Default one", 0), "Default one");
     EXPECT_STREQ(catalog_text(3, 2, "Default %s", 1), "Over %s");
     EXPECT_STREQ(catalog_text(3, 3, "Missing", 0), "Missing");
-    use_catalog(kBuiltCatalog);
-}
 
-class NoCatalog : public ScratchHome {};
-
-TEST_F(NoCatalog, DefaultsAreUsedAndOneLineIsLogged) {
     user_preference.dialog_level = 4;
     use_catalog(home_.file("nowhere/%N.cat"));
     EXPECT_STREQ(catalog_text(5, 8, "Default %s", 1), "Default %s");
