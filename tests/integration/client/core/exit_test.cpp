@@ -85,15 +85,15 @@ TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
     Atom real = add_row(receiver_name(), "Receiver One");
     share(report.id(), real);
     // A share the server knows nothing of: its receiver will never answer the unshare.
-    const std::string silent_name = "10.99.99.99:5.0", text_of_unshare = "REQUEST unshare ALL windows from '";
+    const std::string silent_name = "10.99.99.99:5.0", asked = "REQUEST unshare ALL windows from '";
     Atom silent = XInternAtom(display, silent_name.c_str(), False);
     add_hostatom(silent, silent_name.c_str(), "Silent", 0);
     add_window(static_cast<uint32_t>(silent), 4242, static_cast<uint32_t>(report.id()), 1, 0);
 
     exit_cleanup_windows();
     EXPECT_EQ(first_tag, nullptr) << "every record is gone, answered or not";
-    EXPECT_EQ(count_of(log_text(), text_of_unshare + receiver_name() + "'\n"), 1u) << log_text();
-    EXPECT_TRUE(in_order(log_text(), {text_of_unshare + silent_name + "'\n", text_of_unshare + silent_name + "' AGAIN"}));
+    EXPECT_EQ(count_of(log_text(), asked + receiver_name() + "'\n"), 1u) << log_text();
+    EXPECT_TRUE(in_order(log_text(), {asked + silent_name + "'\n", asked + silent_name + "' AGAIN"}));
     EXPECT_EQ(count_of(log_text(), "AGAIN"), 1u) << log_text();
     EXPECT_TRUE(pump_until([&] { return mirrors().empty(); }));
 }

@@ -1,10 +1,9 @@
-// The main loop and the extension client in process, against a real Xvfb.
+// The main loop and the extension client in process, on a display behind telvane-server.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
 #include "registry/host_identity.h"
 #include "toolkit_fixture.h"
-#include "xvfb.h"
 
 #include <cstring>
 // Last, for the event hooks: it defines min and max as macros.
@@ -36,28 +35,20 @@ void wake_main_window() {
     XFlush(display);
 }
 
-class InProcess : public ::testing::Test {
+class InProcess : public ToolkitTest {
 protected:
     void SetUp() override {
-        xvfb_ = XvfbServer::start();
-        ASSERT_TRUE(xvfb_);
-        ASSERT_TRUE(open_toolkit(xvfb_->name()));
-        XSync(display, False);
+        ToolkitTest::SetUp();
+        if (HasFatalFailure()) return;
         errors_seen = 0;
         XSetErrorHandler(count_errors);
         int major, error;
         ASSERT_TRUE(XQueryExtension(display, "XFIXES", &major, &kFakeShareEvent, &error));
     }
-    void TearDown() override {
-        if (display) XtCloseDisplay(display);
-        display = nullptr;
-        TopLevel = nullptr;
-        tlEventType = 0;
-    }
 
     // Sends a 32-byte share event to our top-level window from a second connection.
     void send_share_event(unsigned status, unsigned window, unsigned host, unsigned tag, unsigned detail) {
-        Display *other = XOpenDisplay(xvfb_->name().c_str());
+        Display *other = XOpenDisplay(server->name().c_str());
         ASSERT_NE(other, nullptr);
         XEvent e{};
         // XSendEvent converts through Xlib's event-to-wire hook, which finds the hook by the
@@ -76,8 +67,6 @@ protected:
         XSync(other, False);
         XCloseDisplay(other);
     }
-
-    std::optional<XvfbServer> xvfb_;
 };
 
 }  // namespace

@@ -6,7 +6,8 @@
 #include "core/cstring.h"
 #include "home_fixture.h"
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <unistd.h>
 
 TEST(MakemUp, JoinsOnlyNonEmptyParts) {
     EXPECT_STREQ(CString(makem_up("/home/u", ".Telvane", "", "Default")).get(), "/home/u/.Telvane/Default");
@@ -35,9 +36,7 @@ TEST_F(PathCodes, EveryCodeHasItsFolder) {
 
 TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceOrAHomeOnADeviceIsRefused) {
     EXPECT_EQ(make_directory_if_needed(17), 1);
-    struct stat st;
-    ASSERT_EQ(stat(private_dir().c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(std::filesystem::is_directory(private_dir()));
     EXPECT_EQ(make_directory_if_needed(49), 1);
     EXPECT_EQ(make_directory_if_needed(18), 1);
 

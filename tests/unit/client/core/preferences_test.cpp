@@ -22,10 +22,6 @@ protected:
     void SetUp() override {
         ScratchHome::SetUp();
         mkdir(private_dir().c_str(), 0755);
-        reset();
-    }
-    // The compiled defaults, as before any file is read.
-    static void reset() {
         load_compiled_preferences();
         inactivity_timeout = prog_preference[34];
     }
@@ -56,7 +52,8 @@ TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        reset();
+        load_compiled_preferences();
+        inactivity_timeout = prog_preference[34];
         unlink((private_dir() + "/.setup").c_str());
         if (c.file) write_setup(*c.file);
         EXPECT_EQ(use_user_defaults(), c.read);
@@ -72,7 +69,8 @@ TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
     EXPECT_EQ(values(), (std::vector<int>{1, 1, 0, 4, 3, 5}));
     for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT", "SEARCH_LEVEL",
                              "Time Between Users Inputs"})
-        EXPECT_TRUE(contains(log_text(), std::string("User preference file '") + name + "' value out of range, using DEFAULT"));
+        EXPECT_TRUE(
+            contains(log_text(), std::string("User preference file '") + name + "' value out of range, using DEFAULT"));
     EXPECT_FALSE(contains(log_text(), "DIALOG_LEVEL"));
 
     // A bad dialog level falls back to diagnostic, not to the compiled default.
@@ -87,7 +85,8 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMa
     inactivity_timeout = 17;
     ASSERT_EQ(save_user_defaults(), 1);
     EXPECT_EQ(read_file(private_dir() + "/.setup"), "0 2 1 2 1 17 ");
-    reset();
+    load_compiled_preferences();
+    inactivity_timeout = 5;
     ASSERT_EQ(use_user_defaults(), 1);
     EXPECT_EQ(values(), (std::vector<int>{0, 2, 1, 2, 1, 17}));
 
