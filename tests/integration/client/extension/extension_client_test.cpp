@@ -1,4 +1,5 @@
-// The extension client's requests as telvane-server receives them, and its two replies.
+// The extension client's requests as telvane-server receives them, and its two replies or
+// their failure where no extension answers.
 #include <gtest/gtest.h>
 
 #include "toolkit_fixture.h"
@@ -22,7 +23,7 @@ protected:
 
 }  // namespace
 
-TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStep) {
+TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepOrFailCleanly) {
     // The server refuses SetInputState for a window this client does not share (BadAccess);
     // only the layout counts here. Synchronous mode: each request is followed by a round trip,
     // whose reply must stay in step with the extension's requests and replies.
@@ -57,6 +58,19 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStep)
     char uid[32];
     snprintf(uid, sizeof uid, "arg2=0x%08x", getuid());
     EXPECT_TRUE(contains(trace(), std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid));
+
+    // With no extension at the opcode, errors come instead of the replies: both fail cleanly,
+    // and a plain round trip after them still works.
+    static int errors = 0;
+    before = XSetErrorHandler([](Display *, XErrorEvent *) { ++errors; return 0; });
+    X_Share = 250;
+    EXPECT_EQ(tlCheckAccess(display), -1);
+    EXPECT_EQ(tlGetVersion(display), nullptr);
+    Window focus;
+    int revert;
+    XGetInputFocus(display, &focus, &revert);
+    EXPECT_EQ(errors, 2);
+    XSetErrorHandler(before);
 
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
