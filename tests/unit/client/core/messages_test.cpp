@@ -58,7 +58,6 @@ TEST_F(Catalog, AnEmptyEntryFallsBackAFilledOneOverridesAndWithoutACatalogOneLin
     EXPECT_STREQ(catalog_text(3, 2, "Default %s", 1), "Over %s");
     EXPECT_STREQ(catalog_text(3, 3, "Missing", 0), "Missing");
 
-    user_preference.dialog_level = 4;
     use_catalog(home_.file("nowhere/%N.cat"));
     EXPECT_STREQ(catalog_text(5, 8, "Default %s", 1), "Default %s");
     EXPECT_STREQ(catalog_text(2, 2, "Other", 0), "Other");

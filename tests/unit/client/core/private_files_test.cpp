@@ -22,14 +22,7 @@ using telvane::testing::write_file;
 
 namespace {
 
-class LogFile : public ScratchHome {
-protected:
-    void SetUp() override {
-        ScratchHome::SetUp();
-        user_preference.dialog_level = 4;
-        max_logfile_size = 32768;
-    }
-};
+class LogFile : public ScratchHome {};
 
 class PreferenceFile : public ScratchHome {
 protected:

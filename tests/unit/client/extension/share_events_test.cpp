@@ -32,7 +32,6 @@ class ShareEvents : public ScratchHome {
 protected:
     void SetUp() override {
         ScratchHome::SetUp();
-        user_preference.dialog_level = 4;  // every message shown, every line logged
         shown.clear();
         set_message_presenter(capture);
         add_hostatom(A, "hosta:0.0", "Alice ........ hosta:0.0", 0);
