@@ -148,7 +148,8 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepO
     // The server refuses SetInputState for a window this client does not share (BadAccess);
     // only the layout counts here. Synchronous mode: each request is followed by a round trip,
     // whose reply must stay in step with the extension's requests and replies.
-    XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+    static int errors = 0;
+    XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { ++errors; return 0; });
     XSynchronize(display, True);
     testing::internal::CaptureStderr();
     const unsigned root = static_cast<unsigned>(DefaultRootWindow(display));
@@ -168,7 +169,6 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepO
         EXPECT_EQ(send(), 1) << want;
         EXPECT_TRUE(contains(trace(), want));
     }
-    XSetErrorHandler(before);
 
     // The two replies.
     char *version = tlGetVersion(display);
@@ -182,8 +182,7 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepO
 
     // With no extension at the opcode, errors come instead of the replies: both fail cleanly,
     // and a plain round trip after them still works.
-    static int errors = 0;
-    before = XSetErrorHandler([](Display *, XErrorEvent *) { ++errors; return 0; });
+    errors = 0;
     X_Share = 250;
     EXPECT_EQ(tlCheckAccess(display), -1);
     EXPECT_EQ(tlGetVersion(display), nullptr);
