@@ -116,13 +116,7 @@ TEST_F(InProcess, MapStateOfTheMainWindowIsFollowedAndNestedLoopsRestoreTheOuter
                       [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
     for (bool mapped : {true, false, true}) {
         mapped ? XtMapWidget(TopLevel) : XtUnmapWidget(TopLevel);
-        XSync(display, False);
-        while (XtAppPending(app_context) & XtIMXEvent) {
-            XEvent e;
-            XtAppNextEvent(app_context, &e);
-            main_loop_dispatch(&e);
-        }
-        EXPECT_EQ(TOPLEVEL_UNMAPPED, mapped ? 0 : 1);
+        EXPECT_TRUE(pump_until([&] { return TOPLEVEL_UNMAPPED == (mapped ? 0 : 1); })) << mapped;
     }
 
     // Loops inside loops, as modal dialogs run them.
