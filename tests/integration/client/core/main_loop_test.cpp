@@ -152,6 +152,7 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepO
         {[&] { return tlShareApplication(display, 0x124, 0x46, 0); }, line(0, "ShareApplication", 0x46, 0x124, 0)},
         {[&] { return tlUnshareWindow(display, 0, 0x47, 9); }, line(3, "UnshareWindow", 0x47, 0, 9)},
         {[&] { return tlSetInputState(display, 0x125, 1); }, line(4, "SetInputState", 1, 0x125, 0)},
+        {[&] { return view_type(0x126, 3), 1; }, line(4, "SetInputState", 0, 0x126, 0)},  // input from all
         {[&] { return tlSetInputDelay(display, 500, 700); }, line(5, "SetInputDelay", 700, root, 500)},
         {[&] { return tlAllowInput(display, 0x48); }, line(7, "AllowInput", 0x48, 0, 0)},
         {[&] { return tlDisallowInput(display, 0x49); }, line(8, "DisallowInput", 0x49, 0, 0)},

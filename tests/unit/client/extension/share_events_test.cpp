@@ -43,8 +43,8 @@ protected:
         set_message_presenter(nullptr);
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
-        dontReport_Color_host = nullptr;
-        dontReport_Color_count = 0;
+        dontReport_Color_host = dontReport_Font_host = nullptr;
+        dontReport_Color_count = dontReport_Font_count = 0;
         out_of_memory_local = 0;
         ScratchHome::TearDown();
     }
@@ -128,9 +128,10 @@ TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
 
 TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveTheUsersLevel) {
     Atom quiet[] = {B};
-    dontReport_Color_host = quiet;
-    dontReport_Color_count = 1;
+    dontReport_Color_host = dontReport_Font_host = quiet;
+    dontReport_Color_count = dontReport_Font_count = 1;
     event(11, B);   // filtered: only the log line
+    event(6, B);
     event(15, B);
     event(16, B);
     event(11, A);   // reported
@@ -149,6 +150,7 @@ TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveThe
     EXPECT_EQ(shown[3].text, "2 Unexpected X Events");
     EXPECT_EQ(unexpected_events, 0);
     for (const char *line : {"STATUS bad-color on 'hostb:0.0'", "STATUS no-colormap on 'hostb:0.0'",
+                             "STATUS bad-font of 'FONT: unknown' on 'hostb:0.0'",
                              "STATUS bad-font of 'FONT: unknown' on 'hostc:0.0'",
                              "STATUS window_property_change on 'Unknown'", "STATUS unexpected Telvane event (0x32)"})
         EXPECT_TRUE(contains(log_text(), line));
