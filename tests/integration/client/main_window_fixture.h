@@ -22,6 +22,7 @@
 #include <Xm/List.h>
 
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <vector>
 
@@ -54,9 +55,8 @@ protected:
     // Gives the test its own private book folder and public folders (never the system's), and
     // builds the name matching dialog. Undone by forget_books.
     void use_scratch_books() {
+        std::filesystem::create_directories(scratch.file("public/address_books"));
         mkdir(scratch.file(".Telvane").c_str(), 0755);
-        mkdir(scratch.file("public").c_str(), 0755);
-        mkdir(scratch.file("public/address_books").c_str(), 0755);
         setenv("TELVANE_PUBLIC_DIR", scratch.file("public").c_str(), 1);
         setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
         create_MatchNames();

@@ -9,11 +9,19 @@
 #include "x_probe.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace telvane::testing {
+
+// A window id as the log prints it.
+inline std::string hex(Window w) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
+    return text;
+}
 
 // A window's WM_NAME on `dpy` (its _NET_WM_NAME when `net`), or "<none>" when it has none of
 // the right type (STRING, or UTF8_STRING).

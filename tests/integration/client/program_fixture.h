@@ -36,17 +36,11 @@ protected:
     // Starts telvane with `env` added to its environment (an empty value removes the
     // variable) and waits until it runs its loop.
     void start(const std::map<std::string, std::string> &env = {}) {
-        ChildProcess::Options options;
-        options.env_set = {{"DISPLAY", server->name()},
-                           {"HOME", scratch.path()},
-                           {"NLSPATH", build_path("resources/%N.cat")}};
-        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
+        ChildProcess::Options options = telvane_options(server->name(), scratch.path());
         for (const auto &[name, value] : env) {
             if (value.empty()) options.env_unset.push_back(name);
             else options.env_set[name] = value;
         }
-        options.stdout_path = scratch.file("stdout");
-        options.stderr_path = scratch.file("stderr");
         // The server takes the main window of a run before down only once it has seen its
         // client go, and this run may get the same id.
         if (main_shell) eventually([&] {
@@ -59,6 +53,17 @@ protected:
         ASSERT_NE(main_shell, 0u) << read_file(scratch.file("stderr"));
         // The program is in its loop once it has said that telepointers run.
         ASSERT_TRUE(wait_for_log("Telepointer started")) << log();
+    }
+
+    // How telvane runs under test: on `display_name` with HOME at `home`, the built catalog and
+    // no resource files of the user's, writing to "stdout" and "stderr" in the scratch folder.
+    ChildProcess::Options telvane_options(const std::string &display_name, const std::string &home) const {
+        ChildProcess::Options options;
+        options.env_set = {{"DISPLAY", display_name}, {"HOME", home}, {"NLSPATH", build_path("resources/%N.cat")}};
+        options.env_unset = {"XENVIRONMENT", "XAPPLRESDIR", "XUSERFILESEARCHPATH"};
+        options.stdout_path = scratch.file("stdout");
+        options.stderr_path = scratch.file("stderr");
+        return options;
     }
 
     bool wait_for_log(const std::string &text, std::chrono::milliseconds limit = std::chrono::seconds(20)) {

@@ -40,30 +40,6 @@
 
 namespace telvane::testing {
 
-// Opens the toolkit on `display_name` as the program does, with a realised top-level shell.
-// The compiled-in app-defaults are left out unless asked for.
-inline bool open_toolkit(const std::string &display_name, bool app_defaults = false) {
-    XtToolkitInitialize();
-    app_context = XtCreateApplicationContext();
-    if (app_defaults) XtAppSetFallbackResources(app_context, telvane_fallback_resources());
-    int argc = 1;
-    char name[] = "telvane";
-    char *argv[] = {name, nullptr};
-    display = XtOpenDisplay(app_context, display_name.c_str(), "Telvane", "Telvane", nullptr, 0, &argc, argv);
-    if (!display) return false;
-    TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display, XtNwidth, 200,
-                                  XtNheight, 100, XtNx, 400, XtNy, 300, nullptr);
-    XtRealizeWidget(TopLevel);
-    return true;
-}
-
-// A window id as the log prints it.
-inline std::string hex(Window w) {
-    char text[32];
-    snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(w));
-    return text;
-}
-
 // The text of a string the toolkit allocated, which it frees.
 inline std::string taken_text(char *text) {
     std::string s = text ? text : "";
@@ -99,8 +75,18 @@ protected:
         setenv("HOME", scratch.path().c_str(), 1);
         logfile_close();
         user_preference.dialog_level = 4;
-        ASSERT_TRUE(open_toolkit(server->name(), app_defaults)) << server->diagnosis(scratch.file("server.log"));
-        TelvaneSH = TopLevel;
+        // The toolkit as the program opens it, with a realised top-level shell.
+        XtToolkitInitialize();
+        app_context = XtCreateApplicationContext();
+        if (app_defaults) XtAppSetFallbackResources(app_context, telvane_fallback_resources());
+        int argc = 1;
+        char name[] = "telvane";
+        char *argv[] = {name, nullptr};
+        display = XtOpenDisplay(app_context, server->name().c_str(), "Telvane", "Telvane", nullptr, 0, &argc, argv);
+        ASSERT_TRUE(display) << server->diagnosis(scratch.file("server.log"));
+        TelvaneSH = TopLevel = XtVaAppCreateShell("Telvane", "Telvane", applicationShellWidgetClass, display, XtNwidth,
+                                                  200, XtNheight, 100, XtNx, 400, XtNy, 300, nullptr);
+        XtRealizeWidget(TopLevel);
         tlEventType = tlInitialize(display);
         ASSERT_NE(tlEventType, 0);
         // The atoms start-up interns for telepointers and external requests.

@@ -1,5 +1,6 @@
 #pragma once
-// Points HOME at a scratch folder for one test and puts the preference and log state back.
+// Points HOME at a scratch folder for one test, at the diagnostic level (every line logged), and
+// puts the preference and log state back.
 
 #include "core/log.h"
 #include "core/preferences.h"
@@ -18,6 +19,7 @@ protected:
     void SetUp() override {
         setenv("HOME", home_.path().c_str(), 1);
         logfile_close();
+        user_preference.dialog_level = 4;
     }
     void TearDown() override {
         logfile_close();

@@ -1,10 +1,10 @@
-// The main loop and the extension client in process, against a real Xvfb.
+// In process, on a display behind telvane-server: the extension client's requests as the
+// server receives them and its replies, the share events it decodes, and the main loop.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
 #include "registry/host_identity.h"
 #include "toolkit_fixture.h"
-#include "xvfb.h"
 
 #include <cstring>
 // Last, for the event hooks: it defines min and max as macros.
@@ -20,12 +20,6 @@ namespace {
 // XFIXES's first code, which nothing in the test process uses, for the share extension's.
 int kFakeShareEvent = 0;
 
-int errors_seen = 0;
-int count_errors(Display *, XErrorEvent *) {
-    ++errors_seen;
-    return 0;
-}
-
 // Sends an empty client message to the main window, as a button does to end a modal wait.
 void wake_main_window() {
     XClientMessageEvent wake{};
@@ -36,29 +30,27 @@ void wake_main_window() {
     XFlush(display);
 }
 
-class InProcess : public ::testing::Test {
+class InProcess : public ToolkitTest {
 protected:
     void SetUp() override {
-        auto server = XvfbServer::start();
-        ASSERT_TRUE(server);
-        xvfb_.emplace(std::move(*server));
-        ASSERT_TRUE(open_toolkit(xvfb_->name()));
-        XSync(display, False);
-        errors_seen = 0;
-        XSetErrorHandler(count_errors);
+        ToolkitTest::SetUp();
+        if (HasFatalFailure()) return;
         int major, error;
         ASSERT_TRUE(XQueryExtension(display, "XFIXES", &major, &kFakeShareEvent, &error));
     }
-    void TearDown() override {
-        if (display) XtCloseDisplay(display);
-        display = nullptr;
-        TopLevel = nullptr;
-        tlEventType = 0;
+
+    // The trace line of the request with this minor and these arguments.
+    static std::string line(int minor, const char *name, unsigned a1, unsigned a2, unsigned a3) {
+        char text[200];
+        snprintf(text, sizeof text,
+                 "major=%d minor=%d name=%s length=4 bytes=16 arg1=0x%08x arg2=0x%08x arg3=0x%08x",
+                 X_Share, minor, name, a1, a2, a3);
+        return text;
     }
 
     // Sends a 32-byte share event to our top-level window from a second connection.
     void send_share_event(unsigned status, unsigned window, unsigned host, unsigned tag, unsigned detail) {
-        Display *other = XOpenDisplay(xvfb_->name().c_str());
+        Display *other = XOpenDisplay(server->name().c_str());
         ASSERT_NE(other, nullptr);
         XEvent e{};
         // XSendEvent converts through Xlib's event-to-wire hook, which finds the hook by the
@@ -71,17 +63,15 @@ protected:
         auto *raw = reinterpret_cast<unsigned char *>(&e) + 64;
         raw[0] = kFakeShareEvent;
         raw[1] = static_cast<unsigned char>(status);
-        memcpy(raw + 4, &window, 4);
-        memcpy(raw + 8, &host, 4);
-        memcpy(raw + 16, &tag, 4);
-        memcpy(raw + 20, &detail, 4);
+        const uint32_t words[] = {window, host, 0, tag, detail};  // from byte 4 on
+        memcpy(raw + 4, words, sizeof words);
         XSendEvent(other, XtWindow(TopLevel), False, 0, &e);
         XSync(other, False);
         XCloseDisplay(other);
     }
-
-    std::optional<XvfbServer> xvfb_;
 };
+
+using ExtensionClient = InProcess;
 
 }  // namespace
 
@@ -104,34 +94,21 @@ TEST_F(InProcess, SentShareEventsDecodeWithTheSendEventBitAndOneDispatchTakesThe
 }
 
 TEST_F(InProcess, DontReportWordsBecomeReceiversAtomsWhateverTheirBlanks) {
-    struct Case {
-        const char *value;
-        std::vector<std::string> names;
-    };
-    // Each word names a receiver by its address text, as the receiver typed so is named.
-    const Case cases[] = {
-        {"localhost:7", {"127.0.0.1:7.0"}},
-        {"\tLocalHost:1.2\t\t 127.0.0.2:3 ", {"127.0.0.1:1.2", "127.0.0.2:3.0"}},
-        // A word that is no display name, or whose host does not resolve, is left out.
-        {"  myhost:x  no-such-host.invalid:0 127.0.0.2:0", {"127.0.0.2:0.0"}},
-        {" \t ", {}},
-    };
-    for (const Case &c : cases) {
-        Atom *atoms = nullptr;
-        int count = -1;
-        ASSERT_EQ(add_xxhosts(c.value, &atoms, &count), 1) << c.value;
-        ASSERT_EQ(count, static_cast<int>(c.names.size())) << c.value;
-        for (int i = 0; i < count; ++i) {
-            char *name = XGetAtomName(display, atoms[i]);
-            EXPECT_EQ(name, c.names[i]) << c.value;
-            XFree(name);
-        }
-        free(atoms);
-    }
-    Atom *untouched = nullptr;
+    // Each word names a receiver by its address text, as the receiver typed so is named; a word
+    // that is no display name, or whose host does not resolve, is left out.
+    Atom *atoms = nullptr;
     int count = -1;
-    EXPECT_EQ(add_xxhosts("", &untouched, &count), 0);
-    EXPECT_EQ(count, -1);
+    ASSERT_EQ(add_xxhosts("\tLocalHost:1.2\t\t myhost:x  no-such-host.invalid:0 127.0.0.2:3 ", &atoms, &count), 1);
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        char *name = XGetAtomName(display, atoms[i]);
+        names.push_back(name);
+        XFree(name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"127.0.0.1:1.2", "127.0.0.2:3.0"}));
+    free(atoms);
+    EXPECT_EQ(add_xxhosts("", &atoms, &count), 0);
+    EXPECT_EQ(count, 2) << "an empty value changes nothing";
 }
 
 TEST_F(InProcess, MapStateOfTheMainWindowIsFollowedAndNestedLoopsRestoreTheOuterAnswer) {
@@ -139,13 +116,7 @@ TEST_F(InProcess, MapStateOfTheMainWindowIsFollowedAndNestedLoopsRestoreTheOuter
                       [](Widget, XtPointer, XEvent *, Boolean *) {}, nullptr);
     for (bool mapped : {true, false, true}) {
         mapped ? XtMapWidget(TopLevel) : XtUnmapWidget(TopLevel);
-        XSync(display, False);
-        while (XtAppPending(app_context) & XtIMXEvent) {
-            XEvent e;
-            XtAppNextEvent(app_context, &e);
-            main_loop_dispatch(&e);
-        }
-        EXPECT_EQ(TOPLEVEL_UNMAPPED, mapped ? 0 : 1);
+        EXPECT_TRUE(pump_until([&] { return TOPLEVEL_UNMAPPED == (mapped ? 0 : 1); })) << mapped;
     }
 
     // Loops inside loops, as modal dialogs run them.
@@ -167,16 +138,54 @@ TEST_F(InProcess, MapStateOfTheMainWindowIsFollowedAndNestedLoopsRestoreTheOuter
     EXPECT_EQ(global_return_variable, -1);
 }
 
-TEST_F(InProcess, UnansweredCheckAccessAndGetVersionFailCleanly) {
-    // Xvfb has no extension at this opcode: it answers with errors, not replies.
+TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepOrFailCleanly) {
+    // The server refuses SetInputState for a window this client does not share (BadAccess);
+    // only the layout counts here. Synchronous mode: each request is followed by a round trip,
+    // whose reply must stay in step with the extension's requests and replies.
+    static int errors = 0;
+    XErrorHandler before = XSetErrorHandler([](Display *, XErrorEvent *) { ++errors; return 0; });
+    XSynchronize(display, True);
+    testing::internal::CaptureStderr();
+    const unsigned root = static_cast<unsigned>(DefaultRootWindow(display));
+    const std::pair<std::function<int()>, std::string> requests[] = {
+        {[&] { return tlShareWindow(display, 0x123, 0x45, 0); }, line(1, "ShareWindow", 0x45, 0x123, 0)},
+        {[&] { return tlShareApplication(display, 0x124, 0x46, 0); }, line(0, "ShareApplication", 0x46, 0x124, 0)},
+        {[&] { return tlUnshareWindow(display, 0, 0x47, 9); }, line(3, "UnshareWindow", 0x47, 0, 9)},
+        {[&] { return tlSetInputState(display, 0x125, 1); }, line(4, "SetInputState", 1, 0x125, 0)},
+        {[&] { return view_type(0x126, 3), 1; }, line(4, "SetInputState", 0, 0x126, 0)},  // input from all
+        {[&] { return tlSetInputDelay(display, 500, 700); }, line(5, "SetInputDelay", 700, root, 500)},
+        {[&] { return tlAllowInput(display, 0x48); }, line(7, "AllowInput", 0x48, 0, 0)},
+        {[&] { return tlDisallowInput(display, 0x49); }, line(8, "DisallowInput", 0x49, 0, 0)},
+        {[&] { return tlNotify(display), 1; }, line(6, "Notify", 0, 0, 0)},
+        {[&] { return tlSendFocusNotify(display), 1; }, line(11, "SendFocusNotify", 0, 0, 0)},
+        {[&] { return tlDHAclient(display), 1; }, line(32, "DHAclient", 0, 0, 0)},
+    };
+    for (const auto &[send, want] : requests) {
+        EXPECT_EQ(send(), 1) << want;
+        EXPECT_TRUE(contains(trace(), want));
+    }
+
+    // The two replies.
+    char *version = tlGetVersion(display);
+    EXPECT_STREQ(version, "Telvane Server 2.4");
+    XFree(version);
+    // Same user, same machine: granted.
+    EXPECT_EQ(tlCheckAccess(display), 1);
+    char uid[32];
+    snprintf(uid, sizeof uid, "arg2=0x%08x", getuid());
+    EXPECT_TRUE(contains(trace(), std::string("name=CheckAccess length=4 bytes=16 arg1=0x00000000 ") + uid));
+
+    // With no extension at the opcode, errors come instead of the replies: both fail cleanly,
+    // and a plain round trip after them still works.
+    errors = 0;
     X_Share = 250;
     EXPECT_EQ(tlCheckAccess(display), -1);
     EXPECT_EQ(tlGetVersion(display), nullptr);
-    EXPECT_EQ(errors_seen, 2);
-    // The connection is still in step: a plain round trip works.
     Window focus;
     int revert;
     XGetInputFocus(display, &focus, &revert);
-    XSync(display, False);
-    EXPECT_EQ(errors_seen, 2);
+    EXPECT_EQ(errors, 2);
+    XSetErrorHandler(before);
+
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

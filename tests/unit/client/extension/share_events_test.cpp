@@ -32,7 +32,6 @@ class ShareEvents : public ScratchHome {
 protected:
     void SetUp() override {
         ScratchHome::SetUp();
-        user_preference.dialog_level = 4;  // every message shown, every line logged
         shown.clear();
         set_message_presenter(capture);
         add_hostatom(A, "hosta:0.0", "Alice ........ hosta:0.0", 0);
@@ -44,8 +43,8 @@ protected:
         set_message_presenter(nullptr);
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
-        dontReport_Color_host = nullptr;
-        dontReport_Color_count = 0;
+        dontReport_Color_host = dontReport_Font_host = nullptr;
+        dontReport_Color_count = dontReport_Font_count = 0;
         out_of_memory_local = 0;
         ScratchHome::TearDown();
     }
@@ -53,6 +52,12 @@ protected:
         TelvaneEvent e{};
         e.type = 99, e.window = window, e.host = host, e.status = status, e.tag = tag, e.detail = detail;
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
+    }
+    // The dialogs that the reports waiting now give, in order.
+    static const std::vector<Shown> &reports() {
+        shown.clear();
+        process_event_messages();
+        return shown;
     }
     static constexpr unsigned A = 501, B = 502, C = 503;
 };
@@ -62,7 +67,6 @@ protected:
 TEST_F(ShareEvents, ListsJoinWithNewlinesAndSetThePendingFlag) {
     event_messages_pending = 0;
     EXPECT_NE(add_multiple_messages(&prop_changed, ""), 0) << "an empty text still fills the list";
-    ASSERT_NE(prop_changed, nullptr);
     EXPECT_STREQ(prop_changed, "");
     add_multiple_messages(&prop_changed, "one");
     add_multiple_messages(&prop_changed, "two");
@@ -82,8 +86,7 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonIts
     event(12, A);
     event(5, B);
     EXPECT_EQ(event_messages_pending, 1);
-    process_event_messages();
-    ASSERT_EQ(shown.size(), 3u);
+    ASSERT_EQ(reports().size(), 3u);
     // Errors first (refused, then windows not shared), then the lost connection.
     EXPECT_EQ(std::tuple(shown[0].type, shown[0].set, shown[0].number), std::tuple(17, 2, 2));
     EXPECT_TRUE(contains(shown[0].text, "Connections refused by:\nAlice ........ hosta:0.0\nBob .......... hostb:0.0\n"
@@ -91,9 +94,7 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonIts
     EXPECT_EQ(shown[1].number, 9);
     EXPECT_EQ(std::tuple(shown[2].type, shown[2].set, shown[2].number), std::tuple(18, 3, 3));
     EXPECT_EQ(event_messages_pending, 0);
-    shown.clear();
-    process_event_messages();
-    EXPECT_TRUE(shown.empty()) << "the lists were emptied";
+    EXPECT_TRUE(reports().empty()) << "the lists were emptied";
 
     for (const char *line : {"STATUS connection refused by 'hosta:0.0'", "STATUS io_error on 'hosta:0.0'",
                              "STATUS Telvane cannot connect to 'hostc:0.0' as XOpenDisplay failed",
@@ -103,10 +104,8 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonIts
     // Each other reason of a failed connection has a report of its own.
     const std::pair<unsigned, int> reasons[] = {{1, 28}, {2, 29}, {3, 30}, {4, 31}};
     for (auto [detail, number] : reasons) {
-        shown.clear();
         event(1, A, 0, 0, detail);
-        process_event_messages();
-        ASSERT_EQ(shown.size(), 1u) << detail;
+        ASSERT_EQ(reports().size(), 1u) << detail;
         EXPECT_EQ(shown[0].number, number);
         EXPECT_TRUE(contains(shown[0].text, "Alice"));
     }
@@ -118,8 +117,7 @@ TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
     event(101, B);
     // A failed connection whose display ends in 0 is the local shortage too.
     event(1, A, 0, 0, 101);
-    process_event_messages();
-    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(reports().size(), 1u);
     EXPECT_EQ(shown[0].number, 13);
     EXPECT_EQ(shown[0].text, "X Server Out of Memory:\nlocal\nBob .......... hostb:0.0\nlocal\n"
                              "Windows shared may have been UNshared");
@@ -128,11 +126,12 @@ TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
     EXPECT_TRUE(contains(log_text(), "STATUS receiver 'hostb:0.0' ran out of malloc() space"));
 }
 
-TEST_F(ShareEvents, FiltersUnknownHostsFontsAndUnexpectedStatuses) {
+TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveTheUsersLevel) {
     Atom quiet[] = {B};
-    dontReport_Color_host = quiet;
-    dontReport_Color_count = 1;
+    dontReport_Color_host = dontReport_Font_host = quiet;
+    dontReport_Color_count = dontReport_Font_count = 1;
     event(11, B);   // filtered: only the log line
+    event(6, B);
     event(15, B);
     event(16, B);
     event(11, A);   // reported
@@ -140,8 +139,7 @@ TEST_F(ShareEvents, FiltersUnknownHostsFontsAndUnexpectedStatuses) {
     event(9, 999);  // a receiver nobody knows
     event(50, A);
     event(103, A);
-    process_event_messages();
-    ASSERT_EQ(shown.size(), 4u);
+    ASSERT_EQ(reports().size(), 4u);
     EXPECT_EQ(shown[0].text, "Could not Match Colors on:\nAlice ........ hosta:0.0\n\n"
                              "But windows were shared anyway,using different colors.");
     EXPECT_EQ(shown[1].text, "Fonts missing on:\nFONT: unknown\nCarol ........ hostc:0.0\n\n\n"
@@ -152,23 +150,20 @@ TEST_F(ShareEvents, FiltersUnknownHostsFontsAndUnexpectedStatuses) {
     EXPECT_EQ(shown[3].text, "2 Unexpected X Events");
     EXPECT_EQ(unexpected_events, 0);
     for (const char *line : {"STATUS bad-color on 'hostb:0.0'", "STATUS no-colormap on 'hostb:0.0'",
+                             "STATUS bad-font of 'FONT: unknown' on 'hostb:0.0'",
                              "STATUS bad-font of 'FONT: unknown' on 'hostc:0.0'",
                              "STATUS window_property_change on 'Unknown'", "STATUS unexpected Telvane event (0x32)"})
         EXPECT_TRUE(contains(log_text(), line));
-}
 
-TEST_F(ShareEvents, ReportsAboveTheUsersLevelAreDropped) {
+    // Reports above the user's level are dropped, not kept for later.
     user_preference.dialog_level = 2;
     event(11, A);  // a level-3 warning
     event(2 + 8, A);  // server time-out, level 1
-    process_event_messages();
-    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(reports().size(), 1u);
     EXPECT_EQ(shown[0].number, 1);
-    EXPECT_EQ(bad_colors, nullptr) << "a suppressed report is dropped, not kept";
-    shown.clear();
+    EXPECT_EQ(bad_colors, nullptr);
     user_preference.dialog_level = 4;
-    process_event_messages();
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(reports().empty());
 }
 
 TEST_F(ShareEvents, SharedAndUnsharedWindowsKeepTheRecords) {

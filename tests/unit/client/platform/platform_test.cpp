@@ -1,10 +1,13 @@
-// The platform layer: argument rewriting and the display's name.
+// Start-up: the platform layer's argument rewriting, display name and process calls; word
+// lists, truth words and the names derived from the display's name.
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
 #include "platform/platform.h"
 
+#include "core/cstring.h"
 #include "core/main_loop.h"
+#include "core/startup.h"
 #include "process.h"
 
 #include <cstdlib>
@@ -35,17 +38,12 @@ std::vector<std::string> rewrite(std::vector<std::string> given) {
     return result;
 }
 
-std::string machine() {
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
-std::string display_of(const char *value) {
+// The display name _gethostname gives for DISPLAY `value`, cut to `length` bytes.
+std::string display_of(const char *value, size_t length = 100) {
     setenv("DISPLAY", value, 1);
-    char buffer[100];
-    _gethostname(buffer, sizeof buffer);
-    return buffer;
+    std::vector<char> buffer(length);
+    _gethostname(buffer.data(), length);
+    return buffer.data();
 }
 
 }  // namespace
@@ -64,16 +62,14 @@ TEST(StartRoutine, TakesPeerAndVerboseOutOfTheVector) {
 }
 
 TEST(StartRoutine, DisplayNameGetsThisMachineWhenItNamesNoHost) {
-    const char *old = getenv("DISPLAY");
-    std::string saved = old ? old : "";
-    EXPECT_EQ(display_of(":3"), machine() + ":3");
-    EXPECT_EQ(display_of(":3.1"), machine() + ":3.1");
-    EXPECT_EQ(display_of("unix:4"), machine() + ":4");
+    const std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
+    char machine[256] = {};
+    gethostname(machine, sizeof machine - 1);
+    EXPECT_EQ(display_of(":3"), machine + std::string(":3"));
+    EXPECT_EQ(display_of(":3.1"), machine + std::string(":3.1"));
+    EXPECT_EQ(display_of("unix:4"), machine + std::string(":4"));
     EXPECT_EQ(display_of("Term12:3.0"), "Term12:3.0");
-    char tiny[4];
-    setenv("DISPLAY", "verylonghost:0", 1);
-    _gethostname(tiny, sizeof tiny);
-    EXPECT_STREQ(tiny, "ver");
+    EXPECT_EQ(display_of("verylonghost:0", 4), "ver");
     setenv("DISPLAY", saved.c_str(), 1);
 }
 
@@ -116,9 +112,7 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
         {fresh, "w", true, 0},       {file, "w", true, 0},
     };
     for (const auto &c : cases) {
-        if (c.path == file && c.mode[0] == 'w') {
-            EXPECT_EQ(telvane::testing::read_file(file), "kept");
-        }
+        if (c.path == file && c.mode[0] == 'w') EXPECT_EQ(telvane::testing::read_file(file), "kept");
         errno = 0;
         FILE *f = platform_fopen_regular(c.path.c_str(), c.mode);
         EXPECT_EQ(f != nullptr, c.opens) << c.path << " " << c.mode;
@@ -126,7 +120,57 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
         else EXPECT_EQ(errno, c.error) << c.path << " " << c.mode;
     }
     // "w" makes a new file and empties a regular one.
-    struct stat st {};
-    EXPECT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(access(fresh.c_str(), F_OK), 0);
     EXPECT_EQ(telvane::testing::read_file(file), "");
+}
+
+TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
+    char **words = nullptr;
+    int count = -1;
+    EXPECT_EQ(add_xxnames(nullptr, &words, &count), 0);
+    EXPECT_EQ(add_xxnames("", &words, &count), 0);
+    EXPECT_EQ(count, -1) << "a refused value changes nothing";
+
+    std::string many;
+    std::vector<std::string> many_words;
+    for (int i = 0; i < 20; ++i) {
+        many += "\tw" + std::to_string(i) + "  ";
+        many_words.push_back("w" + std::to_string(i));
+    }
+    const std::pair<const char *, std::vector<std::string>> cases[] = {
+        {"xterm  xclock", {"xterm", "xclock"}},
+        {" xterm", {"xterm"}},
+        {"\t\txterm\t", {"xterm"}},
+        {"  xterm \t  xclock  ", {"xterm", "xclock"}},
+        {" \t ", {}},
+        {many.c_str(), many_words},
+    };
+    for (const auto &[value, want] : cases) {
+        ASSERT_EQ(add_xxnames(value, &words, &count), 1) << value;
+        EXPECT_EQ(std::vector<std::string>(words, words + count), want) << value;
+        // The words live in one copy that starts at the first of them, as add_xxhosts frees it.
+        if (count > 0) free(words[0]);
+        free(words);
+    }
+}
+
+TEST(TrueValue, OnlyTheSixWordsAreTrue) {
+    for (const char *yes : {"TRUE", "True", "true", "YES", "Yes", "yes"}) EXPECT_EQ(true_value(yes), 1);
+    for (const char *no : {"on", "1", "tRUE", "yes ", "", "false"}) EXPECT_EQ(true_value(no), 0) << no;
+    EXPECT_EQ(true_value(nullptr), 0);
+}
+
+TEST(DisplayNames, NumberAndHostFollowTheLocalForms) {
+    for (auto [name, number] : {std::pair{"term12:3.0", 3}, {":7", 7}, {"host:12.0", 12}, {":101", 101}, {"host", 0},
+                                {"host:x", 0}})
+        EXPECT_EQ(display_number_of(name), number) << name;
+    // A local form gives this machine's name in lower case (ASCII only), cut to 95 characters.
+    const std::string long_machine(98, 'M'), cut(95, 'm');
+    const struct {
+        const char *name, *machine, *host;
+    } hosts[] = {{"term12:3.0", "machine", "term12"},      {"unix:3", "MyMachine", "mymachine"},
+                 {":3", "Term12:3.0 ÄB", "term12:3.0 Äb"}, {"local:0", "MyMachine", "mymachine"},
+                 {"shmlink:1", "MyMachine", "mymachine"},   {":0", long_machine.c_str(), cut.c_str()},
+                 {"nohostcolon", "m", "nohostcolon"}};
+    for (const auto &h : hosts) EXPECT_STREQ(CString(display_host_of(h.name, h.machine)).get(), h.host) << h.name;
 }

@@ -1,0 +1,258 @@
+// The real telvane program as people run it: its start-up on a display that cannot share;
+// typing a receiver, choosing Share from the menu with the keyboard and clicking a window, seen
+// on the receiver's display; and leaving by every road (the Exit questions, the window
+// manager's close, the signals a desktop sends, a receiver whose answers never come) with
+// nothing left shared behind it.
+#include <gtest/gtest.h>
+
+#include "core/exit.h"
+#include "main_window_fixture.h"
+#include "program_fixture.h"
+#include "text_order.h"
+
+#include <csignal>
+#include <unistd.h>
+
+using namespace telvane::testing;
+
+namespace {
+
+std::string machine_name() {
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    std::string s = name;
+    for (char &c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Runs of the telvane binary on the bare display behind the server, which cannot share.
+class TelvaneRun : public ProgramRun {
+protected:
+    // Runs telvane with `args` (HOME at `home`, else the scratch folder), answers the dialog
+    // that tells of a refusal at start-up, waits for it to end, and returns its exit code.
+    int run(std::vector<std::string> args, const std::string &home = "") {
+        args.insert(args.begin(), build_path("src/telvane"));
+        telvane = ChildProcess::start(args, telvane_options(upstream->name(), home.empty() ? scratch.path() : home));
+        Window shell = driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), telvane.exit_fd());
+        dialog_seen_ = shell != 0;
+        if (shell) EXPECT_TRUE(driver->click(driver->message_button(shell, 0)));
+        return exit_status();
+    }
+
+    std::string err() const { return read_file(scratch.file("stderr")); }
+    bool dialog_seen_ = false;
+};
+
+class EndToEnd : public ProgramRun {
+protected:
+    // Three-digit display numbers that begin alike, as `make run` and ssh give people.
+    EndToEnd() {
+        served_options.number = find_free_display(100 + getpid() % 40);
+        receiver_options.number = find_free_display(served_options.number + 1);
+    }
+    // True while some client holds the pointer and no menu is posted: the window pick.
+    static bool picking(Display *dpy) {
+        if (menu_posted(dpy)) return false;
+        int status = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                                  CurrentTime);
+        if (status == GrabSuccess) XUngrabPointer(dpy, CurrentTime);
+        XSync(dpy, False);
+        return status == AlreadyGrabbed;
+    }
+};
+
+using ExitRun = ProgramRun;
+using ExitInProcess = MainWindowTest;
+
+}  // namespace
+
+TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
+    // At the diagnostic level (the fixture's preferences): the start-up lines and the resources
+    // in order, a bad host word skipped.
+    EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
+                   "Telvane.dontShare.name: xterm  xclock", "-xrm", "Telvane.shareAlone.class: XCalc", "-xrm",
+                   "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
+                   "Telvane.preventWindowTitleChange: yes"}),
+              1);
+    EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
+    std::string host = machine_name();
+    std::string n = upstream->name().substr(1);  // every digit: test displays are :20 and up
+    EXPECT_TRUE(in_order(log(), {
+        ".Xdefaults dontShare.name: xterm  xclock",
+        ".Xdefaults shareAlone.class: XCalc",
+        ".Xdefaults preventWindowTitleChange: TRUE",
+        "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
+        ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",
+        "My display name is",  // start-up went on past the bad word
+    }));
+    EXPECT_TRUE(in_order(log(), {
+        "Startup of Telvane to display '" + host + upstream->name() + "'",
+        "My executing-code machine is '" + host + upstream->name() + "'",
+        "My local display name is 'local:" + n + "'",
+        "My unix display name is 'unix:" + n + "'",
+        "My shmlink display name is 'shmlink:" + n + "'",
+        "My null display name is ':" + n + "'",
+        "My display hostname is '" + host + "'",
+        "My display name is '" + host + ":" + n + "'",
+        "My IP Address is '",
+        ".Xdefaults title change prepend str (titleSenderName): ABCDEFGHIJKLMNOPQRST\n",
+        ".Xdefaults title change append str (appendToTitle): SHARED\n",
+        "My prepend to title of shared window str is '[ABCDEFGHIJKLMNOPQRST] '",
+        "My append to title of shared window str is ' [SHARED]'",
+        "X-Server '" + host + upstream->name() + "' does not support sharing\n",
+    }));
+
+    EXPECT_EQ(run({"-frobnicate"}), 1);
+    EXPECT_EQ(err(), "Local client Telvane does not support the -frobnicate option.\n");
+    // The terminal's own arguments are not options of the program.
+    EXPECT_EQ(run({"-obVerbose", "-peer", "channel"}), 1);
+    EXPECT_FALSE(contains(err(), "does not support the"));
+
+    // A preference file of garbage: defaults stay, the program reaches its sharing check and
+    // says, on standard error and in a dialog, that the bare server cannot share.
+    write_file(scratch.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
+    EXPECT_EQ(run({}), 1);
+    EXPECT_TRUE(contains(err(), "X-Server '" + host + upstream->name() + "' does not support sharing\n"));
+    EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
+    // A home where nothing can be written, and one that does not exist at all.
+    for (const std::string &home : {std::string("/dev/null"), scratch.file("missing/home")}) {
+        EXPECT_EQ(run({}, home), 1);
+        EXPECT_TRUE(contains(err(), "does not support sharing")) << home;
+    }
+}
+
+TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
+    ForeignWindow target(server->name(), "Quarterly plan", 600, 400, 200, 150);
+    start();
+    if (HasFatalFailure()) return;
+    DialogDriver &driver = *this->driver;
+    // Start-up went through the server: both versions are known and the input delay was sent.
+    for (const char *line : {"REQUEST change input delay to '0.5' '0.5'",
+                             "Connector Version = '@(#)Telvane 2.4 Connector  - 1995'",
+                             "Extensions Version = 'Telvane Server 2.4'"})
+        EXPECT_TRUE(wait_for_log(line, std::chrono::seconds(5))) << line << "\n" << log();
+    EXPECT_FALSE(contains(log(), "does not support sharing"));
+
+    // The name line has the focus; the keyboard follows the pointer into the window.
+    ASSERT_TRUE(driver.point_at(main_shell));
+    std::string name = rx();
+    ASSERT_TRUE(driver.type_text(name + " Receiver display\n"));
+    // At the diagnostic level an entry found in no address book is confirmed first.
+    answer(0);
+
+    // Windows menu, Share a Single Window, by their mnemonics; then the pick waits for a click.
+    // The menu lets go of the pointer just before the pick takes it, so the pick is trusted
+    // only when seen twice; and like a person, start again when a click was lost after all.
+    bool picked = false;
+    for (int attempt = 0; attempt < 4 && !picked; ++attempt) {
+        ASSERT_TRUE(choose_menu_item(XK_w, XK_s));
+        // Looking for the pick's grab can itself be what the pick finds in its way; then the
+        // program says that nothing was picked, and the person starts again.
+        auto notice = [&] { return driver.wait_for_shell("ZR_Telvane_Message", std::chrono::milliseconds(1)); };
+        ASSERT_TRUE(eventually([&] {
+            return notice() || (picking(driver.display()) && (poll(nullptr, 0, 50), picking(driver.display())));
+        }, std::chrono::seconds(15))) << log();
+        if (!notice()) {
+            ASSERT_TRUE(driver.click(target.id()));
+            picked = wait_for_log("Window Pick - Picked", std::chrono::seconds(3));
+        }
+        if (!picked) answer(0);
+    }
+    ASSERT_TRUE(picked) << log();
+
+    ASSERT_TRUE(eventually([&] { return mirrors() == 1; }, std::chrono::seconds(20))) << log();
+    EXPECT_TRUE(wait_for_log("REQUEST share SINGLE window (" + hex(target.id()) + ") to '" + name + "'",
+                             std::chrono::seconds(5))) << log();
+    // Leaving asks first, and again as the typed receiver added a row; Yes to both unshares
+    // everything before the clean exit.
+    kill(telvane.pid(), SIGINT);
+    answer(0);
+    answer(0);
+    EXPECT_EQ(exit_status(), 0) << log();
+    EXPECT_TRUE(mirrors_become(0));
+    EXPECT_TRUE(in_order(log(), {"REQUEST unshare ALL windows from '" + name + "'", "Exiting Telvane ..... Done"}));
+    EXPECT_EQ(read_file(scratch.file("stderr")), "");
+}
+
+TEST_F(ExitRun, NothingSharedEndsWithoutAQuestionWhicheverWayExitIsAsked) {
+    // Signal 0 stands for the window manager's close.
+    for (auto [how, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"WM", 0}}) {
+        SCOPED_TRACE(how);
+        start();
+        if (HasFatalFailure()) return;
+        // Signals that are no reason to end are caught and passed by.
+        kill(telvane.pid(), SIGUSR1);
+        kill(telvane.pid(), SIGPIPE);
+        if (signal) kill(telvane.pid(), signal);
+        else close_main_window();
+        EXPECT_EQ(exit_status(), 0) << log();
+        EXPECT_TRUE(contains(log(), "Exiting Telvane ..... Done"));
+        EXPECT_FALSE(contains(log(), "REQUEST unshare"));
+        EXPECT_EQ(read_file(scratch.file("stderr")), "");
+        remove(scratch.file(".Telvane/.logfile").c_str());
+    }
+}
+
+TEST_F(ExitRun, QuestionsKeepSharesOnNoTheSessionsEndUnsharesEvenDuringOneAndAKillRestoresTitles) {
+    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    start();
+    if (HasFatalFailure()) return;
+    share("Report");
+    ASSERT_TRUE(mirrors_become(1));
+
+    // Interrupted while sharing: the program asks first; a second request meanwhile is not
+    // asked again, and No keeps everything as it was.
+    kill(telvane.pid(), SIGINT);
+    ASSERT_NE(driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd()), 0u);
+    kill(telvane.pid(), SIGINT);
+    ASSERT_TRUE(wait_for_log("Exit already in progress, request ignored")) << log();
+    answer(1);
+    ASSERT_FALSE(telvane.wait_for_exit(std::chrono::milliseconds(300))) << "No must keep the program running";
+    EXPECT_EQ(mirrors(), 1);
+    EXPECT_FALSE(contains(log(), "REQUEST unshare"));
+
+    // The window manager's close asks the same question; while it is up, the session ends:
+    // everything is unshared without waiting for an answer, and the exit is clean.
+    close_main_window();
+    ASSERT_NE(driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(20), telvane.exit_fd()), 0u);
+    kill(telvane.pid(), SIGTERM);
+    EXPECT_EQ(exit_status(), 0) << log();
+    EXPECT_TRUE(mirrors_become(0));
+    EXPECT_TRUE(in_order(log(), {"REQUEST unshare ALL windows from '" + rx() + "'", "Exiting Telvane ..... Done"}));
+    EXPECT_FALSE(contains(log(), "AGAIN")) << "the server answered the first request";
+
+    // Killed outright, its shares go within a second as for any client that goes (the server's
+    // own tests look at the receiver's screen); here the titles must come back as they were.
+    report.rename_net("Report — Q4");
+    start();
+    if (HasFatalFailure()) return;
+    share("Report");
+    ASSERT_TRUE(mirrors_become(1));
+    Display *dpy = driver->display();
+    ASSERT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) != "Report — Q4"; }))
+        << "the title was never marked";
+    kill(telvane.pid(), SIGKILL);
+    ASSERT_NE(exit_status(), 0);
+    EXPECT_TRUE(eventually([&] { return mirrors() == 0; }, std::chrono::seconds(1))) << "a mirror outlived its sharer";
+    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id()) == "Report"; }))
+        << window_title(dpy, report.id());
+    EXPECT_TRUE(eventually([&] { return window_title(dpy, report.id(), true) == "Report — Q4"; }));
+}
+
+TEST_F(ExitInProcess, AReceiverThatNeverAnswersIsAskedAgainThenForgotten) {
+    ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
+    Atom real = add_row(receiver_name(), "Receiver One");
+    share(report.id(), real);
+    // A share the server knows nothing of: its receiver will never answer the unshare.
+    const std::string silent_name = "10.99.99.99:5.0", asked = "REQUEST unshare ALL windows from '";
+    Atom silent = XInternAtom(display, silent_name.c_str(), False);
+    add_hostatom(silent, silent_name.c_str(), "Silent", 0);
+    add_window(static_cast<uint32_t>(silent), 4242, static_cast<uint32_t>(report.id()), 1, 0);
+
+    exit_cleanup_windows();
+    EXPECT_EQ(first_tag, nullptr) << "every record is gone, answered or not";
+    EXPECT_EQ(count_of(log_text(), asked + receiver_name() + "'\n"), 1u) << log_text();
+    EXPECT_TRUE(in_order(log_text(), {asked + silent_name + "'\n", asked + silent_name + "' AGAIN"}));
+    EXPECT_EQ(count_of(log_text(), "AGAIN"), 1u) << log_text();
+    EXPECT_TRUE(pump_until([&] { return mirrors().empty(); }));
+}

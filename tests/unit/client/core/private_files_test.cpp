@@ -1,0 +1,217 @@
+// The private folder and its files: path codes; the log file (levels, line format, trimming to
+// whole lines, reopening); the preference file (range checks, bad and short files, saving, the
+// logging switch).
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/preferences.h"
+
+#include "core/cstring.h"
+#include "home_fixture.h"
+
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using telvane::testing::read_file;
+using telvane::testing::write_file;
+
+namespace {
+
+class LogFile : public ScratchHome {};
+
+class PreferenceFile : public ScratchHome {
+protected:
+    void SetUp() override {
+        ScratchHome::SetUp();
+        mkdir(private_dir().c_str(), 0755);
+        load_compiled_preferences();
+        inactivity_timeout = prog_preference[34];
+    }
+    void write_setup(const std::string &text) { write_file(private_dir() + "/.setup", text); }
+    // What the file sets, in its order: case, highlight, input, dialog level, search level and
+    // the input delay.
+    static std::vector<int> values() {
+        return {user_preference.case_insensitive, user_preference.automatic_highlight, user_preference.allow_input,
+                user_preference.dialog_level, user_preference.search_level, inactivity_timeout};
+    }
+};
+
+class PathCodes : public ScratchHome {};
+
+}  // namespace
+
+TEST(MakemUp, JoinsOnlyNonEmptyParts) {
+    EXPECT_STREQ(CString(makem_up("/home/u", ".Telvane", "", "Default")).get(), "/home/u/.Telvane/Default");
+    EXPECT_STREQ(CString(makem_up(nullptr, ".Telvane", nullptr, nullptr)).get(), ".Telvane");
+    EXPECT_STREQ(CString(makem_up("", nullptr, "", nullptr)).get(), "");
+}
+
+TEST_F(PathCodes, EveryCodeHasItsFolder) {
+    const std::string home = home_.path();
+    const struct {
+        int code;
+        const char *name;
+        std::string path;   // empty: no path for the code
+    } cases[] = {{17, "Default", home + "/.Telvane/Default"}, {49, ".setup", home + "/.Telvane/.setup"},
+                 {18, "Default", "/usr/lib/X11/Telvane/address_books/Default"},
+                 {19, nullptr, "/etc/opt/Telvane/address_books"}, {20, "x", ""}};
+    for (const auto &c : cases) {
+        CString p(generate_path(c.code, c.name));
+        EXPECT_EQ(p ? p.get() : "", c.path) << c.code;
+    }
+    unsetenv("HOME");
+    EXPECT_STREQ(CString(generate_path(17, nullptr)).get(), ".Telvane");
+}
+
+TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceOrAHomeOnADeviceIsRefused) {
+    EXPECT_EQ(make_directory_if_needed(17), 1);
+    EXPECT_TRUE(std::filesystem::is_directory(private_dir()));
+    EXPECT_EQ(make_directory_if_needed(49), 1);
+    EXPECT_EQ(make_directory_if_needed(18), 1);
+
+    rmdir(private_dir().c_str());
+    telvane::testing::write_file(private_dir(), "x");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(make_directory_if_needed(49), 0);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(),
+                         "Expected Directory '" + private_dir() + "' is NOT a directory"));
+    // A home below a device cannot hold folders, even for root.
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(make_directory_if_needed(49), 0);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "Could not create directory '/dev/null/.Telvane'"));
+}
+
+TEST_F(LogFile, BelowDiagnosticLevelOrWithoutAUsableHomeNothingIsWritten) {
+    user_preference.dialog_level = 3;
+    EXPECT_EQ(log_msg0("quiet"), 1);
+    user_preference.dialog_level = 4;
+    max_logfile_size = 0;
+    EXPECT_EQ(log_msg0("off"), 1);
+    EXPECT_FALSE(std::filesystem::exists(private_dir() + "/.logfile"));
+
+    max_logfile_size = 32768;
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(log_msg0("lost"), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log_file, nullptr);
+}
+
+TEST_F(LogFile, LinesCarryACtimeStampTwoBlanksAndEveryArgumentAlsoAfterAReopen) {
+    EXPECT_EQ(log_msg1("Startup of Telvane to display '%s'", "host:1"), 1);
+    std::regex line(R"(^(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 0-9]\d \d\d:\d\d:\d\d   Startup of Telvane to display 'host:1'\n$)");
+    EXPECT_TRUE(std::regex_match(log_text(), line)) << log_text();
+    // Closing forgets the file; the next line opens it again and goes after the first.
+    logfile_close();
+    log_msg2("%s and %s", "a", nullptr);
+    log_msg3("%s%s%s", "x", "y", "z");
+    log_msg1n("n=%d", -7);
+    log_msg2n("%d,%d", 1, 2);
+    log_msg4n("%d%d%d%d", 1, 2, 3, 4);
+    log_msg5n("%d%d%d%d%d", 1, 2, 3, 4, 5);
+    log_msg1n1("window (0x%x) to '%s'", 0x1a, "h:0");
+    log_msg2n1("X Error Detected.  Error Code %d  Request Code %d  '%s'", 8, 42, "BadMatch");
+    const std::string long_message(300, 'm');
+    log_msg0(long_message.c_str());
+    const std::string text = log_text();
+    EXPECT_TRUE(std::regex_search(text, std::regex("^[^\n]*Startup of Telvane")));
+    for (const std::string &want : std::vector<std::string>{"  a and \n", "  xyz\n", "  n=-7\n", "  1,2\n", "  1234\n", "  12345\n",
+                                   "  window (0x1a) to 'h:0'\n", "  " + long_message + "\n",
+                                   "  X Error Detected.  Error Code 8  Request Code 42  'BadMatch'\n"})
+        EXPECT_TRUE(contains(text, want)) << want;
+}
+
+TEST_F(LogFile, TrimmingKeepsTheNewestWholeLines) {
+    // 40000 bytes of numbered lines, each 42 bytes long.
+    std::string old;
+    for (int i = 0; old.size() < 40000; ++i) old += "line " + std::to_string(100000 + i) + " .............................\n";
+    old.resize(40000);
+    std::filesystem::create_directory(private_dir());
+    write_file(private_dir() + "/.logfile", old);
+    EXPECT_EQ(log_msg0("after trimming"), 1);
+    std::string text = log_text();
+    std::string kept = old.substr(old.find('\n', 40000 - 16384) + 1);
+    ASSERT_GE(text.size(), kept.size());
+    EXPECT_EQ(text.substr(0, kept.size()), kept);
+    EXPECT_NE(text.find("  after trimming\n", kept.size()), std::string::npos);
+    EXPECT_LT(text.size(), 16384u + 100u);
+}
+
+// What a file does not give keeps the compiled default.
+TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
+    const struct {
+        const char *name;
+        std::optional<std::string> file;
+        int read;
+        std::vector<int> values;
+    } cases[] = {
+        {"missing", std::nullopt, 0, {1, 1, 0, 3, 3, 5}},
+        {"all six", "0 2 1 4 1 20 ", 1, {0, 2, 1, 4, 1, 20}},
+        {"short", "0 2", 1, {0, 2, 0, 3, 3, 5}},
+        {"stops at a bad word", "1 x 1 1 1 1", 1, {1, 1, 0, 3, 3, 5}},
+        {"binary", std::string("\x01\xff\x7f garbage \0\0 99999999999999999999", 35), 1, {1, 1, 0, 3, 3, 5}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        load_compiled_preferences();
+        inactivity_timeout = prog_preference[34];
+        unlink((private_dir() + "/.setup").c_str());
+        if (c.file) write_setup(*c.file);
+        EXPECT_EQ(use_user_defaults(), c.read);
+        EXPECT_EQ(values(), c.values);
+    }
+    EXPECT_EQ(prog_preference[18], 1);  // load the default list at start-up
+}
+
+TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
+    // Dialog level 4 comes first in the file's order of checks, so the lines are logged.
+    write_setup("-1 7 2 4 0 51");
+    EXPECT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(values(), (std::vector<int>{1, 1, 0, 4, 3, 5}));
+    for (const char *name : {"CASE_INSENSITIVE", "AUTOMATIC_HIGHLIGHT", "AALLOW_INPUT", "SEARCH_LEVEL",
+                             "Time Between Users Inputs"})
+        EXPECT_TRUE(
+            contains(log_text(), std::string("User preference file '") + name + "' value out of range, using DEFAULT"));
+    EXPECT_FALSE(contains(log_text(), "DIALOG_LEVEL"));
+
+    // A bad dialog level falls back to diagnostic, not to the compiled default.
+    write_setup("1 1 0 9 3 5");
+    use_user_defaults();
+    EXPECT_EQ(user_preference.dialog_level, 4);
+    EXPECT_TRUE(contains(log_text(), "'DIALOG_LEVEL' value out of range"));
+}
+
+TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMade) {
+    user_preference = {0, 2, 1, 2, 1};
+    inactivity_timeout = 17;
+    ASSERT_EQ(save_user_defaults(), 1);
+    EXPECT_EQ(read_file(private_dir() + "/.setup"), "0 2 1 2 1 17 ");
+    load_compiled_preferences();
+    inactivity_timeout = 5;
+    ASSERT_EQ(use_user_defaults(), 1);
+    EXPECT_EQ(values(), (std::vector<int>{0, 2, 1, 2, 1, 17}));
+
+    std::filesystem::remove_all(private_dir());
+    write_file(private_dir(), "not a folder");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(save_user_defaults(), 0);
+    EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "is NOT a directory"));
+}
+
+TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {
+    user_preference.dialog_level = 2;
+    EXPECT_EQ(setLogging(1), 0);
+    EXPECT_EQ(user_preference.dialog_level, 4);
+    EXPECT_EQ(setLogging(1), 1);
+    EXPECT_EQ(setLogging(0), 0);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+    EXPECT_EQ(setLogging(0), 1);
+    EXPECT_EQ(setLogging(7), 1);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+}
