@@ -10,7 +10,6 @@
 #include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <algorithm>
-#include <cstring>
 #include <vector>
 #include <xcb/xtest.h>
 
@@ -210,17 +209,16 @@ bool DialogDriver::click_at(int x, int y) {
     return flush(dpy_);
 }
 
-bool DialogDriver::drag(Window window, int x0, int y0, int x1, int y1, Display *on) {
-    Display *dpy = on ? on : dpy_;
-    QuietErrors quiet(dpy);
+bool DialogDriver::drag(Window window, int x0, int y0, int x1, int y1) {
+    QuietErrors quiet(dpy_);
     Window child = 0;
     int rx = 0, ry = 0;
-    if (!XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), x0, y0, &rx, &ry, &child)) return false;
-    fake(dpy, XCB_MOTION_NOTIFY, 0, rx, ry);
-    fake(dpy, XCB_BUTTON_PRESS, 1);
-    for (int i = 1; i <= 10; ++i) fake(dpy, XCB_MOTION_NOTIFY, 0, rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
-    fake(dpy, XCB_BUTTON_RELEASE, 1);
-    return flush(dpy);
+    if (!XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), x0, y0, &rx, &ry, &child)) return false;
+    fake(dpy_, XCB_MOTION_NOTIFY, 0, rx, ry);
+    fake(dpy_, XCB_BUTTON_PRESS, 1);
+    for (int i = 1; i <= 10; ++i) fake(dpy_, XCB_MOTION_NOTIFY, 0, rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
+    fake(dpy_, XCB_BUTTON_RELEASE, 1);
+    return flush(dpy_);
 }
 
 }  // namespace telvane::testing

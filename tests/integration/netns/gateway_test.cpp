@@ -23,10 +23,7 @@ class Gateway : public SenderTest {
 protected:
     void SetUp() override {
         for (const char *home : {"sender", "receiver"}) mkdir(scratch.file(home).c_str(), 0700);
-        ShareServer::Options o;
-        o.env["HOME"] = scratch.file("sender");
-        if (secure) o.extra = {"--receivers", "secure"};
-        start_sender(o);
+        start_sender_at_home({});
         if (HasFatalFailure()) return;
         XvfbServer::Options no_tcp;
         no_tcp.listen_tcp = false;
@@ -35,6 +32,13 @@ protected:
         number = std::to_string(rx->xvfb->number());
     }
 
+    // (Re)starts the sending side with `extra` arguments, its home in the scratch folder.
+    void start_sender_at_home(std::vector<std::string> extra) {
+        ShareServer::Options o;
+        o.env["HOME"] = scratch.file("sender");
+        o.extra = std::move(extra);
+        start_sender(o);
+    }
     // (Re)starts the receiver host's service with `args`, its key in the receiver's home.
     ::testing::AssertionResult start_consent(std::vector<std::string> args) {
         ChildProcess::Options o;
@@ -58,18 +62,9 @@ protected:
         EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
     }
 
-    bool secure = false;   // the sender takes no plain road
     Receiver *rx = nullptr;
     std::string number;
     ConsentService consent;
-};
-
-class SecureSender : public Gateway {
-protected:
-    void SetUp() override {
-        secure = true;
-        Gateway::SetUp();
-    }
 };
 
 TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
@@ -150,13 +145,10 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     // A host without the link and without an X server on TCP: no X server, as before links.
     ASSERT_TRUE(start_consent({"--accept-all", "--link-listen", "off"}));
     expect_refused("127.0.0.2", w, 3);
-}
 
-TEST_F(SecureSender, ReachesNoReceiverWithoutALink) {
-    Receiver &plain = add_receiver();
-    uint32_t w = make_window(c.get(), "secure only", 50, 50);
-    send_share(c.get(), codes.major, kShareWindow, plain.host, w, 0);
-    EXPECT_EQ(expect_event(kFailed).detail, 4u);
+    // A sender that takes no plain road reaches no receiver without a link.
+    ASSERT_NO_FATAL_FAILURE(start_sender_at_home({"--receivers", "secure"}));
+    expect_refused("127.0.0.2", make_window(c.get(), "secure only", 50, 50), 4);
     EXPECT_TRUE(contains(trace(), "plain links are refused"));
 }
 
