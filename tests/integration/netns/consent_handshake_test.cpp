@@ -33,17 +33,13 @@ protected:
         static char local_host[] = "127.0.0.1";
         my_display_hostname = local_host;
         ASSERT_NE(get_ip_num(my_display_hostname), 0xffffffffu);
-        XvfbServer::Options at_zero;
-        at_zero.number = 0;
-        receiver_display = XvfbServer::start(at_zero);
+        receiver_display = XvfbServer::start({.number = 0});
         ASSERT_TRUE(receiver_display) << "no Xvfb at :0 inside the namespace";
         alias = "Receiver ..... 127.0.0.1:0";
         host = receiver("127.0.0.1:0", alias);
         // The column the input controls, and the "?" of a question, live in.
         InputStatusBB = XmCreateBulletinBoard(TopLevel, const_cast<char *>("InputStatusBB"), nullptr, 0);
         XtManageChild(InputStatusBB);
-        clients.emplace_back(std::make_unique<OtherClient>(server->name()));
-        ASSERT_TRUE(*clients.back());
     }
 
     void TearDown() override {
@@ -195,9 +191,7 @@ TEST_F(ConsentHandshake, RefusalsUnreachableServicesAndHostsNotAskedEachGoTheirO
 
     // Only display 0 of a host is asked, and only when asking is wanted.
     ASSERT_TRUE(consent.start({"--accept-all"}, "0.0.0.0:34590"));
-    XvfbServer::Options at_seven;
-    at_seven.number = 7;
-    auto seventh = XvfbServer::start(at_seven);
+    auto seventh = XvfbServer::start({.number = 7});
     ASSERT_TRUE(seventh);
     Atom host7 = receiver("127.0.0.1:7", "Seventh ..... 127.0.0.1:7");
     Window a = window("a"), b = window("b");

@@ -23,27 +23,17 @@ class Gateway : public SenderTest {
 protected:
     void SetUp() override {
         for (const char *home : {"sender", "receiver"}) mkdir(scratch.file(home).c_str(), 0700);
-        start_sender_at_home({});
+        start_sender({.env = {{"HOME", scratch.file("sender")}}});
         if (HasFatalFailure()) return;
-        XvfbServer::Options no_tcp;
-        no_tcp.listen_tcp = false;
-        rx = &add_receiver(no_tcp);
+        rx = &add_receiver({.listen_tcp = false});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
 
-    // (Re)starts the sending side with `extra` arguments, its home in the scratch folder.
-    void start_sender_at_home(std::vector<std::string> extra) {
-        ShareServer::Options o;
-        o.env["HOME"] = scratch.file("sender");
-        o.extra = std::move(extra);
-        start_sender(o);
-    }
     // (Re)starts the receiver host's service with `args`, its key in the receiver's home.
     ::testing::AssertionResult start_consent(std::vector<std::string> args) {
-        ChildProcess::Options o;
-        o.env_set = {{"HOME", scratch.file("receiver")}};
-        return consent.start(std::move(args), "127.0.0.2:34590", o, "127.0.0.2:34591");
+        return consent.start(std::move(args), "127.0.0.2:34590", {.env_set = {{"HOME", scratch.file("receiver")}}},
+                             "127.0.0.2:34591");
     }
 
     // Shares `w` to display `number` of `address` and returns the first event that answers.
@@ -147,7 +137,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_refused("127.0.0.2", w, 3);
 
     // A sender that takes no plain road reaches no receiver without a link.
-    ASSERT_NO_FATAL_FAILURE(start_sender_at_home({"--receivers", "secure"}));
+    ASSERT_NO_FATAL_FAILURE(start_sender({.env = {{"HOME", scratch.file("sender")}}, .extra = {"--receivers", "secure"}}));
     expect_refused("127.0.0.2", make_window(c.get(), "secure only", 50, 50), 4);
     EXPECT_TRUE(contains(trace(), "plain links are refused"));
 }
