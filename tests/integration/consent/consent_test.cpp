@@ -100,17 +100,15 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
 
 TEST(CommandLine, UsageAndFailures) {
     ScratchDir dir;
-    auto run = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), build_path("consent/telvane-consent"));
-        return run_program(
-            args, {.env_unset = {"DISPLAY"}, .stdout_path = dir.file("out"), .stderr_path = dir.file("err")}, kLimit);
-    };
+    const ChildProcess::Options o{.env_unset = {"DISPLAY"}, .stdout_path = dir.file("out"),
+                                  .stderr_path = dir.file("err")};
+    const std::string consent = build_path("consent/telvane-consent");
     // Option mistakes in general are the unit and install tests' business; these are main's own.
-    EXPECT_EQ(run({"--accept-all", "-display", ":5"}), 2);
+    EXPECT_EQ(run_program({consent, "--accept-all", "-display", ":5"}, o, kLimit), 2);
     EXPECT_TRUE(contains(read_file(dir.file("err")), "usage:"));
     EXPECT_EQ(read_file(dir.file("out")), "");
     // Asking needs a display; without one the service says so instead of listening.
-    EXPECT_EQ(run({"--listen", "127.0.0.1:0"}), 1);
+    EXPECT_EQ(run_program({consent, "--listen", "127.0.0.1:0"}, o, kLimit), 1);
     EXPECT_TRUE(contains(read_file(dir.file("err")), "cannot open display"));
 }
 

@@ -78,8 +78,10 @@ protected:
         find_hostatom_widget(of, &widget, &row);
         return widget;
     }
-    static std::vector<std::pair<unsigned long, int>> queued(Atom of) {
-        std::vector<std::pair<unsigned long, int>> out;
+    // The shares waiting for `of`'s answer, newest first, as (window, kind).
+    using Queue = std::vector<std::pair<unsigned long, int>>;
+    static Queue queued(Atom of) {
+        Queue out;
         for (PendingReceiver *p = pending_list; p; p = p->next) {
             if (p->host != of) continue;
             for (PendingShare *s = p->windows; s; s = s->next) out.emplace_back(s->window, s->kind);
@@ -110,12 +112,10 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
     EXPECT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
     EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
-    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{w1, SHARE_APPLICATION}}))
-        << "the application share takes the place of the single one";
+    EXPECT_EQ(queued(host), (Queue{{w1, SHARE_APPLICATION}})) << "the application share replaces the single one";
     EXPECT_EQ(share_please(w3, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(share_please(elsewhere, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(queued(host), (std::vector<std::pair<unsigned long, int>>{{elsewhere, SHARE_SINGLE},
-                                                                         {w1, SHARE_APPLICATION}}));
+    EXPECT_EQ(queued(host), (Queue{{elsewhere, SHARE_SINGLE}, {w1, SHARE_APPLICATION}}));
     EXPECT_FALSE(contains(log_text(), "REQUEST share")) << "nothing is sent before the answer";
 
     // The person at the receiver accepts.

@@ -116,8 +116,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     // A network that alters one byte after the handshake: the link fails, the share reports
     // it, and the server goes on.
     ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
-                                              "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"},
-                                             {});
+                                              "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"});
     ASSERT_TRUE(wait_for_text(scratch.file("count"), "0 0", std::chrono::seconds(10)));
     std::ofstream(scratch.file("sender/.Telvane/known_receivers"), std::ios::trunc).flush();
     auto ended = [](const wire::ShareEvent &e) { return e.status == kFailed || e.status == 2 || e.status == 12; };
@@ -137,7 +136,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_refused("127.0.0.2", w, 3);
 
     // A sender that takes no plain road reaches no receiver without a link.
-    ASSERT_NO_FATAL_FAILURE(start_sender({.env = {{"HOME", scratch.file("sender")}}, .extra = {"--receivers", "secure"}}));
+    ASSERT_NO_FATAL_FAILURE(
+        start_sender({.env = {{"HOME", scratch.file("sender")}}, .extra = {"--receivers", "secure"}}));
     expect_refused("127.0.0.2", make_window(c.get(), "secure only", 50, 50), 4);
     EXPECT_TRUE(contains(trace(), "plain links are refused"));
 }
