@@ -25,7 +25,8 @@ protected:
         for (const char *home : {"sender", "receiver"}) mkdir(scratch.file(home).c_str(), 0700);
         start_sender({.env = {{"HOME", scratch.file("sender")}}});
         if (HasFatalFailure()) return;
-        rx = &add_receiver({.listen_tcp = false});
+        // A display number above 255, so that both of its bytes go through the link's opening words.
+        rx = &add_receiver({.listen_tcp = false, .number = find_free_display(300)});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
