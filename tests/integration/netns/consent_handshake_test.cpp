@@ -107,8 +107,7 @@ protected:
 
 TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNewestFirst) {
     ASSERT_TRUE(consent.start({"-display", receiver_display->name()}, "127.0.0.1:34590"));
-    Window w1 = window("one", 0), w2 = window("two", 0), w3 = window("three", 0);
-    Window elsewhere = window("other client", 1);
+    Window w1 = window("one"), w2 = window("two"), w3 = window("three"), elsewhere = window("other client", 1);
     EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
     EXPECT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
     EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
