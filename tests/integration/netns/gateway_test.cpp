@@ -48,8 +48,7 @@ protected:
     // A failure with `detail` came, and nothing reached the receiver's display.
     void expect_refused(const std::string &address, uint32_t w, uint32_t detail) {
         const wire::ShareEvent ev = share_to(address, w);
-        EXPECT_EQ(ev.status, kFailed);
-        EXPECT_EQ(ev.detail, detail);
+        EXPECT_EQ(std::tuple(int(ev.status), ev.detail), std::tuple(int(kFailed), detail));
         EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
     }
 
