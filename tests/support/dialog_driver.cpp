@@ -10,7 +10,7 @@
 #include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <algorithm>
-#include <cstring>
+#include <tuple>
 #include <vector>
 #include <xcb/xtest.h>
 
@@ -121,21 +121,15 @@ Window DialogDriver::message_button(Window shell, int index) {
     QuietErrors quiet(dpy_);
     auto forms = children_of(dpy_, shell);
     if (forms.empty()) return 0;
-    struct Placed {
-        Window window;
-        int x, y;
-    };
-    std::vector<Placed> row;
-    int bottom = -1;
+    std::vector<std::tuple<int, int, Window>> placed;   // (-y, x): the bottom row first, from the left
     for (Window w : children_of(dpy_, forms.front())) {
         XWindowAttributes a{};
-        if (!XGetWindowAttributes(dpy_, w, &a) || a.map_state != IsViewable) continue;
-        row.push_back({w, a.x, a.y});
-        bottom = std::max(bottom, a.y);
+        if (XGetWindowAttributes(dpy_, w, &a) && a.map_state == IsViewable) placed.emplace_back(-a.y, a.x, w);
     }
-    std::erase_if(row, [&](const Placed &p) { return p.y != bottom; });
-    std::sort(row.begin(), row.end(), [](const Placed &a, const Placed &b) { return a.x < b.x; });
-    return index >= 0 && index < static_cast<int>(row.size()) ? row[index].window : 0;
+    std::sort(placed.begin(), placed.end());
+    const bool in_row = index >= 0 && index < static_cast<int>(placed.size()) &&
+                        std::get<0>(placed[index]) == std::get<0>(placed.front());
+    return in_row ? std::get<2>(placed[index]) : 0;
 }
 
 bool DialogDriver::click(Window window) {
@@ -210,17 +204,16 @@ bool DialogDriver::click_at(int x, int y) {
     return flush(dpy_);
 }
 
-bool DialogDriver::drag(Window window, int x0, int y0, int x1, int y1, Display *on) {
-    Display *dpy = on ? on : dpy_;
-    QuietErrors quiet(dpy);
+bool DialogDriver::drag(Window window, int x0, int y0, int x1, int y1) {
+    QuietErrors quiet(dpy_);
     Window child = 0;
     int rx = 0, ry = 0;
-    if (!XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), x0, y0, &rx, &ry, &child)) return false;
-    fake(dpy, XCB_MOTION_NOTIFY, 0, rx, ry);
-    fake(dpy, XCB_BUTTON_PRESS, 1);
-    for (int i = 1; i <= 10; ++i) fake(dpy, XCB_MOTION_NOTIFY, 0, rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
-    fake(dpy, XCB_BUTTON_RELEASE, 1);
-    return flush(dpy);
+    if (!XTranslateCoordinates(dpy_, window, DefaultRootWindow(dpy_), x0, y0, &rx, &ry, &child)) return false;
+    fake(dpy_, XCB_MOTION_NOTIFY, 0, rx, ry);
+    fake(dpy_, XCB_BUTTON_PRESS, 1);
+    for (int i = 1; i <= 10; ++i) fake(dpy_, XCB_MOTION_NOTIFY, 0, rx + (x1 - x0) * i / 10, ry + (y1 - y0) * i / 10);
+    fake(dpy_, XCB_BUTTON_RELEASE, 1);
+    return flush(dpy_);
 }
 
 }  // namespace telvane::testing

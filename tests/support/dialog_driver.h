@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <initializer_list>
-#include <memory>
 #include <string>
 
 namespace telvane::testing {
@@ -37,9 +36,8 @@ public:
     bool click_until_gone(Window shell, Window button, int stop_fd = -1);
     // Moves the pointer to (x, y) of the root window and clicks button 1.
     bool click_at(int x, int y);
-    // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps, on the display
-    // `on` when given (another connection than this driver's).
-    bool drag(Window window, int x0, int y0, int x1, int y1, Display *on = nullptr);
+    // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps.
+    bool drag(Window window, int x0, int y0, int x1, int y1);
     // Moves the pointer to the middle of `window`: keyboard focus follows it without a window manager.
     bool point_at(Window window);
 

@@ -37,12 +37,6 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
     auto start = [&](std::vector<std::string> args) {
         return consent.start(std::move(args), "127.0.0.1:0", {.env_unset = {"DISPLAY"}});
     };
-    ASSERT_TRUE(start({"--refuse-all"}));
-    auto refused = asking(consent.port, {10, 1, 2, 3}, "ann@desk");
-    EXPECT_EQ(refused.answer(), "0");
-    EXPECT_TRUE(consent.wait_log("telvane-consent: question from 10.1.2.3 'ann@desk'\n"
-                                 "telvane-consent: answer 0 to 10.1.2.3 (refused)\n"));
-
     // Silent peers are refused in time and block nobody.
     ASSERT_TRUE(start({"--accept-all", "--read-timeout", "1"}));
     Peer silent("127.0.0.1", consent.port), partial("127.0.0.1", consent.port);
@@ -57,9 +51,6 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
     EXPECT_EQ(partial.answer(), "0");
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (bad request: nothing received in time)\n"));
     EXPECT_TRUE(consent.wait_log("answer 0 to 10.0.0.9 (bad request: nothing received in time)\n"));
-
-    auto later = asking(consent.port, {10, 0, 0, 2}, "later");
-    EXPECT_EQ(later.answer(), "1");
     EXPECT_TRUE(consent.process.running());
 
     // Without a display, --accept-all answers by itself. A read time-out far beyond the test's
@@ -71,7 +62,6 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
         bool zero, half_close;
         const char *answer, *logged;
     } cases[] = {
-        {1, std::string(199, 'a'), true, false, "1", "answer 1 to 127.0.0.1 (accepted)\n"},
         // No zero follows and the connection stays open: the 200th character settles it.
         {2, std::string(200, 'b'), false, false, "0", "answer 0 to 127.0.0.2 (bad request: identity too long)\n"},
         {3, std::string(5000, 'c'), true, false, "0", "answer 0 to 127.0.0.3 (bad request: identity too long)\n"},
@@ -110,20 +100,15 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
 
 TEST(CommandLine, UsageAndFailures) {
     ScratchDir dir;
-    auto run = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), build_path("consent/telvane-consent"));
-        return run_program(
-            args, {.env_unset = {"DISPLAY"}, .stdout_path = dir.file("out"), .stderr_path = dir.file("err")}, kLimit);
-    };
-    // Option mistakes in general are the unit tests' business, --help and --version the install
-    // tests'; these are main's own.
-    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, {"--accept-all", "-display", ":5"}}) {
-        EXPECT_EQ(run(args), 2) << args.front();
-        EXPECT_TRUE(contains(read_file(dir.file("err")), "usage:"));
-        EXPECT_EQ(read_file(dir.file("out")), "");
-    }
+    const ChildProcess::Options o{.env_unset = {"DISPLAY"}, .stdout_path = dir.file("out"),
+                                  .stderr_path = dir.file("err")};
+    const std::string consent = build_path("consent/telvane-consent");
+    // Option mistakes in general are the unit and install tests' business; these are main's own.
+    EXPECT_EQ(run_program({consent, "--accept-all", "-display", ":5"}, o, kLimit), 2);
+    EXPECT_TRUE(contains(read_file(dir.file("err")), "usage:"));
+    EXPECT_EQ(read_file(dir.file("out")), "");
     // Asking needs a display; without one the service says so instead of listening.
-    EXPECT_EQ(run({"--listen", "127.0.0.1:0"}), 1);
+    EXPECT_EQ(run_program({consent, "--listen", "127.0.0.1:0"}, o, kLimit), 1);
     EXPECT_TRUE(contains(read_file(dir.file("err")), "cannot open display"));
 }
 
@@ -192,21 +177,18 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     ASSERT_TRUE(answer(dialog(), true));
     EXPECT_EQ(staying.answer(), "1");
     EXPECT_TRUE(consent.wait_log("answer 1 to 10.0.1.3 (accepted)\n"));
-    std::string log = consent.log();
-    EXPECT_EQ(log.find("answer 1 to 10.0.1.1"), std::string::npos);
-    EXPECT_EQ(log.find("to 10.0.1.2"), std::string::npos);
+    EXPECT_FALSE(contains(consent.log(), "answer 1 to 10.0.1.1"));
+    EXPECT_FALSE(contains(consent.log(), "to 10.0.1.2"));
 
     // Termination refuses the question on the screen and the one behind it, and exits cleanly.
     auto shown = asking(consent.port, {10, 0, 1, 4}, "Shown");
     ASSERT_NE(dialog(), 0u) << consent.err();
     auto queued = asking(consent.port, {10, 0, 1, 5}, "Queued");
     ASSERT_TRUE(consent.wait_log("question from 10.0.1.5"));
-    auto status = consent.process.stop(SIGTERM, kLimit);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(exit_code(*status), 0) << consent.err();
+    EXPECT_EQ(exit_code(consent.process.stop(SIGTERM, kLimit).value_or(-1)), 0) << consent.err();
     EXPECT_EQ(shown.answer(), "0");
     EXPECT_EQ(queued.answer(), "0");
-    EXPECT_NE(consent.log().find("answer 0 to 10.0.1.5 (service stopping)\n"), std::string::npos);
+    EXPECT_TRUE(contains(consent.log(), "answer 0 to 10.0.1.5 (service stopping)\n"));
 
     // Only a shown question can time out; a loaded machine may show and take it down before
     // this test looks, so the log is the witness rather than the window.
