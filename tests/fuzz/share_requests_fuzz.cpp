@@ -48,11 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const ShareRequest req = decode_share_request(data + at + 3, order);
         const LocalAnswer answer = service->handle(asking, req, total, at, order);
         // A request of any other size than its fixed one is refused before it does anything.
-        if (total != kShareRequestBytes && answer.kind != LocalAnswer::Kind::Error) std::abort();
-        if (stray_event) std::abort();
         // Without upstream nothing can be shared, so nothing may claim an application's input.
-        if (!service->input_settings().local_only.empty()) std::abort();
-        if (service->receiver_input().size() > kMaxInputHosts) std::abort();
+        if ((total != kShareRequestBytes && answer.kind != LocalAnswer::Kind::Error) || stray_event ||
+            !service->input_settings().local_only.empty() || service->receiver_input().size() > kMaxInputHosts)
+            std::abort();
     }
     // Whatever the script did, a closed connection leaves nothing waiting.
     for (uint64_t c = 0; c < 8; ++c) {

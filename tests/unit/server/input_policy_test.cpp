@@ -16,19 +16,9 @@ constexpr uint32_t kOne = 0x101, kTwo = 0x202;
 
 }  // namespace
 
-TEST(Floor, EachKindOfHolderKeepsItForItsOwnDelay) {
-    const Floor by_receiver = floor_taken_by(Party{kOne}, t0), by_local = floor_taken_by(kLocalUser, t0);
-    EXPECT_TRUE(floor_admits(by_receiver, Party{kOne}, t0 + 10s, delays));
-    EXPECT_FALSE(floor_admits(by_receiver, Party{kTwo}, t0 + 999ms, delays));
-    EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0 + 1000ms, delays));
-    EXPECT_FALSE(floor_admits(by_local, Party{kOne}, t0 + 2999ms, delays));
-    EXPECT_TRUE(floor_admits(by_local, Party{kOne}, t0 + 3000ms, delays));
-    EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
-    EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0, floor_delays(0, 0)));
-}
-
-// Permission first, then what was pressed, then the floor: pointer input on a window for
-// everyone, and releases of what went through, pass beside the floor without taking it.
+// Permission first, then what was pressed, then the floor, which each kind of holder keeps for
+// its own delay: pointer input on a window for everyone, and releases of what went through, pass
+// beside the floor without taking it.
 TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
     using K = InputKind;
     using V = InputVerdict;
@@ -39,8 +29,10 @@ TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
         ReceiverInputFacts facts;   // kind, allowed, accepts_all, completes_press
         V want;
     } rows[] = {
-        {Party{kOne}, kTwo, 500ms, {K::KeyPress, true}, V::DropFloor},
-        {Party{kOne}, kTwo, 2s, {K::KeyPress, true}, V::Forward},
+        {Party{kOne}, kTwo, 999ms, {K::KeyPress, true}, V::DropFloor},
+        {Party{kOne}, kTwo, 1000ms, {K::KeyPress, true}, V::Forward},
+        {kLocalUser, kOne, 2999ms, {K::KeyPress, true}, V::DropFloor},
+        {kLocalUser, kOne, 3000ms, {K::KeyPress, true}, V::Forward},
         {Party{kOne}, kTwo, 2s, {K::Motion, false}, V::DropDisallowed},
         {Party{kOne}, kOne, 500ms, {K::ButtonPress, true}, V::Forward},
         {kLocalUser, kOne, 0ms, {K::ButtonPress, false, true}, V::ForwardAside},
@@ -53,6 +45,8 @@ TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
     for (const auto &r : rows)
         EXPECT_EQ(judge_receiver_input(floor_taken_by(r.holder, t0), r.from, t0 + r.at, delays, r.facts), r.want)
             << "row " << &r - rows;
+    EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
+    EXPECT_TRUE(floor_admits(floor_taken_by(Party{kOne}, t0), Party{kTwo}, t0, floor_delays(0, 0)));
 }
 
 TEST(Passage, InputLandsOnlyInTheSharedWindow) {

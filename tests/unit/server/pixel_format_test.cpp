@@ -12,23 +12,13 @@ using telvane::wire::ByteOrder;
 
 namespace {
 
+// Depth, bits per pixel, scanline pad, byte order, class, red, green and blue masks, palette.
 PixelFormat rgb888() { return {}; }
-PixelFormat rgb565() {
-    PixelFormat f;
-    f.depth = 16;
-    f.bits_per_pixel = 16;
-    f.red_mask = 0xf800;
-    f.green_mask = 0x07e0;
-    f.blue_mask = 0x001f;
-    return f;
-}
+PixelFormat msb888() { return {24, 32, 32, ByteOrder::Msb, VisualClass::TrueColor, 0xff0000, 0xff00, 0xff, {}}; }
+PixelFormat rgb565() { return {16, 16, 32, ByteOrder::Lsb, VisualClass::TrueColor, 0xf800, 0x07e0, 0x001f, {}}; }
 // An 8-bit window whose pixels index `palette`.
 PixelFormat indexed(std::vector<uint32_t> palette) {
-    PixelFormat f;
-    f.depth = f.bits_per_pixel = 8;
-    f.visual_class = VisualClass::PseudoColor;
-    f.palette = std::move(palette);
-    return f;
+    return {8, 8, 32, ByteOrder::Lsb, VisualClass::PseudoColor, 0xff0000, 0xff00, 0xff, std::move(palette)};
 }
 
 }  // namespace
@@ -40,9 +30,7 @@ TEST(PixelFormat, SameLayoutOnlyWhenBytesMeanTheSame) {
     PixelFormat bgr = rgb888();
     std::swap(bgr.red_mask, bgr.blue_mask);
     EXPECT_FALSE(same_layout(rgb888(), bgr));
-    PixelFormat msb = rgb888();
-    msb.order = ByteOrder::Msb;
-    EXPECT_FALSE(same_layout(rgb888(), msb));
+    EXPECT_FALSE(same_layout(rgb888(), msb888()));
     EXPECT_FALSE(same_layout(rgb888(), rgb565()));
     EXPECT_TRUE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x808080})));
     EXPECT_FALSE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x804000})));
@@ -60,10 +48,8 @@ TEST(PixelFormat, ConvertsBetweenDepthsOrdersAndPalettes) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(telvane::wire::get16(dst.data() + 2 * i, ByteOrder::Lsb), want565[i]) << i;
 
     // Back up to 24 bits (full channels come back exactly), into a big-endian server.
-    PixelFormat msb = rgb888();
-    msb.order = ByteOrder::Msb;
     std::vector<uint8_t> back(20);
-    convert_rows(rgb565(), dst.data(), 12, msb, back.data(), 20, 5, 1);
+    convert_rows(rgb565(), dst.data(), 12, msb888(), back.data(), 20, 5, 1);
     EXPECT_EQ(telvane::wire::get32(back.data(), ByteOrder::Msb), 0xff0000u);
     EXPECT_EQ(telvane::wire::get32(back.data() + 16, ByteOrder::Msb), 0xffffffu);
 

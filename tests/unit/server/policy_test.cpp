@@ -59,34 +59,21 @@ TEST(ConnectFailures, DetailsFollowTheCause) {
 }
 
 TEST(SetupDecision, CookieRequiredAndSwapped) {
-    AuthPolicy p;
-    p.require_cookie = true;
-    p.cookie = "0123456789abcdef";
-    p.have_upstream_credentials = true;
-    p.upstream_name = kMagicCookieName;
-    p.upstream_data = "upstream-secret!";
-    SetupRequest r;
-    EXPECT_FALSE(decide_setup(r, p).accept);
-    r.auth_name = kMagicCookieName;
-    r.auth_data = "0123456789abcdeX";
-    EXPECT_FALSE(decide_setup(r, p).accept);
+    AuthPolicy p{true, "0123456789abcdef", true, kMagicCookieName, "upstream-secret!"};
     // What the verdict shows upstream: accepted, credentials replaced, and by what.
-    const auto shown = [&] {
-        auto v = decide_setup(r, p);
+    const auto shown = [&](const std::string &name, const std::string &data) {
+        auto v = decide_setup({telvane::wire::ByteOrder::Lsb, 11, 0, name, data}, p);
         return std::tuple(v.accept, v.replace_auth, v.auth_data);
     };
-    r.auth_data = p.cookie;
-    EXPECT_EQ(shown(), std::tuple(true, true, "upstream-secret!"));
+    EXPECT_FALSE(std::get<0>(shown("", "")));
+    EXPECT_FALSE(std::get<0>(shown(kMagicCookieName, "0123456789abcdeX")));
+    EXPECT_EQ(shown(kMagicCookieName, p.cookie), std::tuple(true, true, "upstream-secret!"));
     // -ac: anyone, still shown to upstream with upstream's cookie.
     p.require_cookie = false;
-    r.auth_name.clear();
-    r.auth_data.clear();
-    EXPECT_EQ(shown(), std::tuple(true, true, "upstream-secret!"));
+    EXPECT_EQ(shown("", ""), std::tuple(true, true, "upstream-secret!"));
     // Without credentials for upstream, our cookie is taken away, never passed on.
     p.have_upstream_credentials = false;
-    r.auth_name = kMagicCookieName;
-    r.auth_data = p.cookie;
-    EXPECT_EQ(shown(), std::tuple(true, true, ""));
+    EXPECT_EQ(shown(kMagicCookieName, p.cookie), std::tuple(true, true, ""));
 }
 
 TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
