@@ -75,10 +75,10 @@ Bytes setup_reply(ByteOrder o) {
     return b;
 }
 
-Bytes request(uint8_t major, uint16_t units, ByteOrder o, uint8_t fill = 0xaa) {
-    Bytes b(units * 4u, fill);
+Bytes request(uint8_t major, uint16_t units, ByteOrder o, uint8_t minor = 0) {
+    Bytes b(units * 4u, 0xaa);
     b[0] = major;
-    b[1] = 0;
+    b[1] = minor;
     put16(b.data() + 2, units, o);
     return b;
 }
@@ -161,7 +161,7 @@ TEST_P(Framing, RelaysOrdinaryTrafficByteForByteWhateverTheChunking) {
 TEST_P(Framing, ShareRequestsNeverReachUpstreamButKeepTheSequence) {
     c.rec.answer = LocalAnswer::reply(42);
     ASSERT_EQ(c.client(cat({request(127, 1, o), share(9, o), request(43, 1, o)})), St::Open);
-    EXPECT_EQ(c.up(), cat({request(127, 1, o), request(kOpGetInputFocus, 1, o, 0), request(43, 1, o)}));
+    EXPECT_EQ(c.up(), cat({request(127, 1, o), request(kOpGetInputFocus, 1, o), request(43, 1, o)}));
     EXPECT_TRUE(c.proto.has_sent_share_request());
     EXPECT_TRUE(c.rec.calls.empty()) << "run only once upstream has executed the earlier requests";
 
@@ -219,9 +219,8 @@ TEST_P(Framing, OverlongShareRequestIsSwallowedWholeUpToTheCoreLimit) {
     for (uint32_t units : {65535u, 65536u, 0xffffffffu, 1u}) {
         Connected big(o);
         ASSERT_EQ(big.client(request(kBigReq, 1, o)), St::Open);
-        Bytes claim(12, 0);
-        claim[0] = kCodes.major;
-        claim[1] = 1;
+        Bytes claim = share(1, o);
+        put16(claim.data() + 2, 0, o);
         put32(claim.data() + 4, units, o);
         EXPECT_EQ(big.client(claim), units > 1 && units <= 65535 ? St::Open : St::Broken) << units;
     }
@@ -252,8 +251,9 @@ TEST_P(Framing, LocalErrorsAndEventsCarryTheShareRequestsSequenceAndWaitForTheEn
     EXPECT_EQ(get16(&out[big.size() + 2], o), 2) << "the last sequence number the client has seen";
 }
 
-// A refused client gets Failed with the reason, and upstream nothing. (The credentials an
-// accepted one is forwarded with are proven end to end by the access tests.)
+// A refused client gets Failed with the reason, a client not speaking X11 is dropped, and upstream
+// gets nothing. (The credentials an accepted one is forwarded with are proven end to end by the
+// access tests.)
 TEST_P(Framing, RefusedSetupIsAnsweredHere) {
     auto cfg = config();
     cfg.check_setup = [](const SetupRequest &) { return SetupVerdict{false, "No", false, "", ""}; };
@@ -266,6 +266,10 @@ TEST_P(Framing, RefusedSetupIsAnsweredHere) {
     ASSERT_GE(out.size(), 12u);
     EXPECT_EQ(std::tuple(out[0], out[1], get16(&out[6], o) * 4u + 8), std::tuple(0, 2, out.size()));   // Failed
     EXPECT_EQ(std::string(out.begin() + 8, out.begin() + 10), "No");
+    ConnectionProtocol junk(config(), nullptr);
+    const uint8_t http[] = "GET / HTTP/1.1\r\n";
+    EXPECT_EQ(junk.from_client(http, sizeof http - 1), St::Broken);
+    EXPECT_TRUE(junk.upstream_out().empty());
 }
 
 // Requests a client is refused (those upstream would refuse it directly, and those whose reply
@@ -284,16 +288,14 @@ TEST_P(Framing, RefusedRequestsGetTheirErrorHereAndUpstreamNeverSeesThem) {
     for (const Case &k : cases) {
         SCOPED_TRACE(testing::Message() << "major " << int(k.major) << " minor " << int(k.minor));
         Connected refusing(o, cfg);
-        Bytes req = request(k.major, 3, o);
-        req[1] = k.minor;
-        Bytes in = cat({request(1, 2, o), req, request(43, 1, o)});
+        Bytes in = cat({request(1, 2, o), request(k.major, 3, o, k.minor), request(43, 1, o)});
         ASSERT_EQ(refusing.client(in), St::Open);
         if (!k.error) {
             EXPECT_EQ(refusing.up(), in);
             continue;
         }
         // Upstream gets a 4-byte stand-in in its place, and answers it like any request.
-        EXPECT_EQ(refusing.up(), cat({request(1, 2, o), request(kOpGetInputFocus, 1, o, 0), request(43, 1, o)}));
+        EXPECT_EQ(refusing.up(), cat({request(1, 2, o), request(kOpGetInputFocus, 1, o), request(43, 1, o)}));
         ASSERT_EQ(refusing.upstream(cat({reply(2, o), reply(3, o)})), St::Open);
         Bytes out = refusing.down();
         ASSERT_EQ(out.size(), 64u);
@@ -304,10 +306,3 @@ TEST_P(Framing, RefusedRequestsGetTheirErrorHereAndUpstreamNeverSeesThem) {
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, Framing, ::testing::Values(ByteOrder::Lsb, ByteOrder::Msb),
                          [](const auto &info) { return info.param == ByteOrder::Msb ? "Msb" : "Lsb"; });
-
-TEST(FramingGarbage, NonX11ClientIsRefused) {
-    ConnectionProtocol p(config(), nullptr);
-    const uint8_t junk[] = "GET / HTTP/1.1\r\n";
-    EXPECT_EQ(p.from_client(junk, sizeof junk - 1), St::Broken);
-    EXPECT_TRUE(p.upstream_out().empty());
-}
