@@ -48,16 +48,14 @@ TEST(RequestParser, StopsAtTheZeroAndKeepsItsState) {
     EXPECT_EQ(consumed, 0u);
     EXPECT_EQ(p.end_of_stream(), Progress::Complete);
     EXPECT_EQ(p.request().identity, "login@host");
-
-    RequestParser empty;
-    EXPECT_EQ(feed(empty, request("")), Progress::Complete);
 }
 
 TEST(RequestParser, IdentityLengthLimit) {
-    RequestParser longest;
-    EXPECT_EQ(feed(longest, request(std::string(kMaxIdentityLength, 'x'))), Progress::Complete);
-    EXPECT_EQ(longest.request().identity.size(), 199u);
-
+    for (const std::string &identity : {std::string(), std::string(199, 'x')}) {
+        RequestParser p;
+        EXPECT_EQ(feed(p, request(identity)), Progress::Complete);
+        EXPECT_EQ(p.request().identity, identity);
+    }
     // The 200th character is refused when it arrives; no zero is waited for.
     RequestParser too_long;
     EXPECT_EQ(feed(too_long, request(std::string(199, 'x'), false)), Progress::NeedMore);

@@ -60,12 +60,7 @@ struct Recorder : ShareRequestHandler {
     }
 };
 
-Bytes setup(ByteOrder o) {
-    Bytes b(12, 0);
-    b[0] = setup_byte(o);
-    put16(b.data() + 2, 11, o);
-    return b;
-}
+Bytes setup(ByteOrder o) { return encode_setup_request({o, 11, 0, "", ""}); }
 
 Bytes setup_reply(ByteOrder o) {
     Bytes b(16, 0);
@@ -207,9 +202,7 @@ TEST_P(Framing, OverlongShareRequestIsSwallowedWholeUpToTheCoreLimit) {
     put16(longer.data() + 2, 5, o);
     longer.insert(longer.end(), 4, 0xee);
     ASSERT_EQ(c.client(cat({longer, request(43, 1, o)})), St::Open);
-    Bytes up = c.up();
-    ASSERT_EQ(up.size(), 8u);           // carrier + GetInputFocus, no stray bytes
-    EXPECT_EQ(up[4], 43);
+    EXPECT_EQ(c.up(), cat({request(kOpGetInputFocus, 1, o), request(43, 1, o)})) << "the carrier, no stray bytes";
     ASSERT_EQ(c.upstream(reply(1, o)), St::Open);
     ASSERT_EQ(c.rec.calls.size(), 1u);
     EXPECT_EQ(c.rec.calls[0].bytes, 20u);

@@ -70,9 +70,7 @@ TEST(Picture, ResizeKeepsTheOverlap) {
     p.bytes[0] = 7;
     p.bytes[p.stride + 4] = 9;   // pixel (1, 1)
     p.resize(3, 1);
-    EXPECT_EQ(p.stride, 12u);
-    EXPECT_EQ(p.bytes[0], 7);
-    EXPECT_EQ(p.bytes.size(), 12u);
+    EXPECT_EQ(std::tuple(p.stride, p.bytes.size(), p.bytes[0]), std::tuple(12u, 12u, 7));
     p.resize(2, 2);
     EXPECT_EQ(p.bytes[p.stride + 4], 0) << "rows that were cut off come back empty";
 }
