@@ -4,6 +4,8 @@
 #include "share_service.h"
 #include "fuzz_target.h"
 
+#include <algorithm>
+
 using namespace telvane::server;
 using namespace telvane::wire;
 
@@ -14,11 +16,9 @@ bool stray_event = false; // an event went to someone else
 
 std::unique_ptr<ShareService> make_service() {
     ShareService::Options o;
-    o.version_text = "fuzz";
-    o.sender_name = "fuzz";
+    o.version_text = o.sender_name = "fuzz";
     auto broadcast = [](const ShareEvent &, const std::vector<uint64_t> &to) {
-        for (uint64_t c : to)
-            if (c != asking) stray_event = true;
+        stray_event |= std::any_of(to.begin(), to.end(), [](uint64_t c) { return c != asking; });
     };
     return std::make_unique<ShareService>(nullptr, o, broadcast, [](int, uint32_t, bool) {});
 }

@@ -52,31 +52,25 @@ TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
 TEST(Passage, InputLandsOnlyInTheSharedWindow) {
     using K = InputKind;
     using P = InputPassage;
-    const struct {
-        K kind;
-        bool synthetic, inside, covered, held;
-        P want;
-    } cases[] = {
-        {K::ButtonPress, false, true, false, false, P::Pass},
-        {K::ButtonPress, true, true, false, false, P::DropSynthetic},
-        {K::KeyPress, true, true, false, false, P::DropSynthetic},
-        {K::ButtonPress, false, false, false, false, P::DropOutside},
-        {K::ButtonPress, false, true, true, false, P::DropCovered},
-        {K::ButtonPress, false, false, false, true, P::DropOutside},   // a second button out there
-        {K::ButtonPress, false, true, true, true, P::Pass},            // the sender's grab takes it
-        {K::Motion, false, false, false, true, P::PassAtEdge},
-        {K::Motion, false, true, true, true, P::Pass},
-        {K::Motion, false, true, true, false, P::DropCovered},
-        {K::Motion, false, false, false, false, P::DropOutside},
-        {K::ButtonRelease, false, false, false, true, P::PassAtEdge},
-        {K::ButtonRelease, false, true, true, true, P::Pass},
-        {K::KeyPress, false, false, true, false, P::Pass},             // keys go by the focus
-        {K::KeyRelease, false, false, false, false, P::Pass},
+    const std::pair<InputWhere, P> cases[] = {   // kind, synthetic, inside, covered, buttons held
+        {{K::ButtonPress, false, true, false, false}, P::Pass},
+        {{K::ButtonPress, true, true, false, false}, P::DropSynthetic},
+        {{K::KeyPress, true, true, false, false}, P::DropSynthetic},
+        {{K::ButtonPress, false, false, false, false}, P::DropOutside},
+        {{K::ButtonPress, false, true, true, false}, P::DropCovered},
+        {{K::ButtonPress, false, false, false, true}, P::DropOutside},   // a second button out there
+        {{K::ButtonPress, false, true, true, true}, P::Pass},            // the sender's grab takes it
+        {{K::Motion, false, false, false, true}, P::PassAtEdge},
+        {{K::Motion, false, true, true, true}, P::Pass},
+        {{K::Motion, false, true, true, false}, P::DropCovered},
+        {{K::Motion, false, false, false, false}, P::DropOutside},
+        {{K::ButtonRelease, false, false, false, true}, P::PassAtEdge},
+        {{K::ButtonRelease, false, true, true, true}, P::Pass},
+        {{K::KeyPress, false, false, true, false}, P::Pass},             // keys go by the focus
+        {{K::KeyRelease, false, false, false, false}, P::Pass},
     };
-    for (const auto &c : cases) {
-        InputWhere w{c.kind, c.synthetic, c.inside, c.covered, c.held};
-        EXPECT_EQ(input_passage(w), c.want) << int(c.kind) << c.synthetic << c.inside << c.covered << c.held;
-    }
+    for (const auto &[w, want] : cases)
+        EXPECT_EQ(input_passage(w), want) << int(w.kind) << w.synthetic << w.inside << w.covered << w.buttons_held;
 }
 
 TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
