@@ -88,9 +88,6 @@ Writes run(const std::string &script, size_t per_write, size_t max_fds) {
 
 }  // namespace
 
-// Lent bytes keep their place among copied ones through partial writes, and settling copies
-// exactly what was not yet written, so that the lender may reuse its buffer. Descriptors leave
-// with their own byte or an earlier one, never later, and are closed once.
 TEST(ByteQueue, BytesKeepTheirOrderAndDescriptorsLeaveWithTheirOwnByteOrEarlier) {
     struct Case { const char *script; size_t per_write, max_fds; const char *writes, *text; };
     const Case cases[] = {

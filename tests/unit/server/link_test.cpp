@@ -7,7 +7,6 @@
 #include "link_relay.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <sys/stat.h>
 
