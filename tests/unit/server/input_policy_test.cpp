@@ -81,8 +81,6 @@ TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
     EXPECT_EQ(translate_keycode(receiver, sender, 12), 9);
     EXPECT_EQ(translate_keycode(receiver, sender, 13), 11);   // found in a later column
     EXPECT_EQ(keycode_for(sender, 'Q'), 14);                   // unshifted is preferred
-    EXPECT_FALSE(translate_keycode(receiver, sender, 10));     // no "a" on the sender
-    EXPECT_FALSE(translate_keycode(receiver, sender, 8));      // an empty key
-    EXPECT_FALSE(translate_keycode(receiver, sender, 200));    // beyond the map
-    EXPECT_FALSE(translate_keycode(receiver, sender, 3));      // below it
+    // No "a" on the sender, an empty key, beyond the map, below it.
+    for (uint8_t code : {10, 8, 200, 3}) EXPECT_FALSE(translate_keycode(receiver, sender, code)) << int(code);
 }

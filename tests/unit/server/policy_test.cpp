@@ -51,9 +51,7 @@ TEST(DisplayText, CanonicalAndShortForms) {
 
 TEST(ConnectFailures, DetailsFollowTheCause) {
     EXPECT_EQ(classify_connect_errno(ECONNREFUSED), ConnectFailure::NoXServer);
-    EXPECT_EQ(classify_connect_errno(ETIMEDOUT), ConnectFailure::NoRoute);
-    EXPECT_EQ(classify_connect_errno(EHOSTUNREACH), ConnectFailure::NoRoute);
-    EXPECT_EQ(classify_connect_errno(ENETUNREACH), ConnectFailure::NoRoute);
+    for (int e : {ETIMEDOUT, EHOSTUNREACH, ENETUNREACH}) EXPECT_EQ(classify_connect_errno(e), ConnectFailure::NoRoute) << e;
     EXPECT_EQ(classify_setup_refusal(true), ConnectFailure::AuthorizationRejected);
     EXPECT_EQ(classify_setup_refusal(false), ConnectFailure::RefusedByHostAccess);
 }
