@@ -31,24 +31,18 @@ struct Handler : ShareRequestHandler {
     }
 };
 
-// What one side of the relay has written: the bytes, and for each descriptor the offset of
-// the byte it left with.
-struct Sink {
-    std::vector<uint8_t> bytes;
-    std::vector<uint64_t> fd_at;
-};
-
-// Writes at most `limit` bytes of `q` into `sink` the way the proxy's drain does, honouring the
-// descriptors' places; closes what it sent, as the kernel's copy would be the peer's.
-void drain_into(ByteQueue &q, Sink &sink, size_t limit) {
+// Writes at most `limit` bytes of `q` into `out` the way the proxy's drain does, honouring the
+// descriptors' places, and notes in `fd_at` the offset of the byte each descriptor left with;
+// closes what it sent, as the kernel's copy would be the peer's.
+void drain_into(ByteQueue &q, std::vector<uint8_t> &out, size_t limit, std::vector<uint64_t> *fd_at = nullptr) {
     static std::vector<int> fds;
     while (!q.empty() && limit > 0) {
         size_t len = q.next_write(limit, fds, 253);
         if (len == 0) return;
         const size_t own = std::min(len, q.owned_size());
-        sink.bytes.insert(sink.bytes.end(), q.data(), q.data() + own);
-        sink.bytes.insert(sink.bytes.end(), q.lent_data(), q.lent_data() + (len - own));
-        for (size_t i = 0; i < fds.size(); ++i) sink.fd_at.push_back(q.taken());
+        out.insert(out.end(), q.data(), q.data() + own);
+        out.insert(out.end(), q.lent_data(), q.lent_data() + (len - own));
+        if (fd_at) fd_at->insert(fd_at->end(), fds.size(), q.taken());
         q.written(len, fds.size());
         limit -= len;
     }
@@ -82,10 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         ConnectionProtocol a(config_for(data), &ha), b(config_for(data), &hb);
         ha.proto = &a;
         hb.proto = &b;
-        Sink up_a, cl_a, up_b, cl_b;
-        std::vector<uint8_t> read_buf;
+        std::vector<uint8_t> up_a, cl_a, up_b, cl_b, read_buf;
         const size_t chunk = 1 + (data[1] % 64);
-        std::vector<uint64_t> fd_due;   // the upstream byte each one is tied to
+        std::vector<uint64_t> fd_due, at;   // the upstream byte each one is tied to, and left with
         uint64_t last_seen = 0;
         for (size_t pos = 2, step = 0; pos < size; ++step) {
             const bool from_client = (data[pos] & 0x80) == 0;
@@ -108,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             drain_into(a.upstream_out(), up_a, SIZE_MAX);
             drain_into(a.client_out(), cl_a, SIZE_MAX);
             const size_t cut = data[(pos + step) % size];
-            drain_into(b.upstream_out(), up_b, cut);
+            drain_into(b.upstream_out(), up_b, cut, &at);
             drain_into(b.client_out(), cl_b, cut / 2);
             b.upstream_out().settle();
             b.client_out().settle();
@@ -116,13 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             pos += n;
             if (sa == ConnectionProtocol::Status::Broken) break;
         }
-        drain_into(b.upstream_out(), up_b, SIZE_MAX);
+        drain_into(b.upstream_out(), up_b, SIZE_MAX, &at);
         drain_into(b.client_out(), cl_b, SIZE_MAX);
-        if (up_a.bytes != up_b.bytes || cl_a.bytes != cl_b.bytes) std::abort();
+        if (up_a != up_b || cl_a != cl_b) std::abort();
         // Descriptors leave in order, each with the first byte that was queued after it came;
         // one only later when the ones before it filled a message (the kernel's limit per
         // message), and then with the very next byte.
-        const auto &at = up_b.fd_at;
         if (at.size() > fd_due.size()) std::abort();
         size_t same = 0;
         for (size_t i = 0; i < at.size(); ++i) {

@@ -25,12 +25,8 @@ TEST(WrapWords, LinesStayWithinWidthAndKeepEveryWord) {
     EXPECT_EQ(wrap_words("abc de", 6), (std::vector<std::string>{"abc de"}));
     // A word longer than the line is cut rather than allowed to stretch the dialog.
     EXPECT_EQ(wrap_words("ab cdefghij k", 4), (std::vector<std::string>{"ab", "cdef", "ghij", "k"}));
-    std::string rejoined;
-    for (const auto &line : wrap_words("Dr. Bartholomew Featherstonehaugh-Montgomery at 10.1.2.3", 11)) {
-        EXPECT_LE(line.size(), 11u) << line;
-        rejoined += line + "|";
-    }
-    EXPECT_EQ(rejoined, "Dr.|Bartholomew|Featherston|ehaugh-Mont|gomery at|10.1.2.3|");
+    EXPECT_EQ(wrap_words("Dr. Bartholomew Featherstonehaugh-Montgomery at 10.1.2.3", 11),
+              (std::vector<std::string>{"Dr.", "Bartholomew", "Featherston", "ehaugh-Mont", "gomery at", "10.1.2.3"}));
 }
 
 TEST(QuestionSentence, ShowsWhereTheConnectionComesFromWhenItIsNotTheClaim) {
