@@ -20,8 +20,10 @@ TEST(Options, DefaultsBothValueFormsAndToolkitOptionsPassedOnInOrder) {
     EXPECT_EQ(parsed({}), std::tuple("", 34590, AnswerMode::Ask, 30, 5, Args{}));
     EXPECT_EQ(parsed({"--listen", "127.0.0.1:0", "--timeout=5", "--read-timeout", "2", "--refuse-all"}),
               std::tuple("127.0.0.1", 0, AnswerMode::RefuseAll, 5, 2, Args{}));
-    EXPECT_EQ(parsed({"--listen=*:5000", "--accept-all", "--timeout", "3", "-display", ":5", "-xrm", "*background: grey", "-iconic"}),
-              std::tuple("", 5000, AnswerMode::AcceptAll, 3, 5, Args{"-display", ":5", "-xrm", "*background: grey", "-iconic"}));
+    const Args toolkit{"-display", ":5", "-xrm", "*background: grey", "-iconic"};   // passed on in order
+    EXPECT_EQ(parsed({"--listen=*:5000", "-display", ":5", "--accept-all", "--timeout", "3", "-xrm", "*background: grey",
+                      "-iconic"}),
+              std::tuple("", 5000, AnswerMode::AcceptAll, 3, 5, toolkit));
 }
 
 TEST(Options, MistakesAreErrors) {

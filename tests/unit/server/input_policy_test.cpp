@@ -22,13 +22,8 @@ constexpr uint32_t kOne = 0x101, kTwo = 0x202;
 TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
     using K = InputKind;
     using V = InputVerdict;
-    const struct {
-        Party holder;
-        uint32_t from;
-        std::chrono::milliseconds at;
-        ReceiverInputFacts facts;   // kind, allowed, accepts_all, completes_press
-        V want;
-    } rows[] = {
+    // The floor's holder, the receiver, when; its input's kind, allowed, accepts_all, completes_press.
+    const std::tuple<Party, uint32_t, std::chrono::milliseconds, ReceiverInputFacts, V> rows[] = {
         {Party{kOne}, kTwo, 999ms, {K::KeyPress, true}, V::DropFloor},
         {Party{kOne}, kTwo, 1000ms, {K::KeyPress, true}, V::Forward},
         {kLocalUser, kOne, 2999ms, {K::KeyPress, true}, V::DropFloor},
@@ -42,9 +37,11 @@ TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
         {Party{kTwo}, kOne, 0ms, {K::Motion, false, false, true}, V::ForwardAside},
         {Party{kTwo}, kTwo, 0ms, {K::KeyRelease, true, false, true}, V::Forward},
     };
-    for (const auto &r : rows)
-        EXPECT_EQ(judge_receiver_input(floor_taken_by(r.holder, t0), r.from, t0 + r.at, delays, r.facts), r.want)
-            << "row " << &r - rows;
+    for (const auto &row : rows) {
+        const auto &[holder, from, at, facts, want] = row;
+        EXPECT_EQ(judge_receiver_input(floor_taken_by(holder, t0), from, t0 + at, delays, facts), want)
+            << "row " << &row - rows;
+    }
     EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
     EXPECT_TRUE(floor_admits(floor_taken_by(Party{kOne}, t0), Party{kTwo}, t0, floor_delays(0, 0)));
 }

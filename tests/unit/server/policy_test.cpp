@@ -36,14 +36,13 @@ TEST(CheckAccess, NeedsOurUidAndOneOfOurAddresses) {
 }
 
 TEST(DisplayText, CanonicalAndShortForms) {
-    const struct {
-        const char *text, *host;
-        int display, screen;
-    } good[] = {{"192.168.1.7:3.1", "192.168.1.7", 3, 1}, {":12", "", 12, 0}, {"unix:4", "", 4, 0}, {"h:59535", "h", 59535, 0}};
-    for (const auto &g : good) {
-        auto d = parse_display_text(g.text);
-        ASSERT_TRUE(d) << g.text;
-        EXPECT_EQ(std::tuple(d->host, d->display, d->screen), std::tuple(std::string(g.host), g.display, g.screen)) << g.text;
+    // Text, host, display, screen.
+    const std::tuple<const char *, const char *, int, int> good[] = {
+        {"192.168.1.7:3.1", "192.168.1.7", 3, 1}, {":12", "", 12, 0}, {"unix:4", "", 4, 0}, {"h:59535", "h", 59535, 0}};
+    for (const auto &[text, host, display, screen] : good) {
+        auto d = parse_display_text(text);
+        ASSERT_TRUE(d) << text;
+        EXPECT_EQ(std::tuple(d->host, d->display, d->screen), std::tuple(std::string(host), display, screen)) << text;
     }
     for (const char *bad : {"hostonly", "h:", "h:x", "h:1.", "h:-1", "h:1.2.3", "h:59536", "h:65535"})
         EXPECT_FALSE(parse_display_text(bad)) << bad;
@@ -83,12 +82,7 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     };
     const PeerIdentity alice{true, "alice", {"staff"}, "", ""};
     const PeerIdentity tcp4{false, "", {}, v4, ""}, tcp_mapped{false, "", {}, mapped, ""}, tcp6{false, "", {}, v6, ""};
-    struct Case {
-        const char *what;
-        HostAccess access;
-        PeerIdentity peer;
-        bool admitted;
-    } cases[] = {
+    const std::tuple<const char *, HostAccess, PeerIdentity, bool> cases[] = {   // what, list, client, admitted
         {"access control off", {false, {}}, tcp4, true},
         {"empty list", {true, {}}, alice, false},
         {"LOCAL: admits local clients", {true, {{kFamilyLocalHost, ""}}}, alice, true},
@@ -105,7 +99,7 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
         {"listed IPv6", {true, {{kFamilyInternet6, v6}}}, tcp6, true},
         {"IPv6 entry against IPv4", {true, {{kFamilyInternet6, mapped}}}, tcp4, false},
     };
-    for (const auto &c : cases) EXPECT_EQ(host_admits(c.access, c.peer), c.admitted) << c.what;
+    for (const auto &[what, access, peer, admitted] : cases) EXPECT_EQ(host_admits(access, peer), admitted) << what;
     // A listed address of this machine's own lets local clients in, as X servers do.
     const std::vector<HostEntry> own{{kFamilyInternet, v4}};
     EXPECT_TRUE(host_admits({true, {{kFamilyInternet, v4}}}, alice, own));
@@ -120,10 +114,8 @@ TEST(Locality, SshIsNoLocalClient) {
 }
 
 TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
-    const struct {
-        const char *now, *before;
-        const char *back;   // nullptr: left as it is
-    } cases[] = {
+    // The title now, before it was marked, and what comes back (nullptr: it is left as it is).
+    const std::tuple<const char *, const char *, const char *> cases[] = {
         {"[alpha] xterm [SHARED]", "xterm", "xterm"},
         {"[alpha] build [1] [SHARED]", "build [1]", "build [1]"},
         {"[alpha] report [SHARED]", "report [SHARED]", "report [SHARED]"},   // the suffix was there already
@@ -137,6 +129,6 @@ TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
         {"[alpha]  [SHARED]", "", ""},
         {"", "", nullptr},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(unmarked_title(c.now, c.before), c.back ? std::optional<std::string>(c.back) : std::nullopt) << c.now;
+    for (const auto &[now, before, back] : cases)
+        EXPECT_EQ(unmarked_title(now, before), back ? std::optional<std::string>(back) : std::nullopt) << now;
 }
