@@ -13,10 +13,8 @@ TEST(PrintableIdentity, OnlyPrintableAsciiPassesRawAndNoByteCanBreakALogLine) {
     // No byte at all reaches the log line raw.
     std::string every;
     for (int b = 1; b < 256; ++b) every += static_cast<char>(b);
-    for (char c : question_line({10, 0, 0, 1}, every)) {
-        auto byte = static_cast<unsigned char>(c);
+    for (unsigned char byte : question_line({10, 0, 0, 1}, every))
         ASSERT_TRUE(byte >= 0x20 && byte < 0x7f) << "raw byte " << int(byte) << " in the log line";
-    }
 }
 
 TEST(WrapWords, LinesStayWithinWidthAndKeepEveryWord) {

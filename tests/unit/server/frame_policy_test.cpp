@@ -50,8 +50,7 @@ TEST(PlanCapture, ClipsMergesNeighboursKeepsDistantRectsApartAndManyStayFew) {
     for (int i = 0; i < 20; ++i) glyphs.push_back({10 + 8 * i, 40, 8, 13});
     EXPECT_EQ(plan_capture(glyphs, 800, 600), (std::vector<Rect>{{10, 40, 160, 13}}));
     // Two far corners are not joined across the window.
-    std::vector<Rect> corners{{0, 0, 16, 16}, {780, 580, 20, 20}};
-    EXPECT_EQ(plan_capture(corners, 800, 600).size(), 2u);
+    EXPECT_EQ(plan_capture({{0, 0, 16, 16}, {780, 580, 20, 20}}, 800, 600).size(), 2u);
     // One inside another is dropped.
     EXPECT_EQ(plan_capture({{0, 0, 50, 50}, {10, 10, 5, 5}}, 100, 100), (std::vector<Rect>{{0, 0, 50, 50}}));
     // Many scattered ones stay few and cover every damaged pixel.

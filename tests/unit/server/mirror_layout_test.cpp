@@ -54,10 +54,8 @@ TEST(ClientWindows, FramesStandForTheClientWindowsTheyHold) {
     // Window asked for, its client window, its top-level client window.
     const uint32_t rows[][3] = {{0x200100, 0x400016, 0x400016}, {0x200101, 0x200101, 0x400016},
                                 {0x400017, 0x400017, 0x400016}, {0x400060, 0x400060, 0x600020}};
-    for (const auto &r : rows) {
-        EXPECT_EQ(client_window(tree, r[0]), r[1]) << std::hex << r[0];
-        EXPECT_EQ(top_level_client(tree, r[0]), r[2]) << std::hex << r[0];
-    }
+    for (const auto &r : rows)
+        EXPECT_EQ(std::pair(client_window(tree, r[0]), top_level_client(tree, r[0])), std::pair(r[1], r[2])) << std::hex << r[0];
     EXPECT_EQ(application_windows(tree, {0x400000, 0x1fffff}, 0x400016),
               (std::vector<uint32_t>{0x400016, 0x400030, 0x400050}));
 }
