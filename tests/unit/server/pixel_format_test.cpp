@@ -24,12 +24,9 @@ PixelFormat indexed(std::vector<uint32_t> palette) {
 }  // namespace
 
 TEST(PixelFormat, SameLayoutOnlyWhenBytesMeanTheSame) {
-    PixelFormat argb = rgb888();
-    argb.depth = 32;   // the alpha byte is unused by a depth-24 window
-    EXPECT_TRUE(same_layout(argb, rgb888()));
-    PixelFormat bgr = rgb888();
-    std::swap(bgr.red_mask, bgr.blue_mask);
-    EXPECT_FALSE(same_layout(rgb888(), bgr));
+    EXPECT_TRUE(same_layout({32, 32, 32, ByteOrder::Lsb, VisualClass::TrueColor, 0xff0000, 0xff00, 0xff, {}}, rgb888()))
+        << "the alpha byte is unused by a depth-24 window";
+    EXPECT_FALSE(same_layout(rgb888(), {24, 32, 32, ByteOrder::Lsb, VisualClass::TrueColor, 0xff, 0xff00, 0xff0000, {}}));
     EXPECT_FALSE(same_layout(rgb888(), msb888()));
     EXPECT_FALSE(same_layout(rgb888(), rgb565()));
     EXPECT_TRUE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x808080})));
