@@ -1,5 +1,5 @@
 // libFuzzer target for the proxy's framing: client and upstream byte streams in any chunks never
-// crash, hang or run the sequence count backwards. Each input also runs side by side copied and
+// crash, hang or run the sequence count backwards. Each input runs side by side copied and
 // drained whole, and lent from a buffer scribbled over after each chunk, drained in partial
 // writes with descriptors attached: the same bytes come out, and every descriptor leaves in
 // order with its byte and is closed at the end.
@@ -16,12 +16,13 @@ using namespace telvane::server;
 
 namespace {
 
+// Answers share requests by their minor code, queueing an event for odd first words.
 struct Handler : ShareRequestHandler {
     ConnectionProtocol *proto = nullptr;
     uint32_t n = 0;
     LocalAnswer on_share_request(const telvane::wire::ShareRequest &r, size_t, uint64_t) override {
         ++n;
-        if (proto && (r.arg1 & 1)) proto->queue_event({0, 3, 0, r.arg2, r.arg1, n, 1});
+        if (r.arg1 & 1) proto->queue_event({0, 3, 0, r.arg2, r.arg1, n, 1});
         switch (r.minor % 3) {
         case 0: return LocalAnswer::reply(r.arg3);
         case 1: return LocalAnswer::error(kBadLength);
@@ -30,53 +31,56 @@ struct Handler : ShareRequestHandler {
     }
 };
 
-// What one side of the relay has written: the bytes, and for each descriptor the offset of
-// the byte it left with.
-struct Sink {
-    std::vector<uint8_t> bytes;
-    std::vector<uint64_t> fd_at;
-};
-
-// Writes at most `limit` bytes of `q` into `sink` the way the proxy's drain does, honouring the
-// descriptors' places; closes what it sent, as the kernel's copy would be the peer's.
-void drain_into(ByteQueue &q, Sink &sink, size_t limit) {
+// Writes at most `limit` bytes of `q` into `out` the way the proxy's drain does, honouring the
+// descriptors' places, and notes in `fd_at` the offset of the byte each descriptor left with;
+// closes what it sent, as the kernel's copy would be the peer's.
+void drain_into(ByteQueue &q, std::vector<uint8_t> &out, size_t limit, std::vector<uint64_t> *fd_at = nullptr) {
     static std::vector<int> fds;
     while (!q.empty() && limit > 0) {
         size_t len = q.next_write(limit, fds, 253);
         if (len == 0) return;
         const size_t own = std::min(len, q.owned_size());
-        sink.bytes.insert(sink.bytes.end(), q.data(), q.data() + own);
-        sink.bytes.insert(sink.bytes.end(), q.lent_data(), q.lent_data() + (len - own));
-        for (size_t i = 0; i < fds.size(); ++i) sink.fd_at.push_back(q.taken());
+        out.insert(out.end(), q.data(), q.data() + own);
+        out.insert(out.end(), q.lent_data(), q.lent_data() + (len - own));
+        if (fd_at) fd_at->insert(fd_at->end(), fds.size(), q.taken());
         q.written(len, fds.size());
         limit -= len;
     }
 }
 
-// The proxy's set-up; for the side-by-side run a client without descriptors when the input says.
-ConnectionProtocol::Config config_for(const uint8_t *data, bool side_by_side = true) {
+// The proxy's set-up as the input's first byte picks it: a client without descriptors, a
+// set-up check that refuses some clients and replaces others' credentials.
+ConnectionProtocol::Config config_for(const uint8_t *data) {
     ConnectionProtocol::Config cfg;
     cfg.codes = {200, 120, 220};
     cfg.bigreq_major = 133;
-    cfg.passes_fds = !side_by_side || (data[0] & 2) == 0;
+    cfg.passes_fds = (data[0] & 2) == 0;
     if (!cfg.passes_fds) cfg.refused = {{130, 7, 7, kBadAlloc}, {109, 0, 255, kBadAccess}};
+    if (data[0] & 1)
+        cfg.check_setup = [](const SetupRequest &r) {
+            return SetupVerdict{r.auth_data.size() != 3, "no", r.auth_name.size() == 2, "", "0123456789abcdef"};
+        };
     return cfg;
 }
 
-// The side-by-side run. The lent side's partial writes come from the input, so every cut of a
-// write against a request or a descriptor gets tried.
-void differential(const uint8_t *data, size_t size) {
+}  // namespace
+
+// A chunk's first byte picks its direction, whether a descriptor comes with it, and whether an
+// event is queued after it; the lent side's partial writes come from the input too, so every
+// cut of a write against a request or a descriptor gets tried.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 2) return 0;
     std::vector<int> made;   // every descriptor handed to the relay; all closed at the end
     {
         Handler ha, hb;
         ConnectionProtocol a(config_for(data), &ha), b(config_for(data), &hb);
-        Sink up_a, cl_a, up_b, cl_b;
-        std::vector<uint8_t> read_buf;
+        ha.proto = &a;
+        hb.proto = &b;
+        std::vector<uint8_t> up_a, cl_a, up_b, cl_b, read_buf;
         const size_t chunk = 1 + (data[1] % 64);
-        size_t pos = 2, step = 0;
-        std::vector<uint64_t> fd_due;   // the upstream byte each one is tied to
-
-        while (pos < size) {
+        std::vector<uint64_t> fd_due, at;   // the upstream byte each one is tied to, and left with
+        uint64_t last_seen = 0;
+        for (size_t pos = 2, step = 0; pos < size; ++step) {
             const bool from_client = (data[pos] & 0x80) == 0;
             const size_t n = std::min(chunk, size - pos);
             read_buf.assign(data + pos, data + pos + n);
@@ -87,26 +91,30 @@ void differential(const uint8_t *data, size_t size) {
             }
             auto sa = from_client ? a.from_client(data + pos, n) : a.from_upstream(data + pos, n);
             auto sb = from_client ? b.from_client(read_buf.data(), n, true) : b.from_upstream(read_buf.data(), n, true);
-            if (sa != sb) std::abort();
+            if (sa != sb || a.last_sequence_seen() < last_seen) std::abort();
+            last_seen = a.last_sequence_seen();
+            if (a.upstream_out().size() > (1u << 24) || a.client_out().size() > (1u << 24)) std::abort();
+            if (data[pos + n - 1] == 0x42) {
+                a.queue_event({0, 4, 0, 1, 2, 3, 4});
+                b.queue_event({0, 4, 0, 1, 2, 3, 4});
+            }
             drain_into(a.upstream_out(), up_a, SIZE_MAX);
             drain_into(a.client_out(), cl_a, SIZE_MAX);
             const size_t cut = data[(pos + step) % size];
-            drain_into(b.upstream_out(), up_b, cut);
+            drain_into(b.upstream_out(), up_b, cut, &at);
             drain_into(b.client_out(), cl_b, cut / 2);
             b.upstream_out().settle();
             b.client_out().settle();
             std::memset(read_buf.data(), 0xa5, read_buf.size());
             pos += n;
-            ++step;
             if (sa == ConnectionProtocol::Status::Broken) break;
         }
-        drain_into(b.upstream_out(), up_b, SIZE_MAX);
+        drain_into(b.upstream_out(), up_b, SIZE_MAX, &at);
         drain_into(b.client_out(), cl_b, SIZE_MAX);
-        if (up_a.bytes != up_b.bytes || cl_a.bytes != cl_b.bytes) std::abort();
+        if (up_a != up_b || cl_a != cl_b) std::abort();
         // Descriptors leave in order, each with the first byte that was queued after it came;
         // one only later when the ones before it filled a message (the kernel's limit per
         // message), and then with the very next byte.
-        const auto &at = up_b.fd_at;
         if (at.size() > fd_due.size()) std::abort();
         size_t same = 0;
         for (size_t i = 0; i < at.size(); ++i) {
@@ -117,45 +125,5 @@ void differential(const uint8_t *data, size_t size) {
     }
     for (int fd : made)
         if (fcntl(fd, F_GETFD) != -1) std::abort();
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size < 2) return 0;
-    differential(data, size);
-    ConnectionProtocol::Config cfg = config_for(data, false);
-    if (data[0] & 1) {
-        cfg.check_setup = [](const SetupRequest &r) {
-            SetupVerdict v;
-            v.accept = r.auth_data.size() != 3;
-            v.refusal_reason = "no";
-            v.replace_auth = r.auth_name.size() == 2;
-            v.auth_data = "0123456789abcdef";
-            return v;
-        };
-    }
-    Handler h;
-    ConnectionProtocol p(cfg, &h);
-    h.proto = &p;
-    const size_t chunk = 1 + (data[1] % 64);
-    size_t pos = 2;
-    bool to_client = true;
-    uint64_t last_seen = 0;
-    while (pos < size) {
-        // A chunk's first byte picks its direction; its length comes from the header byte.
-        const bool from_client = (data[pos] & 0x80) == 0;
-        size_t n = std::min(chunk, size - pos);
-        auto st = from_client ? p.from_client(data + pos, n) : p.from_upstream(data + pos, n);
-        pos += n;
-        if (st == ConnectionProtocol::Status::Broken) break;
-        if (p.last_sequence_seen() < last_seen) std::abort();
-        last_seen = p.last_sequence_seen();
-        if (p.upstream_out().size() > (1u << 24) || p.client_out().size() > (1u << 24)) std::abort();
-        p.upstream_out().clear();
-        if (to_client) p.client_out().clear();
-        to_client = !to_client;
-        if (data[pos - 1] == 0x42) p.queue_event({0, 4, 0, 1, 2, 3, 4});
-    }
     return 0;
 }

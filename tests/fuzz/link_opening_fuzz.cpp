@@ -19,9 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (whole.feed({}) != pieces.feed({})) abort();
     if (whole.feed({}) == HelloParser::State::Done) {
         const Hello &h = whole.hello();
-        if (h.identity.size() > kMaxIdentity || h.identity.find('\0') != std::string::npos) abort();
-        if (h.identity != pieces.hello().identity || whole.rest() != pieces.rest()) abort();
-        if (encode_hello(h) + whole.rest() != bytes) abort();
+        if (h.identity.size() > kMaxIdentity || h.identity.find('\0') != std::string::npos ||
+            h.identity != pieces.hello().identity || whole.rest() != pieces.rest() || encode_hello(h) + whole.rest() != bytes)
+            abort();
     }
 
     // A set-up taken whole keeps its length rule with any credentials put in.
@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (bool first : {false, true}) {
         int last = 0;
         for (const PeerEntry &e : read_peer_lines(bytes, first)) {
-            if (!is_fingerprint(e.fingerprint) || e.line <= last) abort();
-            if (!first && e.key.empty()) abort();
+            if (!is_fingerprint(e.fingerprint) || e.line <= last || (!first && e.key.empty())) abort();
             last = e.line;
         }
     }

@@ -4,6 +4,8 @@
 #include "share_service.h"
 #include "fuzz_target.h"
 
+#include <algorithm>
+
 using namespace telvane::server;
 using namespace telvane::wire;
 
@@ -14,11 +16,9 @@ bool stray_event = false; // an event went to someone else
 
 std::unique_ptr<ShareService> make_service() {
     ShareService::Options o;
-    o.version_text = "fuzz";
-    o.sender_name = "fuzz";
+    o.version_text = o.sender_name = "fuzz";
     auto broadcast = [](const ShareEvent &, const std::vector<uint64_t> &to) {
-        for (uint64_t c : to)
-            if (c != asking) stray_event = true;
+        stray_event |= std::any_of(to.begin(), to.end(), [](uint64_t c) { return c != asking; });
     };
     return std::make_unique<ShareService>(nullptr, o, broadcast, [](int, uint32_t, bool) {});
 }
@@ -48,11 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const ShareRequest req = decode_share_request(data + at + 3, order);
         const LocalAnswer answer = service->handle(asking, req, total, at, order);
         // A request of any other size than its fixed one is refused before it does anything.
-        if (total != kShareRequestBytes && answer.kind != LocalAnswer::Kind::Error) std::abort();
-        if (stray_event) std::abort();
         // Without upstream nothing can be shared, so nothing may claim an application's input.
-        if (!service->input_settings().local_only.empty()) std::abort();
-        if (service->receiver_input().size() > kMaxInputHosts) std::abort();
+        if ((total != kShareRequestBytes && answer.kind != LocalAnswer::Kind::Error) || stray_event ||
+            !service->input_settings().local_only.empty() || service->receiver_input().size() > kMaxInputHosts)
+            std::abort();
     }
     // Whatever the script did, a closed connection leaves nothing waiting.
     for (uint64_t c = 0; c < 8; ++c) {

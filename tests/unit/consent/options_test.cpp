@@ -13,17 +13,17 @@ TEST(Options, DefaultsBothValueFormsAndToolkitOptionsPassedOnInOrder) {
         auto p = parse_options(args);
         EXPECT_TRUE(p.ok) << p.error;
         const Options &o = p.options;
-        return std::tuple(o.listen_host, o.listen_port, o.mode, o.answer_timeout_seconds, o.read_timeout_seconds);
+        return std::tuple(o.listen_host, o.listen_port, o.mode, o.answer_timeout_seconds, o.read_timeout_seconds,
+                          o.toolkit_args);
     };
-    EXPECT_EQ(parsed({}), std::tuple("", 34590, AnswerMode::Ask, 30, 5));
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(parsed({}), std::tuple("", 34590, AnswerMode::Ask, 30, 5, Args{}));
     EXPECT_EQ(parsed({"--listen", "127.0.0.1:0", "--timeout=5", "--read-timeout", "2", "--refuse-all"}),
-              std::tuple("127.0.0.1", 0, AnswerMode::RefuseAll, 5, 2));
-    EXPECT_EQ(parsed({"--listen=*:5000", "--accept-all", "--timeout", "3"}),
-              std::tuple("", 5000, AnswerMode::AcceptAll, 3, 5));
-    auto p = parse_options({"-display", ":5", "--timeout", "3", "-xrm", "*background: grey", "-iconic"});
-    ASSERT_TRUE(p.ok) << p.error;
-    EXPECT_EQ(p.options.answer_timeout_seconds, 3);
-    EXPECT_EQ(p.options.toolkit_args, (std::vector<std::string>{"-display", ":5", "-xrm", "*background: grey", "-iconic"}));
+              std::tuple("127.0.0.1", 0, AnswerMode::RefuseAll, 5, 2, Args{}));
+    const Args toolkit{"-display", ":5", "-xrm", "*background: grey", "-iconic"};   // passed on in order
+    EXPECT_EQ(parsed({"--listen=*:5000", "-display", ":5", "--accept-all", "--timeout", "3", "-xrm", "*background: grey",
+                      "-iconic"}),
+              std::tuple("", 5000, AnswerMode::AcceptAll, 3, 5, toolkit));
 }
 
 TEST(Options, MistakesAreErrors) {
@@ -35,7 +35,6 @@ TEST(Options, MistakesAreErrors) {
     };
     for (const auto &args : bad) {
         auto p = parse_options(args);
-        EXPECT_FALSE(p.ok) << args.front() << (args.size() > 1 ? " " + args[1] : "");
-        EXPECT_FALSE(p.error.empty());
+        EXPECT_FALSE(p.ok || p.error.empty()) << args.front() << (args.size() > 1 ? " " + args[1] : "");
     }
 }

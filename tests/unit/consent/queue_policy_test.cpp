@@ -18,59 +18,39 @@ protected:
 
 }  // namespace
 
-TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetween) {
-    for (ConnectionId id : {1, 2, 3}) queue.add(id, static_cast<std::uint32_t>(id));
+// One shown at a time, oldest first, with a pause between dialogs; the shown one is overdue at its
+// limit, and drops leave the order alone.
+TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetweenAndALimitForTheShownOne) {
+    for (ConnectionId id : {1, 2, 3, 4}) queue.add(id, static_cast<std::uint32_t>(id));
+    EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt) << "not shown, so not timing";
+    ASSERT_TRUE(queue.next_deadline());
+    EXPECT_LE(*queue.next_deadline(), t0) << "the first question may come up at once";
     EXPECT_EQ(queue.show_next(t0), 1u);
     EXPECT_EQ(queue.show_next(t0), std::nullopt) << "a second dialog while one is up";
     EXPECT_EQ(queue.shown(), 1u);
-    EXPECT_EQ(queue.waiting(), 2u);
-
-    EXPECT_EQ(queue.finish_shown(t0 + 5s), 1u);
-    EXPECT_EQ(queue.shown(), std::nullopt);
-    EXPECT_EQ(queue.show_next(t0 + 5s + 399ms), std::nullopt) << "no pause after the dialog went down";
-    EXPECT_EQ(queue.next_deadline(), t0 + 5s + 400ms);
-    EXPECT_EQ(queue.show_next(t0 + 5s + 400ms), 2u);
-    queue.finish_shown(t0 + 6s);
-    EXPECT_EQ(queue.show_next(t0 + 7s), 3u);
-    queue.finish_shown(t0 + 8s);
-    EXPECT_EQ(queue.show_next(t0 + 9s), std::nullopt);
-    EXPECT_EQ(queue.finish_shown(t0 + 9s), std::nullopt);
-}
-
-TEST_F(Line, DroppedQuestionsLeaveTheOrderAlone) {
-    for (ConnectionId id : {1, 2, 3, 4}) queue.add(id, static_cast<std::uint32_t>(id));
-    ASSERT_EQ(queue.show_next(t0), 1u);
+    EXPECT_EQ(queue.waiting(), 3u);
+    EXPECT_EQ(queue.next_deadline(), t0 + 30s) << "waiting questions do not shorten the shown one's time";
+    EXPECT_EQ(queue.overdue(t0 + 30s - 1ms), std::nullopt);
+    EXPECT_EQ(queue.overdue(t0 + 30s), 1u);
     EXPECT_EQ(queue.drop(3, t0), QuestionQueue::Dropped::Waiting);
     EXPECT_EQ(queue.drop(3, t0), QuestionQueue::Dropped::NotQueued);
     EXPECT_EQ(queue.drop(99, t0), QuestionQueue::Dropped::NotQueued);
 
-    // The shown one going away takes its dialog down, so the pause applies as after an answer.
-    EXPECT_EQ(queue.drop(1, t0 + 1s), QuestionQueue::Dropped::Shown);
+    EXPECT_EQ(queue.finish_shown(t0 + 5s), 1u);
     EXPECT_EQ(queue.shown(), std::nullopt);
-    EXPECT_EQ(queue.show_next(t0 + 1s), std::nullopt);
-    EXPECT_EQ(queue.show_next(t0 + 2s), 2u);
-    queue.finish_shown(t0 + 2s);
-    EXPECT_EQ(queue.show_next(t0 + 3s), 4u);
-    EXPECT_EQ(queue.waiting(), 0u);
-}
-
-TEST_F(Line, ShownQuestionIsOverdueAtItsLimit) {
-    queue.add(7, static_cast<std::uint32_t>(7));
-    EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt) << "not shown, so not timing";
-    // The first question may come up at once.
-    ASSERT_TRUE(queue.next_deadline());
-    EXPECT_LE(*queue.next_deadline(), t0);
-    ASSERT_EQ(queue.show_next(t0 + 2s), 7u);
-    EXPECT_EQ(queue.next_deadline(), t0 + 32s);
-    EXPECT_EQ(queue.overdue(t0 + 32s - 1ms), std::nullopt);
-    EXPECT_EQ(queue.overdue(t0 + 32s), 7u);
-    // Waiting questions do not shorten the shown one's time.
-    queue.add(8, static_cast<std::uint32_t>(8));
-    EXPECT_EQ(queue.next_deadline(), t0 + 32s);
-    queue.finish_shown(t0 + 32s);
     EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt);
-    EXPECT_EQ(queue.next_deadline(), t0 + 32s + 400ms);
-    queue.drop(8, t0 + 32s);
+    EXPECT_EQ(queue.show_next(t0 + 5s + 399ms), std::nullopt) << "no pause after the dialog went down";
+    EXPECT_EQ(queue.next_deadline(), t0 + 5s + 400ms);
+    EXPECT_EQ(queue.show_next(t0 + 5s + 400ms), 2u);
+    // The shown one going away takes its dialog down, so the pause applies as after an answer.
+    EXPECT_EQ(queue.drop(2, t0 + 6s), QuestionQueue::Dropped::Shown);
+    EXPECT_EQ(queue.shown(), std::nullopt);
+    EXPECT_EQ(queue.show_next(t0 + 6s), std::nullopt);
+    EXPECT_EQ(queue.show_next(t0 + 7s), 4u);
+    EXPECT_EQ(queue.waiting(), 0u);
+    queue.finish_shown(t0 + 8s);
+    EXPECT_EQ(queue.show_next(t0 + 9s), std::nullopt);
+    EXPECT_EQ(queue.finish_shown(t0 + 9s), std::nullopt);
     EXPECT_EQ(queue.next_deadline(), std::nullopt);
 }
 

@@ -1,11 +1,15 @@
-// The descriptors that travel with relayed bytes: each leaves with its own byte or an earlier
-// one, never later, and each is closed exactly once, also when the queue goes away unsent.
+// The queue of relayed bytes: lent and copied bytes keep their order, and of the descriptors that
+// travel with them each leaves with its own byte or an earlier one, never later, and each is
+// closed exactly once, also when the queue goes away unsent.
 #include "byte_queue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -15,123 +19,94 @@ using telvane::server::Fd;
 
 namespace {
 
-// Attaches a new descriptor to `q` and returns its number.
-int attach_one(ByteQueue &q) {
-    Fd fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-    const int number = fd.get();
-    q.attach(std::move(fd));
-    return number;
-}
 bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
 
-// Builds a queue from a script ("3" appends three bytes, "f" attaches a descriptor), then writes
-// it out as a socket would take it, at most `per_write` bytes a time, and with at most
-// `max_fds` descriptors a message. Returns the writes as "bytes/descriptors" words.
-std::string writes(const std::string &script, size_t per_write, size_t max_fds) {
-    ByteQueue q;
-    for (char ch : script) {
-        if (ch == 'f') attach_one(q);
-        else q.append(std::vector<uint8_t>(static_cast<size_t>(ch - '0'), 0x5a));
-    }
-    std::string out;
+// Runs a script on a queue, then writes out the rest as a socket would take it: at most
+// `per_write` bytes a time, with at most `max_fds` descriptors a message. In the script "3"
+// appends three copied bytes ('x'), "l3" lends the next three of a source ("ABC..."), "f"
+// attaches a descriptor, "w3" writes three bytes, "s" settles and scribbles over the source,
+// "c" clears the queue (its peer went away) and "d" drops the descriptors due (a TCP peer).
+// Returns the writes as "bytes/descriptors" words (with "dN" for N dropped and "+N waiting" for
+// descriptors left behind), and every byte written. Descriptors sent, dropped or cleared must be
+// closed at once, the others when the queue goes.
+using Writes = std::pair<std::string, std::string>;
+Writes run(const std::string &script, size_t per_write, size_t max_fds) {
+    std::vector<uint8_t> source(32);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>('A' + i);
+    size_t next = 0;
+    std::optional<ByteQueue> q(std::in_place);
+    std::string words, text;
     std::vector<int> fds;
-    for (int guard = 0; guard < 100 && !q.empty(); ++guard) {
-        size_t len = q.next_write(q.size(), fds, max_fds);
-        if (len == 0) break;
-        size_t sent = std::min(len, per_write);
-        // Whatever part of the write goes, its descriptors went with its first byte.
-        for (int fd : fds) EXPECT_TRUE(is_open(fd));
-        out += (out.empty() ? "" : " ") + std::to_string(sent) + "/" + std::to_string(fds.size());
-        q.written(sent, fds.size());
+    std::deque<int> held;   // attached, in order, and not yet sent, dropped or cleared
+    const auto closed = [&](size_t n) {
+        for (; n > 0 && !held.empty(); --n, held.pop_front()) EXPECT_FALSE(is_open(held.front())) << script;
+        for (int fd : held) EXPECT_TRUE(is_open(fd)) << script;
+    };
+    const auto write = [&](size_t offer, size_t most) {
+        const size_t len = q->next_write(offer, fds, max_fds), sent = std::min(len, most);
+        const size_t own = std::min(sent, q->owned_size());
+        text.append(reinterpret_cast<const char *>(q->data()), own);
+        text.append(reinterpret_cast<const char *>(q->lent_data()), sent - own);
+        words += (words.empty() ? "" : " ") + std::to_string(sent) + "/" + std::to_string(fds.size());
+        // Whatever part of the write goes, its descriptors, the oldest held, went with its first byte.
+        EXPECT_TRUE(std::equal(fds.begin(), fds.end(), held.begin())) << script;
+        for (int fd : fds) EXPECT_TRUE(is_open(fd)) << script;
+        q->written(sent, fds.size());
+        closed(fds.size());
+        return len;
+    };
+    for (size_t i = 0; i < script.size(); ++i) {
+        const char op = script[i];
+        if (op >= '0' && op <= '9') {
+            q->append(std::vector<uint8_t>(static_cast<size_t>(op - '0'), 'x'));
+        } else if (op == 'f') {
+            Fd fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+            held.push_back(fd.get());
+            q->attach(std::move(fd));
+        } else if (op == 's') {
+            q->settle();
+            std::fill(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(next), '?');
+        } else if (op == 'c') {
+            q->clear();
+            closed(held.size());
+        } else if (op == 'd') {
+            const size_t n = q->drop_due_fds();
+            words += " d" + std::to_string(n);
+            closed(n);
+        } else {
+            const auto k = static_cast<size_t>(script[++i] - '0');
+            if (op == 'l') q->lend(source.data() + next, k), next += k;
+            else write(k, k);
+        }
     }
-    if (q.fds_queued() > 0) out += " +" + std::to_string(q.fds_queued()) + " waiting";
-    return out;
+    for (int guard = 0; guard < 100 && !q->empty() && write(q->size(), per_write) > 0; ++guard) {}
+    if (q->fds_queued() > 0) words += " +" + std::to_string(q->fds_queued()) + " waiting";
+    q.reset();
+    closed(held.size());
+    return {words, text};
 }
 
 }  // namespace
 
-TEST(PassedDescriptors, LeaveWithTheirOwnByteOrEarlier) {
-    struct Case { const char *script; size_t per_write, max_fds; const char *expected; };
+TEST(ByteQueue, BytesKeepTheirOrderAndDescriptorsLeaveWithTheirOwnByteOrEarlier) {
+    struct Case { const char *script; size_t per_write, max_fds; const char *writes, *text; };
     const Case cases[] = {
-        {"3", 100, 8, "3/0"},
-        {"f3", 100, 8, "3/1"},                 // with the first byte after it
-        {"3f3", 100, 8, "3/0 3/1"},            // the write stops before the descriptor's byte
-        {"ff3", 100, 8, "3/2"},                // several on one byte go together
-        {"2f2f2", 100, 8, "2/0 2/1 2/1"},
-        {"f9", 4, 8, "4/1 4/0 1/0"},           // a short write still carried it
-        {"fff4", 100, 2, "1/2 3/1"},           // more than one message carries: the rest on the next byte
-        {"3f", 100, 8, "3/0 +1 waiting"},      // waits for a byte of its own
-        {"f", 100, 8, " +1 waiting"},
+        {"3", 100, 8, "3/0", "xxx"},
+        {"f3", 100, 8, "3/1", "xxx"},          // with the first byte after it
+        {"3f3", 100, 8, "3/0 3/1", "xxxxxx"},  // the write stops before the descriptor's byte
+        {"ff3", 100, 8, "3/2", "xxx"},         // several on one byte go together
+        {"2f2f2", 100, 8, "2/0 2/1 2/1", "xxxxxx"},
+        {"f9", 4, 8, "4/1 4/0 1/0", "xxxxxxxxx"},   // a short write still carried it
+        {"fff4", 100, 2, "1/2 3/1", "xxxx"},   // more than one message carries: the rest on the next byte
+        {"3f", 100, 8, "3/0 +1 waiting", "xxx"},    // waits for a byte of its own
+        {"f", 100, 8, " +1 waiting", ""},
+        {"f4f4f4w4cfdf", 100, 8, "4/1 d1 +1 waiting", "xxxx"},   // sent, cleared, dropped, left behind
+        {"l4", 100, 8, "4/0", "ABCD"},
+        {"2l3", 100, 8, "5/0", "xxABC"},
+        {"l32", 100, 8, "5/0", "ABCxx"},
+        {"l3w1s", 100, 8, "1/0 2/0", "ABC"},
+        {"l2l2w1sl1", 100, 8, "1/0 4/0", "ABCDE"},
+        {"1l2w2s1", 100, 8, "2/0 2/0", "xABx"},
     };
-    for (const Case &c : cases) EXPECT_EQ(writes(c.script, c.per_write, c.max_fds), c.expected) << c.script;
-}
-
-TEST(PassedDescriptors, AreClosedOnceWhenSentDroppedOrLeftBehind) {
-    std::vector<int> fds;
-    {
-        ByteQueue q;
-        for (int i = 0; i < 3; ++i) {
-            fds.push_back(attach_one(q));
-            q.append(std::vector<uint8_t>(4, 1));
-        }
-        std::vector<int> due;
-        ASSERT_EQ(q.next_write(q.size(), due, 8), 4u);
-        q.written(4, due.size());
-        EXPECT_FALSE(is_open(fds[0]));   // sent: the peer has its own copy now
-        EXPECT_TRUE(is_open(fds[1]));
-        q.clear();                      // the peer went away mid-request
-        EXPECT_FALSE(is_open(fds[1]));
-        EXPECT_FALSE(is_open(fds[2]));
-        fds.push_back(attach_one(q));
-        EXPECT_EQ(q.drop_due_fds(), 1u);   // a peer on TCP cannot take it
-        EXPECT_FALSE(is_open(fds[3]));
-        fds.push_back(attach_one(q));
-    }
-    // The queue went away with one still queued; closing it again would be an error now.
-    EXPECT_FALSE(is_open(fds[4]));
-}
-
-// Lent bytes keep their place among copied ones through partial writes, and settling copies
-// exactly what was not yet written, so that the lender may reuse its buffer.
-TEST(ByteQueue, LentBytesKeepTheirOrder) {
-    struct Case {
-        const char *script;   // "a3": append 3; "l3": lend 3 (next bytes of the source);
-                              // "w2": write 2; "s": settle and scribble over the source
-        const char *expect;   // every byte written, in order
-    };
-    const Case cases[] = {
-        {"l4w4", "ABCD"},
-        {"a2l3w5", "xxABC"},
-        {"l3a2w5", "ABCxx"},
-        {"l3w1sw2", "ABC"},
-        {"l2l2w1sl1w4", "ABCDE"},
-        {"a1l2w2sa1w2", "xABx"},
-    };
-    for (const auto &c : cases) {
-        std::vector<uint8_t> source(32);
-        for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>('A' + i);
-        size_t next = 0;
-        ByteQueue q;
-        std::string out;
-        for (const char *p = c.script; *p; ++p) {
-            const size_t k = p[1] >= '0' && p[1] <= '9' ? static_cast<size_t>(p[1] - '0') : 0;
-            if (*p == 'a') {
-                q.append(std::vector<uint8_t>(k, 'x'));
-            } else if (*p == 'l') {
-                q.lend(source.data() + next, k);
-                next += k;
-            } else if (*p == 'w') {
-                const size_t own = std::min(k, q.owned_size());
-                out.append(reinterpret_cast<const char *>(q.data()), own);
-                out.append(reinterpret_cast<const char *>(q.lent_data()), k - own);
-                q.written(k, 0);
-            } else if (*p == 's') {
-                q.settle();
-                std::fill(source.begin(), source.begin() + static_cast<std::ptrdiff_t>(next), '?');
-            }
-            if (k) ++p;
-        }
-        EXPECT_EQ(out, c.expect) << c.script;
-        EXPECT_TRUE(q.empty()) << c.script;
-    }
+    for (const Case &c : cases) EXPECT_EQ(run(c.script, c.per_write, c.max_fds), Writes(c.writes, c.text)) << c.script;
 }

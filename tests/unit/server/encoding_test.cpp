@@ -58,16 +58,11 @@ TEST(Encoding, BitmapRowsFollowBitOrderAndPad) {
 TEST(Encoding, ScrollsAreFoundByTheirShift) {
     Pic before(64, 65);
     before.text(1);
-    const struct {
-        int32_t dy;
-        bool found;
-    } cases[] = {{13, true}, {-13, true}, {1, true}, {40, false}, {0, false}};
-    for (const auto &c : cases) {
+    for (auto [dy, found] : {std::pair{13, true}, {-13, true}, {1, true}, {40, false}, {0, false}}) {
         Pic now(64, 65);
-        for (int32_t y = 0; y < 65; ++y)
-            for (int32_t x = 0; x < 64; ++x)
-                if (y + c.dy >= 0 && y + c.dy < 65) now.at(x, y) = before.at(x, y + c.dy);
-        EXPECT_EQ(vertical_scroll(before.block(), now.block()), c.found ? std::optional(c.dy) : std::nullopt) << c.dy;
+        for (int32_t y = std::max(0, -dy); y < std::min(65, 65 - dy); ++y)
+            for (int32_t x = 0; x < 64; ++x) now.at(x, y) = before.at(x, y + dy);
+        EXPECT_EQ(vertical_scroll(before.block(), now.block()), found ? std::optional(dy) : std::nullopt) << dy;
     }
     // New text everywhere is no scroll; nor is a blank picture against blank.
     Pic other(64, 65);

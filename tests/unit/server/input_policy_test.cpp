@@ -16,31 +16,18 @@ constexpr uint32_t kOne = 0x101, kTwo = 0x202;
 
 }  // namespace
 
-TEST(Floor, EachKindOfHolderKeepsItForItsOwnDelay) {
-    const Floor by_receiver = floor_taken_by(Party{kOne}, t0), by_local = floor_taken_by(kLocalUser, t0);
-    EXPECT_TRUE(floor_admits(by_receiver, Party{kOne}, t0 + 10s, delays));
-    EXPECT_FALSE(floor_admits(by_receiver, Party{kTwo}, t0 + 999ms, delays));
-    EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0 + 1000ms, delays));
-    EXPECT_FALSE(floor_admits(by_local, Party{kOne}, t0 + 2999ms, delays));
-    EXPECT_TRUE(floor_admits(by_local, Party{kOne}, t0 + 3000ms, delays));
-    EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
-    EXPECT_TRUE(floor_admits(by_receiver, Party{kTwo}, t0, floor_delays(0, 0)));
-}
-
-// Permission first, then what was pressed, then the floor: pointer input on a window for
-// everyone, and releases of what went through, pass beside the floor without taking it.
+// Permission first, then what was pressed, then the floor, which each kind of holder keeps for
+// its own delay: pointer input on a window for everyone, and releases of what went through, pass
+// beside the floor without taking it.
 TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
     using K = InputKind;
     using V = InputVerdict;
-    const struct {
-        Party holder;
-        uint32_t from;
-        std::chrono::milliseconds at;
-        ReceiverInputFacts facts;   // kind, allowed, accepts_all, completes_press
-        V want;
-    } rows[] = {
-        {Party{kOne}, kTwo, 500ms, {K::KeyPress, true}, V::DropFloor},
-        {Party{kOne}, kTwo, 2s, {K::KeyPress, true}, V::Forward},
+    // The floor's holder, the receiver, when; its input's kind, allowed, accepts_all, completes_press.
+    const std::tuple<Party, uint32_t, std::chrono::milliseconds, ReceiverInputFacts, V> rows[] = {
+        {Party{kOne}, kTwo, 999ms, {K::KeyPress, true}, V::DropFloor},
+        {Party{kOne}, kTwo, 1000ms, {K::KeyPress, true}, V::Forward},
+        {kLocalUser, kOne, 2999ms, {K::KeyPress, true}, V::DropFloor},
+        {kLocalUser, kOne, 3000ms, {K::KeyPress, true}, V::Forward},
         {Party{kOne}, kTwo, 2s, {K::Motion, false}, V::DropDisallowed},
         {Party{kOne}, kOne, 500ms, {K::ButtonPress, true}, V::Forward},
         {kLocalUser, kOne, 0ms, {K::ButtonPress, false, true}, V::ForwardAside},
@@ -50,39 +37,37 @@ TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
         {Party{kTwo}, kOne, 0ms, {K::Motion, false, false, true}, V::ForwardAside},
         {Party{kTwo}, kTwo, 0ms, {K::KeyRelease, true, false, true}, V::Forward},
     };
-    for (const auto &r : rows)
-        EXPECT_EQ(judge_receiver_input(floor_taken_by(r.holder, t0), r.from, t0 + r.at, delays, r.facts), r.want)
-            << "row " << &r - rows;
+    for (const auto &row : rows) {
+        const auto &[holder, from, at, facts, want] = row;
+        EXPECT_EQ(judge_receiver_input(floor_taken_by(holder, t0), from, t0 + at, delays, facts), want)
+            << "row " << &row - rows;
+    }
+    EXPECT_TRUE(floor_admits(Floor{}, Party{kTwo}, t0, delays));
+    EXPECT_TRUE(floor_admits(floor_taken_by(Party{kOne}, t0), Party{kTwo}, t0, floor_delays(0, 0)));
 }
 
 TEST(Passage, InputLandsOnlyInTheSharedWindow) {
     using K = InputKind;
     using P = InputPassage;
-    const struct {
-        K kind;
-        bool synthetic, inside, covered, held;
-        P want;
-    } cases[] = {
-        {K::ButtonPress, false, true, false, false, P::Pass},
-        {K::ButtonPress, true, true, false, false, P::DropSynthetic},
-        {K::KeyPress, true, true, false, false, P::DropSynthetic},
-        {K::ButtonPress, false, false, false, false, P::DropOutside},
-        {K::ButtonPress, false, true, true, false, P::DropCovered},
-        {K::ButtonPress, false, false, false, true, P::DropOutside},   // a second button out there
-        {K::ButtonPress, false, true, true, true, P::Pass},            // the sender's grab takes it
-        {K::Motion, false, false, false, true, P::PassAtEdge},
-        {K::Motion, false, true, true, true, P::Pass},
-        {K::Motion, false, true, true, false, P::DropCovered},
-        {K::Motion, false, false, false, false, P::DropOutside},
-        {K::ButtonRelease, false, false, false, true, P::PassAtEdge},
-        {K::ButtonRelease, false, true, true, true, P::Pass},
-        {K::KeyPress, false, false, true, false, P::Pass},             // keys go by the focus
-        {K::KeyRelease, false, false, false, false, P::Pass},
+    const std::pair<InputWhere, P> cases[] = {   // kind, synthetic, inside, covered, buttons held
+        {{K::ButtonPress, false, true, false, false}, P::Pass},
+        {{K::ButtonPress, true, true, false, false}, P::DropSynthetic},
+        {{K::KeyPress, true, true, false, false}, P::DropSynthetic},
+        {{K::ButtonPress, false, false, false, false}, P::DropOutside},
+        {{K::ButtonPress, false, true, true, false}, P::DropCovered},
+        {{K::ButtonPress, false, false, false, true}, P::DropOutside},   // a second button out there
+        {{K::ButtonPress, false, true, true, true}, P::Pass},            // the sender's grab takes it
+        {{K::Motion, false, false, false, true}, P::PassAtEdge},
+        {{K::Motion, false, true, true, true}, P::Pass},
+        {{K::Motion, false, true, true, false}, P::DropCovered},
+        {{K::Motion, false, false, false, false}, P::DropOutside},
+        {{K::ButtonRelease, false, false, false, true}, P::PassAtEdge},
+        {{K::ButtonRelease, false, true, true, true}, P::Pass},
+        {{K::KeyPress, false, false, true, false}, P::Pass},             // keys go by the focus
+        {{K::KeyRelease, false, false, false, false}, P::Pass},
     };
-    for (const auto &c : cases) {
-        InputWhere w{c.kind, c.synthetic, c.inside, c.covered, c.held};
-        EXPECT_EQ(input_passage(w), c.want) << int(c.kind) << c.synthetic << c.inside << c.covered << c.held;
-    }
+    for (const auto &[w, want] : cases)
+        EXPECT_EQ(input_passage(w), want) << int(w.kind) << w.synthetic << w.inside << w.covered << w.buttons_held;
 }
 
 TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
@@ -93,8 +78,6 @@ TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
     EXPECT_EQ(translate_keycode(receiver, sender, 12), 9);
     EXPECT_EQ(translate_keycode(receiver, sender, 13), 11);   // found in a later column
     EXPECT_EQ(keycode_for(sender, 'Q'), 14);                   // unshifted is preferred
-    EXPECT_FALSE(translate_keycode(receiver, sender, 10));     // no "a" on the sender
-    EXPECT_FALSE(translate_keycode(receiver, sender, 8));      // an empty key
-    EXPECT_FALSE(translate_keycode(receiver, sender, 200));    // beyond the map
-    EXPECT_FALSE(translate_keycode(receiver, sender, 3));      // below it
+    // No "a" on the sender, an empty key, beyond the map, below it.
+    for (uint8_t code : {10, 8, 200, 3}) EXPECT_FALSE(translate_keycode(receiver, sender, code)) << int(code);
 }

@@ -14,10 +14,7 @@ TEST(MirrorGroup, GroupingAndCatchUpRules) {
     b.bitmap_msb_first = true;
     EXPECT_TRUE(same_screen_layout(a, a));
     EXPECT_FALSE(same_screen_layout(a, b)) << "bitmaps (or pixels) kept otherwise: another group";
-    const struct {
-        uint64_t shows, newest, oldest_kept;
-        CatchUpWay way;
-    } rows[] = {
+    const std::tuple<uint64_t, uint64_t, uint64_t, CatchUpWay> rows[] = {   // shows, newest, oldest kept
         {kShowsNothing, 0, 1, CatchUpWay::InStep},   // nothing encoded yet
         {kShowsNothing, 3, 1, CatchUpWay::Replay},   // the first frame paints everything
         {kShowsNothing, 9, 2, CatchUpWay::Alone},
@@ -25,7 +22,7 @@ TEST(MirrorGroup, GroupingAndCatchUpRules) {
         {4, 7, 5, CatchUpWay::Replay},
         {3, 7, 5, CatchUpWay::Alone},                // behind what is kept: leaves, then rejoins
     };
-    for (const auto &r : rows) EXPECT_EQ(catch_up_way(r.shows, r.newest, r.oldest_kept), r.way) << r.shows;
+    for (const auto &[shows, newest, oldest_kept, way] : rows) EXPECT_EQ(catch_up_way(shows, newest, oldest_kept), way) << shows;
     EXPECT_EQ(frames_kept({500, 100, 100}, 250), 1u) << "the newest is kept whatever its size";
 }
 

@@ -8,13 +8,7 @@
 using namespace telvane::server;
 
 TEST(MirrorLayout, MirrorsAreMovedInWholeKeepingTheirShareLayout) {
-    struct Row {
-        const char *what;
-        Rect sender;
-        std::optional<Point> shift;
-        Decoration decoration;
-        Point want;
-    } rows[] = {
+    const std::tuple<const char *, Rect, std::optional<Point>, Decoration, Point> rows[] = {
         {"xcalc at +700+450 on 640x480", {700, 450, 226, 300}, {}, {}, {414, 180}},
         {"room kept for the frame", {500, 400, 100, 50}, {}, kManagedDecoration, {500, 398}},
         {"off the top left", {-30, -10, 100, 100}, {}, {}, {0, 0}},
@@ -22,8 +16,8 @@ TEST(MirrorLayout, MirrorsAreMovedInWholeKeepingTheirShareLayout) {
         {"a menu follows its window's shift", {620, 300, 80, 120}, Point{-300, -20}, {}, {320, 280}},
         {"shifted and still out: moved in", {991, 400, 120, 200}, Point{-100, 0}, {}, {520, 280}},
     };
-    for (const Row &r : rows)
-        EXPECT_EQ(place_mirror(r.sender, r.shift, 640, 480, r.decoration), r.want) << r.what;
+    for (const auto &[what, sender, shift, decoration, want] : rows)
+        EXPECT_EQ(place_mirror(sender, shift, 640, 480, decoration), want) << what;
 }
 
 TEST(MirrorLayout, StackingFollowsTheRootChildrenThroughFramesLeavingOneTopLevelsWindowsUnordered) {
@@ -36,18 +30,14 @@ TEST(MirrorLayout, StackingFollowsTheRootChildrenThroughFramesLeavingOneTopLevel
 
 TEST(MirrorLayout, MenusOverTheWindowAndItsDialogsGoWithIt) {
     const Rect owner{100, 100, 300, 200};
-    struct Row {
-        const char *what;
-        NewWindow popup;
-        bool want;
-    } rows[] = {
+    const std::tuple<const char *, NewWindow, bool> rows[] = {
         {"menu over it", {{380, 150, 120, 200}, true, 0}, true},
         {"menu elsewhere", {{500, 150, 120, 200}, true, 0}, false},
         {"managed window over it", {{150, 150, 100, 100}, false, 0}, false},
         {"its dialog, anywhere", {{600, 500, 100, 100}, false, 7}, true},
         {"another window's dialog over it", {{150, 150, 100, 100}, false, 8}, false},
     };
-    for (const Row &r : rows) EXPECT_EQ(goes_with(r.popup, 7, owner), r.want) << r.what;
+    for (const auto &[what, popup, want] : rows) EXPECT_EQ(goes_with(popup, 7, owner), want) << what;
 }
 
 TEST(ClientWindows, FramesStandForTheClientWindowsTheyHold) {
@@ -64,10 +54,8 @@ TEST(ClientWindows, FramesStandForTheClientWindowsTheyHold) {
     // Window asked for, its client window, its top-level client window.
     const uint32_t rows[][3] = {{0x200100, 0x400016, 0x400016}, {0x200101, 0x200101, 0x400016},
                                 {0x400017, 0x400017, 0x400016}, {0x400060, 0x400060, 0x600020}};
-    for (const auto &r : rows) {
-        EXPECT_EQ(client_window(tree, r[0]), r[1]) << std::hex << r[0];
-        EXPECT_EQ(top_level_client(tree, r[0]), r[2]) << std::hex << r[0];
-    }
+    for (const auto &r : rows)
+        EXPECT_EQ(std::pair(client_window(tree, r[0]), top_level_client(tree, r[0])), std::pair(r[1], r[2])) << std::hex << r[0];
     EXPECT_EQ(application_windows(tree, {0x400000, 0x1fffff}, 0x400016),
               (std::vector<uint32_t>{0x400016, 0x400030, 0x400050}));
 }

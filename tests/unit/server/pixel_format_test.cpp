@@ -12,37 +12,22 @@ using telvane::wire::ByteOrder;
 
 namespace {
 
+// Depth, bits per pixel, scanline pad, byte order, class, red, green and blue masks, palette.
 PixelFormat rgb888() { return {}; }
-PixelFormat rgb565() {
-    PixelFormat f;
-    f.depth = 16;
-    f.bits_per_pixel = 16;
-    f.red_mask = 0xf800;
-    f.green_mask = 0x07e0;
-    f.blue_mask = 0x001f;
-    return f;
-}
+PixelFormat msb888() { return {24, 32, 32, ByteOrder::Msb, VisualClass::TrueColor, 0xff0000, 0xff00, 0xff, {}}; }
+PixelFormat rgb565() { return {16, 16, 32, ByteOrder::Lsb, VisualClass::TrueColor, 0xf800, 0x07e0, 0x001f, {}}; }
 // An 8-bit window whose pixels index `palette`.
 PixelFormat indexed(std::vector<uint32_t> palette) {
-    PixelFormat f;
-    f.depth = f.bits_per_pixel = 8;
-    f.visual_class = VisualClass::PseudoColor;
-    f.palette = std::move(palette);
-    return f;
+    return {8, 8, 32, ByteOrder::Lsb, VisualClass::PseudoColor, 0xff0000, 0xff00, 0xff, std::move(palette)};
 }
 
 }  // namespace
 
 TEST(PixelFormat, SameLayoutOnlyWhenBytesMeanTheSame) {
-    PixelFormat argb = rgb888();
-    argb.depth = 32;   // the alpha byte is unused by a depth-24 window
-    EXPECT_TRUE(same_layout(argb, rgb888()));
-    PixelFormat bgr = rgb888();
-    std::swap(bgr.red_mask, bgr.blue_mask);
-    EXPECT_FALSE(same_layout(rgb888(), bgr));
-    PixelFormat msb = rgb888();
-    msb.order = ByteOrder::Msb;
-    EXPECT_FALSE(same_layout(rgb888(), msb));
+    EXPECT_TRUE(same_layout({32, 32, 32, ByteOrder::Lsb, VisualClass::TrueColor, 0xff0000, 0xff00, 0xff, {}}, rgb888()))
+        << "the alpha byte is unused by a depth-24 window";
+    EXPECT_FALSE(same_layout(rgb888(), {24, 32, 32, ByteOrder::Lsb, VisualClass::TrueColor, 0xff, 0xff00, 0xff0000, {}}));
+    EXPECT_FALSE(same_layout(rgb888(), msb888()));
     EXPECT_FALSE(same_layout(rgb888(), rgb565()));
     EXPECT_TRUE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x808080})));
     EXPECT_FALSE(same_layout(indexed({0x000000, 0x808080}), indexed({0x000000, 0x804000})));
@@ -60,10 +45,8 @@ TEST(PixelFormat, ConvertsBetweenDepthsOrdersAndPalettes) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(telvane::wire::get16(dst.data() + 2 * i, ByteOrder::Lsb), want565[i]) << i;
 
     // Back up to 24 bits (full channels come back exactly), into a big-endian server.
-    PixelFormat msb = rgb888();
-    msb.order = ByteOrder::Msb;
     std::vector<uint8_t> back(20);
-    convert_rows(rgb565(), dst.data(), 12, msb, back.data(), 20, 5, 1);
+    convert_rows(rgb565(), dst.data(), 12, msb888(), back.data(), 20, 5, 1);
     EXPECT_EQ(telvane::wire::get32(back.data(), ByteOrder::Msb), 0xff0000u);
     EXPECT_EQ(telvane::wire::get32(back.data() + 16, ByteOrder::Msb), 0xffffffu);
 
@@ -84,9 +67,7 @@ TEST(Picture, ResizeKeepsTheOverlap) {
     p.bytes[0] = 7;
     p.bytes[p.stride + 4] = 9;   // pixel (1, 1)
     p.resize(3, 1);
-    EXPECT_EQ(p.stride, 12u);
-    EXPECT_EQ(p.bytes[0], 7);
-    EXPECT_EQ(p.bytes.size(), 12u);
+    EXPECT_EQ(std::tuple(p.stride, p.bytes.size(), p.bytes[0]), std::tuple(12u, 12u, 7));
     p.resize(2, 2);
     EXPECT_EQ(p.bytes[p.stride + 4], 0) << "rows that were cut off come back empty";
 }
@@ -104,22 +85,20 @@ TEST(SetupFits, OnlyASetupWhoseCountsFitIsRead) {
     depth->visuals_len = 1;
     EXPECT_TRUE(setup_fits(setup.data(), setup.size()));
     for (size_t cut : {119u, 96u, 88u, 60u, 40u, 0u}) EXPECT_FALSE(setup_fits(setup.data(), cut)) << cut;
-    struct Lie {
-        const char *what;
-        std::function<void()> tell, undo;
-    } lies[] = {
-        {"visuals", [&] { depth->visuals_len = 1000; }, [&] { depth->visuals_len = 1; }},
-        {"depths", [&] { screen->allowed_depths_len = 0xff; }, [&] { screen->allowed_depths_len = 1; }},
-        {"screens", [&] { head->roots_len = 2; }, [&] { head->roots_len = 1; }},
-        {"no screen", [&] { head->roots_len = 0; }, [&] { head->roots_len = 1; }},
-        {"formats", [&] { head->pixmap_formats_len = 0xff; }, [&] { head->pixmap_formats_len = 1; }},
-        {"vendor", [&] { head->vendor_len = 0xffff; }, [&] { head->vendor_len = 0; }},
+    // A count that claims more than the bytes hold, or no screen at all, makes it unreadable.
+    const std::vector<uint8_t> good = setup;
+    const std::pair<const char *, std::function<void()>> lies[] = {
+        {"visuals", [&] { depth->visuals_len = 1000; }},
+        {"depths", [&] { screen->allowed_depths_len = 0xff; }},
+        {"screens", [&] { head->roots_len = 2; }},
+        {"no screen", [&] { head->roots_len = 0; }},
+        {"formats", [&] { head->pixmap_formats_len = 0xff; }},
+        {"vendor", [&] { head->vendor_len = 0xffff; }},
     };
-    for (const auto &lie : lies) {
-        lie.tell();
-        EXPECT_FALSE(setup_fits(setup.data(), setup.size())) << lie.what;
-        lie.undo();
+    for (const auto &[what, tell] : lies) {
+        tell();
+        EXPECT_FALSE(setup_fits(setup.data(), setup.size())) << what;
+        std::copy(good.begin(), good.end(), setup.begin());
     }
-    EXPECT_TRUE(setup_fits(setup.data(), setup.size()));
 }
 

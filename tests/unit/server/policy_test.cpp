@@ -10,10 +10,8 @@ using telvane::wire::ConnectFailure;
 
 TEST(ExtensionCodes, StayClearOfEverythingUpstreamUses) {
     // What Xvfb 21 reports, trimmed to the extensions that own the highest codes.
-    std::vector<UpstreamExtension> xvfb{{"BIG-REQUESTS", 133, 0, 0}, {"GLX", 150, 95, 158},
-                                        {"XVideo", 149, 93, 155},    {"X-Resource", 148, 0, 0},
-                                        {"MIT-SHM", 130, 65, 128}};
-    auto c = choose_extension_codes(xvfb);
+    auto c = choose_extension_codes({{"BIG-REQUESTS", 133, 0, 0}, {"GLX", 150, 95, 158}, {"XVideo", 149, 93, 155},
+                                     {"X-Resource", 148, 0, 0}, {"MIT-SHM", 130, 65, 128}});
     ASSERT_TRUE(c);
     EXPECT_EQ(std::tuple(c->major, c->first_event, c->first_error), std::tuple(255, 127, 255));
     c = choose_extension_codes({{"A", 255, 120, 240}, {"B", 254, 0, 0}});
@@ -36,14 +34,13 @@ TEST(CheckAccess, NeedsOurUidAndOneOfOurAddresses) {
 }
 
 TEST(DisplayText, CanonicalAndShortForms) {
-    const struct {
-        const char *text, *host;
-        int display, screen;
-    } good[] = {{"192.168.1.7:3.1", "192.168.1.7", 3, 1}, {":12", "", 12, 0}, {"unix:4", "", 4, 0}, {"h:59535", "h", 59535, 0}};
-    for (const auto &g : good) {
-        auto d = parse_display_text(g.text);
-        ASSERT_TRUE(d) << g.text;
-        EXPECT_EQ(std::tuple(d->host, d->display, d->screen), std::tuple(std::string(g.host), g.display, g.screen)) << g.text;
+    // Text, host, display, screen.
+    const std::tuple<const char *, const char *, int, int> good[] = {
+        {"192.168.1.7:3.1", "192.168.1.7", 3, 1}, {":12", "", 12, 0}, {"unix:4", "", 4, 0}, {"h:59535", "h", 59535, 0}};
+    for (const auto &[text, host, display, screen] : good) {
+        auto d = parse_display_text(text);
+        ASSERT_TRUE(d) << text;
+        EXPECT_EQ(std::tuple(d->host, d->display, d->screen), std::tuple(std::string(host), display, screen)) << text;
     }
     for (const char *bad : {"hostonly", "h:", "h:x", "h:1.", "h:-1", "h:1.2.3", "h:59536", "h:65535"})
         EXPECT_FALSE(parse_display_text(bad)) << bad;
@@ -51,42 +48,27 @@ TEST(DisplayText, CanonicalAndShortForms) {
 
 TEST(ConnectFailures, DetailsFollowTheCause) {
     EXPECT_EQ(classify_connect_errno(ECONNREFUSED), ConnectFailure::NoXServer);
-    EXPECT_EQ(classify_connect_errno(ETIMEDOUT), ConnectFailure::NoRoute);
-    EXPECT_EQ(classify_connect_errno(EHOSTUNREACH), ConnectFailure::NoRoute);
-    EXPECT_EQ(classify_connect_errno(ENETUNREACH), ConnectFailure::NoRoute);
+    for (int e : {ETIMEDOUT, EHOSTUNREACH, ENETUNREACH}) EXPECT_EQ(classify_connect_errno(e), ConnectFailure::NoRoute) << e;
     EXPECT_EQ(classify_setup_refusal(true), ConnectFailure::AuthorizationRejected);
     EXPECT_EQ(classify_setup_refusal(false), ConnectFailure::RefusedByHostAccess);
 }
 
 TEST(SetupDecision, CookieRequiredAndSwapped) {
-    AuthPolicy p;
-    p.require_cookie = true;
-    p.cookie = "0123456789abcdef";
-    p.have_upstream_credentials = true;
-    p.upstream_name = kMagicCookieName;
-    p.upstream_data = "upstream-secret!";
-    SetupRequest r;
-    EXPECT_FALSE(decide_setup(r, p).accept);
-    r.auth_name = kMagicCookieName;
-    r.auth_data = "0123456789abcdeX";
-    EXPECT_FALSE(decide_setup(r, p).accept);
+    AuthPolicy p{true, "0123456789abcdef", true, kMagicCookieName, "upstream-secret!"};
     // What the verdict shows upstream: accepted, credentials replaced, and by what.
-    const auto shown = [&] {
-        auto v = decide_setup(r, p);
+    const auto shown = [&](const std::string &name, const std::string &data) {
+        auto v = decide_setup({telvane::wire::ByteOrder::Lsb, 11, 0, name, data}, p);
         return std::tuple(v.accept, v.replace_auth, v.auth_data);
     };
-    r.auth_data = p.cookie;
-    EXPECT_EQ(shown(), std::tuple(true, true, "upstream-secret!"));
+    EXPECT_FALSE(std::get<0>(shown("", "")));
+    EXPECT_FALSE(std::get<0>(shown(kMagicCookieName, "0123456789abcdeX")));
+    EXPECT_EQ(shown(kMagicCookieName, p.cookie), std::tuple(true, true, "upstream-secret!"));
     // -ac: anyone, still shown to upstream with upstream's cookie.
     p.require_cookie = false;
-    r.auth_name.clear();
-    r.auth_data.clear();
-    EXPECT_EQ(shown(), std::tuple(true, true, "upstream-secret!"));
+    EXPECT_EQ(shown("", ""), std::tuple(true, true, "upstream-secret!"));
     // Without credentials for upstream, our cookie is taken away, never passed on.
     p.have_upstream_credentials = false;
-    r.auth_name = kMagicCookieName;
-    r.auth_data = p.cookie;
-    EXPECT_EQ(shown(), std::tuple(true, true, ""));
+    EXPECT_EQ(shown(kMagicCookieName, p.cookie), std::tuple(true, true, ""));
 }
 
 TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
@@ -98,12 +80,7 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
     };
     const PeerIdentity alice{true, "alice", {"staff"}, "", ""};
     const PeerIdentity tcp4{false, "", {}, v4, ""}, tcp_mapped{false, "", {}, mapped, ""}, tcp6{false, "", {}, v6, ""};
-    struct Case {
-        const char *what;
-        HostAccess access;
-        PeerIdentity peer;
-        bool admitted;
-    } cases[] = {
+    const std::tuple<const char *, HostAccess, PeerIdentity, bool> cases[] = {   // what, list, client, admitted
         {"access control off", {false, {}}, tcp4, true},
         {"empty list", {true, {}}, alice, false},
         {"LOCAL: admits local clients", {true, {{kFamilyLocalHost, ""}}}, alice, true},
@@ -120,7 +97,7 @@ TEST(HostAccess, LetsInWhomUpstreamWouldLetIn) {
         {"listed IPv6", {true, {{kFamilyInternet6, v6}}}, tcp6, true},
         {"IPv6 entry against IPv4", {true, {{kFamilyInternet6, mapped}}}, tcp4, false},
     };
-    for (const auto &c : cases) EXPECT_EQ(host_admits(c.access, c.peer), c.admitted) << c.what;
+    for (const auto &[what, access, peer, admitted] : cases) EXPECT_EQ(host_admits(access, peer), admitted) << what;
     // A listed address of this machine's own lets local clients in, as X servers do.
     const std::vector<HostEntry> own{{kFamilyInternet, v4}};
     EXPECT_TRUE(host_admits({true, {{kFamilyInternet, v4}}}, alice, own));
@@ -135,10 +112,8 @@ TEST(Locality, SshIsNoLocalClient) {
 }
 
 TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
-    const struct {
-        const char *now, *before;
-        const char *back;   // nullptr: left as it is
-    } cases[] = {
+    // The title now, before it was marked, and what comes back (nullptr: it is left as it is).
+    const std::tuple<const char *, const char *, const char *> cases[] = {
         {"[alpha] xterm [SHARED]", "xterm", "xterm"},
         {"[alpha] build [1] [SHARED]", "build [1]", "build [1]"},
         {"[alpha] report [SHARED]", "report [SHARED]", "report [SHARED]"},   // the suffix was there already
@@ -152,6 +127,6 @@ TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
         {"[alpha]  [SHARED]", "", ""},
         {"", "", nullptr},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(unmarked_title(c.now, c.before), c.back ? std::optional<std::string>(c.back) : std::nullopt) << c.now;
+    for (const auto &[now, before, back] : cases)
+        EXPECT_EQ(unmarked_title(now, before), back ? std::optional<std::string>(back) : std::nullopt) << now;
 }
