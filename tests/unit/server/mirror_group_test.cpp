@@ -48,8 +48,8 @@ struct Screen {
         }
     }
     // What it was sent, for comparing members.
-    std::vector<const EncodedFrame *> catch_up(MirrorGroup &g, std::vector<Rect> lost = {}) {
-        MirrorGroup::CatchUp up = g.catch_up(shows, lost, this);
+    std::vector<const EncodedFrame *> catch_up(MirrorGroup &g, std::vector<Rect> lost = {}, bool may_encode = true) {
+        MirrorGroup::CatchUp up = g.catch_up(shows, lost, this, may_encode);
         std::vector<const EncodedFrame *> got;
         for (const auto &f : up.frames) apply(*f), got.push_back(f.get());
         apply(up.alone);
@@ -97,4 +97,13 @@ TEST(MirrorGroup, EveryMemberEndsWithThePictureWhetherInStepBehindNewOrWithLostP
     Screen late{64, 48};
     late.catch_up(group);
     EXPECT_TRUE(exact(b) && exact(late));
+
+    // A member served by another's thread takes the frames there are and leaves new damage waiting.
+    draw(*pic, 0);
+    group.damage({{0, 0, 64, 48}});
+    const uint64_t before = a.shows;
+    EXPECT_TRUE(a.catch_up(group, {}, false).empty());
+    EXPECT_EQ(a.shows, before);
+    a.catch_up(group);
+    EXPECT_TRUE(exact(a));
 }
