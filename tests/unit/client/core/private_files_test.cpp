@@ -45,12 +45,7 @@ class PathCodes : public ScratchHome {};
 
 }  // namespace
 
-TEST(MakemUp, JoinsOnlyNonEmptyParts) {
-    EXPECT_STREQ(CString(makem_up("/home/u", ".Telvane", "", "Default")).get(), "/home/u/.Telvane/Default");
-    EXPECT_STREQ(CString(makem_up(nullptr, ".Telvane", nullptr, nullptr)).get(), ".Telvane");
-    EXPECT_STREQ(CString(makem_up("", nullptr, "", nullptr)).get(), "");
-}
-
+// Parts joined by one "/", leaving out empty and missing ones (the book folder's "", no name, no HOME).
 TEST_F(PathCodes, EveryCodeHasItsFolder) {
     const std::string home = home_.path();
     const struct {
