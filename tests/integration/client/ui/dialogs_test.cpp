@@ -141,8 +141,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));
     screenshot("window-status", WindowStatusSH);
     report.rename("Minutes");
-    EXPECT_TRUE(pump_until([&] { return label_of(StatusTitle).find("Minutes") != std::string::npos; }))
-        << label_of(StatusTitle);
+    EXPECT_TRUE(pump_until([&] { return contains(label_of(StatusTitle), "Minutes"); })) << label_of(StatusTitle);
 
     // Each unshare takes one of the equal items; the last switches to the label.
     unshare(report.id(), one);

@@ -200,13 +200,10 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMa
 }
 
 TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {
+    // Each call in turn: on, on again, off, off again, a bad value; 0 when the level changed.
     user_preference.dialog_level = 2;
-    EXPECT_EQ(setLogging(1), 0);
-    EXPECT_EQ(user_preference.dialog_level, 4);
-    EXPECT_EQ(setLogging(1), 1);
-    EXPECT_EQ(setLogging(0), 0);
-    EXPECT_EQ(user_preference.dialog_level, 2);
-    EXPECT_EQ(setLogging(0), 1);
-    EXPECT_EQ(setLogging(7), 1);
-    EXPECT_EQ(user_preference.dialog_level, 2);
+    for (auto [on, result, level] : {std::tuple{1, 0, 4}, {1, 1, 4}, {0, 0, 2}, {0, 1, 2}, {7, 1, 2}}) {
+        EXPECT_EQ(setLogging(on), result) << on;
+        EXPECT_EQ(user_preference.dialog_level, level) << on;
+    }
 }
