@@ -161,7 +161,6 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepO
         EXPECT_TRUE(contains(trace(), want));
     }
 
-    // The two replies.
     char *version = tlGetVersion(display);
     EXPECT_STREQ(version, "Telvane Server 2.4");
     XFree(version);

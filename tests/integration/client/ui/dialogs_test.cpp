@@ -121,7 +121,6 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     ASSERT_TRUE(second);
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     ForeignWindow lone(server->name(), "Lone", 520, 300, 100, 100);
-    // Two receivers under the same alias.
     Atom one = add_row(receiver_name(), "Twin");
     Atom two = add_row(second->tcp_name() + ".0", "Twin");
 
