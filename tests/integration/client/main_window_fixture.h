@@ -49,11 +49,12 @@ protected:
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
         my_display_name = nullptr;
+        forget_books();
         ToolkitTest::TearDown();
     }
 
     // Gives the test its own private book folder and public folders (never the system's), and
-    // builds the name matching dialog. Undone by forget_books.
+    // builds the name matching dialog. Undone by forget_books, which tear-down calls.
     void use_scratch_books() {
         std::filesystem::create_directories(scratch.file("public/address_books"));
         mkdir(scratch.file(".Telvane").c_str(), 0755);

@@ -34,6 +34,16 @@ inline std::string window_title(Display *dpy, Window w, bool net = false) {
     return s;
 }
 
+// What `dpy` gets when it tries to grab the pointer (let go again at once): GrabSuccess, or
+// AlreadyGrabbed while another client holds it.
+inline int try_pointer_grab(Display *dpy) {
+    int status = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
+                              CurrentTime);
+    if (status == GrabSuccess) XUngrabPointer(dpy, CurrentTime);
+    XSync(dpy, False);
+    return status;
+}
+
 class OtherClient {
 public:
     explicit OtherClient(const std::string &display_name) : dpy_(XOpenDisplay(display_name.c_str())) {}

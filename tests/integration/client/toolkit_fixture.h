@@ -209,8 +209,7 @@ protected:
     int grab_pointer_from_another_client() const {
         Display *other = XOpenDisplay(server->name().c_str());
         if (!other) return -1;
-        int result = XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync,
-                                  GrabModeAsync, None, None, CurrentTime);
+        int result = try_pointer_grab(other);
         XCloseDisplay(other);
         return result;
     }

@@ -51,14 +51,7 @@ protected:
         receiver_options.number = find_free_display(served_options.number + 1);
     }
     // True while some client holds the pointer and no menu is posted: the window pick.
-    static bool picking(Display *dpy) {
-        if (menu_posted(dpy)) return false;
-        int status = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
-                                  CurrentTime);
-        if (status == GrabSuccess) XUngrabPointer(dpy, CurrentTime);
-        XSync(dpy, False);
-        return status == AlreadyGrabbed;
-    }
+    static bool picking(Display *dpy) { return !menu_posted(dpy) && try_pointer_grab(dpy) == AlreadyGrabbed; }
 };
 
 using ExitRun = ProgramRun;

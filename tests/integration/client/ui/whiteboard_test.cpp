@@ -126,13 +126,7 @@ TEST_F(Whiteboard, PensEraserSavedPicturesAndTheSnapshotsDrag) {
     ASSERT_TRUE(eventually([&] { return pixel_at(dpy, DefaultRootWindow(dpy), 400, 300) == kRed3; }));
     start_board({"--", "-grab"});
     // The drag begins once the board holds the pointer.
-    ASSERT_TRUE(eventually([&] {
-        int grab = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
-                                CurrentTime);
-        if (grab == GrabSuccess) XUngrabPointer(dpy, CurrentTime);
-        XSync(dpy, False);
-        return grab == AlreadyGrabbed;
-    }));
+    ASSERT_TRUE(eventually([&] { return try_pointer_grab(dpy) == AlreadyGrabbed; }));
     driver->drag(DefaultRootWindow(dpy), 320, 220, 470, 320);
     find_parts();
     if (HasFatalFailure()) return;

@@ -45,12 +45,7 @@ class PathCodes : public ScratchHome {};
 
 }  // namespace
 
-TEST(MakemUp, JoinsOnlyNonEmptyParts) {
-    EXPECT_STREQ(CString(makem_up("/home/u", ".Telvane", "", "Default")).get(), "/home/u/.Telvane/Default");
-    EXPECT_STREQ(CString(makem_up(nullptr, ".Telvane", nullptr, nullptr)).get(), ".Telvane");
-    EXPECT_STREQ(CString(makem_up("", nullptr, "", nullptr)).get(), "");
-}
-
+// Parts joined by one "/", leaving out empty and missing ones (the book folder's "", no name, no HOME).
 TEST_F(PathCodes, EveryCodeHasItsFolder) {
     const std::string home = home_.path();
     const struct {
@@ -205,13 +200,10 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMa
 }
 
 TEST_F(PreferenceFile, SetLoggingRemembersTheLevel) {
+    // Each call in turn: on, on again, off, off again, a bad value; 0 when the level changed.
     user_preference.dialog_level = 2;
-    EXPECT_EQ(setLogging(1), 0);
-    EXPECT_EQ(user_preference.dialog_level, 4);
-    EXPECT_EQ(setLogging(1), 1);
-    EXPECT_EQ(setLogging(0), 0);
-    EXPECT_EQ(user_preference.dialog_level, 2);
-    EXPECT_EQ(setLogging(0), 1);
-    EXPECT_EQ(setLogging(7), 1);
-    EXPECT_EQ(user_preference.dialog_level, 2);
+    for (auto [on, result, level] : {std::tuple{1, 0, 4}, {1, 1, 4}, {0, 0, 2}, {0, 1, 2}, {7, 1, 2}}) {
+        EXPECT_EQ(setLogging(on), result) << on;
+        EXPECT_EQ(user_preference.dialog_level, level) << on;
+    }
 }

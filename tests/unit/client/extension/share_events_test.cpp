@@ -102,8 +102,7 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonIts
         EXPECT_TRUE(contains(log_text(), line));
 
     // Each other reason of a failed connection has a report of its own.
-    const std::pair<unsigned, int> reasons[] = {{1, 28}, {2, 29}, {3, 30}, {4, 31}};
-    for (auto [detail, number] : reasons) {
+    for (auto [detail, number] : {std::pair{1u, 28}, {2u, 29}, {3u, 30}, {4u, 31}}) {
         event(1, A, 0, 0, detail);
         ASSERT_EQ(reports().size(), 1u) << detail;
         EXPECT_EQ(shown[0].number, number);
