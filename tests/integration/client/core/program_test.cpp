@@ -35,7 +35,9 @@ protected:
         telvane = ChildProcess::start(args, telvane_options(upstream->name(), home.empty() ? scratch.path() : home));
         Window shell = driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), telvane.exit_fd());
         dialog_seen_ = shell != 0;
-        if (shell) EXPECT_TRUE(driver->click(driver->message_button(shell, 0)));
+        if (shell) {
+            EXPECT_TRUE(driver->click(driver->message_button(shell, 0)));
+        }
         return exit_status();
     }
 

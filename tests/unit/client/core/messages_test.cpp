@@ -158,6 +158,8 @@ TEST(CatalogFile, EntriesFitTheirCallers) {
         SCOPED_TRACE(std::to_string(set) + "/" + std::to_string(number));
         ASSERT_NE(find(set, number), nullptr);
         EXPECT_EQ(used(set, number, args), find(set, number)->text);
-        if (args > 0) EXPECT_EQ(used(set, number, args - 1), "<not used>");
+        if (args > 0) {
+            EXPECT_EQ(used(set, number, args - 1), "<not used>");
+        }
     }
 }

@@ -112,7 +112,9 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
         {fresh, "w", true, 0},       {file, "w", true, 0},
     };
     for (const auto &c : cases) {
-        if (c.path == file && c.mode[0] == 'w') EXPECT_EQ(telvane::testing::read_file(file), "kept");
+        if (c.path == file && c.mode[0] == 'w') {
+            EXPECT_EQ(telvane::testing::read_file(file), "kept");
+        }
         errno = 0;
         FILE *f = platform_fopen_regular(c.path.c_str(), c.mode);
         EXPECT_EQ(f != nullptr, c.opens) << c.path << " " << c.mode;
