@@ -44,9 +44,9 @@ protected:
 
 }  // namespace
 
-// GTK draws the same picture whichever way it reaches the X server, through extensions Motif
-// never asks for.
-TEST_F(Descriptors, Qt5AndGtk3ProgramsDrawAlikeThroughTheServer) {
+// Qt and GTK draw the same picture whichever way they reach the X server, through extensions
+// Motif never asks for; shared-memory segments and Present work as they do directly.
+TEST_F(Descriptors, Qt5AndGtk3DrawAlikeShmSegmentsCarryTheirPixelsOnlyOverUnixAndPresentTriggersItsFence) {
     // Qt keeps its picture in a shared segment whose descriptor must get through; GTK renders.
     for (const std::string toolkit : {"qt", "gtk"}) {
         SCOPED_TRACE(toolkit);
@@ -74,9 +74,7 @@ TEST_F(Descriptors, Qt5AndGtk3ProgramsDrawAlikeThroughTheServer) {
         ASSERT_FALSE(pictures[0].empty());
         EXPECT_TRUE(pictures[0] == pictures[1]) << "the picture differs through the server";
     }
-}
 
-TEST_F(Descriptors, ShmSegmentsCarryTheirPixelsAndAreRefusedOverTcpAndPresentTriggersItsIdleFence) {
     xcb_screen_t *s = first_screen(c.get());
     const size_t bytes = size_t{kW} * kH * 4;
 

@@ -111,18 +111,45 @@ protected:
 
 }  // namespace
 
-TEST_F(ReceiverInput, ClicksScrollingAndKeysArriveWhereGivenThroughEachReceiversOwnDevices) {
+TEST_F(ReceiverInput, TheFloorPassesOnceTheHoldersDelayHasPassedAndInputArrivesWhereGivenThroughEachReceiversOwnDevices) {
+    const auto delay = 1500ms;
+    send_share(c.get(), codes.major, kSetInputDelay, delay.count(), first_screen(c.get())->root, delay.count());
+    Desk one = receiver(true), two = receiver(true);
+
+    // The local user types into the window on the sender itself.
+    Xcb at_sender = xcb_open(upstream->name());
+    Desk local{at_sender.get()};
+    local.type(window, 5, 5, keycode_of(local.c, kXkA));
+    ASSERT_TRUE(decided("input local user takes the floor"));
+    expect_key(kXkA);
+    one.click(one.mirror, 20, 20);
+    ASSERT_TRUE(decided("x=20 y=20 drop-floor"));
+
+    // Time has to pass here: the delay is what is tested.
+    std::this_thread::sleep_for(delay + 200ms);
+    one.type(one.mirror, 21, 21, keycode_of(one.c, kXkA));
+    expect_key(kXkA);
+    // The holder goes on: what the server replays for it on the sender is not the local user's.
+    one.click(one.mirror, 24, 24);
+    expect_click(window, 1, 24, 24);
+    ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
+    const auto last_of_one = std::chrono::steady_clock::now();
+    two.type(two.mirror, 22, 22, keycode_of(two.c, kXkC));
+    ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
+
+    std::this_thread::sleep_until(last_of_one + delay + 200ms);
+    two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
+    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
+
+    // No delay now; the local user works in a window of their own, with the focus and pointer there.
     send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
-    // The local user works in a window of their own, with the focus and the pointer there.
-    Xcb local = xcb_open(upstream->name());
-    xcb_connection_t *lc = local.get();
+    xcb_connection_t *lc = at_sender.get();
     const uint32_t keys_mask = XCB_EVENT_MASK_KEY_PRESS;
     const uint32_t mine = new_window(lc, 0, 400, 300, 120, 90, XCB_CW_EVENT_MASK, &keys_mask);
     xcb_map_window(lc, mine);
     xcb_test_fake_input(lc, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, first_screen(lc)->root, 450, 350, 0);
     xcb_set_input_focus(lc, XCB_INPUT_FOCUS_PARENT, mine, XCB_CURRENT_TIME);
     sync(lc);
-    Desk one = receiver(true), two = receiver(true);
     // The keyboards differ: a key that means nothing on the sender types "q" on the receiver.
     auto rx_keys = keymap(one.c), sender_keys = keymap(c.get());
     uint8_t spare = 200;
@@ -163,14 +190,34 @@ TEST_F(ReceiverInput, ClicksScrollingAndKeysArriveWhereGivenThroughEachReceivers
     EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " gives its devices back"));
 }
 
-TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotSharedAndWaitsOutAServerGrab) {
+TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneAndInputNeverLandsInAWindowNotSharedOrUnderAGrab) {
     // Another program's window, never shared, lies over the right half of the shared one.
     Xcb other = xcb_open(upstream->name());
     const uint32_t heard_mask = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
     xcb_map_window(other.get(), new_window(other.get(), 0, 160, 10, 150, 200, XCB_CW_EVENT_MASK, &heard_mask));
     sync(other.get());
     send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
-    Desk rx = receiver(true);
+
+    // A telepointer: a child of the shared window that everyone may point with.
+    const uint32_t pointer = new_window(c.get(), window, 100, 50, 25, 25);
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, pointer, intern(c.get(), "TL_ACCEPT_INPUT_FROM_ALL"),
+                        XCB_ATOM_ATOM, 8, 0, nullptr);
+    xcb_map_window(c.get(), pointer);
+    listen(pointer);
+    Desk rx = receiver(false);
+
+    rx.click(rx.mirror, 30, 30);
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
+    rx.type(rx.mirror, 31, 31, keycode_of(rx.c, kXkA));
+    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
+    rx.click(rx.mirror, 90, 45);   // beside the telepointer, on the window itself
+    ASSERT_TRUE(decided("x=90 y=45 drop-disallowed"));
+    rx.click(rx.mirror, 110, 60);
+    expect_click(pointer, 1, 10, 10);
+
+    allow(rx);
+    rx.click(rx.mirror, 40, 45);
+    expect_click(window, 1, 40, 45);
 
     // A click where the other window lies is not given; a key there goes to the shared window.
     rx.click(rx.mirror, 200, 50);
@@ -179,13 +226,8 @@ TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotSharedAndWaitsOutAServerG
     expect_key(kXkA);
 
     // What a client of the receiver sends to the mirror is nobody's input.
-    xcb_button_press_event_t forged{};
-    forged.response_type = XCB_BUTTON_PRESS;
-    forged.detail = 1;
-    forged.event = rx.mirror;
-    forged.root = first_screen(rx.c)->root;
-    forged.event_x = forged.event_y = 40;
-    forged.same_screen = 1;
+    const xcb_button_press_event_t forged{.response_type = XCB_BUTTON_PRESS, .detail = 1, .root = first_screen(rx.c)->root,
+                                          .event = rx.mirror, .event_x = 40, .event_y = 40, .same_screen = 1};
     xcb_send_event(rx.c, 0, rx.mirror, XCB_EVENT_MASK_BUTTON_PRESS, reinterpret_cast<const char *>(&forged));
     sync(rx.c);
     ASSERT_TRUE(decided("x=40 y=40 drop-synthetic"));
@@ -227,58 +269,4 @@ TEST_F(ReceiverInput, InputNeverLandsInAWindowThatIsNotSharedAndWaitsOutAServerG
     xcb_ungrab_server(grabber.get());
     xcb_flush(grabber.get());
     expect_click(window, 1, 30, 30);
-}
-
-TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneUntilAllowed) {
-    // A telepointer: a child of the shared window that everyone may point with.
-    const uint32_t pointer = new_window(c.get(), window, 100, 50, 25, 25);
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, pointer, intern(c.get(), "TL_ACCEPT_INPUT_FROM_ALL"),
-                        XCB_ATOM_ATOM, 8, 0, nullptr);
-    xcb_map_window(c.get(), pointer);
-    listen(pointer);
-    Desk rx = receiver(false);
-
-    rx.click(rx.mirror, 30, 30);
-    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
-    rx.type(rx.mirror, 31, 31, keycode_of(rx.c, kXkA));
-    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
-    rx.click(rx.mirror, 90, 45);   // beside the telepointer, on the window itself
-    ASSERT_TRUE(decided("x=90 y=45 drop-disallowed"));
-    rx.click(rx.mirror, 110, 60);
-    expect_click(pointer, 1, 10, 10);
-
-    allow(rx);
-    rx.click(rx.mirror, 40, 45);
-    expect_click(window, 1, 40, 45);
-}
-
-TEST_F(ReceiverInput, TheFloorPassesOnlyOnceTheHoldersDelayHasPassed) {
-    const auto delay = 1500ms;
-    send_share(c.get(), codes.major, kSetInputDelay, delay.count(), first_screen(c.get())->root, delay.count());
-    Desk one = receiver(true), two = receiver(true);
-
-    // The local user types into the window on the sender itself.
-    Xcb at_sender = xcb_open(upstream->name());
-    Desk local{at_sender.get()};
-    local.type(window, 5, 5, keycode_of(local.c, kXkA));
-    ASSERT_TRUE(decided("input local user takes the floor"));
-    expect_key(kXkA);
-    one.click(one.mirror, 20, 20);
-    ASSERT_TRUE(decided("x=20 y=20 drop-floor"));
-
-    // Time has to pass here: the delay is what is tested.
-    std::this_thread::sleep_for(delay + 200ms);
-    one.type(one.mirror, 21, 21, keycode_of(one.c, kXkA));
-    expect_key(kXkA);
-    // The holder goes on: what the server replays for it on the sender is not the local user's.
-    one.click(one.mirror, 24, 24);
-    expect_click(window, 1, 24, 24);
-    ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
-    const auto last_of_one = std::chrono::steady_clock::now();
-    two.type(two.mirror, 22, 22, keycode_of(two.c, kXkC));
-    ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
-
-    std::this_thread::sleep_until(last_of_one + delay + 200ms);
-    two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
-    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
 }

@@ -62,7 +62,7 @@ struct Resume {
 
 }  // namespace
 
-TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
+TEST_F(Replication, MirrorsMatchTheirWindowsThroughDrawsCoverBurstsChildrenScrollsAndTwoColoursAndOnwardWhileAllowed) {
     Receiver &r = add_receiver();
     Canvas canvas(c.get(), "pixels", 160, 120, 0x204060);
     const uint32_t w = canvas.window;
@@ -97,36 +97,77 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
-}
 
-TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
     // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
-    Receiver &r = add_receiver();
-    Canvas canvas(c.get(), "encodings", 200, 160, 0xffffff);
-    MirrorWatch mirror(r.c.get(), share(r, canvas.window));
+    Canvas page(c.get(), "encodings", 200, 160, 0xffffff);
+    MirrorWatch page_mirror(r.c.get(), share(r, page.window, false));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
-        canvas.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160));
+        page.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160));
     for (int round = 0; round < 3; ++round) {
-        canvas.scroll(0, 13, 200, 147, 0, -13);
-        canvas.fill(0, 147, 200, 13, 0xffffff);
-        canvas.noise(4, 147, 180, 11, 40u + round, text);
-        EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "scroll " << round;
+        page.scroll(0, 13, 200, 147, 0, -13);
+        page.fill(0, 147, 200, 13, 0xffffff);
+        page.noise(4, 147, 180, 11, 40u + round, text);
+        EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "scroll " << round;
     }
-    canvas.scroll(8, 0, 192, 160, -8, 0);
-    canvas.fill(192, 0, 8, 160, 0x3366cc);
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "sideways";
-    canvas.noise(30, 30, 60, 40, 7);
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "noise";
+    page.scroll(8, 0, 192, 160, -8, 0);
+    page.fill(192, 0, 8, 160, 0x3366cc);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "sideways";
+    page.noise(30, 30, 60, 40, 7);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "noise";
     // A window on the receiver over the mirror's top half: the next scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
-    canvas.scroll(0, 13, 200, 147, 0, -13);
-    canvas.noise(4, 147, 180, 11, 99, text);
+    page.scroll(0, 13, 200, 147, 0, -13);
+    page.noise(4, 147, 180, 11, 99, text);
     xcb_destroy_window(r.c.get(), over);
     sync(r.c.get());
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "after the receiver lost part of it";
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "after the receiver lost part of it";
+
+    // Onward: the middle display runs its own telvane-server; the sender's mirror is made through it.
+    auto middle = XvfbServer::start();
+    ASSERT_TRUE(middle);
+    auto middle_server = ShareServer::start(middle->name());
+    ASSERT_TRUE(middle_server);
+    Xcb mid = xcb_open(middle_server->name());
+    ASSERT_TRUE(mid);
+    watch_root(mid.get());
+    ShareCodes mid_codes = query_share(mid.get());
+    Receiver &third = add_receiver();
+
+    Canvas chained(c.get(), "chained", 120, 90, 0);
+    chained.noise(0, 0, 120, 90, 3);
+    uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, chained.window, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), chained.window, 0);
+    expect_event(0);
+    expect_event(3);
+    uint32_t copy = wait_new_mirror(mid.get(), intern(mid.get(), "TL_SERVER_NAME"));
+    ASSERT_NE(copy, 0u);
+    MirrorWatch copy_watch(mid.get(), copy);
+    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), ""));
+    EXPECT_TRUE(copy_watch.shows(chained.px, 120, 90));
+
+    // Onward from the middle to the third display, which then follows the sender's drawing.
+    const uint32_t third_host = intern(mid.get(), "127.0.0.1:" + std::to_string(third.xvfb->number()) + ".0");
+    auto mid_event = [&](uint8_t status) { expect_event(status, {}, {}, mid.get(), mid_codes.first_event); };
+    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
+    mid_event(0);
+    mid_event(3);
+    MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
+    EXPECT_TRUE(far.shows(chained.px, 120, 90));
+    chained.noise(30, 20, 60, 40, 4);
+    EXPECT_TRUE(far.shows(chained.px, 120, 90));
+
+    // The sender withdraws its permission: the copy loses the mark and goes from the third display.
+    xcb_delete_property(c.get(), chained.window, daisy);
+    xcb_flush(c.get());
+    mid_event(4);
+    mid_event(2);
+    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), "", false));
+    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
+    mid_event(5);
 }
 
 TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
@@ -150,56 +191,6 @@ TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
     xcb_flush(c.get());
     EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
     expect_event(3, dialog);   // the window mapped under the grab joins the share after it
-}
-
-TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
-    // The middle display runs its own telvane-server; the sender's mirror is made through it.
-    auto middle = XvfbServer::start();
-    ASSERT_TRUE(middle);
-    auto middle_server = ShareServer::start(middle->name());
-    ASSERT_TRUE(middle_server);
-    Xcb mid = xcb_open(middle_server->name());
-    ASSERT_TRUE(mid);
-    watch_root(mid.get());
-    ShareCodes mid_codes = query_share(mid.get());
-    Receiver &third = add_receiver();
-
-    Canvas canvas(c.get(), "chained", 120, 90, 0);
-    canvas.noise(0, 0, 120, 90, 3);
-    const uint32_t w = canvas.window;
-    uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
-    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), w, 0);
-    expect_event(0);
-    expect_event(3);
-    uint32_t copy = wait_new_mirror(mid.get(), intern(mid.get(), "TL_SERVER_NAME"));
-    ASSERT_NE(copy, 0u);
-    MirrorWatch copy_watch(mid.get(), copy);
-    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), ""));
-    EXPECT_TRUE(copy_watch.shows(canvas.px, 120, 90));
-
-    // Onward from the middle to the third display, which then follows the sender's drawing.
-    const uint32_t third_host = intern(mid.get(), "127.0.0.1:" + std::to_string(third.xvfb->number()) + ".0");
-    auto mid_event = [&](uint8_t status) {
-        auto ev = next_share_event(mid.get(), mid_codes.first_event);
-        EXPECT_TRUE(ev && ev->status == status) << "wanted status " << int(status) << " on the middle";
-    };
-    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
-    mid_event(0);
-    mid_event(3);
-    MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
-    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
-    canvas.noise(30, 20, 60, 40, 4);
-    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
-
-    // The sender withdraws its permission: the copy loses the mark and goes from the third display.
-    xcb_delete_property(c.get(), w, daisy);
-    xcb_flush(c.get());
-    mid_event(4);
-    mid_event(2);
-    EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), "", false));
-    send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
-    mid_event(5);
 }
 
 TEST_F(Replication, SizeMapStateTitlesAndClassFollowACaptureWithoutMemoryFailsAloneAndClosingTheMirrorUnshares) {
@@ -388,10 +379,9 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     ASSERT_TRUE(eventually([&] { return place_of(rx, mirror.id()).inside(640, 480); }))
         << "at " << place_of(rx, mirror.id()).x << "," << place_of(rx, mirror.id()).y;
     // It asks for no fixed size, so window managers offer resizing.
-    Owned<xcb_get_property_reply_t> hints(xcb_get_property_reply(
-        rx, xcb_get_property(rx, 0, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18), nullptr));
-    ASSERT_TRUE(hints && xcb_get_property_value_length(hints.get()) >= 4);
-    EXPECT_EQ(*static_cast<const uint32_t *>(xcb_get_property_value(hints.get())) & (16u | 32u), 0u);
+    const auto hints = get_property(rx, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS);
+    ASSERT_TRUE(hints && hints->size() >= 4);
+    EXPECT_EQ(uint8_t((*hints)[0]) & (16u | 32u), 0u);   // the flags' low byte: no minimum or maximum size
     // A receiver whose input is allowed resizes the window through its mirror.
     send_share(c.get(), codes.major, kAllowInput, r.host);
     expect_event(7);
