@@ -226,8 +226,13 @@ TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneAndInput
     expect_key(kXkA);
 
     // What a client of the receiver sends to the mirror is nobody's input.
-    const xcb_button_press_event_t forged{.response_type = XCB_BUTTON_PRESS, .detail = 1, .root = first_screen(rx.c)->root,
-                                          .event = rx.mirror, .event_x = 40, .event_y = 40, .same_screen = 1};
+    xcb_button_press_event_t forged{};
+    forged.response_type = XCB_BUTTON_PRESS;
+    forged.detail = 1;
+    forged.event = rx.mirror;
+    forged.root = first_screen(rx.c)->root;
+    forged.event_x = forged.event_y = 40;
+    forged.same_screen = 1;
     xcb_send_event(rx.c, 0, rx.mirror, XCB_EVENT_MASK_BUTTON_PRESS, reinterpret_cast<const char *>(&forged));
     sync(rx.c);
     ASSERT_TRUE(decided("x=40 y=40 drop-synthetic"));
