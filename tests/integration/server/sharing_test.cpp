@@ -107,7 +107,7 @@ class Sharing : public SenderTest {
 protected:
     void SetUp() override {
         ShareServer::Options o;
-        o.env = server_env;
+        o.env["XAUTHORITY"] = scratch.file("server.auth");
         start_sender(o);
         if (HasFatalFailure()) return;
         rx = &add_receiver();
@@ -123,37 +123,15 @@ protected:
         return e;
     }
 
-    std::map<std::string, std::string> server_env;
     Receiver *rx = nullptr;
-};
-
-// Receivers that turn the server away: by host access, and by a cookie it has wrong.
-class SharingRefused : public Sharing {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(run_program({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
-                               "00112233445566778899aabbccddeeff"}), 0);
-        XvfbServer::Options o;
-        o.access_control = true;
-        closed = XvfbServer::start(o);
-        ASSERT_TRUE(closed);
-        o.extra = {"-auth", scratch.file("receiver.auth")};
-        guarded = XvfbServer::start(o);
-        ASSERT_TRUE(guarded);
-        for (const std::string &name : {guarded->tcp_name(), "localhost:" + std::to_string(guarded->number())})
-            ASSERT_EQ(run_program({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
-                                   "ffeeddccbbaa99887766554433221100"}), 0);
-        server_env["XAUTHORITY"] = scratch.file("server.auth");
-        Sharing::SetUp();
-    }
-    std::optional<XvfbServer> closed, guarded;
 };
 
 }  // namespace
 
-// The share extension's requests that the server answers by itself, its errors, its trace, and
-// shares it refuses before connecting: windows that cannot be shared, and this display itself.
-TEST_F(Sharing, VersionAccessCheckErrorsTheTraceAndSharesRefusedWithoutConnecting) {
+// The share extension's requests that the server answers by itself, its errors, its trace, shares
+// it refuses before connecting (windows that cannot be shared, this display itself), and receivers
+// that refuse it.
+TEST_F(Sharing, VersionAccessCheckErrorsTheTraceSharesRefusedWithoutConnectingAndReceiversThatRefuseTheServer) {
     auto atom = share_reply(c.get(), send_share(c.get(), codes.major, 9));
     ASSERT_TRUE(atom && *atom);
     // The atom lives on upstream, so a direct client can read its name too.
@@ -201,6 +179,30 @@ TEST_F(Sharing, VersionAccessCheckErrorsTheTraceAndSharesRefusedWithoutConnectin
     EXPECT_TRUE(windows_with(c.get(), intern(c.get(), "TL_SERVER_NAME")).empty()) << "no mirror was made here";
     // A real receiver is still served.
     EXPECT_NE(share(*rx, make_window(c.get(), "Other probe")), 0u);
+
+    // Receivers that turn the server away, each with its detail: no X server, no address, host access
+    // (Xvfb lets this machine in by default: its addresses must not be a way in either), and a
+    // cookie the server has wrong.
+    ASSERT_EQ(run_program({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
+                           "00112233445566778899aabbccddeeff"}), 0);
+    XvfbServer::Options o;
+    o.access_control = true;
+    auto closed = XvfbServer::start(o);
+    ASSERT_TRUE(closed && drop_hosts(xcb_open(closed->name()).get(), true));
+    o.extra = {"-auth", scratch.file("receiver.auth")};
+    auto guarded = XvfbServer::start(o);
+    ASSERT_TRUE(guarded);
+    for (const std::string &name : {guarded->tcp_name(), "localhost:" + std::to_string(guarded->number())})
+        ASSERT_EQ(run_program({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
+                               "ffeeddccbbaa99887766554433221100"}), 0);
+    const std::pair<std::string, uint32_t> refusals[] = {
+        {"127.0.0.1:" + std::to_string(find_free_display(rx->xvfb->number() + 1)) + ".0", 3},
+        {"no-such-host.invalid:0.0", 1}, {closed->tcp_name() + ".0", 0}, {guarded->tcp_name() + ".0", 4}};
+    for (const auto &[display, detail] : refusals) {
+        const uint32_t host = intern(c.get(), display);
+        send_share(c.get(), codes.major, kShareWindow, host, make_window(c.get(), display), 0);
+        EXPECT_EQ(expect_event(1, {}, host).detail, detail) << display;
+    }
 }
 
 // Windows shared one by one and by application, until their client takes them or itself away.
@@ -354,22 +356,6 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     EXPECT_TRUE(dialog_mirror.property_is(XCB_ATOM_WM_TRANSIENT_FOR,
                                           std::string(reinterpret_cast<char *>(&main_mirror), 4)));
     EXPECT_TRUE(dialog_mirror.shows_solid(0x00aa55, 120, 60));
-}
-
-TEST_F(SharingRefused, EachReasonForFailingToReachAReceiverHasItsDetail) {
-    // Xvfb lets this machine in by default: its addresses must not be a way in either.
-    ASSERT_TRUE(drop_hosts(xcb_open(closed->name()).get(), true));
-    const std::pair<std::string, uint32_t> cases[] = {
-        {"127.0.0.1:" + std::to_string(find_free_display(rx->xvfb->number() + 1)) + ".0", 3},  // no X server
-        {"no-such-host.invalid:0.0", 1},                                                      // no address
-        {closed->tcp_name() + ".0", 0},                                                       // host access
-        {guarded->tcp_name() + ".0", 4},                                                      // wrong cookie
-    };
-    for (const auto &[display, detail] : cases) {
-        const uint32_t host = intern(c.get(), display);
-        send_share(c.get(), codes.major, kShareWindow, host, make_window(c.get(), display), 0);
-        EXPECT_EQ(expect_event(1, {}, host).detail, detail) << display;
-    }
 }
 
 TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneHoldUpNoGrabAndTakeBoundedMemory) {
