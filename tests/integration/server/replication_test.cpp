@@ -1,5 +1,5 @@
-// Replication of shared windows onto receivers: pixels, size, map state, titles and marks, under
-// a server grab, other depths, receivers that die or stop, and a share passed on onward.
+// Replication of shared windows onto receivers: pixels, size, map state, titles and marks, other
+// depths, receivers that die or stop, and a share passed on onward.
 #include "mirror_probe.h"
 #include "window_manager.h"
 #include "x_probe.h"
@@ -168,29 +168,6 @@ TEST_F(Replication, MirrorsMatchTheirWindowsThroughDrawsCoverBurstsChildrenScrol
     EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), "", false));
     send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
     mid_event(5);
-}
-
-TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
-    // Under the grab upstream answers no capture: the proxy relays the grabber and catches up after.
-    Receiver &r = add_receiver();
-    uint32_t w = solid_window(c.get(), "grabbed", 50, 50, 0x111111);
-    MirrorWatch mirror(r.c.get(), share(r, w, true, kShareApplication));
-    xcb_grab_server(c.get());
-    // Long enough for frames to fall due while the grab lasts.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    uint32_t colour = 0x222222;
-    for (; std::chrono::steady_clock::now() < until; colour = (colour + 0x010101) & 0xffffff) {
-        fill(c.get(), w, 0, 0, 50, 50, colour);
-        ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "the proxy stopped relaying the grabbing client";
-    }
-    // A new top level of the application, beside the window, as a window manager maps one.
-    const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
-    xcb_map_window(c.get(), dialog);
-    ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
-    xcb_ungrab_server(c.get());
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
-    expect_event(3, dialog);   // the window mapped under the grab joins the share after it
 }
 
 TEST_F(Replication, SizeMapStateTitlesAndClassFollowACaptureWithoutMemoryFailsAloneAndClosingTheMirrorUnshares) {

@@ -358,7 +358,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     EXPECT_TRUE(dialog_mirror.shows_solid(0x00aa55, 120, 60));
 }
 
-TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneHoldUpNoGrabAndTakeBoundedMemory) {
+TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHoldUpNoGrabNorTakeBoundedMemory) {
     FakeReceiver silent;
     const uint32_t w = make_window(c.get(), "held while sharing");
     // Reaching a receiver costs threads: under a memory limit the shares that get none fail.
@@ -417,12 +417,30 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneHoldUp
 
     // A share asked for under the grabbing client's own grab is carried out once it lets go.
     xcb_grab_server(c.get());
-    send_share(c.get(), codes.major, kShareWindow, rx->host, w, 0);
+    send_share(c.get(), codes.major, kShareApplication, rx->host, w, 0);
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a share under the grab stalled the proxy";
     xcb_ungrab_server(c.get());
     xcb_flush(c.get());
     expect_event(0);
     EXPECT_EQ(expect_event(3).window, w);
+    // Under the next grab upstream answers no capture: the proxy relays the grabber and catches up after.
+    MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
+    xcb_grab_server(c.get());
+    // Long enough for frames to fall due while the grab lasts.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    uint32_t colour = 0x222222;
+    for (; std::chrono::steady_clock::now() < until; colour = (colour + 0x010101) & 0xffffff) {
+        fill(c.get(), w, 0, 0, 50, 50, colour);
+        ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "the proxy stopped relaying the grabbing client";
+    }
+    // A new top level of the application, beside the window, as a window manager maps one.
+    const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
+    xcb_map_window(c.get(), dialog);
+    ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
+    xcb_ungrab_server(c.get());
+    xcb_flush(c.get());
+    EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
+    expect_event(3, dialog);   // the window mapped under the grab joins the share after it
 
     // Receivers that are no X server, or flood events, fail alone.
     // The set-up the real receiver sent this test's connection, whole (both are least significant byte first).
@@ -475,5 +493,5 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneHoldUp
     EXPECT_LT(peak - flood_start, 64L * 1024) << "the flood made the server grow";
     // The sender and a real receiver go on.
     EXPECT_TRUE(server->process().running());
-    EXPECT_NE(share(*rx, make_window(c.get(), "after the flood"), false), 0u);
+    EXPECT_NE(share(*rx, make_window(other.get(), "after the flood"), false), 0u);
 }
