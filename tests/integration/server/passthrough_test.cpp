@@ -1,11 +1,14 @@
 // Clients through telvane-server behave as they do directly: real programs (Qt and GTK among them),
 // an MSB-first client, big requests, descriptors passed for MIT-SHM, Present with a fence, clients
-// that send garbage, and the display's own life.
+// that send garbage, and the display's own life. Access: the proxy display is never more open than
+// upstream, by cookie or by host access.
 #include "mirror_probe.h"
 #include "sockets.h"
 #include "text_checks.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sstream>
 #include <sys/mman.h>
 #include <xcb/present.h>
@@ -55,6 +58,28 @@ std::string comparable(const std::string &report) {
         out += line + "\n";
     }
     return out;
+}
+
+constexpr const char *kUpstreamCookie = "0123456789abcdef0123456789abcdef";
+
+// A credential-less TCP set-up from `source` to display `number`: 1 accepted, 0 refused, -1 no answer.
+int setup_from(const char *source, int number) {
+    int s = tcp_connect(source, "127.0.0.1", 6000 + number);
+    uint8_t first = 0xff;
+    pollfd p{s, POLLIN, 0};
+    const bool answered = s >= 0 && write(s, kSetupLsb, sizeof kSetupLsb) == 12 && poll(&p, 1, 10000) == 1 &&
+                          read(s, &first, 1) == 1;
+    if (s >= 0) close(s);
+    return answered && first <= 1 ? first : -1;
+}
+
+// The exit code of `argv` run with authority file `xauthority` (the test's own when empty).
+int run_with(const std::vector<std::string> &argv, const std::string &xauthority, const std::string &out = "/dev/null") {
+    ChildProcess::Options o;
+    o.stdout_path = out;
+    o.stderr_path = "/dev/null";
+    if (!xauthority.empty()) o.env_set["XAUTHORITY"] = xauthority;
+    return run_program(argv, o);
 }
 
 }  // namespace
@@ -304,4 +329,118 @@ TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndTheServerEndsWithUp
     EXPECT_EQ(exit_code(*status), 3);
     EXPECT_EQ(count_of(read_file(scratch.file("server.log")), "upstream display " + upstream->name() + " is gone"), 1u);
     EXPECT_TRUE(nothing_left(server->number()));
+}
+
+// Upstream with host access and no cookies (as `make run` starts it): the proxy lets in no more than
+// upstream would, though upstream sees it as one local client; TCP, only when asked for, needs its cookie.
+TEST(HostAccess, TcpNeedsTheCookieAndLocalClientsWhatUpstreamAsks) {
+    ScratchDir scratch;
+    XvfbServer::Options xo;
+    xo.access_control = true;
+    auto upstream = XvfbServer::start(xo);
+    ASSERT_TRUE(upstream);
+    ShareServer::Options o;
+    o.access_control = true;
+    o.stderr_path = scratch.file("server.err");
+    o.env["XAUTHORITY"] = scratch.file("user.auth");
+    auto server = ShareServer::start(upstream->name(), o);
+    ASSERT_TRUE(server);
+
+    // Without -listen tcp, or without either option as current X servers do, no TCP port.
+    ShareServer::Options quiet;
+    quiet.listen_tcp = false;
+    for (int round = 0; round < 2; ++round, quiet.listen_tcp.reset()) {
+        auto other = ShareServer::start(upstream->name(), quiet);
+        ASSERT_TRUE(other);
+        EXPECT_EQ(setup_from("127.0.0.1", other->number()), -1) << round;
+    }
+
+    // What upstream keeps to local clients the proxy refuses the others (127.0.0.3 is no address of ours).
+    run_with({"xauth", "-f", scratch.file("user.auth"), "nlist", server->name()}, "", scratch.file("cookie"));
+    const std::string entries = read_file(scratch.file("cookie")), hex = entries.substr(entries.rfind(' ') + 1, 32);
+    std::string cookie;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) cookie += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    Xcb admin = xcb_open(upstream->name());
+    const uint8_t far[4] = {127, 0, 0, 9};
+    for (const std::string source : {"127.0.0.3", "127.0.0.1", "unix"}) {
+        SCOPED_TRACE(source);
+        Xcb c(source == "unix" ? xcb_connect(server->name().c_str(), nullptr) : nullptr);
+        if (!c) {
+            int s = tcp_connect(source, "127.0.0.1", 6000 + server->number());
+            ASSERT_GE(s, 0);
+            xcb_auth_info_t auth{18, const_cast<char *>("MIT-MAGIC-COOKIE-1"), 16, cookie.data()};
+            c.reset(xcb_connect_to_fd(s, &auth));
+        }
+        ASSERT_FALSE(xcb_connection_has_error(c.get()));
+        const int expected = source == "127.0.0.3" ? 10 : 0;   // BadAccess, as upstream answers it
+        EXPECT_EQ(error_of(c.get(), xcb_set_access_control_checked(c.get(), 0).sequence), expected);
+        EXPECT_EQ(error_of(c.get(), xcb_change_hosts_checked(c.get(), XCB_HOST_MODE_INSERT, XCB_FAMILY_INTERNET, 4, far).sequence),
+                  expected);
+        EXPECT_EQ(setup_from("127.0.0.9", upstream->number()), expected ? 0 : 1) << "upstream's access control";
+        xcb_set_access_control(admin.get(), 1);
+        xcb_change_hosts(admin.get(), XCB_HOST_MODE_DELETE, XCB_FAMILY_INTERNET, 4, far);
+        sync(admin.get());
+    }
+
+    // Upstream turns away an unlisted TCP client; so does the proxy, which asks its cookie over TCP.
+    const std::string user_auth = scratch.file("user.auth");
+    EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 0);
+    EXPECT_EQ(setup_from("127.0.0.2", server->number()), 0);
+    EXPECT_EQ(setup_from("127.0.0.1", server->number()), 0);
+    EXPECT_TRUE(contains(read_file(scratch.file("server.err")), "refused a client (127.0.0.2)"));
+    EXPECT_EQ(run_with({"xdpyinfo", "-display", server->tcp_name()}, user_auth), 0) << "the published cookie opens TCP";
+    EXPECT_NE(run_with({"xdpyinfo", "-display", server->tcp_name()}, "/dev/null"), 0);
+
+    // Local clients get in without a cookie while upstream lets local clients in...
+    EXPECT_EQ(run_with({"xdpyinfo", "-display", server->name()}, "/dev/null"), 0);
+    // ...and not once it stops (every entry goes: an address of this machine's would let them in).
+    ASSERT_TRUE(drop_hosts(admin.get(), false));
+    EXPECT_NE(run_with({"xdpyinfo", "-display", upstream->name()}, "/dev/null"), 0) << "upstream should refuse local clients now";
+    EXPECT_NE(run_with({"xdpyinfo", "-display", server->name()}, "/dev/null"), 0);
+    EXPECT_TRUE(server->process().running());
+}
+
+// Upstream wants a cookie: the proxy publishes its own, as ssh's X forwarding does.
+TEST(Cookie, OnlyClientsWithTheServersOwnCookieGetIn) {
+    ScratchDir scratch;
+    const std::string user_auth = scratch.file("user.auth"), out = scratch.file("out");
+    auto xauth_add = [&](const std::string &file, const std::string &display, const char *cookie) {
+        return run_with({"xauth", "-f", file, "add", display, "MIT-MAGIC-COOKIE-1", cookie}, "");
+    };
+    ASSERT_EQ(xauth_add(scratch.file("upstream.auth"), ":0", kUpstreamCookie), 0);
+    XvfbServer::Options xo;
+    xo.access_control = true;
+    xo.extra = {"-auth", scratch.file("upstream.auth")};
+    auto upstream = XvfbServer::start(xo);
+    ASSERT_TRUE(upstream);
+    ASSERT_EQ(xauth_add(user_auth, upstream->name(), kUpstreamCookie), 0);
+    ShareServer::Options o;
+    o.access_control = true;
+    o.env["XAUTHORITY"] = user_auth;
+    auto server = ShareServer::start(upstream->name(), o);
+    ASSERT_TRUE(server);
+    ASSERT_EQ(run_with({"xauth", "-f", user_auth, "list", server->name()}, "", out), 0);
+    std::string listed = read_file(out);
+    EXPECT_TRUE(contains(listed, "MIT-MAGIC-COOKIE-1"));
+    EXPECT_FALSE(contains(listed, kUpstreamCookie)) << "upstream's cookie must not be reused";
+    // Over unix and TCP alike: the published cookie opens it; none, a wrong one and upstream's do not.
+    for (const std::string &display : {server->name(), server->tcp_name()}) {
+        for (const char *name : {"stolen.auth", "wrong.auth"}) std::remove(scratch.file(name).c_str());
+        ASSERT_EQ(xauth_add(scratch.file("stolen.auth"), display, kUpstreamCookie), 0);
+        ASSERT_EQ(xauth_add(scratch.file("wrong.auth"), display, "00112233445566778899aabbccddeeff"), 0);
+        EXPECT_EQ(run_with({"xdpyinfo", "-display", display}, user_auth), 0) << display;
+        for (const std::string &refused : {std::string("/dev/null"), scratch.file("wrong.auth"), scratch.file("stolen.auth")})
+            EXPECT_NE(run_with({"xdpyinfo", "-display", display}, refused), 0) << display << " " << refused;
+    }
+    EXPECT_TRUE(server->process().running());
+
+    // Its entries go when it does.
+    ASSERT_TRUE(server->process().stop());
+    ASSERT_EQ(run_with({"xauth", "-f", user_auth, "list", server->name()}, "", out), 0);
+    EXPECT_EQ(read_file(out), "");
+
+    o.access_control = false;
+    auto open = ShareServer::start(upstream->name(), o);
+    ASSERT_TRUE(open);
+    EXPECT_EQ(run_with({"xdpyinfo", "-display", open->name()}, "/dev/null"), 0);
 }
