@@ -346,8 +346,8 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
 
     // A dialog of the application, transient for its main window, appears later.
     const uint32_t dialog = new_window(c.get(), 0, 40, 40, 120, 60);
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1,
-                        &main_window);
+    set_property(c.get(), dialog, XCB_ATOM_WM_TRANSIENT_FOR, std::string(reinterpret_cast<char *>(&main_window), 4),
+                 XCB_ATOM_WINDOW, 32);
     xcb_map_window(c.get(), dialog);
     fill(c.get(), dialog, 0, 0, 120, 60, 0x00aa55);
     const ShareEvent joined = expect_event(3, dialog);
