@@ -377,12 +377,11 @@ TEST(HostAccess, TcpNeedsTheCookieAndLocalClientsWhatUpstreamAsks) {
     }
 
     // Upstream turns away an unlisted TCP client; so does the proxy, which asks its cookie over TCP.
-    const std::string user_auth = scratch.file("user.auth");
     EXPECT_EQ(setup_from("127.0.0.2", upstream->number()), 0);
     EXPECT_EQ(setup_from("127.0.0.2", server->number()), 0);
     EXPECT_EQ(setup_from("127.0.0.1", server->number()), 0);
     EXPECT_TRUE(contains(read_file(scratch.file("server.err")), "refused a client (127.0.0.2)"));
-    EXPECT_EQ(run_with({"xdpyinfo", "-display", server->tcp_name()}, user_auth), 0) << "the published cookie opens TCP";
+    EXPECT_EQ(run_with({"xdpyinfo", "-display", server->tcp_name()}, scratch.file("user.auth")), 0) << "the published cookie opens TCP";
     EXPECT_NE(run_with({"xdpyinfo", "-display", server->tcp_name()}, "/dev/null"), 0);
 
     // Local clients get in without a cookie while upstream lets local clients in...
