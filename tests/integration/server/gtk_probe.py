@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""A GTK 3 window for the pass-through tests: a 200x150 drawing area with a fixed picture
-(flat colours, an antialiased circle and text), titled "gtk-probe". The same picture must come
-out whether GTK talks to the X server directly or through telvane-server. Runs until killed."""
+"""A GTK 3 window titled "gtk-probe": 200x150 of flat colours, an antialiased circle and text, which
+must look the same directly and through telvane-server. Runs until killed."""
 import gi
 
 gi.require_version("Gtk", "3.0")
@@ -27,6 +26,5 @@ win.set_decorated(False)
 area = Gtk.DrawingArea()
 area.connect("draw", draw)
 win.add(area)
-win.connect("destroy", Gtk.main_quit)
 win.show_all()
 Gtk.main()

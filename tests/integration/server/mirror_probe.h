@@ -186,10 +186,11 @@ protected:
         r.host = intern(c.get(), "127.0.0.1:" + std::to_string(r.xvfb->number()) + ".0");
         return r;
     }
-    // The sender's client's next share event, which should have `status` and, when given, name
-    // `window` and `host`.
-    wire::ShareEvent expect_event(uint8_t status, std::optional<uint32_t> window = {}, std::optional<uint32_t> host = {}) {
-        auto ev = next_share_event(c.get(), codes.first_event);
+    // The sender's client's (or `on`'s) next share event, which should have `status` and, when given,
+    // name `window` and `host`.
+    wire::ShareEvent expect_event(uint8_t status, std::optional<uint32_t> window = {}, std::optional<uint32_t> host = {},
+                                  xcb_connection_t *on = nullptr, uint8_t first_event = 0) {
+        auto ev = next_share_event(on ? on : c.get(), on ? first_event : codes.first_event);
         EXPECT_TRUE(ev) << "no event, wanted status " << int(status);
         if (!ev) return {};
         EXPECT_EQ(std::tuple(int(ev->status), ev->window, ev->host),

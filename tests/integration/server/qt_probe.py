@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""A Qt 5 window for the pass-through tests: a 200x150 widget filled with one colour, titled
-"qt-probe". Qt draws through MIT-SHM with a descriptor-passed segment when the server offers
-MIT-SHM 1.2, which is what the test is about. Runs until killed."""
+"""A Qt 5 window titled "qt-probe", 200x150 in two colours, which Qt draws through a descriptor-passed
+MIT-SHM segment when the server offers MIT-SHM 1.2: that is what the test is about. Runs until killed."""
 import sys
 
 from PyQt5.QtGui import QColor, QPainter

@@ -1,14 +1,17 @@
-// Replication of shared windows onto receivers: pixels, size, map state, titles and marks, under
-// a server grab, other depths, receivers that die or stop, and a share passed on onward.
+// Replication of shared windows onto receivers: pixels, size, map state, titles and marks, other
+// depths, receivers that die or stop, a share passed on onward; and input from receivers.
 #include "mirror_probe.h"
 #include "window_manager.h"
 #include "x_probe.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
+#include <xcb/xtest.h>
 
 using namespace telvane::testing;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -60,9 +63,125 @@ struct Resume {
     ~Resume() { kill(pid, SIGCONT); }
 };
 
+// A window's place on its screen and its size.
+struct Place {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool inside(int w, int h) const { return x >= 0 && y >= 0 && x + width <= w && y + height <= h; }
+    bool overlaps(const Place &o) const {
+        return x < o.x + o.width && o.x < x + width && y < o.y + o.height && o.y < y + height;
+    }
+};
+Place place_of(xcb_connection_t *c, uint32_t w) {
+    Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
+    Owned<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, w, first_screen(c)->root, 0, 0), nullptr));
+    if (!g || !t) return {};
+    return {t->dst_x, t->dst_y, g->width, g->height};
+}
+
+// The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
+class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {};
+
+// Input given with XTEST onto mirrors is heard on the shared window; the server's trace tells what it dropped.
+constexpr uint32_t kXkA = 0x61, kXkB = 0x62, kXkC = 0x63, kXkQ = 0x71;
+
+// The unshifted keysym of each keycode on `c`'s display.
+std::vector<uint32_t> keymap(xcb_connection_t *c) {
+    const xcb_setup_t *s = xcb_get_setup(c);
+    Owned<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(
+        c, xcb_get_keyboard_mapping(c, s->min_keycode, s->max_keycode - s->min_keycode + 1), nullptr));
+    std::vector<uint32_t> out(256, 0);
+    for (int k = s->min_keycode; k <= s->max_keycode; ++k)
+        out[k] = xcb_get_keyboard_mapping_keysyms(r.get())[(k - s->min_keycode) * r->keysyms_per_keycode];
+    return out;
+}
+
+uint8_t keycode_of(xcb_connection_t *c, uint32_t keysym) {
+    auto map = keymap(c);
+    return static_cast<uint8_t>(std::find(map.begin(), map.end(), keysym) - map.begin());
+}
+
+// A display where someone gives input: a receiver, or the sender itself for the local user.
+struct Desk {
+    xcb_connection_t *c = nullptr;
+    uint32_t mirror = 0, host = 0;
+
+    // Moves the pointer to (x, y) of `window`.
+    void point(uint32_t window, int16_t x, int16_t y) {
+        uint32_t root = first_screen(c)->root;
+        Owned<xcb_translate_coordinates_reply_t> t(
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root, x, y), nullptr));
+        ASSERT_TRUE(t);
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, t->dst_x, t->dst_y, 0);
+    }
+    // Gives input `type` (a key or button press or release) of key or button `detail`.
+    void fake(uint8_t type, uint8_t detail) { xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0); }
+    // Points at (x, y) of `window` (unless it is 0), then presses and releases key or button `detail`.
+    void press(uint8_t press_type, uint32_t window, int16_t x, int16_t y, uint8_t detail) {
+        if (window) point(window, x, y);
+        fake(press_type, detail);
+        fake(uint8_t(press_type + 1), detail);   // the release follows the press
+        sync(c);
+    }
+    void click(uint32_t w, int16_t x, int16_t y, uint8_t button = 1) { press(XCB_BUTTON_PRESS, w, x, y, button); }
+    void type(uint32_t w, int16_t x, int16_t y, uint8_t keycode) { press(XCB_KEY_PRESS, w, x, y, keycode); }
+};
+
+class ReceiverInput : public SenderTest {
+protected:
+    void SetUp() override {
+        start_sender();
+        if (HasFatalFailure()) return;
+        window = make_window(c.get(), "typed into", 300, 200);
+        listen(window);
+    }
+    void listen(uint32_t w) {
+        uint32_t mask = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_BUTTON_PRESS |
+                        XCB_EVENT_MASK_BUTTON_RELEASE;
+        xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &mask);
+        sync(c.get());
+    }
+    // A new receiver with the window shared to it and its mirror shown.
+    Desk receiver(bool allowed) {
+        Receiver &r = add_receiver();
+        Desk d{r.c.get(), share(r, window), r.host};
+        EXPECT_TRUE(d.mirror && MirrorWatch(d.c, d.mirror).viewable(true));
+        if (allowed) allow(d);
+        return d;
+    }
+    void allow(const Desk &d) {
+        send_share(c.get(), codes.major, kAllowInput, d.host);
+        expect_event(7);
+    }
+    // Waits until the server has judged an input, e.g. "x=30 y=30 drop-disallowed".
+    bool decided(const std::string &what) { return wait_for_text(scratch.file("trace"), what, 10s); }
+
+    // The next event of type `type` (a key or button press or release) that the sender (or `on`) hears.
+    Owned<xcb_key_press_event_t> heard(uint8_t type, xcb_connection_t *on = nullptr) {
+        for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
+            auto ev = next_event(on ? on : c.get(), 100ms);
+            if (ev && (ev->response_type & 0x7f) == type)
+                return Owned<xcb_key_press_event_t>(reinterpret_cast<xcb_key_press_event_t *>(ev.release()));
+        }
+        return nullptr;
+    }
+    void expect_key(uint32_t keysym) {
+        auto ev = heard(XCB_KEY_PRESS);
+        ASSERT_TRUE(ev) << "no key arrived";
+        EXPECT_EQ(keymap(c.get())[ev->detail], keysym);
+    }
+    void expect_click(uint32_t on, uint8_t button, int16_t x, int16_t y, uint8_t type = XCB_BUTTON_PRESS) {
+        auto ev = heard(type);
+        ASSERT_TRUE(ev) << "no button event " << int(type) << " arrived";
+        EXPECT_EQ(std::tuple(ev->event, ev->detail, ev->event_x, ev->event_y), std::tuple(on, button, x, y));
+    }
+
+    uint32_t window = 0;
+};
+
 }  // namespace
 
-TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
+TEST_F(Replication, MirrorsMatchTheirWindowsThroughDrawsCoverBurstsChildrenScrollsAndTwoColoursAndOnwardWhileAllowed) {
     Receiver &r = add_receiver();
     Canvas canvas(c.get(), "pixels", 160, 120, 0x204060);
     const uint32_t w = canvas.window;
@@ -75,8 +194,7 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
 
     // Another client's window covers it and reaches past the screen's edge; drawing goes on.
     Xcb other = xcb_open(server->name());
-    uint32_t cover = make_window(other.get(), "cover", 400, 300);
-    fill(other.get(), cover, 0, 0, 400, 300, 0xffffff);
+    solid_window(other.get(), "cover", 400, 300, 0xffffff);
     sync(other.get());
     canvas.noise(50, 0, 110, 120, 2);
     for (int16_t y = 0; y < 120; y += 2) canvas.fill(0, y, 40, 1, 0x010101u * static_cast<uint32_t>(y));
@@ -97,63 +215,35 @@ TEST_F(Replication, MirrorMatchesTheWindowThroughDrawsCoverBurstsAndChildren) {
     fill(c.get(), child, 10, 10, 20, 10, 0x0000ff);
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
-}
 
-TEST_F(Replication, ScrollsFillsAndTwoColourAreasKeepTheMirrorExact) {
     // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
-    Receiver &r = add_receiver();
-    Canvas canvas(c.get(), "encodings", 200, 160, 0xffffff);
-    MirrorWatch mirror(r.c.get(), share(r, canvas.window));
+    Canvas page(c.get(), "encodings", 200, 160, 0xffffff);
+    MirrorWatch page_mirror(r.c.get(), share(r, page.window, false));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
-        canvas.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160));
+        page.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160));
     for (int round = 0; round < 3; ++round) {
-        canvas.scroll(0, 13, 200, 147, 0, -13);
-        canvas.fill(0, 147, 200, 13, 0xffffff);
-        canvas.noise(4, 147, 180, 11, 40u + round, text);
-        EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "scroll " << round;
+        page.scroll(0, 13, 200, 147, 0, -13);
+        page.fill(0, 147, 200, 13, 0xffffff);
+        page.noise(4, 147, 180, 11, 40u + round, text);
+        EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "scroll " << round;
     }
-    canvas.scroll(8, 0, 192, 160, -8, 0);
-    canvas.fill(192, 0, 8, 160, 0x3366cc);
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "sideways";
-    canvas.noise(30, 30, 60, 40, 7);
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "noise";
+    page.scroll(8, 0, 192, 160, -8, 0);
+    page.fill(192, 0, 8, 160, 0x3366cc);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "sideways";
+    page.noise(30, 30, 60, 40, 7);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "noise";
     // A window on the receiver over the mirror's top half: the next scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
-    canvas.scroll(0, 13, 200, 147, 0, -13);
-    canvas.noise(4, 147, 180, 11, 99, text);
+    page.scroll(0, 13, 200, 147, 0, -13);
+    page.noise(4, 147, 180, 11, 99, text);
     xcb_destroy_window(r.c.get(), over);
     sync(r.c.get());
-    EXPECT_TRUE(mirror.shows(canvas.px, 200, 160)) << "after the receiver lost part of it";
-}
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "after the receiver lost part of it";
 
-TEST_F(Replication, AClientDrawingAndMappingUnderAServerGrabIsNotHeldUp) {
-    // Under the grab upstream answers no capture: the proxy relays the grabber and catches up after.
-    Receiver &r = add_receiver();
-    uint32_t w = solid_window(c.get(), "grabbed", 50, 50, 0x111111);
-    MirrorWatch mirror(r.c.get(), share(r, w, true, kShareApplication));
-    xcb_grab_server(c.get());
-    // Long enough for frames to fall due while the grab lasts.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-    uint32_t colour = 0x222222;
-    for (; std::chrono::steady_clock::now() < until; colour = (colour + 0x010101) & 0xffffff) {
-        fill(c.get(), w, 0, 0, 50, 50, colour);
-        ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "the proxy stopped relaying the grabbing client";
-    }
-    // A new top level of the application, beside the window, as a window manager maps one.
-    const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
-    xcb_map_window(c.get(), dialog);
-    ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
-    xcb_ungrab_server(c.get());
-    xcb_flush(c.get());
-    EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
-    expect_event(3, dialog);   // the window mapped under the grab joins the share after it
-}
-
-TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAllowsIt) {
-    // The middle display runs its own telvane-server; the sender's mirror is made through it.
+    // Onward: the middle display runs its own telvane-server; the sender's mirror is made through it.
     auto middle = XvfbServer::start();
     ASSERT_TRUE(middle);
     auto middle_server = ShareServer::start(middle->name());
@@ -164,36 +254,32 @@ TEST_F(Replication, ACopyIsSharedOnwardThroughASecondServerOnlyWhileTheSenderAll
     ShareCodes mid_codes = query_share(mid.get());
     Receiver &third = add_receiver();
 
-    Canvas canvas(c.get(), "chained", 120, 90, 0);
-    canvas.noise(0, 0, 120, 90, 3);
-    const uint32_t w = canvas.window;
+    Canvas chained(c.get(), "chained", 120, 90, 0);
+    chained.noise(0, 0, 120, 90, 3);
     uint32_t daisy = intern(c.get(), "TL_DAISY_CHAIN_ALLOWED");
-    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, daisy, XCB_ATOM_ATOM, 8, 0, nullptr);
-    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), w, 0);
+    set_property(c.get(), chained.window, daisy, "", XCB_ATOM_ATOM);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), middle_server->tcp_name() + ".0"), chained.window, 0);
     expect_event(0);
     expect_event(3);
     uint32_t copy = wait_new_mirror(mid.get(), intern(mid.get(), "TL_SERVER_NAME"));
     ASSERT_NE(copy, 0u);
     MirrorWatch copy_watch(mid.get(), copy);
     EXPECT_TRUE(copy_watch.property_is(intern(mid.get(), "TL_DAISY_CHAIN_ALLOWED"), ""));
-    EXPECT_TRUE(copy_watch.shows(canvas.px, 120, 90));
+    EXPECT_TRUE(copy_watch.shows(chained.px, 120, 90));
 
     // Onward from the middle to the third display, which then follows the sender's drawing.
     const uint32_t third_host = intern(mid.get(), "127.0.0.1:" + std::to_string(third.xvfb->number()) + ".0");
-    auto mid_event = [&](uint8_t status) {
-        auto ev = next_share_event(mid.get(), mid_codes.first_event);
-        EXPECT_TRUE(ev && ev->status == status) << "wanted status " << int(status) << " on the middle";
-    };
+    auto mid_event = [&](uint8_t status) { expect_event(status, {}, {}, mid.get(), mid_codes.first_event); };
     send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
     mid_event(0);
     mid_event(3);
     MirrorWatch far(third.c.get(), wait_new_mirror(third.c.get(), third.marker));
-    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
-    canvas.noise(30, 20, 60, 40, 4);
-    EXPECT_TRUE(far.shows(canvas.px, 120, 90));
+    EXPECT_TRUE(far.shows(chained.px, 120, 90));
+    chained.noise(30, 20, 60, 40, 4);
+    EXPECT_TRUE(far.shows(chained.px, 120, 90));
 
     // The sender withdraws its permission: the copy loses the mark and goes from the third display.
-    xcb_delete_property(c.get(), w, daisy);
+    xcb_delete_property(c.get(), chained.window, daisy);
     xcb_flush(c.get());
     mid_event(4);
     mid_event(2);
@@ -208,14 +294,9 @@ TEST_F(Replication, SizeMapStateTitlesAndClassFollowACaptureWithoutMemoryFailsAl
     MirrorWatch mirror(r.c.get(), share(r, w));
     EXPECT_TRUE(mirror.shows_solid(0x336699, 100, 80));
     EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "before"));
-    auto set = [&](uint32_t prop, const std::string &v) {
-        xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, prop, XCB_ATOM_STRING, 8,
-                            static_cast<uint32_t>(v.size()), v.data());
-        xcb_flush(c.get());
-    };
-    set(XCB_ATOM_WM_NAME, "[host] after [SHARED]");
-    set(XCB_ATOM_WM_ICON_NAME, "icon");
-    set(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
+    set_property(c.get(), w, XCB_ATOM_WM_NAME, "[host] after [SHARED]");
+    set_property(c.get(), w, XCB_ATOM_WM_ICON_NAME, "icon");
+    set_property(c.get(), w, XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
     EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
     EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
     EXPECT_TRUE(mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
@@ -347,29 +428,6 @@ TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenC
     EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 }
 
-namespace {
-
-// A window's place on its screen and its size.
-struct Place {
-    int x = 0, y = 0, width = 0, height = 0;
-    bool inside(int w, int h) const { return x >= 0 && y >= 0 && x + width <= w && y + height <= h; }
-    bool overlaps(const Place &o) const {
-        return x < o.x + o.width && o.x < x + width && y < o.y + o.height && o.y < y + height;
-    }
-};
-Place place_of(xcb_connection_t *c, uint32_t w) {
-    Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr));
-    Owned<xcb_translate_coordinates_reply_t> t(xcb_translate_coordinates_reply(
-        c, xcb_translate_coordinates(c, w, first_screen(c)->root, 0, 0), nullptr));
-    if (!g || !t) return {};
-    return {t->dst_x, t->dst_y, g->width, g->height};
-}
-
-// The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
-class ReceiverWindowManager : public SenderTest, public ::testing::WithParamInterface<std::string> {};
-
-}  // namespace
-
 TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenusOfTheirWindow) {
     XvfbServer::Options small;
     small.screen = "640x480x24";
@@ -388,10 +446,9 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     ASSERT_TRUE(eventually([&] { return place_of(rx, mirror.id()).inside(640, 480); }))
         << "at " << place_of(rx, mirror.id()).x << "," << place_of(rx, mirror.id()).y;
     // It asks for no fixed size, so window managers offer resizing.
-    Owned<xcb_get_property_reply_t> hints(xcb_get_property_reply(
-        rx, xcb_get_property(rx, 0, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 0, 18), nullptr));
-    ASSERT_TRUE(hints && xcb_get_property_value_length(hints.get()) >= 4);
-    EXPECT_EQ(*static_cast<const uint32_t *>(xcb_get_property_value(hints.get())) & (16u | 32u), 0u);
+    const auto hints = get_property(rx, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS);
+    ASSERT_TRUE(hints && hints->size() >= 4);
+    EXPECT_EQ(uint8_t((*hints)[0]) & (16u | 32u), 0u);   // the flags' low byte: no minimum or maximum size
     // A receiver whose input is allowed resizes the window through its mirror.
     send_share(c.get(), codes.major, kAllowInput, r.host);
     expect_event(7);
@@ -432,3 +489,167 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
 
 INSTANTIATE_TEST_SUITE_P(Rows, ReceiverWindowManager, ::testing::Values("none", "twm", "openbox"),
                          [](const auto &row) { return row.param; });
+
+TEST_F(ReceiverInput, TheFloorPassesOnceTheHoldersDelayHasPassedAndInputArrivesWhereGivenThroughEachReceiversOwnDevices) {
+    const auto delay = 1500ms;
+    send_share(c.get(), codes.major, kSetInputDelay, delay.count(), first_screen(c.get())->root, delay.count());
+    Desk one = receiver(true), two = receiver(true);
+
+    // The local user types into the window on the sender itself.
+    Xcb at_sender = xcb_open(upstream->name());
+    Desk local{at_sender.get()};
+    local.type(window, 5, 5, keycode_of(local.c, kXkA));
+    ASSERT_TRUE(decided("input local user takes the floor"));
+    expect_key(kXkA);
+    one.click(one.mirror, 20, 20);
+    ASSERT_TRUE(decided("x=20 y=20 drop-floor"));
+
+    // Time has to pass here: the delay is what is tested.
+    std::this_thread::sleep_for(delay + 200ms);
+    one.type(one.mirror, 21, 21, keycode_of(one.c, kXkA));
+    expect_key(kXkA);
+    // The holder goes on: what the server replays for it on the sender is not the local user's.
+    one.click(one.mirror, 24, 24);
+    expect_click(window, 1, 24, 24);
+    ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
+    const auto last_of_one = std::chrono::steady_clock::now();
+    two.type(two.mirror, 22, 22, keycode_of(two.c, kXkC));
+    ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
+
+    std::this_thread::sleep_until(last_of_one + delay + 200ms);
+    two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
+    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
+
+    // No delay now; the local user works in a window of their own, with the focus and pointer there.
+    send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
+    xcb_connection_t *lc = at_sender.get();
+    const uint32_t keys_mask = XCB_EVENT_MASK_KEY_PRESS;
+    const uint32_t mine = new_window(lc, 0, 400, 300, 120, 90, XCB_CW_EVENT_MASK, &keys_mask);
+    xcb_map_window(lc, mine);
+    xcb_test_fake_input(lc, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, first_screen(lc)->root, 450, 350, 0);
+    xcb_set_input_focus(lc, XCB_INPUT_FOCUS_PARENT, mine, XCB_CURRENT_TIME);
+    sync(lc);
+    // The keyboards differ: a key that means nothing on the sender types "q" on the receiver.
+    auto rx_keys = keymap(one.c), sender_keys = keymap(c.get());
+    uint8_t spare = 200;
+    while (spare < 255 && (rx_keys[spare] || sender_keys[spare])) ++spare;
+    ASSERT_FALSE(rx_keys[spare] || sender_keys[spare]);
+    xcb_keysym_t q[2] = {kXkQ, 0};
+    xcb_change_keyboard_mapping(one.c, 1, spare, 2, q);
+    sync(one.c);
+
+    one.click(one.mirror, 37, 23);
+    expect_click(window, 1, 37, 23);
+    one.click(one.mirror, 150, 120, 4);   // scrolling
+    expect_click(window, 4, 150, 120);
+    one.type(one.mirror, 60, 40, spare);
+    expect_key(kXkQ);
+    ASSERT_TRUE(heard(XCB_KEY_RELEASE));
+    // Nothing is left pressed on the sender.
+    Owned<xcb_query_keymap_reply_t> down(xcb_query_keymap_reply(c.get(), xcb_query_keymap(c.get()), nullptr));
+    EXPECT_EQ(std::count(std::begin(down->keys), std::end(down->keys), 0), 32);
+    two.click(two.mirror, 80, 60);
+    expect_click(window, 1, 80, 60);
+    one.type(one.mirror, 40, 30, keycode_of(one.c, kXkA));
+    expect_key(kXkA);
+    // The local pointer stayed where the local user left it.
+    Owned<xcb_query_pointer_reply_t> at(xcb_query_pointer_reply(lc, xcb_query_pointer(lc, first_screen(lc)->root), nullptr));
+    ASSERT_TRUE(at);
+    EXPECT_EQ(std::pair(at->root_x, at->root_y), std::pair(int16_t(450), int16_t(350)));
+    // Meanwhile the local user types into their own window, where their focus still is.
+    Desk{lc}.press(XCB_KEY_PRESS, 0, 0, 0, keycode_of(lc, kXkB));
+    auto b = heard(XCB_KEY_PRESS, lc);
+    EXPECT_TRUE(b && b->event == mine) << "the local user's key went elsewhere";
+
+    // Each receiver has a pointer of its own on the sender, until its input is forbidden.
+    EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " has its own pointer"));
+    EXPECT_TRUE(decided("input host=" + std::to_string(two.host) + " has its own pointer"));
+    send_share(c.get(), codes.major, kDisallowInput, one.host);
+    expect_event(8);
+    EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " gives its devices back"));
+}
+
+TEST_F(ReceiverInput, DisallowedInputIsDroppedExceptOnAWindowForEveryoneAndInputNeverLandsInAWindowNotSharedOrUnderAGrab) {
+    // Another program's window, never shared, lies over the right half of the shared one.
+    Xcb other = xcb_open(upstream->name());
+    const uint32_t heard_mask = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE;
+    xcb_map_window(other.get(), new_window(other.get(), 0, 160, 10, 150, 200, XCB_CW_EVENT_MASK, &heard_mask));
+    sync(other.get());
+    send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
+
+    // A telepointer: a child of the shared window that everyone may point with.
+    const uint32_t pointer = new_window(c.get(), window, 100, 50, 25, 25);
+    set_property(c.get(), pointer, intern(c.get(), "TL_ACCEPT_INPUT_FROM_ALL"), "", XCB_ATOM_ATOM);
+    xcb_map_window(c.get(), pointer);
+    listen(pointer);
+    Desk rx = receiver(false);
+
+    rx.click(rx.mirror, 30, 30);
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
+    rx.type(rx.mirror, 31, 31, keycode_of(rx.c, kXkA));
+    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
+    rx.click(rx.mirror, 90, 45);   // beside the telepointer, on the window itself
+    ASSERT_TRUE(decided("x=90 y=45 drop-disallowed"));
+    rx.click(rx.mirror, 110, 60);
+    expect_click(pointer, 1, 10, 10);
+
+    allow(rx);
+    rx.click(rx.mirror, 40, 45);
+    expect_click(window, 1, 40, 45);
+
+    // A click where the other window lies is not given; a key there goes to the shared window.
+    rx.click(rx.mirror, 200, 50);
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=200 y=50 drop-covered"));
+    rx.type(rx.mirror, 201, 51, keycode_of(rx.c, kXkA));
+    expect_key(kXkA);
+
+    // What a client of the receiver sends to the mirror is nobody's input.
+    xcb_button_press_event_t forged{};
+    forged.response_type = XCB_BUTTON_PRESS;
+    forged.detail = 1;
+    forged.event = rx.mirror;
+    forged.root = first_screen(rx.c)->root;
+    forged.event_x = forged.event_y = 40;
+    forged.same_screen = 1;
+    xcb_send_event(rx.c, 0, rx.mirror, XCB_EVENT_MASK_BUTTON_PRESS, reinterpret_cast<const char *>(&forged));
+    sync(rx.c);
+    ASSERT_TRUE(decided("x=40 y=40 drop-synthetic"));
+
+    // A drag that leaves the mirror ends at its edge, and a press out there is not given.
+    rx.point(rx.mirror, 50, 60);
+    rx.fake(XCB_BUTTON_PRESS, 1);
+    sync(rx.c);
+    expect_click(window, 1, 50, 60);
+    rx.point(rx.mirror, 340, 60);
+    rx.fake(XCB_BUTTON_PRESS, 3);
+    sync(rx.c);
+    ASSERT_TRUE(decided("ButtonPress detail=3 x=340 y=60 drop-outside"));
+    rx.fake(XCB_BUTTON_RELEASE, 3);
+    rx.fake(XCB_BUTTON_RELEASE, 1);
+    sync(rx.c);
+    expect_click(window, 1, 299, 60, XCB_BUTTON_RELEASE);
+
+    // The other window heard nothing of it all.
+    sync(other.get());
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(other.get())})
+        EXPECT_TRUE((ev->response_type & 0x7f) < XCB_KEY_PRESS || (ev->response_type & 0x7f) > XCB_BUTTON_RELEASE);
+
+    // Under a client's server grab the proxy's own questions about input would wait for ever.
+    const uint8_t key_a = keycode_of(c.get(), kXkA);
+    Xcb grabber = xcb_open(server->name());
+    ASSERT_TRUE(grabber);
+    xcb_grab_server(grabber.get());
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s));
+
+    // The local user types (only the grabbing client's own XTEST gets through now) ...
+    Desk{grabber.get()}.fake(XCB_KEY_PRESS, key_a);
+    Desk{grabber.get()}.fake(XCB_KEY_RELEASE, key_a);
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "the local user's input stalled the proxy";
+    // ... and a receiver clicks its mirror.
+    rx.click(rx.mirror, 30, 30);
+    ASSERT_TRUE(round_trip_within(grabber.get(), 2s)) << "a receiver's click stalled the proxy";
+
+    xcb_ungrab_server(grabber.get());
+    xcb_flush(grabber.get());
+    expect_click(window, 1, 30, 30);
+}

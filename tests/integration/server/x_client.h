@@ -153,6 +153,14 @@ inline std::optional<std::string> get_property(xcb_connection_t *c, uint32_t win
                        static_cast<size_t>(xcb_get_property_value_length(r.get())));
 }
 
+// Sets property `prop` of `window` to `value`, of `type` in `format`-bit items, and flushes.
+inline void set_property(xcb_connection_t *c, uint32_t window, uint32_t prop, const std::string &value,
+                         uint32_t type = XCB_ATOM_STRING, uint8_t format = 8) {
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, prop, type, format,
+                        static_cast<uint32_t>(value.size() * 8 / format), value.data());
+    xcb_flush(c);
+}
+
 // An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
 inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int16_t y, uint16_t w, uint16_t h,
                            uint32_t mask = 0, const uint32_t *values = nullptr) {
@@ -168,10 +176,8 @@ inline uint32_t make_window(xcb_connection_t *c, const std::string &title, uint1
     const uint32_t id = xcb_generate_id(c);
     xcb_create_window(c, cls == XCB_WINDOW_CLASS_INPUT_ONLY ? 0 : XCB_COPY_FROM_PARENT, id, first_screen(c)->root, 10,
                       10, w, h, 0, cls, XCB_COPY_FROM_PARENT, 0, nullptr);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        static_cast<uint32_t>(title.size()), title.data());
-    const char cls_text[] = "probe\0TelvaneProbe";
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, sizeof cls_text, cls_text);
+    set_property(c, id, XCB_ATOM_WM_NAME, title);
+    set_property(c, id, XCB_ATOM_WM_CLASS, std::string("probe\0TelvaneProbe\0", 19));
     xcb_map_window(c, id);
     xcb_flush(c);
     return id;
