@@ -207,11 +207,9 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
     raw->set_property(unknown, XA_STRING, 8, std::string(300, 'x').data(), 300);
     EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), unknown, 0)[0][2], 40);
-    raw.reset();
-    RawRequester gone(server->name());
-    gone.send(XtWindow(TopLevel), 26, 0, 0, 0);
-    XDestroyWindow(gone.display(), gone.window);
-    XSync(gone.display(), False);
+    raw->send(XtWindow(TopLevel), 26, 0, 0, 0);
+    XDestroyWindow(raw->display(), raw->window);
+    XSync(raw->display(), False);
     EXPECT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 2; }));
     raw.emplace(server->name());
 

@@ -102,13 +102,6 @@ protected:
     std::vector<std::string> texts;
 };
 
-const char *kTeam =
-    "# the lab\n"
-    "127.0.0.2:11\tAnn   Lab   # first\n"
-    "\n"
-    "127.0.0.2:12 Bob Lab\n"
-    "bad:x Nobody\n";
-
 class ReceiverSearch : public AddressBook {
 protected:
     void SetUp() override {
@@ -130,9 +123,8 @@ protected:
     static std::vector<std::string> aliases() {
         std::vector<std::string> out;
         for (const auto &row : rows()) {
-            char *typed = typed_form_of_row(row.c_str());
-            std::string t = typed ? typed : "";
-            free(typed);
+            CString typed(typed_form_of_row(row.c_str()));
+            const std::string t = typed ? typed.get() : "";
             out.push_back(t.substr(t.find(' ') + 1));
         }
         return out;
@@ -143,7 +135,7 @@ protected:
 }  // namespace
 
 TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDiskAndCopiedIntoTheList) {
-    write_book(private_path("team"), kTeam);
+    write_book(private_path("team"), "# the lab\n127.0.0.2:11\tAnn   Lab   # first\n\n127.0.0.2:12 Bob Lab\nbad:x Nobody\n");
     write_book(private_path("gone"), "127.0.0.2:52 Gone\n");
     write_book(private_path(".hidden"), "127.0.0.2:13 Hidden\n");
     mkdir(private_path("folder").c_str(), 0755);

@@ -8,7 +8,6 @@
 #include "ui/input_controls.h"
 #include "window_manager.h"
 
-#include <Xm/ScrollBar.h>
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
 
