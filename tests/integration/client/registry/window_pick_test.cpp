@@ -269,9 +269,10 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     EXPECT_FALSE(contains(log_text().substr(logged), "shared-from"));
 }
 
-TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOwner) {
-    ForeignWindow ours(server->name(), "ours");
-    ForeignWindow theirs(server->name(), "theirs");
+// Daisy-chain marks of others are left in place; dialogs name their owner; receivers without
+// servers give one report.
+TEST_F(SharedWindows, DaisyChainMarksDialogOwnersAndReceiversWithoutServers) {
+    ForeignWindow ours(server->name(), "ours"), theirs(server->name(), "theirs");
     set_property_str(theirs.id(), "TL_DAISY_CHAIN_ALLOWED");
     EXPECT_EQ(set_daisy_chain(theirs.id()), 1);
     EXPECT_EQ(set_daisy_chain(ours.id()), 1);
@@ -289,10 +290,7 @@ TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOw
         set_transient_for(dialog, owner);
         EXPECT_EQ(is_transient_for(XtWindow(dialog)), want);
     }
-}
 
-TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
-    ForeignWindow probe(server->name(), "probe");
     std::string report = "No X Server running on receiver(s)";
     int n = 40000 + static_cast<int>(getpid() % 10000);  // far above other tests' servers: nobody answers
     for (int i = 0; i < 3; ++i, ++n) {
@@ -302,7 +300,7 @@ TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
         report += "\n" + alias;
         Atom host = create_hostatom(name.c_str(), display);
         add_hostatom(host, name.c_str(), alias.c_str(), 0);
-        tlShareWindow(display, probe.id(), host, 0);
+        tlShareWindow(display, ours.id(), host, 0);
     }
     ASSERT_TRUE(pump_until([&] {
         return no_Xserver && std::count(no_Xserver, no_Xserver + strlen(no_Xserver), '\n') == 2;
@@ -310,5 +308,5 @@ TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
     process_event_messages();
     EXPECT_EQ(dialogs, std::vector<std::string>{report + "."}) << log_text();
     EXPECT_EQ(no_Xserver, nullptr);
-    EXPECT_EQ(find_window(0, static_cast<uint32_t>(probe.id())), 0);
+    EXPECT_EQ(find_window(0, static_cast<uint32_t>(ours.id())), 0);
 }
