@@ -1,5 +1,4 @@
-// External requests in process behind the real telvane-server: telvane-request as the driver,
-// a raw sender for requests the tool would never make, and a real receiver Xvfb.
+// External requests in process, from telvane-request and from a raw sender the tool never is.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
@@ -178,8 +177,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(21, 0, 0, 0x2 | 0x4)[0][2], 0);
     EXPECT_EQ(user_preference.dialog_level, 4);
 
-    // Share-same with a known receiver and one without a name property; with w3 = -1 the list
-    // is the property's.
+    // Share-same to a known receiver and one with no name; with w3 = -1 the property lists them.
     const long known = add_row(receiver_name(), "Receiver One");
     const long unknown = XInternAtom(display, "10.99.99.99:5.0", False);
     Replies each{{unknown, 0, 40, 0, 0}, {known, 0, 61, 0, 0}}, replies = raw_request(15, known, unknown, 0, 3);
@@ -306,8 +304,7 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     })) << "the program stopped answering";
 }
 
-// Hostile messages against the real telvane: it survives, frees the pointer, stays small, and
-// ends only through its orderly exit or, its display gone, saying so.
+// Hostile messages: telvane survives, frees the pointer, stays small, and never ends unsaid.
 TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     RawRequester raw(server->name());

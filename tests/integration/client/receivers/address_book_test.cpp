@@ -1,5 +1,4 @@
-// The address book and save dialogs on the real main window behind telvane-server, and the
-// search of typed names through the listed receivers and the books, its dialogs clicked for real.
+// The address book, save and matching dialogs on the real main window, clicked for real.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -73,8 +72,7 @@ protected:
         };
         ASSERT_TRUE(click()) << name << " not in view";
         if (!wait) return;
-        // On a loaded machine a click that arrives while the dialog is still being placed is
-        // lost; like a person, click again, but only while the book is still not selected.
+        // A click while the dialog is still being placed is lost: like a person, click again.
         bool chosen = false;
         for (int attempt = 0; attempt < 3 && !chosen; ++attempt) {
             chosen = pump_until([&] { return selected_positions(list) == std::vector<int>{pos}; }, std::chrono::seconds(4));
@@ -310,8 +308,7 @@ TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went, with its record";
     EXPECT_EQ(hostatom_count, 1);
 
-    // Listed receivers match by the start of the address, a cancelled choice keeping the text; a
-    // word of an alias finds its one row, there already.
+    // Listed receivers match by the address's start (Cancel keeps the text), or by an alias word.
     add_row("127.0.0.2:31.0", "Printer room");
     add_row("127.0.0.2:32.0", "Spare");
     EXPECT_EQ(type("127.0.0"), 1);

@@ -1,5 +1,4 @@
-// The main window in process behind the real telvane-server and a real receiver: sharing by
-// real picks under window managers, refusals, list operations, input controls, the busy notice.
+// The main window in process behind telvane-server: sharing by real picks, the list, its controls.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -238,8 +237,7 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     EXPECT_TRUE(pump_until([&] { return control_of(host) == nullptr; }));
 }
 
-// The busy notice shows once and stays two seconds; a click on the Share toggle itself cancels
-// its pick.
+// The busy notice shows once for two seconds; a click on the Share toggle itself cancels its pick.
 TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     popup_BusySharing();
     popup_BusySharing();

@@ -1,5 +1,4 @@
-// Picking windows through the real server, sharability read from real windows, and shared
-// windows in process: title and daisy-chain marks, dialog owners, failures gathered into one report.
+// Picking real windows through the real server, their sharability, and shared windows' marks.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
@@ -269,8 +268,7 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     EXPECT_FALSE(contains(log_text().substr(logged), "shared-from"));
 }
 
-// Daisy-chain marks of others are left in place; dialogs name their owner; receivers without
-// servers give one report.
+// Others' daisy-chain marks stay; dialogs name their owner; serverless receivers give one report.
 TEST_F(SharedWindows, DaisyChainMarksDialogOwnersAndReceiversWithoutServers) {
     ForeignWindow ours(server->name(), "ours"), theirs(server->name(), "theirs");
     set_property_str(theirs.id(), "TL_DAISY_CHAIN_ALLOWED");

@@ -11,8 +11,7 @@ TEST(TitleMarks, SuffixAddedOnlyOnceAndCutOnlyWhenItIsTheOnlyBracket) {
     const std::pair<const char *, const char *> marked[] = {
         {"xterm", "[alpha] xterm [SHARED]"}, {"xterm [SHARED]", "[alpha] xterm [SHARED]"}, {"", "[alpha]  [SHARED]"}};
     for (auto [title, want] : marked) EXPECT_STREQ(marked_title(title, pre, post).get(), want) << title;
-    // The title's own brackets keep the suffix on, so no part of the real title is lost. Not ours,
-    // or too short to be: nothing to remove.
+    // A title's own brackets keep the suffix on; not ours, or too short: nothing to remove.
     const std::pair<const char *, const char *> unmarked[] = {
         {"[alpha] xterm [SHARED]", "xterm"}, {"[alpha] build [1] [SHARED]", "build [1] [SHARED]"},
         {"[alpha] plain", "plain"}, {"xterm [SHARED]", nullptr}, {"[alp", nullptr}};
