@@ -287,9 +287,7 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     std::mt19937 random(11);
     const long interesting[] = {0, -1, 1, 5, 41, 1000000, static_cast<long>(target.id()), static_cast<long>(host),
                                 static_cast<long>(tele), static_cast<long>(raw->window), 0x7fffffff};
-    auto word = [&] {
-        return random() % 3 ? interesting[random() % std::size(interesting)] : static_cast<long>(random());
-    };
+    auto word = [&] { return random() % 3 ? interesting[random() % std::size(interesting)] : static_cast<long>(random()); };
     for (int i = 0; i < 300; ++i) {
         long code = 10 + static_cast<long>(random() % 18);
         if (code == 11) code = 26;

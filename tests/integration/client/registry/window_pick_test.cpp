@@ -300,9 +300,8 @@ TEST_F(SharedWindows, DaisyChainMarksDialogOwnersAndReceiversWithoutServers) {
         add_hostatom(host, name.c_str(), alias.c_str(), 0);
         tlShareWindow(display, ours.id(), host, 0);
     }
-    ASSERT_TRUE(pump_until([&] {
-        return no_Xserver && std::count(no_Xserver, no_Xserver + strlen(no_Xserver), '\n') == 2;
-    }, std::chrono::seconds(10))) << log_text();
+    ASSERT_TRUE(pump_until([&] { return no_Xserver && count_of(no_Xserver, "\n") == 2; }, std::chrono::seconds(10)))
+        << log_text();
     process_event_messages();
     EXPECT_EQ(dialogs, std::vector<std::string>{report + "."}) << log_text();
     EXPECT_EQ(no_Xserver, nullptr);

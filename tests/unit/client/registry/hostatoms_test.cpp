@@ -26,7 +26,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Hostatoms, RowsStayDenseWhateverChangesThem) {
+TEST_F(Hostatoms, RowsStayDenseWhateverChangesThemAndKeepTheirFirstTexts) {
     using Rows = std::map<Atom, int>;
     const struct {
         const char *what;
@@ -52,9 +52,8 @@ TEST_F(Hostatoms, RowsStayDenseWhateverChangesThem) {
     for_all_hostatoms([](Atom a, char *, char *) { delete_hostatom(a); });
     EXPECT_EQ(first_hostatom, nullptr);
     EXPECT_EQ(hostatom_count, 0);
-}
 
-TEST_F(Hostatoms, SecondFormOfTheSameDisplayKeepsTheFirstTexts) {
+    // A second form of the same display keeps the first texts.
     EXPECT_EQ(add_hostatom(P, "hosta:0", "Ann hosta:0", 0), 0u);
     EXPECT_EQ(add_hostatom(P, "hosta:0", "Ann hosta:0", 0), 1u);
     EXPECT_EQ(add_hostatom(P, "10.0.0.1:0", "Other 10.0.0.1:0", 0), P);
