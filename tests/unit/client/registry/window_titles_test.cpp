@@ -1,4 +1,4 @@
-// Title marks as text and the dialog icons' bitmaps, without a display.
+// Title marks as text, own-window ids and the dialog icons' bitmaps, without a display.
 #include <gtest/gtest.h>
 
 #include "registry/window_properties.h"
@@ -19,6 +19,12 @@ TEST(TitleMarks, SuffixAddedOnlyOnceAndCutOnlyWhenItIsTheOnlyBracket) {
     // Marking and unmarking give the title back.
     auto twice = marked_title("editor: notes.txt", "[beta] ", post);
     EXPECT_STREQ(unmarked_title(twice.get(), "[beta] ", post).get(), "editor: notes.txt");
+}
+
+TEST(OwnWindows, OnlyTheBitsOutsideTheResourceMaskCount) {
+    const unsigned long mask = 0x001FFFFF;
+    EXPECT_EQ(client_part(0x04600012, mask), client_part(0x046FFFFF, mask));
+    EXPECT_NE(client_part(0x04600012, mask), client_part(0x04800012, mask));
 }
 
 TEST(DialogIcons, EveryKindHasATwentyByTwentyBitmap) {
