@@ -29,10 +29,6 @@ protected:
         use_scratch_books();
         answer_dialogs(texts);
     }
-    void TearDown() override {
-        forget_books();
-        MainWindowTest::TearDown();
-    }
     std::string private_path(const std::string &name) const { return scratch.file(".Telvane/" + name); }
     std::string public_path(const std::string &name) const { return scratch.file("public/address_books/" + name); }
 
