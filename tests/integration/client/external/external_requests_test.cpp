@@ -216,7 +216,6 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0][0], 0);
     EXPECT_TRUE(contains(log_text(), "REMOTE Access 'DENIED', UID(1204)"));
     EXPECT_TRUE(contains(log_text(), "sendStatusMessage([0][1][0][0][0])"));
-    mkdir(scratch.file(".Telvane").c_str(), 0755);
     write_file(scratch.file(".Telvane/.cmd_access"), "1204 127.0.0.1\n");
     expect_request({"reload-access"}, 0);
     expect_request({"access", "1204", "127.0.0.1"}, 0);

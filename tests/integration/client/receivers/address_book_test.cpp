@@ -109,10 +109,11 @@ protected:
         put_edit_text(text.c_str());
         return add_receiver();
     }
-    // Selects the given one-based rows of a dialog's list and presses its OK with XTEST.
-    void choose(Widget list, std::initializer_list<int> positions) {
+    // Selects the given one-based rows of a dialog's list, presses its OK with XTEST, waits it down.
+    void choose(Widget shell, Widget list, std::initializer_list<int> positions) {
         select_rows(positions, list);
         click(XtNameToWidget(XtParent(XtParent(list)), "OK"));
+        ASSERT_TRUE(pump_until([&] { return !shown(shell); }));
     }
     static std::vector<std::string> aliases() {
         std::vector<std::string> out;
@@ -256,8 +257,7 @@ TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog
 
     EXPECT_EQ(type("Lab"), 1);
     ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
-    choose(MatchNamesList, {1, 3});
-    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
+    choose(MatchNamesSH, MatchNamesList, {1, 3});
     // Two chosen with Only_If_One_Entry: both go in, neither selected, the last chosen on top.
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Cid Lab", "Ann Lab", "Dee Office"}));
     EXPECT_EQ(selected_positions(), (std::vector<int>{3}));
@@ -371,8 +371,7 @@ TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
     ASSERT_TRUE(pump_until([] { return shown(MatchFilesSH); }));
     ASSERT_EQ(rows(MatchFilesList), (std::vector<std::string>{"lab north", "lab south"}));
     unlink(private_path("lab south").c_str());
-    choose(MatchFilesList, {1, 2});
-    ASSERT_TRUE(pump_until([] { return !shown(MatchFilesSH); }));
+    choose(MatchFilesSH, MatchFilesList, {1, 2});
     EXPECT_EQ(texts, std::vector<std::string>{"Could not read file '" + private_path("lab south") + "' for addresses"});
     EXPECT_EQ(aliases(), (std::vector<std::string>{"North One", "North Two"}));
 }
