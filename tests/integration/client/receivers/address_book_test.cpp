@@ -1,8 +1,4 @@
-// The address books on the real main window behind telvane-server. The address book and save
-// dialogs: choosing books, reloading only what changed on disk, copying lines into the receiver
-// list, saving rows as book lines, books broken in the ways files break. The search of
-// typed names through the listed receivers and the books, its two matching dialogs answered with
-// real clicks, and the default list at start-up.
+// The address book, save and matching dialogs on the real main window, clicked for real.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -24,8 +20,7 @@ using namespace telvane::testing;
 
 namespace {
 
-// The main window with private and public books of the test's own. Every notice is answered and
-// its text kept in `texts`, rather than waiting forever.
+// The main window with books of the test's own; every notice is answered, its text kept in `texts`.
 class AddressBook : public MainWindowTest {
 protected:
     void SetUp() override {
@@ -34,15 +29,10 @@ protected:
         use_scratch_books();
         answer_dialogs(texts);
     }
-    void TearDown() override {
-        forget_books();
-        MainWindowTest::TearDown();
-    }
     std::string private_path(const std::string &name) const { return scratch.file(".Telvane/" + name); }
     std::string public_path(const std::string &name) const { return scratch.file("public/address_books/" + name); }
 
-    // Writes a book as if it had been written `age` seconds ago, so that a later change within
-    // the same second still shows in its modification time.
+    // Writes a book dated `age` seconds ago, so that a change within this second still shows.
     static void write_book(const std::string &path, const std::string &text, int age = 100) {
         write_file(path, text);
         timespec times[2] = {{time(nullptr) - age, 0}, {time(nullptr) - age, 0}};
@@ -78,8 +68,7 @@ protected:
         };
         ASSERT_TRUE(click()) << name << " not in view";
         if (!wait) return;
-        // On a loaded machine a click that arrives while the dialog is still being placed is
-        // lost; like a person, click again, but only while the book is still not selected.
+        // A click while the dialog is still being placed is lost: like a person, click again.
         bool chosen = false;
         for (int attempt = 0; attempt < 3 && !chosen; ++attempt) {
             chosen = pump_until([&] { return selected_positions(list) == std::vector<int>{pos}; }, std::chrono::seconds(4));
@@ -90,14 +79,12 @@ protected:
         ASSERT_TRUE(chosen) << name;
     }
 
-    // Sets the save dialog's name and presses OK (or Apply) with XTEST; returns once the
-    // dialog has done with the press, its questions and notices answered.
+    // Presses the save dialog's OK (or Apply) with XTEST for `name`; returns once it is handled.
     void save_as(const std::string &name, bool apply = false) {
         if (!SaveList || !XtIsManaged(SaveList)) popup_SaveList();
         ASSERT_TRUE(pump_until([] { return viewable(XtWindow(SaveListSH)); }));
         Widget button = XmSelectionBoxGetChild(SaveList, apply ? XmDIALOG_APPLY_BUTTON : XmDIALOG_OK_BUTTON);
-        // Added after the dialog's own callback, so it runs once the save has finished.
-        int done = 0;
+        int done = 0;  // counted after the dialog's own callback
         XtCallbackProc count = [](Widget, XtPointer done, XtPointer) { ++*static_cast<int *>(done); };
         XtAddCallback(button, XmNactivateCallback, count, &done);
         set_SaveList_str(name.c_str());
@@ -108,13 +95,6 @@ protected:
 
     std::vector<std::string> texts;
 };
-
-const char *kTeam =
-    "# the lab\n"
-    "127.0.0.2:11\tAnn   Lab   # first\n"
-    "\n"
-    "127.0.0.2:12 Bob Lab\n"
-    "bad:x Nobody\n";
 
 class ReceiverSearch : public AddressBook {
 protected:
@@ -129,17 +109,17 @@ protected:
         put_edit_text(text.c_str());
         return add_receiver();
     }
-    // Selects the given one-based rows of a dialog's list and presses its OK with XTEST.
-    void choose(Widget list, std::initializer_list<int> positions) {
+    // Selects the given one-based rows of a dialog's list, presses its OK with XTEST, waits it down.
+    void choose(Widget shell, Widget list, std::initializer_list<int> positions) {
         select_rows(positions, list);
         click(XtNameToWidget(XtParent(XtParent(list)), "OK"));
+        ASSERT_TRUE(pump_until([&] { return !shown(shell); }));
     }
     static std::vector<std::string> aliases() {
         std::vector<std::string> out;
         for (const auto &row : rows()) {
-            char *typed = typed_form_of_row(row.c_str());
-            std::string t = typed ? typed : "";
-            free(typed);
+            CString typed(typed_form_of_row(row.c_str()));
+            const std::string t = typed ? typed.get() : "";
             out.push_back(t.substr(t.find(' ') + 1));
         }
         return out;
@@ -150,19 +130,17 @@ protected:
 }  // namespace
 
 TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDiskAndCopiedIntoTheList) {
-    write_book(private_path("team"), kTeam);
+    write_book(private_path("team"), "# the lab\n127.0.0.2:11\tAnn   Lab   # first\n\n127.0.0.2:12 Bob Lab\nbad:x Nobody\n");
     write_book(private_path("gone"), "127.0.0.2:52 Gone\n");
     write_book(private_path(".hidden"), "127.0.0.2:13 Hidden\n");
     mkdir(private_path("folder").c_str(), 0755);
     write_book(public_path("site"), "127.0.0.2:21 Front Desk\n127.0.0.2:22 Hall\n");
     write_book(public_path("Default"), "127.0.0.2:23 Lobby\n");
     open_book();
-    // Regular files only, hidden ones left out, by byte value.
     EXPECT_EQ(rows(PrivateList), (std::vector<std::string>{"gone", "team"}));
     EXPECT_EQ(rows(PublicList), (std::vector<std::string>{"Default", "site"}));
 
-    // A book's lines as stored: comments and blank lines too, tabs expanded. A second click
-    // deselects it: no book, no lines.
+    // A book's lines as stored, tabs expanded; a second click deselects it.
     click_book(PrivateList, "team");
     EXPECT_EQ(rows(AddressList), (std::vector<std::string>{"# the lab", "127.0.0.2:11    Ann   Lab   # first", "",
                                                            "127.0.0.2:12 Bob Lab", "bad:x Nobody"}));
@@ -175,7 +153,7 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDiskAndCopiedIntoTh
     EXPECT_TRUE(selected_positions(PrivateList).empty());
     EXPECT_EQ(rows(AddressList), (std::vector<std::string>{"127.0.0.2:21 Front Desk", "127.0.0.2:22 Hall"}));
 
-    // Unchanged on disk, the book is not read again: what the user selected in it stays.
+    // Unchanged on disk, the book is not read again: the selection in it stays.
     select_rows({2}, AddressList);
     reopen_book();
     EXPECT_EQ(selected_positions(PublicList), std::vector<int>{2});
@@ -217,7 +195,6 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDiskAndCopiedIntoTh
     click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
     ASSERT_TRUE(pump_until([&] { return rows().size() == 2 && texts.size() == 3; })) << texts.size();
     EXPECT_EQ(texts[2], "Illegal Display Name 'bad:x'");
-    // In the order of the book, at the top; two new rows, so neither is selected.
     EXPECT_EQ(rows(), (std::vector<std::string>{alias_row("Ann Lab", "127.0.0.2:11.0"), alias_row("Bob Lab", "127.0.0.2:12.0")}));
     EXPECT_TRUE(selected_positions().empty());
     EXPECT_TRUE(selected_positions(AddressList).empty()) << "the copied lines are deselected";
@@ -236,8 +213,7 @@ TEST_F(AddressBook, SavedRowsAreWrittenAsBookLinesAndBadNamesAreRefused) {
 
     save_as("Default");
     EXPECT_FALSE(XtIsManaged(SaveList)) << "a save takes the dialog down";
-    // Display name, a tab, the alias without its leader; the alias that ends in a dot loses
-    // it with the leader.
+    // Display name, a tab, the alias: a final dot goes with the leader.
     const std::string saved = "127.0.0.2:31.0\tJohn Smith\n127.0.0.2:32.0\tAcme Inc\n127.0.0.2:33.0\t" + long_alias + "\n";
     EXPECT_EQ(read_file(private_path("Default")), saved);
     EXPECT_EQ(rows(PrivateList), std::vector<std::string>{"Default"}) << "the open book shows it at once";
@@ -253,8 +229,7 @@ TEST_F(AddressBook, SavedRowsAreWrittenAsBookLinesAndBadNamesAreRefused) {
     save_as("Default", true);
     EXPECT_EQ(read_file(private_path("Default")), saved + "127.0.0.2:31.0\tJohn Smith\n");
 
-    // Names refused with the dialog kept up: none, a leading dot (Ctrl+A typed before it too),
-    // a folder, control characters.
+    // Names refused with the dialog kept up.
     mkdir(private_path("folder").c_str(), 0755);
     const std::string refused[] = {" \t  ", ".setup", scratch.file(".plan"), "folder", "\001.hidden", "Lab\tTeam"};
     for (const auto &name : refused) save_as(name);
@@ -282,8 +257,7 @@ TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedAndSeveralOpenTheNameDialog
 
     EXPECT_EQ(type("Lab"), 1);
     ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
-    choose(MatchNamesList, {1, 3});
-    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
+    choose(MatchNamesSH, MatchNamesList, {1, 3});
     // Two chosen with Only_If_One_Entry: both go in, neither selected, the last chosen on top.
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Cid Lab", "Ann Lab", "Dee Office"}));
     EXPECT_EQ(selected_positions(), (std::vector<int>{3}));
@@ -330,9 +304,7 @@ TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went, with its record";
     EXPECT_EQ(hostatom_count, 1);
 
-    // Listed receivers match by the start of the display's address, both offered, none added
-    // twice, a cancelled choice keeping the text; a word of an alias finds its one row, there
-    // already, so nothing changes.
+    // Listed receivers match by the address's start (Cancel keeps the text), or by an alias word.
     add_row("127.0.0.2:31.0", "Printer room");
     add_row("127.0.0.2:32.0", "Spare");
     EXPECT_EQ(type("127.0.0"), 1);
@@ -381,8 +353,7 @@ TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooksAndTheDefaultList) {
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Public Person"}));
     EXPECT_TRUE(texts.empty());
 
-    // A private line that matches but names no display ends the search with that book: the
-    // public books and the literal entry are not tried.
+    // A matching private line that names no display ends the search there.
     write_file(private_path("broken"), "bad:x Second Person\n");
     write_file(public_path("more"), "127.0.0.2:42 Second Public\n");
     EXPECT_EQ(type("Second"), 1);
@@ -398,11 +369,9 @@ TEST_F(ReceiverSearch, BookNamesOpenTheFileDialogAndAVanishedBookIsReported) {
     mkdir(private_path("lab archive").c_str(), 0755);   // a folder is no book
     EXPECT_EQ(type("lab"), 1);
     ASSERT_TRUE(pump_until([] { return shown(MatchFilesSH); }));
-    // Offered in the address book's order; one of the chosen books goes away before OK.
     ASSERT_EQ(rows(MatchFilesList), (std::vector<std::string>{"lab north", "lab south"}));
     unlink(private_path("lab south").c_str());
-    choose(MatchFilesList, {1, 2});
-    ASSERT_TRUE(pump_until([] { return !shown(MatchFilesSH); }));
+    choose(MatchFilesSH, MatchFilesList, {1, 2});
     EXPECT_EQ(texts, std::vector<std::string>{"Could not read file '" + private_path("lab south") + "' for addresses"});
     EXPECT_EQ(aliases(), (std::vector<std::string>{"North One", "North Two"}));
 }

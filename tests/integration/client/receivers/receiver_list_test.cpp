@@ -1,6 +1,4 @@
-// The main window in process behind the real telvane-server with a real receiver display:
-// sharing and unsharing by real picks with and without window managers, the refusals, the list
-// operations, the input controls beside the rows, and the busy notice.
+// The main window in process behind telvane-server: sharing by real picks, the list, its controls.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -9,7 +7,6 @@
 #include "ui/input_controls.h"
 #include "window_manager.h"
 
-#include <Xm/ScrollBar.h>
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
 
@@ -21,18 +18,17 @@ namespace {
 
 using MainWindow = MainWindowTest;
 
-// A receiver's input control beside its row, or null.
-Widget control_of(Atom host) {
+// A receiver's input control beside its row, or null; `row` gets the row it belongs to.
+Widget control_of(Atom host, int *row = nullptr) {
     Widget w = nullptr;
-    int row = 0;
-    find_hostatom_widget(host, &w, &row);
+    int at = 0;
+    find_hostatom_widget(host, &w, row ? row : &at);
     return w;
 }
 
 }  // namespace
 
-// With no window manager, twm and openbox on the sender: the windows clicked, never their
-// frames, are shared, marked and unshared.
+// Without a window manager, with twm and openbox: the windows clicked, never their frames, are shared.
 class SenderDesktop : public MainWindowTest, public ::testing::WithParamInterface<const char *> {
 protected:
     void SetUp() override {
@@ -79,9 +75,8 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
                          [](const auto &row) { return std::string(row.param ? row.param : "none"); });
 
-// Share and Share Same refuse what nobody can receive; Identify shows what a receiver has;
-// Unshare, Disconnect and Delete All take only what the selected rows have and keep the rows
-// that still share.
+// Share refuses what nobody can receive; Identify shows a receiver's windows; Unshare, Disconnect
+// and Delete All take only what the selected rows have.
 TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare) {
     std::vector<std::string> texts;
     answer_dialogs(texts);
@@ -97,8 +92,7 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     share(a.id(), first);
     share(b.id(), first);
     {
-        // Identify raises the receiver's windows in their own order above one that covers them;
-        // while its notice is up a curtain lies right below them.
+        // Identify raises the receiver's windows in order over a cover, a curtain right below them.
         ForeignWindow cover(server->name(), "Covering", 550, 550, 500, 250);
         select_rows({1});
         std::vector<Window> stack;
@@ -123,8 +117,7 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
         EXPECT_EQ(at(a.id()) + 1, at(b.id()));
         EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
     }
-    // The first receiver has the window already and the third row is this display: nobody is
-    // asked, and one notice names both, shown even at the lowest level.
+    // The first receiver has the window and the third row is this display: one notice names both.
     user_preference.dialog_level = 1;
     select_rows({1, 3});
     click_when_picking(a.id());
@@ -159,8 +152,7 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     EXPECT_NE(find_host_window_tag(second, a.id()), 0u);
     EXPECT_EQ(title_of(a.id()), "[alpha] Window A [SHARED]") << "still shared to the second";
 
-    // Disconnect unshares everything of the selected receiver and deselects its row; the window
-    // nobody receives any more loses its title marks.
+    // Disconnect unshares all of the receiver and deselects its row; an unreceived window loses its marks.
     select_rows({2});
     disconnect_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
     EXPECT_TRUE(pump_until([&] { return !find_is_host_sharing(second); }));
@@ -187,7 +179,6 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     XmListSetPos(ReceiverList, 4);
     update_input_status_positions();
     EXPECT_EQ(RLvsbValue, 3);
-    // Rows 1 to 3 are scrolled away.
     for (int i = 0; i < 10; ++i) {
         Widget w = control_of(hosts[i]);
         ASSERT_TRUE(w);
@@ -214,9 +205,8 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     EXPECT_EQ(now, (std::vector<std::string>{alias_row("R3", "127.0.0.2:43.0"), alias_row("R5", "127.0.0.2:45.0"),
                                              alias_row("R1", "127.0.0.2:41.0")}));
     EXPECT_EQ(selected_positions(), (std::vector<int>{1, 2}));
-    Widget w = nullptr;
     int row = -1;
-    find_hostatom_widget(hosts[4], &w, &row);
+    control_of(hosts[4], &row);
     EXPECT_EQ(row, 1);
 }
 
@@ -227,7 +217,7 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     user_preference.allow_input = 1;
     ForeignWindow target(server->name(), "Allowed", 700, 500);
     share(target.id(), host);
-    // Allowing input on connection is the preference's choice; the server's answer sets it on.
+    // The preference allows input on connection; the server's answer sets the toggle.
     ASSERT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; })) << trace();
     screenshot("main-window");
 
@@ -243,12 +233,12 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     })) << trace();
     EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; }));
 
-    // Closing the connection takes the control away.
     disconnect_callback(host, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return control_of(host) == nullptr; }));
 }
 
-TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
+// The busy notice shows once for two seconds; a click on the Share toggle itself cancels its pick.
+TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     popup_BusySharing();
     popup_BusySharing();
     ASSERT_TRUE(BusySharingSH);
@@ -268,9 +258,7 @@ TEST_F(MainWindow, BusyNoticeShowsOnceAndStaysTwoSeconds) {
     EXPECT_EQ(hourglass_depth(), 1);
     stop_hourglass();
     EXPECT_EQ(hourglass_depth(), 0);
-}
 
-TEST_F(MainWindow, AClickOnTheToggleItselfCancelsItsPick) {
     Window shell = XtWindow(TelvaneSH);
     Position x = 0, y = 0, sx = 0, sy = 0;
     Dimension w = 0, h = 0;

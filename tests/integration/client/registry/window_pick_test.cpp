@@ -1,6 +1,4 @@
-// Picking windows with the pointer through the real server, the sharability rules on real
-// windows, and shared windows in process: title and daisy-chain marks and dialog owners on real
-// windows, and failures the server reports gathered into one report.
+// Picking real windows through the real server, their sharability, and shared windows' marks.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
@@ -11,7 +9,6 @@
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
-#include "receivers/busy.h"
 #include "ui/window_status_dialog.h"
 #include "xvfb.h"
 
@@ -40,10 +37,6 @@ protected:
         shareAlone_name_count = shareAlone_instance_count = shareAlone_class_count = 0;
         free(sending_hostname);
         sending_hostname = nullptr;
-        windowListId = 0;
-        // The busy notice went with the display.
-        BusySharing = BusySharingSH = nullptr;
-        isBusy = 0;
         client.reset();
         ToolkitTest::TearDown();
     }
@@ -58,7 +51,6 @@ protected:
         }, this);
     }
 
-    // Clicks the point x, y of the screen once the pick waits.
     void click_during_pick(int x, int y) {
         during_pick([x, y](DialogDriver &hands) { hands.click_at(x, y); });
     }
@@ -99,8 +91,7 @@ TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowFoundD
     EXPECT_TRUE(contains(log_text(), "Window Pick - Timed Out after 1 seconds"));
     EXPECT_EQ(pick_timeout, 0u);
 
-    // A window manager's frame, with a name of its own, around a client window (WM_STATE) whose
-    // named part lies inside it: the name search starts at the client window.
+    // A named frame around a client window (WM_STATE): the name search starts at the client.
     Window frame = client->window(100, 100, 200, 150, "frame");
     Window managed = client->window(0, 0, 200, 150, nullptr, frame);
     Window app = client->window(10, 20, 180, 120, "editor", managed);
@@ -149,9 +140,8 @@ TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
     show_receivers_of_window();
     EXPECT_EQ(windowListId, first);
     EXPECT_TRUE(watching_titles(first));
-    // The status dialog came up; out of the way of the next clicks.
     ASSERT_NE(WindowStatusSH, nullptr);
-    XtVaSetValues(WindowStatusSH, XmNx, 500, XmNy, 400, nullptr);
+    XtVaSetValues(WindowStatusSH, XmNx, 500, XmNy, 400, nullptr);  // out of the clicks' way
     // Choosing another keeps watching the first while it is shared ...
     click_during_pick(250, 70);
     show_receivers_of_window();
@@ -167,8 +157,7 @@ TEST_F(WindowPick, WindowStatusAndDaisyChainingActOnThePickedWindow) {
     EXPECT_EQ(dialogs.size(), 1u);
 }
 
-// The rules are a table of their own; here each mark and text is read from a real window, and
-// what the rules say reaches the log and the dialogs.
+// Each mark and text read from a real window, and the rules' notices reaching log and dialogs.
 TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
     static char xterm[] = "xterm", shell[] = "shell";
     static char *classes[] = {xterm}, *names[] = {shell};
@@ -176,7 +165,6 @@ TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
     dontShare_class_count = 1;
     shareAlone_name = names;
     shareAlone_name_count = 1;
-    // The window it gives and the kind of share.
     auto check = [&](Window w) {
         int kind = SHARE_APPLICATION;
         Window got = check_for_sharable_window(w, &kind);
@@ -192,14 +180,11 @@ TEST_F(WindowPick, SharabilityReadsEveryMarkAndTextOfARealWindow) {
     Window panel = client->window(0, 0, 50, 50, "shell");
     client->set_text(panel, "TL_SHARE_ALONE", "");
     EXPECT_EQ(check(panel), std::pair(panel, int{SHARE_SINGLE}));
-    const std::string alone = "This window is designated as SHARE-ALONE";
-    EXPECT_EQ(dialogs, (std::vector<std::string>{"This window is designated as DONT-SHARE",
-                                                 "This window is designated as DONT-SHARE in '.Xdefault's", alone,
-                                                 alone + " in '.Xdefault's"}));
+    ASSERT_EQ(dialogs.size(), 4u) << "a notice for each mark and list entry";
+    EXPECT_EQ(dialogs[3], "This window is designated as SHARE-ALONE in '.Xdefault's");
     EXPECT_TRUE(contains(log_text(), "Window (" + hex(by_class) + ") designated as dontShare.class in '.Xdefault's"));
 
-    // A received copy: refused without the daisy-chain mark, its sender kept with it, and
-    // forgotten again at a window of our own display.
+    // A received copy: refused without the daisy-chain mark, its sender kept until a local window.
     dialogs.clear();
     Window copy = client->window(0, 0, 50, 50, "[hostx] xterm [SHARED]");
     client->set_text(copy, "TL_SERVER_NAME", "hostx:0");
@@ -249,8 +234,7 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     EXPECT_FALSE(contains(log_text(), "Error Code 3 "));
     EXPECT_TRUE(contains(log_text(), "X Error Detected.  Error Code 5  Request Code 17  'BadAtom"));
 
-    // A client renames a shared window: its title is marked again, our own change comes back as
-    // an event too and must not start another round.
+    // A renamed shared window is marked again; our own change coming back starts no other round.
     size_t logged = log_text().size();
     ForeignWindow editor(server->name(), "notes.txt");
     add_window(77, 9, static_cast<uint32_t>(editor.id()), 1, 0);
@@ -284,9 +268,9 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     EXPECT_FALSE(contains(log_text().substr(logged), "shared-from"));
 }
 
-TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOwner) {
-    ForeignWindow ours(server->name(), "ours");
-    ForeignWindow theirs(server->name(), "theirs");
+// Others' daisy-chain marks stay; dialogs name their owner; serverless receivers give one report.
+TEST_F(SharedWindows, DaisyChainMarksDialogOwnersAndReceiversWithoutServers) {
+    ForeignWindow ours(server->name(), "ours"), theirs(server->name(), "theirs");
     set_property_str(theirs.id(), "TL_DAISY_CHAIN_ALLOWED");
     EXPECT_EQ(set_daisy_chain(theirs.id()), 1);
     EXPECT_EQ(set_daisy_chain(ours.id()), 1);
@@ -304,29 +288,22 @@ TEST_F(SharedWindows, DaisyChainMarksOfOthersAreLeftInPlaceAndDialogsNameTheirOw
         set_transient_for(dialog, owner);
         EXPECT_EQ(is_transient_for(XtWindow(dialog)), want);
     }
-}
 
-TEST_F(SharedWindows, ThreeReceiversWithoutServersGiveOneDialog) {
-    ForeignWindow probe(server->name(), "probe");
-    std::vector<std::string> aliases;
-    // Far above the numbers the other tests' servers take, so nobody answers there.
-    int next = 40000 + static_cast<int>(getpid() % 10000);
-    for (int i = 0; i < 3; ++i) {
-        int n = find_free_display(next);
-        next = n + 1;
-        std::string name = "127.0.0.1:" + std::to_string(n) + ".0";
-        aliases.push_back("Nobody " + std::to_string(i) + " ...... " + name);
+    std::string report = "No X Server running on receiver(s)";
+    int n = 40000 + static_cast<int>(getpid() % 10000);  // far above other tests' servers: nobody answers
+    for (int i = 0; i < 3; ++i, ++n) {
+        n = find_free_display(n);
+        const std::string name = "127.0.0.1:" + std::to_string(n) + ".0";
+        const std::string alias = "Nobody " + std::to_string(i) + " ...... " + name;
+        report += "\n" + alias;
         Atom host = create_hostatom(name.c_str(), display);
-        add_hostatom(host, name.c_str(), aliases.back().c_str(), 0);
-        tlShareWindow(display, probe.id(), host, 0);
+        add_hostatom(host, name.c_str(), alias.c_str(), 0);
+        tlShareWindow(display, ours.id(), host, 0);
     }
-    ASSERT_TRUE(pump_until([&] {
-        return no_Xserver && std::count(no_Xserver, no_Xserver + strlen(no_Xserver), '\n') == 2;
-    }, std::chrono::seconds(10))) << log_text();
-    process_event_messages();
-    EXPECT_EQ(dialogs, std::vector<std::string>{"No X Server running on receiver(s)\n" + aliases[0] + "\n" + aliases[1] +
-                                              "\n" + aliases[2] + "."})
+    ASSERT_TRUE(pump_until([&] { return no_Xserver && count_of(no_Xserver, "\n") == 2; }, std::chrono::seconds(10)))
         << log_text();
+    process_event_messages();
+    EXPECT_EQ(dialogs, std::vector<std::string>{report + "."}) << log_text();
     EXPECT_EQ(no_Xserver, nullptr);
-    EXPECT_EQ(find_window(0, static_cast<uint32_t>(probe.id())), 0);
+    EXPECT_EQ(find_window(0, static_cast<uint32_t>(ours.id())), 0);
 }

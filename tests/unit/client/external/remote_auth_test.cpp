@@ -1,5 +1,4 @@
-// The access file: what each kind of file leaves in the list and says in the log (what any
-// file at all does to the reader is the fuzz target's business).
+// The access file: what each kind of file leaves in the list and says in the log.
 #include <gtest/gtest.h>
 
 #include "external/remote_auth.h"

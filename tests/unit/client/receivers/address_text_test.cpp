@@ -1,5 +1,4 @@
-// Address-book text rules: cleaning, normalisation, alias lines, tabs and word matching; and
-// reading address files: entries, comments, over-long lines and binary bytes.
+// Address-book text rules, and reading address files however they are broken.
 #include <gtest/gtest.h>
 
 #include "receivers/address_text.h"
@@ -101,12 +100,10 @@ TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
         const char *pattern, *text;
         int ignore_case, flags, match;
     } cases[] = {
-        // Flags 0: whole alias words only, never the display name; a pattern with a blank spans
-        // words.
+        // Flags 0: whole alias words only, never the display name; a blank spans words.
         {"hosta:0.0", line, 0, 0, 0}, {"John", line, 0, 0, 1}, {"Jo", line, 0, 0, 0}, {"john", line, 0, 0, 0},
         {"john", line, 1, 0, 1}, {"John Smith", line, 0, 0, 1}, {"John Smi", line, 0, 0, 0},
-        // Flag 1: a word's beginning suffices, never a match inside a word; flag 2: the first word
-        // is a candidate as well.
+        // Flag 1: a word's beginning suffices; flag 2: the first word is a candidate too.
         {"Jo", line, 0, 1, 1}, {"host", line, 0, 1, 0}, {"ohn", line, 0, 1, 0},
         {"hosta:0.0", line, 0, 2, 1}, {"host", line, 0, 2, 0}, {"host", line, 0, 3, 1},
         // Empty texts and patterns.

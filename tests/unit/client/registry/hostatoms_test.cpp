@@ -1,5 +1,4 @@
-// Host-atom records: dense rows through add, delete and move, the look-ups, and how a batch of
-// receiver-list lines is taken.
+// Host-atom records: dense rows, the look-ups, and how a batch of receiver-list lines is taken.
 #include <gtest/gtest.h>
 
 #include "registry/hostatoms.h"
@@ -27,7 +26,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Hostatoms, RowsStayDenseWhateverChangesThem) {
+TEST_F(Hostatoms, RowsStayDenseWhateverChangesThemAndKeepTheirFirstTexts) {
     using Rows = std::map<Atom, int>;
     const struct {
         const char *what;
@@ -53,9 +52,8 @@ TEST_F(Hostatoms, RowsStayDenseWhateverChangesThem) {
     for_all_hostatoms([](Atom a, char *, char *) { delete_hostatom(a); });
     EXPECT_EQ(first_hostatom, nullptr);
     EXPECT_EQ(hostatom_count, 0);
-}
 
-TEST_F(Hostatoms, SecondFormOfTheSameDisplayKeepsTheFirstTexts) {
+    // A second form of the same display keeps the first texts.
     EXPECT_EQ(add_hostatom(P, "hosta:0", "Ann hosta:0", 0), 0u);
     EXPECT_EQ(add_hostatom(P, "hosta:0", "Ann hosta:0", 0), 1u);
     EXPECT_EQ(add_hostatom(P, "10.0.0.1:0", "Other 10.0.0.1:0", 0), P);
@@ -75,8 +73,7 @@ TEST_F(Hostatoms, ABatchOfLinesIsTakenAsAddingItsLinesOneAfterAnotherWould) {
                                             "Alpha Again h:2.0", "Beta h:3.0", "Nowhere x:0.0", "Unknown y:0.0",
                                             "NoDisplay", "Trailing "};
     RowAdmission got = admit_alias_lines(lines, {Q, P, P, R, Q, R, 0, static_cast<Atom>(-1), S, T});
-    // The later of two lines for one display is kept and the earlier refused; the same line
-    // twice, or a row's own line again, is taken as the row there is.
+    // Of two lines for one display the later is kept; a line seen before is the row there is.
     EXPECT_EQ(got.result, (std::vector<unsigned long>{Q, P, 1, 1, 0, 0, 2, 2, 0, 0}));
     EXPECT_EQ(got.added, (std::vector<size_t>{4, 5}));
     EXPECT_EQ(hostatom_count, 1) << "deciding adds nothing";

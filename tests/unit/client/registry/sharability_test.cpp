@@ -51,8 +51,7 @@ TEST(Sharability, MarksAndListsInTheirOrder) {
         for (std::string &line : lines) line = line.rfind(kWindow, 0) == 0 ? line.substr(kWindow.size()) : "?" + line;
         EXPECT_EQ(lines, c.lines);
     }
-    // What each kind of notice shows: refusals are errors at every level, share-alone notes are
-    // diagnostics, and only the daisy-chain refusal names the sender.
+    // Refusals are errors at every level, share-alone notes diagnostics; one names the sender.
     auto shown = [](WindowMarks w) {
         SharabilityNotice n = sharability(w, kLists).notices.at(0);
         return std::tuple(std::string(n.text), n.names_sender, n.level, n.type, n.set, n.number);

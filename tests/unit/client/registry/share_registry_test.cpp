@@ -40,7 +40,7 @@ TEST_F(Registry, KnownTagKeepsItsFirstHostAndDetail) {
     EXPECT_EQ(t->windows->window, 0x101u);
 }
 
-TEST_F(Registry, LastWindowTakesItsTagAlong) {
+TEST_F(Registry, LastWindowTakesItsTagAlongAndAReceiversTagsGoWithoutTheOthers) {
     add_window(HA, 1, 0x100, 1, 0);
     add_window(HA, 1, 0x101, 1, 0);
     EXPECT_EQ(delete_window(HA, 1, 0x100), 1);
@@ -51,9 +51,8 @@ TEST_F(Registry, LastWindowTakesItsTagAlong) {
     EXPECT_EQ(find_tag(1), nullptr);
     EXPECT_EQ(find_is_host_sharing(HA), 0);
     EXPECT_EQ(first_tag, nullptr);
-}
 
-TEST_F(Registry, DeletingAReceiversTagsLeavesTheOthers) {
+    // Deleting a receiver's tags leaves the others.
     add_window(HA, 1, 0x100, 0, 0);
     add_window(HA, 1, 0x101, 0, 0);
     add_window(HB, 2, 0x100, 1, 0);
