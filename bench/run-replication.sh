@@ -60,7 +60,12 @@ vnc_latency() {  # W H EXTRA_X11VNC_OPTIONS...
   local result
   result=$(timeout "$run_limit" sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p' <&"${BENCH[0]}" || true)
   stop $viewer "$vnc" "$probe"
-  [ -n "$result" ] || touch "$work/failed"
+  # The VNC peer is only a yardstick: in the quick run that `make test` makes, on a loaded machine,
+  # it may show no sample in time, which says nothing about ours.
+  if [ -z "$result" ]; then
+    echo "bench: the VNC peer showed no sample" >&2
+    [ "$quick" = 1 ] || touch "$work/failed"
+  fi
   echo "$result"
 }
 
