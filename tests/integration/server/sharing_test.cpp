@@ -437,6 +437,15 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHol
     xcb_flush(c.get());
     EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
     expect_event(3, dialog);   // the window mapped under the grab joins the share after it
+    // A single window asked for under its client's grab is shared once the grab ends too.
+    Xcb grabber = xcb_open(server->name());
+    const uint32_t single = make_window(grabber.get(), "shared under a grab");
+    xcb_grab_server(grabber.get());
+    send_share(grabber.get(), codes.major, kShareWindow, rx->host, single, 0);
+    EXPECT_TRUE(round_trip_within(grabber.get(), std::chrono::seconds(2))) << "a share under the grab stalled the proxy";
+    xcb_ungrab_server(grabber.get());
+    xcb_flush(grabber.get());
+    expect_event(3, single, {}, grabber.get(), codes.first_event);   // the receiver is reached already
 
     // Receivers that are no X server, or flood events, fail alone.
     // The set-up the real receiver sent this test's connection, whole (both are least significant byte first).
