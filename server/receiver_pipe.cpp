@@ -138,7 +138,7 @@ void ReceiverPipe::serve(uint32_t mirror) {
             writing = {};
         } else if (auto g = groups_.find(mirror); g != groups_.end()) {
             group = g->second;
-            busy_since_ = FrameClock::now();
+            served_since_ = FrameClock::now();
         } else {
             return;   // the mirror went
         }
@@ -163,7 +163,7 @@ void ReceiverPipe::serve(uint32_t mirror) {
     writing.unlock();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        busy_since_.reset();
+        served_since_.reset();
         if (written && xcb_connection_has_error(c_)) {
             failed_ = true;
             notify();
@@ -183,13 +183,14 @@ bool ReceiverPipe::takes_now(size_t bytes) const {
 
 bool ReceiverPipe::idle() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return !busy_since_ && ops_.empty() && dirty_.empty() && lost_.empty() && !failed_.load();
+    return !busy_since_ && !served_since_ && ops_.empty() && dirty_.empty() && lost_.empty() && !failed_.load();
 }
 
 std::optional<FrameClock::duration> ReceiverPipe::waiting_for(FrameTime now) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::optional<FrameTime> since = busy_since_;
-    if (ping_since_ && (!since || *ping_since_ < *since)) since = ping_since_;
+    std::optional<FrameTime> since;
+    for (const auto &t : {busy_since_, served_since_, ping_since_})
+        if (t && (!since || *t < *since)) since = t;
     if (!since) return std::nullopt;
     return now - *since;
 }

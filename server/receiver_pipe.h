@@ -163,6 +163,7 @@ private:
     std::map<uint32_t, std::vector<Rect>> lost_;
     std::map<uint32_t, std::shared_ptr<MirrorGroup>> groups_;
     std::optional<FrameTime> busy_since_;   // a batch of writes is under way
+    std::optional<FrameTime> served_since_; // another member's thread is writing a frame here
     bool out_of_turn_ = false;              // pipe thread only: the receiver's answers lost their order
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
     std::vector<uint32_t> starved_;
