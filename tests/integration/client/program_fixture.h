@@ -98,9 +98,6 @@ protected:
         ASSERT_TRUE(driver->click_until_gone(question, button, telvane.exit_fd())) << log();
     }
 
-    // The window manager's close of the main window.
-    void close_main_window() { close_by_window_manager(driver->display(), main_shell); }
-
     // Chooses a menu item as a person does with the keyboard: Alt and the menu's mnemonic,
     // then the item's, pressing again where the program did not see the press yet (its window
     // only just mapped). Returns false when the menu did not open.
