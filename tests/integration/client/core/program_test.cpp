@@ -14,12 +14,6 @@ using namespace telvane::testing;
 
 namespace {
 
-std::string machine_name() {
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return str2lower(name);
-}
-
 // Runs of the telvane binary on the bare display behind the server, which cannot share.
 class TelvaneRun : public ProgramRun {
 protected:
@@ -62,18 +56,17 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
                    "Telvane.preventWindowTitleChange: yes"}),
               1);
     EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
-    std::string host = machine_name();
+    char machine[256] = {};
+    gethostname(machine, sizeof machine - 1);
+    const std::string host = str2lower(machine);  // the machine's name as the log gives it
     std::string n = upstream->name().substr(1);  // every digit: test displays are :20 and up
     EXPECT_TRUE(in_order(log(), {
+        "Startup of Telvane to display '" + host + upstream->name() + "'",
         ".Xdefaults dontShare.name: xterm  xclock",
         ".Xdefaults shareAlone.class: XCalc",
         ".Xdefaults preventWindowTitleChange: TRUE",
         "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
-        ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",
-        "My display name is",  // start-up went on past the bad word
-    }));
-    EXPECT_TRUE(in_order(log(), {
-        "Startup of Telvane to display '" + host + upstream->name() + "'",
+        ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",  // and start-up goes on
         "My executing-code machine is '" + host + upstream->name() + "'",
         "My local display name is 'local:" + n + "'",
         "My unix display name is 'unix:" + n + "'",
