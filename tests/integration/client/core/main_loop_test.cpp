@@ -146,7 +146,6 @@ TEST_F(ExtensionClient, EveryRequestArrivesWithItsLayoutAndTheRepliesKeepInStepO
         EXPECT_TRUE(contains(trace(), want));
     }
 
-
     // With no extension at the opcode, errors come instead of the replies: both fail cleanly,
     // and a plain round trip after them still works.
     errors = 0;
