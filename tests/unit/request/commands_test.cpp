@@ -6,11 +6,7 @@
 using namespace telvane::request;
 
 TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
-    struct Case {
-        std::vector<std::string> args;
-        long code, w2, w3, w4;
-        size_t receivers;
-    };
+    struct Case { std::vector<std::string> args; long code, w2, w3, w4; size_t receivers; };
     const Case cases[] = {
         {{"access", "1204", "hostx"}, 10, 1204, 0, 0, 0},
         {{"share", "0x400001", "h:0"}, 13, 0, 0, 0, 1},
@@ -35,9 +31,8 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
         SCOPED_TRACE(c.args.front());
         ASSERT_TRUE(p.ok) << p.error;
         const Command &cmd = p.options.command;
-        EXPECT_EQ(cmd.code, c.code);
-        EXPECT_EQ(std::vector<long>({cmd.w2, cmd.w3, cmd.w4}), std::vector<long>({c.w2, c.w3, c.w4}));
-        EXPECT_EQ(cmd.receivers.size(), c.receivers);
+        EXPECT_EQ(std::tuple(cmd.code, cmd.w2, cmd.w3, cmd.w4, cmd.receivers.size()),
+                  std::tuple(c.code, c.w2, c.w3, c.w4, c.receivers));
     }
     EXPECT_EQ(parse({"share", "--name", "Editor", "h:0"}).options.command.window->title, "Editor");
     for (std::vector<std::string> bad :
