@@ -11,15 +11,10 @@ namespace {
 
 const TimePoint t0 = TimePoint{} + 1000s;
 
-class Line : public ::testing::Test {
-protected:
-    QuestionQueue queue{30s, 400ms};
-};
+struct Line : ::testing::Test { QuestionQueue queue{30s, 400ms}; };
 
 }  // namespace
 
-// One shown at a time, oldest first, with a pause between dialogs; the shown one is overdue at its
-// limit, and drops leave the order alone.
 TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetweenAndALimitForTheShownOne) {
     for (ConnectionId id : {1, 2, 3, 4}) queue.add(id, static_cast<std::uint32_t>(id));
     EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt) << "not shown, so not timing";

@@ -13,10 +13,7 @@ using Progress = RequestParser::Progress;
 namespace {
 
 std::string request(const std::string &identity, bool zero = true) {
-    std::string bytes{'\x7f', '\x00', '\x00', '\x01'};
-    bytes += identity;
-    if (zero) bytes += '\0';
-    return bytes;
+    return std::string{'\x7f', '\x00', '\x00', '\x01'} + identity + (zero ? std::string(1, '\0') : "");
 }
 
 Progress feed(RequestParser &p, const std::string &bytes, std::size_t *consumed) {
@@ -25,8 +22,6 @@ Progress feed(RequestParser &p, const std::string &bytes, std::size_t *consumed)
 
 }  // namespace
 
-// Whatever the pieces, a stream is settled by the same byte, nothing after it is taken (not even
-// a late zero), and the identity comes back raw.
 TEST(RequestParser, AnyPiecesSettleAtTheSameByteAndNothingIsTakenAfterIt) {
     const std::string longest(199, 'x');
     const std::optional<Ipv4Address> none, localhost = Ipv4Address{127, 0, 0, 1};

@@ -14,9 +14,7 @@ struct Pic {
     int32_t w, h;
     std::vector<uint32_t> px;
     Pic(int32_t w_, int32_t h_, uint32_t fill = 0xffffff) : w(w_), h(h_), px(size_t(w_) * h_, fill) {}
-    PixelBlock block() const {
-        return {reinterpret_cast<const uint8_t *>(px.data()), size_t(w) * 4, w, h, 4, false};
-    }
+    PixelBlock block() const { return {reinterpret_cast<const uint8_t *>(px.data()), size_t(w) * 4, w, h, 4, false}; }
     uint32_t &at(int32_t x, int32_t y) { return px[size_t(y) * w + x]; }
     // Lines of random two-colour "text", 11 rows high and 13 apart, from `seed`.
     void text(uint32_t seed, int32_t first_line = 0) {

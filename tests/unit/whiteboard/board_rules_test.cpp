@@ -34,7 +34,6 @@ TEST(FormatFor, ByTheEndingWhateverItsCase) {
 }
 
 TEST(ParseWords, OnlyGrabAndTheSeparatorAreTheBoards) {
-    // The words, then what parse_words returns, sets as grab and names as the bad word.
     const struct { std::vector<const char *> words; bool ok, grab; int bad; } cases[] = {
         {{"wb"}, true, false, 0},
         {{"wb", "-grab"}, true, true, 0},
