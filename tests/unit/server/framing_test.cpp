@@ -30,13 +30,10 @@ TEST(ShareWire, RequestEventAndReplyLayoutsMatchTheProtocolTable) {
     // code, status, sequence; window, host, an unused word, tag, detail.
     EXPECT_EQ(Bytes(e.begin(), e.begin() + 24),
               (Bytes{127, 3, 0x12, 0x34, 0, 0x40, 0, 1, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1}));
-    ShareEvent back = decode_share_event(e.data(), ByteOrder::Msb);
-    EXPECT_EQ(std::tuple(back.tag, back.sequence), std::tuple(9u, 0x1234));
 
     // Reply, sequence 7, no extra data, result word.
     auto rep = encode_share_reply(7, 0xdeadbeef, ByteOrder::Lsb);
     EXPECT_EQ(Bytes(rep.begin(), rep.begin() + 12), (Bytes{1, 0, 7, 0, 0, 0, 0, 0, 0xef, 0xbe, 0xad, 0xde}));
-    EXPECT_EQ(decode_share_reply_result(rep.data(), ByteOrder::Lsb), 0xdeadbeefu);
 }
 
 namespace {
