@@ -197,7 +197,6 @@ TEST_P(Framing, OverlongShareRequestIsSwallowedWholeUpToTheCoreLimit) {
     EXPECT_EQ(c.rec.calls[0].bytes, 20u);
     // Up to the core protocol's longest request, but not so long that what follows would be
     // swallowed as its body, nor shorter than its own header: else the connection is refused.
-    // (Big requests before the client enabled them are refused in the pass-through tests.)
     for (uint32_t units : {65535u, 65536u, 0xffffffffu, 1u}) {
         Connected big(o);
         ASSERT_EQ(big.client(request(kBigReq, 1, o)), St::Open);
@@ -234,8 +233,7 @@ TEST_P(Framing, LocalErrorsAndEventsCarryTheShareRequestsSequenceAndWaitForTheEn
 }
 
 // A refused client gets Failed with the reason, a client not speaking X11 is dropped, and upstream
-// gets nothing. (The credentials an accepted one is forwarded with are proven end to end by the
-// access tests.)
+// gets nothing.
 TEST_P(Framing, RefusedSetupIsAnsweredHere) {
     auto cfg = config();
     cfg.check_setup = [](const SetupRequest &) { return SetupVerdict{false, "No", false, "", ""}; };
