@@ -5,7 +5,7 @@
 
 using namespace telvane::consent;
 
-TEST(LinkPolicy, FixedAnswersWinThenARememberedSenderOrARecentYesElseThePersonIsAsked) {
+TEST(LinkPolicy, FixedAnswersWinThenARememberedSenderOrARecentYesAndOneAddressCannotHoldEveryPlace) {
     const LinkClock::time_point t0{};
     RecentYes yes;
     yes.record(7, t0);
@@ -17,9 +17,6 @@ TEST(LinkPolicy, FixedAnswersWinThenARememberedSenderOrARecentYesElseThePersonIs
     EXPECT_EQ(decide_link(AnswerMode::Ask, true, false), LinkDecision::Accept);
     EXPECT_EQ(decide_link(AnswerMode::Ask, false, true), LinkDecision::Accept);
     EXPECT_EQ(decide_link(AnswerMode::Ask, false, false), LinkDecision::Ask);
-}
-
-TEST(LinkPolicy, OneAddressCannotHoldEveryPlaceAndPlacesComeBack) {
     LinkCounter links;
     for (int i = 0; i < kMaxLinksPerPeer; ++i) ASSERT_TRUE(links.admit(1));
     EXPECT_FALSE(links.admit(1));

@@ -7,7 +7,7 @@
 
 using namespace telvane::consent;
 
-TEST(Options, DefaultsBothValueFormsAndToolkitOptionsPassedOnInOrder) {
+TEST(Options, DefaultsBothValueFormsToolkitOptionsInOrderAndMistakes) {
     // What a command line sets: where to listen, the mode and both time limits.
     const auto parsed = [](std::vector<std::string> args) {
         auto p = parse_options(args);
@@ -24,10 +24,7 @@ TEST(Options, DefaultsBothValueFormsAndToolkitOptionsPassedOnInOrder) {
     EXPECT_EQ(parsed({"--listen=*:5000", "-display", ":5", "--accept-all", "--timeout", "3", "-xrm", "*background: grey",
                       "-iconic"}),
               std::tuple("", 5000, AnswerMode::AcceptAll, 3, 5, toolkit));
-}
-
-TEST(Options, MistakesAreErrors) {
-    const std::vector<std::vector<std::string>> bad = {
+    const std::vector<Args> bad = {
         {"--timeout"},          {"--timeout", "0"},     {"--timeout", "-3"},     {"--timeout", "1.5"},
         {"--timeout", "86401"}, {"--read-timeout=x"},   {"--listen", "1.2.3.4"}, {"--listen", "host:"},
         {"--listen", "h:65536"}, {"--listen", "h:12a"}, {"--frobnicate"},        {"--accept-all=yes"},

@@ -11,20 +11,14 @@ namespace {
 
 const TimePoint t0 = TimePoint{} + 1000s;
 
-class Line : public ::testing::Test {
-protected:
-    QuestionQueue queue{30s, 400ms};
-};
+struct Line : ::testing::Test { QuestionQueue queue{30s, 400ms}; };
 
 }  // namespace
 
-// One shown at a time, oldest first, with a pause between dialogs; the shown one is overdue at its
-// limit, and drops leave the order alone.
 TEST_F(Line, OneAtATimeOldestFirstWithAPauseBetweenAndALimitForTheShownOne) {
     for (ConnectionId id : {1, 2, 3, 4}) queue.add(id, static_cast<std::uint32_t>(id));
     EXPECT_EQ(queue.overdue(t0 + 1h), std::nullopt) << "not shown, so not timing";
-    ASSERT_TRUE(queue.next_deadline());
-    EXPECT_LE(*queue.next_deadline(), t0) << "the first question may come up at once";
+    EXPECT_LE(queue.next_deadline().value_or(t0 + 1h), t0) << "the first question may come up at once";
     EXPECT_EQ(queue.show_next(t0), 1u);
     EXPECT_EQ(queue.show_next(t0), std::nullopt) << "a second dialog while one is up";
     EXPECT_EQ(queue.shown(), 1u);

@@ -5,11 +5,17 @@
 
 using namespace telvane::consent;
 
-TEST(PrintableIdentity, OnlyPrintableAsciiPassesRawAndNoByteCanBreakALogLine) {
+TEST(SenderTexts, OnlyPrintableAsciiPassesRawAndTheSentenceShowsWhereTheConnectionComesFrom) {
     EXPECT_EQ(printable_identity("Ann Smith <ann@host>"), "Ann Smith <ann@host>");
     EXPECT_EQ(printable_identity(std::string("a\nb\tc\x7f\xe9", 7)), "a\\x0Ab\\x09c\\x7F\\xE9");
     // The escape character is itself escaped, so "\x0A" typed by a sender is not a newline.
     EXPECT_EQ(printable_identity("\\x0A"), "\\\\x0A");
+    const Ipv4Address claimed{192, 168, 1, 23}, other{10, 0, 0, 9};
+    EXPECT_EQ(question_sentence("Ann Smith", claimed, claimed),
+              "Ann Smith at 192.168.1.23 wants to share windows with this display.");
+    EXPECT_EQ(question_sentence("", claimed, other),
+              "Someone (no name given) at 192.168.1.23 (connecting from 10.0.0.9) wants to share windows with "
+              "this display.");
     // No byte at all reaches the log line raw.
     std::string every;
     for (int b = 1; b < 256; ++b) every += static_cast<char>(b);
@@ -25,13 +31,4 @@ TEST(WrapWords, LinesStayWithinWidthAndKeepEveryWord) {
     EXPECT_EQ(wrap_words("ab cdefghij k", 4), (std::vector<std::string>{"ab", "cdef", "ghij", "k"}));
     EXPECT_EQ(wrap_words("Dr. Bartholomew Featherstonehaugh-Montgomery at 10.1.2.3", 11),
               (std::vector<std::string>{"Dr.", "Bartholomew", "Featherston", "ehaugh-Mont", "gomery at", "10.1.2.3"}));
-}
-
-TEST(QuestionSentence, ShowsWhereTheConnectionComesFromWhenItIsNotTheClaim) {
-    const Ipv4Address claimed{192, 168, 1, 23}, other{10, 0, 0, 9};
-    EXPECT_EQ(question_sentence("Ann Smith", claimed, claimed),
-              "Ann Smith at 192.168.1.23 wants to share windows with this display.");
-    EXPECT_EQ(question_sentence("", claimed, other),
-              "Someone (no name given) at 192.168.1.23 (connecting from 10.0.0.9) wants to share windows with "
-              "this display.");
 }

@@ -6,11 +6,7 @@
 using namespace telvane::request;
 
 TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
-    struct Case {
-        std::vector<std::string> args;
-        long code, w2, w3, w4;
-        size_t receivers;
-    };
+    struct Case { std::vector<std::string> args; long code, w2, w3, w4; size_t receivers; };
     const Case cases[] = {
         {{"access", "1204", "hostx"}, 10, 1204, 0, 0, 0},
         {{"share", "0x400001", "h:0"}, 13, 0, 0, 0, 1},
@@ -35,9 +31,8 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
         SCOPED_TRACE(c.args.front());
         ASSERT_TRUE(p.ok) << p.error;
         const Command &cmd = p.options.command;
-        EXPECT_EQ(cmd.code, c.code);
-        EXPECT_EQ(std::vector<long>({cmd.w2, cmd.w3, cmd.w4}), std::vector<long>({c.w2, c.w3, c.w4}));
-        EXPECT_EQ(cmd.receivers.size(), c.receivers);
+        EXPECT_EQ(std::tuple(cmd.code, cmd.w2, cmd.w3, cmd.w4, cmd.receivers.size()),
+                  std::tuple(c.code, c.w2, c.w3, c.w4, c.receivers));
     }
     EXPECT_EQ(parse({"share", "--name", "Editor", "h:0"}).options.command.window->title, "Editor");
     for (std::vector<std::string> bad :
@@ -48,26 +43,23 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
     EXPECT_NE(usage("telepointer").find("telepointer delete"), std::string::npos);
 }
 
-TEST(RequestReplies, ShareSameEndsWithEveryReceiverOrTheFinalReply) {
-    const long words[5] = {15, 99, 501, 502, 0};
+TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTexts) {
+    const long same[5] = {15, 99, 501, 502, 0};
     const std::vector<uint32_t> hosts{501, 502};
-    EXPECT_FALSE(complete(words, hosts, {}));
-    EXPECT_FALSE(complete(words, hosts, {Reply{{501, 0, 0, 0, 0}}}));
-    EXPECT_TRUE(complete(words, hosts, {Reply{{501, 0, 0, 0, 0}}, Reply{{502, 0, 12, 0, 0}}}));
-    EXPECT_TRUE(complete(words, hosts, {Reply{{501, 0, 40, 0, 0}}, Reply{{502, 501, 40, 0, 0}}}));
-    const long share[5] = {13, 99, 7, 501, 0};
-    EXPECT_TRUE(complete(share, hosts, {Reply{{501, 7, 0, 0, 0}}}));
-}
+    EXPECT_FALSE(complete(same, hosts, {}));
+    EXPECT_FALSE(complete(same, hosts, {Reply{{501, 0, 0, 0, 0}}}));
+    EXPECT_TRUE(complete(same, hosts, {Reply{{501, 0, 0, 0, 0}}, Reply{{502, 0, 12, 0, 0}}}));
+    EXPECT_TRUE(complete(same, hosts, {Reply{{501, 0, 40, 0, 0}}, Reply{{502, 501, 40, 0, 0}}}));
 
-TEST(RequestOutcome, StatusesBecomeExitCodesAndTexts) {
-    Parsed p = parse({"share", "0x400001", "h:0"});
+    const Command share = parse({"share", "0x400001", "h:0"}).options.command;
     const long words[5] = {13, 99, 0x400001, 501, 0};
-    Outcome ok = describe(p.options.command, words, {Reply{{501, 0x400001, 0, 0, 0}}}, {}, {});
-    EXPECT_EQ(ok.exit_status, 0);
-    Outcome refused = describe(p.options.command, words, {Reply{{501, 0x400001, 14, 0, 0}}}, {}, {});
+    const Reply done{{501, 0x400001, 0, 0, 0}};
+    EXPECT_TRUE(complete(words, hosts, {done}));
+    EXPECT_EQ(describe(share, words, {done}, {}, {}).exit_status, 0);
+    Outcome refused = describe(share, words, {Reply{{501, 0x400001, 14, 0, 0}}}, {}, {});
     EXPECT_EQ(refused.exit_status, 14);
     EXPECT_EQ(render(refused, false), "command: share\nstatus: 14\nmeaning: no X server running on the receiver\n");
-    Outcome late = describe(p.options.command, words, {}, {}, {});
+    Outcome late = describe(share, words, {}, {}, {});
     EXPECT_EQ(late.exit_status, 4) << "Telvane is there, its reply is late";
     EXPECT_EQ(late.fields.back().second,
               "no reply yet: Telvane may be showing a message to its user; the outcome follows when it is answered");

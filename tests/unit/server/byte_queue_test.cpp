@@ -1,6 +1,5 @@
-// The queue of relayed bytes: lent and copied bytes keep their order, and of the descriptors that
-// travel with them each leaves with its own byte or an earlier one, never later, and each is
-// closed exactly once, also when the queue goes away unsent.
+// The queue of relayed bytes: lent and copied bytes keep their order, and each descriptor leaves
+// with its own byte or an earlier one and is closed exactly once, also when the queue goes unsent.
 #include "byte_queue.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Frame timing and the cutting of damage into capture rectangles. (Joining what a receiver
-// missed is proven by the mirror groups' tests.)
+// Frame timing and the cutting of damage into capture rectangles.
 #include "frame_policy.h"
 
 #include <gtest/gtest.h>

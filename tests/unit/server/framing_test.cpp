@@ -30,13 +30,10 @@ TEST(ShareWire, RequestEventAndReplyLayoutsMatchTheProtocolTable) {
     // code, status, sequence; window, host, an unused word, tag, detail.
     EXPECT_EQ(Bytes(e.begin(), e.begin() + 24),
               (Bytes{127, 3, 0x12, 0x34, 0, 0x40, 0, 1, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1}));
-    ShareEvent back = decode_share_event(e.data(), ByteOrder::Msb);
-    EXPECT_EQ(std::tuple(back.tag, back.sequence), std::tuple(9u, 0x1234));
 
     // Reply, sequence 7, no extra data, result word.
     auto rep = encode_share_reply(7, 0xdeadbeef, ByteOrder::Lsb);
     EXPECT_EQ(Bytes(rep.begin(), rep.begin() + 12), (Bytes{1, 0, 7, 0, 0, 0, 0, 0, 0xef, 0xbe, 0xad, 0xde}));
-    EXPECT_EQ(decode_share_reply_result(rep.data(), ByteOrder::Lsb), 0xdeadbeefu);
 }
 
 namespace {
@@ -103,7 +100,6 @@ ConnectionProtocol::Config config() { return {kCodes, kBigReq, {}, true, {}}; }
 
 using St = ConnectionProtocol::Status;
 
-// A protocol whose set-up exchange is done.
 struct Connected {
     explicit Connected(ByteOrder o, const ConnectionProtocol::Config &cfg = config()) : proto(cfg, &rec) {
         EXPECT_EQ(client(setup(o)), St::Open);
@@ -126,7 +122,6 @@ void expect_error(const Bytes &out, uint8_t code, uint16_t seq, uint16_t minor, 
               std::tuple(uint8_t{0}, code, seq, minor, major));
 }
 
-// Each case in both byte orders, on a connection whose set-up is done.
 class Framing : public ::testing::TestWithParam<ByteOrder> {
 protected:
     const ByteOrder o = GetParam();
@@ -165,10 +160,8 @@ TEST_P(Framing, ShareRequestsNeverReachUpstreamButKeepTheSequence) {
     EXPECT_EQ(c.down(), cat({Bytes(ours.begin(), ours.end()), reply(3, o)}));
 
     // Past 16 bits the handler still gets the exact number, the client its low half.
-    const Bytes one = request(127, 1, o);
-    Bytes many;
-    for (int i = 0; i < 70000; ++i) many.insert(many.end(), one.begin(), one.end());
-    ASSERT_EQ(c.client(cat({many, share(9, o)})), St::Open);
+    for (int i = 0; i < 70000; ++i) ASSERT_EQ(c.client(request(127, 1, o)), St::Open);
+    ASSERT_EQ(c.client(share(9, o)), St::Open);
     ASSERT_EQ(c.upstream(reply(static_cast<uint16_t>(70004), o)), St::Open);
     ASSERT_EQ(c.rec.calls.size(), 2u);
     EXPECT_EQ(c.rec.calls[1].seq, 70004u);
@@ -204,7 +197,6 @@ TEST_P(Framing, OverlongShareRequestIsSwallowedWholeUpToTheCoreLimit) {
     EXPECT_EQ(c.rec.calls[0].bytes, 20u);
     // Up to the core protocol's longest request, but not so long that what follows would be
     // swallowed as its body, nor shorter than its own header: else the connection is refused.
-    // (Big requests before the client enabled them are refused in the pass-through tests.)
     for (uint32_t units : {65535u, 65536u, 0xffffffffu, 1u}) {
         Connected big(o);
         ASSERT_EQ(big.client(request(kBigReq, 1, o)), St::Open);
@@ -241,8 +233,7 @@ TEST_P(Framing, LocalErrorsAndEventsCarryTheShareRequestsSequenceAndWaitForTheEn
 }
 
 // A refused client gets Failed with the reason, a client not speaking X11 is dropped, and upstream
-// gets nothing. (The credentials an accepted one is forwarded with are proven end to end by the
-// access tests.)
+// gets nothing.
 TEST_P(Framing, RefusedSetupIsAnsweredHere) {
     auto cfg = config();
     cfg.check_setup = [](const SetupRequest &) { return SetupVerdict{false, "No", false, "", ""}; };

@@ -12,8 +12,6 @@
 
 using namespace telvane::tlslink;
 
-namespace {
-
 const std::string kA(64, 'a'), kB(64, 'b');
 
 TEST(Link, ReceiversArePinnedByTheirFirstKeyAndAChangeNamesTheLineToDelete) {
@@ -88,5 +86,3 @@ TEST(Link, AKeyOthersCanReadIsRefusedAndAKeptKeyKeepsItsFingerprint) {
     EXPECT_NE(error.find("chmod 600"), std::string::npos) << error;
     std::system(("rm -rf " + std::string(folder)).c_str());
 }
-
-}  // namespace

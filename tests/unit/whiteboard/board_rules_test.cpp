@@ -3,15 +3,13 @@
 
 #include "board_rules.h"
 
+#include <tuple>
 #include <vector>
 
 using namespace whiteboard;
 
 TEST(MarkedRect, EitherCornerFirstAndClippedToTheScreen) {
-    const struct {
-        int x0, y0, x1, y1;
-        Rect want;
-    } cases[] = {
+    const struct { int x0, y0, x1, y1; Rect want; } cases[] = {
         {10, 20, 110, 70, {10, 20, 101, 51}},
         {110, 70, 10, 20, {10, 20, 101, 51}},        // dragged up and left
         {-50, -50, 30, 40, {0, 0, 31, 41}},          // begun off the screen
@@ -21,21 +19,13 @@ TEST(MarkedRect, EitherCornerFirstAndClippedToTheScreen) {
         {2000, 10, 3000, 40, {}},
     };
     for (const auto &c : cases) {
-        Rect r = marked_rect(c.x0, c.y0, c.x1, c.y1, 1024, 768);
-        EXPECT_EQ(r.empty(), c.want.empty()) << c.x0 << "," << c.y0;
-        if (c.want.empty()) continue;
-        EXPECT_EQ(r.x, c.want.x);
-        EXPECT_EQ(r.y, c.want.y);
-        EXPECT_EQ(r.width, c.want.width);
-        EXPECT_EQ(r.height, c.want.height);
+        const Rect r = marked_rect(c.x0, c.y0, c.x1, c.y1, 1024, 768), w = c.want;
+        EXPECT_EQ(std::tuple(r.x, r.y, r.width, r.height), std::tuple(w.x, w.y, w.width, w.height)) << c.x0 << "," << c.y0;
     }
 }
 
 TEST(FormatFor, ByTheEndingWhateverItsCase) {
-    const struct {
-        const char *path;
-        ImageFormat want;
-    } cases[] = {
+    const struct { const char *path; ImageFormat want; } cases[] = {
         {"board.png", ImageFormat::Png}, {"/tmp/A.PNG", ImageFormat::Png}, {"x.Xpm", ImageFormat::Xpm},
         {"board.jpg", ImageFormat::Unknown}, {"png", ImageFormat::Unknown}, {".png", ImageFormat::Unknown},
         {"/tmp/.png", ImageFormat::Unknown}, {"", ImageFormat::Unknown}, {"board.png.txt", ImageFormat::Unknown},
@@ -44,11 +34,7 @@ TEST(FormatFor, ByTheEndingWhateverItsCase) {
 }
 
 TEST(ParseWords, OnlyGrabAndTheSeparatorAreTheBoards) {
-    const struct {
-        std::vector<const char *> words;
-        bool ok, grab;
-        int bad;
-    } cases[] = {
+    const struct { std::vector<const char *> words; bool ok, grab; int bad; } cases[] = {
         {{"wb"}, true, false, 0},
         {{"wb", "-grab"}, true, true, 0},
         {{"wb", "--"}, true, false, 0},
@@ -61,11 +47,7 @@ TEST(ParseWords, OnlyGrabAndTheSeparatorAreTheBoards) {
         for (const char *w : c.words) argv.push_back(const_cast<char *>(w));
         bool grab = false;
         int bad = 0;
-        EXPECT_EQ(parse_words(static_cast<int>(argv.size()), argv.data(), &grab, &bad), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(grab, c.grab);
-        } else {
-            EXPECT_EQ(bad, c.bad);
-        }
+        const bool ok = parse_words(static_cast<int>(argv.size()), argv.data(), &grab, &bad);
+        EXPECT_EQ(std::tuple(ok, grab, bad), std::tuple(c.ok, c.grab, c.bad)) << "row " << &c - cases;
     }
 }
