@@ -347,8 +347,8 @@ TEST_F(ReceiverSearch, SearchLevelsGuardThePublicBooksAndTheDefaultList) {
     user_preference.search_level = 2;  // Ask_Before_Public: No stops the search there
     texts.clear();
     EXPECT_EQ(type("Person"), 0);
-    ASSERT_GE(texts.size(), 1u);
-    EXPECT_EQ(texts[0], "Continue Searching the Global List for 'Person'?");
+    EXPECT_EQ(texts, (std::vector<std::string>{"Continue Searching the Global List for 'Person'?",
+                                               "Unmatched Alias.\n'Person'\nEnter Anyway?"}));
     EXPECT_TRUE(rows().empty());
 
     user_preference.dialog_level = 3;

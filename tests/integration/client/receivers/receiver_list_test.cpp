@@ -132,7 +132,6 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     // Share Same gives the second receiver the first one's windows, and the first nothing twice.
     select_rows({2, 1});
     share_same_window_callback(nullptr, nullptr, nullptr);
-    EXPECT_NE(find_host_window_tag(second, a.id()), 0u) << log_text();
     EXPECT_TRUE(pump_until([&] { return mirror_windows(second_display->name()).size() == 2; }));
     EXPECT_EQ(mirrors().size(), 2u);
 
