@@ -46,7 +46,7 @@ class PathCodes : public ScratchHome {};
 }  // namespace
 
 // Parts joined by one "/", leaving out empty and missing ones (the book folder's "", no name, no HOME).
-TEST_F(PathCodes, EveryCodeHasItsFolder) {
+TEST_F(PathCodes, EveryCodeHasItsFolderMadeOnceWhereNothingElseStands) {
     const std::string home = home_.path();
     const struct {
         int code;
@@ -59,11 +59,6 @@ TEST_F(PathCodes, EveryCodeHasItsFolder) {
         CString p(generate_path(c.code, c.name));
         EXPECT_EQ(p ? p.get() : "", c.path) << c.code;
     }
-    unsetenv("HOME");
-    EXPECT_STREQ(CString(generate_path(17, nullptr)).get(), ".Telvane");
-}
-
-TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceOrAHomeOnADeviceIsRefused) {
     EXPECT_EQ(make_directory_if_needed(17), 1);
     EXPECT_TRUE(std::filesystem::is_directory(private_dir()));
     EXPECT_EQ(make_directory_if_needed(49), 1);
@@ -75,11 +70,13 @@ TEST_F(PathCodes, PrivateFolderIsMadeOnceAndFileInItsPlaceOrAHomeOnADeviceIsRefu
     EXPECT_EQ(make_directory_if_needed(49), 0);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(),
                          "Expected Directory '" + private_dir() + "' is NOT a directory"));
-    // A home below a device cannot hold folders, even for root.
+    // Not even root can make folders below a device.
     setenv("HOME", "/dev/null", 1);
     testing::internal::CaptureStderr();
     EXPECT_EQ(make_directory_if_needed(49), 0);
     EXPECT_TRUE(contains(testing::internal::GetCapturedStderr(), "Could not create directory '/dev/null/.Telvane'"));
+    unsetenv("HOME");
+    EXPECT_STREQ(CString(generate_path(17, nullptr)).get(), ".Telvane");
 }
 
 TEST_F(LogFile, BelowDiagnosticLevelOrWithoutAUsableHomeNothingIsWritten) {

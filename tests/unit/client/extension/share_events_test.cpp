@@ -64,21 +64,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ShareEvents, ListsJoinWithNewlinesAndSetThePendingFlag) {
-    event_messages_pending = 0;
-    EXPECT_NE(add_multiple_messages(&prop_changed, ""), 0) << "an empty text still fills the list";
-    EXPECT_STREQ(prop_changed, "");
-    add_multiple_messages(&prop_changed, "one");
-    add_multiple_messages(&prop_changed, "two");
-    // The first text was empty, so nothing goes before "one".
-    EXPECT_STREQ(prop_changed, "one\ntwo");
-    free(prop_changed);
-    prop_changed = nullptr;
-    // With every list empty, the flag goes back to 0.
-    EXPECT_EQ(add_multiple_messages(nullptr, "x"), 0);
-    EXPECT_EQ(event_messages_pending, 0);
-}
-
 TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonItsOwn) {
     event(1, A, 0, 0, 0);
     event(1, B, 0, 0, 0);

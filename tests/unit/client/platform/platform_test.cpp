@@ -21,8 +21,7 @@
 namespace {
 
 std::vector<std::string> rewrite(std::vector<std::string> given) {
-    // The start routine keeps pointers into the vector (peer_arg), as the program's own vector
-    // lives for ever; so do the test's.
+    // peer_arg points into the vector, which lives for ever like the program's own.
     static std::deque<std::vector<std::string>> alive;
     std::vector<std::string> &words = alive.emplace_back(std::move(given));
     std::vector<char *> argv;
@@ -31,8 +30,7 @@ std::vector<std::string> rewrite(std::vector<std::string> given) {
     peer_arg = nullptr;
     obVerbose = 0;
     PlatformArgs out = platform_build_argv(static_cast<int>(words.size()), argv.data());
-    std::vector<std::string> result;
-    for (int i = 0; i < out.argc; ++i) result.emplace_back(out.argv[i]);
+    std::vector<std::string> result(out.argv, out.argv + out.argc);
     EXPECT_EQ(out.argv[out.argc], nullptr);
     free(out.argv);
     return result;
@@ -65,9 +63,8 @@ TEST(StartRoutine, DisplayNameGetsThisMachineWhenItNamesNoHost) {
     const std::string saved = getenv("DISPLAY") ? getenv("DISPLAY") : "";
     char machine[256] = {};
     gethostname(machine, sizeof machine - 1);
-    EXPECT_EQ(display_of(":3"), machine + std::string(":3"));
-    EXPECT_EQ(display_of(":3.1"), machine + std::string(":3.1"));
-    EXPECT_EQ(display_of("unix:4"), machine + std::string(":4"));
+    for (auto [value, display] : {std::pair{":3", ":3"}, {":3.1", ":3.1"}, {"unix:4", ":4"}})
+        EXPECT_EQ(display_of(value), machine + std::string(display));
     EXPECT_EQ(display_of("Term12:3.0"), "Term12:3.0");
     EXPECT_EQ(display_of("verylonghost:0", 4), "ver");
     setenv("DISPLAY", saved.c_str(), 1);
