@@ -158,7 +158,6 @@ TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
         EXPECT_EQ(use_user_defaults(), c.read);
         EXPECT_EQ(values(), c.values);
     }
-    EXPECT_EQ(prog_preference[18], 1);  // load the default list at start-up
 }
 
 TEST_F(PreferenceFile, OutOfRangeValuesAreReplacedAndLogged) {
@@ -184,10 +183,6 @@ TEST_F(PreferenceFile, SaveWritesWhatReadingGivesBackOrFailsWhereNoFolderCanBeMa
     inactivity_timeout = 17;
     ASSERT_EQ(save_user_defaults(), 1);
     EXPECT_EQ(read_file(private_dir() + "/.setup"), "0 2 1 2 1 17 ");
-    load_compiled_preferences();
-    inactivity_timeout = 5;
-    ASSERT_EQ(use_user_defaults(), 1);
-    EXPECT_EQ(values(), (std::vector<int>{0, 2, 1, 2, 1, 17}));
 
     std::filesystem::remove_all(private_dir());
     write_file(private_dir(), "not a folder");

@@ -13,7 +13,6 @@ class AccessFile : public ScratchHome {
 protected:
     void SetUp() override {
         ScratchHome::SetUp();
-        user_preference.dialog_level = 4;
         mkdir(private_dir().c_str(), 0755);
     }
     void TearDown() override {

@@ -132,10 +132,7 @@ TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
 
     std::string many;
     std::vector<std::string> many_words;
-    for (int i = 0; i < 20; ++i) {
-        many += "\tw" + std::to_string(i) + "  ";
-        many_words.push_back("w" + std::to_string(i));
-    }
+    for (int i = 0; i < 20; ++i) many += "\t" + many_words.emplace_back("w" + std::to_string(i)) + "  ";
     const std::pair<const char *, std::vector<std::string>> cases[] = {
         {"xterm  xclock", {"xterm", "xclock"}},
         {" xterm", {"xterm"}},

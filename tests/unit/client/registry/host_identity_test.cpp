@@ -6,7 +6,6 @@
 #include "core/startup.h"
 #include "process.h"
 
-#include <sys/stat.h>
 #include <utime.h>
 
 using telvane::testing::ScratchDir;
