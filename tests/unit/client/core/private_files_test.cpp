@@ -79,23 +79,13 @@ TEST_F(PathCodes, EveryCodeHasItsFolderMadeOnceWhereNothingElseStands) {
     EXPECT_STREQ(CString(generate_path(17, nullptr)).get(), ".Telvane");
 }
 
-TEST_F(LogFile, BelowDiagnosticLevelOrWithoutAUsableHomeNothingIsWritten) {
+TEST_F(LogFile, LinesOnlyAtDiagnosticLevelWithACtimeStampAndEveryArgumentAlsoAfterAReopen) {
     user_preference.dialog_level = 3;
     EXPECT_EQ(log_msg0("quiet"), 1);
     user_preference.dialog_level = 4;
     max_logfile_size = 0;
     EXPECT_EQ(log_msg0("off"), 1);
-    EXPECT_FALSE(std::filesystem::exists(private_dir() + "/.logfile"));
-
     max_logfile_size = 32768;
-    setenv("HOME", "/dev/null", 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(log_msg0("lost"), 0);
-    testing::internal::GetCapturedStderr();
-    EXPECT_EQ(log_file, nullptr);
-}
-
-TEST_F(LogFile, LinesCarryACtimeStampTwoBlanksAndEveryArgumentAlsoAfterAReopen) {
     EXPECT_EQ(log_msg1("Startup of Telvane to display '%s'", "host:1"), 1);
     std::regex line(R"(^(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 0-9]\d \d\d:\d\d:\d\d   Startup of Telvane to display 'host:1'\n$)");
     EXPECT_TRUE(std::regex_match(log_text(), line)) << log_text();
@@ -117,6 +107,14 @@ TEST_F(LogFile, LinesCarryACtimeStampTwoBlanksAndEveryArgumentAlsoAfterAReopen) 
                                    "  window (0x1a) to 'h:0'\n", "  " + long_message + "\n",
                                    "  X Error Detected.  Error Code 8  Request Code 42  'BadMatch'\n"})
         EXPECT_TRUE(contains(text, want)) << want;
+
+    // Without a usable home nothing is written.
+    logfile_close();
+    setenv("HOME", "/dev/null", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(log_msg0("lost"), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log_file, nullptr);
 }
 
 TEST_F(LogFile, TrimmingKeepsTheNewestWholeLines) {
