@@ -127,8 +127,7 @@ TEST_F(LogFile, TrimmingKeepsTheNewestWholeLines) {
     EXPECT_EQ(log_msg0("after trimming"), 1);
     std::string text = log_text();
     std::string kept = old.substr(old.find('\n', 40000 - 16384) + 1);
-    ASSERT_GE(text.size(), kept.size());
-    EXPECT_EQ(text.substr(0, kept.size()), kept);
+    EXPECT_TRUE(text.starts_with(kept));
     EXPECT_NE(text.find("  after trimming\n", kept.size()), std::string::npos);
     EXPECT_LT(text.size(), 16384u + 100u);
 }
