@@ -48,16 +48,14 @@ class PathCodes : public ScratchHome {};
 // Parts joined by one "/", leaving out empty and missing ones (the book folder's "", no name, no HOME).
 TEST_F(PathCodes, EveryCodeHasItsFolderMadeOnceWhereNothingElseStands) {
     const std::string home = home_.path();
-    const struct {
-        int code;
-        const char *name;
-        std::string path;   // empty: no path for the code
-    } cases[] = {{17, "Default", home + "/.Telvane/Default"}, {49, ".setup", home + "/.Telvane/.setup"},
-                 {18, "Default", "/usr/lib/X11/Telvane/address_books/Default"},
-                 {19, nullptr, "/etc/opt/Telvane/address_books"}, {20, "x", ""}};
-    for (const auto &c : cases) {
-        CString p(generate_path(c.code, c.name));
-        EXPECT_EQ(p ? p.get() : "", c.path) << c.code;
+    // Code, name and path; an empty path: none for the code.
+    const std::tuple<int, const char *, std::string> cases[] = {
+        {17, "Default", home + "/.Telvane/Default"}, {49, ".setup", home + "/.Telvane/.setup"},
+        {18, "Default", "/usr/lib/X11/Telvane/address_books/Default"},
+        {19, nullptr, "/etc/opt/Telvane/address_books"}, {20, "x", ""}};
+    for (const auto &[code, name, path] : cases) {
+        CString p(generate_path(code, name));
+        EXPECT_EQ(p ? p.get() : "", path) << code;
     }
     EXPECT_EQ(make_directory_if_needed(17), 1);
     EXPECT_TRUE(std::filesystem::is_directory(private_dir()));

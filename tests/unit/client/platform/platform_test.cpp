@@ -96,27 +96,22 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
     const std::string file = scratch.file("plain"), fifo = scratch.file("fifo"), fresh = scratch.file("fresh");
     telvane::testing::write_file(file, "kept");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    struct Case {
-        std::string path;
-        const char *mode;
-        bool opens;
-        int error;
-    } cases[] = {
+    const std::tuple<std::string, const char *, bool, int> cases[] = {  // path, mode, opened, else errno
         {file, "r", true, 0},        {file, "r+", true, 0},       {file, "a+", true, 0},
         {fifo, "r", false, EINVAL},  {fifo, "a+", false, EINVAL}, {fifo, "w", false, ENXIO},  // no reader: refused at once
         {scratch.file(""), "r", false, EISDIR}, {"/dev/null", "r", false, EINVAL},
         {scratch.file("missing"), "r", false, ENOENT}, {file, "x", false, EINVAL},
         {fresh, "w", true, 0},       {file, "w", true, 0},
     };
-    for (const auto &c : cases) {
-        if (c.path == file && c.mode[0] == 'w') {
+    for (const auto &[path, mode, opens, error] : cases) {
+        if (path == file && mode[0] == 'w') {
             EXPECT_EQ(telvane::testing::read_file(file), "kept");
         }
         errno = 0;
-        FILE *f = platform_fopen_regular(c.path.c_str(), c.mode);
-        EXPECT_EQ(f != nullptr, c.opens) << c.path << " " << c.mode;
+        FILE *f = platform_fopen_regular(path.c_str(), mode);
+        EXPECT_EQ(f != nullptr, opens) << path << " " << mode;
         if (f) fclose(f);
-        else EXPECT_EQ(errno, c.error) << c.path << " " << c.mode;
+        else EXPECT_EQ(errno, error) << path << " " << mode;
     }
     EXPECT_EQ(telvane::testing::read_file(file), "") << "\"w\" empties a regular file";
 }
@@ -160,11 +155,10 @@ TEST(DisplayNames, NumberAndHostFollowTheLocalForms) {
         EXPECT_EQ(display_number_of(name), number) << name;
     // A local form gives this machine's name in lower case (ASCII only), cut to 95 characters.
     const std::string long_machine(98, 'M'), cut(95, 'm');
-    const struct {
-        const char *name, *machine, *host;
-    } hosts[] = {{"term12:3.0", "machine", "term12"},      {"unix:3", "MyMachine", "mymachine"},
-                 {":3", "Term12:3.0 ÄB", "term12:3.0 Äb"}, {"local:0", "MyMachine", "mymachine"},
-                 {"shmlink:1", "MyMachine", "mymachine"},   {":0", long_machine.c_str(), cut.c_str()},
-                 {"nohostcolon", "m", "nohostcolon"}};
-    for (const auto &h : hosts) EXPECT_STREQ(CString(display_host_of(h.name, h.machine)).get(), h.host) << h.name;
+    const std::tuple<const char *, const char *, const char *> hosts[] = {  // display, machine, host
+        {"term12:3.0", "machine", "term12"},      {"unix:3", "MyMachine", "mymachine"},
+        {":3", "Term12:3.0 ÄB", "term12:3.0 Äb"}, {"local:0", "MyMachine", "mymachine"},
+        {"shmlink:1", "MyMachine", "mymachine"},   {":0", long_machine.c_str(), cut.c_str()},
+        {"nohostcolon", "m", "nohostcolon"}};
+    for (auto [name, machine, host] : hosts) EXPECT_STREQ(CString(display_host_of(name, machine)).get(), host) << name;
 }
