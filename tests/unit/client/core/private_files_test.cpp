@@ -132,26 +132,22 @@ TEST_F(LogFile, TrimmingKeepsTheNewestWholeLines) {
 
 // What a file does not give keeps the compiled default.
 TEST_F(PreferenceFile, ReadingKeepsTheDefaultsForWhatTheFileDoesNotGive) {
-    const struct {
-        const char *name;
-        std::optional<std::string> file;
-        int read;
-        std::vector<int> values;
-    } cases[] = {
+    // What the file holds, if there is one, use_user_defaults's result and the values then.
+    const std::tuple<const char *, std::optional<std::string>, int, std::vector<int>> cases[] = {
         {"missing", std::nullopt, 0, {1, 1, 0, 3, 3, 5}},
         {"all six", "0 2 1 4 1 20 ", 1, {0, 2, 1, 4, 1, 20}},
         {"short", "0 2", 1, {0, 2, 0, 3, 3, 5}},
         {"stops at a bad word", "1 x 1 1 1 1", 1, {1, 1, 0, 3, 3, 5}},
         {"binary", std::string("\x01\xff\x7f garbage \0\0 99999999999999999999", 35), 1, {1, 1, 0, 3, 3, 5}},
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &[name, file, read, want] : cases) {
+        SCOPED_TRACE(name);
         load_compiled_preferences();
         inactivity_timeout = prog_preference[34];
         unlink((private_dir() + "/.setup").c_str());
-        if (c.file) write_setup(*c.file);
-        EXPECT_EQ(use_user_defaults(), c.read);
-        EXPECT_EQ(values(), c.values);
+        if (file) write_setup(*file);
+        EXPECT_EQ(use_user_defaults(), read);
+        EXPECT_EQ(values(), want);
     }
 }
 
