@@ -59,7 +59,8 @@ TEST_F(Registry, LastWindowTakesItsTagAlongAndAReceiversTagsGoWithoutTheOthers) 
     add_window(HA, 1, 0x101, 0, 0);
     add_window(HB, 2, 0x100, 1, 0);
     add_window(HA, 3, 0x102, 1, 0);
-    static int windows_of_b = 0;
+    static int windows_of_b;
+    windows_of_b = 0;  // also when the test is repeated
     for_all_host_windows(HB, [](uint32_t, uint32_t, uint32_t, uint32_t) { ++windows_of_b; });
     EXPECT_EQ(windows_of_b, 1) << "only that receiver's windows";
     delete_all_host_tags(HA);
@@ -94,6 +95,7 @@ TEST_F(Registry, LookupsSeeTheNewestTagFirstAndSenderStatusHasFourShapes) {
     EXPECT_EQ(find_window(2, 0x100), 1);
     EXPECT_EQ(find_window(0, 0x555), 0);
     static std::vector<uint32_t> seen;
+    seen.clear();
     for_all_window_receivers(0x100, [](uint32_t tag, uint32_t, uint32_t) { seen.push_back(tag); });
     EXPECT_EQ(seen, (std::vector<uint32_t>{3, 2, 1}));
 
