@@ -71,15 +71,15 @@ TEST(StartRoutine, DisplayNameGetsThisMachineWhenItNamesNoHost) {
 }
 
 TEST(StartRoutine, ProcessCallsStartPrograms) {
-    const auto exit_code = [](int pid) {
+    const auto exit_of = [](int pid) {
         int status = -1;
         if (pid > 0) waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return telvane::testing::exit_code(status);
     };
     char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
-    EXPECT_EQ(exit_code(ForkNExecv("/bin/true", argv)), 0);
+    EXPECT_EQ(exit_of(ForkNExecv("/bin/true", argv)), 0);
     // A command line is split as a shell would, and its program found in PATH.
-    EXPECT_EQ(exit_code(spawnse("sh -c 'exit 3'", nullptr)), 3);
+    EXPECT_EQ(exit_of(spawnse("sh -c 'exit 3'", nullptr)), 3);
     EXPECT_LT(ForkNExecv(nullptr, argv), 0);
 
     // What cannot be executed is refused at once and reported for the main loop to show.
