@@ -13,7 +13,6 @@ class AccessFile : public ScratchHome {
 protected:
     void SetUp() override {
         ScratchHome::SetUp();
-        user_preference.dialog_level = 4;
         mkdir(private_dir().c_str(), 0755);
     }
     void TearDown() override {
@@ -33,27 +32,23 @@ const uint32_t kLocal = inet_addr("127.0.0.1");
 }  // namespace
 
 TEST_F(AccessFile, EachKindOfFileLeavesItsListAndLogLine) {
-    struct Case {
-        const char *text;
-        int result, records;
-        const char *log;
-    };
-    const Case cases[] = {
+    // The file, initialize_auth_file's result, the records it leaves and its log line.
+    const std::tuple<std::string, int, int, const char *> cases[] = {
         {"1204 127.0.0.1\n", 0, 1, "Init REMOTE Access Authorization: OK."},
         {"# only\n   # comments\n\n", 1, 0, "ERROR: Init Authorization: empty_auth_file."},
         {"1204 127.0.0.1#glued\nx 10.0.0.1\n1204 127.0.0.1\n", 0, 2, "Init REMOTE Access Authorization: OK."},
         {"7 no-such-host.invalid\n8 127.0.0.1\n", 1, 1, "ERROR: Init Authorization:Bad_entry[7 no-such-host.invalid\n]."},
         {"5 127.0.0.1", 0, 1, "Init REMOTE Access Authorization: OK."},  // no final newline
-        {"\x01\xff\x00\x7f binary\n9 127.0.0.1\n", 0, 1, "OK."},
+        {std::string("\x01\xff\x00\x7f binary\n9 127.0.0.1\n", 24), 0, 1, "OK."},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
+    for (const auto &[text, result, count, log] : cases) {
+        SCOPED_TRACE(text);
         CLfreeAuthList(&auth_data);
-        write(std::string(c.text, c.text == cases[5].text ? 24 : strlen(c.text)));
+        write(text);
         const size_t logged = log_text().size();  // each case's line, not one an earlier case wrote
-        EXPECT_EQ(initialize_auth_file(), c.result);
-        EXPECT_EQ(records(), c.records);
-        EXPECT_TRUE(contains(log_text().substr(logged), c.log));
+        EXPECT_EQ(initialize_auth_file(), result);
+        EXPECT_EQ(records(), count);
+        EXPECT_TRUE(contains(log_text().substr(logged), log));
     }
     // A line far over 255 characters is cut, its rest not taken for lines of its own.
     write("1 127.0.0.1 " + std::string(600, 'z') + " 2 127.0.0.1\n3 127.0.0.1\n");

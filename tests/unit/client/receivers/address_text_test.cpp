@@ -96,10 +96,7 @@ TEST(ParseTabs, ExpandsToMultiplesOfEight) {
 
 TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
     const char *line = "hosta:0.0 John Smith";
-    const struct {
-        const char *pattern, *text;
-        int ignore_case, flags, match;
-    } cases[] = {
+    const std::tuple<const char *, const char *, int, int, int> cases[] = {  // pattern, text, case, flags, match
         // Flags 0: whole alias words only, never the display name; a blank spans words.
         {"hosta:0.0", line, 0, 0, 0}, {"John", line, 0, 0, 1}, {"Jo", line, 0, 0, 0}, {"john", line, 0, 0, 0},
         {"john", line, 1, 0, 1}, {"John Smith", line, 0, 0, 1}, {"John Smi", line, 0, 0, 0},
@@ -109,9 +106,9 @@ TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
         // Empty texts and patterns.
         {"a", "", 0, 3, 0}, {"", line, 0, 0, 0}, {"", line, 0, 1, 1},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(grep_word_match(c.pattern, c.text, c.ignore_case, c.flags), c.match)
-            << c.pattern << " in '" << c.text << "' " << c.ignore_case << c.flags;
+    for (auto [pattern, text, ignore_case, flags, match] : cases)
+        EXPECT_EQ(grep_word_match(pattern, text, ignore_case, flags), match)
+            << pattern << " in '" << text << "' " << ignore_case << flags;
 }
 
 TEST(DisplayMatchesTyped, HostPartsAndAddressPrefixes) {

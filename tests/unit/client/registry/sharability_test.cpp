@@ -19,12 +19,9 @@ const std::string kWindow = "Window (0x%x) ";
 }  // namespace
 
 TEST(Sharability, MarksAndListsInTheirOrder) {
-    struct Case {
-        const char *what;
-        WindowMarks window;
-        bool sharable, alone;
-        std::vector<std::string> lines;  // each notice's log line after "Window (0x%x) "
-    } cases[] = {
+    // What the window is, its marks and texts, whether it is sharable and alone, and each
+    // notice's log line after "Window (0x%x) ".
+    const std::tuple<const char *, WindowMarks, bool, bool, std::vector<std::string>> cases[] = {
         {"plain", {.name = "plain"}, true, false, {}},
         {"marked", {.dont_share = true, .share_alone = true, .name = "shell"}, false, false,
          {"is designated as DONT-SHARE"}},
@@ -42,14 +39,14 @@ TEST(Sharability, MarksAndListsInTheirOrder) {
           "designated as shareAlone.instance in .Xdefault"}},
         {"no texts at all", {}, true, false, {}},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        Sharability got = sharability(c.window, kLists);
-        EXPECT_EQ(std::pair(got.sharable, got.alone), std::pair(c.sharable, c.alone));
+    for (const auto &[what, window, sharable, alone, want] : cases) {
+        SCOPED_TRACE(what);
+        Sharability got = sharability(window, kLists);
+        EXPECT_EQ(std::pair(got.sharable, got.alone), std::pair(sharable, alone));
         std::vector<std::string> lines;
         for (const SharabilityNotice &n : got.notices) lines.push_back(n.log_line);
         for (std::string &line : lines) line = line.rfind(kWindow, 0) == 0 ? line.substr(kWindow.size()) : "?" + line;
-        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(lines, want);
     }
     // Refusals are errors at every level, share-alone notes diagnostics; one names the sender.
     auto shown = [](WindowMarks w) {

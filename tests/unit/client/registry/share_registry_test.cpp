@@ -3,7 +3,6 @@
 
 #include "registry/share_registry.h"
 
-#include <set>
 #include <vector>
 
 namespace {
@@ -17,10 +16,14 @@ protected:
     static constexpr uint32_t HA = 501, HB = 502;
 };
 
-std::vector<uint32_t> ids(SenderStatus *list) {
-    std::vector<uint32_t> out;
-    for (SenderStatus *s = list; s; s = s->next) out.push_back(s->id);
-    return out;
+// getSenderStatus's count and the ids of its list in order; the list is freed.
+std::pair<int, std::vector<uint32_t>> sender_status(uint32_t window, uint32_t host) {
+    SenderStatus *list = nullptr;
+    const int count = getSenderStatus(window, host, &list);
+    std::vector<uint32_t> ids;
+    for (SenderStatus *s = list; s; s = s->next) ids.push_back(s->id);
+    freeSenderStatus(list);
+    return {count, ids};
 }
 
 }  // namespace
@@ -50,20 +53,19 @@ TEST_F(Registry, LastWindowTakesItsTagAlongAndAReceiversTagsGoWithoutTheOthers) 
     EXPECT_EQ(delete_window(HA, 1, 0x101), 1);
     EXPECT_EQ(find_tag(1), nullptr);
     EXPECT_EQ(find_is_host_sharing(HA), 0);
-    EXPECT_EQ(first_tag, nullptr);
 
     // Deleting a receiver's tags leaves the others.
     add_window(HA, 1, 0x100, 0, 0);
     add_window(HA, 1, 0x101, 0, 0);
     add_window(HB, 2, 0x100, 1, 0);
     add_window(HA, 3, 0x102, 1, 0);
-    static int windows_of_b = 0;
+    static int windows_of_b;
+    windows_of_b = 0;  // also when the test is repeated
     for_all_host_windows(HB, [](uint32_t, uint32_t, uint32_t, uint32_t) { ++windows_of_b; });
     EXPECT_EQ(windows_of_b, 1) << "only that receiver's windows";
     delete_all_host_tags(HA);
     EXPECT_EQ(find_is_host_sharing(HA), 0);
     EXPECT_EQ(find_window(0, 0x100), 1);
-    EXPECT_NE(find_tag(2), nullptr);
     EXPECT_EQ(delete_tag(42), 0);
     // Iterating a host's tags may delete them.
     add_window(HB, 4, 0x103, 1, 0);
@@ -93,32 +95,15 @@ TEST_F(Registry, LookupsSeeTheNewestTagFirstAndSenderStatusHasFourShapes) {
     EXPECT_EQ(find_window(2, 0x100), 1);
     EXPECT_EQ(find_window(0, 0x555), 0);
     static std::vector<uint32_t> seen;
+    seen.clear();
     for_all_window_receivers(0x100, [](uint32_t tag, uint32_t, uint32_t) { seen.push_back(tag); });
     EXPECT_EQ(seen, (std::vector<uint32_t>{3, 2, 1}));
 
-    SenderStatus *list = nullptr;
-    EXPECT_EQ(getSenderStatus(0, 0, &list), 2);
-    std::vector<uint32_t> hosts = ids(list);
-    EXPECT_EQ(std::set<uint32_t>(hosts.begin(), hosts.end()), (std::set<uint32_t>{HA, HB}));
-    freeSenderStatus(list);
-
-    // A window under two tags of one host is listed twice; order is the reverse of the walk.
-    EXPECT_EQ(getSenderStatus(0, HA, &list), 3);
-    EXPECT_EQ(ids(list), (std::vector<uint32_t>{0x100, 0x101, 0x100}));
-    EXPECT_EQ(list->flag, 0);
-    freeSenderStatus(list);
-
-    EXPECT_EQ(getSenderStatus(0x100, 0, &list), 3);
-    EXPECT_EQ(ids(list), (std::vector<uint32_t>{HA, HA, HB}));
-    EXPECT_EQ(is_in_list(HB, list), 1);
-    EXPECT_EQ(is_in_list(999, list), 0);
-    freeSenderStatus(list);
-
-    EXPECT_EQ(getSenderStatus(0x101, HA, &list), 1);
-    EXPECT_EQ(ids(list), (std::vector<uint32_t>{0x101}));
-    freeSenderStatus(list);
-    EXPECT_EQ(getSenderStatus(0x101, HB, &list), 0);
-    EXPECT_EQ(list, nullptr);
-    EXPECT_EQ(getAllowInputStatus(HA), 0);
-    EXPECT_EQ(getAllowDaisyChain(0), 0);
+    // Every receiver once, though HA has two tags; a window under two tags of one host is listed
+    // twice. The order is the reverse of the walk.
+    EXPECT_EQ(sender_status(0, 0), std::pair(2, std::vector<uint32_t>{HA, HB}));
+    EXPECT_EQ(sender_status(0, HA), std::pair(3, std::vector<uint32_t>{0x100, 0x101, 0x100}));
+    EXPECT_EQ(sender_status(0x100, 0), std::pair(3, std::vector<uint32_t>{HA, HA, HB}));
+    EXPECT_EQ(sender_status(0x101, HA), std::pair(1, std::vector<uint32_t>{0x101}));
+    EXPECT_EQ(sender_status(0x101, HB), std::pair(0, std::vector<uint32_t>{}));
 }

@@ -9,12 +9,8 @@
 #include <vector>
 
 TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
-    struct Case {
-        int direction, width, height, x, y;
-        bool keep;
-        TelePlace want;
-    };
-    const Case cases[] = {
+    // Direction, parent size, asked place, whether the hot spot keeps it, and the place given.
+    const std::tuple<int, int, int, int, int, bool, TelePlace> cases[] = {
         // Well inside: the hot spot is where it was asked for.
         {0, 100, 100, 40, 40, true, {39, 39, 0, false}},
         // The right edge of a 100-pixel window: turned right, and no further right than 75.
@@ -35,12 +31,12 @@ TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
         {0, 100, 20, 40, 50, true, {39, 0, 0, true}},
         {0, 10, 10, 50, 50, true, {0, 0, 0, true}},
     };
-    for (const Case &c : cases) {
-        TelePlace got = tele_place(c.direction, c.width, c.height, c.x, c.y, c.keep);
+    for (const auto &[direction, width, height, x, y, keep, want] : cases) {
+        TelePlace got = tele_place(direction, width, height, x, y, keep);
         EXPECT_EQ(std::tuple(got.left, got.top, got.direction, got.at_edge),
-                  std::tuple(c.want.left, c.want.top, c.want.direction, c.want.at_edge))
-            << "direction " << c.direction << " at " << c.x << "," << c.y << " in " << c.width << "x" << c.height
-            << (c.keep ? " keep" : " drag");
+                  std::tuple(want.left, want.top, want.direction, want.at_edge))
+            << "direction " << direction << " at " << x << "," << y << " in " << width << "x" << height
+            << (keep ? " keep" : " drag");
     }
 }
 
