@@ -152,7 +152,7 @@ inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker) {
 }
 
 inline constexpr uint8_t kShareApplication = 0, kShareWindow = 1, kUnshare = 3, kSetInputDelay = 5, kAllowInput = 7,
-                         kDisallowInput = 8, kGetVersion = 9;
+                         kDisallowInput = 8;
 
 // A sender: an upstream Xvfb with telvane-server in front of it (tracing into "trace"), a client
 // `c` of it that speaks the share extension, and receivers, each a private Xvfb.
@@ -198,9 +198,9 @@ protected:
         return *ev;
     }
     // Shares `w` to `r`: its mirror there, after connection-made (when `first`) and window-shared.
-    uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
+    uint32_t share(Receiver &r, uint32_t w, bool first = true) {
         auto known = windows_with(r.c.get(), r.marker);
-        send_share(c.get(), codes.major, how, r.host, w, 0);
+        send_share(c.get(), codes.major, kShareWindow, r.host, w, 0);
         if (first) expect_event(0);
         expect_event(3, w);
         return wait_new_mirror(r.c.get(), r.marker, known);

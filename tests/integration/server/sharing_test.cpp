@@ -128,82 +128,6 @@ protected:
 
 }  // namespace
 
-// The share extension's requests that the server answers by itself, its errors, its trace, shares
-// it refuses before connecting (windows that cannot be shared, this display itself), and receivers
-// that refuse it.
-TEST_F(Sharing, VersionAccessCheckErrorsTheTraceSharesRefusedWithoutConnectingAndReceiversThatRefuseTheServer) {
-    auto atom = share_reply(c.get(), send_share(c.get(), codes.major, 9));
-    ASSERT_TRUE(atom && *atom);
-    // The atom lives on upstream, so a direct client can read its name too.
-    Xcb direct = xcb_open(upstream->name());
-    Owned<xcb_get_atom_name_reply_t> name(
-        xcb_get_atom_name_reply(direct.get(), xcb_get_atom_name(direct.get(), *atom), nullptr));
-    ASSERT_TRUE(name);
-    std::string text(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
-    EXPECT_EQ(text.rfind("Telvane Server ", 0), 0u) << text;
-    // CheckAccess wants our user on this machine; addresses as the client's memory holds them.
-    auto ip = [](uint8_t a, uint8_t b, uint8_t c_, uint8_t d) { return uint32_t(a | b << 8 | c_ << 16 | d << 24); };
-    const uint32_t me = static_cast<uint32_t>(getuid());
-    EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(127, 0, 0, 1))), 1u);
-    EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(192, 0, 2, 77))), 0u);
-    // Malformed requests get protocol errors.
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 2)), 1);     // BadRequest
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 40, 0, 0, 0, 5)), 1) << "before BadLength";
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 7, 1, 0, 0, 5)), 16);  // BadLength
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6, 0, 0, 0, 3)), 16);
-    uint8_t err = 0;
-    EXPECT_TRUE(!share_reply(c.get(), send_share(c.get(), codes.major, 9, 0, 0, 0, 2), &err) && err == 16) << int(err);
-    // Requests that are fine get no error, and the connection is still in step.
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6)), 0);
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 32)), 0);
-    EXPECT_TRUE(share_reply(c.get(), send_share(c.get(), codes.major, 9)));
-    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, 0x00600001)), 10)
-        << "BadAccess: the window is not shared by this client";
-    // The trace shows each request as received.
-    EXPECT_TRUE(contains(trace(), "order=lsb major=" + std::to_string(codes.major) +
-                                      " minor=4 name=SetInputState length=4 bytes=16 arg1=0x00000001 arg2=0x00600001"));
-
-    // Windows that cannot be shared; the server's own display and upstream, by address and host name,
-    // where a mirror would cover its original.
-    std::vector<std::tuple<uint32_t, uint32_t, uint8_t>> cases{{first_screen(c.get())->root, rx->host, 5},
-        {make_window(c.get(), "", 10, 10, XCB_WINDOW_CLASS_INPUT_ONLY), rx->host, 5}, {0x07ffff00u, rx->host, 5}};
-    for (const std::string &self : {server->tcp_name(), upstream->tcp_name(), host_name() + ":" + std::to_string(server->number())})
-        cases.emplace_back(make_window(c.get(), "Self probe"), intern(c.get(), self + ".0"), 100);
-    for (const auto &[window, host, status] : cases) {
-        SCOPED_TRACE(testing::Message() << "window " << window << " status " << int(status));
-        send_share(c.get(), codes.major, kShareWindow, host, window, 0);
-        expect_event(status, window, host);
-    }
-    EXPECT_EQ(count_of(trace(), "is this display itself: share refused"), 3u);
-    EXPECT_TRUE(windows_with(c.get(), intern(c.get(), "TL_SERVER_NAME")).empty()) << "no mirror was made here";
-    // A real receiver is still served.
-    EXPECT_NE(share(*rx, make_window(c.get(), "Other probe")), 0u);
-
-    // Receivers that turn the server away, each with its detail: no X server, no address, host access
-    // (Xvfb lets this machine in by default: its addresses must not be a way in either), and a
-    // cookie the server has wrong.
-    ASSERT_EQ(run_program({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
-                           "00112233445566778899aabbccddeeff"}), 0);
-    XvfbServer::Options o;
-    o.access_control = true;
-    auto closed = XvfbServer::start(o);
-    ASSERT_TRUE(closed && drop_hosts(xcb_open(closed->name()).get(), true));
-    o.extra = {"-auth", scratch.file("receiver.auth")};
-    auto guarded = XvfbServer::start(o);
-    ASSERT_TRUE(guarded);
-    for (const std::string &name : {guarded->tcp_name(), "localhost:" + std::to_string(guarded->number())})
-        ASSERT_EQ(run_program({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
-                               "ffeeddccbbaa99887766554433221100"}), 0);
-    const std::pair<std::string, uint32_t> refusals[] = {
-        {"127.0.0.1:" + std::to_string(find_free_display(rx->xvfb->number() + 1)) + ".0", 3},
-        {"no-such-host.invalid:0.0", 1}, {closed->tcp_name() + ".0", 0}, {guarded->tcp_name() + ".0", 4}};
-    for (const auto &[display, detail] : refusals) {
-        const uint32_t host = intern(c.get(), display);
-        send_share(c.get(), codes.major, kShareWindow, host, make_window(c.get(), display), 0);
-        EXPECT_EQ(expect_event(1, {}, host).detail, detail) << display;
-    }
-}
-
 // Windows shared one by one and by application, until their client takes them or itself away.
 TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWindowOrTheClient) {
     uint32_t w = make_window(c.get(), "Shared probe", 321, 123);
@@ -357,7 +281,10 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     EXPECT_TRUE(dialog_mirror.shows_solid(0x00aa55, 120, 60));
 }
 
-TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHoldUpNoGrabNorTakeBoundedMemory) {
+// Shares that fail, each from the condition that causes it, alone: no thread, a receiver that is no
+// X server or floods, windows that cannot be shared, this display itself, receivers that refuse the
+// server; and the requests that the server answers by itself.
+TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThatAreNoXServerOrRefuseFailAloneHoldingUpNoGrab) {
     FakeReceiver silent;
     const uint32_t w = make_window(c.get(), "held while sharing");
     // Reaching a receiver costs threads: under a memory limit the shares that get none fail.
@@ -415,8 +342,7 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHol
     xcb_grab_server(c.get());
     send_share(c.get(), codes.major, kShareApplication, rx->host, w, 0);
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a share under the grab stalled the proxy";
-    xcb_ungrab_server(c.get());
-    xcb_flush(c.get());
+    ungrab(c.get());
     expect_event(0);
     EXPECT_EQ(expect_event(3).window, w);
     // Under the next grab upstream answers no capture: the proxy relays the grabber and catches up after.
@@ -433,8 +359,7 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHol
     const uint32_t dialog = new_window(c.get(), 0, 300, 300, 60, 40);
     xcb_map_window(c.get(), dialog);
     ASSERT_TRUE(round_trip_within(c.get(), std::chrono::seconds(2))) << "a new top level under the grab stalled the proxy";
-    xcb_ungrab_server(c.get());
-    xcb_flush(c.get());
+    ungrab(c.get());
     EXPECT_TRUE(mirror.shows_solid((colour - 0x010101) & 0xffffff, 50, 50));
     expect_event(3, dialog);   // the window mapped under the grab joins the share after it
     // A single window asked for under its client's grab is shared once the grab ends too.
@@ -443,8 +368,7 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHol
     xcb_grab_server(grabber.get());
     send_share(grabber.get(), codes.major, kShareWindow, rx->host, single, 0);
     EXPECT_TRUE(round_trip_within(grabber.get(), std::chrono::seconds(2))) << "a share under the grab stalled the proxy";
-    xcb_ungrab_server(grabber.get());
-    xcb_flush(grabber.get());
+    ungrab(grabber.get());
     expect_event(3, single, {}, grabber.get(), codes.first_event);   // the receiver is reached already
 
     // Receivers that are no X server, or flood events, fail alone.
@@ -494,7 +418,76 @@ TEST_F(Sharing, SharesWithoutAThreadOrToReceiversThatAreNoXServerFailAloneAndHol
     expect_event(2, {}, flooder.host);
     EXPECT_TRUE(contains(trace(), "floods events: dropped"));
     EXPECT_LT(peak - flood_start, 64L * 1024) << "the flood made the server grow";
-    // The sender and a real receiver go on.
+    // The requests the server answers by itself, its errors and its trace.
+    auto atom = share_reply(c.get(), send_share(c.get(), codes.major, 9));
+    ASSERT_TRUE(atom && *atom);
+    // The atom lives on upstream, so a direct client can read its name too.
+    Xcb direct = xcb_open(upstream->name());
+    Owned<xcb_get_atom_name_reply_t> name(
+        xcb_get_atom_name_reply(direct.get(), xcb_get_atom_name(direct.get(), *atom), nullptr));
+    ASSERT_TRUE(name);
+    std::string text(xcb_get_atom_name_name(name.get()), xcb_get_atom_name_name_length(name.get()));
+    EXPECT_EQ(text.rfind("Telvane Server ", 0), 0u) << text;
+    // CheckAccess wants our user on this machine; addresses as the client's memory holds them.
+    auto ip = [](uint8_t a, uint8_t b, uint8_t c_, uint8_t d) { return uint32_t(a | b << 8 | c_ << 16 | d << 24); };
+    const uint32_t me = static_cast<uint32_t>(getuid());
+    EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(127, 0, 0, 1))), 1u);
+    EXPECT_EQ(share_reply(c.get(), send_share(c.get(), codes.major, 10, 0, me, ip(192, 0, 2, 77))), 0u);
+    // Malformed requests get protocol errors.
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 2)), 1);     // BadRequest
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 40, 0, 0, 0, 5)), 1) << "before BadLength";
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 7, 1, 0, 0, 5)), 16);  // BadLength
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6, 0, 0, 0, 3)), 16);
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 9, 0, 0, 0, 2)), 16);
+    // Requests that are fine get no error, and the connection is still in step.
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 6)), 0);
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 32)), 0);
+    EXPECT_TRUE(share_reply(c.get(), send_share(c.get(), codes.major, 9)));
+    EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, 0x07ffff01)), 10)
+        << "BadAccess: the window is not shared by this client";
+    // The trace shows each request as received.
+    EXPECT_TRUE(contains(trace(), "order=lsb major=" + std::to_string(codes.major) +
+                                      " minor=4 name=SetInputState length=4 bytes=16 arg1=0x00000001 arg2=0x07ffff01"));
+
+    // Windows that cannot be shared; the server's own display and upstream, by address and host name,
+    // where a mirror would cover its original.
+    std::vector<std::tuple<uint32_t, uint32_t, uint8_t>> unsharable{{first_screen(c.get())->root, rx->host, 5},
+        {make_window(c.get(), "", 10, 10, XCB_WINDOW_CLASS_INPUT_ONLY), rx->host, 5}, {0x07ffff00u, rx->host, 5}};
+    for (const std::string &self : {server->tcp_name(), upstream->tcp_name(), host_name() + ":" + std::to_string(server->number())})
+        unsharable.emplace_back(make_window(c.get(), "Self probe"), intern(c.get(), self + ".0"), 100);
+    for (const auto &[window, host, status] : unsharable) {
+        SCOPED_TRACE(testing::Message() << "window " << window << " status " << int(status));
+        send_share(c.get(), codes.major, kShareWindow, host, window, 0);
+        expect_event(status, window, host);
+    }
+    EXPECT_EQ(count_of(trace(), "is this display itself: share refused"), 3u);
+    EXPECT_TRUE(windows_with(c.get(), intern(c.get(), "TL_SERVER_NAME")).empty()) << "no mirror was made here";
+
+    // Receivers that turn the server away, each with its detail: no X server, no address, host access
+    // (Xvfb lets this machine in by default: its addresses must not be a way in either), and a
+    // cookie the server has wrong.
+    ASSERT_EQ(run_program({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
+                           "00112233445566778899aabbccddeeff"}), 0);
+    XvfbServer::Options o;
+    o.access_control = true;
+    auto closed = XvfbServer::start(o);
+    ASSERT_TRUE(closed && drop_hosts(xcb_open(closed->name()).get(), true));
+    o.extra = {"-auth", scratch.file("receiver.auth")};
+    auto guarded = XvfbServer::start(o);
+    ASSERT_TRUE(guarded);
+    for (const std::string &name : {guarded->tcp_name(), "localhost:" + std::to_string(guarded->number())})
+        ASSERT_EQ(run_program({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
+                               "ffeeddccbbaa99887766554433221100"}), 0);
+    const std::pair<std::string, uint32_t> refusals[] = {
+        {"127.0.0.1:" + std::to_string(find_free_display(rx->xvfb->number() + 1)) + ".0", 3},
+        {"no-such-host.invalid:0.0", 1}, {closed->tcp_name() + ".0", 0}, {guarded->tcp_name() + ".0", 4}};
+    for (const auto &[display, detail] : refusals) {
+        const uint32_t host = intern(c.get(), display);
+        send_share(c.get(), codes.major, kShareWindow, host, make_window(c.get(), display), 0);
+        EXPECT_EQ(expect_event(1, {}, host).detail, detail) << display;
+    }
+
+    // The sender and a real receiver go on after it all.
     EXPECT_TRUE(server->process().running());
     EXPECT_NE(share(*rx, make_window(other.get(), "after the flood"), false), 0u);
 }

@@ -67,10 +67,9 @@ inline unsigned send_share(xcb_connection_t *c, uint8_t major, uint8_t minor, ui
 }
 
 // The result word of the reply to request `seq`; nothing when an error came instead.
-inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq, uint8_t *error_code = nullptr) {
+inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq) {
     xcb_generic_error_t *e = nullptr;
     void *r = xcb_wait_for_reply(c, seq, &e);
-    if (e && error_code) *error_code = e->error_code;
     std::free(e);
     if (!r) return std::nullopt;
     uint32_t v = wire::decode_share_reply_result(static_cast<uint8_t *>(r), wire::ByteOrder::Lsb);
@@ -78,11 +77,17 @@ inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq, ui
     return v;
 }
 
-// The error code that request `seq` (without a reply) got, 0 when none.
+// The error code that request `seq` got, 0 when none (a request with a reply must get an error).
 inline uint8_t error_of(xcb_connection_t *c, unsigned seq) {
     xcb_void_cookie_t ck{seq};
     Owned<xcb_generic_error_t> e(xcb_request_check(c, ck));
     return e ? e->error_code : 0;
+}
+
+// Lets go of `c`'s server grab, at once.
+inline void ungrab(xcb_connection_t *c) {
+    xcb_ungrab_server(c);
+    xcb_flush(c);
 }
 
 // One round trip, waited for without a limit.
