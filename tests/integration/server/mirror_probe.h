@@ -197,6 +197,11 @@ protected:
                   std::tuple(int(status), window.value_or(ev->window), host.value_or(ev->host)));
         return *ev;
     }
+    // Allows input from receiver `host`.
+    void allow_input(uint32_t host) {
+        send_share(c.get(), codes.major, kAllowInput, host);
+        expect_event(7);
+    }
     // Shares `w` to `r`: its mirror there, after connection-made (when `first`) and window-shared.
     uint32_t share(Receiver &r, uint32_t w, bool first = true) {
         auto known = windows_with(r.c.get(), r.marker);

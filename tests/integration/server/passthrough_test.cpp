@@ -65,7 +65,7 @@ int run_with(const std::vector<std::string> &argv, const std::string &xauthority
 
 }  // namespace
 
-TEST_F(Through, RealQtGtkAndMsbFirstClientsSeeUpstreamPlusTheShareExtensionAndDescriptorsAndPresentWork) {
+TEST_F(Through, RealQtGtkAndMsbFirstClientsSeeUpstreamPlusTheShareExtensionHostileOnesHarmOnlyThemselvesAndTheServerEndsWithUpstream) {
     ASSERT_EQ(run_with({"xdpyinfo", "-display", upstream->name(), "-queryExtensions"}, "", scratch.file("direct")), 0);
     ASSERT_EQ(run_with({"xdpyinfo", "-display", server->name(), "-queryExtensions"}, "", scratch.file("proxied")), 0);
     const std::string proxied = read_file(scratch.file("proxied"));
@@ -218,13 +218,9 @@ TEST_F(Through, RealQtGtkAndMsbFirstClientsSeeUpstreamPlusTheShareExtensionAndDe
     Owned<xcb_sync_query_fence_reply_t> f(xcb_sync_query_fence_reply(c.get(), xcb_sync_query_fence(c.get(), fence), nullptr));
     EXPECT_TRUE(f && f->triggered);
     EXPECT_EQ(pixels(c.get(), shown, kW, kH), want);
-}
 
-// Hostile clients harm only themselves; a number whose abstract socket is held is taken (clients try
-// that first); a server that ends, refused its number or with its upstream, leaves nothing behind.
-TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndTheServerEndsWithUpstreamLeavingNothingBehind) {
-    Xcb bystander = xcb_open(server->name());
-    ASSERT_TRUE(bystander);
+    // Hostile clients harm only themselves; a number whose abstract socket is held is taken (clients
+    // try that first); a server that ends, refused its number or with its upstream, leaves nothing behind.
     const long before = resident_kb(server->process().pid());
     {   // length 0 without BIG-REQUESTS
         int s = unix_connect(server->number());
@@ -268,9 +264,8 @@ TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndTheServerEndsWithUp
         close(s);
     }
     // Everybody else carries on: a normal client is served.
-    EXPECT_TRUE(round_trip_within(bystander.get(), std::chrono::seconds(10)));
+    EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(10)));
     EXPECT_EQ(run_with({"xdpyinfo", "-display", server->name()}, ""), 0);
-    EXPECT_TRUE(server->process().running());
     EXPECT_LT(resident_kb(server->process().pid()) - before, 64L * 1024) << "the proxy grew";
     close(mute);
 
@@ -295,9 +290,7 @@ TEST_F(Through, GarbageAndHostileClientsHarmOnlyThemselvesAndTheServerEndsWithUp
 
     upstream->process().stop();
     // The client's connection ends with upstream's, and so does the server, as an X server would.
-    Owned<xcb_get_input_focus_reply_t> r(
-        xcb_get_input_focus_reply(bystander.get(), xcb_get_input_focus(bystander.get()), nullptr));
-    EXPECT_FALSE(r);
+    EXPECT_FALSE(Owned<xcb_get_input_focus_reply_t>(xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr)));
     auto status = server->process().wait_for_exit(std::chrono::seconds(2));
     ASSERT_TRUE(status) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*status), 3);

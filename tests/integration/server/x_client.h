@@ -57,9 +57,7 @@ inline unsigned send_share(xcb_connection_t *c, uint8_t major, uint8_t minor, ui
     std::vector<uint8_t> raw(bytes.begin(), bytes.end());
     wire::put16(raw.data() + 2, length, wire::ByteOrder::Lsb);
     raw.resize(length * 4u, 0);
-    iovec iov[3];
-    iov[2].iov_base = raw.data();
-    iov[2].iov_len = raw.size();
+    iovec iov[3] = {{}, {}, {raw.data(), raw.size()}};
     xcb_protocol_request_t req{1, nullptr, major, static_cast<uint8_t>(!wire::minor_has_reply(minor))};
     unsigned seq = xcb_send_request(c, XCB_REQUEST_RAW | XCB_REQUEST_CHECKED, &iov[2], &req);
     xcb_flush(c);
