@@ -177,7 +177,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Replication, MirrorsFollowDrawsChildrenScrollsTitlesSizeAndMapStateOnwardWhileAllowedAndAHugeCaptureFailsAlone) {
+TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAllowedAClassroomKeepsEveryFrameWhileOneIsStopped) {
     Receiver &r = add_receiver();
     Canvas canvas(c.get(), "pixels", 160, 120, 0x204060);
     const uint32_t w = canvas.window;
@@ -283,6 +283,46 @@ TEST_F(Replication, MirrorsFollowDrawsChildrenScrollsTitlesSizeAndMapStateOnward
     send_share(mid.get(), mid_codes.major, kShareWindow, third_host, copy, 0);
     mid_event(5);
 
+    // A classroom: seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own,
+    // and one with DirectColor is refused.
+    std::vector<Receiver *> rx;
+    for (int i = 0; i < 7; ++i) rx.push_back(&add_receiver());
+    XvfbServer::Options shallow;
+    shallow.screen = "640x480x16";
+    rx.push_back(&add_receiver(shallow));
+    Canvas lesson(c.get(), "lesson", 400, 300, 0x204060);
+    std::vector<std::unique_ptr<MirrorWatch>> mirrors;
+    for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, lesson.window)));
+    expect_event(11, lesson.window, rx[7]->host);   // the 16-bit receiver's pixels are converted
+    Receiver &d = add_receiver({.extra = {"-cc", "5"}});
+    send_share(c.get(), codes.major, kShareWindow, d.host, lesson.window, 0);
+    expect_event(102, lesson.window, d.host);
+    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
+    const auto in_16_bits = [](std::vector<uint32_t> px) {
+        const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
+        for (uint32_t &p : px)
+            p = channel(p >> 16, 31) << 11 | channel((p >> 8) & 0xff, 63) << 5 | channel(p & 0xff, 31);
+        return px;
+    };
+    const auto all_show = [&](size_t skip) {
+        for (size_t i = 0; i < mirrors.size(); ++i)
+            if (i != skip && !mirrors[i]->shows(i == 7 ? in_16_bits(lesson.px) : lesson.px, 400, 300)) return false;
+        return true;
+    };
+    ASSERT_TRUE(all_show(~size_t{0}));
+
+    // Far more than the stopped receiver's socket takes; the others show every frame meanwhile.
+    std::optional<Stopped> stopped(rx[3]->xvfb->process().pid());
+    for (uint32_t frame = 0; frame < 40; ++frame) {
+        lesson.noise(0, 0, 400, 300, 100 + frame);
+        if (frame % 4 == 1) lesson.scroll(0, 10, 400, 290, 0, -7);
+        ASSERT_TRUE(all_show(3)) << "frame " << frame;
+    }
+    stopped.reset();
+    EXPECT_TRUE(mirrors[3]->shows(lesson.px, 400, 300)) << "the stopped receiver caught up";
+    lesson.scroll(0, 0, 400, 280, 0, 20);
+    EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
+
     // The page's titles, class, size (larger now) and map state follow it on its mirror.
     set_property(c.get(), page.window, XCB_ATOM_WM_NAME, "[host] after [SHARED]");
     set_property(c.get(), page.window, XCB_ATOM_WM_ICON_NAME, "icon");
@@ -367,49 +407,6 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     auto ended = server->process().wait_for_exit(std::chrono::seconds(2));
     ASSERT_TRUE(ended) << "the server outlived its upstream";
     EXPECT_EQ(exit_code(*ended), 3);
-}
-
-TEST_F(Replication, AClassroomKeepsEveryFrameWhileOneReceiverIsStoppedWhichThenCatchesUp) {
-    // Seven receivers alike share one encoding; one keeps pixels in 16 bits, a group of its own,
-    // and one with DirectColor is refused.
-    std::vector<Receiver *> rx;
-    for (int i = 0; i < 7; ++i) rx.push_back(&add_receiver());
-    XvfbServer::Options shallow;
-    shallow.screen = "640x480x16";
-    rx.push_back(&add_receiver(shallow));
-    Canvas canvas(c.get(), "lesson", 400, 300, 0x204060);
-    const uint32_t w = canvas.window;
-    std::vector<std::unique_ptr<MirrorWatch>> mirrors;
-    for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, w)));
-    expect_event(11, w, rx[7]->host);   // the 16-bit receiver's pixels are converted
-    Receiver &d = add_receiver({.extra = {"-cc", "5"}});
-    send_share(c.get(), codes.major, kShareWindow, d.host, w, 0);
-    expect_event(102, w, d.host);
-    EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
-    const auto in_16_bits = [](std::vector<uint32_t> px) {
-        const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
-        for (uint32_t &p : px)
-            p = channel(p >> 16, 31) << 11 | channel((p >> 8) & 0xff, 63) << 5 | channel(p & 0xff, 31);
-        return px;
-    };
-    const auto all_show = [&](size_t skip) {
-        for (size_t i = 0; i < mirrors.size(); ++i)
-            if (i != skip && !mirrors[i]->shows(i == 7 ? in_16_bits(canvas.px) : canvas.px, 400, 300)) return false;
-        return true;
-    };
-    ASSERT_TRUE(all_show(~size_t{0}));
-
-    // Far more than the stopped receiver's socket takes; the others show every frame meanwhile.
-    std::optional<Stopped> stopped(rx[3]->xvfb->process().pid());
-    for (uint32_t frame = 0; frame < 40; ++frame) {
-        canvas.noise(0, 0, 400, 300, 100 + frame);
-        if (frame % 4 == 1) canvas.scroll(0, 10, 400, 290, 0, -7);
-        ASSERT_TRUE(all_show(3)) << "frame " << frame;
-    }
-    stopped.reset();
-    EXPECT_TRUE(mirrors[3]->shows(canvas.px, 400, 300)) << "the stopped receiver caught up";
-    canvas.scroll(0, 0, 400, 280, 0, 20);
-    EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 }
 
 TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenusOfTheirWindow) {
