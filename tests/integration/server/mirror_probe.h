@@ -93,12 +93,11 @@ public:
     uint32_t id() const { return mirror_; }
 
     // Waits until the mirror's top-left w x h pixels are `expected`.
-    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h,
-               std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h) {
         return wait_until(c_, [&] {
             xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
             return pixels(c_, mirror_, w, h) == expected;
-        }, limit);
+        });
     }
     // Waits until the mirror's w x h pixels all show `colour`.
     bool shows_solid(uint32_t colour, uint16_t w, uint16_t h) {
@@ -135,20 +134,19 @@ private:
 
 // Waits for the next root child of `rx` carrying `marker` that is not in `known`; 0 on time-out.
 // The caller selected SubstructureNotify on the root (watch_root).
-inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std::vector<uint32_t> &known = {},
-                                std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std::vector<uint32_t> &known = {}) {
     uint32_t found = 0;
     wait_until(rx, [&] {
         for (uint32_t w : windows_with(rx, marker))
             if (std::find(known.begin(), known.end(), w) == known.end()) found = w;
         return found != 0;
-    }, limit);
+    });
     return found;
 }
 
-// Waits until `rx` has no root child carrying `marker` any more.
-inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker) {
-    return wait_until(rx, [&] { return windows_with(rx, marker).empty(); });
+// Waits until `rx` has no root child carrying `marker` any more, at most `limit`.
+inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    return wait_until(rx, [&] { return windows_with(rx, marker).empty(); }, limit);
 }
 
 inline constexpr uint8_t kShareApplication = 0, kShareWindow = 1, kUnshare = 3, kSetInputDelay = 5, kAllowInput = 7,
@@ -196,6 +194,11 @@ protected:
         EXPECT_EQ(std::tuple(int(ev->status), ev->window, ev->host),
                   std::tuple(int(status), window.value_or(ev->window), host.value_or(ev->host)));
         return *ev;
+    }
+    // Asks for `w` to be shared to `host`; the next event, which should have `status` and name both.
+    wire::ShareEvent share_expecting(uint8_t status, uint32_t host, uint32_t w) {
+        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        return expect_event(status, w, host);
     }
     // Allows input from receiver `host`.
     void allow_input(uint32_t host) {

@@ -191,8 +191,7 @@ TEST_F(Through, RealQtGtkAndMsbFirstClientsSeeUpstreamPlusTheShareExtensionHosti
     const xcb_query_extension_reply_t *present = xcb_get_extension_data(c.get(), &xcb_present_id);
     ASSERT_TRUE(present && present->present);
     uint32_t shown = make_window(c.get(), "present", kW, kH);
-    uint32_t eid = xcb_generate_id(c.get());
-    xcb_present_select_input(c.get(), eid, shown, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY | XCB_PRESENT_EVENT_MASK_IDLE_NOTIFY);
+    xcb_present_select_input(c.get(), xcb_generate_id(c.get()), shown, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY | XCB_PRESENT_EVENT_MASK_IDLE_NOTIFY);
     const auto want = put_noise(c.get(), pixmap, 0, 0, kW, kH, 3);
     uint32_t fence = xcb_generate_id(c.get());
     xcb_sync_create_fence(c.get(), shown, fence, 0);

@@ -130,12 +130,6 @@ struct Desk {
 
 class ReceiverInput : public SenderTest {
 protected:
-    void SetUp() override {
-        start_sender();
-        if (HasFatalFailure()) return;
-        window = make_window(c.get(), "typed into", 300, 200);
-        listen(window);
-    }
     void listen(uint32_t w) {
         uint32_t mask = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_RELEASE | XCB_EVENT_MASK_BUTTON_PRESS |
                         XCB_EVENT_MASK_BUTTON_RELEASE;
@@ -295,8 +289,7 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     for (Receiver *r : rx) mirrors.push_back(std::make_unique<MirrorWatch>(r->c.get(), share(*r, lesson.window)));
     expect_event(11, lesson.window, rx[7]->host);   // the 16-bit receiver's pixels are converted
     Receiver &d = add_receiver({.extra = {"-cc", "5"}});
-    send_share(c.get(), codes.major, kShareWindow, d.host, lesson.window, 0);
-    expect_event(102, lesson.window, d.host);
+    share_expecting(102, d.host, lesson.window);
     EXPECT_TRUE(windows_with(d.c.get(), d.marker).empty());
     const auto in_16_bits = [](std::vector<uint32_t> px) {
         const auto channel = [](uint32_t v, uint32_t max) { return (v * max + 127) / 255; };
@@ -347,13 +340,11 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     // The server may now take little more memory than it holds: not a copy of a huge window.
     ASSERT_TRUE(limit_address_space(server->process().pid(), 256 * 1024));
     uint32_t huge = make_window(c.get(), "huge", 10000, 10000);
-    send_share(c.get(), codes.major, kShareWindow, r.host, huge, 0);
-    expect_event(101, huge, r.host);
+    share_expecting(101, r.host, huge);
     fill(c.get(), page.window, 0, 0, 60, 40, 0x665544);
     EXPECT_TRUE(page_mirror.shows_solid(0x665544, 60, 40));
     uint32_t another = make_window(c.get(), "another", 30, 30);
-    send_share(c.get(), codes.major, kShareWindow, r.host, another, 0);
-    expect_event(3, another);
+    share_expecting(3, r.host, another);
 
     // The receiver's user closes the mirror through the window manager's protocol.
     std::unique_ptr<Display, decltype(&XCloseDisplay)> at_receiver(XOpenDisplay(r.xvfb->name().c_str()), XCloseDisplay);
@@ -471,6 +462,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, ReceiverWindowManager, ::testing::Values("none", 
                          [](const auto &row) { return row.param; });
 
 TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhereGivenAndAllowedEvenUnderAGrab) {
+    window = make_window(c.get(), "typed into", 300, 200);
+    listen(window);
     const auto delay = 1500ms;
     send_share(c.get(), codes.major, kSetInputDelay, delay.count(), first_screen(c.get())->root, delay.count());
     Desk one = receiver(), two = receiver();
@@ -541,8 +534,8 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     EXPECT_TRUE(b && b->event == mine) << "the local user's key went elsewhere";
 
     // Each receiver has a pointer of its own on the sender, until its input is forbidden.
-    EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " has its own pointer"));
-    EXPECT_TRUE(decided("input host=" + std::to_string(two.host) + " has its own pointer"));
+    for (const uint32_t host : {one.host, two.host})
+        EXPECT_TRUE(decided("input host=" + std::to_string(host) + " has its own pointer"));
     send_share(c.get(), codes.major, kDisallowInput, one.host);
     expect_event(8);
     EXPECT_TRUE(decided("input host=" + std::to_string(one.host) + " gives its devices back"));

@@ -155,14 +155,12 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     EXPECT_TRUE(mirror.sized(321, 123));
 
     // The same window again to the same receiver; another window with a tag of its own.
-    send_share(c.get(), codes.major, kShareWindow, host, w, 0);
-    EXPECT_EQ(expect_event(100).window, w);
+    share_expecting(100, host, w);
     const uint32_t w2 = make_window(c.get(), "two");
-    send_share(c.get(), codes.major, kShareWindow, host, w2, 0);
-    EXPECT_NE(expect_event(3).tag, shared.tag);
+    EXPECT_NE(share_expecting(3, host, w2).tag, shared.tag);
     ASSERT_NE(wait_new_mirror(rx->c.get(), rx->marker, {mirror.id()}), 0u);
 
-    // Another client may not change the shares: each of these gets BadAccess.
+    // Another client may not change the shares: each of these gets BadAccess. Its owner may.
     Xcb other = xcb_open(server->name());
     ASSERT_TRUE(other);
     struct { const char *what; uint8_t minor; uint32_t a1, a2, a3; } attempts[] = {
@@ -176,8 +174,6 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
         EXPECT_EQ(error_of(other.get(), send_share(other.get(), codes.major, a.minor, a.a1, a.a2, a.a3)), 10) << a.what;
     sync(rx->c.get());
     EXPECT_EQ(windows_with(rx->c.get(), rx->marker).size(), 2u) << "the shares must stay";
-
-    // Its owner may.
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, w, 0)), 0);
 
     // Window zero removes everything shared to the receiver.
@@ -231,8 +227,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
         } else {
             c.reset();   // as on kill -9: the socket just closes, and the shares go within a second
         }
-        EXPECT_TRUE(wait_until(rx->c.get(), [&] { return windows_with(rx->c.get(), rx->marker).empty(); },
-                               std::chrono::seconds(1)));
+        EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker, std::chrono::seconds(1)));
         EXPECT_EQ(rx_screen_pixels(), before) << "the receiver's screen kept a trace of the mirror";
         // The next client comes once upstream has let this one go, with its last window.
         const uint32_t last = destroy ? make_window(c.get(), "last", 10, 10) : w;
@@ -387,9 +382,8 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
     for (const auto &k : cases) {
         FakeReceiver fake(k.answer, k.then);
         const uint32_t host = intern(c.get(), fake.name());
-        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
         SCOPED_TRACE(k.what);
-        expect_event(1, {}, host);
+        share_expecting(1, host, w);
         EXPECT_TRUE(contains(trace(), k.traced));
     }
     EXPECT_LT(resident_kb(server->process().pid()) - fakes_from, 32L * 1024) << "a fake receiver made the server grow";
@@ -405,9 +399,7 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
     // Meanwhile the server answers its other clients at once.
     Xcb other = xcb_open(server->name());
     ASSERT_TRUE(other);
-    const auto since = std::chrono::steady_clock::now();
-    sync(other.get());
-    EXPECT_LT(std::chrono::steady_clock::now() - since, std::chrono::seconds(2)) << "the flood held up the server";
+    EXPECT_TRUE(round_trip_within(other.get(), std::chrono::seconds(2))) << "the flood held up the server";
     // More than anyone can read, for longer than a second: the receiver is dropped.
     const std::optional<ShareEvent> lost = next_event_watching_memory(peak);
     ASSERT_TRUE(lost) << "the flood went on for ever";
@@ -443,7 +435,6 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
     EXPECT_TRUE(share_reply(c.get(), send_share(c.get(), codes.major, 9)));
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, 0x07ffff01)), 10)
         << "BadAccess: the window is not shared by this client";
-    // The trace shows each request as received.
     EXPECT_TRUE(contains(trace(), "order=lsb major=" + std::to_string(codes.major) +
                                       " minor=4 name=SetInputState length=4 bytes=16 arg1=0x00000001 arg2=0x07ffff01"));
 
@@ -455,8 +446,7 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
         unsharable.emplace_back(make_window(other.get(), "Self probe"), intern(c.get(), self + ".0"), 100);
     for (const auto &[window, host, status] : unsharable) {
         SCOPED_TRACE(testing::Message() << "window " << window << " status " << int(status));
-        send_share(c.get(), codes.major, kShareWindow, host, window, 0);
-        expect_event(status, window, host);
+        share_expecting(status, host, window);
     }
     EXPECT_EQ(count_of(trace(), "is this display itself: share refused"), 3u);
     EXPECT_TRUE(windows_with(c.get(), intern(c.get(), "TL_SERVER_NAME")).empty()) << "no mirror was made here";
@@ -481,8 +471,7 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
         {"no-such-host.invalid:0.0", 1}, {closed->tcp_name() + ".0", 0}, {guarded->tcp_name() + ".0", 4}};
     for (const auto &[display, detail] : refusals) {
         const uint32_t host = intern(c.get(), display);
-        send_share(c.get(), codes.major, kShareWindow, host, make_window(other.get(), display), 0);
-        EXPECT_EQ(expect_event(1, {}, host).detail, detail) << display;
+        EXPECT_EQ(share_expecting(1, host, make_window(other.get(), display)).detail, detail) << display;
     }
 
     // The sender and a real receiver go on after it all.
