@@ -149,6 +149,11 @@ inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker, std::chrono::m
     return wait_until(rx, [&] { return windows_with(rx, marker).empty(); }, limit);
 }
 
+// Adds MIT-MAGIC-COOKIE-1 `cookie` for `display` to authority file `file`; xauth's exit code.
+inline int xauth_add(const std::string &file, const std::string &display, const std::string &cookie) {
+    return run_program({"xauth", "-f", file, "add", display, "MIT-MAGIC-COOKIE-1", cookie});
+}
+
 inline constexpr uint8_t kShareApplication = 0, kShareWindow = 1, kUnshare = 3, kSetInputDelay = 5, kAllowInput = 7,
                          kDisallowInput = 8;
 
@@ -163,7 +168,7 @@ protected:
         uint32_t host = 0;     // its host atom on the sender
     };
 
-    void SetUp() override { start_sender(); }
+    void SetUp() override { start_sender(options); }
     void start_sender(ShareServer::Options o = {}) {
         o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
         start_served(o);
@@ -214,6 +219,7 @@ protected:
         return wait_new_mirror(r.c.get(), r.marker, known);
     }
 
+    ShareServer::Options options;   // the server's, for SetUp; a derived fixture's constructor may add to them
     Xcb c;
     ShareCodes codes;
     std::deque<Receiver> receivers;

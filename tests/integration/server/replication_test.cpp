@@ -35,8 +35,7 @@ struct Canvas {
         paint(x, y, w, h, colour);
     }
     // Puts a block of random pixels, or of `colours` when given (as text is).
-    void noise(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed,
-               std::vector<uint32_t> colours = {}) {
+    void noise(int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t seed, std::vector<uint32_t> colours = {}) {
         const std::vector<uint32_t> block = put_noise(c, window, x, y, w, h, seed, colours);
         for (int yy = 0; yy < h; ++yy)
             for (int xx = 0; xx < w; ++xx) px[size_t(y + yy) * width + x + xx] = block[size_t(yy) * w + xx];
@@ -354,11 +353,7 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
 
 class ReplicationTimeLimit : public SenderTest {
 protected:
-    void SetUp() override {
-        ShareServer::Options o;
-        o.extra = {"--receiver-timeout", "2"};
-        start_sender(o);
-    }
+    ReplicationTimeLimit() { options.extra = {"--receiver-timeout", "2"}; }
 };
 
 TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOthersGoOn) {

@@ -14,7 +14,7 @@
 #include <thread>
 
 using namespace telvane::testing;
-using telvane::wire::ShareEvent;
+using namespace telvane::wire;
 
 namespace {
 
@@ -106,9 +106,8 @@ private:
 class Sharing : public SenderTest {
 protected:
     void SetUp() override {
-        ShareServer::Options o;
-        o.env["XAUTHORITY"] = scratch.file("server.auth");
-        start_sender(o);
+        options.env["XAUTHORITY"] = scratch.file("server.auth");
+        SenderTest::SetUp();
         if (HasFatalFailure()) return;
         rx = &add_receiver();
     }
@@ -138,8 +137,7 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     std::vector<ShareEvent> queued;
     while (Owned<xcb_generic_event_t> ev{xcb_poll_for_queued_event(c.get())})
         if ((ev->response_type & 0x7f) == codes.first_event)
-            queued.push_back(telvane::wire::decode_share_event(reinterpret_cast<uint8_t *>(ev.get()),
-                                                               telvane::wire::ByteOrder::Lsb));
+            queued.push_back(decode_share_event(reinterpret_cast<uint8_t *>(ev.get()), ByteOrder::Lsb));
     ASSERT_EQ(queued.size(), 2u) << "connection made, then window shared";
     EXPECT_EQ(std::tuple(queued[0].status, queued[0].host), std::tuple(0, host));
     const ShareEvent shared = queued[1];
@@ -275,9 +273,8 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     EXPECT_TRUE(dialog_mirror.shows_solid(0x00aa55, 120, 60));
 }
 
-// Shares that fail, each from the condition that causes it, alone: no thread, a receiver that is no
-// X server or floods, windows that cannot be shared, this display itself, receivers that refuse the
-// server; and the requests that the server answers by itself.
+// Shares that fail alone, each from its cause: no thread, receivers that are no X server, flood or refuse
+// the server, windows that cannot be shared, this display itself; and the requests the server answers.
 TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThatAreNoXServerOrRefuseFailAloneHoldingUpNoGrab) {
     FakeReceiver silent;
     const uint32_t w = make_window(c.get(), "held while sharing");
@@ -454,8 +451,7 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
     // Receivers that turn the server away, each with its detail: no X server, no address, host access
     // (Xvfb lets this machine in by default: its addresses must not be a way in either), and a
     // cookie the server has wrong.
-    ASSERT_EQ(run_program({"xauth", "-f", scratch.file("receiver.auth"), "add", ":0", "MIT-MAGIC-COOKIE-1",
-                           "00112233445566778899aabbccddeeff"}), 0);
+    ASSERT_EQ(xauth_add(scratch.file("receiver.auth"), ":0", "00112233445566778899aabbccddeeff"), 0);
     XvfbServer::Options o;
     o.access_control = true;
     auto closed = XvfbServer::start(o);
@@ -464,8 +460,7 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
     auto guarded = XvfbServer::start(o);
     ASSERT_TRUE(guarded);
     for (const std::string &name : {guarded->tcp_name(), "localhost:" + std::to_string(guarded->number())})
-        ASSERT_EQ(run_program({"xauth", "-f", scratch.file("server.auth"), "add", name, "MIT-MAGIC-COOKIE-1",
-                               "ffeeddccbbaa99887766554433221100"}), 0);
+        ASSERT_EQ(xauth_add(scratch.file("server.auth"), name, "ffeeddccbbaa99887766554433221100"), 0);
     const std::pair<std::string, uint32_t> refusals[] = {
         {"127.0.0.1:" + std::to_string(find_free_display(rx->xvfb->number() + 1)) + ".0", 3},
         {"no-such-host.invalid:0.0", 1}, {closed->tcp_name() + ".0", 0}, {guarded->tcp_name() + ".0", 4}};
