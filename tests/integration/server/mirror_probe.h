@@ -93,12 +93,11 @@ public:
     uint32_t id() const { return mirror_; }
 
     // Waits until the mirror's top-left w x h pixels are `expected`.
-    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h,
-               std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h) {
         return wait_until(c_, [&] {
             xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
             return pixels(c_, mirror_, w, h) == expected;
-        }, limit);
+        });
     }
     // Waits until the mirror's w x h pixels all show `colour`.
     bool shows_solid(uint32_t colour, uint16_t w, uint16_t h) {
@@ -135,24 +134,28 @@ private:
 
 // Waits for the next root child of `rx` carrying `marker` that is not in `known`; 0 on time-out.
 // The caller selected SubstructureNotify on the root (watch_root).
-inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std::vector<uint32_t> &known = {},
-                                std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std::vector<uint32_t> &known = {}) {
     uint32_t found = 0;
     wait_until(rx, [&] {
         for (uint32_t w : windows_with(rx, marker))
             if (std::find(known.begin(), known.end(), w) == known.end()) found = w;
         return found != 0;
-    }, limit);
+    });
     return found;
 }
 
-// Waits until `rx` has no root child carrying `marker` any more.
-inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker) {
-    return wait_until(rx, [&] { return windows_with(rx, marker).empty(); });
+// Waits until `rx` has no root child carrying `marker` any more, at most `limit`.
+inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    return wait_until(rx, [&] { return windows_with(rx, marker).empty(); }, limit);
+}
+
+// Adds MIT-MAGIC-COOKIE-1 `cookie` for `display` to authority file `file`; xauth's exit code.
+inline int xauth_add(const std::string &file, const std::string &display, const std::string &cookie) {
+    return run_program({"xauth", "-f", file, "add", display, "MIT-MAGIC-COOKIE-1", cookie});
 }
 
 inline constexpr uint8_t kShareApplication = 0, kShareWindow = 1, kUnshare = 3, kSetInputDelay = 5, kAllowInput = 7,
-                         kDisallowInput = 8, kGetVersion = 9;
+                         kDisallowInput = 8;
 
 // A sender: an upstream Xvfb with telvane-server in front of it (tracing into "trace"), a client
 // `c` of it that speaks the share extension, and receivers, each a private Xvfb.
@@ -165,7 +168,7 @@ protected:
         uint32_t host = 0;     // its host atom on the sender
     };
 
-    void SetUp() override { start_sender(); }
+    void SetUp() override { start_sender(options); }
     void start_sender(ShareServer::Options o = {}) {
         o.extra.insert(o.extra.end(), {"--connect-timeout", "3000"});
         start_served(o);
@@ -197,15 +200,26 @@ protected:
                   std::tuple(int(status), window.value_or(ev->window), host.value_or(ev->host)));
         return *ev;
     }
+    // Asks for `w` to be shared to `host`; the next event, which should have `status` and name both.
+    wire::ShareEvent share_expecting(uint8_t status, uint32_t host, uint32_t w) {
+        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        return expect_event(status, w, host);
+    }
+    // Allows input from receiver `host`.
+    void allow_input(uint32_t host) {
+        send_share(c.get(), codes.major, kAllowInput, host);
+        expect_event(7);
+    }
     // Shares `w` to `r`: its mirror there, after connection-made (when `first`) and window-shared.
-    uint32_t share(Receiver &r, uint32_t w, bool first = true, uint8_t how = kShareWindow) {
+    uint32_t share(Receiver &r, uint32_t w, bool first = true) {
         auto known = windows_with(r.c.get(), r.marker);
-        send_share(c.get(), codes.major, how, r.host, w, 0);
+        send_share(c.get(), codes.major, kShareWindow, r.host, w, 0);
         if (first) expect_event(0);
         expect_event(3, w);
         return wait_new_mirror(r.c.get(), r.marker, known);
     }
 
+    ShareServer::Options options;   // the server's, for SetUp; a derived fixture's constructor may add to them
     Xcb c;
     ShareCodes codes;
     std::deque<Receiver> receivers;

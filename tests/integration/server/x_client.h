@@ -57,9 +57,7 @@ inline unsigned send_share(xcb_connection_t *c, uint8_t major, uint8_t minor, ui
     std::vector<uint8_t> raw(bytes.begin(), bytes.end());
     wire::put16(raw.data() + 2, length, wire::ByteOrder::Lsb);
     raw.resize(length * 4u, 0);
-    iovec iov[3];
-    iov[2].iov_base = raw.data();
-    iov[2].iov_len = raw.size();
+    iovec iov[3] = {{}, {}, {raw.data(), raw.size()}};
     xcb_protocol_request_t req{1, nullptr, major, static_cast<uint8_t>(!wire::minor_has_reply(minor))};
     unsigned seq = xcb_send_request(c, XCB_REQUEST_RAW | XCB_REQUEST_CHECKED, &iov[2], &req);
     xcb_flush(c);
@@ -67,22 +65,25 @@ inline unsigned send_share(xcb_connection_t *c, uint8_t major, uint8_t minor, ui
 }
 
 // The result word of the reply to request `seq`; nothing when an error came instead.
-inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq, uint8_t *error_code = nullptr) {
+inline std::optional<uint32_t> share_reply(xcb_connection_t *c, unsigned seq) {
     xcb_generic_error_t *e = nullptr;
-    void *r = xcb_wait_for_reply(c, seq, &e);
-    if (e && error_code) *error_code = e->error_code;
+    Owned<void> r(xcb_wait_for_reply(c, seq, &e));
     std::free(e);
     if (!r) return std::nullopt;
-    uint32_t v = wire::decode_share_reply_result(static_cast<uint8_t *>(r), wire::ByteOrder::Lsb);
-    std::free(r);
-    return v;
+    return wire::decode_share_reply_result(static_cast<uint8_t *>(r.get()), wire::ByteOrder::Lsb);
 }
 
-// The error code that request `seq` (without a reply) got, 0 when none.
+// The error code that request `seq` got, 0 when none (a request with a reply must get an error).
 inline uint8_t error_of(xcb_connection_t *c, unsigned seq) {
     xcb_void_cookie_t ck{seq};
     Owned<xcb_generic_error_t> e(xcb_request_check(c, ck));
     return e ? e->error_code : 0;
+}
+
+// Lets go of `c`'s server grab, at once.
+inline void ungrab(xcb_connection_t *c) {
+    xcb_ungrab_server(c);
+    xcb_flush(c);
 }
 
 // One round trip, waited for without a limit.
@@ -161,21 +162,19 @@ inline void set_property(xcb_connection_t *c, uint32_t window, uint32_t prop, co
     xcb_flush(c);
 }
 
-// An unmapped window of `c` in `parent` (the root when 0) with CreateWindow's `mask` and `values`.
+// An unmapped window of `c` in `parent` (the root when 0), of class `cls`, with CreateWindow's `mask` and `values`.
 inline uint32_t new_window(xcb_connection_t *c, uint32_t parent, int16_t x, int16_t y, uint16_t w, uint16_t h,
-                           uint32_t mask = 0, const uint32_t *values = nullptr) {
+                           uint32_t mask = 0, const uint32_t *values = nullptr, uint8_t cls = XCB_WINDOW_CLASS_INPUT_OUTPUT) {
     const uint32_t id = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, id, parent ? parent : first_screen(c)->root, x, y, w, h, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, mask, values);
+    xcb_create_window(c, cls == XCB_WINDOW_CLASS_INPUT_ONLY ? 0 : XCB_COPY_FROM_PARENT, id,
+                      parent ? parent : first_screen(c)->root, x, y, w, h, 0, cls, XCB_COPY_FROM_PARENT, mask, values);
     return id;
 }
 
 // A mapped top-level window with a title and class; returns its id.
 inline uint32_t make_window(xcb_connection_t *c, const std::string &title, uint16_t w = 300, uint16_t h = 200,
                             uint8_t cls = XCB_WINDOW_CLASS_INPUT_OUTPUT) {
-    const uint32_t id = xcb_generate_id(c);
-    xcb_create_window(c, cls == XCB_WINDOW_CLASS_INPUT_ONLY ? 0 : XCB_COPY_FROM_PARENT, id, first_screen(c)->root, 10,
-                      10, w, h, 0, cls, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const uint32_t id = new_window(c, 0, 10, 10, w, h, 0, nullptr, cls);
     set_property(c, id, XCB_ATOM_WM_NAME, title);
     set_property(c, id, XCB_ATOM_WM_CLASS, std::string("probe\0TelvaneProbe\0", 19));
     xcb_map_window(c, id);
