@@ -33,13 +33,21 @@ protected:
                                        XmNmarginHeight, margin, nullptr);
     }
 
-    // A realised scrolled list of `visible` rows holding "row 1" ... "row <items>".
-    Widget scrolled_list(int visible, int items, unsigned char policy = XmEXTENDED_SELECT) {
-        Widget form = new_form();
-        Arg args[2];
+    // A realised scrolled list of `visible` rows holding "row 1" ... "row <items>", filling a form
+    // with `margin`, `offset` from its sides (-1: the form's margins stand).
+    Widget scrolled_list(int visible, int items, unsigned char policy = XmEXTENDED_SELECT, int margin = 0,
+                         int offset = -1) {
+        Widget form = new_form(margin);
+        Arg args[3];
         XtSetArg(args[0], XmNvisibleItemCount, visible);
         XtSetArg(args[1], XmNselectionPolicy, policy);
-        Widget list = XmCreateScrolledList(form, const_cast<char *>("list"), args, 2);
+        XtSetArg(args[2], XmNlistSizePolicy, XmCONSTANT);
+        Widget list = XmCreateScrolledList(form, const_cast<char *>("list"), args, 3);
+        XtVaSetValues(XtParent(list), XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                      XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+        if (offset >= 0)
+            XtVaSetValues(XtParent(list), XmNleftOffset, offset, XmNrightOffset, offset, XmNtopOffset, offset,
+                          XmNbottomOffset, offset, nullptr);
         XtManageChild(list);
         for (int i = 1; i <= items; ++i) add_to_list(list, ("row " + std::to_string(i)).c_str(), 0);
         XtRealizeWidget(XtParent(form));
@@ -149,21 +157,9 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
     int width = 0, height = 0;
     for (auto [visible, chars, margin, offset] : {std::tuple{4, 20, 0, 0}, {7, 30, 5, 8}, {1, 12, 6, -1}}) {
         SCOPED_TRACE(std::to_string(visible) + "x" + std::to_string(chars));
-        Widget form = new_form(margin);
-        Arg args[2];
-        XtSetArg(args[0], XmNvisibleItemCount, 1);
-        XtSetArg(args[1], XmNlistSizePolicy, XmCONSTANT);
-        Widget list = XmCreateScrolledList(form, const_cast<char *>("list"), args, 2);
-        Widget sw = XtParent(list);
-        XtVaSetValues(sw, XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, XmNtopAttachment,
-                      XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
-        if (offset >= 0)  // else the form's margins stand
-            XtVaSetValues(sw, XmNleftOffset, offset, XmNrightOffset, offset, XmNtopOffset, offset,
-                          XmNbottomOffset, offset, nullptr);
-        XtManageChild(list);
+        Widget list = scrolled_list(1, 0, XmEXTENDED_SELECT, margin, offset);
         for (int i = 0; i < visible + 3; ++i) add_to_list(list, "a", 0);  // the vertical bar shows
-        XtRealizeWidget(XtParent(form));
-        settle();
+        Widget sw = XtParent(list), form = XtParent(sw);
         size_ScrolledList_widget(list, visible, chars, &width, &height);
         set_shell_size(XtParent(form), 10, 10, width, height);
         settle();
@@ -178,7 +174,7 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
     }
 
     // Texts sized in characters hold that many lines and characters without scrolling, and not
-    // more: a one-line field straight in a form and a multi-line scrolled text.
+    // more: one-line fields and a multi-line scrolled text, in a form with margins and one offset.
     // Where the first character is drawn and the first line shown, with the cursor at the end.
     auto shown = [this](Widget text, const std::string &content) {
         XmTextSetString(text, const_cast<char *>(content.c_str()));
@@ -188,39 +184,31 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
         XmTextPosToXY(text, 0, &x, &y);
         return std::pair{x, XmTextGetTopCharacter(text)};
     };
-    for (int cols : {8, 45}) {
+    for (auto [rows, cols] : {std::pair{1, 8}, {1, 45}, {6, 24}}) {
+        SCOPED_TRACE(std::to_string(rows) + "x" + std::to_string(cols));
         Widget form = new_form(4);
-        Widget field = XtVaCreateManagedWidget("field", xmTextWidgetClass, form, XmNcolumns, 2, XmNleftAttachment,
-                                               XmATTACH_FORM, XmNleftOffset, 6, XmNrightAttachment, XmATTACH_FORM,
-                                               XmNtopAttachment, XmATTACH_FORM, nullptr);
+        Arg args[3];
+        XtSetArg(args[0], XmNeditMode, rows > 1 ? XmMULTI_LINE_EDIT : XmSINGLE_LINE_EDIT);
+        XtSetArg(args[1], XmNrows, 1);
+        XtSetArg(args[2], XmNcolumns, 2);
+        Widget text = rows > 1 ? XmCreateScrolledText(form, const_cast<char *>("text"), args, 3)
+                               : XmCreateText(form, const_cast<char *>("field"), args, 3);
+        XtVaSetValues(rows > 1 ? XtParent(text) : text, XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6,
+                      XmNrightAttachment, XmATTACH_FORM, XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment,
+                      XmATTACH_FORM, nullptr);
+        XtManageChild(text);
         XtRealizeWidget(XtParent(form));
-        size_Text_widget(field, 1, cols, &width, &height);
+        size_ScrolledText_widget(text, rows, cols, &width, &height);
         set_shell_size(XtParent(form), 10, 10, width, height);
-        Position home = shown(field, "M").first;
-        EXPECT_EQ(shown(field, std::string(cols, 'M')).first, home) << cols << " scrolled sideways";
-        EXPECT_LT(shown(field, std::string(cols + 1, 'M')).first, home) << cols << " is wider than asked for";
+        Position home = shown(text, "M").first;
+        std::string lines;
+        for (int i = 0; i < rows; ++i) lines += (i ? "\n" : "") + std::string(cols, 'M');
+        EXPECT_EQ(shown(text, lines), std::pair(home, XmTextPosition{0}));
+        if (rows > 1) {
+            EXPECT_NE(shown(text, lines + "\nM").second, 0) << "more lines than asked for";
+        }
+        EXPECT_LT(shown(text, lines + "M").first, home) << "wider than asked for";
     }
-
-    rows = 6;
-    cols = 24;
-    Widget form = new_form();
-    Arg args[3];
-    XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
-    XtSetArg(args[1], XmNrows, 1);
-    XtSetArg(args[2], XmNcolumns, 2);
-    Widget text = XmCreateScrolledText(form, const_cast<char *>("text"), args, 3);
-    XtVaSetValues(XtParent(text), XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
-                  XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
-    XtManageChild(text);
-    XtRealizeWidget(XtParent(form));
-    size_ScrolledText_widget(text, rows, cols, &width, &height);
-    set_shell_size(XtParent(form), 10, 10, width, height);
-    Position home = shown(text, "M").first;
-    std::string lines;
-    for (int i = 0; i < rows; ++i) lines += (i ? "\n" : "") + std::string(cols, 'M');
-    EXPECT_EQ(shown(text, lines), std::pair(home, XmTextPosition{0}));
-    EXPECT_NE(shown(text, lines + "\nM").second, 0) << "more lines than asked for";
-    EXPECT_LT(shown(text, lines + "M").first, home) << "wider than asked for";
 
     // Shells grow but never shrink; a dialog is centred on its reference's shell, or on the
     // origin without one (keeping it on the screen has its own table).
