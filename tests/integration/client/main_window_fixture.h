@@ -13,15 +13,12 @@
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
 #include "receivers/match_dialogs.h"
-#include "receivers/receiver_entry.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
 #include "xvfb.h"
 
-#include <X11/Xatom.h>
 #include <Xm/List.h>
 
-#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <vector>
@@ -49,12 +46,13 @@ protected:
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
         my_display_name = nullptr;
-        forget_books();
+        unsetenv("TELVANE_PUBLIC_DIR");
+        unsetenv("TELVANE_SITE_DIR");
         ToolkitTest::TearDown();
     }
 
     // Gives the test its own private book folder and public folders (never the system's), and
-    // builds the name matching dialog. Undone by forget_books, which tear-down calls.
+    // builds the name matching dialog. Tear-down forgets the folders.
     void use_scratch_books() {
         std::filesystem::create_directories(scratch.file("public/address_books"));
         mkdir(scratch.file(".Telvane").c_str(), 0755);
@@ -62,10 +60,6 @@ protected:
         setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
         create_MatchNames();
         user_preference.automatic_highlight = 1;  // only a lone new row is selected
-    }
-    static void forget_books() {
-        unsetenv("TELVANE_PUBLIC_DIR");
-        unsetenv("TELVANE_SITE_DIR");
     }
 
     // The receiver display's name as a row gives it.

@@ -12,10 +12,8 @@
 #include "dialog_driver.h"
 #include "extension/share_extension.h"
 #include "other_client.h"
-#include "process.h"
 #include "share_server.h"
 #include "text_checks.h"
-#include "receivers/busy.h"
 #include "telepointer/tele_manager.h"
 #include "ui/app_defaults.h"
 #include "ui/help_hooks.h"
@@ -25,12 +23,10 @@
 #include "ui/window_status_dialog.h"
 
 #include <X11/Shell.h>
-#include <X11/StringDefs.h>
 #include <Xm/List.h>
 #include <Xm/Text.h>
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <poll.h>
@@ -207,11 +203,8 @@ protected:
     // What another client gets when it tries to grab the pointer: GrabSuccess unless somebody
     // holds it.
     int grab_pointer_from_another_client() const {
-        Display *other = XOpenDisplay(server->name().c_str());
-        if (!other) return -1;
-        int result = try_pointer_grab(other);
-        XCloseDisplay(other);
-        return result;
+        DialogDriver other(server->name());
+        return other ? try_pointer_grab(other.display()) : -1;
     }
 
     // A window's WM_NAME, or "<none>".

@@ -105,14 +105,10 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     share(target.id(), host);
     ForeignWindow other(server->name(), "Not shared", 600, 300, 100, 100);
     auto choose = [&](const char *item, Window pick_target) {
-        DialogDriver driver(server->name());
         Widget cascade = XtNameToWidget(TelvaneSH, "*Windows");
-        Widget entry = XtNameToWidget(TelvaneSH, "*menu2.Add_Telepointer");
-        ASSERT_TRUE(cascade && entry);
-        entry = XtNameToWidget(XtParent(entry), item);
-        ASSERT_TRUE(entry);
-        XSync(display, False);
-        ASSERT_TRUE(driver.click(XtWindow(cascade)));
+        Widget entry = XtNameToWidget(TelvaneSH, (std::string("*menu2.") + item).c_str());
+        ASSERT_TRUE(cascade && entry) << item;
+        click(cascade);
         ASSERT_TRUE(pump_until([&] { return viewable(XtWindow(XtParent(entry))); }));
         click_when_picking(pick_target);
         click(entry);
@@ -183,29 +179,25 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     Window root_a = DefaultRootWindow(a), child = 0;
     int ax = 0, ay = 0;
     XTranslateCoordinates(a, mirror_a, root_a, 0, 0, &ax, &ay, &child);
-    auto move = [&](int x, int y) {
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_a, static_cast<int16_t>(ax + x),
-                            static_cast<int16_t>(ay + y), 0);
-        xcb_flush(c);
+    // A motion to (x, y) of the mirror, or a press or release of a button.
+    auto fake = [&](uint8_t type, uint8_t detail, int x = 0, int y = 0) {
+        xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root_a : XCB_NONE,
+                            static_cast<int16_t>(ax + x), static_cast<int16_t>(ay + y), 0);
         XSync(a, False);
     };
-    auto button = [&](uint8_t type, uint8_t number) {
-        xcb_test_fake_input(c, type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        XSync(a, False);
-    };
-    move(t->x - tele_hot_x(t->direction) + 12, t->y - tele_hot_y(t->direction) + 12);
-    button(XCB_BUTTON_PRESS, 2);
+    fake(XCB_MOTION_NOTIFY, 0, t->x - tele_hot_x(t->direction) + 12, t->y - tele_hot_y(t->direction) + 12);
+    fake(XCB_BUTTON_PRESS, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction >= 4; })) << trace();
-    for (int step = 1; step <= 10; ++step) move(52 + 10 * step, 52 + 6 * step);
+    for (int step = 1; step <= 10; ++step) fake(XCB_MOTION_NOTIFY, 0, 52 + 10 * step, 52 + 6 * step);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->x > 130 && t->y > 90; }))
         << t->x << "," << t->y << "\n" << trace();
-    button(XCB_BUTTON_RELEASE, 2);
+    fake(XCB_BUTTON_RELEASE, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction < 4; }));
     EXPECT_TRUE(contains(trace(), "forward-aside"));
     // Button 3 there gives it the next number.
     const int style = t->style;
-    button(XCB_BUTTON_PRESS, 3);
-    button(XCB_BUTTON_RELEASE, 3);
+    fake(XCB_BUTTON_PRESS, 3);
+    fake(XCB_BUTTON_RELEASE, 3);
     EXPECT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->style == style % 5 + 1; }));
 
     auto [left, top] = corner(t);
