@@ -1,7 +1,6 @@
 #pragma once
-// The main window built in process on a display behind the real telvane-server, with a second
-// Xvfb as a receiver, and the helpers its tests share: rows, selections, answering every
-// dialog, clicking windows during a pick, and finding mirrors on a receiver.
+// The main window in process behind the real telvane-server, a second Xvfb as a receiver, and
+// its tests' helpers: rows, selections, clicks during a pick, shares and mirrors.
 #include <gtest/gtest.h>
 
 #include "other_client.h"
@@ -30,8 +29,7 @@ protected:
     void SetUp() override {
         ToolkitTest::SetUp();
         if (HasFatalFailure()) return;
-        // This display's own names, as start-up works them out, so that rows naming it are
-        // recognised.
+        // This display's own name, as start-up works it out, so that rows naming it are recognised.
         own_name_ = server->tcp_name();
         my_display_name = own_name_.data();
         create_Telvane();
@@ -103,15 +101,13 @@ protected:
     // The receiver name line's text.
     static std::string edit_text() { return taken_text(get_edit_text()); }
 
-    // Clicks `target` with XTEST once a window pick is waiting for it: the way a person
-    // answers "click the window to share".
+    // Clicks `target` with XTEST once a window pick waits for it, as a person answers a pick.
     void click_when_picking(Window target) {
         pick_target_ = target;
         XtAppAddTimeOut(app_context, 20, on_pick_timer, this);
     }
 
-    // Asks the server to share `window` to `host` as a finished pick would, and waits until the
-    // share is recorded; unshare waits until it is gone.
+    // Shares `window` to `host` as a finished pick does and waits until it is recorded (or gone).
     void share(Window window, Atom host) {
         user_picked = window;
         tlShareWindow(display, window, host, 0);

@@ -1,6 +1,5 @@
-// Telepointers in process behind the real telvane-server with two receivers: the manager's
-// rules on a real shared window, the menu actions with real clicks, and a receiver without
-// input permission dragging a telepointer that the other receiver sees move.
+// Telepointers in process behind the real telvane-server: the manager on a real shared window, the
+// menu with real clicks, and a receiver without input dragging one that the other receiver sees.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -77,8 +76,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     target.resize(60, 80);
     ASSERT_TRUE(pump_until([&] { return corner(first_tele).first <= 35; })) << corner(first_tele).first;
 
-    // Nothing near a point 1000 pixels away: the user's delete is answered with a failure,
-    // which waits for the main loop to tell the user.
+    // Nothing near a point 1000 pixels away: the delete fails, and the main loop tells the user.
     ASSERT_TRUE(request(5, target.id(), 1050, 1040, [] { return telepointer_message == 1; }));
     EXPECT_EQ(teles().size(), 7u);
     std::vector<std::string> texts;
@@ -135,8 +133,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
                                                "Telepointers code NOT runing", "Telepointers code NOT runing"}));
 }
 
-// Covered or not on the sender's screen, a telepointer goes where a receiver without input
-// permission drags it, and the other receiver sees it there.
+// Covered or not on the sender's screen, a telepointer goes where a receiver without input drags it.
 class TelepointerDrag : public Telepointers, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) {

@@ -33,8 +33,8 @@ protected:
                                        XmNmarginHeight, margin, nullptr);
     }
 
-    // A realised scrolled list of `visible` rows holding "row 1" ... "row <items>", filling a form
-    // with `margin`, `offset` from its sides (-1: the form's margins stand).
+    // A realised scrolled list of `visible` rows holding "row 1" ... "row <items>", filling a form with
+    // `margin`, `offset` from its sides (-1: the form's margins stand).
     Widget scrolled_list(int visible, int items, unsigned char policy = XmEXTENDED_SELECT, int margin = 0,
                          int offset = -1) {
         Widget form = new_form(margin);
@@ -93,9 +93,6 @@ TEST_F(ListUtils, AddingUniqueFindingSelectingAndDeletingRows) {
         XmStringFree(item);
         EXPECT_EQ(top(list), 3) << text << ": found shows the last full page, else the view stays";
     }
-    EXPECT_EQ(std::pair(visible, count), std::pair(10, 12));
-    find_list_pos(list, &pos, &visible, &count);
-    EXPECT_EQ(std::tuple(pos, visible, count), std::tuple(3, 10, 12));
 
     static int callbacks = 0;
     auto counted = [](Widget, XtPointer, XtPointer) { ++callbacks; };
@@ -120,8 +117,7 @@ TEST_F(ListUtils, AddingUniqueFindingSelectingAndDeletingRows) {
     EXPECT_EQ(delete_item_str(list, "row 1"), 1);
     EXPECT_EQ(top(list), 2);  // rows 2..11 of the 11 left
 
-    // The copy of the selection outlives the rows it came from. The duplicate "row 4" at the
-    // end is selected, the first one is not, and only the selected one may go.
+    // The copy of the selection outlives its rows; of two "row 4" only the selected last one goes.
     add_to_list(list, "row 4", 0);
     set_selected_pos(list, 12);
     set_selected_str(list, "row 12", 1);
@@ -152,8 +148,7 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
         EXPECT_EQ(std::pair(rows, cols), expected) << line;
     }
 
-    // A scrolled list in a form, its shell sized from size_ScrolledList_widget, shows exactly r
-    // rows, and an item of c characters needs no horizontal scrolling while a wider one does.
+    // A scrolled list sized for r rows of c characters shows r rows, and scrolls sideways only for wider ones.
     int width = 0, height = 0;
     for (auto [visible, chars, margin, offset] : {std::tuple{4, 20, 0, 0}, {7, 30, 5, 8}, {1, 12, 6, -1}}) {
         SCOPED_TRACE(std::to_string(visible) + "x" + std::to_string(chars));
@@ -173,9 +168,8 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
         }
     }
 
-    // Texts sized in characters hold that many lines and characters without scrolling, and not
-    // more: one-line fields and a multi-line scrolled text, in a form with margins and one offset.
-    // Where the first character is drawn and the first line shown, with the cursor at the end.
+    // Texts sized in characters (one-line fields, a multi-line scrolled text) hold that many without
+    // scrolling, and not more. `shown`: where the first character is drawn and the top line.
     auto shown = [this](Widget text, const std::string &content) {
         XmTextSetString(text, const_cast<char *>(content.c_str()));
         XmTextSetInsertionPosition(text, static_cast<XmTextPosition>(content.size()));
