@@ -80,9 +80,6 @@ protected:
         return create_hostatom(display_name.c_str(), display);
     }
 
-    // A list's rows, top first.
-    static std::vector<std::string> rows(Widget list = ReceiverList) { return list_rows(list); }
-
     // Selects exactly the rows at the given one-based positions.
     static void select_rows(std::initializer_list<int> positions, Widget list = ReceiverList) {
         XmListDeselectAllItems(list);

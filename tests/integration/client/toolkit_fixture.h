@@ -53,14 +53,6 @@ inline std::vector<std::string> texts_of(XmStringTable items, int n) {
     return out;
 }
 
-// A list's rows, top first.
-inline std::vector<std::string> list_rows(Widget list) {
-    int count = 0;
-    XmStringTable items = nullptr;
-    XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
-    return texts_of(items, count);
-}
-
 class ToolkitTest : public ServedDisplayTest {
 protected:
     void SetUp() override {
@@ -122,6 +114,14 @@ protected:
         telepoint_req_atom = telepoint_ack_atom = tl_external_req_atom = 0;
         logfile_close();
         setenv("HOME", old_home_.c_str(), 1);
+    }
+
+    // A list's rows, top first.
+    static std::vector<std::string> rows(Widget list = ReceiverList) {
+        int count = 0;
+        XmStringTable items = nullptr;
+        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
+        return texts_of(items, count);
     }
 
     std::string log_text() const { return read_file(scratch.file(".Telvane/.logfile")); }

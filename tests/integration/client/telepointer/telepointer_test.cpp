@@ -85,8 +85,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     EXPECT_EQ(texts, (std::vector<std::string>{"There is no telepointer there"}));
 
     // A window that goes takes its telepointers, and the program hears of it.
-    std::optional<ForeignWindow> brief;
-    brief.emplace(server->name(), "Brief", 600, 300, 100, 80);
+    auto brief = std::make_optional<ForeignWindow>(server->name(), "Brief", 600, 300, 100, 80);
     share(brief->id(), host);
     ASSERT_TRUE(create(brief->id(), 20, 20));
     const Window gone = brief->id();
@@ -157,17 +156,13 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     Display *a = XOpenDisplay(receiver_display->name().c_str());
     Display *b = XOpenDisplay(second->name().c_str());
     ASSERT_TRUE(a && b);
-    auto first_mirror = [](const std::string &name) {
-        auto found = mirror_windows(name);
-        return found.empty() ? Window{0} : found.front();
-    };
-    Window mirror_a = 0, mirror_b = 0;
+    std::vector<Window> mirror_a, mirror_b;
     // How much of a telepointer's square at x, y of the second mirror is white.
-    auto white = [&](int x, int y) { return pixels_of(b, mirror_b, x, y, 25, 25, WhitePixel(b, 0)); };
+    auto white = [&](int x, int y) { return pixels_of(b, mirror_b.at(0), x, y, 25, 25, WhitePixel(b, 0)); };
     ASSERT_TRUE(pump_until([&] {
-        mirror_a = first_mirror(receiver_display->name());
-        mirror_b = first_mirror(second->name());
-        return mirror_a && mirror_b && white(40, 40) > 200 && white(200, 150) > 200;
+        mirror_a = mirrors();
+        mirror_b = mirror_windows(second->name());
+        return !mirror_a.empty() && !mirror_b.empty() && white(40, 40) > 200 && white(200, 150) > 200;
     })) << "the telepointers are not in the second mirror";
     EXPECT_EQ(white(140, 100), 0);
 
@@ -175,7 +170,7 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     xcb_connection_t *c = XGetXCBConnection(a);
     Window root_a = DefaultRootWindow(a), child = 0;
     int ax = 0, ay = 0;
-    XTranslateCoordinates(a, mirror_a, root_a, 0, 0, &ax, &ay, &child);
+    XTranslateCoordinates(a, mirror_a[0], root_a, 0, 0, &ax, &ay, &child);
     // A motion to (x, y) of the mirror, or a press or release of a button.
     auto fake = [&](uint8_t type, uint8_t detail, int x = 0, int y = 0) {
         xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root_a : XCB_NONE,

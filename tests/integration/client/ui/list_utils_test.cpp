@@ -78,7 +78,7 @@ TEST_F(ListUtils, AddingUniqueFindingSelectingAndDeletingRows) {
     EXPECT_EQ(add_to_List_unique(list, localized, 0), 0);
     XmStringFree(localized);
     EXPECT_EQ(add_to_list(list, "alpha", 0), 1);
-    EXPECT_EQ(list_rows(list), (Rows{"beta", "alpha", "alpha"}));
+    EXPECT_EQ(rows(list), (Rows{"beta", "alpha", "alpha"}));
     EXPECT_EQ(recs_added, 0);
 
     // Finding and scrolling by item (the top row's arithmetic has its own table), and selecting by
@@ -126,14 +126,14 @@ TEST_F(ListUtils, AddingUniqueFindingSelectingAndDeletingRows) {
     XmStringTable copy = nullptr;
     replicate_selected_list(list, &n, &copy);
     delete_selected(list);
-    EXPECT_EQ(list_rows(list), (Rows{"row 2", "row 3", "row 4", "row 5", "row 6", "row 8", "row 9", "row 10", "row 11"}));
+    EXPECT_EQ(rows(list), (Rows{"row 2", "row 3", "row 4", "row 5", "row 6", "row 8", "row 9", "row 10", "row 11"}));
     EXPECT_EQ(top(list), 1);
     EXPECT_EQ(texts_of(copy, n), (Rows{"row 7", "row 12", "row 4"}));
     free_replicated_list(n, copy);
     replicate_selected_list(list, &n, &copy);
     EXPECT_EQ(std::pair(n, copy), std::pair(0, XmStringTable{}));
     delete_all(list);
-    EXPECT_TRUE(list_rows(list).empty());
+    EXPECT_TRUE(rows(list).empty());
     delete_selected(list);
 }
 
