@@ -74,14 +74,6 @@ public:
                         PropModeReplace, reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
         XSync(dpy_, False);
     }
-    void resize(Window win, unsigned width, unsigned height) {
-        XResizeWindow(dpy_, win, width, height);
-        XSync(dpy_, False);
-    }
-    void rename(Window win, const char *title) {
-        XStoreName(dpy_, win, title);
-        XSync(dpy_, False);
-    }
 
 private:
     Display *dpy_;
@@ -94,9 +86,8 @@ public:
                   int height = 80)
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
-    void rename(const char *title) { OtherClient::rename(window_, title); }
+    void rename(const char *title) { set_text(window_, "WM_NAME", title); }
     void rename_net(const char *title) { set_text(window_, "_NET_WM_NAME", title, "UTF8_STRING"); }
-    void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 
 private:
     Window window_;

@@ -73,7 +73,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     EXPECT_EQ(first_tele->direction, 1);
 
     // The window shrinks: its telepointers follow its new edge.
-    target.resize(60, 80);
+    XResizeWindow(display, target.id(), 60, 80);
     ASSERT_TRUE(pump_until([&] { return corner(first_tele).first <= 35; })) << corner(first_tele).first;
 
     // Nothing near a point 1000 pixels away: the delete fails, and the main loop tells the user.
