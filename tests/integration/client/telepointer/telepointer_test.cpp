@@ -153,9 +153,9 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     for (auto [x, y] : {std::pair{110, 30}, {200, 30}, {30, 150}, {200, 150}}) ASSERT_TRUE(create(target.id(), x, y));
 
     // The mirrors show it where the sender has it: a white glyph on the black window.
-    Display *a = XOpenDisplay(receiver_display->name().c_str());
-    Display *b = XOpenDisplay(second->name().c_str());
-    ASSERT_TRUE(a && b);
+    DialogDriver receiver_a(receiver_display->name()), receiver_b(second->name());
+    ASSERT_TRUE(receiver_a && receiver_b);
+    Display *a = receiver_a.display(), *b = receiver_b.display();
     std::vector<Window> mirror_a, mirror_b;
     // How much of a telepointer's square at x, y of the second mirror is white.
     auto white = [&](int x, int y) { return pixels_of(b, mirror_b.at(0), x, y, 25, 25, WhitePixel(b, 0)); };
@@ -195,8 +195,6 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     auto [left, top] = corner(t);
     EXPECT_TRUE(pump_until([&] { return white(left, top) > 200 && white(40, 40) == 0; }))
         << "the second mirror does not show the new place";
-    XCloseDisplay(a);
-    XCloseDisplay(b);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnTheSendersScreen, TelepointerDrag, ::testing::Values(false, true),
