@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "telepointer/tele_manager.h"
 #include "telepointer/tele_rules.h"
 #include "telepointer/telepointer.h"
 

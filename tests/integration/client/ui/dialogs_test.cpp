@@ -6,9 +6,6 @@
 #include "receivers/address_book.h"
 #include "telepointer/telepointer.h"
 #include "help/xkh.h"
-#include "ui/help_hooks.h"
-#include "ui/preferences_dialog.h"
-#include "ui/window_status_dialog.h"
 
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>

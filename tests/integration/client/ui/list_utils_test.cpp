@@ -5,8 +5,6 @@
 #include "ui/list_utils.h"
 
 #include <Xm/Form.h>
-#include <Xm/List.h>
-#include <Xm/Text.h>
 
 using namespace telvane::testing;
 using Rows = std::vector<std::string>;
