@@ -12,6 +12,7 @@
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
 #include "receivers/match_dialogs.h"
+#include "receivers/receiver_entry.h"
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
 #include "xvfb.h"
