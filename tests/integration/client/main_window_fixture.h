@@ -17,8 +17,10 @@
 #include "ui/main_window.h"
 #include "xvfb.h"
 
+#include <X11/Xatom.h>
 #include <Xm/List.h>
 
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <vector>

@@ -11,8 +11,10 @@
 #include "dialog_driver.h"
 #include "extension/share_extension.h"
 #include "other_client.h"
+#include "process.h"
 #include "share_server.h"
 #include "text_checks.h"
+#include "receivers/busy.h"
 #include "telepointer/tele_manager.h"
 #include "ui/app_defaults.h"
 #include "ui/help_hooks.h"
@@ -22,10 +24,12 @@
 #include "ui/window_status_dialog.h"
 
 #include <X11/Shell.h>
+#include <X11/StringDefs.h>
 #include <Xm/List.h>
 #include <Xm/Text.h>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <poll.h>
