@@ -1,7 +1,6 @@
 #pragma once
-// The main window built in process on a display behind the real telvane-server, with a second
-// Xvfb as a receiver, and the helpers its tests share: rows, selections, answering every
-// dialog, clicking windows during a pick, and finding mirrors on a receiver.
+// The main window in process behind the real telvane-server, a second Xvfb as a receiver, and
+// its tests' helpers: rows, selections, clicks during a pick, shares and mirrors.
 #include <gtest/gtest.h>
 
 #include "other_client.h"
@@ -33,8 +32,7 @@ protected:
     void SetUp() override {
         ToolkitTest::SetUp();
         if (HasFatalFailure()) return;
-        // This display's own names, as start-up works them out, so that rows naming it are
-        // recognised.
+        // This display's own name, as start-up works it out, so that rows naming it are recognised.
         own_name_ = server->tcp_name();
         my_display_name = own_name_.data();
         create_Telvane();
@@ -49,12 +47,13 @@ protected:
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
         my_display_name = nullptr;
-        forget_books();
+        unsetenv("TELVANE_PUBLIC_DIR");
+        unsetenv("TELVANE_SITE_DIR");
         ToolkitTest::TearDown();
     }
 
     // Gives the test its own private book folder and public folders (never the system's), and
-    // builds the name matching dialog. Undone by forget_books, which tear-down calls.
+    // builds the name matching dialog. Tear-down forgets the folders.
     void use_scratch_books() {
         std::filesystem::create_directories(scratch.file("public/address_books"));
         mkdir(scratch.file(".Telvane").c_str(), 0755);
@@ -62,10 +61,6 @@ protected:
         setenv("TELVANE_SITE_DIR", scratch.file("no-site").c_str(), 1);
         create_MatchNames();
         user_preference.automatic_highlight = 1;  // only a lone new row is selected
-    }
-    static void forget_books() {
-        unsetenv("TELVANE_PUBLIC_DIR");
-        unsetenv("TELVANE_SITE_DIR");
     }
 
     // The receiver display's name as a row gives it.
@@ -88,9 +83,6 @@ protected:
         return create_hostatom(display_name.c_str(), display);
     }
 
-    // A list's rows, top first.
-    static std::vector<std::string> rows(Widget list = ReceiverList) { return list_rows(list); }
-
     // Selects exactly the rows at the given one-based positions.
     static void select_rows(std::initializer_list<int> positions, Widget list = ReceiverList) {
         XmListDeselectAllItems(list);
@@ -109,15 +101,13 @@ protected:
     // The receiver name line's text.
     static std::string edit_text() { return taken_text(get_edit_text()); }
 
-    // Clicks `target` with XTEST once a window pick is waiting for it: the way a person
-    // answers "click the window to share".
+    // Clicks `target` with XTEST once a window pick waits for it, as a person answers a pick.
     void click_when_picking(Window target) {
         pick_target_ = target;
         XtAppAddTimeOut(app_context, 20, on_pick_timer, this);
     }
 
-    // Asks the server to share `window` to `host` as a finished pick would, and waits until the
-    // share is recorded; unshare waits until it is gone.
+    // Shares `window` to `host` as a finished pick does and waits until it is recorded (or gone).
     void share(Window window, Atom host) {
         user_picked = window;
         tlShareWindow(display, window, host, 0);

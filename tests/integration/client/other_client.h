@@ -1,6 +1,5 @@
 #pragma once
-// Other clients on a test display with windows of their own, as the programs people share:
-// named or not, nested, with WM_CLASS and string properties; and the mirrors on a receiver.
+// Other clients' windows on a test display, as the programs people share, and a receiver's mirrors.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -34,8 +33,7 @@ inline std::string window_title(Display *dpy, Window w, bool net = false) {
     return s;
 }
 
-// What `dpy` gets when it tries to grab the pointer (let go again at once): GrabSuccess, or
-// AlreadyGrabbed while another client holds it.
+// What `dpy` gets when it grabs the pointer (let go at once): AlreadyGrabbed while another holds it.
 inline int try_pointer_grab(Display *dpy) {
     int status = XGrabPointer(dpy, DefaultRootWindow(dpy), False, 0, GrabModeAsync, GrabModeAsync, None, None,
                               CurrentTime);
@@ -76,14 +74,6 @@ public:
                         PropModeReplace, reinterpret_cast<const unsigned char *>(text), static_cast<int>(strlen(text)));
         XSync(dpy_, False);
     }
-    void resize(Window win, unsigned width, unsigned height) {
-        XResizeWindow(dpy_, win, width, height);
-        XSync(dpy_, False);
-    }
-    void rename(Window win, const char *title) {
-        XStoreName(dpy_, win, title);
-        XSync(dpy_, False);
-    }
 
 private:
     Display *dpy_;
@@ -96,16 +86,14 @@ public:
                   int height = 80)
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
-    void rename(const char *title) { OtherClient::rename(window_, title); }
+    void rename(const char *title) { set_text(window_, "WM_NAME", title); }
     void rename_net(const char *title) { set_text(window_, "_NET_WM_NAME", title, "UTF8_STRING"); }
-    void resize(unsigned width, unsigned height) { OtherClient::resize(window_, width, height); }
 
 private:
     Window window_;
 };
 
-// The top-level windows of `display_name` that are mirrors of shared windows: they carry the
-// sender's name in TL_SERVER_NAME. Empty when the display cannot be opened.
+// The top-level windows of `display_name` carrying TL_SERVER_NAME: mirrors of shared windows.
 inline std::vector<Window> mirror_windows(const std::string &display_name) {
     std::vector<Window> out;
     Display *rx = XOpenDisplay(display_name.c_str());

@@ -1,7 +1,6 @@
 #pragma once
-// Telvane's toolkit state opened in the test process on a display behind telvane-server,
-// with a scratch HOME, the real message dialog, and helpers to wait for events and to answer
-// dialogs from toolkit time-outs.
+// Telvane's toolkit state in the test process on a display behind telvane-server, with a scratch
+// HOME and the real message dialog; helpers wait for events and answer dialogs from time-outs.
 #include <gtest/gtest.h>
 
 #include "core/log.h"
@@ -56,14 +55,6 @@ inline std::vector<std::string> texts_of(XmStringTable items, int n) {
         out.push_back(taken_text(text));
     }
     return out;
-}
-
-// A list's rows, top first.
-inline std::vector<std::string> list_rows(Widget list) {
-    int count = 0;
-    XmStringTable items = nullptr;
-    XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
-    return texts_of(items, count);
 }
 
 class ToolkitTest : public ServedDisplayTest {
@@ -129,10 +120,17 @@ protected:
         setenv("HOME", old_home_.c_str(), 1);
     }
 
+    // A list's rows, top first.
+    static std::vector<std::string> rows(Widget list = ReceiverList) {
+        int count = 0;
+        XmStringTable items = nullptr;
+        XtVaGetValues(list, XmNitemCount, &count, XmNitems, &items, nullptr);
+        return texts_of(items, count);
+    }
+
     std::string log_text() const { return read_file(scratch.file(".Telvane/.logfile")); }
 
-    // Handles events as the main loop does until `done` holds, at most `limit`. Returns
-    // whether it held.
+    // Handles events as the main loop does until `done` holds, at most `limit`; whether it held.
     bool pump_until(const std::function<bool()> &done,
                     std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         auto end = std::chrono::steady_clock::now() + limit;
@@ -152,8 +150,7 @@ protected:
         return true;
     }
 
-    // Runs `act` from a toolkit time-out once the message dialog is up: the way a person
-    // answers it while the program waits in its nested loop.
+    // Runs `act` from a time-out once the message dialog is up, as a person answers it.
     void when_dialog_up(std::function<void()> act) {
         pending_ = std::move(act);
         // When a dialog is up right now, it is the one being answered; wait for the next.
@@ -161,8 +158,7 @@ protected:
         XtAppAddTimeOut(app_context, 10, on_timer, this);
     }
 
-    // Answers every dialog that comes up with the button `choose` gives (OK when it gives
-    // null), keeping each dialog's text in `texts`.
+    // Answers every dialog with the button `choose` gives (else OK), keeping their texts.
     void answer_dialogs(std::vector<std::string> &texts, std::function<Widget()> choose = nullptr) {
         when_dialog_up([this, &texts, choose] {
             texts.push_back(dialog_text());
@@ -204,14 +200,10 @@ protected:
         return (a.your_event_mask & PropertyChangeMask) != 0;
     }
 
-    // What another client gets when it tries to grab the pointer: GrabSuccess unless somebody
-    // holds it.
+    // What another client's pointer grab gets: GrabSuccess unless somebody holds it.
     int grab_pointer_from_another_client() const {
-        Display *other = XOpenDisplay(server->name().c_str());
-        if (!other) return -1;
-        int result = try_pointer_grab(other);
-        XCloseDisplay(other);
-        return result;
+        DialogDriver other(server->name());
+        return other ? try_pointer_grab(other.display()) : -1;
     }
 
     // A window's WM_NAME, or "<none>".
@@ -220,8 +212,7 @@ protected:
     // The text of the dialog that is up.
     static std::string dialog_text() { return taken_text(XmTextGetString(msg_text)); }
 
-    // Keeps a picture of `only` (else the dialog that is up, else the main window) under
-    // docs/screenshots when TELVANE_SCREENSHOTS names that folder.
+    // Keeps a picture of `only` (else the dialog up, else the main window) in TELVANE_SCREENSHOTS.
     void screenshot(const std::string &name, Widget only = nullptr) {
         if (!getenv("TELVANE_SCREENSHOTS")) return;
         // Drawn first: the dialog has just been mapped and its exposures wait.

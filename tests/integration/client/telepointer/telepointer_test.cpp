@@ -1,10 +1,8 @@
-// Telepointers in process behind the real telvane-server with two receivers: the manager's
-// rules on a real shared window, the menu actions with real clicks, and a receiver without
-// input permission dragging a telepointer that the other receiver sees move.
+// Telepointers in process behind the real telvane-server: the manager on a real shared window, the
+// menu with real clicks, and a receiver without input dragging one that the other receiver sees.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "telepointer/tele_manager.h"
 #include "telepointer/tele_rules.h"
 #include "telepointer/telepointer.h"
 
@@ -74,11 +72,10 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     EXPECT_EQ(first_tele->direction, 1);
 
     // The window shrinks: its telepointers follow its new edge.
-    target.resize(60, 80);
+    XResizeWindow(display, target.id(), 60, 80);
     ASSERT_TRUE(pump_until([&] { return corner(first_tele).first <= 35; })) << corner(first_tele).first;
 
-    // Nothing near a point 1000 pixels away: the user's delete is answered with a failure,
-    // which waits for the main loop to tell the user.
+    // Nothing near a point 1000 pixels away: the delete fails, and the main loop tells the user.
     ASSERT_TRUE(request(5, target.id(), 1050, 1040, [] { return telepointer_message == 1; }));
     EXPECT_EQ(teles().size(), 7u);
     std::vector<std::string> texts;
@@ -87,8 +84,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     EXPECT_EQ(texts, (std::vector<std::string>{"There is no telepointer there"}));
 
     // A window that goes takes its telepointers, and the program hears of it.
-    std::optional<ForeignWindow> brief;
-    brief.emplace(server->name(), "Brief", 600, 300, 100, 80);
+    auto brief = std::make_optional<ForeignWindow>(server->name(), "Brief", 600, 300, 100, 80);
     share(brief->id(), host);
     ASSERT_TRUE(create(brief->id(), 20, 20));
     const Window gone = brief->id();
@@ -105,14 +101,10 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     share(target.id(), host);
     ForeignWindow other(server->name(), "Not shared", 600, 300, 100, 100);
     auto choose = [&](const char *item, Window pick_target) {
-        DialogDriver driver(server->name());
         Widget cascade = XtNameToWidget(TelvaneSH, "*Windows");
-        Widget entry = XtNameToWidget(TelvaneSH, "*menu2.Add_Telepointer");
-        ASSERT_TRUE(cascade && entry);
-        entry = XtNameToWidget(XtParent(entry), item);
-        ASSERT_TRUE(entry);
-        XSync(display, False);
-        ASSERT_TRUE(driver.click(XtWindow(cascade)));
+        Widget entry = XtNameToWidget(TelvaneSH, (std::string("*menu2.") + item).c_str());
+        ASSERT_TRUE(cascade && entry) << item;
+        click(cascade);
         ASSERT_TRUE(pump_until([&] { return viewable(XtWindow(XtParent(entry))); }));
         click_when_picking(pick_target);
         click(entry);
@@ -139,8 +131,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
                                                "Telepointers code NOT runing", "Telepointers code NOT runing"}));
 }
 
-// Covered or not on the sender's screen, a telepointer goes where a receiver without input
-// permission drags it, and the other receiver sees it there.
+// Covered or not on the sender's screen, a telepointer goes where a receiver without input drags it.
 class TelepointerDrag : public Telepointers, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) {
@@ -161,20 +152,16 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     for (auto [x, y] : {std::pair{110, 30}, {200, 30}, {30, 150}, {200, 150}}) ASSERT_TRUE(create(target.id(), x, y));
 
     // The mirrors show it where the sender has it: a white glyph on the black window.
-    Display *a = XOpenDisplay(receiver_display->name().c_str());
-    Display *b = XOpenDisplay(second->name().c_str());
-    ASSERT_TRUE(a && b);
-    auto first_mirror = [](const std::string &name) {
-        auto found = mirror_windows(name);
-        return found.empty() ? Window{0} : found.front();
-    };
-    Window mirror_a = 0, mirror_b = 0;
+    DialogDriver receiver_a(receiver_display->name()), receiver_b(second->name());
+    ASSERT_TRUE(receiver_a && receiver_b);
+    Display *a = receiver_a.display(), *b = receiver_b.display();
+    std::vector<Window> mirror_a, mirror_b;
     // How much of a telepointer's square at x, y of the second mirror is white.
-    auto white = [&](int x, int y) { return pixels_of(b, mirror_b, x, y, 25, 25, WhitePixel(b, 0)); };
+    auto white = [&](int x, int y) { return pixels_of(b, mirror_b.at(0), x, y, 25, 25, WhitePixel(b, 0)); };
     ASSERT_TRUE(pump_until([&] {
-        mirror_a = first_mirror(receiver_display->name());
-        mirror_b = first_mirror(second->name());
-        return mirror_a && mirror_b && white(40, 40) > 200 && white(200, 150) > 200;
+        mirror_a = mirrors();
+        mirror_b = mirror_windows(second->name());
+        return !mirror_a.empty() && !mirror_b.empty() && white(40, 40) > 200 && white(200, 150) > 200;
     })) << "the telepointers are not in the second mirror";
     EXPECT_EQ(white(140, 100), 0);
 
@@ -182,37 +169,31 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     xcb_connection_t *c = XGetXCBConnection(a);
     Window root_a = DefaultRootWindow(a), child = 0;
     int ax = 0, ay = 0;
-    XTranslateCoordinates(a, mirror_a, root_a, 0, 0, &ax, &ay, &child);
-    auto move = [&](int x, int y) {
-        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_a, static_cast<int16_t>(ax + x),
-                            static_cast<int16_t>(ay + y), 0);
-        xcb_flush(c);
+    XTranslateCoordinates(a, mirror_a[0], root_a, 0, 0, &ax, &ay, &child);
+    // A motion to (x, y) of the mirror, or a press or release of a button.
+    auto fake = [&](uint8_t type, uint8_t detail, int x = 0, int y = 0) {
+        xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, type == XCB_MOTION_NOTIFY ? root_a : XCB_NONE,
+                            static_cast<int16_t>(ax + x), static_cast<int16_t>(ay + y), 0);
         XSync(a, False);
     };
-    auto button = [&](uint8_t type, uint8_t number) {
-        xcb_test_fake_input(c, type, number, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        XSync(a, False);
-    };
-    move(t->x - tele_hot_x(t->direction) + 12, t->y - tele_hot_y(t->direction) + 12);
-    button(XCB_BUTTON_PRESS, 2);
+    fake(XCB_MOTION_NOTIFY, 0, t->x - tele_hot_x(t->direction) + 12, t->y - tele_hot_y(t->direction) + 12);
+    fake(XCB_BUTTON_PRESS, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction >= 4; })) << trace();
-    for (int step = 1; step <= 10; ++step) move(52 + 10 * step, 52 + 6 * step);
+    for (int step = 1; step <= 10; ++step) fake(XCB_MOTION_NOTIFY, 0, 52 + 10 * step, 52 + 6 * step);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->x > 130 && t->y > 90; }))
         << t->x << "," << t->y << "\n" << trace();
-    button(XCB_BUTTON_RELEASE, 2);
+    fake(XCB_BUTTON_RELEASE, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction < 4; }));
     EXPECT_TRUE(contains(trace(), "forward-aside"));
     // Button 3 there gives it the next number.
     const int style = t->style;
-    button(XCB_BUTTON_PRESS, 3);
-    button(XCB_BUTTON_RELEASE, 3);
+    fake(XCB_BUTTON_PRESS, 3);
+    fake(XCB_BUTTON_RELEASE, 3);
     EXPECT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->style == style % 5 + 1; }));
 
     auto [left, top] = corner(t);
     EXPECT_TRUE(pump_until([&] { return white(left, top) > 200 && white(40, 40) == 0; }))
         << "the second mirror does not show the new place";
-    XCloseDisplay(a);
-    XCloseDisplay(b);
 }
 
 INSTANTIATE_TEST_SUITE_P(OnTheSendersScreen, TelepointerDrag, ::testing::Values(false, true),

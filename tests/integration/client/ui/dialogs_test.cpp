@@ -1,5 +1,4 @@
-// The window status and preferences dialogs and the dialogs' quick help, driven by real
-// clicks on a display behind the real server.
+// The window status and preferences dialogs and every dialog's help, with real clicks behind the server.
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
@@ -7,9 +6,6 @@
 #include "receivers/address_book.h"
 #include "telepointer/telepointer.h"
 #include "help/xkh.h"
-#include "ui/help_hooks.h"
-#include "ui/preferences_dialog.h"
-#include "ui/window_status_dialog.h"
 
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>
@@ -85,8 +81,7 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     EXPECT_EQ(user_preference.dialog_level, 1);
     EXPECT_EQ(inactivity_timeout, 20);
 
-    // Reset shows the compiled-in values; Cancel forgets them, and the next popup shows the
-    // values in use again.
+    // Reset shows the compiled-in values; Cancel forgets them, and the next popup shows those in use.
     open_preferences({"Reset"});
     for (const char *shown : {"Case_Insensitive", "Only_If_One_Entry", "Input_Disallowed", "Normal", "Private_And_Public"})
         EXPECT_TRUE(is_on(shown)) << shown;
@@ -98,8 +93,7 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     EXPECT_TRUE(is_on("Case_Sensitive"));
     close_preferences("Cancel");
 
-    // Normal at level 3 closes the log without a line; Diagnostic writes its line, and going
-    // back to Normal writes the OFF line before the level drops.
+    // Normal at level 3 logs nothing; Diagnostic logs ON, and back at Normal OFF before the level drops.
     user_preference.dialog_level = 3;
     for (auto [level, expected] : {std::pair{"Normal", 3}, {"Diagnostic", 4}, {"Normal", 3}}) {
         open_preferences({level});
@@ -163,8 +157,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     ASSERT_TRUE(pump_until([&] { return windowListId == lone.id(); }));
     EXPECT_FALSE(XmToggleButtonGetState(ChooseAnotherWindow)) << "the toggle is off after the pick";
 
-    // The window manager's close pops it down, and so does Close; the window manager's close of
-    // an unmapped dialog changes nothing.
+    // The window manager's close pops it down, as does Close; for an unmapped dialog it changes nothing.
     close_by_window_manager(display, XtWindow(WindowStatusSH));
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));
     choose(lone.id());

@@ -10,8 +10,7 @@ using MessageDialog = ToolkitTest;
 
 TEST_F(MessageDialog, LevelsAnswersQueuedReportsAndTheScreenGrab) {
     using Self = std::remove_pointer_t<decltype(this)>;
-    // Suppressed questions answer yes; were one shown, nobody would answer and the test would
-    // time out.
+    // Suppressed questions answer yes (one shown would wait for an answer nobody gives).
     user_preference.dialog_level = 2;
     EXPECT_EQ(message0(TelvaneSH, 3, 196, 1, 900, "Hidden question?"), 1);
     EXPECT_EQ(MessageSH, nullptr) << "nothing was even built";
@@ -49,8 +48,7 @@ TEST_F(MessageDialog, LevelsAnswersQueuedReportsAndTheScreenGrab) {
     EXPECT_EQ(message0(TelvaneSH, 1, 196, 1, 900, "Go on?"), 0) << "a close by the window manager says no";
     EXPECT_EQ(MessageSH, first) << "the same dialog is reused";
 
-    // A report that comes while a question is up waits its turn: the person answers the
-    // question first, then the report once it shows.
+    // A report that comes while a question is up waits until the question is answered.
     struct Person {
         static void answer_question(XtPointer self, XtIntervalId *) { static_cast<Self *>(self)->click(no_button); }
         static void answer_report(XtPointer self, XtIntervalId *) {

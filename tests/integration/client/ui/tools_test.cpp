@@ -1,5 +1,4 @@
-// The Tools menu of the real program: which command each road starts, and the message when a
-// tool cannot be run.
+// The Tools menu of the real program: the command each road starts, and a tool that cannot run.
 #include <gtest/gtest.h>
 
 #include "program_fixture.h"
@@ -18,8 +17,7 @@ protected:
         write_file(path, "#!/bin/sh\necho \"$*\" >> " + record + "\n");
         chmod(path.c_str(), 0755);
     }
-    // Starts telvane with `env`, chooses Create Whiteboard and then Create Snapshot, and ends
-    // it again; `record` must hold the two lines.
+    // Runs telvane with `env` to choose Create Whiteboard, then Create Snapshot: `record` gets both lines.
     void launch_both(const std::map<std::string, std::string> &env, const std::string &record,
                      const std::string &whiteboard_line, const std::string &snapshot_line) {
         SCOPED_TRACE(record);

@@ -1,5 +1,4 @@
-// telvane-whiteboard from outside, as its users meet it: drawing with the pens and the
-// eraser, saving, and the snapshot's drag.
+// telvane-whiteboard as its users meet it: pens, eraser, saving, and the snapshot's drag.
 #include <gtest/gtest.h>
 
 #include "program_fixture.h"
@@ -118,8 +117,7 @@ TEST_F(Whiteboard, PensEraserSavedPicturesAndTheSnapshotsDrag) {
     ASSERT_TRUE(status);
     EXPECT_EQ(exit_code(*status), 0);
 
-    // With -grab the dragged area of the screen becomes the background, which the eraser
-    // paints back.
+    // With -grab the dragged area of the screen becomes the background, which the eraser paints back.
     Display *dpy = driver->display();
     Window target = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 300, 200, 300, 200, 0, 0, kRed3);
     XMapWindow(dpy, target);
