@@ -170,6 +170,9 @@ TEST_F(Sharing, WindowsAppearOnTheReceiverBelongToTheirClientAndGoAgainWithTheWi
     };
     for (const auto &a : attempts)
         EXPECT_EQ(error_of(other.get(), send_share(other.get(), codes.major, a.minor, a.a1, a.a2, a.a3)), 10) << a.what;
+    // Input allowed ahead of any share is remembered for at most 1024 hosts.
+    for (uint32_t h = 1; h <= 1024; ++h) send_share(other.get(), codes.major, kAllowInput, 0x0a000000 + h);
+    EXPECT_EQ(error_of(other.get(), send_share(other.get(), codes.major, kAllowInput, 0x0b000000)), 11);
     sync(rx->c.get());
     EXPECT_EQ(windows_with(rx->c.get(), rx->marker).size(), 2u) << "the shares must stay";
     EXPECT_EQ(error_of(c.get(), send_share(c.get(), codes.major, 4, 1, w, 0)), 0);

@@ -33,6 +33,18 @@ TEST(Link, ReceiversArePinnedByTheirFirstKeyAndAChangeNamesTheLineToDelete) {
     EXPECT_EQ(read_peer_lines(allowed_sender_line(kA, "Ann\n" + kB + " x"), true).size(), 1u);
 }
 
+TEST(Link, TheOpeningNeedsItsMagicAndAShortIdentityAndTheSetUpsLengthCountsPadding) {
+    const std::string hello = encode_hello({0x0100007f, 7, "Ann"});
+    HelloParser good, old_peer, long_name;
+    ASSERT_EQ(good.feed(hello + "tail"), HelloParser::State::Done);
+    EXPECT_EQ(std::tuple(good.hello().display, good.hello().identity, good.rest()), std::tuple(uint16_t{7}, std::string("Ann"), std::string("tail")));
+    EXPECT_EQ(old_peer.feed("TVL1" + hello.substr(4)), HelloParser::State::Bad);
+    EXPECT_EQ(long_name.feed(hello.substr(0, 10) + std::string(200, 'n') + '\0'), HelloParser::State::Bad);
+    // An LSB-first set-up with an 18-byte authorization name and 16 bytes of data: both padded.
+    const std::string setup = std::string("l\0\x0b\0\0\0", 6) + std::string("\x12\0\x10\0\0\0", 6);
+    EXPECT_EQ(setup_request_length(setup), 12u + 20 + 16);
+}
+
 TEST(Link, EveryBatchDecompressesWholeOnItsOwnAndRepeatsShrink) {
     LinkCodec sender, receiver, late;
     std::mt19937 random(7);
