@@ -44,23 +44,15 @@ public:
     QuietErrors &operator=(const QuietErrors &) = delete;
 };
 
-bool has_instance(Display *dpy, Window window, const std::string &instance) {
-    XClassHint hint{};
-    if (!XGetClassHint(dpy, window, &hint)) return false;
-    bool match = hint.res_name && instance == hint.res_name;
-    if (hint.res_name) XFree(hint.res_name);
-    if (hint.res_class) XFree(hint.res_class);
-    return match;
-}
-
-bool viewable(Display *dpy, Window window) {
-    XWindowAttributes a{};
-    return XGetWindowAttributes(dpy, window, &a) && a.map_state == IsViewable;
-}
-
+// The mapped top-level window whose WM_CLASS instance is `instance`, or 0.
 Window find_mapped_shell(Display *dpy, const std::string &instance) {
     for (Window w : children_of(dpy)) {
-        if (has_instance(dpy, w, instance) && viewable(dpy, w)) return w;
+        XClassHint hint{};
+        if (!XGetClassHint(dpy, w, &hint)) continue;
+        const bool match = hint.res_name && instance == hint.res_name;
+        XFree(hint.res_name);   // XFree, like free, takes a null pointer
+        XFree(hint.res_class);
+        if (match && viewable(dpy, w)) return w;
     }
     return 0;
 }

@@ -22,6 +22,12 @@ inline std::vector<Window> children_of(Display *dpy, Window window = 0) {
     return out;
 }
 
+// Whether `window` is mapped and all its ancestors are; false when it is gone.
+inline bool viewable(Display *dpy, Window window) {
+    XWindowAttributes a{};
+    return XGetWindowAttributes(dpy, window, &a) && a.map_state == IsViewable;
+}
+
 // The w x h area at (x, y) of `window` as an image, or null when it cannot be read.
 struct ImageDeleter {
     void operator()(XImage *image) const { XDestroyImage(image); }

@@ -34,11 +34,9 @@ Peer asking(int port, std::array<uint8_t, 4> claim, const std::string &identity)
 // to open one would fail to start.
 TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutDelayingOthers) {
     ConsentService consent;
-    auto start = [&](std::vector<std::string> args) {
-        return consent.start(std::move(args), "127.0.0.1:0", {.env_unset = {"DISPLAY"}});
-    };
+    const ChildProcess::Options headless{.env_unset = {"DISPLAY"}};
     // Silent peers are refused in time and block nobody.
-    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "1"}));
+    ASSERT_TRUE(consent.start({"--accept-all", "--read-timeout", "1"}, "127.0.0.1:0", headless));
     Peer silent("127.0.0.1", consent.port), partial("127.0.0.1", consent.port);
     ASSERT_TRUE(silent && partial);
     ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
@@ -55,7 +53,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
 
     // Without a display, --accept-all answers by itself. A read time-out far beyond the test's
     // limit: every refusal must come from the bytes alone.
-    ASSERT_TRUE(start({"--accept-all", "--read-timeout", "600"}));
+    ASSERT_TRUE(consent.start({"--accept-all", "--read-timeout", "600"}, "127.0.0.1:0", headless));
     struct Case {
         uint8_t last;   // the sender is 127.0.0.<last>
         std::string identity;
@@ -117,7 +115,6 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     auto xvfb = XvfbServer::start();
     ASSERT_TRUE(xvfb) << "could not start Xvfb";
     DialogDriver driver(xvfb->name());
-    ASSERT_TRUE(driver);
     ConsentService consent;
     ASSERT_TRUE(consent.start({"-display", xvfb->name()}));
     // The dialog once it is up, or 0 (also when the service ended); its buttons accept and refuse.
@@ -145,8 +142,7 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     // The first question is on the screen; the second is read but waits behind it.
     ASSERT_TRUE(answer(shell, true));
     EXPECT_EQ(first.answer(), "1");
-    XWindowAttributes a{};
-    EXPECT_FALSE(XGetWindowAttributes(dpy, shell, &a) && a.map_state == IsViewable) << "dialog up after its answer";
+    EXPECT_FALSE(viewable(dpy, shell)) << "dialog up after its answer";
     EXPECT_FALSE(second.has_news()) << "the queued question was answered with the first";
 
     ASSERT_TRUE(answer(dialog(), false));

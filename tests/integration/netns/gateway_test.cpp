@@ -8,7 +8,6 @@
 #include "dialog_driver.h"
 #include "text_checks.h"
 
-#include <fstream>
 #include <tuple>
 #include <sys/stat.h>
 
@@ -118,7 +117,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
                                               "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"});
     ASSERT_TRUE(wait_for_text(scratch.file("count"), "0 0", std::chrono::seconds(10)));
-    std::ofstream(scratch.file("sender/.Telvane/known_receivers"), std::ios::trunc).flush();
+    write_file(scratch.file("sender/.Telvane/known_receivers"), "");
     auto ended = [](const wire::ShareEvent &e) { return e.status == kFailed || e.status == 2 || e.status == 12; };
     auto ev = share_to("127.0.0.3", w);
     // Drawing makes traffic until the altered byte has gone through.
