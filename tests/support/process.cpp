@@ -74,13 +74,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
     if (argv.empty()) return {};
     int errpipe[2];
     if (pipe2(errpipe, O_CLOEXEC) != 0) return {};
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(errpipe[0]);
-        close(errpipe[1]);
-        return {};
-    }
+    const pid_t parent = getpid(), pid = fork();
     if (pid == 0) {
         // Own process group, so that stopping the child also stops what it started.
         setpgid(0, 0);
@@ -107,11 +101,12 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
         _exit(127);
     }
     close(errpipe[1]);
+    // A child whose exec failed writes its errno; a successful exec closes the pipe unwritten.
     int e = 0;
-    ssize_t n = read(errpipe[0], &e, sizeof e);
+    const bool failed = pid < 0 || read(errpipe[0], &e, sizeof e) == sizeof e;
     close(errpipe[0]);
-    if (n == sizeof e) {
-        waitpid(pid, nullptr, 0);
+    if (failed) {
+        if (pid > 0) waitpid(pid, nullptr, 0);
         return {};
     }
     int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));

@@ -44,9 +44,8 @@ public:
         ChildProcess::Options po;
         po.stderr_path = options.stderr_path;
         po.env_set = options.env;
-        auto started = start_announced(options.number, 900, argv_for, po, 8);
-        if (!started) return std::nullopt;
-        return ShareServer(std::move(*started));
+        if (auto up = start_announced(options.number, 900, argv_for, po, 8)) return ShareServer(std::move(*up));
+        return std::nullopt;
     }
     static std::optional<ShareServer> start(const std::string &upstream) { return start(upstream, Options{}); }
 

@@ -41,8 +41,7 @@ TEST(Headless, AnswersWithoutADisplayAndRefusesBadSilentAndFloodingPeersWithoutD
     ASSERT_TRUE(silent && partial);
     ASSERT_TRUE(partial.send_bytes(request_bytes({10, 0, 0, 9}, "half a na", false)));
     // Another sender is answered while both are still being waited for.
-    auto quick = asking(consent.port, {10, 0, 0, 1}, "quick");
-    EXPECT_EQ(quick.answer(), "1");
+    EXPECT_EQ(asking(consent.port, {10, 0, 0, 1}, "quick").answer(), "1");
     EXPECT_FALSE(silent.has_news());
 
     EXPECT_EQ(silent.answer(), "0");
@@ -189,8 +188,7 @@ TEST(OnDisplay, QuestionsAreAnsweredInTurnGoWithTheirPeerAndAreRefusedByCloseSto
     // Only a shown question can time out; a loaded machine may show and take it down before
     // this test looks, so the log is the witness rather than the window.
     ASSERT_TRUE(consent.start({"-display", xvfb->name(), "--timeout", "1"}));
-    auto late = asking(consent.port, {127, 0, 0, 1}, "Ann Smith");
-    EXPECT_EQ(late.answer(), "0");
+    EXPECT_EQ(asking(consent.port, {127, 0, 0, 1}, "Ann Smith").answer(), "0");
     EXPECT_TRUE(consent.wait_log("answer 0 to 127.0.0.1 (timed out)\n"));
     EXPECT_EQ(driver.wait_for_shell("consentDialog", 0ms), 0u) << "dialog left up after its time-out";
 }

@@ -38,8 +38,7 @@ protected:
 
     // Shares `w` to display `number` of `address` and returns the first event that answers.
     wire::ShareEvent share_to(const std::string &address, uint32_t w) {
-        const uint32_t host = intern(c.get(), address + ":" + number + ".0");
-        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        send_share(c.get(), codes.major, kShareWindow, intern(c.get(), address + ":" + number + ".0"), w, 0);
         auto ev = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20));
         EXPECT_TRUE(ev) << "no answer to the share";
         return ev.value_or(wire::ShareEvent{});
@@ -60,7 +59,6 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     uint32_t w = make_window(c.get(), "through the link", 120, 90);
     for (int16_t y = 0; y < 90; y += 10) fill(c.get(), w, 0, y, 120, 10, 0x102030u * static_cast<uint32_t>(y / 10 + 1));
     sync(c.get());
-    const auto expected = pixels(c.get(), w, 120, 90);
 
     // The user says no: access denied, and nothing reaches the display.
     ASSERT_TRUE(start_consent({"--refuse-all"}));
@@ -80,7 +78,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
-    EXPECT_TRUE(mirror.shows(expected, 120, 90));
+    EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
     fill(c.get(), w, 30, 30, 40, 20, 0xff00ff);
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
@@ -106,7 +104,6 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_event(2);
 
     // The receiver got a new key: refused, and the trace says which line to delete.
-    consent.stop();
     std::remove(scratch.file("receiver/.Telvane/link_key.pem").c_str());
     ASSERT_TRUE(start_consent({"--accept-all"}));
     expect_refused("127.0.0.2", w, 4);
