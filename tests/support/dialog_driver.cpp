@@ -25,8 +25,7 @@ Display *quiet_display = nullptr;
 XErrorHandler outer_handler = nullptr;
 
 int ignore_own_errors(Display *dpy, XErrorEvent *event) {
-    if (dpy == quiet_display) return 0;
-    return outer_handler ? outer_handler(dpy, event) : 0;
+    return dpy != quiet_display && outer_handler ? outer_handler(dpy, event) : 0;
 }
 
 class QuietErrors {

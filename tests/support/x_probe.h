@@ -54,8 +54,8 @@ inline int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, un
     return n;
 }
 
-// Sends the window manager's close (WM_DELETE_WINDOW) to the shell `window`, as a window
-// manager does when its user closes the window.
+// Sends the window manager's close (WM_DELETE_WINDOW, at CurrentTime) to the shell `window`, as
+// a window manager does when its user closes the window.
 inline void close_by_window_manager(Display *dpy, Window window) {
     XEvent e{};
     e.xclient.type = ClientMessage;
@@ -63,7 +63,6 @@ inline void close_by_window_manager(Display *dpy, Window window) {
     e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
     e.xclient.format = 32;
     e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
     XSendEvent(dpy, window, False, NoEventMask, &e);
     XSync(dpy, False);
 }

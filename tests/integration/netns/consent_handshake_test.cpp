@@ -30,7 +30,6 @@ protected:
         my_display_hostname = local_host;
         receiver_display = XvfbServer::start({.number = 0});
         ASSERT_TRUE(receiver_display) << "no Xvfb at :0 inside the namespace";
-        alias = "Receiver ..... 127.0.0.1:0";
         host = receiver("127.0.0.1:0", alias);
         // The column the input controls, and the "?" of a question, live in.
         InputStatusBB = XmCreateBulletinBoard(TopLevel, const_cast<char *>("InputStatusBB"), nullptr, 0);
@@ -88,7 +87,7 @@ protected:
     }
 
     std::optional<XvfbServer> receiver_display;
-    std::string alias;
+    const std::string alias = "Receiver ..... 127.0.0.1:0";
     Atom host = 0;
     ConsentService consent;
     std::vector<std::unique_ptr<OtherClient>> clients;
