@@ -78,8 +78,7 @@ std::optional<AnnouncedServer> start_announced(
     int number, int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
     const ChildProcess::Options &options, int attempts) {
     if (number >= 0) return start_announced_at(number, argv_for, options);
-    std::random_device rd;
-    int next = first + static_cast<int>(rd() % 800);
+    int next = first + static_cast<int>(std::random_device{}() % 800);
     for (int attempt = 0; attempt < attempts; ++attempt) {
         int n = find_free_display(next);
         if (n < 0) return std::nullopt;

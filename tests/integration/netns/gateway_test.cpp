@@ -124,8 +124,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     }
     EXPECT_TRUE(ended(ev)) << "status " << int(ev.status);
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(5)));
-    while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {
-    }
+    while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {}   // what the link left
 
     // A host without the link and without an X server on TCP: no X server, as before links.
     ASSERT_TRUE(start_consent({"--accept-all", "--link-listen", "off"}));
