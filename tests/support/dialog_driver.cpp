@@ -26,8 +26,7 @@ int ignore_own_errors(Display *dpy, XErrorEvent *event) {
     return dpy != quiet_display && outer_handler ? outer_handler(dpy, event) : 0;
 }
 
-class QuietErrors {
-public:
+struct QuietErrors {
     explicit QuietErrors(Display *dpy) {
         quiet_display = dpy;
         outer_handler = XSetErrorHandler(ignore_own_errors);
@@ -79,8 +78,7 @@ bool flush(Display *dpy) {
 
 }  // namespace
 
-DialogDriver::DialogDriver(const std::string &display_name) {
-    dpy_ = XOpenDisplay(display_name.c_str());
+DialogDriver::DialogDriver(const std::string &display_name) : dpy_(XOpenDisplay(display_name.c_str())) {
     if (dpy_) XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask);
 }
 

@@ -16,9 +16,8 @@ inline std::vector<Window> children_of(Display *dpy, Window window = 0) {
     Window root = 0, parent = 0, *kids = nullptr;
     unsigned int n = 0;
     std::vector<Window> out;
-    if (XQueryTree(dpy, window ? window : DefaultRootWindow(dpy), &root, &parent, &kids, &n) && kids)
-        out.assign(kids, kids + n);
-    if (kids) XFree(kids);
+    if (XQueryTree(dpy, window ? window : DefaultRootWindow(dpy), &root, &parent, &kids, &n)) out.assign(kids, kids + n);
+    XFree(kids);   // like free, it takes a null pointer
     return out;
 }
 
