@@ -23,11 +23,8 @@ struct Handler : ShareRequestHandler {
     LocalAnswer on_share_request(const telvane::wire::ShareRequest &r, size_t, uint64_t) override {
         ++n;
         if (r.arg1 & 1) proto->queue_event({0, 3, 0, r.arg2, r.arg1, n, 1});
-        switch (r.minor % 3) {
-        case 0: return LocalAnswer::reply(r.arg3);
-        case 1: return LocalAnswer::error(kBadLength);
-        default: return LocalAnswer::none();
-        }
+        if (r.minor % 3 == 0) return LocalAnswer::reply(r.arg3);
+        return r.minor % 3 == 1 ? LocalAnswer::error(kBadLength) : LocalAnswer::none();
     }
 };
 

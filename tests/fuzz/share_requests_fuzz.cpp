@@ -15,6 +15,8 @@ uint64_t asking = 0;      // the connection whose request runs now
 bool stray_event = false; // an event went to someone else
 
 std::unique_ptr<ShareService> make_service() {
+    // The service must not find a display of the machine it runs on.
+    unsetenv("DISPLAY");
     ShareService::Options o;
     o.version_text = o.sender_name = "fuzz";
     auto broadcast = [](const ShareEvent &, const std::vector<uint64_t> &to) {
@@ -24,12 +26,6 @@ std::unique_ptr<ShareService> make_service() {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    // The service must not find a display of the machine it runs on.
-    unsetenv("DISPLAY");
-    return 0;
-}
 
 // Each record: one control byte (connection, byte order, or "this connection closes"), two
 // bytes of total length in 4-byte units, then the request's first 16 bytes.

@@ -6,12 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <poll.h>
 #include <cstdlib>
-#include <string>
+#include <poll.h>
 #include <utility>
-#include <vector>
 
 namespace telvane::testing {
 

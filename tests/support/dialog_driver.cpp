@@ -8,10 +8,8 @@
 #include <X11/keysym.h>
 
 #include <X11/Xlib-xcb.h>
-#include <X11/Xutil.h>
 #include <algorithm>
 #include <tuple>
-#include <vector>
 #include <xcb/xtest.h>
 
 namespace telvane::testing {
@@ -25,12 +23,10 @@ Display *quiet_display = nullptr;
 XErrorHandler outer_handler = nullptr;
 
 int ignore_own_errors(Display *dpy, XErrorEvent *event) {
-    if (dpy == quiet_display) return 0;
-    return outer_handler ? outer_handler(dpy, event) : 0;
+    return dpy != quiet_display && outer_handler ? outer_handler(dpy, event) : 0;
 }
 
-class QuietErrors {
-public:
+struct QuietErrors {
     explicit QuietErrors(Display *dpy) {
         quiet_display = dpy;
         outer_handler = XSetErrorHandler(ignore_own_errors);
@@ -44,23 +40,15 @@ public:
     QuietErrors &operator=(const QuietErrors &) = delete;
 };
 
-bool has_instance(Display *dpy, Window window, const std::string &instance) {
-    XClassHint hint{};
-    if (!XGetClassHint(dpy, window, &hint)) return false;
-    bool match = hint.res_name && instance == hint.res_name;
-    if (hint.res_name) XFree(hint.res_name);
-    if (hint.res_class) XFree(hint.res_class);
-    return match;
-}
-
-bool viewable(Display *dpy, Window window) {
-    XWindowAttributes a{};
-    return XGetWindowAttributes(dpy, window, &a) && a.map_state == IsViewable;
-}
-
+// The mapped top-level window whose WM_CLASS instance is `instance`, or 0.
 Window find_mapped_shell(Display *dpy, const std::string &instance) {
     for (Window w : children_of(dpy)) {
-        if (has_instance(dpy, w, instance) && viewable(dpy, w)) return w;
+        XClassHint hint{};
+        if (!XGetClassHint(dpy, w, &hint)) continue;
+        const bool match = hint.res_name && instance == hint.res_name;
+        XFree(hint.res_name);   // XFree, like free, takes a null pointer
+        XFree(hint.res_class);
+        if (match && viewable(dpy, w)) return w;
     }
     return 0;
 }
@@ -68,10 +56,9 @@ Window find_mapped_shell(Display *dpy, const std::string &instance) {
 // The middle of `window` in root coordinates; false when the window is gone.
 bool centre_on_root(Display *dpy, Window window, int *x, int *y) {
     XWindowAttributes a{};
-    if (!XGetWindowAttributes(dpy, window, &a)) return false;
     Window child = 0;
-    XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), a.width / 2, a.height / 2, x, y, &child);
-    return true;
+    return XGetWindowAttributes(dpy, window, &a) &&
+           XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), a.width / 2, a.height / 2, x, y, &child);
 }
 
 // One XTEST event: a key or button `detail` pressed or released, or the pointer moved to (x, y)
@@ -91,8 +78,7 @@ bool flush(Display *dpy) {
 
 }  // namespace
 
-DialogDriver::DialogDriver(const std::string &display_name) {
-    dpy_ = XOpenDisplay(display_name.c_str());
+DialogDriver::DialogDriver(const std::string &display_name) : dpy_(XOpenDisplay(display_name.c_str())) {
     if (dpy_) XSelectInput(dpy_, DefaultRootWindow(dpy_), SubstructureNotifyMask);
 }
 
@@ -140,8 +126,7 @@ bool DialogDriver::click(Window window) {
 
 bool DialogDriver::click_until_gone(Window shell, Window button, int stop_fd) {
     QuietErrors quiet(dpy_);
-    XSelectInput(dpy_, shell, StructureNotifyMask);
-    XSync(dpy_, False);
+    XSelectInput(dpy_, shell, StructureNotifyMask);   // in place once viewable() has had its reply
     auto went = [&] {
         XEvent e;
         XPending(dpy_);
@@ -156,9 +141,8 @@ bool DialogDriver::click_until_gone(Window shell, Window button, int stop_fd) {
             break;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        for (int woken = 1; !(gone = went()) && woken > 0;) {
+        for (int woken = 1; !(gone = went()) && woken > 0;)
             if ((woken = wait_readable(ConnectionNumber(dpy_), end, stop_fd)) < 0) return true;
-        }
     }
     XSelectInput(dpy_, shell, NoEventMask);
     return gone;
@@ -187,11 +171,10 @@ bool DialogDriver::press_key(unsigned long keysym, std::initializer_list<unsigne
 
 bool DialogDriver::type_text(const std::string &text) {
     for (char ch : text) {
-        KeySym keysym = ch == ' ' ? XK_space : ch == '\n' ? XK_Return : static_cast<KeySym>(static_cast<unsigned char>(ch));
-        KeyCode code = XKeysymToKeycode(dpy_, keysym);
-        if (!code) return false;
-        // A character on the second level of its key needs Shift.
-        const bool shifted = XkbKeycodeToKeysym(dpy_, code, 0, 0) != keysym;
+        // Printable Latin-1 characters are their own keysyms.
+        const KeySym keysym = ch == '\n' ? XK_Return : static_cast<unsigned char>(ch);
+        // A character on the second level of its key needs Shift; one without a key fails below.
+        const bool shifted = XkbKeycodeToKeysym(dpy_, XKeysymToKeycode(dpy_, keysym), 0, 0) != keysym;
         if (!(shifted ? press_key(keysym, {XK_Shift_L}) : press_key(keysym))) return false;
     }
     return true;

@@ -6,20 +6,15 @@
 exec unshare -rnm /bin/sh -c '
   set -e
   ip link set lo up
-  aside=/var/tmp
-  mount --bind /tmp "$aside"
+  mount --bind /tmp /var/tmp
   mount -t tmpfs tmpfs /tmp
   for path in "$PWD" "$1"; do
-    case "$path" in
-      /tmp/*)
-        top=${path#/tmp/}
-        top=${top%%/*}
-        if [ ! -d "/tmp/$top" ]; then
-          mkdir -p "/tmp/$top"
-          mount --bind "$aside/$top" "/tmp/$top"
-        fi
-        ;;
-    esac
+    rest=${path#/tmp/}
+    top=${rest%%/*}
+    if [ "$rest" != "$path" ] && [ ! -d "/tmp/$top" ]; then
+      mkdir "/tmp/$top"
+      mount --bind "/var/tmp/$top" "/tmp/$top"
+    fi
   done
   exec "$@"
 ' in-netns "$@"

@@ -22,10 +22,7 @@
 
 // A test that writes to a server that has just gone away must see the write fail, not be
 // killed by SIGPIPE; every test program links this file.
-[[maybe_unused]] const bool sigpipe_ignored = [] {
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}();
+[[maybe_unused]] const auto sigpipe_before = std::signal(SIGPIPE, SIG_IGN);
 
 namespace telvane::testing {
 
@@ -36,7 +33,7 @@ ChildProcess &ChildProcess::operator=(ChildProcess &&other) noexcept {
         reap_or_kill();
         pid_ = std::exchange(other.pid_, -1);
         pidfd_ = std::exchange(other.pidfd_, -1);
-        status_ = other.status_;
+        status_ = std::exchange(other.status_, std::nullopt);
     }
     return *this;
 }
@@ -51,11 +48,18 @@ void kill_group(pid_t pid, [[maybe_unused]] int pidfd) {
 #ifdef TELVANE_COVERAGE
     kill(-pid, SIGTERM);
     kill(pid, SIGTERM);
-    pollfd ended{pidfd, POLLIN, 0};
-    if (pidfd >= 0) poll(&ended, 1, 5000);
+    if (pidfd >= 0) wait_readable(pidfd, std::chrono::steady_clock::now() + std::chrono::seconds(5));
 #endif
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
+}
+
+// A "Vm...:" line of /proc/PID/status in kB, or 0.
+long status_kb(pid_t pid, const std::string &key) {
+    std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
+    return 0;
 }
 
 }  // namespace
@@ -74,13 +78,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
     if (argv.empty()) return {};
     int errpipe[2];
     if (pipe2(errpipe, O_CLOEXEC) != 0) return {};
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid < 0) {
-        close(errpipe[0]);
-        close(errpipe[1]);
-        return {};
-    }
+    const pid_t parent = getpid(), pid = fork();
     if (pid == 0) {
         // Own process group, so that stopping the child also stops what it started.
         setpgid(0, 0);
@@ -102,16 +100,16 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
         for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
         execvp(args[0], args.data());
-        int e = errno;
-        (void)!write(errpipe[1], &e, sizeof e);
+        (void)!write(errpipe[1], &errno, sizeof errno);
         _exit(127);
     }
     close(errpipe[1]);
+    // A child whose exec failed writes its errno; a successful exec closes the pipe unwritten.
     int e = 0;
-    ssize_t n = read(errpipe[0], &e, sizeof e);
+    const bool failed = pid < 0 || read(errpipe[0], &e, sizeof e) == sizeof e;
     close(errpipe[0]);
-    if (n == sizeof e) {
-        waitpid(pid, nullptr, 0);
+    if (failed) {
+        if (pid > 0) waitpid(pid, nullptr, 0);
         return {};
     }
     int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
@@ -127,8 +125,7 @@ bool ChildProcess::running() {
 }
 
 std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) {
-    if (pid_ <= 0) return std::nullopt;
-    if (status_) return status_;
+    if (pid_ <= 0 || status_) return status_;
     if (pidfd_ >= 0 && wait_readable(pidfd_, std::chrono::steady_clock::now() + limit) <= 0) return std::nullopt;
     int st = 0;
     if (waitpid(pid_, &st, 0) == pid_) status_ = st;
@@ -136,8 +133,7 @@ std::optional<int> ChildProcess::wait_for_exit(std::chrono::milliseconds limit) 
 }
 
 std::optional<int> ChildProcess::stop(int sig, std::chrono::milliseconds limit) {
-    if (pid_ <= 0) return std::nullopt;
-    if (status_) return status_;
+    if (pid_ <= 0 || status_) return status_;
     kill(pid_, sig);
     auto st = wait_for_exit(limit);
     if (!st) {
@@ -153,8 +149,7 @@ int exit_code(int wait_status) {
 
 int run_program(const std::vector<std::string> &argv, const ChildProcess::Options &options,
                 std::chrono::milliseconds limit) {
-    ChildProcess p = ChildProcess::start(argv, options);
-    auto status = p ? p.wait_for_exit(limit) : std::nullopt;
+    const auto status = ChildProcess::start(argv, options).wait_for_exit(limit);
     return status ? exit_code(*status) : -1;
 }
 
@@ -181,18 +176,6 @@ std::string read_file(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-namespace {
-
-// A "Vm...:" line of /proc/PID/status in kB, or 0.
-long status_kb(pid_t pid, const std::string &key) {
-    std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(key, 0) == 0) return std::stol(line.substr(key.size()));
-    return 0;
-}
-
-}  // namespace
 
 long resident_kb(pid_t pid) { return status_kb(pid, "VmRSS:"); }
 

@@ -1,5 +1,6 @@
 #pragma once
 // Child processes for tests: started with a death signal so that a crashed test leaves nothing behind.
+// The support headers built on it take the standard headers of its declarations from it.
 
 #include <chrono>
 #include <functional>

@@ -3,14 +3,7 @@
 // Xvfb) on a free display number, announced through -displayfd, always stopped. Header-only so
 // that every test target can use it without another library.
 
-#include "process.h"
 #include "xvfb.h"
-
-#include <chrono>
-#include <map>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -22,7 +15,6 @@ public:
     struct Options {
         bool access_control = false;                // false: -ac
         std::optional<bool> listen_tcp = true;      // -listen tcp, -nolisten tcp, or neither
-        std::string trace_path;                     // --trace FILE when set
         std::string stderr_path = "/dev/null";
         std::map<std::string, std::string> env;     // e.g. XAUTHORITY
         std::vector<std::string> extra;             // more arguments
@@ -37,16 +29,14 @@ public:
                                           "--upstream", upstream, "-displayfd", std::to_string(fd)};
             if (!options.access_control) argv.push_back("-ac");
             if (options.listen_tcp) argv.insert(argv.end(), {*options.listen_tcp ? "-listen" : "-nolisten", "tcp"});
-            if (!options.trace_path.empty()) argv.insert(argv.end(), {"--trace", options.trace_path});
             argv.insert(argv.end(), options.extra.begin(), options.extra.end());
             return argv;
         };
         ChildProcess::Options po;
         po.stderr_path = options.stderr_path;
         po.env_set = options.env;
-        auto started = start_announced(options.number, 900, argv_for, po, 8);
-        if (!started) return std::nullopt;
-        return ShareServer(std::move(*started));
+        if (auto up = start_announced(options.number, 900, argv_for, po, 8)) return ShareServer(std::move(*up));
+        return std::nullopt;
     }
     static std::optional<ShareServer> start(const std::string &upstream) { return start(upstream, Options{}); }
 
@@ -76,7 +66,7 @@ protected:
     void start_served(ShareServer::Options options = {}) {
         upstream = XvfbServer::start();
         ASSERT_TRUE(upstream) << "could not start Xvfb";
-        if (options.trace_path.empty()) options.trace_path = scratch.file("trace");
+        options.extra.insert(options.extra.end(), {"--trace", scratch.file("trace")});
         if (options.stderr_path == "/dev/null") options.stderr_path = scratch.file("server.log");
         server = ShareServer::start(upstream->name(), options);
         ASSERT_TRUE(server) << "could not start telvane-server";

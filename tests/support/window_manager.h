@@ -4,7 +4,6 @@
 
 #include "process.h"
 
-#include <string>
 #include <xcb/xcb.h>
 
 namespace telvane::testing {

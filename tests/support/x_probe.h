@@ -16,10 +16,15 @@ inline std::vector<Window> children_of(Display *dpy, Window window = 0) {
     Window root = 0, parent = 0, *kids = nullptr;
     unsigned int n = 0;
     std::vector<Window> out;
-    if (XQueryTree(dpy, window ? window : DefaultRootWindow(dpy), &root, &parent, &kids, &n) && kids)
-        out.assign(kids, kids + n);
-    if (kids) XFree(kids);
+    if (XQueryTree(dpy, window ? window : DefaultRootWindow(dpy), &root, &parent, &kids, &n)) out.assign(kids, kids + n);
+    XFree(kids);   // like free, it takes a null pointer
     return out;
+}
+
+// Whether `window` is mapped and all its ancestors are; false when it is gone.
+inline bool viewable(Display *dpy, Window window) {
+    XWindowAttributes a{};
+    return XGetWindowAttributes(dpy, window, &a) && a.map_state == IsViewable;
 }
 
 // The w x h area at (x, y) of `window` as an image, or null when it cannot be read.
@@ -48,8 +53,8 @@ inline int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, un
     return n;
 }
 
-// Sends the window manager's close (WM_DELETE_WINDOW) to the shell `window`, as a window
-// manager does when its user closes the window.
+// Sends the window manager's close (WM_DELETE_WINDOW, at CurrentTime) to the shell `window`, as
+// a window manager does when its user closes the window.
 inline void close_by_window_manager(Display *dpy, Window window) {
     XEvent e{};
     e.xclient.type = ClientMessage;
@@ -57,7 +62,6 @@ inline void close_by_window_manager(Display *dpy, Window window) {
     e.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
     e.xclient.format = 32;
     e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
     XSendEvent(dpy, window, False, NoEventMask, &e);
     XSync(dpy, False);
 }

@@ -78,8 +78,7 @@ std::optional<AnnouncedServer> start_announced(
     int number, int first, const std::function<std::vector<std::string>(int, int)> &argv_for,
     const ChildProcess::Options &options, int attempts) {
     if (number >= 0) return start_announced_at(number, argv_for, options);
-    std::random_device rd;
-    int next = first + static_cast<int>(rd() % 800);
+    int next = first + static_cast<int>(std::random_device{}() % 800);
     for (int attempt = 0; attempt < attempts; ++attempt) {
         int n = find_free_display(next);
         if (n < 0) return std::nullopt;
@@ -91,23 +90,19 @@ std::optional<AnnouncedServer> start_announced(
 
 std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     auto argv_for = [&options](int n, int fd) {
-        std::vector<std::string> argv{"Xvfb", ":" + std::to_string(n), "-displayfd",
-                                      std::to_string(fd), "-screen", "0", options.screen,
-                                      "-nolisten", "local",
-                                      // Without it the server resets when its last client leaves,
-                                      // and a client connecting just then is turned away.
-                                      "-noreset"};
-        argv.insert(argv.end(), {options.listen_tcp ? "-listen" : "-nolisten", "tcp"});
+        // Without -noreset the server resets when its last client leaves, and a client connecting
+        // just then is turned away.
+        std::vector<std::string> argv{"Xvfb", ":" + std::to_string(n), "-displayfd", std::to_string(fd), "-screen", "0",
+                                      options.screen, "-nolisten", "local", "-noreset",
+                                      options.listen_tcp ? "-listen" : "-nolisten", "tcp"};
         if (!options.access_control) argv.push_back("-ac");
         argv.insert(argv.end(), options.extra.begin(), options.extra.end());
         return argv;
     };
     ChildProcess::Options po;
-    po.stdout_path = "/dev/null";
-    po.stderr_path = "/dev/null";
-    auto started = start_announced(options.number, 20, argv_for, po, 12);
-    if (!started) return std::nullopt;
-    return XvfbServer(std::move(*started));
+    po.stdout_path = po.stderr_path = "/dev/null";
+    if (auto up = start_announced(options.number, 20, argv_for, po, 12)) return XvfbServer(std::move(*up));
+    return std::nullopt;
 }
 
 }  // namespace telvane::testing

@@ -4,11 +4,6 @@
 
 #include "process.h"
 
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
-
 namespace telvane::testing {
 
 // A display server that has said, through -displayfd, that it accepts clients. Ends with

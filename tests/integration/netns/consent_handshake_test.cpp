@@ -5,17 +5,13 @@
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
-#include "other_client.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
 #include "registry/share_registry.h"
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
-#include "ui/main_window.h"
 #include "consent_service.h"
-#include "text_checks.h"
-#include "xvfb.h"
 
 #include <Xm/BulletinB.h>
 #include <pwd.h>
@@ -32,10 +28,8 @@ protected:
         // The service is told who shares by this host's address, so it must resolve here.
         static char local_host[] = "127.0.0.1";
         my_display_hostname = local_host;
-        ASSERT_NE(get_ip_num(my_display_hostname), 0xffffffffu);
         receiver_display = XvfbServer::start({.number = 0});
         ASSERT_TRUE(receiver_display) << "no Xvfb at :0 inside the namespace";
-        alias = "Receiver ..... 127.0.0.1:0";
         host = receiver("127.0.0.1:0", alias);
         // The column the input controls, and the "?" of a question, live in.
         InputStatusBB = XmCreateBulletinBoard(TopLevel, const_cast<char *>("InputStatusBB"), nullptr, 0);
@@ -69,9 +63,6 @@ protected:
         while (clients.size() <= client) clients.emplace_back(std::make_unique<OtherClient>(server->name()));
         return clients[client]->window(20, 20, 120, 80, name);
     }
-    bool shared(Atom to, Window w) const {
-        return find_host_window_tag(static_cast<uint32_t>(to), static_cast<uint32_t>(w)) != 0;
-    }
     static Widget input_control(Atom of) {
         Widget widget = nullptr;
         int row = 0;
@@ -82,10 +73,9 @@ protected:
     using Queue = std::vector<std::pair<unsigned long, int>>;
     static Queue queued(Atom of) {
         Queue out;
-        for (PendingReceiver *p = pending_list; p; p = p->next) {
-            if (p->host != of) continue;
-            for (PendingShare *s = p->windows; s; s = s->next) out.emplace_back(s->window, s->kind);
-        }
+        for (PendingReceiver *p = pending_list; p; p = p->next)
+            for (PendingShare *s = p->host == of ? p->windows : nullptr; s; s = s->next)
+                out.emplace_back(s->window, s->kind);
         return out;
     }
     // The identity the sender gives: the full name, else login@host.
@@ -97,7 +87,7 @@ protected:
     }
 
     std::optional<XvfbServer> receiver_display;
-    std::string alias;
+    const std::string alias = "Receiver ..... 127.0.0.1:0";
     Atom host = 0;
     ConsentService consent;
     std::vector<std::unique_ptr<OtherClient>> clients;
@@ -106,10 +96,10 @@ protected:
 }  // namespace
 
 TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNewestFirst) {
-    ASSERT_TRUE(consent.start({"-display", receiver_display->name()}, "127.0.0.1:34590"));
+    // The answer is there at once, but read only when the program's loop handles inputs.
+    ASSERT_TRUE(consent.start({"--accept-all"}, "127.0.0.1:34590"));
     Window w1 = window("one"), w2 = window("two"), w3 = window("three"), elsewhere = window("other client", 1);
     EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
-    EXPECT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
     EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
     EXPECT_EQ(queued(host), (Queue{{w1, SHARE_APPLICATION}})) << "the application share replaces the single one";
     EXPECT_EQ(share_please(w3, host, SHARE_SINGLE, 1), 1);
@@ -117,14 +107,7 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     EXPECT_EQ(queued(host), (Queue{{elsewhere, SHARE_SINGLE}, {w1, SHARE_APPLICATION}}));
     EXPECT_FALSE(contains(log_text(), "REQUEST share")) << "nothing is sent before the answer";
 
-    // The person at the receiver accepts.
-    DialogDriver person(receiver_display->name());
-    ASSERT_TRUE(person);
-    Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(20), consent.process.exit_fd());
-    ASSERT_NE(dialog, 0u) << consent.log() << consent.err();
-    ASSERT_TRUE(person.click(person.message_button(dialog, 0)));
-
-    ASSERT_TRUE(pump_all_until([&] { return shared(host, w1) && shared(host, elsewhere); }))
+    ASSERT_TRUE(pump_all_until([&] { return find_host_window_tag(host, w1) && find_host_window_tag(host, elsewhere); }))
         << log_text() << consent.log();
     EXPECT_EQ(pending_list, nullptr);
     const std::string log = log_text();
@@ -134,22 +117,20 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
                                "REQUEST share APPLICATION window (" + hex(w1) + ") to '127.0.0.1:0'"}));
     EXPECT_EQ(count_of(log, "REQUEST share"), 2u) << "the merged shares " << hex(w2) << " and " << hex(w3) << " went";
     EXPECT_EQ(count_of(log, "Waiting for receiver service"), 1u);
-    EXPECT_EQ(count_of(consent.log(), "question from"), 1u) << consent.log();
-    EXPECT_TRUE(contains(consent.log(), "telvane-consent: question from 127.0.0.1 '" + expected_identity() + "'"));
-    EXPECT_TRUE(contains(consent.log(), "telvane-consent: answer 1 to 127.0.0.1 (accepted)"));
+    EXPECT_EQ(count_of(consent.log(), "question from 127.0.0.1 '" + expected_identity() + "'\n"), 1u) << consent.log();
 }
 
 TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedEachGoTheirOwnWay) {
-    // An answer is read only when the program's loop handles inputs: until then it is outstanding.
+    // The refusal is outstanding until the program's loop reads it.
     ASSERT_TRUE(consent.start({"--refuse-all"}, "127.0.0.1:34590"));
     Window a = window("a"), b = window("b", 1);
     EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(share_please(b, host, SHARE_SINGLE, 1), 1);
-    ASSERT_NE(input_control(host), nullptr);
+    ASSERT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
 
     EXPECT_EQ(UnshareWindowPending(host, window("never asked for", 2)), 0);
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
-    EXPECT_NE(pending_list, nullptr) << "b still waits";
+    EXPECT_EQ(queued(host), (Queue{{b, SHARE_SINGLE}}));
     EXPECT_NE(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 1);
     EXPECT_EQ(pending_list, nullptr);
@@ -160,12 +141,10 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
 
     // Asked again; withdrawing the only request ends that question too.
     EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
-    ASSERT_NE(pending_list, nullptr);
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
     EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
 
-    Window app = window("editor");
     std::string text;
     int close_while_shown = -1;
     when_dialog_up([&] {
@@ -174,7 +153,7 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
         close_while_shown = ClosePendingConnection(host);
         click(ok_button);
     });
-    EXPECT_EQ(share_please(app, host, SHARE_SINGLE, 1), 1);
+    EXPECT_EQ(share_please(window("editor"), host, SHARE_SINGLE, 1), 1);
     ASSERT_TRUE(pump_all_until([&] { return !text.empty() && pending_list == nullptr; })) << log_text();
     EXPECT_EQ(text, "Access permission denied by\n receiver(s)\n" + alias + ".");
     EXPECT_EQ(close_while_shown, 0);
@@ -189,8 +168,8 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     const sockaddr_in at = inet_address("127.0.0.5", RECEIVER_SERVICE_PORT);
     ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&at), sizeof at), 0);
     ASSERT_EQ(listen(listener, 0), 0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 2; ++i) fillers.push_back(tcp_connect("", "127.0.0.5", RECEIVER_SERVICE_PORT, SOCK_NONBLOCK));
+    const Peer fillers[] = {{"127.0.0.5", RECEIVER_SERVICE_PORT, "", SOCK_NONBLOCK},
+                            {"127.0.0.5", RECEIVER_SERVICE_PORT, "", SOCK_NONBLOCK}};
     receiver_connect_timeout_ms = 300;
     std::string far_alias = "Far away ..... 127.0.0.5:0";
     Atom far = receiver("127.0.0.5:0", far_alias);
@@ -206,9 +185,7 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     });
     process_event_messages();
     EXPECT_EQ(text, "Cannot get a physical connection to receiver(s)\n" + far_alias + ".");
-    for (int s : fillers) close(s);
     close(listener);
-    receiver_connect_timeout_ms = 20000;
 
     // Only display 0 of a host is asked, and only when asking is wanted.
     ASSERT_TRUE(consent.start({"--accept-all"}, "0.0.0.0:34590"));
@@ -223,13 +200,12 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     // Not asking is the caller's choice too.
     share_please(b, host, SHARE_SINGLE, 0);
     EXPECT_EQ(pending_list, nullptr);
-    ASSERT_TRUE(pump_all_until([&] { return shared(host7, a) && shared(host, b); })) << log_text();
+    ASSERT_TRUE(pump_all_until([&] { return find_host_window_tag(host7, a) && find_host_window_tag(host, b); }))
+        << log_text();
 
     // A name without a display, or with an empty one, means display 0 and is asked.
-    Atom bare = receiver("127.0.0.2", "Bare ..... 127.0.0.2");
-    Atom empty = receiver("127.0.0.3:", "Empty ..... 127.0.0.3:");
-    EXPECT_GE(CallReceiver(bare), 0);
-    EXPECT_GE(CallReceiver(empty), 0);
+    EXPECT_GE(CallReceiver(receiver("127.0.0.2", "Bare ..... 127.0.0.2")), 0);
+    EXPECT_GE(CallReceiver(receiver("127.0.0.3:", "Empty ..... 127.0.0.3:")), 0);
     // Both answers read means both questions were put.
     ASSERT_TRUE(pump_all_until([] { return pending_list == nullptr; })) << log_text();
     EXPECT_EQ(count_of(consent.log(), "question from"), 2u) << consent.log();

@@ -8,7 +8,6 @@
 #include "dialog_driver.h"
 #include "text_checks.h"
 
-#include <fstream>
 #include <tuple>
 #include <sys/stat.h>
 
@@ -39,8 +38,7 @@ protected:
 
     // Shares `w` to display `number` of `address` and returns the first event that answers.
     wire::ShareEvent share_to(const std::string &address, uint32_t w) {
-        const uint32_t host = intern(c.get(), address + ":" + number + ".0");
-        send_share(c.get(), codes.major, kShareWindow, host, w, 0);
+        send_share(c.get(), codes.major, kShareWindow, intern(c.get(), address + ":" + number + ".0"), w, 0);
         auto ev = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20));
         EXPECT_TRUE(ev) << "no answer to the share";
         return ev.value_or(wire::ShareEvent{});
@@ -61,7 +59,6 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     uint32_t w = make_window(c.get(), "through the link", 120, 90);
     for (int16_t y = 0; y < 90; y += 10) fill(c.get(), w, 0, y, 120, 10, 0x102030u * static_cast<uint32_t>(y / 10 + 1));
     sync(c.get());
-    const auto expected = pixels(c.get(), w, 120, 90);
 
     // The user says no: access denied, and nothing reaches the display.
     ASSERT_TRUE(start_consent({"--refuse-all"}));
@@ -81,7 +78,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
-    EXPECT_TRUE(mirror.shows(expected, 120, 90));
+    EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
     fill(c.get(), w, 30, 30, 40, 20, 0xff00ff);
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
@@ -107,7 +104,6 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_event(2);
 
     // The receiver got a new key: refused, and the trace says which line to delete.
-    consent.stop();
     std::remove(scratch.file("receiver/.Telvane/link_key.pem").c_str());
     ASSERT_TRUE(start_consent({"--accept-all"}));
     expect_refused("127.0.0.2", w, 4);
@@ -118,7 +114,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
                                               "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"});
     ASSERT_TRUE(wait_for_text(scratch.file("count"), "0 0", std::chrono::seconds(10)));
-    std::ofstream(scratch.file("sender/.Telvane/known_receivers"), std::ios::trunc).flush();
+    write_file(scratch.file("sender/.Telvane/known_receivers"), "");
     auto ended = [](const wire::ShareEvent &e) { return e.status == kFailed || e.status == 2 || e.status == 12; };
     auto ev = share_to("127.0.0.3", w);
     // Drawing makes traffic until the altered byte has gone through.
@@ -128,8 +124,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     }
     EXPECT_TRUE(ended(ev)) << "status " << int(ev.status);
     EXPECT_TRUE(round_trip_within(c.get(), std::chrono::seconds(5)));
-    while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {
-    }
+    while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {}   // what the link left
 
     // A host without the link and without an X server on TCP: no X server, as before links.
     ASSERT_TRUE(start_consent({"--accept-all", "--link-listen", "off"}));
