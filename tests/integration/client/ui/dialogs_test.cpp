@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "main_window_fixture.h"
-#include "text_order.h"
+#include "text_checks.h"
 #include "receivers/address_book.h"
 #include "telepointer/telepointer.h"
 #include "help/xkh.h"
