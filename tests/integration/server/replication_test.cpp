@@ -422,6 +422,14 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     xcb_configure_window(rx, mirror.id(), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
     xcb_flush(rx);
     EXPECT_TRUE(eventually([&] { return place_of(c.get(), w).width == 260 && place_of(c.get(), w).height == 180; }));
+    // A minimum size the window asks for later reaches its mirror too.
+    const uint32_t limits[18] = {16, 0, 0, 0, 0, 120, 90};
+    xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18, limits);
+    xcb_flush(c.get());
+    EXPECT_TRUE(eventually([&] {
+        const auto h = get_property(rx, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS);
+        return h && h->size() >= 28 && (uint8_t((*h)[0]) & 16u) && uint8_t((*h)[20]) == 120;
+    }));
 
     // A menu of the same client comes along over the window's mirror, and goes when unmapped.
     const auto before = windows_with(rx, r.marker);
