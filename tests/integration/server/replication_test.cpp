@@ -444,6 +444,24 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     const Place menu_place = place_of(rx, menu_mirror);
     EXPECT_TRUE(menu_place.inside(640, 480));
     EXPECT_TRUE(menu_place.overlaps(place_of(rx, mirror.id())));
+    // A button pressed on the window's mirror and let go over the menu's reaches the menu there,
+    // as a menu pulled down from a bar is used.
+    const uint32_t releases = XCB_EVENT_MASK_BUTTON_RELEASE;
+    xcb_change_window_attributes(c.get(), menu, XCB_CW_EVENT_MASK, &releases);
+    sync(c.get());
+    Desk desk{rx};
+    desk.point(mirror.id(), 5, 5);
+    desk.fake(XCB_BUTTON_PRESS, 1);
+    desk.point(menu_mirror, 30, 40);
+    desk.fake(XCB_BUTTON_RELEASE, 1);
+    sync(rx);
+    Owned<xcb_generic_event_t> release;
+    while (!release || (release->response_type & 0x7f) != XCB_BUTTON_RELEASE) {
+        release = next_event(c.get(), std::chrono::seconds(10));
+        ASSERT_TRUE(release) << "the release did not reach the menu";
+    }
+    auto *let_go = reinterpret_cast<xcb_button_release_event_t *>(release.get());
+    EXPECT_EQ(std::tuple(let_go->event, let_go->event_x, let_go->event_y), std::tuple(menu, int16_t{30}, int16_t{40}));
     xcb_unmap_window(c.get(), menu);
     xcb_flush(c.get());
     EXPECT_TRUE(wait_until(rx, [&] { return windows_with(rx, r.marker) == before; })) << "the menu's mirror stayed";
