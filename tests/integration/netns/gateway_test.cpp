@@ -90,11 +90,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     send_share(c.get(), codes.major, kAllowInput, intern(c.get(), "127.0.0.2:" + number + ".0"));
     expect_event(7);
     ASSERT_TRUE(person.drag(mirror.id(), 37, 23, 37, 23));   // a drag that goes nowhere is a click
-    Owned<xcb_generic_event_t> click;
-    while (!click || (click->response_type & 0x7f) != XCB_BUTTON_PRESS) {
-        click = next_event(c.get(), std::chrono::seconds(10));
-        ASSERT_TRUE(click) << "the click did not come back";
-    }
+    Owned<xcb_generic_event_t> click = next_event_of(c.get(), XCB_BUTTON_PRESS, std::chrono::seconds(10));
+    ASSERT_TRUE(click) << "the click did not come back";
     auto *press = reinterpret_cast<xcb_button_press_event_t *>(click.get());
     EXPECT_EQ(std::tuple(press->event, press->event_x, press->event_y), std::tuple(w, int16_t{37}, int16_t{23}));
     const std::string known = read_file(scratch.file("sender/.Telvane/known_receivers"));

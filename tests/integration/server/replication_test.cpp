@@ -455,11 +455,8 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     desk.point(menu_mirror, 30, 40);
     desk.fake(XCB_BUTTON_RELEASE, 1);
     sync(rx);
-    Owned<xcb_generic_event_t> release;
-    while (!release || (release->response_type & 0x7f) != XCB_BUTTON_RELEASE) {
-        release = next_event(c.get(), std::chrono::seconds(10));
-        ASSERT_TRUE(release) << "the release did not reach the menu";
-    }
+    Owned<xcb_generic_event_t> release = next_event_of(c.get(), XCB_BUTTON_RELEASE, std::chrono::seconds(10));
+    ASSERT_TRUE(release) << "the release did not reach the menu";
     auto *let_go = reinterpret_cast<xcb_button_release_event_t *>(release.get());
     EXPECT_EQ(std::tuple(let_go->event, let_go->event_x, let_go->event_y), std::tuple(menu, int16_t{30}, int16_t{40}));
     xcb_unmap_window(c.get(), menu);

@@ -115,6 +115,14 @@ inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::m
     return Owned<xcb_generic_event_t>(ev);
 }
 
+// The next event of `type` (the others before it are dropped), waiting at most `limit` for each;
+// nothing when none comes.
+inline Owned<xcb_generic_event_t> next_event_of(xcb_connection_t *c, uint8_t type, std::chrono::milliseconds limit) {
+    while (Owned<xcb_generic_event_t> ev = next_event(c, limit))
+        if ((ev->response_type & 0x7f) == type) return ev;
+    return {};
+}
+
 // One round trip that gives up after `limit` instead of hanging: true when its reply came.
 inline bool round_trip_within(xcb_connection_t *c, std::chrono::milliseconds limit) {
     const unsigned seq = xcb_get_input_focus(c).sequence;
