@@ -11,6 +11,11 @@
 
 namespace telvane::tlslink {
 
+// The names of the root-window properties by which telvane-server knows its own display, so
+// that it never takes that display for a receiver: this, then its own id in hex. A receiver's
+// service lets a link read these properties of the root, and no others.
+inline constexpr std::string_view kServerIdentityPrefix = "_TELVANE_SERVER_";
+
 // The port a receiver's telvane-consent takes display links on.
 inline constexpr uint16_t kLinkPort = 34591;
 

@@ -206,6 +206,10 @@ constexpr std::size_t kRecordRoom = 16 << 10;
 // The most one read from the plain side takes: a picture of a large window in a few reads.
 constexpr std::size_t kReadSize = 1 << 20;
 
+// The most opened at a time for a guard to look at; the bodies of large requests it passes go
+// past it, so a picture is not copied once more.
+constexpr std::size_t kStageSize = 4 << 10;
+
 // TLS records pass through a buffer of this size on their way to and from the socket, so that
 // the many records of a large batch go out in a few large writes: each write into a TCP socket
 // costs about as much again in the network stack whatever its size.
@@ -218,7 +222,7 @@ class Relay {
 public:
     Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why, const RelayStart &start)
         : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(kReadSize),
-          auth_(start.setup_auth), answer_(start.answer) {
+          answer_(start.answer), guard_(start.guard) {
         from_tls_.append(start.early);
     }
 
@@ -284,7 +288,8 @@ private:
     }
 
     bool read_plain() {
-        const ssize_t n = read(plain_, buf_.data(), buf_.size());
+        // A packet's head the guard could not judge yet waits at the front of the buffer.
+        const ssize_t n = read(plain_, buf_.data() + held_, buf_.size() - held_);
         if (n == 0) { plain_eof_ = true; return true; }
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) return true;
@@ -293,14 +298,54 @@ private:
             return true;
         }
         counts_.plain_in += static_cast<std::uint64_t>(n);
-        const std::string_view batch(buf_.data(), static_cast<std::size_t>(n));
+        const std::size_t got = held_ + static_cast<std::size_t>(n);
+        std::size_t go = got;
+        if (guard_) {
+            const std::optional<std::size_t> judged = guard_->from_plain(buf_.data(), got, why_);
+            if (!judged || *judged > got) return false;
+            go = *judged;
+        }
+        const std::string_view batch(buf_.data(), go);
         const std::size_t before = to_tls_.size();
         if (!codec_.pack(batch, to_tls_)) {
             fail("compression failed");
             return false;
         }
         counts_.wire_out += to_tls_.size() - before;
-        return !codec_.sent_raw() || send_raw(batch);
+        if (codec_.sent_raw() && !send_raw(batch)) return false;
+        held_ = got - go;
+        if (held_) std::memmove(buf_.data(), buf_.data() + go, held_);
+        // What the other direction held back for this answer may go now.
+        return !guard_ || guard_pass();
+    }
+
+    // Lets the guard judge what came out of the link: the rest of a request it passes goes
+    // straight into the queue for the plain side, everything else through a small staging
+    // queue it reads. Stops when the queue is full or nothing more comes out.
+    bool open_guarded() {
+        for (;;) {
+            if (to_plain_.size() >= kMaxBuffered) return true;
+            const std::size_t before = to_plain_.size();
+            const std::size_t pass = std::min(guard_->pass_through(), kMaxBuffered - before);
+            const std::size_t used =
+                pass ? codec_.decompress(from_tls_.view(), to_plain_, before + pass)
+                     : codec_.decompress(from_tls_.view(), staged_, kStageSize);
+            if (used == LinkCodec::kCorrupt) {
+                fail("the peer's stream does not decompress");
+                return false;
+            }
+            from_tls_.consume(used);
+            const std::size_t opened = pass ? to_plain_.size() - before : staged_.size();
+            if (pass) guard_->passed(opened);
+            else if (!guard_pass()) return false;
+            if (opened == 0 && used == 0) return true;
+        }
+    }
+
+    bool guard_pass() {
+        const bool ok = guard_->from_link(staged_, to_plain_, why_);
+        staged_.clear();
+        return ok;
     }
 
     // A batch sent as it is goes into TLS from the read buffer once what was queued before it
@@ -341,15 +386,16 @@ private:
                     return false;
                 }
             }
-            if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
-                ByteQueue &into = auth_ ? setup_ : to_plain_;
-                const std::size_t used = codec_.decompress(from_tls_.view(), into, kMaxBuffered);
+            if (!answer_ && guard_ && (!from_tls_.empty() || codec_.holds_output())) {
+                if (!open_guarded()) return false;
+                if (!from_tls_.empty() || codec_.holds_output()) return true;
+            } else if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
+                const std::size_t used = codec_.decompress(from_tls_.view(), to_plain_, kMaxBuffered);
                 if (used == LinkCodec::kCorrupt) {
                     fail("the peer's stream does not decompress");
                     return false;
                 }
                 from_tls_.consume(used);
-                if (auth_ && !take_setup()) return false;
                 // No room: the plain side must drain first.
                 if (!from_tls_.empty() || codec_.holds_output()) return true;
             }
@@ -370,22 +416,6 @@ private:
             fail("TLS: " + last_error());
             return false;
         }
-    }
-
-    // Once the sender's set-up request is whole, it goes on with our credentials, and so does
-    // whatever followed it.
-    bool take_setup() {
-        const std::size_t len = setup_request_length(setup_.view());
-        if (len == kNotSetup) {
-            fail("the link does not start with an X set-up");
-            return false;
-        }
-        if (len == 0 || setup_.size() < len) return true;
-        to_plain_.append(replace_setup_auth(setup_.view().substr(0, len), auth_->name, auth_->data));
-        to_plain_.append(setup_.view().substr(len));
-        setup_.clear();
-        auth_ = nullptr;
-        return true;
     }
 
     // Writes what waits for TLS as records into the buffer pair, and the pair's bytes into
@@ -476,11 +506,13 @@ private:
     RelayCounts &counts_;
     std::string &why_;
     std::vector<char> buf_;
-    const SetupAuth *auth_;   // until the set-up has gone on
     std::function<bool(char)> answer_;   // until the answer has come
+    StreamGuard *guard_;
+    ByteQueue staged_;                   // opened bytes on their way to the guard
+    std::size_t held_ = 0;               // bytes at the front of buf_ the guard held back
     ByteQueue from_tls_;
     LinkCodec codec_;
-    ByteQueue to_tls_, to_plain_, setup_;
+    ByteQueue to_tls_, to_plain_;
     std::unique_ptr<BIO, BioFree> wire_;   // the far end of the pair TLS reads and writes
     bool wire_eof_ = false;
     bool plain_eof_ = false, tls_eof_ = false;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -115,11 +116,33 @@ struct SetupAuth {
     std::string name, data;
 };
 
+// Looks at the X stream where it is plain, on its way through a relay. Each end of a link plugs
+// one in: the sender's end hands xcb whole packets only, so that a receiver that stops halfway
+// through one cannot stall the sender; the receiver's end lets through only the requests a
+// sender's mirrors need. The relay calls it on its own thread.
+class StreamGuard {
+public:
+    virtual ~StreamGuard() = default;
+    // Bytes that came out of the link, decompressed: takes all of `in` (the relay clears it) and
+    // appends to `out` what goes on to the plain side now, as it came or changed; keeps what it
+    // cannot judge yet. May be called with `in` empty, to let go what waited for the other
+    // direction. False ends the relay, `why` saying why.
+    virtual bool from_link(ByteQueue &in, ByteQueue &out, std::string &why) = 0;
+    // How many of the next bytes out of the link may go to the plain side unseen (the rest of a
+    // request being passed on); the relay opens them straight into its queue for the plain side
+    // and reports them with passed().
+    virtual std::size_t pass_through() const { return 0; }
+    virtual void passed(std::size_t) {}
+    // Bytes read from the plain side, about to go into the link: may change them in place, and
+    // returns how many from the front go now. The rest (a packet's head cut short, fewer than 32
+    // bytes) comes back at the front of the next call. Nothing ends the relay, `why` saying why.
+    virtual std::optional<std::size_t> from_plain(char *bytes, std::size_t n, std::string &why) = 0;
+};
+
 // How a relay begins, where its link's first bytes are special.
 struct RelayStart {
-    // The receiver's end: the first thing out of the link must be an X set-up request, and it
-    // goes on with these credentials.
-    const SetupAuth *setup_auth = nullptr;
+    // Sees the X stream both ways (none: bytes pass as they are). Must outlive the relay.
+    StreamGuard *guard = nullptr;
     // The receiver's end: link bytes already read together with the opening words.
     std::string early;
     // The sender's end: the first byte out of the link is the service's answer, which the

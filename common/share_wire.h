@@ -3,6 +3,7 @@
 // status and detail codes. Shared by the server and the client; free of Xlib and xcb on purpose.
 
 #include "byte_order.h"
+#include "x11_framing.h"
 
 #include <array>
 #include <cstdint>
@@ -16,8 +17,6 @@ inline constexpr std::string_view kShareExtensionName = "ShareExtension";
 // Every share request is 16 bytes: major, minor, length 4 (in 4-byte units), three words.
 inline constexpr size_t kShareRequestBytes = 16;
 inline constexpr uint16_t kShareRequestLength = 4;
-// Replies and events are the standard 32-byte X packets.
-inline constexpr size_t kPacketBytes = 32;
 
 enum class ShareMinor : uint8_t {
     ShareApplication = 0,

@@ -1,6 +1,7 @@
 // Accepts display links, decides on them in the main loop, and relays each on its own thread.
 #include "link_service.h"
 
+#include "link_filter.h"
 #include "link_relay.h"
 #include "net.h"
 #include "service.h"
@@ -319,13 +320,16 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     log_line(who + " relayed to display :" + std::to_string(display));
     tlslink::RelayCounts counts;
     std::string why;
-    // The sender's X set-up may have come right behind its opening words.
+    // Every request of the sender passes the filter, which also puts our credentials into its
+    // set-up. That set-up may have come right behind the opening words.
+    LinkFilter filter(auth);
     tlslink::RelayStart start;
-    start.setup_auth = &auth;
+    start.guard = &filter;
     start.early = hello.rest();
     const tlslink::RelayEnd how = tlslink::relay_link(x.get(), ssl.get(), stop_read_.get(), counts, why, start);
     end(std::string(how == tlslink::RelayEnd::Failed ? "failed: " + why : "ended") + " (" +
-        std::to_string(counts.wire_in) + " bytes in, " + std::to_string(counts.wire_out) + " out)");
+        std::to_string(counts.wire_in) + " bytes in, " + std::to_string(counts.wire_out) + " out" +
+        refusals_text(filter.counts()) + ")");
 }
 
 }  // namespace telvane::consent

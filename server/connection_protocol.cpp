@@ -15,8 +15,8 @@ ConnectionProtocol::ConnectionProtocol(Config config, ShareRequestHandler *handl
     : config_(std::move(config)), handler_(handler) {
     // The requests that do more than pass: ours, the two that list extensions, the grab pair,
     // BIG-REQUESTS' enable, and those this client is refused.
-    for (uint8_t op : {config_.codes.major, kOpQueryExtension, kOpListExtensions, kOpGrabServer,
-                       kOpUngrabServer, config_.bigreq_major})
+    for (uint8_t op : std::initializer_list<uint8_t>{config_.codes.major, kOpQueryExtension, kOpListExtensions,
+                                                     kOpGrabServer, kOpUngrabServer, config_.bigreq_major})
         inspected_[op] = true;
     for (const RefusedRequest &r : config_.refused) inspected_[r.major] = true;
     inspected_[0] = true;   // no such request: the slow path reports it as it always has
@@ -205,9 +205,8 @@ ConnectionProtocol::Status ConnectionProtocol::client_request_header(const uint8
 // that keeps its sequence count equal to the client's, and its reply tells us when every
 // earlier request of this client has been executed.
 void ConnectionProtocol::send_carrier() {
-    uint8_t carrier[4] = {kOpGetInputFocus, 0, 0, 0};
-    put16(carrier + 2, 1, order_);
-    to_upstream_.append(carrier, sizeof carrier);
+    const auto carrier = wire::carrier_request(order_);
+    to_upstream_.append(carrier.data(), carrier.size());
 }
 
 std::optional<uint8_t> ConnectionProtocol::refusal(uint8_t major, uint8_t minor) const {
@@ -258,7 +257,7 @@ ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data
         if (type == 1 || type == kGenericEvent) extra = 4 * size_t{get32(s2c_buf_.data() + 4, order_)};
         uint64_t seq = last_seq_;
         if (type != kKeymapNotify)  // the one packet without a sequence number
-            seq = full_sequence(get16(s2c_buf_.data() + 2, order_));
+            seq = wire::full_sequence(get16(s2c_buf_.data() + 2, order_), client_seq_, last_seq_);
         if (type == 0 || type == 1) {
             while (!pending_.empty() && pending_.front().sequence < seq) pending_.pop_front();
             if (!pending_.empty() && pending_.front().sequence == seq) {
@@ -277,12 +276,7 @@ ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data
                     last_seq_ = seq;
                     s2c_buf_.clear();
                     s2c_discard_ = extra;
-                    std::array<uint8_t, wire::kPacketBytes> e{};
-                    e[1] = p.error;
-                    put16(e.data() + 2, static_cast<uint16_t>(seq), order_);
-                    put16(e.data() + 8, p.minor, order_);
-                    e[10] = p.major;
-                    to_client_.append(e);
+                    to_client_.append(wire::error_packet(p.error, static_cast<uint16_t>(seq), 0, p.minor, p.major, order_));
                     if (extra == 0) flush_events();
                     continue;
                 } else if (p.kind == Pending::QueryExtension) {
@@ -312,15 +306,6 @@ ConnectionProtocol::Status ConnectionProtocol::from_upstream(const uint8_t *data
     return Status::Open;
 }
 
-// The full sequence number behind a 16-bit one: the latest request the client has sent with
-// those low bits. Clients never let more than 65535 requests go unanswered (Xlib and xcb insert a
-// round trip first), so this is exact even across long stretches without replies.
-uint64_t ConnectionProtocol::full_sequence(uint16_t low) const {
-    uint64_t seq = (client_seq_ & ~uint64_t{0xffff}) | low;
-    if (seq > client_seq_) seq = seq >= 0x10000 ? seq - 0x10000 : low;
-    return std::max(seq, last_seq_);
-}
-
 void ConnectionProtocol::answer_share(const PendingReply &p, uint64_t seq) {
     // Events the handler queues for this very connection follow the answer.
     answering_ = true;
@@ -332,14 +317,7 @@ void ConnectionProtocol::answer_share(const PendingReply &p, uint64_t seq) {
     if (a.kind == LocalAnswer::Kind::Reply) {
         to_client_.append(wire::encode_share_reply(seq16, a.value, order_));
     } else if (a.kind == LocalAnswer::Kind::Error) {
-        std::array<uint8_t, wire::kPacketBytes> e{};
-        e[0] = 0;
-        e[1] = a.error_code;
-        put16(e.data() + 2, seq16, order_);
-        put32(e.data() + 4, a.value, order_);
-        put16(e.data() + 8, p.request.minor, order_);
-        e[10] = config_.codes.major;
-        to_client_.append(e);
+        to_client_.append(wire::error_packet(a.error_code, seq16, a.value, p.request.minor, config_.codes.major, order_));
     }
     flush_events();
 }

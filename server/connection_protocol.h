@@ -6,6 +6,7 @@
 #include "byte_order.h"
 #include "byte_queue.h"
 #include "share_wire.h"
+#include "x11_framing.h"
 #include "x11_setup.h"
 
 #include <array>
@@ -143,7 +144,6 @@ private:
     Status client_request_header(const uint8_t *&data, size_t &n);
     size_t ordinary_run(const uint8_t *data, size_t n);
     void pass(ByteQueue &q, const uint8_t *data, size_t n);
-    uint64_t full_sequence(uint16_t low) const;
     std::optional<uint8_t> refusal(uint8_t major, uint8_t minor) const;
     void send_carrier();
     void flush_events();
@@ -183,19 +183,19 @@ private:
     ByteQueue to_client_;
 };
 
-// Core opcodes and codes the proxy has to recognise.
-inline constexpr uint8_t kOpQueryExtension = 98;
-inline constexpr uint8_t kOpListExtensions = 99;
-inline constexpr uint8_t kOpGetInputFocus = 43;
-inline constexpr uint8_t kOpGrabServer = 36;
-inline constexpr uint8_t kOpUngrabServer = 37;
-inline constexpr uint8_t kKeymapNotify = 11;
-inline constexpr uint8_t kGenericEvent = 35;
-inline constexpr uint8_t kBadRequest = 1;
-inline constexpr uint8_t kBadLength = 16;
-inline constexpr uint8_t kBadAlloc = 11;
-inline constexpr uint8_t kBadAccess = 10;
-inline constexpr uint8_t kBadMatch = 8;
+// The core opcodes and codes the proxy recognises, from the framing both ends share.
+using wire::kBadAccess;
+using wire::kBadAlloc;
+using wire::kBadLength;
+using wire::kBadMatch;
+using wire::kBadRequest;
+using wire::kGenericEvent;
+using wire::kKeymapNotify;
+using wire::kOpGetInputFocus;
+using wire::kOpGrabServer;
+using wire::kOpListExtensions;
+using wire::kOpQueryExtension;
+using wire::kOpUngrabServer;
 
 // Largest request the proxy collects whole to inspect (QueryExtension); longer ones pass through.
 inline constexpr size_t kMaxInspectedRequest = 1 << 16;

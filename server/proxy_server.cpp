@@ -2,6 +2,7 @@
 #include "proxy_server.h"
 
 #include "authority.h"
+#include "link_protocol.h"
 
 #include <arpa/inet.h>
 #include <array>
@@ -398,7 +399,7 @@ bool ProxyServer::setup(std::string &error) {
     so.receiver_timeout = std::chrono::seconds(options_.receiver_timeout_s);
     // A name of our own, so that several servers in front of one display keep their marks apart.
     std::string token = random_cookie();
-    identity_ = "_TELVANE_SERVER_";
+    identity_ = std::string(tlslink::kServerIdentityPrefix);
     for (unsigned char ch : token.substr(0, 8)) {
         static const char digits[] = "0123456789abcdef";
         identity_ += digits[ch >> 4];

@@ -1,0 +1,574 @@
+// Judges each request of a display link against what a sender's mirrors need.
+#include "link_filter.h"
+
+#include "link_protocol.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+namespace telvane::consent {
+
+using namespace wire;
+
+namespace {
+
+// Where a request names a resource, and which it may name.
+enum class Slot : std::uint8_t {
+    New,         // one it makes: within the link's own ids
+    Own,         // one the link made
+    OwnOrRoot,   // or the root window of a screen
+    Tree,        // or a window found above one the link made (a window manager's frame)
+};
+
+struct IdAt {
+    std::uint8_t offset;
+    Slot slot;
+};
+
+// One kind of request a link may send. `need` is how much of it is looked at: its fixed part,
+// or 0 for all of it (requests with value lists or names, which are small).
+struct Row {
+    std::uint8_t major;
+    std::uint16_t need;
+    std::uint16_t least;   // the shortest such request the display would take
+    std::array<IdAt, 3> ids;
+    std::uint8_t count;
+};
+
+// What telvane-server sends a receiver, and nothing more: creating, changing and removing its
+// mirror windows, their properties and pictures, the atoms it names, the window manager's frames
+// around its mirrors (for their stacking), the keyboard's map (for receivers' keys), and a
+// request now and then that shows the receiver is still there.
+constexpr Row kRows[] = {
+    {kOpCreateWindow, 0, 32, {{{4, Slot::New}, {8, Slot::OwnOrRoot}}}, 2},
+    {kOpChangeWindowAttributes, 0, 12, {{{4, Slot::Own}}}, 1},
+    {kOpDestroyWindow, 8, 8, {{{4, Slot::Own}}}, 1},
+    {kOpMapWindow, 8, 8, {{{4, Slot::Own}}}, 1},
+    {kOpUnmapWindow, 8, 8, {{{4, Slot::Own}}}, 1},
+    {kOpConfigureWindow, 0, 12, {{{4, Slot::Own}}}, 1},
+    {kOpQueryTree, 8, 8, {{{4, Slot::Tree}}}, 1},
+    {kOpInternAtom, 0, 8, {}, 0},
+    {kOpChangeProperty, 24, 24, {{{4, Slot::Own}}}, 1},
+    {kOpDeleteProperty, 12, 12, {{{4, Slot::Own}}}, 1},
+    {kOpGetProperty, 24, 24, {}, 0},   // its own window, or the root for one atom: judged below
+    {kOpTranslateCoordinates, 16, 16, {{{4, Slot::Own}, {8, Slot::OwnOrRoot}}}, 2},
+    {kOpGetInputFocus, 4, 4, {}, 0},
+    {kOpCreatePixmap, 16, 16, {{{4, Slot::New}, {8, Slot::OwnOrRoot}}}, 2},
+    {kOpFreePixmap, 8, 8, {{{4, Slot::Own}}}, 1},
+    {kOpCreateGC, 0, 16, {{{4, Slot::New}, {8, Slot::OwnOrRoot}}}, 2},
+    {kOpChangeGC, 0, 12, {{{4, Slot::Own}}}, 1},
+    {kOpFreeGC, 8, 8, {{{4, Slot::Own}}}, 1},
+    {kOpCopyArea, 28, 28, {{{4, Slot::Own}, {8, Slot::Own}, {12, Slot::Own}}}, 3},
+    {kOpPolyFillRectangle, 12, 12, {{{4, Slot::Own}, {8, Slot::Own}}}, 2},
+    {kOpPutImage, 24, 24, {{{4, Slot::Own}, {8, Slot::Own}}}, 2},
+    {kOpQueryExtension, 0, 8, {}, 0},
+    {kOpGetKeyboardMapping, 8, 8, {}, 0},
+    {kOpNoOperation, 4, 4, {}, 0},
+};
+
+const Row *row_of(std::uint8_t major) {
+    for (const Row &r : kRows)
+        if (r.major == major) return &r;
+    return nullptr;
+}
+
+// The extensions a link may use, both harmless (the SECURITY extension grants them even to
+// untrusted clients): longer requests for large pictures, and more ids when the first run out.
+constexpr std::string_view kBigRequests = "BIG-REQUESTS";
+constexpr std::string_view kXcMisc = "XC-MISC";
+constexpr std::uint8_t kBigRequestsEnable = 0;
+constexpr std::uint8_t kXcMiscLastMinor = 2;   // GetVersion, GetXIDRange, GetXIDList
+
+// The longest request read whole: a name of 65535 bytes behind an 8-byte head, with room over.
+constexpr std::size_t kMaxWhole = (64u << 10) + 16;
+// Requests sent before the display answered the set-up, and replies awaited: a sender that
+// needs more is not a sender of mirrors.
+constexpr std::size_t kMaxEarly = 1u << 20;
+constexpr std::size_t kMaxWatched = 1u << 16;
+// Frames learned above the link's windows.
+constexpr std::size_t kMaxFrames = 256;
+
+// Value-list bits that carry ids, and what else they may hold besides one of the link's own.
+constexpr int kWinBackPixmap = 0, kWinBorderPixmap = 2, kWinColormap = 13, kWinCursor = 14;
+constexpr std::uint32_t kParentRelative = 1;
+constexpr int kGcTile = 10, kGcStipple = 11, kGcFont = 14, kGcClipMask = 19;
+constexpr int kCfgWidth = 2, kCfgHeight = 3, kCfgSibling = 5;
+
+// Core request names, for the log of what a link was refused.
+constexpr std::array<std::string_view, 128> kCoreNames = {
+    "", "CreateWindow", "ChangeWindowAttributes", "GetWindowAttributes", "DestroyWindow", "DestroySubwindows",
+    "ChangeSaveSet", "ReparentWindow", "MapWindow", "MapSubwindows", "UnmapWindow", "UnmapSubwindows",
+    "ConfigureWindow", "CirculateWindow", "GetGeometry", "QueryTree", "InternAtom", "GetAtomName",
+    "ChangeProperty", "DeleteProperty", "GetProperty", "ListProperties", "SetSelectionOwner",
+    "GetSelectionOwner", "ConvertSelection", "SendEvent", "GrabPointer", "UngrabPointer", "GrabButton",
+    "UngrabButton", "ChangeActivePointerGrab", "GrabKeyboard", "UngrabKeyboard", "GrabKey", "UngrabKey",
+    "AllowEvents", "GrabServer", "UngrabServer", "QueryPointer", "GetMotionEvents", "TranslateCoordinates",
+    "WarpPointer", "SetInputFocus", "GetInputFocus", "QueryKeymap", "OpenFont", "CloseFont", "QueryFont",
+    "QueryTextExtents", "ListFonts", "ListFontsWithInfo", "SetFontPath", "GetFontPath", "CreatePixmap",
+    "FreePixmap", "CreateGC", "ChangeGC", "CopyGC", "SetDashes", "SetClipRectangles", "FreeGC", "ClearArea",
+    "CopyArea", "CopyPlane", "PolyPoint", "PolyLine", "PolySegment", "PolyRectangle", "PolyArc", "FillPoly",
+    "PolyFillRectangle", "PolyFillArc", "PutImage", "GetImage", "PolyText8", "PolyText16", "ImageText8",
+    "ImageText16", "CreateColormap", "FreeColormap", "CopyColormapAndFree", "InstallColormap",
+    "UninstallColormap", "ListInstalledColormaps", "AllocColor", "AllocNamedColor", "AllocColorCells",
+    "AllocColorPlanes", "FreeColors", "StoreColors", "StoreNamedColor", "QueryColors", "LookupColor",
+    "CreateCursor", "CreateGlyphCursor", "FreeCursor", "RecolorCursor", "QueryBestSize", "QueryExtension",
+    "ListExtensions", "ChangeKeyboardMapping", "GetKeyboardMapping", "ChangeKeyboardControl",
+    "GetKeyboardControl", "Bell", "ChangePointerControl", "GetPointerControl", "SetScreenSaver",
+    "GetScreenSaver", "ChangeHosts", "ListHosts", "SetAccessControl", "SetCloseDownMode", "KillClient",
+    "RotateProperties", "ForceScreenSaver", "SetPointerMapping", "GetPointerMapping", "SetModifierMapping",
+    "GetModifierMapping", "", "", "", "", "", "", "", "NoOperation"};
+
+std::string request_name(std::uint8_t major, std::uint8_t minor) {
+    if (major < kCoreNames.size() && !kCoreNames[major].empty()) return std::string(kCoreNames[major]);
+    if (major >= 128) return "extension request " + std::to_string(major) + "." + std::to_string(minor);
+    return "request " + std::to_string(major);
+}
+
+}  // namespace
+
+std::string refusals_text(const FilterCounts &counts) {
+    if (counts.refused == 0) return {};
+    std::string text = "; " + std::to_string(counts.refused) + (counts.refused == 1 ? " request" : " requests") + " refused:";
+    for (std::size_t i = 0; i < counts.refused_names.size(); ++i) text += (i ? ", " : " ") + counts.refused_names[i];
+    return text;
+}
+
+LinkFilter::LinkFilter(tlslink::SetupAuth auth, LinkLimits limits) : auth_(std::move(auth)), limits_(limits) {}
+
+std::uint32_t LinkFilter::word(std::size_t at) const {
+    // A BIG-REQUESTS length stands after the first word and moves the rest along by four.
+    return get32(req_.data() + at + (at >= 4 ? head_.header - 4 : 0), order_);
+}
+
+std::uint16_t LinkFilter::half(std::size_t at) const {
+    return get16(req_.data() + at + (at >= 4 ? head_.header - 4 : 0), order_);
+}
+
+bool LinkFilter::from_link(tlslink::ByteQueue &in, tlslink::ByteQueue &out, std::string &why) {
+    if (phase_ == Phase::Requests && !early_.empty()) {
+        const std::vector<std::uint8_t> early = std::exchange(early_, {});
+        if (!take(early.data(), early.size(), out, why)) return false;
+    }
+    return take(reinterpret_cast<const std::uint8_t *>(in.data()), in.size(), out, why);
+}
+
+bool LinkFilter::take(const std::uint8_t *data, std::size_t n, tlslink::ByteQueue &out, std::string &why) {
+    while (n > 0) {
+        if (phase_ == Phase::SetupAnswer) {
+            // The display's ids and roots are not known yet; a sender of mirrors waits for them.
+            if (early_.size() + n > kMaxEarly) {
+                why = "the sender sent too much before the display answered its set-up";
+                return false;
+            }
+            early_.insert(early_.end(), data, data + n);
+            return true;
+        }
+        if (pass_ > 0) {
+            const std::size_t k = std::min(n, pass_);
+            out.append(std::string_view(reinterpret_cast<const char *>(data), k));
+            pass_ -= k, data += k, n -= k;
+            continue;
+        }
+        if (drop_ > 0) {
+            const std::size_t k = std::min(n, drop_);
+            drop_ -= k, data += k, n -= k;
+            continue;
+        }
+        // Gathers what the current step needs: the head, then the part to be judged.
+        std::size_t target = want_;
+        if (phase_ == Phase::Setup) {
+            const std::size_t len = tlslink::setup_request_length(
+                std::string_view(reinterpret_cast<const char *>(req_.data()), req_.size()));
+            if (len == tlslink::kNotSetup) {
+                why = "the link does not start with an X set-up";
+                return false;
+            }
+            target = len ? len : 12;
+        } else if (target == 0) {
+            target = req_.size() < 4 || get16(req_.data() + 2, order_) != 0 ? 4 : 8;
+        }
+        if (req_.size() < target) {
+            const std::size_t k = std::min(n, target - req_.size());
+            req_.insert(req_.end(), data, data + k);
+            data += k, n -= k;
+            if (req_.size() < target) return true;
+        }
+        if (phase_ == Phase::Setup) {
+            if (!setup_request(out, why)) return false;
+            continue;
+        }
+        if (!judge(out, why)) return false;
+    }
+    return true;
+}
+
+bool LinkFilter::setup_request(tlslink::ByteQueue &out, std::string &why) {
+    const std::string_view request(reinterpret_cast<const char *>(req_.data()), req_.size());
+    const std::size_t len = tlslink::setup_request_length(request);
+    if (len == 0 || req_.size() < len) return true;
+    if (!order_from_setup_byte(req_[0], order_)) {
+        why = "the link does not start with an X set-up";
+        return false;
+    }
+    out.append(tlslink::replace_setup_auth(request, auth_.name, auth_.data));
+    req_.clear();
+    phase_ = Phase::SetupAnswer;
+    return true;
+}
+
+// With the request's head read: gathers what its row looks at, then passes it, or stands a
+// carrier in for it. Leaves req_ empty once the request is decided.
+bool LinkFilter::judge(tlslink::ByteQueue &out, std::string &why) {
+    if (want_ == 0) {
+        if (read_request_head(req_.data(), req_.size(), order_, big_, head_) != HeadRead::Ready) {
+            why = "the sender's request stream cannot be read";
+            return false;
+        }
+        const std::size_t shift = head_.header - 4;
+        const Row *row = row_of(head_.major);
+        std::size_t need = head_.header;
+        if (row) need = row->need ? std::min<std::size_t>(row->need + shift, head_.total) : head_.total;
+        if (row && (head_.total < row->least + shift || (!row->need && head_.total > kMaxWhole))) {
+            refuse(kBadLength, 0, out);
+            return true;
+        }
+        want_ = std::max(need, head_.header);
+        if (req_.size() < want_) return true;
+    }
+    std::uint32_t bad = 0;
+    const std::uint8_t error = check(bad);
+    if (error) refuse(error, bad, out);
+    else forward(out);
+    return true;
+}
+
+void LinkFilter::forward(tlslink::ByteQueue &out) {
+    ++sent_;
+    ++counts_.passed;
+    out.append(std::string_view(reinterpret_cast<const char *>(req_.data()), req_.size()));
+    pass_ = head_.total - req_.size();
+    req_.clear();
+    want_ = 0;
+}
+
+void LinkFilter::refuse(std::uint8_t error, std::uint32_t value, tlslink::ByteQueue &out) {
+    ++sent_;
+    ++counts_.refused;
+    const std::string name = request_name(head_.major, head_.minor);
+    if (std::find(counts_.refused_names.begin(), counts_.refused_names.end(), name) == counts_.refused_names.end())
+        counts_.refused_names.push_back(name);
+    const auto carrier = carrier_request(order_);
+    out.append(std::string_view(reinterpret_cast<const char *>(carrier.data()), carrier.size()));
+    Watched w{sent_, Watch::Refused};
+    w.error = error;
+    w.major = head_.major;
+    w.minor = head_.major >= 128 ? head_.minor : 0;
+    w.value = value;
+    watched_.push_back(std::move(w));
+    drop_ = head_.total - std::min(head_.total, req_.size());
+    req_.clear();
+    want_ = 0;
+}
+
+std::optional<std::uint32_t> LinkFilter::bad_values(std::size_t mask_at, std::size_t mask_bytes,
+                                                    std::size_t values_at,
+                                                    const std::map<int, int> &id_bits) const {
+    const std::uint32_t mask = mask_bytes == 2 ? half(mask_at) : word(mask_at);
+    const std::size_t count = static_cast<std::size_t>(std::popcount(mask));
+    if (values_at + 4 * count + (head_.header - 4) > req_.size()) return 0xffffffffu;   // too short
+    std::size_t i = 0;
+    for (int bit = 0; bit < 32; ++bit) {
+        if (!(mask & (1u << bit))) continue;
+        const std::uint32_t v = word(values_at + 4 * i++);
+        auto ids = id_bits.find(bit);
+        if (ids == id_bits.end()) continue;
+        // The value may be none (0), one of the link's own, or what the bit also allows.
+        const bool also = (ids->second == 1 && v == kParentRelative) || (ids->second == 2 && colormaps_.count(v));
+        if (v != 0 && !own(v) && !also) return v;
+    }
+    return std::nullopt;
+}
+
+std::uint8_t LinkFilter::check_window_values(std::size_t mask_at, std::size_t values_at, std::uint32_t &bad) const {
+    static const std::map<int, int> ids = {{kWinBackPixmap, 1}, {kWinBorderPixmap, 0}, {kWinColormap, 2}, {kWinCursor, 0}};
+    const auto v = bad_values(mask_at, 4, values_at, ids);
+    if (!v) return 0;
+    if (*v == 0xffffffffu) return kBadLength;
+    bad = *v;
+    return kBadAccess;
+}
+
+std::uint8_t LinkFilter::check_gc_values(std::size_t mask_at, std::size_t values_at, std::uint32_t &bad) const {
+    static const std::map<int, int> ids = {{kGcTile, 0}, {kGcStipple, 0}, {kGcFont, 0}, {kGcClipMask, 0}};
+    const auto v = bad_values(mask_at, 4, values_at, ids);
+    if (!v) return 0;
+    if (*v == 0xffffffffu) return kBadLength;
+    bad = *v;
+    return kBadAccess;
+}
+
+std::uint8_t LinkFilter::check_configure(std::uint32_t &bad) {
+    static const std::map<int, int> ids = {{kCfgSibling, 0}};
+    const auto v = bad_values(8, 2, 12, ids);
+    if (v) {
+        if (*v == 0xffffffffu) return kBadLength;
+        bad = *v;
+        return kBadAccess;
+    }
+    auto it = windows_.find(word(4));
+    const std::uint16_t mask = half(8);
+    if (it == windows_.end() || !(mask & ((1u << kCfgWidth) | (1u << kCfgHeight)))) return 0;
+    // A new size counts against the pixels the link may hold.
+    std::size_t i = 0;
+    std::uint32_t width = 0, height = 0;
+    for (int bit = 0; bit < 7; ++bit) {
+        if (!(mask & (1u << bit))) continue;
+        const std::uint32_t v2 = word(12 + 4 * i++);
+        if (bit == kCfgWidth) width = v2 & 0xffff;
+        if (bit == kCfgHeight) height = v2 & 0xffff;
+    }
+    // An unchanged side keeps its share of the old size.
+    const std::uint64_t old = it->second.pixels;
+    const std::uint64_t now = std::uint64_t{width ? width : 1} * (height ? height : 1);
+    if (pixels_ - old + now > limits_.pixels) return kBadAlloc;
+    pixels_ = pixels_ - old + now;
+    it->second.pixels = now;
+    return 0;
+}
+
+std::uint8_t LinkFilter::admit_window() {
+    const std::uint32_t id = word(4);
+    const std::uint64_t pixels = std::uint64_t{half(20)} * half(22);
+    if (windows_.count(id)) return 0;   // the display says BadIDChoice
+    if (windows_.size() >= limits_.windows || pixels_ + pixels > limits_.pixels) return kBadAlloc;
+    windows_[id] = {word(8), pixels};
+    pixels_ += pixels;
+    return 0;
+}
+
+std::uint8_t LinkFilter::admit_pixmap() {
+    const std::uint32_t id = word(4);
+    const std::uint64_t pixels = std::uint64_t{half(12)} * half(14);
+    if (pixmaps_.count(id)) return 0;
+    if (pixmaps_.size() >= limits_.pixmaps || pixels_ + pixels > limits_.pixels) return kBadAlloc;
+    pixmaps_[id] = pixels;
+    pixels_ += pixels;
+    return 0;
+}
+
+std::uint8_t LinkFilter::admit_gc() {
+    if (gcs_.count(word(4))) return 0;
+    if (gcs_.size() >= limits_.gcs) return kBadAlloc;
+    gcs_.insert(word(4));
+    return 0;
+}
+
+void LinkFilter::forget_window(std::uint32_t id) {
+    // Its windows inside go with it.
+    std::vector<std::uint32_t> gone{id};
+    for (std::size_t i = 0; i < gone.size(); ++i) {
+        auto it = windows_.find(gone[i]);
+        if (it == windows_.end()) continue;
+        pixels_ -= it->second.pixels;
+        windows_.erase(it);
+        for (const auto &[child, w] : windows_)
+            if (w.parent == gone[i]) gone.push_back(child);
+    }
+}
+
+// The error a request gets instead of passing, 0 when it passes. Records what passing makes.
+std::uint8_t LinkFilter::check(std::uint32_t &bad) {
+    const std::uint8_t major = head_.major;
+    if (major >= 128) {
+        if (major == big_major_ && head_.minor == kBigRequestsEnable) {
+            big_ = true;
+            return 0;
+        }
+        if (major == xc_misc_major_ && head_.minor <= kXcMiscLastMinor) return 0;
+        return kBadRequest;   // an extension the link was told is absent
+    }
+    const Row *row = row_of(major);
+    if (!row) return kBadAccess;
+    for (std::size_t i = 0; i < row->count; ++i) {
+        const IdAt at = row->ids[i];
+        const std::uint32_t id = word(at.offset);
+        bool ok = own(id);
+        if (at.slot == Slot::OwnOrRoot || at.slot == Slot::Tree) ok = ok || is_root(id);
+        if (at.slot == Slot::Tree) ok = ok || frames_.count(id);
+        if (!ok) {
+            bad = id;
+            return kBadAccess;
+        }
+    }
+    switch (major) {
+    case kOpCreateWindow:
+        if (std::uint8_t e = check_window_values(28, 32, bad)) return e;
+        return admit_window();
+    case kOpChangeWindowAttributes: return check_window_values(8, 12, bad);
+    case kOpConfigureWindow: return check_configure(bad);
+    case kOpDestroyWindow: forget_window(word(4)); return 0;
+    case kOpCreatePixmap: return admit_pixmap();
+    case kOpFreePixmap:
+        if (auto it = pixmaps_.find(word(4)); it != pixmaps_.end()) {
+            pixels_ -= it->second;
+            pixmaps_.erase(it);
+        }
+        return 0;
+    case kOpCreateGC:
+        if (std::uint8_t e = check_gc_values(12, 16, bad)) return e;
+        return admit_gc();
+    case kOpChangeGC: return check_gc_values(8, 12, bad);
+    case kOpFreeGC: gcs_.erase(word(4)); return 0;
+    case kOpGetProperty: {
+        // Its own windows' properties; of the root only the one that tells whether this display
+        // is the sender's own, and without deleting it.
+        const std::uint32_t window = word(4);
+        if (own(window)) return 0;
+        if (is_root(window) && head_.minor == 0 && identity_atoms_.count(word(8))) return 0;
+        bad = window;
+        return kBadAccess;
+    }
+    case kOpQueryTree: {
+            if (watched_.size() >= kMaxWatched) return kBadAlloc;
+        Watched w{sent_ + 1, Watch::Tree};
+        w.value = word(4);
+        watched_.push_back(std::move(w));
+        return 0;
+    }
+    case kOpInternAtom: {
+        const std::size_t len = half(4);
+        if (8 + len + (head_.header - 4) > req_.size()) return kBadLength;
+        const std::string_view name(reinterpret_cast<const char *>(req_.data()) + 8 + (head_.header - 4), len);
+        if (name.substr(0, tlslink::kServerIdentityPrefix.size()) == tlslink::kServerIdentityPrefix) {
+            if (watched_.size() >= kMaxWatched) return kBadAlloc;
+            watched_.push_back({sent_ + 1, Watch::Atom});
+        }
+        return 0;
+    }
+    case kOpQueryExtension: {
+        // The question goes to the display; its answer is "absent" for all but the two the
+        // link may use.
+        const std::size_t len = half(4);
+        if (8 + len + (head_.header - 4) > req_.size()) return kBadLength;
+        const std::string_view name(reinterpret_cast<const char *>(req_.data()) + 8 + (head_.header - 4), len);
+        if (watched_.size() >= kMaxWatched) return kBadAlloc;
+        Watched w{sent_ + 1, name == kBigRequests || name == kXcMisc ? Watch::Extension : Watch::Absent};
+        w.name = std::string(name);
+        watched_.push_back(std::move(w));
+        return 0;
+    }
+    default: return 0;
+    }
+}
+
+std::optional<std::size_t> LinkFilter::from_plain(char *bytes, std::size_t n, std::string &why) {
+    auto *p = reinterpret_cast<std::uint8_t *>(bytes);
+    std::size_t pos = 0;
+    while (!answered_) {
+        // The set-up answer passes as it is; the filter reads the link's ids and the roots in it.
+        const std::size_t have = setup_answer_.size();
+        const std::size_t size = have < 8 ? 8 : setup_reply_size(setup_answer_.data(), order_);
+        if (have >= 8 && have == size) {
+            answered_ = true;
+            if (!setup_answer(setup_answer_.data(), setup_answer_.size())) {
+                why = "the display's answer to the set-up cannot be read";
+                return std::nullopt;
+            }
+            setup_answer_ = {};
+            break;
+        }
+        if (pos == n) return pos;
+        const std::size_t k = std::min(n - pos, size - have);
+        setup_answer_.insert(setup_answer_.end(), p + pos, p + pos + k);
+        pos += k;
+    }
+    while (pos < n) {
+        if (skip_) {
+            const std::size_t k = std::min(skip_, n - pos);
+            skip_ -= k, pos += k;
+            continue;
+        }
+        if (n - pos < kPacketBytes) break;
+        std::uint8_t *packet = p + pos;
+        const std::uint8_t type = packet[0] & 0x7f;
+        const std::size_t size = packet_size(packet, order_);
+        if (type != kKeymapNotify) seen_ = full_sequence(get16(packet + 2, order_), sent_, seen_);
+        if (type == kPacketReply || type == kPacketError) {
+            while (!watched_.empty() && watched_.front().sequence < seen_) watched_.pop_front();
+            if (!watched_.empty() && watched_.front().sequence == seen_) {
+                const Watched w = std::move(watched_.front());
+                watched_.pop_front();
+                if (type == kPacketReply && (w.kind == Watch::Refused || w.kind == Watch::Absent)) rewrite(packet, w);
+                else if (type == kPacketReply) learn(packet, w);
+            }
+        }
+        const std::size_t k = std::min(size, n - pos);
+        pos += k;
+        skip_ = size - k;
+    }
+    return pos;
+}
+
+bool LinkFilter::setup_answer(const std::uint8_t *p, std::size_t n) {
+    // Refused or asking for more: the display closes the connection, and nothing is judged.
+    if (p[0] != 1) return true;
+    if (n < 40) return false;
+    id_base_ = get32(p + 12, order_);
+    id_mask_ = get32(p + 16, order_);
+    if (id_mask_ == 0 || (id_base_ & id_mask_) != 0) return false;
+    const std::size_t vendor = get16(p + 24, order_);
+    const std::size_t screens = p[28], formats = p[29];
+    std::size_t at = 40 + ((vendor + 3) & ~std::size_t{3}) + 8 * formats;
+    for (std::size_t s = 0; s < screens; ++s) {
+        if (at + 40 > n) return false;
+        roots_.insert(get32(p + at, order_));
+        colormaps_.insert(get32(p + at + 4, order_));
+        const std::size_t depths = p[at + 39];
+        at += 40;
+        for (std::size_t d = 0; d < depths; ++d) {
+            if (at + 8 > n) return false;
+            at += 8 + 24 * std::size_t{get16(p + at + 2, order_)};
+        }
+    }
+    phase_ = Phase::Requests;
+    return at <= n && !roots_.empty();
+}
+
+// The carrier's reply becomes the refusal's error, or an extension's answer becomes "absent":
+// both are 32 bytes, as the carrier's reply is.
+void LinkFilter::rewrite(std::uint8_t *packet, const Watched &w) const {
+    const std::uint16_t sequence = get16(packet + 2, order_);
+    if (w.kind == Watch::Refused) {
+        const auto e = error_packet(w.error, sequence, w.value, w.minor, w.major, order_);
+        std::memcpy(packet, e.data(), e.size());
+        return;
+    }
+    // present, major opcode, first event, first error
+    packet[8] = packet[9] = packet[10] = packet[11] = 0;
+}
+
+void LinkFilter::learn(const std::uint8_t *packet, const Watched &w) {
+    switch (w.kind) {
+    case Watch::Extension:
+        if (!packet[8]) break;
+        if (w.name == kBigRequests) big_major_ = packet[9];
+        else xc_misc_major_ = packet[9];
+        break;
+    case Watch::Tree: {
+        // The parent of one of the link's windows, or of a frame above one, is a frame too
+        // (or the root, which needs no learning).
+        const std::uint32_t parent = get32(packet + 12, order_);
+        if ((own(w.value) || frames_.count(w.value)) && parent && !is_root(parent) && frames_.size() < kMaxFrames)
+            frames_.insert(parent);
+        break;
+    }
+    case Watch::Atom: identity_atoms_.insert(get32(packet + 8, order_)); break;
+    default: break;
+    }
+}
+
+}  // namespace telvane::consent
