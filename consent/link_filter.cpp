@@ -224,7 +224,9 @@ bool LinkFilter::setup_request(tlslink::ByteQueue &out, std::string &why) {
 // carrier in for it. Leaves req_ empty once the request is decided.
 bool LinkFilter::judge(tlslink::ByteQueue &out, std::string &why) {
     if (want_ == 0) {
-        if (read_request_head(req_.data(), req_.size(), order_, big_, head_) != HeadRead::Ready) {
+        const HeadRead head = read_request_head(req_.data(), req_.size(), order_, big_, head_);
+        if (head == HeadRead::NeedMore) return true;   // a 32-bit length follows
+        if (head == HeadRead::Broken) {
             why = "the sender's request stream cannot be read";
             return false;
         }
@@ -342,7 +344,7 @@ std::uint8_t LinkFilter::check_configure(std::uint32_t &bad) {
 
 std::uint8_t LinkFilter::admit_window() {
     const std::uint32_t id = word(4);
-    const std::uint64_t pixels = std::uint64_t{half(20)} * half(22);
+    const std::uint64_t pixels = std::uint64_t{half(16)} * half(18);
     if (windows_.count(id)) return 0;   // the display says BadIDChoice
     if (windows_.size() >= limits_.windows || pixels_ + pixels > limits_.pixels) return kBadAlloc;
     windows_[id] = {word(8), pixels};

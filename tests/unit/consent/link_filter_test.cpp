@@ -1,0 +1,227 @@
+// What a display link's sender may ask of the receiver's display, and the answers it gets instead.
+#include <gtest/gtest.h>
+
+#include "link_filter.h"
+#include "link_protocol.h"
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+using namespace telvane;
+using namespace telvane::consent;
+using wire::ByteOrder;
+
+namespace {
+
+constexpr uint32_t kBase = 0x00400000, kMask = 0x001fffff, kRoot = 0x1e0, kColormap = 0x20;
+constexpr uint32_t kOwn = kBase | 1, kOwn2 = kBase | 2, kForeign = 0x00600001, kFrame = 0x00a00005;
+
+std::string setup_request(ByteOrder order) {
+    return {static_cast<char>(wire::setup_byte(order)), 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+// The display's answer: the link's ids, no vendor, no formats, one screen without depths.
+std::vector<uint8_t> setup_answer(ByteOrder order) {
+    std::vector<uint8_t> a(80, 0);
+    a[0] = 1;
+    wire::put16(a.data() + 6, 18, order);
+    wire::put32(a.data() + 12, kBase, order);
+    wire::put32(a.data() + 16, kMask, order);
+    a[28] = 1;
+    wire::put32(a.data() + 40, kRoot, order);
+    wire::put32(a.data() + 44, kColormap, order);
+    return a;
+}
+
+// One link seen from both ends: the sender's bytes in, the display's answers back.
+struct Link {
+    explicit Link(LinkLimits limits = {}, ByteOrder order = ByteOrder::Lsb) : order(order), filter({"N", "D"}, limits) {
+        send_raw(setup_request(order));
+        EXPECT_EQ(out.size(), 20u);   // the credentials put in, padded
+        std::vector<uint8_t> a = setup_answer(order);
+        EXPECT_EQ(display(a), a.size());
+    }
+    void send_raw(std::string_view bytes) {
+        tlslink::ByteQueue in;
+        in.append(bytes);
+        out.clear();
+        ok = filter.from_link(in, out, why);
+    }
+    // The display's bytes through the filter; how many went on.
+    size_t display(std::vector<uint8_t> &bytes) {
+        return filter.from_plain(reinterpret_cast<char *>(bytes.data()), bytes.size(), why).value_or(0);
+    }
+    std::string request(uint8_t major, uint8_t data, std::initializer_list<uint32_t> words) const {
+        std::string r(4 + 4 * words.size(), '\0');
+        auto *p = reinterpret_cast<uint8_t *>(r.data());
+        p[0] = major, p[1] = data;
+        wire::put16(p + 2, static_cast<uint16_t>(r.size() / 4), order);
+        size_t at = 4;
+        for (uint32_t w : words) wire::put32(p + at, w, order), at += 4;
+        return r;
+    }
+    // Sends one request and answers it as the display would: -1 when it reached the display
+    // unchanged, else the error the sender got in its place. `reply` fills the display's reply.
+    int ask(const std::string &req, uint32_t word8 = 0, uint32_t word12 = 0) {
+        send_raw(req);
+        ++seq;
+        std::vector<uint8_t> reply(32, 0);
+        reply[0] = 1;
+        wire::put16(reply.data() + 2, static_cast<uint16_t>(seq), order);
+        wire::put32(reply.data() + 8, word8, order);
+        wire::put32(reply.data() + 12, word12, order);
+        answer = reply;
+        display(answer);
+        if (out.view() == req) return -1;
+        EXPECT_EQ(out.size(), 4u);
+        return answer[0] == 0 ? answer[1] : -2;
+    }
+    ByteOrder order;
+    LinkFilter filter;
+    tlslink::ByteQueue out;
+    std::vector<uint8_t> answer;
+    std::string why;
+    bool ok = true;
+    uint64_t seq = 0;
+};
+
+// Two 16-bit fields in one word, the first first on the wire.
+uint32_t pair(uint16_t first, uint16_t second, ByteOrder order = ByteOrder::Lsb) {
+    return order == ByteOrder::Lsb ? first | uint32_t{second} << 16 : uint32_t{first} << 16 | second;
+}
+
+}  // namespace
+
+TEST(LinkFilter, OnlyWhatMirrorsNeedOnTheLinksOwnResourcesReachesTheDisplay) {
+    for (ByteOrder order : {ByteOrder::Lsb, ByteOrder::Msb}) {
+        Link l({}, order);
+        const auto window = [&](uint32_t id, uint32_t parent, uint32_t mask, std::initializer_list<uint32_t> v) {
+            std::string r = l.request(wire::kOpCreateWindow, 24, {id, parent, 0, pair(10, 10, order), 0, 0, mask});
+            for (uint32_t x : v) r += l.request(0, 0, {x}).substr(4);
+            wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), order);
+            return r;
+        };
+        const struct {
+            const char *what;
+            std::string req;
+            int error;   // -1: passes
+        } rows[] = {
+            {"a mirror on the root", window(kOwn, kRoot, 1u << 13 | 1, {1, kColormap}), -1},
+            {"inside another client's window", window(kOwn2, kForeign, 0, {}), wire::kBadAccess},
+            {"another client's pixmap as background", window(kOwn2, kRoot, 1, {kForeign}), wire::kBadAccess},
+            {"a picture into the mirror", l.request(wire::kOpPutImage, 2, {kOwn, kOwn, pair(1, 1, order), 0, 0x1800, 0}), -1},
+            {"a copy out of another window", l.request(wire::kOpCopyArea, 0, {kForeign, kOwn, kOwn, 0, 0, 0}), wire::kBadAccess},
+            {"the root's picture", l.request(73, 2, {kRoot, 0, pair(10, 10, order), ~0u}), wire::kBadAccess},
+            {"an event sent to another", l.request(25, 0, {kForeign, 0, 0, 0, 0, 0, 0, 0, 0, 0}), wire::kBadAccess},
+            {"a keyboard grab", l.request(31, 0, {kRoot, 0, 0x0101}), wire::kBadAccess},
+            {"another's property", l.request(wire::kOpGetProperty, 0, {kForeign, 39, 0, 0, 1}), wire::kBadAccess},
+            {"the root's resources", l.request(wire::kOpGetProperty, 0, {kRoot, 23, 0, 0, 1}), wire::kBadAccess},
+            {"the root's tree", l.request(wire::kOpQueryTree, 0, {kRoot}), -1},
+            {"another's tree", l.request(wire::kOpQueryTree, 0, {kForeign}), wire::kBadAccess},
+            {"moving another's window", l.request(wire::kOpConfigureWindow, 0, {kForeign, pair(1, 0, order), 5}), wire::kBadAccess},
+            {"stacked against another", l.request(wire::kOpConfigureWindow, 0, {kOwn, pair(1u << 5, 0, order), kForeign}), wire::kBadAccess},
+            {"a font in its GC", l.request(wire::kOpCreateGC, 0, {kOwn2, kRoot, 1u << 14, kForeign}), wire::kBadAccess},
+            {"a point on the root", l.request(wire::kOpTranslateCoordinates, 0, {kOwn, kRoot, 0}), -1},
+            {"from the root", l.request(wire::kOpTranslateCoordinates, 0, {kRoot, kOwn, 0}), wire::kBadAccess},
+            {"an extension it never got", l.request(140, 1, {0}), wire::kBadRequest},
+            {"access control", l.request(111, 0, {}), wire::kBadAccess},
+            {"shorter than its fixed part", l.request(wire::kOpPutImage, 2, {kOwn}), wire::kBadLength},
+            {"the round trip that shows it is alive", l.request(wire::kOpGetInputFocus, 0, {}), -1},
+        };
+        for (const auto &row : rows) {
+            EXPECT_EQ(l.ask(row.req), row.error) << row.what;
+            EXPECT_TRUE(l.ok) << row.what << ": " << l.why;
+            if (row.error > 0) {
+                EXPECT_EQ(l.answer[10], static_cast<uint8_t>(row.req[0])) << row.what;
+            }
+        }
+        // A frame learned above its window, and the identity atom learned from its answer.
+        EXPECT_EQ(l.ask(l.request(wire::kOpQueryTree, 0, {kOwn}), kRoot, kFrame), -1);
+        EXPECT_EQ(l.ask(l.request(wire::kOpQueryTree, 0, {kFrame}), kRoot, kRoot), -1);
+        std::string intern = l.request(wire::kOpInternAtom, 1, {pair(16, 0, order), 0, 0, 0, 0});
+        intern.replace(8, 16, tlslink::kServerIdentityPrefix);
+        EXPECT_EQ(l.ask(intern, 777), -1);
+        EXPECT_EQ(l.ask(l.request(wire::kOpGetProperty, 0, {kRoot, 777, 0, 0, 1})), -1);
+        EXPECT_EQ(l.ask(l.request(wire::kOpGetProperty, 1, {kRoot, 777, 0, 0, 1})), wire::kBadAccess) << "deleting it";
+        EXPECT_EQ(l.filter.counts().refused, 17u);
+        EXPECT_EQ(refusals_text(l.filter.counts()).substr(0, 40), "; 17 requests refused: CreateWindow, Cop");
+    }
+}
+
+TEST(LinkFilter, ExtensionsLookAbsentButLargePicturesAndCountsAndCapsHold) {
+    Link l({.windows = 2, .pixmaps = 8, .gcs = 8, .pixels = 1000});
+    const auto query = [&](std::string_view name) {
+        std::string r = l.request(wire::kOpQueryExtension, 0, {static_cast<uint32_t>(name.size())});
+        r += name;
+        r.resize((r.size() + 3) / 4 * 4, '\0');
+        wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), l.order);
+        return r;
+    };
+    EXPECT_EQ(l.ask(query("XInputExtension"), 0x01020381u), -1);
+    EXPECT_EQ(std::vector<uint8_t>(l.answer.begin() + 8, l.answer.begin() + 12), std::vector<uint8_t>(4, 0));
+    EXPECT_EQ(l.ask(query("BIG-REQUESTS"), 0x00008b01u), -1);   // present, major 139
+    EXPECT_EQ(l.answer[9], 139);
+    EXPECT_EQ(l.ask(l.request(139, 0, {})), -1);
+    // A long PutImage with a 32-bit length: its body passes unseen.
+    std::string big = l.request(wire::kOpPutImage, 2, {0, kOwn, kOwn, pair(1, 1), 0, 0x1800});
+    wire::put16(reinterpret_cast<uint8_t *>(big.data()) + 2, 0, l.order);
+    wire::put32(reinterpret_cast<uint8_t *>(big.data()) + 4, 70000, l.order);
+    l.send_raw(big);
+    EXPECT_EQ(l.out.view(), big);
+    EXPECT_EQ(l.filter.pass_through(), 70000u * 4 - big.size());
+    l.filter.passed(l.filter.pass_through());
+    ++l.seq;
+    // Two windows of 20x20 fit; the third window, and growing one past the pixels, do not.
+    for (uint32_t id : {kOwn, kOwn2})
+        EXPECT_EQ(l.ask(l.request(wire::kOpCreateWindow, 0, {id, kRoot, 0, pair(20, 20), 0, 0, 0})), -1);
+    EXPECT_EQ(l.ask(l.request(wire::kOpCreateWindow, 0, {kBase | 3, kRoot, 0, pair(1, 1), 0, 0, 0})), wire::kBadAlloc);
+    EXPECT_EQ(l.ask(l.request(wire::kOpConfigureWindow, 0, {kOwn, 0xc, 30, 30})), wire::kBadAlloc);
+    EXPECT_EQ(l.ask(l.request(wire::kOpDestroyWindow, 0, {kOwn2})), -1);
+    EXPECT_EQ(l.ask(l.request(wire::kOpConfigureWindow, 0, {kOwn, 0xc, 30, 30})), -1);
+    // A zero length without BIG-REQUESTS cannot be read: the link ends.
+    Link fresh;
+    fresh.send_raw(std::string{static_cast<char>(wire::kOpMapWindow), 0, 0, 0});
+    EXPECT_FALSE(fresh.ok);
+}
+
+TEST(LinkFilter, RequestsBeforeTheSetUpsAnswerWaitAndAnyPiecesGiveTheSameBytes) {
+    const Link model;
+    const std::string requests = model.request(wire::kOpMapWindow, 0, {kOwn}) +
+                                 model.request(wire::kOpMapWindow, 0, {kForeign}) +
+                                 model.request(wire::kOpMapWindow, 0, {kOwn2});
+    const auto carrier = wire::carrier_request(ByteOrder::Lsb);
+    const std::string expected = requests.substr(0, 8) + std::string(carrier.begin(), carrier.end()) + requests.substr(16);
+    std::vector<uint8_t> reply(32, 0);
+    reply[0] = 1, reply[2] = 2;   // the carrier's answer, request 2
+    const auto error = wire::error_packet(wire::kBadAccess, 2, kForeign, 0, wire::kOpMapWindow, ByteOrder::Lsb);
+    for (size_t piece : {1, 3, 7, 1000}) {
+        LinkFilter f({"N", "D"});
+        tlslink::ByteQueue out;
+        std::string why;
+        const std::string stream = setup_request(ByteOrder::Lsb) + requests;
+        for (size_t at = 0; at < stream.size(); at += piece) {
+            tlslink::ByteQueue in;
+            in.append(std::string_view(stream).substr(at, piece));
+            ASSERT_TRUE(f.from_link(in, out, why)) << why;
+        }
+        EXPECT_EQ(out.size(), 20u) << "nothing goes before the display has answered the set-up";
+        // The display's bytes in pieces, as a relay hands them: what was held comes again. Its
+        // answer to the carrier comes once the requests have gone.
+        std::vector<uint8_t> held, passed;
+        for (const std::vector<uint8_t> &from_display : {setup_answer(ByteOrder::Lsb), reply}) {
+            for (size_t at = 0; at < from_display.size(); at += piece) {
+                held.insert(held.end(), from_display.begin() + at,
+                            from_display.begin() + std::min(from_display.size(), at + piece));
+                const size_t go = f.from_plain(reinterpret_cast<char *>(held.data()), held.size(), why).value_or(0);
+                passed.insert(passed.end(), held.begin(), held.begin() + go);
+                held.erase(held.begin(), held.begin() + go);
+            }
+            tlslink::ByteQueue none;
+            ASSERT_TRUE(f.from_link(none, out, why)) << why;
+        }
+        EXPECT_EQ(out.view().substr(20), expected) << piece;
+        EXPECT_EQ(std::vector<uint8_t>(passed.end() - 32, passed.end()), std::vector<uint8_t>(error.begin(), error.end()))
+            << piece;
+    }
+}
