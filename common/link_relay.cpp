@@ -67,11 +67,14 @@ std::uint32_t get_le32(const char *at) {
 
 }  // namespace
 
-LinkCodec::LinkCodec() : cctx_(ZSTD_createCCtx()), probe_(ZSTD_createCCtx()), dctx_(ZSTD_createDCtx()) {
-    if (cctx_) ZSTD_CCtx_setParameter(cctx_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
+LinkCodec::LinkCodec(int window_log) : cctx_(ZSTD_createCCtx()), probe_(ZSTD_createCCtx()), dctx_(ZSTD_createDCtx()) {
+    if (cctx_) {
+        ZSTD_CCtx_setParameter(cctx_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
+        ZSTD_CCtx_setParameter(cctx_.get(), ZSTD_c_windowLog, std::min(window_log, kMaxWindowLog));
+    }
     if (probe_) ZSTD_CCtx_setParameter(probe_.get(), ZSTD_c_compressionLevel, kCompressionLevel);
-    // The peer's window is bounded, so that its stream cannot make us keep more than 8 MB.
-    if (dctx_) ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, 23);
+    // The peer's window is bounded, so that its stream cannot make us keep more than a megabyte.
+    if (dctx_) ZSTD_DCtx_setParameter(dctx_.get(), ZSTD_d_windowLogMax, kMaxWindowLog);
 }
 
 // Three samples from inside a large batch, each compressed alone at the link's level: raw
@@ -203,17 +206,14 @@ void set_nodelay(int fd) {
 // The most one SSL_read returns: a TLS record's plaintext.
 constexpr std::size_t kRecordRoom = 16 << 10;
 
-// The most one read from the plain side takes: a picture of a large window in a few reads.
-constexpr std::size_t kReadSize = 1 << 20;
-
 // The most opened at a time for a guard to look at; the bodies of large requests it passes go
 // past it, so a picture is not copied once more.
 constexpr std::size_t kStageSize = 4 << 10;
 
-// TLS records pass through a buffer of this size on their way to and from the socket, so that
-// the many records of a large batch go out in a few large writes: each write into a TCP socket
-// costs about as much again in the network stack whatever its size.
-constexpr int kWireBuffer = 512 << 10;
+// TLS records pass through a buffer (RelayLimits::wire_buffer) on their way to and from the
+// socket, so that the many records of a large batch go out in a few large writes: each write into
+// a TCP socket costs about as much again in the network stack whatever its size. The sender's end
+// reads the plain side in pieces of up to a megabyte: a picture of a large window in a few reads.
 
 struct BioFree { void operator()(BIO *b) const { BIO_free(b); } };
 
@@ -221,8 +221,9 @@ struct BioFree { void operator()(BIO *b) const { BIO_free(b); } };
 class Relay {
 public:
     Relay(int plain, SSL *ssl, int stop, RelayCounts &counts, std::string &why, const RelayStart &start)
-        : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why), buf_(kReadSize),
-          answer_(start.answer), guard_(start.guard) {
+        : plain_(plain), ssl_(ssl), tls_(SSL_get_fd(ssl)), stop_(stop), counts_(counts), why_(why),
+          limits_(start.limits), buf_(start.limits.read_size), answer_(start.answer), guard_(start.guard),
+          codec_(start.limits.window_log) {
         from_tls_.append(start.early);
     }
 
@@ -231,7 +232,8 @@ public:
         // From here on TLS reads and writes a buffer pair, and the loop moves its far end's bytes
         // to and from the socket.
         BIO *inner = nullptr, *outer = nullptr;
-        if (BIO_new_bio_pair(&inner, kWireBuffer, &outer, kWireBuffer) != 1) return fail("no buffer for the link");
+        if (BIO_new_bio_pair(&inner, static_cast<std::size_t>(limits_.wire_buffer), &outer,
+                             static_cast<std::size_t>(limits_.wire_buffer)) != 1) return fail("no buffer for the link");
         wire_.reset(outer);
         SSL_set_bio(ssl_, inner, inner);
         set_nonblocking(plain_);
@@ -250,12 +252,12 @@ public:
             }
             // Bytes OpenSSL holds already, records waiting in the buffer pair, or compressed input
             // still to be opened, make no descriptor readable: go round without waiting.
-            const bool room = to_plain_.size() < kMaxBuffered;
+            const bool room = to_plain_.size() < limits_.hold;
             const bool ready_inside = room && (!from_tls_.empty() || codec_.holds_output() || SSL_has_pending(ssl_) ||
                                                BIO_ctrl_pending(SSL_get_rbio(ssl_)) > 0);
             pollfd p[3] = {};
             p[0].fd = plain_;
-            if (!plain_eof_ && to_tls_.size() < kMaxBuffered) p[0].events |= POLLIN;
+            if (!plain_eof_ && to_tls_.size() < limits_.hold) p[0].events |= POLLIN;
             if (!to_plain_.empty()) p[0].events |= POLLOUT;
             p[1].fd = tls_;
             if (!wire_eof_ && BIO_ctrl_get_write_guarantee(wire_.get()) > 0 &&
@@ -324,9 +326,9 @@ private:
     // queue it reads. Stops when the queue is full or nothing more comes out.
     bool open_guarded() {
         for (;;) {
-            if (to_plain_.size() >= kMaxBuffered) return true;
+            if (to_plain_.size() >= limits_.hold) return true;
             const std::size_t before = to_plain_.size();
-            const std::size_t pass = std::min(guard_->pass_through(), kMaxBuffered - before);
+            const std::size_t pass = std::min(guard_->pass_through(), limits_.hold - before);
             const std::size_t used =
                 pass ? codec_.decompress(from_tls_.view(), to_plain_, before + pass)
                      : codec_.decompress(from_tls_.view(), staged_, kStageSize);
@@ -390,7 +392,7 @@ private:
                 if (!open_guarded()) return false;
                 if (!from_tls_.empty() || codec_.holds_output()) return true;
             } else if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
-                const std::size_t used = codec_.decompress(from_tls_.view(), to_plain_, kMaxBuffered);
+                const std::size_t used = codec_.decompress(from_tls_.view(), to_plain_, limits_.hold);
                 if (used == LinkCodec::kCorrupt) {
                     fail("the peer's stream does not decompress");
                     return false;
@@ -399,7 +401,7 @@ private:
                 // No room: the plain side must drain first.
                 if (!from_tls_.empty() || codec_.holds_output()) return true;
             }
-            if (tls_eof_ || to_plain_.size() >= kMaxBuffered) return true;
+            if (tls_eof_ || to_plain_.size() >= limits_.hold) return true;
             // Straight into the queue the decompressor reads: a record is at most 16 kB.
             const int n = SSL_read(ssl_, from_tls_.room(kRecordRoom), static_cast<int>(kRecordRoom));
             if (n > 0) {
@@ -505,6 +507,7 @@ private:
     int stop_;
     RelayCounts &counts_;
     std::string &why_;
+    RelayLimits limits_;
     std::vector<char> buf_;
     std::function<bool(char)> answer_;   // until the answer has come
     StreamGuard *guard_;

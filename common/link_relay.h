@@ -30,6 +30,24 @@ inline constexpr int kCompressionLevel = -1;
 // reading from that direction's source.
 inline constexpr std::size_t kMaxBuffered = 4u << 20;
 
+// The compressor's window, as a power of two: the size zstd's fast levels pick for a long stream.
+// A decompressor takes windows up to one step larger and no more, so a peer cannot make it keep
+// megabytes for each link.
+inline constexpr int kWindowLog = 19;
+inline constexpr int kMaxWindowLog = kWindowLog + 1;
+
+// What one relay may keep in memory. Each end picks what its traffic needs: the sender's end
+// carries pictures out, so it reads and queues in large pieces; the receiver's end carries them
+// to a display on the same host, which drains them at once, and sends back only replies and
+// events, which need a small window.
+struct RelayLimits {
+    std::size_t hold = kMaxBuffered;      // bytes queued per direction before reading stops
+    std::size_t read_size = 1u << 20;     // the most one read from the plain side takes
+    int wire_buffer = 512 << 10;          // TLS records on their way to and from the socket
+    int window_log = kWindowLog;          // the compressor's window
+};
+inline constexpr RelayLimits kReceiverLimits{1u << 20, 64u << 10, 128 << 10, 17};
+
 // A byte buffer written at its back and read from its front. Making room never fills bytes that
 // are about to be overwritten, and the contents move to the front only when the back is full, so
 // a batch costs no more passes over its bytes than the compressor and the socket make.
@@ -65,7 +83,7 @@ inline constexpr std::size_t kRawTrySize = 64u << 10;
 // One direction's compressor and the other's decompressor.
 class LinkCodec {
 public:
-    LinkCodec();
+    explicit LinkCodec(int window_log = kWindowLog);
     bool ok() const { return cctx_ && dctx_ && probe_; }
 
     // Appends to `out` the compressed form of `in`, flushed so that the peer can decompress all
@@ -143,6 +161,7 @@ public:
 struct RelayStart {
     // Sees the X stream both ways (none: bytes pass as they are). Must outlive the relay.
     StreamGuard *guard = nullptr;
+    RelayLimits limits;
     // The receiver's end: link bytes already read together with the opening words.
     std::string early;
     // The sender's end: the first byte out of the link is the service's answer, which the

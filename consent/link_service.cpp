@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -239,6 +240,8 @@ void LinkService::ended(LinkId id) {
         links_.erase(it);
     }
     if (t.joinable()) t.join();
+    // The link's buffers were the thread's own; what the allocator kept of them goes back.
+    malloc_trim(0);
 }
 
 bool LinkService::remembered(const std::string &fingerprint) const {
@@ -325,6 +328,7 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     LinkFilter filter(auth);
     tlslink::RelayStart start;
     start.guard = &filter;
+    start.limits = tlslink::kReceiverLimits;
     start.early = hello.rest();
     const tlslink::RelayEnd how = tlslink::relay_link(x.get(), ssl.get(), stop_read_.get(), counts, why, start);
     end(std::string(how == tlslink::RelayEnd::Failed ? "failed: " + why : "ended") + " (" +

@@ -11,6 +11,7 @@
 #include <Xm/Xm.h>
 #include <X11/Shell.h>
 #include <csignal>
+#include <malloc.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,6 +34,9 @@ int usage_error(const std::string &problem) {
 int main(int argc, char **argv) {
     // A sender that disconnects before its answer is written must not end the service.
     std::signal(SIGPIPE, SIG_IGN);
+    // A link's buffers are mapped alone and unmapped when it ends, at whatever size: the
+    // allocator's own threshold would grow with them and keep the next ones in its heaps.
+    mallopt(M_MMAP_THRESHOLD, 128 << 10);
 
     std::vector<std::string> args(argv + 1, argv + argc);
     ParsedOptions parsed = parse_options(args);
