@@ -8,7 +8,7 @@
 # receiver's telvane-consent under continuous 800x600 redraw; the time from Share to the mirror
 # shown. Markdown tables on standard output.
 # Usage: bench/run-gateway.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
-# PARTS picks what runs (default "latency bytes cpu share"), WORKLOADS the byte workloads
+# PARTS picks what runs (default "latency bytes cpu share memory"), WORKLOADS the byte workloads
 # (default "typing scroll xclock noise"); VNC=0 leaves x11vnc out. The receiver host is a few
 # addresses of 127.0.0.0/8 of this run's own; nothing may listen on port 34591 of every address
 # (a telvane-consent with its default --link-listen), or the direct road would find it.
@@ -18,27 +18,29 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 runs="${2:-3}"
 source "$root/bench/lib.sh"
-parts="${PARTS:-latency bytes cpu share}"
+parts="${PARTS:-latency bytes cpu share memory}"
 workloads="${WORKLOADS:-typing scroll xclock noise}"
 delay_ms="${DELAY_MS:-25}"
 clock_seconds="${CLOCK_SECONDS:-30}"
-samples=300 far_samples=100 typed=200 quiet_ticks=10 fps_seconds=10
-[ "$quick" = 1 ] && samples=5 far_samples=3 typed=20 quiet_ticks=3 fps_seconds=1 clock_seconds=1
+samples=300 far_samples=100 typed=200 quiet_ticks=10 fps_seconds=10 load_seconds=10 links=32
+[ "$quick" = 1 ] && samples=5 far_samples=3 typed=20 quiet_ticks=3 fps_seconds=1 clock_seconds=1 load_seconds=1
 rtt_ms=$((2 * delay_ms))
 server="$build/server/telvane-server"
-consent="$build/consent/telvane-consent"
+consent="${CONSENT:-$build/consent/telvane-consent}"   # CONSENT: another build's, for a before and after
 tool="$build/bench/bytes_bench"
 probe="$build/bench/replication_bench"
 hz=$(getconf CLK_TCK)
 
 answers() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }  # whether something listens on $1:$2
 # The receiver host's addresses: .1 its telvane-consent, .2 the relay in front of its link port,
-# .3 where only its X server answers (nothing on 34591, so the server goes the plain road).
+# .3 where only its X server answers (nothing on 34591, so the server goes the plain road), .4 a
+# telvane-consent of its own for the memory part, which many senders reach from .10 on.
 net=""
 for i in $(seq 0 19); do
   n=$(( ($$ + i * 7919) % 32000 ))
   try="127.$((64 + n / 250)).$((n % 250 + 1))"
-  answers "$try.1" 34591 || answers "$try.1" 34590 || answers "$try.2" 34591 || answers "$try.3" 34591 || { net=$try; break; }
+  answers "$try.1" 34591 || answers "$try.1" 34590 || answers "$try.2" 34591 || answers "$try.3" 34591 ||
+    answers "$try.4" 34591 || { net=$try; break; }
 done
 [ -n "$net" ] || { echo "bench: port 34591 answers on every loopback address tried" >&2; exit 1; }
 addr_c=$net.1 addr_g=$net.2 addr_d=$net.3
@@ -78,10 +80,11 @@ open_road() {
 }
 close_road() { [ -z "$relay" ] || stop "$relay"; }
 # Whether the last share to $name went road $1, as the server's trace says: a figure of the
-# wrong road fails the run.
+# wrong road fails the run. (The plain road's line says "not encrypted", so the gateway's is
+# known by the receiver key it names.)
 check_road() {
-  local line want="encrypted"
-  [ "$1" = direct ] && want="plain"
+  local line want="encrypted, receiver key"
+  [ "$1" = direct ] && want="plain X11"
   line=$(grep "receiver $name reached:" "$work/trace" | tail -n 1 || true)
   case "$line" in
     *"$want"*) ;;
@@ -273,5 +276,35 @@ if [[ " $parts " == *" share "* ]]; then
       else { net = r " ms round trip"; trips = sprintf("%.2f", (g - d) / r); tgt = "<= direct + 2 round trips"; ok = (g <= d + 2 * r ? "yes" : "no") }
       printf "| %s | %.1f | %.1f | %+.1f | %s | %s | %s |\n", net, d, g, g - d, trips, tgt, ok}'
   done
+  echo
+fi
+
+# --- the receiver's service under many links -----------------------------------------------------
+kb() { awk -v k="$2:" '$1 == k {print $2}' "/proc/$1/status"; }
+if [[ " $parts " == *" memory "* ]]; then
+  echo "## telvane-consent's memory, $links links streaming random 800x600 pictures at once for $load_seconds s (MB, median of $runs runs)"
+  echo
+  echo "Each run a fresh service: its resident memory idle, at its peak, and once every link has ended."
+  echo
+  echo "| idle | peak | after | peak target | after target | met |"
+  echo "|---|---|---|---|---|---|"
+  rm -f "$work/mem"
+  for _ in $(seq 1 "$runs"); do
+    : >"$work/mem.log"
+    env HOME="$work/receiver" XAUTHORITY="$work/receiver/.Xauthority" "$consent" --listen "$net.4:34590" \
+      --link-listen "$net.4:34591" --accept-all >"$work/mem.log" 2>&1 &
+    mem_pid=$!
+    pids+=("$mem_pid")
+    for _ in $(seq 1 200); do grep -q "links on" "$work/mem.log" && break; sleep 0.05; done
+    idle=$(kb "$mem_pid" VmRSS)
+    HOME="$work/sender" bounded "$build/bench/link_load" "$net.4:34591" "$rx" "$links" "$load_seconds" "$net.10" 4 >/dev/null
+    for _ in $(seq 1 200); do [ "$(grep -c " ended" "$work/mem.log")" -ge "$links" ] && break; sleep 0.05; done
+    echo "$idle $(kb "$mem_pid" VmHWM) $(kb "$mem_pid" VmRSS)" >>"$work/mem"
+    stop "$mem_pid"
+  done
+  i=$(awk '{print $1}' "$work/mem" | median) p=$(awk '{print $2}' "$work/mem" | median) a=$(awk '{print $3}' "$work/mem" | median)
+  awk -v i="$i" -v p="$p" -v a="$a" 'BEGIN{
+    ok = (p <= 256 * 1024 && a <= i + 16 * 1024)
+    printf "| %.1f | %.1f | %.1f | <= 256 | <= idle + 16 | %s |\n", i / 1024, p / 1024, a / 1024, (ok ? "yes" : "no")}'
   echo
 fi
