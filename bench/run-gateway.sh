@@ -12,7 +12,9 @@
 # (default "typing scroll xclock noise"); VNC=0 leaves x11vnc out. The receiver host is a few
 # addresses of 127.0.0.0/8 of this run's own; nothing may listen on port 34591 of every address
 # (a telvane-consent with its default --link-listen), or the direct road would find it.
-# QUICK=1: a few samples, seconds.
+# QUICK=1: a few samples, seconds. BEFORE=OTHER_BUILD adds a third road in the same run: the
+# gateway of another build's telvane-server and telvane-consent, side by side with this build's,
+# and a table of before and after.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
@@ -34,16 +36,18 @@ hz=$(getconf CLK_TCK)
 answers() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }  # whether something listens on $1:$2
 # The receiver host's addresses: .1 its telvane-consent, .2 the relay in front of its link port,
 # .3 where only its X server answers (nothing on 34591, so the server goes the plain road), .4 a
-# telvane-consent of its own for the memory part, which many senders reach from .10 on.
+# telvane-consent of its own for the memory part, which many senders reach from .10 on; .5 the
+# other build's telvane-consent and .6 the relay in front of it.
 net=""
 for i in $(seq 0 19); do
   n=$(( ($$ + i * 7919) % 32000 ))
   try="127.$((64 + n / 250)).$((n % 250 + 1))"
   answers "$try.1" 34591 || answers "$try.1" 34590 || answers "$try.2" 34591 || answers "$try.3" 34591 ||
-    answers "$try.4" 34591 || { net=$try; break; }
+    answers "$try.4" 34591 || answers "$try.5" 34591 || answers "$try.6" 34591 || { net=$try; break; }
 done
 [ -n "$net" ] || { echo "bench: port 34591 answers on every loopback address tried" >&2; exit 1; }
-addr_c=$net.1 addr_g=$net.2 addr_d=$net.3
+addr_c=$net.1 addr_g=$net.2 addr_d=$net.3 addr_b=$net.5
+before="${BEFORE:-}"
 
 start_display 3400 Xvfb :N -ac -noreset -nolisten tcp -screen 0 1280x1024x24
 sender=$started
@@ -62,18 +66,37 @@ consent_pid=$!
 pids+=("$consent_pid")
 for _ in $(seq 1 200); do grep -q "links on" "$work/consent.log" && break; sleep 0.05; done
 grep -q "links on" "$work/consent.log" || { cat "$work/consent.log" >&2; echo "bench: telvane-consent did not start" >&2; exit 1; }
+roads="direct gateway"
+if [ -n "$before" ]; then
+  roads="direct gateway before"
+  mkdir -p "$work/sender-before" "$work/receiver-before"
+  start_display $((tv + 1)) env HOME="$work/sender-before" XAUTHORITY="$work/sender-before/.Xauthority" \
+    "$before/server/telvane-server" :N --upstream ":$sender" -ac -nolisten tcp --trace "$work/trace.before"
+  tv_before=$started
+  server_before_pid=${pids[-1]}
+  env HOME="$work/receiver-before" XAUTHORITY="$work/receiver-before/.Xauthority" "$before/consent/telvane-consent" \
+    --listen "$addr_b:34590" --link-listen "$addr_b:34591" --accept-all >"$work/consent-before.log" 2>&1 &
+  consent_before_pid=$!
+  pids+=("$consent_before_pid")
+  for _ in $(seq 1 200); do grep -q "links on" "$work/consent-before.log" && break; sleep 0.05; done
+fi
 
-# Sets up road $1 (gateway, direct) over $2: loopback (nothing between), relay (the counting
-# relay) or delayed (the relay holding each direction $delay_ms back). Sets $name, the receiver
-# to share to, and $relay ("" on loopback).
+# Sets up road $1 (gateway, direct, before) over $2: loopback (nothing between), relay (the
+# counting relay) or delayed (the relay holding each direction $delay_ms back). Sets $name, the
+# receiver to share to, $via, the display of the telvane-server that shares, and $relay ("" on
+# loopback).
 open_road() {
   local opts=()
   relay=""
+  via=$tv
+  [ "$1" = before ] && via=$tv_before
   [ "$2" = delayed ] && opts=(--delay-ms "$delay_ms")
   case "$1/$2" in
     gateway/loopback) name="$addr_c:$rx.0" ;;
+    before/loopback) name="$addr_b:$rx.0" ;;
     direct/loopback) name="$addr_d:$rx.0" ;;
     gateway/*) start_relay "$addr_g:34591" "$addr_c:34591" "${opts[@]}"; name="$addr_g:$rx.0" ;;
+    before/*) start_relay "$net.6:34591" "$addr_b:34591" "${opts[@]}"; name="$net.6:$rx.0" ;;
     direct/*) start_relay "$addr_d:$((6000 + relay_display))" "127.0.0.1:$((6000 + rx))" "${opts[@]}"
       name="$addr_d:$relay_display.0" ;;
   esac
@@ -83,9 +106,10 @@ close_road() { [ -z "$relay" ] || stop "$relay"; }
 # wrong road fails the run. (The plain road's line says "not encrypted", so the gateway's is
 # known by the receiver key it names.)
 check_road() {
-  local line want="encrypted, receiver key"
+  local line want="encrypted, receiver key" trace="$work/trace"
   [ "$1" = direct ] && want="plain X11"
-  line=$(grep "receiver $name reached:" "$work/trace" | tail -n 1 || true)
+  [ "$1" = before ] && trace="$work/trace.before"
+  line=$(grep "receiver $name reached:" "$trace" | tail -n 1 || true)
   case "$line" in
     *"$want"*) ;;
     *) echo "bench: the share to $name did not go the $1 road: ${line:-no trace}" >&2; touch "$work/failed" ;;
@@ -106,17 +130,18 @@ if [[ " $parts " == *" latency "* ]]; then
     [ "$net_kind" = delayed ] && n=$far_samples
     for size in "64 64" "800 600"; do
       read -r w h <<<"$size"
-      rm -f "$work/p50.direct" "$work/p50.gateway"
+      rm -f "$work"/p50.*
       for _ in $(seq 1 "$runs"); do
-        for road in direct gateway; do
+        for road in $roads; do
           open_road "$road" "$net_kind"
-          bounded "$probe" latency ":$tv" ":$rx" "$w" "$h" "$n" share "$name" | field p50_ms >>"$work/p50.$road" || true
+          bounded "$probe" latency ":$via" ":$rx" "$w" "$h" "$n" share "$name" | field p50_ms >>"$work/p50.$road" || true
           check_road "$road"
           close_road
         done
       done
       d=$(median <"$work/p50.direct")
       g=$(median <"$work/p50.gateway")
+      [ -n "$before" ] && echo "draw-to-visible p50, ${w}x$h, $net_kind (ms)|$(median <"$work/p50.before")|$g|$([ "$net_kind" = loopback ] && echo +0.1 || echo -)|$net_kind" >>"$work/versus"
       awk -v s="${w}x$h" -v k="$net_kind" -v d="$d" -v g="$g" -v r="$rtt_ms" 'BEGIN{
         if (k == "loopback") { net = "loopback"; tgt = "<= direct + 0.5"; ok = g <= d + 0.5 }
         else { net = r " ms round trip"; tgt = "<= 1.05x direct"; ok = g <= 1.05 * d }
@@ -163,9 +188,9 @@ bytes_once() {
     to=2 back=1   # the VNC server is the relay's target
   else
     open_road "$road" relay
-    start_app "$workload" ":$tv"
+    start_app "$workload" ":$via"
     sleep 0.5
-    coproc SHARE { exec "${limited[@]}" "$tool" share ":$tv" "$app_window" "$name"; }
+    coproc SHARE { exec "${limited[@]}" "$tool" share ":$via" "$app_window" "$name"; }
     share=$SHARE_PID
     pids+=("$share")
     read -r -t 60 _ <&"${SHARE[0]}" || true
@@ -174,7 +199,7 @@ bytes_once() {
   fi
   settle "$workload"
   t0=$(count "$to") b0=$(count "$back")
-  run_workload "$workload" ":$([ "$road" = x11vnc ] && echo "$sender" || echo "$tv")"
+  run_workload "$workload" ":$([ "$road" = x11vnc ] && echo "$sender" || echo "$via")"
   settle "$workload"
   echo "$(( $(count "$to") - t0 )) $(( $(count "$back") - b0 ))" >>"$work/bytes.$road"
   if [ "$road" = x11vnc ]; then stop "$app_pid" "$viewer" "$vnc" "$relay"; else stop "$app_pid" "$share" "$relay"; fi
@@ -191,10 +216,10 @@ if [[ " $parts " == *" bytes "* ]]; then
   for workload in $workloads; do
     rm -f "$work"/bytes.*
     for _ in $(seq 1 "$runs"); do
-      for road in direct gateway ${have_vnc:+x11vnc}; do bytes_once "$road" "$workload"; done
+      for road in $roads ${have_vnc:+x11vnc}; do bytes_once "$road" "$workload"; done
     done
     declare -A towards=() both=()
-    for road in direct gateway x11vnc; do
+    for road in direct gateway before x11vnc; do
       touch "$work/bytes.$road"   # none for x11vnc when it is left out: n/a
       towards[$road]=$(awk '{print $1}' "$work/bytes.$road" | median)
       both[$road]=$(awk '{print $1 + $2}' "$work/bytes.$road" | median)
@@ -207,6 +232,7 @@ if [[ " $parts " == *" bytes "* ]]; then
         if (k == "xclock") { tgt = "<= 0.5x direct"; ok = (g <= 0.5 * d ? "yes" : "no") }
         if (k == "noise") { tgt = "<= 1.02x direct"; ok = (g <= 1.02 * d ? "yes" : "no") }
         printf "| %s | %s (%s) | %s (%s) | %.3f | %s (%s) | %s | %s |\n", what, d, db, g, gb, (d > 0 ? g / d : 0), v, vb, tgt, ok}'
+    [ -n "$before" ] && echo "bytes towards the receiver, $what|${towards[before]}|${towards[gateway]}|1.0x|bytes" >>"$work/versus"
   done
   echo
 fi
@@ -223,11 +249,13 @@ if [[ " $parts " == *" cpu "* ]]; then
   for kind in fps fps-noise; do
     rm -f "$work"/cpu.*
     for _ in $(seq 1 "$runs"); do
-      for road in direct gateway; do
+      for road in $roads; do
         open_road "$road" loopback
-        s0=$(cpu_ticks "$server_pid") c0=$(cpu_ticks "$consent_pid")
-        line=$(bounded "$probe" "$kind" ":$tv" ":$rx" "$fps_seconds" share "$name" | tail -n 1 || true)
-        s1=$(cpu_ticks "$server_pid") c1=$(cpu_ticks "$consent_pid")
+        sp=$server_pid cp=$consent_pid
+        [ "$road" = before ] && sp=$server_before_pid cp=$consent_before_pid
+        s0=$(cpu_ticks "$sp") c0=$(cpu_ticks "$cp")
+        line=$(bounded "$probe" "$kind" ":$via" ":$rx" "$fps_seconds" share "$name" | tail -n 1 || true)
+        s1=$(cpu_ticks "$sp") c1=$(cpu_ticks "$cp")
         check_road "$road"
         drawn=$(field drawn <<<"$line")
         fps=$(field fps <<<"$line")
@@ -239,6 +267,10 @@ if [[ " $parts " == *" cpu "* ]]; then
     what="one colour"
     [ "$kind" = fps-noise ] && what="random pixels"
     ds=$(awk '{print $1}' "$work/cpu.direct" | median)
+    if [ -n "$before" ]; then
+      echo "telvane-consent ms a frame, $what|$(awk '{print $2}' "$work/cpu.before" | median)|$(awk '{print $2}' "$work/cpu.gateway" | median)|1.1x|cpu" >>"$work/versus"
+      echo "telvane-server ms a frame, $what|$(awk '{print $1}' "$work/cpu.before" | median)|$(awk '{print $1}' "$work/cpu.gateway" | median)|-|cpu" >>"$work/versus"
+    fi
     for road in direct gateway; do
       s=$(awk '{print $1}' "$work/cpu.$road" | median)
       c=$(awk '{print $2}' "$work/cpu.$road" | median)
@@ -306,5 +338,22 @@ if [[ " $parts " == *" memory "* ]]; then
   awk -v i="$i" -v p="$p" -v a="$a" 'BEGIN{
     ok = (p <= 256 * 1024 && a <= i + 16 * 1024)
     printf "| %.1f | %.1f | %.1f | <= 256 | <= idle + 16 | %s |\n", i / 1024, p / 1024, a / 1024, (ok ? "yes" : "no")}'
+  echo
+fi
+
+# --- before and after -----------------------------------------------------------------------------
+if [ -n "$before" ] && [ -s "$work/versus" ]; then
+  echo "## This build's gateway against $before's, in the same runs (medians of $runs)"
+  echo
+  echo "| figure | before | after | after - before | after / before | target | met |"
+  echo "|---|---|---|---|---|---|---|"
+  while IFS='|' read -r what b a target kind; do
+    awk -v w="$what" -v b="$b" -v a="$a" -v t="$target" 'BEGIN{
+      if (t == "+0.1") { tgt = "<= before + 0.1"; ok = (a <= b + 0.1 ? "yes" : "no") }
+      else if (t == "1.1x") { tgt = "<= 1.1x before"; ok = (a <= 1.1 * b ? "yes" : "no") }
+      else if (t == "1.0x") { tgt = "unchanged (within 2%)"; ok = (a <= 1.02 * b && a >= 0.98 * b ? "yes" : "no") }
+      else { tgt = "-"; ok = "-" }
+      printf "| %s | %s | %s | %+.3f | %.3f | %s | %s |\n", w, b, a, a - b, (b > 0 ? a / b : 0), tgt, ok}'
+  done <"$work/versus"
   echo
 fi
