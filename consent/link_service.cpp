@@ -6,6 +6,7 @@
 #include "net.h"
 #include "service.h"
 #include "texts.h"
+#include "untrusted_auth.h"
 
 #include <X11/Xauth.h>
 #include <cerrno>
@@ -318,9 +319,18 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
         SSL_shutdown(ssl.get());
         return end("refused: no display :" + std::to_string(display) + " here");
     }
-    const tlslink::SetupAuth auth = local_credentials(display);
+    // A display with the SECURITY extension confines the link as an untrusted client, under an
+    // authorization of its own that goes once the relay has ended.
+    UntrustedAuth grant = UntrustedAuth::make(UniqueFd(connect_display(settings_.socket_dir, display)),
+                                              local_credentials(display), kUntrustedAuthLimit);
+    if (grant.wall() == UntrustedAuth::Wall::Failed) {
+        say(tlslink::LinkAnswer::NoDisplay);
+        SSL_shutdown(ssl.get());
+        return end("refused: display :" + std::to_string(display) + " made no untrusted authorization: " + grant.note());
+    }
+    const tlslink::SetupAuth &auth = grant.credentials();
     if (!say(tlslink::LinkAnswer::Linked)) return end("ended before its answer");
-    log_line(who + " relayed to display :" + std::to_string(display));
+    log_line(who + " relayed to display :" + std::to_string(display) + " (" + grant.note() + ")");
     tlslink::RelayCounts counts;
     std::string why;
     // Every request of the sender passes the filter, which also puts our credentials into its
@@ -331,6 +341,7 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     start.limits = tlslink::kReceiverLimits;
     start.early = hello.rest();
     const tlslink::RelayEnd how = tlslink::relay_link(x.get(), ssl.get(), stop_read_.get(), counts, why, start);
+    grant.revoke();
     end(std::string(how == tlslink::RelayEnd::Failed ? "failed: " + why : "ended") + " (" +
         std::to_string(counts.wire_in) + " bytes in, " + std::to_string(counts.wire_out) + " out" +
         refusals_text(filter.counts()) + ")");

@@ -100,7 +100,8 @@ std::optional<XvfbServer> XvfbServer::start(const Options &options) {
         return argv;
     };
     ChildProcess::Options po;
-    po.stdout_path = po.stderr_path = "/dev/null";
+    po.stdout_path = "/dev/null";
+    po.stderr_path = options.log_path;
     if (auto up = start_announced(options.number, 20, argv_for, po, 12)) return XvfbServer(std::move(*up));
     return std::nullopt;
 }

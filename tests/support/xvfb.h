@@ -32,6 +32,7 @@ public:
         bool listen_tcp = true;           // other displays can reach it at 127.0.0.1:6000+N
         std::string screen = "1024x768x24";
         std::vector<std::string> extra;   // more Xvfb arguments
+        std::string log_path = "/dev/null";   // where its standard error goes
         // >= 0: exactly this display number, tried once. Display 0 only inside a private
         // network and mount namespace (tests/support/in-netns.sh), never on the machine's own.
         int number = -1;

@@ -9,6 +9,7 @@
 #include "text_checks.h"
 
 #include <filesystem>
+#include <regex>
 #include <tuple>
 #include <sys/stat.h>
 
@@ -26,7 +27,11 @@ protected:
         start_sender({.env = {{"HOME", scratch.file("sender")}}});
         if (HasFatalFailure()) return;
         // A display number above 255, so that both of its bytes go through the link's opening words.
-        rx = &add_receiver({.listen_tcp = false, .number = find_free_display(300)});
+        // Its audit log says which authorization each client came with.
+        rx = &add_receiver({.listen_tcp = false,
+                            .extra = {"-audit", "4"},
+                            .log_path = scratch.file("receiver.log"),
+                            .number = find_free_display(300)});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
@@ -99,6 +104,15 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     // The receiver host's service stopped with the link up ends at once, and the mirror with it.
     EXPECT_EQ(exit_code(consent.process.stop(SIGTERM, std::chrono::seconds(3)).value_or(-1)), 0) << consent.err();
     EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
+    // The link was an untrusted client there, under an authorization made for it alone and
+    // revoked when it ended, and the replication and its input met no refusal.
+    EXPECT_TRUE(contains(consent.log(), "relayed to display :" + number + " (untrusted)"));
+    const std::string audit = read_file(scratch.file("receiver.log"));
+    std::smatch made;
+    ASSERT_TRUE(std::regex_search(audit, made, std::regex("generated authorization ([0-9]+) trust 1 "))) << audit;
+    EXPECT_TRUE(contains(audit, "Auth name: MIT-MAGIC-COOKIE-1 ID: " + made.str(1) + "\n")) << audit;
+    EXPECT_TRUE(contains(audit, "revoked authorization ID " + made.str(1) + "\n")) << audit;
+    EXPECT_FALSE(contains(audit, "Security: denied")) << audit;
     while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {}   // what the link left
 
     // The receiver got a new key: refused, and the trace says which line to delete.
@@ -108,16 +122,21 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_TRUE(contains(trace(), "known_receivers line 1 has"));
 
     // A network that alters one byte after the handshake: the link fails, the share reports
-    // it, and the server goes on.
+    // it, and the server goes on. The display there has no SECURITY extension: the link goes
+    // on with the user's own credentials.
+    const Receiver &bare = add_receiver({.listen_tcp = false, .extra = {"-extension", "SECURITY"}});
+    ASSERT_TRUE(bare.xvfb);
+    const std::string plain = std::to_string(bare.xvfb->number());
     ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
                                               "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"});
     ASSERT_TRUE(wait_for_text(scratch.file("count"), "0 0", std::chrono::seconds(10)));
     write_file(scratch.file("sender/.Telvane/known_receivers"), "");
     auto ended = [](const wire::ShareEvent &e) { return e.status == kFailed || e.status == 2 || e.status == 12; };
     // The link is asked about on the receiver's screen: a yes without "always" remembers nobody.
-    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), "127.0.0.3:" + number + ".0"), w, 0);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), "127.0.0.3:" + plain + ".0"), w, 0);
     dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
     ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 0)));
+    EXPECT_TRUE(consent.wait_log("relayed to display :" + plain + " (trusted: the display has no SECURITY extension)"));
     auto ev = next_share_event(c.get(), codes.first_event, std::chrono::seconds(20)).value_or(wire::ShareEvent{});
     EXPECT_FALSE(std::filesystem::exists(scratch.file("receiver/.Telvane/allowed_senders")));
     // Drawing makes traffic until the altered byte has gone through.
