@@ -1,11 +1,14 @@
 // Shares through a receiver host's encrypted link: the receiver's Xvfb takes no TCP at all, its
 // telvane-consent (at 127.0.0.2, a host of its own inside the test's network namespace) is the
-// only way in. Each phase is what a user meets: a yes, a no, a receiver with a new key, a
-// network that alters a byte, a host without the link, and a sender that takes no plain road.
+// only way in. Each phase is what a user meets: a yes (through a port full of silent
+// connections, and good for one link), a no, a receiver with a new key, a network that alters a
+// byte, a host without the link, and a sender that takes no plain road.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "consent_service.h"
 #include "dialog_driver.h"
+#include "link_crypto.h"
+#include "link_protocol.h"
 #include "text_checks.h"
 
 #include <filesystem>
@@ -14,10 +17,45 @@
 
 using namespace telvane::testing;
 namespace wire = telvane::wire;
+namespace tlslink = telvane::tlslink;
 
 namespace {
 
 constexpr uint8_t kFailed = 1;
+
+// A sender of the test's own, with a key never seen, from 127.0.0.1: TLS to the receiver host's
+// link port, then its opening words for `display`.
+class OwnLink {
+public:
+    OwnLink(const std::string &folder, uint16_t display, const std::string &identity)
+        : fd_(tcp_connect("127.0.0.1", "127.0.0.2", tlslink::kLinkPort)) {
+        std::string error;
+        auto id = tlslink::load_or_create_identity(folder, "test sender", error);
+        if (id) ctx_ = tlslink::make_link_context(*id, false);
+        ssl_.reset(ctx_ && fd_ >= 0 ? SSL_new(ctx_.get()) : nullptr);
+        const timeval limit{20, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        const std::string hello = tlslink::encode_hello({htonl(0x7f000001), display, identity});
+        ok_ = ssl_ && SSL_set_fd(ssl_.get(), fd_) == 1 && SSL_connect(ssl_.get()) == 1 &&
+              SSL_write(ssl_.get(), hello.data(), static_cast<int>(hello.size())) == static_cast<int>(hello.size());
+    }
+    ~OwnLink() {
+        ssl_.reset();
+        if (fd_ >= 0) close(fd_);
+    }
+    explicit operator bool() const { return ok_; }
+    // The service's answer byte, or '?' when the link ended (or 20 s passed) first.
+    char answer() {
+        char byte = '?';
+        return ok_ && SSL_read(ssl_.get(), &byte, 1) == 1 ? byte : '?';
+    }
+
+private:
+    int fd_ = -1;
+    tlslink::SslCtx ctx_;
+    tlslink::Ssl ssl_;
+    bool ok_ = false;
+};
 
 class Gateway : public SenderTest {
 protected:
@@ -76,7 +114,15 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
     ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 0)));
     EXPECT_EQ(ask.answer(), "1");
+    // Eight addresses hold every place for connections in their handshake, silent, and the last
+    // tries two more: refused, logged once. The oldest silent one gives way to the genuine link.
+    std::vector<Peer> silent;
+    for (int host = 2; host <= 9; ++host)
+        for (int i = 0; i < (host == 9 ? 6 : 4); ++i) silent.emplace_back("127.0.0.2", 34591, "127.0.0." + std::to_string(host));
+    ASSERT_TRUE(consent.wait_log("link connections from 127.0.0.9 refused: too many in their handshake\n"));
     EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
+    EXPECT_TRUE(consent.wait_log("link from 127.0.0.2 gave way to a newer connection\n"));
+    EXPECT_EQ(count_of(consent.log(), "127.0.0.9 refused"), 1u) << consent.log();
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
@@ -84,6 +130,15 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
     EXPECT_TRUE(contains(trace(), "reached: link to 127.0.0.2 encrypted"));
+    // That yes let in one link: another key from the same address within the minute is asked
+    // about, on a dialog that names the display it wants.
+    OwnLink other(scratch.file("other"), static_cast<uint16_t>(rx->xvfb->number()), "Someone else");
+    ASSERT_TRUE(other);
+    dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
+    EXPECT_TRUE(screenshot_area(rx->xvfb->name(), "consent-link"));
+    ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 1)));
+    EXPECT_EQ(other.answer(), '0');
+    EXPECT_TRUE(contains(consent.log(), "link from 127.0.0.1 for Someone else to display :" + number + ", key "));
     // Input allowed: a click on the mirror comes back over the link to where it was given.
     const uint32_t buttons = XCB_EVENT_MASK_BUTTON_PRESS;
     xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &buttons);
