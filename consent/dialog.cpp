@@ -133,10 +133,10 @@ void ConsentDialog::build() {
 }
 
 void ConsentDialog::show(const std::string &shown_identity, const Ipv4Address &sender, const Ipv4Address &peer,
-                         int timeout_seconds, const std::string &key) {
-    std::string who = question_sentence(shown_identity, sender, peer);
-    // The sentence minus its fixed tail is "<identity> at <address>": that part stands out.
-    const std::string tail = " wants to share windows with this display.";
+                         int timeout_seconds, const std::string &key, std::optional<int> display) {
+    std::string who = question_sentence(shown_identity, sender, peer, display);
+    // The sentence minus its tail is "<identity> at <address>": that part stands out.
+    const std::string tail = question_tail(display);
     std::string head = who.substr(0, who.size() - tail.size());
     XmString text = lines_string(wrap_words(head, kLineWidth), "bold", nullptr);
     text = lines_string(wrap_words(tail, kLineWidth), "plain", text);

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace telvane::consent {
@@ -32,10 +33,11 @@ public:
     // Shows the question of `shown_identity` (already made printable) at `sender`, with `peer`,
     // the address the connection comes from, beside it when it differs; notes that
     // it is refused after `timeout_seconds`; centred on the screen and raised above other
-    // windows. A display link's question also names the sender's key (`key`, its short form)
-    // and offers to always allow that sender. Called by the service when a question's turn comes.
+    // windows. A display link's question also names the display it wants (`display`) and the
+    // sender's key (`key`, its short form), and offers to always allow that sender. Called by the
+    // service when a question's turn comes.
     void show(const std::string &shown_identity, const Ipv4Address &sender, const Ipv4Address &peer,
-              int timeout_seconds, const std::string &key = "");
+              int timeout_seconds, const std::string &key = "", std::optional<int> display = std::nullopt);
 
     // Whether "Always allow this sender" is set for the shown link question.
     bool always() const;

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace telvane::consent {
 
@@ -83,7 +84,7 @@ tlslink::SetupAuth local_credentials(int display) {
 
 }  // namespace
 
-LinkService::LinkService(XtAppContext app, UniqueFd listener, LinkSettings settings, const RecentYes &recent, Ask ask)
+LinkService::LinkService(XtAppContext app, UniqueFd listener, LinkSettings settings, RecentYes &recent, Ask ask)
     : app_(app), listener_(std::move(listener)), settings_(std::move(settings)), recent_(recent), ask_(std::move(ask)) {
     int p[2];
     if (pipe2(p, O_CLOEXEC | O_NONBLOCK) == 0) { news_read_ = UniqueFd(p[0]); news_write_ = UniqueFd(p[1]); }
@@ -100,13 +101,21 @@ LinkService::~LinkService() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
-        for (auto &[id, l] : links_)
+        for (auto &[id, l] : links_) {
             if (l.verdict == Verdict::Pending) l.verdict = Verdict::Refuse;
+            // A peer that says nothing would hold its thread until its read time-out.
+            if (places_.in_handshake(id)) shutdown(l.fd.get(), SHUT_RDWR);
+        }
     }
     decided_.notify_all();
     (void)!write(stop_write_.get(), "s", 1);
-    for (auto &[id, l] : links_)
+    std::vector<LinkId> ids;
+    for (auto &[id, l] : links_) {
         if (l.thread.joinable()) l.thread.join();
+        ids.push_back(id);
+    }
+    // The main loop hears no more news: the links' ends are logged here.
+    for (LinkId id : ids) ended(id);
 }
 
 void LinkService::listener_ready(XtPointer client, int *, XtInputId *) {
@@ -137,24 +146,30 @@ void LinkService::accept_pending() {
     for (;;) {
         int fd = accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) break;
+        UniqueFd accepted(fd);
         const Ipv4Address peer = peer_address(fd);
-        if (!counter_.admit(key_of(peer))) {
-            log_line("telvane-consent: link from " + dotted(peer) + " refused: too many links open");
-            close(fd);
+        const LinkId id = next_id_++;
+        const LinkPlaces::Arrival arrival = places_.arrive(id, key_of(peer), LinkClock::now());
+        if (arrival.verdict != LinkPlaces::Verdict::Open) {
+            // Closed before anything is read, and logged once per burst from its address.
+            if (arrival.verdict == LinkPlaces::Verdict::Refused) log_line(link_connections_refused_line(peer));
             continue;
         }
-        const LinkId id = next_id_++;
         std::lock_guard<std::mutex> lock(mutex_);
+        if (arrival.displaced) {
+            // Its thread sees the socket end, fails its handshake and reports as any other.
+            Link &old = links_.at(*arrival.displaced);
+            old.gave_way = true;
+            shutdown(old.fd.get(), SHUT_RDWR);
+        }
         Link &l = links_[id];
         l.peer = peer;
-        l.peer_key = key_of(peer);
-        l.fd = UniqueFd(fd);
-        l.accepted_at = LinkClock::now();
+        l.fd = std::move(accepted);
         try {
             l.thread = std::thread([this, id, fd, peer] { run(id, fd, peer); });
         } catch (const std::exception &) {
             log_line("telvane-consent: link from " + dotted(peer) + " refused: no thread for it");
-            counter_.release(l.peer_key);
+            places_.leave(id);
             links_.erase(id);
         }
     }
@@ -171,17 +186,12 @@ void LinkService::watch_fired(XtPointer client, XtIntervalId *) {
 // byte now and then would hold its thread for ever. So the main loop cuts off, by shutting the
 // socket down, every link that has not said its opening words within the limit.
 void LinkService::cut_slow_handshakes() {
-    bool waiting = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto now = LinkClock::now();
-        for (auto &[id, l] : links_) {
-            if (l.spoken) continue;
-            if (now - l.accepted_at > kLinkHandshakeLimit) shutdown(l.fd.get(), SHUT_RDWR);
-            else waiting = true;
-        }
+        for (LinkId id : places_.overdue(LinkClock::now()))
+            if (auto it = links_.find(id); it != links_.end()) shutdown(it->second.fd.get(), SHUT_RDWR);
     }
-    if (waiting && !watch_timer_)
+    if (places_.handshakes() > 0 && !watch_timer_)
         watch_timer_ = XtAppAddTimeOut(app_, static_cast<unsigned long>(kHandshakeWatch.count()), watch_fired, this);
 }
 
@@ -193,9 +203,18 @@ void LinkService::question_ready(LinkId id) {
         if (it == links_.end()) return;
         q = it->second.question;
     }
-    log_line("telvane-consent: link from " + dotted(q.peer) + " for " + printable_identity(q.identity) + ", key " +
-             tlslink::short_fingerprint(q.fingerprint));
-    switch (decide_link(settings_.mode, remembered(q.fingerprint), recent_.recent(key_of(q.peer), LinkClock::now()))) {
+    switch (places_.spoke(id)) {
+    case LinkPlaces::Verdict::Open: break;
+    case LinkPlaces::Verdict::Refused:
+        log_line("telvane-consent: link from " + dotted(q.peer) + " refused: too many links open");
+        [[fallthrough]];
+    case LinkPlaces::Verdict::RefusedQuietly: decide(id, Verdict::Busy); return;
+    }
+    log_line(link_question_line(q.peer, q.identity, q.display, tlslink::short_fingerprint(q.fingerprint)));
+    // The first link from the address to the display a yes was given on uses that yes up, even
+    // when something else lets it in: a yes never admits a second link.
+    const bool yes = recent_.take(key_of(q.peer), q.display, LinkClock::now());
+    switch (decide_link(settings_.mode, remembered(q.fingerprint), yes)) {
     case LinkDecision::Accept: decide(id, Verdict::Accept); return;
     case LinkDecision::Refuse: decide(id, Verdict::Refuse); return;
     case LinkDecision::Ask: break;
@@ -232,14 +251,18 @@ void LinkService::decide(LinkId id, Verdict verdict) {
 
 void LinkService::ended(LinkId id) {
     std::thread t;
+    std::string line;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = links_.find(id);
         if (it == links_.end()) return;
+        const Link &l = it->second;
         t = std::move(it->second.thread);
-        counter_.release(it->second.peer_key);
+        const std::string why = l.gave_way ? "gave way to a newer connection" : l.why;
+        if (places_.leave(id) && !why.empty()) line = "telvane-consent: link from " + dotted(l.peer) + " " + why;
         links_.erase(it);
     }
+    if (!line.empty()) log_line(line);
     if (t.joinable()) t.join();
     // The link's buffers were the thread's own; what the allocator kept of them goes back.
     malloc_trim(0);
@@ -267,8 +290,12 @@ void LinkService::remember(const LinkQuestion &q) const {
 
 void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     const std::string who = "telvane-consent: link from " + dotted(peer);
+    // The main loop logs how it ended, or not when its address's burst is logged already.
     auto end = [&](const std::string &why) {
-        if (!why.empty()) log_line(who + " " + why);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            links_.at(id).why = why;
+        }
         post('e', id);
     };
     tlslink::Ssl ssl(settings_.context ? SSL_new(settings_.context->get()) : nullptr);
@@ -295,7 +322,7 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
         std::memcpy(l.question.sender.data(), &hello.hello().sender_address, 4);
         l.question.identity = hello.hello().identity;
         l.question.fingerprint = fingerprint;
-        l.spoken = true;
+        l.question.display = hello.hello().display;
         post('q', id);
         // The person has the dialog's own time limit; this one only ends a wait nobody will end.
         decided_.wait_for(lock, settings_.answer_limit + std::chrono::seconds(5),
@@ -307,6 +334,11 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
         const char byte = static_cast<char>(a);
         return SSL_write(ssl.get(), &byte, 1) == 1;
     };
+    if (verdict == Verdict::Busy) {
+        say(tlslink::LinkAnswer::Busy);
+        SSL_shutdown(ssl.get());
+        return end("refused: too many links open");
+    }
     if (verdict != Verdict::Accept) {
         say(tlslink::LinkAnswer::Refused);
         SSL_shutdown(ssl.get());

@@ -24,14 +24,13 @@
 
 namespace telvane::consent {
 
-using LinkId = std::uint64_t;
-
 // What the person is asked about a link.
 struct LinkQuestion {
     Ipv4Address peer{};        // where the connection comes from
     Ipv4Address sender{};      // the address the sender gave
     std::string identity;      // raw, as sent
     std::string fingerprint;   // the sender's key
+    int display = 0;           // the display of this host it wants
 };
 
 // How often links still in their handshake are looked at.
@@ -52,8 +51,9 @@ public:
     using Ask = std::function<void(LinkId id, const LinkQuestion &question)>;
 
     // Serves links on `listener` (listening, non-blocking) in `app`'s loop. `recent` is the
-    // consent service's record of yes answers; it must outlive us. Called by main.
-    LinkService(XtAppContext app, UniqueFd listener, LinkSettings settings, const RecentYes &recent, Ask ask);
+    // consent service's record of yes answers, which links use up; it must outlive us. Called
+    // by main.
+    LinkService(XtAppContext app, UniqueFd listener, LinkSettings settings, RecentYes &recent, Ask ask);
     // Ends every link (refusing those still undecided) and waits for their threads.
     ~LinkService();
     LinkService(const LinkService &) = delete;
@@ -65,16 +65,15 @@ public:
     void answer(LinkId id, bool accepted, bool always);
 
 private:
-    enum class Verdict { Pending, Accept, Refuse };
+    enum class Verdict { Pending, Accept, Refuse, Busy };
     struct Link {
         UniqueFd fd;                         // closed here once its thread has ended
         Ipv4Address peer{};
-        std::uint32_t peer_key = 0;
         LinkQuestion question;
         Verdict verdict = Verdict::Pending;
         bool asked = false;
-        bool spoken = false;                 // its opening words have come
-        LinkClock::time_point accepted_at;
+        bool gave_way = false;               // shut down to make room for a newer connection
+        std::string why;                     // how it ended, for the log: set by its thread
         std::thread thread;
     };
 
@@ -94,9 +93,9 @@ private:
     UniqueFd listener_;
     XtInputId listener_input_ = 0;
     LinkSettings settings_;
-    const RecentYes &recent_;
+    RecentYes &recent_;
     Ask ask_;
-    LinkCounter counter_;
+    LinkPlaces places_;                // the main loop's alone
     LinkId next_id_ = 1;
     std::mutex mutex_;                 // guards links_ fields the threads read, and verdicts
     std::condition_variable decided_;

@@ -113,6 +113,7 @@ int main(int argc, char **argv) {
     settings.mode = o.mode;
     settings.answer_timeout = std::chrono::seconds(o.answer_timeout_seconds);
     settings.read_timeout = std::chrono::seconds(o.read_timeout_seconds);
+    if (display) settings.display = local_display_number(DisplayString(display.get()));
     int status = 0;
     {
         ConsentService service(app.get(), std::move(listener.fd), settings);
@@ -129,7 +130,7 @@ int main(int argc, char **argv) {
                 app.get(), std::move(link_listener.fd), link_settings, service.recent_yes(),
                 [&service, &links](LinkId id, const LinkQuestion &q) {
                     service.ask_link(q.sender, q.peer, q.identity, telvane::tlslink::short_fingerprint(q.fingerprint),
-                                     [&links, id](bool accepted, bool always) {
+                                     q.display, [&links, id](bool accepted, bool always) {
                                          if (links) links->answer(id, accepted, always);
                                      });
                 });

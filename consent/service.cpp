@@ -251,7 +251,9 @@ void ConsentService::finish(ConnectionId id, Outcome outcome) {
     read_deadlines_.clear(id);
     queue_.drop(id, Clock::now());
     log_line(answer_line(log_address(c), outcome));
-    if (outcome == Outcome::Accepted) recent_yes_.record(address_key(c.peer), LinkClock::now());
+    // Only the person's own yes lets a link in; a fixed answer decides links by itself.
+    if (outcome == Outcome::Accepted && settings_.mode == AnswerMode::Ask && settings_.display)
+        recent_yes_.record(address_key(c.peer), *settings_.display, LinkClock::now());
     char byte = answer_byte(outcome);
     // One byte into an empty send buffer does not block; a peer that is gone is not our problem.
     (void)!send(c.fd.get(), &byte, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -286,14 +288,14 @@ void ConsentService::close_connection(ConnectionId id) {
 }
 
 void ConsentService::ask_link(const Ipv4Address &sender, const Ipv4Address &peer, const std::string &identity,
-                              const std::string &key, LinkAnswer answer) {
+                              const std::string &key, int display, LinkAnswer answer) {
     if (!dialog_ || stopping_) return answer(false, false);
     const ConnectionId id = next_id_++;
     if (queue_.add(id, address_key(peer)) != QuestionQueue::Admission::Queued) {
         log_line("telvane-consent: link from " + dotted(peer) + " refused: too many questions");
         return answer(false, false);
     }
-    link_asks_.emplace(id, LinkAsk{sender, peer, identity, key, std::move(answer)});
+    link_asks_.emplace(id, LinkAsk{sender, peer, identity, key, display, std::move(answer)});
     show_next_question();
     reschedule();
 }
@@ -314,7 +316,7 @@ void ConsentService::show_next_question() {
     if (auto link = link_asks_.find(*id); link != link_asks_.end()) {
         const LinkAsk &a = link->second;
         dialog_->show(printable_identity(a.identity), a.sender, a.peer,
-                      static_cast<int>(settings_.answer_timeout.count()), a.key);
+                      static_cast<int>(settings_.answer_timeout.count()), a.key, a.display);
         return;
     }
     const Request &r = connections_.at(*id).parser.request();

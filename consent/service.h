@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace telvane::consent {
 
@@ -24,6 +25,9 @@ struct ServiceSettings {
     AnswerMode mode = AnswerMode::Ask;
     std::chrono::seconds answer_timeout{30};
     std::chrono::seconds read_timeout{Options{}.read_timeout_seconds};
+    // The number of the display the person is asked on, when it is one of this host's: a yes
+    // there lets in one link to it. Nothing: no yes lets a link in.
+    std::optional<int> display;
 };
 
 class ConsentService {
@@ -46,14 +50,15 @@ public:
     // Puts a display link's question to the person, in turn with the share questions and under
     // the same limits: `answer` gets the person's answer and whether to always allow the sender
     // (the short form of whose key is `key`), or no when the line is full, nobody answers in
-    // time or the service stops. Called by the link service.
+    // time or the service stops. `display` is the display the link wants. Called by the link
+    // service.
     using LinkAnswer = std::function<void(bool accepted, bool always)>;
     void ask_link(const Ipv4Address &sender, const Ipv4Address &peer, const std::string &identity,
-                  const std::string &key, LinkAnswer answer);
+                  const std::string &key, int display, LinkAnswer answer);
 
-    // The yes answers of the last minute by address, which let a display link in without a
-    // second question. Read by the link service.
-    const RecentYes &recent_yes() const { return recent_yes_; }
+    // The yes answers of the last minute, each of which lets one display link in without a
+    // second question. Used up by the link service.
+    RecentYes &recent_yes() { return recent_yes_; }
 
     // Runs the loop until SIGTERM or SIGINT, then refuses what is still open and closes every
     // connection. Returns the exit status: 0, or 1 when the service could not be set up.
@@ -119,6 +124,7 @@ private:
     struct LinkAsk {
         Ipv4Address sender{}, peer{};
         std::string identity, key;
+        int display = 0;
         LinkAnswer answer;
     };
     std::map<ConnectionId, LinkAsk> link_asks_;

@@ -52,13 +52,18 @@ std::string printable_identity(std::string_view raw) {
 }
 
 std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender,
-                              const Ipv4Address &peer) {
+                              const Ipv4Address &peer, std::optional<int> display) {
     std::string who = shown_identity.empty() ? "Someone (no name given)" : std::string(shown_identity);
     // The address in the request is the sender's claim; where the connection really comes from
     // is shown beside it when the two differ.
     std::string from = dotted(sender);
     if (peer != sender) from += " (connecting from " + dotted(peer) + ")";
-    return who + " at " + from + " wants to share windows with this display.";
+    return who + " at " + from + question_tail(display);
+}
+
+std::string question_tail(std::optional<int> display) {
+    // A share question is asked on the display it is about; a link may want another one.
+    return " wants to share windows with " + (display ? "display :" + std::to_string(*display) : "this display") + ".";
 }
 
 std::vector<std::string> wrap_words(std::string_view text, std::size_t width) {
@@ -110,6 +115,16 @@ std::string went_away_line(const Ipv4Address &peer) { return kPrefix + "peer " +
 
 std::string connections_refused_line(const Ipv4Address &peer) {
     return kPrefix + "connections from " + dotted(peer) + " refused: too many open";
+}
+
+std::string link_question_line(const Ipv4Address &peer, std::string_view raw_identity, int display,
+                               const std::string &short_key) {
+    return kPrefix + "link from " + dotted(peer) + " for " + printable_identity(raw_identity) + " to display :" +
+           std::to_string(display) + ", key " + short_key;
+}
+
+std::string link_connections_refused_line(const Ipv4Address &peer) {
+    return kPrefix + "link connections from " + dotted(peer) + " refused: too many in their handshake";
 }
 
 }  // namespace telvane::consent

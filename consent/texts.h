@@ -4,6 +4,7 @@
 
 #include "request_parser.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,9 +37,12 @@ std::string dotted(const Ipv4Address &address);
 std::string printable_identity(std::string_view raw);
 
 // The dialog's question, e.g. "Ann Smith at 127.0.0.1 wants to share windows with this display.";
-// a sender that gave no identity is "Someone (no name given)". Called by the dialog.
+// a sender that gave no identity is "Someone (no name given)". A display link's question names
+// the display the link wants (`display`): "... with display :3.". Called by the dialog.
 std::string question_sentence(std::string_view shown_identity, const Ipv4Address &sender,
-                              const Ipv4Address &peer);
+                              const Ipv4Address &peer, std::optional<int> display = std::nullopt);
+// The end of that sentence, from " wants": the part the dialog does not set in bold.
+std::string question_tail(std::optional<int> display);
 
 // Splits `text` into lines of at most `width` characters at spaces; a word longer than
 // `width` is cut into pieces. Called by the dialog, whose labels do not wrap by themselves.
@@ -46,11 +50,16 @@ std::vector<std::string> wrap_words(std::string_view text, std::size_t width);
 
 // The log lines, without the newline, for log_line: the listening address (main), a request
 // read, an answer sent, a sender that left before its answer, and the start of a burst of
-// connections refused because their address holds as many as it may (the service).
+// connections refused because their address holds as many as it may (the service); a display
+// link's opening words and the start of a burst of link connections refused because their
+// address has as many in their handshake as it may (the link service).
 std::string listening_line(const std::string &address_and_port);
 std::string question_line(const Ipv4Address &sender, std::string_view raw_identity);
 std::string answer_line(const Ipv4Address &peer, Outcome outcome);
 std::string went_away_line(const Ipv4Address &peer);
 std::string connections_refused_line(const Ipv4Address &peer);
+std::string link_question_line(const Ipv4Address &peer, std::string_view raw_identity, int display,
+                               const std::string &short_key);
+std::string link_connections_refused_line(const Ipv4Address &peer);
 
 }  // namespace telvane::consent

@@ -1,7 +1,8 @@
 // Shares through a receiver host's encrypted link: the receiver's Xvfb takes no TCP at all, its
 // telvane-consent (at 127.0.0.2, a host of its own inside the test's network namespace) is the
-// only way in. Each phase is what a user meets: a yes, a no, a receiver with a new key, a
-// network that alters a byte, a host without the link, and a sender that takes no plain road.
+// only way in. Each phase is what a user meets: a yes (through a port full of silent
+// connections, and good for one link), a no, a receiver with a new key, a network that alters a
+// byte, a host without the link, and a sender that takes no plain road.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "consent_service.h"
@@ -23,7 +24,7 @@ constexpr uint8_t kFailed = 1;
 class Gateway : public SenderTest {
 protected:
     void SetUp() override {
-        for (const char *home : {"sender", "receiver"}) mkdir(scratch.file(home).c_str(), 0700);
+        for (const char *home : {"sender", "sender2", "receiver"}) mkdir(scratch.file(home).c_str(), 0700);
         start_sender({.env = {{"HOME", scratch.file("sender")}}});
         if (HasFatalFailure()) return;
         // A display number above 255, so that both of its bytes go through the link's opening words.
@@ -81,7 +82,15 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     Window dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
     ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 0)));
     EXPECT_EQ(ask.answer(), "1");
+    // Eight addresses hold every place for connections in their handshake, silent, and the last
+    // tries two more: refused, logged once. The oldest silent one gives way to the genuine link.
+    std::vector<Peer> silent;
+    for (int host = 2; host <= 9; ++host)
+        for (int i = 0; i < (host == 9 ? 6 : 4); ++i) silent.emplace_back("127.0.0.2", 34591, "127.0.0." + std::to_string(host));
+    ASSERT_TRUE(consent.wait_log("link connections from 127.0.0.9 refused: too many in their handshake\n"));
     EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
+    EXPECT_TRUE(consent.wait_log("link from 127.0.0.2 gave way to a newer connection\n"));
+    EXPECT_EQ(count_of(consent.log(), "127.0.0.9 refused"), 1u) << consent.log();
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
@@ -101,6 +110,17 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_EQ(std::tuple(press->event, press->event_x, press->event_y), std::tuple(w, int16_t{37}, int16_t{23}));
     const std::string known = read_file(scratch.file("sender/.Telvane/known_receivers"));
     EXPECT_EQ(known.rfind("127.0.0.2 ", 0), 0u) << known;
+    // That yes let in one link: the sender with another key, from the same address within the
+    // minute, is asked about, on a dialog that names the display the link wants.
+    ASSERT_NO_FATAL_FAILURE(start_sender({.env = {{"HOME", scratch.file("sender2")}}}));
+    EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));   // the new mirror may get the old one's id
+    w = make_window(c.get(), "through the link", 120, 90);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), "127.0.0.2:" + number + ".0"), w, 0);
+    dialog = person.wait_for_shell("consentDialog", std::chrono::seconds(10));
+    EXPECT_TRUE(screenshot_area(rx->xvfb->name(), "consent-link"));
+    ASSERT_TRUE(dialog && person.click(person.message_button(dialog, 0)));
+    EXPECT_NE(wait_new_mirror(rx->c.get(), rx->marker), 0u) << consent.log();
+    EXPECT_TRUE(contains(consent.log(), " to display :" + number + ", key ")) << consent.log();
     // The receiver host's service stopped with the link up ends at once, and the mirror with it.
     EXPECT_EQ(exit_code(consent.process.stop(SIGTERM, std::chrono::seconds(3)).value_or(-1)), 0) << consent.err();
     EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
@@ -130,7 +150,7 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
                                               "127.0.0.2:34591", scratch.file("count"), "--flip-after", "3000"});
     ASSERT_TRUE(wait_for_text(scratch.file("count"), "0 0", std::chrono::seconds(10)));
-    write_file(scratch.file("sender/.Telvane/known_receivers"), "");
+    write_file(scratch.file("sender2/.Telvane/known_receivers"), "");
     auto ended = [](const wire::ShareEvent &e) { return e.status == kFailed || e.status == 2 || e.status == 12; };
     // The link is asked about on the receiver's screen: a yes without "always" remembers nobody.
     send_share(c.get(), codes.major, kShareWindow, intern(c.get(), "127.0.0.3:" + plain + ".0"), w, 0);

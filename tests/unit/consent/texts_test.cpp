@@ -16,6 +16,9 @@ TEST(SenderTexts, OnlyPrintableAsciiPassesRawAndTheSentenceShowsWhereTheConnecti
     EXPECT_EQ(question_sentence("", claimed, other),
               "Someone (no name given) at 192.168.1.23 (connecting from 10.0.0.9) wants to share windows with "
               "this display.");
+    // A display link's question names the display it wants.
+    EXPECT_EQ(question_sentence("Ann Smith", claimed, claimed, 3),
+              "Ann Smith at 192.168.1.23 wants to share windows with display :3.");
     // No byte at all reaches the log line raw.
     std::string every;
     for (int b = 1; b < 256; ++b) every += static_cast<char>(b);
