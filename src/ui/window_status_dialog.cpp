@@ -39,7 +39,7 @@ void form_help_callback(Widget w, XtPointer, XtPointer) { form_help(w, 5); }
 std::string item_text(const char *alias, int plain) {
     const std::string bare = alias ? alias : "";
     if (!plain) return bare;
-    CString text(format_message(catalog_text(6, 8, "%s   (not encrypted)", 1), bare.c_str(), nullptr, nullptr));
+    CString text(format_message(catalog_text(6, 8, "%s\n    (plain X11, not encrypted)", 1), bare.c_str(), nullptr, nullptr));
     return text ? text.get() : bare;
 }
 
