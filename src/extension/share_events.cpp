@@ -132,7 +132,11 @@ void connection_failed(const TelvaneEvent &e, const Names &n) {
         telvane::wire::KeyPrefix shown{};
         std::copy(std::begin(e.key), std::end(e.key), shown.begin());
         log_msg2("STATUS receiver '%s' shows a changed key (%s)", n.name, telvane::wire::key_prefix_text(shown).c_str());
-        add_multiple_messages(&key_changed, changed_key_entry(n.alias, n.name, e.key, read_known_receivers()).c_str());
+        // The host atom's own name is the receiver's address already: no name to look up.
+        char *address = display ? XGetAtomName(display, e.host) : nullptr;
+        add_multiple_messages(&key_changed,
+                              changed_key_entry(n.alias, address ? address : n.name, e.key, read_known_receivers()).c_str());
+        if (address) XFree(address);
         break;
     }
     case kLinkDown:
@@ -404,6 +408,8 @@ const Report kReports[] = {
      "X Client uses DIRECT PLOTWELL access:\n\nNo window were shared"},
     {&cant_share, kInformation, 1, 5, 17,
      "Unable to share because receiver '%s' has a direct color display"},
+    // Two reports of our own, after all the others: a receiver that may be an impostor must
+    // not read as one that merely said no, nor one whose link service is down as one switched off.
     {&key_changed, kError, 1, 2, 33,
      "The key of these receivers has changed:\n%s\n\nSomeone may be posing as them: nothing was shared there.\n"
      "If a receiver really was given a new key, delete its line from\n%s\nand share again."},

@@ -38,7 +38,7 @@ int status_answer(int status, unsigned detail, const char *name);
 // The lines a changed receiver key adds to its report: the receiver's `alias`, the key it shows
 // now (`shown`, the start of its fingerprint as the event carried it), and the key remembered for
 // its address in `known_receivers` (that file's text) with its line; `name` is the receiver's
-// display name. Called by processTelvaneEvent.
+// canonical address text ("a.b.c.d:D.S") or display name. Called by processTelvaneEvent.
 std::string changed_key_entry(const char *alias, const char *name, const unsigned char *shown,
                               std::string_view known_receivers);
 
