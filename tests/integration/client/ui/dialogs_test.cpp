@@ -40,18 +40,6 @@ protected:
         XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
         return text ? text : "";
     }
-    // The status list's items whole, lines run together: a receiver reached without encryption
-    // takes two.
-    static std::vector<std::string> status_items() {
-        int count = 0;
-        XmStringTable items = nullptr;
-        XtVaGetValues(StatusList, XmNitemCount, &count, XmNitems, &items, nullptr);
-        std::vector<std::string> out;
-        for (int i = 0; i < count; ++i)
-            out.push_back(taken_text(static_cast<char *>(
-                XmStringUnparse(items[i], nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0, XmOUTPUT_ALL))));
-        return out;
-    }
     static bool showing_list() { return XtIsManaged(StatusListSW) && !XtIsManaged(NoStatusList); }
     static bool showing_not_shared() { return !XtIsManaged(StatusListSW) && XtIsManaged(NoStatusList); }
 
@@ -144,7 +132,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     const std::string plain = "    (plain X11, not encrypted)";
     const std::string line_one = alias_row("Twin", receiver_name()) + plain,
                       line_two = alias_row("Twin", second->tcp_name() + ".0") + plain;
-    auto listed = status_items();
+    auto listed = rows(StatusList);
     EXPECT_EQ(std::multiset(listed.begin(), listed.end()), (std::multiset{line_one, line_two}));
     EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));
     screenshot("window-status", WindowStatusSH);
@@ -153,7 +141,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
 
     // Each unshare takes one of the equal items; the last switches to the label.
     unshare(report.id(), one);
-    EXPECT_EQ(status_items(), std::vector<std::string>{line_two});
+    EXPECT_EQ(rows(StatusList), std::vector<std::string>{line_two});
     EXPECT_TRUE(showing_list());
     unshare(report.id(), two);
     EXPECT_TRUE(rows(StatusList).empty());
