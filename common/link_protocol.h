@@ -72,6 +72,10 @@ std::size_t setup_request_length(std::string_view bytes);
 // (both empty: none), in the request's byte order.
 std::string replace_setup_auth(std::string_view request, const std::string &name, const std::string &data);
 
+// The sender's file of receivers met through a link, in its private folder ~/.Telvane: written by
+// telvane-server, read by the client to tell its user which line a changed key stands on.
+inline constexpr char kKnownReceiversFile[] = "known_receivers";
+
 // One remembered peer: a key (the receiver's address, or the sender's identity text) and its
 // fingerprint, with the line it stands on (1-based) for messages that tell people what to edit.
 struct PeerEntry {

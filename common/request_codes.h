@@ -24,6 +24,11 @@ enum Code : long {
     kSenderStatus = 27,
 };
 
+// The property where a sender status answer (kSenderStatus) lists, as 32-bit host atoms, those
+// of the receivers it reports whose connection is plain X11, not encrypted; written with every
+// answer that reports receivers, empty when none is.
+inline constexpr char kUnencryptedProperty[] = "TL_UNENCRYPTED_RECEIVERS";
+
 // The status of a selected-receivers answer when nobody is selected: the one status whose reply
 // carries no list, which telvane-request must tell from a list.
 inline constexpr long kNobodySelected = 41;

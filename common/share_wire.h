@@ -5,9 +5,11 @@
 #include "byte_order.h"
 #include "x11_framing.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace telvane::wire {
@@ -94,7 +96,57 @@ enum class ConnectFailure : uint32_t {
     NoRoute = 2,
     NoXServer = 3,
     AuthorizationRejected = 4,
+    // Two reasons of our own, beyond the five the extension began with: a receiver met through an
+    // encrypted link must never look like one that merely said no or is switched off, so the
+    // client gives each its own report (after the others) and its own text.
+    ReceiverKeyChanged = 5,  // the receiver shows another key than the one remembered for it
+    LinkServiceDown = 6,     // a receiver remembered by its key has no link service answering now
 };
+
+// `detail` of a ConnectionMade event: the road the receiver was reached by.
+enum class ConnectRoad : uint32_t {
+    Encrypted = 0,  // through the receiver's link service
+    Plain = 1,      // X11 over TCP: not encrypted
+};
+
+// A ConnectionFailed event for ReceiverKeyChanged carries, in bytes the event leaves unused, the
+// first bytes of the fingerprint of the key the receiver shows now: the 16 hex digits people
+// compare with what the receiver's service prints.
+inline constexpr size_t kKeyPrefixOffset = 24;
+inline constexpr size_t kKeyPrefixBytes = 8;
+using KeyPrefix = std::array<uint8_t, kKeyPrefixBytes>;
+
+// The first kKeyPrefixBytes bytes of a fingerprint given in hex (either case); bytes for which
+// `hex` has no two hex digits stay zero. Called by the server for a changed key and by the
+// client for the key remembered.
+inline KeyPrefix key_prefix(std::string_view hex) {
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    KeyPrefix out{};
+    for (size_t i = 0; i < out.size() && 2 * i + 1 < hex.size(); ++i) {
+        const int hi = digit(hex[2 * i]), lo = digit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) break;
+        out[i] = static_cast<uint8_t>(hi << 4 | lo);
+    }
+    return out;
+}
+
+// A key prefix as people read fingerprints: 16 lower-case hex digits in four groups,
+// "ab12 cd34 ef56 7890". Called by the client's report of a changed key.
+inline std::string key_prefix_text(const KeyPrefix &key) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < key.size(); ++i) {
+        if (i && i % 2 == 0) out += ' ';
+        out += kHex[key[i] >> 4];
+        out += kHex[key[i] & 0xf];
+    }
+    return out;
+}
 
 // `detail` of a WindowShared event.
 inline constexpr uint32_t kDetailApplicationWindow = 0;
@@ -148,6 +200,7 @@ struct ShareEvent {
     uint32_t host = 0;
     uint32_t tag = 0;
     uint32_t detail = 0;
+    KeyPrefix key{};  // ConnectionFailed for ReceiverKeyChanged; zero otherwise
 };
 
 // The 32 bytes of `ev` in `order`; unused words are zero.
@@ -160,6 +213,7 @@ inline std::array<uint8_t, kPacketBytes> encode_share_event(const ShareEvent &ev
     put32(b.data() + 8, ev.host, order);
     put32(b.data() + 16, ev.tag, order);
     put32(b.data() + 20, ev.detail, order);
+    std::copy(ev.key.begin(), ev.key.end(), b.begin() + kKeyPrefixOffset);
     return b;
 }
 
@@ -173,6 +227,7 @@ inline ShareEvent decode_share_event(const uint8_t *p, ByteOrder order) {
     ev.host = get32(p + 8, order);
     ev.tag = get32(p + 16, order);
     ev.detail = get32(p + 20, order);
+    std::copy(p + kKeyPrefixOffset, p + kKeyPrefixOffset + kKeyPrefixBytes, ev.key.begin());
     return ev;
 }
 

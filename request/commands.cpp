@@ -3,9 +3,11 @@
 
 #include "request_codes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 
 namespace telvane::request {
@@ -210,10 +212,10 @@ const std::map<long, const char *> kStatus = {
     {1, "authorized"},
     {7, "the access file could not be loaded cleanly"},
     {9, "the local X server ran out of memory"},
-    {11, "the receiver refused access"},
+    {11, "the receiver refused access, or its key has changed (Telvane's message says which)"},
     {12, "the connection was refused, or the receiver's display could not be opened"},
     {13, "no physical connection to the receiver"},
-    {14, "no X server running on the receiver"},
+    {14, "no X server running on the receiver, or its link service is down (Telvane's message says which)"},
     {15, "the receiver's name has no IP address"},
     {16, "the server timed out"},
     {17, "input/output error on the connection"},
@@ -425,7 +427,7 @@ Outcome failure(const std::string &command, const std::string &message, int exit
 
 Outcome describe(const Command &c, const long words[5], const std::vector<Reply> &replies,
                  const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items,
-                 const std::vector<std::pair<uint32_t, bool>> &inputs) {
+                 const std::vector<std::pair<uint32_t, bool>> &inputs, const std::vector<uint32_t> &unencrypted) {
     Outcome o;
     auto add = [&](const std::string &k, const std::string &v) { o.fields.emplace_back(k, v); };
     auto status = [&](long s) {
@@ -504,9 +506,14 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
         list("telepointers", ids, false);
         break;
     }
-    case kSenderStatus:
+    case kSenderStatus: {
         status(w[2]);
         if (w[2] != 0) break;
+        auto plain = [&](uint32_t host) {
+            return std::find(unencrypted.begin(), unencrypted.end(), host) != unencrypted.end();
+        };
+        std::vector<uint32_t> plain_ones;
+        std::copy_if(items.begin(), items.end(), std::back_inserter(plain_ones), plain);
         if (lists_all_receivers(c)) {
             // Asked about no window, Telvane lists its receivers without their input states;
             // those came from each receiver's own status.
@@ -514,20 +521,24 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
             for (uint32_t host : items)
                 for (const auto &[id, allowed] : inputs)
                     if (id == host) add("input " + name_of(host, names), allowed ? "allowed" : "not allowed");
+            list("unencrypted", plain_ones, true);
         } else if (c.receivers.empty()) {
             const auto allowed = static_cast<size_t>(w[3]);
             list("receivers", items, true);
             std::vector<uint32_t> with_input(items.begin(), items.begin() + std::min(allowed, items.size()));
             list("input allowed", with_input, true);
             add("daisy chain", w[4] ? "allowed" : "not allowed");
+            list("unencrypted", plain_ones, true);
         } else {
             const auto flagged = static_cast<size_t>(w[4]);
             list("windows", items, false);
             std::vector<uint32_t> daisy(items.begin(), items.begin() + std::min(flagged, items.size()));
             list("daisy chain allowed", daisy, false);
             add("input", w[3] ? "allowed" : "not allowed");
+            add("unencrypted", plain(static_cast<uint32_t>(w[0])) ? "yes" : "no");
         }
         break;
+    }
     default:
         status(w[2]);
         break;

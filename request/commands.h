@@ -92,11 +92,13 @@ struct Outcome {
 };
 // `names` gives the text for atoms and windows the replies mention (receiver names read from
 // the requester's properties); `items` is the list property a reply points to; `inputs` holds,
-// for `status` without an argument, each receiver's input state as its own status gave it.
+// for `status` without an argument, each receiver's input state as its own status gave it;
+// `unencrypted` the receivers a status answer lists as reached without encryption.
 // No reply means Telvane, found on the display, has not answered yet: exit status 4.
 Outcome describe(const Command &command, const long words[5], const std::vector<Reply> &replies,
                  const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items,
-                 const std::vector<std::pair<uint32_t, bool>> &inputs = {});
+                 const std::vector<std::pair<uint32_t, bool>> &inputs = {},
+                 const std::vector<uint32_t> &unencrypted = {});
 // Whether the command is `status` without an argument, which asks each receiver's input state
 // afterwards.
 bool lists_all_receivers(const Command &command);

@@ -250,6 +250,10 @@ int main(int argc, char **argv) {
 
     // What the replies point to: a list on the requester window, receivers' names by atom.
     std::vector<uint32_t> items = list_property(d, requester, request_atom);
+    // Read before the receivers' own answers below write it again.
+    const std::vector<uint32_t> unencrypted =
+        c.code == kSenderStatus ? list_property(d, requester, XInternAtom(d, kUnencryptedProperty, False))
+                                : std::vector<uint32_t>{};
     if (c.code == kShareSameWindows || c.code == kTelepointerAdd || c.code == kTelepointerDelete) items.clear();
     std::vector<std::pair<uint32_t, std::string>> names;
     std::vector<uint32_t> named = items;
@@ -268,7 +272,7 @@ int main(int argc, char **argv) {
             std::vector<Reply> answer = exchange(d, telvane, request_atom, ask, {}, deadline, &gone);
             if (!answer.empty() && answer.back().w[2] == 0) inputs.emplace_back(host, answer.back().w[3] != 0);
         }
-    Outcome outcome = describe(c, words, replies, names, items, inputs);
+    Outcome outcome = describe(c, words, replies, names, items, inputs, unencrypted);
     std::fputs(render(outcome, o.json).c_str(), stdout);
     XDestroyWindow(d, requester);
     return outcome.exit_status;

@@ -4,6 +4,7 @@
 #include "link_protocol.h"
 #include "link_relay.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
@@ -121,8 +122,15 @@ GatewaySettings load_gateway_settings(ReceiverRoads roads, std::string &error) {
         return s;
     }
     s.folder = std::string(home) + "/.Telvane";
-    s.known_receivers_path = s.folder + "/known_receivers";
+    s.known_receivers_path = s.folder + "/" + tlslink::kKnownReceiversFile;
     return s;
+}
+
+bool is_pinned(const GatewaySettings &settings, const std::string &address) {
+    if (settings.known_receivers_path.empty()) return false;
+    std::lock_guard<std::mutex> lock(known_receivers_lock());
+    const auto entries = tlslink::read_peer_lines(read_file(settings.known_receivers_path), false);
+    return std::any_of(entries.begin(), entries.end(), [&](const tlslink::PeerEntry &e) { return e.key == address; });
 }
 
 GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::milliseconds limit,
@@ -148,8 +156,11 @@ GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::
         return failed(wire::ConnectFailure::AuthorizationRejected, "TLS handshake with " + address + " failed: " + tlslink::last_tls_error());
     const std::string fingerprint = tlslink::peer_fingerprint(ssl.get());
     if (fingerprint.empty()) return failed(wire::ConnectFailure::AuthorizationRejected, "receiver " + address + " showed no key");
-    if (std::string why = check_pin(settings, address, fingerprint); !why.empty())
-        return failed(wire::ConnectFailure::AuthorizationRejected, why);
+    if (std::string why = check_pin(settings, address, fingerprint); !why.empty()) {
+        GatewayAttempt changed = failed(wire::ConnectFailure::ReceiverKeyChanged, why);
+        changed.fingerprint = fingerprint;
+        return changed;
+    }
 
     sockaddr_in self{};
     socklen_t self_len = sizeof self;

@@ -52,7 +52,13 @@ struct GatewayAttempt {
     std::shared_future<char> answer;          // Linked: the service's answer, once it has come (0: none)
     std::optional<wire::ConnectFailure> failure;   // Failed
     std::string reason;                       // for the trace, whatever the kind
+    std::string fingerprint;                  // Failed for a changed key: the key the receiver showed
 };
+
+// Whether the receiver at `address` ("a.b.c.d") has a key remembered in the known-receivers
+// file: such a receiver is reached through its link or not at all. Called by connect_receiver
+// before it would take the plain road.
+bool is_pinned(const GatewaySettings &settings, const std::string &address);
 
 // Runs the link over `tcp_fd`, a blocking socket connected to the link port of the receiver
 // host at `addr`, which it takes over: the handshake, the key check, the request for display

@@ -228,12 +228,23 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     GatewayAttempt link;
     if (gateway) {
         int g = tcp_connect(addr, tlslink::kLinkPort, limit, err);
+        char address[INET_ADDRSTRLEN] = {0};
+        inet_ntop(AF_INET, &addr, address, sizeof address);
         if (g >= 0) {
             link = open_gateway(g, addr, d->display, limit, *gateway);
-            if (link.kind == GatewayAttempt::Kind::Failed) return fail(*link.failure, link.reason);
+            if (link.kind == GatewayAttempt::Kind::Failed) {
+                if (*link.failure == wire::ConnectFailure::ReceiverKeyChanged) out.key = wire::key_prefix(link.fingerprint);
+                return fail(*link.failure, link.reason);
+            }
             fd = link.fd;
             linked = true;
             out.route = link.reason;
+        } else if ((err == ECONNREFUSED || err == ETIMEDOUT) && is_pinned(*gateway, address)) {
+            // Whoever stops the link service (or answers the X port in its place) must not turn a
+            // receiver met through a link into a plain one.
+            return fail(wire::ConnectFailure::LinkServiceDown,
+                        "receiver " + std::string(address) + " is in " + gateway->known_receivers_path +
+                            " but its link service does not answer (" + std::strerror(err) + "): no plain road to it");
         } else if (err != ECONNREFUSED) {
             // Nothing answers at all, not even a refusal: the plain road would find the same.
             return fail(wire::ConnectFailure::NoRoute, std::strerror(err));
@@ -246,6 +257,7 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         fd = tcp_connect(addr, port, limit, err);
         if (fd < 0) return fail(classify_connect_errno(err), std::strerror(err));
         out.route = "link to " + host + " is plain X11: not encrypted";
+        out.plain = true;
     }
     // Through a link, the receiver's service offers its own user's credentials to its display.
     auto cred = linked ? std::nullopt : credentials_for(addr, d->display);

@@ -21,12 +21,15 @@ struct ReceiverConnectResult {
     std::string reason;   // for the log
     bool is_self = false; // the receiver is the display this server stands in front of
     std::string route;    // how it was reached (encrypted link or plain X11), for the trace
+    bool plain = false;   // reached over plain X11 TCP: nothing it carries is encrypted
+    wire::KeyPrefix key{};  // a ReceiverKeyChanged failure: the start of the key the receiver showed
 };
 
 // Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S"): through the
 // encrypted link of the receiver host's telvane-consent when `gateway` is given and the host
 // takes links, otherwise over plain X11 TCP with the user's credentials for it (unless the
-// gateway settings refuse plain roads). Blocks up to `limit` for the TCP connect; meant to run
+// gateway settings refuse plain roads, or the receiver's key is remembered: such a receiver is
+// reached through its link or not at all). Blocks up to `limit` for the TCP connect; meant to run
 // on a worker thread. The result owns the connection. When `identity` is given and a root
 // window of the receiver carries a property of that name, the receiver is this server's own
 // display: is_self is set and no connection is kept.

@@ -83,13 +83,14 @@ void ShareService::trace_request(const wire::ShareRequest &req, size_t total, ui
 }
 
 void ShareService::emit(ShareStatus status, uint32_t window, uint32_t host, uint32_t tag, uint32_t detail,
-                        uint64_t to) {
+                        uint64_t to, const wire::KeyPrefix &key) {
     wire::ShareEvent ev;
     ev.status = static_cast<uint8_t>(status);
     ev.window = window;
     ev.host = host;
     ev.tag = tag;
     ev.detail = detail;
+    ev.key = key;
     if (trace_) {
         std::fprintf(trace_, "event status=%u window=0x%08x host=%u tag=%u detail=%u\n", ev.status,
                      window, host, tag, detail);
@@ -328,7 +329,8 @@ void ShareService::collect_connections() {
             uint32_t window = r.waiting.empty() || r.waiting.front().windows.empty()
                                   ? 0 : r.waiting.front().windows.front();
             receivers_.erase(it);
-            emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure));
+            emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure), kConcerned,
+                 res.key);
             concerned_.erase(host);
             continue;
         }
@@ -352,7 +354,8 @@ void ShareService::collect_connections() {
         }
         r.connected = true;
         watch_(xcb_get_file_descriptor(r.conn.get()), host, true);
-        emit(ShareStatus::ConnectionMade, 0, host);
+        emit(ShareStatus::ConnectionMade, 0, host, 0,
+             static_cast<uint32_t>(res.plain ? wire::ConnectRoad::Plain : wire::ConnectRoad::Encrypted));
         auto waiting = std::move(r.waiting);
         r.waiting.clear();
         for (const auto &p : waiting) run_share(r, p);

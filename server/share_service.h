@@ -160,10 +160,10 @@ private:
     void window_gone(uint32_t window);
     void share_new_top_level(uint32_t top);
     // `to` is the one connection the event is for; kConcerned: every connection with shares to
-    // `host`, made or under way.
+    // `host`, made or under way. `key`: a changed receiver key's start, for a failed connection.
     static constexpr uint64_t kConcerned = ~uint64_t{0};
     void emit(wire::ShareStatus status, uint32_t window, uint32_t host, uint32_t tag = 0, uint32_t detail = 0,
-              uint64_t to = kConcerned);
+              uint64_t to = kConcerned, const wire::KeyPrefix &key = {});
     void trace_request(const wire::ShareRequest &req, size_t total, uint64_t seq, wire::ByteOrder order);
     uint32_t version_atom();
     std::unique_ptr<InputForwarder> make_input_forwarder();

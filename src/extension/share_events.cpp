@@ -5,6 +5,7 @@
 #include "core/log.h"
 #include "core/main_loop.h"
 #include "core/messages.h"
+#include "core/paths.h"
 #include "core/preferences.h"
 #include "core/startup.h"
 #include "extension/share_extension.h"
@@ -17,10 +18,18 @@
 #include "ui/input_controls.h"
 #include "ui/main_window.h"
 
+#include "link_protocol.h"
+#include "receiver_address.h"
+#include "share_wire.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 char *refused_connection = nullptr, *no_ip_addr = nullptr, *no_connect = nullptr,
      *no_Xserver = nullptr, *no_permission = nullptr, *refused_windows = nullptr,
@@ -28,6 +37,7 @@ char *refused_connection = nullptr, *no_ip_addr = nullptr, *no_connect = nullptr
      *bad_gc = nullptr, *bad_fonts = nullptr, *server_timeout = nullptr,
      *prop_changed = nullptr, *io_timeout = nullptr, *out_of_mem = nullptr,
      *conn_refused_local = nullptr, *dhx_client = nullptr, *cant_share = nullptr;
+char *key_changed = nullptr, *link_down = nullptr;
 int unexpected_events = 0;
 int out_of_memory_local = 0;
 
@@ -39,7 +49,7 @@ char **const all_lists[] = {&refused_connection, &no_ip_addr,       &no_connect,
                             &no_permission,      &refused_windows,  &bad_colors,   &to_small_colormap,
                             &no_colormap,        &bad_gc,           &bad_fonts,    &server_timeout,
                             &prop_changed,       &io_timeout,       &out_of_mem,   &conn_refused_local,
-                            &dhx_client,         &cant_share};
+                            &dhx_client,         &cant_share,       &key_changed,  &link_down};
 
 int recompute_pending() {
     bool any = unexpected_events != 0;
@@ -71,6 +81,29 @@ Names names_of(Atom host) {
 
 void answer(Atom host, int code) { sendEXTStatusMessage(host, code, 0); }
 
+using telvane::wire::ConnectFailure;
+constexpr unsigned kKeyChanged = static_cast<unsigned>(ConnectFailure::ReceiverKeyChanged);
+constexpr unsigned kLinkDown = static_cast<unsigned>(ConnectFailure::LinkServiceDown);
+
+// The known-receivers file in the private folder, as far as its first megabyte; "" when it
+// cannot be read.
+std::string known_receivers_path() {
+    CString path(generate_path(49, telvane::tlslink::kKnownReceiversFile));
+    return path ? path.get() : "";
+}
+std::string read_known_receivers() {
+    std::string text;
+    const int fd = open(known_receivers_path().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return text;
+    struct stat st {};
+    char buf[8192];
+    ssize_t n;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        while (text.size() < (1u << 20) && (n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return text;
+}
+
 // A failed connection: the reason is in the event's detail.
 void connection_failed(const TelvaneEvent &e, const Names &n) {
     const int code = status_answer(1, e.detail, n.name);
@@ -94,6 +127,21 @@ void connection_failed(const TelvaneEvent &e, const Names &n) {
     case 4:
         log_msg1("STATUS Access permission denied by receiver '%s'", n.name);
         add_multiple_messages(&no_permission, n.alias);
+        break;
+    case kKeyChanged: {
+        telvane::wire::KeyPrefix shown{};
+        std::copy(std::begin(e.key), std::end(e.key), shown.begin());
+        log_msg2("STATUS receiver '%s' shows a changed key (%s)", n.name, telvane::wire::key_prefix_text(shown).c_str());
+        // The host atom's own name is the receiver's address already: no name to look up.
+        char *address = display ? XGetAtomName(display, e.host) : nullptr;
+        add_multiple_messages(&key_changed,
+                              changed_key_entry(n.alias, address ? address : n.name, e.key, read_known_receivers()).c_str());
+        if (address) XFree(address);
+        break;
+    }
+    case kLinkDown:
+        log_msg1("STATUS link service down on receiver '%s'", n.name);
+        add_multiple_messages(&link_down, n.alias);
         break;
     default:
         if (code == 9) {
@@ -127,6 +175,29 @@ CString take(char **list) {
 
 }  // namespace
 
+std::string changed_key_entry(const char *alias, const char *name, const unsigned char *shown,
+                              std::string_view known_receivers) {
+    telvane::wire::KeyPrefix now{};
+    std::copy(shown, shown + now.size(), now.begin());
+    // The server judged the key against the first line for the receiver's address; so do we.
+    const std::string canonical = telvane::names::canonical_display(name);
+    const std::string address = canonical.substr(0, canonical.find(':'));
+    std::string known;
+    for (const telvane::tlslink::PeerEntry &entry : telvane::tlslink::read_peer_lines(known_receivers, false)) {
+        if (address.empty() || entry.key != address) continue;
+        const std::string line = std::to_string(entry.line);
+        CString text(format_message(catalog_text(2, 35, "%s (line %s)", 2),
+                                    telvane::wire::key_prefix_text(telvane::wire::key_prefix(entry.fingerprint)).c_str(),
+                                    line.c_str(), nullptr));
+        if (text) known = text.get();
+        break;
+    }
+    if (known.empty()) known = catalog_text(2, 36, "none: its line has gone", 0);
+    CString entry(format_message(catalog_text(2, 34, "%s\n    now shows the key %s\n    known by the key %s", 3),
+                                 alias ? alias : "", telvane::wire::key_prefix_text(now).c_str(), known.c_str()));
+    return entry ? entry.get() : (alias ? alias : "");
+}
+
 int status_answer(int status, unsigned detail, const char *name) {
     switch (status) {
     case 0: return 0;
@@ -135,8 +206,10 @@ int status_answer(int status, unsigned detail, const char *name) {
     case 1: break;
     default: return -1;
     }
-    // Refused, no address for the name, no physical connection, no X server, no permission.
-    static const int by_detail[] = {12, 15, 13, 14, 11};
+    // Refused, no address for the name, no physical connection, no X server, no permission; a
+    // changed receiver key is a refusal of access, a link service that is down leaves no display
+    // to reach.
+    static const int by_detail[] = {12, 15, 13, 14, 11, 11, 14};
     if (detail < std::size(by_detail)) return by_detail[detail];
     // The server gives reason 101 when our own server could not make room for the new
     // connection. Any display name whose last character is the digit 0 ("host:0", but also
@@ -169,6 +242,9 @@ void processTelvaneEvent(XEvent *event) {
     switch (e.status) {
     case 0:
         log_msg1("STATUS connection-made on '%s'", n.name);
+        // The server tells which road it took; Window Status and the sender status say it.
+        set_hostatom_plain(host, e.detail == static_cast<unsigned>(telvane::wire::ConnectRoad::Plain));
+        if (hostatom_plain(host)) log_msg1("STATUS connection to '%s' is not encrypted", n.name);
         if (user_preference.allow_input) {
             log_msg1("REQUEST allow-input from '%s'", n.name);
             tlAllowInput(display, host);
@@ -332,6 +408,14 @@ const Report kReports[] = {
      "X Client uses DIRECT PLOTWELL access:\n\nNo window were shared"},
     {&cant_share, kInformation, 1, 5, 17,
      "Unable to share because receiver '%s' has a direct color display"},
+    // Two reports of our own, after all the others: a receiver that may be an impostor must
+    // not read as one that merely said no, nor one whose link service is down as one switched off.
+    {&key_changed, kError, 1, 2, 33,
+     "The key of these receivers has changed:\n%s\n\nSomeone may be posing as them: nothing was shared there.\n"
+     "If a receiver really was given a new key, delete its line from\n%s\nand share again."},
+    {&link_down, kError, 1, 2, 37,
+     "The display link service does not answer on receiver(s)\n%s.\n\nTelvane has met them through an encrypted "
+     "link, so it shares\nto them through that link only. Start telvane-consent there\nand share again."},
 };
 
 }  // namespace
@@ -345,6 +429,8 @@ void process_event_messages() {
         if (r.list == &refused_connection) {
             message2(TelvaneSH, r.level, r.type, r.set, r.number, r.text, text.get(),
                      my_display_hostname ? my_display_hostname : "");
+        } else if (r.list == &key_changed) {
+            message2(TelvaneSH, r.level, r.type, r.set, r.number, r.text, text.get(), known_receivers_path().c_str());
         } else if (r.list == &dhx_client) {
             message0(TelvaneSH, r.level, r.type, r.set, r.number, r.text);
         } else {

@@ -8,12 +8,18 @@
 
 #include <X11/Xlib.h>
 
+#include <string>
+#include <string_view>
+
 // The problem lists: null while empty, else the gathered texts joined by newlines. A list
 // counts as filled as soon as anything was appended, an empty text included.
 extern char *refused_connection, *no_ip_addr, *no_connect, *no_Xserver, *no_permission,
     *refused_windows, *bad_colors, *to_small_colormap, *no_colormap, *bad_gc, *bad_fonts,
     *server_timeout, *prop_changed, *io_timeout, *out_of_mem, *conn_refused_local, *dhx_client,
     *cant_share;
+// Two lists of our own, shown after all the others: receivers whose key has changed (a possible
+// impostor), and receivers met through an encrypted link whose link service is down.
+extern char *key_changed, *link_down;
 // Events with a status nobody knows, reported like a nineteenth list.
 extern int unexpected_events;
 // Set once the local server's memory shortage has been reported; the unshare operation
@@ -28,6 +34,13 @@ void processTelvaneEvent(XEvent *event);
 // connection (1) by its `detail`, where a shortage (101) on a display `name` ending in 0 is the
 // local one; -1 for a status that answers nobody. Called by processTelvaneEvent.
 int status_answer(int status, unsigned detail, const char *name);
+
+// The lines a changed receiver key adds to its report: the receiver's `alias`, the key it shows
+// now (`shown`, the start of its fingerprint as the event carried it), and the key remembered for
+// its address in `known_receivers` (that file's text) with its line; `name` is the receiver's
+// canonical address text ("a.b.c.d:D.S") or display name. Called by processTelvaneEvent.
+std::string changed_key_entry(const char *alias, const char *name, const unsigned char *shown,
+                              std::string_view known_receivers);
 
 // Appends `text` to `*list` (a newline between old and new content), then sets
 // event_messages_pending from all lists and the counter. Returns non-zero exactly when it

@@ -49,6 +49,7 @@ Bool tlWireToEvent(Display *dpy, XEvent *host_record, xEvent *wire) {
     event->host = word(8);
     event->tag = word(16);
     event->detail = word(20);
+    memcpy(event->key, bytes + telvane::wire::kKeyPrefixOffset, sizeof event->key);
     return True;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The client side of the X server's ShareExtension: its requests, replies and events.
 
+#include "share_wire.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
 
@@ -16,6 +18,8 @@ struct TelvaneEvent {
     int status;
     unsigned int tag;
     unsigned int detail;
+    // A failed connection for a changed receiver key: the start of the key the receiver showed.
+    unsigned char key[telvane::wire::kKeyPrefixBytes];
 };
 
 // The extension's major opcode, set once by tlInitialize.

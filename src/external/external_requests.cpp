@@ -544,6 +544,14 @@ void report_SenderStatus(SenderStatus *list, uint32_t requester, uint32_t window
     }
     XChangeProperty(display, requester, tl_external_req_atom, XA_INTEGER, 32, PropModeReplace,
                     reinterpret_cast<unsigned char *>(items.data()), count);
+    // Which of the receivers reported are reached without encryption: a list of our own, beside
+    // the answer's words, so that requesters that do not know it lose nothing.
+    std::vector<long> plain;
+    if (host && hostatom_plain(host)) plain.push_back(static_cast<long>(host));
+    for (long item : items)
+        if (!host && hostatom_plain(static_cast<Atom>(item))) plain.push_back(item);
+    XChangeProperty(display, requester, XInternAtom(display, kUnencryptedProperty, False), XA_INTEGER, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char *>(plain.data()), static_cast<int>(plain.size()));
     if (host) {
         set_host_name(requester, host, true);
         sendStatusMessage(requester, host, -1, 0, getAllowInputStatus(host), flagged);

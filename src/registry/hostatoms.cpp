@@ -36,6 +36,7 @@ Hostatom *make_record(Atom atom, const char *name, const char *alias, int positi
     record->alias = XtNewString(alias ? alias : "");
     record->widget = nullptr;
     record->position = position;
+    record->plain = 0;
     record->next = first_hostatom;
     first_hostatom = record;
     index()[atom] = record;
@@ -211,6 +212,18 @@ int find_hostatom_widget(Atom atom, Widget *widget, int *row) {
     *widget = h->widget;
     *row = h->position - 1;
     return 1;
+}
+
+int set_hostatom_plain(Atom atom, int plain) {
+    Hostatom *h = find(atom);
+    if (!h) return 0;
+    h->plain = plain ? 1 : 0;
+    return 1;
+}
+
+int hostatom_plain(Atom atom) {
+    const Hostatom *h = find(atom);
+    return h ? h->plain : 0;
 }
 
 Display *get_sender_display() { return display; }

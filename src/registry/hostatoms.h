@@ -15,6 +15,7 @@ struct Hostatom {
     char *alias;     // the whole receiver-list line
     Widget widget;   // input control, or null
     int position;    // row, counted from 1
+    int plain;       // 1 when its connection, since it was last made, is plain X11: not encrypted
     Hostatom *next;
 };
 
@@ -60,6 +61,12 @@ void for_all_hostatom_widgets(void (*fn)(Atom atom, Widget widget, int position)
 int set_hostatom_widget(Atom atom, Widget widget);
 // Gives the input control and zero-based row; returns 1, or 0 for an unknown atom.
 int find_hostatom_widget(Atom atom, Widget *widget, int *row);
+// Notes how the receiver's connection was made: `plain` 1 for X11 without encryption. Returns
+// 1, or 0 for an unknown atom. Called by the share event handler when a connection is made.
+int set_hostatom_plain(Atom atom, int plain);
+// 1 when the receiver's connection is plain X11 (not encrypted), else 0 (also for an unknown
+// atom). Called by the window status dialog's feeders and the sender status request.
+int hostatom_plain(Atom atom);
 // The display connection host atoms are interned on.
 Display *get_sender_display();
 

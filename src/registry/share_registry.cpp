@@ -142,7 +142,7 @@ int add_window(uint32_t host, uint32_t tag, uint32_t window, uint32_t detail, ui
     *w = WindowRecord{window, t->windows, nullptr};
     if (t->windows) t->windows->prev = w;
     t->windows = w;
-    if (windowListId != 0 && window == windowListId) add_WindowStatus(alias_of(t->host));
+    if (windowListId != 0 && window == windowListId) add_WindowStatus(alias_of(t->host), hostatom_plain(t->host));
     return 1;
 }
 
@@ -157,7 +157,7 @@ int delete_window(uint32_t host, uint32_t tag, uint32_t window) {
     else t->windows = w->next;
     if (w->next) w->next->prev = w->prev;
     XtFree(reinterpret_cast<char *>(w));
-    if (windowListId != 0 && window == windowListId) delete_WindowStatus(alias_of(t->host));
+    if (windowListId != 0 && window == windowListId) delete_WindowStatus(alias_of(t->host), hostatom_plain(t->host));
     if (!t->windows) delete_tag(tag);
     return 1;
 }

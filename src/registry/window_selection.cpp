@@ -401,7 +401,7 @@ void window_receiver_namechange() {
 void window_receiver_callback(uint32_t, uint32_t host, uint32_t) {
     char *name = nullptr, *alias = nullptr;
     find_hostatom_names(host, &name, &alias);
-    add_WindowStatus(alias);
+    add_WindowStatus(alias, hostatom_plain(host));
 }
 
 void allow_daisy_chaining() {

@@ -1,7 +1,9 @@
 // The window status dialog: which receivers hold the window the user chose.
 #include "window_status_dialog.h"
 
+#include "core/cstring.h"
 #include "core/main_loop.h"
+#include "core/messages.h"
 #include "core/startup.h"
 #include "receivers/busy.h"
 #include "registry/window_properties.h"
@@ -20,6 +22,7 @@
 #include <X11/Shell.h>
 
 #include <algorithm>
+#include <string>
 
 Window windowListId = 0;
 Widget WindowStatusSH = nullptr, StatusTitle = nullptr, ChooseAnotherWindow = nullptr, StatusListSW = nullptr,
@@ -31,6 +34,14 @@ namespace {
 Widget Form = nullptr;
 
 void form_help_callback(Widget w, XtPointer, XtPointer) { form_help(w, 5); }
+
+// A receiver's item: its alias, and for a connection without encryption the catalog's mark.
+std::string item_text(const char *alias, int plain) {
+    const std::string bare = alias ? alias : "";
+    if (!plain) return bare;
+    CString text(format_message(catalog_text(6, 8, "%s\n    (plain X11, not encrypted)", 1), bare.c_str(), nullptr, nullptr));
+    return text ? text.get() : bare;
+}
 
 void close_callback(Widget, XtPointer, XtPointer) { popdown_WindowStatus(); }
 
@@ -154,16 +165,16 @@ void set_WindowStatus_title(const char *title) {
     XmStringFree(text);
 }
 
-void add_WindowStatus(const char *alias) {
+void add_WindowStatus(const char *alias, int plain) {
     if (!WindowStatusSH) create_WindowStatus();
     if (!StatusList) return;
-    add_to_list(StatusList, alias ? alias : "", 1);
+    add_to_list(StatusList, item_text(alias, plain).c_str(), 1);
     show_list(true);
 }
 
-void delete_WindowStatus(const char *alias) {
+void delete_WindowStatus(const char *alias, int plain) {
     if (!StatusList) return;
-    delete_item_str(StatusList, alias ? alias : "");
+    delete_item_str(StatusList, item_text(alias, plain).c_str());
     int count = 0;
     XtVaGetValues(StatusList, XmNitemCount, &count, nullptr);
     if (count == 0) show_list(false);

@@ -21,11 +21,13 @@ void cursor_WindowStatus(Cursor cursor);
 // title. Called when the chosen window is chosen or renamed.
 void set_WindowStatus_title(const char *title);
 // Creates the dialog when needed and adds `alias` first in the list, which then shows in
-// place of Window_Not_Shared. Called when the chosen window gains a receiver.
-void add_WindowStatus(const char *alias);
-// Deletes the first item equal to `alias`, when the dialog exists; an emptied list gives way
-// to Window_Not_Shared. Called when the chosen window loses a receiver.
-void delete_WindowStatus(const char *alias);
+// place of Window_Not_Shared; with `plain` set the item says that the receiver's connection is
+// not encrypted. Called when the chosen window gains a receiver.
+void add_WindowStatus(const char *alias, int plain = 0);
+// Deletes the first item equal to `alias` (marked as add_WindowStatus marked it for `plain`),
+// when the dialog exists; an emptied list gives way to Window_Not_Shared. Called when the
+// chosen window loses a receiver.
+void delete_WindowStatus(const char *alias, int plain = 0);
 // Deletes every item and shows Window_Not_Shared, when the dialog exists. Called before a
 // newly chosen window's receivers are listed.
 void delete_all_WindowStatus();

@@ -46,14 +46,12 @@ inline std::string taken_text(char *text) {
     return s;
 }
 
-// The texts of `n` compound strings.
+// The texts of `n` compound strings, each with all its lines run together.
 inline std::vector<std::string> texts_of(XmStringTable items, int n) {
     std::vector<std::string> out;
-    for (int i = 0; i < n; ++i) {
-        char *text = nullptr;
-        XmStringGetLtoR(items[i], XmFONTLIST_DEFAULT_TAG, &text);
-        out.push_back(taken_text(text));
-    }
+    for (int i = 0; i < n; ++i)
+        out.push_back(taken_text(static_cast<char *>(
+            XmStringUnparse(items[i], nullptr, XmCHARSET_TEXT, XmCHARSET_TEXT, nullptr, 0, XmOUTPUT_ALL))));
     return out;
 }
 

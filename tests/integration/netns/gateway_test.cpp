@@ -2,7 +2,8 @@
 // telvane-consent (at 127.0.0.2, a host of its own inside the test's network namespace) is the
 // only way in. Each phase is what a user meets: a yes (through a port full of silent
 // connections, and good for one link), a no, a receiver with a new key, a network that alters a
-// byte, a host without the link, and a sender that takes no plain road.
+// byte, a host without the link (met before through it, or not), and a sender that takes no
+// plain road.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "consent_service.h"
@@ -50,11 +51,12 @@ protected:
         EXPECT_TRUE(ev) << "no answer to the share";
         return ev.value_or(wire::ShareEvent{});
     }
-    // A failure with `detail` came, and nothing reached the receiver's display.
-    void expect_refused(const std::string &address, uint32_t w, uint32_t detail) {
+    // A failure with `detail` came, and nothing reached the receiver's display; returns it.
+    wire::ShareEvent expect_refused(const std::string &address, uint32_t w, uint32_t detail) {
         const wire::ShareEvent ev = share_to(address, w);
         EXPECT_EQ(std::tuple(int(ev.status), ev.detail), std::tuple(int(kFailed), detail));
         EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
+        return ev;
     }
 
     Receiver *rx = nullptr;
@@ -88,7 +90,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     for (int host = 2; host <= 9; ++host)
         for (int i = 0; i < (host == 9 ? 6 : 4); ++i) silent.emplace_back("127.0.0.2", 34591, "127.0.0." + std::to_string(host));
     ASSERT_TRUE(consent.wait_log("link connections from 127.0.0.9 refused: too many in their handshake\n"));
-    EXPECT_EQ(share_to("127.0.0.2", w).status, 0);
+    const wire::ShareEvent made = share_to("127.0.0.2", w);
+    EXPECT_EQ(std::tuple(int(made.status), made.detail), std::tuple(0, 0u)) << "made through the link: encrypted";
     EXPECT_TRUE(consent.wait_log("link from 127.0.0.2 gave way to a newer connection\n"));
     EXPECT_EQ(count_of(consent.log(), "127.0.0.9 refused"), 1u) << consent.log();
     EXPECT_EQ(expect_event(3).window, w);
@@ -135,11 +138,15 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_FALSE(contains(audit, "Security: denied")) << audit;
     while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {}   // what the link left
 
-    // The receiver got a new key: refused, and the trace says which line to delete.
+    // The receiver got a new key: refused as a changed key, with the start of the key the
+    // receiver's service shows now, never by the plain road; the trace says which line to delete.
     std::remove(scratch.file("receiver/.Telvane/link_key.pem").c_str());
     ASSERT_TRUE(start_consent({"-display", rx->xvfb->name(), "--timeout", "10"}));
-    expect_refused("127.0.0.2", w, 4);
+    ASSERT_TRUE(consent.wait_log(", key "));
+    const wire::ShareEvent changed = expect_refused("127.0.0.2", w, 5);
+    EXPECT_TRUE(contains(consent.log(), "key " + wire::key_prefix_text(changed.key) + "\n")) << consent.log();
     EXPECT_TRUE(contains(trace(), "known_receivers line 1 has"));
+    EXPECT_FALSE(contains(trace(), "plain X11"));
 
     // A network that alters one byte after the handshake: the link fails, the share reports
     // it, and the server goes on. The display there has no SECURITY extension: the link goes
@@ -171,6 +178,18 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     // A host without the link and without an X server on TCP: no X server, as before links.
     ASSERT_TRUE(start_consent({"--accept-all", "--link-listen", "off"}));
     expect_refused("127.0.0.2", w, 3);
+
+    // Once its key is remembered, the same host without its link service fails as such, and
+    // whatever answers its X port is never asked.
+    const int x_port = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const sockaddr_in x_address = inet_address("127.0.0.2", 6000 + rx->xvfb->number());
+    ASSERT_EQ(bind(x_port, reinterpret_cast<const sockaddr *>(&x_address), sizeof x_address), 0);
+    ASSERT_EQ(listen(x_port, 4), 0);
+    write_file(scratch.file("sender/.Telvane/known_receivers"), "127.0.0.2 " + std::string(64, 'c') + "\n");
+    expect_refused("127.0.0.2", w, 6);
+    EXPECT_LT(accept(x_port, nullptr, nullptr), 0) << "the plain road was taken";
+    close(x_port);
+    write_file(scratch.file("sender/.Telvane/known_receivers"), "");
 
     // A sender that takes no plain road reaches no receiver without a link.
     ASSERT_NO_FATAL_FAILURE(

@@ -58,7 +58,8 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
     EXPECT_EQ(describe(share, words, {done}, {}, {}).exit_status, 0);
     Outcome refused = describe(share, words, {Reply{{501, 0x400001, 14, 0, 0}}}, {}, {});
     EXPECT_EQ(refused.exit_status, 14);
-    EXPECT_EQ(render(refused, false), "command: share\nstatus: 14\nmeaning: no X server running on the receiver\n");
+    EXPECT_EQ(render(refused, false), "command: share\nstatus: 14\nmeaning: no X server running on the receiver, or "
+                                      "its link service is down (Telvane's message says which)\n");
     Outcome late = describe(share, words, {}, {}, {});
     EXPECT_EQ(late.exit_status, 4) << "Telvane is there, its reply is late";
     EXPECT_EQ(late.fields.back().second,
@@ -67,11 +68,17 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
 
     Parsed status = parse({"status", "--name", "Editor"});
     const long sw[5] = {27, 99, 0x400001, 0, 0};
+    // Receivers reached without encryption are named, and only those of the answer.
     Outcome o = describe(status.options.command, sw, {Reply{{-1, 0x400001, 0, 1, 1}}}, {{501, "a:0.0"}, {502, "b\"0"}},
-                         {501, 502});
+                         {501, 502}, {}, {502, 777});
     EXPECT_EQ(render(o, true),
               "{\"command\": \"status\", \"status\": \"0\", \"meaning\": \"done\", \"receivers\": \"a:0.0 b\\\"0\", "
-              "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\"}\n");
+              "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\", \"unencrypted\": \"b\\\"0\"}\n");
+    const long rw[5] = {27, 99, 0, 501, 0};
+    for (auto [plain, text] : {std::pair{std::vector<uint32_t>{501}, "yes"}, {std::vector<uint32_t>{502}, "no"}})
+        EXPECT_EQ(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {}, {}, plain)
+                      .fields.back(),
+                  std::pair(std::string("unencrypted"), std::string(text)));
     // Without an argument: each receiver's input as its own status gave it.
     Parsed all = parse({"--wait-for-user", "status"});
     EXPECT_TRUE(all.options.wait_for_user);
@@ -79,7 +86,7 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
     o = describe(all.options.command, aw, {Reply{{-1, 0, 0, 0, 0}}}, {{501, "a:0.0"}, {502, "b:0.0"}}, {501, 502},
                  {{502, true}, {501, false}});
     EXPECT_EQ(render(o, false), "command: status\nstatus: 0\nmeaning: done\nreceivers: a:0.0 b:0.0\n"
-                                "input a:0.0: not allowed\ninput b:0.0: allowed\n");
+                                "input a:0.0: not allowed\ninput b:0.0: allowed\nunencrypted: \n");
     EXPECT_EQ(status_text(77), "unknown status 77");
 }
 

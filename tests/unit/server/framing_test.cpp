@@ -25,11 +25,14 @@ TEST(ShareWire, RequestEventAndReplyLayoutsMatchTheProtocolTable) {
     // The address word keeps its network-order bytes whatever the connection's order.
     EXPECT_EQ(r.arg3_bytes, (std::array<uint8_t, 4>{127, 0, 0, 1}));
 
-    ShareEvent ev{127, 3, 0x1234, 0x00400001, 77, 9, 1};
+    ShareEvent ev{127, 3, 0x1234, 0x00400001, 77, 9, 1, key_prefix("4F1c09d277abe310ffff")};
     auto e = encode_share_event(ev, ByteOrder::Msb);
-    // code, status, sequence; window, host, an unused word, tag, detail.
-    EXPECT_EQ(Bytes(e.begin(), e.begin() + 24),
-              (Bytes{127, 3, 0x12, 0x34, 0, 0x40, 0, 1, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1}));
+    // code, status, sequence; window, host, an unused word, tag, detail; a changed key's start as
+    // it is, whatever the byte order.
+    EXPECT_EQ(Bytes(e.begin(), e.end()),
+              (Bytes{127, 3, 0x12, 0x34, 0, 0x40, 0, 1, 0, 0, 0, 77, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 1,
+                     0x4f, 0x1c, 0x09, 0xd2, 0x77, 0xab, 0xe3, 0x10}));
+    EXPECT_EQ(decode_share_event(e.data(), ByteOrder::Msb).key, ev.key);
 
     // Reply, sequence 7, no extra data, result word.
     auto rep = encode_share_reply(7, 0xdeadbeef, ByteOrder::Lsb);

@@ -130,7 +130,7 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiverUntilLeaving
     expect_request({"--json", "share", "--name", "Notes", rx}, 0, "\"status\": \"0\"");
     expect_request({"share", "--name", "Notes", rx}, 22);
     expect_request({"status", rx}, 0, hex(target.id()));  // not the hidden window
-    expect_request({"status"}, 0, "\ninput " + rx + ".0: not allowed\n");
+    expect_request({"status"}, 0, "\ninput " + rx + ".0: not allowed\nunencrypted: " + rx + ".0\n");
     expect_request({"unshare", "--name", "Notes", rx}, 0);
     expect_request({"unshare", "--name", "Notes", rx}, 0);  // not shared: logged, still status 0
     EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes.id()) + ") is not shared to"));
@@ -201,7 +201,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     const Atom far = XInternAtom(display, "10.99.99.98:0.0", False);
     for (auto [status, detail, code] : {std::tuple{1, 2u, 13L}, {10, 0u, 16L}, {12, 0u, 17L}}) {
         saveStatusMessage(static_cast<uint32_t>(raw->window), static_cast<uint32_t>(far), 0);
-        TelvaneEvent e{0, 0, False, nullptr, 0, static_cast<unsigned>(far), status, 0, detail};
+        TelvaneEvent e{0, 0, False, nullptr, 0, static_cast<unsigned>(far), status, 0, detail, {}};
         const size_t before = raw->replies().size();
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
         ASSERT_TRUE(pump_until([&] { return raw->replies().size() > before; }));

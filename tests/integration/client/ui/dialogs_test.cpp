@@ -128,7 +128,10 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     share(report.id(), two);
     choose(report.id());
     EXPECT_TRUE(showing_list());
-    const std::string line_one = alias_row("Twin", receiver_name()), line_two = alias_row("Twin", second->tcp_name() + ".0");
+    // Both receivers are reached over plain X11, and each says so.
+    const std::string plain = "    (plain X11, not encrypted)";
+    const std::string line_one = alias_row("Twin", receiver_name()) + plain,
+                      line_two = alias_row("Twin", second->tcp_name() + ".0") + plain;
     auto listed = rows(StatusList);
     EXPECT_EQ(std::multiset(listed.begin(), listed.end()), (std::multiset{line_one, line_two}));
     EXPECT_TRUE(contains(label_of(StatusTitle), "Report"));

@@ -134,9 +134,11 @@ TEST(CatalogFile, EntriesFitTheirCallers) {
     // The refused connections' report takes the receivers and this display's host; the refusal
     // of a second row for the same display names the new line, then the old one; the version
     // text is laid out with exactly five strings; and notices shown without arguments must not
-    // ask for one, or the catalog text is passed over for the default.
+    // ask for one, or the catalog text is passed over for the default. A changed key's report
+    // takes its lines and the file, each receiver's lines three strings, the key known two.
     for (auto [set, number, args] : {std::tuple{2, 2, 2}, {2, 4, 2}, {6, 7, 5}, {1, 2, 0}, {1, 3, 0}, {1, 7, 0},
-                                     {2, 8, 0}, {2, 17, 0}, {4, 1, 0}, {5, 6, 0}, {5, 10, 0}, {5, 12, 0}}) {
+                                     {2, 8, 0}, {2, 17, 0}, {4, 1, 0}, {5, 6, 0}, {5, 10, 0}, {5, 12, 0},
+                                     {2, 33, 2}, {2, 34, 3}, {2, 35, 2}, {2, 36, 0}, {2, 37, 1}, {6, 8, 1}}) {
         SCOPED_TRACE(std::to_string(set) + "/" + std::to_string(number));
         EXPECT_NE(used(set, number, args), "<not used>");
         if (args > 0) {

@@ -10,7 +10,9 @@
 #include "registry/hostatoms.h"
 #include "registry/share_registry.h"
 
+#include <algorithm>
 #include <string>
+#include <sys/stat.h>
 #include <tuple>
 #include <vector>
 
@@ -48,9 +50,11 @@ protected:
         out_of_memory_local = 0;
         ScratchHome::TearDown();
     }
-    static void event(int status, unsigned host, unsigned window = 0, unsigned tag = 0, unsigned detail = 0) {
+    static void event(int status, unsigned host, unsigned window = 0, unsigned tag = 0, unsigned detail = 0,
+                      const telvane::wire::KeyPrefix &key = {}) {
         TelvaneEvent e{};
         e.type = 99, e.window = window, e.host = host, e.status = status, e.tag = tag, e.detail = detail;
+        std::copy(key.begin(), key.end(), e.key);
         processTelvaneEvent(reinterpret_cast<XEvent *>(&e));
     }
     // The dialogs that the reports waiting now give, in order.
@@ -86,8 +90,9 @@ TEST_F(ShareEvents, FailuresOnThreeReceiversGiveOneDialogInOrderAndEachReasonIts
                              "STATUS window unsharable (0x0)"})
         EXPECT_TRUE(contains(log_text(), line));
 
-    // Each other reason of a failed connection has a report of its own.
-    for (auto [detail, number] : {std::pair{1u, 28}, {2u, 29}, {3u, 30}, {4u, 31}}) {
+    // Each other reason of a failed connection has a report of its own; a changed key and a link
+    // service that is down have theirs too.
+    for (auto [detail, number] : {std::pair{1u, 28}, {2u, 29}, {3u, 30}, {4u, 31}, {5u, 33}, {6u, 37}}) {
         event(1, A, 0, 0, detail);
         ASSERT_EQ(reports().size(), 1u) << detail;
         EXPECT_EQ(shown[0].number, number);
@@ -168,6 +173,42 @@ TEST_F(ShareEvents, SharedAndUnsharedWindowsKeepTheRecords) {
         EXPECT_TRUE(contains(log_text(), line));
 }
 
+TEST_F(ShareEvents, AChangedKeyNamesBothKeysItsLineAndTheFileAndAPlainRoadMarksTheReceiver) {
+    const std::string fp = "78d243f5009aa53f" + std::string(48, '0');
+    const auto key = telvane::wire::key_prefix("4f1c09d277abe310");
+    // The first line for the receiver's own address is the one to delete, as the server judged it.
+    const std::string file = "# known\n10.0.0.70 " + std::string(64, 'a') + "\n10.0.0.7 " + fp +
+                             "\n10.0.0.7 " + std::string(64, 'b') + "\n";
+    for (auto [name, text, known] : {std::tuple{"10.0.0.7:0", file, "78d2 43f5 009a a53f (line 3)"},
+                                     {"10.0.0.7:0", std::string("10.0.0.70 " + fp + "\n"), "none: its line has gone"},
+                                     {"10.0.0.7:0", std::string("10.0.0.7 not-a-key\n"), "none: its line has gone"},
+                                     {"", file, "none: its line has gone"}})
+        EXPECT_EQ(changed_key_entry("Lab", name, key.data(), text),
+                  "Lab\n    now shows the key 4f1c 09d2 77ab e310\n    known by the key " + std::string(known))
+            << name << " in " << text;
+
+    // The report reads the file in the private folder and names it.
+    const Atom lab = 504;
+    add_hostatom(lab, "10.0.0.7:0", "Lab ... 10.0.0.7:0", 0);
+    ASSERT_EQ(mkdir(private_dir().c_str(), 0700), 0);
+    telvane::testing::write_file(private_dir() + "/known_receivers", file);
+    event(1, lab, 0, 0, 5, key);
+    ASSERT_EQ(reports().size(), 1u);
+    EXPECT_EQ(std::tuple(shown[0].type, shown[0].set, shown[0].number), std::tuple(17, 2, 33));
+    EXPECT_TRUE(contains(shown[0].text, "changed:\nLab ... 10.0.0.7:0\n    now shows the key 4f1c 09d2 77ab e310\n"
+                                      "    known by the key 78d2 43f5 009a a53f (line 3)\n\n"));
+    EXPECT_TRUE(contains(shown[0].text, "\n" + private_dir() + "/known_receivers\n"));
+    EXPECT_TRUE(contains(log_text(), "STATUS receiver '10.0.0.7:0' shows a changed key (4f1c 09d2 77ab e310)"));
+
+    // A connection made over plain X11 marks its receiver until it is made again through a link.
+    user_preference.allow_input = 0;
+    for (auto [detail, plain] : {std::pair{1u, 1}, {0u, 0}, {1u, 1}}) {
+        event(0, lab, 0, 0, detail);
+        EXPECT_EQ(hostatom_plain(lab), plain) << detail;
+    }
+    EXPECT_EQ(count_of(log_text(), "STATUS connection to '10.0.0.7:0' is not encrypted"), 2u) << log_text();
+}
+
 TEST(StatusAnswers, EachFailureAnswersTheWaitingRequesterWithItsOwnCode) {
     // Made; refused, no address, no connection, no X server, no permission, any other reason,
     // the local shortage only on a display ending in 0; time-out, i/o error; and no answers.
@@ -176,6 +217,8 @@ TEST(StatusAnswers, EachFailureAnswersTheWaitingRequesterWithItsOwnCode) {
         {1, 3, "h:1.0", 14}, {1, 4, "h:1.0", 11},   {1, 7, "h:1.0", 12},    {1, 101, "h:3.0", 9},
         {1, 101, "h:0.1", 12}, {1, 101, "", 12},    {10, 0, "h:1.0", 16},   {12, 0, "h:1.0", 17},
         {11, 0, "h:1.0", -1}, {2, 0, "h:1.0", -1},  {5, 0, "h:1.0", -1},
+        // A changed receiver key is refused access; a link service down leaves no display.
+        {1, 5, "h:1.0", 11}, {1, 6, "h:1.0", 14},
     };
     for (auto [status, detail, name, code] : cases)
         EXPECT_EQ(status_answer(status, detail, name), code) << status << "/" << detail << " on " << name;
