@@ -1,12 +1,14 @@
 // Shares through a receiver host's encrypted link: the receiver's Xvfb takes no TCP at all, its
 // telvane-consent (at 127.0.0.2, a host of its own inside the test's network namespace) is the
 // only way in. Each phase is what a user meets: a yes, a no, a receiver with a new key, a
-// network that alters a byte, a host without the link, and a sender that takes no plain road.
+// network that alters a byte, a host without the link, and a sender that takes no plain road;
+// with no window manager on the receiver's display, and under twm and openbox.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "consent_service.h"
 #include "dialog_driver.h"
 #include "text_checks.h"
+#include "window_manager.h"
 
 #include <filesystem>
 #include <tuple>
@@ -26,7 +28,13 @@ protected:
         start_sender({.env = {{"HOME", scratch.file("sender")}}});
         if (HasFatalFailure()) return;
         // A display number above 255, so that both of its bytes go through the link's opening words.
-        rx = &add_receiver({.listen_tcp = false, .number = find_free_display(300)});
+        // It wants its user's cookie, as a desktop's display does; the test and the service run
+        // as that user.
+        const int n = find_free_display(300);
+        const std::string cookies = scratch.file("receiver/.Xauthority");
+        ASSERT_EQ(xauth_add(cookies, ":" + std::to_string(n), "0123456789abcdef0123456789abcdef"), 0);
+        setenv("XAUTHORITY", cookies.c_str(), 1);
+        rx = &add_receiver({.access_control = true, .listen_tcp = false, .extra = {"-auth", cookies}, .number = n});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
@@ -56,7 +64,12 @@ protected:
     ConsentService consent;
 };
 
-TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
+// The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
+class GatewayUnderWindowManager : public Gateway, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(GatewayUnderWindowManager, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
+    ChildProcess wm = GetParam() == "none" ? ChildProcess() : start_window_manager(rx->xvfb->name(), GetParam(), scratch);
+    ASSERT_TRUE(GetParam() == "none" || wm) << GetParam() << " did not take the screen";
     uint32_t w = make_window(c.get(), "through the link", 120, 90);
     for (int16_t y = 0; y < 90; y += 10) fill(c.get(), w, 0, y, 120, 10, 0x102030u * static_cast<uint32_t>(y / 10 + 1));
     sync(c.get());
@@ -68,7 +81,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
 
     // The person says yes to a share question from this host: for a minute that yes lets its
     // link in without asking again (nobody would click, and the question would time out). The
-    // mirror is exact, the road is in the trace, the receiver's key is remembered.
+    // mirror is exact, also once its window has moved, and so is a menu of its client; the road is
+    // in the trace, the receiver's key is remembered.
     ASSERT_TRUE(start_consent({"-display", rx->xvfb->name(), "--timeout", "5"}));
     Peer ask("127.0.0.2", 34590, "");
     ASSERT_TRUE(ask.send_bytes(std::string("\x7f\0\0\x01" "Ann", 8)));
@@ -80,9 +94,19 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
+    const uint32_t moved[] = {200, 150};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, moved);
     fill(c.get(), w, 30, 30, 40, 20, 0xff00ff);
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
+    const auto mirrors = windows_with(rx->c.get(), rx->marker);
+    const uint32_t look[] = {0xffaa00, 1};
+    const uint32_t menu = new_window(c.get(), 0, 290, 200, 60, 40, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, look);
+    xcb_map_window(c.get(), menu);
+    xcb_flush(c.get());
+    const uint32_t menu_mirror = wait_new_mirror(rx->c.get(), rx->marker, mirrors);
+    ASSERT_NE(menu_mirror, 0u) << "the menu did not reach the receiver";
+    EXPECT_TRUE(MirrorWatch(rx->c.get(), menu_mirror).shows_solid(0xffaa00, 60, 40));
     EXPECT_TRUE(contains(trace(), "reached: link to 127.0.0.2 encrypted"));
     // Input allowed: a click on the mirror comes back over the link to where it was given.
     const uint32_t buttons = XCB_EVENT_MASK_BUTTON_PRESS;
@@ -97,8 +121,11 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     const std::string known = read_file(scratch.file("sender/.Telvane/known_receivers"));
     EXPECT_EQ(known.rfind("127.0.0.2 ", 0), 0u) << known;
     // The receiver host's service stopped with the link up ends at once, and the mirror with it.
+    // The link's last line shows that none of what the server sent was refused.
     EXPECT_EQ(exit_code(consent.process.stop(SIGTERM, std::chrono::seconds(3)).value_or(-1)), 0) << consent.err();
     EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
+    EXPECT_TRUE(contains(consent.log(), "link from 127.0.0.1 ended ("));
+    EXPECT_FALSE(contains(consent.log(), "refused"));
     while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {}   // what the link left
 
     // The receiver got a new key: refused, and the trace says which line to delete.
@@ -139,5 +166,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_refused("127.0.0.2", make_window(c.get(), "secure only", 50, 50), 4);
     EXPECT_TRUE(contains(trace(), "plain links are refused"));
 }
+
+INSTANTIATE_TEST_SUITE_P(, GatewayUnderWindowManager, ::testing::Values("none", "twm", "openbox"),
+                         [](const auto &row) { return row.param; });
 
 }  // namespace
