@@ -344,7 +344,7 @@ std::uint8_t LinkFilter::check_configure(std::uint32_t &bad) {
 
 std::uint8_t LinkFilter::admit_window() {
     const std::uint32_t id = word(4);
-    const std::uint64_t pixels = std::uint64_t{half(16)} * half(18);
+    const std::uint64_t pixels = std::uint64_t{half(16)} * half(18);   // its width and height
     if (windows_.count(id)) return 0;   // the display says BadIDChoice
     if (windows_.size() >= limits_.windows || pixels_ + pixels > limits_.pixels) return kBadAlloc;
     windows_[id] = {word(8), pixels};

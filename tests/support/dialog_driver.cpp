@@ -40,11 +40,15 @@ struct QuietErrors {
     QuietErrors &operator=(const QuietErrors &) = delete;
 };
 
-// The mapped top-level window whose WM_CLASS instance is `instance`, or 0.
-Window find_mapped_shell(Display *dpy, const std::string &instance) {
-    for (Window w : children_of(dpy)) {
+// The mapped top-level window whose WM_CLASS instance is `instance`, or 0: a child of the root,
+// or one a window manager keeps inside its frame (`depth` levels down).
+Window find_mapped_shell(Display *dpy, const std::string &instance, Window under = 0, int depth = 3) {
+    for (Window w : children_of(dpy, under)) {
         XClassHint hint{};
-        if (!XGetClassHint(dpy, w, &hint)) continue;
+        if (!XGetClassHint(dpy, w, &hint)) {
+            if (Window inside = depth > 1 ? find_mapped_shell(dpy, instance, w, depth - 1) : 0) return inside;
+            continue;
+        }
         const bool match = hint.res_name && instance == hint.res_name;
         XFree(hint.res_name);   // XFree, like free, takes a null pointer
         XFree(hint.res_class);

@@ -3,14 +3,21 @@
 // only way in. Each phase is what a user meets: a yes (through a port full of silent
 // connections, and good for one link), a no, a receiver with a new key, a network that alters a
 // byte, a host without the link (met before through it, or not), and a sender that takes no
-// plain road.
+// plain road; with no window manager on the receiver's display, and under twm and openbox. Then
+// a hostile sender of the test's own, admitted, against the walls around its link.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "consent_service.h"
+#include "link_filter.h"
+#include "link_protocol.h"
+#include "receiver_gateway.h"
 #include "dialog_driver.h"
 #include "text_checks.h"
+#include "window_manager.h"
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <regex>
 #include <tuple>
 #include <sys/stat.h>
@@ -29,11 +36,17 @@ protected:
         start_sender({.env = {{"HOME", scratch.file("sender")}}});
         if (HasFatalFailure()) return;
         // A display number above 255, so that both of its bytes go through the link's opening words.
-        // Its audit log says which authorization each client came with.
-        rx = &add_receiver({.listen_tcp = false,
-                            .extra = {"-audit", "4"},
+        // It wants its user's cookie, as a desktop's display does; the test and the service run
+        // as that user. Its audit log says which authorization each client came with.
+        const int n = find_free_display(300);
+        const std::string cookies = scratch.file("receiver/.Xauthority");
+        ASSERT_EQ(xauth_add(cookies, ":" + std::to_string(n), "0123456789abcdef0123456789abcdef"), 0);
+        setenv("XAUTHORITY", cookies.c_str(), 1);
+        rx = &add_receiver({.access_control = true,
+                            .listen_tcp = false,
+                            .extra = {"-auth", cookies, "-audit", "4"},
                             .log_path = scratch.file("receiver.log"),
-                            .number = find_free_display(300)});
+                            .number = n});
         ASSERT_TRUE(rx->xvfb);
         number = std::to_string(rx->xvfb->number());
     }
@@ -64,7 +77,13 @@ protected:
     ConsentService consent;
 };
 
-TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
+// The receiver's window manager of the row: none, a reparenting one, and an EWMH one.
+class GatewayUnderWindowManager : public Gateway, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(GatewayUnderWindowManager, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
+    ChildProcess wm;
+    if (GetParam() != "none") wm = start_window_manager(rx->xvfb->name(), GetParam(), scratch);
+    ASSERT_TRUE(GetParam() == "none" || wm) << GetParam() << " did not take the screen";
     uint32_t w = make_window(c.get(), "through the link", 120, 90);
     for (int16_t y = 0; y < 90; y += 10) fill(c.get(), w, 0, y, 120, 10, 0x102030u * static_cast<uint32_t>(y / 10 + 1));
     sync(c.get());
@@ -76,7 +95,8 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
 
     // The person says yes to a share question from this host: for a minute that yes lets its
     // link in without asking again (nobody would click, and the question would time out). The
-    // mirror is exact, the road is in the trace, the receiver's key is remembered.
+    // mirror is exact, also once its window has moved, and so is a menu of its client; the road is
+    // in the trace, the receiver's key is remembered.
     ASSERT_TRUE(start_consent({"-display", rx->xvfb->name(), "--timeout", "5"}));
     Peer ask("127.0.0.2", 34590, "");
     ASSERT_TRUE(ask.send_bytes(std::string("\x7f\0\0\x01" "Ann", 8)));
@@ -97,9 +117,19 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_EQ(expect_event(3).window, w);
     MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
+    const uint32_t moved[] = {200, 150};
+    xcb_configure_window(c.get(), w, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, moved);
     fill(c.get(), w, 30, 30, 40, 20, 0xff00ff);
     sync(c.get());
     EXPECT_TRUE(mirror.shows(pixels(c.get(), w, 120, 90), 120, 90));
+    const auto mirrors = windows_with(rx->c.get(), rx->marker);
+    const uint32_t look[] = {0xffaa00, 1};
+    const uint32_t menu = new_window(c.get(), 0, 290, 200, 60, 40, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, look);
+    xcb_map_window(c.get(), menu);
+    xcb_flush(c.get());
+    const uint32_t menu_mirror = wait_new_mirror(rx->c.get(), rx->marker, mirrors);
+    ASSERT_NE(menu_mirror, 0u) << "the menu did not reach the receiver";
+    EXPECT_TRUE(MirrorWatch(rx->c.get(), menu_mirror).shows_solid(0xffaa00, 60, 40));
     EXPECT_TRUE(contains(trace(), "reached: link to 127.0.0.2 encrypted"));
     // Input allowed: a click on the mirror comes back over the link to where it was given.
     const uint32_t buttons = XCB_EVENT_MASK_BUTTON_PRESS;
@@ -125,11 +155,17 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     EXPECT_NE(wait_new_mirror(rx->c.get(), rx->marker), 0u) << consent.log();
     EXPECT_TRUE(contains(consent.log(), " to display :" + number + ", key ")) << consent.log();
     // The receiver host's service stopped with the link up ends at once, and the mirror with it.
+    // The link's last line shows that none of what the server sent was refused.
     EXPECT_EQ(exit_code(consent.process.stop(SIGTERM, std::chrono::seconds(3)).value_or(-1)), 0) << consent.err();
     EXPECT_TRUE(no_mirror_left(rx->c.get(), rx->marker));
     // The link was an untrusted client there, under an authorization made for it alone and
-    // revoked when it ended, and the replication and its input met no refusal.
+    // revoked when it ended, and the replication and its input met no refusal, of the filter or
+    // of the display.
     EXPECT_TRUE(contains(consent.log(), "relayed to display :" + number + " (untrusted)"));
+    const std::string log = consent.log();
+    const size_t end = log.find("link from 127.0.0.1 ended (");
+    ASSERT_NE(end, std::string::npos) << log;
+    EXPECT_FALSE(contains(log.substr(end, log.find('\n', end) - end), "refused")) << log;
     const std::string audit = read_file(scratch.file("receiver.log"));
     std::smatch made;
     ASSERT_TRUE(std::regex_search(audit, made, std::regex("generated authorization ([0-9]+) trust 1 "))) << audit;
@@ -197,5 +233,173 @@ TEST_F(Gateway, OnlyTheReceiverUsersYesLetsAShareInAndThenItIsPixelExact) {
     expect_refused("127.0.0.2", make_window(c.get(), "secure only", 50, 50), 4);
     EXPECT_TRUE(contains(trace(), "plain links are refused"));
 }
+
+// A sender of our own, admitted by --accept-all, tries through its link what a hostile one would.
+// Each try is refused in its place in the sequence and the link goes on; another client of the
+// display and the display's access list see nothing of it; the link's last line names the tries.
+TEST_F(Gateway, AnAdmittedSenderReachesNothingButWhatItMadeItself) {
+    using namespace std::chrono_literals;
+    ASSERT_TRUE(start_consent({"--accept-all"}));
+    xcb_connection_t *user = rx->c.get();   // the receiver's user, with the cookie
+    const uint32_t root = first_screen(user)->root;
+    const auto access = [&] {
+        Owned<xcb_list_hosts_reply_t> r(xcb_list_hosts_reply(user, xcb_list_hosts(user), nullptr));
+        return r ? std::to_string(r->mode) + std::string(reinterpret_cast<char *>(r.get() + 1), r->length * 4u) : "";
+    };
+    const std::string access_before = access();
+    const auto extension = [](xcb_connection_t *c, const std::string &name) {
+        Owned<xcb_query_extension_reply_t> r(
+            xcb_query_extension_reply(c, xcb_query_extension(c, uint16_t(name.size()), name.c_str()), nullptr));
+        return r && r->present ? r->major_opcode : uint8_t{0};
+    };
+
+    // Another client: a window under the pointer with pixels and a title, which hears keys and
+    // changes to it; and the user's resources on the root.
+    Xcb other = xcb_open(rx->xvfb->name());
+    ASSERT_TRUE(other);
+    xcb_connection_t *o = other.get();
+    const uint32_t secret = solid_window(o, "secret", 700, 500, 0x336699);
+    const uint32_t hears = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_FOCUS_CHANGE |
+                           XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(o, secret, XCB_CW_EVENT_MASK, &hears);
+    set_property(o, root, XCB_ATOM_RESOURCE_MANAGER, "*password: hunter2\n");
+    // Its window's place, title and pixels, and the events it heard since the last look.
+    const auto state = [&] {
+        Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(o, xcb_get_geometry(o, secret), nullptr));
+        const std::array<int16_t, 4> place = g ? std::array{g->x, g->y, int16_t(g->width), int16_t(g->height)}
+                                               : std::array<int16_t, 4>{};
+        auto seen = std::tuple(place, get_property(o, secret, XCB_ATOM_WM_NAME), pixels(o, secret, 64, 64),
+                               std::vector<int>{});
+        while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(o)}) std::get<3>(seen).push_back(ev->response_type);
+        return seen;
+    };
+    const auto before = state();
+
+    // The hostile sender opens its link as telvane-server does, with a key of its own, and makes
+    // a window, a pixmap and a graphics context of its own.
+    telvane::server::GatewaySettings mallory;
+    mallory.folder = scratch.file("mallory");
+    mallory.known_receivers_path = scratch.file("mallory/known_receivers");
+    mallory.sender_identity = "Mallory";
+    const auto opened = telvane::server::open_gateway(tcp_connect("", "127.0.0.2", telvane::tlslink::kLinkPort),
+                                                      inet_address("127.0.0.2", 0).sin_addr, rx->xvfb->number(), 10s,
+                                                      mallory);
+    ASSERT_EQ(opened.kind, telvane::server::GatewayAttempt::Kind::Linked) << opened.reason;
+    Xcb hostile(xcb_connect_to_fd(opened.fd, nullptr));
+    xcb_connection_t *h = hostile.get();
+    ASSERT_FALSE(xcb_connection_has_error(h));
+    const uint8_t depth = first_screen(h)->root_depth;
+    const uint32_t mine = new_window(h, 0, 0, 0, 16, 16), pixmap = xcb_generate_id(h), gc = xcb_generate_id(h);
+    xcb_create_pixmap(h, depth, pixmap, root, 16, 16);
+    xcb_create_gc(h, gc, pixmap, 0, nullptr);
+
+    // Extensions but the harmless ones look absent; their requests, sent with the opcodes the
+    // display gave its user, are refused all the same.
+    std::map<std::string, uint8_t> major;
+    for (const auto &[name, shown] : std::initializer_list<std::pair<std::string, bool>>{
+             {"XTEST", false}, {"XInputExtension", false}, {"RECORD", false}, {"BIG-REQUESTS", true}}) {
+        major[name] = extension(user, name);
+        ASSERT_NE(major[name], 0) << name;
+        EXPECT_EQ(extension(h, name), shown ? major[name] : 0) << name;
+    }
+    // Sends minor request `minor` of extension `name` (its words least significant byte first);
+    // returns its log name, and its sequence number in `seq`.
+    unsigned seq = 0;
+    const auto raw = [&](const std::string &name, uint8_t minor, std::vector<uint32_t> words, bool reply) {
+        words.insert(words.begin(), major[name] | minor << 8 | uint32_t(words.size() + 1) << 16);
+        iovec iov[3] = {{}, {}, {words.data(), words.size() * 4}};
+        xcb_protocol_request_t req{1, nullptr, 0, uint8_t(!reply)};
+        seq = xcb_send_request(h, XCB_REQUEST_RAW | XCB_REQUEST_CHECKED, &iov[2], &req);
+        return "extension request " + std::to_string(major[name]) + "." + std::to_string(minor);
+    };
+    // What a link may hold: it has one window and one pixmap; the rest up to its limit, the last checked.
+    const telvane::consent::LinkLimits limits;
+    const auto window_of = [&](uint16_t side) {
+        return xcb_create_window_checked(h, XCB_COPY_FROM_PARENT, xcb_generate_id(h), root, 0, 0, side, side, 0,
+                                         XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+    };
+    const auto pixmap_of = [&](uint16_t side) {
+        return xcb_create_pixmap_checked(h, depth, xcb_generate_id(h), root, side, side);
+    };
+    const auto up_to = [](std::size_t limit, const auto &make) {
+        for (std::size_t i = 2; i < limit; ++i) make(1);
+        return make(1);
+    };
+    const xcb_key_press_event_t key{XCB_KEY_PRESS, 38, 0, 0, root, secret, 0, 10, 10, 10, 10, 0, 1, 0};
+    const uint32_t away = 300, k = 0x61, primary = XCB_ATOM_PRIMARY, text = XCB_ATOM_STRING;
+    const uint8_t anywhere[] = {10, 0, 0, 9};
+    const uint8_t async = XCB_GRAB_MODE_ASYNC;
+    const uint16_t moves = XCB_CONFIG_WINDOW_X;
+    const uint32_t now = XCB_CURRENT_TIME;
+
+    // Each try sends its request and gives the name the link's last line gives it.
+    const auto sent = [&](const char *name, auto cookie) {
+        seq = cookie.sequence;
+        return std::string(name);
+    };
+    const uint8_t kAccess = wire::kBadAccess, kAlloc = wire::kBadAlloc, kRequest = wire::kBadRequest;
+    const std::pair<uint8_t, std::function<std::string()>> tries[] = {
+        {kAccess, [&] { return sent("GetImage", xcb_get_image(h, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, 64, 64, ~0u)); }},
+        {kAccess, [&] { return sent("GetImage", xcb_get_image(h, XCB_IMAGE_FORMAT_Z_PIXMAP, secret, 0, 0, 9, 9, ~0u)); }},
+        {kAccess, [&] { return sent("CopyArea", xcb_copy_area_checked(h, secret, pixmap, gc, 0, 0, 0, 0, 16, 16)); }},
+        {kAccess, [&] { return sent("GetProperty", xcb_get_property(h, 0, secret, XCB_ATOM_WM_NAME, 0, 0, 64)); }},
+        {kAccess, [&] { return sent("GetProperty", xcb_get_property(h, 0, root, XCB_ATOM_RESOURCE_MANAGER, 0, 0, 64)); }},
+        {kAccess, [&] { return sent("SendEvent", xcb_send_event_checked(h, 0, secret, XCB_EVENT_MASK_KEY_PRESS,
+                                                                      reinterpret_cast<const char *>(&key))); }},
+        {kRequest, [&] { return raw("XTEST", 2, {XCB_KEY_PRESS | 38u << 8, 0, 0, 0, 0, 0, 0, 0}, false); }},
+        {kAccess, [&] { return sent("GrabKeyboard", xcb_grab_keyboard(h, 1, root, now, async, async)); }},
+        {kAccess, [&] { return sent("GrabPointer", xcb_grab_pointer(h, 1, root, 0, async, async, 0, 0, now)); }},
+        // XI 2.2, then every master device's raw key presses on the root; RECORD's version.
+        {kRequest, [&] { return raw("XInputExtension", 47, {2u | 2u << 16}, true); }},
+        {kRequest, [&] { return raw("XInputExtension", 46, {root, 1, 1u | 1u << 16, 1u << 13}, false); }},
+        {kRequest, [&] { return raw("RECORD", 0, {1u | 13u << 16}, true); }},
+        {kAccess, [&] { return sent("KillClient", xcb_kill_client_checked(h, secret)); }},
+        {kAccess, [&] { return sent("ConfigureWindow", xcb_configure_window_checked(h, secret, moves, &away)); }},
+        {kAccess, [&] { return sent("DestroyWindow", xcb_destroy_window_checked(h, secret)); }},
+        {kAccess, [&] { return sent("SetAccessControl", xcb_set_access_control_checked(h, 0)); }},   // disabled
+        {kAccess, [&] { return sent("ChangeHosts", xcb_change_hosts_checked(h, 0, XCB_FAMILY_INTERNET, 4, anywhere)); }},
+        {kAccess, [&] { return sent("SetInputFocus", xcb_set_input_focus_checked(h, 0, secret, now)); }},
+        {kAccess, [&] { return sent("WarpPointer", xcb_warp_pointer_checked(h, 0, root, 0, 0, 0, 0, 900, 700)); }},
+        {kAccess, [&] { return sent("SetSelectionOwner", xcb_set_selection_owner_checked(h, mine, primary, now)); }},
+        {kAccess, [&] { return sent("ConvertSelection", xcb_convert_selection_checked(h, mine, primary, text, 0, now)); }},
+        {kAccess, [&] { return sent("ChangeKeyboardMapping", xcb_change_keyboard_mapping_checked(h, 1, 38, 1, &k)); }},
+        {kAccess, [&] { return sent("SetFontPath", xcb_set_font_path_checked(h, 0, nullptr)); }},
+        {kAccess, [&] { return sent("SetScreenSaver", xcb_set_screen_saver_checked(h, 1, 1, 0, 0)); }},
+        // Pixels beyond the link's share, then its counts of windows and pixmaps.
+        {kAlloc, [&] { return sent("CreateWindow", window_of(65535)); }},
+        {0, [&] { return sent("CreateWindow", up_to(limits.windows, window_of)); }},
+        {kAlloc, [&] { return sent("CreateWindow", window_of(1)); }},
+        {0, [&] { return sent("CreatePixmap", up_to(limits.pixmaps, pixmap_of)); }},
+        {kAlloc, [&] { return sent("CreatePixmap", pixmap_of(1)); }},
+    };
+    std::vector<std::string> refused;   // each kind once, in the order first refused
+    int refusals = 0, row = 0;
+    for (const auto &[wanted, send] : tries) {
+        const std::string name = send();
+        SCOPED_TRACE(testing::Message() << name << " (row " << row++ << ")");
+        ASSERT_TRUE(round_trip_within(h, 10s)) << "the link stopped answering";
+        void *reply = nullptr;
+        xcb_generic_error_t *error = nullptr;
+        xcb_poll_for_reply(h, seq, &reply, &error);
+        EXPECT_EQ(error ? int(error->error_code) : 0, int(wanted));
+        std::free(reply);
+        std::free(error);
+        EXPECT_TRUE(state() == before) << "the other client saw it";
+        refusals += wanted != 0;
+        if (wanted && std::find(refused.begin(), refused.end(), name) == refused.end()) refused.push_back(name);
+    }
+
+    // The sender leaves: the link's last line counts and names the refusals, and the display's
+    // access control is as it was.
+    hostile.reset();
+    std::string names;
+    for (const std::string &name : refused) names += (names.empty() ? "" : ", ") + name;
+    ASSERT_TRUE(consent.wait_log("requests refused")) << consent.log();
+    EXPECT_TRUE(contains(consent.log(), "; " + std::to_string(refusals) + " requests refused: " + names + ")\n"));
+    EXPECT_EQ(access(), access_before);
+}
+
+INSTANTIATE_TEST_SUITE_P(, GatewayUnderWindowManager, ::testing::Values("none", "twm", "openbox"),
+                         [](const auto &row) { return row.param; });
 
 }  // namespace
