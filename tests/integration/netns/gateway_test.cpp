@@ -167,10 +167,10 @@ TEST_P(GatewayUnderWindowManager, OnlyTheReceiverUsersYesLetsAShareInAndThenItIs
     ASSERT_NE(end, std::string::npos) << log;
     EXPECT_FALSE(contains(log.substr(end, log.find('\n', end) - end), "refused")) << log;
     const std::string audit = read_file(scratch.file("receiver.log"));
-    std::smatch made;
-    ASSERT_TRUE(std::regex_search(audit, made, std::regex("generated authorization ([0-9]+) trust 1 "))) << audit;
-    EXPECT_TRUE(contains(audit, "Auth name: MIT-MAGIC-COOKIE-1 ID: " + made.str(1) + "\n")) << audit;
-    EXPECT_TRUE(contains(audit, "revoked authorization ID " + made.str(1) + "\n")) << audit;
+    std::smatch grant;
+    ASSERT_TRUE(std::regex_search(audit, grant, std::regex("generated authorization ([0-9]+) trust 1 "))) << audit;
+    EXPECT_TRUE(contains(audit, "Auth name: MIT-MAGIC-COOKIE-1 ID: " + grant.str(1) + "\n")) << audit;
+    EXPECT_TRUE(contains(audit, "revoked authorization ID " + grant.str(1) + "\n")) << audit;
     EXPECT_FALSE(contains(audit, "Security: denied")) << audit;
     while (next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(500))) {}   // what the link left
 
@@ -221,13 +221,13 @@ TEST_P(GatewayUnderWindowManager, OnlyTheReceiverUsersYesLetsAShareInAndThenItIs
     const sockaddr_in x_address = inet_address("127.0.0.2", 6000 + rx->xvfb->number());
     ASSERT_EQ(bind(x_port, reinterpret_cast<const sockaddr *>(&x_address), sizeof x_address), 0);
     ASSERT_EQ(listen(x_port, 4), 0);
-    write_file(scratch.file("sender/.Telvane/known_receivers"), "127.0.0.2 " + std::string(64, 'c') + "\n");
+    write_file(scratch.file("sender2/.Telvane/known_receivers"), "127.0.0.2 " + std::string(64, 'c') + "\n");
     expect_refused("127.0.0.2", w, 6);
     EXPECT_LT(accept(x_port, nullptr, nullptr), 0) << "the plain road was taken";
     close(x_port);
-    write_file(scratch.file("sender/.Telvane/known_receivers"), "");
 
-    // A sender that takes no plain road reaches no receiver without a link.
+    // A sender that takes no plain road reaches no receiver without a link (and none is pinned).
+    write_file(scratch.file("sender/.Telvane/known_receivers"), "");
     ASSERT_NO_FATAL_FAILURE(
         start_sender({.env = {{"HOME", scratch.file("sender")}}, .extra = {"--receivers", "secure"}}));
     expect_refused("127.0.0.2", make_window(c.get(), "secure only", 50, 50), 4);
