@@ -324,21 +324,21 @@ std::uint8_t LinkFilter::check_configure(std::uint32_t &bad) {
     auto it = windows_.find(word(4));
     const std::uint16_t mask = half(8);
     if (it == windows_.end() || !(mask & ((1u << kCfgWidth) | (1u << kCfgHeight)))) return 0;
-    // A new size counts against the pixels the link may hold.
+    // A new size counts against the pixels the link may hold; a side not named keeps its length.
+    Window &w = it->second;
+    std::uint32_t width = w.width, height = w.height;
     std::size_t i = 0;
-    std::uint32_t width = 0, height = 0;
     for (int bit = 0; bit < 7; ++bit) {
         if (!(mask & (1u << bit))) continue;
-        const std::uint32_t v2 = word(12 + 4 * i++);
-        if (bit == kCfgWidth) width = v2 & 0xffff;
-        if (bit == kCfgHeight) height = v2 & 0xffff;
+        const std::uint32_t value = word(12 + 4 * i++);
+        if (bit == kCfgWidth) width = value & 0xffff;
+        if (bit == kCfgHeight) height = value & 0xffff;
     }
-    // An unchanged side keeps its share of the old size.
-    const std::uint64_t old = it->second.pixels;
-    const std::uint64_t now = std::uint64_t{width ? width : 1} * (height ? height : 1);
+    const std::uint64_t old = std::uint64_t{w.width} * w.height, now = std::uint64_t{width} * height;
     if (pixels_ - old + now > limits_.pixels) return kBadAlloc;
     pixels_ = pixels_ - old + now;
-    it->second.pixels = now;
+    w.width = width;
+    w.height = height;
     return 0;
 }
 
@@ -347,7 +347,7 @@ std::uint8_t LinkFilter::admit_window() {
     const std::uint64_t pixels = std::uint64_t{half(16)} * half(18);   // its width and height
     if (windows_.count(id)) return 0;   // the display says BadIDChoice
     if (windows_.size() >= limits_.windows || pixels_ + pixels > limits_.pixels) return kBadAlloc;
-    windows_[id] = {word(8), pixels};
+    windows_[id] = {word(8), half(16), half(18)};
     pixels_ += pixels;
     return 0;
 }
@@ -375,7 +375,7 @@ void LinkFilter::forget_window(std::uint32_t id) {
     for (std::size_t i = 0; i < gone.size(); ++i) {
         auto it = windows_.find(gone[i]);
         if (it == windows_.end()) continue;
-        pixels_ -= it->second.pixels;
+        pixels_ -= std::uint64_t{it->second.width} * it->second.height;
         windows_.erase(it);
         for (const auto &[child, w] : windows_)
             if (w.parent == gone[i]) gone.push_back(child);

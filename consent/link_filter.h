@@ -69,7 +69,7 @@ private:
     };
     struct Window {
         std::uint32_t parent = 0;
-        std::uint64_t pixels = 0;
+        std::uint32_t width = 0, height = 0;
     };
 
     enum class Phase { Setup, SetupAnswer, Requests };

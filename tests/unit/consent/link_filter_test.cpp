@@ -179,6 +179,7 @@ TEST(LinkFilter, ExtensionsLookAbsentButLargePicturesAndCountsAndCapsHold) {
     EXPECT_EQ(l.ask(l.request(wire::kOpConfigureWindow, 0, {kOwn, 0xc, 30, 30})), wire::kBadAlloc);
     EXPECT_EQ(l.ask(l.request(wire::kOpDestroyWindow, 0, {kOwn2})), -1);
     EXPECT_EQ(l.ask(l.request(wire::kOpConfigureWindow, 0, {kOwn, 0xc, 30, 30})), -1);
+    EXPECT_EQ(l.ask(l.request(wire::kOpConfigureWindow, 0, {kOwn, 0x4, 40})), wire::kBadAlloc) << "one side, 40x30";
     // A zero length without BIG-REQUESTS cannot be read: the link ends.
     Link fresh;
     fresh.send_raw(std::string{static_cast<char>(wire::kOpMapWindow), 0, 0, 0});
