@@ -21,6 +21,7 @@ struct ReceiverConnectResult {
     std::string reason;   // for the log
     bool is_self = false; // the receiver is the display this server stands in front of
     std::string route;    // how it was reached (encrypted link or plain X11), for the trace
+    bool no_thread = false; // failed for want of a thread or descriptor here, not at the receiver
 };
 
 // Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S"): through the

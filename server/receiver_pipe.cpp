@@ -177,8 +177,10 @@ bool ReceiverPipe::takes_now(size_t bytes) const {
     int queued = 0, room = 0;
     socklen_t len = sizeof room;
     if (ioctl(fd, SIOCOUTQ, &queued) != 0 || getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, &len) != 0) return false;
-    // The kernel counts each byte about twice against the buffer, with the packets' overhead.
-    return static_cast<size_t>(queued) * 2 + bytes * 2 + 65536 < static_cast<size_t>(room);
+    // xcb's connection to a receiver is always a local socket pair to the relay thread of its
+    // road. xcb waits for the socket to poll writable before each write, and a local socket does
+    // only while at most a quarter of its buffer is in use (counted with the kernel's overhead).
+    return (static_cast<size_t>(queued) + bytes + 65536) * 4 <= static_cast<size_t>(room);
 }
 
 bool ReceiverPipe::idle() const {

@@ -327,8 +327,14 @@ void ShareService::collect_connections() {
             }
             uint32_t window = r.waiting.empty() || r.waiting.front().windows.empty()
                                   ? 0 : r.waiting.front().windows.front();
+            auto waiting = std::move(r.waiting);
             receivers_.erase(it);
-            emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure));
+            // No thread to be had here: as when none is had to reach the receiver at all.
+            if (res.no_thread) {
+                for (const auto &p : waiting) emit(ShareStatus::OutOfMemory, p.windows.front(), host, 0, 0, p.owner);
+            } else {
+                emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure));
+            }
             concerned_.erase(host);
             continue;
         }
