@@ -2,6 +2,7 @@
 #include "receiver_pipe.h"
 
 #include "x11_formats.h"
+#include "x11_setup.h"
 #include "xcb_handles.h"
 
 #include <algorithm>
@@ -23,6 +24,8 @@ ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, 
     layout_.bitmap_msb_first = setup->bitmap_format_bit_order == XCB_IMAGE_ORDER_MSB_FIRST;
     const xcb_screen_t *s = screen_of(setup, screen);
     root_ = s->root;
+    id_base_ = setup->resource_id_base;
+    id_mask_ = setup->resource_id_mask;
     screen_w_ = s->width_in_pixels;
     screen_h_ = s->height_in_pixels;
     thread_ = std::thread([this] { run(); });
@@ -42,8 +45,33 @@ ReceiverPipe::~ReceiverPipe() {
 
 uint32_t ReceiverPipe::new_mirror_id() {
     if (xcb_connection_has_error(c_)) return 0;
-    const uint32_t id = xcb_generate_id(c_);
-    return id == 0xffffffffu ? 0 : id;
+    return nth_resource_id(id_base_, id_mask_, ++ids_used_);
+}
+
+std::shared_ptr<const KeyboardMap> ReceiverPipe::keyboard_map() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keys_;
+}
+
+void ReceiverPipe::refresh_keyboard_map() { push({Op::Kind::KeyboardMap, 0}); }
+
+xcb_get_keyboard_mapping_cookie_t ReceiverPipe::ask_keyboard_map() {
+    const xcb_setup_t *setup = xcb_get_setup(c_);
+    const uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    return xcb_get_keyboard_mapping(c_, setup->min_keycode, count);
+}
+
+void ReceiverPipe::take_keyboard_map(xcb_get_keyboard_mapping_cookie_t asked) {
+    XcbReply<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(c_, asked, nullptr));
+    auto map = std::make_shared<KeyboardMap>();
+    if (r) {
+        map->min_keycode = xcb_get_setup(c_)->min_keycode;
+        map->per_keycode = r->keysyms_per_keycode;
+        const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(r.get());
+        map->keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(r.get()));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    keys_ = std::move(map);
 }
 
 void ReceiverPipe::push(Op op) {
@@ -327,6 +355,7 @@ void ReceiverPipe::apply(const Op &op) {
                 xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         break;
     }
+    case Op::Kind::KeyboardMap: take_keyboard_map(ask_keyboard_map()); break;
     case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;
     case Op::Kind::Unmap: xcb_unmap_window(c_, op.mirror); break;
     }
@@ -446,12 +475,14 @@ void ReceiverPipe::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         busy_since_ = FrameClock::now();
     }
+    const xcb_get_keyboard_mapping_cookie_t keys = ask_keyboard_map();
     protocols_atom_ = atom("WM_PROTOCOLS");
     delete_atom_ = atom("WM_DELETE_WINDOW");
-    gc_ = xcb_generate_id(c_);
+    take_keyboard_map(keys);
+    gc_ = nth_resource_id(id_base_, id_mask_, ++ids_used_);
     const uint32_t no_exposures = 0;
     xcb_create_gc(c_, gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &no_exposures);
-    copy_gc_ = xcb_generate_id(c_);
+    copy_gc_ = nth_resource_id(id_base_, id_mask_, ++ids_used_);
     const uint32_t exposures = 1;
     xcb_create_gc(c_, copy_gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &exposures);
 

@@ -2,9 +2,11 @@
 // The sending side of one receiver connection: a thread of its own creates, changes and removes
 // the mirror windows there and puts the newest pixels into them, so that a slow or stopped
 // receiver never holds up the proxy. It also keeps track of how long the receiver has left a
-// request unanswered, which is how a receiver that stopped is found out.
+// request unanswered, which is how a receiver that stopped is found out. Nothing else of the
+// server writes to the receiver or waits for its answers: its keyboard map is read here too.
 
 #include "frame_policy.h"
+#include "key_mapping.h"
 #include "mirror_group.h"
 #include "mirror_layout.h"
 #include "pixel_format.h"
@@ -64,8 +66,15 @@ public:
     const PixelFormat &format() const { return layout_.format; }
     // How the receiver's screen keeps pixels: receivers alike share their mirrors' groups.
     const ScreenLayout &layout() const { return layout_; }
-    // An id for a new mirror; 0 when the connection is broken.
+    // An id for a new mirror, counted here rather than by xcb (which may wait on the receiver
+    // for more); 0 when the connection is broken or the set-up's id range is used up.
     uint32_t new_mirror_id();
+    // The receiver's keyboard map, as last read; null until the thread has read it. The input
+    // forwarder translates the receiver's keys with it.
+    std::shared_ptr<const KeyboardMap> keyboard_map() const;
+    // Asks the thread to read the keyboard map again (the receiver sent MappingNotify); the old
+    // map stays in force until the new one is there.
+    void refresh_keyboard_map();
 
     // Queues work for the thread; all of it runs in the order given.
     // `group` encodes the mirror's pixels for every receiver that shows them like this one.
@@ -113,7 +122,7 @@ public:
 
 private:
     struct Op {
-        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap, SizeHints, Restack };
+        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap, SizeHints, Restack, KeyboardMap };
         Op(Kind k, uint32_t m) : kind(k), mirror(m) {}
         Kind kind;
         uint32_t mirror = 0;
@@ -138,6 +147,9 @@ private:
     // Puts rows of an image (`format` ZPixmap or XYBitmap) in bands below the request size limit.
     void put_rows(uint32_t mirror, uint8_t format, uint8_t depth, const Rect &rect, const uint8_t *data, size_t stride);
     void heartbeat(FrameTime now);
+    // Asks for the receiver's keyboard map; take_keyboard_map() then waits for it.
+    xcb_get_keyboard_mapping_cookie_t ask_keyboard_map();
+    void take_keyboard_map(xcb_get_keyboard_mapping_cookie_t asked);
     uint32_t atom(const std::string &name);
     // `mirrors` in the order they lie on the receiver, bottom to top; those gone are left out.
     std::vector<uint32_t> as_stacked(const std::vector<uint32_t> &mirrors);
@@ -147,6 +159,8 @@ private:
 
     xcb_connection_t *c_;
     uint32_t root_ = 0;
+    uint32_t id_base_ = 0, id_mask_ = 0;
+    std::atomic<uint32_t> ids_used_{0};
     int32_t screen_w_ = 0, screen_h_ = 0;
     ScreenLayout layout_;
     Options options_;
@@ -168,6 +182,7 @@ private:
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
     std::vector<uint32_t> starved_;
     std::unordered_map<uint32_t, Rect> placed_;
+    std::shared_ptr<const KeyboardMap> keys_;
 
     // True when the connection's socket takes `bytes` more now without the writer waiting.
     bool takes_now(size_t bytes) const;

@@ -491,7 +491,7 @@ bool ShareService::receiver_readable(uint32_t host) {
         XcbReply<xcb_generic_event_t> ev{xcb_poll_for_event(c)};
         if (!ev) break;
         ++taken;
-        if (forwarder_) forwarder_->receiver_event(host, c, ev.get());
+        if (forwarder_) forwarder_->receiver_event(host, ev.get());
         auto more = replicator_->receiver_event(host, ev.get());
         notes.insert(notes.end(), more.begin(), more.end());
     }
@@ -654,6 +654,7 @@ std::unique_ptr<InputForwarder> ShareService::make_input_forwarder() {
     hooks.is_shared = [this](uint32_t window) {
         return std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) { return s.window == window; });
     };
+    hooks.receiver_keys = [this](uint32_t host) { return replicator_->keyboard_map(host); };
     hooks.delays = [this] { return floor_delays(settings_.delay_first_ms, settings_.delay_second_ms); };
     hooks.receiver_name = [this](uint32_t host) {
         auto it = receivers_.find(host);

@@ -1,7 +1,8 @@
-// Receivers' bytes reach xcb in whole packets only, in any pieces.
+// Receivers' bytes reach xcb in whole packets only, in any pieces; and the receivers' resource ids.
 #include <gtest/gtest.h>
 
 #include "packet_gate.h"
+#include "x11_setup.h"
 
 using namespace telvane::server;
 using telvane::wire::ByteOrder;
@@ -73,4 +74,16 @@ TEST(PacketGate, OnlyWholePacketsPassInAnyPiecesAndAnOverlongOneBreaksTheConnect
     char request[4] = {43, 0, 1, 0};
     std::string why;
     EXPECT_EQ(PacketGate().from_plain(request, sizeof request, why), 4u);
+}
+
+TEST(PacketGate, ReceiversIdsStepThroughTheirSetUpsRangeAndEndWithIt) {
+    const std::tuple<uint32_t, uint32_t, uint32_t, uint32_t> rows[] = {
+        // base, mask, n, id
+        {0x00400000, 0x001fffff, 1, 0x00400001}, {0x00400000, 0x001fffff, 0x1fffff, 0x005fffff},
+        {0x00400000, 0x001fffff, 0x200000, 0}, {0x00400000, 0x001ffff0, 2, 0x00400020},
+        {0x00400000, 0x00000001, 1, 0x00400001}, {0x00400000, 0x00000001, 2, 0},
+        {0x00400000, 0, 1, 0}, {0x00400000, 0x001fffff, 0, 0}, {0, 0xffffffff, 0xffffffff, 0xffffffff},
+    };
+    for (const auto &[base, mask, n, id] : rows)
+        EXPECT_EQ(nth_resource_id(base, mask, n), id) << std::hex << base << " " << mask << " " << n;
 }
