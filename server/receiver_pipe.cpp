@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 #include <linux/sockios.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,7 +18,8 @@
 namespace telvane::server {
 
 ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, Options options)
-    : c_(c), options_(options) {
+    : c_(c), options_(options), handed_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!handed_fd_) throw std::runtime_error("no event descriptor");
     const xcb_setup_t *setup = xcb_get_setup(c);
     layout_.format = std::move(format);
     layout_.bitmap_unit = setup->bitmap_format_scanline_unit;
@@ -46,6 +49,24 @@ ReceiverPipe::~ReceiverPipe() {
 uint32_t ReceiverPipe::new_mirror_id() {
     if (xcb_connection_has_error(c_)) return 0;
     return nth_resource_id(id_base_, id_mask_, ++ids_used_);
+}
+
+XcbReply<xcb_generic_event_t> ReceiverPipe::next_event() {
+    std::lock_guard<std::mutex> lock(taking_);
+    uint64_t count;
+    (void)!read(handed_fd_.get(), &count, sizeof count);
+    if (handed_.empty()) return XcbReply<xcb_generic_event_t>(xcb_poll_for_event(c_));
+    XcbReply<xcb_generic_event_t> ev = std::move(handed_.front());
+    handed_.pop_front();
+    return ev;
+}
+
+void ReceiverPipe::hand_over_events() {
+    std::lock_guard<std::mutex> lock(taking_);
+    const size_t before = handed_.size();
+    while (xcb_generic_event_t *ev = xcb_poll_for_queued_event(c_)) handed_.emplace_back(ev);
+    const uint64_t one = 1;
+    if (handed_.size() != before) (void)!write(handed_fd_.get(), &one, sizeof one);
 }
 
 std::shared_ptr<const KeyboardMap> ReceiverPipe::keyboard_map() const {
@@ -189,6 +210,7 @@ void ReceiverPipe::serve(uint32_t mirror) {
     } catch (const std::bad_alloc &) {
     }
     writing.unlock();
+    if (written) hand_over_events();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         served_since_.reset();
@@ -485,6 +507,7 @@ void ReceiverPipe::run() {
     copy_gc_ = nth_resource_id(id_base_, id_mask_, ++ids_used_);
     const uint32_t exposures = 1;
     xcb_create_gc(c_, copy_gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &exposures);
+    hand_over_events();
 
     std::unique_lock<std::mutex> lock(mutex_);
     busy_since_.reset();
@@ -518,6 +541,7 @@ void ReceiverPipe::run() {
             heartbeat(started);
             xcb_flush(c_);
         }
+        hand_over_events();
 
         lock.lock();
         busy_since_.reset();

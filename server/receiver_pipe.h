@@ -11,9 +11,11 @@
 #include "mirror_layout.h"
 #include "pixel_format.h"
 #include "upstream_link.h"
+#include "xcb_handles.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -111,6 +113,13 @@ public:
     std::optional<FrameClock::duration> waiting_for(FrameTime now) const;
     // True once the connection broke.
     bool failed() const { return failed_.load(); }
+    // The receiver's next event; null when none has come. Threads that wait for the receiver's
+    // answers, or for room to write, read its socket too, and xcb keeps the events they read
+    // where the socket no longer shows them: this pipe hands those over, in order, and makes
+    // events_fd() readable. The share service calls it, with the connection's own descriptor and
+    // events_fd() both watched.
+    XcbReply<xcb_generic_event_t> next_event();
+    int events_fd() const { return handed_fd_.get(); }
     // Mirrors whose image buffer could not be allocated since the last call.
     std::vector<uint32_t> take_starved();
     // The receiver's WM_PROTOCOLS and WM_DELETE_WINDOW atoms; 0 until the thread has them.
@@ -156,6 +165,8 @@ private:
     void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
     void put_size_hints(uint32_t mirror, const MirrorLook &look);
     void notify();
+    // Moves the events xcb has queued to `handed_`; for the threads that write or wait here.
+    void hand_over_events();
 
     xcb_connection_t *c_;
     uint32_t root_ = 0;
@@ -197,6 +208,11 @@ private:
     // shift as they move.
     std::unordered_map<uint32_t, Point> shift_;
     uint32_t copy_gc_ = 0;   // for scrolls on the mirror: it reports what the copy could not find
+
+    // Taken by whoever takes events from xcb's queue, so that they keep their order.
+    std::mutex taking_;
+    std::deque<XcbReply<xcb_generic_event_t>> handed_;
+    Fd handed_fd_;
 
     std::atomic<bool> failed_{false};
     std::atomic<uint32_t> protocols_atom_{0}, delete_atom_{0};

@@ -299,6 +299,16 @@ std::shared_ptr<const KeyboardMap> Replicator::keyboard_map(uint32_t host) const
     return pipe == pipes_.end() ? nullptr : pipe->second->keyboard_map();
 }
 
+XcbReply<xcb_generic_event_t> Replicator::next_event(uint32_t host) {
+    auto pipe = pipes_.find(host);
+    return pipe == pipes_.end() ? nullptr : pipe->second->next_event();
+}
+
+int Replicator::events_fd(uint32_t host) const {
+    auto pipe = pipes_.find(host);
+    return pipe == pipes_.end() ? -1 : pipe->second->events_fd();
+}
+
 std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb_generic_event_t *ev) {
     std::vector<ReplicationNote> notes;
     auto pipe = pipes_.find(host);

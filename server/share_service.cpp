@@ -358,6 +358,7 @@ void ShareService::collect_connections() {
         }
         r.connected = true;
         watch_(xcb_get_file_descriptor(r.conn.get()), host, true);
+        watch_(replicator_->events_fd(host), host, true);
         emit(ShareStatus::ConnectionMade, 0, host);
         auto waiting = std::move(r.waiting);
         r.waiting.clear();
@@ -444,7 +445,10 @@ void ShareService::close_if_idle(uint32_t host) {
 void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
     auto it = receivers_.find(host);
     if (it == receivers_.end()) return;
-    if (it->second.conn) watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
+    if (it->second.conn) {
+        watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
+        if (const int handed = replicator_->events_fd(host); handed >= 0) watch_(handed, host, false);
+    }
     if (forwarder_) forwarder_->forget_receiver(host);
     if (lost) {
         emit(cause, 0, host);
@@ -488,7 +492,7 @@ bool ShareService::receiver_readable(uint32_t host) {
     std::vector<ReplicationNote> notes;
     int taken = 0;
     while (taken < kReceiverEventsPerTurn) {
-        XcbReply<xcb_generic_event_t> ev{xcb_poll_for_event(c)};
+        XcbReply<xcb_generic_event_t> ev = replicator_->next_event(host);
         if (!ev) break;
         ++taken;
         if (forwarder_) forwarder_->receiver_event(host, ev.get());
