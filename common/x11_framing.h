@@ -119,10 +119,11 @@ inline HeadRead read_request_head(const uint8_t *p, std::size_t n, ByteOrder ord
 }
 
 // The size of the server packet whose first 32 bytes are at `head`: replies and generic events
-// carry their extra length in 4-byte units at offset 4.
+// carry their extra length in 4-byte units at offset 4. Read as xcb and Xlib read it: a reply's
+// first byte is exactly 1 (with the top bit set it is a sent event of 32 bytes), while a generic
+// event may carry the sent bit.
 inline std::size_t packet_size(const uint8_t *head, ByteOrder order) {
-    const uint8_t type = head[0] & 0x7f;
-    if (type != kPacketReply && type != kGenericEvent) return kPacketBytes;
+    if (head[0] != kPacketReply && (head[0] & 0x7f) != kGenericEvent) return kPacketBytes;
     return kPacketBytes + 4 * std::size_t{get32(head + 4, order)};
 }
 

@@ -18,6 +18,7 @@ constexpr uint32_t kMirrorInput = XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_KEY_
                                   XCB_EVENT_MASK_POINTER_MOTION | XCB_EVENT_MASK_LEAVE_WINDOW |
                                   XCB_EVENT_MASK_FOCUS_CHANGE;
 
+// The sender's keyboard map; receivers' maps are read on their own threads (receiver_pipe.cpp).
 KeyboardMap fetch_keyboard_map(xcb_connection_t *c) {
     KeyboardMap map;
     const xcb_setup_t *setup = xcb_get_setup(c);
@@ -198,17 +199,14 @@ void InputForwarder::trace(const std::string &line) {
 
 uint32_t InputForwarder::mirror_input_mask() { return kMirrorInput; }
 
-void InputForwarder::receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev) {
+void InputForwarder::receiver_event(uint32_t host, const xcb_generic_event_t *ev) {
     switch (ev->response_type & 0x7f) {
     case XCB_KEY_PRESS:
     case XCB_KEY_RELEASE:
     case XCB_BUTTON_PRESS:
     case XCB_BUTTON_RELEASE:
     case XCB_MOTION_NOTIFY:
-        forward_input(host, receiver, ev);
-        break;
-    case XCB_MAPPING_NOTIFY:
-        receiver_maps_.erase(host);
+        forward_input(host, ev);
         break;
     case XCB_LEAVE_NOTIFY: {
         auto *e = reinterpret_cast<const xcb_leave_notify_event_t *>(ev);
@@ -237,7 +235,7 @@ void InputForwarder::keyboard_left(uint32_t host, uint32_t mirror) {
     end_injection();
 }
 
-void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev) {
+void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev) {
     // Key, button and motion events share one layout.
     auto *e = reinterpret_cast<const xcb_key_press_event_t *>(ev);
     auto target = hooks_.target(host, e->event);
@@ -309,7 +307,7 @@ void InputForwarder::forward_input(uint32_t host, xcb_connection_t *receiver, co
     }
     std::optional<uint8_t> key;
     if (forwards(verdict) && kind == InputKind::KeyPress) {
-        key = sender_keycode(host, receiver, e->detail);
+        key = sender_keycode(host, e->detail);
         if (!key) {
             char line[128];
             std::snprintf(line, sizeof line, "input host=%u keycode=%u has no key on the sender", host, e->detail);
@@ -446,11 +444,11 @@ void InputForwarder::deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t
     xcb_send_event(act_.get(), 0, to, 0, reinterpret_cast<const char *>(&ev));
 }
 
-std::optional<uint8_t> InputForwarder::sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode) {
-    auto it = receiver_maps_.find(host);
-    if (it == receiver_maps_.end()) it = receiver_maps_.emplace(host, fetch_keyboard_map(receiver)).first;
+std::optional<uint8_t> InputForwarder::sender_keycode(uint32_t host, uint8_t keycode) {
+    const std::shared_ptr<const KeyboardMap> theirs = hooks_.receiver_keys(host);
+    if (!theirs) return std::nullopt;
     if (!sender_map_) sender_map_ = fetch_keyboard_map(ask_.get());
-    return translate_keycode(it->second, *sender_map_, keycode);
+    return translate_keycode(*theirs, *sender_map_, keycode);
 }
 
 bool InputForwarder::within_shared(uint32_t window) {
@@ -591,7 +589,6 @@ void InputForwarder::release_held(uint32_t host) {
 void InputForwarder::forget_receiver(uint32_t host) {
     release_held(host);
     held_.erase(host);
-    receiver_maps_.erase(host);
     if (floor_.holder == Party{host}) floor_ = Floor{};
 }
 

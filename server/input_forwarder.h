@@ -51,6 +51,9 @@ public:
         std::function<InputClock::time_point()> now = [] { return InputClock::now(); };
         // The receiver's display name, to name its devices on the sender; its atom when unset.
         std::function<std::string(uint32_t host)> receiver_name;
+        // The receiver's keyboard map, read on its own sender thread; null while it has none,
+        // and then its keys are dropped. The server's main loop never waits for a receiver.
+        std::function<std::shared_ptr<const KeyboardMap>(uint32_t host)> receiver_keys;
     };
 
     // Opens the forwarder's connections to the sender `display`. Nothing, with `why` set, when
@@ -63,9 +66,9 @@ public:
     // The input events a mirror asks its receiver for; the mirror is made with them, so they are
     // in force from its first moment on the receiver's screen.
     static uint32_t mirror_input_mask();
-    // Handles one event that arrived on receiver `host`'s connection `receiver`; events that are
-    // no input to a mirror are left alone.
-    void receiver_event(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
+    // Handles one event that arrived on receiver `host`'s connection; events that are no input
+    // to a mirror are left alone.
+    void receiver_event(uint32_t host, const xcb_generic_event_t *ev);
     // Takes in the local user's input from the sender; called when fd() is readable. False once
     // the connection to the sender is broken: fd() is of no more use then.
     bool sender_readable();
@@ -112,7 +115,7 @@ private:
     xcb_connection_t *injecting_for(uint32_t host);
 
     void keyboard_left(uint32_t host, uint32_t mirror);
-    void forward_input(uint32_t host, xcb_connection_t *receiver, const xcb_generic_event_t *ev);
+    void forward_input(uint32_t host, const xcb_generic_event_t *ev);
     std::optional<Place> place_in(uint32_t window, int16_t x, int16_t y);
     // Whether an event at `place` would reach `window` or one of its children: no other window
     // lies over it there on the sender's screen.
@@ -124,7 +127,7 @@ private:
     // would have, with the buttons of `held` in its state.
     void deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
                  const Place &place, const Held &held);
-    std::optional<uint8_t> sender_keycode(uint32_t host, xcb_connection_t *receiver, uint8_t keycode);
+    std::optional<uint8_t> sender_keycode(uint32_t host, uint8_t keycode);
     void focus_into(uint32_t host, uint32_t window);
     bool within_shared(uint32_t window);
     bool local_input_on_shared(bool pointer, bool keys);
@@ -148,7 +151,6 @@ private:
     uint32_t accept_all_atom_ = 0;
     Floor floor_;
     std::optional<KeyboardMap> sender_map_;
-    std::map<uint32_t, KeyboardMap> receiver_maps_;
     std::map<uint32_t, Held> held_;
     std::set<uint32_t> own_sequences_;
 };

@@ -3,6 +3,7 @@
 
 #include "link_protocol.h"
 #include "link_relay.h"
+#include "packet_gate.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -185,18 +186,24 @@ GatewayAttempt open_gateway(int tcp_fd, in_addr addr, int display, std::chrono::
     auto answer = std::make_shared<std::promise<char>>();
     try {
         SSL *raw = ssl.get();
-        std::thread([raw, tcp = tcp_fd, local = pair[1], answer] {
+        std::thread([raw, tcp = tcp_fd, local = pair[1], answer, address] {
             tlslink::Ssl owned(raw);
             tlslink::RelayCounts counts;
             std::string why;
             bool answered = false;
+            // xcb gets the receiver's packets whole, so that one stopped halfway stalls nobody.
+            PacketGate gate;
             tlslink::RelayStart start;
+            start.guard = &gate;
             start.answer = [&](char a) {
                 answer->set_value(a);
                 answered = true;
                 return static_cast<tlslink::LinkAnswer>(a) == tlslink::LinkAnswer::Linked;
             };
             tlslink::relay_link(local, owned.get(), -1, counts, why, start);
+            if (!gate.refusal().empty())
+                std::fprintf(stderr, "telvane-server: receiver %s sent %s; its link is closed\n", address.c_str(),
+                             gate.refusal().c_str());
             if (!answered) answer->set_value(0);
             close(local);
             owned.reset();

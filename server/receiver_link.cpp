@@ -3,6 +3,7 @@
 
 #include "byte_order.h"
 #include "link_protocol.h"
+#include "plain_relay.h"
 #include "policy.h"
 #include "x11_formats.h"
 #include "x11_setup.h"
@@ -256,6 +257,11 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
                         "no encrypted link to " + host + ", and plain links are refused (--receivers secure)");
         fd = tcp_connect(addr, port, limit, err);
         if (fd < 0) return fail(classify_connect_errno(err), std::strerror(err));
+        std::string why;
+        std::optional<Fd> gated = relay_plain(Fd(fd), display_text, why);
+        out.no_thread = !gated;
+        if (!gated) return fail(wire::ConnectFailure::NoRoute, why);
+        fd = gated->release();
         out.route = "link to " + host + " is plain X11: not encrypted";
         out.plain = true;
     }
@@ -272,6 +278,7 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     SetupWatchdog watchdog(fd, linked ? gateway->answer_limit : limit);
     if (!watchdog.watching()) {
         close(fd);
+        out.no_thread = true;
         return fail(wire::ConnectFailure::NoRoute, "no thread to watch the set-up");
     }
     XcbConnection c(xcb_connect_to_fd(fd, cred ? &auth : nullptr));  // owns fd from here on

@@ -23,6 +23,7 @@ struct ReceiverConnectResult {
     std::string route;    // how it was reached (encrypted link or plain X11), for the trace
     bool plain = false;   // reached over plain X11 TCP: nothing it carries is encrypted
     wire::KeyPrefix key{};  // a ReceiverKeyChanged failure: the start of the key the receiver showed
+    bool no_thread = false; // failed for want of a thread or descriptor here, not at the receiver
 };
 
 // Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S"): through the

@@ -2,11 +2,14 @@
 #include "receiver_pipe.h"
 
 #include "x11_formats.h"
+#include "x11_setup.h"
 #include "xcb_handles.h"
 
 #include <algorithm>
 #include <cstring>
 #include <linux/sockios.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,7 +18,8 @@
 namespace telvane::server {
 
 ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, Options options)
-    : c_(c), options_(options) {
+    : c_(c), options_(options), handed_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!handed_fd_) throw std::runtime_error("no event descriptor");
     const xcb_setup_t *setup = xcb_get_setup(c);
     layout_.format = std::move(format);
     layout_.bitmap_unit = setup->bitmap_format_scanline_unit;
@@ -23,6 +27,8 @@ ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, 
     layout_.bitmap_msb_first = setup->bitmap_format_bit_order == XCB_IMAGE_ORDER_MSB_FIRST;
     const xcb_screen_t *s = screen_of(setup, screen);
     root_ = s->root;
+    id_base_ = setup->resource_id_base;
+    id_mask_ = setup->resource_id_mask;
     screen_w_ = s->width_in_pixels;
     screen_h_ = s->height_in_pixels;
     thread_ = std::thread([this] { run(); });
@@ -42,8 +48,51 @@ ReceiverPipe::~ReceiverPipe() {
 
 uint32_t ReceiverPipe::new_mirror_id() {
     if (xcb_connection_has_error(c_)) return 0;
-    const uint32_t id = xcb_generate_id(c_);
-    return id == 0xffffffffu ? 0 : id;
+    return nth_resource_id(id_base_, id_mask_, ++ids_used_);
+}
+
+XcbReply<xcb_generic_event_t> ReceiverPipe::next_event() {
+    std::lock_guard<std::mutex> lock(taking_);
+    uint64_t count;
+    (void)!read(handed_fd_.get(), &count, sizeof count);
+    if (handed_.empty()) return XcbReply<xcb_generic_event_t>(xcb_poll_for_event(c_));
+    XcbReply<xcb_generic_event_t> ev = std::move(handed_.front());
+    handed_.pop_front();
+    return ev;
+}
+
+void ReceiverPipe::hand_over_events() {
+    std::lock_guard<std::mutex> lock(taking_);
+    const size_t before = handed_.size();
+    while (xcb_generic_event_t *ev = xcb_poll_for_queued_event(c_)) handed_.emplace_back(ev);
+    const uint64_t one = 1;
+    if (handed_.size() != before) (void)!write(handed_fd_.get(), &one, sizeof one);
+}
+
+std::shared_ptr<const KeyboardMap> ReceiverPipe::keyboard_map() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return keys_;
+}
+
+void ReceiverPipe::refresh_keyboard_map() { push({Op::Kind::KeyboardMap, 0}); }
+
+xcb_get_keyboard_mapping_cookie_t ReceiverPipe::ask_keyboard_map() {
+    const xcb_setup_t *setup = xcb_get_setup(c_);
+    const uint8_t count = static_cast<uint8_t>(setup->max_keycode - setup->min_keycode + 1);
+    return xcb_get_keyboard_mapping(c_, setup->min_keycode, count);
+}
+
+void ReceiverPipe::take_keyboard_map(xcb_get_keyboard_mapping_cookie_t asked) {
+    XcbReply<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(c_, asked, nullptr));
+    auto map = std::make_shared<KeyboardMap>();
+    if (r) {
+        map->min_keycode = xcb_get_setup(c_)->min_keycode;
+        map->per_keycode = r->keysyms_per_keycode;
+        const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(r.get());
+        map->keysyms.assign(syms, syms + xcb_get_keyboard_mapping_keysyms_length(r.get()));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    keys_ = std::move(map);
 }
 
 void ReceiverPipe::push(Op op) {
@@ -161,6 +210,7 @@ void ReceiverPipe::serve(uint32_t mirror) {
     } catch (const std::bad_alloc &) {
     }
     writing.unlock();
+    if (written) hand_over_events();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         served_since_.reset();
@@ -177,8 +227,10 @@ bool ReceiverPipe::takes_now(size_t bytes) const {
     int queued = 0, room = 0;
     socklen_t len = sizeof room;
     if (ioctl(fd, SIOCOUTQ, &queued) != 0 || getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, &len) != 0) return false;
-    // The kernel counts each byte about twice against the buffer, with the packets' overhead.
-    return static_cast<size_t>(queued) * 2 + bytes * 2 + 65536 < static_cast<size_t>(room);
+    // xcb's connection to a receiver is always a local socket pair to the relay thread of its
+    // road. xcb waits for the socket to poll writable before each write, and a local socket does
+    // only while at most a quarter of its buffer is in use (counted with the kernel's overhead).
+    return (static_cast<size_t>(queued) + bytes + 65536) * 4 <= static_cast<size_t>(room);
 }
 
 bool ReceiverPipe::idle() const {
@@ -325,6 +377,7 @@ void ReceiverPipe::apply(const Op &op) {
                 xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         break;
     }
+    case Op::Kind::KeyboardMap: take_keyboard_map(ask_keyboard_map()); break;
     case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;
     case Op::Kind::Unmap: xcb_unmap_window(c_, op.mirror); break;
     }
@@ -444,14 +497,17 @@ void ReceiverPipe::run() {
         std::lock_guard<std::mutex> lock(mutex_);
         busy_since_ = FrameClock::now();
     }
+    const xcb_get_keyboard_mapping_cookie_t keys = ask_keyboard_map();
     protocols_atom_ = atom("WM_PROTOCOLS");
     delete_atom_ = atom("WM_DELETE_WINDOW");
-    gc_ = xcb_generate_id(c_);
+    take_keyboard_map(keys);
+    gc_ = nth_resource_id(id_base_, id_mask_, ++ids_used_);
     const uint32_t no_exposures = 0;
     xcb_create_gc(c_, gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &no_exposures);
-    copy_gc_ = xcb_generate_id(c_);
+    copy_gc_ = nth_resource_id(id_base_, id_mask_, ++ids_used_);
     const uint32_t exposures = 1;
     xcb_create_gc(c_, copy_gc_, root_, XCB_GC_GRAPHICS_EXPOSURES, &exposures);
+    hand_over_events();
 
     std::unique_lock<std::mutex> lock(mutex_);
     busy_since_.reset();
@@ -485,6 +541,7 @@ void ReceiverPipe::run() {
             heartbeat(started);
             xcb_flush(c_);
         }
+        hand_over_events();
 
         lock.lock();
         busy_since_.reset();

@@ -2,16 +2,20 @@
 // The sending side of one receiver connection: a thread of its own creates, changes and removes
 // the mirror windows there and puts the newest pixels into them, so that a slow or stopped
 // receiver never holds up the proxy. It also keeps track of how long the receiver has left a
-// request unanswered, which is how a receiver that stopped is found out.
+// request unanswered, which is how a receiver that stopped is found out. Nothing else of the
+// server writes to the receiver or waits for its answers: its keyboard map is read here too.
 
 #include "frame_policy.h"
+#include "key_mapping.h"
 #include "mirror_group.h"
 #include "mirror_layout.h"
 #include "pixel_format.h"
 #include "upstream_link.h"
+#include "xcb_handles.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -64,8 +68,15 @@ public:
     const PixelFormat &format() const { return layout_.format; }
     // How the receiver's screen keeps pixels: receivers alike share their mirrors' groups.
     const ScreenLayout &layout() const { return layout_; }
-    // An id for a new mirror; 0 when the connection is broken.
+    // An id for a new mirror, counted here rather than by xcb (which may wait on the receiver
+    // for more); 0 when the connection is broken or the set-up's id range is used up.
     uint32_t new_mirror_id();
+    // The receiver's keyboard map, as last read; null until the thread has read it. The input
+    // forwarder translates the receiver's keys with it.
+    std::shared_ptr<const KeyboardMap> keyboard_map() const;
+    // Asks the thread to read the keyboard map again (the receiver sent MappingNotify); the old
+    // map stays in force until the new one is there.
+    void refresh_keyboard_map();
 
     // Queues work for the thread; all of it runs in the order given.
     // `group` encodes the mirror's pixels for every receiver that shows them like this one.
@@ -102,6 +113,13 @@ public:
     std::optional<FrameClock::duration> waiting_for(FrameTime now) const;
     // True once the connection broke.
     bool failed() const { return failed_.load(); }
+    // The receiver's next event; null when none has come. Threads that wait for the receiver's
+    // answers, or for room to write, read its socket too, and xcb keeps the events they read
+    // where the socket no longer shows them: this pipe hands those over, in order, and makes
+    // events_fd() readable. The share service calls it, with the connection's own descriptor and
+    // events_fd() both watched.
+    XcbReply<xcb_generic_event_t> next_event();
+    int events_fd() const { return handed_fd_.get(); }
     // Mirrors whose image buffer could not be allocated since the last call.
     std::vector<uint32_t> take_starved();
     // The receiver's WM_PROTOCOLS and WM_DELETE_WINDOW atoms; 0 until the thread has them.
@@ -113,7 +131,7 @@ public:
 
 private:
     struct Op {
-        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap, SizeHints, Restack };
+        enum class Kind { Create, Destroy, Property, Configure, Map, Unmap, SizeHints, Restack, KeyboardMap };
         Op(Kind k, uint32_t m) : kind(k), mirror(m) {}
         Kind kind;
         uint32_t mirror = 0;
@@ -138,15 +156,22 @@ private:
     // Puts rows of an image (`format` ZPixmap or XYBitmap) in bands below the request size limit.
     void put_rows(uint32_t mirror, uint8_t format, uint8_t depth, const Rect &rect, const uint8_t *data, size_t stride);
     void heartbeat(FrameTime now);
+    // Asks for the receiver's keyboard map; take_keyboard_map() then waits for it.
+    xcb_get_keyboard_mapping_cookie_t ask_keyboard_map();
+    void take_keyboard_map(xcb_get_keyboard_mapping_cookie_t asked);
     uint32_t atom(const std::string &name);
     // `mirrors` in the order they lie on the receiver, bottom to top; those gone are left out.
     std::vector<uint32_t> as_stacked(const std::vector<uint32_t> &mirrors);
     void put_property(uint32_t mirror, const std::string &name, const PropertyValue &v);
     void put_size_hints(uint32_t mirror, const MirrorLook &look);
     void notify();
+    // Moves the events xcb has queued to `handed_`; for the threads that write or wait here.
+    void hand_over_events();
 
     xcb_connection_t *c_;
     uint32_t root_ = 0;
+    uint32_t id_base_ = 0, id_mask_ = 0;
+    std::atomic<uint32_t> ids_used_{0};
     int32_t screen_w_ = 0, screen_h_ = 0;
     ScreenLayout layout_;
     Options options_;
@@ -168,6 +193,7 @@ private:
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
     std::vector<uint32_t> starved_;
     std::unordered_map<uint32_t, Rect> placed_;
+    std::shared_ptr<const KeyboardMap> keys_;
 
     // True when the connection's socket takes `bytes` more now without the writer waiting.
     bool takes_now(size_t bytes) const;
@@ -182,6 +208,11 @@ private:
     // shift as they move.
     std::unordered_map<uint32_t, Point> shift_;
     uint32_t copy_gc_ = 0;   // for scrolls on the mirror: it reports what the copy could not find
+
+    // Taken by whoever takes events from xcb's queue, so that they keep their order.
+    std::mutex taking_;
+    std::deque<XcbReply<xcb_generic_event_t>> handed_;
+    Fd handed_fd_;
 
     std::atomic<bool> failed_{false};
     std::atomic<uint32_t> protocols_atom_{0}, delete_atom_{0};

@@ -294,6 +294,21 @@ void Replicator::restack(const std::vector<uint32_t> &root_children) {
     }
 }
 
+std::shared_ptr<const KeyboardMap> Replicator::keyboard_map(uint32_t host) const {
+    auto pipe = pipes_.find(host);
+    return pipe == pipes_.end() ? nullptr : pipe->second->keyboard_map();
+}
+
+XcbReply<xcb_generic_event_t> Replicator::next_event(uint32_t host) {
+    auto pipe = pipes_.find(host);
+    return pipe == pipes_.end() ? nullptr : pipe->second->next_event();
+}
+
+int Replicator::events_fd(uint32_t host) const {
+    auto pipe = pipes_.find(host);
+    return pipe == pipes_.end() ? -1 : pipe->second->events_fd();
+}
+
 std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb_generic_event_t *ev) {
     std::vector<ReplicationNote> notes;
     auto pipe = pipes_.find(host);
@@ -329,6 +344,7 @@ std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb
             notes.push_back({ReplicationNote::Kind::MirrorResized, host, w, e->width, e->height});
         break;
     }
+    case XCB_MAPPING_NOTIFY: pipe->second->refresh_keyboard_map(); break;
     case XCB_CLIENT_MESSAGE: {
         auto *e = reinterpret_cast<const xcb_client_message_event_t *>(ev);
         const uint32_t protocols = pipe->second->protocols_atom();

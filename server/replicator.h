@@ -83,8 +83,17 @@ public:
     // Stops replicating `window` to `host`, destroying the mirror when `destroy_mirror`.
     void stop(uint32_t host, uint32_t window, bool destroy_mirror);
 
-    // Handles one event from a receiver's connection (exposures, close requests).
+    // Handles one event from a receiver's connection (exposures, close requests, a changed
+    // keyboard map).
     std::vector<ReplicationNote> receiver_event(uint32_t host, const xcb_generic_event_t *ev);
+    // The keyboard map `host`'s sender thread last read there; null before it has one. The
+    // input forwarder asks, through the share service.
+    std::shared_ptr<const KeyboardMap> keyboard_map(uint32_t host) const;
+    // The next event from `host`'s connection (ReceiverPipe::next_event), and the descriptor
+    // besides the connection's own that says one has been handed over; null and -1 for a
+    // receiver without a sender thread.
+    XcbReply<xcb_generic_event_t> next_event(uint32_t host);
+    int events_fd(uint32_t host) const;
 
     // True when `window` is a copy received from another sender that did not allow it to be
     // shared onward (TL_SERVER_NAME without TL_DAISY_CHAIN_ALLOWED).

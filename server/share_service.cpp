@@ -328,9 +328,15 @@ void ShareService::collect_connections() {
             }
             uint32_t window = r.waiting.empty() || r.waiting.front().windows.empty()
                                   ? 0 : r.waiting.front().windows.front();
+            auto waiting = std::move(r.waiting);
             receivers_.erase(it);
-            emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure), kConcerned,
-                 res.key);
+            // No thread to be had here: as when none is had to reach the receiver at all.
+            if (res.no_thread) {
+                for (const auto &p : waiting) emit(ShareStatus::OutOfMemory, p.windows.front(), host, 0, 0, p.owner);
+            } else {
+                emit(ShareStatus::ConnectionFailed, window, host, 0, static_cast<uint32_t>(*res.failure), kConcerned,
+                     res.key);
+            }
             concerned_.erase(host);
             continue;
         }
@@ -354,6 +360,7 @@ void ShareService::collect_connections() {
         }
         r.connected = true;
         watch_(xcb_get_file_descriptor(r.conn.get()), host, true);
+        watch_(replicator_->events_fd(host), host, true);
         emit(ShareStatus::ConnectionMade, 0, host, 0,
              static_cast<uint32_t>(res.plain ? wire::ConnectRoad::Plain : wire::ConnectRoad::Encrypted));
         auto waiting = std::move(r.waiting);
@@ -441,7 +448,10 @@ void ShareService::close_if_idle(uint32_t host) {
 void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
     auto it = receivers_.find(host);
     if (it == receivers_.end()) return;
-    if (it->second.conn) watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
+    if (it->second.conn) {
+        watch_(xcb_get_file_descriptor(it->second.conn.get()), host, false);
+        if (const int handed = replicator_->events_fd(host); handed >= 0) watch_(handed, host, false);
+    }
     if (forwarder_) forwarder_->forget_receiver(host);
     if (lost) {
         emit(cause, 0, host);
@@ -485,10 +495,10 @@ bool ShareService::receiver_readable(uint32_t host) {
     std::vector<ReplicationNote> notes;
     int taken = 0;
     while (taken < kReceiverEventsPerTurn) {
-        XcbReply<xcb_generic_event_t> ev{xcb_poll_for_event(c)};
+        XcbReply<xcb_generic_event_t> ev = replicator_->next_event(host);
         if (!ev) break;
         ++taken;
-        if (forwarder_) forwarder_->receiver_event(host, c, ev.get());
+        if (forwarder_) forwarder_->receiver_event(host, ev.get());
         auto more = replicator_->receiver_event(host, ev.get());
         notes.insert(notes.end(), more.begin(), more.end());
     }
@@ -651,6 +661,7 @@ std::unique_ptr<InputForwarder> ShareService::make_input_forwarder() {
     hooks.is_shared = [this](uint32_t window) {
         return std::any_of(shares_.begin(), shares_.end(), [&](const Share &s) { return s.window == window; });
     };
+    hooks.receiver_keys = [this](uint32_t host) { return replicator_->keyboard_map(host); };
     hooks.delays = [this] { return floor_delays(settings_.delay_first_ms, settings_.delay_second_ms); };
     hooks.receiver_name = [this](uint32_t host) {
         auto it = receivers_.find(host);

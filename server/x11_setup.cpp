@@ -57,4 +57,11 @@ std::vector<uint8_t> encode_setup_refusal(wire::ByteOrder order, const std::stri
     return b;
 }
 
+uint32_t nth_resource_id(uint32_t base, uint32_t mask, uint32_t n) {
+    const uint64_t step = mask & (~mask + 1);
+    const uint64_t offset = step * n;
+    if (step == 0 || n == 0 || offset > mask || (offset & ~uint64_t{mask})) return 0;
+    return base | static_cast<uint32_t>(offset);
+}
+
 }  // namespace telvane::server

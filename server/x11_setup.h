@@ -33,4 +33,10 @@ std::vector<uint8_t> encode_setup_request(const SetupRequest &req);
 // A "Failed" set-up reply carrying `reason`, in the client's byte order.
 std::vector<uint8_t> encode_setup_refusal(wire::ByteOrder order, const std::string &reason);
 
+// The `n`th resource id (from 1) of a connection whose set-up reply gave `base` and `mask`, in
+// steps of the mask's lowest bit as xcb counts; 0 once the mask's range is used up. The sender
+// threads count their receivers' ids with it: xcb, when its range is used up, asks the X server
+// for more and waits for the answer without a time limit, on the thread that wanted the id.
+uint32_t nth_resource_id(uint32_t base, uint32_t mask, uint32_t n);
+
 }  // namespace telvane::server

@@ -27,11 +27,12 @@ std::string host_name() {
 // A receiver on 127.0.0.2 at the first free display number from 700 that is no honest X server.
 // It answers each connection's set-up request with `answer` (or, with none, relays to the real
 // receiver at display `relay` until `misbehave` is set), then stays silent, answers every request
-// under a wrong sequence number, or floods KeymapNotify events: those carry no sequence number,
-// so they read as its own whatever it was answering. Given neither, it never says a word.
+// under a wrong sequence number, floods KeymapNotify events (those carry no sequence number, so
+// they read as its own whatever it was answering), or sends the head of a reply that promises 64
+// bytes more and never sends them. Given neither, it never says a word.
 class FakeReceiver {
 public:
-    enum class Then { Silence, OutOfTurn, Flood };
+    enum class Then { Silence, OutOfTurn, Flood, Stall };
     explicit FakeReceiver(std::vector<uint8_t> answer = {}, Then then = Then::Silence, int relay = -1)
         : answer_(std::move(answer)), then_(then) {
         misbehave = relay < 0;
@@ -65,7 +66,14 @@ public:
                 const timeval brief{0, 100000};   // so that the fake sees the end of the test
                 setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &brief, sizeof brief);
                 setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
-                if (then_ == Then::OutOfTurn) {
+                if (then_ == Then::Stall) {
+                    const uint8_t head[32] = {1, 0, 0, 0, 16};
+                    send(c, head, sizeof head, MSG_NOSIGNAL);
+                    while (!stop_) {   // it reads what it is sent, and says nothing more
+                        const ssize_t n = read(c, request, sizeof request);
+                        if (n == 0 || (n < 0 && errno != EAGAIN)) break;
+                    }
+                } else if (then_ == Then::OutOfTurn) {
                     uint8_t reply[32] = {1, 0, 0x77, 0x77};   // a reply to request 0x7777, never made
                     while (!stop_) {
                         ssize_t n = read(c, request, sizeof request);
@@ -107,6 +115,7 @@ class Sharing : public SenderTest {
 protected:
     void SetUp() override {
         options.env["XAUTHORITY"] = scratch.file("server.auth");
+        options.extra = {"--receiver-timeout", "2"};
         SenderTest::SetUp();
         if (HasFatalFailure()) return;
         rx = &add_receiver();
@@ -408,6 +417,22 @@ TEST_F(Sharing, VersionAccessCheckErrorsAndSharesWithoutAThreadOrToReceiversThat
     expect_event(2, {}, flooder.host);
     EXPECT_TRUE(contains(trace(), "floods events: dropped"));
     EXPECT_LT(peak - flood_start, 64L * 1024) << "the flood made the server grow";
+    // A receiver that stops halfway through a packet: the server answers at once throughout, and
+    // drops it as one that stopped answering once its time-out (2 s) has passed.
+    FakeReceiver staller({}, FakeReceiver::Then::Stall, rx->xvfb->number());
+    Receiver &stalled = receivers.emplace_back(Receiver{{}, xcb_open(rx->xvfb->name()), rx->marker, intern(c.get(), staller.name())});
+    ASSERT_NE(share(stalled, w), 0u);
+    staller.misbehave = true;
+    const auto stalled_at = std::chrono::steady_clock::now();
+    std::optional<ShareEvent> timed_out;
+    while (!timed_out && std::chrono::steady_clock::now() < stalled_at + std::chrono::seconds(10)) {
+        ASSERT_TRUE(round_trip_within(other.get(), std::chrono::seconds(1))) << "the stalled receiver held up the server";
+        timed_out = next_share_event(c.get(), codes.first_event, std::chrono::milliseconds(250));
+    }
+    ASSERT_TRUE(timed_out) << "the stalled receiver was never dropped";
+    EXPECT_EQ(std::tuple(timed_out->status, timed_out->host), std::tuple(10, stalled.host));
+    expect_event(4, w, stalled.host);
+    expect_event(2, {}, stalled.host);
     // The requests the server answers by itself, its errors and its trace.
     auto atom = share_reply(c.get(), send_share(c.get(), codes.major, 9));
     ASSERT_TRUE(atom && *atom);
