@@ -268,7 +268,7 @@ if [[ " $parts " == *" cpu "* ]]; then
     [ "$kind" = fps-noise ] && what="random pixels"
     ds=$(awk '{print $1}' "$work/cpu.direct" | median)
     if [ -n "$before" ]; then
-      echo "telvane-consent ms a frame, $what|$(awk '{print $2}' "$work/cpu.before" | median)|$(awk '{print $2}' "$work/cpu.gateway" | median)|1.1x|cpu" >>"$work/versus"
+      echo "telvane-consent ms a frame, $what|$(awk '{print $2}' "$work/cpu.before" | median)|$(awk '{print $2}' "$work/cpu.gateway" | median)|$([ "$kind" = fps-noise ] && echo 1.1x || echo -)|cpu" >>"$work/versus"
       echo "telvane-server ms a frame, $what|$(awk '{print $1}' "$work/cpu.before" | median)|$(awk '{print $1}' "$work/cpu.gateway" | median)|-|cpu" >>"$work/versus"
     fi
     for road in direct gateway; do
