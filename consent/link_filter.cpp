@@ -92,11 +92,15 @@ constexpr std::size_t kMaxWatched = 1u << 16;
 // Frames learned above the link's windows.
 constexpr std::size_t kMaxFrames = 256;
 
-// Value-list bits that carry ids, and what else they may hold besides one of the link's own.
-constexpr int kWinBackPixmap = 0, kWinBorderPixmap = 2, kWinColormap = 13, kWinCursor = 14;
+// Value-list bits that carry ids, and what else they may hold besides one of the link's own: a
+// window's background and border pixmaps, colormap and cursor; a graphics context's tile,
+// stipple, font and clip mask; the sibling a window is stacked against.
+using IdBit = LinkFilter::IdBit;
 constexpr std::uint32_t kParentRelative = 1;
-constexpr int kGcTile = 10, kGcStipple = 11, kGcFont = 14, kGcClipMask = 19;
-constexpr int kCfgWidth = 2, kCfgHeight = 3, kCfgSibling = 5;
+constexpr IdBit kWindowIds[] = {{0, IdBit::AlsoParentRelative}, {2}, {13, IdBit::AlsoDefaultColormap}, {14}};
+constexpr IdBit kGcIds[] = {{10}, {11}, {14}, {19}};
+constexpr int kCfgWidth = 2, kCfgHeight = 3;
+constexpr IdBit kConfigureIds[] = {{5}};
 
 // Core request names, for the log of what a link was refused.
 constexpr std::array<std::string_view, 128> kCoreNames = {
@@ -276,51 +280,30 @@ void LinkFilter::refuse(std::uint8_t error, std::uint32_t value, tlslink::ByteQu
     want_ = 0;
 }
 
-std::optional<std::uint32_t> LinkFilter::bad_values(std::size_t mask_at, std::size_t mask_bytes,
-                                                    std::size_t values_at,
-                                                    const std::map<int, int> &id_bits) const {
+std::uint8_t LinkFilter::check_values(std::size_t mask_at, std::size_t mask_bytes, std::size_t values_at,
+                                      std::span<const IdBit> ids, std::uint32_t &bad) const {
     const std::uint32_t mask = mask_bytes == 2 ? half(mask_at) : word(mask_at);
     const std::size_t count = static_cast<std::size_t>(std::popcount(mask));
-    if (values_at + 4 * count + (head_.header - 4) > req_.size()) return 0xffffffffu;   // too short
+    if (values_at + 4 * count + (head_.header - 4) > req_.size()) return kBadLength;
     std::size_t i = 0;
     for (int bit = 0; bit < 32; ++bit) {
         if (!(mask & (1u << bit))) continue;
         const std::uint32_t v = word(values_at + 4 * i++);
-        auto ids = id_bits.find(bit);
-        if (ids == id_bits.end()) continue;
+        const auto id = std::find_if(ids.begin(), ids.end(), [&](const IdBit &b) { return b.bit == bit; });
+        if (id == ids.end()) continue;
         // The value may be none (0), one of the link's own, or what the bit also allows.
-        const bool also = (ids->second == 1 && v == kParentRelative) || (ids->second == 2 && colormaps_.count(v));
-        if (v != 0 && !own(v) && !also) return v;
+        const bool also = (id->also == IdBit::AlsoParentRelative && v == kParentRelative) ||
+                          (id->also == IdBit::AlsoDefaultColormap && colormaps_.count(v));
+        if (v != 0 && !own(v) && !also) {
+            bad = v;
+            return kBadAccess;
+        }
     }
-    return std::nullopt;
-}
-
-std::uint8_t LinkFilter::check_window_values(std::size_t mask_at, std::size_t values_at, std::uint32_t &bad) const {
-    static const std::map<int, int> ids = {{kWinBackPixmap, 1}, {kWinBorderPixmap, 0}, {kWinColormap, 2}, {kWinCursor, 0}};
-    const auto v = bad_values(mask_at, 4, values_at, ids);
-    if (!v) return 0;
-    if (*v == 0xffffffffu) return kBadLength;
-    bad = *v;
-    return kBadAccess;
-}
-
-std::uint8_t LinkFilter::check_gc_values(std::size_t mask_at, std::size_t values_at, std::uint32_t &bad) const {
-    static const std::map<int, int> ids = {{kGcTile, 0}, {kGcStipple, 0}, {kGcFont, 0}, {kGcClipMask, 0}};
-    const auto v = bad_values(mask_at, 4, values_at, ids);
-    if (!v) return 0;
-    if (*v == 0xffffffffu) return kBadLength;
-    bad = *v;
-    return kBadAccess;
+    return 0;
 }
 
 std::uint8_t LinkFilter::check_configure(std::uint32_t &bad) {
-    static const std::map<int, int> ids = {{kCfgSibling, 0}};
-    const auto v = bad_values(8, 2, 12, ids);
-    if (v) {
-        if (*v == 0xffffffffu) return kBadLength;
-        bad = *v;
-        return kBadAccess;
-    }
+    if (std::uint8_t e = check_values(8, 2, 12, kConfigureIds, bad)) return e;
     auto it = windows_.find(word(4));
     const std::uint16_t mask = half(8);
     if (it == windows_.end() || !(mask & ((1u << kCfgWidth) | (1u << kCfgHeight)))) return 0;
@@ -408,9 +391,9 @@ std::uint8_t LinkFilter::check(std::uint32_t &bad) {
     }
     switch (major) {
     case kOpCreateWindow:
-        if (std::uint8_t e = check_window_values(28, 32, bad)) return e;
+        if (std::uint8_t e = check_values(28, 4, 32, kWindowIds, bad)) return e;
         return admit_window();
-    case kOpChangeWindowAttributes: return check_window_values(8, 12, bad);
+    case kOpChangeWindowAttributes: return check_values(8, 4, 12, kWindowIds, bad);
     case kOpConfigureWindow: return check_configure(bad);
     case kOpDestroyWindow: forget_window(word(4)); return 0;
     case kOpCreatePixmap: return admit_pixmap();
@@ -421,9 +404,9 @@ std::uint8_t LinkFilter::check(std::uint32_t &bad) {
         }
         return 0;
     case kOpCreateGC:
-        if (std::uint8_t e = check_gc_values(12, 16, bad)) return e;
+        if (std::uint8_t e = check_values(12, 4, 16, kGcIds, bad)) return e;
         return admit_gc();
-    case kOpChangeGC: return check_gc_values(8, 12, bad);
+    case kOpChangeGC: return check_values(8, 4, 12, kGcIds, bad);
     case kOpFreeGC: gcs_.erase(word(4)); return 0;
     case kOpGetProperty: {
         // Its own windows' properties; of the root only the one that tells whether this display

@@ -14,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -55,6 +56,13 @@ public:
 
     const FilterCounts &counts() const { return counts_; }
 
+    // A value-list bit that names a resource, and what it may name besides the link's own or none.
+    struct IdBit {
+        enum Also : std::uint8_t { AlsoNothing, AlsoParentRelative, AlsoDefaultColormap };
+        int bit;
+        Also also = AlsoNothing;
+    };
+
 private:
     // What a reply of the display to one of our requests is to become, or teach us.
     enum class Watch : std::uint8_t { Refused, Absent, Extension, Tree, Atom };
@@ -83,11 +91,9 @@ private:
     // The rules, over the gathered request `req_` (`head_` its head).
     bool own(std::uint32_t id) const { return id != 0 && (id & ~id_mask_) == id_base_; }
     bool is_root(std::uint32_t id) const { return roots_.count(id) != 0; }
-    std::optional<std::uint32_t> bad_values(std::size_t mask_at, std::size_t mask_bytes, std::size_t values_at,
-                                            const std::map<int, int> &id_bits) const;
     std::uint8_t check(std::uint32_t &bad);
-    std::uint8_t check_window_values(std::size_t mask_at, std::size_t values_at, std::uint32_t &bad) const;
-    std::uint8_t check_gc_values(std::size_t mask_at, std::size_t values_at, std::uint32_t &bad) const;
+    std::uint8_t check_values(std::size_t mask_at, std::size_t mask_bytes, std::size_t values_at,
+                              std::span<const IdBit> ids, std::uint32_t &bad) const;
     std::uint8_t check_configure(std::uint32_t &bad);
     std::uint8_t admit_window();
     std::uint8_t admit_pixmap();
