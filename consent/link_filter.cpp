@@ -89,8 +89,8 @@ constexpr std::size_t kMaxWhole = (64u << 10) + 16;
 // needs more is not a sender of mirrors.
 constexpr std::size_t kMaxEarly = 1u << 20;
 constexpr std::size_t kMaxWatched = 1u << 16;
-// Frames learned above the link's windows.
-constexpr std::size_t kMaxFrames = 256;
+// Frames learned above the link's windows, and identity atoms learned: a sender has a few.
+constexpr std::size_t kMaxLearned = 256;
 
 // Value-list bits that carry ids, and what else they may hold besides one of the link's own: a
 // window's background and border pixmaps, colormap and cursor; a graphics context's tile,
@@ -247,6 +247,11 @@ bool LinkFilter::judge(tlslink::ByteQueue &out, std::string &why) {
     }
     std::uint32_t bad = 0;
     const std::uint8_t error = check(bad);
+    if (error && watched_.size() >= kMaxWatched) {
+        // Refusals the sender never reads the answers of: a sender of mirrors reads them.
+        why = "the sender sent too many refused requests without reading their answers";
+        return false;
+    }
     if (error) refuse(error, bad, out);
     else forward(out);
     return true;
@@ -547,11 +552,13 @@ void LinkFilter::learn(const std::uint8_t *packet, const Watched &w) {
         // The parent of one of the link's windows, or of a frame above one, is a frame too
         // (or the root, which needs no learning).
         const std::uint32_t parent = get32(packet + 12, order_);
-        if ((own(w.value) || frames_.count(w.value)) && parent && !is_root(parent) && frames_.size() < kMaxFrames)
+        if ((own(w.value) || frames_.count(w.value)) && parent && !is_root(parent) && frames_.size() < kMaxLearned)
             frames_.insert(parent);
         break;
     }
-    case Watch::Atom: identity_atoms_.insert(get32(packet + 8, order_)); break;
+    case Watch::Atom:
+        if (identity_atoms_.size() < kMaxLearned) identity_atoms_.insert(get32(packet + 8, order_));
+        break;
     default: break;
     }
 }
