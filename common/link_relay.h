@@ -38,15 +38,16 @@ inline constexpr int kMaxWindowLog = kWindowLog + 1;
 
 // What one relay may keep in memory. Each end picks what its traffic needs: the sender's end
 // carries pictures out, so it reads and queues in large pieces; the receiver's end carries them
-// to a display on the same host, which drains them at once, and sends back only replies and
-// events, which need a small window.
+// to a display on the same host, which drains them at once (a queue that holds one large picture
+// whole is enough: 1 MB showed in the latency of 800x600 pictures), and sends back only replies
+// and events, which need a small window.
 struct RelayLimits {
     std::size_t hold = kMaxBuffered;      // bytes queued per direction before reading stops
     std::size_t read_size = 1u << 20;     // the most one read from the plain side takes
     int wire_buffer = 512 << 10;          // TLS records on their way to and from the socket
     int window_log = kWindowLog;          // the compressor's window
 };
-inline constexpr RelayLimits kReceiverLimits{1u << 20, 64u << 10, 128 << 10, 17};
+inline constexpr RelayLimits kReceiverLimits{2u << 20, 64u << 10, 128 << 10, 17};
 
 // A byte buffer written at its back and read from its front. Making room never fills bytes that
 // are about to be overwritten, and the contents move to the front only when the back is full, so
