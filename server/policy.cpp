@@ -64,7 +64,10 @@ std::optional<std::string> unmarked_title(const std::string &now, const std::str
     if (close == std::string::npos || close + 1 >= now.size() || now[close + 1] != ' ') return std::nullopt;
     const std::string rest = now.substr(close + 2);
     if (rest.compare(0, before.size(), before) != 0) return std::nullopt;
-    const std::string tail = rest.substr(before.size());
+    std::string tail = rest.substr(before.size());
+    // In compound text the client comes back to ASCII (and maybe Latin-1) before the suffix.
+    for (const char *back : {"\x1b(B", "\x1b-A"})
+        if (tail.compare(0, 3, back) == 0) tail.erase(0, 3);
     // " [word]", unless the title already ended with one and the mark left it alone.
     const bool word = tail.size() >= 3 && tail[0] == ' ' && tail[1] == '[' && tail.back() == ']' &&
                       tail.find(']') == tail.size() - 1;

@@ -53,9 +53,10 @@ std::optional<DisplayAddress> parse_display_text(const std::string &text);
 
 // The title to give back to a window whose sharing client died without taking its mark away:
 // `before` when `now` is `before` marked as the client marks, "[name] " in front and " [word]"
-// behind (or only the front, when `before` already ended with such a word). Nothing when `now`
-// is anything else, such as a title its own client has given the window since. Called by the
-// share service when a client's connection closes with shares.
+// behind, in compound text after a return to ASCII (or only the front, when `before` already
+// ended with such a word). Nothing when `now` is anything else, such as a title its own client
+// has given the window since. Called by the share service when a client's connection closes
+// with shares.
 std::optional<std::string> unmarked_title(const std::string &now, const std::string &before);
 
 // How a failed TCP connect to a receiver is reported (detail of a connection-failed event).

@@ -49,7 +49,6 @@ ShareService::ShareService(UpstreamLink *upstream, Options options, Broadcast br
     version_atom_ = version_atom();
     if (upstream_) {
         net_wm_name_ = upstream_->intern("_NET_WM_NAME");
-        utf8_string_ = upstream_->intern("UTF8_STRING");
     }
     forwarder_ = make_input_forwarder();
     Replicator::Options ro;
@@ -401,7 +400,7 @@ void ShareService::share_one(Receiver &r, uint32_t w, uint32_t tag, const Pendin
     for (uint32_t prop : {uint32_t{XCB_ATOM_WM_NAME}, net_wm_name_})
         if (prop && !titles_before_.count({w, prop}))
             if (auto title = upstream_->property(w, prop); title && title->format == 8)
-                titles_before_[{w, prop}] = std::string(title->data.begin(), title->data.end());
+                titles_before_[{w, prop}] = std::move(*title);
     shares_.push_back({tag, r.host, w, started.mirror, p.detail, p.owner, p.client});
     emit(ShareStatus::WindowShared, w, r.host, tag, p.detail, p.owner);
     if (started.converted) emit(ShareStatus::ColorsUnmatched, w, r.host, tag, 0, p.owner);
@@ -467,7 +466,7 @@ void ShareService::drop_receiver(uint32_t host, bool lost, ShareStatus cause) {
 void ShareService::connection_closed(uint64_t conn) {
     std::erase_if(after_grab_, [&](const auto &w) { return w.first == conn; });
     std::vector<uint32_t> hosts;
-    std::map<TitleKey, std::string> titles;
+    std::map<TitleKey, PropertyValue> titles;
     for (size_t i = shares_.size(); i-- > 0;) {
         if (shares_[i].owner != conn) continue;
         for (const auto &t : titles_before_)
@@ -611,8 +610,10 @@ void ShareService::upstream_readable(bool read_socket) {
         auto now = upstream_->property(window, prop);
         // Only to the window that was shared: its id may name another window by now.
         if (!now || now->format != 8 || !upstream_->watching(window)) continue;
-        if (auto title = unmarked_title(std::string(now->data.begin(), now->data.end()), before)) {
-            upstream_->set_title(window, prop, prop == XCB_ATOM_WM_NAME ? uint32_t{XCB_ATOM_STRING} : utf8_string_, *title);
+        // Back in the type it had: a compound text or UTF-8 WM_NAME is no STRING.
+        const std::string was(before.data.begin(), before.data.end());
+        if (auto title = unmarked_title(std::string(now->data.begin(), now->data.end()), was)) {
+            upstream_->set_title(window, prop, upstream_->intern(before.type_name), *title);
             if (trace_) {
                 std::fprintf(trace_, "title of 0x%08x given back: %s\n", window, title->c_str());
                 std::fflush(trace_);

@@ -179,13 +179,13 @@ private:
     std::map<uint32_t, Receiver> receivers_;
     std::vector<Share> shares_;
     std::map<uint32_t, ReceiverInput> input_;   // at most kMaxInputHosts entries
-    // Shared windows' titles as they were before they were first shared, by window and title
-    // property (WM_NAME, and _NET_WM_NAME where the window has one), and those to give back,
-    // found when their sharing client died: its marks stay otherwise.
+    // Shared windows' titles (bytes and type) as they were before they were first shared, by
+    // window and title property (WM_NAME, and _NET_WM_NAME where the window has one), and those
+    // to give back, found when their sharing client died: its marks stay otherwise.
     using TitleKey = std::pair<uint32_t, uint32_t>;
-    std::map<TitleKey, std::string> titles_before_;
-    std::vector<std::pair<TitleKey, std::string>> titles_to_restore_;
-    uint32_t net_wm_name_ = 0, utf8_string_ = 0;
+    std::map<TitleKey, PropertyValue> titles_before_;
+    std::vector<std::pair<TitleKey, PropertyValue>> titles_to_restore_;
+    uint32_t net_wm_name_ = 0;
     std::map<uint32_t, std::set<uint64_t>> concerned_;   // receiver -> connections with shares there
     InputSettings settings_;
     std::vector<std::array<uint8_t, 4>> local_addresses_;

@@ -4,13 +4,12 @@
 #include "core/log.h"
 #include "core/startup.h"
 #include "registry/share_registry.h"
+#include "registry/title_text.h"
 #include "registry/window_selection.h"
 #include "ui/window_status_dialog.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib-xcb.h>
-#include <algorithm>
-#include <cstring>
 #include <optional>
 #include <string>
 
@@ -18,42 +17,54 @@ namespace {
 
 Atom intern(const char *name) { return XInternAtom(display, name, False); }
 
-bool ends_with(const char *text, const char *tail) {
-    size_t n = strlen(text), m = strlen(tail);
-    return n >= m && strcmp(text + n - m, tail) == 0;
-}
-
 // Current toolkits (GTK, Qt) and window managers show _NET_WM_NAME, in UTF-8, rather than
 // WM_NAME; a shared window's mark goes on both titles it has.
 Atom net_wm_name() { return intern("_NET_WM_NAME"); }
 
-// The text of title property `property` of `window`: WM_NAME as XFetchName reads it (type
-// STRING), _NET_WM_NAME as UTF-8. Nothing when the window has no such title.
-std::optional<std::string> fetch_title(Window window, Atom property) {
-    std::optional<std::string> text;
-    char *name = nullptr;
-    if (property == XA_WM_NAME) {
-        if (XFetchName(display, window, &name) && name) text.emplace(name);
-        if (name) XFree(name);
-        return text;
-    }
+// A title property as the window has it: its bytes, of type `type`, read as `encoding`.
+struct Title {
+    std::string bytes;
+    Atom type = None;
+    TitleEncoding encoding = TitleEncoding::Latin1;
+};
+
+// Longer titles are left alone rather than cut short when they are written back.
+constexpr long kMaxTitleLongs = 16384;
+
+// Title property `property` of `window` in whichever of the three title encodings it is written.
+// Nothing when the window has no such title, or one of another type or format.
+std::optional<Title> fetch_title(Window window, Atom property) {
     Atom type = None;
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char *data = nullptr;
-    const Atom utf8 = intern("UTF8_STRING");
-    if (XGetWindowProperty(display, window, property, 0, 1000, False, utf8, &type, &format, &items, &after,
-                           &data) == Success &&
-        data && type == utf8 && format == 8)
-        text.emplace(reinterpret_cast<char *>(data), strnlen(reinterpret_cast<char *>(data), items));
+    std::optional<Title> title;
+    if (XGetWindowProperty(display, window, property, 0, kMaxTitleLongs, False, AnyPropertyType, &type, &format,
+                           &items, &after, &data) == Success &&
+        type != None && format == 8 && after == 0) {
+        const std::pair<Atom, TitleEncoding> encodings[] = {{XA_STRING, TitleEncoding::Latin1},
+                                                            {intern("COMPOUND_TEXT"), TitleEncoding::CompoundText},
+                                                            {intern("UTF8_STRING"), TitleEncoding::Utf8}};
+        for (auto [known, encoding] : encodings)
+            if (type == known)
+                title = Title{data ? std::string(reinterpret_cast<char *>(data), items) : std::string(), type, encoding};
+    }
     if (data) XFree(data);
-    return text;
+    return title;
 }
 
-void store_title(Window window, Atom property, const char *title) {
-    Atom type = property == XA_WM_NAME ? XA_STRING : intern("UTF8_STRING");
-    XChangeProperty(display, window, property, type, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char *>(title), static_cast<int>(strlen(title)));
+void store_title(Window window, Atom property, const Title &title) {
+    XChangeProperty(display, window, property, title.type, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(title.bytes.data()), static_cast<int>(title.bytes.size()));
+}
+
+// `title` marked, or with its mark taken off (nothing when it carries none), in its own type.
+std::optional<Title> remarked(const std::optional<Title> &title, bool marking) {
+    if (!title) return std::nullopt;
+    auto bytes = marking ? marked_title(title->bytes, title->encoding, prepend_str, append_str)
+                         : unmarked_title(title->bytes, title->encoding, prepend_str, append_str);
+    if (!bytes) return std::nullopt;
+    return Title{std::move(*bytes), title->type, title->encoding};
 }
 
 }  // namespace
@@ -107,36 +118,18 @@ int unset_daisy_chain(Window window) {
     return 1;
 }
 
-CString marked_title(const char *name, const char *prepend, const char *append) {
-    std::string title = std::string(prepend ? prepend : "") + (name ? name : "");
-    if (append && !ends_with(title.c_str(), append)) title += append;
-    return CString(dup_cstring(title.c_str()));
-}
-
-CString unmarked_title(const char *name, const char *prepend, const char *append) {
-    if (!name || !prepend) return nullptr;
-    size_t skip = strlen(prepend);
-    if (strlen(name) < skip || strncmp(name, prepend, skip) != 0) return nullptr;
-    std::string rest(name + skip);
-    // A title such as "build [1] [SHARED]" has brackets of its own; cutting there could eat
-    // part of the real title, so the suffix goes only when it is the only bracketed part.
-    bool one_bracket = std::count(rest.begin(), rest.end(), ']') == 1;
-    if (append && one_bracket && ends_with(rest.c_str(), append)) rest.resize(rest.size() - strlen(append));
-    return CString(dup_cstring(rest.c_str()));
-}
-
 namespace {
 
 // Writes new titles for a (un)shared window, WM_NAME and _NET_WM_NAME where given, watches or
 // stops watching its client's renames (never on our own windows, whose events the toolkit
 // selects), and keeps the window status dialog's title in step. `marking` tells a new mark
 // from its removal.
-void retitle(Window window, const char *title, const char *net_title, bool marking) {
+void retitle(Window window, const std::optional<Title> &title, const std::optional<Title> &net_title, bool marking) {
     log_msg1n(marking ? "SET shared-from (WM_NAME change) on window (0x%x)"
                       : "UNSET shared-from (WM_NAME change) on window (0x%x)",
               static_cast<int>(window));
-    if (title) store_title(window, XA_WM_NAME, title);
-    if (net_title) store_title(window, net_wm_name(), net_title);
+    if (title) store_title(window, XA_WM_NAME, *title);
+    if (net_title) store_title(window, net_wm_name(), *net_title);
     if (!is_own_window(window)) {
         log_msg1n(marking ? "SET select-input (PropertyChangeMask) on window (0x%x)"
                           : "UNSET select-input  on window (0x%x)",
@@ -148,24 +141,24 @@ void retitle(Window window, const char *title, const char *net_title, bool marki
 
 }  // namespace
 
+// Each title is read and written in its own encoding and type, so that a COMPOUND_TEXT or
+// UTF8_STRING WM_NAME (which XFetchName does not read) is marked too and comes back as it was.
+// A window whose WM_NAME cannot be read still has its _NET_WM_NAME marked: that is the title
+// its window manager shows.
 void set_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
     auto name = fetch_title(window, XA_WM_NAME);
-    if (!name) return;
     // A window without _NET_WM_NAME gets none: its window manager shows WM_NAME.
     auto net = fetch_title(window, net_wm_name());
-    CString net_title = net ? marked_title(net->c_str(), prepend_str, append_str) : nullptr;
-    retitle(window, marked_title(name->c_str(), prepend_str, append_str).get(), net_title.get(), true);
+    if (!name && !net) return;
+    retitle(window, remarked(name, true), remarked(net, true), true);
 }
 
 void unset_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
-    auto name = fetch_title(window, XA_WM_NAME);
-    if (!name) return;
-    auto net = fetch_title(window, net_wm_name());
-    CString rest = unmarked_title(name->c_str(), prepend_str, append_str);
-    CString net_rest = net ? unmarked_title(net->c_str(), prepend_str, append_str) : nullptr;
-    if (rest || net_rest) retitle(window, rest.get(), net_rest.get(), false);
+    auto rest = remarked(fetch_title(window, XA_WM_NAME), false);
+    auto net_rest = remarked(fetch_title(window, net_wm_name()), false);
+    if (rest || net_rest) retitle(window, rest, net_rest, false);
 }
 
 void property_event(XEvent *event) {
@@ -177,12 +170,12 @@ void property_event(XEvent *event) {
     if (!find_window(0, static_cast<uint32_t>(p.window)) || preventWindowTitleChange) return;
     log_msg1n(net ? "Detected _NET_WM_NAME change on window (0x%x)" : "Detected WM_NAME change on window (0x%x)",
               static_cast<int>(p.window));
-    auto name = fetch_title(p.window, p.atom);
+    auto title = fetch_title(p.window, p.atom);
     // Our own marking comes back as a property change too; the prefix stops the loop. Each
     // title is marked again alone, so that the other keeps its one mark.
-    if (!name || (prepend_str && name->compare(0, strlen(prepend_str), prepend_str) == 0)) return;
-    CString title = marked_title(name->c_str(), prepend_str, append_str);
-    retitle(p.window, net ? nullptr : title.get(), net ? title.get() : nullptr, true);
+    if (!title || title_marked(title->bytes, title->encoding, prepend_str)) return;
+    auto again = remarked(title, true);
+    retitle(p.window, net ? std::nullopt : again, net ? again : std::nullopt, true);
 }
 
 unsigned long client_part(unsigned long id, unsigned long resource_mask) {

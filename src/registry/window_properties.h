@@ -7,8 +7,6 @@
 
 #include <X11/Intrinsic.h>
 
-#include "core/cstring.h"
-
 // 1 when `window` carries the property `atom` (any type, any length), else 0; a failed read
 // counts as not set.
 int is_property_set(Window window, Atom atom);
@@ -32,25 +30,18 @@ int set_daisy_chain(Window window);
 // Returns 1 when removed, 0 when the mark was not ours and was left alone.
 int unset_daisy_chain(Window window);
 
-// Marks the title of a window that is now shared: "[sender] title [SHARED]", and listens for
-// its client renaming it. Does nothing when titles are not to be changed or the window has
-// no name. Called by the share event handler for a window's first share.
+// Marks the titles of a window that is now shared: "[sender] title [SHARED]", WM_NAME and
+// _NET_WM_NAME each in its own encoding and type, and listens for its client renaming it. Does
+// nothing when titles are not to be changed or the window has no title. Called by the share
+// event handler for a window's first share.
 void set_shared_from(Window window);
-// Restores the title of a window that is shared no more. Called by the share event handler
-// when a window's last share ends.
+// Restores the titles of a window that is shared no more, byte for byte as they were before the
+// mark. Called by the share event handler when a window's last share ends.
 void unset_shared_from(Window window);
 
 // Re-marks a shared window's title that its client changed, and refreshes the window status
 // dialog's title for its window. Called by the main loop for every PropertyNotify.
 void property_event(XEvent *event);
-
-// The marked title for `name`: `prepend`, `name`, then `append` unless the text already ends
-// with it. Newly allocated. Pure; used by set_shared_from.
-CString marked_title(const char *name, const char *prepend, const char *append);
-// The title with its mark removed, or null when `name` does not begin with `prepend`. The
-// suffix is cut only when the rest ends with `append` and holds exactly one "]", so a title
-// that carries brackets of its own keeps them. Pure; used by unset_shared_from.
-CString unmarked_title(const char *name, const char *prepend, const char *append);
 
 // 1 when `window` belongs to this program: it agrees with the main window in every bit
 // outside the connection's resource-id mask. The program changes event selection only on

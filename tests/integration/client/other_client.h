@@ -86,7 +86,7 @@ public:
                   int height = 80)
         : OtherClient(display_name), window_(*this ? window(x, y, width, height, title) : 0) {}
     Window id() const { return window_; }
-    void rename(const char *title) { set_text(window_, "WM_NAME", title); }
+    void rename(const char *title, const char *type = "STRING") { set_text(window_, "WM_NAME", title, type); }
     void rename_net(const char *title) { set_text(window_, "_NET_WM_NAME", title, "UTF8_STRING"); }
 
 private:

@@ -124,6 +124,7 @@ TEST(UnmarkedTitle, OnlyATitleMarkedAsTheClientMarksComesBack) {
         {"[alpha]xterm [SHARED]", "xterm", nullptr},
         {"(alpha] xterm [SHARED]", "xterm", nullptr},
         {"[alpha]  [SHARED]", "", ""},
+        {"[alpha] \x1b$(B\x3b\x5d\x1b(B [SHARED]", "\x1b$(B\x3b\x5d", "\x1b$(B\x3b\x5d"},   // compound text
         {"", "", nullptr},
     };
     for (const auto &[now, before, back] : cases)

@@ -1,6 +1,7 @@
 // The address book, save and matching dialogs on the real main window, clicked for real.
 #include <gtest/gtest.h>
 
+#include "core/cstring.h"
 #include "main_window_fixture.h"
 #include "receivers/address_book.h"
 #include "receivers/receiver_list.h"
