@@ -143,7 +143,11 @@ void ReceiverPipe::configure(uint32_t mirror, std::optional<std::pair<int16_t, i
     push(std::move(op));
 }
 
-void ReceiverPipe::map(uint32_t mirror, bool mapped) { push({mapped ? Op::Kind::Map : Op::Kind::Unmap, mirror}); }
+void ReceiverPipe::map(uint32_t mirror, bool mapped, bool raise) {
+    Op op{mapped ? Op::Kind::Map : Op::Kind::Unmap, mirror};
+    op.raise = raise;
+    push(std::move(op));
+}
 
 void ReceiverPipe::set_size_hints(uint32_t mirror, std::vector<uint8_t> hints) {
     Op op{Op::Kind::SizeHints, mirror};
@@ -378,7 +382,12 @@ void ReceiverPipe::apply(const Op &op) {
         break;
     }
     case Op::Kind::KeyboardMap: take_keyboard_map(ask_keyboard_map()); break;
-    case Op::Kind::Map: xcb_map_window(c_, op.mirror); break;
+    case Op::Kind::Map: {
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        if (op.raise) xcb_configure_window(c_, op.mirror, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_map_window(c_, op.mirror);
+        break;
+    }
     case Op::Kind::Unmap: xcb_unmap_window(c_, op.mirror); break;
     }
 }

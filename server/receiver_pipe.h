@@ -87,7 +87,8 @@ public:
     // Resizes the mirror; moves it too when `position` is given.
     void configure(uint32_t mirror, std::optional<std::pair<int16_t, int16_t>> position, uint16_t width,
                    uint16_t height);
-    void map(uint32_t mirror, bool mapped);
+    // Maps or unmaps the mirror; `raise` puts it above every other window there as it is mapped.
+    void map(uint32_t mirror, bool mapped, bool raise = false);
     // Gives the mirror the window's new WM_NORMAL_HINTS (empty: it has none any more).
     void set_size_hints(uint32_t mirror, std::vector<uint8_t> hints);
     // Stacks the groups of `mirrors` in this order, bottom to top, above the receiver's other
@@ -139,6 +140,7 @@ private:
         std::string name;
         std::optional<PropertyValue> value;
         bool move = false;
+        bool raise = false;            // Map
         StackGroups order;             // Restack
     };
     struct Paint {

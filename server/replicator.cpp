@@ -430,7 +430,9 @@ void Replicator::handle(const SourceEvent &ev, std::vector<ReplicationNote> &not
         s.geometry.viewable = true;
         s.whole = true;
         s.gate.damaged(now);
-        for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, true);
+        // A menu opens over everything on the sender; its mirror, kept while it was closed, may
+        // lie under mirrors raised since, so it comes up on top as it opens.
+        for (const auto &[host, mirror] : s.mirrors) pipes_.at(host)->map(mirror, true, s.geometry.override_redirect);
         break;
     case SourceEvent::Kind::Unmapped:
     case SourceEvent::Kind::Destroyed:

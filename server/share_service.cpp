@@ -428,12 +428,17 @@ void ShareService::remove_share(size_t index, bool destroy) {
 }
 
 void ShareService::unshare(uint32_t host, uint32_t window, uint32_t tag, std::optional<uint64_t> owner) {
-    for (size_t i = shares_.size(); i-- > 0;) {
-        const Share &s = shares_[i];
-        if (s.host != host || (owner && s.owner != *owner)) continue;
-        if (window != 0 && (s.window != window || (tag != 0 && s.tag != tag))) continue;
-        remove_share(i, true);
-    }
+    auto named = [&](const Share &s) {
+        return s.host == host && (!owner || s.owner == *owner) && (window == 0 || (s.window == window && (tag == 0 || s.tag == tag)));
+    };
+    // A client that unshares a window of an application share unshares the application: every
+    // window under its tag, the menus and dialogs that joined it since included. Left behind, they
+    // would show alone on the receiver the next time they open.
+    std::set<uint32_t> applications;
+    for (const Share &s : shares_)
+        if (owner && named(s) && s.detail == wire::kDetailApplicationWindow) applications.insert(s.tag);
+    for (size_t i = shares_.size(); i-- > 0;)
+        if (named(shares_[i]) || (shares_[i].host == host && applications.count(shares_[i].tag))) remove_share(i, true);
     close_if_idle(host);
 }
 

@@ -141,7 +141,7 @@ private:
 
     void share(uint64_t conn, uint32_t host, uint32_t window, bool application);
     // Removes the shares to `host` of `window` (0: every window) under `tag` (0: any); only
-    // those of `owner` when it is given.
+    // those of `owner` when it is given, and then with an application's window its whole share.
     void unshare(uint32_t host, uint32_t window, uint32_t tag, std::optional<uint64_t> owner = std::nullopt);
     // Whether connection `conn` may change what is shared to `host` (`window` 0: any window):
     // false when others have shares there that match and it has none.
