@@ -429,7 +429,8 @@ void ShareService::remove_share(size_t index, bool destroy) {
 
 void ShareService::unshare(uint32_t host, uint32_t window, uint32_t tag, std::optional<uint64_t> owner) {
     auto named = [&](const Share &s) {
-        return s.host == host && (!owner || s.owner == *owner) && (window == 0 || (s.window == window && (tag == 0 || s.tag == tag)));
+        return s.host == host && (!owner || s.owner == *owner) &&
+               (window == 0 || (s.window == window && (tag == 0 || s.tag == tag)));
     };
     // A client that unshares a window of an application share unshares the application: every
     // window under its tag, the menus and dialogs that joined it since included. Left behind, they

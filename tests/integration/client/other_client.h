@@ -23,11 +23,11 @@ inline std::string hex(Window w) {
 }
 
 // A window's WM_NAME on `dpy` (its _NET_WM_NAME when `net`), or "<none>" when it has none of
-// the right type (STRING, or UTF8_STRING).
-inline std::string window_title(Display *dpy, Window w, bool net = false) {
+// the right type (STRING, or UTF8_STRING; `type` when given).
+inline std::string window_title(Display *dpy, Window w, bool net = false, const char *type = nullptr) {
     XTextProperty t{};
     if (!XGetTextProperty(dpy, w, &t, net ? XInternAtom(dpy, "_NET_WM_NAME", False) : XA_WM_NAME)) return "<none>";
-    const bool ok = t.value && t.encoding == (net ? XInternAtom(dpy, "UTF8_STRING", False) : XA_STRING);
+    const bool ok = t.value && t.encoding == XInternAtom(dpy, type ? type : net ? "UTF8_STRING" : "STRING", False);
     std::string s = ok ? std::string(reinterpret_cast<char *>(t.value), t.nitems) : "<none>";
     if (t.value) XFree(t.value);
     return s;

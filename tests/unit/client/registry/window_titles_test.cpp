@@ -9,52 +9,30 @@
 
 TEST(TitleMarks, InTheTitlesOwnEncodingAddedOnceAndTakenOffByteForByte) {
     using E = TitleEncoding;
-    const char *pre = "[alpha] ", *post = " [SHARED]";
-    // xterm's "Plan — Q3" (the dash in a UTF-8 segment) and a two-byte character set left on at
-    // the end, whose second byte is a "]": the suffix comes back to ASCII first.
-    const std::string plan = "Plan \x1b%G\xe2\x80\x94\x1b%@ Q3", kanji = "\x1b$(B\x3b\x5d";
-    // Title, marked; each comes back whole from its mark.
-    const std::tuple<E, std::string, std::string> marked[] = {
-        {E::Latin1, "xterm", "[alpha] xterm [SHARED]"},
-        {E::Latin1, "", "[alpha]  [SHARED]"},
-        {E::Latin1, "caf\xe9", "[alpha] caf\xe9 [SHARED]"},
-        {E::Utf8, "notes.txt \xe2\x80\x94 2", "[alpha] notes.txt \xe2\x80\x94 2 [SHARED]"},
-        {E::CompoundText, plan, "[alpha] " + plan + "\x1b(B [SHARED]"},
-        {E::CompoundText, kanji, "[alpha] " + kanji + "\x1b(B [SHARED]"},
-        {E::CompoundText, "\x1b-F\xd9mega", "[alpha] \x1b-F\xd9mega\x1b(B [SHARED]"},
+    const char *A = "[alpha] ", *S = " [SHARED]", *P = " [PARTAG\xc3\x89]";
+    // Encoding, marks, title, marked, unmarked again. xterm's "Plan — Q3"; a two-byte set left on,
+    // its second byte a "]"; the suffix's look-alike in katakana; "?" where Latin-1 has nothing.
+    const std::string plan = "Plan \x1b%G\xe2\x80\x94\x1b%@ Q3", kanji = "\x1b$(B\x3b\x5d", look = "\x1b(I [SHARED]";
+    const std::tuple<E, const char *, const char *, std::string, std::string, std::string> rows[] = {
+        {E::Latin1, A, S, "xterm", "[alpha] xterm [SHARED]", "xterm"},
+        {E::Latin1, A, S, "", "[alpha]  [SHARED]", ""},
+        {E::Latin1, A, S, "xterm [SHARED]", "[alpha] xterm [SHARED]", "xterm"},
+        {E::Latin1, A, S, "build [1]", "[alpha] build [1] [SHARED]", "build [1] [SHARED]"},
+        {E::Utf8, A, S, "notes \xe2\x80\x94 2", "[alpha] notes \xe2\x80\x94 2 [SHARED]", "notes \xe2\x80\x94 2"},
+        {E::CompoundText, A, S, plan, "[alpha] " + plan + "\x1b(B [SHARED]", plan},
+        {E::CompoundText, A, S, kanji, "[alpha] " + kanji + "\x1b(B [SHARED]", kanji},
+        {E::CompoundText, A, S, look, "[alpha] " + look + "\x1b(B [SHARED]", look},
+        {E::Latin1, A, P, "x", "[alpha] x [PARTAG\xc9]", "x"},
+        {E::CompoundText, "[\xce\xb1] ", P, kanji, "[?] " + kanji + "\x1b(B\x1b-A [PARTAG\xc9]", kanji},
     };
-    for (const auto &[encoding, title, want] : marked) {
-        EXPECT_EQ(marked_title(title, encoding, pre, post), want) << title;
-        EXPECT_EQ(unmarked_title(want, encoding, pre, post), title) << want;
-        EXPECT_TRUE(title_marked(want, encoding, pre)) << want;
-        EXPECT_FALSE(title_marked(title, encoding, pre)) << title;
+    for (const auto &[encoding, pre, post, title, marked, back] : rows) {
+        EXPECT_EQ(marked_title(title, encoding, pre, post), marked) << title;
+        EXPECT_EQ(unmarked_title(marked, encoding, pre, post), back) << marked;
+        EXPECT_TRUE(title_marked(marked, encoding, pre) && !title_marked(title, encoding, pre)) << title;
     }
-    // A suffix there already is not added twice, in ASCII only: a two-byte character's bytes are
-    // no suffix. Brackets of the title's own keep the suffix on; not ours: nothing to take off.
-    EXPECT_EQ(marked_title("xterm [SHARED]", E::Latin1, pre, post), "[alpha] xterm [SHARED]");
-    EXPECT_EQ(marked_title("\x1b(B [SHARED]", E::CompoundText, pre, post), "[alpha] \x1b(B [SHARED]");
-    const std::string look_alike = "\x1b$(B [SHARED]";
-    EXPECT_EQ(marked_title(look_alike, E::CompoundText, pre, post), "[alpha] " + look_alike + "\x1b(B [SHARED]");
-    const std::tuple<E, std::string, std::optional<std::string>> unmarked[] = {
-        {E::Latin1, "[alpha] build [1] [SHARED]", "build [1] [SHARED]"},
-        {E::CompoundText, "[alpha] build [1]\x1b(B [SHARED]", "build [1]\x1b(B [SHARED]"},
-        {E::Latin1, "[alpha] plain", "plain"},
-        {E::Latin1, "xterm [SHARED]", std::nullopt},
-        {E::Latin1, "[alp", std::nullopt},
-        {E::CompoundText, "\x1b(B[alpha] x", std::nullopt},
-    };
-    for (const auto &[encoding, title, want] : unmarked) EXPECT_EQ(unmarked_title(title, encoding, pre, post), want) << title;
-    // Marks of the program's own in each encoding; what Latin-1 cannot hold becomes "?".
-    const std::tuple<const char *, E, std::string> marks[] = {
-        {" [PARTAG\xc3\x89]", E::Latin1, " [PARTAG\xc9]"},
-        {" [PARTAG\xc3\x89]", E::Utf8, " [PARTAG\xc3\x89]"},
-        {" [PARTAG\xc9]", E::Utf8, " [PARTAG\xc3\x89]"},
-        {"[\xce\xb1] ", E::CompoundText, "[?] "},
-    };
-    for (const auto &[mark, encoding, want] : marks) EXPECT_EQ(mark_in(mark, encoding), want) << mark;
-    // A suffix with Latin-1's upper half comes back to it too.
-    EXPECT_EQ(marked_title(kanji, E::CompoundText, pre, " [PARTAG\xc9]"), "[alpha] " + kanji + "\x1b(B\x1b-A [PARTAG\xc9]");
-    EXPECT_EQ(unmarked_title("[alpha] " + kanji + "\x1b(B\x1b-A [PARTAG\xc9]", E::CompoundText, pre, " [PARTAG\xc9]"), kanji);
+    // Not ours: nothing to take off.
+    for (auto [encoding, title] : {std::pair{E::Latin1, "xterm [SHARED]"}, {E::Latin1, "[alp"}, {E::CompoundText, "\x1b(B[alpha] x"}})
+        EXPECT_EQ(unmarked_title(title, encoding, A, S), std::nullopt) << title;
 }
 
 TEST(OwnWindows, OnlyTheBitsOutsideTheResourceMaskCount) {
