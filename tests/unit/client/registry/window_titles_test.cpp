@@ -18,7 +18,7 @@ TEST(TitleMarks, InTheTitlesOwnEncodingAddedOnceAndTakenOffByteForByte) {
         {E::Latin1, A, S, "", "[alpha]  [SHARED]", ""},
         {E::Latin1, A, S, "xterm [SHARED]", "[alpha] xterm [SHARED]", "xterm"},
         {E::Latin1, A, S, "build [1]", "[alpha] build [1] [SHARED]", "build [1] [SHARED]"},
-        {E::Utf8, A, S, "notes \xe2\x80\x94 2", "[alpha] notes \xe2\x80\x94 2 [SHARED]", "notes \xe2\x80\x94 2"},
+        {E::Utf8, A, P, "notes \xe2\x80\x94 2", "[alpha] notes \xe2\x80\x94 2 [PARTAG\xc3\x89]", "notes \xe2\x80\x94 2"},
         {E::CompoundText, A, S, plan, "[alpha] " + plan + "\x1b(B [SHARED]", plan},
         {E::CompoundText, A, S, kanji, "[alpha] " + kanji + "\x1b(B [SHARED]", kanji},
         {E::CompoundText, A, S, look, "[alpha] " + look + "\x1b(B [SHARED]", look},
