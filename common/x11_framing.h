@@ -62,6 +62,8 @@ inline constexpr uint8_t kPacketReply = 1;
 // The one event without a sequence number, and the one whose length field counts like a reply's.
 inline constexpr uint8_t kKeymapNotify = 11;
 inline constexpr uint8_t kGenericEvent = 35;
+// Set in an event's code when a client sent it (SendEvent) rather than the X server.
+inline constexpr uint8_t kSentEventBit = 0x80;
 
 // Replies, errors and events are 32 bytes; replies and generic events may carry more.
 inline constexpr std::size_t kPacketBytes = 32;

@@ -21,8 +21,9 @@ PACKAGES=(
   libxcb-present-dev libxcb-sync-dev python3-pyqt5 python3-gi python3-gi-cairo gir1.2-gtk-3.0
   # running and testing
   xvfb xfonts-base xfonts-75dpi xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
-  # window managers on the test displays: twm reparents plainly, openbox as current desktops do
-  twm openbox
+  # window managers on the test displays: twm reparents plainly, openbox as current desktops do;
+  # icewm, a third, to try a sender's or receiver's desktop by hand
+  twm openbox icewm
   # the pass-through benchmark compares against a parsing proxy
   xtrace
   # the fuzz targets: clang's libFuzzer with its sanitizers

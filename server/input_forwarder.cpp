@@ -1,6 +1,8 @@
 // Replays receivers' input in shared windows on the sender with XTEST, under the floor rule.
 #include "input_forwarder.h"
 
+#include "x11_framing.h"
+
 #include <algorithm>
 
 #include <cstdio>
@@ -267,7 +269,7 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
         direct = held.buttons.empty() ? accepts_all_at(target->window, ex, ey) : held.direct;
     InputWhere where;
     where.kind = kind;
-    where.synthetic = (ev->response_type & 0x80) != 0;
+    where.synthetic = (ev->response_type & wire::kSentEventBit) != 0;
     where.inside = place && place->inside;
     where.buttons_held = !held.buttons.empty();
     // Windows for everyone's pointing are reached directly even where something covers them.

@@ -2,6 +2,7 @@
 #include "window_capture.h"
 
 #include "x11_formats.h"
+#include "x11_framing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -329,6 +330,11 @@ std::optional<SourceEvent> CaptureLink::next_event(bool read_socket) {
     for (;;) {
         XcbReply<xcb_generic_event_t> ev(read_socket ? xcb_poll_for_event(c) : xcb_poll_for_queued_event(c));
         if (!ev) return std::nullopt;
+        // Only the X server's own events tell how a window is. A window manager sends its clients
+        // a ConfigureNotify of its own on every move of their frame, with the place on the root
+        // and the border the client asked for, not the one it has inside the frame: taken for
+        // the window's, that border would shift every capture off its storage.
+        if (ev->response_type & wire::kSentEventBit) continue;
         const uint8_t type = ev->response_type & 0x7f;
         SourceEvent out;
         if (damage_event_ && type == damage_event_ + XCB_DAMAGE_NOTIFY) {
