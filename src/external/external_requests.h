@@ -44,7 +44,8 @@ void initializeStatusPend();
 // property and returns whether that worked.
 int validate_receiver(uint32_t host, uint32_t requester);
 // Adds the receiver named by the requester's property `host` to the receiver list. Returns 0,
-// or 40 when the atom, the property or the name will not do.
+// or 40 when the atom, the property or the name will not do; a name that is no display name is
+// told to the user only once processExternalCommand has answered the request.
 int CLadd_receiver(uint32_t requester, uint32_t host, int unused, int flag);
 // Copies the text of property `property` of `requester` into `buffer` (256 bytes). Returns 1
 // when the property cannot be read as text, 0 otherwise.

@@ -208,6 +208,17 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
         EXPECT_EQ(raw->replies()[before][2], code) << "status " << status << " detail " << detail;
     }
 
+    // An illegal receiver name is refused before its message waits for the user's OK.
+    raw->set_property(unknown, XA_STRING, 8, "127.0.0.2:2O2", 13);
+    bool refused_first = false;
+    when_dialog_up([&] {
+        refused_first = raw->replies().back() == std::vector<long>{unknown, static_cast<long>(lone.id()), 40, 0, 0} &&
+                        dialog_text() == "Illegal Display Name '127.0.0.2:2O2'";
+        click(ok_button);
+    });
+    EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), unknown, 0)[0][2], 40);
+    EXPECT_TRUE(refused_first);
+
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
     raw->set_property(unknown, XA_STRING, 8, std::string(300, 'x').data(), 300);
     EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), unknown, 0)[0][2], 40);
