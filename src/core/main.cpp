@@ -6,6 +6,7 @@
 #include "core/preferences.h"
 #include "core/startup.h"
 #include "extension/share_extension.h"
+#include "external/external_requests.h"
 #include "platform/platform.h"
 #include "receivers/match_dialogs.h"
 #include "receivers/receiver_entry.h"
@@ -279,6 +280,7 @@ int main(int argc, char **argv, char **envp) {
     create_MatchNames();
     create_MatchFiles();
     XtRealizeWidget(TopLevel);
+    publish_request_state();
 
     // The telepointer manager, once the main window has a window: it answers there, and
     // without answers neither the program nor an external requester would learn a

@@ -348,6 +348,14 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
     final_reply(requester, w2, w3, status);
 }
 
+void publish_request_state() {
+    const Window main = main_window_id();
+    if (!main) return;
+    long takes = enableCommandLine ? 1 : 0;
+    XChangeProperty(display, main, XInternAtom(display, kTakesRequestsProperty, False), XA_INTEGER, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char *>(&takes), 1);
+}
+
 int sendStatusMessage(unsigned long requester, long r0, long r1, long r2, long r3, long r4) {
     if (!requester) return 1;
     return send_event(display, main_window_id(), requester, tl_external_req_atom, r0, r1, r2, r3, r4);

@@ -26,6 +26,11 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
 // requests are enabled.
 void take_external_request(const XClientMessageEvent &message);
 
+// Writes on the main window whether requests are obeyed (enableCommandLine), in the property
+// named by kTakesRequestsProperty, so that a requester learns it before waiting for a reply
+// that would never come. Called by start-up once the main window has its window.
+void publish_request_state();
+
 // Sends a status reply (a TL_EXTERNAL_REQUEST client message from the main window with the
 // five words) to `requester`. Returns 1 without sending for requester 0, else 0 when sent and
 // 1 when not. Used by the request handler and the telepointer bookkeeping.

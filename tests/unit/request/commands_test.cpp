@@ -38,8 +38,12 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
     for (std::vector<std::string> bad :
          {std::vector<std::string>{}, {"frob"}, {"share", "0x40"}, {"share", "window", "h:0"}, {"share-same", "a:0"},
           {"delay", "-1"}, {"delay", "6553.6"}, {"logging", "maybe"}, {"telepointer"}, {"telepointer", "add", "0x4", "1"},
-          {"disconnect", std::string(255, 'h')}, {"pick", "extra"}, {"--timeout", "0", "pick"}})
-        EXPECT_FALSE(parse(bad).ok) << (bad.empty() ? "" : bad[0]);
+          {"disconnect", std::string(255, 'h')}, {"pick", "extra"}, {"--timeout", "0", "pick"},
+          {"share", "0x400001", "127.0.0.2:2O2"}, {"status", "h:0.1.2"}, {"disconnect", "h:x"}})
+        EXPECT_FALSE(parse(bad).ok) << (bad.empty() ? "" : bad.back());
+    // Telvane's own display names pass; an option error knows that it is to be JSON.
+    for (const char *name : {"h", "h:", "h:12", "h:0.", "h:.3"}) EXPECT_TRUE(parse({"disconnect", name}).ok) << name;
+    EXPECT_TRUE(parse({"--timeout", "0", "--json", "pick"}).options.json);
     EXPECT_NE(usage("telepointer").find("telepointer delete"), std::string::npos);
 }
 
@@ -76,9 +80,11 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
               "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\", \"unencrypted\": \"b\\\"0\"}\n");
     const long rw[5] = {27, 99, 0, 501, 0};
     for (auto [plain, text] : {std::pair{std::vector<uint32_t>{501}, "yes"}, {std::vector<uint32_t>{502}, "no"}})
-        EXPECT_EQ(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {}, {}, plain)
+        EXPECT_EQ(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {0x400001}, {}, plain)
                       .fields.back(),
                   std::pair(std::string("unencrypted"), std::string(text)));
+    EXPECT_NE(render(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {0x400001}),
+                     false).find("windows: 0x400001\ndaisy chain allowed: none\n"), std::string::npos);
     // Without an argument: each receiver's input as its own status gave it.
     Parsed all = parse({"--wait-for-user", "status"});
     EXPECT_TRUE(all.options.wait_for_user);
