@@ -109,10 +109,6 @@ bool parse_command(Command &c, std::vector<std::string> rest, std::string *error
                 *error = "a receiver name of 255 characters or more";
                 return false;
             }
-            if (!display_name_form(rest.front())) {
-                *error = "'" + rest.front() + "' is not a display name (host, host:D or host:D.S)";
-                return false;
-            }
             c.receivers.push_back(rest.front());
             rest.erase(rest.begin());
         }

@@ -189,10 +189,15 @@ int main(int argc, char **argv) {
     XSetErrorHandler(quiet_errors);
     Display *d = dpy.get();
     const Window root = DefaultRootWindow(d);
-    Window telvane = find_below(d, root, [&](Window w) { return has_class(d, w, "Telvane"); });
+    // The main window says whether Telvane takes requests; its dialogs' shells have its class too.
+    const Atom takes_atom = XInternAtom(d, kTakesRequestsProperty, False);
+    Window telvane = find_below(d, root, [&](Window w) {
+        return has_class(d, w, "Telvane") && !list_property(d, w, takes_atom).empty();
+    });
+    if (!telvane) telvane = find_below(d, root, [&](Window w) { return has_class(d, w, "Telvane"); });
     if (!telvane) return fail("no Telvane main window on this display", kExitNoTelvane);
     // A Telvane that does not obey requests drops them unanswered: say so rather than wait.
-    const std::vector<uint32_t> takes = list_property(d, telvane, XInternAtom(d, kTakesRequestsProperty, False));
+    const std::vector<uint32_t> takes = list_property(d, telvane, takes_atom);
     if (!takes.empty() && takes[0] == 0) return fail(requests_off(DisplayString(d)), kExitRequestsOff);
     // Telvane going away ends a wait that has no limit.
     XSelectInput(d, telvane, StructureNotifyMask);
@@ -218,6 +223,8 @@ int main(int argc, char **argv) {
     }
     std::vector<uint32_t> hosts;
     for (const std::string &name : c.receivers) {
+        if (!display_name_form(name))
+            return fail("'" + name + "' is not a display name (host, host:D or host:D.S)", kExitUsage);
         std::string canonical = telvane::names::canonical_display(name.c_str());
         if (canonical.empty()) return fail("'" + name + "' is not a display name whose host resolves", kExitUsage);
         Atom atom = XInternAtom(d, canonical.c_str(), False);

@@ -172,7 +172,8 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_FALSE(pump_until([&] { return raw->replies().size() > 4; }, std::chrono::milliseconds(300)))
         << "requester 0 and a disabled interface get no reply";
     EXPECT_EQ(count_of(log_text(), "Process Ext Cmd:([26]"), 1u) << "the disabled one was dropped";
-    // The main window says so, and the tool tells a script at once instead of waiting.
+    // The main window says so (not a dialog's shell of its class), and the tool tells a script at once.
+    create_MatchFiles();
     publish_request_state();
     expect_request({"pick"}, 5, "does not take requests; start it with `Telvane.enableCommandLine: 1`");
     enableCommandLine = 1;
