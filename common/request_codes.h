@@ -29,6 +29,11 @@ enum Code : long {
 // answer that reports receivers, empty when none is.
 inline constexpr char kUnencryptedProperty[] = "TL_UNENCRYPTED_RECEIVERS";
 
+// The property on Telvane's main window that says whether it obeys requests: one 32-bit
+// INTEGER, 1 or 0 (its resource enableCommandLine). A Telvane that does not obey drops requests
+// unanswered, so telvane-request reads this first rather than wait for a reply that never comes.
+inline constexpr char kTakesRequestsProperty[] = "TL_TAKES_REQUESTS";
+
 // The status of a selected-receivers answer when nobody is selected: the one status whose reply
 // carries no list, which telvane-request must tell from a list.
 inline constexpr long kNobodySelected = 41;

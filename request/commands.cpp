@@ -237,6 +237,18 @@ const std::map<long, const char *> kStatus = {
 
 }  // namespace
 
+bool display_name_form(const std::string &name) {
+    const size_t colon = name.find(':');
+    if (colon == std::string::npos) return true;
+    size_t i = colon + 1;
+    auto digits = [&] {
+        while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
+    };
+    digits();
+    if (i < name.size() && name[i] == '.') ++i, digits();
+    return i == name.size();
+}
+
 bool title_matches(const std::string &name, const std::string &title) {
     if (name == title) return true;
     if (name.size() < title.size() + 6 || name[0] != '[' || name.back() != ']') return false;
@@ -298,6 +310,8 @@ std::string json_quote(const std::string &s) {
 
 Parsed parse(const std::vector<std::string> &args) {
     Parsed p;
+    // Known before any error, so that the error too comes as JSON.
+    p.options.json = std::find(args.begin(), args.end(), "--json") != args.end();
     std::vector<std::string> rest;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string &a = args[i];
@@ -390,7 +404,8 @@ std::string usage(const std::string &subcommand) {
         "(resource Telvane.enableCommandLine: 1). Exit status: 0 when done, else the status code\n"
         "Telvane answered (its meaning is printed), 1 for a refused access check, 2 for a usage error\n"
         "or a title that names no window or several, 3 when Telvane cannot be reached, 4 when it has\n"
-        "not answered yet (a message of its own may be waiting for its user).\n";
+        "not answered yet (a message of its own may be waiting for its user), 5 when it does not\n"
+        "take requests.\n";
     return head + out + tail;
 }
 
@@ -433,7 +448,7 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     auto status = [&](long s) {
         add("status", std::to_string(s));
         add("meaning", status_text(s));
-        o.exit_status = s == 0 ? 0 : static_cast<int>(s > 125 ? 125 : s);
+        o.exit_status = s == 0 ? kExitDone : static_cast<int>(s > 125 ? 125 : s);
     };
     add("command", c.name);
     if (replies.empty()) {
@@ -442,19 +457,21 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
         add("status", "none");
         add("meaning", "no reply yet: Telvane may be showing a message to its user; the outcome follows when it is "
                        "answered");
-        o.exit_status = 4;
+        o.exit_status = kExitNoReplyYet;
         return o;
     }
     const long *w = replies.back().w;
-    auto list = [&](const std::string &key, const std::vector<uint32_t> &ids, bool by_name) {
+    // A list of ids or names; `none` stands for an empty one where an empty value would read as
+    // a value left out.
+    auto list = [&](const std::string &key, const std::vector<uint32_t> &ids, bool by_name, const char *none = "") {
         std::string text;
         for (uint32_t id : ids) text += (text.empty() ? "" : " ") + (by_name ? name_of(id, names) : hex(id));
-        add(key, text);
+        add(key, text.empty() ? none : text);
     };
     switch (c.code) {
     case kAccessCheck:
         add("access", w[0] == 1 ? "authorized" : "refused");
-        o.exit_status = w[0] == 1 ? 0 : 1;
+        o.exit_status = w[0] == 1 ? kExitDone : kExitAccessRefused;
         break;
     case kPick:
         status(w[2]);
@@ -526,14 +543,14 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
             const auto allowed = static_cast<size_t>(w[3]);
             list("receivers", items, true);
             std::vector<uint32_t> with_input(items.begin(), items.begin() + std::min(allowed, items.size()));
-            list("input allowed", with_input, true);
+            list("input allowed", with_input, true, "none");
             add("daisy chain", w[4] ? "allowed" : "not allowed");
             list("unencrypted", plain_ones, true);
         } else {
             const auto flagged = static_cast<size_t>(w[4]);
             list("windows", items, false);
             std::vector<uint32_t> daisy(items.begin(), items.begin() + std::min(flagged, items.size()));
-            list("daisy chain allowed", daisy, false);
+            list("daisy chain allowed", daisy, false, "none");
             add("input", w[3] ? "allowed" : "not allowed");
             add("unencrypted", plain(static_cast<uint32_t>(w[0])) ? "yes" : "no");
         }
@@ -545,6 +562,10 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     }
     (void)words;
     return o;
+}
+
+std::string requests_off(const std::string &display) {
+    return "Telvane on " + display + " does not take requests; start it with `Telvane.enableCommandLine: 1`";
 }
 
 std::string render(const Outcome &o, bool json) {

@@ -10,6 +10,17 @@
 
 namespace telvane::request {
 
+// The tool's own exit statuses. Otherwise it exits with the status code Telvane answered, and
+// Telvane has none from 2 to 6.
+enum ExitStatus : int {
+    kExitDone = 0,
+    kExitAccessRefused = 1,  // an access check answered no
+    kExitUsage = 2,          // the command line, a title or a name will not do
+    kExitNoTelvane = 3,      // no Telvane on the display, or it went away
+    kExitNoReplyYet = 4,     // Telvane is there but has not answered in time
+    kExitRequestsOff = 5,    // Telvane is there but does not obey requests
+};
+
 // A window named on the command line: by id, or by title to be looked up on the display.
 struct WindowArg {
     uint32_t id = 0;
@@ -25,6 +36,10 @@ struct TitledWindow {
     int x = 0, y = 0;  // on the root
     unsigned width = 0, height = 0;
 };
+
+// Whether `name` reads as Telvane reads a display name: a host, then nothing, ":D" or ":D.S"
+// (each number may be left out). Telvane refuses any other receiver name, and tells its user.
+bool display_name_form(const std::string &name);
 
 // Whether a window titled `name` is one that `title` names: the same text, or the text with
 // Telvane's marks around it ("[sender] TITLE [SHARED]").
@@ -94,7 +109,7 @@ struct Outcome {
 // the requester's properties); `items` is the list property a reply points to; `inputs` holds,
 // for `status` without an argument, each receiver's input state as its own status gave it;
 // `unencrypted` the receivers a status answer lists as reached without encryption.
-// No reply means Telvane, found on the display, has not answered yet: exit status 4.
+// No reply means Telvane, found on the display, has not answered yet: kExitNoReplyYet.
 Outcome describe(const Command &command, const long words[5], const std::vector<Reply> &replies,
                  const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items,
                  const std::vector<std::pair<uint32_t, bool>> &inputs = {},
@@ -102,9 +117,11 @@ Outcome describe(const Command &command, const long words[5], const std::vector<
 // Whether the command is `status` without an argument, which asks each receiver's input state
 // afterwards.
 bool lists_all_receivers(const Command &command);
-// An outcome that is only an error of the tool's own: a usage error (2), no Telvane (3).
+// An outcome that is only an error of the tool's own: a usage error, no Telvane, requests off.
 Outcome failure(const std::string &command, const std::string &message, int exit_status);
 // The outcome as "key: value" lines, or as one JSON object.
 std::string render(const Outcome &outcome, bool json);
+// The refusal of a Telvane on display `display` that does not obey requests.
+std::string requests_off(const std::string &display);
 
 }  // namespace telvane::request

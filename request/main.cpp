@@ -173,23 +173,32 @@ int main(int argc, char **argv) {
     Parsed parsed = parse(std::vector<std::string>(argv + 1, argv + argc));
     json_output = parsed.options.json;
     command_name = parsed.options.command.name;
-    if (!parsed.ok) return fail(json_output ? parsed.error : parsed.error + "\n" + usage(), 2);
+    if (!parsed.ok) return fail(json_output ? parsed.error : parsed.error + "\n" + usage(), kExitUsage);
     const Options &o = parsed.options;
     if (o.version) {
-        std::printf("telvane-request %s\n", TELVANE_VERSION);
-        return 0;
+        if (json_output) std::printf("{\"program\": \"telvane-request\", \"version\": \"%s\"}\n", TELVANE_VERSION);
+        else std::printf("telvane-request %s\n", TELVANE_VERSION);
+        return kExitDone;
     }
     if (o.help) {
         std::fputs(usage(o.help_for).c_str(), stdout);
-        return 0;
+        return kExitDone;
     }
     DisplayPtr dpy(XOpenDisplay(o.display.empty() ? nullptr : o.display.c_str()));
-    if (!dpy) return fail("cannot open display " + o.display, 3);
+    if (!dpy) return fail("cannot open display " + o.display, kExitNoTelvane);
     XSetErrorHandler(quiet_errors);
     Display *d = dpy.get();
     const Window root = DefaultRootWindow(d);
-    Window telvane = find_below(d, root, [&](Window w) { return has_class(d, w, "Telvane"); });
-    if (!telvane) return fail("no Telvane main window on this display", 3);
+    // The main window says whether Telvane takes requests; its dialogs' shells have its class too.
+    const Atom takes_atom = XInternAtom(d, kTakesRequestsProperty, False);
+    Window telvane = find_below(d, root, [&](Window w) {
+        return has_class(d, w, "Telvane") && !list_property(d, w, takes_atom).empty();
+    });
+    if (!telvane) telvane = find_below(d, root, [&](Window w) { return has_class(d, w, "Telvane"); });
+    if (!telvane) return fail("no Telvane main window on this display", kExitNoTelvane);
+    // A Telvane that does not obey requests drops them unanswered: say so rather than wait.
+    const std::vector<uint32_t> takes = list_property(d, telvane, takes_atom);
+    if (!takes.empty() && takes[0] == 0) return fail(requests_off(DisplayString(d)), kExitRequestsOff);
     // Telvane going away ends a wait that has no limit.
     XSelectInput(d, telvane, StructureNotifyMask);
     const Atom request_atom = XInternAtom(d, "TL_EXTERNAL_REQUEST", False);
@@ -206,16 +215,18 @@ int main(int argc, char **argv) {
             auto found = windows_titled(client_windows(d, root), c.window->title,
                                         static_cast<unsigned>(DisplayWidth(d, DefaultScreen(d))),
                                         static_cast<unsigned>(DisplayHeight(d, DefaultScreen(d))));
-            if (found.empty()) return fail("no window titled '" + c.window->title + "'", 2);
-            if (found.size() > 1) return fail(several_titled(c.window->title, found), 2);
+            if (found.empty()) return fail("no window titled '" + c.window->title + "'", kExitUsage);
+            if (found.size() > 1) return fail(several_titled(c.window->title, found), kExitUsage);
             w = found[0].id;
         }
         words[2] = static_cast<long>(w);
     }
     std::vector<uint32_t> hosts;
     for (const std::string &name : c.receivers) {
+        if (!display_name_form(name))
+            return fail("'" + name + "' is not a display name (host, host:D or host:D.S)", kExitUsage);
         std::string canonical = telvane::names::canonical_display(name.c_str());
-        if (canonical.empty()) return fail("'" + name + "' is not a display name whose host resolves", 2);
+        if (canonical.empty()) return fail("'" + name + "' is not a display name whose host resolves", kExitUsage);
         Atom atom = XInternAtom(d, canonical.c_str(), False);
         hosts.push_back(static_cast<uint32_t>(atom));
         // Telvane reads the receiver's name from here when it does not know the receiver yet.
@@ -236,7 +247,7 @@ int main(int argc, char **argv) {
     }
     if (c.code == kAccessCheck) {
         uint32_t address = telvane::names::host_address(c.host.c_str());
-        if (address == 0xffffffffu) return fail("host '" + c.host + "' does not resolve", 2);
+        if (address == 0xffffffffu) return fail("host '" + c.host + "' does not resolve", kExitUsage);
         words[3] = static_cast<long>(address);
     }
 
@@ -246,7 +257,7 @@ int main(int argc, char **argv) {
                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(o.timeout));
     bool gone = false;
     std::vector<Reply> replies = exchange(d, telvane, request_atom, words, hosts, deadline, &gone);
-    if (gone && replies.empty()) return fail("Telvane went away before it answered", 3);
+    if (gone && replies.empty()) return fail("Telvane went away before it answered", kExitNoTelvane);
 
     // What the replies point to: a list on the requester window, receivers' names by atom.
     std::vector<uint32_t> items = list_property(d, requester, request_atom);

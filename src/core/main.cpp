@@ -6,6 +6,7 @@
 #include "core/preferences.h"
 #include "core/startup.h"
 #include "extension/share_extension.h"
+#include "external/external_requests.h"
 #include "platform/platform.h"
 #include "receivers/match_dialogs.h"
 #include "receivers/receiver_entry.h"
@@ -139,6 +140,16 @@ int main(int argc, char **argv, char **envp) {
     _gethostname(display_name, 100);
     str2lower(display_name);
 
+    // One Telvane to a display. Two would both mark the titles of shared windows and answer
+    // external requests, and the second would start with an empty list that knows nothing of
+    // the first one's shares; so the second says so and ends before it writes anything.
+    if (!claim_display(display)) {
+        const char *text = "Telvane already runs on display '%s'.\nThis one ends: use the Telvane that runs there.\n";
+        print_message1(0, 5, 18, text, display_name);
+        message1(nullptr, 1, MSG_INFORMATION | MSG_OK, 5, 18, text, display_name);
+        exit(1);
+    }
+
     // Let editres inspect the widget tree.
     XtAddEventHandler(TopLevel, 0, True, _XEditResCheckMessages, nullptr);
 
@@ -249,6 +260,11 @@ int main(int argc, char **argv, char **envp) {
     if (tlEventType == 0) {
         log_msg1("X-Server '%s' does not support sharing\n", display_name);
         print_message1(0, 5, 8, "X-Server '%s' does not support sharing\n", display_name);
+        // What to do about it, in one line of its own on standard error and in the log.
+        const char *advice = "Sharing needs telvane-server in front of this display: start telvane-server :N --upstream "
+                             "%s (N a free display number), then telvane -display :N, as `make run` does.\n";
+        print_message1(0, 5, 19, advice, DisplayString(display));
+        log_msg1(advice, DisplayString(display));
         message1(nullptr, 1, MSG_INFORMATION | MSG_OK, 5, 8,
                  "X-Server '%s' does not support sharing\n", display_name);
         exit(1);
@@ -279,6 +295,7 @@ int main(int argc, char **argv, char **envp) {
     create_MatchNames();
     create_MatchFiles();
     XtRealizeWidget(TopLevel);
+    publish_request_state();
 
     // The telepointer manager, once the main window has a window: it answers there, and
     // without answers neither the program nor an external requester would learn a

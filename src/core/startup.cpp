@@ -155,6 +155,17 @@ int display_lost(Display *dpy) {
     exit(1);
 }
 
+int claim_display(Display *dpy) {
+    char name[32];
+    snprintf(name, sizeof name, "TELVANE_S%d", DefaultScreen(dpy));
+    const Atom selection = XInternAtom(dpy, name, False);
+    if (XGetSelectionOwner(dpy, selection) != None) return 0;
+    const Window holder = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 1, 1, 0, 0, 0);
+    XSetSelectionOwner(dpy, selection, holder, CurrentTime);
+    // Of two Telvanes that start together, the one that set it last keeps it.
+    return XGetSelectionOwner(dpy, selection) == holder;
+}
+
 long display_number_of(const char *name) {
     // We read the whole number, not only its first digit: "make run" puts the server at :60
     // and up and ssh forwards displays from :10, and with one digit display :101 took itself

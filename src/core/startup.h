@@ -73,6 +73,11 @@ int myhandler(Display *dpy, XErrorEvent *error_event);
 // lost", says so on standard error and exits with status 1; it never returns.
 int display_lost(Display *dpy);
 
+// Makes this program the Telvane of the display's default screen (the owner of the selection
+// "TELVANE_S<screen>", held by a window of its own for as long as it runs). Returns 1, or 0 when
+// another Telvane holds it.
+int claim_display(Display *dpy);
+
 // The display number N of a display name: the whole number after its first ":", or 0 when
 // there is none (or it is beyond any display's).
 long display_number_of(const char *name);

@@ -3,6 +3,7 @@
 #include "external_requests.h"
 
 #include "core/cstring.h"
+#include "core/messages.h"
 #include "core/log.h"
 #include "core/main_loop.h"
 #include "core/preferences.h"
@@ -28,6 +29,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 PendingReply *clTool_pend_list = nullptr;
@@ -181,6 +183,22 @@ int delete_teles_command(long w2, long w3, long w4, long *named) {
     return 0;
 }
 
+// A requester's receiver name that is no display name. The user is told of it only once the
+// request is answered, so that a script gets its refusal at once rather than when somebody
+// closes the message.
+std::string illegal_receiver_name;
+
+// Tells the user of an illegal receiver name that a request refused; runs when the request is
+// done, whichever way it ended.
+struct TellIllegalName {
+    ~TellIllegalName() {
+        if (illegal_receiver_name.empty()) return;
+        const std::string name = std::move(illegal_receiver_name);
+        illegal_receiver_name.clear();
+        message1(TopLevel, 1, 0x111, 2, 3, "Illegal Display Name '%s'", name.c_str());
+    }
+};
+
 void obey_request(const RequestWords &r) { processExternalCommand(r.w[0], r.w[1], r.w[2], r.w[3], r.w[4]); }
 bool picking() { return pick_in_progress != 0; }
 
@@ -192,6 +210,7 @@ void take_external_request(const XClientMessageEvent &m) {
 }
 
 void processExternalCommand(long command, long requester, long w2, long w3, long w4) {
+    const TellIllegalName tell_afterwards;
     log_msg5n("Process Ext Cmd:([%d][%d][%d][%d][%d])", static_cast<int>(command), static_cast<int>(requester),
               static_cast<int>(w2), static_cast<int>(w3), static_cast<int>(w4));
     const auto req = static_cast<uint32_t>(requester);
@@ -329,6 +348,14 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
     final_reply(requester, w2, w3, status);
 }
 
+void publish_request_state() {
+    const Window main = main_window_id();
+    if (!main) return;
+    long takes = enableCommandLine ? 1 : 0;
+    XChangeProperty(display, main, XInternAtom(display, kTakesRequestsProperty, False), XA_INTEGER, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char *>(&takes), 1);
+}
+
 int sendStatusMessage(unsigned long requester, long r0, long r1, long r2, long r3, long r4) {
     if (!requester) return 1;
     return send_event(display, main_window_id(), requester, tl_external_req_atom, r0, r1, r2, r3, r4);
@@ -383,9 +410,14 @@ int CLadd_receiver(uint32_t requester, uint32_t host, int, int flag) {
     if (!atom_name) return 40;
     char name[256];
     int result = 40;
-    if (getHostnameFromCLwinID(requester, host, name) == 0 && possible_MatchNames(TopLevel, name)) {
-        finish_MatchNames(1, flag != 0);
-        result = 0;
+    if (getHostnameFromCLwinID(requester, host, name) == 0) {
+        std::string illegal = illegal_display_name(name);
+        if (!illegal.empty()) {
+            illegal_receiver_name = illegal;  // told once the request is answered
+        } else if (possible_MatchNames(TopLevel, name)) {
+            finish_MatchNames(1, flag != 0);
+            result = 0;
+        }
     }
     XFree(atom_name);
     return result;

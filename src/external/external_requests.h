@@ -26,6 +26,11 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
 // requests are enabled.
 void take_external_request(const XClientMessageEvent &message);
 
+// Writes on the main window whether requests are obeyed (enableCommandLine), in the property
+// named by kTakesRequestsProperty, so that a requester learns it before waiting for a reply
+// that would never come. Called by start-up once the main window has its window.
+void publish_request_state();
+
 // Sends a status reply (a TL_EXTERNAL_REQUEST client message from the main window with the
 // five words) to `requester`. Returns 1 without sending for requester 0, else 0 when sent and
 // 1 when not. Used by the request handler and the telepointer bookkeeping.
@@ -44,7 +49,8 @@ void initializeStatusPend();
 // property and returns whether that worked.
 int validate_receiver(uint32_t host, uint32_t requester);
 // Adds the receiver named by the requester's property `host` to the receiver list. Returns 0,
-// or 40 when the atom, the property or the name will not do.
+// or 40 when the atom, the property or the name will not do; a name that is no display name is
+// told to the user only once processExternalCommand has answered the request.
 int CLadd_receiver(uint32_t requester, uint32_t host, int unused, int flag);
 // Copies the text of property `property` of `requester` into `buffer` (256 bytes). Returns 1
 // when the property cannot be read as text, 0 otherwise.

@@ -278,6 +278,18 @@ int possible_MatchNames(Widget parent, const char *line) {
     return 1;
 }
 
+std::string illegal_display_name(const char *line) {
+    std::string text = line ? line : "";
+    parse_comments(text.data());
+    text.resize(strlen(text.c_str()));
+    if (text.empty()) return "";
+    std::string first = text.substr(0, text.find(' '));
+    char *display_name = parse_display_name(first.c_str());
+    const bool legal = display_name != nullptr;
+    free(display_name);
+    return legal ? "" : first;
+}
+
 void add_to_MatchNames(const char *text) {
     if (!text) return;
     Candidates &c = candidates();

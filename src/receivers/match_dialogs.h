@@ -5,6 +5,8 @@
 
 #include <X11/Intrinsic.h>
 
+#include <string>
+
 // The dialogs and their lists; null until create_MatchNames / create_MatchFiles.
 extern Widget MatchNames;
 extern Widget MatchNamesSH;
@@ -25,6 +27,9 @@ void create_MatchFiles();
 // candidate was added or already present, 0 for an empty or comment line or an illegal display
 // name (told over `parent`). Called by every reader of address lines.
 int possible_MatchNames(Widget parent, const char *line);
+// The first word of an address line (comments left out) when it is no display name, so that
+// possible_MatchNames would refuse it; "" otherwise. Lets a caller refuse before it tells.
+std::string illegal_display_name(const char *line);
 // Appends an alias line to the candidates unless an equal one is there.
 void add_to_MatchNames(const char *text);
 // Forgets every candidate.

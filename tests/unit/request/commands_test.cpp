@@ -40,6 +40,10 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
           {"delay", "-1"}, {"delay", "6553.6"}, {"logging", "maybe"}, {"telepointer"}, {"telepointer", "add", "0x4", "1"},
           {"disconnect", std::string(255, 'h')}, {"pick", "extra"}, {"--timeout", "0", "pick"}})
         EXPECT_FALSE(parse(bad).ok) << (bad.empty() ? "" : bad[0]);
+    // Display names as Telvane reads them; an option error knows that it is to be JSON.
+    for (auto [name, ok] : {std::pair{"h", true}, {"h:12", true}, {"h:0.", true}, {"127.0.0.2:2O2", false}, {"h:0.1.2", false}})
+        EXPECT_EQ(display_name_form(name), ok) << name;
+    EXPECT_TRUE(parse({"--timeout", "0", "--json", "pick"}).options.json);
     EXPECT_NE(usage("telepointer").find("telepointer delete"), std::string::npos);
 }
 
@@ -76,9 +80,11 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
               "\"input allowed\": \"a:0.0\", \"daisy chain\": \"allowed\", \"unencrypted\": \"b\\\"0\"}\n");
     const long rw[5] = {27, 99, 0, 501, 0};
     for (auto [plain, text] : {std::pair{std::vector<uint32_t>{501}, "yes"}, {std::vector<uint32_t>{502}, "no"}})
-        EXPECT_EQ(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {}, {}, plain)
+        EXPECT_EQ(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {0x400001}, {}, plain)
                       .fields.back(),
                   std::pair(std::string("unencrypted"), std::string(text)));
+    EXPECT_NE(render(describe(parse({"status", "h:0"}).options.command, rw, {Reply{{501, -1, 0, 0, 0}}}, {}, {0x400001}),
+                     false).find("windows: 0x400001\ndaisy chain allowed: none\n"), std::string::npos);
     // Without an argument: each receiver's input as its own status gave it.
     Parsed all = parse({"--wait-for-user", "status"});
     EXPECT_TRUE(all.options.wait_for_user);

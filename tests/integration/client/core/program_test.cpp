@@ -19,9 +19,10 @@ class TelvaneRun : public ProgramRun {
 protected:
     // Runs telvane with `args` (HOME at `home`, else the scratch folder), answers the dialog
     // that tells of a refusal at start-up, waits for it to end, and returns its exit code.
-    int run(std::vector<std::string> args, const std::string &home = "") {
+    int run(std::vector<std::string> args, const std::string &home = "", const std::string &on = "") {
         args.insert(args.begin(), build_path("src/telvane"));
-        telvane = ChildProcess::start(args, telvane_options(upstream->name(), home.empty() ? scratch.path() : home));
+        telvane = ChildProcess::start(args, telvane_options(on.empty() ? upstream->name() : on,
+                                                            home.empty() ? scratch.path() : home));
         Window shell = driver->wait_for_shell("ZR_Telvane_Message", std::chrono::seconds(30), telvane.exit_fd());
         dialog_seen_ = shell != 0;
         EXPECT_TRUE(!shell || driver->click(driver->message_button(shell, 0)));
@@ -80,6 +81,7 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         "My prepend to title of shared window str is '[ABCDEFGHIJKLMNOPQRST] '",
         "My append to title of shared window str is ' [SHARED]'",
         "X-Server '" + host + upstream->name() + "' does not support sharing\n",
+        "Sharing needs telvane-server in front of this display: start telvane-server :N --upstream " + upstream->name(),
     }));
 
     EXPECT_EQ(run({"-frobnicate"}), 1);
@@ -93,12 +95,20 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
     write_file(scratch.file(".Telvane/.setup"), std::string("\xff\xfe garbage\n\0\0\x01", 14));
     EXPECT_EQ(run({}), 1);
     EXPECT_TRUE(contains(err(), "X-Server '" + host + upstream->name() + "' does not support sharing\n"));
+    EXPECT_TRUE(contains(err(), "\nSharing needs telvane-server in front of this display: start telvane-server :N"));
     EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
     // A home where nothing can be written, and one that does not exist at all.
     for (const std::string &home : {std::string("/dev/null"), scratch.file("missing/home")}) {
         EXPECT_EQ(run({}, home), 1);
         EXPECT_TRUE(contains(err(), "does not support sharing")) << home;
     }
+
+    // A second Telvane where one runs says so and ends.
+    write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
+    start();
+    ChildProcess first = std::move(telvane);
+    EXPECT_EQ(run({}, "", server->name()), 1);
+    EXPECT_TRUE(contains(err(), "Telvane already runs on display '"));
 }
 
 TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {

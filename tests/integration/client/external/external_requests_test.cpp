@@ -172,7 +172,12 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_FALSE(pump_until([&] { return raw->replies().size() > 4; }, std::chrono::milliseconds(300)))
         << "requester 0 and a disabled interface get no reply";
     EXPECT_EQ(count_of(log_text(), "Process Ext Cmd:([26]"), 1u) << "the disabled one was dropped";
+    // The main window says so (not a dialog's shell of its class), and the tool tells a script at once.
+    create_MatchFiles();
+    publish_request_state();
+    expect_request({"pick"}, 5, "does not take requests; start it with `Telvane.enableCommandLine: 1`");
     enableCommandLine = 1;
+    publish_request_state();
 
     // Daisy chain and input changes need something shared; 21 sets logging on and 5.0 s.
     ForeignWindow lone(server->name(), "Lone");
@@ -207,6 +212,17 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
         ASSERT_TRUE(pump_until([&] { return raw->replies().size() > before; }));
         EXPECT_EQ(raw->replies()[before][2], code) << "status " << status << " detail " << detail;
     }
+
+    // An illegal receiver name is refused before its message waits for the user's OK.
+    raw->set_property(unknown, XA_STRING, 8, "127.0.0.2:2O2", 13);
+    bool refused_first = false;
+    when_dialog_up([&] {
+        refused_first = raw->replies().back() == std::vector<long>{unknown, static_cast<long>(lone.id()), 40, 0, 0} &&
+                        dialog_text() == "Illegal Display Name '127.0.0.2:2O2'";
+        click(ok_button);
+    });
+    EXPECT_EQ(raw_request(13, static_cast<long>(lone.id()), unknown, 0)[0][2], 40);
+    EXPECT_TRUE(refused_first);
 
     // A requester that is gone by the time of the reply, and a name property of 300 characters.
     raw->set_property(unknown, XA_STRING, 8, std::string(300, 'x').data(), 300);

@@ -286,7 +286,19 @@ TEST_F(SharedWindows, DaisyChainMarksDialogOwnersAndReceiversWithoutServers) {
     }
     ASSERT_TRUE(pump_until([&] { return no_Xserver && count_of(no_Xserver, "\n") == 2; }, std::chrono::seconds(10)))
         << log_text();
+    // Its Help button says what to do.
+    std::string help;
+    answer_dialogs(dialogs, [&] {
+        click(help_button);
+        char *text = nullptr;
+        if (pump_until([] { return Msg_Help && XtIsManaged(Msg_Help); }))
+            XtVaGetValues(Msg_Help, "stringData", &text, nullptr);
+        help = text ? text : "";
+        if (Msg_Help) XtUnmanageChild(Msg_Help);  // out of OK's way, as its Close does
+        return nullptr;
+    });
     process_event_messages();
+    EXPECT_TRUE(contains(help, "start telvane-consent on the\nreceiver"));
     EXPECT_EQ(dialogs, std::vector<std::string>{report + "."}) << log_text();
     EXPECT_EQ(no_Xserver, nullptr);
     EXPECT_EQ(find_window(0, static_cast<uint32_t>(ours.id())), 0);
