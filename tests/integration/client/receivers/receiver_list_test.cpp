@@ -6,6 +6,8 @@
 #include "ui/input_controls.h"
 #include "window_manager.h"
 
+#include <X11/Xmu/WinUtil.h>
+
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
 
@@ -68,6 +70,25 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     unshare_from_receivers(nullptr, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return title_of(editor) == "Shared editor"; })) << title_of(editor);
     EXPECT_EQ(find_host_window_tag(host, editor), 0u);
+
+    // A real GTK 3 application shared from the command line: the share is made and answered.
+    ChildProcess::Options o;
+    o.env_set = {{"DISPLAY", server->name()}, {"NO_AT_BRIDGE", "1"}, {"GDK_BACKEND", "x11"}};
+    ChildProcess gtk = ChildProcess::start({"/usr/bin/python3", TELVANE_GTK_PROBE}, o);
+    Window probe = 0;
+    ASSERT_TRUE(pump_until([&] {
+        for (Window top : children_of(display))
+            if (Window w = XmuClientWindow(display, top); title_of(w) == "gtk-probe" && viewable(w)) probe = w;
+        return probe && (!GetParam() || is_property_set_str(probe, "WM_STATE"));
+    }));
+    enableCommandLine = 1;
+    o.stdout_path = o.stderr_path = scratch.file("request.out");
+    ChildProcess request = ChildProcess::start(
+        {build_path("request/telvane-request"), "--display", server->name(), "share", "--name", "gtk-probe", receiver_name()}, o);
+    EXPECT_TRUE(pump_until([&] { return !request.running(); }, std::chrono::seconds(40)));
+    enableCommandLine = 0;
+    EXPECT_TRUE(contains(read_file(scratch.file("request.out")), "status: 0\n")) << log_text();
+    EXPECT_NE(find_host_window_tag(host, probe), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
@@ -224,7 +245,8 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     EXPECT_TRUE(pump_until([&] { return control_of(host) == nullptr; }));
 }
 
-// The busy notice shows once for two seconds; a click on the Share toggle itself cancels its pick.
+// The busy notice shows once and stays a while after its batch, holding nothing up; a click on
+// the Share toggle itself cancels its pick.
 TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     popup_BusySharing();
     popup_BusySharing();
@@ -232,10 +254,9 @@ TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     EXPECT_TRUE(viewable(XtWindow(BusySharingSH)));
     EXPECT_TRUE(is_property_set_str(XtWindow(BusySharingSH), "TL_DONT_SHARE"));
     screenshot("busy-sharing");
-    auto start = std::chrono::steady_clock::now();
     stop_busy_sharing();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
     EXPECT_EQ(isBusy, 0);
+    EXPECT_TRUE(viewable(XtWindow(BusySharingSH))) << "taken down at once, or only after holding the program up";
     EXPECT_TRUE(pump_until([] { return !viewable(XtWindow(BusySharingSH)); }));
 
     // Nested hour-glass requests: only the outermost stop restores the cursor.
