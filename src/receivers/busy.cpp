@@ -11,12 +11,9 @@
 #include "ui/main_window.h"
 #include "ui/preferences_dialog.h"
 #include "ui/window_status_dialog.h"
-#include "ui/message_dialog.h"
 
 #include <X11/cursorfont.h>
 #include <Xm/MessageB.h>
-
-#include <ctime>
 
 Widget BusySharing = nullptr;
 Widget BusySharingSH = nullptr;
@@ -28,6 +25,19 @@ int hourglass_count = 0;
 Cursor hour_glass_cursor = 0;
 Cursor normal_cursor = 0;
 Display *cursors_on = nullptr;
+
+// How long the notice stays up after the last share of a batch, so that even a quick share
+// shows it long enough to be read.
+constexpr unsigned long kNoticeHoldMs = 2000;
+// The pending take-down of a notice whose batch has ended, or 0.
+XtIntervalId take_down = 0;
+
+void take_down_notice(XtPointer, XtIntervalId *) {
+    take_down = 0;
+    if (!BusySharing || isBusy) return;
+    XtUnmanageChild(BusySharing);
+    XFlush(XtDisplay(BusySharing));
+}
 
 void show_everywhere(Cursor cursor) {
     cursor_Telvane(cursor);
@@ -85,26 +95,29 @@ void start_busy_sharing() {
 void popup_BusySharing() {
     if (isBusy || !TopLevel) return;
     isBusy = 1;
+    // A notice still held up from the batch before simply stays.
+    if (take_down) XtRemoveTimeOut(take_down);
+    take_down = 0;
     if (!BusySharing) create_BusySharing();
     XtManageChild(BusySharing);
     XMapRaised(XtDisplay(BusySharingSH), XtWindow(BusySharingSH));
-    wait_for_window_exposure(BusySharing, 101);
+    // The share goes out at once. The toolkit draws the notice when its exposure comes, which
+    // is the window manager's affair: one that keeps it covered must not hold the share up.
+    XFlush(XtDisplay(BusySharingSH));
 }
 
 void stop_busy_sharing() {
     if (!BusySharing || !isBusy) return;
     isBusy = 0;
-    // Held on purpose, with everything else waiting: even a quick share shows the notice long
-    // enough to be read.
-    XSync(XtDisplay(BusySharing), False);
-    timespec hold{2, 0};
-    while (nanosleep(&hold, &hold) != 0) {
-    }
-    XtUnmanageChild(BusySharing);
+    // The notice stays up a while longer, but the program goes on meanwhile: the replies owed
+    // to requesters go out and the next request is taken at once.
+    take_down = XtAppAddTimeOut(app_context, kNoticeHoldMs, take_down_notice, nullptr);
     update_display();
 }
 
 void forget_busy_indicators() {
+    if (take_down) XtRemoveTimeOut(take_down);
+    take_down = 0;
     BusySharing = BusySharingSH = nullptr;
     isBusy = 0;
     cursors_on = nullptr;

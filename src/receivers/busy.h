@@ -20,10 +20,11 @@ extern int isBusy;
 // Shows the notice before a share request unless the main window is hidden. Called by
 // share_please.
 void start_busy_sharing();
-// Shows the notice when it is not up yet and waits until it is exposed.
+// Shows the notice when it is not up yet; nothing waits for it to be drawn.
 void popup_BusySharing();
-// Takes the notice down after holding it 2 seconds. Called after a batch of share requests
-// and when a receiver's consent service answers.
+// Ends a batch of share requests: the notice goes 2 seconds later, unless another batch has
+// begun by then, and the program goes on at once. Called after a batch of share requests and
+// when a receiver's consent service answers.
 void stop_busy_sharing();
 
 // Forgets the notice and the cursors made for a display that has been closed.

@@ -128,12 +128,13 @@ protected:
 
     std::string log_text() const { return read_file(scratch.file(".Telvane/.logfile")); }
 
-    // Handles events as the main loop does until `done` holds, at most `limit`; whether it held.
+    // Handles events, time-outs and inputs as the main loop does until `done` holds, at most `limit`; whether it held.
     bool pump_until(const std::function<bool()> &done,
                     std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         auto end = std::chrono::steady_clock::now() + limit;
         while (!done()) {
             XSync(display, False);
+            while (XtInputMask other = XtAppPending(app_context) & ~XtIMXEvent) XtAppProcessEvent(app_context, other);
             while (XtAppPending(app_context) & XtIMXEvent) {
                 XEvent event;
                 XtAppNextEvent(app_context, &event);

@@ -50,15 +50,6 @@ protected:
         return atom;
     }
 
-    // Handles events as the program's loop does, the service's answers and time-outs included,
-    // until `done` holds or `limit` passes.
-    bool pump_all_until(const std::function<bool()> &done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        return pump_until([&] {
-            while (XtInputMask other = XtAppPending(app_context) & ~XtIMXEvent) XtAppProcessEvent(app_context, other);
-            return done();
-        }, limit);
-    }
-
     Window window(const char *name, size_t client = 0) {
         while (clients.size() <= client) clients.emplace_back(std::make_unique<OtherClient>(server->name()));
         return clients[client]->window(20, 20, 120, 80, name);
@@ -107,7 +98,7 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     EXPECT_EQ(queued(host), (Queue{{elsewhere, SHARE_SINGLE}, {w1, SHARE_APPLICATION}}));
     EXPECT_FALSE(contains(log_text(), "REQUEST share")) << "nothing is sent before the answer";
 
-    ASSERT_TRUE(pump_all_until([&] { return find_host_window_tag(host, w1) && find_host_window_tag(host, elsewhere); }))
+    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, w1) && find_host_window_tag(host, elsewhere); }))
         << log_text() << consent.log();
     EXPECT_EQ(pending_list, nullptr);
     const std::string log = log_text();
@@ -154,7 +145,7 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
         click(ok_button);
     });
     EXPECT_EQ(share_please(window("editor"), host, SHARE_SINGLE, 1), 1);
-    ASSERT_TRUE(pump_all_until([&] { return !text.empty() && pending_list == nullptr; })) << log_text();
+    ASSERT_TRUE(pump_until([&] { return !text.empty() && pending_list == nullptr; })) << log_text();
     EXPECT_EQ(text, "Access permission denied by\n receiver(s)\n" + alias + ".");
     EXPECT_EQ(close_while_shown, 0);
     EXPECT_EQ(input_control(host), nullptr);
@@ -200,13 +191,13 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     // Not asking is the caller's choice too.
     share_please(b, host, SHARE_SINGLE, 0);
     EXPECT_EQ(pending_list, nullptr);
-    ASSERT_TRUE(pump_all_until([&] { return find_host_window_tag(host7, a) && find_host_window_tag(host, b); }))
+    ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host7, a) && find_host_window_tag(host, b); }))
         << log_text();
 
     // A name without a display, or with an empty one, means display 0 and is asked.
     EXPECT_GE(CallReceiver(receiver("127.0.0.2", "Bare ..... 127.0.0.2")), 0);
     EXPECT_GE(CallReceiver(receiver("127.0.0.3:", "Empty ..... 127.0.0.3:")), 0);
     // Both answers read means both questions were put.
-    ASSERT_TRUE(pump_all_until([] { return pending_list == nullptr; })) << log_text();
+    ASSERT_TRUE(pump_until([] { return pending_list == nullptr; })) << log_text();
     EXPECT_EQ(count_of(consent.log(), "question from"), 2u) << consent.log();
 }

@@ -68,6 +68,20 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     unshare_from_receivers(nullptr, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return title_of(editor) == "Shared editor"; })) << title_of(editor);
     EXPECT_EQ(find_host_window_tag(host, editor), 0u);
+
+    // A real GTK 3 application shared from the command line, asked until its window can be named.
+    ChildProcess::Options o;
+    o.env_set = {{"DISPLAY", server->name()}, {"NO_AT_BRIDGE", "1"}};
+    ChildProcess gtk = ChildProcess::start({"/usr/bin/python3", TELVANE_GTK_PROBE}, o), request;
+    o.stdout_path = o.stderr_path = scratch.file("request.out");
+    enableCommandLine = 1;
+    EXPECT_TRUE(pump_until([&] {
+        if (!request.running() && !contains(read_file(o.stdout_path), "status: 0\n"))
+            request = ChildProcess::start({build_path("request/telvane-request"), "--display", server->name(), "share",
+                                           "--name", "gtk-probe", receiver_name()}, o);
+        return contains(read_file(o.stdout_path), "status: 0\n");
+    }, std::chrono::seconds(40))) << read_file(o.stdout_path) << log_text();
+    enableCommandLine = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
@@ -224,7 +238,7 @@ TEST_F(MainWindow, InputTogglesFollowTheServerAndSendTheUsersChoice) {
     EXPECT_TRUE(pump_until([&] { return control_of(host) == nullptr; }));
 }
 
-// The busy notice shows once for two seconds; a click on the Share toggle itself cancels its pick.
+// The busy notice shows once and outlives its batch; a click on the Share toggle itself cancels its pick.
 TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     popup_BusySharing();
     popup_BusySharing();
@@ -232,10 +246,9 @@ TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     EXPECT_TRUE(viewable(XtWindow(BusySharingSH)));
     EXPECT_TRUE(is_property_set_str(XtWindow(BusySharingSH), "TL_DONT_SHARE"));
     screenshot("busy-sharing");
-    auto start = std::chrono::steady_clock::now();
     stop_busy_sharing();
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
     EXPECT_EQ(isBusy, 0);
+    EXPECT_TRUE(viewable(XtWindow(BusySharingSH))) << "taken down at once, or only after holding the program up";
     EXPECT_TRUE(pump_until([] { return !viewable(XtWindow(BusySharingSH)); }));
 
     // Nested hour-glass requests: only the outermost stop restores the cursor.
