@@ -1,5 +1,5 @@
 #pragma once
-// A real window manager on a test's own display: twm, which frames plainly, or openbox, as
+// A real window manager on a test's own display: twm, which frames plainly, or openbox or icewm, as
 // current desktops do. It ends with its process handle.
 
 #include "process.h"
@@ -8,7 +8,7 @@
 
 namespace telvane::testing {
 
-// Starts `name` ("twm" or "openbox") on `display_name`, a display the test started itself, and
+// Starts `name` ("twm", "openbox" or "icewm") on `display_name`, a display the test started itself, and
 // returns once it has framed a probe window (put WM_STATE on it); one still starting may drop a
 // map request, so the probe asks again. An empty handle when it did not come up.
 inline ChildProcess start_window_manager(const std::string &display_name, const std::string &name,
