@@ -15,14 +15,15 @@ PACKAGES=(
   # the server
   libxcb1-dev libxcb-composite0-dev libxcb-damage0-dev libxcb-shm0-dev
   libxcb-xtest0-dev libxcb-res0-dev libxcb-xfixes0-dev libxcb-xinput-dev libxau-dev
-  # display links to receivers: TLS and compression
-  libssl-dev libzstd-dev
+  # display links to receivers: TLS and compression; pictures sent lossily, and the regions
+  # that track which parts of a mirror are still inexact
+  libssl-dev libzstd-dev libturbojpeg0-dev libwebp-dev libpixman-1-dev
   # tests of clients that pass descriptors: raw xcb (MIT-SHM, Present, SYNC), Qt 5 and GTK 3
   libxcb-present-dev libxcb-sync-dev python3-pyqt5 python3-gi python3-gi-cairo gir1.2-gtk-3.0
   # running and testing
   xvfb xfonts-base xfonts-75dpi xauth x11-utils x11-apps xterm socat procps iproute2 imagemagick
-  # window managers on the test displays: twm reparents plainly, openbox as current desktops do;
-  # icewm, a third, to try a sender's or receiver's desktop by hand
+  # window managers on the test displays: twm reparents plainly, openbox and icewm as current
+  # desktops do
   twm openbox icewm
   # the pass-through benchmark compares against a parsing proxy
   xtrace
@@ -32,10 +33,10 @@ PACKAGES=(
   dpkg-dev file mandoc desktop-file-utils
 )
 
-# The replication benchmark compares against a VNC server and viewer; only it needs them.
+# The replication benchmarks compare against VNC servers and viewers; only they need them.
 for arg in "$@"; do
   case "$arg" in
-    --bench) PACKAGES+=(x11vnc xtightvncviewer) ;;
+    --bench) PACKAGES+=(x11vnc xtightvncviewer tigervnc-scraping-server tigervnc-viewer) ;;
     --coverage) PACKAGES+=(gcovr) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
