@@ -327,9 +327,6 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
 
     uint32_t size[] = {240, 180};
     xcb_configure_window(c.get(), page.window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
-    // A window manager's word on it, as after each move of its frame: on the root, the border asked for.
-    const xcb_configure_notify_event_t told{XCB_CONFIGURE_NOTIFY, 0, 0, page.window, page.window, 0, 600, 400, 240, 180, 1, 0, 0};
-    xcb_send_event(c.get(), 0, page.window, XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char *>(&told));
     fill(c.get(), page.window, 0, 0, 240, 180, 0x996633);
     EXPECT_TRUE(page_mirror.sized(240, 180));
     EXPECT_TRUE(page_mirror.shows_solid(0x996633, 240, 180));
