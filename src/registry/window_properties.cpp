@@ -154,6 +154,8 @@ void set_shared_from(Window window) {
     retitle(window, remarked(name, true), remarked(net, true), true);
 }
 
+int has_title(Window window) { return display && window && fetch_title(window, XA_WM_NAME) ? 1 : 0; }
+
 void unset_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
     auto rest = remarked(fetch_title(window, XA_WM_NAME), false);

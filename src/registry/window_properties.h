@@ -39,6 +39,10 @@ void set_shared_from(Window window);
 // mark. Called by the share event handler when a window's last share ends.
 void unset_shared_from(Window window);
 
+// Whether `window` has a WM_NAME in one of the title encodings we read and mark: Latin-1, compound
+// text or UTF-8. Called by the pick's name search.
+int has_title(Window window);
+
 // Re-marks a shared window's title that its client changed, and refreshes the window status
 // dialog's title for its window. Called by the main loop for every PropertyNotify.
 void property_event(XEvent *event);

@@ -253,11 +253,9 @@ Window client_window_of(Window window) {
 
 Window get_window_with_name(Window window) {
     if (!window || !display) return 0;
-    char *name = nullptr;
-    if (XFetchName(display, window, &name)) {
-        if (name) XFree(name);
-        return window;
-    }
+    // A window named in compound text or UTF-8 is named too, though XFetchName reads only Latin-1:
+    // an xterm titled beyond Latin-1 would otherwise be "No Name on this window" to a pick.
+    if (has_title(window)) return window;
     Window root = 0, parent = 0, *children = nullptr;
     unsigned int count = 0;
     if (!XQueryTree(display, window, &root, &parent, &children, &count)) return 0;

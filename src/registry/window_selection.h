@@ -32,7 +32,8 @@ Window select_window(Display *dpy, int seconds, int *x, int *y);
 // operation that asks the user for a window.
 Window pick(int seconds, int *x, int *y);
 
-// The first window that has a name, depth first from `window` itself; 0 when none.
+// The first window that has a name (a WM_NAME in Latin-1, compound text or UTF-8), depth first
+// from `window` itself; 0 when none.
 Window get_window_with_name(Window window);
 
 // The client window that `window` stands for: the window inside it that carries WM_STATE when

@@ -139,7 +139,10 @@ TEST_F(WindowPick, NothingByKeySplitClickOrTimeOutElseTheNamedClientWindowWhichS
     client->window(150, 0, 100, 100, "upper", top);
     EXPECT_EQ(get_window_with_name(top), deep);
     EXPECT_EQ(get_window_with_name(deep), deep) << "the window itself comes first";
-    EXPECT_EQ(get_window_with_name(client->window(0, 0, 5, 5)), 0u);
+    const Window unnamed = client->window(0, 0, 5, 5);
+    EXPECT_EQ(get_window_with_name(unnamed), 0u);
+    client->set_text(unnamed, "WM_NAME", "Plan \x1b%G\xe2\x80\x94\x1b%@ Q3", "COMPOUND_TEXT");
+    EXPECT_EQ(get_window_with_name(unnamed), unnamed) << "a title in compound text names its window";
     EXPECT_EQ(dialogs.size(), 5u);
 }
 
