@@ -493,30 +493,27 @@ TEST_P(SenderWindowManager, ATerminalMovedAndResizedInItsFrameIsMirroredPixelFor
     const std::string pipe = scratch.file("typed"), id_file = scratch.file("id");
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     struct Writer { int fd; ~Writer() { close(fd); } } const writer{open(pipe.c_str(), O_RDWR | O_CLOEXEC)};
-    ASSERT_GE(writer.fd, 0);
     ChildProcess::Options o;
     o.env_set = {{"DISPLAY", server->name()}};
     ChildProcess term = ChildProcess::start(
         {"xterm", "-geometry", "40x6+50+50", "-e", "sh", "-c", "echo $WINDOWID >" + id_file + "; exec cat " + pipe}, o);
     ASSERT_TRUE(eventually([&] { return read_file(id_file).find('\n') != std::string::npos; }));
     const auto shell = static_cast<uint32_t>(std::stoul(read_file(id_file)));   // its top level, in a frame
-    MirrorWatch mirror(r.c.get(), share(r, shell));
-    // Writes a line to the terminal; true once the window has drawn it and the mirror shows the same.
-    const auto shown = [&](const std::string &line) {
+    const uint32_t mirror = share(r, shell), moved[] = {60, 50}, resized[] = {400, 200};
+    // Writes lines to the terminal; true once the window has drawn them and the mirror shows the same.
+    const auto shown = [&](const std::string &lines) {
         const Place p = place_of(c.get(), shell);
         const auto before = pixels(c.get(), shell, p.width, p.height);
-        EXPECT_EQ(write(writer.fd, line.data(), line.size()), ssize_t(line.size()));
-        return eventually([&] {
+        return write(writer.fd, lines.data(), lines.size()) == ssize_t(lines.size()) && eventually([&] {
             const auto now = pixels(c.get(), shell, p.width, p.height);
-            return now != before && pixels(r.c.get(), mirror.id(), p.width, p.height) == now;
+            return now != before && pixels(r.c.get(), mirror, p.width, p.height) == now;
         });
     };
     ASSERT_TRUE(shown("echo before\n"));
-    const uint32_t moved[] = {60, 50}, resized[] = {400, 200};
     xcb_configure_window(c.get(), shell, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, moved);
     ASSERT_TRUE(shown("echo after10px\nroot\n")) << "after the move";
     xcb_configure_window(c.get(), shell, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, resized);
-    EXPECT_TRUE(eventually([&] { return place_of(c.get(), shell).width == 400; }));
+    ASSERT_TRUE(eventually([&] { return place_of(c.get(), shell).width == 400; }));
     for (int line = 0; line < 8; ++line) ASSERT_TRUE(shown("line " + std::to_string(line) + " after the resize\n"));
     screenshot_area(r.xvfb->name(), "terminal-mirror-" + GetParam());
 }

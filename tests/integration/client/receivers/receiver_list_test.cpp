@@ -68,20 +68,6 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     unshare_from_receivers(nullptr, nullptr, nullptr);
     EXPECT_TRUE(pump_until([&] { return title_of(editor) == "Shared editor"; })) << title_of(editor);
     EXPECT_EQ(find_host_window_tag(host, editor), 0u);
-
-    // A real GTK 3 application shared from the command line, asked until its window can be named.
-    ChildProcess::Options o;
-    o.env_set = {{"DISPLAY", server->name()}, {"NO_AT_BRIDGE", "1"}};
-    ChildProcess gtk = ChildProcess::start({"/usr/bin/python3", TELVANE_GTK_PROBE}, o), request;
-    o.stdout_path = o.stderr_path = scratch.file("request.out");
-    enableCommandLine = 1;
-    EXPECT_TRUE(pump_until([&] {
-        if (!request.running() && !contains(read_file(o.stdout_path), "status: 0\n"))
-            request = ChildProcess::start({build_path("request/telvane-request"), "--display", server->name(), "share",
-                                           "--name", "gtk-probe", receiver_name()}, o);
-        return contains(read_file(o.stdout_path), "status: 0\n");
-    }, std::chrono::seconds(40))) << read_file(o.stdout_path) << log_text();
-    enableCommandLine = 0;
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, SenderDesktop, ::testing::Values(nullptr, "twm", "openbox"),
