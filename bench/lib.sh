@@ -188,3 +188,12 @@ run_workload() {  # workload display; a failure fails the script at its end
     noise) bounded "$tool" noise "$2" "$app_window" || true ;;
   esac
 }
+
+# Prints a table's header "| a | b |" and its rule, with a "before" column when BEFORE is set.
+table_head() {
+  local header="$1" rule
+  rule=$(printf '%s' "$header" | sed 's/[^|]//g; s/|/---|/g; s/^---//')
+  [ -n "${BEFORE:-}" ] && header+=" before |" && rule+="---|"
+  echo "$header"
+  echo "$rule"
+}

@@ -100,11 +100,7 @@ done
 
 echo "## Sharing a GTK 3 application with telvane-request (median of $runs runs, seconds from the request to its reply)"
 echo
-header="| window manager | request | telvane |"
-rule="|---|---|---|"
-[ -n "${BEFORE:-}" ] && header+=" before |" && rule+="---|"
-echo "$header"
-echo "$rule"
+table_head "| window manager | request | telvane |"
 for wm in "${wms[@]}"; do
   for what in first next second; do
     case $what in

@@ -58,11 +58,7 @@ done
 
 echo "## Start-up with a Default book (median of 3 runs, seconds from start to a running loop)"
 echo
-header="| lines | telvane | telvane, the book alone (less start-up without one) |"
-rule="|---|---|---|"
-[ -n "${BEFORE:-}" ] && header+=" before |" && rule+="---|"
-echo "$header"
-echo "$rule"
+table_head "| lines | telvane | telvane, the book alone (less start-up without one) |"
 # shellcheck disable=SC2086
 empty=$(median ${times[0,0]})
 for n in 0 "${sizes[@]}"; do
