@@ -165,12 +165,14 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiverUntilLeaving
 TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     // Unknown codes, requester 0, disabled requests.
     for (long code : {16L, 19L, 9L, 28L}) EXPECT_EQ(raw_request(code, 0, 0, 0)[0][2], 69) << code;
+    const size_t answered = count_of(log_text(), "sendStatusMessage(");
     raw->send(XtWindow(TopLevel), 26, 0, 0, 0, false);
     ASSERT_TRUE(pump_until([&] { return count_of(log_text(), "Process Ext Cmd:([26]") == 1; }));
+    EXPECT_EQ(count_of(log_text(), "sendStatusMessage("), answered) << "requester 0 was answered";
     enableCommandLine = 0;
     raw->send(XtWindow(TopLevel), 26, 0, 0, 0);
     EXPECT_FALSE(pump_until([&] { return raw->replies().size() > 4; }, std::chrono::milliseconds(300)))
-        << "requester 0 and a disabled interface get no reply";
+        << "a disabled interface gave a reply";
     EXPECT_EQ(count_of(log_text(), "Process Ext Cmd:([26]"), 1u) << "the disabled one was dropped";
     // The main window says so (not a dialog's shell of its class), and the tool tells a script at once.
     create_MatchFiles();

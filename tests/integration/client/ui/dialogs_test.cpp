@@ -33,12 +33,9 @@ protected:
         ASSERT_EQ(windowListId, window);
         ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 1; }));
     }
-    // What a help dialog shows: its text area, or with `topic` false its stringData.
-    static std::string shown_text(Widget dialog, bool topic = false) {
-        if (topic) return taken_text(XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT)));
-        char *text = nullptr;
-        XtVaGetValues(dialog, XkhNstringData, &text, nullptr);
-        return text ? text : "";
+    // What a help dialog shows in its text area.
+    static std::string shown_text(Widget dialog) {
+        return taken_text(XmTextGetString(XkhQuickDialogGetChild(dialog, XkhQUICK_TEXT)));
     }
     static bool showing_list() { return XtIsManaged(StatusListSW) && !XtIsManaged(NoStatusList); }
     static bool showing_not_shared() { return !XtIsManaged(StatusListSW) && XtIsManaged(NoStatusList); }
@@ -184,8 +181,10 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
         EXPECT_EQ(shown_text(Form_Help), catgets(CatD, 6, topic, "")) << topic;
     }
     screenshot("quick-help", XtParent(Form_Help));
-    // Number 0 never asks the catalog; a number it lacks gives the default.
+    // Number 0 never asks the catalog, not even to open it; a number it lacks gives the default.
+    close_message_catalog();
     EXPECT_EQ(shown_text(quick_help(Form_Help, TopLevel, 6, 0, "Zero")), "Zero");
+    EXPECT_EQ(CatD, reinterpret_cast<nl_catd>(-1)) << "number 0 opened the catalog";
     form_help(nullptr, 99);
     EXPECT_EQ(shown_text(Form_Help), "No Help Available");
     // Help windows are titled in words, with only Close left of the quick dialog's buttons.
@@ -197,7 +196,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     for (long client : {0L, 810L}) {
         menu_help(nullptr, reinterpret_cast<XtPointer>(client));
         ASSERT_TRUE(pump_until([] { return viewable(XtWindow(XtParent(Main_Help))); }));
-        std::string text = shown_text(Main_Help, true);
+        std::string text = shown_text(Main_Help);
         EXPECT_EQ(title_of(XtWindow(XtParent(Main_Help))), client ? "Troubleshooting" : "Telvane Help");
         EXPECT_TRUE(contains(text, client ? "xhost" : "telvane(1)"));
         screenshot(client ? "help-troubleshooting" : "help-home", XtParent(Main_Help));
