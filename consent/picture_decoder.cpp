@@ -83,12 +83,25 @@ PixelLayout pixel_layout(std::uint32_t red_mask, std::uint32_t green_mask, std::
     return l;
 }
 
-void write_pixels(const PixelLayout &layout, const std::uint8_t *rgb, std::uint32_t width, std::uint8_t *out) {
-    for (std::uint32_t i = 0; i < width; ++i, rgb += 3, out += layout.bytes) {
-        const std::uint32_t v = layout.red[rgb[0]] | layout.green[rgb[1]] | layout.blue[rgb[2]] | layout.fill;
-        if (layout.bytes == 4) wire::put32(out, v, layout.order);
-        else wire::put24(out, v, layout.order);
+namespace {
+
+// One loop per way of storing a pixel, so that the choice is made once a row.
+template <int Bytes, wire::ByteOrder Order>
+void write_row(const PixelLayout &l, const std::uint8_t *rgb, std::uint32_t width, std::uint8_t *out) {
+    for (std::uint32_t i = 0; i < width; ++i, rgb += 3, out += Bytes) {
+        const std::uint32_t v = l.red[rgb[0]] | l.green[rgb[1]] | l.blue[rgb[2]] | l.fill;
+        if constexpr (Bytes == 4) wire::put32(out, v, Order);
+        else wire::put24(out, v, Order);
     }
+}
+
+}  // namespace
+
+void write_pixels(const PixelLayout &layout, const std::uint8_t *rgb, std::uint32_t width, std::uint8_t *out) {
+    using enum wire::ByteOrder;
+    const bool msb = layout.order == Msb;
+    if (layout.bytes == 4) (msb ? write_row<4, Msb> : write_row<4, Lsb>)(layout, rgb, width, out);
+    else (msb ? write_row<3, Msb> : write_row<3, Lsb>)(layout, rgb, width, out);
 }
 
 }  // namespace telvane::consent
