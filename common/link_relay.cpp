@@ -394,9 +394,9 @@ private:
                     return false;
                 }
             }
-            if (!answer_ && guard_ && (!from_tls_.empty() || codec_.holds_output() || guard_->holds_output())) {
+            if (!answer_ && guard_ && (!from_tls_.empty() || codec_.holds_output() || guard_holds())) {
                 if (!open_guarded()) return false;
-                if (!from_tls_.empty() || codec_.holds_output() || guard_->holds_output()) return true;
+                if (!from_tls_.empty() || codec_.holds_output() || guard_holds()) return true;
             } else if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
                 const std::size_t used = codec_.decompress(from_tls_.view(), to_plain_, limits_.hold);
                 if (used == LinkCodec::kCorrupt) {

@@ -18,6 +18,11 @@ using TjHandle = std::unique_ptr<void, TjFree>;
 
 DecodedPicture failed(DecodeStatus status) { return {status, {}}; }
 
+// Whether the size read from a picture's header is the one its request claims.
+bool same_size(int w, int h, std::uint32_t width, std::uint32_t height) {
+    return static_cast<std::uint32_t>(w) == width && static_cast<std::uint32_t>(h) == height;
+}
+
 DecodedPicture decode_jpeg(std::span<const std::uint8_t> bytes, std::uint32_t width, std::uint32_t height) {
     const TjHandle tj(tjInitDecompress());
     if (!tj) return failed(DecodeStatus::Unreadable);
@@ -27,8 +32,7 @@ DecodedPicture decode_jpeg(std::span<const std::uint8_t> bytes, std::uint32_t wi
     const auto size = static_cast<unsigned long>(bytes.size());
     if (tjDecompressHeader3(tj.get(), data, size, &w, &h, &subsampling, &colorspace) != 0)
         return failed(DecodeStatus::Unreadable);
-    if (static_cast<std::uint32_t>(w) != width || static_cast<std::uint32_t>(h) != height)
-        return failed(DecodeStatus::WrongSize);
+    if (!same_size(w, h, width, height)) return failed(DecodeStatus::WrongSize);
     DecodedPicture p{DecodeStatus::Ok, std::vector<std::uint8_t>(std::size_t{width} * height * 3)};
     // A warning (data cut short, a damaged segment) counts as a failure: half a picture is wrong.
     if (tjDecompress2(tj.get(), data, size, p.rgb.data(), w, 0, h, TJPF_RGB, TJFLAG_STOPONWARNING) != 0)
@@ -39,8 +43,7 @@ DecodedPicture decode_jpeg(std::span<const std::uint8_t> bytes, std::uint32_t wi
 DecodedPicture decode_webp(std::span<const std::uint8_t> bytes, std::uint32_t width, std::uint32_t height) {
     int w = 0, h = 0;
     if (!WebPGetInfo(bytes.data(), bytes.size(), &w, &h)) return failed(DecodeStatus::Unreadable);
-    if (static_cast<std::uint32_t>(w) != width || static_cast<std::uint32_t>(h) != height)
-        return failed(DecodeStatus::WrongSize);
+    if (!same_size(w, h, width, height)) return failed(DecodeStatus::WrongSize);
     DecodedPicture p{DecodeStatus::Ok, std::vector<std::uint8_t>(std::size_t{width} * height * 3)};
     if (!WebPDecodeRGBInto(bytes.data(), bytes.size(), p.rgb.data(), p.rgb.size(), w * 3))
         return failed(DecodeStatus::Unreadable);
