@@ -285,6 +285,8 @@ bool LinkFilter::judge(tlslink::ByteQueue &out, std::string &why) {
     } else {
         forward(out);
     }
+    // A picture's encoded bytes are not kept once it is decided.
+    if (req_.capacity() > kMaxWhole) req_.shrink_to_fit();
     return true;
 }
 
