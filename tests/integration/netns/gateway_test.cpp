@@ -378,16 +378,17 @@ TEST_F(Gateway, AnAdmittedSenderReachesNothingButWhatItMadeItself) {
         if (wanted && std::find(refused.begin(), refused.end(), name) == refused.end()) refused.push_back(name);
     }
 
-    // Its own picture, a JPEG, shows in its own window: the service drew it in the request's place.
+    // Its own picture, a JPEG, shows in its own window: the service drew it in the request's place,
+    // a PutImage larger than one slice of the service's (so the relay asks for the rest).
     const std::string pictures(wire::kPictureExtensionName);
     ASSERT_EQ(major[pictures] = extension(h, pictures), wire::kPictureMajor);
-    std::vector<uint8_t> rgb(16 * 16 * 3);
+    std::vector<uint8_t> rgb(160 * 120 * 3);
     for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = std::array<uint8_t, 3>{0x33, 0x66, 0xcc}[i % 3];
     unsigned char *jpeg = nullptr;
     unsigned long size = 0;
     const std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitCompress(), tjDestroy);
-    ASSERT_EQ(tjCompress2(tj.get(), rgb.data(), 16, 0, 16, TJPF_RGB, &jpeg, &size, TJSAMP_444, 95, 0), 0);
-    std::vector<uint32_t> words{mine, gc, 0, 16u | 16u << 16, 0, uint32_t(size)};
+    ASSERT_EQ(tjCompress2(tj.get(), rgb.data(), 160, 0, 120, TJPF_RGB, &jpeg, &size, TJSAMP_444, 95, 0), 0);
+    std::vector<uint32_t> words{mine, gc, 0, 160u | 120u << 16, 0, uint32_t(size)};
     words.resize(words.size() + (size + 3) / 4);
     std::memcpy(words.data() + 6, jpeg, size);
     tjFree(jpeg);
