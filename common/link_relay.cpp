@@ -246,15 +246,15 @@ public:
                 send_wire();   // the closing alert, if the socket takes it
                 return RelayEnd::PlainClosed;
             }
-            if (tls_eof_ && from_tls_.empty() && to_plain_.empty()) {
+            if (tls_eof_ && from_tls_.empty() && to_plain_.empty() && !guard_holds()) {
                 shutdown(plain_, SHUT_WR);
                 return RelayEnd::PeerClosed;
             }
             // Bytes OpenSSL holds already, records waiting in the buffer pair, or compressed input
             // still to be opened, make no descriptor readable: go round without waiting.
             const bool room = to_plain_.size() < limits_.hold;
-            const bool ready_inside = room && (!from_tls_.empty() || codec_.holds_output() || SSL_has_pending(ssl_) ||
-                                               BIO_ctrl_pending(SSL_get_rbio(ssl_)) > 0);
+            const bool ready_inside = room && (!from_tls_.empty() || codec_.holds_output() || guard_holds() ||
+                                               SSL_has_pending(ssl_) || BIO_ctrl_pending(SSL_get_rbio(ssl_)) > 0);
             pollfd p[3] = {};
             p[0].fd = plain_;
             if (!plain_eof_ && to_tls_.size() < limits_.hold) p[0].events |= POLLIN;
@@ -327,6 +327,10 @@ private:
     bool open_guarded() {
         for (;;) {
             if (to_plain_.size() >= limits_.hold) return true;
+            if (guard_->holds_output()) {
+                if (!guard_pass()) return false;
+                continue;
+            }
             const std::size_t before = to_plain_.size();
             const std::size_t pass = std::min(guard_->pass_through(), limits_.hold - before);
             const std::size_t used =
@@ -343,6 +347,8 @@ private:
             if (opened == 0 && used == 0) return true;
         }
     }
+
+    bool guard_holds() const { return guard_ && guard_->holds_output(); }
 
     bool guard_pass() {
         const bool ok = guard_->from_link(staged_, to_plain_, why_);
@@ -388,9 +394,9 @@ private:
                     return false;
                 }
             }
-            if (!answer_ && guard_ && (!from_tls_.empty() || codec_.holds_output())) {
+            if (!answer_ && guard_ && (!from_tls_.empty() || codec_.holds_output() || guard_holds())) {
                 if (!open_guarded()) return false;
-                if (!from_tls_.empty() || codec_.holds_output()) return true;
+                if (!from_tls_.empty() || codec_.holds_output() || guard_holds()) return true;
             } else if (!answer_ && (!from_tls_.empty() || codec_.holds_output())) {
                 const std::size_t used = codec_.decompress(from_tls_.view(), to_plain_, limits_.hold);
                 if (used == LinkCodec::kCorrupt) {

@@ -152,6 +152,11 @@ public:
     // and reports them with passed().
     virtual std::size_t pass_through() const { return 0; }
     virtual void passed(std::size_t) {}
+    // Whether the guard has bytes of its own making still to hand on (a decoded picture's rows),
+    // or bytes it kept behind them: the relay then opens nothing more out of the link, and calls
+    // from_link with `in` empty whenever the queue to the plain side has room, so what the guard
+    // makes is held to that queue's limit however large it is in all.
+    virtual bool holds_output() const { return false; }
     // Bytes read from the plain side, about to go into the link: may change them in place, and
     // returns how many from the front go now. The rest (a packet's head cut short, fewer than 32
     // bytes) comes back at the front of the next call. Nothing ends the relay, `why` saying why.

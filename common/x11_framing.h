@@ -51,10 +51,16 @@ enum CoreError : uint8_t {
     kBadValue = 2,
     kBadWindow = 3,
     kBadMatch = 8,
+    kBadDrawable = 9,
     kBadAccess = 10,
     kBadAlloc = 11,
     kBadLength = 16,
 };
+
+// PutImage's format for pixels stored whole, and the visual class whose pixels carry their colour
+// in three masks.
+inline constexpr uint8_t kImageZPixmap = 2;
+inline constexpr uint8_t kVisualTrueColor = 4;
 
 // The first byte of a server packet: 0 an error, 1 a reply, anything else an event.
 inline constexpr uint8_t kPacketError = 0;

@@ -91,6 +91,13 @@ constexpr std::size_t kMaxEarly = 1u << 20;
 constexpr std::size_t kMaxWatched = 1u << 16;
 // Frames learned above the link's windows, and identity atoms learned: a sender has a few.
 constexpr std::size_t kMaxLearned = 256;
+// A decoded picture goes to the display this many bytes of rows at a time (a row at least), so
+// that the relay's queue holds a slice of it, not the whole.
+constexpr std::size_t kDrawSlice = 64u << 10;
+constexpr std::uint8_t kPutPicture = static_cast<std::uint8_t>(PictureMinor::PutPicture);
+constexpr std::uint8_t kQueryCodecs = static_cast<std::uint8_t>(PictureMinor::QueryCodecs);
+
+std::size_t pad4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
 
 // Value-list bits that carry ids, and what else they may hold besides one of the link's own: a
 // window's background and border pixmaps, colormap and cursor; a graphics context's tile,
@@ -153,19 +160,23 @@ std::uint16_t LinkFilter::half(std::size_t at) const {
 }
 
 bool LinkFilter::from_link(tlslink::ByteQueue &in, tlslink::ByteQueue &out, std::string &why) {
-    if (phase_ == Phase::Requests && !early_.empty()) {
+    if (!drawing_ && phase_ == Phase::Requests && !early_.empty()) {
         const std::vector<std::uint8_t> early = std::exchange(early_, {});
         if (!take(early.data(), early.size(), out, why)) return false;
     }
-    return take(reinterpret_cast<const std::uint8_t *>(in.data()), in.size(), out, why);
+    if (!take(reinterpret_cast<const std::uint8_t *>(in.data()), in.size(), out, why)) return false;
+    draw(out);
+    return true;
 }
 
 bool LinkFilter::take(const std::uint8_t *data, std::size_t n, tlslink::ByteQueue &out, std::string &why) {
     while (n > 0) {
-        if (phase_ == Phase::SetupAnswer) {
-            // The display's ids and roots are not known yet; a sender of mirrors waits for them.
+        if (phase_ == Phase::SetupAnswer || drawing_) {
+            // The display's ids and roots are not known yet, and a sender of mirrors waits for
+            // them; or a picture is still on its way, and what follows it must wait its turn.
             if (early_.size() + n > kMaxEarly) {
-                why = "the sender sent too much before the display answered its set-up";
+                why = drawing_ ? "the sender sent too much behind a picture"
+                               : "the sender sent too much before the display answered its set-up";
                 return false;
             }
             early_.insert(early_.end(), data, data + n);
@@ -242,19 +253,62 @@ bool LinkFilter::judge(tlslink::ByteQueue &out, std::string &why) {
             refuse(kBadLength, 0, out);
             return true;
         }
+        if (head_.major == kPictureMajor && pictures_ && head_.minor == kPutPicture) {
+            // A picture is judged whole: its encoded bytes are what is drawn.
+            if (head_.total < kPictureHeadBytes + shift || head_.total > kPictureHeadBytes + kMaxPictureBytes + 3 + shift) {
+                refuse(kBadLength, 0, out);
+                return true;
+            }
+            need = head_.total;
+        }
         want_ = std::max(need, head_.header);
         if (req_.size() < want_) return true;
     }
     std::uint32_t bad = 0;
-    const std::uint8_t error = check(bad);
-    if (error && watched_.size() >= kMaxWatched) {
+    std::optional<Watch> answer;
+    const std::uint8_t error = check(bad, answer);
+    if ((error || answer) && watched_.size() >= kMaxWatched) {
         // Refusals the sender never reads the answers of: a sender of mirrors reads them.
         why = "the sender sent too many refused requests without reading their answers";
         return false;
     }
-    if (error) refuse(error, bad, out);
-    else forward(out);
+    if (error) {
+        refuse(error, bad, out);
+    } else if (answer) {
+        ++counts_.passed;
+        stand_in({sent_ + 1, *answer}, out);
+    } else if (drawing_) {
+        ++sent_;
+        ++counts_.passed;
+        req_.clear();
+        want_ = 0;
+    } else {
+        forward(out);
+    }
+    // A picture's encoded bytes are not kept once it is decided.
+    if (req_.capacity() > kMaxWhole) req_.shrink_to_fit();
     return true;
+}
+
+// The next slice of the picture being drawn: the PutImage's fields first, then rows converted
+// into the display's pixels as they go, then the padding; drawing_ goes when all is out.
+void LinkFilter::draw(tlslink::ByteQueue &out) {
+    if (!drawing_) return;
+    Drawing &d = *drawing_;
+    if (!d.head.empty()) {
+        out.append(std::string_view(reinterpret_cast<const char *>(d.head.data()), d.head.size()));
+        d.head = {};
+    }
+    for (std::size_t sent = 0; d.row < d.height && sent < kDrawSlice; ++d.row, sent += d.stride) {
+        auto *row = reinterpret_cast<std::uint8_t *>(out.room(d.stride));
+        const std::size_t bytes = std::size_t{d.width} * d.layout.bytes;
+        write_pixels(d.layout, d.rgb.data() + std::size_t{d.row} * d.width * 3, d.width, row);
+        std::fill(row + bytes, row + d.stride, 0);
+        out.commit(d.stride);
+    }
+    if (d.row < d.height) return;
+    out.append(std::string(d.tail, '\0'));
+    drawing_.reset();
 }
 
 void LinkFilter::forward(tlslink::ByteQueue &out) {
@@ -267,18 +321,23 @@ void LinkFilter::forward(tlslink::ByteQueue &out) {
 }
 
 void LinkFilter::refuse(std::uint8_t error, std::uint32_t value, tlslink::ByteQueue &out) {
-    ++sent_;
     ++counts_.refused;
     const std::string name = request_name(head_.major, head_.minor);
     if (std::find(counts_.refused_names.begin(), counts_.refused_names.end(), name) == counts_.refused_names.end())
         counts_.refused_names.push_back(name);
-    const auto carrier = carrier_request(order_);
-    out.append(std::string_view(reinterpret_cast<const char *>(carrier.data()), carrier.size()));
-    Watched w{sent_, Watch::Refused};
+    Watched w{sent_ + 1, Watch::Refused};
     w.error = error;
     w.major = head_.major;
     w.minor = head_.major >= 128 ? head_.minor : 0;
     w.value = value;
+    stand_in(std::move(w), out);
+}
+
+// The carrier goes to the display in the request's place; its reply becomes what `w` says.
+void LinkFilter::stand_in(Watched w, tlslink::ByteQueue &out) {
+    ++sent_;
+    const auto carrier = carrier_request(order_);
+    out.append(std::string_view(reinterpret_cast<const char *>(carrier.data()), carrier.size()));
     watched_.push_back(std::move(w));
     drop_ = head_.total - std::min(head_.total, req_.size());
     req_.clear();
@@ -335,7 +394,13 @@ std::uint8_t LinkFilter::admit_window() {
     const std::uint64_t pixels = std::uint64_t{half(16)} * half(18);   // its width and height
     if (windows_.count(id)) return 0;   // the display says BadIDChoice
     if (windows_.size() >= limits_.windows || pixels_ + pixels > limits_.pixels) return kBadAlloc;
-    windows_[id] = {word(8), half(16), half(18)};
+    // Depth and visual 0 are the parent's.
+    Looks looks{head_.minor, word(24)};
+    if (const auto parent = looks_of(word(8))) {
+        if (!looks.depth) looks.depth = parent->depth;
+        if (!looks.visual) looks.visual = parent->visual;
+    }
+    windows_[id] = {word(8), half(16), half(18), looks};
     pixels_ += pixels;
     return 0;
 }
@@ -345,7 +410,7 @@ std::uint8_t LinkFilter::admit_pixmap() {
     const std::uint64_t pixels = std::uint64_t{half(12)} * half(14);
     if (pixmaps_.count(id)) return 0;
     if (pixmaps_.size() >= limits_.pixmaps || pixels_ + pixels > limits_.pixels) return kBadAlloc;
-    pixmaps_[id] = pixels;
+    pixmaps_[id] = {pixels, head_.minor};
     pixels_ += pixels;
     return 0;
 }
@@ -371,14 +436,18 @@ void LinkFilter::forget_window(std::uint32_t id) {
 }
 
 // The error a request gets instead of passing, 0 when it passes. Records what passing makes.
-std::uint8_t LinkFilter::check(std::uint32_t &bad) {
+// `answer` is set for a request the filter answers itself.
+std::uint8_t LinkFilter::check(std::uint32_t &bad, std::optional<Watch> &answer) {
     const std::uint8_t major = head_.major;
     if (major >= 128) {
         if (major == big_major_ && head_.minor == kBigRequestsEnable) {
+            if (watched_.size() >= kMaxWatched) return kBadAlloc;
             big_ = true;
+            watched_.push_back({sent_ + 1, Watch::BigLength});
             return 0;
         }
         if (major == xc_misc_major_ && head_.minor <= kXcMiscLastMinor) return 0;
+        if (major == kPictureMajor && pictures_) return check_picture(bad, answer);
         return kBadRequest;   // an extension the link was told is absent
     }
     const Row *row = row_of(major);
@@ -404,7 +473,7 @@ std::uint8_t LinkFilter::check(std::uint32_t &bad) {
     case kOpCreatePixmap: return admit_pixmap();
     case kOpFreePixmap:
         if (auto it = pixmaps_.find(word(4)); it != pixmaps_.end()) {
-            pixels_ -= it->second;
+            pixels_ -= it->second.pixels;
             pixmaps_.erase(it);
         }
         return 0;
@@ -445,6 +514,10 @@ std::uint8_t LinkFilter::check(std::uint32_t &bad) {
         const std::size_t len = half(4);
         if (8 + len + (head_.header - 4) > req_.size()) return kBadLength;
         const std::string_view name(reinterpret_cast<const char *>(req_.data()) + 8 + (head_.header - 4), len);
+        if (name == kPictureExtensionName) {
+            answer = Watch::Pictures;   // the link's own: the display never hears of it
+            return 0;
+        }
         if (watched_.size() >= kMaxWatched) return kBadAlloc;
         Watched w{sent_ + 1, name == kBigRequests || name == kXcMisc ? Watch::Extension : Watch::Absent};
         w.name = std::string(name);
@@ -453,6 +526,107 @@ std::uint8_t LinkFilter::check(std::uint32_t &bad) {
     }
     default: return 0;
     }
+}
+
+// A picture request of a link that was told of them: QueryCodecs is answered by the filter
+// itself; PutPicture is checked as PutImage is, then decoded into drawing_, which draw() sends on
+// as one PutImage of the drawable's depth in the request's place.
+std::uint8_t LinkFilter::check_picture(std::uint32_t &bad, std::optional<Watch> &answer) {
+    if (head_.minor == kQueryCodecs) {
+        answer = Watch::Codecs;
+        return 0;
+    }
+    if (head_.minor != kPutPicture) return kBadRequest;
+    const std::size_t shift = head_.header - 4;
+    const std::uint32_t drawable = word(4), gc = word(8), length = word(24);
+    const std::uint16_t width = half(16), height = half(18);
+    const std::uint8_t codec = req_[20 + shift];
+    for (const std::uint32_t id : {drawable, gc}) {
+        if (own(id)) continue;
+        bad = id;
+        return kBadAccess;
+    }
+    if (length > kMaxPictureBytes || head_.total != shift + pad4(kPictureHeadBytes + length)) return kBadLength;
+    const std::uint32_t pixels = std::uint32_t{width} * height;
+    if (pixels == 0 || pixels > kMaxPicturePixels) {
+        bad = pixels;
+        return kBadValue;
+    }
+    if (codec >= 32 || !(decodable_codecs() & codec_bit(PictureCodec{codec}))) {
+        bad = codec;
+        return kBadValue;
+    }
+    const std::optional<Looks> looks = looks_of(drawable);
+    if (!looks) {
+        bad = drawable;
+        return kBadDrawable;
+    }
+    std::optional<PixelLayout> layout = layout_of(*looks);
+    if (!layout) {
+        bad = drawable;
+        return kBadMatch;
+    }
+    // One PutImage, in the display's own length when it fits, else in a BIG-REQUESTS length;
+    // never split, since one request in must be one out.
+    const Format format = formats_.at(looks->depth);
+    const std::size_t pad = format.scanline_pad / 8;
+    const std::size_t stride = (std::size_t{width} * layout->bytes + pad - 1) / pad * pad;
+    const std::size_t data = stride * height, units = pad4(24 + data) / 4;
+    const bool long_form = units > max_units_;
+    if (long_form && (!big_ || units + 1 > big_max_units_)) return kBadLength;
+    DecodedPicture picture = decode_picture(PictureCodec{codec}, {req_.data() + kPictureHeadBytes + shift, length},
+                                            width, height);
+    if (picture.status != DecodeStatus::Ok) {
+        bad = codec;
+        return kBadValue;
+    }
+    auto d = std::make_unique<Drawing>();
+    d->head.assign(long_form ? 28 : 24, 0);
+    std::uint8_t *h = d->head.data();
+    h[0] = kOpPutImage;
+    h[1] = kImageZPixmap;
+    std::size_t at = 4;
+    if (long_form) put32(h + 4, static_cast<std::uint32_t>(units + 1), order_), at = 8;
+    else put16(h + 2, static_cast<std::uint16_t>(units), order_);
+    put32(h + at, drawable, order_);
+    put32(h + at + 4, gc, order_);
+    put16(h + at + 8, width, order_);
+    put16(h + at + 10, height, order_);
+    put16(h + at + 12, half(12), order_);   // x, y
+    put16(h + at + 14, half(14), order_);
+    h[at + 17] = looks->depth;                // after a left pad of 0
+    d->rgb = std::move(picture.rgb);
+    d->width = width;
+    d->height = height;
+    d->stride = stride;
+    d->tail = pad4(24 + data) - 24 - data;
+    d->layout = *layout;
+    drawing_ = std::move(d);
+    return 0;
+}
+
+// The depth and visual of a root, a window or a pixmap of the link's; nothing for any other.
+std::optional<LinkFilter::Looks> LinkFilter::looks_of(std::uint32_t drawable) const {
+    if (auto w = windows_.find(drawable); w != windows_.end()) return w->second.looks;
+    if (auto p = pixmaps_.find(drawable); p != pixmaps_.end()) return Looks{p->second.depth, 0};
+    if (auto r = root_looks_.find(drawable); r != root_looks_.end()) return r->second;
+    return std::nullopt;
+}
+
+// How a picture's pixels are stored on a drawable that `looks` so: TrueColor of 24 or 32 bits
+// (a pixmap takes the first TrueColor visual of its depth); nothing for anything else.
+std::optional<PixelLayout> LinkFilter::layout_of(Looks looks) const {
+    const auto format = formats_.find(looks.depth);
+    if ((looks.depth != 24 && looks.depth != 32) || format == formats_.end()) return std::nullopt;
+    if (format->second.bits_per_pixel != 24 && format->second.bits_per_pixel != 32) return std::nullopt;
+    if (format->second.scanline_pad < 8 || format->second.scanline_pad % 8) return std::nullopt;
+    const Visual *visual = nullptr;
+    if (auto v = visuals_.find(looks.visual); v != visuals_.end()) visual = &v->second;
+    for (const auto &[id, v] : visuals_)
+        if (!visual && looks.visual == 0 && v.depth == looks.depth && v.visual_class == kVisualTrueColor) visual = &v;
+    if (!visual || visual->visual_class != kVisualTrueColor || visual->depth != looks.depth) return std::nullopt;
+    return pixel_layout(visual->red, visual->green, visual->blue, looks.depth, format->second.bits_per_pixel,
+                        image_order_);
 }
 
 std::optional<std::size_t> LinkFilter::from_plain(char *bytes, std::size_t n, std::string &why) {
@@ -492,8 +666,7 @@ std::optional<std::size_t> LinkFilter::from_plain(char *bytes, std::size_t n, st
             if (!watched_.empty() && watched_.front().sequence == seen_) {
                 const Watched w = std::move(watched_.front());
                 watched_.pop_front();
-                if (type == kPacketReply && (w.kind == Watch::Refused || w.kind == Watch::Absent)) rewrite(packet, w);
-                else if (type == kPacketReply) learn(packet, w);
+                if (type == kPacketReply) rewrite(packet, w);
             }
         }
         const std::size_t k = std::min(size, n - pos);
@@ -510,32 +683,67 @@ bool LinkFilter::setup_answer(const std::uint8_t *p, std::size_t n) {
     id_base_ = get32(p + 12, order_);
     id_mask_ = get32(p + 16, order_);
     if (id_mask_ == 0 || (id_base_ & id_mask_) != 0) return false;
+    max_units_ = get16(p + 26, order_);
+    image_order_ = p[30] ? ByteOrder::Msb : ByteOrder::Lsb;
     const std::size_t vendor = get16(p + 24, order_);
     const std::size_t screens = p[28], formats = p[29];
-    std::size_t at = 40 + ((vendor + 3) & ~std::size_t{3}) + 8 * formats;
+    std::size_t at = 40 + pad4(vendor);
+    if (at + 8 * formats > n) return false;
+    for (std::size_t f = 0; f < formats; ++f, at += 8) formats_[p[at]] = {p[at + 1], p[at + 2]};
     for (std::size_t s = 0; s < screens; ++s) {
         if (at + 40 > n) return false;
         roots_.insert(get32(p + at, order_));
         colormaps_.insert(get32(p + at + 4, order_));
+        root_looks_[get32(p + at, order_)] = {p[at + 38], get32(p + at + 32, order_)};
         const std::size_t depths = p[at + 39];
         at += 40;
         for (std::size_t d = 0; d < depths; ++d) {
             if (at + 8 > n) return false;
-            at += 8 + 24 * std::size_t{get16(p + at + 2, order_)};
+            const std::uint8_t depth = p[at];
+            const std::size_t count = get16(p + at + 2, order_);
+            at += 8;
+            for (std::size_t v = 0; v < count && at + 24 <= n; ++v, at += 24)
+                visuals_[get32(p + at, order_)] = {depth, p[at + 4], get32(p + at + 8, order_),
+                                                   get32(p + at + 12, order_), get32(p + at + 16, order_)};
+            if (at > n) return false;
         }
     }
     phase_ = Phase::Requests;
     return at <= n && !roots_.empty();
 }
 
-// The carrier's reply becomes the refusal's error, or an extension's answer becomes "absent":
-// both are 32 bytes, as the carrier's reply is.
-void LinkFilter::rewrite(std::uint8_t *packet, const Watched &w) const {
+// The carrier's reply becomes the refusal's error or the filter's own answer, or an extension's
+// answer becomes "absent": all are 32 bytes, as the carrier's reply is. Other replies teach.
+void LinkFilter::rewrite(std::uint8_t *packet, const Watched &w) {
     const std::uint16_t sequence = get16(packet + 2, order_);
-    if (w.kind == Watch::Refused) {
+    switch (w.kind) {
+    case Watch::Refused: {
         const auto e = error_packet(w.error, sequence, w.value, w.minor, w.major, order_);
         std::memcpy(packet, e.data(), e.size());
         return;
+    }
+    case Watch::Pictures:
+        // Present at its own major opcode, unless the display uses that one for an extension the
+        // link may use; no events, no errors of its own.
+        pictures_ = big_major_ != kPictureMajor && xc_misc_major_ != kPictureMajor;
+        std::fill(packet + 8, packet + kPacketBytes, 0);
+        packet[1] = 0;
+        packet[8] = pictures_;
+        packet[9] = pictures_ ? kPictureMajor : 0;
+        return;
+    case Watch::Codecs:
+        std::fill(packet + 8, packet + kPacketBytes, 0);
+        packet[1] = 0;
+        put32(packet + kCodecMaskAt, decodable_codecs(), order_);
+        put32(packet + kMaxPixelsAt, kMaxPicturePixels, order_);
+        return;
+    case Watch::Extension:
+        // One the link may use, but at the pictures' major opcode, which the link was told of first.
+        if (packet[8] && packet[9] == kPictureMajor && pictures_) break;
+        learn(packet, w);
+        return;
+    case Watch::Absent: break;
+    default: learn(packet, w); return;
     }
     // present, major opcode, first event, first error
     packet[8] = packet[9] = packet[10] = packet[11] = 0;
@@ -548,6 +756,7 @@ void LinkFilter::learn(const std::uint8_t *packet, const Watched &w) {
         if (w.name == kBigRequests) big_major_ = packet[9];
         else xc_misc_major_ = packet[9];
         break;
+    case Watch::BigLength: big_max_units_ = get32(packet + 8, order_); break;
     case Watch::Tree: {
         // The parent of one of the link's windows, or of a frame above one, is a frame too
         // (or the root, which needs no learning).

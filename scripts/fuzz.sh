@@ -30,7 +30,8 @@ targets=(
   "requests|tests/fuzz/requests_fuzz.cpp src/external/request_gate.cpp src/telepointer/tele_rules.cpp|src common|4096|"
   "share_requests|tests/fuzz/share_requests_fuzz.cpp $share_service|common server|4096|$share_libs"
   "link_opening|tests/fuzz/link_opening_fuzz.cpp common/link_protocol.cpp|common|1024|"
-  "link_filter|tests/fuzz/link_filter_fuzz.cpp consent/link_filter.cpp common/link_protocol.cpp common/link_relay.cpp|consent common|8192|-lssl -lcrypto -lzstd"
+  "picture_decoder|tests/fuzz/picture_decoder_fuzz.cpp consent/picture_decoder.cpp|consent common|65536|-lturbojpeg -lwebp"
+  "link_filter|tests/fuzz/link_filter_fuzz.cpp consent/link_filter.cpp consent/picture_decoder.cpp common/link_protocol.cpp common/link_relay.cpp|consent common|8192|-lssl -lcrypto -lzstd -lturbojpeg -lwebp"
 )
 status=0
 for t in "${targets[@]}"; do

@@ -4,15 +4,19 @@
 // connections, and good for one link), a no, a receiver with a new key, a network that alters a
 // byte, a host without the link (met before through it, or not), and a sender that takes no
 // plain road; with no window manager on the receiver's display, and under twm and openbox. Then
-// a hostile sender of the test's own, admitted, against the walls around its link.
+// a hostile sender of the test's own, admitted, against the walls around its link, and drawing
+// an encoded picture of its own.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include "mirror_probe.h"
 #include "consent_service.h"
 #include "link_protocol.h"
+#include "picture_wire.h"
 #include "receiver_gateway.h"
 #include "dialog_driver.h"
 #include "text_checks.h"
 #include "window_manager.h"
+
+#include <turbojpeg.h>
 
 #include <filesystem>
 #include <functional>
@@ -373,6 +377,28 @@ TEST_F(Gateway, AnAdmittedSenderReachesNothingButWhatItMadeItself) {
         refusals += wanted != 0;
         if (wanted && std::find(refused.begin(), refused.end(), name) == refused.end()) refused.push_back(name);
     }
+
+    // Its own picture, a JPEG, shows in its own window: the service drew it in the request's place,
+    // a PutImage larger than one slice of the service's (so the relay asks for the rest).
+    const std::string pictures(wire::kPictureExtensionName);
+    ASSERT_EQ(major[pictures] = extension(h, pictures), wire::kPictureMajor);
+    std::vector<uint8_t> rgb(160 * 120 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = std::array<uint8_t, 3>{0x33, 0x66, 0xcc}[i % 3];
+    unsigned char *jpeg = nullptr;
+    unsigned long size = 0;
+    const std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitCompress(), tjDestroy);
+    ASSERT_EQ(tjCompress2(tj.get(), rgb.data(), 160, 0, 120, TJPF_RGB, &jpeg, &size, TJSAMP_444, 95, 0), 0);
+    std::vector<uint32_t> words{mine, gc, 0, 160u | 120u << 16, 0, uint32_t(size)};
+    words.resize(words.size() + (size + 3) / 4);
+    std::memcpy(words.data() + 6, jpeg, size);
+    tjFree(jpeg);
+    xcb_map_window(h, mine);
+    raw(pictures, 1, words, false);
+    ASSERT_TRUE(round_trip_within(h, 10s));
+    const std::vector<uint32_t> shown = pixels(user, mine, 16, 16);
+    EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](uint32_t v) {
+                  return std::abs(int(v >> 16 & 255) - 0x33) + std::abs(int(v >> 8 & 255) - 0x66) + std::abs(int(v & 255) - 0xcc) > 6;
+              }), 0) << "of 256 pixels far from the picture's";
 
     // The sender leaves: the link's last line counts and names the refusals, and the display's
     // access control is as it was.

@@ -4,6 +4,9 @@
 #include "link_filter.h"
 #include "link_protocol.h"
 
+#include <turbojpeg.h>
+#include <webp/encode.h>
+
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -17,26 +20,37 @@ namespace {
 constexpr uint32_t kBase = 0x00400000, kMask = 0x001fffff, kRoot = 0x1e0, kColormap = 0x20;
 constexpr uint32_t kOwn = kBase | 1, kOwn2 = kBase | 2, kForeign = 0x00600001, kFrame = 0x00a00005;
 
+// Two 16-bit fields in one word, the first first on the wire.
+uint32_t pair(uint16_t first, uint16_t second, ByteOrder order = ByteOrder::Lsb) {
+    return order == ByteOrder::Lsb ? first | uint32_t{second} << 16 : uint32_t{first} << 16 | second;
+}
+
 // One link seen from both ends: the sender's bytes in, the display's answers back. The display
-// answers the set-up with the link's ids, no vendor, no formats and one screen without depths.
+// answers the set-up with the link's ids, requests of at most 16 kB, no vendor, pixmap formats
+// for depths 24 and 16, and one screen of depth 24 with one TrueColor visual; its images are in
+// the sender's byte order.
 struct Link {
     explicit Link(LinkLimits limits = {}, ByteOrder order = ByteOrder::Lsb) : order(order), filter({"N", "D"}, limits) {
         send_raw(std::string{static_cast<char>(wire::setup_byte(order)), 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0});
         EXPECT_EQ(out.size(), 20u);   // the credentials put in, padded
-        std::vector<uint8_t> a(80, 0);
-        a[0] = 1, a[28] = 1;
-        wire::put16(a.data() + 6, 18, order);
-        wire::put32(a.data() + 12, kBase, order);
-        wire::put32(a.data() + 16, kMask, order);
-        wire::put32(a.data() + 40, kRoot, order);
-        wire::put32(a.data() + 44, kColormap, order);
+        std::vector<uint8_t> a(128, 0);
+        a[0] = 1, a[28] = 1, a[29] = 2, a[30] = order == ByteOrder::Msb;
+        a[40] = 24, a[41] = 32, a[42] = 32, a[48] = 16, a[49] = 16, a[50] = 32;
+        a[94] = 24, a[95] = 1, a[96] = 24, a[98 + (order == ByteOrder::Msb)] = 1, a[108] = 4;
+        for (auto [at, v] : {std::pair{6u, 30u}, {26u, 4096u}})
+            wire::put16(a.data() + at, static_cast<uint16_t>(v), order);
+        for (auto [at, v] : {std::pair{12u, kBase}, {16u, kMask}, {56u, kRoot}, {60u, kColormap}, {88u, 0x21u},
+                             {104u, 0x21u}, {112u, 0xff0000u}, {116u, 0xff00u}, {120u, 0xffu}})
+            wire::put32(a.data() + at, v, order);
         EXPECT_EQ(display(a), a.size());
     }
+    // The relay's way: what the filter holds back comes out in further calls.
     void send_raw(std::string_view bytes) {
         tlslink::ByteQueue in;
         in.append(bytes);
         out.clear();
         ok = filter.from_link(in, out, why);
+        for (in.clear(); ok && filter.holds_output();) ok = filter.from_link(in, out, why);
     }
     // The display's bytes through the filter; how many went on.
     size_t display(std::vector<uint8_t> &bytes) {
@@ -51,6 +65,13 @@ struct Link {
         for (uint32_t w : words) wire::put32(p + at, w, order), at += 4;
         return r;
     }
+    std::string query(std::string_view name) const {
+        std::string r = request(wire::kOpQueryExtension, 0, {pair(static_cast<uint16_t>(name.size()), 0, order)});
+        r += name;
+        r.resize((r.size() + 3) / 4 * 4, '\0');
+        wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), order);
+        return r;
+    }
     // Sends one request and answers it as the display would: -1 when it reached the display
     // unchanged, else the error the sender got in its place. `reply` fills the display's reply.
     int ask(const std::string &req, uint32_t word8 = 0, uint32_t word12 = 0) {
@@ -62,7 +83,7 @@ struct Link {
         wire::put32(answer.data() + 8, word8, order);
         wire::put32(answer.data() + 12, word12, order);
         display(answer);
-        if (out.view() == req) return -1;
+        if (out.view() == req || out.size() > 4) return -1;
         EXPECT_EQ(out.size(), 4u);
         return answer[0] == 0 ? answer[1] : -2;
     }
@@ -74,11 +95,6 @@ struct Link {
     bool ok = true;
     uint64_t seq = 0;
 };
-
-// Two 16-bit fields in one word, the first first on the wire.
-uint32_t pair(uint16_t first, uint16_t second, ByteOrder order = ByteOrder::Lsb) {
-    return order == ByteOrder::Lsb ? first | uint32_t{second} << 16 : uint32_t{first} << 16 | second;
-}
 
 }  // namespace
 
@@ -135,16 +151,9 @@ TEST(LinkFilter, OnlyWhatMirrorsNeedOnTheLinksOwnResourcesReachesTheDisplay) {
 
 TEST(LinkFilter, ExtensionsLookAbsentButLargePicturesAndCountsAndCapsHold) {
     Link l({.windows = 2, .pixmaps = 8, .gcs = 8, .pixels = 1000});
-    const auto query = [&](std::string_view name) {
-        std::string r = l.request(wire::kOpQueryExtension, 0, {static_cast<uint32_t>(name.size())});
-        r += name;
-        r.resize((r.size() + 3) / 4 * 4, '\0');
-        wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), l.order);
-        return r;
-    };
-    EXPECT_EQ(l.ask(query("XInputExtension"), 0x01020381u), -1);
+    EXPECT_EQ(l.ask(l.query("XInputExtension"), 0x01020381u), -1);
     EXPECT_EQ(std::vector<uint8_t>(l.answer.begin() + 8, l.answer.begin() + 12), std::vector<uint8_t>(4, 0));
-    EXPECT_EQ(l.ask(query("BIG-REQUESTS"), 0x00008b01u), -1);   // present, major 139
+    EXPECT_EQ(l.ask(l.query("BIG-REQUESTS"), 0x00008b01u), -1);   // present, major 139
     EXPECT_EQ(l.answer[9], 139);
     EXPECT_EQ(l.ask(l.request(139, 0, {})), -1);
     // A long PutImage with a 32-bit length: its body passes unseen.
@@ -168,4 +177,95 @@ TEST(LinkFilter, ExtensionsLookAbsentButLargePicturesAndCountsAndCapsHold) {
     Link fresh;
     fresh.send_raw(std::string{static_cast<char>(wire::kOpMapWindow), 0, 0, 0});
     EXPECT_FALSE(fresh.ok);
+}
+
+namespace {
+
+// A picture of gradients with a sharp edge, and its JPEG and WebP at quality 95.
+std::vector<uint8_t> scene(int w, int h) {
+    std::vector<uint8_t> p(static_cast<size_t>(w) * h * 3);
+    for (int i = 0; i < w * h; ++i)
+        p[3 * i] = static_cast<uint8_t>(i % w * 255 / w), p[3 * i + 1] = static_cast<uint8_t>(i / w * 255 / h),
+        p[3 * i + 2] = i % w < w / 2 ? 40 : 200;
+    return p;
+}
+std::string encode(wire::PictureCodec codec, int w, int h) {
+    const std::vector<uint8_t> rgb = scene(w, h);
+    unsigned char *buf = nullptr;
+    unsigned long size = 0;
+    if (codec == wire::PictureCodec::WebP) size = WebPEncodeRGB(rgb.data(), w, h, w * 3, 95, &buf);
+    else if (tjhandle tj = tjInitCompress()) tjCompress2(tj, rgb.data(), w, 0, h, TJPF_RGB, &buf, &size, TJSAMP_444, 95, 0), tjDestroy(tj);
+    std::string bytes(reinterpret_cast<char *>(buf), size);
+    codec == wire::PictureCodec::WebP ? WebPFree(buf) : tjFree(buf);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(LinkFilter, PicturesAreAnsweredByTheServiceAndDrawnAsOnePutImageInTheirPlace) {
+    for (ByteOrder order : {ByteOrder::Lsb, ByteOrder::Msb}) {
+        Link l({}, order);
+        const auto put = [&](uint32_t drawable, uint16_t w, uint16_t h, uint8_t codec, const std::string &data, uint32_t less = 0) {
+            const uint32_t word = order == ByteOrder::Lsb ? codec : uint32_t{codec} << 24;
+            std::string r = l.request(wire::kPictureMajor, 1, {drawable, kOwn2, pair(3, 4, order), pair(w, h, order), word,
+                                                               static_cast<uint32_t>(data.size() - less)}) + data;
+            r.resize((r.size() + 3) / 4 * 4, '\0');
+            wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), order);
+            return r;
+        };
+        const std::string jpeg = encode(wire::PictureCodec::Jpeg, 40, 30), webp = encode(wire::PictureCodec::WebP, 40, 30);
+        EXPECT_EQ(l.ask(put(kOwn, 40, 30, 0, jpeg)), wire::kBadRequest) << "before the link was told of pictures";
+        EXPECT_EQ(l.ask(l.query(wire::kPictureExtensionName)), -2);
+        EXPECT_EQ(std::vector<uint8_t>(l.answer.begin() + 8, l.answer.begin() + 12), (std::vector<uint8_t>{1, 255, 0, 0}));
+        EXPECT_EQ(l.ask(l.request(wire::kPictureMajor, 0, {})), -2);
+        EXPECT_EQ(std::pair(wire::get32(l.answer.data() + wire::kCodecMaskAt, order), wire::get32(l.answer.data() + wire::kMaxPixelsAt, order)),
+                  std::pair(3u, kMaxPicturePixels));
+        EXPECT_EQ(l.ask(l.request(wire::kOpCreateWindow, 0, {kOwn, kRoot, 0, pair(99, 99, order), 0, 0, 0})), -1);
+        EXPECT_EQ(l.ask(l.request(wire::kOpCreatePixmap, 16, {kBase | 3, kRoot, pair(9, 9, order)})), -1);
+        const struct { const char *what; std::string req; int error; } rows[] = {
+            {"a JPEG", put(kOwn, 40, 30, 0, jpeg), -1},
+            {"a WebP", put(kOwn, 40, 30, 1, webp), -1},
+            {"a size the picture does not have", put(kOwn, 40, 31, 0, jpeg), wire::kBadValue},
+            {"garbage", put(kOwn, 40, 30, 0, std::string(600, 'x')), wire::kBadValue},
+            {"a JPEG cut short", put(kOwn, 40, 30, 0, jpeg.substr(0, jpeg.size() / 2)), wire::kBadValue},
+            {"a codec nobody decodes", put(kOwn, 40, 30, 7, jpeg), wire::kBadValue},
+            {"more pixels than the service takes", put(kOwn, 4000, 4000, 0, jpeg), wire::kBadValue},
+            {"a length longer than the picture", put(kOwn, 40, 30, 0, jpeg + "padding", 7), wire::kBadLength},
+            {"another client's window", put(kForeign, 40, 30, 0, jpeg), wire::kBadAccess},
+            {"a window never made", put(kBase | 9, 40, 30, 0, jpeg), wire::kBadDrawable},
+            {"a pixmap of 16 bits", put(kBase | 3, 40, 30, 0, jpeg), wire::kBadMatch},
+            {"too long for a request without BIG-REQUESTS", put(kOwn, 160, 120, 0, encode(wire::PictureCodec::Jpeg, 160, 120)), wire::kBadLength},
+        };
+        const std::vector<uint8_t> rgb = scene(40, 30);
+        for (const auto &row : rows) {
+            EXPECT_EQ(l.ask(row.req), row.error) << row.what;
+            if (row.error != -1) continue;
+            // One ZPixmap PutImage of depth 24 at (3, 4), its pixels close to the picture's.
+            const auto *p = reinterpret_cast<const uint8_t *>(l.out.data());
+            ASSERT_EQ(l.out.size(), 24u + 40 * 30 * 4) << row.what;
+            std::string head = l.request(wire::kOpPutImage, 2, {kOwn, kOwn2, pair(40, 30, order), pair(3, 4, order), order == ByteOrder::Lsb ? 0x1800u : 0x180000u});   // depth 24
+            wire::put16(reinterpret_cast<uint8_t *>(head.data()) + 2, static_cast<uint16_t>(l.out.size() / 4), order);
+            EXPECT_EQ(l.out.view().substr(0, 24), head) << row.what;
+            long error = 0;
+            for (size_t i = 0; i < 40 * 30; ++i)
+                for (int c = 0; c < 3; ++c)
+                    error += std::abs(int(wire::get32(p + 24 + 4 * i, order) >> (16 - 8 * c) & 0xff) - rgb[3 * i + c]);
+            EXPECT_LT(error / (40 * 30 * 3), 3) << row.what;
+        }
+        // With BIG-REQUESTS (at most a megabyte), a large picture goes in a long length, and what
+        // followed it goes after it.
+        EXPECT_EQ(l.ask(l.query("BIG-REQUESTS"), order == ByteOrder::Lsb ? 0x00008b01u : 0x018b0000u), -1);   // major 139
+        EXPECT_EQ(l.ask(l.request(139, 0, {}), 1u << 18), -1);
+        const std::string noop = l.request(wire::kOpNoOperation, 0, {});
+        EXPECT_EQ(l.ask(put(kOwn, 160, 120, 0, encode(wire::PictureCodec::Jpeg, 160, 120)) + noop), -1);
+        ASSERT_EQ(l.out.size(), 28u + 160 * 120 * 4 + 4);
+        EXPECT_EQ(wire::get32(reinterpret_cast<const uint8_t *>(l.out.data()) + 4, order), (28u + 160 * 120 * 4) / 4);
+        EXPECT_EQ(l.out.view().substr(l.out.size() - 4), noop);
+        EXPECT_EQ(l.ask(l.request(wire::kOpGetInputFocus, 0, {})), -1) << "numbering kept";
+    }
+    // A display whose BIG-REQUESTS has the pictures' opcode: pictures are absent.
+    Link l;
+    EXPECT_EQ(l.ask(l.query("BIG-REQUESTS"), 0x0000ff01u), -1);
+    EXPECT_EQ(l.ask(l.query(wire::kPictureExtensionName)), -2);
+    EXPECT_EQ(l.answer[8], 0);
 }
