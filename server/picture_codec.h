@@ -1,0 +1,46 @@
+#pragma once
+// Encodes the pixels of a mirror's area as a picture for the display link, and decodes its own
+// output again, so that the group's copy holds exactly what the receivers' services will draw.
+// JPEG through TurboJPEG; the codec is a parameter so that another can join. Pure: no X.
+
+#include "encoding.h"
+#include "pixel_format.h"
+#include "picture_wire.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace telvane::server {
+
+// True when pictures of `codec` can be made of pixels in `format` (24 or 32 bits per pixel,
+// 8 bits a colour, the colours in whole bytes).
+bool codec_takes(wire::PictureCodec codec, const PixelFormat &format);
+
+// One encoder and one decoder, kept for the pictures of one group (a handle is not cheap to make
+// and must not be shared between threads at once).
+class PictureCodec {
+public:
+    PictureCodec();
+    ~PictureCodec();
+    PictureCodec(const PictureCodec &) = delete;
+    PictureCodec &operator=(const PictureCodec &) = delete;
+
+    // The picture of `block` (pixels in `format`) at `quality` (1-100); nothing when the codec
+    // or the format is not taken, or the encoder failed.
+    std::optional<std::vector<uint8_t>> encode(wire::PictureCodec codec, const PixelBlock &block,
+                                               const PixelFormat &format, int quality);
+    // Decodes `bytes` into `width` x `height` pixels of `format` at `out` (rows `stride` apart),
+    // as a receiver's service would draw them; bits outside the colour masks keep what `out` had.
+    // False when the picture is not of that size or does not decode.
+    bool decode(wire::PictureCodec codec, const uint8_t *bytes, size_t size, const PixelFormat &format, uint8_t *out,
+                size_t stride, int32_t width, int32_t height);
+
+private:
+    struct Handle;
+    std::unique_ptr<Handle> jpeg_in_, jpeg_out_;
+};
+
+}  // namespace telvane::server
