@@ -27,6 +27,8 @@ struct PictureCodec::Handle {
     tjhandle h;
 };
 
+uint32_t codecs_made() { return wire::codec_bit(wire::PictureCodec::Jpeg); }
+
 bool codec_takes(wire::PictureCodec codec, const PixelFormat &format) {
     return codec == wire::PictureCodec::Jpeg && jpeg_layout(format).has_value();
 }

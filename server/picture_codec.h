@@ -15,6 +15,9 @@
 
 namespace telvane::server {
 
+// The codecs this server makes pictures of, as a mask of wire::codec_bit.
+uint32_t codecs_made();
+
 // True when pictures of `codec` can be made of pixels in `format` (24 or 32 bits per pixel,
 // 8 bits a colour, the colours in whole bytes).
 bool codec_takes(wire::PictureCodec codec, const PixelFormat &format);
