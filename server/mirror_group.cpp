@@ -93,7 +93,7 @@ MirrorGroup::MirrorGroup(ScreenLayout layout, std::shared_ptr<Picture> picture, 
     : layout_(std::move(layout)), picture_(std::move(picture)), pictures_(std::move(pictures)) {}
 
 std::optional<FrameTime> MirrorGroup::refresh_at() const {
-    std::lock_guard<std::mutex> lock(const_cast<std::mutex &>(pending_mutex_));
+    std::lock_guard<std::mutex> lock(pending_mutex_);
     return refresh_at_;
 }
 
@@ -102,7 +102,7 @@ void MirrorGroup::trace(const std::string &line) const {
 }
 
 uint64_t MirrorGroup::most_behind() {
-    std::lock_guard<std::mutex> lock(members_mutex_);
+    std::lock_guard<std::mutex> lock(behind_mutex_);
     uint64_t most = 0;
     for (const auto &[who, frames] : behind_) most = std::max(most, frames);
     return most;
@@ -299,8 +299,11 @@ void MirrorGroup::join(const void *who, std::function<void()> wake) {
 }
 
 void MirrorGroup::leave(const void *who) {
-    std::lock_guard<std::mutex> lock(members_mutex_);
-    members_.erase(who);
+    {
+        std::lock_guard<std::mutex> lock(members_mutex_);
+        members_.erase(who);
+    }
+    std::lock_guard<std::mutex> lock(behind_mutex_);
     behind_.erase(who);
 }
 
@@ -316,7 +319,7 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
     {
         std::lock_guard<std::mutex> lock(work_);
         {
-            std::lock_guard<std::mutex> m(members_mutex_);
+            std::lock_guard<std::mutex> m(behind_mutex_);
             // A member in step comes for the frame another just made: one behind is on time.
             behind_[caller] = shows == kShowsNothing || shows + 1 >= newest_ ? 0 : newest_ - shows - 1;
         }
@@ -345,8 +348,9 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
         }
         {
             // Whoever waits for the refresh learns its time; it moves as members fall behind.
+            const std::optional<FrameTime> at = inexact_.next_due(refresh_delay(most_behind()));
             std::lock_guard<std::mutex> p(pending_mutex_);
-            refresh_at_ = inexact_.next_due(refresh_delay(most_behind()));
+            refresh_at_ = at;
         }
         const uint64_t oldest_kept = newest_ - frames_.size() + 1;
         const Rect bounds{0, 0, static_cast<int32_t>(width_), static_cast<int32_t>(height_)};

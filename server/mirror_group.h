@@ -148,13 +148,15 @@ private:
     const std::shared_ptr<Picture> picture_;
     const GroupPictures pictures_;
 
-    std::mutex pending_mutex_;   // the replicator's only lock here
+    mutable std::mutex pending_mutex_;   // the replicator's only lock here; taken alone
     std::vector<Rect> pending_;
     bool everything_ = true;     // the whole picture waits (a new group, or after a failure)
     std::optional<FrameTime> refresh_at_;   // a copy of the inexact area's next due time
 
     std::mutex members_mutex_;   // taken alone, or last
     std::map<const void *, std::function<void()>> members_;
+
+    std::mutex behind_mutex_;    // taken alone: nothing is called while it is held
     std::map<const void *, uint64_t> behind_;   // frames each member was behind when it last came
 
     std::mutex work_;            // members' threads: the copy and the frames
