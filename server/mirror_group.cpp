@@ -398,7 +398,7 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
     }
     // Parts the group shows lossily go as pictures of what it shows, with the group's refresh
     // still due for them; the rest exactly.
-    PictureCodec codec;
+    PictureCoder codec;
     const bool msb = layout_.format.order == wire::ByteOrder::Msb;
     for (const auto &[c, at] : alone) {
         const size_t row = static_cast<size_t>(c.width) * copy_stride_bpp;

@@ -169,7 +169,7 @@ private:
     std::deque<std::vector<Rect>> areas_;                      // what each of the last frames changed
     std::vector<uint8_t> scratch_, refresh_scratch_;
     InexactArea inexact_;          // what members show lossily
-    PictureCodec codec_;
+    PictureCoder codec_;
 };
 
 }  // namespace telvane::server

@@ -19,7 +19,7 @@ std::optional<int> jpeg_layout(const PixelFormat &f) {
 
 }  // namespace
 
-struct PictureCodec::Handle {
+struct PictureCoder::Handle {
     explicit Handle(tjhandle h) : h(h) {}
     ~Handle() {
         if (h) tjDestroy(h);
@@ -29,14 +29,41 @@ struct PictureCodec::Handle {
 
 uint32_t codecs_made() { return wire::codec_bit(wire::PictureCodec::Jpeg); }
 
+std::array<uint8_t, wire::kPictureHeadBytes> picture_head(uint32_t drawable, uint32_t gc, const Rect &at,
+                                                          wire::PictureCodec codec, uint32_t encoded_bytes) {
+    std::array<uint8_t, wire::kPictureHeadBytes> head{};
+    const int16_t x = static_cast<int16_t>(at.x), y = static_cast<int16_t>(at.y);
+    const uint16_t w = static_cast<uint16_t>(at.width), h = static_cast<uint16_t>(at.height);
+    head[1] = static_cast<uint8_t>(wire::PictureMinor::PutPicture);
+    std::memcpy(&head[4], &drawable, 4);
+    std::memcpy(&head[8], &gc, 4);
+    std::memcpy(&head[12], &x, 2);
+    std::memcpy(&head[14], &y, 2);
+    std::memcpy(&head[16], &w, 2);
+    std::memcpy(&head[18], &h, 2);
+    head[20] = static_cast<uint8_t>(codec);
+    std::memcpy(&head[24], &encoded_bytes, 4);
+    return head;
+}
+
+PictureAbility read_codecs_reply(const uint8_t *reply) {
+    PictureAbility out;
+    std::memcpy(&out.codecs, reply + wire::kCodecMaskAt, 4);
+    std::memcpy(&out.max_pixels, reply + wire::kMaxPixelsAt, 4);
+    // Only what this server makes counts, so that groups do not split over the rest.
+    out.codecs &= codecs_made();
+    if (out.codecs == 0 || out.max_pixels == 0) return {};
+    return out;
+}
+
 bool codec_takes(wire::PictureCodec codec, const PixelFormat &format) {
     return codec == wire::PictureCodec::Jpeg && jpeg_layout(format).has_value();
 }
 
-PictureCodec::PictureCodec() = default;
-PictureCodec::~PictureCodec() = default;
+PictureCoder::PictureCoder() = default;
+PictureCoder::~PictureCoder() = default;
 
-std::optional<std::vector<uint8_t>> PictureCodec::encode(wire::PictureCodec codec, const PixelBlock &block,
+std::optional<std::vector<uint8_t>> PictureCoder::encode(wire::PictureCodec codec, const PixelBlock &block,
                                                          const PixelFormat &format, int quality) {
     const std::optional<int> layout = jpeg_layout(format);
     if (codec != wire::PictureCodec::Jpeg || !layout || block.width <= 0 || block.height <= 0) return std::nullopt;
@@ -52,7 +79,7 @@ std::optional<std::vector<uint8_t>> PictureCodec::encode(wire::PictureCodec code
     return result;
 }
 
-bool PictureCodec::decode(wire::PictureCodec codec, const uint8_t *bytes, size_t size, const PixelFormat &format,
+bool PictureCoder::decode(wire::PictureCodec codec, const uint8_t *bytes, size_t size, const PixelFormat &format,
                           uint8_t *out, size_t stride, int32_t width, int32_t height) {
     const std::optional<int> layout = jpeg_layout(format);
     if (codec != wire::PictureCodec::Jpeg || !layout || width <= 0 || height <= 0) return false;

@@ -4,9 +4,11 @@
 // JPEG through TurboJPEG; the codec is a parameter so that another can join. Pure: no X.
 
 #include "encoding.h"
+#include "picture_policy.h"
 #include "pixel_format.h"
 #include "picture_wire.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,14 +24,24 @@ uint32_t codecs_made();
 // 8 bits a colour, the colours in whole bytes).
 bool codec_takes(wire::PictureCodec codec, const PixelFormat &format);
 
+// PutPicture's head for `encoded_bytes` of `codec` drawn at `at` of `drawable` with `gc`, in this
+// machine's byte order, major and length left for xcb to write (it chooses a big length when
+// the request needs one). Called by the receiver pipe for each picture it writes.
+std::array<uint8_t, wire::kPictureHeadBytes> picture_head(uint32_t drawable, uint32_t gc, const Rect &at,
+                                                          wire::PictureCodec codec, uint32_t encoded_bytes);
+
+// What a QueryCodecs reply (32 bytes, this machine's byte order) offers, of what this server
+// makes; nothing offered when it offers no codec of ours or no pixels. Called when a link is made.
+PictureAbility read_codecs_reply(const uint8_t *reply);
+
 // One encoder and one decoder, kept for the pictures of one group (a handle is not cheap to make
 // and must not be shared between threads at once).
-class PictureCodec {
+class PictureCoder {
 public:
-    PictureCodec();
-    ~PictureCodec();
-    PictureCodec(const PictureCodec &) = delete;
-    PictureCodec &operator=(const PictureCodec &) = delete;
+    PictureCoder();
+    ~PictureCoder();
+    PictureCoder(const PictureCoder &) = delete;
+    PictureCoder &operator=(const PictureCoder &) = delete;
 
     // The picture of `block` (pixels in `format`) at `quality` (1-100); nothing when the codec
     // or the format is not taken, or the encoder failed.

@@ -221,13 +221,8 @@ PictureAbility query_pictures(xcb_connection_t *c, std::chrono::steady_clock::ti
     const unsigned sequence = xcb_send_request(c, 0, parts + 2, &request);
     XcbReply<void> codecs = bounded_reply(c, sequence, deadline, events, why);
     if (!codecs) return {};
-    PictureAbility out;
-    const auto *reply = static_cast<const uint8_t *>(codecs.get());
-    std::memcpy(&out.codecs, reply + wire::kCodecMaskAt, 4);
-    std::memcpy(&out.max_pixels, reply + wire::kMaxPixelsAt, 4);
-    // Only what this server makes counts, so that groups do not split over the rest.
-    out.codecs &= codecs_made();
-    if (out.codecs == 0 || out.max_pixels == 0) {
+    const PictureAbility out = read_codecs_reply(static_cast<const uint8_t *>(codecs.get()));
+    if (out.codecs == 0) {
         why = "the link service decodes none of our pictures";
         return {};
     }

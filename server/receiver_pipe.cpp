@@ -477,23 +477,12 @@ void ReceiverPipe::put_picture(uint32_t mirror, const DrawOp &op, const uint8_t 
             put_rows(mirror, XCB_IMAGE_FORMAT_Z_PIXMAP, layout_.format.depth, op.at, rows.data(), stride);
         return;
     }
-    uint8_t head[wire::kPictureHeadBytes] = {};
-    head[1] = static_cast<uint8_t>(wire::PictureMinor::PutPicture);   // xcb writes the major and the length
-    const uint32_t gc = gc_, length = static_cast<uint32_t>(op.bytes);
-    const int16_t x = static_cast<int16_t>(op.at.x), y = static_cast<int16_t>(op.at.y);
-    const uint16_t w = static_cast<uint16_t>(op.at.width), h = static_cast<uint16_t>(op.at.height);
-    std::memcpy(head + 4, &mirror, 4);
-    std::memcpy(head + 8, &gc, 4);
-    std::memcpy(head + 12, &x, 2);
-    std::memcpy(head + 14, &y, 2);
-    std::memcpy(head + 16, &w, 2);
-    std::memcpy(head + 18, &h, 2);
-    head[20] = static_cast<uint8_t>(op.codec);
-    std::memcpy(head + 24, &length, 4);
+    std::array<uint8_t, wire::kPictureHeadBytes> head =
+        picture_head(mirror, gc_, op.at, op.codec, static_cast<uint32_t>(op.bytes));
     static const uint8_t pad[3] = {};
     // xcb wants two spare entries before the request's own.
     iovec parts[5] = {};
-    parts[2] = {head, sizeof head};
+    parts[2] = {head.data(), head.size()};
     parts[3] = {const_cast<uint8_t *>(bytes), op.bytes};
     parts[4] = {const_cast<uint8_t *>(pad), padded - op.bytes};
     const xcb_protocol_request_t request{3, nullptr, wire::kPictureMajor, 1};

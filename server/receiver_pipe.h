@@ -221,7 +221,7 @@ private:
     std::unordered_map<uint32_t, Point> shift_;
     uint32_t copy_gc_ = 0;   // for scrolls on the mirror: it reports what the copy could not find
     size_t max_request_bytes_ = 0;   // with BIG-REQUESTS where pictures go
-    PictureCodec fallback_;          // decodes a picture that no request could carry
+    PictureCoder fallback_;          // decodes a picture that no request could carry
 
     // Taken by whoever takes events from xcb's queue, so that they keep their order.
     std::mutex taking_;

@@ -36,7 +36,7 @@ struct Screen {
     void apply(const EncodedFrame &f) {
         for (const DrawOp &op : f.ops) {
             if (op.kind == DrawOp::Kind::Picture) {   // as the receiver's service draws it
-                PictureCodec codec;
+                PictureCoder codec;
                 std::vector<uint32_t> out(size_t(op.at.width) * op.at.height);
                 ASSERT_TRUE(codec.decode(op.codec, f.data.data() + op.offset, op.bytes, PixelFormat{},
                                          reinterpret_cast<uint8_t *>(out.data()), size_t(op.at.width) * 4, op.at.width,

@@ -5,6 +5,7 @@
 #include "region.h"
 
 #include <cmath>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -143,11 +144,11 @@ TEST(PictureRefresh, DueAfterStillnessLaterWhenBehindNeverForExactParts) {
     EXPECT_EQ(many.due(t0 + kRefreshStill + 40ms, kRefreshStill).area(), 40 * 25);
 }
 
-TEST(PictureCodec, JpegRoundTripIsCloseAndKeepsPadBytes) {
+TEST(PictureCoder, JpegRoundTripIsCloseAndKeepsPadBytes) {
     Pic photo(64, 48);
     photo.photo(5);
     PixelFormat f;
-    PictureCodec codec;
+    PictureCoder codec;
     const auto bytes = codec.encode(telvane::wire::PictureCodec::Jpeg, photo.block(), f, 90);
     ASSERT_TRUE(bytes);
     EXPECT_LT(bytes->size(), photo.px.size() * 4 / 4);
@@ -170,4 +171,30 @@ TEST(PictureCodec, JpegRoundTripIsCloseAndKeepsPadBytes) {
     indexed.bits_per_pixel = 16;
     EXPECT_FALSE(codec_takes(telvane::wire::PictureCodec::Jpeg, indexed));
     EXPECT_FALSE(codec.encode(telvane::wire::PictureCodec::WebP, photo.block(), f, 90));
+}
+
+TEST(PictureWire, PutPictureHeadAndTheCodecsReply) {
+    using namespace telvane::wire;
+    const auto head = picture_head(0x00400007, 0x00400002, {-3, 20, 800, 600}, PictureCodec::WebP, 70001);
+    auto u32 = [&](size_t at) { uint32_t v; std::memcpy(&v, &head[at], 4); return v; };
+    auto i16 = [&](size_t at) { int16_t v; std::memcpy(&v, &head[at], 2); return int(v); };
+    EXPECT_EQ(head[1], uint8_t(PictureMinor::PutPicture));
+    EXPECT_EQ(std::tuple(u32(4), u32(8), i16(12), i16(14), i16(16), i16(18), int(head[20]), u32(24)),
+              std::tuple(0x00400007u, 0x00400002u, -3, 20, 800, 600, int(PictureCodec::WebP), 70001u));
+
+    struct Case {
+        uint32_t mask, max_pixels;
+        PictureAbility got;
+    } cases[] = {
+        {codec_bit(PictureCodec::Jpeg), 1u << 20, {codec_bit(PictureCodec::Jpeg), 1u << 20}},
+        {codec_bit(PictureCodec::Jpeg) | codec_bit(PictureCodec::WebP) | 0x80, 5000, {codec_bit(PictureCodec::Jpeg), 5000}},
+        {codec_bit(PictureCodec::WebP), 1u << 20, {}},   // nothing we make
+        {codec_bit(PictureCodec::Jpeg), 0, {}},
+    };
+    for (const Case &c : cases) {
+        uint8_t reply[32] = {1};
+        std::memcpy(reply + kCodecMaskAt, &c.mask, 4);
+        std::memcpy(reply + kMaxPixelsAt, &c.max_pixels, 4);
+        EXPECT_EQ(read_codecs_reply(reply), c.got) << c.mask << " " << c.max_pixels;
+    }
 }
