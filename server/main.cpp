@@ -1,5 +1,6 @@
 // telvane-server's command line: a new X display in front of an existing one.
 #include "policy.h"
+#include "picture_policy.h"
 #include "proxy_server.h"
 
 #include <cstdio>
@@ -26,9 +27,12 @@ void usage(const char *prog, FILE *to) {
                  "  --receiver-timeout SECONDS  drop a receiver that leaves a request unanswered this long (default 30)\n"
                  "  --receivers any|secure      secure: reach receivers only through their encrypted link (default any:\n"
                  "                              plain X11 over TCP where a receiver host offers no link)\n"
+                 "  --picture-quality Q         quality of the lossy pictures photographic areas travel as through\n"
+                 "                              links that decode them, 1 to 100 (default %d); what stays still\n"
+                 "                              for about a second is sent again exactly\n"
                  "  --help                      show this text\n"
                  "  --version                   show the version\n",
-                 prog, telvane::server::kMaxDisplayNumber);
+                 prog, telvane::server::kMaxDisplayNumber, telvane::server::kDefaultPictureQuality);
 }
 
 bool parse_number(const char *s, int &out) {
@@ -65,6 +69,9 @@ int main(int argc, char **argv) {
         if (a == "--connect-timeout" && (v = next()) && parse_number(v, o.connect_timeout_ms)) continue;
         if (a == "--receiver-timeout" && (v = next()) && parse_number(v, o.receiver_timeout_s) && o.receiver_timeout_s > 0)
             continue;
+        if (a == "--picture-quality" && (v = next())) {
+            if (auto q = telvane::server::parse_picture_quality(v)) { o.picture_quality = *q; continue; }
+        }
         if (a == "--receivers" && (v = next())) {
             if (std::strcmp(v, "secure") == 0) { o.roads = telvane::server::ReceiverRoads::Secure; continue; }
             if (std::strcmp(v, "any") == 0) { o.roads = telvane::server::ReceiverRoads::Any; continue; }

@@ -2,6 +2,7 @@
 #include "mirror_group.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -42,7 +43,22 @@ size_t frames_kept(const std::vector<size_t> &sizes_newest_first, size_t budget)
 }
 
 void EncodedFrame::add_block(const Rect &at, const PixelBlock &block, const ScreenLayout &layout) {
-    const EncodingChoice how = choose_encoding(block);
+    add_block(at, block, layout, choose_encoding(block));
+}
+
+void EncodedFrame::add_picture(const Rect &at, wire::PictureCodec codec, const std::vector<uint8_t> &encoded) {
+    DrawOp op;
+    op.kind = DrawOp::Kind::Picture;
+    op.at = at;
+    op.codec = codec;
+    op.offset = data.size();
+    op.bytes = encoded.size();
+    data.insert(data.end(), encoded.begin(), encoded.end());
+    ops.push_back(op);
+}
+
+void EncodedFrame::add_block(const Rect &at, const PixelBlock &block, const ScreenLayout &layout,
+                             const EncodingChoice &how) {
     DrawOp op;
     op.at = at;
     op.foreground = how.foreground;
@@ -73,8 +89,61 @@ void EncodedFrame::add_block(const Rect &at, const PixelBlock &block, const Scre
     ops.push_back(op);
 }
 
-MirrorGroup::MirrorGroup(ScreenLayout layout, std::shared_ptr<Picture> picture)
-    : layout_(std::move(layout)), picture_(std::move(picture)) {}
+MirrorGroup::MirrorGroup(ScreenLayout layout, std::shared_ptr<Picture> picture, GroupPictures pictures)
+    : layout_(std::move(layout)), picture_(std::move(picture)), pictures_(std::move(pictures)) {}
+
+std::optional<FrameTime> MirrorGroup::refresh_at() const {
+    std::lock_guard<std::mutex> lock(pending_mutex_);
+    return refresh_at_;
+}
+
+void MirrorGroup::trace(const std::string &line) const {
+    if (pictures_.trace) pictures_.trace(line);
+}
+
+uint64_t MirrorGroup::most_behind() {
+    std::lock_guard<std::mutex> lock(behind_mutex_);
+    uint64_t most = 0;
+    for (const auto &[who, frames] : behind_) most = std::max(most, frames);
+    return most;
+}
+
+namespace {
+
+std::string describe(const char *what, const Rect &r, const char *reason, size_t bytes = 0) {
+    char line[160];
+    std::snprintf(line, sizeof line, "picture %dx%d+%d+%d %s (%s)", r.width, r.height, r.x, r.y, what, reason);
+    std::string out = line;
+    if (bytes) out += ": " + std::to_string(bytes) + " bytes";
+    return out;
+}
+
+}  // namespace
+
+void MirrorGroup::draw(EncodedFrame &frame, const Rect &at, const PixelBlock &block, bool exact_only, FrameTime now) {
+    const EncodingChoice how = choose_encoding(block);
+    if (!exact_only && pictures_.ability.codecs != 0) {
+        const PictureSettings &ps = pictures_.settings;
+        PictureVerdict v = codec_takes(ps.codec, layout_.format) ? judge_area(block, how, pictures_.ability, ps)
+                                                                 : PictureVerdict{false, "pixel layout without a codec"};
+        if (v.lossy) {
+            // The copy gets what the members' services will draw: the picture decoded here.
+            const auto bytes = codec_.encode(ps.codec, block, layout_.format, ps.quality);
+            if (bytes && codec_.decode(ps.codec, bytes->data(), bytes->size(), layout_.format, shown_at(at.x, at.y),
+                                       stride_, at.width, at.height)) {
+                frame.add_picture(at, ps.codec, *bytes);
+                inexact_.lossy(at, now);
+                trace(describe("lossy", at, v.reason, bytes->size()));
+                return;
+            }
+            v = {false, "the codec failed"};
+        }
+        trace(describe("exact", at, v.reason));
+    }
+    frame.add_block(at, block, layout_, how);
+    remember(at, block);
+    inexact_.exact(at);
+}
 
 void MirrorGroup::damage(const std::vector<Rect> &rects) {
     std::lock_guard<std::mutex> lock(pending_mutex_);
@@ -95,7 +164,29 @@ void MirrorGroup::remember(const Rect &at, const PixelBlock &block) {
     for (int32_t y = 0; y < at.height; ++y) std::memcpy(shown_at(at.x, at.y + y), block.row(y), block.row_length());
 }
 
-void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
+std::vector<std::pair<Rect, size_t>> MirrorGroup::convert(const std::vector<Rect> &rects, std::vector<uint8_t> &into) {
+    const PixelFormat &to = layout_.format;
+    const Picture &pic = *picture_;
+    const Rect bounds{0, 0, static_cast<int32_t>(width_), static_cast<int32_t>(height_)};
+    std::vector<std::pair<Rect, size_t>> blocks;
+    size_t total = 0;
+    for (const Rect &r : rects) {
+        const Rect c = intersection(r, bounds);
+        if (c.empty()) continue;
+        blocks.push_back({c, total});
+        total += row_bytes(to, static_cast<uint32_t>(c.width)) * static_cast<size_t>(c.height);
+    }
+    if (into.size() < total) into.resize(total);
+    for (const auto &[c, at] : blocks)
+        convert_rows(pic.format,
+                     pic.bytes.data() + static_cast<size_t>(c.y) * pic.stride +
+                         static_cast<size_t>(c.x) * pic.format.bits_per_pixel / 8,
+                     pic.stride, to, into.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)),
+                     static_cast<uint32_t>(c.width), static_cast<uint32_t>(c.height));
+    return blocks;
+}
+
+void MirrorGroup::encode(std::vector<Rect> rects, bool everything, FrameTime now) {
     const PixelFormat &to = layout_.format;
     const int bpp = to.bits_per_pixel / 8;
     const bool msb = to.order == wire::ByteOrder::Msb;
@@ -114,41 +205,28 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
             stride_ = row_bytes(to, pic.width);
             known_ = false;
             everything = true;
+            inexact_.clear();
         }
         bounds = {0, 0, static_cast<int32_t>(width_), static_cast<int32_t>(height_)};
         if (everything) rects = {bounds};
-        size_t total = 0;
-        for (const Rect &r : rects) {
-            const Rect c = intersection(r, bounds);
-            if (c.empty()) continue;
-            blocks.push_back({c, total});
-            total += row_bytes(to, static_cast<uint32_t>(c.width)) * static_cast<size_t>(c.height);
-        }
-        if (scratch_.size() < total) scratch_.resize(total);
-        for (const auto &[c, at] : blocks)
-            convert_rows(pic.format,
-                         pic.bytes.data() + static_cast<size_t>(c.y) * pic.stride +
-                             static_cast<size_t>(c.x) * pic.format.bits_per_pixel / 8,
-                         pic.stride, to, scratch_.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)),
-                         static_cast<uint32_t>(c.width), static_cast<uint32_t>(c.height));
+        blocks = convert(rects, scratch_);
     }
     auto frame = std::make_shared<EncodedFrame>();
     std::vector<Rect> area;
     bool completed = false;
     for (const auto &[c, at] : blocks) {
         area.push_back(c);
-        const PixelBlock now{scratch_.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)), c.width, c.height,
-                             bpp, msb};
+        const PixelBlock now_px{scratch_.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)), c.width,
+                                c.height, bpp, msb};
         // Before the whole copy is known, and for a single colour, there is nothing to compare.
-        if (!known_ || choose_encoding(now).how == Encoding::Solid) {
-            frame->add_block(c, now, layout_);
-            remember(c, now);
+        if (!known_ || choose_encoding(now_px).how == Encoding::Solid) {
+            draw(*frame, c, now_px, false, now);
             completed = completed || c == bounds;
             continue;
         }
         // A scroll: what the members have moves on the mirror itself.
         PixelBlock before = shown_block(c);
-        if (auto dy = vertical_scroll(before, now)) {
+        if (auto dy = vertical_scroll(before, now_px)) {
             const int32_t d = *dy, h = c.height - std::abs(d);
             DrawOp op;
             op.kind = DrawOp::Kind::Copy;
@@ -156,13 +234,14 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
             op.from_x = c.x;
             op.from_y = c.y + std::max(d, 0);
             frame->ops.push_back(op);
+            inexact_.copied({op.from_x, op.from_y, op.at.width, op.at.height}, op.at);
             const size_t n = before.row_length();
             // Rows move towards the gap, so the copy walks away from it.
             if (d > 0)
                 for (int32_t y = 0; y < h; ++y) std::memmove(shown_at(c.x, c.y + y), before.row(y + d), n);
             else
                 for (int32_t y = h - 1; y >= 0; --y) std::memmove(shown_at(c.x, c.y + y - d), before.row(y), n);
-        } else if (auto dx = horizontal_scroll(before, now)) {
+        } else if (auto dx = horizontal_scroll(before, now_px)) {
             const int32_t d = *dx, w = c.width - std::abs(d);
             DrawOp op;
             op.kind = DrawOp::Kind::Copy;
@@ -170,6 +249,7 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
             op.from_x = c.x + std::max(d, 0);
             op.from_y = c.y;
             frame->ops.push_back(op);
+            inexact_.copied({op.from_x, op.from_y, op.at.width, op.at.height}, op.at);
             for (int32_t y = 0; y < c.height; ++y) {
                 uint8_t *row = shown_at(c.x, c.y + y);
                 std::memmove(row + static_cast<size_t>(std::max(-d, 0)) * bpp,
@@ -177,15 +257,31 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything) {
             }
         }
         // Then only the rows that still differ.
-        for (const Rect &strip : changed_rows(before, now)) {
+        for (const Rect &strip : changed_rows(before, now_px)) {
             const Rect to_at{c.x + strip.x, c.y + strip.y, strip.width, strip.height};
-            const PixelBlock part{now.row(strip.y) + static_cast<size_t>(strip.x) * bpp, now.stride, strip.width,
+            const PixelBlock part{now_px.row(strip.y) + static_cast<size_t>(strip.x) * bpp, now_px.stride, strip.width,
                                   strip.height, bpp, msb};
-            frame->add_block(to_at, part, layout_);
-            remember(to_at, part);
+            draw(*frame, to_at, part, false, now);
         }
     }
     if (completed) known_ = true;
+    // What was shown lossily and has been still long enough goes again, exactly; being exact,
+    // it leaves nothing to refresh after it.
+    const std::chrono::milliseconds delay = refresh_delay(most_behind());
+    if (const Region due = inexact_.due(now, delay); !due.empty()) {
+        std::vector<std::pair<Rect, size_t>> refresh;
+        {
+            std::lock_guard<std::mutex> lock(picture_->mutex);
+            if (width_ == picture_->width && height_ == picture_->height) refresh = convert(due.rects(), refresh_scratch_);
+        }
+        for (const auto &[c, at] : refresh) {
+            area.push_back(c);
+            trace(describe("exact", c, "refresh"));
+            draw(*frame, c,
+                 {refresh_scratch_.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)), c.width, c.height, bpp, msb},
+                 true, now);
+        }
+    }
     ++newest_;
     frames_.push_back(std::move(frame));
     areas_.push_back(std::move(area));
@@ -203,8 +299,12 @@ void MirrorGroup::join(const void *who, std::function<void()> wake) {
 }
 
 void MirrorGroup::leave(const void *who) {
-    std::lock_guard<std::mutex> lock(members_mutex_);
-    members_.erase(who);
+    {
+        std::lock_guard<std::mutex> lock(members_mutex_);
+        members_.erase(who);
+    }
+    std::lock_guard<std::mutex> lock(behind_mutex_);
+    behind_.erase(who);
 }
 
 MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rect> &lost, const void *caller,
@@ -214,18 +314,29 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
     std::vector<std::pair<Rect, size_t>> alone;   // rectangles sent alone, with their pixels' place in `copy`
     std::vector<uint8_t> copy;
     size_t copy_stride_bpp = 0;
+    Region inexact;   // of what goes alone: shown lossily by the group, and so by this member
+    const FrameTime now = pictures_.clock();
     {
         std::lock_guard<std::mutex> lock(work_);
+        {
+            std::lock_guard<std::mutex> m(behind_mutex_);
+            // A member in step comes for the frame another just made: one behind is on time.
+            behind_[caller] = shows == kShowsNothing || shows + 1 >= newest_ ? 0 : newest_ - shows - 1;
+        }
         std::vector<Rect> rects;
-        bool everything = false;
+        bool everything = false, refresh = false;
         if (may_encode) {
             std::lock_guard<std::mutex> p(pending_mutex_);
             rects = std::exchange(pending_, {});
             everything = std::exchange(everything_, false);
         }
-        if (everything || !rects.empty()) {
+        if (may_encode) {
+            const std::optional<FrameTime> due = inexact_.next_due(refresh_delay(most_behind()));
+            refresh = due && *due <= now;
+        }
+        if (everything || !rects.empty() || refresh) {
             try {
-                encode(std::move(rects), everything);
+                encode(std::move(rects), everything, now);
                 encoded = true;
             } catch (const std::bad_alloc &) {
                 // The copy may be half updated: everything goes whole next time, to every member.
@@ -234,6 +345,12 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
                 everything_ = true;
                 throw;
             }
+        }
+        {
+            // Whoever waits for the refresh learns its time; it moves as members fall behind.
+            const std::optional<FrameTime> at = inexact_.next_due(refresh_delay(most_behind()));
+            std::lock_guard<std::mutex> p(pending_mutex_);
+            refresh_at_ = at;
         }
         const uint64_t oldest_kept = newest_ - frames_.size() + 1;
         const Rect bounds{0, 0, static_cast<int32_t>(width_), static_cast<int32_t>(height_)};
@@ -267,6 +384,7 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
             total += static_cast<size_t>(c.width) * copy_stride_bpp * static_cast<size_t>(c.height);
         }
         copy.resize(total);
+        if (!alone.empty() && !inexact_.empty()) inexact = inexact_.all();
         for (const auto &[c, at] : alone) {
             const PixelBlock from = shown_block(c);
             for (int32_t y = 0; y < c.height; ++y)
@@ -278,12 +396,31 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
         for (const auto &[who, wake] : members_)
             if (who != caller) wake();
     }
+    // Parts the group shows lossily go as pictures of what it shows, with the group's refresh
+    // still due for them; the rest exactly.
+    PictureCoder codec;
+    const bool msb = layout_.format.order == wire::ByteOrder::Msb;
     for (const auto &[c, at] : alone) {
         const size_t row = static_cast<size_t>(c.width) * copy_stride_bpp;
-        out.alone.add_block(c,
-                            {copy.data() + at, row, c.width, c.height, static_cast<int>(copy_stride_bpp),
-                             layout_.format.order == wire::ByteOrder::Msb},
-                            layout_);
+        auto part = [&](const Rect &r) {
+            return PixelBlock{copy.data() + at + static_cast<size_t>(r.y - c.y) * row +
+                                  static_cast<size_t>(r.x - c.x) * copy_stride_bpp,
+                              row, r.width, r.height, static_cast<int>(copy_stride_bpp), msb};
+        };
+        Region lossy = inexact;
+        lossy.intersect(c);
+        Region exact(c);
+        exact.subtract(lossy);
+        for (const Rect &r : lossy.rects()) {
+            const PixelBlock block = part(r);
+            const PictureSettings &ps = pictures_.settings;
+            std::optional<std::vector<uint8_t>> bytes;
+            if (judge_area(block, choose_encoding(block), pictures_.ability, ps).lossy)
+                bytes = codec.encode(ps.codec, block, layout_.format, ps.quality);
+            if (bytes) out.alone.add_picture(r, ps.codec, *bytes);
+            else out.alone.add_block(r, block, layout_);
+        }
+        for (const Rect &r : exact.rects()) out.alone.add_block(r, part(r), layout_);
     }
     return out;
 }

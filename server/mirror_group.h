@@ -4,16 +4,22 @@
 // the one copy it keeps of what its members show; each member's thread only writes the group's
 // requests to its own connection, with its own ids. A member that fell behind, or lost part of
 // its mirror, is caught up alone from the group's copy and then follows the group's frames again.
+// Where the members' links decode pictures, photographic areas go as lossy pictures, the copy
+// keeps the decoded pixels the members show, and what stays still is sent again exactly.
 // Pure: no X here; the receivers' threads do the writing.
 
 #include "encoding.h"
 #include "frame_policy.h"
 #include "pixel_format.h"
+#include "picture_codec.h"
+#include "picture_policy.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
+#include <string>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -32,12 +38,14 @@ bool same_screen_layout(const ScreenLayout &a, const ScreenLayout &b);
 
 // One drawing request of a frame, in the mirror's coordinates.
 struct DrawOp {
-    enum class Kind : uint8_t { Fill, Copy, Bitmap, Raw };
+    enum class Kind : uint8_t { Fill, Copy, Bitmap, Raw, Picture };
     Kind kind = Kind::Raw;
     Rect at;                                   // where it draws
     int32_t from_x = 0, from_y = 0;            // Copy: where on the mirror the pixels come from
     uint32_t foreground = 0, background = 0;   // Fill; Bitmap (1 bits, 0 bits)
     size_t offset = 0, stride = 0;             // Bitmap, Raw: its rows in the frame's data
+    size_t bytes = 0;                          // Picture: its encoded bytes, from `offset`
+    wire::PictureCodec codec = wire::PictureCodec::Jpeg;   // Picture
 };
 
 // Requests that bring a mirror from one state to the next, in order, with the bytes they carry.
@@ -48,6 +56,10 @@ struct EncodedFrame {
     // Appends what paints `block` at `at` whatever the mirror shows there: one fill, a bitmap of
     // two colours (where the layout lets bitmap bytes be filled one by one) or raw rows.
     void add_block(const Rect &at, const PixelBlock &block, const ScreenLayout &layout);
+    // The same with `how` already chosen by choose_encoding.
+    void add_block(const Rect &at, const PixelBlock &block, const ScreenLayout &layout, const EncodingChoice &how);
+    // Appends a picture of `codec` that paints `at`.
+    void add_picture(const Rect &at, wire::PictureCodec codec, const std::vector<uint8_t> &encoded);
 };
 
 // The group frame a member shows before it was sent any.
@@ -69,12 +81,28 @@ CatchUpWay catch_up_way(uint64_t shows, uint64_t newest, uint64_t oldest_kept);
 inline constexpr size_t kMaxKeptFrames = 8;
 size_t frames_kept(const std::vector<size_t> &sizes_newest_first, size_t budget);
 
+// How a group sends pictures: what its members decode, how it encodes, where it tells its
+// choices (may be empty; called on members' threads) and its clock.
+struct GroupPictures {
+    PictureAbility ability;
+    PictureSettings settings;
+    std::function<void(const std::string &line)> trace;
+    std::function<FrameTime()> clock = [] { return FrameClock::now(); };
+};
+
 class MirrorGroup {
 public:
-    // A group of the receivers with `layout` that show `picture`.
-    MirrorGroup(ScreenLayout layout, std::shared_ptr<Picture> picture);
+    // A group of the receivers with `layout` that show `picture` and decode what `pictures`
+    // says (by default nothing: exact pixels only).
+    MirrorGroup(ScreenLayout layout, std::shared_ptr<Picture> picture, GroupPictures pictures = {});
 
     const ScreenLayout &layout() const { return layout_; }
+    // What the members' links decode: only receivers that decode the same join.
+    const PictureAbility &ability() const { return pictures_.ability; }
+    // When the area shown lossily next becomes due for its exact refresh; nothing while all is
+    // exact. A member's thread that sees this time pass comes for the newest frame, and the
+    // first to come sends the refresh.
+    std::optional<FrameTime> refresh_at() const;
 
     // Marks `rects` of the picture (all of it when empty) for the group's next frame. Called by
     // the replicator when a capture lands; only a short lock: the encoding waits for a member.
@@ -102,20 +130,34 @@ public:
     void leave(const void *who);
 
 private:
-    void encode(std::vector<Rect> rects, bool everything);
+    void encode(std::vector<Rect> rects, bool everything, FrameTime now);
+    // Converts the picture's `rects` (clipped to the copy) into `into`, each with its place there.
+    std::vector<std::pair<Rect, size_t>> convert(const std::vector<Rect> &rects, std::vector<uint8_t> &into);
+    // Draws the new pixels `block` at `at` into `frame` and the copy: a lossy picture where the
+    // judge says so and `exact_only` is false, else exact; the inexact area follows.
+    void draw(EncodedFrame &frame, const Rect &at, const PixelBlock &block, bool exact_only, FrameTime now);
+    // Tells the trace, if any.
+    void trace(const std::string &line) const;
+    // The longest any member was behind the newest frame when it last came.
+    uint64_t most_behind();
     void remember(const Rect &at, const PixelBlock &block);
     uint8_t *shown_at(int32_t x, int32_t y);
     PixelBlock shown_block(const Rect &r);
 
     const ScreenLayout layout_;
     const std::shared_ptr<Picture> picture_;
+    const GroupPictures pictures_;
 
-    std::mutex pending_mutex_;   // the replicator's only lock here
+    mutable std::mutex pending_mutex_;   // the replicator's only lock here; taken alone
     std::vector<Rect> pending_;
     bool everything_ = true;     // the whole picture waits (a new group, or after a failure)
+    std::optional<FrameTime> refresh_at_;   // a copy of the inexact area's next due time
 
     std::mutex members_mutex_;   // taken alone, or last
     std::map<const void *, std::function<void()>> members_;
+
+    std::mutex behind_mutex_;    // taken alone: nothing is called while it is held
+    std::map<const void *, uint64_t> behind_;   // frames each member was behind when it last came
 
     std::mutex work_;            // members' threads: the copy and the frames
     uint32_t width_ = 0, height_ = 0;
@@ -125,7 +167,9 @@ private:
     uint64_t newest_ = 0;
     std::deque<std::shared_ptr<const EncodedFrame>> frames_;   // ending with `newest_`
     std::deque<std::vector<Rect>> areas_;                      // what each of the last frames changed
-    std::vector<uint8_t> scratch_;
+    std::vector<uint8_t> scratch_, refresh_scratch_;
+    InexactArea inexact_;          // what members show lossily
+    PictureCoder codec_;
 };
 
 }  // namespace telvane::server

@@ -394,6 +394,7 @@ bool ProxyServer::setup(std::string &error) {
     so.version_text = "Telvane Server " TELVANE_VERSION;
     so.sender_name = host_name();
     so.trace_path = options_.trace_path;
+    so.picture_quality = options_.picture_quality;
     so.connect_limit = std::chrono::milliseconds(options_.connect_timeout_ms);
     so.upstream_display = options_.upstream;
     so.receiver_timeout = std::chrono::seconds(options_.receiver_timeout_s);

@@ -35,6 +35,7 @@ struct ServerOptions {
     int connect_timeout_ms = 5000;  // limit for reaching a receiver
     int receiver_timeout_s = 30;    // a receiver that leaves a request unanswered this long is dropped
     ReceiverRoads roads = ReceiverRoads::Any;   // --receivers: may a receiver be reached plainly
+    int picture_quality = kDefaultPictureQuality;   // --picture-quality: of lossy pictures, 1-100
 };
 
 class ProxyServer {

@@ -2,6 +2,7 @@
 #include "receiver_link.h"
 
 #include "byte_order.h"
+#include "picture_codec.h"
 #include "link_protocol.h"
 #include "plain_relay.h"
 #include "policy.h"
@@ -197,6 +198,39 @@ std::optional<bool> carries_identity(xcb_connection_t *c, const std::string &ide
     return false;
 }
 
+// What the link service behind `c` decodes, asked as its own extension: nothing from a service
+// that does not know it (it answers "absent"), or that does not answer in time. Where it offers
+// pictures, BIG-REQUESTS is enabled on the way, so that a large picture is one request.
+PictureAbility query_pictures(xcb_connection_t *c, std::chrono::steady_clock::time_point deadline, std::string &why) {
+    int events = 0;
+    const std::string_view name = wire::kPictureExtensionName;
+    XcbReply<void> ext = bounded_reply(
+        c, xcb_query_extension(c, static_cast<uint16_t>(name.size()), name.data()).sequence, deadline, events, why);
+    if (!ext) return {};
+    const auto *e = static_cast<const xcb_query_extension_reply_t *>(ext.get());
+    if (!e->present || e->major_opcode != wire::kPictureMajor) {
+        why = "the link service decodes no pictures";
+        return {};
+    }
+    // Its answer comes before the codecs', so asking for the length later does not wait.
+    xcb_prefetch_maximum_request_length(c);
+    uint8_t query[wire::kQueryCodecsBytes] = {0, static_cast<uint8_t>(wire::PictureMinor::QueryCodecs), 0, 0};
+    iovec parts[3] = {};
+    parts[2] = {query, sizeof query};
+    const xcb_protocol_request_t request{1, nullptr, wire::kPictureMajor, 0};
+    const unsigned sequence = xcb_send_request(c, 0, parts + 2, &request);
+    XcbReply<void> codecs = bounded_reply(c, sequence, deadline, events, why);
+    if (!codecs) return {};
+    const PictureAbility out = read_codecs_reply(static_cast<const uint8_t *>(codecs.get()));
+    if (out.codecs == 0) {
+        why = "the link service decodes none of our pictures";
+        return {};
+    }
+    xcb_get_maximum_request_length(c);
+    why = "pictures: codec mask " + std::to_string(out.codecs) + ", up to " + std::to_string(out.max_pixels) + " pixels";
+    return out;
+}
+
 }  // namespace
 
 ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit,
@@ -307,6 +341,12 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         out.is_self = true;
         out.reason = "the receiver is this display itself";
         return out;
+    }
+    if (linked) {
+        std::string said;
+        out.pictures = query_pictures(c.get(), std::chrono::steady_clock::now() + limit, said);
+        out.route += "; " + said;
+        if (xcb_connection_has_error(c.get())) return fail(wire::ConnectFailure::NoXServer, "the link broke: " + said);
     }
     out.conn = std::move(c);
     return out;

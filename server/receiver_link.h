@@ -2,6 +2,7 @@
 // Connections to receiver displays: reaching them, with the reason when that fails. What is then
 // sent over them is receiver_pipe's business.
 
+#include "picture_policy.h"
 #include "receiver_gateway.h"
 #include "share_wire.h"
 #include "upstream_link.h"
@@ -24,6 +25,7 @@ struct ReceiverConnectResult {
     bool plain = false;   // reached over plain X11 TCP: nothing it carries is encrypted
     wire::KeyPrefix key{};  // a ReceiverKeyChanged failure: the start of the key the receiver showed
     bool no_thread = false; // failed for want of a thread or descriptor here, not at the receiver
+    PictureAbility pictures;  // what the receiver's link service decodes (nothing on the plain road)
 };
 
 // Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S"): through the
@@ -33,7 +35,8 @@ struct ReceiverConnectResult {
 // reached through its link or not at all). Blocks up to `limit` for the TCP connect; meant to run
 // on a worker thread. The result owns the connection. When `identity` is given and a root
 // window of the receiver carries a property of that name, the receiver is this server's own
-// display: is_self is set and no connection is kept.
+// display: is_self is set and no connection is kept. Through a link, the receiver's service is
+// also asked which pictures it decodes.
 ReceiverConnectResult connect_receiver(const std::string &display_text, std::chrono::milliseconds limit,
                                        const std::string &identity = "",
                                        const GatewaySettings *gateway = nullptr);

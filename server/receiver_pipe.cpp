@@ -31,6 +31,9 @@ ReceiverPipe::ReceiverPipe(xcb_connection_t *c, int screen, PixelFormat format, 
     id_mask_ = setup->resource_id_mask;
     screen_w_ = s->width_in_pixels;
     screen_h_ = s->height_in_pixels;
+    // The link enabled BIG-REQUESTS where it offers pictures, so xcb knows the answer already.
+    max_request_bytes_ = size_t{options_.pictures.codecs ? xcb_get_maximum_request_length(c)
+                                                         : setup->maximum_request_length} * 4;
     thread_ = std::thread([this] { run(); });
 }
 
@@ -459,8 +462,38 @@ void ReceiverPipe::write_frame(uint32_t mirror, const EncodedFrame &frame) {
             put_rows(mirror, XCB_IMAGE_FORMAT_Z_PIXMAP, layout_.format.depth, r, frame.data.data() + op.offset,
                      op.stride);
             break;
+        case DrawOp::Kind::Picture: put_picture(mirror, op, frame.data.data() + op.offset); break;
         }
     }
+}
+
+void ReceiverPipe::put_picture(uint32_t mirror, const DrawOp &op, const uint8_t *bytes) {
+    const size_t padded = (op.bytes + 3) / 4 * 4;
+    // With a big length the request carries one more word.
+    if (wire::kPictureHeadBytes + 4 + padded > max_request_bytes_) {
+        const size_t stride = row_bytes(layout_.format, static_cast<uint32_t>(op.at.width));
+        std::vector<uint8_t> rows(stride * static_cast<size_t>(op.at.height));
+        if (fallback_.decode(op.codec, bytes, op.bytes, layout_.format, rows.data(), stride, op.at.width, op.at.height))
+            put_rows(mirror, XCB_IMAGE_FORMAT_Z_PIXMAP, layout_.format.depth, op.at, rows.data(), stride);
+        return;
+    }
+    std::array<uint8_t, wire::kPictureHeadBytes> head =
+        picture_head(mirror, gc_, op.at, op.codec, static_cast<uint32_t>(op.bytes));
+    static const uint8_t pad[3] = {};
+    // xcb wants two spare entries before the request's own.
+    iovec parts[5] = {};
+    parts[2] = {head.data(), head.size()};
+    parts[3] = {const_cast<uint8_t *>(bytes), op.bytes};
+    parts[4] = {const_cast<uint8_t *>(pad), padded - op.bytes};
+    const xcb_protocol_request_t request{3, nullptr, wire::kPictureMajor, 1};
+    xcb_send_request(c_, 0, parts + 2, &request);
+}
+
+std::optional<FrameTime> ReceiverPipe::next_refresh() const {
+    std::optional<FrameTime> first;
+    for (const auto &[mirror, group] : groups_)
+        if (const auto at = group->refresh_at(); at && (!first || *at < *first)) first = at;
+    return first;
 }
 
 void ReceiverPipe::put_rows(uint32_t mirror, uint8_t format, uint8_t depth, const Rect &rect, const uint8_t *data,
@@ -521,8 +554,18 @@ void ReceiverPipe::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     busy_since_.reset();
     while (!stop_) {
-        if (ops_.empty() && dirty_.empty() && lost_.empty()) wake_.wait_for(lock, options_.heartbeat);
+        if (ops_.empty() && dirty_.empty() && lost_.empty()) {
+            // Asleep until there is work, a sign of life is due, or a group's exact refresh.
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(options_.heartbeat);
+            if (const auto refresh = next_refresh())
+                wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*refresh - FrameClock::now()),
+                                  std::chrono::milliseconds(0), wait);
+            if (wait.count() > 0) wake_.wait_for(lock, wait);
+        }
         if (stop_) break;
+        const FrameTime woke = FrameClock::now();
+        for (const auto &[mirror, group] : groups_)
+            if (const auto at = group->refresh_at(); at && *at <= woke) dirty_.insert(mirror);
         std::vector<Op> ops = std::exchange(ops_, {});
         std::vector<Paint> paints;
         for (uint32_t mirror : dirty_) {

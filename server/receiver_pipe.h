@@ -55,6 +55,9 @@ public:
         std::chrono::milliseconds heartbeat{5000};
         // Written to (eventfd) when the connection broke or a mirror's image buffer failed.
         int notify_fd = -1;
+        // What the receiver's link service decodes (asked when the link was made; nothing on the
+        // plain road and from older services). With any, BIG-REQUESTS was enabled then too.
+        PictureAbility pictures;
     };
 
     // Starts the thread. `c` stays owned by the caller and must outlive the pipe; `format` is
@@ -68,6 +71,8 @@ public:
     const PixelFormat &format() const { return layout_.format; }
     // How the receiver's screen keeps pixels: receivers alike share their mirrors' groups.
     const ScreenLayout &layout() const { return layout_; }
+    // What the receiver's link decodes: receivers alike here share groups too.
+    const PictureAbility &pictures() const { return options_.pictures; }
     // An id for a new mirror, counted here rather than by xcb (which may wait on the receiver
     // for more); 0 when the connection is broken or the set-up's id range is used up.
     uint32_t new_mirror_id();
@@ -155,6 +160,11 @@ private:
     void paint(const Paint &p);
     // Writes the requests of `frame` for the mirror.
     void write_frame(uint32_t mirror, const EncodedFrame &frame);
+    // Writes one PutPicture of the link's own; a picture too long for a request is decoded here
+    // and goes as raw rows, as the receiver's service would have drawn it.
+    void put_picture(uint32_t mirror, const DrawOp &op, const uint8_t *bytes);
+    // The earliest exact refresh one of this pipe's groups waits for; the caller holds `mutex_`.
+    std::optional<FrameTime> next_refresh() const;
     // Puts rows of an image (`format` ZPixmap or XYBitmap) in bands below the request size limit.
     void put_rows(uint32_t mirror, uint8_t format, uint8_t depth, const Rect &rect, const uint8_t *data, size_t stride);
     void heartbeat(FrameTime now);
@@ -210,6 +220,8 @@ private:
     // shift as they move.
     std::unordered_map<uint32_t, Point> shift_;
     uint32_t copy_gc_ = 0;   // for scrolls on the mirror: it reports what the copy could not find
+    size_t max_request_bytes_ = 0;   // with BIG-REQUESTS where pictures go
+    PictureCoder fallback_;          // decodes a picture that no request could carry
 
     // Taken by whoever takes events from xcb's queue, so that they keep their order.
     std::mutex taking_;

@@ -61,7 +61,7 @@ Replicator::~Replicator() {
     pipes_.clear();  // threads stop before the share service closes their connections
 }
 
-Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int screen) {
+Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int screen, PictureAbility pictures) {
     const xcb_setup_t *setup = xcb_get_setup(c);
     const xcb_screen_t *s = screen_of(setup, screen);
     auto format = format_of(setup, s->root_depth, s->root_visual);
@@ -73,6 +73,7 @@ Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int
     ReceiverPipe::Options po;
     po.heartbeat = clamp_ms(options_.receiver_timeout / 4, 50, 5000);
     po.notify_fd = news_.get();
+    po.pictures = pictures;
     try {
         pipes_[host] = std::make_unique<ReceiverPipe>(c, screen, std::move(f), po);
     } catch (const std::exception &) {  // no thread or no memory: this receiver fails, the server goes on
@@ -191,8 +192,19 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     // Receivers whose screens keep pixels alike share one encoding of the window's frames.
     std::shared_ptr<MirrorGroup> painted_with;
     for (const auto &[other, g] : s.painted_with)
-        if (same_screen_layout(g->layout(), pipe.layout())) painted_with = g;
-    if (!painted_with) painted_with = std::make_shared<MirrorGroup>(pipe.layout(), s.picture);
+        if (same_screen_layout(g->layout(), pipe.layout()) && g->ability() == pipe.pictures()) painted_with = g;
+    if (!painted_with) {
+        GroupPictures pictures;
+        pictures.ability = pipe.pictures();
+        pictures.settings = options_.pictures;
+        if (options_.trace) {
+            char window_id[16];
+            std::snprintf(window_id, sizeof window_id, "0x%08x", window);
+            pictures.trace = [trace = options_.trace, prefix = "window " + std::string(window_id) + " "](
+                                 const std::string &line) { trace(prefix + line); };
+        }
+        painted_with = std::make_shared<MirrorGroup>(pipe.layout(), s.picture, std::move(pictures));
+    }
     s.painted_with[host] = painted_with;
     painted_with->join(&pipe, [&pipe, mirror] { pipe.serve(mirror); });
     pipe.create(mirror, std::move(look), std::move(painted_with));

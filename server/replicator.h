@@ -48,6 +48,9 @@ public:
         std::chrono::milliseconds receiver_timeout{30000};
         FrameTiming timing;
         std::function<FrameTime()> clock = [] { return FrameClock::now(); };
+        PictureSettings pictures;   // how groups whose receivers decode pictures make them
+        // Writes one line to the server's trace (may be empty); called on receivers' threads.
+        std::function<void(const std::string &line)> trace;
     };
 
     explicit Replicator(Options options);
@@ -65,7 +68,8 @@ public:
     // Starts the sender thread of a connected receiver; `c` must outlive remove_receiver(host).
     // A receiver whose default visual is DirectColor gets no thread and no mirrors; NoResources
     // when the thread or its memory could not be had.
-    Fit add_receiver(uint32_t host, xcb_connection_t *c, int screen);
+    // `pictures`: what the receiver's link decodes, as connect_receiver found it.
+    Fit add_receiver(uint32_t host, xcb_connection_t *c, int screen, PictureAbility pictures = {});
     // Stops the receiver's thread; called before its connection is closed.
     void remove_receiver(uint32_t host);
 

@@ -55,10 +55,20 @@ ShareService::ShareService(UpstreamLink *upstream, Options options, Broadcast br
     ro.upstream_display = options_.upstream_display;
     ro.sender_name = options_.sender_name;
     ro.receiver_timeout = options_.receiver_timeout;
+    ro.pictures.quality = options_.picture_quality;
+    if (trace_) {
+        // Receivers' threads write here too; stdio keeps each line whole.
+        ro.trace = [file = trace_](const std::string &line) {
+            std::fprintf(file, "%s\n", line.c_str());
+            std::fflush(file);
+        };
+    }
     replicator_ = std::make_unique<Replicator>(std::move(ro));
 }
 
 ShareService::~ShareService() {
+    // The receivers' threads trace their pictures until the replicator stops them.
+    replicator_.reset();
     if (trace_) std::fclose(trace_);
 }
 
@@ -345,7 +355,7 @@ void ShareService::collect_connections() {
         }
         r.conn = std::move(res.conn);
         r.screen = res.screen;
-        const Replicator::Fit fit = replicator_->add_receiver(host, r.conn.get(), r.screen);
+        const Replicator::Fit fit = replicator_->add_receiver(host, r.conn.get(), r.screen, res.pictures);
         if (fit != Replicator::Fit::Ready) {
             // DirectColor: its colours would need a colormap per mirror that we do not manage.
             // NoResources: no thread or memory for its sender. Either way, no share.

@@ -46,6 +46,7 @@ public:
         std::chrono::milliseconds receiver_timeout{30000};   // a silent receiver is dropped after this
         std::string identity;           // the root property that marks this display (mark_roots)
         std::shared_ptr<const GatewaySettings> gateway;   // null: receivers only by plain X11
+        int picture_quality = kDefaultPictureQuality;     // --picture-quality
     };
     // Sends one event to the connections named (those that made the share it is about, or
     // that have shares to its receiver).

@@ -35,6 +35,16 @@ struct Screen {
     uint64_t shows = kShowsNothing;
     void apply(const EncodedFrame &f) {
         for (const DrawOp &op : f.ops) {
+            if (op.kind == DrawOp::Kind::Picture) {   // as the receiver's service draws it
+                PictureCoder codec;
+                std::vector<uint32_t> out(size_t(op.at.width) * op.at.height);
+                ASSERT_TRUE(codec.decode(op.codec, f.data.data() + op.offset, op.bytes, PixelFormat{},
+                                         reinterpret_cast<uint8_t *>(out.data()), size_t(op.at.width) * 4, op.at.width,
+                                         op.at.height));
+                for (int32_t y = 0; y < op.at.height; ++y)
+                    std::copy_n(&out[size_t(y) * op.at.width], op.at.width, &px[size_t(op.at.y + y) * w + op.at.x]);
+                continue;
+            }
             const std::vector<uint32_t> before = px;
             for (int32_t y = 0; y < op.at.height; ++y)
                 for (int32_t x = 0; x < op.at.width; ++x) {
@@ -106,4 +116,100 @@ TEST(MirrorGroup, EveryMemberEndsWithThePictureWhetherInStepBehindNewOrWithLostP
     EXPECT_EQ(a.shows, before);
     a.catch_up(group);
     EXPECT_TRUE(exact(a));
+}
+
+namespace {
+
+// Smooth gradients with grain over `r` of the picture, as a photograph has.
+void photo(Picture &pic, const Rect &r, uint32_t seed) {
+    std::lock_guard<std::mutex> lock(pic.mutex);
+    std::mt19937 rng(seed);
+    auto *px = reinterpret_cast<uint32_t *>(pic.bytes.data());
+    for (int32_t y = r.y; y < r.y + r.height; ++y)
+        for (int32_t x = r.x; x < r.x + r.width; ++x) {
+            const uint32_t g = rng() % 12 + seed % 50;
+            px[size_t(y) * pic.width + x] = ((x * 2 + g) << 16) | ((y * 2 + g) << 8) | ((x + y + g) & 0xff);
+        }
+}
+
+int lossy_ops(const std::vector<const EncodedFrame *> &frames) {
+    int n = 0;
+    for (const EncodedFrame *f : frames)
+        for (const DrawOp &op : f->ops) n += op.kind == DrawOp::Kind::Picture;
+    return n;
+}
+
+}  // namespace
+
+TEST(MirrorGroup, PhotosGoLossyOnceForAllTextStaysExactAndAllEndsExactAfterTheRefresh) {
+    auto pic = std::make_shared<Picture>();
+    pic->resize(128, 96);
+    FrameTime now{};
+    std::vector<std::string> log;
+    GroupPictures pictures;
+    pictures.ability = {telvane::wire::codec_bit(telvane::wire::PictureCodec::Jpeg), 1u << 20};
+    pictures.trace = [&](const std::string &line) { log.push_back(line); };
+    pictures.clock = [&] { return now; };
+    MirrorGroup group(ScreenLayout{}, pic, pictures);
+    const auto exact = [&](const Screen &s) { return std::memcmp(s.px.data(), pic->bytes.data(), pic->bytes.size()) == 0; };
+    const auto close = [&](const Screen &s) {
+        const auto *want = reinterpret_cast<const uint32_t *>(pic->bytes.data());
+        int64_t err = 0;
+        for (size_t i = 0; i < s.px.size(); ++i)
+            for (int b : {0, 8, 16}) err += std::abs(int((s.px[i] >> b) & 255) - int((want[i] >> b) & 255));
+        return err < int64_t(s.px.size()) * 3 * 4;   // under 4 levels a colour on average
+    };
+    Screen a{128, 96}, b{128, 96}, slow{128, 96};
+    a.catch_up(group), b.catch_up(group), slow.catch_up(group);
+    ASSERT_TRUE(exact(a));
+
+    // A photo goes as one picture for both members; each shows it closely, not exactly.
+    photo(*pic, {0, 0, 96, 64}, 1);
+    group.damage({{0, 0, 96, 64}});
+    const auto got = a.catch_up(group);
+    EXPECT_EQ(got, b.catch_up(group));
+    EXPECT_EQ(lossy_ops(got), 1);
+    EXPECT_TRUE(close(a) && !exact(a));
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("lossy (photographic)"), std::string::npos) << log.back();
+    EXPECT_EQ(group.refresh_at(), now + kRefreshStill);
+    // Text beside it stays exact.
+    {
+        std::lock_guard<std::mutex> lock(pic->mutex);
+        for (uint32_t i = 128 * 70; i < 128 * 90; ++i) reinterpret_cast<uint32_t *>(pic->bytes.data())[i] = i % 7 ? 0xffffff : 0;
+    }
+    now += std::chrono::milliseconds(500);
+    group.damage({{0, 64, 128, 32}});
+    EXPECT_EQ(lossy_ops(a.catch_up(group)), 0);
+    b.catch_up(group);
+    EXPECT_NE(log.back().find("exact (one or two colours)"), std::string::npos) << log.back();
+
+    // Still for 1 s: the next member to come sends the exact refresh, which arms nothing more.
+    now += std::chrono::milliseconds(499);
+    EXPECT_TRUE(a.catch_up(group).empty());
+    now += std::chrono::milliseconds(1);
+    EXPECT_EQ(lossy_ops(a.catch_up(group)), 0);
+    EXPECT_TRUE(exact(a));
+    EXPECT_FALSE(group.refresh_at());
+    b.catch_up(group);
+    EXPECT_TRUE(exact(b));
+
+    // A member that stayed away past the frames kept is caught up alone: lossy where the group
+    // shows lossily, then exact with everyone at the refresh.
+    for (uint32_t seed = 2; seed < 14; ++seed) {
+        photo(*pic, {0, 0, 96, 64}, seed);
+        group.damage({{0, 0, 96, 64}});
+        a.catch_up(group);
+        now += std::chrono::milliseconds(40);
+    }
+    slow.catch_up(group);
+    EXPECT_TRUE(close(slow) && !exact(slow));
+    EXPECT_EQ(slow.shows, a.shows);
+    // It was far behind: the refresh waits longer, then comes to all.
+    now += kRefreshStill;
+    a.catch_up(group), slow.catch_up(group);
+    EXPECT_FALSE(exact(a));
+    now += kRefreshLongest - kRefreshStill;
+    a.catch_up(group), slow.catch_up(group);
+    EXPECT_TRUE(exact(a) && exact(slow));
 }

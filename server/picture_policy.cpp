@@ -1,0 +1,107 @@
+// The choice between a lossy picture and exact pixels, and the timing of the exact refresh.
+#include "picture_policy.h"
+
+#include <algorithm>
+#include <charconv>
+#include <unordered_set>
+
+namespace telvane::server {
+
+PictureVerdict judge_area(const PixelBlock &block, const EncodingChoice &exact, const PictureAbility &ability,
+                          const PictureSettings &settings) {
+    if ((ability.codecs & wire::codec_bit(settings.codec)) == 0) return {false, "link decodes no picture"};
+    if (exact.how != Encoding::Raw) return {false, "one or two colours"};
+    if (block.width < kMinPictureSide || block.height < kMinPictureSide ||
+        int64_t{block.width} * block.height < kMinPicturePixels)
+        return {false, "too small"};
+    if (int64_t{block.width} * block.height > int64_t{ability.max_pixels}) return {false, "larger than the link decodes"};
+    // Samples on a grid over the whole area, each with its right neighbour.
+    const int64_t area = int64_t{block.width} * block.height;
+    const int64_t step = std::max<int64_t>(1, area / kJudgeSamples);
+    std::unordered_set<uint32_t> colours;
+    int samples = 0, flat = 0;
+    for (int64_t i = step / 2; i < area && samples < kJudgeSamples; i += step) {
+        const int32_t x = static_cast<int32_t>(i % block.width), y = static_cast<int32_t>(i / block.width);
+        const uint32_t p = block.pixel(x, y);
+        colours.insert(p);
+        ++samples;
+        if (x + 1 < block.width && block.pixel(x + 1, y) == p) ++flat;
+    }
+    if (static_cast<int>(colours.size()) < std::min(kPhotoColours, samples / 2)) return {false, "few colours"};
+    if (flat * 100 > samples * kFlatPercent) return {false, "flat areas"};
+    return {true, "photographic"};
+}
+
+std::optional<int> parse_picture_quality(const std::string &text) {
+    int v = 0;
+    const char *end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, v);
+    if (text.empty() || ec != std::errc{} || p != end) return std::nullopt;
+    if (v < kMinPictureQuality || v > kMaxPictureQuality) return std::nullopt;
+    return v;
+}
+
+std::chrono::milliseconds refresh_delay(uint64_t frames_behind) {
+    const uint64_t cap = static_cast<uint64_t>((kRefreshLongest - kRefreshStill) / (kRefreshStill / 4));
+    return kRefreshStill + (kRefreshStill / 4) * std::min(frames_behind, cap);
+}
+
+void InexactArea::drop_empty() {
+    parts_.erase(std::remove_if(parts_.begin(), parts_.end(), [](const Part &p) { return p.area.empty(); }),
+                 parts_.end());
+}
+
+void InexactArea::lossy(const Rect &at, FrameTime now) {
+    if (at.empty()) return;
+    for (Part &p : parts_) p.area.subtract(at);
+    drop_empty();
+    parts_.push_back({Region(at), now});
+    if (parts_.size() > kMaxParts) {
+        parts_[1].area.add(parts_[0].area);
+        parts_.erase(parts_.begin());
+    }
+}
+
+void InexactArea::exact(const Rect &at) {
+    for (Part &p : parts_) p.area.subtract(at);
+    drop_empty();
+}
+
+void InexactArea::copied(const Rect &from, const Rect &to) {
+    const int32_t dx = to.x - from.x, dy = to.y - from.y;
+    std::vector<Region> moved;
+    for (Part &p : parts_) {
+        Region m = p.area;
+        m.intersect(from);
+        Region shifted;
+        for (const Rect &r : m.rects()) shifted.add(Rect{r.x + dx, r.y + dy, r.width, r.height});
+        moved.push_back(std::move(shifted));
+    }
+    for (size_t i = 0; i < parts_.size(); ++i) {
+        parts_[i].area.subtract(to);
+        parts_[i].area.add(moved[i]);
+    }
+    drop_empty();
+}
+
+Region InexactArea::all() const {
+    Region out;
+    for (const Part &p : parts_) out.add(p.area);
+    return out;
+}
+
+Region InexactArea::due(FrameTime now, std::chrono::milliseconds delay) const {
+    Region out;
+    for (const Part &p : parts_)
+        if (p.since + delay <= now) out.add(p.area);
+    return out;
+}
+
+std::optional<FrameTime> InexactArea::next_due(std::chrono::milliseconds delay) const {
+    std::optional<FrameTime> first;
+    for (const Part &p : parts_)
+        if (!first || p.since + delay < *first) first = p.since + delay;
+    return first;
+}
+
+}  // namespace telvane::server

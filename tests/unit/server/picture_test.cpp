@@ -1,0 +1,200 @@
+// Exact regions, the judge between lossy pictures and exact pixels, the refresh's timing, and the
+// picture codec's round trip.
+#include "picture_codec.h"
+#include "picture_policy.h"
+#include "region.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace telvane::server;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A 32-bit LSB picture of `w` x `h`.
+struct Pic {
+    int32_t w, h;
+    std::vector<uint32_t> px;
+    Pic(int32_t w_, int32_t h_, uint32_t fill = 0xffffff) : w(w_), h(h_), px(size_t(w_) * h_, fill) {}
+    PixelBlock block() const { return {reinterpret_cast<const uint8_t *>(px.data()), size_t(w) * 4, w, h, 4, false}; }
+    uint32_t &at(int32_t x, int32_t y) { return px[size_t(y) * w + x]; }
+    // Smooth gradients with grain, as a photograph has.
+    void photo(uint32_t seed) {
+        std::mt19937 rng(seed);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t g = rng() % 12;
+                at(x, y) = ((x * 200 / w + g) << 16) | ((y * 200 / h + g) << 8) | ((x + y) * 100 / (w + h) + g);
+            }
+    }
+};
+
+const PictureAbility kJpegLink{telvane::wire::codec_bit(telvane::wire::PictureCodec::Jpeg), 1u << 22};
+
+}  // namespace
+
+TEST(Region, SubtractIntersectAndUnionAreExact) {
+    Region r(Rect{0, 0, 100, 100});
+    r.subtract(Rect{25, 25, 50, 50});
+    EXPECT_EQ(r.area(), 10000 - 2500);
+    EXPECT_FALSE(r.contains(Rect{20, 20, 10, 10}));
+    EXPECT_TRUE(r.contains(Rect{0, 0, 100, 25}));
+    EXPECT_EQ(r.bounds(), (Rect{0, 0, 100, 100}));
+    // The hole filled again gives the square back, as one rectangle.
+    Region whole = r;
+    whole.add(Rect{25, 25, 50, 50});
+    EXPECT_EQ(whole, Region(Rect{0, 0, 100, 100}));
+    EXPECT_EQ(whole.rects().size(), 1u);
+    // Two corners far apart stay two, with nothing between them.
+    Region corners(Rect{0, 0, 10, 10});
+    corners.add(Rect{90, 90, 10, 10});
+    EXPECT_EQ(corners.area(), 200);
+    corners.intersect(Rect{5, 5, 90, 90});
+    EXPECT_EQ(corners.rects(), (std::vector<Rect>{{5, 5, 5, 5}, {90, 90, 5, 5}}));
+    corners.subtract(Region(Rect{0, 0, 200, 200}));
+    EXPECT_TRUE(corners.empty());
+    EXPECT_TRUE(Region(Rect{3, 3, 0, 9}).empty());
+    // Moved from, a region is empty and still usable.
+    Region moved = std::move(whole);
+    EXPECT_TRUE(whole.empty());
+    EXPECT_EQ(moved.area(), 10000);
+}
+
+TEST(PictureJudge, PhotographsGoLossyDrawnAreasStayExact) {
+    Pic photo(200, 100), ui(200, 100, 0xdddddd), text(200, 100), small(40, 40), lines(200, 100);
+    photo.photo(1);
+    small.photo(2);
+    // A toolbar: flat areas with a few icons of many colours.
+    for (int32_t x = 0; x < 200; x += 20)
+        for (int32_t i = 0; i < 64; ++i) ui.at(x + i % 8, 10 + i / 8) = 0x010101u * uint32_t(i * 3);
+    std::mt19937 rng(3);
+    for (auto &p : text.px) p = rng() % 3 ? 0xffffff : 0;
+    // Antialiased lines of eight greys.
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 200; ++x) lines.at(x, y) = 0x202020u * uint32_t((x + y) % 8);
+    struct Case {
+        const char *name;
+        const Pic &pic;
+        PictureAbility link;
+        bool lossy;
+        const char *reason;
+    } cases[] = {
+        {"photo", photo, kJpegLink, true, "photographic"},
+        {"photo, old service", photo, {}, false, "link decodes no picture"},
+        {"photo, WebP only", photo, {telvane::wire::codec_bit(telvane::wire::PictureCodec::WebP), 1u << 22}, false,
+         "link decodes no picture"},
+        {"photo over the link's limit", photo, {kJpegLink.codecs, 19999}, false, "larger than the link decodes"},
+        {"small photo", small, kJpegLink, false, "too small"},
+        {"text", text, kJpegLink, false, "one or two colours"},
+        {"toolbar", ui, kJpegLink, false, "few colours"},
+        {"greys", lines, kJpegLink, false, "few colours"},
+    };
+    for (const Case &c : cases) {
+        const PictureVerdict v = judge_area(c.pic.block(), choose_encoding(c.pic.block()), c.link, {});
+        EXPECT_EQ(v.lossy, c.lossy) << c.name;
+        EXPECT_STREQ(v.reason, c.reason) << c.name;
+    }
+}
+
+TEST(PictureJudge, QualityOption) {
+    EXPECT_EQ(parse_picture_quality("1"), 1);
+    EXPECT_EQ(parse_picture_quality("100"), 100);
+    for (const char *bad : {"0", "101", "", "80%", "-5", "eighty"}) EXPECT_FALSE(parse_picture_quality(bad)) << bad;
+}
+
+TEST(PictureRefresh, DueAfterStillnessLaterWhenBehindNeverForExactParts) {
+    EXPECT_EQ(refresh_delay(0), kRefreshStill);
+    EXPECT_EQ(refresh_delay(2), kRefreshStill + kRefreshStill / 2);
+    EXPECT_EQ(refresh_delay(1000), kRefreshLongest);
+
+    const FrameTime t0{};
+    InexactArea a;
+    a.lossy({0, 0, 100, 100}, t0);
+    a.lossy({50, 0, 100, 100}, t0 + 600ms);   // drawn again: young again
+    EXPECT_EQ(a.next_due(kRefreshStill), t0 + kRefreshStill);
+    EXPECT_TRUE(a.due(t0 + 999ms, kRefreshStill).empty());
+    // At 1 s only the part not drawn since is due.
+    EXPECT_EQ(a.due(t0 + kRefreshStill, kRefreshStill), Region(Rect{0, 0, 50, 100}));
+    EXPECT_EQ(a.due(t0 + 1600ms, kRefreshStill).area(), 150 * 100);
+    // Exact draws take their area away; a refresh of all leaves nothing to refresh.
+    a.exact({0, 0, 10, 100});
+    EXPECT_EQ(a.all().area(), 140 * 100);
+    a.exact(a.all().bounds());
+    EXPECT_TRUE(a.empty());
+    EXPECT_FALSE(a.next_due(kRefreshStill));
+
+    // A scroll carries the inexact part along, keeping its age; what it covers shows the exact
+    // pixels it copied, and its source still shows what it showed.
+    a.lossy({0, 0, 10, 10}, t0);
+    a.lossy({0, 50, 10, 10}, t0 + 500ms);
+    a.copied({0, 0, 10, 40}, {0, 20, 10, 40});
+    Region expected(Rect{0, 0, 10, 10});
+    expected.add(Rect{0, 20, 10, 10});
+    EXPECT_EQ(a.all(), expected);
+    EXPECT_EQ(a.due(t0 + kRefreshStill, kRefreshStill), expected);
+
+    // Many parts are joined, oldest first, never losing an inexact pixel.
+    InexactArea many;
+    for (int i = 0; i < 40; ++i) many.lossy({i * 10, 0, 5, 5}, t0 + std::chrono::milliseconds(i));
+    EXPECT_EQ(many.all().area(), 40 * 25);
+    EXPECT_TRUE(many.due(t0 + kRefreshStill, kRefreshStill).area() < 40 * 25);
+    EXPECT_EQ(many.due(t0 + kRefreshStill + 40ms, kRefreshStill).area(), 40 * 25);
+}
+
+TEST(PictureCoder, JpegRoundTripIsCloseAndKeepsPadBytes) {
+    Pic photo(64, 48);
+    photo.photo(5);
+    PixelFormat f;
+    PictureCoder codec;
+    const auto bytes = codec.encode(telvane::wire::PictureCodec::Jpeg, photo.block(), f, 90);
+    ASSERT_TRUE(bytes);
+    EXPECT_LT(bytes->size(), photo.px.size() * 4 / 4);
+    Pic back(64, 48, 0xab000000);
+    ASSERT_TRUE(codec.decode(telvane::wire::PictureCodec::Jpeg, bytes->data(), bytes->size(), f,
+                             reinterpret_cast<uint8_t *>(back.px.data()), 64 * 4, 64, 48));
+    double err = 0;
+    for (size_t i = 0; i < photo.px.size(); ++i) {
+        EXPECT_EQ(back.px[i] >> 24, 0xabu);
+        for (int s : {0, 8, 16}) err += std::abs(int((photo.px[i] >> s) & 255) - int((back.px[i] >> s) & 255));
+    }
+    EXPECT_LT(err / (photo.px.size() * 3), 4.0);
+    // A picture of another size, or garbage, is refused.
+    EXPECT_FALSE(codec.decode(telvane::wire::PictureCodec::Jpeg, bytes->data(), bytes->size(), f,
+                              reinterpret_cast<uint8_t *>(back.px.data()), 64 * 4, 32, 48));
+    const uint8_t junk[16] = {0xff, 0xd8, 1, 2};
+    EXPECT_FALSE(codec.decode(telvane::wire::PictureCodec::Jpeg, junk, sizeof junk, f,
+                              reinterpret_cast<uint8_t *>(back.px.data()), 64 * 4, 64, 48));
+    PixelFormat indexed = f;
+    indexed.bits_per_pixel = 16;
+    EXPECT_FALSE(codec_takes(telvane::wire::PictureCodec::Jpeg, indexed));
+    EXPECT_FALSE(codec.encode(telvane::wire::PictureCodec::WebP, photo.block(), f, 90));
+}
+
+TEST(PictureWire, PutPictureHeadAndTheCodecsReply) {
+    using namespace telvane::wire;
+    const auto head = picture_head(0x00400007, 0x00400002, {-3, 20, 800, 600}, PictureCodec::WebP, 70001);
+    auto u32 = [&](size_t at) { uint32_t v; std::memcpy(&v, &head[at], 4); return v; };
+    auto i16 = [&](size_t at) { int16_t v; std::memcpy(&v, &head[at], 2); return int(v); };
+    EXPECT_EQ(head[1], uint8_t(PictureMinor::PutPicture));
+    EXPECT_EQ(std::tuple(u32(4), u32(8), i16(12), i16(14), i16(16), i16(18), int(head[20]), u32(24)),
+              std::tuple(0x00400007u, 0x00400002u, -3, 20, 800, 600, int(PictureCodec::WebP), 70001u));
+
+    struct Case {
+        uint32_t mask, max_pixels;
+        PictureAbility got;
+    } cases[] = {
+        {codec_bit(PictureCodec::Jpeg), 1u << 20, {codec_bit(PictureCodec::Jpeg), 1u << 20}},
+        {codec_bit(PictureCodec::Jpeg) | codec_bit(PictureCodec::WebP) | 0x80, 5000, {codec_bit(PictureCodec::Jpeg), 5000}},
+        {codec_bit(PictureCodec::WebP), 1u << 20, {}},   // nothing we make
+        {codec_bit(PictureCodec::Jpeg), 0, {}},
+    };
+    for (const Case &c : cases) {
+        uint8_t reply[32] = {1};
+        std::memcpy(reply + kCodecMaskAt, &c.mask, 4);
+        std::memcpy(reply + kMaxPixelsAt, &c.max_pixels, 4);
+        EXPECT_EQ(read_codecs_reply(reply), c.got) << c.mask << " " << c.max_pixels;
+    }
+}
