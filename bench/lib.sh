@@ -152,9 +152,54 @@ start_x11vnc() {  # DISPLAY WINDOW [ARGS...]
   [ -n "$vnc_port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
 }
 
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# xtightvncviewer on display $1 showing the VNC server at localhost port $2, with the encodings
+# its users get. Given none, it sees the server on the same machine and asks for raw pixels
+# ("Same machine: preferring raw encoding"), which no one across a network gets. Sets $viewer.
+start_tight_viewer() {  # DISPLAY PORT
+  xtightvncviewer -display "$1" -encodings "copyrect tight hextile zlib corre rre raw" "localhost::$2" >/dev/null 2>&1 &
+  viewer=$!
+  pids+=("$viewer")
+}
+
+answers() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }  # whether something listens on $1:$2
+# A receiver host of this run's own: a few addresses of 127.0.0.0/8 where nothing answers on the
+# display link's ports, so that no telvane-consent of someone else's is ever reached. Sets $net
+# to the first three parts; the addresses are $net.SUFFIX for the SUFFIXES given.
+private_net() {  # SUFFIX...
+  local i n try s taken
+  net=""
+  for i in $(seq 0 19); do
+    n=$(( ($$ + i * 7919) % 32000 ))
+    try="127.$((64 + n / 250)).$((n % 250 + 1))"
+    taken=""
+    for s in "$@"; do
+      if answers "$try.$s" 34591 || answers "$try.$s" 34590; then taken=1; break; fi
+    done
+    [ -z "$taken" ] && { net=$try; return 0; }
+  done
+  echo "bench: port 34591 answers on every loopback address tried" >&2
+  return 1
+}
+# telvane-consent ($1, a binary) taking links at address $2, HOME in folder $3, logging to $4;
+# `--accept-all`, as a receiver that said yes. Returns once it listens; sets $consent_pid.
+start_consent() {  # BINARY ADDRESS HOME LOG
+  mkdir -p "$3"
+  env HOME="$3" XAUTHORITY="$3/.Xauthority" "$1" --listen "$2:34590" --link-listen "$2:34591" --accept-all \
+    >"$4" 2>&1 &
+  consent_pid=$!
+  pids+=("$consent_pid")
+  for _ in $(seq 1 200); do grep -q "links on" "$4" && return 0; sleep 0.05; done
+  cat "$4" >&2
+  echo "bench: telvane-consent did not start" >&2
+  return 1
+}
+
 # The workloads of the byte counts, each an application on the sender titled "bench-app":
-# typing into an xterm, a scrolling xterm, a ticking xclock, random pixels in a window. They use
-# $tool (bytes_bench), $typed and $clock_seconds, which the script sets.
+# typing into an xterm, a scrolling xterm, a ticking xclock, random pixels in a window, a
+# document paged through in a larger xterm. They use $tool (bytes_bench), $typed, $clock_seconds
+# and $pages, which the script sets.
 window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
 wait_window() {  # display title -> id
   local id=""
@@ -167,6 +212,9 @@ start_app() {  # workload display -> sets $app_pid and $app_window
     scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
     xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
     noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
+    document)
+      [ -e "$work/document.txt" ] || cat /usr/share/common-licenses/GPL-3 /usr/share/common-licenses/GPL-3 >"$work/document.txt"
+      xterm -display "$2" -T bench-app -geometry 100x50+0+0 -e less "$work/document.txt" & ;;
   esac
   app_pid=$!
   pids+=("$app_pid")
@@ -178,6 +226,7 @@ workload_text() {  # workload -> how its table row names it
     scroll) echo "\`seq 2000\` in an 80x24 xterm" ;;
     xclock) echo "xclock -update 1 for $clock_seconds s" ;;
     noise) echo "one 800x600 picture of random pixels" ;;
+    document) echo "a document paged $pages times in a 100x50 xterm (\`less\`)" ;;
   esac
 }
 run_workload() {  # workload display; a failure fails the script at its end
@@ -186,5 +235,6 @@ run_workload() {  # workload display; a failure fails the script at its end
     scroll) touch "$work/go" ;;
     xclock) sleep "$clock_seconds" ;;
     noise) bounded "$tool" noise "$2" "$app_window" || true ;;
+    document) bounded "$tool" type "$2" "$app_window" "$pages" 0x20 300 || true ;;   # space: a page on
   esac
 }
