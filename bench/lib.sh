@@ -183,18 +183,65 @@ private_net() {  # SUFFIX...
   return 1
 }
 # telvane-consent ($1, a binary) taking links at address $2, HOME in folder $3, logging to $4;
-# `--accept-all`, as a receiver that said yes. Returns once it listens; sets $consent_pid.
+# `--accept-all`, as a receiver that said yes. Returns once it listens; sets $service_pid.
 start_consent() {  # BINARY ADDRESS HOME LOG
   mkdir -p "$3"
   env HOME="$3" XAUTHORITY="$3/.Xauthority" "$1" --listen "$2:34590" --link-listen "$2:34591" --accept-all \
     >"$4" 2>&1 &
-  consent_pid=$!
-  pids+=("$consent_pid")
+  service_pid=$!
+  pids+=("$service_pid")
   for _ in $(seq 1 200); do grep -q "links on" "$4" && return 0; sleep 0.05; done
   cat "$4" >&2
   echo "bench: telvane-consent did not start" >&2
   return 1
 }
+
+# Whether the last share to receiver $3 went road $1 (gateway: the encrypted link to a
+# telvane-consent; direct: plain X11), as telvane-server's trace $2 says; a share that went the
+# other road fails the run. (The plain road's line says "not encrypted", so the gateway's is
+# known by the receiver key it names.)
+check_road() {  # ROAD TRACE NAME
+  local line want="encrypted, receiver key"
+  [ "$1" = direct ] && want="plain X11"
+  line=$(grep "receiver $3 reached:" "$2" | tail -n 1 || true)
+  case "$line" in
+    *"$want"*) ;;
+    *) echo "bench: the share to $3 did not go the $1 road: ${line:-no trace}" >&2; touch "$work/failed" ;;
+  esac
+}
+
+settle() {  # until column $1 of the count stops growing for a second (at most $settle_limit
+  # tenths of a second, a minute unless set); sets $settled_at to when it last grew (seconds since
+  # the epoch, 0.1 s steps)
+  local last now quiet=0
+  last=$(count "$1")
+  settled_at=$(date +%s.%N)
+  for _ in $(seq 1 "${settle_limit:-600}"); do
+    sleep 0.1
+    now=$(count "$1")
+    if [ "$now" = "$last" ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -ge "$quiet_ticks" ] && return 0
+    else
+      quiet=0
+      settled_at=$(date +%s.%N)
+      last=$now
+    fi
+  done
+}
+quiet_or_wait() {  # column workload: a ticking clock never falls quiet, so it is cut at a time;
+  # $quiet_ticks tenths of a second without a byte count as quiet
+  if [ "$2" = xclock ]; then
+    sleep 2
+    settled_at=$(date +%s.%N)
+  else
+    settle "$1"
+  fi
+}
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }   # user + system
+median() { sort -g | awk '{v[NR] = $1} END {print NR ? v[int((NR + 1) / 2)] : "n/a"}'; }   # of the lines read
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }   # the value of KEY=VALUE in a result line
 
 # The workloads of the byte counts, each an application on the sender titled "bench-app":
 # typing into an xterm, a scrolling xterm, a ticking xclock, random pixels in a window, a

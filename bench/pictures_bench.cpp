@@ -12,7 +12,7 @@
 // has, never noise. After each change the receiver's copy is read whenever it has damage (at most
 // every 20 ms) and compared with the picture put: the first time its PSNR reaches THRESHOLD_DB is
 // when the picture was "shown", the first time every pixel is equal when it was "exact". One line
-// a picture, then a summary:
+// a picture, then a summary; the window stays until the standard input closes:
 //   picture=I shown_ms=... exact_ms=... psnr_db=...   (the best PSNR the copy reached; -1 for a
 //                                                      time never reached, 99 for exact)
 //   pictures=COUNT shown=N in_time=N exact=N shown_ms_max=... shown_ms_median=... last_exact_ms=...
@@ -106,7 +106,8 @@ Picture scene(unsigned seed) {
             if (y >= horizon + 10) {  // the lake: the sky mirrored, darker, rippled
                 const int my = static_cast<int>(2 * horizon + 20 - y + 3 * std::sin(0.15 * y + 0.03 * x));
                 const double ry = std::min(1.0, std::max(0.0, my / horizon));
-                for (int k = 0; k < 3; ++k) c[k] = 0.6 * (sky_top[k] + (sky_low[k] - sky_top[k]) * ry) + 10;
+                const double ripple = 8 * std::sin(0.9 * y + 0.04 * x + seed) * std::sin(0.013 * x + 0.05 * y);
+                for (int k = 0; k < 3; ++k) c[k] = 0.6 * (sky_top[k] + (sky_low[k] - sky_top[k]) * ry) + 10 + ripple;
             }
             const double vx = (x - 400) / 400.0, vy = (y - 300) / 300.0, vignette = 1 - 0.25 * (vx * vx + vy * vy);
             const double g = grain(rng);
@@ -312,6 +313,11 @@ int photo(int argc, char **argv) {
                 "psnr_db_min=%.2f psnr_db_median=%.2f\n",
                 count, shown, in_time, exact, shown_ms.empty() ? -1 : *std::max_element(shown_ms.begin(), shown_ms.end()),
                 median(shown_ms), last_exact, *std::min_element(psnrs.begin(), psnrs.end()), median(psnrs));
+    std::fflush(stdout);
+    // The window stays until the standard input closes: a VNC server serving it would end with it,
+    // before its processor time is read.
+    while (std::getline(std::cin, go)) {
+    }
     return 0;
 }
 
