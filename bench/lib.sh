@@ -267,6 +267,17 @@ start_app() {  # workload display -> sets $app_pid and $app_window
   pids+=("$app_pid")
   app_window=$(wait_window "$2" bench-app)
 }
+# Workload $1's application on display $2 (a telvane-server), shared with receiver $3 by $tool
+# once it is up; returns when the server says the share is done (or after a minute). Sets
+# $app_pid, $app_window and $share, the process that holds the share until it is stopped.
+share_app() {  # WORKLOAD DISPLAY NAME
+  start_app "$1" "$2"
+  sleep 0.5
+  coproc SHARE { exec "${limited[@]}" "$tool" share "$2" "$app_window" "$3"; }
+  share=$SHARE_PID
+  pids+=("$share")
+  read -r -t 60 _ <&"${SHARE[0]}" || true
+}
 workload_text() {  # workload -> how its table row names it
   case "$1" in
     typing) echo "typing $typed characters into an xterm" ;;

@@ -18,7 +18,7 @@
 //   pictures=COUNT shown=N in_time=N exact=N shown_ms_max=... shown_ms_median=... last_exact_ms=...
 //     psnr_db_min=... psnr_db_median=...
 // A picture counts as shown however late (a queue on the way may show it after the next change),
-// "in time" if within INTERVAL_MS; as exact only while it is the window's picture.
+// "in time" if within INTERVAL_MS; it is followed until a newer one shows.
 #include "x_client.h"
 
 #include <xcb/damage.h>
@@ -256,18 +256,18 @@ int photo(int argc, char **argv) {
     std::getline(std::cin, go);
 
     // A picture that the next one replaced before it showed may still show later, from a queue
-    // on the way: the pictures not yet shown are looked for in every look too (from a sample of
-    // their pixels, which is cheaper), until one after them shows, which they can no longer do.
+    // on the way; and one shown lossily may be made exact later. So every look compares the copy
+    // with each picture from the newest one shown so far on, until a newer one shows.
     const size_t n = pictures.size();
     std::vector<double> shown_at(n, -1), exact_at(n, -1), best_db(n, 0);
     std::vector<Clock::time_point> put_at(n);
-    size_t oldest_pending = 0;
+    size_t newest_shown = 0;
     for (size_t i = 0; i < n; ++i) {
         put_at[i] = Clock::now();
         put(tx, window, gc, pictures[i]);
         const auto end = put_at[i] + (i + 1 == n ? last_wait : interval);
         auto next_look = put_at[i];
-        while (Clock::now() < end) {
+        while (Clock::now() < end && exact_at[i] < 0) {
             wait_damage(rx, damage, end);
             if (Clock::now() < next_look) std::this_thread::sleep_until(std::min(next_look, end));
             next_look = Clock::now() + kLookGap;
@@ -275,25 +275,14 @@ int photo(int argc, char **argv) {
             const auto now = Clock::now();
             if (!r) continue;
             const auto *got = reinterpret_cast<const uint32_t *>(xcb_get_image_data(r.get()));
-            auto ms = [&](size_t k) { return std::chrono::duration<double, std::milli>(now - put_at[k]).count(); };
-            const double db = psnr(got, pictures[i]);
-            best_db[i] = std::max(best_db[i], db);
-            for (size_t k = oldest_pending; k < i; ++k) {
-                if (shown_at[k] >= 0) continue;
-                const double late = psnr(got, pictures[k], 7);
-                best_db[k] = std::max(best_db[k], late);
-                if (late >= threshold) {
-                    shown_at[k] = ms(k);
-                    oldest_pending = k + 1;
-                }
-            }
-            if (shown_at[i] < 0 && db >= threshold) {
-                shown_at[i] = ms(i);
-                oldest_pending = i + 1;
-            }
-            if (db >= 99) {
-                exact_at[i] = ms(i);
-                break;
+            for (size_t k = newest_shown; k <= i; ++k) {
+                if (exact_at[k] >= 0) continue;
+                const double db = psnr(got, pictures[k]);
+                const double ms = std::chrono::duration<double, std::milli>(now - put_at[k]).count();
+                best_db[k] = std::max(best_db[k], db);
+                if (shown_at[k] < 0 && db >= threshold) shown_at[k] = ms;
+                if (db >= 99) exact_at[k] = ms;
+                if (shown_at[k] >= 0) newest_shown = k;
             }
         }
         if (i + 1 < n) std::this_thread::sleep_until(end);

@@ -51,12 +51,8 @@ telvane_once() {
   start_display "$tv" "$server" :N --upstream ":$sender" -ac -nolisten tcp
   local spid=${pids[-1]} display=$started
   start_relay $((6000 + relay_display)) $((6000 + rx)) "$rate"
-  start_app "$workload" ":$display"
-  sleep 0.5
-  coproc SHARE { exec "${limited[@]}" "$tool" share ":$display" "$app_window" "127.0.0.1:$relay_display.0"; }
-  local share=$SHARE_PID line
-  pids+=("$share")
-  read -r -t 60 line <&"${SHARE[0]}" || true
+  local share
+  share_app "$workload" ":$display" "127.0.0.1:$relay_display.0"
   quiet_or_wait 1 "$workload"
   local before started
   before=$(count 1)

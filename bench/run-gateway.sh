@@ -159,12 +159,7 @@ bytes_once() {
     to=2 back=1   # the VNC server is the relay's target
   else
     open_road "$road" relay
-    start_app "$workload" ":$via"
-    sleep 0.5
-    coproc SHARE { exec "${limited[@]}" "$tool" share ":$via" "$app_window" "$name"; }
-    share=$SHARE_PID
-    pids+=("$share")
-    read -r -t 60 _ <&"${SHARE[0]}" || true
+    share_app "$workload" ":$via" "$name"
     went "$road"
     to=1 back=2
   fi
