@@ -190,7 +190,7 @@ start_consent() {  # BINARY ADDRESS HOME LOG
     >"$4" 2>&1 &
   service_pid=$!
   pids+=("$service_pid")
-  for _ in $(seq 1 200); do grep -q "links on" "$4" && return 0; sleep 0.05; done
+  for _ in $(seq 1 200); do grep -qs "links on" "$4" && return 0; sleep 0.05; done
   cat "$4" >&2
   echo "bench: telvane-consent did not start" >&2
   return 1

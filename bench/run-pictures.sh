@@ -251,7 +251,10 @@ if [ -n "$texts" ]; then
   echo "Bytes towards the receiver; in brackets, seconds from the start of the workload until the link fell quiet"
   echo "(xclock is cut 2 s after its run, so it has none) and the sender's processor time in ms."
   echo
-  text_cell() { echo "$(column 1 "$work/text.$2.$1") ($(column 2 "$work/text.$2.$1") s, $(column 3 "$work/text.$2.$1") ms)"; }
+  text_cell() {
+    local f="$work/text.$2.$1"
+    echo "$(column 1 "$f") ($([ "$1" = xclock ] && echo - || echo "$(column 2 "$f") s"), $(column 3 "$f") ms)"
+  }
   header workload
   for workload in $texts; do row "$(workload_text "$workload")" text_cell "$workload"; done
   echo
