@@ -32,7 +32,7 @@ workloads="${WORKLOADS:-photo document typing xclock scroll}"
 pictures=10 interval_ms=500 last_ms=10000 typed=200 pages=20 clock_seconds="${CLOCK_SECONDS:-30}" quiet_ticks=10
 check_bytes=5000000
 if [ "$quick" = 1 ]; then
-  pictures=2 last_ms=1500 typed=10 pages=2 clock_seconds=1 quiet_ticks=3 check_bytes=500000 runs=1 settle_limit=20
+  pictures=2 last_ms=1000 typed=10 pages=2 clock_seconds=1 quiet_ticks=3 check_bytes=500000 runs=1 settle_limit=15
   workloads="${WORKLOADS:-photo}"
 fi
 rate=$((rate_mbit * 1000000 / 8))
