@@ -12,11 +12,11 @@
 # Workloads (WORKLOADS, default "photo document typing xclock scroll"):
 # - photo: bench/pictures_bench puts 10 photo-like 800x600 pictures, one every 0.5 s, and reads
 #   the receiver's copy after each change: when it first comes within THRESHOLD_DB (28) of the
-#   picture put, how close it comes (PSNR), and when the last one is exact;
+#   picture put, how close it comes (PSNR), and when each one is exact;
 # - document: a text paged 20 times in `less`; typing 200 characters; xclock for 30 s; `seq 2000`
 #   in an xterm (bench/lib.sh), each counted until the link falls quiet for a second.
 # For each: the bytes towards the receiver, as the relay counts them, and the sender's processor
-# time (telvane-server, x11vnc or x0vncserver, user + system from /proc) from the first change
+# time (telvane-server, x11vnc or X0tigervnc, user + system from /proc) from the first change
 # until the link falls quiet. Every clock starts when the workload starts, after the link has
 # been quiet; every peer starts fresh for each measurement. Markdown tables on standard output.
 # Usage: bench/run-pictures.sh [BUILD_DIR] [RUNS]   (defaults: build, 3)
