@@ -3,8 +3,9 @@
 and the tests of display links. Each is a port on 127.0.0.1 or ADDR:PORT. Every 100 ms it writes
 "to_target from_target" into COUNT_FILE. With RATE, bytes per second, each direction is held to
 that rate, as a link of that speed would (its bandwidth). --delay-ms holds every chunk back that
-long in each direction, as a long link would (its latency). --flip-after N changes the Nth byte
-sent towards the target, as a faulty or hostile network would."""
+long in each direction, as a long link would (its latency); with both, a chunk leaves at the rate
+and arrives that much later. --flip-after N changes the Nth byte sent towards the target, as a
+faulty or hostile network would."""
 import argparse
 import queue
 import socket
@@ -28,6 +29,8 @@ def address(text):
 
 
 rate, count_file, delay = args.rate, args.count_file, args.delay_ms / 1000.0
+# Read in pieces of about 5 ms at the rate, so that a paced link sends evenly, not in bursts.
+chunk = min(65536, max(4096, int(rate / 200))) if rate > 0 else 65536
 counts = [0, 0]
 lock = threading.Lock()
 
@@ -63,23 +66,25 @@ def pump(src, dst, index):
         threading.Thread(target=send_late, daemon=True).start()
     try:
         while True:
-            data = src.recv(65536)
+            data = src.recv(chunk)
             if not data:
                 break
             if index == 0 and args.flip_after and sent < args.flip_after <= sent + len(data):
                 at = args.flip_after - sent - 1
                 data = data[:at] + bytes([data[at] ^ 0x40]) + data[at + 1:]
             sent += len(data)
+            if rate > 0:
+                now = time.monotonic()
+                # A link that was idle sends at once; one that a late wake-up put behind keeps
+                # its schedule, up to two pieces' time, so that oversleeping costs no rate.
+                free_at = max(free_at, now - 2 * chunk / rate) + len(data) / rate
+                if free_at > now:
+                    time.sleep(free_at - now)
             if delay > 0:
                 # Every chunk arrives `delay` after it left, in order: a writer sends it then,
                 # while this reader goes on reading.
                 late.put((time.monotonic() + delay, data))
                 continue
-            if rate > 0:
-                now = time.monotonic()
-                free_at = max(free_at, now) + len(data) / rate
-                if free_at > now:
-                    time.sleep(free_at - now)
             dst.sendall(data)
             with lock:
                 counts[index] += len(data)

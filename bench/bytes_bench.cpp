@@ -2,7 +2,9 @@
 //   bytes_bench share DISPLAY WINDOW RECEIVER_NAME   shares WINDOW and keeps the share until
 //                                                    its standard input closes ("shared" once
 //                                                    the server said so)
-//   bytes_bench type DISPLAY WINDOW COUNT            types COUNT letters into WINDOW with XTEST
+//   bytes_bench type DISPLAY WINDOW COUNT [KEYSYM MS] types COUNT letters into WINDOW with XTEST;
+//                                                    with KEYSYM, presses that key COUNT times,
+//                                                    MS apart (a document paged through)
 //   bytes_bench noise DISPLAY WINDOW                 puts one window-sized picture of random pixels
 #include "x_client.h"
 
@@ -37,7 +39,7 @@ int share(const char *display, uint32_t window, const char *receiver) {
     return 0;
 }
 
-int type(const char *display, uint32_t window, int count) {
+int type(const char *display, uint32_t window, int count, uint32_t keysym = 0, int gap_ms = 20) {
     Xcb c = xcb_open(display);
     xcb_connection_t *x = c.get();
     const xcb_setup_t *s = xcb_get_setup(x);
@@ -46,7 +48,7 @@ int type(const char *display, uint32_t window, int count) {
     std::vector<uint8_t> letters;
     for (int k = s->min_keycode; k <= s->max_keycode; ++k) {
         uint32_t sym = xcb_get_keyboard_mapping_keysyms(map.get())[(k - s->min_keycode) * map->keysyms_per_keycode];
-        if (sym >= 'a' && sym <= 'z') letters.push_back(static_cast<uint8_t>(k));
+        if (keysym ? sym == keysym : sym >= 'a' && sym <= 'z') letters.push_back(static_cast<uint8_t>(k));
     }
     if (letters.empty()) return 1;
     Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(x, xcb_get_geometry(x, window), nullptr));
@@ -58,7 +60,7 @@ int type(const char *display, uint32_t window, int count) {
         xcb_test_fake_input(x, XCB_KEY_PRESS, k, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
         xcb_test_fake_input(x, XCB_KEY_RELEASE, k, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
         sync(x);
-        usleep(20 * 1000);   // a fast typist, one frame per letter
+        usleep(static_cast<useconds_t>(gap_ms) * 1000);   // a fast typist, one frame per letter
     }
     return 0;
 }
@@ -93,9 +95,11 @@ int noise(const char *display, uint32_t window) {
 int main(int argc, char **argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "share" && argc == 5) return share(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), argv[4]);
-    if (mode == "type" && argc == 5) return type(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), std::stoi(argv[4]));
+    if (mode == "type" && (argc == 5 || argc == 7))
+        return type(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), std::stoi(argv[4]),
+                    argc == 7 ? static_cast<uint32_t>(std::stoul(argv[5], nullptr, 0)) : 0, argc == 7 ? std::stoi(argv[6]) : 20);
     if (mode == "noise" && argc == 4) return noise(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)));
-    std::fprintf(stderr, "usage: %s share DISPLAY WINDOW RECEIVER | type DISPLAY WINDOW COUNT | noise DISPLAY WINDOW\n",
+    std::fprintf(stderr, "usage: %s share DISPLAY WINDOW RECEIVER | type DISPLAY WINDOW COUNT [KEYSYM MS] | noise DISPLAY WINDOW\n",
                  argv[0]);
     return 2;
 }

@@ -152,9 +152,101 @@ start_x11vnc() {  # DISPLAY WINDOW [ARGS...]
   [ -n "$vnc_port" ] || { echo "bench: x11vnc did not start" >&2; touch "$work/failed"; }
 }
 
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+# xtightvncviewer on display $1 showing the VNC server at localhost port $2, with the encodings
+# its users get. Given none, it sees the server on the same machine and asks for raw pixels
+# ("Same machine: preferring raw encoding"), which no one across a network gets. Sets $viewer.
+start_tight_viewer() {  # DISPLAY PORT
+  xtightvncviewer -display "$1" -encodings "copyrect tight hextile zlib corre rre raw" "localhost::$2" >/dev/null 2>&1 &
+  viewer=$!
+  pids+=("$viewer")
+}
+
+answers() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }  # whether something listens on $1:$2
+# A receiver host of this run's own: a few addresses of 127.0.0.0/8 where nothing answers on the
+# display link's ports, so that no telvane-consent of someone else's is ever reached. Sets $net
+# to the first three parts; the addresses are $net.SUFFIX for the SUFFIXES given.
+private_net() {  # SUFFIX...
+  local i n try s taken
+  net=""
+  for i in $(seq 0 19); do
+    n=$(( ($$ + i * 7919) % 32000 ))
+    try="127.$((64 + n / 250)).$((n % 250 + 1))"
+    taken=""
+    for s in "$@"; do
+      if answers "$try.$s" 34591 || answers "$try.$s" 34590; then taken=1; break; fi
+    done
+    [ -z "$taken" ] && { net=$try; return 0; }
+  done
+  echo "bench: port 34591 answers on every loopback address tried" >&2
+  return 1
+}
+# telvane-consent ($1, a binary) taking links at address $2, HOME in folder $3, logging to $4;
+# `--accept-all`, as a receiver that said yes. Returns once it listens; sets $service_pid.
+start_consent() {  # BINARY ADDRESS HOME LOG
+  mkdir -p "$3"
+  env HOME="$3" XAUTHORITY="$3/.Xauthority" "$1" --listen "$2:34590" --link-listen "$2:34591" --accept-all \
+    >"$4" 2>&1 &
+  service_pid=$!
+  pids+=("$service_pid")
+  for _ in $(seq 1 200); do grep -qs "links on" "$4" && return 0; sleep 0.05; done
+  cat "$4" >&2
+  echo "bench: telvane-consent did not start" >&2
+  return 1
+}
+
+# Whether the last share to receiver $3 went road $1 (gateway: the encrypted link to a
+# telvane-consent; direct: plain X11), as telvane-server's trace $2 says; a share that went the
+# other road fails the run. (The plain road's line says "not encrypted", so the gateway's is
+# known by the receiver key it names.)
+check_road() {  # ROAD TRACE NAME
+  local line want="encrypted, receiver key"
+  [ "$1" = direct ] && want="plain X11"
+  line=$(grep "receiver $3 reached:" "$2" | tail -n 1 || true)
+  case "$line" in
+    *"$want"*) ;;
+    *) echo "bench: the share to $3 did not go the $1 road: ${line:-no trace}" >&2; touch "$work/failed" ;;
+  esac
+}
+
+settle() {  # until column $1 of the count stops growing for a second (at most $settle_limit
+  # tenths of a second, a minute unless set); sets $settled_at to when it last grew (seconds since
+  # the epoch, 0.1 s steps)
+  local last now quiet=0
+  last=$(count "$1")
+  settled_at=$(date +%s.%N)
+  for _ in $(seq 1 "${settle_limit:-600}"); do
+    sleep 0.1
+    now=$(count "$1")
+    if [ "$now" = "$last" ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -ge "$quiet_ticks" ] && return 0
+    else
+      quiet=0
+      settled_at=$(date +%s.%N)
+      last=$now
+    fi
+  done
+}
+quiet_or_wait() {  # column workload: a ticking clock never falls quiet, so it is cut at a time;
+  # $quiet_ticks tenths of a second without a byte count as quiet
+  if [ "$2" = xclock ]; then
+    sleep 2
+    settled_at=$(date +%s.%N)
+  else
+    settle "$1"
+  fi
+}
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }   # user + system
+median() { sort -g | awk '{v[NR] = $1} END {print NR ? v[int((NR + 1) / 2)] : "n/a"}'; }   # of the lines read
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }   # the value of KEY=VALUE in a result line
+
 # The workloads of the byte counts, each an application on the sender titled "bench-app":
-# typing into an xterm, a scrolling xterm, a ticking xclock, random pixels in a window. They use
-# $tool (bytes_bench), $typed and $clock_seconds, which the script sets.
+# typing into an xterm, a scrolling xterm, a ticking xclock, random pixels in a window, a
+# document paged through in a larger xterm. They use $tool (bytes_bench), $typed, $clock_seconds
+# and $pages, which the script sets.
 window_id() { xwininfo -display "$1" -name "$2" 2>/dev/null | sed -n 's/.*Window id: \(0x[0-9a-f]*\).*/\1/p'; }
 wait_window() {  # display title -> id
   local id=""
@@ -167,10 +259,24 @@ start_app() {  # workload display -> sets $app_pid and $app_window
     scroll) xterm -display "$2" -T bench-app -geometry 80x24+0+0 -e sh -c "while [ ! -e $work/go ]; do sleep 0.05; done; seq 2000; exec sleep 1000" & ;;
     xclock) xclock -display "$2" -title bench-app -update 1 -geometry 200x200+0+0 & ;;
     noise) xlogo -display "$2" -title bench-app -geometry 800x600+0+0 & ;;
+    document)
+      [ -e "$work/document.txt" ] || cat /usr/share/common-licenses/GPL-3 /usr/share/common-licenses/GPL-3 >"$work/document.txt"
+      xterm -display "$2" -T bench-app -geometry 100x50+0+0 -e less "$work/document.txt" & ;;
   esac
   app_pid=$!
   pids+=("$app_pid")
   app_window=$(wait_window "$2" bench-app)
+}
+# Workload $1's application on display $2 (a telvane-server), shared with receiver $3 by $tool
+# once it is up; returns when the server says the share is done (or after a minute). Sets
+# $app_pid, $app_window and $share, the process that holds the share until it is stopped.
+share_app() {  # WORKLOAD DISPLAY NAME
+  start_app "$1" "$2"
+  sleep 0.5
+  coproc SHARE { exec "${limited[@]}" "$tool" share "$2" "$app_window" "$3"; }
+  share=$SHARE_PID
+  pids+=("$share")
+  read -r -t 60 _ <&"${SHARE[0]}" || true
 }
 workload_text() {  # workload -> how its table row names it
   case "$1" in
@@ -178,6 +284,7 @@ workload_text() {  # workload -> how its table row names it
     scroll) echo "\`seq 2000\` in an 80x24 xterm" ;;
     xclock) echo "xclock -update 1 for $clock_seconds s" ;;
     noise) echo "one 800x600 picture of random pixels" ;;
+    document) echo "a document paged $pages times in a 100x50 xterm (\`less\`)" ;;
   esac
 }
 run_workload() {  # workload display; a failure fails the script at its end
@@ -186,6 +293,7 @@ run_workload() {  # workload display; a failure fails the script at its end
     scroll) touch "$work/go" ;;
     xclock) sleep "$clock_seconds" ;;
     noise) bounded "$tool" noise "$2" "$app_window" || true ;;
+    document) bounded "$tool" type "$2" "$app_window" "$pages" 0x20 300 || true ;;   # space: a page on
   esac
 }
 

@@ -44,33 +44,6 @@ rx=$started
 claim $((rx + 1))   # the relay stands in for this display over TCP
 relay_display=$claimed
 tv=$((relay_display + 1))
-settle() {  # until column $1 of the count stops growing for a second (at most a minute);
-  # sets $settled_at to when it last grew (seconds since the epoch, 0.1 s steps)
-  local last now quiet=0
-  last=$(count "$1")
-  settled_at=$(date +%s.%N)
-  for _ in $(seq 1 600); do
-    sleep 0.1
-    now=$(count "$1")
-    if [ "$now" = "$last" ]; then
-      quiet=$((quiet + 1))
-      [ "$quiet" -ge "$quiet_ticks" ] && return 0
-    else
-      quiet=0
-      settled_at=$(date +%s.%N)
-      last=$now
-    fi
-  done
-}
-quiet_or_wait() {  # column workload: a ticking clock never falls quiet, so it is cut at a time
-  if [ "$2" = xclock ]; then
-    sleep 2
-    settled_at=$(date +%s.%N)
-  else
-    settle "$1"
-  fi
-}
-
 # One measurement with telvane-server $1 and workload $2: prints the workload's bytes.
 telvane_once() {
   local server=$1 workload=$2
@@ -78,12 +51,8 @@ telvane_once() {
   start_display "$tv" "$server" :N --upstream ":$sender" -ac -nolisten tcp
   local spid=${pids[-1]} display=$started
   start_relay $((6000 + relay_display)) $((6000 + rx)) "$rate"
-  start_app "$workload" ":$display"
-  sleep 0.5
-  coproc SHARE { exec "${limited[@]}" "$tool" share ":$display" "$app_window" "127.0.0.1:$relay_display.0"; }
-  local share=$SHARE_PID line
-  pids+=("$share")
-  read -r -t 60 line <&"${SHARE[0]}" || true
+  local share
+  share_app "$workload" ":$display" "127.0.0.1:$relay_display.0"
   quiet_or_wait 1 "$workload"
   local before started
   before=$(count 1)
@@ -101,11 +70,10 @@ vnc_once() {
   # The relay's port is one that the kernel found free.
   start_x11vnc ":$sender" "$app_window"
   local relay_port
-  relay_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  relay_port=$(free_port)
   start_relay "$relay_port" "${vnc_port:-0}" "$rate"
-  xtightvncviewer -display ":$rx" "localhost::$relay_port" >/dev/null 2>&1 &
-  local viewer=$!
-  pids+=("$viewer")
+  local viewer
+  start_tight_viewer ":$rx" "$relay_port"
   sleep 2
   quiet_or_wait 2 "$workload"
   local before started

@@ -32,9 +32,7 @@ for _ in $(seq 1 "${counts[-1]}"); do
   receivers+=("$started")
   next=$((started + 1))
 done
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 peak_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
-median() { sort -g | awk '{v[NR] = $1} END {print NR ? v[int((NR + 1) / 2)] : "n/a"}'; }
 
 # One run: a fresh server (which) shares the probe's window to the first K receivers; the probe
 # draws KIND frames for $seconds s. Appends "cpu_ms_per_frame frames_per_s peak_MB" to

@@ -33,19 +33,11 @@ tool="$build/bench/bytes_bench"
 probe="$build/bench/replication_bench"
 hz=$(getconf CLK_TCK)
 
-answers() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }  # whether something listens on $1:$2
 # The receiver host's addresses: .1 its telvane-consent, .2 the relay in front of its link port,
 # .3 where only its X server answers (nothing on 34591, so the server goes the plain road), .4 a
 # telvane-consent of its own for the memory part, which many senders reach from .10 on; .5 the
 # other build's telvane-consent and .6 the relay in front of it.
-net=""
-for i in $(seq 0 19); do
-  n=$(( ($$ + i * 7919) % 32000 ))
-  try="127.$((64 + n / 250)).$((n % 250 + 1))"
-  answers "$try.1" 34591 || answers "$try.1" 34590 || answers "$try.2" 34591 || answers "$try.3" 34591 ||
-    answers "$try.4" 34591 || answers "$try.5" 34591 || answers "$try.6" 34591 || { net=$try; break; }
-done
-[ -n "$net" ] || { echo "bench: port 34591 answers on every loopback address tried" >&2; exit 1; }
+private_net 1 2 3 4 5 6
 addr_c=$net.1 addr_g=$net.2 addr_d=$net.3 addr_b=$net.5
 before="${BEFORE:-}"
 
@@ -55,30 +47,23 @@ start_display $((sender + 1)) Xvfb :N -ac -noreset -listen tcp -screen 0 1280x10
 rx=$started
 claim $((rx + 1))   # the direct road's relay stands in for this display
 relay_display=$claimed
-mkdir -p "$work/sender" "$work/receiver"
+mkdir -p "$work/sender"
 start_display $((relay_display + 1)) env HOME="$work/sender" XAUTHORITY="$work/sender/.Xauthority" \
   "$server" :N --upstream ":$sender" -ac -nolisten tcp --trace "$work/trace"
 tv=$started
 server_pid=${pids[-1]}
-env HOME="$work/receiver" XAUTHORITY="$work/receiver/.Xauthority" "$consent" --listen "$addr_c:34590" \
-  --link-listen "$addr_c:34591" --accept-all >"$work/consent.log" 2>&1 &
-consent_pid=$!
-pids+=("$consent_pid")
-for _ in $(seq 1 200); do grep -q "links on" "$work/consent.log" && break; sleep 0.05; done
-grep -q "links on" "$work/consent.log" || { cat "$work/consent.log" >&2; echo "bench: telvane-consent did not start" >&2; exit 1; }
+start_consent "$consent" "$addr_c" "$work/receiver" "$work/consent.log"
+consent_pid=$service_pid
 roads="direct gateway"
 if [ -n "$before" ]; then
   roads="direct gateway before"
-  mkdir -p "$work/sender-before" "$work/receiver-before"
+  mkdir -p "$work/sender-before"
   start_display $((tv + 1)) env HOME="$work/sender-before" XAUTHORITY="$work/sender-before/.Xauthority" \
     "$before/server/telvane-server" :N --upstream ":$sender" -ac -nolisten tcp --trace "$work/trace.before"
   tv_before=$started
   server_before_pid=${pids[-1]}
-  env HOME="$work/receiver-before" XAUTHORITY="$work/receiver-before/.Xauthority" "$before/consent/telvane-consent" \
-    --listen "$addr_b:34590" --link-listen "$addr_b:34591" --accept-all >"$work/consent-before.log" 2>&1 &
-  consent_before_pid=$!
-  pids+=("$consent_before_pid")
-  for _ in $(seq 1 200); do grep -q "links on" "$work/consent-before.log" && break; sleep 0.05; done
+  start_consent "$before/consent/telvane-consent" "$addr_b" "$work/receiver-before" "$work/consent-before.log"
+  consent_before_pid=$service_pid
 fi
 
 # Sets up road $1 (gateway, direct, before) over $2: loopback (nothing between), relay (the
@@ -102,22 +87,10 @@ open_road() {
   esac
 }
 close_road() { [ -z "$relay" ] || stop "$relay"; }
-# Whether the last share to $name went road $1, as the server's trace says: a figure of the
-# wrong road fails the run. (The plain road's line says "not encrypted", so the gateway's is
-# known by the receiver key it names.)
-check_road() {
-  local line want="encrypted, receiver key" trace="$work/trace"
-  [ "$1" = direct ] && want="plain X11"
-  [ "$1" = before ] && trace="$work/trace.before"
-  line=$(grep "receiver $name reached:" "$trace" | tail -n 1 || true)
-  case "$line" in
-    *"$want"*) ;;
-    *) echo "bench: the share to $name did not go the $1 road: ${line:-no trace}" >&2; touch "$work/failed" ;;
-  esac
+# Whether the last share to $name went road $1: a figure of the wrong road fails the run.
+went() {
+  if [ "$1" = before ]; then check_road gateway "$work/trace.before" "$name"; else check_road "$1" "$work/trace" "$name"; fi
 }
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-median() { sort -n | awk '{a[NR]=$1} END {print (NR ? a[int((NR+1)/2)] : "n/a")}'; }
-field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }   # the value of KEY=VALUE in a result line
 
 # --- draw-to-visible ---------------------------------------------------------------------------
 if [[ " $parts " == *" latency "* ]]; then
@@ -135,7 +108,7 @@ if [[ " $parts " == *" latency "* ]]; then
         for road in $roads; do
           open_road "$road" "$net_kind"
           bounded "$probe" latency ":$via" ":$rx" "$w" "$h" "$n" share "$name" | field p50_ms >>"$work/p50.$road" || true
-          check_road "$road"
+          went "$road"
           close_road
         done
       done
@@ -179,22 +152,15 @@ bytes_once() {
     # The relay listens on a port that the kernel found free.
     start_x11vnc ":$sender" "$app_window"
     local free
-    free=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    free=$(free_port)
     start_relay "127.0.0.1:$free" "127.0.0.1:${vnc_port:-0}"
-    xtightvncviewer -display ":$rx" "localhost::$free" >/dev/null 2>&1 &
-    viewer=$!
-    pids+=("$viewer")
+    start_tight_viewer ":$rx" "$free"
     sleep 2
     to=2 back=1   # the VNC server is the relay's target
   else
     open_road "$road" relay
-    start_app "$workload" ":$via"
-    sleep 0.5
-    coproc SHARE { exec "${limited[@]}" "$tool" share ":$via" "$app_window" "$name"; }
-    share=$SHARE_PID
-    pids+=("$share")
-    read -r -t 60 _ <&"${SHARE[0]}" || true
-    check_road "$road"
+    share_app "$workload" ":$via" "$name"
+    went "$road"
     to=1 back=2
   fi
   settle "$workload"
@@ -256,7 +222,7 @@ if [[ " $parts " == *" cpu "* ]]; then
         s0=$(cpu_ticks "$sp") c0=$(cpu_ticks "$cp")
         line=$(bounded "$probe" "$kind" ":$via" ":$rx" "$fps_seconds" share "$name" | tail -n 1 || true)
         s1=$(cpu_ticks "$sp") c1=$(cpu_ticks "$cp")
-        check_road "$road"
+        went "$road"
         drawn=$(field drawn <<<"$line")
         fps=$(field fps <<<"$line")
         [ -n "$drawn" ] && [ "$drawn" -gt 0 ] || { touch "$work/failed"; drawn=1; fps=0; }
@@ -297,7 +263,7 @@ if [[ " $parts " == *" share "* ]]; then
       for road in direct gateway; do
         open_road "$road" "$net_kind"
         bounded "$probe" hold ":$tv" ":$rx" 0 share "$name" | field shown_ms >>"$work/shown.$road" || true
-        check_road "$road"
+        went "$road"
         close_road
       done
     done
@@ -322,12 +288,8 @@ if [[ " $parts " == *" memory "* ]]; then
   echo "|---|---|---|---|---|---|"
   rm -f "$work/mem"
   for _ in $(seq 1 "$runs"); do
-    : >"$work/mem.log"
-    env HOME="$work/receiver" XAUTHORITY="$work/receiver/.Xauthority" "$consent" --listen "$net.4:34590" \
-      --link-listen "$net.4:34591" --accept-all >"$work/mem.log" 2>&1 &
-    mem_pid=$!
-    pids+=("$mem_pid")
-    for _ in $(seq 1 200); do grep -q "links on" "$work/mem.log" && break; sleep 0.05; done
+    start_consent "$consent" "$net.4" "$work/receiver" "$work/mem.log"
+    mem_pid=$service_pid
     idle=$(kb "$mem_pid" VmRSS)
     HOME="$work/sender" bounded "$build/bench/link_load" "$net.4:34591" "$rx" "$links" "$load_seconds" "$net.10" 4 >/dev/null
     for _ in $(seq 1 200); do [ "$(grep -c " ended" "$work/mem.log")" -ge "$links" ] && break; sleep 0.05; done

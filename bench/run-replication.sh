@@ -21,7 +21,6 @@ fps_seconds=10 fan_samples=300 idle_seconds=60 idle_settle=5
 start_xvfb() {  # starts an Xvfb reachable over TCP from display $1 upwards; sets $started
   start_display "$1" Xvfb :N -ac -noreset -listen tcp -screen 0 1280x1024x24
 }
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 start_xvfb 3200
 sender=$started
@@ -52,11 +51,7 @@ vnc_latency() {  # W H EXTRA_X11VNC_OPTIONS...
   read -r -t 30 line <&"${BENCH[0]}" || true
   id=${line#window=}
   start_x11vnc ":$sender" "$id" "$@"
-  if [ -n "$vnc_port" ]; then
-    xtightvncviewer -display ":$rx" "localhost::$vnc_port" >/dev/null 2>&1 &
-    viewer=$!
-    pids+=("$viewer")
-  fi
+  [ -z "$vnc_port" ] || start_tight_viewer ":$rx" "$vnc_port"
   local result
   result=$(timeout "$run_limit" sed -n 's/.*p50_ms=\([^ ]*\) p95_ms=\([^ ]*\) p99_ms=\([^ ]*\).*/\1 \2 \3/p' <&"${BENCH[0]}" || true)
   stop $viewer "$vnc" "$probe"
