@@ -64,8 +64,12 @@ TEST(Region, SubtractIntersectAndUnionAreExact) {
 }
 
 TEST(PictureJudge, PhotographsGoLossyDrawnAreasStayExact) {
-    Pic photo(200, 100), ui(200, 100, 0xdddddd), text(200, 100), small(40, 40), lines(200, 100);
+    Pic photo(200, 100), ui(200, 100, 0xdddddd), text(200, 100), small(40, 40), lines(200, 100), wide(200, 100);
     photo.photo(1);
+    // Pixels four wide: many colours in flat runs, as a chart's bars or a zoomed-in image.
+    wide.photo(4);
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 200; ++x) wide.at(x, y) = wide.at(x / 4 * 4, y);
     small.photo(2);
     // A toolbar: flat areas with a few icons of many colours.
     for (int32_t x = 0; x < 200; x += 20)
@@ -91,6 +95,7 @@ TEST(PictureJudge, PhotographsGoLossyDrawnAreasStayExact) {
         {"text", text, kJpegLink, false, "one or two colours"},
         {"toolbar", ui, kJpegLink, false, "few colours"},
         {"greys", lines, kJpegLink, false, "few colours"},
+        {"wide pixels", wide, kJpegLink, false, "flat areas"},
     };
     for (const Case &c : cases) {
         const PictureVerdict v = judge_area(c.pic.block(), choose_encoding(c.pic.block()), c.link, {});
