@@ -92,6 +92,10 @@ void EncodedFrame::add_block(const Rect &at, const PixelBlock &block, const Scre
 MirrorGroup::MirrorGroup(ScreenLayout layout, std::shared_ptr<Picture> picture, GroupPictures pictures)
     : layout_(std::move(layout)), picture_(std::move(picture)), pictures_(std::move(pictures)) {}
 
+bool MirrorGroup::takes(const ScreenLayout &layout, const PictureAbility &ability) const {
+    return same_screen_layout(layout_, layout) && pictures_.ability == ability;
+}
+
 std::optional<FrameTime> MirrorGroup::refresh_at() const {
     std::lock_guard<std::mutex> lock(pending_mutex_);
     return refresh_at_;
@@ -330,7 +334,7 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
             rects = std::exchange(pending_, {});
             everything = std::exchange(everything_, false);
         }
-        if (may_encode) {
+        if (may_encode && !inexact_.empty()) {
             const std::optional<FrameTime> due = inexact_.next_due(refresh_delay(most_behind()));
             refresh = due && *due <= now;
         }

@@ -99,6 +99,8 @@ public:
     const ScreenLayout &layout() const { return layout_; }
     // What the members' links decode: only receivers that decode the same join.
     const PictureAbility &ability() const { return pictures_.ability; }
+    // True when a receiver with `layout` whose link decodes `ability` is sent this group's frames.
+    bool takes(const ScreenLayout &layout, const PictureAbility &ability) const;
     // When the area shown lossily next becomes due for its exact refresh; nothing while all is
     // exact. A member's thread that sees this time pass comes for the newest frame, and the
     // first to come sends the refresh.

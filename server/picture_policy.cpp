@@ -15,16 +15,16 @@ PictureVerdict judge_area(const PixelBlock &block, const EncodingChoice &exact, 
         int64_t{block.width} * block.height < kMinPicturePixels)
         return {false, "too small"};
     if (int64_t{block.width} * block.height > int64_t{ability.max_pixels}) return {false, "larger than the link decodes"};
-    // Samples on a grid over the whole area, each with its right neighbour.
-    const int64_t area = int64_t{block.width} * block.height;
-    const int64_t step = std::max<int64_t>(1, area / kJudgeSamples);
+    // Samples down the area, each row's column scattered (a grid would fall in step with
+    // patterns of a few pixels), each with its right neighbour.
+    const int samples = static_cast<int>(std::min<int64_t>(kJudgeSamples, int64_t{block.width} * block.height));
     std::unordered_set<uint32_t> colours;
-    int samples = 0, flat = 0;
-    for (int64_t i = step / 2; i < area && samples < kJudgeSamples; i += step) {
-        const int32_t x = static_cast<int32_t>(i % block.width), y = static_cast<int32_t>(i / block.width);
+    int flat = 0;
+    for (int k = 0; k < samples; ++k) {
+        const int32_t y = static_cast<int32_t>(int64_t{k} * block.height / samples);
+        const int32_t x = static_cast<int32_t>((uint64_t(k) * 40503u + 7) % static_cast<uint64_t>(block.width));
         const uint32_t p = block.pixel(x, y);
         colours.insert(p);
-        ++samples;
         if (x + 1 < block.width && block.pixel(x + 1, y) == p) ++flat;
     }
     if (static_cast<int>(colours.size()) < std::min(kPhotoColours, samples / 2)) return {false, "few colours"};
@@ -53,8 +53,7 @@ void InexactArea::drop_empty() {
 
 void InexactArea::lossy(const Rect &at, FrameTime now) {
     if (at.empty()) return;
-    for (Part &p : parts_) p.area.subtract(at);
-    drop_empty();
+    exact(at);   // drawn again: young again
     parts_.push_back({Region(at), now});
     if (parts_.size() > kMaxParts) {
         parts_[1].area.add(parts_[0].area);

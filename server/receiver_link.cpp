@@ -209,7 +209,7 @@ PictureAbility query_pictures(xcb_connection_t *c, std::chrono::steady_clock::ti
     if (!ext) return {};
     const auto *e = static_cast<const xcb_query_extension_reply_t *>(ext.get());
     if (!e->present || e->major_opcode != wire::kPictureMajor) {
-        why = "the link service decodes no pictures";
+        why = "its link service offers none";
         return {};
     }
     // Its answer comes before the codecs', so asking for the length later does not wait.
@@ -223,11 +223,11 @@ PictureAbility query_pictures(xcb_connection_t *c, std::chrono::steady_clock::ti
     if (!codecs) return {};
     const PictureAbility out = read_codecs_reply(static_cast<const uint8_t *>(codecs.get()));
     if (out.codecs == 0) {
-        why = "the link service decodes none of our pictures";
+        why = "its link service decodes none of ours";
         return {};
     }
     xcb_get_maximum_request_length(c);
-    why = "pictures: codec mask " + std::to_string(out.codecs) + ", up to " + std::to_string(out.max_pixels) + " pixels";
+    why = "codec mask " + std::to_string(out.codecs) + ", up to " + std::to_string(out.max_pixels) + " pixels";
     return out;
 }
 
@@ -345,7 +345,7 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
     if (linked) {
         std::string said;
         out.pictures = query_pictures(c.get(), std::chrono::steady_clock::now() + limit, said);
-        out.route += "; " + said;
+        out.route += "; pictures: " + said;
         if (xcb_connection_has_error(c.get())) return fail(wire::ConnectFailure::NoXServer, "the link broke: " + said);
     }
     out.conn = std::move(c);

@@ -192,7 +192,7 @@ Replicator::Started Replicator::start(uint32_t host, uint32_t window, uint32_t e
     // Receivers whose screens keep pixels alike share one encoding of the window's frames.
     std::shared_ptr<MirrorGroup> painted_with;
     for (const auto &[other, g] : s.painted_with)
-        if (same_screen_layout(g->layout(), pipe.layout()) && g->ability() == pipe.pictures()) painted_with = g;
+        if (g->takes(pipe.layout(), pipe.pictures())) painted_with = g;
     if (!painted_with) {
         GroupPictures pictures;
         pictures.ability = pipe.pictures();

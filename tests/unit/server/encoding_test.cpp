@@ -1,11 +1,17 @@
 // The encodings' choices, on pictures made here: solid, two colours, raw, scrolls and the rows
-// that changed.
+// that changed; exact regions, the judge between lossy pictures and exact pixels, the exact
+// refresh's timing, and the pictures and their request.
 #include "encoding.h"
+#include "picture_codec.h"
+#include "picture_policy.h"
+#include "region.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 
 using namespace telvane::server;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -23,7 +29,18 @@ struct Pic {
             for (int32_t x = 0; x < w; ++x)
                 if (y % 13 < 11 && rng() % 3 == 0) at(x, y) = 0x000000;
     }
+    // Smooth gradients with grain, as a photograph has.
+    void photo(uint32_t seed) {
+        std::mt19937 rng(seed);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) {
+                const uint32_t g = rng() % 12;
+                at(x, y) = ((x * 200 / w + g) << 16) | ((y * 200 / h + g) << 8) | ((x + y) * 100 / (w + h) + g);
+            }
+    }
 };
+
+const PictureAbility kJpegLink{telvane::wire::codec_bit(telvane::wire::PictureCodec::Jpeg), 1u << 22};
 
 }  // namespace
 
@@ -82,4 +99,151 @@ TEST(Encoding, OnlyChangedRowsAreSentAndNearRunsJoin) {
     EXPECT_EQ(runs[0], (Rect{7, 2, 3, 4})) << "rows 2, 3 and 5 with the gap of one between, columns 7 to 9";
     EXPECT_EQ(runs[1], (Rect{7, 12, 1, 1}));
     EXPECT_TRUE(changed_rows(before.block(), before.block()).empty());
+}
+
+TEST(Region, SubtractIntersectAndUnionAreExact) {
+    Region r(Rect{0, 0, 100, 100});
+    r.subtract(Rect{25, 25, 50, 50});
+    EXPECT_EQ(r.area(), 10000 - 2500);
+    EXPECT_FALSE(r.contains(Rect{20, 20, 10, 10}));
+    EXPECT_TRUE(r.contains(Rect{0, 0, 100, 25}));
+    EXPECT_EQ(r.bounds(), (Rect{0, 0, 100, 100}));
+    // The hole filled again gives the square back, as one rectangle.
+    Region whole = r;
+    whole.add(Rect{25, 25, 50, 50});
+    EXPECT_EQ(whole, Region(Rect{0, 0, 100, 100}));
+    EXPECT_EQ(whole.rects().size(), 1u);
+    // Two corners far apart stay two, with nothing between them.
+    Region corners(Rect{0, 0, 10, 10});
+    corners.add(Rect{90, 90, 10, 10});
+    corners.intersect(Rect{5, 5, 90, 90});
+    EXPECT_EQ(corners.rects(), (std::vector<Rect>{{5, 5, 5, 5}, {90, 90, 5, 5}}));
+    corners.subtract(Region(Rect{0, 0, 200, 200}));
+    EXPECT_TRUE(corners.empty());
+    EXPECT_TRUE(Region(Rect{3, 3, 0, 9}).empty());
+}
+
+TEST(PictureJudge, PhotographsGoLossyDrawnAreasStayExact) {
+    Pic photo(200, 100), text(200, 100), small(40, 40), lines(200, 100), wide(200, 100);
+    photo.photo(1);
+    // Pixels four wide: many colours in flat runs, as a chart's bars or a zoomed-in image.
+    wide.photo(4);
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 200; ++x) wide.at(x, y) = wide.at(x / 4 * 4, y);
+    small.photo(2);
+    std::mt19937 rng(3);
+    for (auto &p : text.px) p = rng() % 3 ? 0xffffff : 0;
+    // Antialiased lines of eight greys.
+    for (int32_t y = 0; y < 100; ++y)
+        for (int32_t x = 0; x < 200; ++x) lines.at(x, y) = 0x202020u * uint32_t((x + y) % 8);
+    struct Case {
+        const char *name;
+        const Pic &pic;
+        PictureAbility link;
+        bool lossy;
+        const char *reason;
+    } cases[] = {
+        {"photo", photo, kJpegLink, true, "photographic"},
+        {"photo, old service", photo, {}, false, "link decodes no picture"},
+        {"photo, WebP only", photo, {telvane::wire::codec_bit(telvane::wire::PictureCodec::WebP), 1u << 22}, false,
+         "link decodes no picture"},
+        {"photo over the link's limit", photo, {kJpegLink.codecs, 19999}, false, "larger than the link decodes"},
+        {"small photo", small, kJpegLink, false, "too small"},
+        {"text", text, kJpegLink, false, "one or two colours"},
+        {"greys", lines, kJpegLink, false, "few colours"},
+        {"wide pixels", wide, kJpegLink, false, "flat areas"},
+    };
+    for (const Case &c : cases) {
+        const PictureVerdict v = judge_area(c.pic.block(), choose_encoding(c.pic.block()), c.link, {});
+        EXPECT_EQ(v.lossy, c.lossy) << c.name;
+        EXPECT_STREQ(v.reason, c.reason) << c.name;
+    }
+}
+
+TEST(PictureJudge, QualityOption) {
+    EXPECT_EQ(parse_picture_quality("1"), 1);
+    EXPECT_EQ(parse_picture_quality("100"), 100);
+    for (const char *bad : {"0", "101", "", "80%", "-5", "eighty"}) EXPECT_FALSE(parse_picture_quality(bad)) << bad;
+}
+
+TEST(PictureRefresh, DueAfterStillnessLaterWhenBehindNeverForExactParts) {
+    EXPECT_EQ(refresh_delay(0), kRefreshStill);
+    EXPECT_EQ(refresh_delay(2), kRefreshStill + kRefreshStill / 2);
+    EXPECT_EQ(refresh_delay(1000), kRefreshLongest);
+
+    const FrameTime t0{};
+    InexactArea a;
+    a.lossy({0, 0, 100, 100}, t0);
+    a.lossy({50, 0, 100, 100}, t0 + 600ms);   // drawn again: young again
+    EXPECT_EQ(a.next_due(kRefreshStill), t0 + kRefreshStill);
+    EXPECT_TRUE(a.due(t0 + 999ms, kRefreshStill).empty());
+    // At 1 s only the part not drawn since is due.
+    EXPECT_EQ(a.due(t0 + kRefreshStill, kRefreshStill), Region(Rect{0, 0, 50, 100}));
+    EXPECT_EQ(a.due(t0 + 1600ms, kRefreshStill).area(), 150 * 100);
+    // Exact draws take their area away; a refresh of all leaves nothing to refresh.
+    a.exact({0, 0, 10, 100});
+    EXPECT_EQ(a.all().area(), 140 * 100);
+    a.exact(a.all().bounds());
+    EXPECT_TRUE(a.empty());
+    EXPECT_FALSE(a.next_due(kRefreshStill));
+
+    // A scroll carries the inexact part along, keeping its age; what it covers shows the exact
+    // pixels it copied, and its source still shows what it showed.
+    a.lossy({0, 0, 10, 10}, t0);
+    a.lossy({0, 50, 10, 10}, t0 + 500ms);
+    a.copied({0, 0, 10, 40}, {0, 20, 10, 40});
+    Region expected(Rect{0, 0, 10, 10});
+    expected.add(Rect{0, 20, 10, 10});
+    EXPECT_EQ(a.all(), expected);
+    EXPECT_EQ(a.due(t0 + kRefreshStill, kRefreshStill), expected);
+
+    // Many parts are joined, oldest first, never losing an inexact pixel.
+    InexactArea many;
+    for (int i = 0; i < 40; ++i) many.lossy({i * 10, 0, 5, 5}, t0 + std::chrono::milliseconds(i));
+    EXPECT_EQ(many.all().area(), 40 * 25);
+    EXPECT_TRUE(many.due(t0 + kRefreshStill, kRefreshStill).area() < 40 * 25);
+    EXPECT_EQ(many.due(t0 + kRefreshStill + 40ms, kRefreshStill).area(), 40 * 25);
+}
+
+// (How close a picture comes back is the groups' test.)
+TEST(PictureCoder, JpegKeepsPadBytesAndRefusesWhatDoesNotFit) {
+    Pic photo(64, 48);
+    photo.photo(5);
+    PixelFormat f;
+    PictureCoder codec;
+    const auto bytes = codec.encode(telvane::wire::PictureCodec::Jpeg, photo.block(), f, 90);
+    ASSERT_TRUE(bytes);
+    Pic back(64, 48, 0xab000000);
+    ASSERT_TRUE(codec.decode(telvane::wire::PictureCodec::Jpeg, bytes->data(), bytes->size(), f,
+                             reinterpret_cast<uint8_t *>(back.px.data()), 64 * 4, 64, 48));
+    for (uint32_t p : back.px) ASSERT_EQ(p >> 24, 0xabu);
+    // A picture of another size, or garbage, is refused.
+    EXPECT_FALSE(codec.decode(telvane::wire::PictureCodec::Jpeg, bytes->data(), bytes->size(), f,
+                              reinterpret_cast<uint8_t *>(back.px.data()), 64 * 4, 32, 48));
+    const uint8_t junk[16] = {0xff, 0xd8, 1, 2};
+    EXPECT_FALSE(codec.decode(telvane::wire::PictureCodec::Jpeg, junk, sizeof junk, f,
+                              reinterpret_cast<uint8_t *>(back.px.data()), 64 * 4, 64, 48));
+    EXPECT_FALSE(codec.encode(telvane::wire::PictureCodec::WebP, photo.block(), f, 90));
+}
+
+TEST(PictureWire, PutPictureHeadAndTheCodecsReply) {
+    using namespace telvane::wire;
+    const auto head = picture_head(0x00400007, 0x00400002, {-3, 20, 800, 600}, PictureCodec::WebP, 70001);
+    auto u32 = [&](size_t at) { uint32_t v; std::memcpy(&v, &head[at], 4); return v; };
+    auto i16 = [&](size_t at) { int16_t v; std::memcpy(&v, &head[at], 2); return int(v); };
+    EXPECT_EQ(std::tuple(int(head[1]), u32(4), u32(8), i16(12), i16(14), i16(16), i16(18), int(head[20]), u32(24)),
+              std::tuple(int(PictureMinor::PutPicture), 0x00400007u, 0x00400002u, -3, 20, 800, 600,
+                         int(PictureCodec::WebP), 70001u));
+
+    auto offer = [](uint32_t mask, uint32_t max_pixels) {
+        uint8_t reply[32] = {1};
+        std::memcpy(reply + kCodecMaskAt, &mask, 4);
+        std::memcpy(reply + kMaxPixelsAt, &max_pixels, 4);
+        return read_codecs_reply(reply);
+    };
+    const uint32_t jpeg = codec_bit(PictureCodec::Jpeg), webp = codec_bit(PictureCodec::WebP);
+    EXPECT_EQ(offer(jpeg, 1u << 20), (PictureAbility{jpeg, 1u << 20}));
+    EXPECT_EQ(offer(jpeg | webp | 0x80, 5000), (PictureAbility{jpeg, 5000})) << "only what we make counts";
+    EXPECT_EQ(offer(webp, 1u << 20), PictureAbility{});
+    EXPECT_EQ(offer(jpeg, 0), PictureAbility{});
 }
