@@ -84,9 +84,9 @@ size_t frames_kept(const std::vector<size_t> &sizes_newest_first, size_t budget)
 // How a group sends pictures: what its members decode, how it encodes, where it tells its
 // choices (may be empty; called on members' threads) and its clock.
 struct GroupPictures {
-    PictureAbility ability;
-    PictureSettings settings;
-    std::function<void(const std::string &line)> trace;
+    PictureAbility ability{};
+    PictureSettings settings{};
+    std::function<void(const std::string &line)> trace{};
     std::function<FrameTime()> clock = [] { return FrameClock::now(); };
 };
 

@@ -15,7 +15,7 @@ TEST(MirrorGroup, GroupingAndCatchUpRules) {
     EXPECT_TRUE(same_screen_layout(a, a));
     EXPECT_FALSE(same_screen_layout(a, b)) << "bitmaps (or pixels) kept otherwise: another group";
     const PictureAbility jpeg{telvane::wire::codec_bit(telvane::wire::PictureCodec::Jpeg), 1u << 20};
-    MirrorGroup exact_only(a, std::make_shared<Picture>()), pictures(a, std::make_shared<Picture>(), {jpeg});
+    MirrorGroup exact_only(a, std::make_shared<Picture>()), pictures(a, std::make_shared<Picture>(), GroupPictures{.ability = jpeg});
     EXPECT_TRUE(exact_only.takes(a, {}) && pictures.takes(a, jpeg));
     EXPECT_FALSE(exact_only.takes(a, jpeg) || pictures.takes(a, {}) || pictures.takes(b, jpeg))
         << "a link that decodes otherwise: another group";
