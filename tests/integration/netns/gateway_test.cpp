@@ -21,7 +21,10 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <random>
 #include <regex>
+#include <cmath>
+#include <algorithm>
 #include <tuple>
 #include <sys/stat.h>
 
@@ -408,6 +411,92 @@ TEST_F(Gateway, AnAdmittedSenderReachesNothingButWhatItMadeItself) {
     ASSERT_TRUE(consent.wait_log("requests refused")) << consent.log();
     EXPECT_TRUE(contains(consent.log(), "; " + std::to_string(refusals) + " requests refused: " + names + ")\n"));
     EXPECT_EQ(access(), access_before);
+}
+
+// A photograph-like scene of w x h: a graded sky over graded ground, a sun with a sharp rim
+// placed by `seed`, and grain. Put into `window`; returns its pixels.
+std::vector<uint32_t> put_scene(xcb_connection_t *c, uint32_t window, uint16_t w, uint16_t h, uint32_t seed) {
+    std::vector<uint32_t> px(size_t{w} * h);
+    std::minstd_rand grain(seed);
+    const auto level = [&](int v) { return uint32_t(std::clamp(v + int(grain() % 9) - 4, 0, 255)); };
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int dx = x - 40 - int(seed % 5) * 50, dy = y - h / 4;
+            const bool sun = dx * dx + dy * dy < 400, sky = y < h / 2;
+            const int r = sun ? 250 : sky ? 80 + y / 2 : 40 + x * 60 / w, g = sun ? 220 : sky ? 120 + y / 3 : 90 + y / 4,
+                      b = sun ? 90 : sky ? 230 - y / 4 : 40;
+            px[size_t(y) * w + x] = level(r) << 16 | level(g) << 8 | level(b);
+        }
+    const uint32_t gc = xcb_generate_id(c);
+    xcb_create_gc(c, gc, window, 0, nullptr);
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, gc, w, h, 0, 0, 0, 24, uint32_t(px.size() * 4),
+                  reinterpret_cast<const uint8_t *>(px.data()));
+    xcb_free_gc(c, gc);
+    xcb_flush(c);
+    return px;
+}
+
+// The peak signal-to-noise ratio of `b` against `a` over red, green and blue, in dB; 99 when equal.
+double psnr(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b) {
+    if (a.size() != b.size() || a.empty()) return 0;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        for (int shift : {0, 8, 16}) sum += std::pow(double(int(a[i] >> shift & 255) - int(b[i] >> shift & 255)), 2);
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * 3 * double(a.size()) / sum);
+}
+
+// A photograph that changes and a terminal share one link: the photograph goes as lossy pictures,
+// close to its window, then exactly once it stays still; the terminal goes exactly throughout.
+TEST_F(Gateway, APhotographGoesLossyThenExactBesideATerminalThatIsExactThroughout) {
+    ASSERT_TRUE(start_consent({"--accept-all"}));
+    constexpr uint16_t kW = 320, kH = 240;
+    const uint32_t photo = make_window(c.get(), "photo", kW, kH);
+    // A user namespace gives xterm no terminal, so the test writes lines as a terminal does: text
+    // in the fixed font, drawn with its background.
+    const uint32_t shell = make_window(c.get(), "terminal", 240, 90), font = xcb_generate_id(c.get()),
+                   gc = xcb_generate_id(c.get());
+    const uint32_t beside[] = {400, 40};
+    xcb_configure_window(c.get(), shell, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, beside);
+    xcb_open_font(c.get(), font, 5, "fixed");
+    const uint32_t text_look[] = {0x000000, 0xffffff, font};
+    xcb_create_gc(c.get(), gc, shell, XCB_GC_FOREGROUND | XCB_GC_BACKGROUND | XCB_GC_FONT, text_look);
+    const auto type_line = [&](int line, const std::string &text) {
+        xcb_image_text_8(c.get(), uint8_t(text.size()), shell, gc, 2, int16_t(12 + 14 * (line % 6)), text.c_str());
+        xcb_flush(c.get());
+    };
+    type_line(0, "$ echo before");
+    ASSERT_EQ(share_to("127.0.0.2", photo).status, 0);
+    EXPECT_EQ(expect_event(3).window, photo);
+    MirrorWatch photo_mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
+    const auto before = windows_with(rx->c.get(), rx->marker);
+    send_share(c.get(), codes.major, kShareWindow, intern(c.get(), "127.0.0.2:" + number + ".0"), shell, 0);
+    EXPECT_EQ(expect_event(3).window, shell);
+    const uint32_t term_mirror = wait_new_mirror(rx->c.get(), rx->marker, before);
+    const auto term_exact = [&] {
+        Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c.get(), xcb_get_geometry(c.get(), shell), nullptr));
+        return g && wait_until(rx->c.get(), [&] {
+            return pixels(rx->c.get(), term_mirror, g->width, g->height) == pixels(c.get(), shell, g->width, g->height);
+        });
+    };
+    EXPECT_TRUE(term_exact()) << "the terminal before the photograph changed";
+    for (uint32_t seed = 1; seed <= 4; ++seed) {
+        type_line(int(seed), "$ seq " + std::to_string(seed * 1000) + " " + std::to_string(seed * 1001));
+        const auto scene = put_scene(c.get(), photo, kW, kH, seed);
+        double best = 0;
+        EXPECT_TRUE(wait_until(rx->c.get(), [&] { return (best = psnr(scene, pixels(rx->c.get(), photo_mirror.id(), kW, kH))) >= 30; }))
+            << "picture " << seed << " came no closer than " << best << " dB";
+    }
+    EXPECT_TRUE(photo_mirror.shows(pixels(c.get(), photo, kW, kH), kW, kH)) << "not exact once still";
+    screenshot_area(rx->xvfb->name(), "photograph-and-terminal", 0, 0, 700, 300);
+    EXPECT_TRUE(term_exact()) << "the terminal after it";
+    // The server's trace says how each went.
+    const auto went = [&](uint32_t window, const std::string &how) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08x", window);
+        return std::regex_search(trace(), std::regex("window " + std::string(id) + " picture \\S+ " + how));
+    };
+    EXPECT_TRUE(went(photo, "lossy \\(photographic\\)") && went(photo, "exact \\(refresh\\)")) << trace();
+    EXPECT_FALSE(went(shell, "lossy")) << "the terminal went lossy";
 }
 
 INSTANTIATE_TEST_SUITE_P(, GatewayUnderWindowManager, ::testing::Values("none", "twm", "openbox"),
