@@ -140,7 +140,7 @@ bool parse_command(Command &c, std::vector<std::string> rest, std::string *error
         ok = receiver(rest.size());
     } else if (n == "disconnect" || n == "allow-input" || n == "forbid-input") {
         ok = receiver(1);
-        c.w2 = n == "allow-input" ? 1 : 0;
+        c.w2 = n == "allow-input" ? kInputAllow : 0;
     } else if (n == "delay") {
         double seconds = 0;
         char *end = nullptr;
@@ -150,19 +150,19 @@ bool parse_command(Command &c, std::vector<std::string> rest, std::string *error
             return false;
         }
         rest.clear();
-        c.w4 = 0x1 | (static_cast<long>(seconds * 10 + 0.5) << 16);
+        c.w4 = kOptDelay | (static_cast<long>(seconds * 10 + 0.5) << kOptDelayShift);
     } else if (n == "logging") {
         if (rest.size() != 1 || (rest[0] != "on" && rest[0] != "off")) {
             *error = "logging needs on or off";
             return false;
         }
-        c.w4 = rest[0] == "on" ? 0x4 : 0x2;
+        c.w4 = rest[0] == "on" ? kOptLoggingOn : kOptLoggingOff;
         rest.clear();
     } else if (n == "daisy-chain" || n == "telepointer list") {
         ok = window();
     } else if (n == "telepointer add") {
         ok = window();
-        c.w3 = -1;
+        c.w3 = kTeleCentre;
         if (ok && rest.size() == 2) {
             ok = number(rest[0], &c.w3) && number(rest[1], &c.w4) && c.w3 >= 0 && c.w4 >= 0;
             if (!ok) *error = "X and Y must be numbers of 0 or more";
@@ -182,9 +182,9 @@ bool parse_command(Command &c, std::vector<std::string> rest, std::string *error
         } else {
             ok = window();
             c.w3 = 0;
-            c.w4 = -1;  // the earliest
+            c.w4 = kTeleEarliest;
             if (ok && rest.size() == 1 && rest[0] == "--all") {
-                c.w3 = -1;
+                c.w3 = kTeleAll;
                 c.w4 = 0;
                 rest.clear();
             } else if (ok && rest.size() == 2) {
@@ -208,31 +208,31 @@ bool parse_command(Command &c, std::vector<std::string> rest, std::string *error
 }
 
 const std::map<long, const char *> kStatus = {
-    {0, "done"},
-    {1, "authorized"},
-    {7, "the access file could not be loaded cleanly"},
-    {9, "the local X server ran out of memory"},
-    {11, "the receiver refused access, or its key has changed (Telvane's message says which)"},
-    {12, "the connection was refused, or the receiver's display could not be opened"},
-    {13, "no physical connection to the receiver"},
-    {14, "no X server running on the receiver, or its link service is down (Telvane's message says which)"},
-    {15, "the receiver's name has no IP address"},
-    {16, "the server timed out"},
-    {17, "input/output error on the connection"},
-    {20, "no window was picked"},
-    {22, "the window is already shared (or waiting to be) to that receiver"},
-    {23, "the window may not be shared"},
-    {24, "nothing is shared for that window or receiver"},
-    {30, "the window is not shared: no telepointer there"},
-    {31, "no such telepointer"},
-    {40, "the receiver is not valid (it cannot be added to the receiver list)"},
-    {41, "no receiver is selected in the receiver list"},
-    {42, "nothing is shared to that receiver"},
-    {49, "the window is not shared: it cannot be daisy-chained"},
-    {61, "share-same needs two valid receivers"},
-    {62, "none of the receivers has a shared window"},
-    {64, "the pending share was withdrawn, or its connection closed"},
-    {69, "Telvane does not know that request"},
+    {kDone, "done"},
+    {kAuthorized, "authorized"},
+    {kAccessFileBad, "the access file could not be loaded cleanly"},
+    {kLocalOutOfMemory, "the local X server ran out of memory"},
+    {kAccessRefused, "the receiver refused access, or its key has changed (Telvane's message says which)"},
+    {kConnectionRefused, "the connection was refused, or the receiver's display could not be opened"},
+    {kNoPhysicalConnection, "no physical connection to the receiver"},
+    {kNoXServer, "no X server running on the receiver, or its link service is down (Telvane's message says which)"},
+    {kNoIpAddress, "the receiver's name has no IP address"},
+    {kServerTimeout, "the server timed out"},
+    {kIoError, "input/output error on the connection"},
+    {kNothingPicked, "no window was picked"},
+    {kAlreadyShared, "the window is already shared (or waiting to be) to that receiver"},
+    {kUnsharable, "the window may not be shared"},
+    {kNothingShared, "nothing is shared for that window or receiver"},
+    {kTeleWindowNotShared, "the window is not shared: no telepointer there"},
+    {kNoSuchTelepointer, "no such telepointer"},
+    {kInvalidReceiver, "the receiver is not valid (it cannot be added to the receiver list)"},
+    {kNobodySelected, "no receiver is selected in the receiver list"},
+    {kReceiverNotShared, "nothing is shared to that receiver"},
+    {kDaisyWindowNotShared, "the window is not shared: it cannot be daisy-chained"},
+    {kShareSameTooFew, "share-same needs two valid receivers"},
+    {kShareSameNothingShared, "none of the receivers has a shared window"},
+    {kShareWithdrawn, "the pending share was withdrawn, or its connection closed"},
+    {kUnknownCommand, "Telvane does not know that request"},
 };
 
 }  // namespace
@@ -411,7 +411,7 @@ std::string usage(const std::string &subcommand) {
 
 bool complete(const long words[5], const std::vector<uint32_t> &hosts, const std::vector<Reply> &replies) {
     if (replies.empty()) return false;
-    if (words[0] != 15) return true;
+    if (words[0] != kShareSameWindows) return true;
     // Share-same: a reply for every receiver, or the final reply (it repeats words 2 and 3).
     std::vector<bool> answered(hosts.size(), false);
     for (const Reply &r : replies) {
@@ -448,7 +448,7 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     auto status = [&](long s) {
         add("status", std::to_string(s));
         add("meaning", status_text(s));
-        o.exit_status = s == 0 ? kExitDone : static_cast<int>(s > 125 ? 125 : s);
+        o.exit_status = s == kDone ? kExitDone : static_cast<int>(s > 125 ? 125 : s);
     };
     add("command", c.name);
     if (replies.empty()) {
@@ -470,12 +470,12 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     };
     switch (c.code) {
     case kAccessCheck:
-        add("access", w[0] == 1 ? "authorized" : "refused");
-        o.exit_status = w[0] == 1 ? kExitDone : kExitAccessRefused;
+        add("access", w[0] == kAuthorized ? "authorized" : "refused");
+        o.exit_status = w[0] == kAuthorized ? kExitDone : kExitAccessRefused;
         break;
     case kPick:
         status(w[2]);
-        if (w[2] == 0) {
+        if (w[2] == kDone) {
             add("window", hex(w[1]));
             add("x", std::to_string(w[3]));
             add("y", std::to_string(w[4]));
@@ -487,16 +487,16 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
             break;
         }
         std::vector<uint32_t> hosts;
-        if (w[0] == -1) hosts = items;
+        if (w[0] == kListInProperty) hosts = items;
         else
             for (long v : replies.back().w)
                 if (v) hosts.push_back(static_cast<uint32_t>(v));
-        status(0);
+        status(kDone);
         list("receivers", hosts, true);
         break;
     }
     case kShareSameWindows: {
-        long final_status = 0;
+        long final_status = kDone;
         for (const Reply &r : replies) {
             if (r.w[1] == 0) {
                 add("receiver " + name_of(static_cast<uint32_t>(r.w[0]), names), std::to_string(r.w[2]) + " (" +
@@ -511,21 +511,21 @@ Outcome describe(const Command &c, const long words[5], const std::vector<Reply>
     }
     case kTelepointerAdd:
         status(w[2]);
-        if (w[2] == 0) add("telepointer", hex(w[3]));
+        if (w[2] == kDone) add("telepointer", hex(w[3]));
         break;
     case kTelepointerList: {
         std::vector<uint32_t> ids;
-        if (w[0] == -1) ids = items;
+        if (w[0] == kListInProperty) ids = items;
         else
             for (long v : {w[0], w[3], w[4]})
                 if (v) ids.push_back(static_cast<uint32_t>(v));
-        status(0);
+        status(kDone);
         list("telepointers", ids, false);
         break;
     }
     case kSenderStatus: {
         status(w[2]);
-        if (w[2] != 0) break;
+        if (w[2] != kDone) break;
         auto plain = [&](uint32_t host) {
             return std::find(unencrypted.begin(), unencrypted.end(), host) != unencrypted.end();
         };

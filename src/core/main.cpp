@@ -18,6 +18,8 @@
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
 
+#include "request_codes.h"
+
 #include <X11/StringDefs.h>
 #include <X11/Shell.h>
 #include <X11/Xmu/Editres.h>
@@ -272,7 +274,7 @@ int main(int argc, char **argv, char **envp) {
 
     telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
     telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
-    tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
+    tl_external_req_atom = XInternAtom(display, telvane::request_codes::kRequestAtom, False);
 
     // The server learns the delay between different people's inputs.
     interactive_timeout(inactivity_timeout, inactivity_timeout);
