@@ -252,14 +252,9 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
     }
     Held &held = held_[host];
     const bool key_event = kind == InputKind::KeyPress || kind == InputKind::KeyRelease;
-    int16_t ex = e->event_x, ey = e->event_y;
-    for (const InputTarget::Popup &p : target->popups)
-        if (e->root_x >= p.x && e->root_y >= p.y && e->root_x < p.x + p.width && e->root_y < p.y + p.height) {
-            target->window = p.window;
-            ex = static_cast<int16_t>(e->root_x - p.x);
-            ey = static_cast<int16_t>(e->root_y - p.y);
-            break;
-        }
+    const Landing landing = input_landing(target->window, e->event_x, e->event_y, e->root_x, e->root_y, target->popups);
+    target->window = landing.window;
+    int16_t ex = landing.x, ey = landing.y;
     // Where it would land comes before the floor: input that may not land takes no floor.
     auto place = kind == InputKind::KeyRelease ? std::nullopt : place_in(target->window, ex, ey);
     if (!place && !key_event) return;

@@ -29,10 +29,7 @@ struct InputTarget {
     // The menus that go with the window, each with its mirror's place on the receiver's screen:
     // while a press on the window's mirror holds the receiver's pointer, what lies over one of
     // them goes to it.
-    struct Popup {
-        uint32_t window;
-        int32_t x, y, width, height;
-    };
+    using Popup = PopupMirror;
     std::vector<Popup> popups;
 };
 
