@@ -41,6 +41,9 @@ namespace {
 // The most a requester's property is read for: 1000 32-bit units.
 constexpr long kPropertyUnits = 1000;
 
+// What a command returns when it has made its own replies, or they come later.
+constexpr int kAnswered = -1;
+
 Atom external_request_atom = 0;
 
 // The name of an atom a requester gave, or null when the server has no such atom. The error
@@ -123,7 +126,7 @@ int share_command(long command, long requester, long w2, long w3, uint32_t windo
     stop_busy_sharing();
     log_msg1n1a(command == kShareApplication ? "REMOTE share window(0x%x) to host '%s'" : "REMOTE share_alone window(0x%x) to host '%s'",
                 static_cast<int>(w2), host);
-    return answer_now ? kDone : -1;
+    return answer_now ? int{kDone} : kAnswered;
 }
 
 int options_command(long w4) {
@@ -200,6 +203,159 @@ struct TellIllegalName {
     }
 };
 
+int access_command(long requester, long w2, long w3) {
+    // Its own final reply, logged as every final reply is.
+    const int result = access_check(w2, w3);
+    final_reply(requester, TLCMDConnector_is_visible, result, result);
+    return kAnswered;
+}
+
+int pick_command(long requester, long w3) {
+    int x = 0, y = 0;
+    Window picked = pick(10, &x, &y);
+    if (picked) {
+        log_msg1n("REMOTE request to PICK window (0x%x)", static_cast<int>(picked));
+        final_reply(requester, static_cast<long>(picked), w3, kDone, x, y);
+    } else {
+        log_msg0("ERROR on REMOTE request to PICK window.");
+        final_reply(requester, 0, w3, kNothingPicked);
+    }
+    return kAnswered;
+}
+
+int share_same_command(uint32_t requester, long w2, long w3) {
+    const int status = processShareSameCmd(requester, w2, w3);
+    if (status == kDone) {
+        log_msg0("Share Same windows SUCCESSFUL");
+        return kAnswered;
+    }
+    log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
+    return status;
+}
+
+int unshare_command(long window, long w3) {
+    uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(window));
+    if (tag) {
+        tlUnshareWindow(display, static_cast<Window>(window), static_cast<Atom>(w3), tag);
+        main_loop_empty_tl();
+        log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(window), static_cast<Atom>(w3));
+    } else {
+        log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(window), static_cast<Atom>(w3));
+    }
+    return kDone;
+}
+
+int input_command(long w2, long w3) {
+    if (!find_is_host_sharing(static_cast<uint32_t>(w3))) {
+        log_msg1a("Cannot Change Input State, host'%s' not shared to", static_cast<Atom>(w3));
+        return kReceiverNotShared;
+    }
+    if (w2 == kInputAllow) {
+        tlAllowInput(display, static_cast<Atom>(w3));
+        log_msg1a("REMOTE Allow Input on host'%s'", static_cast<Atom>(w3));
+    } else {
+        tlDisallowInput(display, static_cast<Atom>(w3));
+        log_msg1a("REMOTE Disallow Input to host'%s'", static_cast<Atom>(w3));
+    }
+    return kDone;
+}
+
+int daisy_chain_command(long window) {
+    if (!find_window(0, static_cast<uint32_t>(window))) {
+        log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(window));
+        return kDaisyWindowNotShared;
+    }
+    set_daisy_chain(static_cast<Window>(window));
+    log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(window));
+    return kDone;
+}
+
+// A telepointer is answered by the manager once it exists.
+int add_tele_command(uint32_t requester, long window, long w3, long w4) {
+    if (!find_window(0, static_cast<uint32_t>(window))) {
+        log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(window));
+        return kTeleWindowNotShared;
+    }
+    if (w3 == kTeleCentre) {
+        int x = 0, y = 0;
+        find_win_center(static_cast<Window>(window), &x, &y);
+        w3 = x;
+        w4 = y;
+    }
+    addtoTeleList(0, static_cast<Window>(window), requester);
+    tele_request(kTeleCreateRequest, window, w3, w4);
+    log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(window));
+    return kAnswered;
+}
+
+int list_teles_command(uint32_t requester, long window) {
+    sendTeleInfo(static_cast<Window>(window), requester);
+    log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(window));
+    return kAnswered;
+}
+
+int reload_access_command() {
+    if (initialize_auth_file()) {
+        log_msg0("ERROR:INVALID REMOTE Access Authorization Data.");
+        return kAccessFileBad;
+    }
+    log_msg0("Updated REMOTE Access Authorization Data.");
+    return kDone;
+}
+
+int sender_status_command(uint32_t requester, long w2, long w3) {
+    SenderStatus *list = nullptr;
+    int count = getSenderStatus(static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), &list);
+    if (count == 0) {
+        log_msg1n1a("Get Sender Status, NO SHARING to win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
+        freeSenderStatus(list);
+        return kNothingShared;
+    }
+    log_msg1n1a("Get Sender Status, win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
+    report_SenderStatus(list, requester, static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), count);
+    freeSenderStatus(list);
+    return kAnswered;
+}
+
+// Carries out one command; returns the status of its final reply, or kAnswered. `window` is the
+// client window that `w2` stands for in the commands about a window.
+int obey_command(long command, long requester, long w2, long w3, long w4, long window) {
+    const auto req = static_cast<uint32_t>(requester);
+    switch (command) {
+    case kAccessCheck: return access_command(requester, w2, w3);
+    case kPick: return pick_command(requester, w3);
+    case kSelectedReceivers: {
+        const int status = send_receivers_selected_to_CL(req);
+        return status == kDone ? kAnswered : status;
+    }
+    case kShareApplication:
+    case kShareWindow:
+        // Negative: answered when the share's outcome is known.
+        return share_command(command, requester, w2, w3, static_cast<uint32_t>(window));
+    case kShareSameWindows: return share_same_command(req, w2, w3);
+    case kUnshare: return unshare_command(window, w3);
+    case kDisconnect:
+        disconnect_callback(static_cast<Atom>(w3), nullptr, nullptr);
+        return kDone;
+    case kInput: return input_command(w2, w3);
+    case kDelayOrLogging: return options_command(w4);
+    case kDaisyChain: return daisy_chain_command(window);
+    case kTelepointerAdd: return add_tele_command(req, window, w3, w4);
+    case kTelepointerDelete: {
+        long named = w2;
+        const int status = delete_teles_command(window, w3, w4, &named);
+        final_reply(requester, named, w3, status);
+        return kAnswered;
+    }
+    case kTelepointerList: return list_teles_command(req, window);
+    case kReloadAccess: return reload_access_command();
+    case kSenderStatus: return sender_status_command(req, w2, w3);
+    default:
+        log_msg0("UNKNOWN COMMAND LINE REQUEST!");
+        return kUnknownCommand;
+    }
+}
+
 void obey_request(const RequestWords &r) { processExternalCommand(r.w[0], r.w[1], r.w[2], r.w[3], r.w[4]); }
 bool picking() { return pick_in_progress != 0; }
 
@@ -214,140 +370,12 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
     const TellIllegalName tell_afterwards;
     log_msg5n("Process Ext Cmd:([%d][%d][%d][%d][%d])", static_cast<int>(command), static_cast<int>(requester),
               static_cast<int>(w2), static_cast<int>(w3), static_cast<int>(w4));
-    const auto req = static_cast<uint32_t>(requester);
-    int status = kDone;
     // A window manager's frame named by the requester stands for the client window inside it.
     const bool about_window = command == kShareApplication || command == kShareWindow || command == kUnshare ||
                               (command >= kDaisyChain && command <= kTelepointerList);
     const auto window = static_cast<long>(about_window ? client_window_of(static_cast<Window>(w2)) : w2);
-    switch (command) {
-    case kAccessCheck: {
-        // Its own final reply, logged as every final reply is.
-        const int result = access_check(w2, w3);
-        final_reply(requester, TLCMDConnector_is_visible, result, result);
-        return;
-    }
-    case kPick: {
-        int x = 0, y = 0;
-        Window picked = pick(10, &x, &y);
-        if (picked) {
-            log_msg1n("REMOTE request to PICK window (0x%x)", static_cast<int>(picked));
-            final_reply(requester, static_cast<long>(picked), w3, kDone, x, y);
-        } else {
-            log_msg0("ERROR on REMOTE request to PICK window.");
-            final_reply(requester, 0, w3, kNothingPicked);
-        }
-        return;
-    }
-    case kSelectedReceivers:
-        status = send_receivers_selected_to_CL(req);
-        if (status == kDone) return;
-        break;
-    case kShareApplication:
-    case kShareWindow:
-        status = share_command(command, requester, w2, w3, static_cast<uint32_t>(window));
-        if (status < 0) return;  // answered when the share's outcome is known
-        break;
-    case kShareSameWindows:
-        status = processShareSameCmd(req, w2, w3);
-        if (status == kDone) {
-            log_msg0("Share Same windows SUCCESSFUL");
-            return;
-        }
-        log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
-        break;
-    case kUnshare: {
-        uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(window));
-        if (tag) {
-            tlUnshareWindow(display, static_cast<Window>(window), static_cast<Atom>(w3), tag);
-            main_loop_empty_tl();
-            log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(window), static_cast<Atom>(w3));
-        } else {
-            log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(window), static_cast<Atom>(w3));
-        }
-        break;
-    }
-    case kDisconnect:
-        disconnect_callback(static_cast<Atom>(w3), nullptr, nullptr);
-        break;
-    case kInput:
-        if (!find_is_host_sharing(static_cast<uint32_t>(w3))) {
-            log_msg1a("Cannot Change Input State, host'%s' not shared to", static_cast<Atom>(w3));
-            status = kReceiverNotShared;
-        } else if (w2 == kInputAllow) {
-            tlAllowInput(display, static_cast<Atom>(w3));
-            log_msg1a("REMOTE Allow Input on host'%s'", static_cast<Atom>(w3));
-        } else {
-            tlDisallowInput(display, static_cast<Atom>(w3));
-            log_msg1a("REMOTE Disallow Input to host'%s'", static_cast<Atom>(w3));
-        }
-        break;
-    case kDelayOrLogging:
-        status = options_command(w4);
-        break;
-    case kDaisyChain:
-        if (!find_window(0, static_cast<uint32_t>(window))) {
-            log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(window));
-            status = kDaisyWindowNotShared;
-        } else {
-            set_daisy_chain(static_cast<Window>(window));
-            log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(window));
-        }
-        break;
-    case kTelepointerAdd:
-        if (!find_window(0, static_cast<uint32_t>(window))) {
-            log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(window));
-            status = kTeleWindowNotShared;
-            break;
-        }
-        if (w3 == kTeleCentre) {
-            int x = 0, y = 0;
-            find_win_center(static_cast<Window>(window), &x, &y);
-            w3 = x;
-            w4 = y;
-        }
-        addtoTeleList(0, static_cast<Window>(window), req);
-        tele_request(kTeleCreateRequest, window, w3, w4);
-        log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(window));
-        return;
-    case kTelepointerDelete: {
-        long named = w2;
-        status = delete_teles_command(window, w3, w4, &named);
-        final_reply(requester, named, w3, status);
-        return;
-    }
-    case kTelepointerList:
-        sendTeleInfo(static_cast<Window>(window), req);
-        log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(window));
-        return;
-    case kReloadAccess:
-        if (initialize_auth_file()) {
-            log_msg0("ERROR:INVALID REMOTE Access Authorization Data.");
-            status = kAccessFileBad;
-        } else {
-            log_msg0("Updated REMOTE Access Authorization Data.");
-        }
-        break;
-    case kSenderStatus: {
-        SenderStatus *list = nullptr;
-        int count = getSenderStatus(static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), &list);
-        if (count == 0) {
-            log_msg1n1a("Get Sender Status, NO SHARING to win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
-            freeSenderStatus(list);
-            status = kNothingShared;
-            break;
-        }
-        log_msg1n1a("Get Sender Status, win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
-        report_SenderStatus(list, req, static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), count);
-        freeSenderStatus(list);
-        return;
-    }
-    default:
-        log_msg0("UNKNOWN COMMAND LINE REQUEST!");
-        status = kUnknownCommand;
-        break;
-    }
-    final_reply(requester, w2, w3, status);
+    const int status = obey_command(command, requester, w2, w3, w4, window);
+    if (status != kAnswered) final_reply(requester, w2, w3, status);
 }
 
 void publish_request_state() {
@@ -528,7 +556,7 @@ int processShareSameCmd(uint32_t requester, long w2, long w3) {
             log_msg0(line.get());
         }
         free(list);
-        return result ? result : kShareSameTooFew;
+        return result ? result : int{kShareSameTooFew};
     }
     result = share_same_window(count, list);
     if (result == kDone) {
