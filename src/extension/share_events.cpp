@@ -168,6 +168,64 @@ CString font_name(Atom atom) {
     return copy;
 }
 
+// A receiver reached: the road it was reached by, its input as the user prefers, the answer
+// owed to a requester.
+void connection_made(const TelvaneEvent &e, const Names &n) {
+    const Atom host = e.host;
+    log_msg1("STATUS connection-made on '%s'", n.name);
+    // The server tells which road it took; Window Status and the sender status say it.
+    set_hostatom_plain(host, e.detail == static_cast<unsigned>(telvane::wire::ConnectRoad::Plain));
+    if (hostatom_plain(host)) log_msg1("STATUS connection to '%s' is not encrypted", n.name);
+    if (user_preference.allow_input) {
+        log_msg1("REQUEST allow-input from '%s'", n.name);
+        tlAllowInput(display, host);
+    }
+    input_status_changed(host, 0);
+    answer(host, status_answer(static_cast<int>(ShareStatus::ConnectionMade), 0, n.name));
+}
+
+// A window shared to a receiver goes into the records.
+void window_shared(const TelvaneEvent &e) {
+    log_msg1n1a("STATUS window (0x%x) shared to '%s'", static_cast<int>(e.window), e.host);
+    if (!find_window(0, e.window)) set_shared_from(e.window);
+    add_window(static_cast<uint32_t>(e.host), e.tag, e.window, e.detail, static_cast<uint32_t>(user_picked));
+}
+
+// A window unshared from a receiver; shared to nobody now, it loses its marks and telepointers.
+void window_unshared(const TelvaneEvent &e) {
+    log_msg1n1a("STATUS unshare window (0x%x) from '%s'", static_cast<int>(e.window), e.host);
+    delete_window(static_cast<uint32_t>(e.host), e.tag, e.window);
+    if (!find_window(0, e.window)) {
+        unset_shared_from(e.window);
+        unset_daisy_chain(e.window);
+        delete_all_telepointers(e.window);
+    }
+}
+
+// A font a receiver lacks, reported with the receiver unless the user filtered it out.
+void font_missing(const TelvaneEvent &e, const Names &n) {
+    CString font = font_name(e.window);
+    log_msg2("STATUS bad-font of '%s' on '%s'", font.get(), n.name);
+    if (in_list(e.host, dontReport_Font_host, dontReport_Font_count)) return;
+    // Each font and receiver pair is followed by a blank line in the dialog.
+    add_multiple_messages(&bad_fonts, font.get());
+    add_multiple_messages(&bad_fonts, n.alias);
+    add_multiple_messages(&bad_fonts, "");
+}
+
+// A memory shortage: our own display's (host 0) is reported once, a receiver's each time.
+void out_of_memory(Atom host, const Names &n) {
+    if (host == 0) {
+        if (out_of_memory_local) return;
+        log_msg0("STATUS local server ran out of malloc() space");
+        add_multiple_messages(&out_of_mem, "local");
+        out_of_memory_local = 1;
+    } else {
+        log_msg1("STATUS receiver '%s' ran out of malloc() space", n.name);
+        add_multiple_messages(&out_of_mem, n.alias);
+    }
+}
+
 // Takes a list's text for showing: the list is empty again when its dialog is up.
 CString take(char **list) {
     CString text(*list);
@@ -245,16 +303,7 @@ void processTelvaneEvent(XEvent *event) {
     switch (static_cast<ShareStatus>(e.status)) {
     using enum ShareStatus;
     case ConnectionMade:
-        log_msg1("STATUS connection-made on '%s'", n.name);
-        // The server tells which road it took; Window Status and the sender status say it.
-        set_hostatom_plain(host, e.detail == static_cast<unsigned>(telvane::wire::ConnectRoad::Plain));
-        if (hostatom_plain(host)) log_msg1("STATUS connection to '%s' is not encrypted", n.name);
-        if (user_preference.allow_input) {
-            log_msg1("REQUEST allow-input from '%s'", n.name);
-            tlAllowInput(display, host);
-        }
-        input_status_changed(host, 0);
-        answer(host, status_answer(static_cast<int>(ConnectionMade), 0, n.name));
+        connection_made(e, n);
         break;
     case ConnectionFailed:
         connection_failed(e, n);
@@ -265,34 +314,18 @@ void processTelvaneEvent(XEvent *event) {
         delete_all_host_tags(static_cast<uint32_t>(host));
         break;
     case WindowShared:
-        log_msg1n1a("STATUS window (0x%x) shared to '%s'", static_cast<int>(e.window), host);
-        if (!find_window(0, e.window)) set_shared_from(e.window);
-        add_window(static_cast<uint32_t>(host), e.tag, e.window, e.detail,
-                   static_cast<uint32_t>(user_picked));
+        window_shared(e);
         break;
     case WindowUnshared:
-        log_msg1n1a("STATUS unshare window (0x%x) from '%s'", static_cast<int>(e.window), host);
-        delete_window(static_cast<uint32_t>(host), e.tag, e.window);
-        if (!find_window(0, e.window)) {
-            unset_shared_from(e.window);
-            unset_daisy_chain(e.window);
-            delete_all_telepointers(e.window);
-        }
+        window_unshared(e);
         break;
     case WindowUnsharable:
         log_msg1n("STATUS window unsharable (0x%x)", static_cast<int>(e.window));
         add_multiple_messages(&refused_windows, n.alias);
         break;
-    case FontMissing: {
-        CString font = font_name(e.window);
-        log_msg2("STATUS bad-font of '%s' on '%s'", font.get(), n.name);
-        if (in_list(host, dontReport_Font_host, dontReport_Font_count)) break;
-        // Each font and receiver pair is followed by a blank line in the dialog.
-        add_multiple_messages(&bad_fonts, font.get());
-        add_multiple_messages(&bad_fonts, n.alias);
-        add_multiple_messages(&bad_fonts, "");
+    case FontMissing:
+        font_missing(e, n);
         break;
-    }
     case InputAllowed:
         log_msg1("STATUS input allowed from '%s'", n.name);
         input_status_changed(host, 1);
@@ -344,15 +377,7 @@ void processTelvaneEvent(XEvent *event) {
         add_multiple_messages(&conn_refused_local, n.alias);
         break;
     case OutOfMemory:
-        if (host == 0) {
-            if (out_of_memory_local) break;
-            log_msg0("STATUS local server ran out of malloc() space");
-            add_multiple_messages(&out_of_mem, "local");
-            out_of_memory_local = 1;
-        } else {
-            log_msg1("STATUS receiver '%s' ran out of malloc() space", n.name);
-            add_multiple_messages(&out_of_mem, n.alias);
-        }
+        out_of_memory(host, n);
         break;
     case DirectColorReceiver:
         log_msg1("STATUS Can't share to '%s'.  It has a direct color display", n.name);
