@@ -124,6 +124,17 @@ private:
     // would have, with the buttons of `held` in its state.
     void deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
                  const Place &place, const Held &held);
+    // The held-down window's share of a receiver's input: its presses, drag and releases,
+    // delivered to `held.direct` at (x, y) of shared `window`.
+    void replay_direct(InputKind kind, uint8_t detail, uint32_t window, int16_t x, int16_t y, const Place &at,
+                       Held &held);
+    // A receiver's input that passed, replayed on the sender through its devices; `key` is the
+    // sender's keycode of a key press.
+    void replay(uint32_t host, InputKind kind, uint8_t detail, std::optional<uint8_t> key, uint32_t window,
+                Held &held);
+    // One input's line in the trace, with what became of it.
+    void trace_input(uint32_t host, uint32_t window, InputKind kind, uint8_t detail, int16_t x, int16_t y,
+                     const char *outcome);
     std::optional<uint8_t> sender_keycode(uint32_t host, uint8_t keycode);
     void focus_into(uint32_t host, uint32_t window);
     bool within_shared(uint32_t window);
