@@ -286,21 +286,8 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
         if (!place) return;
     }
 
-    ReceiverInputFacts facts;
-    facts.kind = kind;
-    facts.allowed = target->allowed;
-    facts.completes_press = kind == InputKind::KeyRelease      ? held.keys.count(e->detail) > 0
-                            : kind == InputKind::ButtonRelease ? held.buttons.count(e->detail) > 0
-                            : kind == InputKind::Motion        ? !held.buttons.empty()
-                                                               : false;
     const auto now = hooks_.now();
-    const FloorDelays delays = hooks_.delays();
-    InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
-    if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
-        is_pointer_input(kind)) {
-        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0 : accepts_all_at(target->window, ex, ey) != 0;
-        verdict = judge_receiver_input(floor_, host, now, delays, facts);
-    }
+    const InputVerdict verdict = judge(host, kind, e->detail, *target, direct, ex, ey, held, now);
     std::optional<uint8_t> key;
     if (forwards(verdict) && kind == InputKind::KeyPress) {
         key = sender_keycode(host, e->detail);
@@ -328,6 +315,25 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
     else
         replay(host, kind, e->detail, key, target->window, held);
     end_injection();
+}
+
+InputVerdict InputForwarder::judge(uint32_t host, InputKind kind, uint8_t detail, const InputTarget &target,
+                                   uint32_t direct, int16_t x, int16_t y, const Held &held, InputClock::time_point now) {
+    ReceiverInputFacts facts;
+    facts.kind = kind;
+    facts.allowed = target.allowed;
+    facts.completes_press = kind == InputKind::KeyRelease      ? held.keys.count(detail) > 0
+                            : kind == InputKind::ButtonRelease ? held.buttons.count(detail) > 0
+                            : kind == InputKind::Motion        ? !held.buttons.empty()
+                                                               : false;
+    const FloorDelays delays = hooks_.delays();
+    InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
+    if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
+        is_pointer_input(kind)) {
+        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0 : accepts_all_at(target.window, x, y) != 0;
+        verdict = judge_receiver_input(floor_, host, now, delays, facts);
+    }
+    return verdict;
 }
 
 void InputForwarder::trace_input(uint32_t host, uint32_t window, InputKind kind, uint8_t detail, int16_t x,

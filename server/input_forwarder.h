@@ -124,6 +124,10 @@ private:
     // would have, with the buttons of `held` in its state.
     void deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
                  const Place &place, const Held &held);
+    // The floor's verdict on a receiver's input that may land: by what it completes and, for
+    // pointer input the floor would drop, by whether a window for everyone's pointing takes it.
+    InputVerdict judge(uint32_t host, InputKind kind, uint8_t detail, const InputTarget &target, uint32_t direct,
+                       int16_t x, int16_t y, const Held &held, InputClock::time_point now);
     // The held-down window's share of a receiver's input: its presses, drag and releases,
     // delivered to `held.direct` at (x, y) of shared `window`.
     void replay_direct(InputKind kind, uint8_t detail, uint32_t window, int16_t x, int16_t y, const Place &at,
