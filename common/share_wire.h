@@ -101,6 +101,9 @@ enum class ConnectFailure : uint32_t {
     // client gives each its own report (after the others) and its own text.
     ReceiverKeyChanged = 5,  // the receiver shows another key than the one remembered for it
     LinkServiceDown = 6,     // a receiver remembered by its key has no link service answering now
+    // The sender's own display could not make room for the connection. Our server never says
+    // so, but the client still reads it as a local shortage.
+    LocalShortage = 101,
 };
 
 // `detail` of a ConnectionMade event: the road the receiver was reached by.

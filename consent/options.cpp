@@ -119,9 +119,10 @@ std::string usage_text(const std::string &program) {
            "       [--accept-all | --refuse-all] [-display DISPLAY] [toolkit options] [--help] [--version]\n"
            "\n"
            "Asks the person at this display whether a Telvane sender may share windows here.\n"
-           "  --listen ADDR:PORT      where to listen (default: all addresses, port 34590; port 0: any free one)\n"
+           "  --listen ADDR:PORT      where to listen (default: all addresses, port " +
+           std::to_string(consent_wire::kConsentPort) + "; port 0: any free one)\n"
            "  --link-listen ADDR:PORT where senders open encrypted display links (default: all addresses,\n"
-           "                          port 34591; off: take none)\n"
+           "                          port " + std::to_string(tlslink::kLinkPort) + "; off: take none)\n"
            "  --timeout SECONDS       refuse a question nobody answers within this time (default 30)\n"
            "  --read-timeout SECONDS  refuse a sender whose request is not complete within this time (default 5)\n"
            "  --accept-all            accept every well-formed request and link without asking; opens no\n"

@@ -2,24 +2,24 @@
 // telvane-consent's own command-line options. Anything else is left for the toolkit
 // (-display, -xrm and the like).
 
+#include "consent_wire.h"
+#include "link_protocol.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace telvane::consent {
 
-// The port every Telvane sender asks on.
-constexpr uint16_t kConsentPort = 34590;
-
 // Who answers: the person at the display, or a fixed answer without any display.
 enum class AnswerMode { Ask, AcceptAll, RefuseAll };
 
 struct Options {
     std::string listen_host;             // empty: every address
-    uint16_t listen_port = kConsentPort;  // 0: any free port
+    uint16_t listen_port = consent_wire::kConsentPort;  // 0: any free port
     bool links = true;                   // take display links at all (--link-listen off: no)
     std::string link_host;               // empty: every address
-    uint16_t link_port = 34591;          // 0: any free port
+    uint16_t link_port = tlslink::kLinkPort;  // 0: any free port
     int answer_timeout_seconds = 30;
     // A real sender writes its whole request as soon as it is connected; a few seconds cover a
     // slow network, and a connection that trickles its bytes holds a slot no longer than this.

@@ -14,7 +14,7 @@ RequestParser::Progress RequestParser::feed(const uint8_t *data, std::size_t siz
         ++received_;
         if (byte == 0) {
             status_ = Progress::Complete;
-        } else if (request_.identity.size() == kMaxIdentityLength) {
+        } else if (request_.identity.size() == consent_wire::kMaxIdentity) {
             // Refuse at once rather than wait for a zero that a hostile peer may never send.
             status_ = Progress::Bad;
             error_ = ParseError::IdentityTooLong;

@@ -2,6 +2,8 @@
 // Reading one consent request as its bytes arrive: four address bytes, then an identity ended
 // by a zero byte.
 
+#include "consent_wire.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,9 +11,6 @@
 #include <string>
 
 namespace telvane::consent {
-
-// The longest identity a sender may give, not counting its terminating zero.
-constexpr std::size_t kMaxIdentityLength = 199;
 
 using Ipv4Address = std::array<uint8_t, 4>;
 

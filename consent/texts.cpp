@@ -1,6 +1,8 @@
 // The wording of the dialog and the log, and the escaping of identities.
 #include "texts.h"
 
+#include "consent_wire.h"
+
 #include <cstdio>
 
 namespace telvane::consent {
@@ -26,7 +28,7 @@ const std::string kPrefix = "telvane-consent: ";
 
 }  // namespace
 
-char answer_byte(Outcome outcome) { return outcome == Outcome::Accepted ? '1' : '0'; }
+char answer_byte(Outcome outcome) { return outcome == Outcome::Accepted ? consent_wire::kAnswerYes : consent_wire::kAnswerNo; }
 
 std::string dotted(const Ipv4Address &a) {
     return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 
@@ -97,108 +98,142 @@ bool take_window(std::vector<std::string> &rest, WindowArg *w, std::string *erro
     return true;
 }
 
-bool parse_command(Command &c, std::vector<std::string> rest, std::string *error) {
-    const std::string &n = c.name;
-    auto receiver = [&](size_t count) {
-        for (size_t i = 0; i < count; ++i) {
-            if (rest.empty()) {
-                *error = "a receiver display name is missing";
-                return false;
-            }
-            if (rest.front().size() >= 255) {
-                *error = "a receiver name of 255 characters or more";
-                return false;
-            }
-            c.receivers.push_back(rest.front());
-            rest.erase(rest.begin());
-        }
-        return true;
-    };
-    auto window = [&] {
-        WindowArg w;
-        if (!take_window(rest, &w, error)) return false;
-        c.window = w;
-        return true;
-    };
-    bool ok = true;
-    if (n == "access") {
-        long uid = 0;
-        if (rest.size() != 2 || !number(rest[0], &uid)) {
-            *error = "access needs a numeric user id and a host";
+// Takes `count` receiver names from the front of `rest` into the command.
+bool take_receivers(Command &c, std::vector<std::string> &rest, size_t count, std::string *error) {
+    for (size_t i = 0; i < count; ++i) {
+        if (rest.empty()) {
+            *error = "a receiver display name is missing";
             return false;
         }
-        c.w2 = uid;
-        c.host = rest[1];
+        if (rest.front().size() >= 255) {
+            *error = "a receiver name of 255 characters or more";
+            return false;
+        }
+        c.receivers.push_back(rest.front());
+        rest.erase(rest.begin());
+    }
+    return true;
+}
+
+// Takes the command's window from the front of `rest`.
+bool take_command_window(Command &c, std::vector<std::string> &rest, std::string *error) {
+    WindowArg w;
+    if (!take_window(rest, &w, error)) return false;
+    c.window = w;
+    return true;
+}
+
+// Takes the two words X and Y, each 0 or more, that are all of `rest`.
+bool take_point(std::vector<std::string> &rest, long *x, long *y, std::string *error) {
+    const bool ok = number(rest[0], x) && number(rest[1], y) && *x >= 0 && *y >= 0;
+    if (!ok) *error = "X and Y must be numbers of 0 or more";
+    rest.clear();
+    return ok;
+}
+
+bool parse_access(Command &c, std::vector<std::string> &rest, std::string *error) {
+    long uid = 0;
+    if (rest.size() != 2 || !number(rest[0], &uid)) {
+        *error = "access needs a numeric user id and a host";
+        return false;
+    }
+    c.w2 = uid;
+    c.host = rest[1];
+    rest.clear();
+    return true;
+}
+
+bool parse_delay(Command &c, std::vector<std::string> &rest, std::string *error) {
+    double seconds = 0;
+    char *end = nullptr;
+    if (rest.size() != 1 || (seconds = std::strtod(rest[0].c_str(), &end), *end) || seconds < 0 ||
+        seconds > 6553.5) {
+        *error = "delay needs a number of seconds from 0 to 6553.5";
+        return false;
+    }
+    rest.clear();
+    c.w4 = kOptDelay | (static_cast<long>(seconds * 10 + 0.5) << kOptDelayShift);
+    return true;
+}
+
+bool parse_logging(Command &c, std::vector<std::string> &rest, std::string *error) {
+    if (rest.size() != 1 || (rest[0] != "on" && rest[0] != "off")) {
+        *error = "logging needs on or off";
+        return false;
+    }
+    c.w4 = rest[0] == "on" ? kOptLoggingOn : kOptLoggingOff;
+    rest.clear();
+    return true;
+}
+
+bool parse_tele_add(Command &c, std::vector<std::string> &rest, std::string *error) {
+    bool ok = take_command_window(c, rest, error);
+    c.w3 = kTeleCentre;
+    if (ok && rest.size() == 2) ok = take_point(rest, &c.w3, &c.w4, error);
+    return ok;
+}
+
+bool parse_tele_delete(Command &c, std::vector<std::string> &rest, std::string *error) {
+    if (!rest.empty() && rest[0] == "--id") {
+        long id = 0;
+        if (rest.size() != 2 || !number(rest[1], &id) || id <= 0) {
+            *error = "--id needs a telepointer id";
+            return false;
+        }
+        c.w2 = 0;
+        c.w3 = id;
+        c.w4 = 0;
         rest.clear();
+        return true;
+    }
+    bool ok = take_command_window(c, rest, error);
+    c.w3 = 0;
+    c.w4 = kTeleEarliest;
+    if (ok && rest.size() == 1 && rest[0] == "--all") {
+        c.w3 = kTeleAll;
+        c.w4 = 0;
+        rest.clear();
+    } else if (ok && rest.size() == 2) {
+        ok = take_point(rest, &c.w3, &c.w4, error);
+    }
+    return ok;
+}
+
+bool parse_status(Command &c, std::vector<std::string> &rest, std::string *error) {
+    if (rest.size() == 1 && rest[0].find(':') != std::string::npos) return take_receivers(c, rest, 1, error);
+    if (!rest.empty()) return take_command_window(c, rest, error);
+    return true;
+}
+
+// Fills `c`, whose name is set, from the subcommand's arguments `rest`.
+bool parse_command(Command &c, std::vector<std::string> rest, std::string *error) {
+    const std::string &n = c.name;
+    bool ok = true;
+    if (n == "access") {
+        ok = parse_access(c, rest, error);
     } else if (n == "share" || n == "share-alone" || n == "unshare") {
-        ok = window() && receiver(1);
+        ok = take_command_window(c, rest, error) && take_receivers(c, rest, 1, error);
     } else if (n == "share-same") {
         if (rest.size() < 2) {
             *error = "share-same needs at least two receivers";
             return false;
         }
-        ok = receiver(rest.size());
+        ok = take_receivers(c, rest, rest.size(), error);
     } else if (n == "disconnect" || n == "allow-input" || n == "forbid-input") {
-        ok = receiver(1);
-        c.w2 = n == "allow-input" ? 1 : 0;
+        ok = take_receivers(c, rest, 1, error);
+        c.w2 = n == "allow-input" ? kInputAllow : 0;
     } else if (n == "delay") {
-        double seconds = 0;
-        char *end = nullptr;
-        if (rest.size() != 1 || (seconds = std::strtod(rest[0].c_str(), &end), *end) || seconds < 0 ||
-            seconds > 6553.5) {
-            *error = "delay needs a number of seconds from 0 to 6553.5";
-            return false;
-        }
-        rest.clear();
-        c.w4 = 0x1 | (static_cast<long>(seconds * 10 + 0.5) << 16);
+        ok = parse_delay(c, rest, error);
     } else if (n == "logging") {
-        if (rest.size() != 1 || (rest[0] != "on" && rest[0] != "off")) {
-            *error = "logging needs on or off";
-            return false;
-        }
-        c.w4 = rest[0] == "on" ? 0x4 : 0x2;
-        rest.clear();
+        ok = parse_logging(c, rest, error);
     } else if (n == "daisy-chain" || n == "telepointer list") {
-        ok = window();
+        ok = take_command_window(c, rest, error);
     } else if (n == "telepointer add") {
-        ok = window();
-        c.w3 = -1;
-        if (ok && rest.size() == 2) {
-            ok = number(rest[0], &c.w3) && number(rest[1], &c.w4) && c.w3 >= 0 && c.w4 >= 0;
-            if (!ok) *error = "X and Y must be numbers of 0 or more";
-            rest.clear();
-        }
+        ok = parse_tele_add(c, rest, error);
     } else if (n == "telepointer delete") {
-        if (!rest.empty() && rest[0] == "--id") {
-            long id = 0;
-            if (rest.size() != 2 || !number(rest[1], &id) || id <= 0) {
-                *error = "--id needs a telepointer id";
-                return false;
-            }
-            c.w2 = 0;
-            c.w3 = id;
-            c.w4 = 0;
-            rest.clear();
-        } else {
-            ok = window();
-            c.w3 = 0;
-            c.w4 = -1;  // the earliest
-            if (ok && rest.size() == 1 && rest[0] == "--all") {
-                c.w3 = -1;
-                c.w4 = 0;
-                rest.clear();
-            } else if (ok && rest.size() == 2) {
-                ok = number(rest[0], &c.w3) && number(rest[1], &c.w4) && c.w3 >= 0 && c.w4 >= 0;
-                if (!ok) *error = "X and Y must be numbers of 0 or more";
-                rest.clear();
-            }
-        }
+        ok = parse_tele_delete(c, rest, error);
     } else if (n == "status") {
-        if (rest.size() == 1 && rest[0].find(':') != std::string::npos) {
-            ok = receiver(1);
-        } else if (!rest.empty()) {
-            ok = window();
-        }
+        ok = parse_status(c, rest, error);
     }
     if (ok && !rest.empty()) {
         *error = "unexpected '" + rest[0] + "'";
@@ -208,31 +243,31 @@ bool parse_command(Command &c, std::vector<std::string> rest, std::string *error
 }
 
 const std::map<long, const char *> kStatus = {
-    {0, "done"},
-    {1, "authorized"},
-    {7, "the access file could not be loaded cleanly"},
-    {9, "the local X server ran out of memory"},
-    {11, "the receiver refused access, or its key has changed (Telvane's message says which)"},
-    {12, "the connection was refused, or the receiver's display could not be opened"},
-    {13, "no physical connection to the receiver"},
-    {14, "no X server running on the receiver, or its link service is down (Telvane's message says which)"},
-    {15, "the receiver's name has no IP address"},
-    {16, "the server timed out"},
-    {17, "input/output error on the connection"},
-    {20, "no window was picked"},
-    {22, "the window is already shared (or waiting to be) to that receiver"},
-    {23, "the window may not be shared"},
-    {24, "nothing is shared for that window or receiver"},
-    {30, "the window is not shared: no telepointer there"},
-    {31, "no such telepointer"},
-    {40, "the receiver is not valid (it cannot be added to the receiver list)"},
-    {41, "no receiver is selected in the receiver list"},
-    {42, "nothing is shared to that receiver"},
-    {49, "the window is not shared: it cannot be daisy-chained"},
-    {61, "share-same needs two valid receivers"},
-    {62, "none of the receivers has a shared window"},
-    {64, "the pending share was withdrawn, or its connection closed"},
-    {69, "Telvane does not know that request"},
+    {kDone, "done"},
+    {kAuthorized, "authorized"},
+    {kAccessFileBad, "the access file could not be loaded cleanly"},
+    {kLocalOutOfMemory, "the local X server ran out of memory"},
+    {kAccessRefused, "the receiver refused access, or its key has changed (Telvane's message says which)"},
+    {kConnectionRefused, "the connection was refused, or the receiver's display could not be opened"},
+    {kNoPhysicalConnection, "no physical connection to the receiver"},
+    {kNoXServer, "no X server running on the receiver, or its link service is down (Telvane's message says which)"},
+    {kNoIpAddress, "the receiver's name has no IP address"},
+    {kServerTimeout, "the server timed out"},
+    {kIoError, "input/output error on the connection"},
+    {kNothingPicked, "no window was picked"},
+    {kAlreadyShared, "the window is already shared (or waiting to be) to that receiver"},
+    {kUnsharable, "the window may not be shared"},
+    {kNothingShared, "nothing is shared for that window or receiver"},
+    {kTeleWindowNotShared, "the window is not shared: no telepointer there"},
+    {kNoSuchTelepointer, "no such telepointer"},
+    {kInvalidReceiver, "the receiver is not valid (it cannot be added to the receiver list)"},
+    {kNobodySelected, "no receiver is selected in the receiver list"},
+    {kReceiverNotShared, "nothing is shared to that receiver"},
+    {kDaisyWindowNotShared, "the window is not shared: it cannot be daisy-chained"},
+    {kShareSameTooFew, "share-same needs two valid receivers"},
+    {kShareSameNothingShared, "none of the receivers has a shared window"},
+    {kShareWithdrawn, "the pending share was withdrawn, or its connection closed"},
+    {kUnknownCommand, "Telvane does not know that request"},
 };
 
 }  // namespace
@@ -411,7 +446,7 @@ std::string usage(const std::string &subcommand) {
 
 bool complete(const long words[5], const std::vector<uint32_t> &hosts, const std::vector<Reply> &replies) {
     if (replies.empty()) return false;
-    if (words[0] != 15) return true;
+    if (words[0] != kShareSameWindows) return true;
     // Share-same: a reply for every receiver, or the final reply (it repeats words 2 and 3).
     std::vector<bool> answered(hosts.size(), false);
     for (const Reply &r : replies) {
@@ -440,125 +475,141 @@ Outcome failure(const std::string &command, const std::string &message, int exit
     return o;
 }
 
+namespace {
+
+// An outcome as describe builds it, field by field.
+struct Fields {
+    Outcome &o;
+    const std::vector<std::pair<uint32_t, std::string>> &names;
+
+    void add(const std::string &k, const std::string &v) { o.fields.emplace_back(k, v); }
+    // The reply's status, its meaning, and the exit status it makes.
+    void status(long s) {
+        add("status", std::to_string(s));
+        add("meaning", status_text(s));
+        o.exit_status = s == kDone ? kExitDone : static_cast<int>(s > 125 ? 125 : s);
+    }
+    // A list of ids or names; `none` stands for an empty one where an empty value would read as
+    // a value left out.
+    void list(const std::string &key, const std::vector<uint32_t> &ids, bool by_name, const char *none = "") {
+        std::string text;
+        for (uint32_t id : ids) text += (text.empty() ? "" : " ") + (by_name ? name_of(id, names) : hex(id));
+        add(key, text.empty() ? none : text);
+    }
+};
+
+// The ids a reply lists: in the requester's property (`items`), or the non-zero of `words`.
+std::vector<uint32_t> listed(const long *w, std::initializer_list<long> words, const std::vector<uint32_t> &items) {
+    if (w[0] == kListInProperty) return items;
+    std::vector<uint32_t> ids;
+    for (long v : words)
+        if (v) ids.push_back(static_cast<uint32_t>(v));
+    return ids;
+}
+
+void describe_selected(Fields &f, const long *w, const std::vector<uint32_t> &items) {
+    if (w[0] == 0 && w[1] == 0 && w[2] == kNobodySelected) {
+        f.status(kNobodySelected);
+        return;
+    }
+    f.status(kDone);
+    f.list("receivers", listed(w, {w[0], w[1], w[2], w[3], w[4]}, items), true);
+}
+
+// One line per receiver that got its own reply; the status is the final reply's, or the first
+// receiver's failure.
+void describe_share_same(Fields &f, const std::vector<Reply> &replies) {
+    long final_status = kDone;
+    for (const Reply &r : replies) {
+        if (r.w[1] == 0) {
+            f.add("receiver " + name_of(static_cast<uint32_t>(r.w[0]), f.names),
+                  std::to_string(r.w[2]) + " (" + status_text(r.w[2]) + ")");
+            if (r.w[2] && !final_status) final_status = r.w[2];
+        } else {
+            final_status = r.w[2];
+        }
+    }
+    f.status(final_status);
+}
+
+void describe_sender_status(Fields &f, const Command &c, const long *w, const std::vector<uint32_t> &items,
+                            const std::vector<std::pair<uint32_t, bool>> &inputs,
+                            const std::vector<uint32_t> &unencrypted) {
+    f.status(w[2]);
+    if (w[2] != kDone) return;
+    auto plain = [&](uint32_t host) {
+        return std::find(unencrypted.begin(), unencrypted.end(), host) != unencrypted.end();
+    };
+    std::vector<uint32_t> plain_ones;
+    std::copy_if(items.begin(), items.end(), std::back_inserter(plain_ones), plain);
+    if (lists_all_receivers(c)) {
+        // Asked about no window, Telvane lists its receivers without their input states;
+        // those came from each receiver's own status.
+        f.list("receivers", items, true);
+        for (uint32_t host : items)
+            for (const auto &[id, allowed] : inputs)
+                if (id == host) f.add("input " + name_of(host, f.names), allowed ? "allowed" : "not allowed");
+        f.list("unencrypted", plain_ones, true);
+    } else if (c.receivers.empty()) {
+        const auto allowed = static_cast<size_t>(w[3]);
+        f.list("receivers", items, true);
+        std::vector<uint32_t> with_input(items.begin(), items.begin() + std::min(allowed, items.size()));
+        f.list("input allowed", with_input, true, "none");
+        f.add("daisy chain", w[4] ? "allowed" : "not allowed");
+        f.list("unencrypted", plain_ones, true);
+    } else {
+        const auto flagged = static_cast<size_t>(w[4]);
+        f.list("windows", items, false);
+        std::vector<uint32_t> daisy(items.begin(), items.begin() + std::min(flagged, items.size()));
+        f.list("daisy chain allowed", daisy, false, "none");
+        f.add("input", w[3] ? "allowed" : "not allowed");
+        f.add("unencrypted", plain(static_cast<uint32_t>(w[0])) ? "yes" : "no");
+    }
+}
+
+}  // namespace
+
 Outcome describe(const Command &c, const long words[5], const std::vector<Reply> &replies,
                  const std::vector<std::pair<uint32_t, std::string>> &names, const std::vector<uint32_t> &items,
                  const std::vector<std::pair<uint32_t, bool>> &inputs, const std::vector<uint32_t> &unencrypted) {
     Outcome o;
-    auto add = [&](const std::string &k, const std::string &v) { o.fields.emplace_back(k, v); };
-    auto status = [&](long s) {
-        add("status", std::to_string(s));
-        add("meaning", status_text(s));
-        o.exit_status = s == 0 ? kExitDone : static_cast<int>(s > 125 ? 125 : s);
-    };
-    add("command", c.name);
+    Fields f{o, names};
+    f.add("command", c.name);
     if (replies.empty()) {
         // Telvane answers some requests only once its user has answered the message it shows
         // first (a refused daisy chain, a refused consent); it is on the display, so it is alive.
-        add("status", "none");
-        add("meaning", "no reply yet: Telvane may be showing a message to its user; the outcome follows when it is "
-                       "answered");
+        f.add("status", "none");
+        f.add("meaning", "no reply yet: Telvane may be showing a message to its user; the outcome follows when it is "
+                         "answered");
         o.exit_status = kExitNoReplyYet;
         return o;
     }
     const long *w = replies.back().w;
-    // A list of ids or names; `none` stands for an empty one where an empty value would read as
-    // a value left out.
-    auto list = [&](const std::string &key, const std::vector<uint32_t> &ids, bool by_name, const char *none = "") {
-        std::string text;
-        for (uint32_t id : ids) text += (text.empty() ? "" : " ") + (by_name ? name_of(id, names) : hex(id));
-        add(key, text.empty() ? none : text);
-    };
     switch (c.code) {
     case kAccessCheck:
-        add("access", w[0] == 1 ? "authorized" : "refused");
-        o.exit_status = w[0] == 1 ? kExitDone : kExitAccessRefused;
+        f.add("access", w[0] == kAuthorized ? "authorized" : "refused");
+        o.exit_status = w[0] == kAuthorized ? kExitDone : kExitAccessRefused;
         break;
     case kPick:
-        status(w[2]);
-        if (w[2] == 0) {
-            add("window", hex(w[1]));
-            add("x", std::to_string(w[3]));
-            add("y", std::to_string(w[4]));
+        f.status(w[2]);
+        if (w[2] == kDone) {
+            f.add("window", hex(w[1]));
+            f.add("x", std::to_string(w[3]));
+            f.add("y", std::to_string(w[4]));
         }
         break;
-    case kSelectedReceivers: {
-        if (w[0] == 0 && w[1] == 0 && w[2] == kNobodySelected) {
-            status(kNobodySelected);
-            break;
-        }
-        std::vector<uint32_t> hosts;
-        if (w[0] == -1) hosts = items;
-        else
-            for (long v : replies.back().w)
-                if (v) hosts.push_back(static_cast<uint32_t>(v));
-        status(0);
-        list("receivers", hosts, true);
-        break;
-    }
-    case kShareSameWindows: {
-        long final_status = 0;
-        for (const Reply &r : replies) {
-            if (r.w[1] == 0) {
-                add("receiver " + name_of(static_cast<uint32_t>(r.w[0]), names), std::to_string(r.w[2]) + " (" +
-                                                                                         status_text(r.w[2]) + ")");
-                if (r.w[2] && !final_status) final_status = r.w[2];
-            } else {
-                final_status = r.w[2];
-            }
-        }
-        status(final_status);
-        break;
-    }
+    case kSelectedReceivers: describe_selected(f, w, items); break;
+    case kShareSameWindows: describe_share_same(f, replies); break;
     case kTelepointerAdd:
-        status(w[2]);
-        if (w[2] == 0) add("telepointer", hex(w[3]));
+        f.status(w[2]);
+        if (w[2] == kDone) f.add("telepointer", hex(w[3]));
         break;
-    case kTelepointerList: {
-        std::vector<uint32_t> ids;
-        if (w[0] == -1) ids = items;
-        else
-            for (long v : {w[0], w[3], w[4]})
-                if (v) ids.push_back(static_cast<uint32_t>(v));
-        status(0);
-        list("telepointers", ids, false);
+    case kTelepointerList:
+        f.status(kDone);
+        f.list("telepointers", listed(w, {w[0], w[3], w[4]}, items), false);
         break;
-    }
-    case kSenderStatus: {
-        status(w[2]);
-        if (w[2] != 0) break;
-        auto plain = [&](uint32_t host) {
-            return std::find(unencrypted.begin(), unencrypted.end(), host) != unencrypted.end();
-        };
-        std::vector<uint32_t> plain_ones;
-        std::copy_if(items.begin(), items.end(), std::back_inserter(plain_ones), plain);
-        if (lists_all_receivers(c)) {
-            // Asked about no window, Telvane lists its receivers without their input states;
-            // those came from each receiver's own status.
-            list("receivers", items, true);
-            for (uint32_t host : items)
-                for (const auto &[id, allowed] : inputs)
-                    if (id == host) add("input " + name_of(host, names), allowed ? "allowed" : "not allowed");
-            list("unencrypted", plain_ones, true);
-        } else if (c.receivers.empty()) {
-            const auto allowed = static_cast<size_t>(w[3]);
-            list("receivers", items, true);
-            std::vector<uint32_t> with_input(items.begin(), items.begin() + std::min(allowed, items.size()));
-            list("input allowed", with_input, true, "none");
-            add("daisy chain", w[4] ? "allowed" : "not allowed");
-            list("unencrypted", plain_ones, true);
-        } else {
-            const auto flagged = static_cast<size_t>(w[4]);
-            list("windows", items, false);
-            std::vector<uint32_t> daisy(items.begin(), items.begin() + std::min(flagged, items.size()));
-            list("daisy chain allowed", daisy, false, "none");
-            add("input", w[3] ? "allowed" : "not allowed");
-            add("unencrypted", plain(static_cast<uint32_t>(w[0])) ? "yes" : "no");
-        }
-        break;
-    }
-    default:
-        status(w[2]);
-        break;
+    case kSenderStatus: describe_sender_status(f, c, w, items, inputs, unencrypted); break;
+    default: f.status(w[2]); break;
     }
     (void)words;
     return o;

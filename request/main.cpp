@@ -201,7 +201,7 @@ int main(int argc, char **argv) {
     if (!takes.empty() && takes[0] == 0) return fail(requests_off(DisplayString(d)), kExitRequestsOff);
     // Telvane going away ends a wait that has no limit.
     XSelectInput(d, telvane, StructureNotifyMask);
-    const Atom request_atom = XInternAtom(d, "TL_EXTERNAL_REQUEST", False);
+    const Atom request_atom = XInternAtom(d, kRequestAtom, False);
 
     // The requester window: replies and properties come to it.
     Window requester = XCreateSimpleWindow(d, root, 0, 0, 1, 1, 0, 0, 0);
@@ -240,7 +240,7 @@ int main(int argc, char **argv) {
         std::vector<long> items(hosts.begin(), hosts.end());
         XChangeProperty(d, requester, request_atom, XA_ATOM, 32, PropModeReplace,
                         reinterpret_cast<unsigned char *>(items.data()), static_cast<int>(items.size()));
-        words[2] = words[3] = -1;
+        words[2] = words[3] = kListInProperty;
     } else if (!hosts.empty()) {
         words[3] = hosts[0];
         if (c.code == kSenderStatus) words[2] = 0;
@@ -277,11 +277,11 @@ int main(int argc, char **argv) {
     }
     // Each receiver's own status tells whether its input is allowed.
     std::vector<std::pair<uint32_t, bool>> inputs;
-    if (lists_all_receivers(c) && !replies.empty() && replies.back().w[2] == 0)
+    if (lists_all_receivers(c) && !replies.empty() && replies.back().w[2] == kDone)
         for (uint32_t host : items) {
-            const long ask[5] = {27, static_cast<long>(requester), 0, static_cast<long>(host), 0};
+            const long ask[5] = {kSenderStatus, static_cast<long>(requester), 0, static_cast<long>(host), 0};
             std::vector<Reply> answer = exchange(d, telvane, request_atom, ask, {}, deadline, &gone);
-            if (!answer.empty() && answer.back().w[2] == 0) inputs.emplace_back(host, answer.back().w[3] != 0);
+            if (!answer.empty() && answer.back().w[2] == kDone) inputs.emplace_back(host, answer.back().w[3] != 0);
         }
     Outcome outcome = describe(c, words, replies, names, items, inputs, unencrypted);
     std::fputs(render(outcome, o.json).c_str(), stdout);

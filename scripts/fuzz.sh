@@ -24,7 +24,7 @@ targets=(
   "framing|tests/fuzz/framing_fuzz.cpp server/connection_protocol.cpp server/x11_setup.cpp|common server|65536|"
   "setup_reader|tests/fuzz/setup_reader_fuzz.cpp server/x11_formats.cpp|common server|16384|-lxcb"
   "address_text|tests/fuzz/address_text_fuzz.cpp src/receivers/address_text.cpp src/platform/files.cpp|src|2048|"
-  "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent|512|"
+  "consent_request|tests/fuzz/consent_request_fuzz.cpp consent/request_parser.cpp|consent common|512|"
   "preference_file|tests/fuzz/preference_file_fuzz.cpp src/core/setup_file.cpp|src|1024|"
   "auth_file|tests/fuzz/auth_file_fuzz.cpp src/external/auth_file.cpp|src|4096|"
   "requests|tests/fuzz/requests_fuzz.cpp src/external/request_gate.cpp src/telepointer/tele_rules.cpp|src common|4096|"

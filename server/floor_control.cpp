@@ -62,6 +62,14 @@ const char *passage_name(InputPassage p) {
     return "unknown";
 }
 
+Landing input_landing(uint32_t window, int16_t x, int16_t y, int16_t root_x, int16_t root_y,
+                      const std::vector<PopupMirror> &popups) {
+    for (const PopupMirror &p : popups)
+        if (root_x >= p.x && root_y >= p.y && root_x < p.x + p.width && root_y < p.y + p.height)
+            return {p.window, static_cast<int16_t>(root_x - p.x), static_cast<int16_t>(root_y - p.y)};
+    return {window, x, y};
+}
+
 const char *verdict_name(InputVerdict v) {
     switch (v) {
     case InputVerdict::Forward: return "forward";

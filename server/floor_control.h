@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace telvane::server {
 
@@ -109,5 +110,25 @@ constexpr bool forwards(InputVerdict v) { return v == InputVerdict::Forward || v
 
 // Short name of a verdict, for traces.
 const char *verdict_name(InputVerdict v);
+
+// A menu that goes with a shared window: the menu on the sender, and where its mirror lies on
+// the receiver's screen.
+struct PopupMirror {
+    uint32_t window;
+    int32_t x, y, width, height;
+};
+
+// The sender's window an input is for, and the point in it.
+struct Landing {
+    uint32_t window;
+    int16_t x, y;
+};
+
+// Where an input from a receiver lands: on the first menu whose mirror holds the point on the
+// receiver's root (`root_x`, `root_y`), at that point of the menu; else on `window` at the
+// event's own point (`x`, `y`). Mirrors are placed apart by the receiver's window manager, so
+// only the root point tells which one the pointer is over. Called by the input forwarder.
+Landing input_landing(uint32_t window, int16_t x, int16_t y, int16_t root_x, int16_t root_y,
+                      const std::vector<PopupMirror> &popups);
 
 }  // namespace telvane::server

@@ -53,6 +53,17 @@ const char *kind_name(InputKind k) {
     return "?";
 }
 
+// The kind of a receiver's key, button or motion event.
+InputKind input_kind(uint8_t response_type) {
+    switch (response_type & 0x7f) {
+    case XCB_KEY_PRESS: return InputKind::KeyPress;
+    case XCB_KEY_RELEASE: return InputKind::KeyRelease;
+    case XCB_BUTTON_PRESS: return InputKind::ButtonPress;
+    case XCB_BUTTON_RELEASE: return InputKind::ButtonRelease;
+    default: return InputKind::Motion;
+    }
+}
+
 // Subscribes `c` to the raw input of every master device on every screen: raw events reach a
 // client whatever window has the pointer or the focus, and whoever grabbed the devices.
 uint8_t listen_to_raw_input(xcb_connection_t *c, bool *multi_pointer) {
@@ -242,24 +253,12 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
     auto *e = reinterpret_cast<const xcb_key_press_event_t *>(ev);
     auto target = hooks_.target(host, e->event);
     if (!target) return;
-    InputKind kind{};
-    switch (ev->response_type & 0x7f) {
-    case XCB_KEY_PRESS: kind = InputKind::KeyPress; break;
-    case XCB_KEY_RELEASE: kind = InputKind::KeyRelease; break;
-    case XCB_BUTTON_PRESS: kind = InputKind::ButtonPress; break;
-    case XCB_BUTTON_RELEASE: kind = InputKind::ButtonRelease; break;
-    default: kind = InputKind::Motion; break;
-    }
+    const InputKind kind = input_kind(ev->response_type);
     Held &held = held_[host];
     const bool key_event = kind == InputKind::KeyPress || kind == InputKind::KeyRelease;
-    int16_t ex = e->event_x, ey = e->event_y;
-    for (const InputTarget::Popup &p : target->popups)
-        if (e->root_x >= p.x && e->root_y >= p.y && e->root_x < p.x + p.width && e->root_y < p.y + p.height) {
-            target->window = p.window;
-            ex = static_cast<int16_t>(e->root_x - p.x);
-            ey = static_cast<int16_t>(e->root_y - p.y);
-            break;
-        }
+    const Landing landing = input_landing(target->window, e->event_x, e->event_y, e->root_x, e->root_y, target->popups);
+    target->window = landing.window;
+    int16_t ex = landing.x, ey = landing.y;
     // Where it would land comes before the floor: input that may not land takes no floor.
     auto place = kind == InputKind::KeyRelease ? std::nullopt : place_in(target->window, ex, ey);
     if (!place && !key_event) return;
@@ -277,12 +276,7 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
         where.covered = !reaches(target->window, *place);
     const InputPassage passage = input_passage(where);
     if (passage != InputPassage::Pass && passage != InputPassage::PassAtEdge) {
-        if (kind != InputKind::Motion) {
-            char line[200];
-            std::snprintf(line, sizeof line, "input host=%u window=0x%08x %s detail=%u x=%d y=%d %s", host,
-                          target->window, kind_name(kind), e->detail, ex, ey, passage_name(passage));
-            trace(line);
-        }
+        if (kind != InputKind::Motion) trace_input(host, target->window, kind, e->detail, ex, ey, passage_name(passage));
         return;
     }
     if (passage == InputPassage::PassAtEdge && place) {
@@ -292,21 +286,8 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
         if (!place) return;
     }
 
-    ReceiverInputFacts facts;
-    facts.kind = kind;
-    facts.allowed = target->allowed;
-    facts.completes_press = kind == InputKind::KeyRelease      ? held.keys.count(e->detail) > 0
-                            : kind == InputKind::ButtonRelease ? held.buttons.count(e->detail) > 0
-                            : kind == InputKind::Motion        ? !held.buttons.empty()
-                                                               : false;
     const auto now = hooks_.now();
-    const FloorDelays delays = hooks_.delays();
-    InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
-    if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
-        is_pointer_input(kind)) {
-        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0 : accepts_all_at(target->window, ex, ey) != 0;
-        verdict = judge_receiver_input(floor_, host, now, delays, facts);
-    }
+    const InputVerdict verdict = judge(host, kind, e->detail, *target, direct, ex, ey, held, now);
     std::optional<uint8_t> key;
     if (forwards(verdict) && kind == InputKind::KeyPress) {
         key = sender_keycode(host, e->detail);
@@ -317,12 +298,7 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
             return;
         }
     }
-    if (kind != InputKind::Motion) {
-        char line[200];
-        std::snprintf(line, sizeof line, "input host=%u window=0x%08x %s detail=%u x=%d y=%d %s", host,
-                      target->window, kind_name(kind), e->detail, ex, ey, verdict_name(verdict));
-        trace(line);
-    }
+    if (kind != InputKind::Motion) trace_input(host, target->window, kind, e->detail, ex, ey, verdict_name(verdict));
     if (!forwards(verdict)) return;
     if (verdict == InputVerdict::Forward) floor_ = floor_taken_by(Party{host}, now);
     // A telepointer's manager follows the core pointer while it is dragged, so that drag moves
@@ -334,45 +310,79 @@ void InputForwarder::forward_input(uint32_t host, const xcb_generic_event_t *ev)
     if (place && (!key_event || (place->inside && !where.covered)))
         inject(XCB_MOTION_NOTIFY, 0, place->root, place->x, place->y);
     if (kind == InputKind::ButtonPress && held.buttons.empty()) held.direct = direct;
-    if (held.direct && !key_event) {
-        // The pointer moves for real, so that the window's client finds it where the receiver
-        // has it; the buttons go to that window alone.
-        Place at = place.value_or(Place{});
-        if (kind == InputKind::ButtonPress) {
-            deliver(XCB_BUTTON_PRESS, e->detail, held.direct, target->window, ex, ey, at, held);
-            held.buttons.insert(e->detail);
-        } else if (kind == InputKind::ButtonRelease) {
-            deliver(XCB_BUTTON_RELEASE, e->detail, held.direct, target->window, ex, ey, at, held);
-            held.buttons.erase(e->detail);
-            if (held.buttons.empty()) held.direct = 0;
-        } else if (!held.buttons.empty()) {
-            deliver(XCB_MOTION_NOTIFY, 0, held.direct, target->window, ex, ey, at, held);
-        }
-        end_injection();
-        return;
+    if (held.direct && !key_event)
+        replay_direct(kind, e->detail, target->window, ex, ey, place.value_or(Place{}), held);
+    else
+        replay(host, kind, e->detail, key, target->window, held);
+    end_injection();
+}
+
+InputVerdict InputForwarder::judge(uint32_t host, InputKind kind, uint8_t detail, const InputTarget &target,
+                                   uint32_t direct, int16_t x, int16_t y, const Held &held, InputClock::time_point now) {
+    ReceiverInputFacts facts;
+    facts.kind = kind;
+    facts.allowed = target.allowed;
+    facts.completes_press = kind == InputKind::KeyRelease      ? held.keys.count(detail) > 0
+                            : kind == InputKind::ButtonRelease ? held.buttons.count(detail) > 0
+                            : kind == InputKind::Motion        ? !held.buttons.empty()
+                                                               : false;
+    const FloorDelays delays = hooks_.delays();
+    InputVerdict verdict = judge_receiver_input(floor_, host, now, delays, facts);
+    if ((verdict == InputVerdict::DropDisallowed || verdict == InputVerdict::DropFloor) &&
+        is_pointer_input(kind)) {
+        facts.accepts_all = kind == InputKind::ButtonPress ? direct != 0 : accepts_all_at(target.window, x, y) != 0;
+        verdict = judge_receiver_input(floor_, host, now, delays, facts);
     }
+    return verdict;
+}
+
+void InputForwarder::trace_input(uint32_t host, uint32_t window, InputKind kind, uint8_t detail, int16_t x,
+                                 int16_t y, const char *outcome) {
+    char line[200];
+    std::snprintf(line, sizeof line, "input host=%u window=0x%08x %s detail=%u x=%d y=%d %s", host, window,
+                  kind_name(kind), detail, x, y, outcome);
+    trace(line);
+}
+
+void InputForwarder::replay_direct(InputKind kind, uint8_t detail, uint32_t window, int16_t x, int16_t y,
+                                   const Place &at, Held &held) {
+    // The pointer moves for real, so that the window's client finds it where the receiver
+    // has it; the buttons go to that window alone.
+    if (kind == InputKind::ButtonPress) {
+        deliver(XCB_BUTTON_PRESS, detail, held.direct, window, x, y, at, held);
+        held.buttons.insert(detail);
+    } else if (kind == InputKind::ButtonRelease) {
+        deliver(XCB_BUTTON_RELEASE, detail, held.direct, window, x, y, at, held);
+        held.buttons.erase(detail);
+        if (held.buttons.empty()) held.direct = 0;
+    } else if (!held.buttons.empty()) {
+        deliver(XCB_MOTION_NOTIFY, 0, held.direct, window, x, y, at, held);
+    }
+}
+
+void InputForwarder::replay(uint32_t host, InputKind kind, uint8_t detail, std::optional<uint8_t> key,
+                            uint32_t window, Held &held) {
     switch (kind) {
     case InputKind::KeyPress:
-        focus_into(host, target->window);
+        focus_into(host, window);
         inject(XCB_KEY_PRESS, *key);
-        held.keys[e->detail] = *key;
+        held.keys[detail] = *key;
         break;
     case InputKind::KeyRelease:
-        inject(XCB_KEY_RELEASE, held.keys[e->detail]);
-        held.keys.erase(e->detail);
+        inject(XCB_KEY_RELEASE, held.keys[detail]);
+        held.keys.erase(detail);
         break;
     case InputKind::ButtonPress:
-        inject(XCB_BUTTON_PRESS, e->detail);
-        held.buttons.insert(e->detail);
+        inject(XCB_BUTTON_PRESS, detail);
+        held.buttons.insert(detail);
         break;
     case InputKind::ButtonRelease:
-        inject(XCB_BUTTON_RELEASE, e->detail);
-        held.buttons.erase(e->detail);
+        inject(XCB_BUTTON_RELEASE, detail);
+        held.buttons.erase(detail);
         break;
     case InputKind::Motion:
         break;
     }
-    end_injection();
 }
 
 std::optional<InputForwarder::Place> InputForwarder::place_in(uint32_t window, int16_t x, int16_t y) {

@@ -29,10 +29,7 @@ struct InputTarget {
     // The menus that go with the window, each with its mirror's place on the receiver's screen:
     // while a press on the window's mirror holds the receiver's pointer, what lies over one of
     // them goes to it.
-    struct Popup {
-        uint32_t window;
-        int32_t x, y, width, height;
-    };
+    using Popup = PopupMirror;
     std::vector<Popup> popups;
 };
 
@@ -127,6 +124,21 @@ private:
     // would have, with the buttons of `held` in its state.
     void deliver(uint8_t type, uint8_t detail, uint32_t to, uint32_t window, int16_t x, int16_t y,
                  const Place &place, const Held &held);
+    // The floor's verdict on a receiver's input that may land: by what it completes and, for
+    // pointer input the floor would drop, by whether a window for everyone's pointing takes it.
+    InputVerdict judge(uint32_t host, InputKind kind, uint8_t detail, const InputTarget &target, uint32_t direct,
+                       int16_t x, int16_t y, const Held &held, InputClock::time_point now);
+    // The held-down window's share of a receiver's input: its presses, drag and releases,
+    // delivered to `held.direct` at (x, y) of shared `window`.
+    void replay_direct(InputKind kind, uint8_t detail, uint32_t window, int16_t x, int16_t y, const Place &at,
+                       Held &held);
+    // A receiver's input that passed, replayed on the sender through its devices; `key` is the
+    // sender's keycode of a key press.
+    void replay(uint32_t host, InputKind kind, uint8_t detail, std::optional<uint8_t> key, uint32_t window,
+                Held &held);
+    // One input's line in the trace, with what became of it.
+    void trace_input(uint32_t host, uint32_t window, InputKind kind, uint8_t detail, int16_t x, int16_t y,
+                     const char *outcome);
     std::optional<uint8_t> sender_keycode(uint32_t host, uint8_t keycode);
     void focus_into(uint32_t host, uint32_t window);
     bool within_shared(uint32_t window);

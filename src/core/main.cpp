@@ -18,6 +18,8 @@
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
 
+#include "request_codes.h"
+
 #include <X11/StringDefs.h>
 #include <X11/Shell.h>
 #include <X11/Xmu/Editres.h>
@@ -107,22 +109,15 @@ char *numbered(const char *prefix, long n) {
     return strdup(buffer);
 }
 
-}  // namespace
-
-int main(int argc, char **argv, char **envp) {
-    (void)envp;
-    // Compiled-in choices, then the user's file over them.
-    PROGRAM = argv[0];
-    load_compiled_preferences();
-    use_user_defaults();
-
-    // The toolkit, under the name and class "Telvane".
+// The toolkit, under the name and class "Telvane", on its display; ends the program when the
+// display cannot be opened.
+void open_toolkit(int *argc, char **argv) {
     XtToolkitInitialize();
     app_context = XtCreateApplicationContext();
     // The desktop's stand-in for the terminal's host channel and its exit requests.
     platform_watch_signals(app_context);
     XtAppSetFallbackResources(app_context, telvane_fallback_resources());
-    display = XtOpenDisplay(app_context, nullptr, "Telvane", "Telvane", nullptr, 0, &argc, argv);
+    display = XtOpenDisplay(app_context, nullptr, "Telvane", "Telvane", nullptr, 0, argc, argv);
     if (!display) {
         const char *name = getenv("DISPLAY");
         fprintf(stderr, "%s: Can't open display '%s'\n", PROGRAM, name ? name : "");
@@ -134,34 +129,11 @@ int main(int argc, char **argv, char **envp) {
                                 nullptr, 0);
     // From here on, notices are dialogs rather than lines on standard error.
     set_message_presenter(message_show);
+}
 
-    // The display's name.
-    display_name = static_cast<char *>(calloc(100, 1));
-    _gethostname(display_name, 100);
-    str2lower(display_name);
-
-    // One Telvane to a display. Two would both mark the titles of shared windows and answer
-    // external requests, and the second would start with an empty list that knows nothing of
-    // the first one's shares; so the second says so and ends before it writes anything.
-    if (!claim_display(display)) {
-        const char *text = "Telvane already runs on display '%s'.\nThis one ends: use the Telvane that runs there.\n";
-        print_message1(0, 5, 18, text, display_name);
-        message1(nullptr, 1, MSG_INFORMATION | MSG_OK, 5, 18, text, display_name);
-        exit(1);
-    }
-
-    // Let editres inspect the widget tree.
-    XtAddEventHandler(TopLevel, 0, True, _XEditResCheckMessages, nullptr);
-
-    // The host channel, when the platform has one.
-    peer = peer_inuse();
-    if (peer != -1) {
-        peer_handle = XtAppAddInput(app_context, peer, reinterpret_cast<XtPointer>(XtInputReadMask),
-                                    peer_died, nullptr);
-    }
-
-    log_msg1("Startup of Telvane to display '%s'", display_name);
-
+// The resources that say which windows are never shared or shared alone, what is left
+// unchanged, and whose problems go unreported.
+void read_sharing_resources() {
     // Windows that are never shared, or shared alone.
     read_name_lists("dontShare", "DontShare", "dontShare", &dontShare_name, &dontShare_name_count,
                     &dontShare_instance, &dontShare_instance_count, &dontShare_class,
@@ -195,13 +167,11 @@ int main(int argc, char **argv, char **envp) {
         add_xxhosts(problems.gc, &dontReport_GC_host, &dontReport_GC_count);
         log_msg1(".Xdefaults dontReportProblems.GC: %s", problems.gc);
     }
+}
 
-    // The toolkit took its own options; anything left is not ours.
-    if (argc >= 2) {
-        fprintf(stderr, "Local client Telvane does not support the %s option.\n", argv[1]);
-        exit(1);
-    }
-
+// The names this display and machine go by, each logged: the local forms, the host, the
+// display's network name and its IPv4 address.
+void learn_display_names() {
     // The display number, every digit of it (display_number_of says why).
     long n = display_number_of(display_name);
 
@@ -242,8 +212,10 @@ int main(int argc, char **argv, char **envp) {
     my_ip_address = strdup(again ? again : "127.0.0.1");
     if (char *colon = strchr(my_ip_address, ':')) *colon = '\0';
     log_msg1("My IP Address is '%s'", my_ip_address);
+}
 
-    // Title decorations.
+// The marks put around the titles of shared windows.
+void make_title_marks() {
     char *sender = short_default("titleSenderName", my_display_hostname);
     log_msg1(".Xdefaults title change prepend str (titleSenderName): %s", sender);
     char *append = short_default("appendToTitle", "SHARED");
@@ -254,8 +226,10 @@ int main(int argc, char **argv, char **envp) {
     log_msg1("My append to title of shared window str is '%s'", append_str);
     free(sender);
     free(append);
+}
 
-    // Sharing needs the server's extension.
+// Asks the server for the share extension; without it, says so with advice and ends.
+void require_share_extension() {
     tlEventType = tlInitialize(display);
     if (tlEventType == 0) {
         log_msg1("X-Server '%s' does not support sharing\n", display_name);
@@ -269,10 +243,63 @@ int main(int argc, char **argv, char **envp) {
                  "X-Server '%s' does not support sharing\n", display_name);
         exit(1);
     }
+}
+
+}  // namespace
+
+int main(int argc, char **argv, char **envp) {
+    (void)envp;
+    // Compiled-in choices, then the user's file over them.
+    PROGRAM = argv[0];
+    load_compiled_preferences();
+    use_user_defaults();
+
+    open_toolkit(&argc, argv);
+
+    // The display's name.
+    display_name = static_cast<char *>(calloc(100, 1));
+    _gethostname(display_name, 100);
+    str2lower(display_name);
+
+    // One Telvane to a display. Two would both mark the titles of shared windows and answer
+    // external requests, and the second would start with an empty list that knows nothing of
+    // the first one's shares; so the second says so and ends before it writes anything.
+    if (!claim_display(display)) {
+        const char *text = "Telvane already runs on display '%s'.\nThis one ends: use the Telvane that runs there.\n";
+        print_message1(0, 5, 18, text, display_name);
+        message1(nullptr, 1, MSG_INFORMATION | MSG_OK, 5, 18, text, display_name);
+        exit(1);
+    }
+
+    // Let editres inspect the widget tree.
+    XtAddEventHandler(TopLevel, 0, True, _XEditResCheckMessages, nullptr);
+
+    // The host channel, when the platform has one.
+    peer = peer_inuse();
+    if (peer != -1) {
+        peer_handle = XtAppAddInput(app_context, peer, reinterpret_cast<XtPointer>(XtInputReadMask),
+                                    peer_died, nullptr);
+    }
+
+    log_msg1("Startup of Telvane to display '%s'", display_name);
+
+    read_sharing_resources();
+
+    // The toolkit took its own options; anything left is not ours.
+    if (argc >= 2) {
+        fprintf(stderr, "Local client Telvane does not support the %s option.\n", argv[1]);
+        exit(1);
+    }
+
+    learn_display_names();
+
+    make_title_marks();
+
+    require_share_extension();
 
     telepoint_req_atom = XInternAtom(display, "TELEPOINT_REQ", False);
     telepoint_ack_atom = XInternAtom(display, "TELEPOINT_ACK", False);
-    tl_external_req_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
+    tl_external_req_atom = XInternAtom(display, telvane::request_codes::kRequestAtom, False);
 
     // The server learns the delay between different people's inputs.
     interactive_timeout(inactivity_timeout, inactivity_timeout);

@@ -20,6 +20,7 @@
 
 #include "link_protocol.h"
 #include "receiver_address.h"
+#include "request_codes.h"
 #include "share_wire.h"
 
 #include <algorithm>
@@ -82,8 +83,8 @@ Names names_of(Atom host) {
 void answer(Atom host, int code) { sendEXTStatusMessage(host, code, 0); }
 
 using telvane::wire::ConnectFailure;
-constexpr unsigned kKeyChanged = static_cast<unsigned>(ConnectFailure::ReceiverKeyChanged);
-constexpr unsigned kLinkDown = static_cast<unsigned>(ConnectFailure::LinkServiceDown);
+using telvane::wire::ShareStatus;
+using namespace telvane::request_codes;
 
 // The known-receivers file in the private folder, as far as its first megabyte; "" when it
 // cannot be read.
@@ -106,29 +107,30 @@ std::string read_known_receivers() {
 
 // A failed connection: the reason is in the event's detail.
 void connection_failed(const TelvaneEvent &e, const Names &n) {
-    const int code = status_answer(1, e.detail, n.name);
-    switch (e.detail) {
-    case 0:
+    const int code = status_answer(static_cast<int>(ShareStatus::ConnectionFailed), e.detail, n.name);
+    switch (static_cast<ConnectFailure>(e.detail)) {
+    using enum ConnectFailure;
+    case RefusedByHostAccess:
         log_msg1("STATUS connection refused by '%s'", n.name);
         add_multiple_messages(&refused_connection, n.alias);
         break;
-    case 1:
+    case NoIpAddress:
         log_msg1("STATUS Telvane cannot convert host name '%s' to an IP address", n.name);
         add_multiple_messages(&no_ip_addr, n.alias);
         break;
-    case 2:
+    case NoRoute:
         log_msg1("STATUS No physical connection to receiver '%s'", n.name);
         add_multiple_messages(&no_connect, n.alias);
         break;
-    case 3:
+    case NoXServer:
         log_msg1("STATUS No X server running on receiver '%s'", n.name);
         add_multiple_messages(&no_Xserver, n.alias);
         break;
-    case 4:
+    case AuthorizationRejected:
         log_msg1("STATUS Access permission denied by receiver '%s'", n.name);
         add_multiple_messages(&no_permission, n.alias);
         break;
-    case kKeyChanged: {
+    case ReceiverKeyChanged: {
         telvane::wire::KeyPrefix shown{};
         std::copy(std::begin(e.key), std::end(e.key), shown.begin());
         log_msg2("STATUS receiver '%s' shows a changed key (%s)", n.name, telvane::wire::key_prefix_text(shown).c_str());
@@ -139,12 +141,12 @@ void connection_failed(const TelvaneEvent &e, const Names &n) {
         if (address) XFree(address);
         break;
     }
-    case kLinkDown:
+    case LinkServiceDown:
         log_msg1("STATUS link service down on receiver '%s'", n.name);
         add_multiple_messages(&link_down, n.alias);
         break;
     default:
-        if (code == 9) {
+        if (code == kLocalOutOfMemory) {
             log_msg0("STATUS local server ran out of malloc() space");
             add_multiple_messages(&out_of_mem, "local");
         } else {
@@ -164,6 +166,64 @@ CString font_name(Atom atom) {
     CString copy(dup_cstring(name));
     XFree(name);
     return copy;
+}
+
+// A receiver reached: the road it was reached by, its input as the user prefers, the answer
+// owed to a requester.
+void connection_made(const TelvaneEvent &e, const Names &n) {
+    const Atom host = e.host;
+    log_msg1("STATUS connection-made on '%s'", n.name);
+    // The server tells which road it took; Window Status and the sender status say it.
+    set_hostatom_plain(host, e.detail == static_cast<unsigned>(telvane::wire::ConnectRoad::Plain));
+    if (hostatom_plain(host)) log_msg1("STATUS connection to '%s' is not encrypted", n.name);
+    if (user_preference.allow_input) {
+        log_msg1("REQUEST allow-input from '%s'", n.name);
+        tlAllowInput(display, host);
+    }
+    input_status_changed(host, 0);
+    answer(host, status_answer(static_cast<int>(ShareStatus::ConnectionMade), 0, n.name));
+}
+
+// A window shared to a receiver goes into the records.
+void window_shared(const TelvaneEvent &e) {
+    log_msg1n1a("STATUS window (0x%x) shared to '%s'", static_cast<int>(e.window), e.host);
+    if (!find_window(0, e.window)) set_shared_from(e.window);
+    add_window(static_cast<uint32_t>(e.host), e.tag, e.window, e.detail, static_cast<uint32_t>(user_picked));
+}
+
+// A window unshared from a receiver; shared to nobody now, it loses its marks and telepointers.
+void window_unshared(const TelvaneEvent &e) {
+    log_msg1n1a("STATUS unshare window (0x%x) from '%s'", static_cast<int>(e.window), e.host);
+    delete_window(static_cast<uint32_t>(e.host), e.tag, e.window);
+    if (!find_window(0, e.window)) {
+        unset_shared_from(e.window);
+        unset_daisy_chain(e.window);
+        delete_all_telepointers(e.window);
+    }
+}
+
+// A font a receiver lacks, reported with the receiver unless the user filtered it out.
+void font_missing(const TelvaneEvent &e, const Names &n) {
+    CString font = font_name(e.window);
+    log_msg2("STATUS bad-font of '%s' on '%s'", font.get(), n.name);
+    if (in_list(e.host, dontReport_Font_host, dontReport_Font_count)) return;
+    // Each font and receiver pair is followed by a blank line in the dialog.
+    add_multiple_messages(&bad_fonts, font.get());
+    add_multiple_messages(&bad_fonts, n.alias);
+    add_multiple_messages(&bad_fonts, "");
+}
+
+// A memory shortage: our own display's (host 0) is reported once, a receiver's each time.
+void out_of_memory(Atom host, const Names &n) {
+    if (host == 0) {
+        if (out_of_memory_local) return;
+        log_msg0("STATUS local server ran out of malloc() space");
+        add_multiple_messages(&out_of_mem, "local");
+        out_of_memory_local = 1;
+    } else {
+        log_msg1("STATUS receiver '%s' ran out of malloc() space", n.name);
+        add_multiple_messages(&out_of_mem, n.alias);
+    }
 }
 
 // Takes a list's text for showing: the list is empty again when its dialog is up.
@@ -199,24 +259,25 @@ std::string changed_key_entry(const char *alias, const char *name, const unsigne
 }
 
 int status_answer(int status, unsigned detail, const char *name) {
-    switch (status) {
-    case 0: return 0;
-    case 10: return 16;  // the server timed out
-    case 12: return 17;  // input/output error on the connection
-    case 1: break;
+    switch (static_cast<ShareStatus>(status)) {
+    case ShareStatus::ConnectionMade: return kDone;
+    case ShareStatus::ServerTimeout: return kServerTimeout;
+    case ShareStatus::IoError: return kIoError;
+    case ShareStatus::ConnectionFailed: break;
     default: return -1;
     }
     // Refused, no address for the name, no physical connection, no X server, no permission; a
     // changed receiver key is a refusal of access, a link service that is down leaves no display
     // to reach.
-    static const int by_detail[] = {12, 15, 13, 14, 11, 11, 14};
+    static const int by_detail[] = {kConnectionRefused, kNoIpAddress, kNoPhysicalConnection, kNoXServer,
+                                    kAccessRefused, kAccessRefused, kNoXServer};
     if (detail < std::size(by_detail)) return by_detail[detail];
     // The server gives reason 101 when our own server could not make room for the new
     // connection. Any display name whose last character is the digit 0 ("host:0", but also
     // "host:3.0") is then taken to be that local shortage; the rule is the program's own.
     const size_t length = name ? strlen(name) : 0;
-    if (detail == 101 && length > 0 && name[length - 1] == '0') return 9;
-    return 12;
+    if (detail == static_cast<unsigned>(ConnectFailure::LocalShortage) && length > 0 && name[length - 1] == '0') return kLocalOutOfMemory;
+    return kConnectionRefused;
 }
 
 int add_multiple_messages(char **list, const char *text) {
@@ -239,118 +300,86 @@ void processTelvaneEvent(XEvent *event) {
     const TelvaneEvent &e = *reinterpret_cast<TelvaneEvent *>(event);
     Atom host = e.host;
     Names n = names_of(host);
-    switch (e.status) {
-    case 0:
-        log_msg1("STATUS connection-made on '%s'", n.name);
-        // The server tells which road it took; Window Status and the sender status say it.
-        set_hostatom_plain(host, e.detail == static_cast<unsigned>(telvane::wire::ConnectRoad::Plain));
-        if (hostatom_plain(host)) log_msg1("STATUS connection to '%s' is not encrypted", n.name);
-        if (user_preference.allow_input) {
-            log_msg1("REQUEST allow-input from '%s'", n.name);
-            tlAllowInput(display, host);
-        }
-        input_status_changed(host, 0);
-        answer(host, status_answer(0, 0, n.name));
+    switch (static_cast<ShareStatus>(e.status)) {
+    using enum ShareStatus;
+    case ConnectionMade:
+        connection_made(e, n);
         break;
-    case 1:
+    case ConnectionFailed:
         connection_failed(e, n);
         break;
-    case 2:
+    case ConnectionClosed:
         log_msg1("STATUS connection-closed on '%s'", n.name);
         input_status_changed(host, -1);
         delete_all_host_tags(static_cast<uint32_t>(host));
         break;
-    case 3:
-        log_msg1n1a("STATUS window (0x%x) shared to '%s'", static_cast<int>(e.window), host);
-        if (!find_window(0, e.window)) set_shared_from(e.window);
-        add_window(static_cast<uint32_t>(host), e.tag, e.window, e.detail,
-                   static_cast<uint32_t>(user_picked));
+    case WindowShared:
+        window_shared(e);
         break;
-    case 4:
-        log_msg1n1a("STATUS unshare window (0x%x) from '%s'", static_cast<int>(e.window), host);
-        delete_window(static_cast<uint32_t>(host), e.tag, e.window);
-        if (!find_window(0, e.window)) {
-            unset_shared_from(e.window);
-            unset_daisy_chain(e.window);
-            delete_all_telepointers(e.window);
-        }
+    case WindowUnshared:
+        window_unshared(e);
         break;
-    case 5:
+    case WindowUnsharable:
         log_msg1n("STATUS window unsharable (0x%x)", static_cast<int>(e.window));
         add_multiple_messages(&refused_windows, n.alias);
         break;
-    case 6: {
-        CString font = font_name(e.window);
-        log_msg2("STATUS bad-font of '%s' on '%s'", font.get(), n.name);
-        if (in_list(host, dontReport_Font_host, dontReport_Font_count)) break;
-        // Each font and receiver pair is followed by a blank line in the dialog.
-        add_multiple_messages(&bad_fonts, font.get());
-        add_multiple_messages(&bad_fonts, n.alias);
-        add_multiple_messages(&bad_fonts, "");
+    case FontMissing:
+        font_missing(e, n);
         break;
-    }
-    case 7:
+    case InputAllowed:
         log_msg1("STATUS input allowed from '%s'", n.name);
         input_status_changed(host, 1);
         break;
-    case 8:
+    case InputDisallowed:
         log_msg1("STATUS input disallowed from '%s'", n.name);
         input_status_changed(host, 0);
         break;
-    case 9:
+    case PropertyChanged:
         log_msg1("STATUS window_property_change on '%s'", n.name);
         add_multiple_messages(&prop_changed, n.alias);
         break;
-    case 10:
+    case ServerTimeout:
         log_msg1("STATUS server-timeout  on '%s'", n.name);
         add_multiple_messages(&server_timeout, n.alias);
-        answer(host, status_answer(10, 0, n.name));
+        answer(host, status_answer(static_cast<int>(ServerTimeout), 0, n.name));
         break;
-    case 11:
+    case ColorsUnmatched:
         log_msg1("STATUS bad-color on '%s'", n.name);
         if (in_list(host, dontReport_Color_host, dontReport_Color_count)) break;
         add_multiple_messages(&bad_colors, n.alias);
         break;
-    case 12:
+    case IoError:
         log_msg1("STATUS io_error on '%s'", n.name);
         add_multiple_messages(&io_timeout, n.alias);
-        answer(host, status_answer(12, 0, n.name));
+        answer(host, status_answer(static_cast<int>(IoError), 0, n.name));
         break;
-    case 13:
+    case BadGcFunction:
         log_msg1("STATUS bad GC function on '%s'", n.name);
         if (in_list(host, dontReport_GC_host, dontReport_GC_count)) break;
         add_multiple_messages(&bad_gc, n.alias);
         break;
-    case 14:
+    case DirectAccessClient:
         log_msg0("STATUS direct access (plotwell?) client");
         add_multiple_messages(&dhx_client, "");
         break;
-    case 15:
+    case ColormapTooSmall:
         log_msg1("STATUS colormap-too-small on '%s'", n.name);
         if (in_list(host, dontReport_Color_host, dontReport_Color_count)) break;
         add_multiple_messages(&to_small_colormap, n.alias);
         break;
-    case 16:
+    case NoColormap:
         log_msg1("STATUS no-colormap on '%s'", n.name);
         if (in_list(host, dontReport_Color_host, dontReport_Color_count)) break;
         add_multiple_messages(&no_colormap, n.alias);
         break;
-    case 100:
+    case AlreadySharedLocal:
         log_msg1("STATUS window not shared to local host '%s'", n.name);
         add_multiple_messages(&conn_refused_local, n.alias);
         break;
-    case 101:
-        if (host == 0) {
-            if (out_of_memory_local) break;
-            log_msg0("STATUS local server ran out of malloc() space");
-            add_multiple_messages(&out_of_mem, "local");
-            out_of_memory_local = 1;
-        } else {
-            log_msg1("STATUS receiver '%s' ran out of malloc() space", n.name);
-            add_multiple_messages(&out_of_mem, n.alias);
-        }
+    case OutOfMemory:
+        out_of_memory(host, n);
         break;
-    case 102:
+    case DirectColorReceiver:
         log_msg1("STATUS Can't share to '%s'.  It has a direct color display", n.name);
         add_multiple_messages(&cant_share, n.alias);
         break;

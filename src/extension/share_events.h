@@ -31,7 +31,7 @@ extern int out_of_memory_local;
 void processTelvaneEvent(XEvent *event);
 
 // The answer a requester waiting on a receiver gets for share status `status`: for a failed
-// connection (1) by its `detail`, where a shortage (101) on a display `name` ending in 0 is the
+// connection by its `detail`, where a LocalShortage on a display `name` ending in 0 is the
 // local one; -1 for a status that answers nobody. Called by processTelvaneEvent.
 int status_answer(int status, unsigned detail, const char *name);
 

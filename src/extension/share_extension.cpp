@@ -7,11 +7,14 @@
 
 #include <X11/Xlibint.h>
 #include <X11/Xlib-xcb.h>
+#include <algorithm>
 #include <arpa/inet.h>
+#include <bit>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
+#include <string>
 #include <unistd.h>
 #include <xcb/xcbext.h>
 
@@ -19,9 +22,23 @@ using telvane::wire::ShareMinor;
 
 int X_Share = 0;
 
+namespace {
+
+// Xlib connects in the machine's own byte order, so the server sends every word in it.
+constexpr telvane::wire::ByteOrder kOwnOrder =
+    std::endian::native == std::endian::big ? telvane::wire::ByteOrder::Msb : telvane::wire::ByteOrder::Lsb;
+
+// The result word of a share reply that Xlib has read.
+uint32_t reply_result(const xGenericReply &reply) {
+    return telvane::wire::decode_share_reply_result(reinterpret_cast<const uint8_t *>(&reply), kOwnOrder);
+}
+
+}  // namespace
+
 int tlInitialize(Display *dpy) {
     int major = 0, first_event = 0, first_error = 0;
-    if (!XQueryExtension(dpy, "ShareExtension", &major, &first_event, &first_error)) return 0;
+    const std::string name(telvane::wire::kShareExtensionName);
+    if (!XQueryExtension(dpy, name.c_str(), &major, &first_event, &first_error)) return 0;
     X_Share = major;
     XESetWireToEvent(dpy, first_event, tlWireToEvent);
     return first_event;
@@ -30,26 +47,18 @@ int tlInitialize(Display *dpy) {
 Bool tlWireToEvent(Display *dpy, XEvent *host_record, xEvent *wire) {
     static_assert(sizeof(TelvaneEvent) <= sizeof(XEvent), "a share event must fit in an XEvent");
     auto *event = reinterpret_cast<TelvaneEvent *>(host_record);
-    const auto *bytes = reinterpret_cast<const unsigned char *>(wire);
-    // Xlib connects in the machine's own byte order, so the server sent every word in it.
-    auto word = [bytes](int offset) -> unsigned int {
-        CARD32 value;
-        memcpy(&value, bytes + offset, sizeof value);
-        return value;
-    };
-    CARD16 sequence;
-    memcpy(&sequence, bytes + 2, sizeof sequence);
-    (void)dpy;
-    event->type = bytes[0] & 0x7f;
-    event->send_event = (bytes[0] & 0x80) ? True : False;
-    event->status = bytes[1];
-    event->serial = sequence;
+    const telvane::wire::ShareEvent e =
+        telvane::wire::decode_share_event(reinterpret_cast<const uint8_t *>(wire), kOwnOrder);
+    event->type = e.code & 0x7f;
+    event->send_event = (e.code & 0x80) ? True : False;
+    event->status = e.status;
+    event->serial = e.sequence;
     event->display = dpy;
-    event->window = word(4);
-    event->host = word(8);
-    event->tag = word(16);
-    event->detail = word(20);
-    memcpy(event->key, bytes + telvane::wire::kKeyPrefixOffset, sizeof event->key);
+    event->window = e.window;
+    event->host = e.host;
+    event->tag = e.tag;
+    event->detail = e.detail;
+    std::copy(e.key.begin(), e.key.end(), event->key);
     return True;
 }
 
@@ -58,9 +67,9 @@ namespace {
 // Writes one share request into the output buffer (flushing first when it lacks room) and
 // returns the request's sequence number. The caller holds the display lock.
 unsigned long write_request(Display *dpy, ShareMinor minor, CARD32 a, CARD32 b, CARD32 c) {
-    auto *req = static_cast<xReq *>(_XGetRequest(dpy, static_cast<CARD8>(X_Share), 16));
+    auto *req = static_cast<xReq *>(_XGetRequest(dpy, static_cast<CARD8>(X_Share), telvane::wire::kShareRequestBytes));
     req->data = static_cast<CARD8>(minor);
-    req->length = 4;
+    req->length = telvane::wire::kShareRequestLength;
     auto *words = reinterpret_cast<CARD32 *>(req + 1);
     words[0] = a;
     words[1] = b;
@@ -127,8 +136,8 @@ char *tlGetVersion(Display *dpy) {
     Status ok = _XReply(dpy, reinterpret_cast<xReply *>(&reply), 0, xTrue);
     UnlockDisplay(dpy);
     SyncHandle();
-    if (!ok || reply.data00 == 0) return nullptr;
-    return XGetAtomName(dpy, reply.data00);
+    if (!ok || reply_result(reply) == 0) return nullptr;
+    return XGetAtomName(dpy, reply_result(reply));
 }
 
 int tlCheckAccess(Display *dpy) {
@@ -149,8 +158,7 @@ int tlCheckAccess(Display *dpy) {
                                   &failure);
     int result = -1;
     if (ok && have && answer) {
-        const auto *bytes = static_cast<const xGenericReply *>(answer);
-        result = static_cast<int>(bytes->data00);
+        result = static_cast<int>(reply_result(*static_cast<const xGenericReply *>(answer)));
     }
     free(answer);
     free(failure);

@@ -41,6 +41,9 @@ namespace {
 // The most a requester's property is read for: 1000 32-bit units.
 constexpr long kPropertyUnits = 1000;
 
+// What a command returns when it has made its own replies, or they come later.
+constexpr int kAnswered = -1;
+
 Atom external_request_atom = 0;
 
 // The name of an atom a requester gave, or null when the server has no such atom. The error
@@ -100,7 +103,8 @@ void final_reply(long requester, long w2, long w3, int status, long x = 0, long 
 
 // Asks the telepointer manager, on the external requester's behalf.
 void tele_request(long code, long window, long a, long b) {
-    send_event(display, main_window_id(), telepointer_control_window, telepoint_req_atom, code, window, a, b, 1);
+    send_event(display, main_window_id(), telepointer_control_window, telepoint_req_atom, code, window, a, b,
+               kTeleFromRequester);
 }
 
 int access_check(long w2, long w3) {
@@ -110,19 +114,19 @@ int access_check(long w2, long w3) {
     return result;
 }
 
-// Commands 13 and 14; `window` is the client window that `w2` stands for.
+// kShareApplication and kShareWindow; `window` is the client window that `w2` stands for.
 int share_command(long command, long requester, long w2, long w3, uint32_t window) {
     const auto host = static_cast<uint32_t>(w3);
-    int mode = command == 13 ? SHARE_APPLICATION : SHARE_SINGLE;
-    if (!validate_receiver(host, static_cast<uint32_t>(requester))) return 40;
-    if (find_host_window_tag(host, window)) return 22;
-    if (!check_for_sharable_window(window, &mode)) return 23;
+    int mode = command == kShareApplication ? SHARE_APPLICATION : SHARE_SINGLE;
+    if (!validate_receiver(host, static_cast<uint32_t>(requester))) return kInvalidReceiver;
+    if (find_host_window_tag(host, window)) return kAlreadyShared;
+    if (!check_for_sharable_window(window, &mode)) return kUnsharable;
     const bool answer_now = saveStatusMessage(static_cast<uint32_t>(requester), host, window) == 1;
     share_please(window, host, mode, 1);
     stop_busy_sharing();
-    log_msg1n1a(command == 13 ? "REMOTE share window(0x%x) to host '%s'" : "REMOTE share_alone window(0x%x) to host '%s'",
+    log_msg1n1a(command == kShareApplication ? "REMOTE share window(0x%x) to host '%s'" : "REMOTE share_alone window(0x%x) to host '%s'",
                 static_cast<int>(w2), host);
-    return answer_now ? 0 : -1;
+    return answer_now ? int{kDone} : kAnswered;
 }
 
 int options_command(long w4) {
@@ -141,46 +145,46 @@ int options_command(long w4) {
         log_msg4n("REMOTE set delay time to '%d.%0d' '%d.%0d'", static_cast<int>(value / 10),
                   static_cast<int>(value % 10), static_cast<int>(value / 10), static_cast<int>(value % 10));
     }
-    return 0;
+    return kDone;
 }
 
-// Command 24; returns the status and the window its reply names.
+// kTelepointerDelete; returns the status and the window its reply names.
 int delete_teles_command(long w2, long w3, long w4, long *named) {
     const auto window = static_cast<Window>(w2);
     Window id = 0;
     *named = w2;
-    if (w4 == -1) {
+    if (w4 == kTeleEarliest) {
         id = findLatestTele(window);
         if (!id) {
             log_msg1n("No telepointers in window(0x%x)", static_cast<int>(w2));
-            return 31;
+            return kNoSuchTelepointer;
         }
     } else if (w2 != 0) {
         if (!findLatestTele(window)) {
             log_msg1n("No telepointers in window(0x%x)", static_cast<int>(w2));
-            return 31;
+            return kNoSuchTelepointer;
         }
-        if (w3 == -1) {
+        if (w3 == kTeleAll) {
             log_msg1n("Delete all telepointers on window(0x%x)", static_cast<int>(w2));
-            tele_request(10, w2, -1, w4);
+            tele_request(kTeleDeleteWindowRequest, w2, kTeleAll, w4);
         } else {
             log_msg4n("Delete telepointer on window(0x%x) at (%d, %d)", static_cast<int>(w2), static_cast<int>(w3),
                       static_cast<int>(w4), 0);
-            tele_request(5, w2, w3, w4);
+            tele_request(kTeleDeleteRequest, w2, w3, w4);
         }
-        return 0;
+        return kDone;
     } else {
         id = static_cast<Window>(w3);
     }
     const Window parent = getWIDfromTID(id);
     if (!parent) {
         log_msg1n("No telepointer with id (0x%x)", static_cast<int>(id));
-        return 31;
+        return kNoSuchTelepointer;
     }
     log_msg2n("Delete telepointer on window(0x%x) id (0x%x)", static_cast<int>(parent), static_cast<int>(id));
-    tele_request(13, static_cast<long>(parent), static_cast<long>(id), w4);
+    tele_request(kTeleDeleteIdRequest, static_cast<long>(parent), static_cast<long>(id), w4);
     *named = static_cast<long>(parent);
-    return 0;
+    return kDone;
 }
 
 // A requester's receiver name that is no display name. The user is told of it only once the
@@ -199,6 +203,159 @@ struct TellIllegalName {
     }
 };
 
+int access_command(long requester, long w2, long w3) {
+    // Its own final reply, logged as every final reply is.
+    const int result = access_check(w2, w3);
+    final_reply(requester, TLCMDConnector_is_visible, result, result);
+    return kAnswered;
+}
+
+int pick_command(long requester, long w3) {
+    int x = 0, y = 0;
+    Window picked = pick(10, &x, &y);
+    if (picked) {
+        log_msg1n("REMOTE request to PICK window (0x%x)", static_cast<int>(picked));
+        final_reply(requester, static_cast<long>(picked), w3, kDone, x, y);
+    } else {
+        log_msg0("ERROR on REMOTE request to PICK window.");
+        final_reply(requester, 0, w3, kNothingPicked);
+    }
+    return kAnswered;
+}
+
+int share_same_command(uint32_t requester, long w2, long w3) {
+    const int status = processShareSameCmd(requester, w2, w3);
+    if (status == kDone) {
+        log_msg0("Share Same windows SUCCESSFUL");
+        return kAnswered;
+    }
+    log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
+    return status;
+}
+
+int unshare_command(long window, long w3) {
+    uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(window));
+    if (tag) {
+        tlUnshareWindow(display, static_cast<Window>(window), static_cast<Atom>(w3), tag);
+        main_loop_empty_tl();
+        log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(window), static_cast<Atom>(w3));
+    } else {
+        log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(window), static_cast<Atom>(w3));
+    }
+    return kDone;
+}
+
+int input_command(long w2, long w3) {
+    if (!find_is_host_sharing(static_cast<uint32_t>(w3))) {
+        log_msg1a("Cannot Change Input State, host'%s' not shared to", static_cast<Atom>(w3));
+        return kReceiverNotShared;
+    }
+    if (w2 == kInputAllow) {
+        tlAllowInput(display, static_cast<Atom>(w3));
+        log_msg1a("REMOTE Allow Input on host'%s'", static_cast<Atom>(w3));
+    } else {
+        tlDisallowInput(display, static_cast<Atom>(w3));
+        log_msg1a("REMOTE Disallow Input to host'%s'", static_cast<Atom>(w3));
+    }
+    return kDone;
+}
+
+int daisy_chain_command(long window) {
+    if (!find_window(0, static_cast<uint32_t>(window))) {
+        log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(window));
+        return kDaisyWindowNotShared;
+    }
+    set_daisy_chain(static_cast<Window>(window));
+    log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(window));
+    return kDone;
+}
+
+// A telepointer is answered by the manager once it exists.
+int add_tele_command(uint32_t requester, long window, long w3, long w4) {
+    if (!find_window(0, static_cast<uint32_t>(window))) {
+        log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(window));
+        return kTeleWindowNotShared;
+    }
+    if (w3 == kTeleCentre) {
+        int x = 0, y = 0;
+        find_win_center(static_cast<Window>(window), &x, &y);
+        w3 = x;
+        w4 = y;
+    }
+    addtoTeleList(0, static_cast<Window>(window), requester);
+    tele_request(kTeleCreateRequest, window, w3, w4);
+    log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(window));
+    return kAnswered;
+}
+
+int list_teles_command(uint32_t requester, long window) {
+    sendTeleInfo(static_cast<Window>(window), requester);
+    log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(window));
+    return kAnswered;
+}
+
+int reload_access_command() {
+    if (initialize_auth_file()) {
+        log_msg0("ERROR:INVALID REMOTE Access Authorization Data.");
+        return kAccessFileBad;
+    }
+    log_msg0("Updated REMOTE Access Authorization Data.");
+    return kDone;
+}
+
+int sender_status_command(uint32_t requester, long w2, long w3) {
+    SenderStatus *list = nullptr;
+    int count = getSenderStatus(static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), &list);
+    if (count == 0) {
+        log_msg1n1a("Get Sender Status, NO SHARING to win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
+        freeSenderStatus(list);
+        return kNothingShared;
+    }
+    log_msg1n1a("Get Sender Status, win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
+    report_SenderStatus(list, requester, static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), count);
+    freeSenderStatus(list);
+    return kAnswered;
+}
+
+// Carries out one command; returns the status of its final reply, or kAnswered. `window` is the
+// client window that `w2` stands for in the commands about a window.
+int obey_command(long command, long requester, long w2, long w3, long w4, long window) {
+    const auto req = static_cast<uint32_t>(requester);
+    switch (command) {
+    case kAccessCheck: return access_command(requester, w2, w3);
+    case kPick: return pick_command(requester, w3);
+    case kSelectedReceivers: {
+        const int status = send_receivers_selected_to_CL(req);
+        return status == kDone ? kAnswered : status;
+    }
+    case kShareApplication:
+    case kShareWindow:
+        // Negative: answered when the share's outcome is known.
+        return share_command(command, requester, w2, w3, static_cast<uint32_t>(window));
+    case kShareSameWindows: return share_same_command(req, w2, w3);
+    case kUnshare: return unshare_command(window, w3);
+    case kDisconnect:
+        disconnect_callback(static_cast<Atom>(w3), nullptr, nullptr);
+        return kDone;
+    case kInput: return input_command(w2, w3);
+    case kDelayOrLogging: return options_command(w4);
+    case kDaisyChain: return daisy_chain_command(window);
+    case kTelepointerAdd: return add_tele_command(req, window, w3, w4);
+    case kTelepointerDelete: {
+        long named = w2;
+        const int status = delete_teles_command(window, w3, w4, &named);
+        final_reply(requester, named, w3, status);
+        return kAnswered;
+    }
+    case kTelepointerList: return list_teles_command(req, window);
+    case kReloadAccess: return reload_access_command();
+    case kSenderStatus: return sender_status_command(req, w2, w3);
+    default:
+        log_msg0("UNKNOWN COMMAND LINE REQUEST!");
+        return kUnknownCommand;
+    }
+}
+
 void obey_request(const RequestWords &r) { processExternalCommand(r.w[0], r.w[1], r.w[2], r.w[3], r.w[4]); }
 bool picking() { return pick_in_progress != 0; }
 
@@ -213,139 +370,12 @@ void processExternalCommand(long command, long requester, long w2, long w3, long
     const TellIllegalName tell_afterwards;
     log_msg5n("Process Ext Cmd:([%d][%d][%d][%d][%d])", static_cast<int>(command), static_cast<int>(requester),
               static_cast<int>(w2), static_cast<int>(w3), static_cast<int>(w4));
-    const auto req = static_cast<uint32_t>(requester);
-    int status = 0;
     // A window manager's frame named by the requester stands for the client window inside it.
-    const bool about_window = command == 13 || command == 14 || command == 17 || (command >= 22 && command <= 25);
+    const bool about_window = command == kShareApplication || command == kShareWindow || command == kUnshare ||
+                              (command >= kDaisyChain && command <= kTelepointerList);
     const auto window = static_cast<long>(about_window ? client_window_of(static_cast<Window>(w2)) : w2);
-    switch (command) {
-    case kAccessCheck: {
-        // Its own final reply, logged as every final reply is.
-        const int result = access_check(w2, w3);
-        final_reply(requester, TLCMDConnector_is_visible, result, result);
-        return;
-    }
-    case kPick: {
-        int x = 0, y = 0;
-        Window picked = pick(10, &x, &y);
-        if (picked) {
-            log_msg1n("REMOTE request to PICK window (0x%x)", static_cast<int>(picked));
-            final_reply(requester, static_cast<long>(picked), w3, 0, x, y);
-        } else {
-            log_msg0("ERROR on REMOTE request to PICK window.");
-            final_reply(requester, 0, w3, 20);
-        }
-        return;
-    }
-    case kSelectedReceivers:
-        status = send_receivers_selected_to_CL(req);
-        if (status == 0) return;
-        break;
-    case kShareApplication:
-    case kShareWindow:
-        status = share_command(command, requester, w2, w3, static_cast<uint32_t>(window));
-        if (status < 0) return;  // answered when the share's outcome is known
-        break;
-    case kShareSameWindows:
-        status = processShareSameCmd(req, w2, w3);
-        if (status == 0) {
-            log_msg0("Share Same windows SUCCESSFUL");
-            return;
-        }
-        log_msg1n("ERROR[%d] on REMOTE Share Same windows", status);
-        break;
-    case kUnshare: {
-        uint32_t tag = find_host_window_tag(static_cast<uint32_t>(w3), static_cast<uint32_t>(window));
-        if (tag) {
-            tlUnshareWindow(display, static_cast<Window>(window), static_cast<Atom>(w3), tag);
-            main_loop_empty_tl();
-            log_msg1n1a("Unshared window(0x%x) from host '%s'", static_cast<int>(window), static_cast<Atom>(w3));
-        } else {
-            log_msg1n1a("Cannot Unshare window(0x%x) is not shared to '%s'", static_cast<int>(window), static_cast<Atom>(w3));
-        }
-        break;
-    }
-    case kDisconnect:
-        disconnect_callback(static_cast<Atom>(w3), nullptr, nullptr);
-        break;
-    case kInput:
-        if (!find_is_host_sharing(static_cast<uint32_t>(w3))) {
-            log_msg1a("Cannot Change Input State, host'%s' not shared to", static_cast<Atom>(w3));
-            status = 42;
-        } else if (w2 == 1) {
-            tlAllowInput(display, static_cast<Atom>(w3));
-            log_msg1a("REMOTE Allow Input on host'%s'", static_cast<Atom>(w3));
-        } else {
-            tlDisallowInput(display, static_cast<Atom>(w3));
-            log_msg1a("REMOTE Disallow Input to host'%s'", static_cast<Atom>(w3));
-        }
-        break;
-    case kDelayOrLogging:
-        status = options_command(w4);
-        break;
-    case kDaisyChain:
-        if (!find_window(0, static_cast<uint32_t>(window))) {
-            log_msg1n("Cannot allow daisyChain on window(0x%x), not shared", static_cast<int>(window));
-            status = 49;
-        } else {
-            set_daisy_chain(static_cast<Window>(window));
-            log_msg1n("Allow daisyChain on window(0x%x)", static_cast<int>(window));
-        }
-        break;
-    case kTelepointerAdd:
-        if (!find_window(0, static_cast<uint32_t>(window))) {
-            log_msg1n("Cannot add telepointer, window(0x%x) not shared ", static_cast<int>(window));
-            status = 30;
-            break;
-        }
-        if (w3 == -1) {
-            int x = 0, y = 0;
-            find_win_center(static_cast<Window>(window), &x, &y);
-            w3 = x;
-            w4 = y;
-        }
-        addtoTeleList(0, static_cast<Window>(window), req);
-        tele_request(3, window, w3, w4);
-        log_msg1n("Added telepointer to window(0x%x)", static_cast<int>(window));
-        return;
-    case kTelepointerDelete: {
-        long named = w2;
-        status = delete_teles_command(window, w3, w4, &named);
-        final_reply(requester, named, w3, status);
-        return;
-    }
-    case kTelepointerList:
-        sendTeleInfo(static_cast<Window>(window), req);
-        log_msg1n("Get Telepointer Status:win(0x%x)", static_cast<int>(window));
-        return;
-    case kReloadAccess:
-        if (initialize_auth_file()) {
-            log_msg0("ERROR:INVALID REMOTE Access Authorization Data.");
-            status = 7;
-        } else {
-            log_msg0("Updated REMOTE Access Authorization Data.");
-        }
-        break;
-    case kSenderStatus: {
-        SenderStatus *list = nullptr;
-        int count = getSenderStatus(static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), &list);
-        if (count == 0) {
-            log_msg1n1a("Get Sender Status, NO SHARING to win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
-            freeSenderStatus(list);
-            status = 24;
-            break;
-        }
-        log_msg1n1a("Get Sender Status, win[%d], [%s]", static_cast<int>(w2), static_cast<Atom>(w3));
-        report_SenderStatus(list, req, static_cast<uint32_t>(w2), static_cast<uint32_t>(w3), count);
-        freeSenderStatus(list);
-        return;
-    }
-    default:
-        log_msg0("UNKNOWN COMMAND LINE REQUEST!");
-        status = 69;
-        break;
-    }
-    final_reply(requester, w2, w3, status);
+    const int status = obey_command(command, requester, w2, w3, w4, window);
+    if (status != kAnswered) final_reply(requester, w2, w3, status);
 }
 
 void publish_request_state() {
@@ -397,7 +427,7 @@ void initializeStatusPend() {
 int validate_receiver(uint32_t host, uint32_t requester) {
     char *name = nullptr, *alias = nullptr;
     if (find_hostatom_names(host, &name, &alias)) return 1;
-    if (CLadd_receiver(requester, host, 1, 0) == 0) {
+    if (CLadd_receiver(requester, host, 1, 0) == kDone) {
         log_msg1a("ADDED HOST '%s' TO RECEIVERLIST", host);
         return 1;
     }
@@ -407,16 +437,16 @@ int validate_receiver(uint32_t host, uint32_t requester) {
 
 int CLadd_receiver(uint32_t requester, uint32_t host, int, int flag) {
     char *atom_name = requested_atom_name(host);
-    if (!atom_name) return 40;
+    if (!atom_name) return kInvalidReceiver;
     char name[256];
-    int result = 40;
+    int result = kInvalidReceiver;
     if (getHostnameFromCLwinID(requester, host, name) == 0) {
         std::string illegal = illegal_display_name(name);
         if (!illegal.empty()) {
             illegal_receiver_name = illegal;  // told once the request is answered
         } else if (possible_MatchNames(TopLevel, name)) {
             finish_MatchNames(1, flag != 0);
-            result = 0;
+            result = kDone;
         }
     }
     XFree(atom_name);
@@ -445,12 +475,12 @@ int getHostnameFromCLwinID(uint32_t requester, Atom property, char *buffer) {
 }
 
 void decode_OptsMask(int *b4, int *b3, int *b2, int *b1, int *b0, unsigned *value, unsigned long mask) {
-    if (mask & 0x1) {
+    if (mask & kOptDelay) {
         *b0 = 1;
-        *value = static_cast<unsigned>((mask & 0xffffffffu) >> 16);
+        *value = static_cast<unsigned>((mask & 0xffffffffu) >> kOptDelayShift);
     }
-    if (mask & 0x2) *b1 = 1;
-    if (mask & 0x4) *b2 = 1;
+    if (mask & kOptLoggingOff) *b1 = 1;
+    if (mask & kOptLoggingOn) *b2 = 1;
     if (mask & 0x8) *b3 = 1;
     if (mask & 0x10) *b4 = 1;
     log_msg5n("RETURN:decode_OptsMask([%d][%d][%d][%d][%d])", *b4, *b3, *b2, *b1, *b0);
@@ -486,7 +516,7 @@ Atom *getRhostList(uint32_t requester, int *count) {
 int processShareSameCmd(uint32_t requester, long w2, long w3) {
     Atom *list = nullptr;
     int count = 0;
-    if (w2 != -1 && w3 != -1) {
+    if (w2 != kListInProperty && w3 != kListInProperty) {
         list = static_cast<Atom *>(malloc(2 * sizeof(Atom)));
         if (list) {
             list[0] = static_cast<Atom>(w2);
@@ -497,9 +527,10 @@ int processShareSameCmd(uint32_t requester, long w2, long w3) {
         list = getRhostList(requester, &count);
     }
     if (!list) {
-        sendStatusMessage(requester, w3, w2, 40, 0, 0);
-        log_msg5n("sendStatusMessage([%d][%d][%d][%d][%d])", static_cast<int>(w3), static_cast<int>(w2), 40, 0, 0);
-        return 40;
+        sendStatusMessage(requester, w3, w2, kInvalidReceiver, 0, 0);
+        log_msg5n("sendStatusMessage([%d][%d][%d][%d][%d])", static_cast<int>(w3), static_cast<int>(w2),
+                  kInvalidReceiver, 0, 0);
+        return kInvalidReceiver;
     }
     int result = 0;
     for (int i = 0; i < count;) {
@@ -507,7 +538,7 @@ int processShareSameCmd(uint32_t requester, long w2, long w3) {
             ++i;
             continue;
         }
-        sendStatusMessage(requester, static_cast<long>(list[i]), 0, 40, 0, 0);
+        sendStatusMessage(requester, static_cast<long>(list[i]), 0, kInvalidReceiver, 0, 0);
         char *name = requested_atom_name(list[i]);
         CString line(log_format("REMOTE ShareSame ILLEGAL HOST[%s] Status to CLwin[%d]", name ? name : "",
                                 static_cast<int>(requester)));
@@ -515,23 +546,23 @@ int processShareSameCmd(uint32_t requester, long w2, long w3) {
         if (name) XFree(name);
         list[i] = list[count - 1];
         --count;
-        result = 40;
+        result = kInvalidReceiver;
     }
     if (count < 2) {
         if (count == 1) {
-            sendStatusMessage(requester, static_cast<long>(list[0]), 0, 61, 0, 0);
+            sendStatusMessage(requester, static_cast<long>(list[0]), 0, kShareSameTooFew, 0, 0);
             CString line(log_format("REMOTE ShareSameERROR RECEIVER[%s] Status to CLwin[%d]", host_name(list[0]),
                                     static_cast<int>(requester)));
             log_msg0(line.get());
         }
         free(list);
-        return result ? result : 61;
+        return result ? result : int{kShareSameTooFew};
     }
     result = share_same_window(count, list);
-    if (result == 0) {
+    if (result == kDone) {
         for (int i = 0; i < count; ++i)
             if (saveStatusMessage(requester, static_cast<uint32_t>(list[i]), 0) == 1)
-                sendStatusMessage(requester, static_cast<long>(list[i]), 0, 0, 0, 0);
+                sendStatusMessage(requester, static_cast<long>(list[i]), 0, kDone, 0, 0);
     }
     free(list);
     return result;
@@ -542,7 +573,7 @@ int send_receivers_selected_to_CL(uint32_t requester) {
     int count = 0;
     if (!get_selected_receivers(&hosts, &count) || count == 0) {
         free(hosts);
-        return 41;
+        return kNobodySelected;
     }
     for (int i = 0; i < count; ++i) set_host_name(requester, hosts[i], false);
     if (count <= 5) {
@@ -553,15 +584,16 @@ int send_receivers_selected_to_CL(uint32_t requester) {
         std::vector<long> items(hosts, hosts + count);
         XChangeProperty(display, requester, tl_external_req_atom, XA_STRING, 32, PropModeReplace,
                         reinterpret_cast<unsigned char *>(items.data()), count);
-        sendStatusMessage(requester, -1, -1, -1, -1, -1);
+        sendStatusMessage(requester, kListInProperty, kListInProperty, kListInProperty, kListInProperty,
+                          kListInProperty);
     }
     free(hosts);
-    return 0;
+    return kDone;
 }
 
 void report_SenderStatus(SenderStatus *list, uint32_t requester, uint32_t window, uint32_t host, int count) {
     if (count <= 0) {
-        sendStatusMessage(requester, host, window, 0, 0, 0);
+        sendStatusMessage(requester, host, window, kDone, 0, 0);
         return;
     }
     std::vector<long> items(static_cast<size_t>(count));
@@ -586,23 +618,23 @@ void report_SenderStatus(SenderStatus *list, uint32_t requester, uint32_t window
                     PropModeReplace, reinterpret_cast<unsigned char *>(plain.data()), static_cast<int>(plain.size()));
     if (host) {
         set_host_name(requester, host, true);
-        sendStatusMessage(requester, host, -1, 0, getAllowInputStatus(host), flagged);
+        sendStatusMessage(requester, host, kListInProperty, kDone, getAllowInputStatus(host), flagged);
     } else {
         for (long item : items) set_host_name(requester, static_cast<Atom>(item), true);
-        sendStatusMessage(requester, -1, window, 0, flagged, getAllowDaisyChain(window));
+        sendStatusMessage(requester, kListInProperty, window, kDone, flagged, getAllowDaisyChain(window));
     }
 }
 
 int validate_CL_operation() {
     int access = tlCheckAccess(display);
     if (access != 1) return access;
-    if (!external_request_atom) external_request_atom = XInternAtom(display, "TL_EXTERNAL_REQUEST", True);
+    if (!external_request_atom) external_request_atom = XInternAtom(display, kRequestAtom, True);
     if (!external_request_atom || XGetSelectionOwner(display, external_request_atom) == None) return 1;
     return 2;
 }
 
 void initialize_CL_operation(Widget widget) {
-    Atom selection = XInternAtom(display, "TL_EXTERNAL_REQUEST", False);
+    Atom selection = XInternAtom(display, kRequestAtom, False);
     XSetSelectionOwner(display, selection, XtWindow(widget), CurrentTime);
     if (initialize_auth_file()) log_msg0("ERROR: Init Authorization, INVALID DATA.");
 }

@@ -48,8 +48,8 @@ void initializeStatusPend();
 // 1 when the registry knows `host`, else tries to add it from the requester's host-name
 // property and returns whether that worked.
 int validate_receiver(uint32_t host, uint32_t requester);
-// Adds the receiver named by the requester's property `host` to the receiver list. Returns 0,
-// or 40 when the atom, the property or the name will not do; a name that is no display name is
+// Adds the receiver named by the requester's property `host` to the receiver list. Returns kDone,
+// or kInvalidReceiver when the atom, the property or the name will not do; a name that is no display name is
 // told to the user only once processExternalCommand has answered the request.
 int CLadd_receiver(uint32_t requester, uint32_t host, int unused, int flag);
 // Copies the text of property `property` of `requester` into `buffer` (256 bytes). Returns 1
@@ -61,12 +61,13 @@ void decode_OptsMask(int *b4, int *b3, int *b2, int *b1, int *b0, unsigned *valu
 // The share-same host list from the requester's TL_EXTERNAL_REQUEST property: a malloc'ed
 // array of at least two atoms and their count, or null.
 Atom *getRhostList(uint32_t requester, int *count);
-// Command 15. Returns 0 when every listed receiver now shares the same windows, else the status.
+// kShareSameWindows. Returns kDone when every listed receiver now shares the same windows, else
+// the status.
 int processShareSameCmd(uint32_t requester, long w2, long w3);
-// Command 12: the selected receivers. Returns 41 when none is selected, else 0 (answered).
+// kSelectedReceivers. Returns kNobodySelected when none is selected, else kDone (answered).
 int send_receivers_selected_to_CL(uint32_t requester);
 struct SenderStatus;
-// Command 27's answer from a sender-status list of `count` items.
+// kSenderStatus's answer from a sender-status list of `count` items.
 void report_SenderStatus(SenderStatus *list, uint32_t requester, uint32_t window, uint32_t host, int count);
 // Registration for requesters: whether the extension allows it and whether someone owns the
 // TL_EXTERNAL_REQUEST selection (1 not owned, 2 owned; the access check's own result when it

@@ -155,70 +155,135 @@ void place_beside_main_window() {
     XtVaSetValues(AddressBookSH, XmNx, static_cast<Position>(left), XmNy, static_cast<Position>(top), nullptr);
 }
 
+// The dialog's widgets besides the three lists, which are globals.
+struct BookParts {
+    Widget close, sep1, sep2, sep3, copy, then_select, public_label, select_book, private_label, addresses_label;
+    Widget private_sw, public_sw, address_sw;
+};
+
+// The dialog's shell, closed only by asking, over `main_shell`.
+void make_book_shell(Widget main_shell) {
+    AddressBookSH = XtVaCreatePopupShell("Address_Book", transientShellWidgetClass, main_shell,
+                                         XmNdeleteResponse, XmDO_NOTHING, nullptr);
+    Atom delete_window = XmInternAtom(XtDisplay(AddressBookSH), const_cast<char *>("WM_DELETE_WINDOW"), False);
+    XmAddWMProtocolCallback(AddressBookSH, delete_window, delete_AB_callback, nullptr);
+    XtAddEventHandler(AddressBookSH, StructureNotifyMask, False, map_AB_callback, nullptr);
+}
+
+// The buttons, separators, headings and lists, on Form.
+BookParts make_book_parts() {
+    BookParts p{};
+    p.close = make("Close", xmPushButtonWidgetClass);
+    XtAddCallback(p.close, XmNactivateCallback, close_AB_callback, nullptr);
+    p.sep1 = make("SepGadget1", xmSeparatorGadgetClass);
+    p.sep2 = make("SepGadget2", xmSeparatorGadgetClass);
+    p.sep3 = make("SepGadget3", xmSeparatorGadgetClass);
+    XtVaSetValues(p.sep3, XmNorientation, XmVERTICAL, nullptr);
+    p.copy = make("Copy_to_Receiver_List", xmPushButtonWidgetClass);
+    XtAddCallback(p.copy, XmNactivateCallback, copy_AB_callback, nullptr);
+    p.then_select = make("Then_select_receivers_addresses", xmLabelWidgetClass);
+    p.public_label = make("Public_Books", xmLabelWidgetClass);
+    p.select_book = make("Select_a_book", xmLabelWidgetClass);
+    p.private_label = make("Private_Books", xmLabelWidgetClass);
+    p.addresses_label = make("Receiver_Addresses", xmLabelWidgetClass);
+    PrivateList = scrolled_list("PrivateList", XmSINGLE_SELECT, user_select_AB_callback);
+    PublicList = scrolled_list("PublicList", XmSINGLE_SELECT, system_select_AB_callback);
+    AddressList = scrolled_list("AddressList", XmEXTENDED_SELECT, nullptr);
+    p.private_sw = XtParent(PrivateList);
+    p.public_sw = XtParent(PublicList);
+    p.address_sw = XtParent(AddressList);
+    return p;
+}
+
+// Layout: the instruction; the two book lists side by side under their headings with a line
+// between them; the second instruction and the lines of the book, which take what room the
+// shell gains; the two buttons at the bottom.
+void attach_book_parts(const BookParts &p) {
+    XtVaSetValues(p.select_book, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.private_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.select_book, XmNtopOffset, 6,
+                  XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.public_label, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, p.private_label,
+                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 50, XmNleftOffset, 6, nullptr);
+    XtVaSetValues(p.private_sw, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.private_label, XmNtopOffset, 2,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition, 50,
+                  XmNrightOffset, 6, nullptr);
+    XtVaSetValues(p.public_sw, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, p.private_sw,
+                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 50, XmNleftOffset, 6,
+                  XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.sep3, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, p.private_label,
+                  XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, p.private_sw,
+                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, p.private_sw, XmNleftOffset, 2,
+                  XmNrightAttachment, XmATTACH_WIDGET, XmNrightWidget, p.public_sw, XmNrightOffset, 2, nullptr);
+    XtVaSetValues(p.sep1, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.private_sw, XmNtopOffset, 8,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.then_select, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.sep1, XmNtopOffset, 6,
+                  XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.addresses_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.then_select, XmNtopOffset, 6,
+                  XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.copy, XmNbottomAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.close, XmNbottomAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.sep2, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, p.copy, XmNbottomOffset, 8,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.address_sw, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.addresses_label, XmNtopOffset, 2,
+                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
+                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, p.sep2, XmNbottomOffset, 8, nullptr);
+}
+
+// The shell's size: the parts' own sizes stacked, the two book lists side by side, and Form's
+// margins around them.
+void size_book_shell(const BookParts &p, int book_w, int book_h, int line_w, int line_h) {
+    int w = 0, h = 0, width = 0, height = 0;
+    size_widget(p.select_book, &w, &h);
+    width = w;
+    height += h;
+    size_widget(p.private_label, &w, &h);
+    height += h + 6 + 2 + book_h;
+    width = std::max(width, 2 * book_w + 12);
+    size_widget(p.then_select, &w, &h);
+    width = std::max(width, w);
+    height += 8 + 2 + h + 6;
+    size_widget(p.addresses_label, &w, &h);
+    height += h + 2 + line_h;
+    width = std::max(width, line_w);
+    int copy_w = 0, close_w = 0;
+    size_widget(p.copy, &copy_w, &h);
+    size_widget(p.close, &close_w, &h);
+    width = std::max(width, copy_w + close_w + 20);
+    height += 8 + 8 + h;
+    Dimension margin_w = 0, margin_h = 0;
+    XtVaGetValues(Form, XmNmarginWidth, &margin_w, XmNmarginHeight, &margin_h, nullptr);
+    width += 2 * dimension_or(margin_w, 0);
+    height += 2 * dimension_or(margin_h, 0);
+    set_shell_size(AddressBookSH, width * 3 / 4, height * 3 / 4, width, height);
+}
+
+// Help numbers of the dialog's parts.
+void set_book_help(const BookParts &p) {
+    set_item_help(Form, 100);
+    set_item_help(p.close, 101);
+    set_item_help(p.copy, 102);
+    const struct {
+        Widget list;
+        Widget sw;
+        int help;
+    } lists[] = {{PrivateList, p.private_sw, 103}, {PublicList, p.public_sw, 104}, {AddressList, p.address_sw, 105}};
+    for (const auto &l : lists) {
+        set_item_help(l.list, l.help);
+        set_item_help(l.sw, l.help);
+    }
+}
+
 }  // namespace
 
 void create_AddressBook() {
     if (AddressBookSH || !TopLevel) return;
     start_hourglass();
     Widget main_shell = TelvaneSH ? TelvaneSH : TopLevel;
-    AddressBookSH = XtVaCreatePopupShell("Address_Book", transientShellWidgetClass, main_shell,
-                                         XmNdeleteResponse, XmDO_NOTHING, nullptr);
-    Atom delete_window = XmInternAtom(XtDisplay(AddressBookSH), const_cast<char *>("WM_DELETE_WINDOW"), False);
-    XmAddWMProtocolCallback(AddressBookSH, delete_window, delete_AB_callback, nullptr);
-    XtAddEventHandler(AddressBookSH, StructureNotifyMask, False, map_AB_callback, nullptr);
-
+    make_book_shell(main_shell);
     Form = XtVaCreateWidget("Form", xmFormWidgetClass, AddressBookSH, XmNautoUnmanage, False, nullptr);
     XtAddCallback(Form, XmNhelpCallback, form_help_callback, reinterpret_cast<XtPointer>(1L));
-    Widget close = make("Close", xmPushButtonWidgetClass);
-    XtAddCallback(close, XmNactivateCallback, close_AB_callback, nullptr);
-    Widget sep1 = make("SepGadget1", xmSeparatorGadgetClass);
-    Widget sep2 = make("SepGadget2", xmSeparatorGadgetClass);
-    Widget sep3 = make("SepGadget3", xmSeparatorGadgetClass);
-    XtVaSetValues(sep3, XmNorientation, XmVERTICAL, nullptr);
-    Widget copy = make("Copy_to_Receiver_List", xmPushButtonWidgetClass);
-    XtAddCallback(copy, XmNactivateCallback, copy_AB_callback, nullptr);
-    Widget then_select = make("Then_select_receivers_addresses", xmLabelWidgetClass);
-    Widget public_label = make("Public_Books", xmLabelWidgetClass);
-    Widget select_book = make("Select_a_book", xmLabelWidgetClass);
-    Widget private_label = make("Private_Books", xmLabelWidgetClass);
-    Widget addresses_label = make("Receiver_Addresses", xmLabelWidgetClass);
-    PrivateList = scrolled_list("PrivateList", XmSINGLE_SELECT, user_select_AB_callback);
-    PublicList = scrolled_list("PublicList", XmSINGLE_SELECT, system_select_AB_callback);
-    AddressList = scrolled_list("AddressList", XmEXTENDED_SELECT, nullptr);
-    Widget private_sw = XtParent(PrivateList), public_sw = XtParent(PublicList),
-           address_sw = XtParent(AddressList);
-
-    // Layout: the instruction; the two book lists side by side under their headings with a
-    // line between them; the second instruction and the lines of the book, which take what
-    // room the shell gains; the two buttons at the bottom.
-    XtVaSetValues(select_book, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(private_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, select_book, XmNtopOffset, 6,
-                  XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(public_label, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, private_label,
-                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 50, XmNleftOffset, 6, nullptr);
-    XtVaSetValues(private_sw, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, private_label, XmNtopOffset, 2,
-                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_POSITION, XmNrightPosition, 50,
-                  XmNrightOffset, 6, nullptr);
-    XtVaSetValues(public_sw, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, private_sw,
-                  XmNleftAttachment, XmATTACH_POSITION, XmNleftPosition, 50, XmNleftOffset, 6,
-                  XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(sep3, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, private_label,
-                  XmNbottomAttachment, XmATTACH_OPPOSITE_WIDGET, XmNbottomWidget, private_sw,
-                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, private_sw, XmNleftOffset, 2,
-                  XmNrightAttachment, XmATTACH_WIDGET, XmNrightWidget, public_sw, XmNrightOffset, 2, nullptr);
-    XtVaSetValues(sep1, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, private_sw, XmNtopOffset, 8,
-                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(then_select, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, sep1, XmNtopOffset, 6,
-                  XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(addresses_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, then_select, XmNtopOffset, 6,
-                  XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(copy, XmNbottomAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(close, XmNbottomAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(sep2, XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, copy, XmNbottomOffset, 8,
-                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(address_sw, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, addresses_label, XmNtopOffset, 2,
-                  XmNleftAttachment, XmATTACH_FORM, XmNrightAttachment, XmATTACH_FORM,
-                  XmNbottomAttachment, XmATTACH_WIDGET, XmNbottomWidget, sep2, XmNbottomOffset, 8, nullptr);
+    const BookParts parts = make_book_parts();
+    attach_book_parts(parts);
 
     // Sizes: the book lists 8 rows of 16 characters, the lines 7 rows of 30, unless the
     // resources say otherwise. One "defaultColumns" serves every list of the program and is
@@ -234,34 +299,12 @@ void create_AddressBook() {
     size_ScrolledList_widget(PrivateList, book_rows, book_cols, &book_w, &book_h);
     size_ScrolledList_widget(AddressList, line_rows, line_cols, &line_w, &line_h);
 
-    Widget children[] = {select_book, private_label, public_label, sep3, sep1, then_select,
-                         addresses_label, sep2, copy, close};
+    Widget children[] = {parts.select_book, parts.private_label, parts.public_label, parts.sep3, parts.sep1,
+                         parts.then_select, parts.addresses_label, parts.sep2, parts.copy, parts.close};
     XtManageChildren(children, XtNumber(children));
     XtManageChild(Form);
 
-    int w = 0, h = 0, width = 0, height = 0;
-    size_widget(select_book, &w, &h);
-    width = w;
-    height += h;
-    size_widget(private_label, &w, &h);
-    height += h + 6 + 2 + book_h;
-    width = std::max(width, 2 * book_w + 12);
-    size_widget(then_select, &w, &h);
-    width = std::max(width, w);
-    height += 8 + 2 + h + 6;
-    size_widget(addresses_label, &w, &h);
-    height += h + 2 + line_h;
-    width = std::max(width, line_w);
-    int copy_w = 0, close_w = 0;
-    size_widget(copy, &copy_w, &h);
-    size_widget(close, &close_w, &h);
-    width = std::max(width, copy_w + close_w + 20);
-    height += 8 + 8 + h;
-    Dimension margin_w = 0, margin_h = 0;
-    XtVaGetValues(Form, XmNmarginWidth, &margin_w, XmNmarginHeight, &margin_h, nullptr);
-    width += 2 * dimension_or(margin_w, 0);
-    height += 2 * dimension_or(margin_h, 0);
-    set_shell_size(AddressBookSH, width * 3 / 4, height * 3 / 4, width, height);
+    size_book_shell(parts, book_w, book_h, line_w, line_h);
 
     Pixmap icon = 0;
     XtVaGetValues(main_shell, XmNiconPixmap, &icon, nullptr);
@@ -269,18 +312,7 @@ void create_AddressBook() {
     XtRealizeWidget(AddressBookSH);
     set_share_alone(XtWindow(AddressBookSH));
     set_transient_for(AddressBookSH, main_shell);
-    set_item_help(Form, 100);
-    set_item_help(close, 101);
-    set_item_help(copy, 102);
-    const struct {
-        Widget list;
-        Widget sw;
-        int help;
-    } lists[] = {{PrivateList, private_sw, 103}, {PublicList, public_sw, 104}, {AddressList, address_sw, 105}};
-    for (const auto &l : lists) {
-        set_item_help(l.list, l.help);
-        set_item_help(l.sw, l.help);
-    }
+    set_book_help(parts);
     stop_hourglass();
 }
 

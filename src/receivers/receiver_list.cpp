@@ -21,6 +21,9 @@
 #include "ui/list_utils.h"
 #include "ui/main_window.h"
 
+#include "request_codes.h"
+#include "share_wire.h"
+
 #include <Xm/List.h>
 #include <Xm/ToggleB.h>
 #include <poll.h>
@@ -328,14 +331,14 @@ void move_to_top(Widget, XtPointer, XtPointer) {
 int share_same_window(int count, Atom *hosts) {
     if (count < 2) {
         message0(TelvaneSH, 1, 0x11, 2, 16, "Nobody Selected to Join Together");
-        return 40;
+        return telvane::request_codes::kInvalidReceiver;
     }
     same_tag_count = 0;
     for (int i = 0; i < count; ++i)
         if (hosts[i]) for_all_host_tags(static_cast<uint32_t>(hosts[i]), collect_tag);
     if (same_tag_count == 0) {
         message0(TelvaneSH, 1, 0x13, 5, 7, "Nobody Selected has Shared Windows");
-        return 62;
+        return telvane::request_codes::kShareSameNothingShared;
     }
     // Sharing drains events, which may change the registry, so the tags are copied first.
     std::vector<uint32_t> tags(same_tags, same_tags + same_tag_count);
@@ -346,12 +349,14 @@ int share_same_window(int count, Atom *hosts) {
             uint32_t picked = 0, detail = 0;
             if (!find_tag_window(tag, &picked, &detail) || !picked) continue;
             if (find_host_window_tag(static_cast<uint32_t>(hosts[i]), picked)) continue;
-            int kind = detail == 0 ? SHARE_APPLICATION : detail == 1 ? SHARE_SINGLE : 0;
+            int kind = detail == telvane::wire::kDetailApplicationWindow ? SHARE_APPLICATION
+                       : detail == telvane::wire::kDetailSingleWindow    ? SHARE_SINGLE
+                                                                          : 0;
             if (kind) share_please(picked, hosts[i], kind, 1);
         }
     }
     stop_busy_sharing();
-    return 0;
+    return telvane::request_codes::kDone;
 }
 
 void share_same_window_callback(Widget, XtPointer, XtPointer) {

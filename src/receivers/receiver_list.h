@@ -20,8 +20,9 @@ void clear_receivers(Widget widget, XtPointer client_data, XtPointer call_data);
 void move_to_top(Widget widget, XtPointer client_data, XtPointer call_data);
 // Share Same Windows for the selected rows.
 void share_same_window_callback(Widget widget, XtPointer client_data, XtPointer call_data);
-// Shares every window shared to any of `hosts` to all of them. Returns 0 when done, 40 for
-// fewer than two receivers, 62 when none has a shared window. Also used by external requests.
+// Shares every window shared to any of `hosts` to all of them. Returns the reply status: kDone,
+// kInvalidReceiver for fewer than two receivers, kShareSameNothingShared when none has a shared
+// window. Also used by external requests.
 int share_same_window(int count, Atom *hosts);
 // Puts the one selected row into the edit line for editing and removes it.
 void edit_receiver(Widget widget, XtPointer client_data, XtPointer call_data);

@@ -14,6 +14,9 @@
 #include "ui/input_controls.h"
 #include "ui/main_window.h"
 
+#include "consent_wire.h"
+#include "request_codes.h"
+
 #include <X11/Xlib-xcb.h>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -30,12 +33,14 @@
 PendingReceiver *pending_list = nullptr;
 int receiver_connect_timeout_ms = 20000;
 
+using namespace telvane::consent_wire;
+using namespace telvane::request_codes;
+
 namespace {
 
 // This display host's address as the services see it; all bits set until found.
 uint32_t hostinetaddr = 0xffffffffu;
 
-constexpr size_t IDENTITY_MAX = 199;
 constexpr size_t DISPLAY_NAME_MAX = 103;
 
 // A socket that is closed unless it is handed on.
@@ -94,7 +99,7 @@ int close_record(PendingReceiver *record) {
         delete record;
         return 0;
     }
-    sendEXTStatusMessage(record->host, 64, 0);
+    sendEXTStatusMessage(record->host, kShareWithdrawn, 0);
     XtRemoveInput(record->input_id);
     input_status_changed(record->host, -1);
     close(record->fd);
@@ -107,7 +112,7 @@ int close_record(PendingReceiver *record) {
 int connect_bounded(int fd, uint32_t address) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(RECEIVER_SERVICE_PORT);
+    to.sin_port = htons(kConsentPort);
     to.sin_addr.s_addr = address;
     int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -148,7 +153,7 @@ std::string identity() {
                    (my_display_hostname ? my_display_hostname : "");
         }
     }
-    if (text.size() > IDENTITY_MAX) text.resize(IDENTITY_MAX);
+    if (text.size() > kMaxIdentity) text.resize(kMaxIdentity);
     return text;
 }
 
@@ -215,24 +220,24 @@ void AnswerFunc(XtPointer client_data, int *fd, XtInputId *input_id) {
     while (record && record->fd != *fd) record = record->next;
     if (!record) return;
 
-    char answer = '0';
+    char answer = kAnswerNo;
     ssize_t n;
     do {
         n = read(record->fd, &answer, 1);
     } while (n < 0 && errno == EINTR);
-    if (n != 1) answer = '0';
+    if (n != 1) answer = kAnswerNo;
 
     XtRemoveInput(record->input_id);
     record->input_id = 0;
     *input_id = 0;
     input_status_changed(host, -1);
 
-    if (answer != '1') {
+    if (answer != kAnswerYes) {
         log_msg1a("Receiver service on '%s' says not OK to share", host);
         char *name = nullptr, *alias = nullptr;
         const char *shown = find_hostatom_names(host, &name, &alias) ? alias : "UNKNOWN";
         message1(TelvaneSH, 1, 273, 2, 31, "Access permission denied by\n receiver(s)\n%s.", shown);
-        sendEXTStatusMessage(host, 11, 0);
+        sendEXTStatusMessage(host, kAccessRefused, 0);
         // The dialog's nested loop may have closed the record already.
         if (PendingReceiver *answered = answered_record(host)) close_record(answered);
         return;
@@ -262,12 +267,12 @@ int ShareWindowPending(unsigned long host, unsigned long window, int kind) {
         if (client_part(queued->window, mask) != client) continue;
         // The application share of that client covers this window already.
         if (queued->kind == SHARE_APPLICATION) {
-            sendEXTStatusMessage(host, 22, window);
+            sendEXTStatusMessage(host, kAlreadyShared, window);
             return 1;
         }
         // This window's application covers the queued window too.
         if (kind == SHARE_APPLICATION) {
-            sendEXTStatusMessage(host, 22, window);
+            sendEXTStatusMessage(host, kAlreadyShared, window);
             queued->kind = SHARE_APPLICATION;
             return 1;
         }
@@ -282,7 +287,7 @@ int UnshareWindowPending(unsigned long host, unsigned long window) {
     PendingShare **link = &record->windows;
     while (*link && (*link)->window != window) link = &(*link)->next;
     if (!*link) return 0;
-    sendEXTStatusMessage(host, 64, window);
+    sendEXTStatusMessage(host, kShareWithdrawn, window);
     PendingShare *share = *link;
     *link = share->next;
     delete share;

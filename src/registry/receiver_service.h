@@ -4,9 +4,6 @@
 
 #include <X11/Intrinsic.h>
 
-// The consent service's TCP port on every receiver host.
-constexpr int RECEIVER_SERVICE_PORT = 34590;
-
 // A share request that waits for the receiver's answer.
 struct PendingShare {
     unsigned long window;

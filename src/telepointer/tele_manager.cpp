@@ -12,6 +12,8 @@
 #include "tele_rules.h"
 #include "telepointer.h"
 
+#include "request_codes.h"
+
 #include <X11/Xatom.h>
 #include <X11/cursorfont.h>
 
@@ -23,13 +25,6 @@ TeleListRecord *first_telepointer = nullptr;
 namespace {
 
 const char *const kVersionText = "Telvane 2.3 Telepointer - 1994";
-
-// Requests and answers of the control protocol.
-enum : long {
-    ReadyAnswer = 2, CreateRequest = 3, CreatedAnswer = 4, DeleteRequest = 5, DeletedAnswer = 6,
-    FailedAnswer = 7, StopRequest = 8, StoppedAnswer = 9, DeleteWindowRequest = 10,
-    WindowDeletedAnswer = 11, DeleteIdRequest = 13,
-};
 
 Window main_window = 0;   // the control window
 Atom version_atom = 0;
@@ -139,37 +134,37 @@ void do_request(Display *dpy, const XClientMessageEvent &m) {
     const Window window = static_cast<Window>(m.data.l[1]);
     Window id = 0, parent = 0;
     switch (request) {
-    case CreateRequest:
+    case kTeleCreateRequest:
         // Only a shared window gets one: any client can send this request, and a window
         // nobody shares, or one that does not exist, must cost nothing.
         if (find_window(0, static_cast<uint32_t>(window)) &&
             create_tele(dpy, window, static_cast<int>(m.data.l[2]), static_cast<int>(m.data.l[3]), &id))
-            answer(dpy, CreatedAnswer, static_cast<long>(id), static_cast<long>(window), 0, origin);
+            answer(dpy, kTeleCreatedAnswer, static_cast<long>(id), static_cast<long>(window), 0, origin);
         else
-            answer(dpy, FailedAnswer, CreateRequest, static_cast<long>(window), 0, origin);
+            answer(dpy, kTeleFailedAnswer, kTeleCreateRequest, static_cast<long>(window), 0, origin);
         break;
-    case DeleteRequest:
+    case kTeleDeleteRequest:
         if (delete_tele(dpy, window, static_cast<int>(m.data.l[2]), static_cast<int>(m.data.l[3]), &id))
-            answer(dpy, DeletedAnswer, static_cast<long>(id), static_cast<long>(window), 0, origin);
+            answer(dpy, kTeleDeletedAnswer, static_cast<long>(id), static_cast<long>(window), 0, origin);
         else
-            answer(dpy, FailedAnswer, DeleteRequest, static_cast<long>(window), 0, origin);
+            answer(dpy, kTeleFailedAnswer, kTeleDeleteRequest, static_cast<long>(window), 0, origin);
         break;
-    case DeleteIdRequest:
+    case kTeleDeleteIdRequest:
         id = static_cast<Window>(m.data.l[2]);
         if (delete_by_id(dpy, id, &parent))
-            answer(dpy, DeletedAnswer, static_cast<long>(id), static_cast<long>(parent), 0, origin);
+            answer(dpy, kTeleDeletedAnswer, static_cast<long>(id), static_cast<long>(parent), 0, origin);
         else
-            answer(dpy, FailedAnswer, DeleteRequest, 0, 0, origin);
+            answer(dpy, kTeleFailedAnswer, kTeleDeleteRequest, 0, 0, origin);
         break;
-    case DeleteWindowRequest:
+    case kTeleDeleteWindowRequest:
         if (delete_window_teles(dpy, window))
-            answer(dpy, WindowDeletedAnswer, 0, static_cast<long>(window), 0, origin);
+            answer(dpy, kTeleWindowDeletedAnswer, 0, static_cast<long>(window), 0, origin);
         else
-            answer(dpy, FailedAnswer, DeleteWindowRequest, static_cast<long>(window), 0, origin);
+            answer(dpy, kTeleFailedAnswer, kTeleDeleteWindowRequest, static_cast<long>(window), 0, origin);
         break;
-    case StopRequest:
+    case kTeleStopRequest:
         destroy_all_teles(dpy);
-        answer(dpy, StoppedAnswer, static_cast<long>(main_window), 0, 0, origin);
+        answer(dpy, kTeleStoppedAnswer, static_cast<long>(main_window), 0, 0, origin);
         XSync(dpy, False);
         exit_unasked("Telepointer manager told to stop: exiting");
     default:
@@ -242,7 +237,7 @@ void InitTelepointer(Display *dpy, Window reply, int, int) {
         XWindowAttributes a{};
         long mask = XGetWindowAttributes(dpy, reply_window, &a) ? a.your_event_mask : 0;
         XSelectInput(dpy, reply_window, mask | StructureNotifyMask);
-        answer(dpy, ReadyAnswer, static_cast<long>(main_window), 0, static_cast<long>(version_atom), 0);
+        answer(dpy, kTeleReadyAnswer, static_cast<long>(main_window), 0, static_cast<long>(version_atom), 0);
     }
 }
 
@@ -286,7 +281,7 @@ void ProcessTelepointerEvent(Display *dpy, XEvent *event) {
         if (reply_window && gone == reply_window) exit_unasked("Main window destroyed: exiting");
         forget_window_records(gone);
         if (delete_window_teles(dpy, gone) && reply_window)
-            answer(dpy, WindowDeletedAnswer, 0, static_cast<long>(gone), 0, 0);
+            answer(dpy, kTeleWindowDeletedAnswer, 0, static_cast<long>(gone), 0, 0);
         break;
     }
     case ConfigureNotify:
@@ -540,19 +535,19 @@ void deletefromTeleList(Window id, Window window) {
 
 void notifyTeleList(int event, Window id, Window window) {
     switch (event) {
-    case CreatedAnswer: {
+    case kTeleCreatedAnswer: {
         // Answers come through the server, so anyone can send one: only a telepointer the
         // manager really made is recorded.
         if (!find_tele(id, nullptr)) break;
         Window requester = addtoTeleList(id, window, 0);
-        sendStatusMessage(requester, 0, static_cast<long>(window), 0, static_cast<long>(id), 0);
+        sendStatusMessage(requester, 0, static_cast<long>(window), telvane::request_codes::kDone, static_cast<long>(id), 0);
         break;
     }
-    case DeletedAnswer:
-    case FailedAnswer:
+    case kTeleDeletedAnswer:
+    case kTeleFailedAnswer:
         deletefromTeleList(id, 0);
         break;
-    case WindowDeletedAnswer:
+    case kTeleWindowDeletedAnswer:
         deletefromTeleList(0, window);
         break;
     default:
@@ -566,13 +561,14 @@ int sendTeleInfo(Window window, Window requester) {
     for (TeleListRecord *r = first_telepointer; r && count < 100; r = r->next)
         if (r->window == window) ids[count++] = static_cast<long>(r->id);
     if (count < 4) {
-        sendStatusMessage(requester, count > 0 ? ids[0] : 0, static_cast<long>(window), 0, count > 1 ? ids[1] : 0,
-                          count > 2 ? ids[2] : 0);
+        sendStatusMessage(requester, count > 0 ? ids[0] : 0, static_cast<long>(window), telvane::request_codes::kDone,
+                          count > 1 ? ids[1] : 0, count > 2 ? ids[2] : 0);
         return 0;
     }
     XChangeProperty(display, requester, tl_external_req_atom, XA_WINDOW, 32, PropModeAppend,
                     reinterpret_cast<unsigned char *>(ids), count);
-    sendStatusMessage(requester, -1, static_cast<long>(window), 0, -1, -1);
+    using namespace telvane::request_codes;
+    sendStatusMessage(requester, kListInProperty, static_cast<long>(window), kDone, kListInProperty, kListInProperty);
     return 0;
 }
 

@@ -73,8 +73,8 @@ Window parent_tele(Window window);
 Window addtoTeleList(Window id, Window window, Window requester);
 // Removes every record with that id or on that window.
 void deletefromTeleList(Window id, Window window);
-// Answer `event` (4 created, 6 deleted, 7 failed, 11 all of a window gone) of the manager.
-// Called by the control protocol.
+// Answer `event` (kTeleCreatedAnswer, kTeleDeletedAnswer, kTeleFailedAnswer or
+// kTeleWindowDeletedAnswer) of the manager. Called by the control protocol.
 void notifyTeleList(int event, Window id, Window window);
 // Tells `requester` the ids on `window`, in the reply words or, from four on, appended to its
 // TL_EXTERNAL_REQUEST property. Returns 0.

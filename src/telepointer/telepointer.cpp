@@ -17,8 +17,6 @@ Window telepointer_control_window = 0;
 
 namespace {
 
-constexpr long kFromUser = 2;
-
 int not_running() {
     message0(TelvaneSH, 1, 273, 2, 8, "Telepointers code NOT runing");
     return 0;
@@ -47,7 +45,7 @@ int add_telepointer() {
         return 0;
     }
     log_msg1n("Telepointer REQUEST - Create telepointer on window (0x%x)", static_cast<int>(window));
-    return request(3, static_cast<long>(window), x, y, kFromUser);
+    return request(kTeleCreateRequest, static_cast<long>(window), x, y, kTeleFromUser);
 }
 
 int delete_telepointer() {
@@ -56,19 +54,19 @@ int delete_telepointer() {
     Window window = pick(10, &x, &y);
     if (!window) return 0;
     log_msg1n("Telepointer REQUEST - Delete telepointer on window (0x%x)", static_cast<int>(window));
-    return request(5, static_cast<long>(window), x, y, kFromUser);
+    return request(kTeleDeleteRequest, static_cast<long>(window), x, y, kTeleFromUser);
 }
 
 int delete_all_telepointers(Window window) {
     if (!telepointer_control_window) return 0;
     log_msg1n("Telepointer REQUEST - Delete ALL telepointers on window (0x%x)", static_cast<int>(window));
-    return request(10, static_cast<long>(window), 0, 0, kFromUser);
+    return request(kTeleDeleteWindowRequest, static_cast<long>(window), 0, 0, kTeleFromUser);
 }
 
 int kill_telepointer() {
     if (!telepointer_control_window) return 1;
     log_msg0("Telepointer REQUEST - exit and die");
-    request(8, 0, 0, 0, kFromUser);
+    request(kTeleStopRequest, 0, 0, 0, kTeleFromUser);
     XSync(display, False);
     return 1;
 }
@@ -87,7 +85,7 @@ void process_telepointer_message() {
 void processTelepointerResponse(long code, long w1, long w2, long w3, long w4) {
     const auto id = static_cast<Window>(w1), window = static_cast<Window>(w2);
     switch (code) {
-    case 2:
+    case kTeleReadyAnswer:
         telepointer_control_window = id;
         if (w3) {
             // The atom's name outlives the answer: it is the version for as long as we run.
@@ -96,31 +94,31 @@ void processTelepointerResponse(long code, long w1, long w2, long w3, long w4) {
         log_msg1n("Telepointer Control window (0x%x)", static_cast<int>(w1));
         log_msg1("Telepointer Version = '%s'", telepointer_version);
         break;
-    case 4:
-        notifyTeleList(4, id, window);
+    case kTeleCreatedAnswer:
+        notifyTeleList(kTeleCreatedAnswer, id, window);
         log_msg2n("Telepointer ACK - Created telepointer (0x%x) on window (0x%x)", static_cast<int>(w1),
                   static_cast<int>(w2));
         break;
-    case 6:
-        notifyTeleList(6, id, window);
+    case kTeleDeletedAnswer:
+        notifyTeleList(kTeleDeletedAnswer, id, window);
         log_msg2n("Telepointer ACK - Destroyed telepointer (0x%x) on window (0x%x)", static_cast<int>(w1),
                   static_cast<int>(w2));
         break;
-    case 7:
-        if (w1 == 5) {
-            if (w4 != 1) telepointer_message = 1;
-        } else if (w1 == 10) {
-            notifyTeleList(11, 0, window);
+    case kTeleFailedAnswer:
+        if (w1 == kTeleDeleteRequest) {
+            if (w4 != kTeleFromRequester) telepointer_message = 1;
+        } else if (w1 == kTeleDeleteWindowRequest) {
+            notifyTeleList(kTeleWindowDeletedAnswer, 0, window);
         } else {
             log_msg0("Telepointer ACK - Could not accomplish request");
         }
         break;
-    case 9:
+    case kTeleStoppedAnswer:
         telepointer_control_window = 0;
         log_msg0("Telepointer ACK - Exit and Die");
         break;
-    case 11:
-        notifyTeleList(11, 0, window);
+    case kTeleWindowDeletedAnswer:
+        notifyTeleList(kTeleWindowDeletedAnswer, 0, window);
         log_msg1n("Telepointer ACK - Destroyed ALL telepointers on window (0x%x)", static_cast<int>(w2));
         break;
     default:

@@ -4,6 +4,18 @@
 
 #include <X11/Xlib.h>
 
+// The control protocol's requests and answers: the first word of a telepointer message. A
+// failed answer's word 1 names the request that failed.
+enum TeleCode : long {
+    kTeleReadyAnswer = 2, kTeleCreateRequest = 3, kTeleCreatedAnswer = 4, kTeleDeleteRequest = 5,
+    kTeleDeletedAnswer = 6, kTeleFailedAnswer = 7, kTeleStopRequest = 8, kTeleStoppedAnswer = 9,
+    kTeleDeleteWindowRequest = 10, kTeleWindowDeletedAnswer = 11, kTeleDeleteIdRequest = 13,
+};
+
+// Who asked (the last word of a request, handed back in its answer): an external requester or
+// the program's own menus.
+enum TeleOrigin : long { kTeleFromRequester = 1, kTeleFromUser = 2 };
+
 // The manager's version text ("" until the manager has started).
 extern char *telepointer_version;
 // The manager's control window, where requests go; 0 while no manager runs.

@@ -179,17 +179,9 @@ void set_icon_pixmap(Widget shell) {
         XtVaSetValues(shell, XmNiconPixmap, bitmap, nullptr);
 }
 
-Widget label(Widget parent, const char *name) {
-    Widget w = XmCreateLabel(parent, const_cast<char *>(name), nullptr, 0);
-    return w;
-}
-
-}  // namespace
-
-Widget create_Telvane() {
-    if (Form) return TelvaneSH;
-    Display *dpy = XtDisplay(TopLevel);
-    // The shell: hidden when only other programs drive us, and closed only by asking.
+// The application shell as the main window's: hidden when only other programs drive us, and
+// closed only by asking.
+void prepare_shell(Display *dpy) {
     if (!TLCMDConnector_is_visible) {
         TOPLEVEL_UNMAPPED = 1;
         XtVaSetValues(TopLevel, XmNmappedWhenManaged, False, nullptr);
@@ -199,13 +191,10 @@ Widget create_Telvane() {
     static Atom delete_atom = 0;
     if (!delete_atom) delete_atom = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
     XmAddWMProtocolCallback(TopLevel, delete_atom, close_by_window_manager, nullptr);
-    TelvaneSH = TopLevel;
+}
 
-    // The tree, in its order.
-    Form = XmCreateForm(TelvaneSH, const_cast<char *>("Form"), nullptr, 0);
-    XtAddCallback(Form, XmNhelpCallback, form_help_callback, reinterpret_cast<XtPointer>(3L));
-    Widget menu = XmCreateMenuBar(Form, const_cast<char *>("Menu"), nullptr, 0);
-
+// The menu bar's menus, in their order.
+void fill_menu_bar(Widget menu) {
     Widget menu1 = pulldown(menu, "menu1");
     push(menu1, "Identify_Receivers_Windows", B_IDENTIFY);
     Widget menu1_1 = pulldown(menu1, "menu1_1");
@@ -239,6 +228,111 @@ Widget create_Telvane() {
     push(menu3, "Set_Preferences", B_PREFERENCES);
     cascade(menu, "Options", menu3);
     create_HelpMenu(menu);
+}
+
+// The widgets of the main window that its layout places besides the named globals.
+struct MainParts {
+    Widget menu, name_label, disconnect, input_label, list_label, frame, list_sw;
+};
+
+// Layout: menu bar; name line; the three buttons; the two headings; the input column beside
+// the list.
+void attach_parts(const MainParts &p) {
+    XtVaSetValues(p.menu, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
+                  XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.name_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.menu, XmNtopOffset, 10,
+                  XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(EditText, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.menu, XmNtopOffset, 4,
+                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, p.name_label, XmNleftOffset, 6,
+                  XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(ShareButton, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, EditText, XmNtopOffset, 6,
+                  XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(UnshareButton, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, ShareButton,
+                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, ShareButton, XmNleftOffset, 12,
+                  nullptr);
+    XtVaSetValues(p.disconnect, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, EditText, XmNtopOffset, 6,
+                  XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.input_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.disconnect, XmNtopOffset, 8,
+                  XmNleftAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.list_label, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, p.input_label,
+                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, p.frame, XmNleftOffset, 4,
+                  XmNrightAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.frame, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, p.input_label, XmNtopOffset, 2,
+                  XmNleftAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+    XtVaSetValues(p.list_sw, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, p.frame,
+                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, p.frame, XmNleftOffset, 4,
+                  XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
+}
+
+// Every way the list's view can move re-places the input controls.
+void follow_list_view(Widget list_sw) {
+    XtVaGetValues(list_sw, XmNverticalScrollBar, &RLvsbW, nullptr);
+    if (RLvsbW) {
+        for (const char *reason : {XmNincrementCallback, XmNdecrementCallback, XmNpageIncrementCallback,
+                                   XmNpageDecrementCallback, XmNdragCallback, XmNtoTopCallback,
+                                   XmNtoBottomCallback, XmNvalueChangedCallback})
+            XtAddCallback(RLvsbW, reason, reposition, nullptr);
+    }
+    XtAddEventHandler(ReceiverList, KeyPressMask | StructureNotifyMask, False, reposition_on_event, nullptr);
+    XtAddCallback(ReceiverList, XmNextendedSelectionCallback, reposition, nullptr);
+    XtAddCallback(ReceiverList, XmNbrowseSelectionCallback, reposition, nullptr);
+}
+
+// The shell's size: the parts' own sizes stacked, the name line and the buttons side by side,
+// the input column beside the list.
+void size_shell(const MainParts &p, int column, int text_w, int text_h, int list_w, int list_h) {
+    int w = 0, h = 0, width = 0, height = 0;
+    size_widget(p.menu, &w, &h);
+    width = std::max(width, w);
+    height += h;
+    size_widget(p.name_label, &w, &h);
+    width = std::max(width, w + text_w + 6);
+    height += std::max(h, text_h) + 4;
+    int bw = 0, bh = 0;
+    size_widget(ShareButton, &w, &bh);
+    bw += w;
+    size_widget(UnshareButton, &w, &h);
+    bw += w + 12;
+    size_widget(p.disconnect, &w, &h);
+    bw += w + 12;
+    width = std::max(width, bw);
+    height += bh + 6;
+    size_widget(p.input_label, &w, &h);
+    height += h + 8;
+    width = std::max(width, column + 4 + list_w);
+    height += list_h + 2;
+    set_shell_size(TelvaneSH, width / 2, height / 2, width, height);
+}
+
+// Help numbers of the main window's parts.
+void set_main_help(const MainParts &p) {
+    static const struct { Widget *w; int n; } helps[] = {{&Form, 300}, {&EditText, 301}, {&InputStatusBB, 302},
+                                                         {&ReceiverList, 303}, {&ShareButton, 304},
+                                                         {&UnshareButton, 305}};
+    for (const auto &h : helps) set_item_help(*h.w, h.n);
+    set_item_help(p.frame, 302);
+    set_item_help(p.list_sw, 303);
+    set_item_help(p.disconnect, 306);
+}
+
+Widget label(Widget parent, const char *name) {
+    Widget w = XmCreateLabel(parent, const_cast<char *>(name), nullptr, 0);
+    return w;
+}
+
+}  // namespace
+
+Widget create_Telvane() {
+    if (Form) return TelvaneSH;
+    Display *dpy = XtDisplay(TopLevel);
+    prepare_shell(dpy);
+    TelvaneSH = TopLevel;
+
+    // The tree, in its order.
+    Form = XmCreateForm(TelvaneSH, const_cast<char *>("Form"), nullptr, 0);
+    XtAddCallback(Form, XmNhelpCallback, form_help_callback, reinterpret_cast<XtPointer>(3L));
+    Widget menu = XmCreateMenuBar(Form, const_cast<char *>("Menu"), nullptr, 0);
+    fill_menu_bar(menu);
 
     Widget name_label = label(Form, "Enter_receiver_name");
     EditText = XmCreateTextField(Form, const_cast<char *>("EditText"), nullptr, 0);
@@ -259,44 +353,9 @@ Widget create_Telvane() {
     Widget list_sw = XtParent(ReceiverList);
     XtVaSetValues(ReceiverList, XmNscrollBarDisplayPolicy, XmSTATIC, nullptr);
 
-    // Layout: menu bar; name line; the three buttons; the two headings; the input column
-    // beside the list.
-    XtVaSetValues(menu, XmNtopAttachment, XmATTACH_FORM, XmNleftAttachment, XmATTACH_FORM,
-                  XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(name_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, menu, XmNtopOffset, 10,
-                  XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(EditText, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, menu, XmNtopOffset, 4,
-                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, name_label, XmNleftOffset, 6,
-                  XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(ShareButton, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, EditText, XmNtopOffset, 6,
-                  XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(UnshareButton, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, ShareButton,
-                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, ShareButton, XmNleftOffset, 12,
-                  nullptr);
-    XtVaSetValues(disconnect, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, EditText, XmNtopOffset, 6,
-                  XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(input_label, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, disconnect, XmNtopOffset, 8,
-                  XmNleftAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(list_label, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, input_label,
-                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, frame, XmNleftOffset, 4,
-                  XmNrightAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(frame, XmNtopAttachment, XmATTACH_WIDGET, XmNtopWidget, input_label, XmNtopOffset, 2,
-                  XmNleftAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
-    XtVaSetValues(list_sw, XmNtopAttachment, XmATTACH_OPPOSITE_WIDGET, XmNtopWidget, frame,
-                  XmNleftAttachment, XmATTACH_WIDGET, XmNleftWidget, frame, XmNleftOffset, 4,
-                  XmNrightAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
-
-    // Every way the list's view can move re-places the input controls.
-    XtVaGetValues(list_sw, XmNverticalScrollBar, &RLvsbW, nullptr);
-    if (RLvsbW) {
-        for (const char *reason : {XmNincrementCallback, XmNdecrementCallback, XmNpageIncrementCallback,
-                                   XmNpageDecrementCallback, XmNdragCallback, XmNtoTopCallback,
-                                   XmNtoBottomCallback, XmNvalueChangedCallback})
-            XtAddCallback(RLvsbW, reason, reposition, nullptr);
-    }
-    XtAddEventHandler(ReceiverList, KeyPressMask | StructureNotifyMask, False, reposition_on_event, nullptr);
-    XtAddCallback(ReceiverList, XmNextendedSelectionCallback, reposition, nullptr);
-    XtAddCallback(ReceiverList, XmNbrowseSelectionCallback, reposition, nullptr);
+    const MainParts parts{menu, name_label, disconnect, input_label, list_label, frame, list_sw};
+    attach_parts(parts);
+    follow_list_view(list_sw);
 
     // Row geometry, and the input column two toggles wide.
     read_row_geometry();
@@ -324,35 +383,9 @@ Widget create_Telvane() {
     XtManageChild(ReceiverList);
     XtManageChild(Form);
 
-    int w = 0, h = 0, width = 0, height = 0;
-    size_widget(menu, &w, &h);
-    width = std::max(width, w);
-    height += h;
-    size_widget(name_label, &w, &h);
-    width = std::max(width, w + text_w + 6);
-    height += std::max(h, text_h) + 4;
-    int bw = 0, bh = 0;
-    size_widget(ShareButton, &w, &bh);
-    bw += w;
-    size_widget(UnshareButton, &w, &h);
-    bw += w + 12;
-    size_widget(disconnect, &w, &h);
-    bw += w + 12;
-    width = std::max(width, bw);
-    height += bh + 6;
-    size_widget(input_label, &w, &h);
-    height += h + 8;
-    width = std::max(width, static_cast<int>(column) + 4 + list_w);
-    height += list_h + 2;
-    set_shell_size(TelvaneSH, width / 2, height / 2, width, height);
+    size_shell(parts, column, text_w, text_h, list_w, list_h);
     XtRealizeWidget(TelvaneSH);
-    static const struct { Widget *w; int n; } helps[] = {{&Form, 300}, {&EditText, 301}, {&InputStatusBB, 302},
-                                                         {&ReceiverList, 303}, {&ShareButton, 304},
-                                                         {&UnshareButton, 305}};
-    for (const auto &h : helps) set_item_help(*h.w, h.n);
-    set_item_help(frame, 302);
-    set_item_help(list_sw, 303);
-    set_item_help(disconnect, 306);
+    set_main_help(parts);
     set_icon_pixmap(TelvaneSH);
     set_dont_share(XtWindow(TelvaneSH));
     XmProcessTraversal(EditText, XmTRAVERSE_CURRENT);

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (whole.end_of_stream() != pieces.end_of_stream() || whole.status() == Progress::NeedMore) abort();
     if (whole.status() == Progress::Complete) {
         const std::string &id = whole.request().identity;
-        if (id.size() > telvane::consent::kMaxIdentityLength || id.find('\0') != std::string::npos ||
+        if (id.size() > telvane::consent_wire::kMaxIdentity || id.find('\0') != std::string::npos ||
             id != pieces.request().identity || taken_whole != 4 + id.size() + 1)
             abort();
     }

@@ -12,6 +12,7 @@
 #include "registry/window_selection.h"
 #include "toolkit_fixture.h"
 #include "consent_service.h"
+#include "consent_wire.h"
 
 #include <Xm/BulletinB.h>
 #include <pwd.h>
@@ -156,11 +157,11 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     // A service whose queue is full never completes another connection: its host is as good as
     // unreachable.
     int listener = socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in at = inet_address("127.0.0.5", RECEIVER_SERVICE_PORT);
+    const sockaddr_in at = inet_address("127.0.0.5", telvane::consent_wire::kConsentPort);
     ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr *>(&at), sizeof at), 0);
     ASSERT_EQ(listen(listener, 0), 0);
-    const Peer fillers[] = {{"127.0.0.5", RECEIVER_SERVICE_PORT, "", SOCK_NONBLOCK},
-                            {"127.0.0.5", RECEIVER_SERVICE_PORT, "", SOCK_NONBLOCK}};
+    const Peer fillers[] = {{"127.0.0.5", telvane::consent_wire::kConsentPort, "", SOCK_NONBLOCK},
+                            {"127.0.0.5", telvane::consent_wire::kConsentPort, "", SOCK_NONBLOCK}};
     receiver_connect_timeout_ms = 300;
     std::string far_alias = "Far away ..... 127.0.0.5:0";
     Atom far = receiver("127.0.0.5:0", far_alias);

@@ -66,6 +66,20 @@ TEST(Passage, InputLandsOnlyInTheSharedWindow) {
         EXPECT_EQ(input_passage(w), want) << int(w.kind) << w.synthetic << w.inside << w.covered << w.buttons_held;
 }
 
+// A menu's mirror takes what lies over it on the receiver's root, wherever the receiver's window
+// manager put it apart from the window's mirror; the first of two overlapping ones wins.
+TEST(Passage, InputOverAMenusMirrorLandsOnTheMenu) {
+    const std::vector<PopupMirror> popups = {{0xa, 100, 50, 20, 10}, {0xb, 105, 55, 20, 10}};
+    const std::tuple<int16_t, int16_t, uint32_t, int16_t, int16_t> rows[] = {   // root x, y; landing
+        {100, 50, 0xa, 0, 0},   {119, 59, 0xa, 19, 9}, {110, 57, 0xa, 10, 7}, {120, 59, 0xb, 15, 4},
+        {124, 64, 0xb, 19, 9}, {125, 64, 0x7, 3, 4},  {99, 50, 0x7, 3, 4},    {104, 65, 0x7, 3, 4},
+    };
+    for (const auto &[rx, ry, window, x, y] : rows) {
+        const Landing l = input_landing(0x7, 3, 4, rx, ry, popups);
+        EXPECT_EQ(std::tuple(l.window, l.x, l.y), std::tuple(window, x, y)) << rx << "," << ry;
+    }
+}
+
 TEST(KeyMapping, KeysAreMatchedByWhatTheyType) {
     // Two keysyms per key from keycode 8: the receiver has "a A" at 10, "q Q" at 12 and "!"
     // shifted only at 13; the sender has "q Q" at 9, "1 !" at 11 and "Q" alone at 14.
