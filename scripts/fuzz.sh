@@ -16,8 +16,9 @@ server/input_forwarder.cpp server/receiver_link.cpp server/upstream_link.cpp ser
 server/frame_policy.cpp server/encoding.cpp server/pixel_format.cpp server/floor_control.cpp \
 server/key_mapping.cpp server/x11_formats.cpp server/x11_setup.cpp server/receiver_gateway.cpp \
 common/link_crypto.cpp common/link_relay.cpp common/link_protocol.cpp server/client_windows.cpp \
-server/mirror_layout.cpp server/mirror_group.cpp server/packet_gate.cpp server/plain_relay.cpp"
-share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lssl -lcrypto -lzstd -lpthread"
+server/mirror_layout.cpp server/mirror_group.cpp server/packet_gate.cpp server/plain_relay.cpp \
+server/region.cpp server/picture_policy.cpp server/picture_codec.cpp"
+share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lssl -lcrypto -lzstd -lturbojpeg -lpthread $(pkg-config --cflags --libs pixman-1)"
 
 # name, sources, include folders, longest input, libraries
 targets=(

@@ -404,7 +404,9 @@ MirrorGroup::CatchUp MirrorGroup::catch_up(uint64_t shows, const std::vector<Rec
     // still due for them; the rest exactly.
     PictureCoder codec;
     const bool msb = layout_.format.order == wire::ByteOrder::Msb;
-    for (const auto &[c, at] : alone) {
+    for (const auto &piece : alone) {
+        const Rect &c = piece.first;   // named, not bound: a lambda below captures them
+        const size_t at = piece.second;
         const size_t row = static_cast<size_t>(c.width) * copy_stride_bpp;
         auto part = [&](const Rect &r) {
             return PixelBlock{copy.data() + at + static_cast<size_t>(r.y - c.y) * row +
