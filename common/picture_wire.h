@@ -33,7 +33,7 @@ enum class PictureMinor : uint8_t {
 
 enum class PictureCodec : uint8_t {
     Jpeg = 0,   // baseline JPEG, 4:2:0 or 4:4:4, as TurboJPEG writes it
-    WebP = 1,   // lossy WebP
+    WebP = 1,   // WebP, lossy or lossless, as libwebp writes it
 };
 // The bit of `codec` in a codec mask.
 constexpr uint32_t codec_bit(PictureCodec codec) { return uint32_t{1} << static_cast<uint8_t>(codec); }

@@ -149,6 +149,26 @@ void MirrorGroup::draw(EncodedFrame &frame, const Rect &at, const PixelBlock &bl
     inexact_.exact(at);
 }
 
+void MirrorGroup::draw_refresh(EncodedFrame &frame, const Rect &at, const PixelBlock &block, FrameTime now) {
+    // A photograph's exact pixels cost far less as a lossless picture than as rows; anything
+    // else the judge would not have sent lossily in the first place goes as rows.
+    const std::optional<wire::PictureCodec> codec = exact_codec(pictures_.ability);
+    if (codec && codec_takes(*codec, layout_.format) &&
+        judge_area(block, choose_encoding(block), pictures_.ability, pictures_.settings).lossy) {
+        const auto bytes = codec_.encode_exact(*codec, block, layout_.format);
+        // Larger than the pixels' 24-bit size (grain too fine to predict), it is of no use.
+        if (bytes && bytes->size() < 3 * static_cast<size_t>(at.width) * static_cast<size_t>(at.height)) {
+            frame.add_picture(at, *codec, *bytes);
+            remember(at, block);
+            inexact_.exact(at);
+            trace(describe("exact", at, "refresh, lossless", bytes->size()));
+            return;
+        }
+    }
+    trace(describe("exact", at, "refresh"));
+    draw(frame, at, block, true, now);
+}
+
 void MirrorGroup::damage(const std::vector<Rect> &rects) {
     std::lock_guard<std::mutex> lock(pending_mutex_);
     if (rects.empty()) everything_ = true;
@@ -280,10 +300,9 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything, FrameTime now
         }
         for (const auto &[c, at] : refresh) {
             area.push_back(c);
-            trace(describe("exact", c, "refresh"));
-            draw(*frame, c,
-                 {refresh_scratch_.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)), c.width, c.height, bpp, msb},
-                 true, now);
+            draw_refresh(*frame, c,
+                         {refresh_scratch_.data() + at, row_bytes(to, static_cast<uint32_t>(c.width)), c.width, c.height, bpp, msb},
+                         now);
         }
     }
     ++newest_;

@@ -138,6 +138,9 @@ private:
     // Draws the new pixels `block` at `at` into `frame` and the copy: a lossy picture where the
     // judge says so and `exact_only` is false, else exact; the inexact area follows.
     void draw(EncodedFrame &frame, const Rect &at, const PixelBlock &block, bool exact_only, FrameTime now);
+    // Draws `block` at `at` exactly, as the refresh of what was shown lossily: a lossless picture
+    // where the link decodes one and the area is photographic, rows otherwise.
+    void draw_refresh(EncodedFrame &frame, const Rect &at, const PixelBlock &block, FrameTime now);
     // Tells the trace, if any.
     void trace(const std::string &line) const;
     // The longest any member was behind the newest frame when it last came.

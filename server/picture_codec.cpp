@@ -1,8 +1,10 @@
-// Pictures for the display link, made and read back with TurboJPEG.
+// Pictures for the display link: lossy ones made and read back with TurboJPEG, exact ones made
+// with libwebp.
 #include "picture_codec.h"
 
 #include <cstring>
 #include <turbojpeg.h>
+#include <webp/encode.h>
 
 namespace telvane::server {
 
@@ -17,7 +19,30 @@ std::optional<int> jpeg_layout(const PixelFormat &f) {
     return std::nullopt;
 }
 
+// Imports `block` (in TurboJPEG's `layout`) into `pic`, whose size is set. XRGB has no import of
+// its own in libwebp; its rows are turned into RGB first.
+bool webp_import(WebPPicture &pic, const PixelBlock &block, int layout) {
+    const int stride = static_cast<int>(block.stride);
+    switch (layout) {
+    case TJPF_BGRX: return WebPPictureImportBGRX(&pic, block.data, stride) != 0;
+    case TJPF_BGR: return WebPPictureImportBGR(&pic, block.data, stride) != 0;
+    case TJPF_RGB: return WebPPictureImportRGB(&pic, block.data, stride) != 0;
+    default: break;
+    }
+    const size_t row = static_cast<size_t>(block.width) * 3;
+    std::vector<uint8_t> rgb(row * static_cast<size_t>(block.height));
+    for (int32_t y = 0; y < block.height; ++y)
+        for (int32_t x = 0; x < block.width; ++x)
+            std::memcpy(&rgb[static_cast<size_t>(y) * row + static_cast<size_t>(x) * 3], block.row(y) + x * 4 + 1, 3);
+    return WebPPictureImportRGB(&pic, rgb.data(), static_cast<int>(row)) != 0;
+}
+
 }  // namespace
+
+std::optional<wire::PictureCodec> exact_codec(const PictureAbility &ability) {
+    if (ability.codecs & wire::codec_bit(wire::PictureCodec::WebP)) return wire::PictureCodec::WebP;
+    return std::nullopt;
+}
 
 struct PictureCoder::Handle {
     explicit Handle(tjhandle h) : h(h) {}
@@ -27,7 +52,7 @@ struct PictureCoder::Handle {
     tjhandle h;
 };
 
-uint32_t codecs_made() { return wire::codec_bit(wire::PictureCodec::Jpeg); }
+uint32_t codecs_made() { return wire::codec_bit(wire::PictureCodec::Jpeg) | wire::codec_bit(wire::PictureCodec::WebP); }
 
 std::array<uint8_t, wire::kPictureHeadBytes> picture_head(uint32_t drawable, uint32_t gc, const Rect &at,
                                                           wire::PictureCodec codec, uint32_t encoded_bytes) {
@@ -57,7 +82,7 @@ PictureAbility read_codecs_reply(const uint8_t *reply) {
 }
 
 bool codec_takes(wire::PictureCodec codec, const PixelFormat &format) {
-    return codec == wire::PictureCodec::Jpeg && jpeg_layout(format).has_value();
+    return (codec == wire::PictureCodec::Jpeg || codec == wire::PictureCodec::WebP) && jpeg_layout(format).has_value();
 }
 
 PictureCoder::PictureCoder() = default;
@@ -76,6 +101,31 @@ std::optional<std::vector<uint8_t>> PictureCoder::encode(wire::PictureCodec code
     std::optional<std::vector<uint8_t>> result;
     if (!failed && out) result.emplace(out, out + size);
     tjFree(out);
+    return result;
+}
+
+std::optional<std::vector<uint8_t>> PictureCoder::encode_exact(wire::PictureCodec codec, const PixelBlock &block,
+                                                               const PixelFormat &format) {
+    const std::optional<int> layout = jpeg_layout(format);
+    if (codec != wire::PictureCodec::WebP || !layout || block.width <= 0 || block.height <= 0) return std::nullopt;
+    WebPConfig config;
+    WebPPicture pic;
+    if (!WebPConfigInit(&config) || !WebPPictureInit(&pic)) return std::nullopt;
+    config.lossless = 1;
+    config.exact = 1;
+    config.method = kExactWebpMethod;
+    config.quality = kExactWebpEffort;
+    pic.use_argb = 1;
+    pic.width = block.width;
+    pic.height = block.height;
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    pic.writer = WebPMemoryWrite;
+    pic.custom_ptr = &writer;
+    std::optional<std::vector<uint8_t>> result;
+    if (webp_import(pic, block, *layout) && WebPEncode(&config, &pic)) result.emplace(writer.mem, writer.mem + writer.size);
+    WebPPictureFree(&pic);
+    WebPMemoryWriterClear(&writer);
     return result;
 }
 

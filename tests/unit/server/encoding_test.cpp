@@ -9,6 +9,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
+#include <webp/decode.h>
 
 using namespace telvane::server;
 using namespace std::chrono_literals;
@@ -226,6 +227,31 @@ TEST(PictureCoder, JpegKeepsPadBytesAndRefusesWhatDoesNotFit) {
     EXPECT_FALSE(codec.encode(telvane::wire::PictureCodec::WebP, photo.block(), f, 90));
 }
 
+// An exact picture gives back every pixel, whatever the byte order and size of the pixels.
+TEST(PictureCoder, ExactPicturesAreLosslessInEachPixelLayout) {
+    using telvane::wire::PictureCodec;
+    Pic photo(40, 30);
+    photo.photo(9);
+    for (const auto &[order, bpp] : {std::pair(telvane::wire::ByteOrder::Lsb, 4), std::pair(telvane::wire::ByteOrder::Msb, 4),
+                                     std::pair(telvane::wire::ByteOrder::Lsb, 3), std::pair(telvane::wire::ByteOrder::Msb, 3)}) {
+        PixelFormat f;
+        f.order = order;
+        f.bits_per_pixel = uint8_t(bpp * 8);
+        std::vector<uint8_t> bytes;
+        for (uint32_t p : photo.px)
+            for (int i = 0; i < bpp; ++i)
+                bytes.push_back(uint8_t(p >> 8 * (order == telvane::wire::ByteOrder::Lsb ? i : bpp - 1 - i)));
+        PictureCoder codec;
+        const auto webp = codec.encode_exact(PictureCodec::WebP, {bytes.data(), size_t(40 * bpp), 40, 30, bpp, false}, f);
+        ASSERT_TRUE(webp) << bpp;
+        std::vector<uint8_t> rgb(40 * 30 * 3);
+        ASSERT_TRUE(WebPDecodeRGBInto(webp->data(), webp->size(), rgb.data(), rgb.size(), 40 * 3));
+        for (size_t i = 0; i < photo.px.size(); ++i)
+            ASSERT_EQ(uint32_t(rgb[3 * i]) << 16 | rgb[3 * i + 1] << 8 | rgb[3 * i + 2], photo.px[i]) << bpp << " at " << i;
+    }
+    EXPECT_FALSE(PictureCoder().encode_exact(PictureCodec::Jpeg, photo.block(), PixelFormat{})) << "JPEG is never exact";
+}
+
 TEST(PictureWire, PutPictureHeadAndTheCodecsReply) {
     using namespace telvane::wire;
     const auto head = picture_head(0x00400007, 0x00400002, {-3, 20, 800, 600}, PictureCodec::WebP, 70001);
@@ -243,7 +269,7 @@ TEST(PictureWire, PutPictureHeadAndTheCodecsReply) {
     };
     const uint32_t jpeg = codec_bit(PictureCodec::Jpeg), webp = codec_bit(PictureCodec::WebP);
     EXPECT_EQ(offer(jpeg, 1u << 20), (PictureAbility{jpeg, 1u << 20}));
-    EXPECT_EQ(offer(jpeg | webp | 0x80, 5000), (PictureAbility{jpeg, 5000})) << "only what we make counts";
-    EXPECT_EQ(offer(webp, 1u << 20), PictureAbility{});
+    EXPECT_EQ(offer(jpeg | webp | 0x80, 5000), (PictureAbility{jpeg | webp, 5000})) << "only what we make counts";
+    EXPECT_EQ(offer(0x80, 1u << 20), PictureAbility{});
     EXPECT_EQ(offer(jpeg, 0), PictureAbility{});
 }
