@@ -723,9 +723,9 @@ void LinkFilter::rewrite(std::uint8_t *packet, const Watched &w) {
         return;
     }
     case Watch::Pictures:
-        // Present at its own major opcode, unless the display uses that one for an extension the
-        // link may use; no events, no errors of its own.
-        pictures_ = big_major_ != kPictureMajor && xc_misc_major_ != kPictureMajor;
+        // Present at its own major opcode, unless the service was told not to offer it or the
+        // display uses that one for an extension the link may use; no events, no errors of its own.
+        pictures_ = limits_.pictures && big_major_ != kPictureMajor && xc_misc_major_ != kPictureMajor;
         std::fill(packet + 8, packet + kPacketBytes, 0);
         packet[1] = 0;
         packet[8] = pictures_;

@@ -32,6 +32,8 @@ struct LinkLimits {
     std::size_t gcs = 64;
     // Width times height of its windows and pixmaps together: 64 screens of 1920x1080.
     std::uint64_t pixels = std::uint64_t{1920} * 1080 * 64;
+    // Whether the picture request is offered at all: without it the sender sends exact pixels.
+    bool pictures = true;
 };
 
 // The most pixels one encoded picture may have, told to senders in the answer to QueryCodecs: a

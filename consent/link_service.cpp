@@ -367,7 +367,9 @@ void LinkService::run(LinkId id, int fd, Ipv4Address peer) {
     std::string why;
     // Every request of the sender passes the filter, which also puts our credentials into its
     // set-up. That set-up may have come right behind the opening words.
-    LinkFilter filter(auth);
+    LinkLimits limits;
+    limits.pictures = settings_.pictures;
+    LinkFilter filter(auth, limits);
     tlslink::RelayStart start;
     start.guard = &filter;
     start.limits = tlslink::kReceiverLimits;

@@ -42,6 +42,7 @@ struct LinkSettings {
     std::string allowed_senders_path;           // ~/.Telvane/allowed_senders
     std::string socket_dir = "/tmp/.X11-unix";  // where this host's displays listen
     std::chrono::seconds answer_limit{30};      // how long a link waits for its decision
+    bool pictures = true;                       // offer the link encoded pictures
 };
 
 class LinkService {

@@ -88,6 +88,7 @@ int main(int argc, char **argv) {
     std::string link_key;
     LinkSettings link_settings;
     link_settings.mode = o.mode;
+    link_settings.pictures = o.pictures;
     link_settings.answer_limit = std::chrono::seconds(o.answer_timeout_seconds);
     if (o.links) {
         const char *home = std::getenv("HOME");

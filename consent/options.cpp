@@ -67,7 +67,8 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
             value = args[++i];
             return true;
         };
-        bool flag = name == "--help" || name == "--version" || name == "--accept-all" || name == "--refuse-all";
+        bool flag = name == "--help" || name == "--version" || name == "--accept-all" || name == "--refuse-all" ||
+                    name == "--no-pictures";
         if (flag && has_value) {
             r.error = name + " takes no value";
             return r;
@@ -80,6 +81,8 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
             accept_all = true;
         } else if (name == "--refuse-all") {
             refuse_all = true;
+        } else if (name == "--no-pictures") {
+            o.pictures = false;
         } else if (name == "--listen") {
             if (!take_value() || !parse_listen(value, o.listen_host, o.listen_port)) {
                 r.error = "--listen needs ADDR:PORT";
@@ -115,7 +118,7 @@ ParsedOptions parse_options(const std::vector<std::string> &args) {
 std::string usage_text(const std::string &program) {
     return "usage: " + program +
            " [--listen ADDR:PORT] [--link-listen ADDR:PORT|off] [--timeout SECONDS]\n"
-           "       [--read-timeout SECONDS]\n"
+           "       [--read-timeout SECONDS] [--no-pictures]\n"
            "       [--accept-all | --refuse-all] [-display DISPLAY] [toolkit options] [--help] [--version]\n"
            "\n"
            "Asks the person at this display whether a Telvane sender may share windows here.\n"
@@ -128,6 +131,8 @@ std::string usage_text(const std::string &program) {
            "  --accept-all            accept every well-formed request and link without asking; opens no\n"
            "                          display to ask on (links still need a display to relay to)\n"
            "  --refuse-all            refuse every request without asking; opens no display\n"
+           "  --no-pictures           offer senders no encoded pictures: every mirror comes in exact pixels,\n"
+           "                          at many times the bytes for photographs\n"
            "  -display DISPLAY        where to ask (default: $DISPLAY); other X toolkit options apply too\n"
            "  --help                  show this text\n"
            "  --version               show the version\n";

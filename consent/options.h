@@ -25,6 +25,7 @@ struct Options {
     // slow network, and a connection that trickles its bytes holds a slot no longer than this.
     int read_timeout_seconds = 5;
     AnswerMode mode = AnswerMode::Ask;
+    bool pictures = true;   // offer links encoded pictures (--no-pictures: exact pixels only)
     bool help = false;
     bool version = false;   // --version
     std::vector<std::string> toolkit_args;  // what is not ours, in order, for the toolkit

@@ -494,6 +494,20 @@ TEST_F(Gateway, APhotographGoesLossyThenExactBesideATerminalThatIsExactThroughou
     EXPECT_FALSE(went(shell, "lossy")) << "the terminal went lossy";
 }
 
+// A service that offers no pictures gets a photograph in exact pixels, at once.
+TEST_F(Gateway, AServiceWithoutPicturesGetsAPhotographExact) {
+    ASSERT_TRUE(start_consent({"--accept-all", "--no-pictures"}));
+    constexpr uint16_t kW = 200, kH = 150;
+    const uint32_t photo = make_window(c.get(), "photo", kW, kH);
+    ASSERT_EQ(share_to("127.0.0.2", photo).status, 0);
+    EXPECT_EQ(expect_event(3).window, photo);
+    MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
+    put_scene(c.get(), photo, kW, kH, 2);
+    EXPECT_TRUE(mirror.shows(pixels(c.get(), photo, kW, kH), kW, kH));
+    EXPECT_TRUE(contains(trace(), "pictures: its link service offers none")) << trace();
+    EXPECT_FALSE(contains(trace(), " lossy (")) << trace();
+}
+
 INSTANTIATE_TEST_SUITE_P(, GatewayUnderWindowManager, ::testing::Values("none", "twm", "openbox"),
                          [](const auto &row) { return row.param; });
 

@@ -28,7 +28,7 @@ TEST(Options, DefaultsBothValueFormsToolkitOptionsInOrderAndMistakes) {
         {"--timeout"},          {"--timeout", "0"},     {"--timeout", "-3"},     {"--timeout", "1.5"},
         {"--timeout", "86401"}, {"--read-timeout=x"},   {"--listen", "1.2.3.4"}, {"--listen", "host:"},
         {"--listen", "h:65536"}, {"--listen", "h:12a"}, {"--frobnicate"},        {"--accept-all=yes"},
-        {"--accept-all", "--refuse-all"},               {"stray"},
+        {"--accept-all", "--refuse-all"},               {"stray"},               {"--no-pictures=no"},
     };
     for (const auto &args : bad) {
         auto p = parse_options(args);
