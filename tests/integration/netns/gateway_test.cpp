@@ -16,7 +16,6 @@
 #include "text_checks.h"
 #include "window_manager.h"
 
-#include <turbojpeg.h>
 
 #include <filesystem>
 #include <functional>
@@ -380,28 +379,6 @@ TEST_F(Gateway, AnAdmittedSenderReachesNothingButWhatItMadeItself) {
         refusals += wanted != 0;
         if (wanted && std::find(refused.begin(), refused.end(), name) == refused.end()) refused.push_back(name);
     }
-
-    // Its own JPEG shows in its own window, drawn in the request's place as one PutImage of 2.4 MB
-    // (so in a BIG-REQUESTS length, in slices the relay asks for as the display drains its queue).
-    const std::string pictures(wire::kPictureExtensionName);
-    ASSERT_EQ(major[pictures] = extension(h, pictures), wire::kPictureMajor);
-    xcb_get_maximum_request_length(h);   // enables BIG-REQUESTS
-    std::vector<uint8_t> rgb(1000 * 600 * 3);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = std::array<uint8_t, 3>{0x33, 0x66, 0xcc}[i % 3];
-    unsigned char *jpeg = nullptr;
-    unsigned long size = 0;
-    const std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitCompress(), tjDestroy);
-    ASSERT_EQ(tjCompress2(tj.get(), rgb.data(), 1000, 0, 600, TJPF_RGB, &jpeg, &size, TJSAMP_444, 95, 0), 0);
-    std::vector<uint32_t> words{mine, gc, 0, 1000u | 600u << 16, 0, uint32_t(size)};
-    words.resize(words.size() + (size + 3) / 4);
-    std::memcpy(words.data() + 6, jpeg, size);
-    tjFree(jpeg);
-    xcb_map_window(h, mine);
-    raw(pictures, 1, words, false);
-    ASSERT_TRUE(round_trip_within(h, 10s));
-    int close = 0;   // of its 256 pixels, to the picture's colour
-    for (uint32_t v : pixels(user, mine, 16, 16)) close += std::abs(int(v >> 16 & 255) - 0x33) + std::abs(int(v >> 8 & 255) - 0x66) + std::abs(int(v & 255) - 0xcc) <= 6;
-    EXPECT_EQ(close, 256);
 
     // The sender leaves: the link's last line counts and names the refusals, and the display's
     // access control is as it was.
