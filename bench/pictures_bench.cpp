@@ -11,8 +11,9 @@
 // each a different generated scene: smooth gradients, hard edges, shading and grain, as a photo
 // has, never noise. After each change the receiver's copy is read whenever it has damage (at most
 // every 20 ms) and compared with the picture put: the first time its PSNR reaches THRESHOLD_DB is
-// when the picture was "shown", the first time every pixel is equal when it was "exact". One line
-// a picture, then a summary; the window stays until the standard input closes:
+// when the picture was "shown", the first time every pixel is equal when it was "exact". When the
+// last picture is shown it prints "last_shown" at once. Then one line a picture, and a summary;
+// the window stays until the standard input closes:
 //   picture=I shown_ms=... exact_ms=... psnr_db=...   (the best PSNR the copy reached; -1 for a
 //                                                      time never reached, 99 for exact)
 //   pictures=COUNT shown=N in_time=N exact=N shown_ms_max=... shown_ms_median=... last_exact_ms=...
@@ -280,7 +281,12 @@ int photo(int argc, char **argv) {
                 const double db = psnr(got, pictures[k]);
                 const double ms = std::chrono::duration<double, std::milli>(now - put_at[k]).count();
                 best_db[k] = std::max(best_db[k], db);
-                if (shown_at[k] < 0 && db >= threshold) shown_at[k] = ms;
+                if (shown_at[k] < 0 && db >= threshold) {
+                    shown_at[k] = ms;
+                    // Said at once, so that the bytes sent until the last picture showed can be told
+                    // from those of an exact copy that follows.
+                    if (k + 1 == n) std::printf("last_shown\n"), std::fflush(stdout);
+                }
                 if (db >= 99) exact_at[k] = ms;
                 if (shown_at[k] >= 0) newest_shown = k;
             }

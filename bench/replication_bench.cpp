@@ -12,9 +12,10 @@
 //   replication_bench fps DRAW RECEIVER SECONDS [share RECEIVER_NAME...]
 //   replication_bench fps-noise DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (random pixels)
 //   replication_bench hold DRAW RECEIVER SECONDS [share RECEIVER_NAME...]   (a static window)
-//   replication_bench classroom-solid|classroom-noise DRAW RECEIVERS SECONDS [share RECEIVER_NAME...]
-//     (whole frames in one new colour, or random pixels XOR a new colour, each drawn once the last
-//     receiver shows the one before; prints "classroom frames=N")
+//   replication_bench classroom-solid|classroom-noise|classroom-photo DRAW RECEIVERS SECONDS [share RECEIVER_NAME...]
+//     (whole frames in one new colour, random pixels XOR a new colour, or a photograph-like scene
+//     XOR a new colour with that colour in its corners, each drawn once the last receiver shows
+//     the one before, a photograph's corners within a few levels; prints "classroom frames=N")
 // RECEIVERS is one display or several separated by commas; all of them are watched.
 // "share" asks the drawing display's ShareExtension to share the probe's window to each named
 // receiver first (the drawing display is then a telvane-server). "direct" is the floor: the probe
@@ -30,6 +31,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -158,18 +161,48 @@ bool frame_is(Watcher &w, std::pair<int, int> at, uint16_t width, uint16_t heigh
     return true;
 }
 
+// Whether colours `a` and `b` differ by at most `levels` in each of red, green and blue.
+bool near(uint32_t a, uint32_t b, int levels) {
+    for (int shift : {0, 8, 16})
+        if (std::abs(int(a >> shift & 255) - int(b >> shift & 255)) > levels) return false;
+    return true;
+}
+
 // Whether every receiver in turn comes to show the w x h patch at its copy's place (`where`) with
-// `first` at its top-left corner and `last` at the bottom-right one, each within 5 s.
+// `first` at its top-left corner and `last` at the bottom-right one (within `levels`: a lossy
+// picture's), each within 5 s.
 bool all_show(std::vector<Watcher> &watchers, const std::vector<std::pair<int, int>> &where, int w, int h,
-              uint32_t first, uint32_t last) {
+              uint32_t first, uint32_t last, int levels = 0) {
     for (size_t r = 0; r < watchers.size(); ++r) {
         Watcher &rw = watchers[r];
         const auto [x, y] = where[r];
-        if (!wait_visible(rw, [&] { return pixel_at(rw, x, y) == first && pixel_at(rw, x + w - 1, y + h - 1) == last; },
+        if (!wait_visible(rw, [&] { return near(pixel_at(rw, x, y), first, levels) && near(pixel_at(rw, x + w - 1, y + h - 1), last, levels); },
                           std::chrono::seconds(5)))
             return false;
     }
     return true;
+}
+
+// Pixel `k` of a photograph-like scene the size of the window: a sky graded to the horizon,
+// hills shaded by a slow wave, and grain (not noise: smooth where a photograph is smooth).
+uint32_t scene_pixel(size_t k, std::mt19937 &rng) {
+    const int x = int(k % kWindowWidth), y = int(k / kWindowWidth);
+    const bool ground = y > kWindowHeight / 2 + int(40 * std::sin(x / 70.0));
+    const int shade = int(60 * std::cos((x + y) / 90.0));
+    int r = ground ? 60 + shade : 90 + y / 4, g = ground ? 130 + shade : 140 + y / 5, b = ground ? 50 : 230 - y / 6;
+    const int grain = int(rng() % 9) - 4;
+    const auto level = [&](int v) { return uint32_t(std::clamp(v + grain, 0, 255)); };
+    return level(r) << 16 | level(g) << 8 | level(b);
+}
+
+// Paints 16x16 squares of `colour` into the corners of a window's `pixels`, which the watchers
+// look at: flat, so a lossy picture keeps them within a few levels.
+void mark_corners(std::vector<uint32_t> &pixels, uint32_t colour) {
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            pixels[size_t(y) * kWindowWidth + x] = colour;
+            pixels[size_t(kWindowHeight - 1 - y) * kWindowWidth + kWindowWidth - 1 - x] = colour;
+        }
 }
 
 bool open_probe(Probe &p, const std::string &display) {
@@ -306,11 +339,12 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    if (mode == "classroom-solid" || mode == "classroom-noise") {
+    if (mode == "classroom-solid" || mode == "classroom-noise" || mode == "classroom-photo") {
         // As fast as the last receiver shows each frame: its far corners, on every receiver.
         std::mt19937 rng(7);
         std::vector<uint32_t> noise(size_t{kWindowWidth} * kWindowHeight);
-        for (auto &px : noise) px = rng() & 0xffffff;
+        const bool photo = mode == "classroom-photo";
+        for (size_t k = 0; k < noise.size(); ++k) noise[k] = photo ? scene_pixel(k, rng) : rng() & 0xffffff;
         const auto end = Clock::now() + std::chrono::duration<double>(std::atof(argv[4]));
         int frames = 0;
         for (uint32_t i = 1; Clock::now() < end; ++i) {
@@ -321,9 +355,11 @@ int main(int argc, char **argv) {
                 p.pixels.resize(noise.size());
                 for (size_t k = 0; k < noise.size(); ++k) p.pixels[k] = noise[k] ^ colour;
             }
+            if (photo) mark_corners(p.pixels, colour);
             put_window(p);
             xcb_flush(p.c.get());
-            if (all_show(watchers, where, kWindowWidth, kWindowHeight, p.pixels.front(), p.pixels.back())) ++frames;
+            if (all_show(watchers, where, kWindowWidth, kWindowHeight, p.pixels.front(), p.pixels.back(), photo ? 24 : 0))
+                ++frames;
         }
         std::printf("classroom frames=%d\n", frames);
         return 0;

@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # A classroom: one 800x600 window shared to 1, 8 and 32 receivers, redrawn whole as fast as the
-# last receiver shows each frame, in solid colours and in random pixels XOR a new colour (no fill
-# applies). Per run a fresh telvane-server; its processor time (user + system) per frame shown on
+# last receiver shows each frame, in solid colours, in random pixels XOR a new colour (no fill
+# applies), and in a photograph-like scene XOR a new colour: that one through the receivers'
+# telvane-consent (one for every 4 receivers, on addresses of the run's own), where it travels as
+# encoded pictures, one encoding for all. Per run a fresh telvane-server; its processor time (user + system) per frame shown on
 # every receiver, its peak memory, and the draw-to-visible latency at one receiver; telvane-server
 # before (built here from git, BASE_REV, default main) and now, in the same rounds. The receivers'
 # Xvfb run under nice 19, so that the server is what is measured. Medians of ROUNDS runs, Markdown
 # tables on standard output.
 # Usage: bench/run-classroom.sh [BUILD_DIR] [ROUNDS]   (defaults: build, 3)
 # With BEFORE=/path/to/telvane-server, that binary is "before" instead of one built from BASE_REV.
-# QUICK=1: 1 and 2 receivers, half a second a run, one round, 5 latency samples.
+# QUICK=1: 1 and 2 receivers, half a second a run, one round, 5 latency samples. KINDS picks the
+# frames (default "solid noise photo").
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 rounds="${2:-3}"
 base_rev="${BASE_REV:-main}"
 source "$root/bench/lib.sh"
-seconds=${RUN_SECONDS:-6} counts=(${COUNTS:-1 8 32}) latency_samples=300
+seconds=${RUN_SECONDS:-6} counts=(${COUNTS:-1 8 32}) latency_samples=300 kinds=(${KINDS:-solid noise photo})
 [ "$quick" = 1 ] && seconds=0.5 counts=(1 2) latency_samples=5 rounds=1
 before="${BEFORE:-}"
 [ -n "$before" ] || build_before "$base_rev"
@@ -33,6 +36,18 @@ for _ in $(seq 1 "${counts[-1]}"); do
   next=$((started + 1))
 done
 peak_kib() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
+# The receivers' hosts for photographs: a telvane-consent (which takes 4 links from one sender)
+# for every 4 receivers, each on an address of its own.
+services=()
+if [[ " ${kinds[*]} " == *" photo "* ]]; then
+  hosts=$(( (${counts[-1]} + 3) / 4 ))
+  private_net $(seq 1 "$hosts")
+  for s in $(seq 1 "$hosts"); do
+    start_consent "$build/consent/telvane-consent" "$net.$s" "$work/receiver-$s" "$work/consent-$s.log"
+    services+=("$work/consent-$s.log")
+  done
+fi
+relayed() { cat "${services[@]}" /dev/null | grep -c "relayed to display" || true; }   # links made so far
 
 # One run: a fresh server (which) shares the probe's window to the first K receivers; the probe
 # draws KIND frames for $seconds s. Appends "cpu_ms_per_frame frames_per_s peak_MB" to
@@ -42,7 +57,13 @@ classroom() {  # which K KIND
   start_display $((next + 1)) "${servers[$which]}" :N --upstream ":$sender" -ac -nolisten tcp
   local tv=$started
   pid=${pids[-1]}
-  for r in "${receivers[@]:0:$k}"; do names+=("127.0.0.1:$r.0"); watch+=":$r,"; done
+  local j=0 links
+  for r in "${receivers[@]:0:$k}"; do
+    if [ "$kind" = photo ]; then names+=("$net.$((j / 4 + 1)):$r.0"); else names+=("127.0.0.1:$r.0"); fi
+    watch+=":$r,"
+    j=$((j + 1))
+  done
+  links=$(relayed)
   coproc PROBE { exec "${limited[@]}" "$work/bench" "classroom-$kind" ":$tv" "${watch%,}" "$seconds" share "${names[@]}"; }
   probe=$PROBE_PID
   pids+=("$probe")
@@ -52,6 +73,10 @@ classroom() {  # which K KIND
   read -r -t 300 line <&"${PROBE[0]}" || true
   t1=$(cpu_ticks "$pid")
   frames=$(sed -n 's/^classroom frames=//p' <<<"$line")
+  if [ "$kind" = photo ] && [ $(( $(relayed) - links )) -ne "$k" ]; then
+    echo "bench: $which's photographs did not all go through the receivers' services ($k receivers)" >&2
+    touch "$work/failed"
+  fi
   if [ -z "$frames" ] || [ "$frames" -eq 0 ]; then
     echo "bench: no frame showed ($which, $k receivers, $kind)" >&2
     touch "$work/failed"
@@ -73,7 +98,7 @@ latency() {  # which: appends the p50 at one receiver, 800x600 patches, to $work
 # Rounds interleave everything, so that the machine's drift falls on both builds alike.
 for _ in $(seq 1 "$rounds"); do
   for which in before after; do
-    for kind in solid noise; do
+    for kind in "${kinds[@]}"; do
       for k in "${counts[@]}"; do classroom "$which" "$k" "$kind"; done
     done
     latency "$which"
@@ -85,9 +110,12 @@ echo "## Fan-out to a classroom, 800x600 ($seconds s a run, median of $rounds ru
 echo
 echo "| frames | receivers | before: frames/s | before: CPU ms/frame | before: vs 1 | now: frames/s | now: CPU ms/frame | now: vs 1 |"
 echo "|---|---|---|---|---|---|---|---|"
-for kind in solid noise; do
-  label="solid colour"
-  [ "$kind" = noise ] && label="noise XOR a new colour"
+for kind in "${kinds[@]}"; do
+  case "$kind" in
+    solid) label="solid colour" ;;
+    noise) label="noise XOR a new colour" ;;
+    *) label="photograph XOR a new colour, through telvane-consent" ;;
+  esac
   for k in "${counts[@]}"; do
     awk -v l="$label" -v k="$k" -v bf="$(col "before-$k-$kind" 2)" -v bc="$(col "before-$k-$kind" 1)" \
       -v b1="$(col "before-1-$kind" 1)" -v af="$(col "after-$k-$kind" 2)" -v ac="$(col "after-$k-$kind" 1)" \
@@ -96,6 +124,16 @@ for kind in solid noise; do
   done
 done
 echo
+if [[ " ${kinds[*]} " == *" photo "* ]]; then
+  echo "| target for photographs (now) | measured | met |"
+  echo "|---|---|---|"
+  for k in "${counts[@]}"; do
+    case "$k" in 8) limit=1.5 ;; 32) limit=2.5 ;; *) continue ;; esac
+    awk -v k="$k" -v l="$limit" -v a="$(col "after-$k-photo" 1)" -v a1="$(col "after-1-photo" 1)" 'BEGIN{
+      printf "| CPU a frame for %d receivers at most %sx that for one | %.2fx | %s |\n", k, l, a / a1, (a <= l * a1 ? "yes" : "no")}'
+  done
+  echo
+fi
 echo "## Peak memory of telvane-server (VmHWM, MB, median of the runs; noise frames)"
 echo
 echo "| receivers | before | now | now vs 1 receiver |"
