@@ -174,14 +174,19 @@ std::pair<int, int> find_marker(Display &rx) {
     return {-1, -1};
 }
 
-// Waits until the receiver has damage or `until` passes; empties the damage first, so that a
-// change made while the caller looks is reported again.
-void wait_damage(Display &rx, xcb_damage_damage_t damage, Clock::time_point until) {
+// Empties the receiver's damage: whatever is drawn after this brings a new event.
+void clear_damage(Display &rx, xcb_damage_damage_t damage) {
     xcb_damage_subtract(rx.c.get(), damage, XCB_NONE, XCB_NONE);
     xcb_flush(rx.c.get());
+}
+
+// Waits until the receiver has damage or `until` passes, and empties it as soon as it came,
+// before the caller looks: a change drawn while the caller looks then brings an event of its own
+// (emptied after the look, its change would go unreported until the next picture).
+void wait_damage(Display &rx, xcb_damage_damage_t damage, Clock::time_point until) {
     for (bool any = false;;) {
         while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(rx.c.get())}) any = true;
-        if (any) return;
+        if (any) return clear_damage(rx, damage);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
         if (left <= 0) return;
         pollfd fd{xcb_get_file_descriptor(rx.c.get()), POLLIN, 0};
@@ -265,6 +270,7 @@ int photo(int argc, char **argv) {
     size_t newest_shown = 0;
     for (size_t i = 0; i < n; ++i) {
         put_at[i] = Clock::now();
+        clear_damage(rx, damage);
         put(tx, window, gc, pictures[i]);
         const auto end = put_at[i] + (i + 1 == n ? last_wait : interval);
         auto next_look = put_at[i];
