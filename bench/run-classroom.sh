@@ -134,12 +134,14 @@ if [[ " ${kinds[*]} " == *" photo "* ]]; then
   done
   echo
 fi
-echo "## Peak memory of telvane-server (VmHWM, MB, median of the runs; noise frames)"
+heavy=noise   # the frames whose memory is shown: noise where it ran, else the last kind
+[[ " ${kinds[*]} " == *" noise "* ]] || heavy=${kinds[-1]}
+echo "## Peak memory of telvane-server (VmHWM, MB, median of the runs; $heavy frames)"
 echo
 echo "| receivers | before | now | now vs 1 receiver |"
 echo "|---|---|---|---|"
 for k in "${counts[@]}"; do
-  awk -v k="$k" -v b="$(col "before-$k-noise" 3)" -v a="$(col "after-$k-noise" 3)" -v a1="$(col "after-1-noise" 3)" \
+  awk -v k="$k" -v b="$(col "before-$k-$heavy" 3)" -v a="$(col "after-$k-$heavy" 3)" -v a1="$(col "after-1-$heavy" 3)" \
     'BEGIN{printf "| %d | %s | %s | %.2fx |\n", k, b, a, a/a1}'
 done
 echo
