@@ -18,7 +18,7 @@ server/key_mapping.cpp server/x11_formats.cpp server/x11_setup.cpp server/receiv
 common/link_crypto.cpp common/link_relay.cpp common/link_protocol.cpp server/client_windows.cpp \
 server/mirror_layout.cpp server/mirror_group.cpp server/packet_gate.cpp server/plain_relay.cpp \
 server/region.cpp server/picture_policy.cpp server/picture_codec.cpp"
-share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lssl -lcrypto -lzstd -lturbojpeg -lpthread $(pkg-config --cflags --libs pixman-1)"
+share_libs="-lxcb -lxcb-res -lxcb-composite -lxcb-damage -lxcb-shm -lxcb-xtest -lxcb-xinput -lXau -lssl -lcrypto -lzstd -lturbojpeg -lwebp -lpthread $(pkg-config --cflags --libs pixman-1)"
 
 # name, sources, include folders, longest input, libraries
 targets=(
