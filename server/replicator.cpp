@@ -345,8 +345,10 @@ std::vector<ReplicationNote> Replicator::receiver_event(uint32_t host, const xcb
         break;
     }
     case XCB_CONFIGURE_NOTIFY: {
-        // A size that we did not give it: the receiver's user resized the mirror.
+        // A size that we did not give it: the receiver's user resized the mirror. Only the
+        // receiver's X server says so; one sent by another of its clients is no resize.
         auto *e = reinterpret_cast<const xcb_configure_notify_event_t *>(ev);
+        if (e->response_type & wire::kSentEventBit) break;
         const uint32_t w = e->event == e->window ? window_of(host, e->window) : 0;
         if (!w || e->override_redirect || !sources_.at(w).shown_on.count(host)) break;
         const Source &s = sources_.at(w);

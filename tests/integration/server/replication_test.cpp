@@ -418,12 +418,28 @@ TEST_P(ReceiverWindowManager, MirrorsLieOnTheScreenInTheSendersOrderWithTheMenus
     const auto hints = get_property(rx, mirror.id(), XCB_ATOM_WM_NORMAL_HINTS);
     ASSERT_TRUE(hints && hints->size() >= 4);
     EXPECT_EQ(uint8_t((*hints)[0]) & (16u | 32u), 0u);   // the flags' low byte: no minimum or maximum size
-    // A receiver whose input is allowed resizes the window through its mirror.
+    // A receiver whose input is allowed resizes the window through its mirror; another client
+    // there that sends the mirror a ConfigureNotify of its own resizes nothing.
     allow_input(r.host);
+    uint32_t watch_size = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &watch_size);
+    sync(c.get());
+    xcb_configure_notify_event_t fake{};
+    fake.response_type = XCB_CONFIGURE_NOTIFY;
+    fake.event = fake.window = mirror.id(), fake.width = 300, fake.height = 220;
+    xcb_send_event(rx, 0, mirror.id(), XCB_EVENT_MASK_STRUCTURE_NOTIFY, reinterpret_cast<const char *>(&fake));
     const uint32_t size[] = {260, 180};
     xcb_configure_window(rx, mirror.id(), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
     xcb_flush(rx);
     EXPECT_TRUE(eventually([&] { return place_of(c.get(), w).width == 260 && place_of(c.get(), w).height == 180; }));
+    watch_size = 0;
+    xcb_change_window_attributes(c.get(), w, XCB_CW_EVENT_MASK, &watch_size);
+    sync(c.get());
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(c.get())}) {
+        const bool configured = (ev->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY;
+        EXPECT_FALSE(configured && reinterpret_cast<xcb_configure_notify_event_t *>(ev.get())->width == 300)
+            << "a sent event resized it";
+    }
     // A minimum size the window asks for later reaches its mirror too.
     const uint32_t limits[18] = {16, 0, 0, 0, 0, 120, 90};
     xcb_change_property(c.get(), XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18, limits);
