@@ -6,9 +6,20 @@
 //                                                    with KEYSYM, presses that key COUNT times,
 //                                                    MS apart (a document paged through)
 //   bytes_bench noise DISPLAY WINDOW                 puts one window-sized picture of random pixels
+//   bytes_bench settle DISPLAY WINDOW RECEIVER       once WINDOW is drawn on, waits until it has been
+//                                                    still for a second and its mirror on RECEIVER
+//                                                    shows it pixel for pixel; prints "ready" when
+//                                                    it watches, then "exact_ms=T": how long after
+//                                                    the window's last drawing the mirror was exact
+//                                                    (-1 when not within a minute)
 #include "x_client.h"
 
+#include <xcb/damage.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <poll.h>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -90,6 +101,69 @@ int noise(const char *display, uint32_t window) {
     return 0;
 }
 
+// Asks for damage reports of `c`'s root; returns the damage, 0 when the display has no DAMAGE.
+uint32_t watch_damage(xcb_connection_t *c) {
+    const xcb_query_extension_reply_t *ext = xcb_get_extension_data(c, &xcb_damage_id);
+    if (!ext || !ext->present) return 0;
+    std::free(xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+    const uint32_t damage = xcb_generate_id(c);
+    xcb_damage_create(c, damage, first_screen(c)->root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    sync(c);
+    return damage;
+}
+
+// Takes every event `c` has read; empties the damage when there were any, before the caller
+// looks, so that drawing during the look brings a new report.
+bool drained(xcb_connection_t *c, uint32_t damage) {
+    bool any = false;
+    while (Owned<xcb_generic_event_t> ev{xcb_poll_for_event(c)}) any = true;
+    if (any) {
+        xcb_damage_subtract(c, damage, XCB_NONE, XCB_NONE);
+        xcb_flush(c);
+    }
+    return any;
+}
+
+// The pixels of `window` on `c`; empty when it cannot be read.
+std::string contents(xcb_connection_t *c, uint32_t window, uint16_t width, uint16_t height) {
+    Owned<xcb_get_image_reply_t> r(
+        xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, width, height, 0xffffff), nullptr));
+    if (!r) return {};
+    return std::string(reinterpret_cast<const char *>(xcb_get_image_data(r.get())), xcb_get_image_data_length(r.get()));
+}
+
+int settle(const char *display, uint32_t window, const char *receiver) {
+    using Clock = std::chrono::steady_clock;
+    Xcb tx = xcb_open(display), rx = xcb_open(receiver);
+    if (!tx || !rx) return 1;
+    const uint32_t tx_damage = watch_damage(tx.get()), rx_damage = watch_damage(rx.get());
+    const std::vector<uint32_t> mirrors = windows_with(rx.get(), intern(rx.get(), "TL_SERVER_NAME"));
+    Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(tx.get(), xcb_get_geometry(tx.get(), window), nullptr));
+    if (!tx_damage || !rx_damage || mirrors.size() != 1 || !g) return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    const auto start = Clock::now();
+    const auto quiet = std::chrono::seconds(1);
+    std::optional<Clock::time_point> drawn, exact;
+    pollfd fds[2] = {{xcb_get_file_descriptor(tx.get()), POLLIN, 0}, {xcb_get_file_descriptor(rx.get()), POLLIN, 0}};
+    while (Clock::now() - start < std::chrono::minutes(1)) {
+        poll(fds, 2, 20);
+        const auto now = Clock::now();
+        const bool on_window = drained(tx.get(), tx_damage), on_mirror = drained(rx.get(), rx_damage);
+        if (on_window) drawn = now, exact.reset();
+        if (drawn && !exact && (on_window || on_mirror)) {
+            const std::string want = contents(tx.get(), window, g->width, g->height);
+            if (!want.empty() && want == contents(rx.get(), mirrors[0], g->width, g->height)) exact = Clock::now();
+        }
+        if (drawn && exact && now - *drawn >= quiet) {
+            std::printf("exact_ms=%.1f\n", std::chrono::duration<double, std::milli>(*exact - *drawn).count());
+            return 0;
+        }
+    }
+    std::printf("exact_ms=-1\n");
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -99,7 +173,10 @@ int main(int argc, char **argv) {
         return type(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), std::stoi(argv[4]),
                     argc == 7 ? static_cast<uint32_t>(std::stoul(argv[5], nullptr, 0)) : 0, argc == 7 ? std::stoi(argv[6]) : 20);
     if (mode == "noise" && argc == 4) return noise(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)));
-    std::fprintf(stderr, "usage: %s share DISPLAY WINDOW RECEIVER | type DISPLAY WINDOW COUNT [KEYSYM MS] | noise DISPLAY WINDOW\n",
+    if (mode == "settle" && argc == 5) return settle(argv[2], static_cast<uint32_t>(std::stoul(argv[3], nullptr, 0)), argv[4]);
+    std::fprintf(stderr,
+                 "usage: %s share DISPLAY WINDOW RECEIVER | type DISPLAY WINDOW COUNT [KEYSYM MS] | noise DISPLAY WINDOW | "
+                 "settle DISPLAY WINDOW RECEIVER\n",
                  argv[0]);
     return 2;
 }

@@ -178,9 +178,10 @@ photo_once() {  # PEER
 }
 
 # Workload $2 of bench/lib.sh with peer $1: appends "bytes seconds_until_quiet cpu_ms" to
-# $work/text.$1.$2.
+# $work/text.$1.$2; for Telvane's `seq 2000` also how long after the xterm's last drawing its
+# mirror was exact, to $work/exact.$1.
 text_once() {  # PEER WORKLOAD
-  local peer=$1 workload=$2 display=$sender col=2 b0 c0 t0 share=""
+  local peer=$1 workload=$2 display=$sender col=2 b0 c0 t0 share="" line="" settle=""
   rm -f "$work/go"
   if is_telvane "$peer"; then
     start_telvane "$peer"
@@ -193,11 +194,23 @@ text_once() {  # PEER WORKLOAD
     sleep 2
   fi
   quiet_or_wait "$col" "$workload"
+  if is_telvane "$peer" && [ "$workload" = scroll ]; then
+    rm -f "$work/settle.out"
+    "${limited[@]}" "$tool" settle ":$display" "$app_window" ":$rx" >"$work/settle.out" &
+    settle=$!
+    pids+=("$settle")
+    for _ in $(seq 1 200); do grep -qs '^ready' "$work/settle.out" && break; sleep 0.05; done
+  fi
   b0=$(count "$col") c0=$(cpu_ticks "$server") t0=$(date +%s.%N)
   run_workload "$workload" ":$display"
   quiet_or_wait "$col" "$workload"
   echo "$(( $(count "$col") - b0 )) $(awk -v a="$settled_at" -v b="$t0" -v c=$(( $(cpu_ticks "$server") - c0 )) \
     -v hz="$hz" 'BEGIN{printf "%.2f %.1f", a - b, 1000 * c / hz}')" >>"$work/text.$peer.$workload"
+  if [ -n "$settle" ]; then
+    wait "$settle" || true
+    line=$(sed -n 's/^exact_ms=//p' "$work/settle.out")
+    echo "${line:--1}" >>"$work/exact.$peer"
+  fi
   stop "$app_pid" $share "${peer_pids[@]}"
 }
 
@@ -263,6 +276,7 @@ if [ -n "$texts" ]; then
   header workload
   for workload in $texts; do row "$(workload_text "$workload")" text_cell "$workload"; done
   echo
+  [ -s "$work/exact.telvane" ] && echo "Telvane's mirror of \`seq 2000\` was exact $(median <"$work/exact.telvane") ms after the xterm last drew (median; -1: not within a minute)." && echo
 fi
 
 # The goals of encoded pictures, each against the best VNC peer (fewest bytes) or BEFORE, all
@@ -301,6 +315,8 @@ if [ -s "$work/photo.telvane" ]; then
   fi
   for workload in $texts; do
     if [ "$workload" = scroll ]; then
+      [ -s "$work/exact.telvane" ] && awk -v e="$(median <"$work/exact.telvane")" 'BEGIN{
+        printf "| `seq 2000`: its last screen exact within 100 ms of the last line | %s ms | %s |\n", e, (e >= 0 && e <= 100 ? "yes" : "no")}'
       lowest=""
       for p in x11vnc x0vnc; do
         v=$(column 1 "$work/text.$p.scroll")
