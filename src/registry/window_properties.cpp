@@ -156,6 +156,20 @@ void set_shared_from(Window window) {
 
 int has_title(Window window) { return display && window && fetch_title(window, XA_WM_NAME) ? 1 : 0; }
 
+std::string window_name_text(Window window) {
+    XTextProperty name{};
+    if (!display || !window || !XGetWMName(display, window, &name) || !name.value) return {};
+    std::string out;
+    char **list = nullptr;
+    int count = 0;
+    if (XmbTextPropertyToTextList(display, &name, &list, &count) >= Success && list) {
+        for (int i = 0; i < count; ++i) out += list[i];
+        XFreeStringList(list);
+    }
+    XFree(name.value);
+    return out;
+}
+
 void unset_shared_from(Window window) {
     if (preventWindowTitleChange || !display || !window) return;
     auto rest = remarked(fetch_title(window, XA_WM_NAME), false);

@@ -7,6 +7,8 @@
 
 #include <X11/Intrinsic.h>
 
+#include <string>
+
 // 1 when `window` carries the property `atom` (any type, any length), else 0; a failed read
 // counts as not set.
 int is_property_set(Window window, Atom atom);
@@ -42,6 +44,11 @@ void unset_shared_from(Window window);
 // Whether `window` has a WM_NAME in one of the title encodings we read and mark: Latin-1, compound
 // text or UTF-8. Called by the pick's name search.
 int has_title(Window window);
+
+// `window`'s WM_NAME as text of this program's locale, whichever of those encodings it is in
+// (a character the locale lacks comes as Xlib's stand-in); empty when it has none. Called for the
+// window status dialog's title and the pick's log line.
+std::string window_name_text(Window window);
 
 // Re-marks a shared window's title that its client changed, and refreshes the window status
 // dialog's title for its window. Called by the main loop for every PropertyNotify.

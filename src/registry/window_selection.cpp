@@ -235,12 +235,10 @@ Window pick(int seconds, int *x, int *y) {
         message0(TelvaneSH, 1, 17, 2, 10, "No Name on this window");
         return 0;
     }
-    char *name = nullptr;
-    if (XFetchName(display, named, &name) && name) {
-        log_msg2n1("Window Pick - Picked (0x%x) Translated to (0x%x) named '%s'", static_cast<int>(picked),
-                   static_cast<int>(named), name);
-    }
-    if (name) XFree(name);
+    // The name in the locale's text, whichever encoding the window wrote it in.
+    const std::string name = window_name_text(named);
+    log_msg2n1("Window Pick - Picked (0x%x) Translated to (0x%x) named '%s'", static_cast<int>(picked),
+               static_cast<int>(named), name.c_str());
     Window child = 0;
     XTranslateCoordinates(display, picked, named, px, py, x, y, &child);
     return named;
@@ -387,13 +385,8 @@ void show_receivers_of_window() {
 }
 
 void window_receiver_namechange() {
-    char *name = nullptr;
-    if (display && windowListId && XFetchName(display, windowListId, &name) && name) {
-        set_WindowStatus_title(name);
-    } else {
-        set_WindowStatus_title("");
-    }
-    if (name) XFree(name);
+    // A title in compound text or UTF-8 shows as well as one in Latin-1.
+    set_WindowStatus_title(window_name_text(windowListId).c_str());
 }
 
 void window_receiver_callback(uint32_t, uint32_t host, uint32_t) {
