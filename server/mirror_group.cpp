@@ -131,12 +131,19 @@ void MirrorGroup::draw(EncodedFrame &frame, const Rect &at, const PixelBlock &bl
         PictureVerdict v = codec_takes(ps.codec, layout_.format) ? judge_area(block, how, pictures_.ability, ps)
                                                                  : PictureVerdict{false, "pixel layout without a codec"};
         if (v.lossy) {
+            const uint64_t source = pixel_digest(block);
+            if (inexact_.shows(at, source)) {
+                // The client painted the same picture again: members show it already, and its
+                // exact refresh keeps its time.
+                trace(describe("lossy", at, "the same picture again, not sent"));
+                return;
+            }
             // The copy gets what the members' services will draw: the picture decoded here.
             const auto bytes = codec_.encode(ps.codec, block, layout_.format, ps.quality);
             if (bytes && codec_.decode(ps.codec, bytes->data(), bytes->size(), layout_.format, shown_at(at.x, at.y),
                                        stride_, at.width, at.height)) {
                 frame.add_picture(at, ps.codec, *bytes);
-                inexact_.lossy(at, now);
+                inexact_.lossy(at, now, source);
                 trace(describe("lossy", at, v.reason, bytes->size()));
                 return;
             }

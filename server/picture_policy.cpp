@@ -46,15 +46,35 @@ std::chrono::milliseconds refresh_delay(uint64_t frames_behind) {
     return kRefreshStill + (kRefreshStill / 4) * std::min(frames_behind, cap);
 }
 
+uint64_t pixel_digest(const PixelBlock &block) {
+    // FNV-1a over the rows' bytes (not the padding between them).
+    uint64_t h = 1469598103934665603ull;
+    for (int32_t y = 0; y < block.height; ++y) {
+        const uint8_t *row = block.row(y);
+        for (size_t i = 0; i < block.row_length(); ++i) h = (h ^ row[i]) * 1099511628211ull;
+    }
+    return h;
+}
+
+void InexactArea::forget_sources(const Rect &at) {
+    std::erase_if(sources_, [&](const auto &s) { return !intersection(s.first, at).empty(); });
+}
+
+bool InexactArea::shows(const Rect &at, uint64_t source) const {
+    return std::find(sources_.begin(), sources_.end(), std::pair(at, source)) != sources_.end();
+}
+
 void InexactArea::drop_empty() {
     parts_.erase(std::remove_if(parts_.begin(), parts_.end(), [](const Part &p) { return p.area.empty(); }),
                  parts_.end());
 }
 
-void InexactArea::lossy(const Rect &at, FrameTime now) {
+void InexactArea::lossy(const Rect &at, FrameTime now, uint64_t source) {
     if (at.empty()) return;
     exact(at);   // drawn again: young again
     parts_.push_back({Region(at), now});
+    sources_.push_back({at, source});
+    if (sources_.size() > kMaxParts) sources_.erase(sources_.begin());
     if (parts_.size() > kMaxParts) {
         parts_[1].area.add(parts_[0].area);
         parts_.erase(parts_.begin());
@@ -64,9 +84,11 @@ void InexactArea::lossy(const Rect &at, FrameTime now) {
 void InexactArea::exact(const Rect &at) {
     for (Part &p : parts_) p.area.subtract(at);
     drop_empty();
+    forget_sources(at);
 }
 
 void InexactArea::copied(const Rect &from, const Rect &to) {
+    forget_sources(to);
     const int32_t dx = to.x - from.x, dy = to.y - from.y;
     std::vector<Region> moved;
     for (Part &p : parts_) {

@@ -78,20 +78,32 @@ inline constexpr std::chrono::milliseconds kRefreshLongest{4000};
 // that cannot keep up with pictures has no room for their exact copies either.
 std::chrono::milliseconds refresh_delay(uint64_t frames_behind);
 
+// A digest of `block`'s pixels: equal pixels give equal digests, so a client that paints the
+// same picture again is told from one that paints a new one. Called by the group for each area
+// it would send lossily.
+uint64_t pixel_digest(const PixelBlock &block);
+
 // The area a mirror shows inexactly, with when each part of it was last drawn lossily. A lossy
 // picture adds its area (and makes it young again); an exact draw takes its area away. Parts
 // older than the delay are due for an exact refresh.
 class InexactArea {
 public:
-    // `at` was drawn lossily at `now`.
-    void lossy(const Rect &at, FrameTime now);
+    // `at` was drawn lossily at `now`, from pixels whose digest is `source`.
+    void lossy(const Rect &at, FrameTime now, uint64_t source = 0);
+    // True while `at` still shows, untouched since, the lossy picture made of pixels with digest
+    // `source`: sending those pixels again would change nothing members see, and would only put
+    // their exact refresh off.
+    bool shows(const Rect &at, uint64_t source) const;
     // `at` now shows exact pixels (an exact draw, a refresh, or a whole new copy).
     void exact(const Rect &at);
     // A copy on the mirror moved what `from` showed to `to` (same size): the inexact part of
     // `from` goes along, and `to` is otherwise exact.
     void copied(const Rect &from, const Rect &to);
     // Everything is exact, or nothing is shown (a new or resized mirror).
-    void clear() { parts_.clear(); }
+    void clear() {
+        parts_.clear();
+        sources_.clear();
+    }
 
     bool empty() const { return parts_.empty(); }
     // All of it, whatever its age.
@@ -111,7 +123,10 @@ private:
         FrameTime since;
     };
     void drop_empty();
+    // Drops the sources of pictures that `at` overlaps: they show something else now.
+    void forget_sources(const Rect &at);
     std::vector<Part> parts_;   // oldest first
+    std::vector<std::pair<Rect, uint64_t>> sources_;   // each lossy picture still shown whole, newest last
 };
 
 }  // namespace telvane::server

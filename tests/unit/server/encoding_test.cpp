@@ -190,6 +190,14 @@ TEST(PictureRefresh, DueAfterStillnessLaterWhenBehindNeverForExactParts) {
     EXPECT_EQ(a.all(), expected);
     EXPECT_EQ(a.due(t0 + kRefreshStill, kRefreshStill), expected);
 
+    // A picture made again of the same pixels is known as shown, until anything draws over it.
+    InexactArea same;
+    same.lossy({0, 0, 10, 10}, t0, 7);
+    EXPECT_TRUE(same.shows({0, 0, 10, 10}, 7));
+    EXPECT_FALSE(same.shows({0, 0, 10, 10}, 8) || same.shows({0, 0, 10, 11}, 7));
+    same.exact({5, 5, 1, 1});
+    EXPECT_FALSE(same.shows({0, 0, 10, 10}, 7));
+
     // Many parts are joined, oldest first, never losing an inexact pixel.
     InexactArea many;
     for (int i = 0; i < 40; ++i) many.lossy({i * 10, 0, 5, 5}, t0 + std::chrono::milliseconds(i));

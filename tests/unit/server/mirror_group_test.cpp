@@ -206,6 +206,10 @@ TEST(MirrorGroup, PhotosGoLossyOnceForAllTextStaysExactAndAllEndsExactAfterTheRe
         a.catch_up(group);
         now += std::chrono::milliseconds(40);
     }
+    // The same photo painted again is not sent again.
+    photo(*pic, {0, 0, 96, 64}, 13);
+    group.damage({{0, 0, 96, 64}});
+    EXPECT_EQ(lossy_ops(a.catch_up(group)), 0);
     slow.catch_up(group);
     EXPECT_TRUE(close(slow) && !exact(slow));
     EXPECT_GT(slow.pictures, 0) << "what the group shows lossily goes as pictures";
