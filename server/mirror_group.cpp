@@ -126,6 +126,19 @@ std::string describe(const char *what, const Rect &r, const char *reason, size_t
 
 void MirrorGroup::draw(EncodedFrame &frame, const Rect &at, const PixelBlock &block, bool exact_only, FrameTime now) {
     const EncodingChoice how = choose_encoding(block);
+    const int64_t most = pictures_.ability.max_pixels;
+    if (!exact_only && pictures_.ability.codecs != 0 && int64_t{at.width} * at.height > most &&
+        most / at.width >= kMinPictureSide) {
+        // More than one picture the link decodes (a large screen's window): bands of whole rows
+        // that fit, each judged on its own.
+        const int32_t rows = static_cast<int32_t>(most / at.width);
+        for (int32_t y = 0; y < at.height; y += rows) {
+            const int32_t h = std::min(rows, at.height - y);
+            draw(frame, {at.x, at.y + y, at.width, h}, {block.row(y), block.stride, at.width, h, block.bytes_per_pixel, block.msb_first},
+                 false, now);
+        }
+        return;
+    }
     if (!exact_only && pictures_.ability.codecs != 0) {
         const PictureSettings &ps = pictures_.settings;
         PictureVerdict v = codec_takes(ps.codec, layout_.format) ? judge_area(block, how, pictures_.ability, ps)

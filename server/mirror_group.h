@@ -136,7 +136,8 @@ private:
     // Converts the picture's `rects` (clipped to the copy) into `into`, each with its place there.
     std::vector<std::pair<Rect, size_t>> convert(const std::vector<Rect> &rects, std::vector<uint8_t> &into);
     // Draws the new pixels `block` at `at` into `frame` and the copy: a lossy picture where the
-    // judge says so and `exact_only` is false, else exact; the inexact area follows.
+    // judge says so and `exact_only` is false, else exact; the inexact area follows. An area
+    // larger than one picture the link decodes goes in bands of rows that fit.
     void draw(EncodedFrame &frame, const Rect &at, const PixelBlock &block, bool exact_only, FrameTime now);
     // Draws `block` at `at` exactly, as the refresh of what was shown lossily: a lossless picture
     // where the link decodes one and the area is photographic, rows otherwise.

@@ -222,3 +222,16 @@ TEST(MirrorGroup, PhotosGoLossyOnceForAllTextStaysExactAndAllEndsExactAfterTheRe
     a.catch_up(group), slow.catch_up(group);
     EXPECT_TRUE(exact(a) && exact(slow));
 }
+
+TEST(MirrorGroup, AnAreaLargerThanOnePictureGoesInBandsThatFit) {
+    auto pic = std::make_shared<Picture>();
+    pic->resize(128, 96);
+    GroupPictures small;
+    small.ability = {telvane::wire::codec_bit(telvane::wire::PictureCodec::Jpeg), 128 * 40};
+    MirrorGroup group(ScreenLayout{}, pic, small);
+    Screen a{128, 96};
+    a.catch_up(group);
+    photo(*pic, {0, 0, 128, 96}, 1);
+    group.damage({{0, 0, 128, 96}});
+    EXPECT_EQ(lossy_ops(a.catch_up(group)), 2) << "40 rows, 40 rows, and 16 too few for a picture";
+}
