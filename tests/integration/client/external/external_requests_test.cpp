@@ -7,6 +7,7 @@
 #include "external/remote_auth.h"
 #include "main_window_fixture.h"
 #include "registry/host_identity.h"
+#include "registry/share_registry.h"
 #include "program_fixture.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
@@ -125,12 +126,16 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiverUntilLeaving
     expect_request({"share-alone", "--name", "Report", rx}, 0, "status: 0");
     ASSERT_TRUE(pump_until([&] { return mirrors().size() == 1; })) << "no mirror on the receiver";
     EXPECT_EQ(rows().size(), 1u) << "the receiver joined the list";
+    EXPECT_TRUE(contains(log_text(), "ADDED HOST '")) << log_text();
     // To a receiver already connected: answered at once; a second time: already shared.
     ForeignWindow notes(server->name(), "Notes", 500, 300, 100, 100);
     expect_request({"--json", "share", "--name", "Notes", rx}, 0, "\"status\": \"0\"");
     expect_request({"share", "--name", "Notes", rx}, 22);
-    expect_request({"status", rx}, 0, hex(target.id()));  // not the hidden window
-    expect_request({"status"}, 0, "\ninput " + rx + ".0: not allowed\nunencrypted: " + rx + ".0\n");
+    expect_request({"allow-input", rx}, 0);
+    ASSERT_TRUE(pump_until([&] { return getAllowInputStatus(create_hostatom(rx.c_str(), display)) == 1; })) << trace();
+    const std::string shared = expect_request({"status", rx}, 0, "\ninput: allowed\n");
+    EXPECT_TRUE(contains(shared, hex(target.id()))) << shared;  // not the hidden window
+    expect_request({"status"}, 0, "\ninput " + rx + ".0: allowed\nunencrypted: " + rx + ".0\n");
     expect_request({"unshare", "--name", "Notes", rx}, 0);
     expect_request({"unshare", "--name", "Notes", rx}, 0);  // not shared: logged, still status 0
     EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes.id()) + ") is not shared to"));
@@ -186,6 +191,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(22, static_cast<long>(lone.id()), 0, 0)[0][2], 49);
     EXPECT_EQ(raw_request(20, 1, static_cast<long>(XInternAtom(display, "127.0.0.1:77.0", False)), 0)[0][2], 42);
     EXPECT_EQ(raw_request(23, static_cast<long>(lone.id()), -1, 0)[0][2], 30);
+    EXPECT_EQ(raw_request(27, static_cast<long>(lone.id()), 0, 0)[0][2], 24);
     EXPECT_EQ(raw_request(21, 0, 0, 0x1 | 0x4 | (50L << 16))[0][2], 0);
     EXPECT_TRUE(contains(log_text(), "REMOTE set delay time to '5.0' '5.0'"));
     // The delay reaches the server, in milliseconds; off and on together turn logging on.
@@ -193,6 +199,10 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     user_preference.dialog_level = 2;
     EXPECT_EQ(raw_request(21, 0, 0, 0x2 | 0x4)[0][2], 0);
     EXPECT_EQ(user_preference.dialog_level, 4);
+    // Off alone gives back the level logging on replaced.
+    EXPECT_EQ(raw_request(21, 0, 0, 0x2)[0][2], 0);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+    user_preference.dialog_level = 4;
 
     // Share-same to a known receiver and one with no name; with w3 = -1 the property lists them.
     const long known = add_row(receiver_name(), "Receiver One");
@@ -237,7 +247,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
 
     // Access checks: refused before any file is loaded; a deleted file keeps the list loaded.
     const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
-    EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0][0], 0);
+    EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0], (std::vector<long>{0, 1, 0, 0, 0})) << "refused; the window shows";
     EXPECT_TRUE(contains(log_text(), "REMOTE Access 'DENIED', UID(1204)"));
     EXPECT_TRUE(contains(log_text(), "sendStatusMessage([0][1][0][0][0])"));
     write_file(scratch.file(".Telvane/.cmd_access"), "1204 127.0.0.1\n");

@@ -45,8 +45,8 @@ protected:
         set_message_presenter(nullptr);
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
-        dontReport_Color_host = dontReport_Font_host = nullptr;
-        dontReport_Color_count = dontReport_Font_count = 0;
+        dontReport_Color_host = dontReport_Font_host = dontReport_GC_host = nullptr;
+        dontReport_Color_count = dontReport_Font_count = dontReport_GC_count = 0;
         out_of_memory_local = 0;
         ScratchHome::TearDown();
     }
@@ -117,9 +117,10 @@ TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
 
 TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveTheUsersLevel) {
     Atom quiet[] = {B};
-    dontReport_Color_host = dontReport_Font_host = quiet;
-    dontReport_Color_count = dontReport_Font_count = 1;
+    dontReport_Color_host = dontReport_Font_host = dontReport_GC_host = quiet;
+    dontReport_Color_count = dontReport_Font_count = dontReport_GC_count = 1;
     event(11, B);   // filtered: only the log line
+    event(13, B);
     event(6, B);
     event(15, B);
     event(16, B);
