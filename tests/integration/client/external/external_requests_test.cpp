@@ -128,17 +128,23 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiverUntilLeaving
     EXPECT_EQ(rows().size(), 1u) << "the receiver joined the list";
     EXPECT_TRUE(contains(log_text(), "ADDED HOST '")) << log_text();
     // To a receiver already connected: answered at once; a second time: already shared.
-    ForeignWindow notes(server->name(), "Notes", 500, 300, 100, 100);
+    OtherClient notes_app(server->name());
+    const Window notes = notes_app.window(500, 300, 100, 100, "Notes");
+    notes_app.window(620, 300, 60, 60, "Palette");
     expect_request({"--json", "share", "--name", "Notes", rx}, 0, "\"status\": \"0\"");
+    ASSERT_TRUE(pump_until([&] { return mirrors().size() == 3; })) << "the application's two windows";
     expect_request({"share", "--name", "Notes", rx}, 22);
     expect_request({"allow-input", rx}, 0);
     ASSERT_TRUE(pump_until([&] { return getAllowInputStatus(create_hostatom(rx.c_str(), display)) == 1; })) << trace();
-    const std::string shared = expect_request({"status", rx}, 0, "\ninput: allowed\n");
+    expect_request({"daisy-chain", "--name", "Notes"}, 0);
+    expect_request({"status", "--name", "Notes"}, 0, "\ndaisy chain: allowed\n");
+    const std::string shared =
+        expect_request({"status", rx}, 0, "\ndaisy chain allowed: " + hex(notes) + "\ninput: allowed\n");
     EXPECT_TRUE(contains(shared, hex(target.id()))) << shared;  // not the hidden window
     expect_request({"status"}, 0, "\ninput " + rx + ".0: allowed\nunencrypted: " + rx + ".0\n");
     expect_request({"unshare", "--name", "Notes", rx}, 0);
     expect_request({"unshare", "--name", "Notes", rx}, 0);  // not shared: logged, still status 0
-    EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes.id()) + ") is not shared to"));
+    EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes) + ") is not shared to"));
     expect_request({"telepointer", "delete", "--name", "Report"}, 31, "no such telepointer");
     expect_request({"share", "0x1234"}, 2);  // usage errors are the tool's own
     // Two windows people can see under one title: refused, both listed to choose from by id.
@@ -312,8 +318,10 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     EXPECT_EQ(items, 5u);
     EXPECT_EQ(ids ? reinterpret_cast<long *>(ids)[0] : 0, held);
     XFree(ids);
+    expect_request({"telepointer", "delete", "--name", "Board"}, 0);
+    EXPECT_TRUE(pump_until([] { return first_tele && !first_tele->next->next->next; })) << "the earliest alone goes";
     expect_request({"telepointer", "delete", "--name", "Board", "--all"}, 0);
-    EXPECT_TRUE(pump_until([] { return first_tele == nullptr; })) << "all four deleted";
+    EXPECT_TRUE(pump_until([] { return first_tele == nullptr; })) << "all three deleted";
 
     Window tele = 0;
     create_tele(display, target.id(), 20, 20, &tele);
@@ -355,7 +363,8 @@ TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
              ASSERT_TRUE(driver->click(report.id()));
              ASSERT_EQ(replies(1000), 1000u);
              EXPECT_EQ(std::count_if(raw.replies().begin(), raw.replies().end(), [](auto &r) { return r[2] == 20; }), 999);
-             EXPECT_EQ(raw.replies().back()[1], static_cast<long>(report.id())) << "the first pick picked";
+             EXPECT_EQ(raw.replies().back(), (std::vector<long>{0, static_cast<long>(report.id()), 0, 80, 60}))
+                 << "the first pick picked, at the point clicked";
              EXPECT_EQ(try_pointer_grab(dpy), GrabSuccess) << "the pick's grab is gone";
          }},
         {"formats 8 and 16, a forged DestroyNotify of the main window", [&] {
