@@ -149,8 +149,9 @@ TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveThe
     user_preference.dialog_level = 2;
     event(11, A);  // a level-3 warning
     event(2 + 8, A);  // server time-out, level 1
-    ASSERT_EQ(reports().size(), 1u);
-    EXPECT_EQ(shown[0].number, 1);
+    event(16, A);     // no colormap, level 1
+    ASSERT_EQ(reports().size(), 2u);
+    EXPECT_EQ(std::pair(shown[0].number, shown[1].number), std::pair(10, 1));
     user_preference.dialog_level = 4;
     EXPECT_TRUE(reports().empty());
 }
