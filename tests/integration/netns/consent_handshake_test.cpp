@@ -133,11 +133,13 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
         return XCheckTypedEvent(requester.get(), ClientMessage, &e) ? e.xclient.data.l[2] : -1L;
     };
     saveStatusMessage(static_cast<uint32_t>(asker), static_cast<uint32_t>(host), static_cast<uint32_t>(a));
+    saveStatusMessage(static_cast<uint32_t>(asker), static_cast<uint32_t>(host), static_cast<uint32_t>(b));
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
     EXPECT_EQ(answered(), 64);
     EXPECT_EQ(queued(host), (Queue{{b, SHARE_SINGLE}}));
     EXPECT_NE(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 1);
+    EXPECT_EQ(answered(), 64) << "closing the question answers the share still waiting";
     EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 0);
