@@ -136,6 +136,7 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     saveStatusMessage(static_cast<uint32_t>(asker), static_cast<uint32_t>(host), static_cast<uint32_t>(b));
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
     EXPECT_EQ(answered(), 64);
+    EXPECT_EQ(answered(), -1) << "the other share still waits for its answer";
     EXPECT_EQ(queued(host), (Queue{{b, SHARE_SINGLE}}));
     EXPECT_NE(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 1);
