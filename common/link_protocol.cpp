@@ -125,6 +125,13 @@ std::vector<PeerEntry> read_peer_lines(std::string_view text, bool fingerprint_f
     return out;
 }
 
+bool sender_remembered(std::string_view text, const std::string &fingerprint) {
+    const std::string fp = lower(fingerprint);
+    for (const PeerEntry &e : read_peer_lines(text, true))
+        if (e.fingerprint == fp) return true;
+    return false;
+}
+
 PinVerdict judge_receiver(const std::vector<PeerEntry> &entries, const std::string &address,
                           const std::string &fingerprint) {
     PinVerdict v;

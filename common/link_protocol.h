@@ -89,6 +89,10 @@ struct PeerEntry {
 // skipped; so are lines whose fingerprint is not 64 hex digits, which are listed in `bad_lines`.
 std::vector<PeerEntry> read_peer_lines(std::string_view text, bool fingerprint_first, std::vector<int> *bad_lines = nullptr);
 
+// Whether the sender whose key has `fingerprint` is one the receiver's user allowed always: a
+// line of the allowed-senders file `text` names that key.
+bool sender_remembered(std::string_view text, const std::string &fingerprint);
+
 // What the sender makes of a receiver's fingerprint against its known receivers.
 struct PinVerdict {
     enum class Kind { New, Known, Changed } kind = Kind::New;

@@ -84,6 +84,9 @@ inline constexpr long kTeleEarliest = -1;   // kTelepointerDelete's word 4: the 
 inline constexpr long kOptDelay = 0x1;
 inline constexpr long kOptLoggingOff = 0x2;
 inline constexpr long kOptLoggingOn = 0x4;
+// Two bits no setting uses; the decoder reports them in its log line and nothing more.
+inline constexpr long kOptReserved3 = 0x8;
+inline constexpr long kOptReserved4 = 0x10;
 inline constexpr int kOptDelayShift = 16;
 
 }  // namespace telvane::request_codes

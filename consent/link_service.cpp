@@ -270,9 +270,7 @@ void LinkService::ended(LinkId id) {
 
 bool LinkService::remembered(const std::string &fingerprint) const {
     if (settings_.allowed_senders_path.empty()) return false;
-    for (const auto &e : tlslink::read_peer_lines(read_small_file(settings_.allowed_senders_path), true))
-        if (e.fingerprint == fingerprint) return true;
-    return false;
+    return tlslink::sender_remembered(read_small_file(settings_.allowed_senders_path), fingerprint);
 }
 
 void LinkService::remember(const LinkQuestion &q) const {

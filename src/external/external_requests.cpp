@@ -481,8 +481,8 @@ void decode_OptsMask(int *b4, int *b3, int *b2, int *b1, int *b0, unsigned *valu
     }
     if (mask & kOptLoggingOff) *b1 = 1;
     if (mask & kOptLoggingOn) *b2 = 1;
-    if (mask & 0x8) *b3 = 1;
-    if (mask & 0x10) *b4 = 1;
+    if (mask & kOptReserved3) *b3 = 1;
+    if (mask & kOptReserved4) *b4 = 1;
     log_msg5n("RETURN:decode_OptsMask([%d][%d][%d][%d][%d])", *b4, *b3, *b2, *b1, *b0);
 }
 

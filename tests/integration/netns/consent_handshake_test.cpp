@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"
+#include "external/external_requests.h"
 #include "registry/host_identity.h"
 #include "registry/hostatoms.h"
 #include "registry/receiver_service.h"
@@ -121,10 +122,25 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     ASSERT_NE(input_control(host), nullptr) << "the receiver shows \"?\" while it is asked";
 
     EXPECT_EQ(UnshareWindowPending(host, window("never asked for", 2)), 0);
+    // A requester waiting on the question hears how its share ended: withdrawn, later refused.
+    std::unique_ptr<Display, decltype(&XCloseDisplay)> requester(XOpenDisplay(server->name().c_str()), XCloseDisplay);
+    const Window asker = XCreateSimpleWindow(requester.get(), DefaultRootWindow(requester.get()), 0, 0, 1, 1, 0, 0, 0);
+    XSync(requester.get(), False);
+    auto answered = [&] {
+        XEvent e{};
+        XSync(display, False);
+        XSync(requester.get(), False);
+        return XCheckTypedEvent(requester.get(), ClientMessage, &e) ? e.xclient.data.l[2] : -1L;
+    };
+    saveStatusMessage(static_cast<uint32_t>(asker), static_cast<uint32_t>(host), static_cast<uint32_t>(a));
+    saveStatusMessage(static_cast<uint32_t>(asker), static_cast<uint32_t>(host), static_cast<uint32_t>(b));
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
+    EXPECT_EQ(answered(), 64);
+    EXPECT_EQ(answered(), -1) << "the other share still waits for its answer";
     EXPECT_EQ(queued(host), (Queue{{b, SHARE_SINGLE}}));
     EXPECT_NE(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 1);
+    EXPECT_EQ(answered(), 64) << "closing the question answers the share still waiting";
     EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 0);
@@ -146,7 +162,9 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
         click(ok_button);
     });
     EXPECT_EQ(share_please(window("editor"), host, SHARE_SINGLE, 1), 1);
+    saveStatusMessage(static_cast<uint32_t>(asker), static_cast<uint32_t>(host), 0);
     ASSERT_TRUE(pump_until([&] { return !text.empty() && pending_list == nullptr; })) << log_text();
+    EXPECT_EQ(answered(), 11);
     EXPECT_EQ(text, "Access permission denied by\n receiver(s)\n" + alias + ".");
     EXPECT_EQ(close_while_shown, 0);
     EXPECT_EQ(input_control(host), nullptr);

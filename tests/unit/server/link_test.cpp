@@ -31,6 +31,10 @@ TEST(Link, ReceiversArePinnedByTheirFirstKeyAndAChangeNamesTheLineToDelete) {
               PinVerdict::Kind::Known);
     // A remembered sender's line cannot be split by its identity.
     EXPECT_EQ(read_peer_lines(allowed_sender_line(kA, "Ann\n" + kB + " x"), true).size(), 1u);
+    // A sender is remembered by its own key on a line of its own, in either case.
+    const std::string allowed = "# " + kA + "\n" + allowed_sender_line(kB, "Bob") + kA.substr(1) + " Ann\n";
+    EXPECT_TRUE(sender_remembered(allowed, std::string(64, 'B')));
+    EXPECT_FALSE(sender_remembered(allowed, kA));
 }
 
 TEST(Link, TheOpeningNeedsItsMagicAndAShortIdentityAndTheSetUpsLengthCountsPadding) {

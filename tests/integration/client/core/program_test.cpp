@@ -54,7 +54,7 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
     EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
                    "Telvane.dontShare.name: xterm  xclock", "-xrm", "Telvane.shareAlone.class: XCalc", "-xrm",
                    "Telvane.dontReportProblems.color: \\ hostb.invalid:0\tmyhost:x ", "-xrm",
-                   "Telvane.preventWindowTitleChange: yes"}),
+                   "Telvane.preventWindowTitleChange: yes", "-xrm", "Telvane.omitCurtainWindow: Yes"}),
               1);
     EXPECT_TRUE(contains(err(), "Telvane: Problem parsing 'dontREport' strings\n"));
     char machine[256] = {};
@@ -66,6 +66,7 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         ".Xdefaults dontShare.name: xterm  xclock",
         ".Xdefaults shareAlone.class: XCalc",
         ".Xdefaults preventWindowTitleChange: TRUE",
+        ".Xdefaults omitCurtainWindow: TRUE",
         "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
         ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",  // and start-up goes on
         "My executing-code machine is '" + host + upstream->name() + "'",

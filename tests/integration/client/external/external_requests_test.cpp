@@ -7,6 +7,7 @@
 #include "external/remote_auth.h"
 #include "main_window_fixture.h"
 #include "registry/host_identity.h"
+#include "registry/share_registry.h"
 #include "program_fixture.h"
 #include "telepointer/tele_manager.h"
 #include "telepointer/telepointer.h"
@@ -125,15 +126,25 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiverUntilLeaving
     expect_request({"share-alone", "--name", "Report", rx}, 0, "status: 0");
     ASSERT_TRUE(pump_until([&] { return mirrors().size() == 1; })) << "no mirror on the receiver";
     EXPECT_EQ(rows().size(), 1u) << "the receiver joined the list";
+    EXPECT_TRUE(contains(log_text(), "ADDED HOST '")) << log_text();
     // To a receiver already connected: answered at once; a second time: already shared.
-    ForeignWindow notes(server->name(), "Notes", 500, 300, 100, 100);
+    OtherClient notes_app(server->name());
+    const Window notes = notes_app.window(500, 300, 100, 100, "Notes");
+    notes_app.window(620, 300, 60, 60, "Palette");
     expect_request({"--json", "share", "--name", "Notes", rx}, 0, "\"status\": \"0\"");
+    ASSERT_TRUE(pump_until([&] { return mirrors().size() == 3; })) << "the application's two windows";
     expect_request({"share", "--name", "Notes", rx}, 22);
-    expect_request({"status", rx}, 0, hex(target.id()));  // not the hidden window
-    expect_request({"status"}, 0, "\ninput " + rx + ".0: not allowed\nunencrypted: " + rx + ".0\n");
+    expect_request({"allow-input", rx}, 0);
+    ASSERT_TRUE(pump_until([&] { return getAllowInputStatus(create_hostatom(rx.c_str(), display)) == 1; })) << trace();
+    expect_request({"daisy-chain", "--name", "Notes"}, 0);
+    expect_request({"status", "--name", "Notes"}, 0, "\ndaisy chain: allowed\n");
+    const std::string shared =
+        expect_request({"status", rx}, 0, "\ndaisy chain allowed: " + hex(notes) + "\ninput: allowed\n");
+    EXPECT_TRUE(contains(shared, hex(target.id()))) << shared;  // not the hidden window
+    expect_request({"status"}, 0, "\ninput " + rx + ".0: allowed\nunencrypted: " + rx + ".0\n");
     expect_request({"unshare", "--name", "Notes", rx}, 0);
     expect_request({"unshare", "--name", "Notes", rx}, 0);  // not shared: logged, still status 0
-    EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes.id()) + ") is not shared to"));
+    EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes) + ") is not shared to"));
     expect_request({"telepointer", "delete", "--name", "Report"}, 31, "no such telepointer");
     expect_request({"share", "0x1234"}, 2);  // usage errors are the tool's own
     // Two windows people can see under one title: refused, both listed to choose from by id.
@@ -186,6 +197,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     EXPECT_EQ(raw_request(22, static_cast<long>(lone.id()), 0, 0)[0][2], 49);
     EXPECT_EQ(raw_request(20, 1, static_cast<long>(XInternAtom(display, "127.0.0.1:77.0", False)), 0)[0][2], 42);
     EXPECT_EQ(raw_request(23, static_cast<long>(lone.id()), -1, 0)[0][2], 30);
+    EXPECT_EQ(raw_request(27, static_cast<long>(lone.id()), 0, 0)[0][2], 24);
     EXPECT_EQ(raw_request(21, 0, 0, 0x1 | 0x4 | (50L << 16))[0][2], 0);
     EXPECT_TRUE(contains(log_text(), "REMOTE set delay time to '5.0' '5.0'"));
     // The delay reaches the server, in milliseconds; off and on together turn logging on.
@@ -193,6 +205,10 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
     user_preference.dialog_level = 2;
     EXPECT_EQ(raw_request(21, 0, 0, 0x2 | 0x4)[0][2], 0);
     EXPECT_EQ(user_preference.dialog_level, 4);
+    // Off alone gives back the level logging on replaced.
+    EXPECT_EQ(raw_request(21, 0, 0, 0x2)[0][2], 0);
+    EXPECT_EQ(user_preference.dialog_level, 2);
+    user_preference.dialog_level = 4;
 
     // Share-same to a known receiver and one with no name; with w3 = -1 the property lists them.
     const long known = add_row(receiver_name(), "Receiver One");
@@ -237,7 +253,7 @@ TEST_F(ExternalRequests, RefusalsCodesAndWhatIsNotAnswered) {
 
     // Access checks: refused before any file is loaded; a deleted file keeps the list loaded.
     const long loopback = static_cast<long>(inet_addr("127.0.0.1"));
-    EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0][0], 0);
+    EXPECT_EQ(raw_request(10, 1204, loopback, 0)[0], (std::vector<long>{0, 1, 0, 0, 0})) << "refused; the window shows";
     EXPECT_TRUE(contains(log_text(), "REMOTE Access 'DENIED', UID(1204)"));
     EXPECT_TRUE(contains(log_text(), "sendStatusMessage([0][1][0][0][0])"));
     write_file(scratch.file(".Telvane/.cmd_access"), "1204 127.0.0.1\n");
@@ -284,13 +300,17 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     share(target.id(), host);
     const std::string added = expect_request({"telepointer", "add", "--name", "Board"}, 0);
     ASSERT_TRUE(first_tele);
-    EXPECT_TRUE(contains(added, "telepointer: " + hex(first_tele->window)));
+    const Window earliest = first_tele->window;
+    EXPECT_TRUE(contains(added, "telepointer: " + hex(earliest)));
     EXPECT_EQ((std::pair{first_tele->x, first_tele->y}), (std::pair{100, 75})) << "the window's centre";
-    expect_request({"telepointer", "list", "--name", "Board"}, 0, "telepointers: " + hex(first_tele->window));
+    // Two ids come in the reply's words; a delete without a place takes the earliest alone.
+    expect_request({"telepointer", "add", "--name", "Board", "20", "20"}, 0);
+    const std::string listed = expect_request({"telepointer", "list", "--name", "Board"}, 0, hex(earliest));
+    EXPECT_TRUE(contains(listed, hex(first_tele->window))) << listed;
     expect_request({"telepointer", "delete", "--name", "Board"}, 0);
-    EXPECT_TRUE(pump_until([] { return first_tele == nullptr; }));
+    EXPECT_TRUE(pump_until([&] { return first_tele && !first_tele->next && first_tele->window != earliest; }));
     // Four ids or more go into the requester's property, after what it held.
-    for (int i = 0; i < 4; ++i) expect_request({"telepointer", "add", "--name", "Board"}, 0);
+    for (int i = 0; i < 3; ++i) expect_request({"telepointer", "add", "--name", "Board"}, 0);
     const long held = 0x1234;
     raw->set_property(raw->atom, XA_WINDOW, 32, &held, 1);
     EXPECT_EQ(raw_request(25, static_cast<long>(target.id()), 0, 0)[0][0], -1);
@@ -302,8 +322,11 @@ TEST_F(ExternalRequests, TelepointersByCommandLineAndRandomWordsNeverStopTheProg
     EXPECT_EQ(items, 5u);
     EXPECT_EQ(ids ? reinterpret_cast<long *>(ids)[0] : 0, held);
     XFree(ids);
+    // Nothing that near: the manager's refusal is told to nobody, the requester had status 0.
+    expect_request({"telepointer", "delete", "--name", "Board", "1150", "1140"}, 0);
     expect_request({"telepointer", "delete", "--name", "Board", "--all"}, 0);
     EXPECT_TRUE(pump_until([] { return first_tele == nullptr; })) << "all four deleted";
+    EXPECT_EQ(telepointer_message, 0);
 
     Window tele = 0;
     create_tele(display, target.id(), 20, 20, &tele);
@@ -345,7 +368,8 @@ TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
              ASSERT_TRUE(driver->click(report.id()));
              ASSERT_EQ(replies(1000), 1000u);
              EXPECT_EQ(std::count_if(raw.replies().begin(), raw.replies().end(), [](auto &r) { return r[2] == 20; }), 999);
-             EXPECT_EQ(raw.replies().back()[1], static_cast<long>(report.id())) << "the first pick picked";
+             EXPECT_EQ(raw.replies().back(), (std::vector<long>{0, static_cast<long>(report.id()), 0, 80, 60}))
+                 << "the first pick picked, at the point clicked";
              EXPECT_EQ(try_pointer_grab(dpy), GrabSuccess) << "the pick's grab is gone";
          }},
         {"formats 8 and 16, a forged DestroyNotify of the main window", [&] {
@@ -358,12 +382,12 @@ TEST_F(HostileRun, MessagesOfAnyClientNeitherCrashNorHoldNorEndItUnsaid) {
              EXPECT_EQ(raw.replies().size(), 1u);
              EXPECT_EQ(count_of(log(), "Client message of format"), 1u) << log();
          }},
-        {"20,000 telepointers for a window that does not exist", [&] {
+        {"20,000 telepointers for a window nobody shares", [&] {
              // In bursts of 500: Xlib's event queue keeps its peak, which the first half sets.
              long before = 0;
              for (int i = 0; i < 80; ++i) {
                  if (i == 40) before = resident_kb(telvane.pid());
-                 raw.send_words(main_shell, tele, 32, {3, 0x7ffffff0, 1, 1, 1}, 500);
+                 raw.send_words(main_shell, tele, 32, {3, static_cast<long>(report.id()), 1, 1, 1}, 500);
                  ASSERT_TRUE(settled());
              }
              EXPECT_LT(resident_kb(telvane.pid()) - before, 300) << "kB grown";

@@ -86,6 +86,11 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     add_row(server->tcp_name() + ".0", "Myself");
     share_to_receivers(nullptr, reinterpret_cast<XtPointer>(2L), nullptr);
     EXPECT_FALSE(XmToggleButtonGetState(ShareButton));
+    // With nobody selected, every other action says so too.
+    for (XtCallbackProc action : {unshare_from_receivers, disconnect_receivers, clear_receivers, move_to_top,
+                                  edit_receiver, save_receivers})
+        action(nullptr, nullptr, nullptr);
+    EXPECT_EQ(show_windows_shared_to(nullptr, nullptr, nullptr), 1);
     ForeignWindow a(server->name(), "Window A", 600, 600), b(server->name(), "Window B", 800, 600);
     share(a.id(), first);
     share(b.id(), first);
@@ -124,7 +129,9 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     select_rows({1});
     EXPECT_EQ(share_same_window(1, &first), 40) << "one receiver alone has nobody to join";
     EXPECT_EQ(texts, (std::vector<std::string>{
-                         "Nobody In Receiver List", "Nobody Selected to Share to",
+                         "Nobody In Receiver List", "Nobody Selected to Share to", "Nobody Selected to Unshare From",
+                         "Nobody Selected to Disconnect From", "Nobody Selected to Delete", "Nobody Selected to Move",
+                         "No one selected to edit.", "Nobody Selected to Save", "Nobody Selected to Show",
                          "Select OK when you are through viewing receiver's windows.",
                          "The following users:\n" + rows()[0] + "\n" + rows()[2] + "\n\nalready have the window you're sharing",
                          "Nobody Selected to Join Together"}));
@@ -155,8 +162,8 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     // Delete All keeps the row that still shares and says so once.
     clear_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
     EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Receiver One", receiver_name())});
-    ASSERT_EQ(texts.size(), 6u);
-    EXPECT_EQ(texts[5], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
+    ASSERT_EQ(texts.size(), 13u);
+    EXPECT_EQ(texts[12], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
     EXPECT_EQ(hostatom_count, 1);
 }
 

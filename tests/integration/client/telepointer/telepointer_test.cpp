@@ -121,7 +121,7 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
     choose("Delete_Telepointer", first_tele->window);
     EXPECT_TRUE(pump_until([&] { return teles().empty(); })) << log_text();
 
-    telepointer_control_window = 0;
+    processTelepointerResponse(kTeleStoppedAnswer, 0, 0, 0, kTeleFromUser);   // the manager has stopped
     EXPECT_EQ(add_telepointer(), 0);
     EXPECT_EQ(delete_telepointer(), 0);
     EXPECT_EQ(delete_all_telepointers(target.id()), 0);

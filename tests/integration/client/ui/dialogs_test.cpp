@@ -187,6 +187,7 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     EXPECT_EQ(CatD, reinterpret_cast<nl_catd>(-1)) << "number 0 opened the catalog";
     form_help(nullptr, 99);
     EXPECT_EQ(shown_text(Form_Help), "No Help Available");
+    EXPECT_EQ(shown_text(quick_help(Form_Help, TopLevel, 6, 0, "")), "Help Not Available");
     // Help windows are titled in words, with only Close left of the quick dialog's buttons.
     EXPECT_EQ(title_of(XtWindow(XtParent(Form_Help))), "Quick Help");
     EXPECT_FALSE(XtIsManaged(XkhQuickDialogGetChild(Form_Help, XkhQUICK_MORE_BUTTON)));
@@ -205,9 +206,10 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     std::vector<std::string> texts;
     answer_dialogs(texts);
     telepointer_version = const_cast<char *>("Telvane 2.3 Telepointer - 1994");
+    my_ip_address = const_cast<char *>("10.1.2.3");
     version_help(nullptr, nullptr, nullptr);
     ASSERT_TRUE(pump_until([&] { return !texts.empty() && !message_in_progress; }));
-    EXPECT_TRUE(contains(texts[0], "Telvane 2.3 Telepointer - 1994"));
+    EXPECT_TRUE(contains(texts[0], "Telvane 2.3 Telepointer - 1994\n") && contains(texts[0], "   (10.1.2.3)\n")) << texts[0];
     EXPECT_EQ(texts[0].rfind("Telvane 2.4 Connector  - 1995\n", 0), 0u) << "without its marker: " << texts[0];
 }
 

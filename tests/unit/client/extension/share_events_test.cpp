@@ -45,8 +45,8 @@ protected:
         set_message_presenter(nullptr);
         while (first_tag) delete_tag(first_tag->tag);
         delete_all_hostatoms();
-        dontReport_Color_host = dontReport_Font_host = nullptr;
-        dontReport_Color_count = dontReport_Font_count = 0;
+        dontReport_Color_host = dontReport_Font_host = dontReport_GC_host = nullptr;
+        dontReport_Color_count = dontReport_Font_count = dontReport_GC_count = 0;
         out_of_memory_local = 0;
         ScratchHome::TearDown();
     }
@@ -117,9 +117,10 @@ TEST_F(ShareEvents, MemoryShortagesAreToldOnceLocallyAndPerReceiver) {
 
 TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveTheUsersLevel) {
     Atom quiet[] = {B};
-    dontReport_Color_host = dontReport_Font_host = quiet;
-    dontReport_Color_count = dontReport_Font_count = 1;
+    dontReport_Color_host = dontReport_Font_host = dontReport_GC_host = quiet;
+    dontReport_Color_count = dontReport_Font_count = dontReport_GC_count = 1;
     event(11, B);   // filtered: only the log line
+    event(13, B);
     event(6, B);
     event(15, B);
     event(16, B);
@@ -148,8 +149,9 @@ TEST_F(ShareEvents, FiltersUnknownHostsFontsUnexpectedStatusesAndReportsAboveThe
     user_preference.dialog_level = 2;
     event(11, A);  // a level-3 warning
     event(2 + 8, A);  // server time-out, level 1
-    ASSERT_EQ(reports().size(), 1u);
-    EXPECT_EQ(shown[0].number, 1);
+    event(16, A);     // no colormap, level 1
+    ASSERT_EQ(reports().size(), 2u);
+    EXPECT_EQ(std::pair(shown[0].number, shown[1].number), std::pair(10, 1));
     user_preference.dialog_level = 4;
     EXPECT_TRUE(reports().empty());
 }

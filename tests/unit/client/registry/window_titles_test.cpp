@@ -1,8 +1,7 @@
-// Title marks in each title encoding, own-window ids and the dialog icons' bitmaps, without a display.
+// Title marks in each title encoding and the dialog icons' bitmaps, without a display.
 #include <gtest/gtest.h>
 
 #include "registry/title_text.h"
-#include "registry/window_properties.h"
 #include "ui/message_dialog.h"
 
 #include <cstring>
@@ -33,12 +32,6 @@ TEST(TitleMarks, InTheTitlesOwnEncodingAddedOnceAndTakenOffByteForByte) {
     // Not ours: nothing to take off.
     for (auto [encoding, title] : {std::pair{E::Latin1, "xterm [SHARED]"}, {E::Latin1, "[alp"}, {E::CompoundText, "\x1b(B[alpha] x"}})
         EXPECT_EQ(unmarked_title(title, encoding, A, S), std::nullopt) << title;
-}
-
-TEST(OwnWindows, OnlyTheBitsOutsideTheResourceMaskCount) {
-    const unsigned long mask = 0x001FFFFF;
-    EXPECT_EQ(client_part(0x04600012, mask), client_part(0x046FFFFF, mask));
-    EXPECT_NE(client_part(0x04600012, mask), client_part(0x04800012, mask));
 }
 
 TEST(DialogIcons, EveryKindHasATwentyByTwentyBitmap) {
