@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <unordered_set>
 
 namespace telvane::server {
@@ -47,11 +48,23 @@ std::chrono::milliseconds refresh_delay(uint64_t frames_behind) {
 }
 
 uint64_t pixel_digest(const PixelBlock &block) {
-    // FNV-1a over the rows' bytes (not the padding between them).
-    uint64_t h = 1469598103934665603ull;
+    // The rows' bytes (not the padding between them) eight at a time, each mixed in by a
+    // multiply and a shift: a whole picture in well under a millisecond. Two pictures that
+    // collide would leave the older one shown until its exact refresh, a second later.
+    uint64_t h = 0x9e3779b97f4a7c15ull;
+    const auto mix = [&h](uint64_t w) {
+        h = (h ^ w) * 0xff51afd7ed558ccdull;
+        h ^= h >> 32;
+    };
     for (int32_t y = 0; y < block.height; ++y) {
         const uint8_t *row = block.row(y);
-        for (size_t i = 0; i < block.row_length(); ++i) h = (h ^ row[i]) * 1099511628211ull;
+        const size_t n = block.row_length();
+        size_t i = 0;
+        for (uint64_t w = 0; i + 8 <= n; i += 8) {
+            std::memcpy(&w, row + i, 8);
+            mix(w);
+        }
+        for (; i < n; ++i) mix(row[i]);
     }
     return h;
 }
