@@ -227,29 +227,23 @@ TEST(PictureCoder, JpegKeepsPadBytesAndRefusesWhatDoesNotFit) {
     EXPECT_FALSE(codec.encode(telvane::wire::PictureCodec::WebP, photo.block(), f, 90));
 }
 
-// An exact picture gives back every pixel, whatever the byte order and size of the pixels.
+// An exact picture gives back every pixel, in either byte order of 32-bit pixels.
 TEST(PictureCoder, ExactPicturesAreLosslessInEachPixelLayout) {
-    using telvane::wire::PictureCodec;
     Pic photo(40, 30);
     photo.photo(9);
-    for (const auto &[order, bpp] : {std::pair(telvane::wire::ByteOrder::Lsb, 4), std::pair(telvane::wire::ByteOrder::Msb, 4),
-                                     std::pair(telvane::wire::ByteOrder::Lsb, 3), std::pair(telvane::wire::ByteOrder::Msb, 3)}) {
+    for (const auto order : {telvane::wire::ByteOrder::Lsb, telvane::wire::ByteOrder::Msb}) {
         PixelFormat f;
         f.order = order;
-        f.bits_per_pixel = uint8_t(bpp * 8);
-        std::vector<uint8_t> bytes;
-        for (uint32_t p : photo.px)
-            for (int i = 0; i < bpp; ++i)
-                bytes.push_back(uint8_t(p >> 8 * (order == telvane::wire::ByteOrder::Lsb ? i : bpp - 1 - i)));
-        PictureCoder codec;
-        const auto webp = codec.encode_exact(PictureCodec::WebP, {bytes.data(), size_t(40 * bpp), 40, 30, bpp, false}, f);
-        ASSERT_TRUE(webp) << bpp;
+        std::vector<uint32_t> px = photo.px;
+        if (order == telvane::wire::ByteOrder::Msb) for (uint32_t &p : px) p = __builtin_bswap32(p);
+        const auto webp = PictureCoder().encode_exact(telvane::wire::PictureCodec::WebP,
+                                                      {reinterpret_cast<uint8_t *>(px.data()), 40 * 4, 40, 30, 4, false}, f);
         std::vector<uint8_t> rgb(40 * 30 * 3);
-        ASSERT_TRUE(WebPDecodeRGBInto(webp->data(), webp->size(), rgb.data(), rgb.size(), 40 * 3));
+        ASSERT_TRUE(webp && WebPDecodeRGBInto(webp->data(), webp->size(), rgb.data(), rgb.size(), 40 * 3));
         for (size_t i = 0; i < photo.px.size(); ++i)
-            ASSERT_EQ(uint32_t(rgb[3 * i]) << 16 | rgb[3 * i + 1] << 8 | rgb[3 * i + 2], photo.px[i]) << bpp << " at " << i;
+            ASSERT_EQ(uint32_t(rgb[3 * i]) << 16 | rgb[3 * i + 1] << 8 | rgb[3 * i + 2], photo.px[i]) << i;
     }
-    EXPECT_FALSE(PictureCoder().encode_exact(PictureCodec::Jpeg, photo.block(), PixelFormat{})) << "JPEG is never exact";
+    EXPECT_FALSE(PictureCoder().encode_exact(telvane::wire::PictureCodec::Jpeg, photo.block(), PixelFormat{}));
 }
 
 TEST(PictureWire, PutPictureHeadAndTheCodecsReply) {
