@@ -89,22 +89,18 @@ TEST(FinalAliasLine, DotLeaderPutsTheDisplayAtColumn61) {
 }
 
 TEST(ParseTabs, ExpandsToMultiplesOfEight) {
-    const std::pair<const char *, const char *> texts[] = {
-        {"a\tb", "a       b"}, {"\t\tx", "                x"}, {"12345678\ty", "12345678        y"}, {"", ""}};
-    for (const auto &[text, expanded] : texts) EXPECT_STREQ(CString(parse_tabs(text)).get(), expanded) << text;
+    for (auto [text, expanded] : {std::pair{"a\tb", "a       b"}, {"12345678\t\ty", "12345678                y"}})
+        EXPECT_STREQ(CString(parse_tabs(text)).get(), expanded) << text;
 }
 
 TEST(GrepWordMatch, FlagsSelectPrefixAndFirstWord) {
     const char *line = "hosta:0.0 John Smith";
     const std::tuple<const char *, const char *, int, int, int> cases[] = {  // pattern, text, case, flags, match
-        // Flags 0: whole alias words only, never the display name; a blank spans words.
-        {"hosta:0.0", line, 0, 0, 0}, {"John", line, 0, 0, 1}, {"Jo", line, 0, 0, 0}, {"john", line, 0, 0, 0},
-        {"john", line, 1, 0, 1}, {"John Smith", line, 0, 0, 1}, {"John Smi", line, 0, 0, 0},
-        // Flag 1: a word's beginning suffices; flag 2: the first word is a candidate too.
-        {"Jo", line, 0, 1, 1}, {"host", line, 0, 1, 0}, {"ohn", line, 0, 1, 0},
-        {"hosta:0.0", line, 0, 2, 1}, {"host", line, 0, 2, 0}, {"host", line, 0, 3, 1},
-        // Empty texts and patterns.
-        {"a", "", 0, 3, 0}, {"", line, 0, 0, 0}, {"", line, 0, 1, 1},
+        // Flags 0: whole alias words only, never the display name; a blank spans words. Flag 1: a
+        // word's beginning suffices; flag 2: the first word is a candidate too.
+        {"hosta:0.0", line, 0, 0, 0}, {"Jo", line, 0, 0, 0}, {"john", line, 0, 0, 0}, {"john", line, 1, 0, 1},
+        {"John Smith", line, 0, 0, 1}, {"Jo", line, 0, 1, 1}, {"ohn", line, 0, 1, 0}, {"hosta:0.0", line, 0, 2, 1},
+        {"host", line, 0, 2, 0}, {"host", line, 0, 3, 1}, {"a", "", 0, 3, 0}, {"", line, 0, 0, 0}, {"", line, 0, 1, 1},
     };
     for (auto [pattern, text, ignore_case, flags, match] : cases)
         EXPECT_EQ(grep_word_match(pattern, text, ignore_case, flags), match)
