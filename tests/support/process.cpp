@@ -45,12 +45,10 @@ namespace {
 // that the programs write their counts, and kills what is left after five seconds.
 void kill_group(pid_t pid, [[maybe_unused]] int pidfd) {
 #ifdef TELVANE_COVERAGE
-    kill(-pid, SIGTERM);
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM), kill(pid, SIGTERM);
     if (pidfd >= 0) wait_readable(pidfd, std::chrono::steady_clock::now() + std::chrono::seconds(5));
 #endif
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
+    kill(-pid, SIGKILL), kill(pid, SIGKILL);
 }
 
 // A "Vm...:" line of /proc/PID/status in kB, or 0.
