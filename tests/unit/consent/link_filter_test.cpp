@@ -223,7 +223,6 @@ TEST(LinkFilter, PicturesAreAnsweredByTheServiceAndDrawnAsOnePutImageInTheirPlac
             {"a JPEG", put(kOwn, 40, 30, 0, jpeg), -1},
             {"a WebP", put(kOwn, 40, 30, 1, webp), -1},
             {"a size the picture does not have", put(kOwn, 40, 31, 0, jpeg), wire::kBadValue},
-            {"garbage", put(kOwn, 40, 30, 0, std::string(600, 'x')), wire::kBadValue},
             {"a JPEG cut short", put(kOwn, 40, 30, 0, jpeg.substr(0, jpeg.size() / 2)), wire::kBadValue},
             {"a codec nobody decodes", put(kOwn, 40, 30, 7, jpeg), wire::kBadValue},
             {"more pixels than the service takes", put(kOwn, 4000, 4000, 0, jpeg), wire::kBadValue},
