@@ -70,7 +70,6 @@ TEST_F(Registry, DaisyListRefusesRepeatsAndFillsHolesFromTheEnd) {
     EXPECT_EQ(add_daisy_allowed(5), 0);
     EXPECT_EQ(delete_daisy_allowed(5), 1);
     EXPECT_EQ(delete_daisy_allowed(5), 0);
-    // The last entry fills the hole.
     EXPECT_EQ(std::vector<uint32_t>(daisy_allowed, daisy_allowed + daisy_allowed_count),
               (std::vector<uint32_t>{1, 2, 3, 4, 11, 6, 7, 8, 9, 10}));
 }

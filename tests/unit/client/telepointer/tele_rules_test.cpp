@@ -63,8 +63,7 @@ TEST(TeleList, IdsFollowTheirRequestsAndGoWithTheirWindow) {
     EXPECT_EQ(addtoTeleList(0, 7, 102), 0u);
     EXPECT_EQ(addtoTeleList(41, 7, 0), 102u);
     EXPECT_EQ(addtoTeleList(42, 7, 0), 101u);
-    EXPECT_EQ(findLatestTele(7), 42u) << "the earliest recorded";
-    EXPECT_EQ(getWIDfromTID(41), 7u);
+    EXPECT_EQ(std::pair(findLatestTele(7), getWIDfromTID(41)), std::pair(42ul, 7ul));
     notifyTeleList(6, 41, 0);
     EXPECT_EQ(getWIDfromTID(41), 0u);
     // A new waiting record anywhere goes with answer 11 of any window.
