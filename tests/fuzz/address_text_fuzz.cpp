@@ -3,8 +3,6 @@
 #include "receivers/address_text.h"
 #include "fuzz_target.h"
 
-#include <string>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string text(reinterpret_cast<const char *>(data), size);
     const char *s = text.c_str();  // stops at the first NUL, as C readers do

@@ -3,8 +3,6 @@
 #include "request_parser.h"
 #include "fuzz_target.h"
 
-#include <algorithm>
-
 using telvane::consent::RequestParser;
 using Progress = RequestParser::Progress;
 

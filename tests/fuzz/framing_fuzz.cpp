@@ -1,16 +1,13 @@
-// libFuzzer target for the proxy's framing: client and upstream byte streams in any chunks never
-// crash, hang or run the sequence count backwards. Each input runs side by side copied and
-// drained whole, and lent from a buffer scribbled over after each chunk, drained in partial
-// writes with descriptors attached: the same bytes come out, and every descriptor leaves in
-// order with its byte and is closed at the end.
+// libFuzzer target for the proxy's framing: client and upstream streams in any chunks never crash,
+// hang or run the sequence count backwards. Copied and drained whole, or lent from a buffer
+// scribbled over after each chunk and drained in partial writes with descriptors, the same bytes
+// come out, and every descriptor leaves in order with its byte and is closed at the end.
 #include "connection_protocol.h"
 #include "fuzz_target.h"
 
 #include <fcntl.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-
-#include <vector>
 
 using namespace telvane::server;
 
@@ -28,9 +25,8 @@ struct Handler : ShareRequestHandler {
     }
 };
 
-// Writes at most `limit` bytes of `q` into `out` the way the proxy's drain does, honouring the
-// descriptors' places, and notes in `fd_at` the offset of the byte each descriptor left with;
-// closes what it sent, as the kernel's copy would be the peer's.
+// Drains at most `limit` bytes of `q` into `out` as the proxy does, noting in `fd_at` the offset of
+// the byte each descriptor left with; what it sent is closed, as the peer would own it.
 void drain_into(ByteQueue &q, std::vector<uint8_t> &out, size_t limit, std::vector<uint64_t> *fd_at = nullptr) {
     static std::vector<int> fds;
     while (!q.empty() && limit > 0) {
@@ -45,8 +41,7 @@ void drain_into(ByteQueue &q, std::vector<uint8_t> &out, size_t limit, std::vect
     }
 }
 
-// The proxy's set-up as the input's first byte picks it: a client without descriptors, a
-// set-up check that refuses some clients and replaces others' credentials.
+// The proxy's set-up as the first byte picks it: descriptors or not, a set-up check or not.
 ConnectionProtocol::Config config_for(const uint8_t *data) {
     ConnectionProtocol::Config cfg;
     cfg.codes = {200, 120, 220};
@@ -62,9 +57,8 @@ ConnectionProtocol::Config config_for(const uint8_t *data) {
 
 }  // namespace
 
-// A chunk's first byte picks its direction, whether a descriptor comes with it, and whether an
-// event is queued after it; the lent side's partial writes come from the input too, so every
-// cut of a write against a request or a descriptor gets tried.
+// A chunk's first byte picks its direction and whether a descriptor comes with it; the partial
+// writes come from the input too, so every cut against a request or a descriptor gets tried.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
     std::vector<int> made;   // every descriptor handed to the relay; all closed at the end
@@ -109,9 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         drain_into(b.upstream_out(), up_b, SIZE_MAX, &at);
         drain_into(b.client_out(), cl_b, SIZE_MAX);
         if (up_a != up_b || cl_a != cl_b) std::abort();
-        // Descriptors leave in order, each with the first byte that was queued after it came;
-        // one only later when the ones before it filled a message (the kernel's limit per
-        // message), and then with the very next byte.
+        // Descriptors leave in order, each with the first byte queued after it came, or later only
+        // when the ones before it filled a message, and then with the very next byte.
         if (at.size() > fd_due.size()) std::abort();
         size_t same = 0;
         for (size_t i = 0; i < at.size(); ++i) {

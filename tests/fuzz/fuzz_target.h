@@ -1,13 +1,17 @@
 #pragma once
-// What every libFuzzer target here starts from: the C library's fixed-size integers, abort and
-// memory functions, and the entry point that libFuzzer calls with each input.
+// What every libFuzzer target here starts from: the standard headers they use, and the entry
+// point that libFuzzer calls with each input.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 

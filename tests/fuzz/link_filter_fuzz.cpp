@@ -1,10 +1,7 @@
-// libFuzzer target for the receiver's link filter: any request stream from a sender and any answers
-// from the display, in any pieces.
+// libFuzzer target for the receiver's link filter: any requests from a sender and any answers from
+// the display, in any pieces.
 #include "link_filter.h"
 #include "fuzz_target.h"
-
-#include <string>
-#include <vector>
 
 using namespace telvane;
 

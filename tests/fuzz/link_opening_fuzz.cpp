@@ -3,8 +3,6 @@
 #include "link_protocol.h"
 #include "fuzz_target.h"
 
-#include <string_view>
-
 using namespace telvane::tlslink;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

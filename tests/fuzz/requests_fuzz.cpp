@@ -1,6 +1,6 @@
 // libFuzzer target for request and telepointer words: requests through the gate to a handler that
 // takes the next ones inside its own wait (as a pick or a dialog does), never nested but for a
-// pick refused during a pick, each once; telepointer words to the placement rules.
+// pick refused during a pick; telepointer words to the placement rules.
 #include "external/request_gate.h"
 #include "telepointer/tele_rules.h"
 #include "fuzz_target.h"

@@ -3,8 +3,6 @@
 #include "x11_formats.h"
 #include "fuzz_target.h"
 
-#include <vector>
-
 using namespace telvane::server;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

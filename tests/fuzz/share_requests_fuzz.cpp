@@ -1,10 +1,8 @@
 // libFuzzer target for the share service without an upstream display: requests from eight
-// connections in either byte order and any length, some connections closing between them. Nothing
-// crashes, every event goes to the connection that asked, the input tables keep their bounds.
+// connections in either byte order and any length, some closing between them. Every event goes
+// to the connection that asked, and the input tables keep their bounds.
 #include "share_service.h"
 #include "fuzz_target.h"
-
-#include <algorithm>
 
 using namespace telvane::server;
 using namespace telvane::wire;
@@ -27,8 +25,8 @@ std::unique_ptr<ShareService> make_service() {
 
 }  // namespace
 
-// Each record: one control byte (connection, byte order, or "this connection closes"), two
-// bytes of total length in 4-byte units, then the request's first 16 bytes.
+// Each record: a control byte (connection, byte order, or "it closes"), the total length in
+// 4-byte units (two bytes), then the request's first 16 bytes.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static std::unique_ptr<ShareService> service = make_service();
     constexpr size_t kRecord = 1 + 2 + kShareRequestBytes;
@@ -43,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const size_t total = 4 * size_t(data[at + 1] | data[at + 2] << 8);
         const ShareRequest req = decode_share_request(data + at + 3, order);
         const LocalAnswer answer = service->handle(asking, req, total, at, order);
-        // A request of any other size than its fixed one is refused before it does anything.
-        // Without upstream nothing can be shared, so nothing may claim an application's input.
+        // A request of another size than its own is refused; without upstream nothing is shared,
+        // so nothing may claim an application's input.
         if ((total != kShareRequestBytes && answer.kind != LocalAnswer::Kind::Error) || stray_event ||
             !service->input_settings().local_only.empty() || service->receiver_input().size() > kMaxInputHosts)
             std::abort();

@@ -12,8 +12,7 @@
 
 namespace telvane::testing {
 
-// One telvane-consent process, its standard output and error in files of its own; restarting
-// stops the last run first.
+// One telvane-consent process, its output and errors in files of its own; a restart stops it first.
 class ConsentService {
 public:
     ~ConsentService() { stop(); }
@@ -70,8 +69,7 @@ public:
         fd_ = -1;
     }
 
-    // Everything the service sends until it closes the connection; nothing when it has not
-    // closed within `limit`.
+    // Everything the service sends until it closes the connection; nothing if not within `limit`.
     std::optional<std::string> answer(std::chrono::milliseconds limit = std::chrono::seconds(15)) {
         std::string got;
         const auto end = std::chrono::steady_clock::now() + limit;

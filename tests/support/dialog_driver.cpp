@@ -16,9 +16,8 @@ namespace telvane::testing {
 
 namespace {
 
-// The shells belong to another program, which may destroy them between our looking and our
-// asking (it ends while we search). Errors on our own connection are therefore expected and
-// mean "gone"; those of any other connection go to whoever handled them before.
+// The shells belong to another program, which may destroy them while we look: errors on our
+// own connection mean "gone"; those of any other connection go to whoever handled them before.
 Display *quiet_display = nullptr;
 XErrorHandler outer_handler = nullptr;
 
@@ -65,8 +64,7 @@ bool centre_on_root(Display *dpy, Window window, int *x, int *y) {
            XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), a.width / 2, a.height / 2, x, y, &child);
 }
 
-// One XTEST event: a key or button `detail` pressed or released, or the pointer moved to (x, y)
-// of the root window.
+// One XTEST event: key or button `detail` pressed or released, or the pointer moved to (x, y).
 void fake(Display *dpy, uint8_t type, uint8_t detail, int x = 0, int y = 0) {
     xcb_test_fake_input(XGetXCBConnection(dpy), type, detail, XCB_CURRENT_TIME,
                         type == XCB_MOTION_NOTIFY ? DefaultRootWindow(dpy) : XCB_NONE, static_cast<int16_t>(x),
@@ -95,9 +93,8 @@ Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::mi
     QuietErrors quiet(dpy_);
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        // Every map of a top-level window wakes us. The events seen so far are dropped before
-        // looking, and any that the look itself read in send us round again, so that a map
-        // between the look and the wait is never lost.
+        // Every top-level map wakes us: the events so far are dropped before looking, and any the
+        // look itself read in send us round again, so no map between look and wait is lost.
         XSync(dpy_, True);
         if (Window w = find_mapped_shell(dpy_, instance)) return w;
         if (std::chrono::steady_clock::now() >= end) return 0;
@@ -106,8 +103,7 @@ Window DialogDriver::wait_for_shell(const std::string &instance, std::chrono::mi
 }
 
 Window DialogDriver::message_button(Window shell, int index) {
-    // The shell holds the form; its buttons are the mapped children in the bottom row, and
-    // hidden buttons are unmapped.
+    // The shell holds the form; its buttons are its mapped children in the bottom row.
     QuietErrors quiet(dpy_);
     auto forms = children_of(dpy_, shell);
     if (forms.empty()) return 0;
@@ -156,8 +152,8 @@ bool DialogDriver::point_at(Window window) {
     QuietErrors quiet(dpy_);
     int x = 0, y = 0;
     if (!centre_on_root(dpy_, window, &x, &y)) return false;
-    // Through the corner of the screen first: a window that came up under a pointer that
-    // has not moved sees no EnterNotify, and Motif then takes no keys.
+    // Through the corner first: a window that came up under a still pointer sees no EnterNotify,
+    // and Motif then takes no keys.
     fake(dpy_, XCB_MOTION_NOTIFY, 0, 0, 0);
     fake(dpy_, XCB_MOTION_NOTIFY, 0, x, y);
     return flush(dpy_);

@@ -1,6 +1,5 @@
 #pragma once
-// Drives Telvane's dialogs from outside the program, as a person would: waits for them to map
-// and clicks and types with XTEST.
+// Drives Telvane's dialogs from outside, as a person would: waits for them, clicks and types with XTEST.
 
 #include <X11/Xlib.h>
 
@@ -20,8 +19,8 @@ public:
     explicit operator bool() const { return dpy_ != nullptr; }
     Display *display() const { return dpy_; }
 
-    // The mapped shell whose WM_CLASS instance is `instance`, waited for at most `limit` or until
-    // `stop_fd` (e.g. a child's exit fd; -1 for none) becomes readable; 0 when none came.
+    // The mapped shell of WM_CLASS instance `instance`, waited for at most `limit` or until
+    // `stop_fd` (e.g. a child's exit fd) becomes readable; 0 when none came.
     Window wait_for_shell(const std::string &instance, std::chrono::milliseconds limit, int stop_fd = -1);
 
     // The message dialog's mapped button `index`, counted from the left from 0; 0 when none.
@@ -29,16 +28,14 @@ public:
 
     // Moves the pointer to the middle of `window` and clicks button 1.
     bool click(Window window);
-    // Clicks `button` of the dialog `shell` until the shell unmaps or is destroyed (an event: the
-    // same shell may come back for a next question), again where a click did not take (one
-    // during the dialog's set-up is lost), at most five times. Stops when `stop_fd` becomes
-    // readable. Returns whether the shell went (or the program ended).
+    // Clicks `button` of `shell` until the shell unmaps or is destroyed, at most five times (a
+    // click during the dialog's set-up is lost); whether it went, or `stop_fd` became readable.
     bool click_until_gone(Window shell, Window button, int stop_fd = -1);
     // Moves the pointer to (x, y) of the root window and clicks button 1.
     bool click_at(int x, int y);
     // Drags with button 1 from (x0, y0) to (x1, y1) of `window` in ten steps.
     bool drag(Window window, int x0, int y0, int x1, int y1);
-    // Moves the pointer to the middle of `window`: keyboard focus follows it without a window manager.
+    // The pointer to the middle of `window`: keyboard focus follows it without a window manager.
     bool point_at(Window window);
 
     // Types `text` with XTEST, with Shift where needed; false when a character has no key here.

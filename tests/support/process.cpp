@@ -29,12 +29,11 @@ namespace telvane::testing {
 ChildProcess::ChildProcess(ChildProcess &&other) noexcept { *this = std::move(other); }
 
 ChildProcess &ChildProcess::operator=(ChildProcess &&other) noexcept {
-    if (this != &other) {
-        reap_or_kill();
-        pid_ = std::exchange(other.pid_, -1);
-        pidfd_ = std::exchange(other.pidfd_, -1);
-        status_ = std::exchange(other.status_, std::nullopt);
-    }
+    if (this == &other) return *this;
+    reap_or_kill();
+    pid_ = std::exchange(other.pid_, -1);
+    pidfd_ = std::exchange(other.pidfd_, -1);
+    status_ = std::exchange(other.status_, std::nullopt);
     return *this;
 }
 
@@ -46,12 +45,10 @@ namespace {
 // that the programs write their counts, and kills what is left after five seconds.
 void kill_group(pid_t pid, [[maybe_unused]] int pidfd) {
 #ifdef TELVANE_COVERAGE
-    kill(-pid, SIGTERM);
-    kill(pid, SIGTERM);
+    kill(-pid, SIGTERM), kill(pid, SIGTERM);
     if (pidfd >= 0) wait_readable(pidfd, std::chrono::steady_clock::now() + std::chrono::seconds(5));
 #endif
-    kill(-pid, SIGKILL);
-    kill(pid, SIGKILL);
+    kill(-pid, SIGKILL), kill(pid, SIGKILL);
 }
 
 // A "Vm...:" line of /proc/PID/status in kB, or 0.
@@ -70,8 +67,7 @@ void ChildProcess::reap_or_kill() {
         waitpid(pid_, nullptr, 0);
     }
     if (pidfd_ >= 0) close(pidfd_);
-    pid_ = -1;
-    pidfd_ = -1;
+    pid_ = pidfd_ = -1;
 }
 
 ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Options &options) {
@@ -87,14 +83,10 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
         for (const auto &name : options.env_unset) unsetenv(name.c_str());
         for (const auto &[k, v] : options.env_set) setenv(k.c_str(), v.c_str(), 1);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(127);
-        auto redirect = [](const std::string &path, int fd) {
-            if (path.empty()) return;
-            const int f = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(f, fd);   // a file that cannot be opened leaves the stream as it was
-            close(f);
-        };
-        redirect(options.stdout_path, 1);
-        redirect(options.stderr_path, 2);
+        for (auto [path, fd] : {std::pair{&options.stdout_path, 1}, {&options.stderr_path, 2}}) {
+            const int f = path->empty() ? -1 : open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (f >= 0) dup2(f, fd), close(f);
+        }
         for (int fd : options.keep_fds) fcntl(fd, F_SETFD, 0);   // FD_CLOEXEC is the only flag
         std::vector<char *> args;
         for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
@@ -112,8 +104,7 @@ ChildProcess ChildProcess::start(const std::vector<std::string> &argv, const Opt
         if (pid > 0) waitpid(pid, nullptr, 0);
         return {};
     }
-    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    return ChildProcess(pid, pidfd);
+    return ChildProcess(pid, static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
 }
 
 bool ChildProcess::running() {
@@ -143,9 +134,7 @@ std::optional<int> ChildProcess::stop(int sig, std::chrono::milliseconds limit) 
     return st;
 }
 
-int exit_code(int wait_status) {
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-}
+int exit_code(int wait_status) { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
 
 int run_program(const std::vector<std::string> &argv, const ChildProcess::Options &options,
                 std::chrono::milliseconds limit) {
@@ -165,9 +154,8 @@ ScratchDir::~ScratchDir() {
     // Give back write permission first, so that tests of unwritable folders still clean up.
     for (auto it = std::filesystem::recursive_directory_iterator(
              path_, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
         if (it->is_directory(ec)) chmod(it->path().c_str(), 0755);
-    }
     chmod(path_.c_str(), 0755);
     std::filesystem::remove_all(path_, ec);
 }
@@ -189,9 +177,7 @@ void write_file(const std::string &path, const std::string &text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-std::string build_path(const std::string &relative) {
-    return std::string(TELVANE_BUILD_DIR) + "/" + relative;
-}
+std::string build_path(const std::string &relative) { return std::string(TELVANE_BUILD_DIR) + "/" + relative; }
 
 int wait_readable(int fd, std::chrono::steady_clock::time_point end, int stop_fd) {
     for (;;) {
@@ -220,11 +206,8 @@ bool wait_for_text(const std::string &path, const std::string &text, std::chrono
 }
 
 bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit) {
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
+    for (auto end = std::chrono::steady_clock::now() + limit; !done(); poll(nullptr, 0, 20))
         if (std::chrono::steady_clock::now() > end) return false;
-        poll(nullptr, 0, 20);
-    }
     return true;
 }
 
@@ -234,11 +217,8 @@ bool screenshot_area(const std::string &display_name, const std::string &name, i
     const std::string file = dir ? std::string(dir) + "/" + name + ".png"
                                  : "/tmp/telvane-shot-" + std::to_string(getpid()) + "-" + name + ".png";
     std::string command = "import -display " + display_name + " -window root";
-    if (w > 0)
-        command += " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
-                   std::to_string(y);
-    // An area of one colour holds nothing that was drawn.
-    bool drawn = false;
+    if (w > 0) command += " -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y);
+    bool drawn = false;   // an area of one colour holds nothing that was drawn
     if (FILE *colours = popen((command + " " + file + " && identify -format %k " + file).c_str(), "r")) {
         int count = 0;
         drawn = fscanf(colours, "%d", &count) == 1 && count > 1;

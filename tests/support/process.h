@@ -1,6 +1,6 @@
 #pragma once
-// Child processes for tests: started with a death signal so that a crashed test leaves nothing behind.
-// The support headers built on it take the standard headers of its declarations from it.
+// Child processes for tests, started with a death signal so that a crashed test leaves nothing
+// behind; scratch folders, files and waits. The support headers take their standard headers from it.
 
 #include <chrono>
 #include <functional>
@@ -13,38 +13,33 @@
 namespace telvane::testing {
 
 // A child process that is killed (SIGKILL to its process group) when the handle goes away.
-// Move-only. Output can be sent to files so that a test reads it after the child ended.
 class ChildProcess {
 public:
     struct Options {
         std::map<std::string, std::string> env_set;   // added or replaced
-        std::vector<std::string> env_unset;           // removed
-        std::string stdout_path;                      // empty: inherit
-        std::string stderr_path;                      // empty: inherit
-        std::string cwd;                              // empty: inherit
+        std::vector<std::string> env_unset;
+        std::string stdout_path, stderr_path, cwd;    // empty: inherited
         std::vector<int> keep_fds;                    // passed through to the child as they are
     };
 
     ChildProcess() = default;
     ChildProcess(ChildProcess &&other) noexcept;
     ChildProcess &operator=(ChildProcess &&other) noexcept;
-    ChildProcess(const ChildProcess &) = delete;
-    ChildProcess &operator=(const ChildProcess &) = delete;
     ~ChildProcess();
 
-    // Starts argv[0] (looked up in PATH). Returns an empty handle when fork or exec failed.
+    // Starts argv[0] (looked up in PATH); an empty handle when fork or exec failed.
     static ChildProcess start(const std::vector<std::string> &argv, const Options &options);
     static ChildProcess start(const std::vector<std::string> &argv) { return start(argv, Options{}); }
 
     bool running();
     pid_t pid() const { return pid_; }
-    // Readable once the child has ended (a pidfd), or -1; for waiting on it with other files.
+    // Readable once the child has ended (a pidfd), or -1.
     int exit_fd() const { return pidfd_; }
     explicit operator bool() const { return pid_ > 0; }
 
-    // Waits for the child to end, at most `limit`; returns its wait status, or nothing on time-out.
+    // The wait status once the child ended within `limit`; nothing on time-out.
     std::optional<int> wait_for_exit(std::chrono::milliseconds limit);
-    // Sends `sig` to the child and waits for it; returns the wait status.
+    // Sends `sig` and waits for the end, killing the group after `limit`.
     std::optional<int> stop(int sig = 15, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 private:
@@ -55,15 +50,15 @@ private:
     std::optional<int> status_;
 };
 
-// Decoded exit code of a wait status, or -1 when the child was killed by a signal.
+// The exit code of a wait status, or -1 when the child was killed by a signal.
 int exit_code(int wait_status);
 
-// Runs `argv` to its end, at most `limit`, and returns its exit code: -1 when it did not start,
-// was killed by a signal or ran out of time (then it is killed).
+// Runs `argv` to its end within `limit`; its exit code, or -1 when it did not start, was killed
+// or ran out of time (then it is killed).
 int run_program(const std::vector<std::string> &argv, const ChildProcess::Options &options = {},
                 std::chrono::milliseconds limit = std::chrono::seconds(30));
 
-// A fresh scratch directory that is removed with everything in it when the handle goes away.
+// A fresh scratch folder, removed with everything in it when the handle goes away.
 class ScratchDir {
 public:
     ScratchDir();
@@ -88,10 +83,10 @@ inline size_t count_of(const std::string &text, const std::string &what) {
     return n;
 }
 
-// The resident memory of process `pid` in kB (VmRSS), or 0 when it cannot be read.
+// The resident memory of process `pid` in kB, or 0 when it cannot be read.
 long resident_kb(pid_t pid);
-// Limits the address space of process `pid` to what it maps now plus `more_kb` (lifts it when
-// negative), for tests of running out of memory. False when it could not be set.
+// Limits the address space of `pid` to what it maps now plus `more_kb` (lifts it when negative);
+// false when it could not be set.
 bool limit_address_space(pid_t pid, long more_kb);
 
 // Waits until `done` holds, looking every 20 ms, at most `limit`: for state another process

@@ -1,6 +1,5 @@
 #pragma once
-// Looking at a display from outside with Xlib, as the tests do again and again: a window's
-// children, the pixels of an area, and the window manager's close.
+// Looking at a display from outside with Xlib: a window's children, pixels, the window manager's close.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -28,24 +27,21 @@ inline bool viewable(Display *dpy, Window window) {
 }
 
 // The w x h area at (x, y) of `window` as an image, or null when it cannot be read.
-struct ImageDeleter {
-    void operator()(XImage *image) const { XDestroyImage(image); }
-};
-using Image = std::unique_ptr<XImage, ImageDeleter>;
-inline Image image_of(Display *dpy, Window window, int x, int y, int w, int h) {
-    return Image(XGetImage(dpy, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap));
+inline std::unique_ptr<XImage, int (*)(XImage *)> image_of(Display *dpy, Window window, int x, int y, int w, int h) {
+    return {XGetImage(dpy, window, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap),
+            [](XImage *image) { return XDestroyImage(image); }};
 }
 
 // The pixel at (x, y) of `window` as 0xRRGGBB on a 24-bit TrueColor display; 0xdeadbeef when
 // it cannot be read.
 inline unsigned long pixel_at(Display *dpy, Window window, int x, int y) {
-    Image image = image_of(dpy, window, x, y, 1, 1);
+    const auto image = image_of(dpy, window, x, y, 1, 1);
     return image ? XGetPixel(image.get(), 0, 0) & 0xffffff : 0xdeadbeef;
 }
 
 // How many pixels of the w x h area at (x, y) of `window` are `colour`; -1 when unreadable.
 inline int pixels_of(Display *dpy, Window window, int x, int y, int w, int h, unsigned long colour) {
-    Image image = image_of(dpy, window, x, y, w, h);
+    const auto image = image_of(dpy, window, x, y, w, h);
     if (!image) return -1;
     int n = 0;
     for (int j = 0; j < h; ++j)

@@ -50,8 +50,7 @@ std::optional<AnnouncedServer> start_announced_at(
     int got = p ? read_displayfd(fds[0], std::chrono::seconds(20)) : -1;
     close(fds[0]);
     if (got == n) return AnnouncedServer(n, std::move(p));
-    // Somebody else took the number, or the server failed: the handle kills what is left.
-    return std::nullopt;
+    return std::nullopt;   // the number was taken, or the server failed: the handle kills what is left
 }
 
 }  // namespace
@@ -60,9 +59,8 @@ int find_free_display(int first) {
     for (int n = first; n < first + 400; ++n) {
         if (n <= 0 || n > 59000) continue;
         if (std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-        // Without a lock file, a socket that refuses connections is a dead server's; a new
-        // server replaces it. Some process (whose lock file lives in another /tmp) may hold
-        // the abstract name: clients of ":n" would reach it before any server we start.
+        // Without a lock file, a socket that refuses connections is a dead server's, which a new
+        // one replaces; a process with its lock in another /tmp may hold the abstract name.
         const std::string socket_path = "/tmp/.X11-unix/X" + std::to_string(n);
         const auto abstract = unix_address(socket_path, true);
         if ((std::filesystem::exists(socket_path) && socket_errno(unix_address(socket_path), true) != ECONNREFUSED) ||
@@ -90,8 +88,7 @@ std::optional<AnnouncedServer> start_announced(
 
 std::optional<XvfbServer> XvfbServer::start(const Options &options) {
     auto argv_for = [&options](int n, int fd) {
-        // Without -noreset the server resets when its last client leaves, and a client connecting
-        // just then is turned away.
+        // -noreset: a reset when the last client leaves turns away one connecting just then.
         std::vector<std::string> argv{"Xvfb", ":" + std::to_string(n), "-displayfd", std::to_string(fd), "-screen", "0",
                                       options.screen, "-nolisten", "local", "-noreset",
                                       options.listen_tcp ? "-listen" : "-nolisten", "tcp"};

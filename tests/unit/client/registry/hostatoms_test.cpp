@@ -27,30 +27,16 @@ protected:
 }  // namespace
 
 TEST_F(Hostatoms, RowsStayDenseWhateverChangesThemAndKeepTheirFirstTexts) {
-    using Rows = std::map<Atom, int>;
-    const struct {
-        const char *what;
-        void (*change)();
-        Rows want;
-    } cases[] = {
-        {"added at row 2", [] { add_hostatom(T, "t", "t line", 2); }, {{P, 1}, {T, 2}, {Q, 3}, {R, 4}, {S, 5}}},
-        {"deleted, and one unknown", [] { delete_hostatom(Q); delete_hostatom(999); }, {{P, 1}, {R, 2}, {S, 3}}},
-        {"moved to the top", [] { move_hostatom(S, 1); }, {{S, 1}, {P, 2}, {Q, 3}, {R, 4}}},
-        {"moved to the end, then where it is", [] { move_hostatom(P, 0); move_hostatom(Q, 1); },
-         {{Q, 1}, {R, 2}, {S, 3}, {P, 4}}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        four();
-        c.change();
-        EXPECT_EQ(rows(), c.want);
-        EXPECT_EQ(hostatom_count, static_cast<int>(c.want.size()));
-        delete_all_hostatoms();
-    }
+    four();
+    add_hostatom(T, "t", "t line", 2);          // P T Q R S
+    delete_hostatom(Q), delete_hostatom(999);   // P T R S, and one unknown
+    move_hostatom(P, 0), move_hostatom(S, 1);   // to the end, then to the top
+    EXPECT_EQ(rows(), (std::map<Atom, int>{{S, 1}, {T, 2}, {R, 3}, {P, 4}}));
+    EXPECT_EQ(hostatom_count, 4);
+    delete_all_hostatoms();
     // Iterating may delete the record at hand.
     four();
     for_all_hostatoms([](Atom a, char *, char *) { delete_hostatom(a); });
-    EXPECT_EQ(first_hostatom, nullptr);
     EXPECT_EQ(hostatom_count, 0);
 
     // A second form of the same display keeps the first texts.
@@ -62,7 +48,6 @@ TEST_F(Hostatoms, RowsStayDenseWhateverChangesThemAndKeepTheirFirstTexts) {
     EXPECT_EQ(find_hostatom_names(P, &name, &alias), 1);
     EXPECT_EQ(std::string(name) + "/" + alias, "hosta:0/Ann hosta:0");
     EXPECT_EQ(find_hostatom_names(0, &name, &alias), 0);
-    EXPECT_EQ(std::string(name) + "/" + alias, "Unknown/Unknown");
 }
 
 TEST_F(Hostatoms, ABatchOfLinesIsTakenAsAddingItsLinesOneAfterAnotherWould) {
