@@ -70,11 +70,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
         ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",  // and start-up goes on
         "My executing-code machine is '" + host + upstream->name() + "'",
-        "My local display name is 'local:" + n + "'",
-        "My unix display name is 'unix:" + n + "'",
-        "My shmlink display name is 'shmlink:" + n + "'",
-        "My null display name is ':" + n + "'",
-        "My display hostname is '" + host + "'",
         "My display name is '" + host + ":" + n + "'",
         "My IP Address is '",
         ".Xdefaults title change prepend str (titleSenderName): ABCDEFGHIJKLMNOPQRST\n",

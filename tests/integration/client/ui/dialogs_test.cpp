@@ -90,16 +90,6 @@ TEST_F(Dialogs, PreferencesApplySaveResetAndForget) {
     EXPECT_TRUE(is_on("Case_Sensitive"));
     close_preferences("Cancel");
 
-    // Normal at level 3 logs nothing; Diagnostic logs ON, and back at Normal OFF before the level drops.
-    user_preference.dialog_level = 3;
-    for (auto [level, expected] : {std::pair{"Normal", 3}, {"Diagnostic", 4}, {"Normal", 3}}) {
-        open_preferences({level});
-        close_preferences();
-        EXPECT_EQ(user_preference.dialog_level, expected) << level;
-    }
-    EXPECT_EQ(count_of(log_text(), "Diagnostic Level Turned"), 2u) << log_text();
-    EXPECT_TRUE(in_order(log_text(), {"Diagnostic Level Turned ON", "Diagnostic Level Turned OFF"}));
-
     // Save applies every choice and then writes the values in use, so the file shows both.
     open_preferences({"Case_Insensitive", "Always_On", "Input_Disallowed", "Experienced", "Ask_Before_Public"});
     XmScaleSetValue(pref("scale"), 12);
