@@ -1,5 +1,4 @@
-// In process, on a display behind telvane-server: the extension client's requests as the
-// server receives them and its replies, the share events it decodes, and the main loop's nesting.
+// In process behind telvane-server: the extension client's requests and replies, share events, nested loops.
 #include <gtest/gtest.h>
 
 #include "extension/share_events.h"

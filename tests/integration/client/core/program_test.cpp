@@ -1,7 +1,5 @@
-// The real telvane program as people run it: its start-up on a display that cannot share;
-// typing a receiver, choosing Share from the menu with the keyboard and clicking a window, seen
-// on the receiver's display; and leaving by every road (the Exit questions, the window
-// manager's close, the signals a desktop sends) with nothing left shared behind it.
+// The real telvane program as people run it: start-up on a bare display, sharing from the menu,
+// and leaving by every road with nothing left shared behind it.
 #include <gtest/gtest.h>
 
 #include "core/startup.h"
@@ -48,7 +46,7 @@ using ExitRun = ProgramRun;
 
 }  // namespace
 
-TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
+TEST_F(TelvaneRun, StartUpLinesBadOptionsAndFilesOnABareServer) {
     // At the diagnostic level (the fixture's preferences): the start-up lines and the resources
     // in order, a bad host word skipped.
     EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
@@ -60,7 +58,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
     char machine[256] = {};
     gethostname(machine, sizeof machine - 1);
     const std::string host = str2lower(machine);  // the machine's name as the log gives it
-    std::string n = upstream->name().substr(1);  // every digit: test displays are :20 and up
     EXPECT_TRUE(in_order(log(), {
         "Startup of Telvane to display '" + host + upstream->name() + "'",
         ".Xdefaults dontShare.name: xterm  xclock",
@@ -69,9 +66,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         ".Xdefaults omitCurtainWindow: TRUE",
         "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
         ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",  // and start-up goes on
-        "My executing-code machine is '" + host + upstream->name() + "'",
-        "My display name is '" + host + ":" + n + "'",
-        "My IP Address is '",
         ".Xdefaults title change prepend str (titleSenderName): ABCDEFGHIJKLMNOPQRST\n",
         ".Xdefaults title change append str (appendToTitle): SHARED\n",
         "My prepend to title of shared window str is '[ABCDEFGHIJKLMNOPQRST] '",
@@ -93,11 +87,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
     EXPECT_TRUE(contains(err(), "X-Server '" + host + upstream->name() + "' does not support sharing\n"));
     EXPECT_TRUE(contains(err(), "\nSharing needs telvane-server in front of this display: start telvane-server :N"));
     EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
-    // A home where nothing can be written, and one that does not exist at all.
-    for (const std::string &home : {std::string("/dev/null"), scratch.file("missing/home")}) {
-        EXPECT_EQ(run({}, home), 1);
-        EXPECT_TRUE(contains(err(), "does not support sharing")) << home;
-    }
 
     // A second Telvane where one runs says so and ends.
     write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");

@@ -145,11 +145,6 @@ TEST_F(ExternalRequests, ShareFromTheCommandLineShowsOnARealReceiverUntilLeaving
     expect_request({"unshare", "--name", "Notes", rx}, 0);  // not shared: logged, still status 0
     EXPECT_TRUE(contains(log_text(), "Cannot Unshare window(" + hex(notes) + ") is not shared to"));
     expect_request({"telepointer", "delete", "--name", "Report"}, 31, "no such telepointer");
-    expect_request({"share", "0x1234"}, 2);  // usage errors are the tool's own
-    // Two windows people can see under one title: refused, both listed to choose from by id.
-    ForeignWindow other(server->name(), "Report", 50, 60, 70, 80);
-    const std::string out = expect_request({"share", "--name", "Report", rx}, 2, hex(target.id()) + "  160x120+300+300\n  ");
-    EXPECT_TRUE(contains(out, hex(other.id()) + "  70x80+50+60"));
 
     // Share-same with a second receiver: a reply for each receiver and no final one.
     std::optional<XvfbServer> second = XvfbServer::start();

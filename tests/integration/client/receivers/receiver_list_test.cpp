@@ -223,14 +223,6 @@ TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     EXPECT_TRUE(viewable(XtWindow(BusySharingSH))) << "taken down at once, or only after holding the program up";
     EXPECT_TRUE(pump_until([] { return !viewable(XtWindow(BusySharingSH)); }));
 
-    // Nested hour-glass requests: only the outermost stop restores the cursor.
-    start_hourglass();
-    start_hourglass();
-    stop_hourglass();
-    EXPECT_EQ(hourglass_depth(), 1);
-    stop_hourglass();
-    EXPECT_EQ(hourglass_depth(), 0);
-
     Window shell = XtWindow(TelvaneSH);
     Position x = 0, y = 0, sx = 0, sy = 0;
     Dimension w = 0, h = 0;

@@ -1,5 +1,4 @@
-// The message dialog in process: answers through the nested loop, window-manager closes, a report
-// queued behind a question, and the screen grab.
+// The message dialog in process, answered with real clicks.
 #include <gtest/gtest.h>
 
 #include "toolkit_fixture.h"
