@@ -138,12 +138,6 @@ TEST_F(Dialogs, WindowStatusFollowsSharesAliasesAndTheTitleAndEveryHelpShowsItsT
     delete_WindowStatus("Twin");
     EXPECT_TRUE(showing_not_shared());
 
-    // Choose_Another_Window starts a pick of its own.
-    click_when_picking(lone.id());
-    click(ChooseAnotherWindow);
-    ASSERT_TRUE(pump_until([&] { return windowListId == lone.id(); }));
-    EXPECT_FALSE(XmToggleButtonGetState(ChooseAnotherWindow)) << "the toggle is off after the pick";
-
     // The window manager's close pops it down, as does Close; for an unmapped dialog it changes nothing.
     close_by_window_manager(display, XtWindow(WindowStatusSH));
     ASSERT_TRUE(pump_until([] { return WindowStatus_is_mapped == 0; }));

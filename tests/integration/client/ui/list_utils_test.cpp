@@ -16,7 +16,6 @@ int int_resource(Widget widget, const char *name) {
     XtVaGetValues(widget, name, &value, nullptr);
     return value;
 }
-int top(Widget list) { return int_resource(list, XmNtopItemPosition); }
 
 class ListUtils : public ToolkitTest {
 protected:
@@ -89,7 +88,7 @@ TEST_F(ListUtils, AddingUniqueFindingSelectingAndDeletingRows) {
         EXPECT_EQ(pos, at) << text << ", zero-based";
         set_list_to_show_Str(list, item);
         XmStringFree(item);
-        EXPECT_EQ(top(list), 3) << text << ": found shows the last full page, else the view stays";
+        EXPECT_EQ(int_resource(list, XmNtopItemPosition), 3) << text << ": found shows the last full page, else the view stays";
     }
 
     static int callbacks = 0;
@@ -148,35 +147,6 @@ TEST_F(ListUtils, SizingInCharactersAndPlacingShells) {
         settle();
         EXPECT_EQ(XtIsManaged(horizontal), more != 0) << "a row " << more << " characters wider than asked for";
     }
-
-    // A scrolled text of 6 lines of 24 characters holds them without scrolling, and not more.
-    // `shown`: where the first character is drawn and the top line.
-    Widget form = new_form(4);
-    Arg args[3];
-    XtSetArg(args[0], XmNeditMode, XmMULTI_LINE_EDIT);
-    XtSetArg(args[1], XmNrows, 1);
-    XtSetArg(args[2], XmNcolumns, 2);
-    Widget text = XmCreateScrolledText(form, const_cast<char *>("text"), args, 3);
-    XtVaSetValues(XtParent(text), XmNleftAttachment, XmATTACH_FORM, XmNleftOffset, 6, XmNrightAttachment,
-                  XmATTACH_FORM, XmNtopAttachment, XmATTACH_FORM, XmNbottomAttachment, XmATTACH_FORM, nullptr);
-    XtManageChild(text);
-    XtRealizeWidget(XtParent(form));
-    size_ScrolledText_widget(text, 6, 24, &width, &height);
-    set_shell_size(XtParent(form), 10, 10, width, height);
-    auto shown = [this, text](const std::string &content) {
-        XmTextSetString(text, const_cast<char *>(content.c_str()));
-        XmTextSetInsertionPosition(text, static_cast<XmTextPosition>(content.size()));
-        settle();
-        Position x = 0, y = 0;
-        XmTextPosToXY(text, 0, &x, &y);
-        return std::pair{x, XmTextGetTopCharacter(text)};
-    };
-    const Position home = shown("M").first;
-    std::string lines = std::string(24, 'M');
-    for (int i = 1; i < 6; ++i) lines += "\n" + std::string(24, 'M');
-    EXPECT_EQ(shown(lines), std::pair(home, XmTextPosition{0}));
-    EXPECT_NE(shown(lines + "\nM").second, 0) << "more lines than asked for";
-    EXPECT_LT(shown(lines + "M").first, home) << "wider than asked for";
 
     // A shell never shrinks; a dialog is centred on its reference's shell (kept on the screen by its own table).
     Widget dialog = new_form(), reference = new_form();
