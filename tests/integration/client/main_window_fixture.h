@@ -1,6 +1,5 @@
 #pragma once
-// The main window in process behind the real telvane-server, a second Xvfb as a receiver, and
-// its tests' helpers: rows, selections, clicks during a pick, shares and mirrors.
+// The main window in process behind the real telvane-server, with a second Xvfb as a receiver.
 #include <gtest/gtest.h>
 
 #include "other_client.h"

@@ -52,11 +52,10 @@ public:
     OtherClient &operator=(const OtherClient &) = delete;
     explicit operator bool() const { return dpy_ != nullptr; }
 
-    // A mapped window at x, y of `parent` (0: the root), named when `name` is given, a dialog of `owner`.
-    Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0, Window owner = 0) {
+    // A mapped window at x, y of `parent` (0: the root), named when `name` is given.
+    Window window(int x, int y, int w, int h, const char *name = nullptr, Window parent = 0) {
         Window win = XCreateSimpleWindow(dpy_, parent ? parent : DefaultRootWindow(dpy_), x, y, w, h, 0, 0, 0);
         if (name) XStoreName(dpy_, win, name);
-        if (owner) XSetTransientForHint(dpy_, win, owner);
         XSizeHints where{};
         where.flags = USPosition | USSize;   // window managers keep it there, under the tests' clicks
         XSetWMNormalHints(dpy_, win, &where);

@@ -1,7 +1,5 @@
 #pragma once
-// The real telvane program on a display behind the real server, taking external requests,
-// with a real receiver display, and the helpers its tests share: waiting for log lines,
-// sharing with telvane-request, answering questions, and the window manager's close.
+// The real telvane program behind the real server, a receiver display, and the helpers its tests share.
 #include <gtest/gtest.h>
 
 #include "dialog_driver.h"

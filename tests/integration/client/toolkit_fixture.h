@@ -1,6 +1,5 @@
 #pragma once
-// Telvane's toolkit state in the test process on a display behind telvane-server, with a scratch
-// HOME and the real message dialog; helpers wait for events and answer dialogs from time-outs.
+// Telvane's toolkit state in the test process behind telvane-server, with a scratch HOME.
 #include <gtest/gtest.h>
 
 #include "core/log.h"

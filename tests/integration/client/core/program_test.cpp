@@ -1,7 +1,5 @@
-// The real telvane program as people run it: its start-up on a display that cannot share;
-// typing a receiver, choosing Share from the menu with the keyboard and clicking a window, seen
-// on the receiver's display; and leaving by every road (the Exit questions, the window
-// manager's close, the signals a desktop sends) with nothing left shared behind it.
+// The real telvane program as people run it: start-up on a bare display, sharing from the menu,
+// and leaving by every road with nothing left shared behind it.
 #include <gtest/gtest.h>
 
 #include "core/startup.h"
@@ -48,7 +46,7 @@ using ExitRun = ProgramRun;
 
 }  // namespace
 
-TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
+TEST_F(TelvaneRun, StartUpLinesBadOptionsAndFilesOnABareServer) {
     // At the diagnostic level (the fixture's preferences): the start-up lines and the resources
     // in order, a bad host word skipped.
     EXPECT_EQ(run({"-xrm", "Telvane.titleSenderName: ABCDEFGHIJKLMNOPQRSTUVWXY", "-xrm",
@@ -60,7 +58,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
     char machine[256] = {};
     gethostname(machine, sizeof machine - 1);
     const std::string host = str2lower(machine);  // the machine's name as the log gives it
-    std::string n = upstream->name().substr(1);  // every digit: test displays are :20 and up
     EXPECT_TRUE(in_order(log(), {
         "Startup of Telvane to display '" + host + upstream->name() + "'",
         ".Xdefaults dontShare.name: xterm  xclock",
@@ -69,14 +66,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
         ".Xdefaults omitCurtainWindow: TRUE",
         "dontReportProblems: 'hostb.invalid:0.0' does not resolve to an address; left out",
         ".Xdefaults dontReportProblems.Color:  hostb.invalid:0\tmyhost:x",  // and start-up goes on
-        "My executing-code machine is '" + host + upstream->name() + "'",
-        "My local display name is 'local:" + n + "'",
-        "My unix display name is 'unix:" + n + "'",
-        "My shmlink display name is 'shmlink:" + n + "'",
-        "My null display name is ':" + n + "'",
-        "My display hostname is '" + host + "'",
-        "My display name is '" + host + ":" + n + "'",
-        "My IP Address is '",
         ".Xdefaults title change prepend str (titleSenderName): ABCDEFGHIJKLMNOPQRST\n",
         ".Xdefaults title change append str (appendToTitle): SHARED\n",
         "My prepend to title of shared window str is '[ABCDEFGHIJKLMNOPQRST] '",
@@ -98,11 +87,6 @@ TEST_F(TelvaneRun, StartUpLinesBadOptionsFilesAndHomesOnABareServer) {
     EXPECT_TRUE(contains(err(), "X-Server '" + host + upstream->name() + "' does not support sharing\n"));
     EXPECT_TRUE(contains(err(), "\nSharing needs telvane-server in front of this display: start telvane-server :N"));
     EXPECT_TRUE(dialog_seen_) << "the refusal was not shown in a dialog";
-    // A home where nothing can be written, and one that does not exist at all.
-    for (const std::string &home : {std::string("/dev/null"), scratch.file("missing/home")}) {
-        EXPECT_EQ(run({}, home), 1);
-        EXPECT_TRUE(contains(err(), "does not support sharing")) << home;
-    }
 
     // A second Telvane where one runs says so and ends.
     write_file(scratch.file(".Telvane/.setup"), "1 1 0 4 3 5 ");
@@ -164,23 +148,18 @@ TEST_F(EndToEnd, TypeAReceiverShareFromTheMenuAndClickAWindow) {
 }
 
 TEST_F(ExitRun, NothingSharedEndsUnaskedSharesAreAskedForKeptOnNoUnsharedAtTheSessionsEndAndAKillRestoresTitles) {
-    // With nothing shared, no question whichever way exit is asked (signal 0 stands for the
-    // window manager's close).
-    for (auto [how, signal] : {std::pair{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP}, {"WM", 0}}) {
-        SCOPED_TRACE(how);
-        start();
-        if (HasFatalFailure()) return;
-        // Signals that are no reason to end are caught and passed by.
-        kill(telvane.pid(), SIGUSR1);
-        kill(telvane.pid(), SIGPIPE);
-        if (signal) kill(telvane.pid(), signal);
-        else close_by_window_manager(driver->display(), main_shell);
-        EXPECT_EQ(exit_status(), 0) << log();
-        EXPECT_TRUE(contains(log(), "Exiting Telvane ..... Done"));
-        EXPECT_FALSE(contains(log(), "REQUEST unshare"));
-        EXPECT_EQ(read_file(scratch.file("stderr")), "");
-        remove(scratch.file(".Telvane/.logfile").c_str());
-    }
+    // With nothing shared, the session's end comes unasked (the other roads to exit are asked below);
+    // signals that are no reason to end are caught and passed by.
+    start();
+    if (HasFatalFailure()) return;
+    kill(telvane.pid(), SIGUSR1);
+    kill(telvane.pid(), SIGPIPE);
+    kill(telvane.pid(), SIGHUP);
+    EXPECT_EQ(exit_status(), 0) << log();
+    EXPECT_TRUE(contains(log(), "Exiting Telvane ..... Done"));
+    EXPECT_FALSE(contains(log(), "REQUEST unshare"));
+    EXPECT_EQ(read_file(scratch.file("stderr")), "");
+    remove(scratch.file(".Telvane/.logfile").c_str());
 
     ForeignWindow report(server->name(), "Report", 300, 300, 160, 120);
     start();

@@ -127,23 +127,19 @@ protected:
 
 TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDiskAndCopiedIntoTheList) {
     write_book(private_path("team"), "# the lab\n127.0.0.2:11\tAnn   Lab   # first\n\n127.0.0.2:12 Bob Lab\nbad:x Nobody\n");
-    write_book(private_path("gone"), "127.0.0.2:52 Gone\n");
     write_book(private_path(".hidden"), "127.0.0.2:13 Hidden\n");
     mkdir(private_path("folder").c_str(), 0755);
     write_book(public_path("site"), "127.0.0.2:21 Front Desk\n127.0.0.2:22 Hall\n");
     write_book(public_path("Default"), "127.0.0.2:23 Lobby\n");
     open_book();
-    EXPECT_EQ(rows(PrivateList), (std::vector<std::string>{"gone", "team"}));
+    EXPECT_EQ(rows(PrivateList), std::vector<std::string>{"team"});
     EXPECT_EQ(rows(PublicList), (std::vector<std::string>{"Default", "site"}));
 
-    // A book's lines as stored, tabs expanded; a second click deselects it.
+    // A book's lines as stored, tabs expanded; a public book after a private one: the private one
+    // is no longer selected.
     click_book(PrivateList, "team");
     EXPECT_EQ(rows(AddressList), (std::vector<std::string>{"# the lab", "127.0.0.2:11    Ann   Lab   # first", "",
                                                            "127.0.0.2:12 Bob Lab", "bad:x Nobody"}));
-    click_book(PrivateList, "team", false);
-    ASSERT_TRUE(pump_until([] { return selected_positions(PrivateList).empty(); }));
-    EXPECT_TRUE(rows(AddressList).empty());
-    // A public book after a private one: the private one is no longer selected.
     click_book(PrivateList, "team");
     click_book(PublicList, "site");
     EXPECT_TRUE(selected_positions(PrivateList).empty());
@@ -159,38 +155,15 @@ TEST_F(AddressBook, OneBookAtATimeReloadedOnlyWhenItChangedOnDiskAndCopiedIntoTh
     reopen_book();
     EXPECT_EQ(rows(AddressList), std::vector<std::string>{"127.0.0.2:24 Annex"});
     EXPECT_TRUE(selected_positions(AddressList).empty());
-    // Deleted: it leaves its list and its lines go.
-    unlink(public_path("site").c_str());
-    popup_AddressBook();  // while up, opening again refreshes it
-    EXPECT_EQ(rows(PublicList), std::vector<std::string>{"Default"});
-    EXPECT_TRUE(rows(AddressList).empty());
-    EXPECT_TRUE(selected_positions(PublicList).empty() && selected_positions(PrivateList).empty());
 
-    // A book that went between listing and choosing: told, and dropped from the list.
-    unlink(private_path("gone").c_str());
-    click_book(PrivateList, "gone", false);
-    ASSERT_TRUE(pump_until([&] { return texts.size() == 1; }));
-    EXPECT_EQ(texts[0], "Could not read file '" + private_path("gone") + "' for addresses");
-    EXPECT_TRUE(pump_until([] { return rows(PrivateList) == std::vector<std::string>{"team"}; }));
-    EXPECT_TRUE(selected_positions(PrivateList).empty());
-    EXPECT_TRUE(rows(AddressList).empty());
-
-    // A file where the public folder should be: told, and no public books.
-    unlink(public_path("Default").c_str());
-    rmdir(scratch.file("public/address_books").c_str());
-    write_file(scratch.file("public/address_books"), "not a folder\n");
-    reopen_book();
-    ASSERT_TRUE(pump_until([&] { return texts.size() == 2; }));
-    EXPECT_EQ(texts[1], "Expected Directory '" + scratch.file("public/address_books") + "' is NOT a directory");
-    EXPECT_TRUE(rows(PublicList).empty());
 
     // Copy takes the chosen entries, passing over comments and refusing illegal names.
     click_book(PrivateList, "team");
     select_rows({1, 2, 4, 5}, AddressList);
     screenshot("address-book", AddressBookSH);
     click(XtNameToWidget(AddressBookSH, "*Copy_to_Receiver_List"));
-    ASSERT_TRUE(pump_until([&] { return rows().size() == 2 && texts.size() == 3; })) << texts.size();
-    EXPECT_EQ(texts[2], "Illegal Display Name 'bad:x'");
+    ASSERT_TRUE(pump_until([&] { return rows().size() == 2 && texts.size() == 1; })) << texts.size();
+    EXPECT_EQ(texts[0], "Illegal Display Name 'bad:x'");
     EXPECT_EQ(rows(), (std::vector<std::string>{alias_row("Ann Lab", "127.0.0.2:11.0"), alias_row("Bob Lab", "127.0.0.2:12.0")}));
     EXPECT_TRUE(selected_positions().empty());
     EXPECT_TRUE(selected_positions(AddressList).empty()) << "the copied lines are deselected";
@@ -224,21 +197,17 @@ TEST_F(AddressBook, SavedRowsAreWrittenAsBookLinesAndBadNamesAreRefused) {
 
     // Names refused with the dialog kept up.
     mkdir(private_path("folder").c_str(), 0755);
-    const std::string refused[] = {" \t  ", ".setup", scratch.file(".plan"), "folder", "\001.hidden", "Lab\tTeam"};
-    for (const auto &name : refused) save_as(name);
-    const std::string dot = "Filename may NOT begin with a '.'", control = "Filename may NOT contain control characters";
+    for (const char *name : {" \t  ", ".setup", "folder", "\001.hidden"}) save_as(name);
     EXPECT_EQ(std::vector<std::string>(texts.begin() + 1, texts.end()),
-              (std::vector<std::string>{"Filename NOT specified", dot, dot,
-                                        "File '" + private_path("folder") + "' is NOT writable", control, control}));
+              (std::vector<std::string>{"Filename NOT specified", "Filename may NOT begin with a '.'",
+                                        "File '" + private_path("folder") + "' is NOT writable",
+                                        "Filename may NOT contain control characters"}));
     EXPECT_TRUE(XtIsManaged(SaveList));
     EXPECT_FALSE(legal_anything(private_path(".setup").c_str()));
-    EXPECT_FALSE(legal_anything(private_path("\001.hidden").c_str()));
-    // Blanks around a name go; a path is used as typed.
+    // Blanks around a name go.
     save_as("  Lab Team\t");
     EXPECT_EQ(read_file(private_path("Lab Team")), "127.0.0.2:31.0\tJohn Smith\n");
-    save_as(scratch.file("elsewhere"));
-    EXPECT_EQ(read_file(scratch.file("elsewhere")), "127.0.0.2:31.0\tJohn Smith\n");
-    EXPECT_EQ(texts.size(), 7u);
+    EXPECT_EQ(texts.size(), 5u);
 }
 
 TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedSeveralOpenTheNameDialogAndBookNamesTheFileDialog) {
@@ -271,16 +240,13 @@ TEST_F(ReceiverSearch, OneMatchingLineIsAddedSelectedSeveralOpenTheNameDialogAnd
 
 TEST_F(ReceiverSearch, ATypedFilePathAddsEveryLineInTheBooksOrder) {
     add_row("127.0.0.2:20.0", "Listed");
-    // Among new lines, one for a listed display under another name and a host that does not resolve.
-    write_file(private_path("pair"),
-               "127.0.0.2:21 Alpha\n127.0.0.2:20 Listed Again\n127.0.0.2:22 Beta\nno-such-host.invalid:0 Nowhere\n");
+    // Among new lines, one for a listed display under another name.
+    write_file(private_path("pair"), "127.0.0.2:21 Alpha\n127.0.0.2:20 Listed Again\n127.0.0.2:22 Beta\n");
     EXPECT_EQ(type(private_path("pair")), 1);
     EXPECT_EQ(aliases(), (std::vector<std::string>{"Alpha", "Beta", "Listed"}));
     EXPECT_TRUE(selected_positions().empty()) << "two rows are never selected with Only_If_One_Entry";
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_TRUE(contains(texts[0], "cannot convert host") && contains(texts[0], "no-such-host.invalid:0")) << texts[0];
-    EXPECT_TRUE(contains(texts[1], "Listed Again") && contains(texts[1], "because it uses the same display name")) << texts[1];
-    EXPECT_EQ(edit_text(), private_path("pair")) << "a line that did not resolve keeps the text";
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(contains(texts[0], "Listed Again") && contains(texts[0], "because it uses the same display name")) << texts[0];
     // A lone line that is a row already: nothing new, and the row there is the one selected.
     write_file(private_path("one"), "127.0.0.2:22 Beta\n");
     EXPECT_EQ(type(private_path("one")), 1);
@@ -305,21 +271,12 @@ TEST_F(ReceiverSearch, TypedNamesBecomeRowsIllegalOnesStayAndListedOnesMatch) {
     edit_receiver(nullptr, nullptr, nullptr);
     EXPECT_EQ(texts.back(), "Destroy Edit Line Contents?") << "the line still held the illegal name";
     EXPECT_EQ(edit_text(), "myhost:0.0 John Smith");
-    EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went, with its record";
-    EXPECT_EQ(hostatom_count, 1);
+    EXPECT_EQ(aliases(), std::vector<std::string>{"Ann Smith"}) << "the edited row went";
 
-    // Listed receivers match by the address's start (Cancel keeps the text), or by an alias word.
+    // A listed receiver matches by an alias word: nothing new.
     add_row("127.0.0.2:31.0", "Printer room");
-    add_row("127.0.0.2:32.0", "Spare");
-    EXPECT_EQ(type("127.0.0"), 1);
-    ASSERT_TRUE(pump_until([] { return shown(MatchNamesSH); }));
-    screenshot("match-names", MatchNamesSH);
-    click(XtNameToWidget(MatchNames, "Cancel"));
-    ASSERT_TRUE(pump_until([] { return !shown(MatchNamesSH); }));
-    EXPECT_EQ(rows().size(), 3u);
-    EXPECT_EQ(edit_text(), "127.0.0");
     EXPECT_EQ(type("printer"), 1);
-    EXPECT_EQ(rows().size(), 3u);
+    EXPECT_EQ(rows().size(), 2u);
     EXPECT_EQ(texts.size(), 2u);
 }
 

