@@ -1,6 +1,5 @@
-// The consent handshake with the real telvane-consent at display 0 of a receiver host. Each
-// test runs in a private network and mount namespace (tests/support/in-netns.sh), so that the
-// receiver's display 0 and the service's fixed port are the test's own.
+// The consent handshake with the real telvane-consent at display 0 of a receiver host, in a
+// private network and mount namespace (tests/support/in-netns.sh) whose display 0 and port are ours.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 

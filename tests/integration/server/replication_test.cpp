@@ -161,9 +161,9 @@ protected:
         ASSERT_TRUE(ev) << "no key arrived";
         EXPECT_EQ(keymap(c.get())[ev->detail], keysym);
     }
-    void expect_click(uint32_t on, uint8_t button, int16_t x, int16_t y, uint8_t type = XCB_BUTTON_PRESS) {
-        auto ev = heard(type);
-        ASSERT_TRUE(ev) << "no button event " << int(type) << " arrived";
+    void expect_click(uint32_t on, uint8_t button, int16_t x, int16_t y) {
+        auto ev = heard(XCB_BUTTON_PRESS);
+        ASSERT_TRUE(ev) << "no click arrived";
         EXPECT_EQ(std::tuple(ev->event, ev->detail, ev->event_x, ev->event_y), std::tuple(on, button, x, y));
     }
 
@@ -376,8 +376,6 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     expect_event(10, {}, stuck.host);
     expect_event(4, w, stuck.host);
     expect_event(2, {}, stuck.host);
-    fill(c.get(), w, 0, 0, 400, 300, 0x404040);
-    EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
 
     // Upstream's end is the server's after a time-out too (it once spun at a full core instead).
     upstream->process().stop();
@@ -550,13 +548,8 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     one.click(one.mirror, 24, 24);
     expect_click(window, 1, 24, 24);
     ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
-    const auto last_of_one = std::chrono::steady_clock::now();
     two.type(two.mirror, 22, 22, keycode_of(two.c, kXkC));
     ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
-
-    std::this_thread::sleep_until(last_of_one + delay + 200ms);
-    two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
-    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
 
     // No delay now; the local user works in a window of their own, with the focus and pointer there.
     send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
@@ -577,8 +570,6 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
 
     one.click(one.mirror, 37, 23);
     expect_click(window, 1, 37, 23);
-    one.click(one.mirror, 150, 120, 4);   // scrolling
-    expect_click(window, 4, 150, 120);
     one.type(one.mirror, 60, 40, spare);
     expect_key(kXkQ);
     ASSERT_TRUE(heard(XCB_KEY_RELEASE));
@@ -617,12 +608,8 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     xcb_map_window(c.get(), pointer);
     listen(pointer);
 
-    one.click(one.mirror, 30, 30);
-    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
-    one.type(one.mirror, 31, 31, keycode_of(one.c, kXkA));
-    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
     one.click(one.mirror, 90, 45);   // beside the telepointer, on the window itself
-    ASSERT_TRUE(decided("x=90 y=45 drop-disallowed"));
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=90 y=45 drop-disallowed"));
     one.click(one.mirror, 110, 60);
     expect_click(pointer, 1, 10, 10);
 
@@ -647,20 +634,6 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     xcb_send_event(one.c, 0, one.mirror, XCB_EVENT_MASK_BUTTON_PRESS, reinterpret_cast<const char *>(&forged));
     sync(one.c);
     ASSERT_TRUE(decided("x=40 y=40 drop-synthetic"));
-
-    // A drag that leaves the mirror ends at its edge, and a press out there is not given.
-    one.point(one.mirror, 50, 60);
-    one.fake(XCB_BUTTON_PRESS, 1);
-    sync(one.c);
-    expect_click(window, 1, 50, 60);
-    one.point(one.mirror, 340, 60);
-    one.fake(XCB_BUTTON_PRESS, 3);
-    sync(one.c);
-    ASSERT_TRUE(decided("ButtonPress detail=3 x=340 y=60 drop-outside"));
-    one.fake(XCB_BUTTON_RELEASE, 3);
-    one.fake(XCB_BUTTON_RELEASE, 1);
-    sync(one.c);
-    expect_click(window, 1, 299, 60, XCB_BUTTON_RELEASE);
 
     // The other window heard nothing of it all.
     sync(other.get());

@@ -20,14 +20,11 @@ namespace {
 
 bool is_open(int fd) { return fcntl(fd, F_GETFD) != -1 || errno != EBADF; }
 
-// Runs a script on a queue, then writes out the rest as a socket would take it: at most
-// `per_write` bytes a time, with at most `max_fds` descriptors a message. In the script "3"
-// appends three copied bytes ('x'), "l3" lends the next three of a source ("ABC..."), "f"
-// attaches a descriptor, "w3" writes three bytes, "s" settles and scribbles over the source,
-// "c" clears the queue (its peer went away) and "d" drops the descriptors due (a TCP peer).
-// Returns the writes as "bytes/descriptors" words (with "dN" for N dropped and "+N waiting" for
-// descriptors left behind), and every byte written. Descriptors sent, dropped or cleared must be
-// closed at once, the others when the queue goes.
+// Runs a script on a queue, then writes out the rest at most `per_write` bytes and `max_fds`
+// descriptors a time. Script: "3" appends 3 copied bytes ('x'), "l3" lends 3 of "ABC...", "f"
+// attaches a descriptor, "w3" writes 3, "s" settles and scribbles over the source, "c" clears,
+// "d" drops the descriptors due. Returns "bytes/descriptors" words ("dN" dropped, "+N waiting"
+// left) and the bytes written. Descriptors sent, dropped or cleared must be closed at once.
 using Writes = std::pair<std::string, std::string>;
 Writes run(const std::string &script, size_t per_write, size_t max_fds) {
     std::vector<uint8_t> source(32);
