@@ -17,8 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A window of `c` filled with `colour`, and what it should show: pixel values row by row, changed
-// as the test draws.
+// A window of `c` filled with `colour`, and the pixels it should show as the test draws.
 struct Canvas {
     xcb_connection_t *c;
     uint32_t window;
@@ -27,7 +26,6 @@ struct Canvas {
     Canvas(xcb_connection_t *c, const std::string &title, uint16_t w, uint16_t h, uint32_t colour)
         : c(c), window(solid_window(c, title, w, h, colour)), width(w), height(h), px(size_t{w} * h, colour) {}
 
-    // Notes that the area shows `colour` now.
     void paint(int x, int y, int w, int h, uint32_t colour) {
         for (int yy = y; yy < y + h && yy < height; ++yy)
             for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
@@ -108,7 +106,6 @@ struct Desk {
     xcb_connection_t *c = nullptr;
     uint32_t mirror = 0, host = 0;
 
-    // Moves the pointer to (x, y) of `window`.
     void point(uint32_t window, int16_t x, int16_t y) {
         uint32_t root = first_screen(c)->root;
         Owned<xcb_translate_coordinates_reply_t> t(
@@ -207,18 +204,14 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    // Two-colour text, a scroll, and a scroll whose source the receiver lost.
+    // Two-colour text, and a scroll whose source the receiver lost.
     Canvas page(c.get(), "encodings", 200, 160, 0xffffff);
     MirrorWatch page_mirror(r.c.get(), share(r, page.window, false));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
         page.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
     EXPECT_TRUE(page_mirror.shows(page.px, 200, 160));
-    page.scroll(0, 13, 200, 147, 0, -13);
-    page.fill(0, 147, 200, 13, 0xffffff);
-    page.noise(4, 147, 180, 11, 40, text);
-    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "scroll";
-    // A window on the receiver over the mirror's top half: the next scroll copies from there.
+    // A window on the receiver over the mirror's top half: the scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
     page.scroll(0, 13, 200, 147, 0, -13);
