@@ -62,19 +62,14 @@ public:
                 const timeval brief{0, 100000};   // so that the fake sees the end of the test
                 setsockopt(c, SOL_SOCKET, SO_SNDTIMEO, &brief, sizeof brief);
                 setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &brief, sizeof brief);
-                if (then_ == Then::Stall) {
-                    const uint8_t head[32] = {1, 0, 0, 0, 16};
-                    send(c, head, sizeof head, MSG_NOSIGNAL);
-                    while (!stop_) {   // it reads what it is sent, and says nothing more
+                if (then_ == Then::Stall || then_ == Then::OutOfTurn) {
+                    const uint8_t head[32] = {1, 0, 0, 0, 16};           // a reply's head, 64 bytes short
+                    const uint8_t reply[32] = {1, 0, 0x77, 0x77};   // a reply to request 0x7777, never made
+                    if (then_ == Then::Stall) send(c, head, sizeof head, MSG_NOSIGNAL);
+                    while (!stop_) {   // it reads what it is sent; stalled, it says nothing more
                         const ssize_t n = read(c, request, sizeof request);
                         if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-                    }
-                } else if (then_ == Then::OutOfTurn) {
-                    uint8_t reply[32] = {1, 0, 0x77, 0x77};   // a reply to request 0x7777, never made
-                    while (!stop_) {
-                        ssize_t n = read(c, request, sizeof request);
-                        if (n == 0 || (n < 0 && errno != EAGAIN)) break;
-                        if (n > 0 && send(c, reply, sizeof reply, MSG_NOSIGNAL) < 0) break;
+                        if (n > 0 && then_ == Then::OutOfTurn && send(c, reply, sizeof reply, MSG_NOSIGNAL) < 0) break;
                     }
                 } else if (then_ == Then::Flood) {
                     std::vector<uint8_t> events(32 * 8192, 0);
