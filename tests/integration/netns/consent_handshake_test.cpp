@@ -138,7 +138,6 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     EXPECT_NE(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 1);
     EXPECT_EQ(answered(), 64) << "closing the question answers the share still waiting";
-    EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 0);
     EXPECT_EQ(UnshareWindowPending(host, b), 0);
@@ -147,7 +146,6 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     // Asked again; withdrawing the only request ends that question too.
     EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
-    EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
 
     std::string text;
