@@ -1,6 +1,5 @@
-// The consent handshake with the real telvane-consent at display 0 of a receiver host. Each
-// test runs in a private network and mount namespace (tests/support/in-netns.sh), so that the
-// receiver's display 0 and the service's fixed port are the test's own.
+// The consent handshake with the real telvane-consent at display 0 of a receiver host, in a
+// private network and mount namespace (tests/support/in-netns.sh) whose display 0 and port are ours.
 // gtest goes first: X11's macros (None, Bool, Status) break it when they come before.
 #include <gtest/gtest.h>
 
@@ -94,10 +93,8 @@ TEST_F(ConsentHandshake, SharesAskedForMeanwhileWaitForTheOneAnswerMergeAndGoNew
     Window w1 = window("one"), w2 = window("two"), w3 = window("three"), elsewhere = window("other client", 1);
     EXPECT_EQ(share_please(w1, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(share_please(w2, host, SHARE_APPLICATION, 1), 1);
-    EXPECT_EQ(queued(host), (Queue{{w1, SHARE_APPLICATION}})) << "the application share replaces the single one";
     EXPECT_EQ(share_please(w3, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(share_please(elsewhere, host, SHARE_SINGLE, 1), 1);
-    EXPECT_EQ(queued(host), (Queue{{elsewhere, SHARE_SINGLE}, {w1, SHARE_APPLICATION}}));
     EXPECT_FALSE(contains(log_text(), "REQUEST share")) << "nothing is sent before the answer";
 
     ASSERT_TRUE(pump_until([&] { return find_host_window_tag(host, w1) && find_host_window_tag(host, elsewhere); }))
@@ -141,7 +138,6 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     EXPECT_NE(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 1);
     EXPECT_EQ(answered(), 64) << "closing the question answers the share still waiting";
-    EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
     EXPECT_EQ(ClosePendingConnection(host), 0);
     EXPECT_EQ(UnshareWindowPending(host, b), 0);
@@ -150,7 +146,6 @@ TEST_F(ConsentHandshake, WithdrawalsRefusalsUnreachableServicesAndHostsNotAskedE
     // Asked again; withdrawing the only request ends that question too.
     EXPECT_EQ(share_please(a, host, SHARE_SINGLE, 1), 1);
     EXPECT_EQ(UnshareWindowPending(host, a), 1);
-    EXPECT_EQ(pending_list, nullptr);
     EXPECT_EQ(input_control(host), nullptr);
 
     std::string text;

@@ -14,7 +14,6 @@
 
 namespace telvane::testing {
 
-// Fills a rectangle of `drawable` with the pixel value `pixel`.
 inline void fill(xcb_connection_t *c, uint32_t drawable, int16_t x, int16_t y, uint16_t w, uint16_t h, uint32_t pixel) {
     uint32_t gc = xcb_generate_id(c);
     xcb_create_gc(c, gc, drawable, XCB_GC_FOREGROUND, &pixel);
@@ -24,8 +23,7 @@ inline void fill(xcb_connection_t *c, uint32_t drawable, int16_t x, int16_t y, u
     xcb_flush(c);
 }
 
-// Puts a w x h block of random 24-bit pixels (seeded by `seed`) at (x, y) of `window`, or of
-// `colours` picked at random; returns the block.
+// Puts a block of random 24-bit pixels, or of `colours`, at (x, y) of `window`; returns it.
 inline std::vector<uint32_t> put_noise(xcb_connection_t *c, uint32_t window, int16_t x, int16_t y, uint16_t w,
                                        uint16_t h, uint32_t seed, const std::vector<uint32_t> &colours = {}) {
     std::mt19937 rng(seed);
@@ -40,7 +38,6 @@ inline std::vector<uint32_t> put_noise(xcb_connection_t *c, uint32_t window, int
     return block;
 }
 
-// A mapped top-level window of `c` filled with `colour`; returns its id.
 inline uint32_t solid_window(xcb_connection_t *c, const std::string &title, uint16_t w, uint16_t h, uint32_t colour) {
     uint32_t id = make_window(c, title, w, h);
     fill(c, id, 0, 0, w, h, colour);
@@ -99,18 +96,15 @@ public:
             return pixels(c_, mirror_, w, h) == expected;
         });
     }
-    // Waits until the mirror's w x h pixels all show `colour`.
     bool shows_solid(uint32_t colour, uint16_t w, uint16_t h) {
         return shows(std::vector<uint32_t>(size_t{w} * h, colour), w, h);
     }
-    // Waits until the mirror's geometry is w x h.
     bool sized(uint16_t w, uint16_t h) {
         return wait_until(c_, [&] {
             Owned<xcb_get_geometry_reply_t> g(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, mirror_), nullptr));
             return g && g->width == w && g->height == h;
         });
     }
-    // Waits until the mirror is (or is no longer) viewable.
     bool viewable(bool want) {
         return wait_until(c_, [&] {
             Owned<xcb_get_window_attributes_reply_t> a(
@@ -132,8 +126,7 @@ private:
     uint32_t damage_ = 0;
 };
 
-// Waits for the next root child of `rx` carrying `marker` that is not in `known`; 0 on time-out.
-// The caller selected SubstructureNotify on the root (watch_root).
+// The next root child of `rx` with `marker` not in `known` (after watch_root); 0 on time-out.
 inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std::vector<uint32_t> &known = {}) {
     uint32_t found = 0;
     wait_until(rx, [&] {
@@ -144,7 +137,6 @@ inline uint32_t wait_new_mirror(xcb_connection_t *rx, uint32_t marker, const std
     return found;
 }
 
-// Waits until `rx` has no root child carrying `marker` any more, at most `limit`.
 inline bool no_mirror_left(xcb_connection_t *rx, uint32_t marker, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
     return wait_until(rx, [&] { return windows_with(rx, marker).empty(); }, limit);
 }
@@ -205,7 +197,6 @@ protected:
         send_share(c.get(), codes.major, kShareWindow, host, w, 0);
         return expect_event(status, w, host);
     }
-    // Allows input from receiver `host`.
     void allow_input(uint32_t host) {
         send_share(c.get(), codes.major, kAllowInput, host);
         expect_event(7);

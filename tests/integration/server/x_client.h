@@ -28,7 +28,6 @@ struct Free {
 };
 template <typename T> using Owned = std::unique_ptr<T, Free>;
 
-// A connection to `display`, or nothing when it failed.
 inline Xcb xcb_open(const std::string &display) {
     Xcb c(xcb_connect(display.c_str(), nullptr));
     if (!c || xcb_connection_has_error(c.get())) return nullptr;
@@ -80,7 +79,6 @@ inline uint8_t error_of(xcb_connection_t *c, unsigned seq) {
     return e ? e->error_code : 0;
 }
 
-// Lets go of `c`'s server grab, at once.
 inline void ungrab(xcb_connection_t *c) {
     xcb_ungrab_server(c);
     xcb_flush(c);
@@ -97,8 +95,7 @@ inline std::chrono::milliseconds time_left(std::chrono::steady_clock::time_point
     return std::max(left, std::chrono::milliseconds(0));
 }
 
-// Waits until `c`'s socket is readable or `deadline` has passed; false when it had passed
-// already or the connection is broken.
+// Waits until `c` is readable or `deadline`; false when it had passed or the connection broke.
 inline bool wait_readable(xcb_connection_t *c, std::chrono::steady_clock::time_point deadline) {
     if (xcb_connection_has_error(c) || time_left(deadline).count() == 0) return false;
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
@@ -115,8 +112,7 @@ inline Owned<xcb_generic_event_t> next_event(xcb_connection_t *c, std::chrono::m
     return Owned<xcb_generic_event_t>(ev);
 }
 
-// The next event of `type` (the others before it are dropped), waiting at most `limit` for each;
-// nothing when none comes.
+// The next event of `type`, dropping the others, waiting at most `limit` for each.
 inline Owned<xcb_generic_event_t> next_event_of(xcb_connection_t *c, uint8_t type, std::chrono::milliseconds limit) {
     while (Owned<xcb_generic_event_t> ev = next_event(c, limit))
         if ((ev->response_type & 0x7f) == type) return ev;
@@ -205,8 +201,7 @@ inline std::vector<uint32_t> windows_with(xcb_connection_t *c, uint32_t prop, ui
     return out;
 }
 
-// Takes the entries of `c`'s display's access list off it, those of the network only when
-// `network_only`; false when it could not read the list.
+// Takes the entries (of the network only, when `network_only`) off `c`'s display's access list.
 inline bool drop_hosts(xcb_connection_t *c, bool network_only) {
     Owned<xcb_list_hosts_reply_t> hosts(c ? xcb_list_hosts_reply(c, xcb_list_hosts(c), nullptr) : nullptr);
     if (!hosts) return false;

@@ -1,6 +1,5 @@
-// The encodings' choices, on pictures made here: solid, two colours, raw, scrolls and the rows
-// that changed; exact regions, the judge between lossy pictures and exact pixels, the exact
-// refresh's timing, and the pictures and their request.
+// The encodings' choices on pictures made here, exact regions, the judge between lossy pictures
+// and exact pixels, the exact refresh's timing, and the pictures and their request.
 #include "encoding.h"
 #include "picture_codec.h"
 #include "picture_policy.h"

@@ -1,6 +1,5 @@
-// The share extension's wire layouts, checked against hand-written bytes, and the framing of
-// proxied connections: byte-exact relay, carriers for share requests, sequence numbers,
-// BIG-REQUESTS, rewritten extension replies and injected events.
+// The share extension's wire layouts against hand-written bytes, and the framing of proxied
+// connections: relay, carriers for share requests, sequence numbers, errors and injected events.
 #include "connection_protocol.h"
 #include "share_wire.h"
 
@@ -255,10 +254,8 @@ TEST_P(Framing, RefusedSetupIsAnsweredHere) {
     EXPECT_TRUE(junk.upstream_out().empty());
 }
 
-// Requests a client is refused (those upstream would refuse it directly, and those whose reply
-// brings a descriptor a TCP client cannot take) are answered here with their error, and the
-// requests around them keep their sequence numbers. The first matching entry decides; the
-// second byte of a request counts only within its range.
+// Refused requests (those upstream would refuse, and descriptors for a TCP client) are answered here
+// in sequence. The first matching entry decides; the minor counts only within its range.
 TEST_P(Framing, RefusedRequestsGetTheirErrorHereAndUpstreamNeverSeesThem) {
     constexpr uint8_t kShm = 130, kDri3 = 150;
     struct Case { uint8_t major, minor, error; };   // error 0: passes

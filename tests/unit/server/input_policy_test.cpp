@@ -12,9 +12,8 @@ const InputClock::time_point t0{};
 const FloorDelays delays = floor_delays(/*first: receivers*/ 1000, /*second: local user*/ 3000);
 constexpr uint32_t kOne = 0x101, kTwo = 0x202;
 
-// Permission first, then what was pressed, then the floor, which each kind of holder keeps for
-// its own delay: pointer input on a window for everyone, and releases of what went through, pass
-// beside the floor without taking it.
+// Permission, then what was pressed, then the floor, kept for each kind of holder's own delay;
+// pointer input on a window for everyone, and releases of what went through, pass beside it.
 TEST(Floor, ReceiverInputIsJudgedByPermissionPressesThenFloor) {
     using K = InputKind;
     using V = InputVerdict;

@@ -1,6 +1,5 @@
 // Receivers' groups: who shares one encoding, how a member catches up, and that every member's
 // mirror, painted by what it was sent, ends as the picture: in step, behind, new or lost parts.
-// (Resizes and exposures are covered end to end in the replication tests.)
 #include "mirror_group.h"
 
 #include <gtest/gtest.h>
