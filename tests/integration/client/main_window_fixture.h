@@ -19,7 +19,6 @@
 #include <X11/Xatom.h>
 #include <Xm/List.h>
 
-#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <vector>

@@ -28,7 +28,6 @@
 #include <Xm/Text.h>
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <poll.h>

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <random>
 #include <regex>
 #include <cmath>
 #include <algorithm>

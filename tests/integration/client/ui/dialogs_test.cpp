@@ -10,7 +10,6 @@
 #include <Xm/Scale.h>
 #include <Xm/ToggleB.h>
 
-#include <set>
 
 using namespace telvane::testing;
 
