@@ -339,10 +339,12 @@ void ReceiverPipe::apply(const Op &op) {
             xcb_change_property(c_, XCB_PROP_MODE_REPLACE, op.mirror, protocols, XCB_ATOM_ATOM, 32, 1, &del);
         if (!s.override_redirect) put_size_hints(op.mirror, s);
         if (s.mapped) xcb_map_window(c_, op.mirror);
+        if (s.mapped && s.override_redirect) on_top_.push_back(op.mirror);
         break;
     }
     case Op::Kind::Destroy:
         xcb_destroy_window(c_, op.mirror);
+        std::erase(on_top_, op.mirror);
         shows_.erase(op.mirror);
         shift_.erase(op.mirror);
         {
@@ -382,16 +384,26 @@ void ReceiverPipe::apply(const Op &op) {
         for (const std::vector<uint32_t> &group : op.order)
             for (uint32_t m : group.size() > 1 ? as_stacked(group) : group)
                 xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        // An open menu stays above the windows raised after it came up, as it is on the sender,
+        // where it was mapped after the restacking that is only now carried out here.
+        for (uint32_t m : on_top_) xcb_configure_window(c_, m, XCB_CONFIG_WINDOW_STACK_MODE, &above);
         break;
     }
     case Op::Kind::KeyboardMap: take_keyboard_map(ask_keyboard_map()); break;
     case Op::Kind::Map: {
         const uint32_t above = XCB_STACK_MODE_ABOVE;
-        if (op.raise) xcb_configure_window(c_, op.mirror, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        if (op.raise) {
+            xcb_configure_window(c_, op.mirror, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+            std::erase(on_top_, op.mirror);
+            on_top_.push_back(op.mirror);
+        }
         xcb_map_window(c_, op.mirror);
         break;
     }
-    case Op::Kind::Unmap: xcb_unmap_window(c_, op.mirror); break;
+    case Op::Kind::Unmap:
+        xcb_unmap_window(c_, op.mirror);
+        std::erase(on_top_, op.mirror);
+        break;
     }
 }
 

@@ -216,6 +216,9 @@ private:
     FrameTime last_ping_{};
     // The group frame each mirror shows, as far as this thread has written it.
     std::unordered_map<uint32_t, uint64_t> shows_;
+    // Override-redirect mirrors that are mapped, in the order they came up: raised again after
+    // a restack.
+    std::vector<uint32_t> on_top_;
     // How far each mirror was moved from its window's place on the sender: menus keep that
     // shift as they move.
     std::unordered_map<uint32_t, Point> shift_;
