@@ -6,6 +6,7 @@
 #include "xcb_handles.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <linux/sockios.h>
 #include <stdexcept>
@@ -55,12 +56,20 @@ uint32_t ReceiverPipe::new_mirror_id() {
 }
 
 XcbReply<xcb_generic_event_t> ReceiverPipe::next_event() {
-    std::lock_guard<std::mutex> lock(taking_);
-    uint64_t count;
-    (void)!read(handed_fd_.get(), &count, sizeof count);
-    if (handed_.empty()) return XcbReply<xcb_generic_event_t>(xcb_poll_for_event(c_));
-    XcbReply<xcb_generic_event_t> ev = std::move(handed_.front());
-    handed_.pop_front();
+    XcbReply<xcb_generic_event_t> ev;
+    {
+        std::lock_guard<std::mutex> lock(taking_);
+        uint64_t count;
+        (void)!read(handed_fd_.get(), &count, sizeof count);
+        if (handed_.empty()) {
+            ev.reset(xcb_poll_for_event(c_));
+        } else {
+            ev = std::move(handed_.front());
+            handed_.pop_front();
+        }
+    }
+    // Reading for events also takes in the answer a frame may be waiting for.
+    answered();
     return ev;
 }
 
@@ -70,6 +79,40 @@ void ReceiverPipe::hand_over_events() {
     while (xcb_generic_event_t *ev = xcb_poll_for_queued_event(c_)) handed_.emplace_back(ev);
     const uint64_t one = 1;
     if (handed_.size() != before) (void)!write(handed_fd_.get(), &one, sizeof one);
+}
+
+void ReceiverPipe::answered() {
+    if (fence_.load() == kNoFence) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++answers_;
+    }
+    wake_.notify_one();
+}
+
+void ReceiverPipe::send_fence(FrameTime now) {
+    fence_ = xcb_get_input_focus(c_).sequence;
+    std::lock_guard<std::mutex> lock(mutex_);
+    fence_since_ = now;
+}
+
+bool ReceiverPipe::fence_waiting() {
+    const uint64_t fence = fence_.load();
+    if (fence == kNoFence) return false;
+    void *reply = nullptr;
+    xcb_generic_error_t *error = nullptr;
+    const bool came = xcb_poll_for_reply(c_, static_cast<unsigned>(fence), &reply, &error);
+    // Looking may have read events too, which the socket no longer shows.
+    hand_over_events();
+    if (!came) return true;
+    // As with the heartbeat: no reply at all is an answer under another request's number.
+    if (!reply && !error) out_of_turn_ = true;
+    std::free(reply);
+    std::free(error);
+    fence_ = kNoFence;
+    std::lock_guard<std::mutex> lock(mutex_);
+    fence_since_.reset();
+    return false;
 }
 
 std::shared_ptr<const KeyboardMap> ReceiverPipe::keyboard_map() const {
@@ -189,7 +232,7 @@ void ReceiverPipe::serve(uint32_t mirror) {
     std::shared_ptr<MirrorGroup> group;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!writing || stop_ || failed_ || !ops_.empty() || lost_.count(mirror)) {
+        if (!writing || stop_ || failed_ || !ops_.empty() || lost_.count(mirror) || fence_.load() != kNoFence) {
             // Busy, or something must go before this paint: the thread comes for it.
             writing = {};
         } else if (auto g = groups_.find(mirror); g != groups_.end()) {
@@ -211,13 +254,17 @@ void ReceiverPipe::serve(uint32_t mirror) {
             for (const auto &frame : up.frames) write_frame(mirror, *frame);
             write_frame(mirror, up.alone);
             shows_[mirror] = up.shows;
+            send_fence(FrameClock::now());
             xcb_flush(c_);
             written = true;
         }
     } catch (const std::bad_alloc &) {
     }
     writing.unlock();
-    if (written) hand_over_events();
+    if (written) {
+        hand_over_events();
+        answered();   // the write may have read the answer too
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         served_since_.reset();
@@ -242,13 +289,14 @@ bool ReceiverPipe::takes_now(size_t bytes) const {
 
 bool ReceiverPipe::idle() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return !busy_since_ && !served_since_ && ops_.empty() && dirty_.empty() && lost_.empty() && !failed_.load();
+    return !busy_since_ && !served_since_ && ops_.empty() && dirty_.empty() && lost_.empty() && !failed_.load() &&
+           fence_.load() == kNoFence;
 }
 
 std::optional<FrameClock::duration> ReceiverPipe::waiting_for(FrameTime now) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::optional<FrameTime> since;
-    for (const auto &t : {busy_since_, served_since_, ping_since_})
+    for (const auto &t : {busy_since_, served_since_, ping_since_, fence_since_})
         if (t && (!since || *t < *since)) since = t;
     if (!since) return std::nullopt;
     return now - *since;
@@ -431,7 +479,7 @@ std::vector<uint32_t> ReceiverPipe::as_stacked(const std::vector<uint32_t> &mirr
     return out;
 }
 
-void ReceiverPipe::paint(const Paint &p) {
+bool ReceiverPipe::paint(const Paint &p) {
     auto at = shows_.find(p.mirror);
     const uint64_t shows = at == shows_.end() ? kShowsNothing : at->second;
     MirrorGroup::CatchUp up;
@@ -441,11 +489,16 @@ void ReceiverPipe::paint(const Paint &p) {
         std::lock_guard<std::mutex> l(mutex_);
         starved_.push_back(p.mirror);
         notify();
-        return;
+        return false;
     }
-    for (const auto &frame : up.frames) write_frame(p.mirror, *frame);
+    bool wrote = !up.alone.ops.empty();
+    for (const auto &frame : up.frames) {
+        write_frame(p.mirror, *frame);
+        wrote = wrote || !frame->ops.empty();
+    }
     write_frame(p.mirror, up.alone);
     shows_[p.mirror] = up.shows;
+    return wrote;
 }
 
 void ReceiverPipe::write_frame(uint32_t mirror, const EncodedFrame &frame) {
@@ -566,34 +619,50 @@ void ReceiverPipe::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     busy_since_.reset();
     while (!stop_) {
-        if (ops_.empty() && dirty_.empty() && lost_.empty()) {
-            // Asleep until there is work, a sign of life is due, or a group's exact refresh.
+        // Paints wait while the receiver has not answered for the last frame (send_fence); the
+        // other work does not.
+        const uint64_t seen = answers_;
+        lock.unlock();
+        const bool fenced = fence_waiting();
+        lock.lock();
+        if (ops_.empty() && (fenced || (dirty_.empty() && lost_.empty())) && answers_ == seen) {
+            // Asleep until there is work, a sign of life is due, a group's exact refresh, or
+            // (while a frame waits for its answer) somebody reads the socket.
             auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(options_.heartbeat);
-            if (const auto refresh = next_refresh())
+            if (const auto refresh = next_refresh(); refresh && !fenced)
                 wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(*refresh - FrameClock::now()),
                                   std::chrono::milliseconds(0), wait);
             if (wait.count() > 0) wake_.wait_for(lock, wait);
         }
         if (stop_) break;
-        const FrameTime woke = FrameClock::now();
-        for (const auto &[mirror, group] : groups_)
-            if (const auto at = group->refresh_at(); at && *at <= woke) dirty_.insert(mirror);
+        // Still no answer: a receiver that never gives one is found by the fence's age.
+        if (fenced && ops_.empty()) {
+            if (!xcb_connection_has_error(c_)) continue;
+            failed_ = true;
+            notify();
+            break;
+        }
         std::vector<Op> ops = std::exchange(ops_, {});
         std::vector<Paint> paints;
-        for (uint32_t mirror : dirty_) {
-            auto group = groups_.find(mirror);
-            if (group != groups_.end()) paints.push_back({mirror, group->second, {}});
+        if (!fenced) {
+            const FrameTime woke = FrameClock::now();
+            for (const auto &[mirror, group] : groups_)
+                if (const auto at = group->refresh_at(); at && *at <= woke) dirty_.insert(mirror);
+            for (uint32_t mirror : dirty_) {
+                auto group = groups_.find(mirror);
+                if (group != groups_.end()) paints.push_back({mirror, group->second, {}});
+            }
+            for (auto &[mirror, rects] : lost_) {
+                auto group = groups_.find(mirror);
+                if (group == groups_.end()) continue;
+                const uint32_t id = mirror;   // a structured binding cannot be captured by every compiler we build with
+                auto same = std::find_if(paints.begin(), paints.end(), [&](const Paint &q) { return q.mirror == id; });
+                if (same != paints.end()) same->lost = std::move(rects);
+                else paints.push_back({mirror, group->second, std::move(rects)});
+            }
+            dirty_.clear();
+            lost_.clear();
         }
-        for (auto &[mirror, rects] : lost_) {
-            auto group = groups_.find(mirror);
-            if (group == groups_.end()) continue;
-            const uint32_t id = mirror;   // a structured binding cannot be captured by every compiler we build with
-            auto same = std::find_if(paints.begin(), paints.end(), [&](const Paint &q) { return q.mirror == id; });
-            if (same != paints.end()) same->lost = std::move(rects);
-            else paints.push_back({mirror, group->second, std::move(rects)});
-        }
-        dirty_.clear();
-        lost_.clear();
         const FrameTime started = FrameClock::now();
         busy_since_ = started;
         lock.unlock();
@@ -601,7 +670,9 @@ void ReceiverPipe::run() {
         {
             std::lock_guard<std::mutex> writing(writer_);
             for (const Op &op : ops) apply(op);
-            for (const Paint &p : paints) paint(p);
+            bool wrote = false;
+            for (const Paint &p : paints) wrote = paint(p) || wrote;
+            if (wrote) send_fence(started);
             heartbeat(started);
             xcb_flush(c_);
         }

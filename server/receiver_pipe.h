@@ -107,9 +107,10 @@ public:
     // whatever the receiver was sent before.
     void repaint_lost(uint32_t mirror, const std::vector<Rect> &rects);
     // As repaint, but called by the group member that encoded a new frame, on its own thread: when
-    // this pipe's thread is between batches, has nothing queued before the paint, and the socket
-    // takes the frame without waiting, the frame is written here and then, which spares a thread
-    // switch per receiver and frame in a classroom. Otherwise it is left to this pipe's thread.
+    // this pipe's thread is between batches, has nothing queued before the paint, the receiver
+    // has answered for the last frame, and the socket takes the frame without waiting, the frame
+    // is written here and then, which spares a thread switch per receiver and frame in a
+    // classroom. Otherwise it is left to this pipe's thread.
     void serve(uint32_t mirror);
 
     // True while the thread waits for work: it would come at once.
@@ -157,7 +158,18 @@ private:
     void push(Op op);
     void run();
     void apply(const Op &op);
-    void paint(const Paint &p);
+    // Brings a mirror to its group's newest frame; true when anything was written.
+    bool paint(const Paint &p);
+    // Frames follow the link: after each frame written, a GetInputFocus goes too, and the next
+    // frame waits for its answer, so about one frame a round trip is in flight and the damage of
+    // a fast burst (a scrolling terminal) is joined into fewer frames rather than queued. On a
+    // fast link the answer is back before the next frame is ready. The holder of `writer_` sends
+    // it; only the thread takes the answer.
+    void send_fence(FrameTime now);
+    // True while the answer to the last fence has not come; takes it when it has.
+    bool fence_waiting();
+    // Someone read the receiver's socket: the thread, if it waits for a fence, looks again.
+    void answered();
     // Writes the requests of `frame` for the mirror.
     void write_frame(uint32_t mirror, const EncodedFrame &frame);
     // Writes one PutPicture of the link's own; a picture too long for a request is decoded here
@@ -203,6 +215,8 @@ private:
     std::optional<FrameTime> served_since_; // another member's thread is writing a frame here
     bool out_of_turn_ = false;              // pipe thread only: the receiver's answers lost their order
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
+    std::optional<FrameTime> fence_since_;  // the last frame's fence was sent and has no answer
+    uint64_t answers_ = 0;                  // reads of the receiver's socket by others, counted
     std::vector<uint32_t> starved_;
     std::unordered_map<uint32_t, Rect> placed_;
     std::shared_ptr<const KeyboardMap> keys_;
@@ -231,6 +245,8 @@ private:
     std::deque<XcbReply<xcb_generic_event_t>> handed_;
     Fd handed_fd_;
 
+    static constexpr uint64_t kNoFence = ~uint64_t{0};
+    std::atomic<uint64_t> fence_{kNoFence};   // the request whose answer the next frame waits for
     std::atomic<bool> failed_{false};
     std::atomic<uint32_t> protocols_atom_{0}, delete_atom_{0};
     std::thread thread_;

@@ -416,6 +416,39 @@ TEST_F(Gateway, AServiceWithoutPicturesGetsAPhotographExact) {
     EXPECT_FALSE(contains(trace(), " lossy (")) << trace();
 }
 
+// Over a long link frames follow its round trip: a burst drawn faster than the receiver answers
+// goes as a few joined frames, not one a change, and the mirror still ends as the window.
+TEST_F(Gateway, ABurstOverALongLinkGoesAsFewFramesAndEndsExact) {
+    ASSERT_TRUE(start_consent({"--accept-all", "--no-pictures"}));
+    const std::string count = scratch.file("count");
+    ChildProcess relay = ChildProcess::start({"python3", TELVANE_SOURCE_DIR "/bench/byte_relay.py", "127.0.0.3:34591",
+                                              "127.0.0.2:34591", count, "--delay-ms", "100"});
+    ASSERT_TRUE(wait_for_text(count, "0 0", std::chrono::seconds(10)));
+    // The bytes towards the receiver once the relay has counted all that came before now.
+    auto sent = [&] {
+        const auto now = std::filesystem::file_time_type::clock::now();
+        eventually([&] { return std::filesystem::last_write_time(count) > now; });
+        return std::stol(read_file(count));
+    };
+    constexpr uint16_t kW = 120, kH = 90;
+    const uint32_t w = make_window(c.get(), "burst", kW, kH);
+    ASSERT_EQ(share_to("127.0.0.3", w).status, 0);
+    EXPECT_EQ(expect_event(3).window, w);
+    MirrorWatch mirror(rx->c.get(), wait_new_mirror(rx->c.get(), rx->marker));
+    std::vector<uint32_t> last = put_noise(c.get(), w, 0, 0, kW, kH, 0);
+    ASSERT_TRUE(mirror.shows(last, kW, kH));
+    const long one = sent();
+    for (uint32_t i = 1; i <= 40; ++i) {
+        last = put_noise(c.get(), w, 0, 0, kW, kH, i);
+        round_trip_within(c.get(), std::chrono::seconds(5));
+    }
+    EXPECT_TRUE(mirror.shows(last, kW, kH));
+    // The share and the first picture are about a frame; 40 changes in well under the 200 ms
+    // round trip are one or two more, where a frame a change came to about 20.
+    const long burst = sent() - one;
+    EXPECT_LT(burst, one * 4) << "of 40 changes, " << burst / one << " frames' bytes went";
+}
+
 INSTANTIATE_TEST_SUITE_P(, GatewayUnderWindowManager, ::testing::Values("none", "twm", "openbox"),
                          [](const auto &row) { return row.param; });
 
