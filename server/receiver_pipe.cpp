@@ -229,10 +229,11 @@ void ReceiverPipe::repaint_lost(uint32_t mirror, const std::vector<Rect> &rects)
 
 void ReceiverPipe::serve(uint32_t mirror) {
     std::unique_lock<std::mutex> writing(writer_, std::try_to_lock);
+    const bool fenced = writing && fence_waiting();
     std::shared_ptr<MirrorGroup> group;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!writing || stop_ || failed_ || !ops_.empty() || lost_.count(mirror) || fence_.load() != kNoFence) {
+        if (!writing || stop_ || failed_ || !ops_.empty() || lost_.count(mirror) || fenced) {
             // Busy, or something must go before this paint: the thread comes for it.
             writing = {};
         } else if (auto g = groups_.find(mirror); g != groups_.end()) {
@@ -623,7 +624,11 @@ void ReceiverPipe::run() {
         // other work does not.
         const uint64_t seen = answers_;
         lock.unlock();
-        const bool fenced = fence_waiting();
+        bool fenced;
+        {
+            std::lock_guard<std::mutex> writing(writer_);
+            fenced = fence_waiting();
+        }
         lock.lock();
         if (ops_.empty() && (fenced || (dirty_.empty() && lost_.empty())) && answers_ == seen) {
             // Asleep until there is work, a sign of life is due, a group's exact refresh, or

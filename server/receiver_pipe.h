@@ -163,8 +163,8 @@ private:
     // Frames follow the link: after each frame written, a GetInputFocus goes too, and the next
     // frame waits for its answer, so about one frame a round trip is in flight and the damage of
     // a fast burst (a scrolling terminal) is joined into fewer frames rather than queued. On a
-    // fast link the answer is back before the next frame is ready. The holder of `writer_` sends
-    // it; only the thread takes the answer.
+    // fast link the answer is back before the next frame is ready. Both are for the holder of
+    // `writer_`.
     void send_fence(FrameTime now);
     // True while the answer to the last fence has not come; takes it when it has.
     bool fence_waiting();
@@ -213,7 +213,7 @@ private:
     std::map<uint32_t, std::shared_ptr<MirrorGroup>> groups_;
     std::optional<FrameTime> busy_since_;   // a batch of writes is under way
     std::optional<FrameTime> served_since_; // another member's thread is writing a frame here
-    bool out_of_turn_ = false;              // pipe thread only: the receiver's answers lost their order
+    std::atomic<bool> out_of_turn_{false};  // the receiver's answers lost their order
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
     std::optional<FrameTime> fence_since_;  // the last frame's fence was sent and has no answer
     uint64_t answers_ = 0;                  // reads of the receiver's socket by others, counted
