@@ -68,8 +68,7 @@ XcbReply<xcb_generic_event_t> ReceiverPipe::next_event() {
             handed_.pop_front();
         }
     }
-    // Reading for events also takes in the answer a frame may be waiting for.
-    answered();
+    answered();   // the read may have taken in the answer a frame waits for
     return ev;
 }
 

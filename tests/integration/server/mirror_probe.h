@@ -89,12 +89,13 @@ public:
     }
     uint32_t id() const { return mirror_; }
 
-    // Waits until the mirror's top-left w x h pixels are `expected`.
-    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h) {
+    // Waits until the mirror's top-left w x h pixels are `expected`, at most `limit`.
+    bool shows(const std::vector<uint32_t> &expected, uint16_t w, uint16_t h,
+               std::chrono::milliseconds limit = std::chrono::seconds(15)) {
         return wait_until(c_, [&] {
             xcb_damage_subtract(c_, damage_, XCB_NONE, XCB_NONE);
             return pixels(c_, mirror_, w, h) == expected;
-        });
+        }, limit);
     }
     bool shows_solid(uint32_t colour, uint16_t w, uint16_t h) {
         return shows(std::vector<uint32_t>(size_t{w} * h, colour), w, h);
