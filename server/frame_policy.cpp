@@ -71,4 +71,19 @@ void merge_damage(std::vector<Rect> &waiting, const std::vector<Rect> &more, int
     waiting = plan_capture(waiting, width, height);
 }
 
+FrameTime next_fence_grace(FrameTime grace, bool unanswered, FrameTime now, std::optional<FrameTime> answered,
+                           bool again) {
+    if (again) return now;
+    if (unanswered) return grace;
+    // Straight after an answer the link was not quiet: that frame was waiting for it.
+    return !answered || now - *answered >= kFenceGrace ? now + kFenceGrace : now;
+}
+
+bool paints_again(const PaintedAreas &painted, const PaintedAreas &frame) {
+    for (const auto &[mirror, at] : frame)
+        for (const auto &[earlier, was] : painted)
+            if (mirror == earlier && !intersection(at, was).empty()) return true;
+    return false;
+}
+
 }  // namespace telvane::server

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace telvane::server {
@@ -34,6 +35,24 @@ struct FrameTiming {
     // The shortest time between two captures of one window.
     std::chrono::microseconds min_interval{0};
 };
+
+// A receiver's next frame waits for its answer to the last one (about one frame a round trip in
+// flight), except within the grace that opens when a frame goes after the link has been quiet:
+// the parts of one change (a picture put in bands, a character and then its cursor) land within
+// it and go as they come, while a burst that outlasts it follows the round trip. A frame that
+// paints again where the grace's frames painted, or scrolls, ends it: that is a second change
+// (a terminal's output), not the rest of the first.
+inline constexpr std::chrono::milliseconds kFenceGrace{16};
+// Until when frames may go past an unanswered fence, once a frame goes at `now`: `grace` is the
+// current end, `unanswered` says whether an earlier frame still waits for its answer, the last
+// answer was taken at `answered` (nothing: never), and `again` whether this frame paints again
+// (above). The receiver's sender thread calls it for each frame it writes.
+FrameTime next_fence_grace(FrameTime grace, bool unanswered, FrameTime now, std::optional<FrameTime> answered,
+                           bool again);
+// Areas painted, each on a mirror (by id).
+using PaintedAreas = std::vector<std::pair<uint32_t, Rect>>;
+// True when `frame` paints somewhere on a mirror that `painted` already covers.
+bool paints_again(const PaintedAreas &painted, const PaintedAreas &frame);
 
 // The frame state of one window: when its pending damage began and when it was last captured.
 // The owner feeds it the times of its (injectable) clock.

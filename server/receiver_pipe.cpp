@@ -89,13 +89,25 @@ void ReceiverPipe::answered() {
     wake_.notify_one();
 }
 
-void ReceiverPipe::send_fence(FrameTime now) {
-    fence_ = xcb_get_input_focus(c_).sequence;
+void ReceiverPipe::send_fence(FrameTime now, Written written) {
+    // What a grace's frames painted, up to a bound: more parts than that are no one change.
+    constexpr size_t kMaxGraceAreas = 256;
+    const uint64_t older = fence_.exchange(xcb_get_input_focus(c_).sequence);
+    if (older == kNoFence) grace_painted_.clear();
+    const bool again = written.scrolled || grace_painted_.size() + written.areas.size() > kMaxGraceAreas ||
+                       paints_again(grace_painted_, written.areas);
+    fence_grace_ = next_fence_grace(fence_grace_, older != kNoFence, now, answer_taken_, again);
+    if (fence_grace_ > now) grace_painted_.insert(grace_painted_.end(), written.areas.begin(), written.areas.end());
+    if (older != kNoFence) {
+        // Within the grace: the newer answer says the same, and xcb must not keep the older one.
+        xcb_discard_reply(c_, static_cast<unsigned>(older));
+        return;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     fence_since_ = now;
 }
 
-bool ReceiverPipe::fence_waiting() {
+bool ReceiverPipe::fence_waiting(FrameTime now) {
     const uint64_t fence = fence_.load();
     if (fence == kNoFence) return false;
     void *reply = nullptr;
@@ -103,7 +115,8 @@ bool ReceiverPipe::fence_waiting() {
     const bool came = xcb_poll_for_reply(c_, static_cast<unsigned>(fence), &reply, &error);
     // Looking may have read events too, which the socket no longer shows.
     hand_over_events();
-    if (!came) return true;
+    if (!came) return now >= fence_grace_;
+    answer_taken_ = now;
     // As with the heartbeat: no reply at all is an answer under another request's number.
     if (!reply && !error) out_of_turn_ = true;
     std::free(reply);
@@ -228,7 +241,7 @@ void ReceiverPipe::repaint_lost(uint32_t mirror, const std::vector<Rect> &rects)
 
 void ReceiverPipe::serve(uint32_t mirror) {
     std::unique_lock<std::mutex> writing(writer_, std::try_to_lock);
-    const bool fenced = writing && fence_waiting();
+    const bool fenced = writing && fence_waiting(FrameClock::now());
     std::shared_ptr<MirrorGroup> group;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -251,10 +264,15 @@ void ReceiverPipe::serve(uint32_t mirror) {
         size_t bytes = up.alone.data.size() + 32 * up.alone.ops.size();
         for (const auto &frame : up.frames) bytes += frame->data.size() + 32 * frame->ops.size();
         if (takes_now(bytes)) {
-            for (const auto &frame : up.frames) write_frame(mirror, *frame);
+            Written w;
+            for (const auto &frame : up.frames) {
+                write_frame(mirror, *frame);
+                w.add(mirror, *frame);
+            }
             write_frame(mirror, up.alone);
+            w.add(mirror, up.alone);
             shows_[mirror] = up.shows;
-            send_fence(FrameClock::now());
+            if (!w.areas.empty()) send_fence(FrameClock::now(), std::move(w));
             xcb_flush(c_);
             written = true;
         }
@@ -479,7 +497,14 @@ std::vector<uint32_t> ReceiverPipe::as_stacked(const std::vector<uint32_t> &mirr
     return out;
 }
 
-bool ReceiverPipe::paint(const Paint &p) {
+void ReceiverPipe::Written::add(uint32_t mirror, const EncodedFrame &frame) {
+    for (const DrawOp &op : frame.ops) {
+        scrolled = scrolled || op.kind == DrawOp::Kind::Copy;
+        areas.emplace_back(mirror, op.at);
+    }
+}
+
+ReceiverPipe::Written ReceiverPipe::paint(const Paint &p) {
     auto at = shows_.find(p.mirror);
     const uint64_t shows = at == shows_.end() ? kShowsNothing : at->second;
     MirrorGroup::CatchUp up;
@@ -489,16 +514,17 @@ bool ReceiverPipe::paint(const Paint &p) {
         std::lock_guard<std::mutex> l(mutex_);
         starved_.push_back(p.mirror);
         notify();
-        return false;
+        return {};
     }
-    bool wrote = !up.alone.ops.empty();
+    Written w;
     for (const auto &frame : up.frames) {
         write_frame(p.mirror, *frame);
-        wrote = wrote || !frame->ops.empty();
+        w.add(p.mirror, *frame);
     }
     write_frame(p.mirror, up.alone);
+    w.add(p.mirror, up.alone);
     shows_[p.mirror] = up.shows;
-    return wrote;
+    return w;
 }
 
 void ReceiverPipe::write_frame(uint32_t mirror, const EncodedFrame &frame) {
@@ -626,7 +652,7 @@ void ReceiverPipe::run() {
         bool fenced;
         {
             std::lock_guard<std::mutex> writing(writer_);
-            fenced = fence_waiting();
+            fenced = fence_waiting(FrameClock::now());
         }
         lock.lock();
         if (ops_.empty() && (fenced || (dirty_.empty() && lost_.empty())) && answers_ == seen) {
@@ -674,9 +700,13 @@ void ReceiverPipe::run() {
         {
             std::lock_guard<std::mutex> writing(writer_);
             for (const Op &op : ops) apply(op);
-            bool wrote = false;
-            for (const Paint &p : paints) wrote = paint(p) || wrote;
-            if (wrote) send_fence(started);
+            Written w;
+            for (const Paint &p : paints) {
+                Written one = paint(p);
+                w.scrolled = w.scrolled || one.scrolled;
+                w.areas.insert(w.areas.end(), one.areas.begin(), one.areas.end());
+            }
+            if (!w.areas.empty()) send_fence(started, std::move(w));
             heartbeat(started);
             xcb_flush(c_);
         }

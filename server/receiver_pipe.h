@@ -158,16 +158,23 @@ private:
     void push(Op op);
     void run();
     void apply(const Op &op);
-    // Brings a mirror to its group's newest frame; true when anything was written.
-    bool paint(const Paint &p);
+    // What frames written put on the wire: a scroll among it, and where it painted.
+    struct Written {
+        bool scrolled = false;
+        PaintedAreas areas;
+        void add(uint32_t mirror, const EncodedFrame &frame);
+    };
+    // Brings a mirror to its group's newest frame.
+    Written paint(const Paint &p);
     // Frames follow the link: after each frame written, a GetInputFocus goes too, and the next
-    // frame waits for its answer, so about one frame a round trip is in flight and the damage of
-    // a fast burst (a scrolling terminal) is joined into fewer frames rather than queued. On a
-    // fast link the answer is back before the next frame is ready. Both are for the holder of
-    // `writer_`.
-    void send_fence(FrameTime now);
-    // True while the answer to the last fence has not come; takes it when it has.
-    bool fence_waiting();
+    // frame waits for its answer (past the grace, fence_grace_until), so about one frame a round
+    // trip is in flight and the damage of a fast burst (a scrolling terminal) is joined into fewer
+    // frames rather than queued. On a fast link the answer is back before the next frame is
+    // ready. Both are for the holder of `writer_`.
+    void send_fence(FrameTime now, Written written);
+    // True while the next frame must wait: the last fence has no answer and its grace is over.
+    // Takes the answer when it has come.
+    bool fence_waiting(FrameTime now);
     // Someone read the receiver's socket: the thread, if it waits for a fence, looks again.
     void answered();
     // Writes the requests of `frame` for the mirror.
@@ -215,7 +222,7 @@ private:
     std::optional<FrameTime> served_since_; // another member's thread is writing a frame here
     std::atomic<bool> out_of_turn_{false};  // the receiver's answers lost their order
     std::optional<FrameTime> ping_since_;   // a sign of life was asked for and has not come
-    std::optional<FrameTime> fence_since_;  // the last frame's fence was sent and has no answer
+    std::optional<FrameTime> fence_since_;  // the oldest fence that has no answer was sent then
     uint64_t answers_ = 0;                  // reads of the receiver's socket by others, counted
     std::vector<uint32_t> starved_;
     std::unordered_map<uint32_t, Rect> placed_;
@@ -230,6 +237,11 @@ private:
     FrameTime last_ping_{};
     // The group frame each mirror shows, as far as this thread has written it.
     std::unordered_map<uint32_t, uint64_t> shows_;
+    // The holder of `writer_`'s: until when frames go past an unanswered fence, and when the
+    // last fence's answer was taken.
+    FrameTime fence_grace_{};
+    std::optional<FrameTime> answer_taken_;
+    PaintedAreas grace_painted_;   // what the frames of the open grace painted
     // Override-redirect mirrors that are mapped, in the order they came up: raised again after
     // a restack.
     std::vector<uint32_t> on_top_;

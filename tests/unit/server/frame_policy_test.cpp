@@ -41,6 +41,22 @@ TEST(FrameGate, BurstWaitsForGatherAndCapturesAreSpacedByTheInterval) {
     EXPECT_EQ(gate.due(), t0 + 42ms);
 }
 
+// A frame after a quiet link opens a grace for the rest of its change; one that waited for an
+// answer (taken just before it) does not, the frames within it leave it as it is, and one that
+// paints again ends it: only where the same mirror was painted.
+TEST(FenceGrace, OpensOnlyAfterAQuietLinkAndEndsWhereAFramePaintsAgain) {
+    const PaintedAreas bands{{7, {0, 0, 800, 81}}, {7, {0, 81, 800, 81}}};
+    EXPECT_FALSE(paints_again(bands, {{7, {0, 162, 800, 81}}, {9, {0, 0, 10, 10}}}));
+    EXPECT_TRUE(paints_again(bands, {{7, {0, 240, 8, 16}}, {7, {799, 161, 1, 1}}}));
+    const FrameTime old = t0 - 1s;
+    EXPECT_EQ(next_fence_grace(old, false, t0, std::nullopt, false), t0 + kFenceGrace);
+    EXPECT_EQ(next_fence_grace(old, false, t0, t0 - kFenceGrace, false), t0 + kFenceGrace);
+    EXPECT_EQ(next_fence_grace(old, false, t0, t0 - kFenceGrace + 1ms, false), t0);
+    EXPECT_EQ(next_fence_grace(t0 + 5ms, true, t0, t0 - 1s, false), t0 + 5ms);
+    EXPECT_EQ(next_fence_grace(t0 + 5ms, true, t0, t0 - 1s, true), t0);
+    EXPECT_EQ(next_fence_grace(old, false, t0, std::nullopt, true), t0);
+}
+
 TEST(PlanCapture, ClipsMergesNeighboursKeepsDistantRectsApartAndManyStayFew) {
     // Off-window parts go, empty ones vanish.
     EXPECT_EQ(plan_capture({{-10, -10, 20, 20}, {5, 5, 0, 3}}, 100, 100), (std::vector<Rect>{{0, 0, 10, 10}}));
