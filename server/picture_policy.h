@@ -71,6 +71,9 @@ std::optional<int> parse_picture_quality(const std::string &text);
 // How long an area shown lossily must be still before it is sent again exactly, on a link
 // that keeps up.
 inline constexpr std::chrono::milliseconds kRefreshStill{1000};
+// Parts that fall due this soon after the first one due join its refresh: one frame, where
+// several would each wait for the link's answer to the one before (a picture drawn in bands).
+inline constexpr std::chrono::milliseconds kRefreshJoin{250};
 // The longest that wait grows to when the link is behind.
 inline constexpr std::chrono::milliseconds kRefreshLongest{4000};
 // The wait for a link whose slowest member was last `frames_behind` frames behind its group:
