@@ -43,6 +43,10 @@ struct FrameTiming {
 // paints again where the grace's frames painted, or scrolls, ends it: that is a second change
 // (a terminal's output), not the rest of the first.
 inline constexpr std::chrono::milliseconds kFenceGrace{16};
+// Only links whose round trip, measured as they are made, is at least this long are paced so:
+// on a faster one a frame a round trip is more frames than any screen shows, and each answer
+// would cost the server a wake-up per receiver and frame for nothing.
+inline constexpr std::chrono::milliseconds kPacedRoundTrip{8};
 // Until when frames may go past an unanswered fence, once a frame goes at `now`: `grace` is the
 // current end, `unanswered` says whether an earlier frame still waits for its answer, the last
 // answer was taken at `answered` (nothing: never), and `again` whether this frame paints again

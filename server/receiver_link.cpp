@@ -2,6 +2,7 @@
 #include "receiver_link.h"
 
 #include "byte_order.h"
+#include "frame_policy.h"
 #include "picture_codec.h"
 #include "link_protocol.h"
 #include "plain_relay.h"
@@ -348,6 +349,14 @@ ReceiverConnectResult connect_receiver(const std::string &display_text, std::chr
         out.route += "; pictures: " + said;
         if (xcb_connection_has_error(c.get())) return fail(wire::ConnectFailure::NoXServer, "the link broke: " + said);
     }
+    // Frames follow the round trip of slow links only: it is measured here, once.
+    const auto asked = std::chrono::steady_clock::now();
+    int events = 0;
+    if (!bounded_reply(c.get(), xcb_get_input_focus(c.get()).sequence, asked + limit, events, why))
+        return fail(wire::ConnectFailure::NoXServer, "the receiver is no X server: " + why);
+    out.round_trip = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - asked);
+    out.route += "; round trip " + std::to_string(out.round_trip.count() / 1000) + " ms" +
+                 (out.round_trip >= kPacedRoundTrip ? ": frames follow it" : "");
     out.conn = std::move(c);
     return out;
 }

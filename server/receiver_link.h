@@ -26,6 +26,7 @@ struct ReceiverConnectResult {
     wire::KeyPrefix key{};  // a ReceiverKeyChanged failure: the start of the key the receiver showed
     bool no_thread = false; // failed for want of a thread or descriptor here, not at the receiver
     PictureAbility pictures;  // what the receiver's link service decodes (nothing on the plain road)
+    std::chrono::microseconds round_trip{0};  // one request's answer took this long, once connected
 };
 
 // Connects to the receiver named by `display_text` ("a.b.c.d:D.S" or "host:D.S"): through the

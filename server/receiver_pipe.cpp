@@ -90,6 +90,7 @@ void ReceiverPipe::answered() {
 }
 
 void ReceiverPipe::send_fence(FrameTime now, Written written) {
+    if (!options_.paced) return;
     // What a grace's frames painted, up to a bound: more parts than that are no one change.
     constexpr size_t kMaxGraceAreas = 256;
     const uint64_t older = fence_.exchange(xcb_get_input_focus(c_).sequence);

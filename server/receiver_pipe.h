@@ -58,6 +58,8 @@ public:
         // What the receiver's link service decodes (asked when the link was made; nothing on the
         // plain road and from older services). With any, BIG-REQUESTS was enabled then too.
         PictureAbility pictures;
+        // Frames follow the link's round trip (send_fence): a slow link's.
+        bool paced = false;
     };
 
     // Starts the thread. `c` stays owned by the caller and must outlive the pipe; `format` is

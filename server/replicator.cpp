@@ -61,7 +61,8 @@ Replicator::~Replicator() {
     pipes_.clear();  // threads stop before the share service closes their connections
 }
 
-Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int screen, PictureAbility pictures) {
+Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int screen, PictureAbility pictures,
+                                         bool paced) {
     const xcb_setup_t *setup = xcb_get_setup(c);
     const xcb_screen_t *s = screen_of(setup, screen);
     auto format = format_of(setup, s->root_depth, s->root_visual);
@@ -74,6 +75,7 @@ Replicator::Fit Replicator::add_receiver(uint32_t host, xcb_connection_t *c, int
     po.heartbeat = clamp_ms(options_.receiver_timeout / 4, 50, 5000);
     po.notify_fd = news_.get();
     po.pictures = pictures;
+    po.paced = paced;
     try {
         pipes_[host] = std::make_unique<ReceiverPipe>(c, screen, std::move(f), po);
     } catch (const std::exception &) {  // no thread or no memory: this receiver fails, the server goes on

@@ -68,8 +68,9 @@ public:
     // Starts the sender thread of a connected receiver; `c` must outlive remove_receiver(host).
     // A receiver whose default visual is DirectColor gets no thread and no mirrors; NoResources
     // when the thread or its memory could not be had.
-    // `pictures`: what the receiver's link decodes, as connect_receiver found it.
-    Fit add_receiver(uint32_t host, xcb_connection_t *c, int screen, PictureAbility pictures = {});
+    // `pictures`: what the receiver's link decodes, as connect_receiver found it; `paced`: its
+    // frames follow its round trip.
+    Fit add_receiver(uint32_t host, xcb_connection_t *c, int screen, PictureAbility pictures = {}, bool paced = false);
     // Stops the receiver's thread; called before its connection is closed.
     void remove_receiver(uint32_t host);
 

@@ -355,7 +355,8 @@ void ShareService::collect_connections() {
         }
         r.conn = std::move(res.conn);
         r.screen = res.screen;
-        const Replicator::Fit fit = replicator_->add_receiver(host, r.conn.get(), r.screen, res.pictures);
+        const Replicator::Fit fit = replicator_->add_receiver(host, r.conn.get(), r.screen, res.pictures,
+                                                                  res.round_trip >= kPacedRoundTrip);
         if (fit != Replicator::Fit::Ready) {
             // DirectColor: its colours would need a colormap per mirror that we do not manage.
             // NoResources: no thread or memory for its sender. Either way, no share.
