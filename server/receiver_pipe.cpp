@@ -650,8 +650,8 @@ void ReceiverPipe::run() {
         // other work does not.
         const uint64_t seen = answers_;
         lock.unlock();
-        bool fenced;
-        {
+        bool fenced = false;
+        if (fence_.load() != kNoFence) {   // unpaced links never wait here for a member serving them
             std::lock_guard<std::mutex> writing(writer_);
             fenced = fence_waiting(FrameClock::now());
         }
