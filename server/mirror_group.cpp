@@ -312,8 +312,8 @@ void MirrorGroup::encode(std::vector<Rect> rects, bool everything, FrameTime now
     // What was shown lossily and has been still long enough goes again, exactly; being exact,
     // it leaves nothing to refresh after it.
     const std::chrono::milliseconds delay = refresh_delay(most_behind());
-    if (Region due = inexact_.due(now, delay); !due.empty()) {
-        due = inexact_.due(now + kRefreshJoin, delay);
+    if (const auto first = inexact_.next_due(delay); first && *first <= now) {
+        const Region due = inexact_.due(now + kRefreshJoin, delay);
         std::vector<std::pair<Rect, size_t>> refresh;
         {
             std::lock_guard<std::mutex> lock(picture_->mutex);

@@ -266,6 +266,7 @@ void ReceiverPipe::serve(uint32_t mirror) {
         for (const auto &frame : up.frames) bytes += frame->data.size() + 32 * frame->ops.size();
         if (takes_now(bytes)) {
             Written w;
+            w.keep = options_.paced;
             for (const auto &frame : up.frames) {
                 write_frame(mirror, *frame);
                 w.add(mirror, *frame);
@@ -499,6 +500,7 @@ std::vector<uint32_t> ReceiverPipe::as_stacked(const std::vector<uint32_t> &mirr
 }
 
 void ReceiverPipe::Written::add(uint32_t mirror, const EncodedFrame &frame) {
+    if (!keep) return;
     for (const DrawOp &op : frame.ops) {
         scrolled = scrolled || op.kind == DrawOp::Kind::Copy;
         areas.emplace_back(mirror, op.at);
@@ -518,6 +520,7 @@ ReceiverPipe::Written ReceiverPipe::paint(const Paint &p) {
         return {};
     }
     Written w;
+    w.keep = options_.paced;
     for (const auto &frame : up.frames) {
         write_frame(p.mirror, *frame);
         w.add(p.mirror, *frame);
@@ -702,6 +705,7 @@ void ReceiverPipe::run() {
             std::lock_guard<std::mutex> writing(writer_);
             for (const Op &op : ops) apply(op);
             Written w;
+            w.keep = options_.paced;
             for (const Paint &p : paints) {
                 Written one = paint(p);
                 w.scrolled = w.scrolled || one.scrolled;

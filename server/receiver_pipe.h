@@ -162,6 +162,7 @@ private:
     void apply(const Op &op);
     // What frames written put on the wire: a scroll among it, and where it painted.
     struct Written {
+        bool keep = true;   // false on an unpaced link, where nothing needs them
         bool scrolled = false;
         PaintedAreas areas;
         void add(uint32_t mirror, const EncodedFrame &frame);
